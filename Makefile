@@ -1,0 +1,31 @@
+# Front door: each target installs what is missing, builds, and runs.
+BUILD ?= build
+JOBS  ?= $(shell nproc)
+
+.PHONY: all deps build demo test bench clean
+
+all: build
+
+deps:
+	@scripts/install-deps
+
+$(BUILD)/CMakeCache.txt: | deps
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+
+build: deps $(BUILD)/CMakeCache.txt
+	cmake --build $(BUILD) -j $(JOBS)
+
+demo: build
+	$(BUILD)/bin/zul --html socioeconomics.html examples/socioeconomics.zul
+	@echo "HTML report: socioeconomics.html"
+
+test: build
+	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+bench: deps
+	cmake -S . -B $(BUILD)-bench -DCMAKE_BUILD_TYPE=Release -DZUL_BUILD_BENCH=ON -DZUL_BUILD_TESTS=OFF
+	cmake --build $(BUILD)-bench -j $(JOBS)
+	@echo "Benchmarks are in $(BUILD)-bench/bin; see bench/README.md"
+
+clean:
+	rm -rf $(BUILD) $(BUILD)-bench

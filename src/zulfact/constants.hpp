@@ -1,0 +1,18 @@
+// Numeric thresholds of the module, each written exactly as it is
+// documented, in one place. Add a constant here rather than a literal in
+// code; name it after what it decides.
+#pragma once
+
+namespace zulfact {
+
+// Correlations, loadings and eigenvalues counted as zero.
+inline constexpr double kZeroTolerance = 1.110223024625157E-13;
+// Zero diagonal after partialling.
+inline constexpr double kZeroDiagonalAfterSweep = 1.110223024625157E-12;
+// Square root of half the machine epsilon: residuals and singular pivots.
+inline constexpr double kSqrtHalfEpsilon = 1.0536712127723509E-8;
+
+// Work arrays: a byte size of this or more is never requested.
+inline constexpr double kMaxAllocationBytes = 2147483647.0;
+
+}  // namespace zulfact
