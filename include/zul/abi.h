@@ -119,6 +119,12 @@ typedef void (*zul_message_fn)(int32_t group, int32_t number,
  * the message file has no such text. */
 typedef int32_t (*zul_message_text_fn)(char *buffer, int32_t size,
                                        int32_t group, int32_t number);
+/* 39/75 formatted message: the text of group/number with its arguments
+ * put in (as 39/70 would print it, without the severity word), copied as
+ * 39/74 copies; returns the full length or a negative host status. */
+typedef int32_t (*zul_message_format_fn)(char *buffer, int32_t size, int32_t group,
+                                         int32_t number, const zul_arg *args,
+                                         int32_t nArgs);
 /* 39/56 system option: copies the value (NUL terminated, cut to size - 1)
  * and returns its length, or -1 when the option is not set. */
 typedef int32_t (*zul_system_option_fn)(const char *name, int32_t nameLength,
@@ -307,6 +313,7 @@ enum zul_service_id {
   ZUL_TERMINATION = ZUL_SVC(39, 120),
   ZUL_MESSAGE = ZUL_SVC(39, 70),
   ZUL_MESSAGE_TEXT = ZUL_SVC(39, 74),
+  ZUL_MESSAGE_FORMAT = ZUL_SVC(39, 75),
   ZUL_SYSTEM_OPTION = ZUL_SVC(39, 56),
   ZUL_LOG_LINE = ZUL_SVC(39, 89),
   ZUL_NAME_FROM_PREFIX = ZUL_SVC(39, 191),

@@ -49,6 +49,8 @@ class Host {
   void message(int group, int number, Args args = {});
   // Unformatted text of a numbered message; status < 0 when it has none.
   std::string messageText(int group, int number, int* status = nullptr);
+  // The text with its arguments put in, as message() would print it.
+  std::string formatMessage(int group, int number, Args args = {}, int* status = nullptr);
   // A host system option ("VALIDVARNAME", "DEBUG", "THREADS", "CPUCOUNT");
   // false when it is not set.
   bool systemOption(std::string_view name, std::string& value);
