@@ -111,6 +111,11 @@ typedef void (*zul_status_report_fn)(int32_t zero, int32_t status);
  * *cell is a host-owned slot of the step that the module may use (it
  * stores its ProcState address there). */
 typedef void (*zul_termination_fn)(void (*routine)(void), void **cell);
+/* 39/121 step slot: the address of host-owned slot index (0 .. 7) of the
+ * current step, cleared when the step starts. Slot 0 holds the ProcState
+ * address, 1 the start-up debug block, 2 the message-text store. */
+typedef void **(*zul_step_slot_fn)(int32_t index);
+enum { ZUL_SLOT_PROCSTATE = 0, ZUL_SLOT_DEBUG = 1, ZUL_SLOT_MESSAGES = 2, ZUL_STEP_SLOTS = 8 };
 /* 39/70 numbered message. */
 typedef void (*zul_message_fn)(int32_t group, int32_t number,
                                const zul_arg *args, int32_t nArgs);
@@ -311,6 +316,7 @@ enum zul_service_id {
   ZUL_END_STEP = ZUL_SVC(39, 4),
   ZUL_STATUS_REPORT = ZUL_SVC(39, 130),
   ZUL_TERMINATION = ZUL_SVC(39, 120),
+  ZUL_STEP_SLOT = ZUL_SVC(39, 121),
   ZUL_MESSAGE = ZUL_SVC(39, 70),
   ZUL_MESSAGE_TEXT = ZUL_SVC(39, 74),
   ZUL_MESSAGE_FORMAT = ZUL_SVC(39, 75),

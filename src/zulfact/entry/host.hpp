@@ -46,6 +46,8 @@ class Host {
   void statusReport(int status);
   void registerTermination(void (*routine)(), void** cell);
   void** terminationCell();  // the host slot that holds the ProcState address
+  // Host-owned slot of the current step (ZUL_SLOT_*); nullptr without host.
+  void** stepSlot(int index);
   void message(int group, int number, Args args = {});
   // Unformatted text of a numbered message; status < 0 when it has none.
   std::string messageText(int group, int number, int* status = nullptr);
