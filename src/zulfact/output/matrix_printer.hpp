@@ -1,0 +1,104 @@
+// The matrix table printer and the section headings of the listing.
+//
+// Most matrices of an analysis (correlations, their inverse, partial
+// correlations, eigenvectors, factor patterns, structures, scoring
+// coefficients) are printed through printMatrixTable. Which ProcState
+// matrix is printed decides the display: rows in REORDER order, round mode
+// (values times 100 in "6.0" with a flag column) and the fuzz threshold
+// under which an entry prints empty. Every printed table keeps the exact
+// values in a column of role "OriginalVal" beside the displayed one, so the
+// JSON output never loses precision.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+#include "zulfact/entry/proc_state.hpp"
+
+namespace zulfact {
+
+// Title message numbers (group 180) of the matrix tables. The correlation
+// tables take their fuzz threshold from their title: full FUZZ= for the
+// correlations, half of it for partial and residual correlations, a quarter
+// for the partial correlations controlling for all other variables.
+inline constexpr int kTitleCorr = 141;                  // "Corr"
+inline constexpr int kTitlePartialCorr = 140;           // "PartialCorr"
+inline constexpr int kTitleResidualCorr = 89;           // "ResCorrUniqueDiag"
+inline constexpr int kTitlePartialControlFactors = 142; // "PartialCorrControlFact"
+inline constexpr int kTitleParCorrControlVar = 87;      // "ParCorrControlVar"
+inline constexpr int kTitleInvCorr = 88;                // "InvCorr"
+inline constexpr int kTitleEigenvectors = 137;          // "Eigenvectors"
+inline constexpr int kTitleFactorPattern = 156;         // "FactorPattern"
+
+// Section headings that group the tables of one solution.
+enum class SectionKind { Initial, Prerotated, Rotated };
+
+// Opens the section heading of a solution ("InitialSolution" labelled by
+// message 180/378, "PrerotatedSolution" 180/379, "RotatedSolution"
+// 180/380). The heading text is message 180/249 with the method's heading
+// message (group 180, `insertNumber`) put in for the initial solution, and
+// 180/250 or 180/251 with `rotationName` for the rotated ones. The section
+// stays current until the analysis driver closes the group. Nothing happens
+// without an output sink.
+void openSection(ProcState& ps, SectionKind kind, int insertNumber,
+                 std::string_view rotationName = {});
+
+// What a matrix is, for its display rules.
+enum class MatrixRole {
+  Other,              // plain "12.5", no reorder, no fuzz
+  Scoring,            // scoring coefficients: reordered, never rounded
+  Loadings,           // pattern, structure, reference structure
+  Correlation,        // correlation-type matrices: fuzz by title
+  FactorCorrelation,  // inter-factor and reference-axis correlations
+};
+
+// The display of one printed matrix.
+struct MatrixDisplay {
+  bool reorderRows = false;
+  bool roundMode = false;
+  double fuzz = 0.0;  // entries with |x| below print empty; 0 = no fuzz
+};
+
+// The role of a matrix, found by which ProcState array it is.
+MatrixRole matrixRoleOf(const ProcState& ps, const double* matrix);
+
+// The display rules of a matrix of `role` printed under title message
+// `titleMessage` (round mode when ROUND or FLAG= > 0; REORDER option).
+MatrixDisplay matrixDisplayRule(const ProcState& ps, MatrixRole role, int titleMessage);
+
+// The flag threshold in round mode: FLAG= when it is not 0, otherwise the
+// root mean square of the nRows x nCols entries given column by column.
+double flagThresholdFor(double flagOption, const double* values, int nRows, int nCols);
+
+// REORDER: for each variable the factor with the largest absolute loading
+// (the first on ties) and the signed loading; variables are ordered by that
+// factor, and within a factor by decreasing signed loading, earlier
+// variables first on ties. `loadings` is p x m column by column; `order`
+// receives p 0-based variable indices.
+void computeVariableOrder(const double* loadings, int p, int m, int32_t* order);
+
+// Element (i, j) of a matrix stored as 'S' (packed symmetric, lower
+// triangle by rows), 'C' (column-major) or 'R' (row-major). Any other kind
+// yields element 0 (printMatrixTable logs "factmp: invalid type = %c.").
+double matrixElement(char storage, const double* matrix, int i, int j, int nRows, int nCols);
+
+// Prints an nRows x nCols matrix as an output table.
+//  storage       'S', 'C' or 'R' (see matrixElement)
+//  stdErrors     a second matrix of the same storage and shape printed
+//                beside the entries (standard errors), or nullptr
+//  rowLabels,
+//  colLabels     'V' variable names, 'F' factor names, 'N' numbers 1, 2, ...
+//  titleMessage  title, message number of group 180 (also selects the fuzz
+//                rule of correlation matrices)
+//  labelMessage  table label, message number of group 180 (0: none)
+//  tableName     "Corr"; templatePath "Stat.Factor.Corr"
+//  displayFlag   1 when the table takes the factor-order and coverage
+//                displays
+// Nothing is printed without an output sink.
+void printMatrixTable(ProcState& ps, char storage, const double* matrix,
+                      const double* stdErrors, int nRows, int nCols, char rowLabels,
+                      char colLabels, int titleMessage, int labelMessage,
+                      std::string_view tableName, std::string_view templatePath,
+                      int displayFlag);
+
+}  // namespace zulfact
