@@ -2,10 +2,16 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <limits>
+#include <string>
 #include <numeric>
 #include <vector>
 
+#include "zulfact/constants.hpp"
 #include "zulfact/entry/host.hpp"
+#include "zulfact/output/table_writer.hpp"
+#include "zulfact/output/vector_table.hpp"
 
 namespace zulfact {
 
@@ -101,20 +107,160 @@ double matrixElement(char storage, const double* matrix, int i, int j, int nRows
 void openSection(ProcState& ps, SectionKind kind, int insertNumber,
                  std::string_view rotationName) {
   if (ps.sink == nullptr) return;
-  (void)kind;
-  (void)insertNumber;
-  (void)rotationName;
+  Host& h = host();
+  std::string heading;
+  const char* name = "InitialSolution";
+  int label = 378;
+  switch (kind) {
+    case SectionKind::Initial:
+      heading = h.formatMessage(180, 249, {h.messageText(180, insertNumber)});
+      break;
+    case SectionKind::Prerotated:
+      name = "PrerotatedSolution";
+      label = 379;
+      heading = h.formatMessage(180, 250, {rotationName});
+      break;
+    case SectionKind::Rotated:
+      name = "RotatedSolution";
+      label = 380;
+      heading = h.formatMessage(180, 251, {rotationName});
+      break;
+  }
+  TableWriter out(ps.sink);
+  out.openSection(name, Text::message(180, label), Text(heading));
 }
+
+namespace {
+
+// The label texts of rows or columns of one kind.
+std::vector<std::string> labelsOf(const ProcState& ps, char kind, int n) {
+  std::vector<std::string> labels(static_cast<size_t>(n));
+  for (int i = 0; i < n; ++i) {
+    switch (kind) {
+      case 'V': labels[i] = variableName(ps, i); break;
+      case 'F': labels[i] = factorName(ps, i); break;
+      default: labels[i] = std::to_string(i + 1); break;
+    }
+  }
+  return labels;
+}
+
+bool anyLabel(const ProcState& ps, int n) {
+  if (ps.varLabels == nullptr) return false;
+  for (int i = 0; i < n && i < ps.nAll; ++i) {
+    if (ps.varLabels[static_cast<size_t>(i) * 257] != '\0') return true;
+  }
+  return false;
+}
+
+int longestOf(const std::vector<std::string>& texts, int least) {
+  size_t n = static_cast<size_t>(least);
+  for (const std::string& t : texts) n = std::max(n, t.size());
+  return static_cast<int>(n);
+}
+
+}  // namespace
 
 void printMatrixTable(ProcState& ps, char storage, const double* matrix,
                       const double* stdErrors, int nRows, int nCols, char rowLabels,
                       char colLabels, int titleMessage, int labelMessage,
                       std::string_view tableName, std::string_view templatePath,
                       int displayFlag) {
-  if (ps.sink == nullptr) return;
-  (void)storage, (void)matrix, (void)stdErrors, (void)nRows, (void)nCols, (void)rowLabels;
-  (void)colLabels, (void)titleMessage, (void)labelMessage, (void)tableName;
-  (void)templatePath, (void)displayFlag;
+  if (ps.sink == nullptr || matrix == nullptr || nRows <= 0 || nCols <= 0) return;
+  if (storage != 'S' && storage != 'C' && storage != 'R') {
+    char line[40];
+    std::snprintf(line, sizeof line, "factmp: invalid type = %c.", storage);
+    host().logText(line);
+  }
+  const double bytes = 8.0 * nRows * nCols * (stdErrors ? 2.0 : 1.0);
+  if (bytes >= kMaxAllocationBytes) {
+    host().message(180, 91);
+    host().endStep(1016);
+  }
+  const MatrixDisplay disp = matrixDisplayRule(ps, matrixRoleOf(ps, matrix), titleMessage);
+
+  // Rows in print order: REORDER applies to variable rows only.
+  std::vector<int32_t> order(static_cast<size_t>(nRows));
+  std::iota(order.begin(), order.end(), 0);
+  if (disp.reorderRows && rowLabels == 'V' && ps.varOrder != nullptr && nRows == ps.nVars)
+    std::copy_n(ps.varOrder, nRows, order.begin());
+
+  // The entries in print order, column by column.
+  std::vector<double> values(static_cast<size_t>(nRows) * nCols);
+  std::vector<double> errors(stdErrors ? values.size() : 0);
+  for (int j = 0; j < nCols; ++j) {
+    for (int r = 0; r < nRows; ++r) {
+      const size_t at = static_cast<size_t>(j) * nRows + r;
+      values[at] = matrixElement(storage, matrix, order[r], j, nRows, nCols);
+      if (stdErrors) errors[at] = matrixElement(storage, stdErrors, order[r], j, nRows, nCols);
+    }
+  }
+  const double flag =
+      disp.roundMode ? flagThresholdFor(ps.flagThreshold, values.data(), nRows, nCols) : 0.0;
+
+  const std::vector<std::string> rowText = labelsOf(ps, rowLabels, nRows);
+  const std::vector<std::string> colText = labelsOf(ps, colLabels, nCols);
+  const bool withLabels = rowLabels == 'V' && anyLabel(ps, nRows);
+
+  TableWriter out(ps.sink);
+  out.beginTable(tableName, templatePath, true,
+                 labelMessage > 0 ? Text::message(180, labelMessage) : Text());
+  out.title(Text::message(180, titleMessage));
+  const char* rowHead = rowLabels == 'V' ? "Variable" : rowLabels == 'F' ? "Factor" : "Number";
+  out.column(Column::text(rowHead, rowLabels == 'N' ? 8 : longestOf(rowText, 1), Text(" ")));
+  if (withLabels) out.column(Column::text("Label", std::max(1, ps.longestLabel), Text(" ")));
+
+  struct Cols { int display, flag, original, error; };
+  std::vector<Cols> cols(static_cast<size_t>(nCols));
+  for (int j = 0; j < nCols; ++j) {
+    const std::string& name = colText[j];
+    Cols& c = cols[j];
+    c.flag = c.error = -1;
+    if (disp.roundMode) {
+      c.display = out.column(Column::number("R" + name, "6.0", Text(name), ColumnRole::RoundFuzzVal));
+      c.flag = out.column(Column::text("Fg" + name, 1, Text(" "), ColumnRole::Flag));
+    } else {
+      c.display = out.column(Column::number("Fz" + name, "12.5", Text(name), ColumnRole::RoundFuzzVal));
+    }
+    c.original = out.column(Column::number(name, "12.5", Text(name), ColumnRole::OriginalVal));
+    if (stdErrors) c.error = out.column(Column::number("SE" + name, "12.5", Text("StdErr")));
+  }
+  (void)displayFlag;  // the coverage display arrives with the standard errors
+
+  const double missing = zul_missing();
+  for (int r = 0; r < nRows; ++r) {
+    int k = 0;
+    out.set(k++, rowText[order[r]]);
+    if (withLabels) out.set(k, std::string_view(ps.varLabels + static_cast<size_t>(order[r]) * 257));
+    for (int j = 0; j < nCols; ++j) {
+      const size_t at = static_cast<size_t>(j) * nRows + r;
+      const double x = values[at];
+      const bool fuzzed = disp.fuzz > 0.0 && std::fabs(x) < disp.fuzz;
+      double shown = x;
+      if (fuzzed) {
+        shown = missing;
+      } else if (disp.roundMode) {
+        shown = std::fabs(x) > kRoundLimit ? std::copysign(std::numeric_limits<double>::max(), x)
+                                          : x * 100.0;
+      }
+      out.set(cols[j].display, shown);
+      if (cols[j].flag >= 0)
+        out.set(cols[j].flag, std::string_view(!fuzzed && std::fabs(x) > flag ? "*" : " "));
+      out.set(cols[j].original, x);
+      if (cols[j].error >= 0) out.set(cols[j].error, errors[at]);
+    }
+    out.emitRow();
+  }
+
+  Host& h = host();
+  if (disp.roundMode && disp.fuzz == 0.0) {
+    out.footnote(Text(h.formatMessage(180, 50, {flag})));
+  } else if (disp.fuzz > 0.0 && !disp.roundMode) {
+    out.footnote(Text(h.formatMessage(180, 51, {disp.fuzz})));
+  } else if (disp.roundMode && disp.fuzz > 0.0) {
+    out.footnote(Text(h.formatMessage(180, 52, {flag})));
+  }
+  out.endTable();
 }
 
 }  // namespace zulfact
