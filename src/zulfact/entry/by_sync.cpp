@@ -1,0 +1,49 @@
+#include "entry/by_sync.hpp"
+
+#include <algorithm>
+#include <cstring>
+
+#include "entry/host.hpp"
+
+namespace zulfact {
+
+namespace {
+
+[[noreturn]] void fault(ProcState& ps, const char* text) {
+  host().logLine(ZUL_LOG_ERROR, text);
+  ps.completionCode = 9999;
+  host().endStep(9999, ps.maxFactorsRetained);
+}
+
+std::string byDescription(zul_table* table, int attribute) {
+  char cell[256] = {0};
+  if (host().getAttribute(table, attribute, cell) != 0) return {};
+  cell[255] = '\0';
+  return cell;
+}
+
+}  // namespace
+
+int zbysync(ProcState& ps, zul_table* input, zul_table* target, int mode) {
+  if (!input || !target) return 0;
+  if (mode < 0 || mode > 2) fault(ps, "zbysync: invalid listrc");
+  if (mode != 0) {
+    // The target has not (all) the BY variables: it is used whole for every
+    // group, and its BY values are listed so the user sees what was used.
+    host().byList(target, 70);
+    return 0;
+  }
+  int r = host().byCompare(input, target);
+  if (r < 0 || r > 2) fault(ps, "zbysync: invalid return code from xbysync");
+  if (r == 0) return 0;
+  std::string inDesc = byDescription(input, ZUL_ATTR_BYDESC);
+  std::string targetDesc = byDescription(target, ZUL_ATTR_BYDESC_TARGET);
+  host().message(153, 5, {inDesc, targetDesc});
+  if (r == 2) {
+    ps.completionCode = std::max(ps.completionCode, 1008);
+    host().endStep(ps.completionCode, ps.maxFactorsRetained);
+  }
+  return r;
+}
+
+}  // namespace zulfact
