@@ -1,0 +1,163 @@
+// The crossproduct engine: sums and crossproducts of raw observations,
+// accumulated in blocks on worker threads, and the moments finished from
+// them.
+//
+// Observations are read on the calling thread into column-major blocks of
+// `vecsize` slots (column c of slot t at c * vecsize + t: the n variables,
+// then FREQ, then WEIGHT). Each full block is folded into its thread's
+// private sums S and crossproducts Q by one rank-k update (BLAS dsyrk on
+// the block), with the combined weight applied as sqrt(weight) to the rows.
+// All values are taken about one shift vector, the first accepted
+// observation of the group, fixed before any block is accumulated: this
+// keeps the corrected sums accurate when means are large against the
+// spread (West 1979; Chan, Golub & LeVeque 1983), and makes the result the
+// same, up to rounding, for any number of threads. The threads' sums are
+// added at the end.
+//
+// This header is the host-independent core; crossproduct_engine.cpp wires
+// it to the host's reader, threads, memory and messages.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+#include "entry/proc_state.hpp"
+
+namespace zulfact {
+
+// The eight counters of an accumulator, as doubles.
+struct ObsCounters {
+  double recordsRead = 0;
+  double recordsUsed = 0;
+  double missingRecords = 0;  // records dropped for a missing value
+  double nonPositive = 0;     // records dropped for weight or frequency
+  double freqRead = 0;
+  double freqUsed = 0;
+  double weightsRead = 0;
+  double weightsUsed = 0;
+  void add(const ObsCounters& o);
+};
+
+// What a block or a record holds.
+struct BlockShape {
+  int n = 0;             // analysis and partial variables
+  bool hasFreq = false;  // a FREQ column follows the variables
+  bool hasWeight = false;  // then a WEIGHT column
+  bool noint = false;    // moments about zero: no shift
+  int ncols() const { return n + (hasFreq ? 1 : 0) + (hasWeight ? 1 : 0); }
+};
+
+// Observation rules for one record read into rec (ncols values in slot
+// order). Updates the fill-side counters. Returns true when the record is
+// accepted; its FREQ slot then holds the truncated frequency.
+bool screenRecord(double* rec, const BlockShape& shape, ObsCounters& counts);
+
+// Private sums of one thread: S (n) and Q (n x n column-major; the lower
+// triangle is kept, the upper is scratch of the update).
+struct ThreadSums {
+  double* sums = nullptr;
+  double* cross = nullptr;
+  ObsCounters counts;
+};
+
+// Folds `count` accepted slots of a column-major block into `into`. The
+// block is overwritten (deviations, scaled rows). `shift` holds the shift
+// (ignored under NOINT).
+void accumulateBlock(const BlockShape& shape, double* block, int vecsize, int count,
+                     const double* shift, ThreadSums& into);
+
+// Folds one accepted record directly into S and the packed Q: the
+// single-observation mode used when no block buffer can be allocated.
+void accumulateRecord(const BlockShape& shape, const double* rec, const double* shift,
+                      double* sums, double* packed, ObsCounters& counts);
+
+// Adds the dense lower triangle of cross into the packed Q (order n).
+void foldLowerIntoPacked(int n, const double* cross, double* packed);
+
+// The services the engine needs from its platform: the record reader,
+// memory, threads and events. The host provides them in production.
+class CrossPlatform {
+ public:
+  virtual ~CrossPlatform() = default;
+  // 1 with a record in values (ncols slots), 0 at the end; status as the
+  // host's reader: 0 or 2049 are fine, anything else is a read error.
+  virtual int readRecord(double* values, int32_t& status) = 0;
+  virtual double availableMemory() = 0;  // units of 1000 bytes; < 0 unknown
+  virtual void* alloc(double bytes) = 0;
+  virtual void release(void* block) = 0;
+  virtual void* threadCreate(void (*start)(void*), void* arg) = 0;
+  virtual void threadJoin(void* thread) = 0;
+  virtual void* eventCreate() = 0;
+  virtual void eventSet(void* event) = 0;
+  virtual void eventReset(void* event) = 0;
+  virtual int eventWaitAny(void* const* events, int count) = 0;  // index or -1
+  virtual void eventDestroy(void* event) = 0;
+};
+
+// Outcome of reading and accumulating one group.
+struct CrossRun {
+  int poolStatus = 0;      // 0, 55 (a wait failed), 56 (allocation or thread)
+  bool readError = false;  // the reader failed; sums hold what was read
+  int threads = 1;         // threads that accumulated
+  int vecsize = 64;        // 1 in single-observation mode
+  bool singleObservation = false;
+};
+
+// Reads every record of the group and accumulates it. `threads` is the
+// wanted count (0 asks for the single-observation mode); it is lowered to
+// what memory allows. On return sums (n), packed (n(n+1)/2) and shift (n)
+// hold the merged sums, the packed crossproducts and the shift, counts the
+// summed counters. sums and packed are zeroed first.
+CrossRun accumulateGroup(CrossPlatform& platform, const BlockShape& shape, int threads,
+                         double* sums, double* packed, double* shift, ObsCounters& counts);
+
+// Bytes the engine asks for per extra thread and for the main block.
+double perThreadBytes(const BlockShape& shape, int vecsize);
+
+// One message of group 230 to issue while finishing.
+struct FinishNote {
+  int number = 0;
+  double a = 0, b = 0;   // numeric arguments, in order
+  int nNumbers = 0;      // how many of a, b are used
+  bool tableName = false;  // followed by the table name
+};
+
+struct FinishOutcome {
+  int status = 0;            // 0 or 108
+  FinishNote notes[4];
+  int nNotes = 0;
+  bool vardefInvalid = false;
+};
+
+// Where the finished moments go.
+struct MomentsOut {
+  double* means = nullptr;    // n
+  double* stdDevs = nullptr;  // n
+  double* scale = nullptr;    // n: roots of the corrected diagonal
+  double nObs = 0;
+  double sumWeights = 0;
+  double divisor = 0;
+  ObsCounts counts{};
+};
+
+// Finishes the moments from the merged sums: observation counts, the
+// messages 3 to 8 of group 230 (returned, not issued), the divisor of
+// `vardef`, centering, means and standard deviations with the rule for
+// variables constant to working precision, and the packed Q converted in
+// place to correlations. `quietMissing` suppresses message 3.
+FinishOutcome finishMoments(const BlockShape& shape, std::string_view vardef, bool quietMissing,
+                            const ObsCounters& counts, const double* sums, double* packed,
+                            const double* shift, MomentsOut& out);
+
+// Packed covariance (or crossproduct) matrix to correlations in place:
+// s[i] = sqrt(a_ii) (0 when a_ii <= 0); a_ij / (s_i s_j), exactly 0 within
+// +-kZeroTolerance or when a scale is 0; diagonal 1, or 0 for a zero scale.
+void covToCorrPacked(int n, double* a, double* s);
+
+// Thread count from the named setting "zacorr_threads" (missing when not
+// set), the THREADS system option (on/off, when given) and CPUCOUNT
+// (missing when not given). *fallback is set when neither source gave a
+// count (one thread). 0 means one thread in single-observation mode.
+int decideThreadCount(double namedSetting, bool threadsOn, double cpuCount, bool* fallback);
+
+}  // namespace zulfact

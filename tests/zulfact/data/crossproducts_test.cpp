@@ -1,0 +1,436 @@
+// The crossproduct engine's core on in-memory records: observation rules,
+// the block update, merging across threads, the finishing steps and the
+// variance divisor. Expected values come from a two-pass textbook formula
+// computed here, or from hand calculations noted beside them.
+#include "data/crossproducts.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <condition_variable>
+#include <mutex>
+#include <random>
+#include <thread>
+#include <vector>
+
+#include "data/vardef.hpp"
+#include "zul/abi.h"
+
+namespace zulfact {
+namespace {
+
+const double kMiss = zul_missing();
+
+// Records in memory, and threads and events from the standard library.
+class MemoryPlatform : public CrossPlatform {
+ public:
+  MemoryPlatform(std::vector<std::vector<double>> rows) : rows_(std::move(rows)) {}
+  int readRecord(double* values, int32_t& status) override {
+    status = 0;
+    if (failAt_ >= 0 && next_ == static_cast<size_t>(failAt_)) {
+      status = 5;
+      return 0;
+    }
+    if (next_ >= rows_.size()) return 0;
+    const auto& r = rows_[next_++];
+    std::copy(r.begin(), r.end(), values);
+    status = (next_ % 7 == 0) ? 2049 : 0;  // remarks are not errors
+    return 1;
+  }
+  double availableMemory() override { return available_; }
+  void* alloc(double bytes) override {
+    if (bytes > allocLimit_) return nullptr;
+    return ::operator new(static_cast<size_t>(bytes));
+  }
+  void release(void* block) override { ::operator delete(block); }
+  void* threadCreate(void (*start)(void*), void* arg) override {
+    return new std::thread(start, arg);
+  }
+  void threadJoin(void* t) override {
+    auto* th = static_cast<std::thread*>(t);
+    th->join();
+    delete th;
+  }
+  void* eventCreate() override { return new bool(false); }
+  void eventSet(void* e) override {
+    std::lock_guard<std::mutex> lock(mu_);
+    *static_cast<bool*>(e) = true;
+    cv_.notify_all();
+  }
+  void eventReset(void* e) override {
+    std::lock_guard<std::mutex> lock(mu_);
+    *static_cast<bool*>(e) = false;
+  }
+  int eventWaitAny(void* const* events, int count) override {
+    std::unique_lock<std::mutex> lock(mu_);
+    for (;;) {
+      for (int i = 0; i < count; ++i)
+        if (*static_cast<bool*>(events[i])) return i;
+      cv_.wait(lock);
+    }
+  }
+  void eventDestroy(void* e) override { delete static_cast<bool*>(e); }
+
+  double available_ = -1;
+  double allocLimit_ = 1e18;
+  long failAt_ = -1;
+
+ private:
+  std::vector<std::vector<double>> rows_;
+  size_t next_ = 0;
+  std::mutex mu_;
+  std::condition_variable cv_;
+};
+
+struct Result {
+  CrossRun run;
+  FinishOutcome fin;
+  MomentsOut out;
+  std::vector<double> means, sds, scale, corr;
+};
+
+Result runEngine(MemoryPlatform& pf, const BlockShape& shape, int threads,
+                 const char* vardef = "DF      ") {
+  Result r;
+  const int n = shape.n;
+  std::vector<double> sums(n), shift(n);
+  r.corr.assign(static_cast<size_t>(n) * (n + 1) / 2, 0.0);
+  r.means.assign(n, 0.0);
+  r.sds.assign(n, 0.0);
+  r.scale.assign(n, 0.0);
+  ObsCounters counts;
+  r.run = accumulateGroup(pf, shape, threads, sums.data(), r.corr.data(), shift.data(), counts);
+  r.out.means = r.means.data();
+  r.out.stdDevs = r.sds.data();
+  r.out.scale = r.scale.data();
+  r.fin = finishMoments(shape, vardef, false, counts, sums.data(), r.corr.data(), shift.data(),
+                        r.out);
+  return r;
+}
+
+double corrAt(const std::vector<double>& packed, int i, int j) {
+  if (i < j) std::swap(i, j);
+  return packed[static_cast<size_t>(i) * (i + 1) / 2 + j];
+}
+
+// Textbook two-pass weighted moments: mean, then sums of squared
+// deviations, divided by sum(f) - 1.
+struct TwoPass {
+  std::vector<double> mean, sd;
+  std::vector<std::vector<double>> corr;
+};
+TwoPass twoPass(const std::vector<std::vector<double>>& rows, int n, bool hasF, bool hasW) {
+  TwoPass t;
+  double sw = 0, sf = 0;
+  std::vector<std::vector<double>> used;
+  std::vector<double> wt;
+  for (const auto& r : rows) {
+    double f = hasF ? std::floor(r[n]) : 1, w = hasW ? r[n + hasF] : 1;
+    bool ok = !(hasF && !(f > 0)) && !(hasW && !(w > 0));
+    for (int i = 0; i < n && ok; ++i) ok = !std::isnan(r[i]);
+    if (!ok) continue;
+    used.push_back(r);
+    wt.push_back(w * f);
+    sw += w * f;
+    sf += f;
+  }
+  t.mean.assign(n, 0);
+  for (size_t k = 0; k < used.size(); ++k)
+    for (int i = 0; i < n; ++i) t.mean[i] += wt[k] * used[k][i] / sw;
+  std::vector<std::vector<double>> c(n, std::vector<double>(n, 0));
+  for (size_t k = 0; k < used.size(); ++k)
+    for (int i = 0; i < n; ++i)
+      for (int j = 0; j < n; ++j)
+        c[i][j] += wt[k] * (used[k][i] - t.mean[i]) * (used[k][j] - t.mean[j]);
+  t.sd.assign(n, 0);
+  t.corr = c;
+  for (int i = 0; i < n; ++i) t.sd[i] = std::sqrt(c[i][i] / (sf - 1));
+  for (int i = 0; i < n; ++i)
+    for (int j = 0; j < n; ++j) t.corr[i][j] = c[i][j] / std::sqrt(c[i][i] * c[j][j]);
+  return t;
+}
+
+std::vector<std::vector<double>> randomRows(int nRows, int n, bool hasF, bool hasW,
+                                            unsigned seed, double missingShare = 0) {
+  std::mt19937_64 g(seed);
+  std::normal_distribution<double> z;
+  std::uniform_real_distribution<double> u(0, 1);
+  std::vector<std::vector<double>> rows;
+  for (int k = 0; k < nRows; ++k) {
+    std::vector<double> r(n + hasF + hasW);
+    double common = z(g);
+    for (int i = 0; i < n; ++i) r[i] = 50.0 * (i + 1) + common * (i % 3 + 1) + z(g);
+    if (u(g) < missingShare) r[k % n] = kMiss;
+    if (hasF) r[n] = std::floor(u(g) * 4.0) + 0.3;     // 0.3 (dropped) to 3.3
+    if (hasW) r[n + hasF] = u(g) < 0.05 ? 0.0 : 0.2 + 2 * u(g);
+    rows.push_back(r);
+  }
+  return rows;
+}
+
+TEST(CrossproductMoments, WeightedAndFrequencyWeightedMatchTwoPass) {
+  const int n = 5;
+  for (int variant = 0; variant < 3; ++variant) {
+    const bool hasF = variant != 1, hasW = variant != 0;
+    auto rows = randomRows(1000, n, hasF, hasW, 17 + variant, 0.02);
+    MemoryPlatform pf(rows);
+    BlockShape shape{n, hasF, hasW, false};
+    Result r = runEngine(pf, shape, 1);
+    ASSERT_EQ(r.fin.status, 0);
+    TwoPass t = twoPass(rows, n, hasF, hasW);
+    for (int i = 0; i < n; ++i) {
+      EXPECT_NEAR(r.means[i], t.mean[i], 1e-12 * std::fabs(t.mean[i])) << variant;
+      EXPECT_NEAR(r.sds[i], t.sd[i], 1e-11 * t.sd[i]) << variant;
+      for (int j = 0; j < i; ++j) EXPECT_NEAR(corrAt(r.corr, i, j), t.corr[i][j], 1e-12);
+      EXPECT_EQ(corrAt(r.corr, i, i), 1.0);
+    }
+  }
+}
+
+TEST(CrossproductMoments, NoInterceptMomentsAboutZero) {
+  // Hand calculation: x = (1, 2, 3), y = (2, 0, 1). About zero with
+  // VARDEF=DF and k = 0: sum x^2 = 14, sum y^2 = 5, sum xy = 5, N = 3.
+  MemoryPlatform pf({{1, 2}, {2, 0}, {3, 1}});
+  Result r = runEngine(pf, BlockShape{2, false, false, true}, 1);
+  ASSERT_EQ(r.fin.status, 0);
+  EXPECT_EQ(r.out.divisor, 3.0);
+  EXPECT_DOUBLE_EQ(r.means[0], 2.0);
+  EXPECT_DOUBLE_EQ(r.means[1], 1.0);
+  EXPECT_DOUBLE_EQ(r.sds[0], std::sqrt(14.0 / 3.0));
+  EXPECT_DOUBLE_EQ(r.sds[1], std::sqrt(5.0 / 3.0));
+  EXPECT_DOUBLE_EQ(corrAt(r.corr, 1, 0), 5.0 / std::sqrt(70.0));
+  // With NOINT a single record is analysed (about zero it has a spread).
+  MemoryPlatform one({{2, 4}});
+  EXPECT_EQ(runEngine(one, BlockShape{2, false, false, true}, 1).fin.status, 0);
+}
+
+TEST(CrossproductMoments, ShiftKeepsLargeMeansAccurate) {
+  // 1e9 + 1..5: mean 1e9 + 3, sd sqrt(2.5) exactly as for 1..5.
+  std::vector<std::vector<double>> rows;
+  for (int k = 1; k <= 5; ++k) rows.push_back({1e9 + k, static_cast<double>(k * k)});
+  MemoryPlatform pf(rows);
+  Result r = runEngine(pf, BlockShape{2, false, false, false}, 1);
+  EXPECT_EQ(r.means[0], 1e9 + 3);
+  EXPECT_DOUBLE_EQ(r.sds[0], std::sqrt(2.5));
+  // corr(k, k^2) over 1..5: cov = 12, var(k) = 2.5, var(k^2) = 374/4 * ... by
+  // hand: sum (k-3)(k^2-11) = 60, sum (k-3)^2 = 10, sum (k^2-11)^2 = 374.
+  EXPECT_NEAR(corrAt(r.corr, 1, 0), 60.0 / std::sqrt(10.0 * 374.0), 1e-15);
+}
+
+TEST(CrossproductRules, FrequencyIsTruncatedAndNonPositiveDropped) {
+  // x = 1 with FREQ 2.7 (counts 2), x = 3 with FREQ 1, x = 5 with FREQ 0.5
+  // (dropped). Values 1, 1, 3: mean 5/3, sum of squares 8/3, DF var 4/3.
+  MemoryPlatform pf({{1, 2.7}, {3, 1}, {5, 0.5}});
+  Result r = runEngine(pf, BlockShape{1, true, false, false}, 1);
+  ASSERT_EQ(r.fin.status, 0);
+  EXPECT_EQ(r.out.counts.recordsRead, 3);
+  EXPECT_EQ(r.out.counts.recordsUsed, 2);
+  EXPECT_EQ(r.out.counts.freqRead, 3);
+  EXPECT_EQ(r.out.counts.freqUsed, 3);
+  EXPECT_EQ(r.out.nObs, 3);
+  EXPECT_DOUBLE_EQ(r.means[0], 5.0 / 3.0);
+  EXPECT_DOUBLE_EQ(r.sds[0], std::sqrt(4.0 / 3.0));
+  ASSERT_EQ(r.fin.nNotes, 1);
+  EXPECT_EQ(r.fin.notes[0].number, 4);
+  EXPECT_EQ(r.fin.notes[0].a, 1);
+  EXPECT_EQ(r.fin.notes[0].b, 3);
+}
+
+TEST(CrossproductRules, CountsWithMissingValuesWeightsAndFrequencies) {
+  // Records: ok (w 2, f 3); missing x (w 1, f 1); weight 0 (f 2); missing
+  // weight (f 1); ok (w 0.5, f 2). Frequencies read: 3 + 1 + 2 + 1 + 2 = 9
+  // (the weight is checked after the frequency); weights read: 6 + 1 + 1 = 8.
+  MemoryPlatform pf({{1, 3, 2}, {kMiss, 1, 1}, {2, 2, 0}, {3, 1, kMiss}, {4, 2, 0.5}});
+  Result r = runEngine(pf, BlockShape{1, true, true, false}, 1);
+  ASSERT_EQ(r.fin.status, 0);
+  EXPECT_EQ(r.out.counts.recordsRead, 5);
+  EXPECT_EQ(r.out.counts.recordsUsed, 2);
+  EXPECT_EQ(r.out.counts.freqRead, 9);
+  EXPECT_EQ(r.out.counts.freqUsed, 5);
+  EXPECT_EQ(r.out.counts.weightsRead, 8);
+  EXPECT_EQ(r.out.counts.weightsUsed, 7);
+  // Weighted mean (6*1 + 1*4) / 7.
+  EXPECT_DOUBLE_EQ(r.means[0], 10.0 / 7.0);
+  ASSERT_EQ(r.fin.nNotes, 2);
+  EXPECT_EQ(r.fin.notes[0].number, 3);
+  EXPECT_EQ(r.fin.notes[0].a, 1);
+  EXPECT_EQ(r.fin.notes[1].number, 4);
+  EXPECT_EQ(r.fin.notes[1].a, 2);
+}
+
+TEST(CrossproductRules, ConstantVariableToWorkingPrecision) {
+  // 1e6 + noise of 1e-9: relative spread ~1e-15, below 1.1e-13.
+  std::vector<std::vector<double>> rows;
+  for (int k = 0; k < 200; ++k) rows.push_back({1e6 + 1e-9 * (k % 5), double(k % 7), double(k)});
+  MemoryPlatform pf(rows);
+  Result r = runEngine(pf, BlockShape{3, false, false, false}, 1);
+  ASSERT_EQ(r.fin.status, 0);
+  EXPECT_EQ(r.sds[0], 0.0);
+  EXPECT_EQ(corrAt(r.corr, 0, 0), 0.0);
+  EXPECT_EQ(corrAt(r.corr, 1, 0), 0.0);
+  EXPECT_EQ(corrAt(r.corr, 2, 0), 0.0);
+  EXPECT_EQ(corrAt(r.corr, 1, 1), 1.0);
+  EXPECT_GT(r.sds[1], 0.0);
+}
+
+TEST(CrossproductFinish, GroupsWithoutUsableData) {
+  BlockShape one{1, false, false, false};
+  {  // no records: message 5
+    MemoryPlatform pf({});
+    Result r = runEngine(pf, one, 1);
+    EXPECT_EQ(r.fin.status, 108);
+    ASSERT_EQ(r.fin.nNotes, 1);
+    EXPECT_EQ(r.fin.notes[0].number, 5);
+    EXPECT_TRUE(r.fin.notes[0].tableName);
+  }
+  {  // every weight 0: message 4 with the count, then 6
+    MemoryPlatform pf({{1, 0}, {2, 0}});
+    Result r = runEngine(pf, BlockShape{1, false, true, false}, 1);
+    EXPECT_EQ(r.fin.status, 108);
+    ASSERT_EQ(r.fin.nNotes, 2);
+    EXPECT_EQ(r.fin.notes[0].number, 4);
+    EXPECT_EQ(r.fin.notes[0].a, 2);
+    EXPECT_EQ(r.fin.notes[1].number, 6);
+  }
+  {  // one usable record with intercept: message 7 with N + 1 = 2
+    MemoryPlatform pf({{1}, {kMiss}});
+    Result r = runEngine(pf, one, 1);
+    EXPECT_EQ(r.fin.status, 108);
+    ASSERT_EQ(r.fin.nNotes, 2);
+    EXPECT_EQ(r.fin.notes[1].number, 7);
+    EXPECT_EQ(r.fin.notes[1].a, 2);
+  }
+  {  // VARDEF=WDF, two weights of 0.5: W - 1 = 0, message 8
+    MemoryPlatform pf({{1, 0.5}, {2, 0.5}});
+    Result r = runEngine(pf, BlockShape{1, false, true, false}, 1, "WDF     ");
+    EXPECT_EQ(r.fin.status, 108);
+    EXPECT_EQ(r.out.divisor, 0.0);
+    ASSERT_EQ(r.fin.nNotes, 1);
+    EXPECT_EQ(r.fin.notes[0].number, 8);
+  }
+}
+
+TEST(CrossproductThreads, SameMatrixForAnyThreadCountAndMemoryFallback) {
+  const int n = 7;
+  auto rows = randomRows(20011, n, true, true, 5, 0.01);
+  BlockShape shape{n, true, true, false};
+  MemoryPlatform base(rows);
+  Result ref = runEngine(base, shape, 1);
+  ASSERT_EQ(ref.fin.status, 0);
+  EXPECT_EQ(ref.run.vecsize, 64);
+  auto same = [&](const Result& r, const char* what) {
+    EXPECT_EQ(r.fin.status, 0) << what;
+    EXPECT_EQ(r.out.counts.recordsUsed, ref.out.counts.recordsUsed) << what;
+    EXPECT_EQ(r.out.nObs, ref.out.nObs) << what;
+    EXPECT_NEAR(r.out.sumWeights, ref.out.sumWeights, 1e-9) << what;
+    for (int i = 0; i < n; ++i) {
+      EXPECT_NEAR(r.means[i], ref.means[i], 1e-12 * std::fabs(ref.means[i])) << what;
+      EXPECT_NEAR(r.sds[i], ref.sds[i], 1e-12 * ref.sds[i]) << what;
+    }
+    for (size_t p = 0; p < ref.corr.size(); ++p) EXPECT_NEAR(r.corr[p], ref.corr[p], 1e-13) << what;
+  };
+  for (int threads : {2, 4}) {
+    MemoryPlatform pf(rows);
+    Result r = runEngine(pf, shape, threads);
+    EXPECT_EQ(r.run.threads, threads);
+    same(r, threads == 2 ? "2 threads" : "4 threads");
+  }
+  {  // zacorr_threads=0: single-observation mode
+    MemoryPlatform pf(rows);
+    Result r = runEngine(pf, shape, 0);
+    EXPECT_TRUE(r.run.singleObservation);
+    same(r, "single observation");
+  }
+  {  // memory for one thread with a 16-slot block only: halving, 1 thread
+    MemoryPlatform pf(rows);
+    pf.allocLimit_ = perThreadBytes(shape, 16);
+    Result r = runEngine(pf, shape, 4);
+    EXPECT_EQ(r.run.threads, 1);
+    EXPECT_EQ(r.run.vecsize, 16);
+    same(r, "vecsize 16");
+  }
+  {  // no memory at all: single-observation mode
+    MemoryPlatform pf(rows);
+    pf.allocLimit_ = 0;
+    Result r = runEngine(pf, shape, 2);
+    EXPECT_TRUE(r.run.singleObservation);
+    same(r, "no memory");
+  }
+  {  // available memory bounds the count: the main block and room for
+     // two and a half contexts give two threads
+    MemoryPlatform pf(rows);
+    pf.available_ = (64.0 * shape.ncols() * 8 + 2.5 * perThreadBytes(shape, 64)) / 1000.0;
+    Result r = runEngine(pf, shape, 8);
+    EXPECT_EQ(r.run.threads, 2);
+    same(r, "memory bound");
+  }
+}
+
+TEST(CrossproductThreads, ReadErrorKeepsWhatWasRead) {
+  // The reader fails at record 100 of 1000: the moments are those of the
+  // first 100 records, for one thread and for two.
+  auto rows = randomRows(1000, 3, false, false, 9);
+  std::vector<std::vector<double>> first(rows.begin(), rows.begin() + 100);
+  TwoPass t = twoPass(first, 3, false, false);
+  for (int threads : {1, 2}) {
+    MemoryPlatform pf(rows);
+    pf.failAt_ = 100;
+    Result r = runEngine(pf, BlockShape{3, false, false, false}, threads);
+    EXPECT_TRUE(r.run.readError);
+    EXPECT_EQ(r.out.counts.recordsRead, 100);
+    EXPECT_NEAR(r.sds[2], t.sd[2], 1e-12 * t.sd[2]);
+  }
+}
+
+TEST(CrossproductThreads, ThreadCountFromSettings) {
+  bool fb = false;
+  EXPECT_EQ(decideThreadCount(2.9, false, kMiss, &fb), 2);
+  EXPECT_FALSE(fb);
+  EXPECT_EQ(decideThreadCount(0, true, 8, &fb), 0);  // single-observation mode
+  EXPECT_EQ(decideThreadCount(250, false, kMiss, &fb), 100);
+  EXPECT_EQ(decideThreadCount(-4, false, kMiss, &fb), 0);
+  EXPECT_EQ(decideThreadCount(kMiss, true, 6.5, &fb), 6);
+  EXPECT_EQ(decideThreadCount(kMiss, true, 400, &fb), 100);
+  EXPECT_EQ(decideThreadCount(kMiss, true, 1, &fb), 1);
+  EXPECT_TRUE(fb);
+  EXPECT_EQ(decideThreadCount(kMiss, false, 8, &fb), 1);
+  EXPECT_TRUE(fb);
+}
+
+TEST(Vardef, DivisorsBySecondCharacter) {
+  bool bad = true;
+  EXPECT_EQ(vardefDivisor("DF      ", 10, 1, 7.5, &bad), 9);
+  EXPECT_FALSE(bad);
+  EXPECT_EQ(vardefDivisor("N       ", 10, 1, 7.5), 10);
+  EXPECT_EQ(vardefDivisor("", 10, 1, 7.5), 10);
+  EXPECT_EQ(vardefDivisor("WEIGHT  ", 10, 1, 7.5), 7.5);
+  EXPECT_EQ(vardefDivisor("WGT     ", 10, 1, 7.5), 7.5);
+  EXPECT_EQ(vardefDivisor("WDF     ", 10, 1, 7.5), 6.5);
+  EXPECT_EQ(vardefDivisor("DF      ", 1, 2, 7.5), 0);  // never below 0
+  EXPECT_EQ(vardefDivisor("WDF     ", 10, 2, 1.5), 0);
+  // W - k = 1e-13 beside k = 1 vanishes in 0.0001 (W - k) + k.
+  EXPECT_EQ(vardefDivisor("WDF     ", 10, 1, 1 + 1e-13), 0);
+  EXPECT_EQ(vardefDivisor("XYZ     ", 10, 1, 7.5, &bad), 9);
+  EXPECT_TRUE(bad);
+  EXPECT_TRUE(vardefIs("WDF     ", "WDF"));
+  EXPECT_FALSE(vardefIs("WDF     ", "DF"));
+}
+
+TEST(CovToCorr, PackedHandCases) {
+  // [[4, 2], [2, 9]]: s = (2, 3), r = 2 / 6.
+  std::vector<double> a{4, 2, 9}, s(2);
+  covToCorrPacked(2, a.data(), s.data());
+  EXPECT_EQ(a[0], 1.0);
+  EXPECT_DOUBLE_EQ(a[1], 1.0 / 3.0);
+  EXPECT_EQ(a[2], 1.0);
+  EXPECT_EQ(s[0], 2.0);
+  EXPECT_EQ(s[1], 3.0);
+  std::vector<double> b{4, 0, 0};
+  covToCorrPacked(2, b.data(), s.data());
+  EXPECT_EQ(b[0], 1.0);
+  EXPECT_EQ(b[2], 0.0);
+  EXPECT_EQ(s[1], 0.0);
+}
+
+}  // namespace
+}  // namespace zulfact
