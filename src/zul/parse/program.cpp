@@ -1,0 +1,417 @@
+// zul/parse/program.cpp -- the lexer and the program reader.
+//
+// The lexer works one statement at a time because "* ... ;" comments are
+// recognised only where a statement begins: their text is skipped as
+// characters (it may hold unbalanced quotes), up to the next ';'.
+#include "zul/parse/program.hpp"
+
+#include <cctype>
+#include <cerrno>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+namespace zul::parse {
+
+namespace {
+
+std::string upper(std::string s) {
+  for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return s;
+}
+
+bool isNameStart(char c) { return std::isalpha(static_cast<unsigned char>(c)) || c == '_'; }
+bool isNameChar(char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_'; }
+bool isDigit(char c) { return c >= '0' && c <= '9'; }
+
+class Lexer {
+ public:
+  Lexer(const std::string& text, const std::string& file) : s_(text), file_(file) {}
+
+  // Reads the next statement. Returns false at the end of the text (with
+  // no pending tokens). Errors go to err with the position of the fault;
+  // the faulty statement is then skipped to its ';'.
+  bool nextStatement(Statement& st, std::string& err, bool& atEndWithoutSemicolon) {
+    st = Statement{};
+    err.clear();
+    atEndWithoutSemicolon = false;
+    for (;;) {
+      if (!skipBlanks(err)) return finishWithError(st);
+      if (i_ >= s_.size()) return false;
+      if (s_[i_] == ';') {  // empty statement
+        advance();
+        continue;
+      }
+      if (s_[i_] == '*') {  // comment statement
+        Position start = pos();
+        while (i_ < s_.size() && s_[i_] != ';') advance();
+        if (i_ >= s_.size()) {
+          err = errorLine(file_, start, "The comment statement starting here has no ending ';'.");
+          return true;
+        }
+        advance();
+        continue;
+      }
+      break;
+    }
+    for (;;) {
+      if (!skipBlanks(err)) return finishWithError(st);
+      if (i_ >= s_.size()) {
+        atEndWithoutSemicolon = true;
+        st.end = pos();
+        if (!st.tokens.empty()) st.pos = st.tokens.front().pos;
+        return !st.tokens.empty();
+      }
+      if (s_[i_] == ';') {
+        st.end = pos();
+        advance();
+        st.pos = st.tokens.front().pos;
+        return true;
+      }
+      Token t;
+      if (!lexToken(t, err)) return finishWithError(st);
+      st.tokens.push_back(std::move(t));
+    }
+  }
+
+ private:
+  // After an error: drop the rest of the statement.
+  bool finishWithError(Statement& st) {
+    while (i_ < s_.size() && s_[i_] != ';') advance();
+    if (i_ < s_.size()) advance();
+    if (!st.tokens.empty()) st.pos = st.tokens.front().pos;
+    return true;
+  }
+
+  Position pos() const { return Position{line_, col_}; }
+  void advance() {
+    if (s_[i_] == '\n') {
+      ++line_;
+      col_ = 1;
+    } else {
+      ++col_;
+    }
+    ++i_;
+  }
+
+  bool skipBlanks(std::string& err) {
+    for (;;) {
+      while (i_ < s_.size() && std::isspace(static_cast<unsigned char>(s_[i_]))) advance();
+      if (i_ + 1 < s_.size() && s_[i_] == '/' && s_[i_ + 1] == '*') {
+        Position start = pos();
+        advance();
+        advance();
+        while (i_ + 1 < s_.size() && !(s_[i_] == '*' && s_[i_ + 1] == '/')) advance();
+        if (i_ + 1 >= s_.size()) {
+          i_ = s_.size();
+          err = errorLine(file_, start, "The comment starting here has no closing '*/'.");
+          return false;
+        }
+        advance();
+        advance();
+        continue;
+      }
+      return true;
+    }
+  }
+
+  bool lexToken(Token& t, std::string& err) {
+    t.pos = pos();
+    char c = s_[i_];
+    if (isNameStart(c)) {
+      t.kind = TokenKind::Name;
+      size_t b = i_;
+      while (i_ < s_.size() && isNameChar(s_[i_])) advance();
+      t.text = s_.substr(b, i_ - b);
+      return true;
+    }
+    if (isDigit(c) || (c == '.' && i_ + 1 < s_.size() && isDigit(s_[i_ + 1]))) {
+      size_t b = i_;
+      while (i_ < s_.size() && isDigit(s_[i_])) advance();
+      if (i_ < s_.size() && s_[i_] == '.') {
+        advance();
+        while (i_ < s_.size() && isDigit(s_[i_])) advance();
+      }
+      if (i_ < s_.size() && (s_[i_] == 'e' || s_[i_] == 'E')) {
+        size_t k = i_ + 1;
+        if (k < s_.size() && (s_[k] == '+' || s_[k] == '-')) ++k;
+        if (k < s_.size() && isDigit(s_[k])) {
+          while (i_ < k) advance();
+          while (i_ < s_.size() && isDigit(s_[i_])) advance();
+        }
+      }
+      if (i_ < s_.size() && isNameStart(s_[i_])) {
+        err = errorLine(file_, t.pos,
+                        "A number runs into a name here; a name must start with a letter or '_'.");
+        return false;
+      }
+      t.kind = TokenKind::Number;
+      t.text = s_.substr(b, i_ - b);
+      errno = 0;
+      t.number = std::strtod(t.text.c_str(), nullptr);
+      if (errno == ERANGE) {
+        err = errorLine(file_, t.pos, "The number " + t.text + " is out of range.");
+        return false;
+      }
+      return true;
+    }
+    if (c == '\'' || c == '"') {
+      t.kind = TokenKind::String;
+      advance();
+      for (;;) {
+        if (i_ >= s_.size()) {
+          err = errorLine(file_, t.pos, "The quoted string starting here has no closing quote.");
+          return false;
+        }
+        if (s_[i_] == c) {
+          if (i_ + 1 < s_.size() && s_[i_ + 1] == c) {
+            t.text += c;
+            advance();
+            advance();
+            continue;
+          }
+          advance();
+          return true;
+        }
+        t.text += s_[i_];
+        advance();
+      }
+    }
+    t.kind = TokenKind::Punct;
+    t.text = std::string(1, c);
+    advance();
+    return true;
+  }
+
+  const std::string& s_;
+  std::string file_;
+  size_t i_ = 0;
+  int line_ = 1, col_ = 1;
+};
+
+// LIBNAME name 'directory'
+void readLibname(const Statement& st, const std::string& file, ProgramItem& item) {
+  const auto& tk = st.tokens;
+  if (tk.size() < 2 || tk[1].kind != TokenKind::Name) {
+    Position p = tk.size() < 2 ? st.end : tk[1].pos;
+    item.errors.push_back(errorLine(file, p, "Expected a library name after LIBNAME."));
+    return;
+  }
+  if (tk.size() < 3 || tk[2].kind != TokenKind::String) {
+    Position p = tk.size() < 3 ? st.end : tk[2].pos;
+    item.errors.push_back(
+        errorLine(file, p, "Expected the library's directory as a quoted string, as in LIBNAME " +
+                               tk[1].text + " 'data';"));
+    return;
+  }
+  if (tk.size() > 3) {
+    item.errors.push_back(errorLine(file, tk[3].pos, "Expected ';' after the directory."));
+    return;
+  }
+  item.libref = upper(tk[1].text);
+  item.path = tk[2].text;
+}
+
+// OPTIONS name[=value] ... ; value is a name, a (signed) number or a string.
+void readOptions(const Statement& st, const std::string& file, ProgramItem& item) {
+  const auto& tk = st.tokens;
+  size_t i = 1;
+  bool setNext = false;
+  while (i < tk.size()) {
+    OptionSetting o;
+    o.pos = tk[i].pos;
+    if (tk[i].is('-') && i + 1 < tk.size() && tk[i + 1].kind == TokenKind::Name) {
+      o.name = "-" + upper(tk[i + 1].text);
+      i += 2;
+    } else if (tk[i].kind == TokenKind::Name) {
+      o.name = upper(tk[i].text);
+      ++i;
+    } else {
+      item.errors.push_back(errorLine(file, tk[i].pos, "Expected the name of a system option."));
+      return;
+    }
+    if (!setNext && o.name == "SET" && (i >= tk.size() || !tk[i].is('='))) {
+      setNext = true;
+      continue;
+    }
+    o.namedSetting = setNext;
+    setNext = false;
+    if (i < tk.size() && tk[i].is('=')) {
+      ++i;
+      std::string sign;
+      if (i < tk.size() && (tk[i].is('-') || tk[i].is('+')) && i + 1 < tk.size() &&
+          tk[i + 1].kind == TokenKind::Number) {
+        sign = tk[i].text == "-" ? "-" : "";
+        ++i;
+      }
+      if (i >= tk.size() || tk[i].kind == TokenKind::Punct) {
+        item.errors.push_back(errorLine(file, i < tk.size() ? tk[i].pos : st.end,
+                                        "Expected a value for the option " + o.name + "=."));
+        return;
+      }
+      o.hasValue = true;
+      o.quoted = tk[i].kind == TokenKind::String;
+      o.value = sign + tk[i].text;
+      ++i;
+    } else if (o.namedSetting) {
+      item.errors.push_back(errorLine(file, i < tk.size() ? tk[i].pos : st.end,
+                                      "Expected '=' and a value after SET " + o.name + "."));
+      return;
+    }
+    item.options.push_back(std::move(o));
+  }
+  if (setNext) item.errors.push_back(errorLine(file, st.end, "Expected a setting name after SET."));
+}
+
+}  // namespace
+
+bool Token::isWord(const char* word) const {
+  if (kind != TokenKind::Name) return false;
+  size_t n = text.size();
+  for (size_t k = 0; k < n; ++k) {
+    if (word[k] == 0) return false;
+    if (std::toupper(static_cast<unsigned char>(text[k])) != word[k]) return false;
+  }
+  return word[n] == 0;
+}
+
+std::string Statement::keyword() const { return upper(tokens.front().text); }
+
+std::string errorLine(const std::string& file, Position pos, const std::string& text) {
+  std::ostringstream o;
+  o << "ERROR: " << file << ':' << pos.line << ':' << pos.column << ": " << text;
+  return o.str();
+}
+
+Program readProgramText(const std::string& text, const std::string& name) {
+  Program prog;
+  prog.file = name;
+  Lexer lex(text, name);
+  constexpr size_t kNone = static_cast<size_t>(-1);
+  size_t stepIndex = kNone;  // item of the open step
+  auto closeStep = [&]() { stepIndex = kNone; };
+  auto invalid = [&](Position p, std::string line) {
+    ProgramItem it;
+    it.kind = ProgramItem::Kind::Invalid;
+    it.pos = p;
+    it.errors.push_back(std::move(line));
+    prog.items.push_back(std::move(it));
+  };
+
+  Statement st;
+  std::string err;
+  bool noSemicolon = false;
+  while (lex.nextStatement(st, err, noSemicolon)) {
+    if (!err.empty()) {  // a lexical fault: the statement is lost
+      if (stepIndex != kNone) {
+        prog.items[stepIndex].errors.push_back(err);
+      } else if (!st.tokens.empty() && st.tokens.front().kind == TokenKind::Name) {
+        // The statement may have been a step: skip the step it starts.
+        std::string kw = st.keyword();
+        bool isStep = false;
+        for (const auto& s : stepNames()) isStep = isStep || s == kw;
+        if (isStep) {
+          ProgramItem it;
+          it.kind = ProgramItem::Kind::Step;
+          it.pos = st.pos;
+          it.step.procedure = kw;
+          it.step.file = name;
+          it.step.pos = st.pos;
+          it.errors.push_back(err);
+          prog.items.push_back(std::move(it));
+          stepIndex = prog.items.size() - 1;
+          continue;
+        }
+        invalid(st.pos, err);
+      } else {
+        invalid(st.pos, err);
+      }
+      continue;
+    }
+    if (noSemicolon) {
+      std::string line = errorLine(name, st.end, "Expected ';' at the end of the program.");
+      if (stepIndex != kNone) {
+        prog.items[stepIndex].errors.push_back(line);
+      } else {
+        invalid(st.pos, line);
+      }
+      break;
+    }
+    const Token& first = st.tokens.front();
+    if (first.kind != TokenKind::Name) {
+      std::string line = errorLine(name, first.pos, "Expected a statement name, found '" +
+                                                        first.text + "'.");
+      if (stepIndex != kNone) {
+        prog.items[stepIndex].errors.push_back(line);
+      } else {
+        invalid(first.pos, line);
+      }
+      continue;
+    }
+    std::string kw = st.keyword();
+    bool isStep = false;
+    for (const auto& s : stepNames()) isStep = isStep || s == kw;
+    if (isStep) {
+      closeStep();
+      ProgramItem it;
+      it.kind = ProgramItem::Kind::Step;
+      it.pos = st.pos;
+      it.step.procedure = kw;
+      it.step.file = name;
+      it.step.pos = st.pos;
+      it.step.statements.push_back(std::move(st));
+      prog.items.push_back(std::move(it));
+      stepIndex = prog.items.size() - 1;
+    } else if (kw == "RUN" || kw == "QUIT") {
+      if (st.tokens.size() > 1) {
+        std::string line = errorLine(name, st.tokens[1].pos, "Expected ';' after " + kw + ".");
+        if (stepIndex != kNone) {
+          prog.items[stepIndex].errors.push_back(line);
+        } else {
+          invalid(st.tokens[1].pos, line);
+        }
+      }
+      if (stepIndex != kNone) prog.items[stepIndex].step.endedByRun = true;
+      closeStep();
+    } else if (kw == "LIBNAME" || kw == "OPTIONS" || kw == "OPTION") {
+      closeStep();
+      ProgramItem it;
+      it.pos = st.pos;
+      if (kw == "LIBNAME") {
+        it.kind = ProgramItem::Kind::Libname;
+        readLibname(st, name, it);
+      } else {
+        it.kind = ProgramItem::Kind::Options;
+        readOptions(st, name, it);
+      }
+      prog.items.push_back(std::move(it));
+    } else if (stepIndex != kNone) {
+      prog.items[stepIndex].step.statements.push_back(std::move(st));
+    } else {
+      std::string list;
+      for (const auto& s : stepNames()) list += s + ", ";
+      invalid(first.pos, errorLine(name, first.pos,
+                                   "Statement " + kw + " is not valid here; expected a step (" +
+                                       list + "...) or LIBNAME, OPTIONS, RUN."));
+    }
+  }
+  return prog;
+}
+
+Program readProgram(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    Program prog;
+    prog.file = path;
+    ProgramItem it;
+    it.kind = ProgramItem::Kind::Invalid;
+    it.errors.push_back("ERROR: " + path + ": The program file cannot be read.");
+    prog.items.push_back(std::move(it));
+    return prog;
+  }
+  std::ostringstream buf;
+  buf << in.rdbuf();
+  return readProgramText(buf.str(), path);
+}
+
+}  // namespace zul::parse
