@@ -295,6 +295,7 @@ class InputTable {
 
  private:
   friend class ReadList;
+  friend int syncByGroup(const InputTable& input, InputTable& target);
   TableRef ref_;
   std::string type_;
   std::string label_;

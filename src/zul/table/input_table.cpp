@@ -1,0 +1,675 @@
+// zul/table/input_table.cpp -- opening an input table, deciding its column
+// types, and the cursor that walks its BY groups and records.
+//
+// The cursor keeps two row buffers: the current record, and a scratch row
+// into which the next line is read. A scratch row whose BY values differ
+// from the group's is the first row of the next group; it is left unread
+// (the position does not move), so the current record stays valid for the
+// output columns copied from it, and rewinding only resets an offset.
+#include <fast_float/fast_float.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <map>
+#include <mutex>
+#include <tuple>
+#include <sys/stat.h>
+
+#include "zul/table/csv.hpp"
+#include "zul/table/metadata.hpp"
+#include "zul/table/table.hpp"
+
+namespace zul::table {
+
+using detail::Row;
+using detail::RowStatus;
+
+namespace {
+
+constexpr int kMaxWidth = 32767;
+
+std::string_view trimRight(std::string_view s) {
+  while (!s.empty() && s.back() == ' ') s.remove_suffix(1);
+  return s;
+}
+
+// Column types and widths found by the type pass, kept for the run so that
+// a table opened again (by a later step) is not scanned again unless its
+// file changed.
+struct ScanResult {
+  std::vector<ColumnType> types;
+  std::vector<int> maxLengths;  // longest value of each column, in bytes
+  int64_t rows = 0;
+};
+struct ScanKey {
+  std::string path;
+  uint64_t device, inode, size;
+  int64_t mtimeNs;
+  bool operator<(const ScanKey& o) const {
+    return std::tie(path, device, inode, size, mtimeNs) <
+           std::tie(o.path, o.device, o.inode, o.size, o.mtimeNs);
+  }
+};
+std::mutex gScanMutex;
+std::map<ScanKey, ScanResult> gScanCache;
+
+std::optional<ScanKey> scanKeyOf(const std::filesystem::path& file) {
+  struct stat st {};
+  if (::stat(file.c_str(), &st) != 0) return std::nullopt;
+  return ScanKey{std::filesystem::absolute(file).string(), static_cast<uint64_t>(st.st_dev),
+                 static_cast<uint64_t>(st.st_ino), static_cast<uint64_t>(st.st_size),
+                 static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------
+// The cursor
+// ---------------------------------------------------------------------
+
+struct InputTable::Impl {
+  enum class State { NotStarted, InGroup, GroupEnded, Finished };
+
+  detail::MappedFile file;
+  std::string name;  // for messages
+  int nCols = 0;
+  bool skipBlank = true;
+  size_t dataStart = 0;
+  int64_t dataLine = 2;
+
+  Row rows[2];
+  int cur = 0;
+  bool hasRecord = false;
+  size_t pos = 0;
+  int64_t line = 0;
+
+  State state = State::NotStarted;
+  size_t groupStart = 0;
+  int64_t groupLine = 0;
+
+  // BY variables and the current group's values.
+  std::vector<int> byCols;
+  std::vector<bool> byDesc;
+  std::vector<bool> byChar;
+  std::vector<std::string> byNames;
+  bool notSorted = false;
+  std::vector<double> keyNum;
+  std::vector<std::string> keyText;
+
+  // Reads the row at pos into row; false at the end of the file.
+  bool parseAt(Row& row) {
+    RowStatus st = detail::readRow(file.data(), file.size(), pos, line, skipBlank, row);
+    if (st == RowStatus::End) return false;
+    if (st == RowStatus::Unterminated)
+      throw TableError("Table " + name + ": the quoted field that starts on line " +
+                       std::to_string(row.line) + " is never closed.");
+    if (row.nFields != nCols) throw fieldCountError(row);
+    return true;
+  }
+
+  TableError fieldCountError(const Row& row) const {
+    return TableError("Table " + name + ", line " + std::to_string(row.line) + ": " +
+                      std::to_string(row.nFields) + (row.nFields == 1 ? " field" : " fields") +
+                      " where the header has " + std::to_string(nCols) + " columns.");
+  }
+
+  double fieldNumber(const Row& row, int col) const {
+    if (row.isMissing(col)) return missingValue();
+    std::string_view t = row.text(col);
+    double d;
+    return detail::convertNumber(t.data(), t.size(), d) ? d : missingValue();
+  }
+
+  // Sign of (row's BY values - the group's) in BY order; 0 when equal.
+  int orderOf(const Row& row) const {
+    for (size_t k = 0; k < byCols.size(); ++k) {
+      int c;
+      if (byChar[k]) {
+        std::string_view a = row.isMissing(byCols[k]) ? std::string_view()
+                                                       : trimRight(row.text(byCols[k]));
+        int m = a.compare(keyText[k]);
+        c = m < 0 ? -1 : (m > 0 ? 1 : 0);
+      } else {
+        double a = fieldNumber(row, byCols[k]), b = keyNum[k];
+        bool ma = isMissing(a), mb = isMissing(b);
+        // Missing sorts below every number.
+        if (ma || mb) c = ma == mb ? 0 : (ma ? -1 : 1);
+        else c = a < b ? -1 : (a > b ? 1 : 0);
+      }
+      if (c != 0) return byDesc[k] ? -c : c;
+    }
+    return 0;
+  }
+
+  void takeKey(const Row& row) {
+    for (size_t k = 0; k < byCols.size(); ++k) {
+      if (byChar[k]) {
+        keyText[k] = row.isMissing(byCols[k]) ? std::string() : std::string(trimRight(row.text(byCols[k])));
+      } else {
+        keyNum[k] = fieldNumber(row, byCols[k]);
+      }
+    }
+  }
+
+  std::string describeKey() const {
+    std::string s;
+    for (size_t k = 0; k < byCols.size(); ++k) {
+      if (k) s += ' ';
+      s += byNames[k];
+      s += '=';
+      if (byChar[k]) s += keyText[k];
+      else s += isMissing(keyNum[k]) ? std::string(".") : formatNumber(keyNum[k]);
+    }
+    return s;
+  }
+
+  bool nextRecord() {
+    if (state != State::InGroup) return false;
+    Row& r = rows[1 - cur];
+    if (!parseAt(r)) {
+      state = State::GroupEnded;
+      return false;
+    }
+    if (!byCols.empty() && orderOf(r) != 0) {
+      state = State::GroupEnded;
+      return false;
+    }
+    pos = r.end;
+    line = r.nextLine;
+    cur = 1 - cur;
+    hasRecord = true;
+    return true;
+  }
+
+  // Enters the group that starts at pos; 0 when there is none.
+  int enterGroup(bool checkOrder) {
+    Row& r = rows[1 - cur];
+    size_t start = pos;
+    int64_t startLine = line;
+    if (!parseAt(r)) {
+      state = State::Finished;
+      hasRecord = false;
+      return 0;
+    }
+    if (checkOrder && !notSorted && orderOf(r) < 0) {
+      std::string before = describeKey();
+      takeKey(r);
+      std::string list;
+      for (size_t k = 0; k < byNames.size(); ++k) {
+        if (k) list += ' ';
+        if (byDesc[k]) list += "DESCENDING ";
+        list += byNames[k];
+      }
+      state = State::Finished;
+      hasRecord = false;
+      throw TableError("Table " + name + " is not sorted by the BY variables (" + list +
+                       "): the row on line " + std::to_string(r.line) + " (" + describeKey() +
+                       ") comes after a row with " + before +
+                       ". Sort the table, or add NOTSORTED to the BY statement.");
+    }
+    takeKey(r);
+    groupStart = start;
+    groupLine = startLine;
+    state = State::InGroup;
+    hasRecord = false;
+    return 1;
+  }
+
+  int nextByGroup() {
+    switch (state) {
+      case State::NotStarted:
+        pos = dataStart;
+        line = dataLine;
+        if (byCols.empty()) {
+          groupStart = pos;
+          groupLine = line;
+          state = State::InGroup;
+          hasRecord = false;
+          return 1;
+        }
+        return enterGroup(false);
+      case State::InGroup:
+        while (nextRecord()) {
+        }
+        [[fallthrough]];
+      case State::GroupEnded:
+        if (byCols.empty()) {
+          state = State::Finished;
+          hasRecord = false;
+          return 0;
+        }
+        return enterGroup(true);
+      case State::Finished:
+        return 0;
+    }
+    return 0;
+  }
+
+  void rewindGroup() {
+    if (state == State::NotStarted || state == State::Finished) return;
+    pos = groupStart;
+    line = groupLine;
+    state = State::InGroup;
+    hasRecord = false;
+  }
+
+  void rewindTable() {
+    state = State::NotStarted;
+    hasRecord = false;
+  }
+};
+
+// ---------------------------------------------------------------------
+// Opening
+// ---------------------------------------------------------------------
+
+namespace {
+
+// One pass over the data rows: a column stays numeric while every value is
+// missing or has the syntax of a number; character widths are the longest
+// values. Throws on a broken line.
+ScanResult scanTypes(InputTable::Impl& im) {
+  ScanResult res;
+  const int n = im.nCols;
+  std::vector<uint8_t> isChar(static_cast<size_t>(n), 0);
+  std::vector<uint32_t> width(static_cast<size_t>(n), 0);
+  Row row;
+  row.fields.resize(static_cast<size_t>(n));
+  size_t pos = im.dataStart;
+  int64_t line = im.dataLine;
+  const char* data = im.file.data();
+  const size_t size = im.file.size();
+  int64_t rows = 0;
+  for (;;) {
+    RowStatus st = detail::readRow(data, size, pos, line, im.skipBlank, row);
+    if (st == RowStatus::End) break;
+    if (st == RowStatus::Unterminated)
+      throw TableError("Table " + im.name + ": the quoted field that starts on line " +
+                       std::to_string(row.line) + " is never closed.");
+    if (row.nFields != n) throw im.fieldCountError(row);
+    for (int c = 0; c < n; ++c) {
+      const detail::Field& f = row.fields[static_cast<size_t>(c)];
+      if (f.n > width[static_cast<size_t>(c)]) width[static_cast<size_t>(c)] = f.n;
+      if (!isChar[static_cast<size_t>(c)]) {
+        const char* p = f.p ? f.p : row.arena.data() + f.arenaOffset;
+        if (detail::classifyNumber(p, f.n, f.quoted) == detail::NumberClass::Other)
+          isChar[static_cast<size_t>(c)] = 1;
+      }
+    }
+    ++rows;
+    pos = row.end;
+    line = row.nextLine;
+  }
+  res.rows = rows;
+  res.types.resize(static_cast<size_t>(n));
+  res.maxLengths.resize(static_cast<size_t>(n));
+  for (size_t c = 0; c < static_cast<size_t>(n); ++c) {
+    res.types[c] = isChar[c] ? ColumnType::Character : ColumnType::Numeric;
+    res.maxLengths[c] = static_cast<int>(std::min<uint32_t>(width[c], kMaxWidth));
+  }
+  return res;
+}
+
+}  // namespace
+
+InputTable::InputTable(TableRef ref, const DataSetOptions& options)
+    : ref_(std::move(ref)), impl_(std::make_unique<Impl>()) {
+  Impl& im = *impl_;
+  im.name = ref_.displayName();
+  im.file.open(ref_.file.string(), im.name);
+
+  // Header: the column names.
+  size_t start = 0;
+  const char* data = im.file.data();
+  if (im.file.size() >= 3 && std::memcmp(data, "\xEF\xBB\xBF", 3) == 0) start = 3;
+  Row header;
+  RowStatus st = detail::readRow(data, im.file.size(), start, 1, true, header);
+  if (st == RowStatus::End)
+    throw TableError("Table " + im.name + " is empty: its first line must hold the column names.");
+  header.fields.resize(static_cast<size_t>(header.nFields));
+  st = detail::readRow(data, im.file.size(), start, 1, true, header);
+  if (st == RowStatus::Unterminated)
+    throw TableError("Table " + im.name + ": the quoted field that starts on line " +
+                     std::to_string(header.line) + " is never closed.");
+  im.nCols = header.nFields;
+  im.skipBlank = im.nCols > 1;
+  im.dataStart = header.end;
+  im.dataLine = header.nextLine;
+  for (auto& r : im.rows) r.fields.resize(static_cast<size_t>(im.nCols));
+
+  columns_.resize(static_cast<size_t>(im.nCols));
+  for (int c = 0; c < im.nCols; ++c) {
+    std::string nm(header.text(c));
+    while (!nm.empty() && (nm.back() == ' ' || nm.back() == '\t')) nm.pop_back();
+    while (!nm.empty() && (nm.front() == ' ' || nm.front() == '\t')) nm.erase(0, 1);
+    if (nm.empty()) {
+      nm = "VAR" + std::to_string(c + 1);
+      notes_.push_back("Column " + std::to_string(c + 1) + " of table " + im.name +
+                       " has no name; it is called " + nm + ".");
+    }
+    for (int d = 0; d < c; ++d)
+      if (sameName(columns_[static_cast<size_t>(d)].name, nm))
+        throw TableError("Table " + im.name + ": the column name " + nm +
+                         " appears twice in the header (names are compared without regard "
+                         "to case).");
+    columns_[static_cast<size_t>(c)].name = std::move(nm);
+  }
+
+  // Attributes and column types from the metadata file, when it matches.
+  std::optional<detail::Metadata> meta = detail::readMetadata(ref_.metadataFile(), im.name);
+  std::vector<bool> typeKnown(static_cast<size_t>(im.nCols), false);
+  std::vector<bool> widthKnown(static_cast<size_t>(im.nCols), false);
+  if (meta) {
+    type_ = meta->type;
+    label_ = meta->label;
+    if (meta->hasSchema) {
+      bool match = static_cast<int>(meta->columns.size()) == im.nCols;
+      for (int c = 0; match && c < im.nCols; ++c)
+        match = sameName(meta->columns[static_cast<size_t>(c)].column.name,
+                         columns_[static_cast<size_t>(c)].name);
+      if (match) {
+        for (int c = 0; c < im.nCols; ++c) {
+          const auto& mc = meta->columns[static_cast<size_t>(c)];
+          Column& col = columns_[static_cast<size_t>(c)];
+          col.label = mc.column.label;
+          if (mc.typeKnown) {
+            col.type = mc.column.type;
+            col.width = mc.column.width;
+            typeKnown[static_cast<size_t>(c)] = true;
+            widthKnown[static_cast<size_t>(c)] = !col.isCharacter() || mc.widthKnown;
+          }
+        }
+      } else {
+        notes_.push_back("The columns in the metadata file of table " + im.name +
+                         " do not match its header; column types were taken from the data.");
+      }
+    }
+  }
+  if (options.type) {
+    std::string t(*options.type);
+    while (!t.empty() && t.back() == ' ') t.pop_back();
+    type_ = detail::upper(t);
+  }
+  if (options.label) label_ = *options.label;
+
+  bool needScan = false;
+  for (int c = 0; c < im.nCols; ++c)
+    needScan = needScan || !typeKnown[static_cast<size_t>(c)] || !widthKnown[static_cast<size_t>(c)];
+  if (needScan) {
+    std::optional<ScanKey> key = scanKeyOf(ref_.file);
+    ScanResult res;
+    bool cached = false;
+    if (key) {
+      std::lock_guard<std::mutex> lock(gScanMutex);
+      auto it = gScanCache.find(*key);
+      if (it != gScanCache.end() && static_cast<int>(it->second.types.size()) == im.nCols) {
+        res = it->second;
+        cached = true;
+      }
+    }
+    if (!cached) {
+      res = scanTypes(im);
+      if (key) {
+        std::lock_guard<std::mutex> lock(gScanMutex);
+        gScanCache[*key] = res;
+      }
+    }
+    rowCount_ = res.rows;
+    for (int c = 0; c < im.nCols; ++c) {
+      Column& col = columns_[static_cast<size_t>(c)];
+      if (!typeKnown[static_cast<size_t>(c)]) col.type = res.types[static_cast<size_t>(c)];
+      // Character columns without a declared width are as wide as their
+      // longest value.
+      if (!widthKnown[static_cast<size_t>(c)])
+        col.width = col.isCharacter() ? std::max(1, res.maxLengths[static_cast<size_t>(c)]) : 8;
+    }
+  }
+}
+
+InputTable::~InputTable() = default;
+
+std::string InputTable::type8() const {
+  std::string t = type_.substr(0, 8);
+  t.resize(8, ' ');
+  return t;
+}
+
+int InputTable::varNumber(std::string_view name) const {
+  for (size_t c = 0; c < columns_.size(); ++c)
+    if (sameName(columns_[c].name, name)) return static_cast<int>(c) + 1;
+  return 0;
+}
+
+void InputTable::setBy(const BySpec& by) {
+  Impl& im = *impl_;
+  std::vector<int> cols;
+  for (const auto& v : by.variables) {
+    int n = varNumber(v.name);
+    if (n == 0)
+      throw TableError("The BY variable " + v.name + " is not in table " + displayName() + ".");
+    cols.push_back(n - 1);
+  }
+  by_ = by;
+  byColumns_ = cols;
+  im.byCols = cols;
+  im.byDesc.clear();
+  im.byChar.clear();
+  im.byNames.clear();
+  for (size_t k = 0; k < cols.size(); ++k) {
+    im.byDesc.push_back(by.variables[k].descending);
+    im.byChar.push_back(columns_[static_cast<size_t>(cols[k])].isCharacter());
+    im.byNames.push_back(columns_[static_cast<size_t>(cols[k])].name);
+  }
+  im.notSorted = by.notSorted;
+  im.keyNum.assign(cols.size(), missingValue());
+  im.keyText.assign(cols.size(), std::string());
+  im.rewindTable();
+}
+
+int InputTable::nextByGroup() { return impl_->nextByGroup(); }
+bool InputTable::nextRecord() { return impl_->nextRecord(); }
+void InputTable::rewindGroup() { impl_->rewindGroup(); }
+void InputTable::rewindTable() { impl_->rewindTable(); }
+
+std::string InputTable::byDescription() const {
+  if (impl_->state == Impl::State::NotStarted) return {};
+  return impl_->describeKey();
+}
+
+double InputTable::byNumber(int k) const {
+  if (k < 0 || k >= static_cast<int>(impl_->keyNum.size()) || impl_->byChar[static_cast<size_t>(k)])
+    return missingValue();
+  return impl_->keyNum[static_cast<size_t>(k)];
+}
+
+std::string_view InputTable::byText(int k) const {
+  if (k < 0 || k >= static_cast<int>(impl_->keyText.size())) return {};
+  return impl_->keyText[static_cast<size_t>(k)];
+}
+
+bool InputTable::hasRecord() const { return impl_->hasRecord; }
+
+int64_t InputTable::recordLine() const {
+  return impl_->hasRecord ? impl_->rows[impl_->cur].line : 0;
+}
+
+double InputTable::number(int col) const {
+  if (!impl_->hasRecord || col < 0 || col >= impl_->nCols) return missingValue();
+  return impl_->fieldNumber(impl_->rows[impl_->cur], col);
+}
+
+std::string_view InputTable::text(int col) const {
+  if (!impl_->hasRecord || col < 0 || col >= impl_->nCols) return {};
+  const Row& r = impl_->rows[impl_->cur];
+  return r.isMissing(col) ? std::string_view() : r.text(col);
+}
+
+void InputTable::setThreadedRead(bool on) { threadedRead_ = on; }
+
+// ---------------------------------------------------------------------
+// BY synchronisation of a second table
+// ---------------------------------------------------------------------
+
+int bySyncMode(const InputTable& input, const InputTable& target) {
+  const auto& vars = input.by().variables;
+  if (vars.empty()) return 2;
+  int have = 0;
+  for (const auto& v : vars)
+    if (target.varNumber(v.name) != 0) ++have;
+  if (have == static_cast<int>(vars.size())) return 0;
+  return have == 0 ? 2 : 1;
+}
+
+int syncByGroup(const InputTable& input, InputTable& target) {
+  int mode = bySyncMode(input, target);
+  if (mode == 1) return 2;
+  if (mode == 2) {
+    if (!target.by().variables.empty()) target.setBy({});
+    target.rewindTable();
+    target.nextByGroup();
+    return 0;
+  }
+  const InputTable::Impl& in = *input.impl_;
+  InputTable::Impl& tg = *target.impl_;
+  // The target reads its groups by the input's BY variables.
+  bool sameBy = target.by().variables.size() == input.by().variables.size();
+  for (size_t k = 0; sameBy && k < input.by().variables.size(); ++k)
+    sameBy = sameName(target.by().variables[k].name, input.by().variables[k].name) &&
+             target.by().variables[k].descending == input.by().variables[k].descending;
+  if (!sameBy) {
+    BySpec spec = input.by();
+    spec.notSorted = spec.notSorted || target.by().notSorted;
+    target.setBy(spec);
+  }
+  for (size_t k = 0; k < in.byCols.size(); ++k)
+    if (in.byChar[k] != tg.byChar[k]) return 2;
+
+  // Sign of (target group - input group) in BY order.
+  auto compare = [&]() {
+    for (size_t k = 0; k < in.byCols.size(); ++k) {
+      int c;
+      if (in.byChar[k]) {
+        int m = tg.keyText[k].compare(in.keyText[k]);
+        c = m < 0 ? -1 : (m > 0 ? 1 : 0);
+      } else {
+        double a = tg.keyNum[k], b = in.keyNum[k];
+        bool ma = isMissing(a), mb = isMissing(b);
+        if (ma || mb) c = ma == mb ? 0 : (ma ? -1 : 1);
+        else c = a < b ? -1 : (a > b ? 1 : 0);
+      }
+      if (c != 0) return in.byDesc[k] ? -c : c;
+    }
+    return 0;
+  };
+
+  if (tg.notSorted || in.notSorted) {
+    // Groups in no particular order: search the whole target.
+    target.rewindTable();
+    while (target.nextByGroup() > 0)
+      if (compare() == 0) return 0;
+    return 1;
+  }
+  if (tg.state == InputTable::Impl::State::InGroup || tg.state == InputTable::Impl::State::GroupEnded) {
+    int c = compare();
+    if (c == 0) {
+      target.rewindGroup();
+      return 0;
+    }
+    if (c > 0) return 1;  // the target is already past the input's group
+  } else if (tg.state == InputTable::Impl::State::Finished) {
+    return 1;
+  }
+  while (target.nextByGroup() > 0) {
+    int c = compare();
+    if (c == 0) return 0;
+    if (c > 0) return 1;
+  }
+  return 1;
+}
+
+// ---------------------------------------------------------------------
+// Read lists
+// ---------------------------------------------------------------------
+
+ReadList::ReadList(InputTable& table, int slotCount) : table_(&table) {
+  if (slotCount < 0) throw TableError("A read list cannot have a negative number of slots.");
+  slots_.resize(static_cast<size_t>(slotCount));
+}
+
+void ReadList::bind(int slot, int varNumber, bool isCharacter, int width) {
+  if (slot < 0 || slot >= slotCount())
+    throw TableError("Read list slot " + std::to_string(slot) + " is out of range (0 to " +
+                     std::to_string(slotCount() - 1) + ").");
+  if (varNumber < 1 || varNumber > table_->varCount())
+    throw TableError("Table " + table_->displayName() + " has no variable number " +
+                     std::to_string(varNumber) + ".");
+  if (isCharacter && width < 1)
+    throw TableError("A character slot needs a width of at least 1.");
+  Slot& s = slots_[static_cast<size_t>(slot)];
+  s.column = varNumber - 1;
+  s.isCharacter = isCharacter;
+  s.width = isCharacter ? width : 8;
+  laidOut_ = false;
+}
+
+void ReadList::layout() {
+  nNumeric_ = 0;
+  textBytes_ = 0;
+  for (auto& s : slots_) {
+    if (s.column < 0) continue;
+    if (s.isCharacter) {
+      s.target = textBytes_;
+      textBytes_ += s.width;
+    } else {
+      s.target = nNumeric_++;
+    }
+  }
+  laidOut_ = true;
+}
+
+bool ReadList::read(double* values, char* text) {
+  if (!laidOut_) layout();
+  remark_.clear();
+  InputTable::Impl& im = *table_->impl_;
+  if (!im.nextRecord()) return false;
+  const Row& row = im.rows[im.cur];
+  for (const Slot& s : slots_) {
+    if (s.column < 0) continue;
+    const detail::Field& f = row.fields[static_cast<size_t>(s.column)];
+    if (!s.isCharacter) {
+      double d;
+      if (f.p) {
+        auto r = fast_float::from_chars(f.p, f.p + f.n, d);
+        if (r.ec == std::errc() && r.ptr == f.p + f.n && std::isfinite(d)) {
+          values[s.target] = d;
+          continue;
+        }
+      }
+      if (row.isMissing(s.column)) {
+        values[s.target] = missingValue();
+        continue;
+      }
+      std::string_view t = row.text(s.column);
+      if (detail::convertNumber(t.data(), t.size(), d)) {
+        values[s.target] = d;
+        continue;
+      }
+      values[s.target] = missingValue();
+      if (remark_.empty() && !table_->columns_[static_cast<size_t>(s.column)].isCharacter())
+        remark_ = "Table " + table_->displayName() + ", line " + std::to_string(row.line) +
+                  ": \"" + std::string(t.substr(0, 40)) + "\" in column " +
+                  table_->columns_[static_cast<size_t>(s.column)].name +
+                  " is not a number; it was read as missing.";
+    } else {
+      char* out = text + s.target;
+      std::string_view t = row.isMissing(s.column) ? std::string_view() : row.text(s.column);
+      size_t n = std::min(t.size(), static_cast<size_t>(s.width));
+      std::memcpy(out, t.data(), n);
+      std::memset(out + n, ' ', static_cast<size_t>(s.width) - n);
+    }
+  }
+  return true;
+}
+
+}  // namespace zul::table

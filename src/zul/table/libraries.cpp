@@ -1,0 +1,152 @@
+// zul/table/libraries.cpp -- librefs, table names and where their files are.
+#include <algorithm>
+#include <system_error>
+
+#include "zul/table/csv.hpp"
+#include "zul/table/table.hpp"
+
+namespace zul::table {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+bool isNameStart(char c) {
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_';
+}
+bool isNameChar(char c) { return isNameStart(c) || (c >= '0' && c <= '9'); }
+
+bool isValidName(std::string_view s, size_t maxLength) {
+  if (s.empty() || s.size() > maxLength || !isNameStart(s[0])) return false;
+  return std::all_of(s.begin(), s.end(), isNameChar);
+}
+
+std::string_view trim(std::string_view s) {
+  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
+  return s;
+}
+
+}  // namespace
+
+TableName parseTableName(std::string_view text) {
+  std::string_view s = trim(text);
+  TableName name;
+  if (!s.empty() && (s[0] == '\'' || s[0] == '"')) {
+    const char q = s[0];
+    size_t i = 1;
+    bool closed = false;
+    while (i < s.size()) {
+      if (s[i] == q) {
+        if (i + 1 < s.size() && s[i + 1] == q) {
+          name.member.push_back(q);
+          i += 2;
+          continue;
+        }
+        closed = true;
+        ++i;
+        break;
+      }
+      name.member.push_back(s[i++]);
+    }
+    if (!closed || !trim(s.substr(i)).empty() || name.member.empty())
+      throw TableError("The table name " + std::string(text) + " is not a properly quoted path.");
+    name.quoted = true;
+    return name;
+  }
+  size_t dot = s.find('.');
+  if (dot != std::string_view::npos) {
+    name.library = std::string(s.substr(0, dot));
+    name.member = std::string(s.substr(dot + 1));
+    if (!isValidName(name.library, 8))
+      throw TableError("\"" + name.library +
+                       "\" is not a valid library name (1 to 8 letters, digits or _, "
+                       "not starting with a digit).");
+  } else {
+    name.member = std::string(s);
+  }
+  if (!isValidName(name.member, 32))
+    throw TableError("\"" + name.member +
+                     "\" is not a valid table name (1 to 32 letters, digits or _, "
+                     "not starting with a digit).");
+  return name;
+}
+
+fs::path TableRef::metadataFile() const {
+  fs::path p = file;
+  p += "-metadata.json";
+  return p;
+}
+
+std::string TableRef::displayName() const {
+  if (library.empty()) return file.string();
+  return detail::upper(library) + "." + detail::upper(member);
+}
+
+Libraries::Libraries(fs::path workDirectory) {
+  entries_.push_back({"WORK", std::move(workDirectory)});
+}
+
+void Libraries::assign(std::string_view libref, const fs::path& directory) {
+  if (!isValidName(libref, 8))
+    throw TableError("\"" + std::string(libref) +
+                     "\" is not a valid library name (1 to 8 letters, digits or _, "
+                     "not starting with a digit).");
+  std::error_code ec;
+  if (!fs::is_directory(directory, ec))
+    throw TableError("Library " + detail::upper(libref) + " cannot be assigned: " +
+                     directory.string() + " is not an existing directory.");
+  std::string key = detail::upper(libref);
+  for (auto& e : entries_) {
+    if (e.libref == key) {
+      e.directory = directory;
+      return;
+    }
+  }
+  entries_.push_back({key, directory});
+}
+
+bool Libraries::isAssigned(std::string_view libref) const {
+  return std::any_of(entries_.begin(), entries_.end(),
+                     [&](const Entry& e) { return sameName(e.libref, libref); });
+}
+
+fs::path Libraries::directory(std::string_view libref) const {
+  for (const auto& e : entries_)
+    if (sameName(e.libref, libref)) return e.directory;
+  throw TableError("Library " + detail::upper(libref) +
+                   " is not assigned; assign it with a LIBNAME statement or --lib.");
+}
+
+TableRef Libraries::resolve(const TableName& name) const {
+  TableRef ref;
+  if (name.quoted) {
+    fs::path p(name.member);
+    std::error_code ec;
+    if (!p.has_extension() && !fs::exists(p, ec)) p += ".csv";
+    ref.file = p;
+    ref.member = p.stem().string();
+    return ref;
+  }
+  ref.library = name.library.empty() ? "WORK" : detail::upper(name.library);
+  ref.member = name.member;
+  fs::path dir = directory(ref.library);
+  std::string wanted = name.member + ".csv";
+  ref.file = dir / wanted;
+  std::error_code ec;
+  if (fs::exists(ref.file, ec)) return ref;
+  // Names are case-blind; files are not. Take the first spelling found.
+  std::string found;
+  for (fs::directory_iterator it(dir, ec), endIt; !ec && it != endIt; it.increment(ec)) {
+    std::string f = it->path().filename().string();
+    if (sameName(f, wanted) && (found.empty() || f < found)) found = f;
+  }
+  if (!found.empty()) ref.file = dir / found;
+  return ref;
+}
+
+void Libraries::noteCreated(const TableRef& table) { lastCreated_ = table; }
+
+std::optional<TableRef> Libraries::lastCreated() const { return lastCreated_; }
+
+}  // namespace zul::table

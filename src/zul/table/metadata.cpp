@@ -1,0 +1,131 @@
+// zul/table/metadata.cpp -- reading and writing CSV-on-the-Web metadata
+// (W3C Recommendation "Metadata Vocabulary for Tabular Data", 2015).
+//
+// Written: "@context", "url", "dc:title" (label), "dc:type" (TYPE), and a
+// "tableSchema" whose columns carry "name", "titles", "dc:description"
+// (label) and "datatype": "double" for numeric columns, {"base": "string",
+// "maxLength": width} for character ones. Read: the same, leniently (a
+// title may be a string, a list or a language map; any numeric XML Schema
+// base counts as numeric).
+#include "zul/table/metadata.hpp"
+
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <sstream>
+
+#include "zul/table/csv.hpp"
+
+namespace zul::table::detail {
+
+namespace {
+
+using nlohmann::json;
+using nlohmann::ordered_json;
+
+// A CSVW natural-language or plain value: "x", ["x", ...], {"en": "x"},
+// {"@value": "x"}.
+std::string textOf(const json& v) {
+  if (v.is_string()) return v.get<std::string>();
+  if (v.is_array() && !v.empty()) return textOf(v.front());
+  if (v.is_object()) {
+    if (v.contains("@value")) return textOf(v["@value"]);
+    if (!v.empty()) return textOf(v.begin().value());
+  }
+  return {};
+}
+
+bool isNumericBase(const std::string& base) {
+  static const char* const kNumeric[] = {
+      "number", "double", "float", "decimal", "integer", "long", "int", "short", "byte",
+      "nonNegativeInteger", "positiveInteger", "nonPositiveInteger", "negativeInteger",
+      "unsignedLong", "unsignedInt", "unsignedShort", "unsignedByte"};
+  std::string b = base;
+  if (b.rfind("xsd:", 0) == 0) b = b.substr(4);
+  for (const char* n : kNumeric)
+    if (b == n) return true;
+  return false;
+}
+
+}  // namespace
+
+std::optional<Metadata> readMetadata(const std::filesystem::path& file,
+                                     const std::string& tableName) {
+  std::ifstream in(file, std::ios::binary);
+  if (!in) return std::nullopt;
+  json doc;
+  try {
+    doc = json::parse(in);
+  } catch (const json::exception& e) {
+    throw TableError("The metadata file of table " + tableName + " (" + file.string() +
+                     ") is not valid JSON: " + e.what());
+  }
+  if (!doc.is_object())
+    throw TableError("The metadata file of table " + tableName + " (" + file.string() +
+                     ") does not describe a table.");
+  Metadata m;
+  if (doc.contains("dc:type")) m.type = upper(textOf(doc["dc:type"]));
+  if (doc.contains("dc:title")) m.label = textOf(doc["dc:title"]);
+  if (doc.contains("tableSchema") && doc["tableSchema"].is_object()) {
+    const json& schema = doc["tableSchema"];
+    if (schema.contains("columns") && schema["columns"].is_array()) {
+      m.hasSchema = true;
+      for (const json& c : schema["columns"]) {
+        if (!c.is_object()) continue;
+        if (c.contains("virtual") && c["virtual"].is_boolean() && c["virtual"].get<bool>())
+          continue;
+        MetaColumn mc;
+        std::string title = c.contains("titles") ? textOf(c["titles"]) : std::string();
+        mc.column.name = c.contains("name") ? textOf(c["name"]) : title;
+        if (c.contains("dc:description")) mc.column.label = textOf(c["dc:description"]);
+        else if (!title.empty() && title != mc.column.name) mc.column.label = title;
+        if (c.contains("datatype")) {
+          const json& dt = c["datatype"];
+          std::string base = dt.is_string() ? dt.get<std::string>()
+                             : (dt.is_object() && dt.contains("base")) ? textOf(dt["base"])
+                                                                       : "string";
+          mc.typeKnown = true;
+          if (isNumericBase(base)) {
+            mc.column.type = ColumnType::Numeric;
+            mc.column.width = 8;
+          } else {
+            mc.column.type = ColumnType::Character;
+            if (dt.is_object() && dt.contains("maxLength") && dt["maxLength"].is_number_integer()) {
+              long long w = dt["maxLength"].get<long long>();
+              if (w >= 1 && w <= 32767) {
+                mc.column.width = static_cast<int>(w);
+                mc.widthKnown = true;
+              }
+            }
+          }
+        }
+        m.columns.push_back(std::move(mc));
+      }
+    }
+  }
+  return m;
+}
+
+std::string metadataText(const std::string& csvName, const std::string& type,
+                         const std::string& label, const std::vector<Column>& columns) {
+  ordered_json doc;
+  doc["@context"] = "http://www.w3.org/ns/csvw";
+  doc["url"] = csvName;
+  if (!label.empty()) doc["dc:title"] = label;
+  if (!type.empty()) doc["dc:type"] = type;
+  doc["null"] = json::array({"", "."});
+  ordered_json cols = ordered_json::array();
+  for (const Column& c : columns) {
+    ordered_json col;
+    col["name"] = c.name;
+    col["titles"] = c.name;
+    if (!c.label.empty()) col["dc:description"] = c.label;
+    if (c.isCharacter()) col["datatype"] = ordered_json{{"base", "string"}, {"maxLength", c.width}};
+    else col["datatype"] = "double";
+    cols.push_back(std::move(col));
+  }
+  doc["tableSchema"]["columns"] = std::move(cols);
+  // Invalid UTF-8 in a name or label is replaced rather than refused.
+  return doc.dump(2, ' ', false, json::error_handler_t::replace) + "\n";
+}
+
+}  // namespace zul::table::detail

@@ -1,0 +1,288 @@
+// zul/table/output_table.cpp -- output tables written as streams to a
+// temporary file beside the target and renamed into place on commit.
+//
+// rename(2) within one directory replaces the target atomically, so a
+// reader (or a later step) sees either the earlier table or the complete
+// new one, never a part; the metadata file follows the same way. An input
+// that is being read while its name is rewritten keeps reading the old
+// file, which stays mapped until it is closed.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#include "zul/table/csv.hpp"
+#include "zul/table/metadata.hpp"
+#include "zul/table/table.hpp"
+
+namespace zul::table {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr size_t kFlushBytes = 1 << 20;
+constexpr int kMaxWidth = 32767;
+
+std::string trimmed(std::string_view s) {
+  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
+  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+  return std::string(s);
+}
+
+std::string_view trimRight(std::string_view s) {
+  while (!s.empty() && s.back() == ' ') s.remove_suffix(1);
+  return s;
+}
+
+// RFC 4180 field: quoted when it holds a delimiter, a quote or a line
+// break; a lone "." is quoted too, since unquoted it would read back as
+// missing.
+void appendText(std::string& out, std::string_view s) {
+  bool quote = s == ".";
+  for (char c : s)
+    if (c == ',' || c == '"' || c == '\n' || c == '\r') {
+      quote = true;
+      break;
+    }
+  if (!quote) {
+    out.append(s);
+    return;
+  }
+  out.push_back('"');
+  for (char c : s) {
+    if (c == '"') out.push_back('"');
+    out.push_back(c);
+  }
+  out.push_back('"');
+}
+
+void appendNumber(std::string& out, double x) {
+  char buf[32];
+  out.append(buf, static_cast<size_t>(formatNumber(x, buf)));
+}
+
+// A temporary file in dir, named after the target, created with mode 0600
+// and opened for writing.
+int makeTemp(const fs::path& dir, const std::string& base, fs::path& made) {
+  std::string pattern = (dir / ("." + base + ".XXXXXX")).string();
+  std::vector<char> buf(pattern.begin(), pattern.end());
+  buf.push_back('\0');
+  int fd = ::mkostemp(buf.data(), O_CLOEXEC);
+  if (fd >= 0) made = fs::path(buf.data());
+  return fd;
+}
+
+// The mode a plain creat() would have given: 0666 less the umask.
+mode_t fileMode() {
+  mode_t mask = ::umask(0);
+  ::umask(mask);
+  return static_cast<mode_t>(0666 & ~mask);
+}
+
+void writeAll(int fd, const char* p, size_t n, const std::string& table) {
+  while (n > 0) {
+    ssize_t w = ::write(fd, p, n);
+    if (w < 0) {
+      if (errno == EINTR) continue;
+      throw TableError("Table " + table + " cannot be written: " + std::strerror(errno) + ".");
+    }
+    p += w;
+    n -= static_cast<size_t>(w);
+  }
+}
+
+}  // namespace
+
+OutputTable::OutputTable(TableRef ref, const DataSetOptions& options)
+    : ref_(std::move(ref)), options_(options) {
+  if (options_.type) type_ = detail::upper(trimmed(*options_.type));
+  if (options_.label) label_ = *options_.label;
+  fs::path dir = ref_.file.parent_path();
+  if (dir.empty()) dir = ".";
+  std::error_code ec;
+  if (!fs::is_directory(dir, ec))
+    throw TableError("Table " + displayName() + " cannot be created: the directory " +
+                     dir.string() + " does not exist.");
+  fd_ = makeTemp(dir, ref_.file.filename().string(), tempFile_);
+  if (fd_ < 0)
+    throw TableError("Table " + displayName() + " cannot be created in " + dir.string() + ": " +
+                     std::strerror(errno) + ".");
+  buffer_.reserve(kFlushBytes + 4096);
+}
+
+OutputTable::~OutputTable() {
+  try {
+    abort();
+  } catch (...) {
+  }
+}
+
+void OutputTable::setType(std::string_view type) {
+  if (!options_.type) type_ = detail::upper(trimmed(type));
+}
+
+void OutputTable::setLabel(std::string_view label) {
+  if (!options_.label) label_ = std::string(label);
+}
+
+namespace {
+void checkNewName(const std::vector<Column>& columns, const std::string& name,
+                  const std::string& table) {
+  if (name.empty()) throw TableError("A column of table " + table + " needs a name.");
+  for (const auto& c : columns)
+    if (sameName(c.name, name))
+      throw TableError("Table " + table + " already has a column named " + c.name + ".");
+}
+}  // namespace
+
+int OutputTable::declareColumn(const Column& column) {
+  if (done_) throw TableError("The columns of table " + displayName() + " are already complete.");
+  checkNewName(columns_, column.name, displayName());
+  Column c = column;
+  if (c.isCharacter()) {
+    if (c.width < 1 || c.width > kMaxWidth)
+      throw TableError("Column " + c.name + " of table " + displayName() +
+                       " needs a width from 1 to 32767.");
+  } else {
+    c.width = 8;
+  }
+  columns_.push_back(std::move(c));
+  sources_.push_back({nullptr, nDeclared_, false});
+  return nDeclared_++;
+}
+
+void OutputTable::copyByColumns(const InputTable& input) {
+  if (done_) throw TableError("The columns of table " + displayName() + " are already complete.");
+  const auto& by = input.byColumns();
+  for (size_t k = 0; k < by.size(); ++k) {
+    const Column& c = input.columns()[static_cast<size_t>(by[k])];
+    checkNewName(columns_, c.name, displayName());
+    columns_.push_back(c);
+    sources_.push_back({&input, static_cast<int>(k), true});
+  }
+}
+
+void OutputTable::copyAllColumns(const InputTable& input, const std::vector<std::string>& except) {
+  if (done_) throw TableError("The columns of table " + displayName() + " are already complete.");
+  for (size_t i = 0; i < input.columns().size(); ++i) {
+    const Column& c = input.columns()[i];
+    bool skip = false;
+    for (const auto& e : except) skip = skip || sameName(e, c.name);
+    if (skip) continue;
+    checkNewName(columns_, c.name, displayName());
+    columns_.push_back(c);
+    sources_.push_back({&input, static_cast<int>(i), false});
+  }
+}
+
+void OutputTable::columnsDone() {
+  if (done_) return;
+  done_ = true;
+  for (size_t i = 0; i < columns_.size(); ++i) {
+    if (i) buffer_.push_back(',');
+    appendText(buffer_, columns_[i].name);
+  }
+  buffer_.append("\r\n");
+}
+
+void OutputTable::writeCell(const Column& column, const Source& source, const double* values,
+                            const char* const* texts) {
+  if (!source.input) {
+    if (column.isCharacter()) {
+      const char* t = texts ? texts[source.column] : nullptr;
+      if (t) appendText(buffer_, trimRight(std::string_view(t, static_cast<size_t>(column.width))));
+    } else if (values) {
+      appendNumber(buffer_, values[source.column]);
+    }
+    return;
+  }
+  if (source.byValue) {
+    if (column.isCharacter()) appendText(buffer_, source.input->byText(source.column));
+    else appendNumber(buffer_, source.input->byNumber(source.column));
+    return;
+  }
+  if (column.isCharacter()) appendText(buffer_, trimRight(source.input->text(source.column)));
+  else appendNumber(buffer_, source.input->number(source.column));
+}
+
+void OutputTable::appendRow(const double* values, const char* const* texts) {
+  if (committed_ || aborted_)
+    throw TableError("Table " + displayName() + " is closed; no row can be added.");
+  if (!done_) columnsDone();
+  for (size_t i = 0; i < columns_.size(); ++i) {
+    if (i) buffer_.push_back(',');
+    writeCell(columns_[i], sources_[i], values, texts);
+  }
+  buffer_.append("\r\n");
+  ++nRows_;
+  if (buffer_.size() >= kFlushBytes) flush();
+}
+
+void OutputTable::flush() {
+  writeAll(fd_, buffer_.data(), buffer_.size(), displayName());
+  buffer_.clear();
+}
+
+void OutputTable::commit() {
+  if (committed_) return;
+  if (aborted_) throw TableError("Table " + displayName() + " was abandoned and cannot be saved.");
+  fs::path metaTemp;
+  int metaFd = -1;
+  try {
+    if (!done_) columnsDone();
+    flush();
+    const mode_t mode = fileMode();
+    if (::fchmod(fd_, mode) != 0 || ::fsync(fd_) != 0)
+      throw TableError("Table " + displayName() + " cannot be saved: " + std::strerror(errno) + ".");
+    int fd = fd_;
+    fd_ = -1;
+    if (::close(fd) != 0)
+      throw TableError("Table " + displayName() + " cannot be saved: " + std::strerror(errno) + ".");
+
+    fs::path dir = tempFile_.parent_path();
+    metaFd = makeTemp(dir, ref_.metadataFile().filename().string(), metaTemp);
+    if (metaFd < 0)
+      throw TableError("The metadata of table " + displayName() + " cannot be written: " +
+                       std::strerror(errno) + ".");
+    std::string text = detail::metadataText(ref_.file.filename().string(), type_, label_, columns_);
+    writeAll(metaFd, text.data(), text.size(), displayName());
+    if (::fchmod(metaFd, mode) != 0 || ::fsync(metaFd) != 0)
+      throw TableError("The metadata of table " + displayName() + " cannot be written: " +
+                       std::strerror(errno) + ".");
+    fd = metaFd;
+    metaFd = -1;
+    if (::close(fd) != 0)
+      throw TableError("The metadata of table " + displayName() + " cannot be written: " +
+                       std::strerror(errno) + ".");
+
+    if (::rename(tempFile_.c_str(), ref_.file.c_str()) != 0)
+      throw TableError("Table " + displayName() + " cannot be saved as " + ref_.file.string() +
+                       ": " + std::strerror(errno) + ".");
+    tempFile_.clear();
+    if (::rename(metaTemp.c_str(), ref_.metadataFile().c_str()) != 0)
+      throw TableError("The metadata of table " + displayName() + " cannot be saved as " +
+                       ref_.metadataFile().string() + ": " + std::strerror(errno) + ".");
+    committed_ = true;
+  } catch (...) {
+    if (metaFd >= 0) ::close(metaFd);
+    if (!metaTemp.empty()) ::unlink(metaTemp.c_str());
+    abort();
+    throw;
+  }
+}
+
+void OutputTable::abort() {
+  if (committed_ || aborted_) return;
+  aborted_ = true;
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+  if (!tempFile_.empty()) ::unlink(tempFile_.c_str());
+  tempFile_.clear();
+  buffer_.clear();
+}
+
+}  // namespace zul::table
