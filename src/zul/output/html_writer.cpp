@@ -1,0 +1,158 @@
+#include "zul/output/html_writer.hpp"
+
+#include <fmt/format.h>
+
+#include <ostream>
+#include <set>
+
+#include "zul/output/display.hpp"
+
+namespace zul::output {
+
+namespace {
+
+constexpr const char* kStyle = R"(
+body { font-family: system-ui, sans-serif; margin: 2em auto; max-width: 70em; color: #222; }
+h1 { font-size: 1.4em; } h2 { font-size: 1.2em; margin-top: 2em; }
+h3 { font-size: 1.05em; margin-top: 1.5em; } p.by { font-weight: bold; border-top: 1px solid #999; padding-top: .5em; }
+nav ol { columns: 2; font-size: .9em; }
+table { border-collapse: collapse; margin: 1em 0 .3em 0; }
+caption { font-weight: bold; padding-bottom: .4em; }
+th, td { padding: .15em .6em; border-bottom: 1px solid #ddd; }
+th { border-bottom: 2px solid #888; vertical-align: bottom; }
+td.num { text-align: right; font-family: ui-monospace, monospace; white-space: pre; }
+td.text, th.text { text-align: left; }
+th.num { text-align: right; }
+p.footnote, p.note { margin: .2em 0; font-size: .9em; }
+figure.graph { border: 1px dashed #aaa; padding: 1em; color: #666; }
+)";
+
+std::string anchor(size_t index) { return fmt::format("t{}", index); }
+
+std::string byText(const Item& item) {
+  std::string text;
+  for (const ByValue& b : item.by) text += (text.empty() ? "" : " ") + b.name + "=" + b.text;
+  return text;
+}
+
+void writeTable(std::ostream& out, const Item& item, size_t index) {
+  std::vector<DisplayColumn> shown = displayColumns(item);
+  out << "<table id=\"" << anchor(index) << "\" data-template=\""
+      << htmlEscape(item.templatePath) << "\">\n";
+  if (!item.titles.empty()) {
+    out << "<caption>";
+    for (size_t i = 0; i < item.titles.size(); ++i) {
+      out << (i ? "<br>" : "") << htmlEscape(item.titles[i].text);
+    }
+    out << "</caption>\n";
+  }
+  out << "<thead><tr>";
+  for (const DisplayColumn& c : shown) {
+    if (c.attached) continue;  // a flag shares the cell of its value
+    out << "<th class=\"" << (c.numeric ? "num" : "text") << "\">" << htmlEscape(c.header)
+        << "</th>";
+  }
+  out << "</tr></thead>\n<tbody>\n";
+  for (size_t r = 0; r < item.rows.size(); ++r) {
+    out << "<tr>";
+    for (size_t j = 0; j < shown.size(); ++j) {
+      const DisplayColumn& c = shown[j];
+      if (c.attached) continue;
+      std::string text = c.cells[r];
+      if (j + 1 < shown.size() && shown[j + 1].attached && !shown[j + 1].cells[r].empty()) {
+        text += " " + shown[j + 1].cells[r];
+      }
+      out << "<td class=\"" << (c.numeric ? "num" : "text") << "\"";
+      if (c.original && r < item.rows.size()) {
+        const Value& v = item.rows[r][*c.original];
+        if (v.isNumber()) out << " title=\"" << fmt::format("{}", v.number) << "\"";
+      }
+      out << ">" << htmlEscape(text) << "</td>";
+    }
+    out << "</tr>\n";
+  }
+  out << "</tbody>\n</table>\n";
+  for (const std::string& f : item.footnotes) {
+    out << "<p class=\"footnote\">" << htmlEscape(f) << "</p>\n";
+  }
+}
+
+}  // namespace
+
+std::string htmlEscape(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (char c : text) {
+    switch (c) {
+      case '&': out += "&amp;"; break;
+      case '<': out += "&lt;"; break;
+      case '>': out += "&gt;"; break;
+      case '"': out += "&quot;"; break;
+      case '\'': out += "&#39;"; break;
+      default: out += c;
+    }
+  }
+  return out;
+}
+
+void writeHtml(const Model& model, std::ostream& out, const std::string& title) {
+  out << "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n<title>"
+      << htmlEscape(title) << "</title>\n<style>" << kStyle << "</style>\n</head>\n<body>\n<h1>"
+      << htmlEscape(title) << "</h1>\n";
+
+  // Contents: one entry per table.
+  out << "<nav><ol>\n";
+  for (size_t i = 0; i < model.items.size(); ++i) {
+    const Item& item = model.items[i];
+    if (item.kind != Item::Kind::Table) continue;
+    std::string name = item.titles.empty() ? item.name : item.titles.front().text;
+    out << "<li><a href=\"#" << anchor(i) << "\">" << htmlEscape(name) << "</a></li>\n";
+  }
+  out << "</ol></nav>\n";
+
+  int lastStep = -1, lastGroup = -1;
+  std::set<int> sectionsShown;
+  for (size_t i = 0; i < model.items.size(); ++i) {
+    const Item& item = model.items[i];
+    if (item.step != lastStep) {
+      lastStep = item.step;
+      lastGroup = -1;
+      const Step& s = model.steps[static_cast<size_t>(item.step)];
+      out << "<h2>" << htmlEscape(s.program.empty() ? std::string("Step") : s.program);
+      if (s.line > 0) out << ", line " << s.line;
+      out << "</h2>\n";
+    }
+    if (item.byGroup != lastGroup) {
+      lastGroup = item.byGroup;
+      if (!item.by.empty()) out << "<p class=\"by\">" << htmlEscape(byText(item)) << "</p>\n";
+    }
+    std::vector<int> chain;
+    for (int s = item.section; s >= 0; s = model.sections[static_cast<size_t>(s)].parent) {
+      if (sectionsShown.count(s)) break;
+      chain.push_back(s);
+    }
+    for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
+      sectionsShown.insert(*it);
+      const Section& sec = model.sections[static_cast<size_t>(*it)];
+      const std::string& text = sec.heading.empty() ? sec.label : sec.heading;
+      if (!text.empty()) out << "<h3>" << htmlEscape(text) << "</h3>\n";
+    }
+    switch (item.kind) {
+      case Item::Kind::Table:
+        writeTable(out, item, i);
+        break;
+      case Item::Kind::Graph:
+        out << "<figure class=\"graph\" data-template=\"" << htmlEscape(item.templatePath)
+            << "\"><figcaption>" << htmlEscape(item.label.empty() ? item.name : item.label)
+            << "</figcaption></figure>\n";
+        break;
+      case Item::Kind::Space:
+      case Item::Kind::Note:
+        break;
+    }
+    for (const Note& n : item.notes) out << "<p class=\"note\">" << htmlEscape(n.text) << "</p>\n";
+  }
+  out << "</body>\n</html>\n";
+}
+
+}  // namespace zul::output

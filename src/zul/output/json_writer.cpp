@@ -1,0 +1,102 @@
+#include "zul/output/json_writer.hpp"
+
+#include <cmath>
+#include <ostream>
+
+#include "zul/output/display.hpp"
+
+namespace zul::output {
+
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+// 2^53: every integer below it is exact in a double.
+constexpr double kExactIntegers = 9007199254740992.0;
+
+Json number(double x) {
+  if (!std::isfinite(x)) return nullptr;
+  if (x == std::floor(x) && std::fabs(x) < kExactIntegers && !(x == 0 && std::signbit(x))) {
+    return static_cast<int64_t>(x);
+  }
+  return x;
+}
+
+Json value(const Value& v) {
+  switch (v.kind) {
+    case Value::Kind::Number: return number(v.number);
+    case Value::Kind::Text: return v.text;
+    case Value::Kind::Missing: break;
+  }
+  return nullptr;
+}
+
+Json table(const Model& model, const Item& item) {
+  Json t;
+  t["step"] = item.step;
+  Json by = Json::object();
+  for (const ByValue& b : item.by) by[b.name] = b.number ? number(*b.number) : Json(b.text);
+  t["by"] = by;
+  t["section"] = model.sectionPath(item.section);
+  t["name"] = item.name;
+  t["template"] = item.templatePath;
+  Json titles = Json::array(), footnotes = Json::array(), notes = Json::array();
+  for (const Title& x : item.titles) titles.push_back(x.text);
+  for (const std::string& x : item.footnotes) footnotes.push_back(x);
+  for (const Note& x : item.notes) notes.push_back(x.text);
+  t["titles"] = titles;
+  t["footnotes"] = footnotes;
+  t["notes"] = notes;
+  Json columns = Json::array();
+  for (size_t j = 0; j < item.columns.size(); ++j) {
+    const Column& c = item.columns[j];
+    columns.push_back({{"name", c.name},
+                       {"label", c.label},
+                       {"type", c.isCharacter ? "character" : "numeric"},
+                       {"format", resolvedFormatText(item, j)},
+                       {"role", roleName(c.role)}});
+  }
+  t["columns"] = columns;
+  Json rows = Json::array();
+  for (const auto& row : item.rows) {
+    Json r = Json::array();
+    for (size_t j = 0; j < item.columns.size(); ++j) {
+      r.push_back(j < row.size() ? value(row[j]) : Json(nullptr));
+    }
+    rows.push_back(std::move(r));
+  }
+  t["rows"] = rows;
+  if (!item.values.empty()) {
+    Json values = Json::object();
+    for (const auto& [name, v] : item.values) values[name] = value(v);
+    t["values"] = values;
+  }
+  return t;
+}
+
+}  // namespace
+
+nlohmann::ordered_json toJson(const Model& model) {
+  Json steps = Json::array();
+  for (const Step& s : model.steps) {
+    steps.push_back({{"program", s.program}, {"line", s.line}, {"completionCode", s.completionCode}});
+  }
+  Json tables = Json::array();
+  for (const Item& item : model.items) {
+    if (item.kind == Item::Kind::Table || item.kind == Item::Kind::Note) {
+      tables.push_back(table(model, item));
+    }
+  }
+  Json doc;
+  doc["steps"] = steps;
+  doc["tables"] = tables;
+  return doc;
+}
+
+void writeJson(const Model& model, std::ostream& out) {
+  // Invalid UTF-8 in a label must not lose the whole file: replace it.
+  out << toJson(model).dump(1, ' ', false, nlohmann::ordered_json::error_handler_t::replace)
+      << '\n';
+}
+
+}  // namespace zul::output

@@ -1,0 +1,204 @@
+#include "zul/output/listing.hpp"
+
+#include <algorithm>
+#include <ostream>
+#include <sstream>
+#include <vector>
+
+#include "zul/output/display.hpp"
+
+namespace zul::output {
+
+namespace {
+
+constexpr int kGap = 2;          // blanks between columns
+constexpr int kAttachedGap = 1;  // between a value and its flag
+
+int width(const std::string& s) { return static_cast<int>(s.size()); }
+
+std::string spaces(int n) { return std::string(static_cast<size_t>(std::max(n, 0)), ' '); }
+
+std::string centred(const std::string& text, int pageWidth) {
+  int pad = (pageWidth - width(text)) / 2;
+  return spaces(pad) + text;
+}
+
+std::vector<std::string> splitWords(const std::string& text) {
+  std::vector<std::string> words;
+  std::istringstream in(text);
+  for (std::string w; in >> w;) words.push_back(w);
+  return words;
+}
+
+// Greedy word wrap into lines of at most limit characters (a longer word
+// gets a line of its own).
+std::vector<std::string> wrap(const std::string& text, int limit) {
+  if (width(text) <= limit) return {text};
+  std::vector<std::string> lines;
+  std::string line;
+  for (const std::string& w : splitWords(text)) {
+    if (!line.empty() && width(line) + 1 + width(w) > limit) {
+      lines.push_back(line);
+      line.clear();
+    }
+    line += (line.empty() ? "" : " ") + w;
+  }
+  if (!line.empty() || lines.empty()) lines.push_back(line);
+  return lines;
+}
+
+// One column laid out: its width, header lines and how numbers align.
+struct Laid {
+  const DisplayColumn* column = nullptr;
+  int width = 0;
+  int integerWidth = 0;   // numeric: characters left of the decimal point
+  int fractionWidth = 0;  // numeric: the point and what follows
+  std::vector<std::string> header;
+};
+
+size_t pointAt(const std::string& s) {
+  size_t p = s.find('.');
+  return p == std::string::npos ? s.size() : p;
+}
+
+Laid layOut(const DisplayColumn& c) {
+  Laid l;
+  l.column = &c;
+  int data = 0;
+  if (c.numeric) {
+    for (const std::string& s : c.cells) {
+      if (s.empty()) continue;
+      size_t p = pointAt(s);
+      l.integerWidth = std::max(l.integerWidth, static_cast<int>(p));
+      l.fractionWidth = std::max(l.fractionWidth, static_cast<int>(s.size() - p));
+    }
+    data = std::max(l.integerWidth + l.fractionWidth, c.attached ? 0 : c.format.width);
+  } else {
+    for (const std::string& s : c.cells) data = std::max(data, width(s));
+  }
+  int longestWord = 0;
+  for (const std::string& w : splitWords(c.header)) longestWord = std::max(longestWord, width(w));
+  int limit = std::max(data, longestWord);
+  l.header = c.header.empty() ? std::vector<std::string>{} : wrap(c.header, limit);
+  l.width = std::max(data, 1);
+  for (const std::string& h : l.header) l.width = std::max(l.width, width(h));
+  return l;
+}
+
+std::string cellText(const Laid& l, const std::string& s) {
+  if (!l.column->numeric) return s + spaces(l.width - width(s));
+  if (s.empty()) return spaces(l.width);
+  size_t p = pointAt(s);
+  std::string aligned = spaces(l.integerWidth - static_cast<int>(p)) + s +
+                        spaces(l.fractionWidth - static_cast<int>(s.size() - p));
+  return spaces(l.width - width(aligned)) + aligned;
+}
+
+std::string headerText(const Laid& l, const std::string& s) {
+  if (!l.column->numeric) return s + spaces(l.width - width(s));
+  return spaces(l.width - width(s)) + s;
+}
+
+std::string rtrim(std::string s) {
+  while (!s.empty() && s.back() == ' ') s.pop_back();
+  return s;
+}
+
+}  // namespace
+
+std::string renderTable(const Item& item, int lineSize) {
+  std::vector<DisplayColumn> shown = displayColumns(item);
+  std::vector<Laid> laid;
+  laid.reserve(shown.size());
+  for (const DisplayColumn& c : shown) laid.push_back(layOut(c));
+
+  int tableWidth = 0;
+  for (size_t j = 0; j < laid.size(); ++j) {
+    if (j > 0) tableWidth += laid[j].column->attached ? kAttachedGap : kGap;
+    tableWidth += laid[j].width;
+  }
+  int page = std::max(lineSize, tableWidth);
+  std::string indent = spaces((page - tableWidth) / 2);
+
+  std::ostringstream out;
+  for (const Title& t : item.titles) out << rtrim(centred(t.text, page)) << '\n';
+  if (!item.titles.empty() && !laid.empty()) out << '\n';
+
+  auto line = [&](auto&& textOf) {
+    std::string s = indent;
+    for (size_t j = 0; j < laid.size(); ++j) {
+      if (j > 0) s += spaces(laid[j].column->attached ? kAttachedGap : kGap);
+      s += textOf(j);
+    }
+    out << rtrim(s) << '\n';
+  };
+
+  size_t headerLines = 0;
+  for (const Laid& l : laid) headerLines = std::max(headerLines, l.header.size());
+  for (size_t h = 0; h < headerLines; ++h) {
+    line([&](size_t j) {
+      const Laid& l = laid[j];
+      size_t skip = headerLines - l.header.size();  // headers sit on the bottom line
+      return headerText(l, h >= skip ? l.header[h - skip] : std::string());
+    });
+  }
+  for (size_t r = 0; r < item.rows.size(); ++r) {
+    line([&](size_t j) { return cellText(laid[j], laid[j].column->cells[r]); });
+  }
+
+  if (!item.footnotes.empty() || !item.notes.empty()) out << '\n';
+  std::string left = laid.empty() ? std::string() : indent;
+  for (const std::string& f : item.footnotes) out << rtrim(left + f) << '\n';
+  for (const Note& n : item.notes) out << rtrim(left + n.text) << '\n';
+  return out.str();
+}
+
+void Listing::print(const Model& model, const Item& item) {
+  if (!out_ || item.kind == Item::Kind::Graph) return;
+  std::ostream& out = *out_;
+
+  if (item.step != lastStep_ || item.byGroup != lastByGroup_) {
+    lastStep_ = item.step;
+    lastByGroup_ = item.byGroup;
+    if (!item.by.empty()) {
+      std::string text;
+      for (const ByValue& b : item.by) text += (text.empty() ? "" : " ") + b.name + "=" + b.text;
+      text = " " + text + " ";
+      int dashes = std::max(3, lineSize_ - width(text));
+      out << '\n' << std::string(static_cast<size_t>(dashes / 2), '-') << text
+          << std::string(static_cast<size_t>(dashes - dashes / 2), '-') << '\n';
+    }
+  }
+
+  // Headings of the sections this item sits in that are not printed yet,
+  // outermost first.
+  std::vector<int> chain;
+  for (int s = item.section; s >= 0; s = model.sections[static_cast<size_t>(s)].parent) {
+    if (sectionsPrinted_.count(s)) break;
+    chain.push_back(s);
+  }
+  for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
+    sectionsPrinted_.insert(*it);
+    const Section& sec = model.sections[static_cast<size_t>(*it)];
+    const std::string& text = sec.heading.empty() ? sec.label : sec.heading;
+    if (!text.empty()) out << '\n' << rtrim(centred(text, lineSize_)) << '\n';
+  }
+
+  switch (item.kind) {
+    case Item::Kind::Space:
+      out << '\n';
+      break;
+    case Item::Kind::Note:
+      out << '\n';
+      for (const Note& n : item.notes) out << n.text << '\n';
+      break;
+    case Item::Kind::Table:
+      out << '\n' << renderTable(item, lineSize_);
+      break;
+    case Item::Kind::Graph:
+      break;
+  }
+  out.flush();
+}
+
+}  // namespace zul::output

@@ -1,0 +1,41 @@
+// The text listing: each published item is printed at once, as plain
+// aligned text.
+//
+// A table is centred on the page (the line size, or the table's own width
+// when it is wider), its titles centred above it, its footnotes and notes
+// below it at its left edge. Numeric columns are aligned on the decimal
+// point, text columns on the left; long headers wrap onto several lines.
+// A new BY group prints a line with its BY values, and a section prints
+// its heading before its first item.
+#pragma once
+
+#include <iosfwd>
+#include <set>
+#include <string>
+
+#include "zul/output/model.hpp"
+
+namespace zul::output {
+
+constexpr int kDefaultLineSize = 80;
+
+// The lines of one table item (titles, header, rows, footnotes, notes),
+// each ending in '\n'.
+std::string renderTable(const Item& item, int lineSize = kDefaultLineSize);
+
+class Listing {
+ public:
+  Listing(std::ostream* out, int lineSize) : out_(out), lineSize_(lineSize) {}
+  // Prints item (which must belong to model) with the BY line and section
+  // headings it needs first. Graph items print nothing.
+  void print(const Model& model, const Item& item);
+
+ private:
+  std::ostream* out_;
+  int lineSize_;
+  int lastStep_ = -1;
+  int lastByGroup_ = -1;
+  std::set<int> sectionsPrinted_;
+};
+
+}  // namespace zul::output

@@ -1,0 +1,95 @@
+// The host side of the output-table sink: decodes the module's dispatch
+// calls (zul/abi_output.h) into the run's Model, prints each table to the
+// listing when it is published, and writes the JSON file and the HTML
+// report at the end of the run.
+//
+// Use from the host:
+//
+//   output::Report report({&listingStream, /*graphics=*/htmlRequested});
+//   output::setCurrentReport(&report);        // 400/1 -> serviceDispatch
+//   report.beginStep("p.zul", 3);
+//   for each BY group: report.setBy({{"grp", "A", std::nullopt}}); ...run...
+//   report.endStep(completionCode);
+//   report.writeJson(jsonStream); report.writeHtml(htmlStream);
+//
+// serviceDispatch is the function to put into the service table at 400/1.
+// It never throws: failures come back as negative sink statuses.
+#pragma once
+
+#include <cstdint>
+#include <iosfwd>
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "zul/abi.h"
+#include "zul/output/listing.hpp"
+#include "zul/output/model.hpp"
+
+namespace zul::output {
+
+struct ReportOptions {
+  std::ostream* listing = nullptr;  // tables are printed here when published
+  bool graphics = false;            // answer to the module: draw graphs
+  int lineSize = kDefaultLineSize;  // listing page width
+};
+
+class Report {
+ public:
+  explicit Report(ReportOptions options = {});
+  ~Report();
+  Report(const Report&) = delete;
+  Report& operator=(const Report&) = delete;
+
+  // A FACTOR step begins: its program file and line. Returns its index.
+  int beginStep(std::string program, int line);
+  // The BY values of the group about to run (empty without BY). Closes the
+  // sections of the previous group.
+  void setBy(std::vector<ByValue> by);
+  // The step ended: open tables are published, the sink is released.
+  void endStep(int completionCode);
+
+  int32_t dispatch(void* object, int32_t operation, int32_t nAttributes, zul_attr* attributes);
+
+  bool graphicsEnabled() const { return options_.graphics; }
+  const Model& model() const { return model_; }
+
+  void writeJson(std::ostream& out) const;
+  void writeHtml(std::ostream& out, const std::string& title = "zul report") const;
+
+ private:
+  struct Object;
+  struct Sink;
+  struct Table;
+
+  int32_t create(Object* object, const zul_attr* a, int32_t n);
+  int32_t onSink(Sink& sink, int32_t operation, const zul_attr* a, int32_t n);
+  int32_t onTable(Table& table, int32_t operation, const zul_attr* a, int32_t n);
+  void publish(Item item);
+  void publishTable(Table& table);
+  void closeAll();
+  Item newItem(Item::Kind kind) const;
+
+  ReportOptions options_;
+  Model model_;
+  Listing listing_;
+  int currentStep_ = -1;
+  int byGroup_ = -1;
+  std::vector<ByValue> by_;
+  std::vector<int> sectionStack_;       // indices into model_.sections
+  std::vector<int64_t> sectionLevels_;  // heading level of each, 0 none
+  bool definingSection_ = false;
+  Sink* sink_ = nullptr;  // the step's sink, owned by objects_
+  // Live handles given to the module; a pointer not found here is refused.
+  std::unordered_map<void*, std::unique_ptr<Object>> objects_;
+  std::vector<Table*> openTables_;  // in creation order
+};
+
+// The report that serviceDispatch forwards to (null: every call fails
+// with ZUL_SINK_BAD_OBJECT).
+void setCurrentReport(Report* report);
+int32_t serviceDispatch(void* object, int32_t operation, int32_t nAttributes,
+                        zul_attr* attributes);
+
+}  // namespace zul::output
