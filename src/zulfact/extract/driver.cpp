@@ -1,8 +1,227 @@
-#include "extract/driver.hpp"
+// The analysis of one BY group, step by step: data pass, method heading,
+// extraction, unrotated solution, prerotation, the ROTATE= list, the
+// implied final rotation, and the outputs of the group.
+//
+// Solution indices tell the printing and output steps which solution they
+// serve: 1 initial, -1 prerotated, 0 and up the ROTATE= list entries, -2 the
+// final rotation.
+#include "zulfact/extract/driver.hpp"
+
+#include <algorithm>
+
+#include "zulfact/data/data_pass.hpp"
+#include "zulfact/data/priors.hpp"
+#include "zulfact/entry/host.hpp"
+#include "zulfact/extract/pending_steps.hpp"
+#include "zulfact/extract/principal.hpp"
+#include "zulfact/output/matrix_printer.hpp"
+#include "zulfact/output/table_writer.hpp"
+#include "zulfact/rotate/unrotated_pattern.hpp"
 
 namespace zulfact {
 
-// Placeholder until the first analysis lands.
-void analysisDriver(ProcState& ps) {}
+namespace {
+
+constexpr int kInitial = 1;
+constexpr int kPrerotated = -1;
+constexpr int kFinal = -2;
+
+// Message 180/900: the method is not available in this version; the group
+// ends after its heading.
+constexpr int kMethodUnavailable = 900;
+
+bool isNone(int code) { return code == kRotNone || code == 0; }
+
+// The heading message (group 180) of each method.
+int methodHeading(const ProcState& ps) {
+  switch (ps.method) {
+    case kMethodPrincipal: return ps.priorsMethod == kPriorsOne ? 61 : 62;
+    case kMethodUls: return 122;
+    case kMethodPrinit: return 69;
+    case kMethodAlpha: return 70;
+    case kMethodMl: return 121;
+    case kMethodGls: return 123;
+    case kMethodFuller: return 72;
+    case kMethodHarris: return 60;
+    case kMethodImage: return 26;
+    case kMethodPattern: return 29;
+    case kMethodScore: return 30;
+    default: return 62;
+  }
+}
+
+const char* methodWord(int method) {
+  switch (method) {
+    case kMethodUls: return "ULS";
+    case kMethodPrinit: return "PRINIT";
+    case kMethodAlpha: return "ALPHA";
+    case kMethodMl: return "ML";
+    case kMethodGls: return "GLS";
+    case kMethodImage: return "IMAGE";
+    case kMethodPattern: return "PATTERN";
+    case kMethodScore: return "SCORE";
+    default: return "";
+  }
+}
+
+bool obliqueSolutionCode(int code) {
+  return code == kRotPromax || code == kRotHk || code == kRotProcrustes ||
+         (code >= kRotQuartimin && code <= kRotObfactorParsimax) || code == kRotOblimin ||
+         code == kRotOblicf || code == kRotObligencf;
+}
+
+void releaseRotationWork(ProcState& ps) {
+  for (double*& block : ps.rotWork) {
+    if (block != nullptr) host().release(block);
+    block = nullptr;
+  }
+}
+
+// Scoring coefficients, pattern plot and loadings graph of a rotated
+// solution.
+void afterRotation(ProcState& ps, bool oblique, int index) {
+  if (ps.flags.score) scoringCoefficients(ps, index);
+  if (ps.sink == nullptr) return;
+  if ((index == kPrerotated ? ps.flags.preplot : ps.flags.plot)) patternPlot(ps, oblique, index);
+  if (ps.graphicsEnabled) loadingsGraph(ps, oblique, index);
+}
+
+// Rotation with code as solution index; codes 11 and 13 (13 only for the
+// prerotation) go to the target rotation, all others to the engine.
+int rotate(ProcState& ps, int code, int index) {
+  releaseRotationWork(ps);
+  const bool target = code == kRotProcrustes || (index != kPrerotated && code == kRotPromax);
+  return target ? targetRotation(ps, code, index) : engineRotation(ps, code, index);
+}
+
+// The group's factor count stays an option for the next group: the
+// extraction narrows ps.nFactors for the steps of this group only.
+struct FactorBound {
+  ProcState& ps;
+  int32_t saved;
+  explicit FactorBound(ProcState& s) : ps(s), saved(s.nFactors) {}
+  ~FactorBound() { ps.nFactors = saved; }
+};
+
+void endGroup(ProcState& ps) {
+  ps.workRecords[0] = ps.workRecords[1] = 0;
+  ps.currentTable = nullptr;
+  TableWriter(ps.sink).closeAll();
+}
+
+// Steps after the unrotated solution; returns when the group is done.
+void rotationsAndOutputs(ProcState& ps) {
+  Host& h = host();
+  const bool outstat = ps.flags.outstatRequested;
+  bool prerotated = false;
+  bool doList = false, doFinal = false;
+
+  if (ps.flags.score && !ps.flags.rotationRequested) scoringCoefficients(ps, kInitial);
+  if (ps.flags.residuals) residualCorrelations(ps);
+  if (ps.sink != nullptr) {
+    if (ps.flags.plot) patternPlot(ps, ps.obliqueCount > 0, kInitial);
+    if (ps.graphicsEnabled) loadingsGraph(ps, ps.obliqueCount > 0, kInitial);
+  }
+
+  if (!isNone(ps.prerotation)) {
+    if (rotate(ps, ps.prerotation, kPrerotated) != 0) h.endStep(9999);
+    prerotated = true;
+    afterRotation(ps, obliqueSolutionCode(ps.prerotation), kPrerotated);
+    if (ps.rotationCount == 0 && isNone(ps.finalRotation)) {
+      // straight to the closing outputs
+    } else {
+      if (outstat) writeRotatedSolutionRows(ps, 0);
+      doList = ps.rotationCount != 0;
+      doFinal = true;
+    }
+  } else if (ps.rotationCount == 0) {
+    doFinal = !isNone(ps.finalRotation);
+  } else {
+    doList = true;
+    doFinal = true;
+  }
+
+  int last = 0;
+  if (doList) {
+    int processed = 0;
+    for (int k = 0; processed < ps.rotationCount && k < ps.rotationListLength; ++k) {
+      const int code = ps.rotationList[k];
+      if (code == kRotNone) continue;
+      last = rotate(ps, code, k);
+      if (last != 0) h.endStep(9999);
+      afterRotation(ps, obliqueSolutionCode(code), k);
+      ++processed;
+    }
+    if (outstat && last == 0) writeRotatedSolutionRows(ps, 1);
+  }
+
+  if (doFinal && !isNone(ps.finalRotation) && last == 0) {
+    const int code = ps.finalRotation;
+    const int result = rotate(ps, code, kFinal);
+    const bool target = code == kRotPromax || code == kRotProcrustes;
+    if (!target && result != 0) h.endStep(9999);
+    if (ps.factorsRetained < 1) return;
+    afterRotation(ps, obliqueSolutionCode(code), kFinal);
+    if (outstat) writeRotatedSolutionRows(ps, 1);
+  }
+
+  // Closing outputs.
+  if (ps.rotationCount == 0 && isNone(ps.finalRotation) && outstat) {
+    if (prerotated) {
+      writeRotatedSolutionRows(ps, 1);
+    } else {
+      writeUnrotatedSolutionRows(ps);
+    }
+  }
+  if (ps.flags.outRequested) writeFactorScores(ps);
+  if (ps.sink != nullptr && ps.graphicsEnabled) pathDiagram(ps);
+}
+
+}  // namespace
+
+void analysisDriver(ProcState& ps) {
+  Host& h = host();
+  ps.currentTable = nullptr;
+  FactorBound bound(ps);
+
+  dataPass(ps);
+  if (ps.factorsRetained < 0) return endGroup(ps);
+
+  if (ps.nFactorsRequested == -1) {
+    if (ps.flags.correlationNeeded && (ps.flags.msa || ps.priorsMethod != kPriorsOne))
+      computePriors(ps);
+    return endGroup(ps);
+  }
+
+  openSection(ps, SectionKind::Initial, methodHeading(ps));
+
+  switch (ps.method) {
+    case kMethodPrincipal:
+    case kMethodHarris:
+      principalExtract(ps);
+      break;
+    case kMethodUls:
+    case kMethodMl:
+    case kMethodGls:
+    case kMethodPrinit:
+    case kMethodAlpha:
+    case kMethodImage:
+    case kMethodPattern:
+    case kMethodScore:
+      h.message(180, kMethodUnavailable, {methodWord(ps.method)});
+      ps.completionCode = std::max(ps.completionCode, 4);
+      ps.factorsRetained = 0;
+      return endGroup(ps);
+    default:
+      h.message(180, 25);
+      h.endStep(9999);
+  }
+
+  // The retained factors are the factors of this group from here on.
+  ps.nFactors = std::max(0, ps.factorsRetained);
+  FinishUnrotatedPattern(ps);
+  if (ps.factorsRetained >= 1) rotationsAndOutputs(ps);
+  endGroup(ps);
+}
 
 }  // namespace zulfact

@@ -1,0 +1,44 @@
+// Steps of the analysis whose own code arrives later: rotations, scoring
+// coefficients, residual correlations, plots and graphs, the parallel and
+// MAP tables, the OUTSTAT= rows of a rotated solution and the OUT= scores.
+//
+// The analysis driver calls them in their final order today, so that each
+// lands by replacing its body here (and moving it to its own file) without
+// touching the driver. Until then each does nothing and, where a result is
+// expected, answers "nothing done".
+#pragma once
+
+#include "zulfact/entry/proc_state.hpp"
+
+namespace zulfact {
+
+// Prints the MAP table, then the parallel-analysis table, when requested.
+void printParallelAndMapTables(ProcState& ps);
+
+// Scree and variance-explained plots after the number of factors is known.
+void screeAndVariancePlots(ProcState& ps);
+
+// Scoring coefficients of the current solution (SCORE).
+void scoringCoefficients(ProcState& ps, int solutionIndex);
+
+// Residual correlations and partial correlations controlling for factors.
+void residualCorrelations(ProcState& ps);
+
+// Character pattern plot and loadings graph of the current solution.
+void patternPlot(ProcState& ps, bool oblique, int solutionIndex);
+void loadingsGraph(ProcState& ps, bool oblique, int solutionIndex);
+
+// Rotation with `code` as solution `solutionIndex`: criterion rotations go
+// to the numeric engine, PROMAX and PROCRUSTES to the target rotation.
+// Returns 0 on success.
+int engineRotation(ProcState& ps, int code, int solutionIndex);
+int targetRotation(ProcState& ps, int code, int solutionIndex);
+
+// OUTSTAT= rows of a rotated (final = 1) or prerotated (final = 0) solution.
+void writeRotatedSolutionRows(ProcState& ps, int final);
+
+// OUT= factor scores and the path diagram at the end of a group.
+void writeFactorScores(ProcState& ps);
+void pathDiagram(ProcState& ps);
+
+}  // namespace zulfact

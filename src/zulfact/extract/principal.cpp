@@ -1,0 +1,270 @@
+#include "zulfact/extract/principal.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <string>
+
+#include "zulfact/constants.hpp"
+#include "zulfact/data/priors.hpp"
+#include "zulfact/entry/host.hpp"
+#include "zulfact/extract/pending_steps.hpp"
+#include "zulfact/linalg/eigen.hpp"
+#include "zulfact/output/matrix_printer.hpp"
+#include "zulfact/output/table_writer.hpp"
+#include "zulfact/output/vector_table.hpp"
+
+namespace zulfact {
+
+namespace {
+
+int firstAvailable(const double* lambda, int p) {
+  int f = 0;
+  while (f < p && zul_is_missing(lambda[f])) ++f;
+  return f;
+}
+
+// A heading text from the message file; the run cannot go on without it.
+std::string requiredText(int number) {
+  int status = 0;
+  std::string text = host().messageText(180, number, &status);
+  if (status < 0) {
+    host().statusReport(status);
+    host().endStep(1020);
+  }
+  return text;
+}
+
+// A message in the log that also goes to the listing as a note.
+void noteAndMessage(void* sink, std::string_view noteName, int group, int number, Args args) {
+  Host& h = host();
+  h.message(group, number, args);
+  if (sink != nullptr) TableWriter(sink).note(noteName, Text(h.formatMessage(group, number, args)));
+}
+
+}  // namespace
+
+void zeroTinyEigenvalues(ProcState& ps) {
+  const int p = ps.nVars;
+  double* lambda = ps.eigenvalues;
+  const int f = firstAvailable(lambda, p);
+  if (f >= p) return;
+  const double limit = kZeroTolerance * lambda[f];
+  for (int j = f; j < p; ++j)
+    if (std::fabs(lambda[j]) <= limit) lambda[j] = 0.0;
+}
+
+int eigenvalueRule(const double* lambda, int p, int f, double t, double P, int nMax,
+                   const char** why) {
+  double total = 0.0;
+  for (int j = f; j < p; ++j) total += lambda[j];
+  const double m = std::max(std::fabs(lambda[f]), std::fabs(lambda[p - 1]));
+  // Eigenvalues that sum to nearly nothing: proportions are taken against a
+  // large total so that PROPORTION= cannot stop the count on noise.
+  if (0.01 * m >= total) total = 1.0e6 * m;
+  double c = 0.0;
+  for (int k = f + 1;; ++k) {
+    if (k > nMax || k > p) {
+      if (why) *why = "NFACTOR";
+      return k - 1;
+    }
+    const double l = lambda[k - 1];
+    if (l <= t) {  // an eigenvalue equal to the threshold is not retained
+      if (why) *why = "MINEIGEN";
+      return k - 1;
+    }
+    c += l / total;
+    if (P != 0.0 && c >= P) {
+      if (why) *why = "PROPORTION";
+      return k;
+    }
+  }
+}
+
+void decideFactorCount(ProcState& ps) {
+  const int p = ps.nVars;
+  const double* lambda = ps.eigenvalues;
+  const int f = firstAvailable(lambda, p);
+  const bool minGiven = !zul_is_missing(ps.minEigen);
+  const double scale = f < p ? lambda[f] : 0.0;
+  double t = minGiven ? ps.minEigen : kZeroTolerance * scale;
+  double P = zul_is_missing(ps.proportion) ? 0.0 : ps.proportion;
+  if (!minGiven && ps.nFactorsRequested < 1 && P == 0.0) {
+    P = 1.0;
+    if (ps.method == kMethodAlpha || ps.method == kMethodHarris) {
+      t = 1.0;
+    } else if (ps.priorsMethod == kPriorsOne || ps.method == kMethodImage) {
+      t = 1.0;
+      if (ps.flags.weighted) {
+        double sum = 0.0;
+        int n = 0;
+        for (int i = 0; i < p; ++i) {
+          if (!zul_is_missing(ps.varWeights[i])) {
+            sum += ps.varWeights[i];
+            ++n;
+          }
+        }
+        if (n > 0) t = sum / n;
+      }
+    }
+  }
+  ps.minEigenUsed = t;
+  ps.proportionUsed = P;
+
+  // The count is told twice: in the log, and as a note in the listing.
+  auto tell = [&ps](int message, int note, Args args) {
+    host().message(180, message, args);
+    if (ps.sink != nullptr)
+      TableWriter(ps.sink).note("NFactorsNote", Text(host().formatMessage(180, note, args)));
+  };
+  int k = 0;
+  if (ps.nfactorsRule == 2) {
+    k = ps.mapFactors2;
+    tell(k == 1 ? 290 : 289, k == 1 ? 292 : 291, {k});
+  } else if (ps.nfactorsRule == 4) {
+    k = ps.mapFactors4;
+    tell(k == 1 ? 294 : 293, k == 1 ? 296 : 295, {k});
+  } else if (ps.parallelRule != 0) {
+    k = ps.parallelFactors;
+    tell(k == 1 ? 190 : 189, k == 1 ? 199 : 198, {k});
+  } else if (f >= p) {
+    ps.factorsRetained = 0;
+    host().message(180, 35);
+    return;
+  } else {
+    const char* why = "NFACTOR";
+    k = eigenvalueRule(lambda, p, f, t, P, ps.nFactors, &why);
+    tell(k == 1 ? 194 : 191, k == 1 ? 188 : 36, {k, why});
+  }
+  ps.factorsRetained = k;
+
+  // Too many factors for the degrees of freedom of the fit tests.
+  const int64_t df = (static_cast<int64_t>(p - k) * (p - k) - (p + k)) / 2;
+  if (df < 1 && ps.method >= kMethodUls && ps.method <= kMethodFuller)
+    noteAndMessage(ps.sink, "NFactorsNote", 180, 37, {k});
+  if (k == 0) host().message(180, 41);
+  ps.firstEigen = f;
+  if (!ps.screeDone) screeAndVariancePlots(ps);
+}
+
+void printEigenvalueTable(ProcState& ps, std::string_view heading) {
+  if (ps.sink == nullptr) return;
+  const int p = ps.nVars;
+  const double* lambda = ps.eigenvalues;
+  int n = 0;
+  double s = 0.0, m = 0.0;
+  for (int i = 0; i < p; ++i) {
+    if (zul_is_missing(lambda[i])) continue;
+    ++n;
+    s += lambda[i];
+    m = std::max(m, std::fabs(lambda[i]));
+  }
+  if (s * 0.001 + m == m) s = 0.0;
+  const std::string title = n > 0 ? titleLine(180, 33, {heading, n, s, s / n})
+                                   : titleLine(180, 34, {heading});
+  const bool proportions = s > 0.001 * m;
+
+  TableWriter out(ps.sink);
+  out.beginTable("Eigenvalues");
+  out.title(Text(title), "titeval");
+  out.column(Column::number("Number", "8.0"));
+  Column eig = Column::number("Eigenvalue");
+  eig.formatWidth = 10;
+  out.column(eig);
+  Column diff = Column::number("Difference");
+  diff.formatWidth = 10;
+  out.column(diff);
+  if (proportions) {
+    out.column(Column::number("Proportion", "8.4"));
+    out.column(Column::number("Cumulative", "8.4"));
+  }
+  const double missing = zul_missing();
+  double cumulative = 0.0;
+  for (int i = 0; i < p; ++i) {
+    out.set(0, i + 1);
+    if (zul_is_missing(lambda[i])) {
+      for (int c = 1; c < (proportions ? 5 : 3); ++c) out.set(c, missing);
+    } else {
+      out.set(1, lambda[i]);
+      const bool last = i + 1 >= p || zul_is_missing(lambda[i + 1]);
+      out.set(2, last ? missing : lambda[i] - lambda[i + 1]);
+      if (proportions) {
+        cumulative += lambda[i] / s;
+        out.set(3, lambda[i] / s);
+        out.set(4, cumulative);
+      }
+    }
+    out.emitRow();
+  }
+  out.endTable();
+}
+
+int eigenNote(int code, void* sink) {
+  auto say = [sink](int number) { noteAndMessage(sink, "EigenNote", 271, number, {}); };
+  if (code == 99 || code == 98) {
+    say(code == 99 ? 2 : 3);
+    host().endStep(9999);
+  }
+  int c = code;
+  if (c < -99) {
+    say(100);
+    c += 100;
+  }
+  if (c < 0) {
+    const int v = -c;
+    const int a = std::min(v / 10, 3);
+    if (v % 10 == 1) say(1);
+    if (a >= 1) say(3 + a);
+    if (a == 3) host().endStep(9999);
+  }
+  return code;
+}
+
+void principalExtract(ProcState& ps) {
+  computePriors(ps);
+  const int p = ps.nVars;
+  double* r = ps.corrMatrix;
+  double* work = ps.scaleVector;
+  const bool weighted = ps.flags.weighted;
+
+  // Weighted analysis: the matrix W^1/2 R W^1/2.
+  if (weighted) {
+    for (int i = 0; i < p; ++i) work[i] = std::sqrt(std::max(0.0, ps.varWeights[i]));
+    for (int i = 0; i < p; ++i)
+      for (int j = 0; j <= i; ++j) r[static_cast<int64_t>(i) * (i + 1) / 2 + j] *= work[i] * work[j];
+  }
+
+  eigenNote(zeigen(p, r, ps.eigenvalues, 0, nullptr, work), ps.sink);
+  zeroTinyEigenvalues(ps);
+
+  if (ps.sink != nullptr) {
+    const bool one = ps.priorsMethod == kPriorsOne;
+    const int number = ps.flags.covariance ? (one ? 63 : 64)
+                       : weighted           ? (one ? 65 : 66)
+                                            : (one ? 67 : 68);
+    printEigenvalueTable(ps, requiredText(number));
+  }
+
+  decideFactorCount(ps);
+  const int k = ps.factorsRetained;
+  if (k < 1) return;
+
+  eigenNote(zeigvec(p, k, r, ps.eigenvalues, ps.loadings, work), ps.sink);
+  if (ps.flags.eigenvectors && ps.sink != nullptr)
+    printMatrixTable(ps, 'C', ps.loadings, nullptr, p, k, 'V', 'F', kTitleEigenvectors, 0,
+                     "Eigenvectors", "Stat.Factor.Eigenvectors", 0);
+
+  for (int j = 0; j < k; ++j) {
+    const double root = std::sqrt(std::max(0.0, ps.eigenvalues[j]));
+    double* column = ps.loadings + static_cast<int64_t>(j) * p;
+    for (int i = 0; i < p; ++i) {
+      double a = column[i] * root;
+      if (weighted) {
+        const double w = ps.varWeights[i];
+        a *= w > 0.0 ? 1.0 / std::sqrt(w) : 0.0;
+      }
+      column[i] = a;
+    }
+  }
+}
+
+}  // namespace zulfact

@@ -1,0 +1,44 @@
+// Principal components, principal factor and Harris component analysis,
+// and the pieces every eigen-based method shares: clean-up of negligible
+// eigenvalues, the number of factors, the Eigenvalues table and the eigen
+// note reporter.
+#pragma once
+
+#include <string_view>
+
+#include "zulfact/entry/proc_state.hpp"
+
+namespace zulfact {
+
+// METHOD=PRINCIPAL and METHOD=HARRIS: priors, (weighted) reduced matrix,
+// eigenvalues, the number of factors, eigenvectors and loadings. Sets
+// ps.factorsRetained and fills ps.loadings (p x k, column by column).
+// Harris (1962) component analysis differs only by its weights
+// 1/max(1 - h2, 0.001), which the priors step supplies.
+void principalExtract(ProcState& ps);
+
+// Eigenvalues within 1.110223024625157e-13 times the first non-missing
+// one (in magnitude) become exactly 0.
+void zeroTinyEigenvalues(ProcState& ps);
+
+// Decides ps.factorsRetained from the MAP or parallel results, or from
+// the eigenvalues with MINEIGEN=, PROPORTION= and NFACTORS= (defaults by
+// method and priors), and issues the messages and notes that tell why.
+void decideFactorCount(ProcState& ps);
+
+// The "Eigenvalues" table of ps.eigenvalues titled with `heading`.
+void printEigenvalueTable(ProcState& ps, std::string_view heading);
+
+// Turns a result code of zeigen/zeigvec into messages of group 271 (and
+// "EigenNote" notes when a sink is given). Codes 98, 99 and an inverse
+// iteration failure end the run. Returns the code.
+int eigenNote(int code, void* sink);
+
+// The eigenvalue rule alone, for its tests: the number of the p
+// eigenvalues (descending, from index f) retained under threshold t,
+// proportion P (0: none) and upper bound nMax. `why` receives the
+// criterion that stopped the count: "NFACTOR", "MINEIGEN" or "PROPORTION".
+int eigenvalueRule(const double* lambda, int p, int f, double t, double P, int nMax,
+                   const char** why = nullptr);
+
+}  // namespace zulfact

@@ -1,0 +1,123 @@
+#include "zulfact/rotate/unrotated_pattern.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "zulfact/constants.hpp"
+#include "zulfact/entry/host.hpp"
+#include "zulfact/extract/variance_explained.hpp"
+#include "zulfact/output/matrix_printer.hpp"
+#include "zulfact/output/vector_table.hpp"
+
+namespace zulfact {
+
+namespace {
+
+// One OUTSTAT= row: _TYPE_, _NAME_ and n values padded with missing values
+// to nVars; the host fills the BY variables.
+void appendOutstatRow(ProcState& ps, const char* type, const std::string& name,
+                      const double* values, int n) {
+  const int p = ps.nVars;
+  std::vector<double> row(static_cast<size_t>(p) + 2, zul_missing());
+  std::copy_n(values, std::min(n, p), row.begin() + 2);
+  char typeText[8];
+  std::memset(typeText, ' ', sizeof typeText);
+  std::memcpy(typeText, type, std::min<size_t>(std::strlen(type), 8));
+  std::string nameText = name;
+  nameText.resize(32, ' ');
+  const char* texts[2] = {typeText, nameText.c_str()};
+  const int status = host().appendRow(ps.outstatTable, row.data(), texts);
+  if (status != 0) {
+    host().statusReport(status);
+    host().endStep(1020);
+  }
+}
+
+bool inputPatternMethod(const ProcState& ps) {
+  return ps.method == kMethodPattern || ps.method == kMethodScore;
+}
+
+// m rows, row k holding column k of a p x m matrix, named by factor k.
+void appendFactorRows(ProcState& ps, const char* type, const double* matrix, int m) {
+  const int p = ps.nVars;
+  for (int k = 0; k < m; ++k)
+    appendOutstatRow(ps, type, factorName(ps, k), matrix + static_cast<int64_t>(k) * p, p);
+}
+
+}  // namespace
+
+int dropEmptyFactors(double* loadings, int p, int m, int* dropped) {
+  int kept = 0;
+  for (int j = 0; j < m; ++j) {
+    const double* col = loadings + static_cast<int64_t>(j) * p;
+    bool any = false;
+    for (int i = 0; i < p && !any; ++i) any = std::fabs(col[i]) > kZeroTolerance;
+    dropped[j] = any ? 0 : 1;
+    if (!any) continue;
+    if (kept != j) std::memmove(loadings + static_cast<int64_t>(kept) * p, col, sizeof(double) * p);
+    ++kept;
+  }
+  return kept;
+}
+
+void FinishUnrotatedPattern(ProcState& ps) {
+  const int p = ps.nVars;
+  const int m = ps.nFactors;
+  Host& h = host();
+  if (m >= 1) {
+    if (!inputPatternMethod(ps)) {
+      if (ps.flags.reorder && ps.varOrder != nullptr)
+        computeVariableOrder(ps.loadings, p, m, ps.varOrder);
+      if (ps.sink != nullptr)
+        printMatrixTable(ps, 'C', ps.loadings, nullptr, p, m, 'V', 'F', kTitleFactorPattern, 0,
+                         "FactorPattern", "Stat.Factor.FactorPattern", 1);
+      varianceExplained(ps, 0);
+    }
+    for (int64_t i = 0; i < static_cast<int64_t>(p) * m; ++i)
+      if (std::fabs(ps.loadings[i]) <= kZeroTolerance) ps.loadings[i] = 0.0;
+
+    std::vector<int> dropped(static_cast<size_t>(m));
+    const int kept = dropEmptyFactors(ps.loadings, p, m, dropped.data());
+    for (int j = 0; j < m; ++j)
+      if (dropped[j]) h.message(180, 58, {j + 1});
+    ps.nFactors = kept;
+    ps.factorsRetained = kept;
+    if (kept == 0) {
+      h.message(180, 59, {m});
+      ps.completionCode = std::max(ps.completionCode, 112);
+    }
+    if (kept == 1) {
+      // One factor: nothing to rotate, every oblique matrix is 1.
+      if (ps.transform) ps.transform[0] = 1.0;
+      if (ps.factorCorr) ps.factorCorr[0] = 1.0;
+      if (ps.structure) std::copy_n(ps.loadings, p, ps.structure);
+      if (ps.refStructure) std::copy_n(ps.loadings, p, ps.refStructure);
+    }
+  }
+
+  if (!ps.flags.outstatRequested || ps.outstatTable == nullptr) return;
+  const int mk = ps.nFactors;
+  if (mk > 0) appendOutstatRow(ps, "COMMUNAL", "", ps.communalities, p);
+  if (!inputPatternMethod(ps)) appendOutstatRow(ps, "PRIORS", "", ps.priorCommunalities, p);
+  if ((ps.method >= kMethodAlpha && ps.method <= kMethodHarris) || ps.flags.weightOption) {
+    std::vector<double> w(ps.varWeights, ps.varWeights + p);
+    if (ps.flags.weightOption && ps.flags.covariance)
+      for (int i = 0; i < p; ++i)
+        if (ps.stdDevs[i] > 0.0) w[i] /= ps.stdDevs[i] * ps.stdDevs[i];
+    appendOutstatRow(ps, "WEIGHT", "", w.data(), p);
+  }
+  if (!inputPatternMethod(ps) && ps.factorsRetained >= 0)
+    appendOutstatRow(ps, "EIGENVAL", "", ps.eigenvalues, p);
+  if (!inputPatternMethod(ps) && ps.flags.rotationRequested)
+    appendFactorRows(ps, "UNROTATE", ps.loadings, mk);
+}
+
+void writeUnrotatedSolutionRows(ProcState& ps) {
+  if (!ps.flags.outstatRequested || ps.outstatTable == nullptr) return;
+  appendFactorRows(ps, "PATTERN", ps.loadings, ps.nFactors);
+}
+
+}  // namespace zulfact

@@ -1,0 +1,28 @@
+// The unrotated factor pattern: printed right after extraction, then
+// cleaned for rotation (tiny loadings zeroed, empty factors dropped), and
+// the extraction rows of the OUTSTAT= table.
+#pragma once
+
+#include "zulfact/entry/proc_state.hpp"
+
+namespace zulfact {
+
+// Prints "FactorPattern" (in REORDER order when asked) and the variance
+// explained of the unrotated solution, zeroes loadings within
+// 1.110223024625157e-13, drops factors without any loading (message 180/58
+// each; all of them: 180/59 and completion code 112), sets up the
+// one-factor solution, and appends the OUTSTAT= rows "COMMUNAL", "PRIORS",
+// "WEIGHT", "EIGENVAL" and "UNROTATE". m is ps.nFactors, which becomes the
+// number of factors kept (as does ps.factorsRetained).
+void FinishUnrotatedPattern(ProcState& ps);
+
+// Removes the empty columns of the p x m pattern in place, keeping the
+// order of the others. `dropped` (m entries) receives 1 for each removed
+// column. Returns the number of columns kept.
+int dropEmptyFactors(double* loadings, int p, int m, int* dropped);
+
+// OUTSTAT= "PATTERN" rows of the unrotated solution (an analysis without
+// any rotation), written at the end of the group.
+void writeUnrotatedSolutionRows(ProcState& ps);
+
+}  // namespace zulfact
