@@ -1,0 +1,212 @@
+#include "qkxfac/engine.hpp"
+
+#include <sched.h>
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+#include <thread>
+
+namespace qkxfac {
+
+namespace {
+
+int processorCount() {
+  cpu_set_t set;
+  if (sched_getaffinity(0, sizeof set, &set) == 0) {
+    int n = CPU_COUNT(&set);
+    if (n > 0) return n;
+  }
+  unsigned n = std::thread::hardware_concurrency();
+  return n > 0 ? static_cast<int>(n) : 1;
+}
+
+Engine* self(zul_engine* e) { return static_cast<Engine*>(e); }
+
+void opDestroy(zul_engine* e) { delete self(e); }
+void opReset(zul_engine* e) {
+  if (e) self(e)->reset();
+}
+int32_t opRun(zul_engine* e, const zul_rotation_request* r) {
+  if (!e || !r) return Engine::kBadArgument;
+  return self(e)->run(*r);
+}
+int32_t opGet(zul_engine* e, int32_t item, void* buffer, int64_t* length, int64_t, int64_t) {
+  if (!e) return Engine::kBadArgument;
+  return self(e)->get(item, buffer, length);
+}
+int32_t opSet(zul_engine* e, int32_t item, const void* buffer, int64_t length) {
+  if (!e) return Engine::kBadArgument;
+  return self(e)->set(item, buffer, length);
+}
+
+const zul_engine_ops kOps = {&opDestroy, nullptr, &opReset, &opRun,
+                             nullptr,    nullptr, &opGet,   &opSet};
+
+constexpr int64_t kInt = 4;
+constexpr int64_t kDouble = 8;
+
+int64_t packed(int64_t n) { return n * (n + 1) / 2; }
+
+}  // namespace
+
+Engine::Engine(const zul_engine_config& config) : config_(config) {
+  ops = &kOps;
+  int requested = std::max(1, config.threadCount);
+  threads_ = std::max(1, std::min(requested, processorCount()));
+}
+
+void Engine::reset() {
+  given_.clear();
+  results_.clear();
+}
+
+int32_t Engine::intItem(int32_t item, int32_t fallback) const {
+  auto it = given_.find(item);
+  if (it == given_.end() || it->second.size() != sizeof(int32_t)) return fallback;
+  int32_t v;
+  std::memcpy(&v, it->second.data(), sizeof v);
+  return v;
+}
+
+int64_t Engine::setLength(int32_t item) const {
+  const int64_t p = intItem(ZUL_ITEM_NVARS, -1);
+  const int64_t m = intItem(ZUL_ITEM_NFACTORS, -1);
+  const int64_t n = config_.nVars;
+  switch (item) {
+    case ZUL_ITEM_NVARS:
+    case ZUL_ITEM_NFACTORS:
+      return kInt;
+    case ZUL_ITEM_NOBS:
+      return kDouble;
+    case ZUL_ITEM_PATTERN:
+      return (p >= 0 && m >= 0) ? p * m * kDouble : -1;
+    case ZUL_ITEM_CORR:
+      return packed(n) * kDouble;
+    case ZUL_ITEM_STDDEVS:
+      return n * kDouble;
+    default:
+      return -2;  // not an item that can be set
+  }
+}
+
+int64_t Engine::getLength(int32_t item) const {
+  const int64_t p = intItem(ZUL_ITEM_NVARS, config_.nVars);
+  const int64_t m = intItem(ZUL_ITEM_NFACTORS, 0);
+  const int64_t n = config_.nVars;
+  switch (item) {
+    case ZUL_ITEM_THREADS:
+    case ZUL_ITEM_STATUS:
+    case ZUL_ITEM_ITERATIONS:
+    case ZUL_ITEM_PARALLEL_FACTORS:
+    case ZUL_ITEM_MAP_FACTORS2:
+    case ZUL_ITEM_MAP_FACTORS4:
+    case ZUL_ITEM_NVARS:
+    case ZUL_ITEM_NFACTORS:
+      return kInt;
+    case ZUL_ITEM_CRITERION:
+    case ZUL_ITEM_CONVERGENCE:
+    case ZUL_ITEM_NOBS:
+      return kDouble;
+    case ZUL_ITEM_ROTATED:
+      return p * m * kDouble;
+    case ZUL_ITEM_TRANSFORM:
+      return m * m * kDouble;
+    case ZUL_ITEM_FACTOR_CORR:
+      return packed(m) * kDouble;
+    case ZUL_ITEM_VAR_WEIGHTS:
+      return p * kDouble;
+    case ZUL_ITEM_FACTOR_WEIGHTS:
+      return m * kDouble;
+    case ZUL_ITEM_OBSERVED_EIGEN:
+    case ZUL_ITEM_PARALLEL_MEAN:
+    case ZUL_ITEM_PARALLEL_CRITICAL:
+    case ZUL_ITEM_MAP_AVERAGE2:
+    case ZUL_ITEM_MAP_AVERAGE4:
+      return n * kDouble;
+    case ZUL_ITEM_CORR:
+      return packed(n) * kDouble;
+    default:
+      return -2;
+  }
+}
+
+int32_t Engine::set(int32_t item, const void* buffer, int64_t length) {
+  int64_t want = setLength(item);
+  if (want == -2) return kUnknownItem;
+  if (length < 0 || (length > 0 && !buffer)) return kBadArgument;
+  if (want >= 0 && length != want) return kBadLength;
+  if (item == ZUL_ITEM_NVARS || item == ZUL_ITEM_NFACTORS) {
+    int32_t v;
+    std::memcpy(&v, buffer, sizeof v);
+    if (v < 0) return kBadArgument;
+  }
+  try {
+    const auto* b = static_cast<const uint8_t*>(buffer);
+    given_[item].assign(b, b + length);
+  } catch (const std::bad_alloc&) {
+    return kBadArgument;
+  }
+  // A new rotation input invalidates the results of the previous run.
+  if (item == ZUL_ITEM_NVARS || item == ZUL_ITEM_NFACTORS || item == ZUL_ITEM_PATTERN)
+    results_.clear();
+  return kOk;
+}
+
+int32_t Engine::get(int32_t item, void* buffer, int64_t* length) {
+  if (!length) return kBadArgument;
+  int64_t want = getLength(item);
+  if (want == -2) return kUnknownItem;
+  const std::vector<uint8_t>* source = nullptr;
+  int32_t scalar = 0;
+  if (item == ZUL_ITEM_THREADS) {
+    scalar = threads_;
+  } else {
+    // Results of the engine's own computations first; for the numbers used
+    // both ways (6 and 14), a value that was set is not a result.
+    auto r = results_.find(item);
+    if (r != results_.end()) {
+      source = &r->second;
+    } else if (item != ZUL_ITEM_FACTOR_CORR && item != ZUL_ITEM_FACTOR_WEIGHTS) {
+      auto g = given_.find(item);
+      if (g != given_.end()) source = &g->second;
+    }
+    if (!source) return kNotAvailable;
+    want = static_cast<int64_t>(source->size());
+  }
+  if (*length < want || (want > 0 && !buffer)) {
+    *length = want;
+    return kBadLength;
+  }
+  if (item == ZUL_ITEM_THREADS) std::memcpy(buffer, &scalar, sizeof scalar);
+  else if (want > 0) std::memcpy(buffer, source->data(), static_cast<size_t>(want));
+  *length = want;
+  return kOk;
+}
+
+int32_t Engine::run(const zul_rotation_request& request) {
+  results_.clear();
+  auto putInt = [&](int32_t item, int32_t v) {
+    auto* b = reinterpret_cast<const uint8_t*>(&v);
+    results_[item].assign(b, b + sizeof v);
+  };
+  auto putDouble = [&](int32_t item, double v) {
+    auto* b = reinterpret_cast<const uint8_t*>(&v);
+    results_[item].assign(b, b + sizeof v);
+  };
+  // No criterion method is available in this engine yet: every request
+  // ends with status 7, no iterations, and no criterion value.
+  (void)request;
+  putInt(ZUL_ITEM_STATUS, ZUL_ENGINE_STATUS_UNSUPPORTED);
+  putInt(ZUL_ITEM_ITERATIONS, 0);
+  putDouble(ZUL_ITEM_CRITERION, zul_missing());
+  putDouble(ZUL_ITEM_CONVERGENCE, zul_missing());
+  return kOk;
+}
+
+}  // namespace qkxfac
+
+extern "C" ZUL_EXPORT zul_engine* zul_engine_create(const zul_engine_config* config) {
+  if (!config || config->nVars < 0) return nullptr;
+  return new (std::nothrow) qkxfac::Engine(*config);
+}

@@ -1,0 +1,55 @@
+// The numeric engine object behind the operation table of zul/abi_engine.h.
+//
+// The engine keeps every item it is given (set) and answers gets from what
+// it holds: the values set, its own results, and the thread count. Items
+// have fixed widths; a set or get whose byte length does not fit the item
+// is refused, so a caller with a wrong size learns it at once instead of
+// reading half a matrix. The criterion rotations, the parallel analysis
+// and MAP are computed by later parts of the engine; until then run
+// answers status 7 ("method not available") and the results of those
+// computations are not there to get.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <vector>
+
+#include "zul/abi.h"
+
+namespace qkxfac {
+
+class Engine : public zul_engine {
+ public:
+  explicit Engine(const zul_engine_config& config);
+
+  const zul_engine_config& config() const { return config_; }
+  // Threads the engine will use: the request bounded by the processors it
+  // may run on, and at least 1.
+  int32_t threads() const { return threads_; }
+
+  void reset();
+  int32_t run(const zul_rotation_request& request);
+  int32_t get(int32_t item, void* buffer, int64_t* length);
+  int32_t set(int32_t item, const void* buffer, int64_t length);
+
+  // Statuses of get and set.
+  static constexpr int32_t kOk = 0;
+  static constexpr int32_t kUnknownItem = 1;
+  static constexpr int32_t kBadLength = 2;
+  static constexpr int32_t kNotAvailable = 3;
+  static constexpr int32_t kBadArgument = 4;
+
+ private:
+  // Byte length an item must have when set, from what is known so far; -1
+  // when it cannot be known yet (the caller's length is then taken).
+  int64_t setLength(int32_t item) const;
+  int64_t getLength(int32_t item) const;
+  int32_t intItem(int32_t item, int32_t fallback) const;
+
+  zul_engine_config config_;
+  int32_t threads_ = 1;
+  std::map<int32_t, std::vector<uint8_t>> given_;    // items set, this BY group
+  std::map<int32_t, std::vector<uint8_t>> results_;  // items computed by run
+};
+
+}  // namespace qkxfac

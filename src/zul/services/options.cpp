@@ -1,0 +1,160 @@
+#include "zul/services/options.hpp"
+
+#include <sched.h>
+
+#include <cctype>
+#include <charconv>
+#include <cmath>
+#include <thread>
+
+namespace zul::services {
+
+namespace {
+
+std::string upper(std::string_view s) {
+  std::string out(s);
+  for (char& c : out) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return out;
+}
+
+bool parseDouble(std::string_view text, double& out) {
+  while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
+  while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
+  if (!text.empty() && text.front() == '+') text.remove_prefix(1);
+  if (text.empty()) return false;
+  auto [p, ec] = std::from_chars(text.data(), text.data() + text.size(), out);
+  return ec == std::errc() && p == text.data() + text.size() && std::isfinite(out);
+}
+
+bool parseInt(std::string_view text, long& out) {
+  double d;
+  if (!parseDouble(text, d) || d != std::floor(d) || std::fabs(d) > 1e9) return false;
+  out = static_cast<long>(d);
+  return true;
+}
+
+}  // namespace
+
+int HostOptions::machineCpuCount() {
+  cpu_set_t set;
+  if (sched_getaffinity(0, sizeof set, &set) == 0) {
+    int n = CPU_COUNT(&set);
+    if (n > 0) return n;
+  }
+  unsigned n = std::thread::hardware_concurrency();
+  return n > 0 ? static_cast<int>(n) : 1;
+}
+
+HostOptions::HostOptions() {
+  system_["VALIDVARNAME"] = "V7";
+  system_["DEBUG"] = "";
+  system_["THREADS"] = "1";
+  system_["CPUCOUNT"] = std::to_string(machineCpuCount());
+}
+
+std::string HostOptions::key(std::string_view name) { return upper(name); }
+
+std::string HostOptions::set(std::string_view name, std::string_view value, bool& known) {
+  std::string k = key(name);
+  std::string v(value);
+  known = true;
+  if (k == "VALIDVARNAME") {
+    std::string u = upper(value);
+    if (u != "V7" && u != "V6" && u != "ANY" && u != "UPCASE")
+      return "VALIDVARNAME= takes V7, V6, UPCASE or ANY, not '" + v + "'.";
+    v = u;
+  } else if (k == "THREADS") {
+    std::string u = upper(value);
+    if (u == "1" || u == "YES" || u == "ON") v = "1";
+    else if (u == "0" || u == "NO" || u == "OFF") v = "0";
+    else return "THREADS= takes YES or NO (or write THREADS / NOTHREADS), not '" + v + "'.";
+  } else if (k == "CPUCOUNT") {
+    long n = 0;
+    if (upper(value) == "ACTUAL") {
+      v = std::to_string(machineCpuCount());
+    } else if (!parseInt(value, n) || n < 1 || n > 1024) {
+      return "CPUCOUNT= takes a whole number from 1 to 1024 or ACTUAL, not '" + v + "'.";
+    } else {
+      v = std::to_string(n);
+    }
+  } else if (k == "DEBUG") {
+    // any text: the module looks for the words it knows
+  } else {
+    known = false;
+  }
+  std::lock_guard<std::mutex> lock(mutex_);
+  system_[k] = v;
+  return {};
+}
+
+std::string HostOptions::setBare(std::string_view name, bool& known) {
+  std::string k = key(name);
+  if (k == "THREADS") return set("THREADS", "1", known);
+  if (k == "NOTHREADS") return set("THREADS", "0", known);
+  known = false;
+  std::lock_guard<std::mutex> lock(mutex_);
+  system_[k] = "1";
+  return {};
+}
+
+std::optional<std::string> HostOptions::get(std::string_view name) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  auto it = system_.find(key(name));
+  if (it == system_.end()) return std::nullopt;
+  return it->second;
+}
+
+std::string HostOptions::setNamed(std::string_view name, std::string_view value) {
+  double d;
+  if (!parseDouble(value, d))
+    return "the setting " + std::string(name) + " takes a number, not '" + std::string(value) + "'.";
+  std::lock_guard<std::mutex> lock(mutex_);
+  named_[key(name)] = d;
+  return {};
+}
+
+std::optional<double> HostOptions::named(std::string_view name) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  auto it = named_.find(key(name));
+  if (it == named_.end()) return std::nullopt;
+  return it->second;
+}
+
+std::string HostOptions::setSwitch(std::string_view nameWithDash, std::string_view level) {
+  std::string k = key(nameWithDash);
+  if (k.size() < 2 || k[0] != '-') return "a diagnostic switch is written -name or -name=level.";
+  long n = 1;
+  if (!level.empty() && (!parseInt(level, n) || n < 0))
+    return "the level of " + std::string(nameWithDash) + " must be a whole number of 0 or more.";
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (n == 0) switches_.erase(k);
+  else switches_[k] = static_cast<int>(n);
+  return {};
+}
+
+int HostOptions::switchLevel(std::string_view nameWithDash) const {
+  std::string k = key(nameWithDash);
+  if (k.empty() || k[0] != '-') k.insert(k.begin(), '-');
+  std::lock_guard<std::mutex> lock(mutex_);
+  auto it = switches_.find(k);
+  return it == switches_.end() ? 0 : it->second;
+}
+
+void HostOptions::setMacro(std::string_view name, std::string_view value) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  macros_[key(name)] = std::string(value);
+}
+
+std::optional<std::string> HostOptions::macro(std::string_view name) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  auto it = macros_.find(key(name));
+  if (it == macros_.end()) return std::nullopt;
+  return it->second;
+}
+
+std::map<std::string, std::string> HostOptions::macros() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return macros_;
+}
+
+}  // namespace zul::services

@@ -1,0 +1,191 @@
+#include "zul/services/session.hpp"
+
+#include <algorithm>
+#include <set>
+
+#include "zul/messages/messages.hpp"
+
+namespace zul::services {
+
+namespace {
+
+table::TableName tableNameOf(const parse::TableSpec& spec) {
+  table::TableName name;
+  name.library = spec.library;
+  name.member = spec.member;
+  name.quoted = spec.quoted;
+  return name;
+}
+
+table::DataSetOptions optionsOf(const parse::TableSpec& spec) {
+  table::DataSetOptions o;
+  if (spec.hasType) o.type = spec.type;
+  if (spec.hasLabel) o.label = spec.label;
+  return o;
+}
+
+std::string upper(std::string s) {
+  for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return s;
+}
+
+}  // namespace
+
+Session::Session() : libraries(std::make_unique<table::Libraries>(".")) {}
+
+Session& session() {
+  static Session s;
+  return s;
+}
+
+const char* Session::keep(std::string text) {
+  auto& store = step ? step->hostStrings : runStrings_;
+  store.push_back(std::move(text));
+  return store.back().c_str();
+}
+
+zul_table* Session::adopt(std::unique_ptr<zul_table> table) {
+  if (!step || !table) return nullptr;
+  step->tables.push_back(std::move(table));
+  return step->tables.back().get();
+}
+
+bool Session::owns(const zul_table* table) const {
+  if (!step || !table) return false;
+  for (const auto& t : step->tables)
+    if (t.get() == table) return true;
+  return false;
+}
+
+// ---- the parser's table opener ----
+
+zul_table* HostTableOpener::openInput(const parse::TableSpec& spec, std::string& error) {
+  Session& s = session();
+  try {
+    auto t = std::make_unique<zul_table>();
+    t->kind = zul_table::Kind::Input;
+    t->written = spec.text();
+    t->input = std::make_unique<table::InputTable>(s.libraries->resolve(tableNameOf(spec)),
+                                                   optionsOf(spec));
+    for (const std::string& note : t->input->notes()) messages::writeLog(ZUL_LOG_NOTE, note);
+    return s.adopt(std::move(t));
+  } catch (const std::exception& e) {
+    error = e.what();
+    return nullptr;
+  }
+}
+
+zul_table* HostTableOpener::openLastCreated(std::string& error) {
+  Session& s = session();
+  auto last = s.libraries->lastCreated();
+  if (!last) return nullptr;
+  try {
+    auto t = std::make_unique<zul_table>();
+    t->kind = zul_table::Kind::Input;
+    t->written = last->displayName();
+    t->input = std::make_unique<table::InputTable>(*last);
+    return s.adopt(std::move(t));
+  } catch (const std::exception& e) {
+    error = e.what();
+    return nullptr;
+  }
+}
+
+std::vector<parse::ColumnInfo> HostTableOpener::columns(zul_table* table) {
+  std::vector<parse::ColumnInfo> out;
+  if (!table) return out;
+  const std::vector<table::Column>* cols = nullptr;
+  if (table->input) cols = &table->input->columns();
+  else if (table->output) cols = &table->output->columns();
+  if (!cols) return out;
+  for (const auto& c : *cols) out.push_back({c.name, c.isCharacter()});
+  return out;
+}
+
+zul_table* HostTableOpener::openOutput(const parse::TableSpec& spec, std::string& error) {
+  Session& s = session();
+  try {
+    auto t = std::make_unique<zul_table>();
+    t->kind = zul_table::Kind::Output;
+    t->written = spec.text();
+    t->output = std::make_unique<table::OutputTable>(s.libraries->resolve(tableNameOf(spec)),
+                                                     optionsOf(spec));
+    return s.adopt(std::move(t));
+  } catch (const std::exception& e) {
+    error = e.what();
+    return nullptr;
+  }
+}
+
+// ---- output columns ----
+
+int32_t layOutColumns(zul_table* out) {
+  if (!out || !out->output) return 1;
+  if (out->columnsLaidOut) return 0;
+  out->columnsLaidOut = true;
+  try {
+    std::set<std::string> declared;
+    for (const auto& p : out->pending)
+      if (p.kind == zul_table::Pending::Kind::Declare) declared.insert(upper(p.column.name));
+    std::vector<std::string> except(declared.begin(), declared.end());
+    for (const auto& p : out->pending) {
+      switch (p.kind) {
+        case zul_table::Pending::Kind::Declare:
+          out->output->declareColumn(p.column);
+          break;
+        case zul_table::Pending::Kind::CopyBy:
+          if (p.from && p.from->input) out->output->copyByColumns(*p.from->input);
+          break;
+        case zul_table::Pending::Kind::CopyAll:
+          if (p.from && p.from->input) out->output->copyAllColumns(*p.from->input, except);
+          break;
+      }
+    }
+    out->pending.clear();
+    out->output->columnsDone();
+    return 0;
+  } catch (const std::exception& e) {
+    messages::writeLog(ZUL_LOG_ERROR, e.what());
+    return 2;
+  }
+}
+
+bool finishTables(StepContext& step, bool commit) {
+  bool ok = true;
+  step.readLists.clear();
+  Session& s = session();
+  for (auto& t : step.tables) {
+    if (!t->output) continue;
+    try {
+      // An output the module never declared a column for was dropped by
+      // it (OUT= refused for the input): nothing is written.
+      if (commit && !t->columnsLaidOut && t->pending.empty()) {
+        t->output->abort();
+        continue;
+      }
+      if (commit) {
+        if (!t->columnsLaidOut && layOutColumns(t.get()) != 0) {
+          t->output->abort();
+          ok = false;
+          continue;
+        }
+        t->output->commit();
+        s.libraries->noteCreated(t->output->ref());
+        messages::writeLog(ZUL_LOG_NOTE, "The table " + t->output->displayName() + " has " +
+                                             std::to_string(t->output->rowCount()) +
+                                             " rows and " +
+                                             std::to_string(t->output->columns().size()) +
+                                             " columns.");
+      } else {
+        t->output->abort();
+      }
+    } catch (const std::exception& e) {
+      messages::writeLog(ZUL_LOG_ERROR, e.what());
+      ok = false;
+    }
+  }
+  step.tables.clear();
+  return ok;
+}
+
+}  // namespace zul::services

@@ -1,0 +1,116 @@
+// zul/services/session.hpp -- the state behind the service vector: one
+// Session per run of zul, one StepContext per procedure step.
+//
+// The services are C functions (zul/abi.h) without a context argument, so
+// they reach the session through session(). A step runs on the host's
+// calling thread; worker threads of the module touch only the thread and
+// event services and the read-only option lookups.
+#pragma once
+
+#include <array>
+#include <deque>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "zul/abi.h"
+#include "zul/parse/parser.hpp"
+#include "zul/parse/program.hpp"
+#include "zul/services/options.hpp"
+#include "zul/services/pool.hpp"
+#include "zul/table/table.hpp"
+
+// The host's table handle: an input or an output of the current step.
+struct zul_table {
+  enum class Kind { Input, Output };
+  Kind kind = Kind::Input;
+  std::unique_ptr<zul::table::InputTable> input;
+  std::unique_ptr<zul::table::OutputTable> output;
+  std::string written;  // the name as the statement wrote it, for messages
+
+  // Output column declarations are collected and laid out when they end:
+  // columns copied from an input (212/69) leave out the names declared
+  // explicitly, so a factor named like an input variable wins.
+  struct Pending {
+    enum class Kind { Declare, CopyBy, CopyAll } kind;
+    zul::table::Column column;
+    const zul_table* from = nullptr;
+  };
+  std::vector<Pending> pending;
+  bool columnsLaidOut = false;
+  int remarks = 0;  // read remarks logged so far
+};
+
+struct zul_readlist {
+  std::unique_ptr<zul::table::ReadList> list;
+  zul_table* table = nullptr;
+};
+
+namespace zul::services {
+
+// Thrown by the exit service 39/4 and caught around the procedure entry.
+struct EndStep {
+  int32_t completionCode;
+  int32_t second;
+};
+
+struct StepContext {
+  int index = 0;              // steps of the run, from 0
+  std::string program;        // file (or "-e")
+  int line = 0;
+  const parse::Step* step = nullptr;
+
+  MemoryPool pool;
+  std::array<void*, ZUL_STEP_SLOTS> slots{};
+  void (*termination)(void) = nullptr;
+  std::unique_ptr<parse::ParsedStep> parsed;
+  std::vector<std::unique_ptr<zul_table>> tables;  // in the order opened
+  std::vector<std::unique_ptr<zul_readlist>> readLists;
+  std::deque<std::string> hostStrings;             // 329/16..18
+  int nameCheckWarnings = 0;
+};
+
+class Session {
+ public:
+  Session();
+
+  HostOptions options;
+  std::unique_ptr<table::Libraries> libraries;
+  std::filesystem::path moduleDirectory;  // where libzulfact.so and libqkxfac.so are
+  StepContext* step = nullptr;             // the step running, if any
+
+  // Strings that live until the step ends (or the run, without a step).
+  const char* keep(std::string text);
+
+  // Table handles of the current step.
+  zul_table* adopt(std::unique_ptr<zul_table> table);
+  bool owns(const zul_table* table) const;
+
+ private:
+  std::deque<std::string> runStrings_;
+};
+
+Session& session();
+
+// The parser's view of the host's tables: opens through the Libraries of
+// the session and hands the handles to the current step.
+class HostTableOpener : public parse::TableOpener {
+ public:
+  zul_table* openInput(const parse::TableSpec& spec, std::string& error) override;
+  zul_table* openLastCreated(std::string& error) override;
+  std::vector<parse::ColumnInfo> columns(zul_table* table) override;
+  zul_table* openOutput(const parse::TableSpec& spec, std::string& error) override;
+};
+
+// Lays out the pending column declarations of an output; 0 or a status,
+// with the reason logged.
+int32_t layOutColumns(zul_table* out);
+
+// Ends the tables of a step: outputs are committed when commit is true
+// (and their names recorded as created), removed otherwise; inputs are
+// closed. Problems are logged. Returns false when a commit failed.
+bool finishTables(StepContext& step, bool commit);
+
+}  // namespace zul::services

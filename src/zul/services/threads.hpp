@@ -1,0 +1,33 @@
+// zul/services/threads.hpp -- threads and events for the module's worker
+// pool (services 400/8 to 400/14).
+//
+// Events are manual-reset flags. All events share one mutex and one
+// condition variable, which makes waiting for any of several events a
+// plain condition wait; the module uses a handful of events per step, so
+// the shared lock costs nothing worth a cleverer scheme.
+#pragma once
+
+#include <cstdint>
+
+#include "zul/abi.h"
+
+namespace zul::services {
+
+// Starts a thread running start(arg); nullptr when it cannot be started.
+zul_thread* threadCreate(void (*start)(void*), void* arg);
+// Waits for the thread to end and releases it.
+void threadJoin(zul_thread* thread);
+
+zul_event* eventCreate();
+void eventSet(zul_event* event);
+void eventReset(zul_event* event);
+// Waits until one of events[0..count) is set and returns the lowest such
+// index; the event stays set. -1 for an empty or broken list.
+int32_t eventWaitAny(zul_event* const* events, int32_t count);
+void eventDestroy(zul_event* event);
+
+// Threads started and not joined (the host joins them when a step ends).
+int liveThreads();
+void joinAllThreads();
+
+}  // namespace zul::services

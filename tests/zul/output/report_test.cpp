@@ -1,0 +1,225 @@
+// The host side of the sink at the ABI level: what the dispatch accepts,
+// what it refuses, and the model it builds.
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "sink_helpers.hpp"
+#include "zul/output/report.hpp"
+
+namespace zul::output {
+namespace {
+
+using namespace testing;
+
+class SinkTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    report.beginStep("p.zul", 3);
+    int32_t graphics = -1;
+    std::vector<zul_attr> a = {text(ZUL_SA_KIND, "manager"), data(ZUL_SA_RESULT, &sink, 8),
+                               data(ZUL_SA_GRAPHICS, &graphics, 4)};
+    ASSERT_EQ(call(nullptr, ZUL_OP_CREATE, a), 0);
+    ASSERT_NE(sink, nullptr);
+    EXPECT_EQ(graphics, 1);
+  }
+
+  int32_t call(void* object, int op, std::vector<zul_attr> a = {}) {
+    return report.dispatch(object, op, static_cast<int32_t>(a.size()), a.empty() ? nullptr : a.data());
+  }
+
+  void* table(std::string_view name) {
+    void* t = nullptr;
+    EXPECT_EQ(call(sink, ZUL_OP_CREATE,
+                   {text(ZUL_SA_KIND, "data"), text(ZUL_SA_NAME, name), data(ZUL_SA_RESULT, &t, 8)}),
+              0);
+    EXPECT_EQ(call(t, ZUL_OP_OPEN_BODY), 0);
+    return t;
+  }
+
+  void publish(void* t) {
+    EXPECT_EQ(call(t, ZUL_OP_CLOSE_BODY), 0);
+    EXPECT_EQ(call(t, ZUL_OP_FINISH), 0);
+    EXPECT_EQ(call(t, ZUL_OP_PUBLISH), 0);
+  }
+
+  std::ostringstream listing;
+  Report report{{&listing, true}};
+  void* sink = nullptr;
+};
+
+TEST_F(SinkTest, RefusesUnknownOperationsObjectsAndMalformedRequests) {
+  EXPECT_EQ(call(sink, 12345), ZUL_SINK_UNKNOWN_OPERATION);
+  EXPECT_EQ(static_cast<uint32_t>(call(sink, 12345)), 0x80008001u);
+  int stranger = 0;
+  EXPECT_EQ(call(&stranger, ZUL_OP_PUBLISH), ZUL_SINK_BAD_OBJECT);
+  EXPECT_EQ(call(nullptr, ZUL_OP_PUBLISH), ZUL_SINK_BAD_OBJECT);
+  // A table without a name, a column type that is neither 5 nor 6, a
+  // text with a role that is neither Title nor Footnote.
+  void* t = nullptr;
+  EXPECT_EQ(call(sink, ZUL_OP_CREATE, {text(ZUL_SA_KIND, "data"), data(ZUL_SA_RESULT, &t, 8)}),
+            ZUL_SINK_BAD_REQUEST);
+  t = table("T");
+  EXPECT_EQ(call(t, ZUL_OP_COLUMN, {text(ZUL_SA_NAME, "x"), integer(ZUL_SA_COLUMN_TYPE, 7, ZUL_SK_ENUM)}),
+            ZUL_SINK_BAD_REQUEST);
+  EXPECT_EQ(call(t, ZUL_OP_TEXT, {text(ZUL_SA_TEXT_ROLE, "Caption"), text(ZUL_SA_TEXT, "x")}),
+            ZUL_SINK_BAD_REQUEST);
+  // A numeric cell bound to fewer than 8 bytes would be read past its end.
+  float small = 0;
+  EXPECT_EQ(call(t, ZUL_OP_COLUMN, {text(ZUL_SA_NAME, "x"), data(ZUL_SA_DATA, &small, 4)}),
+            ZUL_SINK_BAD_REQUEST);
+  // Nothing declared: emitting a row has nothing to do, and the module may
+  // go on (the tolerated status).
+  EXPECT_EQ(call(t, ZUL_OP_EMIT_ROW), ZUL_SINK_NOTHING_TO_DO);
+  EXPECT_TRUE(zul_sink_status_tolerated(ZUL_SINK_NOTHING_TO_DO));
+  EXPECT_FALSE(zul_sink_status_tolerated(ZUL_SINK_UNKNOWN_OPERATION));
+  // A published table's handle is gone.
+  EXPECT_EQ(call(t, ZUL_OP_PUBLISH), ZUL_SINK_NOTHING_TO_DO);
+  EXPECT_EQ(call(t, ZUL_OP_PUBLISH), ZUL_SINK_BAD_OBJECT);
+}
+
+TEST_F(SinkTest, RowsAreReadFromTheBoundCells) {
+  void* t = table("SamplingAdequacy");
+  char name[8];
+  double msa = 0;
+  ASSERT_EQ(call(t, ZUL_OP_COLUMN,
+                 {text(ZUL_SA_NAME, "Variable"), integer(ZUL_SA_COLUMN_TYPE, 6, ZUL_SK_ENUM),
+                  integer(ZUL_SA_WIDTH, 8), data(ZUL_SA_DATA, name, 8),
+                  text(ZUL_SA_COLUMN_ROLE, "HeaderText")}),
+            0);
+  ASSERT_EQ(call(t, ZUL_OP_COLUMN,
+                 {text(ZUL_SA_NAME, "MSA"), hstring(ZUL_SA_LABEL, "Measure"),
+                  integer(ZUL_SA_COLUMN_TYPE, 5, ZUL_SK_ENUM), text(ZUL_SA_FORMAT, "rf"),
+                  data(ZUL_SA_DATA, &msa, 8)}),
+            0);
+  std::memcpy(name, "income  ", 8);
+  msa = 0.75;
+  ASSERT_EQ(call(t, ZUL_OP_EMIT_ROW), 0);
+  std::memcpy(name, "age\0xxxx", 8);  // a NUL ends the text early
+  msa = zul_missing();
+  ASSERT_EQ(call(t, ZUL_OP_EMIT_ROW), 0);
+  double overall = 0.8125;
+  ASSERT_EQ(call(t, ZUL_OP_NAMED_NUMBER, {text(ZUL_SA_NAME, "_OverallMSA"), data(ZUL_SA_DATA, &overall, 8)}), 0);
+  ASSERT_EQ(call(t, ZUL_OP_NAMED_TEXT, {text(ZUL_SA_NAME, "Alpha"), text(ZUL_SA_TEXT, "95")}), 0);
+  ASSERT_EQ(call(t, ZUL_OP_TEXT, {text(ZUL_SA_TEXT_ROLE, "Footnote"), text(ZUL_SA_TEXT, "f1")}), 0);
+  ASSERT_EQ(call(t, ZUL_OP_TEXT, {text(ZUL_SA_TEXT_ROLE, "title"), text(ZUL_SA_TEXT, "Kaiser's MSA"),
+                                  text(ZUL_SA_NAME, "titmsa")}),
+            0);
+  publish(t);
+
+  ASSERT_EQ(report.model().items.size(), 1u);
+  const Item& item = report.model().items[0];
+  EXPECT_EQ(item.templatePath, "Stat.Factor.SamplingAdequacy");
+  ASSERT_EQ(item.columns.size(), 2u);
+  EXPECT_EQ(item.columns[0].role, Role::HeaderText);
+  EXPECT_TRUE(item.columns[0].isCharacter);
+  EXPECT_EQ(item.columns[1].label, "Measure");
+  ASSERT_EQ(item.rows.size(), 2u);
+  EXPECT_EQ(item.rows[0][0].text, "income");
+  EXPECT_DOUBLE_EQ(item.rows[0][1].number, 0.75);
+  EXPECT_EQ(item.rows[1][0].text, "age");
+  EXPECT_TRUE(item.rows[1][1].isMissing());
+  ASSERT_EQ(item.values.size(), 2u);
+  EXPECT_EQ(item.values[0].first, "_OverallMSA");
+  EXPECT_DOUBLE_EQ(item.values[0].second.number, 0.8125);
+  EXPECT_EQ(item.values[1].second.text, "95");
+  ASSERT_EQ(item.titles.size(), 1u);
+  EXPECT_EQ(item.titles[0].item, "titmsa");
+  EXPECT_EQ(item.footnotes, std::vector<std::string>{"f1"});
+  // Published means printed.
+  EXPECT_NE(listing.str().find("Kaiser's MSA"), std::string::npos);
+}
+
+TEST_F(SinkTest, SectionsOfTheSameLevelFollowEachOtherAndNestOtherwise) {
+  auto section = [&](const char* name, const char* heading, bool level) {
+    ASSERT_EQ(call(sink, ZUL_OP_SECTION, {text(ZUL_SA_NAME, name), text(ZUL_SA_LABEL, name)}), 0);
+    if (level) ASSERT_EQ(call(sink, ZUL_OP_SECTION_SET, {integer(ZUL_SA_HEADING_LEVEL, 2)}), 0);
+    ASSERT_EQ(call(sink, ZUL_OP_SECTION_SET,
+                   {integer(ZUL_SA_HEADING_OPTION, 2), integer(ZUL_SA_OPTION, -1),
+                    text(ZUL_SA_HEADING_TEXT, heading)}),
+              0);
+    ASSERT_EQ(call(sink, ZUL_OP_CLOSE), 0);
+  };
+  auto tableIn = [&](const char* name) {
+    void* t = table(name);
+    double x = 1;
+    call(t, ZUL_OP_COLUMN, {text(ZUL_SA_NAME, "x"), data(ZUL_SA_DATA, &x, 8)});
+    call(t, ZUL_OP_EMIT_ROW);
+    publish(t);
+  };
+  section("InitialSolution", "Initial Factor Method: Principal Components", true);
+  tableIn("Eigenvalues");
+  section("ScreeAndVarExp", "", false);  // no level: inside the current one
+  tableIn("A");
+  section("RotatedSolution", "Rotation Method: Varimax", true);  // replaces both
+  tableIn("B");
+  ASSERT_EQ(call(sink, ZUL_OP_CLOSE, {integer(ZUL_SA_CLOSE_HOW, 1)}), 0);
+  tableIn("C");
+
+  const Model& m = report.model();
+  ASSERT_EQ(m.items.size(), 4u);
+  EXPECT_EQ(m.sectionPath(m.items[0].section), "InitialSolution");
+  EXPECT_EQ(m.sectionPath(m.items[1].section), "InitialSolution/ScreeAndVarExp");
+  EXPECT_EQ(m.sectionPath(m.items[2].section), "RotatedSolution");
+  EXPECT_EQ(m.sectionPath(m.items[3].section), "");
+  EXPECT_EQ(m.sections[static_cast<size_t>(m.items[2].section)].heading, "Rotation Method: Varimax");
+  // Each heading is printed once, before its first table.
+  std::string text = listing.str();
+  size_t first = text.find("Initial Factor Method");
+  EXPECT_NE(first, std::string::npos);
+  EXPECT_EQ(text.find("Initial Factor Method", first + 1), std::string::npos);
+}
+
+TEST_F(SinkTest, CloseAllPublishesOpenTablesAndTheStepReleasesItsHandles) {
+  void* t = table("IterationHistory");
+  double x = 2;
+  call(t, ZUL_OP_COLUMN, {text(ZUL_SA_NAME, "x"), data(ZUL_SA_DATA, &x, 8)});
+  call(t, ZUL_OP_EMIT_ROW);
+  void* empty = table("Empty");  // no column: dropped, not published
+  // A column declared after a row: the earlier row gets an empty cell.
+  double y = 3;
+  call(t, ZUL_OP_COLUMN, {text(ZUL_SA_NAME, "y"), data(ZUL_SA_DATA, &y, 8)});
+  call(t, ZUL_OP_EMIT_ROW);
+  ASSERT_EQ(call(sink, ZUL_OP_CLOSE, {integer(ZUL_SA_CLOSE_HOW, 4)}), 0);
+  ASSERT_EQ(report.model().items.size(), 1u);
+  const Item& item = report.model().items[0];
+  EXPECT_EQ(item.name, "IterationHistory");
+  ASSERT_EQ(item.rows.size(), 2u);
+  EXPECT_TRUE(item.rows[0][1].isMissing());
+  EXPECT_DOUBLE_EQ(item.rows[1][1].number, 3);
+  EXPECT_EQ(call(t, ZUL_OP_EMIT_ROW), ZUL_SINK_BAD_OBJECT);
+  EXPECT_EQ(call(empty, ZUL_OP_EMIT_ROW), ZUL_SINK_BAD_OBJECT);
+
+  void* t2 = table("Late");
+  report.endStep(4);
+  EXPECT_EQ(call(t2, ZUL_OP_OPEN_BODY), ZUL_SINK_BAD_OBJECT);
+  EXPECT_EQ(call(sink, ZUL_OP_CLOSE), ZUL_SINK_BAD_OBJECT);
+  EXPECT_EQ(report.model().steps[0].completionCode, 4);
+}
+
+TEST_F(SinkTest, NotesOutsideTablesAreItemsInPlace) {
+  ASSERT_EQ(call(sink, ZUL_OP_NOTE, {text(ZUL_SA_NAME, "EigenNote"), text(ZUL_SA_TEXT, "QL failed; bisection used.")}), 0);
+  ASSERT_EQ(report.model().items.size(), 1u);
+  EXPECT_EQ(report.model().items[0].kind, Item::Kind::Note);
+  EXPECT_EQ(report.model().items[0].name, "EigenNote");
+  EXPECT_NE(listing.str().find("QL failed; bisection used."), std::string::npos);
+}
+
+TEST(ServiceDispatch, FailsCleanlyWithoutAReport) {
+  setCurrentReport(nullptr);
+  EXPECT_EQ(serviceDispatch(nullptr, ZUL_OP_CREATE, 0, nullptr), ZUL_SINK_BAD_OBJECT);
+  Report report;
+  setCurrentReport(&report);
+  void* sink = nullptr;
+  zul_attr a[2] = {text(ZUL_SA_KIND, "manager"), data(ZUL_SA_RESULT, &sink, 8)};
+  EXPECT_EQ(serviceDispatch(nullptr, ZUL_OP_CREATE, 2, a), 0);
+  EXPECT_NE(sink, nullptr);
+  EXPECT_FALSE(report.graphicsEnabled());
+  // A negative count or a null array with a count is refused, not read.
+  EXPECT_EQ(serviceDispatch(sink, ZUL_OP_CLOSE, -1, a), ZUL_SINK_BAD_REQUEST);
+  EXPECT_EQ(serviceDispatch(sink, ZUL_OP_CLOSE, 2, nullptr), ZUL_SINK_BAD_REQUEST);
+  setCurrentReport(nullptr);
+}
+
+}  // namespace
+}  // namespace zul::output
