@@ -325,7 +325,9 @@ int32_t Report::onSink(Sink&, int32_t operation, const zul_attr* a, int32_t n) {
         // it, not inside it.
         sectionStack_.pop_back();
         sectionLevels_.pop_back();
-        while (!sectionLevels_.empty() && sectionLevels_.back() >= level) {
+        // Sections without a level sit inside their parent: deeper still.
+        while (!sectionLevels_.empty() &&
+               (sectionLevels_.back() == 0 || sectionLevels_.back() >= level)) {
           sectionStack_.pop_back();
           sectionLevels_.pop_back();
         }
