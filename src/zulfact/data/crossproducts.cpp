@@ -470,7 +470,7 @@ FinishOutcome finishMoments(const BlockShape& shape, std::string_view vardef, bo
     return res;
   }
   if (out.sumWeights <= 0) {
-    note(6, 0, 0, 0, true);
+    note(6, 0, 0, 0, false);
     res.status = 108;
     return res;
   }
@@ -483,7 +483,7 @@ FinishOutcome finishMoments(const BlockShape& shape, std::string_view vardef, bo
   const double d = vardefDivisor(vardef, out.nObs, k, out.sumWeights, &res.vardefInvalid);
   out.divisor = d;
   if (d <= 0) {
-    note(8, 0, 0, 0, true);
+    note(8, 0, 0, 0, false);
     res.status = 108;
     return res;
   }

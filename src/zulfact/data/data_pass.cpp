@@ -1,8 +1,351 @@
+// The data pass of one BY group: moments and the (partial) correlation
+// matrix, the tables that show them, the save-area copy, the leading
+// OUTSTAT= rows and the hand-off to the numeric engine.
 #include "data/data_pass.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "constants.hpp"
+#include "data/crossproduct_engine.hpp"
+#include "data/crossproducts.hpp"
+#include "data/vardef.hpp"
+#include "entry/host.hpp"
+#include "output/matrix_printer.hpp"
+#include "output/outstat_rows.hpp"
+#include "output/table_writer.hpp"
+#include "output/vector_table.hpp"
+#include "zul/abi_engine.h"
 
 namespace zulfact {
 
-// Placeholder until the data pass lands.
-void dataPass(ProcState& ps) { ps.factorsRetained = -1; }
+namespace {
+
+constexpr int kStatusWarning = 4;
+constexpr int kStatusNoData = 108;
+constexpr int kStatusEngine = 1012;
+constexpr int kStatusMemory = 1016;
+constexpr int kStatusWorkFile = 1020;
+
+// Title messages (group 180) of the data-pass tables.
+constexpr int kTitleCorrelations = 141;
+constexpr int kTitlePartialVariables = 142;  // controlling the PARTIAL variables
+constexpr int kTextCondStdDev = 23;
+
+inline bool isMissing(double x) { return zul_is_missing(x) != 0; }
+
+inline size_t packedAt(int i, int j) {
+  if (i < j) std::swap(i, j);
+  return static_cast<size_t>(i) * (static_cast<size_t>(i) + 1) / 2 + static_cast<size_t>(j);
+}
+
+const char* varName(const ProcState& ps, int i) {
+  return ps.varNames ? ps.varNames + 33 * static_cast<size_t>(i) : "";
+}
+
+[[noreturn]] void endWith(ProcState& ps, int code) {
+  ps.completionCode = std::max(ps.completionCode, code);
+  host().endStep(code, 0);
+}
+
+double* poolArray(ProcState& ps, double*& array, int count) {
+  if (!array) {
+    array = static_cast<double*>(host().alloc(8.0 * std::max(count, 1)));
+    if (!array) endWith(ps, kStatusMemory);
+  }
+  return array;
+}
+
+// 1. Per-group defaults.
+void resetGroup(ProcState& ps) {
+  for (int i = 0; i < ps.nVars; ++i) {
+    if (ps.means) ps.means[i] = 0.0;
+    if (ps.stdDevs) ps.stdDevs[i] = 1.0;
+  }
+  if (ps.flags.reorder && ps.varOrder)
+    for (int i = 0; i < ps.nVars; ++i) ps.varOrder[i] = i;
+  if (ps.factorCorr && ps.nFactors > 0) {
+    const int m = ps.nFactors;
+    for (int i = 0; i < m; ++i)
+      for (int j = 0; j <= i; ++j) ps.factorCorr[packedAt(i, j)] = i == j ? 1.0 : 0.0;
+  }
+  ps.factorsRetained = ps.nFactors;
+  ps.nObs = ps.nObsOption;
+  ps.nPartialUsed = 0;
+}
+
+// 3. The observation counts.
+void printObsCounts(ProcState& ps) {
+  TableWriter out(ps.sink);
+  if (!out.enabled()) return;
+  out.beginTable("NObs");
+  const int cLabel = out.column(Column::text("Label", 48));
+  const int cN = out.column(Column::number("N", "BEST12."));
+  auto row = [&](const char* label, double value) {
+    out.set(cLabel, std::string_view(label));
+    out.set(cN, value);
+    out.emitRow();
+  };
+  const ObsCounts& c = ps.obsCounts;
+  row("Number of Observations Read", c.recordsRead);
+  row("Number of Observations Used", c.recordsUsed);
+  if (ps.freqVarNumber > 0) {
+    row("Sum of Frequencies Read", c.freqRead);
+    row("Sum of Frequencies Used", c.freqUsed);
+  }
+  if (ps.weightVarNumber > 0) {
+    row("Sum of Weights Read", c.weightsRead);
+    row("Sum of Weights Used", c.weightsUsed);
+  }
+  const bool nobsGiven = !isMissing(ps.nObsOption);
+  if (nobsGiven) row("Number of Observations Specified (NOBS=)", ps.nObsOption);
+  row("N for Significance Tests", nobsGiven ? ps.nObsOption : ps.nObs);
+  out.endTable();
+}
+
+// 5. SIMPLE: means and standard deviations of all variables.
+void printSimpleStatistics(ProcState& ps) {
+  if (!ps.sink || !ps.flags.simple) return;
+  VectorTable t;
+  t.name = "SimpleStatistics";
+  t.labelKind = 'V';
+  t.nRows = ps.nAll;
+  t.columns.push_back({"Mean", "Mean", ps.means});
+  t.columns.push_back({"StdDev", "Std Dev", ps.stdDevs});
+  printVectorTable(ps, t);
+}
+
+// 7. Partial variables swept out of the correlation matrix.
+void partialOut(ProcState& ps) {
+  Host& h = host();
+  const int nAll = ps.nAll;
+  const int p = ps.nVars;
+  double* r = ps.corrMatrix;
+
+  if (ps.flags.outRequested) {
+    std::memcpy(poolArray(ps, ps.rawMeans, nAll), ps.means, sizeof(double) * nAll);
+    std::memcpy(poolArray(ps, ps.rawStdDevs, nAll), ps.stdDevs, sizeof(double) * nAll);
+  }
+  if (ps.nObs <= ps.nPartial) {
+    h.message(180, 184, {ps.nPartial, ps.nObs});
+    ps.nObs = ps.nPartial;
+  }
+
+  std::fill(ps.sweepFlags, ps.sweepFlags + nAll, '0');
+  // The matrix swept here is a correlation matrix: every variable's scale
+  // before sweeping is its diagonal, 1, so the singularity test compares
+  // 1 - R^2 of the pivot on the partial variables swept before with
+  // SINGULAR=. (The roots of the raw sums of squares would make the test
+  // depend on the units of the variable.)
+  for (int i = 0; i < nAll; ++i) ps.scaleVector[i] = 1.0;
+  int k = ps.nPartial;
+  for (int j = 0; j < ps.nPartial; ++j) {
+    const int pivot = p + j;
+    h.sweep(r, pivot, nAll, ps.sweepFlags, ps.scaleVector, ps.singularity);
+    if (ps.sweepFlags[pivot] == '0') {
+      // Linearly dependent on the partial variables before it: dropped.
+      --k;
+      for (int i = 0; i < nAll; ++i) r[packedAt(pivot, i)] = 0.0;
+    }
+  }
+  ps.nPartialUsed = k;
+
+  const double d2 = vardefDivisorLogged(std::string_view(ps.vardef, 8), ps.nObs,
+                                        ps.flags.noIntercept ? k : k + 1, ps.sumWeights);
+  const double f = d2 > 0 ? std::sqrt(ps.varianceDivisor / d2) : 0.0;
+  if (vardefIs(std::string_view(ps.vardef, 8), "DF")) ps.nObs -= k;
+  if (vardefIs(std::string_view(ps.vardef, 8), "WDF")) ps.sumWeights -= k;
+
+  for (int i = 0; i < p; ++i) {
+    if (r[packedAt(i, i)] <= kZeroDiagonalAfterSweep)
+      for (int j = 0; j < p; ++j) r[packedAt(i, j)] = 0.0;
+  }
+  covToCorrPacked(p, r, ps.scaleVector);
+  for (int i = 0; i < p; ++i) {
+    ps.means[i] = 0.0;
+    ps.stdDevs[i] = f * ps.scaleVector[i] * ps.stdDevs[i];
+    double& d = r[packedAt(i, i)];
+    if (d <= kZeroTolerance) d = 0.0;
+  }
+
+  if (ps.sink && ps.flags.simple) {
+    VectorTable t;
+    t.name = "CondStdDev";
+    t.title = titleLine(180, kTextCondStdDev, {}, true);
+    t.labelKind = 'V';
+    t.nRows = p;
+    t.columns.push_back({"StdDev", "Std Dev", ps.stdDevs});
+    printVectorTable(ps, t);
+  }
+  if (ps.sink && ps.flags.corr)
+    printMatrixTable(ps, 'S', r, nullptr, p, p, 'V', 'V', kTitlePartialVariables, 0,
+                     "PartialCorr", "Stat.Factor.PartialCorr", 0);
+}
+
+// 9. The saved copy of R for the later steps of the group.
+void saveCorrelations(ProcState& ps) {
+  Host& h = host();
+  const int p = ps.nVars;
+  const int64_t bytes = static_cast<int64_t>(8) * p * (p + 1) / 2;
+  int st = h.workPosition(ps.workFile, 0);
+  if (st == 0) st = h.workWrite(ps.workFile, ps.corrMatrix, bytes, ps.corrKey);
+  if (st != 0) {
+    h.statusReport(st);
+    endWith(ps, kStatusWorkFile);
+  }
+}
+
+// 10. MEAN, STD/USTD, N, [SUMWGT], CORR/UCORR rows.
+void writeStatisticsRows(ProcState& ps, bool corrComputed) {
+  if (!ps.outstatTable) return;
+  zul_table* input = ps.indbInput ? ps.indbInput : ps.mainInput;
+  zul_table* current = nullptr;
+  host().getAttribute(input, ZUL_ATTR_CURRENT_REF, &current);
+  const int p = ps.nVars;
+  const bool noint = ps.flags.noIntercept;
+  appendStatRow(ps, "MEAN", {}, ps.means, p);
+  appendStatRow(ps, noint ? "USTD" : "STD", {}, ps.stdDevs, p);
+  appendStatRowConstant(ps, "N", ps.nObs);
+  if (ps.sumWeights != ps.nObs) appendStatRowConstant(ps, "SUMWGT", ps.sumWeights);
+  if (!corrComputed) return;
+  std::vector<double> row(static_cast<size_t>(p));
+  const std::string prefix =
+      ps.nPartial > 0 ? std::string(ps.parPrefix, static_cast<size_t>(std::max(0, ps.parPrefixLength)))
+                      : std::string();
+  for (int i = 0; i < p; ++i) {
+    for (int j = 0; j < p; ++j) row[j] = ps.corrMatrix[packedAt(i, j)];
+    std::string name = (prefix + varName(ps, i)).substr(0, 32);
+    appendStatRow(ps, noint ? "UCORR" : "CORR", name, row.data(), p);
+  }
+}
+
+zul_engine* engineOf(ProcState& ps) {
+  auto* engine = static_cast<zul_engine*>(ps.factorEngine);
+  if (!engine || !engine->ops) endWith(ps, kStatusEngine);
+  return engine;
+}
+
+void engineSet(ProcState& ps, int item, const void* buffer, int64_t bytes) {
+  zul_engine* engine = engineOf(ps);
+  if (!engine->ops->set || engine->ops->set(engine, item, buffer, bytes) != 0)
+    endWith(ps, kStatusEngine);
+}
+
+void engineGet(ProcState& ps, int item, void* buffer, int64_t bytes) {
+  zul_engine* engine = engineOf(ps);
+  int64_t length = bytes;
+  if (!engine->ops->get || engine->ops->get(engine, item, buffer, &length, 0, 0) != 0)
+    endWith(ps, kStatusEngine);
+}
+
+// 11, 12. N, the standard deviations and R to the engine; its parallel
+// analysis and MAP results back.
+void engineHandOff(ProcState& ps, bool corrComputed) {
+  const int p = ps.nVars;
+  engineSet(ps, ZUL_ITEM_NOBS, &ps.nObs, sizeof(double));
+  if (ps.stdDevs) engineSet(ps, ZUL_ITEM_STDDEVS, ps.stdDevs, 8 * static_cast<int64_t>(p));
+  if (corrComputed && ps.corrMatrix)
+    engineSet(ps, ZUL_ITEM_CORR, ps.corrMatrix, 8 * static_cast<int64_t>(p) * (p + 1) / 2);
+
+  Host& h = host();
+  if (ps.nObs < p) {
+    if (ps.parallelCriterion) {
+      h.message(180, 430);
+      endWith(ps, kStatusEngine);
+    }
+    if (ps.parallelRun) {
+      h.message(180, 431);
+      ps.parallelRun = 0;
+    }
+    if (ps.mapRun) {
+      h.message(180, 432);
+      ps.mapRun = 0;
+    }
+  }
+  if (ps.mapRun) {
+    if (!corrComputed) {
+      h.message(180, 311);
+      endWith(ps, kStatusEngine);
+    }
+    int32_t count = 0;
+    engineGet(ps, ZUL_ITEM_MAP_FACTORS2, &count, 4);
+    ps.mapFactors2 = count;
+    engineGet(ps, ZUL_ITEM_MAP_AVERAGE2, poolArray(ps, ps.mapSquared, p), 8 * static_cast<int64_t>(p));
+    engineGet(ps, ZUL_ITEM_MAP_FACTORS4, &count, 4);
+    ps.mapFactors4 = count;
+    engineGet(ps, ZUL_ITEM_MAP_AVERAGE4, poolArray(ps, ps.mapFourth, p), 8 * static_cast<int64_t>(p));
+  }
+  if (ps.parallelRun) {
+    if (!corrComputed) {
+      h.message(180, 312);
+      endWith(ps, kStatusEngine);
+    }
+    int32_t count = 0;
+    engineGet(ps, ZUL_ITEM_PARALLEL_FACTORS, &count, 4);
+    ps.parallelFactors = count;
+    engineGet(ps, ZUL_ITEM_PARALLEL_MEAN, poolArray(ps, ps.parallelMean, p), 8 * static_cast<int64_t>(p));
+    engineGet(ps, ZUL_ITEM_PARALLEL_CRITICAL, poolArray(ps, ps.parallelCritical, p),
+              8 * static_cast<int64_t>(p));
+    engineGet(ps, ZUL_ITEM_OBSERVED_EIGEN, poolArray(ps, ps.observedEigen, p),
+              8 * static_cast<int64_t>(p));
+  }
+}
+
+}  // namespace
+
+void dataPass(ProcState& ps) {
+  Host& h = host();
+  resetGroup(ps);
+
+  // 2. Read.
+  int status = 0;
+  if (ps.flags.rawInput) {
+    status = crossproductEngine(ps);
+  } else {
+    // Stored matrices (TYPE=CORR, COV, ...) are read by their own reader,
+    // which this build does not have yet.
+    std::string type(ps.inputType, 8);
+    while (!type.empty() && type.back() == ' ') type.pop_back();
+    h.logLine(ZUL_LOG_ERROR, "Tables of TYPE=" + type +
+                                 " (stored matrices) cannot be read yet; this BY group is skipped.");
+    status = kStatusNoData;
+  }
+  ps.completionCode = std::max(ps.completionCode, status);
+  if (status > kStatusWarning) {
+    ps.factorsRetained = -1;
+    return;
+  }
+  if (ps.factorsRetained < 0) return;
+  const bool corrComputed = ps.flags.rawInput || ps.flags.correlationNeeded;
+
+  // 3, 4. Observation counts, then NOBS=.
+  printObsCounts(ps);
+  if (!isMissing(ps.nObsOption)) ps.nObs = ps.nObsOption;
+  if (ps.nObs <= ps.nAll) {
+    h.message(180, 21);
+    ps.completionCode = std::max(ps.completionCode, kStatusWarning);
+  }
+
+  // 5, 6. Simple statistics and correlations of all variables.
+  printSimpleStatistics(ps);
+  if (ps.sink && ps.flags.corr && corrComputed)
+    printMatrixTable(ps, 'S', ps.corrMatrix, nullptr, ps.nAll, ps.nAll, 'V', 'V',
+                     kTitleCorrelations, 0, "Corr", "Stat.Factor.Corr", 0);
+
+  // 7. Partialling.
+  if (corrComputed && ps.nPartial >= 1) partialOut(ps);
+
+  // 8. Variables without variance stay, with zero correlations.
+  for (int i = 0; i < ps.nVars; ++i)
+    if (ps.stdDevs[i] <= 0) h.message(180, 24, {std::string_view(varName(ps, i))});
+
+  // 9 - 12.
+  if (corrComputed) saveCorrelations(ps);
+  writeStatisticsRows(ps, corrComputed);
+  engineHandOff(ps, corrComputed);
+}
 
 }  // namespace zulfact

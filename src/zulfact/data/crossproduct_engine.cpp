@@ -1,0 +1,204 @@
+#include "data/crossproduct_engine.hpp"
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "data/crossproducts.hpp"
+#include "data/vardef.hpp"
+#include "entry/host.hpp"
+
+namespace zulfact {
+
+namespace {
+
+constexpr int kStatusNoData = 108;
+constexpr int kStatusEngine = 1012;
+constexpr int kStatusMemory = 1016;
+
+// The host's reader, memory, threads and events behind the engine's
+// platform interface.
+class HostPlatform : public CrossPlatform {
+ public:
+  explicit HostPlatform(zul_readlist* list) : list_(list) {}
+  int readRecord(double* values, int32_t& status) override {
+    int st = 0;
+    const int got = host().readNext(list_, values, nullptr, st);
+    status = st;
+    return got;
+  }
+  double availableMemory() override { return host().availableMemory(); }
+  void* alloc(double bytes) override { return host().alloc(bytes); }
+  void release(void* block) override { host().release(block); }
+  void* threadCreate(void (*start)(void*), void* arg) override {
+    return host().threadCreate(start, arg);
+  }
+  void threadJoin(void* thread) override { host().threadJoin(static_cast<zul_thread*>(thread)); }
+  void* eventCreate() override { return host().eventCreate(); }
+  void eventSet(void* e) override { host().eventSet(static_cast<zul_event*>(e)); }
+  void eventReset(void* e) override { host().eventReset(static_cast<zul_event*>(e)); }
+  int eventWaitAny(void* const* events, int count) override {
+    return host().eventWaitAny(reinterpret_cast<zul_event* const*>(events), count);
+  }
+  void eventDestroy(void* e) override { host().eventDestroy(static_cast<zul_event*>(e)); }
+
+ private:
+  zul_readlist* list_;
+};
+
+double numberOption(const char* name) {
+  std::string value;
+  if (!host().systemOption(name, value)) return zul_missing();
+  char* end = nullptr;
+  const double v = std::strtod(value.c_str(), &end);
+  if (end == value.c_str()) return zul_missing();
+  return v;
+}
+
+// THREADS is on when it is given and is not 0 (or NO / OFF).
+bool threadsOption() {
+  std::string value;
+  if (!host().systemOption("THREADS", value)) return false;
+  while (!value.empty() && value.back() == ' ') value.pop_back();
+  if (value.empty()) return false;
+  for (char& c : value) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return !(value == "0" || value == "NO" || value == "OFF" || value == "NOTHREADS");
+}
+
+int threadCountFromHost() {
+  bool fallback = false;
+  const double setting = host().namedSetting("zacorr_threads");
+  const bool on = zul_is_missing(setting) ? threadsOption() : false;
+  const double cpus = on ? numberOption("CPUCOUNT") : zul_missing();
+  const int count = decideThreadCount(setting, on, cpus, &fallback);
+  if (host().diagSwitch("-znthreads")) {
+    if (fallback) {
+      host().logText("znthreads: no threads");
+    } else {
+      char line[64];
+      std::snprintf(line, sizeof line, "znthreads: %g thread(s)", static_cast<double>(count));
+      host().logText(line);
+    }
+  }
+  return count;
+}
+
+// Owns the read list and the two small vectors for one call.
+struct CallResources {
+  zul_readlist* list = nullptr;
+  double* work = nullptr;
+  ~CallResources() {
+    if (list) host().readListRelease(list);
+    if (work) host().release(work);
+  }
+};
+
+bool isStoredMatrixType(const char* type) {
+  static const char* const kTypes[] = {"CORR", "COV", "UCORR", "UCOV", "FACTOR", "SSCP", "ACE", "EST"};
+  std::string t(type, 8);
+  while (!t.empty() && (t.back() == ' ' || t.back() == '\0')) t.pop_back();
+  for (auto& c : t) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  for (const char* k : kTypes)
+    if (t == k) return true;
+  return false;
+}
+
+}  // namespace
+
+double vardefDivisorLogged(std::string_view vardef, double n, double k, double w) {
+  bool invalid = false;
+  const double d = vardefDivisor(vardef, n, k, w, &invalid);
+  if (invalid) {
+    std::string v(vardef.substr(0, 8));
+    while (!v.empty() && (v.back() == ' ' || v.back() == '\0')) v.pop_back();
+    host().logLine(ZUL_LOG_ERROR, "invalid VARDEF=" + v + ".");
+  }
+  return d;
+}
+
+int crossproductEngine(ProcState& ps) {
+  Host& h = host();
+  zul_table* table = ps.indbInput ? ps.indbInput : ps.mainInput;
+  const int n = ps.nAll;
+
+  // A raw table that carries _TYPE_ and _NAME_ probably holds a matrix
+  // whose TYPE was lost.
+  if (ps.typeVarNumber > 0 && ps.nameVarNumber > 0 && !isStoredMatrixType(ps.inputType))
+    h.message(230, 1);
+
+  BlockShape shape;
+  shape.n = n;
+  shape.hasFreq = ps.freqVarNumber > 0;
+  shape.hasWeight = ps.weightVarNumber > 0;
+  shape.noint = ps.flags.noIntercept;
+
+  CallResources res;
+  res.list = h.readListCreate(table, shape.ncols());
+  bool bound = res.list != nullptr;
+  for (int i = 0; bound && i < n; ++i)
+    bound = h.readListBind(res.list, i, ps.varNumbers[i], false, 8) == 0;
+  int slot = n;
+  if (bound && shape.hasFreq) bound = h.readListBind(res.list, slot++, ps.freqVarNumber, false, 8) == 0;
+  if (bound && shape.hasWeight) bound = h.readListBind(res.list, slot++, ps.weightVarNumber, false, 8) == 0;
+  if (!bound) {
+    ps.completionCode = std::max(ps.completionCode, kStatusEngine);
+    h.endStep(kStatusEngine, 0);
+  }
+  res.work = static_cast<double*>(h.alloc(16.0 * n));
+  if (!res.work) {
+    ps.completionCode = std::max(ps.completionCode, kStatusMemory);
+    h.endStep(kStatusMemory, 0);
+  }
+  double* sums = res.work;
+  double* shift = res.work + n;
+
+  const int threads = threadCountFromHost();
+  HostPlatform platform(res.list);
+  if (threads > 1) h.threadedRead(table, true);
+  ObsCounters counts;
+  const CrossRun run = accumulateGroup(platform, shape, threads, sums, ps.corrMatrix, shift, counts);
+  if (threads > 1) h.threadedRead(table, false);
+  if (h.diagSwitch("-zacorr")) {
+    char line[96];
+    std::snprintf(line, sizeof line, "zacorr: %i thread(s), vecsize=%i", run.threads, run.vecsize);
+    h.logText(line);
+  }
+  // After a read error the host has said why; the moments are finished
+  // from what was read. Otherwise a failed pool stops the step.
+  if (!run.readError && run.poolStatus != 0) {
+    if (run.poolStatus > 42) h.message(174, run.poolStatus);
+    ps.completionCode = std::max(ps.completionCode, kStatusEngine);
+    h.endStep(kStatusEngine, 0);
+  }
+
+  MomentsOut out;
+  out.means = ps.means;
+  out.stdDevs = ps.stdDevs;
+  out.scale = ps.scaleVector;
+  const FinishOutcome fin = finishMoments(shape, std::string_view(ps.vardef, 8), false, counts,
+                                          sums, ps.corrMatrix, shift, out);
+  ps.obsCounts = out.counts;
+  ps.nObs = out.nObs;
+  ps.sumWeights = out.sumWeights;
+  ps.varianceDivisor = out.divisor;
+  const std::string name = fin.nNotes > 0 ? h.tableName(table) : std::string();
+  for (int i = 0; i < fin.nNotes; ++i) {
+    const FinishNote& nt = fin.notes[i];
+    if (nt.number == 8 && fin.vardefInvalid) vardefDivisorLogged(std::string_view(ps.vardef, 8), 0, 0, 0);
+    if (nt.nNumbers == 2)
+      h.message(230, nt.number, {nt.a, nt.b});
+    else if (nt.nNumbers == 1 && nt.tableName)
+      h.message(230, nt.number, {nt.a, std::string_view(name)});
+    else if (nt.tableName)
+      h.message(230, nt.number, {std::string_view(name)});
+    else
+      h.message(230, nt.number);
+  }
+  if (fin.vardefInvalid && fin.status == 0) vardefDivisorLogged(std::string_view(ps.vardef, 8), 0, 0, 0);
+  return fin.status == 0 ? 0 : kStatusNoData;
+}
+
+}  // namespace zulfact
