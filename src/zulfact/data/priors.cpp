@@ -10,31 +10,13 @@
 #include "zulfact/entry/host.hpp"
 #include "zulfact/extract/pending_steps.hpp"
 #include "zulfact/linalg/linalg.hpp"
+#include "zulfact/options/seed.hpp"
 #include "zulfact/output/matrix_printer.hpp"
 #include "zulfact/output/vector_table.hpp"
 
 namespace zulfact {
 
 namespace {
-
-// Lehmer's multiplicative congruential generator modulo 2^31 - 1 with
-// multiplier 397204094 (Fishman & Moore 1986), as SEED= and RANDOM= use it.
-// A seed below 1 or equal to 2^31 - 1 is replaced from the clock; the seed
-// in use is published as SYSRANDOM.
-void ensureSeed(int32_t& seed) {
-  if (seed >= 1 && seed != 0x7FFFFFFF) return;
-  const double t = host().clock() / 1000.0;
-  seed = static_cast<int32_t>(std::floor((t - std::floor(t)) * 1e9)) + 1;
-  host().setMacro("SYSRANDOM", std::to_string(seed));
-}
-
-double nextPriorUniform(int32_t& seed) {
-  const int64_t t = static_cast<int64_t>(seed) * 397204094LL;
-  int64_t y = (t >> 31) + (t & 0x7FFFFFFF);
-  if (y >= 0x7FFFFFFF) y -= 0x7FFFFFFF;
-  seed = static_cast<int32_t>(y);
-  return static_cast<double>(y) / 2147483647.0;
-}
 
 inline int64_t packedAt(int64_t i, int64_t j) {
   return i >= j ? i * (i + 1) / 2 + j : j * (j + 1) / 2 + i;
@@ -234,9 +216,9 @@ void computePriors(ProcState& ps) {
   bool fellBack = false;
   double maxSum = 0.0;
   if (priors == kPriorsRandom) {
-    ensureSeed(ps.seed);
+    seedRoutine(1, ps.seed);  // a clock seed when none was given, published
     h.message(180, 15, {ps.seed});
-    for (int i = 0; i < p; ++i) h2[i] = nextPriorUniform(ps.seed);
+    for (int i = 0; i < p; ++i) h2[i] = nextUniform(ps.seed);
   }
   if (priors == kPriorsMax || priors == kPriorsAsmc)
     maxSum = maxAbsCorrelations(p, r, ps.stdDevs, h2.data());

@@ -1,0 +1,265 @@
+// The number of factors, the clean-up of tiny eigenvalues, the eigen note
+// reporter and the dropping of empty factors.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <utility>
+#include <vector>
+
+#include "zulfact/entry/host.hpp"
+#include "zulfact/extract/principal.hpp"
+#include "zulfact/extract/variance_explained.hpp"
+#include "zulfact/rotate/unrotated_pattern.hpp"
+
+namespace zulfact {
+namespace {
+
+// A service vector with only the numbered-message service (39/70), so that
+// the tests see which messages are issued.
+std::vector<std::pair<int, int>> g_messages;
+void captureMessage(int32_t group, int32_t number, const zul_arg*, int32_t) {
+  g_messages.emplace_back(group, number);
+}
+
+struct CapturingHost {
+  std::vector<zul_fn> group39 = std::vector<zul_fn>(200, nullptr);
+  std::vector<zul_fn const*> groups = std::vector<zul_fn const*>(ZUL_GROUP_COUNT, nullptr);
+  std::vector<uint8_t> used = std::vector<uint8_t>(ZUL_GROUP_COUNT, 0);
+  std::vector<void*> sv = std::vector<void*>(ZUL_SV_WORDS, nullptr);
+  CapturingHost() {
+    group39[70] = reinterpret_cast<zul_fn>(&captureMessage);
+    groups[39] = group39.data();
+    sv[ZUL_SV_GROUPS] = groups.data();
+    sv[ZUL_SV_USED] = used.data();
+    host().attach(sv.data(), nullptr);
+    g_messages.clear();
+  }
+  ~CapturingHost() { host().attach(nullptr, nullptr); }
+  bool issued(int group, int number) const {
+    for (auto& m : g_messages)
+      if (m.first == group && m.second == number) return true;
+    return false;
+  }
+};
+
+struct Analysis {
+  ProcState ps;
+  std::vector<double> eigen, weights;
+  explicit Analysis(std::vector<double> lambda) : eigen(std::move(lambda)) {
+    std::memset(&ps, 0, sizeof ps);
+    ps.nVars = static_cast<int32_t>(eigen.size());
+    ps.nFactors = ps.nVars;
+    ps.nFactorsRequested = -99;
+    ps.minEigen = zul_missing();
+    ps.proportion = zul_missing();
+    ps.method = kMethodPrincipal;
+    ps.priorsMethod = kPriorsOne;
+    ps.screeDone = true;
+    ps.eigenvalues = eigen.data();
+    weights.assign(eigen.size(), 1.0);
+    ps.varWeights = weights.data();
+  }
+};
+
+// Eigenvalues of the correlation matrix of Harman's (1976, table 2.1) five
+// socioeconomic variables, as published.
+const std::vector<double> kHarman = {2.87331, 1.79666, 0.21483, 0.09993, 0.01527};
+
+TEST(EigenvalueRule, AnEigenvalueEqualToMineigenIsNotRetained) {
+  const double l[4] = {2.5, 1.0, 0.5, 0.0};
+  const char* why = nullptr;
+  EXPECT_EQ(eigenvalueRule(l, 4, 0, 1.0, 0.0, 4, &why), 1);
+  EXPECT_STREQ(why, "MINEIGEN");
+}
+
+TEST(EigenvalueRule, TheFactorThatReachesTheProportionIsRetained) {
+  // Cumulative proportions 0.6, 0.8, 0.9, 1.0 (hand calculation).
+  const double l[4] = {6.0, 2.0, 1.0, 1.0};
+  const char* why = nullptr;
+  EXPECT_EQ(eigenvalueRule(l, 4, 0, 1e-13, 0.8, 4, &why), 2);
+  EXPECT_STREQ(why, "PROPORTION");
+}
+
+TEST(EigenvalueRule, NearlyZeroTotalDisarmsTheProportion) {
+  // T = 1 + 0.5 - 1.495 = 0.005 and M = 1.495, so 0.01 M >= T: proportions
+  // are taken against 1.495e6 and PROPORTION=0.5 never stops the count; the
+  // threshold stops it at the negative eigenvalue. Against the plain total
+  // the first factor alone (1/0.005 = 200) would reach 0.5.
+  const double l[3] = {1.0, 0.5, -1.495};
+  const char* why = nullptr;
+  EXPECT_EQ(eigenvalueRule(l, 3, 0, 1.110223024625157e-13, 0.5, 3, &why), 2);
+  EXPECT_STREQ(why, "MINEIGEN");
+}
+
+TEST(EigenvalueRule, NfactorsBoundsTheCount) {
+  const double l[4] = {4.0, 3.0, 2.0, 1.0};
+  const char* why = nullptr;
+  EXPECT_EQ(eigenvalueRule(l, 4, 0, 0.5, 0.0, 2, &why), 2);
+  EXPECT_STREQ(why, "NFACTOR");
+}
+
+TEST(DecideFactorCount, PrincipalComponentsKeepEigenvaluesAboveOne) {
+  CapturingHost host;
+  Analysis a(kHarman);
+  decideFactorCount(a.ps);
+  EXPECT_EQ(a.ps.factorsRetained, 2);
+  EXPECT_DOUBLE_EQ(a.ps.minEigenUsed, 1.0);
+  EXPECT_DOUBLE_EQ(a.ps.proportionUsed, 1.0);
+  EXPECT_TRUE(host.issued(180, 191));
+  EXPECT_FALSE(host.issued(180, 37));
+}
+
+TEST(DecideFactorCount, MineigenOneWithAnEigenvalueOfExactlyOne) {
+  CapturingHost host;
+  Analysis a({2.0, 1.0, 0.6, 0.4});
+  a.ps.minEigen = 1.0;
+  decideFactorCount(a.ps);
+  EXPECT_EQ(a.ps.factorsRetained, 1);
+  EXPECT_TRUE(host.issued(180, 194));  // one factor
+}
+
+TEST(DecideFactorCount, ProportionPointEightRetainsTwo) {
+  CapturingHost host;
+  Analysis a({6.0, 2.0, 1.0, 1.0});
+  a.ps.proportion = 0.8;
+  decideFactorCount(a.ps);
+  EXPECT_EQ(a.ps.factorsRetained, 2);
+  // Given PROPORTION= only: the threshold is the tolerance times lambda_1.
+  EXPECT_DOUBLE_EQ(a.ps.minEigenUsed, 1.110223024625157e-13 * 6.0);
+}
+
+TEST(DecideFactorCount, DefaultsByMethodAndPriors) {
+  CapturingHost host;
+  // Reduced-matrix eigenvalues (principal factor, PRIORS=SMC): the
+  // cumulative proportions of (3, 1, 0.5, -0.5) are 0.75, 1.0, 1.125, so the
+  // second factor reaches 1.0.
+  Analysis smc({3.0, 1.0, 0.5, -0.5});
+  smc.ps.priorsMethod = kPriorsSmc;
+  decideFactorCount(smc.ps);
+  EXPECT_EQ(smc.ps.factorsRetained, 2);
+  EXPECT_DOUBLE_EQ(smc.ps.minEigenUsed, 1.110223024625157e-13 * 3.0);
+
+  // Harris: threshold 1 whatever the priors.
+  Analysis harris({5.0, 1.5, 1.0, 0.2});
+  harris.ps.method = kMethodHarris;
+  harris.ps.priorsMethod = kPriorsSmc;
+  decideFactorCount(harris.ps);
+  EXPECT_EQ(harris.ps.factorsRetained, 2);
+
+  // Weighted components (COV): threshold = the mean weight (variance),
+  // (4 + 2 + 1 + 1) / 4 = 2.
+  Analysis cov({6.0, 2.5, 2.0, 0.5});
+  cov.ps.flags.weighted = true;
+  cov.weights = {4.0, 2.0, 1.0, 1.0};
+  cov.ps.varWeights = cov.weights.data();
+  decideFactorCount(cov.ps);
+  EXPECT_DOUBLE_EQ(cov.ps.minEigenUsed, 2.0);
+  EXPECT_EQ(cov.ps.factorsRetained, 2);
+}
+
+TEST(DecideFactorCount, NfactorsAloneCountsOnlyNonNegligibleEigenvalues) {
+  CapturingHost host;
+  Analysis a({2.0, 1e-14, 0.0, 0.0});
+  a.ps.nFactorsRequested = 3;
+  a.ps.nFactors = 3;
+  decideFactorCount(a.ps);
+  EXPECT_EQ(a.ps.factorsRetained, 1);
+}
+
+TEST(DecideFactorCount, MapAndParallelCountsAndMessages) {
+  CapturingHost host;
+  Analysis a(kHarman);
+  a.ps.nfactorsRule = 2;
+  a.ps.mapFactors2 = 1;
+  decideFactorCount(a.ps);
+  EXPECT_EQ(a.ps.factorsRetained, 1);
+  EXPECT_TRUE(host.issued(180, 290));
+
+  Analysis b(kHarman);
+  b.ps.parallelRule = 1;
+  b.ps.parallelFactors = 3;
+  decideFactorCount(b.ps);
+  EXPECT_EQ(b.ps.factorsRetained, 3);
+  EXPECT_TRUE(host.issued(180, 189));
+}
+
+TEST(DecideFactorCount, TooFewDegreesOfFreedomAndNoFactors) {
+  CapturingHost host;
+  // Three variables, two factors, ML: ((3-2)^2 - (3+2)) / 2 = -2 < 1.
+  Analysis a({2.0, 1.5, 0.1});
+  a.ps.method = kMethodMl;
+  a.ps.nFactorsRequested = 2;
+  a.ps.nFactors = 2;
+  decideFactorCount(a.ps);
+  EXPECT_EQ(a.ps.factorsRetained, 2);
+  EXPECT_TRUE(host.issued(180, 37));
+
+  // Every eigenvalue missing: no factor, message 35.
+  const double m = zul_missing();
+  Analysis b({m, m});
+  decideFactorCount(b.ps);
+  EXPECT_EQ(b.ps.factorsRetained, 0);
+  EXPECT_TRUE(host.issued(180, 35));
+
+  // All eigenvalues at or below one: no factor, message 41.
+  Analysis c({0.9, 0.6, 0.5});
+  decideFactorCount(c.ps);
+  EXPECT_EQ(c.ps.factorsRetained, 0);
+  EXPECT_TRUE(host.issued(180, 41));
+}
+
+TEST(ZeroTinyEigenvalues, RelativeToTheFirstAvailable) {
+  const double m = zul_missing();
+  Analysis a({m, 2.0, 2.2e-13, -2.2e-13, 2.3e-13});
+  zeroTinyEigenvalues(a.ps);
+  EXPECT_TRUE(zul_is_missing(a.eigen[0]));
+  EXPECT_EQ(a.eigen[1], 2.0);
+  EXPECT_EQ(a.eigen[2], 0.0);  // 2.2e-13 <= 2 * 1.110223024625157e-13
+  EXPECT_EQ(a.eigen[3], 0.0);
+  EXPECT_EQ(a.eigen[4], 2.3e-13);
+}
+
+TEST(EigenNote, WarningCodesBecomeGroup271Messages) {
+  CapturingHost host;
+  EXPECT_EQ(eigenNote(0, nullptr), 0);
+  EXPECT_TRUE(g_messages.empty());
+  eigenNote(-1, nullptr);  // bisection fallback
+  EXPECT_TRUE(host.issued(271, 1));
+  g_messages.clear();
+  eigenNote(-21, nullptr);  // -(10*2 + 1): QL failed and a slow vector
+  EXPECT_TRUE(host.issued(271, 1));
+  EXPECT_TRUE(host.issued(271, 5));
+  g_messages.clear();
+  eigenNote(-110, nullptr);  // below -99: 271/100, then -10
+  EXPECT_TRUE(host.issued(271, 100));
+  EXPECT_TRUE(host.issued(271, 4));
+}
+
+TEST(DropEmptyFactors, EmptyColumnsGoAndTheOthersShiftLeft) {
+  // Three factors of two variables; the second has only loadings within
+  // the tolerance (already zeroed by the caller).
+  double a[6] = {0.5, 0.4, 0.0, 0.0, 0.7, -0.2};
+  int dropped[3];
+  EXPECT_EQ(dropEmptyFactors(a, 2, 3, dropped), 2);
+  EXPECT_EQ(dropped[0], 0);
+  EXPECT_EQ(dropped[1], 1);
+  EXPECT_EQ(dropped[2], 0);
+  EXPECT_EQ(a[2], 0.7);
+  EXPECT_EQ(a[3], -0.2);
+  double none[2] = {0.0, 0.0};
+  EXPECT_EQ(dropEmptyFactors(none, 2, 1, dropped), 0);
+}
+
+TEST(ColumnSquares, MissingWeightCountsOnlyUnweighted) {
+  const double m[4] = {0.6, 0.8, 0.3, -0.4};  // 2 variables x 2 factors
+  const double w[2] = {2.0, zul_missing()};
+  double v[2], wv[2];
+  columnSquares(m, 2, 2, w, v, wv);
+  EXPECT_DOUBLE_EQ(v[0], 1.0);   // 0.36 + 0.64
+  EXPECT_DOUBLE_EQ(v[1], 0.25);  // 0.09 + 0.16
+  EXPECT_DOUBLE_EQ(wv[0], 0.72);  // 2 * 0.36
+  EXPECT_DOUBLE_EQ(wv[1], 0.18);  // 2 * 0.09
+}
+
+}  // namespace
+}  // namespace zulfact

@@ -1,0 +1,124 @@
+// Display rules of the matrix printer: fuzz thresholds by table, the flag
+// threshold, storage kinds and the REORDER variable order.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+#include "zulfact/output/matrix_printer.hpp"
+
+namespace zulfact {
+namespace {
+
+struct State {
+  ProcState ps;
+  std::vector<double> corr = std::vector<double>(6), load = std::vector<double>(6);
+  State() {
+    std::memset(&ps, 0, sizeof ps);
+    ps.corrMatrix = corr.data();
+    ps.loadings = load.data();
+  }
+};
+
+TEST(MatrixDisplay, FuzzThresholdFollowsTheTable) {
+  State s;
+  s.ps.fuzz = 0.3;
+  // FUZZ=0.3: a correlation of 0.2 is below the full threshold (prints
+  // empty) while a partial correlation of 0.2 is above half of it (0.15).
+  const MatrixDisplay corr = matrixDisplayRule(s.ps, MatrixRole::Correlation, kTitleCorr);
+  const MatrixDisplay partial = matrixDisplayRule(s.ps, MatrixRole::Correlation, kTitlePartialCorr);
+  EXPECT_DOUBLE_EQ(corr.fuzz, 0.3);
+  EXPECT_DOUBLE_EQ(partial.fuzz, 0.15);
+  EXPECT_TRUE(std::fabs(0.2) < corr.fuzz);
+  EXPECT_FALSE(std::fabs(0.2) < partial.fuzz);
+
+  EXPECT_DOUBLE_EQ(matrixDisplayRule(s.ps, MatrixRole::Correlation, kTitleResidualCorr).fuzz, 0.15);
+  EXPECT_DOUBLE_EQ(
+      matrixDisplayRule(s.ps, MatrixRole::Correlation, kTitlePartialControlFactors).fuzz, 0.15);
+  EXPECT_DOUBLE_EQ(matrixDisplayRule(s.ps, MatrixRole::Correlation, kTitleParCorrControlVar).fuzz,
+                   0.075);
+  EXPECT_EQ(matrixDisplayRule(s.ps, MatrixRole::Correlation, kTitleInvCorr).fuzz, 0.0);
+  // Loadings take FUZZ= except the eigenvector table; the factor
+  // correlations and scoring coefficients never do.
+  EXPECT_DOUBLE_EQ(matrixDisplayRule(s.ps, MatrixRole::Loadings, kTitleFactorPattern).fuzz, 0.3);
+  EXPECT_EQ(matrixDisplayRule(s.ps, MatrixRole::Loadings, kTitleEigenvectors).fuzz, 0.0);
+  EXPECT_EQ(matrixDisplayRule(s.ps, MatrixRole::FactorCorrelation, 0).fuzz, 0.0);
+  EXPECT_EQ(matrixDisplayRule(s.ps, MatrixRole::Scoring, 0).fuzz, 0.0);
+}
+
+TEST(MatrixDisplay, RoundModeAndReorderByRole) {
+  State s;
+  s.ps.flags.reorder = true;
+  EXPECT_FALSE(matrixDisplayRule(s.ps, MatrixRole::Loadings, kTitleFactorPattern).roundMode);
+  s.ps.flagThreshold = 0.4;  // FLAG= above 0 turns round mode on, as ROUND does
+  EXPECT_TRUE(matrixDisplayRule(s.ps, MatrixRole::Loadings, kTitleFactorPattern).roundMode);
+  EXPECT_TRUE(matrixDisplayRule(s.ps, MatrixRole::Correlation, kTitleCorr).roundMode);
+  EXPECT_TRUE(matrixDisplayRule(s.ps, MatrixRole::FactorCorrelation, 0).roundMode);
+  EXPECT_FALSE(matrixDisplayRule(s.ps, MatrixRole::Scoring, 0).roundMode);
+  EXPECT_FALSE(matrixDisplayRule(s.ps, MatrixRole::Other, 0).roundMode);
+  EXPECT_TRUE(matrixDisplayRule(s.ps, MatrixRole::Scoring, 0).reorderRows);
+  EXPECT_TRUE(matrixDisplayRule(s.ps, MatrixRole::Loadings, 0).reorderRows);
+  EXPECT_FALSE(matrixDisplayRule(s.ps, MatrixRole::Correlation, kTitleCorr).reorderRows);
+}
+
+TEST(MatrixDisplay, RoleIsFoundByWhichArrayIsPrinted) {
+  State s;
+  double other[1] = {0};
+  EXPECT_EQ(matrixRoleOf(s.ps, s.corr.data()), MatrixRole::Correlation);
+  EXPECT_EQ(matrixRoleOf(s.ps, s.load.data()), MatrixRole::Loadings);
+  EXPECT_EQ(matrixRoleOf(s.ps, other), MatrixRole::Other);
+  EXPECT_EQ(matrixRoleOf(s.ps, nullptr), MatrixRole::Other);
+}
+
+TEST(MatrixDisplay, FlagThresholdIsTheRootMeanSquareWithoutFlag) {
+  // Hand calculation: entries 0.3, -0.4, 0, 1.2 -> sqrt((0.09 + 0.16 + 1.44) / 4)
+  // = sqrt(0.4225) = 0.65.
+  const double v[4] = {0.3, -0.4, 0.0, 1.2};
+  EXPECT_NEAR(flagThresholdFor(0.0, v, 2, 2), 0.65, 1e-15);
+  EXPECT_DOUBLE_EQ(flagThresholdFor(0.5, v, 2, 2), 0.5);
+  // Of these only 1.2 lies above the root mean square, so only it is flagged.
+  int flagged = 0;
+  for (double x : v) flagged += std::fabs(x) > 0.65;
+  EXPECT_EQ(flagged, 1);
+}
+
+TEST(MatrixDisplay, StorageKinds) {
+  // The 3 x 3 matrix [[1 2 4] [2 3 5] [4 5 6]] in each storage.
+  const double packed[6] = {1, 2, 3, 4, 5, 6};
+  const double colMajor[9] = {1, 2, 4, 2, 3, 5, 4, 5, 6};
+  const double rowMajor[6] = {1, 2, 3, 4, 5, 6};  // 2 x 3: [[1 2 3] [4 5 6]]
+  EXPECT_EQ(matrixElement('S', packed, 2, 1, 3, 3), 5);
+  EXPECT_EQ(matrixElement('S', packed, 1, 2, 3, 3), 5);
+  EXPECT_EQ(matrixElement('S', packed, 0, 2, 3, 3), 4);
+  EXPECT_EQ(matrixElement('C', colMajor, 0, 2, 3, 3), 4);
+  EXPECT_EQ(matrixElement('C', colMajor, 2, 1, 3, 3), 5);
+  EXPECT_EQ(matrixElement('R', rowMajor, 1, 0, 2, 3), 4);
+  EXPECT_EQ(matrixElement('R', rowMajor, 0, 2, 2, 3), 3);
+  EXPECT_EQ(matrixElement('X', rowMajor, 1, 2, 2, 3), 1);  // invalid kind: element 0
+}
+
+TEST(VariableOrder, ByDominantFactorThenDecreasingSignedLoading) {
+  // 5 variables x 2 factors, column by column.
+  //   v0: ( 0.2,  0.9) -> factor 2, 0.9
+  //   v1: ( 0.8,  0.1) -> factor 1, 0.8
+  //   v2: (-0.5,  0.5) -> tie in magnitude: factor 1, -0.5
+  //   v3: ( 0.3, -0.95)-> factor 2, -0.95
+  //   v4: ( 0.8,  0.0) -> factor 1, 0.8 (tie with v1: v1 first)
+  const double a[10] = {0.2, 0.8, -0.5, 0.3, 0.8, 0.9, 0.1, 0.5, -0.95, 0.0};
+  int32_t order[5];
+  computeVariableOrder(a, 5, 2, order);
+  const int32_t expected[5] = {1, 4, 2, 0, 3};
+  for (int i = 0; i < 5; ++i) EXPECT_EQ(order[i], expected[i]) << "position " << i;
+}
+
+TEST(VariableOrder, OneFactorSortsBySignedValue) {
+  const double a[4] = {-0.7, 0.2, 0.6, 0.6};
+  int32_t order[4];
+  computeVariableOrder(a, 4, 1, order);
+  const int32_t expected[4] = {2, 3, 1, 0};
+  for (int i = 0; i < 4; ++i) EXPECT_EQ(order[i], expected[i]);
+}
+
+}  // namespace
+}  // namespace zulfact
