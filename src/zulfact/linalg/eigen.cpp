@@ -1,0 +1,680 @@
+// Symmetric eigen solver on packed storage: Householder reduction (TRED3),
+// implicit QL with submatrix tags (IMTQLV), bisection fallback (TRIDIB),
+// inverse iteration (TINVIT), back-transformation (TRBAK3), cluster
+// re-orthonormalisation and the sign convention. The algorithms follow
+// Wilkinson & Reinsch (1971) and the EISPACK guide (Smith et al. 1976);
+// the work-area layout and the result codes are described in eigen.hpp.
+#include "linalg/eigen.hpp"
+
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <utility>
+
+#include "constants.hpp"
+#include "linalg/eigen_detail.hpp"
+#include "linalg/linalg.hpp"
+
+namespace zulfact {
+namespace {
+
+constexpr double kEps = kEigenEpsilon;
+constexpr double kTiny = kEigenTiny;
+constexpr double kSqrtTiny = kEigenSqrtTiny;
+constexpr double kSqrtEps = kEigenSqrtEpsilon;
+// A bracket of bisection halves at most this often: enough to go from the
+// widest double interval to adjacent doubles, a guard against endless loops.
+constexpr int kMaxBisections = 2200;
+
+constexpr int kWarnSlow = -10;
+constexpr int kWarnVerySlow = -20;
+constexpr int kFailVector = -30;
+constexpr int kFailBisection = -1;
+constexpr int kFailCluster = 97;
+constexpr int kFailMissing = 98;
+constexpr int kFailArguments = 99;
+
+std::size_t at(int i, int n) { return static_cast<std::size_t>(i) * static_cast<std::size_t>(n); }
+
+// The 32-bit submatrix tags live in [3n, 3.5n) of the double work area;
+// memcpy keeps the type punning well defined.
+std::int32_t tagAt(const double* work, int n, int i) {
+  std::int32_t tag;
+  std::memcpy(&tag, reinterpret_cast<const char*>(work + at(3, n)) + 4 * static_cast<std::size_t>(i),
+              sizeof tag);
+  return tag;
+}
+
+void setTag(double* work, int n, int i, std::int32_t tag) {
+  std::memcpy(reinterpret_cast<char*>(work + at(3, n)) + 4 * static_cast<std::size_t>(i), &tag,
+              sizeof tag);
+}
+
+// ---------------------------------------------------------------------
+// Householder reduction (TRED3), rows n-1 down to 1.
+//
+// Row i's elements left of the diagonal, divided by their absolute sum
+// (scale), give the Householder vector u; the packed row keeps u at the
+// row's own scale (its last element becomes scale*(f - g)), so that the
+// kept norm scale*sqrt(h) on the diagonal matches it in TRBAK3. The
+// leading block is updated by A <- A - u q^T - q u^T with
+// q = p - K u, p = A u / h, K = u.p / (2h).
+//
+// Each step streams the packed rows once: the rank-2 update of step i and
+// the product A u of step i-1 are done in the same pass over rows
+// 0 ... i-2, after row i-1 (the next Householder row) has been updated
+// first. scratch: 4n doubles (u and p of two consecutive steps).
+class Reduction {
+ public:
+  Reduction(int n, double* a, double* work)
+      : n_(n), a_(a), d_(work), e_(work + n), e2_(work + at(2, n)) {}
+
+  void run(double* scratch) {
+    double* uCur = scratch;
+    double* pCur = scratch + n_;
+    double* uNext = scratch + at(2, n_);
+    double* pNext = scratch + at(3, n_);
+    if (n_ == 1) {
+      finishRowZero();
+      return;
+    }
+    double h = prepare(n_ - 1, uCur);
+    bool active = n_ - 1 >= 2 && h > 0.0;
+    if (active) {
+      for (int j = 0; j < n_ - 1; ++j) pCur[j] = 0.0;
+      for (int j = 0; j < n_ - 1; ++j) productRow(j, uCur, pCur);
+    }
+    for (int i = n_ - 1; i >= 1; --i) {
+      if (active) {
+        // p <- p / h, then q = p - K u.
+        for (int j = 0; j < i; ++j) pCur[j] /= h;
+        const double k = ddot(i, uCur, pCur) / (h + h);
+        daxpy(i, -k, uCur, pCur);
+        updateRow(i - 1, uCur, pCur);
+      }
+      if (i == 1) break;
+      const int next = i - 1;
+      const double hNext = prepare(next, uNext);
+      const bool nextActive = next >= 2 && hNext > 0.0;
+      if (nextActive) {
+        for (int j = 0; j < next; ++j) pNext[j] = 0.0;
+      }
+      if (active || nextActive) {
+        for (int j = 0; j < next; ++j) {
+          if (active) updateRow(j, uCur, pCur);
+          if (nextActive) productRow(j, uNext, pNext);
+        }
+      }
+      std::swap(uCur, uNext);
+      std::swap(pCur, pNext);
+      h = hNext;
+      active = nextActive;
+    }
+    finishRowZero();
+  }
+
+ private:
+  // Builds the Householder vector of row i into u and fixes e[i], e2[i],
+  // d[i] and the kept norm. Returns h (0 when the row is already reduced).
+  double prepare(int i, double* u) {
+    double* row = a_ + packedRow(i);
+    double scale = 0.0;
+    for (int k = 0; k < i; ++k) scale += std::fabs(row[k]);
+    double h = 0.0;
+    if (scale <= kTiny) {
+      e_[i] = 0.0;
+      e2_[i] = 0.0;
+    } else {
+      for (int k = 0; k < i; ++k) {
+        u[k] = row[k] / scale;
+        h += u[k] * u[k];
+      }
+      const double f = u[i - 1];
+      const double g = f >= 0.0 ? -std::sqrt(h) : std::sqrt(h);
+      e_[i] = scale * g;
+      e2_[i] = scale * scale * h;
+      h -= f * g;
+      u[i - 1] = f - g;
+      row[i - 1] = scale * u[i - 1];
+    }
+    d_[i] = row[i];
+    row[i] = scale * std::sqrt(h);
+    return h;
+  }
+
+  // p[0..j] += contribution of packed row j to A u (row j is read once;
+  // the daxpy finds it in cache).
+  void productRow(int j, const double* u, double* p) {
+    const double* row = a_ + packedRow(j);
+    p[j] += ddot(j, row, u) + row[j] * u[j];
+    daxpy(j, u[j], row, p);
+  }
+
+  // Row j of the block: a(j, k) -= u[j] q[k] + q[j] u[k], k <= j.
+  void updateRow(int j, const double* u, const double* q) {
+    double* row = a_ + packedRow(j);
+    daxpy(j + 1, -u[j], q, row);
+    daxpy(j + 1, -q[j], u, row);
+  }
+
+  void finishRowZero() {
+    d_[0] = a_[0];
+    a_[0] = 0.0;
+    e_[0] = 0.0;
+    e2_[0] = 0.0;
+  }
+
+  int n_;
+  double* a_;
+  double* d_;
+  double* e_;
+  double* e2_;
+};
+
+// ---------------------------------------------------------------------
+// Eigenvalues by the implicit QL method (IMTQLV, after Martin & Wilkinson
+// 1968 and Dubrulle 1970), into w in descending order with their submatrix
+// tags. d, e, e2 of the reduction stay in place; the subdiagonal is copied
+// shifted down by one into the scratch ev = work[4n, 5n); a split newly
+// found beyond the last recorded one zeroes its e2 and opens a submatrix.
+// Returns 0, or -(l + 1) when eigenvalue l needs more than sweepLimit
+// sweeps or stagnates.
+int qlEigenvalues(int n, double* work, double* w, int sweepLimit) {
+  const double* d = work;
+  const double* e = work + n;
+  double* e2 = work + at(2, n);
+  double* ev = work + at(4, n);
+  for (int i = 0; i < n; ++i) {
+    w[i] = d[i];
+    if (i > 0) ev[i - 1] = e[i];
+  }
+  ev[n - 1] = 0.0;
+  e2[0] = 0.0;
+  int lastSplit = -1;
+  std::int32_t tag = 0;
+  for (int l = 0; l < n; ++l) {
+    int sweeps = 0;
+    double p;
+    for (;;) {
+      int m = l;
+      for (; m < n - 1; ++m) {
+        const double em = std::fabs(ev[m]);
+        if (em <= kEps * (std::fabs(w[m]) + std::fabs(w[m + 1])) || em <= kSqrtTiny) break;
+        if (e2[m + 1] == 0.0) break;
+      }
+      if (m > lastSplit) {
+        if (m != n - 1) e2[m + 1] = 0.0;
+        lastSplit = m;
+        ++tag;
+      }
+      p = w[l];
+      if (m == l) break;
+      if (sweeps == sweepLimit) return -(l + 1);
+      ++sweeps;
+      // Shift from the leading 2 x 2 block, r = sqrt(g^2 + 1) without
+      // overflow.
+      double g = (w[l + 1] - p) / (2.0 * ev[l]);
+      double r = std::fabs(g) > 1.0 ? std::fabs(g) * std::sqrt(1.0 + 1.0 / (g * g))
+                                    : std::sqrt(g * g + 1.0);
+      g = w[m] - p + ev[l] / (g >= 0.0 ? g + r : g - r);
+      double s = 1.0;
+      double c = 1.0;
+      p = 0.0;
+      const double before = ev[l];
+      for (int i = m - 1; i >= l; --i) {
+        const double f = s * ev[i];
+        const double b = c * ev[i];
+        if (std::fabs(f) >= std::fabs(g)) {
+          const double t = std::fabs(f) <= kTiny ? 0.0 : g / f;
+          const double root = std::sqrt(t * t + 1.0);
+          r = f * root;
+          s = 1.0 / root;
+          c = t * s;
+        } else {
+          const double t = std::fabs(g) <= kTiny ? 0.0 : f / g;
+          const double root = std::sqrt(t * t + 1.0);
+          r = g * root;
+          c = 1.0 / root;
+          s = t * c;
+        }
+        ev[i + 1] = r;
+        g = w[i + 1] - p;
+        r = (w[i] - g) * s + 2.0 * c * b;
+        p = s * r;
+        w[i + 1] = g + p;
+        g = c * r - b;
+      }
+      w[l] -= p;
+      ev[l] = g;
+      ev[m] = 0.0;
+      // Stagnation guard: a sweep that moves nothing either has met a
+      // negligible element the tests above miss, or is stuck for good.
+      if (std::fabs(p) <= kTiny && std::fabs(ev[l] - before) <= kTiny) {
+        const double el = std::fabs(ev[l]);
+        const double dl = std::fabs(w[l]);
+        if (el <= kSqrtTiny || (dl <= kEps && el <= kSqrtEps * dl)) {
+          ev[l] = 0.0;
+        } else {
+          return -(l + 1);
+        }
+      }
+    }
+    // Insert p among w[0..l-1], descending, after any equal value.
+    int i = l;
+    while (i > 0 && w[i - 1] < p) {
+      w[i] = w[i - 1];
+      setTag(work, n, i, tagAt(work, n, i - 1));
+      --i;
+    }
+    w[i] = p;
+    setTag(work, n, i, tag);
+  }
+  e2[0] = kEigenDescendingMarker;
+  return 0;
+}
+
+// Number of eigenvalues of the submatrix [p, q] below x, from the signs of
+// the Sturm sequence in its LDL^T form (TRIDIB). e2[p] is zero.
+int sturmCount(const double* d, const double* e, const double* e2, int p, int q, double x) {
+  int count = 0;
+  double u = 1.0;
+  for (int i = p; i <= q; ++i) {
+    double v;
+    if (u != 0.0) {
+      v = e2[i] / u;
+    } else {
+      v = e2[i] == 0.0 ? 0.0 : std::fabs(e[i]) / kEps;
+    }
+    u = d[i] - x - v;
+    if (u < 0.0) ++count;
+  }
+  return count;
+}
+
+// Eigenvalues by bisection (TRIDIB, Barth, Martin & Wilkinson 1967) on the
+// restored d, e, e2, submatrix by submatrix, each bracket bisected until it
+// is no wider than 2 eps (|x0| + |x1|) + t. Scratch: lower and upper bounds
+// in work[4n, 6n). Returns -1, or 98 when fewer than n values were found.
+int bisectEigenvalues(int n, double* work, double* w) {
+  const double* d = work;
+  const double* e = work + n;
+  double* e2 = work + at(2, n);
+  double* lower = work + at(4, n);
+  double* upper = work + at(5, n);
+  e2[0] = 0.0;
+  for (int i = 1; i < n; ++i) {
+    if (std::fabs(e[i]) <= kEps * (std::fabs(d[i]) + std::fabs(d[i - 1]))) e2[i] = 0.0;
+  }
+  int found = 0;
+  std::int32_t tag = 0;
+  for (int p = 0, q = -1; q < n - 1; p = q + 1) {
+    for (q = p; q < n - 1 && e2[q + 1] != 0.0; ++q) {
+    }
+    ++tag;
+    const int order = q - p + 1;
+    double* values = w + found;  // ascending within the submatrix
+    if (order == 1) {
+      values[0] = d[p];
+    } else {
+      // Gerschgorin interval of the submatrix, widened by order * t.
+      double xl = d[p];
+      double xu = d[p];
+      for (int i = p; i <= q; ++i) {
+        const double radius = (i > p ? std::fabs(e[i]) : 0.0) + (i < q ? std::fabs(e[i + 1]) : 0.0);
+        if (d[i] - radius < xl) xl = d[i] - radius;
+        if (d[i] + radius > xu) xu = d[i] + radius;
+      }
+      const double t = kEps * std::fmax(std::fabs(xl), std::fabs(xu));
+      xl -= order * t;
+      xu += order * t;
+      for (int r = 0; r < order; ++r) {
+        lower[r] = xl;
+        upper[r] = xu;
+      }
+      // From the largest down; every count also tightens the brackets of
+      // the eigenvalues still to come.
+      for (int r = order - 1; r >= 0; --r) {
+        double lo = lower[r];
+        double hi = upper[r];
+        for (int it = 0; it < kMaxBisections && hi - lo > 2.0 * kEps * (std::fabs(lo) + std::fabs(hi)) + t;
+             ++it) {
+          const double mid = lo + 0.5 * (hi - lo);
+          const int below = sturmCount(d, e, e2, p, q, mid);
+          if (below > r) {
+            hi = mid;
+            for (int j = 0; j < r && j < below; ++j) upper[j] = std::fmin(upper[j], mid);
+          } else {
+            lo = mid;
+            for (int j = below; j < r; ++j) lower[j] = std::fmax(lower[j], mid);
+          }
+        }
+        values[r] = lo + 0.5 * (hi - lo);
+      }
+    }
+    for (int r = 0; r < order; ++r) {
+      if (std::isfinite(values[r])) {
+        setTag(work, n, found, tag);
+        w[found++] = values[r];
+      }
+    }
+  }
+  // Descending order, stable: equal values keep the order found.
+  for (int i = 1; i < found; ++i) {
+    const double v = w[i];
+    const std::int32_t tg = tagAt(work, n, i);
+    int j = i;
+    while (j > 0 && w[j - 1] < v) {
+      w[j] = w[j - 1];
+      setTag(work, n, j, tagAt(work, n, j - 1));
+      --j;
+    }
+    w[j] = v;
+    setTag(work, n, j, tg);
+  }
+  e2[0] = kEigenDescendingMarker;
+  return found < n ? kFailMissing : kFailBisection;
+}
+
+// Eigenvalue stage: QL, and bisection from the saved d, e, e2 when QL
+// fails. Returns 0, -1 or 98.
+int computeEigenvalues(int n, double* work, double* w, int sweepLimit) {
+  double* saved = work + at(5, n);
+  std::memcpy(saved, work, sizeof(double) * at(3, n));
+  if (qlEigenvalues(n, work, w, sweepLimit) == 0) return 0;
+  std::memcpy(work, saved, sizeof(double) * at(3, n));
+  return bisectEigenvalues(n, work, w);
+}
+
+// ---------------------------------------------------------------------
+// Eigenvectors of the tridiagonal matrix for w[0 .. m-1] by inverse
+// iteration (TINVIT, Peters & Wilkinson 1971), submatrix by submatrix.
+// Scratch rv1, rv2, rv3 (the triangular factor), rv4 (multipliers) and rv6
+// (the iterate) in work[4n, 9n). Returns 0, -10, -20 or -30 (at once).
+int inverseIteration(int n, int m, const double* w, double* z, double* work) {
+  const double* d = work;
+  const double* e = work + n;
+  const double* e2 = work + at(2, n);
+  double* rv1 = work + at(4, n);
+  double* rv2 = work + at(5, n);
+  double* rv3 = work + at(6, n);
+  double* rv4 = work + at(7, n);
+  double* rv6 = work + at(8, n);
+  const double order = 1.0 - e2[0];  // -1: eigenvalues descend
+  int worst = 0;
+  std::int32_t tag = 0;
+  for (int p = 0, q = -1; q < n - 1; p = q + 1) {
+    for (q = p; q < n - 1 && e2[q + 1] != 0.0; ++q) {
+    }
+    ++tag;
+    const int size = q - p + 1;
+    bool first = true;
+    int group = 0;
+    int zeroPos = p;
+    double x0 = 0.0;
+    double eps2 = 0.0;
+    double eps3 = 0.0;
+    double eps4 = 0.0;
+    double start = 0.0;
+    for (int r = 0; r < m; ++r) {
+      if (tagAt(work, n, r) != tag) continue;
+      double* zr = z + at(r, n);
+      double x1 = w[r];
+      if (p == q) {
+        for (int i = 0; i < n; ++i) zr[i] = 0.0;
+        zr[p] = 1.0;
+        x0 = x1;
+        continue;
+      }
+      if (first) {
+        double norm = std::fabs(d[p]);
+        for (int i = p + 1; i <= q; ++i) norm += std::fabs(d[i]) + std::fabs(e[i]);
+        // eps2 groups close roots, eps3 replaces zero pivots and separates
+        // equal roots, eps4 is the start size, small to avoid overflow.
+        eps2 = kEigenGroupSeparation * norm;
+        eps3 = kEps * norm;
+        eps4 = size * eps3;
+        start = eps4 / std::sqrt(static_cast<double>(size));
+        zeroPos = p;
+        group = 0;
+        first = false;
+      } else if (std::fabs(x1 - x0) >= eps2) {
+        group = 0;
+      } else {
+        ++group;
+        if (order * (x1 - x0) <= 0.0) x1 = x0 + order * eps3;
+      }
+      // Elimination with interchanges of T - x1 I, start vector.
+      double u = 0.0;
+      double v = 0.0;
+      double xu = 1.0;
+      for (int i = p; i <= q; ++i) {
+        rv6[i] = start;
+        if (i != p) {
+          if (std::fabs(e[i]) >= std::fabs(u)) {
+            xu = u / e[i];
+            rv4[i] = xu;
+            rv1[i - 1] = e[i];
+            rv2[i - 1] = d[i] - x1;
+            rv3[i - 1] = i != q ? e[i + 1] : 0.0;
+            u = v - xu * rv2[i - 1];
+            v = -xu * rv3[i - 1];
+            continue;
+          }
+          xu = e[i] / u;
+          rv4[i] = xu;
+          rv1[i - 1] = u;
+          rv2[i - 1] = v;
+          rv3[i - 1] = 0.0;
+        }
+        u = d[i] - x1 - xu * v;
+        if (i != q) v = e[i + 1];
+      }
+      if (u == 0.0) u = eps3;
+      rv1[q] = u;
+      rv2[q] = 0.0;
+      rv3[q] = 0.0;
+
+      int code = 0;
+      for (int its = 1;; ++its) {
+        // Back substitution.
+        for (int i = q; i >= p; --i) {
+          rv6[i] = (rv6[i] - u * rv2[i] - v * rv3[i]) / rv1[i];
+          v = u;
+          u = rv6[i];
+        }
+        // Orthogonalise against the earlier members of the group.
+        for (int j = r, g = 0; g < group; ++g) {
+          do {
+            --j;
+          } while (tagAt(work, n, j) != tag);
+          const double* zj = z + at(j, n);
+          const double dot = ddot(size, rv6 + p, zj + p);
+          daxpy(size, -dot, zj + p, rv6 + p);
+        }
+        double s = 0.0;
+        for (int i = p; i <= q; ++i) s += std::fabs(rv6[i]);
+        if (s >= kEigenAcceptNorm) break;
+        if (its >= kEigenSlowIteration && s >= kEigenSlowAcceptNorm) {
+          code = kWarnSlow;
+          break;
+        }
+        if (its >= kEigenVerySlowIteration) {
+          if (s >= kEigenVerySlowAcceptNorm) {
+            code = kWarnVerySlow;
+            break;
+          }
+          return kFailVector;  // includes s == 0: the iteration is bounded
+        }
+        if (!(s >= 0.0)) return kFailVector;  // NaN
+        if (s == 0.0) {
+          rv6[zeroPos] = eps4;
+          if (++zeroPos > q) zeroPos = p;
+        } else {
+          const double f = eps4 / s;
+          for (int i = p; i <= q; ++i) rv6[i] *= f;
+        }
+        // Apply the elimination to the next right-hand side; rv1 equal to
+        // e marks a row interchange.
+        for (int i = p + 1; i <= q; ++i) {
+          double t = rv6[i];
+          if (rv1[i - 1] == e[i]) {
+            t = rv6[i - 1];
+            rv6[i - 1] = rv6[i];
+          }
+          rv6[i] = t - rv4[i] * rv6[i - 1];
+        }
+      }
+      const double length = std::sqrt(ddot(size, rv6 + p, rv6 + p));
+      for (int i = 0; i < n; ++i) zr[i] = 0.0;
+      for (int i = p; i <= q; ++i) zr[i] = rv6[i] / length;
+      if (code < worst) worst = code;
+      x0 = x1;
+    }
+  }
+  return worst;
+}
+
+// Back-transformation by the Householder vectors kept in a (TRBAK3): rows
+// 1 ... n-1, skipped when the kept norm h is negligible; two divisions by h
+// rather than one by h^2, which could underflow.
+void backTransform(int n, int m, const double* a, double* z) {
+  for (int i = 1; i < n; ++i) {
+    const double* row = a + packedRow(i);
+    const double h = row[i];
+    if (std::fabs(h) <= kSqrtTiny) continue;
+    for (int j = 0; j < m; ++j) {
+      double* zj = z + at(j, n);
+      const double s = ddot(i, row, zj) / (-h) / h;
+      daxpy(i, s, row, zj);
+    }
+  }
+}
+
+// Vectors of eigenvalues closer than 1000 eps times the tridiagonal norm
+// are re-orthonormalised together by modified Gram-Schmidt, run twice
+// ("twice is enough", Parlett 1980). Returns 97 when a vector of a cluster
+// is left with a length of at most sqrt(eps) after the projections.
+int orthonormaliseClusters(int n, int m, const double* w, double* z, const double* work) {
+  const double* d = work;
+  const double* e = work + n;
+  double total = std::fabs(d[0]);
+  for (int i = 1; i < n; ++i) total += std::fabs(d[i]) + std::fabs(e[i]);
+  const double tol = kEigenClusterTolerance * total;
+  for (int first = 0; first < m;) {
+    int last = first;
+    while (last + 1 < m && w[last] - w[last + 1] < tol) ++last;
+    for (int c = first + 1; c <= last; ++c) {
+      double* zc = z + at(c, n);
+      for (int pass = 0; pass < 2; ++pass) {
+        for (int j = first; j < c; ++j) {
+          const double* zj = z + at(j, n);
+          daxpy(n, -ddot(n, zj, zc), zj, zc);
+        }
+      }
+      const double length = std::sqrt(ddot(n, zc, zc));
+      if (!(length > kSqrtEps)) return kFailCluster;
+      for (int i = 0; i < n; ++i) zc[i] /= length;
+    }
+    first = last + 1;
+  }
+  return 0;
+}
+
+// Sign convention: negligible components become exactly 0; a vector whose
+// components have a clearly negative sum is negated, and when the sum is
+// about zero the sign follows its first dominant component.
+void fixSigns(int n, int m, double* z) {
+  const double zero = n * kEigenVectorZero;
+  for (int j = 0; j < m; ++j) {
+    double* zj = z + at(j, n);
+    double sum = 0.0;
+    for (int k = 0; k < n; ++k) {
+      if (std::fabs(zj[k]) <= zero) zj[k] = 0.0;
+      sum += zj[k];
+    }
+    bool negate;
+    if (std::fabs(sum) >= kSqrtEps) {
+      negate = sum < 0.0;
+    } else {
+      double dominant = zj[0];
+      for (int k = 1; k < n; ++k) {
+        if (std::fabs(zj[k]) > std::fabs(dominant) + kSqrtEps) dominant = zj[k];
+      }
+      negate = dominant < 0.0;
+    }
+    // 0.0 - x keeps zeros at +0.0.
+    if (negate) {
+      for (int k = 0; k < n; ++k) zj[k] = 0.0 - zj[k];
+    }
+  }
+}
+
+// Vector stage shared by zeigen and zeigvec. The inverse-iteration code
+// goes to *iterationCode; the result is -30, 97 or 0.
+int computeVectors(int n, int m, const double* a, const double* w, double* z, double* work,
+                   int* iterationCode) {
+  *iterationCode = inverseIteration(n, m, w, z, work);
+  if (*iterationCode == kFailVector) return kFailVector;
+  backTransform(n, m, a, z);
+  int code = 0;
+  if (m > 1) code = orthonormaliseClusters(n, m, w, z, work);
+  fixSigns(n, m, z);
+  return code;
+}
+
+bool isMissingOrNotFinite(double x) {
+  std::uint64_t bits;
+  std::memcpy(&bits, &x, sizeof bits);
+  return (bits >> 48) == 0xFFFFu || !std::isfinite(x);
+}
+
+}  // namespace
+
+namespace detail {
+
+int zeigenWithSweepLimit(int n, double* a, double* w, int m, double* z, double* work,
+                         int sweepLimit) noexcept {
+  if (n < 1 || m < 0 || m > n || a == nullptr || w == nullptr || work == nullptr ||
+      (m > 0 && z == nullptr)) {
+    return kFailArguments;
+  }
+  const std::size_t size = packedRow(static_cast<std::size_t>(n));
+  for (std::size_t i = 0; i < size; ++i) {
+    if (!std::isfinite(a[i])) return kFailArguments;
+  }
+  Reduction(n, a, work).run(work + at(4, n));
+  const int valueCode = computeEigenvalues(n, work, w, sweepLimit);
+  if (valueCode == kFailMissing) return kFailMissing;
+  if (m == 0) return valueCode;
+  int iterationCode = 0;
+  const int vectorCode = computeVectors(n, m, a, w, z, work, &iterationCode);
+  if (vectorCode == kFailVector) return kFailVector + valueCode;
+  if (vectorCode == kFailCluster) return kFailCluster;
+  return valueCode + iterationCode;
+}
+
+}  // namespace detail
+
+int zeigen(int n, double* a, double* w, int m, double* z, double* work) noexcept {
+  return detail::zeigenWithSweepLimit(n, a, w, m, z, work, kQlMaxSweeps);
+}
+
+int zeigvec(int n, int m, double* a, double* w, double* z, double* work) noexcept {
+  if (n < 1 || m < 0 || m > n || a == nullptr || w == nullptr || work == nullptr ||
+      (m > 0 && z == nullptr)) {
+    return kFailArguments;
+  }
+  if (m == 0) return 0;
+  if (work[at(2, n)] != kEigenDescendingMarker) return kFailArguments;
+  for (int j = 0; j < m; ++j) {
+    if (isMissingOrNotFinite(w[j])) return kFailMissing;
+  }
+  int iterationCode = 0;
+  const int vectorCode = computeVectors(n, m, a, w, z, work, &iterationCode);
+  if (vectorCode == kFailVector) return kFailVector;
+  if (m > 1) return vectorCode;
+  return iterationCode;
+}
+
+}  // namespace zulfact

@@ -1,0 +1,169 @@
+// Matrix utilities on packed symmetric and triangular matrices; see
+// linalg.hpp for the storage and the contracts.
+#include "linalg/linalg.hpp"
+
+#include <cblas.h>
+
+#include <cmath>
+
+#include "constants.hpp"
+
+namespace zulfact {
+
+double ddot(int n, const double* x, const double* y) noexcept {
+  if (n < 1 || x == nullptr || y == nullptr) return 0.0;
+  return cblas_ddot(n, x, 1, y, 1);
+}
+
+void daxpy(int n, double alpha, const double* x, double* y) noexcept {
+  if (n < 1 || x == nullptr || y == nullptr) return;
+  cblas_daxpy(n, alpha, x, 1, y, 1);
+}
+
+int idamax(int n, const double* x) noexcept {
+  if (n < 1 || x == nullptr) return -1;
+  return static_cast<int>(cblas_idamax(n, x, 1));
+}
+
+double vectorSum(const double* x, int n) noexcept {
+  double sum = 0.0;
+  if (x == nullptr) return sum;
+  for (int i = 0; i < n; ++i) sum += x[i];
+  return sum;
+}
+
+void packedSymv(int n, const double* a, const double* x, double* y) noexcept {
+  if (n < 1 || a == nullptr || x == nullptr || y == nullptr) return;
+  for (int j = 0; j < n; ++j) y[j] = 0.0;
+  for (int j = 0; j < n; ++j) {
+    const double* row = a + packedRow(j);
+    y[j] += ddot(j, row, x) + row[j] * x[j];
+    daxpy(j, x[j], row, y);
+  }
+}
+
+int sweepInvert(int n, double* a, double* work, int m, double* b, double tol) noexcept {
+  if (n < 0 || m < 0 || (n > 0 && (a == nullptr || work == nullptr)) ||
+      (n > 0 && m > 0 && b == nullptr)) {
+    return -1;
+  }
+  // Symmetric sweep: pivoting on k takes a_kk to -1/a_kk, row and column k
+  // to a_kj/a_kk and every other element to a_ij - a_ik a_kj/a_kk. Sweeping
+  // every pivot leaves -A^-1, which the last loop negates; the right-hand
+  // sides come out as +A^-1 B directly.
+  int singular = 0;
+  for (int k = 0; k < n; ++k) {
+    for (int j = 0; j < n; ++j) work[j] = a[packedIndex(k, j)];
+    const double pivot = work[k];
+    if (!(pivot >= tol)) {
+      for (int j = 0; j < n; ++j) a[packedIndex(k, j)] = 0.0;
+      for (int c = 0; c < m; ++c) b[static_cast<std::size_t>(c) * n + k] = 0.0;
+      ++singular;
+      continue;
+    }
+    for (int i = 0; i < n; ++i) {
+      if (i == k || work[i] == 0.0) continue;
+      daxpy(i + 1, -work[i] / pivot, work, a + packedRow(i));
+    }
+    for (int j = 0; j < n; ++j) a[packedIndex(k, j)] = work[j] / pivot;
+    a[packedIndex(k, k)] = -1.0 / pivot;
+    for (int c = 0; c < m; ++c) {
+      double* col = b + static_cast<std::size_t>(c) * n;
+      const double bk = col[k];
+      if (bk != 0.0) {
+        const double saved = work[k];
+        work[k] = 0.0;  // row k itself is divided, not corrected
+        daxpy(n, -bk / pivot, work, col);
+        work[k] = saved;
+      }
+      col[k] = bk / pivot;
+    }
+  }
+  // 0.0 - x rather than -x, so that zeroed rows stay +0.0.
+  const std::size_t size = packedRow(static_cast<std::size_t>(n));
+  for (std::size_t i = 0; i < size; ++i) a[i] = 0.0 - a[i];
+  return singular;
+}
+
+double choleskyRow(int i, double* a, double tol) noexcept {
+  if (i < 0 || a == nullptr) return 0.0;
+  double* row = a + packedRow(i);
+  for (int j = 0; j < i; ++j) {
+    const double* rowJ = a + packedRow(j);
+    const double ljj = rowJ[j];
+    row[j] = ljj == 0.0 ? 0.0 : (row[j] - ddot(j, row, rowJ)) / ljj;
+  }
+  const double d = row[i] - ddot(i, row, row);
+  row[i] = d > tol ? std::sqrt(d) : 0.0;
+  return d;
+}
+
+int invertLower(double* t, int n, double* work, double tol) noexcept {
+  if (n < 0 || (n > 0 && t == nullptr)) return 1;
+  for (int k = 0; k < n; ++k) {
+    double* rowK = t + packedRow(k);
+    const double pivot = rowK[k];
+    if (!(std::fabs(pivot) > tol)) return 1;
+    // Row k left of the diagonal first, so that each later row needs one
+    // update with the new row: l_ij += l_ik * (-l_kj / l_kk).
+    for (int j = 0; j < k; ++j) rowK[j] = -rowK[j] / pivot;
+    rowK[k] = 1.0 / pivot;
+    for (int i = k + 1; i < n; ++i) {
+      double* rowI = t + packedRow(i);
+      daxpy(k, rowI[k], rowK, rowI);
+      rowI[k] /= pivot;
+    }
+  }
+  return 0;
+}
+
+void solveLower(int n, const double* t, double* x) noexcept {
+  if (n < 1 || t == nullptr || x == nullptr) return;
+  for (int i = 0; i < n; ++i) {
+    const double* row = t + packedRow(i);
+    x[i] = row[i] == 0.0 ? 0.0 : (x[i] - ddot(i, row, x)) / row[i];
+  }
+}
+
+void quadForm(const double* a, int n, const double* x, int m, double* out, double* work,
+              bool accumulate) noexcept {
+  if (n < 1 || m < 1 || a == nullptr || x == nullptr || out == nullptr) return;
+  if (m == 1) {
+    double value = 0.0;
+    for (int i = 0; i < n; ++i) {
+      const double* row = a + packedRow(i);
+      value += x[i] * (2.0 * ddot(i, row, x) + row[i] * x[i]);
+    }
+    out[0] = accumulate ? out[0] + value : value;
+    return;
+  }
+  if (work == nullptr) return;
+  for (int k = 0; k < m; ++k) {
+    packedSymv(n, a, x + static_cast<std::size_t>(k) * n, work);
+    for (int j = k; j < m; ++j) {
+      const double value = ddot(n, x + static_cast<std::size_t>(j) * n, work);
+      double& cell = out[packedIndex(j, k)];
+      cell = accumulate ? cell + value : value;
+    }
+  }
+}
+
+void covToCorr(int n, double* a, double* s) noexcept {
+  if (n < 1 || a == nullptr || s == nullptr) return;
+  for (int i = 0; i < n; ++i) {
+    const double v = a[packedIndex(i, i)];
+    s[i] = v > 0.0 ? std::sqrt(v) : 0.0;
+  }
+  for (int i = 0; i < n; ++i) {
+    double* row = a + packedRow(i);
+    for (int j = 0; j < i; ++j) {
+      double r = 0.0;
+      if (s[i] != 0.0 && s[j] != 0.0) r = row[j] / (s[i] * s[j]);
+      if (std::fabs(r) <= kZeroTolerance) r = 0.0;
+      row[j] = r;
+    }
+    row[i] = s[i] != 0.0 ? 1.0 : 0.0;
+  }
+}
+
+}  // namespace zulfact
