@@ -47,6 +47,9 @@ struct Entry {
 
 // Every entry of the message file, in file order.
 std::span<const Entry> entries();
+// Lines of the message file that could not be read, or that repeat a
+// number, as "line N: why". Empty for a sound file.
+std::span<const std::string> fileProblems();
 // nullptr when the file has no such entry.
 const Entry* find(int group, int number);
 const Entry* findCatalog(uint32_t id);

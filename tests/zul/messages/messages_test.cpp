@@ -1,0 +1,318 @@
+// The message file and the message services of the host.
+#include "zul/messages/messages.hpp"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace zm = zul::messages;
+
+namespace {
+
+zul_arg intArg(int64_t v) {
+  zul_arg a{};
+  a.kind = ZUL_ARG_INT;
+  a.v.i = v;
+  return a;
+}
+zul_arg dblArg(double v) {
+  zul_arg a{};
+  a.kind = ZUL_ARG_DOUBLE;
+  a.v.d = v;
+  return a;
+}
+zul_arg txtArg(const char* s, int32_t length = -1) {
+  zul_arg a{};
+  a.kind = ZUL_ARG_TEXT;
+  a.length = length;
+  a.v.text = s;
+  return a;
+}
+
+// Collects what the services write to the log.
+struct LogCapture {
+  std::vector<std::pair<int, std::string>> lines;
+  bool fail = false;
+  LogCapture() {
+    zm::setLogWriter([this](int level, std::string_view line) {
+      lines.emplace_back(level, std::string(line));
+      return !fail;
+    });
+  }
+  ~LogCapture() { zm::setLogWriter(nullptr); }
+};
+
+int documentedCount(std::string_view args) {
+  if (args.empty()) return 0;
+  return 1 + static_cast<int>(std::count(args.begin(), args.end(), ','));
+}
+
+}  // namespace
+
+// ---- the file itself ----
+
+TEST(MessageFile, EveryLineIsReadAndNoNumberRepeats) {
+  for (const std::string& p : zm::fileProblems()) ADD_FAILURE() << "messages.txt " << p;
+  EXPECT_GT(zm::entries().size(), 300u);
+}
+
+TEST(MessageFile, TextsUseExactlyTheDocumentedArguments) {
+  for (const zm::Entry& e : zm::entries()) {
+    SCOPED_TRACE("messages.txt line " + std::to_string(e.line));
+    EXPECT_EQ(zm::argumentCount(e.text), documentedCount(e.args))
+        << "text refers to other arguments than (" << e.args << ")";
+    EXPECT_LE(zm::requiredArgumentCount(e.text), zm::argumentCount(e.text));
+  }
+}
+
+TEST(MessageFile, CatalogTextsCarryASeverityPrefixAndLogMessagesAreSentences) {
+  for (const zm::Entry& e : zm::entries()) {
+    SCOPED_TRACE("messages.txt line " + std::to_string(e.line));
+    if (e.group == zm::kCatalogGroup) {
+      ASSERT_GE(e.text.size(), 4u);
+      EXPECT_EQ(e.text[0], '%');
+      EXPECT_TRUE(e.text[1] >= '1' && e.text[1] <= '3');
+      EXPECT_EQ(e.text[2], 'z');
+      EXPECT_EQ(e.number & 0xFFFF0000u, 0x83BF0000u);
+    } else if (e.severity != zm::Severity::None) {
+      // A log message that does not end its sentence was probably cut
+      // (180/16 ends with its argument, which brings its own full stop).
+      bool endsWithArgument = e.text.size() >= 2 && e.text[e.text.size() - 2] == '%';
+      EXPECT_TRUE(e.text.back() == '.' || endsWithArgument) << e.text;
+    }
+  }
+}
+
+// The arguments each caller passes are part of the contract: a text that
+// asks for an argument the caller does not pass would print "?".
+TEST(MessageFile, ArgumentsAsTheCallersPassThem) {
+  struct Case {
+    int group, number, nArgs;
+  } cases[] = {
+      {180, 21, 0},  {180, 1, 0},   {180, 3, 2},   {180, 24, 1},  {180, 184, 2},
+      {180, 88, 3},  {180, 90, 3},  {180, 33, 4},  {180, 34, 1},  {180, 301, 3},
+      {180, 310, 2}, {180, 421, 2}, {180, 422, 2}, {180, 178, 1}, {180, 48, 2},
+      {153, 5, 2},   {230, 3, 2},   {230, 4, 2},   {230, 5, 1},   {230, 7, 2},
+      {230, 23, 5},  {180, 131, 1}, {180, 186, 1}, {180, 58, 1},  {180, 59, 1},
+  };
+  for (const Case& c : cases) {
+    const zm::Entry* e = zm::find(c.group, c.number);
+    ASSERT_NE(e, nullptr) << c.group << "/" << c.number;
+    EXPECT_EQ(zm::argumentCount(e->text), c.nArgs) << c.group << "/" << c.number;
+  }
+  // Titles and labels that the tables print.
+  for (int n : {33, 34, 44, 45, 46, 47, 48, 49, 50, 51, 52, 61, 62, 63, 64, 65, 66, 67, 68, 69,
+                70, 72, 121, 122, 123, 156, 157, 158, 159, 249, 250, 251, 378, 379, 380})
+    EXPECT_NE(zm::find(180, n), nullptr) << "180/" << n;
+  for (uint32_t id = 0x83BFC033; id <= 0x83BFC039; ++id)
+    EXPECT_NE(zm::findCatalog(id), nullptr) << std::hex << id;
+}
+
+// Every message number written as a literal in a call anywhere in src/
+// has a text, and the call passes the arguments the text needs. Calls
+// look like host().message(180, 21), h.message(153, 5, {a, b}),
+// formatMessage(180, 33, {...}), messageText(180, 160),
+// hostString(180, 157), catalogNote(0x83BFC06F, {"PARTIAL"}).
+TEST(MessageFile, EveryMessageUsedInTheSourcesHasAText) {
+  const char* root = std::getenv("ZUL_SOURCE_DIR");
+  std::filesystem::path src = std::filesystem::path(root ? root : ZUL_SOURCE_DIR) / "src";
+  ASSERT_TRUE(std::filesystem::exists(src)) << src;
+  const std::regex call(
+      R"(\b(message|formatMessage|messageText|hostString|messageArg)\s*\(\s*(\d+)\s*,\s*(\d+)\s*(,\s*\{)?)");
+  const std::regex catalog(R"(\b0[xX]83[bB][fF]([0-9A-Fa-f]{4})[uU]?\b)");
+  int found = 0;
+  for (const auto& f : std::filesystem::recursive_directory_iterator(src)) {
+    if (!f.is_regular_file()) continue;
+    std::string ext = f.path().extension().string();
+    if (ext != ".cpp" && ext != ".hpp" && ext != ".h" && ext != ".c") continue;
+    if (f.path().parent_path().filename() == "messages" &&
+        f.path().parent_path().parent_path().filename() == "zul")
+      continue;  // the message services themselves
+    std::ifstream in(f.path());
+    std::stringstream ss;
+    ss << in.rdbuf();
+    const std::string code = ss.str();
+    const std::string where = f.path().lexically_relative(src).string();
+    for (std::sregex_iterator it(code.begin(), code.end(), call), end; it != end; ++it) {
+      int group = std::stoi((*it)[2]);
+      int number = std::stoi((*it)[3]);
+      ++found;
+      const zm::Entry* e = zm::find(group, number);
+      if (!e) {
+        ADD_FAILURE() << where << ": message " << group << "/" << number << " has no text";
+        continue;
+      }
+      // Count the arguments of a brace list that follows the numbers.
+      int nArgs = 0;
+      if ((*it)[4].matched) {
+        size_t p = static_cast<size_t>(it->position(0) + it->length(0));
+        int depth = 1;
+        bool any = false;
+        nArgs = 1;
+        for (; p < code.size() && depth > 0; ++p) {
+          char c = code[p];
+          if (c == '{' || c == '(' || c == '[') ++depth;
+          else if (c == '}' || c == ')' || c == ']') --depth;
+          else if (c == ',' && depth == 1) ++nArgs;
+          else if (c == '"') {
+            for (++p; p < code.size() && code[p] != '"'; ++p)
+              if (code[p] == '\\') ++p;
+          }
+          if (depth > 0 && c != ' ' && c != '\n') any = true;
+        }
+        if (!any) nArgs = 0;
+      }
+      EXPECT_GE(nArgs, zm::requiredArgumentCount(e->text))
+          << where << ": " << group << "/" << number << " gets too few arguments";
+      EXPECT_LE(nArgs, documentedCount(e->args))
+          << where << ": " << group << "/" << number << " gets more arguments than ("
+          << e->args << ")";
+    }
+    for (std::sregex_iterator it(code.begin(), code.end(), catalog), end; it != end; ++it) {
+      uint32_t id = 0x83BF0000u | static_cast<uint32_t>(std::stoul((*it)[1], nullptr, 16));
+      ++found;
+      EXPECT_NE(zm::findCatalog(id), nullptr)
+          << where << ": catalog text 0x" << std::hex << id << " is missing";
+    }
+  }
+  RecordProperty("messageReferences", found);
+}
+
+// ---- formatting ----
+
+TEST(MessageFormat, NumbersPrintInTheirShortestSensibleForm) {
+  // Expected strings written by hand from the rule in messages.hpp.
+  EXPECT_EQ(zm::formatArgument(intArg(-42)), "-42");
+  EXPECT_EQ(zm::formatArgument(dblArg(3.0)), "3");
+  EXPECT_EQ(zm::formatArgument(dblArg(-0.0)), "0");
+  EXPECT_EQ(zm::formatArgument(dblArg(0.75)), "0.75");
+  EXPECT_EQ(zm::formatArgument(dblArg(10000.0)), "10000");
+  EXPECT_EQ(zm::formatArgument(dblArg(0.823456789)), "0.823457");
+  EXPECT_EQ(zm::formatArgument(dblArg(1.5e-9)), "1.5E-9");
+  EXPECT_EQ(zm::formatArgument(dblArg(1234567.5)), "1.23457E6");
+  EXPECT_EQ(zm::formatArgument(dblArg(zul_missing())), ".");
+  EXPECT_EQ(zm::formatArgument(dblArg(std::numeric_limits<double>::infinity())), ".");
+}
+
+TEST(MessageFormat, TextsLoseTheirPaddingAndNeedNoTerminator) {
+  EXPECT_EQ(zm::formatArgument(txtArg("CORR    ")), "CORR");
+  EXPECT_EQ(zm::formatArgument(txtArg("VARIMAXyz", 7)), "VARIMAX");
+  EXPECT_EQ(zm::formatArgument(txtArg(nullptr, 3)), "");
+}
+
+TEST(MessageFormat, OptionalPartsAndMissingArguments) {
+  // Given and not empty: the part is printed.
+  zul_arg corr = txtArg("CORR    ");
+  EXPECT_EQ(zm::format("raw data%[ (TYPE=%1)%].", &corr, 1), "raw data (TYPE=CORR).");
+  // Blank (raw data has no TYPE) or absent: left out.
+  zul_arg blank = txtArg("        ");
+  EXPECT_EQ(zm::format("raw data%[ (TYPE=%1)%].", &blank, 1), "raw data.");
+  EXPECT_EQ(zm::format("raw data%[ (TYPE=%1)%].", nullptr, 0), "raw data.");
+  // Nested parts: the inner one goes, the outer one stays.
+  zul_arg a[] = {txtArg("x")};
+  EXPECT_EQ(zm::format("<%[a=%1%[ b=%2%]%]>", a, 1), "<a=x>");
+  // Outside an optional part a missing argument shows as "?".
+  EXPECT_EQ(zm::format("N=%1, M=%2", a, 1), "N=x, M=?");
+  EXPECT_EQ(zm::format("100%% of %1", a, 1), "100% of x");
+  // Arguments may be used out of order and more than once.
+  zul_arg b[] = {intArg(2), txtArg("WORK.T")};
+  EXPECT_EQ(zm::format("Table %2 needs %1; %2.", b, 2), "Table WORK.T needs 2; WORK.T.");
+}
+
+TEST(MessageFormat, ACatalogPrefixIsNotAnArgument) {
+  zul_arg a[] = {intArg(12), txtArg("WORK.SCORES")};
+  EXPECT_EQ(zm::format("%3z%1 rows", a, 2), "%3z12 rows");
+  EXPECT_EQ(zm::format("%1zNo memory for %1 KB.", a, 1), "%1zNo memory for 12 KB.");
+  EXPECT_EQ(zm::argumentCount("%1zNo memory."), 0);
+  EXPECT_EQ(zm::argumentCount("%2zA %1 and %[%3%]."), 3);
+  EXPECT_EQ(zm::requiredArgumentCount("%2zA %1 and %[%3%]."), 1);
+}
+
+// ---- services ----
+
+TEST(MessageService, PrintsWithTheSeverityWordOfTheMessage) {
+  LogCapture log;
+  zm::message(180, 21, nullptr, 0);
+  zul_arg v = txtArg("x3");
+  zm::message(180, 24, &v, 1);
+  zm::message(180, 1, nullptr, 0);
+  zm::message(180, 193, nullptr, 0);
+  ASSERT_EQ(log.lines.size(), 4u);
+  EXPECT_EQ(log.lines[0].first, ZUL_LOG_WARNING);
+  EXPECT_EQ(log.lines[0].second.rfind("WARNING: ", 0), 0u);
+  EXPECT_NE(log.lines[1].second.find("Variable x3 "), std::string::npos);
+  EXPECT_EQ(log.lines[2].second.rfind("ERROR: ", 0), 0u);
+  EXPECT_EQ(log.lines[3].second, "NOTE: Convergence criterion satisfied.");
+}
+
+TEST(MessageService, AnUnknownNumberIsNamedNotDropped) {
+  LogCapture log;
+  zul_arg a[] = {intArg(7), txtArg("abc")};
+  zm::message(180, 9998, a, 2);
+  ASSERT_EQ(log.lines.size(), 1u);
+  EXPECT_EQ(log.lines[0].second,
+            "WARNING: Message 180/9998 has no text in the message file (arguments: 7, abc).");
+  char buf[8] = "zzzzzzz";
+  EXPECT_EQ(zm::messageText(buf, sizeof buf, 180, 9998), zm::kNoSuchMessage);
+  EXPECT_STREQ(buf, "");
+}
+
+TEST(MessageService, CopiesReturnTheFullLengthAndCutSafely) {
+  const std::string full = "Eigenvalues of the Reduced Correlation Matrix";
+  char small[10];
+  EXPECT_EQ(zm::messageText(small, sizeof small, 180, 68), static_cast<int32_t>(full.size()));
+  EXPECT_STREQ(small, full.substr(0, 9).c_str());
+  char big[128];
+  zul_arg a[] = {txtArg("Principal Components")};
+  int32_t n = zm::messageFormat(big, sizeof big, 180, 249, a, 1);
+  EXPECT_STREQ(big, "Initial Factor Method: Principal Components");
+  EXPECT_EQ(n, static_cast<int32_t>(std::strlen(big)));
+  EXPECT_EQ(zm::messageText(nullptr, 0, 180, 68), static_cast<int32_t>(full.size()));
+}
+
+// The module fetches a catalog text into 100 characters and, when the
+// length returned is larger, again into a buffer of twice that length.
+TEST(CatalogService, LongTextsAreFetchedAgainWhole) {
+  std::string name(150, 'T');
+  zul_arg a[] = {intArg(3), txtArg(name.c_str())};
+  char first[100];
+  int32_t n = zm::catalogFetch(0x83BFC16E, a, 2, first, sizeof first);
+  ASSERT_GT(n, 100);
+  EXPECT_EQ(std::strlen(first), 99u);
+  std::vector<char> second(static_cast<size_t>(2 * n));
+  int32_t m = zm::catalogFetch(0x83BFC16E, a, 2, second.data(), 2 * n);
+  EXPECT_EQ(m, n);
+  EXPECT_EQ(std::string(second.data()),
+            "%3z3 rows were written to " + name + " inside the database.");
+  EXPECT_EQ(zm::catalogFetch(0x83BF0001, a, 2, first, sizeof first), zm::kNoSuchMessage);
+}
+
+TEST(CatalogService, LogsAtTheLevelGivenAndReportsAFailedWrite) {
+  LogCapture log;
+  EXPECT_EQ(zm::catalogLog(ZUL_LOG_WARNING, "No row was written.", -1), 0);
+  EXPECT_EQ(zm::catalogLog(ZUL_LOG_PLAIN, "plain\nsecond", 12), 0);
+  ASSERT_EQ(log.lines.size(), 3u);
+  EXPECT_EQ(log.lines[0], std::make_pair(3, std::string("WARNING: No row was written.")));
+  EXPECT_EQ(log.lines[1].second, "plain");
+  EXPECT_EQ(log.lines[2].second, "second");
+  log.fail = true;
+  EXPECT_EQ(zm::catalogLog(ZUL_LOG_NOTE, "x", 1), zm::kLogWriteFailed);
+}
+
+TEST(LogWriter, ContinuationLinesAlignUnderTheText) {
+  LogCapture log;
+  EXPECT_TRUE(zm::writeLog(ZUL_LOG_ERROR, "first\nsecond"));
+  ASSERT_EQ(log.lines.size(), 2u);
+  EXPECT_EQ(log.lines[0].second, "ERROR: first");
+  EXPECT_EQ(log.lines[1].second, "       second");
+}
