@@ -1,0 +1,179 @@
+// BY-group reading: ascending, DESCENDING and NOTSORTED order, the error
+// for a table out of order, rewinding a group, and synchronising a second
+// table with the groups of the first.
+#include <gmock/gmock.h>
+
+#include "test_util.hpp"
+
+namespace zul::table {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using testing::readGroupAsText;
+
+class ByGroups : public testing::ScratchDir {
+ protected:
+  // Every group as "description: rows".
+  std::vector<std::string> groups(InputTable& t) {
+    std::vector<std::string> out;
+    while (t.nextByGroup() > 0) {
+      std::string s = t.byDescription() + ":";
+      for (const auto& r : readGroupAsText(t)) s += " " + r;
+      out.push_back(s);
+    }
+    return out;
+  }
+};
+
+TEST_F(ByGroups, AscendingWithMissingFirstAndEqualNumbersSpelledDifferently) {
+  InputTable t(table("t", "g,x\n.,0\n1,1\n1.0,2\n2,3\n10,4\n"));
+  t.setBy({{{"G", false}}, false});
+  // Missing sorts first; "1" and "1.0" are one group; 2 < 10 numerically.
+  EXPECT_THAT(groups(t), ElementsAre("g=.: |0", "g=1: 1|1 1.0|2", "g=2: 2|3", "g=10: 10|4"));
+  EXPECT_EQ(t.nextByGroup(), 0);
+}
+
+TEST_F(ByGroups, CharacterAscendingThenNumericDescending) {
+  InputTable t(table("t", "a,b,x\nA,3,1\nA,3,2\nA,1,3\nB,5,4\nB,2,5\n"));
+  t.setBy({{{"a", false}, {"b", true}}, false});
+  EXPECT_THAT(groups(t), ElementsAre("a=A b=3: A|3|1 A|3|2", "a=A b=1: A|1|3", "a=B b=5: B|5|4",
+                                     "a=B b=2: B|2|5"));
+}
+
+TEST_F(ByGroups, NotSortedTakesRunsOfEqualValues) {
+  InputTable t(table("t", "g,x\n2,1\n2,2\n1,3\n2,4\n"));
+  t.setBy({{{"g", false}}, true});
+  EXPECT_THAT(groups(t), ElementsAre("g=2: 2|1 2|2", "g=1: 1|3", "g=2: 2|4"));
+}
+
+TEST_F(ByGroups, UnsortedTableNamesTheFirstRowOutOfOrder) {
+  InputTable t(table("unsorted", "g,x\n1,1\n2,2\n2,3\n1,4\n3,5\n"));
+  t.setBy({{{"g", false}}, false});
+  ASSERT_EQ(t.nextByGroup(), 1);
+  EXPECT_THAT(readGroupAsText(t), ElementsAre("1|1"));
+  ASSERT_EQ(t.nextByGroup(), 1);  // the groups before the fault are read
+  EXPECT_THAT(readGroupAsText(t), ElementsAre("2|2", "2|3"));
+  try {
+    t.nextByGroup();
+    FAIL() << "out-of-order row accepted";
+  } catch (const TableError& e) {
+    // "1,4" is on file line 5 (the header is line 1).
+    EXPECT_THAT(e.what(), HasSubstr("Table WORK.UNSORTED is not sorted by the BY variables (g)"));
+    EXPECT_THAT(e.what(), HasSubstr("line 5 (g=1) comes after a row with g=2"));
+  }
+  EXPECT_EQ(t.nextByGroup(), 0);
+}
+
+TEST_F(ByGroups, DescendingOrderIsChecked) {
+  InputTable t(table("d", "g\n3\n2\n5\n"));
+  t.setBy({{{"g", true}}, false});
+  EXPECT_EQ(t.nextByGroup(), 1);
+  EXPECT_EQ(t.nextByGroup(), 1);
+  try {
+    t.nextByGroup();
+    FAIL();
+  } catch (const TableError& e) {
+    EXPECT_THAT(e.what(), HasSubstr("(DESCENDING g): the row on line 4 (g=5)"));
+  }
+}
+
+TEST_F(ByGroups, RewindRereadsTheCurrentGroupOnly) {
+  InputTable t(table("r", "g,x\n1,1\n1,2\n2,3\n2,4\n2,5\n3,6\n"));
+  t.setBy({{{"g", false}}, false});
+  ASSERT_EQ(t.nextByGroup(), 1);
+  ASSERT_EQ(t.nextByGroup(), 1);
+  ASSERT_TRUE(t.nextRecord());
+  EXPECT_EQ(t.text(1), "3");
+  t.rewindGroup();  // part way through
+  EXPECT_FALSE(t.hasRecord());
+  EXPECT_THAT(readGroupAsText(t), ElementsAre("2|3", "2|4", "2|5"));
+  t.rewindGroup();  // after the end of the group
+  EXPECT_THAT(readGroupAsText(t), ElementsAre("2|3", "2|4", "2|5"));
+  ASSERT_EQ(t.nextByGroup(), 1);
+  EXPECT_THAT(readGroupAsText(t), ElementsAre("3|6"));
+  t.rewindGroup();  // last group, at the end of the file
+  EXPECT_THAT(readGroupAsText(t), ElementsAre("3|6"));
+  EXPECT_EQ(t.nextByGroup(), 0);
+  t.rewindTable();
+  EXPECT_EQ(t.nextByGroup(), 1);
+  EXPECT_EQ(t.byDescription(), "g=1");
+}
+
+TEST_F(ByGroups, WithoutByTheTableIsOneGroupEvenWhenEmpty) {
+  InputTable empty(table("e", "x,y\n"));
+  EXPECT_EQ(empty.nextByGroup(), 1);
+  EXPECT_FALSE(empty.nextRecord());
+  EXPECT_EQ(empty.nextByGroup(), 0);
+
+  InputTable byEmpty(table("e2", "x,y\n"));
+  byEmpty.setBy({{{"x", false}}, false});
+  EXPECT_EQ(byEmpty.nextByGroup(), 0);
+
+  InputTable t(table("w", "x\n1\n2\n"));
+  EXPECT_EQ(t.nextByGroup(), 1);
+  EXPECT_EQ(t.byDescription(), "");
+  EXPECT_THAT(readGroupAsText(t), ElementsAre("1", "2"));
+  t.rewindGroup();
+  EXPECT_THAT(readGroupAsText(t), ElementsAre("1", "2"));
+  EXPECT_EQ(t.nextByGroup(), 0);
+}
+
+TEST_F(ByGroups, UnknownByVariable) {
+  InputTable t(table("u", "x\n1\n"));
+  try {
+    t.setBy({{{"nope", false}}, false});
+    FAIL();
+  } catch (const TableError& e) {
+    EXPECT_THAT(e.what(), HasSubstr("The BY variable nope is not in table WORK.U"));
+  }
+}
+
+TEST_F(ByGroups, SkippingAGroupWithoutReadingIt) {
+  InputTable t(table("s", "g,x\n1,1\n1,2\n2,3\n"));
+  t.setBy({{{"g", false}}, false});
+  ASSERT_EQ(t.nextByGroup(), 1);
+  ASSERT_EQ(t.nextByGroup(), 1);
+  EXPECT_EQ(t.byNumber(0), 2.0);
+  EXPECT_THAT(readGroupAsText(t), ElementsAre("2|3"));
+}
+
+TEST_F(ByGroups, TargetTableFollowsTheInputGroups) {
+  InputTable in(table("in", "g,x\n1,1\n2,2\n3,3\n4,4\n"));
+  InputTable target(table("target", "g,t\n1,10\n1,11\n3,30\n4,40\n"));
+  InputTable noBy(table("noby", "t\n7\n8\n"));
+  InputTable partial(table("partial", "h,t\n1,1\n"));
+  in.setBy({{{"g", false}}, false});
+  EXPECT_EQ(bySyncMode(in, target), 0);
+  EXPECT_EQ(bySyncMode(in, noBy), 2);
+
+  std::vector<std::string> seen;
+  while (in.nextByGroup() > 0) {
+    int r = syncByGroup(in, target);
+    std::string s = in.byDescription() + "->" + std::to_string(r);
+    if (r == 0)
+      for (const auto& row : readGroupAsText(target)) s += " " + row;
+    seen.push_back(s);
+    // A table without the BY variables is read whole for every group.
+    ASSERT_EQ(syncByGroup(in, noBy), 0);
+    EXPECT_THAT(readGroupAsText(noBy), ElementsAre("7", "8"));
+  }
+  EXPECT_THAT(seen, ElementsAre("g=1->0 1|10 1|11", "g=2->1", "g=3->0 3|30", "g=4->0 4|40"));
+
+  InputTable in2(table("in2", "g,h\n1,1\n"));
+  in2.setBy({{{"g", false}, {"h", false}}, false});
+  ASSERT_EQ(in2.nextByGroup(), 1);
+  EXPECT_EQ(bySyncMode(in2, partial), 1);
+  EXPECT_EQ(syncByGroup(in2, partial), 2);
+}
+
+TEST_F(ByGroups, TargetWithTypeMismatchCannotBeMatched) {
+  InputTable in(table("in", "g\n1\n"));
+  InputTable target(table("target", "g\na\n"));
+  in.setBy({{{"g", false}}, false});
+  ASSERT_EQ(in.nextByGroup(), 1);
+  EXPECT_EQ(syncByGroup(in, target), 2);
+}
+
+}  // namespace
+}  // namespace zul::table

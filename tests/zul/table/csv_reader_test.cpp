@@ -1,0 +1,266 @@
+// The CSV reader: RFC 4180 quoting, line ends, missing values, column
+// types decided from the data, and the errors a broken file gives.
+#include <gmock/gmock.h>
+
+#include <cstring>
+
+#include "test_util.hpp"
+
+namespace zul::table {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using testing::readGroupAsText;
+
+class CsvReader : public testing::ScratchDir {};
+
+TEST_F(CsvReader, QuotedFieldsKeepDelimitersQuotesAndLineBreaks) {
+  InputTable t(table("q", "name,note\n"
+                          "\"x, y\",\"he said \"\"hi\"\"\"\n"
+                          "\"two\nlines\",plain\"quote\n"
+                          "\"\",\"tail\"after\n"));
+  ASSERT_EQ(t.varCount(), 2);
+  ASSERT_EQ(t.nextByGroup(), 1);
+  std::vector<std::string> note;
+  std::vector<int64_t> lines;
+  std::vector<std::string> name;
+  while (t.nextRecord()) {
+    name.emplace_back(t.text(0));
+    note.emplace_back(t.text(1));
+    lines.push_back(t.recordLine());
+  }
+  EXPECT_THAT(name, ElementsAre("x, y", "two\nlines", ""));
+  // A quote inside an unquoted field is a plain character; text after a
+  // closing quote is kept.
+  EXPECT_THAT(note, ElementsAre("he said \"hi\"", "plain\"quote", "tailafter"));
+  // The record with the embedded line break starts on line 3 and takes
+  // lines 3 and 4, so the next one starts on line 5.
+  EXPECT_THAT(lines, ElementsAre(2, 3, 5));
+}
+
+TEST_F(CsvReader, CrLfLoneCrAndMissingFinalLineEnd) {
+  InputTable crlf(table("crlf", "a,b\r\n1,2\r\n3,4"));
+  ASSERT_EQ(crlf.nextByGroup(), 1);
+  EXPECT_THAT(readGroupAsText(crlf), ElementsAre("1|2", "3|4"));
+
+  InputTable cr(table("cr", "a,b\r1,2\r3,4\r"));
+  ASSERT_EQ(cr.nextByGroup(), 1);
+  EXPECT_THAT(readGroupAsText(cr), ElementsAre("1|2", "3|4"));
+}
+
+TEST_F(CsvReader, BlankLinesAreSkippedInMultiColumnTables) {
+  InputTable t(table("b", "a,b\n\n1,2\n\r\n3,4\n\n"));
+  ASSERT_EQ(t.nextByGroup(), 1);
+  EXPECT_THAT(readGroupAsText(t), ElementsAre("1|2", "3|4"));
+  // In a one-column table an empty line is a missing value.
+  InputTable one(table("one", "x\n1\n\n3\n"));
+  ASSERT_EQ(one.nextByGroup(), 1);
+  EXPECT_THAT(readGroupAsText(one), ElementsAre("1", "", "3"));
+}
+
+TEST_F(CsvReader, EmptyFieldAndLoneDotAreMissing) {
+  InputTable t(table("m", "x,y,s\n1,,a\n.,2,.\n,,\".\"\n"));
+  EXPECT_EQ(t.columns()[0].type, ColumnType::Numeric);
+  EXPECT_EQ(t.columns()[1].type, ColumnType::Numeric);
+  // A quoted "." is text, so s is character.
+  EXPECT_EQ(t.columns()[2].type, ColumnType::Character);
+  ASSERT_EQ(t.nextByGroup(), 1);
+  ReadList list(t, 3);
+  list.bind(0, 1, false, 8);
+  list.bind(1, 2, false, 8);
+  list.bind(2, 3, true, 2);
+  double v[2];
+  char s[2];
+  ASSERT_TRUE(list.read(v, s));
+  EXPECT_EQ(v[0], 1.0);
+  EXPECT_TRUE(isMissing(v[1]));
+  EXPECT_EQ(std::string(s, 2), "a ");
+  ASSERT_TRUE(list.read(v, s));
+  EXPECT_TRUE(isMissing(v[0]));
+  EXPECT_EQ(v[1], 2.0);
+  EXPECT_EQ(std::string(s, 2), "  ");  // unquoted "." is a blank value
+  ASSERT_TRUE(list.read(v, s));
+  EXPECT_TRUE(isMissing(v[0]) && isMissing(v[1]));
+  EXPECT_EQ(std::string(s, 2), ". ");
+  EXPECT_FALSE(list.read(v, s));
+  EXPECT_TRUE(list.remark().empty());
+}
+
+TEST_F(CsvReader, ColumnTypesAndWidthsFromTheData) {
+  // Column by column: numbers in every accepted spelling; one word among
+  // numbers; an exponent without digits; inf and nan (not numbers here);
+  // missing values only; a quoted number; a leading plus.
+  InputTable t(table("types",
+                     "num,word,badexp,special,empty,quoted,plus\n"
+                     "1, 7 ,1e,inf,,\"2.5\",+3\n"
+                     "2.5e3,abcdef,2,1,.,\"-1\",+.5\n"
+                     "-.5,3,3,nan,,4,-2\n"
+                     "1.,x,4,2,,5,1E+2\n"));
+  std::vector<ColumnType> types;
+  for (const auto& c : t.columns()) types.push_back(c.type);
+  using CT = ColumnType;
+  EXPECT_THAT(types, ElementsAre(CT::Numeric, CT::Character, CT::Character, CT::Character,
+                                 CT::Numeric, CT::Numeric, CT::Numeric));
+  EXPECT_EQ(t.columns()[1].width, 6);  // "abcdef"
+  EXPECT_EQ(t.columns()[2].width, 2);  // "1e"
+  EXPECT_EQ(t.columns()[0].width, 8);
+  ASSERT_TRUE(t.rowCount().has_value());
+  EXPECT_EQ(*t.rowCount(), 4);
+
+  ASSERT_EQ(t.nextByGroup(), 1);
+  ReadList list(t, 3);
+  list.bind(0, 1, false, 8);
+  list.bind(1, 6, false, 8);
+  list.bind(2, 7, false, 8);
+  double v[3];
+  std::vector<double> num, quoted, plus;
+  while (list.read(v, nullptr)) {
+    num.push_back(v[0]);
+    quoted.push_back(v[1]);
+    plus.push_back(v[2]);
+  }
+  EXPECT_THAT(num, ElementsAre(1.0, 2500.0, -0.5, 1.0));
+  EXPECT_THAT(quoted, ElementsAre(2.5, -1.0, 4.0, 5.0));
+  EXPECT_THAT(plus, ElementsAre(3.0, 0.5, -2.0, 100.0));
+}
+
+TEST_F(CsvReader, HeaderNamesBomEmptyAndDuplicateNames) {
+  InputTable t(table("h", "\xEF\xBB\xBF id , ,\"Last Name\"\n1,2,3\n"));
+  ASSERT_EQ(t.varCount(), 3);
+  EXPECT_EQ(t.columns()[0].name, "id");  // BOM and blanks removed
+  EXPECT_EQ(t.columns()[1].name, "VAR2");
+  EXPECT_EQ(t.columns()[2].name, "Last Name");
+  EXPECT_EQ(t.notes().size(), 1u);
+  EXPECT_EQ(t.varNumber("LAST NAME"), 3);
+  EXPECT_EQ(t.varNumber("ID"), 1);
+  EXPECT_EQ(t.varNumber("nope"), 0);
+
+  try {
+    InputTable d(table("dup", "a,b,A\n1,2,3\n"));
+    FAIL() << "duplicate names accepted";
+  } catch (const TableError& e) {
+    EXPECT_THAT(e.what(), HasSubstr("appears twice"));
+  }
+  EXPECT_THROW(InputTable(table("empty", "")), TableError);
+}
+
+TEST_F(CsvReader, BrokenLinesNameTheTableAndTheLine) {
+  try {
+    InputTable t(table("short", "a,b\n1,2\n\n3\n4,5\n"));
+    FAIL() << "short line accepted";
+  } catch (const TableError& e) {
+    EXPECT_THAT(e.what(), HasSubstr("WORK.SHORT, line 4: 1 field where the header has 2"));
+  }
+  try {
+    InputTable t(table("open", "a,b\n1,2\n3,\"never\nclosed\n"));
+    FAIL() << "unterminated quote accepted";
+  } catch (const TableError& e) {
+    EXPECT_THAT(e.what(), HasSubstr("starts on line 3 is never closed"));
+  }
+}
+
+TEST_F(CsvReader, MissingFileAndNoHeader) {
+  try {
+    InputTable t(ref("absent"));
+    FAIL();
+  } catch (const TableError& e) {
+    EXPECT_THAT(e.what(), HasSubstr("Table WORK.ABSENT does not exist"));
+  }
+}
+
+TEST_F(CsvReader, FileEndingExactlyAtAPageBoundary) {
+  // The tokenizer relies on a zero byte after the mapping; a file whose
+  // size is a multiple of the page size has no slack in its last page.
+  std::string csv = "x,y\n";
+  int i = 0;
+  while (csv.size() < 8192 - 16) csv += std::to_string(i++ % 10) + ",1\n";
+  csv += "7,";
+  while (csv.size() < 8192) csv += '9';
+  ASSERT_EQ(csv.size(), 8192u);
+  const std::string last = csv.substr(csv.rfind(',') + 1);
+  InputTable t(table("page", csv));
+  ASSERT_EQ(t.nextByGroup(), 1);
+  std::string lastSeen;
+  int64_t n = 0;
+  while (t.nextRecord()) {
+    lastSeen = std::string(t.text(1));
+    ++n;
+  }
+  EXPECT_EQ(n, *t.rowCount());
+  EXPECT_EQ(lastSeen, last);
+}
+
+TEST_F(CsvReader, NulBytesInsideAFieldAreData) {
+  std::string csv = std::string("s,n\nab") + '\0' + "c,1\n";
+  InputTable t(table("nul", csv));
+  ASSERT_EQ(t.nextByGroup(), 1);
+  ASSERT_TRUE(t.nextRecord());
+  EXPECT_EQ(t.text(0), std::string_view("ab\0c", 4));
+  EXPECT_EQ(t.number(1), 1.0);
+}
+
+TEST_F(CsvReader, ReadListSlotsPackNumbersAndTexts) {
+  InputTable t(table("slots", "a,name,b,code\n1.5,Smith,2,7\n"));
+  ASSERT_EQ(t.nextByGroup(), 1);
+  ReadList list(t, 4);
+  // Bound out of column order: b, name (width 3, cut), a, code read as text.
+  list.bind(0, 3, false, 8);
+  list.bind(1, 2, true, 3);
+  list.bind(2, 1, false, 8);
+  list.bind(3, 4, true, 4);
+  double v[2] = {0, 0};
+  char text[7];
+  ASSERT_TRUE(list.read(v, text));
+  EXPECT_EQ(list.numericCount(), 2);
+  EXPECT_EQ(list.textBytes(), 7);
+  EXPECT_EQ(v[0], 2.0);
+  EXPECT_EQ(v[1], 1.5);
+  EXPECT_EQ(std::string(text, 7), "Smi7   ");
+  EXPECT_THROW(list.bind(4, 1, false, 8), TableError);
+  EXPECT_THROW(list.bind(0, 5, false, 8), TableError);
+  EXPECT_THROW(list.bind(0, 2, true, 0), TableError);
+}
+
+TEST_F(CsvReader, NumbersThatDoNotParseInADeclaredNumericColumnAreRemarked) {
+  // The metadata declares x numeric, so no type pass runs and the bad
+  // value is met while reading.
+  write("bad.csv-metadata.json",
+        R"({"@context": "http://www.w3.org/ns/csvw", "url": "bad.csv",
+            "tableSchema": {"columns": [{"name": "x", "datatype": "double"}]}})");
+  InputTable t(table("bad", "x\n1\noops\n1e999\n4\n"));
+  EXPECT_FALSE(t.rowCount().has_value());
+  ASSERT_EQ(t.nextByGroup(), 1);
+  ReadList list(t, 1);
+  list.bind(0, 1, false, 8);
+  double v;
+  ASSERT_TRUE(list.read(&v, nullptr));
+  EXPECT_TRUE(list.remark().empty());
+  ASSERT_TRUE(list.read(&v, nullptr));
+  EXPECT_TRUE(isMissing(v));
+  EXPECT_THAT(list.remark(), HasSubstr("WORK.BAD, line 3: \"oops\" in column x is not a number"));
+  ASSERT_TRUE(list.read(&v, nullptr));  // overflow: missing, remarked
+  EXPECT_TRUE(isMissing(v));
+  EXPECT_FALSE(list.remark().empty());
+  ASSERT_TRUE(list.read(&v, nullptr));
+  EXPECT_EQ(v, 4.0);
+  EXPECT_TRUE(list.remark().empty());
+}
+
+TEST_F(CsvReader, BrokenLineMetWhileReadingThrows) {
+  write("late.csv-metadata.json",
+        R"({"tableSchema": {"columns": [{"name": "a", "datatype": "double"},
+                                         {"name": "b", "datatype": "double"}]}})");
+  InputTable t(table("late", "a,b\n1,2\n3,4,5\n"));
+  ASSERT_EQ(t.nextByGroup(), 1);
+  EXPECT_TRUE(t.nextRecord());
+  try {
+    t.nextRecord();
+    FAIL();
+  } catch (const TableError& e) {
+    EXPECT_THAT(e.what(), HasSubstr("line 3: 3 fields where the header has 2"));
+  }
+}
+
+}  // namespace
+}  // namespace zul::table

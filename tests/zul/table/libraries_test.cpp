@@ -1,0 +1,72 @@
+// Table names, librefs and where their files are.
+#include <gmock/gmock.h>
+
+#include "test_util.hpp"
+
+namespace zul::table {
+namespace {
+
+using ::testing::HasSubstr;
+
+class LibrariesTest : public testing::ScratchDir {};
+
+TEST(TableNames, Forms) {
+  TableName a = parseTableName("study.Survey");
+  EXPECT_EQ(a.library, "study");
+  EXPECT_EQ(a.member, "Survey");
+  EXPECT_FALSE(a.quoted);
+  TableName b = parseTableName("  scores ");
+  EXPECT_EQ(b.library, "");
+  EXPECT_EQ(b.member, "scores");
+  TableName c = parseTableName("'data/it''s.csv'");
+  EXPECT_TRUE(c.quoted);
+  EXPECT_EQ(c.member, "data/it's.csv");
+  TableName d = parseTableName("\"x y.csv\"");
+  EXPECT_EQ(d.member, "x y.csv");
+  for (const char* bad : {"1abc", "a.b.c", "toolongname.x", "lib.", ".x", "a b", "'open",
+                          "'x' y", "../etc", ""})
+    EXPECT_THROW(parseTableName(bad), TableError) << bad;
+}
+
+TEST_F(LibrariesTest, ResolvesWorkLibrefsCaseBlindFilesAndPaths) {
+  std::filesystem::create_directories(dir / "study");
+  write("study/Survey.csv", "x\n1\n");
+  Libraries libs(dir);
+  libs.assign("Study", dir / "study");
+  EXPECT_TRUE(libs.isAssigned("STUDY"));
+
+  TableRef r = libs.resolve(parseTableName("study.survey"));
+  EXPECT_EQ(r.file, dir / "study" / "Survey.csv");  // the file as spelled on disk
+  EXPECT_EQ(r.displayName(), "STUDY.SURVEY");
+  EXPECT_EQ(r.metadataFile(), dir / "study" / "Survey.csv-metadata.json");
+
+  TableRef w = libs.resolve(parseTableName("NewOne"));
+  EXPECT_EQ(w.library, "WORK");
+  EXPECT_EQ(w.file, dir / "NewOne.csv");  // not there yet: as written
+
+  TableRef p = libs.resolve(parseTableName("'" + (dir / "study" / "Survey").string() + "'"));
+  EXPECT_EQ(p.file, dir / "study" / "Survey.csv");  // ".csv" added for a missing file
+  EXPECT_EQ(p.library, "");
+  EXPECT_EQ(p.displayName(), (dir / "study" / "Survey.csv").string());
+
+  try {
+    libs.resolve(parseTableName("nolib.x"));
+    FAIL();
+  } catch (const TableError& e) {
+    EXPECT_THAT(e.what(), HasSubstr("Library NOLIB is not assigned"));
+  }
+  EXPECT_THROW(libs.assign("gone", dir / "does-not-exist"), TableError);
+  EXPECT_THROW(libs.assign("9bad", dir), TableError);
+}
+
+TEST_F(LibrariesTest, TheTableCreatedLast) {
+  Libraries libs(dir);
+  EXPECT_FALSE(libs.lastCreated().has_value());
+  libs.noteCreated(libs.resolve(parseTableName("first")));
+  libs.noteCreated(libs.resolve(parseTableName("second")));
+  ASSERT_TRUE(libs.lastCreated().has_value());
+  EXPECT_EQ(libs.lastCreated()->displayName(), "WORK.SECOND");
+}
+
+}  // namespace
+}  // namespace zul::table

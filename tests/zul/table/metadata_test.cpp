@@ -1,0 +1,115 @@
+// The CSV-on-the-Web metadata beside a table: written for every output,
+// read when present, and data-set options over both.
+#include <gmock/gmock.h>
+
+#include <nlohmann/json.hpp>
+
+#include "test_util.hpp"
+
+namespace zul::table {
+namespace {
+
+using ::testing::HasSubstr;
+
+class Metadata : public testing::ScratchDir {};
+
+TEST_F(Metadata, WrittenForEveryOutputAndReadBack) {
+  {
+    OutputTable out(ref("fstat"));
+    out.setType("factor");
+    out.setLabel("Factor analysis statistics");
+    out.declareColumn({"_TYPE_", "Type of statistic", ColumnType::Character, 8});
+    out.declareColumn({"_NAME_", "", ColumnType::Character, 12});
+    out.declareColumn({"x1", "Item one", ColumnType::Numeric, 8});
+    double v[3] = {0, 0, 0.5};
+    const char* t[3] = {"N       ", "1           ", nullptr};
+    out.appendRow(v, t);
+    out.commit();
+  }
+  nlohmann::json doc = nlohmann::json::parse(read("fstat.csv-metadata.json"));
+  EXPECT_EQ(doc["@context"], "http://www.w3.org/ns/csvw");
+  EXPECT_EQ(doc["url"], "fstat.csv");
+  EXPECT_EQ(doc["dc:type"], "FACTOR");
+  EXPECT_EQ(doc["dc:title"], "Factor analysis statistics");
+  const auto& cols = doc["tableSchema"]["columns"];
+  ASSERT_EQ(cols.size(), 3u);
+  EXPECT_EQ(cols[0]["name"], "_TYPE_");
+  EXPECT_EQ(cols[0]["dc:description"], "Type of statistic");
+  EXPECT_EQ(cols[0]["datatype"]["base"], "string");
+  EXPECT_EQ(cols[1]["datatype"]["maxLength"], 12);
+  EXPECT_FALSE(cols[1].contains("dc:description"));
+  EXPECT_EQ(cols[2]["datatype"], "double");
+
+  InputTable in(ref("fstat"));
+  EXPECT_EQ(in.type(), "FACTOR");
+  EXPECT_EQ(in.type8(), "FACTOR  ");
+  EXPECT_EQ(in.label(), "Factor analysis statistics");
+  // _NAME_ holds "1", a number, yet stays character with its declared width.
+  EXPECT_EQ(in.columns()[1].type, ColumnType::Character);
+  EXPECT_EQ(in.columns()[1].width, 12);
+  EXPECT_EQ(in.columns()[2].label, "Item one");
+  // All types came from the metadata: no pass over the data was needed.
+  EXPECT_FALSE(in.rowCount().has_value());
+}
+
+TEST_F(Metadata, DataSetOptionsWinOverMetadataAndOverTheProcedure) {
+  write("c.csv-metadata.json", R"({"dc:type": "COV", "dc:title": "from file"})");
+  write("c.csv", "x\n1\n");
+  InputTable plain(ref("c"));
+  EXPECT_EQ(plain.type(), "COV");
+  EXPECT_EQ(plain.columns()[0].type, ColumnType::Numeric);  // no schema: from the data
+  InputTable opt(ref("c"), DataSetOptions{std::string("corr"), std::string("mine")});
+  EXPECT_EQ(opt.type(), "CORR");
+  EXPECT_EQ(opt.label(), "mine");
+
+  OutputTable out(ref("o"), DataSetOptions{std::string("ucorr"), std::nullopt});
+  out.setType("FACTOR");  // the procedure's own type does not override
+  out.setLabel("set by the step");
+  EXPECT_EQ(out.type(), "UCORR");
+  EXPECT_EQ(out.label(), "set by the step");
+  out.declareColumn({"x", "", ColumnType::Numeric, 8});
+  out.commit();  // no rows: the header alone
+  InputTable back(ref("o"));
+  EXPECT_EQ(back.type(), "UCORR");
+  EXPECT_EQ(back.varCount(), 1);
+  EXPECT_EQ(back.nextByGroup(), 1);
+  EXPECT_FALSE(back.nextRecord());
+}
+
+TEST_F(Metadata, ColumnsThatDoNotMatchTheHeaderAreIgnoredWithANote) {
+  write("m.csv-metadata.json",
+        R"({"dc:type": "CORR", "tableSchema": {"columns": [
+              {"name": "a", "datatype": "string"}, {"name": "zzz", "datatype": "string"}]}})");
+  InputTable t(table("m", "a,b\n1,2\n"));
+  EXPECT_EQ(t.type(), "CORR");  // table attributes are kept
+  EXPECT_EQ(t.columns()[0].type, ColumnType::Numeric);
+  ASSERT_EQ(t.notes().size(), 1u);
+  EXPECT_THAT(t.notes()[0], HasSubstr("do not match its header"));
+}
+
+TEST_F(Metadata, TitlesListsLanguageMapsAndVirtualColumns) {
+  write("v.csv-metadata.json",
+        R"({"tableSchema": {"columns": [
+              {"titles": ["k"], "datatype": {"base": "integer"}},
+              {"name": "s", "titles": {"en": "Long label"}, "datatype": "string"},
+              {"name": "calc", "virtual": true}]}})");
+  InputTable t(table("v", "k,s\n1,abc\n"));
+  ASSERT_EQ(t.varCount(), 2);
+  EXPECT_EQ(t.columns()[0].type, ColumnType::Numeric);
+  EXPECT_EQ(t.columns()[1].type, ColumnType::Character);
+  EXPECT_EQ(t.columns()[1].label, "Long label");
+  EXPECT_EQ(t.columns()[1].width, 3);  // no maxLength: the longest value
+}
+
+TEST_F(Metadata, BrokenJsonIsAnError) {
+  write("j.csv-metadata.json", "{ not json");
+  try {
+    InputTable t(table("j", "x\n1\n"));
+    FAIL();
+  } catch (const TableError& e) {
+    EXPECT_THAT(e.what(), HasSubstr("metadata file of table WORK.J"));
+  }
+}
+
+}  // namespace
+}  // namespace zul::table

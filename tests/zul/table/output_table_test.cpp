@@ -1,0 +1,193 @@
+// Output tables: the text written, atomic commit and abort, columns copied
+// from an input, and the round trip of values through a file.
+#include <gmock/gmock.h>
+
+#include <cstring>
+
+#include "test_util.hpp"
+
+namespace zul::table {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using testing::readGroupAsText;
+
+class OutputTables : public testing::ScratchDir {};
+
+Column num(const std::string& name, const std::string& label = "") {
+  return Column{name, label, ColumnType::Numeric, 8};
+}
+Column chr(const std::string& name, int width, const std::string& label = "") {
+  return Column{name, label, ColumnType::Character, width};
+}
+
+TEST_F(OutputTables, WritesRfc4180TextAndNothingBeforeCommit) {
+  OutputTable out(ref("o"));
+  out.declareColumn(chr("s", 10));
+  out.declareColumn(num("x"));
+  out.columnsDone();
+  const std::string rows[] = {"a,b", "say \"hi\"", "two\nlines", ".", "", " lead"};
+  const double x[] = {1.5, missingValue(), -0.0, 1e-300, 2, 0.1};
+  for (int i = 0; i < 6; ++i) {
+    std::string padded = rows[i];
+    padded.resize(10, ' ');  // character values arrive blank padded
+    const char* texts[2] = {padded.c_str(), nullptr};
+    const double values[2] = {0, x[i]};
+    out.appendRow(values, texts);
+  }
+  // Only the hidden temporary file exists so far.
+  ASSERT_EQ(files().size(), 1u);
+  EXPECT_EQ(files()[0].rfind(".o.csv.", 0), 0u);
+  out.commit();
+  EXPECT_THAT(files(), ElementsAre("o.csv", "o.csv-metadata.json"));
+  EXPECT_EQ(read("o.csv"),
+            "s,x\r\n"
+            "\"a,b\",1.5\r\n"
+            "\"say \"\"hi\"\"\",\r\n"
+            "\"two\nlines\",-0\r\n"
+            "\".\",1e-300\r\n"
+            ",2\r\n"
+            " lead,0.1\r\n");
+}
+
+TEST_F(OutputTables, AbortAndDestructorLeaveTheEarlierTableIntact) {
+  write("keep.csv", "old\n1\n");
+  {
+    OutputTable out(ref("keep"));
+    out.declareColumn(num("new"));
+    double v = 2;
+    out.appendRow(&v, nullptr);
+    out.abort();
+    EXPECT_THROW(out.appendRow(&v, nullptr), TableError);
+    EXPECT_THROW(out.commit(), TableError);
+  }
+  {
+    OutputTable out(ref("keep"));  // a failed step: never committed
+    out.declareColumn(num("new"));
+    double v = 3;
+    out.appendRow(&v, nullptr);
+  }
+  EXPECT_THAT(files(), ElementsAre("keep.csv"));
+  EXPECT_EQ(read("keep.csv"), "old\n1\n");
+}
+
+TEST_F(OutputTables, ReplacingTheTableBeingReadKeepsTheReaderOnTheOldRows) {
+  InputTable in(table("same", "x\n1\n2\n3\n"));
+  ASSERT_EQ(in.nextByGroup(), 1);
+  ASSERT_TRUE(in.nextRecord());
+  OutputTable out(ref("same"));
+  out.declareColumn(num("y"));
+  double v = 9;
+  out.appendRow(&v, nullptr);
+  out.commit();
+  EXPECT_THAT(readGroupAsText(in), ElementsAre("2", "3"));
+  InputTable again(ref("same"));
+  ASSERT_EQ(again.nextByGroup(), 1);
+  EXPECT_THAT(readGroupAsText(again), ElementsAre("9"));
+}
+
+TEST_F(OutputTables, ByColumnsCarryTheGroupNotTheRowReadAhead) {
+  // Statistics rows are appended after the whole group has been read,
+  // when the reader has already looked at the next group's first row.
+  InputTable in(table("in", "grp,sub,x\nA,1,1\nA,1,2\nB,2,3\n"));
+  in.setBy({{{"grp", false}, {"sub", false}}, false});
+  OutputTable out(ref("stat"));
+  out.copyByColumns(in);
+  out.declareColumn(chr("_TYPE_", 8));
+  out.declareColumn(num("x"));
+  out.columnsDone();
+  while (in.nextByGroup() > 0) {
+    double sum = 0, n = 0;
+    while (in.nextRecord()) {
+      sum += in.number(2);
+      ++n;
+    }
+    double values[2] = {0, sum / n};
+    const char* texts[2] = {"MEAN    ", nullptr};
+    out.appendRow(values, texts);
+  }
+  out.commit();
+  // Means by hand: group A (1 + 2) / 2 = 1.5, group B 3.
+  EXPECT_EQ(read("stat.csv"), "grp,sub,_TYPE_,x\r\nA,1,MEAN,1.5\r\nB,2,MEAN,3\r\n");
+}
+
+TEST_F(OutputTables, AllColumnsCopiedFromTheCurrentRecord) {
+  InputTable in(table("in", "id,name,x,Factor1\n1,\"Doe, J\",2.5,9\n2,,.,9\n"));
+  OutputTable out(ref("scores"));
+  out.copyAllColumns(in, {"FACTOR1"});  // a column the step declares itself
+  int f = out.declareColumn(num("Factor1"));
+  out.columnsDone();
+  EXPECT_EQ(f, 0);
+  EXPECT_EQ(out.columns().size(), 4u);
+  ASSERT_EQ(in.nextByGroup(), 1);
+  double score = 0;
+  while (in.nextRecord()) {
+    score += 0.5;
+    out.appendRow(&score, nullptr);
+  }
+  out.commit();
+  EXPECT_EQ(read("scores.csv"), "id,name,x,Factor1\r\n1,\"Doe, J\",2.5,0.5\r\n2,,,1\r\n");
+}
+
+TEST_F(OutputTables, DeclarationErrors) {
+  OutputTable out(ref("bad"));
+  out.declareColumn(num("x"));
+  EXPECT_THROW(out.declareColumn(num("X")), TableError);
+  EXPECT_THROW(out.declareColumn(num("")), TableError);
+  EXPECT_THROW(out.declareColumn(chr("s", 0)), TableError);
+  out.columnsDone();
+  EXPECT_THROW(out.declareColumn(num("late")), TableError);
+}
+
+TEST_F(OutputTables, MissingDirectoryIsReported) {
+  TableRef r;
+  r.file = dir / "no-such-dir" / "x.csv";
+  try {
+    OutputTable out(r);
+    FAIL();
+  } catch (const TableError& e) {
+    EXPECT_THAT(e.what(), HasSubstr("does not exist"));
+  }
+}
+
+TEST_F(OutputTables, ValuesSurviveTheRoundTripThroughAFile) {
+  const double numbers[] = {0.1, 1e-300, 4.9406564584124654e-324, 2.2250738585072009e-308,
+                            -0.0, 1.0 / 3.0, 1.7976931348623157e308, missingValue()};
+  const std::vector<std::string> texts = {"plain", "a,b", "q\"uote", "line\nbreak", ".",
+                                          "  lead", "123", ""};
+  OutputTable out(ref("rt"));
+  out.declareColumn(num("x"));
+  out.declareColumn(chr("s", 12));
+  for (size_t i = 0; i < 8; ++i) {
+    std::string padded = texts[i];
+    padded.resize(12, ' ');
+    const char* t[2] = {nullptr, padded.c_str()};
+    out.appendRow(&numbers[i], t);
+  }
+  out.commit();
+
+  InputTable in(ref("rt"));
+  ASSERT_EQ(in.columns()[1].type, ColumnType::Character);  // kept by the metadata
+  ASSERT_EQ(in.nextByGroup(), 1);
+  ReadList list(in, 2);
+  list.bind(0, 1, false, 8);
+  list.bind(1, 2, true, 12);
+  double v;
+  char s[12];
+  for (size_t i = 0; i < 8; ++i) {
+    ASSERT_TRUE(list.read(&v, s));
+    if (isMissing(numbers[i])) {
+      EXPECT_TRUE(isMissing(v));
+    } else {
+      EXPECT_EQ(std::memcmp(&v, &numbers[i], sizeof v), 0) << formatNumber(numbers[i]);
+    }
+    std::string padded = texts[i];
+    padded.resize(12, ' ');
+    EXPECT_EQ(std::string(s, 12), padded);
+  }
+  EXPECT_FALSE(list.read(&v, s));
+}
+
+}  // namespace
+}  // namespace zul::table
