@@ -116,6 +116,19 @@ struct OptionFlags {
   bool promaxNorm;
   bool needStdErr;
   bool confidenceDisplay;
+  bool testsOneSided;      // HYPVALUE= tests one-sided (parser, step 8a)
+};
+
+// Graph requests after the checks of the parser (PLOTS=, PATHDIAGRAM).
+struct PlotRequests {
+  bool scree;
+  bool loadings;      // the rotated pattern
+  bool initLoadings;  // the unrotated pattern
+  bool preLoadings;   // the prerotated pattern
+  bool map2;          // MAP plot of the squared criterion
+  bool map4;          // MAP plot of the fourth-power criterion
+  bool parallel;
+  bool pathDiagram;   // PLOTS=PATHDIAGRAM or a PATHDIAGRAM statement
 };
 
 struct ProcState {
@@ -202,12 +215,15 @@ struct ProcState {
   char* varLabels;          // nAll labels of 257 bytes, "" when none
   int32_t longestName;
   int32_t longestLabel;
+  int32_t nInputVars;       // variables of DATA= (parser, with OUT=)
+  int32_t nameWidth;        // width of the OUTSTAT= _NAME_ column (parser)
 
   // ---- engine and output ----
   void* factorEngine;       // zul_engine* (zul/abi_engine.h)
   void* engineExtension;    // zul_extension*
   void* sink;               // output-table sink object; null with NOPRINT
   bool graphicsEnabled;
+  PlotRequests plots;       // parser
   void* currentTable;       // current output-table handle
 
   // ---- per BY group: data pass ----
@@ -259,6 +275,9 @@ struct ProcState {
   double* factorCorr;          // packed nFactors
   double* structure;           // nVars * nFactors
   double* refStructure;
+  double* refAxisCorr;         // packed nFactors, identity at parse time
+  double* factorVector;        // nFactors work vector of the rotations
+  double* scoreCoefficients;   // nVars * nFactors, when scores are kept
   double* rotWork[3];          // released before each rotation
 
   // ---- in-database ----
