@@ -152,6 +152,13 @@ int crossproductEngine(ProcState& ps) {
     ps.completionCode = std::max(ps.completionCode, kStatusMemory);
     h.endStep(kStatusMemory, 0);
   }
+  if (!ps.corrMatrix) {
+    ps.corrMatrix = static_cast<double*>(h.alloc(8.0 * n * (n + 1) / 2));
+    if (!ps.corrMatrix) {
+      ps.completionCode = std::max(ps.completionCode, kStatusMemory);
+      h.endStep(kStatusMemory, 0);
+    }
+  }
   double* sums = res.work;
   double* shift = res.work + n;
 

@@ -7,6 +7,7 @@
 
 #include "constants.hpp"
 #include "data/vardef.hpp"
+#include "linalg/linalg.hpp"
 #include "zul/abi.h"
 
 // Fortran BLAS: present in every BLAS, reference or optimised.
@@ -426,23 +427,6 @@ CrossRun accumulateGroup(CrossPlatform& platform, const BlockShape& shape, int t
   return run;
 }
 
-void covToCorrPacked(int n, double* a, double* s) {
-  for (int i = 0; i < n; ++i) {
-    const double d = a[static_cast<size_t>(i) * (i + 1) / 2 + i];
-    s[i] = d > 0 ? std::sqrt(d) : 0.0;
-  }
-  size_t p = 0;
-  for (int i = 0; i < n; ++i) {
-    for (int j = 0; j < i; ++j, ++p) {
-      double r = 0.0;
-      if (s[i] != 0 && s[j] != 0) r = a[p] / (s[i] * s[j]);
-      if (std::fabs(r) <= kZeroTolerance) r = 0.0;
-      a[p] = r;
-    }
-    a[p++] = s[i] != 0 ? 1.0 : 0.0;
-  }
-}
-
 FinishOutcome finishMoments(const BlockShape& shape, std::string_view vardef, bool quietMissing,
                             const ObsCounters& c, const double* sums, double* q,
                             const double* shift, MomentsOut& out) {
@@ -509,7 +493,7 @@ FinishOutcome finishMoments(const BlockShape& shape, std::string_view vardef, bo
     out.means[i] = mean;
     out.stdDevs[i] = sd;
   }
-  covToCorrPacked(n, q, out.scale);
+  covToCorr(n, q, out.scale);
   return res;
 }
 

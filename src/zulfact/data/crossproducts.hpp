@@ -149,11 +149,6 @@ FinishOutcome finishMoments(const BlockShape& shape, std::string_view vardef, bo
                             const ObsCounters& counts, const double* sums, double* packed,
                             const double* shift, MomentsOut& out);
 
-// Packed covariance (or crossproduct) matrix to correlations in place:
-// s[i] = sqrt(a_ii) (0 when a_ii <= 0); a_ij / (s_i s_j), exactly 0 within
-// +-kZeroTolerance or when a scale is 0; diagonal 1, or 0 for a zero scale.
-void covToCorrPacked(int n, double* a, double* s);
-
 // Thread count from the named setting "zacorr_threads" (missing when not
 // set), the THREADS system option (on/off, when given) and CPUCOUNT
 // (missing when not given). *fallback is set when neither source gave a

@@ -14,6 +14,7 @@
 #include "data/crossproducts.hpp"
 #include "data/vardef.hpp"
 #include "entry/host.hpp"
+#include "linalg/linalg.hpp"
 #include "output/matrix_printer.hpp"
 #include "output/outstat_rows.hpp"
 #include "output/table_writer.hpp"
@@ -163,7 +164,7 @@ void partialOut(ProcState& ps) {
     if (r[packedAt(i, i)] <= kZeroDiagonalAfterSweep)
       for (int j = 0; j < p; ++j) r[packedAt(i, j)] = 0.0;
   }
-  covToCorrPacked(p, r, ps.scaleVector);
+  covToCorr(p, r, ps.scaleVector);
   for (int i = 0; i < p; ++i) {
     ps.means[i] = 0.0;
     ps.stdDevs[i] = f * ps.scaleVector[i] * ps.stdDevs[i];

@@ -23,6 +23,7 @@ std::string padded(std::string_view text, int width) {
 }  // namespace
 
 int outstatNameWidth(const ProcState& ps) {
+  if (ps.nameWidth > 0) return ps.nameWidth;  // as the parser declared it
   int longest = 0;
   if (ps.varNames) {
     for (int i = 0; i < ps.nVars; ++i)

@@ -416,21 +416,5 @@ TEST(Vardef, DivisorsBySecondCharacter) {
   EXPECT_FALSE(vardefIs("WDF     ", "DF"));
 }
 
-TEST(CovToCorr, PackedHandCases) {
-  // [[4, 2], [2, 9]]: s = (2, 3), r = 2 / 6.
-  std::vector<double> a{4, 2, 9}, s(2);
-  covToCorrPacked(2, a.data(), s.data());
-  EXPECT_EQ(a[0], 1.0);
-  EXPECT_DOUBLE_EQ(a[1], 1.0 / 3.0);
-  EXPECT_EQ(a[2], 1.0);
-  EXPECT_EQ(s[0], 2.0);
-  EXPECT_EQ(s[1], 3.0);
-  std::vector<double> b{4, 0, 0};
-  covToCorrPacked(2, b.data(), s.data());
-  EXPECT_EQ(b[0], 1.0);
-  EXPECT_EQ(b[2], 0.0);
-  EXPECT_EQ(s[1], 0.0);
-}
-
 }  // namespace
 }  // namespace zulfact
