@@ -147,31 +147,43 @@ class RatioReporter : public benchmark::ConsoleReporter {
       if (run.run_type != Run::RT_Iteration || run.error_occurred) continue;
       const auto n = run.counters.find("n");
       if (n == run.counters.end()) continue;
-      times_[static_cast<int>(n->second.value)][run.run_name.function_name] =
-          run.GetAdjustedRealTime();
+      Times& t = times_[static_cast<int>(n->second.value)][run.run_name.function_name];
+      t.wall = run.GetAdjustedRealTime();
+      t.cpu = run.GetAdjustedCPUTime();
     }
   }
   void Finalize() override {
     ConsoleReporter::Finalize();
-    std::printf("\n%6s  %16s  %16s\n", "order", "zeigen/dsyevr V", "zeigen/dsyevr N");
+    std::printf("\nzeigen+zeigvec time / dsyevr time (V: 10 largest pairs, N: values only)\n");
+    std::printf("%6s  %10s  %10s  %10s  %10s\n", "order", "wall V", "wall N", "cpu V", "cpu N");
     for (auto& [n, byName] : times_) {
       const auto ours = byName.find("BM_Zeigen");
       if (ours == byName.end()) continue;
       std::printf("%6d", n);
-      for (const char* ref : {"BM_DsyevrTenVectors", "BM_DsyevrValuesOnly"}) {
-        const auto theirs = byName.find(ref);
-        if (theirs == byName.end() || theirs->second <= 0.0) {
-          std::printf("  %16s", "-");
-        } else {
-          std::printf("  %16.2f", ours->second / theirs->second);
+      for (bool wall : {true, false}) {
+        for (const char* ref : {"BM_DsyevrTenVectors", "BM_DsyevrValuesOnly"}) {
+          const auto theirs = byName.find(ref);
+          const double t = theirs == byName.end() ? 0.0 : wall ? theirs->second.wall
+                                                               : theirs->second.cpu;
+          const double o = wall ? ours->second.wall : ours->second.cpu;
+          if (t <= 0.0) {
+            std::printf("  %10s", "-");
+          } else {
+            std::printf("  %10.2f", o / t);
+          }
         }
       }
       std::printf("\n");
     }
+    std::printf("(cpu: the calling thread only; compare with OPENBLAS_NUM_THREADS=1)\n");
   }
 
  private:
-  std::map<int, std::map<std::string, double>> times_;
+  struct Times {
+    double wall = 0.0;
+    double cpu = 0.0;
+  };
+  std::map<int, std::map<std::string, Times>> times_;
 };
 
 }  // namespace
