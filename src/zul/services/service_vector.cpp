@@ -148,7 +148,12 @@ const char* svcHstringChars(const char* text, int32_t length) {
 int32_t svcNextByGroup(zul_table* input) {
   if (!isInput(input)) return -1;
   try {
-    return input->input->nextByGroup();
+    int32_t r = input->input->nextByGroup();
+    StepContext* st = currentStep();
+    if (r >= 1 && st && st->parsed && st->parsed->record()->tables[ZUL_DS_DATA] == input &&
+        session().onByGroup)
+      session().onByGroup(input);
+    return r;
   } catch (const std::exception& e) {
     logError(e.what());
     return -1;

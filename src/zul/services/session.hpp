@@ -10,6 +10,7 @@
 #include <array>
 #include <deque>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -80,6 +81,8 @@ class Session {
   std::unique_ptr<table::Libraries> libraries;
   std::filesystem::path moduleDirectory;  // where libzulfact.so and libqkxfac.so are
   StepContext* step = nullptr;             // the step running, if any
+  // Called when the step's DATA= table enters a BY group (212/4).
+  std::function<void(zul_table* data)> onByGroup;
 
   // Strings that live until the step ends (or the run, without a step).
   const char* keep(std::string text);

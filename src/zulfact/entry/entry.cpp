@@ -13,6 +13,7 @@
 #include "entry/proc_state.hpp"
 #include "extract/driver.hpp"
 #include "options/parse_statement.hpp"
+#include "options/seed.hpp"
 
 namespace zulfact {
 
@@ -152,7 +153,14 @@ int32_t procedureEntry() {
   ps.maxFactorsRetained = 0;
   for (;;) {
     zul_table* input = ps.indbInput ? ps.indbInput : ps.mainInput;
-    if (h.nextByGroup(input) < 1) break;
+    int next = h.nextByGroup(input);
+    if (next < 0 && input) {
+      // A read error (a table not sorted by its BY variables, a broken
+      // line): the host has said why. The groups that were analysed stand,
+      // but the step must not look as if it had read everything.
+      ps.completionCode = std::max(ps.completionCode, 1008);
+    }
+    if (next < 1) break;
     if (zbysync(ps, input, ps.targetTable, ps.bySyncMode) == 0) {
       auto* engine = static_cast<zul_engine*>(ps.factorEngine);
       if (engine && engine->ops && engine->ops->reset) engine->ops->reset(engine);
@@ -182,6 +190,7 @@ int32_t procedureEntry() {
   if (ps.completionCode <= 4) ps.completionCode = 0;
 
   // 11. The state of the random generator, for the next step to go on from.
+  seedRoutine(2, ps.seed);
 
   // 12. Done.
   h.endStep(ps.completionCode, ps.maxFactorsRetained);

@@ -1,0 +1,140 @@
+#include "zul/cli.hpp"
+
+namespace zul {
+
+namespace {
+
+bool splitPair(const std::string& text, std::string& name, std::string& value) {
+  auto eq = text.find('=');
+  if (eq == std::string::npos || eq == 0) return false;
+  name = text.substr(0, eq);
+  value = text.substr(eq + 1);
+  return true;
+}
+
+}  // namespace
+
+std::string versionText() { return "zul 0.1.0 (zul factor)\n"; }
+
+std::string helpText() {
+  return R"(Usage: zul [OPTION]... PROGRAM.zul...
+       zul [OPTION]... -e 'STATEMENTS'
+
+Runs zul factor programs: exploratory factor analysis and principal
+components. Programs and -e texts run in the order given.
+
+Output:
+  --listing FILE       write the text listing to FILE (default: standard output)
+  --html FILE          write an HTML report to FILE: every table, and graphs
+                       as inline SVG (asking for it turns graphics on)
+  --json FILE          write every output table to FILE as JSON
+  --log FILE           write notes, warnings and errors to FILE
+                       (default: standard error)
+
+Tables:
+  --lib NAME=DIR       map the library NAME to the directory DIR, as
+                       LIBNAME NAME 'DIR';
+  --work DIR           the WORK library: where one-level table names are
+                       read and written (default: the current directory)
+
+Options:
+  --option NAME=VALUE  set a host option, as OPTIONS NAME=VALUE;
+                         VALIDVARNAME=V7|V6|UPCASE|ANY   variable names
+                         DEBUG=TEXT      module debug switches (SYN, SEM)
+                         THREADS=YES|NO  threaded computation (default YES)
+                         CPUCOUNT=N|ACTUAL  processors to use (default: all)
+                         -SWITCH=LEVEL   a diagnostic switch, e.g. -zacorr=1
+                         SET:NAME=NUMBER a named setting, as OPTIONS SET
+                                         NAME=NUMBER; (e.g. zacorr_threads)
+  -e, --execute TEXT   run the statements in TEXT (may be repeated)
+  -h, --help           show this help and exit
+  -V, --version        show the version and exit
+
+Program syntax:
+  Statements end with ';'. Comments are /* ... */ and '* ... ;'.
+  LIBNAME name 'directory';          a library is a directory of tables
+  OPTIONS name=value ...;            host options (as --option); also
+                                     OPTIONS SET name=number; and -switch
+  FACTOR DATA=lib.table ...;         a factor analysis step, with VAR,
+    VAR ...; BY ...; PARTIAL ...;    PARTIAL, PRIORS, FREQ, WEIGHT, BY and
+  RUN;                               PATHDIAGRAM statements, ended by RUN;,
+                                     the next step or the end of the program
+
+Tables are CSV files: lib.member is DIR/member.csv, a one-level name is in
+WORK, and a quoted name is a path. Table attributes (TYPE=, labels) live in
+member.csv-metadata.json beside the file (CSV on the Web). DATA= omitted
+means the table created last in the run.
+
+Exit status:
+  0  every step ended with completion code 4 or less
+  1  some step ended with a completion code from 5 to 999
+  2  a step was stopped (code 1000 or more), or a program, host statement
+     or command-line option could not be used
+)";
+}
+
+CommandLine parseCommandLine(const std::vector<std::string>& args) {
+  CommandLine cl;
+  auto fail = [&](std::string why) {
+    cl.action = CommandLine::Action::Error;
+    cl.error = std::move(why);
+    return cl;
+  };
+  bool optionsEnded = false;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    if (optionsEnded || a.empty() || a[0] != '-' || a == "-") {
+      cl.options.sources.push_back({false, a});
+      continue;
+    }
+    if (a == "--") {
+      optionsEnded = true;
+      continue;
+    }
+    std::string name = a, value;
+    bool hasValue = false;
+    if (a.rfind("--", 0) == 0) {
+      auto eq = a.find('=');
+      if (eq != std::string::npos) {
+        name = a.substr(0, eq);
+        value = a.substr(eq + 1);
+        hasValue = true;
+      }
+    }
+    if (name == "-h" || name == "--help") {
+      cl.action = CommandLine::Action::Help;
+      return cl;
+    }
+    if (name == "-V" || name == "--version") {
+      cl.action = CommandLine::Action::Version;
+      return cl;
+    }
+    static const char* const withValue[] = {"--listing", "--html", "--json", "--log",  "--lib",
+                                            "--work",    "--option", "-e", "--execute"};
+    bool known = false;
+    for (const char* w : withValue) known = known || name == w;
+    if (!known) return fail("unknown option '" + a + "'");
+    if (!hasValue) {
+      if (i + 1 >= args.size()) return fail("the option '" + name + "' needs a value");
+      value = args[++i];
+    }
+    auto& o = cl.options;
+    if (name == "--listing") o.listing = value;
+    else if (name == "--html") o.html = value;
+    else if (name == "--json") o.json = value;
+    else if (name == "--log") o.log = value;
+    else if (name == "--work") o.work = value;
+    else if (name == "-e" || name == "--execute") o.sources.push_back({true, value});
+    else {
+      std::string n, v;
+      if (!splitPair(value, n, v))
+        return fail("the option '" + name + "' takes NAME=VALUE, not '" + value + "'");
+      if (name == "--lib") o.libraries.emplace_back(n, v);
+      else o.options.emplace_back(n, v);
+    }
+  }
+  if (cl.options.sources.empty()) return fail("no program given (write a PROGRAM.zul or -e 'STATEMENTS')");
+  return cl;
+}
+
+}  // namespace zul

@@ -1,0 +1,26 @@
+// zul: runs zul factor programs. See `zul --help`.
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "zul/cli.hpp"
+#include "zul/program/runner.hpp"
+
+int main(int argc, char** argv) {
+  std::vector<std::string> args(argv + 1, argv + argc);
+  zul::CommandLine cl = zul::parseCommandLine(args);
+  switch (cl.action) {
+    case zul::CommandLine::Action::Help:
+      std::cout << zul::helpText();
+      return 0;
+    case zul::CommandLine::Action::Version:
+      std::cout << zul::versionText();
+      return 0;
+    case zul::CommandLine::Action::Error:
+      std::cerr << "zul: " << cl.error << "\nTry 'zul --help' for more information.\n";
+      return zul::program::kExitStopped;
+    case zul::CommandLine::Action::Run:
+      break;
+  }
+  return zul::program::run(cl.options);
+}

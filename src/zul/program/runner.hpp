@@ -1,0 +1,42 @@
+// zul/program/runner.hpp -- one run of zul: programs read and executed in
+// order, host statements applied, each FACTOR step handed to the module.
+#pragma once
+
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace zul::program {
+
+// One source of statements: a program file, or text given with -e.
+struct Source {
+  bool isInline = false;
+  std::string text;  // the path, or the statements
+};
+
+struct RunOptions {
+  std::vector<Source> sources;
+  std::string listing;  // empty: standard output
+  std::string html;
+  std::string json;
+  std::string log;      // empty: standard error
+  std::string work;     // empty: the current directory
+  std::vector<std::pair<std::string, std::string>> libraries;  // NAME=DIR
+  std::vector<std::pair<std::string, std::string>> options;    // NAME=VALUE
+  // Where libzulfact.so and libqkxfac.so are; empty: beside the executable.
+  std::string moduleDirectory;
+};
+
+// Exit statuses.
+inline constexpr int kExitOk = 0;        // every step ended with a code of 4 or less
+inline constexpr int kExitWarnings = 1;  // some step ended with 5 to 999
+inline constexpr int kExitStopped = 2;   // a step stopped (1000 and above), or a
+                                         // program or host statement failed
+
+// Runs everything and returns the exit status.
+int run(const RunOptions& options);
+
+// The exit status a completion code stands for.
+int exitStatusOf(int completionCode);
+
+}  // namespace zul::program
