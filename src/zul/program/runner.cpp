@@ -136,7 +136,7 @@ void Runner::runStep(const parse::ProgramItem& item, const std::string& file) {
       logLine(ZUL_LOG_ERROR, moduleError_);
   }
   if (!module_.procedure) {
-    logLine(ZUL_LOG_ERROR, parse::errorLine(file, item.pos, "The " + item.step.procedure +
+    logLine(ZUL_LOG_PLAIN, parse::errorLine(file, item.pos, "The " + item.step.procedure +
                                                                 " step cannot run: the procedure "
                                                                 "module is not loaded."));
     worsen(kExitStopped);
@@ -210,7 +210,7 @@ void Runner::runProgram(const parse::Program& program) {
           s.libraries->assign(item.libref, item.path);
           logLine(ZUL_LOG_NOTE, "Library " + item.libref + " is " + item.path + ".");
         } catch (const std::exception& e) {
-          logLine(ZUL_LOG_ERROR, parse::errorLine(program.file, item.pos, e.what()));
+          logLine(ZUL_LOG_PLAIN, parse::errorLine(program.file, item.pos, e.what()));
           worsen(kExitStopped);
         }
         break;
