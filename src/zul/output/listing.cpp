@@ -13,6 +13,7 @@ namespace {
 
 constexpr int kGap = 2;          // blanks between columns
 constexpr int kAttachedGap = 1;  // between a value and its flag
+constexpr size_t kMaxHeaderLines = 3;
 
 int width(const std::string& s) { return static_cast<int>(s.size()); }
 
@@ -78,8 +79,15 @@ Laid layOut(const DisplayColumn& c) {
   }
   int longestWord = 0;
   for (const std::string& w : splitWords(c.header)) longestWord = std::max(longestWord, width(w));
+  // Wrap to the column's width, but widen it rather than stack more than
+  // three header lines.
   int limit = std::max(data, longestWord);
-  l.header = c.header.empty() ? std::vector<std::string>{} : wrap(c.header, limit);
+  if (!c.header.empty()) {
+    l.header = wrap(c.header, limit);
+    while (l.header.size() > kMaxHeaderLines && limit < width(c.header)) {
+      l.header = wrap(c.header, ++limit);
+    }
+  }
   l.width = std::max(data, 1);
   for (const std::string& h : l.header) l.width = std::max(l.width, width(h));
   return l;

@@ -1,0 +1,215 @@
+// The three renderers on hand-built models: layout rules of the listing,
+// the JSON shape scripts rely on, and the HTML report's self-containment.
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "zul/output/html_writer.hpp"
+#include "zul/output/json_writer.hpp"
+#include "zul/output/listing.hpp"
+
+namespace zul::output {
+namespace {
+
+Column numeric(std::string name, std::string format, Role role = Role::None) {
+  Column c;
+  c.name = std::move(name);
+  c.format = std::move(format);
+  c.role = role;
+  return c;
+}
+
+Column character(std::string name, int width, Role role = Role::None) {
+  Column c;
+  c.name = std::move(name);
+  c.isCharacter = true;
+  c.width = width;
+  c.role = role;
+  return c;
+}
+
+std::vector<std::string> lines(const std::string& text) {
+  std::vector<std::string> out;
+  std::istringstream in(text);
+  for (std::string l; std::getline(in, l);) out.push_back(l);
+  return out;
+}
+
+TEST(Listing, NumbersAlignOnTheDecimalPoint) {
+  Item t;
+  t.name = "Best";
+  t.columns = {numeric("x", "BEST8.")};
+  t.rows = {{Value::of(1)}, {Value::of(2.5)}, {Value::of(-10.25)}, {Value::missing()}};
+  auto l = lines(renderTable(t, 0));
+  // Header, then 4 rows; the points of 2.5 and -10.25 line up, the integer
+  // 1 sits where its point would be, the missing row is empty.
+  ASSERT_EQ(l.size(), 5u);
+  EXPECT_EQ(l[1].find('1') + 1, l[2].find('.'));
+  EXPECT_EQ(l[2].find('.'), l[3].find('.'));
+  EXPECT_EQ(l[4], "");
+  // Width 8 is the least a BEST8. column takes.
+  EXPECT_EQ(l[0], "       x");
+}
+
+TEST(Listing, LongHeadersWrapAndSitOnTheBottomLine) {
+  Item t;
+  t.columns = {character("Variable", 8, Role::HeaderText), numeric("m", "8.4")};
+  t.columns[1].label = "Measure of Sampling Adequacy";
+  t.columns[1].labelGiven = true;
+  t.rows = {{Value::of(std::string("income")), Value::of(0.5)}};
+  auto l = lines(renderTable(t, 0));
+  // In the format's 8 columns the 28-character label would need four
+  // lines ("Measure", "of", "Sampling", "Adequacy"); widened to 10 it
+  // takes three: "Measure of", "Sampling", "Adequacy", right-aligned after
+  // the 6-wide name column and its 2 blanks.
+  ASSERT_EQ(l.size(), 4u);
+  EXPECT_EQ(l[0], "        Measure of");
+  EXPECT_EQ(l[1], "          Sampling");
+  EXPECT_EQ(l[2], "          Adequacy");
+  EXPECT_EQ(l[3], "income      0.5000");
+}
+
+TEST(Listing, TablesAndTitlesAreCentredOnThePage) {
+  Item t;
+  t.titles = {{"", "Ab"}};
+  t.columns = {numeric("x", "4.0")};
+  t.rows = {{Value::of(7)}};
+  auto l = lines(renderTable(t, 20));
+  // Page 20, table 4 wide: 8 blanks before it; the title (2) 9 blanks.
+  ASSERT_EQ(l.size(), 4u);
+  EXPECT_EQ(l[0], "         Ab");
+  EXPECT_EQ(l[1], "");
+  EXPECT_EQ(l[3], "           7");
+  // Wider than the page: flush left.
+  auto wide = lines(renderTable(t, 2));
+  EXPECT_EQ(wide[3], "   7");
+}
+
+TEST(Listing, ByLineAndSectionHeadingComeOncePerGroup) {
+  Model m;
+  m.steps.push_back({"p.zul", 1, 0, false});
+  m.sections.push_back({"InitialSolution", "Initial Solution", "Principal Components", -1});
+  std::ostringstream out;
+  Listing listing(&out, 40);
+  for (int group = 0; group < 2; ++group) {
+    for (int k = 0; k < 2; ++k) {
+      Item t;
+      t.byGroup = group;
+      t.by = {{"grp", group == 0 ? "A" : "B", std::nullopt}};
+      t.section = 0;
+      t.columns = {numeric("x", "4.0")};
+      t.rows = {{Value::of(k)}};
+      m.items.push_back(t);
+      listing.print(m, m.items.back());
+    }
+  }
+  std::string text = out.str();
+  auto count = [&](const std::string& s) {
+    size_t n = 0;
+    for (size_t p = text.find(s); p != std::string::npos; p = text.find(s, p + 1)) ++n;
+    return n;
+  };
+  EXPECT_EQ(count(" grp=A "), 1u);
+  EXPECT_EQ(count(" grp=B "), 1u);
+  // The same section object is printed once only.
+  EXPECT_EQ(count("Principal Components"), 1u);
+  // The BY line fills the 40-character page with dashes.
+  for (const std::string& l : lines(text)) {
+    if (l.find("grp=") != std::string::npos) {
+      EXPECT_EQ(l.size(), 40u);
+      EXPECT_EQ(l.front(), '-');
+    }
+  }
+}
+
+TEST(Json, ShapeTypesAndPrecision) {
+  Model m;
+  m.steps.push_back({"p.zul", 3, 4, true});
+  Item t;
+  t.by = {{"grp", "A", std::nullopt}, {"year", "2001", 2001.0}};
+  t.name = "Eigenvalues";
+  t.templatePath = "Stat.Factor.Eigenvalues";
+  t.titles = {{"titeval", "Eigenvalues"}};
+  t.columns = {numeric("Number", "8.0"), numeric("Eigenvalue", "rf"),
+               character("Flag", 1, Role::Flag)};
+  // 0.1 + 0.2 is not 0.3: the JSON must keep every digit that tells them
+  // apart (shortest round trip of 0.30000000000000004).
+  t.rows = {{Value::of(1), Value::of(0.1 + 0.2), Value::of(std::string("*"))},
+            {Value::of(2), Value::missing(), Value::of(std::string(""))}};
+  t.values = {{"_OverallMSA", Value::of(0.5)}};
+  m.items.push_back(t);
+  Item note;
+  note.kind = Item::Kind::Note;
+  note.name = "EigenNote";
+  note.notes = {{"EigenNote", "n"}};
+  m.items.push_back(note);
+
+  std::ostringstream out;
+  writeJson(m, out);
+  auto j = nlohmann::json::parse(out.str());
+  EXPECT_EQ(j["steps"][0]["completionCode"], 4);
+  ASSERT_EQ(j["tables"].size(), 2u);
+  auto& e = j["tables"][0];
+  std::vector<std::string> keys;
+  auto ordered = nlohmann::ordered_json::parse(out.str());
+  for (auto it = ordered["tables"][0].begin(); it != ordered["tables"][0].end(); ++it) {
+    keys.push_back(it.key());
+  }
+  std::vector<std::string> expected = {"step", "by", "section", "name", "template", "titles",
+                                       "footnotes", "notes", "columns", "rows", "values"};
+  EXPECT_EQ(keys, expected);
+  EXPECT_EQ(e["by"]["grp"], "A");
+  EXPECT_TRUE(e["by"]["year"].is_number_integer());
+  EXPECT_EQ(e["columns"][0]["type"], "numeric");
+  EXPECT_EQ(e["columns"][0]["format"], "8.0");
+  EXPECT_EQ(e["columns"][2]["type"], "character");
+  EXPECT_EQ(e["columns"][2]["role"], "Flag");
+  EXPECT_EQ(e["columns"][1]["label"], "");
+  EXPECT_TRUE(e["rows"][0][0].is_number_integer());
+  EXPECT_EQ(e["rows"][0][1].get<double>(), 0.1 + 0.2);
+  EXPECT_NE(out.str().find("0.30000000000000004"), std::string::npos);
+  EXPECT_TRUE(e["rows"][1][1].is_null());
+  EXPECT_EQ(e["values"]["_OverallMSA"], 0.5);
+  EXPECT_EQ(j["tables"][1]["name"], "EigenNote");
+  EXPECT_TRUE(j["tables"][1]["columns"].empty());
+}
+
+TEST(Html, EscapesTextJoinsFlagsAndFetchesNothing) {
+  Model m;
+  m.steps.push_back({"a<b>.zul", 1, 0, true});
+  Item t;
+  t.name = "FactorPattern";
+  t.templatePath = "Stat.Factor.FactorPattern";
+  t.titles = {{"", "Pattern & <Structure>"}};
+  Column r = numeric("RFactor1", "6.0", Role::RoundFuzzVal);
+  r.label = "Factor1";
+  r.labelGiven = true;
+  t.columns = {character("Variable", 8, Role::HeaderText), r,
+               character("FgFactor1", 1, Role::Flag),
+               numeric("Factor1", "12.5", Role::OriginalVal)};
+  t.rows = {{Value::of(std::string("x\"y")), Value::of(81.23), Value::of(std::string("*")),
+             Value::of(0.8123)}};
+  m.items.push_back(t);
+  Item g;
+  g.kind = Item::Kind::Graph;
+  g.name = "ScreePlot";
+  g.templatePath = "Stat.Factor.Graphics.ScreePlot";
+  m.items.push_back(g);
+
+  std::ostringstream out;
+  writeHtml(m, out, "Report");
+  std::string html = out.str();
+  EXPECT_NE(html.find("Pattern &amp; &lt;Structure&gt;"), std::string::npos);
+  EXPECT_NE(html.find("a&lt;b&gt;.zul"), std::string::npos);
+  EXPECT_NE(html.find("x&quot;y"), std::string::npos);
+  // Rounded value and flag share one cell; the exact loading is its tooltip.
+  EXPECT_NE(html.find("title=\"0.8123\">81 *</td>"), std::string::npos) << html;
+  EXPECT_EQ(html.find("0.81230"), std::string::npos);
+  EXPECT_NE(html.find("Stat.Factor.Graphics.ScreePlot"), std::string::npos);
+  for (const char* remote : {"http:", "https:", "<script", "<link", "@import", "src="}) {
+    EXPECT_EQ(html.find(remote), std::string::npos) << remote;
+  }
+}
+
+}  // namespace
+}  // namespace zul::output
