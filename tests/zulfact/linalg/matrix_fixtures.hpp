@@ -1,5 +1,5 @@
-// Test matrices and dense reference arithmetic for the kernel tests. Plain
-// dense loops, deliberately independent of the kernels under test.
+// Test matrices and dense reference arithmetic for the kernel tests: plain
+// loops, deliberately independent of the kernels under test.
 #pragma once
 
 #include <algorithm>
@@ -16,47 +16,40 @@ inline std::size_t tri(int n) { return static_cast<std::size_t>(n) * (n + 1) / 2
 
 inline std::vector<double> pack(const Dense& a, int n) {
   std::vector<double> p;
-  p.reserve(tri(n));
   for (int i = 0; i < n; ++i)
     for (int j = 0; j <= i; ++j) p.push_back(a[i * n + j]);
   return p;
 }
 
-inline Dense unpack(const std::vector<double>& p, int n) {
-  Dense a(static_cast<std::size_t>(n) * n);
-  std::size_t k = 0;
-  for (int i = 0; i < n; ++i)
-    for (int j = 0; j <= i; ++j, ++k) a[i * n + j] = a[j * n + i] = p[k];
-  return a;
-}
-
-inline Dense randomSymmetric(int n, unsigned seed, double lo = -1.0, double hi = 1.0) {
+// Uniform on (-1, 1), symmetric.
+inline Dense randomSymmetric(int n, unsigned seed) {
   std::mt19937_64 gen(seed);
-  std::uniform_real_distribution<double> dist(lo, hi);
+  std::uniform_real_distribution<double> dist(-1.0, 1.0);
   Dense a(static_cast<std::size_t>(n) * n);
   for (int i = 0; i < n; ++i)
     for (int j = 0; j <= i; ++j) a[i * n + j] = a[j * n + i] = dist(gen);
   return a;
 }
 
-// B B^T + n I: symmetric positive definite and well conditioned.
-inline Dense randomSpd(int n, unsigned seed) {
-  std::mt19937_64 gen(seed);
-  std::uniform_real_distribution<double> dist(-1.0, 1.0);
-  Dense b(static_cast<std::size_t>(n) * n);
-  for (double& x : b) x = dist(gen);
-  Dense a(static_cast<std::size_t>(n) * n, 0.0);
+inline Dense multiply(const Dense& a, const Dense& b, int n, bool transposeB) {
+  Dense c(static_cast<std::size_t>(n) * n, 0.0);
   for (int i = 0; i < n; ++i)
-    for (int j = 0; j < n; ++j) {
-      double s = 0.0;
-      for (int k = 0; k < n; ++k) s += b[i * n + k] * b[j * n + k];
-      a[i * n + j] = s + (i == j ? n : 0.0);
-    }
+    for (int j = 0; j < n; ++j)
+      for (int k = 0; k < n; ++k) c[i * n + j] += a[i * n + k] * (transposeB ? b[j * n + k] : b[k * n + j]);
+  return c;
+}
+
+// B B^T + n I: symmetric positive definite, well conditioned.
+inline Dense randomSpd(int n, unsigned seed) {
+  Dense b = randomSymmetric(n, seed);
+  Dense a = multiply(b, b, n, true);
+  for (int i = 0; i < n; ++i) a[i * n + i] += n;
   return a;
 }
 
-// A random orthogonal matrix as a product of n Householder reflections.
-inline Dense randomOrthogonal(int n, unsigned seed) {
+// Q diag(lambda) Q^T with Q a product of n random Householder reflections.
+inline Dense withSpectrum(const std::vector<double>& lambda, unsigned seed) {
+  const int n = static_cast<int>(lambda.size());
   std::mt19937_64 gen(seed);
   std::normal_distribution<double> dist;
   Dense q(static_cast<std::size_t>(n) * n, 0.0);
@@ -68,27 +61,17 @@ inline Dense randomOrthogonal(int n, unsigned seed) {
       x = dist(gen);
       norm2 += x * x;
     }
-    for (int i = 0; i < n; ++i) {  // q <- q (I - 2 v v^T / |v|^2)
+    for (int i = 0; i < n; ++i) {
       double s = 0.0;
       for (int k = 0; k < n; ++k) s += q[i * n + k] * v[k];
       for (int k = 0; k < n; ++k) q[i * n + k] -= 2.0 * s * v[k] / norm2;
     }
   }
-  return q;
-}
-
-// Q diag(lambda) Q^T.
-inline Dense withSpectrum(const std::vector<double>& lambda, unsigned seed) {
-  const int n = static_cast<int>(lambda.size());
-  const Dense q = randomOrthogonal(n, seed);
-  Dense a(static_cast<std::size_t>(n) * n, 0.0);
+  Dense ql = q;
   for (int i = 0; i < n; ++i)
-    for (int j = 0; j < n; ++j) {
-      double s = 0.0;
-      for (int k = 0; k < n; ++k) s += q[i * n + k] * lambda[k] * q[j * n + k];
-      a[i * n + j] = s;
-    }
-  for (int i = 0; i < n; ++i)  // exactly symmetric
+    for (int k = 0; k < n; ++k) ql[i * n + k] *= lambda[k];
+  Dense a = multiply(ql, q, n, true);
+  for (int i = 0; i < n; ++i)
     for (int j = 0; j < i; ++j) a[j * n + i] = a[i * n + j];
   return a;
 }
