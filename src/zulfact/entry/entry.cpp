@@ -10,6 +10,7 @@
 
 #include "entry/by_sync.hpp"
 #include "entry/host.hpp"
+#include "entry/messages.hpp"
 #include "entry/proc_state.hpp"
 #include "extract/driver.hpp"
 #include "options/parse_statement.hpp"
@@ -126,7 +127,9 @@ int32_t procedureEntry() {
   Host& h = host();
   ProcState ps;
 
-  // 1. Start-up: the debug block with the SYN and SEM switches.
+  // 1. Start-up: the debug block with the SYN and SEM switches (the parser
+  // reads them back through debugSwitches()).
+  startUp(h);
 
   // 2. The clean-up handler finds ProcState through a host slot.
   void** cell = h.terminationCell();
