@@ -578,6 +578,7 @@ void StepParser::keyword(const zul_keyword& kw, const std::string& written, Posi
           ++i_;
           semText += "(" + ps + ")";
         }
+        if (single && peekIs(',')) failHere(written + "= takes one value, found ','.");
         if (!single && peekIs(',')) {
           ++i_;
           semText += ",";

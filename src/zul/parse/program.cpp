@@ -284,6 +284,11 @@ std::string errorLine(const std::string& file, Position pos, const std::string& 
 }
 
 Program readProgramText(const std::string& text, const std::string& name) {
+  return readProgramText(text, name, stepNames());
+}
+
+Program readProgramText(const std::string& text, const std::string& name,
+                        const std::vector<std::string>& steps) {
   Program prog;
   prog.file = name;
   Lexer lex(text, name);
@@ -309,7 +314,7 @@ Program readProgramText(const std::string& text, const std::string& name) {
         // The statement may have been a step: skip the step it starts.
         std::string kw = st.keyword();
         bool isStep = false;
-        for (const auto& s : stepNames()) isStep = isStep || s == kw;
+        for (const auto& s : steps) isStep = isStep || s == kw;
         if (isStep) {
           ProgramItem it;
           it.kind = ProgramItem::Kind::Step;
@@ -350,7 +355,7 @@ Program readProgramText(const std::string& text, const std::string& name) {
     }
     std::string kw = st.keyword();
     bool isStep = false;
-    for (const auto& s : stepNames()) isStep = isStep || s == kw;
+    for (const auto& s : steps) isStep = isStep || s == kw;
     if (isStep) {
       closeStep();
       ProgramItem it;
@@ -389,7 +394,7 @@ Program readProgramText(const std::string& text, const std::string& name) {
       prog.items[stepIndex].step.statements.push_back(std::move(st));
     } else {
       std::string list;
-      for (const auto& s : stepNames()) list += s + ", ";
+      for (const auto& s : steps) list += s + ", ";
       invalid(first.pos, errorLine(name, first.pos,
                                    "Statement " + kw + " is not valid here; expected a step (" +
                                        list + "...) or LIBNAME, OPTIONS, RUN."));
@@ -398,7 +403,9 @@ Program readProgramText(const std::string& text, const std::string& name) {
   return prog;
 }
 
-Program readProgram(const std::string& path) {
+Program readProgram(const std::string& path) { return readProgram(path, stepNames()); }
+
+Program readProgram(const std::string& path, const std::vector<std::string>& steps) {
   std::ifstream in(path, std::ios::binary);
   if (!in) {
     Program prog;
@@ -411,7 +418,7 @@ Program readProgram(const std::string& path) {
   }
   std::ostringstream buf;
   buf << in.rdbuf();
-  return readProgramText(buf.str(), path);
+  return readProgramText(buf.str(), path, steps);
 }
 
 }  // namespace zul::parse

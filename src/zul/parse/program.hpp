@@ -99,9 +99,13 @@ inline const std::vector<std::string>& stepNames() {
 
 // Reads a program file. A file that cannot be read gives a Program with
 // one Invalid item whose error says why.
+// steps: the statement names that start a step (default stepNames()).
 Program readProgram(const std::string& path);
+Program readProgram(const std::string& path, const std::vector<std::string>& steps);
 // Reads program text; name is used in messages (e.g. "-e" or the file).
 Program readProgramText(const std::string& text, const std::string& name);
+Program readProgramText(const std::string& text, const std::string& name,
+                        const std::vector<std::string>& steps);
 
 // "ERROR: FILE:LINE:COLUMN: text"
 std::string errorLine(const std::string& file, Position pos, const std::string& text);

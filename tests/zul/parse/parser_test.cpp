@@ -1,0 +1,384 @@
+// The generic statement parser against a small grammar that uses every
+// value form, and the variable lists resolved against a table's columns.
+#include "zul/parse/parser.hpp"
+
+#include <gtest/gtest.h>
+
+#include <map>
+
+namespace zul::parse {
+namespace {
+
+// ---- a grammar with every form ----
+
+enum { kSlotN = 0, kSlotX, kSlotName, kSlotText, kSlotWord, kSlotCodes, kSlotPre, kSlotCirc,
+       kSlotLab, kSlotLevel, kSlotPriors };
+enum { kBitFlag1 = 0, kBitPl = 1, kBitPlValue = 2, kBitP1 = 3, kBitP2 = 4, kBitFlip = 5,
+       kBitAuto = 6, kBitCirc = 7, kBitNotSorted = 8, kBitPriors = 9 };
+
+const zul_keyword kAutoOptions[] = {
+    {"LEVEL", ZUL_VALUE_NUMBER, -1, kSlotLevel, ZUL_CHECK_MIN | ZUL_CHECK_MAX, 0, 1, 0, nullptr, 0, nullptr}};
+const zul_word kNWords[] = {{"AUTO", 0, kBitAuto, 0, 0, 1, kAutoOptions}};
+const zul_word kWords[] = {{"ONE|O", 1, -1, 1, 0, 0, nullptr},
+                           {"TWO", 2, -1, 1, 0, 0, nullptr},
+                           {"HIDDEN$", 3, -1, 1, 0, 0, nullptr}};
+const zul_word kCodes[] = {{"ALPHA|A", 1, -1, 1, 2, 0, nullptr}, {"BETA", 2, -1, 1, 0, 0, nullptr}};
+const zul_keyword kP2Options[] = {{"FLIP", ZUL_VALUE_FLAG, kBitFlip, -1, 0, 0, 0, 0, nullptr, 0, nullptr}};
+const zul_word kRequests[] = {{"P1", 0, kBitP1, 0, 0, 0, nullptr},
+                              {"P2", 0, kBitP2, 0, 0, 1, kP2Options}};
+
+const zul_keyword kProcOptions[] = {
+    {"DATA", ZUL_VALUE_TABLE, -1, ZUL_DS_DATA, 0, 0, 0, 0, nullptr, 0, nullptr},
+    {"OUT", ZUL_VALUE_TABLE, -1, ZUL_DS_OUT, 0, 0, 0, 0, nullptr, 0, nullptr},
+    {"NUMBER|N", ZUL_VALUE_INTEGER, -1, kSlotN, ZUL_CHECK_MIN | ZUL_CHECK_MAX, 0, 10, 1, kNWords, 0, nullptr},
+    {"X", ZUL_VALUE_NUMBER, -1, kSlotX, ZUL_CHECK_MIN, 0, 0, 0, nullptr, 0, nullptr},
+    {"NAME", ZUL_VALUE_NAME, -1, kSlotName, 0, 0, 0, 0, nullptr, 0, nullptr},
+    {"T", ZUL_VALUE_TEXT, -1, kSlotText, 0, 0, 0, 0, nullptr, 0, nullptr},
+    {"W", ZUL_VALUE_WORD, -1, kSlotWord, 0, 0, 0, 3, kWords, 0, nullptr},
+    {"R", ZUL_VALUE_CODES, -1, kSlotCodes, 0, 0, 0, 2, kCodes, 0, nullptr},
+    {"PRE", ZUL_VALUE_CODES, -1, kSlotPre, ZUL_CHECK_SINGLE, 0, 0, 2, kCodes, 0, nullptr},
+    {"PL", ZUL_VALUE_REQUESTS, kBitPlValue, -1, 0, 0, 0, 2, kRequests, 0, nullptr},
+    {"CIRC", ZUL_VALUE_NUMBERS, kBitCirc, kSlotCirc, ZUL_CHECK_MIN | ZUL_CHECK_MAX | ZUL_CHECK_OPTIONAL_VALUE, 0, 100, 0, nullptr, 0, nullptr},
+    {"LAB", ZUL_VALUE_PAIRS, -1, kSlotLab, 0, 0, 0, 0, nullptr, 0, nullptr},
+    {"FLAG1|F1", ZUL_VALUE_FLAG, kBitFlag1, -1, 0, 0, 0, 0, nullptr, 0, nullptr},
+    {"PL", ZUL_VALUE_FLAG, kBitPl, -1, 0, 0, 0, 0, nullptr, 0, nullptr},
+};
+const zul_keyword kByOptions[] = {{"NOTSORTED", ZUL_VALUE_FLAG, kBitNotSorted, -1, 0, 0, 0, 0, nullptr, 0, nullptr}};
+const zul_word kPriorsWords[] = {{"SMC", 1, -1, 1, 0, 0, nullptr}};
+const zul_statement kStatements[] = {
+    {"PROC", ZUL_STMT_OPTIONS, -1, -1, ZUL_VARS_ANY, 14, kProcOptions, 0, nullptr},
+    {"VAR|VARIABLES", ZUL_STMT_VARLIST, ZUL_LIST_VAR, -1, ZUL_VARS_NUMERIC, 0, nullptr, 0, nullptr},
+    {"BY", ZUL_STMT_BY, ZUL_LIST_BY, -1, ZUL_VARS_ANY, 1, kByOptions, 0, nullptr},
+    {"FREQ", ZUL_STMT_ONEVAR, ZUL_LIST_FREQ, -1, ZUL_VARS_NUMERIC, 0, nullptr, 0, nullptr},
+    {"PRIORS", ZUL_STMT_PRIORS, kSlotPriors, kBitPriors, ZUL_VARS_ANY, 0, nullptr, 1, kPriorsWords},
+};
+const zul_grammar kGrammar = {ZUL_GRAMMAR_FORMAT, 0, 5, kStatements};
+
+// ---- tables: named column lists standing in for the host's table layer ----
+
+zul_table* handle(int k) { return reinterpret_cast<zul_table*>(static_cast<uintptr_t>(0x1000 + 16 * k)); }
+
+class ColumnTables : public TableOpener {
+ public:
+  ColumnTables() {
+    // id c grp are character
+    tableColumns["WORK.T"] = {{"id", true}, {"a", false}, {"b", false}, {"c", true}, {"d", false},
+                         {"x1", false}, {"x2", false}, {"x3", false}, {"x4", false},
+                         {"x5", false}, {"q01", false}, {"q02", false}, {"q03", false},
+                         {"grp", true}, {"w", false}};
+  }
+  zul_table* openInput(const TableSpec& spec, std::string& error) override {
+    opened.push_back(spec);
+    std::string key = (spec.library.empty() ? "WORK" : spec.library) + "." + spec.member;
+    for (auto& c : key) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    if (!tableColumns.count(key)) {
+      error = "Table " + key + " does not exist.";
+      return nullptr;
+    }
+    names.push_back(key);
+    return handle(static_cast<int>(names.size()));
+  }
+  zul_table* openLastCreated(std::string&) override {
+    if (!lastCreated) return nullptr;
+    names.push_back("WORK.T");
+    return handle(static_cast<int>(names.size()));
+  }
+  std::vector<ColumnInfo> columns(zul_table* t) override {
+    size_t k = (reinterpret_cast<uintptr_t>(t) - 0x1000) / 16;
+    return tableColumns.at(names.at(k - 1));
+  }
+  zul_table* openOutput(const TableSpec& spec, std::string&) override {
+    outputs.push_back(spec);
+    return handle(99);
+  }
+  std::map<std::string, std::vector<ColumnInfo>> tableColumns;
+  std::vector<std::string> names;
+  std::vector<TableSpec> opened, outputs;
+  bool lastCreated = false;
+};
+
+struct Result {
+  std::unique_ptr<ParsedStep> parsed;
+  int status = -1;
+  std::vector<std::string> lines;
+  const zul_parsed& rec() const { return *parsed->record(); }
+  std::vector<int> list(int l) const {
+    const zul_varlist& v = rec().lists[l];
+    return std::vector<int>(v.numbers, v.numbers + v.count);
+  }
+};
+
+Result parse(const std::string& text, ColumnTables* tablesIn = nullptr, unsigned debug = 0) {
+  Program p = readProgramText(text, "p.zul", {"PROC"});
+  ColumnTables local;
+  ColumnTables& tables = tablesIn ? *tablesIn : local;
+  CollectDiagnostics diag;
+  Result r;
+  EXPECT_EQ(p.items.size(), 1u);
+  EXPECT_TRUE(p.items.at(0).errors.empty());
+  Step step = p.items.at(0).step;
+  r.parsed = parseStep(step, kGrammar, tables, diag, r.status, debug);
+  r.lines = diag.lines;
+  return r;
+}
+
+class Parser : public ::testing::Test {};
+
+TEST_F(Parser, GrammarOfTheTestIsSound) { EXPECT_TRUE(checkGrammar(kGrammar).empty()); }
+
+TEST_F(Parser, EveryValueFormFillsItsSlot) {
+  Result r = parse(
+      "proc data=t n=7 x=-0 name=Abcdefghij t='a text' w=o r=alpha(1, -2) r=beta,a(3) "
+      "pre=beta pre=a(0.5) pl=(p1 p2(flip)) circ=10 20,30 lab=[f1='one' f2=two] f1 pl;");
+  ASSERT_EQ(r.status, 0) << (r.lines.empty() ? "" : r.lines[0]);
+  const zul_parsed& rec = r.rec();
+  EXPECT_EQ(rec.slots[kSlotN].given, 1);
+  EXPECT_EQ(rec.slots[kSlotN].v.number, 7);
+  EXPECT_EQ(rec.slots[kSlotX].v.number, 0);
+  EXPECT_STREQ(static_cast<const char*>(rec.slots[kSlotName].data), "Abcdefghij");
+  EXPECT_EQ(std::string(rec.slots[kSlotName].v.name, 8), "Abcdefgh");
+  EXPECT_EQ(rec.slots[kSlotName].count, 10);
+  EXPECT_STREQ(static_cast<const char*>(rec.slots[kSlotText].data), "a text");
+  EXPECT_EQ(rec.slots[kSlotWord].v.number, 1);
+  EXPECT_STREQ(static_cast<const char*>(rec.slots[kSlotWord].data), "ONE");
+
+  // R= given twice: entries appended, the boundary at 1, parameters with
+  // the 1-based entry they follow.
+  auto* codes = static_cast<const zul_code_list*>(rec.slots[kSlotCodes].data);
+  ASSERT_EQ(codes->count, 3);
+  EXPECT_EQ(codes->codes[0], 1);
+  EXPECT_EQ(codes->codes[1], 2);
+  EXPECT_EQ(codes->codes[2], 1);
+  ASSERT_EQ(codes->nParams, 3);
+  EXPECT_EQ(codes->params[1], -2);
+  EXPECT_EQ(codes->paramPositions[1], 1);
+  EXPECT_EQ(codes->params[2], 3);
+  EXPECT_EQ(codes->paramPositions[2], 3);
+  ASSERT_EQ(codes->nBoundaries, 2);
+  EXPECT_EQ(codes->boundaries[0], 0);
+  EXPECT_EQ(codes->boundaries[1], 1);
+  // PRE= (single) given twice: the last one stands.
+  auto* pre = static_cast<const zul_code_list*>(rec.slots[kSlotPre].data);
+  ASSERT_EQ(pre->count, 1);
+  EXPECT_EQ(pre->codes[0], 1);
+  EXPECT_EQ(pre->params[0], 0.5);
+
+  EXPECT_TRUE(zul_flag_test(rec.flags, kBitPlValue));
+  EXPECT_TRUE(zul_flag_test(rec.flags, kBitP1));
+  EXPECT_TRUE(zul_flag_test(rec.flags, kBitP2));
+  EXPECT_TRUE(zul_flag_test(rec.flags, kBitFlip));
+  EXPECT_TRUE(zul_flag_test(rec.flags, kBitFlag1));
+  EXPECT_TRUE(zul_flag_test(rec.flags, kBitPl));  // the bare PL at the end
+  EXPECT_FALSE(zul_flag_test(rec.flags, kBitAuto));
+  // bit b is bit 7 - (b mod 8) of byte b / 8
+  EXPECT_EQ(rec.flags[0] & 0x80, 0x80);  // bit 0
+  EXPECT_EQ(rec.flags[0] & 0x40, 0x40);  // bit 1
+
+  EXPECT_TRUE(zul_flag_test(rec.flags, kBitCirc));
+  ASSERT_EQ(rec.slots[kSlotCirc].count, 3);
+  EXPECT_EQ(static_cast<const double*>(rec.slots[kSlotCirc].data)[2], 30);
+  ASSERT_EQ(rec.slots[kSlotLab].count, 2);
+  auto* pairs = static_cast<const zul_pair*>(rec.slots[kSlotLab].data);
+  EXPECT_STREQ(pairs[0].name, "f1");
+  EXPECT_STREQ(pairs[0].text, "one");
+  EXPECT_STREQ(pairs[1].text, "two");
+  EXPECT_EQ(rec.tableGiven[ZUL_DS_DATA], 1);
+  EXPECT_NE(rec.tables[ZUL_DS_DATA], nullptr);
+  EXPECT_EQ(rec.line, 1);
+}
+
+TEST_F(Parser, WordsInPlaceOfNumbersAndOptionalValues) {
+  Result r = parse("proc data=t n=auto(level=0.5) circ;");
+  ASSERT_EQ(r.status, 0);
+  EXPECT_FALSE(r.rec().slots[kSlotN].given);  // the word sets its bit only
+  EXPECT_TRUE(zul_flag_test(r.rec().flags, kBitAuto));
+  EXPECT_EQ(r.rec().slots[kSlotLevel].v.number, 0.5);
+  EXPECT_TRUE(zul_flag_test(r.rec().flags, kBitCirc));
+  EXPECT_FALSE(r.rec().slots[kSlotCirc].given);
+}
+
+TEST_F(Parser, RangeAndFormErrorsNameTheOptionAndWhere) {
+  struct Case {
+    const char* text;
+    const char* line;
+  } cases[] = {
+      {"proc data=t n=11;", "ERROR: p.zul:1:15: The value 11 of N= is out of range; N= takes an integer from 0 to 10."},
+      {"proc data=t number=2.5;", "ERROR: p.zul:1:20: The value of NUMBER= must be an integer; 2.5 is not one."},
+      {"proc data=t x=-1;", "ERROR: p.zul:1:15: The value -1 of X= is out of range; X= takes of at least 0."},
+      {"proc data=t n=auto(level=2);", "ERROR: p.zul:1:26: The value 2 of LEVEL= is out of range; LEVEL= takes from 0 to 1."},
+      {"proc data=t circ=5 101;", "ERROR: p.zul:1:20: The value 101 of CIRC= is out of range; CIRC= takes from 0 to 100."},
+      {"proc data=t bogus;", "ERROR: p.zul:1:13: Syntax error: BOGUS is not an option of the PROC statement; expected one of: CIRC, DATA=, FLAG1, LAB=, NAME=, NUMBER=, OUT=, PL, PL=, PRE=, R=, T=, W=, X=."},
+      {"proc data=t w=hidden w=three;", "ERROR: p.zul:1:24: Expected one of ONE, TWO after W=, found 'three'."},
+      {"proc data=t x;", "ERROR: p.zul:1:14: Expected '=' after X, found the end of the statement."},
+      {"proc data=t r=beta(1);", "ERROR: p.zul:1:19: BETA takes no parameters in parentheses."},
+      {"proc data=t r=a(1 2 3);", "ERROR: p.zul:1:15: ALPHA takes at most 2 parameters in parentheses."},
+      {"proc data=t pre=a,beta;", "ERROR: p.zul:1:18: PRE= takes one value, found ','."},
+      {"proc data=t(type=corr lbl='x');", "ERROR: p.zul:1:23: Unknown data-set option LBL=; expected TYPE= or LABEL=."},
+      {"proc data=t; var a; var b;", "ERROR: p.zul:1:21: Only one VAR statement is allowed in a step."},
+      {"proc data=t; model a;", "ERROR: p.zul:1:14: Statement MODEL is not valid in a PROC step; expected one of: VAR, BY, FREQ, PRIORS, RUN."},
+      {"proc data=t; freq a b;", "ERROR: p.zul:1:21: The FREQ statement takes one variable."},
+      {"proc data=t; priors 0.5 x;", "ERROR: p.zul:1:25: Expected a prior communality, found 'x'."},
+      {"proc data=t name='quoted';", "ERROR: p.zul:1:18: Expected a name after NAME=, found 'quoted'."},
+  };
+  for (const Case& c : cases) {
+    Result r = parse(c.text);
+    EXPECT_EQ(r.status, kParseSyntaxError) << c.text;
+    ASSERT_FALSE(r.lines.empty()) << c.text;
+    EXPECT_EQ(r.lines[0], c.line) << c.text;
+    EXPECT_EQ(r.rec().tables[ZUL_DS_DATA], nullptr) << "nothing opened after a syntax error";
+  }
+}
+
+TEST_F(Parser, OneFaultPerStatementAndTheOthersStillChecked) {
+  Result r = parse("proc data=t n=99 x=-1;\nvar a--;\nby;");
+  EXPECT_EQ(r.status, kParseSyntaxError);
+  ASSERT_EQ(r.lines.size(), 3u);
+  EXPECT_NE(r.lines[0].find("p.zul:1:15:"), std::string::npos);
+  EXPECT_NE(r.lines[1].find("p.zul:2:8: Expected the variable that ends the range a-"), std::string::npos);
+  EXPECT_NE(r.lines[2].find("p.zul:3:3: Expected a variable name after BY."), std::string::npos);
+}
+
+TEST_F(Parser, VariableListForms) {
+  // Column numbers (from 1): id 1, a 2, b 3, c 4, d 5, x1..x5 6..10,
+  // q01..q03 11..13, grp 14, w 15.
+  struct Case {
+    const char* list;
+    std::vector<int> numbers;
+  } cases[] = {
+      {"A b", {2, 3}},
+      {"x2-x4", {7, 8, 9}},
+      {"X2 - x2", {7}},
+      {"q01-q03", {11, 12, 13}},
+      {"a-numeric-x2", {2, 3, 5, 6, 7}},
+      {"x:", {6, 7, 8, 9, 10}},
+      {"_numeric_", {2, 3, 5, 6, 7, 8, 9, 10, 11, 12, 13, 15}},
+  };
+  for (const Case& c : cases) {
+    Result r = parse(std::string("proc data=t; var ") + c.list + ";");
+    ASSERT_EQ(r.status, 0) << c.list << ": " << (r.lines.empty() ? "" : r.lines[0]);
+    EXPECT_EQ(r.list(ZUL_LIST_VAR), c.numbers) << c.list;
+  }
+  // Lists that may hold character variables.
+  Result r = parse("proc data=t; by id--c descending d grp-char-w notsorted;");
+  ASSERT_EQ(r.status, 0) << (r.lines.empty() ? "" : r.lines[0]);
+  EXPECT_EQ(r.list(ZUL_LIST_BY), (std::vector<int>{1, 2, 3, 4, 5, 14}));
+  const zul_varlist& by = r.rec().lists[ZUL_LIST_BY];
+  EXPECT_EQ(by.descending[4], 1);
+  EXPECT_EQ(by.descending[3], 0);
+  EXPECT_TRUE(r.parsed->byNotSorted);
+  ASSERT_EQ(r.parsed->byNames.size(), 6u);
+  EXPECT_EQ(r.parsed->byNames[4].name, "d");
+  EXPECT_TRUE(r.parsed->byNames[4].descending);
+  EXPECT_TRUE(zul_flag_test(r.rec().flags, kBitNotSorted));
+  for (const char* all : {"_all_", "_character_", "_char_", "c-character-grp"}) {
+    Result s = parse(std::string("proc data=t; by ") + all + ";");
+    ASSERT_EQ(s.status, 0) << all;
+    std::vector<int> want = std::string(all) == "_all_"
+                                ? std::vector<int>{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15}
+                            : std::string(all) == "c-character-grp" ? std::vector<int>{4, 14}
+                                                                    : std::vector<int>{1, 4, 14};
+    EXPECT_EQ(s.list(ZUL_LIST_BY), want) << all;
+  }
+  Result f = parse("proc data=t; freq w;");
+  EXPECT_EQ(f.list(ZUL_LIST_FREQ), std::vector<int>{15});
+}
+
+TEST_F(Parser, VariableListFaultsNameTheVariableAndItsPlace) {
+  struct Case {
+    const char* text;
+    const char* line;
+  } cases[] = {
+      {"proc data=t;\nvar a zz b;", "ERROR: p.zul:2:7: Variable ZZ not found in t."},
+      {"proc data=t; var x4-x6;", "ERROR: p.zul:1:18: Variable X6 not found in t."},
+      {"proc data=t; var x3-x1;", "ERROR: p.zul:1:18: The range X3-X1 is not valid: both names need the same prefix and a numeric suffix, the first not above the second (x1-x5); use two dashes (a--d) for a range in table order."},
+      {"proc data=t; var a-b;", "ERROR: p.zul:1:18: The range A-B is not valid: both names need the same prefix and a numeric suffix, the first not above the second (x1-x5); use two dashes (a--d) for a range in table order."},
+      {"proc data=t; var d--a;", "ERROR: p.zul:1:18: The range D--A is not valid: A comes before D in t."},
+      {"proc data=t; var b--d;", "ERROR: p.zul:1:18: Variable C in the VAR statement is character; only numeric variables are allowed there."},
+      {"proc data=t; var zz:;", "ERROR: p.zul:1:18: No variable of t begins with ZZ."},
+      {"proc data=t; freq grp;", "ERROR: p.zul:1:19: Variable GRP in the FREQ statement is character; only numeric variables are allowed there."},
+  };
+  for (const Case& c : cases) {
+    ColumnTables tables;
+    Result r = parse(c.text, &tables);
+    EXPECT_EQ(r.status, kParseVariableError) << c.text;
+    ASSERT_FALSE(r.lines.empty()) << c.text;
+    EXPECT_EQ(r.lines[0], c.line) << c.text;
+  }
+}
+
+TEST_F(Parser, TablesOpenInOrderAndOnlyForASoundStep) {
+  ColumnTables tables;
+  Result r = parse("proc data=work.t(type=corr label='A ''label''') out='out/x.csv';", &tables);
+  ASSERT_EQ(r.status, 0);
+  ASSERT_EQ(tables.opened.size(), 1u);
+  EXPECT_EQ(tables.opened[0].library, "work");
+  EXPECT_EQ(tables.opened[0].member, "t");
+  EXPECT_TRUE(tables.opened[0].hasType);
+  EXPECT_EQ(tables.opened[0].type, "CORR");
+  EXPECT_EQ(tables.opened[0].label, "A 'label'");
+  ASSERT_EQ(tables.outputs.size(), 1u);
+  EXPECT_TRUE(tables.outputs[0].quoted);
+  EXPECT_EQ(tables.outputs[0].text(), "'out/x.csv'");
+
+  // A missing variable: DATA= was opened to look, OUT= is not created.
+  ColumnTables t2;
+  r = parse("proc data=t out=o; var nope;", &t2);
+  EXPECT_EQ(r.status, kParseVariableError);
+  EXPECT_TRUE(t2.outputs.empty());
+
+  // A table that does not exist is reported where it is named.
+  ColumnTables t3;
+  r = parse("proc  data=lib.none;", &t3);
+  EXPECT_EQ(r.status, kParseSyntaxError);
+  EXPECT_EQ(r.lines.at(0), "ERROR: p.zul:1:12: Table LIB.NONE does not exist.");
+
+  // DATA= left out: the table created last, or none at all.
+  ColumnTables t4;
+  r = parse("proc; var a;", &t4);
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.rec().tables[ZUL_DS_DATA], nullptr);
+  EXPECT_EQ(r.rec().tableGiven[ZUL_DS_DATA], 0);
+  t4.lastCreated = true;
+  r = parse("proc; var a;", &t4);
+  EXPECT_EQ(r.status, 0);
+  EXPECT_NE(r.rec().tables[ZUL_DS_DATA], nullptr);
+  EXPECT_EQ(r.list(ZUL_LIST_VAR), std::vector<int>{2});
+}
+
+TEST_F(Parser, PriorsStatementTakesAWordOrNumbers) {
+  Result r = parse("proc data=t; priors .5, .25 1;");
+  ASSERT_EQ(r.status, 0);
+  const zul_slot& s = r.rec().slots[kSlotPriors];
+  EXPECT_EQ(s.kind, ZUL_VALUE_NUMBERS);
+  ASSERT_EQ(s.count, 3);
+  EXPECT_EQ(static_cast<const double*>(s.data)[1], 0.25);
+  EXPECT_TRUE(zul_flag_test(r.rec().flags, kBitPriors));
+  r = parse("proc data=t; priors smc;");
+  ASSERT_EQ(r.status, 0);
+  EXPECT_EQ(r.rec().slots[kSlotPriors].kind, ZUL_VALUE_WORD);
+  EXPECT_EQ(r.rec().slots[kSlotPriors].v.number, 1);
+}
+
+TEST_F(Parser, DebugSwitchesLogTokensAndTheRecord) {
+  Result r = parse("proc data=t n=3; var a;", nullptr, kDebugSyntax | kDebugSemantics);
+  ASSERT_EQ(r.status, 0);
+  ASSERT_GE(r.lines.size(), 5u);
+  EXPECT_EQ(r.lines[0], "NOTE: SYN: p.zul:1:1: proc data = t n = 3");
+  EXPECT_EQ(r.lines[1], "NOTE: SYN: p.zul:1:18: var a");
+  EXPECT_EQ(r.lines[2], "NOTE: SEM: DATA=t");
+  EXPECT_EQ(r.lines[3], "NOTE: SEM: NUMBER=3");
+  EXPECT_EQ(r.lines[4], "NOTE: SEM: list VAR (1 variables): a");
+}
+
+TEST_F(Parser, BrokenGrammarsAreFound) {
+  zul_keyword bad[] = {{"", ZUL_VALUE_NUMBER, -1, 200, 0, 0, 0, 0, nullptr, 0, nullptr},
+                       {"W", ZUL_VALUE_WORD, 600, 1, 0, 0, 0, 0, nullptr, 0, nullptr}};
+  zul_statement st[] = {{"P", ZUL_STMT_OPTIONS, -1, -1, 0, 2, bad, 0, nullptr},
+                        {"V", ZUL_STMT_VARLIST, 9, -1, 0, 0, nullptr, 0, nullptr}};
+  zul_grammar g = {ZUL_GRAMMAR_FORMAT, 0, 2, st};
+  auto problems = checkGrammar(g);
+  EXPECT_EQ(problems.size(), 5u);  // spelling, slot, bit, words, list
+}
+
+}  // namespace
+}  // namespace zul::parse

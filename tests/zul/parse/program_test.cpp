@@ -1,0 +1,132 @@
+// The program reader: tokens and their positions, comments, host
+// statements, where steps begin and end, and the errors of broken text.
+#include "zul/parse/program.hpp"
+
+#include <gtest/gtest.h>
+
+namespace zul::parse {
+namespace {
+
+using Kind = ProgramItem::Kind;
+
+TEST(ProgramReader, TokensKeepLineAndColumn) {
+  Program p = readProgramText("factor data=a.b\n  gamma=-0.5 nobs=1e-7 fuzz=.25 label='it''s';", "t.zul");
+  ASSERT_EQ(p.items.size(), 1u);
+  const Statement& s = p.items[0].step.statements.at(0);
+  ASSERT_EQ(s.tokens.size(), 19u);
+  EXPECT_EQ(s.keyword(), "FACTOR");
+  EXPECT_EQ(s.tokens[1].text, "data");
+  EXPECT_EQ(s.tokens[3].pos.line, 1);
+  EXPECT_EQ(s.tokens[3].pos.column, 13);  // "a" of a.b
+  EXPECT_TRUE(s.tokens[4].is('.'));
+  // gamma = - 0.5: the sign is its own token
+  EXPECT_EQ(s.tokens[6].pos.line, 2);
+  EXPECT_EQ(s.tokens[6].pos.column, 3);
+  EXPECT_TRUE(s.tokens[8].is('-'));
+  EXPECT_EQ(s.tokens[9].kind, TokenKind::Number);
+  EXPECT_DOUBLE_EQ(s.tokens[9].number, 0.5);
+  EXPECT_DOUBLE_EQ(s.tokens[12].number, 1e-7);
+  EXPECT_DOUBLE_EQ(s.tokens[15].number, 0.25);
+  EXPECT_EQ(s.tokens[18].kind, TokenKind::String);
+  EXPECT_EQ(s.tokens[18].text, "it's");  // doubled quote
+  EXPECT_EQ(s.end.line, 2);
+}
+
+TEST(ProgramReader, CommentsAreSkippedWherever) {
+  const char* text =
+      "/* leading comment; with a semicolon */\n"
+      "* a comment statement with 'an unbalanced quote;\n"
+      "factor /* inside */ data=x; * between statements ;\n"
+      "var a /* c */ b;\n"
+      "run;\n";
+  Program p = readProgramText(text, "c.zul");
+  ASSERT_EQ(p.items.size(), 1u);
+  const ProgramItem& it = p.items[0];
+  EXPECT_TRUE(it.errors.empty());
+  ASSERT_EQ(it.kind, Kind::Step);
+  ASSERT_EQ(it.step.statements.size(), 2u);
+  EXPECT_EQ(it.step.statements[0].tokens.size(), 4u);
+  EXPECT_EQ(it.step.statements[1].tokens.size(), 3u);
+  EXPECT_EQ(it.step.statements[1].pos.line, 4);
+  EXPECT_TRUE(it.step.endedByRun);
+  EXPECT_EQ(it.step.pos.line, 3);
+}
+
+TEST(ProgramReader, StepsEndAtRunNextStepHostStatementOrEnd) {
+  const char* text =
+      "LIBNAME Study 'data dir';\n"
+      "FACTOR data=study.a; VAR x;\n"  // ended by the next step
+      "Factor data=study.b;\n"         // ended by RUN
+      "run;\n"
+      "options validvarname=v6 threads=4 set tile=0.5 -zacorr=2 nothreads debug='SYN SEM';\n"
+      "factor data=c;\n"               // ended by the end of the text
+      "var y;\n";
+  Program p = readProgramText(text, "s.zul");
+  ASSERT_EQ(p.items.size(), 5u);
+  EXPECT_EQ(p.items[0].kind, Kind::Libname);
+  EXPECT_EQ(p.items[0].libref, "STUDY");
+  EXPECT_EQ(p.items[0].path, "data dir");
+  EXPECT_EQ(p.items[1].kind, Kind::Step);
+  EXPECT_EQ(p.items[1].step.statements.size(), 2u);
+  EXPECT_FALSE(p.items[1].step.endedByRun);
+  EXPECT_EQ(p.items[2].step.statements.size(), 1u);
+  EXPECT_TRUE(p.items[2].step.endedByRun);
+  ASSERT_EQ(p.items[3].kind, Kind::Options);
+  const auto& o = p.items[3].options;
+  ASSERT_EQ(o.size(), 6u);
+  EXPECT_EQ(o[0].name, "VALIDVARNAME");
+  EXPECT_EQ(o[0].value, "v6");
+  EXPECT_EQ(o[1].value, "4");
+  EXPECT_EQ(o[2].name, "TILE");
+  EXPECT_TRUE(o[2].namedSetting);
+  EXPECT_EQ(o[2].value, "0.5");
+  EXPECT_EQ(o[3].name, "-ZACORR");
+  EXPECT_EQ(o[3].value, "2");
+  EXPECT_EQ(o[4].name, "NOTHREADS");
+  EXPECT_FALSE(o[4].hasValue);
+  EXPECT_EQ(o[5].value, "SYN SEM");
+  EXPECT_TRUE(o[5].quoted);
+  EXPECT_EQ(p.items[4].step.statements.size(), 2u);
+  for (const auto& it : p.items) EXPECT_TRUE(it.errors.empty());
+}
+
+TEST(ProgramReader, FaultsNameFileLineColumnAndSkipOnlyTheirItem) {
+  const char* text =
+      "factor data=x label='no end;\n"  // the string swallows the rest
+      "run;\n";
+  Program p = readProgramText(text, "e.zul");
+  ASSERT_EQ(p.items.size(), 1u);
+  ASSERT_EQ(p.items[0].errors.size(), 1u);
+  EXPECT_EQ(p.items[0].errors[0],
+            "ERROR: e.zul:1:21: The quoted string starting here has no closing quote.");
+
+  p = readProgramText("proc x;\nlibname a;\nlibname b 'd' x;\nfactor data=x", "f.zul");
+  ASSERT_EQ(p.items.size(), 4u);
+  EXPECT_EQ(p.items[0].kind, Kind::Invalid);
+  EXPECT_NE(p.items[0].errors.at(0).find("f.zul:1:1: Statement PROC is not valid here"),
+            std::string::npos);
+  EXPECT_NE(p.items[1].errors.at(0).find("f.zul:2:10: Expected the library's directory"),
+            std::string::npos);
+  EXPECT_NE(p.items[2].errors.at(0).find("f.zul:3:15: Expected ';'"), std::string::npos);
+  // the last statement lacks its ';'
+  EXPECT_EQ(p.items[3].errors.at(0), "ERROR: f.zul:4:14: Expected ';' at the end of the program.");
+
+  p = readProgramText("factor data=x; /* never closed\nrun;", "g.zul");
+  ASSERT_EQ(p.items.size(), 1u);
+  EXPECT_EQ(p.items[0].errors.at(0),
+            "ERROR: g.zul:1:16: The comment starting here has no closing '*/'.");
+
+  p = readProgramText("factor nfactors=3x;", "h.zul");
+  EXPECT_NE(p.items.at(0).errors.at(0).find("h.zul:1:17: A number runs into a name"),
+            std::string::npos);
+}
+
+TEST(ProgramReader, MissingFileIsOneInvalidItem) {
+  Program p = readProgram("/nonexistent/dir/p.zul");
+  ASSERT_EQ(p.items.size(), 1u);
+  EXPECT_EQ(p.items[0].kind, Kind::Invalid);
+  EXPECT_FALSE(p.items[0].errors.empty());
+}
+
+}  // namespace
+}  // namespace zul::parse
