@@ -111,20 +111,24 @@ void writeHtml(const Model& model, std::ostream& out, const std::string& title) 
   out << "</ol></nav>\n";
 
   int lastStep = -1, lastGroup = -1;
+  std::string lastBy;
   std::set<int> sectionsShown;
   for (size_t i = 0; i < model.items.size(); ++i) {
     const Item& item = model.items[i];
     if (item.step != lastStep) {
       lastStep = item.step;
       lastGroup = -1;
+      lastBy.clear();
       const Step& s = model.steps[static_cast<size_t>(item.step)];
       out << "<h2>" << htmlEscape(s.program.empty() ? std::string("Step") : s.program);
       if (s.line > 0) out << ", line " << s.line;
       out << "</h2>\n";
     }
-    if (item.byGroup != lastGroup) {
+    std::string by = byText(item);
+    if (item.byGroup != lastGroup || by != lastBy) {
       lastGroup = item.byGroup;
-      if (!item.by.empty()) out << "<p class=\"by\">" << htmlEscape(byText(item)) << "</p>\n";
+      lastBy = by;
+      if (!by.empty()) out << "<p class=\"by\">" << htmlEscape(by) << "</p>\n";
     }
     std::vector<int> chain;
     for (int s = item.section; s >= 0; s = model.sections[static_cast<size_t>(s)].parent) {

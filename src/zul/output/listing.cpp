@@ -165,13 +165,14 @@ void Listing::print(const Model& model, const Item& item) {
   if (!out_ || item.kind == Item::Kind::Graph) return;
   std::ostream& out = *out_;
 
-  if (item.step != lastStep_ || item.byGroup != lastByGroup_) {
+  std::string byText;
+  for (const ByValue& b : item.by) byText += (byText.empty() ? "" : " ") + b.name + "=" + b.text;
+  if (item.step != lastStep_ || item.byGroup != lastByGroup_ || byText != lastBy_) {
     lastStep_ = item.step;
     lastByGroup_ = item.byGroup;
-    if (!item.by.empty()) {
-      std::string text;
-      for (const ByValue& b : item.by) text += (text.empty() ? "" : " ") + b.name + "=" + b.text;
-      text = " " + text + " ";
+    lastBy_ = byText;
+    if (!byText.empty()) {
+      std::string text = " " + byText + " ";
       int dashes = std::max(3, lineSize_ - width(text));
       out << '\n' << std::string(static_cast<size_t>(dashes / 2), '-') << text
           << std::string(static_cast<size_t>(dashes - dashes / 2), '-') << '\n';

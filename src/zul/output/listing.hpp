@@ -35,6 +35,7 @@ class Listing {
   int lineSize_;
   int lastStep_ = -1;
   int lastByGroup_ = -1;
+  std::string lastBy_;
   std::set<int> sectionsPrinted_;
 };
 

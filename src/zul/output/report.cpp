@@ -162,7 +162,11 @@ int Report::beginStep(std::string program, int line) {
 }
 
 void Report::setBy(std::vector<ByValue> by) {
-  closeAll();
+  // Sections belong to a group; table handles stay valid (the module
+  // publishes its own tables, endStep the forgotten ones).
+  sectionStack_.clear();
+  sectionLevels_.clear();
+  definingSection_ = false;
   by_ = std::move(by);
   ++byGroup_;
 }
@@ -409,6 +413,8 @@ int32_t Report::onTable(Table& table, int32_t operation, const zul_attr* a, int3
       Column c;
       if (!textOf(find(a, n, ZUL_SA_NAME), c.name) || c.name.empty()) return ZUL_SINK_BAD_REQUEST;
       c.labelGiven = textOf(find(a, n, ZUL_SA_LABEL), c.label);
+      // A label of blanks asks for an empty header.
+      if (c.label.find_first_not_of(' ') == std::string::npos) c.label.clear();
       int64_t v = ZUL_COLUMN_NUMERIC;
       integerOf(find(a, n, ZUL_SA_COLUMN_TYPE), v);
       if (v != ZUL_COLUMN_NUMERIC && v != ZUL_COLUMN_CHARACTER) return ZUL_SINK_BAD_REQUEST;

@@ -45,7 +45,7 @@ class Report {
   // A FACTOR step begins: its program file and line. Returns its index.
   int beginStep(std::string program, int line);
   // The BY values of the group about to run (empty without BY). Closes the
-  // sections of the previous group.
+  // sections of the previous group; open tables stay open.
   void setBy(std::vector<ByValue> by);
   // The step ended: open tables are published, the sink is released.
   void endStep(int completionCode);

@@ -89,7 +89,9 @@ class Text {
 // Column roles of the matrix printer's displays.
 enum class ColumnRole { None, RoundFuzzVal, Flag, OriginalVal, HeaderText, NewFormat };
 
-// One column. Numeric columns take a format: "12.5" (width 12, 5
+// One column. The header is the label, or the name when there is none;
+// a label of blanks (Text(" ")) gives an empty header, and so does a
+// HeaderText column without a label. Numeric columns take a format: "12.5" (width 12, 5
 // decimals), "6.0", "8.0", "BEST12.", "PVALUE6.4", or "rf" (width
 // formatWidth, default 10, decimals chosen by the host from one tenth of
 // the column's largest absolute value). Character columns take a width in
