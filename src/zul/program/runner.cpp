@@ -161,15 +161,14 @@ void Runner::runStep(const parse::ProgramItem& item, const std::string& file) {
     logLine(ZUL_LOG_ERROR, "Internal error in the step.");
     code = 9999;
   }
-  // The module's clean-up handler: closes its output tables and engine.
-  if (ctx.termination) {
-    try {
-      ctx.termination();
-    } catch (const services::EndStep&) {
-    } catch (...) {
-      logLine(ZUL_LOG_ERROR, "The step's clean-up failed.");
-      code = std::max(code, 9999);
-    }
+  // The module's clean-up handler ran inside the exit service, while the
+  // module's frames were alive. A procedure that returned or failed
+  // otherwise has no frames left for it to look at: it is not called, and
+  // nothing of the step outlives it (the host releases pool, tables, work
+  // files and threads below).
+  if (ctx.termination && !ctx.terminationRan && code < 1000) {
+    logLine(ZUL_LOG_WARNING, "The procedure ended without the host's exit service; its "
+                             "clean-up handler was not run.");
   }
   services::joinAllThreads();
   services::closeAllWorkFiles();

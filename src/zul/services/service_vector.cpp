@@ -61,7 +61,18 @@ void* hostPing(void*, void*, void*, void*) { return nullptr; }
 
 // ---- group 39 ----
 
-void svcEndStep(int32_t code, int32_t second) { throw EndStep{code, second}; }
+// The module's clean-up handler runs here, while the procedure's frame
+// (and the ProcState it finds through its slot) is still alive; then the
+// step unwinds to the host. A handler that itself ends the step only
+// unwinds.
+void svcEndStep(int32_t code, int32_t second) {
+  StepContext* st = currentStep();
+  if (st && st->termination && !st->terminationRan) {
+    st->terminationRan = true;
+    st->termination();
+  }
+  throw EndStep{code, second};
+}
 
 void svcStatusReport(int32_t, int32_t status) {
   std::string text = statusText(status);

@@ -66,6 +66,7 @@ struct StepContext {
   MemoryPool pool;
   std::array<void*, ZUL_STEP_SLOTS> slots{};
   void (*termination)(void) = nullptr;
+  bool terminationRan = false;  // the exit service ran it
   std::unique_ptr<parse::ParsedStep> parsed;
   std::vector<std::unique_ptr<zul_table>> tables;  // in the order opened
   std::vector<std::unique_ptr<zul_readlist>> readLists;
