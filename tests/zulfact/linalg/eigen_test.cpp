@@ -42,10 +42,11 @@ Solution solve(const Dense& a, int n, int m, int sweepLimit = -1) {
 
 // Descending values whose sum and sum of squares match the trace and the
 // squared Frobenius norm of A; residuals within c n eps |A| and V^T V = I
-// within c n eps. c = 100: inverse iteration accepts a vector once a start
-// of 1-norm k eps sum(|d| + |e|) has grown to 1, so its residual scales
-// with the tridiagonal's absolute sum (up to n |A|), and vectors of roots
-// more than 1e-3 of that sum apart meet only to about 1000 eps.
+// within max(c n, 4000) eps. c = 100: inverse iteration accepts a vector
+// once a start of 1-norm k eps sum(|d| + |e|) has grown to 1, so its
+// residual scales with the tridiagonal's absolute sum (up to n |A|); and
+// vectors of roots more than 1e-3 of that sum apart are not orthogonalised
+// against each other, their products being of order 1000 eps.
 void expectDecomposition(const Dense& a, int n, int m, const Solution& s) {
   const double norm = std::max(testing::normInf(a, n), 1e-300), bound = 100.0 * n * kEps * norm;
   double trace = 0.0, frob = 0.0, sum = 0.0, squares = 0.0;
@@ -62,7 +63,8 @@ void expectDecomposition(const Dense& a, int n, int m, const Solution& s) {
   EXPECT_NEAR(squares, frob, bound * norm) << "n=" << n;
   for (int j = 0; j < m; ++j)
     EXPECT_LE(testing::residual(a, n, s.vectors.data() + j * n, s.values[j]), bound) << "n=" << n << " j=" << j;
-  EXPECT_LE(testing::orthogonalityError(s.vectors.data(), n, m), 100.0 * n * kEps) << "n=" << n;
+  EXPECT_LE(testing::orthogonalityError(s.vectors.data(), n, m), std::max(100.0 * n, 4000.0) * kEps)
+      << "n=" << n;
 }
 
 Dense toeplitz121(int n) {
