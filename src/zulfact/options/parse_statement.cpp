@@ -22,6 +22,7 @@
 
 #include "constants.hpp"
 #include "entry/host.hpp"
+#include "entry/messages.hpp"
 #include "options/grammar.hpp"
 #include "options/seed.hpp"
 #include "output/table_writer.hpp"
@@ -263,12 +264,7 @@ void parseStatement(ProcState& ps) {
   auto* grammar = static_cast<zul_grammar*>(h.alloc(sizeof(zul_grammar), kGrammarPoolFlags));
   if (!grammar) stop(ps, 1016);
   *grammar = factorGrammar();
-  uint32_t debugFlags = 0;
-  if (h.systemOption("DEBUG", optionValue)) {
-    std::string d = upper(optionValue);
-    if (d.find("SYN") != std::string::npos) debugFlags |= 2;
-    if (d.find("SEM") != std::string::npos) debugFlags |= 1;
-  }
+  uint32_t debugFlags = debugSwitches(h).parseFlags();
   const zul_parsed* parsedRecord = nullptr;
   int status = h.parse(grammar, debugFlags, &parsedRecord) & 0xFFFF;
   if (status != 0 || !parsedRecord) stop(ps, status != 0 ? status : 9999);
