@@ -22,11 +22,11 @@ namespace zulfact {
 // correlations, half of it for partial and residual correlations, a quarter
 // for the partial correlations controlling for all other variables.
 inline constexpr int kTitleCorr = 141;                  // "Corr"
-inline constexpr int kTitlePartialCorr = 140;           // "PartialCorr"
+inline constexpr int kTitlePartialCorr = 142;           // "PartialCorr" (PARTIAL variables)
 inline constexpr int kTitleResidualCorr = 89;           // "ResCorrUniqueDiag"
-inline constexpr int kTitlePartialControlFactors = 142; // "PartialCorrControlFact"
+inline constexpr int kTitlePartialControlFactors = 140; // "PartialCorrControlFact"
 inline constexpr int kTitleParCorrControlVar = 87;      // "ParCorrControlVar"
-inline constexpr int kTitleInvCorr = 88;                // "InvCorr"
+inline constexpr int kTitleInvCorr = 138;               // "InvCorr"
 inline constexpr int kTitleEigenvectors = 137;          // "Eigenvectors"
 inline constexpr int kTitleFactorPattern = 156;         // "FactorPattern"
 
