@@ -1,0 +1,78 @@
+// The command line: every option in both GNU forms, sources in order, and
+// the refusals.
+#include <gtest/gtest.h>
+
+#include "zul/cli.hpp"
+#include "zul/program/runner.hpp"
+
+namespace {
+
+using zul::CommandLine;
+using zul::parseCommandLine;
+
+TEST(CommandLine, OptionsInBothFormsAndSourcesInOrder) {
+  CommandLine cl = parseCommandLine({"--listing", "a.lst", "--html=r.html", "--json", "o.json",
+                                     "--log=x.log", "--lib", "study=data", "--work", "w",
+                                     "--option=THREADS=NO", "--option", "SET:zacorr_threads=2",
+                                     "first.zul", "-e", "FACTOR; RUN;", "second.zul"});
+  ASSERT_EQ(cl.action, CommandLine::Action::Run) << cl.error;
+  const auto& o = cl.options;
+  EXPECT_EQ(o.listing, "a.lst");
+  EXPECT_EQ(o.html, "r.html");
+  EXPECT_EQ(o.json, "o.json");
+  EXPECT_EQ(o.log, "x.log");
+  EXPECT_EQ(o.work, "w");
+  ASSERT_EQ(o.libraries.size(), 1u);
+  EXPECT_EQ(o.libraries[0].first, "study");
+  EXPECT_EQ(o.libraries[0].second, "data");
+  ASSERT_EQ(o.options.size(), 2u);
+  EXPECT_EQ(o.options[0].first, "THREADS");
+  EXPECT_EQ(o.options[0].second, "NO");
+  EXPECT_EQ(o.options[1].first, "SET:zacorr_threads");
+  ASSERT_EQ(o.sources.size(), 3u);
+  EXPECT_FALSE(o.sources[0].isInline);
+  EXPECT_TRUE(o.sources[1].isInline);
+  EXPECT_EQ(o.sources[1].text, "FACTOR; RUN;");
+  EXPECT_EQ(o.sources[2].text, "second.zul");
+}
+
+TEST(CommandLine, HelpVersionAndRefusals) {
+  EXPECT_EQ(parseCommandLine({"--help"}).action, CommandLine::Action::Help);
+  EXPECT_EQ(parseCommandLine({"p.zul", "-h"}).action, CommandLine::Action::Help);
+  EXPECT_EQ(parseCommandLine({"--version"}).action, CommandLine::Action::Version);
+  for (auto args : std::vector<std::vector<std::string>>{
+           {},                          // nothing to run
+           {"--frobnicate", "p.zul"},   // unknown option
+           {"p.zul", "--json"},         // value missing
+           {"--lib", "study", "p.zul"}, // not NAME=DIR
+           {"--option", "=1", "p.zul"}}) {
+    CommandLine cl = parseCommandLine(args);
+    EXPECT_EQ(cl.action, CommandLine::Action::Error);
+    EXPECT_FALSE(cl.error.empty());
+  }
+  // After "--" everything is a program, even "-e".
+  CommandLine cl = parseCommandLine({"--", "-e"});
+  ASSERT_EQ(cl.action, CommandLine::Action::Run);
+  EXPECT_FALSE(cl.options.sources[0].isInline);
+}
+
+TEST(CommandLine, HelpDocumentsEveryOption) {
+  std::string help = zul::helpText();
+  for (const char* word : {"--listing", "--html", "--json", "--log", "--lib", "--work",
+                           "--option", "-e", "VALIDVARNAME", "DEBUG", "THREADS", "CPUCOUNT",
+                           "LIBNAME", "OPTIONS", "FACTOR", "Exit status"})
+    EXPECT_NE(help.find(word), std::string::npos) << word;
+}
+
+TEST(ExitStatus, CompletionCodesMapToThreeStatuses) {
+  using zul::program::exitStatusOf;
+  EXPECT_EQ(exitStatusOf(0), 0);
+  EXPECT_EQ(exitStatusOf(4), 0);
+  EXPECT_EQ(exitStatusOf(5), 1);
+  EXPECT_EQ(exitStatusOf(112), 1);
+  EXPECT_EQ(exitStatusOf(999), 1);
+  EXPECT_EQ(exitStatusOf(1000), 2);
+  EXPECT_EQ(exitStatusOf(9999), 2);
+}
+
+}  // namespace

@@ -1,0 +1,236 @@
+// The stateful host services: work file, pool, threads and events,
+// options, the _NAME_ check and the memory figure.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <thread>
+#include <vector>
+
+#include "zul/services/options.hpp"
+#include "zul/services/pool.hpp"
+#include "zul/services/system.hpp"
+#include "zul/services/threads.hpp"
+#include "zul/services/workfile.hpp"
+
+namespace zs = zul::services;
+
+namespace {
+
+TEST(WorkFile, RecordsKeepTheirPlaceAndSize) {
+  zul_workfile d;
+  std::memset(&d, 0, sizeof d);
+  d.flags = 0x84000008u;
+  ASSERT_EQ(zs::workOpen(&d), 0);
+  ASSERT_NE(d.host, nullptr);
+  EXPECT_EQ(zs::workPosition(&d, 0), 0);  // before the first record
+  EXPECT_NE(zs::workRead(&d, nullptr, 0), 0);  // nothing there yet
+  std::vector<double> r(6), inv(6);
+  for (int i = 0; i < 6; ++i) r[i] = i + 0.5, inv[i] = -i;
+  int64_t k1 = 0, k2 = 0;
+  ASSERT_EQ(zs::workWrite(&d, r.data(), 48, &k1), 0);
+  ASSERT_EQ(zs::workWrite(&d, inv.data(), 48, &k2), 0);
+  EXPECT_EQ(k1, 1);
+  EXPECT_EQ(k2, 2);
+  // Read the first back after the second was written; then a short read.
+  std::vector<double> back(6, 0);
+  ASSERT_EQ(zs::workPosition(&d, k1), 0);
+  ASSERT_EQ(zs::workRead(&d, back.data(), 48), 0);
+  EXPECT_EQ(back, r);
+  ASSERT_EQ(zs::workPosition(&d, k2), 0);
+  ASSERT_EQ(zs::workRead(&d, back.data(), 16), 0);
+  EXPECT_EQ(back[1], -1.0);
+  // More bytes than the record holds, and a key that is not there.
+  EXPECT_EQ(zs::workRead(&d, back.data(), 56), zs::kWorkTooLong);
+  EXPECT_EQ(zs::workPosition(&d, 3), zs::kWorkNoRecord);
+  EXPECT_EQ(zs::workClose(&d, 1), 0);
+  EXPECT_EQ(d.host, nullptr);
+  // Closed: every call fails, a second close too.
+  EXPECT_NE(zs::workPosition(&d, 0), 0);
+  EXPECT_NE(zs::workClose(&d, 1), 0);
+}
+
+TEST(WorkFile, ADescriptorNotOpenedByTheHostIsRefused) {
+  zul_workfile d;
+  std::memset(&d, 0, sizeof d);
+  int64_t key;
+  double x = 1;
+  EXPECT_NE(zs::workWrite(&d, &x, 8, &key), 0);
+  d.host = &x;  // garbage in the host word
+  EXPECT_NE(zs::workRead(&d, &x, 8), 0);
+  // The step's end closes what the module left open.
+  zul_workfile e;
+  std::memset(&e, 0, sizeof e);
+  ASSERT_EQ(zs::workOpen(&e), 0);
+  EXPECT_EQ(zs::closeAllWorkFiles(), 1);
+  EXPECT_NE(zs::workPosition(&e, 0), 0);
+}
+
+TEST(Pool, LimitAndRelease) {
+  zs::MemoryPool pool;
+  // The documented limit: 2,147,483,647 bytes or more is never given.
+  EXPECT_EQ(pool.alloc(2147483647u, 0x3006), nullptr);
+  auto* p = static_cast<unsigned char*>(pool.alloc(1000, 0x3006));
+  ASSERT_NE(p, nullptr);
+  for (int i = 0; i < 1000; ++i) ASSERT_EQ(p[i], 0);  // zeroed
+  EXPECT_EQ(pool.bytesInUse(), 1000u);
+  pool.setByteLimit(1500);
+  EXPECT_EQ(pool.alloc(600, 0x2004), nullptr);
+  void* q = pool.alloc(500, 0x2004);
+  EXPECT_NE(q, nullptr);
+  pool.release(p);
+  int notOurs;
+  pool.release(&notOurs);  // ignored
+  EXPECT_EQ(pool.blocksInUse(), 1u);
+  pool.releaseAll();
+  EXPECT_EQ(pool.bytesInUse(), 0u);
+}
+
+// Workers wait for their own event; the caller hands out work and waits
+// for whichever worker reports first, as the crossproduct pool does.
+struct Worker {
+  zul_event* go;
+  zul_event* done;
+  std::atomic<int>* total;
+  int blocks = 0;
+  bool stop = false;
+};
+
+void work(void* arg) {
+  auto* w = static_cast<Worker*>(arg);
+  for (;;) {
+    zul_event* e = w->go;
+    zs::eventWaitAny(&e, 1);
+    zs::eventReset(w->go);
+    if (w->stop) break;
+    ++w->blocks;
+    w->total->fetch_add(1);
+    zs::eventSet(w->done);
+  }
+}
+
+TEST(Threads, WaitAnyHandsWorkToIdleWorkers) {
+  std::atomic<int> total{0};
+  std::vector<Worker> workers(3);
+  std::vector<zul_event*> done;
+  std::vector<zul_thread*> threads;
+  for (auto& w : workers) {
+    w.go = zs::eventCreate();
+    w.done = zs::eventCreate();
+    w.total = &total;
+    zs::eventSet(w.done);  // idle at the start
+    done.push_back(w.done);
+    threads.push_back(zs::threadCreate(&work, &w));
+    ASSERT_NE(threads.back(), nullptr);
+  }
+  for (int block = 0; block < 40; ++block) {
+    int i = zs::eventWaitAny(done.data(), 3);
+    ASSERT_GE(i, 0);
+    ASSERT_LT(i, 3);
+    zs::eventReset(done[i]);
+    zs::eventSet(workers[i].go);
+  }
+  for (int i = 0; i < 3; ++i) {  // wait until all are idle again
+    zul_event* e = done[i];
+    zs::eventWaitAny(&e, 1);
+  }
+  EXPECT_EQ(total.load(), 40);
+  for (auto& w : workers) {
+    w.stop = true;
+    zs::eventSet(w.go);
+  }
+  for (zul_thread* t : threads) zs::threadJoin(t);
+  EXPECT_EQ(zs::liveThreads(), 0);
+  for (auto& w : workers) {
+    zs::eventDestroy(w.go);
+    zs::eventDestroy(w.done);
+  }
+  EXPECT_EQ(zs::eventWaitAny(nullptr, 1), -1);
+  EXPECT_EQ(zs::threadCreate(nullptr, nullptr), nullptr);
+}
+
+TEST(Threads, WaitAnyReturnsTheEventThatWasSetLater) {
+  zul_event* ev[2] = {zs::eventCreate(), zs::eventCreate()};
+  std::thread setter([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    zs::eventSet(ev[1]);
+  });
+  EXPECT_EQ(zs::eventWaitAny(ev, 2), 1);
+  setter.join();
+  zs::eventDestroy(ev[0]);
+  zs::eventDestroy(ev[1]);
+}
+
+TEST(Options, DefaultsChecksSettingsAndSwitches) {
+  zs::HostOptions o;
+  EXPECT_EQ(o.get("validvarname").value(), "V7");
+  EXPECT_EQ(o.get("THREADS").value(), "1");
+  EXPECT_EQ(std::stoi(o.get("CPUCOUNT").value()), zs::HostOptions::machineCpuCount());
+  bool known = false;
+  EXPECT_TRUE(o.set("CPUCOUNT", "4", known).empty());
+  EXPECT_TRUE(known);
+  EXPECT_EQ(o.get("cpucount").value(), "4");
+  EXPECT_FALSE(o.set("CPUCOUNT", "0", known).empty());
+  EXPECT_FALSE(o.set("CPUCOUNT", "2.5", known).empty());
+  EXPECT_EQ(o.get("CPUCOUNT").value(), "4");  // refused values change nothing
+  EXPECT_TRUE(o.setBare("nothreads", known).empty());
+  EXPECT_EQ(o.get("THREADS").value(), "0");
+  EXPECT_TRUE(o.set("validvarname", "v6", known).empty());
+  EXPECT_EQ(o.get("VALIDVARNAME").value(), "V6");
+  EXPECT_TRUE(o.set("LINESIZE", "100", known).empty());
+  EXPECT_FALSE(known);
+  // Named settings are numbers; unset ones are absent.
+  EXPECT_FALSE(o.named("zacorr_threads").has_value());
+  EXPECT_TRUE(o.setNamed("ZACORR_THREADS", "3").empty());
+  EXPECT_DOUBLE_EQ(o.named("zacorr_threads").value(), 3.0);
+  EXPECT_FALSE(o.setNamed("zacorr_threads", "many").empty());
+  // Switches: a level, off when not given or set to 0.
+  EXPECT_EQ(o.switchLevel("-zacorr"), 0);
+  EXPECT_TRUE(o.setSwitch("-ZACORR", "").empty());
+  EXPECT_EQ(o.switchLevel("-zacorr"), 1);
+  EXPECT_TRUE(o.setSwitch("-sqlpasses", "3").empty());
+  EXPECT_EQ(o.switchLevel("-sqlpasses"), 3);
+  EXPECT_TRUE(o.setSwitch("-zacorr", "0").empty());
+  EXPECT_EQ(o.switchLevel("-zacorr"), 0);
+  o.setMacro("sysrandom", "1431");
+  EXPECT_EQ(o.macro("SYSRANDOM").value(), "1431");
+}
+
+TEST(NameCheck, ThreeClasses) {
+  EXPECT_EQ(zs::classifyName("Population", "V7"), zs::kNameOrdinary);
+  EXPECT_EQ(zs::classifyName("x1      ", "V7"), zs::kNameOrdinary);  // trailing blanks
+  EXPECT_EQ(zs::classifyName("_TYPE_", "V7"), zs::kNameOrdinary);
+  EXPECT_EQ(zs::classifyName("", "V7"), zs::kNameSkip);
+  EXPECT_EQ(zs::classifyName("        ", "V7"), zs::kNameSkip);
+  EXPECT_EQ(zs::classifyName("1st", "V7"), zs::kNameSkip);
+  EXPECT_EQ(zs::classifyName("a b", "V7"), zs::kNameSkip);
+  EXPECT_EQ(zs::classifyName("a b", "ANY"), zs::kNameOrdinary);
+  EXPECT_EQ(zs::classifyName(std::string(33, 'a'), "V7"), zs::kNameUnusable);
+  EXPECT_EQ(zs::classifyName(std::string(32, 'a'), "V7"), zs::kNameOrdinary);
+  EXPECT_EQ(zs::classifyName(std::string("a\tb"), "ANY"), zs::kNameUnusable);
+}
+
+TEST(AvailableMemory, ReadsMemAvailableInThousands) {
+  const char* path = "zul_meminfo_test.txt";
+  {
+    std::ofstream f(path);
+    f << "MemTotal:       16000000 kB\nMemFree:         1000 kB\n"
+         "MemAvailable:    2000000 kB\n";
+  }
+  // 2,000,000 kB = 2,048,000,000 bytes = 2,048,000 units of 1000 bytes.
+  EXPECT_DOUBLE_EQ(zs::availableMemoryUnits(path), 2048000.0);
+  {
+    std::ofstream f(path);
+    f << "MemTotal: 1 kB\n";
+  }
+  EXPECT_LT(zs::availableMemoryUnits(path), 0);
+  EXPECT_LT(zs::availableMemoryUnits("/no/such/file"), 0);
+  std::remove(path);
+  EXPECT_GT(zs::availableMemoryUnits(), 0);  // this machine
+}
+
+}  // namespace
