@@ -15,8 +15,9 @@ $(BUILD)/CMakeCache.txt: | deps
 build: deps $(BUILD)/CMakeCache.txt
 	cmake --build $(BUILD) -j $(JOBS)
 
+# The example's table is in examples/, which is its WORK library.
 demo: build
-	$(BUILD)/bin/zul --html socioeconomics.html examples/socioeconomics.zul
+	$(BUILD)/bin/zul --work examples --html socioeconomics.html examples/socioeconomics.zul
 	@echo "HTML report: socioeconomics.html"
 
 test: build
