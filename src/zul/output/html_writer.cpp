@@ -59,8 +59,11 @@ void writeTable(std::ostream& out, const Item& item, size_t index) {
       const DisplayColumn& c = shown[j];
       if (c.attached) continue;
       std::string text = c.cells[r];
-      if (j + 1 < shown.size() && shown[j + 1].attached && !shown[j + 1].cells[r].empty()) {
-        text += " " + shown[j + 1].cells[r];
+      if (j + 1 < shown.size() && shown[j + 1].attached) {
+        // A blank stands in for a missing flag so that the numbers of the
+        // column stay aligned (the cell is preformatted monospace).
+        const std::string& flag = shown[j + 1].cells[r];
+        text += " " + (flag.empty() ? std::string(" ") : flag);
       }
       out << "<td class=\"" << (c.numeric ? "num" : "text") << "\"";
       if (c.original && r < item.rows.size()) {

@@ -14,6 +14,7 @@ namespace {
 constexpr int kGap = 2;          // blanks between columns
 constexpr int kAttachedGap = 1;  // between a value and its flag
 constexpr size_t kMaxHeaderLines = 3;
+constexpr int kMinTextWidth = 40;
 
 int width(const std::string& s) { return static_cast<int>(s.size()); }
 
@@ -154,10 +155,16 @@ std::string renderTable(const Item& item, int lineSize) {
     line([&](size_t j) { return cellText(laid[j], laid[j].column->cells[r]); });
   }
 
+  // Footnotes and notes start at the table's left edge and wrap at the
+  // page's right edge (never narrower than kMinTextWidth).
   if (!item.footnotes.empty() || !item.notes.empty()) out << '\n';
   std::string left = laid.empty() ? std::string() : indent;
-  for (const std::string& f : item.footnotes) out << rtrim(left + f) << '\n';
-  for (const Note& n : item.notes) out << rtrim(left + n.text) << '\n';
+  int room = std::max(kMinTextWidth, page - width(left));
+  auto paragraph = [&](const std::string& text) {
+    for (const std::string& l : wrap(text, room)) out << rtrim(left + l) << '\n';
+  };
+  for (const std::string& f : item.footnotes) paragraph(f);
+  for (const Note& n : item.notes) paragraph(n.text);
   return out.str();
 }
 

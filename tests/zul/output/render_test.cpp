@@ -85,6 +85,26 @@ TEST(Listing, TablesAndTitlesAreCentredOnThePage) {
   EXPECT_EQ(wide[3], "   7");
 }
 
+TEST(Listing, LongFootnotesWrapAtThePageEdge) {
+  Item t;
+  t.columns = {numeric("x", "4.0")};
+  t.rows = {{Value::of(7)}};
+  std::string words;
+  for (int i = 0; i < 30; ++i) words += "word" + std::to_string(i) + " ";
+  t.footnotes = {words};
+  auto l = lines(renderTable(t, 60));
+  // Page 60, table 4 wide and indented 28: the footnote has 40 columns
+  // (the least allowed) from column 28, so no line passes 68 and every
+  // word survives.
+  std::string joined;
+  for (size_t i = 3; i < l.size(); ++i) {
+    EXPECT_LE(l[i].size(), 68u) << l[i];
+    joined += l[i].substr(28) + " ";
+  }
+  EXPECT_GT(l.size(), 5u);
+  EXPECT_EQ(joined, words);
+}
+
 TEST(Listing, ByLineAndSectionHeadingComeOncePerGroup) {
   Model m;
   m.steps.push_back({"p.zul", 1, 0, false});
