@@ -199,6 +199,9 @@ std::vector<int32_t> defaultVarList(const ProcState& ps, const Parsed& rec, int 
 }
 
 // "-zparse": the options as the parser left them, one log line each group.
+// A double option as the log shows it: "." when missing.
+std::string shown(double x) { return zul_is_missing(x) ? std::string(".") : fmt::format("{}", x); }
+
 void logOptions(const ProcState& ps) {
   Host& h = host();
   auto line = [&](const std::string& s) { h.logLine(ZUL_LOG_NOTE, "zparse: " + s); };
@@ -209,9 +212,9 @@ void logOptions(const ProcState& ps) {
   line(fmt::format("nFactorsRequested={} nFactors={} minEigen={} proportion={} "
                    "parallelCriterion={} mapVariant={} parallelRun={} mapRun={} parallelLevel={} "
                    "nSims={} parallelSeed={} seed={}",
-                   ps.nFactorsRequested, ps.nFactors, ps.minEigen, ps.proportion,
+                   ps.nFactorsRequested, ps.nFactors, shown(ps.minEigen), shown(ps.proportion),
                    ps.parallelCriterion, ps.mapVariant, ps.parallelRun, ps.mapRun,
-                   ps.parallelLevel, ps.nSims, ps.parallelSeed, ps.seed));
+                   shown(ps.parallelLevel), ps.nSims, ps.parallelSeed, ps.seed));
   std::string list;
   for (int i = 0; i < ps.rotationListLength; ++i)
     list += (i ? "," : "") + std::to_string(ps.rotationList[i]);
@@ -223,12 +226,12 @@ void logOptions(const ProcState& ps) {
                    "rotationCount={} rotationRequested={} oblique={} gamma={} tau={} power={} "
                    "hkPower={} rotationMaxIter={} rotationConvergence={}",
                    ps.prerotation, ps.finalRotation, list, params, ps.rotationCount,
-                   int(ps.flags.rotationRequested), int(ps.flags.oblique), ps.gamma, ps.tau,
-                   ps.power, ps.hkPower, ps.rotationMaxIter, ps.rotationConvergence));
+                   int(ps.flags.rotationRequested), int(ps.flags.oblique), shown(ps.gamma), shown(ps.tau),
+                   shown(ps.power), shown(ps.hkPower), ps.rotationMaxIter, shown(ps.rotationConvergence)));
   line(fmt::format("convergence={} maxIter={} singularity={} fuzz={} flagThreshold={} "
                    "roundMode={} heywood={} ultraHeywood={} weighted={} correlationNeeded={} "
                    "outRequested={} outstatRequested={} threadCount={} factorNameWidth={}",
-                   ps.convergence, ps.maxIter, ps.singularity, ps.fuzz, ps.flagThreshold,
+                   shown(ps.convergence), ps.maxIter, shown(ps.singularity), shown(ps.fuzz), shown(ps.flagThreshold),
                    int(ps.flags.roundMode), int(ps.flags.heywood), int(ps.flags.ultraHeywood),
                    int(ps.flags.weighted), int(ps.flags.correlationNeeded),
                    int(ps.flags.outRequested), int(ps.flags.outstatRequested), ps.threadCount,
@@ -236,7 +239,7 @@ void logOptions(const ProcState& ps) {
   line(fmt::format("hypValue={} stdErrLevel={} coverValue={} needStdErr={} confidenceDisplay={} "
                    "testsOneSided={} plot={} preplot={} plotCount={} plots=scree:{} loadings:{} "
                    "init:{} pre:{} map2:{} map4:{} parallel:{} path:{}",
-                   ps.hypValue, ps.stdErrLevel, ps.coverValue, int(ps.flags.needStdErr),
+                   shown(ps.hypValue), shown(ps.stdErrLevel), shown(ps.coverValue), int(ps.flags.needStdErr),
                    int(ps.flags.confidenceDisplay), int(ps.flags.testsOneSided),
                    int(ps.flags.plot), int(ps.flags.preplot), ps.plotCount,
                    int(ps.plots.scree), int(ps.plots.loadings), int(ps.plots.initLoadings),
@@ -821,8 +824,11 @@ void parseStatement(ProcState& ps) {
   }
 
   // 29.
-  if (h.diagSwitch("-zparse") > 0) logOptions(ps);
-  if (ps.completionCode > 999) stop(ps, ps.completionCode);
+  const bool logParse = h.diagSwitch("-zparse") > 0;
+  if (ps.completionCode > 999) {
+    if (logParse) logOptions(ps);
+    stop(ps, ps.completionCode);
+  }
 
   // 30. (No in-database processing.)
 
@@ -939,6 +945,7 @@ void parseStatement(ProcState& ps) {
     h.message(180, 12);
     raise(ps, 1008);
   }
+  if (logParse) logOptions(ps);
   if (ps.completionCode > 999) stop(ps, ps.completionCode);
 }
 
