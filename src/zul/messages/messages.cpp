@@ -215,8 +215,10 @@ int32_t copyOut(char* buffer, int32_t size, std::string_view s) {
 
 // ---- the log ----
 
-std::mutex& logMutex() {
-  static std::mutex m;
+// Recursive, so that a writer that itself logs (a failing file reporting
+// why) cannot deadlock the host.
+std::recursive_mutex& logMutex() {
+  static std::recursive_mutex m;
   return m;
 }
 LogWriter& writerSlot() {
@@ -315,14 +317,14 @@ int levelOf(Severity severity) {
 }
 
 void setLogWriter(LogWriter writer) {
-  std::lock_guard<std::mutex> lock(logMutex());
+  std::lock_guard<std::recursive_mutex> lock(logMutex());
   writerSlot() = std::move(writer);
 }
 
 bool writeLog(int level, std::string_view text) {
   std::string_view sw = severityWord(level);
   std::string indent(sw.empty() ? 0 : sw.size() + 1, ' ');
-  std::lock_guard<std::mutex> lock(logMutex());
+  std::lock_guard<std::recursive_mutex> lock(logMutex());
   const LogWriter& w = writerSlot();
   bool ok = true;
   bool first = true;
