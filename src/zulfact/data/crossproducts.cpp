@@ -95,8 +95,7 @@ void accumulateBlock(const BlockShape& shape, double* block, int vecsize, int co
     for (int t = 0; t < count; ++t) sumF += freq[t];
   }
   c.freqUsed += sumF;
-  // The combined weight of each slot ends up in `weight` (w f), or is the
-  // frequency alone.
+  // The combined weight of each slot: w f, w, f, or none.
   const double* combined = nullptr;
   if (weight) {
     if (freq)
@@ -110,47 +109,34 @@ void accumulateBlock(const BlockShape& shape, double* block, int vecsize, int co
     combined = freq;
   }
 
+  // Column n (the FREQ or WEIGHT column, or the spare one) becomes sqrt of
+  // the combined weight, or 1; the variables' rows are scaled by it. The
+  // update of the n + 1 columns then gives at once sum w x x' (rows and
+  // columns 0..n-1), the sums sum w x (row n) and sum w (the corner).
+  double* root = block + static_cast<size_t>(n) * vecsize;
+  if (combined) {
+    for (int t = 0; t < count; ++t) root[t] = std::sqrt(combined[t]);
+  } else {
+    for (int t = 0; t < count; ++t) root[t] = 1.0;
+  }
   // Deviations s - x from the shift; the sign is undone when the means are
   // formed.
-  if (!shape.noint) {
-    for (int col = 0; col < n; ++col) {
-      double* x = block + static_cast<size_t>(col) * vecsize;
+  for (int col = 0; col < n; ++col) {
+    double* x = block + static_cast<size_t>(col) * vecsize;
+    if (!shape.noint) {
       const double s = shift[col];
       for (int t = 0; t < count; ++t) x[t] = s - x[t];
     }
+    if (combined)
+      for (int t = 0; t < count; ++t) x[t] *= root[t];
   }
 
-  if (combined) {
-    // S += sum w x, then rows scaled by sqrt(w) so that X'X = sum w x x'.
-    double root[kStartVecsize];
-    std::vector<double> rootHeap;
-    double* r = root;
-    if (count > kStartVecsize) {
-      rootHeap.resize(count);
-      r = rootHeap.data();
-    }
-    for (int t = 0; t < count; ++t) r[t] = std::sqrt(combined[t]);
-    for (int col = 0; col < n; ++col) {
-      double* x = block + static_cast<size_t>(col) * vecsize;
-      double s = 0;
-      for (int t = 0; t < count; ++t) s += combined[t] * x[t];
-      into.sums[col] += s;
-      for (int t = 0; t < count; ++t) x[t] *= r[t];
-    }
-  } else {
-    for (int col = 0; col < n; ++col) {
-      const double* x = block + static_cast<size_t>(col) * vecsize;
-      double s = 0;
-      for (int t = 0; t < count; ++t) s += x[t];
-      into.sums[col] += s;
-    }
-  }
-
-  // Q += X'X on the lower triangle: one rank-`count` update.
+  // One rank-`count` update of the lower triangle.
   const double one = 1.0;
+  const int order = n + 1;
   const int k = count;
   const int lda = vecsize;
-  dsyrk_("L", "T", &n, &k, &one, block, &lda, &one, into.cross, &n, 1, 1);
+  dsyrk_("L", "T", &order, &k, &one, block, &lda, &one, into.cross, &order, 1, 1);
 }
 
 void accumulateRecord(const BlockShape& shape, const double* rec, const double* shift,
@@ -174,17 +160,19 @@ void accumulateRecord(const BlockShape& shape, const double* rec, const double* 
   }
 }
 
-void foldLowerIntoPacked(int n, const double* cross, double* packed) {
+void foldThreadSums(int n, const double* cross, double* sums, double* packed) {
+  const size_t ld = static_cast<size_t>(n) + 1;
   size_t p = 0;
   for (int i = 0; i < n; ++i)
-    for (int j = 0; j <= i; ++j, ++p) packed[p] += cross[static_cast<size_t>(j) * n + i];
+    for (int j = 0; j <= i; ++j, ++p) packed[p] += cross[j * ld + i];
+  for (int j = 0; j < n; ++j) sums[j] += cross[j * ld + n];
 }
 
 double perThreadBytes(const BlockShape& shape, int vecsize) {
-  const double n = shape.n;
-  // S and the dense Q the block update writes, the context allowance, and
-  // the block itself.
-  return (n + n * n) * 8.0 + kContextBytes + static_cast<double>(vecsize) * shape.ncols() * 8.0;
+  const double n1 = shape.n + 1.0;
+  // The dense sums and crossproducts the block update writes (order n + 1),
+  // the context allowance, and the block itself.
+  return n1 * n1 * 8.0 + kContextBytes + static_cast<double>(vecsize) * shape.blockCols() * 8.0;
 }
 
 namespace {
@@ -339,7 +327,7 @@ CrossRun accumulateGroup(CrossPlatform& platform, const BlockShape& shape, int t
   void* memory = nullptr;
   if (count > 1) {
     const double per = perThreadBytes(shape, vecsize);
-    const double mainBlock = static_cast<double>(vecsize) * ncols * 8.0;
+    const double mainBlock = static_cast<double>(vecsize) * shape.blockCols() * 8.0;
     const double available = platform.availableMemory();
     if (available >= 0) {
       const double fit = std::floor((available * 1000.0 - mainBlock) / per);
@@ -386,19 +374,18 @@ CrossRun accumulateGroup(CrossPlatform& platform, const BlockShape& shape, int t
 
   // Carve the contexts out of the one allocation: S, dense Q, block.
   std::vector<Context> ctx(count);
-  const size_t perDoubles = static_cast<size_t>(n) + static_cast<size_t>(n) * n +
-                            static_cast<size_t>(vecsize) * ncols;
+  const size_t crossDoubles = (static_cast<size_t>(n) + 1) * (static_cast<size_t>(n) + 1);
+  const size_t perDoubles = crossDoubles + static_cast<size_t>(vecsize) * shape.blockCols();
   double* base = static_cast<double*>(memory);
   for (int i = 0; i < count; ++i) {
     double* p = base + perDoubles * i;
     ctx[i].shape = &shape;
-    ctx[i].sums.sums = p;
-    ctx[i].sums.cross = p + n;
-    ctx[i].block = p + n + static_cast<size_t>(n) * n;
+    ctx[i].sums.cross = p;
+    ctx[i].block = p + crossDoubles;
     ctx[i].vecsize = vecsize;
     ctx[i].shift = shift;
     ctx[i].platform = &platform;
-    std::fill(p, p + n + static_cast<size_t>(n) * n, 0.0);
+    std::fill(p, p + crossDoubles, 0.0);
   }
   run.threads = count;
   run.vecsize = vecsize;
@@ -419,8 +406,7 @@ CrossRun accumulateGroup(CrossPlatform& platform, const BlockShape& shape, int t
 
   // Merge: the threads' sums added in context order.
   for (int i = 0; i < count; ++i) {
-    for (int j = 0; j < n; ++j) sums[j] += ctx[i].sums.sums[j];
-    foldLowerIntoPacked(n, ctx[i].sums.cross, packed);
+    foldThreadSums(n, ctx[i].sums.cross, sums, packed);
     counts.add(ctx[i].sums.counts);
   }
   platform.release(memory);

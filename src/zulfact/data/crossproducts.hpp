@@ -45,6 +45,9 @@ struct BlockShape {
   bool hasWeight = false;  // then a WEIGHT column
   bool noint = false;    // moments about zero: no shift
   int ncols() const { return n + (hasFreq ? 1 : 0) + (hasWeight ? 1 : 0); }
+  // Columns of a block buffer: ncols, with a spare column after the
+  // variables when there is neither FREQ nor WEIGHT.
+  int blockCols() const { return ncols() > n ? ncols() : n + 1; }
 };
 
 // Observation rules for one record read into rec (ncols values in slot
@@ -52,17 +55,19 @@ struct BlockShape {
 // accepted; its FREQ slot then holds the truncated frequency.
 bool screenRecord(double* rec, const BlockShape& shape, ObsCounters& counts);
 
-// Private sums of one thread: S (n) and Q (n x n column-major; the lower
-// triangle is kept, the upper is scratch of the update).
+// Private sums of one thread: the lower triangle of an (n + 1) x (n + 1)
+// column-major matrix whose leading n x n block holds the crossproducts Q
+// and whose last row holds the sums S (and, in the corner, the sum of the
+// weights as the block update sees them).
 struct ThreadSums {
-  double* sums = nullptr;
   double* cross = nullptr;
   ObsCounters counts;
 };
 
-// Folds `count` accepted slots of a column-major block into `into`. The
-// block is overwritten (deviations, scaled rows). `shift` holds the shift
-// (ignored under NOINT).
+// Folds `count` accepted slots of a column-major block (blockCols()
+// columns of `vecsize` slots) into `into`. The block is overwritten
+// (deviations, scaled rows, the root weights in column n). `shift` holds
+// the shift (ignored under NOINT).
 void accumulateBlock(const BlockShape& shape, double* block, int vecsize, int count,
                      const double* shift, ThreadSums& into);
 
@@ -71,8 +76,9 @@ void accumulateBlock(const BlockShape& shape, double* block, int vecsize, int co
 void accumulateRecord(const BlockShape& shape, const double* rec, const double* shift,
                       double* sums, double* packed, ObsCounters& counts);
 
-// Adds the dense lower triangle of cross into the packed Q (order n).
-void foldLowerIntoPacked(int n, const double* cross, double* packed);
+// Adds a thread's sums (ThreadSums::cross, order n + 1) into S (n) and the
+// packed Q (order n).
+void foldThreadSums(int n, const double* cross, double* sums, double* packed);
 
 // The services the engine needs from its platform: the record reader,
 // memory, threads and events. The host provides them in production.
