@@ -102,8 +102,7 @@ class Dsyevr {
     const int ldz = n_;
     int found = 0, info = 0;
     dsyevr_(&jobz, &range, &uplo, &n_, a_.data(), &n_, &vl, &vu, &il, &iu, &abstol, &found,
-            w_.data(), z_.data(), &ldz, isuppz_.data(), work, lwork, iwork, liwork, &info, 1, 1,
-            1);
+            w_.data(), z_.data(), &ldz, isuppz_.data(), work, lwork, iwork, liwork, &info, 1, 1, 1);
     return info;
   }
   int n_;
@@ -163,8 +162,9 @@ class RatioReporter : public benchmark::ConsoleReporter {
       for (bool wall : {true, false}) {
         for (const char* ref : {"BM_DsyevrTenVectors", "BM_DsyevrValuesOnly"}) {
           const auto theirs = byName.find(ref);
-          const double t = theirs == byName.end() ? 0.0 : wall ? theirs->second.wall
-                                                               : theirs->second.cpu;
+          const double t = theirs == byName.end() ? 0.0
+                           : wall                 ? theirs->second.wall
+                                                  : theirs->second.cpu;
           const double o = wall ? ours->second.wall : ours->second.cpu;
           if (t <= 0.0) {
             std::printf("  %10s", "-");

@@ -43,7 +43,8 @@ std::size_t at(int i, int n) { return static_cast<std::size_t>(i) * static_cast<
 // memcpy keeps the type punning well defined.
 std::int32_t tagAt(const double* work, int n, int i) {
   std::int32_t tag;
-  std::memcpy(&tag, reinterpret_cast<const char*>(work + at(3, n)) + 4 * static_cast<std::size_t>(i),
+  std::memcpy(&tag,
+              reinterpret_cast<const char*>(work + at(3, n)) + 4 * static_cast<std::size_t>(i),
               sizeof tag);
   return tag;
 }
@@ -71,8 +72,8 @@ using Double4 = double __attribute__((vector_size(32)));
 #endif
 
 ZUL_ISA_CLONES double fusedRowKernel(int j, double* __restrict row, const double* __restrict u,
-               const double* __restrict q, const double* __restrict v, double* __restrict p,
-               double uj, double qj, double vj) {
+                                     const double* __restrict q, const double* __restrict v,
+                                     double* __restrict p, double uj, double qj, double vj) {
   Double4 acc0 = {0.0, 0.0, 0.0, 0.0};
   Double4 acc1 = acc0;
   int k = 0;
@@ -409,7 +410,8 @@ int bisectEigenvalues(int n, double* work, double* w) {
       for (int r = order - 1; r >= 0; --r) {
         double lo = lower[r];
         double hi = upper[r];
-        for (int it = 0; it < kMaxBisections && hi - lo > 2.0 * kEps * (std::fabs(lo) + std::fabs(hi)) + t;
+        for (int it = 0;
+             it < kMaxBisections && hi - lo > 2.0 * kEps * (std::fabs(lo) + std::fabs(hi)) + t;
              ++it) {
           const double mid = lo + 0.5 * (hi - lo);
           const int below = sturmCount(d, e, e2, p, q, mid);

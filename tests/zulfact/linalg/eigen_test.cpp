@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <cstring>
 #include <limits>
+#include <numbers>
 #include <tuple>
 #include <utility>
 #include <vector>
@@ -32,11 +33,13 @@ struct Solution {
 
 // zeigen on a copy of a; sweepLimit >= 0 goes through the test entry.
 Solution solve(const Dense& a, int n, int m, int sweepLimit = -1) {
-  Solution s{0, std::vector<double>(n), std::vector<double>(static_cast<std::size_t>(n) * std::max(m, 1)),
-             testing::pack(a, n), std::vector<double>(9 * static_cast<std::size_t>(n))};
-  s.code = sweepLimit < 0 ? zeigen(n, s.packed.data(), s.values.data(), m, s.vectors.data(), s.work.data())
-                          : detail::zeigenWithSweepLimit(n, s.packed.data(), s.values.data(), m,
-                                                         s.vectors.data(), s.work.data(), sweepLimit);
+  Solution s{0, std::vector<double>(n),
+             std::vector<double>(static_cast<std::size_t>(n) * std::max(m, 1)), testing::pack(a, n),
+             std::vector<double>(9 * static_cast<std::size_t>(n))};
+  s.code = sweepLimit < 0
+               ? zeigen(n, s.packed.data(), s.values.data(), m, s.vectors.data(), s.work.data())
+               : detail::zeigenWithSweepLimit(n, s.packed.data(), s.values.data(), m,
+                                              s.vectors.data(), s.work.data(), sweepLimit);
   return s;
 }
 
@@ -62,7 +65,8 @@ void expectDecomposition(const Dense& a, int n, int m, const Solution& s) {
   EXPECT_NEAR(sum, trace, bound) << "n=" << n;
   EXPECT_NEAR(squares, frob, bound * norm) << "n=" << n;
   for (int j = 0; j < m; ++j)
-    EXPECT_LE(testing::residual(a, n, s.vectors.data() + j * n, s.values[j]), bound) << "n=" << n << " j=" << j;
+    EXPECT_LE(testing::residual(a, n, s.vectors.data() + j * n, s.values[j]), bound)
+        << "n=" << n << " j=" << j;
   EXPECT_LE(testing::orthogonalityError(s.vectors.data(), n, m), std::max(100.0 * n, 4000.0) * kEps)
       << "n=" << n;
 }
@@ -132,7 +136,9 @@ TEST(linalgZeigen, Toeplitz121KnownSpectrum) {
     const Solution s = solve(a, n, n);
     ASSERT_EQ(s.code, 0) << n;
     for (int j = 0; j < n; ++j)
-      EXPECT_NEAR(s.values[j], 2.0 - 2.0 * std::cos((n - j) * M_PI / (n + 1)), 32 * n * kEps) << n;
+      EXPECT_NEAR(s.values[j], 2.0 - 2.0 * std::cos((n - j) * std::numbers::pi / (n + 1)),
+                  32 * n * kEps)
+          << n;
     expectDecomposition(a, n, n, s);
   }
 }
@@ -194,7 +200,8 @@ TEST(linalgZeigen, BisectionFallbackWhenQlFails) {
     const Dense a = testing::randomSymmetric(n, 300 + n);
     const Solution ql = solve(a, n, 0), bi = solve(a, n, n, 0);
     ASSERT_EQ(bi.code, -1) << n;
-    for (int j = 0; j < n; ++j) EXPECT_NEAR(bi.values[j], ql.values[j], 8 * n * kEps * testing::normInf(a, n));
+    for (int j = 0; j < n; ++j)
+      EXPECT_NEAR(bi.values[j], ql.values[j], 8 * n * kEps * testing::normInf(a, n));
     expectDecomposition(a, n, n, bi);
   }
   // Two 1-2-1 blocks of order 3 (2 + sqrt2, 2, 2 - sqrt2 each): splits
@@ -204,7 +211,8 @@ TEST(linalgZeigen, BisectionFallbackWhenQlFails) {
   for (int i = 0; i < 9; ++i) a[(i / 3) * 6 + i % 3] = a[(i / 3 + 3) * 6 + i % 3 + 3] = t[i];
   const Solution s = solve(a, 6, 6, 0);
   ASSERT_EQ(s.code, -1);
-  const double expected[] = {2 + M_SQRT2, 2 + M_SQRT2, 2.0, 2.0, 2 - M_SQRT2, 2 - M_SQRT2};
+  const double expected[] = {2 + std::numbers::sqrt2, 2 + std::numbers::sqrt2, 2.0, 2.0,
+                             2 - std::numbers::sqrt2, 2 - std::numbers::sqrt2};
   for (int j = 0; j < 6; ++j) EXPECT_NEAR(s.values[j], expected[j], 64 * kEps);
   expectDecomposition(a, 6, 6, s);
   EXPECT_EQ(solve(Dense{1.0, 0.0, 0.0, 2.0}, 2, 2, 0).code, 0);  // no sweep needed
@@ -219,7 +227,9 @@ TEST(linalgZeigvec, SplitCallMatchesOneCallBitForBit) {
     ASSERT_EQ(two.code, 0);
     EXPECT_EQ(two.values, one.values);
     two.vectors.assign(static_cast<std::size_t>(n) * m, 0.0);
-    EXPECT_EQ(zeigvec(n, m, two.packed.data(), two.values.data(), two.vectors.data(), two.work.data()), 0);
+    EXPECT_EQ(
+        zeigvec(n, m, two.packed.data(), two.values.data(), two.vectors.data(), two.work.data()),
+        0);
     EXPECT_EQ(two.vectors, one.vectors) << n;
   }
 }
@@ -237,7 +247,8 @@ TEST(linalgZeigvec, SlowInverseIterationWarningsAndFailure) {
     Solution s = solve(a, n, 0);
     s.values[0] += delta;
     std::vector<double> z(2 * n);
-    EXPECT_EQ(zeigvec(n, 1, s.packed.data(), s.values.data(), z.data(), s.work.data()), code) << delta;
+    EXPECT_EQ(zeigvec(n, 1, s.packed.data(), s.values.data(), z.data(), s.work.data()), code)
+        << delta;
     if (code != -30) {
       EXPECT_LE(testing::residual(a, n, z.data(), s.values[0] - delta), 1e-9);
       // With two vectors zeigvec reports only its cluster step.
@@ -253,7 +264,8 @@ TEST(linalgEigenCodes, InvalidArgumentsMissingValuesBrokenState) {
   EXPECT_EQ(zeigen(2, a.data(), w.data(), -1, z.data(), work.data()), 99);
   EXPECT_EQ(zeigen(2, a.data(), w.data(), 1, nullptr, work.data()), 99);
   EXPECT_EQ(zeigen(2, a.data(), w.data(), 0, nullptr, nullptr), 99);
-  for (double bad : {std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::infinity()}) {
+  for (double bad :
+       {std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::infinity()}) {
     std::vector<double> b = {1.0, bad, 2.0};
     EXPECT_EQ(zeigen(2, b.data(), w.data(), 0, nullptr, work.data()), 99);
   }

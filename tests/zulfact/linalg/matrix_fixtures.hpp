@@ -35,7 +35,8 @@ inline Dense multiply(const Dense& a, const Dense& b, int n, bool transposeB) {
   Dense c(static_cast<std::size_t>(n) * n, 0.0);
   for (int i = 0; i < n; ++i)
     for (int j = 0; j < n; ++j)
-      for (int k = 0; k < n; ++k) c[i * n + j] += a[i * n + k] * (transposeB ? b[j * n + k] : b[k * n + j]);
+      for (int k = 0; k < n; ++k)
+        c[i * n + j] += a[i * n + k] * (transposeB ? b[j * n + k] : b[k * n + j]);
   return c;
 }
 
