@@ -227,9 +227,30 @@ void Report::closeAll() {
 }
 
 int32_t Report::dispatch(void* object, int32_t operation, int32_t n, zul_attr* attributes) {
+  int32_t status;
   try {
-    if (n < 0 || (n > 0 && !attributes)) return ZUL_SINK_BAD_REQUEST;
-    const zul_attr* a = attributes;
+    status = (n < 0 || (n > 0 && !attributes)) ? ZUL_SINK_BAD_REQUEST
+                                               : route(object, operation, n, attributes);
+  } catch (...) {
+    status = ZUL_SINK_BAD_REQUEST;
+  }
+  if (status < 0 && !zul_sink_status_tolerated(status)) {
+    const char* on = "an unknown object";
+    auto it = object ? objects_.find(object) : objects_.end();
+    if (!object) {
+      on = "no object";
+    } else if (it != objects_.end()) {
+      on = it->second->kind == Object::Kind::Sink    ? "the sink"
+           : it->second->kind == Object::Kind::Table ? "a table"
+                                                     : "a graph";
+    }
+    lastProblem_ = "operation " + std::to_string(operation) + " on " + on;
+  }
+  return status;
+}
+
+int32_t Report::route(void* object, int32_t operation, int32_t n, const zul_attr* a) {
+  {
     Object* target = nullptr;
     if (object) {
       auto it = objects_.find(object);
@@ -255,8 +276,6 @@ int32_t Report::dispatch(void* object, int32_t operation, int32_t n, zul_attr* a
         }
     }
     return ZUL_SINK_UNKNOWN_OPERATION;
-  } catch (...) {
-    return ZUL_SINK_BAD_REQUEST;
   }
 }
 
@@ -527,6 +546,22 @@ void Report::writeJson(std::ostream& out) const { output::writeJson(model_, out)
 
 void Report::writeHtml(std::ostream& out, const std::string& title) const {
   output::writeHtml(model_, out, title);
+}
+
+std::string sinkStatusText(int32_t status) {
+  switch (status) {
+    case ZUL_SINK_UNKNOWN_OPERATION:
+      return "The procedure asked the output-table sink for an operation it does not know "
+             "(status 0x80008001); its printed output is incomplete.";
+    case ZUL_SINK_BAD_OBJECT:
+      return "The procedure used an output table that is not open (status 0x80008002); "
+             "its printed output is incomplete.";
+    case ZUL_SINK_BAD_REQUEST:
+      return "The procedure described an output table incompletely (status 0x80008003); "
+             "its printed output is incomplete.";
+    default:
+      return {};
+  }
 }
 
 // ---------------------------------------------------------------------

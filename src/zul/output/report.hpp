@@ -53,6 +53,9 @@ class Report {
   int32_t dispatch(void* object, int32_t operation, int32_t nAttributes, zul_attr* attributes);
 
   bool graphicsEnabled() const { return options_.graphics; }
+  // The last refused request, "operation 338 on a table", for the log
+  // line that goes with the status report; "" when none was refused.
+  const std::string& lastProblem() const { return lastProblem_; }
   const Model& model() const { return model_; }
 
   void writeJson(std::ostream& out) const;
@@ -63,6 +66,7 @@ class Report {
   struct Sink;
   struct Table;
 
+  int32_t route(void* object, int32_t operation, int32_t n, const zul_attr* a);
   int32_t create(Object* object, const zul_attr* a, int32_t n);
   int32_t onSink(Sink& sink, int32_t operation, const zul_attr* a, int32_t n);
   int32_t onTable(Table& table, int32_t operation, const zul_attr* a, int32_t n);
@@ -84,7 +88,12 @@ class Report {
   // Live handles given to the module; a pointer not found here is refused.
   std::unordered_map<void*, std::unique_ptr<Object>> objects_;
   std::vector<Table*> openTables_;  // in creation order
+  std::string lastProblem_;
 };
+
+// A sentence for the log about a sink status (ZUL_SINK_...); "" for the
+// tolerated status and for statuses that are not the sink's.
+std::string sinkStatusText(int32_t status);
 
 // The report that serviceDispatch forwards to (null: every call fails
 // with ZUL_SINK_BAD_OBJECT).

@@ -51,6 +51,9 @@ class SinkTest : public ::testing::Test {
 TEST_F(SinkTest, RefusesUnknownOperationsObjectsAndMalformedRequests) {
   EXPECT_EQ(call(sink, 12345), ZUL_SINK_UNKNOWN_OPERATION);
   EXPECT_EQ(static_cast<uint32_t>(call(sink, 12345)), 0x80008001u);
+  EXPECT_EQ(report.lastProblem(), "operation 12345 on the sink");
+  EXPECT_NE(sinkStatusText(ZUL_SINK_UNKNOWN_OPERATION).find("0x80008001"), std::string::npos);
+  EXPECT_EQ(sinkStatusText(ZUL_SINK_NOTHING_TO_DO), "");
   int stranger = 0;
   EXPECT_EQ(call(&stranger, ZUL_OP_PUBLISH), ZUL_SINK_BAD_OBJECT);
   EXPECT_EQ(call(nullptr, ZUL_OP_PUBLISH), ZUL_SINK_BAD_OBJECT);
