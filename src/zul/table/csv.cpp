@@ -25,20 +25,6 @@ namespace zul::table::detail {
 
 namespace {
 
-// Bytes that end a plain field: delimiter, line ends, and the NUL that
-// follows the mapping.
-constexpr std::array<bool, 256> makeStops() {
-  std::array<bool, 256> t{};
-  t[static_cast<unsigned char>(',')] = true;
-  t[static_cast<unsigned char>('\n')] = true;
-  t[static_cast<unsigned char>('\r')] = true;
-  t[0] = true;
-  return t;
-}
-constexpr std::array<bool, 256> kStop = makeStops();
-
-inline bool isStop(char c) { return kStop[static_cast<unsigned char>(c)]; }
-
 std::string systemError(int err) { return std::strerror(err); }
 
 }  // namespace
@@ -96,106 +82,48 @@ MappedFile::~MappedFile() {
 // Rows
 // ---------------------------------------------------------------------
 
-RowStatus readRow(const char* data, size_t size, size_t pos, int64_t line, bool skipBlank,
-                  Row& row) {
-  const char* end = data + size;
-  const char* q = data + pos;
-  while (q < end && skipBlank && (*q == '\n' || *q == '\r')) {
-    if (*q == '\r' && q + 1 < end && q[1] == '\n') ++q;
-    ++q;
-    ++line;
-  }
-  if (q >= end) return RowStatus::End;
-
-  row.begin = static_cast<size_t>(q - data);
-  row.line = line;
-  row.arena.clear();
-  const size_t capacity = row.fields.size();
-  Field* fields = row.fields.data();
-  size_t nf = 0;
-
+bool readQuoted(const char*& q, const char* end, Row& row, int64_t& line, Field& f) {
+  f.quoted = true;
+  ++q;
+  const char* start = q;
+  const char* segment = q;
+  bool inArena = false;
+  uint32_t offset = 0;
   for (;;) {
-    Field f;
-    if (*q == '"') {
-      // Quoted field: up to the quote that is not doubled.
-      f.quoted = true;
-      ++q;
-      const char* start = q;
-      const char* segment = q;
-      bool inArena = false;
-      for (;;) {
-        const char* qq = static_cast<const char*>(std::memchr(q, '"', static_cast<size_t>(end - q)));
-        if (!qq) {
-          row.nextLine = line;
-          return RowStatus::Unterminated;
-        }
-        line += std::count(q, qq, '\n');
-        if (qq + 1 < end && qq[1] == '"') {
-          if (!inArena) {
-            inArena = true;
-            f.arenaOffset = static_cast<uint32_t>(row.arena.size());
-          }
-          row.arena.append(segment, static_cast<size_t>(qq + 1 - segment));
-          segment = q = qq + 2;
-          continue;
-        }
-        if (inArena) row.arena.append(segment, static_cast<size_t>(qq - segment));
-        else f.n = static_cast<uint32_t>(qq - start);
-        q = qq + 1;
-        break;
+    const char* qq = static_cast<const char*>(std::memchr(q, '"', static_cast<size_t>(end - q)));
+    if (!qq) return false;
+    line += std::count(q, qq, '\n');
+    if (qq + 1 < end && qq[1] == '"') {  // a doubled quote is one quote
+      if (!inArena) {
+        inArena = true;
+        offset = static_cast<uint32_t>(row.arena.size());
       }
-      if (!isStop(*q) || (*q == '\0' && q < end)) {
-        // Text after the closing quote is kept as part of the field.
-        if (!inArena) {
-          inArena = true;
-          f.arenaOffset = static_cast<uint32_t>(row.arena.size());
-          row.arena.append(start, f.n);
-        }
-        while (q < end && (!isStop(*q) || *q == '\0')) row.arena.push_back(*q++);
-      }
-      if (inArena) {
-        f.p = nullptr;
-        f.n = static_cast<uint32_t>(row.arena.size() - f.arenaOffset);
-      } else {
-        f.p = start;
-      }
-    } else {
-      const char* s = q;
-      for (;;) {
-        while (!isStop(*q)) ++q;
-        if (*q == '\0' && q < end) {  // a NUL byte inside the data
-          ++q;
-          continue;
-        }
-        break;
-      }
-      f.p = s;
-      f.n = static_cast<uint32_t>(q - s);
-    }
-    if (nf < capacity) fields[nf] = f;
-    ++nf;
-
-    if (q >= end) break;
-    char c = *q;
-    if (c == ',') {
-      ++q;
+      row.arena.append(segment, static_cast<size_t>(qq + 1 - segment));
+      segment = q = qq + 2;
       continue;
     }
-    if (c == '\n') {
-      ++q;
-      ++line;
-      break;
-    }
-    // '\r', alone or before '\n'
-    ++q;
-    if (q < end && *q == '\n') ++q;
-    ++line;
+    if (inArena) row.arena.append(segment, static_cast<size_t>(qq - segment));
+    f.n = static_cast<uint32_t>(qq - start);
+    q = qq + 1;
     break;
   }
-  row.nFields = static_cast<int>(nf);
-  row.end = static_cast<size_t>(q - data);
-  row.nextLine = line;
-  return RowStatus::Ok;
+  if (!isStop(*q) || (*q == '\0' && q < end)) {
+    // Text after the closing quote is kept as part of the field.
+    if (!inArena) {
+      inArena = true;
+      offset = static_cast<uint32_t>(row.arena.size());
+      row.arena.append(start, f.n);
+    }
+    while (q < end && (!isStop(*q) || *q == '\0')) row.arena.push_back(*q++);
+  }
+  if (inArena) {
+    f.p = nullptr;
+    f.arenaOffset = offset;
+    f.n = static_cast<uint32_t>(row.arena.size() - offset);
+  } else {
+    f.p = start;
+  }
+  return true;
 }
 
 // ---------------------------------------------------------------------

@@ -165,12 +165,24 @@ struct InputTable::Impl {
   }
 
   bool nextRecord() {
+    return nextRecordWith([](size_t, const char*&, const char*, detail::Field&) { return false; });
+  }
+
+  // The next record of the group, tokenized with the consume hook of
+  // detail::readRowWith().
+  template <class Consume>
+  bool nextRecordWith(Consume&& consume) {
     if (state != State::InGroup) return false;
     Row& r = rows[1 - cur];
-    if (!parseAt(r)) {
+    RowStatus st = detail::readRowWith(file.data(), file.size(), pos, line, skipBlank, r, consume);
+    if (st != RowStatus::Ok) {
+      if (st == RowStatus::Unterminated)
+        throw TableError("Table " + name + ": the quoted field that starts on line " +
+                         std::to_string(r.line) + " is never closed.");
       state = State::GroupEnded;
       return false;
     }
+    if (r.nFields != nCols) throw fieldCountError(r);
     if (!byCols.empty() && orderOf(r) != 0) {
       state = State::GroupEnded;
       return false;
@@ -272,34 +284,78 @@ namespace {
 ScanResult scanTypes(InputTable::Impl& im) {
   ScanResult res;
   const int n = im.nCols;
-  std::vector<uint8_t> isChar(static_cast<size_t>(n), 0);
-  std::vector<uint32_t> width(static_cast<size_t>(n), 0);
-  Row row;
-  row.fields.resize(static_cast<size_t>(n));
-  size_t pos = im.dataStart;
-  int64_t line = im.dataLine;
+  // One spare entry takes the fields of a row that has too many.
+  std::vector<uint8_t> isChar(static_cast<size_t>(n) + 1, 0);
+  std::vector<uint32_t> width(static_cast<size_t>(n) + 1, 0);
   const char* data = im.file.data();
   const size_t size = im.file.size();
+  const char* end = data + size;
+  const char* q = data + im.dataStart;
+  int64_t line = im.dataLine;
   int64_t rows = 0;
-  for (;;) {
-    RowStatus st = detail::readRow(data, size, pos, line, im.skipBlank, row);
-    if (st == RowStatus::End) break;
+  Row scratch;  // quoted fields, and the precise error of a broken row
+  scratch.fields.resize(static_cast<size_t>(n));
+  auto fail = [&](const char* rowStart, int64_t rowLine) {
+    RowStatus st = detail::readRow(data, size, static_cast<size_t>(rowStart - data), rowLine,
+                                   im.skipBlank, scratch);
     if (st == RowStatus::Unterminated)
       throw TableError("Table " + im.name + ": the quoted field that starts on line " +
-                       std::to_string(row.line) + " is never closed.");
-    if (row.nFields != n) throw im.fieldCountError(row);
-    for (int c = 0; c < n; ++c) {
-      const detail::Field& f = row.fields[static_cast<size_t>(c)];
-      if (f.n > width[static_cast<size_t>(c)]) width[static_cast<size_t>(c)] = f.n;
-      if (!isChar[static_cast<size_t>(c)]) {
-        const char* p = f.p ? f.p : row.arena.data() + f.arenaOffset;
-        if (detail::classifyNumber(p, f.n, f.quoted) == detail::NumberClass::Other)
-          isChar[static_cast<size_t>(c)] = 1;
-      }
+                       std::to_string(scratch.line) + " is never closed.");
+    throw im.fieldCountError(scratch);
+  };
+  // A dedicated loop: nothing is stored per field. The common number
+  // passes shortShape8() with one load; other plain fields are scanned and
+  // then checked byte by byte.
+  while (q < end) {
+    if (im.skipBlank && (*q == '\n' || *q == '\r')) {
+      if (*q == '\r' && q + 1 < end && q[1] == '\n') ++q;
+      ++q;
+      ++line;
+      continue;
     }
+    const char* rowStart = q;
+    const int64_t rowLine = line;
+    int c = 0;
+    for (;;) {
+      const size_t k = static_cast<size_t>(c < n ? c : n);
+      const char* s = q;
+      uint32_t len;
+      if (*q == '"') {
+        detail::Field f;
+        scratch.arena.clear();
+        if (!detail::readQuoted(q, end, scratch, line, f)) fail(rowStart, rowLine);
+        len = f.n;
+        const char* p = f.p ? f.p : scratch.arena.data() + f.arenaOffset;
+        if (!isChar[k] && detail::classifyNumber(p, f.n, true) == detail::NumberClass::Other)
+          isChar[k] = 1;
+      } else {
+        if (!isChar[k]) {
+          const char* p = q + (*q == '-' || *q == '+');
+          int l = detail::shortShape8(p, end);
+          if (l >= 0) {
+            q = p + l;
+          } else {
+            q = detail::scanPlain(q, end);
+            if (detail::classifyNumber(s, static_cast<size_t>(q - s), false) ==
+                detail::NumberClass::Other)
+              isChar[k] = 1;
+          }
+        } else {
+          q = detail::scanPlain(q, end);
+        }
+        len = static_cast<uint32_t>(q - s);
+      }
+      if (len > width[k]) width[k] = len;
+      ++c;
+      if (q >= end) break;
+      const char ch = *q++;
+      if (ch == ',') continue;
+      if (ch == '\r' && q < end && *q == '\n') ++q;
+      ++line;
+      break;
+    }
+    if (c != n) fail(rowStart, rowLine);
     ++rows;
-    pos = row.end;
-    line = row.nextLine;
   }
   res.rows = rows;
   res.types.resize(static_cast<size_t>(n));
@@ -616,6 +672,9 @@ void ReadList::bind(int slot, int varNumber, bool isCharacter, int width) {
 void ReadList::layout() {
   nNumeric_ = 0;
   textBytes_ = 0;
+  const size_t nCols = static_cast<size_t>(table_->varCount());
+  columnTarget_.assign(nCols, -1);
+  fused_ = true;
   for (auto& s : slots_) {
     if (s.column < 0) continue;
     if (s.isCharacter) {
@@ -623,53 +682,100 @@ void ReadList::layout() {
       textBytes_ += s.width;
     } else {
       s.target = nNumeric_++;
+      int& t = columnTarget_[static_cast<size_t>(s.column)];
+      if (t >= 0) fused_ = false;  // one column in two numeric slots
+      t = s.target;
     }
   }
   laidOut_ = true;
+}
+
+// Fills one slot from the current record (the general path: quoted
+// fields, blanks, exponents, character slots).
+void ReadList::convertSlot(const Slot& s, double* values, char* text) {
+  const InputTable::Impl& im = *table_->impl_;
+  const Row& row = im.rows[im.cur];
+  if (s.isCharacter) {
+    char* out = text + s.target;
+    std::string_view t = row.isMissing(s.column) ? std::string_view() : row.text(s.column);
+    size_t n = std::min(t.size(), static_cast<size_t>(s.width));
+    std::memcpy(out, t.data(), n);
+    std::memset(out + n, ' ', static_cast<size_t>(s.width) - n);
+    return;
+  }
+  if (row.isMissing(s.column)) {
+    values[s.target] = missingValue();
+    return;
+  }
+  std::string_view t = row.text(s.column);
+  double d;
+  if (detail::convertNumber(t.data(), t.size(), d)) {
+    values[s.target] = d;
+    return;
+  }
+  values[s.target] = missingValue();
+  const Column& col = table_->columns_[static_cast<size_t>(s.column)];
+  if (remark_.empty() && !col.isCharacter())
+    remark_ = "Table " + table_->displayName() + ", line " + std::to_string(row.line) + ": \"" +
+              std::string(t.substr(0, 40)) + "\" in column " + col.name +
+              " is not a number; it was read as missing.";
 }
 
 bool ReadList::read(double* values, char* text) {
   if (!laidOut_) layout();
   remark_.clear();
   InputTable::Impl& im = *table_->impl_;
-  if (!im.nextRecord()) return false;
-  const Row& row = im.rows[im.cur];
-  for (const Slot& s : slots_) {
-    if (s.column < 0) continue;
-    const detail::Field& f = row.fields[static_cast<size_t>(s.column)];
-    if (!s.isCharacter) {
-      double d;
-      if (f.p) {
-        auto r = fast_float::from_chars(f.p, f.p + f.n, d);
-        if (r.ec == std::errc() && r.ptr == f.p + f.n && std::isfinite(d)) {
-          values[s.target] = d;
-          continue;
-        }
-      }
-      if (row.isMissing(s.column)) {
-        values[s.target] = missingValue();
-        continue;
-      }
-      std::string_view t = row.text(s.column);
-      if (detail::convertNumber(t.data(), t.size(), d)) {
-        values[s.target] = d;
-        continue;
-      }
-      values[s.target] = missingValue();
-      if (remark_.empty() && !table_->columns_[static_cast<size_t>(s.column)].isCharacter())
-        remark_ = "Table " + table_->displayName() + ", line " + std::to_string(row.line) +
-                  ": \"" + std::string(t.substr(0, 40)) + "\" in column " +
-                  table_->columns_[static_cast<size_t>(s.column)].name +
-                  " is not a number; it was read as missing.";
-    } else {
-      char* out = text + s.target;
-      std::string_view t = row.isMissing(s.column) ? std::string_view() : row.text(s.column);
-      size_t n = std::min(t.size(), static_cast<size_t>(s.width));
-      std::memcpy(out, t.data(), n);
-      std::memset(out + n, ' ', static_cast<size_t>(s.width) - n);
+  if (!fused_) {
+    if (!im.nextRecord()) return false;
+    for (const Slot& s : slots_)
+      if (s.column >= 0) convertSlot(s, values, text);
+    return true;
+  }
+  // Numbers of numeric slots are converted while the row is read; quoted
+  // fields and character slots are done from the stored fields after it.
+  const int* target = columnTarget_.data();
+  bool ok = im.nextRecordWith([&](size_t c, const char*& q, const char* end, detail::Field& f) {
+    const int t = target[c];
+    if (t < 0) return false;
+    const char* s = q;
+    if (!detail::parseSimpleNumber(q, end, values[t])) {
+      q = detail::scanPlain(q, end);
+      plainNumber(static_cast<int>(c), s, static_cast<size_t>(q - s), values[t]);
     }
+    f.p = s;
+    f.n = static_cast<uint32_t>(q - s);
+    f.quoted = false;
+    return true;
+  });
+  if (!ok) {
+    remark_.clear();  // it would concern the next group's first row
+    return false;
+  }
+  const Row& row = im.rows[im.cur];
+  if (row.anyQuoted || textBytes_ > 0) {
+    for (const Slot& s : slots_)
+      if (s.column >= 0 && (s.isCharacter || row.fields[static_cast<size_t>(s.column)].quoted))
+        convertSlot(s, values, text);
   }
   return true;
+}
+
+// A plain field of a numeric slot that is not a short decimal: missing,
+// a number in another spelling, or no number (missing, with a remark).
+void ReadList::plainNumber(int column, const char* p, size_t n, double& out) {
+  if (n == 0 || (n == 1 && p[0] == '.')) {
+    out = missingValue();
+    return;
+  }
+  if (detail::convertNumber(p, n, out)) return;
+  out = missingValue();
+  const InputTable::Impl& im = *table_->impl_;
+  const Column& col = table_->columns_[static_cast<size_t>(column)];
+  if (remark_.empty() && !col.isCharacter())
+    remark_ = "Table " + table_->displayName() + ", line " +
+              std::to_string(im.rows[1 - im.cur].line) + ": \"" +
+              std::string(p, std::min<size_t>(n, 40)) + "\" in column " + col.name +
+              " is not a number; it was read as missing.";
 }
 
 }  // namespace zul::table

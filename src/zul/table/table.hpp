@@ -185,7 +185,8 @@ class ReadList {
   // true with a record, false at the end of the group. Unbound slots are
   // left as they were. A field of a numeric column that is no number is
   // read as missing, and remark() then tells which (the record counts as
-  // read). Throws TableError on a broken line.
+  // read). Throws TableError on a broken line. When it returns false the
+  // numeric buffer may hold values of a row that was not delivered.
   bool read(double* values, char* text);
   // The remark of the last read, empty when none.
   const std::string& remark() const { return remark_; }
@@ -203,12 +204,18 @@ class ReadList {
     int target = 0;   // values index or text offset
   };
   void layout();
+  void convertSlot(const Slot& slot, double* values, char* text);
+  void plainNumber(int column, const char* p, size_t n, double& out);
   InputTable* table_;
   std::vector<Slot> slots_;
   int nNumeric_ = 0;
   int textBytes_ = 0;
   bool laidOut_ = false;
   std::string remark_;
+  // Numbers converted while the row is tokenized: per column, the values
+  // index of its numeric slot (-1 none).
+  std::vector<int> columnTarget_;
+  bool fused_ = false;
 };
 
 // An open input table. Opening reads the header and the metadata file;
