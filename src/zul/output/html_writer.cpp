@@ -2,6 +2,7 @@
 
 #include <fmt/format.h>
 
+#include <algorithm>
 #include <ostream>
 #include <set>
 
@@ -35,8 +36,26 @@ std::string byText(const Item& item) {
   return text;
 }
 
+// Pads the numbers of a column on the right so that, right-aligned in a
+// monospace cell, their decimal points line up.
+void alignDecimals(DisplayColumn& c) {
+  if (!c.numeric) return;
+  size_t fraction = 0;
+  for (const std::string& s : c.cells) {
+    size_t p = s.find('.');
+    if (!s.empty()) fraction = std::max(fraction, p == std::string::npos ? 0 : s.size() - p);
+  }
+  for (std::string& s : c.cells) {
+    if (s.empty()) continue;
+    size_t p = s.find('.');
+    size_t own = p == std::string::npos ? 0 : s.size() - p;
+    s.append(fraction - own, ' ');
+  }
+}
+
 void writeTable(std::ostream& out, const Item& item, size_t index) {
   std::vector<DisplayColumn> shown = displayColumns(item);
+  for (DisplayColumn& c : shown) alignDecimals(c);
   out << "<table id=\"" << anchor(index) << "\" data-template=\""
       << htmlEscape(item.templatePath) << "\">\n";
   if (!item.titles.empty()) {
