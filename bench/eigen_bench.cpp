@@ -143,7 +143,9 @@ class RatioReporter : public benchmark::ConsoleReporter {
   void ReportRuns(const std::vector<Run>& runs) override {
     ConsoleReporter::ReportRuns(runs);
     for (const Run& run : runs) {
-      if (run.run_type != Run::RT_Iteration || run.error_occurred) continue;
+      // With repetitions the mean, reported after the single runs, wins.
+      const bool mean = run.run_type == Run::RT_Aggregate && run.aggregate_name == "mean";
+      if ((run.run_type != Run::RT_Iteration && !mean) || run.error_occurred) continue;
       const auto n = run.counters.find("n");
       if (n == run.counters.end()) continue;
       Times& t = times_[static_cast<int>(n->second.value)][run.run_name.function_name];
