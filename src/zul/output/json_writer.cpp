@@ -94,9 +94,36 @@ nlohmann::ordered_json toJson(const Model& model) {
 }
 
 void writeJson(const Model& model, std::ostream& out) {
-  // Invalid UTF-8 in a label must not lose the whole file: replace it.
-  out << toJson(model).dump(1, ' ', false, nlohmann::ordered_json::error_handler_t::replace)
-      << '\n';
+  // One line per step, per table head and per row: easy to read and to
+  // compare, whatever the size of the tables. Invalid UTF-8 in a label
+  // must not lose the whole file: it is replaced.
+  auto dump = [](const Json& j) {
+    return j.dump(-1, ' ', false, Json::error_handler_t::replace);
+  };
+  Json doc = toJson(model);
+  out << "{\"steps\": [";
+  const Json& steps = doc["steps"];
+  for (size_t i = 0; i < steps.size(); ++i) out << (i ? ",\n  " : "\n  ") << dump(steps[i]);
+  out << "],\n \"tables\": [";
+  const Json& tables = doc["tables"];
+  for (size_t i = 0; i < tables.size(); ++i) {
+    Json head = tables[i];
+    Json rows = std::move(head["rows"]);
+    head.erase("rows");
+    Json values;
+    if (head.contains("values")) {
+      values = std::move(head["values"]);
+      head.erase("values");
+    }
+    std::string text = dump(head);
+    text.pop_back();  // the closing brace: rows and values follow
+    out << (i ? ",\n  " : "\n  ") << text << ", \"rows\": [";
+    for (size_t r = 0; r < rows.size(); ++r) out << (r ? ",\n    " : "\n    ") << dump(rows[r]);
+    out << "]";
+    if (!values.is_null()) out << ", \"values\": " << dump(values);
+    out << "}";
+  }
+  out << "]}\n";
 }
 
 }  // namespace zul::output

@@ -194,6 +194,30 @@ TEST(Json, ShapeTypesAndPrecision) {
   EXPECT_TRUE(j["tables"][1]["columns"].empty());
 }
 
+TEST(Json, EmptyRunsAndBrokenTextStillParse) {
+  Model m;
+  std::ostringstream empty;
+  writeJson(m, empty);
+  auto j = nlohmann::json::parse(empty.str());
+  EXPECT_TRUE(j["steps"].empty());
+  EXPECT_TRUE(j["tables"].empty());
+
+  // A label cut inside a multi-byte character is not valid UTF-8; the
+  // file must still be valid JSON, with the table and its rows in it.
+  m.steps.push_back({"p.zul", 1, 0, true});
+  Item t;
+  t.name = "T";
+  t.titles = {{"", std::string("caf\xC3")}};
+  t.columns = {numeric("x", "4.0")};
+  t.rows = {{Value::of(1)}, {Value::of(2)}};
+  m.items.push_back(t);
+  std::ostringstream out;
+  writeJson(m, out);
+  j = nlohmann::json::parse(out.str());
+  EXPECT_EQ(j["tables"][0]["rows"].size(), 2u);
+  EXPECT_EQ(j["tables"][0]["titles"][0].get<std::string>().substr(0, 3), "caf");
+}
+
 TEST(Html, EscapesTextJoinsFlagsAndFetchesNothing) {
   Model m;
   m.steps.push_back({"a<b>.zul", 1, 0, true});
