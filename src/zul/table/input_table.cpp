@@ -561,6 +561,15 @@ std::string_view InputTable::text(int col) const {
   return r.isMissing(col) ? std::string_view() : r.text(col);
 }
 
+std::string_view InputTable::plainNumberText(int col) const {
+  if (!impl_->hasRecord || col < 0 || col >= impl_->nCols) return {};
+  const detail::Field& f = impl_->rows[impl_->cur].fields[static_cast<size_t>(col)];
+  if (!f.p || f.quoted || f.n == 0) return {};
+  const char* p = f.p + (f.p[0] == '-');
+  if (detail::shortShape8(p, impl_->file.data() + impl_->file.size()) != f.p + f.n - p) return {};
+  return {f.p, f.n};
+}
+
 void InputTable::setThreadedRead(bool on) { threadedRead_ = on; }
 
 // ---------------------------------------------------------------------

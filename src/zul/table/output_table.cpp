@@ -205,7 +205,12 @@ void OutputTable::writeCell(const Column& column, const Source& source, const do
     else appendNumber(buffer_, source.input->byNumber(source.column));
     return;
   }
-  if (column.isCharacter()) appendText(buffer_, trimRight(source.input->text(source.column)));
+  if (column.isCharacter()) {
+    appendText(buffer_, trimRight(source.input->text(source.column)));
+    return;
+  }
+  std::string_view plain = source.input->plainNumberText(source.column);
+  if (!plain.empty()) buffer_.append(plain);
   else appendNumber(buffer_, source.input->number(source.column));
 }
 
