@@ -136,7 +136,9 @@ TEST_F(SinkTest, RowsAreReadFromTheBoundCells) {
 TEST_F(SinkTest, SectionsOfTheSameLevelFollowEachOtherAndNestOtherwise) {
   auto section = [&](const char* name, const char* heading, bool level) {
     ASSERT_EQ(call(sink, ZUL_OP_SECTION, {text(ZUL_SA_NAME, name), text(ZUL_SA_LABEL, name)}), 0);
-    if (level) ASSERT_EQ(call(sink, ZUL_OP_SECTION_SET, {integer(ZUL_SA_HEADING_LEVEL, 2)}), 0);
+    if (level) {
+      ASSERT_EQ(call(sink, ZUL_OP_SECTION_SET, {integer(ZUL_SA_HEADING_LEVEL, 2)}), 0);
+    }
     ASSERT_EQ(call(sink, ZUL_OP_SECTION_SET,
                    {integer(ZUL_SA_HEADING_OPTION, 2), integer(ZUL_SA_OPTION, -1),
                     text(ZUL_SA_HEADING_TEXT, heading)}),
