@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <string>
 #include <thread>
@@ -33,6 +34,14 @@ namespace {
 
 constexpr uint32_t kPoolFlags = 0x3006;
 constexpr uint32_t kGrammarPoolFlags = 8196;
+
+// An integer option as int32: values beyond its range are held at its
+// ends (the grammar checks integrality, not every bound).
+int32_t toInt(double v) {
+  if (!(v > -2147483648.0)) return INT32_MIN;
+  if (!(v < 2147483647.0)) return INT32_MAX;
+  return static_cast<int32_t>(v);
+}
 
 void raise(ProcState& ps, int code) { ps.completionCode = std::max(ps.completionCode, code); }
 
@@ -372,7 +381,7 @@ void parseStatement(ProcState& ps) {
   ps.tau = rec.number(kSlotTau, missing);
   ps.power = rec.number(kSlotPower, missing);
   ps.hkPower = rec.number(kSlotHkPower, missing);
-  ps.rotationMaxIter = static_cast<int32_t>(rec.number(kSlotRiter, std::max(100, 10 * p)));
+  ps.rotationMaxIter = toInt(rec.number(kSlotRiter, std::max(100, 10 * p)));
   ps.rotationConvergence = rec.number(kSlotRconverge, 1e-9);
   const bool prerotationGiven = rec.given(kSlotPrerotate);
   if (const zul_code_list* pre = rec.codes(kSlotPrerotate)) {
@@ -469,7 +478,7 @@ void parseStatement(ProcState& ps) {
   ps.singularity = rec.number(kSlotSingular, 1e-7);
   const bool nFactorsGiven = rec.given(kSlotNFactors);
   ps.nFactorsRequested =
-      nFactorsGiven ? static_cast<int32_t>(std::min<double>(rec.number(kSlotNFactors, 0), p)) : -99;
+      nFactorsGiven ? toInt(std::min<double>(rec.number(kSlotNFactors, 0), p)) : -99;
 
   // 15. Number-of-factors criteria.
   ps.parallelCriterion = rec.bit(kBitParallelCriterion) ? 1 : 0;
@@ -496,16 +505,16 @@ void parseStatement(ProcState& ps) {
   if (!nFactorsGiven || ps.parallelCriterion || ps.mapVariant)
     ps.nFactors = p;
   else
-    ps.nFactors = std::max(0, std::min(static_cast<int32_t>(rec.number(kSlotNFactors, 0)), p));
+    ps.nFactors = std::max(0, std::min(toInt(rec.number(kSlotNFactors, 0)), p));
   ps.factorsRetained = ps.nFactors;
   const int m = ps.nFactors;
   ps.minEigen = rec.number(kSlotMinEigen, missing);
   ps.proportion = rec.number(kSlotProportion, missing);
   if (!zul_is_missing(ps.proportion) && ps.proportion > 1) ps.proportion /= 100;
   ps.convergence = rec.number(kSlotConverge, 0.001);
-  ps.maxIter = static_cast<int32_t>(rec.number(kSlotMaxIter, 30));
-  ps.plotCount = static_cast<int32_t>(rec.number(kSlotNPlot, 0));
-  ps.plotNameLength = static_cast<int32_t>(rec.number(kSlotPlotChar, 0));
+  ps.maxIter = toInt(rec.number(kSlotMaxIter, 30));
+  ps.plotCount = toInt(rec.number(kSlotNPlot, 0));
+  ps.plotNameLength = toInt(rec.number(kSlotPlotChar, 0));
   {
     double v = rec.number(kSlotRandom, 0);
     if (v < 1) v = 0;
@@ -610,7 +619,7 @@ void parseStatement(ProcState& ps) {
 
   // 21. Parallel analysis settings.
   ps.parallelLevel = rec.number(kSlotParallelAlpha, 0.05);
-  ps.nSims = static_cast<int32_t>(std::min(rec.number(kSlotParallelNSims, 1000), 2147483647.0));
+  ps.nSims = toInt(rec.number(kSlotParallelNSims, 1000));
   {
     double s = rec.number(kSlotParallelSeed, 0);
     ps.parallelSeed = s >= 1 ? static_cast<int32_t>(foldSeed(s)) : 0;
@@ -900,9 +909,7 @@ void parseStatement(ProcState& ps) {
   // 33. Threads and the numeric engine.
   const bool threadsGiven = rec.given(kSlotThreads) && rec.number(kSlotThreads, 0) >= 1;
   ps.threadsGiven = rec.given(kSlotThreads);
-  ps.threadCount = threadsGiven
-                       ? static_cast<int32_t>(std::min(rec.number(kSlotThreads, 1), 2147483647.0))
-                       : hostThreadCount();
+  ps.threadCount = threadsGiven ? toInt(rec.number(kSlotThreads, 1)) : hostThreadCount();
   const zul_toolkit* toolkit = h.toolkit();
   if (!toolkit || !toolkit->loadExtension || !toolkit->extensionSymbol) stop(ps, 1016);
   auto* extension = toolkit->loadExtension(L"qkxfac");
