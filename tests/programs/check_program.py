@@ -24,7 +24,8 @@ NAME.expected.json   an object with any of
                                with equal lengths, numbers within the
                                tolerance, the string "*" matches anything.
                                "rowsPrefix": [...] checks the first rows only.
-    "noTables": ["Name", ...]  tables that must not appear
+    "noTables": ["Name", {"name": "NObs", "by": {"g": "B"}}, ...]
+                               tables that must not appear
     "log": ["text", ...]       lines that must appear in the log, in this
                                order (substring match)
     "logAbsent": ["text", ...] texts that must not appear in the log
@@ -204,8 +205,9 @@ def main():
                     problems.append(str(e))
                 pos = i + 1
             for n in expected.get("noTables", []):
-                if any(t.get("name") == n for t in tables):
-                    problems.append(f"table {n!r} must not appear")
+                exp = n if isinstance(n, dict) else {"name": n}
+                if find_table(tables, 0, exp) >= 0:
+                    problems.append(f"table {json.dumps(exp)} must not appear")
 
     if problems:
         print("FAILED: " + " ".join(cmd))

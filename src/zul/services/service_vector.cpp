@@ -182,7 +182,8 @@ int32_t svcByCompare(zul_table* input, zul_table* target) {
 }
 
 void svcByList(zul_table* t, int32_t /*code*/) {
-  if (!isInput(t)) return;
+  if (!isInput(t) || t->byListed) return;
+  t->byListed = true;
   const auto& by = t->input->by().variables;
   std::string text = "The table " + t->input->displayName();
   if (by.empty()) {

@@ -42,6 +42,7 @@ struct zul_table {
   std::vector<Pending> pending;
   bool columnsLaidOut = false;
   int remarks = 0;  // read remarks logged so far
+  bool byListed = false;  // 212/5 said how it is used (once per step)
 };
 
 struct zul_readlist {
