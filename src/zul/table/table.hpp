@@ -172,7 +172,7 @@ class InputTable;
 // slots only (the k-th numeric slot goes to values[k]); character slots go
 // to text + offset, blank padded to the slot's width, offset = sum of the
 // widths of the earlier character slots. A numeric column read into a
-// character slot gives its shortest text; a character column read into a
+// character slot gives its text as written; a character column read into a
 // numeric slot gives its number, or missing when it is none.
 class ReadList {
  public:

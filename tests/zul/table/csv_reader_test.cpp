@@ -189,6 +189,20 @@ TEST_F(CsvReader, FileEndingExactlyAtAPageBoundary) {
   }
   EXPECT_EQ(n, *t.rowCount());
   EXPECT_EQ(lastSeen, last);
+
+  // The same with a short number last, which the read path takes eight
+  // bytes at a time: the load reaches past the end of the file.
+  csv.resize(csv.rfind('\n') + 1);       // drop the long last line
+  const size_t pad = 8192 - csv.size() - 10;  // "1,<zeros>\n" then "7,-12.5"
+  csv += "1," + std::string(pad, '0') + "\n7,-12.5";
+  ASSERT_EQ(csv.size(), 8192u);
+  InputTable u(table("page2", csv));
+  ASSERT_EQ(u.nextByGroup(), 1);
+  ReadList list(u, 1);
+  list.bind(0, 2, false, 8);
+  double v = 0, lastValue = 0;
+  while (list.read(&v, nullptr)) lastValue = v;
+  EXPECT_EQ(lastValue, -12.5);
 }
 
 TEST_F(CsvReader, NulBytesInsideAFieldAreData) {

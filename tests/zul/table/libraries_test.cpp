@@ -59,14 +59,5 @@ TEST_F(LibrariesTest, ResolvesWorkLibrefsCaseBlindFilesAndPaths) {
   EXPECT_THROW(libs.assign("9bad", dir), TableError);
 }
 
-TEST_F(LibrariesTest, TheTableCreatedLast) {
-  Libraries libs(dir);
-  EXPECT_FALSE(libs.lastCreated().has_value());
-  libs.noteCreated(libs.resolve(parseTableName("first")));
-  libs.noteCreated(libs.resolve(parseTableName("second")));
-  ASSERT_TRUE(libs.lastCreated().has_value());
-  EXPECT_EQ(libs.lastCreated()->displayName(), "WORK.SECOND");
-}
-
 }  // namespace
 }  // namespace zul::table

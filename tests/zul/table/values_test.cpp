@@ -84,12 +84,6 @@ TEST(Values, NumberSyntax) {
     EXPECT_FALSE(parseNumber(bad, d)) << bad;
 }
 
-TEST(Values, NamesCompareWithoutCase) {
-  EXPECT_TRUE(sameName("Survey", "SURVEY"));
-  EXPECT_TRUE(sameName("_type_", "_TYPE_"));
-  EXPECT_FALSE(sameName("x1", "x10"));
-}
-
 }  // namespace
 }  // namespace zul::table
 
