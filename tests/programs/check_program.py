@@ -149,7 +149,8 @@ def main():
     listing_file = os.path.join(workdir, "out.lst")
     cmd = [zul, "--work", workdir, "--json", json_file, "--log", log_file,
            "--listing", listing_file] + expected.get("zulArgs", []) + [name + ".zul"]
-    proc = subprocess.run(cmd, cwd=testdir, capture_output=True, text=True, timeout=300)
+    env = dict(os.environ, ZUL_MESSAGE_TRACE=os.path.join(workdir, "messages.trace"))
+    proc = subprocess.run(cmd, cwd=testdir, capture_output=True, text=True, timeout=300, env=env)
     log = open(log_file).read() if os.path.exists(log_file) else ""
     listing = open(listing_file).read() if os.path.exists(listing_file) else ""
 

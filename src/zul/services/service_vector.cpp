@@ -9,6 +9,8 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 
@@ -54,6 +56,36 @@ int32_t copyOut(const std::string& text, char* buffer, int32_t size) {
 
 bool isInput(const zul_table* t) { return t && t->input && session().owns(t); }
 bool isOutput(const zul_table* t) { return t && t->output && session().owns(t); }
+
+// ---- message trace ----
+// With ZUL_MESSAGE_TRACE set to a file name, every numbered message and
+// catalog identifier the module issues is appended to that file, one
+// "group/number" or "0x83BFxxxx" a line: how the tests find out which
+// messages they reach (scripts/message-coverage).
+std::mutex g_traceMutex;
+
+void trace(const std::string& what) {
+  static const char* file = std::getenv("ZUL_MESSAGE_TRACE");
+  if (!file || !*file) return;
+  std::lock_guard<std::mutex> lock(g_traceMutex);
+  if (FILE* f = std::fopen(file, "a")) {
+    std::fprintf(f, "%s\n", what.c_str());
+    std::fclose(f);
+  }
+}
+
+void svcMessage(int32_t group, int32_t number, const zul_arg* args, int32_t nArgs) {
+  trace(std::to_string(group) + "/" + std::to_string(number));
+  msg::message(group, number, args, nArgs);
+}
+
+int32_t svcCatalogFetch(uint32_t id, const zul_arg* args, int32_t nArgs, char* buffer,
+                        int32_t size) {
+  char hex[16];
+  std::snprintf(hex, sizeof hex, "0x%08X", id);
+  trace(hex);
+  return msg::catalogFetch(id, args, nArgs, buffer, size);
+}
 
 // ---- group 0: the trampoline's target ----
 
@@ -566,7 +598,7 @@ void releaseExtension(zul_extension* ext) {
 }
 
 const zul_toolkit g_toolkit = {
-    &msg::catalogFetch, &msg::catalogError, &msg::catalogLog, &toolkitPrint,
+    &svcCatalogFetch, &msg::catalogError, &msg::catalogLog, &toolkitPrint,
     &loadExtension,     &extensionSymbol,   &releaseExtension};
 
 // ---- the tables ----
@@ -595,7 +627,7 @@ struct Vector {
     put(ZUL_STATUS_REPORT, &svcStatusReport);
     put(ZUL_TERMINATION, &svcTermination);
     put(ZUL_STEP_SLOT, &svcStepSlot);
-    put(ZUL_MESSAGE, &msg::message);
+    put(ZUL_MESSAGE, &svcMessage);
     put(ZUL_MESSAGE_TEXT, &msg::messageText);
     put(ZUL_MESSAGE_FORMAT, &msg::messageFormat);
     put(ZUL_SYSTEM_OPTION, &svcSystemOption);
