@@ -278,7 +278,11 @@ typedef int32_t (*zul_sink_dispatch_fn)(void *object, int32_t operation,
 /* 400/2 sweep pivot of the packed symmetric matrix of the given order.
  * The pivot is swept and flags[pivot] set to '1', or left with '0' when
  * a[pivot,pivot] < singular * scale[pivot]^2 (too small relative to the
- * variable's scale). Returns 0. */
+ * variable's scale). Returns 0. A pivot that is zero, negative or not a
+ * number is never swept; a pivot whose flag is '1' is swept back (the
+ * reverse sweep) and its flag set to '0'. Sweep convention: a[k,k] <-
+ * -1/d, a[i,k] <- a[i,k]/d, a[i,j] <- a[i,j] - a[i,k]a[k,j]/d, so a[i,k]
+ * (i not swept) is the regression weight of k in the prediction of i. */
 typedef int32_t (*zul_sweep_fn)(double *packed, int32_t pivot, int32_t order,
                                 char *flags, const double *scale, double singular);
 /* 400/4 rewind: the current BY group is read again from its first row
