@@ -291,7 +291,10 @@ Program readProgramText(const std::string& text, const std::string& name,
                         const std::vector<std::string>& steps) {
   Program prog;
   prog.file = name;
-  Lexer lex(text, name);
+  // Editors on some systems start a UTF-8 file with a byte-order mark.
+  static const std::string kBom = "\xEF\xBB\xBF";
+  const std::string& body = text.compare(0, 3, kBom) == 0 ? text.substr(3) : text;
+  Lexer lex(body, name);
   constexpr size_t kNone = static_cast<size_t>(-1);
   size_t stepIndex = kNone;  // item of the open step
   auto closeStep = [&]() { stepIndex = kNone; };

@@ -121,6 +121,14 @@ TEST(ProgramReader, FaultsNameFileLineColumnAndSkipOnlyTheirItem) {
             std::string::npos);
 }
 
+TEST(ProgramReader, ByteOrderMarkAndLineEndings) {
+  Program p = readProgramText("\xEF\xBB\xBF" "factor data=x;\r\n  var a;\r\nrun;\r\n", "b.zul");
+  ASSERT_EQ(p.items.size(), 1u);
+  EXPECT_TRUE(p.items[0].errors.empty());
+  EXPECT_EQ(p.items[0].step.statements.at(1).pos.line, 2);
+  EXPECT_EQ(p.items[0].step.statements.at(1).pos.column, 3);
+}
+
 TEST(ProgramReader, MissingFileIsOneInvalidItem) {
   Program p = readProgram("/nonexistent/dir/p.zul");
   ASSERT_EQ(p.items.size(), 1u);
