@@ -1,0 +1,171 @@
+#!/usr/bin/env python3
+"""Reference values for Harman's socioeconomic data (Harman 1976, table
+2.1), computed once, independently of zul: plain Python with cyclic Jacobi
+rotations for the eigen problems and Gauss-Jordan elimination with full
+matrices for the inverse. The eigenvalues of R agree with the published
+2.87331, 1.79666, 0.21483, 0.09993, 0.01527.
+
+    python3 harman_socioeconomic.py ../extract_socioeconomics.csv
+prints every value; with --write it also writes the expected files of the
+extract_harman_* program tests beside this folder."""
+import csv, json, math, os, sys
+
+rows = list(csv.reader(open(sys.argv[1])))
+names, data = rows[0], [[float(x) for x in r] for r in rows[1:]]
+n, p = len(data), len(names)
+mean = [sum(r[j] for r in data) / n for j in range(p)]
+cov = [[sum((r[i] - mean[i]) * (r[j] - mean[j]) for r in data) / (n - 1) for j in range(p)] for i in range(p)]
+sd = [math.sqrt(cov[i][i]) for i in range(p)]
+R = [[cov[i][j] / (sd[i] * sd[j]) for j in range(p)] for i in range(p)]
+
+def jacobi(A):
+    n = len(A); A = [row[:] for row in A]; V = [[float(i == j) for j in range(n)] for i in range(n)]
+    for sweep in range(100):
+        off = sum(A[i][j] ** 2 for i in range(n) for j in range(n) if i != j)
+        if off < 1e-30: break
+        for p_ in range(n):
+            for q in range(p_ + 1, n):
+                if abs(A[p_][q]) < 1e-300: continue
+                theta = (A[q][q] - A[p_][p_]) / (2 * A[p_][q])
+                t = (1 if theta >= 0 else -1) / (abs(theta) + math.sqrt(theta * theta + 1))
+                c = 1 / math.sqrt(t * t + 1); s = t * c
+                for k in range(n):
+                    akp, akq = A[k][p_], A[k][q]
+                    A[k][p_], A[k][q] = c * akp - s * akq, s * akp + c * akq
+                for k in range(n):
+                    apk, aqk = A[p_][k], A[q][k]
+                    A[p_][k], A[q][k] = c * apk - s * aqk, s * apk + c * aqk
+                for k in range(n):
+                    vkp, vkq = V[k][p_], V[k][q]
+                    V[k][p_], V[k][q] = c * vkp - s * vkq, s * vkp + c * vkq
+    vals = [A[i][i] for i in range(n)]
+    order = sorted(range(n), key=lambda i: -vals[i])
+    vecs = []
+    for i in order:
+        v = [V[k][i] for k in range(n)]
+        if sum(v) < 0: v = [-x for x in v]   # sign: positive sum
+        vecs.append(v)
+    return [vals[i] for i in order], vecs
+
+def inverse(A):
+    n = len(A); M = [row[:] + [float(i == j) for j in range(n)] for i, row in enumerate(A)]
+    for c in range(n):
+        piv = max(range(c, n), key=lambda r: abs(M[r][c])); M[c], M[piv] = M[piv], M[c]
+        d = M[c][c]; M[c] = [x / d for x in M[c]]
+        for r in range(n):
+            if r != c:
+                f = M[r][c]; M[r] = [a - f * b for a, b in zip(M[r], M[c])]
+    return [row[n:] for row in M]
+
+print("means", mean); print("std", sd)
+print("R"); [print(" ".join("%.10f" % x for x in row)) for row in R]
+vals, vecs = jacobi(R)
+print("eigenvalues of R", ["%.10f" % v for v in vals])
+for j in range(2):
+    print("PC%d eigenvector" % (j + 1), ["%.10f" % x for x in vecs[j]])
+    print("PC%d loadings" % (j + 1), ["%.10f" % (x * math.sqrt(vals[j])) for x in vecs[j]])
+comm = [sum((vecs[j][i] * math.sqrt(vals[j])) ** 2 for j in range(2)) for i in range(p)]
+print("PC communalities (2)", ["%.10f" % x for x in comm], "total %.10f" % sum(comm))
+Ri = inverse(R)
+smc = [1 - 1 / Ri[i][i] for i in range(p)]
+print("SMC", ["%.10f" % x for x in smc])
+P = [[(1.0 if i == j else -Ri[i][j] / math.sqrt(Ri[i][i] * Ri[j][j])) for j in range(p)] for i in range(p)]
+print("partial correlations controlling all others"); [print(" ".join("%.10f" % x for x in row)) for row in P]
+r2 = [sum(R[i][j] ** 2 for j in range(p) if j != i) for i in range(p)]
+p2 = [sum(P[i][j] ** 2 for j in range(p) if j != i) for i in range(p)]
+print("MSA", ["%.10f" % (r2[i] / (r2[i] + p2[i])) for i in range(p)], "overall %.10f" % (sum(r2) / (sum(r2) + sum(p2))))
+Rr = [[(smc[i] if i == j else R[i][j]) for j in range(p)] for i in range(p)]
+vals2, vecs2 = jacobi(Rr)
+print("eigenvalues of reduced R (SMC)", ["%.10f" % v for v in vals2], "sum %.10f" % sum(vals2))
+for j in range(2):
+    print("PF%d loadings" % (j + 1), ["%.10f" % (x * math.sqrt(vals2[j])) for x in vecs2[j]])
+comm2 = [sum(vecs2[j][i] ** 2 * vals2[j] for j in range(2)) for i in range(p)]
+print("PF communalities (2)", ["%.10f" % x for x in comm2], "total %.10f" % sum(comm2))
+
+# Harris (1962) component analysis: the reduced matrix (SMC diagonal) scaled
+# by w = 1 / max(1 - SMC, 0.001) on both sides; loadings z sqrt(lambda) / sqrt(w).
+w = [1 / max(1 - s, 0.001) for s in smc]
+Rh = [[math.sqrt(w[i]) * Rr[i][j] * math.sqrt(w[j]) for j in range(p)] for i in range(p)]
+vals3, vecs3 = jacobi(Rh)
+k3 = 0
+while k3 < p and vals3[k3] > 1.0:  # Harris: eigenvalues above 1
+    k3 += 1
+load3 = [[vecs3[j][i] * math.sqrt(vals3[j]) / math.sqrt(w[i]) for j in range(k3)] for i in range(p)]
+print("Harris eigenvalues", ["%.10f" % v for v in vals3], "retained", k3)
+
+if "--write" not in sys.argv:
+    sys.exit(0)
+
+here = os.path.dirname(os.path.abspath(__file__))
+SOURCE = ("Computed once by tests/programs/reference/harman_socioeconomic.py: plain Python, "
+          "Jacobi eigen solver, Gauss-Jordan inverse; the eigenvalues of R agree with Harman's "
+          "published 2.87331, 1.79666, 0.21483, 0.09993, 0.01527.")
+
+def eigen_rows(vals):
+    s = sum(vals); cum = 0; out = []
+    for i, v in enumerate(vals):
+        cum += v / s
+        out.append([i + 1, v, vals[i] - vals[i + 1] if i + 1 < len(vals) else None, v / s, cum])
+    return out
+
+def plain_rows(labels, matrix):  # columns: display ("Fz") and original
+    return [[labels[i]] + [x for v in row for x in (v, v)] for i, row in enumerate(matrix)]
+
+def write(name, obj):
+    with open(os.path.join(here, "..", name + ".expected.json"), "w") as f:
+        json.dump(obj, f, indent=1)
+        f.write("\n")
+
+pc = [[vecs[j][i] * math.sqrt(vals[j]) for j in range(2)] for i in range(p)]
+write("extract_harman_components", {
+    "_source": SOURCE,
+    "tolerance": {"absolute": 1e-9, "relative": 1e-9},
+    "tables": [
+        {"name": "ParCorrControlVar", "rows": plain_rows(names, P)},
+        {"name": "SamplingAdequacy",
+         "rows": [[names[i], r2[i] / (r2[i] + p2[i])] for i in range(p)],
+         "values": {"_OverallMSA": sum(r2) / (sum(r2) + sum(p2))}},
+        {"name": "Eigenvalues", "rows": eigen_rows(vals)},
+        {"name": "Eigenvectors", "rows": plain_rows(names, [[vecs[j][i] for j in range(2)] for i in range(p)])},
+        {"name": "FactorPattern", "rows": plain_rows(names, pc)},
+        {"name": "VarExplain", "rows": [["Factor1", vals[0]], ["Factor2", vals[1]]]},
+        {"name": "FinalCommun", "rows": [[names[i], comm[i]] for i in range(p)]},
+    ],
+    "log": ["2 factors will be retained by the MINEIGEN criterion"],
+})
+
+# Principal factor with SMC priors, ROUND and REORDER: rows ordered by the
+# factor of the largest |loading|, then by decreasing loading; values times
+# 100, flagged above the root mean square of the printed loadings.
+pf = [[vecs2[j][i] * math.sqrt(vals2[j]) for j in range(2)] for i in range(p)]
+dom = [max(range(2), key=lambda j: (abs(pf[i][j]), -j)) for i in range(p)]
+order = sorted(range(p), key=lambda i: (dom[i], -pf[i][dom[i]], i))
+rms = math.sqrt(sum(x * x for row in pf for x in row) / (2 * p))
+write("extract_harman_smc", {
+    "_source": SOURCE + " Flag threshold = root mean square of the ten loadings.",
+    "tolerance": {"absolute": 1e-9, "relative": 1e-9},
+    "tables": [
+        {"name": "PriorCommunalEst", "rows": [[names[i], smc[i]] for i in range(p)]},
+        {"name": "Eigenvalues", "rows": eigen_rows(vals2)},
+        {"name": "FactorPattern",
+         "rows": [[names[i]] + [x for v in pf[i] for x in (100 * v, "*" if abs(v) > rms else "", v)]
+                  for i in order]},
+        {"name": "VarExplain", "rows": [["Factor1", vals2[0]], ["Factor2", vals2[1]]]},
+        {"name": "FinalCommun", "rows": [[names[i], comm2[i]] for i in range(p)]},
+    ],
+    "log": ["2 factors will be retained by the PROPORTION criterion"],
+})
+
+comm3 = [sum(x * x for x in load3[i]) for i in range(p)]
+write("extract_harman_harris", {
+    "_source": SOURCE,
+    "tolerance": {"absolute": 1e-9, "relative": 1e-9},
+    "tables": [
+        {"name": "Eigenvalues", "rowsPrefix": [[i + 1, vals3[i]] + ["*"] * 3 for i in range(p)]},
+        {"name": "FactorPattern", "rows": plain_rows(names, load3)},
+        {"name": "VarExplainWgt", "rows": [
+            ["Weighted"] + [sum(w[i] * load3[i][j] ** 2 for i in range(p)) for j in range(k3)],
+            ["Unweighted"] + [sum(load3[i][j] ** 2 for i in range(p)) for j in range(k3)]]},
+        {"name": "FinalCommunWgt", "rows": [[names[i], comm3[i], w[i]] for i in range(p)]},
+    ],
+})
