@@ -708,7 +708,7 @@ void ReadList::convertSlot(const Slot& s, double* values, char* text) {
     char* out = text + s.target;
     std::string_view t = row.isMissing(s.column) ? std::string_view() : row.text(s.column);
     size_t n = std::min(t.size(), static_cast<size_t>(s.width));
-    std::memcpy(out, t.data(), n);
+    if (n) std::memcpy(out, t.data(), n);
     std::memset(out + n, ' ', static_cast<size_t>(s.width) - n);
     return;
   }
