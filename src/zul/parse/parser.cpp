@@ -15,7 +15,6 @@
 #include <cstring>
 #include <deque>
 #include <map>
-#include <sstream>
 
 #include <fmt/format.h>
 
@@ -162,7 +161,6 @@ class StepParser {
   [[noreturn]] void failHere(const std::string& text) { fail(here(), text); }
   std::string found() const {
     if (atEnd()) return "the end of the statement";
-    if (tok().kind == TokenKind::String) return "'" + tok().text + "'";
     return "'" + tok().text + "'";
   }
   void expect(char c, const std::string& after) {
