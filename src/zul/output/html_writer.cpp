@@ -128,6 +128,8 @@ void writeHtml(const Model& model, std::ostream& out, const std::string& title) 
     const Item& item = model.items[i];
     if (item.kind != Item::Kind::Table) continue;
     std::string name = item.titles.empty() ? item.name : item.titles.front().text;
+    std::string by = byText(item);
+    if (!by.empty()) name = by + ": " + name;
     out << "<li><a href=\"#" << anchor(i) << "\">" << htmlEscape(name) << "</a></li>\n";
   }
   out << "</ol></nav>\n";
