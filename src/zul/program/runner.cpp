@@ -99,6 +99,12 @@ bool Runner::setUpOutputs() {
   report_ = std::make_unique<output::Report>(ro);
   output::setCurrentReport(report_.get());
   services::setSinkDispatch(&output::serviceDispatch);
+  services::setStatusTextProvider([this](int32_t status) {
+    std::string text = output::sinkStatusText(status);
+    if (!text.empty() && !report_->lastProblem().empty())
+      text += " (" + report_->lastProblem() + ")";
+    return text;
+  });
   services::setPrintWriter([this](std::string_view text) {
     *listing_ << text << '\n';
   });
@@ -293,6 +299,7 @@ int Runner::run() {
   }
   output::setCurrentReport(nullptr);
   services::setSinkDispatch(nullptr);
+  services::setStatusTextProvider(nullptr);
   listing_->flush();
   return status_;
 }

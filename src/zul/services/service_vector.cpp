@@ -33,6 +33,7 @@ namespace msg = zul::messages;
 
 SinkDispatch g_sink;
 PrintWriter g_print;
+std::function<std::string(int32_t)> g_statusProvider;
 
 StepContext* currentStep() { return session().step; }
 
@@ -770,7 +771,15 @@ bool loadModule(const std::filesystem::path& directory, Module& module, std::str
   return true;
 }
 
+void setStatusTextProvider(std::function<std::string(int32_t)> provider) {
+  g_statusProvider = std::move(provider);
+}
+
 std::string statusText(int32_t status) {
+  if (g_statusProvider) {
+    std::string text = g_statusProvider(status);
+    if (!text.empty()) return text;
+  }
   switch (status) {
     case kWorkBadDescriptor:
       return "The work file was used without being opened (host status 1).";

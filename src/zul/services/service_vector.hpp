@@ -43,7 +43,10 @@ bool loadModule(const std::filesystem::path& directory, Module& module, std::str
 // directory of the session; names are 1 to 32 letters, digits or '_'.
 zul_extension* loadExtension(const wchar_t* name);
 
-// Host status texts for 39/130 (work file, pool, tables).
+// Host status texts for 39/130 (work file, pool, tables). Statuses of
+// other layers (the output sink) are explained by the provider installed
+// here; it returns "" for a status that is not its own.
 std::string statusText(int32_t status);
+void setStatusTextProvider(std::function<std::string(int32_t status)> provider);
 
 }  // namespace zul::services
