@@ -566,7 +566,18 @@ std::string_view InputTable::plainNumberText(int col) const {
   const detail::Field& f = impl_->rows[impl_->cur].fields[static_cast<size_t>(col)];
   if (!f.p || f.quoted || f.n == 0) return {};
   const char* p = f.p + (f.p[0] == '-');
-  if (detail::shortShape8(p, impl_->file.data() + impl_->file.size()) != f.p + f.n - p) return {};
+  const char* e = f.p + f.n;
+  if (detail::shortShape8(p, impl_->file.data() + impl_->file.size()) != e - p) return {};
+  // Only texts that are already the shortest form std::to_chars would
+  // write: no leading or trailing zeros, no bare point, and no integer
+  // ending in 0 (1000000 is written 1e+06).
+  const char* dot = static_cast<const char*>(std::memchr(p, '.', static_cast<size_t>(e - p)));
+  if (dot) {
+    if (dot == p || dot + 1 == e || e[-1] == '0') return {};
+    if (p[0] == '0' && (dot != p + 1 || dot[1] == '0')) return {};
+  } else if (e[-1] == '0' || p[0] == '0') {
+    return {};
+  }
   return {f.p, f.n};
 }
 

@@ -292,9 +292,10 @@ class InputTable {
   // after unquoting, "" when missing.
   double number(int col) const;
   std::string_view text(int col) const;
-  // The field's text when it is a short plain decimal ("-12.345"), which
-  // reads back as number(col) does; empty otherwise. Output tables copy
-  // such fields verbatim instead of converting them twice.
+  // The field's text when it is a short plain decimal already in the
+  // shortest form that formatNumber() would give ("-12.345"); empty
+  // otherwise. Output tables copy such fields verbatim instead of
+  // converting them twice.
   std::string_view plainNumberText(int col) const;
 
   // Threaded-read mode (400/18): a hint that reading is done in blocks for

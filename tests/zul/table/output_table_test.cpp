@@ -130,6 +130,25 @@ TEST_F(OutputTables, AllColumnsCopiedFromTheCurrentRecord) {
   EXPECT_EQ(read("scores.csv"), "id,name,x,Factor1\r\n1,\"Doe, J\",2.5,0.5\r\n2,,,1\r\n");
 }
 
+TEST_F(OutputTables, CopiedNumbersAreWrittenInShortestForm) {
+  // Each input spelling and the shortest text of its value (by hand).
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"12.3456", "12.3456"}, {"-0.5", "-0.5"}, {"1.50", "1.5"},   {"007", "7"},
+      {"1000000", "1e+06"},   {"0.00001", "1e-05"}, {".5", "0.5"}, {"7.", "7"},
+      {"-0", "-0"},           {"0.05", "0.05"},   {"1e3", "1000"}, {"+2", "2"}};
+  std::string csv = "x\n";
+  for (const auto& c : cases) csv += c.first + "\n";
+  InputTable in(table("in", csv));
+  OutputTable out(ref("out"));
+  out.copyAllColumns(in);
+  ASSERT_EQ(in.nextByGroup(), 1);
+  while (in.nextRecord()) out.appendRow(nullptr, nullptr);
+  out.commit();
+  std::string expect = "x\r\n";
+  for (const auto& c : cases) expect += c.second + "\r\n";
+  EXPECT_EQ(read("out.csv"), expect);
+}
+
 TEST_F(OutputTables, DeclarationErrors) {
   OutputTable out(ref("bad"));
   out.declareColumn(num("x"));
