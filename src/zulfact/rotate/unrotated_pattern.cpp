@@ -10,31 +10,12 @@
 #include "zulfact/entry/host.hpp"
 #include "zulfact/extract/variance_explained.hpp"
 #include "zulfact/output/matrix_printer.hpp"
+#include "zulfact/output/outstat_rows.hpp"
 #include "zulfact/output/vector_table.hpp"
 
 namespace zulfact {
 
 namespace {
-
-// One OUTSTAT= row: _TYPE_, _NAME_ and n values padded with missing values
-// to nVars; the host fills the BY variables.
-void appendOutstatRow(ProcState& ps, const char* type, const std::string& name,
-                      const double* values, int n) {
-  const int p = ps.nVars;
-  std::vector<double> row(static_cast<size_t>(p) + 2, zul_missing());
-  std::copy_n(values, std::min(n, p), row.begin() + 2);
-  char typeText[8];
-  std::memset(typeText, ' ', sizeof typeText);
-  std::memcpy(typeText, type, std::min<size_t>(std::strlen(type), 8));
-  std::string nameText = name;
-  nameText.resize(32, ' ');
-  const char* texts[2] = {typeText, nameText.c_str()};
-  const int status = host().appendRow(ps.outstatTable, row.data(), texts);
-  if (status != 0) {
-    host().statusReport(status);
-    host().endStep(1020);
-  }
-}
 
 bool inputPatternMethod(const ProcState& ps) {
   return ps.method == kMethodPattern || ps.method == kMethodScore;
@@ -44,7 +25,7 @@ bool inputPatternMethod(const ProcState& ps) {
 void appendFactorRows(ProcState& ps, const char* type, const double* matrix, int m) {
   const int p = ps.nVars;
   for (int k = 0; k < m; ++k)
-    appendOutstatRow(ps, type, factorName(ps, k), matrix + static_cast<int64_t>(k) * p, p);
+    appendStatRow(ps, type, factorName(ps, k), matrix + static_cast<int64_t>(k) * p, p);
 }
 
 }  // namespace
@@ -100,17 +81,17 @@ void FinishUnrotatedPattern(ProcState& ps) {
 
   if (!ps.flags.outstatRequested || ps.outstatTable == nullptr) return;
   const int mk = ps.nFactors;
-  if (mk > 0) appendOutstatRow(ps, "COMMUNAL", "", ps.communalities, p);
-  if (!inputPatternMethod(ps)) appendOutstatRow(ps, "PRIORS", "", ps.priorCommunalities, p);
+  if (mk > 0) appendStatRow(ps, "COMMUNAL", "", ps.communalities, p);
+  if (!inputPatternMethod(ps)) appendStatRow(ps, "PRIORS", "", ps.priorCommunalities, p);
   if ((ps.method >= kMethodAlpha && ps.method <= kMethodHarris) || ps.flags.weightOption) {
     std::vector<double> w(ps.varWeights, ps.varWeights + p);
     if (ps.flags.weightOption && ps.flags.covariance)
       for (int i = 0; i < p; ++i)
         if (ps.stdDevs[i] > 0.0) w[i] /= ps.stdDevs[i] * ps.stdDevs[i];
-    appendOutstatRow(ps, "WEIGHT", "", w.data(), p);
+    appendStatRow(ps, "WEIGHT", "", w.data(), p);
   }
   if (!inputPatternMethod(ps) && ps.factorsRetained >= 0)
-    appendOutstatRow(ps, "EIGENVAL", "", ps.eigenvalues, p);
+    appendStatRow(ps, "EIGENVAL", "", ps.eigenvalues, p);
   if (!inputPatternMethod(ps) && ps.flags.rotationRequested)
     appendFactorRows(ps, "UNROTATE", ps.loadings, mk);
 }
