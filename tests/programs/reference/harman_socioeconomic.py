@@ -93,6 +93,16 @@ while k3 < p and vals3[k3] > 1.0:  # Harris: eigenvalues above 1
 load3 = [[vecs3[j][i] * math.sqrt(vals3[j]) / math.sqrt(w[i]) for j in range(k3)] for i in range(p)]
 print("Harris eigenvalues", ["%.10f" % v for v in vals3], "retained", k3)
 
+# Principal components of the covariance matrix (COV): weights are the
+# variances, the threshold their mean; loadings z sqrt(lambda) / sd.
+vals4, vecs4 = jacobi(cov)
+t4 = sum(cov[i][i] for i in range(p)) / p
+k4 = 0
+while k4 < p and vals4[k4] > t4:
+    k4 += 1
+load4 = [[vecs4[j][i] * math.sqrt(vals4[j]) / sd[i] for j in range(k4)] for i in range(p)]
+print("covariance eigenvalues", ["%.6f" % v for v in vals4], "retained", k4)
+
 if "--write" not in sys.argv:
     sys.exit(0)
 
@@ -169,3 +179,18 @@ write("extract_harman_harris", {
         {"name": "FinalCommunWgt", "rows": [[names[i], comm3[i], w[i]] for i in range(p)]},
     ],
 })
+
+comm4 = [sum(x * x for x in load4[i]) for i in range(p)]
+write("extract_harman_cov", {
+    "_source": SOURCE + " Covariances with divisor N - 1.",
+    "tolerance": {"absolute": 1e-9, "relative": 1e-9},
+    "tables": [
+        {"name": "Eigenvalues", "rowsPrefix": [[i + 1, vals4[i]] + ["*"] * 3 for i in range(p)]},
+        {"name": "FactorPattern", "rows": plain_rows(names, load4)},
+        {"name": "VarExplainWgt", "rows": [
+            ["Weighted"] + [vals4[j] for j in range(k4)],
+            ["Unweighted"] + [sum(load4[i][j] ** 2 for i in range(p)) for j in range(k4)]]},
+        {"name": "FinalCommunWgt", "rows": [[names[i], comm4[i], cov[i][i]] for i in range(p)]},
+    ],
+})
+
