@@ -10,6 +10,10 @@
 #include <string_view>
 #include <vector>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace zul::table::detail {
 
 // A file mapped read-only, followed by at least one zero byte: the
@@ -235,6 +239,169 @@ __attribute__((always_inline)) inline int shortShape8(const char* p, const char*
   Shape8 s;
   return shape8(p, end, s) ? s.stop : -1;
 }
+
+// ---- whole rows of numbers, for the type pass ----
+
+// Bit 7 of each byte set exactly where the byte is zero (no carries
+// between bytes).
+inline uint64_t zeroBytes(uint64_t v) {
+  constexpr uint64_t k7F = 0x7F7F7F7F7F7F7F7FULL;
+  return ~(((v & k7F) + k7F) | v | k7F);
+}
+inline uint64_t bytesEqual(uint64_t w, unsigned char c) {
+  return zeroBytes(w ^ (0x0101010101010101ULL * c));
+}
+// Bit 7 of each byte set where the byte is a digit (a byte above 0x89 may
+// hide a digit next to it: never the reverse).
+inline uint64_t digitBytes(uint64_t w) {
+  const uint64_t x = w ^ 0x3030303030303030ULL;
+  return ~((x + 0x7676767676767676ULL) | x) & 0x8080808080808080ULL;
+}
+// The bit-7 flags of the eight bytes as one byte (bit i = byte i).
+inline unsigned compress8(uint64_t m) {
+  return static_cast<unsigned>(((m >> 7) * 0x0102040810204080ULL) >> 56);
+}
+
+// Checks a whole row at once, sixteen bytes per step (SSE2, part of every
+// x86-64; eight bytes per step elsewhere): true when the row at q has
+// exactly nCols fields and ends in LF or CRLF, and every field is empty,
+// "." or a plain decimal: digits with at most one point, and a minus only
+// in front, followed by a digit. next is then the start of the following
+// line. false means "not sure": the caller checks the row field by field,
+// so this test only has to be sound, never complete. The loads may reach
+// sixteen bytes past the row, into the zero page after the file.
+//
+// The rule "at most one point per field" is checked on the events of a
+// block (points and separators, one bit per byte): adding each point's
+// bit, moved up one place, to the complement of the events carries it to
+// the next event, which must not be a point.
+inline int popcount64(uint64_t x) {
+  // Without a hardware popcount in the baseline instruction set, the
+  // compiler would call a library routine; this is the usual SWAR count.
+  x = x - ((x >> 1) & 0x5555555555555555ULL);
+  x = (x & 0x3333333333333333ULL) + ((x >> 2) & 0x3333333333333333ULL);
+  x = (x + (x >> 4)) & 0x0F0F0F0F0F0F0F0FULL;
+  return static_cast<int>((x * 0x0101010101010101ULL) >> 56);
+}
+
+#if defined(__SSE2__)
+inline uint64_t equalMask16(__m128i v, char c) {
+  return static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8(c))));
+}
+inline bool fastNumericRow(const char* q, const char* end, int nCols, const char*& next) {
+  // Sixty-four bytes per step, one bit per byte in each mask.
+  const char* base = q;
+  uint64_t sepCarry = 1;   // the byte before the row counts as a separator
+  bool pointOpen = false;  // the field that runs into this block has a point
+  int commas = 0;
+  const __m128i zero = _mm_set1_epi8('0'), nine = _mm_set1_epi8(9);
+  while (base < end) {
+    uint64_t lf = 0, comma = 0, point = 0, minus = 0, cr = 0, digit = 0;
+    for (int k = 0; k < 4; ++k) {
+      const __m128i w = _mm_loadu_si128(reinterpret_cast<const __m128i*>(base + 16 * k));
+      const __m128i d = _mm_sub_epi8(w, zero);
+      const int shift = 16 * k;
+      digit |= static_cast<uint64_t>(static_cast<uint32_t>(_mm_movemask_epi8(
+                   _mm_cmpeq_epi8(_mm_min_epu8(d, nine), d))))
+               << shift;
+      lf |= equalMask16(w, '\n') << shift;
+      comma |= equalMask16(w, ',') << shift;
+      point |= equalMask16(w, '.') << shift;
+      minus |= equalMask16(w, '-') << shift;
+      cr |= equalMask16(w, '\r') << shift;
+    }
+    int stop = 64;
+    uint64_t lim = ~0ULL;
+    if (lf) {
+      stop = __builtin_ctzll(lf);
+      lim = stop == 63 ? ~0ULL : (uint64_t{2} << stop) - 1;
+    }
+    const uint64_t firstLf = lf & (~lf + 1);
+    comma &= lim;
+    point &= lim;
+    minus &= lim;
+    cr &= lim;
+    if (~(digit | comma | point | minus | cr | firstLf) & lim) return false;
+    if (cr && cr != (firstLf >> 1)) return false;  // CR only just before the LF
+    if (minus) {
+      if (minus & ~((comma << 1) | sepCarry)) return false;
+      const uint64_t nextIsDigit =
+          (digit >> 1) | (uint64_t{static_cast<unsigned char>(base[64] - '0') < 10} << 63);
+      if (minus & ~nextIsDigit) return false;
+    }
+    const uint64_t e = point | comma | firstLf;
+    if (point) {
+      if (pointOpen && (e & (~e + 1) & point)) return false;
+      if ((~e + (point << 1)) & e & point) return false;
+    }
+    if (e) pointOpen = (point >> (63 - __builtin_clzll(e))) & 1u;
+    commas += popcount64(comma);
+    if (lf) {
+      next = base + stop + 1;
+      return commas == nCols - 1;
+    }
+    sepCarry = comma >> 63;
+    base += 64;
+  }
+  return false;
+}
+#else
+// Checks a whole row at once, eight bytes per step: true when the row at q
+// has exactly nCols fields and ends in LF or CRLF, and every field is
+// empty, "." or a plain decimal: digits with at most one point, and a
+// minus only in front, followed by a digit. next is then the start of the
+// following line. false means "not sure": the caller checks the row field
+// by field, so this test only has to be sound, never complete.
+//
+// The rule "at most one point per field" is checked on the events of a
+// word (points and separators, one bit per byte): adding each point's bit,
+// moved up one place, to the complement of the events carries it to the
+// next event, which must not be a point (the carry trick of Lemire's
+// simdjson bit manipulation).
+inline bool fastNumericRow(const char* q, const char* end, int nCols, const char*& next) {
+  const char* base = q;
+  uint64_t sepCarry = 0x80;  // the byte before the row counts as a separator
+  bool pointOpen = false;    // the field that runs into this word has a point
+  int commas = 0;
+  while (base < end) {
+    uint64_t w, w1;
+    std::memcpy(&w, base, 8);
+    std::memcpy(&w1, base + 1, 8);
+    const uint64_t lf = bytesEqual(w, '\n');
+    const uint64_t firstLf = lf & (~lf + 1);
+    int stop = 8;
+    uint64_t lim = ~0ULL;
+    if (lf) {
+      stop = __builtin_ctzll(lf) >> 3;
+      lim = stop == 7 ? ~0ULL : (uint64_t{1} << (8 * stop + 8)) - 1;
+    }
+    const uint64_t comma = bytesEqual(w, ',') & lim;
+    const uint64_t point = bytesEqual(w, '.') & lim;
+    const uint64_t minus = bytesEqual(w, '-') & lim;
+    const uint64_t cr = bytesEqual(w, '\r') & lim;
+    const uint64_t known = digitBytes(w) | comma | point | minus | cr | firstLf;
+    if (~known & lim & 0x8080808080808080ULL) return false;
+    if (cr && cr != (firstLf >> 8)) return false;  // CR only just before the LF
+    if (minus & ~((comma << 8) | sepCarry)) return false;
+    if (minus & ~digitBytes(w1)) return false;
+    const unsigned p8 = compress8(point);
+    const unsigned e8 = p8 | compress8(comma | firstLf);
+    if (e8) {
+      if (pointOpen && (e8 & (~e8 + 1) & p8)) return false;
+      if (((((~e8) & 0xFFu) + (p8 << 1)) & e8 & p8) != 0) return false;
+      pointOpen = (p8 >> (31 - __builtin_clz(e8))) & 1u;
+    }
+    commas += popcount64(comma);
+    if (lf) {
+      next = base + stop + 1;
+      return commas == nCols - 1;
+    }
+    sepCarry = (comma >> 63) << 7;
+    base += 8;
+  }
+  return false;
+}
+#endif
 
 // The common plain decimal, "-12.345": an optional minus, at most 19
 // digits with an optional point, ending at a stop byte. Converted exactly

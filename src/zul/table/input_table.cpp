@@ -303,9 +303,15 @@ ScanResult scanTypes(InputTable::Impl& im) {
                        std::to_string(scratch.line) + " is never closed.");
     throw im.fieldCountError(scratch);
   };
-  // A dedicated loop: nothing is stored per field. The common number
-  // passes shortShape8() with one load; other plain fields are scanned and
-  // then checked byte by byte.
+  // A dedicated loop: nothing is stored per field. Rows of plain numbers
+  // are checked whole (fastNumericRow); other rows field by field, where
+  // the common number passes shortShape8() with one load and other plain
+  // fields are scanned and then checked byte by byte. Whole-row checks
+  // keep no widths, so they stop once a column is known to be character,
+  // and if that is found after some of them the pass starts again without
+  // them.
+  bool wholeRows = true;
+  bool usedWholeRows = false;
   while (q < end) {
     if (im.skipBlank && (*q == '\n' || *q == '\r')) {
       if (*q == '\r' && q + 1 < end && q[1] == '\n') ++q;
@@ -313,8 +319,19 @@ ScanResult scanTypes(InputTable::Impl& im) {
       ++line;
       continue;
     }
+    if (wholeRows) {
+      const char* next;
+      if (detail::fastNumericRow(q, end, n, next)) {
+        q = next;
+        ++line;
+        ++rows;
+        usedWholeRows = true;
+        continue;
+      }
+    }
     const char* rowStart = q;
     const int64_t rowLine = line;
+    bool flipped = false;
     int c = 0;
     for (;;) {
       const size_t k = static_cast<size_t>(c < n ? c : n);
@@ -327,7 +344,7 @@ ScanResult scanTypes(InputTable::Impl& im) {
         len = f.n;
         const char* p = f.p ? f.p : scratch.arena.data() + f.arenaOffset;
         if (!isChar[k] && detail::classifyNumber(p, f.n, true) == detail::NumberClass::Other)
-          isChar[k] = 1;
+          isChar[k] = 1, flipped = true;
       } else {
         if (!isChar[k]) {
           const char* p = q + (*q == '-' || *q == '+');
@@ -338,7 +355,7 @@ ScanResult scanTypes(InputTable::Impl& im) {
             q = detail::scanPlain(q, end);
             if (detail::classifyNumber(s, static_cast<size_t>(q - s), false) ==
                 detail::NumberClass::Other)
-              isChar[k] = 1;
+              isChar[k] = 1, flipped = true;
           }
         } else {
           q = detail::scanPlain(q, end);
@@ -356,6 +373,16 @@ ScanResult scanTypes(InputTable::Impl& im) {
     }
     if (c != n) fail(rowStart, rowLine);
     ++rows;
+    if (flipped && wholeRows) {
+      wholeRows = false;
+      if (usedWholeRows) {  // widths of the rows checked whole are unknown
+        std::fill(isChar.begin(), isChar.end(), 0);
+        std::fill(width.begin(), width.end(), 0);
+        q = data + im.dataStart;
+        line = im.dataLine;
+        rows = 0;
+      }
+    }
   }
   res.rows = rows;
   res.types.resize(static_cast<size_t>(n));

@@ -125,6 +125,16 @@ TEST_F(CsvReader, ColumnTypesAndWidthsFromTheData) {
   EXPECT_THAT(plus, ElementsAre(3.0, 0.5, -2.0, 100.0));
 }
 
+TEST_F(CsvReader, WidthCountsNumbersSeenBeforeAColumnTurnsCharacter) {
+  // The early rows are plain numbers; the word in the last row makes b
+  // character, and its width is still that of its longest value, 123456789.
+  InputTable t(table("late", "a,b\n1,123456789\n2,-5\n3,.\n4,abc\n5,6\n"));
+  EXPECT_EQ(t.columns()[0].type, ColumnType::Numeric);
+  EXPECT_EQ(t.columns()[1].type, ColumnType::Character);
+  EXPECT_EQ(t.columns()[1].width, 9);
+  EXPECT_EQ(*t.rowCount(), 5);
+}
+
 TEST_F(CsvReader, HeaderNamesBomEmptyAndDuplicateNames) {
   InputTable t(table("h", "\xEF\xBB\xBF id , ,\"Last Name\"\n1,2,3\n"));
   ASSERT_EQ(t.varCount(), 3);
@@ -274,6 +284,71 @@ TEST_F(CsvReader, BrokenLineMetWhileReadingThrows) {
   } catch (const TableError& e) {
     EXPECT_THAT(e.what(), HasSubstr("line 3: 3 fields where the header has 2"));
   }
+}
+
+}  // namespace
+}  // namespace zul::table
+
+#include <random>
+
+#include "zul/table/csv.hpp"
+
+namespace zul::table {
+namespace {
+
+// The whole-row check of the type pass may answer "not sure", but when it
+// accepts a row every field must be missing or a number by the field-by-
+// field rule, the field count must match, and the next row must start
+// right after the line end. Random rows of awkward fields, with the
+// fields placed across the 64-byte blocks in every way.
+TEST(WholeRowCheck, AcceptsOnlyRowsThatTheFieldRuleAccepts) {
+  const std::vector<std::string> tokens = {
+      "", ".", "-", "-.", "-.5", "1", "12.5", "1.2.3", "--1", "1-2", "5.", ".5", "1e5", "+1",
+      " 1", "a", "\"1\"", "0", "123456789012.5", "-0.25", "..", "7-", "1..2", "-12345678",
+      "3.14159265358979", "1.5\r"};
+  std::mt19937_64 rng(11);
+  int accepted = 0;
+  for (int iter = 0; iter < 40000; ++iter) {
+    const int nCols = 1 + static_cast<int>(rng() % 30);
+    int nFields = nCols + static_cast<int>(rng() % 9 == 0) - static_cast<int>(rng() % 9 == 0);
+    if (nFields < 1) nFields = 1;
+    bool simple = rng() % 2 == 0;  // only plain numbers and missing values
+    std::vector<std::string> fields;
+    std::string row;
+    for (int f = 0; f < nFields; ++f) {
+      std::string t = simple ? std::vector<std::string>{"", ".", "1", "12.5", "5.", ".5", "0",
+                                                        "-0.25", "123456789012.5",
+                                                        "3.14159265358979"}[rng() % 10]
+                             : tokens[rng() % tokens.size()];
+      fields.push_back(t);
+      if (f) row += ',';
+      row += t;
+    }
+    const char* ends[] = {"\n", "\r\n", "\r", ""};
+    const std::string lineEnd = ends[rng() % 4];
+    // A following row, unless this one is the last of the file.
+    std::string buf = row + lineEnd + (lineEnd.empty() ? "" : "9,9\n");
+    const size_t rowEnd = row.size() + lineEnd.size();
+    buf.append(96, '\0');  // the zero page after a mapped file
+    const char* end = buf.data() + (rng() % 2 ? buf.size() - 96 : rowEnd);
+    ASSERT_LE(static_cast<size_t>(end - buf.data()) + 65, buf.size());
+    const char* next = nullptr;
+    bool fast = detail::fastNumericRow(buf.data(), end, nCols, next);
+    if (!fast) {
+      continue;
+    }
+    ++accepted;
+    ASSERT_EQ(nFields, nCols) << row;
+    // A last field ending in CR before an LF is a CRLF line end.
+    if (lineEnd == "\n" && !fields.back().empty() && fields.back().back() == '\r')
+      fields.back().pop_back();
+    ASSERT_TRUE(lineEnd == "\n" || lineEnd == "\r\n") << row;
+    ASSERT_EQ(next, buf.data() + rowEnd) << row;
+    for (const auto& t : fields)
+      ASSERT_NE(detail::classifyNumber(t.data(), t.size(), false), detail::NumberClass::Other)
+          << "field \"" << t << "\" in row " << row;
+  }
+  EXPECT_GT(accepted, 5000);  // the fast answer is the common one
 }
 
 }  // namespace
