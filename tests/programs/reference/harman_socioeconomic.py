@@ -164,6 +164,7 @@ write("extract_harman_smc", {
         {"name": "FinalCommun", "rows": [[names[i], comm2[i]] for i in range(p)]},
     ],
     "log": ["2 factors will be retained by the PROPORTION criterion"],
+    "listing": ["Values greater than %.6g" % rms],
 })
 
 comm3 = [sum(x * x for x in load3[i]) for i in range(p)]
