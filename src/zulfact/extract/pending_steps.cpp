@@ -1,6 +1,7 @@
 #include "zulfact/extract/pending_steps.hpp"
 
 #include "zulfact/entry/host.hpp"
+#include "zulfact/rotate/unrotated_pattern.hpp"
 
 namespace zulfact {
 
@@ -25,7 +26,11 @@ int targetRotation(ProcState&, int code, int) {
   return 0;
 }
 
-void writeRotatedSolutionRows(ProcState&, int) {}
+// Until the rotations exist the solution at hand is the unrotated one: its
+// pattern rows keep the OUTSTAT= table usable as input to a later step.
+void writeRotatedSolutionRows(ProcState& ps, int final) {
+  if (final == 1) writeUnrotatedSolutionRows(ps);
+}
 void writeFactorScores(ProcState&) {}
 void pathDiagram(ProcState&) {}
 
