@@ -148,7 +148,10 @@ void Runner::runStep(const parse::ProgramItem& item, const std::string& file) {
     worsen(kExitStopped);
     return;
   }
-  StepContext ctx;
+  // Held by pointer: when a worker thread of the step outlives it, the
+  // context (its pool in particular) is kept for that thread to use.
+  auto owned = std::make_unique<StepContext>();
+  StepContext& ctx = *owned;
   ctx.program = file;
   ctx.line = item.pos.line;
   ctx.step = &item.step;
@@ -176,14 +179,24 @@ void Runner::runStep(const parse::ProgramItem& item, const std::string& file) {
     logLine(ZUL_LOG_WARNING, "The procedure ended without the host's exit service; its "
                              "clean-up handler was not run.");
   }
-  services::joinAllThreads();
+  int runaway = services::joinAllThreads();
+  if (runaway > 0) {
+    logLine(ZUL_LOG_WARNING, std::to_string(runaway) +
+                                 " worker thread(s) of the step did not end; they are left "
+                                 "running and their memory is kept.");
+    code = std::max(code, 9999);
+  }
   services::closeAllWorkFiles();
-  report_->endStep(code);
   // Output tables are kept when the step ran to its end; a stopped step
   // leaves the tables of those names as they were.
   if (!services::finishTables(ctx, code < 1000)) code = std::max(code, 1020);
-  ctx.pool.releaseAll();
+  report_->endStep(code);
   s.step = nullptr;
+  if (runaway > 0) {
+    (void)owned.release();  // kept on purpose: a runaway worker may use it
+  } else {
+    ctx.pool.releaseAll();
+  }
 
   std::string where = file + ":" + std::to_string(item.pos.line);
   if (code >= 1000) {

@@ -1,5 +1,6 @@
 #include "zul/services/threads.hpp"
 
+#include <atomic>
 #include <condition_variable>
 #include <mutex>
 #include <new>
@@ -9,6 +10,7 @@
 
 struct zul_thread {
   std::thread thread;
+  std::atomic<bool> finished{false};
 };
 struct zul_event {
   bool set = false;
@@ -31,7 +33,10 @@ zul_thread* threadCreate(void (*start)(void*), void* arg) {
   auto* t = new (std::nothrow) zul_thread;
   if (!t) return nullptr;
   try {
-    t->thread = std::thread(start, arg);
+    t->thread = std::thread([t, start, arg] {
+      start(arg);
+      t->finished = true;
+    });
   } catch (const std::system_error&) {
     delete t;
     return nullptr;
@@ -56,16 +61,27 @@ int liveThreads() {
   return static_cast<int>(g_threads.size());
 }
 
-void joinAllThreads() {
+int joinAllThreads(std::chrono::milliseconds grace) {
   std::set<zul_thread*> all;
   {
     std::lock_guard<std::mutex> lock(g_threadMutex);
     all.swap(g_threads);
   }
+  auto deadline = std::chrono::steady_clock::now() + grace;
+  int detached = 0;
   for (zul_thread* t : all) {
-    if (t->thread.joinable()) t->thread.join();
-    delete t;
+    while (!t->finished && std::chrono::steady_clock::now() < deadline)
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    if (t->finished) {
+      t->thread.join();
+      delete t;
+    } else {
+      // The record stays with the running thread (it sets finished).
+      t->thread.detach();
+      ++detached;
+    }
   }
+  return detached;
 }
 
 zul_event* eventCreate() { return new (std::nothrow) zul_event; }

@@ -7,6 +7,7 @@
 // the shared lock costs nothing worth a cleverer scheme.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 
 #include "zul/abi.h"
@@ -28,6 +29,10 @@ void eventDestroy(zul_event* event);
 
 // Threads started and not joined (the host joins them when a step ends).
 int liveThreads();
-void joinAllThreads();
+// Joins every thread that ends within the grace period; threads still
+// running after it (a worker left waiting by a step that was stopped) are
+// detached. Returns how many were detached: the caller must then keep
+// alive whatever those threads may still touch.
+int joinAllThreads(std::chrono::milliseconds grace = std::chrono::milliseconds(10000));
 
 }  // namespace zul::services

@@ -165,6 +165,31 @@ TEST(Threads, WaitAnyReturnsTheEventThatWasSetLater) {
   zs::eventDestroy(ev[1]);
 }
 
+void waitForEvent(void* arg) {
+  zul_event* e = static_cast<zul_event*>(arg);
+  zs::eventWaitAny(&e, 1);
+}
+
+TEST(Threads, AWorkerLeftWaitingIsDetachedAfterTheGracePeriod) {
+  // A step stopped while a worker waits for work: the host must not hang
+  // at the end of the step.
+  zul_event* go = zs::eventCreate();
+  ASSERT_NE(zs::threadCreate(&waitForEvent, go), nullptr);
+  auto t0 = std::chrono::steady_clock::now();
+  EXPECT_EQ(zs::joinAllThreads(std::chrono::milliseconds(30)), 1);
+  EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(5));
+  EXPECT_EQ(zs::liveThreads(), 0);
+  zs::eventSet(go);  // let it end before its event goes
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  zs::eventDestroy(go);
+  // Threads that end are joined, not detached.
+  zul_event* done = zs::eventCreate();
+  zs::eventSet(done);
+  ASSERT_NE(zs::threadCreate(&waitForEvent, done), nullptr);
+  EXPECT_EQ(zs::joinAllThreads(), 0);
+  zs::eventDestroy(done);
+}
+
 TEST(Options, DefaultsChecksSettingsAndSwitches) {
   zs::HostOptions o;
   EXPECT_EQ(o.get("validvarname").value(), "V7");
