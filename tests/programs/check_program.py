@@ -11,6 +11,7 @@ one must exist:
 NAME.expected.json   an object with any of
     "exitStatus": 0            the exit status of zul (default 0)
     "zulArgs": ["--option", "THREADS=NO"]   extra arguments for zul
+    "env": {"TMPDIR": "/no/such"}  environment variables for zul
     "tolerance": {"absolute": 1e-9, "relative": 1e-9}
                                numbers match when |a - e| <= absolute or
                                |a - e| <= relative * |e| (defaults 1e-9)
@@ -150,6 +151,7 @@ def main():
     cmd = [zul, "--work", workdir, "--json", json_file, "--log", log_file,
            "--listing", listing_file] + expected.get("zulArgs", []) + [name + ".zul"]
     env = dict(os.environ, ZUL_MESSAGE_TRACE=os.path.join(workdir, "messages.trace"))
+    env.update(expected.get("env", {}))
     proc = subprocess.run(cmd, cwd=testdir, capture_output=True, text=True, timeout=300, env=env)
     log = open(log_file).read() if os.path.exists(log_file) else ""
     listing = open(listing_file).read() if os.path.exists(listing_file) else ""
