@@ -11,6 +11,7 @@ one must exist:
 NAME.expected.json   an object with any of
     "exitStatus": 0            the exit status of zul (default 0)
     "zulArgs": ["--option", "THREADS=NO"]   extra arguments for zul
+                               ("{work}" stands for WORKDIR: "--html", "{work}/r.html")
     "env": {"TMPDIR": "/no/such"}  environment variables for zul
     "tolerance": {"absolute": 1e-9, "relative": 1e-9}
                                numbers match when |a - e| <= absolute or
@@ -149,7 +150,8 @@ def main():
     log_file = os.path.join(workdir, "out.log")
     listing_file = os.path.join(workdir, "out.lst")
     cmd = [zul, "--work", workdir, "--json", json_file, "--log", log_file,
-           "--listing", listing_file] + expected.get("zulArgs", []) + [name + ".zul"]
+           "--listing", listing_file]
+    cmd += [a.replace("{work}", workdir) for a in expected.get("zulArgs", [])] + [name + ".zul"]
     env = dict(os.environ, ZUL_MESSAGE_TRACE=os.path.join(workdir, "messages.trace"))
     env.update(expected.get("env", {}))
     proc = subprocess.run(cmd, cwd=testdir, capture_output=True, text=True, timeout=300, env=env)
