@@ -21,7 +21,8 @@ std::string helpText() {
        zul [OPTION]... -e 'STATEMENTS'
 
 Runs zul factor programs: exploratory factor analysis and principal
-components. Programs and -e texts run in the order given.
+components. Programs and -e texts run in the order given; a program named
+'-' is read from standard input.
 
 Output:
   --listing FILE       write the text listing to FILE (default: standard output)

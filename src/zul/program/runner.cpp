@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <iterator>
 #include <memory>
 
 #include "zul/messages/messages.hpp"
@@ -289,8 +290,15 @@ int Runner::run() {
   services::setWorkDirectory({});
 
   for (const Source& src : options_.sources) {
-    parse::Program program = src.isInline ? parse::readProgramText(src.text, "-e")
-                                          : parse::readProgram(src.text);
+    parse::Program program;
+    if (src.isInline) {
+      program = parse::readProgramText(src.text, "-e");
+    } else if (src.text == "-") {
+      std::string text((std::istreambuf_iterator<char>(std::cin)), std::istreambuf_iterator<char>());
+      program = parse::readProgramText(text, "stdin");
+    } else {
+      program = parse::readProgram(src.text);
+    }
     runProgram(program);
   }
 
