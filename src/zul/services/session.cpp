@@ -125,8 +125,13 @@ int32_t layOutColumns(zul_table* out) {
   out->columnsLaidOut = true;
   try {
     std::set<std::string> declared;
-    for (const auto& p : out->pending)
+    for (const auto& p : out->pending) {
       if (p.kind == zul_table::Pending::Kind::Declare) declared.insert(upper(p.column.name));
+      // BY variables copied on their own are not copied a second time by a
+      // copy of every column.
+      if (p.kind == zul_table::Pending::Kind::CopyBy && p.from && p.from->input)
+        for (const auto& b : p.from->input->by().variables) declared.insert(upper(b.name));
+    }
     std::vector<std::string> except(declared.begin(), declared.end());
     for (const auto& p : out->pending) {
       switch (p.kind) {
