@@ -1,0 +1,163 @@
+// Tables through the service vector: an input opened as the parser opens
+// it, an output whose columns copy the input's, BY groups, and the commit
+// or removal at the end of the step.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "zul/services/service_vector.hpp"
+#include "zul/services/session.hpp"
+
+namespace fs = std::filesystem;
+namespace zs = zul::services;
+
+namespace {
+
+template <class F>
+F svc(int id) {
+  return reinterpret_cast<F>(zul_service(zs::serviceVector(), id / 1000, id % 1000));
+}
+
+std::string slurp(const fs::path& p) {
+  std::ifstream in(p);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+class Tables : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir = fs::temp_directory_path() / ("zul_tables_test_" + std::to_string(::getpid()));
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    std::ofstream(dir / "in.csv") << "g,x,f1\nA,1,10\nA,2,20\nB,3,30\n";
+    zs::session().libraries = std::make_unique<zul::table::Libraries>(dir);
+    zs::session().step = &step;
+  }
+  void TearDown() override {
+    zs::session().step = nullptr;
+    fs::remove_all(dir);
+  }
+  zul::parse::TableSpec spec(const std::string& member) {
+    zul::parse::TableSpec s;
+    s.member = member;
+    return s;
+  }
+  fs::path dir;
+  zs::StepContext step;
+  zs::HostTableOpener opener;
+};
+
+TEST_F(Tables, OutputCopiesInputColumnsButADeclaredNameWins) {
+  std::string error;
+  zul_table* in = opener.openInput(spec("in"), error);
+  ASSERT_NE(in, nullptr) << error;
+  zul_table* out = opener.openOutput(spec("scores"), error);
+  ASSERT_NE(out, nullptr) << error;
+  EXPECT_EQ(svc<zul_var_count_fn>(ZUL_VAR_COUNT)(in), 3);
+  EXPECT_EQ(svc<zul_var_number_fn>(ZUL_VAR_NUMBER)(in, "F1", 2), 3);
+  EXPECT_EQ(svc<zul_var_number_fn>(ZUL_VAR_NUMBER)(in, "nope", 4), 0);
+  zul_var_desc d;
+  ASSERT_EQ(svc<zul_var_desc_fn>(ZUL_VAR_DESC)(in, 1, &d), 0);
+  EXPECT_STREQ(d.name, "g");
+  EXPECT_EQ(d.type, 2);
+
+  // Like OUT=: every input column, then a factor column named f1 that
+  // replaces the input's f1.
+  ASSERT_EQ(svc<zul_copy_all_columns_fn>(ZUL_COPY_ALL_COLUMNS)(out, in), 0);
+  zul_column_desc f1{"f1", "Factor 1", 0, 8};
+  ASSERT_EQ(svc<zul_declare_column_fn>(ZUL_DECLARE_COLUMN)(out, &f1), 0);
+  EXPECT_NE(svc<zul_declare_column_fn>(ZUL_DECLARE_COLUMN)(out, &f1), 0);  // twice
+  ASSERT_EQ(svc<zul_columns_done_fn>(ZUL_COLUMNS_DONE)(out), 0);
+  ASSERT_EQ(svc<zul_attribute_fn>(ZUL_ATTRIBUTE)(out, ZUL_ATTR_SET_TYPE,
+                                                 const_cast<char*>("FACTOR")), 0);
+
+  auto next = svc<zul_next_by_group_fn>(ZUL_NEXT_BY_GROUP);
+  ASSERT_EQ(next(in), 1);
+  zul_readlist* list = svc<zul_readlist_create_fn>(ZUL_READLIST_CREATE)(in, 1);
+  ASSERT_NE(list, nullptr);
+  ASSERT_EQ(svc<zul_readlist_bind_fn>(ZUL_READLIST_BIND)(list, 0, 2, 0, 8), 0);
+  auto read = svc<zul_read_next_fn>(ZUL_READ_NEXT);
+  auto append = svc<zul_append_row_fn>(ZUL_APPEND_ROW);
+  double x = 0;
+  int32_t status = -1;
+  while (read(list, &x, nullptr, &status) == 1) {
+    EXPECT_EQ(status, 0);
+    double score = x / 2;
+    ASSERT_EQ(append(out, &score, nullptr), 0);
+  }
+  EXPECT_EQ(next(in), 0);  // no BY variables: one group
+
+  ASSERT_TRUE(zs::finishTables(step, true));
+  std::string csv = slurp(dir / "scores.csv");
+  EXPECT_EQ(csv, "g,x,f1\r\nA,1,0.5\r\nA,2,1\r\nB,3,1.5\r\n");  // RFC 4180 line ends
+  std::string meta = slurp(dir / "scores.csv-metadata.json");
+  EXPECT_NE(meta.find("FACTOR"), std::string::npos);
+  // The table just created is the default input of the next step.
+  ASSERT_TRUE(zs::session().libraries->lastCreated().has_value());
+  EXPECT_EQ(zs::session().libraries->lastCreated()->member, "scores");
+}
+
+TEST_F(Tables, StoppedStepsAndDroppedOutputsLeaveNoTable) {
+  std::string error;
+  std::ofstream(dir / "old.csv") << "a\n1\n";
+  zul_table* in = opener.openInput(spec("in"), error);
+  zul_table* out = opener.openOutput(spec("old"), error);
+  zul_table* dropped = opener.openOutput(spec("dropped"), error);
+  ASSERT_TRUE(in && out && dropped) << error;
+  ASSERT_EQ(svc<zul_copy_by_columns_fn>(ZUL_COPY_BY_COLUMNS)(out, in), 0);
+  zul_column_desc c{"v", nullptr, 0, 8};
+  ASSERT_EQ(svc<zul_declare_column_fn>(ZUL_DECLARE_COLUMN)(out, &c), 0);
+  double v = 1;
+  ASSERT_EQ(svc<zul_append_row_fn>(ZUL_APPEND_ROW)(out, &v, nullptr), 0);
+  // A stopped step: the old table of that name is untouched, the output
+  // with no columns declared (dropped by the module) is not written.
+  ASSERT_TRUE(zs::finishTables(step, false));
+  EXPECT_EQ(slurp(dir / "old.csv"), "a\n1\n");
+  EXPECT_FALSE(fs::exists(dir / "dropped.csv"));
+  for (const auto& e : fs::directory_iterator(dir))
+    EXPECT_TRUE(e.path().filename() == "in.csv" || e.path().filename() == "old.csv")
+        << e.path();  // no temporary file left behind
+}
+
+TEST_F(Tables, AttributesAndRewind) {
+  std::string error;
+  zul::parse::TableSpec s = spec("in");
+  s.hasType = true;
+  s.type = "corr";
+  zul_table* in = opener.openInput(s, error);
+  ASSERT_NE(in, nullptr) << error;
+  auto attr = svc<zul_attribute_fn>(ZUL_ATTRIBUTE);
+  char type[9];
+  ASSERT_EQ(attr(in, ZUL_ATTR_TYPE, type), 0);
+  EXPECT_STREQ(type, "CORR    ");
+  char member[33];
+  ASSERT_EQ(attr(in, ZUL_ATTR_MEMBER, member), 0);
+  EXPECT_STREQ(member, "IN");
+  int32_t readable = 0;
+  ASSERT_EQ(attr(in, ZUL_ATTR_READABLE, &readable), 0);
+  EXPECT_EQ(readable, 1);
+  EXPECT_NE(attr(in, 9999, type), 0);
+  // A group read twice gives the same rows.
+  ASSERT_EQ(svc<zul_next_by_group_fn>(ZUL_NEXT_BY_GROUP)(in), 1);
+  zul_readlist* list = svc<zul_readlist_create_fn>(ZUL_READLIST_CREATE)(in, 1);
+  svc<zul_readlist_bind_fn>(ZUL_READLIST_BIND)(list, 0, 3, 0, 8);
+  auto read = svc<zul_read_next_fn>(ZUL_READ_NEXT);
+  double sum1 = 0, sum2 = 0, x;
+  int32_t st;
+  while (read(list, &x, nullptr, &st) == 1) sum1 += x;
+  ASSERT_EQ(svc<zul_rewind_fn>(ZUL_REWIND)(in, 0x42), 0);
+  while (read(list, &x, nullptr, &st) == 1) sum2 += x;
+  EXPECT_EQ(sum1, 60);
+  EXPECT_EQ(sum2, 60);
+  svc<zul_readlist_release_fn>(ZUL_READLIST_RELEASE)(list);
+  EXPECT_EQ(read(list, &x, nullptr, &st), 0);  // released: refused
+  EXPECT_NE(st, 0);
+}
+
+}  // namespace
