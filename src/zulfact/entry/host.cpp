@@ -59,11 +59,10 @@ Host& host() {
 void Host::attach(void** serviceVector, void* hostContext) {
   sv_ = serviceVector;
   context_ = hostContext;
+  toolkit_ = sv_ ? static_cast<const zul_toolkit*>(sv_[ZUL_SV_TOOLKIT]) : nullptr;
 }
 
-const zul_toolkit* Host::toolkit() const {
-  return sv_ ? static_cast<const zul_toolkit*>(sv_[ZUL_SV_TOOLKIT]) : nullptr;
-}
+const zul_toolkit* Host::toolkit() const { return toolkit_; }
 
 // ---- step control and messages ----
 

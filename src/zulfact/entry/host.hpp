@@ -131,6 +131,7 @@ class Host {
  private:
   void** sv_ = nullptr;
   void* context_ = nullptr;
+  const zul_toolkit* toolkit_ = nullptr;  // word 82, read once by attach()
 };
 
 // The module's one host connection, attached by mcn_main.
