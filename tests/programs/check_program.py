@@ -31,6 +31,7 @@ NAME.expected.json   an object with any of
     "log": ["text", ...]       lines that must appear in the log, in this
                                order (substring match)
     "logAbsent": ["text", ...] texts that must not appear in the log
+    "logCount": {"text": n}    texts that must appear exactly n times
     "listing": ["text", ...]   texts that must appear in the listing, in order
     "files": {"path": true|false}  files (relative to WORKDIR) that must or
                                must not exist after the run
@@ -172,6 +173,9 @@ def main():
     for a in log_absent:
         if a in log:
             problems.append(f"log: {a!r} must not appear")
+    for text, count in expected.get("logCount", {}).items():
+        if log.count(text) != count:
+            problems.append(f"log: {text!r} appears {log.count(text)} times, expected {count}")
     try:
         lines_in_order(listing, expected.get("listing", []), "listing")
     except Mismatch as e:
