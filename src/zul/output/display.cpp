@@ -58,4 +58,21 @@ std::string resolvedFormatText(const Item& item, size_t column) {
   return resolveFormat(c, item.rows, column).text();
 }
 
+std::vector<std::string> newSectionHeadings(const Model& model, const Item& item,
+                                            std::set<int>& shown) {
+  std::vector<int> chain;
+  for (int s = item.section; s >= 0; s = model.sections[static_cast<size_t>(s)].parent) {
+    if (shown.count(s)) break;
+    chain.push_back(s);
+  }
+  std::vector<std::string> headings;
+  for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
+    shown.insert(*it);
+    const Section& sec = model.sections[static_cast<size_t>(*it)];
+    const std::string& text = sec.heading.empty() ? sec.label : sec.heading;
+    if (!text.empty()) headings.push_back(text);
+  }
+  return headings;
+}
+
 }  // namespace zul::output

@@ -12,6 +12,7 @@
 #pragma once
 
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -35,5 +36,11 @@ std::vector<DisplayColumn> displayColumns(const Item& item);
 // The format JSON reports for a column: numeric formats resolved ("rf"
 // becomes "10.8"), character columns "$w.".
 std::string resolvedFormatText(const Item& item, size_t column);
+
+// The headings of the sections that hold item and are not in `shown` yet,
+// outermost first; they are added to `shown`. Sections without a heading
+// or label are marked shown but give no text.
+std::vector<std::string> newSectionHeadings(const Model& model, const Item& item,
+                                            std::set<int>& shown);
 
 }  // namespace zul::output

@@ -154,17 +154,8 @@ void writeHtml(const Model& model, std::ostream& out, const std::string& title) 
       lastBy = by;
       if (!by.empty()) out << "<p class=\"by\">" << htmlEscape(by) << "</p>\n";
     }
-    std::vector<int> chain;
-    for (int s = item.section; s >= 0; s = model.sections[static_cast<size_t>(s)].parent) {
-      if (sectionsShown.count(s)) break;
-      chain.push_back(s);
-    }
-    for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
-      sectionsShown.insert(*it);
-      const Section& sec = model.sections[static_cast<size_t>(*it)];
-      const std::string& text = sec.heading.empty() ? sec.label : sec.heading;
-      if (!text.empty()) out << "<h3>" << htmlEscape(text) << "</h3>\n";
-    }
+    for (const std::string& text : newSectionHeadings(model, item, sectionsShown))
+      out << "<h3>" << htmlEscape(text) << "</h3>\n";
     switch (item.kind) {
       case Item::Kind::Table:
         writeTable(out, item, i);

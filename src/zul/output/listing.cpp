@@ -188,17 +188,8 @@ void Listing::print(const Model& model, const Item& item) {
 
   // Headings of the sections this item sits in that are not printed yet,
   // outermost first.
-  std::vector<int> chain;
-  for (int s = item.section; s >= 0; s = model.sections[static_cast<size_t>(s)].parent) {
-    if (sectionsPrinted_.count(s)) break;
-    chain.push_back(s);
-  }
-  for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
-    sectionsPrinted_.insert(*it);
-    const Section& sec = model.sections[static_cast<size_t>(*it)];
-    const std::string& text = sec.heading.empty() ? sec.label : sec.heading;
-    if (!text.empty()) out << '\n' << rtrim(centred(text, lineSize_)) << '\n';
-  }
+  for (const std::string& text : newSectionHeadings(model, item, sectionsPrinted_))
+    out << '\n' << rtrim(centred(text, lineSize_)) << '\n';
 
   switch (item.kind) {
     case Item::Kind::Space:

@@ -5,6 +5,7 @@
 // characters (it may hold unbalanced quotes), up to the next ';'.
 #include "zul/parse/program.hpp"
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdlib>
@@ -305,80 +306,62 @@ Program readProgramText(const std::string& text, const std::string& name,
     it.errors.push_back(std::move(line));
     prog.items.push_back(std::move(it));
   };
+  // An error goes to the open step (which is then skipped), or stands alone.
+  auto error = [&](Position p, std::string line) {
+    if (stepIndex != kNone) {
+      prog.items[stepIndex].errors.push_back(std::move(line));
+    } else {
+      invalid(p, std::move(line));
+    }
+  };
+  auto isStepName = [&](const std::string& kw) {
+    return std::find(steps.begin(), steps.end(), kw) != steps.end();
+  };
+  // Opens the step that statement st starts; it becomes the open step.
+  auto openStep = [&](const Statement& st, const std::string& kw) -> ProgramItem& {
+    ProgramItem it;
+    it.kind = ProgramItem::Kind::Step;
+    it.pos = st.pos;
+    it.step.procedure = kw;
+    it.step.file = name;
+    it.step.pos = st.pos;
+    prog.items.push_back(std::move(it));
+    stepIndex = prog.items.size() - 1;
+    return prog.items.back();
+  };
 
   Statement st;
   std::string err;
   bool noSemicolon = false;
   while (lex.nextStatement(st, err, noSemicolon)) {
     if (!err.empty()) {  // a lexical fault: the statement is lost
-      if (stepIndex != kNone) {
-        prog.items[stepIndex].errors.push_back(err);
-      } else if (!st.tokens.empty() && st.tokens.front().kind == TokenKind::Name) {
-        // The statement may have been a step: skip the step it starts.
-        std::string kw = st.keyword();
-        bool isStep = false;
-        for (const auto& s : steps) isStep = isStep || s == kw;
-        if (isStep) {
-          ProgramItem it;
-          it.kind = ProgramItem::Kind::Step;
-          it.pos = st.pos;
-          it.step.procedure = kw;
-          it.step.file = name;
-          it.step.pos = st.pos;
-          it.errors.push_back(err);
-          prog.items.push_back(std::move(it));
-          stepIndex = prog.items.size() - 1;
-          continue;
-        }
-        invalid(st.pos, err);
+      if (stepIndex == kNone && !st.tokens.empty() && st.tokens.front().kind == TokenKind::Name &&
+          isStepName(st.keyword())) {
+        // The statement started a step: skip that step.
+        openStep(st, st.keyword()).errors.push_back(err);
       } else {
-        invalid(st.pos, err);
+        error(st.pos, err);
       }
       continue;
     }
     if (noSemicolon) {
-      std::string line = errorLine(name, st.end, "Expected ';' at the end of the program.");
-      if (stepIndex != kNone) {
-        prog.items[stepIndex].errors.push_back(line);
-      } else {
-        invalid(st.pos, line);
-      }
+      error(st.pos, errorLine(name, st.end, "Expected ';' at the end of the program."));
       break;
     }
     const Token& first = st.tokens.front();
     if (first.kind != TokenKind::Name) {
-      std::string line = errorLine(name, first.pos, "Expected a statement name, found '" +
-                                                        first.text + "'.");
-      if (stepIndex != kNone) {
-        prog.items[stepIndex].errors.push_back(line);
-      } else {
-        invalid(first.pos, line);
-      }
+      error(first.pos, errorLine(name, first.pos,
+                                 "Expected a statement name, found '" + first.text + "'."));
       continue;
     }
     std::string kw = st.keyword();
-    bool isStep = false;
-    for (const auto& s : steps) isStep = isStep || s == kw;
-    if (isStep) {
+    if (isStepName(kw)) {
       closeStep();
-      ProgramItem it;
-      it.kind = ProgramItem::Kind::Step;
-      it.pos = st.pos;
-      it.step.procedure = kw;
-      it.step.file = name;
-      it.step.pos = st.pos;
-      it.step.statements.push_back(std::move(st));
-      prog.items.push_back(std::move(it));
-      stepIndex = prog.items.size() - 1;
+      openStep(st, kw).step.statements.push_back(std::move(st));
     } else if (kw == "RUN" || kw == "QUIT") {
-      if (st.tokens.size() > 1) {
-        std::string line = errorLine(name, st.tokens[1].pos, "Expected ';' after " + kw + ".");
-        if (stepIndex != kNone) {
-          prog.items[stepIndex].errors.push_back(line);
-        } else {
-          invalid(st.tokens[1].pos, line);
-        }
-      }
+      if (st.tokens.size() > 1)
+        error(st.tokens[1].pos,
+              errorLine(name, st.tokens[1].pos, "Expected ';' after " + kw + "."));
       if (stepIndex != kNone) prog.items[stepIndex].step.endedByRun = true;
       closeStep();
     } else if (kw == "LIBNAME" || kw == "OPTIONS" || kw == "OPTION") {

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "codes.hpp"
 #include "constants.hpp"
 #include "data/crossproduct_engine.hpp"
 #include "data/crossproducts.hpp"
@@ -24,12 +25,6 @@
 namespace zulfact {
 
 namespace {
-
-constexpr int kStatusWarning = 4;
-constexpr int kStatusNoData = 108;
-constexpr int kStatusEngine = 1012;
-constexpr int kStatusMemory = 1016;
-constexpr int kStatusWorkFile = 1020;
 
 // Title messages (group 180) of the data-pass tables.
 constexpr int kTitleCorrelations = 141;
@@ -48,14 +43,14 @@ const char* varName(const ProcState& ps, int i) {
 }
 
 [[noreturn]] void endWith(ProcState& ps, int code) {
-  ps.completionCode = std::max(ps.completionCode, code);
+  raiseCode(ps, code);
   host().endStep(code, 0);
 }
 
 double* poolArray(ProcState& ps, double*& array, int count) {
   if (!array) {
     array = static_cast<double*>(host().alloc(8.0 * std::max(count, 1)));
-    if (!array) endWith(ps, kStatusMemory);
+    if (!array) endWith(ps, kCodeMemory);
   }
   return array;
 }
@@ -195,7 +190,7 @@ void saveCorrelations(ProcState& ps) {
   if (st == 0) st = h.workWrite(ps.workFile, ps.corrMatrix, bytes, ps.corrKey);
   if (st != 0) {
     h.statusReport(st);
-    endWith(ps, kStatusWorkFile);
+    endWith(ps, kCodeWorkFile);
   }
 }
 
@@ -225,21 +220,21 @@ void writeStatisticsRows(ProcState& ps, bool corrComputed) {
 
 zul_engine* engineOf(ProcState& ps) {
   auto* engine = static_cast<zul_engine*>(ps.factorEngine);
-  if (!engine || !engine->ops) endWith(ps, kStatusEngine);
+  if (!engine || !engine->ops) endWith(ps, kCodeEngine);
   return engine;
 }
 
 void engineSet(ProcState& ps, int item, const void* buffer, int64_t bytes) {
   zul_engine* engine = engineOf(ps);
   if (!engine->ops->set || engine->ops->set(engine, item, buffer, bytes) != 0)
-    endWith(ps, kStatusEngine);
+    endWith(ps, kCodeEngine);
 }
 
 void engineGet(ProcState& ps, int item, void* buffer, int64_t bytes) {
   zul_engine* engine = engineOf(ps);
   int64_t length = bytes;
   if (!engine->ops->get || engine->ops->get(engine, item, buffer, &length, 0, 0) != 0)
-    endWith(ps, kStatusEngine);
+    endWith(ps, kCodeEngine);
 }
 
 // 11, 12. N, the standard deviations and R to the engine; its parallel
@@ -255,7 +250,7 @@ void engineHandOff(ProcState& ps, bool corrComputed) {
   if (ps.nObs < p) {
     if (ps.parallelCriterion) {
       h.message(180, 430);
-      endWith(ps, kStatusEngine);
+      endWith(ps, kCodeEngine);
     }
     if (ps.parallelRun) {
       h.message(180, 431);
@@ -269,7 +264,7 @@ void engineHandOff(ProcState& ps, bool corrComputed) {
   if (ps.mapRun) {
     if (!corrComputed) {
       h.message(180, 311);
-      endWith(ps, kStatusEngine);
+      endWith(ps, kCodeEngine);
     }
     int32_t count = 0;
     engineGet(ps, ZUL_ITEM_MAP_FACTORS2, &count, 4);
@@ -282,7 +277,7 @@ void engineHandOff(ProcState& ps, bool corrComputed) {
   if (ps.parallelRun) {
     if (!corrComputed) {
       h.message(180, 312);
-      endWith(ps, kStatusEngine);
+      endWith(ps, kCodeEngine);
     }
     int32_t count = 0;
     engineGet(ps, ZUL_ITEM_PARALLEL_FACTORS, &count, 4);
@@ -312,10 +307,10 @@ void dataPass(ProcState& ps) {
     while (!type.empty() && type.back() == ' ') type.pop_back();
     h.logLine(ZUL_LOG_ERROR, "Tables of TYPE=" + type +
                                  " (stored matrices) cannot be read yet; this BY group is skipped.");
-    status = kStatusNoData;
+    status = kCodeNoData;
   }
-  ps.completionCode = std::max(ps.completionCode, status);
-  if (status > kStatusWarning) {
+  raiseCode(ps, status);
+  if (status > kCodeWarning) {
     ps.factorsRetained = -1;
     return;
   }
@@ -327,7 +322,7 @@ void dataPass(ProcState& ps) {
   if (!isMissing(ps.nObsOption)) ps.nObs = ps.nObsOption;
   if (ps.nObs <= ps.nAll) {
     h.message(180, 21);
-    ps.completionCode = std::max(ps.completionCode, kStatusWarning);
+    raiseCode(ps, kCodeWarning);
   }
 
   // 5, 6. Simple statistics and correlations of all variables.

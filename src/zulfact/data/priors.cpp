@@ -6,6 +6,7 @@
 #include <cstring>
 #include <vector>
 
+#include "zulfact/codes.hpp"
 #include "zulfact/constants.hpp"
 #include "zulfact/entry/host.hpp"
 #include "zulfact/extract/pending_steps.hpp"
@@ -18,28 +19,11 @@ namespace zulfact {
 
 namespace {
 
-inline int64_t packedAt(int64_t i, int64_t j) {
-  return i >= j ? i * (i + 1) / 2 + j : j * (j + 1) / 2 + i;
-}
-
-const char* priorsWord(int code) {
-  switch (code) {
-    case kPriorsSmc: return "SMC";
-    case kPriorsInput: return "INPUT";
-    case kPriorsMax: return "MAX";
-    case kPriorsAsmc: return "ASMC";
-    case kPriorsOne: return "ONE";
-    case kPriorsRandom: return "RANDOM";
-    case kPriorsNumeric: return "NUMERIC";
-    default: return "";
-  }
-}
-
 // Save-area failures end the run: the matrices there are the only copy.
 void checkWork(int status) {
   if (status != 0) {
     host().statusReport(status);
-    host().endStep(1020);
+    host().endStep(kCodeWorkFile);
   }
 }
 
@@ -94,7 +78,7 @@ double samplingAdequacy(int p, const double* rowSumsR, const double* q, double* 
     double p2 = 0.0;
     for (int j = 0; j < p; ++j) {
       if (j == i) continue;
-      const double x = q[packedAt(i, j)];
+      const double x = q[packedIndex(i, j)];
       p2 += x * x;
     }
     const double r2 = rowSumsR[i];
@@ -111,7 +95,7 @@ double maxAbsCorrelations(int p, const double* r, const double* stdDevs, double*
     double m = 0.0;
     if (stdDevs[i] > 0.0) {
       for (int j = 0; j < p; ++j)
-        if (j != i) m = std::max(m, std::fabs(r[packedAt(i, j)]));
+        if (j != i) m = std::max(m, std::fabs(r[packedIndex(i, j)]));
     }
     out[i] = m;
     sum += m;
@@ -155,7 +139,7 @@ void computePriors(ProcState& ps) {
     for (int i = 0; i < p; ++i) {
       double s = 0.0;
       for (int j = 0; j < p; ++j)
-        if (j != i) s += r[packedAt(i, j)] * r[packedAt(i, j)];
+        if (j != i) s += r[packedIndex(i, j)] * r[packedIndex(i, j)];
       sv[p + i] = s;
     }
   }
@@ -168,12 +152,12 @@ void computePriors(ProcState& ps) {
       printMatrixTable(ps, 'S', r, nullptr, p, p, 'V', 'V', kTitleInvCorr, 0, "InvCorr",
                        "Stat.Factor.InvCorr", 0);
     if (singular > 0) {
-      ps.completionCode = std::max(ps.completionCode, 112);
+      raiseCode(ps, kCodeSingular);
       h.message(180, 13);
       readBackR(ps, bytes);
     } else {
       for (int i = 0; i < p; ++i) {
-        const double rii = r[packedAt(i, i)];
+        const double rii = r[packedIndex(i, i)];
         ps.communalities[i] = rii;
         sv[i] = std::sqrt(1.0 / rii);
       }
@@ -188,8 +172,8 @@ void computePriors(ProcState& ps) {
   // measure of sampling adequacy (Kaiser 1970; Kaiser & Rice 1974).
   if (msa && inverse) {
     for (int i = 0; i < p; ++i) {
-      for (int j = 0; j < i; ++j) r[packedAt(i, j)] = -sv[i] * sv[j] * r[packedAt(i, j)];
-      r[packedAt(i, i)] = 1.0;
+      for (int j = 0; j < i; ++j) r[packedIndex(i, j)] = -sv[i] * sv[j] * r[packedIndex(i, j)];
+      r[packedIndex(i, i)] = 1.0;
     }
     if (printing)
       printMatrixTable(ps, 'S', r, nullptr, p, p, 'V', 'V', kTitleParCorrControlVar, 0,
@@ -232,7 +216,7 @@ void computePriors(ProcState& ps) {
         std::string text = h.messageText(180, 160, &status);
         if (status < 0) {
           h.statusReport(status);
-          h.endStep(1020);
+          h.endStep(kCodeWorkFile);
         }
         h.message(180, 16, {text});
       }
@@ -251,7 +235,7 @@ void computePriors(ProcState& ps) {
   int shownPriors = priors;
   if (priors == kPriorsInput) {
     if (!readTypedRow(ps, isPriorsType, h2.data())) {
-      ps.completionCode = std::max(ps.completionCode, 108);
+      raiseCode(ps, kCodeNoData);
       h.message(180, 17);
       ps.priorsMethod = kPriorsOne;
       shownPriors = kPriorsOne;
@@ -264,7 +248,7 @@ void computePriors(ProcState& ps) {
   for (int i = 0; i < p; ++i) {
     if (ps.stdDevs[i] <= 0.0) h2[i] = 0.0;
     ps.priorCommunalities[i] = ps.communalities[i] = h2[i];
-    r[packedAt(i, i)] = h2[i];
+    r[packedIndex(i, i)] = h2[i];
   }
 
   // Variable weights.
@@ -276,7 +260,7 @@ void computePriors(ProcState& ps) {
       if (ps.flags.covariance)
         for (int i = 0; i < p; ++i) ps.varWeights[i] *= ps.stdDevs[i] * ps.stdDevs[i];
     } else {
-      ps.completionCode = std::max(ps.completionCode, 108);
+      raiseCode(ps, kCodeNoData);
       h.message(180, 18);
     }
   }

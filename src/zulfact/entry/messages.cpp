@@ -9,6 +9,8 @@
 #include <new>
 #include <vector>
 
+#include "codes.hpp"
+
 namespace zulfact {
 
 namespace {
@@ -48,7 +50,7 @@ int fetchCatalogText(Host& host, const zul_toolkit* tk, uint32_t id, Args args,
   int32_t n = tk->catalogFetch(id, raw.data(), nArgs, first, sizeof first);
   if (n < 0) {
     if (tk->catalogError) tk->catalogError(3, n);
-    return 1012;
+    return kCodeEngine;
   }
   if (n <= 100) {
     text.assign(first, static_cast<size_t>(n));
@@ -75,7 +77,7 @@ int writeCatalogLine(const zul_toolkit* tk, int level, std::string_view text) {
   int32_t st = tk->catalogLog(level, text.data(), static_cast<int32_t>(text.size()));
   if (st != 0) {
     if (tk->catalogError) tk->catalogError(4, st);
-    return 1012;
+    return kCodeEngine;
   }
   return 0;
 }
@@ -269,11 +271,11 @@ std::string formatLiteral(std::string_view format, Args args) {
 
 int memoryReport(Host& host, uint32_t id, Args args, std::string_view literalFormat) {
   const zul_toolkit* tk = host.toolkit();
-  if (!tk || !tk->catalogLog) return 1012;
+  if (!tk || !tk->catalogLog) return kCodeEngine;
   int rc = 0;
   if (id != 0) {
     std::string text;
-    rc = tk->catalogFetch ? fetchCatalogText(host, tk, id, args, text) : 1012;
+    rc = tk->catalogFetch ? fetchCatalogText(host, tk, id, args, text) : kCodeEngine;
     if (rc == 0) rc = writeCatalogLine(tk, ZUL_LOG_ERROR, withoutPrefix(text));
   } else if (!literalFormat.empty()) {
     std::string text = formatLiteral(literalFormat, args);
@@ -454,7 +456,7 @@ int zcatp(Host& host, TextList* list, const zul_pool* pool, char** out, int64_t*
                                     std::string_view(list->name ? list->name : "")});
     else
       host.catalogNote(0x83BFC039);
-    rc = 1016;
+    rc = kCodeMemory;
   } else {
     char* p = buffer;
     if (list)

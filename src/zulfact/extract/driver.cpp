@@ -9,6 +9,7 @@
 
 #include <algorithm>
 
+#include "zulfact/codes.hpp"
 #include "zulfact/data/data_pass.hpp"
 #include "zulfact/data/priors.hpp"
 #include "zulfact/entry/host.hpp"
@@ -47,20 +48,6 @@ int methodHeading(const ProcState& ps) {
     case kMethodPattern: return 29;
     case kMethodScore: return 30;
     default: return 62;
-  }
-}
-
-const char* methodWord(int method) {
-  switch (method) {
-    case kMethodUls: return "ULS";
-    case kMethodPrinit: return "PRINIT";
-    case kMethodAlpha: return "ALPHA";
-    case kMethodMl: return "ML";
-    case kMethodGls: return "GLS";
-    case kMethodImage: return "IMAGE";
-    case kMethodPattern: return "PATTERN";
-    case kMethodScore: return "SCORE";
-    default: return "";
   }
 }
 
@@ -124,7 +111,7 @@ void rotationsAndOutputs(ProcState& ps) {
   }
 
   if (!isNone(ps.prerotation)) {
-    if (rotate(ps, ps.prerotation, kPrerotated) != 0) h.endStep(9999);
+    if (rotate(ps, ps.prerotation, kPrerotated) != 0) h.endStep(kCodeInternal);
     prerotated = true;
     afterRotation(ps, obliqueSolutionCode(ps.prerotation), kPrerotated);
     if (ps.rotationCount == 0 && isNone(ps.finalRotation)) {
@@ -148,7 +135,7 @@ void rotationsAndOutputs(ProcState& ps) {
       const int code = ps.rotationList[k];
       if (code == kRotNone) continue;
       last = rotate(ps, code, k);
-      if (last != 0) h.endStep(9999);
+      if (last != 0) h.endStep(kCodeInternal);
       afterRotation(ps, obliqueSolutionCode(code), k);
       ++processed;
     }
@@ -159,7 +146,7 @@ void rotationsAndOutputs(ProcState& ps) {
     const int code = ps.finalRotation;
     const int result = rotate(ps, code, kFinal);
     const bool target = code == kRotPromax || code == kRotProcrustes;
-    if (!target && result != 0) h.endStep(9999);
+    if (!target && result != 0) h.endStep(kCodeInternal);
     if (ps.factorsRetained < 1) return;
     afterRotation(ps, obliqueSolutionCode(code), kFinal);
     if (outstat) writeRotatedSolutionRows(ps, 1);
@@ -209,12 +196,12 @@ void analysisDriver(ProcState& ps) {
     case kMethodPattern:
     case kMethodScore:
       h.message(180, kMethodUnavailable, {methodWord(ps.method)});
-      ps.completionCode = std::max(ps.completionCode, 4);
+      raiseCode(ps, kCodeWarning);
       ps.factorsRetained = 0;
       return endGroup(ps);
     default:
       h.message(180, 25);
-      h.endStep(9999);
+      h.endStep(kCodeInternal);
   }
 
   // The retained factors are the factors of this group from here on.

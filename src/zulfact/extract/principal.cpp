@@ -4,6 +4,7 @@
 #include <cmath>
 #include <string>
 
+#include "zulfact/codes.hpp"
 #include "zulfact/constants.hpp"
 #include "zulfact/data/priors.hpp"
 #include "zulfact/entry/host.hpp"
@@ -29,7 +30,7 @@ std::string requiredText(int number) {
   std::string text = host().messageText(180, number, &status);
   if (status < 0) {
     host().statusReport(status);
-    host().endStep(1020);
+    host().endStep(kCodeWorkFile);
   }
   return text;
 }
@@ -202,7 +203,7 @@ int eigenNote(int code, void* sink) {
   auto say = [sink](int number) { noteAndMessage(sink, "EigenNote", 271, number, {}); };
   if (code == 99 || code == 98) {
     say(code == 99 ? 2 : 3);
-    host().endStep(9999);
+    host().endStep(kCodeInternal);
   }
   int c = code;
   if (c < -99) {
@@ -214,7 +215,7 @@ int eigenNote(int code, void* sink) {
     const int a = std::min(v / 10, 3);
     if (v % 10 == 1) say(1);
     if (a >= 1) say(3 + a);
-    if (a == 3) host().endStep(9999);
+    if (a == 3) host().endStep(kCodeInternal);
   }
   return code;
 }

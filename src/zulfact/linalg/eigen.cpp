@@ -54,6 +54,20 @@ void setTag(double* work, int n, int i, std::int32_t tag) {
               sizeof tag);
 }
 
+// Puts value v with its tag into w[0..hole], which is descending apart from
+// the free slot at `hole`: smaller values move down one place, and v goes
+// after any value equal to it, so equal eigenvalues keep their order.
+void insertDescending(double* w, double* work, int n, int hole, double v, std::int32_t tag) {
+  int i = hole;
+  while (i > 0 && w[i - 1] < v) {
+    w[i] = w[i - 1];
+    setTag(work, n, i, tagAt(work, n, i - 1));
+    --i;
+  }
+  w[i] = v;
+  setTag(work, n, i, tag);
+}
+
 // ---------------------------------------------------------------------
 // The inner loop of the reduction: for k < j,
 //   r = row[k] - uj q[k] - qj u[k];  row[k] = r;  p[k] += r vj;
@@ -333,15 +347,7 @@ int qlEigenvalues(int n, double* work, double* w, int sweepLimit) {
         }
       }
     }
-    // Insert p among w[0..l-1], descending, after any equal value.
-    int i = l;
-    while (i > 0 && w[i - 1] < p) {
-      w[i] = w[i - 1];
-      setTag(work, n, i, tagAt(work, n, i - 1));
-      --i;
-    }
-    w[i] = p;
-    setTag(work, n, i, tag);
+    insertDescending(w, work, n, l, p, tag);
   }
   e2[0] = kEigenDescendingMarker;
   return 0;
@@ -434,18 +440,7 @@ int bisectEigenvalues(int n, double* work, double* w) {
     }
   }
   // Descending order, stable: equal values keep the order found.
-  for (int i = 1; i < found; ++i) {
-    const double v = w[i];
-    const std::int32_t tg = tagAt(work, n, i);
-    int j = i;
-    while (j > 0 && w[j - 1] < v) {
-      w[j] = w[j - 1];
-      setTag(work, n, j, tagAt(work, n, j - 1));
-      --j;
-    }
-    w[j] = v;
-    setTag(work, n, j, tg);
-  }
+  for (int i = 1; i < found; ++i) insertDescending(w, work, n, i, w[i], tagAt(work, n, i));
   e2[0] = kEigenDescendingMarker;
   return found < n ? kFailMissing : kFailBisection;
 }

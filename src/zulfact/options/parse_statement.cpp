@@ -21,6 +21,7 @@
 
 #include <fmt/format.h>
 
+#include "codes.hpp"
 #include "constants.hpp"
 #include "entry/host.hpp"
 #include "entry/messages.hpp"
@@ -43,10 +44,8 @@ int32_t toInt(double v) {
   return static_cast<int32_t>(v);
 }
 
-void raise(ProcState& ps, int code) { ps.completionCode = std::max(ps.completionCode, code); }
-
 [[noreturn]] void stop(ProcState& ps, int code) {
-  raise(ps, code);
+  raiseCode(ps, code);
   host().endStep(ps.completionCode, 0);
 }
 
@@ -97,11 +96,11 @@ class Arrays {
   T* get(double count) {
     double bytes = std::max(count, 1.0) * static_cast<double>(sizeof(T));
     if (!(bytes < kMaxAllocationBytes)) {
-      raise(ps_, 1016);
+      raiseCode(ps_, kCodeMemory);
       return nullptr;
     }
     void* p = host().alloc(bytes, kPoolFlags);
-    if (!p) raise(ps_, 1016);
+    if (!p) raiseCode(ps_, kCodeMemory);
     return static_cast<T*>(p);
   }
 
@@ -114,36 +113,6 @@ bool isStoredMatrixType(const std::string& type) {
   for (const char* t : kTypes)
     if (type == t) return true;
   return false;
-}
-
-const char* priorsWord(int code) {
-  switch (code) {
-    case kPriorsSmc: return "SMC";
-    case kPriorsInput: return "INPUT";
-    case kPriorsMax: return "MAX";
-    case kPriorsAsmc: return "ASMC";
-    case kPriorsOne: return "ONE";
-    case kPriorsRandom: return "RANDOM";
-    case kPriorsNumeric: return "NUMERIC";
-    default: return "";
-  }
-}
-
-const char* methodWord(int method) {
-  switch (method) {
-    case kMethodPrincipal: return "PRINCIPAL";
-    case kMethodUls: return "ULS";
-    case kMethodPrinit: return "PRINIT";
-    case kMethodAlpha: return "ALPHA";
-    case kMethodMl: return "ML";
-    case kMethodGls: return "GLS";
-    case kMethodFuller: return "FULLER";
-    case kMethodHarris: return "HARRIS";
-    case kMethodImage: return "IMAGE";
-    case kMethodPattern: return "PATTERN";
-    case kMethodScore: return "SCORE";
-    default: return "";
-  }
 }
 
 // Classification for the oblique flag: the engine-oblique set answers yes
@@ -274,12 +243,12 @@ void parseStatement(ProcState& ps) {
   const double missing = ps.missing;
   ps.completionCode = 0;
   auto* grammar = static_cast<zul_grammar*>(h.alloc(sizeof(zul_grammar), kGrammarPoolFlags));
-  if (!grammar) stop(ps, 1016);
+  if (!grammar) stop(ps, kCodeMemory);
   *grammar = factorGrammar();
   uint32_t debugFlags = debugSwitches(h).parseFlags();
   const zul_parsed* parsedRecord = nullptr;
   int status = h.parse(grammar, debugFlags, &parsedRecord) & 0xFFFF;
-  if (status != 0 || !parsedRecord) stop(ps, status != 0 ? status : 9999);
+  if (status != 0 || !parsedRecord) stop(ps, status != 0 ? status : kCodeInternal);
   ps.parsed = parsedRecord;
   const Parsed rec(*parsedRecord);
 
@@ -287,7 +256,7 @@ void parseStatement(ProcState& ps) {
   ps.mainInput = parsedRecord->tables[ZUL_DS_DATA];
   if (!ps.mainInput) {
     h.message(180, 1);
-    stop(ps, 2000);
+    stop(ps, kCodeNotAllowed);
   }
   ps.outTable = parsedRecord->tables[ZUL_DS_OUT];
   ps.outstatTable = parsedRecord->tables[ZUL_DS_OUTSTAT];
@@ -335,7 +304,7 @@ void parseStatement(ProcState& ps) {
   ps.nAll = ps.nVars + ps.nPartial;
   Arrays arrays(ps);
   ps.varNumbers = arrays.get<int32_t>(ps.nAll);
-  if (!ps.varNumbers) stop(ps, 1016);
+  if (!ps.varNumbers) stop(ps, kCodeMemory);
   std::copy(vars.begin(), vars.end(), ps.varNumbers);
   std::copy(partial.numbers, partial.numbers + partial.count, ps.varNumbers + ps.nVars);
   ps.freqVarNumber = rec.list(ZUL_LIST_FREQ).count > 0 ? rec.list(ZUL_LIST_FREQ).numbers[0] : 0;
@@ -409,7 +378,7 @@ void parseStatement(ProcState& ps) {
   ps.rotationParamPositions = arrays.get<int32_t>(ps.rotationParamCount);
   if (!ps.rotationList || !ps.rotationParams || !ps.rotationParamPositions) {
     h.message(180, 91);
-    stop(ps, 1016);
+    stop(ps, kCodeMemory);
   }
   std::copy(rotations.begin(), rotations.end(), ps.rotationList);
   std::copy(rotationParams.begin(), rotationParams.end(), ps.rotationParams);
@@ -448,7 +417,7 @@ void parseStatement(ProcState& ps) {
                     std::find(rotations.begin(), rotations.end(), kRotProcrustes) != rotations.end();
   if (procrustes && !ps.flags.targetGiven) {
     h.message(180, 115);
-    raise(ps, 3000);
+    raiseCode(ps, kCodeConflict);
   }
 
   // 12. Oblique solution.
@@ -485,12 +454,12 @@ void parseStatement(ProcState& ps) {
   const bool map2 = rec.bit(kBitMapCriterion2), map4 = rec.bit(kBitMapCriterion4);
   if (map2 && map4) {
     h.message(180, 77);
-    raise(ps, 3000);
+    raiseCode(ps, kCodeConflict);
   }
   ps.mapVariant = map4 ? 4 : map2 ? 2 : 0;
   if (ps.mapVariant && ps.parallelCriterion) {
     h.message(180, 80);
-    raise(ps, 3000);
+    raiseCode(ps, kCodeConflict);
   }
   const bool otherRule =
       nFactorsGiven || rec.given(kSlotMinEigen) || rec.given(kSlotProportion);
@@ -588,7 +557,7 @@ void parseStatement(ProcState& ps) {
     const char* word = methodWord(ps.method);
     if (ps.mapVariant) {
       h.message(180, 421, {ps.mapVariant == 4 ? "MAP4" : "MAP2", word});
-      stop(ps, 3000);
+      stop(ps, kCodeConflict);
     }
     if (ps.plots.map2 || ps.plots.map4) {
       h.message(180, 422, {"MAP", word});
@@ -597,7 +566,7 @@ void parseStatement(ProcState& ps) {
     }
     if (ps.parallelCriterion) {
       h.message(180, 421, {"PARALLEL", word});
-      stop(ps, 3000);
+      stop(ps, kCodeConflict);
     }
     if (ps.plots.parallel) {
       h.message(180, 422, {"PARALLEL", word});
@@ -613,7 +582,7 @@ void parseStatement(ProcState& ps) {
     }
     if (ps.mapVariant) {
       h.message(180, 309);
-      raise(ps, 3000);
+      raiseCode(ps, kCodeConflict);
     }
   }
 
@@ -628,12 +597,12 @@ void parseStatement(ProcState& ps) {
     seedRoutine(1, ps.parallelSeed);
     if (!(ps.parallelLevel > 0 && ps.parallelLevel < 1)) {
       h.message(180, 305, {ps.parallelLevel});
-      raise(ps, 3000);
+      raiseCode(ps, kCodeConflict);
     } else {
       double k = std::floor((1 - ps.parallelLevel) * (ps.nSims + 1.0));
       if (!(k > 0 && k < ps.nSims)) {
         h.message(180, 304, {ps.parallelLevel, ps.nSims});
-        raise(ps, 3000);
+        raiseCode(ps, kCodeConflict);
       }
     }
   }
@@ -662,7 +631,7 @@ void parseStatement(ProcState& ps) {
   } else {
     if (priorsStatement.count != p) {
       h.message(180, 2);
-      raise(ps, 3000);
+      raiseCode(ps, kCodeConflict);
     } else if (ps.priorCommunalities) {
       const auto* values = static_cast<const double*>(priorsStatement.data);
       std::copy(values, values + p, ps.priorCommunalities);
@@ -671,7 +640,7 @@ void parseStatement(ProcState& ps) {
   }
   if ((ps.method == kMethodHarris || ps.method == kMethodImage) && ps.priorsMethod != kPriorsSmc) {
     h.message(180, 3, {priorsWord(ps.priorsMethod), methodWord(ps.method)});
-    raise(ps, 2000);
+    raiseCode(ps, kCodeNotAllowed);
   }
 
   // 24. Further checks of the method against the options and the input.
@@ -686,7 +655,7 @@ void parseStatement(ProcState& ps) {
       case kMethodAlpha: case kMethodMl: case kMethodGls: case kMethodHarris:
       case kMethodPattern: case kMethodScore:
         h.message(180, 185, {methodWord(ps.method)});
-        raise(ps, 2000);
+        raiseCode(ps, kCodeNotAllowed);
         break;
       default:
         break;
@@ -699,25 +668,25 @@ void parseStatement(ProcState& ps) {
   if (inputType.rfind("FACTOR", 0) == 0) {
     if (ps.typeVarNumber == 0) {
       h.message(180, 7, {"_TYPE_"});
-      raise(ps, 1008);
+      raiseCode(ps, kCodeBadVariables);
     }
     if (ps.nameVarNumber == 0) {
       h.message(180, 7, {"_NAME_"});
-      raise(ps, 1008);
+      raiseCode(ps, kCodeBadVariables);
     }
   }
   if (f.rawInput) {
     if (ps.priorsMethod == kPriorsInput) {
       h.message(180, 4, {inputType});
-      raise(ps, 2000);
+      raiseCode(ps, kCodeNotAllowed);
     }
     if (f.weightOption) {
       h.message(180, 5, {inputType});
-      raise(ps, 2000);
+      raiseCode(ps, kCodeNotAllowed);
     }
     if (ps.method == kMethodPattern || ps.method == kMethodScore) {
       h.message(180, 6, {inputType});
-      raise(ps, 2000);
+      raiseCode(ps, kCodeNotAllowed);
     }
   }
 
@@ -777,9 +746,9 @@ void parseStatement(ProcState& ps) {
   ps.observedEigen = arrays.get<double>(p);
   ps.mapSquared = arrays.get<double>(p);
   ps.mapFourth = arrays.get<double>(p);
-  if (ps.completionCode == 1016) {
+  if (ps.completionCode == kCodeMemory) {
     h.message(180, 91);
-    stop(ps, 1016);
+    stop(ps, kCodeMemory);
   }
   for (int i = 0; i < p; ++i) ps.varOrder[i] = i;
   // Names and labels of the analysis and partial variables.
@@ -816,25 +785,25 @@ void parseStatement(ProcState& ps) {
       int v = h.varNumber(ps.targetTable, name);
       if (v == 0) {
         h.message(180, 8, {name});
-        raise(ps, 1008);
+        raiseCode(ps, kCodeBadVariables);
         continue;
       }
       zul_var_desc d{};
       if (h.varDesc(ps.targetTable, v, d) == 0 && d.type != 1) {
         h.message(180, 182, {name});
-        raise(ps, 1008);
+        raiseCode(ps, kCodeBadVariables);
       }
     }
     ps.bySyncMode = h.bySyncMode(ps.mainInput, ps.targetTable);
     if (ps.bySyncMode == 1) {
       h.message(180, 176);
-      raise(ps, 1008);
+      raiseCode(ps, kCodeBadVariables);
     }
   }
 
   // 29.
   const bool logParse = h.diagSwitch("-zparse") > 0;
-  if (ps.completionCode > 999) {
+  if (ps.completionCode >= kCodeStopped) {
     if (logParse) logOptions(ps);
     stop(ps, ps.completionCode);
   }
@@ -911,9 +880,9 @@ void parseStatement(ProcState& ps) {
   ps.threadsGiven = rec.given(kSlotThreads);
   ps.threadCount = threadsGiven ? toInt(rec.number(kSlotThreads, 1)) : hostThreadCount();
   const zul_toolkit* toolkit = h.toolkit();
-  if (!toolkit || !toolkit->loadExtension || !toolkit->extensionSymbol) stop(ps, 1016);
+  if (!toolkit || !toolkit->loadExtension || !toolkit->extensionSymbol) stop(ps, kCodeMemory);
   auto* extension = toolkit->loadExtension(L"qkxfac");
-  if (!extension) stop(ps, 1016);
+  if (!extension) stop(ps, kCodeMemory);
   ps.engineExtension = extension;
   auto create = reinterpret_cast<zul_engine_create_fn>(
       toolkit->extensionSymbol(extension, ZUL_ENGINE_FACTORY));
@@ -932,28 +901,28 @@ void parseStatement(ProcState& ps) {
   // a given seed reproduces them; otherwise the step's RANDOM= seed.
   config.seed = ps.parallelRun ? ps.parallelSeed : ps.seed;
   zul_engine* engine = create ? create(&config) : nullptr;
-  if (!engine) stop(ps, 1012);
+  if (!engine) stop(ps, kCodeEngine);
   ps.factorEngine = engine;
   int32_t engineThreads = 0;
   int64_t length = sizeof engineThreads;
   if (!engine->ops || !engine->ops->get ||
       engine->ops->get(engine, ZUL_ITEM_THREADS, &engineThreads, &length, 0, 0) != 0)
-    stop(ps, 1012);
+    stop(ps, kCodeEngine);
   if (engineThreads < ps.threadCount) h.message(180, 310, {ps.threadCount, engineThreads});
 
   // 34. DATA= must be readable; a table that cannot be read stops the
   //     step as failed, never with the code 0 of a step that went well.
   int32_t readable = 0;
   if (h.getAttribute(ps.mainInput, ZUL_ATTR_READABLE, &readable) != 0 || readable != 1)
-    stop(ps, std::max(ps.completionCode, 1000));
+    stop(ps, kCodeStopped);
 
   // 35.
   if (p < 1) {
     h.message(180, 12);
-    raise(ps, 1008);
+    raiseCode(ps, kCodeBadVariables);
   }
   if (logParse) logOptions(ps);
-  if (ps.completionCode > 999) stop(ps, ps.completionCode);
+  if (ps.completionCode >= kCodeStopped) stop(ps, ps.completionCode);
 }
 
 }  // namespace zulfact

@@ -8,6 +8,7 @@
 #include <numeric>
 #include <vector>
 
+#include "zulfact/codes.hpp"
 #include "zulfact/constants.hpp"
 #include "zulfact/entry/host.hpp"
 #include "zulfact/output/table_writer.hpp"
@@ -175,7 +176,7 @@ void printMatrixTable(ProcState& ps, char storage, const double* matrix,
   const double bytes = 8.0 * nRows * nCols * (stdErrors ? 2.0 : 1.0);
   if (bytes >= kMaxAllocationBytes) {
     host().message(180, 91);
-    host().endStep(1016);
+    host().endStep(kCodeMemory);
   }
   const MatrixDisplay disp = matrixDisplayRule(ps, matrixRoleOf(ps, matrix), titleMessage);
 

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <exception>
 
+#include "zulfact/codes.hpp"
 #include "zulfact/entry/host.hpp"
 
 namespace zulfact {
@@ -89,7 +90,7 @@ bool sinkStatusTolerated(int status) {
 int checkSinkStatus(int status) {
   if (status >= 0) return status;
   host().statusReport(status);
-  if (!sinkStatusTolerated(status)) host().endStep(120);
+  if (!sinkStatusTolerated(status)) host().endStep(kCodeSinkStatus);
   return status;
 }
 

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "zulfact/codes.hpp"
 #include "zulfact/constants.hpp"
 #include "zulfact/entry/host.hpp"
 #include "zulfact/extract/variance_explained.hpp"
@@ -68,7 +69,7 @@ void FinishUnrotatedPattern(ProcState& ps) {
     ps.factorsRetained = kept;
     if (kept == 0) {
       h.message(180, 59, {m});
-      ps.completionCode = std::max(ps.completionCode, 112);
+      raiseCode(ps, kCodeSingular);
     }
     if (kept == 1) {
       // One factor: nothing to rotate, every oblique matrix is 1.
