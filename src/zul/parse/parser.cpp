@@ -676,21 +676,21 @@ void StepParser::keyword(const zul_keyword& kw, const std::string& written, Posi
 }
 
 void StepParser::tableSpec(int ds) {
-  TableSpec spec;
-  spec.pos = here();
+  TableSpec dsName;
+  dsName.pos = here();
   if (!atEnd() && tok().kind == TokenKind::String) {
-    spec.quoted = true;
-    spec.member = tok().text;
+    dsName.quoted = true;
+    dsName.member = tok().text;
     ++i_;
   } else if (!atEnd() && tok().kind == TokenKind::Name) {
-    spec.member = tok().text;
+    dsName.member = tok().text;
     ++i_;
     if (peekIs('.')) {
       ++i_;
       if (atEnd() || tok().kind != TokenKind::Name)
-        failHere("Expected a table name after '" + spec.member + ".', found " + found() + ".");
-      spec.library = spec.member;
-      spec.member = tok().text;
+        failHere("Expected a table name after '" + dsName.member + ".', found " + found() + ".");
+      dsName.library = dsName.member;
+      dsName.member = tok().text;
       ++i_;
     }
   } else {
@@ -708,11 +708,11 @@ void StepParser::tableSpec(int ds) {
       if (atEnd() || tok().kind == TokenKind::Punct)
         failHere("Expected a value after " + opt + "=, found " + found() + ".");
       if (opt == "TYPE") {
-        spec.hasType = true;
-        spec.type = upper(tok().text);
+        dsName.hasType = true;
+        dsName.type = upper(tok().text);
       } else if (opt == "LABEL") {
-        spec.hasLabel = true;
-        spec.label = tok().text;
+        dsName.hasLabel = true;
+        dsName.label = tok().text;
       } else {
         fail(p, "Unknown data-set option " + opt + "=; expected TYPE= or LABEL=.");
       }
@@ -720,7 +720,7 @@ void StepParser::tableSpec(int ds) {
     }
     ++i_;
   }
-  tables_[ds] = spec;
+  tables_[ds] = dsName;
   tableGiven_[ds] = true;
 }
 

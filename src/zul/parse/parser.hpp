@@ -57,13 +57,13 @@ struct ColumnInfo {
 class TableOpener {
  public:
   virtual ~TableOpener() = default;
-  virtual zul_table* openInput(const TableSpec& spec, std::string& error) = 0;
+  virtual zul_table* openInput(const TableSpec& dsName, std::string& error) = 0;
   // The table created last in the run, for an omitted DATA=; nullptr
   // (error left empty) when no table has been created yet.
   virtual zul_table* openLastCreated(std::string& error) = 0;
   // Columns of an open input, in table order.
   virtual std::vector<ColumnInfo> columns(zul_table* table) = 0;
-  virtual zul_table* openOutput(const TableSpec& spec, std::string& error) = 0;
+  virtual zul_table* openOutput(const TableSpec& dsName, std::string& error) = 0;
 };
 
 // Where the parser's log lines go.

@@ -67,9 +67,9 @@ class ColumnTables : public TableOpener {
                          {"x5", false}, {"q01", false}, {"q02", false}, {"q03", false},
                          {"grp", true}, {"w", false}};
   }
-  zul_table* openInput(const TableSpec& spec, std::string& error) override {
-    opened.push_back(spec);
-    std::string key = (spec.library.empty() ? "WORK" : spec.library) + "." + spec.member;
+  zul_table* openInput(const TableSpec& dsName, std::string& error) override {
+    opened.push_back(dsName);
+    std::string key = (dsName.library.empty() ? "WORK" : dsName.library) + "." + dsName.member;
     for (auto& c : key) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     if (!tableColumns.count(key)) {
       error = "Table " + key + " does not exist.";
@@ -87,8 +87,8 @@ class ColumnTables : public TableOpener {
     size_t k = (reinterpret_cast<uintptr_t>(t) - 0x1000) / 16;
     return tableColumns.at(names.at(k - 1));
   }
-  zul_table* openOutput(const TableSpec& spec, std::string&) override {
-    outputs.push_back(spec);
+  zul_table* openOutput(const TableSpec& dsName, std::string&) override {
+    outputs.push_back(dsName);
     return handle(99);
   }
   std::map<std::string, std::vector<ColumnInfo>> tableColumns;
