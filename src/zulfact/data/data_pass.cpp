@@ -30,13 +30,11 @@ namespace {
 constexpr int kTitleCorrelations = 141;
 constexpr int kTitlePartialVariables = 142;  // controlling the PARTIAL variables
 constexpr int kTextCondStdDev = 23;
+// The engine has no MAP / parallel analysis results (group 180).
+constexpr int kNoMapResults = 311;
+constexpr int kNoParallelResults = 312;
 
 inline bool isMissing(double x) { return zul_is_missing(x) != 0; }
-
-inline size_t packedAt(int i, int j) {
-  if (i < j) std::swap(i, j);
-  return static_cast<size_t>(i) * (static_cast<size_t>(i) + 1) / 2 + static_cast<size_t>(j);
-}
 
 const char* varName(const ProcState& ps, int i) {
   return ps.varNames ? ps.varNames + 33 * static_cast<size_t>(i) : "";
@@ -66,7 +64,7 @@ void resetGroup(ProcState& ps) {
   if (ps.factorCorr && ps.nFactors > 0) {
     const int m = ps.nFactors;
     for (int i = 0; i < m; ++i)
-      for (int j = 0; j <= i; ++j) ps.factorCorr[packedAt(i, j)] = i == j ? 1.0 : 0.0;
+      for (int j = 0; j <= i; ++j) ps.factorCorr[packedIndex(i, j)] = i == j ? 1.0 : 0.0;
   }
   ps.factorsRetained = ps.nFactors;
   ps.nObs = ps.nObsOption;
@@ -78,7 +76,7 @@ void printObsCounts(ProcState& ps) {
   TableWriter out(ps.sink);
   if (!out.enabled()) return;
   out.beginTable("NObs");
-  const int cLabel = out.column(Column::text("Label", 48));
+  const int cLabel = out.column(Column::text("Label", 48, {}, ColumnRole::HeaderText));
   const int cN = out.column(Column::number("N", "BEST12."));
   auto row = [&](const char* label, double value) {
     out.set(cLabel, std::string_view(label));
@@ -144,7 +142,7 @@ void partialOut(ProcState& ps) {
     if (ps.sweepFlags[pivot] == '0') {
       // Linearly dependent on the partial variables before it: dropped.
       --k;
-      for (int i = 0; i < nAll; ++i) r[packedAt(pivot, i)] = 0.0;
+      for (int i = 0; i < nAll; ++i) r[packedIndex(pivot, i)] = 0.0;
     }
   }
   ps.nPartialUsed = k;
@@ -156,14 +154,14 @@ void partialOut(ProcState& ps) {
   if (vardefIs(std::string_view(ps.vardef, 8), "WDF")) ps.sumWeights -= k;
 
   for (int i = 0; i < p; ++i) {
-    if (r[packedAt(i, i)] <= kZeroDiagonalAfterSweep)
-      for (int j = 0; j < p; ++j) r[packedAt(i, j)] = 0.0;
+    if (r[packedIndex(i, i)] <= kZeroDiagonalAfterSweep)
+      for (int j = 0; j < p; ++j) r[packedIndex(i, j)] = 0.0;
   }
   covToCorr(p, r, ps.scaleVector);
   for (int i = 0; i < p; ++i) {
     ps.means[i] = 0.0;
     ps.stdDevs[i] = f * ps.scaleVector[i] * ps.stdDevs[i];
-    double& d = r[packedAt(i, i)];
+    double& d = r[packedIndex(i, i)];
     if (d <= kZeroTolerance) d = 0.0;
   }
 
@@ -212,7 +210,7 @@ void writeStatisticsRows(ProcState& ps, bool corrComputed) {
       ps.nPartial > 0 ? std::string(ps.parPrefix, static_cast<size_t>(std::max(0, ps.parPrefixLength)))
                       : std::string();
   for (int i = 0; i < p; ++i) {
-    for (int j = 0; j < p; ++j) row[j] = ps.corrMatrix[packedAt(i, j)];
+    for (int j = 0; j < p; ++j) row[j] = ps.corrMatrix[packedIndex(i, j)];
     std::string name = (prefix + varName(ps, i)).substr(0, 32);
     appendStatRow(ps, noint ? "UCORR" : "CORR", name, row.data(), p);
   }
@@ -230,11 +228,16 @@ void engineSet(ProcState& ps, int item, const void* buffer, int64_t bytes) {
     endWith(ps, kCodeEngine);
 }
 
-void engineGet(ProcState& ps, int item, void* buffer, int64_t bytes) {
+// A result the engine cannot give ends the run with 1012; `missing` (a
+// group-180 message, 0 for none) says which analysis is without results, so
+// that the log explains the stop.
+void engineGet(ProcState& ps, int item, void* buffer, int64_t bytes, int missing = 0) {
   zul_engine* engine = engineOf(ps);
   int64_t length = bytes;
-  if (!engine->ops->get || engine->ops->get(engine, item, buffer, &length, 0, 0) != 0)
+  if (!engine->ops->get || engine->ops->get(engine, item, buffer, &length, 0, 0) != 0) {
+    if (missing != 0) host().message(180, missing);
     endWith(ps, kCodeEngine);
+  }
 }
 
 // 11, 12. N, the standard deviations and R to the engine; its parallel
@@ -261,32 +264,37 @@ void engineHandOff(ProcState& ps, bool corrComputed) {
       ps.mapRun = 0;
     }
   }
+  // Without a correlation matrix, or when the engine has no result for a
+  // request, the message says which analysis is missing.
+  const int64_t vectorBytes = 8 * static_cast<int64_t>(p);
+  int32_t count = 0;
   if (ps.mapRun) {
     if (!corrComputed) {
-      h.message(180, 311);
+      h.message(180, kNoMapResults);
       endWith(ps, kCodeEngine);
     }
-    int32_t count = 0;
-    engineGet(ps, ZUL_ITEM_MAP_FACTORS2, &count, 4);
+    engineGet(ps, ZUL_ITEM_MAP_FACTORS2, &count, 4, kNoMapResults);
     ps.mapFactors2 = count;
-    engineGet(ps, ZUL_ITEM_MAP_AVERAGE2, poolArray(ps, ps.mapSquared, p), 8 * static_cast<int64_t>(p));
-    engineGet(ps, ZUL_ITEM_MAP_FACTORS4, &count, 4);
+    engineGet(ps, ZUL_ITEM_MAP_AVERAGE2, poolArray(ps, ps.mapSquared, p), vectorBytes,
+              kNoMapResults);
+    engineGet(ps, ZUL_ITEM_MAP_FACTORS4, &count, 4, kNoMapResults);
     ps.mapFactors4 = count;
-    engineGet(ps, ZUL_ITEM_MAP_AVERAGE4, poolArray(ps, ps.mapFourth, p), 8 * static_cast<int64_t>(p));
+    engineGet(ps, ZUL_ITEM_MAP_AVERAGE4, poolArray(ps, ps.mapFourth, p), vectorBytes,
+              kNoMapResults);
   }
   if (ps.parallelRun) {
     if (!corrComputed) {
-      h.message(180, 312);
+      h.message(180, kNoParallelResults);
       endWith(ps, kCodeEngine);
     }
-    int32_t count = 0;
-    engineGet(ps, ZUL_ITEM_PARALLEL_FACTORS, &count, 4);
+    engineGet(ps, ZUL_ITEM_PARALLEL_FACTORS, &count, 4, kNoParallelResults);
     ps.parallelFactors = count;
-    engineGet(ps, ZUL_ITEM_PARALLEL_MEAN, poolArray(ps, ps.parallelMean, p), 8 * static_cast<int64_t>(p));
-    engineGet(ps, ZUL_ITEM_PARALLEL_CRITICAL, poolArray(ps, ps.parallelCritical, p),
-              8 * static_cast<int64_t>(p));
-    engineGet(ps, ZUL_ITEM_OBSERVED_EIGEN, poolArray(ps, ps.observedEigen, p),
-              8 * static_cast<int64_t>(p));
+    engineGet(ps, ZUL_ITEM_PARALLEL_MEAN, poolArray(ps, ps.parallelMean, p), vectorBytes,
+              kNoParallelResults);
+    engineGet(ps, ZUL_ITEM_PARALLEL_CRITICAL, poolArray(ps, ps.parallelCritical, p), vectorBytes,
+              kNoParallelResults);
+    engineGet(ps, ZUL_ITEM_OBSERVED_EIGEN, poolArray(ps, ps.observedEigen, p), vectorBytes,
+              kNoParallelResults);
   }
 }
 
