@@ -3,6 +3,7 @@
 #include <fmt/format.h>
 
 #include <algorithm>
+#include <cctype>
 #include <ostream>
 #include <set>
 
@@ -99,6 +100,19 @@ void writeTable(std::ostream& out, const Item& item, size_t index) {
   }
 }
 
+// A table without title or label is listed by its name with the words
+// apart: "SimpleStatistics" as "Simple Statistics".
+std::string spacedName(const std::string& name) {
+  std::string out;
+  for (size_t i = 0; i < name.size(); ++i) {
+    if (i > 0 && std::isupper(static_cast<unsigned char>(name[i])) &&
+        std::islower(static_cast<unsigned char>(name[i - 1])))
+      out += ' ';
+    out += name[i];
+  }
+  return out;
+}
+
 }  // namespace
 
 std::string htmlEscape(std::string_view text) {
@@ -127,7 +141,9 @@ void writeHtml(const Model& model, std::ostream& out, const std::string& title) 
   for (size_t i = 0; i < model.items.size(); ++i) {
     const Item& item = model.items[i];
     if (item.kind != Item::Kind::Table) continue;
-    std::string name = item.titles.empty() ? item.name : item.titles.front().text;
+    std::string name = !item.titles.empty() ? item.titles.front().text
+                       : !item.label.empty() ? item.label
+                                             : spacedName(item.name);
     std::string by = byText(item);
     if (!by.empty()) name = by + ": " + name;
     out << "<li><a href=\"#" << anchor(i) << "\">" << htmlEscape(name) << "</a></li>\n";

@@ -49,6 +49,38 @@ std::vector<std::string> wrap(const std::string& text, int limit) {
   return lines;
 }
 
+// A title wider than the page is broken between the phrases it separates
+// with two or more blanks ("Total = 4.39  Average = 0.88"), so a label stays
+// with its number; a phrase wider than the page is broken between words.
+std::vector<std::string> wrapTitle(const std::string& text, int limit) {
+  if (width(text) <= limit) return {text};
+  std::vector<std::string> phrases;
+  for (size_t at = 0; at < text.size();) {
+    size_t gap = text.find("  ", at);
+    if (gap == std::string::npos) gap = text.size();
+    if (gap > at) phrases.push_back(text.substr(at, gap - at));
+    at = text.find_first_not_of(' ', gap);
+    if (at == std::string::npos) break;
+  }
+  std::vector<std::string> lines;
+  std::string line;
+  for (const std::string& phrase : phrases) {
+    if (!line.empty() && width(line) + 2 + width(phrase) > limit) {
+      lines.push_back(line);
+      line.clear();
+    }
+    if (line.empty() && width(phrase) > limit) {
+      std::vector<std::string> parts = wrap(phrase, limit);
+      lines.insert(lines.end(), parts.begin(), parts.end() - 1);
+      line = parts.back();
+      continue;
+    }
+    line += (line.empty() ? "" : "  ") + phrase;
+  }
+  if (!line.empty() || lines.empty()) lines.push_back(line);
+  return lines;
+}
+
 // One column laid out: its width, header lines and how numbers align.
 struct Laid {
   const DisplayColumn* column = nullptr;
@@ -130,7 +162,8 @@ std::string renderTable(const Item& item, int lineSize) {
   std::string indent = spaces((page - tableWidth) / 2);
 
   std::ostringstream out;
-  for (const Title& t : item.titles) out << rtrim(centred(t.text, page)) << '\n';
+  for (const Title& t : item.titles)
+    for (const std::string& l : wrapTitle(t.text, page)) out << rtrim(centred(l, page)) << '\n';
   if (!item.titles.empty() && !laid.empty()) out << '\n';
 
   auto line = [&](auto&& textOf) {

@@ -85,6 +85,26 @@ TEST(Listing, TablesAndTitlesAreCentredOnThePage) {
   EXPECT_EQ(wide[3], "   7");
 }
 
+TEST(Listing, LongTitlesBreakBetweenTheirPhrases) {
+  Item t;
+  t.titles = {{"", "Eigenvalues of the Reduced Correlation Matrix: Total = 4.3928  "
+                   "Average = 0.87856  (5 eigenvalues)"}};
+  t.columns = {numeric("x", "4.0")};
+  t.rows = {{Value::of(7)}};
+  auto l = lines(renderTable(t, 70));
+  // 97 characters on a 70-wide page: the break falls at the double blank
+  // before "Average", never between a label and its number; each line is
+  // centred.
+  ASSERT_EQ(l.size(), 5u);
+  EXPECT_EQ(l[0], "    Eigenvalues of the Reduced Correlation Matrix: Total = 4.3928");
+  EXPECT_EQ(l[1], std::string(18, ' ') + "Average = 0.87856  (5 eigenvalues)");
+  // A single phrase wider than the page falls back to breaking at words.
+  t.titles = {{"", "Partial Correlations Controlling All Other Variables"}};
+  l = lines(renderTable(t, 30));
+  ASSERT_GE(l.size(), 2u);
+  EXPECT_EQ(l[0], "     Partial Correlations");
+}
+
 TEST(Listing, LongFootnotesWrapAtThePageEdge) {
   Item t;
   t.columns = {numeric("x", "4.0")};
@@ -253,6 +273,24 @@ TEST(Html, EscapesTextJoinsFlagsAndFetchesNothing) {
   for (const char* remote : {"http:", "https:", "<script", "<link", "@import", "src="}) {
     EXPECT_EQ(html.find(remote), std::string::npos) << remote;
   }
+}
+
+TEST(Html, ContentsNameEachTableByTitleLabelOrSpacedName) {
+  Model m;
+  m.steps.push_back({"p.zul", 1, 0, true});
+  Item titled, labelled, bare;
+  titled.name = "Corr";
+  titled.titles = {{"", "Correlations"}};
+  labelled.name = "Eigenvalues";
+  labelled.label = "Eigenvalues of the Correlation Matrix";
+  bare.name = "SimpleStatistics";
+  m.items = {titled, labelled, bare};
+  std::ostringstream out;
+  writeHtml(m, out, "Report");
+  const std::string html = out.str();
+  EXPECT_NE(html.find("\">Correlations</a>"), std::string::npos);
+  EXPECT_NE(html.find("\">Eigenvalues of the Correlation Matrix</a>"), std::string::npos);
+  EXPECT_NE(html.find("\">Simple Statistics</a>"), std::string::npos) << html;
 }
 
 }  // namespace
