@@ -27,6 +27,7 @@
 #include "entry/messages.hpp"
 #include "options/grammar.hpp"
 #include "options/seed.hpp"
+#include "output/outstat_rows.hpp"
 #include "output/table_writer.hpp"
 
 namespace zulfact {
@@ -846,15 +847,7 @@ void parseStatement(ProcState& ps) {
   }
 
   // 32. OUTSTAT=: a TYPE=FACTOR table that the procedure can read back.
-  {
-    int longest = ps.longestName;
-    if (ps.nPartial > 0) {
-      longest = 0;
-      for (int i = 0; i < p; ++i) longest = std::max<int>(longest, static_cast<int>(varName(i).size()));
-      longest += ps.parPrefixLength;
-    }
-    ps.nameWidth = std::min(32, std::max({8, static_cast<int>(ps.factorNameWidth), longest}));
-  }
+  ps.nameWidth = nameColumnWidth(ps);
   if (ps.outstatTable) {
     h.setAttribute(ps.outstatTable, ZUL_ATTR_SET_TYPE, "FACTOR");
     std::string label = h.formatMessage(180, 157);

@@ -23,7 +23,10 @@ std::string padded(std::string_view text, int width) {
 }  // namespace
 
 int outstatNameWidth(const ProcState& ps) {
-  if (ps.nameWidth > 0) return ps.nameWidth;  // as the parser declared it
+  return ps.nameWidth > 0 ? ps.nameWidth : nameColumnWidth(ps);  // as the parser declared it
+}
+
+int nameColumnWidth(const ProcState& ps) {
   int longest = 0;
   if (ps.varNames) {
     for (int i = 0; i < ps.nVars; ++i)

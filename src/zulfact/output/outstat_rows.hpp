@@ -15,7 +15,10 @@ namespace zulfact {
 
 // Width of the _NAME_ column: min(32, max(8, factorNameWidth, L)), where L
 // is the longest analysis-variable name plus the length of the partial-row
-// prefix (PARPREFIX=) when there are partial variables.
+// prefix (PARPREFIX=) when there are partial variables. The parser declares
+// the column with it; outstatNameWidth gives the declared width (nameWidth)
+// once there is one.
+int nameColumnWidth(const ProcState& ps);
 int outstatNameWidth(const ProcState& ps);
 
 // Appends one row: `type` (cut or blank padded to 8), `name` (cut or blank
