@@ -6,6 +6,7 @@
 
 #include <map>
 
+#include "codes.hpp"
 #include "entry/proc_state.hpp"
 #include "zul/parse/parser.hpp"
 
@@ -101,6 +102,29 @@ TEST(FactorGrammar, EverySpellingOfAnOptionFillsTheSameSlot) {
     EXPECT_TRUE(r.bit(b)) << b;
   EXPECT_EQ(r.rec().tableGiven[ZUL_DS_OUTSTAT], 1);
   EXPECT_FALSE(r.slot(kSlotVardef).given);
+}
+
+// Messages and titles name a method or priors method by the words of
+// codes.hpp ("PRIORS=%1 cannot be used with METHOD=%2"); each word must be
+// a spelling the statement accepts for the same code, or the advice in the
+// message would not parse.
+TEST(FactorGrammar, MessageWordsOfMethodsAndPriorsParseToTheirOwnCodes) {
+  for (int code = kMethodPrincipal; code <= kMethodScore; ++code) {
+    const std::string word = methodWord(code);
+    ASSERT_FALSE(word.empty()) << code;
+    Parsed r = parse("factor data=t method=" + word + ";");
+    ASSERT_EQ(r.status, 0) << word << ": " << r.firstLine();
+    EXPECT_DOUBLE_EQ(r.slot(kSlotMethod).v.number, code) << word;
+  }
+  for (int code = kPriorsSmc; code <= kPriorsRandom; ++code) {
+    const std::string word = priorsWord(code);
+    Parsed r = parse("factor data=t priors=" + word + ";");
+    ASSERT_EQ(r.status, 0) << word << ": " << r.firstLine();
+    EXPECT_DOUBLE_EQ(r.slot(kSlotPriors).v.number, code) << word;
+  }
+  // Numeric priors come from the PRIORS statement, not from a PRIORS= word.
+  EXPECT_STREQ(priorsWord(kPriorsNumeric), "NUMERIC");
+  EXPECT_STREQ(priorsWord(kPriorsNone), "");
 }
 
 TEST(FactorGrammar, RangesOfThePrimaryOptions) {
