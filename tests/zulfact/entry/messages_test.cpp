@@ -65,17 +65,22 @@ void poolRelease(void* block, int32_t, int32_t) {
   std::free(block);
 }
 
-int32_t fetchText(uint32_t id, const zul_arg* args, int32_t nArgs, char* buffer, int32_t size) {
-  T->fetches.push_back({id, size, std::vector<zul_arg>(args, args + nArgs)});
-  auto it = T->catalog.find(id);
-  if (it == T->catalog.end()) return -5;
-  const std::string& s = it->second;
+// Copies s into a caller's buffer of size bytes, cut and NUL terminated as
+// the host does; the result is the full length.
+int32_t copyOut(const std::string& s, char* buffer, int32_t size) {
   if (size > 0) {
     size_t n = std::min(s.size(), static_cast<size_t>(size - 1));
     std::memcpy(buffer, s.data(), n);
     buffer[n] = '\0';
   }
   return static_cast<int32_t>(s.size());
+}
+
+int32_t fetchText(uint32_t id, const zul_arg* args, int32_t nArgs, char* buffer, int32_t size) {
+  T->fetches.push_back({id, size, std::vector<zul_arg>(args, args + nArgs)});
+  auto it = T->catalog.find(id);
+  if (it == T->catalog.end()) return -5;
+  return copyOut(it->second, buffer, size);
 }
 void catalogError(int32_t kind, int32_t status) { T->catalogErrors.emplace_back(kind, status); }
 int32_t catalogLog(int32_t level, const char* text, int32_t length) {
@@ -89,21 +94,11 @@ void** stepSlot(int32_t index) { return &T->slots[index]; }
 int32_t messageText(char* buffer, int32_t size, int32_t group, int32_t number) {
   auto it = T->messageTexts.find({group, number});
   if (it == T->messageTexts.end()) return -1;
-  const std::string& s = it->second;
-  if (size > 0) {
-    size_t n = std::min(s.size(), static_cast<size_t>(size - 1));
-    std::memcpy(buffer, s.data(), n);
-    buffer[n] = '\0';
-  }
-  return static_cast<int32_t>(s.size());
+  return copyOut(it->second, buffer, size);
 }
 int32_t systemOption(const char* name, int32_t length, char* buffer, int32_t size) {
   if (std::string(name, static_cast<size_t>(length)) != "DEBUG" || !T->hasDebug) return -1;
-  const std::string& s = T->debug;
-  size_t n = std::min(s.size(), static_cast<size_t>(size - 1));
-  std::memcpy(buffer, s.data(), n);
-  buffer[n] = '\0';
-  return static_cast<int32_t>(s.size());
+  return copyOut(T->debug, buffer, size);
 }
 void logLine(int32_t level, const char* text, int32_t length) {
   T->logLines.emplace_back(level, std::string(text, static_cast<size_t>(length)));

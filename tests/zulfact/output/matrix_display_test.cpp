@@ -2,7 +2,6 @@
 // threshold, storage kinds and the REORDER variable order.
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <cstring>
 #include <vector>
 
@@ -24,14 +23,13 @@ struct State {
 TEST(MatrixDisplay, FuzzThresholdFollowsTheTable) {
   State s;
   s.ps.fuzz = 0.3;
-  // FUZZ=0.3: a correlation of 0.2 is below the full threshold (prints
-  // empty) while a partial correlation of 0.2 is above half of it (0.15).
+  // FUZZ=0.3: the correlations take the full threshold, partial and
+  // residual correlations half of it, those controlling all other
+  // variables a quarter.
   const MatrixDisplay corr = matrixDisplayRule(s.ps, MatrixRole::Correlation, kTitleCorr);
   const MatrixDisplay partial = matrixDisplayRule(s.ps, MatrixRole::Correlation, kTitlePartialCorr);
   EXPECT_DOUBLE_EQ(corr.fuzz, 0.3);
   EXPECT_DOUBLE_EQ(partial.fuzz, 0.15);
-  EXPECT_TRUE(std::fabs(0.2) < corr.fuzz);
-  EXPECT_FALSE(std::fabs(0.2) < partial.fuzz);
 
   EXPECT_DOUBLE_EQ(matrixDisplayRule(s.ps, MatrixRole::Correlation, kTitleResidualCorr).fuzz, 0.15);
   EXPECT_DOUBLE_EQ(
@@ -77,10 +75,6 @@ TEST(MatrixDisplay, FlagThresholdIsTheRootMeanSquareWithoutFlag) {
   const double v[4] = {0.3, -0.4, 0.0, 1.2};
   EXPECT_NEAR(flagThresholdFor(0.0, v, 2, 2), 0.65, 1e-15);
   EXPECT_DOUBLE_EQ(flagThresholdFor(0.5, v, 2, 2), 0.5);
-  // Of these only 1.2 lies above the root mean square, so only it is flagged.
-  int flagged = 0;
-  for (double x : v) flagged += std::fabs(x) > 0.65;
-  EXPECT_EQ(flagged, 1);
 }
 
 TEST(MatrixDisplay, StorageKinds) {
