@@ -1,5 +1,6 @@
 #include "zul/services/threads.hpp"
 
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <mutex>
@@ -7,13 +8,27 @@
 #include <set>
 #include <system_error>
 #include <thread>
+#include <vector>
 
 struct zul_thread {
   std::thread thread;
   std::atomic<bool> finished{false};
 };
+namespace zul::services {
+namespace {
+// A thread inside eventWaitAny(): the events it waits for hold a pointer
+// to it while it sleeps.
+struct Waiter {
+  std::condition_variable wake;
+};
+}  // namespace
+}  // namespace zul::services
+
 struct zul_event {
   bool set = false;
+  // One node per waiting thread; a thread waits for a handful of events at
+  // most, so the list stays short.
+  std::vector<zul::services::Waiter*> waiters;
 };
 
 namespace zul::services {
@@ -21,7 +36,6 @@ namespace zul::services {
 namespace {
 
 std::mutex g_eventMutex;
-std::condition_variable g_eventChanged;
 
 std::mutex g_threadMutex;
 std::set<zul_thread*> g_threads;
@@ -88,11 +102,11 @@ zul_event* eventCreate() { return new (std::nothrow) zul_event; }
 
 void eventSet(zul_event* event) {
   if (!event) return;
-  {
-    std::lock_guard<std::mutex> lock(g_eventMutex);
-    event->set = true;
-  }
-  g_eventChanged.notify_all();
+  std::lock_guard<std::mutex> lock(g_eventMutex);
+  event->set = true;
+  // Notified under the lock: a waiter woken here cannot return and
+  // destroy its condition variable before the notification is done.
+  for (Waiter* w : event->waiters) w->wake.notify_one();
 }
 
 void eventReset(zul_event* event) {
@@ -106,15 +120,28 @@ int32_t eventWaitAny(zul_event* const* events, int32_t count) {
   for (int32_t i = 0; i < count; ++i)
     if (!events[i]) return -1;
   std::unique_lock<std::mutex> lock(g_eventMutex);
-  int32_t found = -1;
-  g_eventChanged.wait(lock, [&] {
+  auto firstSet = [&]() -> int32_t {
     for (int32_t i = 0; i < count; ++i)
-      if (events[i]->set) {
-        found = i;
-        return true;
-      }
-    return false;
-  });
+      if (events[i]->set) return i;
+    return -1;
+  };
+  int32_t found = firstSet();
+  if (found >= 0) return found;
+  Waiter self;
+  try {
+    for (int32_t i = 0; i < count; ++i) events[i]->waiters.push_back(&self);
+  } catch (const std::bad_alloc&) {
+    for (int32_t i = 0; i < count; ++i) {
+      auto& v = events[i]->waiters;
+      v.erase(std::remove(v.begin(), v.end(), &self), v.end());
+    }
+    return -1;
+  }
+  while ((found = firstSet()) < 0) self.wake.wait(lock);
+  for (int32_t i = 0; i < count; ++i) {
+    auto& v = events[i]->waiters;
+    v.erase(std::remove(v.begin(), v.end(), &self), v.end());
+  }
   return found;
 }
 

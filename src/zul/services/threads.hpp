@@ -1,10 +1,11 @@
 // zul/services/threads.hpp -- threads and events for the module's worker
 // pool (services 400/8 to 400/14).
 //
-// Events are manual-reset flags. All events share one mutex and one
-// condition variable, which makes waiting for any of several events a
-// plain condition wait; the module uses a handful of events per step, so
-// the shared lock costs nothing worth a cleverer scheme.
+// Events are manual-reset flags under one shared mutex. Each waiting
+// thread has its own condition variable and registers it with the events
+// it waits for, so setting an event wakes only the threads waiting for
+// that event: a pool handing out blocks does not wake every other worker
+// at each hand-off.
 #pragma once
 
 #include <chrono>
