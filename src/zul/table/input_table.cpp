@@ -9,15 +9,20 @@
 #include <fast_float/fast_float.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <map>
 #include <mutex>
+#include <optional>
+#include <system_error>
+#include <thread>
 #include <tuple>
 #include <sys/stat.h>
 
 #include "zul/table/csv.hpp"
 #include "zul/table/metadata.hpp"
+#include "zul/table/read_ahead.hpp"
 #include "zul/table/table.hpp"
 
 namespace zul::table {
@@ -96,6 +101,107 @@ struct InputTable::Impl {
   bool notSorted = false;
   std::vector<double> keyNum;
   std::vector<std::string> keyText;
+
+  // Threaded-read mode: numbers parsed ahead on helper threads (declared
+  // after the mapping, so the helpers stop before it is unmapped).
+  bool threaded = false;
+  std::unique_ptr<detail::ReadAhead> ahead;
+  uint64_t aheadOwner = 0;  // layout serial of the read list it parses for
+  bool aheadOff = false;             // given up until the cursor moves
+  detail::Chunk* chunk = nullptr;    // the chunk being handed over
+  size_t chunkRow = 0;
+  int64_t chunkLine = 0;             // file line of the chunk's first row
+  bool inCursorPart = false;         // the cursor reads up to cursorEnd
+  size_t cursorEnd = 0;
+  // A record handed over from a chunk is the current record, but its
+  // fields are found only when asked for.
+  bool lazy = false;
+  size_t lazyBegin = 0;
+  int64_t lazyLine = 0;
+
+  void materialize() {
+    if (!lazy) return;
+    lazy = false;
+    detail::readRow(file.data(), file.size(), lazyBegin, lazyLine, skipBlank, rows[cur]);
+  }
+
+  void stopAhead() {
+    if (ahead) {
+      if (chunk) ahead->release(chunk);
+      ahead.reset();
+    }
+    chunk = nullptr;
+    aheadOwner = 0;
+    inCursorPart = false;
+  }
+  // Stops reading ahead because the cursor is moved elsewhere.
+  void cursorMoved() {
+    stopAhead();
+    aheadOff = false;
+  }
+
+  // The next record from the chunks parsed ahead: 1 with its numbers in
+  // values; 0 when the cursor must read it (an unusual row, the end of
+  // the data, or reading ahead is not possible).
+  int readAhead(uint64_t owner, const std::vector<int>& target, int nOut, double* values) {
+    if (ahead && aheadOwner != owner) stopAhead();
+    if (!ahead) {
+      const int helpers = detail::readAheadHelpers();
+      if (helpers < 1 || pos >= file.size() ||
+          file.size() - pos < detail::readAheadTuning().minBytes) {
+        aheadOff = true;
+        return 0;
+      }
+      ahead = std::make_unique<detail::ReadAhead>(file.data(), file.size(), pos, nCols, target,
+                                                  nOut, helpers);
+      aheadOwner = owner;
+    }
+    for (;;) {
+      if (inCursorPart) {
+        if (pos < cursorEnd) return 0;
+        if (pos > cursorEnd) {
+          // A row read by the cursor ran past the cut (a line feed inside
+          // quotes): the later chunks were cut wrongly.
+          stopAhead();
+          aheadOff = true;
+          return 0;
+        }
+        inCursorPart = false;
+      }
+      if (!chunk) {
+        chunk = ahead->next();
+        if (!chunk || chunk->begin != pos) {
+          stopAhead();
+          aheadOff = true;
+          return 0;  // the cursor reports the end
+        }
+        chunkRow = 0;
+        chunkLine = line;
+      }
+      if (chunkRow < chunk->rows) {
+        std::memcpy(values, chunk->values.data() + chunkRow * static_cast<size_t>(nOut),
+                    sizeof(double) * static_cast<size_t>(nOut));
+        lazy = true;
+        lazyBegin = chunk->rowBegin[chunkRow];
+        lazyLine = chunkLine + static_cast<int64_t>(chunkRow);
+        hasRecord = true;
+        ++chunkRow;
+        pos = chunkRow < chunk->rows ? chunk->rowBegin[chunkRow] : chunk->stopAt;
+        line = chunkLine + static_cast<int64_t>(chunkRow);
+        return 1;
+      }
+      pos = chunk->stopAt;
+      line = chunkLine + static_cast<int64_t>(chunk->rows);
+      const size_t end = chunk->end;
+      ahead->release(chunk);
+      chunk = nullptr;
+      if (pos < end) {
+        inCursorPart = true;
+        cursorEnd = end;
+        return 0;
+      }
+    }
+  }
 
   // Reads the row at pos into row; false at the end of the file.
   bool parseAt(Row& row) {
@@ -191,6 +297,7 @@ struct InputTable::Impl {
     line = r.nextLine;
     cur = 1 - cur;
     hasRecord = true;
+    lazy = false;
     return true;
   }
 
@@ -229,6 +336,8 @@ struct InputTable::Impl {
   }
 
   int nextByGroup() {
+    cursorMoved();
+    lazy = false;
     switch (state) {
       case State::NotStarted:
         pos = dataStart;
@@ -259,6 +368,8 @@ struct InputTable::Impl {
   }
 
   void rewindGroup() {
+    cursorMoved();
+    lazy = false;
     if (state == State::NotStarted || state == State::Finished) return;
     pos = groupStart;
     line = groupLine;
@@ -267,6 +378,8 @@ struct InputTable::Impl {
   }
 
   void rewindTable() {
+    cursorMoved();
+    lazy = false;
     state = State::NotStarted;
     hasRecord = false;
   }
@@ -278,11 +391,23 @@ struct InputTable::Impl {
 
 namespace {
 
-// One pass over the data rows: a column stays numeric while every value is
-// missing or has the syntax of a number; character widths are the longest
-// values. Throws on a broken line.
-ScanResult scanTypes(InputTable::Impl& im) {
-  ScanResult res;
+// The type pass over the rows that start in [from, to) of the mapping
+// (the last of them may run past to): which columns hold something other
+// than a number, the longest value of each column, the rows, and where
+// and on which line the pass ended. Throws on a broken line, naming the
+// file line counted from startLine.
+struct PartScan {
+  std::vector<uint8_t> isChar;
+  std::vector<uint32_t> width;
+  int64_t rows = 0;
+  size_t endPos = 0;
+  int64_t endLine = 0;
+  // Some rows were checked whole, so the widths of those rows are unknown
+  // unless every column turned out numeric.
+  bool usedWholeRows = false;
+};
+
+PartScan scanPart(InputTable::Impl& im, size_t from, size_t to, int64_t startLine) {
   const int n = im.nCols;
   // One spare entry takes the fields of a row that has too many.
   std::vector<uint8_t> isChar(static_cast<size_t>(n) + 1, 0);
@@ -290,8 +415,9 @@ ScanResult scanTypes(InputTable::Impl& im) {
   const char* data = im.file.data();
   const size_t size = im.file.size();
   const char* end = data + size;
-  const char* q = data + im.dataStart;
-  int64_t line = im.dataLine;
+  const char* stopAt = data + to;
+  const char* q = data + from;
+  int64_t line = startLine;
   int64_t rows = 0;
   Row scratch;  // quoted fields, and the precise error of a broken row
   scratch.fields.resize(static_cast<size_t>(n));
@@ -312,7 +438,7 @@ ScanResult scanTypes(InputTable::Impl& im) {
   // them.
   bool wholeRows = true;
   bool usedWholeRows = false;
-  while (q < end) {
+  while (q < stopAt) {
     if (im.skipBlank && (*q == '\n' || *q == '\r')) {
       if (*q == '\r' && q + 1 < end && q[1] == '\n') ++q;
       ++q;
@@ -378,13 +504,101 @@ ScanResult scanTypes(InputTable::Impl& im) {
       if (usedWholeRows) {  // widths of the rows checked whole are unknown
         std::fill(isChar.begin(), isChar.end(), 0);
         std::fill(width.begin(), width.end(), 0);
-        q = data + im.dataStart;
-        line = im.dataLine;
+        q = data + from;
+        line = startLine;
         rows = 0;
+        usedWholeRows = false;
       }
     }
   }
-  res.rows = rows;
+  PartScan part;
+  part.isChar = std::move(isChar);
+  part.width = std::move(width);
+  part.rows = rows;
+  part.endPos = static_cast<size_t>(q - data);
+  part.endLine = line;
+  part.usedWholeRows = usedWholeRows;
+  return part;
+}
+
+// The type pass over the whole file. A large file is cut into parts at
+// line feeds, one per reading thread, scanned at once and merged in file
+// order. A part is taken only when the part before it ended exactly at
+// its start (a line feed inside quotes can make a cut fall inside a row);
+// otherwise, and after a broken line in a later part (whose line numbers
+// are only known once the parts before it are done), the rest of the file
+// is scanned again in one piece, which gives the same result and the same
+// message as a pass without parts.
+ScanResult scanTypes(InputTable::Impl& im) {
+  const int n = im.nCols;
+  const size_t size = im.file.size();
+  const size_t start = std::min(im.dataStart, size);
+  const int helpers = detail::readAheadHelpers();
+  std::vector<size_t> cuts{start};
+  if (helpers > 0 && size - start >= detail::readAheadTuning().minBytes) {
+    const size_t step = (size - start) / static_cast<size_t>(helpers + 1) + 1;
+    while (cuts.back() < size && static_cast<int>(cuts.size()) <= helpers)
+      cuts.push_back(detail::ReadAhead::cutAfter(im.file.data(), size, cuts.back(), step));
+  }
+  if (cuts.size() == 1 || cuts.back() != size) cuts.push_back(size);
+  const size_t nParts = cuts.size() - 1;
+
+  std::vector<std::optional<PartScan>> parts(nParts);
+  std::vector<std::thread> threads;
+  for (size_t i = 1; i < nParts; ++i) {
+    try {
+      threads.emplace_back([&im, &parts, &cuts, i] {
+        try {
+          parts[i] = scanPart(im, cuts[i], cuts[i + 1], 0);
+        } catch (const std::exception&) {
+          parts[i].reset();  // scanned again in order below
+        }
+      });
+    } catch (const std::system_error&) {
+      break;  // the remaining parts are scanned in order below
+    }
+  }
+  std::optional<PartScan> first;
+  try {
+    first = scanPart(im, cuts[0], cuts[1], im.dataLine);
+  } catch (...) {
+    for (auto& t : threads) t.join();
+    throw;
+  }
+  for (auto& t : threads) t.join();
+
+  PartScan total = std::move(*first);
+  bool anyWhole = total.usedWholeRows;
+  auto merge = [&](const PartScan& p) {
+    for (size_t c = 0; c <= static_cast<size_t>(n); ++c) {
+      total.isChar[c] |= p.isChar[c];
+      total.width[c] = std::max(total.width[c], p.width[c]);
+    }
+    total.rows += p.rows;
+    total.endPos = p.endPos;
+    anyWhole = anyWhole || p.usedWholeRows;
+  };
+  for (size_t i = 1; i < nParts; ++i) {
+    if (!parts[i] || total.endPos != cuts[i]) {
+      // In one piece from where the pass really stands.
+      const PartScan rest = scanPart(im, total.endPos, size, total.endLine);
+      merge(rest);
+      total.endLine = rest.endLine;
+      break;
+    }
+    merge(*parts[i]);
+    total.endLine += parts[i]->endLine;  // counted from 0 in the part
+  }
+  bool anyChar = false;
+  for (int c = 0; c < n; ++c) anyChar = anyChar || total.isChar[static_cast<size_t>(c)];
+  // Rows checked whole carry no widths: with a character column among
+  // several parts, the widths come from one pass that keeps them.
+  if (anyChar && anyWhole && nParts > 1) total = scanPart(im, start, size, im.dataLine);
+
+  ScanResult res;
+  res.rows = total.rows;
+  const std::vector<uint8_t>& isChar = total.isChar;
+  const std::vector<uint32_t>& width = total.width;
   res.types.resize(static_cast<size_t>(n));
   res.maxLengths.resize(static_cast<size_t>(n));
   for (size_t c = 0; c < static_cast<size_t>(n); ++c) {
@@ -551,7 +765,10 @@ void InputTable::setBy(const BySpec& by) {
 }
 
 int InputTable::nextByGroup() { return impl_->nextByGroup(); }
-bool InputTable::nextRecord() { return impl_->nextRecord(); }
+bool InputTable::nextRecord() {
+  impl_->stopAhead();
+  return impl_->nextRecord();
+}
 void InputTable::rewindGroup() { impl_->rewindGroup(); }
 void InputTable::rewindTable() { impl_->rewindTable(); }
 
@@ -574,22 +791,26 @@ std::string_view InputTable::byText(int k) const {
 bool InputTable::hasRecord() const { return impl_->hasRecord; }
 
 int64_t InputTable::recordLine() const {
+  impl_->materialize();
   return impl_->hasRecord ? impl_->rows[impl_->cur].line : 0;
 }
 
 double InputTable::number(int col) const {
   if (!impl_->hasRecord || col < 0 || col >= impl_->nCols) return missingValue();
+  impl_->materialize();
   return impl_->fieldNumber(impl_->rows[impl_->cur], col);
 }
 
 std::string_view InputTable::text(int col) const {
   if (!impl_->hasRecord || col < 0 || col >= impl_->nCols) return {};
+  impl_->materialize();
   const Row& r = impl_->rows[impl_->cur];
   return r.isMissing(col) ? std::string_view() : r.text(col);
 }
 
 std::string_view InputTable::plainNumberText(int col) const {
   if (!impl_->hasRecord || col < 0 || col >= impl_->nCols) return {};
+  impl_->materialize();
   const detail::Field& f = impl_->rows[impl_->cur].fields[static_cast<size_t>(col)];
   if (!f.p || f.quoted || f.n == 0) return {};
   const char* p = f.p + (f.p[0] == '-');
@@ -608,7 +829,11 @@ std::string_view InputTable::plainNumberText(int col) const {
   return {f.p, f.n};
 }
 
-void InputTable::setThreadedRead(bool on) { threadedRead_ = on; }
+void InputTable::setThreadedRead(bool on) {
+  threadedRead_ = on;
+  impl_->threaded = on;
+  impl_->cursorMoved();
+}
 
 // ---------------------------------------------------------------------
 // BY synchronisation of a second table
@@ -717,6 +942,10 @@ void ReadList::bind(int slot, int varNumber, bool isCharacter, int width) {
 }
 
 void ReadList::layout() {
+  // A new serial for each layout: chunks parsed ahead for an earlier
+  // binding (or an earlier list at this address) are never handed over.
+  static std::atomic<uint64_t> serials{0};
+  serial_ = ++serials;
   nNumeric_ = 0;
   textBytes_ = 0;
   const size_t nCols = static_cast<size_t>(table_->varCount());
@@ -772,6 +1001,13 @@ bool ReadList::read(double* values, char* text) {
   if (!laidOut_) layout();
   remark_.clear();
   InputTable::Impl& im = *table_->impl_;
+  // In threaded-read mode the numbers of plain rows come parsed ahead.
+  if (im.threaded && fused_ && textBytes_ == 0 && !im.aheadOff && im.byCols.empty() &&
+      im.state == InputTable::Impl::State::InGroup) {
+    if (im.readAhead(serial_, columnTarget_, nNumeric_, values)) return true;
+  } else if (im.ahead) {
+    im.stopAhead();
+  }
   if (!fused_) {
     if (!im.nextRecord()) return false;
     for (const Slot& s : slots_)

@@ -216,6 +216,7 @@ class ReadList {
   // index of its numeric slot (-1 none).
   std::vector<int> columnTarget_;
   bool fused_ = false;
+  uint64_t serial_ = 0;  // set by layout()
 };
 
 // An open input table. Opening reads the header and the metadata file;
@@ -298,8 +299,10 @@ class InputTable {
   // converting them twice.
   std::string_view plainNumberText(int col) const;
 
-  // Threaded-read mode (400/18): a hint that reading is done in blocks for
-  // worker threads; it changes no result.
+  // Threaded-read mode (400/18): reading is done for worker threads, so a
+  // read list of numeric slots gets the numbers of plain rows parsed ahead
+  // on helper threads (read_ahead.hpp). It changes no result: the same
+  // records, remarks, errors and file lines, in the same order.
   void setThreadedRead(bool on);
   bool threadedRead() const { return threadedRead_; }
 

@@ -1,0 +1,216 @@
+// zul/table/read_ahead.cpp -- chunks of a mapped CSV parsed on helper
+// threads and handed over in file order.
+#include "zul/table/read_ahead.hpp"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+#include <system_error>
+
+#include "zul/table/csv.hpp"
+#include "zul/table/table.hpp"
+
+namespace zul::table::detail {
+
+ReadAheadTuning& readAheadTuning() {
+  static ReadAheadTuning tuning;
+  return tuning;
+}
+
+int readAheadHelpers() {
+  const int wanted = readAheadTuning().helpers;
+  if (wanted >= 0) return wanted;
+  const int hw = static_cast<int>(std::thread::hardware_concurrency());
+  return std::clamp(hw - 1, 0, 7);
+}
+
+ReadAhead::ReadAhead(const char* data, size_t size, size_t from, int nCols,
+                     std::vector<int> columnTarget, int outCount, int helpers)
+    : data_(data),
+      size_(size),
+      nCols_(nCols),
+      columnTarget_(std::move(columnTarget)),
+      outCount_(outCount),
+      chunkBytes_(std::max<size_t>(readAheadTuning().chunkBytes, 1)),
+      nextBegin_(from) {
+  // Two chunks in flight per parsing thread (the reader counts as one):
+  // one being parsed, one ready to hand over.
+  slots_.resize(static_cast<size_t>(2 * (helpers + 1)));
+  for (int i = 0; i < helpers; ++i) {
+    try {
+      helpers_.emplace_back([this] { helperMain(); });
+    } catch (const std::system_error&) {
+      break;  // fewer helpers; the reader parses what they leave
+    }
+  }
+}
+
+ReadAhead::~ReadAhead() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stop_ = true;
+  }
+  changed_.notify_all();
+  for (auto& t : helpers_) t.join();
+}
+
+size_t ReadAhead::cutAfter(const char* data, size_t size, size_t start, size_t chunkBytes) {
+  if (size - start <= chunkBytes) return size;
+  const size_t from = start + chunkBytes;
+  const void* lf = std::memchr(data + from, '\n', size - from);
+  return lf ? static_cast<size_t>(static_cast<const char*>(lf) - data) + 1 : size;
+}
+
+Chunk* ReadAhead::claimLocked() {
+  if (stop_ || nextBegin_ >= size_) return nullptr;
+  Chunk* c = slotOf(nextClaim_);
+  if (c->state != Chunk::State::Free) return nullptr;
+  c->index = nextClaim_++;
+  c->begin = nextBegin_;
+  c->end = cutAfter(data_, size_, nextBegin_, chunkBytes_);
+  c->rows = 0;
+  c->stopAt = c->begin;
+  c->state = Chunk::State::Claimed;
+  nextBegin_ = c->end;
+  return c;
+}
+
+void ReadAhead::parseClaimed(Chunk* c) {
+  try {
+    parse(data_, size_, nCols_, columnTarget_.data(), outCount_, *c);
+  } catch (const std::bad_alloc&) {
+    // The reader takes the whole chunk through the cursor.
+    c->rows = 0;
+    c->stopAt = c->begin;
+  }
+}
+
+void ReadAhead::helperMain() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  for (;;) {
+    if (stop_) return;
+    Chunk* c = claimLocked();
+    if (!c) {
+      if (nextBegin_ >= size_) return;  // every chunk is claimed
+      changed_.wait(lock);
+      continue;
+    }
+    lock.unlock();
+    parseClaimed(c);
+    lock.lock();
+    c->state = Chunk::State::Ready;
+    changed_.notify_all();
+  }
+}
+
+Chunk* ReadAhead::next() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  for (;;) {
+    if (nextDeliver_ < nextClaim_) {
+      Chunk* c = slotOf(nextDeliver_);
+      if (c->state == Chunk::State::Ready && c->index == nextDeliver_) {
+        ++nextDeliver_;
+        return c;
+      }
+    } else if (nextBegin_ >= size_) {
+      return nullptr;  // every chunk was handed over
+    }
+    // The next chunk is unclaimed, or a helper is still on it: parse the
+    // first unclaimed chunk here rather than wait.
+    if (Chunk* own = claimLocked()) {
+      lock.unlock();
+      parseClaimed(own);
+      lock.lock();
+      own->state = Chunk::State::Ready;
+      changed_.notify_all();
+      continue;
+    }
+    changed_.wait(lock);
+  }
+}
+
+void ReadAhead::release(Chunk* chunk) {
+  if (!chunk) return;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    chunk->state = Chunk::State::Free;
+  }
+  changed_.notify_all();
+}
+
+void ReadAhead::parse(const char* data, size_t size, int nCols, const int* target, int outCount,
+                      Chunk& chunk) {
+  const char* fileEnd = data + size;
+  const char* chunkEnd = data + chunk.end;
+  const char* q = data + chunk.begin;
+  const size_t out = static_cast<size_t>(outCount);
+  // A guess of the rows, grown when short: the buffers keep their
+  // capacity from one chunk to the next.
+  size_t capacity = chunk.rowBegin.size();
+  size_t rows = 0;
+  while (q < chunkEnd) {
+    const char* rowStart = q;
+    // A blank line is skipped by the cursor (or is a row of one empty
+    // field in a one-column table): left to it.
+    if (*q == '\n' || *q == '\r') break;
+    if (rows == capacity) {
+      capacity = std::max<size_t>(2 * capacity, 256);
+      chunk.rowBegin.resize(capacity);
+      chunk.values.resize(capacity * out);
+    }
+    double* v = chunk.values.data() + rows * out;
+    bool plain = true;
+    for (int c = 0;; ++c) {
+      if (*q == '"') {
+        plain = false;
+        break;
+      }
+      const int t = target[c];
+      if (t >= 0) {
+        if (!parseSimpleNumber(q, fileEnd, v[t])) {
+          const char* s = q;
+          q = scanPlain(q, fileEnd);
+          const size_t n = static_cast<size_t>(q - s);
+          if (n == 0 || (n == 1 && s[0] == '.')) {
+            v[t] = missingValue();
+          } else if (!convertNumber(s, n, v[t])) {
+            plain = false;  // read as missing with a remark, by the cursor
+            break;
+          }
+        }
+      } else {
+        q = scanPlain(q, fileEnd);
+      }
+      const char ch = *q;
+      if (ch == ',') {
+        if (c + 1 >= nCols) {
+          plain = false;  // too many fields
+          break;
+        }
+        ++q;
+        continue;
+      }
+      if (c + 1 != nCols) {
+        plain = false;  // too few fields
+        break;
+      }
+      if (q >= fileEnd) break;  // the last line has no line end
+      if (ch == '\r') {
+        ++q;
+        if (q < fileEnd && *q == '\n') ++q;
+      } else {
+        ++q;  // '\n'
+      }
+      break;
+    }
+    if (!plain || q > chunkEnd) {
+      q = rowStart;
+      break;
+    }
+    chunk.rowBegin[rows++] = static_cast<size_t>(rowStart - data);
+  }
+  chunk.rows = rows;
+  chunk.stopAt = static_cast<size_t>(q - data);
+}
+
+}  // namespace zul::table::detail
