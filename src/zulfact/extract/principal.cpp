@@ -10,6 +10,7 @@
 #include "zulfact/entry/host.hpp"
 #include "zulfact/extract/pending_steps.hpp"
 #include "zulfact/linalg/eigen.hpp"
+#include "zulfact/linalg/linalg.hpp"
 #include "zulfact/output/matrix_printer.hpp"
 #include "zulfact/output/table_writer.hpp"
 #include "zulfact/output/vector_table.hpp"
@@ -231,7 +232,7 @@ void principalExtract(ProcState& ps) {
   if (weighted) {
     for (int i = 0; i < p; ++i) work[i] = std::sqrt(std::max(0.0, ps.varWeights[i]));
     for (int i = 0; i < p; ++i)
-      for (int j = 0; j <= i; ++j) r[static_cast<int64_t>(i) * (i + 1) / 2 + j] *= work[i] * work[j];
+      for (int j = 0; j <= i; ++j) r[packedIndex(i, j)] *= work[i] * work[j];
   }
 
   eigenNote(zeigen(p, r, ps.eigenvalues, 0, nullptr, work), ps.sink);

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "zulfact/entry/host.hpp"
+#include "zulfact/linalg/linalg.hpp"
 #include "zulfact/output/table_writer.hpp"
 #include "zulfact/output/vector_table.hpp"
 
@@ -78,8 +79,7 @@ void varianceExplained(ProcState& ps, int mode) {
         h += aij * aij;
       } else {
         for (int l = 0; l < k; ++l) {
-          const int hi = j > l ? j : l, lo = j > l ? l : j;
-          h += aij * ps.factorCorr[static_cast<int64_t>(hi) * (hi + 1) / 2 + lo] *
+          h += aij * ps.factorCorr[packedIndex(j, l)] *
                ps.loadings[static_cast<int64_t>(l) * p + i];
         }
       }
@@ -106,7 +106,7 @@ void varianceExplained(ProcState& ps, int mode) {
   out.title(Text(titleLine(180, 48, {totalWeighted, total})), "titfic2");
   int width = 1;
   for (int i = 0; i < p; ++i) width = std::max(width, static_cast<int>(variableName(ps, i).size()));
-  out.column(Column::text("Variable", width));
+  out.column(Column::text("Variable", width, Text(" ")));  // no header, as in every vector table
   Column c = Column::number("Communality");
   c.formatWidth = 10;
   out.column(c);

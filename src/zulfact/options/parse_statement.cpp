@@ -26,6 +26,7 @@
 #include "entry/host.hpp"
 #include "entry/messages.hpp"
 #include "options/grammar.hpp"
+#include "linalg/linalg.hpp"
 #include "options/seed.hpp"
 #include "output/outstat_rows.hpp"
 #include "output/table_writer.hpp"
@@ -727,7 +728,7 @@ void parseStatement(ProcState& ps) {
   ps.refAxisCorr = arrays.get<double>(double(m) * (m + 1) / 2);
   ps.factorVector = arrays.get<double>(m);
   for (int i = 0; i < m && ps.factorCorr && ps.refAxisCorr; ++i)
-    ps.factorCorr[i * (i + 1) / 2 + i] = ps.refAxisCorr[i * (i + 1) / 2 + i] = 1.0;
+    ps.factorCorr[packedIndex(i, i)] = ps.refAxisCorr[packedIndex(i, i)] = 1.0;
   ps.varOrder = arrays.get<int32_t>(p);
   ps.varNames = arrays.get<char>(33.0 * nAll);
   ps.varLabels = arrays.get<char>(257.0 * nAll);
