@@ -2,13 +2,16 @@
 
 #include <algorithm>
 #include <atomic>
-#include <condition_variable>
 #include <mutex>
 #include <new>
 #include <set>
 #include <system_error>
 #include <thread>
 #include <vector>
+
+#include <linux/futex.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 struct zul_thread {
   std::thread thread;
@@ -17,9 +20,9 @@ struct zul_thread {
 namespace zul::services {
 namespace {
 // A thread inside eventWaitAny(): the events it waits for hold a pointer
-// to it while it sleeps.
+// to it while it sleeps on its word (a futex), which eventSet() turns to 1.
 struct Waiter {
-  std::condition_variable wake;
+  std::atomic<uint32_t> word{0};
 };
 }  // namespace
 }  // namespace zul::services
@@ -36,6 +39,16 @@ namespace zul::services {
 namespace {
 
 std::mutex g_eventMutex;
+
+// Sleeps while *word is still `expected` (or until any wake-up).
+void futexWait(std::atomic<uint32_t>* word, uint32_t expected) {
+  ::syscall(SYS_futex, reinterpret_cast<uint32_t*>(word), FUTEX_WAIT_PRIVATE, expected, nullptr,
+            nullptr, 0);
+}
+void futexWake(std::atomic<uint32_t>* word) {
+  ::syscall(SYS_futex, reinterpret_cast<uint32_t*>(word), FUTEX_WAKE_PRIVATE, 1, nullptr, nullptr,
+            0);
+}
 
 std::mutex g_threadMutex;
 std::set<zul_thread*> g_threads;
@@ -102,11 +115,28 @@ zul_event* eventCreate() { return new (std::nothrow) zul_event; }
 
 void eventSet(zul_event* event) {
   if (!event) return;
-  std::lock_guard<std::mutex> lock(g_eventMutex);
-  event->set = true;
-  // Notified under the lock: a waiter woken here cannot return and
-  // destroy its condition variable before the notification is done.
-  for (Waiter* w : event->waiters) w->wake.notify_one();
+  // The waiters are woken after the lock is released, so that they do not
+  // wake only to wait for it. A waiter may have returned by then (it saw
+  // its word) and its word be gone: a futex wake-up on such an address
+  // wakes nobody, or makes a later wait there return early, which every
+  // futex wait here (and in the C library) tolerates by checking again.
+  Waiter* few[4];
+  std::vector<Waiter*> many;
+  Waiter** wake = few;
+  size_t count = 0;
+  {
+    std::lock_guard<std::mutex> lock(g_eventMutex);
+    event->set = true;
+    count = event->waiters.size();
+    if (count > 4) {
+      many = event->waiters;
+      wake = many.data();
+    } else {
+      std::copy(event->waiters.begin(), event->waiters.end(), few);
+    }
+    for (size_t i = 0; i < count; ++i) wake[i]->word.store(1, std::memory_order_release);
+  }
+  for (size_t i = 0; i < count; ++i) futexWake(&wake[i]->word);
 }
 
 void eventReset(zul_event* event) {
@@ -137,7 +167,13 @@ int32_t eventWaitAny(zul_event* const* events, int32_t count) {
     }
     return -1;
   }
-  while ((found = firstSet()) < 0) self.wake.wait(lock);
+  for (;;) {
+    lock.unlock();
+    while (self.word.load(std::memory_order_acquire) == 0) futexWait(&self.word, 0);
+    lock.lock();
+    if ((found = firstSet()) >= 0) break;
+    self.word.store(0, std::memory_order_relaxed);  // reset again meanwhile
+  }
   for (int32_t i = 0; i < count; ++i) {
     auto& v = events[i]->waiters;
     v.erase(std::remove(v.begin(), v.end(), &self), v.end());

@@ -2,10 +2,10 @@
 // pool (services 400/8 to 400/14).
 //
 // Events are manual-reset flags under one shared mutex. Each waiting
-// thread has its own condition variable and registers it with the events
-// it waits for, so setting an event wakes only the threads waiting for
-// that event: a pool handing out blocks does not wake every other worker
-// at each hand-off.
+// thread sleeps on its own futex word, registered with the events it
+// waits for, so setting an event wakes only the threads waiting for that
+// event (a pool handing out blocks does not wake every other worker at
+// each hand-off), and wakes them after the mutex is released.
 #pragma once
 
 #include <chrono>
