@@ -274,12 +274,15 @@ int runPool(Reader& rd, std::vector<Context>& ctx) {
     started = i + 1;
   }
   if (status == 0) {
-    bool first = true;
-    for (;;) {
-      // The first block goes to the first context, so that the shift is
-      // taken before any worker runs.
-      const int idx = first ? 0 : pf.eventWaitAny(idle.data(), count);
-      first = false;
+    for (int64_t block = 0;; ++block) {
+      // Blocks go to the workers in turn, the first to the first context
+      // (so that the shift is taken before any worker runs). A fixed
+      // order makes each thread's sums, and so the rounding of the merged
+      // result, the same from run to run; waiting for whichever worker is
+      // idle first would not. A worker folds a block far faster than one
+      // is read, so its turn rarely finds it busy.
+      const int turn = static_cast<int>(block % count);
+      const int idx = block == 0 ? 0 : pf.eventWaitAny(&idle[turn], 1) < 0 ? -1 : turn;
       if (idx < 0 || idx >= count) {
         status = kPoolWaitFailed;
         break;
