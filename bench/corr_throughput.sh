@@ -32,7 +32,12 @@ cat "$csv" > /dev/null
 repeats=${REPEATS:-3}
 printf '%s: %d rows x %d variables, %.1f MB\n' "$(basename "$csv")" "$rows" "$nvars" \
   "$(calc "$bytes / 1e6")"
-for threads in 1 2; do
+# "1" and "2" are zacorr_threads; "1c" is one thread pinned to one core,
+# where the host's helpers (the type pass in parts) cannot run beside it.
+for run in 1c 1 2; do
+  threads=${run%c}
+  pin=()
+  [ "$run" = 1c ] && command -v taskset > /dev/null && pin=(taskset -c 0)
   prog=$data/corr_t$threads.zul
   cat > "$prog" <<ZUL
 OPTIONS SET zacorr_threads=$threads;
@@ -40,14 +45,15 @@ FACTOR DATA='$csv' NFACTORS=0 NOPRINT;
 RUN;
 ZUL
   # Wall time and the CPU time of zul (all its threads), best of the runs.
-  python3 - "$zul" "$prog" "$data/corr_t$threads.log" "$repeats" "$rows" "$bytes" "$threads" <<'PY'
+  python3 - "$zul" "$prog" "$data/corr_t$threads.log" "$repeats" "$rows" "$bytes" "$run" "${pin[@]}" <<'PY'
 import resource, subprocess, sys, time
 zul, prog, log, repeats, rows, nbytes, threads = sys.argv[1:8]
+pin = sys.argv[8:]
 best_wall = best_cpu = None
 for _ in range(int(repeats)):
     before = resource.getrusage(resource.RUSAGE_CHILDREN)
     t0 = time.perf_counter()
-    rc = subprocess.run([zul, "--listing", "/dev/null", "--log", log, prog]).returncode
+    rc = subprocess.run(pin + [zul, "--listing", "/dev/null", "--log", log, prog]).returncode
     wall = time.perf_counter() - t0
     after = resource.getrusage(resource.RUSAGE_CHILDREN)
     if rc != 0:
@@ -56,7 +62,22 @@ for _ in range(int(repeats)):
     best_wall = wall if best_wall is None else min(best_wall, wall)
     best_cpu = cpu if best_cpu is None else min(best_cpu, cpu)
 rows, mb = int(rows), int(nbytes) / 1e6
-print(f"threads={threads}  wall {best_wall:.3f} s: {rows / best_wall / 1e6:.2f} M rows/s, "
+print(f"threads={threads:<2}  wall {best_wall:.3f} s: {rows / best_wall / 1e6:.2f} M rows/s, "
       f"{mb / best_wall:.0f} MB/s of CSV   (CPU {best_cpu:.3f} s: {mb / best_cpu:.0f} MB per CPU second)")
 PY
 done
+
+# The block update alone (one BLAS thread), at this variable count when the
+# benchmark program has it: GFLOP/s per thread.
+bench=$build/bin/crossproduct_bench
+if [ -x "$bench" ]; then
+  OPENBLAS_NUM_THREADS=1 "$bench" --benchmark_filter="BM_BlockUpdate/n:$nvars/weighted:0/" \
+    --benchmark_format=json 2>/dev/null | python3 -c '
+import json, sys
+for b in json.load(sys.stdin).get("benchmarks", []):
+    g = b.get("GFLOP/s")
+    if g is not None:
+        name = b["name"]
+        print(f"block update {name}: {g / 1e9 if g > 1e6 else g:.1f} GFLOP/s per thread")
+'
+fi

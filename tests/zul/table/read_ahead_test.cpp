@@ -5,10 +5,12 @@
 // say where their numbers come from.
 #include <gmock/gmock.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <random>
 
 #include "test_util.hpp"
+#include "zul/table/csv.hpp"
 #include "zul/table/read_ahead.hpp"
 
 namespace zul::table {
@@ -304,6 +306,52 @@ TEST(ReadAheadParse, CutsFallJustAfterALineFeed) {
   EXPECT_EQ(detail::ReadAhead::cutAfter(text.data(), text.size(), 0, 5), 8u);
   EXPECT_EQ(detail::ReadAhead::cutAfter(text.data(), text.size(), 8, 3), text.size());
   EXPECT_EQ(detail::ReadAhead::cutAfter(text.data(), text.size(), 5, 100), text.size());
+}
+
+}  // namespace
+}  // namespace zul::table
+
+namespace zul::table {
+namespace {
+
+// The fast decimal path against the C library's strtod (correctly
+// rounded on glibc) on decimals of every length up to the 19-digit limit.
+TEST(SimpleNumber, AgreesWithStrtodOnEveryLength) {
+  std::mt19937 gen(5);
+  std::uniform_int_distribution<int> digit(0, 9), len(0, 13), sign(0, 1);
+  int taken = 0;
+  for (int i = 0; i < 20000; ++i) {
+    std::string s = sign(gen) ? "-" : "";
+    const int nInt = len(gen), nFrac = len(gen);
+    for (int k = 0; k < nInt; ++k) s += static_cast<char>('0' + digit(gen));
+    if (nFrac > 0 || i % 3 == 0) s += '.';
+    for (int k = 0; k < nFrac; ++k) s += static_cast<char>('0' + digit(gen));
+    std::string buf = s + ",";
+    buf.append(16, '\0');
+    const char* q = buf.data();
+    double d = 0;
+    const bool ok = detail::parseSimpleNumber(q, buf.data() + s.size() + 1, d);
+    if (nInt + nFrac == 0) {
+      EXPECT_FALSE(ok) << s;
+      continue;
+    }
+    if (nInt + nFrac > 19) {
+      EXPECT_FALSE(ok) << s;  // left to the full parser
+      continue;
+    }
+    if (!ok) continue;  // above 2^53: left to the full parser
+    ++taken;
+    EXPECT_EQ(q, buf.data() + s.size()) << s;
+    EXPECT_EQ(d, std::strtod(s.c_str(), nullptr)) << s;
+  }
+  EXPECT_GT(taken, 10000);
+  // Hand-checked: 109.177680 is 109177680 / 10^6.
+  const char text[] = "109.177680,\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0";
+  const char* q = text;
+  double d = 0;
+  ASSERT_TRUE(detail::parseSimpleNumber(q, text + 11, d));
+  EXPECT_EQ(d, 109177680.0 / 1e6);
+  EXPECT_EQ(q, text + 10);
 }
 
 }  // namespace
