@@ -2,6 +2,8 @@
 // threads and handed over in file order.
 #include "zul/table/read_ahead.hpp"
 
+#include <sched.h>
+
 #include <algorithm>
 #include <cstring>
 #include <new>
@@ -20,8 +22,14 @@ ReadAheadTuning& readAheadTuning() {
 int readAheadHelpers() {
   const int wanted = readAheadTuning().helpers;
   if (wanted >= 0) return wanted;
-  const int hw = static_cast<int>(std::thread::hardware_concurrency());
-  return std::clamp(hw - 1, 0, 7);
+  // The processors this process may run on (taskset, a container's
+  // cpuset), else the machine's.
+  int cpus = 0;
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  if (::sched_getaffinity(0, sizeof set, &set) == 0) cpus = CPU_COUNT(&set);
+  if (cpus <= 0) cpus = static_cast<int>(std::thread::hardware_concurrency());
+  return std::clamp(cpus - 1, 0, 7);
 }
 
 ReadAhead::ReadAhead(const char* data, size_t size, size_t from, int nCols,
