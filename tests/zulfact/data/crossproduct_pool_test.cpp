@@ -11,64 +11,29 @@
 #include <thread>
 #include <vector>
 
-#include "data/crossproducts.hpp"
+#include "memory_platform.hpp"
 
 namespace zulfact {
 namespace {
 
 // Records in memory; setting an event sleeps now and then, so that the
 // workers report idle in a different order on every run.
-class JitterPlatform : public CrossPlatform {
+class JitterPlatform : public MemoryPlatform {
  public:
   JitterPlatform(const std::vector<std::vector<double>>& rows, unsigned seed)
-      : rows_(rows), gen_(seed) {}
-  int readRecord(double* values, int32_t& status) override {
-    status = 0;
-    if (next_ >= rows_.size()) return 0;
-    std::copy(rows_[next_].begin(), rows_[next_].end(), values);
-    ++next_;
-    return 1;
-  }
-  double availableMemory() override { return -1; }
-  void* alloc(double bytes) override { return ::operator new(static_cast<size_t>(bytes)); }
-  void release(void* block) override { ::operator delete(block); }
-  void* threadCreate(void (*start)(void*), void* arg) override { return new std::thread(start, arg); }
-  void threadJoin(void* t) override {
-    static_cast<std::thread*>(t)->join();
-    delete static_cast<std::thread*>(t);
-  }
-  void* eventCreate() override { return new bool(false); }
-  void eventSet(void* e) override {
+      : MemoryPlatform(rows), gen_(seed) {}
+  void beforeEventSet() override {
     int pause;
     {
-      std::lock_guard<std::mutex> lock(mu_);
+      std::lock_guard<std::mutex> lock(genMu_);
       pause = static_cast<int>(gen_() % 4);
     }
     if (pause == 0) std::this_thread::sleep_for(std::chrono::microseconds(200));
-    std::lock_guard<std::mutex> lock(mu_);
-    *static_cast<bool*>(e) = true;
-    cv_.notify_all();
   }
-  void eventReset(void* e) override {
-    std::lock_guard<std::mutex> lock(mu_);
-    *static_cast<bool*>(e) = false;
-  }
-  int eventWaitAny(void* const* events, int count) override {
-    std::unique_lock<std::mutex> lock(mu_);
-    for (;;) {
-      for (int i = 0; i < count; ++i)
-        if (*static_cast<bool*>(events[i])) return i;
-      cv_.wait(lock);
-    }
-  }
-  void eventDestroy(void* e) override { delete static_cast<bool*>(e); }
 
  private:
-  const std::vector<std::vector<double>>& rows_;
-  size_t next_ = 0;
   std::mt19937 gen_;
-  std::mutex mu_;
-  std::condition_variable cv_;
+  std::mutex genMu_;
 };
 
 TEST(CrossproductPool, SameBitsOnEveryRunOfAThreadCount) {
