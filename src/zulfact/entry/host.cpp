@@ -8,6 +8,9 @@
 #include <cstring>
 #include <vector>
 
+#include "codes.hpp"
+#include "entry/catalog_text.hpp"
+
 namespace zulfact {
 
 namespace {
@@ -171,53 +174,11 @@ const char* Host::hostString(int group, int number) {
 
 int Host::catalogNote(uint32_t id, Args args) {
   const zul_toolkit* tk = toolkit();
-  if (!tk || !tk->catalogFetch || !tk->catalogLog) return 1012;
-  std::vector<zul_arg> raw = rawArgs(args);
-  const int32_t nArgs = static_cast<int32_t>(raw.size());
-  // A 100-character first fetch; a longer text is fetched again into a
-  // temporary block of twice its length.
-  char first[101];
-  int32_t n = tk->catalogFetch(id, raw.data(), nArgs, first, sizeof first);
+  if (!tk || !tk->catalogFetch || !tk->catalogLog) return kCodeEngine;
   std::string text;
-  if (n < 0) {
-    if (tk->catalogError) tk->catalogError(3, n);
-    return 1012;
-  }
-  if (n <= 100) {
-    text.assign(first, static_cast<size_t>(n));
-  } else {
-    double bytes = 2.0 * n;
-    char* block = static_cast<char*>(alloc(bytes, 8192));
-    if (!block) {
-      statusReport(-1);
-      text.assign(first, 100);
-    } else {
-      int32_t m = tk->catalogFetch(id, raw.data(), nArgs, block, 2 * n);
-      if (m < 0) {
-        if (tk->catalogError) tk->catalogError(3, m);
-        text.assign(first, 100);
-      } else {
-        text.assign(block, static_cast<size_t>(std::min(m, 2 * n - 1)));
-      }
-      release(block);
-    }
-  }
-  int level = ZUL_LOG_PLAIN;
-  if (text.size() >= 3 && text[0] == '%' && text[2] == 'z') {
-    switch (text[1]) {
-      case '1': level = ZUL_LOG_ERROR; break;
-      case '2': level = ZUL_LOG_WARNING; break;
-      case '3': level = ZUL_LOG_NOTE; break;
-      default: break;
-    }
-    if (level != ZUL_LOG_PLAIN) text.erase(0, 3);
-  }
-  int32_t st = tk->catalogLog(level, text.data(), static_cast<int32_t>(text.size()));
-  if (st != 0) {
-    if (tk->catalogError) tk->catalogError(4, st);
-    return 1012;
-  }
-  return 0;
+  if (int rc = catalog_text::fetchCatalogText(*this, tk, id, args, text)) return rc;
+  return catalog_text::writeCatalogLine(tk, catalog_text::prefixLevel(text),
+                                        catalog_text::withoutPrefix(text));
 }
 
 // ---- tables ----

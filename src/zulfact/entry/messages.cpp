@@ -10,77 +10,21 @@
 #include <vector>
 
 #include "codes.hpp"
+#include "entry/catalog_text.hpp"
 
 namespace zulfact {
+
+using catalog_text::fetchCatalogText;
+using catalog_text::prefixLevel;
+using catalog_text::withoutPrefix;
+using catalog_text::writeCatalogLine;
 
 namespace {
 
 constexpr uint32_t kPoolLongLived = 0x3006;  // zeroed, lives for the step
 constexpr uint32_t kPoolPlain = 0x2004;
-constexpr uint32_t kPoolTemporary = 8192;
 constexpr uint32_t kPoolJoin = 8196;
 constexpr double kLargestRequest = 2147483647.0;
-
-// ---- catalog texts ----
-
-// Log level of a "%1z" / "%2z" / "%3z" prefix; ZUL_LOG_PLAIN without one.
-int prefixLevel(std::string_view text) {
-  if (text.size() < 3 || text[0] != '%' || text[2] != 'z') return ZUL_LOG_PLAIN;
-  switch (text[1]) {
-    case '1': return ZUL_LOG_ERROR;
-    case '2': return ZUL_LOG_WARNING;
-    case '3': return ZUL_LOG_NOTE;
-    default: return ZUL_LOG_PLAIN;
-  }
-}
-
-std::string_view withoutPrefix(std::string_view text) {
-  return prefixLevel(text) == ZUL_LOG_PLAIN ? text : text.substr(3);
-}
-
-// Fetches the catalog text of id with its arguments: a 100-character
-// buffer first, and when the catalog reports a longer text, a temporary
-// block of twice its length. Returns 0, or 1012 when nothing usable came.
-int fetchCatalogText(Host& host, const zul_toolkit* tk, uint32_t id, Args args,
-                     std::string& text) {
-  std::vector<zul_arg> raw;
-  for (const Arg& a : args) raw.push_back(a.raw);
-  const int32_t nArgs = static_cast<int32_t>(raw.size());
-  char first[101];
-  int32_t n = tk->catalogFetch(id, raw.data(), nArgs, first, sizeof first);
-  if (n < 0) {
-    if (tk->catalogError) tk->catalogError(3, n);
-    return kCodeEngine;
-  }
-  if (n <= 100) {
-    text.assign(first, static_cast<size_t>(n));
-    return 0;
-  }
-  char* block = static_cast<char*>(host.alloc(2.0 * n, kPoolTemporary));
-  if (!block) {
-    host.statusReport(-1);
-    text.assign(first, 100);
-    return 0;
-  }
-  int32_t m = tk->catalogFetch(id, raw.data(), nArgs, block, 2 * n);
-  if (m < 0) {
-    if (tk->catalogError) tk->catalogError(3, m);
-    text.assign(first, 100);
-  } else {
-    text.assign(block, static_cast<size_t>(std::min(m, 2 * n - 1)));
-  }
-  host.release(block);
-  return 0;
-}
-
-int writeCatalogLine(const zul_toolkit* tk, int level, std::string_view text) {
-  int32_t st = tk->catalogLog(level, text.data(), static_cast<int32_t>(text.size()));
-  if (st != 0) {
-    if (tk->catalogError) tk->catalogError(4, st);
-    return kCodeEngine;
-  }
-  return 0;
-}
 
 // ---- numbers in log lines ----
 
