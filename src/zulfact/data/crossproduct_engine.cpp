@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "codes.hpp"
 #include "data/crossproducts.hpp"
 #include "data/vardef.hpp"
 #include "entry/host.hpp"
@@ -14,10 +15,6 @@
 namespace zulfact {
 
 namespace {
-
-constexpr int kStatusNoData = 108;
-constexpr int kStatusEngine = 1012;
-constexpr int kStatusMemory = 1016;
 
 // The host's reader, memory, threads and events behind the engine's
 // platform interface.
@@ -144,19 +141,19 @@ int crossproductEngine(ProcState& ps) {
   if (bound && shape.hasFreq) bound = h.readListBind(res.list, slot++, ps.freqVarNumber, false, 8) == 0;
   if (bound && shape.hasWeight) bound = h.readListBind(res.list, slot++, ps.weightVarNumber, false, 8) == 0;
   if (!bound) {
-    ps.completionCode = std::max(ps.completionCode, kStatusEngine);
-    h.endStep(kStatusEngine, 0);
+    raiseCode(ps, kCodeEngine);
+    h.endStep(kCodeEngine, 0);
   }
   res.work = static_cast<double*>(h.alloc(16.0 * n));
   if (!res.work) {
-    ps.completionCode = std::max(ps.completionCode, kStatusMemory);
-    h.endStep(kStatusMemory, 0);
+    raiseCode(ps, kCodeMemory);
+    h.endStep(kCodeMemory, 0);
   }
   if (!ps.corrMatrix) {
     ps.corrMatrix = static_cast<double*>(h.alloc(8.0 * n * (n + 1) / 2));
     if (!ps.corrMatrix) {
-      ps.completionCode = std::max(ps.completionCode, kStatusMemory);
-      h.endStep(kStatusMemory, 0);
+      raiseCode(ps, kCodeMemory);
+      h.endStep(kCodeMemory, 0);
     }
   }
   double* sums = res.work;
@@ -177,8 +174,8 @@ int crossproductEngine(ProcState& ps) {
   // from what was read. Otherwise a failed pool stops the step.
   if (!run.readError && run.poolStatus != 0) {
     if (run.poolStatus > 42) h.message(174, run.poolStatus);
-    ps.completionCode = std::max(ps.completionCode, kStatusEngine);
-    h.endStep(kStatusEngine, 0);
+    raiseCode(ps, kCodeEngine);
+    h.endStep(kCodeEngine, 0);
   }
 
   MomentsOut out;
@@ -205,7 +202,7 @@ int crossproductEngine(ProcState& ps) {
       h.message(230, nt.number);
   }
   if (fin.vardefInvalid && fin.status == 0) vardefDivisorLogged(std::string_view(ps.vardef, 8), 0, 0, 0);
-  return fin.status == 0 ? 0 : kStatusNoData;
+  return fin.status == 0 ? 0 : kCodeNoData;
 }
 
 }  // namespace zulfact

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <vector>
 
+#include "codes.hpp"
 #include "constants.hpp"
 #include "data/vardef.hpp"
 #include "linalg/linalg.hpp"
@@ -439,17 +440,17 @@ FinishOutcome finishMoments(const BlockShape& shape, std::string_view vardef, bo
   if (c.nonPositive > 0) note(4, 2, c.nonPositive, c.recordsRead, false);
   if (c.recordsRead <= 0) {
     note(5, 0, 0, 0, true);
-    res.status = 108;
+    res.status = kCodeNoData;
     return res;
   }
   if (out.sumWeights <= 0) {
     note(6, 0, 0, 0, false);
-    res.status = 108;
+    res.status = kCodeNoData;
     return res;
   }
   if (out.nObs == (shape.noint ? 0.0 : 1.0)) {
     note(7, 1, out.nObs + 1, 0, true);
-    res.status = 108;
+    res.status = kCodeNoData;
     return res;
   }
   const double k = shape.noint ? 0.0 : 1.0;
@@ -457,7 +458,7 @@ FinishOutcome finishMoments(const BlockShape& shape, std::string_view vardef, bo
   out.divisor = d;
   if (d <= 0) {
     note(8, 0, 0, 0, false);
-    res.status = 108;
+    res.status = kCodeNoData;
     return res;
   }
 
@@ -468,7 +469,7 @@ FinishOutcome finishMoments(const BlockShape& shape, std::string_view vardef, bo
       for (int j = 0; j <= i; ++j, ++p) q[p] -= sums[i] * sums[j] / w;
   }
   for (int i = 0; i < n; ++i) {
-    double& qii = q[static_cast<size_t>(i) * (i + 1) / 2 + i];
+    double& qii = q[packedIndex(static_cast<size_t>(i), static_cast<size_t>(i))];
     double sd = qii > 0 ? std::sqrt(qii / d) : 0.0;
     double mean = shape.noint ? sums[i] / w : shift[i] - sums[i] / w;
     // A spread below the resolution of the mean is rounding noise: the

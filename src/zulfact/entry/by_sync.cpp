@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "codes.hpp"
 #include "entry/host.hpp"
 
 namespace zulfact {
@@ -11,8 +12,8 @@ namespace {
 
 [[noreturn]] void fault(ProcState& ps, const char* text) {
   host().logLine(ZUL_LOG_ERROR, text);
-  ps.completionCode = 9999;
-  host().endStep(9999, ps.maxFactorsRetained);
+  ps.completionCode = kCodeInternal;
+  host().endStep(kCodeInternal, ps.maxFactorsRetained);
 }
 
 std::string byDescription(zul_table* table, int attribute) {
@@ -40,7 +41,7 @@ int zbysync(ProcState& ps, zul_table* input, zul_table* target, int mode) {
   std::string targetDesc = byDescription(target, ZUL_ATTR_BYDESC_TARGET);
   host().message(153, 5, {inDesc, targetDesc});
   if (r == 2) {
-    ps.completionCode = std::max(ps.completionCode, 1008);
+    raiseCode(ps, kCodeBadVariables);
     host().endStep(ps.completionCode, ps.maxFactorsRetained);
   }
   return r;

@@ -8,6 +8,7 @@
 #include <ctime>
 #include <string>
 
+#include "codes.hpp"
 #include "entry/by_sync.hpp"
 #include "entry/host.hpp"
 #include "entry/messages.hpp"
@@ -145,8 +146,8 @@ int32_t procedureEntry() {
   if (st == 0) st = h.workPosition(ps.workFile, 0);
   if (st != 0) {
     h.statusReport(st);
-    ps.completionCode = 1020;
-    h.endStep(1020, 0);
+    ps.completionCode = kCodeWorkFile;
+    h.endStep(kCodeWorkFile, 0);
   }
 
   // 5. The statement; the parser ends the step itself above 999.
@@ -161,7 +162,7 @@ int32_t procedureEntry() {
       // A read error (a table not sorted by its BY variables, a broken
       // line): the host has said why. The groups that were analysed stand,
       // but the step must not look as if it had read everything.
-      ps.completionCode = std::max(ps.completionCode, 1008);
+      raiseCode(ps, kCodeBadVariables);
     }
     if (next < 1) break;
     if (zbysync(ps, input, ps.targetTable, ps.bySyncMode) == 0) {
@@ -186,12 +187,12 @@ int32_t procedureEntry() {
   st = h.workClose(ps.workFile, 1);
   if (st != 0) {
     h.statusReport(st);
-    ps.completionCode = 1020;
-    h.endStep(1020, ps.maxFactorsRetained);
+    ps.completionCode = kCodeWorkFile;
+    h.endStep(kCodeWorkFile, ps.maxFactorsRetained);
   }
 
   // 10. Warnings are not failures.
-  if (ps.completionCode <= 4) ps.completionCode = 0;
+  if (ps.completionCode <= kCodeWarning) ps.completionCode = 0;
 
   // 11. The state of the random generator, for the next step to go on from.
   seedRoutine(2, ps.seed);

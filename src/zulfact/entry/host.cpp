@@ -362,7 +362,7 @@ double Host::availableMemory() {
 
 int Host::parse(const zul_grammar* grammar, uint32_t debugFlags, const zul_parsed** out) {
   auto f = lookup<zul_parse_fn>(sv_, ZUL_PARSE);
-  return f ? f(grammar, debugFlags, out) : 1012;
+  return f ? f(grammar, debugFlags, out) : kCodeEngine;
 }
 
 int Host::sinkDispatch(void* object, int operation, int nAttributes, zul_attr* attributes) {
