@@ -9,18 +9,18 @@ namespace zul::services {
 
 namespace {
 
-table::TableName tableNameOf(const parse::TableSpec& spec) {
+table::TableName tableNameOf(const parse::TableSpec& dsName) {
   table::TableName name;
-  name.library = spec.library;
-  name.member = spec.member;
-  name.quoted = spec.quoted;
+  name.library = dsName.library;
+  name.member = dsName.member;
+  name.quoted = dsName.quoted;
   return name;
 }
 
-table::DataSetOptions optionsOf(const parse::TableSpec& spec) {
+table::DataSetOptions optionsOf(const parse::TableSpec& dsName) {
   table::DataSetOptions o;
-  if (spec.hasType) o.type = spec.type;
-  if (spec.hasLabel) o.label = spec.label;
+  if (dsName.hasType) o.type = dsName.type;
+  if (dsName.hasLabel) o.label = dsName.label;
   return o;
 }
 
@@ -59,14 +59,14 @@ bool Session::owns(const zul_table* table) const {
 
 // ---- the parser's table opener ----
 
-zul_table* HostTableOpener::openInput(const parse::TableSpec& spec, std::string& error) {
+zul_table* HostTableOpener::openInput(const parse::TableSpec& dsName, std::string& error) {
   Session& s = session();
   try {
     auto t = std::make_unique<zul_table>();
     t->kind = zul_table::Kind::Input;
-    t->written = spec.text();
-    t->input = std::make_unique<table::InputTable>(s.libraries->resolve(tableNameOf(spec)),
-                                                   optionsOf(spec));
+    t->written = dsName.text();
+    t->input = std::make_unique<table::InputTable>(s.libraries->resolve(tableNameOf(dsName)),
+                                                   optionsOf(dsName));
     for (const std::string& note : t->input->notes()) messages::writeLog(ZUL_LOG_NOTE, note);
     return s.adopt(std::move(t));
   } catch (const std::exception& e) {
@@ -102,14 +102,14 @@ std::vector<parse::ColumnInfo> HostTableOpener::columns(zul_table* table) {
   return out;
 }
 
-zul_table* HostTableOpener::openOutput(const parse::TableSpec& spec, std::string& error) {
+zul_table* HostTableOpener::openOutput(const parse::TableSpec& dsName, std::string& error) {
   Session& s = session();
   try {
     auto t = std::make_unique<zul_table>();
     t->kind = zul_table::Kind::Output;
-    t->written = spec.text();
-    t->output = std::make_unique<table::OutputTable>(s.libraries->resolve(tableNameOf(spec)),
-                                                     optionsOf(spec));
+    t->written = dsName.text();
+    t->output = std::make_unique<table::OutputTable>(s.libraries->resolve(tableNameOf(dsName)),
+                                                     optionsOf(dsName));
     return s.adopt(std::move(t));
   } catch (const std::exception& e) {
     error = e.what();

@@ -103,10 +103,10 @@ Session& session();
 // the session and hands the handles to the current step.
 class HostTableOpener : public parse::TableOpener {
  public:
-  zul_table* openInput(const parse::TableSpec& spec, std::string& error) override;
+  zul_table* openInput(const parse::TableSpec& dsName, std::string& error) override;
   zul_table* openLastCreated(std::string& error) override;
   std::vector<parse::ColumnInfo> columns(zul_table* table) override;
-  zul_table* openOutput(const parse::TableSpec& spec, std::string& error) override;
+  zul_table* openOutput(const parse::TableSpec& dsName, std::string& error) override;
 };
 
 // Lays out the pending column declarations of an output; 0 or a status,

@@ -866,9 +866,9 @@ int syncByGroup(const InputTable& input, InputTable& target) {
     sameBy = sameName(target.by().variables[k].name, input.by().variables[k].name) &&
              target.by().variables[k].descending == input.by().variables[k].descending;
   if (!sameBy) {
-    BySpec spec = input.by();
-    spec.notSorted = spec.notSorted || target.by().notSorted;
-    target.setBy(spec);
+    BySpec byVars = input.by();
+    byVars.notSorted = byVars.notSorted || target.by().notSorted;
+    target.setBy(byVars);
   }
   for (size_t k = 0; k < in.byCols.size(); ++k)
     if (in.byChar[k] != tg.byChar[k]) return 2;

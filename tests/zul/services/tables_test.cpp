@@ -43,7 +43,7 @@ class Tables : public ::testing::Test {
     zs::session().step = nullptr;
     fs::remove_all(dir);
   }
-  zul::parse::TableSpec spec(const std::string& member) {
+  zul::parse::TableSpec dataSet(const std::string& member) {
     zul::parse::TableSpec s;
     s.member = member;
     return s;
@@ -55,9 +55,9 @@ class Tables : public ::testing::Test {
 
 TEST_F(Tables, OutputCopiesInputColumnsButADeclaredNameWins) {
   std::string error;
-  zul_table* in = opener.openInput(spec("in"), error);
+  zul_table* in = opener.openInput(dataSet("in"), error);
   ASSERT_NE(in, nullptr) << error;
-  zul_table* out = opener.openOutput(spec("scores"), error);
+  zul_table* out = opener.openOutput(dataSet("scores"), error);
   ASSERT_NE(out, nullptr) << error;
   EXPECT_EQ(svc<zul_var_count_fn>(ZUL_VAR_COUNT)(in), 3);
   EXPECT_EQ(svc<zul_var_number_fn>(ZUL_VAR_NUMBER)(in, "F1", 2), 3);
@@ -106,9 +106,9 @@ TEST_F(Tables, OutputCopiesInputColumnsButADeclaredNameWins) {
 TEST_F(Tables, StoppedStepsAndDroppedOutputsLeaveNoTable) {
   std::string error;
   std::ofstream(dir / "old.csv") << "a\n1\n";
-  zul_table* in = opener.openInput(spec("in"), error);
-  zul_table* out = opener.openOutput(spec("old"), error);
-  zul_table* dropped = opener.openOutput(spec("dropped"), error);
+  zul_table* in = opener.openInput(dataSet("in"), error);
+  zul_table* out = opener.openOutput(dataSet("old"), error);
+  zul_table* dropped = opener.openOutput(dataSet("dropped"), error);
   ASSERT_TRUE(in && out && dropped) << error;
   ASSERT_EQ(svc<zul_copy_by_columns_fn>(ZUL_COPY_BY_COLUMNS)(out, in), 0);
   zul_column_desc c{"v", nullptr, 0, 8};
@@ -127,7 +127,7 @@ TEST_F(Tables, StoppedStepsAndDroppedOutputsLeaveNoTable) {
 
 TEST_F(Tables, AttributesAndRewind) {
   std::string error;
-  zul::parse::TableSpec s = spec("in");
+  zul::parse::TableSpec s = dataSet("in");
   s.hasType = true;
   s.type = "corr";
   zul_table* in = opener.openInput(s, error);
