@@ -59,15 +59,17 @@ bool Session::owns(const zul_table* table) const {
 
 // ---- the parser's table opener ----
 
-zul_table* HostTableOpener::openInput(const parse::TableSpec& dsName, std::string& error) {
+namespace {
+
+// Makes a table of kind, lets fill open it, and hands it to the current
+// step; an open that throws comes back as nullptr with its reason in error.
+template <class Fill>
+zul_table* openTable(zul_table::Kind kind, std::string& error, Fill fill) {
   Session& s = session();
   try {
     auto t = std::make_unique<zul_table>();
-    t->kind = zul_table::Kind::Input;
-    t->written = dsName.text();
-    t->input = std::make_unique<table::InputTable>(s.libraries->resolve(tableNameOf(dsName)),
-                                                   optionsOf(dsName));
-    for (const std::string& note : t->input->notes()) messages::writeLog(ZUL_LOG_NOTE, note);
+    t->kind = kind;
+    fill(s, *t);
     return s.adopt(std::move(t));
   } catch (const std::exception& e) {
     error = e.what();
@@ -75,20 +77,24 @@ zul_table* HostTableOpener::openInput(const parse::TableSpec& dsName, std::strin
   }
 }
 
+}  // namespace
+
+zul_table* HostTableOpener::openInput(const parse::TableSpec& dsName, std::string& error) {
+  return openTable(zul_table::Kind::Input, error, [&](Session& s, zul_table& t) {
+    t.written = dsName.text();
+    t.input = std::make_unique<table::InputTable>(s.libraries->resolve(tableNameOf(dsName)),
+                                                  optionsOf(dsName));
+    for (const std::string& note : t.input->notes()) messages::writeLog(ZUL_LOG_NOTE, note);
+  });
+}
+
 zul_table* HostTableOpener::openLastCreated(std::string& error) {
-  Session& s = session();
-  auto last = s.libraries->lastCreated();
+  auto last = session().libraries->lastCreated();
   if (!last) return nullptr;
-  try {
-    auto t = std::make_unique<zul_table>();
-    t->kind = zul_table::Kind::Input;
-    t->written = last->displayName();
-    t->input = std::make_unique<table::InputTable>(*last);
-    return s.adopt(std::move(t));
-  } catch (const std::exception& e) {
-    error = e.what();
-    return nullptr;
-  }
+  return openTable(zul_table::Kind::Input, error, [&](Session&, zul_table& t) {
+    t.written = last->displayName();
+    t.input = std::make_unique<table::InputTable>(*last);
+  });
 }
 
 std::vector<parse::ColumnInfo> HostTableOpener::columns(zul_table* table) {
@@ -103,18 +109,11 @@ std::vector<parse::ColumnInfo> HostTableOpener::columns(zul_table* table) {
 }
 
 zul_table* HostTableOpener::openOutput(const parse::TableSpec& dsName, std::string& error) {
-  Session& s = session();
-  try {
-    auto t = std::make_unique<zul_table>();
-    t->kind = zul_table::Kind::Output;
-    t->written = dsName.text();
-    t->output = std::make_unique<table::OutputTable>(s.libraries->resolve(tableNameOf(dsName)),
-                                                     optionsOf(dsName));
-    return s.adopt(std::move(t));
-  } catch (const std::exception& e) {
-    error = e.what();
-    return nullptr;
-  }
+  return openTable(zul_table::Kind::Output, error, [&](Session& s, zul_table& t) {
+    t.written = dsName.text();
+    t.output = std::make_unique<table::OutputTable>(s.libraries->resolve(tableNameOf(dsName)),
+                                                    optionsOf(dsName));
+  });
 }
 
 // ---- output columns ----
