@@ -1,4 +1,5 @@
 // zul: runs zul factor programs. See `zul --help`.
+#include <cstdlib>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -7,6 +8,10 @@
 #include "zul/program/runner.hpp"
 
 int main(int argc, char** argv) {
+  // OpenBLAS starts its thread pool when the module loads it. The module's
+  // own threads do the parallel work; BLAS threads would only compete with
+  // them on small block updates. A value the user has set stands.
+  ::setenv("OPENBLAS_NUM_THREADS", "1", 0);
   std::vector<std::string> args(argv + 1, argv + argc);
   zul::CommandLine cl = zul::parseCommandLine(args);
   switch (cl.action) {
