@@ -5,15 +5,9 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "check.h"
 #include "zul/abi.h"
 
-#define CHECK(cond)                                         \
-  do {                                                      \
-    if (!(cond)) {                                          \
-      fprintf(stderr, "%s:%d: %s\n", __FILE__, __LINE__, #cond); \
-      ++failures;                                           \
-    }                                                       \
-  } while (0)
 
 /* Image information record: fields one after another, no padding. */
 _Static_assert(offsetof(zul_image_info, tag) == 0, "tag");

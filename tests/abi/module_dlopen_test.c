@@ -7,16 +7,10 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "check.h"
 #include "zul/abi.h"
 
 static int failures = 0;
-#define CHECK(cond)                                              \
-  do {                                                           \
-    if (!(cond)) {                                               \
-      fprintf(stderr, "%s:%d: %s\n", __FILE__, __LINE__, #cond); \
-      ++failures;                                                \
-    }                                                            \
-  } while (0)
 
 /* A host of the smallest kind: group 0 slot 1 only, to see the
  * trampoline reach it. */
