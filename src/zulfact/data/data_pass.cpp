@@ -1,7 +1,7 @@
 // The data pass of one BY group: moments and the (partial) correlation
 // matrix, the tables that show them, the save-area copy, the leading
 // OUTSTAT= rows and the hand-off to the numeric engine.
-#include "data/data_pass.hpp"
+#include "zulfact/data/data_pass.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -9,18 +9,18 @@
 #include <string>
 #include <vector>
 
-#include "codes.hpp"
-#include "constants.hpp"
-#include "data/crossproduct_engine.hpp"
-#include "data/crossproducts.hpp"
-#include "data/stored_matrix.hpp"
-#include "data/vardef.hpp"
-#include "entry/host.hpp"
-#include "linalg/linalg.hpp"
-#include "output/matrix_printer.hpp"
-#include "output/outstat_rows.hpp"
-#include "output/table_writer.hpp"
-#include "output/vector_table.hpp"
+#include "zulfact/state/codes.hpp"
+#include "zulfact/state/constants.hpp"
+#include "zulfact/data/crossproduct_engine.hpp"
+#include "zulfact/data/crossproducts.hpp"
+#include "zulfact/data/stored_matrix.hpp"
+#include "zulfact/data/vardef.hpp"
+#include "zulfact/host/host.hpp"
+#include "zulfact/linalg/linalg.hpp"
+#include "zulfact/output/matrix_printer.hpp"
+#include "zulfact/output/outstat_rows.hpp"
+#include "zulfact/output/table_writer.hpp"
+#include "zulfact/output/vector_table.hpp"
 #include "zul/abi_engine.h"
 
 namespace zulfact {

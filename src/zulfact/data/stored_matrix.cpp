@@ -5,10 +5,10 @@
 #include <cmath>
 #include <cstring>
 
-#include "zulfact/codes.hpp"
-#include "zulfact/constants.hpp"
+#include "zulfact/state/codes.hpp"
+#include "zulfact/state/constants.hpp"
 #include "zulfact/data/vardef.hpp"
-#include "zulfact/entry/host.hpp"
+#include "zulfact/host/host.hpp"
 #include "zulfact/linalg/linalg.hpp"
 
 namespace zulfact {

@@ -15,7 +15,7 @@
 #include <string_view>
 #include <vector>
 
-#include "zulfact/entry/proc_state.hpp"
+#include "zulfact/state/proc_state.hpp"
 
 namespace zulfact {
 
