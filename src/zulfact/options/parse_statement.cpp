@@ -741,6 +741,7 @@ void parseStatement(ProcState& ps) {
   if (ps.nPartial > 0 && f.outRequested) {
     ps.rawMeans = arrays.get<double>(nAll);
     ps.rawStdDevs = arrays.get<double>(nAll);
+    ps.residualScale = arrays.get<double>(p);
   }
   ps.sweepFlags = arrays.get<char>(nAll);
   ps.parallelMean = arrays.get<double>(p);
@@ -823,6 +824,8 @@ void parseStatement(ProcState& ps) {
       ps.outTable = nullptr;
     }
     f.outRequested = ps.outTable != nullptr;
+    // Scores need the scoring coefficients of every solution, printed or not.
+    if (f.outRequested) f.score = true;
   }
   if (ps.outTable) {
     for (int v = 1; v <= ps.nInputVars; ++v) {
@@ -844,6 +847,7 @@ void parseStatement(ProcState& ps) {
       zul_column_desc c{fn.c_str(), nullptr, 0, 8};
       h.declareColumn(ps.outTable, c);
     }
+    ps.nScoreColumns = static_cast<int32_t>(factorNames.size());
     h.columnsDone(ps.outTable);
   }
 
