@@ -13,6 +13,8 @@
 #include "zulfact/data/data_pass.hpp"
 #include "zulfact/data/priors.hpp"
 #include "zulfact/entry/host.hpp"
+#include "zulfact/extract/iterated.hpp"
+#include "zulfact/extract/likelihood.hpp"
 #include "zulfact/extract/pending_steps.hpp"
 #include "zulfact/extract/principal.hpp"
 #include "zulfact/output/matrix_printer.hpp"
@@ -190,8 +192,12 @@ void analysisDriver(ProcState& ps) {
     case kMethodUls:
     case kMethodMl:
     case kMethodGls:
+      likelihoodExtract(ps);
+      break;
     case kMethodPrinit:
     case kMethodAlpha:
+      iteratedExtract(ps);
+      break;
     case kMethodImage:
     case kMethodPattern:
     case kMethodScore:
