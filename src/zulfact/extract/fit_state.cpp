@@ -4,7 +4,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "zulfact/constants.hpp"
+#include "zulfact/state/constants.hpp"
 #include "zulfact/linalg/eigen.hpp"
 #include "zulfact/linalg/linalg.hpp"
 

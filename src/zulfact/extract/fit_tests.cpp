@@ -4,8 +4,8 @@
 #include <cmath>
 #include <string>
 
-#include "zulfact/constants.hpp"
-#include "zulfact/entry/host.hpp"
+#include "zulfact/state/constants.hpp"
+#include "zulfact/host/host.hpp"
 #include "zulfact/output/table_writer.hpp"
 #include "zulfact/output/vector_table.hpp"
 

@@ -5,7 +5,7 @@
 // coefficient.
 #pragma once
 
-#include "zulfact/entry/proc_state.hpp"
+#include "zulfact/state/proc_state.hpp"
 
 namespace zulfact {
 

@@ -5,10 +5,10 @@
 #include <cstring>
 #include <vector>
 
-#include "zulfact/codes.hpp"
-#include "zulfact/constants.hpp"
-#include "zulfact/data/priors.hpp"
-#include "zulfact/entry/host.hpp"
+#include "zulfact/state/codes.hpp"
+#include "zulfact/state/constants.hpp"
+#include "zulfact/extract/priors.hpp"
+#include "zulfact/host/host.hpp"
 #include "zulfact/extract/iteration_history.hpp"
 #include "zulfact/extract/principal.hpp"
 #include "zulfact/extract/work_block.hpp"

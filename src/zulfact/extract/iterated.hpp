@@ -4,7 +4,7 @@
 // those its leading eigenvectors reproduce, until they stop changing.
 #pragma once
 
-#include "zulfact/entry/proc_state.hpp"
+#include "zulfact/state/proc_state.hpp"
 
 namespace zulfact {
 

@@ -1,7 +1,7 @@
 #include "zulfact/extract/iteration_history.hpp"
 
-#include "zulfact/codes.hpp"
-#include "zulfact/entry/host.hpp"
+#include "zulfact/state/codes.hpp"
+#include "zulfact/host/host.hpp"
 #include "zulfact/output/vector_table.hpp"
 
 namespace zulfact {

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "zulfact/entry/proc_state.hpp"
+#include "zulfact/state/proc_state.hpp"
 #include "zulfact/output/table_writer.hpp"
 
 namespace zulfact {

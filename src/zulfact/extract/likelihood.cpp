@@ -6,10 +6,10 @@
 #include <utility>
 #include <vector>
 
-#include "zulfact/codes.hpp"
-#include "zulfact/constants.hpp"
-#include "zulfact/data/priors.hpp"
-#include "zulfact/entry/host.hpp"
+#include "zulfact/state/codes.hpp"
+#include "zulfact/state/constants.hpp"
+#include "zulfact/extract/priors.hpp"
+#include "zulfact/host/host.hpp"
 #include "zulfact/extract/fit_problem.hpp"
 #include "zulfact/extract/fit_state.hpp"
 #include "zulfact/extract/fit_tests.hpp"

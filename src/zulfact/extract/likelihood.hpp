@@ -7,7 +7,7 @@
 // eigenvalues at the start values.
 #pragma once
 
-#include "zulfact/entry/proc_state.hpp"
+#include "zulfact/state/proc_state.hpp"
 
 namespace zulfact {
 

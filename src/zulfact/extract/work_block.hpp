@@ -5,9 +5,9 @@
 
 #include <cstddef>
 
-#include "zulfact/codes.hpp"
-#include "zulfact/constants.hpp"
-#include "zulfact/entry/host.hpp"
+#include "zulfact/state/codes.hpp"
+#include "zulfact/state/constants.hpp"
+#include "zulfact/host/host.hpp"
 
 namespace zulfact {
 

@@ -1,6 +1,6 @@
 // Shared by the fit tests: the 24 psychological tests of Harman (1976,
 // Holzinger and Swineford 1939) as a packed correlation matrix, read from
-// the copy beside the program tests, and a host-free fit of the
+// the copy in examples/, and a host-free fit of the
 // concentrated ULS, ML or GLS function from squared multiple correlations.
 #pragma once
 
@@ -24,7 +24,7 @@ struct CorrelationData {
 };
 
 inline CorrelationData readHarman74() {
-  std::ifstream in(std::string(ZUL_SOURCE_DIR) + "/tests/programs/harman74.csv");
+  std::ifstream in(std::string(ZUL_SOURCE_DIR) + "/examples/harman74.csv");
   CorrelationData d;
   std::string line;
   std::vector<std::vector<double>> rows;
