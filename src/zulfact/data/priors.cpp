@@ -9,7 +9,7 @@
 #include "zulfact/codes.hpp"
 #include "zulfact/constants.hpp"
 #include "zulfact/entry/host.hpp"
-#include "zulfact/extract/pending_steps.hpp"
+#include "zulfact/extract/parallel_map_tables.hpp"
 #include "zulfact/linalg/linalg.hpp"
 #include "zulfact/options/seed.hpp"
 #include "zulfact/output/matrix_printer.hpp"

@@ -9,7 +9,6 @@ namespace zulfact {
 // available in this version; the solution at hand stands.
 constexpr int kRotationUnavailable = 901;
 
-void printParallelAndMapTables(ProcState&) {}
 void screeAndVariancePlots(ProcState&) {}
 void scoringCoefficients(ProcState&, int) {}
 void residualCorrelations(ProcState&) {}

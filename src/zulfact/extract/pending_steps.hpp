@@ -1,6 +1,6 @@
 // Steps of the analysis whose own code arrives later: rotations, scoring
-// coefficients, residual correlations, plots and graphs, the parallel and
-// MAP tables, the OUTSTAT= rows of a rotated solution and the OUT= scores.
+// coefficients, residual correlations, plots and graphs, the OUTSTAT=
+// rows of a rotated solution and the OUT= scores.
 //
 // The analysis driver calls them in their final order today, so that each
 // lands by replacing its body here (and moving it to its own file) without
@@ -11,9 +11,6 @@
 #include "zulfact/entry/proc_state.hpp"
 
 namespace zulfact {
-
-// Prints the MAP table, then the parallel-analysis table, when requested.
-void printParallelAndMapTables(ProcState& ps);
 
 // Scree and variance-explained plots after the number of factors is known.
 void screeAndVariancePlots(ProcState& ps);

@@ -119,13 +119,13 @@ void decideFactorCount(ProcState& ps) {
       TableWriter(ps.sink).note("NFactorsNote", Text(host().formatMessage(180, note, args)));
   };
   int k = 0;
-  if (ps.nfactorsRule == 2) {
+  if (ps.mapVariant == 2) {
     k = ps.mapFactors2;
     tell(k == 1 ? 290 : 289, k == 1 ? 292 : 291, {k});
-  } else if (ps.nfactorsRule == 4) {
+  } else if (ps.mapVariant == 4) {
     k = ps.mapFactors4;
     tell(k == 1 ? 294 : 293, k == 1 ? 296 : 295, {k});
-  } else if (ps.parallelRule != 0) {
+  } else if (ps.parallelCriterion != 0) {
     k = ps.parallelFactors;
     tell(k == 1 ? 190 : 189, k == 1 ? 199 : 198, {k});
   } else if (f >= p) {
