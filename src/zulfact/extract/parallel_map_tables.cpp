@@ -6,7 +6,7 @@
 #include <string>
 
 #include "zul/abi_engine.h"
-#include "zulfact/entry/host.hpp"
+#include "zulfact/host/host.hpp"
 #include "zulfact/output/table_writer.hpp"
 
 namespace zulfact {

@@ -5,7 +5,7 @@
 // ps.parallelMean, ps.parallelCritical, ps.parallelFactors).
 #pragma once
 
-#include "zulfact/entry/proc_state.hpp"
+#include "zulfact/state/proc_state.hpp"
 
 namespace zulfact {
 

@@ -1,4 +1,4 @@
-#include "zulfact/data/priors.hpp"
+#include "zulfact/extract/priors.hpp"
 
 #include <algorithm>
 #include <cctype>
@@ -6,10 +6,10 @@
 #include <cstring>
 #include <vector>
 
-#include "zulfact/codes.hpp"
-#include "zulfact/constants.hpp"
-#include "zulfact/entry/host.hpp"
 #include "zulfact/extract/parallel_map_tables.hpp"
+#include "zulfact/host/host.hpp"
+#include "zulfact/state/codes.hpp"
+#include "zulfact/state/constants.hpp"
 #include "zulfact/linalg/linalg.hpp"
 #include "zulfact/options/seed.hpp"
 #include "zulfact/output/matrix_printer.hpp"
