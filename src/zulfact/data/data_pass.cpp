@@ -68,6 +68,7 @@ void resetGroup(ProcState& ps) {
       for (int j = 0; j <= i; ++j) ps.factorCorr[packedIndex(i, j)] = i == j ? 1.0 : 0.0;
   }
   ps.factorsRetained = ps.nFactors;
+  ps.scoresReady = false;
   ps.nObs = ps.nObsOption;
   ps.nPartialUsed = 0;
 }
@@ -164,6 +165,8 @@ void partialOut(ProcState& ps) {
       for (int j = 0; j < p; ++j) r[packedIndex(i, j)] = 0.0;
   }
   covToCorr(p, r, ps.scaleVector);
+  // The scores of OUT= standardize each residual by its root.
+  if (ps.residualScale && p > 0) std::memcpy(ps.residualScale, ps.scaleVector, sizeof(double) * p);
   for (int i = 0; i < p; ++i) {
     ps.means[i] = 0.0;
     ps.stdDevs[i] = f * ps.scaleVector[i] * ps.stdDevs[i];

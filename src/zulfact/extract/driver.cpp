@@ -15,7 +15,11 @@
 #include "zulfact/host/host.hpp"
 #include "zulfact/extract/pending_steps.hpp"
 #include "zulfact/extract/principal.hpp"
+#include "zulfact/extract/residuals.hpp"
 #include "zulfact/output/matrix_printer.hpp"
+#include "zulfact/output/factor_scores.hpp"
+#include "zulfact/output/outstat_rows.hpp"
+#include "zulfact/output/scoring.hpp"
 #include "zulfact/output/table_writer.hpp"
 #include "zulfact/rotate/unrotated_pattern.hpp"
 
@@ -67,7 +71,7 @@ void releaseRotationWork(ProcState& ps) {
 // Scoring coefficients, pattern plot and loadings graph of a rotated
 // solution.
 void afterRotation(ProcState& ps, bool oblique, int index) {
-  if (ps.flags.score) scoringCoefficients(ps, index);
+  if (ps.flags.score) computeScoringCoefficients(ps);
   if (ps.sink == nullptr) return;
   if ((index == kPrerotated ? ps.flags.preplot : ps.flags.plot)) patternPlot(ps, oblique, index);
   if (ps.graphicsEnabled) loadingsGraph(ps, oblique, index);
@@ -100,10 +104,9 @@ void endGroup(ProcState& ps) {
 void rotationsAndOutputs(ProcState& ps) {
   Host& h = host();
   const bool outstat = ps.flags.outstatRequested;
-  bool prerotated = false;
   bool doList = false, doFinal = false;
 
-  if (ps.flags.score && !ps.flags.rotationRequested) scoringCoefficients(ps, kInitial);
+  if (ps.flags.score && !ps.flags.rotationRequested) computeScoringCoefficients(ps);
   if (ps.flags.residuals) residualCorrelations(ps);
   if (ps.sink != nullptr) {
     if (ps.flags.plot) patternPlot(ps, ps.obliqueCount > 0, kInitial);
@@ -112,12 +115,11 @@ void rotationsAndOutputs(ProcState& ps) {
 
   if (!isNone(ps.prerotation)) {
     if (rotate(ps, ps.prerotation, kPrerotated) != 0) h.endStep(kCodeInternal);
-    prerotated = true;
     afterRotation(ps, obliqueSolutionCode(ps.prerotation), kPrerotated);
     if (ps.rotationCount == 0 && isNone(ps.finalRotation)) {
       // straight to the closing outputs
     } else {
-      if (outstat) writeRotatedSolutionRows(ps, 0);
+      if (outstat) writeSolutionRows(ps, 0);
       doList = ps.rotationCount != 0;
       doFinal = true;
     }
@@ -139,7 +141,7 @@ void rotationsAndOutputs(ProcState& ps) {
       afterRotation(ps, obliqueSolutionCode(code), k);
       ++processed;
     }
-    if (outstat && last == 0) writeRotatedSolutionRows(ps, 1);
+    if (outstat && last == 0) writeSolutionRows(ps, 1);
   }
 
   if (doFinal && !isNone(ps.finalRotation) && last == 0) {
@@ -149,16 +151,12 @@ void rotationsAndOutputs(ProcState& ps) {
     if (!target && result != 0) h.endStep(kCodeInternal);
     if (ps.factorsRetained < 1) return;
     afterRotation(ps, obliqueSolutionCode(code), kFinal);
-    if (outstat) writeRotatedSolutionRows(ps, 1);
+    if (outstat) writeSolutionRows(ps, 1);
   }
 
   // Closing outputs.
   if (ps.rotationCount == 0 && isNone(ps.finalRotation) && outstat) {
-    if (prerotated) {
-      writeRotatedSolutionRows(ps, 1);
-    } else {
-      writeUnrotatedSolutionRows(ps);
-    }
+    writeSolutionRows(ps, 1);
   }
   if (ps.flags.outRequested) writeFactorScores(ps);
   if (ps.sink != nullptr && ps.graphicsEnabled) pathDiagram(ps);

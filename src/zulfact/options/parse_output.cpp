@@ -149,6 +149,8 @@ void StatementParser::outTable() {
     f.outRequested = ps_.outTable != nullptr;
   }
   if (!ps_.outTable) return;
+  // Scores need the scoring coefficients of every solution, printed or not.
+  f.score = true;
   for (int v = 1; v <= ps_.nInputVars; ++v) {
     zul_var_desc d{};
     if (h_.varDesc(ps_.mainInput, v, d) != 0) continue;
@@ -168,6 +170,7 @@ void StatementParser::outTable() {
     zul_column_desc c{fn.c_str(), nullptr, 0, 8};
     h_.declareColumn(ps_.outTable, c);
   }
+  ps_.nScoreColumns = static_cast<int32_t>(factorNames_.size());
   h_.columnsDone(ps_.outTable);
 }
 

@@ -38,6 +38,7 @@ void StatementParser::allocateArrays() {
   if (ps_.nPartial > 0 && f.outRequested) {
     ps_.rawMeans = arrays_.get<double>(nAll);
     ps_.rawStdDevs = arrays_.get<double>(nAll);
+    ps_.residualScale = arrays_.get<double>(p);
   }
   ps_.sweepFlags = arrays_.get<char>(nAll);
   ps_.parallelMean = arrays_.get<double>(p);

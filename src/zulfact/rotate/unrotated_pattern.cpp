@@ -22,13 +22,6 @@ bool inputPatternMethod(const ProcState& ps) {
   return ps.method == kMethodPattern || ps.method == kMethodScore;
 }
 
-// m rows, row k holding column k of a p x m matrix, named by factor k.
-void appendFactorRows(ProcState& ps, const char* type, const double* matrix, int m) {
-  const int p = ps.nVars;
-  for (int k = 0; k < m; ++k)
-    appendStatRow(ps, type, factorName(ps, k), matrix + static_cast<int64_t>(k) * p, p);
-}
-
 }  // namespace
 
 int dropEmptyFactors(double* loadings, int p, int m, int* dropped) {
@@ -94,12 +87,8 @@ void FinishUnrotatedPattern(ProcState& ps) {
   if (!inputPatternMethod(ps) && ps.factorsRetained >= 0)
     appendStatRow(ps, "EIGENVAL", "", ps.eigenvalues, p);
   if (!inputPatternMethod(ps) && ps.flags.rotationRequested)
-    appendFactorRows(ps, "UNROTATE", ps.loadings, mk);
+    appendFactorColumnRows(ps, "UNROTATE", ps.loadings, mk);
 }
 
-void writeUnrotatedSolutionRows(ProcState& ps) {
-  if (!ps.flags.outstatRequested || ps.outstatTable == nullptr) return;
-  appendFactorRows(ps, "PATTERN", ps.loadings, ps.nFactors);
-}
 
 }  // namespace zulfact
