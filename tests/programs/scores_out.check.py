@@ -93,5 +93,12 @@ check(1, "pc3", ALL, m_cols=3, unit=True)
 check(2, "pf", ALL)
 check(3, "noint", ALL, noint=True)
 check(4, "part", ["Population", "School", "Employment", "HouseValue"], partial=["Services"], unit=True)
+# Under NOINT the OUTSTAT= rows are the uncorrected kinds, scoring rows
+# typed USCORE.
+types = [r["_TYPE_"] for r in csv.DictReader(open(os.path.join(work, "nointstat.csv")))]
+want = (["MEAN", "USTD", "N"] + ["UCORR"] * 5 + ["COMMUNAL", "PRIORS", "EIGENVAL"]
+        + ["PATTERN"] * 2 + ["USCORE"] * 2)
+if types != want:
+    failures.append(f"nointstat _TYPE_: {types}, expected {want}")
 print("\n".join(failures[:20]))
 sys.exit(1 if failures else 0)

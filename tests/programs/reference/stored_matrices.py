@@ -189,3 +189,28 @@ write("stored_roundtrip", {
         {"name": "Eigenvalues", "step": 4, "rows": eigen_rows(uvals)},
     ],
 })
+
+# Rows that the priors and the weights take from a stored table: a WEIGHT
+# row (the weights of a weighted analysis), and PRIORS=INPUT on an OUTSTAT=
+# table, which finds its COMMUNAL row (final communalities, before the
+# PRIORS row) first.
+with open(os.path.join(here, "..", "stored_socio_weight.csv"), "w") as f:
+    f.write(open(os.path.join(here, "..", "stored_socio_corr.csv")).read())
+    f.write("WEIGHT,," + ",".join(str(k) for k in range(1, p + 1)) + "\n")
+hcomm = [sum(x * x for x in hload[i]) for i in range(24)]
+ivals, iload = principal_factors(hR, hcomm, 4)
+write("stored_input_rows", {
+    "_source": SOURCE + " PRIORS=INPUT: the final communalities of the first Harman step as priors; the moments-only read of METHOD=PATTERN NOCORR (MEAN, STD and N rows only).",
+    "tolerance": {"absolute": 1e-9, "relative": 1e-9},
+    "tables": [
+        {"name": "FinalCommunWgt", "step": 0, "rows": [[sn[i], "*", i + 1] for i in range(p)]},
+        {"name": "PriorCommunalEst", "step": 2, "rows": [[hn[i], hcomm[i]] for i in range(24)]},
+        {"name": "Eigenvalues", "step": 2, "rows": eigen_rows(ivals)},
+        {"name": "FactorPattern", "step": 2, "rows": pattern_rows(hn, iload)},
+        {"name": "NObs", "step": 3, "rows": [["N of the Input Table", 145], ["N for Significance Tests", 145]]},
+        {"name": "NObs", "step": 4, "rows": [["N of the Input Table", 10000], ["N for Significance Tests", 10000]]},
+    ],
+    "csv": {"mom.csv": {"columns": ["_TYPE_", "_NAME_"] + hn,
+                        "rowsPrefix": [["MEAN", None] + [0] * 24, ["STD", None] + [1] * 24, ["N", None] + [145] * 24]}},
+    "log": ["Table T.STORED_MOMENTS has no N row, so N=10000 is assumed"],
+})
