@@ -13,14 +13,6 @@ namespace zulfact {
 
 namespace {
 
-// Group-180 texts of the two tables.
-constexpr int kNoteMissingAverages = 297;
-constexpr int kTextAlpha = 302;
-constexpr int kTitleMap = 960;
-constexpr int kTitleParallel = 961;
-constexpr int kFootNoneRetained = 962;
-constexpr int kFootRetainedMarked = 963;
-
 // The engine marks an average it could not compute with the host's
 // missing value: all of its top 16 bits are ones.
 bool missingAverage(double x) {
@@ -55,7 +47,7 @@ void printMapTable(ProcState& ps) {
   if (!out.enabled()) return;
   const int p = ps.nVars;
   out.beginTable("AveParCorrControlPC");
-  out.title(Text::message(180, kTitleMap));
+  out.title(Text::message(msg::kMapTitle));
   out.column(Column::number("NComp", "8.0", Text("Components Removed")));
   out.column(Column::number("AveParCor2", "rf", Text("Average Squared Partial Correlation")));
   out.column(Column::number("OptAveParCor2", "3.0", Text("Minimum")));
@@ -70,7 +62,7 @@ void printMapTable(ProcState& ps) {
              miss4 ? zul_missing() : a4, m == ps.mapFactors4 ? 1 : 0});
   }
   out.endTable();
-  if (anyMissing) host().message(180, kNoteMissingAverages);
+  if (anyMissing) host().message(msg::kMissingAveragePartials);
 }
 
 void printParallelTable(ProcState& ps) {
@@ -91,13 +83,14 @@ void printParallelTable(ProcState& ps) {
   const int retained = ps.parallelFactors;
 
   out.beginTable("ParallelAnalysis");
-  out.title(Text::message(180, kTitleParallel));
+  out.title(Text::message(msg::kParallelTitle));
   out.value("NSims", ps.nSims);
   out.value("Seed", ps.parallelSeed);
-  out.value("Alpha", host().formatMessage(180, kTextAlpha, {ps.parallelLevel}));
+  out.value("Alpha", host().formatMessage(msg::kParallelAlphaText, {ps.parallelLevel}));
   out.value("Foot0", retained < 1 ? 1 : 0);
   out.value("Foot1", retained > 0 ? 1 : 0);
-  out.footnote(Text::message(180, retained < 1 ? kFootNoneRetained : kFootRetainedMarked));
+  out.footnote(Text::message(retained < 1 ? msg::kParallelNoneRetainedFootnote
+                                          : msg::kParallelRetainedFootnote));
   out.column(Column::number("Number", "8.0"));
   out.column(Column::number("Eigenvalue", eigenFormat));
   out.column(Column::number("AveEigPA", eigenFormat, Text("Mean Simulated Eigenvalue")));
