@@ -44,13 +44,6 @@ const Check kUnavailable[] = {
     [](const ProcState& ps) { return methodNamed(ps, kMethodScore); },
     [](const ProcState& ps) { return ps.flags.rotationRequested ? firstRotation(ps) : std::string(); },
     [](const ProcState& ps) {
-      return ps.parallelRun ? std::string("Parallel analysis (PARALLEL, NFACTORS=PARALLEL)")
-                            : std::string();
-    },
-    [](const ProcState& ps) {
-      return ps.mapRun ? std::string("The MAP test (MAP, NFACTORS=MAP)") : std::string();
-    },
-    [](const ProcState& ps) {
       return ps.method == kMethodMl && ps.flags.needStdErr
                  ? std::string("Standard errors and confidence intervals (SE, CI, HYPVALUE=)")
                  : std::string();
