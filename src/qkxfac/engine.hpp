@@ -4,16 +4,18 @@
 // it holds: the values set, its own results, and the thread count. Items
 // have fixed widths; a set or get whose byte length does not fit the item
 // is refused, so a caller with a wrong size learns it at once instead of
-// reading half a matrix. The criterion rotations, the parallel analysis
-// and MAP are computed by later parts of the engine; until then run
-// answers status 7 ("method not available") and the results of those
-// computations are not there to get.
+// reading half a matrix. Parallel analysis and MAP (number_of_factors.hpp)
+// are computed from the group's N and correlation matrix when their items
+// are first asked for. The criterion rotations are computed by later parts
+// of the engine; until then run answers status 7 ("method not available").
 #pragma once
 
 #include <cstdint>
 #include <map>
+#include <new>
 #include <vector>
 
+#include "qkxfac/number_of_factors.hpp"
 #include "zul/abi.h"
 
 namespace qkxfac {
@@ -38,6 +40,8 @@ class Engine : public zul_engine {
   static constexpr int32_t kBadLength = 2;
   static constexpr int32_t kNotAvailable = 3;
   static constexpr int32_t kBadArgument = 4;
+  static constexpr int32_t kNoMemory = 5;       // memory ran out inside the call
+  static constexpr int32_t kInternalFault = 6;  // anything else thrown inside
 
  private:
   // Byte length an item must have when set, from what is known so far; -1
@@ -50,6 +54,21 @@ class Engine : public zul_engine {
   int32_t threads_ = 1;
   std::map<int32_t, std::vector<uint8_t>> given_;    // items set, this BY group
   std::map<int32_t, std::vector<uint8_t>> results_;  // items computed by run
+  NumberOfFactors factorCounts_;  // parallel analysis and MAP, on first get
 };
+
+// Runs the body of a C entry point of the engine and returns its status.
+// No exception leaves: memory running out becomes kNoMemory, anything else
+// kInternalFault, and the caller (the module) ends the step with 1012.
+template <class Body>
+int32_t guarded(Body&& body) noexcept {
+  try {
+    return body();
+  } catch (const std::bad_alloc&) {
+    return Engine::kNoMemory;
+  } catch (...) {
+    return Engine::kInternalFault;
+  }
+}
 
 }  // namespace qkxfac

@@ -24,7 +24,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "entry/proc_state.hpp"
+#include "zulfact/state/proc_state.hpp"
 
 namespace zulfact {
 
@@ -129,7 +129,7 @@ double perThreadBytes(const BlockShape& shape, int vecsize);
 
 // One message of group 230 to issue while finishing.
 struct FinishNote {
-  int number = 0;
+  int number = 0;        // msg::kObsOmittedMissing.number, ...
   double a = 0, b = 0;   // numeric arguments, in order
   int nNumbers = 0;      // how many of a, b are used
   bool tableName = false;  // followed by the table name

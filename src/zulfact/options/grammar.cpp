@@ -1,11 +1,11 @@
 // The FACTOR statement language as data. Each table lists spellings with
 // the main one first; '$' marks a spelling that is accepted but not
 // offered in messages.
-#include "options/grammar.hpp"
+#include "zulfact/options/grammar.hpp"
 
 #include <iterator>
 
-#include "entry/proc_state.hpp"
+#include "zulfact/state/proc_state.hpp"
 
 namespace zulfact {
 
@@ -294,5 +294,14 @@ const zul_grammar kGrammar = {ZUL_GRAMMAR_FORMAT, 0,
 }  // namespace
 
 const zul_grammar& factorGrammar() { return kGrammar; }
+
+std::string rotationWord(int code) {
+  for (const zul_word& w : kRotateWords) {
+    if (static_cast<int>(w.code) != code) continue;
+    std::string spellings = w.spellings;
+    return spellings.substr(0, spellings.find('|'));
+  }
+  return {};
+}
 
 }  // namespace zulfact

@@ -3,7 +3,7 @@
 // the extraction rows of the OUTSTAT= table.
 #pragma once
 
-#include "zulfact/entry/proc_state.hpp"
+#include "zulfact/state/proc_state.hpp"
 
 namespace zulfact {
 
@@ -20,9 +20,5 @@ void FinishUnrotatedPattern(ProcState& ps);
 // order of the others. `dropped` (m entries) receives 1 for each removed
 // column. Returns the number of columns kept.
 int dropEmptyFactors(double* loadings, int p, int m, int* dropped);
-
-// OUTSTAT= "PATTERN" rows of the unrotated solution (an analysis without
-// any rotation), written at the end of the group.
-void writeUnrotatedSolutionRows(ProcState& ps);
 
 }  // namespace zulfact

@@ -1,0 +1,47 @@
+// Prior communalities and the correlation products that come with them.
+//
+// Starts from the correlation matrix of the data pass (leading nVars block
+// of ProcState::corrMatrix) and leaves behind the reduced matrix (prior
+// communalities on the diagonal), the prior estimates in
+// priorCommunalities and communalities, and the variable weights of the
+// extraction method in varWeights. On the way it prints the inverse
+// correlation matrix, the partial correlations controlling for all other
+// variables and Kaiser's measure of sampling adequacy when asked, and the
+// prior communality estimates.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "zulfact/state/proc_state.hpp"
+
+namespace zulfact {
+
+// The whole step. Raises ps.completionCode by maximum: 112 for a singular
+// R (the SMC-type priors then fall back, message 180/16), 108 when a
+// PRIORS/COMMUNAL or WEIGHT row is missing from the input table. A
+// save-area or message-file failure ends the run with 1020.
+void computePriors(ProcState& ps);
+
+// ---- pieces, exposed for their tests ----
+
+// Kaiser's (1970, 1974) measure of sampling adequacy from the packed
+// correlation matrix r and the packed partial correlations q (controlling
+// for all other variables), both of order p. msa receives p values; the
+// result is the overall MSA. Sums with no correlation give 0.
+double samplingAdequacy(int p, const double* r, const double* q, double* msa);
+
+// Row maxima of |r_ij|, j != i, of a packed correlation matrix; variables
+// whose standard deviation is not positive get 0. Returns their sum.
+double maxAbsCorrelations(int p, const double* r, const double* stdDevs, double* out);
+
+// Variable weights of the extraction method from the priors h2 (see
+// computePriors: ALPHA 1/h2, ML-type and HARRIS 1/max(1 - h2, 0.001),
+// otherwise the variances under COV, else 1).
+void methodWeights(const ProcState& ps, const double* h2, double* weights);
+
+// True when an upper-cased, blank-padded 8-character _TYPE_ value names a
+// row of prior communalities ("PRIORS", or beginning with "COMMUNAL").
+bool isPriorsType(const char* type8);
+
+}  // namespace zulfact

@@ -1,0 +1,304 @@
+// ProcState: the one record of a procedure step.
+//
+// The procedure entry zeroes it at the start of every step; the statement
+// parser fills the options and allocates the per-run arrays from the host
+// pool; every BY group then overwrites the per-group part. The same field
+// names (`nVars`, `corrMatrix`) are used in comments throughout the module.
+// Arrays are host pool blocks owned by the step, never freed one by one
+// except the rotation work arrays, which each rotation frees itself.
+//
+// Keep this a plain aggregate: it is zeroed with memset. Add fields in the
+// section of their concern, with a short comment naming who writes them.
+#pragma once
+
+#include <cstdint>
+
+#include "zul/abi.h"
+
+namespace zulfact {
+
+// Method codes (METHOD=).
+enum MethodCode : int32_t {
+  kMethodPrincipal = 1,
+  kMethodUls = 2,
+  kMethodPrinit = 3,
+  kMethodAlpha = 4,
+  kMethodMl = 5,
+  kMethodGls = 6,
+  kMethodFuller = 7,
+  kMethodHarris = 8,
+  kMethodImage = 9,
+  kMethodPattern = 10,
+  kMethodScore = 11,
+};
+
+// PRIORS= codes.
+enum PriorsCode : int32_t {
+  kPriorsNone = 0,
+  kPriorsSmc = 1,
+  kPriorsInput = 2,
+  kPriorsMax = 3,
+  kPriorsAsmc = 4,
+  kPriorsOne = 5,
+  kPriorsRandom = 6,
+  kPriorsNumeric = 7,
+};
+
+// NORM= codes.
+enum NormCode : int32_t { kNormKaiser = 1, kNormWeight = 2, kNormRaw = 3, kNormCov = 4, kNormNone = 8 };
+
+// Rotation codes shared by ROTATE=, PREROTATE= and finalRotation.
+enum RotationCode : int32_t {
+  kRotQuartimax = 1, kRotVarimax = 2, kRotBiquartimax = 3, kRotEquamax = 4,
+  kRotParsimax = 5, kRotFactorParsimax = 6, kRotNone = 10, kRotPromax = 11,
+  kRotHk = 12, kRotProcrustes = 13, kRotQuartimin = 20, kRotBiquartimin = 21,
+  kRotCovarimin = 22, kRotObquartimax = 23, kRotObvarimax = 24,
+  kRotObbiquartimax = 25, kRotObequamax = 26, kRotObparsimax = 27,
+  kRotObfactorParsimax = 28, kRotOrthomax = 30, kRotOblimin = 31,
+  kRotOrthcf = 32, kRotOblicf = 33, kRotOrthgencf = 34, kRotObligencf = 35,
+};
+
+// The six observation counts of the data pass, in this order.
+struct ObsCounts {
+  double recordsRead;
+  double recordsUsed;
+  double freqRead;
+  double freqUsed;
+  double weightsRead;
+  double weightsUsed;
+};
+
+// Keyword options without a value, and derived flags. One bool each: the
+// parser copies the statement's flag bits into them (bit numbers are the
+// grammar's business).
+struct OptionFlags {
+  bool covariance;     // COV
+  bool all;            // ALL
+  bool simple;         // SIMPLE
+  bool corr;           // CORR
+  bool eigenvectors;   // EIGENVECTORS
+  bool print;          // PRINT
+  bool msa;            // MSA
+  bool score;          // SCORE
+  bool scree;          // SCREE
+  bool test;           // TEST
+  bool weightOption;   // WEIGHT (weighted analysis)
+  bool reorder;        // REORDER
+  bool residuals;      // RESIDUALS
+  bool count;          // COUNT
+  bool ultraHeywood;   // ULTRAHEYWOOD
+  bool heywood;        // HEYWOOD
+  bool noint;          // NOINT
+  bool round;          // ROUND
+  bool nocorr;         // NOCORR
+  bool noprint;        // NOPRINT
+  bool stderrRequested;  // STDERR
+  bool noPromaxNorm;   // NOPROMAXNORM
+  bool oneTail;        // ONETAIL
+  bool twoTail;        // TWOTAIL
+  bool plot;           // PLOT
+  bool preplot;        // PREPLOT
+  bool plotref;        // PLOTREF
+  bool parallelOption; // PARALLEL (display only)
+  bool mapOption;      // MAP (display only)
+  // derived
+  bool roundMode;          // ROUND, or FLAG= above 0
+  bool rotationRequested;
+  bool oblique;
+  bool rawInput;
+  bool noIntercept;
+  bool correlationNeeded;
+  bool outRequested;
+  bool outstatRequested;
+  bool targetGiven;
+  bool weighted;
+  bool shortNames;         // VALIDVARNAME=V6
+  bool promaxNorm;
+  bool needStdErr;
+  bool confidenceDisplay;
+  bool testsOneSided;      // HYPVALUE= tests one-sided (parser, step 8a)
+};
+
+// Graph requests after the checks of the parser (PLOTS=, PATHDIAGRAM).
+struct PlotRequests {
+  bool scree;
+  bool loadings;      // the rotated pattern
+  bool initLoadings;  // the unrotated pattern
+  bool preLoadings;   // the prerotated pattern
+  bool map2;          // MAP plot of the squared criterion
+  bool map4;          // MAP plot of the fourth-power criterion
+  bool parallel;
+  bool pathDiagram;   // PLOTS=PATHDIAGRAM or a PATHDIAGRAM statement
+};
+
+struct ProcState {
+  // ---- step (procedure entry) ----
+  int32_t completionCode;
+  int32_t maxFactorsRetained;
+  int32_t factorsRetained;  // negative: group not analysed
+  int32_t seed;
+  double missing;           // the host's missing double
+
+  // ---- tables (parser) ----
+  zul_table* mainInput;
+  zul_table* indbInput;     // in-database input, used in place of mainInput
+  zul_table* outTable;
+  zul_table* outstatTable;
+  zul_table* targetTable;
+  int32_t bySyncMode;       // 0..2
+  char inputType[9];        // 8 characters, blank padded
+  int32_t typeVarNumber;    // _TYPE_, 0 when absent
+  int32_t nameVarNumber;    // _NAME_
+  int32_t interceptVarNumber;
+  const zul_parsed* parsed; // host-owned parsed statement
+
+  // ---- counts ----
+  int32_t nBy;
+  int32_t nVars;
+  int32_t nPartial;
+  int32_t nAll;
+  int32_t* varNumbers;      // nAll variable numbers in DATA=, analysis order
+  int32_t freqVarNumber;    // 0 when no FREQ
+  int32_t weightVarNumber;  // 0 when no WEIGHT
+
+  // ---- options, set by the statement parser ----
+  OptionFlags flags;
+  int32_t method;
+  int32_t priorsMethod;
+  int32_t norm;
+  int32_t nFactorsRequested;
+  int32_t nFactors;
+  double minEigen;
+  double proportion;
+  int32_t parallelCriterion;  // parallel analysis decides the factor count
+  int32_t mapVariant;       // 0; 2 or 4: MAP (squared or 4th power) decides it
+  int32_t parallelRun;
+  int32_t mapRun;
+  double parallelLevel;
+  int32_t nSims;
+  int32_t parallelSeed;
+  double convergence;
+  int32_t maxIter;
+  double singularity;
+  int32_t rotationMaxIter;
+  double rotationConvergence;
+  int32_t prerotation;
+  double prerotationParams[4];
+  int32_t prerotationParamCount;
+  int32_t* rotationList;
+  int32_t rotationListLength;  // entries, NONE included
+  int32_t rotationCount;       // entries other than NONE
+  double* rotationParams;      // values ...
+  int32_t* rotationParamPositions;  // ... with the 1-based list position
+  int32_t rotationParamCount;
+  int32_t finalRotation;
+  double gamma, tau, power, hkPower;
+  int32_t threadCount;
+  bool threadsGiven;
+  double nObsOption;
+  double fuzz;
+  double flagThreshold;
+  double hypValue;
+  double stdErrLevel;       // ALPHA=
+  double coverValue;        // COVER=
+  int32_t plotCount;        // NPLOT=
+  int32_t plotNameLength;   // PLOTCHAR=
+  char vardef[9];           // "DF" blank padded
+  char vardef2[9];          // second 8-character name field (stays blank)
+  char parPrefix[33];
+  int32_t parPrefixLength;
+  char scorePrefix[33];
+  int32_t scorePrefixLength;
+  int32_t factorNameWidth;
+  char* factorNames;        // factorNameWidth * nFactors characters
+  char* varNames;           // nAll names of 33 bytes (NUL terminated)
+  char* varLabels;          // nAll labels of 257 bytes, "" when none
+  int32_t longestName;
+  int32_t longestLabel;
+  int32_t nInputVars;       // variables of DATA= (parser, with OUT=)
+  int32_t nameWidth;        // width of the OUTSTAT= _NAME_ column (parser)
+  int32_t nScoreColumns;    // score columns declared in OUT= (parser)
+
+  // ---- engine and output ----
+  void* factorEngine;       // zul_engine* (zul/abi_engine.h)
+  void* engineExtension;    // zul_extension*
+  void* sink;               // output-table sink object; null with NOPRINT
+  bool graphicsEnabled;
+  PlotRequests plots;       // parser
+  void* currentTable;       // current output-table handle
+
+  // ---- per BY group: data pass ----
+  double* means;            // nAll
+  double* stdDevs;          // nAll
+  double* rawMeans;         // nAll, OUT= with partial variables
+  double* rawStdDevs;
+  double* residualScale;    // nVars, OUT= with partial variables: sqrt(1 - R^2)
+                            // of each analysis variable on the partial ones
+  double* corrMatrix;       // packed order nAll
+  double* scaleVector;      // max(nAll, 10 * nVars)
+  char* sweepFlags;         // nAll characters '0'/'1'
+  double nObs;
+  double sumWeights;
+  double varianceDivisor;
+  double nPartialUsed;
+  ObsCounts obsCounts;
+  int32_t* varOrder;        // nVars, REORDER
+  int64_t corrKey;          // save-area key of R
+  int64_t invCorrKey;       // save-area key of R^-1 (0 when none)
+  int64_t workRecords[2];   // work-file record counters
+
+  // ---- priors and extraction ----
+  double* priorCommunalities;  // nVars
+  double* communalities;       // nVars
+  double* varWeights;          // nVars
+  double* eigenvalues;         // nVars
+  double* loadings;            // nVars * nFactors (nVars^2 for ML, ULS, GLS)
+  double minEigenUsed;
+  double proportionUsed;
+  int32_t parallelFactors;
+  int32_t mapFactors2;
+  int32_t mapFactors4;
+  int32_t firstEigen;
+  bool screeDone;
+  int32_t screeFirst;
+  double communalTotal;
+  int32_t obliqueCount;        // above 0 when the current solution is oblique
+  // Iterative methods (PRINIT, ALPHA, ULS, ML, GLS):
+  int32_t heywoodStatus;       // 1 none above 1, 0 set to 1, -1 found and not allowed
+  int32_t convergenceStatus;   // 0 converged, 1 failed, 3 not converged
+  int32_t convergenceReason;   // message number of group 0 that says why
+
+  // ---- parallel analysis and MAP results ----
+  double* parallelMean;        // nVars
+  double* parallelCritical;
+  double* observedEigen;
+  double* mapSquared;          // nVars
+  double* mapFourth;
+
+  // ---- rotation ----
+  double* transform;           // nFactors^2
+  double* factorCorr;          // packed nFactors
+  double* structure;           // nVars * nFactors
+  double* refStructure;
+  double* refAxisCorr;         // packed nFactors, identity at parse time
+  double* factorVector;        // nFactors work vector of the rotations
+  double* scoreCoefficients;   // nVars * nFactors, when scores are kept
+  bool scoresReady;            // scoreCoefficients hold the current solution's
+  // Standard errors of the current solution, left by the step that
+  // computes them (null when there are none): the pattern and structure
+  // (nVars * nFactors) and the factor correlations (packed nFactors).
+  double* stdErrPattern;
+  double* stdErrStructure;
+  double* stdErrFactorCorr;
+  double* rotWork[3];          // released before each rotation
+
+  // ---- in-database ----
+  bool indbUsed;
+  int32_t indbNumber;
+  char indbName[65];
+
+  // ---- save area: host work file, 256-byte descriptor ----
+  zul_workfile workFile;
+};
+
+}  // namespace zulfact

@@ -1,0 +1,90 @@
+// Pieces of the priors step that stand alone: sampling adequacy, row
+// maxima of |r|, the weights of each method and the _TYPE_ rule.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+
+#include "zulfact/extract/priors.hpp"
+
+namespace zulfact {
+namespace {
+
+TEST(SamplingAdequacy, KaiserRatioPerVariableAndOverall) {
+  // R = [[1 .5 .4] [.5 1 .3] [.4 .3 1]]. Partial correlations by the
+  // first-order formula r_ij.k = (r_ij - r_ik r_jk) / sqrt((1 - r_ik^2)(1 - r_jk^2)),
+  // independent of the inverse that the program uses.
+  const double r12 = 0.5, r13 = 0.4, r23 = 0.3;
+  const double q12 = (r12 - r13 * r23) / std::sqrt((1 - r13 * r13) * (1 - r23 * r23));
+  const double q13 = (r13 - r12 * r23) / std::sqrt((1 - r12 * r12) * (1 - r23 * r23));
+  const double q23 = (r23 - r12 * r13) / std::sqrt((1 - r12 * r12) * (1 - r13 * r13));
+  const double q[6] = {1, q12, 1, q13, q23, 1};
+  const double rowSums[3] = {r12 * r12 + r13 * r13, r12 * r12 + r23 * r23,
+                             r13 * r13 + r23 * r23};
+  double msa[3];
+  const double overall = samplingAdequacy(3, rowSums, q, msa);
+  EXPECT_NEAR(msa[0], 0.41 / (0.41 + q12 * q12 + q13 * q13), 1e-15);
+  EXPECT_NEAR(msa[2], 0.25 / (0.25 + q13 * q13 + q23 * q23), 1e-15);
+  const double r2 = 2 * (0.25 + 0.16 + 0.09), p2 = 2 * (q12 * q12 + q13 * q13 + q23 * q23);
+  EXPECT_NEAR(overall, r2 / (r2 + p2), 1e-15);
+}
+
+TEST(SamplingAdequacy, NoCorrelationAtAllGivesZero) {
+  const double q[3] = {1, 0, 1};
+  const double rowSums[2] = {0, 0};
+  double msa[2];
+  EXPECT_EQ(samplingAdequacy(2, rowSums, q, msa), 0.0);
+  EXPECT_EQ(msa[0], 0.0);
+}
+
+TEST(MaxAbsCorrelations, RowMaximaAndZeroVariance) {
+  // R = [[1 -.7 .2] [-.7 1 .4] [.2 .4 1]]; the third variable is constant.
+  const double r[6] = {1, -0.7, 1, 0.2, 0.4, 1};
+  const double sd[3] = {1.0, 2.0, 0.0};
+  double out[3];
+  EXPECT_DOUBLE_EQ(maxAbsCorrelations(3, r, sd, out), 1.4);
+  EXPECT_DOUBLE_EQ(out[0], 0.7);
+  EXPECT_DOUBLE_EQ(out[1], 0.7);
+  EXPECT_EQ(out[2], 0.0);
+}
+
+TEST(MethodWeights, ByMethod) {
+  ProcState ps;
+  std::memset(&ps, 0, sizeof ps);
+  ps.nVars = 3;
+  double sd[3] = {2.0, 3.0, 0.5};
+  ps.stdDevs = sd;
+  const double h2[3] = {1.0, 0.5, 1e-320};
+  double w[3];
+
+  ps.method = kMethodMl;  // a prior of 1.0 caps the weight at 1/0.001
+  methodWeights(ps, h2, w);
+  EXPECT_DOUBLE_EQ(w[0], 1000.0);
+  EXPECT_DOUBLE_EQ(w[1], 2.0);
+
+  ps.method = kMethodAlpha;  // 1/h2, 0 for a subnormal prior
+  methodWeights(ps, h2, w);
+  EXPECT_DOUBLE_EQ(w[0], 1.0);
+  EXPECT_DOUBLE_EQ(w[1], 2.0);
+  EXPECT_EQ(w[2], 0.0);
+
+  ps.method = kMethodPrincipal;
+  methodWeights(ps, h2, w);
+  EXPECT_EQ(w[1], 1.0);
+  ps.flags.covariance = true;  // the variances
+  methodWeights(ps, h2, w);
+  EXPECT_DOUBLE_EQ(w[0], 4.0);
+  EXPECT_DOUBLE_EQ(w[1], 9.0);
+  EXPECT_DOUBLE_EQ(w[2], 0.25);
+}
+
+TEST(PriorsType, PriorsOrCommunalThroughEightCharacters) {
+  EXPECT_TRUE(isPriorsType("PRIORS  "));
+  EXPECT_TRUE(isPriorsType("COMMUNAL"));  // "COMMUNALITY" cut to 8
+  EXPECT_FALSE(isPriorsType("PRIOR   "));
+  EXPECT_FALSE(isPriorsType("COMMUNA "));
+  EXPECT_FALSE(isPriorsType("CORR    "));
+}
+
+}  // namespace
+}  // namespace zulfact
