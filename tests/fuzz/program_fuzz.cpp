@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "options/grammar.hpp"
+#include "zulfact/options/grammar.hpp"
 #include "zul/parse/parser.hpp"
 #include "zul/parse/program.hpp"
 
