@@ -4,10 +4,10 @@
 // it holds: the values set, its own results, and the thread count. Items
 // have fixed widths; a set or get whose byte length does not fit the item
 // is refused, so a caller with a wrong size learns it at once instead of
-// reading half a matrix. The criterion rotations, the parallel analysis
-// and MAP are computed by later parts of the engine; until then run
-// answers status 7 ("method not available") and the results of those
-// computations are not there to get.
+// reading half a matrix. run carries out a criterion rotation of the
+// pattern set (rotation.hpp) and keeps its results as items; an unknown
+// method code ends with status 7. Parallel analysis and MAP are computed
+// by their own parts of the engine.
 #pragma once
 
 #include <cstdint>
