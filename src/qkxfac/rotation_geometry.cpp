@@ -1,5 +1,6 @@
 #include "qkxfac/rotation_geometry.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -12,6 +13,18 @@ namespace {
 // Accepted steps between two re-orthonormalisations of T: the Cayley
 // transform keeps T orthogonal only up to rounding, which adds up.
 constexpr int kOrthonormalizeEvery = 16;
+
+// Oblique: the largest entry of T^-1 allowed at a trial point, and the one
+// from which the current point counts as degenerate. The loadings grow
+// with T^-1 (L = A T^-T); beyond these the factors have all but merged.
+constexpr double kRejectInverse = 1e6;
+constexpr double kDegenerateInverse = 1e4;
+
+double largestAbs(const std::vector<double>& v) {
+  double big = 0.0;
+  for (double x : v) big = std::max(big, std::fabs(x));
+  return big;
+}
 
 // Index of the coordinate of pair (a, b), a < b, in the upper triangle
 // taken column by column.
@@ -124,6 +137,7 @@ bool ObliqueGeometry::evaluateTrial(const double* direction, double alpha, doubl
     trialT_[i] = t_[i] + ((direction != nullptr && alpha != 0.0) ? alpha * direction[i] : 0.0);
   normalizeColumns(trialT_.data(), m, m);
   if (!invert(trialT_.data(), trialInverse_.data(), m, work_.data())) return false;
+  if (largestAbs(trialInverse_) > kRejectInverse) return false;
   // L = A (T^-1)^T.
   multiplyTransposed(a_, trialInverse_.data(), trialPattern_.data(), p_, m, m);
   if (!evaluateCriterion(false)) return false;
@@ -168,6 +182,8 @@ void ObliqueGeometry::solution(double* pattern, double* transform) const {
   for (int j = 0; j < m_; ++j)
     for (int i = 0; i < m_; ++i) transform[i + j * m_] = inverse_[j + i * m_];
 }
+
+bool ObliqueGeometry::degenerate() const { return largestAbs(inverse_) > kDegenerateInverse; }
 
 void ObliqueGeometry::factorCorrelations(double* packed) const {
   for (int i = 0; i < m_; ++i)

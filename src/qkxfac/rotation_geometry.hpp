@@ -48,6 +48,10 @@ class RotationGeometry {
   virtual void solution(double* pattern, double* transform) const = 0;
   // Packed lower triangle of Phi (oblique only).
   virtual void factorCorrelations(double* packed) const {}
+  // True when the current point is close to a singular Phi: some oblique
+  // criteria (covarimin, oblimin with a large tau) decrease without bound
+  // as factors collapse onto each other, and no optimum exists there.
+  virtual bool degenerate() const { return false; }
 
   double trialValue() const { return trialValue_; }          // q at the last trial
   double trialMagnitude() const { return trialMagnitude_; }  // its rounding size
@@ -92,6 +96,7 @@ class ObliqueGeometry : public RotationGeometry {
   double measure(const double* grad) const override;
   void solution(double* pattern, double* transform) const override;
   void factorCorrelations(double* packed) const override;
+  bool degenerate() const override;
 
  private:
   std::vector<double> inverse_, trialInverse_, work_, cross_, product_;

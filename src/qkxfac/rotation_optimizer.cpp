@@ -67,6 +67,10 @@ OptimizerResult minimizeCriterion(RotationGeometry& geo, int maxIter, double tol
       out.status = iter == 0 ? kStatusAtStart : kStatusConverged;
       return out;
     }
+    if (geo.degenerate()) {
+      out.status = kStatusNoProgress;
+      return out;
+    }
     if (iter >= maxIter) {
       out.status = kStatusIterationLimit;
       return out;

@@ -22,7 +22,8 @@ enum RotationStatus : int {
   kStatusStalled = 1,         // no further progress possible in double
                               // precision, close to the optimum: usable
   kStatusIterationLimit = 2,  // the iteration limit was reached
-  kStatusNoProgress = 3,      // no progress far from any optimum
+  kStatusNoProgress = 3,      // no progress far from any optimum, or the
+                              // factors collapsing (no optimum exists)
   kStatusFailed = 4,          // the request could not be carried out
   kStatusConverged = 5,       // the convergence measure reached the tolerance
   kStatusAtStart = 6,         // the start already met the tolerance
