@@ -8,7 +8,7 @@
 // the step ends after the table checks (above 999) or at the very end.
 // Only a missing DATA=, a parse status, a method-against-criterion
 // conflict, memory, the toolkit and the engine end the step at once.
-#include "options/parse_statement.hpp"
+#include "zulfact/options/parse_statement.hpp"
 
 #include <algorithm>
 #include <cctype>
@@ -21,15 +21,15 @@
 
 #include <fmt/format.h>
 
-#include "codes.hpp"
-#include "constants.hpp"
-#include "entry/host.hpp"
-#include "entry/messages.hpp"
-#include "options/grammar.hpp"
-#include "linalg/linalg.hpp"
-#include "options/seed.hpp"
-#include "output/outstat_rows.hpp"
-#include "output/table_writer.hpp"
+#include "zulfact/state/codes.hpp"
+#include "zulfact/state/constants.hpp"
+#include "zulfact/host/host.hpp"
+#include "zulfact/host/messages.hpp"
+#include "zulfact/options/grammar.hpp"
+#include "zulfact/linalg/linalg.hpp"
+#include "zulfact/options/seed.hpp"
+#include "zulfact/output/outstat_rows.hpp"
+#include "zulfact/output/table_writer.hpp"
 
 namespace zulfact {
 
