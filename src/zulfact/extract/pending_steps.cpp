@@ -1,13 +1,8 @@
 #include "zulfact/extract/pending_steps.hpp"
 
-#include "zulfact/host/host.hpp"
 #include "zulfact/rotate/unrotated_pattern.hpp"
 
 namespace zulfact {
-
-// Message 180/901 tells the user that a requested rotation is not
-// available in this version; the solution at hand stands.
-constexpr int kRotationUnavailable = 901;
 
 void printParallelAndMapTables(ProcState&) {}
 void screeAndVariancePlots(ProcState&) {}
@@ -15,16 +10,6 @@ void scoringCoefficients(ProcState&, int) {}
 void residualCorrelations(ProcState&) {}
 void patternPlot(ProcState&, bool, int) {}
 void loadingsGraph(ProcState&, bool, int) {}
-
-int engineRotation(ProcState&, int code, int) {
-  host().message(180, kRotationUnavailable, {code});
-  return 0;
-}
-
-int targetRotation(ProcState&, int code, int) {
-  host().message(180, kRotationUnavailable, {code});
-  return 0;
-}
 
 // Until the rotations exist the solution at hand is the unrotated one: its
 // pattern rows keep the OUTSTAT= table usable as input to a later step.

@@ -1,4 +1,4 @@
-// Steps of the analysis whose own code arrives later: rotations, scoring
+// Steps of the analysis whose own code arrives later: scoring
 // coefficients, residual correlations, plots and graphs, the parallel and
 // MAP tables, the OUTSTAT= rows of a rotated solution and the OUT= scores.
 //
@@ -27,12 +27,6 @@ void residualCorrelations(ProcState& ps);
 // Character pattern plot and loadings graph of the current solution.
 void patternPlot(ProcState& ps, bool oblique, int solutionIndex);
 void loadingsGraph(ProcState& ps, bool oblique, int solutionIndex);
-
-// Rotation with `code` as solution `solutionIndex`: criterion rotations go
-// to the numeric engine, PROMAX and PROCRUSTES to the target rotation.
-// Returns 0 on success.
-int engineRotation(ProcState& ps, int code, int solutionIndex);
-int targetRotation(ProcState& ps, int code, int solutionIndex);
 
 // OUTSTAT= rows of a rotated (final = 1) or prerotated (final = 0) solution.
 void writeRotatedSolutionRows(ProcState& ps, int final);
