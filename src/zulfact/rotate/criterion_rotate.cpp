@@ -16,6 +16,7 @@
 #include "zulfact/rotate/oblique_solution.hpp"
 #include "zulfact/rotate/rotation_codes.hpp"
 #include "zulfact/state/codes.hpp"
+#include "zulfact/state/message_ids.hpp"
 
 namespace zulfact {
 
@@ -74,10 +75,10 @@ std::string methodName(int nameMessage, int count, const RotationParams& params)
   const std::string a = shown(params[0]), b = shown(params[1]), c = shown(params[2]),
                     d = shown(params[3]);
   switch (count) {
-    case 1: return h.formatMessage(180, nameMessage, {a});
-    case 2: return h.formatMessage(180, nameMessage, {a, b});
-    case 4: return h.formatMessage(180, nameMessage, {a, b, c, d});
-    default: return h.formatMessage(180, nameMessage);
+    case 1: return h.formatMessage(msg::kFactorGroup, nameMessage, {a});
+    case 2: return h.formatMessage(msg::kFactorGroup, nameMessage, {a, b});
+    case 4: return h.formatMessage(msg::kFactorGroup, nameMessage, {a, b, c, d});
+    default: return h.formatMessage(msg::kFactorGroup, nameMessage);
   }
 }
 
@@ -115,7 +116,7 @@ void printVarWeights(ProcState& ps) {
   engineGet(ps, ZUL_ITEM_VAR_WEIGHTS, w.data(), 8 * static_cast<int64_t>(ps.nVars));
   VectorTable t;
   t.name = "VarWeightRotate";
-  t.title = titleLine(180, 104, {});
+  t.title = titleLine(msg::kFactorGroup, kTitleVarWeights, {});
   t.labelKind = 'V';
   t.nRows = ps.nVars;
   t.columns.push_back({"Weight", "", w.data()});
@@ -127,7 +128,7 @@ void printFactorWeights(ProcState& ps) {
   engineGet(ps, ZUL_ITEM_FACTOR_WEIGHTS, w.data(), 8 * static_cast<int64_t>(ps.nFactors));
   VectorTable t;
   t.name = "FactorWeightRotate";
-  t.title = titleLine(180, 105, {});
+  t.title = titleLine(msg::kFactorGroup, kTitleFactorWeights, {});
   t.labelKind = 'F';
   t.nRows = ps.nFactors;
   t.columns.push_back({"Weight", "", w.data()});
@@ -140,20 +141,20 @@ void checkStatus(ProcState& ps, int status, int iterations, double criterion, do
   Host& h = host();
   switch (status) {
     case kEngineStalled:
-      h.message(180, 301, {criterion, measure, iterations});
+      h.message(msg::kRotationStalled, {criterion, measure, iterations});
       raiseCode(ps, kCodeWarning);
       return;
     case kEngineIterationLimit:
-      h.message(180, 178, {ps.rotationMaxIter});
+      h.message(msg::kRotationNotConverged, {ps.rotationMaxIter});
       engineFailure(ps);
     case kEngineNoOptimum:
-      h.message(180, 195);
+      h.message(msg::kRotationNoOptimum);
       engineFailure(ps);
     case kEngineFailed:
-      h.message(180, 196);
+      h.message(msg::kRotationEngineFailed);
       engineFailure(ps);
     case kEngineNoMethod:
-      h.message(180, 500);
+      h.message(msg::kRotationMethodUnknown);
       engineFailure(ps);
     default:
       return;
@@ -166,13 +167,13 @@ int CriterionRotate(ProcState& ps, int code, int index) {
   Host& h = host();
   if (code == kRotNone || code == kRotPromax || code == kRotProcrustes) return 0;
   if (ps.rotationMaxIter == 0) {
-    h.message(180, 197);
+    h.message(msg::kRotationNoIterations);
     return 0;
   }
   bool hk = code == kRotHk || !zul_is_missing(ps.hkPower);
   const bool engineOblique = evaluateEngineOblique(ps, code);
   if (hk && engineOblique) {
-    h.message(180, 100);
+    h.message(msg::kHkPowerNotOblique);
     hk = false;
   }
 
@@ -191,7 +192,7 @@ int CriterionRotate(ProcState& ps, int code, int index) {
   if (hk) {
     RotationParams power = params;
     if (code != kRotHk) power[0] = zul_is_missing(ps.hkPower) ? 0.0 : ps.hkPower;
-    name = methodName(252, 1, power);
+    name = methodName(msg::kHarrisKaiserName.number, 1, power);
   } else {
     name = methodName(kind.nameMessage, kind.shownParams, params);
   }
@@ -209,9 +210,10 @@ int CriterionRotate(ProcState& ps, int code, int index) {
   const RotationParams k = criterionCoefficients(code, p, m, params);
 
   if (m < 2) {
-    const int number = m == 1 ? 102 : 103;
-    h.message(180, number, {m});
-    if (ps.sink != nullptr) TableWriter(ps.sink).note("RotationNote", Text(h.formatMessage(180, number, {m})));
+    const msg::Id id = m == 1 ? msg::kRotationOneFactor : msg::kRotationNoFactor;
+    h.message(id, {m});
+    if (ps.sink != nullptr)
+      TableWriter(ps.sink).note("RotationNote", Text(h.formatMessage(id.group, id.number, {m})));
     return 0;
   }
 
@@ -219,7 +221,7 @@ int CriterionRotate(ProcState& ps, int code, int index) {
   const bool inObliqueBasis = ps.obliqueCount > 0;
   if (inObliqueBasis) {
     if (!orthogonalBasis(ps, basis)) {
-      h.message(180, 53);
+      h.message(msg::kFactorCorrSingular);
       raiseCode(ps, kCodeNoData);
       ps.nFactors = 0;
       return 0;
@@ -286,12 +288,12 @@ int CriterionRotate(ProcState& ps, int code, int index) {
 
   if (!ps.flags.oblique && ps.obliqueCount < 1) {
     if (ps.sink != nullptr)
-      printMatrixTable(ps, 'C', ps.transform, nullptr, m, m, 'N', 'N', 107, 0, "OrthTrans",
+      printMatrixTable(ps, 'C', ps.transform, nullptr, m, m, 'N', 'N', kTitleOrthTrans, 0, "OrthTrans",
                        "Stat.Factor.OrthTrans", 0);
     if (ps.flags.reorder && ps.varOrder != nullptr)
       computeVariableOrder(ps.loadings, p, m, ps.varOrder);
     if (ps.sink != nullptr)
-      printMatrixTable(ps, 'C', ps.loadings, nullptr, p, m, 'V', 'F', 108, 0, "OrthRotFactPat",
+      printMatrixTable(ps, 'C', ps.loadings, nullptr, p, m, 'V', 'F', kTitleOrthRotFactPat, 0, "OrthRotFactPat",
                        "Stat.Factor.OrthRotFactPat", 1);
     varianceExplained(ps, 0);
     return 0;
@@ -299,7 +301,7 @@ int CriterionRotate(ProcState& ps, int code, int index) {
   FinishOblique(ps, hk ? kObliqueHarrisKaiser : kObliqueFromEngine);
   if (ps.nFactors == 0) return 0;
   if (ps.sink != nullptr)
-    printMatrixTable(ps, 'C', ps.transform, nullptr, m, m, 'N', 'N', 106, 0, "ObliqueTrans",
+    printMatrixTable(ps, 'C', ps.transform, nullptr, m, m, 'N', 'N', kTitleObliqueTrans, 0, "ObliqueTrans",
                      "Stat.Factor.ObliqueTrans", 0);
   PrintObliqueTables(ps);
   return 0;

@@ -10,6 +10,7 @@
 #include "zulfact/output/variance_explained.hpp"
 #include "zulfact/state/codes.hpp"
 #include "zulfact/state/constants.hpp"
+#include "zulfact/state/message_ids.hpp"
 
 namespace zulfact {
 
@@ -30,7 +31,7 @@ bool invertPacked(ProcState& ps, double* a, int m) {
 }
 
 void singularSolution(ProcState& ps) {
-  host().message(180, 53);
+  host().message(msg::kFactorCorrSingular);
   raiseCode(ps, kCodeNoData);
   ps.nFactors = 0;
 }
@@ -167,22 +168,22 @@ void PrintObliqueTables(ProcState& ps) {
   if (ps.flags.reorder && ps.varOrder != nullptr)
     computeVariableOrder(ps.refStructure, p, m, ps.varOrder);
   if (ps.sink != nullptr) {
-    printMatrixTable(ps, 'S', ps.factorCorr, nullptr, m, m, 'F', 'F', 150, 0, "InterFactorCorr",
+    printMatrixTable(ps, 'S', ps.factorCorr, nullptr, m, m, 'F', 'F', kTitleInterFactorCorr, 0, "InterFactorCorr",
                      "Stat.Factor.InterFactorCorr", 1);
     if (ps.rotated)
-      printMatrixTable(ps, 'C', ps.loadings, nullptr, p, m, 'V', 'F', 151, 0, "ObliqueRotFactPat",
+      printMatrixTable(ps, 'C', ps.loadings, nullptr, p, m, 'V', 'F', kTitleObliqueRotFactPat, 0, "ObliqueRotFactPat",
                        "Stat.Factor.ObliqueRotFactPat", 1);
     else
-      printMatrixTable(ps, 'C', ps.loadings, nullptr, p, m, 'V', 'F', 152, 0,
+      printMatrixTable(ps, 'C', ps.loadings, nullptr, p, m, 'V', 'F', kTitleInputFactorPattern, 0,
                        "InputFactorPattern", "Stat.Factor.InputFactorPattern", 0);
-    printMatrixTable(ps, 'S', ps.refAxisCorr, nullptr, m, m, 'F', 'F', 153, 0, "ReferenceAxisCorr",
+    printMatrixTable(ps, 'S', ps.refAxisCorr, nullptr, m, m, 'F', 'F', kTitleReferenceAxisCorr, 0, "ReferenceAxisCorr",
                      "Stat.Factor.ReferenceAxisCorr", 0);
-    printMatrixTable(ps, 'C', ps.refStructure, nullptr, p, m, 'V', 'F', 154, 0,
+    printMatrixTable(ps, 'C', ps.refStructure, nullptr, p, m, 'V', 'F', kTitleReferenceStructure, 0,
                      "ReferenceStructure", "Stat.Factor.ReferenceStructure", 0);
   }
   varianceExplained(ps, 2);
   if (ps.sink != nullptr)
-    printMatrixTable(ps, 'C', ps.structure, nullptr, p, m, 'V', 'F', 155, 0, "FactorStructure",
+    printMatrixTable(ps, 'C', ps.structure, nullptr, p, m, 'V', 'F', kTitleFactorStructure, 0, "FactorStructure",
                      "Stat.Factor.FactorStructure", 1);
   varianceExplained(ps, 1);
 }

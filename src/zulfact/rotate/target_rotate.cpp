@@ -13,6 +13,7 @@
 #include "zulfact/rotate/rotation_codes.hpp"
 #include "zulfact/state/codes.hpp"
 #include "zulfact/state/constants.hpp"
+#include "zulfact/state/message_ids.hpp"
 
 namespace zulfact {
 
@@ -64,17 +65,17 @@ bool readTarget(ProcState& ps, double* target) {
   int status = 0;
   for (int j = 0; j < m; ++j) {
     if (h.readNext(list, row.data(), text, status) != 1) {
-      h.message(180, 81);
+      h.message(msg::kTargetTooFewRows);
       raiseCode(ps, kCodeNoData);
       return false;
     }
     for (int i = 0; i < p; ++i) {
       const double v = zul_is_missing(row[i]) ? 0.0 : row[i];
-      if (std::fabs(v) >= kHugeTarget) h.message(180, 183, {fmt::format("{:g}", v)});
+      if (std::fabs(v) >= kHugeTarget) h.message(msg::kTargetValueHuge, {fmt::format("{:g}", v)});
       target[i + static_cast<size_t>(j) * p] = v;
     }
   }
-  if (h.readNext(list, row.data(), text, status) == 1) h.message(180, 82);
+  if (h.readNext(list, row.data(), text, status) == 1) h.message(msg::kTargetExtraRows);
   return true;
 }
 
@@ -112,10 +113,10 @@ int TargetRotate(ProcState& ps, int code, int index) {
   const double power = promaxPower(ps, index);
   if (code == kRotPromax) {
     openSection(ps, SectionKind::Rotated, 0,
-                h.formatMessage(180, 261, {fmt::format("{:g}", power)}));
+                h.formatMessage(msg::kPromaxName.group, msg::kPromaxName.number, {fmt::format("{:g}", power)}));
   } else {
     openSection(ps, index == -1 ? SectionKind::Prerotated : SectionKind::Rotated, 0,
-                h.messageText(180, 260));
+                h.messageText(msg::kProcrustesName.group, msg::kProcrustesName.number));
   }
   if (m < 2) return 0;
 
@@ -131,7 +132,7 @@ int TargetRotate(ProcState& ps, int code, int index) {
     promaxTarget(ps.loadings, p, m, power, ps.flags.noPromaxNorm, target.data());
   }
   if (ps.sink != nullptr)
-    printMatrixTable(ps, 'C', target.data(), nullptr, p, m, 'V', 'F', 83, 0, "ProcrustesTarget",
+    printMatrixTable(ps, 'C', target.data(), nullptr, p, m, 'V', 'F', kTitleProcrustesTarget, 0, "ProcrustesTarget",
                      "Stat.Factor.ProcrustesTarget", 0);
 
   // Least squares: (L^T L) T = L^T target.
@@ -145,8 +146,8 @@ int TargetRotate(ProcState& ps, int code, int index) {
       ps.transform[i + static_cast<size_t>(j) * m] =
           ddot(p, ps.loadings + static_cast<size_t>(i) * p, target.data() + static_cast<size_t>(j) * p);
   if (sweepInvert(m, a.data(), work.data(), m, ps.transform, kSqrtHalfEpsilon) != 0)
-    h.message(180, 84);
-  printSquare(ps, ps.transform, 85, "ProcrustesTrans");
+    h.message(msg::kTargetPatternSingular);
+  printSquare(ps, ps.transform, kTitleProcrustesTrans, "ProcrustesTrans");
 
   // L <- L T.
   std::vector<double> before(ps.loadings, ps.loadings + static_cast<size_t>(p) * m);
@@ -168,7 +169,7 @@ int TargetRotate(ProcState& ps, int code, int index) {
         ps.transform[i + static_cast<size_t>(j) * m] = s;
       }
   }
-  printSquare(ps, ps.transform, 86, "NormObliqueTrans");
+  printSquare(ps, ps.transform, kTitleNormObliqueTrans, "NormObliqueTrans");
   PrintObliqueTables(ps);
   return 0;
 }
