@@ -6,14 +6,16 @@
 // is refused, so a caller with a wrong size learns it at once instead of
 // reading half a matrix. run carries out a criterion rotation of the
 // pattern set (rotation.hpp) and keeps its results as items; an unknown
-// method code ends with status 7. Parallel analysis and MAP are computed
-// by their own parts of the engine.
+// method code ends with status 7. Parallel analysis and MAP
+// (number_of_factors.hpp) are computed from the group's N and correlation
+// matrix when their items are first asked for.
 #pragma once
 
 #include <cstdint>
 #include <map>
 #include <vector>
 
+#include "qkxfac/number_of_factors.hpp"
 #include "zul/abi.h"
 
 namespace qkxfac {
@@ -50,6 +52,7 @@ class Engine : public zul_engine {
   int32_t threads_ = 1;
   std::map<int32_t, std::vector<uint8_t>> given_;    // items set, this BY group
   std::map<int32_t, std::vector<uint8_t>> results_;  // items computed by run
+  NumberOfFactors factorCounts_;  // parallel analysis and MAP, on first get
 };
 
 }  // namespace qkxfac

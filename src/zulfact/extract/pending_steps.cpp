@@ -4,7 +4,6 @@
 
 namespace zulfact {
 
-void printParallelAndMapTables(ProcState&) {}
 void screeAndVariancePlots(ProcState&) {}
 void patternPlot(ProcState&, bool, int) {}
 void loadingsGraph(ProcState&, bool, int) {}
