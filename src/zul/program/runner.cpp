@@ -39,11 +39,14 @@ std::vector<output::ByValue> byValuesOf(const table::InputTable& input) {
     v.name = c.name;
     if (c.isCharacter()) {
       v.text = std::string(input.byText(static_cast<int>(k)));
+      v.missing = v.text.empty();
     } else {
       double x = input.byNumber(static_cast<int>(k));
-      if (!table::isMissing(x)) v.number = x;
-      v.text = table::isMissing(x) ? "." : table::formatNumber(x);
+      v.missing = table::isMissing(x);
+      if (!v.missing) v.number = x;
+      v.text = v.missing ? "" : table::formatNumber(x);
     }
+    if (v.missing) v.text = ".";
     out.push_back(std::move(v));
   }
   return out;
