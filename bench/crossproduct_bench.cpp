@@ -10,7 +10,7 @@
 #include <random>
 #include <vector>
 
-#include "data/crossproducts.hpp"
+#include "zulfact/data/crossproducts.hpp"
 
 namespace {
 

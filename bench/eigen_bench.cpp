@@ -19,8 +19,8 @@
 #include <string>
 #include <vector>
 
-#include "linalg/eigen.hpp"
-#include "linalg/linalg.hpp"
+#include "zulfact/linalg/eigen.hpp"
+#include "zulfact/linalg/linalg.hpp"
 
 extern "C" void dsyevr_(const char* jobz, const char* range, const char* uplo, const int* n,
                         double* a, const int* lda, const double* vl, const double* vu,

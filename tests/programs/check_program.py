@@ -35,6 +35,13 @@ NAME.expected.json   an object with any of
     "listing": ["text", ...]   texts that must appear in the listing, in order
     "files": {"path": true|false}  files (relative to WORKDIR) that must or
                                must not exist after the run
+    "csv": {"path": {...}}     an output table (CSV relative to WORKDIR),
+                               read as {"columns": [...], "rows": [[...]]}
+                               (numbers parsed, empty fields null) and
+                               matched like a table ("rowsPrefix" too)
+    "checkScript": "FILE.py"   a script run as python3 FILE.py WORKDIR in
+                               TESTDIR after zul, for checks computed from
+                               the outputs; a non-zero exit fails the test
     keys starting with "_" are comments (say where expected numbers came from)
 NAME.expected.log    lines that must appear in the log in order; lines
                      starting with "!" must not appear; "#" lines are
@@ -117,6 +124,21 @@ def find_table(tables, start, exp):
     return -1
 
 
+def read_csv_table(path):
+    import csv
+    with open(path, newline="") as f:
+        rows = list(csv.reader(f))
+
+    def value(text):
+        if text == "" or text == ".":
+            return None
+        try:
+            return float(text)
+        except ValueError:
+            return text
+    return {"columns": rows[0], "rows": [[value(x) for x in r] for r in rows[1:]]}
+
+
 def lines_in_order(text, wanted, what):
     lines = text.splitlines()
     pos = 0
@@ -183,6 +205,17 @@ def main():
     for path, must in expected.get("files", {}).items():
         if os.path.exists(os.path.join(workdir, path)) != must:
             problems.append(f"file {path} should {'' if must else 'not '}exist")
+
+    for path, exp in expected.get("csv", {}).items():
+        try:
+            match(read_csv_table(os.path.join(workdir, path)), exp, tol, f"csv {path}")
+        except (Mismatch, OSError) as e:
+            problems.append(str(e))
+    if "checkScript" in expected:
+        script = subprocess.run([sys.executable, expected["checkScript"], workdir], cwd=testdir,
+                                capture_output=True, text=True, timeout=300)
+        if script.returncode != 0:
+            problems.append(f"{expected['checkScript']}: {script.stdout}{script.stderr}")
 
     if "tables" in expected or "steps" in expected or "noTables" in expected:
         try:

@@ -1,4 +1,4 @@
-#include "data/crossproduct_engine.hpp"
+#include "zulfact/data/crossproduct_engine.hpp"
 
 #include <algorithm>
 #include <cctype>
@@ -7,10 +7,10 @@
 #include <cstdlib>
 #include <string>
 
-#include "codes.hpp"
-#include "data/crossproducts.hpp"
-#include "data/vardef.hpp"
-#include "entry/host.hpp"
+#include "zulfact/state/codes.hpp"
+#include "zulfact/data/crossproducts.hpp"
+#include "zulfact/data/vardef.hpp"
+#include "zulfact/host/host.hpp"
 
 namespace zulfact {
 

@@ -1,7 +1,7 @@
 // The reader for raw data: the crossproduct engine wired to the host.
 #pragma once
 
-#include "entry/proc_state.hpp"
+#include "zulfact/state/proc_state.hpp"
 
 namespace zulfact {
 

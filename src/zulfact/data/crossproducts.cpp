@@ -1,14 +1,14 @@
-#include "data/crossproducts.hpp"
+#include "zulfact/data/crossproducts.hpp"
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <vector>
 
-#include "codes.hpp"
-#include "constants.hpp"
-#include "data/vardef.hpp"
-#include "linalg/linalg.hpp"
+#include "zulfact/state/codes.hpp"
+#include "zulfact/state/constants.hpp"
+#include "zulfact/data/vardef.hpp"
+#include "zulfact/linalg/linalg.hpp"
 #include "zul/abi.h"
 
 // Fortran BLAS: present in every BLAS, reference or optimised.

@@ -21,7 +21,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "entry/proc_state.hpp"
+#include "zulfact/state/proc_state.hpp"
 
 namespace zulfact {
 

@@ -1,7 +1,7 @@
 // The data pass of one BY group: moments and the (partial) correlation
 // matrix, the tables that show them, the save-area copy, the leading
 // OUTSTAT= rows and the hand-off to the numeric engine.
-#include "data/data_pass.hpp"
+#include "zulfact/data/data_pass.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -9,17 +9,18 @@
 #include <string>
 #include <vector>
 
-#include "codes.hpp"
-#include "constants.hpp"
-#include "data/crossproduct_engine.hpp"
-#include "data/crossproducts.hpp"
-#include "data/vardef.hpp"
-#include "entry/host.hpp"
-#include "linalg/linalg.hpp"
-#include "output/matrix_printer.hpp"
-#include "output/outstat_rows.hpp"
-#include "output/table_writer.hpp"
-#include "output/vector_table.hpp"
+#include "zulfact/state/codes.hpp"
+#include "zulfact/state/constants.hpp"
+#include "zulfact/data/crossproduct_engine.hpp"
+#include "zulfact/data/crossproducts.hpp"
+#include "zulfact/data/stored_matrix.hpp"
+#include "zulfact/data/vardef.hpp"
+#include "zulfact/host/host.hpp"
+#include "zulfact/linalg/linalg.hpp"
+#include "zulfact/output/matrix_printer.hpp"
+#include "zulfact/output/outstat_rows.hpp"
+#include "zulfact/output/table_writer.hpp"
+#include "zulfact/output/vector_table.hpp"
 #include "zul/abi_engine.h"
 
 namespace zulfact {
@@ -84,13 +85,18 @@ void printObsCounts(ProcState& ps) {
     out.emitRow();
   };
   const ObsCounts& c = ps.obsCounts;
-  row("Number of Observations Read", c.recordsRead);
-  row("Number of Observations Used", c.recordsUsed);
-  if (ps.freqVarNumber > 0) {
+  if (!ps.flags.rawInput) {
+    // A stored matrix has no records to count: its N row stands for them.
+    row("N of the Input Table", ps.nObs);
+  } else {
+    row("Number of Observations Read", c.recordsRead);
+    row("Number of Observations Used", c.recordsUsed);
+  }
+  if (ps.flags.rawInput && ps.freqVarNumber > 0) {
     row("Sum of Frequencies Read", c.freqRead);
     row("Sum of Frequencies Used", c.freqUsed);
   }
-  if (ps.weightVarNumber > 0) {
+  if (ps.flags.rawInput && ps.weightVarNumber > 0) {
     row("Sum of Weights Read", c.weightsRead);
     row("Sum of Weights Used", c.weightsUsed);
   }
@@ -308,14 +314,10 @@ void dataPass(ProcState& ps) {
   int status = 0;
   if (ps.flags.rawInput) {
     status = crossproductEngine(ps);
+  } else if (ps.flags.correlationNeeded) {
+    status = readStoredMatrix(ps);
   } else {
-    // Stored matrices (TYPE=CORR, COV, ...) are read by their own reader,
-    // which this build does not have yet.
-    std::string type(ps.inputType, 8);
-    while (!type.empty() && type.back() == ' ') type.pop_back();
-    h.logLine(ZUL_LOG_ERROR, "Tables of TYPE=" + type +
-                                 " (stored matrices) cannot be read yet; this BY group is skipped.");
-    status = kCodeNoData;
+    status = readStoredMoments(ps);
   }
   raiseCode(ps, status);
   if (status > kCodeWarning) {

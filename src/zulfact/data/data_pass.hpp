@@ -1,7 +1,7 @@
 // The data pass: the first step of every BY group.
 #pragma once
 
-#include "entry/proc_state.hpp"
+#include "zulfact/state/proc_state.hpp"
 
 namespace zulfact {
 

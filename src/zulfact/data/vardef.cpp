@@ -1,4 +1,4 @@
-#include "data/vardef.hpp"
+#include "zulfact/data/vardef.hpp"
 
 #include <algorithm>
 

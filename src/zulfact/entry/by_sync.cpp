@@ -1,10 +1,10 @@
-#include "entry/by_sync.hpp"
+#include "zulfact/entry/by_sync.hpp"
 
 #include <algorithm>
 #include <cstring>
 
-#include "codes.hpp"
-#include "entry/host.hpp"
+#include "zulfact/state/codes.hpp"
+#include "zulfact/host/host.hpp"
 
 namespace zulfact {
 

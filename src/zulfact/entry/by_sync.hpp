@@ -1,7 +1,7 @@
 // BY-group synchronisation of the TARGET= table with the input.
 #pragma once
 
-#include "entry/proc_state.hpp"
+#include "zulfact/state/proc_state.hpp"
 
 namespace zulfact {
 

@@ -1,6 +1,6 @@
 // Module entry: the exported entry points, the image information, module
 // and version records, the procedure run and the clean-up handler.
-#include "entry/entry.hpp"
+#include "zulfact/entry/entry.hpp"
 
 #include <algorithm>
 #include <cstdlib>
@@ -8,14 +8,14 @@
 #include <ctime>
 #include <string>
 
-#include "codes.hpp"
-#include "entry/by_sync.hpp"
-#include "entry/host.hpp"
-#include "entry/messages.hpp"
-#include "entry/proc_state.hpp"
-#include "extract/driver.hpp"
-#include "options/parse_statement.hpp"
-#include "options/seed.hpp"
+#include "zulfact/state/codes.hpp"
+#include "zulfact/entry/by_sync.hpp"
+#include "zulfact/host/host.hpp"
+#include "zulfact/host/messages.hpp"
+#include "zulfact/state/proc_state.hpp"
+#include "zulfact/extract/driver.hpp"
+#include "zulfact/options/parse_statement.hpp"
+#include "zulfact/options/seed.hpp"
 
 namespace zulfact {
 

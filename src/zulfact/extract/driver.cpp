@@ -9,10 +9,10 @@
 
 #include <algorithm>
 
-#include "zulfact/codes.hpp"
+#include "zulfact/state/codes.hpp"
 #include "zulfact/data/data_pass.hpp"
-#include "zulfact/data/priors.hpp"
-#include "zulfact/entry/host.hpp"
+#include "zulfact/extract/priors.hpp"
+#include "zulfact/host/host.hpp"
 #include "zulfact/extract/pending_steps.hpp"
 #include "zulfact/extract/principal.hpp"
 #include "zulfact/output/matrix_printer.hpp"

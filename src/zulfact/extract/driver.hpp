@@ -1,7 +1,7 @@
 // The analysis driver: one complete analysis of one BY group.
 #pragma once
 
-#include "zulfact/entry/proc_state.hpp"
+#include "zulfact/state/proc_state.hpp"
 
 namespace zulfact {
 

@@ -1,6 +1,6 @@
 #include "zulfact/extract/pending_steps.hpp"
 
-#include "zulfact/entry/host.hpp"
+#include "zulfact/host/host.hpp"
 #include "zulfact/rotate/unrotated_pattern.hpp"
 
 namespace zulfact {

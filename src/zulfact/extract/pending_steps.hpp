@@ -8,7 +8,7 @@
 // expected, answers "nothing done".
 #pragma once
 
-#include "zulfact/entry/proc_state.hpp"
+#include "zulfact/state/proc_state.hpp"
 
 namespace zulfact {
 

@@ -4,10 +4,10 @@
 #include <cmath>
 #include <string>
 
-#include "zulfact/codes.hpp"
-#include "zulfact/constants.hpp"
-#include "zulfact/data/priors.hpp"
-#include "zulfact/entry/host.hpp"
+#include "zulfact/state/codes.hpp"
+#include "zulfact/state/constants.hpp"
+#include "zulfact/extract/priors.hpp"
+#include "zulfact/host/host.hpp"
 #include "zulfact/extract/pending_steps.hpp"
 #include "zulfact/linalg/eigen.hpp"
 #include "zulfact/linalg/linalg.hpp"

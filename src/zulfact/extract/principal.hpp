@@ -6,7 +6,7 @@
 
 #include <string_view>
 
-#include "zulfact/entry/proc_state.hpp"
+#include "zulfact/state/proc_state.hpp"
 
 namespace zulfact {
 

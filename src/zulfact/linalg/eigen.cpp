@@ -4,7 +4,7 @@
 // re-orthonormalisation and the sign convention. The algorithms follow
 // Wilkinson & Reinsch (1971) and the EISPACK guide (Smith et al. 1976);
 // the work-area layout and the result codes are described in eigen.hpp.
-#include "linalg/eigen.hpp"
+#include "zulfact/linalg/eigen.hpp"
 
 #include <cblas.h>
 
@@ -14,9 +14,9 @@
 #include <cstring>
 #include <utility>
 
-#include "constants.hpp"
-#include "linalg/eigen_detail.hpp"
-#include "linalg/linalg.hpp"
+#include "zulfact/state/constants.hpp"
+#include "zulfact/linalg/eigen_detail.hpp"
+#include "zulfact/linalg/linalg.hpp"
 
 namespace zulfact {
 namespace {

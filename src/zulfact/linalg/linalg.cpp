@@ -1,12 +1,12 @@
 // Matrix utilities on packed symmetric and triangular matrices; see
 // linalg.hpp for the storage and the contracts.
-#include "linalg/linalg.hpp"
+#include "zulfact/linalg/linalg.hpp"
 
 #include <cblas.h>
 
 #include <cmath>
 
-#include "constants.hpp"
+#include "zulfact/state/constants.hpp"
 
 namespace zulfact {
 

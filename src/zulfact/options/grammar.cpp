@@ -1,11 +1,11 @@
 // The FACTOR statement language as data. Each table lists spellings with
 // the main one first; '$' marks a spelling that is accepted but not
 // offered in messages.
-#include "options/grammar.hpp"
+#include "zulfact/options/grammar.hpp"
 
 #include <iterator>
 
-#include "entry/proc_state.hpp"
+#include "zulfact/state/proc_state.hpp"
 
 namespace zulfact {
 

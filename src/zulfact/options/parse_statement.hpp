@@ -2,7 +2,7 @@
 // been zeroed and before the first BY group.
 #pragma once
 
-#include "entry/proc_state.hpp"
+#include "zulfact/state/proc_state.hpp"
 
 namespace zulfact {
 

@@ -1,9 +1,9 @@
-#include "options/seed.hpp"
+#include "zulfact/options/seed.hpp"
 
 #include <cmath>
 #include <string>
 
-#include "entry/host.hpp"
+#include "zulfact/host/host.hpp"
 
 namespace zulfact {
 

@@ -13,7 +13,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "zulfact/entry/proc_state.hpp"
+#include "zulfact/state/proc_state.hpp"
 
 namespace zulfact {
 

@@ -1,11 +1,11 @@
-#include "output/outstat_rows.hpp"
+#include "zulfact/output/outstat_rows.hpp"
 
 #include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
 
-#include "entry/host.hpp"
+#include "zulfact/host/host.hpp"
 
 namespace zulfact {
 

@@ -9,7 +9,7 @@
 
 #include <string_view>
 
-#include "entry/proc_state.hpp"
+#include "zulfact/state/proc_state.hpp"
 
 namespace zulfact {
 

@@ -6,8 +6,8 @@
 #include <cstring>
 #include <exception>
 
-#include "zulfact/codes.hpp"
-#include "zulfact/entry/host.hpp"
+#include "zulfact/state/codes.hpp"
+#include "zulfact/host/host.hpp"
 
 namespace zulfact {
 

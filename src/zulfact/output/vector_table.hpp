@@ -11,8 +11,8 @@
 #include <string_view>
 #include <vector>
 
-#include "zulfact/entry/host.hpp"
-#include "zulfact/entry/proc_state.hpp"
+#include "zulfact/host/host.hpp"
+#include "zulfact/state/proc_state.hpp"
 
 namespace zulfact {
 

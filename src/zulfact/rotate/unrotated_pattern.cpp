@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "zulfact/codes.hpp"
-#include "zulfact/constants.hpp"
-#include "zulfact/entry/host.hpp"
-#include "zulfact/extract/variance_explained.hpp"
+#include "zulfact/state/codes.hpp"
+#include "zulfact/state/constants.hpp"
+#include "zulfact/host/host.hpp"
+#include "zulfact/output/variance_explained.hpp"
 #include "zulfact/output/matrix_printer.hpp"
 #include "zulfact/output/outstat_rows.hpp"
 #include "zulfact/output/vector_table.hpp"

@@ -3,7 +3,7 @@
 // the extraction rows of the OUTSTAT= table.
 #pragma once
 
-#include "zulfact/entry/proc_state.hpp"
+#include "zulfact/state/proc_state.hpp"
 
 namespace zulfact {
 

@@ -11,7 +11,7 @@
 #include "zul/output/json_writer.hpp"
 #include "zul/output/listing.hpp"
 #include "zul/output/report.hpp"
-#include "zulfact/entry/host.hpp"
+#include "zulfact/host/host.hpp"
 #include "zulfact/output/table_writer.hpp"
 
 namespace {

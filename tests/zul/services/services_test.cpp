@@ -72,7 +72,7 @@ TEST(WorkFile, ADescriptorNotOpenedByTheHostIsRefused) {
 
 TEST(Pool, LimitAndRelease) {
   zs::MemoryPool pool;
-  // The documented limit: 2,147,483,647 bytes or more is never given.
+  // The pool's limit (abi.h): 2,147,483,647 bytes or more is never given.
   EXPECT_EQ(pool.alloc(2147483647u, 0x3006), nullptr);
   auto* p = static_cast<unsigned char*>(pool.alloc(1000, 0x3006));
   ASSERT_NE(p, nullptr);

@@ -2,7 +2,7 @@
 // the block update, merging across threads, the finishing steps and the
 // variance divisor. Expected values come from a two-pass textbook formula
 // computed here, or from hand calculations noted beside them.
-#include "data/crossproducts.hpp"
+#include "zulfact/data/crossproducts.hpp"
 
 #include <gtest/gtest.h>
 
@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "memory_platform.hpp"
-#include "data/vardef.hpp"
+#include "zulfact/data/vardef.hpp"
 #include "zul/abi.h"
 
 namespace zulfact {

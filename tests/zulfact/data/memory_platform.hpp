@@ -9,7 +9,7 @@
 #include <thread>
 #include <vector>
 
-#include "data/crossproducts.hpp"
+#include "zulfact/data/crossproducts.hpp"
 
 namespace zulfact {
 

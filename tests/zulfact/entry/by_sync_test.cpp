@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "entry/by_sync.hpp"
-#include "entry/host.hpp"
+#include "zulfact/entry/by_sync.hpp"
+#include "zulfact/host/host.hpp"
 
 namespace {
 

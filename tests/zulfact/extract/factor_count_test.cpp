@@ -6,9 +6,9 @@
 #include <utility>
 #include <vector>
 
-#include "zulfact/entry/host.hpp"
+#include "zulfact/host/host.hpp"
 #include "zulfact/extract/principal.hpp"
-#include "zulfact/extract/variance_explained.hpp"
+#include "zulfact/output/variance_explained.hpp"
 #include "zulfact/rotate/unrotated_pattern.hpp"
 
 namespace zulfact {

@@ -2,7 +2,7 @@
 // construction, splits, repeated and clustered eigenvalues, random
 // matrices checked by residual, orthogonality and the trace and Frobenius
 // identities, the two-call use, the bisection fallback and the result codes.
-#include "linalg/eigen.hpp"
+#include "zulfact/linalg/eigen.hpp"
 
 #include <gtest/gtest.h>
 
@@ -16,7 +16,7 @@
 #include <utility>
 #include <vector>
 
-#include "linalg/eigen_detail.hpp"
+#include "zulfact/linalg/eigen_detail.hpp"
 #include "matrix_fixtures.hpp"
 
 namespace zulfact {

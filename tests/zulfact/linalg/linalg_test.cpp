@@ -1,6 +1,6 @@
 // Matrix utilities. Expected values are hand calculations (noted at each
 // case) or dense reference arithmetic written here independently.
-#include "linalg/linalg.hpp"
+#include "zulfact/linalg/linalg.hpp"
 
 #include <gtest/gtest.h>
 

@@ -1,13 +1,13 @@
 // The FACTOR grammar read by the host's parser: spellings, value forms,
 // ranges and rotation lists, checked through the record it fills.
-#include "options/grammar.hpp"
+#include "zulfact/options/grammar.hpp"
 
 #include <gtest/gtest.h>
 
 #include <map>
 
-#include "codes.hpp"
-#include "entry/proc_state.hpp"
+#include "zulfact/state/codes.hpp"
+#include "zulfact/state/proc_state.hpp"
 #include "zul/parse/parser.hpp"
 
 namespace zulfact {

@@ -1,7 +1,7 @@
 // The step's random numbers. Expected values come from plain modular
 // arithmetic with the % operator (a different formula from the folding
 // under test) and from hand calculation where noted.
-#include "options/seed.hpp"
+#include "zulfact/options/seed.hpp"
 
 #include <gtest/gtest.h>
 

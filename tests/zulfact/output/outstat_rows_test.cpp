@@ -1,7 +1,7 @@
 // Width of the OUTSTAT= _NAME_ column: min(32, max(8, factor-name width,
 // longest analysis-variable name + partial-row prefix)). Cases worked by
 // hand from that rule.
-#include "output/outstat_rows.hpp"
+#include "zulfact/output/outstat_rows.hpp"
 
 #include <gtest/gtest.h>
 

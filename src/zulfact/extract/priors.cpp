@@ -1,4 +1,4 @@
-#include "zulfact/data/priors.hpp"
+#include "zulfact/extract/priors.hpp"
 
 #include <algorithm>
 #include <cctype>
@@ -6,9 +6,9 @@
 #include <cstring>
 #include <vector>
 
-#include "zulfact/codes.hpp"
-#include "zulfact/constants.hpp"
-#include "zulfact/entry/host.hpp"
+#include "zulfact/state/codes.hpp"
+#include "zulfact/state/constants.hpp"
+#include "zulfact/host/host.hpp"
 #include "zulfact/extract/pending_steps.hpp"
 #include "zulfact/linalg/linalg.hpp"
 #include "zulfact/options/seed.hpp"

@@ -13,7 +13,7 @@
 #include <cstdint>
 #include <string>
 
-#include "zulfact/entry/proc_state.hpp"
+#include "zulfact/state/proc_state.hpp"
 
 namespace zulfact {
 

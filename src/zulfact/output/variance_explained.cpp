@@ -1,9 +1,9 @@
-#include "zulfact/extract/variance_explained.hpp"
+#include "zulfact/output/variance_explained.hpp"
 
 #include <string>
 #include <vector>
 
-#include "zulfact/entry/host.hpp"
+#include "zulfact/host/host.hpp"
 #include "zulfact/linalg/linalg.hpp"
 #include "zulfact/output/table_writer.hpp"
 #include "zulfact/output/vector_table.hpp"

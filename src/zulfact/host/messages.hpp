@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "entry/host.hpp"
+#include "zulfact/host/host.hpp"
 #include "zul/abi.h"
 
 namespace zulfact {

@@ -5,7 +5,7 @@
 // The module runs inside zul, a separate binary; here it talks to a small
 // host made of the services these routines call (pool, catalog, log, step
 // slots, message texts), which records what the module asked for.
-#include "entry/messages.hpp"
+#include "zulfact/host/messages.hpp"
 
 #include <gtest/gtest.h>
 
@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "entry/host.hpp"
+#include "zulfact/host/host.hpp"
 
 namespace zulfact {
 namespace {

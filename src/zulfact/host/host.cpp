@@ -1,6 +1,6 @@
 // The module's typed view of the host service vector. Every group and slot
 // number of the module is used here and nowhere else.
-#include "entry/host.hpp"
+#include "zulfact/host/host.hpp"
 
 #include <algorithm>
 #include <cstdio>
@@ -8,8 +8,8 @@
 #include <cstring>
 #include <vector>
 
-#include "codes.hpp"
-#include "entry/catalog_text.hpp"
+#include "zulfact/state/codes.hpp"
+#include "zulfact/host/catalog_text.hpp"
 
 namespace zulfact {
 

@@ -3,7 +3,7 @@
 
 #include <cstring>
 
-#include "zulfact/extract/variance_explained.hpp"
+#include "zulfact/output/variance_explained.hpp"
 
 namespace zulfact {
 namespace {

@@ -1,7 +1,7 @@
 // Variance explained by each factor and the final communalities.
 #pragma once
 
-#include "zulfact/entry/proc_state.hpp"
+#include "zulfact/state/proc_state.hpp"
 
 namespace zulfact {
 

@@ -1,5 +1,5 @@
 // Messages and notes on the module side (see messages.hpp).
-#include "entry/messages.hpp"
+#include "zulfact/host/messages.hpp"
 
 #include <algorithm>
 #include <cctype>
@@ -9,8 +9,8 @@
 #include <new>
 #include <vector>
 
-#include "codes.hpp"
-#include "entry/catalog_text.hpp"
+#include "zulfact/state/codes.hpp"
+#include "zulfact/host/catalog_text.hpp"
 
 namespace zulfact {
 

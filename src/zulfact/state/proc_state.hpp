@@ -2,10 +2,10 @@
 //
 // The procedure entry zeroes it at the start of every step; the statement
 // parser fills the options and allocates the per-run arrays from the host
-// pool; every BY group then overwrites the per-group part. Field names are
-// those used throughout the module's documentation (`nVars`, `corrMatrix`).
+// pool; every BY group then overwrites the per-group part. The same field
+// names (`nVars`, `corrMatrix`) are used in comments throughout the module.
 // Arrays are host pool blocks owned by the step, never freed one by one
-// except where a Part says so (the rotation work arrays).
+// except the rotation work arrays, which each rotation frees itself.
 //
 // Keep this a plain aggregate: it is zeroed with memset. Add fields in the
 // section of their concern, with a short comment naming who writes them.
@@ -161,7 +161,7 @@ struct ProcState {
   int32_t freqVarNumber;    // 0 when no FREQ
   int32_t weightVarNumber;  // 0 when no WEIGHT
 
-  // ---- options (Part of the option model) ----
+  // ---- options, set by the statement parser ----
   OptionFlags flags;
   int32_t method;
   int32_t priorsMethod;

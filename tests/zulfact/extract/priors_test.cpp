@@ -5,7 +5,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "zulfact/data/priors.hpp"
+#include "zulfact/extract/priors.hpp"
 
 namespace zulfact {
 namespace {

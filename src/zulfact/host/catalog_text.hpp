@@ -9,8 +9,8 @@
 #include <string_view>
 #include <vector>
 
-#include "codes.hpp"
-#include "entry/host.hpp"
+#include "zulfact/state/codes.hpp"
+#include "zulfact/host/host.hpp"
 #include "zul/abi.h"
 
 namespace zulfact::catalog_text {

@@ -1,5 +1,5 @@
-// Numeric thresholds of the module, each written exactly as it is
-// documented, in one place. Add a constant here rather than a literal in
+// Numeric thresholds of the module, each written to the last digit the
+// algorithms use, in one place. Add a constant here rather than a literal in
 // code; name it after what it decides.
 #pragma once
 

@@ -1,0 +1,665 @@
+#include "zulfact/data/stored_matrix.hpp"
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <cstring>
+
+#include "zulfact/state/codes.hpp"
+#include "zulfact/state/constants.hpp"
+#include "zulfact/data/vardef.hpp"
+#include "zulfact/host/host.hpp"
+#include "zulfact/linalg/linalg.hpp"
+
+namespace zulfact {
+
+namespace {
+
+// Group-230 messages of the stored-matrix readers.
+enum StoredMessage : int {
+  kMsgNoRows = 5,
+  kMsgVardef = 8,
+  kMsgNoType = 9,
+  kMsgNoName = 10,
+  kMsgNDiffer = 11,
+  kMsgSumwgtDiffer = 12,
+  kMsgBadNameSkipped = 13,
+  kMsgBadName = 14,
+  kMsgNoMatrixRows = 15,
+  kMsgMissingElements = 16,
+  kMsgNoN = 17,
+  kMsgRescaled = 18,
+  kMsgNoTypeMoments = 19,
+  kMsgTooManyRows = 21,
+  kMsgDiagonalNotOne = 22,
+  kMsgNotSymmetric = 23,
+  kMsgNegativeVariance = 24,
+  kMsgCorrAboveOne = 25,
+  kMsgZeroDiagonal = 26,
+  kMsgNegativeDiagonal = 27,
+  kMsgAlternative = 28,
+  kMsgNoIntercept = 31,
+  kMsgInterceptNotNumeric = 32,
+  kMsgNotCharacter = 33,
+  kMsgNoInterceptSums = 34,
+  kMsgNoParm = 35,
+  kMsgNoMeans = 36,
+  kMsgMeansZero = 38,
+  kMsgStdOne = 39,
+  kMsgMissingDiagonal = 40,
+};
+
+// A diagonal of a correlation matrix within these bounds counts as 1.
+constexpr double kDiagonalLow = 0.999999999999889;
+constexpr double kDiagonalHigh = 1.000000000000111;
+// Two stored halves of a symmetric element must agree to this fraction of
+// the product of the roots of their diagonals.
+constexpr double kSymmetryTolerance = 0.0001;
+// N assumed when a table gives none.
+constexpr double kDefaultN = 10000;
+// Alternative matrices, in the order they are tried.
+constexpr const char* kAlternatives[] = {"CORR", "COV", "UCORR", "UCOV"};
+
+inline bool missing(double x) { return zul_is_missing(x) != 0; }
+
+std::string trimmed(std::string_view s) {
+  while (!s.empty() && (s.back() == ' ' || s.back() == '\0')) s.remove_suffix(1);
+  return std::string(s);
+}
+
+// _TYPE_ compared on 8 characters, blank padded.
+bool typeIs(std::string_view type, std::string_view word) {
+  return trimmed(type.substr(0, 8)) == word;
+}
+
+bool sameNameNoCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i)
+    if (std::toupper(static_cast<unsigned char>(a[i])) !=
+        std::toupper(static_cast<unsigned char>(b[i])))
+      return false;
+  return true;
+}
+
+bool isInterceptName(std::string_view name) {
+  return sameNameNoCase(name, "INTERCEP") || sameNameNoCase(name, "INTERCEPT");
+}
+
+// Smallest non-missing value of an N or SUMWGT row, not below 0; `differ`
+// tells whether the row held different values. Missing when all are.
+double smallestOfRow(const double* v, int n, bool& differ) {
+  double least = zul_missing();
+  differ = false;
+  for (int j = 0; j < n; ++j) {
+    if (missing(v[j])) continue;
+    if (missing(least)) {
+      least = v[j];
+    } else {
+      if (v[j] != least) differ = true;
+      least = std::min(least, v[j]);
+    }
+  }
+  return missing(least) ? least : std::max(0.0, least);
+}
+
+}  // namespace
+
+std::string matrixWordFor(std::string_view inputType) {
+  const std::string t = trimmed(inputType);
+  if (t == "FACTOR") return "CORR";
+  if (t == "EST") return "COV";
+  if (t == "CORR" || t == "COV" || t == "UCORR" || t == "UCOV" || t == "SSCP" || t == "ACE")
+    return t;
+  return {};
+}
+
+StoredKind kindOfWord(std::string_view word) {
+  if (word == "CORR" || word == "UCORR") return StoredKind::Correlation;
+  if (word == "SSCP") return StoredKind::Crossproducts;
+  return StoredKind::Covariance;
+}
+
+bool storedAboutZero(std::string_view word) {
+  return word == "UCORR" || word == "UCOV" || word == "SSCP";
+}
+
+StoredMatrixAssembler::StoredMatrixAssembler(const StoredLayout& layout, std::string word)
+    : layout_(layout),
+      word_(std::move(word)),
+      kind_(kindOfWord(word_)),
+      storedZero_(storedAboutZero(word_)),
+      n_(static_cast<int>(layout.names.size())) {
+  const size_t packed = static_cast<size_t>(n_) * (n_ + 1) / 2;
+  a_.assign(packed, zul_missing());
+  setBy_.assign(packed, -1);
+  for (auto* v : {&mean_, &std_, &ustd_, &parm_, &sums_}) v->assign(static_cast<size_t>(n_), zul_missing());
+  nRow_ = sumwgtRow_ = interceptW_ = zul_missing();
+}
+
+double& StoredMatrixAssembler::at(int i, int j) { return a_[packedIndex(i, j)]; }
+
+void StoredMatrixAssembler::note(int number, int var, int other) {
+  notes_.push_back({number, word_, var, other});
+}
+
+bool StoredMatrixAssembler::isMatrixRow(std::string_view type) const {
+  if (!layout_.hasType) return true;
+  // EST tables name their covariance rows on the first three characters.
+  if (layout_.inputType == "EST") return type.substr(0, 3) == "COV";
+  return typeIs(type, word_);
+}
+
+void StoredMatrixAssembler::addRow(const StoredRow& r) {
+  anyRow_ = true;
+  const std::string_view type = r.type;
+  const bool sscp = kind_ == StoredKind::Crossproducts;
+  if (isMatrixRow(type)) {
+    if (sscp && layout_.hasIntercept && isInterceptName(r.name)) {
+      // The intercept row: its intercept cell is the sum of weights and
+      // its variable cells are the sums.
+      interceptRow_ = true;
+      interceptW_ = r.intercept;
+      std::copy(r.values, r.values + n_, sums_.begin());
+    }
+    if (!layout_.hasName) {
+      if (matrixRows_ >= n_) {
+        if (!tooManyRows_) note(kMsgTooManyRows);
+        tooManyRows_ = true;
+        return;
+      }
+      matrixRow(matrixRows_++, r);
+      return;
+    }
+    if (r.nameClass == 1) {
+      if (!notedSkip_) note(kMsgBadNameSkipped);
+      notedSkip_ = true;
+      return;
+    }
+    if (r.nameClass == 2) {
+      if (!nameProblem_) note(kMsgBadName);
+      nameProblem_ = true;
+      return;
+    }
+    // Search from the variable after the one matched last, so that a
+    // table in variable order matches each row at the first try.
+    for (int k = 1; k <= n_; ++k) {
+      const int i = (lastMatched_ + k) % n_;
+      if (sameNameNoCase(r.name, layout_.names[static_cast<size_t>(i)])) {
+        lastMatched_ = i;
+        ++matrixRows_;
+        matrixRow(i, r);
+        return;
+      }
+    }
+    return;  // a row of a variable not analysed
+  }
+  const std::string t = trimmed(type.substr(0, std::min<size_t>(8, type.size())));
+  bool differ = false;
+  if (t == "N") {
+    nRow_ = smallestOfRow(r.values, n_, differ);
+    if (differ) note(kMsgNDiffer);
+  } else if (t == "SUMWGT") {
+    sumwgtRow_ = smallestOfRow(r.values, n_, differ);
+    if (differ) note(kMsgSumwgtDiffer);
+  } else if (t == "MEAN") {
+    std::copy(r.values, r.values + n_, mean_.begin());
+  } else if (t == "STD") {
+    std::copy(r.values, r.values + n_, std_.begin());
+  } else if (t == "USTD") {
+    std::copy(r.values, r.values + n_, ustd_.begin());
+  } else if (t == "PARM") {
+    std::copy(r.values, r.values + n_, parm_.begin());
+  }
+  for (const char* alt : kAlternatives)
+    if (t == alt && t != word_ &&
+        std::find(alternativesSeen_.begin(), alternativesSeen_.end(), t) == alternativesSeen_.end())
+      alternativesSeen_.push_back(t);
+}
+
+void StoredMatrixAssembler::matrixRow(int i, const StoredRow& r) {
+  const double ownDiagonal = r.values[i];
+  for (int j = 0; j < n_; ++j) {
+    const double v = r.values[j];
+    if (missing(v)) continue;
+    const size_t k = packedIndex(i, j);
+    if (i != j && setBy_[k] == j) {
+      // Row j stored this element first: the two halves must agree.
+      const double dj = at(j, j);
+      if (missing(ownDiagonal) || missing(dj)) {
+        if (!conflict_) note(kMsgMissingDiagonal, missing(ownDiagonal) ? i : j);
+        conflict_ = true;
+        continue;
+      }
+      if (ownDiagonal > kZeroTolerance && dj > kZeroTolerance &&
+          std::fabs(a_[k] - v) >= kSymmetryTolerance * std::sqrt(ownDiagonal) * std::sqrt(dj)) {
+        if (!conflict_) note(kMsgNotSymmetric, j, i);
+        conflict_ = true;
+        continue;
+      }
+    }
+    a_[k] = v;
+    setBy_[k] = i;
+  }
+}
+
+// Missing elements, negative and zero diagonals, and a correlation matrix
+// whose diagonal is not 1.
+int StoredMatrixAssembler::validate() {
+  int status = 0;
+  if (!anyRow_) {
+    note(kMsgNoRows);
+    return kCodeNoData;
+  }
+  if (nameProblem_ || tooManyRows_ || conflict_) return kCodeNoData;
+  if (notedSkip_) status = kCodeWarning;
+
+  int firstMissing = -1;
+  for (int i = 0; i < n_ && firstMissing < 0; ++i)
+    for (int j = 0; j <= i; ++j)
+      if (missing(at(i, j))) {
+        firstMissing = i;
+        break;
+      }
+  if (firstMissing >= 0) {
+    if (matrixRows_ > 0) note(kMsgMissingElements, firstMissing);
+    if (!alternativesSeen_.empty()) {
+      // Tried in a fixed order, whichever came first in the table.
+      for (const char* alt : kAlternatives)
+        if (std::find(alternativesSeen_.begin(), alternativesSeen_.end(), alt) !=
+            alternativesSeen_.end()) {
+          alternative_ = alt;
+          break;
+        }
+      notes_.push_back({kMsgAlternative, alternative_, -1, -1});
+    } else if (matrixRows_ == 0) {
+      note(kMsgNoMatrixRows);
+    }
+    return kCodeNoData;
+  }
+
+  for (int i = 0; i < n_; ++i) {
+    const double d = at(i, i);
+    if (d < 0) {
+      note(kMsgNegativeDiagonal, i);
+      return kCodeNoData;
+    }
+    if (d == 0)
+      for (int j = 0; j < n_; ++j)
+        if (j != i && at(i, j) != 0) {
+          note(kMsgZeroDiagonal, i);
+          return kCodeNoData;
+        }
+  }
+  if (kind_ != StoredKind::Correlation) return status;
+
+  bool rescale = false;
+  for (int i = 0; i < n_; ++i) {
+    const double d = at(i, i);
+    // A variable without variance keeps its zero row (checked above).
+    if (d == 0) continue;
+    if (d < kDiagonalLow || d > kDiagonalHigh) {
+      note(kMsgDiagonalNotOne, i);
+      rescale = true;
+    }
+  }
+  for (int i = 0; i < n_; ++i) {
+    bool above = false;
+    for (int j = 0; j < i && !above; ++j) above = std::fabs(at(i, j)) > kDiagonalHigh;
+    if (above) {
+      note(kMsgCorrAboveOne);
+      status = kCodeWarning;
+      break;
+    }
+  }
+  if (rescale) {
+    note(kMsgRescaled);
+    std::vector<double> s(static_cast<size_t>(n_));
+    covToCorr(n_, a_.data(), s.data());
+    status = kCodeWarning;
+  }
+  return status;
+}
+
+// Means, standard deviations and N where the table gives none.
+void StoredMatrixAssembler::defaults(int& status) {
+  const bool est = layout_.inputType == "EST";
+  const bool sscpSums = kind_ == StoredKind::Crossproducts && layout_.hasIntercept;
+  if (!missing(nRow_) || !missing(interceptW_)) {
+    if (missing(nRow_)) nRow_ = interceptW_;
+  } else if (!est) {
+    nRow_ = kDefaultN;
+    note(kMsgNoN);
+    status = std::max(status, int(kCodeWarning));
+  }
+  if (missing(nRow_)) nRow_ = 0;
+  if (sscpSums && !missing(interceptW_)) sumwgtRow_ = interceptW_;
+  if (missing(sumwgtRow_)) sumwgtRow_ = nRow_;
+
+  std::vector<double>& means = est ? parm_ : mean_;
+  if (sscpSums) {
+    for (int i = 0; i < n_; ++i)
+      means[static_cast<size_t>(i)] =
+          interceptRow_ && !missing(sums_[i]) && sumwgtRow_ > 0 ? sums_[i] / sumwgtRow_ : zul_missing();
+  }
+  const bool anyMissing =
+      std::any_of(means.begin(), means.end(), [](double m) { return missing(m); });
+  if (anyMissing) {
+    if (est) {
+      note(kMsgNoParm);
+      status = kCodeNoData;
+    } else if (storedZero_ != layout_.wantAboutZero) {
+      note(sscpSums ? kMsgNoInterceptSums : kMsgNoMeans);
+      status = kCodeNoData;
+    } else {
+      note(kMsgMeansZero);
+      for (double& m : means)
+        if (missing(m)) m = 0.0;
+    }
+  }
+  if (means.data() != mean_.data()) mean_ = means;
+
+  if (kind_ == StoredKind::Correlation) {
+    std::vector<double>& s = storedZero_ ? ustd_ : std_;
+    bool noted = false;
+    for (double& v : s)
+      if (missing(v)) {
+        v = 1.0;
+        if (!noted) note(kMsgStdOne);
+        noted = true;
+      }
+    std_ = s;
+  }
+}
+
+// Back to crossproducts, recentred or uncentred as wanted, divided by the
+// variance divisor and made a correlation matrix again.
+void StoredMatrixAssembler::convert(StoredOutput& out, int& status) {
+  const std::string_view vardef = layout_.vardef;
+  const bool wantZero = layout_.wantAboutZero;
+  const double nObs = nRow_, w = sumwgtRow_;
+  const double d = vardefDivisor(vardef, nObs, wantZero ? 0 : 1, w);
+  out.nObs = nObs;
+  out.sumWeights = w;
+  out.varianceDivisor = d;
+  std::copy(mean_.begin(), mean_.end(), out.means);
+
+  if (kind_ == StoredKind::Correlation && storedZero_ == wantZero) {
+    std::copy(a_.begin(), a_.end(), out.corr);
+    std::copy(std_.begin(), std_.end(), out.stdDevs);
+    return;
+  }
+
+  std::vector<double> a = a_;
+  const double d1 = vardefDivisor(vardef, nObs, storedZero_ ? 0 : 1, w);
+  for (int i = 0; i < n_; ++i)
+    for (int j = 0; j <= i; ++j) {
+      double& x = a[packedIndex(i, j)];
+      if (kind_ == StoredKind::Correlation) x *= d1 * std_[i] * std_[j];
+      else if (kind_ == StoredKind::Covariance) x *= d1;
+    }
+
+  if (storedZero_ != wantZero && w > 0) {
+    const bool subtract = !wantZero;
+    const bool sscpSums = kind_ == StoredKind::Crossproducts && layout_.hasIntercept;
+    for (int i = 0; i < n_; ++i)
+      for (int j = 0; j <= i; ++j) {
+        const double term = sscpSums ? sums_[i] * sums_[j] / w : mean_[i] * mean_[j] * w;
+        double& x = a[packedIndex(i, j)];
+        if (subtract) {
+          x -= term;
+          if (std::fabs(x) < kZeroDiagonalAfterSweep * std::fabs(term)) x = 0.0;
+        } else {
+          x += term;
+        }
+      }
+    if (subtract) {
+      for (int i = 0; i < n_; ++i) {
+        const double dii = a[packedIndex(i, i)];
+        if (dii < 0) {
+          notes_.push_back({kMsgNegativeVariance, word_, i, -1});
+          status = std::max(status, int(kCodeWarning));
+        }
+        if (dii <= 0)
+          for (int j = 0; j < n_; ++j) a[packedIndex(i, j)] = 0.0;
+      }
+      for (int i = 0; i < n_; ++i)
+        for (int j = 0; j < i; ++j) {
+          double& x = a[packedIndex(i, j)];
+          if (std::fabs(x) < std::sqrt(a[packedIndex(i, i)] * a[packedIndex(j, j)]) * kZeroTolerance)
+            x = 0.0;
+        }
+    }
+  }
+
+  if (d <= 0) {
+    note(kMsgVardef);
+    status = kCodeNoData;
+    return;
+  }
+  for (double& x : a) x /= d;
+  covToCorr(n_, a.data(), out.stdDevs);
+  std::copy(a.begin(), a.end(), out.corr);
+}
+
+int StoredMatrixAssembler::finish(StoredOutput& out) {
+  int status = validate();
+  if (status > kCodeWarning) return status;
+  defaults(status);
+  if (status > kCodeWarning) return status;
+  convert(out, status);
+  return status;
+}
+
+// ---------------------------------------------------------------------
+// The readers over the host's table services
+// ---------------------------------------------------------------------
+
+namespace {
+
+struct TableNames {
+  std::string library, member;
+};
+
+TableNames namesOf(zul_table* table) {
+  char lib[33] = {0}, member[33] = {0};
+  host().getAttribute(table, ZUL_ATTR_LIBRARY, lib);
+  host().getAttribute(table, ZUL_ATTR_MEMBER, member);
+  lib[32] = member[32] = '\0';
+  return {lib, member};
+}
+
+std::string varNameOf(const ProcState& ps, int i) {
+  return i >= 0 && ps.varNames ? std::string(ps.varNames + 33 * static_cast<size_t>(i)) : std::string();
+}
+
+void issue(const ProcState& ps, const TableNames& t, const StoredNote& n) {
+  const std::string v = varNameOf(ps, n.var), o = varNameOf(ps, n.other);
+  host().message(230, n.number, {n.word, t.library, t.member, v, o});
+}
+
+[[noreturn]] void stopWith(ProcState& ps, int code) {
+  raiseCode(ps, code);
+  host().endStep(code, 0);
+}
+
+// _TYPE_, _NAME_ and the SSCP intercept variable: present, and of the
+// right type. A wrong type ends the step.
+void checkSpecialVariables(ProcState& ps, const TableNames& t, const std::string& word,
+                           bool matrixReader, bool sscp) {
+  Host& h = host();
+  for (int v : {ps.typeVarNumber, matrixReader ? ps.nameVarNumber : 0}) {
+    if (v <= 0) continue;
+    zul_var_desc d{};
+    if (h.varDesc(ps.mainInput, v, d) == 0 && d.type != 2) {
+      h.message(230, kMsgNotCharacter, {word, t.library, t.member, std::string(d.name)});
+      stopWith(ps, kCodeBadVariables);
+    }
+  }
+  if (sscp && ps.interceptVarNumber > 0) {
+    zul_var_desc d{};
+    if (h.varDesc(ps.mainInput, ps.interceptVarNumber, d) == 0 && d.type != 1) {
+      h.message(230, kMsgInterceptNotNumeric, {word, t.library, t.member, std::string(d.name)});
+      stopWith(ps, kCodeBadVariables);
+    }
+  }
+}
+
+// Reads the rows of the current group and hands each to `take`. Ends the
+// step when the read list cannot be made or a read fails.
+template <class Take>
+void forEachRow(ProcState& ps, bool withName, bool withIntercept, Take take) {
+  Host& h = host();
+  const int n = ps.nAll;
+  const bool hasType = ps.typeVarNumber > 0;
+  const bool hasName = withName && ps.nameVarNumber > 0;
+  const int slots = n + (hasType ? 1 : 0) + (hasName ? 1 : 0) + (withIntercept ? 1 : 0);
+  zul_readlist* list = h.readListCreate(ps.mainInput, slots);
+  if (!list) stopWith(ps, kCodeEngine);
+  struct Release {
+    zul_readlist* l;
+    ~Release() { host().readListRelease(l); }
+  } release{list};
+  bool ok = true;
+  int slot = 0;
+  for (int i = 0; i < n && ok; ++i) ok = h.readListBind(list, slot++, ps.varNumbers[i], false, 8) == 0;
+  if (ok && withIntercept) ok = h.readListBind(list, slot++, ps.interceptVarNumber, false, 8) == 0;
+  if (ok && hasType) ok = h.readListBind(list, slot++, ps.typeVarNumber, true, 8) == 0;
+  if (ok && hasName) ok = h.readListBind(list, slot++, ps.nameVarNumber, true, 32) == 0;
+  if (!ok) stopWith(ps, kCodeEngine);
+
+  std::vector<double> values(static_cast<size_t>(n) + 1);
+  char text[8 + 32 + 1] = {};
+  int status = 0;
+  while (h.readNext(list, values.data(), text, status) == 1) {
+    if (status != 0 && status != 2049) stopWith(ps, kCodeEngine);
+    char type[9] = {};
+    if (hasType)
+      for (int k = 0; k < 8; ++k)
+        type[k] = static_cast<char>(std::toupper(static_cast<unsigned char>(text[k])));
+    StoredRow row;
+    row.type = hasType ? std::string_view(type, 8) : std::string_view();
+    std::string name;
+    if (hasName) {
+      name = trimmed(std::string_view(text + (hasType ? 8 : 0), 32));
+      row.name = name;
+      row.nameClass = name.empty() ? 0 : h.nameCheck(name);
+    }
+    row.values = values.data();
+    row.intercept = withIntercept ? values[static_cast<size_t>(n)] : zul_missing();
+    take(row);
+  }
+  if (status != 0 && status != 2049) stopWith(ps, kCodeEngine);
+}
+
+StoredLayout layoutOf(const ProcState& ps) {
+  StoredLayout l;
+  for (int i = 0; i < ps.nAll; ++i) l.names.push_back(varNameOf(ps, i));
+  l.inputType = trimmed(std::string_view(ps.inputType, 8));
+  for (char& c : l.inputType) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  l.hasType = ps.typeVarNumber > 0;
+  l.hasName = ps.nameVarNumber > 0;
+  l.hasIntercept = l.inputType == "SSCP" && ps.interceptVarNumber > 0;
+  l.wantAboutZero = ps.flags.noIntercept;
+  l.vardef = std::string(ps.vardef, strnlen(ps.vardef, 8));
+  return l;
+}
+
+// The observation counts of a stored table: its N stands for every count.
+void storedCounts(ProcState& ps) {
+  ps.obsCounts = {ps.nObs, ps.nObs, ps.nObs, ps.nObs, ps.sumWeights, ps.sumWeights};
+}
+
+}  // namespace
+
+int readStoredMatrix(ProcState& ps) {
+  Host& h = host();
+  const StoredLayout layout = layoutOf(ps);
+  std::string word = matrixWordFor(layout.inputType);
+  const TableNames names = namesOf(ps.mainInput);
+  const bool sscp = layout.inputType == "SSCP";
+  checkSpecialVariables(ps, names, word, true, sscp);
+  if (!layout.hasType) issue(ps, names, {kMsgNoType, word});
+  if (!layout.hasName) issue(ps, names, {kMsgNoName, word});
+  if (sscp && !layout.hasIntercept) issue(ps, names, {kMsgNoIntercept, word});
+
+  std::vector<std::string> tried;
+  for (;;) {
+    tried.push_back(word);
+    StoredMatrixAssembler assembler(layout, word);
+    forEachRow(ps, true, layout.hasIntercept,
+               [&](const StoredRow& row) { assembler.addRow(row); });
+    StoredOutput out{ps.means, ps.stdDevs, ps.corrMatrix};
+    const int status = assembler.finish(out);
+    for (const StoredNote& n : assembler.notes()) issue(ps, names, n);
+    const std::string& alt = assembler.alternative();
+    if (status > kCodeWarning && !alt.empty() &&
+        std::find(tried.begin(), tried.end(), alt) == tried.end()) {
+      if (h.rewind(ps.mainInput) != 0) stopWith(ps, kCodeEngine);
+      word = alt;
+      continue;
+    }
+    if (status > kCodeWarning) return kCodeNoData;
+    ps.nObs = out.nObs;
+    ps.sumWeights = out.sumWeights;
+    ps.varianceDivisor = out.varianceDivisor;
+    storedCounts(ps);
+    return status;
+  }
+}
+
+int readStoredMoments(ProcState& ps) {
+  const StoredLayout layout = layoutOf(ps);
+  const TableNames names = namesOf(ps.mainInput);
+  const std::string word = matrixWordFor(layout.inputType);
+  checkSpecialVariables(ps, names, word, false, false);
+  const int n = ps.nAll;
+  for (int i = 0; i < n; ++i) {
+    ps.means[i] = 0.0;
+    ps.stdDevs[i] = 1.0;
+  }
+  ps.nObs = kDefaultN;
+  ps.sumWeights = zul_missing();
+  if (!layout.hasType) {
+    issue(ps, names, {kMsgNoTypeMoments, word});
+    ps.sumWeights = ps.nObs;
+    ps.varianceDivisor = vardefDivisor(layout.vardef, ps.sumWeights, 1, ps.sumWeights);
+    storedCounts(ps);
+    return 0;
+  }
+  bool anyRow = false, nRow = false;
+  int status = 0;
+  forEachRow(ps, false, false, [&](const StoredRow& row) {
+    anyRow = true;
+    const std::string t = trimmed(row.type);
+    bool differ = false;
+    if (t == "MEAN" || t == "STD") {
+      double* to = t == "MEAN" ? ps.means : ps.stdDevs;
+      for (int i = 0; i < n; ++i)
+        if (!missing(row.values[i])) to[i] = row.values[i];
+    } else if (t == "N" || t == "SUMWGT") {
+      const double v = smallestOfRow(row.values, n, differ);
+      if (differ) issue(ps, names, {t == "N" ? kMsgNDiffer : kMsgSumwgtDiffer, word});
+      if (missing(v)) return;
+      if (t == "N") {
+        ps.nObs = v;
+        nRow = true;
+      } else {
+        ps.sumWeights = v;
+      }
+    }
+  });
+  if (!anyRow) {
+    issue(ps, names, {kMsgNoRows, word});
+    return kCodeNoData;
+  }
+  if (!nRow) {
+    issue(ps, names, {kMsgNoN, word});
+    status = kCodeWarning;
+  }
+  if (missing(ps.sumWeights)) ps.sumWeights = ps.nObs;
+  ps.varianceDivisor = vardefDivisor(layout.vardef, ps.sumWeights, 1, ps.sumWeights);
+  storedCounts(ps);
+  return status;
+}
+
+}  // namespace zulfact

@@ -1,0 +1,121 @@
+// Stored-matrix input: a table of TYPE CORR, COV, UCORR, UCOV, SSCP,
+// FACTOR, ACE or EST read for one BY group into what the raw-data pass
+// delivers (means, standard deviations, N, sum of weights, the variance
+// divisor and the correlation matrix in the wanted form).
+//
+// The work is split in two: StoredMatrixAssembler takes the rows of one
+// group and does every check, default and conversion without the host
+// (so that the arithmetic is tested on its own); readStoredMatrix and
+// readStoredMoments bind the table through the host, feed the rows, issue
+// the group-230 messages the assembler noted and reread the group when an
+// alternative matrix must be used.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "zulfact/state/proc_state.hpp"
+
+namespace zulfact {
+
+// What kind of matrix the rows of a matrix word hold.
+enum class StoredKind { Correlation, Covariance, Crossproducts };
+
+// The matrix word that the table's TYPE reads first ("CORR" for FACTOR,
+// "COV" for EST); empty when the TYPE is none of the stored kinds.
+std::string matrixWordFor(std::string_view inputType);
+StoredKind kindOfWord(std::string_view word);
+bool storedAboutZero(std::string_view word);
+
+// One row of the group as the reader bound it.
+struct StoredRow {
+  std::string_view type;  // _TYPE_ upper-cased, 8 characters; empty without _TYPE_
+  std::string_view name;  // _NAME_ without trailing blanks; empty without _NAME_
+  int nameClass = 0;      // the host's name check: 0 ordinary, 1 skip, 2 unusable
+  const double* values = nullptr;  // one per variable
+  double intercept = 0;   // the SSCP intercept column (missing when absent)
+};
+
+// A message the reader must issue (group 230), with the variables it names
+// (indices into the layout's names, -1 for none) and the matrix word.
+struct StoredNote {
+  int number = 0;
+  std::string word;
+  int var = -1;
+  int other = -1;
+};
+
+struct StoredLayout {
+  std::vector<std::string> names;  // the nAll variables, in analysis order
+  std::string inputType;           // upper case, no trailing blanks
+  bool hasType = true;
+  bool hasName = true;
+  bool hasIntercept = false;       // SSCP: an INTERCEP(T) column exists
+  bool wantAboutZero = false;      // NOINT, or the SSCP intercept is a VAR variable
+  std::string vardef = "DF";
+};
+
+// The results, in the places the data pass keeps them.
+struct StoredOutput {
+  double* means = nullptr;     // n
+  double* stdDevs = nullptr;   // n
+  double* corr = nullptr;      // packed n(n+1)/2
+  double nObs = 0;
+  double sumWeights = 0;
+  double varianceDivisor = 0;
+};
+
+class StoredMatrixAssembler {
+ public:
+  StoredMatrixAssembler(const StoredLayout& layout, std::string word);
+
+  // One row of the group, in table order.
+  void addRow(const StoredRow& row);
+  // Checks, defaults and conversion. Returns 0, 4 (warnings), 108 (the
+  // group cannot be analysed) and fills `out` only below 108. When it
+  // returns 108 with a non-empty alternative(), the group should be read
+  // again with that matrix word (message 28 is noted).
+  int finish(StoredOutput& out);
+  const std::string& alternative() const { return alternative_; }
+  const std::vector<StoredNote>& notes() const { return notes_; }
+  int matrixRows() const { return matrixRows_; }
+
+ private:
+  bool isMatrixRow(std::string_view type) const;
+  void matrixRow(int row, const StoredRow& r);
+  void note(int number, int var = -1, int other = -1);
+  int validate();
+  void defaults(int& status);
+  void convert(StoredOutput& out, int& status);
+  double& at(int i, int j);
+
+  const StoredLayout& layout_;
+  std::string word_;
+  StoredKind kind_;
+  bool storedZero_;
+  int n_;
+  std::vector<double> a_;         // packed, missing until a row sets it
+  std::vector<int> setBy_;        // packed: the row index that stored the element
+  std::vector<double> mean_, std_, ustd_, parm_, sums_;
+  double nRow_, sumwgtRow_, interceptW_;
+  bool anyRow_ = false, nameProblem_ = false, tooManyRows_ = false, interceptRow_ = false;
+  bool notedSkip_ = false, conflict_ = false;
+  int matrixRows_ = 0;
+  int lastMatched_ = -1;
+  std::vector<std::string> alternativesSeen_;
+  std::string alternative_;
+  std::vector<StoredNote> notes_;
+};
+
+// The matrix reader of one BY group (ps.mainInput positioned on it): fills
+// means, stdDevs, corrMatrix (nAll), nObs, sumWeights, varianceDivisor and
+// the observation counts. Returns 0, 4, 108; ends the step with 1008 when
+// _TYPE_, _NAME_ or the intercept variable has the wrong type.
+int readStoredMatrix(ProcState& ps);
+
+// The moments-only reader (METHOD=PATTERN or SCORE without a need for the
+// correlations): MEAN, STD, N and SUMWGT rows. Returns 0, 4 or 108.
+int readStoredMoments(ProcState& ps);
+
+}  // namespace zulfact

@@ -1,0 +1,68 @@
+// THREADS= and the numeric engine: the engine library is loaded through
+// the host toolkit's extension loader and told the step's sizes, limits and
+// thread count.
+#include <thread>
+
+#include "zulfact/options/grammar.hpp"
+#include "zulfact/options/statement_parser.hpp"
+#include "zul/abi_engine.h"
+
+namespace zulfact::detail {
+
+namespace {
+
+// Host threading: off when the THREADS option says so (NOTHREADS, 0, NO).
+int hostThreadCount() {
+  std::string v;
+  if (host().systemOption("THREADS", v)) {
+    std::string u = upper(v);
+    if (u == "0" || u == "NO" || u == "OFF" || u == "NOTHREADS" || u == "FALSE") return 1;
+  }
+  if (host().systemOption("NOTHREADS", v)) return 1;
+  if (host().systemOption("CPUCOUNT", v)) {
+    int n = std::atoi(v.c_str());
+    if (n >= 1) return n;
+  }
+  unsigned hw = std::thread::hardware_concurrency();
+  return hw >= 1 ? static_cast<int>(hw) : 1;
+}
+
+}  // namespace
+
+void StatementParser::createEngine() {
+  const bool threadsGiven = rec_.given(kSlotThreads) && rec_.number(kSlotThreads, 0) >= 1;
+  ps_.threadsGiven = rec_.given(kSlotThreads);
+  ps_.threadCount = threadsGiven ? toInt(rec_.number(kSlotThreads, 1)) : hostThreadCount();
+  const zul_toolkit* toolkit = h_.toolkit();
+  if (!toolkit || !toolkit->loadExtension || !toolkit->extensionSymbol) stop(ps_, kCodeMemory);
+  auto* extension = toolkit->loadExtension(L"qkxfac");
+  if (!extension) stop(ps_, kCodeMemory);
+  ps_.engineExtension = extension;
+  auto create = reinterpret_cast<zul_engine_create_fn>(
+      toolkit->extensionSymbol(extension, ZUL_ENGINE_FACTORY));
+  zul_engine_config config{};
+  config.nVars = p_;
+  config.fixed = -99;
+  config.singularity = ps_.singularity;
+  config.convergence = ps_.convergence;
+  config.threadCount = ps_.threadCount;
+  config.threadsGiven = ps_.threadsGiven ? 1 : 0;
+  config.parallelLevel = ps_.parallelLevel;
+  config.nSims = ps_.nSims;
+  config.mapVariant = ps_.mapVariant;
+  config.parallelCriterion = ps_.parallelCriterion;
+  // The simulations of a parallel analysis follow PARALLEL(SEED=), so that
+  // a given seed reproduces them; otherwise the step's RANDOM= seed.
+  config.seed = ps_.parallelRun ? ps_.parallelSeed : ps_.seed;
+  zul_engine* engine = create ? create(&config) : nullptr;
+  if (!engine) stop(ps_, kCodeEngine);
+  ps_.factorEngine = engine;
+  int32_t engineThreads = 0;
+  int64_t length = sizeof engineThreads;
+  if (!engine->ops || !engine->ops->get ||
+      engine->ops->get(engine, ZUL_ITEM_THREADS, &engineThreads, &length, 0, 0) != 0)
+    stop(ps_, kCodeEngine);
+  if (engineThreads < ps_.threadCount) h_.message(180, 310, {ps_.threadCount, engineThreads});
+}
+
+}  // namespace zulfact::detail

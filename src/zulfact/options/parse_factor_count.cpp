@@ -1,0 +1,115 @@
+// How many factors: NFACTORS=, MINEIGEN=, PROPORTION=, the MAP test
+// (Velicer 1976) and parallel analysis (Horn 1965) as criteria or as
+// tables, their settings, and the RANDOM= seed.
+#include <cmath>
+
+#include "zulfact/options/grammar.hpp"
+#include "zulfact/options/seed.hpp"
+#include "zulfact/options/statement_parser.hpp"
+
+namespace zulfact::detail {
+
+void StatementParser::factorCountOptions() {
+  nFactorsGiven_ = rec_.given(kSlotNFactors);
+  ps_.nFactorsRequested =
+      nFactorsGiven_ ? toInt(std::min<double>(rec_.number(kSlotNFactors, 0), p_)) : -99;
+
+  ps_.parallelCriterion = rec_.bit(kBitParallelCriterion) ? 1 : 0;
+  const bool map2 = rec_.bit(kBitMapCriterion2), map4 = rec_.bit(kBitMapCriterion4);
+  if (map2 && map4) {
+    h_.message(180, 77);
+    raiseCode(ps_, kCodeConflict);
+  }
+  ps_.mapVariant = map4 ? 4 : map2 ? 2 : 0;
+  if (ps_.mapVariant && ps_.parallelCriterion) {
+    h_.message(180, 80);
+    raiseCode(ps_, kCodeConflict);
+  }
+  const bool otherRule =
+      nFactorsGiven_ || rec_.given(kSlotMinEigen) || rec_.given(kSlotProportion);
+  if (ps_.parallelCriterion && otherRule) h_.message(180, 78);
+  if (ps_.mapVariant && otherRule) h_.message(180, 79);
+  ps_.flags.parallelOption = rec_.bit(kBitParallel);
+  ps_.flags.mapOption = rec_.bit(kBitMap);
+  ps_.parallelRun = (ps_.parallelCriterion || ps_.flags.parallelOption) ? 1 : 0;
+  ps_.mapRun = (ps_.mapVariant || ps_.flags.mapOption) ? 1 : 0;
+
+  if (!nFactorsGiven_ || ps_.parallelCriterion || ps_.mapVariant)
+    ps_.nFactors = p_;
+  else
+    ps_.nFactors = std::max(0, std::min(toInt(rec_.number(kSlotNFactors, 0)), p_));
+  ps_.factorsRetained = ps_.nFactors;
+  m_ = ps_.nFactors;
+  ps_.minEigen = rec_.number(kSlotMinEigen, missing_);
+  ps_.proportion = rec_.number(kSlotProportion, missing_);
+  if (!zul_is_missing(ps_.proportion) && ps_.proportion > 1) ps_.proportion /= 100;
+}
+
+void StatementParser::randomSeed() {
+  double v = rec_.number(kSlotRandom, 0);
+  if (v < 1) v = 0;
+  v = foldSeed(v);
+  ps_.seed = static_cast<int32_t>(v);
+  seedRoutine(0, ps_.seed);
+}
+
+// Methods that take no eigenvalues have no use for MAP and parallel
+// analysis; one variable has no MAP test.
+void StatementParser::criteriaAgainstMethod() {
+  const OptionFlags& f = ps_.flags;
+  if (ps_.method == kMethodPattern || ps_.method == kMethodScore || ps_.method == kMethodImage) {
+    const char* word = methodWord(ps_.method);
+    if (ps_.mapVariant) {
+      h_.message(180, 421, {ps_.mapVariant == 4 ? "MAP4" : "MAP2", word});
+      stop(ps_, kCodeConflict);
+    }
+    if (ps_.plots.map2 || ps_.plots.map4) {
+      h_.message(180, 422, {"MAP", word});
+      ps_.plots.map2 = ps_.plots.map4 = false;
+      ps_.mapRun = f.mapOption ? 1 : 0;
+    }
+    if (ps_.parallelCriterion) {
+      h_.message(180, 421, {"PARALLEL", word});
+      stop(ps_, kCodeConflict);
+    }
+    if (ps_.plots.parallel) {
+      h_.message(180, 422, {"PARALLEL", word});
+      ps_.plots.parallel = false;
+      ps_.parallelRun = f.parallelOption ? 1 : 0;
+    }
+  }
+  if (p_ == 1) {
+    if ((ps_.plots.map2 || ps_.plots.map4) && !ps_.mapVariant) {
+      h_.message(180, 308);
+      ps_.plots.map2 = ps_.plots.map4 = false;
+      ps_.mapRun = f.mapOption ? 1 : 0;
+    }
+    if (ps_.mapVariant) {
+      h_.message(180, 309);
+      raiseCode(ps_, kCodeConflict);
+    }
+  }
+}
+
+// PARALLEL(ALPHA=, NSIMS=, SEED=): the level must leave a simulated
+// eigenvalue to pick among NSIMS.
+void StatementParser::parallelSettings() {
+  ps_.parallelLevel = rec_.number(kSlotParallelAlpha, 0.05);
+  ps_.nSims = toInt(rec_.number(kSlotParallelNSims, 1000));
+  double s = rec_.number(kSlotParallelSeed, 0);
+  ps_.parallelSeed = s >= 1 ? static_cast<int32_t>(foldSeed(s)) : 0;
+  if (!ps_.parallelRun) return;
+  seedRoutine(1, ps_.parallelSeed);
+  if (!(ps_.parallelLevel > 0 && ps_.parallelLevel < 1)) {
+    h_.message(180, 305, {ps_.parallelLevel});
+    raiseCode(ps_, kCodeConflict);
+  } else {
+    double k = std::floor((1 - ps_.parallelLevel) * (ps_.nSims + 1.0));
+    if (!(k > 0 && k < ps_.nSims)) {
+      h_.message(180, 304, {ps_.parallelLevel, ps_.nSims});
+      raiseCode(ps_, kCodeConflict);
+    }
+  }
+}
+
+}  // namespace zulfact::detail

@@ -1,0 +1,148 @@
+// METHOD= and what goes with it: NOBS=, the variance divisor, NORM=,
+// SINGULAR=, the iteration limits, standard errors and tests, weighting,
+// the prior communalities, and the checks of the method against the
+// options and the input.
+#include "zulfact/options/grammar.hpp"
+#include "zulfact/options/statement_parser.hpp"
+
+namespace zulfact::detail {
+
+void StatementParser::methodOptions() {
+  ps_.method = static_cast<int32_t>(rec_.number(
+      kSlotMethod, inputType_.rfind("FAC", 0) == 0 ? kMethodPattern : kMethodPrincipal));
+  ps_.nObsOption = rec_.number(kSlotNObs, missing_);
+  ps_.priorsMethod = static_cast<int32_t>(rec_.number(kSlotPriors, kPriorsNone));
+  std::string vardef = rec_.text(kSlotVardef);
+  setPadded(ps_.vardef, 8, vardef.empty() ? "DF" : vardef);
+  setPadded(ps_.vardef2, 8, "");
+  ps_.norm = static_cast<int32_t>(rec_.number(kSlotNorm, 0));
+  ps_.singularity = rec_.number(kSlotSingular, 1e-7);
+  ps_.convergence = rec_.number(kSlotConverge, 0.001);
+  ps_.maxIter = toInt(rec_.number(kSlotMaxIter, 30));
+}
+
+// HYPVALUE=, ALPHA=, COVER=, SE and the tails: a test of a hypothesised
+// value replaces the confidence intervals.
+void StatementParser::testOptions() {
+  hypGiven_ = rec_.given(kSlotHypValue);
+  ps_.hypValue = rec_.number(kSlotHypValue, missing_);
+  ps_.flags.oneTail = rec_.bit(kBitOneTail);
+  ps_.flags.twoTail = rec_.bit(kBitTwoTail);
+  if (hypGiven_) {
+    ps_.stdErrLevel = missing_;
+    ps_.coverValue = missing_;
+    if (ps_.hypValue == 0.0) {
+      ps_.flags.testsOneSided = false;
+      if (ps_.flags.oneTail) h_.message(180, 354);
+    } else {
+      ps_.flags.testsOneSided = !(ps_.flags.twoTail && !ps_.flags.oneTail);
+    }
+  } else {
+    ps_.coverValue = rec_.number(kSlotCover, missing_);
+    ps_.stdErrLevel = rec_.number(kSlotAlpha, missing_);
+    if (!zul_is_missing(ps_.stdErrLevel) && ps_.stdErrLevel > 1) ps_.stdErrLevel /= 100;
+  }
+  ps_.flags.confidenceDisplay = (rec_.bit(kBitCover) || rec_.given(kSlotAlpha)) && !hypGiven_;
+  ps_.flags.stderrRequested = rec_.bit(kBitStderr);
+  ps_.flags.needStdErr = ps_.flags.stderrRequested || hypGiven_ || ps_.flags.confidenceDisplay;
+  if (ps_.flags.confidenceDisplay) {
+    if (zul_is_missing(ps_.stdErrLevel)) ps_.stdErrLevel = 0.05;
+    if (zul_is_missing(ps_.coverValue)) ps_.coverValue = 0;
+  }
+}
+
+// ALL, weighting and whether the correlations are needed at all.
+void StatementParser::weighting() {
+  OptionFlags& f = ps_.flags;
+  if (f.all) {
+    f.residuals = f.score = f.eigenvectors = f.print = true;
+    if (f.rawInput) f.corr = f.simple = f.msa = true;
+  }
+  f.weighted = f.covariance || f.weightOption ||
+               (ps_.method >= kMethodAlpha && ps_.method <= kMethodHarris);
+  bool outstatCounts = f.outstatRequested && !f.nocorr;
+  f.correlationNeeded = !(ps_.method == kMethodPattern && !f.residuals && !f.score && !f.corr &&
+                          !f.msa && !outstatCounts);
+}
+
+// The PRIORS statement (a method or one value per variable) over PRIORS=,
+// and the default of the method.
+void StatementParser::priors() {
+  const zul_slot& priorsStatement = rec_.slot(kSlotPriorsStatement);
+  const bool priorValues = priorsStatement.given && priorsStatement.kind == ZUL_VALUE_NUMBERS;
+  if (priorsStatement.given && !priorValues)
+    ps_.priorsMethod = static_cast<int32_t>(priorsStatement.v.number);
+  ps_.priorCommunalities = arrays_.get<double>(p_);
+  if (!priorValues) {
+    if (ps_.priorsMethod == kPriorsNone && ps_.nFactors >= 0)
+      ps_.priorsMethod = (ps_.method == kMethodPrincipal || ps_.method == kMethodPrinit)
+                             ? kPriorsOne
+                             : kPriorsSmc;
+  } else {
+    if (priorsStatement.count != p_) {
+      h_.message(180, 2);
+      raiseCode(ps_, kCodeConflict);
+    } else if (ps_.priorCommunalities) {
+      const auto* values = static_cast<const double*>(priorsStatement.data);
+      std::copy(values, values + p_, ps_.priorCommunalities);
+    }
+    ps_.priorsMethod = kPriorsNumeric;
+  }
+  if ((ps_.method == kMethodHarris || ps_.method == kMethodImage) &&
+      ps_.priorsMethod != kPriorsSmc) {
+    h_.message(180, 3, {priorsWord(ps_.priorsMethod), methodWord(ps_.method)});
+    raiseCode(ps_, kCodeNotAllowed);
+  }
+}
+
+// The method against the options and the input.
+void StatementParser::methodChecks() {
+  OptionFlags& f = ps_.flags;
+  if (ps_.method == kMethodImage && f.msa) h_.message(180, 420);
+  if (ps_.method != kMethodMl && (f.needStdErr || hypGiven_)) {
+    h_.message(180, 353);
+    f.needStdErr = f.confidenceDisplay = f.stderrRequested = false;
+    ps_.hypValue = missing_;
+  }
+  if (f.weightOption) {
+    switch (ps_.method) {
+      case kMethodAlpha: case kMethodMl: case kMethodGls: case kMethodHarris:
+      case kMethodPattern: case kMethodScore:
+        h_.message(180, 185, {methodWord(ps_.method)});
+        raiseCode(ps_, kCodeNotAllowed);
+        break;
+      default:
+        break;
+    }
+  }
+  if (f.heywood && f.ultraHeywood) {
+    h_.message(180, 299);
+    f.ultraHeywood = false;
+  }
+  if (inputType_.rfind("FACTOR", 0) == 0) {
+    if (ps_.typeVarNumber == 0) {
+      h_.message(180, 7, {"_TYPE_"});
+      raiseCode(ps_, kCodeBadVariables);
+    }
+    if (ps_.nameVarNumber == 0) {
+      h_.message(180, 7, {"_NAME_"});
+      raiseCode(ps_, kCodeBadVariables);
+    }
+  }
+  if (f.rawInput) {
+    if (ps_.priorsMethod == kPriorsInput) {
+      h_.message(180, 4, {inputType_});
+      raiseCode(ps_, kCodeNotAllowed);
+    }
+    if (f.weightOption) {
+      h_.message(180, 5, {inputType_});
+      raiseCode(ps_, kCodeNotAllowed);
+    }
+    if (ps_.method == kMethodPattern || ps_.method == kMethodScore) {
+      h_.message(180, 6, {inputType_});
+      raiseCode(ps_, kCodeNotAllowed);
+    }
+  }
+}
+
+}  // namespace zulfact::detail

@@ -1,0 +1,197 @@
+// What the step prints and writes: display options, the keyword options,
+// the output-table sink, graph requests, the factor names, and the columns
+// of the OUT= and OUTSTAT= tables.
+#include <cstring>
+
+#include "zulfact/options/grammar.hpp"
+#include "zulfact/options/statement_parser.hpp"
+#include "zulfact/output/outstat_rows.hpp"
+#include "zulfact/output/table_writer.hpp"
+
+namespace zulfact::detail {
+
+namespace {
+
+int decimalDigits(int n) {
+  int d = 1;
+  while (n >= 10) {
+    n /= 10;
+    ++d;
+  }
+  return d;
+}
+
+}  // namespace
+
+// FUZZ=, FLAG=, ROUND, NPLOT=, PLOTCHAR=.
+void StatementParser::displayOptions() {
+  ps_.fuzz = rec_.number(kSlotFuzz, 0);
+  ps_.flagThreshold = rec_.number(kSlotFlag, 0);
+  ps_.flags.round = rec_.bit(kBitRound);
+  ps_.flags.roundMode = ps_.flags.round || ps_.flagThreshold > 0;
+  ps_.plotCount = toInt(rec_.number(kSlotNPlot, 0));
+  ps_.plotNameLength = toInt(rec_.number(kSlotPlotChar, 0));
+}
+
+// Keyword options without a value.
+void StatementParser::keywordOptions() {
+  OptionFlags& f = ps_.flags;
+  f.covariance = rec_.bit(kBitCov);
+  f.all = rec_.bit(kBitAll);
+  f.simple = rec_.bit(kBitSimple);
+  f.corr = rec_.bit(kBitCorr);
+  f.eigenvectors = rec_.bit(kBitEigenvectors);
+  f.print = rec_.bit(kBitPrint);
+  f.msa = rec_.bit(kBitMsa);
+  f.score = rec_.bit(kBitScore);
+  f.scree = rec_.bit(kBitScree);
+  f.test = rec_.bit(kBitTest);
+  f.weightOption = rec_.bit(kBitWeight);
+  f.reorder = rec_.bit(kBitReorder);
+  f.residuals = rec_.bit(kBitResiduals);
+  f.count = rec_.bit(kBitCount);
+  f.ultraHeywood = rec_.bit(kBitUltraHeywood);
+  f.heywood = rec_.bit(kBitHeywood);
+  f.nocorr = rec_.bit(kBitNocorr);
+  f.noprint = rec_.bit(kBitNoprint);
+  f.plot = rec_.bit(kBitPlot);
+  f.preplot = rec_.bit(kBitPreplot);
+  f.plotref = rec_.bit(kBitPlotref);
+  if (!f.preplot && (ps_.plotCount > 1 || ps_.plotNameLength != 0)) f.plot = true;
+  if (f.plot && !f.rotationRequested) f.preplot = true;
+}
+
+// The output-table sink, unless printing is suppressed.
+void StatementParser::openSink() {
+  ps_.sink = nullptr;
+  ps_.graphicsEnabled = false;
+  if (!ps_.flags.noprint) ps_.sink = createSink(ps_.graphicsEnabled);
+}
+
+// PLOTS= and the PATHDIAGRAM statement: graphs need printing and a host
+// that draws them.
+void StatementParser::graphRequests() {
+  const bool pathStatement = rec_.bit(kBitPathDiagramStatement);
+  if (!rec_.bit(kBitPlots) && !pathStatement) return;
+  if (ps_.flags.noprint) {
+    h_.message(210, 1102);
+  } else if (rec_.bit(kBitPlotNone)) {
+    h_.message(210, 1100);
+  } else if (!ps_.graphicsEnabled) {
+    h_.message(210, 1104);
+  } else {
+    PlotRequests& g = ps_.plots;
+    g.scree = rec_.bit(kBitPlotScree);
+    g.loadings = rec_.bit(kBitPlotLoadings);
+    g.initLoadings = rec_.bit(kBitPlotInitLoadings);
+    g.preLoadings = rec_.bit(kBitPlotPreLoadings);
+    g.pathDiagram = rec_.bit(kBitPlotPathDiagram) || pathStatement;
+    g.map2 = rec_.bit(kBitPlotMap) || rec_.bit(kBitPlotMap2);
+    g.map4 = rec_.bit(kBitPlotMap) || rec_.bit(kBitPlotMap4);
+    g.parallel = rec_.bit(kBitPlotParallel);
+    if (rec_.bit(kBitPlotAll)) {
+      g.scree = g.loadings = g.initLoadings = g.preLoadings = g.pathDiagram = true;
+      if (ps_.mapVariant) g.map2 = g.map4 = true;
+      if (ps_.parallelCriterion) g.parallel = true;
+    }
+    if (g.map2 || g.map4) ps_.mapRun = 1;
+    if (g.parallel) ps_.parallelRun = 1;
+  }
+}
+
+// PREFIX= and PARPREFIX=, and the width of a factor name.
+void StatementParser::factorNamePrefix() {
+  prefix_ = "Factor";
+  hasFactorNames_ = ps_.method != kMethodPattern && ps_.method != kMethodScore;
+  if (ps_.flags.shortNames) {
+    prefix_ = m_ < 100 ? "Factor" : "Fact";
+    ps_.factorNameWidth = 8;
+  } else {
+    if (rec_.given(kSlotPrefix)) prefix_ = rec_.text(kSlotPrefix);
+    // A name holds at most 32 characters: a long prefix gives way to the
+    // number rather than making names that no table can hold.
+    int digits = decimalDigits(std::max(m_, 1));
+    if (static_cast<int>(prefix_.size()) + digits > 32)
+      prefix_.resize(static_cast<size_t>(32 - digits));
+    ps_.factorNameWidth = std::max(8, std::max(6, static_cast<int>(prefix_.size())) + digits);
+  }
+  setPadded(ps_.scorePrefix, std::min<size_t>(32, prefix_.size()), prefix_);
+  ps_.scorePrefixLength = static_cast<int32_t>(prefix_.size());
+  parPrefix_ = rec_.given(kSlotParPrefix) ? rec_.text(kSlotParPrefix) : "R_";
+  setPadded(ps_.parPrefix, std::min<size_t>(32, parPrefix_.size()), parPrefix_);
+  ps_.parPrefixLength = static_cast<int32_t>(std::min<size_t>(32, parPrefix_.size()));
+}
+
+// The factor names themselves, into ps.factorNames (allocated by then).
+void StatementParser::factorNames() {
+  if (!hasFactorNames_) return;
+  for (int k = 0; k < m_; ++k) {
+    std::string name = prefix_ + std::to_string(k + 1);
+    factorNames_.push_back(name);
+    std::memset(ps_.factorNames + size_t(k) * ps_.factorNameWidth, ' ', ps_.factorNameWidth);
+    std::memcpy(ps_.factorNames + size_t(k) * ps_.factorNameWidth, name.data(),
+                std::min<size_t>(name.size(), ps_.factorNameWidth));
+  }
+}
+
+// OUT=: factor scores need raw data and a stated number of factors. A
+// dropped OUT= is a warning: the analysis itself runs.
+void StatementParser::outTable() {
+  OptionFlags& f = ps_.flags;
+  if (ps_.outTable) {
+    if (!f.rawInput) {
+      h_.message(180, 9, {inputType_});
+      ps_.outTable = nullptr;
+    } else if (!nFactorsGiven_) {
+      h_.message(180, 10);
+      ps_.outTable = nullptr;
+    }
+    f.outRequested = ps_.outTable != nullptr;
+  }
+  if (!ps_.outTable) return;
+  for (int v = 1; v <= ps_.nInputVars; ++v) {
+    zul_var_desc d{};
+    if (h_.varDesc(ps_.mainInput, v, d) != 0) continue;
+    for (const std::string& fn : factorNames_)
+      if (upper(fn) == upper(d.name)) h_.message(180, 352, {std::string(d.name)});
+  }
+  h_.copyAllColumns(ps_.outTable, ps_.mainInput);
+  if (ps_.nPartial > 0) {
+    for (int i = 0; i < p_; ++i) {
+      std::string name = (parPrefix_ + varName(i)).substr(0, 32);
+      std::string label(ps_.varLabels + 257 * i);
+      zul_column_desc c{name.c_str(), label.empty() ? nullptr : label.c_str(), 0, 8};
+      h_.declareColumn(ps_.outTable, c);
+    }
+  }
+  for (const std::string& fn : factorNames_) {
+    zul_column_desc c{fn.c_str(), nullptr, 0, 8};
+    h_.declareColumn(ps_.outTable, c);
+  }
+  h_.columnsDone(ps_.outTable);
+}
+
+// OUTSTAT=: a TYPE=FACTOR table that the procedure can read back.
+void StatementParser::outstatTable() {
+  ps_.nameWidth = nameColumnWidth(ps_);
+  if (!ps_.outstatTable) return;
+  h_.setAttribute(ps_.outstatTable, ZUL_ATTR_SET_TYPE, "FACTOR");
+  std::string label = h_.formatMessage(180, 157);
+  h_.setAttribute(ps_.outstatTable, ZUL_ATTR_SET_LABEL, label.c_str());
+  h_.copyByColumns(ps_.outstatTable, ps_.mainInput);
+  std::string typeLabel = h_.formatMessage(180, 158);
+  std::string nameLabel = h_.formatMessage(180, 159);
+  zul_column_desc typeColumn{"_TYPE_", typeLabel.c_str(), 1, 8};
+  zul_column_desc nameColumn{"_NAME_", nameLabel.c_str(), 1, ps_.nameWidth};
+  h_.declareColumn(ps_.outstatTable, typeColumn);
+  h_.declareColumn(ps_.outstatTable, nameColumn);
+  for (int i = 0; i < p_; ++i) {
+    std::string name = varName(i);
+    std::string varLabel(ps_.varLabels + 257 * i);
+    zul_column_desc c{name.c_str(), varLabel.empty() ? nullptr : varLabel.c_str(), 0, 8};
+    h_.declareColumn(ps_.outstatTable, c);
+  }
+  h_.columnsDone(ps_.outstatTable);
+}
+
+}  // namespace zulfact::detail

@@ -1,0 +1,154 @@
+#!/usr/bin/env python3
+"""Reference values for the stored-matrix, OUTSTAT= and residual program
+tests, computed once, independently of zul: plain Python (refmath.py).
+
+    python3 stored_matrices.py           prints the values
+    python3 stored_matrices.py --write   also writes the expected files
+
+Harman's 24 psychological tests (Harman 1976, table 7.4; N = 145) and the
+six ability tests (Smith and Stanley 1983; covariances, N = 112) are read
+from examples/. Principal factors: eigen decomposition of R with the prior
+communalities on its diagonal, loadings = vector * sqrt(eigenvalue)."""
+import csv, json, math, os, sys
+
+here = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, here)
+from refmath import jacobi, inverse
+
+examples = os.path.join(here, "..", "..", "..", "examples")
+
+
+def read_matrix(name, word):
+    rows = list(csv.reader(open(os.path.join(examples, name))))
+    names = rows[0][2:]
+    n = None
+    m = {}
+    for r in rows[1:]:
+        if r[0] == "N":
+            n = float(r[2])
+        elif r[0] == word:
+            m[r[1]] = [float(x) for x in r[2:]]
+    return names, [m[v] for v in names], n
+
+
+def to_corr(c):
+    s = [math.sqrt(c[i][i]) for i in range(len(c))]
+    return [[c[i][j] / (s[i] * s[j]) for j in range(len(c))] for i in range(len(c))], s
+
+
+def principal_factors(R, priors, m):
+    p = len(R)
+    Rr = [[priors[i] if i == j else R[i][j] for j in range(p)] for i in range(p)]
+    vals, vecs = jacobi(Rr)
+    load = [[vecs[j][i] * math.sqrt(vals[j]) for j in range(m)] for i in range(p)]
+    return vals, load
+
+
+def smc(R):
+    inv = inverse(R)
+    return [1 - 1 / inv[i][i] for i in range(len(R))]
+
+
+def eigen_rows(vals):
+    s = sum(vals); cum = 0; out = []
+    for i, v in enumerate(vals):
+        cum += v / s
+        out.append([i + 1, v, vals[i] - vals[i + 1] if i + 1 < len(vals) else None, v / s, cum])
+    return out
+
+
+def pattern_rows(names, load):  # columns: display and original value
+    return [[names[i]] + [x for v in row for x in (v, v)] for i, row in enumerate(load)]
+
+
+def write(name, obj):
+    with open(os.path.join(here, "..", name + ".expected.json"), "w") as f:
+        json.dump(obj, f, indent=1)
+        f.write("\n")
+
+
+SOURCE = "Computed once by tests/programs/reference/stored_matrices.py (plain Python, Jacobi eigen solver, Gauss-Jordan inverse)."
+
+# Harman 74: principal factors with SMC priors, four factors.
+hn, hR, hN = read_matrix("harman74.csv", "CORR")
+hsmc = smc(hR)
+hvals, hload = principal_factors(hR, hsmc, 4)
+print("harman74 eigenvalues", hvals[:6])
+
+# Ability: covariances to correlations; principal components, two factors.
+an, aC, aN = read_matrix("ability.csv", "COV")
+aR, asd = to_corr(aC)
+avals, aload = principal_factors(aR, [1.0] * len(aR), 2)
+print("ability eigenvalues", avals)
+
+if "--write" not in sys.argv:
+    sys.exit(0)
+
+h_tables = lambda step: [
+    {"name": "PriorCommunalEst", "step": step, "rows": [[hn[i], hsmc[i]] for i in range(24)]},
+    {"name": "Eigenvalues", "step": step, "rows": eigen_rows(hvals)},
+    {"name": "FactorPattern", "step": step, "rows": pattern_rows(hn, hload)},
+]
+write("stored_harman74", {
+    "_source": SOURCE + " Both steps must give the same numbers: the second reads the CORR rows of the first step's OUTSTAT= table.",
+    "tolerance": {"absolute": 1e-9, "relative": 1e-9},
+    "tables": [{"name": "NObs", "step": 0, "rows": [["N of the Input Table", 145], ["N for Significance Tests", 145]]}]
+              + h_tables(0) + h_tables(1),
+    "log": ["no MEAN values; means of 0 are assumed", "no STD values; standard deviations of 1 are assumed"],
+})
+
+write("stored_ability", {
+    "_source": SOURCE + " The covariances of examples/ability.csv turned into correlations.",
+    "tolerance": {"absolute": 1e-9, "relative": 1e-9},
+    "tables": [
+        {"name": "SimpleStatistics", "step": 0, "rows": [[an[i], 0, asd[i]] for i in range(6)]},
+        {"name": "Eigenvalues", "step": 0, "rows": eigen_rows(avals)},
+        {"name": "FactorPattern", "step": 0, "rows": pattern_rows(an, aload)},
+    ],
+})
+
+# Harman's socioeconomic data (tests/programs/extract_socioeconomics.csv)
+# stored by hand as TYPE=CORR (MEAN, STD, N, CORR rows) and TYPE=UCORR
+# (MEAN, USTD, N, UCORR rows; moments about zero, divisor N): read back
+# they must give what the raw data gives, with and without NOINT.
+rows = list(csv.reader(open(os.path.join(here, "..", "extract_socioeconomics.csv"))))
+sn, data = rows[0], [[float(x) for x in r] for r in rows[1:]]
+n, p = len(data), len(sn)
+mean = [sum(r[j] for r in data) / n for j in range(p)]
+cov = [[sum((r[i] - mean[i]) * (r[j] - mean[j]) for r in data) / (n - 1) for j in range(p)] for i in range(p)]
+ucp = [[sum(r[i] * r[j] for r in data) / n for j in range(p)] for i in range(p)]
+sR, ssd = to_corr(cov)
+uR, usd = to_corr(ucp)
+
+
+def stored_csv(name, word, stdword, R, sd):
+    with open(os.path.join(here, "..", name), "w", newline="") as f:
+        w = csv.writer(f)
+        w.writerow(["_TYPE_", "_NAME_"] + sn)
+        w.writerow(["MEAN", ""] + [repr(x) for x in mean])
+        w.writerow([stdword, ""] + [repr(x) for x in sd])
+        w.writerow(["N", ""] + [n] * p)
+        for i in range(p):
+            w.writerow([word, sn[i].lower()] + [repr(x) for x in R[i]])
+
+
+stored_csv("stored_socio_corr.csv", "CORR", "STD", sR, ssd)
+stored_csv("stored_socio_ucorr.csv", "UCORR", "USTD", uR, usd)
+svals, _ = jacobi(sR)
+uvals, _ = jacobi(uR)
+# Sums of squares about zero and about the mean, divisor N - 1 (VARDEF=DF):
+# what the UCORR table gives without NOINT once it is recentred.
+write("stored_roundtrip", {
+    "_source": SOURCE + " Eigenvalues of the correlations of the raw data about the mean (steps 0, 1, 3) and about zero (steps 2, 4).",
+    "tolerance": {"absolute": 1e-9, "relative": 1e-9},
+    "tables": [
+        {"name": "SimpleStatistics", "step": 0, "rows": [[sn[i], mean[i], ssd[i]] for i in range(p)]},
+        {"name": "Eigenvalues", "step": 0, "rows": eigen_rows(svals)},
+        {"name": "SimpleStatistics", "step": 1, "rows": [[sn[i], mean[i], ssd[i]] for i in range(p)]},
+        {"name": "Eigenvalues", "step": 1, "rows": eigen_rows(svals)},
+        {"name": "Eigenvalues", "step": 2, "rows": eigen_rows(uvals)},
+        {"name": "SimpleStatistics", "step": 3, "rows": [[sn[i], mean[i], ssd[i]] for i in range(p)]},
+        {"name": "Eigenvalues", "step": 3, "rows": eigen_rows(svals)},
+        {"name": "Eigenvalues", "step": 4, "rows": eigen_rows(uvals)},
+    ],
+})
