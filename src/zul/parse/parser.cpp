@@ -393,6 +393,7 @@ std::string StepParser::unknownOption(const zul_keyword* kws, int n, bool inPare
       for (int k = 0; k < n && !kw; ++k)
         for (const Spelling& sp : spellingsOf(kws[k].spellings))
           if (sp.word == near) kw = &kws[k];
+      if (kw) near = mainSpelling(kw->spellings);  // an alias suggests the usual spelling
       if (kw && kw->kind != ZUL_VALUE_FLAG && !(kw->check & ZUL_CHECK_OPTIONAL_VALUE)) near += "=";
       return text + "; did you mean " + near + "?";
     }
