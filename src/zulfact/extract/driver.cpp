@@ -15,9 +15,14 @@
 #include "zulfact/host/host.hpp"
 #include "zulfact/extract/pending_steps.hpp"
 #include "zulfact/extract/principal.hpp"
+#include "zulfact/extract/residuals.hpp"
 #include "zulfact/output/matrix_printer.hpp"
+#include "zulfact/output/factor_scores.hpp"
+#include "zulfact/output/outstat_rows.hpp"
+#include "zulfact/output/scoring.hpp"
 #include "zulfact/output/table_writer.hpp"
 #include "zulfact/rotate/unrotated_pattern.hpp"
+#include "zulfact/state/message_ids.hpp"
 
 namespace zulfact {
 
@@ -27,27 +32,25 @@ constexpr int kInitial = 1;
 constexpr int kPrerotated = -1;
 constexpr int kFinal = -2;
 
-// Message 180/900: the method is not available in this version; the group
-// ends after its heading.
-constexpr int kMethodUnavailable = 900;
-
 bool isNone(int code) { return code == kRotNone || code == 0; }
 
 // The heading message (group 180) of each method.
 int methodHeading(const ProcState& ps) {
   switch (ps.method) {
-    case kMethodPrincipal: return ps.priorsMethod == kPriorsOne ? 61 : 62;
-    case kMethodUls: return 122;
-    case kMethodPrinit: return 69;
-    case kMethodAlpha: return 70;
-    case kMethodMl: return 121;
-    case kMethodGls: return 123;
-    case kMethodFuller: return 72;
-    case kMethodHarris: return 60;
-    case kMethodImage: return 26;
-    case kMethodPattern: return 29;
-    case kMethodScore: return 30;
-    default: return 62;
+    case kMethodPrincipal:
+      return (ps.priorsMethod == kPriorsOne ? msg::kPrincipalComponentsName
+                                            : msg::kPrincipalFactorsName).number;
+    case kMethodUls: return msg::kUlsName.number;
+    case kMethodPrinit: return msg::kPrinitName.number;
+    case kMethodAlpha: return msg::kAlphaName.number;
+    case kMethodMl: return msg::kMlName.number;
+    case kMethodGls: return msg::kGlsName.number;
+    case kMethodFuller: return msg::kFullerName.number;
+    case kMethodHarris: return msg::kHarrisName.number;
+    case kMethodImage: return msg::kImageName.number;
+    case kMethodPattern: return msg::kInputPatternName.number;
+    case kMethodScore: return msg::kInputScoringName.number;
+    default: return msg::kPrincipalFactorsName.number;
   }
 }
 
@@ -67,7 +70,7 @@ void releaseRotationWork(ProcState& ps) {
 // Scoring coefficients, pattern plot and loadings graph of a rotated
 // solution.
 void afterRotation(ProcState& ps, bool oblique, int index) {
-  if (ps.flags.score) scoringCoefficients(ps, index);
+  if (ps.flags.score) computeScoringCoefficients(ps);
   if (ps.sink == nullptr) return;
   if ((index == kPrerotated ? ps.flags.preplot : ps.flags.plot)) patternPlot(ps, oblique, index);
   if (ps.graphicsEnabled) loadingsGraph(ps, oblique, index);
@@ -100,10 +103,9 @@ void endGroup(ProcState& ps) {
 void rotationsAndOutputs(ProcState& ps) {
   Host& h = host();
   const bool outstat = ps.flags.outstatRequested;
-  bool prerotated = false;
   bool doList = false, doFinal = false;
 
-  if (ps.flags.score && !ps.flags.rotationRequested) scoringCoefficients(ps, kInitial);
+  if (ps.flags.score && !ps.flags.rotationRequested) computeScoringCoefficients(ps);
   if (ps.flags.residuals) residualCorrelations(ps);
   if (ps.sink != nullptr) {
     if (ps.flags.plot) patternPlot(ps, ps.obliqueCount > 0, kInitial);
@@ -112,12 +114,11 @@ void rotationsAndOutputs(ProcState& ps) {
 
   if (!isNone(ps.prerotation)) {
     if (rotate(ps, ps.prerotation, kPrerotated) != 0) h.endStep(kCodeInternal);
-    prerotated = true;
     afterRotation(ps, obliqueSolutionCode(ps.prerotation), kPrerotated);
     if (ps.rotationCount == 0 && isNone(ps.finalRotation)) {
       // straight to the closing outputs
     } else {
-      if (outstat) writeRotatedSolutionRows(ps, 0);
+      if (outstat) writeSolutionRows(ps, 0);
       doList = ps.rotationCount != 0;
       doFinal = true;
     }
@@ -139,7 +140,7 @@ void rotationsAndOutputs(ProcState& ps) {
       afterRotation(ps, obliqueSolutionCode(code), k);
       ++processed;
     }
-    if (outstat && last == 0) writeRotatedSolutionRows(ps, 1);
+    if (outstat && last == 0) writeSolutionRows(ps, 1);
   }
 
   if (doFinal && !isNone(ps.finalRotation) && last == 0) {
@@ -149,16 +150,12 @@ void rotationsAndOutputs(ProcState& ps) {
     if (!target && result != 0) h.endStep(kCodeInternal);
     if (ps.factorsRetained < 1) return;
     afterRotation(ps, obliqueSolutionCode(code), kFinal);
-    if (outstat) writeRotatedSolutionRows(ps, 1);
+    if (outstat) writeSolutionRows(ps, 1);
   }
 
   // Closing outputs.
   if (ps.rotationCount == 0 && isNone(ps.finalRotation) && outstat) {
-    if (prerotated) {
-      writeRotatedSolutionRows(ps, 1);
-    } else {
-      writeUnrotatedSolutionRows(ps);
-    }
+    writeSolutionRows(ps, 1);
   }
   if (ps.flags.outRequested) writeFactorScores(ps);
   if (ps.sink != nullptr && ps.graphicsEnabled) pathDiagram(ps);
@@ -195,12 +192,12 @@ void analysisDriver(ProcState& ps) {
     case kMethodImage:
     case kMethodPattern:
     case kMethodScore:
-      h.message(180, kMethodUnavailable, {methodWord(ps.method)});
+      h.message(msg::kMethodNotAvailable, {methodWord(ps.method)});
       raiseCode(ps, kCodeWarning);
       ps.factorsRetained = 0;
       return endGroup(ps);
     default:
-      h.message(180, 25);
+      h.message(msg::kMethodStops);
       h.endStep(kCodeInternal);
   }
 

@@ -1,6 +1,5 @@
-// Steps of the analysis whose own code arrives later: rotations, scoring
-// coefficients, residual correlations, plots and graphs, the parallel and
-// MAP tables, the OUTSTAT= rows of a rotated solution and the OUT= scores.
+// Steps of the analysis whose own code arrives later: rotations, plots
+// and graphs, the parallel and MAP tables.
 //
 // The analysis driver calls them in their final order today, so that each
 // lands by replacing its body here (and moving it to its own file) without
@@ -18,12 +17,6 @@ void printParallelAndMapTables(ProcState& ps);
 // Scree and variance-explained plots after the number of factors is known.
 void screeAndVariancePlots(ProcState& ps);
 
-// Scoring coefficients of the current solution (SCORE).
-void scoringCoefficients(ProcState& ps, int solutionIndex);
-
-// Residual correlations and partial correlations controlling for factors.
-void residualCorrelations(ProcState& ps);
-
 // Character pattern plot and loadings graph of the current solution.
 void patternPlot(ProcState& ps, bool oblique, int solutionIndex);
 void loadingsGraph(ProcState& ps, bool oblique, int solutionIndex);
@@ -34,11 +27,7 @@ void loadingsGraph(ProcState& ps, bool oblique, int solutionIndex);
 int engineRotation(ProcState& ps, int code, int solutionIndex);
 int targetRotation(ProcState& ps, int code, int solutionIndex);
 
-// OUTSTAT= rows of a rotated (final = 1) or prerotated (final = 0) solution.
-void writeRotatedSolutionRows(ProcState& ps, int final);
-
-// OUT= factor scores and the path diagram at the end of a group.
-void writeFactorScores(ProcState& ps);
+// The path diagram at the end of a group.
 void pathDiagram(ProcState& ps);
 
 }  // namespace zulfact

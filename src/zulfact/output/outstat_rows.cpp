@@ -2,10 +2,13 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 #include <string>
 #include <vector>
 
 #include "zulfact/host/host.hpp"
+#include "zulfact/linalg/linalg.hpp"
+#include "zulfact/output/vector_table.hpp"
 
 namespace zulfact {
 
@@ -58,6 +61,89 @@ void appendStatRow(ProcState& ps, std::string_view type, std::string_view name,
 void appendStatRowConstant(ProcState& ps, std::string_view type, double value) {
   std::vector<double> v(static_cast<size_t>(std::max(ps.nVars, 0)), value);
   appendStatRow(ps, type, {}, v.data(), ps.nVars);
+}
+
+void appendFactorColumnRows(ProcState& ps, std::string_view type, const double* matrix, int m) {
+  const int p = ps.nVars;
+  for (int k = 0; k < m; ++k)
+    appendStatRow(ps, type, factorName(ps, k), matrix + static_cast<int64_t>(k) * p, p);
+}
+
+namespace {
+
+bool always(const ProcState&) { return true; }
+bool rotated(const ProcState& ps) { return ps.flags.rotationRequested; }
+bool oblique(const ProcState& ps) { return ps.obliqueCount > 0; }
+bool scored(const ProcState& ps) { return ps.scoresReady; }
+
+const double* transformOf(const ProcState& ps) { return ps.transform; }
+const double* factorCorrOf(const ProcState& ps) { return ps.factorCorr; }
+const double* stdErrFactorCorrOf(const ProcState& ps) { return ps.stdErrFactorCorr; }
+const double* patternOf(const ProcState& ps) { return ps.loadings; }
+const double* stdErrPatternOf(const ProcState& ps) { return ps.stdErrPattern; }
+const double* refAxisCorrOf(const ProcState& ps) { return ps.refAxisCorr; }
+const double* refStructureOf(const ProcState& ps) { return ps.refStructure; }
+const double* structureOf(const ProcState& ps) { return ps.structure; }
+const double* stdErrStructureOf(const ProcState& ps) { return ps.stdErrStructure; }
+const double* scoringOf(const ProcState& ps) { return ps.scoreCoefficients; }
+
+// Standard errors are written when the step that computes them left them.
+bool stdErrPattern(const ProcState& ps) { return ps.stdErrPattern != nullptr; }
+bool obliqueStdErrFactorCorr(const ProcState& ps) {
+  return oblique(ps) && ps.stdErrFactorCorr != nullptr;
+}
+bool obliqueStdErrStructure(const ProcState& ps) {
+  return oblique(ps) && ps.stdErrStructure != nullptr;
+}
+
+using Shape = SolutionRowShape;
+constexpr SolutionRowKind kSolutionRows[] = {
+    {"TRANSFOR", "PRETRANS", Shape::FactorColumns, transformOf, rotated},
+    {"FCORR", "PREFCORR", Shape::PackedFactors, factorCorrOf, oblique},
+    {"SE_FCORR", "SE_PREFC", Shape::PackedFactors, stdErrFactorCorrOf, obliqueStdErrFactorCorr},
+    {"PATTERN", "PREROTAT", Shape::VariableColumns, patternOf, always},
+    {"SE_PAT", "SE_PREPA", Shape::VariableColumns, stdErrPatternOf, stdErrPattern},
+    {"RCORR", "PRERCORR", Shape::PackedFactors, refAxisCorrOf, oblique},
+    {"REFERENC", "PREREFER", Shape::VariableColumns, refStructureOf, oblique},
+    {"STRUCTUR", "PRESTRUC", Shape::VariableColumns, structureOf, oblique},
+    {"SE_STRUC", "SE_PREST", Shape::VariableColumns, stdErrStructureOf, obliqueStdErrStructure},
+    {"SCORE", "PRESCORE", Shape::VariableColumns, scoringOf, scored},
+};
+
+}  // namespace
+
+const SolutionRowKind* solutionRowKinds(int& count) {
+  count = static_cast<int>(std::size(kSolutionRows));
+  return kSolutionRows;
+}
+
+void writeSolutionRows(ProcState& ps, int final) {
+  if (!ps.outstatTable) return;
+  const int p = ps.nVars;
+  const int m = ps.nFactors;
+  std::vector<double> row(static_cast<size_t>(std::max(m, 0)));
+  for (const SolutionRowKind& kind : kSolutionRows) {
+    const double* a = kind.matrix(ps);
+    if (a == nullptr || !kind.written(ps)) continue;
+    std::string_view type = final ? kind.finalType : kind.preType;
+    // Scoring coefficients of an analysis about zero are uncorrected.
+    if (final && kind.matrix == scoringOf && ps.flags.noIntercept) type = "USCORE";
+    for (int k = 0; k < m; ++k) {
+      const std::string name = factorName(ps, k);
+      switch (kind.shape) {
+        case Shape::VariableColumns:
+          appendStatRow(ps, type, name, a + static_cast<int64_t>(k) * p, p);
+          break;
+        case Shape::FactorColumns:
+          appendStatRow(ps, type, name, a + static_cast<int64_t>(k) * m, m);
+          break;
+        case Shape::PackedFactors:
+          for (int j = 0; j < m; ++j) row[static_cast<size_t>(j)] = a[packedIndex(k, j)];
+          appendStatRow(ps, type, name, row.data(), m);
+          break;
+      }
+    }
+  }
 }
 
 }  // namespace zulfact

@@ -32,4 +32,33 @@ void appendStatRow(ProcState& ps, std::string_view type, std::string_view name,
 // The same row with one value in every column ("N", "SUMWGT").
 void appendStatRowConstant(ProcState& ps, std::string_view type, double value);
 
+// m rows, row k holding column k of the p x m matrix (column-major), named
+// by factor k ("UNROTATE", "PATTERN", ...).
+void appendFactorColumnRows(ProcState& ps, std::string_view type, const double* matrix, int m);
+
+// How a solution matrix becomes m rows of the table.
+enum class SolutionRowShape {
+  VariableColumns,  // p x m, row k = column k (p values)
+  FactorColumns,    // m x m dense, row k = column k (m values)
+  PackedFactors,    // packed m x m, row k = element (k, j), j = 1..m
+};
+
+// One kind of solution row: its _TYPE_ for the final solution and for a
+// prerotation, the matrix it is written from and when it is written. The
+// catalogue (solutionRowKinds) lists them in table order; a new kind of
+// row is one more entry there.
+struct SolutionRowKind {
+  const char* finalType;
+  const char* preType;
+  SolutionRowShape shape;
+  const double* (*matrix)(const ProcState& ps);  // null: nothing to write
+  bool (*written)(const ProcState& ps);
+};
+const SolutionRowKind* solutionRowKinds(int& count);
+
+// Appends the rows of the solution in hand, "TRANSFOR" to "SCORE", each
+// kind only when its condition holds: final = 1 with the final names,
+// final = 0 with the prerotation names. Nothing without OUTSTAT=.
+void writeSolutionRows(ProcState& ps, int final);
+
 }  // namespace zulfact

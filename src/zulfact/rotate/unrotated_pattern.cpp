@@ -13,6 +13,7 @@
 #include "zulfact/output/matrix_printer.hpp"
 #include "zulfact/output/outstat_rows.hpp"
 #include "zulfact/output/vector_table.hpp"
+#include "zulfact/state/message_ids.hpp"
 
 namespace zulfact {
 
@@ -20,13 +21,6 @@ namespace {
 
 bool inputPatternMethod(const ProcState& ps) {
   return ps.method == kMethodPattern || ps.method == kMethodScore;
-}
-
-// m rows, row k holding column k of a p x m matrix, named by factor k.
-void appendFactorRows(ProcState& ps, const char* type, const double* matrix, int m) {
-  const int p = ps.nVars;
-  for (int k = 0; k < m; ++k)
-    appendStatRow(ps, type, factorName(ps, k), matrix + static_cast<int64_t>(k) * p, p);
 }
 
 }  // namespace
@@ -64,11 +58,11 @@ void FinishUnrotatedPattern(ProcState& ps) {
     std::vector<int> dropped(static_cast<size_t>(m));
     const int kept = dropEmptyFactors(ps.loadings, p, m, dropped.data());
     for (int j = 0; j < m; ++j)
-      if (dropped[j]) h.message(180, 58, {j + 1});
+      if (dropped[j]) h.message(msg::kEmptyFactorDropped, {j + 1});
     ps.nFactors = kept;
     ps.factorsRetained = kept;
     if (kept == 0) {
-      h.message(180, 59, {m});
+      h.message(msg::kAllFactorsEmpty, {m});
       raiseCode(ps, kCodeSingular);
     }
     if (kept == 1) {
@@ -94,12 +88,8 @@ void FinishUnrotatedPattern(ProcState& ps) {
   if (!inputPatternMethod(ps) && ps.factorsRetained >= 0)
     appendStatRow(ps, "EIGENVAL", "", ps.eigenvalues, p);
   if (!inputPatternMethod(ps) && ps.flags.rotationRequested)
-    appendFactorRows(ps, "UNROTATE", ps.loadings, mk);
+    appendFactorColumnRows(ps, "UNROTATE", ps.loadings, mk);
 }
 
-void writeUnrotatedSolutionRows(ProcState& ps) {
-  if (!ps.flags.outstatRequested || ps.outstatTable == nullptr) return;
-  appendFactorRows(ps, "PATTERN", ps.loadings, ps.nFactors);
-}
 
 }  // namespace zulfact

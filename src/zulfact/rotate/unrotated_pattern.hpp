@@ -21,8 +21,4 @@ void FinishUnrotatedPattern(ProcState& ps);
 // column. Returns the number of columns kept.
 int dropEmptyFactors(double* loadings, int p, int m, int* dropped);
 
-// OUTSTAT= "PATTERN" rows of the unrotated solution (an analysis without
-// any rotation), written at the end of the group.
-void writeUnrotatedSolutionRows(ProcState& ps);
-
 }  // namespace zulfact

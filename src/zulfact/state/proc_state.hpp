@@ -217,6 +217,7 @@ struct ProcState {
   int32_t longestLabel;
   int32_t nInputVars;       // variables of DATA= (parser, with OUT=)
   int32_t nameWidth;        // width of the OUTSTAT= _NAME_ column (parser)
+  int32_t nScoreColumns;    // score columns declared in OUT= (parser)
 
   // ---- engine and output ----
   void* factorEngine;       // zul_engine* (zul/abi_engine.h)
@@ -231,6 +232,8 @@ struct ProcState {
   double* stdDevs;          // nAll
   double* rawMeans;         // nAll, OUT= with partial variables
   double* rawStdDevs;
+  double* residualScale;    // nVars, OUT= with partial variables: sqrt(1 - R^2)
+                            // of each analysis variable on the partial ones
   double* corrMatrix;       // packed order nAll
   double* scaleVector;      // max(nAll, 10 * nVars)
   char* sweepFlags;         // nAll characters '0'/'1'
@@ -278,6 +281,13 @@ struct ProcState {
   double* refAxisCorr;         // packed nFactors, identity at parse time
   double* factorVector;        // nFactors work vector of the rotations
   double* scoreCoefficients;   // nVars * nFactors, when scores are kept
+  bool scoresReady;            // scoreCoefficients hold the current solution's
+  // Standard errors of the current solution, left by the step that
+  // computes them (null when there are none): the pattern and structure
+  // (nVars * nFactors) and the factor correlations (packed nFactors).
+  double* stdErrPattern;
+  double* stdErrStructure;
+  double* stdErrFactorCorr;
   double* rotWork[3];          // released before each rotation
 
   // ---- in-database ----

@@ -89,11 +89,48 @@ h_tables = lambda step: [
     {"name": "Eigenvalues", "step": step, "rows": eigen_rows(hvals)},
     {"name": "FactorPattern", "step": step, "rows": pattern_rows(hn, hload)},
 ]
+# Residuals R - L L' (|x| < 1.0536712127723509e-8 counted as 0), the
+# partial correlations controlling for the factors, their root mean squares,
+# and the scoring coefficients B = R^-1 L with d_j = L_j' B_j.
+def rms(M):
+    p = len(M)
+    each = [math.sqrt(sum(M[i][j] ** 2 for j in range(p) if j != i) / (p - 1)) for i in range(p)]
+    overall = math.sqrt(sum(M[i][j] ** 2 for i in range(p) for j in range(p) if j != i) / (p * (p - 1)))
+    return each, overall
+
+P24 = range(24)
+hres = [[hR[i][j] - sum(hload[i][k] * hload[j][k] for k in range(4)) for j in P24] for i in P24]
+hres = [[0.0 if abs(x) < 1.0536712127723509e-8 else x for x in row] for row in hres]
+hu = [math.sqrt(hres[i][i]) for i in P24]
+hpar = [[1.0 if i == j else hres[i][j] / (hu[i] * hu[j]) for j in P24] for i in P24]
+hRi = inverse(hR)
+hB = [[sum(hRi[i][k] * hload[k][f] for k in P24) for f in range(4)] for i in P24]
+hd = [sum(hload[i][f] * hB[i][f] for i in P24) for f in range(4)]
+res_each, res_all = rms(hres)
+par_each, par_all = rms(hpar)
+print("harman74 overall RMS residual", res_all, "partial", par_all)
+fn = ["Factor%d" % (k + 1) for k in range(4)]
+outstat = ([["MEAN", None] + [0] * 24, ["STD", None] + [1] * 24, ["N", None] + [145] * 24]
+           + [["CORR", hn[i]] + hR[i] for i in P24]
+           + [["COMMUNAL", None] + [sum(x * x for x in hload[i]) for i in P24],
+              ["PRIORS", None] + hsmc, ["EIGENVAL", None] + hvals]
+           + [["RESIDUAL", hn[i]] + hres[i] for i in P24]
+           + [["PATTERN", fn[k]] + [hload[i][k] for i in P24] for k in range(4)]
+           + [["SCORE", fn[k]] + [hB[i][k] for i in P24] for k in range(4)])
 write("stored_harman74", {
-    "_source": SOURCE + " Both steps must give the same numbers: the second reads the CORR rows of the first step's OUTSTAT= table.",
+    "_source": SOURCE + " Both steps must give the same numbers: the second reads the CORR rows of the first step's OUTSTAT= table, whose every row is checked.",
     "tolerance": {"absolute": 1e-9, "relative": 1e-9},
     "tables": [{"name": "NObs", "step": 0, "rows": [["N of the Input Table", 145], ["N for Significance Tests", 145]]}]
-              + h_tables(0) + h_tables(1),
+              + h_tables(0)
+              + [{"name": "VarFactorCorr", "step": 0, "rows": [[fn[k], hd[k]] for k in range(4)]},
+                 {"name": "StdScoreCoef", "step": 0, "rows": pattern_rows(hn, hB)},
+                 {"name": "ResCorrUniqueDiag", "step": 0, "rows": pattern_rows(hn, hres)},
+                 {"name": "RMSOffDiagResids", "step": 0, "rows": [[hn[i], res_each[i]] for i in P24],
+                  "titles": ["Root Mean Square Off-Diagonal Residuals: Overall = %g (each variable against 23 others, overall over 552 pairs)" % res_all]},
+                 {"name": "ParCorrControlFactor", "step": 0, "rows": pattern_rows(hn, hpar)},
+                 {"name": "RMSOffDiagPartials", "step": 0, "rows": [[hn[i], par_each[i]] for i in P24]}]
+              + h_tables(1),
+    "csv": {"h74stat.csv": {"columns": ["_TYPE_", "_NAME_"] + hn, "rows": outstat}},
     "log": ["no MEAN values; means of 0 are assumed", "no STD values; standard deviations of 1 are assumed"],
 })
 
@@ -151,4 +188,29 @@ write("stored_roundtrip", {
         {"name": "Eigenvalues", "step": 3, "rows": eigen_rows(svals)},
         {"name": "Eigenvalues", "step": 4, "rows": eigen_rows(uvals)},
     ],
+})
+
+# Rows that the priors and the weights take from a stored table: a WEIGHT
+# row (the weights of a weighted analysis), and PRIORS=INPUT on an OUTSTAT=
+# table, which finds its COMMUNAL row (final communalities, before the
+# PRIORS row) first.
+with open(os.path.join(here, "..", "stored_socio_weight.csv"), "w") as f:
+    f.write(open(os.path.join(here, "..", "stored_socio_corr.csv")).read())
+    f.write("WEIGHT,," + ",".join(str(k) for k in range(1, p + 1)) + "\n")
+hcomm = [sum(x * x for x in hload[i]) for i in range(24)]
+ivals, iload = principal_factors(hR, hcomm, 4)
+write("stored_input_rows", {
+    "_source": SOURCE + " PRIORS=INPUT: the final communalities of the first Harman step as priors; the moments-only read of METHOD=PATTERN NOCORR (MEAN, STD and N rows only).",
+    "tolerance": {"absolute": 1e-9, "relative": 1e-9},
+    "tables": [
+        {"name": "FinalCommunWgt", "step": 0, "rows": [[sn[i], "*", i + 1] for i in range(p)]},
+        {"name": "PriorCommunalEst", "step": 2, "rows": [[hn[i], hcomm[i]] for i in range(24)]},
+        {"name": "Eigenvalues", "step": 2, "rows": eigen_rows(ivals)},
+        {"name": "FactorPattern", "step": 2, "rows": pattern_rows(hn, iload)},
+        {"name": "NObs", "step": 3, "rows": [["N of the Input Table", 145], ["N for Significance Tests", 145]]},
+        {"name": "NObs", "step": 4, "rows": [["N of the Input Table", 10000], ["N for Significance Tests", 10000]]},
+    ],
+    "csv": {"mom.csv": {"columns": ["_TYPE_", "_NAME_"] + hn,
+                        "rowsPrefix": [["MEAN", None] + [0] * 24, ["STD", None] + [1] * 24, ["N", None] + [145] * 24]}},
+    "log": ["Table T.STORED_MOMENTS has no N row, so N=10000 is assumed"],
 })

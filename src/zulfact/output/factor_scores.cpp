@@ -1,0 +1,104 @@
+#include "zulfact/output/factor_scores.hpp"
+
+#include <algorithm>
+#include <cstdint>
+#include <vector>
+
+#include "zulfact/host/host.hpp"
+#include "zulfact/linalg/linalg.hpp"
+#include "zulfact/state/codes.hpp"
+
+namespace zulfact {
+
+void scoreRow(const ScoreRowPlan& plan, double* x, double* z, double* out) {
+  const int p = plan.p, q = plan.q;
+  for (int i = 0; i < p + q; ++i) {
+    if (!plan.noint) x[i] -= plan.center[i];
+    if (plan.scale[i] > 0) x[i] /= plan.scale[i];
+  }
+  double* scores = out;
+  if (q > 0) {
+    // The standardized residual of each analysis variable on the partial
+    // variables (the swept rows hold the regression weights), rescaled to
+    // unit variance for scoring and to the variable's units for output.
+    for (int k = 0; k < q; ++k) {
+      const double xk = x[p + k];
+      for (int i = 0; i < p; ++i) x[i] -= plan.partialWeights[packedIndex(p + k, i)] * xk;
+    }
+    for (int i = 0; i < p; ++i) {
+      // A variable explained entirely by the partial variables has no
+      // residual left to score.
+      z[i] = plan.residualScale[i] > 0 ? x[i] / plan.residualScale[i] : 0.0;
+      out[i] = x[i] * plan.scale[i];
+    }
+    scores = out + p;
+  } else {
+    std::copy(x, x + p, z);
+  }
+  for (int f = 0; f < plan.r; ++f)
+    scores[f] = ddot(p, z, plan.coefficients + static_cast<int64_t>(f) * p);
+}
+
+void writeFactorScores(ProcState& ps) {
+  if (!ps.outTable || !ps.mainInput) return;
+  Host& h = host();
+  const int p = ps.nVars;
+  const int nAll = ps.nAll;
+  const int q = ps.nPartial;
+  const int r = ps.scoresReady ? std::max(0, std::min(ps.factorsRetained, ps.nScoreColumns)) : 0;
+  const int nAdded = (q > 0 ? p : 0) + ps.nScoreColumns;
+
+  ScoreRowPlan plan;
+  plan.p = p;
+  plan.q = q;
+  plan.r = r;
+  plan.noint = ps.flags.noIntercept;
+  plan.center = q > 0 && ps.rawMeans ? ps.rawMeans : ps.means;
+  plan.scale = q > 0 && ps.rawStdDevs ? ps.rawStdDevs : ps.stdDevs;
+  plan.partialWeights = ps.corrMatrix;
+  plan.residualScale = ps.residualScale;
+  plan.coefficients = ps.scoreCoefficients;
+  if (q > 0 && (!plan.partialWeights || !plan.residualScale)) {
+    raiseCode(ps, kCodeInternal);
+    h.endStep(kCodeInternal);
+  }
+
+  if (h.rewind(ps.mainInput) != 0) {
+    raiseCode(ps, kCodeEngine);
+    h.endStep(kCodeEngine);
+  }
+  zul_readlist* list = h.readListCreate(ps.mainInput, nAll);
+  if (!list) {
+    raiseCode(ps, kCodeEngine);
+    h.endStep(kCodeEngine);
+  }
+  struct Release {
+    zul_readlist* l;
+    ~Release() { host().readListRelease(l); }
+  } release{list};
+  for (int i = 0; i < nAll; ++i) h.readListBind(list, i, ps.varNumbers[i], false, 8);
+
+  const double missing = zul_missing();
+  std::vector<double> x(static_cast<size_t>(nAll)), z(static_cast<size_t>(p));
+  std::vector<double> out(static_cast<size_t>(std::max(nAdded, 1)), missing);
+  int status = 0;
+  while (h.readNext(list, x.data(), nullptr, status) == 1) {
+    if (status != 0 && status != 2049) break;
+    std::fill(out.begin(), out.end(), missing);
+    const bool complete =
+        std::none_of(x.begin(), x.end(), [](double v) { return zul_is_missing(v) != 0; });
+    if (complete && r > 0) scoreRow(plan, x.data(), z.data(), out.data());
+    const int rc = h.appendRow(ps.outTable, out.data(), nullptr);
+    if (rc != 0) {
+      h.statusReport(rc);
+      raiseCode(ps, kCodeEngine);
+      h.endStep(kCodeEngine);
+    }
+  }
+  if (status != 0 && status != 2049) {
+    raiseCode(ps, kCodeEngine);
+    h.endStep(kCodeEngine);
+  }
+}
+
+}  // namespace zulfact

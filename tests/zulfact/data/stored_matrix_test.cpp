@@ -1,0 +1,229 @@
+// The stored-matrix assembler on rows given here: every stored kind turned
+// back into the moments of a small raw data set, computed here by the
+// two-pass textbook formulas, and the checks that must stop a group.
+#include "zulfact/data/stored_matrix.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "zul/abi.h"
+#include "zulfact/linalg/linalg.hpp"
+
+namespace zulfact {
+namespace {
+
+const double M = zul_missing();
+
+// Three observations of two variables: x = (1, 2, 6), y = (2, 1, 3).
+// Means 3 and 2; corrected sums of squares 14, 2, cross 4; uncorrected
+// 41, 14, cross 22; covariances 7, 1, cross 2.
+constexpr double kMean[2] = {3.0, 2.0};
+const double kSd[2] = {std::sqrt(14.0 / 2), std::sqrt(2.0 / 2)};  // divisor N - 1
+const double kR = 4.0 / std::sqrt(14.0 * 2.0);
+
+struct Rows {
+  std::vector<std::string> types, names;
+  std::vector<std::vector<double>> values;
+  std::vector<double> intercepts;
+  std::vector<int> nameClasses;
+  Rows& add(std::string type, std::string name, std::vector<double> v, double icpt = M,
+            int nameClass = 0) {
+    type.resize(8, ' ');
+    types.push_back(type);
+    names.push_back(name);
+    values.push_back(v);
+    intercepts.push_back(icpt);
+    nameClasses.push_back(nameClass);
+    return *this;
+  }
+};
+
+struct Result {
+  int status;
+  std::vector<int> notes;
+  std::string alternative;
+  double means[2], sds[2], corr[3];
+  double nObs, sumWeights, divisor;
+};
+
+Result assemble(const Rows& rows, std::string inputType, bool aboutZero = false,
+                bool hasName = true, bool hasIntercept = false,
+                std::vector<std::string> names = {"x", "y"}) {
+  StoredLayout layout;
+  layout.names = names;
+  layout.inputType = inputType;
+  layout.hasName = hasName;
+  layout.hasIntercept = hasIntercept;
+  layout.wantAboutZero = aboutZero;
+  StoredMatrixAssembler a(layout, matrixWordFor(inputType));
+  for (size_t k = 0; k < rows.types.size(); ++k) {
+    StoredRow r;
+    r.type = rows.types[k];
+    r.name = hasName ? std::string_view(rows.names[k]) : std::string_view();
+    r.nameClass = rows.nameClasses[k];
+    r.values = rows.values[k].data();
+    r.intercept = rows.intercepts[k];
+    a.addRow(r);
+  }
+  Result res{};
+  StoredOutput out{res.means, res.sds, res.corr};
+  res.status = a.finish(out);
+  for (const StoredNote& n : a.notes()) res.notes.push_back(n.number);
+  res.alternative = a.alternative();
+  res.nObs = out.nObs;
+  res.sumWeights = out.sumWeights;
+  res.divisor = out.varianceDivisor;
+  return res;
+}
+
+void expectMoments(const Result& r, double tol = 1e-12) {
+  EXPECT_LE(r.status, 4);
+  EXPECT_NEAR(r.means[0], kMean[0], tol);
+  EXPECT_NEAR(r.means[1], kMean[1], tol);
+  EXPECT_NEAR(r.sds[0], kSd[0], tol);
+  EXPECT_NEAR(r.sds[1], kSd[1], tol);
+  EXPECT_NEAR(r.corr[packedIndex(1, 0)], kR, tol);
+  EXPECT_EQ(r.corr[0], 1.0);
+  EXPECT_EQ(r.corr[2], 1.0);
+}
+
+bool has(const Result& r, int number) {
+  return std::find(r.notes.begin(), r.notes.end(), number) != r.notes.end();
+}
+
+TEST(StoredMatrix, EveryKindGivesTheMomentsOfItsData) {
+  // Covariances (divisor N - 1) with means: used as they are.
+  Rows cov;
+  cov.add("MEAN", "", {3, 2}).add("N", "", {3, 3}).add("COV", "x", {7, 2}).add("COV", "y", {2, 1});
+  expectMoments(assemble(cov, "COV"));
+  Rows ace = cov;
+  for (auto& t : ace.types) if (t.rfind("COV", 0) == 0) t = "ACE     ";
+  expectMoments(assemble(ace, "ACE"));
+
+  // Uncorrected covariances (divisor N) recentred with the means.
+  Rows ucov;
+  ucov.add("MEAN", "", {3, 2}).add("N", "", {3, 3});
+  ucov.add("UCOV", "x", {41.0 / 3, 22.0 / 3}).add("UCOV", "y", {22.0 / 3, 14.0 / 3});
+  expectMoments(assemble(ucov, "UCOV"));
+
+  // Crossproducts about zero with the intercept row: the means and N come
+  // from its sums and its intercept cell.
+  Rows sscp;
+  sscp.add("SSCP", "INTERCEPT", {9, 6}, 3).add("SSCP", "x", {41, 22}, 9).add("SSCP", "y", {22, 14}, 6);
+  Result s = assemble(sscp, "SSCP", false, true, true);
+  expectMoments(s);
+  EXPECT_EQ(s.nObs, 3);
+
+  // EST: means in the PARM row, covariance rows named on three letters.
+  Rows est;
+  est.add("PARM", "", {3, 2}).add("N", "", {3, 3}).add("COVB", "x", {7, 2}).add("COV", "y", {2, 1});
+  expectMoments(assemble(est, "EST"));
+}
+
+TEST(StoredMatrix, CorrelationsConvertOnlyWhenTheFormDiffers) {
+  Rows corr;
+  corr.add("MEAN", "", {3, 2}).add("STD", "", {kSd[0], kSd[1]}).add("N", "", {3, 3});
+  corr.add("CORR", "X", {1, kR}).add("CORR", "Y", {kR, 1});  // _NAME_ in another case
+  Result r = assemble(corr, "CORR");
+  expectMoments(r);
+  EXPECT_EQ(r.divisor, 2);
+
+  // Read about zero (NOINT): crossproducts r s s (N - 1) + m m N, divisor N.
+  Result z = assemble(corr, "CORR", true);
+  EXPECT_NEAR(z.sds[0], std::sqrt(41.0 / 3), 1e-12);
+  EXPECT_NEAR(z.sds[1], std::sqrt(14.0 / 3), 1e-12);
+  EXPECT_NEAR(z.corr[packedIndex(1, 0)], 22.0 / std::sqrt(41.0 * 14.0), 1e-12);
+  EXPECT_EQ(z.divisor, 3);
+}
+
+TEST(StoredMatrix, DefaultsWhenRowsAreMissing) {
+  // A covariance table without N: N = 10000, and under NOINT its means are
+  // added back with W = N: (c (N - 1) + m^2 N) / N.
+  Rows cov;
+  cov.add("MEAN", "", {3, 2}).add("COV", "x", {7, 2}).add("COV", "y", {2, 1});
+  Result r = assemble(cov, "COV", true);
+  EXPECT_TRUE(has(r, 17));
+  EXPECT_EQ(r.nObs, 10000);
+  EXPECT_NEAR(r.sds[0], std::sqrt((7 * 9999.0 + 9 * 10000.0) / 10000), 1e-12);
+
+  // Without MEAN rows: 0 when no conversion needs them, an error when it does.
+  Rows corr;
+  corr.add("N", "", {3, 3}).add("CORR", "x", {1, kR}).add("CORR", "y", {kR, 1});
+  Result keep = assemble(corr, "CORR");
+  EXPECT_TRUE(has(keep, 38));
+  EXPECT_TRUE(has(keep, 39));
+  EXPECT_EQ(keep.means[0], 0);
+  EXPECT_EQ(keep.sds[1], 1);
+  Result need = assemble(corr, "CORR", true);
+  EXPECT_EQ(need.status, 108);
+  EXPECT_TRUE(has(need, 36));
+
+  Rows est;
+  est.add("N", "", {3, 3}).add("COV", "x", {7, 2}).add("COV", "y", {2, 1});
+  EXPECT_TRUE(has(assemble(est, "EST"), 35));
+
+  // N rows that disagree: the smallest, with message 11.
+  Rows n;
+  n.add("N", "", {5, 3}).add("COV", "x", {7, 2}).add("COV", "y", {2, 1});
+  Result rn = assemble(n, "COV");
+  EXPECT_TRUE(has(rn, 11));
+  EXPECT_EQ(rn.nObs, 3);
+}
+
+TEST(StoredMatrix, RowsWithoutNamesGoInOrder) {
+  Rows rows;
+  rows.add("N", "", {3, 3}).add("COV", "", {7, 2}).add("COV", "", {2, 1});
+  Result r = assemble(rows, "COV", false, false);
+  EXPECT_LE(r.status, 4);
+  EXPECT_NEAR(r.corr[packedIndex(1, 0)], kR, 1e-12);
+  rows.add("COV", "", {1, 1});
+  Result more = assemble(rows, "COV", false, false);
+  EXPECT_EQ(more.status, 108);
+  EXPECT_TRUE(has(more, 21));
+}
+
+TEST(StoredMatrix, BadMatricesStopTheGroup) {
+  auto corr = [](std::vector<double> a, std::vector<double> b, int nameClass = 0) {
+    Rows r;
+    r.add("N", "", {3, 3}).add("CORR", "x", a, M, nameClass).add("CORR", "y", b);
+    return assemble(r, "CORR");
+  };
+  Result neg = corr({-1, 0}, {0, 1});
+  EXPECT_EQ(neg.status, 108);
+  EXPECT_TRUE(has(neg, 27));
+  Result zero = corr({0, 0.5}, {0.5, 1});
+  EXPECT_EQ(zero.status, 108);
+  EXPECT_TRUE(has(zero, 26));
+  // A variable without variance keeps its zero row and is no error.
+  EXPECT_LE(corr({0, 0}, {0, 1}).status, 4);
+  // Halves that agree within 0.0001 sqrt(a_ii a_jj) are one element.
+  EXPECT_LE(corr({1, 0.5}, {0.50009, 1}).status, 4);
+  EXPECT_TRUE(has(corr({1, 0.5}, {0.5002, 1}), 23));
+  EXPECT_TRUE(has(corr({1, 0.5}, {0.5, 1}, 1), 13));
+  Result unusable = corr({1, 0.5}, {0.5, 1}, 2);
+  EXPECT_EQ(unusable.status, 108);
+  EXPECT_TRUE(has(unusable, 14));
+}
+
+TEST(StoredMatrix, AlternativeMatrixAfterAMissingElement) {
+  Rows r;
+  r.add("N", "", {3, 3}).add("CORR", "x", {1, M}).add("UCOV", "x", {1, 1});
+  r.add("COV", "x", {7, 2}).add("CORR", "y", {M, 1});
+  Result first = assemble(r, "CORR");
+  EXPECT_EQ(first.status, 108);
+  EXPECT_EQ(first.alternative, "COV");  // CORR, COV, UCORR, UCOV in that order
+  EXPECT_TRUE(has(first, 16));
+  EXPECT_TRUE(has(first, 28));
+  Rows none;
+  none.add("N", "", {3, 3}).add("MEAN", "", {1, 1});
+  Result empty = assemble(none, "CORR");
+  EXPECT_TRUE(has(empty, 15));
+  EXPECT_TRUE(empty.alternative.empty());
+  EXPECT_TRUE(has(assemble(Rows{}, "CORR"), 5));
+}
+
+}  // namespace
+}  // namespace zulfact
