@@ -11,6 +11,7 @@
 #include "zulfact/data/crossproducts.hpp"
 #include "zulfact/data/vardef.hpp"
 #include "zulfact/host/host.hpp"
+#include "zulfact/state/message_ids.hpp"
 
 namespace zulfact {
 
@@ -124,7 +125,7 @@ int crossproductEngine(ProcState& ps) {
   // A raw table that carries _TYPE_ and _NAME_ probably holds a matrix
   // whose TYPE was lost.
   if (ps.typeVarNumber > 0 && ps.nameVarNumber > 0 && !isStoredMatrixType(ps.inputType))
-    h.message(230, 1);
+    h.message(msg::kUntypedMatrixReadAsRaw);
 
   BlockShape shape;
   shape.n = n;
@@ -174,7 +175,7 @@ int crossproductEngine(ProcState& ps) {
   // After a read error the host has said why; the moments are finished
   // from what was read. Otherwise a failed pool stops the step.
   if (!run.readError && run.poolStatus != 0) {
-    if (run.poolStatus > 42) h.message(174, run.poolStatus);
+    if (run.poolStatus > 42) h.message(msg::thread(run.poolStatus));
     raiseCode(ps, kCodeEngine);
     h.endStep(kCodeEngine, 0);
   }
@@ -192,15 +193,15 @@ int crossproductEngine(ProcState& ps) {
   const std::string name = fin.nNotes > 0 ? h.tableName(table) : std::string();
   for (int i = 0; i < fin.nNotes; ++i) {
     const FinishNote& nt = fin.notes[i];
-    if (nt.number == 8 && fin.vardefInvalid) vardefDivisorLogged(std::string_view(ps.vardef, 8), 0, 0, 0);
+    if (nt.number == msg::kVardefDivisorNotPositive.number && fin.vardefInvalid) vardefDivisorLogged(std::string_view(ps.vardef, 8), 0, 0, 0);
     if (nt.nNumbers == 2)
-      h.message(230, nt.number, {nt.a, nt.b});
+      h.message(msg::input(nt.number), {nt.a, nt.b});
     else if (nt.nNumbers == 1 && nt.tableName)
-      h.message(230, nt.number, {nt.a, std::string_view(name)});
+      h.message(msg::input(nt.number), {nt.a, std::string_view(name)});
     else if (nt.tableName)
-      h.message(230, nt.number, {std::string_view(name)});
+      h.message(msg::input(nt.number), {std::string_view(name)});
     else
-      h.message(230, nt.number);
+      h.message(msg::input(nt.number));
   }
   if (fin.vardefInvalid && fin.status == 0) vardefDivisorLogged(std::string_view(ps.vardef, 8), 0, 0, 0);
   return fin.status == 0 ? 0 : kCodeNoData;

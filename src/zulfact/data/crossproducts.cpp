@@ -7,6 +7,7 @@
 
 #include "zulfact/state/codes.hpp"
 #include "zulfact/state/constants.hpp"
+#include "zulfact/state/message_ids.hpp"
 #include "zulfact/data/vardef.hpp"
 #include "zulfact/linalg/linalg.hpp"
 #include "zul/abi.h"
@@ -436,20 +437,20 @@ FinishOutcome finishMoments(const BlockShape& shape, std::string_view vardef, bo
   out.nObs = c.freqUsed;
   out.sumWeights = c.weightsUsed;
 
-  if (c.missingRecords > 0 && !quietMissing) note(3, 2, c.missingRecords, c.recordsRead, false);
-  if (c.nonPositive > 0) note(4, 2, c.nonPositive, c.recordsRead, false);
+  if (c.missingRecords > 0 && !quietMissing) note(msg::kObsOmittedMissing.number, 2, c.missingRecords, c.recordsRead, false);
+  if (c.nonPositive > 0) note(msg::kObsOmittedFreqWeight.number, 2, c.nonPositive, c.recordsRead, false);
   if (c.recordsRead <= 0) {
-    note(5, 0, 0, 0, true);
+    note(msg::kNoObservations.number, 0, 0, 0, true);
     res.status = kCodeNoData;
     return res;
   }
   if (out.sumWeights <= 0) {
-    note(6, 0, 0, 0, false);
+    note(msg::kNoUsableObservations.number, 0, 0, 0, false);
     res.status = kCodeNoData;
     return res;
   }
   if (out.nObs == (shape.noint ? 0.0 : 1.0)) {
-    note(7, 1, out.nObs + 1, 0, true);
+    note(msg::kTooFewUsableObservations.number, 1, out.nObs + 1, 0, true);
     res.status = kCodeNoData;
     return res;
   }
@@ -457,7 +458,7 @@ FinishOutcome finishMoments(const BlockShape& shape, std::string_view vardef, bo
   const double d = vardefDivisor(vardef, out.nObs, k, out.sumWeights, &res.vardefInvalid);
   out.divisor = d;
   if (d <= 0) {
-    note(8, 0, 0, 0, false);
+    note(msg::kVardefDivisorNotPositive.number, 0, 0, 0, false);
     res.status = kCodeNoData;
     return res;
   }

@@ -122,7 +122,7 @@ double perThreadBytes(const BlockShape& shape, int vecsize);
 
 // One message of group 230 to issue while finishing.
 struct FinishNote {
-  int number = 0;
+  int number = 0;        // msg::kObsOmittedMissing.number, ...
   double a = 0, b = 0;   // numeric arguments, in order
   int nNumbers = 0;      // how many of a, b are used
   bool tableName = false;  // followed by the table name

@@ -21,19 +21,13 @@
 #include "zulfact/output/outstat_rows.hpp"
 #include "zulfact/output/table_writer.hpp"
 #include "zulfact/output/vector_table.hpp"
+#include "zulfact/state/message_ids.hpp"
 #include "zul/abi_engine.h"
 
 namespace zulfact {
 
 namespace {
 
-// Title messages (group 180) of the data-pass tables.
-constexpr int kTitleCorrelations = 141;
-constexpr int kTitlePartialVariables = 142;  // controlling the PARTIAL variables
-constexpr int kTextCondStdDev = 23;
-// The engine has no MAP / parallel analysis results (group 180).
-constexpr int kNoMapResults = 311;
-constexpr int kNoParallelResults = 312;
 
 inline bool isMissing(double x) { return zul_is_missing(x) != 0; }
 
@@ -131,7 +125,7 @@ void partialOut(ProcState& ps) {
     std::memcpy(poolArray(ps, ps.rawStdDevs, nAll), ps.stdDevs, sizeof(double) * nAll);
   }
   if (ps.nObs <= ps.nPartial) {
-    h.message(180, 184, {ps.nPartial, ps.nObs});
+    h.message(msg::kPartialsUseAllObservations, {ps.nPartial, ps.nObs});
     ps.nObs = ps.nPartial;
   }
 
@@ -177,14 +171,14 @@ void partialOut(ProcState& ps) {
   if (ps.sink && ps.flags.simple) {
     VectorTable t;
     t.name = "CondStdDev";
-    t.title = titleLine(180, kTextCondStdDev, {}, true);
+    t.title = titleLine(msg::kCondStdDevTitle, {}, true);
     t.labelKind = 'V';
     t.nRows = p;
     t.columns.push_back({"StdDev", "Std Dev", ps.stdDevs});
     printVectorTable(ps, t);
   }
   if (ps.sink && ps.flags.corr)
-    printMatrixTable(ps, 'S', r, nullptr, p, p, 'V', 'V', kTitlePartialVariables, 0,
+    printMatrixTable(ps, 'S', r, nullptr, p, p, 'V', 'V', kTitlePartialCorr, 0,
                      "PartialCorr", "Stat.Factor.PartialCorr", 0);
 }
 
@@ -237,14 +231,14 @@ void engineSet(ProcState& ps, int item, const void* buffer, int64_t bytes) {
     endWith(ps, kCodeEngine);
 }
 
-// A result the engine cannot give ends the run with 1012; `missing` (a
-// group-180 message, 0 for none) says which analysis is without results, so
-// that the log explains the stop.
-void engineGet(ProcState& ps, int item, void* buffer, int64_t bytes, int missing = 0) {
+// A result the engine cannot give ends the run with 1012; `missing` (none
+// when its number is 0) says which analysis is without results, so that the
+// log explains the stop.
+void engineGet(ProcState& ps, int item, void* buffer, int64_t bytes, msg::Id missing = {}) {
   zul_engine* engine = engineOf(ps);
   int64_t length = bytes;
   if (!engine->ops->get || engine->ops->get(engine, item, buffer, &length, 0, 0) != 0) {
-    if (missing != 0) host().message(180, missing);
+    if (missing.number != 0) host().message(missing);
     endWith(ps, kCodeEngine);
   }
 }
@@ -261,15 +255,15 @@ void engineHandOff(ProcState& ps, bool corrComputed) {
   Host& h = host();
   if (ps.nObs < p) {
     if (ps.parallelCriterion) {
-      h.message(180, 430);
+      h.message(msg::kParallelNeedsObservations);
       endWith(ps, kCodeEngine);
     }
     if (ps.parallelRun) {
-      h.message(180, 431);
+      h.message(msg::kParallelSkipped);
       ps.parallelRun = 0;
     }
     if (ps.mapRun) {
-      h.message(180, 432);
+      h.message(msg::kMapSkipped);
       ps.mapRun = 0;
     }
   }
@@ -279,31 +273,31 @@ void engineHandOff(ProcState& ps, bool corrComputed) {
   int32_t count = 0;
   if (ps.mapRun) {
     if (!corrComputed) {
-      h.message(180, kNoMapResults);
+      h.message(msg::kNoMapResults);
       endWith(ps, kCodeEngine);
     }
-    engineGet(ps, ZUL_ITEM_MAP_FACTORS2, &count, 4, kNoMapResults);
+    engineGet(ps, ZUL_ITEM_MAP_FACTORS2, &count, 4, msg::kNoMapResults);
     ps.mapFactors2 = count;
     engineGet(ps, ZUL_ITEM_MAP_AVERAGE2, poolArray(ps, ps.mapSquared, p), vectorBytes,
-              kNoMapResults);
-    engineGet(ps, ZUL_ITEM_MAP_FACTORS4, &count, 4, kNoMapResults);
+              msg::kNoMapResults);
+    engineGet(ps, ZUL_ITEM_MAP_FACTORS4, &count, 4, msg::kNoMapResults);
     ps.mapFactors4 = count;
     engineGet(ps, ZUL_ITEM_MAP_AVERAGE4, poolArray(ps, ps.mapFourth, p), vectorBytes,
-              kNoMapResults);
+              msg::kNoMapResults);
   }
   if (ps.parallelRun) {
     if (!corrComputed) {
-      h.message(180, kNoParallelResults);
+      h.message(msg::kNoParallelResults);
       endWith(ps, kCodeEngine);
     }
-    engineGet(ps, ZUL_ITEM_PARALLEL_FACTORS, &count, 4, kNoParallelResults);
+    engineGet(ps, ZUL_ITEM_PARALLEL_FACTORS, &count, 4, msg::kNoParallelResults);
     ps.parallelFactors = count;
     engineGet(ps, ZUL_ITEM_PARALLEL_MEAN, poolArray(ps, ps.parallelMean, p), vectorBytes,
-              kNoParallelResults);
+              msg::kNoParallelResults);
     engineGet(ps, ZUL_ITEM_PARALLEL_CRITICAL, poolArray(ps, ps.parallelCritical, p), vectorBytes,
-              kNoParallelResults);
+              msg::kNoParallelResults);
     engineGet(ps, ZUL_ITEM_OBSERVED_EIGEN, poolArray(ps, ps.observedEigen, p), vectorBytes,
-              kNoParallelResults);
+              msg::kNoParallelResults);
   }
 }
 
@@ -334,7 +328,7 @@ void dataPass(ProcState& ps) {
   printObsCounts(ps);
   if (!isMissing(ps.nObsOption)) ps.nObs = ps.nObsOption;
   if (ps.nObs <= ps.nAll) {
-    h.message(180, 21);
+    h.message(msg::kTooFewObservations);
     raiseCode(ps, kCodeWarning);
   }
 
@@ -342,14 +336,14 @@ void dataPass(ProcState& ps) {
   printSimpleStatistics(ps);
   if (ps.sink && ps.flags.corr && corrComputed)
     printMatrixTable(ps, 'S', ps.corrMatrix, nullptr, ps.nAll, ps.nAll, 'V', 'V',
-                     kTitleCorrelations, 0, "Corr", "Stat.Factor.Corr", 0);
+                     kTitleCorr, 0, "Corr", "Stat.Factor.Corr", 0);
 
   // 7. Partialling.
   if (corrComputed && ps.nPartial >= 1) partialOut(ps);
 
   // 8. Variables without variance stay, with zero correlations.
   for (int i = 0; i < ps.nVars; ++i)
-    if (ps.stdDevs[i] <= 0) h.message(180, 24, {std::string_view(varName(ps, i))});
+    if (ps.stdDevs[i] <= 0) h.message(msg::kZeroVariance, {std::string_view(varName(ps, i))});
 
   // 9 - 12.
   if (corrComputed) saveCorrelations(ps);

@@ -39,7 +39,7 @@ int zbysync(ProcState& ps, zul_table* input, zul_table* target, int mode) {
   if (r == 0) return 0;
   std::string inDesc = byDescription(input, ZUL_ATTR_BYDESC);
   std::string targetDesc = byDescription(target, ZUL_ATTR_BYDESC_TARGET);
-  host().message(153, 5, {inDesc, targetDesc});
+  host().message(msg::kTargetGroupMissing, {inDesc, targetDesc});
   if (r == 2) {
     raiseCode(ps, kCodeBadVariables);
     host().endStep(ps.completionCode, ps.maxFactorsRetained);

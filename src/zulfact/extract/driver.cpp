@@ -22,6 +22,7 @@
 #include "zulfact/output/scoring.hpp"
 #include "zulfact/output/table_writer.hpp"
 #include "zulfact/rotate/unrotated_pattern.hpp"
+#include "zulfact/state/message_ids.hpp"
 
 namespace zulfact {
 
@@ -31,27 +32,25 @@ constexpr int kInitial = 1;
 constexpr int kPrerotated = -1;
 constexpr int kFinal = -2;
 
-// Message 180/900: the method is not available in this version; the group
-// ends after its heading.
-constexpr int kMethodUnavailable = 900;
-
 bool isNone(int code) { return code == kRotNone || code == 0; }
 
 // The heading message (group 180) of each method.
 int methodHeading(const ProcState& ps) {
   switch (ps.method) {
-    case kMethodPrincipal: return ps.priorsMethod == kPriorsOne ? 61 : 62;
-    case kMethodUls: return 122;
-    case kMethodPrinit: return 69;
-    case kMethodAlpha: return 70;
-    case kMethodMl: return 121;
-    case kMethodGls: return 123;
-    case kMethodFuller: return 72;
-    case kMethodHarris: return 60;
-    case kMethodImage: return 26;
-    case kMethodPattern: return 29;
-    case kMethodScore: return 30;
-    default: return 62;
+    case kMethodPrincipal:
+      return (ps.priorsMethod == kPriorsOne ? msg::kPrincipalComponentsName
+                                            : msg::kPrincipalFactorsName).number;
+    case kMethodUls: return msg::kUlsName.number;
+    case kMethodPrinit: return msg::kPrinitName.number;
+    case kMethodAlpha: return msg::kAlphaName.number;
+    case kMethodMl: return msg::kMlName.number;
+    case kMethodGls: return msg::kGlsName.number;
+    case kMethodFuller: return msg::kFullerName.number;
+    case kMethodHarris: return msg::kHarrisName.number;
+    case kMethodImage: return msg::kImageName.number;
+    case kMethodPattern: return msg::kInputPatternName.number;
+    case kMethodScore: return msg::kInputScoringName.number;
+    default: return msg::kPrincipalFactorsName.number;
   }
 }
 
@@ -193,12 +192,12 @@ void analysisDriver(ProcState& ps) {
     case kMethodImage:
     case kMethodPattern:
     case kMethodScore:
-      h.message(180, kMethodUnavailable, {methodWord(ps.method)});
+      h.message(msg::kMethodNotAvailable, {methodWord(ps.method)});
       raiseCode(ps, kCodeWarning);
       ps.factorsRetained = 0;
       return endGroup(ps);
     default:
-      h.message(180, 25);
+      h.message(msg::kMethodStops);
       h.endStep(kCodeInternal);
   }
 

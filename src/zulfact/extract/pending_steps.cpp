@@ -5,22 +5,18 @@
 
 namespace zulfact {
 
-// Message 180/901 tells the user that a requested rotation is not
-// available in this version; the solution at hand stands.
-constexpr int kRotationUnavailable = 901;
-
 void printParallelAndMapTables(ProcState&) {}
 void screeAndVariancePlots(ProcState&) {}
 void patternPlot(ProcState&, bool, int) {}
 void loadingsGraph(ProcState&, bool, int) {}
 
 int engineRotation(ProcState&, int code, int) {
-  host().message(180, kRotationUnavailable, {code});
+  host().message(msg::kRotationNotAvailable, {code});
   return 0;
 }
 
 int targetRotation(ProcState&, int code, int) {
-  host().message(180, kRotationUnavailable, {code});
+  host().message(msg::kRotationNotAvailable, {code});
   return 0;
 }
 

@@ -14,6 +14,7 @@
 #include "zulfact/output/matrix_printer.hpp"
 #include "zulfact/output/table_writer.hpp"
 #include "zulfact/output/vector_table.hpp"
+#include "zulfact/state/message_ids.hpp"
 
 namespace zulfact {
 
@@ -26,9 +27,9 @@ int firstAvailable(const double* lambda, int p) {
 }
 
 // A heading text from the message file; the run cannot go on without it.
-std::string requiredText(int number) {
+std::string requiredText(msg::Id id) {
   int status = 0;
-  std::string text = host().messageText(180, number, &status);
+  std::string text = host().messageText(id, &status);
   if (status < 0) {
     host().statusReport(status);
     host().endStep(kCodeWorkFile);
@@ -37,10 +38,10 @@ std::string requiredText(int number) {
 }
 
 // A message in the log that also goes to the listing as a note.
-void noteAndMessage(void* sink, std::string_view noteName, int group, int number, Args args) {
+void noteAndMessage(void* sink, std::string_view noteName, msg::Id id, Args args) {
   Host& h = host();
-  h.message(group, number, args);
-  if (sink != nullptr) TableWriter(sink).note(noteName, Text(h.formatMessage(group, number, args)));
+  h.message(id, args);
+  if (sink != nullptr) TableWriter(sink).note(noteName, Text(h.formatMessage(id, args)));
 }
 
 }  // namespace
@@ -113,37 +114,41 @@ void decideFactorCount(ProcState& ps) {
   ps.proportionUsed = P;
 
   // The count is told twice: in the log, and as a note in the listing.
-  auto tell = [&ps](int message, int note, Args args) {
-    host().message(180, message, args);
+  auto tell = [&ps](msg::Id message, msg::Id note, Args args) {
+    host().message(message, args);
     if (ps.sink != nullptr)
-      TableWriter(ps.sink).note("NFactorsNote", Text(host().formatMessage(180, note, args)));
+      TableWriter(ps.sink).note("NFactorsNote", Text(host().formatMessage(note, args)));
   };
   int k = 0;
   if (ps.nfactorsRule == 2) {
     k = ps.mapFactors2;
-    tell(k == 1 ? 290 : 289, k == 1 ? 292 : 291, {k});
+    tell(k == 1 ? msg::kMap2OneFactorRetained : msg::kMap2FactorsRetained,
+         k == 1 ? msg::kMap2OneFactorRetainedNote : msg::kMap2FactorsRetainedNote, {k});
   } else if (ps.nfactorsRule == 4) {
     k = ps.mapFactors4;
-    tell(k == 1 ? 294 : 293, k == 1 ? 296 : 295, {k});
+    tell(k == 1 ? msg::kMap4OneFactorRetained : msg::kMap4FactorsRetained,
+         k == 1 ? msg::kMap4OneFactorRetainedNote : msg::kMap4FactorsRetainedNote, {k});
   } else if (ps.parallelRule != 0) {
     k = ps.parallelFactors;
-    tell(k == 1 ? 190 : 189, k == 1 ? 199 : 198, {k});
+    tell(k == 1 ? msg::kParallelOneFactorRetained : msg::kParallelFactorsRetained,
+         k == 1 ? msg::kParallelOneFactorRetainedNote : msg::kParallelFactorsRetainedNote, {k});
   } else if (f >= p) {
     ps.factorsRetained = 0;
-    host().message(180, 35);
+    host().message(msg::kNoEigenvalue);
     return;
   } else {
     const char* why = "NFACTOR";
     k = eigenvalueRule(lambda, p, f, t, P, ps.nFactors, &why);
-    tell(k == 1 ? 194 : 191, k == 1 ? 188 : 36, {k, why});
+    tell(k == 1 ? msg::kOneFactorRetained : msg::kFactorsRetained,
+         k == 1 ? msg::kOneFactorRetainedNote : msg::kFactorsRetainedNote, {k, why});
   }
   ps.factorsRetained = k;
 
   // Too many factors for the degrees of freedom of the fit tests.
   const int64_t df = (static_cast<int64_t>(p - k) * (p - k) - (p + k)) / 2;
   if (df < 1 && ps.method >= kMethodUls && ps.method <= kMethodFuller)
-    noteAndMessage(ps.sink, "NFactorsNote", 180, 37, {k});
-  if (k == 0) host().message(180, 41);
+    noteAndMessage(ps.sink, "NFactorsNote", msg::kNoDegreesOfFreedom, {k});
+  if (k == 0) host().message(msg::kNoFactorRetained);
   ps.firstEigen = f;
   if (!ps.screeDone) screeAndVariancePlots(ps);
 }
@@ -161,8 +166,8 @@ void printEigenvalueTable(ProcState& ps, std::string_view heading) {
     m = std::max(m, std::fabs(lambda[i]));
   }
   if (s * 0.001 + m == m) s = 0.0;
-  const std::string title = n > 0 ? titleLine(180, 33, {heading, n, s, s / n})
-                                   : titleLine(180, 34, {heading});
+  const std::string title = n > 0 ? titleLine(msg::kEigenvalueTotalsTitle, {heading, n, s, s / n})
+                                   : titleLine(msg::kNoEigenvalueTitle, {heading});
   const bool proportions = s > 0.001 * m;
 
   TableWriter out(ps.sink);
@@ -201,21 +206,23 @@ void printEigenvalueTable(ProcState& ps, std::string_view heading) {
 }
 
 int eigenNote(int code, void* sink) {
-  auto say = [sink](int number) { noteAndMessage(sink, "EigenNote", 271, number, {}); };
+  auto say = [sink](msg::Id id) { noteAndMessage(sink, "EigenNote", id, {}); };
   if (code == 99 || code == 98) {
-    say(code == 99 ? 2 : 3);
+    say(code == 99 ? msg::kEigenBadArguments : msg::kEigenIncomplete);
     host().endStep(kCodeInternal);
   }
   int c = code;
   if (c < -99) {
-    say(100);
+    say(msg::kEigenSeveralProblems);
     c += 100;
   }
   if (c < 0) {
     const int v = -c;
     const int a = std::min(v / 10, 3);
-    if (v % 10 == 1) say(1);
-    if (a >= 1) say(3 + a);
+    if (v % 10 == 1) say(msg::kEigenBisection);
+    static constexpr msg::Id kVectorNotes[] = {msg::kEigenSlowVector, msg::kEigenVerySlowVector,
+                                               msg::kEigenNoVector};
+    if (a >= 1) say(kVectorNotes[a - 1]);
     if (a == 3) host().endStep(kCodeInternal);
   }
   return code;
@@ -240,10 +247,11 @@ void principalExtract(ProcState& ps) {
 
   if (ps.sink != nullptr) {
     const bool one = ps.priorsMethod == kPriorsOne;
-    const int number = ps.flags.covariance ? (one ? 63 : 64)
-                       : weighted           ? (one ? 65 : 66)
-                                            : (one ? 67 : 68);
-    printEigenvalueTable(ps, requiredText(number));
+    const msg::Id title =
+        ps.flags.covariance ? (one ? msg::kEigenCovTitle : msg::kEigenReducedCovTitle)
+        : weighted ? (one ? msg::kEigenWeightedCorrTitle : msg::kEigenWeightedReducedCorrTitle)
+                   : (one ? msg::kEigenCorrTitle : msg::kEigenReducedCorrTitle);
+    printEigenvalueTable(ps, requiredText(title));
   }
 
   decideFactorCount(ps);

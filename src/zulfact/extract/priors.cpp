@@ -14,6 +14,7 @@
 #include "zulfact/options/seed.hpp"
 #include "zulfact/output/matrix_printer.hpp"
 #include "zulfact/output/vector_table.hpp"
+#include "zulfact/state/message_ids.hpp"
 
 namespace zulfact {
 
@@ -153,7 +154,7 @@ void computePriors(ProcState& ps) {
                        "Stat.Factor.InvCorr", 0);
     if (singular > 0) {
       raiseCode(ps, kCodeSingular);
-      h.message(180, 13);
+      h.message(msg::kSingularCorrelations);
       readBackR(ps, bytes);
     } else {
       for (int i = 0; i < p; ++i) {
@@ -182,7 +183,7 @@ void computePriors(ProcState& ps) {
     if (printing) {
       VectorTable t;
       t.name = "SamplingAdequacy";
-      t.title = titleLine(180, 14, {overall}, true);
+      t.title = titleLine(msg::kOverallMsaTitle, {overall}, true);
       t.nRows = p;
       t.columns.push_back({"MSA", "", sv});
       t.extras.push_back({"_OverallMSA", overall});
@@ -201,7 +202,7 @@ void computePriors(ProcState& ps) {
   double maxSum = 0.0;
   if (priors == kPriorsRandom) {
     seedRoutine(1, ps.seed);  // a clock seed when none was given, published
-    h.message(180, 15, {ps.seed});
+    h.message(msg::kRandomPriorsSeed, {ps.seed});
     for (int i = 0; i < p; ++i) h2[i] = nextUniform(ps.seed);
   }
   if (priors == kPriorsMax || priors == kPriorsAsmc)
@@ -210,15 +211,15 @@ void computePriors(ProcState& ps) {
     if (!inverse) {
       fellBack = true;
       if (priors == kPriorsSmc) {
-        h.message(180, 16, {"1.0."});
+        h.message(msg::kSmcFallback, {"1.0."});
       } else {
         int status = 0;
-        std::string text = h.messageText(180, 160, &status);
+        std::string text = h.messageText(msg::kLargestCorrelationsText, &status);
         if (status < 0) {
           h.statusReport(status);
           h.endStep(kCodeWorkFile);
         }
-        h.message(180, 16, {text});
+        h.message(msg::kSmcFallback, {text});
       }
     } else {
       double s = 0.0;
@@ -236,7 +237,7 @@ void computePriors(ProcState& ps) {
   if (priors == kPriorsInput) {
     if (!readTypedRow(ps, isPriorsType, h2.data())) {
       raiseCode(ps, kCodeNoData);
-      h.message(180, 17);
+      h.message(msg::kNoPriorsRow);
       ps.priorsMethod = kPriorsOne;
       shownPriors = kPriorsOne;
       std::fill(h2.begin(), h2.end(), 1.0);
@@ -261,7 +262,7 @@ void computePriors(ProcState& ps) {
         for (int i = 0; i < p; ++i) ps.varWeights[i] *= ps.stdDevs[i] * ps.stdDevs[i];
     } else {
       raiseCode(ps, kCodeNoData);
-      h.message(180, 18);
+      h.message(msg::kNoWeightRow);
     }
   }
   // Without a WEIGHT row the method's own weights stand in, so that the
@@ -272,11 +273,11 @@ void computePriors(ProcState& ps) {
   if (!printing) return;
   std::string text;
   if (inverse && (ps.method == kMethodHarris || ps.method == kMethodImage)) {
-    text = titleLine(180, 19, {}, true);
+    text = titleLine(msg::kPriorsSmcTitle, {}, true);
   } else if (fellBack) {
-    text = titleLine(180, 20, {priors == kPriorsSmc ? "ONE" : "MAX"}, true);
+    text = titleLine(msg::kPriorsTitle, {priors == kPriorsSmc ? "ONE" : "MAX"}, true);
   } else {
-    text = titleLine(180, 20, {priorsWord(shownPriors)}, true);
+    text = titleLine(msg::kPriorsTitle, {priorsWord(shownPriors)}, true);
   }
   if (shownPriors == kPriorsOne) {
     printTextTable(ps, "PriorCommunalEst", text);

@@ -12,6 +12,7 @@
 #include <string>
 #include <string_view>
 
+#include "zulfact/state/message_ids.hpp"
 #include "zul/abi.h"
 
 namespace zulfact {
@@ -53,6 +54,14 @@ class Host {
   std::string messageText(int group, int number, int* status = nullptr);
   // The text with its arguments put in, as message() would print it.
   std::string formatMessage(int group, int number, Args args = {}, int* status = nullptr);
+  // The same by name (state/message_ids.hpp), which is how code says it.
+  void message(msg::Id id, Args args = {}) { message(id.group, id.number, args); }
+  std::string messageText(msg::Id id, int* status = nullptr) {
+    return messageText(id.group, id.number, status);
+  }
+  std::string formatMessage(msg::Id id, Args args = {}, int* status = nullptr) {
+    return formatMessage(id.group, id.number, args, status);
+  }
   // A host system option ("VALIDVARNAME", "DEBUG", "THREADS", "CPUCOUNT");
   // false when it is not set.
   bool systemOption(std::string_view name, std::string& value);

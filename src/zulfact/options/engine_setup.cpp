@@ -5,6 +5,7 @@
 
 #include "zulfact/options/grammar.hpp"
 #include "zulfact/options/statement_parser.hpp"
+#include "zulfact/state/message_ids.hpp"
 #include "zul/abi_engine.h"
 
 namespace zulfact::detail {
@@ -62,7 +63,7 @@ void StatementParser::createEngine() {
   if (!engine->ops || !engine->ops->get ||
       engine->ops->get(engine, ZUL_ITEM_THREADS, &engineThreads, &length, 0, 0) != 0)
     stop(ps_, kCodeEngine);
-  if (engineThreads < ps_.threadCount) h_.message(180, 310, {ps_.threadCount, engineThreads});
+  if (engineThreads < ps_.threadCount) h_.message(msg::kFewerEngineThreads, {ps_.threadCount, engineThreads});
 }
 
 }  // namespace zulfact::detail

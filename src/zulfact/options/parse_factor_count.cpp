@@ -6,6 +6,7 @@
 #include "zulfact/options/grammar.hpp"
 #include "zulfact/options/seed.hpp"
 #include "zulfact/options/statement_parser.hpp"
+#include "zulfact/state/message_ids.hpp"
 
 namespace zulfact::detail {
 
@@ -17,18 +18,18 @@ void StatementParser::factorCountOptions() {
   ps_.parallelCriterion = rec_.bit(kBitParallelCriterion) ? 1 : 0;
   const bool map2 = rec_.bit(kBitMapCriterion2), map4 = rec_.bit(kBitMapCriterion4);
   if (map2 && map4) {
-    h_.message(180, 77);
+    h_.message(msg::kTwoMapCriteria);
     raiseCode(ps_, kCodeConflict);
   }
   ps_.mapVariant = map4 ? 4 : map2 ? 2 : 0;
   if (ps_.mapVariant && ps_.parallelCriterion) {
-    h_.message(180, 80);
+    h_.message(msg::kMapAndParallelCriteria);
     raiseCode(ps_, kCodeConflict);
   }
   const bool otherRule =
       nFactorsGiven_ || rec_.given(kSlotMinEigen) || rec_.given(kSlotProportion);
-  if (ps_.parallelCriterion && otherRule) h_.message(180, 78);
-  if (ps_.mapVariant && otherRule) h_.message(180, 79);
+  if (ps_.parallelCriterion && otherRule) h_.message(msg::kParallelOverridesRules);
+  if (ps_.mapVariant && otherRule) h_.message(msg::kMapOverridesRules);
   ps_.flags.parallelOption = rec_.bit(kBitParallel);
   ps_.flags.mapOption = rec_.bit(kBitMap);
   ps_.parallelRun = (ps_.parallelCriterion || ps_.flags.parallelOption) ? 1 : 0;
@@ -60,32 +61,32 @@ void StatementParser::criteriaAgainstMethod() {
   if (ps_.method == kMethodPattern || ps_.method == kMethodScore || ps_.method == kMethodImage) {
     const char* word = methodWord(ps_.method);
     if (ps_.mapVariant) {
-      h_.message(180, 421, {ps_.mapVariant == 4 ? "MAP4" : "MAP2", word});
+      h_.message(msg::kCriterionNotWithMethod, {ps_.mapVariant == 4 ? "MAP4" : "MAP2", word});
       stop(ps_, kCodeConflict);
     }
     if (ps_.plots.map2 || ps_.plots.map4) {
-      h_.message(180, 422, {"MAP", word});
+      h_.message(msg::kPlotNotWithMethod, {"MAP", word});
       ps_.plots.map2 = ps_.plots.map4 = false;
       ps_.mapRun = f.mapOption ? 1 : 0;
     }
     if (ps_.parallelCriterion) {
-      h_.message(180, 421, {"PARALLEL", word});
+      h_.message(msg::kCriterionNotWithMethod, {"PARALLEL", word});
       stop(ps_, kCodeConflict);
     }
     if (ps_.plots.parallel) {
-      h_.message(180, 422, {"PARALLEL", word});
+      h_.message(msg::kPlotNotWithMethod, {"PARALLEL", word});
       ps_.plots.parallel = false;
       ps_.parallelRun = f.parallelOption ? 1 : 0;
     }
   }
   if (p_ == 1) {
     if ((ps_.plots.map2 || ps_.plots.map4) && !ps_.mapVariant) {
-      h_.message(180, 308);
+      h_.message(msg::kMapPlotNeedsTwoVariables);
       ps_.plots.map2 = ps_.plots.map4 = false;
       ps_.mapRun = f.mapOption ? 1 : 0;
     }
     if (ps_.mapVariant) {
-      h_.message(180, 309);
+      h_.message(msg::kMapNeedsTwoVariables);
       raiseCode(ps_, kCodeConflict);
     }
   }
@@ -101,12 +102,12 @@ void StatementParser::parallelSettings() {
   if (!ps_.parallelRun) return;
   seedRoutine(1, ps_.parallelSeed);
   if (!(ps_.parallelLevel > 0 && ps_.parallelLevel < 1)) {
-    h_.message(180, 305, {ps_.parallelLevel});
+    h_.message(msg::kParallelLevelRange, {ps_.parallelLevel});
     raiseCode(ps_, kCodeConflict);
   } else {
     double k = std::floor((1 - ps_.parallelLevel) * (ps_.nSims + 1.0));
     if (!(k > 0 && k < ps_.nSims)) {
-      h_.message(180, 304, {ps_.parallelLevel, ps_.nSims});
+      h_.message(msg::kParallelLevelLeavesNone, {ps_.parallelLevel, ps_.nSims});
       raiseCode(ps_, kCodeConflict);
     }
   }

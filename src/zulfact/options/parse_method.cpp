@@ -4,6 +4,7 @@
 // options and the input.
 #include "zulfact/options/grammar.hpp"
 #include "zulfact/options/statement_parser.hpp"
+#include "zulfact/state/message_ids.hpp"
 
 namespace zulfact::detail {
 
@@ -33,7 +34,7 @@ void StatementParser::testOptions() {
     ps_.coverValue = missing_;
     if (ps_.hypValue == 0.0) {
       ps_.flags.testsOneSided = false;
-      if (ps_.flags.oneTail) h_.message(180, 354);
+      if (ps_.flags.oneTail) h_.message(msg::kHypValueZeroTwoSided);
     } else {
       ps_.flags.testsOneSided = !(ps_.flags.twoTail && !ps_.flags.oneTail);
     }
@@ -80,7 +81,7 @@ void StatementParser::priors() {
                              : kPriorsSmc;
   } else {
     if (priorsStatement.count != p_) {
-      h_.message(180, 2);
+      h_.message(msg::kPriorValuesCount);
       raiseCode(ps_, kCodeConflict);
     } else if (ps_.priorCommunalities) {
       const auto* values = static_cast<const double*>(priorsStatement.data);
@@ -90,7 +91,7 @@ void StatementParser::priors() {
   }
   if ((ps_.method == kMethodHarris || ps_.method == kMethodImage) &&
       ps_.priorsMethod != kPriorsSmc) {
-    h_.message(180, 3, {priorsWord(ps_.priorsMethod), methodWord(ps_.method)});
+    h_.message(msg::kPriorsNotWithMethod, {priorsWord(ps_.priorsMethod), methodWord(ps_.method)});
     raiseCode(ps_, kCodeNotAllowed);
   }
 }
@@ -98,9 +99,9 @@ void StatementParser::priors() {
 // The method against the options and the input.
 void StatementParser::methodChecks() {
   OptionFlags& f = ps_.flags;
-  if (ps_.method == kMethodImage && f.msa) h_.message(180, 420);
+  if (ps_.method == kMethodImage && f.msa) h_.message(msg::kMsaNotWithImage);
   if (ps_.method != kMethodMl && (f.needStdErr || hypGiven_)) {
-    h_.message(180, 353);
+    h_.message(msg::kStdErrNeedsMl);
     f.needStdErr = f.confidenceDisplay = f.stderrRequested = false;
     ps_.hypValue = missing_;
   }
@@ -108,7 +109,7 @@ void StatementParser::methodChecks() {
     switch (ps_.method) {
       case kMethodAlpha: case kMethodMl: case kMethodGls: case kMethodHarris:
       case kMethodPattern: case kMethodScore:
-        h_.message(180, 185, {methodWord(ps_.method)});
+        h_.message(msg::kWeightNotWithMethod, {methodWord(ps_.method)});
         raiseCode(ps_, kCodeNotAllowed);
         break;
       default:
@@ -116,30 +117,30 @@ void StatementParser::methodChecks() {
     }
   }
   if (f.heywood && f.ultraHeywood) {
-    h_.message(180, 299);
+    h_.message(msg::kHeywoodOverridesUltra);
     f.ultraHeywood = false;
   }
   if (inputType_.rfind("FACTOR", 0) == 0) {
     if (ps_.typeVarNumber == 0) {
-      h_.message(180, 7, {"_TYPE_"});
+      h_.message(msg::kFactorTableLacksVariable, {"_TYPE_"});
       raiseCode(ps_, kCodeBadVariables);
     }
     if (ps_.nameVarNumber == 0) {
-      h_.message(180, 7, {"_NAME_"});
+      h_.message(msg::kFactorTableLacksVariable, {"_NAME_"});
       raiseCode(ps_, kCodeBadVariables);
     }
   }
   if (f.rawInput) {
     if (ps_.priorsMethod == kPriorsInput) {
-      h_.message(180, 4, {inputType_});
+      h_.message(msg::kPriorsInputNeedsMatrix, {inputType_});
       raiseCode(ps_, kCodeNotAllowed);
     }
     if (f.weightOption) {
-      h_.message(180, 5, {inputType_});
+      h_.message(msg::kWeightNeedsMatrix, {inputType_});
       raiseCode(ps_, kCodeNotAllowed);
     }
     if (ps_.method == kMethodPattern || ps_.method == kMethodScore) {
-      h_.message(180, 6, {inputType_});
+      h_.message(msg::kStoredSolutionNeeded, {inputType_});
       raiseCode(ps_, kCodeNotAllowed);
     }
   }

@@ -7,6 +7,7 @@
 #include "zulfact/options/statement_parser.hpp"
 #include "zulfact/output/outstat_rows.hpp"
 #include "zulfact/output/table_writer.hpp"
+#include "zulfact/state/message_ids.hpp"
 
 namespace zulfact::detail {
 
@@ -74,11 +75,11 @@ void StatementParser::graphRequests() {
   const bool pathStatement = rec_.bit(kBitPathDiagramStatement);
   if (!rec_.bit(kBitPlots) && !pathStatement) return;
   if (ps_.flags.noprint) {
-    h_.message(210, 1102);
+    h_.message(msg::kGraphsNeedPrinting);
   } else if (rec_.bit(kBitPlotNone)) {
-    h_.message(210, 1100);
+    h_.message(msg::kPlotsNone);
   } else if (!ps_.graphicsEnabled) {
-    h_.message(210, 1104);
+    h_.message(msg::kGraphicsOff);
   } else {
     PlotRequests& g = ps_.plots;
     g.scree = rec_.bit(kBitPlotScree);
@@ -140,10 +141,10 @@ void StatementParser::outTable() {
   OptionFlags& f = ps_.flags;
   if (ps_.outTable) {
     if (!f.rawInput) {
-      h_.message(180, 9, {inputType_});
+      h_.message(msg::kOutNeedsRawData, {inputType_});
       ps_.outTable = nullptr;
     } else if (!nFactorsGiven_) {
-      h_.message(180, 10);
+      h_.message(msg::kOutNeedsNFactors);
       ps_.outTable = nullptr;
     }
     f.outRequested = ps_.outTable != nullptr;
@@ -155,7 +156,7 @@ void StatementParser::outTable() {
     zul_var_desc d{};
     if (h_.varDesc(ps_.mainInput, v, d) != 0) continue;
     for (const std::string& fn : factorNames_)
-      if (upper(fn) == upper(d.name)) h_.message(180, 352, {std::string(d.name)});
+      if (upper(fn) == upper(d.name)) h_.message(msg::kScoreNameClash, {std::string(d.name)});
   }
   h_.copyAllColumns(ps_.outTable, ps_.mainInput);
   if (ps_.nPartial > 0) {
@@ -179,11 +180,11 @@ void StatementParser::outstatTable() {
   ps_.nameWidth = nameColumnWidth(ps_);
   if (!ps_.outstatTable) return;
   h_.setAttribute(ps_.outstatTable, ZUL_ATTR_SET_TYPE, "FACTOR");
-  std::string label = h_.formatMessage(180, 157);
+  std::string label = h_.formatMessage(msg::kOutstatLabel);
   h_.setAttribute(ps_.outstatTable, ZUL_ATTR_SET_LABEL, label.c_str());
   h_.copyByColumns(ps_.outstatTable, ps_.mainInput);
-  std::string typeLabel = h_.formatMessage(180, 158);
-  std::string nameLabel = h_.formatMessage(180, 159);
+  std::string typeLabel = h_.formatMessage(msg::kTypeColumnLabel);
+  std::string nameLabel = h_.formatMessage(msg::kNameColumnLabel);
   zul_column_desc typeColumn{"_TYPE_", typeLabel.c_str(), 1, 8};
   zul_column_desc nameColumn{"_NAME_", nameLabel.c_str(), 1, ps_.nameWidth};
   h_.declareColumn(ps_.outstatTable, typeColumn);

@@ -4,6 +4,7 @@
 // whether the solution is oblique.
 #include "zulfact/options/grammar.hpp"
 #include "zulfact/options/statement_parser.hpp"
+#include "zulfact/state/message_ids.hpp"
 
 namespace zulfact::detail {
 
@@ -60,7 +61,7 @@ void StatementParser::rotationOptions() {
   ps_.rotationParams = arrays_.get<double>(ps_.rotationParamCount);
   ps_.rotationParamPositions = arrays_.get<int32_t>(ps_.rotationParamCount);
   if (!ps_.rotationList || !ps_.rotationParams || !ps_.rotationParamPositions) {
-    h_.message(180, 91);
+    h_.message(msg::kArraysTooLarge);
     stop(ps_, kCodeMemory);
   }
   std::copy(rotations_.begin(), rotations_.end(), ps_.rotationList);
@@ -100,7 +101,7 @@ void StatementParser::rotationOptions() {
       ps_.finalRotation == kRotProcrustes || ps_.prerotation == kRotProcrustes ||
       std::find(rotations_.begin(), rotations_.end(), kRotProcrustes) != rotations_.end();
   if (procrustes && !ps_.flags.targetGiven) {
-    h_.message(180, 115);
+    h_.message(msg::kProcrustesNeedsTarget);
     raiseCode(ps_, kCodeConflict);
   }
 

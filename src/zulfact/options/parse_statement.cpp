@@ -16,6 +16,7 @@
 #include "zulfact/host/messages.hpp"
 #include "zulfact/options/grammar.hpp"
 #include "zulfact/options/statement_parser.hpp"
+#include "zulfact/state/message_ids.hpp"
 
 namespace zulfact {
 
@@ -119,7 +120,7 @@ void StatementParser::run() {
     stop(ps_, kCodeStopped);
 
   if (p_ < 1) {
-    h_.message(180, 12);
+    h_.message(msg::kNoAnalysisVariables);
     raiseCode(ps_, kCodeBadVariables);
   }
   if (logParse) logOptions(ps_);
@@ -132,7 +133,7 @@ void StatementParser::dataSets() {
   const zul_parsed& parsed = rec_.record();
   ps_.mainInput = parsed.tables[ZUL_DS_DATA];
   if (!ps_.mainInput) {
-    h_.message(180, 1);
+    h_.message(msg::kNoDataTable);
     stop(ps_, kCodeNotAllowed);
   }
   ps_.outTable = parsed.tables[ZUL_DS_OUT];
@@ -166,12 +167,12 @@ void StatementParser::analysisVariables() {
              std::find(vars.begin(), vars.end(), ps_.interceptVarNumber) != vars.end()) {
     ps_.flags.noIntercept = true;
     ps_.flags.noint = true;
-    h_.message(180, 181);
+    h_.message(msg::kInterceptInVarList);
   }
   if (rec_.bit(kBitNoint)) {
     ps_.flags.noIntercept = true;
     ps_.flags.noint = true;
-    h_.message(180, 175);
+    h_.message(msg::kNoIntercept);
   }
 
   const zul_varlist& partial = rec_.list(ZUL_LIST_PARTIAL);
@@ -197,19 +198,19 @@ void StatementParser::targetTable() {
     std::string name = varName(i);
     int v = h_.varNumber(ps_.targetTable, name);
     if (v == 0) {
-      h_.message(180, 8, {name});
+      h_.message(msg::kTargetLacksVariable, {name});
       raiseCode(ps_, kCodeBadVariables);
       continue;
     }
     zul_var_desc d{};
     if (h_.varDesc(ps_.targetTable, v, d) == 0 && d.type != 1) {
-      h_.message(180, 182, {name});
+      h_.message(msg::kTargetVariableCharacter, {name});
       raiseCode(ps_, kCodeBadVariables);
     }
   }
   ps_.bySyncMode = h_.bySyncMode(ps_.mainInput, ps_.targetTable);
   if (ps_.bySyncMode == 1) {
-    h_.message(180, 176);
+    h_.message(msg::kTargetLacksByVariables);
     raiseCode(ps_, kCodeBadVariables);
   }
 }

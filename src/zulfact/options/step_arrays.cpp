@@ -4,6 +4,7 @@
 
 #include "zulfact/linalg/linalg.hpp"
 #include "zulfact/options/statement_parser.hpp"
+#include "zulfact/state/message_ids.hpp"
 
 namespace zulfact::detail {
 
@@ -47,7 +48,7 @@ void StatementParser::allocateArrays() {
   ps_.mapSquared = arrays_.get<double>(p);
   ps_.mapFourth = arrays_.get<double>(p);
   if (ps_.completionCode == kCodeMemory) {
-    h_.message(180, 91);
+    h_.message(msg::kArraysTooLarge);
     stop(ps_, kCodeMemory);
   }
   for (int i = 0; i < p; ++i) ps_.varOrder[i] = i;

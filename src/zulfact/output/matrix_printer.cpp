@@ -13,6 +13,7 @@
 #include "zulfact/host/host.hpp"
 #include "zulfact/output/table_writer.hpp"
 #include "zulfact/output/vector_table.hpp"
+#include "zulfact/state/message_ids.hpp"
 
 namespace zulfact {
 
@@ -111,24 +112,24 @@ void openSection(ProcState& ps, SectionKind kind, int insertNumber,
   Host& h = host();
   std::string heading;
   const char* name = "InitialSolution";
-  int label = 378;
+  msg::Id label = msg::kInitialSolutionLabel;
   switch (kind) {
     case SectionKind::Initial:
-      heading = h.formatMessage(180, 249, {h.messageText(180, insertNumber)});
+      heading = h.formatMessage(msg::kInitialMethodHeading, {h.messageText(msg::factor(insertNumber))});
       break;
     case SectionKind::Prerotated:
       name = "PrerotatedSolution";
-      label = 379;
-      heading = h.formatMessage(180, 250, {rotationName});
+      label = msg::kPrerotatedSolutionLabel;
+      heading = h.formatMessage(msg::kPrerotationHeading, {rotationName});
       break;
     case SectionKind::Rotated:
       name = "RotatedSolution";
-      label = 380;
-      heading = h.formatMessage(180, 251, {rotationName});
+      label = msg::kRotatedSolutionLabel;
+      heading = h.formatMessage(msg::kRotationHeading, {rotationName});
       break;
   }
   TableWriter out(ps.sink);
-  out.openSection(name, Text::message(180, label), Text(heading));
+  out.openSection(name, Text::message(label), Text(heading));
 }
 
 namespace {
@@ -175,7 +176,7 @@ void printMatrixTable(ProcState& ps, char storage, const double* matrix,
   }
   const double bytes = 8.0 * nRows * nCols * (stdErrors ? 2.0 : 1.0);
   if (bytes >= kMaxAllocationBytes) {
-    host().message(180, 91);
+    host().message(msg::kArraysTooLarge);
     host().endStep(kCodeMemory);
   }
   const MatrixDisplay disp = matrixDisplayRule(ps, matrixRoleOf(ps, matrix), titleMessage);
@@ -205,8 +206,8 @@ void printMatrixTable(ProcState& ps, char storage, const double* matrix,
 
   TableWriter out(ps.sink);
   out.beginTable(tableName, templatePath, true,
-                 labelMessage > 0 ? Text::message(180, labelMessage) : Text());
-  out.title(Text::message(180, titleMessage));
+                 labelMessage > 0 ? Text::message(msg::factor(labelMessage)) : Text());
+  out.title(Text::message(msg::factor(titleMessage)));
   const char* rowHead = rowLabels == 'V' ? "Variable" : rowLabels == 'F' ? "Factor" : "Number";
   out.column(Column::text(rowHead, rowLabels == 'N' ? 8 : longestOf(rowText, 1), Text(" ")));
   if (withLabels) out.column(Column::text("Label", std::max(1, ps.longestLabel), Text(" ")));
@@ -255,11 +256,11 @@ void printMatrixTable(ProcState& ps, char storage, const double* matrix,
 
   Host& h = host();
   if (disp.roundMode && disp.fuzz == 0.0) {
-    out.footnote(Text(h.formatMessage(180, 50, {flag})));
+    out.footnote(Text(h.formatMessage(msg::kRoundFlagFootnote, {flag})));
   } else if (disp.fuzz > 0.0 && !disp.roundMode) {
-    out.footnote(Text(h.formatMessage(180, 51, {disp.fuzz})));
+    out.footnote(Text(h.formatMessage(msg::kFuzzFootnote, {disp.fuzz})));
   } else if (disp.roundMode && disp.fuzz > 0.0) {
-    out.footnote(Text(h.formatMessage(180, 52, {flag})));
+    out.footnote(Text(h.formatMessage(msg::kRoundFlagFuzzFootnote, {flag})));
   }
   out.endTable();
 }

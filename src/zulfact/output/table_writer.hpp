@@ -24,7 +24,7 @@
 // or, for short rows, out.row({i + 1, eigenvalues[i]}) with one value per
 // column in declaration order (numbers or texts).
 //
-// Sections: openSection("InitialSolution", Text::message(180, 378),
+// Sections: openSection("InitialSolution", Text::message(msg::kInitialSolutionLabel),
 // headingText) closes an open table first and makes the section current
 // until closeSection() or closeAll() (end of a BY group, clean-up).
 //
@@ -42,6 +42,7 @@
 #include <type_traits>
 #include <vector>
 
+#include "zulfact/state/message_ids.hpp"
 #include "zul/abi.h"
 
 namespace zulfact {
@@ -74,6 +75,7 @@ class Text {
     t.number_ = number;
     return t;
   }
+  static Text message(msg::Id id) { return message(id.group, id.number); }
   bool isMessage() const { return number_ != 0; }
   bool empty() const { return !isMessage() && text_.empty(); }
   const std::string& text() const { return text_; }

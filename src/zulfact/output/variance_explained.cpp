@@ -7,6 +7,7 @@
 #include "zulfact/linalg/linalg.hpp"
 #include "zulfact/output/table_writer.hpp"
 #include "zulfact/output/vector_table.hpp"
+#include "zulfact/state/message_ids.hpp"
 
 namespace zulfact {
 
@@ -37,9 +38,9 @@ void varianceExplained(ProcState& ps, int mode) {
 
   if (ps.sink != nullptr) {
     const std::string title =
-        mode == 0 ? titleLine(180, 44, {" "})
-        : mode == 1 ? titleLine(180, 45, {"ignoring other factors"})
-                    : titleLine(180, 46, {"eliminating other factors"});
+        mode == 0 ? titleLine(msg::kVarExplainedTitle, {" "})
+        : mode == 1 ? titleLine(msg::kVarExplainedIgnoringTitle, {"ignoring other factors"})
+                    : titleLine(msg::kVarExplainedEliminatingTitle, {"eliminating other factors"});
     if (weighted) {
       TableWriter out(ps.sink);
       out.beginTable("VarExplainWgt");
@@ -94,7 +95,7 @@ void varianceExplained(ProcState& ps, int mode) {
   if (!weighted) {
     VectorTable t;
     t.name = "FinalCommun";
-    t.title = titleLine(180, 49, {total});
+    t.title = titleLine(msg::kTotalCommunTitle, {total});
     t.nRows = p;
     t.columns.push_back({"Communality", "", ps.communalities});
     printVectorTable(ps, t);
@@ -102,8 +103,8 @@ void varianceExplained(ProcState& ps, int mode) {
   }
   TableWriter out(ps.sink);
   out.beginTable("FinalCommunWgt");
-  out.title(Text::message(180, 47), "titfic1");
-  out.title(Text(titleLine(180, 48, {totalWeighted, total})), "titfic2");
+  out.title(Text::message(msg::kFinalCommunWeightsTitle), "titfic1");
+  out.title(Text(titleLine(msg::kTotalCommunWeightedTitle, {totalWeighted, total})), "titfic2");
   int width = 1;
   for (int i = 0; i < p; ++i) width = std::max(width, static_cast<int>(variableName(ps, i).size()));
   out.column(Column::text("Variable", width, Text(" ")));  // no header, as in every vector table

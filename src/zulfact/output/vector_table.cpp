@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "zulfact/output/table_writer.hpp"
+#include "zulfact/state/message_ids.hpp"
 
 namespace zulfact {
 
@@ -23,7 +24,7 @@ std::string factorName(const ProcState& ps, int k) {
 std::string titleLine(int group, int number, Args args, bool dropWhenLong) {
   std::string text = host().formatMessage(group, number, args);
   if (text.size() >= 120) {
-    host().message(180, 174, {120});
+    host().message(msg::kTitleShortened, {120});
     if (dropWhenLong) return {};
     text.resize(120);
   }

@@ -57,5 +57,8 @@ std::string factorName(const ProcState& ps, int k);
 // 180/174 with the argument 120 and is cut to 120, or dropped (empty
 // result) when `dropWhenLong`.
 std::string titleLine(int group, int number, Args args, bool dropWhenLong = false);
+inline std::string titleLine(msg::Id id, Args args, bool dropWhenLong = false) {
+  return titleLine(id.group, id.number, args, dropWhenLong);
+}
 
 }  // namespace zulfact

@@ -13,6 +13,7 @@
 #include "zulfact/output/matrix_printer.hpp"
 #include "zulfact/output/outstat_rows.hpp"
 #include "zulfact/output/vector_table.hpp"
+#include "zulfact/state/message_ids.hpp"
 
 namespace zulfact {
 
@@ -57,11 +58,11 @@ void FinishUnrotatedPattern(ProcState& ps) {
     std::vector<int> dropped(static_cast<size_t>(m));
     const int kept = dropEmptyFactors(ps.loadings, p, m, dropped.data());
     for (int j = 0; j < m; ++j)
-      if (dropped[j]) h.message(180, 58, {j + 1});
+      if (dropped[j]) h.message(msg::kEmptyFactorDropped, {j + 1});
     ps.nFactors = kept;
     ps.factorsRetained = kept;
     if (kept == 0) {
-      h.message(180, 59, {m});
+      h.message(msg::kAllFactorsEmpty, {m});
       raiseCode(ps, kCodeSingular);
     }
     if (kept == 1) {

@@ -1,0 +1,194 @@
+// The numbered messages, titles and labels the module uses, by name.
+//
+// A message is known by its group in the message file
+// (src/zul/messages/messages.txt) and its number there; the words and the
+// arguments live in that file. Code names the message, never the numbers:
+//
+//   h.message(msg::kTargetLacksVariable, {name});
+//   out.title(Text::message(msg::kInitialSolutionLabel));
+//
+// To add a message: write its text in messages.txt, then one line here in
+// the section of its concern, named after what it says (kOutNeedsRawData),
+// not after where it is issued. APIs that take a group-180 number alone
+// are given `.number`; the matrix printer's title numbers, which also pick
+// the table's fuzz threshold, are named in output/matrix_printer.hpp.
+#pragma once
+
+#include <cstdint>
+
+namespace zulfact::msg {
+
+struct Id {
+  int32_t group;
+  int32_t number;
+};
+
+// Message groups of the file.
+inline constexpr int32_t kByGroup = 153;      // BY groups
+inline constexpr int32_t kThreadGroup = 174;  // the thread pool
+inline constexpr int32_t kFactorGroup = 180;  // the FACTOR procedure
+inline constexpr int32_t kGraphGroup = 210;   // graphs
+inline constexpr int32_t kInputGroup = 230;   // data input
+inline constexpr int32_t kEigenGroup = 271;   // the eigen solver
+
+constexpr Id byGroup(int32_t n) { return {kByGroup, n}; }
+constexpr Id thread(int32_t n) { return {kThreadGroup, n}; }
+constexpr Id factor(int32_t n) { return {kFactorGroup, n}; }
+constexpr Id graph(int32_t n) { return {kGraphGroup, n}; }
+constexpr Id input(int32_t n) { return {kInputGroup, n}; }
+constexpr Id eigen(int32_t n) { return {kEigenGroup, n}; }
+
+// ---- the statement, its tables and variables ----
+inline constexpr Id kNoDataTable = factor(1);
+inline constexpr Id kFactorTableLacksVariable = factor(7);   // _TYPE_ or _NAME_
+inline constexpr Id kTargetLacksVariable = factor(8);
+inline constexpr Id kNoAnalysisVariables = factor(12);
+inline constexpr Id kNoIntercept = factor(175);              // NOINT
+inline constexpr Id kTargetLacksByVariables = factor(176);
+inline constexpr Id kInterceptInVarList = factor(181);
+inline constexpr Id kTargetVariableCharacter = factor(182);
+inline constexpr Id kTargetGroupMissing = byGroup(5);
+inline constexpr Id kArraysTooLarge = factor(91);
+inline constexpr Id kFewerEngineThreads = factor(310);
+
+// ---- methods, priors and weights ----
+inline constexpr Id kPriorValuesCount = factor(2);
+inline constexpr Id kPriorsNotWithMethod = factor(3);
+inline constexpr Id kPriorsInputNeedsMatrix = factor(4);
+inline constexpr Id kWeightNeedsMatrix = factor(5);
+inline constexpr Id kStoredSolutionNeeded = factor(6);       // PATTERN, SCORE
+inline constexpr Id kWeightNotWithMethod = factor(185);
+inline constexpr Id kMethodStops = factor(25);
+inline constexpr Id kMethodNotAvailable = factor(900);
+inline constexpr Id kHeywoodOverridesUltra = factor(299);
+inline constexpr Id kStdErrNeedsMl = factor(353);
+inline constexpr Id kHypValueZeroTwoSided = factor(354);
+inline constexpr Id kMsaNotWithImage = factor(420);
+inline constexpr Id kRandomPriorsSeed = factor(15);
+inline constexpr Id kSmcFallback = factor(16);
+inline constexpr Id kNoPriorsRow = factor(17);
+inline constexpr Id kNoWeightRow = factor(18);
+inline constexpr Id kLargestCorrelationsText = factor(160);  // ASMC fallback wording
+inline constexpr Id kFeatureNotAvailable = factor(902);
+
+// ---- the data pass ----
+inline constexpr Id kSingularCorrelations = factor(13);
+inline constexpr Id kTooFewObservations = factor(21);
+inline constexpr Id kZeroVariance = factor(24);
+inline constexpr Id kPartialsUseAllObservations = factor(184);
+inline constexpr Id kParallelNeedsObservations = factor(430);
+inline constexpr Id kParallelSkipped = factor(431);
+inline constexpr Id kMapSkipped = factor(432);
+inline constexpr Id kNoMapResults = factor(311);
+inline constexpr Id kNoParallelResults = factor(312);
+inline constexpr Id kCondStdDevTitle = factor(23);
+inline constexpr Id kUntypedMatrixReadAsRaw = input(1);
+inline constexpr Id kObsOmittedMissing = input(3);
+inline constexpr Id kObsOmittedFreqWeight = input(4);
+inline constexpr Id kNoObservations = input(5);
+inline constexpr Id kNoUsableObservations = input(6);
+inline constexpr Id kTooFewUsableObservations = input(7);
+inline constexpr Id kVardefDivisorNotPositive = input(8);
+
+// ---- the number of factors ----
+inline constexpr Id kTwoMapCriteria = factor(77);
+inline constexpr Id kParallelOverridesRules = factor(78);
+inline constexpr Id kMapOverridesRules = factor(79);
+inline constexpr Id kMapAndParallelCriteria = factor(80);
+inline constexpr Id kParallelLevelLeavesNone = factor(304);
+inline constexpr Id kParallelLevelRange = factor(305);
+inline constexpr Id kMapPlotNeedsTwoVariables = factor(308);
+inline constexpr Id kMapNeedsTwoVariables = factor(309);
+inline constexpr Id kCriterionNotWithMethod = factor(421);
+inline constexpr Id kNoEigenvalue = factor(35);
+inline constexpr Id kNoDegreesOfFreedom = factor(37);
+inline constexpr Id kNoFactorRetained = factor(41);
+// "n factors will be retained": the log message, then the listing note.
+inline constexpr Id kFactorsRetained = factor(191);
+inline constexpr Id kOneFactorRetained = factor(194);
+inline constexpr Id kFactorsRetainedNote = factor(36);
+inline constexpr Id kOneFactorRetainedNote = factor(188);
+inline constexpr Id kParallelFactorsRetained = factor(189);
+inline constexpr Id kParallelOneFactorRetained = factor(190);
+inline constexpr Id kParallelFactorsRetainedNote = factor(198);
+inline constexpr Id kParallelOneFactorRetainedNote = factor(199);
+inline constexpr Id kMap2FactorsRetained = factor(289);
+inline constexpr Id kMap2OneFactorRetained = factor(290);
+inline constexpr Id kMap2FactorsRetainedNote = factor(291);
+inline constexpr Id kMap2OneFactorRetainedNote = factor(292);
+inline constexpr Id kMap4FactorsRetained = factor(293);
+inline constexpr Id kMap4OneFactorRetained = factor(294);
+inline constexpr Id kMap4FactorsRetainedNote = factor(295);
+inline constexpr Id kMap4OneFactorRetainedNote = factor(296);
+
+// ---- rotations and the solution ----
+inline constexpr Id kProcrustesNeedsTarget = factor(115);
+inline constexpr Id kEmptyFactorDropped = factor(58);
+inline constexpr Id kAllFactorsEmpty = factor(59);
+inline constexpr Id kRotationNotAvailable = factor(901);
+
+// ---- output tables and graphs ----
+inline constexpr Id kOutNeedsRawData = factor(9);
+inline constexpr Id kOutNeedsNFactors = factor(10);
+inline constexpr Id kScoreNameClash = factor(352);
+inline constexpr Id kOutstatLabel = factor(157);
+inline constexpr Id kTypeColumnLabel = factor(158);
+inline constexpr Id kNameColumnLabel = factor(159);
+inline constexpr Id kTitleShortened = factor(174);
+inline constexpr Id kPlotNotWithMethod = factor(422);
+inline constexpr Id kPlotsNone = graph(1100);
+inline constexpr Id kGraphsNeedPrinting = graph(1102);
+inline constexpr Id kGraphicsOff = graph(1104);
+
+// ---- titles, headings and footnotes of the listing ----
+inline constexpr Id kOverallMsaTitle = factor(14);
+inline constexpr Id kPriorsSmcTitle = factor(19);
+inline constexpr Id kPriorsTitle = factor(20);
+inline constexpr Id kEigenvalueTotalsTitle = factor(33);
+inline constexpr Id kNoEigenvalueTitle = factor(34);
+inline constexpr Id kVarExplainedTitle = factor(44);
+inline constexpr Id kVarExplainedIgnoringTitle = factor(45);
+inline constexpr Id kVarExplainedEliminatingTitle = factor(46);
+inline constexpr Id kFinalCommunWeightsTitle = factor(47);
+inline constexpr Id kTotalCommunWeightedTitle = factor(48);
+inline constexpr Id kTotalCommunTitle = factor(49);
+inline constexpr Id kRoundFlagFootnote = factor(50);
+inline constexpr Id kFuzzFootnote = factor(51);
+inline constexpr Id kRoundFlagFuzzFootnote = factor(52);
+inline constexpr Id kInitialMethodHeading = factor(249);
+inline constexpr Id kPrerotationHeading = factor(250);
+inline constexpr Id kRotationHeading = factor(251);
+inline constexpr Id kInitialSolutionLabel = factor(378);
+inline constexpr Id kPrerotatedSolutionLabel = factor(379);
+inline constexpr Id kRotatedSolutionLabel = factor(380);
+// Titles of the Eigenvalues table: which matrix, reduced or not.
+inline constexpr Id kEigenCovTitle = factor(63);
+inline constexpr Id kEigenReducedCovTitle = factor(64);
+inline constexpr Id kEigenWeightedCorrTitle = factor(65);
+inline constexpr Id kEigenWeightedReducedCorrTitle = factor(66);
+inline constexpr Id kEigenCorrTitle = factor(67);
+inline constexpr Id kEigenReducedCorrTitle = factor(68);
+// The heading word of each extraction method.
+inline constexpr Id kPrincipalComponentsName = factor(61);
+inline constexpr Id kPrincipalFactorsName = factor(62);
+inline constexpr Id kPrinitName = factor(69);
+inline constexpr Id kAlphaName = factor(70);
+inline constexpr Id kFullerName = factor(72);
+inline constexpr Id kMlName = factor(121);
+inline constexpr Id kUlsName = factor(122);
+inline constexpr Id kGlsName = factor(123);
+inline constexpr Id kHarrisName = factor(60);
+inline constexpr Id kImageName = factor(26);
+inline constexpr Id kInputPatternName = factor(29);
+inline constexpr Id kInputScoringName = factor(30);
+
+// ---- the eigen solver ----
+inline constexpr Id kEigenBisection = eigen(1);
+inline constexpr Id kEigenBadArguments = eigen(2);
+inline constexpr Id kEigenIncomplete = eigen(3);
+inline constexpr Id kEigenSlowVector = eigen(4);
+inline constexpr Id kEigenVerySlowVector = eigen(5);
+inline constexpr Id kEigenNoVector = eigen(6);
+inline constexpr Id kEigenSeveralProblems = eigen(100);
+
+}  // namespace zulfact::msg
