@@ -13,6 +13,8 @@
 #include "zulfact/data/data_pass.hpp"
 #include "zulfact/extract/priors.hpp"
 #include "zulfact/host/host.hpp"
+#include "zulfact/extract/iterated.hpp"
+#include "zulfact/extract/likelihood.hpp"
 #include "zulfact/extract/pending_steps.hpp"
 #include "zulfact/extract/principal.hpp"
 #include "zulfact/extract/residuals.hpp"
@@ -187,8 +189,12 @@ void analysisDriver(ProcState& ps) {
     case kMethodUls:
     case kMethodMl:
     case kMethodGls:
+      likelihoodExtract(ps);
+      break;
     case kMethodPrinit:
     case kMethodAlpha:
+      iteratedExtract(ps);
+      break;
     case kMethodImage:
     case kMethodPattern:
     case kMethodScore:

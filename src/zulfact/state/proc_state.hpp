@@ -266,6 +266,10 @@ struct ProcState {
   int32_t screeFirst;
   double communalTotal;
   int32_t obliqueCount;        // above 0 when the current solution is oblique
+  // Iterative methods (PRINIT, ALPHA, ULS, ML, GLS):
+  int32_t heywoodStatus;       // 1 none above 1, 0 set to 1, -1 found and not allowed
+  int32_t convergenceStatus;   // 0 converged, 1 failed, 3 not converged
+  int32_t convergenceReason;   // message number of group 0 that says why
 
   // ---- parallel analysis and MAP results ----
   double* parallelMean;        // nVars

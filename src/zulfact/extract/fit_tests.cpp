@@ -1,0 +1,113 @@
+#include "zulfact/extract/fit_tests.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <string>
+
+#include "zulfact/state/constants.hpp"
+#include "zulfact/host/host.hpp"
+#include "zulfact/output/table_writer.hpp"
+#include "zulfact/output/vector_table.hpp"
+
+namespace zulfact {
+
+namespace {
+
+// ln Q(a, x) pieces: P(a, x) by the series sum x^n / (a (a+1) ... (a+n)),
+// Q(a, x) by the continued fraction, both times exp(-x + a ln x - lnGamma(a)).
+double gammaSeriesP(double a, double x) {
+  double term = 1.0 / a, sum = term;
+  for (int n = 1; n < 100000; ++n) {
+    term *= x / (a + n);
+    sum += term;
+    if (std::fabs(term) < std::fabs(sum) * 1e-17) break;
+  }
+  return sum * std::exp(-x + a * std::log(x) - std::lgamma(a));
+}
+
+double gammaFractionQ(double a, double x) {
+  const double tiny = 1e-300;
+  double b = x + 1.0 - a, c = 1.0 / tiny, d = 1.0 / b, h = d;
+  for (int i = 1; i < 100000; ++i) {
+    const double an = -i * (i - a);
+    b += 2.0;
+    d = an * d + b;
+    if (std::fabs(d) < tiny) d = tiny;
+    c = b + an / c;
+    if (std::fabs(c) < tiny) c = tiny;
+    d = 1.0 / d;
+    const double delta = d * c;
+    h *= delta;
+    if (std::fabs(delta - 1.0) < 1e-16) break;
+  }
+  return h * std::exp(-x + a * std::log(x) - std::lgamma(a));
+}
+
+}  // namespace
+
+double chiSquareUpperTail(double x, double df) {
+  if (!(df > 0.0) || !std::isfinite(x)) return zul_missing();
+  if (x <= 0.0) return 1.0;
+  const double a = 0.5 * df, z = 0.5 * x;
+  return z < a + 1.0 ? 1.0 - gammaSeriesP(a, z) : gammaFractionQ(a, z);
+}
+
+FitStatistics fitStatistics(int p, int k, double nObs, double lnDetR, double criterion) {
+  const int kk = std::max(0, k);
+  const double f = kk == 0 ? -lnDetR : criterion;
+  const double b = nObs - 1.0 - (2.0 * p + 5.0) / 6.0;
+  FitStatistics s;
+  s.df0 = p * (p - 1.0) / 2.0;
+  s.chiSq0 = -b * lnDetR;
+  s.prob0 = chiSquareUpperTail(s.chiSq0, s.df0);
+  s.dfK = ((p - kk) * double(p - kk) - (p + kk)) / 2.0;
+  s.chiSqK = (b - 2.0 * kk / 3.0) * f;
+  s.probK = chiSquareUpperTail(s.chiSqK, s.dfK);
+  s.discrepancy = (nObs - 1.0) * f;
+  s.akaike = s.discrepancy - 2.0 * s.dfK;
+  s.schwarz = s.discrepancy - std::log(nObs) * s.dfK;
+  const double rho0 = s.df0 < kSmallestNormal ? zul_missing() : s.chiSq0 / s.df0;
+  const double rhoK = s.dfK <= 0.0 ? rho0 : s.chiSqK / s.dfK;
+  if (!std::isfinite(rho0) || !std::isfinite(rhoK)) {
+    s.tuckerLewis = zul_missing();
+  } else {
+    s.tuckerLewis = rho0 <= 1.0 ? 0.0 : (rho0 - rhoK) / (rho0 - 1.0);
+  }
+  return s;
+}
+
+void significanceTests(ProcState& ps, double lnDetR, double criterion) {
+  if (ps.sink == nullptr) return;
+  Host& h = host();
+  const int kk = std::max(0, ps.factorsRetained);
+  const FitStatistics s = fitStatistics(ps.nVars, kk, ps.nObs, lnDetR, criterion);
+  const double missing = zul_missing();
+  {
+    TableWriter out(ps.sink);
+    out.beginTable("SignifTests");
+    out.title(Text(titleLine(180, 127, {})), "titsigt");
+    out.column(Column::text("Test", 40));
+    out.column(Column::number("DF", "8.0"));
+    out.column(Column::number("ChiSq", "10.4"));
+    out.column(Column::number("ProbChiSq", "PVALUE6.4"));
+    out.row({h.formatMessage(180, 128), s.df0, s.chiSq0, s.prob0});
+    out.row({h.formatMessage(180, 129), missing, missing, missing});
+    if (kk > 0) {
+      out.row({h.formatMessage(180, kk == 1 ? 186 : 131, {kk}), s.dfK, s.chiSqK, s.probK});
+      out.row({h.formatMessage(180, 132), missing, missing, missing});
+    }
+    out.endTable();
+  }
+  VectorTable fit;
+  fit.name = "FitMeasures";
+  fit.title = h.formatMessage(0, 204);
+  fit.labelKind = 'T';
+  fit.labelColumn = "factoid";
+  for (int number : {180, 133, 134, 135}) fit.rowLabels.push_back(h.messageText(0, number));
+  fit.nRows = 4;
+  const double values[4] = {s.discrepancy, s.akaike, s.schwarz, s.tuckerLewis};
+  fit.columns.push_back({"Value", " ", values});
+  printVectorTable(ps, fit);
+}
+
+}  // namespace zulfact

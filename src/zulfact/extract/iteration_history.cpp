@@ -1,0 +1,98 @@
+#include "zulfact/extract/iteration_history.hpp"
+
+#include "zulfact/state/codes.hpp"
+#include "zulfact/host/host.hpp"
+#include "zulfact/output/vector_table.hpp"
+
+namespace zulfact {
+
+void heywoodCheck(ProcState& ps, double* communalities) {
+  ps.heywoodStatus = 1;
+  if (ps.flags.ultraHeywood) return;
+  for (int i = 0; i < ps.nVars; ++i) {
+    if (!(communalities[i] > 1.0)) continue;
+    if (ps.flags.heywood) {
+      communalities[i] = 1.0;
+      if (ps.heywoodStatus > 0) ps.heywoodStatus = 0;
+    } else {
+      ps.heywoodStatus = -1;
+    }
+  }
+  if (ps.heywoodStatus >= 0) return;
+  raiseCode(ps, kCodeSingular);
+  ps.factorsRetained = -1;
+  Host& h = host();
+  h.message(180, 42);
+  h.message(180, 55);
+  if (ps.sink != nullptr) TableWriter(ps.sink).note("HeywoodNote", Text(h.formatMessage(180, 42)));
+}
+
+void IterationHistory::open(bool withCriterion) {
+  if (!out_.enabled() || open_) return;
+  open_ = true;
+  withCriterion_ = withCriterion;
+  out_.beginTable("IterHistory");
+  out_.title(Text::message(0, 203));
+  out_.column(Column::number("Iteration", "8.0"));
+  if (withCriterion) {
+    out_.column(Column::number("Criterion", "12.8"));
+    out_.column(Column::number("Ridge", "8.4"));
+  }
+  out_.column(Column::number("Change", "10.7"));
+  for (int i = 0; i < ps_.nVars; ++i)
+    out_.column(Column::number(variableName(ps_, i), "8.5"));
+}
+
+void IterationHistory::addRow(int iteration, double criterion, double ridge, double change,
+                              const double* estimates) {
+  if (!open_) return;
+  int c = 0;
+  out_.set(c++, iteration);
+  if (withCriterion_) {
+    out_.set(c++, criterion);
+    out_.set(c++, ridge);
+  }
+  out_.set(c++, change);
+  for (int i = 0; i < ps_.nVars; ++i) out_.set(c++, estimates[i]);
+  out_.emitRow();
+}
+
+void IterationHistory::close() {
+  if (!open_) return;
+  out_.endTable();
+  open_ = false;
+}
+
+std::string headingOr(int number, std::string_view fallback) {
+  int status = 0;
+  std::string text = host().messageText(180, number, &status);
+  return status < 0 ? std::string(fallback) : text;
+}
+
+std::string reducedEigenvalueHeading(const ProcState& ps, bool covariance, bool fallback) {
+  const int number = covariance ? 64 : ps.flags.weighted ? 66 : 68;
+  int status = 0;
+  std::string text = host().messageText(180, number, &status);
+  if (status >= 0) return text;
+  if (!fallback) {
+    host().statusReport(status);
+    host().endStep(kCodeWorkFile);
+  }
+  return number == 64   ? "Eigenvalues of the Reduced Covariance Matrix"
+         : number == 66 ? "Eigenvalues of the Weighted Reduced Correlation Matrix"
+                        : "Eigenvalues of the Reduced Correlation Matrix";
+}
+
+void printConvergenceStatus(ProcState& ps) {
+  if (ps.sink == nullptr) return;
+  const std::string reason = host().messageText(0, ps.convergenceReason);
+  TableWriter out(ps.sink);
+  out.beginTable("ConvergenceStatus");
+  out.title(Text::message(0, 300));
+  out.column(Column::number("Status", "8.0"));
+  out.column(Column::text("Reason", static_cast<int>(reason.size() > 0 ? reason.size() : 1)));
+  out.row({ps.convergenceStatus, reason});
+  out.endTable();
+}
+
+}  // namespace zulfact

@@ -1,0 +1,54 @@
+// What the iterative extractions (PRINIT, ALPHA, ULS, ML, GLS) share: the
+// Heywood check of communality estimates, the "IterHistory" table with one
+// row per iteration, and the "ConvergenceStatus" table.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "zulfact/state/proc_state.hpp"
+#include "zulfact/output/table_writer.hpp"
+
+namespace zulfact {
+
+// Communalities above 1 (a Heywood case). Sets ps.heywoodStatus: 1 when
+// none was met; with HEYWOOD they are set to 1 and the status is 0; with
+// ULTRAHEYWOOD they are left alone (status 1). Otherwise the status is -1:
+// completion code at least 112, ps.factorsRetained = -1, messages 180/42 and
+// 180/55, and 180/42 as a note in the listing.
+void heywoodCheck(ProcState& ps, double* communalities);
+
+// The "IterHistory" table: "Iteration", with the criterion "Criterion" and
+// "Ridge", "Change", and the current estimate of each analysis variable.
+// Does nothing without an output sink; the table is published on close()
+// or when the object goes away.
+class IterationHistory {
+ public:
+  explicit IterationHistory(ProcState& ps) : ps_(ps), out_(ps.sink) {}
+  bool isOpen() const { return open_; }
+  void open(bool withCriterion);
+  void addRow(int iteration, double criterion, double ridge, double change,
+              const double* estimates);
+  void close();
+
+ private:
+  ProcState& ps_;
+  TableWriter out_;
+  bool open_ = false;
+  bool withCriterion_ = false;
+};
+
+// Heading of the final Eigenvalues table of a reduced matrix: message
+// 180/64 when `covariance`, 180/66 when ps is weighted, else 180/68. A
+// failed lookup gives the English text when `fallback`, else ends the run
+// with 1020.
+std::string reducedEigenvalueHeading(const ProcState& ps, bool covariance, bool fallback);
+
+// A heading of group 180, or `fallback` when the message file has none.
+std::string headingOr(int number, std::string_view fallback);
+
+// The "ConvergenceStatus" table: ps.convergenceStatus and the text of
+// message 0/ps.convergenceReason. Nothing without an output sink.
+void printConvergenceStatus(ProcState& ps);
+
+}  // namespace zulfact

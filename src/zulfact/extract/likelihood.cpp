@@ -1,0 +1,254 @@
+#include "zulfact/extract/likelihood.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <utility>
+#include <vector>
+
+#include "zulfact/state/codes.hpp"
+#include "zulfact/state/constants.hpp"
+#include "zulfact/extract/priors.hpp"
+#include "zulfact/host/host.hpp"
+#include "zulfact/extract/fit_problem.hpp"
+#include "zulfact/extract/fit_state.hpp"
+#include "zulfact/extract/fit_tests.hpp"
+#include "zulfact/extract/iteration_history.hpp"
+#include "zulfact/extract/newton_ridge.hpp"
+#include "zulfact/extract/principal.hpp"
+#include "zulfact/extract/work_block.hpp"
+#include "zulfact/linalg/linalg.hpp"
+#include "zulfact/output/matrix_printer.hpp"
+#include "zulfact/output/table_writer.hpp"
+#include "zulfact/output/vector_table.hpp"
+
+namespace zulfact {
+
+namespace {
+
+std::size_t packedSize(int p) { return static_cast<std::size_t>(p) * (p + 1) / 2; }
+
+// The fit with the module's eigen notes and the iteration history, whose
+// estimates are the communalities 1 - psi. The uniquenesses are in the
+// metric of the correlations for every method, so neither they nor their
+// change are rescaled by the variable weights.
+class ExtractionFit final : public FitProblem {
+ public:
+  ExtractionFit(ProcState& ps, FitState& fs, IterationHistory& history)
+      : FitProblem(fs, ps.convergence, !ps.flags.heywood && !ps.flags.ultraHeywood),
+        ps_(ps),
+        history_(history) {}
+
+ protected:
+  void onEigen(int code) override { eigenNote(code, ps_.sink); }
+  void onIteration(const double* psi, double change) override {
+    for (int i = 0; i < fs_.nVars; ++i) ps_.priorCommunalities[i] = 1.0 - psi[i];
+    if (fs_.iteration == 1) history_.open(true);
+    history_.addRow(fs_.iteration, fs_.criterion, fs_.ridge, change, ps_.priorCommunalities);
+  }
+
+ private:
+  ProcState& ps_;
+  IterationHistory& history_;
+};
+
+// Termination code of the optimiser -> status, reason (group 0) and
+// message (group 180).
+struct Outcome {
+  int status, reason, message;
+};
+Outcome outcomeOf(int code) {
+  switch (code) {
+    case kOptimConverged: return {0, 125, 193};
+    case kOptimIterationLimit: return {3, 117, 117};
+    case kOptimRidgeLimit: return {3, 119, 119};
+    case kOptimNotPositive: return {3, 120, 120};
+    default: return {1, 118, 118};
+  }
+}
+
+void printCanonicalCorrelations(ProcState& ps, const FitState& fs) {
+  const int p = ps.nVars, k = ps.factorsRetained;
+  std::vector<double> rho(static_cast<std::size_t>(k));
+  // (gamma - 1)/gamma = 1 - mu for the k largest gamma, the smallest mu.
+  for (int j = 0; j < k; ++j) {
+    const double mu = fs.values[p - 1 - j];
+    rho[j] = mu <= kSingularMu ? 1.0 : 1.0 - mu;
+  }
+  VectorTable t;
+  t.name = "CanCorr";
+  t.title = titleLine(180, 136, {});
+  t.labelKind = 'F';
+  t.nRows = k;
+  t.columns.push_back({"CanCorr", " ", rho.data()});
+  printVectorTable(ps, t);
+}
+
+// ML and GLS: the vectors of the k largest gamma first (mirrored columns),
+// solved against T, scaled by sqrt(1 - mu); the weights 1/psi and the
+// eigenvalues gamma - 1 of the weighted reduced correlation matrix.
+void mlTypeSolution(ProcState& ps, const FitState& fs, const double* t) {
+  const int p = ps.nVars, k = ps.factorsRetained;
+  double* a = ps.loadings;
+  std::memcpy(a, fs.vectors, static_cast<std::size_t>(p) * p * sizeof(double));
+  for (int j = 0; j < std::min(p / 2, k); ++j)
+    std::swap_ranges(a + static_cast<std::size_t>(j) * p, a + static_cast<std::size_t>(j + 1) * p,
+                     a + static_cast<std::size_t>(p - 1 - j) * p);
+  bool nonPositive = false;
+  for (int i = 0; i < p; ++i) {
+    const double psi = fs.psi[i];
+    ps.varWeights[i] = psi > 0.0 ? 1.0 / psi : zul_missing();
+    if (!(psi > 0.0)) nonPositive = true;
+  }
+  for (int j = 0; j < k; ++j) solveLower(p, t, a + static_cast<std::size_t>(j) * p);
+  if (ps.flags.eigenvectors && ps.sink != nullptr) {
+    if (nonPositive) {
+      host().message(180, 351);
+    } else {
+      printMatrixTable(ps, 'C', a, nullptr, p, k, 'V', 'F', kTitleEigenvectors, 0,
+                       "Eigenvectors", "Stat.Factor.Eigenvectors", 0);
+    }
+  }
+  for (int j = 0; j < p; ++j) {
+    const double mu = fs.values[p - 1 - j] <= kSingularMu ? 0.0 : fs.values[p - 1 - j];
+    if (j < k) {
+      const double scale = std::sqrt(std::max(0.0, 1.0 - mu));
+      double* column = a + static_cast<std::size_t>(j) * p;
+      for (int i = 0; i < p; ++i) column[i] *= scale;
+    }
+    ps.eigenvalues[j] = mu > 0.0 ? 1.0 / mu - 1.0 : zul_missing();
+  }
+}
+
+void ulsSolution(ProcState& ps, const FitState& fs) {
+  const int p = ps.nVars, k = ps.factorsRetained;
+  std::memcpy(ps.loadings, fs.vectors, static_cast<std::size_t>(p) * k * sizeof(double));
+  std::memcpy(ps.eigenvalues, fs.values, p * sizeof(double));
+  if (ps.flags.eigenvectors && ps.sink != nullptr)
+    printMatrixTable(ps, 'C', ps.loadings, nullptr, p, k, 'V', 'F', kTitleEigenvectors, 0,
+                     "Eigenvectors", "Stat.Factor.Eigenvectors", 0);
+  for (int j = 0; j < k; ++j) {
+    const double root = std::sqrt(std::max(0.0, fs.values[j]));
+    double* column = ps.loadings + static_cast<std::size_t>(j) * p;
+    for (int i = 0; i < p; ++i) {
+      double u = 1.0;
+      if (ps.flags.weighted) u = ps.varWeights[i] > 0.0 ? 1.0 / std::sqrt(ps.varWeights[i]) : 0.0;
+      column[i] *= root * u;
+    }
+  }
+}
+
+}  // namespace
+
+void likelihoodExtract(ProcState& ps) {
+  Host& h = host();
+  const int p = ps.nVars;
+  const bool ml = ps.method == kMethodMl;
+  const bool mlType = ml || ps.method == kMethodGls;
+  const FitKind kind = ml ? FitKind::Ml : mlType ? FitKind::Gls : FitKind::Uls;
+
+  // One block: the fit state, the optimiser, the saved R and the bounds.
+  const std::size_t fitSize = fitStateDoubles(p), optimSize = zoptimDoubles(p);
+  WorkBlock block(static_cast<double>(fitSize + optimSize + packedSize(p) + 2 * p));
+  double* optimWork = block.data() + fitSize;
+  double* savedR = optimWork + optimSize;
+  double* lower = savedR + packedSize(p);
+  double* upper = lower + p;
+
+  double* r = ps.corrMatrix;
+  if (mlType) std::memcpy(savedR, r, packedSize(p) * sizeof(double));
+  computePriors(ps);
+
+  FitState fs;
+  fitStateInit(fs, kind, p, 0, r, ps.varWeights, block.data());
+  for (int i = 0; i < p; ++i) {
+    double psi = 1.0 - ps.communalities[i];
+    if (mlType) psi = std::max(psi, ps.convergence);
+    fs.psi[i] = fs.previousPsi[i] = psi;
+  }
+
+  double lnDetR = 0.0;
+  if (mlType) {
+    std::memcpy(r, savedR, packedSize(p) * sizeof(double));
+    if (!inverseCholeskyFactor(p, r, ps.singularity, lnDetR)) {
+      raiseCode(ps, kCodeSingular);
+      ps.factorsRetained = 0;
+      h.message(180, 124);
+      return;
+    }
+  } else if (ps.flags.weighted) {
+    for (int i = 0; i < p; ++i) {
+      const double si = std::sqrt(std::max(0.0, ps.varWeights[i]));
+      double* row = r + packedRow(i);
+      for (int j = 0; j <= i; ++j) row[j] *= si * std::sqrt(std::max(0.0, ps.varWeights[j]));
+    }
+  }
+
+  // The preliminary eigenvalues at the start values decide the number of
+  // factors: lambda for ULS, gamma - 1 (descending) for ML and GLS.
+  fitObjective(fs, fs.psi);
+  eigenNote(fs.eigenCode, ps.sink);
+  for (int j = 0; j < p; ++j)
+    ps.eigenvalues[j] = mlType ? fs.gammas[p - 1 - j] - 1.0 : fs.values[j];
+  printEigenvalueTable(ps, headingOr(173, "Preliminary Eigenvalues"));
+  decideFactorCount(ps);
+  fs.preliminaryDone = true;
+  const int k = ps.factorsRetained;
+  if (k < 1) {
+    if (ml && k == 0) significanceTests(ps, lnDetR, -lnDetR);
+    return;
+  }
+  fs.nFactors = k;
+  fs.residualCount = p - k;
+
+  if (ps.flags.heywood) {
+    std::fill(lower, lower + p, 0.0);
+    std::fill(upper, upper + p, 1.0);
+  }
+  ps.heywoodStatus = 1;
+  IterationHistory history(ps);
+  ExtractionFit problem(ps, fs, history);
+  const int code = zoptim(p, ps.maxIter, kOptimGradientTolerance, problem, fs.psi,
+                          ps.flags.heywood ? lower : nullptr, ps.flags.heywood ? upper : nullptr,
+                          optimWork);
+  history.close();
+  if (problem.negativeFound()) ps.heywoodStatus = -1;
+
+  if (ps.heywoodStatus < 0) {
+    h.message(180, 42);
+    h.message(180, 55);
+    ps.convergenceStatus = 1;
+    ps.convergenceReason = 42;
+    printConvergenceStatus(ps);
+    raiseCode(ps, kCodeNoData);
+    ps.factorsRetained = -1;
+    if (ml) significanceTests(ps, lnDetR, fs.criterion);
+    return;
+  }
+  const Outcome outcome = outcomeOf(code);
+  ps.convergenceStatus = outcome.status;
+  ps.convergenceReason = outcome.reason;
+  h.message(180, outcome.message);
+  if (code != kOptimConverged) raiseCode(ps, kCodeWarning);
+  if (code >= kOptimNoImprovement) {
+    if (ps.sink != nullptr) TableWriter(ps.sink).note("ConvergenceNote", Text(h.formatMessage(180, 126)));
+    h.message(180, 192);
+  }
+  printConvergenceStatus(ps);
+
+  // The solution at the final uniquenesses, with every eigenvector.
+  eigenNote(fitFullDecomposition(fs, fs.psi), ps.sink);
+  if (ml) {
+    significanceTests(ps, lnDetR, fs.criterion);
+    printCanonicalCorrelations(ps, fs);
+  }
+  if (mlType) {
+    mlTypeSolution(ps, fs, r);
+  } else {
+    ulsSolution(ps, fs);
+  }
+  if (ps.sink != nullptr)
+    printEigenvalueTable(ps, reducedEigenvalueHeading(ps, !mlType && ps.flags.covariance, false));
+}
+
+}  // namespace zulfact
