@@ -59,6 +59,7 @@ Engine::Engine(const zul_engine_config& config) : config_(config) {
 void Engine::reset() {
   given_.clear();
   results_.clear();
+  factorCounts_.clear();
 }
 
 int32_t Engine::intItem(int32_t item, int32_t fallback) const {
@@ -147,6 +148,7 @@ int32_t Engine::set(int32_t item, const void* buffer, int64_t length) {
   } catch (const std::bad_alloc&) {
     return kBadArgument;
   }
+  if (item == ZUL_ITEM_NOBS || item == ZUL_ITEM_CORR) factorCounts_.clear();
   // A new rotation input invalidates the results of the previous run.
   if (item == ZUL_ITEM_NVARS || item == ZUL_ITEM_NFACTORS || item == ZUL_ITEM_PATTERN)
     results_.clear();
@@ -167,6 +169,8 @@ int32_t Engine::get(int32_t item, void* buffer, int64_t* length) {
     auto r = results_.find(item);
     if (r != results_.end()) {
       source = &r->second;
+    } else if (NumberOfFactors::provides(item)) {
+      source = factorCounts_.result(item, config_, threads_, given_);
     } else if (item != ZUL_ITEM_FACTOR_CORR && item != ZUL_ITEM_FACTOR_WEIGHTS) {
       auto g = given_.find(item);
       if (g != given_.end()) source = &g->second;

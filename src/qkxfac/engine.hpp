@@ -4,16 +4,17 @@
 // it holds: the values set, its own results, and the thread count. Items
 // have fixed widths; a set or get whose byte length does not fit the item
 // is refused, so a caller with a wrong size learns it at once instead of
-// reading half a matrix. The criterion rotations, the parallel analysis
-// and MAP are computed by later parts of the engine; until then run
-// answers status 7 ("method not available") and the results of those
-// computations are not there to get.
+// reading half a matrix. Parallel analysis and MAP (number_of_factors.hpp)
+// are computed from the group's N and correlation matrix when their items
+// are first asked for. The criterion rotations are computed by later parts
+// of the engine; until then run answers status 7 ("method not available").
 #pragma once
 
 #include <cstdint>
 #include <map>
 #include <vector>
 
+#include "qkxfac/number_of_factors.hpp"
 #include "zul/abi.h"
 
 namespace qkxfac {
@@ -50,6 +51,7 @@ class Engine : public zul_engine {
   int32_t threads_ = 1;
   std::map<int32_t, std::vector<uint8_t>> given_;    // items set, this BY group
   std::map<int32_t, std::vector<uint8_t>> results_;  // items computed by run
+  NumberOfFactors factorCounts_;  // parallel analysis and MAP, on first get
 };
 
 }  // namespace qkxfac

@@ -5,7 +5,6 @@
 
 namespace zulfact {
 
-void printParallelAndMapTables(ProcState&) {}
 void screeAndVariancePlots(ProcState&) {}
 void patternPlot(ProcState&, bool, int) {}
 void loadingsGraph(ProcState&, bool, int) {}

@@ -1,5 +1,5 @@
 // Steps of the analysis whose own code arrives later: rotations, plots
-// and graphs, the parallel and MAP tables.
+// and graphs.
 //
 // The analysis driver calls them in their final order today, so that each
 // lands by replacing its body here (and moving it to its own file) without
@@ -10,9 +10,6 @@
 #include "zulfact/state/proc_state.hpp"
 
 namespace zulfact {
-
-// Prints the MAP table, then the parallel-analysis table, when requested.
-void printParallelAndMapTables(ProcState& ps);
 
 // Scree and variance-explained plots after the number of factors is known.
 void screeAndVariancePlots(ProcState& ps);

@@ -120,15 +120,15 @@ void decideFactorCount(ProcState& ps) {
       TableWriter(ps.sink).note("NFactorsNote", Text(host().formatMessage(note, args)));
   };
   int k = 0;
-  if (ps.nfactorsRule == 2) {
+  if (ps.mapVariant == 2) {
     k = ps.mapFactors2;
     tell(k == 1 ? msg::kMap2OneFactorRetained : msg::kMap2FactorsRetained,
          k == 1 ? msg::kMap2OneFactorRetainedNote : msg::kMap2FactorsRetainedNote, {k});
-  } else if (ps.nfactorsRule == 4) {
+  } else if (ps.mapVariant == 4) {
     k = ps.mapFactors4;
     tell(k == 1 ? msg::kMap4OneFactorRetained : msg::kMap4FactorsRetained,
          k == 1 ? msg::kMap4OneFactorRetainedNote : msg::kMap4FactorsRetainedNote, {k});
-  } else if (ps.parallelRule != 0) {
+  } else if (ps.parallelCriterion != 0) {
     k = ps.parallelFactors;
     tell(k == 1 ? msg::kParallelOneFactorRetained : msg::kParallelFactorsRetained,
          k == 1 ? msg::kParallelOneFactorRetainedNote : msg::kParallelFactorsRetainedNote, {k});

@@ -6,10 +6,10 @@
 #include <cstring>
 #include <vector>
 
+#include "zulfact/extract/parallel_map_tables.hpp"
+#include "zulfact/host/host.hpp"
 #include "zulfact/state/codes.hpp"
 #include "zulfact/state/constants.hpp"
-#include "zulfact/host/host.hpp"
-#include "zulfact/extract/pending_steps.hpp"
 #include "zulfact/linalg/linalg.hpp"
 #include "zulfact/options/seed.hpp"
 #include "zulfact/output/matrix_printer.hpp"

@@ -120,6 +120,13 @@ inline constexpr Id kMap4FactorsRetained = factor(293);
 inline constexpr Id kMap4OneFactorRetained = factor(294);
 inline constexpr Id kMap4FactorsRetainedNote = factor(295);
 inline constexpr Id kMap4OneFactorRetainedNote = factor(296);
+// The MAP and parallel-analysis tables.
+inline constexpr Id kMissingAveragePartials = factor(297);
+inline constexpr Id kParallelAlphaText = factor(302);
+inline constexpr Id kMapTitle = factor(960);
+inline constexpr Id kParallelTitle = factor(961);
+inline constexpr Id kParallelNoneRetainedFootnote = factor(962);
+inline constexpr Id kParallelRetainedFootnote = factor(963);
 
 // ---- rotations and the solution ----
 inline constexpr Id kProcrustesNeedsTarget = factor(115);

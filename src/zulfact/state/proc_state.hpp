@@ -170,8 +170,8 @@ struct ProcState {
   int32_t nFactors;
   double minEigen;
   double proportion;
-  int32_t parallelCriterion;
-  int32_t mapVariant;       // 0, 2 or 4
+  int32_t parallelCriterion;  // parallel analysis decides the factor count
+  int32_t mapVariant;       // 0; 2 or 4: MAP (squared or 4th power) decides it
   int32_t parallelRun;
   int32_t mapRun;
   double parallelLevel;
@@ -256,8 +256,6 @@ struct ProcState {
   double* loadings;            // nVars * nFactors (nVars^2 for ML, ULS, GLS)
   double minEigenUsed;
   double proportionUsed;
-  int32_t nfactorsRule;        // 2, 4 MAP; else eigenvalue rules
-  int32_t parallelRule;
   int32_t parallelFactors;
   int32_t mapFactors2;
   int32_t mapFactors4;

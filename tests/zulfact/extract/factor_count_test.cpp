@@ -169,18 +169,27 @@ TEST(DecideFactorCount, NfactorsAloneCountsOnlyNonNegligibleEigenvalues) {
 TEST(DecideFactorCount, MapAndParallelCountsAndMessages) {
   CapturingHost host;
   Analysis a(kHarman);
-  a.ps.nfactorsRule = 2;
+  a.ps.mapVariant = 2;
   a.ps.mapFactors2 = 1;
   decideFactorCount(a.ps);
   EXPECT_EQ(a.ps.factorsRetained, 1);
   EXPECT_TRUE(host.issued(180, 290));
 
   Analysis b(kHarman);
-  b.ps.parallelRule = 1;
+  b.ps.parallelCriterion = 1;
   b.ps.parallelFactors = 3;
   decideFactorCount(b.ps);
   EXPECT_EQ(b.ps.factorsRetained, 3);
   EXPECT_TRUE(host.issued(180, 189));
+
+  // MAP with its minimum at no component: no factor, and message 41.
+  Analysis c(kHarman);
+  c.ps.mapVariant = 4;
+  c.ps.mapFactors4 = 0;
+  decideFactorCount(c.ps);
+  EXPECT_EQ(c.ps.factorsRetained, 0);
+  EXPECT_TRUE(host.issued(180, 293));
+  EXPECT_TRUE(host.issued(180, 41));
 }
 
 TEST(DecideFactorCount, TooFewDegreesOfFreedomAndNoFactors) {

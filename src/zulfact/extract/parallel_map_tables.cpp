@@ -1,0 +1,117 @@
+#include "zulfact/extract/parallel_map_tables.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <string>
+
+#include "zul/abi_engine.h"
+#include "zulfact/host/host.hpp"
+#include "zulfact/output/table_writer.hpp"
+
+namespace zulfact {
+
+namespace {
+
+// The engine marks an average it could not compute with the host's
+// missing value: all of its top 16 bits are ones.
+bool missingAverage(double x) {
+  uint64_t bits;
+  std::memcpy(&bits, &x, sizeof bits);
+  return (bits >> 48) == 0xFFFF;
+}
+
+// The engine's thread count for the table; 0 when it cannot tell.
+int32_t engineThreads(ProcState& ps) {
+  auto* engine = static_cast<zul_engine*>(ps.factorEngine);
+  int32_t threads = 0;
+  int64_t length = sizeof threads;
+  if (!engine || !engine->ops || !engine->ops->get ||
+      engine->ops->get(engine, ZUL_ITEM_THREADS, &threads, &length, 0, 0) != 0)
+    return 0;
+  return threads;
+}
+
+}  // namespace
+
+int decimalsForWidth10(double maxAbs, bool hasNegative) {
+  constexpr int width = 10;
+  int integerDigits = 1;
+  if (maxAbs > 0 && std::isfinite(maxAbs))
+    integerDigits = std::max(1, static_cast<int>(std::floor(std::log10(maxAbs / 10))) + 2);
+  return std::clamp(width - integerDigits - 1 - (hasNegative ? 1 : 0), 0, width - 2);
+}
+
+void printMapTable(ProcState& ps) {
+  TableWriter out(ps.sink);
+  if (!out.enabled()) return;
+  const int p = ps.nVars;
+  out.beginTable("AveParCorrControlPC");
+  out.title(Text::message(msg::kMapTitle));
+  out.column(Column::number("NComp", "8.0", Text("Components Removed")));
+  out.column(Column::number("AveParCor2", "rf", Text("Average Squared Partial Correlation")));
+  out.column(Column::number("OptAveParCor2", "3.0", Text("Minimum")));
+  out.column(Column::number("AveParCor4", "rf", Text("Average 4th Power Partial Correlation")));
+  out.column(Column::number("OptAveParCor4", "3.0", Text("Minimum")));
+  bool anyMissing = false;
+  for (int m = 0; m < p; ++m) {
+    const double a2 = ps.mapSquared[m], a4 = ps.mapFourth[m];
+    const bool miss2 = missingAverage(a2), miss4 = missingAverage(a4);
+    anyMissing = anyMissing || miss2 || miss4;
+    out.row({m, miss2 ? zul_missing() : a2, m == ps.mapFactors2 ? 1 : 0,
+             miss4 ? zul_missing() : a4, m == ps.mapFactors4 ? 1 : 0});
+  }
+  out.endTable();
+  if (anyMissing) host().message(msg::kMissingAveragePartials);
+}
+
+void printParallelTable(ProcState& ps) {
+  TableWriter out(ps.sink);
+  if (!out.enabled()) return;
+  const int p = ps.nVars;
+  const double* observed = ps.observedEigen;
+  double largest = 0.0;
+  bool negative = false;
+  for (int j = 0; j < p; ++j) {
+    if (!std::isfinite(observed[j])) continue;
+    largest = std::max(largest, std::fabs(observed[j]));
+    for (const double* column : {observed, static_cast<const double*>(ps.parallelMean),
+                                 static_cast<const double*>(ps.parallelCritical)})
+      negative = negative || column[j] < 0;
+  }
+  const std::string eigenFormat = "10." + std::to_string(decimalsForWidth10(largest, negative));
+  const int retained = ps.parallelFactors;
+
+  out.beginTable("ParallelAnalysis");
+  out.title(Text::message(msg::kParallelTitle));
+  out.value("NSims", ps.nSims);
+  out.value("Seed", ps.parallelSeed);
+  out.value("Alpha", host().formatMessage(msg::kParallelAlphaText, {ps.parallelLevel}));
+  out.value("Foot0", retained < 1 ? 1 : 0);
+  out.value("Foot1", retained > 0 ? 1 : 0);
+  out.footnote(Text::message(retained < 1 ? msg::kParallelNoneRetainedFootnote
+                                          : msg::kParallelRetainedFootnote));
+  out.column(Column::number("Number", "8.0"));
+  out.column(Column::number("Eigenvalue", eigenFormat));
+  out.column(Column::number("AveEigPA", eigenFormat, Text("Mean Simulated Eigenvalue")));
+  out.column(Column::number("CritEigPA", eigenFormat, Text("Critical Simulated Eigenvalue")));
+  out.column(Column::number("FgEigen", "3.0", Text("Retained")));
+  out.column(Column::number("NThreads", "8.0", Text("Threads")));
+  const int threads = engineThreads(ps);
+  const double missing = zul_missing();
+  for (int j = 0; j < p; ++j) {
+    const bool shown = std::isfinite(observed[j]);
+    out.row({j + 1, shown ? observed[j] : missing, shown ? ps.parallelMean[j] : missing,
+             shown ? ps.parallelCritical[j] : missing, j + 1 <= retained ? 1 : 0, threads});
+  }
+  out.endTable();
+}
+
+void printParallelAndMapTables(ProcState& ps) {
+  if (ps.sink == nullptr) return;
+  if (ps.mapRun && ps.mapSquared && ps.mapFourth) printMapTable(ps);
+  if (ps.parallelRun && ps.observedEigen && ps.parallelMean && ps.parallelCritical)
+    printParallelTable(ps);
+}
+
+}  // namespace zulfact

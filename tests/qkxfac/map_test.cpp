@@ -1,0 +1,98 @@
+// Velicer's MAP: averages checked by hand on two variables, the minimum on
+// matrices with a known number of components, missing averages.
+#include "qkxfac/map.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+#include <vector>
+
+#include "zul/abi.h"
+
+namespace qkxfac {
+namespace {
+
+std::vector<double> packed(int p, double (*r)(int, int)) {
+  std::vector<double> a(static_cast<size_t>(p) * (p + 1) / 2);
+  for (int i = 0; i < p; ++i)
+    for (int j = 0; j <= i; ++j) a[i * (i + 1) / 2 + j] = i == j ? 1.0 : r(i, j);
+  return a;
+}
+
+TEST(VelicerMap, TwoVariablesByHand) {
+  // R = [1 r; r 1]: with no component removed the averages are r^2 and
+  // r^4; removing the first component (1 + r, (1, 1)/sqrt 2) leaves
+  // (1 - r)/2 [1 -1; -1 1], whose partial correlation is -1.
+  const double r = 0.3;
+  std::vector<double> a = {1.0, r, 1.0};
+  MapResult out;
+  ASSERT_EQ(velicerMap(2, a.data(), out), 0);
+  EXPECT_NEAR(out.average2[0], r * r, 1e-15);
+  EXPECT_NEAR(out.average4[0], r * r * r * r, 1e-15);
+  EXPECT_NEAR(out.average2[1], 1.0, 1e-12);
+  EXPECT_NEAR(out.average4[1], 1.0, 1e-12);
+  EXPECT_EQ(out.factors2, 0);
+  EXPECT_EQ(out.factors4, 0);
+}
+
+TEST(VelicerMap, ThreeBlocksOfFourGiveThree) {
+  std::vector<double> a = packed(12, [](int i, int j) { return i / 4 == j / 4 ? 0.6 : 0.0; });
+  MapResult out;
+  ASSERT_EQ(velicerMap(12, a.data(), out), 0);
+  EXPECT_EQ(out.factors2, 3);
+  EXPECT_EQ(out.factors4, 3);
+  // No component removed: 18 of the 66 pairs correlate 0.6.
+  EXPECT_NEAR(out.average2[0], 18 * 0.36 / 66, 1e-14);
+  EXPECT_NEAR(out.average4[0], 18 * 0.1296 / 66, 1e-14);
+  // With the three block components removed, each block's residual is
+  // 0.4 (I - J/4): partial correlations -1/3 inside blocks, 0 between.
+  EXPECT_NEAR(out.average2[3], 18.0 / 9 / 66, 1e-12);
+  EXPECT_NEAR(out.average4[3], 18.0 / 81 / 66, 1e-12);
+}
+
+TEST(VelicerMap, IndependentVariablesHaveTheirMinimumAtNoComponent) {
+  // A sample correlation matrix of 8 independent normals, N = 200.
+  const int p = 8, n = 200;
+  std::mt19937_64 gen(5);
+  std::normal_distribution<double> normal;
+  std::vector<double> x(n * p), cross(p * p, 0.0), mean(p, 0.0);
+  for (double& v : x) v = normal(gen);
+  for (int r = 0; r < n; ++r)
+    for (int j = 0; j < p; ++j) mean[j] += x[r * p + j] / n;
+  for (int r = 0; r < n; ++r)
+    for (int i = 0; i < p; ++i)
+      for (int j = 0; j < p; ++j) cross[i * p + j] += (x[r * p + i] - mean[i]) * (x[r * p + j] - mean[j]);
+  std::vector<double> a(p * (p + 1) / 2);
+  for (int i = 0; i < p; ++i)
+    for (int j = 0; j <= i; ++j)
+      a[i * (i + 1) / 2 + j] = cross[i * p + j] / std::sqrt(cross[i * p + i] * cross[j * p + j]);
+  MapResult out;
+  ASSERT_EQ(velicerMap(p, a.data(), out), 0);
+  EXPECT_EQ(out.factors2, 0);
+  EXPECT_EQ(out.factors4, 0);
+  for (int m = 1; m < p; ++m) EXPECT_GT(out.average2[m], out.average2[0]) << m;
+}
+
+TEST(VelicerMap, MissingAveragesAndVariablesWithoutVariance) {
+  // The identity: removing a component removes a whole variable, whose
+  // partial correlations then do not exist.
+  std::vector<double> identity = packed(4, [](int, int) { return 0.0; });
+  MapResult out;
+  ASSERT_EQ(velicerMap(4, identity.data(), out), 0);
+  EXPECT_EQ(out.average2[0], 0.0);
+  for (int m = 1; m < 4; ++m) {
+    EXPECT_TRUE(zul_is_missing(out.average2[m])) << m;
+    EXPECT_TRUE(zul_is_missing(out.average4[m])) << m;
+  }
+  EXPECT_EQ(out.factors2, 0);
+
+  // A constant third variable (zero row and diagonal) is left out: the
+  // averages are those of the other two.
+  std::vector<double> withConstant = {1.0, 0.5, 1.0, 0.0, 0.0, 0.0};
+  ASSERT_EQ(velicerMap(3, withConstant.data(), out), 0);
+  EXPECT_NEAR(out.average2[0], 0.25, 1e-15);
+}
+
+}  // namespace
+}  // namespace qkxfac
