@@ -35,15 +35,19 @@ def check(step, out_name, names, noint=False, partial=None, m_cols=2, unit=False
     n, p = len(used), len(names)
     X = [[num(r[v]) for v in names] for r in used]
     if partial:
-        # Residuals of each variable on the partial variable (with intercept).
-        Z = [num(r[partial[0]]) for r in used]
-        zm = sum(Z) / n
-        szz = sum((z - zm) ** 2 for z in Z)
+        # Least-squares residuals of each variable on the partial variables
+        # (with intercept), from the normal equations.
+        q = len(partial)
+        Z = [[num(r[v]) for v in partial] for r in used]
+        zm = [sum(z[a] for z in Z) / n for a in range(q)]
+        Zc = [[z[a] - zm[a] for a in range(q)] for z in Z]
+        Szz = inverse([[sum(z[a] * z[b] for z in Zc) for b in range(q)] for a in range(q)])
         for j in range(p):
             xm = sum(x[j] for x in X) / n
-            beta = sum((x[j] - xm) * (z - zm) for x, z in zip(X, Z)) / szz
-            for x, z in zip(X, Z):
-                x[j] = x[j] - xm - beta * (z - zm)
+            sxz = [sum((x[j] - xm) * z[a] for x, z in zip(X, Zc)) for a in range(q)]
+            beta = [sum(Szz[a][b] * sxz[b] for b in range(q)) for a in range(q)]
+            for x, z in zip(X, Zc):
+                x[j] = x[j] - xm - sum(beta[a] * z[a] for a in range(q))
     mean = [0.0 if noint else sum(x[j] for x in X) / n for j in range(p)]
     div = n if noint else n - 1
     sd = [math.sqrt(sum((x[j] - mean[j]) ** 2 for x in X) / div) for j in range(p)]
@@ -93,6 +97,9 @@ check(1, "pc3", ALL, m_cols=3, unit=True)
 check(2, "pf", ALL)
 check(3, "noint", ALL, noint=True)
 check(4, "part", ["Population", "School", "Employment", "HouseValue"], partial=["Services"], unit=True)
+# Two correlated partial variables (r = 0.78): the residuals must be those
+# of the multiple regression, scaled by their own standard deviations.
+check(5, "part2", ["Population", "School", "Employment"], partial=["Services", "HouseValue"], unit=True)
 # Under NOINT the OUTSTAT= rows are the uncorrected kinds, scoring rows
 # typed USCORE.
 types = [r["_TYPE_"] for r in csv.DictReader(open(os.path.join(work, "nointstat.csv")))]
