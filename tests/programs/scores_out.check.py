@@ -21,12 +21,13 @@ def num(x):
     return None if x in ("", ".") else float(x)
 
 
-def pattern(step):
-    t = next(t for t in tables if t["name"] == "FactorPattern" and t["step"] == step)
+def pattern(step, name="FactorPattern"):
+    t = [t for t in tables if t["name"] == name and t["step"] == step][-1]
     return [row[2::2] for row in t["rows"]]  # the exact value beside each display
 
 
-def check(step, out_name, names, noint=False, partial=None, m_cols=2, unit=False):
+def check(step, out_name, names, noint=False, partial=None, m_cols=2, unit=False,
+          loadings="FactorPattern"):
     out = list(csv.DictReader(open(os.path.join(work, out_name + ".csv"))))
     if len(out) != len(data):
         failures.append(f"{out_name}: {len(out)} rows, expected {len(data)}")
@@ -53,7 +54,7 @@ def check(step, out_name, names, noint=False, partial=None, m_cols=2, unit=False
     sd = [math.sqrt(sum((x[j] - mean[j]) ** 2 for x in X) / div) for j in range(p)]
     S = [[(x[j] - mean[j]) / sd[j] for j in range(p)] for x in X]
     R = [[sum(s[i] * s[j] for s in S) / div for j in range(p)] for i in range(p)]
-    L = pattern(step)
+    L = pattern(step, loadings)
     m = len(L[0])
     Ri = inverse(R)
     B = [[sum(Ri[i][k] * L[k][f] for k in range(p)) for f in range(m)] for i in range(p)]
@@ -100,6 +101,9 @@ check(4, "part", ["Population", "School", "Employment", "HouseValue"], partial=[
 # Two correlated partial variables (r = 0.78): the residuals must be those
 # of the multiple regression, scaled by their own standard deviations.
 check(5, "part2", ["Population", "School", "Employment"], partial=["Services", "HouseValue"], unit=True)
+# An oblique solution is scored from its structure: B = R^-1 S.
+check(6, "promax", ALL, loadings="FactorStructure")
+
 # Under NOINT the OUTSTAT= rows are the uncorrected kinds, scoring rows
 # typed USCORE.
 types = [r["_TYPE_"] for r in csv.DictReader(open(os.path.join(work, "nointstat.csv")))]
@@ -107,5 +111,13 @@ want = (["MEAN", "USTD", "N"] + ["UCORR"] * 5 + ["COMMUNAL", "PRIORS", "EIGENVAL
         + ["PATTERN"] * 2 + ["USCORE"] * 2)
 if types != want:
     failures.append(f"nointstat _TYPE_: {types}, expected {want}")
+# PROMAX: the prerotation's rows, then the oblique solution's.
+types = [r["_TYPE_"] for r in csv.DictReader(open(os.path.join(work, "promaxstat.csv")))]
+pairs = lambda *ts: [t for t in ts for _ in range(2)]
+want = (["MEAN", "STD", "N"] + ["CORR"] * 5 + ["COMMUNAL", "PRIORS", "EIGENVAL"]
+        + pairs("UNROTATE", "PRETRANS", "PREROTAT", "PRESCORE", "TRANSFOR", "FCORR", "PATTERN",
+                "RCORR", "REFERENC", "STRUCTUR", "SCORE"))
+if types != want:
+    failures.append(f"promaxstat _TYPE_: {types}, expected {want}")
 print("\n".join(failures[:20]))
 sys.exit(1 if failures else 0)
