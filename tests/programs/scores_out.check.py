@@ -12,7 +12,7 @@ from refmath import inverse
 
 work = sys.argv[1]
 tables = json.load(open(os.path.join(work, "out.json")))["tables"]
-data = list(csv.DictReader(open("scores_data.csv")))
+all_data = list(csv.DictReader(open("scores_data.csv")))
 ALL = ["Population", "School", "Employment", "Services", "HouseValue"]
 failures = []
 
@@ -21,14 +21,19 @@ def num(x):
     return None if x in ("", ".") else float(x)
 
 
-def pattern(step, name="FactorPattern"):
-    t = [t for t in tables if t["name"] == name and t["step"] == step][-1]
+def pattern(step, name="FactorPattern", region=None):
+    t = [t for t in tables if t["name"] == name and t["step"] == step
+         and (region is None or t.get("by") == {"Region": region})][-1]
     return [row[2::2] for row in t["rows"]]  # the exact value beside each display
 
 
 def check(step, out_name, names, noint=False, partial=None, m_cols=2, unit=False,
-          loadings="FactorPattern"):
+          loadings="FactorPattern", region=None):
     out = list(csv.DictReader(open(os.path.join(work, out_name + ".csv"))))
+    data = all_data
+    if region:  # one BY group: its rows, and its own printed pattern
+        data = [r for r in all_data if r["Region"] == region]
+        out = [o for o in out if o["Region"] == region]
     if len(out) != len(data):
         failures.append(f"{out_name}: {len(out)} rows, expected {len(data)}")
         return
@@ -54,7 +59,7 @@ def check(step, out_name, names, noint=False, partial=None, m_cols=2, unit=False
     sd = [math.sqrt(sum((x[j] - mean[j]) ** 2 for x in X) / div) for j in range(p)]
     S = [[(x[j] - mean[j]) / sd[j] for j in range(p)] for x in X]
     R = [[sum(s[i] * s[j] for s in S) / div for j in range(p)] for i in range(p)]
-    L = pattern(step, loadings)
+    L = pattern(step, loadings, region)
     m = len(L[0])
     Ri = inverse(R)
     B = [[sum(Ri[i][k] * L[k][f] for k in range(p)) for f in range(m)] for i in range(p)]
@@ -101,6 +106,13 @@ check(4, "part", ["Population", "School", "Employment", "HouseValue"], partial=[
 # Two correlated partial variables (r = 0.78): the residuals must be those
 # of the multiple regression, scaled by their own standard deviations.
 check(5, "part2", ["Population", "School", "Employment"], partial=["Services", "HouseValue"], unit=True)
+# BY groups: each group scored with its own solution, appended in order.
+check(7, "bygroup", ALL, region="A", unit=True)
+check(7, "bygroup", ALL, region="B", unit=True)
+regions = [o["Region"] for o in csv.DictReader(open(os.path.join(work, "bygroup.csv")))]
+if regions != [r["Region"] for r in all_data]:
+    failures.append(f"bygroup: rows out of order: {regions}")
+
 # An oblique solution is scored from its structure: B = R^-1 S.
 check(6, "promax", ALL, loadings="FactorStructure")
 

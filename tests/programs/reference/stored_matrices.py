@@ -121,6 +121,7 @@ write("stored_harman74", {
                  {"name": "RMSOffDiagPartials", "step": 0, "rows": [[hn[i], par_each[i]] for i in P24]}]
               + h_tables(1),
     "csv": {"h74stat.csv": {"columns": ["_TYPE_", "_NAME_"] + hn, "rows": outstat}},
+    "checkScript": "stored_harman74.check.py",
     "log": ["no MEAN values; means of 0 are assumed", "no STD values; standard deviations of 1 are assumed"],
 })
 
