@@ -14,6 +14,13 @@ namespace {
 
 using namespace zul::parse;
 
+ColumnInfo column(const char* name, bool character) {
+  ColumnInfo c;
+  c.name = name;
+  c.isCharacter = character;
+  return c;
+}
+
 zul_table* fakeHandle(uintptr_t k) { return reinterpret_cast<zul_table*>(0x1000 + 16 * k); }
 
 // Every input table has the same columns, numeric and character, so that
@@ -29,8 +36,10 @@ class AnyTables : public TableOpener {
   }
   zul_table* openLastCreated(std::string&) override { return fakeHandle(++opened_); }
   std::vector<ColumnInfo> columns(zul_table*) override {
-    return {{"x1", false}, {"x2", false}, {"x3", false}, {"x10", false}, {"name", true},
-            {"_TYPE_", true}, {"_NAME_", true}, {"w", false}, {"g", true}};
+    std::vector<ColumnInfo> out;
+    for (const char* name : {"x1", "x2", "x3", "x10", "w"}) out.push_back(column(name, false));
+    for (const char* name : {"name", "_TYPE_", "_NAME_", "g"}) out.push_back(column(name, true));
+    return out;
   }
   zul_table* openOutput(const TableSpec&, std::string&) override { return fakeHandle(++opened_); }
 
