@@ -30,12 +30,6 @@ if(ZUL_SANITIZE)
   add_compile_options(-fsanitize=${ZUL_SANITIZE} -fno-sanitize-recover=all
                       -fno-omit-frame-pointer -g)
   add_link_options(-fsanitize=${ZUL_SANITIZE})
-  # GCC's flow analysis sees the sanitizers' extra code paths and then warns
-  # of "maybe uninitialized" values inside the standard library (std::regex,
-  # std::function): false alarms that -Werror would turn into failures.
-  if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
-    add_compile_options(-Wno-maybe-uninitialized)
-  endif()
 endif()
 
 if(ZUL_FUZZ AND NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
