@@ -3,6 +3,7 @@
 #include "zulfact/host/host.hpp"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -132,6 +133,23 @@ bool Host::systemOption(std::string_view name, std::string& value) {
       },
       &st);
   return st >= 0;
+}
+
+bool Host::threadsOn() {
+  std::string value;
+  if (!systemOption("THREADS", value)) return false;
+  while (!value.empty() && (value.back() == ' ' || value.back() == '\0')) value.pop_back();
+  for (char& c : value) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return !(value.empty() || value == "0" || value == "NO" || value == "OFF" || value == "FALSE" ||
+           value == "NOTHREADS");
+}
+
+double Host::cpuCount() {
+  std::string value;
+  if (!systemOption("CPUCOUNT", value)) return zul_missing();
+  char* end = nullptr;
+  const double v = std::strtod(value.c_str(), &end);
+  return end == value.c_str() ? zul_missing() : v;
 }
 
 void Host::logLine(int level, std::string_view text) {
