@@ -28,6 +28,13 @@ class HostPlatform : public CrossPlatform {
     status = st;
     return got;
   }
+  int readRecords(double* values, int ncols, int max, int32_t& status) override {
+    int st = 0;
+    const int got = host().readRecords(list_, values, max, st);
+    if (got < 0) return CrossPlatform::readRecords(values, ncols, max, status);
+    status = st;
+    return got;
+  }
   double availableMemory() override { return host().availableMemory(); }
   void* alloc(double bytes) override { return host().alloc(bytes); }
   void release(void* block) override { host().release(block); }

@@ -293,6 +293,15 @@ int Host::readNext(zul_readlist* list, double* values, char* text, int& status) 
   return r;
 }
 
+int Host::readRecords(zul_readlist* list, double* values, int max, int& status) {
+  auto f = lookup<zul_read_records_fn>(sv_, ZUL_READ_RECORDS);
+  if (!f) return -1;
+  int32_t st = 0;
+  const int32_t got = f(list, values, max, &st);
+  status = st;
+  return got;
+}
+
 int Host::rewind(zul_table* input) {
   auto f = lookup<zul_rewind_fn>(sv_, ZUL_REWIND);
   return f ? f(input, 0x42) : -1;

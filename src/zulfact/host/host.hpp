@@ -99,6 +99,10 @@ class Host {
   void readListRelease(zul_readlist* list);
   // 1 with a record, 0 without; status as zul_read_next_fn.
   int readNext(zul_readlist* list, double* values, char* text, int& status);
+  // Up to max records of a list without character slots, one after the
+  // other (400/19). Returns the count, or -1 when the host lacks the
+  // service; status as readNext's.
+  int readRecords(zul_readlist* list, double* values, int max, int& status);
   int rewind(zul_table* input);
   void threadedRead(zul_table* table, bool on);
   int declareColumn(zul_table* out, const zul_column_desc& column);
