@@ -2,12 +2,19 @@
 // scratch directory, and its exit status and files are looked at.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <stdlib.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 
@@ -104,6 +111,139 @@ TEST_F(Outputs, SeveralInlineTextsFormOneProgram) {
   EXPECT_EQ(read("log.txt").find("ERROR"), std::string::npos) << read("log.txt");
   EXPECT_EQ(read("out.lst").find("  c  "), std::string::npos);  // only a and b analysed
   EXPECT_NE(read("out.lst").find("Factor Pattern"), std::string::npos);
+}
+
+// A table wide enough that an iterated analysis of it runs for seconds.
+std::string wideTable() {
+  std::string text;
+  constexpr int kCols = 1000, kRows = 1500;
+  for (int c = 0; c < kCols; ++c) text += (c ? ",x" : "x") + std::to_string(c);
+  text += '\n';
+  uint32_t state = 12345;
+  for (int r = 0; r < kRows; ++r) {
+    for (int c = 0; c < kCols; ++c) {
+      state = state * 1664525u + 1013904223u;  // Numerical Recipes' LCG
+      if (c) text += ',';
+      text += static_cast<char>('0' + (state >> 24) % 10);
+    }
+    text += '\n';
+  }
+  return text;
+}
+
+// Ctrl-C and SIGTERM in the middle of a step: the hidden temporary file of
+// the output table and the JSON file not written yet are removed, and zul
+// ends with 128 + the signal number.
+TEST_F(Outputs, AnInterruptedRunLeavesNoTemporaryFiles) {
+  write("wide.csv", wideTable());
+  for (int sig : {SIGINT, SIGTERM}) {
+    const std::string log = (dir_ / "log.txt").string();
+    pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      if (::chdir(dir_.c_str()) != 0) ::_exit(99);
+      ::execl(zul_.c_str(), "zul", "--log", log.c_str(), "--listing", "/dev/null", "--json",
+              "r.json", "--option", "THREADS=NO", "-e",
+              "FACTOR DATA=wide OUTSTAT=st NFACTORS=20 METHOD=PRINIT PRIORS=SMC MAXITER=30000 "
+              "CONVERGE=1e-15; RUN;",
+              static_cast<char*>(nullptr));
+      ::_exit(98);
+    }
+    // The hidden file appears when the step opens OUTSTAT=, before the data
+    // are read; then the analysis runs for seconds.
+    auto temporary = [&] {
+      for (const auto& e : fs::directory_iterator(dir_))
+        if (e.path().filename().string().rfind(".st.csv.", 0) == 0) return true;
+      return false;
+    };
+    int status = 0;
+    bool seen = false;
+    for (int i = 0; i < 20000 && !seen; ++i) {
+      seen = temporary();
+      if (!seen && ::waitpid(pid, &status, WNOHANG) == pid) break;
+      if (!seen) ::usleep(1000);
+    }
+    if (!seen) GTEST_SKIP() << "the run ended before it could be interrupted";
+    ASSERT_TRUE(fs::exists(dir_ / "r.json"));
+    ::kill(pid, sig);
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+    EXPECT_EQ(WEXITSTATUS(status), 128 + sig);
+    EXPECT_FALSE(temporary());
+    EXPECT_FALSE(fs::exists(dir_ / "st.csv"));
+    EXPECT_FALSE(fs::exists(dir_ / "r.json"));  // it would have been empty
+  }
+}
+
+// The progress line on a terminal: zul runs a slow step with its standard
+// error on a pseudo-terminal (or on a file), is read for a while and then
+// stopped. Returns what it wrote to standard error in that time.
+std::string stderrOfSlowStep(const fs::path& dir, const std::string& zul, bool terminal,
+                             bool quiet, double seconds) {
+  int master = -1, errFd = -1;
+  if (terminal) {
+    master = ::posix_openpt(O_RDWR | O_NOCTTY);
+    if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0) return "no pty";
+    errFd = ::open(::ptsname(master), O_RDWR | O_NOCTTY);
+  } else {
+    errFd = ::open((dir / "err.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  }
+  if (errFd < 0) return "no stderr";
+  pid_t pid = ::fork();
+  if (pid == 0) {
+    if (::chdir(dir.c_str()) != 0 || ::dup2(errFd, STDERR_FILENO) < 0) ::_exit(99);
+    std::vector<const char*> args{"zul", "--listing", "/dev/null", "--option", "THREADS=NO"};
+    if (quiet) args.push_back("--quiet");
+    args.push_back("-e");
+    args.push_back("FACTOR DATA=wide NFACTORS=20 METHOD=PRINIT PRIORS=SMC MAXITER=30000 "
+                   "CONVERGE=1e-15; RUN;");
+    args.push_back(nullptr);
+    ::execv(zul.c_str(), const_cast<char* const*>(args.data()));
+    ::_exit(98);
+  }
+  ::close(errFd);
+  std::string text;
+  auto until = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+  while (std::chrono::steady_clock::now() < until) {
+    if (master >= 0) {
+      pollfd p{master, POLLIN, 0};
+      if (::poll(&p, 1, 50) > 0) {
+        char buf[4096];
+        ssize_t n = ::read(master, buf, sizeof buf);
+        if (n > 0) text.append(buf, static_cast<size_t>(n));
+      }
+      if (text.find("computing") != std::string::npos) break;  // seen enough
+    } else {
+      ::usleep(50000);
+    }
+  }
+  ::kill(pid, SIGTERM);
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  if (master >= 0) ::close(master);
+  if (!terminal) {
+    std::ifstream in(dir / "err.txt");
+    std::stringstream ss;
+    ss << in.rdbuf();
+    text = ss.str();
+  }
+  return text;
+}
+
+TEST_F(Outputs, ProgressIsShownOnATerminalOnly) {
+  write("wide.csv", wideTable());
+  // On a terminal: rows read, then what the step does, each line drawn over
+  // the last ("\r" and erase to the end of the line).
+  std::string tty = stderrOfSlowStep(dir_, zul_, true, false, 30);
+  EXPECT_NE(tty.find("The FACTOR step at -e:1: "), std::string::npos) << tty;
+  EXPECT_NE(tty.find("computing (matrices of the 1500 rows read)"), std::string::npos) << tty;
+  EXPECT_NE(tty.find("\r\033[K"), std::string::npos);
+  // With --quiet, or when standard error is a file: none of it.
+  for (bool terminal : {true, false}) {
+    std::string text = stderrOfSlowStep(dir_, zul_, terminal, terminal, 1.5);
+    EXPECT_EQ(text.find("FACTOR step at -e:1: "), std::string::npos) << text;
+    EXPECT_EQ(text.find("\033[K"), std::string::npos) << terminal;
+  }
 }
 
 }  // namespace
