@@ -29,6 +29,9 @@ inline constexpr int kTitleParCorrControlVar = 87;      // "ParCorrControlVar"
 inline constexpr int kTitleInvCorr = 138;               // "InvCorr"
 inline constexpr int kTitleEigenvectors = 137;          // "Eigenvectors"
 inline constexpr int kTitleFactorPattern = 156;         // "FactorPattern"
+inline constexpr int kTitleImageCoef = 964;             // "ImageCoef"
+inline constexpr int kTitleImageCov = 965;              // "ImageCov"
+inline constexpr int kTitleImageFactors = 966;          // "ImageFactors"
 
 // Section headings that group the tables of one solution.
 enum class SectionKind { Initial, Prerotated, Rotated };
