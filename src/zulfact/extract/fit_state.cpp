@@ -167,12 +167,16 @@ void fitDerivatives(FitState& fs) {
     const double* x = fs.scaled + static_cast<std::size_t>(j) * p;
     for (int i = 0; i < p; ++i) g[i] += c * x[i] * x[i];
   }
-  // h_il = (sum_j x_ij x_lj)^2: the packed X X^T built column by column of
-  // X (each x_j adds its outer product), then squared element by element.
+  // h_il = (sum_j c_j x_ij x_lj)^2: the packed X C X^T built column by
+  // column of X (each x_j adds its outer product), then squared element by
+  // element. ML: c_j = 1 (Joreskog 1967). GLS: c_j = mu_j = 1/gamma_j, the
+  // expected second derivatives of 1/2 tr((I - R^-1 Sigma)^2) (Joreskog and
+  // Goldberger 1972); the ML form misjudges them when mu is far from 1.
   std::fill(h, h + packedSize(p), 0.0);
   for (int j = 0; j < m; ++j) {
     const double* x = fs.scaled + static_cast<std::size_t>(j) * p;
-    for (int i = 0; i < p; ++i) daxpy(i + 1, x[i], x, h + packedRow(i));
+    const double c = fs.isGls ? 1.0 / fs.gammas[j] : 1.0;
+    for (int i = 0; i < p; ++i) daxpy(i + 1, c * x[i], x, h + packedRow(i));
   }
   for (std::size_t e = 0; e < packedSize(p); ++e) h[e] *= h[e];
 }

@@ -73,7 +73,8 @@ double fitObjective(FitState& fs, const double* psi);
 // Gradient and approximate second derivatives at the point of the last
 // fitObjective call, into fs.gradient and fs.hessian:
 //   ML:  g_i = sum_j x_ij^2 (1 - gamma_j),     GLS: g_i = sum_j x_ij^2 (1/gamma_j^2 - 1/gamma_j),
-//        h_il = (sum_j x_ij x_lj)^2 over the p - k discarded directions;
+//        h_il = (sum_j c_j x_ij x_lj)^2 over the p - k discarded directions,
+//        c_j = 1 for ML and mu_j = 1/gamma_j for GLS;
 //   ULS: g_i = -w_i sum_{j>=k} lambda_j z_ij^2, h_il = w_i w_l (sum_{j>=k} z_ij z_lj)^2,
 //        formed from the k retained vectors (the discarded ones complete them
 //        to the identity).

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "zulfact/state/constants.hpp"
+#include "zulfact/state/message_ids.hpp"
 #include "zulfact/host/host.hpp"
 #include "zulfact/output/table_writer.hpp"
 #include "zulfact/output/vector_table.hpp"
@@ -85,25 +86,26 @@ void significanceTests(ProcState& ps, double lnDetR, double criterion) {
   {
     TableWriter out(ps.sink);
     out.beginTable("SignifTests");
-    out.title(Text(titleLine(180, 127, {})), "titsigt");
+    out.title(Text(titleLine(msg::kSignifTestsTitle, {})), "titsigt");
     out.column(Column::text("Test", 40));
     out.column(Column::number("DF", "8.0"));
     out.column(Column::number("ChiSq", "10.4"));
     out.column(Column::number("ProbChiSq", "PVALUE6.4"));
-    out.row({h.formatMessage(180, 128), s.df0, s.chiSq0, s.prob0});
-    out.row({h.formatMessage(180, 129), missing, missing, missing});
+    out.row({h.formatMessage(msg::kNoCommonFactorTest), s.df0, s.chiSq0, s.prob0});
+    out.row({h.formatMessage(msg::kSomeCommonFactorAlternative), missing, missing, missing});
     if (kk > 0) {
-      out.row({h.formatMessage(180, kk == 1 ? 186 : 131, {kk}), s.dfK, s.chiSqK, s.probK});
-      out.row({h.formatMessage(180, 132), missing, missing, missing});
+      out.row({h.formatMessage(kk == 1 ? msg::kOneFactorSufficientTest : msg::kFactorsSufficientTest, {kk}), s.dfK, s.chiSqK, s.probK});
+      out.row({h.formatMessage(msg::kMoreFactorsAlternative), missing, missing, missing});
     }
     out.endTable();
   }
   VectorTable fit;
   fit.name = "FitMeasures";
-  fit.title = h.formatMessage(0, 204);
+  fit.title = h.formatMessage(msg::kFitMeasuresTitle);
   fit.labelKind = 'T';
   fit.labelColumn = "factoid";
-  for (int number : {180, 133, 134, 135}) fit.rowLabels.push_back(h.messageText(0, number));
+  for (msg::Id label : {msg::kDiscrepancyLabel, msg::kAkaikeLabel, msg::kSchwarzLabel, msg::kTuckerLewisLabel})
+    fit.rowLabels.push_back(h.messageText(label));
   fit.nRows = 4;
   const double values[4] = {s.discrepancy, s.akaike, s.schwarz, s.tuckerLewis};
   fit.columns.push_back({"Value", " ", values});

@@ -7,6 +7,7 @@
 
 #include "zulfact/state/codes.hpp"
 #include "zulfact/state/constants.hpp"
+#include "zulfact/state/message_ids.hpp"
 #include "zulfact/extract/priors.hpp"
 #include "zulfact/host/host.hpp"
 #include "zulfact/extract/iteration_history.hpp"
@@ -39,7 +40,7 @@ void printAlphaCoefficients(ProcState& ps) {
   for (int j = 0; j < k; ++j) alpha[j] = coefficientAlpha(ps.nVars, ps.eigenvalues[j]);
   VectorTable t;
   t.name = "AlphaCoef";
-  t.title = titleLine(180, 76, {});
+  t.title = titleLine(msg::kAlphaCoefTitle, {});
   t.labelKind = 'F';
   t.nRows = k;
   t.columns.push_back({"Alpha", "", alpha.data()});
@@ -103,7 +104,7 @@ void iteratedExtract(ProcState& ps) {
     eigenNote(zeigen(p, r, ps.eigenvalues, 0, nullptr, work), ps.sink);
     if (pass == 1) {
       zeroTinyEigenvalues(ps);
-      printEigenvalueTable(ps, headingOr(114, "Preliminary Eigenvalues"));
+      printEigenvalueTable(ps, headingOr(msg::kPreliminaryEigenTitle, "Preliminary Eigenvalues"));
       decideFactorCount(ps);
       if (ps.factorsRetained < 1) return;
       history.open(false);
@@ -129,8 +130,8 @@ void iteratedExtract(ProcState& ps) {
   if (alpha)
     for (int i = 0; i < p; ++i) w[i] = h[i] > 0.0 ? 1.0 / h[i] : 0.0;
   ps.convergenceStatus = converged ? 0 : 3;
-  ps.convergenceReason = converged ? 75 : 73;
-  host().message(180, converged ? 193 : 73);
+  ps.convergenceReason = (converged ? msg::kReasonConverged : msg::kReasonNotConverged).number;
+  host().message(converged ? msg::kConverged : msg::kPassesNotConverged);
   if (!converged) raiseCode(ps, kCodeWarning);
   printConvergenceStatus(ps);
 

@@ -1,6 +1,7 @@
 #include "zulfact/extract/iteration_history.hpp"
 
 #include "zulfact/state/codes.hpp"
+#include "zulfact/state/message_ids.hpp"
 #include "zulfact/host/host.hpp"
 #include "zulfact/output/vector_table.hpp"
 
@@ -22,9 +23,9 @@ void heywoodCheck(ProcState& ps, double* communalities) {
   raiseCode(ps, kCodeSingular);
   ps.factorsRetained = -1;
   Host& h = host();
-  h.message(180, 42);
-  h.message(180, 55);
-  if (ps.sink != nullptr) TableWriter(ps.sink).note("HeywoodNote", Text(h.formatMessage(180, 42)));
+  h.message(msg::kHeywoodCase);
+  h.message(msg::kHeywoodAdvice);
+  if (ps.sink != nullptr) TableWriter(ps.sink).note("HeywoodNote", Text(h.formatMessage(msg::kHeywoodCase)));
 }
 
 void IterationHistory::open(bool withCriterion) {
@@ -32,7 +33,7 @@ void IterationHistory::open(bool withCriterion) {
   open_ = true;
   withCriterion_ = withCriterion;
   out_.beginTable("IterHistory");
-  out_.title(Text::message(0, 203));
+  out_.title(Text::message(msg::kIterHistoryTitle));
   out_.column(Column::number("Iteration", "8.0"));
   if (withCriterion) {
     out_.column(Column::number("Criterion", "12.8"));
@@ -63,32 +64,34 @@ void IterationHistory::close() {
   open_ = false;
 }
 
-std::string headingOr(int number, std::string_view fallback) {
+std::string headingOr(msg::Id id, std::string_view fallback) {
   int status = 0;
-  std::string text = host().messageText(180, number, &status);
+  std::string text = host().messageText(id, &status);
   return status < 0 ? std::string(fallback) : text;
 }
 
 std::string reducedEigenvalueHeading(const ProcState& ps, bool covariance, bool fallback) {
-  const int number = covariance ? 64 : ps.flags.weighted ? 66 : 68;
+  const msg::Id id = covariance           ? msg::kEigenReducedCovTitle
+                     : ps.flags.weighted ? msg::kEigenWeightedReducedCorrTitle
+                                         : msg::kEigenReducedCorrTitle;
   int status = 0;
-  std::string text = host().messageText(180, number, &status);
+  std::string text = host().messageText(id, &status);
   if (status >= 0) return text;
   if (!fallback) {
     host().statusReport(status);
     host().endStep(kCodeWorkFile);
   }
-  return number == 64   ? "Eigenvalues of the Reduced Covariance Matrix"
-         : number == 66 ? "Eigenvalues of the Weighted Reduced Correlation Matrix"
-                        : "Eigenvalues of the Reduced Correlation Matrix";
+  return covariance          ? "Eigenvalues of the Reduced Covariance Matrix"
+         : ps.flags.weighted ? "Eigenvalues of the Weighted Reduced Correlation Matrix"
+                             : "Eigenvalues of the Reduced Correlation Matrix";
 }
 
 void printConvergenceStatus(ProcState& ps) {
   if (ps.sink == nullptr) return;
-  const std::string reason = host().messageText(0, ps.convergenceReason);
+  const std::string reason = host().messageText(msg::general(ps.convergenceReason));
   TableWriter out(ps.sink);
   out.beginTable("ConvergenceStatus");
-  out.title(Text::message(0, 300));
+  out.title(Text::message(msg::kConvergenceStatusTitle));
   out.column(Column::number("Status", "8.0"));
   out.column(Column::text("Reason", static_cast<int>(reason.size() > 0 ? reason.size() : 1)));
   out.row({ps.convergenceStatus, reason});

@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "zulfact/state/message_ids.hpp"
 #include "zulfact/state/proc_state.hpp"
 #include "zulfact/output/table_writer.hpp"
 
@@ -44,8 +45,8 @@ class IterationHistory {
 // with 1020.
 std::string reducedEigenvalueHeading(const ProcState& ps, bool covariance, bool fallback);
 
-// A heading of group 180, or `fallback` when the message file has none.
-std::string headingOr(int number, std::string_view fallback);
+// A heading from the message file, or `fallback` when it has none.
+std::string headingOr(msg::Id id, std::string_view fallback);
 
 // The "ConvergenceStatus" table: ps.convergenceStatus and the text of
 // message 0/ps.convergenceReason. Nothing without an output sink.

@@ -8,6 +8,7 @@
 
 #include "zulfact/state/codes.hpp"
 #include "zulfact/state/constants.hpp"
+#include "zulfact/state/message_ids.hpp"
 #include "zulfact/extract/priors.hpp"
 #include "zulfact/host/host.hpp"
 #include "zulfact/extract/fit_problem.hpp"
@@ -55,15 +56,17 @@ class ExtractionFit final : public FitProblem {
 // Termination code of the optimiser -> status, reason (group 0) and
 // message (group 180).
 struct Outcome {
-  int status, reason, message;
+  int status;
+  msg::Id reason, message;
 };
 Outcome outcomeOf(int code) {
   switch (code) {
-    case kOptimConverged: return {0, 125, 193};
-    case kOptimIterationLimit: return {3, 117, 117};
-    case kOptimRidgeLimit: return {3, 119, 119};
-    case kOptimNotPositive: return {3, 120, 120};
-    default: return {1, 118, 118};
+    case kOptimConverged: return {0, msg::kReasonOptimConverged, msg::kConverged};
+    case kOptimIterationLimit: return {3, msg::kReasonIterationLimit, msg::kOptimIterationLimit};
+    case kOptimRidgeLimit: return {3, msg::kReasonRidgeLimit, msg::kOptimRidgeLimit};
+    case kOptimNotPositive:
+      return {3, msg::kReasonHessianNotPositive, msg::kOptimHessianNotPositive};
+    default: return {1, msg::kReasonNoImprovement, msg::kOptimNoImprovement};
   }
 }
 
@@ -77,7 +80,7 @@ void printCanonicalCorrelations(ProcState& ps, const FitState& fs) {
   }
   VectorTable t;
   t.name = "CanCorr";
-  t.title = titleLine(180, 136, {});
+  t.title = titleLine(msg::kCanCorrTitle, {});
   t.labelKind = 'F';
   t.nRows = k;
   t.columns.push_back({"CanCorr", " ", rho.data()});
@@ -103,7 +106,7 @@ void mlTypeSolution(ProcState& ps, const FitState& fs, const double* t) {
   for (int j = 0; j < k; ++j) solveLower(p, t, a + static_cast<std::size_t>(j) * p);
   if (ps.flags.eigenvectors && ps.sink != nullptr) {
     if (nonPositive) {
-      host().message(180, 351);
+      host().message(msg::kEigenvectorsNotPrinted);
     } else {
       printMatrixTable(ps, 'C', a, nullptr, p, k, 'V', 'F', kTitleEigenvectors, 0,
                        "Eigenvectors", "Stat.Factor.Eigenvectors", 0);
@@ -173,7 +176,7 @@ void likelihoodExtract(ProcState& ps) {
     if (!inverseCholeskyFactor(p, r, ps.singularity, lnDetR)) {
       raiseCode(ps, kCodeSingular);
       ps.factorsRetained = 0;
-      h.message(180, 124);
+      h.message(msg::kSingularForLikelihood);
       return;
     }
   } else if (ps.flags.weighted) {
@@ -190,7 +193,7 @@ void likelihoodExtract(ProcState& ps) {
   eigenNote(fs.eigenCode, ps.sink);
   for (int j = 0; j < p; ++j)
     ps.eigenvalues[j] = mlType ? fs.gammas[p - 1 - j] - 1.0 : fs.values[j];
-  printEigenvalueTable(ps, headingOr(173, "Preliminary Eigenvalues"));
+  printEigenvalueTable(ps, headingOr(msg::kPreliminaryFitEigenTitle, "Preliminary Eigenvalues"));
   decideFactorCount(ps);
   fs.preliminaryDone = true;
   const int k = ps.factorsRetained;
@@ -215,10 +218,10 @@ void likelihoodExtract(ProcState& ps) {
   if (problem.negativeFound()) ps.heywoodStatus = -1;
 
   if (ps.heywoodStatus < 0) {
-    h.message(180, 42);
-    h.message(180, 55);
+    h.message(msg::kHeywoodCase);
+    h.message(msg::kHeywoodAdvice);
     ps.convergenceStatus = 1;
-    ps.convergenceReason = 42;
+    ps.convergenceReason = msg::kReasonHeywood.number;
     printConvergenceStatus(ps);
     raiseCode(ps, kCodeNoData);
     ps.factorsRetained = -1;
@@ -227,12 +230,13 @@ void likelihoodExtract(ProcState& ps) {
   }
   const Outcome outcome = outcomeOf(code);
   ps.convergenceStatus = outcome.status;
-  ps.convergenceReason = outcome.reason;
-  h.message(180, outcome.message);
+  ps.convergenceReason = outcome.reason.number;
+  h.message(outcome.message);
   if (code != kOptimConverged) raiseCode(ps, kCodeWarning);
   if (code >= kOptimNoImprovement) {
-    if (ps.sink != nullptr) TableWriter(ps.sink).note("ConvergenceNote", Text(h.formatMessage(180, 126)));
-    h.message(180, 192);
+    if (ps.sink != nullptr)
+      TableWriter(ps.sink).note("ConvergenceNote", Text(h.formatMessage(msg::kOptimNotConvergedNote)));
+    h.message(msg::kOptimNotConverged);
   }
   printConvergenceStatus(ps);
 

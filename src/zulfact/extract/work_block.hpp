@@ -7,6 +7,7 @@
 
 #include "zulfact/state/codes.hpp"
 #include "zulfact/state/constants.hpp"
+#include "zulfact/state/message_ids.hpp"
 #include "zulfact/host/host.hpp"
 
 namespace zulfact {
@@ -19,7 +20,7 @@ class WorkBlock {
     const double bytes = 8.0 * (count < 1.0 ? 1.0 : count);
     if (bytes < kMaxAllocationBytes) data_ = static_cast<double*>(host().alloc(bytes));
     if (data_ == nullptr) {
-      host().message(180, 91);
+      host().message(msg::kArraysTooLarge);
       host().endStep(kCodeMemory);
     }
   }

@@ -24,6 +24,7 @@ struct Id {
 };
 
 // Message groups of the file.
+inline constexpr int32_t kGeneralGroup = 0;   // texts shared by procedures
 inline constexpr int32_t kByGroup = 153;      // BY groups
 inline constexpr int32_t kThreadGroup = 174;  // the thread pool
 inline constexpr int32_t kFactorGroup = 180;  // the FACTOR procedure
@@ -31,6 +32,7 @@ inline constexpr int32_t kGraphGroup = 210;   // graphs
 inline constexpr int32_t kInputGroup = 230;   // data input
 inline constexpr int32_t kEigenGroup = 271;   // the eigen solver
 
+constexpr Id general(int32_t n) { return {kGeneralGroup, n}; }
 constexpr Id byGroup(int32_t n) { return {kByGroup, n}; }
 constexpr Id thread(int32_t n) { return {kThreadGroup, n}; }
 constexpr Id factor(int32_t n) { return {kFactorGroup, n}; }
@@ -133,6 +135,47 @@ inline constexpr Id kMapTitle = factor(960);
 inline constexpr Id kParallelTitle = factor(961);
 inline constexpr Id kParallelNoneRetainedFootnote = factor(962);
 inline constexpr Id kParallelRetainedFootnote = factor(963);
+
+// ---- iterative methods (PRINIT, ALPHA, ULS, ML, GLS) and fit tests ----
+inline constexpr Id kHeywoodCase = factor(42);
+inline constexpr Id kHeywoodAdvice = factor(55);
+inline constexpr Id kPassesNotConverged = factor(73);
+inline constexpr Id kConverged = factor(193);
+inline constexpr Id kOptimIterationLimit = factor(117);
+inline constexpr Id kOptimNoImprovement = factor(118);
+inline constexpr Id kOptimRidgeLimit = factor(119);
+inline constexpr Id kOptimHessianNotPositive = factor(120);
+inline constexpr Id kOptimNotConverged = factor(192);
+inline constexpr Id kOptimNotConvergedNote = factor(126);
+inline constexpr Id kSingularForLikelihood = factor(124);
+inline constexpr Id kEigenvectorsNotPrinted = factor(351);   // some psi <= 0
+inline constexpr Id kPreliminaryEigenTitle = factor(114);    // PRINIT, ALPHA
+inline constexpr Id kPreliminaryFitEigenTitle = factor(173); // ULS, ML, GLS
+inline constexpr Id kAlphaCoefTitle = factor(76);
+inline constexpr Id kCanCorrTitle = factor(136);
+inline constexpr Id kSignifTestsTitle = factor(127);
+inline constexpr Id kNoCommonFactorTest = factor(128);
+inline constexpr Id kSomeCommonFactorAlternative = factor(129);
+inline constexpr Id kFactorsSufficientTest = factor(131);
+inline constexpr Id kOneFactorSufficientTest = factor(186);
+inline constexpr Id kMoreFactorsAlternative = factor(132);
+inline constexpr Id kIterHistoryTitle = general(203);
+inline constexpr Id kConvergenceStatusTitle = general(300);
+inline constexpr Id kFitMeasuresTitle = general(204);
+inline constexpr Id kDiscrepancyLabel = general(180);
+inline constexpr Id kAkaikeLabel = general(133);
+inline constexpr Id kSchwarzLabel = general(134);
+inline constexpr Id kTuckerLewisLabel = general(135);
+// Reasons of the convergence status (group 0; their numbers are kept in
+// ProcState::convergenceReason).
+inline constexpr Id kReasonConverged = general(75);
+inline constexpr Id kReasonNotConverged = general(73);
+inline constexpr Id kReasonOptimConverged = general(125);
+inline constexpr Id kReasonIterationLimit = general(117);
+inline constexpr Id kReasonNoImprovement = general(118);
+inline constexpr Id kReasonRidgeLimit = general(119);
+inline constexpr Id kReasonHessianNotPositive = general(120);
+inline constexpr Id kReasonHeywood = general(42);
 
 // ---- rotations and the solution ----
 inline constexpr Id kProcrustesNeedsTarget = factor(115);

@@ -121,6 +121,50 @@ TEST(MaximumLikelihood, SolutionSatisfiesTheLikelihoodEquations) {
   for (int i = 0; i < p; ++i) EXPECT_NEAR(fs.gradient[i], 0.0, 1e-6);
 }
 
+// At the GLS solution the derivatives of 1/2 tr((I - R^-1 Sigma)^2) with
+// respect to Sigma, G = R^-1 (I - Sigma R^-1), vanish on the diagonal (the
+// uniquenesses) and against the loadings (G Lambda = 0), computed here in
+// full matrices from the loadings (Joreskog and Goldberger 1972).
+TEST(GeneralisedLeastSquares, SolutionIsStationaryForTheUnconcentratedCriterion) {
+  const CorrelationData d = readHarman74();
+  const int p = d.p, k = 4;
+  const auto fit = fitFactors(FitKind::Gls, d, k);
+  EXPECT_EQ(fit.code, kOptimConverged);
+  std::vector<double> inverse = d.packed, work(p);
+  sweepInvert(p, inverse.data(), work.data(), 0, nullptr, 1e-12);
+  auto full = [p](const std::vector<double>& packed) {
+    std::vector<double> m(p * p);
+    for (int i = 0; i < p; ++i)
+      for (int j = 0; j < p; ++j) m[i * p + j] = packed[packedIndex(i, j)];
+    return m;
+  };
+  const std::vector<double> ri = full(inverse);
+  std::vector<double> sigma(p * p);
+  for (int i = 0; i < p; ++i)
+    for (int j = 0; j < p; ++j) {
+      double s = i == j ? fit.psi[i] : 0.0;
+      for (int f = 0; f < k; ++f) s += fit.loadings[f * p + i] * fit.loadings[f * p + j];
+      sigma[i * p + j] = s;
+    }
+  auto times = [p](const std::vector<double>& a, const std::vector<double>& b) {
+    std::vector<double> c(p * p, 0.0);
+    for (int i = 0; i < p; ++i)
+      for (int l = 0; l < p; ++l)
+        for (int j = 0; j < p; ++j) c[i * p + j] += a[i * p + l] * b[l * p + j];
+    return c;
+  };
+  const std::vector<double> rsr = times(times(ri, sigma), ri);
+  std::vector<double> g(p * p);
+  for (int e = 0; e < p * p; ++e) g[e] = ri[e] - rsr[e];
+  for (int i = 0; i < p; ++i) EXPECT_NEAR(g[i * p + i], 0.0, 1e-6) << i;
+  for (int f = 0; f < k; ++f)
+    for (int i = 0; i < p; ++i) {
+      double s = 0;
+      for (int j = 0; j < p; ++j) s += g[i * p + j] * fit.loadings[f * p + j];
+      EXPECT_NEAR(s, 0.0, 1e-6) << i << " " << f;
+    }
+}
+
 // Three variables and one factor fit exactly: the communality of variable
 // i is r_ij r_ik / r_jk (Harman 1976, the triad), for every method.
 TEST(Fit, ThreeVariablesOneFactorReproduceTheTriads) {

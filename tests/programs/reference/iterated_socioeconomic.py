@@ -1,0 +1,133 @@
+#!/usr/bin/env python3
+"""Reference values for the iterated methods on Harman's socioeconomic data
+(Harman 1976, table 2.1), computed once, independently of zul: plain Python,
+cyclic Jacobi rotations for every eigen problem, and the plain fixed-point
+loops written out here.
+
+- PRINIT: h <- diag of the k leading eigenpairs of R with h on its diagonal,
+  repeated until the largest change is below the criterion; the fixed point
+  of this loop also minimises the unweighted least-squares criterion, so it
+  serves for METHOD=ULS too (Harman 1976, minres).
+- ALPHA (Kaiser and Caffrey 1965): the same with the reduced matrix scaled
+  by H^-1/2 on both sides, h <- h * (diag of the leading eigenpairs).
+
+    python3 iterated_socioeconomic.py ../extract_socioeconomics.csv
+prints the values; --write also writes the expected files of the
+iterated_* program tests beside this folder."""
+import csv, json, math, os, sys
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+rows = list(csv.reader(open(sys.argv[1])))
+names, data = rows[0], [[float(x) for x in r] for r in rows[1:]]
+n, p = len(data), len(names)
+mean = [sum(r[j] for r in data) / n for j in range(p)]
+cov = [[sum((r[i] - mean[i]) * (r[j] - mean[j]) for r in data) / (n - 1) for j in range(p)] for i in range(p)]
+sd = [math.sqrt(cov[i][i]) for i in range(p)]
+R = [[cov[i][j] / (sd[i] * sd[j]) for j in range(p)] for i in range(p)]
+
+
+def jacobi(A):
+    n = len(A); A = [row[:] for row in A]; V = [[float(i == j) for j in range(n)] for i in range(n)]
+    for sweep in range(100):
+        off = sum(A[i][j] ** 2 for i in range(n) for j in range(n) if i != j)
+        if off < 1e-30: break
+        for p_ in range(n):
+            for q in range(p_ + 1, n):
+                if abs(A[p_][q]) < 1e-300: continue
+                theta = (A[q][q] - A[p_][p_]) / (2 * A[p_][q])
+                t = (1 if theta >= 0 else -1) / (abs(theta) + math.sqrt(theta * theta + 1))
+                c = 1 / math.sqrt(t * t + 1); s = t * c
+                for k in range(n):
+                    akp, akq = A[k][p_], A[k][q]
+                    A[k][p_], A[k][q] = c * akp - s * akq, s * akp + c * akq
+                for k in range(n):
+                    apk, aqk = A[p_][k], A[q][k]
+                    A[p_][k], A[q][k] = c * apk - s * aqk, s * apk + c * aqk
+                for k in range(n):
+                    vkp, vkq = V[k][p_], V[k][q]
+                    V[k][p_], V[k][q] = c * vkp - s * vkq, s * vkp + c * vkq
+    vals = [A[i][i] for i in range(n)]
+    order = sorted(range(n), key=lambda i: -vals[i])
+    return [vals[i] for i in order], [[V[k][i] for k in range(n)] for i in order]
+
+
+def prinit(h, k, criterion, alpha=False, maxiter=10000):
+    """HEYWOOD: estimates above 1 are set to 1 after each pass. Returns the
+    (change, estimates) of every pass and the final communalities, those
+    the loadings of the last pass reproduce (before the clamp)."""
+    passes = []
+    for it in range(maxiter):
+        if alpha:
+            s = [1 / math.sqrt(x) for x in h]
+            A = [[(h[i] if i == j else R[i][j]) * s[i] * s[j] for j in range(p)] for i in range(p)]
+        else:
+            A = [[(h[i] if i == j else R[i][j]) for j in range(p)] for i in range(p)]
+        vals, vecs = jacobi(A)
+        new = [sum(max(0, vals[j]) * vecs[j][i] ** 2 for j in range(k)) for i in range(p)]
+        if alpha:
+            new = [new[i] * h[i] for i in range(p)]
+        final = new[:]
+        new = [min(1.0, x) for x in new]
+        change = max(abs(a - b) for a, b in zip(new, h))
+        passes.append((change, new))
+        h = new
+        if criterion > change:
+            break
+    return passes, vals, final
+
+
+ones = [1.0] * p
+pr_passes, pr_vals, pr_final = prinit(ones, 2, 1e-10)
+print("PRINIT k=2 HEYWOOD from ONE:", len(pr_passes), "passes, h =", ["%.12f" % x for x in pr_passes[-1][1]])
+print("  final communalities", ["%.12f" % x for x in pr_final])
+al_passes, al_vals, al_final = prinit(ones, 2, 1e-10, alpha=True)
+print("ALPHA k=2 HEYWOOD from ONE:", len(al_passes), "passes, h =", ["%.12f" % x for x in al_passes[-1][1]])
+print("  final communalities", ["%.12f" % x for x in al_final])
+print("  eigenvalues", ["%.10f" % v for v in al_vals])
+
+if "--write" not in sys.argv:
+    sys.exit(0)
+
+here = os.path.dirname(os.path.abspath(__file__))
+SOURCE = ("Computed once by tests/programs/reference/iterated_socioeconomic.py: plain Python, "
+          "Jacobi eigen solver, the fixed-point loop of iterated principal factors (and of "
+          "alpha factoring) written out; its fixed point also minimises the ULS criterion.")
+
+
+def write(name, obj):
+    with open(os.path.join(here, "..", name + ".expected.json"), "w") as f:
+        json.dump(obj, f, indent=1)
+        f.write("\n")
+
+
+def communal_rows(h):
+    return [[names[i], h[i]] for i in range(p)]
+
+
+# Coefficient alpha of each factor: p (1 - 1/lambda) / (p - 1).
+coef = [p * (1 - 1 / al_vals[j]) / (p - 1) for j in range(2)]
+first = pr_passes[0]
+write("iterated_socioeconomic", {
+    "_source": SOURCE,
+    "tolerance": {"absolute": 1e-8, "relative": 1e-8},
+    "tables": [
+        {"step": 0, "name": "ConvergenceStatus", "rows": [[0, "Convergence criterion satisfied"]]},
+        {"step": 0, "name": "FinalCommun", "rows": communal_rows(pr_final)},
+        {"step": 1, "name": "IterHistory", "rows": [[1, first[0]] + first[1]]},
+        {"step": 1, "name": "ConvergenceStatus", "rows": [[3, "*"]]},
+        {"step": 2, "name": "ConvergenceStatus", "rows": [[0, "Convergence criterion satisfied"]]},
+        {"step": 2, "name": "AlphaCoef", "rows": [["Factor1", coef[0]], ["Factor2", coef[1]]]},
+        {"step": 2, "name": "FinalCommunWgt", "rows": [[names[i], al_final[i], "*"] for i in range(p)]},
+    ],
+    "log": ["The iteration did not converge within MAXITER= passes"],
+})
+# ULS with HEYWOOD: the bounded minimum is the fixed point above, reached
+# by Newton steps to about 1e-7.
+write("uls_socioeconomic", {
+    "_source": SOURCE,
+    "tolerance": {"absolute": 1e-6, "relative": 1e-6},
+    "tables": [
+        {"name": "ConvergenceStatus", "rows": [[0, "Convergence criterion satisfied"]]},
+        {"name": "FinalCommun", "rows": communal_rows(pr_final)},
+    ],
+})
