@@ -23,21 +23,32 @@ int processorCount() {
 
 Engine* self(zul_engine* e) { return static_cast<Engine*>(e); }
 
-void opDestroy(zul_engine* e) { delete self(e); }
-void opReset(zul_engine* e) {
-  if (e) self(e)->reset();
+// The operations are the engine's C boundary: nothing thrown inside may
+// leave them (see guarded).
+void opDestroy(zul_engine* e) noexcept {
+  guarded([&] {
+    delete self(e);
+    return Engine::kOk;
+  });
 }
-int32_t opRun(zul_engine* e, const zul_rotation_request* r) {
+void opReset(zul_engine* e) noexcept {
+  guarded([&] {
+    if (e) self(e)->reset();
+    return Engine::kOk;
+  });
+}
+int32_t opRun(zul_engine* e, const zul_rotation_request* r) noexcept {
   if (!e || !r) return Engine::kBadArgument;
-  return self(e)->run(*r);
+  return guarded([&] { return self(e)->run(*r); });
 }
-int32_t opGet(zul_engine* e, int32_t item, void* buffer, int64_t* length, int64_t, int64_t) {
+int32_t opGet(zul_engine* e, int32_t item, void* buffer, int64_t* length, int64_t,
+              int64_t) noexcept {
   if (!e) return Engine::kBadArgument;
-  return self(e)->get(item, buffer, length);
+  return guarded([&] { return self(e)->get(item, buffer, length); });
 }
-int32_t opSet(zul_engine* e, int32_t item, const void* buffer, int64_t length) {
+int32_t opSet(zul_engine* e, int32_t item, const void* buffer, int64_t length) noexcept {
   if (!e) return Engine::kBadArgument;
-  return self(e)->set(item, buffer, length);
+  return guarded([&] { return self(e)->set(item, buffer, length); });
 }
 
 const zul_engine_ops kOps = {&opDestroy, nullptr, &opReset, &opRun,
@@ -142,12 +153,8 @@ int32_t Engine::set(int32_t item, const void* buffer, int64_t length) {
     std::memcpy(&v, buffer, sizeof v);
     if (v < 0) return kBadArgument;
   }
-  try {
-    const auto* b = static_cast<const uint8_t*>(buffer);
-    given_[item].assign(b, b + length);
-  } catch (const std::bad_alloc&) {
-    return kBadArgument;
-  }
+  const auto* b = static_cast<const uint8_t*>(buffer);
+  given_[item].assign(b, b + length);  // a failed copy is kNoMemory (guarded)
   if (item == ZUL_ITEM_NOBS || item == ZUL_ITEM_CORR) factorCounts_.clear();
   // A new rotation input invalidates the results of the previous run.
   if (item == ZUL_ITEM_NVARS || item == ZUL_ITEM_NFACTORS || item == ZUL_ITEM_PATTERN)
@@ -212,5 +219,9 @@ int32_t Engine::run(const zul_rotation_request& request) {
 
 extern "C" ZUL_EXPORT zul_engine* zul_engine_create(const zul_engine_config* config) {
   if (!config || config->nVars < 0) return nullptr;
-  return new (std::nothrow) qkxfac::Engine(*config);
+  try {
+    return new qkxfac::Engine(*config);
+  } catch (...) {
+    return nullptr;  // the module reports a missing engine (code 1012)
+  }
 }

@@ -12,6 +12,7 @@
 
 #include <cstdint>
 #include <map>
+#include <new>
 #include <vector>
 
 #include "qkxfac/number_of_factors.hpp"
@@ -39,6 +40,8 @@ class Engine : public zul_engine {
   static constexpr int32_t kBadLength = 2;
   static constexpr int32_t kNotAvailable = 3;
   static constexpr int32_t kBadArgument = 4;
+  static constexpr int32_t kNoMemory = 5;       // memory ran out inside the call
+  static constexpr int32_t kInternalFault = 6;  // anything else thrown inside
 
  private:
   // Byte length an item must have when set, from what is known so far; -1
@@ -53,5 +56,19 @@ class Engine : public zul_engine {
   std::map<int32_t, std::vector<uint8_t>> results_;  // items computed by run
   NumberOfFactors factorCounts_;  // parallel analysis and MAP, on first get
 };
+
+// Runs the body of a C entry point of the engine and returns its status.
+// No exception leaves: memory running out becomes kNoMemory, anything else
+// kInternalFault, and the caller (the module) ends the step with 1012.
+template <class Body>
+int32_t guarded(Body&& body) noexcept {
+  try {
+    return body();
+  } catch (const std::bad_alloc&) {
+    return Engine::kNoMemory;
+  } catch (...) {
+    return Engine::kInternalFault;
+  }
+}
 
 }  // namespace qkxfac

@@ -10,6 +10,7 @@
 
 #include "zulfact/state/codes.hpp"
 #include "zulfact/entry/by_sync.hpp"
+#include "zulfact/entry/c_boundary.hpp"
 #include "zulfact/host/host.hpp"
 #include "zulfact/host/messages.hpp"
 #include "zulfact/state/proc_state.hpp"
@@ -124,23 +125,23 @@ const zul_version_record g_version = makeVersion();
 uint32_t processorFeatures() { return g_processorFeatures; }
 const zul_image_info* imageInformation() { return &g_image; }
 
-int32_t procedureEntry() {
-  Host& h = host();
-  ProcState ps;
+namespace {
 
-  // 1. Start-up: the debug block with the SYN and SEM switches (the parser
+// The step from start-up to the exit through the host (never returns
+// normally: the host's exit service ends it).
+void runProcedure(ProcState& ps) {
+  Host& h = host();
+
+  // Start-up: the debug block with the SYN and SEM switches (the parser
   // reads them back through debugSwitches()).
   startUp(h);
 
-  // 2. The clean-up handler finds ProcState through a host slot.
+  // The clean-up handler finds ProcState through a host slot.
   void** cell = h.terminationCell();
   if (cell) *cell = &ps;
   h.registerTermination(&cleanupHandler, cell);
 
-  // 3. Everything zeroed, the work-file descriptor included.
-  std::memset(static_cast<void*>(&ps), 0, sizeof ps);
-
-  // 4. The work file that keeps the per-group matrices.
+  // The work file that keeps the per-group matrices.
   ps.workFile.flags = kWorkFileFlags;
   int st = h.workOpen(ps.workFile);
   if (st == 0) st = h.workPosition(ps.workFile, 0);
@@ -150,10 +151,10 @@ int32_t procedureEntry() {
     h.endStep(kCodeWorkFile, 0);
   }
 
-  // 5. The statement; the parser ends the step itself above 999.
+  // The statement; the parser ends the step itself above 999.
   parseStatement(ps);
 
-  // 6, 7. One analysis per BY group.
+  // One analysis per BY group.
   ps.maxFactorsRetained = 0;
   for (;;) {
     zul_table* input = ps.indbInput ? ps.indbInput : ps.mainInput;
@@ -175,7 +176,7 @@ int32_t procedureEntry() {
     ps.maxFactorsRetained = std::max(ps.maxFactorsRetained, ps.factorsRetained);
   }
 
-  // 8. Closing note of in-database processing.
+  // Closing note of in-database processing.
   if (ps.indbUsed) {
     uint32_t id = ps.nBy > 0 ? 0x83BFC16Fu : 0x83BFC16Eu;
     // A note that cannot be written is reported by the catalog itself;
@@ -183,7 +184,7 @@ int32_t procedureEntry() {
     (void)h.catalogNote(id, {ps.indbNumber, std::string_view(ps.indbName)});
   }
 
-  // 9. The work file goes.
+  // The work file goes.
   st = h.workClose(ps.workFile, 1);
   if (st != 0) {
     h.statusReport(st);
@@ -191,21 +192,41 @@ int32_t procedureEntry() {
     h.endStep(kCodeWorkFile, ps.maxFactorsRetained);
   }
 
-  // 10. Warnings are not failures.
+  // Warnings are not failures.
   if (ps.completionCode <= kCodeWarning) ps.completionCode = 0;
 
-  // 11. The state of the random generator, for the next step to go on from.
+  // The state of the random generator, for the next step to go on from.
   seedRoutine(2, ps.seed);
 
-  // 12. Done.
   h.endStep(ps.completionCode, ps.maxFactorsRetained);
 }
 
+void cleanUp(ProcState* ps);
+
+}  // namespace
+
+// The host calls this through the module record: the C boundary of a step.
+// ProcState lives here, so that the clean-up handler can still read it
+// when a fault ends the step (guardStep).
+int32_t procedureEntry() {
+  ProcState ps;
+  std::memset(static_cast<void*>(&ps), 0, sizeof ps);  // the work-file descriptor too
+  guardStep(ps, [&] { runProcedure(ps); });
+  return ps.completionCode;
+}
+
 void cleanupHandler() {
-  Host& h = host();
-  void** cell = h.terminationCell();
+  void** cell = host().terminationCell();
   if (!cell || !*cell) return;
   auto* ps = static_cast<ProcState*>(*cell);
+  *cell = nullptr;
+  guardCleanup([&] { cleanUp(ps); });
+}
+
+namespace {
+
+void cleanUp(ProcState* ps) {
+  Host& h = host();
   if (ps->sink) {
     // Publishes what is still open and closes every section.
     zul_attr how;
@@ -225,14 +246,17 @@ void cleanupHandler() {
       tk->releaseExtension(static_cast<zul_extension*>(ps->engineExtension));
     ps->engineExtension = nullptr;
   }
-  *cell = nullptr;
 }
+
+}  // namespace
 
 }  // namespace zulfact
 
 // ---- exported entry points ----
 
-extern "C" ZUL_EXPORT const zul_image_info* mcn_main(void** serviceVector, void* hostContext) {
+// Neither entry below can throw: they copy and attach, nothing more.
+extern "C" ZUL_EXPORT const zul_image_info* mcn_main(void** serviceVector,
+                                                     void* hostContext) noexcept {
   zulfact::host().attach(serviceVector, hostContext);
   auto* context = static_cast<const zul_host_context*>(hostContext);
   if (context && context->size >= sizeof(zul_host_context))
@@ -240,6 +264,6 @@ extern "C" ZUL_EXPORT const zul_image_info* mcn_main(void** serviceVector, void*
   return &zulfact::g_image;
 }
 
-extern "C" ZUL_EXPORT void qkvercn1(void* buffer) {
+extern "C" ZUL_EXPORT void qkvercn1(void* buffer) noexcept {
   if (buffer) std::memcpy(buffer, &zulfact::g_version, sizeof zulfact::g_version);
 }

@@ -295,4 +295,13 @@ const zul_grammar kGrammar = {ZUL_GRAMMAR_FORMAT, 0,
 
 const zul_grammar& factorGrammar() { return kGrammar; }
 
+std::string rotationWord(int code) {
+  for (const zul_word& w : kRotateWords) {
+    if (static_cast<int>(w.code) != code) continue;
+    std::string spellings = w.spellings;
+    return spellings.substr(0, spellings.find('|'));
+  }
+  return {};
+}
+
 }  // namespace zulfact

@@ -5,12 +5,18 @@
 // the numbers below.
 #pragma once
 
+#include <string>
+
 #include "zul/abi.h"
 
 namespace zulfact {
 
 // The grammar handed to the parse service.
 const zul_grammar& factorGrammar();
+
+// The first spelling of a ROTATE= word ("VARIMAX" for kRotVarimax); "" for
+// an unknown code.
+std::string rotationWord(int code);
 
 // Flag bits of the parsed-statement record (zul_flag_test).
 enum GrammarBit : int {

@@ -16,6 +16,7 @@
 #include "zulfact/host/messages.hpp"
 #include "zulfact/options/grammar.hpp"
 #include "zulfact/options/statement_parser.hpp"
+#include "zulfact/options/unavailable.hpp"
 #include "zulfact/state/message_ids.hpp"
 
 namespace zulfact {
@@ -105,6 +106,13 @@ void StatementParser::run() {
 
   const bool logParse = h_.diagSwitch("-zparse") > 0;
   if (ps_.completionCode >= kCodeStopped) {
+    if (logParse) logOptions(ps_);
+    stop(ps_, ps_.completionCode);
+  }
+  // What this version cannot do yet ends the step here, before the output
+  // tables are declared and before any data is read (options/unavailable).
+  reportOptionsWithoutEffect(ps_);
+  if (reportUnavailableFeatures(ps_)) {
     if (logParse) logOptions(ps_);
     stop(ps_, ps_.completionCode);
   }

@@ -72,6 +72,9 @@ inline constexpr Id kNoPriorsRow = factor(17);
 inline constexpr Id kNoWeightRow = factor(18);
 inline constexpr Id kLargestCorrelationsText = factor(160);  // ASMC fallback wording
 inline constexpr Id kFeatureNotAvailable = factor(902);
+inline constexpr Id kOptionHasNoEffect = factor(905);
+inline constexpr Id kInternalFault = factor(903);
+inline constexpr Id kOutOfMemory = factor(904);
 
 // ---- the data pass ----
 inline constexpr Id kSingularCorrelations = factor(13);

@@ -1,0 +1,92 @@
+#include "zulfact/options/unavailable.hpp"
+
+#include <string>
+
+#include "zulfact/host/host.hpp"
+#include "zulfact/options/grammar.hpp"
+#include "zulfact/state/codes.hpp"
+#include "zulfact/state/message_ids.hpp"
+
+namespace zulfact {
+
+namespace {
+
+// A check answers the words that name what was asked for ("ROTATE=VARIMAX"),
+// or "" when the statement does not ask for it.
+using Check = std::string (*)(const ProcState& ps);
+
+std::string methodNamed(const ProcState& ps, int method) {
+  return ps.method == method ? std::string("METHOD=") + methodWord(method) : std::string();
+}
+
+// The rotation as the user would name it: the ROTATE= list first, then the
+// rotation other options imply (TARGET=, POWER=, ...), then a prerotation.
+std::string firstRotation(const ProcState& ps) {
+  for (int i = 0; i < ps.rotationListLength; ++i)
+    if (ps.rotationList[i] != kRotNone) return "ROTATE=" + rotationWord(ps.rotationList[i]);
+  if (ps.finalRotation != kRotNone && ps.finalRotation != 0)
+    return "ROTATE=" + rotationWord(ps.finalRotation);
+  if (ps.prerotation != kRotNone && ps.prerotation != 0)
+    return "PREROTATE=" + rotationWord(ps.prerotation);
+  return {};
+}
+
+bool anyGraph(const PlotRequests& g) {
+  return g.scree || g.loadings || g.initLoadings || g.preLoadings || g.pathDiagram || g.map2 ||
+         g.map4 || g.parallel;
+}
+
+// Requests this version cannot carry out. Delete a line when its feature
+// lands.
+const Check kUnavailable[] = {
+    [](const ProcState& ps) { return methodNamed(ps, kMethodImage); },
+    [](const ProcState& ps) { return methodNamed(ps, kMethodPattern); },
+    [](const ProcState& ps) { return methodNamed(ps, kMethodScore); },
+    [](const ProcState& ps) { return ps.flags.rotationRequested ? firstRotation(ps) : std::string(); },
+    [](const ProcState& ps) {
+      return ps.method == kMethodMl && ps.flags.needStdErr
+                 ? std::string("Standard errors and confidence intervals (SE, CI, HYPVALUE=)")
+                 : std::string();
+    },
+    // Graphs are drawn only in an HTML report; without one the request is
+    // dropped with message 210/1104 instead.
+    [](const ProcState& ps) {
+      return ps.graphicsEnabled && anyGraph(ps.plots) ? std::string("Graphs (PLOTS=, PATHDIAGRAM)")
+                                                      : std::string();
+    },
+    [](const ProcState& ps) { return ps.flags.scree ? std::string("SCREE") : std::string(); },
+    [](const ProcState& ps) {
+      return ps.flags.plot || ps.flags.preplot ? std::string("The factor pattern plot (PLOT, PREPLOT)")
+                                               : std::string();
+    },
+};
+
+// Options accepted that change nothing in this version. Delete a line when
+// the option takes effect.
+const Check kNoEffect[] = {
+    [](const ProcState& ps) { return ps.flags.test ? std::string("TEST") : std::string(); },
+    [](const ProcState& ps) { return ps.flags.count ? std::string("COUNT") : std::string(); },
+};
+
+}  // namespace
+
+bool reportUnavailableFeatures(ProcState& ps) {
+  bool any = false;
+  for (Check check : kUnavailable) {
+    const std::string what = check(ps);
+    if (what.empty()) continue;
+    host().message(msg::kFeatureNotAvailable, {what});
+    any = true;
+  }
+  if (any) raiseCode(ps, kCodeNotAllowed);
+  return any;
+}
+
+void reportOptionsWithoutEffect(const ProcState& ps) {
+  for (Check check : kNoEffect) {
+    const std::string what = check(ps);
+    if (!what.empty()) host().message(msg::kOptionHasNoEffect, {what});
+  }
+}
+
+}  // namespace zulfact
