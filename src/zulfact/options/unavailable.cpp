@@ -39,7 +39,6 @@ bool anyGraph(const PlotRequests& g) {
 // Requests this version cannot carry out. Delete a line when its feature
 // lands.
 const Check kUnavailable[] = {
-    [](const ProcState& ps) { return methodNamed(ps, kMethodImage); },
     [](const ProcState& ps) { return methodNamed(ps, kMethodPattern); },
     [](const ProcState& ps) { return methodNamed(ps, kMethodScore); },
     [](const ProcState& ps) { return ps.flags.rotationRequested ? firstRotation(ps) : std::string(); },
