@@ -1,5 +1,9 @@
 #include "zul/cli.hpp"
 
+#include <iterator>
+
+#include "zul/parse/suggest.hpp"
+
 namespace zul {
 
 namespace {
@@ -114,7 +118,12 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
                                             "--work",    "--option", "-e", "--execute"};
     bool known = false;
     for (const char* w : withValue) known = known || name == w;
-    if (!known) return fail("unknown option '" + a + "'");
+    if (!known) {
+      std::vector<std::string> all(std::begin(withValue), std::end(withValue));
+      for (const char* w : {"--help", "--version"}) all.emplace_back(w);
+      std::string near = parse::nearestWord(name, all);
+      return fail("unknown option '" + a + "'" + (near.empty() ? "" : "; did you mean '" + near + "'?"));
+    }
     if (!hasValue) {
       if (i + 1 >= args.size()) return fail("the option '" + name + "' needs a value");
       value = args[++i];

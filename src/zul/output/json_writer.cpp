@@ -35,7 +35,8 @@ Json table(const Model& model, const Item& item) {
   Json t;
   t["step"] = item.step;
   Json by = Json::object();
-  for (const ByValue& b : item.by) by[b.name] = b.number ? number(*b.number) : Json(b.text);
+  for (const ByValue& b : item.by)
+    by[b.name] = b.missing ? Json(nullptr) : b.number ? number(*b.number) : Json(b.text);
   t["by"] = by;
   t["section"] = model.sectionPath(item.section);
   t["name"] = item.name;

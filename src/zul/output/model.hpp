@@ -53,11 +53,13 @@ struct Note {
 };
 
 // One BY variable of the current group: its name, the text shown and, for
-// a numeric variable, its value.
+// a numeric variable, its value. A missing value (numeric or character)
+// shows as "." and is null in the JSON file.
 struct ByValue {
   std::string name;
   std::string text;
   std::optional<double> number;
+  bool missing = false;
 };
 
 // A section heading ("InitialSolution"). Sections nest; parent is an index

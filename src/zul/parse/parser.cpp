@@ -18,6 +18,8 @@
 
 #include <fmt/format.h>
 
+#include "zul/parse/suggest.hpp"
+
 namespace zul::parse {
 
 // ---------------------------------------------------------------------
@@ -173,6 +175,8 @@ class StepParser {
   void keyword(const zul_keyword& kw, const std::string& written, Position kwPos);
   const zul_keyword* findKeyword(const zul_keyword* kws, int n, const Token& t);
   std::string keywordList(const zul_keyword* kws, int n) const;
+  std::string unknownOption(const zul_keyword* kws, int n, bool inParens,
+                            const std::string& where) const;
   std::string wordList(const zul_word* w, int n) const;
   const zul_word* findWord(const zul_word* w, int n, const Token& t) const;
   void applyWord(const zul_word& w, const zul_keyword* kw, bool storeInSlot);
@@ -365,6 +369,46 @@ std::string StepParser::wordList(const zul_word* w, int n) const {
   return out;
 }
 
+// The message for a word that is no option here: the nearest spelling
+// when one is close, a hint about a missing ';' when the word could start
+// a statement or name a variable, and the whole list only when it is short.
+std::string StepParser::unknownOption(const zul_keyword* kws, int n, bool inParens,
+                                      const std::string& where) const {
+  const Token& t = tok();
+  const bool isName = t.kind == TokenKind::Name;
+  std::string text = "Syntax error: " + (isName ? upper(t.text) : "'" + t.text + "'") +
+                     " is not an option of " + where;
+  if (isName) {
+    if (!inParens)
+      for (int k = 1; k < g_.nStatements; ++k)
+        if (spelledAs(g_.statements[k].spellings, t))
+          return text + "; is a ';' missing before " + upper(t.text) + "?";
+    std::vector<std::string> known;
+    for (int k = 0; k < n; ++k)
+      for (const Spelling& sp : spellingsOf(kws[k].spellings))
+        if (!sp.hidden) known.push_back(sp.word);
+    std::string near = nearestWord(t.text, known);
+    if (!near.empty()) {
+      const zul_keyword* kw = nullptr;
+      for (int k = 0; k < n && !kw; ++k)
+        for (const Spelling& sp : spellingsOf(kws[k].spellings))
+          if (sp.word == near) kw = &kws[k];
+      if (kw) near = mainSpelling(kw->spellings);  // an alias suggests the usual spelling
+      if (kw && kw->kind != ZUL_VALUE_FLAG && !(kw->check & ZUL_CHECK_OPTIONAL_VALUE)) near += "=";
+      return text + "; did you mean " + near + "?";
+    }
+    if (!inParens) {
+      std::string listStatement =
+          g_.nStatements > 1 ? mainSpelling(g_.statements[1].spellings) + " statement" : "statement";
+      return text + ". If " + upper(t.text) + " is a variable, it belongs in a " + listStatement +
+             ": is a ';' missing before it?";
+    }
+  }
+  std::string list = keywordList(kws, n);
+  if (std::count(list.begin(), list.end(), ',') < 10) return text + "; expected one of: " + list + ".";
+  return text + ".";
+}
+
 const zul_word* StepParser::findWord(const zul_word* w, int n, const Token& t) const {
   for (int k = 0; k < n; ++k)
     if (spelledAs(w[k].spellings, t)) return &w[k];
@@ -387,11 +431,7 @@ void StepParser::options(const zul_keyword* kws, int n, bool inParens, const std
     }
     const Token& t = tok();
     const zul_keyword* kw = t.kind == TokenKind::Name ? findKeyword(kws, n, t) : nullptr;
-    if (!kw) {
-      std::string what = t.kind == TokenKind::Name ? t.text : "'" + t.text + "'";
-      failHere("Syntax error: " + upper(what) + " is not an option of " + where +
-               "; expected one of: " + keywordList(kws, n) + ".");
-    }
+    if (!kw) failHere(unknownOption(kws, n, inParens, where));
     Position p = t.pos;
     std::string written = upper(t.text);
     ++i_;
@@ -420,7 +460,7 @@ void StepParser::checkRange(const zul_keyword& kw, double v, const std::string& 
   bool hi = (kw.check & ZUL_CHECK_MAX) && v > kw.max;
   if (!lo && !hi) return;
   std::string range;
-  std::string an = integer ? "an integer " : "";
+  std::string an = integer ? "an integer " : "a value ";
   if ((kw.check & ZUL_CHECK_MIN) && (kw.check & ZUL_CHECK_MAX))
     range = fmt::format("{}from {} to {}", an, num(kw.min), num(kw.max));
   else if (kw.check & ZUL_CHECK_MIN)

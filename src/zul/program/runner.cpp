@@ -6,10 +6,12 @@
 #include <iostream>
 #include <iterator>
 #include <memory>
+#include <unistd.h>
 
 #include "zul/messages/messages.hpp"
 #include "zul/output/report.hpp"
 #include "zul/parse/program.hpp"
+#include "zul/program/output_files.hpp"
 #include "zul/services/service_vector.hpp"
 #include "zul/services/session.hpp"
 #include "zul/services/threads.hpp"
@@ -39,11 +41,14 @@ std::vector<output::ByValue> byValuesOf(const table::InputTable& input) {
     v.name = c.name;
     if (c.isCharacter()) {
       v.text = std::string(input.byText(static_cast<int>(k)));
+      v.missing = v.text.empty();
     } else {
       double x = input.byNumber(static_cast<int>(k));
-      if (!table::isMissing(x)) v.number = x;
-      v.text = table::isMissing(x) ? "." : table::formatNumber(x);
+      v.missing = table::isMissing(x);
+      if (!v.missing) v.number = x;
+      v.text = v.missing ? "" : table::formatNumber(x);
     }
+    if (v.missing) v.text = ".";
     out.push_back(std::move(v));
   }
   return out;
@@ -55,7 +60,11 @@ class Runner {
   int run();
 
  private:
+  void readPrograms();
+  bool checkOutputs();
   bool setUpOutputs();
+  void checkWrites();
+  void finishOutputs();
   void applyOption(const parse::OptionSetting& o, const std::string& where);
   void runProgram(const parse::Program& program);
   void runStep(const parse::ProgramItem& item, const std::string& file);
@@ -63,37 +72,84 @@ class Runner {
 
   const RunOptions& options_;
   int status_ = kExitOk;
-  std::ofstream logFile_, listingFile_;
+  std::vector<parse::Program> programs_;
+  std::vector<InputFile> inputs_;  // program files and standard input
+  OutputFile logFile_, listingFile_, jsonFile_, htmlFile_;
   std::ostream* log_ = &std::cerr;
   std::ostream* listing_ = &std::cout;
+  bool logFailed_ = false, listingFailed_ = false;
   std::unique_ptr<output::Report> report_;
   services::Module module_;
   bool moduleTried_ = false;
   std::string moduleError_;
 };
 
+// Reads every program before anything is written, so that no output can
+// overwrite one. Consecutive -e texts form one program, a line each.
+void Runner::readPrograms() {
+  const auto& sources = options_.sources;
+  for (size_t i = 0; i < sources.size(); ++i) {
+    const Source& src = sources[i];
+    if (src.isInline) {
+      std::string text = src.text;
+      while (i + 1 < sources.size() && sources[i + 1].isInline) text += "\n" + sources[++i].text;
+      programs_.push_back(parse::readProgramText(text, "-e"));
+    } else if (src.text == "-") {
+      if (auto id = regularFileIdentity(STDIN_FILENO)) inputs_.push_back({"on standard input", *id});
+      std::string text((std::istreambuf_iterator<char>(std::cin)), std::istreambuf_iterator<char>());
+      programs_.push_back(parse::readProgramText(text, "stdin"));
+    } else {
+      if (auto id = regularFileIdentity(src.text)) inputs_.push_back({src.text, *id});
+      programs_.push_back(parse::readProgram(src.text));
+    }
+  }
+}
+
+// Refuses outputs that would overwrite a program, or each other.
+bool Runner::checkOutputs() {
+  std::vector<OutputPath> outputs;
+  if (!options_.listing.empty()) outputs.push_back({"--listing", options_.listing});
+  if (!options_.log.empty()) outputs.push_back({"--log", options_.log});
+  if (!options_.json.empty()) outputs.push_back({"--json", options_.json});
+  if (!options_.html.empty()) outputs.push_back({"--html", options_.html});
+  std::string clash = outputClash(outputs, inputs_);
+  if (clash.empty()) return true;
+  std::cerr << "ERROR: " << clash << "\n";
+  return false;
+}
+
 bool Runner::setUpOutputs() {
   if (!options_.log.empty()) {
-    logFile_.open(options_.log);
-    if (!logFile_) {
-      std::cerr << "ERROR: The log file " << options_.log << " cannot be written.\n";
+    std::string error = logFile_.open("log", options_.log);
+    if (!error.empty()) {
+      std::cerr << "ERROR: " << error << "\n";
       return false;
     }
-    log_ = &logFile_;
+    log_ = &logFile_.stream();
   }
   msg::setLogWriter([this](int, std::string_view line) {
     *log_ << line << '\n';
     log_->flush();
     return static_cast<bool>(*log_);
   });
-  if (!options_.listing.empty()) {
-    listingFile_.open(options_.listing);
-    if (!listingFile_) {
-      logLine(ZUL_LOG_ERROR, "The listing file " + options_.listing + " cannot be written.");
+  // The report files are created now: a path that cannot be written is
+  // known before the analysis, not after it.
+  struct Wanted {
+    OutputFile* file;
+    const char* role;
+    const std::string* path;
+  };
+  for (const Wanted& w : {Wanted{&listingFile_, "listing", &options_.listing},
+                          Wanted{&jsonFile_, "JSON", &options_.json},
+                          Wanted{&htmlFile_, "HTML report", &options_.html}}) {
+    if (w.path->empty()) continue;
+    std::string error = w.file->open(w.role, *w.path);
+    if (!error.empty()) {
+      logLine(ZUL_LOG_ERROR, error);
       return false;
     }
-    listing_ = &listingFile_;
   }
+  if (listingFile_.isOpen()) listing_ = &listingFile_.stream();
   output::ReportOptions ro;
   ro.listing = listing_;
   ro.graphics = !options_.html.empty();
@@ -210,6 +266,7 @@ void Runner::runStep(const parse::ProgramItem& item, const std::string& file) {
     logLine(ZUL_LOG_NOTE, "The " + item.step.procedure + " step at " + where + " ended normally.");
   }
   worsen(exitStatusOf(code));
+  checkWrites();
 }
 
 void Runner::runProgram(const parse::Program& program) {
@@ -250,7 +307,52 @@ void Runner::runProgram(const parse::Program& program) {
   }
 }
 
+// A listing or log that failed to be written makes the run fail; each is
+// reported once (a failed log is reported on standard error).
+void Runner::checkWrites() {
+  if (!listingFailed_ && !*listing_) {
+    listingFailed_ = true;
+    logLine(ZUL_LOG_ERROR, options_.listing.empty()
+                               ? "The listing could not be written to standard output; it is "
+                                 "incomplete."
+                               : listingFile_.failure());
+    worsen(kExitStopped);
+  }
+  if (!logFailed_ && !*log_) {
+    logFailed_ = true;
+    std::cerr << "ERROR: " << (options_.log.empty() ? "The log could not be written." : logFile_.failure())
+              << "\n";
+    worsen(kExitStopped);
+  }
+}
+
+// Writes the JSON file and the HTML report, and closes every output.
+void Runner::finishOutputs() {
+  if (jsonFile_.isOpen()) report_->writeJson(jsonFile_.stream());
+  if (htmlFile_.isOpen()) {
+    std::string title = "zul report";
+    if (!programs_.empty()) title = programs_.front().file == "-e" ? "zul -e" : programs_.front().file;
+    report_->writeHtml(htmlFile_.stream(), title);
+  }
+  listing_->flush();
+  checkWrites();
+  for (OutputFile* f : {&jsonFile_, &htmlFile_, &listingFile_}) {
+    std::string error = f->close();
+    if (!error.empty() && !(f == &listingFile_ && listingFailed_)) {
+      logLine(ZUL_LOG_ERROR, error);
+      worsen(kExitStopped);
+    }
+  }
+  std::string error = logFile_.close();
+  if (!error.empty() && !logFailed_) {
+    std::cerr << "ERROR: " << error << "\n";
+    worsen(kExitStopped);
+  }
+}
+
 int Runner::run() {
+  readPrograms();
+  if (!checkOutputs()) return kExitStopped;
   if (!setUpOutputs()) return kExitStopped;
   Session& s = session();
   s.moduleDirectory = options_.moduleDirectory.empty() ? services::executableDirectory()
@@ -289,39 +391,14 @@ int Runner::run() {
   }
   services::setWorkDirectory({});
 
-  for (const Source& src : options_.sources) {
-    parse::Program program;
-    if (src.isInline) {
-      program = parse::readProgramText(src.text, "-e");
-    } else if (src.text == "-") {
-      std::string text((std::istreambuf_iterator<char>(std::cin)), std::istreambuf_iterator<char>());
-      program = parse::readProgramText(text, "stdin");
-    } else {
-      program = parse::readProgram(src.text);
-    }
+  for (const parse::Program& program : programs_) {
     runProgram(program);
+    checkWrites();
   }
-
-  if (!options_.json.empty()) {
-    std::ofstream out(options_.json);
-    report_->writeJson(out);
-    if (!out) {
-      logLine(ZUL_LOG_ERROR, "The JSON file " + options_.json + " could not be written.");
-      worsen(kExitStopped);
-    }
-  }
-  if (!options_.html.empty()) {
-    std::ofstream out(options_.html);
-    report_->writeHtml(out, "zul report");
-    if (!out) {
-      logLine(ZUL_LOG_ERROR, "The HTML report " + options_.html + " could not be written.");
-      worsen(kExitStopped);
-    }
-  }
+  finishOutputs();
   output::setCurrentReport(nullptr);
   services::setSinkDispatch(nullptr);
   services::setStatusTextProvider(nullptr);
-  listing_->flush();
   return status_;
 }
 

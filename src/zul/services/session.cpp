@@ -111,8 +111,18 @@ std::vector<parse::ColumnInfo> HostTableOpener::columns(zul_table* table) {
 zul_table* HostTableOpener::openOutput(const parse::TableSpec& dsName, std::string& error) {
   return openTable(zul_table::Kind::Output, error, [&](Session& s, zul_table& t) {
     t.written = dsName.text();
-    t.output = std::make_unique<table::OutputTable>(s.libraries->resolve(tableNameOf(dsName)),
-                                                    optionsOf(dsName));
+    table::TableRef ref = s.libraries->resolve(tableNameOf(dsName));
+    // An output is put in place by renaming, which would replace a table
+    // this step reads: refuse it rather than lose the input.
+    for (size_t k = 0; s.step && k < s.step->tables.size(); ++k) {
+      const zul_table* other = s.step->tables[k].get();
+      std::error_code ec;
+      if (other->input && std::filesystem::equivalent(other->input->ref().file, ref.file, ec))
+        throw table::TableError("The output table " + ref.displayName() +
+                                " is a table this step reads (" + other->written +
+                                "); give the output another name.");
+    }
+    t.output = std::make_unique<table::OutputTable>(std::move(ref), optionsOf(dsName));
   });
 }
 

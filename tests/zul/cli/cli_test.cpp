@@ -50,6 +50,9 @@ TEST(CommandLine, HelpVersionAndRefusals) {
     EXPECT_EQ(cl.action, CommandLine::Action::Error);
     EXPECT_FALSE(cl.error.empty());
   }
+  // A misspelt option names the nearest one.
+  EXPECT_EQ(parseCommandLine({"--listng", "out.lst", "p.zul"}).error,
+            "unknown option '--listng'; did you mean '--listing'?");
   // After "--" everything is a program, even "-e".
   CommandLine cl = parseCommandLine({"--", "-e"});
   ASSERT_EQ(cl.action, CommandLine::Action::Run);

@@ -204,10 +204,17 @@ TEST_F(Parser, RangeAndFormErrorsNameTheOptionAndWhere) {
   } cases[] = {
       {"proc data=t n=11;", "ERROR: p.zul:1:15: The value 11 of N= is out of range; N= takes an integer from 0 to 10."},
       {"proc data=t number=2.5;", "ERROR: p.zul:1:20: The value of NUMBER= must be an integer; 2.5 is not one."},
-      {"proc data=t x=-1;", "ERROR: p.zul:1:15: The value -1 of X= is out of range; X= takes of at least 0."},
-      {"proc data=t n=auto(level=2);", "ERROR: p.zul:1:26: The value 2 of LEVEL= is out of range; LEVEL= takes from 0 to 1."},
-      {"proc data=t circ=5 101;", "ERROR: p.zul:1:20: The value 101 of CIRC= is out of range; CIRC= takes from 0 to 100."},
-      {"proc data=t bogus;", "ERROR: p.zul:1:13: Syntax error: BOGUS is not an option of the PROC statement; expected one of: CIRC, DATA=, FLAG1, LAB=, NAME=, NUMBER=, OUT=, PL, PL=, PRE=, R=, T=, W=, X=."},
+      {"proc data=t x=-1;", "ERROR: p.zul:1:15: The value -1 of X= is out of range; X= takes a value of at least 0."},
+      {"proc data=t n=auto(level=2);", "ERROR: p.zul:1:26: The value 2 of LEVEL= is out of range; LEVEL= takes a value from 0 to 1."},
+      {"proc data=t circ=5 101;", "ERROR: p.zul:1:20: The value 101 of CIRC= is out of range; CIRC= takes a value from 0 to 100."},
+      // An unknown word: the nearest option when one is close, else a hint
+      // about a missing ';' (before a statement name, or before variables).
+      {"proc data=t bogus;", "ERROR: p.zul:1:13: Syntax error: BOGUS is not an option of the PROC statement. If BOGUS is a variable, it belongs in a VAR statement: is a ';' missing before it?"},
+      {"proc data=t numbr=2;", "ERROR: p.zul:1:13: Syntax error: NUMBR is not an option of the PROC statement; did you mean NUMBER=?"},
+      {"proc data=t ciRC2;", "ERROR: p.zul:1:13: Syntax error: CIRC2 is not an option of the PROC statement; did you mean CIRC?"},
+      {"proc data=t fl;", "ERROR: p.zul:1:13: Syntax error: FL is not an option of the PROC statement; did you mean PL=?"},
+      {"proc data=t var a;", "ERROR: p.zul:1:13: Syntax error: VAR is not an option of the PROC statement; is a ';' missing before VAR?"},
+      {"proc data=t );", "ERROR: p.zul:1:13: Syntax error: ')' is not an option of the PROC statement."},
       {"proc data=t w=hidden w=three;", "ERROR: p.zul:1:24: Expected one of ONE, TWO after W=, found 'three'."},
       {"proc data=t x;", "ERROR: p.zul:1:14: Expected '=' after X, found the end of the statement."},
       {"proc data=t r=beta(1);", "ERROR: p.zul:1:19: BETA takes no parameters in parentheses."},

@@ -1,0 +1,93 @@
+// The run's outputs as a user meets them: zul is started as a program in a
+// scratch directory, and its exit status and files are looked at.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <sys/wait.h>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+class Outputs : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    zul_ = std::string(ZUL_BINARY_DIR) + "/bin/zul";
+    dir_ = fs::temp_directory_path() /
+           ("zul_outputs_" + std::to_string(::getpid()) + "_" +
+            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+    write("t.csv", "a,b,c\n1,2,3\n2,3,1\n3,5,2\n4,1,7\n5,3,3\n");
+    write("p.zul", kProgram);
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  void write(const std::string& name, const std::string& text) {
+    std::ofstream(dir_ / name) << text;
+  }
+  std::string read(const std::string& name) {
+    std::ifstream in(dir_ / name);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+  }
+  // Runs zul with args (shell words) in the scratch directory; the log
+  // goes to log.txt unless args redirect it. Returns the exit status.
+  int run(const std::string& args) {
+    std::string cmd = "cd '" + dir_.string() + "' && '" + zul_ + "' " + args + " 2>>log.txt";
+    int st = std::system(cmd.c_str());
+    return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+  }
+
+  static constexpr const char* kProgram = "FACTOR DATA=t; RUN;\n";
+  std::string zul_;
+  fs::path dir_;
+};
+
+TEST_F(Outputs, NoOutputIsWrittenOntoAProgram) {
+  for (const char* option : {"--listing", "--html", "--json", "--log"}) {
+    EXPECT_EQ(run(std::string(option) + " p.zul p.zul"), 2) << option;
+    EXPECT_EQ(read("p.zul"), kProgram) << option;
+  }
+  EXPECT_EQ(run("--listing p.zul - < p.zul"), 2);  // the program on standard input
+  EXPECT_EQ(read("p.zul"), kProgram);
+  EXPECT_NE(read("log.txt").find("is the program p.zul"), std::string::npos);
+  // Two outputs onto one file would overwrite each other.
+  EXPECT_EQ(run("--json r.out --html ./r.out p.zul"), 2);
+  EXPECT_FALSE(fs::exists(dir_ / "r.out"));
+  // Devices may be named twice.
+  EXPECT_EQ(run("--listing /dev/null --log /dev/null p.zul"), 0);
+}
+
+TEST_F(Outputs, AnOutputTableIsNeverTheStepsInputTable) {
+  const std::string before = read("t.csv");
+  EXPECT_EQ(run("-e 'FACTOR DATA=t OUTSTAT=t; RUN;' >/dev/null"), 2);
+  EXPECT_EQ(read("t.csv"), before);
+  EXPECT_NE(read("log.txt").find("is a table this step reads"), std::string::npos);
+}
+
+TEST_F(Outputs, AFailedWriteEndsWithStatus2) {
+  EXPECT_EQ(run("--listing /dev/full p.zul"), 2);
+  EXPECT_EQ(run("--json /dev/full p.zul >/dev/null"), 2);
+  EXPECT_EQ(run("--html /dev/full p.zul >/dev/null"), 2);
+  EXPECT_EQ(run("p.zul >/dev/full"), 2);
+  EXPECT_EQ(run("--log /dev/full p.zul >/dev/null"), 2);
+  EXPECT_NE(read("log.txt").find("ERROR: The listing file /dev/full could not be written"),
+            std::string::npos);
+}
+
+TEST_F(Outputs, AnUnwritableReportIsRefusedBeforeTheAnalysis) {
+  EXPECT_EQ(run("--json no/such/dir/r.json --listing l.txt p.zul"), 2);
+  EXPECT_EQ(run("--html no/such/dir/r.html --listing l.txt p.zul"), 2);
+  const std::string log = read("log.txt");
+  EXPECT_NE(log.find("The JSON file no/such/dir/r.json cannot be written"), std::string::npos);
+  EXPECT_EQ(log.find("FACTOR step"), std::string::npos) << log;  // no step ran
+  EXPECT_EQ(read("l.txt"), "");
+}
+
+}  // namespace
