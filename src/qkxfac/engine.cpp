@@ -1,5 +1,7 @@
 #include "qkxfac/engine.hpp"
 
+#include "qkxfac/rotation.hpp"
+
 #include <sched.h>
 
 #include <algorithm>
@@ -197,21 +199,41 @@ int32_t Engine::get(int32_t item, void* buffer, int64_t* length) {
 
 int32_t Engine::run(const zul_rotation_request& request) {
   results_.clear();
-  auto putInt = [&](int32_t item, int32_t v) {
-    auto* b = reinterpret_cast<const uint8_t*>(&v);
-    results_[item].assign(b, b + sizeof v);
+  auto put = [&](int32_t item, const void* data, size_t bytes) {
+    auto* b = static_cast<const uint8_t*>(data);
+    results_[item].assign(b, b + bytes);
   };
-  auto putDouble = [&](int32_t item, double v) {
-    auto* b = reinterpret_cast<const uint8_t*>(&v);
-    results_[item].assign(b, b + sizeof v);
+  auto putVector = [&](int32_t item, const std::vector<double>& v) {
+    if (!v.empty()) put(item, v.data(), v.size() * sizeof(double));
   };
-  // No criterion method is available in this engine yet: every request
-  // ends with status 7, no iterations, and no criterion value.
-  (void)request;
-  putInt(ZUL_ITEM_STATUS, ZUL_ENGINE_STATUS_UNSUPPORTED);
-  putInt(ZUL_ITEM_ITERATIONS, 0);
-  putDouble(ZUL_ITEM_CRITERION, zul_missing());
-  putDouble(ZUL_ITEM_CONVERGENCE, zul_missing());
+
+  RotationInput input;
+  input.p = intItem(ZUL_ITEM_NVARS, -1);
+  input.m = intItem(ZUL_ITEM_NFACTORS, -1);
+  auto pattern = given_.find(ZUL_ITEM_PATTERN);
+  if (pattern != given_.end() && input.p >= 0 && input.m >= 0 &&
+      pattern->second.size() == static_cast<size_t>(input.p) * input.m * sizeof(double))
+    input.pattern = reinterpret_cast<const double*>(pattern->second.data());
+  // The variances of the analysed matrix (its diagonal) for NORM=COV.
+  std::vector<double> variances;
+  auto corr = given_.find(ZUL_ITEM_CORR);
+  if (corr != given_.end() && input.p == config_.nVars) {
+    const auto* packedCorr = reinterpret_cast<const double*>(corr->second.data());
+    for (int i = 0; i < input.p; ++i) variances.push_back(packedCorr[packed(i + 1) - 1]);
+    input.variances = variances.data();
+  }
+
+  const RotationOutput out = rotate(request, input);
+  const int32_t status = out.status, iterations = out.iterations;
+  put(ZUL_ITEM_STATUS, &status, sizeof status);
+  put(ZUL_ITEM_ITERATIONS, &iterations, sizeof iterations);
+  put(ZUL_ITEM_CRITERION, &out.criterion, sizeof out.criterion);
+  put(ZUL_ITEM_CONVERGENCE, &out.measure, sizeof out.measure);
+  putVector(ZUL_ITEM_ROTATED, out.pattern);
+  putVector(ZUL_ITEM_TRANSFORM, out.transform);
+  putVector(ZUL_ITEM_FACTOR_CORR, out.factorCorr);
+  putVector(ZUL_ITEM_VAR_WEIGHTS, out.varWeights);
+  putVector(ZUL_ITEM_FACTOR_WEIGHTS, out.factorWeights);
   return kOk;
 }
 

@@ -4,10 +4,11 @@
 // it holds: the values set, its own results, and the thread count. Items
 // have fixed widths; a set or get whose byte length does not fit the item
 // is refused, so a caller with a wrong size learns it at once instead of
-// reading half a matrix. Parallel analysis and MAP (number_of_factors.hpp)
-// are computed from the group's N and correlation matrix when their items
-// are first asked for. The criterion rotations are computed by later parts
-// of the engine; until then run answers status 7 ("method not available").
+// reading half a matrix. run carries out a criterion rotation of the
+// pattern set (rotation.hpp) and keeps its results as items; an unknown
+// method code ends with status 7. Parallel analysis and MAP
+// (number_of_factors.hpp) are computed from the group's N and correlation
+// matrix when their items are first asked for.
 #pragma once
 
 #include <cstdint>

@@ -24,6 +24,9 @@
 #include "zulfact/output/outstat_rows.hpp"
 #include "zulfact/output/scoring.hpp"
 #include "zulfact/output/table_writer.hpp"
+#include "zulfact/rotate/criterion_rotate.hpp"
+#include "zulfact/rotate/rotation_codes.hpp"
+#include "zulfact/rotate/target_rotate.hpp"
 #include "zulfact/rotate/unrotated_pattern.hpp"
 #include "zulfact/state/message_ids.hpp"
 
@@ -57,12 +60,6 @@ int methodHeading(const ProcState& ps) {
   }
 }
 
-bool obliqueSolutionCode(int code) {
-  return code == kRotPromax || code == kRotHk || code == kRotProcrustes ||
-         (code >= kRotQuartimin && code <= kRotObfactorParsimax) || code == kRotOblimin ||
-         code == kRotOblicf || code == kRotObligencf;
-}
-
 void releaseRotationWork(ProcState& ps) {
   for (double*& block : ps.rotWork) {
     if (block != nullptr) host().release(block);
@@ -84,7 +81,7 @@ void afterRotation(ProcState& ps, bool oblique, int index) {
 int rotate(ProcState& ps, int code, int index) {
   releaseRotationWork(ps);
   const bool target = code == kRotProcrustes || (index != kPrerotated && code == kRotPromax);
-  return target ? targetRotation(ps, code, index) : engineRotation(ps, code, index);
+  return target ? TargetRotate(ps, code, index) : CriterionRotate(ps, code, index);
 }
 
 // The group's factor count stays an option for the next group: the
@@ -117,7 +114,7 @@ void rotationsAndOutputs(ProcState& ps) {
 
   if (!isNone(ps.prerotation)) {
     if (rotate(ps, ps.prerotation, kPrerotated) != 0) h.endStep(kCodeInternal);
-    afterRotation(ps, obliqueSolutionCode(ps.prerotation), kPrerotated);
+    afterRotation(ps, isObliqueSolution(ps.prerotation), kPrerotated);
     if (ps.rotationCount == 0 && isNone(ps.finalRotation)) {
       // straight to the closing outputs
     } else {
@@ -140,7 +137,7 @@ void rotationsAndOutputs(ProcState& ps) {
       if (code == kRotNone) continue;
       last = rotate(ps, code, k);
       if (last != 0) h.endStep(kCodeInternal);
-      afterRotation(ps, obliqueSolutionCode(code), k);
+      afterRotation(ps, isObliqueSolution(code), k);
       ++processed;
     }
     if (outstat && last == 0) writeSolutionRows(ps, 1);
@@ -152,7 +149,7 @@ void rotationsAndOutputs(ProcState& ps) {
     const bool target = code == kRotPromax || code == kRotProcrustes;
     if (!target && result != 0) h.endStep(kCodeInternal);
     if (ps.factorsRetained < 1) return;
-    afterRotation(ps, obliqueSolutionCode(code), kFinal);
+    afterRotation(ps, isObliqueSolution(code), kFinal);
     if (outstat) writeSolutionRows(ps, 1);
   }
 

@@ -1,5 +1,4 @@
-// Steps of the analysis whose own code arrives later: rotations, plots
-// and graphs.
+// Steps of the analysis whose own code arrives later: plots and graphs.
 //
 // The analysis driver calls them in their final order today, so that each
 // lands by replacing its body here (and moving it to its own file) without
@@ -17,12 +16,6 @@ void screeAndVariancePlots(ProcState& ps);
 // Character pattern plot and loadings graph of the current solution.
 void patternPlot(ProcState& ps, bool oblique, int solutionIndex);
 void loadingsGraph(ProcState& ps, bool oblique, int solutionIndex);
-
-// Rotation with `code` as solution `solutionIndex`: criterion rotations go
-// to the numeric engine, PROMAX and PROCRUSTES to the target rotation.
-// Returns 0 on success.
-int engineRotation(ProcState& ps, int code, int solutionIndex);
-int targetRotation(ProcState& ps, int code, int solutionIndex);
 
 // The path diagram at the end of a group.
 void pathDiagram(ProcState& ps);

@@ -3,7 +3,6 @@
 #include <string>
 
 #include "zulfact/host/host.hpp"
-#include "zulfact/options/grammar.hpp"
 #include "zulfact/state/codes.hpp"
 #include "zulfact/state/message_ids.hpp"
 
@@ -19,18 +18,6 @@ std::string methodNamed(const ProcState& ps, int method) {
   return ps.method == method ? std::string("METHOD=") + methodWord(method) : std::string();
 }
 
-// The rotation as the user would name it: the ROTATE= list first, then the
-// rotation other options imply (TARGET=, POWER=, ...), then a prerotation.
-std::string firstRotation(const ProcState& ps) {
-  for (int i = 0; i < ps.rotationListLength; ++i)
-    if (ps.rotationList[i] != kRotNone) return "ROTATE=" + rotationWord(ps.rotationList[i]);
-  if (ps.finalRotation != kRotNone && ps.finalRotation != 0)
-    return "ROTATE=" + rotationWord(ps.finalRotation);
-  if (ps.prerotation != kRotNone && ps.prerotation != 0)
-    return "PREROTATE=" + rotationWord(ps.prerotation);
-  return {};
-}
-
 bool anyGraph(const PlotRequests& g) {
   return g.scree || g.loadings || g.initLoadings || g.preLoadings || g.pathDiagram || g.map2 ||
          g.map4 || g.parallel;
@@ -41,7 +28,6 @@ bool anyGraph(const PlotRequests& g) {
 const Check kUnavailable[] = {
     [](const ProcState& ps) { return methodNamed(ps, kMethodPattern); },
     [](const ProcState& ps) { return methodNamed(ps, kMethodScore); },
-    [](const ProcState& ps) { return ps.flags.rotationRequested ? firstRotation(ps) : std::string(); },
     [](const ProcState& ps) {
       return ps.method == kMethodMl && ps.flags.needStdErr
                  ? std::string("Standard errors and confidence intervals (SE, CI, HYPVALUE=)")

@@ -29,6 +29,22 @@ inline constexpr int kTitleParCorrControlVar = 87;      // "ParCorrControlVar"
 inline constexpr int kTitleInvCorr = 138;               // "InvCorr"
 inline constexpr int kTitleEigenvectors = 137;          // "Eigenvectors"
 inline constexpr int kTitleFactorPattern = 156;         // "FactorPattern"
+// The rotated solutions.
+inline constexpr int kTitleObliqueTrans = 106;
+inline constexpr int kTitleOrthTrans = 107;
+inline constexpr int kTitleOrthRotFactPat = 108;
+inline constexpr int kTitleInterFactorCorr = 150;
+inline constexpr int kTitleObliqueRotFactPat = 151;
+inline constexpr int kTitleInputFactorPattern = 152;
+inline constexpr int kTitleReferenceAxisCorr = 153;
+inline constexpr int kTitleReferenceStructure = 154;
+inline constexpr int kTitleFactorStructure = 155;
+inline constexpr int kTitleProcrustesTarget = 83;
+inline constexpr int kTitleProcrustesTrans = 85;
+inline constexpr int kTitleNormObliqueTrans = 86;
+inline constexpr int kTitleVarWeights = 104;
+inline constexpr int kTitleFactorWeights = 105;
+// Image component analysis.
 inline constexpr int kTitleImageCoef = 964;             // "ImageCoef"
 inline constexpr int kTitleImageCov = 965;              // "ImageCov"
 inline constexpr int kTitleImageFactors = 966;          // "ImageFactors"

@@ -184,7 +184,24 @@ inline constexpr Id kReasonHeywood = general(42);
 inline constexpr Id kProcrustesNeedsTarget = factor(115);
 inline constexpr Id kEmptyFactorDropped = factor(58);
 inline constexpr Id kAllFactorsEmpty = factor(59);
-inline constexpr Id kRotationNotAvailable = factor(901);
+inline constexpr Id kHkPowerNotOblique = factor(100);
+inline constexpr Id kRotationOneFactor = factor(102);
+inline constexpr Id kRotationNoFactor = factor(103);
+inline constexpr Id kRotationNotConverged = factor(178);
+inline constexpr Id kRotationNoOptimum = factor(195);
+inline constexpr Id kRotationEngineFailed = factor(196);
+inline constexpr Id kRotationNoIterations = factor(197);
+inline constexpr Id kRotationStalled = factor(301);
+inline constexpr Id kRotationMethodUnknown = factor(500);
+inline constexpr Id kFactorCorrSingular = factor(53);
+inline constexpr Id kTargetTooFewRows = factor(81);
+inline constexpr Id kTargetExtraRows = factor(82);
+inline constexpr Id kTargetPatternSingular = factor(84);
+inline constexpr Id kTargetValueHuge = factor(183);
+// The name of each rotation method in its heading (rotate/rotation_codes).
+inline constexpr Id kHarrisKaiserName = factor(252);
+inline constexpr Id kPromaxName = factor(261);
+inline constexpr Id kProcrustesName = factor(260);
 
 // ---- output tables and graphs ----
 inline constexpr Id kOutNeedsRawData = factor(9);

@@ -281,7 +281,9 @@ struct ProcState {
   double* structure;           // nVars * nFactors
   double* refStructure;
   double* refAxisCorr;         // packed nFactors, identity at parse time
-  double* factorVector;        // nFactors work vector of the rotations
+  double* factorVector;        // factor scales of the oblique solution
+  bool rotated;                // the solution in hand was rotated (oblique step)
+  bool targetEntered;          // a TARGET= table without BY groups was entered
   double* scoreCoefficients;   // nVars * nFactors, when scores are kept
   bool scoresReady;            // scoreCoefficients hold the current solution's
   // Standard errors of the current solution, left by the step that

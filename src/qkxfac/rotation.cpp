@@ -1,0 +1,222 @@
+#include "qkxfac/rotation.hpp"
+
+#include <cmath>
+#include <cstring>
+#include <memory>
+#include <new>
+
+#include "qkxfac/dense.hpp"
+#include "qkxfac/rotation_geometry.hpp"
+#include "qkxfac/rotation_optimizer.hpp"
+
+namespace qkxfac {
+
+bool isKnownMethod(int32_t method) {
+  return (method >= 1 && method <= 21) || method == kMethodHarrisKaiser;
+}
+
+bool isObliqueMethod(int32_t method) {
+  return (method >= 7 && method <= 15) || method == 17 || method == 19 || method == 21;
+}
+
+namespace {
+
+// Rows whose sum of squares is at most this are not normalised.
+constexpr double kTinyRow = 1e-300;
+// Extra random starts for criteria known to have local optima.
+constexpr int kExtraStarts = 5;
+// Fixed seed of those starts: the same request always gives the same result.
+constexpr uint64_t kStartSeed = 0x9E3779B97F4A7C15ull;
+
+// Multiplier of each row before the rotation: the Kaiser normalisation
+// and the variable weight (1 unless Cureton-Mulaik or covariance weights).
+void rowScales(const zul_rotation_request& req, const RotationInput& in,
+               std::vector<double>& scale, std::vector<double>& weight) {
+  const int p = in.p, m = in.m;
+  scale.assign(p, 1.0);
+  weight.assign(p, 1.0);
+  const int code = req.normalization;
+  const bool kaiser = code == kNormKaiser || code == kNormCuretonMulaik ||
+                      (code == kNormByFlag && req.rowNormalize != 0);
+  for (int i = 0; i < p; ++i) {
+    double h = 0.0;
+    for (int j = 0; j < m; ++j) h += in.pattern[i + j * p] * in.pattern[i + j * p];
+    if (kaiser && h > kTinyRow) scale[i] = 1.0 / std::sqrt(h);
+    if (code == kNormCuretonMulaik && h > kTinyRow) {
+      // Cureton and Mulaik (1975): by the angle of the normalised row to
+      // the first unrotated factor, small for variables near that factor
+      // or near none, 1 for those between.
+      const double first = std::fabs(in.pattern[i]) * scale[i];
+      const double cut = std::acos(1.0 / std::sqrt(static_cast<double>(m)));
+      const double delta = first < 1.0 / std::sqrt(static_cast<double>(m)) ? M_PI / 2 : 0.0;
+      const double ratio = (cut - std::acos(std::min(1.0, first))) / (cut - delta);
+      const double c = std::cos(ratio * M_PI / 2);
+      weight[i] = c * c + 0.001;
+    }
+    if (code == kNormCovariance && in.variances != nullptr && in.variances[i] > 0.0)
+      weight[i] = 1.0 / std::sqrt(in.variances[i]);
+    scale[i] *= weight[i];
+  }
+}
+
+// A rotation drawn at random (Gaussian matrix, orthonormalised), from a
+// fixed generator.
+void randomRotation(uint64_t& state, double* t, int m) {
+  auto next = [&state]() {
+    state ^= state << 13;
+    state ^= state >> 7;
+    state ^= state << 17;
+    return (static_cast<double>(state >> 11) + 0.5) * (1.0 / 9007199254740992.0);
+  };
+  for (int i = 0; i < m * m; ++i)
+    t[i] = std::sqrt(-2.0 * std::log(next())) * std::cos(2.0 * M_PI * next());
+  orthonormalize(t, m);
+}
+
+// Criteria with several local optima in practice, for which the best of
+// several starts is kept: oblique criteria with a column-complexity term
+// (biquartimin, covarimin, oblimin with tau > 0, the oblique
+// Crawford-Ferguson criteria; Browne 2001) and orthomax criteria beyond
+// varimax (equamax, parsimax, factor parsimony).
+bool hasLocalOptima(bool oblique, const CfCoefficients& k, int p) {
+  if (oblique) return k.k3 > 0.0;
+  if (k.k4 <= 0.0) return true;
+  return -k.k3 * p / k.k4 > 1.0 + 1e-12;
+}
+
+struct Solution {
+  OptimizerResult result;
+  std::vector<double> pattern, transform, factorCorr;
+};
+
+bool usable(int status) {
+  return status == kStatusConverged || status == kStatusAtStart || status == kStatusStalled;
+}
+
+// One optimisation of the p x m matrix b from start t0.
+Solution solveFrom(const double* b, int p, int m, const CfCoefficients& k, bool oblique,
+                   const double* t0, int maxIter, double tolerance) {
+  std::unique_ptr<RotationGeometry> geo;
+  if (oblique) geo = std::make_unique<ObliqueGeometry>(b, p, m, k, t0);
+  else geo = std::make_unique<OrthogonalGeometry>(b, p, m, k, t0);
+  Solution s;
+  s.result = minimizeCriterion(*geo, maxIter, tolerance);
+  s.pattern.resize(static_cast<size_t>(p) * m);
+  s.transform.resize(static_cast<size_t>(m) * m);
+  geo->solution(s.pattern.data(), s.transform.data());
+  if (oblique) {
+    s.factorCorr.resize(static_cast<size_t>(m) * (m + 1) / 2);
+    geo->factorCorrelations(s.factorCorr.data());
+  }
+  return s;
+}
+
+// Harris-Kaiser: turns b to its principal axes (the eigenvectors of
+// b^T b) and weights factor j by d_j^(-power/2), d_j the sum of squares of
+// axis j; power 0 leaves an orthogonal solution, power 1 gives every axis
+// unit length (Harris and Kaiser 1964, case II). b is replaced by b Q W and
+// qw receives Q W.
+void harrisKaiserAxes(std::vector<double>& b, int p, int m, double power,
+                      std::vector<double>& qw, std::vector<double>& weights) {
+  std::vector<double> cross(static_cast<size_t>(m) * m), values(m), vectors(cross.size());
+  crossProduct(b.data(), b.data(), cross.data(), p, m, m);
+  symmetricEigen(cross.data(), m, values.data(), vectors.data());
+  weights.assign(m, 1.0);
+  for (int j = 0; j < m; ++j)
+    if (values[j] > 0.0) weights[j] = std::pow(values[j], -power / 2.0);
+  qw = vectors;
+  for (int j = 0; j < m; ++j)
+    for (int i = 0; i < m; ++i) qw[i + j * m] *= weights[j];
+  std::vector<double> turned(b.size());
+  multiply(b.data(), qw.data(), turned.data(), p, m, m);
+  b.swap(turned);
+}
+
+RotationOutput rotateChecked(const zul_rotation_request& req, const RotationInput& in) {
+  RotationOutput out;
+  const int p = in.p, m = in.m;
+  if (!isKnownMethod(req.method)) {
+    out.status = kStatusUnsupported;
+    return out;
+  }
+  if (p < 1 || m < 1 || in.pattern == nullptr) {
+    out.status = kStatusFailed;
+    return out;
+  }
+  for (long i = 0; i < static_cast<long>(p) * m; ++i)
+    if (!std::isfinite(in.pattern[i])) {
+      out.status = kStatusNoProgress;
+      return out;
+    }
+
+  const CfCoefficients k{req.coefficients[0], req.coefficients[1], req.coefficients[2],
+                         req.coefficients[3]};
+  out.oblique = isObliqueMethod(req.method);
+  out.harrisKaiser = !out.oblique &&
+                     (req.method == kMethodHarrisKaiser || !zul_is_missing(req.hkPower));
+  const double tolerance =
+      zul_is_missing(req.convergence) || req.convergence < 0.0 ? 1e-9 : req.convergence;
+  const int maxIter = req.maxIter < 0 ? 0 : req.maxIter;
+
+  std::vector<double> scale;
+  rowScales(req, in, scale, out.varWeights);
+  std::vector<double> b(static_cast<size_t>(p) * m);
+  for (int j = 0; j < m; ++j)
+    for (int i = 0; i < p; ++i) b[i + j * p] = in.pattern[i + j * p] * scale[i];
+
+  std::vector<double> axes;  // Harris-Kaiser: Q W
+  if (out.harrisKaiser) {
+    const double power = zul_is_missing(req.hkPower) ? 0.0 : req.hkPower;
+    harrisKaiserAxes(b, p, m, power, axes, out.factorWeights);
+  }
+
+  std::vector<double> start(static_cast<size_t>(m) * m, 0.0);
+  for (int j = 0; j < m; ++j) start[j + j * m] = 1.0;
+  Solution best = solveFrom(b.data(), p, m, k, out.oblique, start.data(), maxIter, tolerance);
+  if (m > 1 && hasLocalOptima(out.oblique, k, p)) {
+    uint64_t state = kStartSeed;
+    for (int s = 0; s < kExtraStarts; ++s) {
+      randomRotation(state, start.data(), m);
+      Solution other = solveFrom(b.data(), p, m, k, out.oblique, start.data(), maxIter, tolerance);
+      if (!usable(other.result.status)) continue;
+      const double gain = out.oblique ? best.result.criterion - other.result.criterion
+                                      : other.result.criterion - best.result.criterion;
+      // A clearly better optimum only: ties keep the solution from the
+      // unrotated start.
+      const double margin = 1e-10 * (1.0 + std::fabs(best.result.criterion));
+      if (!usable(best.result.status) || gain > margin) best = std::move(other);
+    }
+  }
+
+  out.status = best.result.status;
+  out.iterations = best.result.iterations;
+  out.criterion = best.result.criterion;
+  out.measure = best.result.measure;
+  out.factorCorr = std::move(best.factorCorr);
+  // The transformation of the original rows: L = A X, with X = Q W T for
+  // Harris-Kaiser; the rotated pattern is formed from A so that the row
+  // normalisation is undone exactly.
+  if (out.harrisKaiser) {
+    out.transform.resize(best.transform.size());
+    multiply(axes.data(), best.transform.data(), out.transform.data(), m, m, m);
+  } else {
+    out.transform = std::move(best.transform);
+  }
+  out.pattern.resize(static_cast<size_t>(p) * m);
+  multiply(in.pattern, out.transform.data(), out.pattern.data(), p, m, m);
+  return out;
+}
+
+}  // namespace
+
+RotationOutput rotate(const zul_rotation_request& request, const RotationInput& input) {
+  try {
+    return rotateChecked(request, input);
+  } catch (const std::bad_alloc&) {
+    RotationOutput out;
+    out.status = kStatusFailed;
+    return out;
+  }
+}
+
+}  // namespace qkxfac

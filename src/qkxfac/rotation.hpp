@@ -1,0 +1,56 @@
+// A criterion rotation as the engine runs it: the pattern is normalised
+// (rows to unit length by Kaiser 1958, Cureton-Mulaik weights, the
+// standard deviations of a covariance analysis, or not at all), optionally
+// turned to its principal axes and weighted for the Harris-Kaiser
+// orthoblique step (Harris and Kaiser 1964), rotated by the optimiser from
+// one or several starts, and brought back to the original row scale.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "qkxfac/crawford_ferguson.hpp"
+#include "zul/abi.h"
+
+namespace qkxfac {
+
+// Engine method codes and their kind.
+bool isKnownMethod(int32_t method);
+bool isObliqueMethod(int32_t method);
+constexpr int32_t kMethodHarrisKaiser = 23;
+
+// Normalisation codes of the request.
+enum NormalizationCode : int32_t {
+  kNormKaiser = 1,         // rows to unit length
+  kNormCuretonMulaik = 2,  // Kaiser, then Cureton-Mulaik (1975) weights
+  kNormRaw = 3,            // as given
+  kNormCovariance = 4,     // rows divided by the standard deviations
+  kNormByFlag = 6,         // Kaiser when the row-normalisation flag is set
+};
+
+struct RotationInput {
+  int p = 0, m = 0;
+  const double* pattern = nullptr;  // p x m
+  // Diagonal of the analysed matrix (variances of a covariance analysis,
+  // ones for correlations); null when the engine was not given it.
+  const double* variances = nullptr;
+};
+
+struct RotationOutput {
+  int status = 0;
+  int iterations = 0;
+  double criterion = 0;
+  double measure = 0;
+  bool oblique = false;
+  bool harrisKaiser = false;
+  std::vector<double> pattern;        // p x m, L = A X
+  std::vector<double> transform;      // m x m, X
+  std::vector<double> factorCorr;     // packed m (oblique criteria only)
+  std::vector<double> varWeights;     // p
+  std::vector<double> factorWeights;  // m (Harris-Kaiser only)
+};
+
+// Runs the request on the input; never throws (memory failure: status 4).
+RotationOutput rotate(const zul_rotation_request& request, const RotationInput& input);
+
+}  // namespace qkxfac

@@ -1,0 +1,155 @@
+#include "qkxfac/rotation_optimizer.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <deque>
+#include <vector>
+
+#include "qkxfac/dense.hpp"
+
+namespace qkxfac {
+
+namespace {
+
+constexpr int kMemory = 40;            // correction pairs kept
+constexpr double kArmijo = 1e-4;       // sufficient decrease
+constexpr double kCurvature = 0.9;     // approximate Wolfe: slope bounds
+constexpr double kApproxSlope = 0.8;   //   (2 delta - 1) with delta = 0.1
+constexpr double kNoiseLevel = 1e-12;  // relative rounding level of q
+constexpr int kMaxTrials = 60;
+// First steepest-descent step: a rotation of about this angle (radians).
+constexpr double kFirstStep = 0.1;
+
+struct Pair {
+  std::vector<double> s, y;
+  double rho;
+};
+
+// Direction -H g by the two-loop recursion; H0 = gamma I.
+void quasiNewtonDirection(const std::deque<Pair>& pairs, const std::vector<double>& g,
+                          double gamma, std::vector<double>& d, std::vector<double>& alpha) {
+  const int n = static_cast<int>(g.size());
+  d = g;
+  const int k = static_cast<int>(pairs.size());
+  for (int i = k - 1; i >= 0; --i) {
+    alpha[i] = pairs[i].rho * dot(pairs[i].s.data(), d.data(), n);
+    for (int j = 0; j < n; ++j) d[j] -= alpha[i] * pairs[i].y[j];
+  }
+  for (double& v : d) v *= gamma;
+  for (int i = 0; i < k; ++i) {
+    const double beta = pairs[i].rho * dot(pairs[i].y.data(), d.data(), n);
+    for (int j = 0; j < n; ++j) d[j] += (alpha[i] - beta) * pairs[i].s[j];
+  }
+  for (double& v : d) v = -v;
+}
+
+}  // namespace
+
+OptimizerResult minimizeCriterion(RotationGeometry& geo, int maxIter, double tolerance) {
+  const int n = geo.dimension();
+  OptimizerResult out;
+  std::vector<double> g(n), trialG(n), d(n), twoLoop(kMemory);
+  if (!geo.evaluateTrial(nullptr, 0.0, g.data())) {
+    out.status = kStatusNoProgress;
+    return out;
+  }
+  geo.acceptTrial();
+  double q = geo.trialValue();
+  double magnitude = geo.trialMagnitude();
+  std::deque<Pair> pairs;
+  double gamma = 0.0;  // scale of H0 from the latest pair; 0: none yet
+
+  for (int iter = 0;; ++iter) {
+    out.iterations = iter;
+    out.criterion = geo.criterion();
+    out.measure = geo.measure(g.data());
+    if (out.measure <= tolerance) {
+      out.status = iter == 0 ? kStatusAtStart : kStatusConverged;
+      return out;
+    }
+    if (geo.degenerate()) {
+      out.status = kStatusNoProgress;
+      return out;
+    }
+    if (iter >= maxIter) {
+      out.status = kStatusIterationLimit;
+      return out;
+    }
+
+    const double gNorm = std::sqrt(dot(g.data(), g.data(), n));
+    double step = 1.0;
+    if (!pairs.empty()) {
+      quasiNewtonDirection(pairs, g, gamma, d, twoLoop);
+    } else {
+      for (int j = 0; j < n; ++j) d[j] = -g[j];
+      step = gamma > 0.0 ? gamma : kFirstStep / gNorm;
+    }
+    double slope = dot(g.data(), d.data(), n);
+    if (!(slope < 0.0)) {  // not a descent direction: start afresh
+      pairs.clear();
+      for (int j = 0; j < n; ++j) d[j] = -g[j];
+      slope = -gNorm * gNorm;
+      step = gamma > 0.0 ? gamma : kFirstStep / gNorm;
+    }
+
+    // Line search by backtracking with quadratic interpolation.
+    bool accepted = false;
+    const double noise = kNoiseLevel * magnitude;
+    for (int trial = 0; trial < kMaxTrials && step > 0.0; ++trial) {
+      if (geo.evaluateTrial(d.data(), step, trialG.data())) {
+        const double qt = geo.trialValue();
+        const double slopeT = dot(trialG.data(), d.data(), n);
+        const bool armijo = qt <= q + kArmijo * step * slope;
+        const bool approxWolfe =
+            qt <= q + noise && slopeT >= kCurvature * slope && slopeT <= -kApproxSlope * slope;
+        if (armijo || approxWolfe) {
+          accepted = true;
+          break;
+        }
+        const double denom = 2.0 * (qt - q - slope * step);
+        double next = denom > 0.0 ? -slope * step * step / denom : 0.5 * step;
+        step = std::clamp(next, 0.1 * step, 0.5 * step);
+      } else {
+        step *= 0.1;  // singular or overflowing point: much shorter
+      }
+    }
+
+    if (!accepted) {
+      if (!pairs.empty()) {  // retry from a steepest-descent step
+        pairs.clear();
+        --iter;
+        continue;
+      }
+      const double floor = 1e-6 * std::max(1.0, magnitude / geo.standardScale());
+      out.status = out.measure <= floor ? kStatusStalled : kStatusNoProgress;
+      return out;
+    }
+
+    geo.acceptTrial();
+    Pair pr;
+    pr.s.resize(n);
+    for (int j = 0; j < n; ++j) pr.s[j] = step * d[j];
+    geo.transport(pr.s.data());
+    geo.transport(g.data());
+    pr.y.resize(n);
+    for (int j = 0; j < n; ++j) pr.y[j] = trialG[j] - g[j];
+    for (Pair& old : pairs) {
+      geo.transport(old.s.data());
+      geo.transport(old.y.data());
+    }
+    const double sy = dot(pr.s.data(), pr.y.data(), n);
+    const double yy = dot(pr.y.data(), pr.y.data(), n);
+    const double ss = dot(pr.s.data(), pr.s.data(), n);
+    if (sy > 1e-12 * std::sqrt(ss * yy)) {
+      pr.rho = 1.0 / sy;
+      gamma = sy / yy;
+      if (static_cast<int>(pairs.size()) == kMemory) pairs.pop_front();
+      pairs.push_back(std::move(pr));
+    }
+    g.swap(trialG);
+    q = geo.trialValue();
+    magnitude = geo.trialMagnitude();
+  }
+}
+
+}  // namespace qkxfac

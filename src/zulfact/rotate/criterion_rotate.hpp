@@ -1,0 +1,19 @@
+// Criterion rotations through the numeric engine: the rotation code and
+// its parameters become an engine method code, a normalisation code and
+// the four coefficients of the generalized Crawford-Ferguson criterion;
+// the engine rotates the current pattern and the results come back into
+// ProcState, with the orthogonal-solution tables here and the oblique ones
+// through FinishOblique and PrintObliqueTables.
+#pragma once
+
+#include "zulfact/state/proc_state.hpp"
+
+namespace zulfact {
+
+// Rotates ps.loadings with `code` as solution `index` (-1 prerotation, k
+// ROTATE= entry k, -2 the implied rotation). PROMAX, PROCRUSTES and NONE
+// return at once. Ends the step with 1012 on an engine failure or a status
+// that means no usable result; returns 0 otherwise.
+int CriterionRotate(ProcState& ps, int code, int index);
+
+}  // namespace zulfact

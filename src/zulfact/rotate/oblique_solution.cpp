@@ -1,0 +1,191 @@
+#include "zulfact/rotate/oblique_solution.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+#include "zulfact/host/host.hpp"
+#include "zulfact/linalg/linalg.hpp"
+#include "zulfact/output/matrix_printer.hpp"
+#include "zulfact/output/variance_explained.hpp"
+#include "zulfact/state/codes.hpp"
+#include "zulfact/state/constants.hpp"
+#include "zulfact/state/message_ids.hpp"
+
+namespace zulfact {
+
+namespace {
+
+// Loadings at or below this do not count in the Harris-Kaiser sums, and
+// sums closer than this keep their rotated order.
+constexpr double kReorderTolerance = 1e-8;
+
+// Inverts the packed symmetric m x m matrix in place; false when a pivot
+// is singular by SINGULAR= relative to the largest diagonal element.
+bool invertPacked(ProcState& ps, double* a, int m) {
+  double biggest = 0.0;
+  for (int j = 0; j < m; ++j) biggest = std::max(biggest, std::fabs(a[packedIndex(j, j)]));
+  std::vector<double> work(static_cast<size_t>(m));
+  if (biggest == 0.0) return false;
+  return sweepInvert(m, a, work.data(), 0, nullptr, ps.singularity * biggest) == 0;
+}
+
+void singularSolution(ProcState& ps) {
+  host().message(msg::kFactorCorrSingular);
+  raiseCode(ps, kCodeNoData);
+  ps.nFactors = 0;
+}
+
+// Moves factor `from` to position `to` (to < from), shifting the ones
+// between one place right, in every matrix of the solution.
+void moveFactor(ProcState& ps, int from, int to) {
+  const int p = ps.nVars, m = ps.nFactors;
+  auto rotateColumns = [&](double* a, int rows) {
+    std::rotate(a + static_cast<long>(to) * rows, a + static_cast<long>(from) * rows,
+                a + static_cast<long>(from + 1) * rows);
+  };
+  rotateColumns(ps.loadings, p);
+  rotateColumns(ps.transform, m);
+  std::rotate(ps.factorVector + to, ps.factorVector + from, ps.factorVector + from + 1);
+  for (double* packed : {ps.factorCorr, ps.refAxisCorr}) {
+    std::vector<double> full(static_cast<size_t>(m) * m);
+    for (int i = 0; i < m; ++i)
+      for (int j = 0; j < m; ++j) full[i + j * m] = packed[packedIndex(i, j)];
+    std::vector<int> order(static_cast<size_t>(m));
+    for (int i = 0; i < m; ++i) order[i] = i;
+    std::rotate(order.begin() + to, order.begin() + from, order.begin() + from + 1);
+    for (int i = 0; i < m; ++i)
+      for (int j = 0; j <= i; ++j) packed[packedIndex(i, j)] = full[order[i] + order[j] * m];
+  }
+}
+
+}  // namespace
+
+void harrisKaiserOrder(const double* pattern, int p, int m, int* order, double* sums) {
+  for (int j = 0; j < m; ++j) {
+    double s = 0.0;
+    for (int i = 0; i < p; ++i) {
+      const double v = pattern[i + static_cast<long>(j) * p];
+      if (std::fabs(v) > kReorderTolerance) s += v * v;
+    }
+    sums[j] = s;
+    order[j] = j;
+  }
+  for (int j = 1; j < m; ++j) {
+    int k = j;
+    const double s = sums[j];
+    const int o = order[j];
+    while (k > 0 && s - sums[k - 1] > kReorderTolerance) {
+      sums[k] = sums[k - 1];
+      order[k] = order[k - 1];
+      --k;
+    }
+    sums[k] = s;
+    order[k] = o;
+  }
+}
+
+void FinishOblique(ProcState& ps, int mode) {
+  const int p = ps.nVars, m = ps.nFactors;
+  ps.rotated = mode != kObliqueInputPattern;
+  double* scale = ps.factorVector;
+  const size_t packedSize = static_cast<size_t>(m) * (m + 1) / 2;
+
+  if (mode == kObliqueHarrisKaiser || mode == kObliqueTarget) {
+    if (ps.obliqueCount > 0 && !invertPacked(ps, ps.factorCorr, m)) return singularSolution(ps);
+    ps.obliqueCount = m;
+    // Q = T^T S T, the reference-axis matrix before scaling.
+    std::vector<double> work(static_cast<size_t>(m));
+    quadForm(ps.factorCorr, m, ps.transform, m, ps.refAxisCorr, work.data(), false);
+    for (int j = 0; j < m; ++j) {
+      const double q = ps.refAxisCorr[packedIndex(j, j)];
+      scale[j] = q > 0.0 ? std::sqrt(q) : 1.0;
+    }
+    std::copy_n(ps.refAxisCorr, packedSize, ps.factorCorr);
+    if (!invertPacked(ps, ps.factorCorr, m)) return singularSolution(ps);
+  } else {
+    std::copy_n(ps.factorCorr, packedSize, ps.refAxisCorr);
+    if ((ps.obliqueCount >= 1 || mode == kObliqueFromEngine) && !invertPacked(ps, ps.refAxisCorr, m))
+      return singularSolution(ps);
+    ps.obliqueCount = m;
+    for (int j = 0; j < m; ++j) {
+      const double q = ps.refAxisCorr[packedIndex(j, j)];
+      scale[j] = q > 0.0 ? std::sqrt(q) : 1.0;
+    }
+  }
+
+  std::vector<double> roots(static_cast<size_t>(m));
+  covToCorr(m, ps.refAxisCorr, roots.data());
+
+  if (mode != kObliqueFromEngine) {
+    // Unit factor variances: factor j is divided by its standard deviation.
+    for (int j = 0; j < m; ++j) {
+      const double d = ps.factorCorr[packedIndex(j, j)];
+      if (!(d > 0.0) || std::fabs(1.0 - d) <= kSqrtHalfEpsilon) continue;
+      const double s = std::sqrt(d);
+      ps.rotated = true;
+      for (int k = 0; k < m; ++k)
+        if (k != j) ps.factorCorr[packedIndex(j, k)] /= s;
+      ps.factorCorr[packedIndex(j, j)] = 1.0;
+      scale[j] *= s;
+      for (int k = 0; k < m; ++k) ps.transform[k + static_cast<long>(j) * m] *= s;
+      for (int i = 0; i < p; ++i) ps.loadings[i + static_cast<long>(j) * p] *= s;
+    }
+  }
+
+  if (mode == kObliqueHarrisKaiser) {
+    std::vector<int> order(static_cast<size_t>(m));
+    std::vector<double> sums(static_cast<size_t>(m));
+    harrisKaiserOrder(ps.loadings, p, m, order.data(), sums.data());
+    // Bring each factor to its place, left to right.
+    std::vector<int> current(static_cast<size_t>(m));
+    for (int j = 0; j < m; ++j) current[j] = j;
+    for (int target = 0; target < m; ++target) {
+      const int at = static_cast<int>(std::find(current.begin(), current.end(), order[target]) -
+                                      current.begin());
+      if (at != target) {
+        moveFactor(ps, at, target);
+        std::rotate(current.begin() + target, current.begin() + at, current.begin() + at + 1);
+      }
+    }
+    if (ps.eigenvalues) std::copy(sums.begin(), sums.end(), ps.eigenvalues);
+  }
+
+  for (int j = 0; j < m; ++j)
+    for (int i = 0; i < p; ++i)
+      ps.refStructure[i + static_cast<long>(j) * p] = ps.loadings[i + static_cast<long>(j) * p] / scale[j];
+  for (int j = 0; j < m; ++j)
+    for (int i = 0; i < p; ++i) {
+      double s = 0.0;
+      for (int k = 0; k < m; ++k)
+        s += ps.loadings[i + static_cast<long>(k) * p] * ps.factorCorr[packedIndex(k, j)];
+      ps.structure[i + static_cast<long>(j) * p] = s;
+    }
+}
+
+void PrintObliqueTables(ProcState& ps) {
+  const int p = ps.nVars, m = ps.nFactors;
+  if (ps.flags.reorder && ps.varOrder != nullptr)
+    computeVariableOrder(ps.refStructure, p, m, ps.varOrder);
+  if (ps.sink != nullptr) {
+    printMatrixTable(ps, 'S', ps.factorCorr, nullptr, m, m, 'F', 'F', kTitleInterFactorCorr, 0, "InterFactorCorr",
+                     "Stat.Factor.InterFactorCorr", 1);
+    if (ps.rotated)
+      printMatrixTable(ps, 'C', ps.loadings, nullptr, p, m, 'V', 'F', kTitleObliqueRotFactPat, 0, "ObliqueRotFactPat",
+                       "Stat.Factor.ObliqueRotFactPat", 1);
+    else
+      printMatrixTable(ps, 'C', ps.loadings, nullptr, p, m, 'V', 'F', kTitleInputFactorPattern, 0,
+                       "InputFactorPattern", "Stat.Factor.InputFactorPattern", 0);
+    printMatrixTable(ps, 'S', ps.refAxisCorr, nullptr, m, m, 'F', 'F', kTitleReferenceAxisCorr, 0, "ReferenceAxisCorr",
+                     "Stat.Factor.ReferenceAxisCorr", 0);
+    printMatrixTable(ps, 'C', ps.refStructure, nullptr, p, m, 'V', 'F', kTitleReferenceStructure, 0,
+                     "ReferenceStructure", "Stat.Factor.ReferenceStructure", 0);
+  }
+  varianceExplained(ps, 2);
+  if (ps.sink != nullptr)
+    printMatrixTable(ps, 'C', ps.structure, nullptr, p, m, 'V', 'F', kTitleFactorStructure, 0, "FactorStructure",
+                     "Stat.Factor.FactorStructure", 1);
+  varianceExplained(ps, 1);
+}
+
+}  // namespace zulfact

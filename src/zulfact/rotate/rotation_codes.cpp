@@ -1,0 +1,100 @@
+#include "zulfact/rotate/rotation_codes.hpp"
+
+#include "zul/abi.h"
+
+namespace zulfact {
+
+RotationKind rotationKind(int code) {
+  switch (code) {
+    case kRotQuartimax: return {1, 253, 0};
+    case kRotVarimax: return {2, 254, 0};
+    case kRotBiquartimax: return {3, 255, 0};
+    case kRotEquamax: return {4, 256, 0};
+    case kRotParsimax: return {5, 257, 0};
+    case kRotFactorParsimax: return {6, 258, 0};
+    case kRotPromax: return {0, 261, 1};
+    case kRotHk: return {23, 252, 1};
+    case kRotProcrustes: return {0, 260, 0};
+    case kRotQuartimin: return {7, 263, 0};
+    case kRotBiquartimin: return {8, 264, 0};
+    case kRotCovarimin: return {9, 265, 0};
+    case kRotObquartimax: return {10, 266, 0};
+    case kRotObvarimax: return {11, 267, 0};
+    case kRotObbiquartimax: return {12, 268, 0};
+    case kRotObequamax: return {13, 269, 0};
+    case kRotObparsimax: return {14, 270, 0};
+    case kRotObfactorParsimax: return {15, 271, 0};
+    case kRotOrthomax: return {16, 272, 1};
+    case kRotOblimin: return {17, 273, 1};
+    case kRotOrthcf: return {18, 274, 2};
+    case kRotOblicf: return {19, 275, 2};
+    case kRotOrthgencf: return {20, 276, 4};
+    case kRotObligencf: return {21, 277, 4};
+    default: return {0, 0, 0};
+  }
+}
+
+bool isEngineOblique(int code) {
+  return code == kRotPromax || code == kRotProcrustes ||
+         (code >= kRotQuartimin && code <= kRotObfactorParsimax) || code == kRotOblimin ||
+         code == kRotOblicf || code == kRotObligencf;
+}
+
+bool evaluateEngineOblique(ProcState& ps, int code) {
+  const bool oblique = isEngineOblique(code);
+  ps.flags.oblique = oblique || code == kRotHk;
+  return oblique;
+}
+
+bool isObliqueSolution(int code) { return isEngineOblique(code) || code == kRotHk; }
+
+RotationParams rotationParams(const ProcState& ps, int index) {
+  RotationParams params;
+  params.fill(zul_missing());
+  if (index == -1) {
+    for (int i = 0; i < ps.prerotationParamCount && i < 4; ++i) params[i] = ps.prerotationParams[i];
+  } else if (index >= 0 && ps.rotationParams != nullptr && ps.rotationParamPositions != nullptr) {
+    int filled = 0;
+    bool inRun = false;
+    for (int i = 0; i < ps.rotationParamCount; ++i) {
+      if (ps.rotationParamPositions[i] == index + 1) {
+        if (filled < 4) params[filled++] = ps.rotationParams[i];
+        inRun = true;
+      } else if (inRun) {
+        break;  // the first run only
+      }
+    }
+  }
+  return params;
+}
+
+RotationParams criterionCoefficients(int code, int p, int m, const RotationParams& params) {
+  const double dp = p, dm = m, a = params[0], b = params[1];
+  switch (code) {
+    case kRotQuartimax: return {0, 0, 0, 1};
+    case kRotVarimax: return {0, 0, -1, dp};
+    case kRotBiquartimax: return {0, 0, -1, 2 * dp};
+    case kRotEquamax: return {0, 0, -dm, 2 * dp};
+    case kRotParsimax: return {0, 0, -(dm - 1), dp + dm - 2};
+    case kRotFactorParsimax: return {0, 0, -1, 1};
+    case kRotHk:
+    case kRotOrthomax: return {0, 0, -a, dp};
+    case kRotOrthcf: return {0, 0, -b, a + b};
+    case kRotObquartimax: return {0, 1, 0, -1};
+    case kRotObvarimax: return {0, dp - 1, 1, -dp};
+    case kRotObbiquartimax: return {0, 2 * dp - 1, 1, -2 * dp};
+    case kRotObequamax: return {0, 2 * dp - dm, dm, -2 * dp};
+    case kRotObparsimax: return {0, dp - 1, dm - 1, -(dp + dm - 2)};
+    case kRotObfactorParsimax: return {0, 0, 1, -1};
+    case kRotOblicf: return {0, a, b, -(a + b)};
+    case kRotQuartimin: return {0, 1, 0, -1};
+    case kRotBiquartimin: return {-0.5 / dp, 1, 0.5 / dp, -1};
+    case kRotCovarimin: return {-1 / dp, 1, 1 / dp, -1};
+    case kRotOblimin: return {-a / dp, 1, a / dp, -1};
+    case kRotOrthgencf:
+    case kRotObligencf: return params;
+    default: return {0, 0, 0, 0};
+  }
+}
+
+}  // namespace zulfact

@@ -1,0 +1,177 @@
+#include "zulfact/rotate/target_rotate.hpp"
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include <fmt/format.h>
+
+#include "zulfact/host/host.hpp"
+#include "zulfact/linalg/linalg.hpp"
+#include "zulfact/output/matrix_printer.hpp"
+#include "zulfact/rotate/oblique_solution.hpp"
+#include "zulfact/rotate/rotation_codes.hpp"
+#include "zulfact/state/codes.hpp"
+#include "zulfact/state/constants.hpp"
+#include "zulfact/state/message_ids.hpp"
+
+namespace zulfact {
+
+namespace {
+
+// TARGET= values at least this large are reported (they are still used).
+constexpr double kHugeTarget = 2.6196213420787266e+101;
+
+// Whether the rotation continues one made before it in the group, so that
+// its T must be composed with the earlier one.
+bool followsAnother(const ProcState& ps, int index) {
+  if (index == -1) return false;
+  if (ps.prerotation == kRotNone && (index == 0 || (index == -2 && ps.rotationCount == 0)))
+    return false;
+  return true;
+}
+
+// Reads m TARGET= rows of the current group into the columns of target.
+// False (message 180/81, code 108) when there are fewer.
+bool readTarget(ProcState& ps, double* target) {
+  Host& h = host();
+  const int p = ps.nVars, m = ps.nFactors;
+  // A target matched by BY groups stands at the group's start; one used
+  // whole for every group is entered once and rewound after that.
+  if (ps.bySyncMode != 0 && !ps.targetEntered) {
+    h.nextByGroup(ps.targetTable);
+    ps.targetEntered = true;
+  } else {
+    h.rewind(ps.targetTable);
+  }
+  zul_readlist* list = h.readListCreate(ps.targetTable, p);
+  if (list == nullptr) {
+    raiseCode(ps, kCodeEngine);
+    h.endStep(ps.completionCode, 0);
+  }
+  struct Release {
+    zul_readlist* l;
+    ~Release() { host().readListRelease(l); }
+  } release{list};
+  for (int i = 0; i < p; ++i) {
+    const std::string name = std::string(ps.varNames + 33 * static_cast<size_t>(i));
+    if (h.readListBind(list, i, h.varNumber(ps.targetTable, name), false, 8) != 0) {
+      raiseCode(ps, kCodeEngine);
+      h.endStep(ps.completionCode, 0);
+    }
+  }
+  std::vector<double> row(static_cast<size_t>(p) + 1);
+  char text[8] = {};
+  int status = 0;
+  for (int j = 0; j < m; ++j) {
+    if (h.readNext(list, row.data(), text, status) != 1) {
+      h.message(msg::kTargetTooFewRows);
+      raiseCode(ps, kCodeNoData);
+      return false;
+    }
+    for (int i = 0; i < p; ++i) {
+      const double v = zul_is_missing(row[i]) ? 0.0 : row[i];
+      if (std::fabs(v) >= kHugeTarget) h.message(msg::kTargetValueHuge, {fmt::format("{:g}", v)});
+      target[i + static_cast<size_t>(j) * p] = v;
+    }
+  }
+  if (h.readNext(list, row.data(), text, status) == 1) h.message(msg::kTargetExtraRows);
+  return true;
+}
+
+void printSquare(ProcState& ps, const double* t, int title, const char* name) {
+  if (ps.sink == nullptr) return;
+  const int m = ps.nFactors;
+  printMatrixTable(ps, 'C', t, nullptr, m, m, 'N', 'N', title, 0, name,
+                   std::string("Stat.Factor.") + name, 0);
+}
+
+}  // namespace
+
+double promaxPower(const ProcState& ps, int index) {
+  const double own = rotationParams(ps, index)[0];
+  if (!zul_is_missing(own)) return own;
+  return zul_is_missing(ps.power) ? 3.0 : ps.power;
+}
+
+void promaxTarget(const double* l, int p, int m, double k, bool noNormalization, double* target) {
+  for (int i = 0; i < p; ++i) {
+    double h = 0.0;
+    for (int j = 0; j < m; ++j) h += l[i + static_cast<size_t>(j) * p] * l[i + static_cast<size_t>(j) * p];
+    const double scale = (!noNormalization && h > kZeroDiagonalAfterSweep) ? 1.0 / std::sqrt(h) : 1.0;
+    for (int j = 0; j < m; ++j) {
+      const double t = l[i + static_cast<size_t>(j) * p] * scale;
+      target[i + static_cast<size_t>(j) * p] = std::pow(std::fabs(t), k - 1.0) * t;
+    }
+  }
+}
+
+int TargetRotate(ProcState& ps, int code, int index) {
+  Host& h = host();
+  const int p = ps.nVars, m = ps.nFactors;
+  evaluateEngineOblique(ps, code);
+  const double power = promaxPower(ps, index);
+  if (code == kRotPromax) {
+    openSection(ps, SectionKind::Rotated, 0,
+                h.formatMessage(msg::kPromaxName.group, msg::kPromaxName.number, {fmt::format("{:g}", power)}));
+  } else {
+    openSection(ps, index == -1 ? SectionKind::Prerotated : SectionKind::Rotated, 0,
+                h.messageText(msg::kProcrustesName.group, msg::kProcrustesName.number));
+  }
+  if (m < 2) return 0;
+
+  const size_t mm = static_cast<size_t>(m) * m;
+  const bool follows = followsAnother(ps, index);
+  std::vector<double> previous;
+  if (follows) previous.assign(ps.transform, ps.transform + mm);
+
+  std::vector<double> target(static_cast<size_t>(p) * m);
+  if (code == kRotProcrustes) {
+    if (!readTarget(ps, target.data())) return 0;
+  } else {
+    promaxTarget(ps.loadings, p, m, power, ps.flags.noPromaxNorm, target.data());
+  }
+  if (ps.sink != nullptr)
+    printMatrixTable(ps, 'C', target.data(), nullptr, p, m, 'V', 'F', kTitleProcrustesTarget, 0, "ProcrustesTarget",
+                     "Stat.Factor.ProcrustesTarget", 0);
+
+  // Least squares: (L^T L) T = L^T target.
+  std::vector<double> a(static_cast<size_t>(m) * (m + 1) / 2), work(static_cast<size_t>(m));
+  for (int i = 0; i < m; ++i)
+    for (int j = 0; j <= i; ++j)
+      a[packedIndex(i, j)] = ddot(p, ps.loadings + static_cast<size_t>(i) * p,
+                                  ps.loadings + static_cast<size_t>(j) * p);
+  for (int j = 0; j < m; ++j)
+    for (int i = 0; i < m; ++i)
+      ps.transform[i + static_cast<size_t>(j) * m] =
+          ddot(p, ps.loadings + static_cast<size_t>(i) * p, target.data() + static_cast<size_t>(j) * p);
+  if (sweepInvert(m, a.data(), work.data(), m, ps.transform, kSqrtHalfEpsilon) != 0)
+    h.message(msg::kTargetPatternSingular);
+  printSquare(ps, ps.transform, kTitleProcrustesTrans, "ProcrustesTrans");
+
+  // L <- L T.
+  std::vector<double> before(ps.loadings, ps.loadings + static_cast<size_t>(p) * m);
+  for (int j = 0; j < m; ++j)
+    for (int i = 0; i < p; ++i) {
+      double s = 0.0;
+      for (int k = 0; k < m; ++k) s += before[i + static_cast<size_t>(k) * p] * ps.transform[k + static_cast<size_t>(j) * m];
+      ps.loadings[i + static_cast<size_t>(j) * p] = s;
+    }
+
+  FinishOblique(ps, kObliqueTarget);
+  if (ps.nFactors == 0) return 0;
+  if (follows) {
+    std::vector<double> t(ps.transform, ps.transform + mm);
+    for (int j = 0; j < m; ++j)
+      for (int i = 0; i < m; ++i) {
+        double s = 0.0;
+        for (int k = 0; k < m; ++k) s += previous[i + static_cast<size_t>(k) * m] * t[k + static_cast<size_t>(j) * m];
+        ps.transform[i + static_cast<size_t>(j) * m] = s;
+      }
+  }
+  printSquare(ps, ps.transform, kTitleNormObliqueTrans, "NormObliqueTrans");
+  PrintObliqueTables(ps);
+  return 0;
+}
+
+}  // namespace zulfact

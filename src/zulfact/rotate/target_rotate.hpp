@@ -1,0 +1,26 @@
+// Target rotations done in the module: PROCRUSTES towards the TARGET=
+// table and PROMAX towards a power of the (prerotated) pattern (Hendrickson
+// and White 1964). The least-squares transformation T solves
+// (L^T L) T = L^T target; the oblique solution is finished by FinishOblique
+// and T becomes the transformation from the unrotated pattern.
+#pragma once
+
+#include "zulfact/state/proc_state.hpp"
+
+namespace zulfact {
+
+// Rotates ps.loadings with code 11 (PROMAX) or 13 (PROCRUSTES) as
+// solution `index`. Too few TARGET= rows: message 180/81, code 108, the
+// solution unchanged. Returns 0.
+int TargetRotate(ProcState& ps, int code, int index);
+
+// The PROMAX power: the rotation's own parameter, else POWER=, else 3.
+double promaxPower(const ProcState& ps, int index);
+
+// The PROMAX target of the p x m pattern l into target: rows normalised to
+// unit length unless `noNormalization` (rows with a sum of squares up to
+// 1.110223024625157e-12 are left as they are), then each element t
+// replaced by t |t|^(k - 1).
+void promaxTarget(const double* l, int p, int m, double k, bool noNormalization, double* target);
+
+}  // namespace zulfact

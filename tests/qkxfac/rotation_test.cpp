@@ -1,0 +1,383 @@
+// Criterion rotations of the engine against references computed here by
+// other means: a search over the rotation angle for two factors, and for
+// four factors the check that small random moves never improve the
+// criterion at the returned solution.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+#include <vector>
+
+#include "qkxfac/crawford_ferguson.hpp"
+#include "qkxfac/dense.hpp"
+#include "qkxfac/rotation.hpp"
+
+namespace qkxfac {
+namespace {
+
+using Matrix = std::vector<double>;
+
+// Eight variables in two clusters, as an unrotated principal-axis pattern
+// shows them: every variable loads on the first (general) factor.
+const int kP2 = 8;
+const Matrix kPattern2 = {0.86, 0.84, 0.81, 0.84, 0.76, 0.67, 0.62, 0.66,    // factor 1
+                          -0.37, -0.44, -0.46, -0.40, 0.52, 0.53, 0.58, 0.41};  // factor 2
+
+// Twelve variables, four factors: simple structure turned by a fixed
+// rotation, with noise.
+Matrix pattern4(int p = 12, int m = 4) {
+  std::mt19937_64 gen(20011);
+  std::normal_distribution<double> noise(0.0, 0.08);
+  Matrix simple(static_cast<size_t>(p) * m);
+  for (int i = 0; i < p; ++i)
+    for (int j = 0; j < m; ++j) simple[i + j * p] = (i % m == j ? 0.7 : 0.1) + noise(gen);
+  Matrix t(static_cast<size_t>(m) * m);
+  for (double& x : t) x = noise(gen);
+  for (int j = 0; j < m; ++j) t[j + j * m] += 1.0;
+  orthonormalize(t.data(), m);
+  Matrix a(simple.size());
+  multiply(simple.data(), t.data(), a.data(), p, m, m);
+  return a;
+}
+
+zul_rotation_request request(int method, CfCoefficients k, int norm = 3) {
+  zul_rotation_request r{};
+  r.method = method;
+  r.normalization = norm;
+  r.rowNormalize = norm == 6 ? 1 : 0;
+  r.one = r.wantTransform = 1;
+  r.maxIter = 1000;
+  r.gamma = r.tau = r.hkPower = r.power = zul_missing();
+  r.convergence = 1e-9;
+  r.coefficients[0] = k.k1;
+  r.coefficients[1] = k.k2;
+  r.coefficients[2] = k.k3;
+  r.coefficients[3] = k.k4;
+  return r;
+}
+
+RotationOutput run(const zul_rotation_request& r, const Matrix& a, int p, int m) {
+  RotationInput in;
+  in.p = p;
+  in.m = m;
+  in.pattern = a.data();
+  return rotate(r, in);
+}
+
+double criterion(const CfCoefficients& k, const double* l, int p, int m) {
+  std::vector<double> r(p), c(m);
+  return cfEvaluate(k, l, p, m, nullptr, CfWork{r.data(), c.data()}).value;
+}
+
+// The pattern of a 2-factor oblique solution with axes at angles a and b:
+// L = A (T^T)^-1, T = [cos a, cos b; sin a, sin b].
+Matrix oblique2(const Matrix& a, int p, double u, double v) {
+  const double t11 = std::cos(u), t21 = std::sin(u), t12 = std::cos(v), t22 = std::sin(v);
+  const double det = t11 * t22 - t12 * t21;
+  // (T^T)^-1 = (T^-1)^T; T^-1 = [t22, -t12; -t21, t11] / det.
+  const double x11 = t22 / det, x21 = -t12 / det, x12 = -t21 / det, x22 = t11 / det;
+  Matrix l(static_cast<size_t>(p) * 2);
+  for (int i = 0; i < p; ++i) {
+    l[i] = a[i] * x11 + a[i + p] * x21;
+    l[i + p] = a[i] * x12 + a[i + p] * x22;
+  }
+  return l;
+}
+
+// Best criterion value over a grid of angles refined by shrinking the grid
+// around the best point: an exhaustive search, independent of the engine.
+double searchOrthogonal2(const CfCoefficients& k, const Matrix& a, int p) {
+  double best = -INFINITY, centre = 0.0, width = M_PI;
+  for (int round = 0; round < 12; ++round) {
+    double bestAngle = centre;
+    for (int s = -200; s <= 200; ++s) {
+      const double th = centre + width * s / 200.0;
+      Matrix l = {};
+      l.resize(static_cast<size_t>(p) * 2);
+      for (int i = 0; i < p; ++i) {
+        l[i] = a[i] * std::cos(th) + a[i + p] * std::sin(th);
+        l[i + p] = -a[i] * std::sin(th) + a[i + p] * std::cos(th);
+      }
+      const double f = criterion(k, l.data(), p, 2);
+      if (f > best) best = f, bestAngle = th;
+    }
+    centre = bestAngle;
+    width /= 50.0;
+  }
+  return best;
+}
+
+double searchOblique2(const CfCoefficients& k, const Matrix& a, int p) {
+  double best = INFINITY, cu = 0.0, cv = M_PI / 2, width = M_PI / 2;
+  for (int round = 0; round < 10; ++round) {
+    double bu = cu, bv = cv;
+    for (int s = -60; s <= 60; ++s)
+      for (int t = -60; t <= 60; ++t) {
+        const double u = cu + width * s / 60.0, v = cv + width * t / 60.0;
+        if (std::fabs(std::sin(v - u)) < 0.05) continue;  // nearly collinear axes
+        Matrix l = oblique2(a, p, u, v);
+        const double f = criterion(k, l.data(), p, 2);
+        if (f < best) best = f, bu = u, bv = v;
+      }
+    cu = bu, cv = bv;
+    width /= 20.0;
+  }
+  return best;
+}
+
+void expectMapsPattern(const RotationOutput& o, const Matrix& a, int p, int m) {
+  Matrix l(static_cast<size_t>(p) * m);
+  multiply(a.data(), o.transform.data(), l.data(), p, m, m);
+  for (size_t i = 0; i < l.size(); ++i) EXPECT_NEAR(o.pattern[i], l[i], 1e-12);
+}
+
+void expectOrthogonal(const Matrix& t, int m) {
+  Matrix c(static_cast<size_t>(m) * m);
+  crossProduct(t.data(), t.data(), c.data(), m, m, m);
+  for (int j = 0; j < m; ++j)
+    for (int i = 0; i < m; ++i) EXPECT_NEAR(c[i + j * m], i == j ? 1.0 : 0.0, 1e-12);
+}
+
+// Phi = (X^T X)^-1 with unit diagonal, and L Phi L^T = A A^T.
+void expectObliqueSolution(const RotationOutput& o, const Matrix& a, int p, int m) {
+  Matrix xtx(static_cast<size_t>(m) * m), phi(xtx.size()), work(xtx.size() + m);
+  crossProduct(o.transform.data(), o.transform.data(), xtx.data(), m, m, m);
+  ASSERT_TRUE(invert(xtx.data(), phi.data(), m, work.data()));
+  for (int i = 0; i < m; ++i)
+    for (int j = 0; j <= i; ++j) {
+      EXPECT_NEAR(o.factorCorr[i * (i + 1) / 2 + j], phi[i + j * m], 1e-10);
+      if (i == j) {
+        EXPECT_EQ(o.factorCorr[i * (i + 1) / 2 + j], 1.0);
+      }
+    }
+  for (int r = 0; r < p; ++r)
+    for (int s = 0; s < p; ++s) {
+      double common = 0.0, original = 0.0;
+      for (int j = 0; j < m; ++j) {
+        original += a[r + j * p] * a[s + j * p];
+        for (int l = 0; l < m; ++l) common += o.pattern[r + j * p] * phi[j + l * m] * o.pattern[s + l * p];
+      }
+      EXPECT_NEAR(common, original, 1e-10);
+    }
+}
+
+TEST(Rotation, TwoFactorOrthogonalCriteriaReachTheBestAngle) {
+  const int p = kP2;
+  const struct { int method; CfCoefficients k; } cases[] = {
+      {1, {0, 0, 0, 1}},                    // quartimax
+      {2, {0, 0, -1, double(p)}},           // varimax
+      {4, {0, 0, -2, 2.0 * p}},             // equamax, m = 2
+      {18, {0, 0, -0.3, 0.7}},              // a Crawford-Ferguson pair
+  };
+  for (const auto& c : cases) {
+    const RotationOutput o = run(request(c.method, c.k), kPattern2, p, 2);
+    ASSERT_EQ(o.status, 5) << c.method;
+    EXPECT_NEAR(o.criterion, searchOrthogonal2(c.k, kPattern2, p), 1e-11 * std::fabs(o.criterion))
+        << c.method;
+    EXPECT_LE(o.measure, 1e-9);
+    EXPECT_NEAR(criterion(c.k, o.pattern.data(), p, 2), o.criterion, 1e-12 * std::fabs(o.criterion));
+    expectMapsPattern(o, kPattern2, p, 2);
+    expectOrthogonal(o.transform, 2);
+  }
+}
+
+TEST(Rotation, TwoFactorObliqueCriteriaReachTheBestAxes) {
+  const int p = kP2;
+  const struct { int method; CfCoefficients k; } cases[] = {
+      {7, {0, 1, 0, -1}},                                  // quartimin
+      {17, {-0.3 / p, 1, 0.3 / p, -1}},                    // oblimin, tau 0.3
+      {19, {0, 0.8, 0.2, -1}},                             // oblique CF
+  };
+  for (const auto& c : cases) {
+    const RotationOutput o = run(request(c.method, c.k), kPattern2, p, 2);
+    ASSERT_EQ(o.status, 5) << c.method;
+    EXPECT_NEAR(o.criterion, searchOblique2(c.k, kPattern2, p), 1e-9) << c.method;
+    expectMapsPattern(o, kPattern2, p, 2);
+    expectObliqueSolution(o, kPattern2, p, 2);
+  }
+}
+
+// Small random moves around the solution never improve the criterion.
+TEST(Rotation, FourFactorSolutionsAreLocalOptima) {
+  const int p = 12, m = 4;
+  const Matrix a = pattern4(p, m);
+  std::mt19937_64 gen(7);
+  std::normal_distribution<double> step(0.0, 1e-3);
+  const struct { int method; CfCoefficients k; bool oblique; } cases[] = {
+      {2, {0, 0, -1, double(p)}, false},
+      {5, {0, 0, -(m - 1.0), p + m - 2.0}, false},  // parsimax: several starts
+      {7, {0, 1, 0, -1}, true},
+      {8, {-0.5 / p, 1, 0.5 / p, -1}, true},        // biquartimin: several starts
+  };
+  for (const auto& c : cases) {
+    const RotationOutput o = run(request(c.method, c.k, 6), a, p, m);
+    ASSERT_TRUE(o.status == 5 || o.status == 6) << c.method << " status " << o.status;
+    expectMapsPattern(o, a, p, m);
+    // The criterion is evaluated on the Kaiser-normalised rows.
+    Matrix rows(a.size());
+    for (int i = 0; i < p; ++i) {
+      double h = 0;
+      for (int j = 0; j < m; ++j) h += a[i + j * p] * a[i + j * p];
+      for (int j = 0; j < m; ++j) rows[i + j * p] = o.pattern[i + j * p] / std::sqrt(h);
+    }
+    const double f0 = criterion(c.k, rows.data(), p, m);
+    EXPECT_NEAR(f0, o.criterion, 1e-12 * std::fabs(f0));
+    for (int trial = 0; trial < 50; ++trial) {
+      Matrix move(static_cast<size_t>(m) * m), moved(rows.size());
+      if (c.oblique) {
+        // The solution is L0 = A T0^-T for some T0 with T0^T T0 = Phi; any
+        // nearby T1 with unit columns gives L1 = A T1^-T = L0 T0^T T1^-T.
+        Matrix phi(static_cast<size_t>(m) * m);
+        for (int i = 0; i < m; ++i)
+          for (int j = 0; j <= i; ++j)
+            phi[i + j * m] = phi[j + i * m] = o.factorCorr[i * (i + 1) / 2 + j];
+        // T0 with T0^T T0 = Phi: columns from the Cholesky factor of Phi.
+        Matrix t0(phi.size(), 0.0);
+        for (int j = 0; j < m; ++j)
+          for (int i = j; i < m; ++i) {
+            double s = phi[i + j * m];
+            for (int k = 0; k < j; ++k) s -= t0[i + k * m] * t0[j + k * m];
+            t0[i + j * m] = i == j ? std::sqrt(s) : s / t0[j + j * m];
+          }
+        // Rows of the Cholesky factor are the columns of T0 (T0 = C^T).
+        Matrix tcol(phi.size());
+        for (int i = 0; i < m; ++i)
+          for (int j = 0; j < m; ++j) tcol[j + i * m] = t0[i + j * m];
+        Matrix t1(phi.size());
+        for (size_t i = 0; i < t1.size(); ++i) t1[i] = tcol[i] + step(gen);
+        normalizeColumns(t1.data(), m, m);
+        // L1 = L0 T0^T T1^-T.
+        Matrix inv(phi.size()), work(phi.size() + m), x(phi.size());
+        ASSERT_TRUE(invert(t1.data(), inv.data(), m, work.data()));
+        for (int j = 0; j < m; ++j)
+          for (int i = 0; i < m; ++i) {
+            double s = 0;
+            for (int k = 0; k < m; ++k) s += tcol[k + i * m] * inv[j + k * m];
+            x[i + j * m] = s;
+          }
+        multiply(rows.data(), x.data(), moved.data(), p, m, m);
+        EXPECT_GE(criterion(c.k, moved.data(), p, m), f0 - 1e-12 * std::fabs(f0)) << c.method;
+      } else {
+        for (double& x : move) x = step(gen);
+        for (int j = 0; j < m; ++j) move[j + j * m] += 1.0;
+        orthonormalize(move.data(), m);
+        multiply(rows.data(), move.data(), moved.data(), p, m, m);
+        EXPECT_LE(criterion(c.k, moved.data(), p, m), f0 + 1e-12 * std::fabs(f0)) << c.method;
+      }
+    }
+  }
+}
+
+// Kaiser normalisation rotates the unit-length rows and scales them back:
+// the same transformation as a raw rotation of the normalised pattern.
+TEST(Rotation, KaiserNormalisationEqualsRotatingTheNormalisedRows) {
+  const int p = 12, m = 4;
+  const Matrix a = pattern4(p, m);
+  Matrix rows(a.size());
+  for (int i = 0; i < p; ++i) {
+    double h = 0;
+    for (int j = 0; j < m; ++j) h += a[i + j * p] * a[i + j * p];
+    for (int j = 0; j < m; ++j) rows[i + j * p] = a[i + j * p] / std::sqrt(h);
+  }
+  const CfCoefficients varimax{0, 0, -1, double(p)};
+  const RotationOutput kaiser = run(request(2, varimax, 1), a, p, m);
+  const RotationOutput raw = run(request(2, varimax, 3), rows, p, m);
+  ASSERT_EQ(kaiser.status, 5);
+  for (size_t i = 0; i < kaiser.transform.size(); ++i)
+    EXPECT_NEAR(kaiser.transform[i], raw.transform[i], 1e-9);
+  for (double w : kaiser.varWeights) EXPECT_EQ(w, 1.0);
+  // Without the flag, code 6 leaves the rows as they are.
+  const RotationOutput none = run(request(2, varimax, 3), a, p, m);
+  zul_rotation_request plain = request(2, varimax, 6);
+  plain.rowNormalize = 0;
+  const RotationOutput none6 = run(plain, a, p, m);
+  for (size_t i = 0; i < none.pattern.size(); ++i) EXPECT_EQ(none.pattern[i], none6.pattern[i]);
+}
+
+// Cureton and Mulaik (1975): a variable on the first axis alone weighs
+// 0.001, one at 1/sqrt(m) of it weighs 1.001; covariance weights are the
+// inverse standard deviations from the analysed matrix's diagonal.
+TEST(Rotation, VariableWeights) {
+  const int p = 3, m = 2;
+  const double c = 1.0 / std::sqrt(2.0);
+  const Matrix a = {2.0, c, 0.0, 0.0, c, 0.5};
+  const RotationOutput cm = run(request(2, {0, 0, -1, double(p)}, 2), a, p, m);
+  ASSERT_EQ(cm.varWeights.size(), 3u);
+  EXPECT_NEAR(cm.varWeights[0], 0.001, 1e-15);
+  EXPECT_NEAR(cm.varWeights[1], 1.001, 1e-12);
+  EXPECT_NEAR(cm.varWeights[2], 0.001, 1e-15);
+
+  const double variances[] = {4.0, 1.0, 0.25};
+  RotationInput in{p, m, a.data(), variances};
+  const RotationOutput cov = rotate(request(2, {0, 0, -1, double(p)}, 4), in);
+  EXPECT_EQ(cov.varWeights, (std::vector<double>{0.5, 1.0, 2.0}));
+}
+
+// Harris-Kaiser: the axes are the principal axes weighted by d^(-power/2);
+// power 0 leaves an orthogonal solution; always L = A X.
+TEST(Rotation, HarrisKaiserWeightsThePrincipalAxes) {
+  const int p = 12, m = 4;
+  const Matrix a = pattern4(p, m);
+  Matrix cross(static_cast<size_t>(m) * m), values(m), vectors(cross.size());
+  crossProduct(a.data(), a.data(), cross.data(), p, m, m);
+  symmetricEigen(cross.data(), m, values.data(), vectors.data());
+
+  zul_rotation_request r = request(23, {0, 0, -1, double(p)}, 3);
+  r.hkPower = 0.5;
+  const RotationOutput hk = run(r, a, p, m);
+  ASSERT_EQ(hk.status, 5);
+  ASSERT_EQ(hk.factorWeights.size(), size_t(m));
+  for (int j = 0; j < m; ++j) EXPECT_NEAR(hk.factorWeights[j], std::pow(values[j], -0.25), 1e-12);
+  EXPECT_TRUE(hk.factorCorr.empty());
+  expectMapsPattern(hk, a, p, m);
+
+  // A varimax request with an HK power takes the same road.
+  zul_rotation_request v = request(2, {0, 0, -1, double(p)}, 3);
+  v.hkPower = 0.5;
+  const RotationOutput hv = run(v, a, p, m);
+  for (size_t i = 0; i < hk.pattern.size(); ++i) EXPECT_EQ(hk.pattern[i], hv.pattern[i]);
+
+  r.hkPower = zul_missing();  // power 0
+  const RotationOutput h0 = run(r, a, p, m);
+  expectOrthogonal(h0.transform, m);
+}
+
+TEST(Rotation, StatusOfRequestsThatCannotBeCarriedOut) {
+  const int p = 12, m = 4;
+  Matrix a = pattern4(p, m);
+  EXPECT_EQ(run(request(22, {0, 1, 0, -1}), a, p, m).status, 7);
+  EXPECT_EQ(run(request(0, {0, 1, 0, -1}), a, p, m).status, 7);
+
+  zul_rotation_request few = request(7, {0, 1, 0, -1});
+  few.maxIter = 2;
+  const RotationOutput limited = run(few, a, p, m);
+  EXPECT_EQ(limited.status, 2);
+  EXPECT_EQ(limited.iterations, 2);
+  EXPECT_GT(limited.measure, 1e-9);
+
+  RotationInput none{p, m, nullptr, nullptr};
+  EXPECT_EQ(rotate(request(2, {0, 0, -1, 12}), none).status, 4);
+  // Covarimin has no minimum here: the factors merge as it decreases.
+  EXPECT_EQ(run(request(9, {-1.0 / p, 1, 1.0 / p, -1}), a, p, m).status, 3);
+  a[5] = NAN;
+  EXPECT_EQ(run(request(2, {0, 0, -1, 12}), a, p, m).status, 3);
+}
+
+// An already rotated pattern is a stationary point: no iteration.
+TEST(Rotation, SolutionRotatedAgainStaysPut) {
+  const int p = 12, m = 4;
+  const Matrix a = pattern4(p, m);
+  const CfCoefficients varimax{0, 0, -1, double(p)};
+  const RotationOutput first = run(request(2, varimax), a, p, m);
+  const RotationOutput again = run(request(2, varimax), first.pattern, p, m);
+  EXPECT_TRUE(again.status == 6 || again.iterations <= 2) << again.status;
+  for (size_t i = 0; i < a.size(); ++i) EXPECT_NEAR(again.pattern[i], first.pattern[i], 1e-8);
+  // The same request twice gives the same bits.
+  const RotationOutput repeat = run(request(7, {0, 1, 0, -1}), a, p, m);
+  const RotationOutput once = run(request(7, {0, 1, 0, -1}), a, p, m);
+  EXPECT_EQ(repeat.pattern, once.pattern);
+  EXPECT_EQ(repeat.iterations, once.iterations);
+}
+
+}  // namespace
+}  // namespace qkxfac
