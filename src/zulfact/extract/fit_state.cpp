@@ -75,6 +75,7 @@ void fitStateInit(FitState& fs, FitKind kind, int p, int k, const double* matrix
 
 void fitWorkMatrix(FitState& fs, const double* psi) {
   const int p = fs.nVars;
+  fs.decomposed = false;
   for (int i = 0; i < p; ++i) fs.evaluatedPsi[i] = std::fabs(psi[i]) < kTinyUniqueness ? 0.0 : psi[i];
   const double* u = fs.evaluatedPsi;
   if (fs.isUls) {
@@ -99,8 +100,17 @@ double fitObjective(FitState& fs, const double* psi) {
   const int p = fs.nVars;
   const int k = fs.nFactors;
   ++fs.functionCalls;
-  fitWorkMatrix(fs, psi);
-  fs.eigenCode = zeigen(p, fs.work, fs.values, 0, nullptr, fs.eigenWork);
+  // The optimiser starts where the preliminary eigenvalues were taken, and
+  // the final solution is usually the point evaluated last: the
+  // decomposition kept from that evaluation serves again.
+  bool same = fs.decomposed;
+  for (int i = 0; same && i < p; ++i)
+    same = (std::fabs(psi[i]) < kTinyUniqueness ? 0.0 : psi[i]) == fs.evaluatedPsi[i];
+  if (!same) {
+    fitWorkMatrix(fs, psi);
+    fs.eigenCode = zeigen(p, fs.work, fs.values, 0, nullptr, fs.eigenWork);
+    fs.decomposed = true;
+  }
   double f = 0.0;
   if (fs.isUls) {
     for (int j = k; j < p; ++j) f += fs.values[j] * fs.values[j];

@@ -54,6 +54,7 @@ struct FitState {
   double* scaled;        // p * p: ML/GLS x_j = sqrt(gamma_j) T^T z_j
   double* eigenWork;     // 9p: kept between the objective and its vectors
   int32_t eigenCode;     // most recent code of the eigen solver
+  bool decomposed;       // values, work and eigenWork belong to evaluatedPsi
 };
 
 // Doubles of caller memory that fitStateInit carves for p variables.
@@ -67,7 +68,7 @@ void fitStateInit(FitState& fs, FitKind kind, int p, int k, const double* matrix
 // Eigenvalues at psi (values, gammas; the reduction is kept for
 // fitDerivatives) and the criterion over the k fitted directions, which it
 // stores in fs.criterion and returns. psi values within 1e-12 of 0 count
-// as 0.
+// as 0. At the point of the previous call the decomposition is reused.
 double fitObjective(FitState& fs, const double* psi);
 
 // Gradient and approximate second derivatives at the point of the last

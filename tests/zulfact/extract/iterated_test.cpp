@@ -1,0 +1,82 @@
+// Pieces of the iterated methods that stand alone: the Heywood check, new
+// communality estimates from eigenvectors, and coefficient alpha. (The
+// messages of a Heywood case are checked by the fit_errors program test.)
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "zulfact/extract/iterated.hpp"
+#include "zulfact/extract/iteration_history.hpp"
+#include "zulfact/state/codes.hpp"
+
+namespace zulfact {
+namespace {
+
+struct Check {
+  ProcState ps;
+  double h[3] = {0.5, 1.0000001, 0.9};
+  explicit Check(bool heywood, bool ultra) {
+    std::memset(&ps, 0, sizeof ps);
+    ps.nVars = 3;
+    ps.factorsRetained = 2;
+    ps.flags.heywood = heywood;
+    ps.flags.ultraHeywood = ultra;
+    heywoodCheck(ps, h);
+  }
+};
+
+TEST(HeywoodCheck, AboveOneIsClampedKeptOrEndsTheGroup) {
+  const Check clamped(true, false);  // HEYWOOD: set to 1, the iteration goes on
+  EXPECT_EQ(clamped.h[1], 1.0);
+  EXPECT_EQ(clamped.ps.heywoodStatus, 0);
+  EXPECT_EQ(clamped.ps.factorsRetained, 2);
+
+  const Check kept(false, true);  // ULTRAHEYWOOD: allowed
+  EXPECT_EQ(kept.h[1], 1.0000001);
+  EXPECT_EQ(kept.ps.heywoodStatus, 1);
+
+  const Check stopped(false, false);  // neither: no solution for the group
+  EXPECT_EQ(stopped.ps.heywoodStatus, -1);
+  EXPECT_EQ(stopped.ps.factorsRetained, -1);
+  EXPECT_EQ(stopped.ps.completionCode, kCodeSingular);
+
+  double exactlyOne[3] = {1.0, 1.0, 0.2};  // 1 itself is no Heywood case
+  ProcState ps;
+  std::memset(&ps, 0, sizeof ps);
+  ps.nVars = 3;
+  heywoodCheck(ps, exactlyOne);
+  EXPECT_EQ(ps.heywoodStatus, 1);
+}
+
+TEST(CommunalitiesFromVectors, SumsOfSquaresTinyOnesAndWeights) {
+  // Two variables, one factor, lambda = 2, z = (0.8, 0.6): h = 2 z^2 =
+  // (1.28, 0.72), the second divided by its weight 2; a negative
+  // eigenvalue counts as 0.
+  const double lambda[2] = {2.0, -0.5};
+  const double z[4] = {0.8, 0.6, 0.6, -0.8};
+  const double w[2] = {1.0, 2.0};
+  double h[2];
+  communalitiesFromVectors(2, 2, lambda, z, w, h);
+  EXPECT_DOUBLE_EQ(h[0], 2.0 * 0.64);
+  EXPECT_DOUBLE_EQ(h[1], 2.0 * 0.36 / 2.0);
+
+  // An estimate not above k max(tiny, p eps) = 1 * 2 * 2^-53 becomes exactly
+  // 0 (and is not divided by its weight).
+  const double small[1] = {1e-16};
+  const double unit[4] = {1.0, 1.0, 0.0, 0.0};
+  communalitiesFromVectors(2, 1, small, unit, w, h);
+  EXPECT_EQ(h[0], 0.0);
+  EXPECT_EQ(h[1], 0.0);
+}
+
+TEST(CoefficientAlpha, KaiserCaffreyFormula) {
+  // p = 5: alpha = 5 (1 - 1/lambda) / 4; an eigenvalue of 1 gives 0.
+  EXPECT_DOUBLE_EQ(coefficientAlpha(5, 1.0), 0.0);
+  EXPECT_DOUBLE_EQ(coefficientAlpha(5, 2.0), 0.625);
+  // A non-positive eigenvalue is taken as 1.11e-13: a large negative alpha.
+  EXPECT_LT(coefficientAlpha(5, 0.0), -1e12);
+  EXPECT_TRUE(zul_is_missing(coefficientAlpha(1, 2.0)));
+}
+
+}  // namespace
+}  // namespace zulfact
