@@ -9,25 +9,9 @@
 # The CSV is generated once into bench/data/ (not in git) and reused.
 set -euo pipefail
 
-root=$(cd "$(dirname "$0")/.." && pwd)
-build=${1:-$root/build-bench}
-rows=${2:-1000000}
-nvars=${3:-20}
-zul=$build/bin/zul
-[ -x "$zul" ] || { echo "no zul in $build/bin: build first (make bench)" >&2; exit 2; }
-
-data=$root/bench/data
-mkdir -p "$data"
-csv=$data/corr_${rows}x${nvars}.csv
-if [ ! -s "$csv" ]; then
-  echo "generating $csv ..."
-  python3 "$root/bench/make_corr_csv.py" "$csv.tmp" "$rows" "$nvars"
-  mv "$csv.tmp" "$csv"
-fi
+. "$(dirname "$0")/bench_csv.sh"
 bytes=$(stat -c %s "$csv")
 calc() { python3 -c "print($1)"; }
-# Bring the file into the page cache so that every run reads from memory.
-cat "$csv" > /dev/null
 
 repeats=${REPEATS:-3}
 printf '%s: %d rows x %d variables, %.1f MB\n' "$(basename "$csv")" "$rows" "$nvars" \

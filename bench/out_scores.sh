@@ -12,22 +12,7 @@
 # The CSV is shared with corr_throughput.sh (bench/data/, not in git).
 set -euo pipefail
 
-root=$(cd "$(dirname "$0")/.." && pwd)
-build=${1:-$root/build-bench}
-rows=${2:-1000000}
-nvars=${3:-20}
-zul=$build/bin/zul
-[ -x "$zul" ] || { echo "no zul in $build/bin: build first (make bench)" >&2; exit 2; }
-
-data=$root/bench/data
-mkdir -p "$data"
-csv=$data/corr_${rows}x${nvars}.csv
-if [ ! -s "$csv" ]; then
-  echo "generating $csv ..."
-  python3 "$root/bench/make_corr_csv.py" "$csv.tmp" "$rows" "$nvars"
-  mv "$csv.tmp" "$csv"
-fi
-cat "$csv" > /dev/null  # into the page cache
+. "$(dirname "$0")/bench_csv.sh"
 
 cat > "$data/out_base.zul" <<ZUL
 FACTOR DATA='$csv' NFACTORS=0 NOPRINT;

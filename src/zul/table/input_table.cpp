@@ -808,6 +808,27 @@ std::string_view InputTable::text(int col) const {
   return r.isMissing(col) ? std::string_view() : r.text(col);
 }
 
+namespace {
+
+// Digits with at most one point, at most 15 digits in all: the plain
+// decimals longer than the 7 bytes of the quick shape test.
+bool plainDecimal15(const char* p, const char* e) {
+  int digits = 0;
+  bool dot = false;
+  for (; p < e; ++p) {
+    if (*p >= '0' && *p <= '9') {
+      ++digits;
+    } else if (*p == '.' && !dot) {
+      dot = true;
+    } else {
+      return false;
+    }
+  }
+  return digits >= 1 && digits <= 15;
+}
+
+}  // namespace
+
 std::string_view InputTable::plainNumberText(int col) const {
   if (!impl_->hasRecord || col < 0 || col >= impl_->nCols) return {};
   impl_->materialize();
@@ -815,10 +836,15 @@ std::string_view InputTable::plainNumberText(int col) const {
   if (!f.p || f.quoted || f.n == 0) return {};
   const char* p = f.p + (f.p[0] == '-');
   const char* e = f.p + f.n;
-  if (detail::shortShape8(p, impl_->file.data() + impl_->file.size()) != e - p) return {};
+  if (detail::shortShape8(p, impl_->file.data() + impl_->file.size()) != e - p &&
+      !plainDecimal15(p, e))
+    return {};
   // Only texts that are already the shortest form std::to_chars would
   // write: no leading or trailing zeros, no bare point, and no integer
-  // ending in 0 (1000000 is written 1e+06).
+  // ending in 0 (1000000 is written 1e+06). A decimal of at most 15
+  // significant digits reads back from its double unchanged (DBL_DIG), so
+  // no shorter text has its value, and with a non-zero leading digit the
+  // fixed form is shorter than the exponent form.
   const char* dot = static_cast<const char*>(std::memchr(p, '.', static_cast<size_t>(e - p)));
   if (dot) {
     if (dot == p || dot + 1 == e || e[-1] == '0') return {};

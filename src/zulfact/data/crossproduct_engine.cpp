@@ -161,6 +161,7 @@ int crossproductEngine(ProcState& ps) {
   double* shift = res.work + n;
 
   const int threads = threadCountFromHost();
+  ps.readThreads = threads;
   HostPlatform platform(res.list);
   if (threads > 1) h.threadedRead(table, true);
   ObsCounters counts;

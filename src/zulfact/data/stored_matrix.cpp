@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cmath>
 #include <cstring>
+#include <strings.h>
 
 #include "zulfact/state/codes.hpp"
 #include "zulfact/state/constants.hpp"
@@ -73,12 +74,7 @@ bool typeIs(std::string_view type, std::string_view word) {
 }
 
 bool sameNameNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (std::toupper(static_cast<unsigned char>(a[i])) !=
-        std::toupper(static_cast<unsigned char>(b[i])))
-      return false;
-  return true;
+  return a.size() == b.size() && strncasecmp(a.data(), b.data(), a.size()) == 0;
 }
 
 bool isInterceptName(std::string_view name) {

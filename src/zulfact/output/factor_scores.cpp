@@ -77,6 +77,16 @@ void writeFactorScores(ProcState& ps) {
     ~Release() { host().readListRelease(l); }
   } release{list};
   for (int i = 0; i < nAll; ++i) h.readListBind(list, i, ps.varNumbers[i], false, 8);
+  // Parsing ahead on the host's helper threads, as the data pass did.
+  const bool threaded = ps.readThreads > 1;
+  if (threaded) h.threadedRead(ps.mainInput, true);
+  struct ThreadedOff {
+    zul_table* table;
+    bool on;
+    ~ThreadedOff() {
+      if (on) host().threadedRead(table, false);
+    }
+  } threadedOff{ps.mainInput, threaded};
 
   const double missing = zul_missing();
   std::vector<double> x(static_cast<size_t>(nAll)), z(static_cast<size_t>(p));

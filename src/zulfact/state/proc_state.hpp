@@ -242,6 +242,7 @@ struct ProcState {
   double varianceDivisor;
   double nPartialUsed;
   ObsCounts obsCounts;
+  int32_t readThreads;      // threads the data pass read with (1: none beside)
   int32_t* varOrder;        // nVars, REORDER
   int64_t corrKey;          // save-area key of R
   int64_t invCorrKey;       // save-area key of R^-1 (0 when none)

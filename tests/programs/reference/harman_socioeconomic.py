@@ -11,7 +11,7 @@ extract_harman_* program tests beside this folder."""
 import csv, json, math, os, sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from refmath import jacobi, inverse
+from refmath import eigen_rows, inverse, jacobi, plain_rows
 
 rows = list(csv.reader(open(sys.argv[1])))
 names, data = rows[0], [[float(x) for x in r] for r in rows[1:]]
@@ -74,16 +74,6 @@ here = os.path.dirname(os.path.abspath(__file__))
 SOURCE = ("Computed once by tests/programs/reference/harman_socioeconomic.py: plain Python, "
           "Jacobi eigen solver, Gauss-Jordan inverse; the eigenvalues of R agree with Harman's "
           "published 2.87331, 1.79666, 0.21483, 0.09993, 0.01527.")
-
-def eigen_rows(vals):
-    s = sum(vals); cum = 0; out = []
-    for i, v in enumerate(vals):
-        cum += v / s
-        out.append([i + 1, v, vals[i] - vals[i + 1] if i + 1 < len(vals) else None, v / s, cum])
-    return out
-
-def plain_rows(labels, matrix):  # columns: display ("Fz") and original
-    return [[labels[i]] + [x for v in row for x in (v, v)] for i, row in enumerate(matrix)]
 
 def write(name, obj):
     with open(os.path.join(here, "..", name + ".expected.json"), "w") as f:

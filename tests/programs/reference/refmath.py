@@ -1,7 +1,8 @@
 """Plain-Python linear algebra for the reference scripts: cyclic Jacobi
 rotations for symmetric eigen problems (eigenvalues in decreasing order,
 each vector signed to a positive sum) and Gauss-Jordan inversion with
-partial pivoting. Slow, simple and independent of zul."""
+partial pivoting; and the rows of the tables the expected files compare.
+Slow, simple and independent of zul."""
 import math
 
 
@@ -43,3 +44,18 @@ def inverse(A):
             if r != c:
                 f = M[r][c]; M[r] = [a - f * b for a, b in zip(M[r], M[c])]
     return [row[n:] for row in M]
+
+
+def eigen_rows(vals):
+    """Rows of the Eigenvalues table: number, eigenvalue, difference to the
+    next, proportion and cumulative proportion of their sum."""
+    s = sum(vals); cum = 0; out = []
+    for i, v in enumerate(vals):
+        cum += v / s
+        out.append([i + 1, v, vals[i] - vals[i + 1] if i + 1 < len(vals) else None, v / s, cum])
+    return out
+
+
+def plain_rows(labels, matrix):
+    """Rows of a matrix table: each value as displayed and as original."""
+    return [[labels[i]] + [x for v in row for x in (v, v)] for i, row in enumerate(matrix)]

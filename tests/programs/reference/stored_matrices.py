@@ -13,7 +13,7 @@ import csv, json, math, os, sys
 
 here = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, here)
-from refmath import jacobi, inverse
+from refmath import eigen_rows, inverse, jacobi, plain_rows
 
 examples = os.path.join(here, "..", "..", "..", "examples")
 
@@ -49,16 +49,6 @@ def smc(R):
     return [1 - 1 / inv[i][i] for i in range(len(R))]
 
 
-def eigen_rows(vals):
-    s = sum(vals); cum = 0; out = []
-    for i, v in enumerate(vals):
-        cum += v / s
-        out.append([i + 1, v, vals[i] - vals[i + 1] if i + 1 < len(vals) else None, v / s, cum])
-    return out
-
-
-def pattern_rows(names, load):  # columns: display and original value
-    return [[names[i]] + [x for v in row for x in (v, v)] for i, row in enumerate(load)]
 
 
 def write(name, obj):
@@ -87,7 +77,7 @@ if "--write" not in sys.argv:
 h_tables = lambda step: [
     {"name": "PriorCommunalEst", "step": step, "rows": [[hn[i], hsmc[i]] for i in range(24)]},
     {"name": "Eigenvalues", "step": step, "rows": eigen_rows(hvals)},
-    {"name": "FactorPattern", "step": step, "rows": pattern_rows(hn, hload)},
+    {"name": "FactorPattern", "step": step, "rows": plain_rows(hn, hload)},
 ]
 # Residuals R - L L' (|x| < 1.0536712127723509e-8 counted as 0), the
 # partial correlations controlling for the factors, their root mean squares,
@@ -123,11 +113,11 @@ write("stored_harman74", {
     "tables": [{"name": "NObs", "step": 0, "rows": [["N of the Input Table", 145], ["N for Significance Tests", 145]]}]
               + h_tables(0)
               + [{"name": "VarFactorCorr", "step": 0, "rows": [[fn[k], hd[k]] for k in range(4)]},
-                 {"name": "StdScoreCoef", "step": 0, "rows": pattern_rows(hn, hB)},
-                 {"name": "ResCorrUniqueDiag", "step": 0, "rows": pattern_rows(hn, hres)},
+                 {"name": "StdScoreCoef", "step": 0, "rows": plain_rows(hn, hB)},
+                 {"name": "ResCorrUniqueDiag", "step": 0, "rows": plain_rows(hn, hres)},
                  {"name": "RMSOffDiagResids", "step": 0, "rows": [[hn[i], res_each[i]] for i in P24],
                   "titles": ["Root Mean Square Off-Diagonal Residuals: Overall = %g (each variable against 23 others, overall over 552 pairs)" % res_all]},
-                 {"name": "ParCorrControlFactor", "step": 0, "rows": pattern_rows(hn, hpar)},
+                 {"name": "ParCorrControlFactor", "step": 0, "rows": plain_rows(hn, hpar)},
                  {"name": "RMSOffDiagPartials", "step": 0, "rows": [[hn[i], par_each[i]] for i in P24]}]
               + h_tables(1),
     "csv": {"h74stat.csv": {"columns": ["_TYPE_", "_NAME_"] + hn, "rows": outstat}},
@@ -140,7 +130,7 @@ write("stored_ability", {
     "tables": [
         {"name": "SimpleStatistics", "step": 0, "rows": [[an[i], 0, asd[i]] for i in range(6)]},
         {"name": "Eigenvalues", "step": 0, "rows": eigen_rows(avals)},
-        {"name": "FactorPattern", "step": 0, "rows": pattern_rows(an, aload)},
+        {"name": "FactorPattern", "step": 0, "rows": plain_rows(an, aload)},
     ],
 })
 
@@ -206,7 +196,7 @@ write("stored_input_rows", {
         {"name": "FinalCommunWgt", "step": 0, "rows": [[sn[i], "*", i + 1] for i in range(p)]},
         {"name": "PriorCommunalEst", "step": 2, "rows": [[hn[i], hcomm[i]] for i in range(24)]},
         {"name": "Eigenvalues", "step": 2, "rows": eigen_rows(ivals)},
-        {"name": "FactorPattern", "step": 2, "rows": pattern_rows(hn, iload)},
+        {"name": "FactorPattern", "step": 2, "rows": plain_rows(hn, iload)},
         {"name": "NObs", "step": 3, "rows": [["N of the Input Table", 145], ["N for Significance Tests", 145]]},
         {"name": "NObs", "step": 4, "rows": [["N of the Input Table", 10000], ["N for Significance Tests", 10000]]},
     ],
