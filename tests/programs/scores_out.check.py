@@ -12,7 +12,7 @@ from refmath import inverse
 
 work = sys.argv[1]
 tables = json.load(open(os.path.join(work, "out.json")))["tables"]
-data = list(csv.DictReader(open("scores_data.csv")))
+all_data = list(csv.DictReader(open("scores_data.csv")))
 ALL = ["Population", "School", "Employment", "Services", "HouseValue"]
 failures = []
 
@@ -21,13 +21,19 @@ def num(x):
     return None if x in ("", ".") else float(x)
 
 
-def pattern(step):
-    t = next(t for t in tables if t["name"] == "FactorPattern" and t["step"] == step)
+def pattern(step, name="FactorPattern", region=None):
+    t = [t for t in tables if t["name"] == name and t["step"] == step
+         and (region is None or t.get("by") == {"Region": region})][-1]
     return [row[2::2] for row in t["rows"]]  # the exact value beside each display
 
 
-def check(step, out_name, names, noint=False, partial=None, m_cols=2, unit=False):
+def check(step, out_name, names, noint=False, partial=None, m_cols=2, unit=False,
+          loadings="FactorPattern", region=None):
     out = list(csv.DictReader(open(os.path.join(work, out_name + ".csv"))))
+    data = all_data
+    if region:  # one BY group: its rows, and its own printed pattern
+        data = [r for r in all_data if r["Region"] == region]
+        out = [o for o in out if o["Region"] == region]
     if len(out) != len(data):
         failures.append(f"{out_name}: {len(out)} rows, expected {len(data)}")
         return
@@ -35,21 +41,25 @@ def check(step, out_name, names, noint=False, partial=None, m_cols=2, unit=False
     n, p = len(used), len(names)
     X = [[num(r[v]) for v in names] for r in used]
     if partial:
-        # Residuals of each variable on the partial variable (with intercept).
-        Z = [num(r[partial[0]]) for r in used]
-        zm = sum(Z) / n
-        szz = sum((z - zm) ** 2 for z in Z)
+        # Least-squares residuals of each variable on the partial variables
+        # (with intercept), from the normal equations.
+        q = len(partial)
+        Z = [[num(r[v]) for v in partial] for r in used]
+        zm = [sum(z[a] for z in Z) / n for a in range(q)]
+        Zc = [[z[a] - zm[a] for a in range(q)] for z in Z]
+        Szz = inverse([[sum(z[a] * z[b] for z in Zc) for b in range(q)] for a in range(q)])
         for j in range(p):
             xm = sum(x[j] for x in X) / n
-            beta = sum((x[j] - xm) * (z - zm) for x, z in zip(X, Z)) / szz
-            for x, z in zip(X, Z):
-                x[j] = x[j] - xm - beta * (z - zm)
+            sxz = [sum((x[j] - xm) * z[a] for x, z in zip(X, Zc)) for a in range(q)]
+            beta = [sum(Szz[a][b] * sxz[b] for b in range(q)) for a in range(q)]
+            for x, z in zip(X, Zc):
+                x[j] = x[j] - xm - sum(beta[a] * z[a] for a in range(q))
     mean = [0.0 if noint else sum(x[j] for x in X) / n for j in range(p)]
     div = n if noint else n - 1
     sd = [math.sqrt(sum((x[j] - mean[j]) ** 2 for x in X) / div) for j in range(p)]
     S = [[(x[j] - mean[j]) / sd[j] for j in range(p)] for x in X]
     R = [[sum(s[i] * s[j] for s in S) / div for j in range(p)] for i in range(p)]
-    L = pattern(step)
+    L = pattern(step, loadings, region)
     m = len(L[0])
     Ri = inverse(R)
     B = [[sum(Ri[i][k] * L[k][f] for k in range(p)) for f in range(m)] for i in range(p)]
@@ -93,6 +103,19 @@ check(1, "pc3", ALL, m_cols=3, unit=True)
 check(2, "pf", ALL)
 check(3, "noint", ALL, noint=True)
 check(4, "part", ["Population", "School", "Employment", "HouseValue"], partial=["Services"], unit=True)
+# Two correlated partial variables (r = 0.78): the residuals must be those
+# of the multiple regression, scaled by their own standard deviations.
+check(5, "part2", ["Population", "School", "Employment"], partial=["Services", "HouseValue"], unit=True)
+# BY groups: each group scored with its own solution, appended in order.
+check(7, "bygroup", ALL, region="A", unit=True)
+check(7, "bygroup", ALL, region="B", unit=True)
+regions = [o["Region"] for o in csv.DictReader(open(os.path.join(work, "bygroup.csv")))]
+if regions != [r["Region"] for r in all_data]:
+    failures.append(f"bygroup: rows out of order: {regions}")
+
+# An oblique solution is scored from its structure: B = R^-1 S.
+check(6, "promax", ALL, loadings="FactorStructure")
+
 # Under NOINT the OUTSTAT= rows are the uncorrected kinds, scoring rows
 # typed USCORE.
 types = [r["_TYPE_"] for r in csv.DictReader(open(os.path.join(work, "nointstat.csv")))]
@@ -100,5 +123,13 @@ want = (["MEAN", "USTD", "N"] + ["UCORR"] * 5 + ["COMMUNAL", "PRIORS", "EIGENVAL
         + ["PATTERN"] * 2 + ["USCORE"] * 2)
 if types != want:
     failures.append(f"nointstat _TYPE_: {types}, expected {want}")
+# PROMAX: the prerotation's rows, then the oblique solution's.
+types = [r["_TYPE_"] for r in csv.DictReader(open(os.path.join(work, "promaxstat.csv")))]
+pairs = lambda *ts: [t for t in ts for _ in range(2)]
+want = (["MEAN", "STD", "N"] + ["CORR"] * 5 + ["COMMUNAL", "PRIORS", "EIGENVAL"]
+        + pairs("UNROTATE", "PRETRANS", "PREROTAT", "PRESCORE", "TRANSFOR", "FCORR", "PATTERN",
+                "RCORR", "REFERENC", "STRUCTUR", "SCORE"))
+if types != want:
+    failures.append(f"promaxstat _TYPE_: {types}, expected {want}")
 print("\n".join(failures[:20]))
 sys.exit(1 if failures else 0)

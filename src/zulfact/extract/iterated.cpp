@@ -38,13 +38,7 @@ void printAlphaCoefficients(ProcState& ps) {
   const int k = ps.factorsRetained;
   std::vector<double> alpha(static_cast<std::size_t>(k));
   for (int j = 0; j < k; ++j) alpha[j] = coefficientAlpha(ps.nVars, ps.eigenvalues[j]);
-  VectorTable t;
-  t.name = "AlphaCoef";
-  t.title = titleLine(msg::kAlphaCoefTitle, {});
-  t.labelKind = 'F';
-  t.nRows = k;
-  t.columns.push_back({"Alpha", "", alpha.data()});
-  printVectorTable(ps, t);
+  printFactorValues(ps, "AlphaCoef", msg::kAlphaCoefTitle, alpha.data());
 }
 
 }  // namespace

@@ -86,6 +86,16 @@ std::string reducedEigenvalueHeading(const ProcState& ps, bool covariance, bool 
                              : "Eigenvalues of the Reduced Correlation Matrix";
 }
 
+void printFactorValues(ProcState& ps, const char* name, msg::Id title, const double* values) {
+  VectorTable t;
+  t.name = name;
+  t.title = titleLine(title, {});
+  t.labelKind = 'F';
+  t.nRows = ps.factorsRetained;
+  t.columns.push_back({name, " ", values});
+  printVectorTable(ps, t);
+}
+
 void printConvergenceStatus(ProcState& ps) {
   if (ps.sink == nullptr) return;
   const std::string reason = host().messageText(msg::general(ps.convergenceReason));

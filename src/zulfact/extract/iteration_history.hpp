@@ -48,6 +48,11 @@ std::string reducedEigenvalueHeading(const ProcState& ps, bool covariance, bool 
 // A heading from the message file, or `fallback` when it has none.
 std::string headingOr(msg::Id id, std::string_view fallback);
 
+// A table of one value per retained factor (coefficient alpha, squared
+// canonical correlations): `name` is the table and its value column,
+// `title` its title line. Nothing without an output sink.
+void printFactorValues(ProcState& ps, const char* name, msg::Id title, const double* values);
+
 // The "ConvergenceStatus" table: ps.convergenceStatus and the text of
 // message 0/ps.convergenceReason. Nothing without an output sink.
 void printConvergenceStatus(ProcState& ps);

@@ -78,13 +78,7 @@ void printCanonicalCorrelations(ProcState& ps, const FitState& fs) {
     const double mu = fs.values[p - 1 - j];
     rho[j] = mu <= kSingularMu ? 1.0 : 1.0 - mu;
   }
-  VectorTable t;
-  t.name = "CanCorr";
-  t.title = titleLine(msg::kCanCorrTitle, {});
-  t.labelKind = 'F';
-  t.nRows = k;
-  t.columns.push_back({"CanCorr", " ", rho.data()});
-  printVectorTable(ps, t);
+  printFactorValues(ps, "CanCorr", msg::kCanCorrTitle, rho.data());
 }
 
 // ML and GLS: the vectors of the k largest gamma first (mirrored columns),

@@ -17,6 +17,8 @@ iterated_* program tests beside this folder."""
 import csv, json, math, os, sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from refmath import jacobi
+
 rows = list(csv.reader(open(sys.argv[1])))
 names, data = rows[0], [[float(x) for x in r] for r in rows[1:]]
 n, p = len(data), len(names)
@@ -24,31 +26,6 @@ mean = [sum(r[j] for r in data) / n for j in range(p)]
 cov = [[sum((r[i] - mean[i]) * (r[j] - mean[j]) for r in data) / (n - 1) for j in range(p)] for i in range(p)]
 sd = [math.sqrt(cov[i][i]) for i in range(p)]
 R = [[cov[i][j] / (sd[i] * sd[j]) for j in range(p)] for i in range(p)]
-
-
-def jacobi(A):
-    n = len(A); A = [row[:] for row in A]; V = [[float(i == j) for j in range(n)] for i in range(n)]
-    for sweep in range(100):
-        off = sum(A[i][j] ** 2 for i in range(n) for j in range(n) if i != j)
-        if off < 1e-30: break
-        for p_ in range(n):
-            for q in range(p_ + 1, n):
-                if abs(A[p_][q]) < 1e-300: continue
-                theta = (A[q][q] - A[p_][p_]) / (2 * A[p_][q])
-                t = (1 if theta >= 0 else -1) / (abs(theta) + math.sqrt(theta * theta + 1))
-                c = 1 / math.sqrt(t * t + 1); s = t * c
-                for k in range(n):
-                    akp, akq = A[k][p_], A[k][q]
-                    A[k][p_], A[k][q] = c * akp - s * akq, s * akp + c * akq
-                for k in range(n):
-                    apk, aqk = A[p_][k], A[q][k]
-                    A[p_][k], A[q][k] = c * apk - s * aqk, s * apk + c * aqk
-                for k in range(n):
-                    vkp, vkq = V[k][p_], V[k][q]
-                    V[k][p_], V[k][q] = c * vkp - s * vkq, s * vkp + c * vkq
-    vals = [A[i][i] for i in range(n)]
-    order = sorted(range(n), key=lambda i: -vals[i])
-    return [vals[i] for i in order], [[V[k][i] for k in range(n)] for i in order]
 
 
 def prinit(h, k, criterion, alpha=False, maxiter=10000):

@@ -121,6 +121,7 @@ write("stored_harman74", {
                  {"name": "RMSOffDiagPartials", "step": 0, "rows": [[hn[i], par_each[i]] for i in P24]}]
               + h_tables(1),
     "csv": {"h74stat.csv": {"columns": ["_TYPE_", "_NAME_"] + hn, "rows": outstat}},
+    "checkScript": "stored_harman74.check.py",
     "log": ["no MEAN values; means of 0 are assumed", "no STD values; standard deviations of 1 are assumed"],
 })
 
@@ -190,17 +191,12 @@ with open(os.path.join(here, "..", "stored_socio_weight.csv"), "w") as f:
 hcomm = [sum(x * x for x in hload[i]) for i in range(24)]
 ivals, iload = principal_factors(hR, hcomm, 4)
 write("stored_input_rows", {
-    "_source": SOURCE + " PRIORS=INPUT: the final communalities of the first Harman step as priors; the moments-only read of METHOD=PATTERN NOCORR (MEAN, STD and N rows only).",
+    "_source": SOURCE + " PRIORS=INPUT: the final communalities of the first Harman step as priors.",
     "tolerance": {"absolute": 1e-9, "relative": 1e-9},
     "tables": [
         {"name": "FinalCommunWgt", "step": 0, "rows": [[sn[i], "*", i + 1] for i in range(p)]},
         {"name": "PriorCommunalEst", "step": 2, "rows": [[hn[i], hcomm[i]] for i in range(24)]},
         {"name": "Eigenvalues", "step": 2, "rows": eigen_rows(ivals)},
         {"name": "FactorPattern", "step": 2, "rows": plain_rows(hn, iload)},
-        {"name": "NObs", "step": 3, "rows": [["N of the Input Table", 145], ["N for Significance Tests", 145]]},
-        {"name": "NObs", "step": 4, "rows": [["N of the Input Table", 10000], ["N for Significance Tests", 10000]]},
     ],
-    "csv": {"mom.csv": {"columns": ["_TYPE_", "_NAME_"] + hn,
-                        "rowsPrefix": [["MEAN", None] + [0] * 24, ["STD", None] + [1] * 24, ["N", None] + [145] * 24]}},
-    "log": ["Table T.STORED_MOMENTS has no N row, so N=10000 is assumed"],
 })
