@@ -50,6 +50,9 @@ void Diagnostics::error(const std::string& file, Position pos, const std::string
   write(Severity::Error, errorLine(file, pos, text));
 }
 void Diagnostics::note(const std::string& text) { write(Severity::Note, "NOTE: " + text); }
+void Diagnostics::warning(const std::string& text) {
+  write(Severity::Warning, "WARNING: " + text);
+}
 
 std::string TableSpec::text() const {
   if (quoted) return "'" + member + "'";
@@ -194,6 +197,7 @@ class StepParser {
   }
 
   // ---- binding phase ----
+  void warnAboutDroppedColumns(const std::vector<ColumnInfo>& cols);
   bool resolve(ListValue& lv, const std::vector<ColumnInfo>& cols, const std::string& tableName,
                std::vector<int32_t>& numbers, std::vector<uint8_t>& desc);
 
@@ -852,9 +856,18 @@ bool StepParser::resolve(ListValue& lv, const std::vector<ColumnInfo>& cols,
   };
   bool ok = true;
   auto add = [&](int c, bool d, Position p) {
-    if (lv.varType == ZUL_VARS_NUMERIC && cols[static_cast<size_t>(c)].isCharacter) {
+    const ColumnInfo& col = cols[static_cast<size_t>(c)];
+    if (lv.varType == ZUL_VARS_NUMERIC && col.isCharacter && !col.notNumbers.empty()) {
       diag_.error(step_.file, p,
-                  "Variable " + upper(cols[static_cast<size_t>(c)].name) + " in the " + stmt +
+                  "Variable " + upper(col.name) + " in the " + stmt +
+                      " statement must be numeric, but it holds " + col.notNumbers +
+                      ". Correct such values, or leave them empty to have them taken as missing.");
+      ok = false;
+      return;
+    }
+    if (lv.varType == ZUL_VARS_NUMERIC && col.isCharacter) {
+      diag_.error(step_.file, p,
+                  "Variable " + upper(col.name) + " in the " + stmt +
                       " statement is character; only numeric variables are allowed there.");
       ok = false;
       return;
@@ -963,6 +976,23 @@ bool StepParser::resolve(ListValue& lv, const std::vector<ColumnInfo>& cols,
   return ok;
 }
 
+// Without a VAR statement the analysis takes the numeric columns that no
+// other statement names. A column made character by a few values that are
+// not numbers would drop out of it unseen: say so.
+void StepParser::warnAboutDroppedColumns(const std::vector<ColumnInfo>& cols) {
+  if (lists_[ZUL_LIST_VAR].given) return;
+  for (size_t c = 0; c < cols.size(); ++c) {
+    if (cols[c].notNumbers.empty()) continue;
+    bool named = false;
+    for (const auto& l : {ZUL_LIST_BY, ZUL_LIST_PARTIAL, ZUL_LIST_FREQ, ZUL_LIST_WEIGHT})
+      for (const VarItem& it : lists_[l].items) named = named || sameName(it.a, cols[c].name);
+    if (named) continue;
+    diag_.warning("Column " + upper(cols[c].name) + " holds " + cols[c].notNumbers +
+                  ", so it is character and is left out of the analysis variables. Correct "
+                  "such values, or leave them empty to have them taken as missing.");
+  }
+}
+
 void StepParser::bind(TableOpener& tables, ParsedStep& out, int& status) {
   ParsedStep::Storage& S = out.storage();
   zul_parsed& rec = S.rec;
@@ -1028,6 +1058,7 @@ void StepParser::bind(TableOpener& tables, ParsedStep& out, int& status) {
     }
   }
   if (status != 0) return;
+  warnAboutDroppedColumns(cols);
 
   // Tables to write.
   for (int ds : {ZUL_DS_OUT, ZUL_DS_OUTSTAT}) {

@@ -49,6 +49,9 @@ struct TableSpec {
 struct ColumnInfo {
   std::string name;
   bool isCharacter = false;
+  // Of a character column that also holds numbers: what makes it text,
+  // "1 value that is not a number, \"x\" on line 3 of WORK.T"; else "".
+  std::string notNumbers;
 };
 
 // Opens the tables of a step; the host implements it on its table layer
@@ -76,6 +79,7 @@ class Diagnostics {
   int errorCount() const { return errors_; }
   void error(const std::string& file, Position pos, const std::string& text);
   void note(const std::string& text);
+  void warning(const std::string& text);
 
  private:
   int errors_ = 0;

@@ -29,6 +29,12 @@ std::string upper(std::string s) {
   return s;
 }
 
+// ", file x.csv" after a table name that does not show its file.
+std::string fileNote(const table::InputTable& t) {
+  std::string file = t.ref().file.filename().string();
+  return t.displayName().find(file) == std::string::npos ? ", file " + file : "";
+}
+
 }  // namespace
 
 Session::Session() : libraries(std::make_unique<table::Libraries>(".")) {}
@@ -104,7 +110,16 @@ std::vector<parse::ColumnInfo> HostTableOpener::columns(zul_table* table) {
   if (table->input) cols = &table->input->columns();
   else if (table->output) cols = &table->output->columns();
   if (!cols) return out;
-  for (const auto& c : *cols) out.push_back({c.name, c.isCharacter()});
+  for (const auto& c : *cols) out.push_back({c.name, c.isCharacter(), {}});
+  if (!table->input) return out;
+  for (size_t c = 0; c < out.size(); ++c) {
+    const table::NonNumeric* o = table->input->nonNumeric(static_cast<int>(c));
+    if (!o) continue;
+    out[c].notNumbers = std::to_string(o->count) +
+                        (o->count == 1 ? " value that is not a number" : " values that are not numbers") +
+                        " (the first, \"" + o->firstText + "\", on line " + std::to_string(o->firstLine) +
+                        " of " + table->input->displayName() + fileNote(*table->input) + ")";
+  }
   return out;
 }
 

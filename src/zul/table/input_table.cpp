@@ -33,6 +33,7 @@ using detail::RowStatus;
 namespace {
 
 constexpr int kMaxWidth = 32767;
+constexpr size_t kMaxNameLength = 32;  // bytes of a variable name
 
 std::string_view trimRight(std::string_view s) {
   while (!s.empty() && s.back() == ' ') s.remove_suffix(1);
@@ -45,6 +46,7 @@ std::string_view trimRight(std::string_view s) {
 struct ScanResult {
   std::vector<ColumnType> types;
   std::vector<int> maxLengths;  // longest value of each column, in bytes
+  std::vector<NonNumeric> nonNumeric;  // of columns holding numbers and other text
   int64_t rows = 0;
 };
 struct ScanKey {
@@ -399,6 +401,10 @@ namespace {
 struct PartScan {
   std::vector<uint8_t> isChar;
   std::vector<uint32_t> width;
+  // Per column: whether a number was seen, and the fields that are not
+  // numbers (line numbers counted from the part's startLine).
+  std::vector<uint8_t> hasNumber;
+  std::vector<NonNumeric> other;
   int64_t rows = 0;
   size_t endPos = 0;
   int64_t endLine = 0;
@@ -412,6 +418,20 @@ PartScan scanPart(InputTable::Impl& im, size_t from, size_t to, int64_t startLin
   // One spare entry takes the fields of a row that has too many.
   std::vector<uint8_t> isChar(static_cast<size_t>(n) + 1, 0);
   std::vector<uint32_t> width(static_cast<size_t>(n) + 1, 0);
+  std::vector<uint8_t> hasNumber(static_cast<size_t>(n) + 1, 0);
+  std::vector<NonNumeric> other(static_cast<size_t>(n) + 1);
+  // Records what a field holds; true when it is no number.
+  auto classify = [&](size_t k, const char* p, size_t len, bool quoted, int64_t rowLine) {
+    const detail::NumberClass cls = detail::classifyNumber(p, len, quoted);
+    if (cls == detail::NumberClass::Number) hasNumber[k] = 1;
+    if (cls != detail::NumberClass::Other) return false;
+    NonNumeric& o = other[k];
+    if (o.count++ == 0) {
+      o.firstLine = rowLine;
+      o.firstText.assign(p, std::min<size_t>(len, 40));
+    }
+    return true;
+  };
   const char* data = im.file.data();
   const size_t size = im.file.size();
   const char* end = data + size;
@@ -469,22 +489,17 @@ PartScan scanPart(InputTable::Impl& im, size_t from, size_t to, int64_t startLin
         if (!detail::readQuoted(q, end, scratch, line, f)) fail(rowStart, rowLine);
         len = f.n;
         const char* p = f.p ? f.p : scratch.arena.data() + f.arenaOffset;
-        if (!isChar[k] && detail::classifyNumber(p, f.n, true) == detail::NumberClass::Other)
-          isChar[k] = 1, flipped = true;
+        if (classify(k, p, f.n, true, rowLine) && !isChar[k]) isChar[k] = 1, flipped = true;
       } else {
-        if (!isChar[k]) {
-          const char* p = q + (*q == '-' || *q == '+');
-          int l = detail::shortShape8(p, end);
-          if (l >= 0) {
-            q = p + l;
-          } else {
-            q = detail::scanPlain(q, end);
-            if (detail::classifyNumber(s, static_cast<size_t>(q - s), false) ==
-                detail::NumberClass::Other)
-              isChar[k] = 1, flipped = true;
-          }
+        const char* p = q + (*q == '-' || *q == '+');
+        int l = isChar[k] ? -1 : detail::shortShape8(p, end);
+        if (l >= 0) {
+          q = p + l;
+          hasNumber[k] = 1;
         } else {
           q = detail::scanPlain(q, end);
+          if (classify(k, s, static_cast<size_t>(q - s), false, rowLine) && !isChar[k])
+            isChar[k] = 1, flipped = true;
         }
         len = static_cast<uint32_t>(q - s);
       }
@@ -504,6 +519,8 @@ PartScan scanPart(InputTable::Impl& im, size_t from, size_t to, int64_t startLin
       if (usedWholeRows) {  // widths of the rows checked whole are unknown
         std::fill(isChar.begin(), isChar.end(), 0);
         std::fill(width.begin(), width.end(), 0);
+        std::fill(hasNumber.begin(), hasNumber.end(), 0);
+        std::fill(other.begin(), other.end(), NonNumeric{});
         q = data + from;
         line = startLine;
         rows = 0;
@@ -514,6 +531,8 @@ PartScan scanPart(InputTable::Impl& im, size_t from, size_t to, int64_t startLin
   PartScan part;
   part.isChar = std::move(isChar);
   part.width = std::move(width);
+  part.hasNumber = std::move(hasNumber);
+  part.other = std::move(other);
   part.rows = rows;
   part.endPos = static_cast<size_t>(q - data);
   part.endLine = line;
@@ -569,10 +588,20 @@ ScanResult scanTypes(InputTable::Impl& im) {
 
   PartScan total = std::move(*first);
   bool anyWhole = total.usedWholeRows;
-  auto merge = [&](const PartScan& p) {
+  // lineOffset: the file line of p's startLine 0 (parts after the first
+  // count their lines from 0).
+  auto merge = [&](const PartScan& p, int64_t lineOffset) {
     for (size_t c = 0; c <= static_cast<size_t>(n); ++c) {
       total.isChar[c] |= p.isChar[c];
       total.width[c] = std::max(total.width[c], p.width[c]);
+      total.hasNumber[c] |= p.hasNumber[c];
+      NonNumeric& o = total.other[c];
+      if (o.count == 0 && p.other[c].count > 0) {
+        o = p.other[c];
+        o.firstLine += lineOffset;
+      } else {
+        o.count += p.other[c].count;
+      }
     }
     total.rows += p.rows;
     total.endPos = p.endPos;
@@ -582,11 +611,11 @@ ScanResult scanTypes(InputTable::Impl& im) {
     if (!parts[i] || total.endPos != cuts[i]) {
       // In one piece from where the pass really stands.
       const PartScan rest = scanPart(im, total.endPos, size, total.endLine);
-      merge(rest);
+      merge(rest, 0);
       total.endLine = rest.endLine;
       break;
     }
-    merge(*parts[i]);
+    merge(*parts[i], total.endLine);
     total.endLine += parts[i]->endLine;  // counted from 0 in the part
   }
   bool anyChar = false;
@@ -601,7 +630,9 @@ ScanResult scanTypes(InputTable::Impl& im) {
   const std::vector<uint32_t>& width = total.width;
   res.types.resize(static_cast<size_t>(n));
   res.maxLengths.resize(static_cast<size_t>(n));
+  res.nonNumeric.resize(static_cast<size_t>(n));
   for (size_t c = 0; c < static_cast<size_t>(n); ++c) {
+    if (total.hasNumber[c]) res.nonNumeric[c] = total.other[c];
     res.types[c] = isChar[c] ? ColumnType::Character : ColumnType::Numeric;
     res.maxLengths[c] = static_cast<int>(std::min<uint32_t>(width[c], kMaxWidth));
   }
@@ -645,6 +676,13 @@ InputTable::InputTable(TableRef ref, const DataSetOptions& options)
       notes_.push_back("Column " + std::to_string(c + 1) + " of table " + im.name +
                        " has no name; it is called " + nm + ".");
     }
+    // Names longer than a variable name may be would be cut by the
+    // procedure, and two cut names could then be taken for one another.
+    if (nm.size() > kMaxNameLength)
+      throw TableError("Table " + im.name + ": the name of column " + std::to_string(c + 1) +
+                       " (" + nm.substr(0, 40) + "...) is " + std::to_string(nm.size()) +
+                       " characters long; a variable name has at most " +
+                       std::to_string(kMaxNameLength) + ". Shorten it in the header (line 1).");
     for (int d = 0; d < c; ++d)
       if (sameName(columns_[static_cast<size_t>(d)].name, nm))
         throw TableError("Table " + im.name + ": the column name " + nm +
@@ -715,7 +753,11 @@ InputTable::InputTable(TableRef ref, const DataSetOptions& options)
     rowCount_ = res.rows;
     for (int c = 0; c < im.nCols; ++c) {
       Column& col = columns_[static_cast<size_t>(c)];
-      if (!typeKnown[static_cast<size_t>(c)]) col.type = res.types[static_cast<size_t>(c)];
+      if (!typeKnown[static_cast<size_t>(c)]) {
+        col.type = res.types[static_cast<size_t>(c)];
+        if (col.isCharacter() && res.nonNumeric[static_cast<size_t>(c)].count > 0)
+          nonNumeric_[c] = res.nonNumeric[static_cast<size_t>(c)];
+      }
       // Character columns without a declared width are as wide as their
       // longest value.
       if (!widthKnown[static_cast<size_t>(c)])
@@ -730,6 +772,11 @@ std::string InputTable::type8() const {
   std::string t = type_.substr(0, 8);
   t.resize(8, ' ');
   return t;
+}
+
+const NonNumeric* InputTable::nonNumeric(int col) const {
+  auto it = nonNumeric_.find(col);
+  return it == nonNumeric_.end() ? nullptr : &it->second;
 }
 
 int InputTable::varNumber(std::string_view name) const {
@@ -1017,6 +1064,7 @@ void ReadList::convertSlot(const Slot& s, double* values, char* text) {
   }
   values[s.target] = missingValue();
   const Column& col = table_->columns_[static_cast<size_t>(s.column)];
+  if (!col.isCharacter()) refuseOutOfRange(col, row.line, t);
   if (remark_.empty() && !col.isCharacter())
     remark_ = "Table " + table_->displayName() + ", line " + std::to_string(row.line) + ": \"" +
               std::string(t.substr(0, 40)) + "\" in column " + col.name +
@@ -1080,11 +1128,23 @@ void ReadList::plainNumber(int column, const char* p, size_t n, double& out) {
   out = missingValue();
   const InputTable::Impl& im = *table_->impl_;
   const Column& col = table_->columns_[static_cast<size_t>(column)];
+  if (!col.isCharacter()) refuseOutOfRange(col, im.rows[1 - im.cur].line, {p, n});
   if (remark_.empty() && !col.isCharacter())
     remark_ = "Table " + table_->displayName() + ", line " +
               std::to_string(im.rows[1 - im.cur].line) + ": \"" +
               std::string(p, std::min<size_t>(n, 40)) + "\" in column " + col.name +
               " is not a number; it was read as missing.";
+}
+
+// A field written as a number that does not fit a double (1e400): read as
+// missing it would silently drop the observation, so reading stops.
+void ReadList::refuseOutOfRange(const Column& col, int64_t line, std::string_view text) const {
+  if (detail::classifyNumber(text.data(), text.size(), false) != detail::NumberClass::Number)
+    return;
+  throw TableError("Table " + table_->displayName() + ", line " + std::to_string(line) +
+                   ", column " + col.name + ": the value " + std::string(text.substr(0, 40)) +
+                   " is beyond the range of numbers (magnitudes up to about 1.8e308). Correct "
+                   "it, or rescale the column.");
 }
 
 }  // namespace zul::table

@@ -32,6 +32,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -165,6 +166,14 @@ struct BySpec {
 
 class InputTable;
 
+// The fields of a column that hold numbers and also text that is no number
+// ("x", "NaN", "1,5"): the type pass makes such a column character.
+struct NonNumeric {
+  int64_t count = 0;      // fields that are not numbers (nor missing)
+  int64_t firstLine = 0;  // file line of the first of them
+  std::string firstText;  // its text (at most 40 bytes)
+};
+
 // A list of columns bound to the caller's buffers, read one record at a
 // time from the current BY group (212/63, 212/61, 212/26, 212/62).
 //
@@ -185,7 +194,8 @@ class ReadList {
   // true with a record, false at the end of the group. Unbound slots are
   // left as they were. A field of a numeric column that is no number is
   // read as missing, and remark() then tells which (the record counts as
-  // read). Throws TableError on a broken line. When it returns false the
+  // read). Throws TableError on a broken line, and on a number too large
+  // for a double (1e400). When it returns false the
   // numeric buffer may hold values of a row that was not delivered.
   bool read(double* values, char* text);
   // The remark of the last read, empty when none.
@@ -206,6 +216,7 @@ class ReadList {
   void layout();
   void convertSlot(const Slot& slot, double* values, char* text);
   void plainNumber(int column, const char* p, size_t n, double& out);
+  void refuseOutOfRange(const Column& col, int64_t line, std::string_view text) const;
   InputTable* table_;
   std::vector<Slot> slots_;
   int nNumeric_ = 0;
@@ -247,6 +258,9 @@ class InputTable {
   int varCount() const { return static_cast<int>(columns_.size()); }
   // Number (from 1) of the column named name, case-blind; 0 when absent.
   int varNumber(std::string_view name) const;
+  // Of a column (from 0) that the type pass found holding both numbers and
+  // other text: what the other text is; nullptr for every other column.
+  const NonNumeric* nonNumeric(int col) const;
   // Number of data rows; known when the type pass ran, else nothing.
   std::optional<int64_t> rowCount() const { return rowCount_; }
 
@@ -316,6 +330,7 @@ class InputTable {
   std::string label_;
   std::vector<Column> columns_;
   std::vector<std::string> notes_;
+  std::map<int, NonNumeric> nonNumeric_;
   std::optional<int64_t> rowCount_;
   BySpec by_;
   std::vector<int> byColumns_;

@@ -104,6 +104,19 @@ bool isStoredMatrixType(const char* type) {
   return false;
 }
 
+// The first variable whose sum or crossproducts are not finite, -1 when
+// every one is. sums holds n values, packed the n(n+1)/2 crossproducts.
+int firstOverflowedVariable(int n, const double* sums, const double* packed) {
+  size_t p = 0;
+  for (int i = 0; i < n; ++i) {
+    if (!std::isfinite(sums[i])) return i;
+    for (int j = 0; j <= i; ++j, ++p)
+      if (!std::isfinite(packed[p]))
+        return std::isfinite(packed[static_cast<size_t>(j) * (static_cast<size_t>(j) + 3) / 2]) ? i : j;
+  }
+  return -1;
+}
+
 }  // namespace
 
 double vardefDivisorLogged(std::string_view vardef, double n, double k, double w) {
@@ -172,12 +185,27 @@ int crossproductEngine(ProcState& ps) {
     std::snprintf(line, sizeof line, "zacorr: %i thread(s), vecsize=%i", run.threads, run.vecsize);
     h.logText(line);
   }
-  // After a read error the host has said why; the moments are finished
-  // from what was read. Otherwise a failed pool stops the step.
-  if (!run.readError && run.poolStatus != 0) {
+  // After a read error the host has said why. The observations read so far
+  // are not the table: moments of them would be a wrong answer given as a
+  // right one, so the step stops. Otherwise a failed pool stops it.
+  if (run.readError) {
+    raiseCode(ps, kCodeBadVariables);
+    h.endStep(kCodeBadVariables, 0);
+  }
+  if (run.poolStatus != 0) {
     if (run.poolStatus > 42) h.message(msg::thread(run.poolStatus));
     raiseCode(ps, kCodeEngine);
     h.endStep(kCodeEngine, 0);
+  }
+
+  // Values near the largest double (1e200, 1.7e308) overflow their squares;
+  // the infinite or undefined sums would come out as a zero variance.
+  const int overflowed = firstOverflowedVariable(n, sums, ps.corrMatrix);
+  if (overflowed >= 0) {
+    const char* name = ps.varNames ? ps.varNames + 33 * static_cast<size_t>(overflowed) : "";
+    h.message(msg::kValuesTooLarge, {std::string_view(name)});
+    raiseCode(ps, kCodeBadVariables);
+    h.endStep(kCodeBadVariables, 0);
   }
 
   MomentsOut out;

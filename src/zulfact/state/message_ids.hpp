@@ -94,6 +94,7 @@ inline constexpr Id kNoObservations = input(5);
 inline constexpr Id kNoUsableObservations = input(6);
 inline constexpr Id kTooFewUsableObservations = input(7);
 inline constexpr Id kVardefDivisorNotPositive = input(8);
+inline constexpr Id kValuesTooLarge = input(90);
 
 // ---- the number of factors ----
 inline constexpr Id kTwoMapCriteria = factor(77);

@@ -354,5 +354,28 @@ TEST(SimpleNumber, AgreesWithStrtodOnEveryLength) {
   EXPECT_EQ(q, text + 10);
 }
 
+// The type pass cut into parts: a column of numbers with text in a later
+// part reports the count and the file line of its first text, as one pass
+// does; a column of text alone and a numeric column report nothing.
+TEST_F(ReadAheadTest, TextAmongNumbersIsCountedWithItsFirstLineAcrossParts) {
+  for (int helpers : {0, 3}) {
+    useHelpers(helpers);
+    std::string text = "id,x,name\n";
+    for (int i = 0; i < 400; ++i) {
+      std::string x = i == 250 ? "oops" : (i == 390 ? "\"1,5\"" : std::to_string(i % 7));
+      text += std::to_string(i) + "," + x + ",n" + std::to_string(i) + "\n";
+    }
+    InputTable t(table("mixed" + std::to_string(helpers), text));
+    EXPECT_EQ(t.columns()[1].type, ColumnType::Character);
+    EXPECT_EQ(t.nonNumeric(0), nullptr);
+    EXPECT_EQ(t.nonNumeric(2), nullptr);  // text only: no numbers among it
+    const NonNumeric* o = t.nonNumeric(1);
+    ASSERT_NE(o, nullptr) << helpers;
+    EXPECT_EQ(o->count, 2);
+    EXPECT_EQ(o->firstLine, 252);  // row 250 after the header on line 1
+    EXPECT_EQ(o->firstText, "oops");
+  }
+}
+
 }  // namespace
 }  // namespace zul::table
