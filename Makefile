@@ -9,15 +9,24 @@ all: build
 deps:
 	@scripts/install-deps
 
+# QUIET=1 keeps the build's progress off the screen: only what the compiler
+# and CMake say on standard error (errors and warnings) is shown.
+QUIET ?=
+ifeq ($(QUIET),1)
+  HUSH := >/dev/null
+endif
+
 $(BUILD)/CMakeCache.txt: | deps
-	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo $(HUSH)
 
 build: deps $(BUILD)/CMakeCache.txt
-	cmake --build $(BUILD) -j $(JOBS)
+	cmake --build $(BUILD) -j $(JOBS) $(HUSH)
 
-# The example's table is in examples/, which is its WORK library.
-demo: build
-	$(BUILD)/bin/zul --work examples --html socioeconomics.html examples/socioeconomics.zul
+# The example's table is in examples/, which is its WORK library. The build
+# is quiet, so that the first thing shown is the analysis.
+demo:
+	@$(MAKE) --no-print-directory -s build QUIET=1
+	@$(BUILD)/bin/zul --work examples --html socioeconomics.html examples/socioeconomics.zul
 	@echo "HTML report: socioeconomics.html"
 
 test: build

@@ -51,7 +51,8 @@ Options:
                          -SWITCH=LEVEL   a diagnostic switch, e.g. -zacorr=1
                          SET:NAME=NUMBER a named setting, as OPTIONS SET
                                          NAME=NUMBER; (e.g. zacorr_threads)
-  -e, --execute TEXT   run the statements in TEXT (may be repeated)
+  -e, --execute TEXT   run the statements in TEXT; repeated -e texts form
+                       one program, each on a line of its own
   -h, --help           show this help and exit
   -V, --version        show the version and exit
 
@@ -69,6 +70,14 @@ Tables are CSV files: lib.member is DIR/member.csv, a one-level name is in
 WORK, and a quoted name is a path. Table attributes (TYPE=, labels) live in
 member.csv-metadata.json beside the file (CSV on the Web). DATA= omitted
 means the table created last in the run.
+
+Examples:
+  zul survey.zul                      run a program; the listing goes to
+                                      standard output
+  zul --html survey.html survey.zul   also write an HTML report
+  zul -e "LIBNAME d 'data';" -e "FACTOR DATA=d.survey NFACTORS=2; VAR q1-q12;"
+                                      statements given inline; several -e
+                                      texts form one program
 
 Exit status:
   0  every step ended with completion code 4 or less

@@ -399,7 +399,12 @@ int32_t catalogFetch(uint32_t id, const zul_arg* args, int32_t nArgs, char* buff
 
 int32_t catalogLog(int32_t level, const char* text, int32_t length) {
   std::string_view s;
-  if (text) s = std::string_view(text, length < 0 ? std::strlen(text) : static_cast<size_t>(length));
+  if (length < -1 || (length > 0 && !text)) {
+    writeLog(ZUL_LOG_ERROR, "The catalog log service was given the text length " +
+                                std::to_string(length) + "; the request is refused.");
+    return kLogWriteFailed;
+  }
+  if (text) s = std::string_view(text, length == -1 ? std::strlen(text) : static_cast<size_t>(length));
   return writeLog(level, s) ? 0 : kLogWriteFailed;
 }
 

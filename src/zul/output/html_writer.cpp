@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cctype>
 #include <ostream>
+#include <map>
 #include <set>
 
 #include "zul/output/display.hpp"
@@ -113,6 +114,21 @@ std::string spacedName(const std::string& name) {
   return out;
 }
 
+// What the contents list calls a table: its first title, else its label
+// when that is more than the internal name, else a readable form of the
+// name ("NObs" is "Number of Observations", "SimpleStatistics" "Simple
+// Statistics").
+std::string contentsName(const Item& item) {
+  if (!item.titles.empty() && !item.titles.front().text.empty()) return item.titles.front().text;
+  if (!item.label.empty() && item.label != item.name) return item.label;
+  static const std::map<std::string, std::string> known{
+      {"NObs", "Number of Observations"},
+      {"NVar", "Number of Variables"},
+  };
+  auto it = known.find(item.name);
+  return it != known.end() ? it->second : spacedName(item.name);
+}
+
 }  // namespace
 
 std::string htmlEscape(std::string_view text) {
@@ -141,9 +157,7 @@ void writeHtml(const Model& model, std::ostream& out, const std::string& title) 
   for (size_t i = 0; i < model.items.size(); ++i) {
     const Item& item = model.items[i];
     if (item.kind != Item::Kind::Table) continue;
-    std::string name = !item.titles.empty() ? item.titles.front().text
-                       : !item.label.empty() ? item.label
-                                             : spacedName(item.name);
+    std::string name = contentsName(item);
     std::string by = byText(item);
     if (!by.empty()) name = by + ": " + name;
     out << "<li><a href=\"#" << anchor(i) << "\">" << htmlEscape(name) << "</a></li>\n";

@@ -330,8 +330,11 @@ void Runner::checkWrites() {
 void Runner::finishOutputs() {
   if (jsonFile_.isOpen()) report_->writeJson(jsonFile_.stream());
   if (htmlFile_.isOpen()) {
-    std::string title = "zul report";
-    if (!programs_.empty()) title = programs_.front().file == "-e" ? "zul -e" : programs_.front().file;
+    // The page is named after the programs it reports on.
+    std::string title;
+    for (const parse::Program& p : programs_)
+      title += (title.empty() ? "" : ", ") + (p.file == "-e" ? std::string("statements given with -e") : p.file);
+    title += " (zul factor)";
     report_->writeHtml(htmlFile_.stream(), title);
   }
   listing_->flush();

@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <set>
 
 #include "zul/messages/messages.hpp"
 #include "zul/services/session.hpp"
@@ -39,9 +40,34 @@ StepContext* currentStep() { return session().step; }
 
 void logError(const std::string& text) { msg::writeLog(ZUL_LOG_ERROR, text); }
 
+// A text handed over by the module as pointer and length: length -1 means
+// "up to the NUL". Any other negative length, or a length without text, is
+// a fault of the caller: false, with the fault logged once per service and
+// kind (so that a module in a loop does not flood the log), and out empty.
+bool textArg(const char* service, const char* text, int32_t length, std::string_view& out) {
+  out = {};
+  if (length == -1) {
+    if (text) out = std::string_view(text);
+    return true;
+  }
+  if (length >= 0 && (text || length == 0)) {
+    if (text) out = std::string_view(text, static_cast<size_t>(length));
+    return true;
+  }
+  static std::mutex mutex;
+  static std::set<std::string> reported;
+  std::lock_guard<std::mutex> lock(mutex);
+  if (reported.insert(std::string(service) + (text ? " length" : " null")).second)
+    logError(std::string("The host service ") + service + " was given " +
+             (text ? "the text length " + std::to_string(length) : std::string("no text")) +
+             "; the request is refused.");
+  return false;
+}
+
 std::string trimmed(const char* text, int32_t length) {
-  if (!text) return {};
-  std::string s = length < 0 ? std::string(text) : std::string(text, static_cast<size_t>(length));
+  std::string_view v;
+  if (!textArg("name lookup", text, length, v)) return {};
+  std::string s(v);
   while (!s.empty() && (s.back() == ' ' || s.back() == '\0')) s.pop_back();
   return s;
 }
@@ -129,7 +155,8 @@ int32_t svcSystemOption(const char* name, int32_t length, char* buffer, int32_t 
 }
 
 void svcLogLine(int32_t level, const char* text, int32_t length) {
-  msg::writeLog(level, std::string_view(text ? text : "", text ? static_cast<size_t>(length) : 0));
+  std::string_view v;
+  if (textArg("39/89 (log line)", text, length, v)) msg::writeLog(level, v);
 }
 
 bool validStart(char c) { return std::isalpha(static_cast<unsigned char>(c)) || c == '_'; }
@@ -169,7 +196,8 @@ int32_t svcNameFit(const char* name, int32_t length, int32_t width, char* out) {
 // ---- group 206 ----
 
 void svcLogText(const char* text, int32_t length) {
-  msg::writeLog(ZUL_LOG_PLAIN, std::string_view(text ? text : "", text ? static_cast<size_t>(length) : 0));
+  std::string_view v;
+  if (textArg("log text", text, length, v)) msg::writeLog(ZUL_LOG_PLAIN, v);
 }
 
 // ---- group 329 ----
@@ -183,8 +211,9 @@ const char* svcHstringMsg1(int32_t group, int32_t number, const zul_arg* arg) {
 }
 
 const char* svcHstringChars(const char* text, int32_t length) {
-  if (!text) return session().keep("");
-  return session().keep(length < 0 ? std::string(text) : std::string(text, static_cast<size_t>(length)));
+  std::string_view v;
+  if (!textArg("host string", text, length, v)) return nullptr;
+  return session().keep(std::string(v));
 }
 
 // ---- group 212: tables ----
@@ -547,7 +576,9 @@ int32_t svcDiagSwitch(const char* name) { return name ? session().options.switch
 double svcAvailableMemory() { return availableMemoryUnits(); }
 
 int32_t svcNameCheck(const char* value, int32_t length) {
-  std::string v = value ? (length < 0 ? std::string(value) : std::string(value, static_cast<size_t>(length))) : "";
+  std::string_view text;
+  if (!textArg("_NAME_ check", value, length, text)) return kNameUnusable;
+  std::string v(text);
   auto vvn = session().options.get("VALIDVARNAME");
   return classifyName(v, vvn ? *vvn : "V7");
 }
@@ -582,7 +613,8 @@ const zul_pool g_pool = {&poolAlloc, &poolRelease};
 // ---- toolkit (word 82) ----
 
 void toolkitPrint(const char* text, int32_t length) {
-  std::string_view t(text ? text : "", text ? static_cast<size_t>(length) : 0);
+  std::string_view t;
+  if (!textArg("toolkit print", text, length, t)) return;
   if (g_print) g_print(t);
   else msg::writeLog(ZUL_LOG_PLAIN, t);
 }

@@ -8,6 +8,7 @@
 
 #include "zulfact/state/codes.hpp"
 #include "zulfact/state/constants.hpp"
+#include "zulfact/state/message_ids.hpp"
 #include "zulfact/data/vardef.hpp"
 #include "zulfact/host/host.hpp"
 #include "zulfact/linalg/linalg.hpp"
@@ -16,39 +17,6 @@ namespace zulfact {
 
 namespace {
 
-// Group-230 messages of the stored-matrix readers.
-enum StoredMessage : int {
-  kMsgNoRows = 5,
-  kMsgVardef = 8,
-  kMsgNoType = 9,
-  kMsgNoName = 10,
-  kMsgNDiffer = 11,
-  kMsgSumwgtDiffer = 12,
-  kMsgBadNameSkipped = 13,
-  kMsgBadName = 14,
-  kMsgNoMatrixRows = 15,
-  kMsgMissingElements = 16,
-  kMsgNoN = 17,
-  kMsgRescaled = 18,
-  kMsgNoTypeMoments = 19,
-  kMsgTooManyRows = 21,
-  kMsgDiagonalNotOne = 22,
-  kMsgNotSymmetric = 23,
-  kMsgNegativeVariance = 24,
-  kMsgCorrAboveOne = 25,
-  kMsgZeroDiagonal = 26,
-  kMsgNegativeDiagonal = 27,
-  kMsgAlternative = 28,
-  kMsgNoIntercept = 31,
-  kMsgInterceptNotNumeric = 32,
-  kMsgNotCharacter = 33,
-  kMsgNoInterceptSums = 34,
-  kMsgNoParm = 35,
-  kMsgNoMeans = 36,
-  kMsgMeansZero = 38,
-  kMsgStdOne = 39,
-  kMsgMissingDiagonal = 40,
-};
 
 // A diagonal of a correlation matrix within these bounds counts as 1.
 constexpr double kDiagonalLow = 0.999999999999889;
@@ -159,7 +127,7 @@ void StoredMatrixAssembler::addRow(const StoredRow& r) {
     }
     if (!layout_.hasName) {
       if (matrixRows_ >= n_) {
-        if (!tooManyRows_) note(kMsgTooManyRows);
+        if (!tooManyRows_) note(msg::kStoredTooManyRows.number);
         tooManyRows_ = true;
         return;
       }
@@ -167,12 +135,12 @@ void StoredMatrixAssembler::addRow(const StoredRow& r) {
       return;
     }
     if (r.nameClass == 1) {
-      if (!notedSkip_) note(kMsgBadNameSkipped);
+      if (!notedSkip_) note(msg::kStoredNameSkipped.number);
       notedSkip_ = true;
       return;
     }
     if (r.nameClass == 2) {
-      if (!nameProblem_) note(kMsgBadName);
+      if (!nameProblem_) note(msg::kStoredNameUnusable.number);
       nameProblem_ = true;
       return;
     }
@@ -193,10 +161,10 @@ void StoredMatrixAssembler::addRow(const StoredRow& r) {
   bool differ = false;
   if (t == "N") {
     nRow_ = smallestOfRow(r.values, n_, differ);
-    if (differ) note(kMsgNDiffer);
+    if (differ) note(msg::kStoredNRowDiffers.number);
   } else if (t == "SUMWGT") {
     sumwgtRow_ = smallestOfRow(r.values, n_, differ);
-    if (differ) note(kMsgSumwgtDiffer);
+    if (differ) note(msg::kStoredSumwgtRowDiffers.number);
   } else if (t == "MEAN") {
     std::copy(r.values, r.values + n_, mean_.begin());
   } else if (t == "STD") {
@@ -222,13 +190,13 @@ void StoredMatrixAssembler::matrixRow(int i, const StoredRow& r) {
       // Row j stored this element first: the two halves must agree.
       const double dj = at(j, j);
       if (missing(ownDiagonal) || missing(dj)) {
-        if (!conflict_) note(kMsgMissingDiagonal, missing(ownDiagonal) ? i : j);
+        if (!conflict_) note(msg::kStoredMissingDiagonal.number, missing(ownDiagonal) ? i : j);
         conflict_ = true;
         continue;
       }
       if (ownDiagonal > kZeroTolerance && dj > kZeroTolerance &&
           std::fabs(a_[k] - v) >= kSymmetryTolerance * std::sqrt(ownDiagonal) * std::sqrt(dj)) {
-        if (!conflict_) note(kMsgNotSymmetric, j, i);
+        if (!conflict_) note(msg::kStoredNotSymmetric.number, j, i);
         conflict_ = true;
         continue;
       }
@@ -243,7 +211,7 @@ void StoredMatrixAssembler::matrixRow(int i, const StoredRow& r) {
 int StoredMatrixAssembler::validate() {
   int status = 0;
   if (!anyRow_) {
-    note(kMsgNoRows);
+    note(msg::kNoObservations.number);
     return kCodeNoData;
   }
   if (nameProblem_ || tooManyRows_ || conflict_) return kCodeNoData;
@@ -257,7 +225,7 @@ int StoredMatrixAssembler::validate() {
         break;
       }
   if (firstMissing >= 0) {
-    if (matrixRows_ > 0) note(kMsgMissingElements, firstMissing);
+    if (matrixRows_ > 0) note(msg::kStoredMissingElements.number, firstMissing);
     if (!alternativesSeen_.empty()) {
       // Tried in a fixed order, whichever came first in the table.
       for (const char* alt : kAlternatives)
@@ -266,9 +234,9 @@ int StoredMatrixAssembler::validate() {
           alternative_ = alt;
           break;
         }
-      notes_.push_back({kMsgAlternative, alternative_, -1, -1});
+      notes_.push_back({msg::kStoredAlternativeUsed.number, alternative_, -1, -1});
     } else if (matrixRows_ == 0) {
-      note(kMsgNoMatrixRows);
+      note(msg::kStoredNoMatrixRows.number);
     }
     return kCodeNoData;
   }
@@ -276,13 +244,13 @@ int StoredMatrixAssembler::validate() {
   for (int i = 0; i < n_; ++i) {
     const double d = at(i, i);
     if (d < 0) {
-      note(kMsgNegativeDiagonal, i);
+      note(msg::kStoredNegativeDiagonal.number, i);
       return kCodeNoData;
     }
     if (d == 0)
       for (int j = 0; j < n_; ++j)
         if (j != i && at(i, j) != 0) {
-          note(kMsgZeroDiagonal, i);
+          note(msg::kStoredZeroDiagonal.number, i);
           return kCodeNoData;
         }
   }
@@ -294,7 +262,7 @@ int StoredMatrixAssembler::validate() {
     // A variable without variance keeps its zero row (checked above).
     if (d == 0) continue;
     if (d < kDiagonalLow || d > kDiagonalHigh) {
-      note(kMsgDiagonalNotOne, i);
+      note(msg::kStoredDiagonalNotOne.number, i);
       rescale = true;
     }
   }
@@ -302,13 +270,13 @@ int StoredMatrixAssembler::validate() {
     bool above = false;
     for (int j = 0; j < i && !above; ++j) above = std::fabs(at(i, j)) > kDiagonalHigh;
     if (above) {
-      note(kMsgCorrAboveOne);
+      note(msg::kStoredCorrAboveOne.number);
       status = kCodeWarning;
       break;
     }
   }
   if (rescale) {
-    note(kMsgRescaled);
+    note(msg::kStoredRescaled.number);
     std::vector<double> s(static_cast<size_t>(n_));
     covToCorr(n_, a_.data(), s.data());
     status = kCodeWarning;
@@ -324,7 +292,7 @@ void StoredMatrixAssembler::defaults(int& status) {
     if (missing(nRow_)) nRow_ = interceptW_;
   } else if (!est) {
     nRow_ = kDefaultN;
-    note(kMsgNoN);
+    note(msg::kStoredNoN.number);
     status = std::max(status, int(kCodeWarning));
   }
   if (missing(nRow_)) nRow_ = 0;
@@ -341,13 +309,13 @@ void StoredMatrixAssembler::defaults(int& status) {
       std::any_of(means.begin(), means.end(), [](double m) { return missing(m); });
   if (anyMissing) {
     if (est) {
-      note(kMsgNoParm);
+      note(msg::kStoredNoParm.number);
       status = kCodeNoData;
     } else if (storedZero_ != layout_.wantAboutZero) {
-      note(sscpSums ? kMsgNoInterceptSums : kMsgNoMeans);
+      note(sscpSums ? msg::kStoredNoInterceptSums.number : msg::kStoredNoMeans.number);
       status = kCodeNoData;
     } else {
-      note(kMsgMeansZero);
+      note(msg::kStoredMeansZero.number);
       for (double& m : means)
         if (missing(m)) m = 0.0;
     }
@@ -360,7 +328,7 @@ void StoredMatrixAssembler::defaults(int& status) {
     for (double& v : s)
       if (missing(v)) {
         v = 1.0;
-        if (!noted) note(kMsgStdOne);
+        if (!noted) note(msg::kStoredStdOne.number);
         noted = true;
       }
     std_ = s;
@@ -412,7 +380,7 @@ void StoredMatrixAssembler::convert(StoredOutput& out, int& status) {
       for (int i = 0; i < n_; ++i) {
         const double dii = a[packedIndex(i, i)];
         if (dii < 0) {
-          notes_.push_back({kMsgNegativeVariance, word_, i, -1});
+          notes_.push_back({msg::kStoredNegativeVariance.number, word_, i, -1});
           status = std::max(status, int(kCodeWarning));
         }
         if (dii <= 0)
@@ -428,7 +396,7 @@ void StoredMatrixAssembler::convert(StoredOutput& out, int& status) {
   }
 
   if (d <= 0) {
-    note(kMsgVardef);
+    note(msg::kVardefDivisorNotPositive.number);
     status = kCodeNoData;
     return;
   }
@@ -470,7 +438,7 @@ std::string varNameOf(const ProcState& ps, int i) {
 
 void issue(const ProcState& ps, const TableNames& t, const StoredNote& n) {
   const std::string v = varNameOf(ps, n.var), o = varNameOf(ps, n.other);
-  host().message(230, n.number, {n.word, t.library, t.member, v, o});
+  host().message(msg::input(n.number), {n.word, t.library, t.member, v, o});
 }
 
 [[noreturn]] void stopWith(ProcState& ps, int code) {
@@ -487,14 +455,14 @@ void checkSpecialVariables(ProcState& ps, const TableNames& t, const std::string
     if (v <= 0) continue;
     zul_var_desc d{};
     if (h.varDesc(ps.mainInput, v, d) == 0 && d.type != 2) {
-      h.message(230, kMsgNotCharacter, {word, t.library, t.member, std::string(d.name)});
+      h.message(msg::kStoredNotCharacter, {word, t.library, t.member, std::string(d.name)});
       stopWith(ps, kCodeBadVariables);
     }
   }
   if (sscp && ps.interceptVarNumber > 0) {
     zul_var_desc d{};
     if (h.varDesc(ps.mainInput, ps.interceptVarNumber, d) == 0 && d.type != 1) {
-      h.message(230, kMsgInterceptNotNumeric, {word, t.library, t.member, std::string(d.name)});
+      h.message(msg::kStoredInterceptNotNumeric, {word, t.library, t.member, std::string(d.name)});
       stopWith(ps, kCodeBadVariables);
     }
   }
@@ -574,9 +542,9 @@ int readStoredMatrix(ProcState& ps) {
   const TableNames names = namesOf(ps.mainInput);
   const bool sscp = layout.inputType == "SSCP";
   checkSpecialVariables(ps, names, word, true, sscp);
-  if (!layout.hasType) issue(ps, names, {kMsgNoType, word});
-  if (!layout.hasName) issue(ps, names, {kMsgNoName, word});
-  if (sscp && !layout.hasIntercept) issue(ps, names, {kMsgNoIntercept, word});
+  if (!layout.hasType) issue(ps, names, {msg::kStoredNoType.number, word});
+  if (!layout.hasName) issue(ps, names, {msg::kStoredNoName.number, word});
+  if (sscp && !layout.hasIntercept) issue(ps, names, {msg::kStoredNoIntercept.number, word});
 
   std::vector<std::string> tried;
   for (;;) {
@@ -616,7 +584,7 @@ int readStoredMoments(ProcState& ps) {
   ps.nObs = kDefaultN;
   ps.sumWeights = zul_missing();
   if (!layout.hasType) {
-    issue(ps, names, {kMsgNoTypeMoments, word});
+    issue(ps, names, {msg::kStoredNoTypeMoments.number, word});
     ps.sumWeights = ps.nObs;
     ps.varianceDivisor = vardefDivisor(layout.vardef, ps.sumWeights, 1, ps.sumWeights);
     storedCounts(ps);
@@ -634,7 +602,7 @@ int readStoredMoments(ProcState& ps) {
         if (!missing(row.values[i])) to[i] = row.values[i];
     } else if (t == "N" || t == "SUMWGT") {
       const double v = smallestOfRow(row.values, n, differ);
-      if (differ) issue(ps, names, {t == "N" ? kMsgNDiffer : kMsgSumwgtDiffer, word});
+      if (differ) issue(ps, names, {t == "N" ? msg::kStoredNRowDiffers.number : msg::kStoredSumwgtRowDiffers.number, word});
       if (missing(v)) return;
       if (t == "N") {
         ps.nObs = v;
@@ -645,11 +613,11 @@ int readStoredMoments(ProcState& ps) {
     }
   });
   if (!anyRow) {
-    issue(ps, names, {kMsgNoRows, word});
+    issue(ps, names, {msg::kNoObservations.number, word});
     return kCodeNoData;
   }
   if (!nRow) {
-    issue(ps, names, {kMsgNoN, word});
+    issue(ps, names, {msg::kStoredNoN.number, word});
     status = kCodeWarning;
   }
   if (missing(ps.sumWeights)) ps.sumWeights = ps.nObs;

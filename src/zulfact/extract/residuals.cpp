@@ -12,23 +12,20 @@
 #include "zulfact/output/vector_table.hpp"
 #include "zulfact/state/codes.hpp"
 #include "zulfact/state/constants.hpp"
+#include "zulfact/state/message_ids.hpp"
 
 namespace zulfact {
 
 namespace {
 
-// Text lines (group 180) of the two root-mean-square tables.
-constexpr int kTextRmsResiduals = 88;
-constexpr int kTextRmsPartials = 90;
-
-void printRms(ProcState& ps, const double* a, int textMessage, const char* name) {
+void printRms(ProcState& ps, const double* a, msg::Id text, const char* name) {
   const int p = ps.nVars;
   std::vector<double> rms(static_cast<size_t>(p));
   const double overall = offDiagonalRms(p, a, rms.data());
   if (ps.sink == nullptr) return;
   VectorTable t;
   t.name = name;
-  t.title = titleLine(180, textMessage,
+  t.title = titleLine(text,
                       {p - 1, overall, static_cast<int64_t>(p) * (p - 1)}, true);
   t.labelKind = 'V';
   t.nRows = p;
@@ -104,7 +101,7 @@ void residualCorrelations(ProcState& ps) {
   if (ps.sink)
     printMatrixTable(ps, 'S', a, nullptr, p, p, 'V', 'V', kTitleResidualCorr, 0,
                      "ResCorrUniqueDiag", "Stat.Factor.ResCorrUniqueDiag", 0);
-  printRms(ps, a, kTextRmsResiduals, "RMSOffDiagResids");
+  printRms(ps, a, msg::kRmsResidualsText, "RMSOffDiagResids");
   writeResidualRows(ps, a);
 
   // A variable whose uniqueness is not positive (a Heywood case) keeps a
@@ -114,7 +111,7 @@ void residualCorrelations(ProcState& ps) {
   if (ps.sink)
     printMatrixTable(ps, 'S', a, nullptr, p, p, 'V', 'V', kTitlePartialControlFactors, 0,
                      "ParCorrControlFactor", "Stat.Factor.ParCorrControlFactor", 0);
-  printRms(ps, a, kTextRmsPartials, "RMSOffDiagPartials");
+  printRms(ps, a, msg::kRmsPartialsText, "RMSOffDiagPartials");
 }
 
 }  // namespace zulfact

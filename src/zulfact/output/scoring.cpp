@@ -9,16 +9,11 @@
 #include "zulfact/output/table_writer.hpp"
 #include "zulfact/output/vector_table.hpp"
 #include "zulfact/state/codes.hpp"
+#include "zulfact/state/message_ids.hpp"
 
 namespace zulfact {
 
 namespace {
-
-// Messages of group 180.
-constexpr int kTitleScoring = 109;
-constexpr int kSingularScoring = 110;
-constexpr int kTitleVarFactorCorr = 111;
-constexpr int kTitleStdScoreCoef = 112;
 
 void checkWork(ProcState& ps, int status) {
   if (status == 0) return;
@@ -42,7 +37,7 @@ void inverseCorrelations(ProcState& ps, double* a) {
   checkWork(ps, h.workRead(ps.workFile, a, bytes));
   std::vector<double> work(static_cast<size_t>(p));
   if (sweepInvert(p, a, work.data(), 0, nullptr, ps.singularity) > 0)
-    h.message(180, kSingularScoring);
+    h.message(msg::kScoringSingular);
 }
 
 }  // namespace
@@ -62,7 +57,7 @@ void computeScoringCoefficients(ProcState& ps) {
   const int p = ps.nVars;
   if (m < 1 || p < 1 || ps.scoreCoefficients == nullptr) return;
   TableWriter out(ps.sink);
-  if (out.enabled()) out.openSection("ScoringCoefficients", {}, Text::message(180, kTitleScoring));
+  if (out.enabled()) out.openSection("ScoringCoefficients", {}, Text::message(msg::kScoringHeading));
 
   std::vector<double> own;
   double* a = ps.corrMatrix;
@@ -79,12 +74,12 @@ void computeScoringCoefficients(ProcState& ps) {
   if (out.enabled()) {
     VectorTable t;
     t.name = "VarFactorCorr";
-    t.title = titleLine(180, kTitleVarFactorCorr, {});
+    t.title = titleLine(msg::kVarFactorCorrTitle, {});
     t.labelKind = 'F';
     t.nRows = m;
     t.columns.push_back({"SquaredMultCorr", "Squared Multiple Correlation", d.data()});
     printVectorTable(ps, t);
-    printMatrixTable(ps, 'C', ps.scoreCoefficients, nullptr, p, m, 'V', 'F', kTitleStdScoreCoef,
+    printMatrixTable(ps, 'C', ps.scoreCoefficients, nullptr, p, m, 'V', 'F', msg::kStdScoreCoefTitle.number,
                      0, "StdScoreCoef", "Stat.Factor.StdScoreCoef", 0);
     out.closeSection();
   }

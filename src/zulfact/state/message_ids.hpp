@@ -96,6 +96,45 @@ inline constexpr Id kTooFewUsableObservations = input(7);
 inline constexpr Id kVardefDivisorNotPositive = input(8);
 inline constexpr Id kValuesTooLarge = input(90);
 
+// ---- stored matrices (arguments: matrix word, library, member, variable,
+//      other variable) ----
+inline constexpr Id kStoredNoType = input(9);
+inline constexpr Id kStoredNoName = input(10);
+inline constexpr Id kStoredNRowDiffers = input(11);
+inline constexpr Id kStoredSumwgtRowDiffers = input(12);
+inline constexpr Id kStoredNameSkipped = input(13);
+inline constexpr Id kStoredNameUnusable = input(14);
+inline constexpr Id kStoredNoMatrixRows = input(15);
+inline constexpr Id kStoredMissingElements = input(16);
+inline constexpr Id kStoredNoN = input(17);
+inline constexpr Id kStoredRescaled = input(18);
+inline constexpr Id kStoredNoTypeMoments = input(19);
+inline constexpr Id kStoredTooManyRows = input(21);
+inline constexpr Id kStoredDiagonalNotOne = input(22);
+inline constexpr Id kStoredNotSymmetric = input(23);
+inline constexpr Id kStoredNegativeVariance = input(24);
+inline constexpr Id kStoredCorrAboveOne = input(25);
+inline constexpr Id kStoredZeroDiagonal = input(26);
+inline constexpr Id kStoredNegativeDiagonal = input(27);
+inline constexpr Id kStoredAlternativeUsed = input(28);
+inline constexpr Id kStoredNoIntercept = input(31);
+inline constexpr Id kStoredInterceptNotNumeric = input(32);
+inline constexpr Id kStoredNotCharacter = input(33);
+inline constexpr Id kStoredNoInterceptSums = input(34);
+inline constexpr Id kStoredNoParm = input(35);
+inline constexpr Id kStoredNoMeans = input(36);
+inline constexpr Id kStoredMeansZero = input(38);
+inline constexpr Id kStoredStdOne = input(39);
+inline constexpr Id kStoredMissingDiagonal = input(40);
+
+// ---- scoring coefficients and residuals ----
+inline constexpr Id kScoringHeading = factor(109);
+inline constexpr Id kScoringSingular = factor(110);
+inline constexpr Id kVarFactorCorrTitle = factor(111);
+inline constexpr Id kStdScoreCoefTitle = factor(112);
+inline constexpr Id kRmsResidualsText = factor(88);
+inline constexpr Id kRmsPartialsText = factor(90);
+
 // ---- the number of factors ----
 inline constexpr Id kTwoMapCriteria = factor(77);
 inline constexpr Id kParallelOverridesRules = factor(78);

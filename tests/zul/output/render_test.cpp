@@ -278,19 +278,22 @@ TEST(Html, EscapesTextJoinsFlagsAndFetchesNothing) {
 TEST(Html, ContentsNameEachTableByTitleLabelOrSpacedName) {
   Model m;
   m.steps.push_back({"p.zul", 1, 0, true});
-  Item titled, labelled, bare;
+  Item titled, labelled, bare, counts;
   titled.name = "Corr";
   titled.titles = {{"", "Correlations"}};
   labelled.name = "Eigenvalues";
   labelled.label = "Eigenvalues of the Correlation Matrix";
   bare.name = "SimpleStatistics";
-  m.items = {titled, labelled, bare};
+  counts.name = counts.label = "NObs";  // a label that is only the name
+  m.items = {titled, labelled, bare, counts};
   std::ostringstream out;
   writeHtml(m, out, "Report");
   const std::string html = out.str();
   EXPECT_NE(html.find("\">Correlations</a>"), std::string::npos);
   EXPECT_NE(html.find("\">Eigenvalues of the Correlation Matrix</a>"), std::string::npos);
   EXPECT_NE(html.find("\">Simple Statistics</a>"), std::string::npos) << html;
+  EXPECT_NE(html.find("\">Number of Observations</a>"), std::string::npos) << html;
+  EXPECT_EQ(html.find(">NObs<"), std::string::npos) << html;
 }
 
 }  // namespace

@@ -90,4 +90,20 @@ TEST_F(Outputs, AnUnwritableReportIsRefusedBeforeTheAnalysis) {
   EXPECT_EQ(read("l.txt"), "");
 }
 
+TEST_F(Outputs, TheHtmlPageIsNamedAfterTheProgram) {
+  ASSERT_EQ(run("--html r.html p.zul >/dev/null"), 0);
+  EXPECT_NE(read("r.html").find("<title>p.zul (zul factor)</title>"), std::string::npos);
+}
+
+TEST_F(Outputs, SeveralInlineTextsFormOneProgram) {
+  // A step begun in one -e text goes on in the next, and a library assigned
+  // in the first is known in the last.
+  EXPECT_EQ(run("-e \"LIBNAME here '.';\" -e 'FACTOR DATA=here.t NFACTORS=1;' "
+                "-e 'VAR a b; RUN;' >out.lst"),
+            0);
+  EXPECT_EQ(read("log.txt").find("ERROR"), std::string::npos) << read("log.txt");
+  EXPECT_EQ(read("out.lst").find("  c  "), std::string::npos);  // only a and b analysed
+  EXPECT_NE(read("out.lst").find("Factor Pattern"), std::string::npos);
+}
+
 }  // namespace

@@ -2,17 +2,16 @@
 // it, and only those; wait-any reports a set event and leaves it set.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
-#include <chrono>
 #include <thread>
+#include <vector>
 
 #include "zul/services/threads.hpp"
 
 namespace zs = zul::services;
 
 namespace {
-
-using namespace std::chrono_literals;
 
 TEST(Events, WaitAnyReturnsTheSetEventAndLeavesItSet) {
   zul_event* e[3] = {zs::eventCreate(), zs::eventCreate(), zs::eventCreate()};
@@ -23,10 +22,9 @@ TEST(Events, WaitAnyReturnsTheSetEventAndLeavesItSet) {
   EXPECT_EQ(zs::eventWaitAny(e, 3), 1);  // the lowest set index
   zs::eventReset(e[1]);
   zs::eventReset(e[2]);
+  // A waiter on all three is woken by the one set from another thread.
   std::atomic<int> got{-2};
   std::thread waiter([&] { got = zs::eventWaitAny(e, 3); });
-  std::this_thread::sleep_for(20ms);
-  EXPECT_EQ(got.load(), -2);  // nothing set: still waiting
   zs::eventSet(e[0]);
   waiter.join();
   EXPECT_EQ(got.load(), 0);
@@ -35,29 +33,42 @@ TEST(Events, WaitAnyReturnsTheSetEventAndLeavesItSet) {
   for (zul_event* x : e) zs::eventDestroy(x);
 }
 
-TEST(Events, SettingOneEventLeavesTheWaitersOfOthersAsleep) {
-  zul_event* a = zs::eventCreate();
-  zul_event* b = zs::eventCreate();
-  std::atomic<int> wokeA{0}, wokeB{0};
-  std::thread ta([&] {
-    zs::eventWaitAny(&a, 1);
-    ++wokeA;
-  });
-  std::thread tb([&] {
-    zs::eventWaitAny(&b, 1);
-    ++wokeB;
-  });
-  std::this_thread::sleep_for(20ms);
-  zs::eventSet(a);
-  ta.join();
-  std::this_thread::sleep_for(20ms);
-  EXPECT_EQ(wokeA.load(), 1);
-  EXPECT_EQ(wokeB.load(), 0);
-  zs::eventSet(b);
-  tb.join();
-  EXPECT_EQ(wokeB.load(), 1);
-  zs::eventDestroy(a);
-  zs::eventDestroy(b);
+// Four waiters, each on its own event, are woken one at a time in a mixed
+// order; each acknowledges on an event of its own. When the k-th
+// acknowledgement arrives exactly k waiters have woken, and they are the
+// ones whose events were set (a set that woke every waiter, or a waiter
+// that returned without its event set, shows here).
+TEST(Events, SettingOneEventWakesOnlyItsWaiters) {
+  constexpr int kWaiters = 4;
+  zul_event* go[kWaiters];
+  zul_event* ack[kWaiters];
+  std::atomic<int> woke[kWaiters];
+  std::vector<std::thread> threads;
+  for (int i = 0; i < kWaiters; ++i) {
+    go[i] = zs::eventCreate();
+    ack[i] = zs::eventCreate();
+    woke[i] = 0;
+  }
+  for (int i = 0; i < kWaiters; ++i)
+    threads.emplace_back([&, i] {
+      EXPECT_EQ(zs::eventWaitAny(&go[i], 1), 0);
+      ++woke[i];
+      zs::eventSet(ack[i]);
+    });
+  const int order[kWaiters] = {2, 0, 3, 1};
+  for (int k = 0; k < kWaiters; ++k) {
+    zs::eventSet(go[order[k]]);
+    EXPECT_EQ(zs::eventWaitAny(&ack[order[k]], 1), 0);
+    for (int j = 0; j < kWaiters; ++j) {
+      const bool wasSet = std::find(order, order + k + 1, j) != order + k + 1;
+      EXPECT_EQ(woke[j].load(), wasSet ? 1 : 0) << "after setting " << order[k];
+    }
+  }
+  for (auto& t : threads) t.join();
+  for (int i = 0; i < kWaiters; ++i) {
+    zs::eventDestroy(go[i]);
+    zs::eventDestroy(ack[i]);
+  }
 }
 
 // Two threads hand a token back and forth many times, as the pool does

@@ -155,10 +155,7 @@ TEST(Threads, WaitAnyHandsWorkToIdleWorkers) {
 
 TEST(Threads, WaitAnyReturnsTheEventThatWasSetLater) {
   zul_event* ev[2] = {zs::eventCreate(), zs::eventCreate()};
-  std::thread setter([&] {
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    zs::eventSet(ev[1]);
-  });
+  std::thread setter([&] { zs::eventSet(ev[1]); });
   EXPECT_EQ(zs::eventWaitAny(ev, 2), 1);
   setter.join();
   zs::eventDestroy(ev[0]);
@@ -170,18 +167,33 @@ void waitForEvent(void* arg) {
   zs::eventWaitAny(&e, 1);
 }
 
+// Waits for its event, then says that it no longer touches it.
+struct WaitThenTell {
+  zul_event* event;
+  std::atomic<bool> ended{false};
+};
+void waitThenTell(void* arg) {
+  auto* w = static_cast<WaitThenTell*>(arg);
+  zs::eventWaitAny(&w->event, 1);
+  w->ended = true;
+  w->ended.notify_all();
+}
+
 TEST(Threads, AWorkerLeftWaitingIsDetachedAfterTheGracePeriod) {
   // A step stopped while a worker waits for work: the host must not hang
   // at the end of the step.
-  zul_event* go = zs::eventCreate();
-  ASSERT_NE(zs::threadCreate(&waitForEvent, go), nullptr);
+  WaitThenTell worker{zs::eventCreate()};
+  ASSERT_NE(zs::threadCreate(&waitThenTell, &worker), nullptr);
   auto t0 = std::chrono::steady_clock::now();
   EXPECT_EQ(zs::joinAllThreads(std::chrono::milliseconds(30)), 1);
   EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(5));
   EXPECT_EQ(zs::liveThreads(), 0);
-  zs::eventSet(go);  // let it end before its event goes
-  std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  zs::eventDestroy(go);
+  // The detached worker still runs: set its event and wait until it is
+  // done with it before the event goes.
+  zs::eventSet(worker.event);
+  worker.ended.wait(false);
+  EXPECT_TRUE(worker.ended.load());
+  zs::eventDestroy(worker.event);
   // Threads that end are joined, not detached.
   zul_event* done = zs::eventCreate();
   zs::eventSet(done);

@@ -4,9 +4,12 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
+#include "zul/messages/messages.hpp"
 #include "zul/services/service_vector.hpp"
 #include "zul/services/session.hpp"
+#include "zul/services/system.hpp"
 
 namespace zs = zul::services;
 
@@ -142,6 +145,46 @@ TEST(ServiceVector, TablesOfNoStepAreRefused) {
   char cell[33];
   EXPECT_NE(svc<zul_attribute_fn>(ZUL_ATTRIBUTE)(t, ZUL_ATTR_MEMBER, cell), 0);
   EXPECT_EQ(svc<zul_readlist_create_fn>(ZUL_READLIST_CREATE)(t, 1), nullptr);
+}
+
+// Texts come as pointer and length; -1 means "up to the NUL". Other
+// negative lengths, and a length without a text, are refused with an error
+// in the log: never read as a huge size.
+TEST(ServiceVector, TextLengthsAndPointersAreChecked) {
+  std::vector<std::string> log;
+  zul::messages::setLogWriter([&](int, std::string_view line) {
+    log.emplace_back(line);
+    return true;
+  });
+  auto logLine = svc<zul_log_line_fn>(ZUL_LOG_LINE);
+  auto logText = svc<zul_log_text_fn>(ZUL_LOG_TEXT);
+  auto chars = svc<zul_hstring_chars_fn>(ZUL_HSTRING_CHARS);
+  auto nameCheck = svc<zul_name_check_fn>(ZUL_NAME_CHECK);
+  auto fit = svc<zul_name_fit_fn>(ZUL_NAME_FIT);
+  auto* tk = static_cast<const zul_toolkit*>(zs::serviceVector()[ZUL_SV_TOOLKIT]);
+
+  logLine(ZUL_LOG_NOTE, "whole text", -1);
+  logLine(ZUL_LOG_NOTE, "cut here", 3);
+  logLine(ZUL_LOG_NOTE, "never", -7);
+  logLine(ZUL_LOG_NOTE, nullptr, 12);
+  logText("never", -2);
+  tk->print("never", -100);
+  EXPECT_NE(tk->catalogLog(ZUL_LOG_NOTE, "never", -3), 0);
+  EXPECT_EQ(chars("abc", -5), nullptr);
+  EXPECT_STREQ(chars("abcdef", 2), "ab");
+  EXPECT_EQ(nameCheck("x", -9), zs::kNameUnusable);
+  char out[9];
+  EXPECT_EQ(fit("abc", -4, 8, out), 1);  // no name given: "_"
+  EXPECT_STREQ(out, "_");
+  zul::messages::setLogWriter(nullptr);
+
+  std::string all;
+  for (const auto& l : log) all += l + "\n";
+  EXPECT_NE(all.find("whole text"), std::string::npos);
+  EXPECT_NE(all.find("cut\n"), std::string::npos);
+  EXPECT_EQ(all.find("never"), std::string::npos) << all;
+  EXPECT_NE(all.find("was given the text length -7; the request is refused"), std::string::npos);
+  EXPECT_NE(all.find("was given no text"), std::string::npos) << all;
 }
 
 }  // namespace
