@@ -2,7 +2,7 @@
 BUILD ?= build
 JOBS  ?= $(shell nproc)
 
-.PHONY: all deps build demo test bench clean
+.PHONY: all deps build demo test bench check clean
 
 all: build
 
@@ -37,5 +37,12 @@ bench: deps
 	cmake --build $(BUILD)-bench -j $(JOBS)
 	@echo "Benchmarks are in $(BUILD)-bench/bin; see bench/README.md"
 
+# Sanitizer builds (build-asan, build-tsan) running the whole suite, then the
+# fuzzers for a fixed time (build-fuzz): slow, so not part of `make test`.
+# scripts/check tells what each step does; FUZZ_SECONDS=n changes the time.
+check:
+	@scripts/install-deps --check
+	JOBS=$(JOBS) scripts/check
+
 clean:
-	rm -rf $(BUILD) $(BUILD)-bench
+	rm -rf $(BUILD) $(BUILD)-bench build-asan build-tsan build-fuzz

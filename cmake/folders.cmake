@@ -1,6 +1,8 @@
 # One source folder is one OBJECT library: every .cpp/.c file in it is
 # compiled, so adding a file needs no CMake edit. An empty folder makes no
 # target. The binaries are then put together from these object libraries.
+# Subfolders are not globbed: a source that no target compiles stops the
+# configuration (cmake/source_check.cmake).
 function(zul_folder_objects target dir)
   file(GLOB sources CONFIGURE_DEPENDS ${dir}/*.cpp ${dir}/*.c)
   list(FILTER sources EXCLUDE REGEX "/main\\.cpp$")

@@ -13,7 +13,8 @@
  *                            an array of function pointers indexed by slot
  *                            (NULL where a group or slot is not provided)
  *   word 1   ZUL_SV_USED     uint8_t *: one byte per group, set to 1 by the
- *                            module before each call into that group
+ *                            module before each call into that group (from
+ *                            any thread: read and written atomically)
  *   word 4   ZUL_SV_POOL     const zul_pool *: the step's memory pool
  *   word 82  ZUL_SV_TOOLKIT  const zul_toolkit *: message catalog and the
  *                            extension loader
@@ -91,7 +92,11 @@ static inline zul_fn zul_service(void *const *sv, int group, int slot) {
   zul_fn const *const *groups = (zul_fn const *const *)sv[ZUL_SV_GROUPS];
   uint8_t *used = (uint8_t *)sv[ZUL_SV_USED];
   if (!groups || group < 0 || group >= ZUL_GROUP_COUNT || !groups[group]) return 0;
-  if (used) used[group] = 1;
+  /* Worker threads look services up too: the byte is read and set
+     atomically, and written only once, so that threads neither race on it
+     nor keep its cache line moving between cores. */
+  if (used && !__atomic_load_n(&used[group], __ATOMIC_RELAXED))
+    __atomic_store_n(&used[group], 1, __ATOMIC_RELAXED);
   return groups[group][slot];
 }
 
@@ -313,6 +318,14 @@ typedef void (*zul_macro_set_fn)(const char *name, const char *value);
 typedef double (*zul_clock_fn)(void);
 /* 400/18 threaded-read mode of a table on (1) or off (0). */
 typedef void (*zul_threaded_read_fn)(zul_table *table, int32_t on);
+/* 400/19 reads up to maxRecords records of the current BY group, as 212/26
+ * would one by one, into values: record k at values + k * m, where m is
+ * the number of numeric slots (the list must have no character slots).
+ * Returns the number of records read, 0 at the end of the group. *status
+ * is 0, or 2049 when a record read had a remark; any other value is a
+ * read error after the records returned (the host has printed why). */
+typedef int32_t (*zul_read_records_fn)(zul_readlist *list, double *values,
+                                       int32_t maxRecords, int32_t *status);
 
 /* ---- service numbers ---- */
 #define ZUL_SVC(group, slot) ((group) * 1000 + (slot))
@@ -371,7 +384,8 @@ enum zul_service_id {
   ZUL_NAME_CHECK = ZUL_SVC(400, 15),
   ZUL_MACRO_SET = ZUL_SVC(400, 16),
   ZUL_CLOCK = ZUL_SVC(400, 17),
-  ZUL_THREADED_READ = ZUL_SVC(400, 18)
+  ZUL_THREADED_READ = ZUL_SVC(400, 18),
+  ZUL_READ_RECORDS = ZUL_SVC(400, 19)
 };
 /* Largest slot used in any group plus one: each group array has at least
  * this many entries. */

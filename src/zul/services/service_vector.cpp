@@ -407,6 +407,21 @@ void svcReadListRelease(zul_readlist* list) {
 
 constexpr int kMaxRemarksPerTable = 10;
 
+// Logs the remark of the record just read, up to kMaxRemarksPerTable
+// per table; true when there was one.
+bool logRemark(zul_readlist* list) {
+  if (list->list->remark().empty()) return false;
+  zul_table* t = list->table;
+  if (t->remarks < kMaxRemarksPerTable) {
+    msg::writeLog(ZUL_LOG_WARNING, list->list->remark());
+  } else if (t->remarks == kMaxRemarksPerTable) {
+    msg::writeLog(ZUL_LOG_WARNING,
+                  "Further remarks about " + t->input->displayName() + " are not shown.");
+  }
+  ++t->remarks;
+  return true;
+}
+
 int32_t svcReadNext(zul_readlist* list, double* values, char* text, int32_t* status) {
   int32_t dummy = 0;
   if (!status) status = &dummy;
@@ -416,24 +431,37 @@ int32_t svcReadNext(zul_readlist* list, double* values, char* text, int32_t* sta
   }
   try {
     bool got = list->list->read(values, text);
-    *status = 0;
-    if (got && !list->list->remark().empty()) {
-      *status = 2049;
-      zul_table* t = list->table;
-      if (t->remarks < kMaxRemarksPerTable) {
-        msg::writeLog(ZUL_LOG_WARNING, list->list->remark());
-      } else if (t->remarks == kMaxRemarksPerTable) {
-        msg::writeLog(ZUL_LOG_WARNING, "Further remarks about " + t->input->displayName() +
-                                           " are not shown.");
-      }
-      ++t->remarks;
-    }
+    *status = got && logRemark(list) ? 2049 : 0;
     return got ? 1 : 0;
   } catch (const std::exception& e) {
     logError(e.what());
     *status = 1;
     return 0;
   }
+}
+
+int32_t svcReadRecords(zul_readlist* list, double* values, int32_t maxRecords, int32_t* status) {
+  int32_t dummy = 0;
+  if (!status) status = &dummy;
+  *status = 0;
+  if (!ownsList(list) || !values || maxRecords < 0 || list->list->textBytes() > 0) {
+    *status = 1;
+    return 0;
+  }
+  const size_t width = static_cast<size_t>(list->list->numericCount());
+  int32_t got = 0;
+  try {
+    while (got < maxRecords) {
+      const int n = list->list->readRun(values + width * static_cast<size_t>(got), maxRecords - got);
+      if (n == 0) break;
+      got += n;
+      if (logRemark(list)) *status = 2049;
+    }
+  } catch (const std::exception& e) {
+    logError(e.what());
+    *status = 1;
+  }
+  return got;
 }
 
 int32_t svcDeclareColumn(zul_table* out, const zul_column_desc* column) {
@@ -711,6 +739,7 @@ struct Vector {
     put(ZUL_MACRO_SET, &svcMacroSet);
     put(ZUL_CLOCK, &svcClock);
     put(ZUL_THREADED_READ, &svcThreadedRead);
+    put(ZUL_READ_RECORDS, &svcReadRecords);
     words[ZUL_SV_GROUPS] = groups.data();
     words[ZUL_SV_USED] = used.data();
     words[ZUL_SV_POOL] = const_cast<zul_pool*>(&g_pool);
@@ -729,7 +758,7 @@ void** serviceVector() { return vector().words.data(); }
 
 uint8_t usedByte(int group) {
   if (group < 0 || group >= ZUL_GROUP_COUNT) return 0;
-  return vector().used[static_cast<size_t>(group)];
+  return __atomic_load_n(&vector().used[static_cast<size_t>(group)], __ATOMIC_RELAXED);
 }
 
 void setSinkDispatch(SinkDispatch dispatch) { g_sink = std::move(dispatch); }

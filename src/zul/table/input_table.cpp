@@ -142,10 +142,12 @@ struct InputTable::Impl {
     aheadOff = false;
   }
 
-  // The next record from the chunks parsed ahead: 1 with its numbers in
-  // values; 0 when the cursor must read it (an unusual row, the end of
-  // the data, or reading ahead is not possible).
-  int readAhead(uint64_t owner, const std::vector<int>& target, int nOut, double* values) {
+  // The next records from the chunks parsed ahead, at most max (from 1)
+  // and never beyond the current chunk: their count, with their numbers in
+  // values (nOut each); 0 when the cursor must read the next one (an
+  // unusual row, the end of the data, or reading ahead is not possible).
+  int readAhead(uint64_t owner, const std::vector<int>& target, int nOut, double* values,
+                int max) {
     if (ahead && aheadOwner != owner) stopAhead();
     if (!ahead) {
       const int helpers = detail::readAheadHelpers();
@@ -181,16 +183,18 @@ struct InputTable::Impl {
         chunkLine = line;
       }
       if (chunkRow < chunk->rows) {
+        const size_t n = std::min(chunk->rows - chunkRow, static_cast<size_t>(max));
         std::memcpy(values, chunk->values.data() + chunkRow * static_cast<size_t>(nOut),
-                    sizeof(double) * static_cast<size_t>(nOut));
+                    sizeof(double) * static_cast<size_t>(nOut) * n);
+        // The last of them is the current record.
+        chunkRow += n;
         lazy = true;
-        lazyBegin = chunk->rowBegin[chunkRow];
-        lazyLine = chunkLine + static_cast<int64_t>(chunkRow);
+        lazyBegin = chunk->rowBegin[chunkRow - 1];
+        lazyLine = chunkLine + static_cast<int64_t>(chunkRow) - 1;
         hasRecord = true;
-        ++chunkRow;
         pos = chunkRow < chunk->rows ? chunk->rowBegin[chunkRow] : chunk->stopAt;
         line = chunkLine + static_cast<int64_t>(chunkRow);
-        return 1;
+        return static_cast<int>(n);
       }
       pos = chunk->stopAt;
       line = chunkLine + static_cast<int64_t>(chunk->rows);
@@ -1071,17 +1075,38 @@ void ReadList::convertSlot(const Slot& s, double* values, char* text) {
               " is not a number; it was read as missing.";
 }
 
+bool ReadList::aheadUsable() {
+  InputTable::Impl& im = *table_->impl_;
+  if (im.threaded && fused_ && textBytes_ == 0 && !im.aheadOff && im.byCols.empty() &&
+      im.state == InputTable::Impl::State::InGroup)
+    return true;
+  if (im.ahead) im.stopAhead();
+  return false;
+}
+
 bool ReadList::read(double* values, char* text) {
   if (!laidOut_) layout();
   remark_.clear();
-  InputTable::Impl& im = *table_->impl_;
   // In threaded-read mode the numbers of plain rows come parsed ahead.
-  if (im.threaded && fused_ && textBytes_ == 0 && !im.aheadOff && im.byCols.empty() &&
-      im.state == InputTable::Impl::State::InGroup) {
-    if (im.readAhead(serial_, columnTarget_, nNumeric_, values)) return true;
-  } else if (im.ahead) {
-    im.stopAhead();
+  if (aheadUsable() && table_->impl_->readAhead(serial_, columnTarget_, nNumeric_, values, 1))
+    return true;
+  return readCursor(values, text);
+}
+
+int ReadList::readRun(double* values, int max) {
+  if (max < 1) return 0;
+  if (!laidOut_) layout();
+  remark_.clear();
+  if (aheadUsable()) {
+    const int n = table_->impl_->readAhead(serial_, columnTarget_, nNumeric_, values, max);
+    if (n > 0) return n;
   }
+  return readCursor(values, nullptr) ? 1 : 0;
+}
+
+// One record through the cursor.
+bool ReadList::readCursor(double* values, char* text) {
+  InputTable::Impl& im = *table_->impl_;
   if (!fused_) {
     if (!im.nextRecord()) return false;
     for (const Slot& s : slots_)

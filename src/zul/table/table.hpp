@@ -198,12 +198,25 @@ class ReadList {
   // for a double (1e400). When it returns false the
   // numeric buffer may hold values of a row that was not delivered.
   bool read(double* values, char* text);
+  // Reads up to max records into values, record k at values +
+  // k * numericCount(), for a list without character slots: as many as
+  // come at once from rows parsed ahead (threaded-read mode), else one as
+  // read() would. Returns the count, 0 at the end of the group; remark()
+  // then concerns the last record (only a record read singly has one).
+  int readRun(double* values, int max);
   // The remark of the last read, empty when none.
   const std::string& remark() const { return remark_; }
 
   int slotCount() const { return static_cast<int>(slots_.size()); }
-  int numericCount() const { return nNumeric_; }
-  int textBytes() const { return textBytes_; }  // total width of character slots
+  // Slots as bound so far (the layout is made when first asked for).
+  int numericCount() {
+    if (!laidOut_) layout();
+    return nNumeric_;
+  }
+  int textBytes() {  // total width of character slots
+    if (!laidOut_) layout();
+    return textBytes_;
+  }
   InputTable& table() const { return *table_; }
 
  private:
@@ -214,6 +227,10 @@ class ReadList {
     int target = 0;   // values index or text offset
   };
   void layout();
+  // Whether rows parsed ahead may be read for this list now (stops
+  // reading ahead when they may not).
+  bool aheadUsable();
+  bool readCursor(double* values, char* text);
   void convertSlot(const Slot& slot, double* values, char* text);
   void plainNumber(int column, const char* p, size_t n, double& out);
   void refuseOutOfRange(const Column& col, int64_t line, std::string_view text) const;

@@ -28,6 +28,13 @@ class HostPlatform : public CrossPlatform {
     status = st;
     return got;
   }
+  int readRecords(double* values, int ncols, int max, int32_t& status) override {
+    int st = 0;
+    const int got = host().readRecords(list_, values, max, st);
+    if (got < 0) return CrossPlatform::readRecords(values, ncols, max, status);
+    status = st;
+    return got;
+  }
   double availableMemory() override { return host().availableMemory(); }
   void* alloc(double bytes) override { return host().alloc(bytes); }
   void release(void* block) override { host().release(block); }
@@ -47,30 +54,11 @@ class HostPlatform : public CrossPlatform {
   zul_readlist* list_;
 };
 
-double numberOption(const char* name) {
-  std::string value;
-  if (!host().systemOption(name, value)) return zul_missing();
-  char* end = nullptr;
-  const double v = std::strtod(value.c_str(), &end);
-  if (end == value.c_str()) return zul_missing();
-  return v;
-}
-
-// THREADS is on when it is given and is not 0 (or NO / OFF).
-bool threadsOption() {
-  std::string value;
-  if (!host().systemOption("THREADS", value)) return false;
-  while (!value.empty() && value.back() == ' ') value.pop_back();
-  if (value.empty()) return false;
-  for (char& c : value) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return !(value == "0" || value == "NO" || value == "OFF" || value == "NOTHREADS");
-}
-
 int threadCountFromHost() {
   bool fallback = false;
   const double setting = host().namedSetting("zacorr_threads");
-  const bool on = zul_is_missing(setting) ? threadsOption() : false;
-  const double cpus = on ? numberOption("CPUCOUNT") : zul_missing();
+  const bool on = zul_is_missing(setting) ? host().threadsOn() : false;
+  const double cpus = on ? host().cpuCount() : zul_missing();
   const int count = decideThreadCount(setting, on, cpus, &fallback);
   if (host().diagSwitch("-znthreads")) {
     if (fallback) {
@@ -93,16 +81,6 @@ struct CallResources {
     if (work) host().release(work);
   }
 };
-
-bool isStoredMatrixType(const char* type) {
-  static const char* const kTypes[] = {"CORR", "COV", "UCORR", "UCOV", "FACTOR", "SSCP", "ACE", "EST"};
-  std::string t(type, 8);
-  while (!t.empty() && (t.back() == ' ' || t.back() == '\0')) t.pop_back();
-  for (auto& c : t) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  for (const char* k : kTypes)
-    if (t == k) return true;
-  return false;
-}
 
 // The first variable whose sum or crossproducts are not finite, -1 when
 // every one is. sums holds n values, packed the n(n+1)/2 crossproducts.
@@ -137,7 +115,8 @@ int crossproductEngine(ProcState& ps) {
 
   // A raw table that carries _TYPE_ and _NAME_ probably holds a matrix
   // whose TYPE was lost.
-  if (ps.typeVarNumber > 0 && ps.nameVarNumber > 0 && !isStoredMatrixType(ps.inputType))
+  if (ps.typeVarNumber > 0 && ps.nameVarNumber > 0 &&
+      !isStoredMatrixType(std::string_view(ps.inputType, 8)))
     h.message(msg::kUntypedMatrixReadAsRaw);
 
   BlockShape shape;

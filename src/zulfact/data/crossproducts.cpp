@@ -1,6 +1,7 @@
 #include "zulfact/data/crossproducts.hpp"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <vector>
@@ -179,95 +180,170 @@ double perThreadBytes(const BlockShape& shape, int vecsize) {
 
 namespace {
 
-// One thread's context: its block, its sums and its counters.
+// Records asked of the platform at once.
+constexpr int kRunRecords = 256;
+// Blocks a worker may have waiting: about this many bytes of them, at
+// most kMaxRing. They are handed over kRing / 2 at a time, so that a
+// worker is woken once per several blocks rather than for each one.
+constexpr double kRingBytes = 2.0 * 1024 * 1024;
+constexpr int kMaxRing = 16;
+
+// The reading side, shared by every fill: records come from the platform
+// in runs and are screened one by one in file order.
+class Reader {
+ public:
+  Reader(CrossPlatform& platform, const BlockShape& shape, double* shift)
+      : platform_(platform), shape_(shape), ncols_(shape.ncols()), shift_(shift),
+        run_(static_cast<size_t>(kRunRecords) * ncols_ + 1, 0.0) {}
+
+  // The next record (ncols values, which the caller may change), or
+  // nullptr at the end of the group or after a read error (readError()).
+  double* next() {
+    if (next_ == have_) {
+      if (error_ || ended_) return nullptr;
+      int32_t status = 0;
+      have_ = platform_.readRecords(run_.data(), ncols_, kRunRecords, status);
+      next_ = 0;
+      // Records read before a failing one are used; the error comes after them.
+      if (status != 0 && status != kReadRemark) error_ = true;
+      if (have_ <= 0) {
+        have_ = 0;
+        ended_ = true;
+        return nullptr;
+      }
+    }
+    return run_.data() + static_cast<size_t>(next_++) * ncols_;
+  }
+  bool readError() const { return error_ && next_ == have_; }
+
+  // Screens rec into counts; true when it is accepted. The first accepted
+  // record of the group becomes the shift.
+  bool accept(double* rec, ObsCounters& counts) {
+    if (!screenRecord(rec, shape_, counts)) return false;
+    if (shiftPending_) {
+      if (!shape_.noint) std::memcpy(shift_, rec, sizeof(double) * shape_.n);
+      shiftPending_ = false;
+    }
+    counts.recordsUsed += 1;
+    return true;
+  }
+
+ private:
+  CrossPlatform& platform_;
+  const BlockShape& shape_;
+  const int ncols_;
+  double* shift_;
+  bool shiftPending_ = true;
+  std::vector<double> run_;
+  int have_ = 0, next_ = 0;
+  bool error_ = false, ended_ = false;
+};
+
+// One thread's context: its ring of blocks, its sums and its counters.
+// The reading thread fills the blocks in order and publishes them; the
+// worker accumulates them in the same order.
 struct Context {
   const BlockShape* shape = nullptr;
-  double* block = nullptr;
+  double* blocks = nullptr;  // ring blocks of vecsize * blockCols() doubles
+  int ring = 1;
   int vecsize = 0;
-  int filled = 0;
+  std::vector<int> filled;   // accepted slots of each ring block
   const double* shift = nullptr;
-  bool stop = false;
-  bool quit = false;
-  ThreadSums sums;
+  ThreadSums sums;           // the worker's sums and block counters
+  ObsCounters readCounts;    // the reading thread's counters of this context's blocks
   CrossPlatform* platform = nullptr;
-  void* go = nullptr;
-  void* idle = nullptr;
-};
+  // Blocks published to the worker and accumulated by it.
+  std::atomic<int64_t> published{0};
+  std::atomic<int64_t> consumed{0};
+  std::atomic<bool> quit{false};
+  std::atomic<bool> waitFailed{false};
+  void* go = nullptr;     // set when blocks are published or quit is set
+  void* space = nullptr;  // set when the worker has freed a block
 
-// The reading side, shared by every fill.
-struct Reader {
-  CrossPlatform* platform;
-  const BlockShape* shape;
-  double* record;      // ncols values
-  double* shift;
-  bool shiftPending;
-};
-
-// Reads records into ctx's block until it holds vecsize accepted
-// observations, the data end, or a read error.
-int fill(Reader& rd, Context& ctx) {
-  const BlockShape& shape = *rd.shape;
-  const int ncols = shape.ncols();
-  ctx.filled = 0;
-  while (ctx.filled < ctx.vecsize) {
-    int32_t status = 0;
-    const int got = rd.platform->readRecord(rd.record, status);
-    if (status != 0 && status != kReadRemark) {
-      ctx.stop = true;
-      return kFillReadError;
-    }
-    if (!got) return kFillEnd;
-    if (!screenRecord(rd.record, shape, ctx.sums.counts)) continue;
-    if (rd.shiftPending) {
-      if (!shape.noint) std::memcpy(rd.shift, rd.record, sizeof(double) * shape.n);
-      rd.shiftPending = false;
-    }
-    for (int col = 0; col < ncols; ++col)
-      ctx.block[static_cast<size_t>(col) * ctx.vecsize + ctx.filled] = rd.record[col];
-    ctx.filled += 1;
-    ctx.sums.counts.recordsUsed += 1;
+  double* block(int64_t j) const {
+    return blocks + static_cast<size_t>(j % ring) * static_cast<size_t>(vecsize) * shape->blockCols();
   }
-  return kFillFull;
+};
+
+// Fills one block with up to vecsize accepted records: kFillFull, or
+// kFillEnd / kFillReadError with what was read so far in *count.
+int fill(Reader& rd, const BlockShape& shape, double* block, int vecsize, ObsCounters& counts,
+         int* count) {
+  const int ncols = shape.ncols();
+  int filled = 0;
+  int result = kFillFull;
+  while (filled < vecsize) {
+    double* rec = rd.next();
+    if (!rec) {
+      result = rd.readError() ? kFillReadError : kFillEnd;
+      break;
+    }
+    if (!rd.accept(rec, counts)) continue;
+    for (int col = 0; col < ncols; ++col) block[static_cast<size_t>(col) * vecsize + filled] = rec[col];
+    ++filled;
+  }
+  *count = filled;
+  return result;
 }
 
-void accumulateContext(Context& ctx) {
-  accumulateBlock(*ctx.shape, ctx.block, ctx.vecsize, ctx.filled, ctx.shift, ctx.sums);
-  ctx.filled = 0;
+// Waits until ready() holds; the event is reset before the last check, so
+// a set that comes after it is never lost. false when the wait failed.
+template <class Ready>
+bool waitUntil(CrossPlatform& pf, void* event, Ready ready) {
+  while (!ready()) {
+    pf.eventReset(event);
+    if (ready()) break;
+    if (pf.eventWaitAny(&event, 1) < 0) return false;
+  }
+  return true;
 }
 
-// Worker: accumulate each block it is handed, then report idle.
+// Worker: accumulates each published block in order until told to quit.
 void workerMain(void* arg) {
   Context& ctx = *static_cast<Context*>(arg);
   CrossPlatform& pf = *ctx.platform;
+  int64_t done = 0;
   for (;;) {
-    if (pf.eventWaitAny(&ctx.go, 1) < 0) {
-      // Nothing sensible is left to do; the caller sees its own wait fail.
-      ctx.quit = true;
+    const bool ok = waitUntil(pf, ctx.go, [&] {
+      return ctx.published.load(std::memory_order_acquire) > done ||
+             ctx.quit.load(std::memory_order_acquire);
+    });
+    if (!ok) {
+      ctx.waitFailed.store(true, std::memory_order_release);
+      pf.eventSet(ctx.space);
+      return;
     }
-    pf.eventReset(ctx.go);
-    if (ctx.quit) break;
-    accumulateContext(ctx);
-    pf.eventSet(ctx.idle);
+    const int64_t upTo = ctx.published.load(std::memory_order_acquire);
+    if (done == upTo) return;  // quit, and every block is done
+    for (; done < upTo; ++done) {
+      accumulateBlock(*ctx.shape, ctx.block(done), ctx.vecsize,
+                      ctx.filled[static_cast<size_t>(done % ctx.ring)], ctx.shift, ctx.sums);
+      ctx.consumed.store(done + 1, std::memory_order_release);
+      pf.eventSet(ctx.space);
+    }
   }
 }
 
-// The pool: one worker per context; the calling thread fills whichever
-// worker is idle and hands it the block.
+// The pool: one worker per context. The reading thread fills the blocks
+// in turn, block b going to context b mod count: a fixed order makes each
+// thread's sums, and so the rounding of the merged result, the same from
+// run to run. The first block goes to the first context, and the shift is
+// taken while it is filled, before any worker runs.
 int runPool(Reader& rd, std::vector<Context>& ctx) {
-  CrossPlatform& pf = *rd.platform;
+  CrossPlatform& pf = *ctx[0].platform;
+  const BlockShape& shape = *ctx[0].shape;
   const int count = static_cast<int>(ctx.size());
-  std::vector<void*> idle(count, nullptr), threads(count, nullptr);
+  std::vector<void*> threads(count, nullptr);
+  std::vector<int64_t> nFilled(count, 0);  // blocks filled per context
   int status = 0;
   int started = 0;
   for (int i = 0; i < count; ++i) {
     ctx[i].go = pf.eventCreate();
-    ctx[i].idle = pf.eventCreate();
-    idle[i] = ctx[i].idle;
-    if (!ctx[i].go || !ctx[i].idle) {
+    ctx[i].space = pf.eventCreate();
+    if (!ctx[i].go || !ctx[i].space) {
       status = kPoolStartFailed;
       break;
     }
-    pf.eventSet(ctx[i].idle);
     threads[i] = pf.threadCreate(workerMain, &ctx[i]);
     if (!threads[i]) {
       status = kPoolStartFailed;
@@ -275,56 +351,85 @@ int runPool(Reader& rd, std::vector<Context>& ctx) {
     }
     started = i + 1;
   }
+  auto publish = [&](Context& c, int64_t upTo) {
+    if (c.published.load(std::memory_order_relaxed) == upTo) return;
+    c.published.store(upTo, std::memory_order_release);
+    pf.eventSet(c.go);
+  };
   if (status == 0) {
-    for (int64_t block = 0;; ++block) {
-      // Blocks go to the workers in turn, the first to the first context
-      // (so that the shift is taken before any worker runs). A fixed
-      // order makes each thread's sums, and so the rounding of the merged
-      // result, the same from run to run; waiting for whichever worker is
-      // idle first would not. A worker folds a block far faster than one
-      // is read, so its turn rarely finds it busy.
-      const int turn = static_cast<int>(block % count);
-      const int idx = block == 0 ? 0 : pf.eventWaitAny(&idle[turn], 1) < 0 ? -1 : turn;
-      if (idx < 0 || idx >= count) {
+    for (int64_t b = 0;; ++b) {
+      const int turn = static_cast<int>(b % count);
+      Context& c = ctx[turn];
+      const int64_t j = nFilled[turn];
+      // A free block in the ring.
+      const bool ok = waitUntil(pf, c.space, [&] {
+        return j - c.consumed.load(std::memory_order_acquire) < c.ring ||
+               c.waitFailed.load(std::memory_order_acquire);
+      });
+      if (!ok || c.waitFailed.load(std::memory_order_acquire)) {
         status = kPoolWaitFailed;
         break;
       }
-      pf.eventReset(idle[idx]);
-      const int r = fill(rd, ctx[idx]);
-      if (ctx[idx].filled > 0)
-        pf.eventSet(ctx[idx].go);
-      else
-        pf.eventSet(idle[idx]);
+      int got = 0;
+      const int r = fill(rd, shape, c.block(j), c.vecsize, c.readCounts, &got);
+      if (got > 0) {
+        c.filled[static_cast<size_t>(j % c.ring)] = got;
+        nFilled[turn] = j + 1;
+        if (j + 1 - c.published.load(std::memory_order_relaxed) >= std::max(1, c.ring / 2))
+          publish(c, j + 1);
+      }
       if (r != kFillFull) break;
     }
   }
-  // Let every started worker finish its block, then stop it.
+  // Hand over what is left, let every started worker finish, then stop it.
   for (int i = 0; i < started; ++i) {
-    if (pf.eventWaitAny(&idle[i], 1) < 0 && status == 0) status = kPoolWaitFailed;
-    ctx[i].quit = true;
-    pf.eventSet(ctx[i].go);
+    Context& c = ctx[i];
+    publish(c, nFilled[i]);
+    const bool ok = waitUntil(pf, c.space, [&] {
+      return c.consumed.load(std::memory_order_acquire) == nFilled[i] ||
+             c.waitFailed.load(std::memory_order_acquire);
+    });
+    if ((!ok || c.waitFailed.load()) && status == 0) status = kPoolWaitFailed;
+    c.quit.store(true, std::memory_order_release);
+    pf.eventSet(c.go);
     pf.threadJoin(threads[i]);
   }
   for (int i = 0; i < count; ++i) {
     if (ctx[i].go) pf.eventDestroy(ctx[i].go);
-    if (ctx[i].idle) pf.eventDestroy(ctx[i].idle);
+    if (ctx[i].space) pf.eventDestroy(ctx[i].space);
   }
   return status;
 }
 
 }  // namespace
 
+int CrossPlatform::readRecords(double* values, int ncols, int max, int32_t& status) {
+  status = 0;
+  int got = 0;
+  const size_t width = static_cast<size_t>(ncols);
+  while (got < max) {
+    int32_t st = 0;
+    const int one = readRecord(values + width * static_cast<size_t>(got), st);
+    if (st != 0 && st != kReadRemark) {
+      status = st;
+      break;
+    }
+    if (st == kReadRemark) status = kReadRemark;
+    if (!one) break;
+    ++got;
+  }
+  return got;
+}
+
 CrossRun accumulateGroup(CrossPlatform& platform, const BlockShape& shape, int threads,
                          double* sums, double* packed, double* shift, ObsCounters& counts) {
   const int n = shape.n;
-  const int ncols = shape.ncols();
   const size_t nPacked = static_cast<size_t>(n) * (n + 1) / 2;
   std::fill(sums, sums + n, 0.0);
   std::fill(packed, packed + nPacked, 0.0);
   std::fill(shift, shift + n, 0.0);
   counts = ObsCounters{};
-  std::vector<double> record(static_cast<size_t>(ncols) + 1, 0.0);
-  Reader rd{&platform, &shape, record.data(), shift, true};
+  Reader rd(platform, shape, shift);
 
   CrossRun run;
   int count = std::clamp(threads, 0, kMaxThreads);
@@ -358,35 +463,35 @@ CrossRun accumulateGroup(CrossPlatform& platform, const BlockShape& shape, int t
     run.singleObservation = true;
     run.threads = 1;
     run.vecsize = 1;
-    for (;;) {
-      int32_t status = 0;
-      const int got = platform.readRecord(record.data(), status);
-      if (status != 0 && status != kReadRemark) {
-        run.readError = true;
-        break;
-      }
-      if (!got) break;
-      if (!screenRecord(record.data(), shape, counts)) continue;
-      if (rd.shiftPending) {
-        if (!shape.noint) std::memcpy(shift, record.data(), sizeof(double) * n);
-        rd.shiftPending = false;
-      }
-      counts.recordsUsed += 1;
-      accumulateRecord(shape, record.data(), shift, sums, packed, counts);
+    while (double* rec = rd.next()) {
+      if (rd.accept(rec, counts)) accumulateRecord(shape, rec, shift, sums, packed, counts);
     }
+    run.readError = rd.readError();
     return run;
   }
 
-  // Carve the contexts out of the one allocation: S, dense Q, block.
-  std::vector<Context> ctx(count);
+  // Carve the contexts out of the one allocation: S, dense Q, block. With
+  // several threads each context gets a ring of blocks of its own when
+  // memory allows; its block in the allocation is then unused.
   const size_t crossDoubles = (static_cast<size_t>(n) + 1) * (static_cast<size_t>(n) + 1);
-  const size_t perDoubles = crossDoubles + static_cast<size_t>(vecsize) * shape.blockCols();
+  const size_t blockDoubles = static_cast<size_t>(vecsize) * shape.blockCols();
+  const size_t perDoubles = crossDoubles + blockDoubles;
+  int ring = 1;
+  void* ringMemory = nullptr;
+  if (count > 1) {
+    ring = static_cast<int>(std::clamp(kRingBytes / (8.0 * blockDoubles), 1.0, double{kMaxRing}));
+    while (ring > 1 && !(ringMemory = platform.alloc(8.0 * blockDoubles * ring * count))) ring /= 2;
+  }
+  std::vector<Context> ctx(count);
   double* base = static_cast<double*>(memory);
   for (int i = 0; i < count; ++i) {
     double* p = base + perDoubles * i;
     ctx[i].shape = &shape;
     ctx[i].sums.cross = p;
-    ctx[i].block = p + crossDoubles;
+    ctx[i].ring = ring;
+    ctx[i].blocks = ringMemory ? static_cast<double*>(ringMemory) + blockDoubles * ring * i
+                               : p + crossDoubles;
+    ctx[i].filled.assign(static_cast<size_t>(ring), 0);
     ctx[i].vecsize = vecsize;
     ctx[i].shift = shift;
     ctx[i].platform = &platform;
@@ -397,8 +502,9 @@ CrossRun accumulateGroup(CrossPlatform& platform, const BlockShape& shape, int t
 
   if (count == 1) {
     for (;;) {
-      const int r = fill(rd, ctx[0]);
-      accumulateContext(ctx[0]);
+      int got = 0;
+      const int r = fill(rd, shape, ctx[0].blocks, vecsize, ctx[0].readCounts, &got);
+      accumulateBlock(shape, ctx[0].blocks, vecsize, got, shift, ctx[0].sums);
       if (r != kFillFull) {
         run.readError = r == kFillReadError;
         break;
@@ -406,14 +512,17 @@ CrossRun accumulateGroup(CrossPlatform& platform, const BlockShape& shape, int t
     }
   } else {
     run.poolStatus = runPool(rd, ctx);
-    for (const Context& c : ctx) run.readError = run.readError || c.stop;
+    run.readError = rd.readError();
   }
 
-  // Merge: the threads' sums added in context order.
+  // Merge: the threads' sums added in context order. The reading and the
+  // block counters of a context hold different fields.
   for (int i = 0; i < count; ++i) {
     foldThreadSums(n, ctx[i].sums.cross, sums, packed);
+    counts.add(ctx[i].readCounts);
     counts.add(ctx[i].sums.counts);
   }
+  if (ringMemory) platform.release(ringMemory);
   platform.release(memory);
   return run;
 }

@@ -2,11 +2,14 @@
 // accumulated in blocks on worker threads, and the moments finished from
 // them.
 //
-// Observations are read on the calling thread into column-major blocks of
-// `vecsize` slots (column c of slot t at c * vecsize + t: the n variables,
-// then FREQ, then WEIGHT). Each full block is folded into its thread's
-// private sums S and crossproducts Q by one rank-k update (BLAS dsyrk on
-// the block), with the combined weight applied as sqrt(weight) to the rows.
+// Observations are read on the calling thread, in runs of records, into
+// column-major blocks of `vecsize` slots (column c of slot t at
+// c * vecsize + t: the n variables, then FREQ, then WEIGHT). Block b goes
+// to thread b mod (threads), which folds it into its private sums S and
+// crossproducts Q by one rank-k update (BLAS dsyrk on the block), with the
+// combined weight applied as sqrt(weight) to the rows. Each thread has a
+// ring of blocks, handed over several at a time, so that threads are not
+// woken for every block.
 // All values are taken about one shift vector, the first accepted
 // observation of the group, fixed before any block is accumulated: this
 // keeps the corrected sums accurate when means are large against the
@@ -88,6 +91,10 @@ class CrossPlatform {
   // 1 with a record in values (ncols slots), 0 at the end; status as the
   // host's reader: 0 or 2049 are fine, anything else is a read error.
   virtual int readRecord(double* values, int32_t& status) = 0;
+  // Up to max records, record k at values + k * ncols: their count, 0 at
+  // the end; status as readRecord's, an error coming after the records
+  // returned. This one reads them one by one.
+  virtual int readRecords(double* values, int ncols, int max, int32_t& status);
   virtual double availableMemory() = 0;  // units of 1000 bytes; < 0 unknown
   virtual void* alloc(double bytes) = 0;
   virtual void release(void* block) = 0;

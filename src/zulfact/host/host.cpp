@@ -3,6 +3,7 @@
 #include "zulfact/host/host.hpp"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -132,6 +133,23 @@ bool Host::systemOption(std::string_view name, std::string& value) {
       },
       &st);
   return st >= 0;
+}
+
+bool Host::threadsOn() {
+  std::string value;
+  if (!systemOption("THREADS", value)) return false;
+  while (!value.empty() && (value.back() == ' ' || value.back() == '\0')) value.pop_back();
+  for (char& c : value) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return !(value.empty() || value == "0" || value == "NO" || value == "OFF" || value == "FALSE" ||
+           value == "NOTHREADS");
+}
+
+double Host::cpuCount() {
+  std::string value;
+  if (!systemOption("CPUCOUNT", value)) return zul_missing();
+  char* end = nullptr;
+  const double v = std::strtod(value.c_str(), &end);
+  return end == value.c_str() ? zul_missing() : v;
 }
 
 void Host::logLine(int level, std::string_view text) {
@@ -273,6 +291,15 @@ int Host::readNext(zul_readlist* list, double* values, char* text, int& status) 
   int32_t r = f(list, values, text, &st);
   status = st;
   return r;
+}
+
+int Host::readRecords(zul_readlist* list, double* values, int max, int& status) {
+  auto f = lookup<zul_read_records_fn>(sv_, ZUL_READ_RECORDS);
+  if (!f) return -1;
+  int32_t st = 0;
+  const int32_t got = f(list, values, max, &st);
+  status = st;
+  return got;
 }
 
 int Host::rewind(zul_table* input) {

@@ -65,6 +65,13 @@ class Host {
   // A host system option ("VALIDVARNAME", "DEBUG", "THREADS", "CPUCOUNT");
   // false when it is not set.
   bool systemOption(std::string_view name, std::string& value);
+  // The THREADS system option: on unless it is missing or says 0, NO, OFF,
+  // FALSE or NOTHREADS (the host writes it as 1 or 0).
+  bool threadsOn();
+  // The CPUCOUNT system option, the processors the step may use (the host
+  // sets it to the machine's count unless the user gave one); the missing
+  // value when it is not set or not a number.
+  double cpuCount();
   void logLine(int level, std::string_view text);  // zul_log_level
   void logText(std::string_view text);             // printed as is
   std::string nameFromPrefix(std::string_view prefix, int number, int width);
@@ -92,6 +99,10 @@ class Host {
   void readListRelease(zul_readlist* list);
   // 1 with a record, 0 without; status as zul_read_next_fn.
   int readNext(zul_readlist* list, double* values, char* text, int& status);
+  // Up to max records of a list without character slots, one after the
+  // other (400/19). Returns the count, or -1 when the host lacks the
+  // service; status as readNext's.
+  int readRecords(zul_readlist* list, double* values, int max, int& status);
   int rewind(zul_table* input);
   void threadedRead(zul_table* table, bool on);
   int declareColumn(zul_table* out, const zul_column_desc& column);

@@ -1,8 +1,6 @@
 // THREADS= and the numeric engine: the engine library is loaded through
 // the host toolkit's extension loader and told the step's sizes, limits and
 // thread count.
-#include <thread>
-
 #include "zulfact/options/grammar.hpp"
 #include "zulfact/options/statement_parser.hpp"
 #include "zulfact/state/message_ids.hpp"
@@ -12,28 +10,21 @@ namespace zulfact::detail {
 
 namespace {
 
-// Host threading: off when the THREADS option says so (NOTHREADS, 0, NO).
+// Without THREADS=: one thread unless the host's THREADS option is on, and
+// then the processors CPUCOUNT gives (the host counts them, not the module).
 int hostThreadCount() {
-  std::string v;
-  if (host().systemOption("THREADS", v)) {
-    std::string u = upper(v);
-    if (u == "0" || u == "NO" || u == "OFF" || u == "NOTHREADS" || u == "FALSE") return 1;
-  }
-  if (host().systemOption("NOTHREADS", v)) return 1;
-  if (host().systemOption("CPUCOUNT", v)) {
-    int n = std::atoi(v.c_str());
-    if (n >= 1) return n;
-  }
-  unsigned hw = std::thread::hardware_concurrency();
-  return hw >= 1 ? static_cast<int>(hw) : 1;
+  if (!host().threadsOn()) return 1;
+  const double cpus = host().cpuCount();
+  return !zul_is_missing(cpus) && cpus >= 1 ? toInt(cpus) : 1;
 }
 
 }  // namespace
 
 void StatementParser::createEngine() {
-  const bool threadsGiven = rec_.given(kSlotThreads) && rec_.number(kSlotThreads, 0) >= 1;
+  // THREADS=0 counts as given but leaves the count to the host's options.
   ps_.threadsGiven = rec_.given(kSlotThreads);
-  ps_.threadCount = threadsGiven ? toInt(rec_.number(kSlotThreads, 1)) : hostThreadCount();
+  const double threads = rec_.number(kSlotThreads, 0);
+  ps_.threadCount = threads >= 1 ? toInt(threads) : hostThreadCount();
   const zul_toolkit* toolkit = h_.toolkit();
   if (!toolkit || !toolkit->loadExtension || !toolkit->extensionSymbol) stop(ps_, kCodeMemory);
   auto* extension = toolkit->loadExtension(L"qkxfac");

@@ -52,13 +52,6 @@ void setPadded(char* field, size_t n, std::string_view text) {
 
 namespace {
 
-bool isStoredMatrixType(const std::string& type) {
-  static const char* const kTypes[] = {"CORR", "COV", "UCORR", "UCOV", "FACTOR", "SSCP", "ACE", "EST"};
-  for (const char* t : kTypes)
-    if (type == t) return true;
-  return false;
-}
-
 // The default VAR list: every numeric variable of DATA= that no other
 // statement names, without _TYPE_, _NAME_ and (for an SSCP table) the
 // intercept variable.

@@ -7,6 +7,9 @@
 // step ends.
 #pragma once
 
+#include <cctype>
+#include <string_view>
+
 #include "zulfact/state/proc_state.hpp"
 
 namespace zulfact {
@@ -47,6 +50,23 @@ inline const char* methodWord(int32_t method) {
     case kMethodScore: return "SCORE";
     default: return "";
   }
+}
+
+// True when a table TYPE= word names a stored matrix (CORR, COV, UCORR,
+// UCOV, FACTOR, SSCP, ACE, EST) rather than raw data. Trailing blanks and
+// NULs are ignored, and so is case: "corr    " is a stored matrix.
+inline bool isStoredMatrixType(std::string_view type) {
+  while (!type.empty() && (type.back() == ' ' || type.back() == '\0')) type.remove_suffix(1);
+  static constexpr std::string_view kTypes[] = {"CORR", "COV",  "UCORR", "UCOV",
+                                                "FACTOR", "SSCP", "ACE",   "EST"};
+  for (std::string_view k : kTypes) {
+    if (k.size() != type.size()) continue;
+    bool same = true;
+    for (size_t i = 0; i < k.size() && same; ++i)
+      same = std::toupper(static_cast<unsigned char>(type[i])) == k[i];
+    if (same) return true;
+  }
+  return false;
 }
 
 // PRIORS= as the statement spells it ("" for none or an unknown code).

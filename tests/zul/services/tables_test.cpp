@@ -11,6 +11,7 @@
 
 #include "zul/services/service_vector.hpp"
 #include "zul/services/session.hpp"
+#include "zul/table/read_ahead.hpp"
 
 namespace fs = std::filesystem;
 namespace zs = zul::services;
@@ -158,6 +159,76 @@ TEST_F(Tables, AttributesAndRewind) {
   svc<zul_readlist_release_fn>(ZUL_READLIST_RELEASE)(list);
   EXPECT_EQ(read(list, &x, nullptr, &st), 0);  // released: refused
   EXPECT_NE(st, 0);
+}
+
+// Records read in runs (400/19) are those read one by one (212/26), with
+// the same remark status, in both read modes; a broken line is an error
+// that comes after the records before it.
+TEST_F(Tables, RecordsInRunsAreTheRecordsOneByOne) {
+  std::string csv = "a,b\n";
+  for (int i = 0; i < 300; ++i) {
+    csv += std::to_string(i) + "," + std::to_string(i * 0.25) + "\n";
+    if (i == 100) csv += "\"7\",x\n";  // quoted, and a remark
+  }
+  csv += "1,2,3\n";  // too many fields
+  std::ofstream(dir / "runs.csv") << csv;
+  std::ofstream(dir / "runs.csv-metadata.json")
+      << R"({"tableSchema":{"columns":[{"name":"a","datatype":"double"},{"name":"b","datatype":"double"}]}})";
+  zul::table::detail::ReadAheadTuning& tuning = zul::table::detail::readAheadTuning();
+  const zul::table::detail::ReadAheadTuning saved = tuning;
+  tuning.helpers = 1;
+  tuning.chunkBytes = 200;  // many chunks, cut inside the runs
+  tuning.minBytes = 0;
+  struct Outcome {
+    std::vector<double> values;
+    int remarks = 0;
+    int32_t lastStatus = 0;
+  };
+  auto readAll = [&](bool threaded, int run) {
+    Outcome o;
+    std::string error;
+    zul_table* in = opener.openInput(dataSet("runs"), error);
+    EXPECT_NE(in, nullptr) << error;
+    if (!in) return o;
+    svc<zul_next_by_group_fn>(ZUL_NEXT_BY_GROUP)(in);
+    svc<zul_threaded_read_fn>(ZUL_THREADED_READ)(in, threaded ? 1 : 0);
+    zul_readlist* list = svc<zul_readlist_create_fn>(ZUL_READLIST_CREATE)(in, 2);
+    svc<zul_readlist_bind_fn>(ZUL_READLIST_BIND)(list, 0, 2, 0, 8);  // b first
+    svc<zul_readlist_bind_fn>(ZUL_READLIST_BIND)(list, 1, 1, 0, 8);
+    std::vector<double> buf(2 * static_cast<size_t>(std::max(run, 1)));
+    for (;;) {
+      int32_t st = 0;
+      int got;
+      if (run == 0) {
+        got = svc<zul_read_next_fn>(ZUL_READ_NEXT)(list, buf.data(), nullptr, &st);
+      } else {
+        got = svc<zul_read_records_fn>(ZUL_READ_RECORDS)(list, buf.data(), run, &st);
+      }
+      o.values.insert(o.values.end(), buf.begin(), buf.begin() + 2 * got);
+      o.remarks += st == 2049;
+      o.lastStatus = st;
+      if (got == 0 || (st != 0 && st != 2049)) break;
+    }
+    svc<zul_threaded_read_fn>(ZUL_THREADED_READ)(in, 0);
+    return o;
+  };
+  const Outcome single = readAll(false, 0);
+  ASSERT_EQ(single.values.size(), 2u * 301);  // every row before the broken one
+  EXPECT_EQ(single.values[2 * 101 + 1], 7);   // the quoted number
+  EXPECT_EQ(single.remarks, 1);
+  EXPECT_EQ(single.lastStatus, 1);
+  for (bool threaded : {false, true}) {
+    for (int run : {1, 7, 256}) {
+      const Outcome o = readAll(threaded, run);
+      // Bit for bit: the remark's field is the missing value, a NaN.
+      ASSERT_EQ(o.values.size(), single.values.size()) << threaded << " " << run;
+      EXPECT_EQ(std::memcmp(o.values.data(), single.values.data(), 8 * o.values.size()), 0)
+          << threaded << " " << run;
+      EXPECT_EQ(o.remarks, 1) << threaded << " " << run;
+      EXPECT_EQ(o.lastStatus, 1) << threaded << " " << run;
+    }
+  }
+  tuning = saved;
 }
 
 }  // namespace

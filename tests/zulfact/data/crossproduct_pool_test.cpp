@@ -69,5 +69,72 @@ TEST(CrossproductPool, SameBitsOnEveryRunOfAThreadCount) {
   }
 }
 
+// The definition the pool must keep, written out directly: accepted
+// records in file order make blocks of 64, block b is folded into the sums
+// of thread b mod T, and the threads' sums are added in thread order. The
+// pool hands blocks over several at a time through rings; its result must
+// still be this one bit for bit, with FREQ, WEIGHT and dropped records.
+TEST(CrossproductPool, BlocksGoToThreadsInTurnBitForBit) {
+  std::mt19937 gen(5);
+  std::normal_distribution<double> noise(0, 1);
+  std::uniform_int_distribution<int> pick(0, 19);
+  BlockShape shape;
+  shape.n = 3;
+  shape.hasFreq = true;
+  shape.hasWeight = true;
+  const int ncols = shape.ncols();
+  std::vector<std::vector<double>> rows(7000, std::vector<double>(ncols));
+  for (auto& r : rows) {
+    for (int j = 0; j < 3; ++j) r[j] = 1e5 * (j + 1) + noise(gen);
+    r[3] = 1 + pick(gen) % 3;          // FREQ
+    r[4] = 0.5 + pick(gen) / 7.0;      // WEIGHT
+    if (pick(gen) == 0) r[1] = zul_missing();  // dropped: missing value
+    if (pick(gen) == 0) r[4] = -1;             // dropped: weight
+  }
+  for (int threads : {1, 2, 3}) {
+    // Reference.
+    const int vecsize = 64;
+    const size_t cross = 4 * 4;
+    std::vector<std::vector<double>> sumsOf(threads, std::vector<double>(cross, 0.0));
+    std::vector<ThreadSums> ts(threads);
+    for (int t = 0; t < threads; ++t) ts[t].cross = sumsOf[t].data();
+    ObsCounters readCounts;
+    std::vector<double> shift(3), block(static_cast<size_t>(vecsize) * shape.blockCols());
+    bool first = true;
+    double accepted = 0;
+    int filled = 0;
+    long b = 0;
+    auto flush = [&] {
+      if (filled == 0) return;
+      accumulateBlock(shape, block.data(), vecsize, filled, shift.data(), ts[b % threads]);
+      ++b;
+      filled = 0;
+    };
+    for (auto r : rows) {
+      if (!screenRecord(r.data(), shape, readCounts)) continue;
+      ++accepted;
+      if (first) {
+        std::copy(r.begin(), r.begin() + 3, shift.begin());
+        first = false;
+      }
+      for (int c = 0; c < ncols; ++c) block[static_cast<size_t>(c) * vecsize + filled] = r[c];
+      if (++filled == vecsize) flush();
+    }
+    flush();
+    std::vector<double> refSums(3, 0.0), refPacked(6, 0.0);
+    for (int t = 0; t < threads; ++t) foldThreadSums(3, ts[t].cross, refSums.data(), refPacked.data());
+
+    MemoryPlatform pf(rows);
+    std::vector<double> sums(3), packed(6), engineShift(3);
+    ObsCounters counts;
+    const CrossRun run = accumulateGroup(pf, shape, threads, sums.data(), packed.data(),
+                                         engineShift.data(), counts);
+    ASSERT_EQ(run.threads, threads);
+    EXPECT_EQ(std::memcmp(sums.data(), refSums.data(), sizeof(double) * 3), 0) << threads;
+    EXPECT_EQ(std::memcmp(packed.data(), refPacked.data(), sizeof(double) * 6), 0) << threads;
+    EXPECT_EQ(counts.recordsUsed, accepted) << threads;
+  }
+}
+
 }  // namespace
 }  // namespace zulfact

@@ -1,0 +1,1 @@
+// in a subfolder that nothing compiles
