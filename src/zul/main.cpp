@@ -5,9 +5,11 @@
 #include <vector>
 
 #include "zul/cli.hpp"
+#include "zul/program/interrupts.hpp"
 #include "zul/program/runner.hpp"
 
 int main(int argc, char** argv) {
+  zul::program::catchInterrupts();
   // OpenBLAS starts its thread pool when the module loads it. The module's
   // own threads do the parallel work; BLAS threads would only compete with
   // them on small block updates. A value the user has set stands.

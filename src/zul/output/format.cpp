@@ -82,6 +82,19 @@ std::string best(double x, int width) {
   return fmt::format("{}", x);
 }
 
+// Digits of a fixed-point text from its first nonzero digit on.
+int significantDigits(std::string_view s) {
+  int n = 0;
+  bool started = false;
+  for (char c : s) {
+    if (c == 'E' || c == 'e') break;
+    if (c < '0' || c > '9') continue;
+    started = started || c != '0';
+    if (started) ++n;
+  }
+  return n;
+}
+
 }  // namespace
 
 std::string NumericFormat::text() const {
@@ -143,6 +156,7 @@ NumericFormat resolveFormat(const Column& column, const std::vector<std::vector<
   }
   f.decimals = autoDecimals(maxAbs, negative, f.width);
   f.automatic = false;
+  f.keepDigits = true;
   return f;
 }
 
@@ -163,7 +177,9 @@ std::string formatNumber(double x, const NumericFormat& format) {
   }
   int decimals = format.automatic ? autoDecimals(std::fabs(x), x < 0, format.width)
                                   : format.decimals;
-  return fixed(x, decimals, format.width);
+  std::string s = fixed(x, decimals, format.width);
+  if (format.keepDigits && x != 0 && significantDigits(s) < 2) return best(x, format.width);
+  return s;
 }
 
 }  // namespace zul::output

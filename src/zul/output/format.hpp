@@ -5,7 +5,8 @@
 //   "BESTw."     the shortest text of at most w characters
 //   "PVALUEw.d"  like w.d, but values below 10^-d print as "<.0001"
 //   "rf"         width formatWidth (10 when 0), decimals chosen from the
-//                column's largest absolute value (autoDecimals)
+//                column's largest absolute value (autoDecimals); a small
+//                value that would lose its digits gets its own (keepDigits)
 //   ""           BEST12.
 // A fixed value too long for its width loses decimals, then goes to
 // exponent form, but is never cut: a listing must not hide a number.
@@ -25,6 +26,10 @@ struct NumericFormat {
   int width = 12;
   int decimals = 0;
   bool automatic = false;  // "rf": decimals still to be chosen
+  // "rf" resolved over a column: a nonzero value that its decimals would
+  // show with fewer than two significant digits (0.023 as 0 beside 1e12)
+  // is written in the shortest form that fits instead.
+  bool keepDigits = false;
 
   std::string text() const;  // "10.8", "BEST12.", "PVALUE6.4"
 };

@@ -207,6 +207,17 @@ void Listing::print(const Model& model, const Item& item) {
 
   std::string byText;
   for (const ByValue& b : item.by) byText += (byText.empty() ? "" : " ") + b.name + "=" + b.text;
+  // A heading line at the start of each step, so that a long listing can
+  // be read: which step of which program.
+  if (item.step != lastStep_ && item.step >= 0 &&
+      static_cast<size_t>(item.step) < model.steps.size()) {
+    const Step& s = model.steps[static_cast<size_t>(item.step)];
+    std::string text = " Step " + std::to_string(item.step + 1) + ": " + s.program +
+                       (s.line > 0 ? ", line " + std::to_string(s.line) : std::string()) + " ";
+    int fill = std::max(6, lineSize_ - width(text));
+    out << (lastStep_ >= 0 ? "\n\n" : "") << std::string(static_cast<size_t>(fill / 2), '=')
+        << text << std::string(static_cast<size_t>(fill - fill / 2), '=') << '\n';
+  }
   if (item.step != lastStep_ || item.byGroup != lastByGroup_ || byText != lastBy_) {
     lastStep_ = item.step;
     lastByGroup_ = item.byGroup;

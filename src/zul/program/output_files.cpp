@@ -5,6 +5,8 @@
 #include <filesystem>
 #include <sys/stat.h>
 
+#include "zul/table/temporary_files.hpp"
+
 namespace zul::program {
 
 namespace {
@@ -66,6 +68,8 @@ std::string OutputFile::open(const std::string& role, const std::string& path) {
   stream_.open(path, std::ios::out | std::ios::trunc | std::ios::binary);
   if (!stream_)
     return "The " + role + " file " + path + " cannot be written: " + std::strerror(errno) + ".";
+  // Until it is complete, an interrupted run removes it.
+  if (removeIfInterrupted_) table::noteTemporaryFile(path);
   return {};
 }
 
@@ -79,6 +83,7 @@ std::string OutputFile::close() {
   stream_.flush();
   const bool ok = stream_.good();
   stream_.close();
+  if (removeIfInterrupted_) table::forgetTemporaryFile(path_);
   return ok && !stream_.fail() ? std::string() : failure();
 }
 

@@ -43,6 +43,9 @@ std::string outputClash(const std::vector<OutputPath>& outputs,
 // closes it. Both return "" or a sentence that says what failed.
 class OutputFile {
  public:
+  // removeIfInterrupted: a file written whole at the end (JSON, HTML) is
+  // removed when the run is interrupted before it is closed.
+  explicit OutputFile(bool removeIfInterrupted = false) : removeIfInterrupted_(removeIfInterrupted) {}
   std::string open(const std::string& role, const std::string& path);
   bool isOpen() const { return stream_.is_open(); }
   std::ofstream& stream() { return stream_; }
@@ -52,6 +55,7 @@ class OutputFile {
   std::string failure() const;  // the sentence for a failed write
 
  private:
+  bool removeIfInterrupted_;
   std::string role_, path_;
   std::ofstream stream_;
 };

@@ -74,7 +74,7 @@ class Runner {
   int status_ = kExitOk;
   std::vector<parse::Program> programs_;
   std::vector<InputFile> inputs_;  // program files and standard input
-  OutputFile logFile_, listingFile_, jsonFile_, htmlFile_;
+  OutputFile logFile_, listingFile_, jsonFile_{true}, htmlFile_{true};
   std::ostream* log_ = &std::cerr;
   std::ostream* listing_ = &std::cout;
   bool logFailed_ = false, listingFailed_ = false;

@@ -17,6 +17,7 @@
 #include "zul/table/csv.hpp"
 #include "zul/table/metadata.hpp"
 #include "zul/table/table.hpp"
+#include "zul/table/temporary_files.hpp"
 
 namespace zul::table {
 
@@ -72,7 +73,10 @@ int makeTemp(const fs::path& dir, const std::string& base, fs::path& made) {
   std::vector<char> buf(pattern.begin(), pattern.end());
   buf.push_back('\0');
   int fd = ::mkostemp(buf.data(), O_CLOEXEC);
-  if (fd >= 0) made = fs::path(buf.data());
+  if (fd >= 0) {
+    made = fs::path(buf.data());
+    noteTemporaryFile(made);
+  }
   return fd;
 }
 
@@ -267,14 +271,19 @@ void OutputTable::commit() {
     if (::rename(tempFile_.c_str(), ref_.file.c_str()) != 0)
       throw TableError("Table " + displayName() + " cannot be saved as " + ref_.file.string() +
                        ": " + std::strerror(errno) + ".");
+    forgetTemporaryFile(tempFile_);
     tempFile_.clear();
     if (::rename(metaTemp.c_str(), ref_.metadataFile().c_str()) != 0)
       throw TableError("The metadata of table " + displayName() + " cannot be saved as " +
                        ref_.metadataFile().string() + ": " + std::strerror(errno) + ".");
+    forgetTemporaryFile(metaTemp);
     committed_ = true;
   } catch (...) {
     if (metaFd >= 0) ::close(metaFd);
-    if (!metaTemp.empty()) ::unlink(metaTemp.c_str());
+    if (!metaTemp.empty()) {
+      ::unlink(metaTemp.c_str());
+      forgetTemporaryFile(metaTemp);
+    }
     abort();
     throw;
   }
@@ -285,7 +294,10 @@ void OutputTable::abort() {
   aborted_ = true;
   if (fd_ >= 0) ::close(fd_);
   fd_ = -1;
-  if (!tempFile_.empty()) ::unlink(tempFile_.c_str());
+  if (!tempFile_.empty()) {
+    ::unlink(tempFile_.c_str());
+    forgetTemporaryFile(tempFile_);
+  }
   tempFile_.clear();
   buffer_.clear();
 }

@@ -48,7 +48,7 @@ double* poolArray(ProcState& ps, double*& array, int count) {
   return array;
 }
 
-// 1. Per-group defaults.
+// Per-group defaults.
 void resetGroup(ProcState& ps) {
   for (int i = 0; i < ps.nVars; ++i) {
     if (ps.means) ps.means[i] = 0.0;
@@ -67,7 +67,7 @@ void resetGroup(ProcState& ps) {
   ps.nPartialUsed = 0;
 }
 
-// 3. The observation counts.
+// The observation counts.
 void printObsCounts(ProcState& ps) {
   TableWriter out(ps.sink);
   if (!out.enabled()) return;
@@ -101,7 +101,7 @@ void printObsCounts(ProcState& ps) {
   out.endTable();
 }
 
-// 5. SIMPLE: means and standard deviations of all variables.
+// SIMPLE: means and standard deviations of all variables.
 void printSimpleStatistics(ProcState& ps) {
   if (!ps.sink || !ps.flags.simple) return;
   VectorTable t;
@@ -113,7 +113,7 @@ void printSimpleStatistics(ProcState& ps) {
   printVectorTable(ps, t);
 }
 
-// 7. Partial variables swept out of the correlation matrix.
+// Partial variables swept out of the correlation matrix.
 void partialOut(ProcState& ps) {
   Host& h = host();
   const int nAll = ps.nAll;
@@ -182,7 +182,7 @@ void partialOut(ProcState& ps) {
                      "PartialCorr", "Stat.Factor.PartialCorr", 0);
 }
 
-// 9. The saved copy of R for the later steps of the group.
+// The saved copy of R for the later steps of the group.
 void saveCorrelations(ProcState& ps) {
   Host& h = host();
   const int p = ps.nVars;
@@ -195,7 +195,7 @@ void saveCorrelations(ProcState& ps) {
   }
 }
 
-// 10. MEAN, STD/USTD, N, [SUMWGT], CORR/UCORR rows.
+// MEAN, STD/USTD, N, [SUMWGT], CORR/UCORR rows.
 void writeStatisticsRows(ProcState& ps, bool corrComputed) {
   if (!ps.outstatTable) return;
   zul_table* input = ps.indbInput ? ps.indbInput : ps.mainInput;
@@ -243,7 +243,7 @@ void engineGet(ProcState& ps, int item, void* buffer, int64_t bytes, msg::Id mis
   }
 }
 
-// 11, 12. N, the standard deviations and R to the engine; its parallel
+// N, the standard deviations and R to the engine; its parallel
 // analysis and MAP results back.
 void engineHandOff(ProcState& ps, bool corrComputed) {
   const int p = ps.nVars;
@@ -307,7 +307,7 @@ void dataPass(ProcState& ps) {
   Host& h = host();
   resetGroup(ps);
 
-  // 2. Read.
+  // Read.
   int status = 0;
   if (ps.flags.rawInput) {
     status = crossproductEngine(ps);
@@ -324,7 +324,7 @@ void dataPass(ProcState& ps) {
   if (ps.factorsRetained < 0) return;
   const bool corrComputed = ps.flags.rawInput || ps.flags.correlationNeeded;
 
-  // 3, 4. Observation counts, then NOBS=.
+  // Observation counts, then NOBS=.
   printObsCounts(ps);
   if (!isMissing(ps.nObsOption)) ps.nObs = ps.nObsOption;
   if (ps.nObs <= ps.nAll) {
@@ -332,16 +332,16 @@ void dataPass(ProcState& ps) {
     raiseCode(ps, kCodeWarning);
   }
 
-  // 5, 6. Simple statistics and correlations of all variables.
+  // Simple statistics and correlations of all variables.
   printSimpleStatistics(ps);
   if (ps.sink && ps.flags.corr && corrComputed)
     printMatrixTable(ps, 'S', ps.corrMatrix, nullptr, ps.nAll, ps.nAll, 'V', 'V',
                      kTitleCorr, 0, "Corr", "Stat.Factor.Corr", 0);
 
-  // 7. Partialling.
+  // Partialling.
   if (corrComputed && ps.nPartial >= 1) partialOut(ps);
 
-  // 8. Variables without variance stay, with zero correlations.
+  // Variables without variance stay, with zero correlations.
   for (int i = 0; i < ps.nVars; ++i)
     if (ps.stdDevs[i] <= 0) h.message(msg::kZeroVariance, {std::string_view(varName(ps, i))});
 

@@ -414,6 +414,54 @@ int StoredMatrixAssembler::finish(StoredOutput& out) {
   return status;
 }
 
+int storedMoments(const StoredLayout& layout, const std::vector<StoredRow>& rows,
+                  StoredOutput& out, std::vector<StoredNote>& notes) {
+  const int n = static_cast<int>(layout.names.size());
+  for (int i = 0; i < n; ++i) {
+    out.means[i] = 0.0;
+    out.stdDevs[i] = 1.0;
+  }
+  out.nObs = kDefaultN;
+  out.sumWeights = zul_missing();
+  int status = 0;
+  if (!layout.hasType) {
+    notes.push_back({msg::kStoredNoTypeMoments.number, {}, -1, -1});
+  } else if (rows.empty()) {
+    notes.push_back({msg::kNoObservations.number, {}, -1, -1});
+    return kCodeNoData;
+  } else {
+    bool nRow = false;
+    for (const StoredRow& row : rows) {
+      const std::string t = trimmed(row.type);
+      if (t == "MEAN" || t == "STD") {
+        double* to = t == "MEAN" ? out.means : out.stdDevs;
+        for (int i = 0; i < n; ++i)
+          if (!missing(row.values[i])) to[i] = row.values[i];
+      } else if (t == "N" || t == "SUMWGT") {
+        bool differ = false;
+        const double v = smallestOfRow(row.values, n, differ);
+        if (differ)
+          notes.push_back({t == "N" ? msg::kStoredNRowDiffers.number
+                                    : msg::kStoredSumwgtRowDiffers.number, {}, -1, -1});
+        if (missing(v)) continue;
+        if (t == "N") {
+          out.nObs = v;
+          nRow = true;
+        } else {
+          out.sumWeights = v;
+        }
+      }
+    }
+    if (!nRow) {
+      notes.push_back({msg::kStoredNoN.number, {}, -1, -1});
+      status = kCodeWarning;
+    }
+  }
+  if (missing(out.sumWeights)) out.sumWeights = out.nObs;
+  out.varianceDivisor = vardefDivisor(layout.vardef, out.sumWeights, 1, out.sumWeights);
+  return status;
+}
+
 // ---------------------------------------------------------------------
 // The readers over the host's table services
 // ---------------------------------------------------------------------
@@ -576,52 +624,39 @@ int readStoredMoments(ProcState& ps) {
   const TableNames names = namesOf(ps.mainInput);
   const std::string word = matrixWordFor(layout.inputType);
   checkSpecialVariables(ps, names, word, false, false);
-  const int n = ps.nAll;
-  for (int i = 0; i < n; ++i) {
-    ps.means[i] = 0.0;
-    ps.stdDevs[i] = 1.0;
-  }
-  ps.nObs = kDefaultN;
-  ps.sumWeights = zul_missing();
-  if (!layout.hasType) {
-    issue(ps, names, {msg::kStoredNoTypeMoments.number, word});
-    ps.sumWeights = ps.nObs;
-    ps.varianceDivisor = vardefDivisor(layout.vardef, ps.sumWeights, 1, ps.sumWeights);
-    storedCounts(ps);
-    return 0;
-  }
-  bool anyRow = false, nRow = false;
+  std::vector<StoredNote> notes;
+  StoredOutput out{ps.means, ps.stdDevs, nullptr};
   int status = 0;
-  forEachRow(ps, false, false, [&](const StoredRow& row) {
-    anyRow = true;
-    const std::string t = trimmed(row.type);
-    bool differ = false;
-    if (t == "MEAN" || t == "STD") {
-      double* to = t == "MEAN" ? ps.means : ps.stdDevs;
-      for (int i = 0; i < n; ++i)
-        if (!missing(row.values[i])) to[i] = row.values[i];
-    } else if (t == "N" || t == "SUMWGT") {
-      const double v = smallestOfRow(row.values, n, differ);
-      if (differ) issue(ps, names, {t == "N" ? msg::kStoredNRowDiffers.number : msg::kStoredSumwgtRowDiffers.number, word});
-      if (missing(v)) return;
-      if (t == "N") {
-        ps.nObs = v;
-        nRow = true;
-      } else {
-        ps.sumWeights = v;
-      }
+  if (!layout.hasType) {
+    status = storedMoments(layout, {}, out, notes);
+  } else {
+    std::vector<std::vector<double>> values;
+    std::vector<std::string> types;
+    forEachRow(ps, false, false, [&](const StoredRow& row) {
+      // Only the moment rows are kept, so a big table costs no memory; the
+      // first row is kept whatever it is, to tell a group with rows from
+      // one without (the other kinds are passed over by storedMoments).
+      const std::string t = trimmed(row.type);
+      const bool moment = t == "MEAN" || t == "STD" || t == "N" || t == "SUMWGT";
+      if (!moment && !types.empty()) return;
+      types.push_back(t);
+      values.emplace_back(row.values, row.values + ps.nAll);
+    });
+    std::vector<StoredRow> rows(types.size());
+    for (size_t k = 0; k < rows.size(); ++k) {
+      rows[k].type = types[k];
+      rows[k].values = values[k].data();
     }
-  });
-  if (!anyRow) {
-    issue(ps, names, {msg::kNoObservations.number, word});
-    return kCodeNoData;
+    status = storedMoments(layout, rows, out, notes);
   }
-  if (!nRow) {
-    issue(ps, names, {msg::kStoredNoN.number, word});
-    status = kCodeWarning;
+  for (StoredNote& n : notes) {
+    n.word = word;
+    issue(ps, names, n);
   }
-  if (missing(ps.sumWeights)) ps.sumWeights = ps.nObs;
-  ps.varianceDivisor = vardefDivisor(layout.vardef, ps.sumWeights, 1, ps.sumWeights);
+  if (status > kCodeWarning) return status;
+  ps.nObs = out.nObs;
+  ps.sumWeights = out.sumWeights;
+  ps.varianceDivisor = out.varianceDivisor;
   storedCounts(ps);
   return status;
 }

@@ -108,6 +108,15 @@ class StoredMatrixAssembler {
   std::vector<StoredNote> notes_;
 };
 
+// The moments alone from the rows of one group (MEAN, STD, N and SUMWGT;
+// every other row is passed over): means 0, standard deviations 1 and
+// N = 10000 where the table gives none, the sum of weights N without a
+// SUMWGT row, and the VARDEF= divisor of the sum of weights. `out.corr` is
+// not used. Returns 0, 4 (no N row) or 108 (no row at all); the messages
+// to issue go to `notes`.
+int storedMoments(const StoredLayout& layout, const std::vector<StoredRow>& rows,
+                  StoredOutput& out, std::vector<StoredNote>& notes);
+
 // The matrix reader of one BY group (ps.mainInput positioned on it): fills
 // means, stdDevs, corrMatrix (nAll), nObs, sumWeights, varianceDivisor and
 // the observation counts. Returns 0, 4, 108; ends the step with 1008 when

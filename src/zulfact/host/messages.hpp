@@ -24,7 +24,7 @@ struct DebugSwitches {
   uint32_t parseFlags() const { return (syntax ? 2u : 0u) | (semantics ? 1u : 0u); }
 };
 
-// Step 1 of the procedure entry: takes the 400-byte work block from the
+// The first act of the procedure entry: takes the 400-byte work block from the
 // host pool (flags 0x3006), records it in the step's debug slot, stores
 // the service vector, the toolkit table and the missing value in it, and
 // reads DEBUG (upper-cased; up to 200 characters kept in the block, a

@@ -116,7 +116,7 @@ struct OptionFlags {
   bool promaxNorm;
   bool needStdErr;
   bool confidenceDisplay;
-  bool testsOneSided;      // HYPVALUE= tests one-sided (parser, step 8a)
+  bool testsOneSided;      // HYPVALUE= tests one-sided (parser)
 };
 
 // Graph requests after the checks of the parser (PLOTS=, PATHDIAGRAM).

@@ -100,6 +100,20 @@ TEST(Format, AutomaticDecimalsFollowTheLargestValue) {
   NumericFormat f = resolveFormat(c, rows, 0);
   EXPECT_EQ(f.text(), "10.8");
   EXPECT_EQ(formatNumber(2.873313594, f), "2.87331359");
+
+  // Beside 2.7e12 the column has no decimals; a small value keeps its
+  // digits in the shortest form that fits rather than printing as 0, and a
+  // value with two or more digits left keeps the column's form.
+  rows = {{Value::of(2.7e12)}, {Value::of(0.0234)}, {Value::of(3.2)}, {Value::of(41.5)}};
+  f = resolveFormat(c, rows, 0);
+  EXPECT_EQ(f.text(), "10.0");
+  EXPECT_EQ(formatNumber(2.7e12, f), "2.700E+12");
+  EXPECT_EQ(formatNumber(0.0234, f), "0.0234");
+  EXPECT_EQ(formatNumber(3.2, f), "3.2");
+  EXPECT_EQ(formatNumber(41.5, f), "42");
+  EXPECT_EQ(formatNumber(0.0, f), "0");
+  // An explicit format is kept as written: counts stay whole.
+  EXPECT_EQ(formatNumber(0.4, parseFormat("8.0", 0)), "0");
 }
 
 }  // namespace

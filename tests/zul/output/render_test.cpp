@@ -125,6 +125,30 @@ TEST(Listing, LongFootnotesWrapAtThePageEdge) {
   EXPECT_EQ(joined, words);
 }
 
+TEST(Listing, EachStepBeginsWithAHeadingLine) {
+  Model m;
+  m.steps.push_back({"p.zul", 3, 0, true});
+  m.steps.push_back({"q.zul", 12, 0, true});
+  std::ostringstream out;
+  Listing listing(&out, 40);
+  for (int step = 0; step < 2; ++step)
+    for (int k = 0; k < 2; ++k) {
+      Item t;
+      t.step = step;
+      t.columns = {numeric("x", "4.0")};
+      t.rows = {{Value::of(k)}};
+      m.items.push_back(t);
+      listing.print(m, m.items.back());
+    }
+  std::vector<std::string> headings;
+  for (const std::string& l : lines(out.str()))
+    if (l.find("Step ") != std::string::npos) headings.push_back(l);
+  ASSERT_EQ(headings.size(), 2u);
+  // 40 columns: 23 characters of text between 8 and 9 "=" signs.
+  EXPECT_EQ(headings[0], "======== Step 1: p.zul, line 3 =========");
+  EXPECT_EQ(headings[1], "======== Step 2: q.zul, line 12 ========");
+}
+
 TEST(Listing, ByLineAndSectionHeadingComeOncePerGroup) {
   Model m;
   m.steps.push_back({"p.zul", 1, 0, false});

@@ -7,7 +7,9 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <signal.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 
@@ -104,6 +106,68 @@ TEST_F(Outputs, SeveralInlineTextsFormOneProgram) {
   EXPECT_EQ(read("log.txt").find("ERROR"), std::string::npos) << read("log.txt");
   EXPECT_EQ(read("out.lst").find("  c  "), std::string::npos);  // only a and b analysed
   EXPECT_NE(read("out.lst").find("Factor Pattern"), std::string::npos);
+}
+
+// A table wide enough that an iterated analysis of it runs for seconds.
+std::string wideTable() {
+  std::string text;
+  constexpr int kCols = 1000, kRows = 1500;
+  for (int c = 0; c < kCols; ++c) text += (c ? ",x" : "x") + std::to_string(c);
+  text += '\n';
+  uint32_t state = 12345;
+  for (int r = 0; r < kRows; ++r) {
+    for (int c = 0; c < kCols; ++c) {
+      state = state * 1664525u + 1013904223u;  // Numerical Recipes' LCG
+      if (c) text += ',';
+      text += static_cast<char>('0' + (state >> 24) % 10);
+    }
+    text += '\n';
+  }
+  return text;
+}
+
+// Ctrl-C and SIGTERM in the middle of a step: the hidden temporary file of
+// the output table and the JSON file not written yet are removed, and zul
+// ends with 128 + the signal number.
+TEST_F(Outputs, AnInterruptedRunLeavesNoTemporaryFiles) {
+  write("wide.csv", wideTable());
+  for (int sig : {SIGINT, SIGTERM}) {
+    const std::string log = (dir_ / "log.txt").string();
+    pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      if (::chdir(dir_.c_str()) != 0) ::_exit(99);
+      ::execl(zul_.c_str(), "zul", "--log", log.c_str(), "--listing", "/dev/null", "--json",
+              "r.json", "--option", "THREADS=NO", "-e",
+              "FACTOR DATA=wide OUTSTAT=st NFACTORS=20 METHOD=PRINIT PRIORS=SMC MAXITER=30000 "
+              "CONVERGE=1e-15; RUN;",
+              static_cast<char*>(nullptr));
+      ::_exit(98);
+    }
+    // The hidden file appears when the step opens OUTSTAT=, before the data
+    // are read; then the analysis runs for seconds.
+    auto temporary = [&] {
+      for (const auto& e : fs::directory_iterator(dir_))
+        if (e.path().filename().string().rfind(".st.csv.", 0) == 0) return true;
+      return false;
+    };
+    int status = 0;
+    bool seen = false;
+    for (int i = 0; i < 20000 && !seen; ++i) {
+      seen = temporary();
+      if (!seen && ::waitpid(pid, &status, WNOHANG) == pid) break;
+      if (!seen) ::usleep(1000);
+    }
+    if (!seen) GTEST_SKIP() << "the run ended before it could be interrupted";
+    ASSERT_TRUE(fs::exists(dir_ / "r.json"));
+    ::kill(pid, sig);
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+    EXPECT_EQ(WEXITSTATUS(status), 128 + sig);
+    EXPECT_FALSE(temporary());
+    EXPECT_FALSE(fs::exists(dir_ / "st.csv"));
+    EXPECT_FALSE(fs::exists(dir_ / "r.json"));  // it would have been empty
+  }
 }
 
 }  // namespace

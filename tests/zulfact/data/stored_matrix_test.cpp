@@ -227,3 +227,57 @@ TEST(StoredMatrix, AlternativeMatrixAfterAMissingElement) {
 
 }  // namespace
 }  // namespace zulfact
+
+namespace zulfact {
+namespace {
+
+// The moments-only read: MEAN, STD, N and SUMWGT rows, defaults for the
+// rest, the divisor from the sum of weights (VARDEF=DF: W - 1).
+TEST(StoredMoments, RowsAndDefaults) {
+  StoredLayout layout;
+  layout.names = {"x", "y"};
+  layout.inputType = "FACTOR";
+  double means[2], sds[2];
+  auto run = [&](const Rows& rows, std::vector<int>& numbers) {
+    std::vector<StoredRow> in(rows.types.size());
+    for (size_t k = 0; k < in.size(); ++k) {
+      in[k].type = rows.types[k];
+      in[k].values = rows.values[k].data();
+    }
+    StoredOutput out{means, sds, nullptr};
+    std::vector<StoredNote> notes;
+    const int status = storedMoments(layout, in, out, notes);
+    numbers.clear();
+    for (const StoredNote& n : notes) numbers.push_back(n.number);
+    return std::make_pair(status, out);
+  };
+  std::vector<int> notes;
+  Rows rows;
+  rows.add("MEAN", "", {3, M}).add("PATTERN", "Factor1", {9, 9}).add("N", "", {12, 12});
+  rows.add("SUMWGT", "", {20, 21});
+  auto [status, out] = run(rows, notes);
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(means[0], 3);
+  EXPECT_EQ(means[1], 0);  // missing: 0
+  EXPECT_EQ(sds[0], 1);    // no STD row: 1
+  EXPECT_EQ(out.nObs, 12);
+  EXPECT_EQ(out.sumWeights, 20);  // the smallest, with message 12
+  EXPECT_EQ(notes, std::vector<int>{12});
+  EXPECT_EQ(out.varianceDivisor, 19);
+
+  Rows noN;
+  noN.add("STD", "", {2, 4});
+  auto [s2, o2] = run(noN, notes);
+  EXPECT_EQ(s2, 4);
+  EXPECT_EQ(notes, std::vector<int>{17});
+  EXPECT_EQ(o2.nObs, 10000);
+  EXPECT_EQ(o2.sumWeights, 10000);
+  EXPECT_EQ(sds[1], 4);
+
+  auto [s3, o3] = run(Rows{}, notes);
+  EXPECT_EQ(s3, 108);
+  EXPECT_EQ(notes, std::vector<int>{5});
+}
+
+}  // namespace
+}  // namespace zulfact

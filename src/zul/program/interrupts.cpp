@@ -1,0 +1,47 @@
+#include "zul/program/interrupts.hpp"
+
+#include <pthread.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <string>
+#include <thread>
+
+#include "zul/table/temporary_files.hpp"
+
+namespace zul::program {
+
+namespace {
+
+sigset_t interruptSignals() {
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, SIGINT);
+  sigaddset(&set, SIGTERM);
+  sigaddset(&set, SIGHUP);
+  return set;
+}
+
+}  // namespace
+
+// The signals are taken by sigwait() on a thread of their own rather than
+// by a handler: the clean-up then runs as ordinary code, free to take locks
+// and remove files while the analysis is stopped wherever it was.
+void catchInterrupts() {
+  static sigset_t set = interruptSignals();
+  if (pthread_sigmask(SIG_BLOCK, &set, nullptr) != 0) return;
+  std::thread([] {
+    int sig = 0;
+    while (sigwait(&set, &sig) != 0) {
+    }
+    table::removeTemporaryFiles();
+    const std::string text =
+        std::string("\nzul: interrupted (") + strsignal(sig) + "); unfinished output tables removed.\n";
+    ssize_t ignored = ::write(STDERR_FILENO, text.data(), text.size());
+    (void)ignored;
+    ::_exit(128 + sig);
+  }).detach();
+}
+
+}  // namespace zul::program

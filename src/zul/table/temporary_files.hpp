@@ -1,0 +1,19 @@
+// zul/table/temporary_files.hpp -- the files a run has made but not yet
+// put in place (the hidden `.name.csv.XXXXXX` of output tables), so that
+// an interrupted run can remove them on its way out.
+#pragma once
+
+#include <filesystem>
+
+namespace zul::table {
+
+// Records a file to remove if the run is interrupted; forget it once it is
+// renamed into place or removed. Thread-safe.
+void noteTemporaryFile(const std::filesystem::path& file);
+void forgetTemporaryFile(const std::filesystem::path& file);
+
+// Removes every recorded file (for the interrupt handler; not from a
+// signal handler proper: it takes a lock).
+void removeTemporaryFiles();
+
+}  // namespace zul::table
