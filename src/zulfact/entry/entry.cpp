@@ -27,8 +27,9 @@ constexpr uint32_t kWorkFileFlags = 0x84000008u;
 // The processor-feature word handed over by the host (zul_host_context).
 uint32_t g_processorFeatures = 0;
 
-int32_t moduleInit() { return 1; }
-int32_t moduleTerminate() { return 1; }
+// The host calls these through the module record; neither can throw.
+int32_t moduleInit() noexcept { return 1; }
+int32_t moduleTerminate() noexcept { return 1; }
 
 // Sets the host's used byte of group 0 and passes the call on to service
 // 0/1, the host routine the image's trampoline stands for.

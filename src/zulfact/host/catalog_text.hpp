@@ -1,6 +1,6 @@
 // Catalog texts: fetching one with its arguments, its "%1z" / "%2z" / "%3z"
 // level prefix, and writing it as a log line. Shared by Host::catalogNote
-// and the memory report (entry/messages.cpp); internal to this folder.
+// and the memory report (host/messages.cpp); internal to this folder.
 #pragma once
 
 #include <algorithm>

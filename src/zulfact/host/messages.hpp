@@ -1,7 +1,7 @@
 // Messages and notes on the module side: the start-up debug block, the
 // memory report, the message-text store (zmsgsav) and the text-list join
 // (zcatp). Numbered messages and catalog notes themselves are
-// Host::message and Host::catalogNote (entry/host.hpp); the module never
+// Host::message and Host::catalogNote (host/host.hpp); the module never
 // writes a text of its own except the few log lines named here.
 #pragma once
 
