@@ -51,6 +51,8 @@ Options:
                          -SWITCH=LEVEL   a diagnostic switch, e.g. -zacorr=1
                          SET:NAME=NUMBER a named setting, as OPTIONS SET
                                          NAME=NUMBER; (e.g. zacorr_threads)
+  -q, --quiet          no progress line (it is shown on standard error
+                       when that is a terminal and a step takes a while)
   -e, --execute TEXT   run the statements in TEXT; repeated -e texts form
                        one program, each on a line of its own
   -h, --help           show this help and exit
@@ -123,13 +125,17 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
       cl.action = CommandLine::Action::Version;
       return cl;
     }
+    if (name == "-q" || name == "--quiet") {
+      cl.options.quiet = true;
+      continue;
+    }
     static const char* const withValue[] = {"--listing", "--html", "--json", "--log",  "--lib",
                                             "--work",    "--option", "-e", "--execute"};
     bool known = false;
     for (const char* w : withValue) known = known || name == w;
     if (!known) {
       std::vector<std::string> all(std::begin(withValue), std::end(withValue));
-      for (const char* w : {"--help", "--version"}) all.emplace_back(w);
+      for (const char* w : {"--help", "--version", "--quiet"}) all.emplace_back(w);
       std::string near = parse::nearestWord(name, all);
       return fail("unknown option '" + a + "'" + (near.empty() ? "" : "; did you mean '" + near + "'?"));
     }

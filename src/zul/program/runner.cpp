@@ -12,6 +12,7 @@
 #include "zul/output/report.hpp"
 #include "zul/parse/program.hpp"
 #include "zul/program/output_files.hpp"
+#include "zul/services/progress.hpp"
 #include "zul/services/service_vector.hpp"
 #include "zul/services/session.hpp"
 #include "zul/services/threads.hpp"
@@ -23,6 +24,7 @@ namespace {
 
 namespace fs = std::filesystem;
 namespace msg = zul::messages;
+namespace progress = zul::services::progress;
 using services::session;
 using services::Session;
 using services::StepContext;
@@ -127,9 +129,14 @@ bool Runner::setUpOutputs() {
     }
     log_ = &logFile_.stream();
   }
+  progress::enable(!options_.quiet && ::isatty(STDERR_FILENO) == 1);
   msg::setLogWriter([this](int, std::string_view line) {
-    *log_ << line << '\n';
-    log_->flush();
+    auto write = [&] {
+      *log_ << line << '\n';
+      log_->flush();
+    };
+    if (log_ == &std::cerr && progress::enabled()) progress::eraseForLog(write);
+    else write();
     return static_cast<bool>(*log_);
   });
   // The report files are created now: a path that cannot be written is
@@ -216,6 +223,8 @@ void Runner::runStep(const parse::ProgramItem& item, const std::string& file) {
   s.step = &ctx;
 
   int32_t code = 0;
+  progress::beginStep("The " + item.step.procedure + " step at " + file + ":" +
+                      std::to_string(item.pos.line));
   try {
     code = module_.procedure();
   } catch (const services::EndStep& e) {
@@ -236,6 +245,7 @@ void Runner::runStep(const parse::ProgramItem& item, const std::string& file) {
     logLine(ZUL_LOG_WARNING, "The procedure ended without the host's exit service; its "
                              "clean-up handler was not run.");
   }
+  progress::endStep();
   int runaway = services::joinAllThreads();
   if (runaway > 0) {
     logLine(ZUL_LOG_WARNING, std::to_string(runaway) +

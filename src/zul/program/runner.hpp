@@ -21,6 +21,7 @@ struct RunOptions {
   std::string json;
   std::string log;      // empty: standard error
   std::string work;     // empty: the current directory
+  bool quiet = false;   // no progress line, even on a terminal
   std::vector<std::pair<std::string, std::string>> libraries;  // NAME=DIR
   std::vector<std::pair<std::string, std::string>> options;    // NAME=VALUE
   // Where libzulfact.so and libqkxfac.so are; empty: beside the executable.

@@ -16,6 +16,7 @@
 #include <set>
 
 #include "zul/messages/messages.hpp"
+#include "zul/services/progress.hpp"
 #include "zul/services/session.hpp"
 #include "zul/services/sweep.hpp"
 #include "zul/services/system.hpp"
@@ -432,6 +433,9 @@ int32_t svcReadNext(zul_readlist* list, double* values, char* text, int32_t* sta
   try {
     bool got = list->list->read(values, text);
     *status = got && logRemark(list) ? 2049 : 0;
+    if (got && (++list->rowsRead & 255) == 0 && progress::enabled())
+      progress::noteRead(list->rowsRead, list->table->input->bytePosition(),
+                         list->table->input->byteSize());
     return got ? 1 : 0;
   } catch (const std::exception& e) {
     logError(e.what());
@@ -461,6 +465,10 @@ int32_t svcReadRecords(zul_readlist* list, double* values, int32_t maxRecords, i
     logError(e.what());
     *status = 1;
   }
+  list->rowsRead += got;
+  if (got > 0 && progress::enabled())
+    progress::noteRead(list->rowsRead, list->table->input->bytePosition(),
+                       list->table->input->byteSize());
   return got;
 }
 

@@ -48,6 +48,7 @@ struct zul_table {
 struct zul_readlist {
   std::unique_ptr<zul::table::ReadList> list;
   zul_table* table = nullptr;
+  int64_t rowsRead = 0;  // for the progress line
 };
 
 namespace zul::services {

@@ -906,6 +906,9 @@ std::string_view InputTable::plainNumberText(int col) const {
   return {f.p, f.n};
 }
 
+uint64_t InputTable::bytePosition() const { return impl_->pos; }
+uint64_t InputTable::byteSize() const { return impl_->file.size(); }
+
 void InputTable::setThreadedRead(bool on) {
   threadedRead_ = on;
   impl_->threaded = on;

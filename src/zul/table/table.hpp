@@ -330,6 +330,11 @@ class InputTable {
   // converting them twice.
   std::string_view plainNumberText(int col) const;
 
+  // Where the reading stands in the file, and the file's size, in bytes
+  // (for a progress display).
+  uint64_t bytePosition() const;
+  uint64_t byteSize() const;
+
   // Threaded-read mode (400/18): reading is done for worker threads, so a
   // read list of numeric slots gets the numbers of plain rows parsed ahead
   // on helper threads (read_ahead.hpp). It changes no result: the same

@@ -11,6 +11,7 @@ namespace zul::table {
 namespace {
 
 std::mutex g_mutex;
+bool g_removed = false;  // the run is ending: files made from now on go at once
 std::set<std::string>& files() {
   static std::set<std::string> f;
   return f;
@@ -20,7 +21,8 @@ std::set<std::string>& files() {
 
 void noteTemporaryFile(const std::filesystem::path& file) {
   std::lock_guard<std::mutex> lock(g_mutex);
-  files().insert(file.string());
+  if (g_removed) ::unlink(file.c_str());
+  else files().insert(file.string());
 }
 
 void forgetTemporaryFile(const std::filesystem::path& file) {
@@ -32,6 +34,7 @@ void removeTemporaryFiles() {
   std::lock_guard<std::mutex> lock(g_mutex);
   for (const std::string& f : files()) ::unlink(f.c_str());
   files().clear();
+  g_removed = true;
 }
 
 }  // namespace zul::table

@@ -12,8 +12,9 @@ namespace zul::table {
 void noteTemporaryFile(const std::filesystem::path& file);
 void forgetTemporaryFile(const std::filesystem::path& file);
 
-// Removes every recorded file (for the interrupt handler; not from a
-// signal handler proper: it takes a lock).
+// Removes every recorded file, and any noted from then on (for the
+// interrupt handler, while other threads may still run; not from a signal
+// handler proper: it takes a lock).
 void removeTemporaryFiles();
 
 }  // namespace zul::table

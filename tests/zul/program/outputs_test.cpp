@@ -2,12 +2,17 @@
 // scratch directory, and its exit status and files are looked at.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
+#include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
+#include <stdlib.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -167,6 +172,77 @@ TEST_F(Outputs, AnInterruptedRunLeavesNoTemporaryFiles) {
     EXPECT_FALSE(temporary());
     EXPECT_FALSE(fs::exists(dir_ / "st.csv"));
     EXPECT_FALSE(fs::exists(dir_ / "r.json"));  // it would have been empty
+  }
+}
+
+// The progress line on a terminal: zul runs a slow step with its standard
+// error on a pseudo-terminal (or on a file), is read for a while and then
+// stopped. Returns what it wrote to standard error in that time.
+std::string stderrOfSlowStep(const fs::path& dir, const std::string& zul, bool terminal,
+                             bool quiet, double seconds) {
+  int master = -1, errFd = -1;
+  if (terminal) {
+    master = ::posix_openpt(O_RDWR | O_NOCTTY);
+    if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0) return "no pty";
+    errFd = ::open(::ptsname(master), O_RDWR | O_NOCTTY);
+  } else {
+    errFd = ::open((dir / "err.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  }
+  if (errFd < 0) return "no stderr";
+  pid_t pid = ::fork();
+  if (pid == 0) {
+    if (::chdir(dir.c_str()) != 0 || ::dup2(errFd, STDERR_FILENO) < 0) ::_exit(99);
+    std::vector<const char*> args{"zul", "--listing", "/dev/null", "--option", "THREADS=NO"};
+    if (quiet) args.push_back("--quiet");
+    args.push_back("-e");
+    args.push_back("FACTOR DATA=wide NFACTORS=20 METHOD=PRINIT PRIORS=SMC MAXITER=30000 "
+                   "CONVERGE=1e-15; RUN;");
+    args.push_back(nullptr);
+    ::execv(zul.c_str(), const_cast<char* const*>(args.data()));
+    ::_exit(98);
+  }
+  ::close(errFd);
+  std::string text;
+  auto until = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+  while (std::chrono::steady_clock::now() < until) {
+    if (master >= 0) {
+      pollfd p{master, POLLIN, 0};
+      if (::poll(&p, 1, 50) > 0) {
+        char buf[4096];
+        ssize_t n = ::read(master, buf, sizeof buf);
+        if (n > 0) text.append(buf, static_cast<size_t>(n));
+      }
+      if (text.find("computing") != std::string::npos) break;  // seen enough
+    } else {
+      ::usleep(50000);
+    }
+  }
+  ::kill(pid, SIGTERM);
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  if (master >= 0) ::close(master);
+  if (!terminal) {
+    std::ifstream in(dir / "err.txt");
+    std::stringstream ss;
+    ss << in.rdbuf();
+    text = ss.str();
+  }
+  return text;
+}
+
+TEST_F(Outputs, ProgressIsShownOnATerminalOnly) {
+  write("wide.csv", wideTable());
+  // On a terminal: rows read, then what the step does, each line drawn over
+  // the last ("\r" and erase to the end of the line).
+  std::string tty = stderrOfSlowStep(dir_, zul_, true, false, 30);
+  EXPECT_NE(tty.find("The FACTOR step at -e:1: "), std::string::npos) << tty;
+  EXPECT_NE(tty.find("computing (matrices of the 1500 rows read)"), std::string::npos) << tty;
+  EXPECT_NE(tty.find("\r\033[K"), std::string::npos);
+  // With --quiet, or when standard error is a file: none of it.
+  for (bool terminal : {true, false}) {
+    std::string text = stderrOfSlowStep(dir_, zul_, terminal, terminal, 1.5);
+    EXPECT_EQ(text.find("FACTOR step at -e:1: "), std::string::npos) << text;
+    EXPECT_EQ(text.find("\033[K"), std::string::npos) << terminal;
   }
 }
 
