@@ -84,8 +84,10 @@ Examples:
 Exit status:
   0  every step ended with completion code 4 or less
   1  some step ended with a completion code from 5 to 999
-  2  a step was stopped (code 1000 or more), or a program, host statement
-     or command-line option could not be used
+  2  a step was stopped (code 1000 or more), a program, host statement or
+     command-line option could not be used, or an output could not be
+     written
+  130, 143  interrupted by Ctrl-C or SIGTERM (unfinished tables removed)
 )";
 }
 

@@ -227,8 +227,11 @@ zul_engine* engineOf(ProcState& ps) {
 
 void engineSet(ProcState& ps, int item, const void* buffer, int64_t bytes) {
   zul_engine* engine = engineOf(ps);
-  if (!engine->ops->set || engine->ops->set(engine, item, buffer, bytes) != 0)
+  const int status = engine->ops->set ? engine->ops->set(engine, item, buffer, bytes) : -1;
+  if (status != 0) {
+    host().message(msg::kEngineItemFailed, {"set", item, status});
     endWith(ps, kCodeEngine);
+  }
 }
 
 // A result the engine cannot give ends the run with 1012; `missing` (none
@@ -237,8 +240,12 @@ void engineSet(ProcState& ps, int item, const void* buffer, int64_t bytes) {
 void engineGet(ProcState& ps, int item, void* buffer, int64_t bytes, msg::Id missing = {}) {
   zul_engine* engine = engineOf(ps);
   int64_t length = bytes;
-  if (!engine->ops->get || engine->ops->get(engine, item, buffer, &length, 0, 0) != 0) {
-    if (missing.number != 0) host().message(missing);
+  const int status = engine->ops->get ? engine->ops->get(engine, item, buffer, &length, 0, 0) : -1;
+  if (status != 0) {
+    if (missing.number != 0)
+      host().message(missing);
+    else
+      host().message(msg::kEngineItemFailed, {"get", item, status});
     endWith(ps, kCodeEngine);
   }
 }

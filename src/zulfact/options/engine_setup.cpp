@@ -26,9 +26,15 @@ void StatementParser::createEngine() {
   const double threads = rec_.number(kSlotThreads, 0);
   ps_.threadCount = threads >= 1 ? toInt(threads) : hostThreadCount();
   const zul_toolkit* toolkit = h_.toolkit();
-  if (!toolkit || !toolkit->loadExtension || !toolkit->extensionSymbol) stop(ps_, kCodeMemory);
+  if (!toolkit || !toolkit->loadExtension || !toolkit->extensionSymbol) {
+    h_.message(msg::kEngineNotLoaded);
+    stop(ps_, kCodeMemory);
+  }
   auto* extension = toolkit->loadExtension(L"qkxfac");
-  if (!extension) stop(ps_, kCodeMemory);
+  if (!extension) {
+    h_.message(msg::kEngineNotLoaded);
+    stop(ps_, kCodeMemory);
+  }
   ps_.engineExtension = extension;
   auto create = reinterpret_cast<zul_engine_create_fn>(
       toolkit->extensionSymbol(extension, ZUL_ENGINE_FACTORY));
@@ -47,7 +53,10 @@ void StatementParser::createEngine() {
   // a given seed reproduces them; otherwise the step's RANDOM= seed.
   config.seed = ps_.parallelRun ? ps_.parallelSeed : ps_.seed;
   zul_engine* engine = create ? create(&config) : nullptr;
-  if (!engine) stop(ps_, kCodeEngine);
+  if (!engine) {
+    h_.message(msg::kEngineNotLoaded);
+    stop(ps_, kCodeEngine);
+  }
   ps_.factorEngine = engine;
   int32_t engineThreads = 0;
   int64_t length = sizeof engineThreads;

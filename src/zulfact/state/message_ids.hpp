@@ -75,6 +75,8 @@ inline constexpr Id kFeatureNotAvailable = factor(902);
 inline constexpr Id kOptionHasNoEffect = factor(905);
 inline constexpr Id kInternalFault = factor(903);
 inline constexpr Id kOutOfMemory = factor(904);
+inline constexpr Id kEngineItemFailed = factor(906);
+inline constexpr Id kEngineNotLoaded = factor(907);
 
 // ---- the data pass ----
 inline constexpr Id kSingularCorrelations = factor(13);
