@@ -96,54 +96,6 @@ bool invert(const double* a, double* inv, int n, double* work) {
   return true;
 }
 
-void symmetricEigen(double* a, int n, double* values, double* vectors) {
-  std::fill(vectors, vectors + static_cast<long>(n) * n, 0.0);
-  for (int i = 0; i < n; ++i) vectors[i + i * n] = 1.0;
-  for (int sweep = 0; sweep < 100; ++sweep) {
-    double off = 0.0, total = 0.0;
-    for (int j = 0; j < n; ++j)
-      for (int i = 0; i < n; ++i) {
-        const double v = a[i + j * n] * a[i + j * n];
-        total += v;
-        if (i != j) off += v;
-      }
-    if (off <= 1e-32 * total || off == 0.0) break;
-    for (int p = 0; p < n - 1; ++p)
-      for (int q = p + 1; q < n; ++q) {
-        const double apq = a[p + q * n];
-        if (apq == 0.0) continue;
-        const double theta = (a[q + q * n] - a[p + p * n]) / (2.0 * apq);
-        const double t = (theta >= 0 ? 1.0 : -1.0) / (std::fabs(theta) + std::sqrt(theta * theta + 1.0));
-        const double c = 1.0 / std::sqrt(t * t + 1.0), s = t * c;
-        for (int k = 0; k < n; ++k) {  // columns p and q
-          const double akp = a[k + p * n], akq = a[k + q * n];
-          a[k + p * n] = c * akp - s * akq;
-          a[k + q * n] = s * akp + c * akq;
-        }
-        for (int k = 0; k < n; ++k) {  // rows p and q
-          const double apk = a[p + k * n], aqk = a[q + k * n];
-          a[p + k * n] = c * apk - s * aqk;
-          a[q + k * n] = s * apk + c * aqk;
-        }
-        for (int k = 0; k < n; ++k) {
-          const double vkp = vectors[k + p * n], vkq = vectors[k + q * n];
-          vectors[k + p * n] = c * vkp - s * vkq;
-          vectors[k + q * n] = s * vkp + c * vkq;
-        }
-      }
-  }
-  for (int i = 0; i < n; ++i) values[i] = a[i + i * n];
-  // Descending order by selection; stable for equal values.
-  for (int i = 0; i < n; ++i) {
-    int best = i;
-    for (int j = i + 1; j < n; ++j)
-      if (values[j] > values[best]) best = j;
-    if (best == i) continue;
-    std::swap(values[i], values[best]);
-    for (int k = 0; k < n; ++k) std::swap(vectors[k + i * n], vectors[k + best * n]);
-  }
-}
-
 void normalizeColumns(double* a, int r, int c) {
   for (int j = 0; j < c; ++j) {
     double* col = a + static_cast<long>(j) * r;

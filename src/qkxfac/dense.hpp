@@ -25,11 +25,6 @@ void crossProduct(const double* a, const double* b, double* c, int r, int k, int
 // element of a (numerically singular) or a value is not finite.
 bool invert(const double* a, double* inv, int n, double* work);
 
-// Eigen decomposition of the symmetric n x n matrix a by cyclic Jacobi
-// rotations (Golub and Van Loan, algorithm 8.5.3): values in descending
-// order, vectors (columns) in the same order. a is overwritten.
-void symmetricEigen(double* a, int n, double* values, double* vectors);
-
 // Re-orthonormalises the columns of the n x n matrix q in place by modified
 // Gram-Schmidt (two passes), removing the drift of long iterations.
 void orthonormalize(double* q, int n);

@@ -8,6 +8,7 @@
 #include "qkxfac/dense.hpp"
 #include "qkxfac/rotation_geometry.hpp"
 #include "qkxfac/rotation_optimizer.hpp"
+#include "qkxfac/symmetric_eigen.hpp"
 
 namespace qkxfac {
 
@@ -118,15 +119,17 @@ Solution solveFrom(const double* b, int p, int m, const CfCoefficients& k, bool 
 // qw receives Q W.
 void harrisKaiserAxes(std::vector<double>& b, int p, int m, double power,
                       std::vector<double>& qw, std::vector<double>& weights) {
-  std::vector<double> cross(static_cast<size_t>(m) * m), values(m), vectors(cross.size());
-  crossProduct(b.data(), b.data(), cross.data(), p, m, m);
-  symmetricEigen(cross.data(), m, values.data(), vectors.data());
+  SymmetricEigen eigen(m);
+  crossProduct(b.data(), b.data(), eigen.matrix(), p, m, m);  // symmetric: any order
+  std::vector<double> values(m), vectors(static_cast<size_t>(m) * m);
+  eigen.solve(values.data(), vectors.data());
   weights.assign(m, 1.0);
   for (int j = 0; j < m; ++j)
     if (values[j] > 0.0) weights[j] = std::pow(values[j], -power / 2.0);
-  qw = vectors;
+  // Q W, column-major (the solver's vectors are row-major columns).
+  qw.resize(vectors.size());
   for (int j = 0; j < m; ++j)
-    for (int i = 0; i < m; ++i) qw[i + j * m] *= weights[j];
+    for (int i = 0; i < m; ++i) qw[i + j * m] = vectors[i * m + j] * weights[j];
   std::vector<double> turned(b.size());
   multiply(b.data(), qw.data(), turned.data(), p, m, m);
   b.swap(turned);

@@ -30,3 +30,8 @@ for step in (0, 2):
 # ORTHOMAX without GAMMA= is varimax.
 close(solution(1)[2], solution(0)[2], 1e-12, "orthomax")
 check_orthogonal(3)
+
+# Any thread count gives the same bits.
+one = matrix(find(tables, "ObliqueRotFactPat", 4)[1])
+two = matrix(find(tables, "ObliqueRotFactPat", 5)[1])
+assert one == two, "OBLIMIN(0.5) differs between THREADS=1 and THREADS=2"

@@ -1,0 +1,156 @@
+// The module side of the rotations: the criterion coefficients of each
+// code, the parameters a rotation takes, the PROMAX target, and the
+// oblique solution finished from a transformation (no printing).
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+#include "zulfact/rotate/oblique_solution.hpp"
+#include "zulfact/rotate/rotation_codes.hpp"
+#include "zulfact/rotate/target_rotate.hpp"
+
+namespace zulfact {
+namespace {
+
+const double kMissing = zul_missing();
+
+RotationParams none() { return {kMissing, kMissing, kMissing, kMissing}; }
+
+// Each orthogonal row is a positive multiple of the orthomax criterion
+// sum l^4 - (gamma / p) sum_j (sum_i l^2)^2: gamma = -p k3 / k4, with the
+// gammas of Harman (1976, ch. 13) for p = 10 variables and m = 4 factors.
+TEST(CriterionCoefficients, OrthomaxFamilyByItsGamma) {
+  const int p = 10, m = 4;
+  const struct { int code; double gamma; } rows[] = {
+      {kRotQuartimax, 0.0},        {kRotVarimax, 1.0},          {kRotBiquartimax, 0.5},
+      {kRotEquamax, m / 2.0},      {kRotParsimax, p * (m - 1.0) / (p + m - 2.0)},
+      {kRotFactorParsimax, 1.0 * p},
+  };
+  for (const auto& r : rows) {
+    const RotationParams k = criterionCoefficients(r.code, p, m, none());
+    EXPECT_EQ(k[0], 0.0);
+    EXPECT_EQ(k[1], 0.0);
+    EXPECT_GT(k[3], 0.0) << r.code;
+    EXPECT_NEAR(-p * k[2] / k[3], r.gamma, 1e-15) << r.code;
+  }
+}
+
+TEST(CriterionCoefficients, DefaultsOfTheParametrisedFamilies) {
+  const int p = 7, m = 3;
+  // ORTHOMAX with gamma 1 is VARIMAX, HK rotates by the same ORTHOMAX,
+  // OBLIMIN with tau 0 is QUARTIMIN and with 0.5 BIQUARTIMIN.
+  RotationParams one = none(), zero = none(), half = none();
+  one[0] = 1.0;
+  zero[0] = 0.0;
+  half[0] = 0.5;
+  EXPECT_EQ(criterionCoefficients(kRotOrthomax, p, m, one),
+            criterionCoefficients(kRotVarimax, p, m, none()));
+  EXPECT_EQ(criterionCoefficients(kRotHk, p, m, one),
+            criterionCoefficients(kRotVarimax, p, m, none()));
+  EXPECT_EQ(criterionCoefficients(kRotOblimin, p, m, zero),
+            criterionCoefficients(kRotQuartimin, p, m, none()));
+  EXPECT_EQ(criterionCoefficients(kRotOblimin, p, m, half),
+            criterionCoefficients(kRotBiquartimin, p, m, none()));
+  // CF with row weight a and column weight b: oblique a, b, -(a + b).
+  RotationParams cf = none();
+  cf[0] = 0.8;
+  cf[1] = 0.2;
+  EXPECT_EQ(criterionCoefficients(kRotOblicf, p, m, cf), (RotationParams{0, 0.8, 0.2, -1.0}));
+  EXPECT_EQ(criterionCoefficients(kRotOrthcf, p, m, cf), (RotationParams{0, 0, -0.2, 1.0}));
+}
+
+TEST(RotationParams, EachEntryTakesTheFirstRunOfItsOwnValues) {
+  ProcState ps;
+  std::memset(&ps, 0, sizeof ps);
+  double values[] = {0.5, 9.0, 1.0, 2.0, 7.0};
+  int32_t positions[] = {1, 3, 2, 2, 1};
+  ps.rotationParams = values;
+  ps.rotationParamPositions = positions;
+  ps.rotationParamCount = 5;
+  ps.prerotationParams[0] = 4.0;
+  ps.prerotationParamCount = 1;
+  EXPECT_EQ(rotationParams(ps, 0)[0], 0.5);
+  EXPECT_TRUE(std::isnan(rotationParams(ps, 0)[1]));  // 7.0 is a later run
+  EXPECT_EQ(rotationParams(ps, 1)[0], 1.0);
+  EXPECT_EQ(rotationParams(ps, 1)[1], 2.0);
+  EXPECT_EQ(rotationParams(ps, -1)[0], 4.0);
+  EXPECT_TRUE(std::isnan(rotationParams(ps, -2)[0]));
+}
+
+TEST(PromaxTarget, PowerOfTheNormalisedRowsWithTheirSigns) {
+  // Rows: (0.6, -0.8) of length 1; (3, 4) of length 5; a row of zeros.
+  const double l[] = {0.6, 3.0, 0.0, -0.8, 4.0, 0.0};
+  double t[6];
+  promaxTarget(l, 3, 2, 3.0, false, t);
+  EXPECT_NEAR(t[0], 0.216, 1e-15);
+  EXPECT_NEAR(t[3], -0.512, 1e-15);
+  EXPECT_NEAR(t[1], 0.216, 1e-15);
+  EXPECT_NEAR(t[4], 0.512, 1e-15);
+  EXPECT_EQ(t[2], 0.0);
+  // k = 1 without normalisation: the pattern itself.
+  promaxTarget(l, 3, 2, 1.0, true, t);
+  for (int i = 0; i < 6; ++i) EXPECT_EQ(t[i], l[i]);
+}
+
+TEST(HarrisKaiserOrder, DecreasingSumsWithNearTiesKeptInOrder) {
+  // Column sums of squares 0.5, 0.5 + 4e-9, 0.8, and a column whose only
+  // loading (1e-9) does not count.
+  const double l[] = {0.5, 0.5, 0.5 + 4e-9, 0.5, 0.8, 0.0, 1e-9, 0.0};
+  // p = 2: columns (0.5, 0.5) -> 0.5, (0.5+4e-9, 0.5) -> ~0.5, (0.8, 0) ->
+  // 0.64, (1e-9, 0) -> 0.
+  int order[4];
+  double sums[4];
+  harrisKaiserOrder(l, 2, 4, order, sums);
+  EXPECT_EQ(order[0], 2);
+  EXPECT_EQ(order[1], 0);  // near tie: rotated order kept
+  EXPECT_EQ(order[2], 1);
+  EXPECT_EQ(order[3], 3);
+  EXPECT_NEAR(sums[0], 0.64, 1e-15);
+  EXPECT_EQ(sums[3], 0.0);
+}
+
+// A target rotation's T: Phi = (T^T T)^-1 scaled to a unit diagonal, the
+// pattern and T rescaled with it, so that L = L0 T still holds; the
+// structure is L Phi and the reference structure L / scale.
+TEST(FinishOblique, FromATransformation) {
+  const int p = 3, m = 2;
+  std::vector<double> l0 = {0.7, 0.1, 0.5, 0.2, 0.8, 0.4};
+  std::vector<double> t = {1.2, 0.3, -0.2, 0.9};
+  std::vector<double> pattern(6), structure(6), reference(6), phi = {1, 0, 1}, axes(3), scale(2);
+  for (int i = 0; i < p; ++i)
+    for (int j = 0; j < m; ++j) pattern[i + j * p] = l0[i] * t[0 + j * m] + l0[i + p] * t[1 + j * m];
+  ProcState ps;
+  std::memset(&ps, 0, sizeof ps);
+  ps.nVars = p;
+  ps.nFactors = m;
+  ps.singularity = 1e-8;
+  ps.loadings = pattern.data();
+  ps.transform = t.data();
+  ps.factorCorr = phi.data();
+  ps.refAxisCorr = axes.data();
+  ps.structure = structure.data();
+  ps.refStructure = reference.data();
+  ps.factorVector = scale.data();
+  FinishOblique(ps, kObliqueTarget);
+  ASSERT_EQ(ps.nFactors, 2);
+  EXPECT_EQ(ps.obliqueCount, 2);
+  EXPECT_TRUE(ps.rotated);
+  EXPECT_EQ(phi[0], 1.0);
+  EXPECT_EQ(phi[2], 1.0);
+  // T^T T by hand: [[1.53, 0.03], [0.03, 0.85]]; its inverse scaled to a
+  // unit diagonal has the off-diagonal -0.03 / sqrt(1.53 * 0.85).
+  EXPECT_NEAR(phi[1], -0.03 / std::sqrt(1.53 * 0.85), 1e-14);
+  for (int i = 0; i < p; ++i)
+    for (int j = 0; j < m; ++j) {
+      EXPECT_NEAR(pattern[i + j * p], l0[i] * t[0 + j * m] + l0[i + p] * t[1 + j * m], 1e-14);
+      EXPECT_NEAR(structure[i + j * p], pattern[i] * phi[j == 0 ? 0 : 1] + pattern[i + p] * phi[j == 0 ? 1 : 2], 1e-14);
+    }
+  // The reference-axis correlations are the scaled inverse of Phi: for two
+  // factors the negative of Phi's correlation.
+  EXPECT_NEAR(axes[1], -phi[1], 1e-14);
+}
+
+}  // namespace
+}  // namespace zulfact
