@@ -112,7 +112,7 @@ int mlFit(const Correlations& c, int k, MlWork& w) {
     fs.psi[i] = fs.previousPsi[i] = std::max(1.0 / w.inverse[packedIndex(i, i)], 0.001);
   fitObjective(fs, fs.psi);  // the preliminary eigenvalues
   FitProblem problem(fs, 0.001, true);
-  zoptim(p, 30, 1e-8, problem, fs.psi, nullptr, nullptr, w.optim.data());
+  zoptim(p, 30, 1e-8, problem, fs.psi, nullptr, nullptr, nullptr, w.optim.data());
   fitFullDecomposition(fs, fs.psi);
   for (int j = 0; j < k; ++j) {
     const int c2 = p - 1 - j;

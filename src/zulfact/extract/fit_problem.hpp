@@ -16,8 +16,15 @@ class FitProblem : public OptimProblem {
   // convergence: the change of the uniquenesses (largest absolute) below
   // which the fit stops, from the second iteration on. stopOnNegative:
   // a negative uniqueness stops the fit (negativeFound() then tells).
-  FitProblem(FitState& fs, double convergence, bool stopOnNegative)
-      : fs_(fs), convergence_(convergence), stopOnNegative_(stopOnNegative) {}
+  // metric: when given, parameter i is a unique variance in a metric of
+  // w_i = metric[i] (weighted ULS) and its change counts divided by w_i
+  // (when w_i > 0), as a change of the proportion.
+  FitProblem(FitState& fs, double convergence, bool stopOnNegative,
+             const double* metric = nullptr)
+      : fs_(fs), convergence_(convergence), stopOnNegative_(stopOnNegative), metric_(metric) {}
+
+  // The communality 1 - x_i/w_i of parameter value x (0 when w_i <= 0).
+  double communality(int i, double x) const;
 
   double objective(const double* x) override;
   void derivatives(double* gradient, double* hessian) override;
@@ -36,6 +43,7 @@ class FitProblem : public OptimProblem {
  private:
   double convergence_;
   bool stopOnNegative_;
+  const double* metric_;
   bool negativeFound_ = false;
 };
 

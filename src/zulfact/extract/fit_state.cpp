@@ -81,7 +81,7 @@ void fitWorkMatrix(FitState& fs, const double* psi) {
   if (fs.isUls) {
     std::memcpy(fs.work, fs.matrix, packedSize(p) * sizeof(double));
     for (int i = 0; i < p; ++i)
-      fs.work[packedIndex(i, i)] = (1.0 - u[i]) * (fs.weights ? fs.weights[i] : 1.0);
+      fs.work[packedIndex(i, i)] = (fs.weights ? fs.weights[i] : 1.0) - u[i];
     return;
   }
   // M_ij = sum_{l <= min(i,j)} psi_l t_il t_jl: row i of T scaled by psi
@@ -146,24 +146,21 @@ void fitDerivatives(FitState& fs) {
     // of lambda_j z_ij^2 is a_ii minus the sum over j < k, and of
     // z_ij z_lj it is delta_il minus the same.
     for (int i = 0; i < p; ++i) {
-      const double w = fs.weights ? fs.weights[i] : 1.0;
-      double s = (1.0 - fs.evaluatedPsi[i]) * w;
+      double s = (fs.weights ? fs.weights[i] : 1.0) - fs.evaluatedPsi[i];
       for (int j = 0; j < k; ++j) {
         const double z = fs.vectors[static_cast<std::size_t>(j) * p + i];
         s -= fs.values[j] * z * z;
       }
-      g[i] = -w * s;
+      g[i] = -s;
     }
     for (int i = 0; i < p; ++i) {
-      const double wi = fs.weights ? fs.weights[i] : 1.0;
       for (int l = 0; l <= i; ++l) {
-        const double wl = fs.weights ? fs.weights[l] : 1.0;
         double s = i == l ? 1.0 : 0.0;
         for (int j = 0; j < k; ++j) {
           const double* z = fs.vectors + static_cast<std::size_t>(j) * p;
           s -= z[i] * z[l];
         }
-        h[packedIndex(i, l)] = wi * wl * s * s;
+        h[packedIndex(i, l)] = s * s;
       }
     }
     return;

@@ -4,8 +4,11 @@
 // Joreskog and Goldberger 1972), with their gradients and the approximate
 // second derivatives that the Newton-Raphson optimiser uses.
 //
-// ULS. A = W^1/2 R W^1/2 with diagonal (1 - psi_i) w_i has eigenvalues
-//      lambda (descending) and vectors z; F = 1/2 sum_{j>=k} lambda_j^2.
+// ULS. A = W^1/2 R W^1/2 with diagonal w_i - u_i has eigenvalues lambda
+//      (descending) and vectors z; F = 1/2 sum_{j>=k} lambda_j^2. The
+//      parameters u_i = w_i psi_i are the unique variances in the metric of
+//      the weighted matrix (the covariances under COVARIANCE), in which the
+//      Newton steps stay well scaled whatever the variances.
 // ML, GLS. With R = C C^T and T = C^-1, M = T Psi T^T has eigenvalues mu
 //      (descending) and vectors z; gamma = 1/mu are the eigenvalues of
 //      Psi^-1/2 R Psi^-1/2 in ascending order, and over the p - k smallest
@@ -34,7 +37,7 @@ struct FitState {
   bool preliminaryDone;    // the preliminary eigenvalues and k are done
   double criterion;        // objective at the current point
   double ridge;            // current ridge factor of the optimiser
-  double* psi;             // p: current uniquenesses
+  double* psi;             // p: current uniquenesses (ULS: w_i psi_i)
   double* gradient;        // p
   double* hessian;         // packed p(p+1)/2
   double* previousPsi;     // p: uniquenesses of the previous iteration
@@ -76,7 +79,7 @@ double fitObjective(FitState& fs, const double* psi);
 //   ML:  g_i = sum_j x_ij^2 (1 - gamma_j),     GLS: g_i = sum_j x_ij^2 (1/gamma_j^2 - 1/gamma_j),
 //        h_il = (sum_j c_j x_ij x_lj)^2 over the p - k discarded directions,
 //        c_j = 1 for ML and mu_j = 1/gamma_j for GLS;
-//   ULS: g_i = -w_i sum_{j>=k} lambda_j z_ij^2, h_il = w_i w_l (sum_{j>=k} z_ij z_lj)^2,
+//   ULS: g_i = -sum_{j>=k} lambda_j z_ij^2, h_il = (sum_{j>=k} z_ij z_lj)^2,
 //        formed from the k retained vectors (the discarded ones complete them
 //        to the identity).
 void fitDerivatives(FitState& fs);

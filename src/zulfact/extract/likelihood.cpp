@@ -30,20 +30,22 @@ namespace {
 std::size_t packedSize(int p) { return static_cast<std::size_t>(p) * (p + 1) / 2; }
 
 // The fit with the module's eigen notes and the iteration history, whose
-// estimates are the communalities 1 - psi. The uniquenesses are in the
-// metric of the correlations for every method, so neither they nor their
-// change are rescaled by the variable weights.
+// estimates are the communalities. ML and GLS fit the uniquenesses of the
+// correlations, so these are 1 - psi and the ML-type weights 1/(1 - h2)
+// rescale nothing; ULS fits the unique variances of the weighted matrix,
+// which the weights turn back into proportions.
 class ExtractionFit final : public FitProblem {
  public:
   ExtractionFit(ProcState& ps, FitState& fs, IterationHistory& history)
-      : FitProblem(fs, ps.convergence, !ps.flags.heywood && !ps.flags.ultraHeywood),
+      : FitProblem(fs, ps.convergence, !ps.flags.heywood && !ps.flags.ultraHeywood,
+                   fs.isUls ? ps.varWeights : nullptr),
         ps_(ps),
         history_(history) {}
 
  protected:
   void onEigen(int code) override { eigenNote(code, ps_.sink); }
   void onIteration(const double* psi, double change) override {
-    for (int i = 0; i < fs_.nVars; ++i) ps_.priorCommunalities[i] = 1.0 - psi[i];
+    for (int i = 0; i < fs_.nVars; ++i) ps_.priorCommunalities[i] = communality(i, psi[i]);
     if (fs_.iteration == 1) history_.open(true);
     history_.addRow(fs_.iteration, fs_.criterion, fs_.ridge, change, ps_.priorCommunalities);
   }
@@ -158,9 +160,12 @@ void likelihoodExtract(ProcState& ps) {
 
   FitState fs;
   fitStateInit(fs, kind, p, 0, r, ps.varWeights, block.data());
+  // Start values 1 - h (at least CONVERGE= for ML and GLS); ULS in the
+  // metric of the weighted matrix.
   for (int i = 0; i < p; ++i) {
     double psi = 1.0 - ps.communalities[i];
     if (mlType) psi = std::max(psi, ps.convergence);
+    if (!mlType) psi *= ps.varWeights[i];
     fs.psi[i] = fs.previousPsi[i] = psi;
   }
 
@@ -200,14 +205,14 @@ void likelihoodExtract(ProcState& ps) {
 
   if (ps.flags.heywood) {
     std::fill(lower, lower + p, 0.0);
-    std::fill(upper, upper + p, 1.0);
+    for (int i = 0; i < p; ++i) upper[i] = mlType ? 1.0 : ps.varWeights[i];
   }
   ps.heywoodStatus = 1;
   IterationHistory history(ps);
   ExtractionFit problem(ps, fs, history);
   const int code = zoptim(p, ps.maxIter, kOptimGradientTolerance, problem, fs.psi,
                           ps.flags.heywood ? lower : nullptr, ps.flags.heywood ? upper : nullptr,
-                          optimWork);
+                          mlType ? nullptr : ps.varWeights, optimWork);
   history.close();
   if (problem.negativeFound()) ps.heywoodStatus = -1;
 

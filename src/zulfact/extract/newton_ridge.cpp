@@ -28,10 +28,10 @@ struct Box {
 // The system of one iteration: g and H of the current point with the
 // parameters held on a bound taken out (gradient 0, row and column 0, a
 // diagonal of sqrt(s/n) from the sum of squares s removed, 1 when s = 0),
-// plus the ridge on the diagonal. Returns the largest |g_i| of the free
-// parameters, the gradient measure.
+// plus the ridge on the diagonal. Returns the largest |g_i| scale_i of the
+// free parameters.
 double prepareSystem(int n, const double* x, const double* g, const double* h, const Box& box,
-                     double ridge, double* gw, double* hw) {
+                     const double* scale, double ridge, double* gw, double* hw) {
   std::memcpy(gw, g, n * sizeof(double));
   std::memcpy(hw, h, packedSize(n) * sizeof(double));
   if (box.given()) {
@@ -51,7 +51,8 @@ double prepareSystem(int n, const double* x, const double* g, const double* h, c
     }
   }
   double measure = 0.0;
-  for (int i = 0; i < n; ++i) measure = std::max(measure, std::fabs(gw[i]));
+  for (int i = 0; i < n; ++i)
+    measure = std::max(measure, std::fabs(gw[i]) * (scale != nullptr ? scale[i] : 1.0));
   if (ridge > 0.0) {
     double sumSquares = 0.0;
     bool allZero = true;
@@ -116,7 +117,7 @@ void trialPoint(int n, const double* x, const double* step, const Box& box, doub
 std::size_t zoptimDoubles(int n) { return 4 * static_cast<std::size_t>(n) + 2 * packedSize(n); }
 
 int zoptim(int n, int maxIter, double tolerance, OptimProblem& problem, double* x,
-           const double* lower, const double* upper, double* work) {
+           const double* lower, const double* upper, const double* scale, double* work) {
   double* g = work;
   double* gw = g + n;
   double* step = gw + n;
@@ -136,7 +137,10 @@ int zoptim(int n, int maxIter, double tolerance, OptimProblem& problem, double* 
   };
 
   for (;;) {
-    const double measure = prepareSystem(n, x, g, h, box, ridge, gw, hw);
+    // The gradient measure: per unit of each parameter's scale, relative
+    // to the criterion once it exceeds 1.
+    const double measure =
+        prepareSystem(n, x, g, h, box, scale, ridge, gw, hw) / std::max(1.0, std::fabs(f));
     if (measure <= tolerance) break;
     if (iterations >= maxIter) {
       if (measure < kSqrtHalfEpsilon) break;
@@ -169,7 +173,7 @@ int zoptim(int n, int maxIter, double tolerance, OptimProblem& problem, double* 
   }
   // A solution reached with help of the ridge: is H itself positive definite?
   if (ridge > 0.0) {
-    prepareSystem(n, x, g, h, box, 0.0, gw, hw);
+    prepareSystem(n, x, g, h, box, scale, 0.0, gw, hw);
     if (!factor(n, hw)) return kOptimNotPositive;
   }
   return kOptimConverged;

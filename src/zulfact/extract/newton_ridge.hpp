@@ -41,14 +41,16 @@ enum OptimCode {
 std::size_t zoptimDoubles(int n);
 
 // Minimises from x (n values, replaced by the last accepted point). lower
-// and upper are both given or both absent. tolerance: a largest gradient
-// component (over the free parameters) at or below it is a solution. After
+// and upper are both given or both absent. scale (may be absent: 1): the
+// typical size of each parameter. tolerance: a gradient measure at or
+// below it is a solution, the measure being the largest |g_i| scale_i over
+// the free parameters, divided by |F| when that exceeds 1. After
 // maxIter accepted iterations the run ends with code 1, unless the gradient
 // is below 1.0536712127723509e-8. A rejected full Newton step whose
 // promised decrease -g'step/2 is itself too small to be seen by the
 // acceptance test also ends the run as converged: no later step could be
 // accepted. Returns an OptimCode.
 int zoptim(int n, int maxIter, double tolerance, OptimProblem& problem, double* x,
-           const double* lower, const double* upper, double* work);
+           const double* lower, const double* upper, const double* scale, double* work);
 
 }  // namespace zulfact

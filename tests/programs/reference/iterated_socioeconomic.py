@@ -81,6 +81,9 @@ def communal_rows(h):
     return [[names[i], h[i]] for i in range(p)]
 
 
+# MAXITER=0: no pass, so the principal factor solution at the priors (ONE):
+# the principal components.
+pc_vals, pc_vecs = jacobi(R)
 # Coefficient alpha of each factor: p (1 - 1/lambda) / (p - 1).
 coef = [p * (1 - 1 / al_vals[j]) / (p - 1) for j in range(2)]
 first = pr_passes[0]
@@ -95,6 +98,10 @@ write("iterated_socioeconomic", {
         {"step": 2, "name": "ConvergenceStatus", "rows": [[0, "Convergence criterion satisfied"]]},
         {"step": 2, "name": "AlphaCoef", "rows": [["Factor1", coef[0]], ["Factor2", coef[1]]]},
         {"step": 2, "name": "FinalCommunWgt", "rows": [[names[i], al_final[i], "*"] for i in range(p)]},
+        {"step": 3, "name": "ConvergenceStatus", "rows": [[3, "*"]]},
+        {"step": 3, "name": "FactorPattern", "rows": [
+            [names[i]] + [x for j in range(2) for x in (pc_vecs[j][i] * math.sqrt(pc_vals[j]),) * 2]
+            for i in range(p)]},
     ],
     "log": ["The iteration did not converge within MAXITER= passes"],
 })

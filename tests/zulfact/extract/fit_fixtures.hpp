@@ -87,7 +87,7 @@ inline FitResult fitFactors(FitKind kind, const CorrelationData& d, int k,
   std::vector<double> lower(p, 0.0), upper(p, 1.0);
   FitProblem problem(fs, convergence, false);
   out.code = zoptim(p, maxIter, 1e-8, problem, fs.psi, bounds ? lower.data() : nullptr,
-                    bounds ? upper.data() : nullptr, work.data());
+                    bounds ? upper.data() : nullptr, nullptr, work.data());
   out.iterations = fs.iteration;
   fitFullDecomposition(fs, fs.psi);
   out.criterion = fs.criterion;

@@ -243,7 +243,7 @@ TEST(Optimiser, HoldsParametersOnTheBoundWhereDescentLeavesTheBox) {
   double x[2] = {0.5, 0.5};
   const double lower[2] = {0, 0}, upper[2] = {1, 1};
   std::vector<double> work(zoptimDoubles(2));
-  EXPECT_EQ(zoptim(2, 50, 1e-8, q, x, lower, upper, work.data()), kOptimConverged);
+  EXPECT_EQ(zoptim(2, 50, 1e-8, q, x, lower, upper, nullptr, work.data()), kOptimConverged);
   EXPECT_DOUBLE_EQ(x[0], 1.0);
   EXPECT_DOUBLE_EQ(x[1], 0.0);
 }
