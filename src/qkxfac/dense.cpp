@@ -6,12 +6,16 @@
 
 namespace qkxfac {
 
-void multiply(const double* a, const double* b, double* c, int r, int k, int cols) {
+namespace {
+
+// C (r x c) = A (r x k) * B, with element (l, j) of B at b[l * rowStep + j * colStep].
+void multiplyStrided(const double* a, const double* b, double* c, int r, int k, int cols,
+                     long rowStep, long colStep) {
   for (int j = 0; j < cols; ++j) {
     double* cj = c + static_cast<long>(j) * r;
     std::fill(cj, cj + r, 0.0);
     for (int l = 0; l < k; ++l) {
-      const double blj = b[l + static_cast<long>(j) * k];
+      const double blj = b[l * rowStep + j * colStep];
       if (blj == 0.0) continue;
       const double* al = a + static_cast<long>(l) * r;
       for (int i = 0; i < r; ++i) cj[i] += al[i] * blj;
@@ -19,17 +23,14 @@ void multiply(const double* a, const double* b, double* c, int r, int k, int col
   }
 }
 
+}  // namespace
+
+void multiply(const double* a, const double* b, double* c, int r, int k, int cols) {
+  multiplyStrided(a, b, c, r, k, cols, 1, k);
+}
+
 void multiplyTransposed(const double* a, const double* b, double* c, int r, int k, int cols) {
-  for (int j = 0; j < cols; ++j) {
-    double* cj = c + static_cast<long>(j) * r;
-    std::fill(cj, cj + r, 0.0);
-    for (int l = 0; l < k; ++l) {
-      const double bjl = b[j + static_cast<long>(l) * cols];
-      if (bjl == 0.0) continue;
-      const double* al = a + static_cast<long>(l) * r;
-      for (int i = 0; i < r; ++i) cj[i] += al[i] * bjl;
-    }
-  }
+  multiplyStrided(a, b, c, r, k, cols, cols, 1);
 }
 
 double dot(const double* a, const double* b, int n) {

@@ -111,26 +111,18 @@ void multiplyRight(double* a, int rows, const std::vector<double>& c, int m) {
     }
 }
 
-void printVarWeights(ProcState& ps) {
-  std::vector<double> w(static_cast<size_t>(ps.nVars));
-  engineGet(ps, ZUL_ITEM_VAR_WEIGHTS, w.data(), 8 * static_cast<int64_t>(ps.nVars));
+// The engine's weights of the variables ('V', item 13) or of the factors
+// ('F', item 14) as a table of one column.
+void printWeights(ProcState& ps, char kind) {
+  const bool vars = kind == 'V';
+  const int n = vars ? ps.nVars : ps.nFactors;
+  std::vector<double> w(static_cast<size_t>(n));
+  engineGet(ps, vars ? ZUL_ITEM_VAR_WEIGHTS : ZUL_ITEM_FACTOR_WEIGHTS, w.data(), 8 * static_cast<int64_t>(n));
   VectorTable t;
-  t.name = "VarWeightRotate";
-  t.title = titleLine(msg::kFactorGroup, kTitleVarWeights, {});
-  t.labelKind = 'V';
-  t.nRows = ps.nVars;
-  t.columns.push_back({"Weight", "", w.data()});
-  printVectorTable(ps, t);
-}
-
-void printFactorWeights(ProcState& ps) {
-  std::vector<double> w(static_cast<size_t>(ps.nFactors));
-  engineGet(ps, ZUL_ITEM_FACTOR_WEIGHTS, w.data(), 8 * static_cast<int64_t>(ps.nFactors));
-  VectorTable t;
-  t.name = "FactorWeightRotate";
-  t.title = titleLine(msg::kFactorGroup, kTitleFactorWeights, {});
-  t.labelKind = 'F';
-  t.nRows = ps.nFactors;
+  t.name = vars ? "VarWeightRotate" : "FactorWeightRotate";
+  t.title = titleLine(msg::kFactorGroup, vars ? kTitleVarWeights : kTitleFactorWeights, {});
+  t.labelKind = kind;
+  t.nRows = n;
   t.columns.push_back({"Weight", "", w.data()});
   printVectorTable(ps, t);
 }
@@ -250,11 +242,11 @@ int CriterionRotate(ProcState& ps, int code, int index) {
   if (!engine->ops->run) engineFailure(ps);
   engine->ops->run(engine, &request);
 
-  if ((ps.norm == kNormWeight || ps.norm == kNormCov) && ps.sink != nullptr) printVarWeights(ps);
+  if ((ps.norm == kNormWeight || ps.norm == kNormCov) && ps.sink != nullptr) printWeights(ps, 'V');
   if (hk) {
     ps.obliqueCount = m;
     const double power = zul_is_missing(ps.hkPower) ? 0.0 : ps.hkPower;
-    if (power != 0.0 && ps.sink != nullptr) printFactorWeights(ps);
+    if (power != 0.0 && ps.sink != nullptr) printWeights(ps, 'F');
   }
 
   int32_t status = 0, iterations = 0;
