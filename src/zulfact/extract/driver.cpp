@@ -13,6 +13,7 @@
 #include "zulfact/data/data_pass.hpp"
 #include "zulfact/extract/priors.hpp"
 #include "zulfact/host/host.hpp"
+#include "zulfact/extract/image.hpp"
 #include "zulfact/extract/iterated.hpp"
 #include "zulfact/extract/likelihood.hpp"
 #include "zulfact/extract/pending_steps.hpp"
@@ -193,6 +194,8 @@ void analysisDriver(ProcState& ps) {
       iteratedExtract(ps);
       break;
     case kMethodImage:
+      imageExtract(ps);
+      break;
     case kMethodPattern:
     case kMethodScore:
       h.message(msg::kMethodNotAvailable, {methodWord(ps.method)});

@@ -26,7 +26,8 @@ int firstAvailable(const double* lambda, int p) {
   return f;
 }
 
-// A heading text from the message file; the run cannot go on without it.
+}  // namespace
+
 std::string requiredText(msg::Id id) {
   int status = 0;
   std::string text = host().messageText(id, &status);
@@ -36,6 +37,8 @@ std::string requiredText(msg::Id id) {
   }
   return text;
 }
+
+namespace {
 
 // A message in the log that also goes to the listing as a note.
 void noteAndMessage(void* sink, std::string_view noteName, msg::Id id, Args args) {
@@ -236,11 +239,7 @@ void principalExtract(ProcState& ps) {
   const bool weighted = ps.flags.weighted;
 
   // Weighted analysis: the matrix W^1/2 R W^1/2.
-  if (weighted) {
-    for (int i = 0; i < p; ++i) work[i] = std::sqrt(std::max(0.0, ps.varWeights[i]));
-    for (int i = 0; i < p; ++i)
-      for (int j = 0; j <= i; ++j) r[packedIndex(i, j)] *= work[i] * work[j];
-  }
+  if (weighted) weightMatrix(p, r, ps.varWeights, work);
 
   eigenNote(zeigen(p, r, ps.eigenvalues, 0, nullptr, work), ps.sink);
   zeroTinyEigenvalues(ps);
@@ -263,6 +262,17 @@ void principalExtract(ProcState& ps) {
     printMatrixTable(ps, 'C', ps.loadings, nullptr, p, k, 'V', 'F', kTitleEigenvectors, 0,
                      "Eigenvectors", "Stat.Factor.Eigenvectors", 0);
 
+  vectorsToLoadings(ps, k, weighted);
+}
+
+void weightMatrix(int p, double* r, const double* weights, double* roots) {
+  for (int i = 0; i < p; ++i) roots[i] = std::sqrt(std::max(0.0, weights[i]));
+  for (int i = 0; i < p; ++i)
+    for (int j = 0; j <= i; ++j) r[packedIndex(i, j)] *= roots[i] * roots[j];
+}
+
+void vectorsToLoadings(ProcState& ps, int k, bool weighted) {
+  const int p = ps.nVars;
   for (int j = 0; j < k; ++j) {
     const double root = std::sqrt(std::max(0.0, ps.eigenvalues[j]));
     double* column = ps.loadings + static_cast<int64_t>(j) * p;

@@ -4,8 +4,10 @@
 // note reporter.
 #pragma once
 
+#include <string>
 #include <string_view>
 
+#include "zulfact/state/message_ids.hpp"
 #include "zulfact/state/proc_state.hpp"
 
 namespace zulfact {
@@ -33,6 +35,20 @@ void printEigenvalueTable(ProcState& ps, std::string_view heading);
 // "EigenNote" notes when a sink is given). Codes 98, 99 and an inverse
 // iteration failure end the run. Returns the code.
 int eigenNote(int code, void* sink);
+
+// ---- shared with the image extraction ----
+
+// The weighted matrix S R S of the packed r of order p in place, with
+// s_i = sqrt(max(0, w_i)) left in roots (p doubles).
+void weightMatrix(int p, double* r, const double* weights, double* roots);
+
+// Loadings from the first k eigenvectors in ps.loadings: a_ij = z_ij
+// sqrt(max(0, lambda_j)), times 1/sqrt(w_i) (0 when w_i <= 0) when weighted.
+void vectorsToLoadings(ProcState& ps, int k, bool weighted);
+
+// A heading text from the message file; a failed lookup reports the host
+// status and ends the run (1020).
+std::string requiredText(msg::Id id);
 
 // The eigenvalue rule alone, for its tests: the number of the p
 // eigenvalues (descending, from index f) retained under threshold t,

@@ -69,6 +69,41 @@ bool readTypedRow(ProcState& ps, Match match, double* out) {
 
 }  // namespace
 
+bool invertCorrelations(ProcState& ps) {
+  const int p = ps.nVars;
+  double* r = ps.corrMatrix;
+  const int64_t bytes = static_cast<int64_t>(sizeof(double)) * p * (p + 1) / 2;
+  const int singular = sweepInvert(p, r, ps.scaleVector + 2 * p, 0, nullptr, ps.singularity);
+  if (ps.sink != nullptr && ps.flags.print)
+    printMatrixTable(ps, 'S', r, nullptr, p, p, 'V', 'V', kTitleInvCorr, 0, "InvCorr",
+                     "Stat.Factor.InvCorr", 0);
+  if (singular > 0) {
+    raiseCode(ps, kCodeSingular);
+    host().message(msg::kSingularCorrelations);
+    readBackR(ps, bytes);
+    return false;
+  }
+  for (int i = 0; i < p; ++i) {
+    const double rii = r[packedIndex(i, i)];
+    ps.communalities[i] = rii;
+    ps.scaleVector[i] = std::sqrt(1.0 / rii);
+  }
+  int64_t key = 0;
+  checkWork(host().workWrite(ps.workFile, r, bytes, key));
+  ps.invCorrKey = key;
+  return true;
+}
+
+void readBackCorrelations(ProcState& ps) {
+  const int64_t p = ps.nVars;
+  readBackR(ps, static_cast<int64_t>(sizeof(double)) * p * (p + 1) / 2);
+}
+
+bool readWeightRow(ProcState& ps, double* out) {
+  return readTypedRow(
+      ps, [](const char* t) { return std::memcmp(t, "WEIGHT  ", 8) == 0; }, out);
+}
+
 bool isPriorsType(const char* type8) {
   return std::memcmp(type8, "PRIORS  ", 8) == 0 || std::memcmp(type8, "COMMUNAL", 8) == 0;
 }
@@ -146,28 +181,8 @@ void computePriors(ProcState& ps) {
   }
 
   // Inverse of R by Gauss-Jordan sweeping.
-  bool inverse = false;
-  if (msa || priors == kPriorsSmc || priors == kPriorsAsmc) {
-    const int singular = sweepInvert(p, r, sv + 2 * p, 0, nullptr, ps.singularity);
-    if (printing && ps.flags.print)
-      printMatrixTable(ps, 'S', r, nullptr, p, p, 'V', 'V', kTitleInvCorr, 0, "InvCorr",
-                       "Stat.Factor.InvCorr", 0);
-    if (singular > 0) {
-      raiseCode(ps, kCodeSingular);
-      h.message(msg::kSingularCorrelations);
-      readBackR(ps, bytes);
-    } else {
-      for (int i = 0; i < p; ++i) {
-        const double rii = r[packedIndex(i, i)];
-        ps.communalities[i] = rii;
-        sv[i] = std::sqrt(1.0 / rii);
-      }
-      int64_t key = 0;
-      checkWork(h.workWrite(ps.workFile, r, bytes, key));
-      ps.invCorrKey = key;
-      inverse = true;
-    }
-  }
+  const bool inverse =
+      (msa || priors == kPriorsSmc || priors == kPriorsAsmc) && invertCorrelations(ps);
 
   // Partial correlations controlling for all other variables, and Kaiser's
   // measure of sampling adequacy (Kaiser 1970; Kaiser & Rice 1974).
@@ -255,8 +270,7 @@ void computePriors(ProcState& ps) {
   // Variable weights.
   bool fromTable = false;
   if (ps.flags.weightOption) {
-    fromTable = readTypedRow(
-        ps, [](const char* t) { return std::memcmp(t, "WEIGHT  ", 8) == 0; }, ps.varWeights);
+    fromTable = readWeightRow(ps, ps.varWeights);
     if (fromTable) {
       if (ps.flags.covariance)
         for (int i = 0; i < p; ++i) ps.varWeights[i] *= ps.stdDevs[i] * ps.stdDevs[i];

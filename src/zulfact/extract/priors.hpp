@@ -23,7 +23,20 @@ namespace zulfact {
 // save-area or message-file failure ends the run with 1020.
 void computePriors(ProcState& ps);
 
-// ---- pieces, exposed for their tests ----
+// ---- pieces, shared with the image extraction or exposed for tests ----
+
+// R (ps.corrMatrix) inverted in place by sweeping with SINGULAR=, printed
+// as "InvCorr" with the PRINT option. When no pivot was singular the
+// inverse stays in ps.corrMatrix and is stored in the save area
+// (ps.invCorrKey), communalities[i] = r^ii and scaleVector[i] =
+// sqrt(1/r^ii), and the result is true. Otherwise: completion code 112,
+// message 180/13, R read back, false.
+bool invertCorrelations(ProcState& ps);
+
+// R read back from the save area over ps.corrMatrix (run ends with 1020
+// on a host failure).
+void readBackCorrelations(ProcState& ps);
+
 
 // Kaiser's (1970, 1974) measure of sampling adequacy from the packed
 // correlation matrix r and the packed partial correlations q (controlling
@@ -39,6 +52,11 @@ double maxAbsCorrelations(int p, const double* r, const double* stdDevs, double*
 // computePriors: ALPHA 1/h2, ML-type and HARRIS 1/max(1 - h2, 0.001),
 // otherwise the variances under COV, else 1).
 void methodWeights(const ProcState& ps, const double* h2, double* weights);
+
+// The values of the input table's first row whose _TYPE_ is "WEIGHT"
+// (missing values as 0) into out (p doubles). False when the table has no
+// such row; out is then untouched.
+bool readWeightRow(ProcState& ps, double* out);
 
 // True when an upper-cased, blank-padded 8-character _TYPE_ value names a
 // row of prior communalities ("PRIORS", or beginning with "COMMUNAL").

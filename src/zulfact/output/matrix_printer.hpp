@@ -44,6 +44,10 @@ inline constexpr int kTitleProcrustesTrans = 85;
 inline constexpr int kTitleNormObliqueTrans = 86;
 inline constexpr int kTitleVarWeights = 104;
 inline constexpr int kTitleFactorWeights = 105;
+// Image component analysis.
+inline constexpr int kTitleImageCoef = 964;             // "ImageCoef"
+inline constexpr int kTitleImageCov = 965;              // "ImageCov"
+inline constexpr int kTitleImageFactors = 966;          // "ImageFactors"
 
 // Section headings that group the tables of one solution.
 enum class SectionKind { Initial, Prerotated, Rotated };

@@ -146,4 +146,16 @@ void writeSolutionRows(ProcState& ps, int final) {
   }
 }
 
+void writeImageRows(ProcState& ps, const double* coefficients, const double* packedCov) {
+  if (!ps.outstatTable) return;
+  const int p = ps.nVars;
+  for (int i = 0; i < p; ++i)
+    appendStatRow(ps, "IMAGE", variableName(ps, i), coefficients + static_cast<size_t>(i) * p, p);
+  std::vector<double> row(static_cast<size_t>(p));
+  for (int i = 0; i < p; ++i) {
+    for (int j = 0; j < p; ++j) row[j] = packedCov[packedIndex(i, j)];
+    appendStatRow(ps, "IMAGECOV", variableName(ps, i), row.data(), p);
+  }
+}
+
 }  // namespace zulfact

@@ -36,6 +36,11 @@ void appendStatRowConstant(ProcState& ps, std::string_view type, double value);
 // by factor k ("UNROTATE", "PATTERN", ...).
 void appendFactorColumnRows(ProcState& ps, std::string_view type, const double* matrix, int m);
 
+// The image analysis rows: p rows "IMAGE", row i holding row i of the
+// image coefficients (p x p, row i contiguous), then p rows "IMAGECOV" of
+// the packed image covariance matrix; each named by its variable.
+void writeImageRows(ProcState& ps, const double* coefficients, const double* packedCov);
+
 // How a solution matrix becomes m rows of the table.
 enum class SolutionRowShape {
   VariableColumns,  // p x m, row k = column k (p values)

@@ -167,6 +167,12 @@ inline constexpr Id kMap4FactorsRetained = factor(293);
 inline constexpr Id kMap4OneFactorRetained = factor(294);
 inline constexpr Id kMap4FactorsRetainedNote = factor(295);
 inline constexpr Id kMap4OneFactorRetainedNote = factor(296);
+// Image component analysis.
+inline constexpr Id kSmcTitle = factor(27);
+inline constexpr Id kImageCoefSingular = factor(28);
+inline constexpr Id kImageUnsweepable = factor(179);
+inline constexpr Id kImageEigenCovTitle = factor(113);
+inline constexpr Id kImageEigenTitle = factor(187);
 // The MAP and parallel-analysis tables.
 inline constexpr Id kMissingAveragePartials = factor(297);
 inline constexpr Id kParallelAlphaText = factor(302);

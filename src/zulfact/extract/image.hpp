@@ -1,0 +1,33 @@
+// Image component analysis (Guttman 1953; Harris 1962; Jöreskog 1963):
+// each variable is regressed on all the others, the predicted parts (the
+// images) form the image covariance matrix G = W R W', whose leading
+// eigenvectors give the image components.
+#pragma once
+
+#include "zulfact/state/proc_state.hpp"
+
+namespace zulfact {
+
+// METHOD=IMAGE for one BY group: inverse correlations, squared multiple
+// correlations (into priorCommunalities), the image coefficients W (row i
+// holds the regression weights of the other variables in the prediction
+// of variable i), G into corrMatrix, its eigenvalues and the number of
+// factors (default threshold the mean image variance), the image factor
+// loadings, and finally the loadings replaced by the solutions x of
+// W x = a. Prints InvCorr (PRINT), MultipleCorr, ImageCoef, ImageCov,
+// Eigenvalues and ImageFactors, and writes the IMAGE and IMAGECOV rows of
+// OUTSTAT=. A singular R gives message 180/13 (code 112), pivots that
+// cannot be swept 180/179, a singular W message 180/28, code 108 and no
+// factors.
+void imageExtract(ProcState& ps);
+
+// The image coefficients and squared multiple correlations of the packed
+// correlation matrix r of order p, by the host's sweep of one pivot at a
+// time: w (p x p, row i contiguous) and smc (p). r is overwritten; flags
+// and ones are work areas of p characters and p doubles. Returns the
+// number of coefficients set to 0 because their variable could not be
+// swept.
+int imageCoefficients(int p, double* r, double* w, double* smc, char* flags, double* ones,
+                      double singularity);
+
+}  // namespace zulfact

@@ -1,0 +1,25 @@
+// The general linear solver: LU factorisation with partial pivoting
+// (Doolittle form, row interchanges; Golub and Van Loan, Matrix
+// Computations, algorithm 3.4.1), factored once and then solved for one
+// right-hand side at a time.
+//
+// Storage: a dense n x n matrix column by column, element (i, j) at
+// i + j*n. Nothing is allocated; nothing throws.
+#pragma once
+
+namespace zulfact {
+
+// Factors a in place into P A = L U: the strict lower triangle receives L
+// (unit diagonal not stored), the upper triangle U; pivots[k] (n ints) is
+// the row swapped with row k at step k. A pivot with |u_kk| <= tol (or a
+// NaN pivot) makes the matrix singular.
+// Returns 0 on success; k + 1 for the first singular pivot k (a is then
+// partly factored and must not be used to solve); -1 for invalid
+// arguments (n < 0, a or pivots absent), nothing touched.
+int luFactor(int n, double* a, int* pivots, double tol) noexcept;
+
+// Solves A x = b in place (b holds x on return) with the factors of
+// luFactor. Nothing is done for invalid arguments.
+void luSolve(int n, const double* lu, const int* pivots, double* b) noexcept;
+
+}  // namespace zulfact
