@@ -13,9 +13,14 @@ set -euo pipefail
 bytes=$(stat -c %s "$csv")
 calc() { python3 -c "print($1)"; }
 
-repeats=${REPEATS:-3}
+repeats=${REPEATS:-5}
 printf '%s: %d rows x %d variables, %.1f MB\n' "$(basename "$csv")" "$rows" "$nvars" \
   "$(calc "$bytes / 1e6")"
+# Other work on the machine changes every figure: say how busy it was.
+load() { cut -d' ' -f1-3 /proc/loadavg; }
+echo "cores: $(nproc --all) ($(nproc) usable here); load average before: $(load)"
+results=$data/corr_results.txt
+: > "$results"
 # "1" and "2" are zacorr_threads; "1c" is one thread pinned to one core,
 # where the host's helpers (the type pass in parts) cannot run beside it.
 for run in 1c 1 2; do
@@ -48,8 +53,20 @@ for _ in range(int(repeats)):
 rows, mb = int(rows), int(nbytes) / 1e6
 print(f"threads={threads:<2}  wall {best_wall:.3f} s: {rows / best_wall / 1e6:.2f} M rows/s, "
       f"{mb / best_wall:.0f} MB/s of CSV   (CPU {best_cpu:.3f} s: {mb / best_cpu:.0f} MB per CPU second)")
+with open(log + ".mbs", "w") as f:
+    f.write(f"{mb / best_wall}\n")
 PY
+  echo "$run $(cat "$data/corr_t$threads.log.mbs")" >> "$results"
 done
+echo "load average after: $(load)"
+# Two threads against one, on one core (1c) and unpinned (1).
+python3 - "$results" <<'PY'
+import sys
+mbs = dict(line.split() for line in open(sys.argv[1]))
+two = float(mbs["2"])
+print(f"two threads / one: {two / float(mbs['1c']):.2f} against one core (1c), "
+      f"{two / float(mbs['1']):.2f} against one thread unpinned (1)")
+PY
 
 # The block update alone (one BLAS thread), at this variable count when the
 # benchmark program has it: GFLOP/s per thread.

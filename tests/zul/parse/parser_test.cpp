@@ -62,10 +62,10 @@ class ColumnTables : public TableOpener {
  public:
   ColumnTables() {
     // id c grp are character
-    tableColumns["WORK.T"] = {{"id", true}, {"a", false}, {"b", false}, {"c", true}, {"d", false},
-                         {"x1", false}, {"x2", false}, {"x3", false}, {"x4", false},
-                         {"x5", false}, {"q01", false}, {"q02", false}, {"q03", false},
-                         {"grp", true}, {"w", false}};
+    tableColumns["WORK.T"] = {{"id", true, ""}, {"a", false, ""}, {"b", false, ""}, {"c", true, ""}, {"d", false, ""},
+                         {"x1", false, ""}, {"x2", false, ""}, {"x3", false, ""}, {"x4", false, ""},
+                         {"x5", false, ""}, {"q01", false, ""}, {"q02", false, ""}, {"q03", false, ""},
+                         {"grp", true, ""}, {"w", false, ""}};
   }
   zul_table* openInput(const TableSpec& dsName, std::string& error) override {
     opened.push_back(dsName);

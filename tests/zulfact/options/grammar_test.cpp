@@ -25,8 +25,8 @@ class OneTable : public TableOpener {
   zul_table* openInput(const TableSpec&, std::string&) override { return handle(); }
   zul_table* openLastCreated(std::string&) override { return handle(); }
   std::vector<ColumnInfo> columns(zul_table*) override {
-    return {{"a", false}, {"b", false}, {"c", false}, {"x1", false},
-            {"x2", false}, {"x3", false}, {"grp", true}};
+    return {{"a", false, ""}, {"b", false, ""}, {"c", false, ""}, {"x1", false, ""},
+            {"x2", false, ""}, {"x3", false, ""}, {"grp", true, ""}};
   }
   zul_table* openOutput(const TableSpec&, std::string&) override { return handle(); }
   static zul_table* handle() { return reinterpret_cast<zul_table*>(uintptr_t{0x100}); }
