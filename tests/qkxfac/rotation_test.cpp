@@ -223,6 +223,16 @@ TEST(Rotation, FourFactorSolutionsAreLocalOptima) {
     }
     const double f0 = criterion(c.k, rows.data(), p, m);
     EXPECT_NEAR(f0, o.criterion, 1e-12 * std::fabs(f0));
+    // Not worse than the unrotated start.
+    Matrix start(a.size());
+    for (int i = 0; i < p; ++i) {
+      double h = 0;
+      for (int j = 0; j < m; ++j) h += a[i + j * p] * a[i + j * p];
+      for (int j = 0; j < m; ++j) start[i + j * p] = a[i + j * p] / std::sqrt(h);
+    }
+    const double fStart = criterion(c.k, start.data(), p, m);
+    if (c.oblique) EXPECT_LE(f0, fStart) << c.method;
+    else EXPECT_GE(f0, fStart) << c.method;
     for (int trial = 0; trial < 50; ++trial) {
       Matrix move(static_cast<size_t>(m) * m), moved(rows.size());
       if (c.oblique) {

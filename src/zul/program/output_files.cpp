@@ -65,11 +65,15 @@ std::string outputClash(const std::vector<OutputPath>& outputs,
 std::string OutputFile::open(const std::string& role, const std::string& path) {
   role_ = role;
   path_ = path;
-  stream_.open(path, std::ios::out | std::ios::trunc | std::ios::binary);
-  if (!stream_)
-    return "The " + role + " file " + path + " cannot be written: " + std::strerror(errno) + ".";
+  auto create = [&] {
+    stream_.open(path, std::ios::out | std::ios::trunc | std::ios::binary);
+    return stream_ ? path : std::string();
+  };
   // Until it is complete, an interrupted run removes it.
-  if (removeIfInterrupted_) table::noteTemporaryFile(path);
+  const bool opened = removeIfInterrupted_ ? !table::createTemporaryFile(create).empty()
+                                           : !create().empty();
+  if (!opened)
+    return "The " + role + " file " + path + " cannot be written: " + std::strerror(errno) + ".";
   return {};
 }
 

@@ -72,11 +72,11 @@ int makeTemp(const fs::path& dir, const std::string& base, fs::path& made) {
   std::string pattern = (dir / ("." + base + ".XXXXXX")).string();
   std::vector<char> buf(pattern.begin(), pattern.end());
   buf.push_back('\0');
-  int fd = ::mkostemp(buf.data(), O_CLOEXEC);
-  if (fd >= 0) {
-    made = fs::path(buf.data());
-    noteTemporaryFile(made);
-  }
+  int fd = -1;
+  made = createTemporaryFile([&] {
+    fd = ::mkostemp(buf.data(), O_CLOEXEC);
+    return fd >= 0 ? std::string(buf.data()) : std::string();
+  });
   return fd;
 }
 

@@ -19,10 +19,26 @@ std::set<std::string>& files() {
 
 }  // namespace
 
+namespace {
+
+// With g_mutex held.
+void noteLocked(const std::string& file) {
+  if (g_removed) ::unlink(file.c_str());
+  else files().insert(file);
+}
+
+}  // namespace
+
 void noteTemporaryFile(const std::filesystem::path& file) {
   std::lock_guard<std::mutex> lock(g_mutex);
-  if (g_removed) ::unlink(file.c_str());
-  else files().insert(file.string());
+  noteLocked(file.string());
+}
+
+std::string createTemporaryFile(const std::function<std::string()>& create) {
+  std::lock_guard<std::mutex> lock(g_mutex);
+  std::string made = create();
+  if (!made.empty()) noteLocked(made);
+  return made;
 }
 
 void forgetTemporaryFile(const std::filesystem::path& file) {

@@ -14,6 +14,7 @@
 #include "zulfact/extract/priors.hpp"
 #include "zulfact/host/host.hpp"
 #include "zulfact/extract/image.hpp"
+#include "zulfact/extract/input_solution.hpp"
 #include "zulfact/extract/iterated.hpp"
 #include "zulfact/extract/likelihood.hpp"
 #include "zulfact/extract/pending_steps.hpp"
@@ -197,6 +198,8 @@ void analysisDriver(ProcState& ps) {
       imageExtract(ps);
       break;
     case kMethodPattern:
+      inputSolution(ps);
+      break;
     case kMethodScore:
       h.message(msg::kMethodNotAvailable, {methodWord(ps.method)});
       raiseCode(ps, kCodeWarning);

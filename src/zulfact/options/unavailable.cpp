@@ -26,7 +26,6 @@ bool anyGraph(const PlotRequests& g) {
 // Requests this version cannot carry out. Delete a line when its feature
 // lands.
 const Check kUnavailable[] = {
-    [](const ProcState& ps) { return methodNamed(ps, kMethodPattern); },
     [](const ProcState& ps) { return methodNamed(ps, kMethodScore); },
     [](const ProcState& ps) {
       return ps.method == kMethodMl && ps.flags.needStdErr

@@ -173,6 +173,9 @@ inline constexpr Id kImageCoefSingular = factor(28);
 inline constexpr Id kImageUnsweepable = factor(179);
 inline constexpr Id kImageEigenCovTitle = factor(113);
 inline constexpr Id kImageEigenTitle = factor(187);
+// Input factor patterns.
+inline constexpr Id kNoFactorRows = factor(31);
+inline constexpr Id kTooFewFcorrRows = factor(32);
 // The MAP and parallel-analysis tables.
 inline constexpr Id kMissingAveragePartials = factor(297);
 inline constexpr Id kParallelAlphaText = factor(302);

@@ -11,17 +11,13 @@ the eigenvalues of G above the mean SMC; the final pattern solves W x = a.
     python3 image_regressions.py ../extract_socioeconomics.csv [--expected]
 prints every value, or with --expected the tables of the
 image_regressions program test as JSON."""
-import csv, math, os, sys
+import math, os, sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from refmath import jacobi, inverse
+from refmath import jacobi, inverse, csv_correlations
 
-rows = list(csv.reader(open(sys.argv[1])))
-names, data = rows[0], [[float(x) for x in r] for r in rows[1:]]
-n, p = len(data), len(names)
-mean = [sum(r[j] for r in data) / n for j in range(p)]
-cov = [[sum((r[i] - mean[i]) * (r[j] - mean[j]) for r in data) / (n - 1) for j in range(p)] for i in range(p)]
-R = [[cov[i][j] / math.sqrt(cov[i][i] * cov[j][j]) for j in range(p)] for i in range(p)]
+names, R = csv_correlations(sys.argv[1])
+p = len(names)
 
 W = [[0.0] * p for _ in range(p)]
 smc = []

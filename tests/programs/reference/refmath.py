@@ -59,3 +59,14 @@ def eigen_rows(vals):
 def plain_rows(labels, matrix):
     """Rows of a matrix table: each value as displayed and as original."""
     return [[labels[i]] + [x for v in row for x in (v, v)] for i, row in enumerate(matrix)]
+
+
+def csv_correlations(path):
+    """Column names and Pearson correlation matrix of a numeric CSV file."""
+    import csv
+    rows = list(csv.reader(open(path)))
+    names, data = rows[0], [[float(x) for x in r] for r in rows[1:]]
+    n, p = len(data), len(names)
+    mean = [sum(r[j] for r in data) / n for j in range(p)]
+    cov = [[sum((r[i] - mean[i]) * (r[j] - mean[j]) for r in data) for j in range(p)] for i in range(p)]
+    return names, [[cov[i][j] / math.sqrt(cov[i][i] * cov[j][j]) for j in range(p)] for i in range(p)]

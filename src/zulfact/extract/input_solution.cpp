@@ -1,0 +1,156 @@
+#include "zulfact/extract/input_solution.hpp"
+
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "zulfact/host/host.hpp"
+#include "zulfact/linalg/linalg.hpp"
+#include "zulfact/output/matrix_printer.hpp"
+#include "zulfact/rotate/oblique_solution.hpp"
+#include "zulfact/state/codes.hpp"
+#include "zulfact/state/message_ids.hpp"
+
+namespace zulfact {
+
+namespace {
+
+constexpr int kTypeWidth = 8;
+constexpr int kNameWidth = 32;
+
+std::string trimmed(const char* text, int width) {
+  std::string s(text, static_cast<size_t>(width));
+  while (!s.empty() && (s.back() == ' ' || s.back() == '\0')) s.pop_back();
+  return s;
+}
+
+// What the rows of the group gave.
+struct SolutionRows {
+  int factors = 0;
+  int fcorrRows = 0;
+  std::vector<std::string> names;
+};
+
+// Reads every row of the group and files it by its _TYPE_.
+SolutionRows readSolutionRows(ProcState& ps) {
+  Host& h = host();
+  const int p = ps.nVars;
+  SolutionRows got;
+  if (ps.mainInput == nullptr || ps.typeVarNumber <= 0 || h.rewind(ps.mainInput) != 0) return got;
+  const bool hasName = ps.nameVarNumber > 0;
+  zul_readlist* list = h.readListCreate(ps.mainInput, p + (hasName ? 2 : 1));
+  if (list == nullptr) return got;
+  for (int i = 0; i < p; ++i) h.readListBind(list, i, ps.varNumbers[i], false, 8);
+  h.readListBind(list, p, ps.typeVarNumber, true, kTypeWidth);
+  if (hasName) h.readListBind(list, p + 1, ps.nameVarNumber, true, kNameWidth);
+  std::vector<double> values(static_cast<size_t>(p) + 2);
+  char text[kTypeWidth + kNameWidth + 1] = {};
+  int status = 0;
+  while (h.readNext(list, values.data(), text, status) == 1) {
+    if (status != 0 && status != 2049) break;
+    for (int i = 0; i < p; ++i)
+      if (zul_is_missing(values[i])) values[i] = 0.0;
+    char upper[kTypeWidth + 1];
+    const std::string_view type = solutionRowType(text, upper);
+    if (type == "PATTERN " && ps.method == kMethodPattern && got.factors < ps.nFactors) {
+      std::copy_n(values.data(), p, ps.loadings + static_cast<size_t>(got.factors) * p);
+      got.names.push_back(hasName ? trimmed(text + kTypeWidth, kNameWidth) : std::string());
+      ++got.factors;
+    } else if (type == "FCORR   " && got.fcorrRows < ps.nFactors) {
+      // Row r of the factor correlations: its first r + 1 values.
+      const int r = got.fcorrRows++;
+      for (int j = 0; j <= r && j < p; ++j) ps.factorCorr[packedIndex(r, j)] = values[j];
+    } else if (type == "WEIGHT  ") {
+      std::copy_n(values.data(), p, ps.varWeights);
+    } else if (type == "PRIORS  ") {
+      std::copy_n(values.data(), p, ps.priorCommunalities);
+    } else if (type == "COMMUNAL") {
+      std::copy_n(values.data(), p, ps.communalities);
+    }
+  }
+  h.readListRelease(list);
+  return got;
+}
+
+// The factor names read, in a block as wide as the longest of them (at
+// least 1); factors without a name keep the step's own names.
+void keepFactorNames(ProcState& ps, const std::vector<std::string>& names) {
+  const int k = static_cast<int>(names.size());
+  size_t width = 1;
+  for (const std::string& n : names) width = std::max(width, n.size());
+  auto* block = static_cast<char*>(host().alloc(static_cast<double>(width) * std::max(k, 1)));
+  if (block == nullptr) {
+    raiseCode(ps, kCodeMemory);
+    host().message(msg::kArraysTooLarge);
+    host().endStep(kCodeMemory);
+  }
+  const int oldWidth = ps.factorNameWidth;
+  for (int j = 0; j < k; ++j) {
+    char* slot = block + width * static_cast<size_t>(j);
+    std::memset(slot, ' ', width);
+    std::string name = names[static_cast<size_t>(j)];
+    if (name.empty() && ps.factorNames && oldWidth > 0)
+      name = trimmed(ps.factorNames + static_cast<size_t>(oldWidth) * j, oldWidth);
+    std::memcpy(slot, name.data(), std::min(width, name.size()));
+  }
+  ps.factorNames = block;
+  ps.factorNameWidth = static_cast<int32_t>(width);
+}
+
+}  // namespace
+
+std::string_view solutionRowType(const char* type8, char* upper9) {
+  for (int k = 0; k < kTypeWidth; ++k) {
+    const char c = type8[k] == '\0' ? ' ' : type8[k];
+    upper9[k] = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  }
+  upper9[kTypeWidth] = '\0';
+  if (std::memcmp(upper9, "FACTOR  ", kTypeWidth) == 0) std::memcpy(upper9, "PATTERN ", kTypeWidth);
+  return {upper9, kTypeWidth};
+}
+
+void inputSolution(ProcState& ps) {
+  Host& h = host();
+  const int p = ps.nVars;
+  const double missing = zul_missing();
+  std::fill(ps.varWeights, ps.varWeights + p, 0.0);
+  std::fill(ps.priorCommunalities, ps.priorCommunalities + p, missing);
+  std::fill(ps.communalities, ps.communalities + p, missing);
+  ps.flags.weighted = false;
+  ps.factorsRetained = 0;
+
+  const SolutionRows got = readSolutionRows(ps);
+  const int k = got.factors;
+  if (k == 0) {
+    raiseCode(ps, kCodeNoData);
+    h.message(msg::kNoFactorRows);
+    return;
+  }
+  keepFactorNames(ps, got.names);
+  const bool oblique = got.fcorrRows > 0;
+  if (oblique && got.fcorrRows < k) {
+    raiseCode(ps, kCodeNoData);
+    h.message(msg::kTooFewFcorrRows);
+    return;
+  }
+  ps.factorsRetained = ps.nFactors = k;
+  if (oblique) {
+    // The reference axes of an oblique solution come from Phi^-1, as for
+    // every other oblique solution: counting the input's Phi as the
+    // solution's own makes the input mode invert it.
+    ps.obliqueCount = k;
+    FinishOblique(ps, kObliqueInputPattern);
+    if (ps.nFactors < 1) {
+      ps.factorsRetained = 0;
+      return;
+    }
+    PrintObliqueTables(ps);
+  } else if (ps.sink != nullptr) {
+    printMatrixTable(ps, 'C', ps.loadings, nullptr, p, k, 'V', 'F', kTitleInputFactorPattern, 0,
+                     "InputFactorPattern", "Stat.Factor.InputFactorPattern", 0);
+  }
+}
+
+}  // namespace zulfact
