@@ -82,8 +82,10 @@ int32_t copyOut(const std::string& text, char* buffer, int32_t size) {
   return static_cast<int32_t>(text.size());
 }
 
-bool isInput(const zul_table* t) { return t && t->input && session().owns(t); }
-bool isOutput(const zul_table* t) { return t && t->output && session().owns(t); }
+// Ownership first: a pointer that is not one of the step's tables must not
+// be read.
+bool isInput(const zul_table* t) { return t && session().owns(t) && t->input; }
+bool isOutput(const zul_table* t) { return t && session().owns(t) && t->output; }
 
 // ---- message trace ----
 // With ZUL_MESSAGE_TRACE set to a file name, every numbered message and

@@ -52,6 +52,10 @@ void futexWake(std::atomic<uint32_t>* word) {
 
 std::mutex g_threadMutex;
 std::set<zul_thread*> g_threads;
+// Records of threads detached at the end of a step: the thread still
+// writes its record, so it is kept, and listed here, for the life of the
+// process.
+std::vector<zul_thread*> g_detached;
 
 }  // namespace
 
@@ -105,6 +109,8 @@ int joinAllThreads(std::chrono::milliseconds grace) {
     } else {
       // The record stays with the running thread (it sets finished).
       t->thread.detach();
+      std::lock_guard<std::mutex> lock(g_threadMutex);
+      g_detached.push_back(t);
       ++detached;
     }
   }
