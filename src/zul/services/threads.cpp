@@ -54,8 +54,12 @@ std::mutex g_threadMutex;
 std::set<zul_thread*> g_threads;
 // Records of threads detached at the end of a step: the thread still
 // writes its record, so it is kept, and listed here, for the life of the
-// process.
-std::vector<zul_thread*> g_detached;
+// process (the list is never destroyed, since such a thread may outlive
+// the static destructors).
+std::vector<zul_thread*>& detachedThreads() {
+  static auto* list = new std::vector<zul_thread*>;
+  return *list;
+}
 
 }  // namespace
 
@@ -110,7 +114,7 @@ int joinAllThreads(std::chrono::milliseconds grace) {
       // The record stays with the running thread (it sets finished).
       t->thread.detach();
       std::lock_guard<std::mutex> lock(g_threadMutex);
-      g_detached.push_back(t);
+      detachedThreads().push_back(t);
       ++detached;
     }
   }
