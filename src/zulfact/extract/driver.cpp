@@ -198,13 +198,9 @@ void analysisDriver(ProcState& ps) {
       imageExtract(ps);
       break;
     case kMethodPattern:
+    case kMethodScore:
       inputSolution(ps);
       break;
-    case kMethodScore:
-      h.message(msg::kMethodNotAvailable, {methodWord(ps.method)});
-      raiseCode(ps, kCodeWarning);
-      ps.factorsRetained = 0;
-      return endGroup(ps);
     default:
       h.message(msg::kMethodStops);
       h.endStep(kCodeInternal);

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "zulfact/extract/input_scores.hpp"
 #include "zulfact/host/host.hpp"
 #include "zulfact/linalg/linalg.hpp"
 #include "zulfact/output/matrix_printer.hpp"
@@ -40,6 +41,8 @@ SolutionRows readSolutionRows(ProcState& ps) {
   SolutionRows got;
   if (ps.mainInput == nullptr || ps.typeVarNumber <= 0 || h.rewind(ps.mainInput) != 0) return got;
   const bool hasName = ps.nameVarNumber > 0;
+  // One factor a row: the pattern, or the scoring coefficients.
+  const std::string_view factorRow = ps.method == kMethodScore ? "SCORE   " : "PATTERN ";
   zul_readlist* list = h.readListCreate(ps.mainInput, p + (hasName ? 2 : 1));
   if (list == nullptr) return got;
   for (int i = 0; i < p; ++i) h.readListBind(list, i, ps.varNumbers[i], false, 8);
@@ -54,7 +57,7 @@ SolutionRows readSolutionRows(ProcState& ps) {
       if (zul_is_missing(values[i])) values[i] = 0.0;
     char upper[kTypeWidth + 1];
     const std::string_view type = solutionRowType(text, upper);
-    if (type == "PATTERN " && ps.method == kMethodPattern && got.factors < ps.nFactors) {
+    if (type == factorRow && got.factors < ps.nFactors) {
       std::copy_n(values.data(), p, ps.loadings + static_cast<size_t>(got.factors) * p);
       got.names.push_back(hasName ? trimmed(text + kTypeWidth, kNameWidth) : std::string());
       ++got.factors;
@@ -136,7 +139,10 @@ void inputSolution(ProcState& ps) {
     return;
   }
   ps.factorsRetained = ps.nFactors = k;
-  if (oblique) {
+  if (ps.method == kMethodScore) {
+    // The scores' own correlations replace any FCORR rows.
+    inputScores(ps);
+  } else if (oblique) {
     // The reference axes of an oblique solution come from Phi^-1, as for
     // every other oblique solution: counting the input's Phi as the
     // solution's own makes the input mode invert it.

@@ -10,7 +10,8 @@
 namespace zulfact {
 
 // Reads the group's rows: "PATTERN" (or "FACTOR") rows are the loadings,
-// one factor a row, up to ps.nFactors, named by _NAME_; "FCORR" rows the
+// one factor a row, up to ps.nFactors, named by _NAME_ ("SCORE" rows, the
+// scoring coefficients, under METHOD=SCORE: see inputScores); "FCORR" rows the
 // factor correlations; "WEIGHT", "PRIORS" and "COMMUNAL" rows the
 // variable weights, priors and communalities. Missing values read as 0.
 // With FCORR rows the solution is oblique and is completed by

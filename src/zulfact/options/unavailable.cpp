@@ -14,10 +14,6 @@ namespace {
 // or "" when the statement does not ask for it.
 using Check = std::string (*)(const ProcState& ps);
 
-std::string methodNamed(const ProcState& ps, int method) {
-  return ps.method == method ? std::string("METHOD=") + methodWord(method) : std::string();
-}
-
 bool anyGraph(const PlotRequests& g) {
   return g.scree || g.loadings || g.initLoadings || g.preLoadings || g.pathDiagram || g.map2 ||
          g.map4 || g.parallel;
@@ -26,7 +22,6 @@ bool anyGraph(const PlotRequests& g) {
 // Requests this version cannot carry out. Delete a line when its feature
 // lands.
 const Check kUnavailable[] = {
-    [](const ProcState& ps) { return methodNamed(ps, kMethodScore); },
     [](const ProcState& ps) {
       return ps.method == kMethodMl && ps.flags.needStdErr
                  ? std::string("Standard errors and confidence intervals (SE, CI, HYPVALUE=)")

@@ -173,6 +173,9 @@ void PrintObliqueTables(ProcState& ps) {
     if (ps.rotated)
       printMatrixTable(ps, 'C', ps.loadings, nullptr, p, m, 'V', 'F', kTitleObliqueRotFactPat, 0, "ObliqueRotFactPat",
                        "Stat.Factor.ObliqueRotFactPat", 1);
+    else if (ps.method == kMethodScore)
+      printMatrixTable(ps, 'C', ps.loadings, nullptr, p, m, 'V', 'F', msg::kStdScoreCoefTitle.number, 0,
+                       "InputScoreCoef", "Stat.Factor.InputScoreCoef", 0);
     else
       printMatrixTable(ps, 'C', ps.loadings, nullptr, p, m, 'V', 'F', kTitleInputFactorPattern, 0,
                        "InputFactorPattern", "Stat.Factor.InputFactorPattern", 0);

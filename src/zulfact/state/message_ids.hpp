@@ -176,6 +176,7 @@ inline constexpr Id kImageEigenTitle = factor(187);
 // Input factor patterns.
 inline constexpr Id kNoFactorRows = factor(31);
 inline constexpr Id kTooFewFcorrRows = factor(32);
+inline constexpr Id kScoreCorrSingular = factor(57);
 // The MAP and parallel-analysis tables.
 inline constexpr Id kMissingAveragePartials = factor(297);
 inline constexpr Id kParallelAlphaText = factor(302);
