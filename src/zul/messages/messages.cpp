@@ -207,7 +207,7 @@ int highestArgument(std::string_view text, bool outsideOnly) {
 int32_t copyOut(char* buffer, int32_t size, std::string_view s) {
   if (buffer && size > 0) {
     size_t n = std::min(s.size(), static_cast<size_t>(size - 1));
-    std::memcpy(buffer, s.data(), n);
+    if (n) std::memcpy(buffer, s.data(), n);  // an empty view may have no data pointer
     buffer[n] = '\0';
   }
   return static_cast<int32_t>(std::min<size_t>(s.size(), std::numeric_limits<int32_t>::max()));
