@@ -79,7 +79,9 @@ void insertDescending(double* w, double* work, int n, int hole, double v, std::i
 // the best of which is chosen when the library is loaded.
 using Double4 = double __attribute__((vector_size(32)));
 
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+// Not under ThreadSanitizer: the clones' resolver runs while the program is
+// being loaded, before the sanitizer's runtime is ready, and crashes.
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && !defined(__SANITIZE_THREAD__)
 #define ZUL_ISA_CLONES __attribute__((target_clones("arch=x86-64-v4", "arch=x86-64-v3", "default")))
 #else
 #define ZUL_ISA_CLONES
