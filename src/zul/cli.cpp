@@ -30,8 +30,8 @@ components. Programs and -e texts run in the order given; a program named
 
 Output:
   --listing FILE       write the text listing to FILE (default: standard output)
-  --html FILE          write an HTML report to FILE: every table, and graphs
-                       as inline SVG (asking for it turns graphics on)
+  --html FILE          write an HTML report to FILE: every table (graphs are
+                       not drawn yet; asking for one stops the step)
   --json FILE          write every output table to FILE as JSON
   --log FILE           write notes, warnings and errors to FILE
                        (default: standard error)
