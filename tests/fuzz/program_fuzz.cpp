@@ -27,8 +27,8 @@ zul_table* fakeHandle(uintptr_t k) { return reinterpret_cast<zul_table*>(0x1000 
 // variable lists, BY, FREQ and WEIGHT can resolve or fail.
 class AnyTables : public TableOpener {
  public:
-  zul_table* openInput(const TableSpec& spec, std::string& error) override {
-    if (spec.member.empty()) {
+  zul_table* openInput(const TableSpec& dsName, std::string& error) override {
+    if (dsName.member.empty()) {
       error = "no member";
       return nullptr;
     }

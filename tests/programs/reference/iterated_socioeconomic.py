@@ -14,18 +14,13 @@ loops written out here.
     python3 iterated_socioeconomic.py ../extract_socioeconomics.csv
 prints the values; --write also writes the expected files of the
 iterated_* program tests beside this folder."""
-import csv, json, math, os, sys
+import json, math, os, sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from refmath import jacobi
+from refmath import csv_moments, jacobi
 
-rows = list(csv.reader(open(sys.argv[1])))
-names, data = rows[0], [[float(x) for x in r] for r in rows[1:]]
+names, data, mean, sd, cov, R = csv_moments(sys.argv[1])
 n, p = len(data), len(names)
-mean = [sum(r[j] for r in data) / n for j in range(p)]
-cov = [[sum((r[i] - mean[i]) * (r[j] - mean[j]) for r in data) / (n - 1) for j in range(p)] for i in range(p)]
-sd = [math.sqrt(cov[i][i]) for i in range(p)]
-R = [[cov[i][j] / (sd[i] * sd[j]) for j in range(p)] for i in range(p)]
 
 
 def prinit(h, k, criterion, alpha=False, maxiter=10000):

@@ -70,3 +70,16 @@ def csv_correlations(path):
     mean = [sum(r[j] for r in data) / n for j in range(p)]
     cov = [[sum((r[i] - mean[i]) * (r[j] - mean[j]) for r in data) for j in range(p)] for i in range(p)]
     return names, [[cov[i][j] / math.sqrt(cov[i][i] * cov[j][j]) for j in range(p)] for i in range(p)]
+
+
+def csv_moments(path):
+    """Column names, rows, means, standard deviations, covariance matrix
+    (divisor n - 1) and Pearson correlation matrix of a numeric CSV file."""
+    import csv
+    rows = list(csv.reader(open(path)))
+    names, data = rows[0], [[float(x) for x in r] for r in rows[1:]]
+    n, p = len(data), len(names)
+    mean = [sum(r[j] for r in data) / n for j in range(p)]
+    cov = [[sum((r[i] - mean[i]) * (r[j] - mean[j]) for r in data) / (n - 1) for j in range(p)] for i in range(p)]
+    sd = [math.sqrt(cov[i][i]) for i in range(p)]
+    return names, data, mean, sd, cov, [[cov[i][j] / (sd[i] * sd[j]) for j in range(p)] for i in range(p)]

@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
 """Writes nfactors_blocks.csv: 300 rows of 9 variables, three independent
-latent factors with three indicators each (loading 0.8, unique part 0.6,
+latent factors with three indicators each (loading 0.8, uniqueness weight 0.6,
 so every variable has variance 1 and indicators of one factor correlate
 0.64 in the population). Python's own Mersenne Twister with seed 1965
 makes the file reproducible. By construction the data have three common
