@@ -108,7 +108,9 @@ typedef struct zul_event zul_event;
 
 /* ---- group 39: step control, messages, options ---- */
 
-/* 39/4 end step: does not return (the host unwinds the step). */
+/* 39/4 end step: records the step's completion code (the higher one when
+ * called again) and runs the clean-up handler, then returns; the module
+ * returns from its procedure entry right after it. */
 typedef void (*zul_end_step_fn)(int32_t completionCode, int32_t second);
 /* 39/130 status report: prints the host's text for a host status. */
 typedef void (*zul_status_report_fn)(int32_t zero, int32_t status);

@@ -222,23 +222,24 @@ void Runner::runStep(const parse::ProgramItem& item, const std::string& file) {
   ctx.index = report_->beginStep(file, item.pos.line);
   s.step = &ctx;
 
-  int32_t code = 0;
+  int32_t code = 0, fault = 0;
   progress::beginStep("The " + item.step.procedure + " step at " + file + ":" +
                       std::to_string(item.pos.line));
   try {
     code = module_.procedure();
-  } catch (const services::EndStep& e) {
-    code = e.completionCode;
   } catch (const std::exception& e) {
     logLine(ZUL_LOG_ERROR, std::string("Internal error in the step: ") + e.what());
-    code = 9999;
+    code = fault = 9999;
   } catch (...) {
     logLine(ZUL_LOG_ERROR, "Internal error in the step.");
-    code = 9999;
+    code = fault = 9999;
   }
+  // The exit service recorded the code the step ended with and returned;
+  // without that call, what the entry returned counts.
+  if (ctx.ended) code = std::max(ctx.completionCode, fault);
   // The module's clean-up handler ran inside the exit service, while the
-  // module's frames were alive. A procedure that returned or failed
-  // otherwise has no frames left for it to look at: it is not called, and
+  // module's state was alive. A procedure that returned or failed
+  // otherwise has no state left for it to look at: it is not called, and
   // nothing of the step outlives it (the host releases pool, tables, work
   // files and threads below).
   if (ctx.termination && !ctx.terminationRan && code < 1000) {

@@ -1,6 +1,6 @@
 // The host services, group by group, and the vector that hands them to
-// the module. Every service catches what the host layers below throw: the
-// only exception that may cross into module frames is EndStep.
+// the module. Every service catches what the host layers below throw: no
+// exception crosses into module frames.
 #include "zul/services/service_vector.hpp"
 
 #include <dlfcn.h>
@@ -123,17 +123,23 @@ void* hostPing(void*, void*, void*, void*) { return nullptr; }
 
 // ---- group 39 ----
 
-// The module's clean-up handler runs here, while the procedure's frame
-// (and the ProcState it finds through its slot) is still alive; then the
-// step unwinds to the host. A handler that itself ends the step only
-// unwinds.
+// Records the end of the step for the runner and runs the module's
+// clean-up handler (once), while the procedure's frame and the ProcState it
+// finds through its slot are still alive; then returns, and the module
+// returns from its procedure entry. A handler that itself ends the step
+// only adds its code (the higher one is kept).
 void svcEndStep(int32_t code, int32_t second) {
   StepContext* st = currentStep();
-  if (st && st->termination && !st->terminationRan) {
+  if (!st) return;
+  if (!st->ended || code > st->completionCode) {
+    st->completionCode = code;
+    st->second = second;
+  }
+  st->ended = true;
+  if (st->termination && !st->terminationRan) {
     st->terminationRan = true;
     st->termination();
   }
-  throw EndStep{code, second};
 }
 
 void svcStatusReport(int32_t, int32_t status) {
@@ -579,8 +585,6 @@ int32_t svcSinkDispatch(void* object, int32_t operation, int32_t n, zul_attr* at
   if (!g_sink) return ZUL_SINK_UNKNOWN_OPERATION;
   try {
     return g_sink(object, operation, n, attributes);
-  } catch (const EndStep&) {
-    throw;
   } catch (const std::exception& e) {
     logError(std::string("output: ") + e.what());
     return ZUL_SINK_BAD_REQUEST;

@@ -53,12 +53,6 @@ struct zul_readlist {
 
 namespace zul::services {
 
-// Thrown by the exit service 39/4 and caught around the procedure entry.
-struct EndStep {
-  int32_t completionCode;
-  int32_t second;
-};
-
 struct StepContext {
   int index = 0;              // steps of the run, from 0
   std::string program;        // file (or "-e")
@@ -69,6 +63,12 @@ struct StepContext {
   std::array<void*, ZUL_STEP_SLOTS> slots{};
   void (*termination)(void) = nullptr;
   bool terminationRan = false;  // the exit service ran it
+  // What the exit service 39/4 was told: the runner reads it when the
+  // procedure entry returns (the service itself returns, no exception
+  // crosses the C interface). A second call keeps the higher code.
+  bool ended = false;
+  int32_t completionCode = 0;
+  int32_t second = 0;
   std::unique_ptr<parse::ParsedStep> parsed;
   std::vector<std::unique_ptr<zul_table>> tables;  // in the order opened
   std::vector<std::unique_ptr<zul_readlist>> readLists;

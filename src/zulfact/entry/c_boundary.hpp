@@ -1,10 +1,11 @@
 // The module's C boundary: the host calls the procedure entry and the
-// clean-up handler through C function pointers, so no C++ exception of the
-// module may leave them. The one exception that must pass is the host's own
-// end of step (the exit service unwinds to the host by throwing its type,
-// which the module cannot name and which is not a std::exception).
+// clean-up handler through C function pointers, so no C++ exception may
+// leave them. Module code ends a step from any depth by Host::endStep,
+// which throws EndOfStep; the procedure entry catches it here, once, and
+// then calls the host's exit service, which records the end and returns.
 #pragma once
 
+#include <algorithm>
 #include <exception>
 #include <new>
 
@@ -14,35 +15,46 @@
 
 namespace zulfact {
 
-// Runs the body of the procedure entry. Memory running out (std::bad_alloc)
-// ends the step with message kOutOfMemory and code 1016; any other
-// std::exception with kInternalFault naming it and code 9999. Call it in
-// the frame that owns ProcState: ending the step runs the clean-up
-// handler, which still reads it.
+// Runs the body of the procedure entry and returns the step's completion
+// code. An EndOfStep goes to the host's exit service with its values;
+// memory running out (std::bad_alloc) ends the step with message
+// kOutOfMemory and code 1016; any other std::exception with kInternalFault
+// naming it and code 9999. An end of step a destructor had to keep
+// (Host::deferEndStep) raises the code. Call it in the frame that owns
+// ProcState: the exit service runs the clean-up handler, which reads it.
+// A body that returns ends nothing (the host is not called).
 template <class Body>
-void guardStep(ProcState& ps, Body&& body) {
-  int code = 0;
+int guardStep(ProcState& ps, Body&& body) {
+  EndOfStep end{0, 0};
+  (void)host().takeDeferredEnd();  // none left from an earlier step
   try {
     body();
-    return;
+    return std::max(ps.completionCode, host().takeDeferredEnd());
+  } catch (const EndOfStep& e) {
+    end = e;
   } catch (const std::bad_alloc&) {
     host().message(msg::kOutOfMemory);
-    code = kCodeMemory;
+    raiseCode(ps, kCodeMemory);
+    end = {ps.completionCode, 0};
   } catch (const std::exception& e) {
     host().message(msg::kInternalFault, {e.what()});
-    code = kCodeInternal;
+    raiseCode(ps, kCodeInternal);
+    end = {ps.completionCode, 0};
   }
-  // Outside the handlers: the host's end-of-step exception starts afresh.
-  raiseCode(ps, code);
-  host().endStep(ps.completionCode, 0);
+  end.completionCode = std::max(end.completionCode, host().takeDeferredEnd());
+  host().exitService(end.completionCode, end.second);
+  return end.completionCode;
 }
 
-// Runs a body that must not end the step by an exception of the module
-// (the clean-up handler): a std::exception is reported and dropped.
+// Runs the clean-up handler's body (inside the host's exit service): a
+// std::exception is reported and dropped; an end of step goes to the exit
+// service, which keeps the higher code and does not run the handler again.
 template <class Body>
 void guardCleanup(Body&& body) {
   try {
     body();
+  } catch (const EndOfStep& e) {
+    host().exitService(e.completionCode, e.second);
   } catch (const std::exception& e) {
     host().message(msg::kInternalFault, {e.what()});
   }

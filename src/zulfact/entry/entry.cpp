@@ -128,8 +128,8 @@ const zul_image_info* imageInformation() { return &g_image; }
 
 namespace {
 
-// The step from start-up to the exit through the host (never returns
-// normally: the host's exit service ends it).
+// The step from start-up to its end (never returns normally: every way
+// out ends the step through Host::endStep, caught by guardStep).
 void runProcedure(ProcState& ps) {
   Host& h = host();
 
@@ -212,8 +212,7 @@ void cleanUp(ProcState* ps);
 int32_t procedureEntry() {
   ProcState ps;
   std::memset(static_cast<void*>(&ps), 0, sizeof ps);  // the work-file descriptor too
-  guardStep(ps, [&] { runProcedure(ps); });
-  return ps.completionCode;
+  return guardStep(ps, [&] { runProcedure(ps); });
 }
 
 void cleanupHandler() {

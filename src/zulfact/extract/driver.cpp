@@ -78,11 +78,17 @@ void afterRotation(ProcState& ps, bool oblique, int index) {
 }
 
 // Rotation with code as solution index; codes 11 and 13 (13 only for the
-// prerotation) go to the target rotation, all others to the engine.
-int rotate(ProcState& ps, int code, int index) {
+// prerotation) go to the target rotation, all others to the engine. A
+// rotation that fails returns the completion code the step ends with
+// (the engine found no usable result, the TARGET= table cannot be read).
+void rotate(ProcState& ps, int code, int index) {
   releaseRotationWork(ps);
   const bool target = code == kRotProcrustes || (index != kPrerotated && code == kRotPromax);
-  return target ? TargetRotate(ps, code, index) : CriterionRotate(ps, code, index);
+  const int failed = target ? TargetRotate(ps, code, index) : CriterionRotate(ps, code, index);
+  if (failed != 0) {
+    raiseCode(ps, failed);
+    host().endStep(ps.completionCode);
+  }
 }
 
 // The group's factor count stays an option for the next group: the
@@ -102,7 +108,6 @@ void endGroup(ProcState& ps) {
 
 // Steps after the unrotated solution; returns when the group is done.
 void rotationsAndOutputs(ProcState& ps) {
-  Host& h = host();
   const bool outstat = ps.flags.outstatRequested;
   bool doList = false, doFinal = false;
 
@@ -114,7 +119,7 @@ void rotationsAndOutputs(ProcState& ps) {
   }
 
   if (!isNone(ps.prerotation)) {
-    if (rotate(ps, ps.prerotation, kPrerotated) != 0) h.endStep(kCodeInternal);
+    rotate(ps, ps.prerotation, kPrerotated);
     afterRotation(ps, isObliqueSolution(ps.prerotation), kPrerotated);
     if (ps.rotationCount == 0 && isNone(ps.finalRotation)) {
       // straight to the closing outputs
@@ -130,25 +135,21 @@ void rotationsAndOutputs(ProcState& ps) {
     doFinal = true;
   }
 
-  int last = 0;
   if (doList) {
     int processed = 0;
     for (int k = 0; processed < ps.rotationCount && k < ps.rotationListLength; ++k) {
       const int code = ps.rotationList[k];
       if (code == kRotNone) continue;
-      last = rotate(ps, code, k);
-      if (last != 0) h.endStep(kCodeInternal);
+      rotate(ps, code, k);
       afterRotation(ps, isObliqueSolution(code), k);
       ++processed;
     }
-    if (outstat && last == 0) writeSolutionRows(ps, 1);
+    if (outstat) writeSolutionRows(ps, 1);
   }
 
-  if (doFinal && !isNone(ps.finalRotation) && last == 0) {
+  if (doFinal && !isNone(ps.finalRotation)) {
     const int code = ps.finalRotation;
-    const int result = rotate(ps, code, kFinal);
-    const bool target = code == kRotPromax || code == kRotProcrustes;
-    if (!target && result != 0) h.endStep(kCodeInternal);
+    rotate(ps, code, kFinal);
     if (ps.factorsRetained < 1) return;
     afterRotation(ps, isObliqueSolution(code), kFinal);
     if (outstat) writeSolutionRows(ps, 1);

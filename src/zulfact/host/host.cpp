@@ -70,12 +70,20 @@ const zul_toolkit* Host::toolkit() const { return toolkit_; }
 
 // ---- step control and messages ----
 
-void Host::endStep(int completionCode, int second) {
+void Host::endStep(int completionCode, int second) { throw EndOfStep{completionCode, second}; }
+
+void Host::deferEndStep(const EndOfStep& end) {
+  deferredEnd_ = std::max(deferredEnd_, end.completionCode);
+}
+
+int Host::takeDeferredEnd() {
+  const int code = deferredEnd_;
+  deferredEnd_ = -1;
+  return code;
+}
+
+void Host::exitService(int completionCode, int second) {
   if (auto f = lookup<zul_end_step_fn>(sv_, ZUL_END_STEP)) f(completionCode, second);
-  // The exit service does not return. A host without one cannot end the
-  // step any other way: stop rather than run on with a broken state.
-  std::fprintf(stderr, "zulfact: the host has no end-step service (code %d)\n", completionCode);
-  std::abort();
 }
 
 void Host::statusReport(int status) {

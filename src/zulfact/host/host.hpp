@@ -31,8 +31,16 @@ struct Arg {
 };
 using Args = std::initializer_list<Arg>;
 
-// Thrown nowhere by the module: the host's end-of-step exception passes
-// through module frames, so module code holds resources in RAII owners.
+// How module code ends the step from any depth: Host::endStep throws it,
+// and guardStep (entry/c_boundary.hpp) catches it once, at the procedure
+// entry, and hands its values to the host's exit service, which returns.
+// No exception crosses the C interface. Not a std::exception, so that no
+// handler of a module fault takes it for one; module code holds resources
+// in RAII owners, released as it unwinds.
+struct EndOfStep {
+  int completionCode;
+  int second;
+};
 
 class Host {
  public:
@@ -43,7 +51,16 @@ class Host {
   const zul_toolkit* toolkit() const;
 
   // ---- step control and messages ----
+  // Ends the step: throws EndOfStep (see above).
   [[noreturn]] void endStep(int completionCode, int second = 0);
+  // An end of step that could not be thrown (a destructor caught it):
+  // kept, and takeDeferredEnd() gives the highest code kept so far (-1
+  // for none) and forgets them, for guardStep to end the step with.
+  void deferEndStep(const EndOfStep& end);
+  int takeDeferredEnd();
+  // The host's exit service (39/4): records the step's end and runs the
+  // clean-up handler. Called by guardStep and guardCleanup only.
+  void exitService(int completionCode, int second);
   void statusReport(int status);
   void registerTermination(void (*routine)(), void** cell);
   void** terminationCell();  // the host slot that holds the ProcState address
@@ -152,6 +169,7 @@ class Host {
   void** sv_ = nullptr;
   void* context_ = nullptr;
   const zul_toolkit* toolkit_ = nullptr;  // word 82, read once by attach()
+  int deferredEnd_ = -1;
 };
 
 // The module's one host connection, attached by mcn_main.

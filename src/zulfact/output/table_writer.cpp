@@ -112,12 +112,15 @@ TableWriter::TableWriter(void* sink) : sink_(sink) {}
 TableWriter::~TableWriter() {
   // Publishing may end the step by an exception; a destructor must not
   // throw, so a table left open during unwinding is left to the sink's
-  // own clean-up (435 with scope 4) instead.
+  // own clean-up (435 with scope 4) instead, and an end of step raised
+  // here is kept for the procedure entry to end the step with.
   if (table_ && std::uncaught_exceptions() == 0) {
     try {
       endTable();
+    } catch (const EndOfStep& end) {
+      host().deferEndStep(end);
     } catch (...) {
-      // The step is ending anyway; the host has been told.
+      // A fault of publishing: the table is left to the sink's clean-up.
     }
   }
 }

@@ -128,29 +128,23 @@ void printWeights(ProcState& ps, char kind) {
 }
 
 // Acts on the engine's status: a note for a result that is used though it
-// did not reach RCONVERGE=, the end of the step for none.
-void checkStatus(ProcState& ps, int status, int iterations, double criterion, double measure) {
+// did not reach RCONVERGE=; for no usable result a message, code 1012
+// raised and the completion code returned (0 otherwise).
+int checkStatus(ProcState& ps, int status, int iterations, double criterion, double measure) {
   Host& h = host();
   switch (status) {
     case kEngineStalled:
       h.message(msg::kRotationStalled, {criterion, measure, iterations});
       raiseCode(ps, kCodeWarning);
-      return;
-    case kEngineIterationLimit:
-      h.message(msg::kRotationNotConverged, {ps.rotationMaxIter});
-      engineFailure(ps);
-    case kEngineNoOptimum:
-      h.message(msg::kRotationNoOptimum);
-      engineFailure(ps);
-    case kEngineFailed:
-      h.message(msg::kRotationEngineFailed);
-      engineFailure(ps);
-    case kEngineNoMethod:
-      h.message(msg::kRotationMethodUnknown);
-      engineFailure(ps);
-    default:
-      return;
+      return 0;
+    case kEngineIterationLimit: h.message(msg::kRotationNotConverged, {ps.rotationMaxIter}); break;
+    case kEngineNoOptimum: h.message(msg::kRotationNoOptimum); break;
+    case kEngineFailed: h.message(msg::kRotationEngineFailed); break;
+    case kEngineNoMethod: h.message(msg::kRotationMethodUnknown); break;
+    default: return 0;
   }
+  raiseCode(ps, kCodeEngine);
+  return ps.completionCode;
 }
 
 }  // namespace
@@ -255,7 +249,7 @@ int CriterionRotate(ProcState& ps, int code, int index) {
   engineGet(ps, ZUL_ITEM_ITERATIONS, &iterations, 4);
   engineGet(ps, ZUL_ITEM_CRITERION, &criterion, 8);
   engineGet(ps, ZUL_ITEM_CONVERGENCE, &measure, 8);
-  checkStatus(ps, status, iterations, criterion, measure);
+  if (const int failed = checkStatus(ps, status, iterations, criterion, measure)) return failed;
 
   engineGet(ps, ZUL_ITEM_ROTATED, ps.loadings, 8 * static_cast<int64_t>(p) * m);
   if (engineOblique)

@@ -12,8 +12,10 @@ namespace zulfact {
 
 // Rotates ps.loadings with `code` as solution `index` (-1 prerotation, k
 // ROTATE= entry k, -2 the implied rotation). PROMAX, PROCRUSTES and NONE
-// return at once. Ends the step with 1012 on an engine failure or a status
-// that means no usable result; returns 0 otherwise.
+// return at once. An engine status that means no usable result: message,
+// code 1012 raised and the completion code returned for the caller to end
+// the step with; a failed engine call ends the step itself (1012). Returns
+// 0 otherwise.
 int CriterionRotate(ProcState& ps, int code, int index);
 
 }  // namespace zulfact

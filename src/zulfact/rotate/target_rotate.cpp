@@ -31,9 +31,10 @@ bool followsAnother(const ProcState& ps, int index) {
   return true;
 }
 
-// Reads m TARGET= rows of the current group into the columns of target.
-// False (message 180/81, code 108) when there are fewer.
-bool readTarget(ProcState& ps, double* target) {
+// Reads m TARGET= rows of the current group into the columns of target:
+// 0, kCodeNoData (message 180/81, code 108 raised) when there are fewer,
+// or the completion code to end the step with when the table cannot be read.
+int readTarget(ProcState& ps, double* target) {
   Host& h = host();
   const int p = ps.nVars, m = ps.nFactors;
   // A target matched by BY groups stands at the group's start; one used
@@ -47,7 +48,7 @@ bool readTarget(ProcState& ps, double* target) {
   zul_readlist* list = h.readListCreate(ps.targetTable, p);
   if (list == nullptr) {
     raiseCode(ps, kCodeEngine);
-    h.endStep(ps.completionCode, 0);
+    return ps.completionCode;
   }
   struct Release {
     zul_readlist* l;
@@ -57,7 +58,7 @@ bool readTarget(ProcState& ps, double* target) {
     const std::string name = std::string(ps.varNames + 33 * static_cast<size_t>(i));
     if (h.readListBind(list, i, h.varNumber(ps.targetTable, name), false, 8) != 0) {
       raiseCode(ps, kCodeEngine);
-      h.endStep(ps.completionCode, 0);
+      return ps.completionCode;
     }
   }
   std::vector<double> row(static_cast<size_t>(p) + 1);
@@ -67,7 +68,7 @@ bool readTarget(ProcState& ps, double* target) {
     if (h.readNext(list, row.data(), text, status) != 1) {
       h.message(msg::kTargetTooFewRows);
       raiseCode(ps, kCodeNoData);
-      return false;
+      return kCodeNoData;
     }
     for (int i = 0; i < p; ++i) {
       const double v = zul_is_missing(row[i]) ? 0.0 : row[i];
@@ -76,7 +77,7 @@ bool readTarget(ProcState& ps, double* target) {
     }
   }
   if (h.readNext(list, row.data(), text, status) == 1) h.message(msg::kTargetExtraRows);
-  return true;
+  return 0;
 }
 
 void printSquare(ProcState& ps, const double* t, int title, const char* name) {
@@ -127,7 +128,9 @@ int TargetRotate(ProcState& ps, int code, int index) {
 
   std::vector<double> target(static_cast<size_t>(p) * m);
   if (code == kRotProcrustes) {
-    if (!readTarget(ps, target.data())) return 0;
+    // Too few rows leave the solution as it was.
+    const int read = readTarget(ps, target.data());
+    if (read != 0) return read == kCodeNoData ? 0 : read;
   } else {
     promaxTarget(ps.loadings, p, m, power, ps.flags.noPromaxNorm, target.data());
   }

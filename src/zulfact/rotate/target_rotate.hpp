@@ -11,7 +11,8 @@ namespace zulfact {
 
 // Rotates ps.loadings with code 11 (PROMAX) or 13 (PROCRUSTES) as
 // solution `index`. Too few TARGET= rows: message 180/81, code 108, the
-// solution unchanged. Returns 0.
+// solution unchanged. Returns 0, or the completion code to end the step
+// with when the TARGET= table cannot be read (1012).
 int TargetRotate(ProcState& ps, int code, int index);
 
 // The PROMAX power: the rotation's own parameter, else POWER=, else 3.

@@ -18,15 +18,9 @@ namespace {
 
 using zul::output::Report;
 
-// What the host's exit service does: unwind the step.
-struct StepEnded {
-  int code;
-};
-
 std::vector<int> reportedStatuses;
 int32_t dispatchOverride = 0;  // when nonzero, 400/1 answers this instead
 
-void endStep(int32_t code, int32_t) { throw StepEnded{code}; }
 void statusReport(int32_t, int32_t status) { reportedStatuses.push_back(status); }
 const char* hostMessage(int32_t group, int32_t number) {
   static std::map<std::pair<int, int>, std::string> texts = {
@@ -46,7 +40,6 @@ class WriterTest : public ::testing::Test {
     g39.fill(nullptr);
     g329.fill(nullptr);
     g400.fill(nullptr);
-    g39[4] = reinterpret_cast<zul_fn>(&endStep);
     g39[130] = reinterpret_cast<zul_fn>(&statusReport);
     g329[16] = reinterpret_cast<zul_fn>(&hostMessage);
     g400[1] = reinterpret_cast<zul_fn>(&dispatch);
@@ -178,8 +171,8 @@ TEST_F(WriterTest, ANegativeStatusEndsTheStepWith120UnlessTolerated) {
   try {
     out.note("EigenNote", "fails");
     FAIL() << "the step should have ended";
-  } catch (const StepEnded& e) {
-    EXPECT_EQ(e.code, 120);
+  } catch (const zulfact::EndOfStep& e) {
+    EXPECT_EQ(e.completionCode, 120);
   }
   EXPECT_EQ(reportedStatuses.back(), ZUL_SINK_UNKNOWN_OPERATION);
   // Bits 11..21 = 63 and bits 0..10 = 53 are what makes a status tolerated,

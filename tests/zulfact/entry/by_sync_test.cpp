@@ -12,10 +12,6 @@
 
 namespace {
 
-struct Ended {
-  int code;
-};
-
 struct Fake {
   int compareResult = 0;
   int listCalls = 0;
@@ -24,7 +20,6 @@ struct Fake {
   std::vector<std::string> messages;  // "153/5 a|b"
 } fake;
 
-void endStep(int32_t code, int32_t) { throw Ended{code}; }
 void logLine(int32_t, const char* text, int32_t length) { fake.logLines.emplace_back(text, length); }
 void message(int32_t group, int32_t number, const zul_arg* args, int32_t n) {
   std::string m = std::to_string(group) + "/" + std::to_string(number);
@@ -52,7 +47,6 @@ void* vec[ZUL_SV_WORDS];
 class BySync : public ::testing::Test {
  protected:
   void SetUp() override {
-    group39[4] = reinterpret_cast<zul_fn>(&endStep);
     group39[89] = reinterpret_cast<zul_fn>(&logLine);
     group39[70] = reinterpret_cast<zul_fn>(&message);
     group212[6] = reinterpret_cast<zul_fn>(&compare);
@@ -101,8 +95,8 @@ TEST_F(BySync, MatchingSkippedAndMismatchedGroups) {
   try {
     zulfact::zbysync(ps, in, target, 0);
     FAIL() << "the step should have ended";
-  } catch (const Ended& e) {
-    EXPECT_EQ(e.code, 1008);
+  } catch (const zulfact::EndOfStep& e) {
+    EXPECT_EQ(e.completionCode, 1008);
   }
   EXPECT_EQ(fake.messages.size(), 2u);
   EXPECT_EQ(ps.completionCode, 1008);
@@ -112,8 +106,8 @@ TEST_F(BySync, OutOfRangeValuesAreProgramFaults) {
   try {
     zulfact::zbysync(ps, in, target, 3);
     FAIL();
-  } catch (const Ended& e) {
-    EXPECT_EQ(e.code, 9999);
+  } catch (const zulfact::EndOfStep& e) {
+    EXPECT_EQ(e.completionCode, 9999);
   }
   ASSERT_EQ(fake.logLines.size(), 1u);
   EXPECT_EQ(fake.logLines[0], "zbysync: invalid listrc");
@@ -121,8 +115,8 @@ TEST_F(BySync, OutOfRangeValuesAreProgramFaults) {
   try {
     zulfact::zbysync(ps, in, target, 0);
     FAIL();
-  } catch (const Ended& e) {
-    EXPECT_EQ(e.code, 9999);
+  } catch (const zulfact::EndOfStep& e) {
+    EXPECT_EQ(e.completionCode, 9999);
   }
   ASSERT_EQ(fake.logLines.size(), 2u);
   EXPECT_EQ(fake.logLines[1], "zbysync: invalid return code from xbysync");
