@@ -42,10 +42,41 @@ int decimalsForWidth10(double maxAbs, bool hasNegative) {
   return std::clamp(width - integerDigits - 1 - (hasNegative ? 1 : 0), 0, width - 2);
 }
 
+MapTable mapTable(int p, const double* squared, const double* fourth, int minimum2, int minimum4) {
+  MapTable t;
+  for (int m = 0; m < p; ++m) {
+    const bool miss2 = missingAverage(squared[m]), miss4 = missingAverage(fourth[m]);
+    t.anyMissing = t.anyMissing || miss2 || miss4;
+    t.rows.push_back({m, miss2 ? zul_missing() : squared[m], miss4 ? zul_missing() : fourth[m],
+                      m == minimum2, m == minimum4});
+  }
+  return t;
+}
+
+ParallelTable parallelTable(int p, const double* observed, const double* mean,
+                            const double* critical, int retained) {
+  ParallelTable t;
+  double largest = 0.0;
+  bool negative = false;
+  for (int j = 0; j < p; ++j) {
+    if (!std::isfinite(observed[j])) continue;
+    largest = std::max(largest, std::fabs(observed[j]));
+    negative = negative || observed[j] < 0 || mean[j] < 0 || critical[j] < 0;
+  }
+  t.decimals = decimalsForWidth10(largest, negative);
+  const double missing = zul_missing();
+  for (int j = 0; j < p; ++j) {
+    const bool shown = std::isfinite(observed[j]);
+    t.rows.push_back({j + 1, shown ? observed[j] : missing, shown ? mean[j] : missing,
+                      shown ? critical[j] : missing, j + 1 <= retained});
+  }
+  return t;
+}
+
 void printMapTable(ProcState& ps) {
   TableWriter out(ps.sink);
   if (!out.enabled()) return;
-  const int p = ps.nVars;
+  const MapTable t = mapTable(ps.nVars, ps.mapSquared, ps.mapFourth, ps.mapFactors2, ps.mapFactors4);
   out.beginTable("AveParCorrControlPC");
   out.title(Text::message(msg::kMapTitle));
   out.column(Column::number("NComp", "8.0", Text("Components Removed")));
@@ -53,33 +84,18 @@ void printMapTable(ProcState& ps) {
   out.column(Column::number("OptAveParCor2", "3.0", Text("Minimum")));
   out.column(Column::number("AveParCor4", "rf", Text("Average 4th Power Partial Correlation")));
   out.column(Column::number("OptAveParCor4", "3.0", Text("Minimum")));
-  bool anyMissing = false;
-  for (int m = 0; m < p; ++m) {
-    const double a2 = ps.mapSquared[m], a4 = ps.mapFourth[m];
-    const bool miss2 = missingAverage(a2), miss4 = missingAverage(a4);
-    anyMissing = anyMissing || miss2 || miss4;
-    out.row({m, miss2 ? zul_missing() : a2, m == ps.mapFactors2 ? 1 : 0,
-             miss4 ? zul_missing() : a4, m == ps.mapFactors4 ? 1 : 0});
-  }
+  for (const MapRow& r : t.rows)
+    out.row({r.removed, r.squared, r.minimum2 ? 1 : 0, r.fourth, r.minimum4 ? 1 : 0});
   out.endTable();
-  if (anyMissing) host().message(msg::kMissingAveragePartials);
+  if (t.anyMissing) host().message(msg::kMissingAveragePartials);
 }
 
 void printParallelTable(ProcState& ps) {
   TableWriter out(ps.sink);
   if (!out.enabled()) return;
-  const int p = ps.nVars;
-  const double* observed = ps.observedEigen;
-  double largest = 0.0;
-  bool negative = false;
-  for (int j = 0; j < p; ++j) {
-    if (!std::isfinite(observed[j])) continue;
-    largest = std::max(largest, std::fabs(observed[j]));
-    for (const double* column : {observed, static_cast<const double*>(ps.parallelMean),
-                                 static_cast<const double*>(ps.parallelCritical)})
-      negative = negative || column[j] < 0;
-  }
-  const std::string eigenFormat = "10." + std::to_string(decimalsForWidth10(largest, negative));
+  const ParallelTable t = parallelTable(ps.nVars, ps.observedEigen, ps.parallelMean,
+                                        ps.parallelCritical, ps.parallelFactors);
+  const std::string eigenFormat = "10." + std::to_string(t.decimals);
   const int retained = ps.parallelFactors;
 
   out.beginTable("ParallelAnalysis");
@@ -98,12 +114,8 @@ void printParallelTable(ProcState& ps) {
   out.column(Column::number("FgEigen", "3.0", Text("Retained")));
   out.column(Column::number("NThreads", "8.0", Text("Threads")));
   const int threads = engineThreads(ps);
-  const double missing = zul_missing();
-  for (int j = 0; j < p; ++j) {
-    const bool shown = std::isfinite(observed[j]);
-    out.row({j + 1, shown ? observed[j] : missing, shown ? ps.parallelMean[j] : missing,
-             shown ? ps.parallelCritical[j] : missing, j + 1 <= retained ? 1 : 0, threads});
-  }
+  for (const ParallelRow& r : t.rows)
+    out.row({r.number, r.observed, r.mean, r.critical, r.retained ? 1 : 0, threads});
   out.endTable();
 }
 

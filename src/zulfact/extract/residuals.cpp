@@ -1,5 +1,6 @@
 #include "zulfact/extract/residuals.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <string>
@@ -18,10 +19,9 @@ namespace zulfact {
 
 namespace {
 
-void printRms(ProcState& ps, const double* a, msg::Id text, const char* name) {
+void printRms(ProcState& ps, const std::vector<double>& rms, double overall, msg::Id text,
+              const char* name) {
   const int p = ps.nVars;
-  std::vector<double> rms(static_cast<size_t>(p));
-  const double overall = offDiagonalRms(p, a, rms.data());
   if (ps.sink == nullptr) return;
   VectorTable t;
   t.name = name;
@@ -31,6 +31,16 @@ void printRms(ProcState& ps, const double* a, msg::Id text, const char* name) {
   t.nRows = p;
   t.columns.push_back({"RMS", "Root Mean Square", rms.data()});
   printVectorTable(ps, t);
+}
+
+// The printer takes the display of a correlation-type matrix (its fuzz
+// rule) from the array it is in: the table is printed from ps.corrMatrix.
+void printCorrelationType(ProcState& ps, const std::vector<double>& a, int title,
+                          const char* name) {
+  if (ps.sink == nullptr) return;
+  std::copy(a.begin(), a.end(), ps.corrMatrix);
+  printMatrixTable(ps, 'S', ps.corrMatrix, nullptr, ps.nVars, ps.nVars, 'V', 'V', title, 0, name,
+                   std::string("Stat.Factor.") + name, 0);
 }
 
 void writeResidualRows(ProcState& ps, const double* a) {
@@ -82,6 +92,22 @@ double offDiagonalRms(int p, const double* a, double* rms) {
   return std::sqrt(total / (static_cast<double>(p) * (p - 1)));
 }
 
+ResidualCorrelations residualCorrelationsOf(int p, int m, const double* r,
+                                            const double* loadings, const double* phi) {
+  ResidualCorrelations out;
+  const size_t packed = static_cast<size_t>(p) * (p + 1) / 2;
+  out.residual.assign(r, r + packed);
+  subtractFitted(p, m, loadings, phi, out.residual.data());
+  out.residualRms.resize(static_cast<size_t>(p));
+  out.residualOverall = offDiagonalRms(p, out.residual.data(), out.residualRms.data());
+  out.partial = out.residual;
+  std::vector<double> s(static_cast<size_t>(p));
+  covToCorr(p, out.partial.data(), s.data());
+  out.partialRms.resize(static_cast<size_t>(p));
+  out.partialOverall = offDiagonalRms(p, out.partial.data(), out.partialRms.data());
+  return out;
+}
+
 void residualCorrelations(ProcState& ps) {
   Host& h = host();
   const int p = ps.nVars;
@@ -97,21 +123,13 @@ void residualCorrelations(ProcState& ps) {
     h.endStep(kCodeWorkFile);
   }
 
-  subtractFitted(p, m, ps.loadings, ps.obliqueCount > 0 ? ps.factorCorr : nullptr, a);
-  if (ps.sink)
-    printMatrixTable(ps, 'S', a, nullptr, p, p, 'V', 'V', kTitleResidualCorr, 0,
-                     "ResCorrUniqueDiag", "Stat.Factor.ResCorrUniqueDiag", 0);
-  printRms(ps, a, msg::kRmsResidualsText, "RMSOffDiagResids");
-  writeResidualRows(ps, a);
-
-  // A variable whose uniqueness is not positive (a Heywood case) keeps a
-  // zero row, column and diagonal.
-  std::vector<double> s(static_cast<size_t>(p));
-  covToCorr(p, a, s.data());
-  if (ps.sink)
-    printMatrixTable(ps, 'S', a, nullptr, p, p, 'V', 'V', kTitlePartialControlFactors, 0,
-                     "ParCorrControlFactor", "Stat.Factor.ParCorrControlFactor", 0);
-  printRms(ps, a, msg::kRmsPartialsText, "RMSOffDiagPartials");
+  const ResidualCorrelations res =
+      residualCorrelationsOf(p, m, a, ps.loadings, ps.obliqueCount > 0 ? ps.factorCorr : nullptr);
+  printCorrelationType(ps, res.residual, kTitleResidualCorr, "ResCorrUniqueDiag");
+  printRms(ps, res.residualRms, res.residualOverall, msg::kRmsResidualsText, "RMSOffDiagResids");
+  writeResidualRows(ps, res.residual.data());
+  printCorrelationType(ps, res.partial, kTitlePartialControlFactors, "ParCorrControlFactor");
+  printRms(ps, res.partialRms, res.partialOverall, msg::kRmsPartialsText, "RMSOffDiagPartials");
 }
 
 }  // namespace zulfact

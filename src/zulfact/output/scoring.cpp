@@ -1,5 +1,6 @@
 #include "zulfact/output/scoring.hpp"
 
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -22,34 +23,61 @@ void checkWork(ProcState& ps, int status) {
   host().endStep(kCodeWorkFile);
 }
 
-// R^-1 into a: the saved inverse when the priors step left one, else the
-// saved R inverted here.
-void inverseCorrelations(ProcState& ps, double* a) {
+// The coefficients of s from the inverse the priors step saved or, without
+// one, from the saved R.
+ScoringCoefficients scoringOf(ProcState& ps, const double* s) {
   Host& h = host();
-  const int p = ps.nVars;
+  const int p = ps.nVars, m = ps.nFactors;
   const int64_t bytes = static_cast<int64_t>(8) * p * (p + 1) / 2;
+  std::vector<double> a(static_cast<size_t>(p) * (p + 1) / 2);
   if (ps.invCorrKey != 0) {
     checkWork(ps, h.workPosition(ps.workFile, ps.invCorrKey));
-    checkWork(ps, h.workRead(ps.workFile, a, bytes));
-    return;
+    checkWork(ps, h.workRead(ps.workFile, a.data(), bytes));
+    return scoringFromInverse(p, m, a.data(), s);
   }
   checkWork(ps, h.workPosition(ps.workFile, ps.corrKey));
-  checkWork(ps, h.workRead(ps.workFile, a, bytes));
-  std::vector<double> work(static_cast<size_t>(p));
-  if (sweepInvert(p, a, work.data(), 0, nullptr, ps.singularity) > 0)
-    h.message(msg::kScoringSingular);
+  checkWork(ps, h.workRead(ps.workFile, a.data(), bytes));
+  ScoringCoefficients sc = scoringFromCorrelations(p, m, a.data(), s, ps.singularity);
+  if (sc.singular) h.message(msg::kScoringSingular);
+  return sc;
+}
+
+void printScoring(ProcState& ps, TableWriter& out, const ScoringCoefficients& sc) {
+  VectorTable t;
+  t.name = "VarFactorCorr";
+  t.title = titleLine(msg::kVarFactorCorrTitle, {});
+  t.labelKind = 'F';
+  t.nRows = ps.nFactors;
+  t.columns.push_back({"SquaredMultCorr", "Squared Multiple Correlation", sc.squaredMultCorr.data()});
+  printVectorTable(ps, t);
+  printMatrixTable(ps, 'C', ps.scoreCoefficients, nullptr, ps.nVars, ps.nFactors, 'V', 'F',
+                   msg::kStdScoreCoefTitle.number, 0, "StdScoreCoef", "Stat.Factor.StdScoreCoef", 0);
+  out.closeSection();
 }
 
 }  // namespace
 
-void scoringFromInverse(int p, int m, const double* ainv, const double* s, double* b,
-                        double* d) {
+ScoringCoefficients scoringFromInverse(int p, int m, const double* rInverse, const double* s) {
+  ScoringCoefficients sc;
+  sc.coefficients.resize(static_cast<size_t>(p) * m);
+  sc.squaredMultCorr.resize(static_cast<size_t>(m));
   for (int j = 0; j < m; ++j) {
     const double* sj = s + static_cast<int64_t>(j) * p;
-    double* bj = b + static_cast<int64_t>(j) * p;
-    packedSymv(p, ainv, sj, bj);
-    d[j] = ddot(p, sj, bj);
+    double* bj = sc.coefficients.data() + static_cast<int64_t>(j) * p;
+    packedSymv(p, rInverse, sj, bj);
+    sc.squaredMultCorr[static_cast<size_t>(j)] = ddot(p, sj, bj);
   }
+  return sc;
+}
+
+ScoringCoefficients scoringFromCorrelations(int p, int m, const double* r, const double* s,
+                                            double singularity) {
+  std::vector<double> a(r, r + static_cast<size_t>(p) * (p + 1) / 2);
+  std::vector<double> work(static_cast<size_t>(p));
+  const bool singular = sweepInvert(p, a.data(), work.data(), 0, nullptr, singularity) > 0;
+  ScoringCoefficients sc = scoringFromInverse(p, m, a.data(), s);
+  sc.singular = singular;
+  return sc;
 }
 
 void computeScoringCoefficients(ProcState& ps) {
@@ -59,30 +87,11 @@ void computeScoringCoefficients(ProcState& ps) {
   TableWriter out(ps.sink);
   if (out.enabled()) out.openSection("ScoringCoefficients", {}, Text::message(msg::kScoringHeading));
 
-  std::vector<double> own;
-  double* a = ps.corrMatrix;
-  if (a == nullptr) {
-    own.resize(static_cast<size_t>(p) * (p + 1) / 2);
-    a = own.data();
-  }
-  inverseCorrelations(ps, a);
   const double* s = ps.obliqueCount > 0 && ps.structure ? ps.structure : ps.loadings;
-  std::vector<double> d(static_cast<size_t>(m));
-  scoringFromInverse(p, m, a, s, ps.scoreCoefficients, d.data());
+  const ScoringCoefficients sc = scoringOf(ps, s);
+  std::copy(sc.coefficients.begin(), sc.coefficients.end(), ps.scoreCoefficients);
   ps.scoresReady = true;
-
-  if (out.enabled()) {
-    VectorTable t;
-    t.name = "VarFactorCorr";
-    t.title = titleLine(msg::kVarFactorCorrTitle, {});
-    t.labelKind = 'F';
-    t.nRows = m;
-    t.columns.push_back({"SquaredMultCorr", "Squared Multiple Correlation", d.data()});
-    printVectorTable(ps, t);
-    printMatrixTable(ps, 'C', ps.scoreCoefficients, nullptr, p, m, 'V', 'F', msg::kStdScoreCoefTitle.number,
-                     0, "StdScoreCoef", "Stat.Factor.StdScoreCoef", 0);
-    out.closeSection();
-  }
+  if (out.enabled()) printScoring(ps, out, sc);
 }
 
 }  // namespace zulfact

@@ -3,23 +3,34 @@
 // structure of an oblique solution and the pattern of an orthogonal one.
 #pragma once
 
+#include <vector>
+
 #include "zulfact/state/proc_state.hpp"
 
 namespace zulfact {
 
-// B = R^-1 S into ps.scoreCoefficients (p x m, column by column), where
-// R^-1 is the inverse saved by the priors step or, without one, the saved
-// R inverted here (a singular R gives warning 180/110 and a generalised
-// inverse). Prints "VarFactorCorr" (the squared multiple correlation of
-// the variables with each factor, d_j = S_j . B_j) and "StdScoreCoef"
-// under the heading of message 180/109. Overwrites the leading p x p block
-// of ps.corrMatrix. Does nothing when no factor is retained; a save-area
-// failure ends the step with 1020.
-void computeScoringCoefficients(ProcState& ps);
+// The scoring coefficients of one solution, with no host behind them.
+struct ScoringCoefficients {
+  std::vector<double> coefficients;     // B = R^-1 S, p x m column by column
+  std::vector<double> squaredMultCorr;  // d_j = S_j . B_j, m values
+  bool singular = false;                // R was singular: a generalised inverse
+};
 
-// The arithmetic alone: b (p x m) = ainv s, with ainv packed symmetric of
-// order p; d (m) receives the column dot products s_j . b_j.
-void scoringFromInverse(int p, int m, const double* ainv, const double* s, double* b,
-                        double* d);
+// From the packed correlation matrix r (order p), inverted here by sweeping
+// with the singularity tolerance (a singular pivot is left at zero, which
+// gives a generalised inverse); s is the p x m structure (pattern).
+ScoringCoefficients scoringFromCorrelations(int p, int m, const double* r, const double* s,
+                                            double singularity);
+
+// The same from the packed inverse R^-1 (order p) at hand.
+ScoringCoefficients scoringFromInverse(int p, int m, const double* rInverse, const double* s);
+
+// B = R^-1 S into ps.scoreCoefficients, where R^-1 is the inverse saved by
+// the priors step or, without one, the saved R inverted (a singular R gives
+// warning 180/110 and a generalised inverse). Prints "VarFactorCorr" (the
+// squared multiple correlation of the variables with each factor) and
+// "StdScoreCoef" under the heading of message 180/109. Does nothing when no
+// factor is retained; a save-area failure ends the step with 1020.
+void computeScoringCoefficients(ProcState& ps);
 
 }  // namespace zulfact
