@@ -79,8 +79,8 @@ void afterRotation(ProcState& ps, bool oblique, int index) {
 
 // Rotation with code as solution index; codes 11 and 13 (13 only for the
 // prerotation) go to the target rotation, all others to the engine. A
-// rotation that fails returns the completion code the step ends with
-// (the engine found no usable result, the TARGET= table cannot be read).
+// rotation that fails (the engine found no usable result, the TARGET=
+// table cannot be read) returns a completion code; the step ends with it.
 void rotate(ProcState& ps, int code, int index) {
   releaseRotationWork(ps);
   const bool target = code == kRotProcrustes || (index != kPrerotated && code == kRotPromax);
