@@ -182,6 +182,23 @@ TEST_F(WriterTest, ANegativeStatusEndsTheStepWith120UnlessTolerated) {
   dispatchOverride = 0;
 }
 
+TEST_F(WriterTest, APublishingFailureInTheDestructorIsKeptForTheEndOfStep) {
+  // A writer that goes out of scope publishes its open table; a destructor
+  // cannot end the step, so the end is kept for the procedure entry (it was
+  // lost before, and the step could end with a lower code).
+  (void)zulfact::host().takeDeferredEnd();
+  {
+    zulfact::TableWriter out(sink);
+    out.beginTable("Eigenvalues");
+    out.column(zulfact::Column::number("Number", "8.0"));
+    out.row({1});
+    dispatchOverride = ZUL_SINK_UNKNOWN_OPERATION;
+  }
+  dispatchOverride = 0;
+  EXPECT_EQ(zulfact::host().takeDeferredEnd(), 120);
+  EXPECT_EQ(zulfact::host().takeDeferredEnd(), -1);
+}
+
 TEST_F(WriterTest, WithoutASinkEverythingIsQuiet) {
   zulfact::TableWriter out(nullptr);
   out.openSection("InitialSolution", "x", "y");
