@@ -112,27 +112,32 @@ Solution solveFrom(const double* b, int p, int m, const CfCoefficients& k, bool 
   return s;
 }
 
-// Harris-Kaiser: turns b to its principal axes (the eigenvectors of
-// b^T b) and weights factor j by d_j^(-power/2), d_j the sum of squares of
-// axis j; power 0 leaves an orthogonal solution, power 1 gives every axis
-// unit length (Harris and Kaiser 1964, case II). b is replaced by b Q W and
-// qw receives Q W.
-void harrisKaiserAxes(std::vector<double>& b, int p, int m, double power,
-                      std::vector<double>& qw, std::vector<double>& weights) {
+// Harris-Kaiser (1964): the pattern A is written A = Q M^(1/2) V^T, with
+// M the eigenvalues and V the eigenvectors of A^T A and Q = A V M^(-1/2)
+// its unit-length principal axes. The rescaled axes B = Q M^(power/2) are
+// what the orthogonal criterion rotates: power 0 rotates Q itself (the
+// independent-cluster solution, case II, with correlated factors), power 1
+// rotates A V, an orthogonal turn of A (an orthogonal solution). b receives
+// B = A X0 and x0 = V M^((power-1)/2); weights the rescaling M^(power/2).
+void harrisKaiserAxes(const double* a, int p, int m, double power, std::vector<double>& b,
+                      std::vector<double>& x0, std::vector<double>& weights) {
   SymmetricEigen eigen(m);
-  crossProduct(b.data(), b.data(), eigen.matrix(), p, m, m);  // symmetric: any order
+  crossProduct(a, a, eigen.matrix(), p, m, m);  // symmetric: any order
   std::vector<double> values(m), vectors(static_cast<size_t>(m) * m);
   eigen.solve(values.data(), vectors.data());
   weights.assign(m, 1.0);
+  std::vector<double> toAxes(m, 1.0);  // M^((power-1)/2)
   for (int j = 0; j < m; ++j)
-    if (values[j] > 0.0) weights[j] = std::pow(values[j], -power / 2.0);
-  // Q W, column-major (the solver's vectors are row-major columns).
-  qw.resize(vectors.size());
+    if (values[j] > 0.0) {
+      weights[j] = std::pow(values[j], power / 2.0);
+      toAxes[j] = std::pow(values[j], (power - 1.0) / 2.0);
+    }
+  // V M^((power-1)/2), column-major (the solver's vectors are row-major columns).
+  x0.resize(vectors.size());
   for (int j = 0; j < m; ++j)
-    for (int i = 0; i < m; ++i) qw[i + j * m] = vectors[i * m + j] * weights[j];
-  std::vector<double> turned(b.size());
-  multiply(b.data(), qw.data(), turned.data(), p, m, m);
-  b.swap(turned);
+    for (int i = 0; i < m; ++i) x0[i + j * m] = vectors[i * m + j] * toAxes[j];
+  b.resize(static_cast<size_t>(p) * m);
+  multiply(a, x0.data(), b.data(), p, m, m);
 }
 
 RotationOutput rotateChecked(const zul_rotation_request& req, const RotationInput& in) {
@@ -161,17 +166,19 @@ RotationOutput rotateChecked(const zul_rotation_request& req, const RotationInpu
       zul_is_missing(req.convergence) || req.convergence < 0.0 ? 1e-9 : req.convergence;
   const int maxIter = req.maxIter < 0 ? 0 : req.maxIter;
 
-  std::vector<double> scale;
-  rowScales(req, in, scale, out.varWeights);
-  std::vector<double> b(static_cast<size_t>(p) * m);
-  for (int j = 0; j < m; ++j)
-    for (int i = 0; i < p; ++i) b[i + j * p] = in.pattern[i + j * p] * scale[i];
-
-  std::vector<double> axes;  // Harris-Kaiser: Q W
+  // What the criterion rotates: the pattern, or for Harris-Kaiser its
+  // rescaled principal axes A X0; the row normalisation belongs to that
+  // orthogonal rotation.
+  std::vector<double> b(in.pattern, in.pattern + static_cast<size_t>(p) * m);
+  std::vector<double> axes;  // Harris-Kaiser: X0
   if (out.harrisKaiser) {
     const double power = zul_is_missing(req.hkPower) ? 0.0 : req.hkPower;
-    harrisKaiserAxes(b, p, m, power, axes, out.factorWeights);
+    harrisKaiserAxes(in.pattern, p, m, power, b, axes, out.factorWeights);
   }
+  std::vector<double> scale;
+  rowScales(req, RotationInput{p, m, b.data(), in.variances}, scale, out.varWeights);
+  for (int j = 0; j < m; ++j)
+    for (int i = 0; i < p; ++i) b[i + j * p] *= scale[i];
 
   std::vector<double> start(static_cast<size_t>(m) * m, 0.0);
   for (int j = 0; j < m; ++j) start[j + j * m] = 1.0;
@@ -196,7 +203,7 @@ RotationOutput rotateChecked(const zul_rotation_request& req, const RotationInpu
   out.criterion = best.result.criterion;
   out.measure = best.result.measure;
   out.factorCorr = std::move(best.factorCorr);
-  // The transformation of the original rows: L = A X, with X = Q W T for
+  // The transformation of the original rows: L = A X, with X = X0 T for
   // Harris-Kaiser; the rotated pattern is formed from A so that the row
   // normalisation is undone exactly.
   if (out.harrisKaiser) {

@@ -1,9 +1,10 @@
-// A criterion rotation as the engine runs it: the pattern is normalised
-// (rows to unit length by Kaiser 1958, Cureton-Mulaik weights, the
-// standard deviations of a covariance analysis, or not at all), optionally
-// turned to its principal axes and weighted for the Harris-Kaiser
-// orthoblique step (Harris and Kaiser 1964), rotated by the optimiser from
-// one or several starts, and brought back to the original row scale.
+// A criterion rotation as the engine runs it: for the Harris-Kaiser
+// orthoblique solution (Harris and Kaiser 1964) the pattern is first
+// replaced by its principal axes rescaled by a power of the square roots of
+// the eigenvalues; the matrix to rotate is normalised (rows to unit length
+// by Kaiser 1958, Cureton-Mulaik weights, the standard deviations of a
+// covariance analysis, or not at all), rotated by the optimiser from one or
+// several starts, and brought back to the original row scale.
 #pragma once
 
 #include <cstdint>
@@ -47,7 +48,7 @@ struct RotationOutput {
   std::vector<double> transform;      // m x m, X
   std::vector<double> factorCorr;     // packed m (oblique criteria only)
   std::vector<double> varWeights;     // p
-  std::vector<double> factorWeights;  // m (Harris-Kaiser only)
+  std::vector<double> factorWeights;  // m, M^(power/2) (Harris-Kaiser only)
 };
 
 // Runs the request on the input; never throws (memory failure: status 4).

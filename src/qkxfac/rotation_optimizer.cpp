@@ -43,6 +43,61 @@ void quasiNewtonDirection(const std::deque<Pair>& pairs, const std::vector<doubl
   for (double& v : d) v = -v;
 }
 
+// Backtracking with quadratic interpolation along d from the accepted
+// point (criterion q, slope g.d), starting at `step`: true when a step is
+// accepted, by the Armijo condition or, within the rounding level `noise`
+// of q, by the approximate Wolfe conditions; the geometry's trial point
+// and trialG are then at that step.
+bool lineSearch(RotationGeometry& geo, const std::vector<double>& d, double q, double slope,
+                double noise, double& step, std::vector<double>& trialG) {
+  const int n = static_cast<int>(d.size());
+  for (int trial = 0; trial < kMaxTrials && step > 0.0; ++trial) {
+    if (!geo.evaluateTrial(d.data(), step, trialG.data())) {
+      step *= 0.1;  // singular or overflowing point: much shorter
+      continue;
+    }
+    const double qt = geo.trialValue();
+    const double slopeT = dot(trialG.data(), d.data(), n);
+    const bool armijo = qt <= q + kArmijo * step * slope;
+    const bool approxWolfe =
+        qt <= q + noise && slopeT >= kCurvature * slope && slopeT <= -kApproxSlope * slope;
+    if (armijo || approxWolfe) return true;
+    const double denom = 2.0 * (qt - q - slope * step);
+    double next = denom > 0.0 ? -slope * step * step / denom : 0.5 * step;
+    step = std::clamp(next, 0.1 * step, 0.5 * step);
+  }
+  return false;
+}
+
+// After an accepted step: the stored pairs and the gradient g of the
+// previous point are carried to the new point, and the new pair (s, y)
+// is kept when its curvature is positive; gamma scales H0 by it.
+void updatePairs(RotationGeometry& geo, const std::vector<double>& d, double step,
+                 std::vector<double>& g, const std::vector<double>& trialG,
+                 std::deque<Pair>& pairs, double& gamma) {
+  const int n = static_cast<int>(d.size());
+  Pair pr;
+  pr.s.resize(n);
+  for (int j = 0; j < n; ++j) pr.s[j] = step * d[j];
+  geo.transport(pr.s.data());
+  geo.transport(g.data());
+  pr.y.resize(n);
+  for (int j = 0; j < n; ++j) pr.y[j] = trialG[j] - g[j];
+  for (Pair& old : pairs) {
+    geo.transport(old.s.data());
+    geo.transport(old.y.data());
+  }
+  const double sy = dot(pr.s.data(), pr.y.data(), n);
+  const double yy = dot(pr.y.data(), pr.y.data(), n);
+  const double ss = dot(pr.s.data(), pr.s.data(), n);
+  if (sy > 1e-12 * std::sqrt(ss * yy)) {
+    pr.rho = 1.0 / sy;
+    gamma = sy / yy;
+    if (static_cast<int>(pairs.size()) == kMemory) pairs.pop_front();
+    pairs.push_back(std::move(pr));
+  }
+}
+
 }  // namespace
 
 OptimizerResult minimizeCriterion(RotationGeometry& geo, int maxIter, double tolerance) {
@@ -92,27 +147,7 @@ OptimizerResult minimizeCriterion(RotationGeometry& geo, int maxIter, double tol
       step = gamma > 0.0 ? gamma : kFirstStep / gNorm;
     }
 
-    // Line search by backtracking with quadratic interpolation.
-    bool accepted = false;
-    const double noise = kNoiseLevel * magnitude;
-    for (int trial = 0; trial < kMaxTrials && step > 0.0; ++trial) {
-      if (geo.evaluateTrial(d.data(), step, trialG.data())) {
-        const double qt = geo.trialValue();
-        const double slopeT = dot(trialG.data(), d.data(), n);
-        const bool armijo = qt <= q + kArmijo * step * slope;
-        const bool approxWolfe =
-            qt <= q + noise && slopeT >= kCurvature * slope && slopeT <= -kApproxSlope * slope;
-        if (armijo || approxWolfe) {
-          accepted = true;
-          break;
-        }
-        const double denom = 2.0 * (qt - q - slope * step);
-        double next = denom > 0.0 ? -slope * step * step / denom : 0.5 * step;
-        step = std::clamp(next, 0.1 * step, 0.5 * step);
-      } else {
-        step *= 0.1;  // singular or overflowing point: much shorter
-      }
-    }
+    const bool accepted = lineSearch(geo, d, q, slope, kNoiseLevel * magnitude, step, trialG);
 
     if (!accepted) {
       if (!pairs.empty()) {  // retry from a steepest-descent step
@@ -126,26 +161,7 @@ OptimizerResult minimizeCriterion(RotationGeometry& geo, int maxIter, double tol
     }
 
     geo.acceptTrial();
-    Pair pr;
-    pr.s.resize(n);
-    for (int j = 0; j < n; ++j) pr.s[j] = step * d[j];
-    geo.transport(pr.s.data());
-    geo.transport(g.data());
-    pr.y.resize(n);
-    for (int j = 0; j < n; ++j) pr.y[j] = trialG[j] - g[j];
-    for (Pair& old : pairs) {
-      geo.transport(old.s.data());
-      geo.transport(old.y.data());
-    }
-    const double sy = dot(pr.s.data(), pr.y.data(), n);
-    const double yy = dot(pr.y.data(), pr.y.data(), n);
-    const double ss = dot(pr.s.data(), pr.s.data(), n);
-    if (sy > 1e-12 * std::sqrt(ss * yy)) {
-      pr.rho = 1.0 / sy;
-      gamma = sy / yy;
-      if (static_cast<int>(pairs.size()) == kMemory) pairs.pop_front();
-      pairs.push_back(std::move(pr));
-    }
+    updatePairs(geo, d, step, g, trialG, pairs, gamma);
     g.swap(trialG);
     q = geo.trialValue();
     magnitude = geo.trialMagnitude();

@@ -132,9 +132,10 @@ void expectMapsPattern(const RotationOutput& o, const Matrix& a, int p, int m) {
   for (size_t i = 0; i < l.size(); ++i) EXPECT_NEAR(o.pattern[i], l[i], 1e-12);
 }
 
-void expectOrthogonal(const Matrix& t, int m) {
+// T^T T = I for T with `rows` rows (m by default) and m columns.
+void expectOrthogonal(const Matrix& t, int m, int rows = 0) {
   Matrix c(static_cast<size_t>(m) * m);
-  crossProduct(t.data(), t.data(), c.data(), m, m, m);
+  crossProduct(t.data(), t.data(), c.data(), rows > 0 ? rows : m, m, m);
   for (int j = 0; j < m; ++j)
     for (int i = 0; i < m; ++i) EXPECT_NEAR(c[i + j * m], i == j ? 1.0 : 0.0, 1e-12);
 }
@@ -324,37 +325,46 @@ TEST(Rotation, VariableWeights) {
   EXPECT_EQ(cov.varWeights, (std::vector<double>{0.5, 1.0, 2.0}));
 }
 
-// Harris-Kaiser: the axes are the principal axes weighted by d^(-power/2);
-// power 0 leaves an orthogonal solution; always L = A X.
-TEST(Rotation, HarrisKaiserWeightsThePrincipalAxes) {
+// Harris-Kaiser: the eigenvectors Q of the pattern, rescaled by M^(power/2)
+// (M the eigenvalues of A^T A), are rotated; always L = A X. Power 0
+// rotates Q itself, so that L^T L = I (the columns of L are Q T); power 1
+// rotates A V, and X = V T is orthogonal.
+TEST(Rotation, HarrisKaiserRotatesTheRescaledEigenvectors) {
   const int p = 12, m = 4;
   const Matrix a = pattern4(p, m);
   // The eigenvalues of A^T A by the characteristic equation would need a
   // quartic; the solver of the engine is tested on its own, so its values
-  // serve here, and the check is that the weights are their -1/4 powers.
+  // serve here, and the check is that the weights are their 1/4 powers.
   SymmetricEigen eigen(m);
   crossProduct(a.data(), a.data(), eigen.matrix(), p, m, m);
   Matrix values(m);
   eigen.solve(values.data(), nullptr);
 
-  zul_rotation_request r = request(23, {0, 0, -1, double(p)}, 3);
+  zul_rotation_request r = request(23, {0, 0, -1, double(p)}, 6);
   r.hkPower = 0.5;
   const RotationOutput hk = run(r, a, p, m);
   ASSERT_EQ(hk.status, 5);
   ASSERT_EQ(hk.factorWeights.size(), size_t(m));
-  for (int j = 0; j < m; ++j) EXPECT_NEAR(hk.factorWeights[j], std::pow(values[j], -0.25), 1e-12);
+  for (int j = 0; j < m; ++j) EXPECT_NEAR(hk.factorWeights[j], std::pow(values[j], 0.25), 1e-12);
   EXPECT_TRUE(hk.factorCorr.empty());
   expectMapsPattern(hk, a, p, m);
 
   // A varimax request with an HK power takes the same road.
-  zul_rotation_request v = request(2, {0, 0, -1, double(p)}, 3);
+  zul_rotation_request v = request(2, {0, 0, -1, double(p)}, 6);
   v.hkPower = 0.5;
   const RotationOutput hv = run(v, a, p, m);
   for (size_t i = 0; i < hk.pattern.size(); ++i) EXPECT_EQ(hk.pattern[i], hv.pattern[i]);
 
+  r.hkPower = 1.0;
+  const RotationOutput h1 = run(r, a, p, m);
+  expectOrthogonal(h1.transform, m);
+  for (double w : h1.factorWeights) EXPECT_NE(w, 1.0);
+
   r.hkPower = zul_missing();  // power 0
   const RotationOutput h0 = run(r, a, p, m);
-  expectOrthogonal(h0.transform, m);
+  expectMapsPattern(h0, a, p, m);
+  for (double w : h0.factorWeights) EXPECT_EQ(w, 1.0);
+  expectOrthogonal(h0.pattern, m, p);  // L^T L = I
 }
 
 TEST(Rotation, StatusOfRequestsThatCannotBeCarriedOut) {

@@ -40,8 +40,12 @@ void IterationHistory::open(bool withCriterion) {
     out_.column(Column::number("Ridge", "8.4"));
   }
   out_.column(Column::number("Change", "10.7"));
-  for (int i = 0; i < ps_.nVars; ++i)
-    out_.column(Column::number(variableName(ps_, i), "8.5"));
+  // Each variable's estimate is headed "EstCommunal" with the variable's
+  // name beneath it (the listing wraps the header between the words).
+  for (int i = 0; i < ps_.nVars; ++i) {
+    const std::string name = variableName(ps_, i);
+    out_.column(Column::number(name, "8.5", Text("EstCommunal " + name)));
+  }
 }
 
 void IterationHistory::addRow(int iteration, double criterion, double ridge, double change,

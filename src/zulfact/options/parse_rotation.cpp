@@ -25,7 +25,34 @@ bool classifyOblique(int code, bool& oblique) {
   return false;
 }
 
+// The largest promax power, as POWER= takes it.
+constexpr double kMaxPromaxPower = 32767;
+
+// Whether a parameter in parentheses is one its rotation can use (the
+// program reader has already refused numbers beyond a double). The
+// promax power raises loadings of at most 1 in absolute value
+// (Hendrickson and White 1964); below 1 it would make the small loadings
+// the larger ones in the target, so it ranges as POWER= does, though it
+// need not be an integer. The other parameters (HK, ORTHOMAX, OBLIMIN and
+// the Crawford-Ferguson weights) define a criterion for any real value.
+bool usableParameter(int code, double value) {
+  if (code == kRotPromax) return value >= 1.0 && value <= kMaxPromaxPower;
+  return true;
+}
+
 }  // namespace
+
+// Each parameter against its rotation (codes[k - 1] for position k): an
+// error naming the option and the value, code 3000.
+void StatementParser::checkRotationParameters(const char* option, const int32_t* codes,
+                                              const double* values, const int32_t* positions,
+                                              int count) {
+  for (int k = 0; k < count; ++k) {
+    if (usableParameter(codes[positions[k] - 1], values[k])) continue;
+    h_.message(msg::kPromaxPowerRange, {option, values[k]});
+    raiseCode(ps_, kCodeConflict);
+  }
+}
 
 void StatementParser::rotationOptions() {
   ps_.flags.noPromaxNorm = rec_.bit(kBitNoPromaxNorm);
@@ -48,6 +75,8 @@ void StatementParser::rotationOptions() {
   std::vector<int32_t> rotationPositions;
   if (const zul_code_list* rot = rec_.codes(kSlotRotate)) {
     int boundary = rot->nBoundaries > 0 ? rot->boundaries[rot->nBoundaries - 1] : 0;
+    checkRotationParameters("ROTATE", rot->codes, rot->params, rot->paramPositions,
+                            rot->nParams);
     rotations_.assign(rot->codes + boundary, rot->codes + rot->count);
     for (int k = 0; k < rot->nParams; ++k) {
       if (rot->paramPositions[k] <= boundary) continue;

@@ -6,7 +6,6 @@
 
 #include <fmt/format.h>
 
-#include "zul/abi_engine.h"
 #include "zulfact/host/host.hpp"
 #include "zulfact/linalg/linalg.hpp"
 #include "zulfact/output/matrix_printer.hpp"
@@ -14,7 +13,6 @@
 #include "zulfact/output/variance_explained.hpp"
 #include "zulfact/output/vector_table.hpp"
 #include "zulfact/rotate/oblique_solution.hpp"
-#include "zulfact/rotate/rotation_codes.hpp"
 #include "zulfact/state/codes.hpp"
 #include "zulfact/state/message_ids.hpp"
 
@@ -33,6 +31,10 @@ enum EngineStatus {
   kEngineNoMethod = 7,
 };
 
+// The engine's normalisation code when NORM= names none (Kaiser when the
+// row-normalisation flag of the request is set).
+constexpr int kEngineNormByFlag = 6;
+
 // NORM= codes to the engine's normalisation codes.
 int engineNormalization(int norm) {
   switch (norm) {
@@ -40,67 +42,48 @@ int engineNormalization(int norm) {
     case kNormWeight:
     case kNormRaw:
     case kNormCov: return norm;
-    default: return 6;
+    default: return kEngineNormByFlag;
   }
 }
 
-[[noreturn]] void engineFailure(ProcState& ps) {
-  raiseCode(ps, kCodeEngine);
-  host().endStep(ps.completionCode, 0);
+bool engineSet(zul_engine* engine, int item, const void* buffer, int64_t bytes) {
+  return engine->ops->set && engine->ops->set(engine, item, buffer, bytes) == 0;
 }
 
-zul_engine* engineOf(ProcState& ps) {
-  auto* engine = static_cast<zul_engine*>(ps.factorEngine);
-  if (engine == nullptr || engine->ops == nullptr) engineFailure(ps);
-  return engine;
-}
-
-void engineSet(ProcState& ps, int item, const void* buffer, int64_t bytes) {
-  zul_engine* engine = engineOf(ps);
-  if (!engine->ops->set || engine->ops->set(engine, item, buffer, bytes) != 0) engineFailure(ps);
-}
-
-void engineGet(ProcState& ps, int item, void* buffer, int64_t bytes) {
-  zul_engine* engine = engineOf(ps);
+bool engineGet(zul_engine* engine, int item, void* buffer, int64_t bytes) {
   int64_t length = bytes;
-  if (!engine->ops->get || engine->ops->get(engine, item, buffer, &length, 0, 0) != 0)
-    engineFailure(ps);
+  return engine->ops->get && engine->ops->get(engine, item, buffer, &length, 0, 0) == 0;
+}
+
+// Reads n doubles of an item into v; false on failure.
+bool engineGetVector(zul_engine* engine, int item, std::vector<double>& v, size_t n) {
+  v.resize(n);
+  return engineGet(engine, item, v.data(), 8 * static_cast<int64_t>(n));
 }
 
 std::string shown(double v) { return std::isnan(v) ? std::string() : fmt::format("{:g}", v); }
 
 // The method's name with the parameters it shows, for the heading.
-std::string methodName(int nameMessage, int count, const RotationParams& params) {
+std::string methodName(msg::Id name, int count, const RotationParams& params) {
   Host& h = host();
   const std::string a = shown(params[0]), b = shown(params[1]), c = shown(params[2]),
                     d = shown(params[3]);
   switch (count) {
-    case 1: return h.formatMessage(msg::kFactorGroup, nameMessage, {a});
-    case 2: return h.formatMessage(msg::kFactorGroup, nameMessage, {a, b});
-    case 4: return h.formatMessage(msg::kFactorGroup, nameMessage, {a, b, c, d});
-    default: return h.formatMessage(msg::kFactorGroup, nameMessage);
+    case 1: return h.formatMessage(name, {a});
+    case 2: return h.formatMessage(name, {a, b});
+    case 4: return h.formatMessage(name, {a, b, c, d});
+    default: return h.formatMessage(name);
   }
 }
 
-// When an oblique solution is in hand, the engine gets the pattern in an
-// orthogonal basis of the same common factor space, L C with Phi = C C^T,
-// so that its criterion is that of the factors in hand; the returned
-// transformation X then maps L through C X. False when Phi is not
-// positive definite.
-bool orthogonalBasis(ProcState& ps, std::vector<double>& c) {
-  const int m = ps.nFactors;
-  std::vector<double> packed(ps.factorCorr, ps.factorCorr + static_cast<size_t>(m) * (m + 1) / 2);
-  for (int i = 0; i < m; ++i) {
-    choleskyRow(i, packed.data(), 0.0);
-    if (!(packed[packedIndex(i, i)] > 0.0)) return false;
-  }
-  c.assign(static_cast<size_t>(m) * m, 0.0);
-  for (int i = 0; i < m; ++i)
-    for (int j = 0; j <= i; ++j) c[i + j * m] = packed[packedIndex(i, j)];
-  return true;
+// Code 1012 raised; the completion code is returned for the caller to end
+// the step with.
+int engineFailure(ProcState& ps) {
+  raiseCode(ps, kCodeEngine);
+  return ps.completionCode;
 }
 
-// a (p x m) = a C, in place through a copy.
+// a (rows x m) = a C, in place through a copy.
 void multiplyRight(double* a, int rows, const std::vector<double>& c, int m) {
   std::vector<double> copy(a, a + static_cast<size_t>(rows) * m);
   for (int j = 0; j < m; ++j)
@@ -111,18 +94,14 @@ void multiplyRight(double* a, int rows, const std::vector<double>& c, int m) {
     }
 }
 
-// The engine's weights of the variables ('V', item 13) or of the factors
-// ('F', item 14) as a table of one column.
-void printWeights(ProcState& ps, char kind) {
-  const bool vars = kind == 'V';
-  const int n = vars ? ps.nVars : ps.nFactors;
-  std::vector<double> w(static_cast<size_t>(n));
-  engineGet(ps, vars ? ZUL_ITEM_VAR_WEIGHTS : ZUL_ITEM_FACTOR_WEIGHTS, w.data(), 8 * static_cast<int64_t>(n));
+// The engine's weights of the variables (item 13) or of the factors (item
+// 14) as a table of one column.
+void printWeights(ProcState& ps, bool variables, const std::vector<double>& w) {
   VectorTable t;
-  t.name = vars ? "VarWeightRotate" : "FactorWeightRotate";
-  t.title = titleLine(msg::kFactorGroup, vars ? kTitleVarWeights : kTitleFactorWeights, {});
-  t.labelKind = kind;
-  t.nRows = n;
+  t.name = variables ? "VarWeightRotate" : "FactorWeightRotate";
+  t.title = titleLine(msg::kFactorGroup, variables ? kTitleVarWeights : kTitleFactorWeights, {});
+  t.labelKind = variables ? 'V' : 'F';
+  t.nRows = static_cast<int>(w.size());
   t.columns.push_back({"Weight", "", w.data()});
   printVectorTable(ps, t);
 }
@@ -130,11 +109,11 @@ void printWeights(ProcState& ps, char kind) {
 // Acts on the engine's status: a note for a result that is used though it
 // did not reach RCONVERGE=; for no usable result a message, code 1012
 // raised and the completion code returned (0 otherwise).
-int checkStatus(ProcState& ps, int status, int iterations, double criterion, double measure) {
+int checkStatus(ProcState& ps, const CriterionResult& r) {
   Host& h = host();
-  switch (status) {
+  switch (r.status) {
     case kEngineStalled:
-      h.message(msg::kRotationStalled, {criterion, measure, iterations});
+      h.message(msg::kRotationStalled, {r.criterion, r.measure, r.iterations});
       raiseCode(ps, kCodeWarning);
       return 0;
     case kEngineIterationLimit: h.message(msg::kRotationNotConverged, {ps.rotationMaxIter}); break;
@@ -143,25 +122,87 @@ int checkStatus(ProcState& ps, int status, int iterations, double criterion, dou
     case kEngineNoMethod: h.message(msg::kRotationMethodUnknown); break;
     default: return 0;
   }
-  raiseCode(ps, kCodeEngine);
-  return ps.completionCode;
+  return engineFailure(ps);
+}
+
+// Rotation with no iterations (RITER=0): the transformation applied is the
+// identity.
+void leaveUnrotated(ProcState& ps) {
+  host().message(msg::kRotationNoIterations);
+  const int m = ps.nFactors;
+  for (int j = 0; j < m; ++j)
+    for (int i = 0; i < m; ++i) ps.transform[i + static_cast<size_t>(j) * m] = i == j ? 1.0 : 0.0;
+}
+
+// Fewer than two factors: a message in the log and as a note.
+void tooFewFactors(ProcState& ps, int m) {
+  Host& h = host();
+  const msg::Id id = m == 1 ? msg::kRotationOneFactor : msg::kRotationNoFactor;
+  h.message(id, {m});
+  if (ps.sink != nullptr)
+    TableWriter(ps.sink).note("RotationNote", Text(h.formatMessage(id.group, id.number, {m})));
+}
+
+// The engine's results into the solution in hand. After an oblique
+// solution the transformation of the pattern in hand is C X, and an
+// orthogonal criterion leaves orthogonal factors.
+void takeResult(ProcState& ps, const CriterionSetup& setup, CriterionResult& r,
+                const std::vector<double>& basis) {
+  const int m = ps.nFactors;
+  std::copy(r.pattern.begin(), r.pattern.end(), ps.loadings);
+  if (setup.engineOblique) std::copy(r.factorCorr.begin(), r.factorCorr.end(), ps.factorCorr);
+  if (basis.empty()) {
+    std::copy(r.transform.begin(), r.transform.end(), ps.transform);
+    return;
+  }
+  for (int j = 0; j < m; ++j)
+    for (int i = 0; i < m; ++i) {
+      double s = 0.0;
+      for (int l = 0; l < m; ++l) s += basis[i + l * m] * r.transform[l + j * m];
+      ps.transform[i + j * m] = s;
+    }
+  if (!setup.engineOblique && !setup.harrisKaiser) {
+    ps.obliqueCount = 0;
+    for (int i = 0; i < m; ++i)
+      for (int j = 0; j <= i; ++j) ps.factorCorr[packedIndex(i, j)] = i == j ? 1.0 : 0.0;
+  }
+}
+
+void printOrthogonalSolution(ProcState& ps) {
+  const int p = ps.nVars, m = ps.nFactors;
+  if (ps.sink != nullptr)
+    printMatrixTable(ps, 'C', ps.transform, nullptr, m, m, 'N', 'N', kTitleOrthTrans, 0, "OrthTrans",
+                     "Stat.Factor.OrthTrans", 0);
+  if (ps.flags.reorder && ps.varOrder != nullptr) computeVariableOrder(ps.loadings, p, m, ps.varOrder);
+  if (ps.sink != nullptr)
+    printMatrixTable(ps, 'C', ps.loadings, nullptr, p, m, 'V', 'F', kTitleOrthRotFactPat, 0, "OrthRotFactPat",
+                     "Stat.Factor.OrthRotFactPat", 1);
+  varianceExplained(ps, 0);
+}
+
+void printObliqueSolution(ProcState& ps, bool harrisKaiser) {
+  FinishOblique(ps, harrisKaiser ? kObliqueHarrisKaiser : kObliqueFromEngine);
+  if (ps.nFactors == 0) return;
+  const int m = ps.nFactors;
+  if (ps.sink != nullptr)
+    printMatrixTable(ps, 'C', ps.transform, nullptr, m, m, 'N', 'N', kTitleObliqueTrans, 0, "ObliqueTrans",
+                     "Stat.Factor.ObliqueTrans", 0);
+  PrintObliqueTables(ps);
 }
 
 }  // namespace
 
-int CriterionRotate(ProcState& ps, int code, int index) {
-  Host& h = host();
-  if (code == kRotNone || code == kRotPromax || code == kRotProcrustes) return 0;
-  if (ps.rotationMaxIter == 0) {
-    h.message(msg::kRotationNoIterations);
-    return 0;
+CriterionSetup criterionSetup(const ProcState& ps, int code, int index) {
+  CriterionSetup s;
+  const double hkPower = hkPowerFor(ps, index);
+  s.engineOblique = isEngineOblique(code);
+  s.harrisKaiser = code == kRotHk || !zul_is_missing(hkPower);
+  if (s.harrisKaiser && s.engineOblique) {
+    s.hkPowerIgnored = true;
+    s.harrisKaiser = false;
   }
-  bool hk = code == kRotHk || !zul_is_missing(ps.hkPower);
-  const bool engineOblique = evaluateEngineOblique(ps, code);
-  if (hk && engineOblique) {
-    h.message(msg::kHkPowerNotOblique);
-    hk = false;
-  }
+  s.hkPowerGiven = hkPower;
+  s.hkPower = zul_is_missing(hkPower) ? 0.0 : hkPower;
 
   RotationParams params;
   params.fill(zul_missing());
@@ -169,44 +210,110 @@ int CriterionRotate(ProcState& ps, int code, int index) {
   if (zul_is_missing(params[0])) {
     if (code == kRotOrthomax) params[0] = zul_is_missing(ps.gamma) ? 1.0 : ps.gamma;
     if (code == kRotOblimin) params[0] = zul_is_missing(ps.tau) ? 0.0 : ps.tau;
-    if (code == kRotHk) params[0] = zul_is_missing(ps.hkPower) ? 0.0 : ps.hkPower;
   }
-
-  // Heading: in Harris-Kaiser mode the HK method with its power.
   const RotationKind kind = rotationKind(code);
-  std::string name;
-  if (hk) {
-    RotationParams power = params;
-    if (code != kRotHk) power[0] = zul_is_missing(ps.hkPower) ? 0.0 : ps.hkPower;
-    name = methodName(msg::kHarrisKaiserName.number, 1, power);
+  s.engineMethod = kind.engineMethod;
+  if (s.harrisKaiser) {
+    // The heading names the Harris-Kaiser method with its power.
+    s.name = msg::kHarrisKaiserName;
+    s.shownParams = 1;
+    s.shown = {s.hkPower, zul_missing(), zul_missing(), zul_missing()};
   } else {
-    name = methodName(kind.nameMessage, kind.shownParams, params);
+    s.name = kind.name;
+    s.shownParams = kind.shownParams;
+    s.shown = params;
   }
-  openSection(ps, index == -1 ? SectionKind::Prerotated : SectionKind::Rotated, 0, name);
-  if (code == kRotHk) {
-    // HK(x) sets the power for this and later rotations; HK rotates by
-    // ORTHOMAX with GAMMA=.
-    if (!zul_is_missing(params[0])) ps.hkPower = params[0];
-    params[0] = zul_is_missing(ps.gamma) ? 1.0 : ps.gamma;
-  }
+  // HK rotates by ORTHOMAX with GAMMA=; a parameter not given weighs nothing.
+  if (code == kRotHk) params[0] = zul_is_missing(ps.gamma) ? 1.0 : ps.gamma;
   for (double& v : params)
-    if (zul_is_missing(v)) v = 0.0;  // a parameter not given weighs nothing
+    if (zul_is_missing(v)) v = 0.0;
+  s.coefficients = criterionCoefficients(code, ps.nVars, ps.nFactors, params);
+  return s;
+}
 
+zul_rotation_request engineRequest(const ProcState& ps, const CriterionSetup& setup) {
+  zul_rotation_request request{};
+  request.method = setup.engineMethod;
+  request.normalization = engineNormalization(ps.norm);
+  request.rowNormalize = (ps.norm == 0 || ps.norm == kNormKaiser) ? 1 : 0;
+  request.one = 1;
+  request.wantTransform = 1;
+  request.maxIter = ps.rotationMaxIter;
+  request.gamma = ps.gamma;
+  request.tau = ps.tau;
+  request.hkPower = setup.harrisKaiser ? setup.hkPower : setup.hkPowerGiven;
+  request.power = ps.power;
+  request.convergence = ps.rotationConvergence;
+  for (int i = 0; i < 4; ++i) request.coefficients[i] = request.workCoefficients[i] = setup.coefficients[i];
+  return request;
+}
+
+CriterionResult runCriterionEngine(zul_engine* engine, const zul_rotation_request& request,
+                                   const double* pattern, int p, int m, bool wantVarWeights,
+                                   bool wantFactorWeights, bool wantFactorCorr) {
+  CriterionResult r;
+  if (engine == nullptr || engine->ops == nullptr) return r;
+  const int32_t p32 = p, m32 = m;
+  const size_t pm = static_cast<size_t>(p) * m;
+  if (!engineSet(engine, ZUL_ITEM_NVARS, &p32, 4) || !engineSet(engine, ZUL_ITEM_NFACTORS, &m32, 4) ||
+      !engineSet(engine, ZUL_ITEM_PATTERN, pattern, 8 * static_cast<int64_t>(pm)) || !engine->ops->run)
+    return r;
+  zul_rotation_request copy = request;
+  engine->ops->run(engine, &copy);
+  if (wantVarWeights && !engineGetVector(engine, ZUL_ITEM_VAR_WEIGHTS, r.varWeights, p)) return r;
+  if (wantFactorWeights && !engineGetVector(engine, ZUL_ITEM_FACTOR_WEIGHTS, r.factorWeights, m))
+    return r;
+  int32_t status = 0, iterations = 0;
+  if (!engineGet(engine, ZUL_ITEM_STATUS, &status, 4) ||
+      !engineGet(engine, ZUL_ITEM_ITERATIONS, &iterations, 4) ||
+      !engineGet(engine, ZUL_ITEM_CRITERION, &r.criterion, 8) ||
+      !engineGet(engine, ZUL_ITEM_CONVERGENCE, &r.measure, 8))
+    return r;
+  r.status = status;
+  r.iterations = iterations;
+  if (!engineGetVector(engine, ZUL_ITEM_ROTATED, r.pattern, pm)) return r;
+  if (wantFactorCorr &&
+      !engineGetVector(engine, ZUL_ITEM_FACTOR_CORR, r.factorCorr, static_cast<size_t>(m) * (m + 1) / 2))
+    return r;
+  r.ok = engineGetVector(engine, ZUL_ITEM_TRANSFORM, r.transform, static_cast<size_t>(m) * m);
+  return r;
+}
+
+bool orthogonalBasis(const double* packedPhi, int m, std::vector<double>& c) {
+  std::vector<double> packed(packedPhi, packedPhi + static_cast<size_t>(m) * (m + 1) / 2);
+  for (int i = 0; i < m; ++i) {
+    choleskyRow(i, packed.data(), 0.0);
+    if (!(packed[packedIndex(i, i)] > 0.0)) return false;
+  }
+  c.assign(static_cast<size_t>(m) * m, 0.0);
+  for (int i = 0; i < m; ++i)
+    for (int j = 0; j <= i; ++j) c[i + j * m] = packed[packedIndex(i, j)];
+  return true;
+}
+
+int CriterionRotate(ProcState& ps, int code, int index) {
+  Host& h = host();
+  if (code == kRotNone || code == kRotPromax || code == kRotProcrustes) return 0;
+  if (ps.rotationMaxIter == 0) {
+    leaveUnrotated(ps);
+    return 0;
+  }
+  const CriterionSetup setup = criterionSetup(ps, code, index);
+  if (setup.hkPowerIgnored) h.message(msg::kHkPowerNotOblique);
+  openSection(ps, index == -1 ? SectionKind::Prerotated : SectionKind::Rotated, 0,
+              methodName(setup.name, setup.shownParams, setup.shown));
   const int p = ps.nVars, m = ps.nFactors;
-  const RotationParams k = criterionCoefficients(code, p, m, params);
-
   if (m < 2) {
-    const msg::Id id = m == 1 ? msg::kRotationOneFactor : msg::kRotationNoFactor;
-    h.message(id, {m});
-    if (ps.sink != nullptr)
-      TableWriter(ps.sink).note("RotationNote", Text(h.formatMessage(id.group, id.number, {m})));
+    tooFewFactors(ps, m);
     return 0;
   }
 
+  // After an oblique solution the engine gets the pattern in an orthogonal
+  // basis of the same common-factor space, L C with Phi = C C^T, so that
+  // its criterion is that of the factors in hand.
   std::vector<double> basis;
-  const bool inObliqueBasis = ps.obliqueCount > 0;
-  if (inObliqueBasis) {
-    if (!orthogonalBasis(ps, basis)) {
+  if (ps.obliqueCount > 0) {
+    if (!orthogonalBasis(ps.factorCorr, m, basis)) {
       h.message(msg::kFactorCorrSingular);
       raiseCode(ps, kCodeNoData);
       ps.nFactors = 0;
@@ -215,81 +322,21 @@ int CriterionRotate(ProcState& ps, int code, int index) {
     multiplyRight(ps.loadings, p, basis, m);
   }
 
-  const int32_t p32 = p, m32 = m;
-  engineSet(ps, ZUL_ITEM_NVARS, &p32, 4);
-  engineSet(ps, ZUL_ITEM_NFACTORS, &m32, 4);
-  engineSet(ps, ZUL_ITEM_PATTERN, ps.loadings, 8 * static_cast<int64_t>(p) * m);
-  zul_rotation_request request{};
-  request.method = kind.engineMethod;
-  request.normalization = engineNormalization(ps.norm);
-  request.rowNormalize = (ps.norm == 0 || ps.norm == kNormKaiser) ? 1 : 0;
-  request.one = 1;
-  request.wantTransform = 1;
-  request.maxIter = ps.rotationMaxIter;
-  request.gamma = ps.gamma;
-  request.tau = ps.tau;
-  request.hkPower = hk ? (zul_is_missing(ps.hkPower) ? 0.0 : ps.hkPower) : ps.hkPower;
-  request.power = ps.power;
-  request.convergence = ps.rotationConvergence;
-  for (int i = 0; i < 4; ++i) request.coefficients[i] = request.workCoefficients[i] = k[i];
-  zul_engine* engine = engineOf(ps);
-  if (!engine->ops->run) engineFailure(ps);
-  engine->ops->run(engine, &request);
+  const bool varWeights = (ps.norm == kNormWeight || ps.norm == kNormCov) && ps.sink != nullptr;
+  const bool factorWeights = setup.harrisKaiser && setup.hkPower != 0.0 && ps.sink != nullptr;
+  CriterionResult r = runCriterionEngine(static_cast<zul_engine*>(ps.factorEngine),
+                                         engineRequest(ps, setup), ps.loadings, p, m, varWeights,
+                                         factorWeights, setup.engineOblique);
+  if (varWeights && !r.varWeights.empty()) printWeights(ps, true, r.varWeights);
+  if (setup.harrisKaiser) ps.obliqueCount = m;
+  if (factorWeights && !r.factorWeights.empty()) printWeights(ps, false, r.factorWeights);
+  if (r.status != 0)
+    if (const int failed = checkStatus(ps, r)) return failed;
+  if (!r.ok) return engineFailure(ps);
+  takeResult(ps, setup, r, basis);
 
-  if ((ps.norm == kNormWeight || ps.norm == kNormCov) && ps.sink != nullptr) printWeights(ps, 'V');
-  if (hk) {
-    ps.obliqueCount = m;
-    const double power = zul_is_missing(ps.hkPower) ? 0.0 : ps.hkPower;
-    if (power != 0.0 && ps.sink != nullptr) printWeights(ps, 'F');
-  }
-
-  int32_t status = 0, iterations = 0;
-  double criterion = 0.0, measure = 0.0;
-  engineGet(ps, ZUL_ITEM_STATUS, &status, 4);
-  engineGet(ps, ZUL_ITEM_ITERATIONS, &iterations, 4);
-  engineGet(ps, ZUL_ITEM_CRITERION, &criterion, 8);
-  engineGet(ps, ZUL_ITEM_CONVERGENCE, &measure, 8);
-  if (const int failed = checkStatus(ps, status, iterations, criterion, measure)) return failed;
-
-  engineGet(ps, ZUL_ITEM_ROTATED, ps.loadings, 8 * static_cast<int64_t>(p) * m);
-  if (engineOblique)
-    engineGet(ps, ZUL_ITEM_FACTOR_CORR, ps.factorCorr, 8 * static_cast<int64_t>(m) * (m + 1) / 2);
-  engineGet(ps, ZUL_ITEM_TRANSFORM, ps.transform, 8 * static_cast<int64_t>(m) * m);
-  if (inObliqueBasis) {
-    // The transformation of the pattern in hand is C X. An orthogonal
-    // criterion leaves orthogonal factors.
-    std::vector<double> x(ps.transform, ps.transform + static_cast<size_t>(m) * m);
-    for (int j = 0; j < m; ++j)
-      for (int i = 0; i < m; ++i) {
-        double s = 0.0;
-        for (int l = 0; l < m; ++l) s += basis[i + l * m] * x[l + j * m];
-        ps.transform[i + j * m] = s;
-      }
-    if (!engineOblique && !hk) {
-      ps.obliqueCount = 0;
-      for (int i = 0; i < m; ++i)
-        for (int j = 0; j <= i; ++j) ps.factorCorr[packedIndex(i, j)] = i == j ? 1.0 : 0.0;
-    }
-  }
-
-  if (!ps.flags.oblique && ps.obliqueCount < 1) {
-    if (ps.sink != nullptr)
-      printMatrixTable(ps, 'C', ps.transform, nullptr, m, m, 'N', 'N', kTitleOrthTrans, 0, "OrthTrans",
-                       "Stat.Factor.OrthTrans", 0);
-    if (ps.flags.reorder && ps.varOrder != nullptr)
-      computeVariableOrder(ps.loadings, p, m, ps.varOrder);
-    if (ps.sink != nullptr)
-      printMatrixTable(ps, 'C', ps.loadings, nullptr, p, m, 'V', 'F', kTitleOrthRotFactPat, 0, "OrthRotFactPat",
-                       "Stat.Factor.OrthRotFactPat", 1);
-    varianceExplained(ps, 0);
-    return 0;
-  }
-  FinishOblique(ps, hk ? kObliqueHarrisKaiser : kObliqueFromEngine);
-  if (ps.nFactors == 0) return 0;
-  if (ps.sink != nullptr)
-    printMatrixTable(ps, 'C', ps.transform, nullptr, m, m, 'N', 'N', kTitleObliqueTrans, 0, "ObliqueTrans",
-                     "Stat.Factor.ObliqueTrans", 0);
-  PrintObliqueTables(ps);
+  if (!isObliqueSolution(code) && ps.obliqueCount < 1) printOrthogonalSolution(ps);
+  else printObliqueSolution(ps, setup.harrisKaiser);
   return 0;
 }
 

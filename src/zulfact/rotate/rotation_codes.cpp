@@ -1,36 +1,37 @@
 #include "zulfact/rotate/rotation_codes.hpp"
 
 #include "zul/abi.h"
+#include "zulfact/state/message_ids.hpp"
 
 namespace zulfact {
 
 RotationKind rotationKind(int code) {
   switch (code) {
-    case kRotQuartimax: return {1, 253, 0};
-    case kRotVarimax: return {2, 254, 0};
-    case kRotBiquartimax: return {3, 255, 0};
-    case kRotEquamax: return {4, 256, 0};
-    case kRotParsimax: return {5, 257, 0};
-    case kRotFactorParsimax: return {6, 258, 0};
-    case kRotPromax: return {0, 261, 1};
-    case kRotHk: return {23, 252, 1};
-    case kRotProcrustes: return {0, 260, 0};
-    case kRotQuartimin: return {7, 263, 0};
-    case kRotBiquartimin: return {8, 264, 0};
-    case kRotCovarimin: return {9, 265, 0};
-    case kRotObquartimax: return {10, 266, 0};
-    case kRotObvarimax: return {11, 267, 0};
-    case kRotObbiquartimax: return {12, 268, 0};
-    case kRotObequamax: return {13, 269, 0};
-    case kRotObparsimax: return {14, 270, 0};
-    case kRotObfactorParsimax: return {15, 271, 0};
-    case kRotOrthomax: return {16, 272, 1};
-    case kRotOblimin: return {17, 273, 1};
-    case kRotOrthcf: return {18, 274, 2};
-    case kRotOblicf: return {19, 275, 2};
-    case kRotOrthgencf: return {20, 276, 4};
-    case kRotObligencf: return {21, 277, 4};
-    default: return {0, 0, 0};
+    case kRotQuartimax: return {1, msg::kQuartimaxName, 0};
+    case kRotVarimax: return {2, msg::kVarimaxName, 0};
+    case kRotBiquartimax: return {3, msg::kBiquartimaxName, 0};
+    case kRotEquamax: return {4, msg::kEquamaxName, 0};
+    case kRotParsimax: return {5, msg::kParsimaxName, 0};
+    case kRotFactorParsimax: return {6, msg::kFactorParsimaxName, 0};
+    case kRotPromax: return {0, msg::kPromaxName, 1};
+    case kRotHk: return {kEngineHarrisKaiser, msg::kHarrisKaiserName, 1};
+    case kRotProcrustes: return {0, msg::kProcrustesName, 0};
+    case kRotQuartimin: return {7, msg::kQuartiminName, 0};
+    case kRotBiquartimin: return {8, msg::kBiquartiminName, 0};
+    case kRotCovarimin: return {9, msg::kCovariminName, 0};
+    case kRotObquartimax: return {10, msg::kObquartimaxName, 0};
+    case kRotObvarimax: return {11, msg::kObvarimaxName, 0};
+    case kRotObbiquartimax: return {12, msg::kObbiquartimaxName, 0};
+    case kRotObequamax: return {13, msg::kObequamaxName, 0};
+    case kRotObparsimax: return {14, msg::kObparsimaxName, 0};
+    case kRotObfactorParsimax: return {15, msg::kObfactorParsimaxName, 0};
+    case kRotOrthomax: return {16, msg::kOrthomaxName, 1};
+    case kRotOblimin: return {17, msg::kObliminName, 1};
+    case kRotOrthcf: return {18, msg::kOrthcfName, 2};
+    case kRotOblicf: return {19, msg::kOblicfName, 2};
+    case kRotOrthgencf: return {20, msg::kOrthgencfName, 4};
+    case kRotObligencf: return {21, msg::kObligencfName, 4};
+    default: return {0, {0, 0}, 0};
   }
 }
 
@@ -38,12 +39,6 @@ bool isEngineOblique(int code) {
   return code == kRotPromax || code == kRotProcrustes ||
          (code >= kRotQuartimin && code <= kRotObfactorParsimax) || code == kRotOblimin ||
          code == kRotOblicf || code == kRotObligencf;
-}
-
-bool evaluateEngineOblique(ProcState& ps, int code) {
-  const bool oblique = isEngineOblique(code);
-  ps.flags.oblique = oblique || code == kRotHk;
-  return oblique;
 }
 
 bool isObliqueSolution(int code) { return isEngineOblique(code) || code == kRotHk; }
@@ -66,6 +61,20 @@ RotationParams rotationParams(const ProcState& ps, int index) {
     }
   }
   return params;
+}
+
+double hkPowerFor(const ProcState& ps, int index) {
+  double power = ps.hkPower;
+  auto take = [&](int code, int at) {
+    if (code != kRotHk) return;
+    const double x = rotationParams(ps, at)[0];
+    if (!zul_is_missing(x)) power = x;
+  };
+  take(ps.prerotation, -1);
+  if (index == -1 || ps.rotationList == nullptr) return power;
+  const int last = index == -2 ? ps.rotationListLength - 1 : index;
+  for (int k = 0; k <= last && k < ps.rotationListLength; ++k) take(ps.rotationList[k], k);
+  return power;
 }
 
 RotationParams criterionCoefficients(int code, int p, int m, const RotationParams& params) {

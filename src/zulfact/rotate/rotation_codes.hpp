@@ -7,26 +7,26 @@
 
 #include <array>
 
+#include "zulfact/state/message_ids.hpp"
 #include "zulfact/state/proc_state.hpp"
 
 namespace zulfact {
 
+// The engine's method code of the Harris-Kaiser rotation.
+constexpr int kEngineHarrisKaiser = 23;
+
 struct RotationKind {
   int engineMethod;   // engine method code; 0: not an engine rotation
-  int nameMessage;    // group 180 message that names the method; 0: none
+  msg::Id name;       // the message that names the method; number 0: none
   int shownParams;    // parameters shown in the heading
 };
 
-// The row of the code; a code without a row gives {0, 0, 0}.
+// The row of the code; a code without a row gives {0, {0, 0}, 0}.
 RotationKind rotationKind(int code);
 
 // Codes rotated obliquely by the engine or by the target rotation (PROMAX,
 // PROCRUSTES and the oblique criteria).
 bool isEngineOblique(int code);
-
-// isEngineOblique, and sets ps.flags.oblique (the oblique-solution flag)
-// for those codes and for HK, clearing it for every other code.
-bool evaluateEngineOblique(ProcState& ps, int code);
 
 // The oblique-solution codes: isEngineOblique and HK.
 bool isObliqueSolution(int code);
@@ -38,6 +38,13 @@ using RotationParams = std::array<double, 4>;
 // values of the first run of ROTATE= parameters numbered k + 1, or none;
 // missing where not given.
 RotationParams rotationParams(const ProcState& ps, int index);
+
+// The HKPOWER= value in effect for rotation `index`: an HK(x) of this or
+// an earlier rotation of the group (the prerotation runs first, then the
+// ROTATE= entries in order, then the implied rotation) replaces HKPOWER=
+// for it and the later ones; missing when neither was given. Derived each
+// time, so the options stay as parsed for the next BY group.
+double hkPowerFor(const ProcState& ps, int index);
 
 // k1..k4 of the criterion of `code` for p variables and m factors, with a
 // and b the first two parameters (codes 12 and 30 to 35). Orthogonal rows

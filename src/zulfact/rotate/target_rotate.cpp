@@ -107,10 +107,42 @@ void promaxTarget(const double* l, int p, int m, double k, bool noNormalization,
   }
 }
 
+bool procrustesTransform(const double* l, const double* target, int p, int m, double* t) {
+  // Least squares: (L^T L) T = L^T target.
+  std::vector<double> a(static_cast<size_t>(m) * (m + 1) / 2), work(static_cast<size_t>(m));
+  for (int i = 0; i < m; ++i)
+    for (int j = 0; j <= i; ++j)
+      a[packedIndex(i, j)] = ddot(p, l + static_cast<size_t>(i) * p, l + static_cast<size_t>(j) * p);
+  for (int j = 0; j < m; ++j)
+    for (int i = 0; i < m; ++i)
+      t[i + static_cast<size_t>(j) * m] =
+          ddot(p, l + static_cast<size_t>(i) * p, target + static_cast<size_t>(j) * p);
+  return sweepInvert(m, a.data(), work.data(), m, t, kSqrtHalfEpsilon) == 0;
+}
+
+void transformPattern(double* l, int p, int m, const double* t) {
+  const std::vector<double> before(l, l + static_cast<size_t>(p) * m);
+  for (int j = 0; j < m; ++j)
+    for (int i = 0; i < p; ++i) {
+      double s = 0.0;
+      for (int k = 0; k < m; ++k) s += before[i + static_cast<size_t>(k) * p] * t[k + static_cast<size_t>(j) * m];
+      l[i + static_cast<size_t>(j) * p] = s;
+    }
+}
+
+void composeTransform(double* t, const double* previous, int m) {
+  const std::vector<double> after(t, t + static_cast<size_t>(m) * m);
+  for (int j = 0; j < m; ++j)
+    for (int i = 0; i < m; ++i) {
+      double s = 0.0;
+      for (int k = 0; k < m; ++k) s += previous[i + static_cast<size_t>(k) * m] * after[k + static_cast<size_t>(j) * m];
+      t[i + static_cast<size_t>(j) * m] = s;
+    }
+}
+
 int TargetRotate(ProcState& ps, int code, int index) {
   Host& h = host();
   const int p = ps.nVars, m = ps.nFactors;
-  evaluateEngineOblique(ps, code);
   const double power = promaxPower(ps, index);
   if (code == kRotPromax) {
     openSection(ps, SectionKind::Rotated, 0,
@@ -138,40 +170,15 @@ int TargetRotate(ProcState& ps, int code, int index) {
     printMatrixTable(ps, 'C', target.data(), nullptr, p, m, 'V', 'F', kTitleProcrustesTarget, 0, "ProcrustesTarget",
                      "Stat.Factor.ProcrustesTarget", 0);
 
-  // Least squares: (L^T L) T = L^T target.
-  std::vector<double> a(static_cast<size_t>(m) * (m + 1) / 2), work(static_cast<size_t>(m));
-  for (int i = 0; i < m; ++i)
-    for (int j = 0; j <= i; ++j)
-      a[packedIndex(i, j)] = ddot(p, ps.loadings + static_cast<size_t>(i) * p,
-                                  ps.loadings + static_cast<size_t>(j) * p);
-  for (int j = 0; j < m; ++j)
-    for (int i = 0; i < m; ++i)
-      ps.transform[i + static_cast<size_t>(j) * m] =
-          ddot(p, ps.loadings + static_cast<size_t>(i) * p, target.data() + static_cast<size_t>(j) * p);
-  if (sweepInvert(m, a.data(), work.data(), m, ps.transform, kSqrtHalfEpsilon) != 0)
+  if (!procrustesTransform(ps.loadings, target.data(), p, m, ps.transform))
     h.message(msg::kTargetPatternSingular);
   printSquare(ps, ps.transform, kTitleProcrustesTrans, "ProcrustesTrans");
-
-  // L <- L T.
-  std::vector<double> before(ps.loadings, ps.loadings + static_cast<size_t>(p) * m);
-  for (int j = 0; j < m; ++j)
-    for (int i = 0; i < p; ++i) {
-      double s = 0.0;
-      for (int k = 0; k < m; ++k) s += before[i + static_cast<size_t>(k) * p] * ps.transform[k + static_cast<size_t>(j) * m];
-      ps.loadings[i + static_cast<size_t>(j) * p] = s;
-    }
+  transformPattern(ps.loadings, p, m, ps.transform);
 
   FinishOblique(ps, kObliqueTarget);
   if (ps.nFactors == 0) return 0;
-  if (follows) {
-    std::vector<double> t(ps.transform, ps.transform + mm);
-    for (int j = 0; j < m; ++j)
-      for (int i = 0; i < m; ++i) {
-        double s = 0.0;
-        for (int k = 0; k < m; ++k) s += previous[i + static_cast<size_t>(k) * m] * t[k + static_cast<size_t>(j) * m];
-        ps.transform[i + static_cast<size_t>(j) * m] = s;
-      }
-  }
+  // The total transformation from the pattern before the earlier rotation.
+  if (follows) composeTransform(ps.transform, previous.data(), m);
   printSquare(ps, ps.transform, kTitleNormObliqueTrans, "NormObliqueTrans");
   PrintObliqueTables(ps);
   return 0;

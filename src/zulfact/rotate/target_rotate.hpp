@@ -24,4 +24,16 @@ double promaxPower(const ProcState& ps, int index);
 // replaced by t |t|^(k - 1).
 void promaxTarget(const double* l, int p, int m, double k, bool noNormalization, double* target);
 
+// The least-squares transformation t (m x m) that brings the p x m pattern
+// l closest to the target: (L^T L) T = L^T target. False when L^T L is
+// singular (t then holds what the sweep left).
+bool procrustesTransform(const double* l, const double* target, int p, int m, double* t);
+
+// l (p x m) = l T, in place.
+void transformPattern(double* l, int p, int m, const double* t);
+
+// t = previous t (both m x m): the transformation of a rotation that
+// follows another, from the pattern before the first.
+void composeTransform(double* t, const double* previous, int m);
+
 }  // namespace zulfact

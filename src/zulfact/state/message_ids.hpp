@@ -228,6 +228,7 @@ inline constexpr Id kReasonHeywood = general(42);
 
 // ---- rotations and the solution ----
 inline constexpr Id kProcrustesNeedsTarget = factor(115);
+inline constexpr Id kPromaxPowerRange = factor(945);
 inline constexpr Id kEmptyFactorDropped = factor(58);
 inline constexpr Id kAllFactorsEmpty = factor(59);
 inline constexpr Id kHkPowerNotOblique = factor(100);
@@ -246,8 +247,29 @@ inline constexpr Id kTargetPatternSingular = factor(84);
 inline constexpr Id kTargetValueHuge = factor(183);
 // The name of each rotation method in its heading (rotate/rotation_codes).
 inline constexpr Id kHarrisKaiserName = factor(252);
-inline constexpr Id kPromaxName = factor(261);
+inline constexpr Id kQuartimaxName = factor(253);
+inline constexpr Id kVarimaxName = factor(254);
+inline constexpr Id kBiquartimaxName = factor(255);
+inline constexpr Id kEquamaxName = factor(256);
+inline constexpr Id kParsimaxName = factor(257);
+inline constexpr Id kFactorParsimaxName = factor(258);
 inline constexpr Id kProcrustesName = factor(260);
+inline constexpr Id kPromaxName = factor(261);
+inline constexpr Id kQuartiminName = factor(263);
+inline constexpr Id kBiquartiminName = factor(264);
+inline constexpr Id kCovariminName = factor(265);
+inline constexpr Id kObquartimaxName = factor(266);
+inline constexpr Id kObvarimaxName = factor(267);
+inline constexpr Id kObbiquartimaxName = factor(268);
+inline constexpr Id kObequamaxName = factor(269);
+inline constexpr Id kObparsimaxName = factor(270);
+inline constexpr Id kObfactorParsimaxName = factor(271);
+inline constexpr Id kOrthomaxName = factor(272);
+inline constexpr Id kObliminName = factor(273);
+inline constexpr Id kOrthcfName = factor(274);
+inline constexpr Id kOblicfName = factor(275);
+inline constexpr Id kOrthgencfName = factor(276);
+inline constexpr Id kObligencfName = factor(277);
 
 // ---- output tables and graphs ----
 inline constexpr Id kOutNeedsRawData = factor(9);

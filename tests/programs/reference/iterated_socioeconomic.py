@@ -88,7 +88,9 @@ write("iterated_socioeconomic", {
     "tables": [
         {"step": 0, "name": "ConvergenceStatus", "rows": [[0, "Convergence criterion satisfied"]]},
         {"step": 0, "name": "FinalCommun", "rows": communal_rows(pr_final)},
-        {"step": 1, "name": "IterHistory", "rows": [[1, first[0]] + first[1]]},
+        {"step": 1, "name": "IterHistory", "rows": [[1, first[0]] + first[1]],
+         "columns": [{"name": "Iteration", "label": ""}, {"name": "Change", "label": ""}]
+         + [{"name": v, "label": "EstCommunal " + v} for v in names]},
         {"step": 1, "name": "ConvergenceStatus", "rows": [[3, "*"]]},
         {"step": 2, "name": "ConvergenceStatus", "rows": [[0, "Convergence criterion satisfied"]]},
         {"step": 2, "name": "AlphaCoef", "rows": [["Factor1", coef[0]], ["Factor2", coef[1]]]},

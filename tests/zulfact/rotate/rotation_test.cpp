@@ -1,5 +1,6 @@
 // The module side of the rotations: the criterion coefficients of each
-// code, the parameters a rotation takes, the PROMAX target, and the
+// code, the parameters a rotation takes, the setup of a criterion
+// rotation, the PROMAX target, the Procrustes transformation, and the
 // oblique solution finished from a transformation (no printing).
 #include <gtest/gtest.h>
 
@@ -7,6 +8,7 @@
 #include <cstring>
 #include <vector>
 
+#include "zulfact/rotate/criterion_rotate.hpp"
 #include "zulfact/rotate/oblique_solution.hpp"
 #include "zulfact/rotate/rotation_codes.hpp"
 #include "zulfact/rotate/target_rotate.hpp"
@@ -150,6 +152,92 @@ TEST(FinishOblique, FromATransformation) {
   // The reference-axis correlations are the scaled inverse of Phi: for two
   // factors the negative of Phi's correlation.
   EXPECT_NEAR(axes[1], -phi[1], 1e-14);
+}
+
+// HK(x) sets the Harris-Kaiser power for its own and the later rotations of
+// the group, derived from the options each time (which stay as parsed):
+// ROTATE=VARIMAX,HK(0.5),VARIMAX,HK with HKPOWER= missing, then 0.25.
+TEST(HkPowerFor, LaterRotationsTakeTheLastHkParameter) {
+  ProcState ps;
+  std::memset(&ps, 0, sizeof ps);
+  int32_t list[] = {kRotVarimax, kRotHk, kRotVarimax, kRotHk};
+  double values[] = {0.5};
+  int32_t positions[] = {2};
+  ps.rotationList = list;
+  ps.rotationListLength = 4;
+  ps.rotationParams = values;
+  ps.rotationParamPositions = positions;
+  ps.rotationParamCount = 1;
+  ps.prerotation = kRotNone;
+  ps.hkPower = kMissing;
+  EXPECT_TRUE(std::isnan(hkPowerFor(ps, 0)));
+  for (int k : {1, 2, 3, -2}) EXPECT_EQ(hkPowerFor(ps, k), 0.5) << k;
+  ps.hkPower = 0.25;
+  EXPECT_EQ(hkPowerFor(ps, 0), 0.25);
+  EXPECT_EQ(hkPowerFor(ps, 3), 0.5);
+  EXPECT_EQ(ps.hkPower, 0.25);
+}
+
+// The setup of a criterion rotation: HKPOWER= turns an orthogonal
+// criterion into Harris-Kaiser, named so in the heading with its power,
+// and is ignored (with a warning) by an oblique one; HK alone has power 0
+// and rotates by varimax (GAMMA= missing).
+TEST(CriterionSetup, HarrisKaiserModeFromTheOptions) {
+  ProcState ps;
+  std::memset(&ps, 0, sizeof ps);
+  ps.nVars = 6;
+  ps.nFactors = 2;
+  ps.gamma = ps.tau = ps.hkPower = kMissing;
+  CriterionSetup hk = criterionSetup(ps, kRotHk, -2);
+  EXPECT_TRUE(hk.harrisKaiser);
+  EXPECT_EQ(hk.hkPower, 0.0);
+  EXPECT_EQ(hk.name.number, msg::kHarrisKaiserName.number);
+  EXPECT_EQ(hk.coefficients, criterionCoefficients(kRotVarimax, 6, 2, none()));
+  EXPECT_FALSE(criterionSetup(ps, kRotVarimax, -2).harrisKaiser);
+
+  ps.hkPower = 0.5;
+  CriterionSetup v = criterionSetup(ps, kRotVarimax, -2);
+  EXPECT_TRUE(v.harrisKaiser);
+  EXPECT_EQ(v.shown[0], 0.5);
+  EXPECT_EQ(engineRequest(ps, v).hkPower, 0.5);
+  CriterionSetup o = criterionSetup(ps, kRotOblimin, -2);
+  EXPECT_FALSE(o.harrisKaiser);
+  EXPECT_TRUE(o.hkPowerIgnored);
+  EXPECT_TRUE(o.engineOblique);
+  EXPECT_EQ(o.name.number, msg::kObliminName.number);
+  EXPECT_EQ(o.coefficients, criterionCoefficients(kRotQuartimin, 6, 2, none()));
+}
+
+// Phi = C C^T with C lower triangular; a Phi that is not positive definite
+// has no such basis.
+TEST(OrthogonalBasis, CholeskyFactorOfPhi) {
+  const double phi[] = {1.0, 0.5, 1.0};
+  std::vector<double> c;
+  ASSERT_TRUE(orthogonalBasis(phi, 2, c));
+  EXPECT_EQ(c[0], 1.0);
+  EXPECT_EQ(c[2], 0.0);
+  EXPECT_NEAR(c[1], 0.5, 1e-15);
+  EXPECT_NEAR(c[3], std::sqrt(0.75), 1e-15);
+  const double singular[] = {1.0, 1.0, 1.0};
+  EXPECT_FALSE(orthogonalBasis(singular, 2, c));
+}
+
+// A target that a transformation of the pattern reaches exactly gives that
+// transformation back; a rank-deficient pattern is reported.
+TEST(ProcrustesTransform, ExactTargetAndSingularPattern) {
+  const int p = 3, m = 2;
+  std::vector<double> l = {0.7, 0.1, 0.5, 0.2, 0.8, 0.4};
+  const double x[] = {1.2, 0.3, -0.2, 0.9};
+  std::vector<double> target = l, t(4);
+  transformPattern(target.data(), p, m, x);
+  ASSERT_TRUE(procrustesTransform(l.data(), target.data(), p, m, t.data()));
+  for (int i = 0; i < 4; ++i) EXPECT_NEAR(t[i], x[i], 1e-13);
+  // previous * t: the identity leaves t.
+  const double identity[] = {1, 0, 0, 1};
+  composeTransform(t.data(), identity, m);
+  for (int i = 0; i < 4; ++i) EXPECT_NEAR(t[i], x[i], 1e-13);
+  std::vector<double> flat = {0.7, 0.1, 0.5, 0.7, 0.1, 0.5};
+  EXPECT_FALSE(procrustesTransform(flat.data(), target.data(), p, m, t.data()));
 }
 
 }  // namespace
