@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cstring>
 
+#include "zul/messages/messages.hpp"
 #include "zul/output/html_writer.hpp"
 #include "zul/output/json_writer.hpp"
 
@@ -161,12 +162,48 @@ int Report::beginStep(std::string program, int line) {
   return currentStep_;
 }
 
+namespace {
+
+// Names and values from data files may hold bytes that are not UTF-8 or
+// are control characters: every text of an item is made printable before
+// any renderer sees it.
+void makePrintable(std::string& s) { s = messages::printable(s); }
+
+void makePrintable(std::vector<ByValue>& by) {
+  for (ByValue& b : by) {
+    makePrintable(b.name);
+    makePrintable(b.text);
+  }
+}
+
+void makePrintable(Item& item) {
+  makePrintable(item.by);
+  makePrintable(item.label);
+  for (Title& t : item.titles) makePrintable(t.text);
+  for (std::string& f : item.footnotes) makePrintable(f);
+  for (Note& n : item.notes) makePrintable(n.text);
+  for (Column& c : item.columns) {
+    makePrintable(c.name);
+    makePrintable(c.label);
+  }
+  for (auto& row : item.rows)
+    for (Value& v : row)
+      if (v.isText()) makePrintable(v.text);
+  for (auto& [name, v] : item.values) {
+    makePrintable(name);
+    if (v.isText()) makePrintable(v.text);
+  }
+}
+
+}  // namespace
+
 void Report::setBy(std::vector<ByValue> by) {
   // Sections belong to a group; table handles stay valid (the module
   // publishes its own tables, endStep the forgotten ones).
   sectionStack_.clear();
   sectionLevels_.clear();
   definingSection_ = false;
+  makePrintable(by);
   by_ = std::move(by);
   ++byGroup_;
 }
@@ -196,6 +233,7 @@ Item Report::newItem(Item::Kind kind) const {
 }
 
 void Report::publish(Item item) {
+  makePrintable(item);
   model_.items.push_back(std::move(item));
   listing_.print(model_, model_.items.back());
 }

@@ -29,6 +29,12 @@ struct RunOptions {
 };
 
 // Exit statuses.
+// The highest completion code of a step that counts as successful, and
+// the code a step gets when it reported an error yet returned such a code
+// (the step counts as stopped: its output tables are not kept).
+inline constexpr int kCodeWarningMax = 4;
+inline constexpr int kCodeErrorReported = 1000;
+
 inline constexpr int kExitOk = 0;        // every step ended with a code of 4 or less
 inline constexpr int kExitWarnings = 1;  // some step ended with 5 to 999
 inline constexpr int kExitStopped = 2;   // a step stopped (1000 and above), or a
