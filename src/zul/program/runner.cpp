@@ -253,7 +253,11 @@ void Runner::runStep(const parse::ProgramItem& item, const std::string& file) {
   }
   progress::endStep();
   msg::setByGroup({});
-  // An error reported during the step never leaves it looking successful.
+  // An error reported during the step never leaves it looking successful:
+  // a failed host service (a column declared twice, a row not written)
+  // stops it, since its output tables may not match their values; an
+  // error the procedure reported but did not count raises its code.
+  if (ctx.hostErrors > 0 && code < kCodeStopped) code = kCodeStopped;
   if (errorLines_ > errorsBefore && code <= kCodeWarningMax) code = kCodeErrorReported;
   int runaway = services::joinAllThreads();
   if (runaway > 0) {

@@ -39,7 +39,13 @@ std::function<std::string(int32_t)> g_statusProvider;
 
 StepContext* currentStep() { return session().step; }
 
-void logError(const std::string& text) { msg::writeLog(ZUL_LOG_ERROR, text); }
+// A host service that failed: the step is told through the status it
+// returns, and the runner through hostErrors (a step that goes on as if
+// nothing failed is stopped).
+void logError(const std::string& text) {
+  msg::writeLog(ZUL_LOG_ERROR, text);
+  if (StepContext* st = currentStep()) ++st->hostErrors;
+}
 
 // A text handed over by the module as pointer and length: length -1 means
 // "up to the NUL". Any other negative length, or a length without text, is

@@ -176,6 +176,7 @@ int32_t layOutColumns(zul_table* out) {
     return 0;
   } catch (const std::exception& e) {
     messages::writeLog(ZUL_LOG_ERROR, e.what());
+    if (session().step) ++session().step->hostErrors;
     return 2;
   }
 }
