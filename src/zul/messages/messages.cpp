@@ -146,6 +146,11 @@ bool isPrefix(std::string_view text) {
 
 // Formats text from pos until the end or an unmatched "%]". Sets missing
 // when an argument referred to was not given or came out empty.
+std::string& byGroupSlot() {
+  static std::string group;
+  return group;
+}
+
 void formatRun(std::string_view text, size_t& pos, const zul_arg* args, int nArgs,
                bool optional, std::string& out, bool& missing) {
   while (pos < text.size()) {
@@ -169,6 +174,9 @@ void formatRun(std::string_view text, size_t& pos, const zul_arg* args, int nArg
       }
     } else if (d == '%') {
       out += '%';
+      pos += 2;
+    } else if (d == 'G') {
+      if (!byGroupSlot().empty()) out += " in the BY group " + byGroupSlot();
       pos += 2;
     } else if (d == '[') {
       pos += 2;
@@ -307,6 +315,55 @@ std::string_view severityWord(int level) {
   }
 }
 
+namespace {
+
+// Length of the valid UTF-8 sequence at p (RFC 3629: no overlong forms, no
+// surrogates, nothing above U+10FFFF), or 0.
+size_t utf8Length(const unsigned char* p, size_t n) {
+  const unsigned char c = p[0];
+  auto cont = [&](size_t i) { return i < n && (p[i] & 0xC0) == 0x80; };
+  if (c >= 0xC2 && c <= 0xDF) return cont(1) ? 2 : 0;
+  if (c >= 0xE0 && c <= 0xEF) {
+    if (!cont(1) || !cont(2)) return 0;
+    if (c == 0xE0 && p[1] < 0xA0) return 0;  // overlong
+    if (c == 0xED && p[1] >= 0xA0) return 0;  // surrogate
+    return 3;
+  }
+  if (c >= 0xF0 && c <= 0xF4) {
+    if (!cont(1) || !cont(2) || !cont(3)) return 0;
+    if (c == 0xF0 && p[1] < 0x90) return 0;
+    if (c == 0xF4 && p[1] >= 0x90) return 0;
+    return 4;
+  }
+  return 0;
+}
+
+}  // namespace
+
+std::string printable(std::string_view text) {
+  const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+  const size_t n = text.size();
+  size_t i = 0;
+  while (i < n && p[i] >= 0x20 && p[i] < 0x7F) ++i;
+  if (i == n) return std::string(text);
+  std::string out(text.substr(0, i));
+  static const char kHex[] = "0123456789ABCDEF";
+  while (i < n) {
+    const unsigned char c = p[i];
+    size_t len = c < 0x80 ? 1 : utf8Length(p + i, n - i);
+    if (len > 1 || (len == 1 && (c >= 0x20 || c == '\t' || c == '\n'))) {
+      out.append(text.substr(i, len));
+      i += len;
+      continue;
+    }
+    out += "\\x";
+    out += kHex[c >> 4];
+    out += kHex[c & 15];
+    ++i;
+  }
+  return out;
+}
+
 int levelOf(Severity severity) {
   switch (severity) {
     case Severity::Note: return ZUL_LOG_NOTE;
@@ -314,6 +371,11 @@ int levelOf(Severity severity) {
     case Severity::Error: return ZUL_LOG_ERROR;
     default: return ZUL_LOG_PLAIN;
   }
+}
+
+void setByGroup(std::string description) {
+  std::lock_guard<std::recursive_mutex> lock(logMutex());
+  byGroupSlot() = std::move(description);
 }
 
 void setLogWriter(LogWriter writer) {
@@ -341,7 +403,7 @@ bool writeLog(int level, std::string_view text) {
     } else {
       line = indent;
     }
-    line.append(part);
+    line.append(printable(part));
     first = false;
     if (w) {
       ok = w(level, line) && ok;

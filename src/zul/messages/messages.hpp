@@ -67,6 +67,18 @@ std::string format(std::string_view text, const zul_arg* args, int nArgs);
 
 // "NOTE:", "WARNING:", "ERROR:" for zul_log_level 2, 3, 4; "" otherwise.
 std::string_view severityWord(int level);
+
+// The BY group the step is analysing ("g=1 h=a"; empty without BY
+// variables or between steps): a message text writes it with %G, which
+// gives " in the BY group g=1 h=a", or nothing without one.
+void setByGroup(std::string description);
+
+// Text as it may be written to the log, the listing and the reports (all
+// UTF-8): a byte that is not part of a valid UTF-8 sequence, and a control
+// character other than tab and line feed (NUL among them), is written as
+// \xNN; everything else is kept. Text from data files reaches the outputs
+// only through this.
+std::string printable(std::string_view text);
 int levelOf(Severity severity);
 
 // The log. The host installs its writer once; without one, lines go to

@@ -8,6 +8,7 @@
 #include <map>
 #include <set>
 
+#include "zul/messages/messages.hpp"
 #include "zul/output/display.hpp"
 
 namespace zul::output {
@@ -131,7 +132,9 @@ std::string contentsName(const Item& item) {
 
 }  // namespace
 
-std::string htmlEscape(std::string_view text) {
+std::string htmlEscape(std::string_view raw) {
+  // The page is declared UTF-8: no byte of an invalid sequence reaches it.
+  const std::string text = messages::printable(raw);
   std::string out;
   out.reserve(text.size());
   for (char c : text) {

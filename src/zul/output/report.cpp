@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cstring>
 
+#include "zul/messages/messages.hpp"
 #include "zul/output/html_writer.hpp"
 #include "zul/output/json_writer.hpp"
 
@@ -161,12 +162,48 @@ int Report::beginStep(std::string program, int line) {
   return currentStep_;
 }
 
+namespace {
+
+// Names and values from data files may hold bytes that are not UTF-8 or
+// are control characters: every text of an item is made printable before
+// any renderer sees it.
+void makePrintable(std::string& s) { s = messages::printable(s); }
+
+void makePrintable(std::vector<ByValue>& by) {
+  for (ByValue& b : by) {
+    makePrintable(b.name);
+    makePrintable(b.text);
+  }
+}
+
+void makePrintable(Item& item) {
+  makePrintable(item.by);
+  makePrintable(item.label);
+  for (Title& t : item.titles) makePrintable(t.text);
+  for (std::string& f : item.footnotes) makePrintable(f);
+  for (Note& n : item.notes) makePrintable(n.text);
+  for (Column& c : item.columns) {
+    makePrintable(c.name);
+    makePrintable(c.label);
+  }
+  for (auto& row : item.rows)
+    for (Value& v : row)
+      if (v.isText()) makePrintable(v.text);
+  for (auto& [name, v] : item.values) {
+    makePrintable(name);
+    if (v.isText()) makePrintable(v.text);
+  }
+}
+
+}  // namespace
+
 void Report::setBy(std::vector<ByValue> by) {
   // Sections belong to a group; table handles stay valid (the module
   // publishes its own tables, endStep the forgotten ones).
   sectionStack_.clear();
   sectionLevels_.clear();
   definingSection_ = false;
+  makePrintable(by);
   by_ = std::move(by);
   ++byGroup_;
 }
@@ -196,6 +233,7 @@ Item Report::newItem(Item::Kind kind) const {
 }
 
 void Report::publish(Item item) {
+  makePrintable(item);
   model_.items.push_back(std::move(item));
   listing_.print(model_, model_.items.back());
 }
@@ -421,6 +459,92 @@ int32_t Report::onSink(Sink&, int32_t operation, const zul_attr* a, int32_t n) {
   }
 }
 
+namespace {
+
+// A named extra value of a table (ZUL_OP_NAMED_NUMBER, _TEXT): a name
+// given again replaces its value.
+int32_t setNamedValue(Item& item, int32_t operation, const zul_attr* a, int32_t n) {
+  std::string name;
+  if (!textOf(find(a, n, ZUL_SA_NAME), name) || name.empty()) return ZUL_SINK_BAD_REQUEST;
+  Value v;
+  std::string text;
+  if (operation == ZUL_OP_NAMED_TEXT) {
+    if (!textOf(find(a, n, ZUL_SA_TEXT), text)) return ZUL_SINK_BAD_REQUEST;
+    v = Value::of(std::move(text));
+  } else if (!numberOf(find(a, n, ZUL_SA_DATA), v)) {
+    return ZUL_SINK_BAD_REQUEST;
+  }
+  auto same = [&](const auto& e) { return e.first == name; };
+  auto it = std::find_if(item.values.begin(), item.values.end(), same);
+  if (it != item.values.end()) {
+    it->second = std::move(v);
+  } else {
+    item.values.emplace_back(std::move(name), std::move(v));
+  }
+  return 0;
+}
+
+}  // namespace
+
+// A column of a table (ZUL_OP_COLUMN), with the module's buffer it is
+// read from when a row is emitted.
+int32_t Report::addColumn(Table& table, const zul_attr* a, int32_t n) {
+  Item& item = table.item;
+  Column c;
+  if (!textOf(find(a, n, ZUL_SA_NAME), c.name) || c.name.empty()) return ZUL_SINK_BAD_REQUEST;
+  c.labelGiven = textOf(find(a, n, ZUL_SA_LABEL), c.label);
+  // A label of blanks asks for an empty header.
+  if (c.label.find_first_not_of(' ') == std::string::npos) c.label.clear();
+  int64_t v = ZUL_COLUMN_NUMERIC;
+  integerOf(find(a, n, ZUL_SA_COLUMN_TYPE), v);
+  if (v != ZUL_COLUMN_NUMERIC && v != ZUL_COLUMN_CHARACTER) return ZUL_SINK_BAD_REQUEST;
+  c.isCharacter = v == ZUL_COLUMN_CHARACTER;
+  textOf(find(a, n, ZUL_SA_FORMAT), c.format);
+  if (integerOf(find(a, n, ZUL_SA_FORMAT_WIDTH), v)) c.formatWidth = static_cast<int>(v);
+  if (integerOf(find(a, n, ZUL_SA_WIDTH), v)) c.width = static_cast<int>(v);
+  std::string role;
+  if (textOf(find(a, n, ZUL_SA_COLUMN_ROLE), role)) c.role = roleFromName(role);
+  Table::Binding b;
+  if (const zul_attr* d = find(a, n, ZUL_SA_DATA)) {
+    if (d->kind != ZUL_SK_DATA || !d->value.p) return ZUL_SINK_BAD_REQUEST;
+    b.data = d->value.p;
+    b.bytes = d->second.i;
+    if (c.isCharacter) {
+      if (b.bytes <= 0) b.bytes = c.width;
+      if (b.bytes <= 0) return ZUL_SINK_BAD_REQUEST;
+      if (c.width <= 0) c.width = static_cast<int>(b.bytes);
+    } else if (b.bytes != 0 && b.bytes < static_cast<int64_t>(sizeof(double))) {
+      return ZUL_SINK_BAD_REQUEST;
+    }
+  }
+  item.columns.push_back(std::move(c));
+  table.bindings.push_back(b);
+  return 0;
+}
+
+// A row of a table (ZUL_OP_EMIT_ROW): every bound buffer read now.
+int32_t Report::emitRow(Table& table) {
+  Item& item = table.item;
+  if (item.columns.empty()) return ZUL_SINK_NOTHING_TO_DO;
+  std::vector<Value> row;
+  row.reserve(item.columns.size());
+  for (size_t j = 0; j < item.columns.size(); ++j) {
+    const Table::Binding& b = table.bindings[j];
+    if (!b.data) {
+      row.push_back(Value::missing());
+    } else if (item.columns[j].isCharacter) {
+      row.push_back(Value::of(
+          trimmedCell(static_cast<const char*>(b.data), static_cast<size_t>(b.bytes))));
+    } else {
+      double x;
+      std::memcpy(&x, b.data, sizeof x);
+      row.push_back(numberValue(x));
+    }
+  }
+  item.rows.push_back(std::move(row));
+  return 0;
+}
+
 int32_t Report::onTable(Table& table, int32_t operation, const zul_attr* a, int32_t n) {
   Item& item = table.item;
   switch (operation) {
@@ -428,38 +552,8 @@ int32_t Report::onTable(Table& table, int32_t operation, const zul_attr* a, int3
     case ZUL_OP_CLOSE_BODY:
     case ZUL_OP_FINISH:
       return 0;
-    case ZUL_OP_COLUMN: {
-      Column c;
-      if (!textOf(find(a, n, ZUL_SA_NAME), c.name) || c.name.empty()) return ZUL_SINK_BAD_REQUEST;
-      c.labelGiven = textOf(find(a, n, ZUL_SA_LABEL), c.label);
-      // A label of blanks asks for an empty header.
-      if (c.label.find_first_not_of(' ') == std::string::npos) c.label.clear();
-      int64_t v = ZUL_COLUMN_NUMERIC;
-      integerOf(find(a, n, ZUL_SA_COLUMN_TYPE), v);
-      if (v != ZUL_COLUMN_NUMERIC && v != ZUL_COLUMN_CHARACTER) return ZUL_SINK_BAD_REQUEST;
-      c.isCharacter = v == ZUL_COLUMN_CHARACTER;
-      textOf(find(a, n, ZUL_SA_FORMAT), c.format);
-      if (integerOf(find(a, n, ZUL_SA_FORMAT_WIDTH), v)) c.formatWidth = static_cast<int>(v);
-      if (integerOf(find(a, n, ZUL_SA_WIDTH), v)) c.width = static_cast<int>(v);
-      std::string role;
-      if (textOf(find(a, n, ZUL_SA_COLUMN_ROLE), role)) c.role = roleFromName(role);
-      Table::Binding b;
-      if (const zul_attr* d = find(a, n, ZUL_SA_DATA)) {
-        if (d->kind != ZUL_SK_DATA || !d->value.p) return ZUL_SINK_BAD_REQUEST;
-        b.data = d->value.p;
-        b.bytes = d->second.i;
-        if (c.isCharacter) {
-          if (b.bytes <= 0) b.bytes = c.width;
-          if (b.bytes <= 0) return ZUL_SINK_BAD_REQUEST;
-          if (c.width <= 0) c.width = static_cast<int>(b.bytes);
-        } else if (b.bytes != 0 && b.bytes < static_cast<int64_t>(sizeof(double))) {
-          return ZUL_SINK_BAD_REQUEST;
-        }
-      }
-      item.columns.push_back(std::move(c));
-      table.bindings.push_back(b);
-      return 0;
-    }
+    case ZUL_OP_COLUMN:
+      return addColumn(table, a, n);
     case ZUL_OP_TEXT: {
       std::string role, text, name;
       if (!textOf(find(a, n, ZUL_SA_TEXT_ROLE), role) || !textOf(find(a, n, ZUL_SA_TEXT), text)) {
@@ -483,46 +577,10 @@ int32_t Report::onTable(Table& table, int32_t operation, const zul_attr* a, int3
       return 0;
     }
     case ZUL_OP_NAMED_NUMBER:
-    case ZUL_OP_NAMED_TEXT: {
-      std::string name;
-      if (!textOf(find(a, n, ZUL_SA_NAME), name) || name.empty()) return ZUL_SINK_BAD_REQUEST;
-      Value v;
-      std::string text;
-      if (operation == ZUL_OP_NAMED_TEXT) {
-        if (!textOf(find(a, n, ZUL_SA_TEXT), text)) return ZUL_SINK_BAD_REQUEST;
-        v = Value::of(std::move(text));
-      } else if (!numberOf(find(a, n, ZUL_SA_DATA), v)) {
-        return ZUL_SINK_BAD_REQUEST;
-      }
-      auto same = [&](const auto& e) { return e.first == name; };
-      auto it = std::find_if(item.values.begin(), item.values.end(), same);
-      if (it != item.values.end()) {
-        it->second = std::move(v);
-      } else {
-        item.values.emplace_back(std::move(name), std::move(v));
-      }
-      return 0;
-    }
-    case ZUL_OP_EMIT_ROW: {
-      if (item.columns.empty()) return ZUL_SINK_NOTHING_TO_DO;
-      std::vector<Value> row;
-      row.reserve(item.columns.size());
-      for (size_t j = 0; j < item.columns.size(); ++j) {
-        const Table::Binding& b = table.bindings[j];
-        if (!b.data) {
-          row.push_back(Value::missing());
-        } else if (item.columns[j].isCharacter) {
-          row.push_back(Value::of(
-              trimmedCell(static_cast<const char*>(b.data), static_cast<size_t>(b.bytes))));
-        } else {
-          double x;
-          std::memcpy(&x, b.data, sizeof x);
-          row.push_back(numberValue(x));
-        }
-      }
-      item.rows.push_back(std::move(row));
-      return 0;
-    }
+    case ZUL_OP_NAMED_TEXT:
+      return setNamedValue(item, operation, a, n);
+    case ZUL_OP_EMIT_ROW:
+      return emitRow(table);
     case ZUL_OP_PUBLISH: {
       bool empty = item.columns.empty() && item.titles.empty() && item.notes.empty() &&
                    item.footnotes.empty();

@@ -70,6 +70,8 @@ class Report {
   int32_t create(Object* object, const zul_attr* a, int32_t n);
   int32_t onSink(Sink& sink, int32_t operation, const zul_attr* a, int32_t n);
   int32_t onTable(Table& table, int32_t operation, const zul_attr* a, int32_t n);
+  int32_t addColumn(Table& table, const zul_attr* a, int32_t n);
+  int32_t emitRow(Table& table);
   void publish(Item item);
   void publishTable(Table& table);
   void closeAll();

@@ -100,7 +100,7 @@ std::vector<Spelling> spellingsOf(const char* s) {
   return out;
 }
 bool spelledAs(const char* spellings, const Token& t) {
-  if (t.kind != TokenKind::Name) return false;
+  if (t.kind != TokenKind::Name || t.nameLiteral) return false;
   std::string w = upper(t.text);
   for (const auto& s : spellingsOf(spellings))
     if (s.word == w) return true;
@@ -140,6 +140,14 @@ struct ListValue {
   std::vector<VarItem> items;
 };
 
+// A variable list resolved to column numbers (from 1), with each one's
+// DESCENDING mark and where it was named.
+struct ResolvedList {
+  std::vector<int32_t> numbers;
+  std::vector<uint8_t> desc;
+  std::vector<Position> where;
+};
+
 struct SyntaxError {};  // unwinds one statement after its fault was reported
 
 class StepParser {
@@ -176,6 +184,14 @@ class StepParser {
   void statement(const zul_statement& s);
   void options(const zul_keyword* kws, int n, bool inParens, const std::string& where);
   void keyword(const zul_keyword& kw, const std::string& written, Position kwPos);
+  void numberValue(const zul_keyword& kw, const std::string& name, const std::string& written);
+  void textValue(const zul_keyword& kw, const std::string& name, const std::string& written);
+  void codesValue(const zul_keyword& kw, const std::string& name, const std::string& written);
+  bool listGoesOn(const zul_keyword& kw);
+  std::string codeParameters(const zul_word& w, SlotValue& s, Position vpos);
+  void requestsValue(const zul_keyword& kw, const std::string& name, const std::string& written);
+  void numbersValue(const zul_keyword& kw, const std::string& name, const std::string& written);
+  void pairsValue(const zul_keyword& kw, const std::string& name, const std::string& written);
   const zul_keyword* findKeyword(const zul_keyword* kws, int n, const Token& t);
   std::string keywordList(const zul_keyword* kws, int n) const;
   std::string unknownOption(const zul_keyword* kws, int n, bool inParens,
@@ -199,7 +215,15 @@ class StepParser {
   // ---- binding phase ----
   void warnAboutDroppedColumns(const std::vector<ColumnInfo>& cols);
   bool resolve(ListValue& lv, const std::vector<ColumnInfo>& cols, const std::string& tableName,
-               std::vector<int32_t>& numbers, std::vector<uint8_t>& desc);
+               ResolvedList& out);
+  bool checkOverlaps(const ResolvedList* lists, const std::vector<ColumnInfo>& cols);
+  void warnAboutEmptyColumns(const ResolvedList* lists, const std::vector<ColumnInfo>& cols,
+                             const std::string& dataName);
+  bool openInputs(TableOpener& tables, zul_parsed& rec, std::string& dataName);
+  bool bindLists(ParsedStep& out, const std::vector<ColumnInfo>& cols, const std::string& dataName);
+  bool openOutputs(TableOpener& tables, zul_parsed& rec);
+  void copySlot(ParsedStep::Storage& S, zul_slot& s, const SlotValue& v);
+  void logSemantics(const zul_parsed& rec, const std::vector<ColumnInfo>& cols);
 
   const Step& step_;
   const zul_grammar& g_;
@@ -511,54 +535,15 @@ void StepParser::keyword(const zul_keyword& kw, const std::string& written, Posi
   ++i_;
   if (kw.slot < 0 && kw.kind != ZUL_VALUE_REQUESTS)
     fail(kwPos, "Internal grammar fault: " + name + " has no slot.");
-  Position vpos = here();
   switch (kw.kind) {
     case ZUL_VALUE_NUMBER:
-    case ZUL_VALUE_INTEGER: {
-      bool integer = kw.kind == ZUL_VALUE_INTEGER;
-      if (!atEnd() && tok().kind == TokenKind::Name && kw.words) {
-        const zul_word* w = findWord(kw.words, kw.nWords, tok());
-        if (!w)
-          failHere(fmt::format("Expected {} or one of {} after {}=, found {}.",
-                               integer ? "an integer" : "a number", wordList(kw.words, kw.nWords),
-                               written, found()));
-        ++i_;
-        applyWord(*w, &kw, true);
-        sem(name + "=" + mainSpelling(w->spellings));
-        break;
-      }
-      if (atEnd() || !(tok().kind == TokenKind::Number || tok().is('-') || tok().is('+'))) {
-        std::string what = integer ? "an integer" : "a number";
-        if (kw.words) what += " or one of " + wordList(kw.words, kw.nWords);
-        failHere(fmt::format("Expected {} after {}=, found {}.", what, written, found()));
-      }
-      double v = signedNumber(integer ? "an integer" : "a number");
-      checkRange(kw, v, written, vpos, integer);
-      SlotValue& s = slot(kw.slot);
-      s.given = true;
-      s.kind = kw.kind;
-      s.number = v;
-      sem(name + "=" + num(v));
+    case ZUL_VALUE_INTEGER:
+      numberValue(kw, name, written);
       break;
-    }
     case ZUL_VALUE_NAME:
-    case ZUL_VALUE_TEXT: {
-      bool ok = !atEnd() && (tok().kind == TokenKind::Name ||
-                             (kw.kind == ZUL_VALUE_TEXT && tok().kind == TokenKind::String));
-      if (!ok)
-        failHere(fmt::format("Expected {} after {}=, found {}.",
-                             kw.kind == ZUL_VALUE_NAME ? "a name" : "a quoted text", written,
-                             found()));
-      SlotValue& s = slot(kw.slot);
-      s.given = true;
-      s.kind = kw.kind;
-      s.text = tok().text;
-      if (kw.kind == ZUL_VALUE_NAME && s.text.size() > 32)
-        failHere(fmt::format("The name given to {}= is longer than 32 characters.", written));
-      ++i_;
-      sem(name + "=" + s.text);
+    case ZUL_VALUE_TEXT:
+      textValue(kw, name, written);
       break;
-    }
     case ZUL_VALUE_TABLE:
       if (kw.slot >= ZUL_DS_COUNT) fail(kwPos, "Internal grammar fault: bad data set.");
       tableSpec(kw.slot);
@@ -574,149 +559,238 @@ void StepParser::keyword(const zul_keyword& kw, const std::string& written, Posi
       sem(name + "=" + mainSpelling(w->spellings));
       break;
     }
-    case ZUL_VALUE_CODES: {
-      SlotValue& s = slot(kw.slot);
-      bool single = kw.check & ZUL_CHECK_SINGLE;
-      if (single || !s.given) {
-        s = SlotValue{};
-        s.boundaries.push_back(0);
-      } else {
-        s.boundaries.push_back(static_cast<int32_t>(s.codes.size()));
-      }
-      s.given = true;
-      s.kind = ZUL_VALUE_CODES;
-      std::string semText = name + "=";
-      for (;;) {
-        const zul_word* w = atEnd() ? nullptr : findWord(kw.words, kw.nWords, tok());
-        if (!w)
-          failHere(fmt::format("Expected one of {} after {}, found {}.",
-                               wordList(kw.words, kw.nWords),
-                               s.codes.empty() || semText.back() == '=' ? written + "=" : "','",
-                               found()));
-        ++i_;
-        setFlag(w->flagBit);
-        s.codes.push_back(static_cast<int32_t>(w->code));
-        semText += mainSpelling(w->spellings);
-        int position = static_cast<int>(s.codes.size());
-        if (peekIs('(')) {
-          if (w->maxParams <= 0)
-            failHere(mainSpelling(w->spellings) + " takes no parameters in parentheses.");
-          ++i_;
-          int count = 0;
-          std::string ps;
-          while (!peekIs(')')) {
-            if (atEnd()) failHere("Expected ')' after the parameters of " + mainSpelling(w->spellings) + ".");
-            double v = signedNumber("a number");
-            if (++count > w->maxParams)
-              fail(vpos, fmt::format("{} takes at most {} parameter{} in parentheses.",
-                                     mainSpelling(w->spellings), w->maxParams,
-                                     w->maxParams == 1 ? "" : "s"));
-            s.numbers.push_back(v);
-            s.positions.push_back(position);
-            ps += (ps.empty() ? "" : " ") + num(v);
-            if (peekIs(',')) ++i_;
-          }
-          if (count == 0) failHere("Expected a number in the parentheses after " + mainSpelling(w->spellings) + ".");
-          ++i_;
-          semText += "(" + ps + ")";
-        }
-        if (single && peekIs(',')) failHere(written + "= takes one value, found ','.");
-        if (!single && peekIs(',')) {
-          ++i_;
-          semText += ",";
-          vpos = here();
-          continue;
-        }
-        break;
-      }
-      s.number = s.codes.front();
-      sem(semText);
+    case ZUL_VALUE_CODES:
+      codesValue(kw, name, written);
       break;
-    }
-    case ZUL_VALUE_REQUESTS: {
-      bool list = peekIs('(');
-      if (list) ++i_;
-      std::string semText = name + "=";
-      int count = 0;
-      for (;;) {
-        if (list && peekIs(')')) {
-          if (count == 0) failHere("Expected at least one request in the parentheses after " + written + "=.");
-          ++i_;
-          break;
-        }
-        if (list && peekIs(',')) {
-          ++i_;
-          continue;
-        }
-        const zul_word* w = atEnd() ? nullptr : findWord(kw.words, kw.nWords, tok());
-        if (!w)
-          failHere(fmt::format("Expected one of {} {}, found {}.", wordList(kw.words, kw.nWords),
-                               list ? "in the list of " + written + "=" : "after " + written + "=",
-                               found()));
-        ++i_;
-        ++count;
-        applyWord(*w, &kw, false);
-        semText += (count > 1 ? " " : "") + mainSpelling(w->spellings);
-        if (!list) break;
-      }
-      sem(semText);
+    case ZUL_VALUE_REQUESTS:
+      requestsValue(kw, name, written);
       break;
-    }
-    case ZUL_VALUE_NUMBERS: {
-      SlotValue& s = slot(kw.slot);
-      s = SlotValue{};
-      s.given = true;
-      s.kind = ZUL_VALUE_NUMBERS;
-      do {
-        Position p = here();
-        double v = signedNumber("a number");
-        checkRange(kw, v, written, p, false);
-        s.numbers.push_back(v);
-        if (peekIs(',') && i_ + 1 < tk_->size() &&
-            ((*tk_)[i_ + 1].kind == TokenKind::Number || (*tk_)[i_ + 1].is('-')))
-          ++i_;
-      } while (!atEnd() && (tok().kind == TokenKind::Number ||
-                            (tok().is('-') && i_ + 1 < tk_->size() &&
-                             (*tk_)[i_ + 1].kind == TokenKind::Number)));
-      sem(fmt::format("{}= with {} values", name, s.numbers.size()));
+    case ZUL_VALUE_NUMBERS:
+      numbersValue(kw, name, written);
       break;
-    }
-    case ZUL_VALUE_PAIRS: {
-      char close = ']';
-      if (peekIs('[')) {
-        close = ']';
-      } else if (peekIs('(')) {
-        close = ')';
-      } else if (peekIs('{')) {
-        close = '}';
-      } else {
-        failHere(fmt::format("Expected '[' after {}=, found {}.", written, found()));
-      }
-      ++i_;
-      SlotValue& s = slot(kw.slot);
-      s = SlotValue{};
-      s.given = true;
-      s.kind = ZUL_VALUE_PAIRS;
-      while (!peekIs(close)) {
-        if (atEnd() || tok().kind != TokenKind::Name)
-          failHere(fmt::format("Expected a name or '{}' in the list of {}=, found {}.", close,
-                               written, found()));
-        std::string n = tok().text;
-        ++i_;
-        expect('=', "after " + n);
-        if (atEnd() || (tok().kind != TokenKind::String && tok().kind != TokenKind::Name))
-          failHere("Expected a quoted text after " + n + "=, found " + found() + ".");
-        s.pairs.emplace_back(n, tok().text);
-        ++i_;
-        if (peekIs(',')) ++i_;
-      }
-      ++i_;
-      sem(fmt::format("{}= with {} pairs", name, s.pairs.size()));
+    case ZUL_VALUE_PAIRS:
+      pairsValue(kw, name, written);
       break;
-    }
     default:
       fail(kwPos, "Internal grammar fault: unknown value kind of " + name + ".");
   }
+}
+
+// A number (or integer) after name=, or one of the words it also takes.
+void StepParser::numberValue(const zul_keyword& kw, const std::string& name,
+                             const std::string& written) {
+  Position vpos = here();
+  bool integer = kw.kind == ZUL_VALUE_INTEGER;
+  if (!atEnd() && tok().kind == TokenKind::Name && kw.words) {
+    const zul_word* w = findWord(kw.words, kw.nWords, tok());
+    if (!w)
+      failHere(fmt::format("Expected {} or one of {} after {}=, found {}.",
+                           integer ? "an integer" : "a number", wordList(kw.words, kw.nWords),
+                           written, found()));
+    ++i_;
+    applyWord(*w, &kw, true);
+    sem(name + "=" + mainSpelling(w->spellings));
+    return;
+  }
+  if (atEnd() || !(tok().kind == TokenKind::Number || tok().is('-') || tok().is('+'))) {
+    std::string what = integer ? "an integer" : "a number";
+    if (kw.words) what += " or one of " + wordList(kw.words, kw.nWords);
+    failHere(fmt::format("Expected {} after {}=, found {}.", what, written, found()));
+  }
+  double v = signedNumber(integer ? "an integer" : "a number");
+  checkRange(kw, v, written, vpos, integer);
+  SlotValue& s = slot(kw.slot);
+  s.given = true;
+  s.kind = kw.kind;
+  s.number = v;
+  sem(name + "=" + num(v));
+}
+
+// A name, or a quoted text, after name=.
+void StepParser::textValue(const zul_keyword& kw, const std::string& name,
+                           const std::string& written) {
+  bool ok = !atEnd() && (tok().kind == TokenKind::Name ||
+                         (kw.kind == ZUL_VALUE_TEXT && tok().kind == TokenKind::String));
+  if (!ok)
+    failHere(fmt::format("Expected {} after {}=, found {}.",
+                         kw.kind == ZUL_VALUE_NAME ? "a name" : "a quoted text", written,
+                         found()));
+  SlotValue& s = slot(kw.slot);
+  s.given = true;
+  s.kind = kw.kind;
+  s.text = tok().text;
+  if (kw.kind == ZUL_VALUE_NAME && s.text.size() > 32)
+    failHere(fmt::format("The name given to {}= is longer than 32 characters.", written));
+  ++i_;
+  sem(name + "=" + s.text);
+}
+
+// Whether the list of name= goes on after a word: after a comma, and also
+// after a blank when the next word is one of its words not followed by
+// '=' (ROTATE=VARIMAX PROMAX is ROTATE=VARIMAX,PROMAX, while in
+// ROTATE=VARIMAX N=2 the N is an option of its own). Moves past a comma.
+bool StepParser::listGoesOn(const zul_keyword& kw) {
+  if (peekIs(',')) {
+    ++i_;
+    return true;
+  }
+  return !atEnd() && tok().kind == TokenKind::Name && !peekIs(1, '=') &&
+         findWord(kw.words, kw.nWords, tok()) != nullptr;
+}
+
+// A list of coded words (ROTATE=), each with its parameters in
+// parentheses; a list given again adds a segment (ZUL_CHECK_SINGLE: it
+// replaces the list).
+void StepParser::codesValue(const zul_keyword& kw, const std::string& name,
+                            const std::string& written) {
+  Position vpos = here();
+  SlotValue& s = slot(kw.slot);
+  bool single = kw.check & ZUL_CHECK_SINGLE;
+  if (single || !s.given) {
+    s = SlotValue{};
+    s.boundaries.push_back(0);
+  } else {
+    s.boundaries.push_back(static_cast<int32_t>(s.codes.size()));
+  }
+  s.given = true;
+  s.kind = ZUL_VALUE_CODES;
+  std::string semText = name + "=";
+  for (;;) {
+    const zul_word* w = atEnd() ? nullptr : findWord(kw.words, kw.nWords, tok());
+    if (!w)
+      failHere(fmt::format("Expected one of {} after {}, found {}.",
+                           wordList(kw.words, kw.nWords),
+                           s.codes.empty() || semText.back() == '=' ? written + "=" : "','",
+                           found()));
+    ++i_;
+    setFlag(w->flagBit);
+    s.codes.push_back(static_cast<int32_t>(w->code));
+    semText += mainSpelling(w->spellings);
+    if (peekIs('(')) semText += "(" + codeParameters(*w, s, vpos) + ")";
+    if (single && (peekIs(',') || listGoesOn(kw)))
+      failHere(written + "= takes one value, found " + found() + ".");
+    if (!single && listGoesOn(kw)) {
+      semText += ",";
+      vpos = here();
+      continue;
+    }
+    break;
+  }
+  s.number = s.codes.front();
+  sem(semText);
+}
+
+// The numbers in parentheses after the coded word w, the last in s.codes
+// (the opening parenthesis is next); returns them as written for the
+// semantics log.
+std::string StepParser::codeParameters(const zul_word& w, SlotValue& s, Position vpos) {
+  const int position = static_cast<int>(s.codes.size());
+  if (w.maxParams <= 0) failHere(mainSpelling(w.spellings) + " takes no parameters in parentheses.");
+  ++i_;
+  int count = 0;
+  std::string ps;
+  while (!peekIs(')')) {
+    if (atEnd()) failHere("Expected ')' after the parameters of " + mainSpelling(w.spellings) + ".");
+    double v = signedNumber("a number");
+    if (++count > w.maxParams)
+      fail(vpos, fmt::format("{} takes at most {} parameter{} in parentheses.",
+                             mainSpelling(w.spellings), w.maxParams, w.maxParams == 1 ? "" : "s"));
+    s.numbers.push_back(v);
+    s.positions.push_back(position);
+    ps += (ps.empty() ? "" : " ") + num(v);
+    if (peekIs(',')) ++i_;
+  }
+  if (count == 0)
+    failHere("Expected a number in the parentheses after " + mainSpelling(w.spellings) + ".");
+  ++i_;
+  return ps;
+}
+
+// One request word, or a list of them in parentheses (PLOTS=).
+void StepParser::requestsValue(const zul_keyword& kw, const std::string& name,
+                               const std::string& written) {
+  bool list = peekIs('(');
+  if (list) ++i_;
+  std::string semText = name + "=";
+  int count = 0;
+  for (;;) {
+    if (list && peekIs(')')) {
+      if (count == 0) failHere("Expected at least one request in the parentheses after " + written + "=.");
+      ++i_;
+      break;
+    }
+    if (list && peekIs(',')) {
+      ++i_;
+      continue;
+    }
+    const zul_word* w = atEnd() ? nullptr : findWord(kw.words, kw.nWords, tok());
+    if (!w)
+      failHere(fmt::format("Expected one of {} {}, found {}.", wordList(kw.words, kw.nWords),
+                           list ? "in the list of " + written + "=" : "after " + written + "=",
+                           found()));
+    ++i_;
+    ++count;
+    applyWord(*w, &kw, false);
+    semText += (count > 1 ? " " : "") + mainSpelling(w->spellings);
+    if (!list) break;
+  }
+  sem(semText);
+}
+
+// One or more numbers after name=, blank or comma separated.
+void StepParser::numbersValue(const zul_keyword& kw, const std::string& name,
+                              const std::string& written) {
+  SlotValue& s = slot(kw.slot);
+  s = SlotValue{};
+  s.given = true;
+  s.kind = ZUL_VALUE_NUMBERS;
+  do {
+    Position p = here();
+    double v = signedNumber("a number");
+    checkRange(kw, v, written, p, false);
+    s.numbers.push_back(v);
+    if (peekIs(',') && i_ + 1 < tk_->size() &&
+        ((*tk_)[i_ + 1].kind == TokenKind::Number || (*tk_)[i_ + 1].is('-')))
+      ++i_;
+  } while (!atEnd() && (tok().kind == TokenKind::Number ||
+                        (tok().is('-') && i_ + 1 < tk_->size() &&
+                         (*tk_)[i_ + 1].kind == TokenKind::Number)));
+  sem(fmt::format("{}= with {} values", name, s.numbers.size()));
+}
+
+// name=[a='text' b='text'] (or in parentheses or braces).
+void StepParser::pairsValue(const zul_keyword& kw, const std::string& name,
+                            const std::string& written) {
+  char close = ']';
+  if (peekIs('[')) {
+    close = ']';
+  } else if (peekIs('(')) {
+    close = ')';
+  } else if (peekIs('{')) {
+    close = '}';
+  } else {
+    failHere(fmt::format("Expected '[' after {}=, found {}.", written, found()));
+  }
+  ++i_;
+  SlotValue& s = slot(kw.slot);
+  s = SlotValue{};
+  s.given = true;
+  s.kind = ZUL_VALUE_PAIRS;
+  while (!peekIs(close)) {
+    if (atEnd() || tok().kind != TokenKind::Name)
+      failHere(fmt::format("Expected a name or '{}' in the list of {}=, found {}.", close,
+                           written, found()));
+    std::string n = tok().text;
+    ++i_;
+    expect('=', "after " + n);
+    if (atEnd() || (tok().kind != TokenKind::String && tok().kind != TokenKind::Name))
+      failHere("Expected a quoted text after " + n + "=, found " + found() + ".");
+    s.pairs.emplace_back(n, tok().text);
+    ++i_;
+    if (peekIs(',')) ++i_;
+  }
+  ++i_;
+  sem(fmt::format("{}= with {} pairs", name, s.pairs.size()));
 }
 
 void StepParser::tableSpec(int ds) {
@@ -796,7 +870,8 @@ void StepParser::varList(const zul_statement& s, ListValue& lv) {
     descendingNext = false;
     std::string u = upper(t.text);
     ++i_;
-    if (u == "_ALL_" || u == "_NUMERIC_" || u == "_CHARACTER_" || u == "_CHAR_") {
+    if (!t.nameLiteral &&
+        (u == "_ALL_" || u == "_NUMERIC_" || u == "_CHARACTER_" || u == "_CHAR_")) {
       it.kind = VarItem::Special;
       it.a = u;
     } else if (peekIs(':')) {
@@ -842,135 +917,181 @@ bool splitNumbered(const std::string& s, std::string& prefix, long long& n, size
   return true;
 }
 
-bool StepParser::resolve(ListValue& lv, const std::vector<ColumnInfo>& cols,
-                         const std::string& tableName, std::vector<int32_t>& numbers,
-                         std::vector<uint8_t>& desc) {
-  std::string stmt = mainSpelling(lv.statement);
-  auto find = [&](const std::string& name) -> int {
-    for (size_t c = 0; c < cols.size(); ++c)
-      if (sameName(cols[c].name, name)) return static_cast<int>(c);
+// Resolves the items of one variable list against the columns of the
+// input table: column numbers (from 1), DESCENDING marks and where each
+// was named. Every fault is reported; ok() tells whether there was one.
+class ListResolver {
+ public:
+  ListResolver(Diagnostics& diag, const std::string& file, const ListValue& lv,
+               const std::vector<ColumnInfo>& cols, const std::string& tableName,
+               ResolvedList& out)
+      : diag_(diag), file_(file), lv_(lv), cols_(cols), tableName_(tableName),
+        stmt_(mainSpelling(lv.statement)), out_(out) {}
+
+  bool run() {
+    for (const VarItem& it : lv_.items) {
+      switch (it.kind) {
+        case VarItem::Single: single(it); break;
+        case VarItem::NumberedRange: numbered(it); break;
+        case VarItem::OrderRange: inOrder(it); break;
+        case VarItem::Prefix: prefix(it); break;
+        case VarItem::Special: special(it); break;
+      }
+    }
+    return ok_;
+  }
+
+ private:
+  void error(Position p, const std::string& text) {
+    diag_.error(file_, p, text);
+    ok_ = false;
+  }
+  int find(const std::string& name) const {
+    for (size_t c = 0; c < cols_.size(); ++c)
+      if (sameName(cols_[c].name, name)) return static_cast<int>(c);
     return -1;
-  };
-  auto missing = [&](const std::string& name, Position p) {
-    diag_.error(step_.file, p, "Variable " + upper(name) + " not found in " + tableName + ".");
-  };
+  }
+  void missing(const std::string& name, Position p) {
+    error(p, "Variable " + upper(name) + " not found in " + tableName_ + ".");
+  }
+  void add(int c, bool d, Position p) {
+    const ColumnInfo& col = cols_[static_cast<size_t>(c)];
+    if (lv_.varType == ZUL_VARS_NUMERIC && col.isCharacter && !col.notNumbers.empty())
+      return error(p, "Variable " + upper(col.name) + " in the " + stmt_ +
+                          " statement must be numeric, but it holds " + col.notNumbers +
+                          ". Correct such values, or leave them empty to have them taken as "
+                          "missing.");
+    if (lv_.varType == ZUL_VARS_NUMERIC && col.isCharacter)
+      return error(p, "Variable " + upper(col.name) + " in the " + stmt_ +
+                          " statement is character; only numeric variables are allowed there.");
+    out_.numbers.push_back(c + 1);
+    out_.desc.push_back(d ? 1 : 0);
+    out_.where.push_back(p);
+  }
+
+  void single(const VarItem& it) {
+    int c = find(it.a);
+    if (c < 0) return missing(it.a, it.pos);
+    add(c, it.descending, it.pos);
+  }
+
+  // x1-x5: the same prefix with numbers from the first to the last.
+  void numbered(const VarItem& it) {
+    std::string p1, p2;
+    long long n1 = 0, n2 = 0;
+    size_t d1 = 0, d2 = 0;
+    if (!splitNumbered(it.a, p1, n1, d1) || !splitNumbered(it.b, p2, n2, d2) ||
+        !sameName(p1, p2) || n1 > n2)
+      return error(it.pos, "The range " + upper(it.a) + "-" + upper(it.b) +
+                               " is not valid: both names need the same prefix and a numeric "
+                               "suffix, the first not above the second (x1-x5); use two dashes "
+                               "(a--d) for a range in table order.");
+    bool padded = d1 > 1 && it.a[it.a.size() - d1] == '0';
+    for (long long n = n1; n <= n2; ++n) {
+      std::string digits = std::to_string(n);
+      if (padded && digits.size() < d1) digits = std::string(d1 - digits.size(), '0') + digits;
+      std::string name = p1 + digits;
+      int c = find(name);
+      if (c < 0) missing(name, it.pos);
+      else add(c, it.descending && n == n1, it.pos);
+    }
+  }
+
+  // a--d (a-numeric-d, a-character-d): the columns from a to d in table order.
+  void inOrder(const VarItem& it) {
+    int c1 = find(it.a), c2 = find(it.b);
+    if (c1 < 0) missing(it.a, it.pos);
+    if (c2 < 0) missing(it.b, it.pos);
+    if (c1 < 0 || c2 < 0) return;
+    if (c1 > c2)
+      return error(it.pos, "The range " + upper(it.a) + "--" + upper(it.b) + " is not valid: " +
+                               upper(it.b) + " comes before " + upper(it.a) + " in " +
+                               tableName_ + ".");
+    bool first = true;
+    for (int c = c1; c <= c2; ++c) {
+      bool ch = cols_[static_cast<size_t>(c)].isCharacter;
+      if ((it.rangeType == 1 && ch) || (it.rangeType == 2 && !ch)) continue;
+      add(c, it.descending && first, it.pos);
+      first = false;
+    }
+  }
+
+  // a: every column whose name begins with a.
+  void prefix(const VarItem& it) {
+    bool any = false;
+    for (size_t c = 0; c < cols_.size(); ++c) {
+      const std::string& n = cols_[c].name;
+      if (n.size() >= it.a.size() && sameName(n.substr(0, it.a.size()), it.a)) {
+        add(static_cast<int>(c), it.descending && !any, it.pos);
+        any = true;
+      }
+    }
+    if (!any) error(it.pos, "No variable of " + tableName_ + " begins with " + upper(it.a) + ".");
+  }
+
+  // _ALL_, _NUMERIC_, _CHARACTER_.
+  void special(const VarItem& it) {
+    bool any = false;
+    for (size_t c = 0; c < cols_.size(); ++c) {
+      bool ch = cols_[c].isCharacter;
+      if ((it.a == "_NUMERIC_" && ch) || ((it.a == "_CHARACTER_" || it.a == "_CHAR_") && !ch))
+        continue;
+      add(static_cast<int>(c), it.descending && !any, it.pos);
+      any = true;
+    }
+    if (!any) error(it.pos, "No variables in " + tableName_ + " match " + it.a + ".");
+  }
+
+  Diagnostics& diag_;
+  const std::string& file_;
+  const ListValue& lv_;
+  const std::vector<ColumnInfo>& cols_;
+  const std::string& tableName_;
+  std::string stmt_;
+  ResolvedList& out_;
+  bool ok_ = true;
+};
+
+bool StepParser::resolve(ListValue& lv, const std::vector<ColumnInfo>& cols,
+                         const std::string& tableName, ResolvedList& out) {
+  return ListResolver(diag_, step_.file, lv, cols, tableName, out).run();
+}
+
+// A variable named twice where that cannot mean anything: twice in the
+// VAR, PARTIAL or BY statement, or in VAR or PARTIAL and in any other
+// list. Analysed twice it would make the correlation matrix singular, and
+// the output tables would get two columns of one name. Returns false after
+// reporting each such variable once.
+bool StepParser::checkOverlaps(const ResolvedList* lists, const std::vector<ColumnInfo>& cols) {
+  auto stmt = [&](int l) { return mainSpelling(lists_[l].statement); };
   bool ok = true;
-  auto add = [&](int c, bool d, Position p) {
-    const ColumnInfo& col = cols[static_cast<size_t>(c)];
-    if (lv.varType == ZUL_VARS_NUMERIC && col.isCharacter && !col.notNumbers.empty()) {
-      diag_.error(step_.file, p,
-                  "Variable " + upper(col.name) + " in the " + stmt +
-                      " statement must be numeric, but it holds " + col.notNumbers +
-                      ". Correct such values, or leave them empty to have them taken as missing.");
-      ok = false;
-      return;
-    }
-    if (lv.varType == ZUL_VARS_NUMERIC && col.isCharacter) {
-      diag_.error(step_.file, p,
-                  "Variable " + upper(col.name) + " in the " + stmt +
-                      " statement is character; only numeric variables are allowed there.");
-      ok = false;
-      return;
-    }
-    numbers.push_back(c + 1);
-    desc.push_back(d ? 1 : 0);
+  std::vector<bool> reported(cols.size() + 1, false);
+  auto report = [&](int number, Position p, const std::string& text) {
+    if (reported[static_cast<size_t>(number)]) return;
+    reported[static_cast<size_t>(number)] = true;
+    diag_.error(step_.file, p, text);
+    ok = false;
   };
-  for (const VarItem& it : lv.items) {
-    switch (it.kind) {
-      case VarItem::Single: {
-        int c = find(it.a);
-        if (c < 0) {
-          missing(it.a, it.pos);
-          ok = false;
-        } else {
-          add(c, it.descending, it.pos);
-        }
-        break;
-      }
-      case VarItem::NumberedRange: {
-        std::string p1, p2;
-        long long n1 = 0, n2 = 0;
-        size_t d1 = 0, d2 = 0;
-        if (!splitNumbered(it.a, p1, n1, d1) || !splitNumbered(it.b, p2, n2, d2) ||
-            !sameName(p1, p2) || n1 > n2) {
-          diag_.error(step_.file, it.pos,
-                      "The range " + upper(it.a) + "-" + upper(it.b) +
-                          " is not valid: both names need the same prefix and a numeric "
-                          "suffix, the first not above the second (x1-x5); use two dashes "
-                          "(a--d) for a range in table order.");
-          ok = false;
-          break;
-        }
-        bool padded = d1 > 1 && it.a[it.a.size() - d1] == '0';
-        for (long long n = n1; n <= n2; ++n) {
-          std::string digits = std::to_string(n);
-          if (padded && digits.size() < d1) digits = std::string(d1 - digits.size(), '0') + digits;
-          std::string name = p1 + digits;
-          int c = find(name);
-          if (c < 0) {
-            missing(name, it.pos);
-            ok = false;
-          } else {
-            add(c, it.descending && n == n1, it.pos);
-          }
-        }
-        break;
-      }
-      case VarItem::OrderRange: {
-        int c1 = find(it.a), c2 = find(it.b);
-        if (c1 < 0) missing(it.a, it.pos);
-        if (c2 < 0) missing(it.b, it.pos);
-        if (c1 < 0 || c2 < 0) {
-          ok = false;
-          break;
-        }
-        if (c1 > c2) {
-          diag_.error(step_.file, it.pos,
-                      "The range " + upper(it.a) + "--" + upper(it.b) + " is not valid: " +
-                          upper(it.b) + " comes before " + upper(it.a) + " in " + tableName + ".");
-          ok = false;
-          break;
-        }
-        bool first = true;
-        for (int c = c1; c <= c2; ++c) {
-          bool ch = cols[static_cast<size_t>(c)].isCharacter;
-          if ((it.rangeType == 1 && ch) || (it.rangeType == 2 && !ch)) continue;
-          add(c, it.descending && first, it.pos);
-          first = false;
-        }
-        break;
-      }
-      case VarItem::Prefix: {
-        bool any = false;
-        for (size_t c = 0; c < cols.size(); ++c) {
-          const std::string& n = cols[c].name;
-          if (n.size() >= it.a.size() && sameName(n.substr(0, it.a.size()), it.a)) {
-            add(static_cast<int>(c), it.descending && !any, it.pos);
-            any = true;
-          }
-        }
-        if (!any) {
-          diag_.error(step_.file, it.pos,
-                      "No variable of " + tableName + " begins with " + upper(it.a) + ".");
-          ok = false;
-        }
-        break;
-      }
-      case VarItem::Special: {
-        bool any = false;
-        for (size_t c = 0; c < cols.size(); ++c) {
-          bool ch = cols[c].isCharacter;
-          if ((it.a == "_NUMERIC_" && ch) || ((it.a == "_CHARACTER_" || it.a == "_CHAR_") && !ch))
-            continue;
-          add(static_cast<int>(c), it.descending && !any, it.pos);
-          any = true;
-        }
-        if (!any) {
-          diag_.error(step_.file, it.pos, "No variables in " + tableName + " match " + it.a + ".");
-          ok = false;
-        }
-        break;
-      }
+  for (int l : {ZUL_LIST_VAR, ZUL_LIST_PARTIAL, ZUL_LIST_BY}) {
+    const ResolvedList& a = lists[l];
+    for (size_t i = 0; i < a.numbers.size(); ++i)
+      for (size_t j = 0; j < i; ++j)
+        if (a.numbers[i] == a.numbers[j])
+          report(a.numbers[i], a.where[i],
+                 "Variable " + upper(cols[static_cast<size_t>(a.numbers[i] - 1)].name) +
+                     " is listed twice in the " + stmt(l) + " statement.");
+  }
+  for (int l : {ZUL_LIST_VAR, ZUL_LIST_PARTIAL}) {
+    for (int m = 0; m < ZUL_LIST_COUNT; ++m) {
+      if (m == l || (l == ZUL_LIST_PARTIAL && m == ZUL_LIST_VAR)) continue;
+      const ResolvedList& a = lists[l];
+      const ResolvedList& b = lists[m];
+      for (size_t i = 0; i < a.numbers.size(); ++i)
+        if (std::find(b.numbers.begin(), b.numbers.end(), a.numbers[i]) != b.numbers.end())
+          report(a.numbers[i], a.where[i],
+                 "Variable " + upper(cols[static_cast<size_t>(a.numbers[i] - 1)].name) +
+                     " is in both the " + stmt(l) + " and the " + stmt(m) +
+                     " statements; a variable can have only one of these roles.");
     }
   }
   return ok;
@@ -993,6 +1114,38 @@ void StepParser::warnAboutDroppedColumns(const std::vector<ColumnInfo>& cols) {
   }
 }
 
+// A column without a single value takes every observation with it (an
+// observation with a missing value is omitted): name it before the data
+// pass reports that nothing is left. The columns that matter are those of
+// the analysis lists, or without VAR the numeric columns no list names.
+void StepParser::warnAboutEmptyColumns(const ResolvedList* lists,
+                                       const std::vector<ColumnInfo>& cols,
+                                       const std::string& dataName) {
+  if (cols.empty()) return;
+  bool allEmpty = true;
+  for (const ColumnInfo& c : cols) allEmpty = allEmpty && c.noValues;
+  if (allEmpty) {
+    diag_.warning("Table " + dataName + " holds no values: it has no data rows below its "
+                  "header, or every field is empty.");
+    return;
+  }
+  std::vector<bool> used(cols.size(), false);
+  for (int l : {ZUL_LIST_VAR, ZUL_LIST_PARTIAL, ZUL_LIST_FREQ, ZUL_LIST_WEIGHT})
+    for (int32_t n : lists[l].numbers) used[static_cast<size_t>(n - 1)] = true;
+  if (!lists_[ZUL_LIST_VAR].given) {
+    std::vector<bool> named(cols.size(), false);
+    for (int l = 0; l < ZUL_LIST_COUNT; ++l)
+      for (int32_t n : lists[l].numbers) named[static_cast<size_t>(n - 1)] = true;
+    for (size_t c = 0; c < cols.size(); ++c)
+      if (!named[c] && !cols[c].isCharacter) used[c] = true;
+  }
+  for (size_t c = 0; c < cols.size(); ++c)
+    if (used[c] && cols[c].noValues)
+      diag_.warning("Variable " + upper(cols[c].name) + " of " + dataName +
+                    " has no values: every field of the column is empty or '.', so every "
+                    "observation is omitted.");
+}
+
 void StepParser::bind(TableOpener& tables, ParsedStep& out, int& status) {
   ParsedStep::Storage& S = out.storage();
   zul_parsed& rec = S.rec;
@@ -1006,38 +1159,68 @@ void StepParser::bind(TableOpener& tables, ParsedStep& out, int& status) {
     status = kParseSyntaxError;
     return;
   }
-
-  // Tables to read.
-  std::string error;
   std::string dataName = "the input table";
+  if (!openInputs(tables, rec, dataName)) {
+    status = kParseSyntaxError;
+    return;
+  }
+  std::vector<ColumnInfo> cols;
+  if (rec.tables[ZUL_DS_DATA]) cols = tables.columns(rec.tables[ZUL_DS_DATA]);
+  if (!bindLists(out, cols, dataName)) {
+    status = kParseVariableError;
+    return;
+  }
+  warnAboutDroppedColumns(cols);
+  if (!openOutputs(tables, rec)) {
+    status = kParseSyntaxError;
+    return;
+  }
+  for (int ds = 0; ds < ZUL_DS_COUNT; ++ds) rec.tableGiven[ds] = tableGiven_[ds] ? 1 : 0;
+  std::memcpy(rec.flags, flags_, sizeof flags_);
+  for (auto& [index, v] : slots_) {
+    if (index < 0 || index >= ZUL_SLOT_COUNT || !v.given) continue;
+    copySlot(S, rec.slots[index], v);
+  }
+  if (debug_ & kDebugSemantics) logSemantics(rec, cols);
+}
+
+// Opens DATA= (or the table created last) and TARGET=; false after
+// reporting a table that cannot be opened.
+bool StepParser::openInputs(TableOpener& tables, zul_parsed& rec, std::string& dataName) {
+  std::string error;
   if (tableGiven_[ZUL_DS_DATA]) {
     rec.tables[ZUL_DS_DATA] = tables.openInput(tables_[ZUL_DS_DATA], error);
     if (!rec.tables[ZUL_DS_DATA]) {
       diag_.error(step_.file, tables_[ZUL_DS_DATA].pos, error);
-      status = kParseSyntaxError;
-      return;
+      return false;
     }
     dataName = tables_[ZUL_DS_DATA].text();
   } else {
     rec.tables[ZUL_DS_DATA] = tables.openLastCreated(error);
     if (!rec.tables[ZUL_DS_DATA] && !error.empty()) {
       diag_.error(step_.file, step_.pos, error);
-      status = kParseSyntaxError;
-      return;
+      return false;
     }
   }
   if (tableGiven_[ZUL_DS_TARGET]) {
     rec.tables[ZUL_DS_TARGET] = tables.openInput(tables_[ZUL_DS_TARGET], error);
     if (!rec.tables[ZUL_DS_TARGET]) {
       diag_.error(step_.file, tables_[ZUL_DS_TARGET].pos, error);
-      status = kParseSyntaxError;
-      return;
+      return false;
     }
   }
+  return true;
+}
 
-  // Variable lists.
-  std::vector<ColumnInfo> cols;
-  if (rec.tables[ZUL_DS_DATA]) cols = tables.columns(rec.tables[ZUL_DS_DATA]);
+// Resolves every variable list against the columns of DATA= into the
+// record; false after reporting a variable that is missing, of the wrong
+// type, or named where it cannot be.
+bool StepParser::bindLists(ParsedStep& out, const std::vector<ColumnInfo>& cols,
+                           const std::string& dataName) {
+  ParsedStep::Storage& S = out.storage();
+  zul_parsed& rec = S.rec;
+  ResolvedList resolved[ZUL_LIST_COUNT];
+  bool ok = true;
   for (int l = 0; l < ZUL_LIST_COUNT; ++l) {
     ListValue& lv = lists_[l];
     zul_varlist& vl = rec.lists[l];
@@ -1045,9 +1228,15 @@ void StepParser::bind(TableOpener& tables, ParsedStep& out, int& status) {
     vl.line = lv.pos.line;
     vl.column = lv.pos.column;
     if (!lv.given || !rec.tables[ZUL_DS_DATA]) continue;
-    auto& numbers = S.ints.emplace_back();
-    auto& desc = S.bytes.emplace_back();
-    if (!resolve(lv, cols, dataName, numbers, desc)) status = kParseVariableError;
+    if (!resolve(lv, cols, dataName, resolved[l])) ok = false;
+  }
+  if (!ok || !checkOverlaps(resolved, cols)) return false;
+  if (rec.tables[ZUL_DS_DATA]) warnAboutEmptyColumns(resolved, cols, dataName);
+  for (int l = 0; l < ZUL_LIST_COUNT; ++l) {
+    if (!lists_[l].given || !rec.tables[ZUL_DS_DATA]) continue;
+    auto& numbers = S.ints.emplace_back(std::move(resolved[l].numbers));
+    auto& desc = S.bytes.emplace_back(std::move(resolved[l].desc));
+    zul_varlist& vl = rec.lists[l];
     vl.count = static_cast<int32_t>(numbers.size());
     vl.numbers = numbers.data();
     vl.descending = desc.data();
@@ -1057,91 +1246,90 @@ void StepParser::bind(TableOpener& tables, ParsedStep& out, int& status) {
       out.byNotSorted = byNotSorted_;
     }
   }
-  if (status != 0) return;
-  warnAboutDroppedColumns(cols);
+  return true;
+}
 
-  // Tables to write.
+// Opens OUT= and OUTSTAT=; false after reporting one that cannot be.
+bool StepParser::openOutputs(TableOpener& tables, zul_parsed& rec) {
+  std::string error;
   for (int ds : {ZUL_DS_OUT, ZUL_DS_OUTSTAT}) {
     if (!tableGiven_[ds]) continue;
     rec.tables[ds] = tables.openOutput(tables_[ds], error);
     if (!rec.tables[ds]) {
       diag_.error(step_.file, tables_[ds].pos, error);
-      status = kParseSyntaxError;
-      return;
+      return false;
     }
   }
-  for (int ds = 0; ds < ZUL_DS_COUNT; ++ds) rec.tableGiven[ds] = tableGiven_[ds] ? 1 : 0;
-  std::memcpy(rec.flags, flags_, sizeof flags_);
+  return true;
+}
 
-  // Value slots.
-  for (auto& [index, v] : slots_) {
-    if (index < 0 || index >= ZUL_SLOT_COUNT || !v.given) continue;
-    zul_slot& s = rec.slots[index];
-    s.given = 1;
-    s.kind = static_cast<uint8_t>(v.kind);
-    switch (v.kind) {
-      case ZUL_VALUE_NUMBER:
-      case ZUL_VALUE_INTEGER:
-        s.v.number = v.number;
-        break;
-      case ZUL_VALUE_NAME:
-      case ZUL_VALUE_TEXT:
-      case ZUL_VALUE_WORD: {
-        if (v.kind == ZUL_VALUE_WORD) s.v.number = v.number;
-        else {
-          std::memset(s.v.name, ' ', 8);
-          std::memcpy(s.v.name, v.text.data(), std::min<size_t>(8, v.text.size()));
-        }
-        s.count = static_cast<int32_t>(v.text.size());
-        s.data = S.text(v.text);
-        break;
+// One value slot into the record; what it points to lives in S.
+void StepParser::copySlot(ParsedStep::Storage& S, zul_slot& s, const SlotValue& v) {
+  s.given = 1;
+  s.kind = static_cast<uint8_t>(v.kind);
+  switch (v.kind) {
+    case ZUL_VALUE_NUMBER:
+    case ZUL_VALUE_INTEGER:
+      s.v.number = v.number;
+      break;
+    case ZUL_VALUE_NAME:
+    case ZUL_VALUE_TEXT:
+    case ZUL_VALUE_WORD: {
+      if (v.kind == ZUL_VALUE_WORD) s.v.number = v.number;
+      else {
+        std::memset(s.v.name, ' ', 8);
+        std::memcpy(s.v.name, v.text.data(), std::min<size_t>(8, v.text.size()));
       }
-      case ZUL_VALUE_CODES: {
-        auto& codes = S.ints.emplace_back(v.codes);
-        auto& params = S.doubles.emplace_back(v.numbers);
-        auto& positions = S.ints.emplace_back(v.positions);
-        auto& bounds = S.ints.emplace_back(v.boundaries);
-        zul_code_list& cl = S.codeLists.emplace_back();
-        cl.count = static_cast<int32_t>(codes.size());
-        cl.nParams = static_cast<int32_t>(params.size());
-        cl.nBoundaries = static_cast<int32_t>(bounds.size());
-        cl.codes = codes.data();
-        cl.params = params.data();
-        cl.paramPositions = positions.data();
-        cl.boundaries = bounds.data();
-        s.count = cl.count;
-        s.v.number = v.number;
-        s.data = &cl;
-        break;
-      }
-      case ZUL_VALUE_NUMBERS: {
-        auto& d = S.doubles.emplace_back(v.numbers);
-        s.count = static_cast<int32_t>(d.size());
-        s.data = d.data();
-        break;
-      }
-      case ZUL_VALUE_PAIRS: {
-        auto& p = S.pairs.emplace_back();
-        for (auto& [n, t] : v.pairs) p.push_back({S.text(n), S.text(t)});
-        s.count = static_cast<int32_t>(p.size());
-        s.data = p.data();
-        break;
-      }
-      default:
-        break;
+      s.count = static_cast<int32_t>(v.text.size());
+      s.data = S.text(v.text);
+      break;
     }
+    case ZUL_VALUE_CODES: {
+      auto& codes = S.ints.emplace_back(v.codes);
+      auto& params = S.doubles.emplace_back(v.numbers);
+      auto& positions = S.ints.emplace_back(v.positions);
+      auto& bounds = S.ints.emplace_back(v.boundaries);
+      zul_code_list& cl = S.codeLists.emplace_back();
+      cl.count = static_cast<int32_t>(codes.size());
+      cl.nParams = static_cast<int32_t>(params.size());
+      cl.nBoundaries = static_cast<int32_t>(bounds.size());
+      cl.codes = codes.data();
+      cl.params = params.data();
+      cl.paramPositions = positions.data();
+      cl.boundaries = bounds.data();
+      s.count = cl.count;
+      s.v.number = v.number;
+      s.data = &cl;
+      break;
+    }
+    case ZUL_VALUE_NUMBERS: {
+      auto& d = S.doubles.emplace_back(v.numbers);
+      s.count = static_cast<int32_t>(d.size());
+      s.data = d.data();
+      break;
+    }
+    case ZUL_VALUE_PAIRS: {
+      auto& p = S.pairs.emplace_back();
+      for (auto& [n, t] : v.pairs) p.push_back({S.text(n), S.text(t)});
+      s.count = static_cast<int32_t>(p.size());
+      s.data = p.data();
+      break;
+    }
+    default:
+      break;
   }
+}
 
-  if (debug_ & kDebugSemantics) {
-    for (const auto& line : semLog_) diag_.note("SEM: " + line);
-    for (int l = 0; l < ZUL_LIST_COUNT; ++l) {
-      if (!rec.lists[l].given) continue;
-      std::string names;
-      for (int k = 0; k < rec.lists[l].count; ++k)
-        names += " " + cols[static_cast<size_t>(rec.lists[l].numbers[k] - 1)].name;
-      diag_.note(fmt::format("SEM: list {} ({} variables):{}", mainSpelling(lists_[l].statement),
-                             rec.lists[l].count, names));
-    }
+// DEBUG=SEM: what the statements meant, and each list's variables.
+void StepParser::logSemantics(const zul_parsed& rec, const std::vector<ColumnInfo>& cols) {
+  for (const auto& line : semLog_) diag_.note("SEM: " + line);
+  for (int l = 0; l < ZUL_LIST_COUNT; ++l) {
+    if (!rec.lists[l].given) continue;
+    std::string names;
+    for (int k = 0; k < rec.lists[l].count; ++k)
+      names += " " + cols[static_cast<size_t>(rec.lists[l].numbers[k] - 1)].name;
+    diag_.note(fmt::format("SEM: list {} ({} variables):{}", mainSpelling(lists_[l].statement),
+                           rec.lists[l].count, names));
   }
 }
 

@@ -52,6 +52,8 @@ struct ColumnInfo {
   // Of a character column that also holds numbers: what makes it text,
   // "1 value that is not a number, \"x\" on line 3 of WORK.T"; else "".
   std::string notNumbers;
+  // Every field of the column is empty or "." (or the table has no rows).
+  bool noValues = false;
 };
 
 // Opens the tables of a step; the host implements it on its table layer

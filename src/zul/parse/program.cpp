@@ -116,6 +116,17 @@ class Lexer {
     }
   }
 
+  // A quoted text followed at once by n or N ('my var'n) is a name
+  // literal: a name that holds characters a plain name cannot, as a column
+  // header may.
+  void nameLiteral(Token& t) {
+    if (i_ >= s_.size() || (s_[i_] != 'n' && s_[i_] != 'N')) return;
+    if (i_ + 1 < s_.size() && isNameChar(s_[i_ + 1])) return;
+    advance();
+    t.kind = TokenKind::Name;
+    t.nameLiteral = true;
+  }
+
   bool lexToken(Token& t, std::string& err) {
     t.pos = pos();
     char c = s_[i_];
@@ -172,6 +183,7 @@ class Lexer {
             continue;
           }
           advance();
+          nameLiteral(t);
           return true;
         }
         t.text += s_[i_];
@@ -267,7 +279,7 @@ void readOptions(const Statement& st, const std::string& file, ProgramItem& item
 }  // namespace
 
 bool Token::isWord(const char* word) const {
-  if (kind != TokenKind::Name) return false;
+  if (kind != TokenKind::Name || nameLiteral) return false;
   size_t n = text.size();
   for (size_t k = 0; k < n; ++k) {
     if (word[k] == 0) return false;

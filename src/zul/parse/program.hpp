@@ -29,7 +29,7 @@ struct Position {
 };
 
 enum class TokenKind {
-  Name,    // letters, digits and '_', not starting with a digit
+  Name,    // letters, digits and '_', not starting with a digit; or 'text'n
   Number,  // 12, 1.5, .5, 1e-7 (never signed: '-' is its own token)
   String,  // quoted; text holds the content without the quotes
   Punct,   // ( ) , - : = [ ] { } . and any other single character
@@ -40,8 +40,10 @@ struct Token {
   std::string text;    // as written (String: the unquoted content)
   double number = 0;   // Number only
   Position pos;
+  bool nameLiteral = false;  // a Name written 'text'n (text may hold any character)
   bool is(char c) const { return kind == TokenKind::Punct && text.size() == 1 && text[0] == c; }
-  // Name whose text equals word, ignoring case (word in upper case).
+  // Name whose text equals word, ignoring case (word in upper case); never
+  // a name literal.
   bool isWord(const char* word) const;
 };
 

@@ -1,6 +1,7 @@
 #include "zul/program/runner.hpp"
 
 #include <algorithm>
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -84,6 +85,8 @@ class Runner {
   services::Module module_;
   bool moduleTried_ = false;
   std::string moduleError_;
+  std::string optionsFailed_;  // where the first refused option was given
+  std::atomic<int> errorLines_{0};  // ERROR lines written to the log so far
 };
 
 // Reads every program before anything is written, so that no output can
@@ -130,7 +133,8 @@ bool Runner::setUpOutputs() {
     log_ = &logFile_.stream();
   }
   progress::enable(!options_.quiet && ::isatty(STDERR_FILENO) == 1);
-  msg::setLogWriter([this](int, std::string_view line) {
+  msg::setLogWriter([this](int level, std::string_view line) {
+    if (level == ZUL_LOG_ERROR || line.rfind("ERROR:", 0) == 0) ++errorLines_;
     auto write = [&] {
       *log_ << line << '\n';
       log_->flush();
@@ -191,6 +195,7 @@ void Runner::applyOption(const parse::OptionSetting& o, const std::string& where
   if (!problem.empty()) {
     logLine(ZUL_LOG_ERROR, where + problem);
     worsen(kExitStopped);
+    if (optionsFailed_.empty()) optionsFailed_ = where.substr(0, where.size() - 2);
   } else if (!known) {
     logLine(ZUL_LOG_WARNING, where + "The option " + o.name +
                                  " is not one zul knows (VALIDVARNAME, DEBUG, THREADS, "
@@ -223,6 +228,7 @@ void Runner::runStep(const parse::ProgramItem& item, const std::string& file) {
   s.step = &ctx;
 
   int32_t code = 0, fault = 0;
+  const int errorsBefore = errorLines_;
   progress::beginStep("The " + item.step.procedure + " step at " + file + ":" +
                       std::to_string(item.pos.line));
   try {
@@ -247,6 +253,13 @@ void Runner::runStep(const parse::ProgramItem& item, const std::string& file) {
                              "clean-up handler was not run.");
   }
   progress::endStep();
+  msg::setByGroup({});
+  // An error reported during the step never leaves it looking successful:
+  // a failed host service (a column declared twice, a row not written)
+  // stops it, since its output tables may not match their values; an
+  // error the procedure reported but did not count raises its code.
+  if (ctx.hostErrors > 0 && code < kCodeStopped) code = kCodeStopped;
+  if (errorLines_ > errorsBefore && code <= kCodeWarningMax) code = kCodeErrorReported;
   int runaway = services::joinAllThreads();
   if (runaway > 0) {
     logLine(ZUL_LOG_WARNING, std::to_string(runaway) +
@@ -309,6 +322,15 @@ void Runner::runProgram(const parse::Program& program) {
         }
         break;
       case parse::ProgramItem::Kind::Step:
+        // A step after a refused option would run with settings other
+        // than those asked for.
+        if (!optionsFailed_.empty()) {
+          logLine(ZUL_LOG_NOTE, "The " + item.step.procedure + " step at " + program.file + ":" +
+                                    std::to_string(item.pos.line) +
+                                    " was skipped: the option at " + optionsFailed_ +
+                                    " was refused.");
+          break;
+        }
         runStep(item, program.file);
         break;
       case parse::ProgramItem::Kind::Invalid:

@@ -29,6 +29,15 @@ struct RunOptions {
 };
 
 // Exit statuses.
+// The highest completion code of a step that counts as successful; the
+// code a step gets when it logged an error yet returned such a code (the
+// lowest that is not success: exit status 1, as for a failed BY group);
+// and the lowest code that stops a step (its output tables are not kept),
+// given to a step during which a host service failed.
+inline constexpr int kCodeWarningMax = 4;
+inline constexpr int kCodeErrorReported = 5;
+inline constexpr int kCodeStopped = 1000;
+
 inline constexpr int kExitOk = 0;        // every step ended with a code of 4 or less
 inline constexpr int kExitWarnings = 1;  // some step ended with 5 to 999
 inline constexpr int kExitStopped = 2;   // a step stopped (1000 and above), or a

@@ -33,6 +33,35 @@ bool parseInt(std::string_view text, long& out) {
   return true;
 }
 
+// The module reads DEBUG for the words SYN (log each statement's tokens)
+// and SEM (log what the parser understood): every word given must hold
+// one of them, so that a misspelt switch is not silently ignored.
+std::string checkDebug(std::string_view value) {
+  std::string u = upper(value);
+  size_t i = 0;
+  while (i < u.size()) {
+    while (i < u.size() && (u[i] == ' ' || u[i] == ',')) ++i;
+    size_t b = i;
+    while (i < u.size() && u[i] != ' ' && u[i] != ',') ++i;
+    if (i == b) break;
+    std::string word = u.substr(b, i - b);
+    if (word.find("SYN") == std::string::npos && word.find("SEM") == std::string::npos)
+      return "DEBUG= takes SYN (show each statement's tokens), SEM (show what the parser "
+             "understood) or both, as DEBUG='SYN SEM'; " + word + " is neither.";
+  }
+  return {};
+}
+
+// The named settings a step reads, with the whole numbers each takes.
+struct NamedSetting {
+  const char* name;
+  double min, max;
+  const char* meaning;
+};
+constexpr NamedSetting kNamedSettings[] = {
+    {"ZACORR_THREADS", 0, 100, "the threads that compute the crossproducts"},
+};
+
 }  // namespace
 
 int HostOptions::machineCpuCount() {
@@ -78,7 +107,8 @@ std::string HostOptions::set(std::string_view name, std::string_view value, bool
       v = std::to_string(n);
     }
   } else if (k == "DEBUG") {
-    // any text: the module looks for the words it knows
+    std::string problem = checkDebug(value);
+    if (!problem.empty()) return problem;
   } else {
     known = false;
   }
@@ -105,9 +135,22 @@ std::optional<std::string> HostOptions::get(std::string_view name) const {
 }
 
 std::string HostOptions::setNamed(std::string_view name, std::string_view value) {
+  const NamedSetting* known = nullptr;
+  std::string list;
+  for (const NamedSetting& s : kNamedSettings) {
+    if (key(name) == s.name) known = &s;
+    list += (list.empty() ? "" : ", ") + std::string(s.name);
+  }
+  if (!known)
+    return "SET " + std::string(name) + ": zul knows no setting of that name; the settings are " +
+           list + ".";
   double d;
-  if (!parseDouble(value, d))
-    return "the setting " + std::string(name) + " takes a number, not '" + std::string(value) + "'.";
+  long n = 0;
+  if (!parseDouble(value, d) || !parseInt(value, n) || d < known->min || d > known->max)
+    return "SET " + std::string(name) + "= takes a whole number from " +
+           std::to_string(static_cast<long>(known->min)) + " to " +
+           std::to_string(static_cast<long>(known->max)) + " (" + known->meaning + "), not '" +
+           std::string(value) + "'.";
   std::lock_guard<std::mutex> lock(mutex_);
   named_[key(name)] = d;
   return {};

@@ -31,8 +31,9 @@ class HostOptions {
   std::string setBare(std::string_view name, bool& known);
   std::optional<std::string> get(std::string_view name) const;
 
-  // Named numeric settings (OPTIONS SET name=value). A value that is no
-  // number is refused (the sentence is returned).
+  // Named numeric settings (OPTIONS SET name=value). A name zul does not
+  // know, or a value outside what the setting takes, is refused (the
+  // sentence is returned). DEBUG= must hold the words the module reads.
   std::string setNamed(std::string_view name, std::string_view value);
   // The value, or nothing when it was never set.
   std::optional<double> named(std::string_view name) const;

@@ -39,7 +39,13 @@ std::function<std::string(int32_t)> g_statusProvider;
 
 StepContext* currentStep() { return session().step; }
 
-void logError(const std::string& text) { msg::writeLog(ZUL_LOG_ERROR, text); }
+// A host service that failed: the step is told through the status it
+// returns, and the runner through hostErrors (a step that goes on as if
+// nothing failed is stopped).
+void logError(const std::string& text) {
+  msg::writeLog(ZUL_LOG_ERROR, text);
+  if (StepContext* st = currentStep()) ++st->hostErrors;
+}
 
 // A text handed over by the module as pointer and length: length -1 means
 // "up to the NUL". Any other negative length, or a length without text, is
@@ -232,9 +238,10 @@ int32_t svcNextByGroup(zul_table* input) {
   try {
     int32_t r = input->input->nextByGroup();
     StepContext* st = currentStep();
-    if (r >= 1 && st && st->parsed && st->parsed->record()->tables[ZUL_DS_DATA] == input &&
-        session().onByGroup)
-      session().onByGroup(input);
+    const bool isData =
+        st && st->parsed && st->parsed->record()->tables[ZUL_DS_DATA] == input;
+    if (isData) msg::setByGroup(r >= 1 ? input->input->byDescription() : std::string());
+    if (r >= 1 && isData && session().onByGroup) session().onByGroup(input);
     return r;
   } catch (const std::exception& e) {
     logError(e.what());
@@ -617,12 +624,32 @@ int32_t svcDiagSwitch(const char* name) { return name ? session().options.switch
 
 double svcAvailableMemory() { return availableMemoryUnits(); }
 
+// The procedure's message about _NAME_ values it cannot use counts them;
+// the first of them is quoted here with its line of DATA=, so that it can
+// be found and corrected. A blank _NAME_ is normal on rows that belong to
+// no variable and is not quoted.
+void quoteRefusedName(const std::string& value, int32_t kind) {
+  StepContext* st = currentStep();
+  if (kind == kNameOrdinary || !st || !st->parsed || st->nameCheckWarnings > 0) return;
+  if (value.find_first_not_of(' ') == std::string::npos) return;
+  const zul_table* data = st->parsed->record()->tables[ZUL_DS_DATA];
+  if (!data || !data->input || !data->input->hasRecord()) return;
+  ++st->nameCheckWarnings;
+  std::string shown = value.substr(0, value.find_last_not_of(' ') + 1);
+  msg::writeLog(ZUL_LOG_NOTE, "Table " + data->input->displayName() + ", line " +
+                                  std::to_string(data->input->recordLine()) +
+                                  ": the _NAME_ value \"" + shown +
+                                  "\" is not a usable variable name.");
+}
+
 int32_t svcNameCheck(const char* value, int32_t length) {
   std::string_view text;
   if (!textArg("_NAME_ check", value, length, text)) return kNameUnusable;
   std::string v(text);
   auto vvn = session().options.get("VALIDVARNAME");
-  return classifyName(v, vvn ? *vvn : "V7");
+  const int32_t kind = classifyName(v, vvn ? *vvn : "V7");
+  quoteRefusedName(v, kind);
+  return kind;
 }
 
 void svcMacroSet(const char* name, const char* value) {

@@ -110,9 +110,10 @@ std::vector<parse::ColumnInfo> HostTableOpener::columns(zul_table* table) {
   if (table->input) cols = &table->input->columns();
   else if (table->output) cols = &table->output->columns();
   if (!cols) return out;
-  for (const auto& c : *cols) out.push_back({c.name, c.isCharacter(), {}});
+  for (const auto& c : *cols) out.push_back({c.name, c.isCharacter(), {}, false});
   if (!table->input) return out;
   for (size_t c = 0; c < out.size(); ++c) {
+    out[c].noValues = !table->input->hasValues(static_cast<int>(c));
     const table::NonNumeric* o = table->input->nonNumeric(static_cast<int>(c));
     if (!o) continue;
     out[c].notNumbers = std::to_string(o->count) +
@@ -175,6 +176,7 @@ int32_t layOutColumns(zul_table* out) {
     return 0;
   } catch (const std::exception& e) {
     messages::writeLog(ZUL_LOG_ERROR, e.what());
+    if (session().step) ++session().step->hostErrors;
     return 2;
   }
 }

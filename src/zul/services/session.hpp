@@ -74,6 +74,7 @@ struct StepContext {
   std::vector<std::unique_ptr<zul_readlist>> readLists;
   std::deque<std::string> hostStrings;             // 329/16..18
   int nameCheckWarnings = 0;
+  int hostErrors = 0;  // services that failed with an ERROR line
 };
 
 class Session {

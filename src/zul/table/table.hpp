@@ -280,6 +280,9 @@ class InputTable {
   const NonNumeric* nonNumeric(int col) const;
   // Number of data rows; known when the type pass ran, else nothing.
   std::optional<int64_t> rowCount() const { return rowCount_; }
+  // Of a column (from 0): false when the type pass found no value in it
+  // (every field empty or "."), true otherwise (also without a type pass).
+  bool hasValues(int col) const;
 
   // ---- BY groups ----
   // Sets the BY variables before the first nextByGroup(). TableError when
@@ -342,11 +345,12 @@ class InputTable {
   void setThreadedRead(bool on);
   bool threadedRead() const { return threadedRead_; }
 
-  struct Impl;  // the CSV cursor (input_table.cpp)
+  struct Impl;  // the CSV cursor (input_cursor.hpp)
 
  private:
   friend class ReadList;
   friend int syncByGroup(const InputTable& input, InputTable& target);
+  void takeScannedTypes(const std::vector<bool>& typeKnown, const std::vector<bool>& widthKnown);
   TableRef ref_;
   std::string type_;
   std::string label_;
@@ -354,6 +358,7 @@ class InputTable {
   std::vector<std::string> notes_;
   std::map<int, NonNumeric> nonNumeric_;
   std::optional<int64_t> rowCount_;
+  std::vector<uint8_t> valued_;  // from the type pass; empty without one
   BySpec by_;
   std::vector<int> byColumns_;
   bool threadedRead_ = false;

@@ -373,3 +373,40 @@ TEST(LogWriter, ContinuationLinesAlignUnderTheText) {
   EXPECT_EQ(log.lines[0].second, "ERROR: first");
   EXPECT_EQ(log.lines[1].second, "       second");
 }
+
+// Text from data files may hold any byte; what reaches an output is valid
+// UTF-8 without control bytes, with the others shown as \xNN.
+TEST(Printable, KeepsUtf8AndEscapesEveryOtherByte) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"plain ascii", "plain ascii"},
+      {"caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x99\x82", "caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x99\x82"},
+      {"caf\xE9", "caf\\xE9"},                       // a Latin-1 letter
+      {std::string("n\0l", 3), "n\\x00l"},           // NUL
+      {"x\xFFy", "x\\xFFy"},
+      {"\xC0\xAF", "\\xC0\\xAF"},                    // overlong '/'
+      {"\xED\xA0\x80", "\\xED\\xA0\\x80"},           // a surrogate
+      {"\xE2\x82", "\\xE2\\x82"},                    // cut short
+      {"tab\tand\nline", "tab\tand\nline"},
+      {"bell\x07", "bell\\x07"},
+  };
+  for (const auto& [in, out] : cases) EXPECT_EQ(zm::printable(in), out) << in;
+}
+
+TEST(Printable, TheLogWriterAndTheByGroupPlaceholder) {
+  std::vector<std::string> lines;
+  zm::setLogWriter([&](int, std::string_view line) {
+    lines.emplace_back(line);
+    return true;
+  });
+  zm::writeLog(ZUL_LOG_NOTE, "value caf\xE9");
+  zm::message(230, 6, nullptr, 0);
+  zm::setByGroup("g=1");
+  zm::message(230, 6, nullptr, 0);
+  zm::setByGroup({});
+  zm::setLogWriter(nullptr);
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_EQ(lines[0], "NOTE: value caf\\xE9");
+  EXPECT_EQ(lines[1].find("BY group"), std::string::npos) << lines[1];
+  EXPECT_NE(lines[2].find("No usable observation is left in the BY group g=1 ("),
+            std::string::npos) << lines[2];
+}

@@ -32,6 +32,22 @@ TEST(ProgramReader, TokensKeepLineAndColumn) {
   EXPECT_EQ(s.end.line, 2);
 }
 
+// 'text'n is a name, never a keyword; 'text' alone and 'text'nx are not.
+TEST(ProgramReader, NameLiterals) {
+  Program p = readProgramText("factor; var 'my var'n \"Run\"N 'x'nx 'y';", "n.zul");
+  ASSERT_EQ(p.items.size(), 1u);
+  const Statement& s = p.items[0].step.statements.at(1);
+  ASSERT_EQ(s.tokens.size(), 6u);
+  EXPECT_EQ(s.tokens[1].kind, TokenKind::Name);
+  EXPECT_EQ(s.tokens[1].text, "my var");
+  EXPECT_TRUE(s.tokens[1].nameLiteral);
+  EXPECT_EQ(s.tokens[2].text, "Run");
+  EXPECT_FALSE(s.tokens[2].isWord("RUN"));
+  EXPECT_EQ(s.tokens[3].kind, TokenKind::String);  // 'x' then the name nx
+  EXPECT_EQ(s.tokens[4].text, "nx");
+  EXPECT_EQ(s.tokens[5].kind, TokenKind::String);
+}
+
 TEST(ProgramReader, CommentsAreSkippedWherever) {
   const char* text =
       "/* leading comment; with a semicolon */\n"

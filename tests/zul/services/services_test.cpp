@@ -237,6 +237,37 @@ TEST(Options, DefaultsChecksSettingsAndSwitches) {
   EXPECT_EQ(o.macro("SYSRANDOM").value(), "1431");
 }
 
+// Settings that are refused name what was given and say what is allowed;
+// a refused value changes nothing.
+TEST(Options, RefusedSettingsSayWhatIsAllowed) {
+  zs::HostOptions o;
+  bool known = false;
+  struct Case {
+    const char* name;
+    const char* value;
+    bool named;
+    const char* says;
+  };
+  const Case cases[] = {
+      {"nosuch", "3", true, "no setting of that name; the settings are ZACORR_THREADS"},
+      {"zacorr_threads", "-1", true, "whole number from 0 to 100"},
+      {"zacorr_threads", "101", true, "not '101'"},
+      {"zacorr_threads", "2.5", true, "whole number"},
+      {"DEBUG", "XYZ", false, "XYZ is neither"},
+      {"DEBUG", "SYN XYZ", false, "XYZ is neither"},
+      {"CPUCOUNT", "0", false, "from 1 to 1024"},
+  };
+  for (const Case& c : cases) {
+    std::string problem = c.named ? o.setNamed(c.name, c.value) : o.set(c.name, c.value, known);
+    EXPECT_NE(problem.find(c.says), std::string::npos) << c.name << "=" << c.value << ": " << problem;
+  }
+  EXPECT_FALSE(o.named("zacorr_threads").has_value());
+  EXPECT_EQ(o.get("DEBUG").value(), "");
+  for (const char* fine : {"SYN", "sem", "SYN SEM", "SYNSEM", ""})
+    EXPECT_TRUE(o.set("DEBUG", fine, known).empty()) << fine;
+  EXPECT_TRUE(o.setNamed("zacorr_threads", "0").empty());
+}
+
 TEST(NameCheck, ThreeClasses) {
   EXPECT_EQ(zs::classifyName("Population", "V7"), zs::kNameOrdinary);
   EXPECT_EQ(zs::classifyName("x1      ", "V7"), zs::kNameOrdinary);  // trailing blanks

@@ -191,6 +191,37 @@ TEST_F(CsvReader, MissingFileAndNoHeader) {
   }
 }
 
+TEST_F(CsvReader, OtherSeparatorsAreNamed) {
+  for (const char* sep : {";", "\t"}) {
+    try {
+      InputTable t(table("other", std::string("a") + sep + "b\n1" + sep + "2\n"));
+      FAIL() << "separator " << sep << " accepted";
+    } catch (const TableError& e) {
+      EXPECT_THAT(e.what(), HasSubstr("the header has 1 column; zul reads comma-separated files"));
+    }
+  }
+  InputTable one(table("one", "a\n1\n2\n"));  // one column of its own is fine
+  EXPECT_EQ(one.varCount(), 1);
+}
+
+// Which columns hold no value at all: empty fields and "." do not count,
+// and rows of plain numbers checked whole do not hide an empty column,
+// wherever in the file (and in which part of a threaded pass) it is.
+TEST_F(CsvReader, ColumnsWithoutAnyValueAreKnown) {
+  std::string csv = "a,b,c,d\n";
+  for (int i = 0; i < 20000; ++i) csv += std::to_string(i) + ",," + std::to_string(i % 7) + ",.\n";
+  csv += "1,,x,.\n";
+  InputTable t(table("sparse", csv));
+  EXPECT_TRUE(t.hasValues(0));
+  EXPECT_FALSE(t.hasValues(1));
+  EXPECT_TRUE(t.hasValues(2));
+  EXPECT_FALSE(t.hasValues(3));
+  InputTable empty(table("headeronly", "a,b\n"));
+  EXPECT_EQ(empty.rowCount().value(), 0);
+  EXPECT_FALSE(empty.hasValues(0));
+  EXPECT_FALSE(empty.hasValues(1));
+}
+
 TEST_F(CsvReader, FileEndingExactlyAtAPageBoundary) {
   // The tokenizer relies on a zero byte after the mapping; a file whose
   // size is a multiple of the page size has no slack in its last page.

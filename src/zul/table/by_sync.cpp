@@ -1,0 +1,86 @@
+// zul/table/by_sync.cpp -- a second table (TARGET=) kept on the BY group
+// of an input: bySyncMode() and syncByGroup() of table.hpp.
+#include <string>
+
+#include "zul/table/input_cursor.hpp"
+
+namespace zul::table {
+
+int bySyncMode(const InputTable& input, const InputTable& target) {
+  const auto& vars = input.by().variables;
+  if (vars.empty()) return 2;
+  int have = 0;
+  for (const auto& v : vars)
+    if (target.varNumber(v.name) != 0) ++have;
+  if (have == static_cast<int>(vars.size())) return 0;
+  return have == 0 ? 2 : 1;
+}
+
+int syncByGroup(const InputTable& input, InputTable& target) {
+  int mode = bySyncMode(input, target);
+  if (mode == 1) return 2;
+  if (mode == 2) {
+    if (!target.by().variables.empty()) target.setBy({});
+    target.rewindTable();
+    target.nextByGroup();
+    return 0;
+  }
+  const InputTable::Impl& in = *input.impl_;
+  InputTable::Impl& tg = *target.impl_;
+  // The target reads its groups by the input's BY variables.
+  bool sameBy = target.by().variables.size() == input.by().variables.size();
+  for (size_t k = 0; sameBy && k < input.by().variables.size(); ++k)
+    sameBy = sameName(target.by().variables[k].name, input.by().variables[k].name) &&
+             target.by().variables[k].descending == input.by().variables[k].descending;
+  if (!sameBy) {
+    BySpec byVars = input.by();
+    byVars.notSorted = byVars.notSorted || target.by().notSorted;
+    target.setBy(byVars);
+  }
+  for (size_t k = 0; k < in.byCols.size(); ++k)
+    if (in.byChar[k] != tg.byChar[k]) return 2;
+
+  // Sign of (target group - input group) in BY order.
+  auto compare = [&]() {
+    for (size_t k = 0; k < in.byCols.size(); ++k) {
+      int c;
+      if (in.byChar[k]) {
+        int m = tg.keyText[k].compare(in.keyText[k]);
+        c = m < 0 ? -1 : (m > 0 ? 1 : 0);
+      } else {
+        double a = tg.keyNum[k], b = in.keyNum[k];
+        bool ma = isMissing(a), mb = isMissing(b);
+        if (ma || mb) c = ma == mb ? 0 : (ma ? -1 : 1);
+        else c = a < b ? -1 : (a > b ? 1 : 0);
+      }
+      if (c != 0) return in.byDesc[k] ? -c : c;
+    }
+    return 0;
+  };
+
+  if (tg.notSorted || in.notSorted) {
+    // Groups in no particular order: search the whole target.
+    target.rewindTable();
+    while (target.nextByGroup() > 0)
+      if (compare() == 0) return 0;
+    return 1;
+  }
+  if (tg.state == InputTable::Impl::State::InGroup || tg.state == InputTable::Impl::State::GroupEnded) {
+    int c = compare();
+    if (c == 0) {
+      target.rewindGroup();
+      return 0;
+    }
+    if (c > 0) return 1;  // the target is already past the input's group
+  } else if (tg.state == InputTable::Impl::State::Finished) {
+    return 1;
+  }
+  while (target.nextByGroup() > 0) {
+    int c = compare();
+    if (c == 0) return 0;
+    if (c > 0) return 1;
+  }
+  return 1;
+}
+
+}  // namespace zul::table
