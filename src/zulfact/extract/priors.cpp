@@ -158,6 +158,24 @@ void methodWeights(const ProcState& ps, const double* h2, double* weights) {
   }
 }
 
+PriorBound boundPriors(int p, double* h2, bool heywood, bool ultraHeywood) {
+  if (ultraHeywood) return PriorBound::Within;
+  PriorBound result = PriorBound::Within;
+  for (int i = 0; i < p; ++i) {
+    const bool above = h2[i] > 1.0, below = h2[i] < 0.0;
+    if (!above && !below) continue;
+    if (heywood) {
+      h2[i] = above ? 1.0 : 0.0;
+      result = PriorBound::Adjusted;
+    } else if (above) {
+      return PriorBound::AboveOne;
+    } else {
+      result = PriorBound::Negative;
+    }
+  }
+  return result;
+}
+
 void computePriors(ProcState& ps) {
   const int p = ps.nVars;
   if (p <= 0) return;

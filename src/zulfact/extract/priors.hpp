@@ -58,6 +58,14 @@ void methodWeights(const ProcState& ps, const double* h2, double* weights);
 // such row; out is then untouched.
 bool readWeightRow(ProcState& ps, double* out);
 
+// Prior communalities h2 (p of them) against [0, 1], the rule of the
+// Heywood options: with ultraHeywood every value stands (Within); with
+// heywood values above 1 become 1 and below 0 become 0 (Adjusted when any
+// did); otherwise AboveOne (a Heywood case) when a value is above 1, else
+// Negative when one is below 0, with h2 unchanged.
+enum class PriorBound { Within, Adjusted, AboveOne, Negative };
+PriorBound boundPriors(int p, double* h2, bool heywood, bool ultraHeywood);
+
 // True when an upper-cased, blank-padded 8-character _TYPE_ value names a
 // row of prior communalities ("PRIORS", or beginning with "COMMUNAL").
 bool isPriorsType(const char* type8);

@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <vector>
 
 #include "zulfact/extract/priors.hpp"
 
@@ -76,6 +77,32 @@ TEST(MethodWeights, ByMethod) {
   EXPECT_DOUBLE_EQ(w[0], 4.0);
   EXPECT_DOUBLE_EQ(w[1], 9.0);
   EXPECT_DOUBLE_EQ(w[2], 0.25);
+}
+
+// Priors outside [0, 1] under a one-pass method: a communality above 1
+// is a Heywood case, one below 0 no communality at all. HEYWOOD brings
+// them into [0, 1], ULTRAHEYWOOD keeps them, without either the group
+// has no solution.
+TEST(PriorBounds, HeywoodRuleOnPriors) {
+  struct Case {
+    std::vector<double> h2;
+    bool heywood, ultra;
+    PriorBound result;
+    std::vector<double> after;
+  };
+  const Case cases[] = {
+      {{0, .5, 1}, false, false, PriorBound::Within, {0, .5, 1}},
+      {{2, .5, -1}, false, false, PriorBound::AboveOne, {2, .5, -1}},
+      {{.5, -0.25}, false, false, PriorBound::Negative, {.5, -0.25}},
+      {{2, .5, -1}, true, false, PriorBound::Adjusted, {1, .5, 0}},
+      {{1.0000001, .5}, true, false, PriorBound::Adjusted, {1, .5}},
+      {{2, .5, -1}, false, true, PriorBound::Within, {2, .5, -1}},
+  };
+  for (const Case& c : cases) {
+    std::vector<double> h2 = c.h2;
+    EXPECT_EQ(boundPriors(static_cast<int>(h2.size()), h2.data(), c.heywood, c.ultra), c.result);
+    EXPECT_EQ(h2, c.after);
+  }
 }
 
 TEST(PriorsType, PriorsOrCommunalThroughEightCharacters) {
