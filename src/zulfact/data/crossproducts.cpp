@@ -66,6 +66,36 @@ int scaleExponent(int b) {
   return 0;
 }
 
+// Values below this need no scale at exponent 0: deviations from a shift
+// below it stay below 2^kScaleLimit.
+const double kQuickLimit = std::ldexp(1.0, kScaleLimit - 1);
+
+// True when every |x[t]| is below `limit`: a test without a dependency from
+// one value to the next, so that it runs at the speed of the loads.
+bool allBelow(const double* x, int count, double limit) {
+  int over = 0;
+  for (int t = 0; t < count; ++t) over += std::fabs(x[t]) >= limit ? 1 : 0;
+  return over == 0;
+}
+
+// The usual case, tested in one pass over the block: sums at exponent 0
+// and every value, shift and root weight below kQuickLimit, so that the
+// block needs no scale.
+bool plainBlock(const BlockShape& shape, const double* block, int vecsize, int count,
+                const double* shift, bool weighted, const CrossScale& now) {
+  const int n = shape.n;
+  if (now.root != 0) return false;
+  for (int v : now.var)
+    if (v != 0) return false;
+  if (!shape.noint && !allBelow(shift, n, kQuickLimit)) return false;
+  if (weighted && !allBelow(block + static_cast<size_t>(n) * vecsize, count, kQuickLimit))
+    return false;
+  if (count == vecsize) return allBelow(block, n * vecsize, kQuickLimit);
+  for (int col = 0; col < n; ++col)
+    if (!allBelow(block + static_cast<size_t>(col) * vecsize, count, kQuickLimit)) return false;
+  return true;
+}
+
 // A scale for sums that hold nothing yet.
 CrossScale freshScale(int n) {
   CrossScale s;
@@ -114,19 +144,26 @@ void rescalePacked(int n, double* sums, double* packed, CrossScale& scale, const
 bool blockScale(const BlockShape& shape, const double* block, int vecsize, int count,
                 const double* shift, bool weighted, const CrossScale& now, CrossScale& want) {
   const int n = shape.n;
-  // Without weights the root column holds ones: exponent 0.
   const double* root = block + static_cast<size_t>(n) * vecsize;
+  if (plainBlock(shape, block, vecsize, count, shift, weighted, now)) return false;
+  // Without weights the root column holds ones: exponent 0.
   double m = weighted ? 0.0 : 1.0;
-  if (weighted)
+  if (weighted && !(now.root == 0 && allBelow(root, count, kQuickLimit)))
     for (int t = 0; t < count; ++t) m = std::max(m, root[t]);
   want.root = std::min(now.root, scaleExponent(binaryExponent(m)));
   bool lower = want.root != now.root;
   want.var.resize(static_cast<size_t>(n));
   for (int col = 0; col < n; ++col) {
     const double* x = block + static_cast<size_t>(col) * vecsize;
+    const double s = shape.noint ? 0.0 : shift[col];
+    // The usual case: a variable at exponent 0 whose values need none.
+    if (now.of(col) == 0 && std::fabs(s) < kQuickLimit && allBelow(x, count, kQuickLimit)) {
+      want.var[static_cast<size_t>(col)] = 0;
+      continue;
+    }
     double m = 0;
     for (int t = 0; t < count; ++t) m = std::max(m, std::fabs(x[t]));
-    const int e = variableExponent(now.of(col), shape.noint ? 0.0 : shift[col], m, shape.noint);
+    const int e = variableExponent(now.of(col), s, m, shape.noint);
     want.var[static_cast<size_t>(col)] = e;
     lower = lower || e != now.of(col);
   }
