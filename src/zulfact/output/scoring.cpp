@@ -1,6 +1,7 @@
 #include "zulfact/output/scoring.hpp"
 
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 #include "zulfact/host/host.hpp"
@@ -33,8 +34,7 @@ void inverseCorrelations(ProcState& ps, double* a) {
     checkWork(ps, h.workRead(ps.workFile, a, bytes));
     return;
   }
-  checkWork(ps, h.workPosition(ps.workFile, ps.corrKey));
-  checkWork(ps, h.workRead(ps.workFile, a, bytes));
+  std::memcpy(a, ps.groupCorr, static_cast<size_t>(bytes));
   std::vector<double> work(static_cast<size_t>(p));
   if (sweepInvert(p, a, work.data(), 0, nullptr, ps.singularity) > 0)
     h.message(msg::kScoringSingular);
