@@ -158,10 +158,11 @@ TEST(CrossproductMoments, ShiftKeepsLargeMeansAccurate) {
 }
 
 // Correlations do not depend on the units of a variable: a variable (or
-// the weights) multiplied by a power of ten up to the largest double gives
-// the same correlations, its means and standard deviations times that
-// factor, in every accumulation mode. Values and weights of this size
-// overflowed the squares or the centring of the sums before.
+// the weights) multiplied by a power of ten from 1e-170 (squares below the
+// smallest double) to 1e307 gives the same correlations, its means and
+// standard deviations times that factor, in every accumulation mode.
+// Large values and weights overflowed the squares or the centring of the
+// sums before; tiny ones lost their squares.
 TEST(CrossproductScale, AnyFiniteScaleGivesTheSameCorrelations) {
   const int n = 3;
   const auto rows = randomRows(700, n, false, true, 23);
@@ -181,6 +182,7 @@ TEST(CrossproductScale, AnyFiniteScaleGivesTheSameCorrelations) {
   const Case cases[] = {
       {"3e152", 1, 3e152, false},      {"1e200", 0, 1e200, false},
       {"1e307 about 0", 2, 1e307, true}, {"1e-100", 1, 1e-100, false},
+      {"1e-170 (squares below the smallest double)", 1, 1e-170, false},
       {"weights 1e300", n, 1e300, false}, {"weights 1e-300", n, 1e-300, false},
   };
   for (const Case& c : cases) {
