@@ -95,6 +95,23 @@ int firstOverflowedVariable(int n, const double* sums, const double* packed) {
   return -1;
 }
 
+// The first variable whose mean or standard deviation is not finite, -1
+// when every one is.
+int firstNonFinite(int n, const double* means, const double* sds) {
+  for (int i = 0; i < n; ++i)
+    if (!std::isfinite(means[i]) || !std::isfinite(sds[i])) return i;
+  return -1;
+}
+
+// Ends the step with message 90 naming variable i, when i >= 0.
+void stopIfTooLarge(ProcState& ps, int i) {
+  if (i < 0) return;
+  const char* name = ps.varNames ? ps.varNames + 33 * static_cast<size_t>(i) : "";
+  host().message(msg::kValuesTooLarge, {std::string_view(name)});
+  raiseCode(ps, kCodeBadVariables);
+  host().endStep(kCodeBadVariables, 0);
+}
+
 }  // namespace
 
 double vardefDivisorLogged(std::string_view vardef, double n, double k, double w) {
@@ -107,6 +124,34 @@ double vardefDivisorLogged(std::string_view vardef, double n, double k, double w
   }
   return d;
 }
+
+namespace {
+
+// The moments and counts into the group's record, and the notes of the
+// finishing steps.
+void reportFinish(ProcState& ps, zul_table* table, const FinishOutcome& fin, const MomentsOut& out) {
+  Host& h = host();
+  ps.obsCounts = out.counts;
+  ps.nObs = out.nObs;
+  ps.sumWeights = out.sumWeights;
+  ps.varianceDivisor = out.divisor;
+  const std::string name = fin.nNotes > 0 ? h.tableName(table) : std::string();
+  for (int i = 0; i < fin.nNotes; ++i) {
+    const FinishNote& nt = fin.notes[i];
+    if (nt.number == msg::kVardefDivisorNotPositive.number && fin.vardefInvalid) vardefDivisorLogged(std::string_view(ps.vardef, 8), 0, 0, 0);
+    if (nt.nNumbers == 2)
+      h.message(msg::input(nt.number), {nt.a, nt.b});
+    else if (nt.nNumbers == 1 && nt.tableName)
+      h.message(msg::input(nt.number), {nt.a, std::string_view(name)});
+    else if (nt.tableName)
+      h.message(msg::input(nt.number), {std::string_view(name)});
+    else
+      h.message(msg::input(nt.number));
+  }
+  if (fin.vardefInvalid && fin.status == 0) vardefDivisorLogged(std::string_view(ps.vardef, 8), 0, 0, 0);
+}
+
+}  // namespace
 
 int crossproductEngine(ProcState& ps) {
   Host& h = host();
@@ -177,40 +222,19 @@ int crossproductEngine(ProcState& ps) {
     h.endStep(kCodeEngine, 0);
   }
 
-  // Values near the largest double (1e200, 1.7e308) overflow their squares;
-  // the infinite or undefined sums would come out as a zero variance.
-  const int overflowed = firstOverflowedVariable(n, sums, ps.corrMatrix);
-  if (overflowed >= 0) {
-    const char* name = ps.varNames ? ps.varNames + 33 * static_cast<size_t>(overflowed) : "";
-    h.message(msg::kValuesTooLarge, {std::string_view(name)});
-    raiseCode(ps, kCodeBadVariables);
-    h.endStep(kCodeBadVariables, 0);
-  }
-
+  // The sums are scaled so that finite values cannot overflow them; an
+  // infinite sum or a mean or standard deviation beyond the largest double
+  // (values spanning nearly the whole range) cannot be computed, and would
+  // come out as a zero variance.
+  stopIfTooLarge(ps, firstOverflowedVariable(n, sums, ps.corrMatrix));
   MomentsOut out;
   out.means = ps.means;
   out.stdDevs = ps.stdDevs;
   out.scale = ps.scaleVector;
   const FinishOutcome fin = finishMoments(shape, std::string_view(ps.vardef, 8), false, counts,
-                                          sums, ps.corrMatrix, shift, out);
-  ps.obsCounts = out.counts;
-  ps.nObs = out.nObs;
-  ps.sumWeights = out.sumWeights;
-  ps.varianceDivisor = out.divisor;
-  const std::string name = fin.nNotes > 0 ? h.tableName(table) : std::string();
-  for (int i = 0; i < fin.nNotes; ++i) {
-    const FinishNote& nt = fin.notes[i];
-    if (nt.number == msg::kVardefDivisorNotPositive.number && fin.vardefInvalid) vardefDivisorLogged(std::string_view(ps.vardef, 8), 0, 0, 0);
-    if (nt.nNumbers == 2)
-      h.message(msg::input(nt.number), {nt.a, nt.b});
-    else if (nt.nNumbers == 1 && nt.tableName)
-      h.message(msg::input(nt.number), {nt.a, std::string_view(name)});
-    else if (nt.tableName)
-      h.message(msg::input(nt.number), {std::string_view(name)});
-    else
-      h.message(msg::input(nt.number));
-  }
-  if (fin.vardefInvalid && fin.status == 0) vardefDivisorLogged(std::string_view(ps.vardef, 8), 0, 0, 0);
+                                          sums, ps.corrMatrix, shift, out, run.scale);
+  reportFinish(ps, table, fin, out);
+  if (fin.status == 0) stopIfTooLarge(ps, firstNonFinite(n, ps.means, ps.stdDevs));
   return fin.status == 0 ? 0 : kCodeNoData;
 }
 

@@ -38,6 +38,150 @@ constexpr int kPoolStartFailed = 56;
 
 inline bool isMissing(double x) { return zul_is_missing(x) != 0; }
 
+// Values between 2^-kScaleLimit and 2^kScaleLimit are accumulated as they
+// are; larger and smaller ones are scaled by a power of two to about 1.
+// Block entries (a deviation times a root weight) then stay below
+// 2^(2 kScaleLimit): their squares, summed over any count of observations,
+// and the products of two sums in the centring stay far below the largest
+// double (2^1024), and above the smallest normal one (2^-1022).
+constexpr int kScaleLimit = 200;
+// The exponent of sums that hold nothing yet: any scale fits them, so the
+// first values choose it, upwards too. Also the cap of a scale exponent.
+constexpr int kFreshExponent = 1000;
+
+// b with |x| < 2^b; far below any limit for 0.
+int binaryExponent(double x) {
+  if (x == 0) return -100000;
+  int e = 0;
+  std::frexp(x, &e);
+  return e;
+}
+
+// The scale exponent for values below 2^b (and at least 2^(b-1)). It never
+// rises as b rises, so the running exponent of a variable is the lowest
+// one of its blocks.
+int scaleExponent(int b) {
+  if (b > kScaleLimit) return -b;
+  if (b < -kScaleLimit) return std::min(-b, kFreshExponent);
+  return 0;
+}
+
+// Values below this need no scale at exponent 0: deviations from a shift
+// below it stay below 2^kScaleLimit.
+const double kQuickLimit = std::ldexp(1.0, kScaleLimit - 1);
+
+// True when every |x[t]| is below `limit`: a test without a dependency from
+// one value to the next, so that it runs at the speed of the loads.
+bool allBelow(const double* x, int count, double limit) {
+  int over = 0;
+  for (int t = 0; t < count; ++t) over += std::fabs(x[t]) >= limit ? 1 : 0;
+  return over == 0;
+}
+
+// The usual case, tested in one pass over the block: sums at exponent 0
+// and every value, shift and root weight below kQuickLimit, so that the
+// block needs no scale.
+bool plainBlock(const BlockShape& shape, const double* block, int vecsize, int count,
+                const double* shift, bool weighted, const CrossScale& now) {
+  const int n = shape.n;
+  if (now.root != 0) return false;
+  for (int v : now.var)
+    if (v != 0) return false;
+  if (!shape.noint && !allBelow(shift, n, kQuickLimit)) return false;
+  if (weighted && !allBelow(block + static_cast<size_t>(n) * vecsize, count, kQuickLimit))
+    return false;
+  if (count == vecsize) return allBelow(block, n * vecsize, kQuickLimit);
+  for (int col = 0; col < n; ++col)
+    if (!allBelow(block + static_cast<size_t>(col) * vecsize, count, kQuickLimit)) return false;
+  return true;
+}
+
+// A scale for sums that hold nothing yet.
+CrossScale freshScale(int n) {
+  CrossScale s;
+  s.root = kFreshExponent;
+  s.var.assign(static_cast<size_t>(n), kFreshExponent);
+  return s;
+}
+
+// The lowest scale exponent so far of a variable, given its block
+// maximum m and the shift s: deviations s - x stay below 2^(max(b_s, b_m) + 1).
+int variableExponent(int current, double s, double m, bool noint) {
+  const int b = noint ? binaryExponent(m) : std::max(binaryExponent(std::fabs(s)), binaryExponent(m)) + 1;
+  return std::min(current, scaleExponent(b));
+}
+
+// Multiplies element (a, b) of the lower triangle of a dense column-major
+// matrix of order `order` by 2^(delta[a] + delta[b]).
+void rescaleDense(int order, double* cross, const std::vector<int>& delta) {
+  for (int b = 0; b < order; ++b)
+    for (int a = b; a < order; ++a) {
+      const int e = delta[static_cast<size_t>(a)] + delta[static_cast<size_t>(b)];
+      if (e != 0) cross[static_cast<size_t>(b) * order + a] = std::ldexp(cross[static_cast<size_t>(b) * order + a], e);
+    }
+}
+
+// Lowers `scale` to `to` (same layout), rescaling sums at the scale of the
+// given S (n) and packed Q.
+void rescalePacked(int n, double* sums, double* packed, CrossScale& scale, const CrossScale& to) {
+  const int dRoot = 2 * (to.root - scale.root);
+  size_t p = 0;
+  for (int i = 0; i < n; ++i) {
+    const int di = to.of(i) - scale.of(i);
+    if (di + dRoot != 0) sums[i] = std::ldexp(sums[i], di + dRoot);
+    for (int j = 0; j <= i; ++j, ++p) {
+      const int e = di + to.of(j) - scale.of(j) + dRoot;
+      if (e != 0) packed[p] = std::ldexp(packed[p], e);
+    }
+  }
+  scale = to;
+}
+
+// The scale a block needs, into `want`: the thread's scale `now` lowered
+// for the largest values of each variable column and of the root weights
+// (count slots of a column-major block, the root weights in column n when
+// weighted). True when it differs from `now`.
+bool blockScale(const BlockShape& shape, const double* block, int vecsize, int count,
+                const double* shift, bool weighted, const CrossScale& now, CrossScale& want) {
+  const int n = shape.n;
+  const double* root = block + static_cast<size_t>(n) * vecsize;
+  if (plainBlock(shape, block, vecsize, count, shift, weighted, now)) return false;
+  // Without weights the root column holds ones: exponent 0.
+  double m = weighted ? 0.0 : 1.0;
+  if (weighted && !(now.root == 0 && allBelow(root, count, kQuickLimit)))
+    for (int t = 0; t < count; ++t) m = std::max(m, root[t]);
+  want.root = std::min(now.root, scaleExponent(binaryExponent(m)));
+  bool lower = want.root != now.root;
+  want.var.resize(static_cast<size_t>(n));
+  for (int col = 0; col < n; ++col) {
+    const double* x = block + static_cast<size_t>(col) * vecsize;
+    const double s = shape.noint ? 0.0 : shift[col];
+    // The usual case: a variable at exponent 0 whose values need none.
+    if (now.of(col) == 0 && std::fabs(s) < kQuickLimit && allBelow(x, count, kQuickLimit)) {
+      want.var[static_cast<size_t>(col)] = 0;
+      continue;
+    }
+    double m = 0;
+    for (int t = 0; t < count; ++t) m = std::max(m, std::fabs(x[t]));
+    const int e = variableExponent(now.of(col), s, m, shape.noint);
+    want.var[static_cast<size_t>(col)] = e;
+    lower = lower || e != now.of(col);
+  }
+  return lower;
+}
+
+// Brings a thread's dense sums from its scale to `to`: column c (variable
+// c's deviation times the root weight, or the root weight for c = n) is
+// scaled by 2^(var[c] + root).
+void rescaleThread(int n, double* cross, CrossScale& scale, const CrossScale& to) {
+  std::vector<int> delta(static_cast<size_t>(n) + 1);
+  const int dRoot = to.root - scale.root;
+  for (int c = 0; c < n; ++c) delta[static_cast<size_t>(c)] = to.of(c) - scale.of(c) + dRoot;
+  delta[static_cast<size_t>(n)] = dRoot;
+  rescaleDense(n + 1, cross, delta);
+  scale = to;
+}
+
 }  // namespace
 
 void ObsCounters::add(const ObsCounters& o) {
@@ -122,11 +266,22 @@ void accumulateBlock(const BlockShape& shape, double* block, int vecsize, int co
   } else {
     for (int t = 0; t < count; ++t) root[t] = 1.0;
   }
+  if (blockScale(shape, block, vecsize, count, shift, combined != nullptr, into.scale, into.want))
+    rescaleThread(n, into.cross, into.scale, into.want);
+  const CrossScale& scale = into.scale;
+  if (scale.root != 0)
+    for (int t = 0; t < count; ++t) root[t] = std::ldexp(root[t], scale.root);
   // Deviations s - x from the shift; the sign is undone when the means are
-  // formed.
+  // formed. A scaled variable is scaled before the subtraction, which
+  // could overflow otherwise.
   for (int col = 0; col < n; ++col) {
     double* x = block + static_cast<size_t>(col) * vecsize;
-    if (!shape.noint) {
+    const int e = scale.of(col);
+    if (e != 0) {
+      const double f = std::ldexp(1.0, e);
+      const double s = shape.noint ? 0.0 : shift[col] * f;
+      for (int t = 0; t < count; ++t) x[t] = shape.noint ? x[t] * f : s - x[t] * f;
+    } else if (!shape.noint) {
       const double s = shift[col];
       for (int t = 0; t < count; ++t) x[t] = s - x[t];
     }
@@ -143,7 +298,7 @@ void accumulateBlock(const BlockShape& shape, double* block, int vecsize, int co
 }
 
 void accumulateRecord(const BlockShape& shape, const double* rec, const double* shift,
-                      double* sums, double* packed, ObsCounters& counts) {
+                      double* sums, double* packed, ObsCounters& counts, CrossScale& scale) {
   const int n = shape.n;
   const double f = shape.hasFreq ? rec[n] : 1.0;
   double w = f;
@@ -151,15 +306,31 @@ void accumulateRecord(const BlockShape& shape, const double* rec, const double* 
   counts.freqUsed += f;
   counts.weightsUsed += w;
   const bool weighted = shape.hasFreq || shape.hasWeight;
+  // The scale this record needs; the sums so far follow it down.
+  const int root = std::min(scale.root, scaleExponent(binaryExponent(weighted ? std::sqrt(w) : 1.0)));
+  bool lower = root != scale.root;
+  for (int i = 0; i < n && !lower; ++i)
+    lower = variableExponent(scale.of(i), shift[i], std::fabs(rec[i]), shape.noint) != scale.of(i);
+  if (lower) {
+    CrossScale to;
+    to.root = root;
+    for (int i = 0; i < n; ++i)
+      to.var.push_back(variableExponent(scale.of(i), shift[i], std::fabs(rec[i]), shape.noint));
+    rescalePacked(n, sums, packed, scale, to);
+  }
+  const double ws = scale.root == 0 ? w : std::ldexp(w, 2 * scale.root);
+  auto deviation = [&](int i) {
+    const int e = scale.of(i);
+    if (e == 0) return shape.noint ? rec[i] : shift[i] - rec[i];
+    const double s = std::ldexp(1.0, e);
+    return shape.noint ? rec[i] * s : shift[i] * s - rec[i] * s;
+  };
   size_t p = 0;
   for (int i = 0; i < n; ++i) {
-    const double di = shape.noint ? rec[i] : shift[i] - rec[i];
-    const double wdi = weighted ? w * di : di;
+    const double di = deviation(i);
+    const double wdi = weighted ? ws * di : di;
     sums[i] += wdi;
-    for (int j = 0; j <= i; ++j, ++p) {
-      const double dj = shape.noint ? rec[j] : shift[j] - rec[j];
-      packed[p] += wdi * dj;
-    }
+    for (int j = 0; j <= i; ++j, ++p) packed[p] += wdi * deviation(j);
   }
 }
 
@@ -169,6 +340,13 @@ void foldThreadSums(int n, const double* cross, double* sums, double* packed) {
   for (int i = 0; i < n; ++i)
     for (int j = 0; j <= i; ++j, ++p) packed[p] += cross[j * ld + i];
   for (int j = 0; j < n; ++j) sums[j] += cross[j * ld + n];
+}
+
+void foldThreadSums(int n, double* cross, const CrossScale& from, const CrossScale& to,
+                    double* sums, double* packed) {
+  CrossScale scale = from;
+  rescaleThread(n, cross, scale, to);
+  foldThreadSums(n, cross, sums, packed);
 }
 
 double perThreadBytes(const BlockShape& shape, int vecsize) {
@@ -421,19 +599,12 @@ int CrossPlatform::readRecords(double* values, int ncols, int max, int32_t& stat
   return got;
 }
 
-CrossRun accumulateGroup(CrossPlatform& platform, const BlockShape& shape, int threads,
-                         double* sums, double* packed, double* shift, ObsCounters& counts) {
-  const int n = shape.n;
-  const size_t nPacked = static_cast<size_t>(n) * (n + 1) / 2;
-  std::fill(sums, sums + n, 0.0);
-  std::fill(packed, packed + nPacked, 0.0);
-  std::fill(shift, shift + n, 0.0);
-  counts = ObsCounters{};
-  Reader rd(platform, shape, shift);
+namespace {
 
-  CrossRun run;
-  int count = std::clamp(threads, 0, kMaxThreads);
-  int vecsize = kStartVecsize;
+// Memory for `count` thread contexts (lowered to what the platform has
+// and gives), or for one with a block of `vecsize` slots halved until it
+// fits; count 0 and nullptr when not even a two-slot block fits.
+void* reserveContexts(CrossPlatform& platform, const BlockShape& shape, int& count, int& vecsize) {
   void* memory = nullptr;
   if (count > 1) {
     const double per = perThreadBytes(shape, vecsize);
@@ -456,6 +627,34 @@ CrossRun accumulateGroup(CrossPlatform& platform, const BlockShape& shape, int t
     }
     if (!memory) count = 0;
   }
+  return memory;
+}
+
+// The lower of two scales, exponent by exponent.
+CrossScale lowerScale(int n, const CrossScale& a, const CrossScale& b) {
+  CrossScale low;
+  low.root = std::min(a.root, b.root);
+  if (a.var.empty() && b.var.empty()) return low;
+  for (int i = 0; i < n; ++i) low.var.push_back(std::min(a.of(i), b.of(i)));
+  return low;
+}
+
+}  // namespace
+
+CrossRun accumulateGroup(CrossPlatform& platform, const BlockShape& shape, int threads,
+                         double* sums, double* packed, double* shift, ObsCounters& counts) {
+  const int n = shape.n;
+  const size_t nPacked = static_cast<size_t>(n) * (n + 1) / 2;
+  std::fill(sums, sums + n, 0.0);
+  std::fill(packed, packed + nPacked, 0.0);
+  std::fill(shift, shift + n, 0.0);
+  counts = ObsCounters{};
+  Reader rd(platform, shape, shift);
+
+  CrossRun run;
+  int count = std::clamp(threads, 0, kMaxThreads);
+  int vecsize = kStartVecsize;
+  void* memory = reserveContexts(platform, shape, count, vecsize);
 
   if (count == 0) {
     // Single-observation mode: every accepted record goes straight into
@@ -463,8 +662,10 @@ CrossRun accumulateGroup(CrossPlatform& platform, const BlockShape& shape, int t
     run.singleObservation = true;
     run.threads = 1;
     run.vecsize = 1;
+    run.scale = freshScale(n);
     while (double* rec = rd.next()) {
-      if (rd.accept(rec, counts)) accumulateRecord(shape, rec, shift, sums, packed, counts);
+      if (rd.accept(rec, counts))
+        accumulateRecord(shape, rec, shift, sums, packed, counts, run.scale);
     }
     run.readError = rd.readError();
     return run;
@@ -494,6 +695,7 @@ CrossRun accumulateGroup(CrossPlatform& platform, const BlockShape& shape, int t
     ctx[i].filled.assign(static_cast<size_t>(ring), 0);
     ctx[i].vecsize = vecsize;
     ctx[i].shift = shift;
+    ctx[i].sums.scale = freshScale(n);
     ctx[i].platform = &platform;
     std::fill(p, p + crossDoubles, 0.0);
   }
@@ -515,10 +717,13 @@ CrossRun accumulateGroup(CrossPlatform& platform, const BlockShape& shape, int t
     run.readError = rd.readError();
   }
 
-  // Merge: the threads' sums added in context order. The reading and the
-  // block counters of a context hold different fields.
+  // Merge: the threads' sums added in context order, at the lowest scale
+  // of any. The reading and the block counters of a context hold
+  // different fields.
+  run.scale = ctx[0].sums.scale;
+  for (int i = 1; i < count; ++i) run.scale = lowerScale(n, run.scale, ctx[i].sums.scale);
   for (int i = 0; i < count; ++i) {
-    foldThreadSums(n, ctx[i].sums.cross, sums, packed);
+    foldThreadSums(n, ctx[i].sums.cross, ctx[i].sums.scale, run.scale, sums, packed);
     counts.add(ctx[i].readCounts);
     counts.add(ctx[i].sums.counts);
   }
@@ -529,7 +734,7 @@ CrossRun accumulateGroup(CrossPlatform& platform, const BlockShape& shape, int t
 
 FinishOutcome finishMoments(const BlockShape& shape, std::string_view vardef, bool quietMissing,
                             const ObsCounters& c, const double* sums, double* q,
-                            const double* shift, MomentsOut& out) {
+                            const double* shift, MomentsOut& out, const CrossScale& scale) {
   FinishOutcome res;
   auto note = [&res](int number, int nNumbers, double a, double b, bool table) {
     FinishNote& x = res.notes[res.nNotes++];
@@ -572,7 +777,10 @@ FinishOutcome finishMoments(const BlockShape& shape, std::string_view vardef, bo
     return res;
   }
 
-  const double w = out.sumWeights;
+  // The sum of weights at the scale of the sums, and each variable's
+  // exponent back to the units of the data (0 unless the values were huge).
+  const double w = scale.root == 0 ? out.sumWeights : std::ldexp(out.sumWeights, 2 * scale.root);
+  auto unscale = [&](double x, int e) { return e == 0 ? x : std::ldexp(x, e); };
   if (!shape.noint) {
     size_t p = 0;
     for (int i = 0; i < n; ++i)
@@ -580,8 +788,9 @@ FinishOutcome finishMoments(const BlockShape& shape, std::string_view vardef, bo
   }
   for (int i = 0; i < n; ++i) {
     double& qii = q[packedIndex(static_cast<size_t>(i), static_cast<size_t>(i))];
-    double sd = qii > 0 ? std::sqrt(qii / d) : 0.0;
-    double mean = shape.noint ? sums[i] / w : shift[i] - sums[i] / w;
+    double sd = qii > 0 ? unscale(std::sqrt(qii / d), -scale.of(i) - scale.root) : 0.0;
+    const double meanDeviation = unscale(sums[i] / w, -scale.of(i));
+    double mean = shape.noint ? meanDeviation : shift[i] - meanDeviation;
     // A spread below the resolution of the mean is rounding noise: the
     // variable is constant to working precision.
     if (std::fabs(mean) * kZeroTolerance > sd) {
@@ -594,6 +803,7 @@ FinishOutcome finishMoments(const BlockShape& shape, std::string_view vardef, bo
     out.stdDevs[i] = sd;
   }
   covToCorr(n, q, out.scale);
+  for (int i = 0; i < n; ++i) out.scale[i] = unscale(out.scale[i], -scale.of(i) - scale.root);
   return res;
 }
 

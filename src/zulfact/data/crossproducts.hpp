@@ -16,6 +16,12 @@
 // spread (West 1979; Chan, Golub & LeVeque 1983), and makes the result the
 // same, up to rounding, for any number of threads. The threads' sums are
 // added at the end.
+// Values and weights so large that their squares or sums would overflow
+// are brought near 1 by a power of two per variable (and one for the root
+// weights), chosen from the data as they come and only ever lowered; the
+// sums already made are rescaled with them. Powers of two scale exactly,
+// so the result is that of one scale chosen in advance, and ordinary data
+// (below 2^200) are not scaled at all.
 //
 // This header is the host-independent core; crossproduct_engine.cpp wires
 // it to the host's reader, threads, memory and messages.
@@ -23,6 +29,7 @@
 
 #include <cstdint>
 #include <string_view>
+#include <vector>
 
 #include "zulfact/state/proc_state.hpp"
 
@@ -58,13 +65,25 @@ struct BlockShape {
 // accepted; its FREQ slot then holds the truncated frequency.
 bool screenRecord(double* rec, const BlockShape& shape, ObsCounters& counts);
 
+// The binary scale of accumulated sums: variable i's deviations are taken
+// times 2^var[i] and the root weights times 2^root, so S_i holds
+// 2^(var[i] + 2 root) sum w d_i and Q_ij 2^(var[i] + var[j] + 2 root)
+// sum w d_i d_j. Every exponent is 0 or negative; an empty var means 0.
+struct CrossScale {
+  std::vector<int> var;
+  int root = 0;
+  int of(int i) const { return var.empty() ? 0 : var[static_cast<size_t>(i)]; }
+};
+
 // Private sums of one thread: the lower triangle of an (n + 1) x (n + 1)
 // column-major matrix whose leading n x n block holds the crossproducts Q
 // and whose last row holds the sums S (and, in the corner, the sum of the
-// weights as the block update sees them).
+// weights as the block update sees them), all at the binary scale `scale`.
 struct ThreadSums {
   double* cross = nullptr;
   ObsCounters counts;
+  CrossScale scale;
+  CrossScale want;  // scratch of the block update
 };
 
 // Folds `count` accepted slots of a column-major block (blockCols()
@@ -74,14 +93,19 @@ struct ThreadSums {
 void accumulateBlock(const BlockShape& shape, double* block, int vecsize, int count,
                      const double* shift, ThreadSums& into);
 
-// Folds one accepted record directly into S and the packed Q: the
-// single-observation mode used when no block buffer can be allocated.
+// Folds one accepted record directly into S and the packed Q, at the
+// binary scale `scale` (lowered, with S and Q, when the record needs it):
+// the single-observation mode used when no block buffer can be allocated.
 void accumulateRecord(const BlockShape& shape, const double* rec, const double* shift,
-                      double* sums, double* packed, ObsCounters& counts);
+                      double* sums, double* packed, ObsCounters& counts, CrossScale& scale);
 
 // Adds a thread's sums (ThreadSums::cross, order n + 1) into S (n) and the
-// packed Q (order n).
+// packed Q (order n). The second form first brings the thread's sums from
+// its scale `from` to the scale `to` of S and Q (no exponent of `to` above
+// that of `from`); cross is rescaled in place.
 void foldThreadSums(int n, const double* cross, double* sums, double* packed);
+void foldThreadSums(int n, double* cross, const CrossScale& from, const CrossScale& to,
+                    double* sums, double* packed);
 
 // The services the engine needs from its platform: the record reader,
 // memory, threads and events. The host provides them in production.
@@ -114,13 +138,15 @@ struct CrossRun {
   int threads = 1;         // threads that accumulated
   int vecsize = 64;        // 1 in single-observation mode
   bool singleObservation = false;
+  CrossScale scale;        // the binary scale of sums and packed
 };
 
 // Reads every record of the group and accumulates it. `threads` is the
 // wanted count (0 asks for the single-observation mode); it is lowered to
 // what memory allows. On return sums (n), packed (n(n+1)/2) and shift (n)
-// hold the merged sums, the packed crossproducts and the shift, counts the
-// summed counters. sums and packed are zeroed first.
+// hold the merged sums, the packed crossproducts (both at the binary scale
+// CrossRun::scale) and the shift, counts the summed counters. sums and
+// packed are zeroed first.
 CrossRun accumulateGroup(CrossPlatform& platform, const BlockShape& shape, int threads,
                          double* sums, double* packed, double* shift, ObsCounters& counts);
 
@@ -157,10 +183,14 @@ struct MomentsOut {
 // messages 3 to 8 of group 230 (returned, not issued), the divisor of
 // `vardef`, centering, means and standard deviations with the rule for
 // variables constant to working precision, and the packed Q converted in
-// place to correlations. `quietMissing` suppresses message 3.
+// place to correlations. `quietMissing` suppresses message 3. `scale` is
+// the binary scale of sums and packed; means, standard deviations and
+// `out.scale` come out in the units of the data (not finite when they
+// exceed the largest double).
 FinishOutcome finishMoments(const BlockShape& shape, std::string_view vardef, bool quietMissing,
                             const ObsCounters& counts, const double* sums, double* packed,
-                            const double* shift, MomentsOut& out);
+                            const double* shift, MomentsOut& out,
+                            const CrossScale& scale = CrossScale{});
 
 // Thread count from the named setting "zacorr_threads" (missing when not
 // set), the THREADS system option (on/off, when given) and CPUCOUNT

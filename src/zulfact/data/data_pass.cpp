@@ -182,17 +182,19 @@ void partialOut(ProcState& ps) {
                      "PartialCorr", "Stat.Factor.PartialCorr", 0);
 }
 
-// The saved copy of R for the later steps of the group.
+// The group's R, kept unchanged for the later steps of the group (the
+// extraction works on corrMatrix). The work file, which holds R^-1 when
+// the priors compute it, starts again for each group.
 void saveCorrelations(ProcState& ps) {
   Host& h = host();
   const int p = ps.nVars;
-  const int64_t bytes = static_cast<int64_t>(8) * p * (p + 1) / 2;
-  int st = h.workPosition(ps.workFile, 0);
-  if (st == 0) st = h.workWrite(ps.workFile, ps.corrMatrix, bytes, ps.corrKey);
+  const int st = h.workPosition(ps.workFile, 0);
   if (st != 0) {
     h.statusReport(st);
     endWith(ps, kCodeWorkFile);
   }
+  if (ps.groupCorr)
+    std::memcpy(ps.groupCorr, ps.corrMatrix, sizeof(double) * static_cast<size_t>(p) * (p + 1) / 2);
 }
 
 // MEAN, STD/USTD, N, [SUMWGT], CORR/UCORR rows.

@@ -11,6 +11,7 @@
 #include "zulfact/state/message_ids.hpp"
 #include "zulfact/data/vardef.hpp"
 #include "zulfact/host/host.hpp"
+#include "zulfact/linalg/eigen.hpp"
 #include "zulfact/linalg/linalg.hpp"
 
 namespace zulfact {
@@ -24,6 +25,13 @@ constexpr double kDiagonalHigh = 1.000000000000111;
 // Two stored halves of a symmetric element must agree to this fraction of
 // the product of the roots of their diagonals.
 constexpr double kSymmetryTolerance = 0.0001;
+// An element may exceed the root of the product of its diagonals by this
+// fraction of it (rounding of a stored table) before the matrix is one no
+// data can give. A correlation matrix thus allows 1 + 1e-6.
+constexpr double kBoundTolerance = 1e-6;
+// A smallest eigenvalue below -kSemidefiniteTolerance times the largest
+// (at least 1) is not rounding of a singular matrix.
+constexpr double kSemidefiniteTolerance = 1e-8;
 // N assumed when a table gives none.
 constexpr double kDefaultN = 10000;
 // Alternative matrices, in the order they are tried.
@@ -49,9 +57,9 @@ bool isInterceptName(std::string_view name) {
   return sameNameNoCase(name, "INTERCEP") || sameNameNoCase(name, "INTERCEPT");
 }
 
-// Smallest non-missing value of an N or SUMWGT row, not below 0; `differ`
-// tells whether the row held different values. Missing when all are.
-double smallestOfRow(const double* v, int n, bool& differ) {
+// Smallest non-missing value of an N or SUMWGT row; `differ` tells whether
+// the row held different values. Missing when all are.
+double leastOfRow(const double* v, int n, bool& differ) {
   double least = zul_missing();
   differ = false;
   for (int j = 0; j < n; ++j) {
@@ -63,6 +71,12 @@ double smallestOfRow(const double* v, int n, bool& differ) {
       least = std::min(least, v[j]);
     }
   }
+  return least;
+}
+
+// The same, not below 0.
+double smallestOfRow(const double* v, int n, bool& differ) {
+  const double least = leastOfRow(v, n, differ);
   return missing(least) ? least : std::max(0.0, least);
 }
 
@@ -97,7 +111,7 @@ StoredMatrixAssembler::StoredMatrixAssembler(const StoredLayout& layout, std::st
   a_.assign(packed, zul_missing());
   setBy_.assign(packed, -1);
   for (auto* v : {&mean_, &std_, &ustd_, &parm_, &sums_}) v->assign(static_cast<size_t>(n_), zul_missing());
-  nRow_ = sumwgtRow_ = interceptW_ = zul_missing();
+  nRow_ = sumwgtRow_ = interceptW_ = nRowLeast_ = zul_missing();
 }
 
 double& StoredMatrixAssembler::at(int i, int j) { return a_[packedIndex(i, j)]; }
@@ -160,7 +174,8 @@ void StoredMatrixAssembler::addRow(const StoredRow& r) {
   const std::string t = trimmed(type.substr(0, std::min<size_t>(8, type.size())));
   bool differ = false;
   if (t == "N") {
-    nRow_ = smallestOfRow(r.values, n_, differ);
+    nRowLeast_ = leastOfRow(r.values, n_, differ);
+    nRow_ = missing(nRowLeast_) ? nRowLeast_ : std::max(0.0, nRowLeast_);
     if (differ) note(msg::kStoredNRowDiffers.number);
   } else if (t == "SUMWGT") {
     sumwgtRow_ = smallestOfRow(r.values, n_, differ);
@@ -225,7 +240,10 @@ int StoredMatrixAssembler::validate() {
         break;
       }
   if (firstMissing >= 0) {
-    if (matrixRows_ > 0) note(msg::kStoredMissingElements.number, firstMissing);
+    // Said before the alternative is named, also when no row of this
+    // matrix word was found at all.
+    if (matrixRows_ > 0 || !alternativesSeen_.empty())
+      note(msg::kStoredMissingElements.number, matrixRows_ > 0 ? firstMissing : -1);
     if (!alternativesSeen_.empty()) {
       // Tried in a fixed order, whichever came first in the table.
       for (const char* alt : kAlternatives)
@@ -254,6 +272,7 @@ int StoredMatrixAssembler::validate() {
           return kCodeNoData;
         }
   }
+  if (checkBounds() > kCodeWarning) return kCodeNoData;
   if (kind_ != StoredKind::Correlation) return status;
 
   bool rescale = false;
@@ -282,6 +301,46 @@ int StoredMatrixAssembler::validate() {
     status = kCodeWarning;
   }
   return status;
+}
+
+// What no data can give: an element beyond the root of the product of its
+// diagonals (Cauchy-Schwarz holds for correlations, covariances and
+// crossproducts alike), and an N row below 1. 108 with the message, or 0.
+int StoredMatrixAssembler::checkBounds() {
+  for (int i = 0; i < n_; ++i)
+    for (int j = 0; j < i; ++j) {
+      const double bound = std::sqrt(at(i, i)) * std::sqrt(at(j, j));
+      if (std::fabs(at(i, j)) > bound * (1.0 + kBoundTolerance)) {
+        note(msg::kStoredImpossibleElement.number, j, i);
+        return kCodeNoData;
+      }
+    }
+  if (!missing(nRowLeast_) && nRowLeast_ < 1.0) {
+    StoredNote x{msg::kStoredNBelowOne.number, word_, -1, -1};
+    x.value = nRowLeast_;
+    x.hasValue = true;
+    notes_.push_back(x);
+    return kCodeNoData;
+  }
+  return 0;
+}
+
+// The smallest eigenvalue of the finished matrix: clearly negative, the
+// matrix is not positive semidefinite, which no data give; a warning.
+void StoredMatrixAssembler::checkSemidefinite(const double* corr, int& status) {
+  if (n_ < 2) return;
+  const size_t packed = static_cast<size_t>(n_) * (n_ + 1) / 2;
+  std::vector<double> a(corr, corr + packed), w(static_cast<size_t>(n_)),
+      work(static_cast<size_t>(n_) * 9);
+  const int code = zeigen(n_, a.data(), w.data(), 0, nullptr, work.data());
+  if (code != 0 && code != -1) return;
+  const double least = w[static_cast<size_t>(n_ - 1)];
+  if (least >= -kSemidefiniteTolerance * std::max(1.0, w[0])) return;
+  StoredNote x{msg::kStoredNotSemidefinite.number, word_, -1, -1};
+  x.value = least;
+  x.hasValue = true;
+  notes_.push_back(x);
+  status = std::max(status, int(kCodeWarning));
 }
 
 // Means, standard deviations and N where the table gives none.
@@ -411,6 +470,7 @@ int StoredMatrixAssembler::finish(StoredOutput& out) {
   defaults(status);
   if (status > kCodeWarning) return status;
   convert(out, status);
+  if (status <= kCodeWarning) checkSemidefinite(out.corr, status);
   return status;
 }
 
@@ -439,11 +499,19 @@ int storedMoments(const StoredLayout& layout, const std::vector<StoredRow>& rows
           if (!missing(row.values[i])) to[i] = row.values[i];
       } else if (t == "N" || t == "SUMWGT") {
         bool differ = false;
-        const double v = smallestOfRow(row.values, n, differ);
+        const double least = leastOfRow(row.values, n, differ);
         if (differ)
           notes.push_back({t == "N" ? msg::kStoredNRowDiffers.number
                                     : msg::kStoredSumwgtRowDiffers.number, {}, -1, -1});
-        if (missing(v)) continue;
+        if (missing(least)) continue;
+        if (t == "N" && least < 1.0) {
+          StoredNote x{msg::kStoredNBelowOne.number, {}, -1, -1};
+          x.value = least;
+          x.hasValue = true;
+          notes.push_back(x);
+          return kCodeNoData;
+        }
+        const double v = std::max(0.0, least);
         if (t == "N") {
           out.nObs = v;
           nRow = true;
@@ -485,6 +553,10 @@ std::string varNameOf(const ProcState& ps, int i) {
 }
 
 void issue(const ProcState& ps, const TableNames& t, const StoredNote& n) {
+  if (n.hasValue) {
+    host().message(msg::input(n.number), {n.word, t.library, t.member, n.value});
+    return;
+  }
   const std::string v = varNameOf(ps, n.var), o = varNameOf(ps, n.other);
   host().message(msg::input(n.number), {n.word, t.library, t.member, v, o});
 }

@@ -44,6 +44,8 @@ struct StoredNote {
   std::string word;
   int var = -1;
   int other = -1;
+  double value = 0;      // the number the message gives, when hasValue
+  bool hasValue = false;
 };
 
 struct StoredLayout {
@@ -73,7 +75,10 @@ class StoredMatrixAssembler {
   // One row of the group, in table order.
   void addRow(const StoredRow& row);
   // Checks, defaults and conversion. Returns 0, 4 (warnings), 108 (the
-  // group cannot be analysed) and fills `out` only below 108. When it
+  // group cannot be analysed) and fills `out` only below 108. A matrix no
+  // data can give (an element beyond the root of its two diagonals by more
+  // than rounding) and an N row below 1 give 108; a matrix that is not
+  // positive semidefinite gives a warning naming its smallest eigenvalue. When it
   // returns 108 with a non-empty alternative(), the group should be read
   // again with that matrix word (message 28 is noted).
   int finish(StoredOutput& out);
@@ -86,6 +91,8 @@ class StoredMatrixAssembler {
   void matrixRow(int row, const StoredRow& r);
   void note(int number, int var = -1, int other = -1);
   int validate();
+  int checkBounds();
+  void checkSemidefinite(const double* corr, int& status);
   void defaults(int& status);
   void convert(StoredOutput& out, int& status);
   double& at(int i, int j);
@@ -99,6 +106,7 @@ class StoredMatrixAssembler {
   std::vector<int> setBy_;        // packed: the row index that stored the element
   std::vector<double> mean_, std_, ustd_, parm_, sums_;
   double nRow_, sumwgtRow_, interceptW_;
+  double nRowLeast_;              // the N row's smallest value, below 0 too
   bool anyRow_ = false, nameProblem_ = false, tooManyRows_ = false, interceptRow_ = false;
   bool notedSkip_ = false, conflict_ = false;
   int matrixRows_ = 0;
@@ -112,8 +120,8 @@ class StoredMatrixAssembler {
 // every other row is passed over): means 0, standard deviations 1 and
 // N = 10000 where the table gives none, the sum of weights N without a
 // SUMWGT row, and the VARDEF= divisor of the sum of weights. `out.corr` is
-// not used. Returns 0, 4 (no N row) or 108 (no row at all); the messages
-// to issue go to `notes`.
+// not used. Returns 0, 4 (no N row) or 108 (no row at all, or an N row
+// below 1); the messages to issue go to `notes`.
 int storedMoments(const StoredLayout& layout, const std::vector<StoredRow>& rows,
                   StoredOutput& out, std::vector<StoredNote>& notes);
 

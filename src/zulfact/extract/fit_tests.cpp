@@ -67,6 +67,14 @@ FitStatistics fitStatistics(int p, int k, double nObs, double lnDetR, double cri
   s.discrepancy = (nObs - 1.0) * f;
   s.akaike = s.discrepancy - 2.0 * s.dfK;
   s.schwarz = s.discrepancy - std::log(nObs) * s.dfK;
+  s.multiplier = b - 2.0 * kk / 3.0;
+  if (!(s.multiplier > 0.0)) {
+    // Negative chi-squares and discrepancies would read as a perfect fit.
+    for (double* v : {&s.chiSq0, &s.prob0, &s.chiSqK, &s.probK, &s.discrepancy, &s.akaike,
+                      &s.schwarz, &s.tuckerLewis})
+      *v = zul_missing();
+    return s;
+  }
   const double rho0 = s.df0 < kSmallestNormal ? zul_missing() : s.chiSq0 / s.df0;
   const double rhoK = s.dfK <= 0.0 ? rho0 : s.chiSqK / s.dfK;
   if (!std::isfinite(rho0) || !std::isfinite(rhoK)) {
@@ -83,6 +91,8 @@ void significanceTests(ProcState& ps, double lnDetR, double criterion) {
   const int kk = std::max(0, ps.factorsRetained);
   const FitStatistics s = fitStatistics(ps.nVars, kk, ps.nObs, lnDetR, criterion);
   const double missing = zul_missing();
+  if (!(s.multiplier > 0.0))
+    h.message(msg::kFitTestsTooFewObservations, {s.multiplier, ps.nObs, ps.nVars, kk});
   {
     TableWriter out(ps.sink);
     out.beginTable("SignifTests");

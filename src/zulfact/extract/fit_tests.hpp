@@ -14,17 +14,21 @@ struct FitStatistics {
   double dfK, chiSqK, probK;   // H0: k factors are sufficient
   double discrepancy;          // D = (N - 1) F
   double akaike, schwarz, tuckerLewis;
+  double multiplier;           // B - 2k/3; at or below 0 every statistic is missing
 };
 
 // The statistics for p variables, N observations and k factors (below 0
 // counts as 0, when F is taken as -ln|R|), from ln|R| and the final ML
 // criterion F. Bartlett's multiplier B = N - 1 - (2p + 5)/6 gives
 // chi2_0 = -B ln|R| on p(p-1)/2 df and chi2_k = (B - 2k/3) F on
-// ((p - k)^2 - (p + k))/2 df. Probabilities of df <= 0 are missing.
+// ((p - k)^2 - (p + k))/2 df. Probabilities of df <= 0 are missing. When
+// B - 2k/3 is not positive there are too few observations for the test:
+// every statistic but the degrees of freedom is missing.
 FitStatistics fitStatistics(int p, int k, double nObs, double lnDetR, double criterion);
 
 // The "SignifTests" and "FitMeasures" tables of the statistics (the k
-// factor rows only when k > 0). Nothing without an output sink.
+// factor rows only when k > 0), with a note when the multiplier is not
+// positive. Nothing without an output sink.
 void significanceTests(ProcState& ps, double lnDetR, double criterion);
 
 // Upper-tail probability of the chi-square distribution with df degrees of

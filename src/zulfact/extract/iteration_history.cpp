@@ -20,12 +20,16 @@ void heywoodCheck(ProcState& ps, double* communalities) {
     }
   }
   if (ps.heywoodStatus >= 0) return;
+  heywoodCaseEnds(ps, msg::kHeywoodCase, msg::kHeywoodAdvice);
+}
+
+void heywoodCaseEnds(ProcState& ps, msg::Id why, msg::Id advice) {
   raiseCode(ps, kCodeSingular);
   ps.factorsRetained = -1;
   Host& h = host();
-  h.message(msg::kHeywoodCase);
-  h.message(msg::kHeywoodAdvice);
-  if (ps.sink != nullptr) TableWriter(ps.sink).note("HeywoodNote", Text(h.formatMessage(msg::kHeywoodCase)));
+  h.message(why);
+  h.message(advice);
+  if (ps.sink != nullptr) TableWriter(ps.sink).note("HeywoodNote", Text(h.formatMessage(why)));
 }
 
 void IterationHistory::open(bool withCriterion) {

@@ -19,6 +19,11 @@ namespace zulfact {
 // 180/55, and 180/42 as a note in the listing.
 void heywoodCheck(ProcState& ps, double* communalities);
 
+// The end of a group's analysis by an inadmissible communality: completion
+// code at least 112, ps.factorsRetained = -1, message `why` and 180/55 (or
+// `advice`), and `why` as a note in the listing.
+void heywoodCaseEnds(ProcState& ps, msg::Id why, msg::Id advice);
+
 // The "IterHistory" table: "Iteration", with the criterion "Criterion" and
 // "Ridge", "Change", and the current estimate of each analysis variable.
 // Does nothing without an output sink; the table is published on close()

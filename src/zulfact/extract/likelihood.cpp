@@ -137,10 +137,61 @@ void ulsSolution(ProcState& ps, const FitState& fs) {
   }
 }
 
+// The matrix the fit works on, in place of R: for ML and GLS the inverse
+// Cholesky factor of the saved R (false, with message and code 112, when
+// R is singular), for ULS R itself, weighted when asked.
+bool prepareFitMatrix(ProcState& ps, bool mlType, const double* savedR, double& lnDetR) {
+  const int p = ps.nVars;
+  double* r = ps.corrMatrix;
+  if (mlType) {
+    std::memcpy(r, savedR, packedSize(p) * sizeof(double));
+    if (!inverseCholeskyFactor(p, r, ps.singularity, lnDetR)) {
+      raiseCode(ps, kCodeSingular);
+      ps.factorsRetained = 0;
+      host().message(msg::kSingularForLikelihood);
+      return false;
+    }
+  } else if (ps.flags.weighted) {
+    for (int i = 0; i < p; ++i) {
+      const double si = std::sqrt(std::max(0.0, ps.varWeights[i]));
+      double* row = r + packedRow(i);
+      for (int j = 0; j <= i; ++j) row[j] *= si * std::sqrt(std::max(0.0, ps.varWeights[j]));
+    }
+  }
+  return true;
+}
+
+// The optimiser's outcome: messages, completion code and the convergence
+// status table. False when a Heywood case ended the group's analysis.
+bool reportFitOutcome(ProcState& ps, int code) {
+  Host& h = host();
+  if (ps.heywoodStatus < 0) {
+    h.message(msg::kHeywoodCase);
+    h.message(msg::kHeywoodAdvice);
+    ps.convergenceStatus = 1;
+    ps.convergenceReason = msg::kReasonHeywood.number;
+    printConvergenceStatus(ps);
+    raiseCode(ps, kCodeNoData);
+    ps.factorsRetained = -1;
+    return false;
+  }
+  const Outcome outcome = outcomeOf(code);
+  ps.convergenceStatus = outcome.status;
+  ps.convergenceReason = outcome.reason.number;
+  h.message(outcome.message);
+  if (code != kOptimConverged) raiseCode(ps, kCodeWarning);
+  if (code >= kOptimNoImprovement) {
+    if (ps.sink != nullptr)
+      TableWriter(ps.sink).note("ConvergenceNote", Text(h.formatMessage(msg::kOptimNotConvergedNote)));
+    h.message(msg::kOptimNotConverged);
+  }
+  printConvergenceStatus(ps);
+  return true;
+}
+
 }  // namespace
 
 void likelihoodExtract(ProcState& ps) {
-  Host& h = host();
   const int p = ps.nVars;
   const bool ml = ps.method == kMethodMl;
   const bool mlType = ml || ps.method == kMethodGls;
@@ -170,21 +221,7 @@ void likelihoodExtract(ProcState& ps) {
   }
 
   double lnDetR = 0.0;
-  if (mlType) {
-    std::memcpy(r, savedR, packedSize(p) * sizeof(double));
-    if (!inverseCholeskyFactor(p, r, ps.singularity, lnDetR)) {
-      raiseCode(ps, kCodeSingular);
-      ps.factorsRetained = 0;
-      h.message(msg::kSingularForLikelihood);
-      return;
-    }
-  } else if (ps.flags.weighted) {
-    for (int i = 0; i < p; ++i) {
-      const double si = std::sqrt(std::max(0.0, ps.varWeights[i]));
-      double* row = r + packedRow(i);
-      for (int j = 0; j <= i; ++j) row[j] *= si * std::sqrt(std::max(0.0, ps.varWeights[j]));
-    }
-  }
+  if (!prepareFitMatrix(ps, mlType, savedR, lnDetR)) return;
 
   // The preliminary eigenvalues at the start values decide the number of
   // factors: lambda for ULS, gamma - 1 (descending) for ML and GLS.
@@ -215,29 +252,10 @@ void likelihoodExtract(ProcState& ps) {
                           mlType ? nullptr : ps.varWeights, optimWork);
   history.close();
   if (problem.negativeFound()) ps.heywoodStatus = -1;
-
-  if (ps.heywoodStatus < 0) {
-    h.message(msg::kHeywoodCase);
-    h.message(msg::kHeywoodAdvice);
-    ps.convergenceStatus = 1;
-    ps.convergenceReason = msg::kReasonHeywood.number;
-    printConvergenceStatus(ps);
-    raiseCode(ps, kCodeNoData);
-    ps.factorsRetained = -1;
+  if (!reportFitOutcome(ps, code)) {
     if (ml) significanceTests(ps, lnDetR, fs.criterion);
     return;
   }
-  const Outcome outcome = outcomeOf(code);
-  ps.convergenceStatus = outcome.status;
-  ps.convergenceReason = outcome.reason.number;
-  h.message(outcome.message);
-  if (code != kOptimConverged) raiseCode(ps, kCodeWarning);
-  if (code >= kOptimNoImprovement) {
-    if (ps.sink != nullptr)
-      TableWriter(ps.sink).note("ConvergenceNote", Text(h.formatMessage(msg::kOptimNotConvergedNote)));
-    h.message(msg::kOptimNotConverged);
-  }
-  printConvergenceStatus(ps);
 
   // The solution at the final uniquenesses, with every eigenvector.
   eigenNote(fitFullDecomposition(fs, fs.psi), ps.sink);

@@ -6,6 +6,7 @@
 
 #include "zulfact/state/codes.hpp"
 #include "zulfact/state/constants.hpp"
+#include "zulfact/extract/iteration_history.hpp"
 #include "zulfact/extract/priors.hpp"
 #include "zulfact/host/host.hpp"
 #include "zulfact/extract/pending_steps.hpp"
@@ -231,8 +232,39 @@ int eigenNote(int code, void* sink) {
   return code;
 }
 
+namespace {
+
+// Priors outside [0, 1] get the Heywood rule of the iterated methods
+// before the one pass: adjusted (HEYWOOD) into the reduced matrix, kept
+// (ULTRAHEYWOOD), or the end of the group's analysis. False at that end.
+bool priorsAdmissible(ProcState& ps) {
+  if (ps.priorsMethod == kPriorsNone) return true;
+  const int p = ps.nVars;
+  switch (boundPriors(p, ps.priorCommunalities, ps.flags.heywood, ps.flags.ultraHeywood)) {
+    case PriorBound::Within:
+      return true;
+    case PriorBound::Adjusted:
+      for (int i = 0; i < p; ++i) {
+        ps.communalities[i] = ps.priorCommunalities[i];
+        ps.corrMatrix[packedIndex(i, i)] = ps.priorCommunalities[i];
+      }
+      host().message(msg::kPriorsSetToBounds);
+      return true;
+    case PriorBound::AboveOne:
+      heywoodCaseEnds(ps, msg::kHeywoodCase, msg::kHeywoodAdvice);
+      return false;
+    case PriorBound::Negative:
+      heywoodCaseEnds(ps, msg::kNegativePrior, msg::kNegativePriorAdvice);
+      return false;
+  }
+  return true;
+}
+
+}  // namespace
+
 void principalExtract(ProcState& ps) {
   computePriors(ps);
+  if (!priorsAdmissible(ps)) return;
   const int p = ps.nVars;
   double* r = ps.corrMatrix;
   double* work = ps.scaleVector;

@@ -28,10 +28,9 @@ void checkWork(int status) {
   }
 }
 
+// The group's R over the working matrix.
 void readBackR(ProcState& ps, int64_t bytes) {
-  Host& h = host();
-  checkWork(h.workPosition(ps.workFile, ps.corrKey));
-  checkWork(h.workRead(ps.workFile, ps.corrMatrix, bytes));
+  std::memcpy(ps.corrMatrix, ps.groupCorr, static_cast<size_t>(bytes));
 }
 
 // Reads the input table from the start of the group until a row whose
@@ -69,7 +68,7 @@ bool readTypedRow(ProcState& ps, Match match, double* out) {
 
 }  // namespace
 
-bool invertCorrelations(ProcState& ps) {
+bool invertCorrelations(ProcState& ps, double* invDiag) {
   const int p = ps.nVars;
   double* r = ps.corrMatrix;
   const int64_t bytes = static_cast<int64_t>(sizeof(double)) * p * (p + 1) / 2;
@@ -85,7 +84,7 @@ bool invertCorrelations(ProcState& ps) {
   }
   for (int i = 0; i < p; ++i) {
     const double rii = r[packedIndex(i, i)];
-    ps.communalities[i] = rii;
+    if (invDiag) invDiag[i] = rii;
     ps.scaleVector[i] = std::sqrt(1.0 / rii);
   }
   int64_t key = 0;
@@ -158,19 +157,71 @@ void methodWeights(const ProcState& ps, const double* h2, double* weights) {
   }
 }
 
-void computePriors(ProcState& ps) {
+PriorEstimates priorEstimates(const PriorInputs& in, int32_t& seed) {
+  const int p = in.p;
+  PriorEstimates est;
+  std::vector<double>& h2 = est.h2;
+  h2.assign(static_cast<size_t>(p), 1.0);
+  const int method = in.method;
+  if ((method == kPriorsNumeric || method == kPriorsInput) && in.given)
+    std::copy_n(in.given, p, h2.begin());
+  if (method == kPriorsRandom)
+    for (int i = 0; i < p; ++i) h2[i] = nextUniform(seed);
+  double maxSum = 0.0;
+  if (method == kPriorsMax || method == kPriorsAsmc)
+    maxSum = maxAbsCorrelations(p, in.r, in.stdDevs, h2.data());
+  if (method == kPriorsSmc || method == kPriorsAsmc) {
+    if (!in.invDiag) {
+      est.fellBack = true;
+    } else {
+      double s = 0.0;
+      for (int i = 0; i < p; ++i) {
+        h2[i] = 1.0 - 1.0 / in.invDiag[i];
+        s += h2[i];
+      }
+      // ASMC: scaled so that the estimates sum to the sum of the row
+      // maxima of |r| (Cureton & D'Agostino 1983).
+      if (method == kPriorsAsmc && s > 0.0)
+        for (double& x : h2) x *= maxSum / s;
+    }
+  }
+  for (int i = 0; i < p; ++i)
+    if (in.stdDevs[i] <= 0.0) h2[i] = 0.0;
+  return est;
+}
+
+PriorBound boundPriors(int p, double* h2, bool heywood, bool ultraHeywood) {
+  if (ultraHeywood) return PriorBound::Within;
+  PriorBound result = PriorBound::Within;
+  for (int i = 0; i < p; ++i) {
+    const bool above = h2[i] > 1.0, below = h2[i] < 0.0;
+    if (!above && !below) continue;
+    if (heywood) {
+      h2[i] = above ? 1.0 : 0.0;
+      result = PriorBound::Adjusted;
+    } else if (above) {
+      return PriorBound::AboveOne;
+    } else {
+      result = PriorBound::Negative;
+    }
+  }
+  return result;
+}
+
+namespace {
+
+// The squared correlations, R^-1 when MSA or the SMC-type priors need it
+// (its diagonal into invDiag), and with MSA the partial correlations
+// controlling for all other variables and Kaiser's measure of sampling
+// adequacy (Kaiser 1970; Kaiser & Rice 1974). True when R was inverted;
+// R is back in ps.corrMatrix on return.
+bool inverseAndAdequacy(ProcState& ps, double* invDiag) {
   const int p = ps.nVars;
-  if (p <= 0) return;
-  Host& h = host();
   double* r = ps.corrMatrix;
   double* sv = ps.scaleVector;
-  const int64_t bytes = static_cast<int64_t>(sizeof(double)) * p * (p + 1) / 2;
   const bool msa = ps.flags.msa;
   const int priors = ps.priorsMethod;
   const bool printing = ps.sink != nullptr;
-  ps.invCorrKey = 0;
-
-  // Squared correlations of each variable with all others (MSA).
   if (msa) {
     for (int i = 0; i < p; ++i) {
       double s = 0.0;
@@ -179,13 +230,8 @@ void computePriors(ProcState& ps) {
       sv[p + i] = s;
     }
   }
-
-  // Inverse of R by Gauss-Jordan sweeping.
   const bool inverse =
-      (msa || priors == kPriorsSmc || priors == kPriorsAsmc) && invertCorrelations(ps);
-
-  // Partial correlations controlling for all other variables, and Kaiser's
-  // measure of sampling adequacy (Kaiser 1970; Kaiser & Rice 1974).
+      (msa || priors == kPriorsSmc || priors == kPriorsAsmc) && invertCorrelations(ps, invDiag);
   if (msa && inverse) {
     for (int i = 0; i < p; ++i) {
       for (int j = 0; j < i; ++j) r[packedIndex(i, j)] = -sv[i] * sv[j] * r[packedIndex(i, j)];
@@ -205,69 +251,62 @@ void computePriors(ProcState& ps) {
       printVectorTable(ps, t);
     }
   }
-
   if (printing) printParallelAndMapTables(ps);
+  if (inverse) readBackCorrelations(ps);
+  return inverse;
+}
 
-  if (inverse) readBackR(ps, bytes);
-
-  // Prior communality estimates.
-  std::vector<double> h2(static_cast<size_t>(p), 1.0);
-  if (priors == kPriorsNumeric) std::copy_n(ps.priorCommunalities, p, h2.begin());
-  bool fellBack = false;
-  double maxSum = 0.0;
+// The estimates of ps.priorsMethod with what the host holds for them: the
+// PRIORS statement's values, the input table's PRIORS row (missing: 108,
+// message 180/17 and ONE, which `shown` then names), the published seed,
+// and the messages of an SMC fallback.
+PriorEstimates estimatesOf(ProcState& ps, const double* invDiag, int& shown) {
+  Host& h = host();
+  const int p = ps.nVars;
+  const int priors = ps.priorsMethod;
+  int method = priors;
+  std::vector<double> given;
+  if (priors == kPriorsNumeric) given.assign(ps.priorCommunalities, ps.priorCommunalities + p);
+  if (priors == kPriorsInput) {
+    given.resize(static_cast<size_t>(p));
+    if (!readTypedRow(ps, isPriorsType, given.data())) {
+      given.clear();
+      method = kPriorsOne;
+    }
+  }
   if (priors == kPriorsRandom) {
     seedRoutine(1, ps.seed);  // a clock seed when none was given, published
     h.message(msg::kRandomPriorsSeed, {ps.seed});
-    for (int i = 0; i < p; ++i) h2[i] = nextUniform(ps.seed);
   }
-  if (priors == kPriorsMax || priors == kPriorsAsmc)
-    maxSum = maxAbsCorrelations(p, r, ps.stdDevs, h2.data());
-  if (priors == kPriorsSmc || priors == kPriorsAsmc) {
-    if (!inverse) {
-      fellBack = true;
-      if (priors == kPriorsSmc) {
-        h.message(msg::kSmcFallback, {"1.0."});
-      } else {
-        int status = 0;
-        std::string text = h.messageText(msg::kLargestCorrelationsText, &status);
-        if (status < 0) {
-          h.statusReport(status);
-          h.endStep(kCodeWorkFile);
-        }
-        h.message(msg::kSmcFallback, {text});
-      }
-    } else {
-      double s = 0.0;
-      for (int i = 0; i < p; ++i) {
-        h2[i] = 1.0 - 1.0 / ps.communalities[i];
-        s += h2[i];
-      }
-      // ASMC: scaled so that the estimates sum to the sum of the row
-      // maxima of |r| (Cureton & D'Agostino 1983).
-      if (priors == kPriorsAsmc && s > 0.0)
-        for (double& x : h2) x *= maxSum / s;
+  const PriorInputs in{p, ps.corrMatrix, ps.stdDevs, method,
+                       given.empty() ? nullptr : given.data(), invDiag};
+  PriorEstimates est = priorEstimates(in, ps.seed);
+  if (est.fellBack && priors == kPriorsSmc) {
+    h.message(msg::kSmcFallback, {"1.0."});
+  } else if (est.fellBack) {
+    int status = 0;
+    std::string text = h.messageText(msg::kLargestCorrelationsText, &status);
+    if (status < 0) {
+      h.statusReport(status);
+      h.endStep(kCodeWorkFile);
     }
+    h.message(msg::kSmcFallback, {text});
   }
-  int shownPriors = priors;
-  if (priors == kPriorsInput) {
-    if (!readTypedRow(ps, isPriorsType, h2.data())) {
-      raiseCode(ps, kCodeNoData);
-      h.message(msg::kNoPriorsRow);
-      ps.priorsMethod = kPriorsOne;
-      shownPriors = kPriorsOne;
-      std::fill(h2.begin(), h2.end(), 1.0);
-    }
+  shown = priors;
+  if (priors == kPriorsInput && method == kPriorsOne) {
+    raiseCode(ps, kCodeNoData);
+    h.message(msg::kNoPriorsRow);
+    ps.priorsMethod = kPriorsOne;
+    shown = kPriorsOne;
   }
-  if (priors == kPriorsNone) return;
+  return est;
+}
 
-  // The reduced matrix.
-  for (int i = 0; i < p; ++i) {
-    if (ps.stdDevs[i] <= 0.0) h2[i] = 0.0;
-    ps.priorCommunalities[i] = ps.communalities[i] = h2[i];
-    r[packedIndex(i, i)] = h2[i];
-  }
-
-  // Variable weights.
+// The input table's WEIGHT row (with the WEIGHT option; missing: 108 and
+// message 180/18), else the method's own weights, so that the analysis
+// never runs on weights left over from an earlier group.
+void setVariableWeights(ProcState& ps, const double* h2) {
+  const int p = ps.nVars;
   bool fromTable = false;
   if (ps.flags.weightOption) {
     fromTable = readWeightRow(ps, ps.varWeights);
@@ -276,33 +315,55 @@ void computePriors(ProcState& ps) {
         for (int i = 0; i < p; ++i) ps.varWeights[i] *= ps.stdDevs[i] * ps.stdDevs[i];
     } else {
       raiseCode(ps, kCodeNoData);
-      h.message(msg::kNoWeightRow);
+      host().message(msg::kNoWeightRow);
     }
   }
-  // Without a WEIGHT row the method's own weights stand in, so that the
-  // analysis never runs on weights left over from an earlier group.
-  if (!fromTable) methodWeights(ps, h2.data(), ps.varWeights);
+  if (!fromTable) methodWeights(ps, h2, ps.varWeights);
+}
 
-  // Prior communality table.
-  if (!printing) return;
+// The "PriorCommunalEst" table (a text line alone for ONE).
+void printPriorsTable(ProcState& ps, bool inverse, bool fellBack, int priors, int shown) {
   std::string text;
   if (inverse && (ps.method == kMethodHarris || ps.method == kMethodImage)) {
     text = titleLine(msg::kPriorsSmcTitle, {}, true);
   } else if (fellBack) {
     text = titleLine(msg::kPriorsTitle, {priors == kPriorsSmc ? "ONE" : "MAX"}, true);
   } else {
-    text = titleLine(msg::kPriorsTitle, {priorsWord(shownPriors)}, true);
+    text = titleLine(msg::kPriorsTitle, {priorsWord(shown)}, true);
   }
-  if (shownPriors == kPriorsOne) {
+  if (shown == kPriorsOne) {
     printTextTable(ps, "PriorCommunalEst", text);
     return;
   }
   VectorTable t;
   t.name = "PriorCommunalEst";
   t.title = text;
-  t.nRows = p;
+  t.nRows = ps.nVars;
   t.columns.push_back({"Prior", "", ps.priorCommunalities});
   printVectorTable(ps, t);
+}
+
+}  // namespace
+
+void computePriors(ProcState& ps) {
+  const int p = ps.nVars;
+  if (p <= 0) return;
+  const int priors = ps.priorsMethod;
+  ps.invCorrKey = 0;
+  std::vector<double> invDiag(static_cast<size_t>(p));
+  const bool inverse = inverseAndAdequacy(ps, invDiag.data());
+  int shown = priors;
+  const PriorEstimates est = estimatesOf(ps, inverse ? invDiag.data() : nullptr, shown);
+  if (priors == kPriorsNone) return;
+
+  // The reduced matrix.
+  double* r = ps.corrMatrix;
+  for (int i = 0; i < p; ++i) {
+    ps.priorCommunalities[i] = ps.communalities[i] = est.h2[i];
+    r[packedIndex(i, i)] = est.h2[i];
+  }
+  setVariableWeights(ps, est.h2.data());
+  if (ps.sink != nullptr) printPriorsTable(ps, inverse, est.fellBack, priors, shown);
 }
 
 }  // namespace zulfact

@@ -12,6 +12,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "zulfact/state/proc_state.hpp"
 
@@ -25,13 +26,35 @@ void computePriors(ProcState& ps);
 
 // ---- pieces, shared with the image extraction or exposed for tests ----
 
+// What the prior estimates are computed from: plain matrices, no host.
+struct PriorInputs {
+  int p = 0;
+  const double* r = nullptr;        // packed correlation matrix of order p
+  const double* stdDevs = nullptr;  // p; a variable without spread gets 0
+  int method = kPriorsOne;          // PRIORS= code (kPriorsNone gives ONE)
+  const double* given = nullptr;    // NUMERIC or INPUT: the p values
+  const double* invDiag = nullptr;  // diag(R^-1); nullptr when R is singular or not inverted
+};
+
+struct PriorEstimates {
+  std::vector<double> h2;  // p prior communalities
+  bool fellBack = false;   // SMC or ASMC without an inverse: 1.0 or the row maxima
+};
+
+// The prior communality estimates of one PRIORS= method: ONE 1.0; NUMERIC
+// and INPUT the given values; RANDOM uniform numbers drawn from `seed`
+// (advanced); MAX the row maxima of |r_ij|; SMC 1 - 1/r^ii; ASMC the SMC
+// scaled to sum to the sum of the row maxima. A variable without spread
+// gets 0.
+PriorEstimates priorEstimates(const PriorInputs& in, int32_t& seed);
+
 // R (ps.corrMatrix) inverted in place by sweeping with SINGULAR=, printed
 // as "InvCorr" with the PRINT option. When no pivot was singular the
 // inverse stays in ps.corrMatrix and is stored in the save area
-// (ps.invCorrKey), communalities[i] = r^ii and scaleVector[i] =
-// sqrt(1/r^ii), and the result is true. Otherwise: completion code 112,
-// message 180/13, R read back, false.
-bool invertCorrelations(ProcState& ps);
+// (ps.invCorrKey), invDiag[i] = r^ii (when invDiag is given) and
+// scaleVector[i] = sqrt(1/r^ii), and the result is true. Otherwise:
+// completion code 112, message 180/13, R read back, false.
+bool invertCorrelations(ProcState& ps, double* invDiag = nullptr);
 
 // R read back from the save area over ps.corrMatrix (run ends with 1020
 // on a host failure).
@@ -57,6 +80,14 @@ void methodWeights(const ProcState& ps, const double* h2, double* weights);
 // (missing values as 0) into out (p doubles). False when the table has no
 // such row; out is then untouched.
 bool readWeightRow(ProcState& ps, double* out);
+
+// Prior communalities h2 (p of them) against [0, 1], the rule of the
+// Heywood options: with ultraHeywood every value stands (Within); with
+// heywood values above 1 become 1 and below 0 become 0 (Adjusted when any
+// did); otherwise AboveOne (a Heywood case) when a value is above 1, else
+// Negative when one is below 0, with h2 unchanged.
+enum class PriorBound { Within, Adjusted, AboveOne, Negative };
+PriorBound boundPriors(int p, double* h2, bool heywood, bool ultraHeywood);
 
 // True when an upper-cased, blank-padded 8-character _TYPE_ value names a
 // row of prior communalities ("PRIORS", or beginning with "COMMUNAL").

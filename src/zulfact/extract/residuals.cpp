@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -109,19 +110,12 @@ ResidualCorrelations residualCorrelationsOf(int p, int m, const double* r,
 }
 
 void residualCorrelations(ProcState& ps) {
-  Host& h = host();
   const int p = ps.nVars;
   const int m = ps.nFactors;
   double* a = ps.corrMatrix;
   if (a == nullptr || p < 1) return;
-  const int64_t bytes = static_cast<int64_t>(8) * p * (p + 1) / 2;
-  int st = h.workPosition(ps.workFile, ps.corrKey);
-  if (st == 0) st = h.workRead(ps.workFile, a, bytes);
-  if (st != 0) {
-    h.statusReport(st);
-    raiseCode(ps, kCodeWorkFile);
-    h.endStep(kCodeWorkFile);
-  }
+  // The residuals are formed in the working matrix from the group's R.
+  std::memcpy(a, ps.groupCorr, sizeof(double) * static_cast<size_t>(p) * (p + 1) / 2);
 
   const ResidualCorrelations res =
       residualCorrelationsOf(p, m, a, ps.loadings, ps.obliqueCount > 0 ? ps.factorCorr : nullptr);

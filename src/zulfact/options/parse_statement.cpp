@@ -145,6 +145,13 @@ void StatementParser::dataSets() {
   ps_.flags.targetGiven = ps_.targetTable != nullptr;
 
   std::string type = h_.tableType(ps_.mainInput);
+  // A TYPE given on the table (option or metadata) that names no known
+  // kind is a mistyped one: read as raw data its matrix rows would pass
+  // for observations.
+  if (!trimRight(type).empty() && !isStoredMatrixType(type)) {
+    h_.message(msg::kUnknownTableType, {trimRight(type)});
+    stop(ps_, kCodeNotAllowed);
+  }
   setPadded(ps_.inputType, 8, type);
   inputType_ = upper(trimRight(std::string(ps_.inputType)));
   if (ps_.flags.outRequested) ps_.nInputVars = h_.varCount(ps_.mainInput);

@@ -16,7 +16,10 @@ void StatementParser::allocateArrays() {
                               ps_.method == kMethodGls || ps_.method == kMethodFuller;
   ps_.loadings = arrays_.get<double>(squareLoadings ? double(p) * p : double(p) * m);
   ps_.scaleVector = arrays_.get<double>(std::max<double>(nAll, 10.0 * p));
-  if (f.correlationNeeded) ps_.corrMatrix = arrays_.get<double>(double(nAll) * (nAll + 1) / 2);
+  if (f.correlationNeeded) {
+    ps_.corrMatrix = arrays_.get<double>(double(nAll) * (nAll + 1) / 2);
+    ps_.groupCorr = arrays_.get<double>(double(p) * (p + 1) / 2);
+  }
   if (f.score || f.outRequested || f.outstatRequested)
     ps_.scoreCoefficients = arrays_.get<double>(double(p) * m);
   ps_.transform = arrays_.get<double>(double(m) * m);

@@ -59,6 +59,7 @@ inline constexpr Id kPriorsNotWithMethod = factor(3);
 inline constexpr Id kPriorsInputNeedsMatrix = factor(4);
 inline constexpr Id kWeightNeedsMatrix = factor(5);
 inline constexpr Id kStoredSolutionNeeded = factor(6);       // PATTERN, SCORE
+inline constexpr Id kUnknownTableType = factor(971);
 inline constexpr Id kWeightNotWithMethod = factor(185);
 inline constexpr Id kMethodStops = factor(25);
 inline constexpr Id kMethodNotAvailable = factor(900);
@@ -128,6 +129,9 @@ inline constexpr Id kStoredNoMeans = input(36);
 inline constexpr Id kStoredMeansZero = input(38);
 inline constexpr Id kStoredStdOne = input(39);
 inline constexpr Id kStoredMissingDiagonal = input(40);
+inline constexpr Id kStoredImpossibleElement = input(60);
+inline constexpr Id kStoredNBelowOne = input(61);
+inline constexpr Id kStoredNotSemidefinite = input(62);
 
 // ---- scoring coefficients and residuals ----
 inline constexpr Id kScoringHeading = factor(109);
@@ -188,6 +192,9 @@ inline constexpr Id kParallelRetainedFootnote = factor(963);
 // ---- iterative methods (PRINIT, ALPHA, ULS, ML, GLS) and fit tests ----
 inline constexpr Id kHeywoodCase = factor(42);
 inline constexpr Id kHeywoodAdvice = factor(55);
+inline constexpr Id kNegativePrior = factor(972);
+inline constexpr Id kNegativePriorAdvice = factor(973);
+inline constexpr Id kPriorsSetToBounds = factor(974);
 inline constexpr Id kPassesNotConverged = factor(73);
 inline constexpr Id kConverged = factor(193);
 inline constexpr Id kOptimIterationLimit = factor(117);
@@ -203,6 +210,7 @@ inline constexpr Id kPreliminaryFitEigenTitle = factor(173); // ULS, ML, GLS
 inline constexpr Id kAlphaCoefTitle = factor(76);
 inline constexpr Id kCanCorrTitle = factor(136);
 inline constexpr Id kSignifTestsTitle = factor(127);
+inline constexpr Id kFitTestsTooFewObservations = factor(970);
 inline constexpr Id kNoCommonFactorTest = factor(128);
 inline constexpr Id kSomeCommonFactorAlternative = factor(129);
 inline constexpr Id kFactorsSufficientTest = factor(131);

@@ -235,6 +235,8 @@ struct ProcState {
   double* residualScale;    // nVars, OUT= with partial variables: sqrt(1 - R^2)
                             // of each analysis variable on the partial ones
   double* corrMatrix;       // packed order nAll
+  double* groupCorr;        // R of the group (packed order nVars) as the data pass left
+                            // it: the extraction steps work on corrMatrix, never on this
   double* scaleVector;      // max(nAll, 10 * nVars)
   char* sweepFlags;         // nAll characters '0'/'1'
   double nObs;
@@ -244,7 +246,6 @@ struct ProcState {
   ObsCounts obsCounts;
   int32_t readThreads;      // threads the data pass read with (1: none beside)
   int32_t* varOrder;        // nVars, REORDER
-  int64_t corrKey;          // save-area key of R
   int64_t invCorrKey;       // save-area key of R^-1 (0 when none)
   int64_t workRecords[2];   // work-file record counters
 

@@ -44,7 +44,7 @@ Result runEngine(MemoryPlatform& pf, const BlockShape& shape, int threads,
   r.out.stdDevs = r.sds.data();
   r.out.scale = r.scale.data();
   r.fin = finishMoments(shape, vardef, false, counts, sums.data(), r.corr.data(), shift.data(),
-                        r.out);
+                        r.out, r.run.scale);
   return r;
 }
 
@@ -155,6 +155,57 @@ TEST(CrossproductMoments, ShiftKeepsLargeMeansAccurate) {
   // corr(k, k^2) over 1..5: cov = 12, var(k) = 2.5, var(k^2) = 374/4 * ... by
   // hand: sum (k-3)(k^2-11) = 60, sum (k-3)^2 = 10, sum (k^2-11)^2 = 374.
   EXPECT_NEAR(corrAt(r.corr, 1, 0), 60.0 / std::sqrt(10.0 * 374.0), 1e-15);
+}
+
+// Correlations do not depend on the units of a variable: a variable (or
+// the weights) multiplied by a power of ten from 1e-170 (squares below the
+// smallest double) to 1e307 gives the same correlations, its means and
+// standard deviations times that factor, in every accumulation mode.
+// Large values and weights overflowed the squares or the centring of the
+// sums before; tiny ones lost their squares.
+TEST(CrossproductScale, AnyFiniteScaleGivesTheSameCorrelations) {
+  const int n = 3;
+  const auto rows = randomRows(700, n, false, true, 23);
+  BlockShape shape{n, false, true, false};
+  // Under VARDEF=WEIGHT the standard deviations do not depend on the
+  // units of the weights either (under DF they grow with them).
+  MemoryPlatform base(rows), baseW(rows);
+  const Result ref = runEngine(base, shape, 1);
+  const Result refW = runEngine(baseW, shape, 1, "WEIGHT  ");
+  ASSERT_EQ(ref.fin.status, 0);
+  struct Case {
+    const char* what;
+    int column;     // the variable scaled, or n for the weights
+    double factor;
+    bool centre;    // variable about 0 first, so that deviations span +-factor
+  };
+  const Case cases[] = {
+      {"3e152", 1, 3e152, false},      {"1e200", 0, 1e200, false},
+      {"1e307 about 0", 2, 1e307, true}, {"1e-100", 1, 1e-100, false},
+      {"1e-170 (squares below the smallest double)", 1, 1e-170, false},
+      {"weights 1e300", n, 1e300, false}, {"weights 1e-300", n, 1e-300, false},
+  };
+  for (const Case& c : cases) {
+    auto scaled = rows;
+    double centre = 0;
+    if (c.centre) centre = ref.means[c.column];
+    for (auto& r : scaled) r[c.column] = (r[c.column] - centre) * c.factor;
+    for (int threads : {0, 1, 3}) {
+      SCOPED_TRACE(std::string(c.what) + ", threads " + std::to_string(threads));
+      MemoryPlatform pf(scaled);
+      const bool weights = c.column == n;
+      const Result r = runEngine(pf, shape, threads, weights ? "WEIGHT  " : "DF      ");
+      const Result& want = weights ? refW : ref;
+      ASSERT_EQ(r.fin.status, 0);
+      for (size_t p = 0; p < ref.corr.size(); ++p) EXPECT_NEAR(r.corr[p], want.corr[p], 1e-13);
+      for (int i = 0; i < n; ++i) {
+        const double f = i == c.column ? c.factor : 1.0;
+        const double mean = i == c.column ? (want.means[i] - centre) * f : want.means[i];
+        EXPECT_NEAR(r.means[i], mean, 1e-12 * std::fabs(mean) + 1e-9 * want.sds[i] * f);
+        EXPECT_NEAR(r.sds[i] / f, want.sds[i], 1e-12 * want.sds[i]);
+      }
+    }
+  }
 }
 
 TEST(CrossproductRules, FrequencyIsTruncatedAndNonPositiveDropped) {

@@ -45,7 +45,7 @@ struct Result {
   int status;
   std::vector<int> notes;
   std::string alternative;
-  double means[2], sds[2], corr[3];
+  double means[3], sds[3], corr[6];  // up to three variables
   double nObs, sumWeights, divisor;
 };
 
@@ -223,6 +223,64 @@ TEST(StoredMatrix, AlternativeMatrixAfterAMissingElement) {
   EXPECT_TRUE(has(empty, 15));
   EXPECT_TRUE(empty.alternative.empty());
   EXPECT_TRUE(has(assemble(Rows{}, "CORR"), 5));
+}
+
+// Matrices that no data can have stop the group; one that is only not
+// positive semidefinite is analysed with a warning naming its smallest
+// eigenvalue. Notes: 60 out of range, 61 N below 1, 62 not semidefinite.
+TEST(StoredMatrix, ImpossibleMatricesAndCountsStopTheGroup) {
+  auto two = [](std::string word, std::vector<double> a, std::vector<double> b,
+                std::vector<double> n = {3, 3}) {
+    Rows r;
+    r.add("N", "", n).add(word, "x", a).add(word, "y", b);
+    return assemble(r, word);
+  };
+  struct Case {
+    const char* what;
+    Result r;
+    int status;  // 108 stops the group, 4 at most goes on
+    int note;
+  };
+  const Case cases[] = {
+      {"correlation 1.5", two("CORR", {1, 1.5}, {1.5, 1}), 108, 60},
+      {"correlation -1.01", two("CORR", {1, -1.01}, {-1.01, 1}), 108, 60},
+      {"correlation 1 + 1e-10: rounding", two("CORR", {1, 1 + 1e-10}, {1 + 1e-10, 1}), 4, 25},
+      {"covariance above sqrt(c11 c22)", two("COV", {4, 7}, {7, 9}), 108, 60},
+      {"uncorrected covariance too", two("UCOV", {4, -6.5}, {-6.5, 9}), 108, 60},
+      {"crossproducts too", two("SSCP", {4, 6.1}, {6.1, 9}), 108, 60},
+      {"N row of -5", two("CORR", {1, .5}, {.5, 1}, {-5, -5}), 108, 61},
+      {"N row of 0", two("CORR", {1, .5}, {.5, 1}, {0, 0}), 108, 61},
+      {"N row of 0.5", two("CORR", {1, .5}, {.5, 1}, {0.5, 0.5}), 108, 61},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    if (c.status == 108) EXPECT_EQ(c.r.status, 108);
+    else EXPECT_LE(c.r.status, c.status);
+    EXPECT_TRUE(has(c.r, c.note));
+  }
+  // |c12| = sqrt(c11 c22) exactly is a perfect correlation, not an error.
+  EXPECT_LE(two("COV", {4, 6}, {6, 9}).status, 4);
+  EXPECT_FALSE(has(two("CORR", {1, .5}, {.5, 1}), 62));
+
+  // Pairwise possible, jointly not: eigenvalues 1.9, 1.9 and -0.8.
+  Rows r;
+  r.add("N", "", {9, 9, 9}).add("CORR", "x", {1, .9, .9}).add("CORR", "y", {.9, 1, -.9});
+  r.add("CORR", "z", {.9, -.9, 1});
+  const Result indefinite = assemble(r, "CORR", false, true, false, {"x", "y", "z"});
+  EXPECT_EQ(indefinite.status, 4);
+  EXPECT_TRUE(has(indefinite, 62));
+}
+
+// A table whose matrix word has no rows but which holds another matrix
+// says that the elements are missing before it says which rows it uses.
+TEST(StoredMatrix, MissingElementsAreNotedBeforeTheAlternative) {
+  Rows r;
+  r.add("N", "", {3, 3}).add("CORR", "x", {1, kR}).add("CORR", "y", {kR, 1});
+  const Result cov = assemble(r, "COV");
+  EXPECT_EQ(cov.alternative, "CORR");
+  const auto at = [&](int n) { return std::find(cov.notes.begin(), cov.notes.end(), n); };
+  ASSERT_NE(at(16), cov.notes.end());
+  EXPECT_LT(at(16), at(28));
 }
 
 }  // namespace

@@ -277,5 +277,27 @@ TEST(FitStatistics, NoFactorsAndZeroDegreesOfFreedom) {
   EXPECT_DOUBLE_EQ(exact.akaike, exact.discrepancy);
 }
 
+// Too few observations for the variables and factors: Bartlett's
+// multiplier N - 1 - (2p + 5)/6 - 2k/3 is not positive, and every
+// statistic built on it (or on N - 1) would be negative or meaningless.
+TEST(FitStatistics, MissingWhenTheMultiplierIsNotPositive) {
+  struct Case {
+    int p, k;
+    double n;
+  };
+  for (const Case c : {Case{6, 2, 3}, Case{6, 0, 3.5}, Case{4, 1, 3.8}, Case{5, 1, 0}}) {
+    SCOPED_TRACE(c.n);
+    const FitStatistics s = fitStatistics(c.p, c.k, c.n, -0.5, 0.2);
+    EXPECT_LE(s.multiplier, 0.0);
+    for (double v : {s.chiSq0, s.prob0, s.chiSqK, s.probK, s.discrepancy, s.akaike, s.schwarz,
+                     s.tuckerLewis})
+      EXPECT_TRUE(zul_is_missing(v));
+    EXPECT_EQ(s.df0, c.p * (c.p - 1) / 2.0);
+  }
+  const FitStatistics ok = fitStatistics(6, 2, 6, -0.5, 0.2);
+  EXPECT_DOUBLE_EQ(ok.multiplier, 5 - 17.0 / 6 - 4.0 / 3);
+  EXPECT_DOUBLE_EQ(ok.chiSqK, ok.multiplier * 0.2);
+}
+
 }  // namespace
 }  // namespace zulfact
