@@ -11,9 +11,12 @@
 #include "zulfact/state/message_ids.hpp"
 #include "zulfact/data/vardef.hpp"
 #include "zulfact/host/host.hpp"
-#include "zulfact/linalg/linalg.hpp"
+#include "kernels/linalg.hpp"
 
 namespace zulfact {
+
+using kernels::covToCorr;
+using kernels::packedIndex;
 
 namespace {
 

@@ -8,7 +8,8 @@
 
 #include "zul/abi_engine.h"
 #include "zulfact/host/host.hpp"
-#include "zulfact/linalg/linalg.hpp"
+#include "kernels/dense.hpp"
+#include "kernels/linalg.hpp"
 #include "zulfact/output/matrix_printer.hpp"
 #include "zulfact/output/table_writer.hpp"
 #include "zulfact/output/variance_explained.hpp"
@@ -20,18 +21,11 @@
 
 namespace zulfact {
 
-namespace {
+using kernels::choleskyRow;
+using kernels::multiply;
+using kernels::packedIndex;
 
-// Engine statuses (item 55) and what they mean here.
-enum EngineStatus {
-  kEngineStalled = 1,         // close to the optimum, could not refine further
-  kEngineIterationLimit = 2,  // RITER= reached
-  kEngineNoOptimum = 3,       // no progress, or factors collapsing
-  kEngineFailed = 4,
-  kEngineConverged = 5,
-  kEngineAtStart = 6,
-  kEngineNoMethod = 7,
-};
+namespace {
 
 // NORM= codes to the engine's normalisation codes.
 int engineNormalization(int norm) {
@@ -39,8 +33,8 @@ int engineNormalization(int norm) {
     case kNormKaiser:
     case kNormWeight:
     case kNormRaw:
-    case kNormCov: return norm;
-    default: return 6;
+    case kNormCov: return norm;  // the same numbers as ZUL_NORM_KAISER ... ZUL_NORM_COVARIANCE
+    default: return ZUL_NORM_BY_FLAG;
   }
 }
 
@@ -57,13 +51,14 @@ zul_engine* engineOf(ProcState& ps) {
 
 void engineSet(ProcState& ps, int item, const void* buffer, int64_t bytes) {
   zul_engine* engine = engineOf(ps);
-  if (!engine->ops->set || engine->ops->set(engine, item, buffer, bytes) != 0) engineFailure(ps);
+  if (!engine->ops->set || engine->ops->set(engine, item, buffer, bytes) != ZUL_ENGINE_OK)
+    engineFailure(ps);
 }
 
 void engineGet(ProcState& ps, int item, void* buffer, int64_t bytes) {
   zul_engine* engine = engineOf(ps);
   int64_t length = bytes;
-  if (!engine->ops->get || engine->ops->get(engine, item, buffer, &length, 0, 0) != 0)
+  if (!engine->ops->get || engine->ops->get(engine, item, buffer, &length, 0, 0) != ZUL_ENGINE_OK)
     engineFailure(ps);
 }
 
@@ -103,12 +98,7 @@ bool orthogonalBasis(ProcState& ps, std::vector<double>& c) {
 // a (p x m) = a C, in place through a copy.
 void multiplyRight(double* a, int rows, const std::vector<double>& c, int m) {
   std::vector<double> copy(a, a + static_cast<size_t>(rows) * m);
-  for (int j = 0; j < m; ++j)
-    for (int i = 0; i < rows; ++i) {
-      double s = 0.0;
-      for (int k = 0; k < m; ++k) s += copy[i + static_cast<size_t>(k) * rows] * c[k + j * m];
-      a[i + static_cast<size_t>(j) * rows] = s;
-    }
+  multiply(copy.data(), c.data(), a, rows, m, m);
 }
 
 // The engine's weights of the variables ('V', item 13) or of the factors
@@ -132,20 +122,20 @@ void printWeights(ProcState& ps, char kind) {
 void checkStatus(ProcState& ps, int status, int iterations, double criterion, double measure) {
   Host& h = host();
   switch (status) {
-    case kEngineStalled:
+    case ZUL_ENGINE_STATUS_STALLED:
       h.message(msg::kRotationStalled, {criterion, measure, iterations});
       raiseCode(ps, kCodeWarning);
       return;
-    case kEngineIterationLimit:
+    case ZUL_ENGINE_STATUS_ITERATION_LIMIT:
       h.message(msg::kRotationNotConverged, {ps.rotationMaxIter});
       engineFailure(ps);
-    case kEngineNoOptimum:
+    case ZUL_ENGINE_STATUS_NO_PROGRESS:
       h.message(msg::kRotationNoOptimum);
       engineFailure(ps);
-    case kEngineFailed:
+    case ZUL_ENGINE_STATUS_FAILED:
       h.message(msg::kRotationEngineFailed);
       engineFailure(ps);
-    case kEngineNoMethod:
+    case ZUL_ENGINE_STATUS_UNSUPPORTED:
       h.message(msg::kRotationMethodUnknown);
       engineFailure(ps);
     default:
@@ -265,12 +255,7 @@ int CriterionRotate(ProcState& ps, int code, int index) {
     // The transformation of the pattern in hand is C X. An orthogonal
     // criterion leaves orthogonal factors.
     std::vector<double> x(ps.transform, ps.transform + static_cast<size_t>(m) * m);
-    for (int j = 0; j < m; ++j)
-      for (int i = 0; i < m; ++i) {
-        double s = 0.0;
-        for (int l = 0; l < m; ++l) s += basis[i + l * m] * x[l + j * m];
-        ps.transform[i + j * m] = s;
-      }
+    multiply(basis.data(), x.data(), ps.transform, m, m, m);
     if (!engineOblique && !hk) {
       ps.obliqueCount = 0;
       for (int i = 0; i < m; ++i)

@@ -6,30 +6,30 @@ namespace zulfact {
 
 RotationKind rotationKind(int code) {
   switch (code) {
-    case kRotQuartimax: return {1, 253, 0};
-    case kRotVarimax: return {2, 254, 0};
-    case kRotBiquartimax: return {3, 255, 0};
-    case kRotEquamax: return {4, 256, 0};
-    case kRotParsimax: return {5, 257, 0};
-    case kRotFactorParsimax: return {6, 258, 0};
+    case kRotQuartimax: return {ZUL_METHOD_QUARTIMAX, 253, 0};
+    case kRotVarimax: return {ZUL_METHOD_VARIMAX, 254, 0};
+    case kRotBiquartimax: return {ZUL_METHOD_BIQUARTIMAX, 255, 0};
+    case kRotEquamax: return {ZUL_METHOD_EQUAMAX, 256, 0};
+    case kRotParsimax: return {ZUL_METHOD_PARSIMAX, 257, 0};
+    case kRotFactorParsimax: return {ZUL_METHOD_FACTOR_PARSIMONY, 258, 0};
     case kRotPromax: return {0, 261, 1};
-    case kRotHk: return {23, 252, 1};
+    case kRotHk: return {ZUL_METHOD_HARRIS_KAISER, 252, 1};
     case kRotProcrustes: return {0, 260, 0};
-    case kRotQuartimin: return {7, 263, 0};
-    case kRotBiquartimin: return {8, 264, 0};
-    case kRotCovarimin: return {9, 265, 0};
-    case kRotObquartimax: return {10, 266, 0};
-    case kRotObvarimax: return {11, 267, 0};
-    case kRotObbiquartimax: return {12, 268, 0};
-    case kRotObequamax: return {13, 269, 0};
-    case kRotObparsimax: return {14, 270, 0};
-    case kRotObfactorParsimax: return {15, 271, 0};
-    case kRotOrthomax: return {16, 272, 1};
-    case kRotOblimin: return {17, 273, 1};
-    case kRotOrthcf: return {18, 274, 2};
-    case kRotOblicf: return {19, 275, 2};
-    case kRotOrthgencf: return {20, 276, 4};
-    case kRotObligencf: return {21, 277, 4};
+    case kRotQuartimin: return {ZUL_METHOD_QUARTIMIN, 263, 0};
+    case kRotBiquartimin: return {ZUL_METHOD_BIQUARTIMIN, 264, 0};
+    case kRotCovarimin: return {ZUL_METHOD_COVARIMIN, 265, 0};
+    case kRotObquartimax: return {ZUL_METHOD_OBQUARTIMAX, 266, 0};
+    case kRotObvarimax: return {ZUL_METHOD_OBVARIMAX, 267, 0};
+    case kRotObbiquartimax: return {ZUL_METHOD_OBBIQUARTIMAX, 268, 0};
+    case kRotObequamax: return {ZUL_METHOD_OBEQUAMAX, 269, 0};
+    case kRotObparsimax: return {ZUL_METHOD_OBPARSIMAX, 270, 0};
+    case kRotObfactorParsimax: return {ZUL_METHOD_OBFACTOR_PARSIMONY, 271, 0};
+    case kRotOrthomax: return {ZUL_METHOD_ORTHOMAX, 272, 1};
+    case kRotOblimin: return {ZUL_METHOD_OBLIMIN, 273, 1};
+    case kRotOrthcf: return {ZUL_METHOD_ORTHCF, 274, 2};
+    case kRotOblicf: return {ZUL_METHOD_OBLICF, 275, 2};
+    case kRotOrthgencf: return {ZUL_METHOD_ORTHGENCF, 276, 4};
+    case kRotObligencf: return {ZUL_METHOD_OBLIGENCF, 277, 4};
     default: return {0, 0, 0};
   }
 }

@@ -7,7 +7,8 @@
 #include <fmt/format.h>
 
 #include "zulfact/host/host.hpp"
-#include "zulfact/linalg/linalg.hpp"
+#include "kernels/dense.hpp"
+#include "kernels/linalg.hpp"
 #include "zulfact/output/matrix_printer.hpp"
 #include "zulfact/rotate/oblique_solution.hpp"
 #include "zulfact/rotate/rotation_codes.hpp"
@@ -16,6 +17,12 @@
 #include "zulfact/state/message_ids.hpp"
 
 namespace zulfact {
+
+using kernels::ddot;
+using kernels::kaiserScales;
+using kernels::multiply;
+using kernels::sweepInvert;
+using kernels::packedIndex;
 
 namespace {
 
@@ -95,12 +102,11 @@ double promaxPower(const ProcState& ps, int index) {
 }
 
 void promaxTarget(const double* l, int p, int m, double k, bool noNormalization, double* target) {
+  std::vector<double> scale(static_cast<size_t>(p), 1.0);
+  if (!noNormalization) kaiserScales(l, p, m, kZeroDiagonalAfterSweep, scale.data(), nullptr);
   for (int i = 0; i < p; ++i) {
-    double h = 0.0;
-    for (int j = 0; j < m; ++j) h += l[i + static_cast<size_t>(j) * p] * l[i + static_cast<size_t>(j) * p];
-    const double scale = (!noNormalization && h > kZeroDiagonalAfterSweep) ? 1.0 / std::sqrt(h) : 1.0;
     for (int j = 0; j < m; ++j) {
-      const double t = l[i + static_cast<size_t>(j) * p] * scale;
+      const double t = l[i + static_cast<size_t>(j) * p] * scale[i];
       target[i + static_cast<size_t>(j) * p] = std::pow(std::fabs(t), k - 1.0) * t;
     }
   }
@@ -151,23 +157,13 @@ int TargetRotate(ProcState& ps, int code, int index) {
 
   // L <- L T.
   std::vector<double> before(ps.loadings, ps.loadings + static_cast<size_t>(p) * m);
-  for (int j = 0; j < m; ++j)
-    for (int i = 0; i < p; ++i) {
-      double s = 0.0;
-      for (int k = 0; k < m; ++k) s += before[i + static_cast<size_t>(k) * p] * ps.transform[k + static_cast<size_t>(j) * m];
-      ps.loadings[i + static_cast<size_t>(j) * p] = s;
-    }
+  multiply(before.data(), ps.transform, ps.loadings, p, m, m);
 
   FinishOblique(ps, kObliqueTarget);
   if (ps.nFactors == 0) return 0;
   if (follows) {
     std::vector<double> t(ps.transform, ps.transform + mm);
-    for (int j = 0; j < m; ++j)
-      for (int i = 0; i < m; ++i) {
-        double s = 0.0;
-        for (int k = 0; k < m; ++k) s += previous[i + static_cast<size_t>(k) * m] * t[k + static_cast<size_t>(j) * m];
-        ps.transform[i + static_cast<size_t>(j) * m] = s;
-      }
+    multiply(previous.data(), t.data(), ps.transform, m, m, m);
   }
   printSquare(ps, ps.transform, kTitleNormObliqueTrans, "NormObliqueTrans");
   PrintObliqueTables(ps);
