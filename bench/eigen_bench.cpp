@@ -19,8 +19,8 @@
 #include <string>
 #include <vector>
 
-#include "zulfact/linalg/eigen.hpp"
-#include "zulfact/linalg/linalg.hpp"
+#include "kernels/eigen.hpp"
+#include "kernels/packed.hpp"
 
 extern "C" void dsyevr_(const char* jobz, const char* range, const char* uplo, const int* n,
                         double* a, const int* lda, const double* vl, const double* vu,
@@ -37,7 +37,7 @@ constexpr int kVectors = 10;
 std::vector<double> randomPacked(int n) {
   std::mt19937_64 gen(20240 + n);
   std::uniform_real_distribution<double> dist(-1.0, 1.0);
-  std::vector<double> a(zulfact::packedRow(n));
+  std::vector<double> a(kernels::packedRow(n));
   for (double& x : a) x = dist(gen);
   return a;
 }
@@ -47,7 +47,7 @@ std::vector<double> fullColumnMajor(const std::vector<double>& packed, int n) {
   for (int i = 0; i < n; ++i)
     for (int j = 0; j <= i; ++j)
       a[static_cast<std::size_t>(j) * n + i] = a[static_cast<std::size_t>(i) * n + j] =
-          packed[zulfact::packedIndex(i, j)];
+          packed[kernels::packedIndex(i, j)];
   return a;
 }
 
@@ -58,8 +58,8 @@ void BM_Zeigen(benchmark::State& state) {
       work(static_cast<std::size_t>(9) * n);
   for (auto _ : state) {
     a = input;
-    int code = zulfact::zeigen(n, a.data(), w.data(), 0, nullptr, work.data());
-    if (code <= 0) code = zulfact::zeigvec(n, kVectors, a.data(), w.data(), z.data(), work.data());
+    int code = kernels::zeigen(n, a.data(), w.data(), 0, nullptr, work.data());
+    if (code <= 0) code = kernels::zeigvec(n, kVectors, a.data(), w.data(), z.data(), work.data());
     if (code > 0 || code == -30) {
       state.SkipWithError("zeigen failed");
       break;

@@ -24,10 +24,11 @@
 #include "zulfact/extract/fit_state.hpp"
 #include "zulfact/extract/iterated.hpp"
 #include "zulfact/extract/newton_ridge.hpp"
-#include "zulfact/linalg/eigen.hpp"
-#include "zulfact/linalg/linalg.hpp"
+#include "kernels/eigen.hpp"
+#include "kernels/linalg.hpp"
 
 using namespace zulfact;
+using namespace kernels;
 
 namespace {
 

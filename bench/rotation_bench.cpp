@@ -9,7 +9,7 @@
 #include <random>
 #include <vector>
 
-#include "qkxfac/dense.hpp"
+#include "kernels/dense.hpp"
 #include "qkxfac/rotation.hpp"
 
 namespace {
@@ -23,9 +23,9 @@ std::vector<double> makePattern(int p, int m) {
   for (int i = 0; i < p; ++i)
     for (int j = 0; j < m; ++j) simple[i + j * p] = (i % m == j ? 0.6 : 0.0) + 0.15 * noise(gen);
   for (double& x : t) x = noise(gen);
-  qkxfac::orthonormalize(t.data(), m);
+  kernels::orthonormalize(t.data(), m);
   std::vector<double> a(simple.size());
-  qkxfac::multiply(simple.data(), t.data(), a.data(), p, m, m);
+  kernels::multiply(simple.data(), t.data(), a.data(), p, m, m);
   return a;
 }
 
@@ -33,7 +33,7 @@ enum Criterion { kVarimax, kQuartimin, kOblimin0, kOblimin05 };
 
 zul_rotation_request request(Criterion c, int p) {
   zul_rotation_request r{};
-  r.normalization = 6;
+  r.normalization = ZUL_NORM_BY_FLAG;
   r.rowNormalize = 1;
   r.one = r.wantTransform = 1;
   r.maxIter = std::max(100, 10 * p);
@@ -42,17 +42,17 @@ zul_rotation_request request(Criterion c, int p) {
   const double tau = c == kOblimin05 ? 0.5 : 0.0;
   switch (c) {
     case kVarimax:
-      r.method = 2;
+      r.method = ZUL_METHOD_VARIMAX;
       r.coefficients[2] = -1;
       r.coefficients[3] = p;
       break;
     case kQuartimin:
-      r.method = 7;
+      r.method = ZUL_METHOD_QUARTIMIN;
       r.coefficients[1] = 1;
       r.coefficients[3] = -1;
       break;
     default:
-      r.method = 17;
+      r.method = ZUL_METHOD_OBLIMIN;
       r.coefficients[0] = -tau / p;
       r.coefficients[1] = 1;
       r.coefficients[2] = tau / p;

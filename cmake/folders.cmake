@@ -15,6 +15,22 @@ function(zul_folder_objects target dir)
   endif()
 endfunction()
 
+# The kernel library src/kernels: one STATIC library of the numeric kernels
+# (packed storage, the eigen solver, inverses, sweeps, products), linked
+# into each binary that needs it: zul, libzulfact.so and libqkxfac.so each
+# get their own copy, hidden like every other symbol, so no kernel crosses
+# the C interface. Kernels use BLAS and nothing else of the project. The
+# library does not carry the BLAS link: the module and the engine add it,
+# the host must not (it would load BLAS, and start its threads, before
+# main() sets one BLAS thread and blocks the interrupt signals); the host
+# takes only kernels that need no BLAS (the static archive adds no others).
+function(zul_kernel_library target dir)
+  file(GLOB sources CONFIGURE_DEPENDS ${dir}/*.cpp)
+  add_library(${target} STATIC ${sources})
+  target_include_directories(${target} PUBLIC ${PROJECT_SOURCE_DIR}/src)
+  target_link_libraries(${target} PUBLIC Threads::Threads)
+endfunction()
+
 # Collects the object libraries named in ARGN that exist into a list of
 # $<TARGET_OBJECTS:...> expressions.
 function(zul_objects_of out)

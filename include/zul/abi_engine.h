@@ -105,9 +105,67 @@ enum zul_engine_item {
   ZUL_ITEM_THREADS = 67          /* get int32: threads the engine will use */
 };
 
-/* Completion status of run (item 55): 7 means the engine does not provide
- * the requested method. */
-enum { ZUL_ENGINE_STATUS_UNSUPPORTED = 7 };
+/* Rotation methods (zul_rotation_request.method): the criteria of the
+ * generalized Crawford-Ferguson family with their usual names, orthogonal
+ * (1-6, 16, 18, 20) and oblique (7-15, 17, 19, 21), and the Harris-Kaiser
+ * orthoblique step (23). */
+enum zul_engine_method {
+  ZUL_METHOD_QUARTIMAX = 1,
+  ZUL_METHOD_VARIMAX = 2,
+  ZUL_METHOD_BIQUARTIMAX = 3,
+  ZUL_METHOD_EQUAMAX = 4,
+  ZUL_METHOD_PARSIMAX = 5,
+  ZUL_METHOD_FACTOR_PARSIMONY = 6,
+  ZUL_METHOD_QUARTIMIN = 7,
+  ZUL_METHOD_BIQUARTIMIN = 8,
+  ZUL_METHOD_COVARIMIN = 9,
+  ZUL_METHOD_OBQUARTIMAX = 10,
+  ZUL_METHOD_OBVARIMAX = 11,
+  ZUL_METHOD_OBBIQUARTIMAX = 12,
+  ZUL_METHOD_OBEQUAMAX = 13,
+  ZUL_METHOD_OBPARSIMAX = 14,
+  ZUL_METHOD_OBFACTOR_PARSIMONY = 15,
+  ZUL_METHOD_ORTHOMAX = 16,
+  ZUL_METHOD_OBLIMIN = 17,
+  ZUL_METHOD_ORTHCF = 18,
+  ZUL_METHOD_OBLICF = 19,
+  ZUL_METHOD_ORTHGENCF = 20,
+  ZUL_METHOD_OBLIGENCF = 21,
+  ZUL_METHOD_HARRIS_KAISER = 23
+};
+
+/* Row normalisation before a rotation (zul_rotation_request.normalization). */
+enum zul_engine_normalization {
+  ZUL_NORM_KAISER = 1,          /* rows to unit length (Kaiser 1958) */
+  ZUL_NORM_CURETON_MULAIK = 2,  /* Kaiser, then Cureton-Mulaik (1975) weights */
+  ZUL_NORM_RAW = 3,             /* as given */
+  ZUL_NORM_COVARIANCE = 4,      /* rows divided by the standard deviations */
+  ZUL_NORM_BY_FLAG = 6          /* Kaiser when rowNormalize is 1 */
+};
+
+/* Completion status of run (item 55). */
+enum zul_engine_status {
+  ZUL_ENGINE_STATUS_STALLED = 1,         /* no further progress in double precision,
+                                            close to the optimum: usable */
+  ZUL_ENGINE_STATUS_ITERATION_LIMIT = 2, /* the iteration limit was reached */
+  ZUL_ENGINE_STATUS_NO_PROGRESS = 3,     /* no progress far from any optimum, or the
+                                            factors collapsing (no optimum exists) */
+  ZUL_ENGINE_STATUS_FAILED = 4,          /* the request could not be carried out */
+  ZUL_ENGINE_STATUS_CONVERGED = 5,       /* the convergence measure reached the tolerance */
+  ZUL_ENGINE_STATUS_AT_START = 6,        /* the start already met the tolerance */
+  ZUL_ENGINE_STATUS_UNSUPPORTED = 7      /* the engine does not provide the method */
+};
+
+/* Results of the operations run, get and set. */
+enum zul_engine_result {
+  ZUL_ENGINE_OK = 0,
+  ZUL_ENGINE_UNKNOWN_ITEM = 1,    /* no such item, or not in this direction */
+  ZUL_ENGINE_BAD_LENGTH = 2,      /* the byte length does not fit the item */
+  ZUL_ENGINE_NOT_AVAILABLE = 3,   /* nothing to get yet */
+  ZUL_ENGINE_BAD_ARGUMENT = 4,
+  ZUL_ENGINE_NO_MEMORY = 5,       /* memory ran out inside the call */
+  ZUL_ENGINE_INTERNAL_FAULT = 6   /* anything else went wrong inside */
+};
 
 /* The factory exported by libqkxfac.so: NULL when the configuration is
  * unusable or memory is short. */

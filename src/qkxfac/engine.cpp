@@ -2,26 +2,16 @@
 
 #include "qkxfac/rotation.hpp"
 
-#include <sched.h>
-
 #include <algorithm>
 #include <cstring>
 #include <new>
-#include <thread>
+
+#include "kernels/packed.hpp"
+#include "kernels/processors.hpp"
 
 namespace qkxfac {
 
 namespace {
-
-int processorCount() {
-  cpu_set_t set;
-  if (sched_getaffinity(0, sizeof set, &set) == 0) {
-    int n = CPU_COUNT(&set);
-    if (n > 0) return n;
-  }
-  unsigned n = std::thread::hardware_concurrency();
-  return n > 0 ? static_cast<int>(n) : 1;
-}
 
 Engine* self(zul_engine* e) { return static_cast<Engine*>(e); }
 
@@ -30,26 +20,26 @@ Engine* self(zul_engine* e) { return static_cast<Engine*>(e); }
 void opDestroy(zul_engine* e) noexcept {
   guarded([&] {
     delete self(e);
-    return Engine::kOk;
+    return ZUL_ENGINE_OK;
   });
 }
 void opReset(zul_engine* e) noexcept {
   guarded([&] {
     if (e) self(e)->reset();
-    return Engine::kOk;
+    return ZUL_ENGINE_OK;
   });
 }
 int32_t opRun(zul_engine* e, const zul_rotation_request* r) noexcept {
-  if (!e || !r) return Engine::kBadArgument;
+  if (!e || !r) return ZUL_ENGINE_BAD_ARGUMENT;
   return guarded([&] { return self(e)->run(*r); });
 }
 int32_t opGet(zul_engine* e, int32_t item, void* buffer, int64_t* length, int64_t,
               int64_t) noexcept {
-  if (!e) return Engine::kBadArgument;
+  if (!e) return ZUL_ENGINE_BAD_ARGUMENT;
   return guarded([&] { return self(e)->get(item, buffer, length); });
 }
 int32_t opSet(zul_engine* e, int32_t item, const void* buffer, int64_t length) noexcept {
-  if (!e) return Engine::kBadArgument;
+  if (!e) return ZUL_ENGINE_BAD_ARGUMENT;
   return guarded([&] { return self(e)->set(item, buffer, length); });
 }
 
@@ -59,14 +49,12 @@ const zul_engine_ops kOps = {&opDestroy, nullptr, &opReset, &opRun,
 constexpr int64_t kInt = 4;
 constexpr int64_t kDouble = 8;
 
-int64_t packed(int64_t n) { return n * (n + 1) / 2; }
-
 }  // namespace
 
 Engine::Engine(const zul_engine_config& config) : config_(config) {
   ops = &kOps;
   int requested = std::max(1, config.threadCount);
-  threads_ = std::max(1, std::min(requested, processorCount()));
+  threads_ = std::max(1, std::min(requested, kernels::processorCount()));
 }
 
 void Engine::reset() {
@@ -96,7 +84,7 @@ int64_t Engine::setLength(int32_t item) const {
     case ZUL_ITEM_PATTERN:
       return (p >= 0 && m >= 0) ? p * m * kDouble : -1;
     case ZUL_ITEM_CORR:
-      return packed(n) * kDouble;
+      return static_cast<int64_t>(kernels::packedSize(n)) * kDouble;
     case ZUL_ITEM_STDDEVS:
       return n * kDouble;
     default:
@@ -127,7 +115,7 @@ int64_t Engine::getLength(int32_t item) const {
     case ZUL_ITEM_TRANSFORM:
       return m * m * kDouble;
     case ZUL_ITEM_FACTOR_CORR:
-      return packed(m) * kDouble;
+      return static_cast<int64_t>(kernels::packedSize(m)) * kDouble;
     case ZUL_ITEM_VAR_WEIGHTS:
       return p * kDouble;
     case ZUL_ITEM_FACTOR_WEIGHTS:
@@ -139,7 +127,7 @@ int64_t Engine::getLength(int32_t item) const {
     case ZUL_ITEM_MAP_AVERAGE4:
       return n * kDouble;
     case ZUL_ITEM_CORR:
-      return packed(n) * kDouble;
+      return static_cast<int64_t>(kernels::packedSize(n)) * kDouble;
     default:
       return -2;
   }
@@ -147,27 +135,27 @@ int64_t Engine::getLength(int32_t item) const {
 
 int32_t Engine::set(int32_t item, const void* buffer, int64_t length) {
   int64_t want = setLength(item);
-  if (want == -2) return kUnknownItem;
-  if (length < 0 || (length > 0 && !buffer)) return kBadArgument;
-  if (want >= 0 && length != want) return kBadLength;
+  if (want == -2) return ZUL_ENGINE_UNKNOWN_ITEM;
+  if (length < 0 || (length > 0 && !buffer)) return ZUL_ENGINE_BAD_ARGUMENT;
+  if (want >= 0 && length != want) return ZUL_ENGINE_BAD_LENGTH;
   if (item == ZUL_ITEM_NVARS || item == ZUL_ITEM_NFACTORS) {
     int32_t v;
     std::memcpy(&v, buffer, sizeof v);
-    if (v < 0) return kBadArgument;
+    if (v < 0) return ZUL_ENGINE_BAD_ARGUMENT;
   }
   const auto* b = static_cast<const uint8_t*>(buffer);
-  given_[item].assign(b, b + length);  // a failed copy is kNoMemory (guarded)
+  given_[item].assign(b, b + length);  // a failed copy is ZUL_ENGINE_NO_MEMORY (guarded)
   if (item == ZUL_ITEM_NOBS || item == ZUL_ITEM_CORR) factorCounts_.clear();
   // A new rotation input invalidates the results of the previous run.
   if (item == ZUL_ITEM_NVARS || item == ZUL_ITEM_NFACTORS || item == ZUL_ITEM_PATTERN)
     results_.clear();
-  return kOk;
+  return ZUL_ENGINE_OK;
 }
 
 int32_t Engine::get(int32_t item, void* buffer, int64_t* length) {
-  if (!length) return kBadArgument;
+  if (!length) return ZUL_ENGINE_BAD_ARGUMENT;
   int64_t want = getLength(item);
-  if (want == -2) return kUnknownItem;
+  if (want == -2) return ZUL_ENGINE_UNKNOWN_ITEM;
   const std::vector<uint8_t>* source = nullptr;
   int32_t scalar = 0;
   if (item == ZUL_ITEM_THREADS) {
@@ -184,17 +172,17 @@ int32_t Engine::get(int32_t item, void* buffer, int64_t* length) {
       auto g = given_.find(item);
       if (g != given_.end()) source = &g->second;
     }
-    if (!source) return kNotAvailable;
+    if (!source) return ZUL_ENGINE_NOT_AVAILABLE;
     want = static_cast<int64_t>(source->size());
   }
   if (*length < want || (want > 0 && !buffer)) {
     *length = want;
-    return kBadLength;
+    return ZUL_ENGINE_BAD_LENGTH;
   }
   if (item == ZUL_ITEM_THREADS) std::memcpy(buffer, &scalar, sizeof scalar);
   else if (want > 0) std::memcpy(buffer, source->data(), static_cast<size_t>(want));
   *length = want;
-  return kOk;
+  return ZUL_ENGINE_OK;
 }
 
 int32_t Engine::run(const zul_rotation_request& request) {
@@ -219,7 +207,7 @@ int32_t Engine::run(const zul_rotation_request& request) {
   auto corr = given_.find(ZUL_ITEM_CORR);
   if (corr != given_.end() && input.p == config_.nVars) {
     const auto* packedCorr = reinterpret_cast<const double*>(corr->second.data());
-    for (int i = 0; i < input.p; ++i) variances.push_back(packedCorr[packed(i + 1) - 1]);
+    for (int i = 0; i < input.p; ++i) variances.push_back(packedCorr[kernels::packedIndex(i, i)]);
     input.variances = variances.data();
   }
 
@@ -234,7 +222,7 @@ int32_t Engine::run(const zul_rotation_request& request) {
   putVector(ZUL_ITEM_FACTOR_CORR, out.factorCorr);
   putVector(ZUL_ITEM_VAR_WEIGHTS, out.varWeights);
   putVector(ZUL_ITEM_FACTOR_WEIGHTS, out.factorWeights);
-  return kOk;
+  return ZUL_ENGINE_OK;
 }
 
 }  // namespace qkxfac

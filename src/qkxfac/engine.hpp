@@ -35,15 +35,6 @@ class Engine : public zul_engine {
   int32_t get(int32_t item, void* buffer, int64_t* length);
   int32_t set(int32_t item, const void* buffer, int64_t length);
 
-  // Statuses of get and set.
-  static constexpr int32_t kOk = 0;
-  static constexpr int32_t kUnknownItem = 1;
-  static constexpr int32_t kBadLength = 2;
-  static constexpr int32_t kNotAvailable = 3;
-  static constexpr int32_t kBadArgument = 4;
-  static constexpr int32_t kNoMemory = 5;       // memory ran out inside the call
-  static constexpr int32_t kInternalFault = 6;  // anything else thrown inside
-
  private:
   // Byte length an item must have when set, from what is known so far; -1
   // when it cannot be known yet (the caller's length is then taken).
@@ -59,16 +50,17 @@ class Engine : public zul_engine {
 };
 
 // Runs the body of a C entry point of the engine and returns its status.
-// No exception leaves: memory running out becomes kNoMemory, anything else
-// kInternalFault, and the caller (the module) ends the step with 1012.
+// No exception leaves: memory running out becomes ZUL_ENGINE_NO_MEMORY,
+// anything else ZUL_ENGINE_INTERNAL_FAULT, and the caller (the module)
+// ends the step with 1012.
 template <class Body>
 int32_t guarded(Body&& body) noexcept {
   try {
     return body();
   } catch (const std::bad_alloc&) {
-    return Engine::kNoMemory;
+    return ZUL_ENGINE_NO_MEMORY;
   } catch (...) {
-    return Engine::kInternalFault;
+    return ZUL_ENGINE_INTERNAL_FAULT;
   }
 }
 

@@ -6,6 +6,9 @@
 // the partial correlations c_ij / sqrt(c_ii c_jj) are averaged over the
 // pairs i != j, squared (MAP2) or to the fourth power (MAP4). The number of
 // components is the m at the smallest average (the first one on ties).
+// C is formed as the sum of the components not partialled out, from the
+// last one up, rather than by subtraction from R, which would leave the
+// small residuals of a large m to cancellation.
 //
 // Variables without variance (a zero diagonal in R) have no correlations
 // and are left out of the averages. When a remaining variable has no

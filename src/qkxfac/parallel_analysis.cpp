@@ -2,25 +2,41 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <system_error>
 #include <thread>
 
+#include "kernels/eigen.hpp"
+#include "kernels/packed.hpp"
 #include "qkxfac/random_stream.hpp"
-#include "qkxfac/symmetric_eigen.hpp"
 
 namespace qkxfac {
 
+using kernels::packedIndex;
+
 namespace {
+
+// Eigenvalues of the packed correlation matrix a of order p (destroyed)
+// into values, descending; all NaN when the solver fails (a non-finite
+// element). work: 9p doubles. Returns false on failure.
+bool eigenvaluesOf(int p, double* a, double* values, double* work) {
+  if (kernels::eigenUsable(kernels::zeigen(p, a, values, 0, nullptr, work))) return true;
+  std::fill(values, values + p, std::numeric_limits<double>::quiet_NaN());
+  return false;
+}
 
 // Everything one thread needs for its simulations.
 struct SimulationWork {
-  explicit SimulationWork(int p) : eigen(p), lower(static_cast<size_t>(p) * p) {}
-  SymmetricEigen eigen;
-  std::vector<double> lower;  // Bartlett factor L, row-major
+  explicit SimulationWork(int p)
+      : lower(static_cast<size_t>(p) * p), matrix(kernels::packedSize(p)),
+        eigen(9 * static_cast<size_t>(p)) {}
+  std::vector<double> lower;   // Bartlett factor L, row-major
+  std::vector<double> matrix;  // the correlation matrix, packed
+  std::vector<double> eigen;   // the eigen solver's work area
 };
 
-// One simulated correlation matrix into work.eigen's matrix, then its
-// eigenvalues into values.
+// One simulated correlation matrix into work.matrix, then its eigenvalues
+// into values.
 void simulate(int p, double df, uint32_t seed, uint64_t s, SimulationWork& work,
               double* values) {
   RandomStream random(seed, s);
@@ -30,29 +46,24 @@ void simulate(int p, double df, uint32_t seed, uint64_t s, SimulationWork& work,
     for (int j = 0; j < i; ++j) row[j] = random.normal();
     row[i] = std::sqrt(random.chiSquare(df - i));
   }
-  // W = L L' (lower triangle), then the correlations w_ij / sqrt(w_ii w_jj)
-  // into both triangles.
-  double* a = work.eigen.matrix();
+  // W = L L' (lower triangle), then the correlations w_ij / sqrt(w_ii w_jj).
+  double* a = work.matrix.data();
   for (int i = 0; i < p; ++i) {
     const double* li = l + static_cast<size_t>(i) * p;
     for (int j = 0; j <= i; ++j) {
       const double* lj = l + static_cast<size_t>(j) * p;
       double sum = 0.0;
       for (int k = 0; k <= j; ++k) sum += li[k] * lj[k];
-      a[static_cast<size_t>(i) * p + j] = sum;
+      a[packedIndex(i, j)] = sum;
     }
   }
   double* scale = values;  // the roots 1/sqrt(w_ii) until the eigenvalues come
-  for (int i = 0; i < p; ++i) scale[i] = 1.0 / std::sqrt(a[static_cast<size_t>(i) * p + i]);
+  for (int i = 0; i < p; ++i) scale[i] = 1.0 / std::sqrt(a[packedIndex(i, i)]);
   for (int i = 0; i < p; ++i) {
-    for (int j = 0; j < i; ++j) {
-      const double r = a[static_cast<size_t>(i) * p + j] * scale[i] * scale[j];
-      a[static_cast<size_t>(i) * p + j] = r;
-      a[static_cast<size_t>(j) * p + i] = r;
-    }
-    a[static_cast<size_t>(i) * p + i] = 1.0;
+    for (int j = 0; j < i; ++j) a[packedIndex(i, j)] = a[packedIndex(i, j)] * scale[i] * scale[j];
+    a[packedIndex(i, i)] = 1.0;
   }
-  work.eigen.solve(values, nullptr);
+  eigenvaluesOf(p, a, values, work.eigen.data());
 }
 
 void simulateRange(int p, double df, uint32_t seed, int first, int last, SimulationWork* work,
@@ -103,15 +114,9 @@ int parallelAnalysis(const ParallelAnalysisInput& in, ParallelAnalysisResult& ou
 
   out.observed.assign(static_cast<size_t>(p), 0.0);
   {
-    SymmetricEigen eigen(p);
-    double* a = eigen.matrix();
-    for (int i = 0; i < p; ++i)
-      for (int j = 0; j <= i; ++j) {
-        const double r = in.corr[static_cast<size_t>(i) * (i + 1) / 2 + j];
-        a[static_cast<size_t>(i) * p + j] = r;
-        a[static_cast<size_t>(j) * p + i] = r;
-      }
-    if (eigen.solve(out.observed.data(), nullptr) != 0) return 2;
+    std::vector<double> a(in.corr, in.corr + kernels::packedSize(p));
+    std::vector<double> work(9 * static_cast<size_t>(p));
+    if (!eigenvaluesOf(p, a.data(), out.observed.data(), work.data())) return 2;
   }
 
   std::vector<double> rows(static_cast<size_t>(in.nSims) * p);

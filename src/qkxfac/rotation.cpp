@@ -5,19 +5,26 @@
 #include <memory>
 #include <new>
 
-#include "qkxfac/dense.hpp"
+#include "kernels/dense.hpp"
+#include "kernels/eigen.hpp"
 #include "qkxfac/rotation_geometry.hpp"
 #include "qkxfac/rotation_optimizer.hpp"
-#include "qkxfac/symmetric_eigen.hpp"
 
 namespace qkxfac {
 
+using kernels::crossProduct;
+using kernels::multiply;
+using kernels::orthonormalize;
+
 bool isKnownMethod(int32_t method) {
-  return (method >= 1 && method <= 21) || method == kMethodHarrisKaiser;
+  return (method >= ZUL_METHOD_QUARTIMAX && method <= ZUL_METHOD_OBLIGENCF) ||
+         method == ZUL_METHOD_HARRIS_KAISER;
 }
 
 bool isObliqueMethod(int32_t method) {
-  return (method >= 7 && method <= 15) || method == 17 || method == 19 || method == 21;
+  return (method >= ZUL_METHOD_QUARTIMIN && method <= ZUL_METHOD_OBFACTOR_PARSIMONY) ||
+         method == ZUL_METHOD_OBLIMIN || method == ZUL_METHOD_OBLICF ||
+         method == ZUL_METHOD_OBLIGENCF;
 }
 
 namespace {
@@ -37,13 +44,13 @@ void rowScales(const zul_rotation_request& req, const RotationInput& in,
   scale.assign(p, 1.0);
   weight.assign(p, 1.0);
   const int code = req.normalization;
-  const bool kaiser = code == kNormKaiser || code == kNormCuretonMulaik ||
-                      (code == kNormByFlag && req.rowNormalize != 0);
+  const bool kaiser = code == ZUL_NORM_KAISER || code == ZUL_NORM_CURETON_MULAIK ||
+                      (code == ZUL_NORM_BY_FLAG && req.rowNormalize != 0);
+  std::vector<double> rowSquares(p);
+  if (kaiser) kernels::kaiserScales(in.pattern, p, m, kTinyRow, scale.data(), rowSquares.data());
   for (int i = 0; i < p; ++i) {
-    double h = 0.0;
-    for (int j = 0; j < m; ++j) h += in.pattern[i + j * p] * in.pattern[i + j * p];
-    if (kaiser && h > kTinyRow) scale[i] = 1.0 / std::sqrt(h);
-    if (code == kNormCuretonMulaik && h > kTinyRow) {
+    const double h = rowSquares[i];
+    if (code == ZUL_NORM_CURETON_MULAIK && h > kTinyRow) {
       // Cureton and Mulaik (1975): by the angle of the normalised row to
       // the first unrotated factor, small for variables near that factor
       // or near none, 1 for those between.
@@ -54,7 +61,7 @@ void rowScales(const zul_rotation_request& req, const RotationInput& in,
       const double c = std::cos(ratio * M_PI / 2);
       weight[i] = c * c + 0.001;
     }
-    if (code == kNormCovariance && in.variances != nullptr && in.variances[i] > 0.0)
+    if (code == ZUL_NORM_COVARIANCE && in.variances != nullptr && in.variances[i] > 0.0)
       weight[i] = 1.0 / std::sqrt(in.variances[i]);
     scale[i] *= weight[i];
   }
@@ -91,7 +98,8 @@ struct Solution {
 };
 
 bool usable(int status) {
-  return status == kStatusConverged || status == kStatusAtStart || status == kStatusStalled;
+  return status == ZUL_ENGINE_STATUS_CONVERGED || status == ZUL_ENGINE_STATUS_AT_START ||
+         status == ZUL_ENGINE_STATUS_STALLED;
 }
 
 // One optimisation of the p x m matrix b from start t0.
@@ -121,10 +129,10 @@ Solution solveFrom(const double* b, int p, int m, const CfCoefficients& k, bool 
 // B = A X0 and x0 = V M^((power-1)/2); weights the rescaling M^(power/2).
 void harrisKaiserAxes(const double* a, int p, int m, double power, std::vector<double>& b,
                       std::vector<double>& x0, std::vector<double>& weights) {
-  SymmetricEigen eigen(m);
-  crossProduct(a, a, eigen.matrix(), p, m, m);  // symmetric: any order
-  std::vector<double> values(m), vectors(static_cast<size_t>(m) * m);
-  eigen.solve(values.data(), vectors.data());
+  std::vector<double> ata(static_cast<size_t>(m) * m), values(m),
+      vectors(static_cast<size_t>(m) * m), work(kernels::fullEigenWorkSize(m));
+  crossProduct(a, a, ata.data(), p, m, m);
+  kernels::symmetricEigenFull(m, ata.data(), values.data(), m, vectors.data(), work.data());
   weights.assign(m, 1.0);
   std::vector<double> toAxes(m, 1.0);  // M^((power-1)/2)
   for (int j = 0; j < m; ++j)
@@ -132,10 +140,10 @@ void harrisKaiserAxes(const double* a, int p, int m, double power, std::vector<d
       weights[j] = std::pow(values[j], power / 2.0);
       toAxes[j] = std::pow(values[j], (power - 1.0) / 2.0);
     }
-  // V M^((power-1)/2), column-major (the solver's vectors are row-major columns).
+  // V M^((power-1)/2), column-major like the solver's vectors.
   x0.resize(vectors.size());
   for (int j = 0; j < m; ++j)
-    for (int i = 0; i < m; ++i) x0[i + j * m] = vectors[i * m + j] * toAxes[j];
+    for (int i = 0; i < m; ++i) x0[i + j * m] = vectors[i + j * m] * toAxes[j];
   b.resize(static_cast<size_t>(p) * m);
   multiply(a, x0.data(), b.data(), p, m, m);
 }
@@ -144,16 +152,16 @@ RotationOutput rotateChecked(const zul_rotation_request& req, const RotationInpu
   RotationOutput out;
   const int p = in.p, m = in.m;
   if (!isKnownMethod(req.method)) {
-    out.status = kStatusUnsupported;
+    out.status = ZUL_ENGINE_STATUS_UNSUPPORTED;
     return out;
   }
   if (p < 1 || m < 1 || in.pattern == nullptr) {
-    out.status = kStatusFailed;
+    out.status = ZUL_ENGINE_STATUS_FAILED;
     return out;
   }
   for (long i = 0; i < static_cast<long>(p) * m; ++i)
     if (!std::isfinite(in.pattern[i])) {
-      out.status = kStatusNoProgress;
+      out.status = ZUL_ENGINE_STATUS_NO_PROGRESS;
       return out;
     }
 
@@ -161,7 +169,7 @@ RotationOutput rotateChecked(const zul_rotation_request& req, const RotationInpu
                          req.coefficients[3]};
   out.oblique = isObliqueMethod(req.method);
   out.harrisKaiser = !out.oblique &&
-                     (req.method == kMethodHarrisKaiser || !zul_is_missing(req.hkPower));
+                     (req.method == ZUL_METHOD_HARRIS_KAISER || !zul_is_missing(req.hkPower));
   const double tolerance =
       zul_is_missing(req.convergence) || req.convergence < 0.0 ? 1e-9 : req.convergence;
   const int maxIter = req.maxIter < 0 ? 0 : req.maxIter;
@@ -224,7 +232,7 @@ RotationOutput rotate(const zul_rotation_request& request, const RotationInput& 
     return rotateChecked(request, input);
   } catch (const std::bad_alloc&) {
     RotationOutput out;
-    out.status = kStatusFailed;
+    out.status = ZUL_ENGINE_STATUS_FAILED;
     return out;
   }
 }

@@ -15,19 +15,10 @@
 
 namespace qkxfac {
 
-// Engine method codes and their kind.
+// Whether a method code (zul_engine_method) is known, and whether it is
+// oblique.
 bool isKnownMethod(int32_t method);
 bool isObliqueMethod(int32_t method);
-constexpr int32_t kMethodHarrisKaiser = 23;
-
-// Normalisation codes of the request.
-enum NormalizationCode : int32_t {
-  kNormKaiser = 1,         // rows to unit length
-  kNormCuretonMulaik = 2,  // Kaiser, then Cureton-Mulaik (1975) weights
-  kNormRaw = 3,            // as given
-  kNormCovariance = 4,     // rows divided by the standard deviations
-  kNormByFlag = 6,         // Kaiser when the row-normalisation flag is set
-};
 
 struct RotationInput {
   int p = 0, m = 0;

@@ -4,9 +4,20 @@
 #include <cmath>
 #include <cstring>
 
-#include "qkxfac/dense.hpp"
+#include "kernels/dense.hpp"
+#include "kernels/lu.hpp"
+#include "kernels/packed.hpp"
 
 namespace qkxfac {
+
+using kernels::crossProduct;
+using kernels::dot;
+using kernels::invert;
+using kernels::multiply;
+using kernels::multiplyTransposed;
+using kernels::normalizeColumns;
+using kernels::orthonormalize;
+using kernels::packedIndex;
 
 namespace {
 
@@ -63,7 +74,8 @@ OrthogonalGeometry::OrthogonalGeometry(const double* a, int p, int m, const CfCo
   right_.resize(mm);
   inverse_.resize(mm);
   cayley_.resize(mm);
-  work_.resize(mm + m);
+  lu_.resize(mm);
+  pivots_.resize(m);
   cross_.resize(mm);
 }
 
@@ -82,7 +94,7 @@ bool OrthogonalGeometry::evaluateTrial(const double* direction, double alpha, do
         left_[a + b * m] = id - 0.5 * s;
         right_[a + b * m] = id + 0.5 * s;
       }
-    if (!invert(left_.data(), inverse_.data(), m, work_.data())) return false;
+    if (!invert(left_.data(), inverse_.data(), m, lu_.data(), pivots_.data())) return false;
     multiply(inverse_.data(), right_.data(), cayley_.data(), m, m, m);
     multiply(t_.data(), cayley_.data(), trialT_.data(), m, m, m);
   }
@@ -125,7 +137,8 @@ ObliqueGeometry::ObliqueGeometry(const double* a, int p, int m, const CfCoeffici
   normalizeColumns(t_.data(), m, m);
   inverse_.resize(mm);
   trialInverse_.resize(mm);
-  work_.resize(mm + m);
+  lu_.resize(mm);
+  pivots_.resize(m);
   cross_.resize(mm);
   product_.resize(mm);
 }
@@ -136,7 +149,7 @@ bool ObliqueGeometry::evaluateTrial(const double* direction, double alpha, doubl
   for (long i = 0; i < mm; ++i)
     trialT_[i] = t_[i] + ((direction != nullptr && alpha != 0.0) ? alpha * direction[i] : 0.0);
   normalizeColumns(trialT_.data(), m, m);
-  if (!invert(trialT_.data(), trialInverse_.data(), m, work_.data())) return false;
+  if (!invert(trialT_.data(), trialInverse_.data(), m, lu_.data(), pivots_.data())) return false;
   if (largestAbs(trialInverse_) > kRejectInverse) return false;
   // L = A (T^-1)^T.
   multiplyTransposed(a_, trialInverse_.data(), trialPattern_.data(), p_, m, m);
@@ -188,7 +201,7 @@ bool ObliqueGeometry::degenerate() const { return largestAbs(inverse_) > kDegene
 void ObliqueGeometry::factorCorrelations(double* packed) const {
   for (int i = 0; i < m_; ++i)
     for (int j = 0; j <= i; ++j)
-      packed[i * (i + 1) / 2 + j] = i == j ? 1.0 : dot(&t_[i * m_], &t_[j * m_], m_);
+      packed[packedIndex(i, j)] = i == j ? 1.0 : dot(&t_[i * m_], &t_[j * m_], m_);
 }
 
 }  // namespace qkxfac

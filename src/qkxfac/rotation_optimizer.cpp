@@ -5,9 +5,11 @@
 #include <deque>
 #include <vector>
 
-#include "qkxfac/dense.hpp"
+#include "kernels/dense.hpp"
 
 namespace qkxfac {
+
+using kernels::dot;
 
 namespace {
 
@@ -105,7 +107,7 @@ OptimizerResult minimizeCriterion(RotationGeometry& geo, int maxIter, double tol
   OptimizerResult out;
   std::vector<double> g(n), trialG(n), d(n), twoLoop(kMemory);
   if (!geo.evaluateTrial(nullptr, 0.0, g.data())) {
-    out.status = kStatusNoProgress;
+    out.status = ZUL_ENGINE_STATUS_NO_PROGRESS;
     return out;
   }
   geo.acceptTrial();
@@ -119,15 +121,15 @@ OptimizerResult minimizeCriterion(RotationGeometry& geo, int maxIter, double tol
     out.criterion = geo.criterion();
     out.measure = geo.measure(g.data());
     if (out.measure <= tolerance) {
-      out.status = iter == 0 ? kStatusAtStart : kStatusConverged;
+      out.status = iter == 0 ? ZUL_ENGINE_STATUS_AT_START : ZUL_ENGINE_STATUS_CONVERGED;
       return out;
     }
     if (geo.degenerate()) {
-      out.status = kStatusNoProgress;
+      out.status = ZUL_ENGINE_STATUS_NO_PROGRESS;
       return out;
     }
     if (iter >= maxIter) {
-      out.status = kStatusIterationLimit;
+      out.status = ZUL_ENGINE_STATUS_ITERATION_LIMIT;
       return out;
     }
 
@@ -156,7 +158,7 @@ OptimizerResult minimizeCriterion(RotationGeometry& geo, int maxIter, double tol
         continue;
       }
       const double floor = 1e-6 * std::max(1.0, magnitude / geo.standardScale());
-      out.status = out.measure <= floor ? kStatusStalled : kStatusNoProgress;
+      out.status = out.measure <= floor ? ZUL_ENGINE_STATUS_STALLED : ZUL_ENGINE_STATUS_NO_PROGRESS;
       return out;
     }
 

@@ -14,24 +14,12 @@
 #pragma once
 
 #include "qkxfac/rotation_geometry.hpp"
+#include "zul/abi_engine.h"
 
 namespace qkxfac {
 
-// Completion statuses of a rotation, as the engine reports them (item 55).
-enum RotationStatus : int {
-  kStatusStalled = 1,         // no further progress possible in double
-                              // precision, close to the optimum: usable
-  kStatusIterationLimit = 2,  // the iteration limit was reached
-  kStatusNoProgress = 3,      // no progress far from any optimum, or the
-                              // factors collapsing (no optimum exists)
-  kStatusFailed = 4,          // the request could not be carried out
-  kStatusConverged = 5,       // the convergence measure reached the tolerance
-  kStatusAtStart = 6,         // the start already met the tolerance
-  kStatusUnsupported = 7,     // unknown method code
-};
-
 struct OptimizerResult {
-  int status = kStatusFailed;
+  int status = ZUL_ENGINE_STATUS_FAILED;  // zul_engine_status
   int iterations = 0;
   double criterion = 0;  // f at the solution
   double measure = 0;    // Jennrich's convergence measure there

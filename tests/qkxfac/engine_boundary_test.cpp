@@ -13,11 +13,11 @@ namespace {
 using qkxfac::Engine;
 
 TEST(EngineBoundary, NothingThrownInsideLeavesAnOperation) {
-  EXPECT_EQ(qkxfac::guarded([]() -> int32_t { throw std::bad_alloc(); }), Engine::kNoMemory);
+  EXPECT_EQ(qkxfac::guarded([]() -> int32_t { throw std::bad_alloc(); }), ZUL_ENGINE_NO_MEMORY);
   EXPECT_EQ(qkxfac::guarded([]() -> int32_t { throw std::logic_error("x"); }),
-            Engine::kInternalFault);
-  EXPECT_EQ(qkxfac::guarded([]() -> int32_t { throw 42; }), Engine::kInternalFault);
-  EXPECT_EQ(qkxfac::guarded([] { return Engine::kOk; }), Engine::kOk);
+            ZUL_ENGINE_INTERNAL_FAULT);
+  EXPECT_EQ(qkxfac::guarded([]() -> int32_t { throw 42; }), ZUL_ENGINE_INTERNAL_FAULT);
+  EXPECT_EQ(qkxfac::guarded([] { return ZUL_ENGINE_OK; }), ZUL_ENGINE_OK);
 }
 
 class EngineOps : public ::testing::Test {
@@ -37,14 +37,14 @@ TEST_F(EngineOps, BadItemsAndArgumentsGiveAStatus) {
   const zul_engine_ops* ops = engine->ops;
   double x[6] = {};
   int64_t length = sizeof x;
-  EXPECT_EQ(ops->set(engine, 9999, x, 8), Engine::kUnknownItem);
-  EXPECT_EQ(ops->set(engine, ZUL_ITEM_CORR, x, -8), Engine::kBadArgument);
-  EXPECT_EQ(ops->set(engine, ZUL_ITEM_CORR, nullptr, 48), Engine::kBadArgument);
-  EXPECT_EQ(ops->set(engine, ZUL_ITEM_CORR, x, 40), Engine::kBadLength);  // packed 3 x 3 is 48
-  EXPECT_EQ(ops->get(engine, ZUL_ITEM_CORR, x, nullptr, 0, 0), Engine::kBadArgument);
-  EXPECT_EQ(ops->get(engine, 9999, x, &length, 0, 0), Engine::kUnknownItem);
-  EXPECT_EQ(ops->get(nullptr, ZUL_ITEM_CORR, x, &length, 0, 0), Engine::kBadArgument);
-  EXPECT_EQ(ops->run(engine, nullptr), Engine::kBadArgument);
+  EXPECT_EQ(ops->set(engine, 9999, x, 8), ZUL_ENGINE_UNKNOWN_ITEM);
+  EXPECT_EQ(ops->set(engine, ZUL_ITEM_CORR, x, -8), ZUL_ENGINE_BAD_ARGUMENT);
+  EXPECT_EQ(ops->set(engine, ZUL_ITEM_CORR, nullptr, 48), ZUL_ENGINE_BAD_ARGUMENT);
+  EXPECT_EQ(ops->set(engine, ZUL_ITEM_CORR, x, 40), ZUL_ENGINE_BAD_LENGTH);  // packed 3 x 3 is 48
+  EXPECT_EQ(ops->get(engine, ZUL_ITEM_CORR, x, nullptr, 0, 0), ZUL_ENGINE_BAD_ARGUMENT);
+  EXPECT_EQ(ops->get(engine, 9999, x, &length, 0, 0), ZUL_ENGINE_UNKNOWN_ITEM);
+  EXPECT_EQ(ops->get(nullptr, ZUL_ITEM_CORR, x, &length, 0, 0), ZUL_ENGINE_BAD_ARGUMENT);
+  EXPECT_EQ(ops->run(engine, nullptr), ZUL_ENGINE_BAD_ARGUMENT);
   ops->reset(nullptr);  // nothing to reset, nothing thrown
   EXPECT_EQ(zul_engine_create(nullptr), nullptr);
 }

@@ -24,7 +24,7 @@ template <typename T>
 int32_t get(Engine& e, int32_t item, std::vector<T>& out) {
   int64_t length = static_cast<int64_t>(out.size() * sizeof(T));
   const int32_t status = e.get(item, out.data(), &length);
-  if (status == Engine::kOk) {
+  if (status == ZUL_ENGINE_OK) {
     EXPECT_EQ(length, static_cast<int64_t>(out.size() * sizeof(T)));
   }
   return status;
@@ -35,37 +35,37 @@ TEST(EngineItems, ResultsFollowTheGroupsMatrixAndResetDropsThem) {
   std::vector<double> eigen(3), mean(3), critical(3), ave2(3);
   std::vector<int32_t> count(1);
   // Nothing to work from yet.
-  EXPECT_EQ(get(e, ZUL_ITEM_PARALLEL_FACTORS, count), Engine::kNotAvailable);
-  EXPECT_EQ(get(e, ZUL_ITEM_MAP_FACTORS2, count), Engine::kNotAvailable);
+  EXPECT_EQ(get(e, ZUL_ITEM_PARALLEL_FACTORS, count), ZUL_ENGINE_NOT_AVAILABLE);
+  EXPECT_EQ(get(e, ZUL_ITEM_MAP_FACTORS2, count), ZUL_ENGINE_NOT_AVAILABLE);
 
   const double n = 100;
   const double r[6] = {1, 0.6, 1, 0, 0, 1};
-  ASSERT_EQ(e.set(ZUL_ITEM_NOBS, &n, 8), Engine::kOk);
-  ASSERT_EQ(e.set(ZUL_ITEM_CORR, r, 48), Engine::kOk);
-  ASSERT_EQ(get(e, ZUL_ITEM_OBSERVED_EIGEN, eigen), Engine::kOk);
+  ASSERT_EQ(e.set(ZUL_ITEM_NOBS, &n, 8), ZUL_ENGINE_OK);
+  ASSERT_EQ(e.set(ZUL_ITEM_CORR, r, 48), ZUL_ENGINE_OK);
+  ASSERT_EQ(get(e, ZUL_ITEM_OBSERVED_EIGEN, eigen), ZUL_ENGINE_OK);
   EXPECT_NEAR(eigen[0], 1.6, 1e-14);
   EXPECT_NEAR(eigen[2], 0.4, 1e-14);
-  ASSERT_EQ(get(e, ZUL_ITEM_PARALLEL_MEAN, mean), Engine::kOk);
-  ASSERT_EQ(get(e, ZUL_ITEM_PARALLEL_CRITICAL, critical), Engine::kOk);
+  ASSERT_EQ(get(e, ZUL_ITEM_PARALLEL_MEAN, mean), ZUL_ENGINE_OK);
+  ASSERT_EQ(get(e, ZUL_ITEM_PARALLEL_CRITICAL, critical), ZUL_ENGINE_OK);
   EXPECT_GT(critical[0], mean[0]);
-  ASSERT_EQ(get(e, ZUL_ITEM_PARALLEL_FACTORS, count), Engine::kOk);
+  ASSERT_EQ(get(e, ZUL_ITEM_PARALLEL_FACTORS, count), ZUL_ENGINE_OK);
   EXPECT_EQ(count[0], 1);  // 1.6 against about 1.3 for N = 100, p = 3
-  ASSERT_EQ(get(e, ZUL_ITEM_MAP_AVERAGE2, ave2), Engine::kOk);
+  ASSERT_EQ(get(e, ZUL_ITEM_MAP_AVERAGE2, ave2), ZUL_ENGINE_OK);
   EXPECT_NEAR(ave2[0], 0.12, 1e-14);
 
   // A short buffer is refused and told the length it needs.
   int64_t length = 8;
-  EXPECT_EQ(e.get(ZUL_ITEM_PARALLEL_MEAN, mean.data(), &length), Engine::kBadLength);
+  EXPECT_EQ(e.get(ZUL_ITEM_PARALLEL_MEAN, mean.data(), &length), ZUL_ENGINE_BAD_LENGTH);
   EXPECT_EQ(length, 24);
 
   // A new matrix in the same group: the results are computed again.
   const double independent[6] = {1, 0, 1, 0, 0, 1};
-  ASSERT_EQ(e.set(ZUL_ITEM_CORR, independent, 48), Engine::kOk);
-  ASSERT_EQ(get(e, ZUL_ITEM_PARALLEL_FACTORS, count), Engine::kOk);
+  ASSERT_EQ(e.set(ZUL_ITEM_CORR, independent, 48), ZUL_ENGINE_OK);
+  ASSERT_EQ(get(e, ZUL_ITEM_PARALLEL_FACTORS, count), ZUL_ENGINE_OK);
   EXPECT_EQ(count[0], 0);
 
   e.reset();
-  EXPECT_EQ(get(e, ZUL_ITEM_MAP_AVERAGE2, ave2), Engine::kNotAvailable);
+  EXPECT_EQ(get(e, ZUL_ITEM_MAP_AVERAGE2, ave2), ZUL_ENGINE_NOT_AVAILABLE);
 }
 
 }  // namespace

@@ -74,6 +74,33 @@ TEST(VelicerMap, IndependentVariablesHaveTheirMinimumAtNoComponent) {
   for (int m = 1; m < p; ++m) EXPECT_GT(out.average2[m], out.average2[0]) << m;
 }
 
+TEST(VelicerMap, OneComponentLeftIsRankOneToTheLastBits) {
+  // With p - 1 components partialled out the residual is lambda_p v v',
+  // whose partial correlations are all +-1: both averages are 1. Formed by
+  // subtraction from R they lost up to 1e-12 to cancellation.
+  const int p = 9;
+  std::mt19937 gen(3);
+  std::normal_distribution<double> normal;
+  std::vector<double> x(static_cast<size_t>(200) * p);
+  for (double& v : x) v = normal(gen);
+  for (int r = 0; r < 200; ++r) x[r * p + 1] += x[r * p], x[r * p + 4] += x[r * p + 3];
+  std::vector<double> a(static_cast<size_t>(p) * (p + 1) / 2);
+  for (int i = 0; i < p; ++i)
+    for (int j = 0; j <= i; ++j) {
+      double sij = 0, sii = 0, sjj = 0;
+      for (int r = 0; r < 200; ++r) {
+        sij += x[r * p + i] * x[r * p + j];
+        sii += x[r * p + i] * x[r * p + i];
+        sjj += x[r * p + j] * x[r * p + j];
+      }
+      a[i * (i + 1) / 2 + j] = i == j ? 1.0 : sij / std::sqrt(sii * sjj);
+    }
+  MapResult out;
+  ASSERT_EQ(velicerMap(p, a.data(), out), 0);
+  EXPECT_NEAR(out.average2[p - 1], 1.0, 4e-16);
+  EXPECT_NEAR(out.average4[p - 1], 1.0, 8e-16);
+}
+
 TEST(VelicerMap, MissingAveragesAndVariablesWithoutVariance) {
   // The identity: removing a component removes a whole variable, whose
   // partial correlations then do not exist.

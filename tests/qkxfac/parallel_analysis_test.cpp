@@ -11,7 +11,7 @@
 #include <random>
 #include <vector>
 
-#include "qkxfac/symmetric_eigen.hpp"
+#include "kernels/eigen.hpp"
 
 namespace qkxfac {
 namespace {
@@ -42,8 +42,8 @@ std::vector<double> rawDataEigenvalues(int n, int p, std::mt19937_64& gen) {
   std::vector<double> x(static_cast<size_t>(n) * p), mean(p, 0.0);
   for (int r = 0; r < n; ++r)
     for (int j = 0; j < p; ++j) mean[j] += (x[r * p + j] = normal(gen)) / n;
-  SymmetricEigen eig(p);
-  double* a = eig.matrix();
+  std::vector<double> matrix(static_cast<size_t>(p) * p), work(kernels::fullEigenWorkSize(p));
+  double* a = matrix.data();
   for (int i = 0; i < p; ++i)
     for (int j = 0; j <= i; ++j) {
       double s = 0.0;
@@ -55,7 +55,7 @@ std::vector<double> rawDataEigenvalues(int n, int p, std::mt19937_64& gen) {
   for (int i = 0; i < p; ++i)
     for (int j = 0; j < p; ++j) a[i * p + j] /= d[i] * d[j];
   std::vector<double> values(p);
-  eig.solve(values.data(), nullptr);
+  kernels::symmetricEigenFull(p, a, values.data(), 0, nullptr, work.data());
   return values;
 }
 

@@ -9,14 +9,26 @@
 #include <vector>
 
 #include "qkxfac/crawford_ferguson.hpp"
-#include "qkxfac/dense.hpp"
+#include "kernels/dense.hpp"
+#include "kernels/eigen.hpp"
+#include "kernels/lu.hpp"
 #include "qkxfac/rotation.hpp"
-#include "qkxfac/symmetric_eigen.hpp"
 
 namespace qkxfac {
 namespace {
 
 using Matrix = std::vector<double>;
+using kernels::crossProduct;
+using kernels::multiply;
+using kernels::normalizeColumns;
+using kernels::orthonormalize;
+
+// The inverse of the m x m matrix a into inv.
+bool invert(const Matrix& a, Matrix& inv, int m) {
+  Matrix lu(a.size());
+  std::vector<int> pivots(m);
+  return kernels::invert(a.data(), inv.data(), m, lu.data(), pivots.data());
+}
 
 // Eight variables in two clusters, as an unrotated principal-axis pattern
 // shows them: every variable loads on the first (general) factor.
@@ -41,7 +53,7 @@ Matrix pattern4(int p = 12, int m = 4) {
   return a;
 }
 
-zul_rotation_request request(int method, CfCoefficients k, int norm = 3) {
+zul_rotation_request request(int method, CfCoefficients k, int norm = ZUL_NORM_RAW) {
   zul_rotation_request r{};
   r.method = method;
   r.normalization = norm;
@@ -142,9 +154,9 @@ void expectOrthogonal(const Matrix& t, int m, int rows = 0) {
 
 // Phi = (X^T X)^-1 with unit diagonal, and L Phi L^T = A A^T.
 void expectObliqueSolution(const RotationOutput& o, const Matrix& a, int p, int m) {
-  Matrix xtx(static_cast<size_t>(m) * m), phi(xtx.size()), work(xtx.size() + m);
+  Matrix xtx(static_cast<size_t>(m) * m), phi(xtx.size());
   crossProduct(o.transform.data(), o.transform.data(), xtx.data(), m, m, m);
-  ASSERT_TRUE(invert(xtx.data(), phi.data(), m, work.data()));
+  ASSERT_TRUE(invert(xtx, phi, m));
   for (int i = 0; i < m; ++i)
     for (int j = 0; j <= i; ++j) {
       EXPECT_NEAR(o.factorCorr[i * (i + 1) / 2 + j], phi[i + j * m], 1e-10);
@@ -166,14 +178,14 @@ void expectObliqueSolution(const RotationOutput& o, const Matrix& a, int p, int 
 TEST(Rotation, TwoFactorOrthogonalCriteriaReachTheBestAngle) {
   const int p = kP2;
   const struct { int method; CfCoefficients k; } cases[] = {
-      {1, {0, 0, 0, 1}},                    // quartimax
-      {2, {0, 0, -1, double(p)}},           // varimax
-      {4, {0, 0, -2, 2.0 * p}},             // equamax, m = 2
-      {18, {0, 0, -0.3, 0.7}},              // a Crawford-Ferguson pair
+      {ZUL_METHOD_QUARTIMAX, {0, 0, 0, 1}},                    // quartimax
+      {ZUL_METHOD_VARIMAX, {0, 0, -1, double(p)}},           // varimax
+      {ZUL_METHOD_EQUAMAX, {0, 0, -2, 2.0 * p}},             // equamax, m = 2
+      {ZUL_METHOD_ORTHCF, {0, 0, -0.3, 0.7}},              // a Crawford-Ferguson pair
   };
   for (const auto& c : cases) {
     const RotationOutput o = run(request(c.method, c.k), kPattern2, p, 2);
-    ASSERT_EQ(o.status, 5) << c.method;
+    ASSERT_EQ(o.status, ZUL_ENGINE_STATUS_CONVERGED) << c.method;
     EXPECT_NEAR(o.criterion, searchOrthogonal2(c.k, kPattern2, p), 1e-11 * std::fabs(o.criterion))
         << c.method;
     EXPECT_LE(o.measure, 1e-9);
@@ -186,13 +198,13 @@ TEST(Rotation, TwoFactorOrthogonalCriteriaReachTheBestAngle) {
 TEST(Rotation, TwoFactorObliqueCriteriaReachTheBestAxes) {
   const int p = kP2;
   const struct { int method; CfCoefficients k; } cases[] = {
-      {7, {0, 1, 0, -1}},                                  // quartimin
-      {17, {-0.3 / p, 1, 0.3 / p, -1}},                    // oblimin, tau 0.3
-      {19, {0, 0.8, 0.2, -1}},                             // oblique CF
+      {ZUL_METHOD_QUARTIMIN, {0, 1, 0, -1}},                                  // quartimin
+      {ZUL_METHOD_OBLIMIN, {-0.3 / p, 1, 0.3 / p, -1}},                    // oblimin, tau 0.3
+      {ZUL_METHOD_OBLICF, {0, 0.8, 0.2, -1}},                             // oblique CF
   };
   for (const auto& c : cases) {
     const RotationOutput o = run(request(c.method, c.k), kPattern2, p, 2);
-    ASSERT_EQ(o.status, 5) << c.method;
+    ASSERT_EQ(o.status, ZUL_ENGINE_STATUS_CONVERGED) << c.method;
     EXPECT_NEAR(o.criterion, searchOblique2(c.k, kPattern2, p), 1e-9) << c.method;
     expectMapsPattern(o, kPattern2, p, 2);
     expectObliqueSolution(o, kPattern2, p, 2);
@@ -206,14 +218,15 @@ TEST(Rotation, FourFactorSolutionsAreLocalOptima) {
   std::mt19937_64 gen(7);
   std::normal_distribution<double> step(0.0, 1e-3);
   const struct { int method; CfCoefficients k; bool oblique; } cases[] = {
-      {2, {0, 0, -1, double(p)}, false},
-      {5, {0, 0, -(m - 1.0), p + m - 2.0}, false},  // parsimax: several starts
-      {7, {0, 1, 0, -1}, true},
-      {8, {-0.5 / p, 1, 0.5 / p, -1}, true},        // biquartimin: several starts
+      {ZUL_METHOD_VARIMAX, {0, 0, -1, double(p)}, false},
+      {ZUL_METHOD_PARSIMAX, {0, 0, -(m - 1.0), p + m - 2.0}, false},  // parsimax: several starts
+      {ZUL_METHOD_QUARTIMIN, {0, 1, 0, -1}, true},
+      {ZUL_METHOD_BIQUARTIMIN, {-0.5 / p, 1, 0.5 / p, -1}, true},        // biquartimin: several starts
   };
   for (const auto& c : cases) {
-    const RotationOutput o = run(request(c.method, c.k, 6), a, p, m);
-    ASSERT_TRUE(o.status == 5 || o.status == 6) << c.method << " status " << o.status;
+    const RotationOutput o = run(request(c.method, c.k, ZUL_NORM_BY_FLAG), a, p, m);
+    ASSERT_TRUE(o.status == ZUL_ENGINE_STATUS_CONVERGED || o.status == ZUL_ENGINE_STATUS_AT_START)
+        << c.method << " status " << o.status;
     expectMapsPattern(o, a, p, m);
     // The criterion is evaluated on the Kaiser-normalised rows.
     Matrix rows(a.size());
@@ -259,8 +272,8 @@ TEST(Rotation, FourFactorSolutionsAreLocalOptima) {
         for (size_t i = 0; i < t1.size(); ++i) t1[i] = tcol[i] + step(gen);
         normalizeColumns(t1.data(), m, m);
         // L1 = L0 T0^T T1^-T.
-        Matrix inv(phi.size()), work(phi.size() + m), x(phi.size());
-        ASSERT_TRUE(invert(t1.data(), inv.data(), m, work.data()));
+        Matrix inv(phi.size()), x(phi.size());
+        ASSERT_TRUE(invert(t1, inv, m));
         for (int j = 0; j < m; ++j)
           for (int i = 0; i < m; ++i) {
             double s = 0;
@@ -292,15 +305,15 @@ TEST(Rotation, KaiserNormalisationEqualsRotatingTheNormalisedRows) {
     for (int j = 0; j < m; ++j) rows[i + j * p] = a[i + j * p] / std::sqrt(h);
   }
   const CfCoefficients varimax{0, 0, -1, double(p)};
-  const RotationOutput kaiser = run(request(2, varimax, 1), a, p, m);
-  const RotationOutput raw = run(request(2, varimax, 3), rows, p, m);
-  ASSERT_EQ(kaiser.status, 5);
+  const RotationOutput kaiser = run(request(ZUL_METHOD_VARIMAX, varimax, ZUL_NORM_KAISER), a, p, m);
+  const RotationOutput raw = run(request(ZUL_METHOD_VARIMAX, varimax, ZUL_NORM_RAW), rows, p, m);
+  ASSERT_EQ(kaiser.status, ZUL_ENGINE_STATUS_CONVERGED);
   for (size_t i = 0; i < kaiser.transform.size(); ++i)
     EXPECT_NEAR(kaiser.transform[i], raw.transform[i], 1e-9);
   for (double w : kaiser.varWeights) EXPECT_EQ(w, 1.0);
   // Without the flag, code 6 leaves the rows as they are.
-  const RotationOutput none = run(request(2, varimax, 3), a, p, m);
-  zul_rotation_request plain = request(2, varimax, 6);
+  const RotationOutput none = run(request(ZUL_METHOD_VARIMAX, varimax, ZUL_NORM_RAW), a, p, m);
+  zul_rotation_request plain = request(ZUL_METHOD_VARIMAX, varimax, ZUL_NORM_BY_FLAG);
   plain.rowNormalize = 0;
   const RotationOutput none6 = run(plain, a, p, m);
   for (size_t i = 0; i < none.pattern.size(); ++i) EXPECT_EQ(none.pattern[i], none6.pattern[i]);
@@ -313,7 +326,8 @@ TEST(Rotation, VariableWeights) {
   const int p = 3, m = 2;
   const double c = 1.0 / std::sqrt(2.0);
   const Matrix a = {2.0, c, 0.0, 0.0, c, 0.5};
-  const RotationOutput cm = run(request(2, {0, 0, -1, double(p)}, 2), a, p, m);
+  const RotationOutput cm =
+      run(request(ZUL_METHOD_VARIMAX, {0, 0, -1, double(p)}, ZUL_NORM_CURETON_MULAIK), a, p, m);
   ASSERT_EQ(cm.varWeights.size(), 3u);
   EXPECT_NEAR(cm.varWeights[0], 0.001, 1e-15);
   EXPECT_NEAR(cm.varWeights[1], 1.001, 1e-12);
@@ -321,7 +335,8 @@ TEST(Rotation, VariableWeights) {
 
   const double variances[] = {4.0, 1.0, 0.25};
   RotationInput in{p, m, a.data(), variances};
-  const RotationOutput cov = rotate(request(2, {0, 0, -1, double(p)}, 4), in);
+  const RotationOutput cov =
+      rotate(request(ZUL_METHOD_VARIMAX, {0, 0, -1, double(p)}, ZUL_NORM_COVARIANCE), in);
   EXPECT_EQ(cov.varWeights, (std::vector<double>{0.5, 1.0, 2.0}));
 }
 
@@ -335,22 +350,21 @@ TEST(Rotation, HarrisKaiserRotatesTheRescaledEigenvectors) {
   // The eigenvalues of A^T A by the characteristic equation would need a
   // quartic; the solver of the engine is tested on its own, so its values
   // serve here, and the check is that the weights are their 1/4 powers.
-  SymmetricEigen eigen(m);
-  crossProduct(a.data(), a.data(), eigen.matrix(), p, m, m);
-  Matrix values(m);
-  eigen.solve(values.data(), nullptr);
+  Matrix ata(static_cast<size_t>(m) * m), values(m), work(kernels::fullEigenWorkSize(m));
+  crossProduct(a.data(), a.data(), ata.data(), p, m, m);
+  kernels::symmetricEigenFull(m, ata.data(), values.data(), 0, nullptr, work.data());
 
-  zul_rotation_request r = request(23, {0, 0, -1, double(p)}, 6);
+  zul_rotation_request r = request(ZUL_METHOD_HARRIS_KAISER, {0, 0, -1, double(p)}, ZUL_NORM_BY_FLAG);
   r.hkPower = 0.5;
   const RotationOutput hk = run(r, a, p, m);
-  ASSERT_EQ(hk.status, 5);
+  ASSERT_EQ(hk.status, ZUL_ENGINE_STATUS_CONVERGED);
   ASSERT_EQ(hk.factorWeights.size(), size_t(m));
   for (int j = 0; j < m; ++j) EXPECT_NEAR(hk.factorWeights[j], std::pow(values[j], 0.25), 1e-12);
   EXPECT_TRUE(hk.factorCorr.empty());
   expectMapsPattern(hk, a, p, m);
 
   // A varimax request with an HK power takes the same road.
-  zul_rotation_request v = request(2, {0, 0, -1, double(p)}, 6);
+  zul_rotation_request v = request(ZUL_METHOD_VARIMAX, {0, 0, -1, double(p)}, ZUL_NORM_BY_FLAG);
   v.hkPower = 0.5;
   const RotationOutput hv = run(v, a, p, m);
   for (size_t i = 0; i < hk.pattern.size(); ++i) EXPECT_EQ(hk.pattern[i], hv.pattern[i]);
@@ -370,22 +384,23 @@ TEST(Rotation, HarrisKaiserRotatesTheRescaledEigenvectors) {
 TEST(Rotation, StatusOfRequestsThatCannotBeCarriedOut) {
   const int p = 12, m = 4;
   Matrix a = pattern4(p, m);
-  EXPECT_EQ(run(request(22, {0, 1, 0, -1}), a, p, m).status, 7);
-  EXPECT_EQ(run(request(0, {0, 1, 0, -1}), a, p, m).status, 7);
+  EXPECT_EQ(run(request(22, {0, 1, 0, -1}), a, p, m).status, ZUL_ENGINE_STATUS_UNSUPPORTED);
+  EXPECT_EQ(run(request(0, {0, 1, 0, -1}), a, p, m).status, ZUL_ENGINE_STATUS_UNSUPPORTED);
 
-  zul_rotation_request few = request(7, {0, 1, 0, -1});
+  zul_rotation_request few = request(ZUL_METHOD_QUARTIMIN, {0, 1, 0, -1});
   few.maxIter = 2;
   const RotationOutput limited = run(few, a, p, m);
-  EXPECT_EQ(limited.status, 2);
+  EXPECT_EQ(limited.status, ZUL_ENGINE_STATUS_ITERATION_LIMIT);
   EXPECT_EQ(limited.iterations, 2);
   EXPECT_GT(limited.measure, 1e-9);
 
   RotationInput none{p, m, nullptr, nullptr};
-  EXPECT_EQ(rotate(request(2, {0, 0, -1, 12}), none).status, 4);
+  EXPECT_EQ(rotate(request(ZUL_METHOD_VARIMAX, {0, 0, -1, 12}), none).status, ZUL_ENGINE_STATUS_FAILED);
   // Covarimin has no minimum here: the factors merge as it decreases.
-  EXPECT_EQ(run(request(9, {-1.0 / p, 1, 1.0 / p, -1}), a, p, m).status, 3);
+  EXPECT_EQ(run(request(ZUL_METHOD_COVARIMIN, {-1.0 / p, 1, 1.0 / p, -1}), a, p, m).status,
+            ZUL_ENGINE_STATUS_NO_PROGRESS);
   a[5] = NAN;
-  EXPECT_EQ(run(request(2, {0, 0, -1, 12}), a, p, m).status, 3);
+  EXPECT_EQ(run(request(ZUL_METHOD_VARIMAX, {0, 0, -1, 12}), a, p, m).status, ZUL_ENGINE_STATUS_NO_PROGRESS);
 }
 
 // An already rotated pattern is a stationary point: no iteration.
@@ -393,13 +408,13 @@ TEST(Rotation, SolutionRotatedAgainStaysPut) {
   const int p = 12, m = 4;
   const Matrix a = pattern4(p, m);
   const CfCoefficients varimax{0, 0, -1, double(p)};
-  const RotationOutput first = run(request(2, varimax), a, p, m);
-  const RotationOutput again = run(request(2, varimax), first.pattern, p, m);
-  EXPECT_TRUE(again.status == 6 || again.iterations <= 2) << again.status;
+  const RotationOutput first = run(request(ZUL_METHOD_VARIMAX, varimax), a, p, m);
+  const RotationOutput again = run(request(ZUL_METHOD_VARIMAX, varimax), first.pattern, p, m);
+  EXPECT_TRUE(again.status == ZUL_ENGINE_STATUS_AT_START || again.iterations <= 2) << again.status;
   for (size_t i = 0; i < a.size(); ++i) EXPECT_NEAR(again.pattern[i], first.pattern[i], 1e-8);
   // The same request twice gives the same bits.
-  const RotationOutput repeat = run(request(7, {0, 1, 0, -1}), a, p, m);
-  const RotationOutput once = run(request(7, {0, 1, 0, -1}), a, p, m);
+  const RotationOutput repeat = run(request(ZUL_METHOD_QUARTIMIN, {0, 1, 0, -1}), a, p, m);
+  const RotationOutput once = run(request(ZUL_METHOD_QUARTIMIN, {0, 1, 0, -1}), a, p, m);
   EXPECT_EQ(repeat.pattern, once.pattern);
   EXPECT_EQ(repeat.iterations, once.iterations);
 }

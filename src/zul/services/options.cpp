@@ -1,11 +1,10 @@
 #include "zul/services/options.hpp"
 
-#include <sched.h>
-
 #include <cctype>
 #include <charconv>
 #include <cmath>
-#include <thread>
+
+#include "kernels/processors.hpp"
 
 namespace zul::services {
 
@@ -64,21 +63,11 @@ constexpr NamedSetting kNamedSettings[] = {
 
 }  // namespace
 
-int HostOptions::machineCpuCount() {
-  cpu_set_t set;
-  if (sched_getaffinity(0, sizeof set, &set) == 0) {
-    int n = CPU_COUNT(&set);
-    if (n > 0) return n;
-  }
-  unsigned n = std::thread::hardware_concurrency();
-  return n > 0 ? static_cast<int>(n) : 1;
-}
-
 HostOptions::HostOptions() {
   system_["VALIDVARNAME"] = "V7";
   system_["DEBUG"] = "";
   system_["THREADS"] = "1";
-  system_["CPUCOUNT"] = std::to_string(machineCpuCount());
+  system_["CPUCOUNT"] = std::to_string(kernels::processorCount());
 }
 
 std::string HostOptions::key(std::string_view name) { return upper(name); }
@@ -100,7 +89,7 @@ std::string HostOptions::set(std::string_view name, std::string_view value, bool
   } else if (k == "CPUCOUNT") {
     long n = 0;
     if (upper(value) == "ACTUAL") {
-      v = std::to_string(machineCpuCount());
+      v = std::to_string(kernels::processorCount());
     } else if (!parseInt(value, n) || n < 1 || n > 1024) {
       return "CPUCOUNT= takes a whole number from 1 to 1024 or ACTUAL, not '" + v + "'.";
     } else {

@@ -47,8 +47,6 @@ class HostOptions {
   std::optional<std::string> macro(std::string_view name) const;
   std::map<std::string, std::string> macros() const;
 
-  static int machineCpuCount();
-
  private:
   static std::string key(std::string_view name);
   mutable std::mutex mutex_;  // worker threads may read settings

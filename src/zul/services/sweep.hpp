@@ -24,7 +24,9 @@ namespace zul::services {
 // covariance given S, and a[i,k] for i outside S and k in S is the
 // regression weight of k in the prediction of i.
 //
-// Returns 0; -1 when k is out of range (nothing done).
+// The arithmetic is the kernel's (kernels::sweepPivot, kernels/sweep.hpp).
+// Returns 0; -1 when k is out of range or memory for the pivot row is short
+// (nothing done).
 int32_t sweepPivot(double* a, int32_t k, int32_t n, char* flags, const double* scale,
                    double singular);
 

@@ -10,7 +10,7 @@
 #include "zulfact/state/constants.hpp"
 #include "zulfact/state/message_ids.hpp"
 #include "zulfact/data/vardef.hpp"
-#include "zulfact/linalg/linalg.hpp"
+#include "kernels/linalg.hpp"
 #include "zul/abi.h"
 
 // Fortran BLAS: present in every BLAS, reference or optimised.
@@ -19,6 +19,9 @@ extern "C" void dsyrk_(const char* uplo, const char* trans, const int* n, const 
                        double* c, const int* ldc, size_t uploLength, size_t transLength);
 
 namespace zulfact {
+
+using kernels::covToCorr;
+using kernels::packedIndex;
 
 namespace {
 

@@ -16,7 +16,7 @@
 #include "zulfact/data/stored_matrix.hpp"
 #include "zulfact/data/vardef.hpp"
 #include "zulfact/host/host.hpp"
-#include "zulfact/linalg/linalg.hpp"
+#include "kernels/linalg.hpp"
 #include "zulfact/output/matrix_printer.hpp"
 #include "zulfact/output/outstat_rows.hpp"
 #include "zulfact/output/table_writer.hpp"
@@ -25,6 +25,9 @@
 #include "zul/abi_engine.h"
 
 namespace zulfact {
+
+using kernels::covToCorr;
+using kernels::packedIndex;
 
 namespace {
 
@@ -230,7 +233,7 @@ zul_engine* engineOf(ProcState& ps) {
 void engineSet(ProcState& ps, int item, const void* buffer, int64_t bytes) {
   zul_engine* engine = engineOf(ps);
   const int status = engine->ops->set ? engine->ops->set(engine, item, buffer, bytes) : -1;
-  if (status != 0) {
+  if (status != ZUL_ENGINE_OK) {
     host().message(msg::kEngineItemFailed, {"set", item, status});
     endWith(ps, kCodeEngine);
   }
@@ -243,7 +246,7 @@ void engineGet(ProcState& ps, int item, void* buffer, int64_t bytes, msg::Id mis
   zul_engine* engine = engineOf(ps);
   int64_t length = bytes;
   const int status = engine->ops->get ? engine->ops->get(engine, item, buffer, &length, 0, 0) : -1;
-  if (status != 0) {
+  if (status != ZUL_ENGINE_OK) {
     if (missing.number != 0)
       host().message(missing);
     else

@@ -11,10 +11,14 @@
 #include "zulfact/state/message_ids.hpp"
 #include "zulfact/data/vardef.hpp"
 #include "zulfact/host/host.hpp"
-#include "zulfact/linalg/eigen.hpp"
-#include "zulfact/linalg/linalg.hpp"
+#include "kernels/eigen.hpp"
+#include "kernels/linalg.hpp"
 
 namespace zulfact {
+
+using kernels::covToCorr;
+using kernels::zeigen;
+using kernels::packedIndex;
 
 namespace {
 

@@ -5,10 +5,19 @@
 #include <cstring>
 
 #include "zulfact/state/constants.hpp"
-#include "zulfact/linalg/eigen.hpp"
-#include "zulfact/linalg/linalg.hpp"
+#include "kernels/eigen.hpp"
+#include "kernels/linalg.hpp"
 
 namespace zulfact {
+
+using kernels::ddot;
+using kernels::daxpy;
+using kernels::choleskyRow;
+using kernels::invertLower;
+using kernels::packedIndex;
+using kernels::packedRow;
+using kernels::zeigen;
+using kernels::zeigvec;
 
 namespace {
 

@@ -9,9 +9,9 @@
 #include "zulfact/extract/principal.hpp"
 #include "zulfact/extract/priors.hpp"
 #include "zulfact/host/host.hpp"
-#include "zulfact/linalg/eigen.hpp"
-#include "zulfact/linalg/linalg.hpp"
-#include "zulfact/linalg/lu.hpp"
+#include "kernels/eigen.hpp"
+#include "kernels/linalg.hpp"
+#include "kernels/lu.hpp"
 #include "zulfact/output/matrix_printer.hpp"
 #include "zulfact/output/outstat_rows.hpp"
 #include "zulfact/output/vector_table.hpp"
@@ -20,6 +20,13 @@
 #include "zulfact/state/message_ids.hpp"
 
 namespace zulfact {
+
+using kernels::quadForm;
+using kernels::packedIndex;
+using kernels::zeigen;
+using kernels::zeigvec;
+using kernels::luFactor;
+using kernels::luSolve;
 
 namespace {
 

@@ -6,14 +6,22 @@
 
 #include "zulfact/extract/principal.hpp"
 #include "zulfact/host/host.hpp"
-#include "zulfact/linalg/eigen.hpp"
-#include "zulfact/linalg/linalg.hpp"
+#include "kernels/eigen.hpp"
+#include "kernels/dense.hpp"
+#include "kernels/linalg.hpp"
 #include "zulfact/output/matrix_printer.hpp"
 #include "zulfact/rotate/oblique_solution.hpp"
 #include "zulfact/state/codes.hpp"
 #include "zulfact/state/message_ids.hpp"
 
 namespace zulfact {
+
+using kernels::multiplyPacked;
+using kernels::sweepInvert;
+using kernels::quadForm;
+using kernels::covToCorr;
+using kernels::packedIndex;
+using kernels::zeigen;
 
 namespace {
 
@@ -64,12 +72,9 @@ void obliqueScores(ProcState& ps, int k) {
   std::vector<double> roots(static_cast<size_t>(k));
   covToCorr(k, ps.refAxisCorr, roots.data());
   for (int j = 0; j < k; ++j)
-    for (int i = 0; i < p; ++i) {
+    for (int i = 0; i < p; ++i)
       ps.refStructure[i + static_cast<size_t>(j) * p] = wt[j + static_cast<size_t>(i) * k] / scale[j];
-      double s = 0.0;
-      for (int l = 0; l < k; ++l) s += w[i + static_cast<size_t>(l) * p] * ps.factorCorr[packedIndex(l, j)];
-      ps.structure[i + static_cast<size_t>(j) * p] = s;
-    }
+  multiplyPacked(w, ps.factorCorr, ps.structure, p, k);
   ps.obliqueCount = k;
   ps.rotated = false;
 }

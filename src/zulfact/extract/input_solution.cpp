@@ -8,13 +8,15 @@
 
 #include "zulfact/extract/input_scores.hpp"
 #include "zulfact/host/host.hpp"
-#include "zulfact/linalg/linalg.hpp"
+#include "kernels/packed.hpp"
 #include "zulfact/output/matrix_printer.hpp"
 #include "zulfact/rotate/oblique_solution.hpp"
 #include "zulfact/state/codes.hpp"
 #include "zulfact/state/message_ids.hpp"
 
 namespace zulfact {
+
+using kernels::packedIndex;
 
 namespace {
 

@@ -13,12 +13,17 @@
 #include "zulfact/extract/iteration_history.hpp"
 #include "zulfact/extract/principal.hpp"
 #include "zulfact/extract/work_block.hpp"
-#include "zulfact/linalg/eigen.hpp"
-#include "zulfact/linalg/linalg.hpp"
+#include "kernels/eigen.hpp"
+#include "kernels/packed.hpp"
 #include "zulfact/output/matrix_printer.hpp"
 #include "zulfact/output/vector_table.hpp"
 
 namespace zulfact {
+
+using kernels::packedIndex;
+using kernels::packedRow;
+using kernels::zeigen;
+using kernels::zeigvec;
 
 namespace {
 

@@ -18,12 +18,15 @@
 #include "zulfact/extract/newton_ridge.hpp"
 #include "zulfact/extract/principal.hpp"
 #include "zulfact/extract/work_block.hpp"
-#include "zulfact/linalg/linalg.hpp"
+#include "kernels/linalg.hpp"
 #include "zulfact/output/matrix_printer.hpp"
 #include "zulfact/output/table_writer.hpp"
 #include "zulfact/output/vector_table.hpp"
 
 namespace zulfact {
+
+using kernels::solveLower;
+using kernels::packedRow;
 
 namespace {
 

@@ -5,9 +5,16 @@
 #include <cstring>
 
 #include "zulfact/state/constants.hpp"
-#include "zulfact/linalg/linalg.hpp"
+#include "kernels/linalg.hpp"
 
 namespace zulfact {
+
+using kernels::ddot;
+using kernels::daxpy;
+using kernels::choleskyRow;
+using kernels::solveLower;
+using kernels::packedIndex;
+using kernels::packedRow;
 
 namespace {
 

@@ -27,7 +27,7 @@ int32_t engineThreads(ProcState& ps) {
   int32_t threads = 0;
   int64_t length = sizeof threads;
   if (!engine || !engine->ops || !engine->ops->get ||
-      engine->ops->get(engine, ZUL_ITEM_THREADS, &threads, &length, 0, 0) != 0)
+      engine->ops->get(engine, ZUL_ITEM_THREADS, &threads, &length, 0, 0) != ZUL_ENGINE_OK)
     return 0;
   return threads;
 }

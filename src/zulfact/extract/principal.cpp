@@ -10,14 +10,18 @@
 #include "zulfact/extract/priors.hpp"
 #include "zulfact/host/host.hpp"
 #include "zulfact/extract/pending_steps.hpp"
-#include "zulfact/linalg/eigen.hpp"
-#include "zulfact/linalg/linalg.hpp"
+#include "kernels/eigen.hpp"
+#include "kernels/packed.hpp"
 #include "zulfact/output/matrix_printer.hpp"
 #include "zulfact/output/table_writer.hpp"
 #include "zulfact/output/vector_table.hpp"
 #include "zulfact/state/message_ids.hpp"
 
 namespace zulfact {
+
+using kernels::packedIndex;
+using kernels::zeigen;
+using kernels::zeigvec;
 
 namespace {
 

@@ -10,13 +10,16 @@
 #include "zulfact/host/host.hpp"
 #include "zulfact/state/codes.hpp"
 #include "zulfact/state/constants.hpp"
-#include "zulfact/linalg/linalg.hpp"
+#include "kernels/linalg.hpp"
 #include "zulfact/options/seed.hpp"
 #include "zulfact/output/matrix_printer.hpp"
 #include "zulfact/output/vector_table.hpp"
 #include "zulfact/state/message_ids.hpp"
 
 namespace zulfact {
+
+using kernels::sweepInvert;
+using kernels::packedIndex;
 
 namespace {
 

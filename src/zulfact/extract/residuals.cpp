@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "zulfact/host/host.hpp"
-#include "zulfact/linalg/linalg.hpp"
+#include "kernels/linalg.hpp"
 #include "zulfact/output/matrix_printer.hpp"
 #include "zulfact/output/outstat_rows.hpp"
 #include "zulfact/output/vector_table.hpp"
@@ -17,6 +17,9 @@
 #include "zulfact/state/message_ids.hpp"
 
 namespace zulfact {
+
+using kernels::covToCorr;
+using kernels::packedIndex;
 
 namespace {
 

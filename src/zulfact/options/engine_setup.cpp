@@ -61,7 +61,7 @@ void StatementParser::createEngine() {
   int32_t engineThreads = 0;
   int64_t length = sizeof engineThreads;
   if (!engine->ops || !engine->ops->get ||
-      engine->ops->get(engine, ZUL_ITEM_THREADS, &engineThreads, &length, 0, 0) != 0)
+      engine->ops->get(engine, ZUL_ITEM_THREADS, &engineThreads, &length, 0, 0) != ZUL_ENGINE_OK)
     stop(ps_, kCodeEngine);
   if (engineThreads < ps_.threadCount) h_.message(msg::kFewerEngineThreads, {ps_.threadCount, engineThreads});
 }

@@ -2,11 +2,13 @@
 // labels of the analysis and partial variables.
 #include <cstring>
 
-#include "zulfact/linalg/linalg.hpp"
+#include "kernels/packed.hpp"
 #include "zulfact/options/statement_parser.hpp"
 #include "zulfact/state/message_ids.hpp"
 
 namespace zulfact::detail {
+
+using kernels::packedIndex;
 
 void StatementParser::allocateArrays() {
   const OptionFlags& f = ps_.flags;

@@ -5,10 +5,13 @@
 #include <vector>
 
 #include "zulfact/host/host.hpp"
-#include "zulfact/linalg/linalg.hpp"
+#include "kernels/linalg.hpp"
 #include "zulfact/state/codes.hpp"
 
 namespace zulfact {
+
+using kernels::ddot;
+using kernels::packedIndex;
 
 void scoreRow(const ScoreRowPlan& plan, double* x, double* z, double* out) {
   const int p = plan.p, q = plan.q;

@@ -7,10 +7,12 @@
 #include <vector>
 
 #include "zulfact/host/host.hpp"
-#include "zulfact/linalg/linalg.hpp"
+#include "kernels/packed.hpp"
 #include "zulfact/output/vector_table.hpp"
 
 namespace zulfact {
+
+using kernels::packedIndex;
 
 namespace {
 

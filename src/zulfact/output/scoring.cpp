@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "zulfact/host/host.hpp"
-#include "zulfact/linalg/linalg.hpp"
+#include "kernels/linalg.hpp"
 #include "zulfact/output/matrix_printer.hpp"
 #include "zulfact/output/table_writer.hpp"
 #include "zulfact/output/vector_table.hpp"
@@ -13,6 +13,10 @@
 #include "zulfact/state/message_ids.hpp"
 
 namespace zulfact {
+
+using kernels::ddot;
+using kernels::packedSymv;
+using kernels::sweepInvert;
 
 namespace {
 

@@ -4,12 +4,14 @@
 #include <vector>
 
 #include "zulfact/host/host.hpp"
-#include "zulfact/linalg/linalg.hpp"
+#include "kernels/packed.hpp"
 #include "zulfact/output/table_writer.hpp"
 #include "zulfact/output/vector_table.hpp"
 #include "zulfact/state/message_ids.hpp"
 
 namespace zulfact {
+
+using kernels::packedIndex;
 
 void columnSquares(const double* m, int p, int k, const double* weights, double* v, double* w) {
   for (int j = 0; j < k; ++j) {

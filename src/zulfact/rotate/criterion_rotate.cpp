@@ -7,7 +7,9 @@
 #include <fmt/format.h>
 
 #include "zulfact/host/host.hpp"
-#include "zulfact/linalg/linalg.hpp"
+#include "kernels/dense.hpp"
+#include "kernels/linalg.hpp"
+#include "zul/abi_engine.h"
 #include "zulfact/output/matrix_printer.hpp"
 #include "zulfact/output/table_writer.hpp"
 #include "zulfact/output/variance_explained.hpp"
@@ -18,22 +20,11 @@
 
 namespace zulfact {
 
+using kernels::choleskyRow;
+using kernels::multiply;
+using kernels::packedIndex;
+
 namespace {
-
-// Engine statuses (item 55) and what they mean here.
-enum EngineStatus {
-  kEngineStalled = 1,         // close to the optimum, could not refine further
-  kEngineIterationLimit = 2,  // RITER= reached
-  kEngineNoOptimum = 3,       // no progress, or factors collapsing
-  kEngineFailed = 4,
-  kEngineConverged = 5,
-  kEngineAtStart = 6,
-  kEngineNoMethod = 7,
-};
-
-// The engine's normalisation code when NORM= names none (Kaiser when the
-// row-normalisation flag of the request is set).
-constexpr int kEngineNormByFlag = 6;
 
 // NORM= codes to the engine's normalisation codes.
 int engineNormalization(int norm) {
@@ -41,18 +32,18 @@ int engineNormalization(int norm) {
     case kNormKaiser:
     case kNormWeight:
     case kNormRaw:
-    case kNormCov: return norm;
-    default: return kEngineNormByFlag;
+    case kNormCov: return norm;  // the same numbers as ZUL_NORM_KAISER ... ZUL_NORM_COVARIANCE
+    default: return ZUL_NORM_BY_FLAG;
   }
 }
 
 bool engineSet(zul_engine* engine, int item, const void* buffer, int64_t bytes) {
-  return engine->ops->set && engine->ops->set(engine, item, buffer, bytes) == 0;
+  return engine->ops->set && engine->ops->set(engine, item, buffer, bytes) == ZUL_ENGINE_OK;
 }
 
 bool engineGet(zul_engine* engine, int item, void* buffer, int64_t bytes) {
   int64_t length = bytes;
-  return engine->ops->get && engine->ops->get(engine, item, buffer, &length, 0, 0) == 0;
+  return engine->ops->get && engine->ops->get(engine, item, buffer, &length, 0, 0) == ZUL_ENGINE_OK;
 }
 
 // Reads n doubles of an item into v; false on failure.
@@ -86,12 +77,7 @@ int engineFailure(ProcState& ps) {
 // a (rows x m) = a C, in place through a copy.
 void multiplyRight(double* a, int rows, const std::vector<double>& c, int m) {
   std::vector<double> copy(a, a + static_cast<size_t>(rows) * m);
-  for (int j = 0; j < m; ++j)
-    for (int i = 0; i < rows; ++i) {
-      double s = 0.0;
-      for (int k = 0; k < m; ++k) s += copy[i + static_cast<size_t>(k) * rows] * c[k + j * m];
-      a[i + static_cast<size_t>(j) * rows] = s;
-    }
+  multiply(copy.data(), c.data(), a, rows, m, m);
 }
 
 // The engine's weights of the variables (item 13) or of the factors (item
@@ -112,14 +98,14 @@ void printWeights(ProcState& ps, bool variables, const std::vector<double>& w) {
 int checkStatus(ProcState& ps, const CriterionResult& r) {
   Host& h = host();
   switch (r.status) {
-    case kEngineStalled:
+    case ZUL_ENGINE_STATUS_STALLED:
       h.message(msg::kRotationStalled, {r.criterion, r.measure, r.iterations});
       raiseCode(ps, kCodeWarning);
       return 0;
-    case kEngineIterationLimit: h.message(msg::kRotationNotConverged, {ps.rotationMaxIter}); break;
-    case kEngineNoOptimum: h.message(msg::kRotationNoOptimum); break;
-    case kEngineFailed: h.message(msg::kRotationEngineFailed); break;
-    case kEngineNoMethod: h.message(msg::kRotationMethodUnknown); break;
+    case ZUL_ENGINE_STATUS_ITERATION_LIMIT: h.message(msg::kRotationNotConverged, {ps.rotationMaxIter}); break;
+    case ZUL_ENGINE_STATUS_NO_PROGRESS: h.message(msg::kRotationNoOptimum); break;
+    case ZUL_ENGINE_STATUS_FAILED: h.message(msg::kRotationEngineFailed); break;
+    case ZUL_ENGINE_STATUS_UNSUPPORTED: h.message(msg::kRotationMethodUnknown); break;
     default: return 0;
   }
   return engineFailure(ps);
@@ -155,12 +141,7 @@ void takeResult(ProcState& ps, const CriterionSetup& setup, CriterionResult& r,
     std::copy(r.transform.begin(), r.transform.end(), ps.transform);
     return;
   }
-  for (int j = 0; j < m; ++j)
-    for (int i = 0; i < m; ++i) {
-      double s = 0.0;
-      for (int l = 0; l < m; ++l) s += basis[i + l * m] * r.transform[l + j * m];
-      ps.transform[i + j * m] = s;
-    }
+  multiply(basis.data(), r.transform.data(), ps.transform, m, m, m);
   if (!setup.engineOblique && !setup.harrisKaiser) {
     ps.obliqueCount = 0;
     for (int i = 0; i < m; ++i)

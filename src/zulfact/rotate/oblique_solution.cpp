@@ -5,7 +5,8 @@
 #include <vector>
 
 #include "zulfact/host/host.hpp"
-#include "zulfact/linalg/linalg.hpp"
+#include "kernels/dense.hpp"
+#include "kernels/linalg.hpp"
 #include "zulfact/output/matrix_printer.hpp"
 #include "zulfact/output/variance_explained.hpp"
 #include "zulfact/state/codes.hpp"
@@ -13,6 +14,12 @@
 #include "zulfact/state/message_ids.hpp"
 
 namespace zulfact {
+
+using kernels::multiplyPacked;
+using kernels::sweepInvert;
+using kernels::quadForm;
+using kernels::covToCorr;
+using kernels::packedIndex;
 
 namespace {
 
@@ -154,13 +161,7 @@ void FinishOblique(ProcState& ps, int mode) {
   for (int j = 0; j < m; ++j)
     for (int i = 0; i < p; ++i)
       ps.refStructure[i + static_cast<long>(j) * p] = ps.loadings[i + static_cast<long>(j) * p] / scale[j];
-  for (int j = 0; j < m; ++j)
-    for (int i = 0; i < p; ++i) {
-      double s = 0.0;
-      for (int k = 0; k < m; ++k)
-        s += ps.loadings[i + static_cast<long>(k) * p] * ps.factorCorr[packedIndex(k, j)];
-      ps.structure[i + static_cast<long>(j) * p] = s;
-    }
+  multiplyPacked(ps.loadings, ps.factorCorr, ps.structure, p, m);
 }
 
 void PrintObliqueTables(ProcState& ps) {

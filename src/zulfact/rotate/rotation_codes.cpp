@@ -7,30 +7,30 @@ namespace zulfact {
 
 RotationKind rotationKind(int code) {
   switch (code) {
-    case kRotQuartimax: return {1, msg::kQuartimaxName, 0};
-    case kRotVarimax: return {2, msg::kVarimaxName, 0};
-    case kRotBiquartimax: return {3, msg::kBiquartimaxName, 0};
-    case kRotEquamax: return {4, msg::kEquamaxName, 0};
-    case kRotParsimax: return {5, msg::kParsimaxName, 0};
-    case kRotFactorParsimax: return {6, msg::kFactorParsimaxName, 0};
+    case kRotQuartimax: return {ZUL_METHOD_QUARTIMAX, msg::kQuartimaxName, 0};
+    case kRotVarimax: return {ZUL_METHOD_VARIMAX, msg::kVarimaxName, 0};
+    case kRotBiquartimax: return {ZUL_METHOD_BIQUARTIMAX, msg::kBiquartimaxName, 0};
+    case kRotEquamax: return {ZUL_METHOD_EQUAMAX, msg::kEquamaxName, 0};
+    case kRotParsimax: return {ZUL_METHOD_PARSIMAX, msg::kParsimaxName, 0};
+    case kRotFactorParsimax: return {ZUL_METHOD_FACTOR_PARSIMONY, msg::kFactorParsimaxName, 0};
     case kRotPromax: return {0, msg::kPromaxName, 1};
-    case kRotHk: return {kEngineHarrisKaiser, msg::kHarrisKaiserName, 1};
+    case kRotHk: return {ZUL_METHOD_HARRIS_KAISER, msg::kHarrisKaiserName, 1};
     case kRotProcrustes: return {0, msg::kProcrustesName, 0};
-    case kRotQuartimin: return {7, msg::kQuartiminName, 0};
-    case kRotBiquartimin: return {8, msg::kBiquartiminName, 0};
-    case kRotCovarimin: return {9, msg::kCovariminName, 0};
-    case kRotObquartimax: return {10, msg::kObquartimaxName, 0};
-    case kRotObvarimax: return {11, msg::kObvarimaxName, 0};
-    case kRotObbiquartimax: return {12, msg::kObbiquartimaxName, 0};
-    case kRotObequamax: return {13, msg::kObequamaxName, 0};
-    case kRotObparsimax: return {14, msg::kObparsimaxName, 0};
-    case kRotObfactorParsimax: return {15, msg::kObfactorParsimaxName, 0};
-    case kRotOrthomax: return {16, msg::kOrthomaxName, 1};
-    case kRotOblimin: return {17, msg::kObliminName, 1};
-    case kRotOrthcf: return {18, msg::kOrthcfName, 2};
-    case kRotOblicf: return {19, msg::kOblicfName, 2};
-    case kRotOrthgencf: return {20, msg::kOrthgencfName, 4};
-    case kRotObligencf: return {21, msg::kObligencfName, 4};
+    case kRotQuartimin: return {ZUL_METHOD_QUARTIMIN, msg::kQuartiminName, 0};
+    case kRotBiquartimin: return {ZUL_METHOD_BIQUARTIMIN, msg::kBiquartiminName, 0};
+    case kRotCovarimin: return {ZUL_METHOD_COVARIMIN, msg::kCovariminName, 0};
+    case kRotObquartimax: return {ZUL_METHOD_OBQUARTIMAX, msg::kObquartimaxName, 0};
+    case kRotObvarimax: return {ZUL_METHOD_OBVARIMAX, msg::kObvarimaxName, 0};
+    case kRotObbiquartimax: return {ZUL_METHOD_OBBIQUARTIMAX, msg::kObbiquartimaxName, 0};
+    case kRotObequamax: return {ZUL_METHOD_OBEQUAMAX, msg::kObequamaxName, 0};
+    case kRotObparsimax: return {ZUL_METHOD_OBPARSIMAX, msg::kObparsimaxName, 0};
+    case kRotObfactorParsimax: return {ZUL_METHOD_OBFACTOR_PARSIMONY, msg::kObfactorParsimaxName, 0};
+    case kRotOrthomax: return {ZUL_METHOD_ORTHOMAX, msg::kOrthomaxName, 1};
+    case kRotOblimin: return {ZUL_METHOD_OBLIMIN, msg::kObliminName, 1};
+    case kRotOrthcf: return {ZUL_METHOD_ORTHCF, msg::kOrthcfName, 2};
+    case kRotOblicf: return {ZUL_METHOD_OBLICF, msg::kOblicfName, 2};
+    case kRotOrthgencf: return {ZUL_METHOD_ORTHGENCF, msg::kOrthgencfName, 4};
+    case kRotObligencf: return {ZUL_METHOD_OBLIGENCF, msg::kObligencfName, 4};
     default: return {0, {0, 0}, 0};
   }
 }

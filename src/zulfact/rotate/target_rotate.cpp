@@ -7,7 +7,8 @@
 #include <fmt/format.h>
 
 #include "zulfact/host/host.hpp"
-#include "zulfact/linalg/linalg.hpp"
+#include "kernels/dense.hpp"
+#include "kernels/linalg.hpp"
 #include "zulfact/output/matrix_printer.hpp"
 #include "zulfact/rotate/oblique_solution.hpp"
 #include "zulfact/rotate/rotation_codes.hpp"
@@ -16,6 +17,12 @@
 #include "zulfact/state/message_ids.hpp"
 
 namespace zulfact {
+
+using kernels::ddot;
+using kernels::kaiserScales;
+using kernels::multiply;
+using kernels::sweepInvert;
+using kernels::packedIndex;
 
 namespace {
 
@@ -96,12 +103,11 @@ double promaxPower(const ProcState& ps, int index) {
 }
 
 void promaxTarget(const double* l, int p, int m, double k, bool noNormalization, double* target) {
+  std::vector<double> scale(static_cast<size_t>(p), 1.0);
+  if (!noNormalization) kaiserScales(l, p, m, kZeroDiagonalAfterSweep, scale.data(), nullptr);
   for (int i = 0; i < p; ++i) {
-    double h = 0.0;
-    for (int j = 0; j < m; ++j) h += l[i + static_cast<size_t>(j) * p] * l[i + static_cast<size_t>(j) * p];
-    const double scale = (!noNormalization && h > kZeroDiagonalAfterSweep) ? 1.0 / std::sqrt(h) : 1.0;
     for (int j = 0; j < m; ++j) {
-      const double t = l[i + static_cast<size_t>(j) * p] * scale;
+      const double t = l[i + static_cast<size_t>(j) * p] * scale[i];
       target[i + static_cast<size_t>(j) * p] = std::pow(std::fabs(t), k - 1.0) * t;
     }
   }
@@ -122,22 +128,12 @@ bool procrustesTransform(const double* l, const double* target, int p, int m, do
 
 void transformPattern(double* l, int p, int m, const double* t) {
   const std::vector<double> before(l, l + static_cast<size_t>(p) * m);
-  for (int j = 0; j < m; ++j)
-    for (int i = 0; i < p; ++i) {
-      double s = 0.0;
-      for (int k = 0; k < m; ++k) s += before[i + static_cast<size_t>(k) * p] * t[k + static_cast<size_t>(j) * m];
-      l[i + static_cast<size_t>(j) * p] = s;
-    }
+  multiply(before.data(), t, l, p, m, m);
 }
 
 void composeTransform(double* t, const double* previous, int m) {
   const std::vector<double> after(t, t + static_cast<size_t>(m) * m);
-  for (int j = 0; j < m; ++j)
-    for (int i = 0; i < m; ++i) {
-      double s = 0.0;
-      for (int k = 0; k < m; ++k) s += previous[i + static_cast<size_t>(k) * m] * after[k + static_cast<size_t>(j) * m];
-      t[i + static_cast<size_t>(j) * m] = s;
-    }
+  multiply(previous, after.data(), t, m, m, m);
 }
 
 int TargetRotate(ProcState& ps, int code, int index) {

@@ -12,31 +12,8 @@ inline constexpr double kZeroDiagonalAfterSweep = 1.110223024625157E-12;
 // Square root of half the machine epsilon: residuals and singular pivots.
 inline constexpr double kSqrtHalfEpsilon = 1.0536712127723509E-8;
 
-// Symmetric eigen solver: machine constants of the Householder, QL,
-// bisection and inverse-iteration stages.
-inline constexpr double kEigenEpsilon = 1.110223024625157e-16;  // 2^-53
-inline constexpr double kEigenTiny = 2.225073858507202e-308;  // smallest normal double
-inline constexpr double kEigenSqrtTiny = 1.491668147e-154;
-inline constexpr double kEigenSqrtEpsilon = 1.053671212772351e-8;
-// Implicit QL: sweeps allowed per eigenvalue before the stage fails.
-inline constexpr int kQlMaxSweeps = 50;
-// Value left in e2[0] once the eigenvalues stand in descending order.
-inline constexpr double kEigenDescendingMarker = 2.0;
-// Inverse iteration: eigenvalues closer than this times the submatrix norm
-// form a group whose vectors are orthogonalised against each other.
-inline constexpr double kEigenGroupSeparation = 1.0E-3;
-// Inverse iteration: 1-norm of the iterate that accepts it at once, from
-// iteration 4 on (warning -10) and from iteration 11 on (warning -20).
-inline constexpr double kEigenAcceptNorm = 1.0;
-inline constexpr int kEigenSlowIteration = 4;
-inline constexpr double kEigenSlowAcceptNorm = 0.01;
-inline constexpr int kEigenVerySlowIteration = 11;
-inline constexpr double kEigenVerySlowAcceptNorm = 1.0E-4;
-// Eigenvalues closer than this times the tridiagonal norm form a cluster
-// whose vectors are re-orthonormalised together (1000 * 2^-53).
-inline constexpr double kEigenClusterTolerance = 1.110223024625157e-13;
-// Eigenvector components up to n times this are set to exactly 0.
-inline constexpr double kEigenVectorZero = 1.110223024625157e-14;
+// Floor of the smallest eigenvalue in the iterated methods: 2^-53.
+inline constexpr double kEigenEpsilon = 1.110223024625157e-16;
 
 // Work arrays: a byte size of this or more is never requested.
 inline constexpr double kMaxAllocationBytes = 2147483647.0;

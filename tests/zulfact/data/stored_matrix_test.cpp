@@ -10,9 +10,12 @@
 #include <vector>
 
 #include "zul/abi.h"
-#include "zulfact/linalg/linalg.hpp"
+#include "kernels/packed.hpp"
 
 namespace zulfact {
+
+using kernels::packedIndex;
+
 namespace {
 
 const double M = zul_missing();

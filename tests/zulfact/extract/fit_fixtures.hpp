@@ -13,9 +13,13 @@
 #include "zulfact/extract/fit_problem.hpp"
 #include "zulfact/extract/fit_state.hpp"
 #include "zulfact/extract/newton_ridge.hpp"
-#include "zulfact/linalg/linalg.hpp"
+#include "kernels/linalg.hpp"
 
 namespace zulfact::testing {
+
+using kernels::sweepInvert;
+using kernels::solveLower;
+using kernels::packedIndex;
 
 struct CorrelationData {
   int p = 0;

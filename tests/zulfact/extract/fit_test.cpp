@@ -12,6 +12,9 @@
 namespace zulfact {
 namespace {
 
+using kernels::choleskyRow;
+using kernels::packedIndex;
+using kernels::sweepInvert;
 using testing::CorrelationData;
 using testing::fitFactors;
 using testing::readHarman74;

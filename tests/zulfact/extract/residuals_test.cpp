@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "zulfact/extract/residuals.hpp"
-#include "zulfact/linalg/linalg.hpp"
+#include "kernels/linalg.hpp"
 
 namespace zulfact {
 namespace {

@@ -5,7 +5,7 @@
 #include <cmath>
 #include <vector>
 
-#include "zulfact/linalg/linalg.hpp"
+#include "kernels/linalg.hpp"
 #include "zulfact/output/scoring.hpp"
 
 namespace zulfact {

@@ -1,14 +1,19 @@
 // Matrix utilities on packed symmetric and triangular matrices; see
 // linalg.hpp for the storage and the contracts.
-#include "zulfact/linalg/linalg.hpp"
+#include "kernels/linalg.hpp"
 
 #include <cblas.h>
 
 #include <cmath>
 
-#include "zulfact/state/constants.hpp"
+namespace kernels {
 
-namespace zulfact {
+namespace {
+
+// A correlation within this of 0 (500 * 2^-52) is set to exactly 0.
+constexpr double kZeroCorrelation = 1.110223024625157E-13;
+
+}  // namespace
 
 double ddot(int n, const double* x, const double* y) noexcept {
   if (n < 1 || x == nullptr || y == nullptr) return 0.0;
@@ -47,26 +52,18 @@ int sweepInvert(int n, double* a, double* work, int m, double* b, double tol) no
       (n > 0 && m > 0 && b == nullptr)) {
     return -1;
   }
-  // Symmetric sweep: pivoting on k takes a_kk to -1/a_kk, row and column k
-  // to a_kj/a_kk and every other element to a_ij - a_ik a_kj/a_kk. Sweeping
-  // every pivot leaves -A^-1, which the last loop negates; the right-hand
-  // sides come out as +A^-1 B directly.
+  // Sweeping every pivot leaves -A^-1, which the last loop negates; the
+  // right-hand sides come out as +A^-1 B directly.
   int singular = 0;
   for (int k = 0; k < n; ++k) {
-    for (int j = 0; j < n; ++j) work[j] = a[packedIndex(k, j)];
-    const double pivot = work[k];
+    const double pivot = a[packedIndex(k, k)];
     if (!(pivot >= tol)) {
       for (int j = 0; j < n; ++j) a[packedIndex(k, j)] = 0.0;
       for (int c = 0; c < m; ++c) b[static_cast<std::size_t>(c) * n + k] = 0.0;
       ++singular;
       continue;
     }
-    for (int i = 0; i < n; ++i) {
-      if (i == k || work[i] == 0.0) continue;
-      daxpy(i + 1, -work[i] / pivot, work, a + packedRow(i));
-    }
-    for (int j = 0; j < n; ++j) a[packedIndex(k, j)] = work[j] / pivot;
-    a[packedIndex(k, k)] = -1.0 / pivot;
+    sweepPivotWith(n, a, k, false, work, daxpy);
     for (int c = 0; c < m; ++c) {
       double* col = b + static_cast<std::size_t>(c) * n;
       const double bk = col[k];
@@ -159,11 +156,11 @@ void covToCorr(int n, double* a, double* s) noexcept {
     for (int j = 0; j < i; ++j) {
       double r = 0.0;
       if (s[i] != 0.0 && s[j] != 0.0) r = row[j] / (s[i] * s[j]);
-      if (std::fabs(r) <= kZeroTolerance) r = 0.0;
+      if (std::fabs(r) <= kZeroCorrelation) r = 0.0;
       row[j] = r;
     }
     row[i] = s[i] != 0.0 ? 1.0 : 0.0;
   }
 }
 
-}  // namespace zulfact
+}  // namespace kernels

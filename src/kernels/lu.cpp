@@ -1,12 +1,16 @@
-#include "zulfact/linalg/lu.hpp"
+#include "kernels/lu.hpp"
 
 #include <cmath>
 #include <cstddef>
 #include <utility>
 
-namespace zulfact {
+namespace kernels {
 
 namespace {
+
+// A pivot at or below this share of the largest element makes invert's
+// matrix numerically singular.
+constexpr double kSingularPivot = 1e-13;
 
 inline std::size_t at(int i, int j, int n) {
   return static_cast<std::size_t>(i) + static_cast<std::size_t>(j) * static_cast<std::size_t>(n);
@@ -64,4 +68,23 @@ void luSolve(int n, const double* lu, const int* pivots, double* b) noexcept {
   }
 }
 
-}  // namespace zulfact
+bool invert(const double* a, double* inv, int n, double* lu, int* pivots) noexcept {
+  if (n < 1 || !a || !inv || !lu || !pivots) return false;
+  const std::size_t size = static_cast<std::size_t>(n) * static_cast<std::size_t>(n);
+  double biggest = 0.0;
+  for (std::size_t i = 0; i < size; ++i) {
+    if (!std::isfinite(a[i])) return false;
+    biggest = std::fmax(biggest, std::fabs(a[i]));
+    lu[i] = a[i];
+  }
+  if (biggest == 0.0) return false;
+  if (luFactor(n, lu, pivots, kSingularPivot * biggest) != 0) return false;
+  for (int j = 0; j < n; ++j) {
+    double* x = inv + at(0, j, n);
+    for (int i = 0; i < n; ++i) x[i] = i == j ? 1.0 : 0.0;
+    luSolve(n, lu, pivots, x);
+  }
+  return true;
+}
+
+}  // namespace kernels

@@ -2,7 +2,7 @@
 // module's interface (other folders include eigen.hpp only).
 #pragma once
 
-namespace zulfact::detail {
+namespace kernels::detail {
 
 // zeigen with an explicit limit of QL sweeps per eigenvalue (zeigen itself
 // uses kQlMaxSweeps). A limit of 0 makes the QL stage fail on the first
@@ -10,4 +10,4 @@ namespace zulfact::detail {
 int zeigenWithSweepLimit(int n, double* a, double* w, int m, double* z, double* work,
                          int sweepLimit) noexcept;
 
-}  // namespace zulfact::detail
+}  // namespace kernels::detail

@@ -8,7 +8,7 @@
 #include <random>
 #include <vector>
 
-namespace zulfact::testing {
+namespace kernels::testing {
 
 using Dense = std::vector<double>;  // n x n, row-major: (i, j) at i*n + j
 
@@ -111,4 +111,4 @@ inline double orthogonalityError(const double* z, int n, int m) {
   return worst;
 }
 
-}  // namespace zulfact::testing
+}  // namespace kernels::testing

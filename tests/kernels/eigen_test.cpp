@@ -2,7 +2,7 @@
 // construction, splits, repeated and clustered eigenvalues, random
 // matrices checked by residual, orthogonality and the trace and Frobenius
 // identities, the two-call use, the bisection fallback and the result codes.
-#include "zulfact/linalg/eigen.hpp"
+#include "kernels/eigen.hpp"
 
 #include <gtest/gtest.h>
 
@@ -16,10 +16,10 @@
 #include <utility>
 #include <vector>
 
-#include "zulfact/linalg/eigen_detail.hpp"
+#include "kernels/eigen_detail.hpp"
 #include "matrix_fixtures.hpp"
 
-namespace zulfact {
+namespace kernels {
 namespace {
 
 using testing::Dense;
@@ -292,4 +292,4 @@ TEST(linalgEigenCodes, ClusterFailureOnCorruptedHouseholderRow) {
 }
 
 }  // namespace
-}  // namespace zulfact
+}  // namespace kernels

@@ -4,7 +4,7 @@
 //
 // Storage. A symmetric (or lower-triangular) matrix of order n is packed in
 // n(n+1)/2 doubles, lower triangle by rows: element (i, j), i >= j, lives at
-// i(i+1)/2 + j (`packedIndex`). Several vectors of length n (right-hand
+// i(i+1)/2 + j (`packedIndex`, kernels/packed.hpp). Several vectors of length n (right-hand
 // sides, eigenvectors) are stored column after column, column c at c*n.
 //
 // Every function here takes pointers and sizes, allocates nothing and never
@@ -15,16 +15,10 @@
 
 #include <cstddef>
 
-namespace zulfact {
+#include "kernels/packed.hpp"
+#include "kernels/sweep.hpp"
 
-// Position of element (i, j) of a packed symmetric matrix, 0-based, either
-// triangle: packedIndex(2, 1) == packedIndex(1, 2) == 4.
-constexpr std::size_t packedIndex(std::size_t i, std::size_t j) noexcept {
-  return i >= j ? i * (i + 1) / 2 + j : j * (j + 1) / 2 + i;
-}
-
-// Start of packed row i (the position of element (i, 0)).
-constexpr std::size_t packedRow(std::size_t i) noexcept { return i * (i + 1) / 2; }
+namespace kernels {
 
 // Level-1 BLAS (the system OpenBLAS through its C interface), unit strides.
 // ddot: x . y; 0 when n < 1.
@@ -95,4 +89,4 @@ void quadForm(const double* a, int n, const double* x, int m, double* out, doubl
 // a zero row and column.
 void covToCorr(int n, double* a, double* s) noexcept;
 
-}  // namespace zulfact
+}  // namespace kernels

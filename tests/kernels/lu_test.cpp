@@ -1,7 +1,7 @@
 // The LU solver: a system solved by hand, one that needs a row interchange
 // to be solved at all, many right-hand sides against A x, and the
 // singular and invalid cases.
-#include "zulfact/linalg/lu.hpp"
+#include "kernels/lu.hpp"
 
 #include <gtest/gtest.h>
 
@@ -9,7 +9,7 @@
 #include <limits>
 #include <vector>
 
-namespace zulfact {
+namespace kernels {
 namespace {
 
 // Column-major from rows written as they read.
@@ -76,5 +76,23 @@ TEST(LuSolver, SingularAndInvalidInput) {
   EXPECT_EQ(luFactor(2, nullptr, piv, 0.0), -1);
 }
 
+TEST(LuSolver, InverseOfAGeneralMatrixAndItsRefusals) {
+  // [[0, 2], [1, 1]]^-1 = [[-1/2, 1], [1/2, 0]] by hand (det -2); the zero
+  // first pivot needs the interchange.
+  const std::vector<double> a = columns(2, {0, 2, 1, 1});
+  std::vector<double> inv(4), lu(4);
+  int piv[2];
+  ASSERT_TRUE(invert(a.data(), inv.data(), 2, lu.data(), piv));
+  const std::vector<double> want = columns(2, {-0.5, 1, 0.5, 0});
+  for (int i = 0; i < 4; ++i) EXPECT_DOUBLE_EQ(inv[i], want[i]) << i;
+  // Singular relative to the largest element, all zero, not finite.
+  const std::vector<double> nearlySingular = columns(2, {1, 1, 1, 1 + 1e-14});
+  EXPECT_FALSE(invert(nearlySingular.data(), inv.data(), 2, lu.data(), piv));
+  const std::vector<double> zero(4, 0.0);
+  EXPECT_FALSE(invert(zero.data(), inv.data(), 2, lu.data(), piv));
+  const std::vector<double> nan = {1, std::numeric_limits<double>::quiet_NaN(), 0, 1};
+  EXPECT_FALSE(invert(nan.data(), inv.data(), 2, lu.data(), piv));
+}
+
 }  // namespace
-}  // namespace zulfact
+}  // namespace kernels

@@ -7,7 +7,7 @@
 // i + j*n. Nothing is allocated; nothing throws.
 #pragma once
 
-namespace zulfact {
+namespace kernels {
 
 // Factors a in place into P A = L U: the strict lower triangle receives L
 // (unit diagonal not stored), the upper triangle U; pivots[k] (n ints) is
@@ -22,4 +22,11 @@ int luFactor(int n, double* a, int* pivots, double tol) noexcept;
 // luFactor. Nothing is done for invalid arguments.
 void luSolve(int n, const double* lu, const int* pivots, double* b) noexcept;
 
-}  // namespace zulfact
+// The inverse of the n x n matrix a into inv (both column-major, not
+// aliased) through luFactor and luSolve, one unit vector at a time. lu: n*n
+// doubles and pivots: n ints of work. Returns false, inv undefined, when a
+// value of a is not finite or a pivot is not larger than 1e-13 times the
+// largest |a_ij| (numerically singular; a zero matrix is singular).
+bool invert(const double* a, double* inv, int n, double* lu, int* pivots) noexcept;
+
+}  // namespace kernels

@@ -48,7 +48,9 @@
 // Nothing is printed, nothing allocated, nothing thrown.
 #pragma once
 
-namespace zulfact {
+#include <cstddef>
+
+namespace kernels {
 
 // All eigenvalues of the packed symmetric a of order n into w (descending)
 // and, when m >= 1, the eigenvectors of the m largest into z (z may be
@@ -63,4 +65,22 @@ int zeigen(int n, double* a, double* w, int m, double* z, double* work) noexcept
 // the cluster step (0 or 97), so -10 and -20 reach the caller only for m = 1.
 int zeigvec(int n, int m, double* a, double* w, double* z, double* work) noexcept;
 
-}  // namespace zulfact
+// True when a result code of zeigen, zeigvec or symmetricEigenFull leaves
+// usable outputs (0, -1, -10, -20 and their sums).
+constexpr bool eigenUsable(int code) noexcept { return code > -30 && code < 97; }
+
+// Doubles of work symmetricEigenFull needs for order n: a packed copy of
+// the matrix and zeigen's 9n.
+constexpr std::size_t fullEigenWorkSize(int n) noexcept {
+  const std::size_t k = n > 0 ? static_cast<std::size_t>(n) : 0;
+  return k * (k + 1) / 2 + 9 * k;
+}
+
+// The full-storage entry point: a holds the symmetric matrix of order n in
+// n x n doubles (only a[i*n + j], j <= i, is read, so row- and column-major
+// storage are the same), left unchanged; w, m, z, the result codes and the
+// vectors are those of zeigen, which runs on a packed copy in work
+// (fullEigenWorkSize(n) doubles).
+int symmetricEigenFull(int n, const double* a, double* w, int m, double* z, double* work) noexcept;
+
+}  // namespace kernels

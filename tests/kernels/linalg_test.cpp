@@ -1,6 +1,7 @@
 // Matrix utilities. Expected values are hand calculations (noted at each
 // case) or dense reference arithmetic written here independently.
-#include "zulfact/linalg/linalg.hpp"
+#include "kernels/linalg.hpp"
+#include "kernels/sweep.hpp"
 
 #include <gtest/gtest.h>
 
@@ -10,7 +11,7 @@
 
 #include "matrix_fixtures.hpp"
 
-namespace zulfact {
+namespace kernels {
 namespace {
 
 using testing::Dense;
@@ -104,6 +105,27 @@ TEST(linalgSweepInvert, IdentitySingularPivotsAndNaN) {
   expectPacked(c, {0.0, 0.0, 0.25});
   EXPECT_EQ(sweepInvert(2, c, nullptr, 0, nullptr, 1e-7), -1);
   EXPECT_EQ(sweepInvert(2, c, work, 1, nullptr, 1e-7), -1);
+}
+
+TEST(linalgSweepPivot, ForwardThenReverseRestoresAndSweepingAllInverts) {
+  // [[4, 2], [2, 3]] swept on pivot 0, by hand: a00 = -1/4, a10 = 2/4,
+  // a11 = 3 - 2*2/4 = 2 (the residual variance of the second given the first).
+  double a[] = {4.0, 2.0, 3.0}, work[2];
+  sweepPivot(2, a, 0, false, work);
+  expectPacked(a, {-0.25, 0.5, 2.0});
+  EXPECT_EQ(work[0], 4.0);  // the pivot row as it was
+  EXPECT_EQ(work[1], 2.0);
+  sweepPivot(2, a, 0, true, work);  // the reverse sweep undoes it
+  expectPacked(a, {4.0, 2.0, 3.0}, 1e-15);
+  // Sweeping every pivot gives -A^-1, as sweepInvert (whose row updates
+  // go through BLAS daxpy) finds it.
+  const int n = 6;
+  const Dense spd = testing::randomSpd(n, 11);
+  std::vector<double> swept = pack(spd, n), inverted = swept, w(n);
+  for (int k = 0; k < n; ++k) sweepPivot(n, swept.data(), k, false, w.data());
+  ASSERT_EQ(sweepInvert(n, inverted.data(), w.data(), 0, nullptr, 1e-12), 0);
+  for (std::size_t i = 0; i < swept.size(); ++i)
+    EXPECT_NEAR(-swept[i], inverted[i], 1e-12 * std::fabs(inverted[i])) << i;
 }
 
 TEST(linalgSweepInvert, RandomSpdAgainstCholeskyInverseWithRightHandSides) {
@@ -201,4 +223,4 @@ TEST(linalgQuadForm, SingleAndSeveralVectorsStoreOrAccumulate) {
 }
 
 }  // namespace
-}  // namespace zulfact
+}  // namespace kernels

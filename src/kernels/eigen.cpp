@@ -4,7 +4,7 @@
 // re-orthonormalisation and the sign convention. The algorithms follow
 // Wilkinson & Reinsch (1971) and the EISPACK guide (Smith et al. 1976);
 // the work-area layout and the result codes are described in eigen.hpp.
-#include "zulfact/linalg/eigen.hpp"
+#include "kernels/eigen.hpp"
 
 #include <cblas.h>
 
@@ -14,17 +14,38 @@
 #include <cstring>
 #include <utility>
 
-#include "zulfact/state/constants.hpp"
-#include "zulfact/linalg/eigen_detail.hpp"
-#include "zulfact/linalg/linalg.hpp"
+#include "kernels/eigen_detail.hpp"
+#include "kernels/linalg.hpp"
 
-namespace zulfact {
+namespace kernels {
 namespace {
 
-constexpr double kEps = kEigenEpsilon;
-constexpr double kTiny = kEigenTiny;
-constexpr double kSqrtTiny = kEigenSqrtTiny;
-constexpr double kSqrtEps = kEigenSqrtEpsilon;
+// Machine constants of the Householder, QL, bisection and
+// inverse-iteration stages.
+constexpr double kEps = 1.110223024625157e-16;  // 2^-53
+constexpr double kTiny = 2.225073858507202e-308;  // smallest normal double
+constexpr double kSqrtTiny = 1.491668147e-154;
+constexpr double kSqrtEps = 1.053671212772351e-8;
+// Implicit QL: sweeps allowed per eigenvalue before the stage fails.
+constexpr int kQlMaxSweeps = 50;
+// Value left in e2[0] once the eigenvalues stand in descending order.
+constexpr double kEigenDescendingMarker = 2.0;
+// Inverse iteration: eigenvalues closer than this times the submatrix norm
+// form a group whose vectors are orthogonalised against each other.
+constexpr double kEigenGroupSeparation = 1.0E-3;
+// Inverse iteration: 1-norm of the iterate that accepts it at once, from
+// iteration 4 on (warning -10) and from iteration 11 on (warning -20).
+constexpr double kEigenAcceptNorm = 1.0;
+constexpr int kEigenSlowIteration = 4;
+constexpr double kEigenSlowAcceptNorm = 0.01;
+constexpr int kEigenVerySlowIteration = 11;
+constexpr double kEigenVerySlowAcceptNorm = 1.0E-4;
+// Eigenvalues closer than this times the tridiagonal norm form a cluster
+// whose vectors are re-orthonormalised together (1000 * 2^-53).
+constexpr double kEigenClusterTolerance = 1.110223024625157e-13;
+// Eigenvector components up to n times this are set to exactly 0.
+constexpr double kEigenVectorZero = 1.110223024625157e-14;
+
 // A bracket of bisection halves at most this often: enough to go from the
 // widest double interval to adjacent doubles, a guard against endless loops.
 constexpr int kMaxBisections = 2200;
@@ -458,150 +479,238 @@ int computeEigenvalues(int n, double* work, double* w, int sweepLimit) {
 }
 
 // ---------------------------------------------------------------------
-// Eigenvectors of the tridiagonal matrix for w[0 .. m-1] by inverse
-// iteration (TINVIT, Peters & Wilkinson 1971), submatrix by submatrix.
-// Scratch rv1, rv2, rv3 (the triangular factor), rv4 (multipliers) and rv6
-// (the iterate) in work[4n, 9n). Returns 0, -10, -20 or -30 (at once).
+// ---------------------------------------------------------------------
+// Eigenvectors of the tridiagonal matrix by inverse iteration (TINVIT,
+// Peters & Wilkinson 1971), submatrix by submatrix.
+//
+// For a shift x, T - x I over the rows [p, q] is factored by Gaussian
+// elimination with row interchanges into L U: U has its diagonal and two
+// superdiagonals (the second is non-zero only after an interchange), L is
+// kept as the multipliers of the elimination. The arrays live in
+// work[4n, 9n), indexed by row like d and e.
+struct ShiftedFactor {
+  double* pivots;       // diagonal of U; equal to e[i+1] where row i was interchanged
+  double* upper1;       // first superdiagonal of U
+  double* upper2;       // second superdiagonal of U
+  double* multipliers;  // multiplier of row i in the elimination, i > p
+};
+
+// The rows [p, q] of the tridiagonal matrix: d, e as in the work area.
+struct Submatrix {
+  const double* d;
+  const double* e;
+  int p, q;
+};
+
+// The state carried from one back substitution to the next: u and v, the
+// last two components computed (TINVIT keeps them across iterations), and
+// the component that a vanished iterate restarts from, which moves on
+// through the submatrix from one restart to the next.
+struct Carry {
+  double u = 0.0;
+  double v = 0.0;
+  int zeroPos = 0;
+};
+
+// Factors T - x I over the submatrix into f; a zero last pivot becomes
+// eps3. Leaves in c the values the first back substitution starts from.
+void factorShifted(const Submatrix& s, double x, double eps3, const ShiftedFactor& f, Carry& c) {
+  const double* d = s.d;
+  const double* e = s.e;
+  double u = 0.0;
+  double v = 0.0;
+  double xu = 1.0;
+  for (int i = s.p; i <= s.q; ++i) {
+    if (i != s.p) {
+      if (std::fabs(e[i]) >= std::fabs(u)) {  // interchange rows i-1 and i
+        xu = u / e[i];
+        f.multipliers[i] = xu;
+        f.pivots[i - 1] = e[i];
+        f.upper1[i - 1] = d[i] - x;
+        f.upper2[i - 1] = i != s.q ? e[i + 1] : 0.0;
+        u = v - xu * f.upper1[i - 1];
+        v = -xu * f.upper2[i - 1];
+        continue;
+      }
+      xu = e[i] / u;
+      f.multipliers[i] = xu;
+      f.pivots[i - 1] = u;
+      f.upper1[i - 1] = v;
+      f.upper2[i - 1] = 0.0;
+    }
+    u = d[i] - x - xu * v;
+    if (i != s.q) v = e[i + 1];
+  }
+  if (u == 0.0) u = eps3;
+  f.pivots[s.q] = u;
+  f.upper1[s.q] = 0.0;
+  f.upper2[s.q] = 0.0;
+  c.u = u;
+  c.v = v;
+}
+
+// Solves U y = iterate in place.
+void backSubstitute(const Submatrix& s, const ShiftedFactor& f, double* iterate, Carry& c) {
+  for (int i = s.q; i >= s.p; --i) {
+    iterate[i] = (iterate[i] - c.u * f.upper1[i] - c.v * f.upper2[i]) / f.pivots[i];
+    c.v = c.u;
+    c.u = iterate[i];
+  }
+}
+
+// Applies L^-1 (the interchanges and multipliers) to the next right-hand
+// side in place.
+void forwardEliminate(const Submatrix& s, const ShiftedFactor& f, double* iterate) {
+  for (int i = s.p + 1; i <= s.q; ++i) {
+    double t = iterate[i];
+    if (f.pivots[i - 1] == s.e[i]) {
+      t = iterate[i - 1];
+      iterate[i - 1] = iterate[i];
+    }
+    iterate[i] = t - f.multipliers[i] * iterate[i - 1];
+  }
+}
+
+// What inverse iteration for one eigenvalue needs besides the factor: the
+// earlier vectors of its group (close eigenvalues of the same submatrix),
+// to orthogonalise against, and the sizes of the submatrix's norm.
+struct VectorTask {
+  const double* z;    // the vectors found so far
+  const double* work; // for the submatrix tags
+  int n;
+  int r;              // the eigenvalue's index
+  int group;          // number of earlier members of its group
+  std::int32_t tag;   // its submatrix
+  double eps4;        // size of a restarted iterate
+};
+
+void orthogonaliseAgainstGroup(const Submatrix& s, const VectorTask& t, double* iterate) {
+  const int size = s.q - s.p + 1;
+  for (int j = t.r, g = 0; g < t.group; ++g) {
+    do {
+      --j;
+    } while (tagAt(t.work, t.n, j) != t.tag);
+    const double* zj = t.z + at(j, t.n);
+    const double dot = ddot(size, iterate + s.p, zj + s.p);
+    daxpy(size, -dot, zj + s.p, iterate + s.p);
+  }
+}
+
+// Iterates until the iterate's 1-norm shows convergence. Returns 0, -10 or
+// -20 (accepted late), or -30 (no usable vector).
+int iterateVector(const Submatrix& s, const ShiftedFactor& f, const VectorTask& t,
+                  double* iterate, Carry& c) {
+  for (int its = 1;; ++its) {
+    backSubstitute(s, f, iterate, c);
+    orthogonaliseAgainstGroup(s, t, iterate);
+    double norm = 0.0;
+    for (int i = s.p; i <= s.q; ++i) norm += std::fabs(iterate[i]);
+    if (norm >= kEigenAcceptNorm) return 0;
+    if (its >= kEigenSlowIteration && norm >= kEigenSlowAcceptNorm) return kWarnSlow;
+    if (its >= kEigenVerySlowIteration) {
+      if (norm >= kEigenVerySlowAcceptNorm) return kWarnVerySlow;
+      return kFailVector;  // includes norm == 0: the iteration is bounded
+    }
+    if (!(norm >= 0.0)) return kFailVector;  // NaN
+    if (norm == 0.0) {
+      iterate[c.zeroPos] = t.eps4;
+      if (++c.zeroPos > s.q) c.zeroPos = s.p;
+    } else {
+      const double scale = t.eps4 / norm;
+      for (int i = s.p; i <= s.q; ++i) iterate[i] *= scale;
+    }
+    forwardEliminate(s, f, iterate);
+  }
+}
+
+// The norms of one submatrix that scale the iteration: eps2 groups close
+// roots, eps3 replaces zero pivots and separates equal roots, eps4 is the
+// start size, small to avoid overflow.
+struct SubmatrixScale {
+  double eps2, eps3, eps4, start;
+};
+
+SubmatrixScale scaleOf(const Submatrix& s) {
+  double norm = std::fabs(s.d[s.p]);
+  for (int i = s.p + 1; i <= s.q; ++i) norm += std::fabs(s.d[i]) + std::fabs(s.e[i]);
+  const int size = s.q - s.p + 1;
+  SubmatrixScale scale;
+  scale.eps2 = kEigenGroupSeparation * norm;
+  scale.eps3 = kEps * norm;
+  scale.eps4 = size * scale.eps3;
+  scale.start = scale.eps4 / std::sqrt(static_cast<double>(size));
+  return scale;
+}
+
+// Unit vector r (zero outside the submatrix) from the converged iterate.
+void storeVector(const Submatrix& s, int n, const double* iterate, double* zr) {
+  const int size = s.q - s.p + 1;
+  const double length = std::sqrt(ddot(size, iterate + s.p, iterate + s.p));
+  for (int i = 0; i < n; ++i) zr[i] = 0.0;
+  for (int i = s.p; i <= s.q; ++i) zr[i] = iterate[i] / length;
+}
+
+// The vectors of w[0 .. m-1] that belong to the submatrix s (tag). Returns
+// the worst code (0, -10, -20) or -30 at once.
+int submatrixVectors(const Submatrix& s, std::int32_t tag, int n, int m, const double* w,
+                     double* z, double* work) {
+  const ShiftedFactor f{work + at(4, n), work + at(5, n), work + at(6, n), work + at(7, n)};
+  double* iterate = work + at(8, n);
+  const double order = 1.0 - work[at(2, n)];  // -1: eigenvalues descend
+  SubmatrixScale scale{};
+  int worst = 0;
+  bool first = true;
+  int group = 0;
+  double x0 = 0.0;
+  Carry carry;
+  for (int r = 0; r < m; ++r) {
+    if (tagAt(work, n, r) != tag) continue;
+    double* zr = z + at(r, n);
+    double x1 = w[r];
+    if (s.p == s.q) {
+      for (int i = 0; i < n; ++i) zr[i] = 0.0;
+      zr[s.p] = 1.0;
+      x0 = x1;
+      continue;
+    }
+    if (first) {
+      scale = scaleOf(s);
+      carry.zeroPos = s.p;
+      group = 0;
+      first = false;
+    } else if (std::fabs(x1 - x0) >= scale.eps2) {
+      group = 0;
+    } else {
+      ++group;
+      if (order * (x1 - x0) <= 0.0) x1 = x0 + order * scale.eps3;
+    }
+    for (int i = s.p; i <= s.q; ++i) iterate[i] = scale.start;
+    factorShifted(s, x1, scale.eps3, f, carry);
+    const VectorTask task{z, work, n, r, group, tag, scale.eps4};
+    const int code = iterateVector(s, f, task, iterate, carry);
+    if (code == kFailVector) return kFailVector;
+    storeVector(s, n, iterate, zr);
+    if (code < worst) worst = code;
+    x0 = x1;
+  }
+  return worst;
+}
+
+// Eigenvectors of the tridiagonal matrix for w[0 .. m-1], submatrix by
+// submatrix (the splits recorded in e2). Returns 0, -10, -20 or -30 (at
+// once).
 int inverseIteration(int n, int m, const double* w, double* z, double* work) {
-  const double* d = work;
-  const double* e = work + n;
   const double* e2 = work + at(2, n);
-  double* rv1 = work + at(4, n);
-  double* rv2 = work + at(5, n);
-  double* rv3 = work + at(6, n);
-  double* rv4 = work + at(7, n);
-  double* rv6 = work + at(8, n);
-  const double order = 1.0 - e2[0];  // -1: eigenvalues descend
   int worst = 0;
   std::int32_t tag = 0;
   for (int p = 0, q = -1; q < n - 1; p = q + 1) {
     for (q = p; q < n - 1 && e2[q + 1] != 0.0; ++q) {
     }
     ++tag;
-    const int size = q - p + 1;
-    bool first = true;
-    int group = 0;
-    int zeroPos = p;
-    double x0 = 0.0;
-    double eps2 = 0.0;
-    double eps3 = 0.0;
-    double eps4 = 0.0;
-    double start = 0.0;
-    for (int r = 0; r < m; ++r) {
-      if (tagAt(work, n, r) != tag) continue;
-      double* zr = z + at(r, n);
-      double x1 = w[r];
-      if (p == q) {
-        for (int i = 0; i < n; ++i) zr[i] = 0.0;
-        zr[p] = 1.0;
-        x0 = x1;
-        continue;
-      }
-      if (first) {
-        double norm = std::fabs(d[p]);
-        for (int i = p + 1; i <= q; ++i) norm += std::fabs(d[i]) + std::fabs(e[i]);
-        // eps2 groups close roots, eps3 replaces zero pivots and separates
-        // equal roots, eps4 is the start size, small to avoid overflow.
-        eps2 = kEigenGroupSeparation * norm;
-        eps3 = kEps * norm;
-        eps4 = size * eps3;
-        start = eps4 / std::sqrt(static_cast<double>(size));
-        zeroPos = p;
-        group = 0;
-        first = false;
-      } else if (std::fabs(x1 - x0) >= eps2) {
-        group = 0;
-      } else {
-        ++group;
-        if (order * (x1 - x0) <= 0.0) x1 = x0 + order * eps3;
-      }
-      // Elimination with interchanges of T - x1 I, start vector.
-      double u = 0.0;
-      double v = 0.0;
-      double xu = 1.0;
-      for (int i = p; i <= q; ++i) {
-        rv6[i] = start;
-        if (i != p) {
-          if (std::fabs(e[i]) >= std::fabs(u)) {
-            xu = u / e[i];
-            rv4[i] = xu;
-            rv1[i - 1] = e[i];
-            rv2[i - 1] = d[i] - x1;
-            rv3[i - 1] = i != q ? e[i + 1] : 0.0;
-            u = v - xu * rv2[i - 1];
-            v = -xu * rv3[i - 1];
-            continue;
-          }
-          xu = e[i] / u;
-          rv4[i] = xu;
-          rv1[i - 1] = u;
-          rv2[i - 1] = v;
-          rv3[i - 1] = 0.0;
-        }
-        u = d[i] - x1 - xu * v;
-        if (i != q) v = e[i + 1];
-      }
-      if (u == 0.0) u = eps3;
-      rv1[q] = u;
-      rv2[q] = 0.0;
-      rv3[q] = 0.0;
-
-      int code = 0;
-      for (int its = 1;; ++its) {
-        // Back substitution.
-        for (int i = q; i >= p; --i) {
-          rv6[i] = (rv6[i] - u * rv2[i] - v * rv3[i]) / rv1[i];
-          v = u;
-          u = rv6[i];
-        }
-        // Orthogonalise against the earlier members of the group.
-        for (int j = r, g = 0; g < group; ++g) {
-          do {
-            --j;
-          } while (tagAt(work, n, j) != tag);
-          const double* zj = z + at(j, n);
-          const double dot = ddot(size, rv6 + p, zj + p);
-          daxpy(size, -dot, zj + p, rv6 + p);
-        }
-        double s = 0.0;
-        for (int i = p; i <= q; ++i) s += std::fabs(rv6[i]);
-        if (s >= kEigenAcceptNorm) break;
-        if (its >= kEigenSlowIteration && s >= kEigenSlowAcceptNorm) {
-          code = kWarnSlow;
-          break;
-        }
-        if (its >= kEigenVerySlowIteration) {
-          if (s >= kEigenVerySlowAcceptNorm) {
-            code = kWarnVerySlow;
-            break;
-          }
-          return kFailVector;  // includes s == 0: the iteration is bounded
-        }
-        if (!(s >= 0.0)) return kFailVector;  // NaN
-        if (s == 0.0) {
-          rv6[zeroPos] = eps4;
-          if (++zeroPos > q) zeroPos = p;
-        } else {
-          const double f = eps4 / s;
-          for (int i = p; i <= q; ++i) rv6[i] *= f;
-        }
-        // Apply the elimination to the next right-hand side; rv1 equal to
-        // e marks a row interchange.
-        for (int i = p + 1; i <= q; ++i) {
-          double t = rv6[i];
-          if (rv1[i - 1] == e[i]) {
-            t = rv6[i - 1];
-            rv6[i - 1] = rv6[i];
-          }
-          rv6[i] = t - rv4[i] * rv6[i - 1];
-        }
-      }
-      const double length = std::sqrt(ddot(size, rv6 + p, rv6 + p));
-      for (int i = 0; i < n; ++i) zr[i] = 0.0;
-      for (int i = p; i <= q; ++i) zr[i] = rv6[i] / length;
-      if (code < worst) worst = code;
-      x0 = x1;
-    }
+    const Submatrix s{work, work + n, p, q};
+    const int code = submatrixVectors(s, tag, n, m, w, z, work);
+    if (code == kFailVector) return kFailVector;
+    if (code < worst) worst = code;
   }
   return worst;
 }
@@ -748,4 +857,13 @@ int zeigvec(int n, int m, double* a, double* w, double* z, double* work) noexcep
   return iterationCode;
 }
 
-}  // namespace zulfact
+int symmetricEigenFull(int n, const double* a, double* w, int m, double* z,
+                       double* work) noexcept {
+  if (n < 1 || a == nullptr || work == nullptr) return kFailArguments;
+  double* packed = work;
+  for (int i = 0; i < n; ++i)
+    for (int j = 0; j <= i; ++j) packed[packedIndex(i, j)] = a[at(i, n) + j];
+  return zeigen(n, packed, w, m, z, work + packedSize(n));
+}
+
+}  // namespace kernels

@@ -1,0 +1,1 @@
+// A kernel source of the test tree.
