@@ -649,7 +649,13 @@ InputTable::InputTable(TableRef ref, const DataSetOptions& options)
     : ref_(std::move(ref)), impl_(std::make_unique<Impl>()) {
   Impl& im = *impl_;
   im.name = ref_.displayName();
-  im.file.open(ref_.file.string(), im.name);
+  std::optional<detail::Metadata> meta;
+  {
+    detail::PairLock lock(ref_.file, false);  // no commit between the two
+    im.file.open(ref_.file.string(), im.name);
+    meta = detail::readMetadata(ref_.metadataFile(), im.name);
+  }
+  if (meta) detail::checkPairMatches(*meta, im.file.data(), im.file.size(), ref_);
 
   // Header: the column names.
   size_t start = 0;
@@ -696,7 +702,6 @@ InputTable::InputTable(TableRef ref, const DataSetOptions& options)
   }
 
   // Attributes and column types from the metadata file, when it matches.
-  std::optional<detail::Metadata> meta = detail::readMetadata(ref_.metadataFile(), im.name);
   std::vector<bool> typeKnown(static_cast<size_t>(im.nCols), false);
   std::vector<bool> widthKnown(static_cast<size_t>(im.nCols), false);
   if (meta) {

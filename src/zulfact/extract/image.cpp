@@ -202,6 +202,7 @@ void imageExtract(ProcState& ps) {
     h.message(msg::kImageCoefSingular);
     raiseCode(ps, kCodeNoData);
     ps.factorsRetained = 0;
+    failGroupRows();
   }
 }
 

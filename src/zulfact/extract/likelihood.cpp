@@ -20,6 +20,7 @@
 #include "zulfact/extract/work_block.hpp"
 #include "zulfact/linalg/linalg.hpp"
 #include "zulfact/output/matrix_printer.hpp"
+#include "zulfact/output/outstat_rows.hpp"
 #include "zulfact/output/table_writer.hpp"
 #include "zulfact/output/vector_table.hpp"
 
@@ -175,6 +176,7 @@ void likelihoodExtract(ProcState& ps) {
     if (!inverseCholeskyFactor(p, r, ps.singularity, lnDetR)) {
       raiseCode(ps, kCodeSingular);
       ps.factorsRetained = 0;
+      failGroupRows();
       h.message(msg::kSingularForLikelihood);
       return;
     }

@@ -5,6 +5,7 @@
 #include <nlohmann/json.hpp>
 
 #include "test_util.hpp"
+#include "zul/table/metadata.hpp"
 
 namespace zul::table {
 namespace {
@@ -50,6 +51,47 @@ TEST_F(Metadata, WrittenForEveryOutputAndReadBack) {
   EXPECT_EQ(in.columns()[2].label, "Item one");
   // All types came from the metadata: no pass over the data was needed.
   EXPECT_FALSE(in.rowCount().has_value());
+}
+
+// Writes the one-column table x with the given values.
+void writeTable(const TableRef& ref, std::initializer_list<double> values) {
+  OutputTable out(ref);
+  out.setType("CORR");
+  out.declareColumn({"x", "", ColumnType::Numeric, 8});
+  for (double v : values) out.appendRow(&v, nullptr);
+  out.commit();
+}
+
+// A CSV file and its metadata file are one table. A commit that fails
+// between its two renames (here by a fault injected there) leaves the new
+// CSV file beside the earlier metadata file; a reader refuses that pair,
+// naming the table, rather than read the rows with the other's types and
+// TYPE. A pair written together, or metadata written by hand without the
+// record, reads as before.
+TEST_F(Metadata, ACsvFileAndAMetadataFileNotWrittenTogetherAreRefused) {
+  writeTable(ref("t"), {1, 2});
+  EXPECT_EQ(InputTable(ref("t")).type(), "CORR");
+  detail::setFaultBetweenRenames([] { throw TableError("injected fault"); });
+  EXPECT_THROW(writeTable(ref("t"), {1, 2, 3}), TableError);
+  detail::setFaultBetweenRenames(nullptr);
+  EXPECT_EQ(read("t.csv"), "x\r\n1\r\n2\r\n3\r\n");  // the new rows, the old metadata
+  try {
+    InputTable in(ref("t"));
+    ADD_FAILURE() << "a mismatched pair was read";
+  } catch (const TableError& e) {
+    EXPECT_THAT(e.what(), HasSubstr("Table WORK.T: the file"));
+    EXPECT_THAT(e.what(), HasSubstr("t.csv-metadata.json was written with"));
+  }
+  // An edit of the CSV file is caught alike, even when the size stays.
+  writeTable(ref("t"), {1, 2});
+  write("t.csv", "x\r\n1\r\n3\r\n");
+  EXPECT_THROW(InputTable(ref("t")), TableError);
+  // Metadata without the record (written by hand) is used as it stands.
+  write("h.csv", "x\n1\n2\n");
+  write("h.csv-metadata.json", R"({"dc:type": "CORR"})");
+  EXPECT_EQ(InputTable(ref("h")).type(), "CORR");
+  // Nothing hidden is left behind.
+  for (const std::string& f : files()) EXPECT_NE(f[0], '.') << f;
 }
 
 TEST_F(Metadata, DataSetOptionsWinOverMetadataAndOverTheProcedure) {
