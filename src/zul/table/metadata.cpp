@@ -1,7 +1,8 @@
 // zul/table/metadata.cpp -- reading and writing CSV-on-the-Web metadata
 // (W3C Recommendation "Metadata Vocabulary for Tabular Data", 2015).
 //
-// Written: "@context", "url", "dc:title" (label), "dc:type" (TYPE), and a
+// Written: "@context", "url", "zul:csvBytes" and "zul:csvHash" (what the
+// CSV file written with it is), "dc:title" (label), "dc:type" (TYPE), and a
 // "tableSchema" whose columns carry "name", "titles", "dc:description"
 // (label) and "datatype": "double" for numeric columns, {"base": "string",
 // "maxLength": width} for character ones. Read: the same, leniently (a

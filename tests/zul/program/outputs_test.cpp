@@ -114,6 +114,8 @@ TEST_F(Outputs, NoOutputIsWrittenOverAnInputOrAnotherOutput) {
       {"--json d/st.csv-metadata.json -e 'FACTOR DATA=d.g2 NFACTORS=1 OUTSTAT=d.st;'",
        "metadata file of the OUTSTAT= table D.ST", "--json file d/st.csv-metadata.json"},
       {"q.zul", "OUTSTAT= table q.zul", "program q.zul"},
+      {"--json d/g2.csv -e 'FACTOR DATA=t NFACTORS=1 ROTATE=PROCRUSTES TARGET=d.g2;'",
+       "--json file d/g2.csv", "table D.G2 that this step reads"},
       {"-e 'FACTOR DATA=d.g2 NFACTORS=1 OUTSTAT=d.g2;'", "OUTSTAT= table D.G2",
        "table D.G2 that this step reads"},
   };

@@ -2,7 +2,9 @@
 // read when present, and data-set options over both.
 #include <gmock/gmock.h>
 
+#include <atomic>
 #include <nlohmann/json.hpp>
+#include <thread>
 
 #include "test_util.hpp"
 #include "zul/table/metadata.hpp"
@@ -92,6 +94,39 @@ TEST_F(Metadata, ACsvFileAndAMetadataFileNotWrittenTogetherAreRefused) {
   EXPECT_EQ(InputTable(ref("h")).type(), "CORR");
   // Nothing hidden is left behind.
   for (const std::string& f : files()) EXPECT_NE(f[0], '.') << f;
+}
+
+// Two writers committing one table while a reader reads it: the reader
+// always finds a CSV file and a metadata file that belong together.
+TEST_F(Metadata, ConcurrentCommitsLeaveAPair) {
+  writeTable(ref("t"), {0});
+  std::atomic<bool> stop{false};
+  std::atomic<int> mismatches{0};
+  auto writer = [&](double v, int rows) {
+    for (int k = 0; k < 40; ++k) {
+      OutputTable out(ref("t"));
+      out.setType(v > 1 ? "COV" : "CORR");
+      out.declareColumn({"x", "", ColumnType::Numeric, 8});
+      for (int r = 0; r < rows; ++r) out.appendRow(&v, nullptr);
+      out.commit();
+    }
+  };
+  std::thread reader([&] {
+    while (!stop) {
+      try {
+        InputTable in(ref("t"));
+      } catch (const TableError&) {
+        ++mismatches;
+      }
+    }
+  });
+  std::thread a(writer, 1.0, 3), b(writer, 2.0, 5);
+  a.join();
+  b.join();
+  stop = true;
+  reader.join();
+  EXPECT_EQ(mismatches.load(), 0);
+  EXPECT_NO_THROW(InputTable(ref("t")));
 }
 
 TEST_F(Metadata, DataSetOptionsWinOverMetadataAndOverTheProcedure) {
