@@ -1,6 +1,7 @@
 #include "zul/table/temporary_files.hpp"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -8,6 +9,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <limits>
 #include <mutex>
 #include <set>
 #include <string>
@@ -100,7 +102,13 @@ bool deadTemporary(const std::string& name, const std::string& host) {
       parts[3].size() != 6)
     return false;
   if (parts[0] == std::to_string(::getpid())) return false;
-  return startTimeOf(parts[0]) != parts[1];
+  // No process with that id; or one that started at another time, which
+  // reused the id. A process that /proc does not show (hidepid) is alive.
+  const long pid = std::strtol(parts[0].c_str(), nullptr, 10);
+  if (pid <= 0 || pid > std::numeric_limits<pid_t>::max()) return false;
+  if (::kill(static_cast<pid_t>(pid), 0) != 0) return errno == ESRCH;
+  const std::string start = startTimeOf(parts[0]);
+  return !start.empty() && start != parts[1];
 }
 
 }  // namespace
