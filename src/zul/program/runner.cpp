@@ -424,7 +424,12 @@ void Runner::finishOutputs() {
 int Runner::run() {
   readPrograms();
   if (!checkOutputs()) return kExitStopped;
-  if (!setUpOutputs()) return kExitStopped;
+  if (!setUpOutputs()) {
+    // The log holds why; the reports opened so far are dropped.
+    std::string error = logFile_.close();
+    if (!error.empty()) std::cerr << "ERROR: " << error << "\n";
+    return kExitStopped;
+  }
   Session& s = session();
   s.moduleDirectory = options_.moduleDirectory.empty() ? services::executableDirectory()
                                                        : fs::path(options_.moduleDirectory);

@@ -273,6 +273,10 @@ TEST_F(Outputs, AnUnwritableReportIsRefusedBeforeTheAnalysis) {
   EXPECT_NE(log.find("The JSON file no/such/dir/r.json cannot be written"), std::string::npos);
   EXPECT_EQ(log.find("FACTOR step"), std::string::npos) << log;  // no step ran
   EXPECT_EQ(read("l.txt"), "");
+  // With --log the reason is in the log file.
+  EXPECT_EQ(run("--json no/such/dir/r.json --log l.log p.zul"), 2);
+  EXPECT_NE(read("l.log").find("The JSON file no/such/dir/r.json cannot be written"),
+            std::string::npos);
 }
 
 TEST_F(Outputs, TheHtmlPageIsNamedAfterTheProgram) {
