@@ -839,6 +839,7 @@ void StepParser::tableSpec(int ds) {
     ++i_;
   }
   tables_[ds] = dsName;
+  tables_[ds].slot = ds;
   tableGiven_[ds] = true;
 }
 

@@ -43,6 +43,7 @@ struct TableSpec {
   std::string type;     // TYPE=
   std::string label;    // LABEL=
   Position pos;
+  int slot = -1;  // ZUL_DS_DATA, ZUL_DS_OUT, ...: the option that named it
   std::string text() const;  // "lib.member" or "'path'", for messages
 };
 

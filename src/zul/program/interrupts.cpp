@@ -37,7 +37,8 @@ void catchInterrupts() {
     }
     table::removeTemporaryFiles();
     const std::string text =
-        std::string("\nzul: interrupted (") + strsignal(sig) + "); unfinished output tables removed.\n";
+        std::string("\nzul: interrupted (") + strsignal(sig) +
+        "); unfinished tables and reports removed, earlier ones kept.\n";
     ssize_t ignored = ::write(STDERR_FILENO, text.data(), text.size());
     (void)ignored;
     ::_exit(128 + sig);

@@ -1,9 +1,13 @@
 #include "zul/program/output_files.hpp"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
-#include <sys/stat.h>
+#include <iterator>
 
 #include "zul/table/temporary_files.hpp"
 
@@ -11,75 +15,60 @@ namespace zul::program {
 
 namespace {
 
-std::optional<FileIdentity> identityOf(const struct stat& st) {
-  if (!S_ISREG(st.st_mode)) return std::nullopt;
-  return FileIdentity{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
+namespace fs = std::filesystem;
+
+// The mode the file gets: that of the file it replaces, else what a plain
+// creat() would have given (0666 less the umask).
+mode_t modeFor(const std::string& target) {
+  struct stat st {};
+  if (::stat(target.c_str(), &st) == 0) return st.st_mode & 07777;
+  mode_t mask = ::umask(0);
+  ::umask(mask);
+  return static_cast<mode_t>(0666 & ~mask);
 }
 
-// What makes two output paths the same file: the identity of an existing
-// file, else the path made absolute (for files not created yet).
-std::string sameFileKey(const std::string& path) {
-  struct stat st {};
-  if (::stat(path.c_str(), &st) == 0) {
-    auto id = identityOf(st);
-    if (!id) return {};  // a device or a pipe: may be named twice
-    return "id:" + std::to_string(id->device) + ":" + std::to_string(id->inode);
-  }
+// Where the renamed file belongs: a symbolic link is followed, so that the
+// file it points at is replaced rather than the link.
+std::string resolvedTarget(const std::string& path) {
   std::error_code ec;
-  return "path:" + std::filesystem::weakly_canonical(std::filesystem::absolute(path, ec), ec).string();
+  if (!fs::is_symlink(path, ec)) return path;
+  fs::path target = fs::weakly_canonical(fs::absolute(path, ec), ec);
+  return ec ? path : target.string();
 }
 
 }  // namespace
 
-std::optional<FileIdentity> regularFileIdentity(const std::string& path) {
-  struct stat st {};
-  if (::stat(path.c_str(), &st) != 0) return std::nullopt;
-  return identityOf(st);
-}
-
-std::optional<FileIdentity> regularFileIdentity(int fd) {
-  struct stat st {};
-  if (::fstat(fd, &st) != 0) return std::nullopt;
-  return identityOf(st);
-}
-
-std::string outputClash(const std::vector<OutputPath>& outputs,
-                        const std::vector<InputFile>& inputs) {
-  std::vector<std::string> keys;
-  for (const OutputPath& o : outputs) {
-    if (auto id = regularFileIdentity(o.path))
-      for (const InputFile& in : inputs)
-        if (*id == in.id)
-          return "The " + o.role + " file " + o.path + " is the program " + in.name +
-                 ", which would be overwritten; give another file name.";
-    keys.push_back(sameFileKey(o.path));
-  }
-  for (size_t i = 0; i < outputs.size(); ++i)
-    for (size_t j = 0; j < i; ++j)
-      if (!keys[i].empty() && keys[i] == keys[j])
-        return "The " + outputs[i].role + " file " + outputs[i].path + " is also the " +
-               outputs[j].role + " file; give each output its own file.";
-  return {};
+OutputFile::~OutputFile() {
+  if (!temporary_.empty()) discard();
 }
 
 std::string OutputFile::open(const std::string& role, const std::string& path) {
   role_ = role;
   path_ = path;
-  auto create = [&] {
+  struct stat st {};
+  const bool exists = ::stat(path.c_str(), &st) == 0;
+  if (exists && S_ISDIR(st.st_mode))
+    return "The " + role + " file " + path + " is a directory; give a file name.";
+  if (exists && !S_ISREG(st.st_mode)) {
     stream_.open(path, std::ios::out | std::ios::trunc | std::ios::binary);
-    return stream_ ? path : std::string();
-  };
-  // Until it is complete, an interrupted run removes it.
-  const bool opened = removeIfInterrupted_ ? !table::createTemporaryFile(create).empty()
-                                           : !create().empty();
-  if (!opened)
+  } else {
+    target_ = resolvedTarget(path);
+    fs::path made;
+    int fd = table::makeTemporaryBeside(target_, made);
+    if (fd >= 0) {
+      ::close(fd);
+      temporary_ = made.string();
+      stream_.open(temporary_, std::ios::out | std::ios::trunc | std::ios::binary);
+    }
+  }
+  if (!stream_.is_open() || !stream_)
     return "The " + role + " file " + path + " cannot be written: " + std::strerror(errno) + ".";
   return {};
 }
 
 std::string OutputFile::failure() const {
   return "The " + role_ + " file " + path_ +
-         " could not be written completely (is the disk full?); it is incomplete.";
+         " could not be written completely (is the disk full?); it is left as it was.";
 }
 
 std::string OutputFile::close() {
@@ -87,8 +76,35 @@ std::string OutputFile::close() {
   stream_.flush();
   const bool ok = stream_.good();
   stream_.close();
-  if (removeIfInterrupted_) table::forgetTemporaryFile(path_);
-  return ok && !stream_.fail() ? std::string() : failure();
+  if (temporary_.empty()) return ok && !stream_.fail() ? std::string() : failure();
+  if (!ok || stream_.fail()) {
+    discard();
+    return failure();
+  }
+  std::string error;
+  if (::chmod(temporary_.c_str(), modeFor(target_)) != 0 ||
+      ::rename(temporary_.c_str(), target_.c_str()) != 0)
+    error = "The " + role_ + " file " + path_ + " cannot be put in place: " +
+            std::strerror(errno) + "; it is left as it was.";
+  if (!error.empty()) ::unlink(temporary_.c_str());
+  table::forgetTemporaryFile(temporary_);
+  temporary_.clear();
+  return error;
+}
+
+std::string OutputFile::writtenText() {
+  if (temporary_.empty()) return {};
+  stream_.flush();
+  std::ifstream in(temporary_, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+void OutputFile::discard() {
+  if (stream_.is_open()) stream_.close();
+  if (temporary_.empty()) return;
+  ::unlink(temporary_.c_str());
+  table::forgetTemporaryFile(temporary_);
+  temporary_.clear();
 }
 
 }  // namespace zul::program

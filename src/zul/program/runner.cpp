@@ -18,6 +18,7 @@
 #include "zul/services/session.hpp"
 #include "zul/services/threads.hpp"
 #include "zul/services/workfile.hpp"
+#include "zul/table/places.hpp"
 
 namespace zul::program {
 
@@ -65,6 +66,8 @@ class Runner {
  private:
   void readPrograms();
   bool checkOutputs();
+  std::vector<std::pair<std::string, std::string>> reportPaths() const;
+  bool withheld(const std::string& role, const std::string& path) const;
   bool setUpOutputs();
   void checkWrites();
   void finishOutputs();
@@ -76,8 +79,7 @@ class Runner {
   const RunOptions& options_;
   int status_ = kExitOk;
   std::vector<parse::Program> programs_;
-  std::vector<InputFile> inputs_;  // program files and standard input
-  OutputFile logFile_, listingFile_, jsonFile_{true}, htmlFile_{true};
+  OutputFile logFile_, listingFile_, jsonFile_, htmlFile_;
   std::ostream* log_ = &std::cerr;
   std::ostream* listing_ = &std::cout;
   bool logFailed_ = false, listingFailed_ = false;
@@ -100,27 +102,60 @@ void Runner::readPrograms() {
       while (i + 1 < sources.size() && sources[i + 1].isInline) text += "\n" + sources[++i].text;
       programs_.push_back(parse::readProgramText(text, "-e"));
     } else if (src.text == "-") {
-      if (auto id = regularFileIdentity(STDIN_FILENO)) inputs_.push_back({"on standard input", *id});
+      table::Place in{"program on standard input", table::fileKeys("/dev/stdin")};
+      if (!in.keys.empty()) in.keys.resize(1);  // the file's identity, not /proc's path
+      session().runInputs.push_back(std::move(in));
       std::string text((std::istreambuf_iterator<char>(std::cin)), std::istreambuf_iterator<char>());
       programs_.push_back(parse::readProgramText(text, "stdin"));
+    } else if (std::error_code ec; fs::is_directory(src.text, ec)) {
+      parse::Program p;
+      p.file = src.text;
+      p.items.emplace_back().errors.push_back("ERROR: " + src.text +
+                                              " is a directory, not a program file.");
+      programs_.push_back(std::move(p));
     } else {
-      if (auto id = regularFileIdentity(src.text)) inputs_.push_back({src.text, *id});
+      session().runInputs.push_back(table::filePlace("program " + src.text, src.text));
       programs_.push_back(parse::readProgram(src.text));
     }
   }
 }
 
-// Refuses outputs that would overwrite a program, or each other.
+// Refuses outputs that would overwrite a program, or each other; the steps
+// check their tables against these (services/session.cpp).
 bool Runner::checkOutputs() {
-  std::vector<OutputPath> outputs;
-  if (!options_.listing.empty()) outputs.push_back({"--listing", options_.listing});
-  if (!options_.log.empty()) outputs.push_back({"--log", options_.log});
-  if (!options_.json.empty()) outputs.push_back({"--json", options_.json});
-  if (!options_.html.empty()) outputs.push_back({"--html", options_.html});
-  std::string clash = outputClash(outputs, inputs_);
-  if (clash.empty()) return true;
-  std::cerr << "ERROR: " << clash << "\n";
-  return false;
+  Session& s = session();
+  for (const auto& [role, path] : reportPaths()) {
+    std::error_code ec;
+    std::string problem;
+    table::Place place = table::filePlace(role + " file " + path, path);
+    if (fs::is_directory(path, ec))
+      problem = "The " + role + " file " + path + " is a directory; give a file name.";
+    else
+      problem = table::outputClash(place, s.runInputs, s.runOutputs);
+    if (!problem.empty()) {
+      std::cerr << "ERROR: " << problem << "\n";
+      return false;
+    }
+    s.runOutputs.push_back(std::move(place));
+  }
+  return true;
+}
+
+std::vector<std::pair<std::string, std::string>> Runner::reportPaths() const {
+  std::vector<std::pair<std::string, std::string>> out;
+  for (const auto& [role, path] : {std::pair{"--listing", &options_.listing},
+                                   std::pair{"--log", &options_.log},
+                                   std::pair{"--json", &options_.json},
+                                   std::pair{"--html", &options_.html}})
+    if (!path->empty()) out.emplace_back(role, *path);
+  return out;
+}
+
+// True when a step found that the report on path is one of its inputs:
+// the report is then not put in place.
+bool Runner::withheld(const std::string& role, const std::string& path) const {
+  const auto& w = session().withheld;
+  return std::find(w.begin(), w.end(), role + " file " + path) != w.end();
 }
 
 bool Runner::setUpOutputs() {
@@ -372,12 +407,35 @@ void Runner::finishOutputs() {
   }
   listing_->flush();
   checkWrites();
-  for (OutputFile* f : {&jsonFile_, &htmlFile_, &listingFile_}) {
-    std::string error = f->close();
-    if (!error.empty() && !(f == &listingFile_ && listingFailed_)) {
+  struct Report {
+    OutputFile* file;
+    const char* role;
+    const std::string* path;
+  };
+  for (const Report& r : {Report{&jsonFile_, "--json", &options_.json},
+                          Report{&htmlFile_, "--html", &options_.html},
+                          Report{&listingFile_, "--listing", &options_.listing}}) {
+    if (!r.file->isOpen()) continue;
+    if (withheld(r.role, *r.path)) {
+      r.file->discard();
+      logLine(ZUL_LOG_ERROR, std::string("The ") + r.role + " file " + *r.path +
+                                 " is not written: a step reads it (see above).");
+      worsen(kExitStopped);
+      continue;
+    }
+    std::string error = r.file->close();
+    if (!error.empty() && !(r.file == &listingFile_ && listingFailed_)) {
       logLine(ZUL_LOG_ERROR, error);
       worsen(kExitStopped);
     }
+  }
+  if (logFile_.isOpen() && withheld("--log", options_.log)) {
+    // The log is not put in place; it is shown rather than lost.
+    std::cerr << logFile_.writtenText() << "ERROR: The --log file " << options_.log
+              << " is not written: a step reads it (see above).\n";
+    logFile_.discard();
+    worsen(kExitStopped);
+    return;
   }
   std::string error = logFile_.close();
   if (!error.empty() && !logFailed_) {
@@ -389,7 +447,12 @@ void Runner::finishOutputs() {
 int Runner::run() {
   readPrograms();
   if (!checkOutputs()) return kExitStopped;
-  if (!setUpOutputs()) return kExitStopped;
+  if (!setUpOutputs()) {
+    // The log holds why; the reports opened so far are dropped.
+    std::string error = logFile_.close();
+    if (!error.empty()) std::cerr << "ERROR: " << error << "\n";
+    return kExitStopped;
+  }
   Session& s = session();
   s.moduleDirectory = options_.moduleDirectory.empty() ? services::executableDirectory()
                                                        : fs::path(options_.moduleDirectory);

@@ -67,6 +67,48 @@ bool Session::owns(const zul_table* table) const {
 
 namespace {
 
+const char* optionName(int slot) {
+  switch (slot) {
+    case ZUL_DS_DATA: return "DATA=";
+    case ZUL_DS_OUT: return "OUT=";
+    case ZUL_DS_OUTSTAT: return "OUTSTAT=";
+    case ZUL_DS_TARGET: return "TARGET=";
+    default: return "output";
+  }
+}
+
+// An input of the step must not be any output of the run or of the step:
+// the output would be written over it. A report it clashes with is
+// withheld, so that it is not written at the end of the run either.
+void claimInput(Session& s, const table::TableRef& ref) {
+  for (table::Place& place : table::tablePlaces("table " + ref.displayName() +
+                                                    " that this step reads", ref)) {
+    std::string clash = table::inputClash(place, s.step->outputPlaces);
+    for (const table::Place& out : s.runOutputs) {
+      if (!clash.empty()) break;
+      clash = table::inputClash(place, {out});
+      if (!clash.empty()) s.withheld.push_back(out.description);
+    }
+    if (!clash.empty()) throw table::TableError(clash);
+    s.step->inputPlaces.push_back(std::move(place));
+  }
+}
+
+// An output of the step must be no input (of the step or of the run) and
+// no other output (of the step or of the run).
+void claimOutput(Session& s, const table::TableRef& ref, int slot) {
+  std::vector<table::Place> inputs = s.runInputs, outputs = s.runOutputs;
+  inputs.insert(inputs.end(), s.step->inputPlaces.begin(), s.step->inputPlaces.end());
+  outputs.insert(outputs.end(), s.step->outputPlaces.begin(), s.step->outputPlaces.end());
+  std::vector<table::Place> mine =
+      table::tablePlaces(std::string(optionName(slot)) + " table " + ref.displayName(), ref);
+  for (const table::Place& place : mine) {
+    std::string clash = table::outputClash(place, inputs, outputs);
+    if (!clash.empty()) throw table::TableError(clash);
+  }
+  for (table::Place& place : mine) s.step->outputPlaces.push_back(std::move(place));
+}
+
 // Makes a table of kind, lets fill open it, and hands it to the current
 // step; an open that throws comes back as nullptr with its reason in error.
 template <class Fill>
@@ -88,8 +130,9 @@ zul_table* openTable(zul_table::Kind kind, std::string& error, Fill fill) {
 zul_table* HostTableOpener::openInput(const parse::TableSpec& dsName, std::string& error) {
   return openTable(zul_table::Kind::Input, error, [&](Session& s, zul_table& t) {
     t.written = dsName.text();
-    t.input = std::make_unique<table::InputTable>(s.libraries->resolve(tableNameOf(dsName)),
-                                                  optionsOf(dsName));
+    table::TableRef ref = s.libraries->resolve(tableNameOf(dsName));
+    if (s.step) claimInput(s, ref);
+    t.input = std::make_unique<table::InputTable>(std::move(ref), optionsOf(dsName));
     for (const std::string& note : t.input->notes()) messages::writeLog(ZUL_LOG_NOTE, note);
   });
 }
@@ -97,8 +140,9 @@ zul_table* HostTableOpener::openInput(const parse::TableSpec& dsName, std::strin
 zul_table* HostTableOpener::openLastCreated(std::string& error) {
   auto last = session().libraries->lastCreated();
   if (!last) return nullptr;
-  return openTable(zul_table::Kind::Input, error, [&](Session&, zul_table& t) {
+  return openTable(zul_table::Kind::Input, error, [&](Session& s, zul_table& t) {
     t.written = last->displayName();
+    if (s.step) claimInput(s, *last);
     t.input = std::make_unique<table::InputTable>(*last);
   });
 }
@@ -128,16 +172,9 @@ zul_table* HostTableOpener::openOutput(const parse::TableSpec& dsName, std::stri
   return openTable(zul_table::Kind::Output, error, [&](Session& s, zul_table& t) {
     t.written = dsName.text();
     table::TableRef ref = s.libraries->resolve(tableNameOf(dsName));
-    // An output is put in place by renaming, which would replace a table
-    // this step reads: refuse it rather than lose the input.
-    for (size_t k = 0; s.step && k < s.step->tables.size(); ++k) {
-      const zul_table* other = s.step->tables[k].get();
-      std::error_code ec;
-      if (other->input && std::filesystem::equivalent(other->input->ref().file, ref.file, ec))
-        throw table::TableError("The output table " + ref.displayName() +
-                                " is a table this step reads (" + other->written +
-                                "); give the output another name.");
-    }
+    // An output is put in place by renaming, which would replace an input
+    // or another output: refuse it before anything is created.
+    if (s.step) claimOutput(s, ref, dsName.slot);
     t.output = std::make_unique<table::OutputTable>(std::move(ref), optionsOf(dsName));
   });
 }
@@ -198,6 +235,16 @@ bool finishTables(StepContext& step, bool commit) {
         if (!t->columnsLaidOut && layOutColumns(t.get()) != 0) {
           t->output->abort();
           ok = false;
+          continue;
+        }
+        // No row means that no BY group produced a result: an empty table
+        // would stand in for the earlier one and be read by the next step.
+        if (t->output->rowCount() == 0) {
+          t->output->abort();
+          messages::writeLog(ZUL_LOG_WARNING, "The table " + t->output->displayName() +
+                                                  " is not written: the step produced no rows "
+                                                  "for it. A table of that name from before is "
+                                                  "left as it was.");
           continue;
         }
         t->output->commit();

@@ -21,6 +21,7 @@
 #include "zul/parse/program.hpp"
 #include "zul/services/options.hpp"
 #include "zul/services/pool.hpp"
+#include "zul/table/places.hpp"
 #include "zul/table/table.hpp"
 
 // The host's table handle: an input or an output of the current step.
@@ -75,6 +76,9 @@ struct StepContext {
   std::deque<std::string> hostStrings;             // 329/16..18
   int nameCheckWarnings = 0;
   int hostErrors = 0;  // services that failed with an ERROR line
+  // The tables this step reads and writes, checked against each other and
+  // against the run's places before any output is created.
+  std::vector<table::Place> inputPlaces, outputPlaces;
 };
 
 class Session {
@@ -87,6 +91,12 @@ class Session {
   StepContext* step = nullptr;             // the step running, if any
   // Called when the step's DATA= table enters a BY group (212/4).
   std::function<void(zul_table* data)> onByGroup;
+
+  // The places of the run itself: its programs (inputs) and its report
+  // files (outputs). A report that an input of a step turns out to be is
+  // listed in withheld (by description) and must not be put in place.
+  std::vector<table::Place> runInputs, runOutputs;
+  std::vector<std::string> withheld;
 
   // Strings that live until the step ends (or the run, without a step).
   const char* keep(std::string text);

@@ -138,11 +138,16 @@ InputTable::InputTable(TableRef ref, const DataSetOptions& options)
     : ref_(std::move(ref)), impl_(std::make_unique<Impl>()) {
   Impl& im = *impl_;
   im.name = ref_.displayName();
-  im.file.open(ref_.file.string(), im.name);
+  std::optional<detail::Metadata> meta;
+  {
+    detail::PairLock lock(ref_.file, false);  // no commit between the two
+    im.file.open(ref_.file.string(), im.name);
+    meta = detail::readMetadata(ref_.metadataFile(), im.name);
+  }
+  if (meta) detail::checkPairMatches(*meta, im.file.data(), im.file.size(), ref_);
   columns_ = namedColumns(readHeader(im), im.name, notes_);
 
   // Attributes and column types from the metadata file, when it matches.
-  std::optional<detail::Metadata> meta = detail::readMetadata(ref_.metadataFile(), im.name);
   KnownColumns known{std::vector<bool>(columns_.size(), false),
                      std::vector<bool>(columns_.size(), false)};
   if (meta) {

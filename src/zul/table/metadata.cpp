@@ -1,7 +1,8 @@
 // zul/table/metadata.cpp -- reading and writing CSV-on-the-Web metadata
 // (W3C Recommendation "Metadata Vocabulary for Tabular Data", 2015).
 //
-// Written: "@context", "url", "dc:title" (label), "dc:type" (TYPE), and a
+// Written: "@context", "url", "zul:csvBytes" and "zul:csvHash" (what the
+// CSV file written with it is), "dc:title" (label), "dc:type" (TYPE), and a
 // "tableSchema" whose columns carry "name", "titles", "dc:description"
 // (label) and "datatype": "double" for numeric columns, {"base": "string",
 // "maxLength": width} for character ones. Read: the same, leniently (a
@@ -9,6 +10,12 @@
 // base counts as numeric).
 #include "zul/table/metadata.hpp"
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <sstream>
@@ -63,6 +70,9 @@ std::optional<Metadata> readMetadata(const std::filesystem::path& file,
     throw TableError("The metadata file of table " + tableName + " (" + file.string() +
                      ") does not describe a table.");
   Metadata m;
+  if (doc.contains("zul:csvBytes") && doc["zul:csvBytes"].is_number_unsigned())
+    m.csvBytes = doc["zul:csvBytes"].get<uint64_t>();
+  if (doc.contains("zul:csvHash")) m.csvHash = textOf(doc["zul:csvHash"]);
   if (doc.contains("dc:type")) m.type = upper(textOf(doc["dc:type"]));
   if (doc.contains("dc:title")) m.label = textOf(doc["dc:title"]);
   if (doc.contains("tableSchema") && doc["tableSchema"].is_object()) {
@@ -106,10 +116,13 @@ std::optional<Metadata> readMetadata(const std::filesystem::path& file,
 }
 
 std::string metadataText(const std::string& csvName, const std::string& type,
-                         const std::string& label, const std::vector<Column>& columns) {
+                         const std::string& label, const std::vector<Column>& columns,
+                         uint64_t csvBytes, uint64_t csvHash) {
   ordered_json doc;
   doc["@context"] = "http://www.w3.org/ns/csvw";
   doc["url"] = csvName;
+  doc["zul:csvBytes"] = csvBytes;
+  doc["zul:csvHash"] = hashText(csvHash);
   if (!label.empty()) doc["dc:title"] = label;
   if (!type.empty()) doc["dc:type"] = type;
   doc["null"] = json::array({"", "."});
@@ -126,6 +139,55 @@ std::string metadataText(const std::string& csvName, const std::string& type,
   doc["tableSchema"]["columns"] = std::move(cols);
   // Invalid UTF-8 in a name or label is replaced rather than refused.
   return doc.dump(2, ' ', false, json::error_handler_t::replace) + "\n";
+}
+
+uint64_t continueHash(uint64_t h, const char* data, size_t size) {
+  for (size_t i = 0; i < size; ++i) h = (h ^ static_cast<unsigned char>(data[i])) * 1099511628211ull;
+  return h;
+}
+
+std::string hashText(uint64_t h) {
+  char out[32];
+  std::snprintf(out, sizeof out, "fnv1a64:%016llx", static_cast<unsigned long long>(h));
+  return out;
+}
+
+void checkPairMatches(const Metadata& meta, const char* data, size_t size, const TableRef& ref) {
+  if (!meta.csvBytes && meta.csvHash.empty()) return;  // written by hand
+  bool same = !meta.csvBytes || *meta.csvBytes == size;
+  if (same && !meta.csvHash.empty()) same = meta.csvHash == hashText(continueHash(kHashStart, data, size));
+  if (same) return;
+  throw TableError("Table " + ref.displayName() + ": the file " + ref.file.string() +
+                   " is not the one its metadata file " + ref.metadataFile().string() +
+                   " was written with (another run, an interrupted save or an edit changed one "
+                   "of them), so its column types and TYPE cannot be trusted. Write the table "
+                   "again, or delete the metadata file if the CSV file is right.");
+}
+
+PairLock::PairLock(const std::filesystem::path& csvFile, bool exclusive) {
+  std::filesystem::path dir = csvFile.parent_path();
+  if (dir.empty()) dir = ".";
+  fd_ = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd_ < 0) return;
+  while (::flock(fd_, exclusive ? LOCK_EX : LOCK_SH) != 0) {
+    if (errno == EINTR) continue;
+    ::close(fd_);
+    fd_ = -1;
+    return;
+  }
+}
+
+PairLock::~PairLock() {
+  if (fd_ >= 0) ::close(fd_);  // closing releases the lock
+}
+
+namespace {
+void (*g_fault)() = nullptr;
+}
+
+void setFaultBetweenRenames(void (*fault)()) { g_fault = fault; }
+void faultBetweenRenames() {
+  if (g_fault) g_fault();
 }
 
 }  // namespace zul::table::detail

@@ -2,6 +2,7 @@
 // beside each table (`member.csv-metadata.json`): what CSV cannot hold.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -22,7 +23,43 @@ struct Metadata {
   std::string label;  // "dc:title"
   bool hasSchema = false;
   std::vector<MetaColumn> columns;  // the non-virtual columns, in order
+  // What zul recorded of the CSV file it wrote with this metadata file
+  // ("zul:csvBytes", "zul:csvHash"); absent in metadata written by hand.
+  std::optional<uint64_t> csvBytes;
+  std::string csvHash;
 };
+
+// The hash recorded of a CSV file: FNV-1a over its bytes, continued from h
+// (start with kHashStart), written as "fnv1a64:" and 16 hex digits.
+inline constexpr uint64_t kHashStart = 14695981039346656037ull;
+uint64_t continueHash(uint64_t h, const char* data, size_t size);
+std::string hashText(uint64_t h);
+
+// Refuses a CSV file that is not the one its metadata file was written
+// with (two runs, or a failure between the two renames of a commit, or an
+// edit of one file): TableError naming the table and both files.
+void checkPairMatches(const Metadata& meta, const char* data, size_t size, const TableRef& ref);
+
+// The lock that keeps a table's CSV and metadata files a pair: held
+// exclusively while a commit renames both, shared while a reader opens
+// both. It is taken on the table's directory (flock), so it costs no file;
+// a commit holds it for two renames. Where the file system has no such
+// locks, nothing is locked and the recorded size and hash still guard.
+class PairLock {
+ public:
+  PairLock(const std::filesystem::path& csvFile, bool exclusive);
+  ~PairLock();
+  PairLock(const PairLock&) = delete;
+  PairLock& operator=(const PairLock&) = delete;
+
+ private:
+  int fd_ = -1;
+};
+
+// A test's way to fail a commit between the rename of the CSV file and
+// that of its metadata file; nullptr for none.
+void setFaultBetweenRenames(void (*fault)());
+void faultBetweenRenames();
 
 // Reads the metadata file; nothing when it does not exist. Throws
 // TableError naming the table when it exists but is no usable JSON.
@@ -30,7 +67,9 @@ std::optional<Metadata> readMetadata(const std::filesystem::path& file,
                                      const std::string& tableName);
 
 // The text of a metadata file for a table stored as csvName.
+// csvBytes and csvHash describe the CSV file written with it.
 std::string metadataText(const std::string& csvName, const std::string& type,
-                         const std::string& label, const std::vector<Column>& columns);
+                         const std::string& label, const std::vector<Column>& columns,
+                         uint64_t csvBytes, uint64_t csvHash);
 
 }  // namespace zul::table::detail

@@ -3,7 +3,10 @@
 //
 // rename(2) within one directory replaces the target atomically, so a
 // reader (or a later step) sees either the earlier table or the complete
-// new one, never a part; the metadata file follows the same way. An input
+// new one, never a part; the metadata file follows the same way. Two
+// files cannot change in one rename: the pair lock keeps concurrent
+// commits apart, and the size and hash recorded in the metadata let a
+// reader refuse a CSV file that a failure left beside another's metadata. An input
 // that is being read while its name is rewritten keeps reading the old
 // file, which stays mapped until it is closed.
 #include <fcntl.h>
@@ -66,18 +69,12 @@ void appendNumber(std::string& out, double x) {
   out.append(buf, static_cast<size_t>(formatNumber(x, buf)));
 }
 
-// A temporary file in dir, named after the target, created with mode 0600
-// and opened for writing.
-int makeTemp(const fs::path& dir, const std::string& base, fs::path& made) {
-  std::string pattern = (dir / ("." + base + ".XXXXXX")).string();
-  std::vector<char> buf(pattern.begin(), pattern.end());
-  buf.push_back('\0');
-  int fd = -1;
-  made = createTemporaryFile([&] {
-    fd = ::mkostemp(buf.data(), O_CLOEXEC);
-    return fd >= 0 ? std::string(buf.data()) : std::string();
-  });
-  return fd;
+// A path that exists as a directory cannot take a table's file.
+void refuseDirectory(const fs::path& file, const std::string& table) {
+  std::error_code ec;
+  if (fs::is_directory(file, ec))
+    throw TableError("Table " + table + " cannot be written: " + file.string() +
+                     " is a directory.");
 }
 
 // The mode a plain creat() would have given: 0666 less the umask.
@@ -111,7 +108,10 @@ OutputTable::OutputTable(TableRef ref, const DataSetOptions& options)
   if (!fs::is_directory(dir, ec))
     throw TableError("Table " + displayName() + " cannot be created: the directory " +
                      dir.string() + " does not exist.");
-  fd_ = makeTemp(dir, ref_.file.filename().string(), tempFile_);
+  refuseDirectory(ref_.file, displayName());
+  refuseDirectory(ref_.metadataFile(), displayName());
+  hash_ = detail::kHashStart;
+  fd_ = makeTemporaryBeside(ref_.file, tempFile_);
   if (fd_ < 0)
     throw TableError("Table " + displayName() + " cannot be created in " + dir.string() + ": " +
                      std::strerror(errno) + ".");
@@ -233,6 +233,8 @@ void OutputTable::appendRow(const double* values, const char* const* texts) {
 
 void OutputTable::flush() {
   writeAll(fd_, buffer_.data(), buffer_.size(), displayName());
+  hash_ = detail::continueHash(hash_, buffer_.data(), buffer_.size());
+  bytes_ += buffer_.size();
   buffer_.clear();
 }
 
@@ -252,12 +254,12 @@ void OutputTable::commit() {
     if (::close(fd) != 0)
       throw TableError("Table " + displayName() + " cannot be saved: " + std::strerror(errno) + ".");
 
-    fs::path dir = tempFile_.parent_path();
-    metaFd = makeTemp(dir, ref_.metadataFile().filename().string(), metaTemp);
+    metaFd = makeTemporaryBeside(ref_.metadataFile(), metaTemp);
     if (metaFd < 0)
       throw TableError("The metadata of table " + displayName() + " cannot be written: " +
                        std::strerror(errno) + ".");
-    std::string text = detail::metadataText(ref_.file.filename().string(), type_, label_, columns_);
+    std::string text = detail::metadataText(ref_.file.filename().string(), type_, label_, columns_,
+                                            bytes_, hash_);
     writeAll(metaFd, text.data(), text.size(), displayName());
     if (::fchmod(metaFd, mode) != 0 || ::fsync(metaFd) != 0)
       throw TableError("The metadata of table " + displayName() + " cannot be written: " +
@@ -268,11 +270,15 @@ void OutputTable::commit() {
       throw TableError("The metadata of table " + displayName() + " cannot be written: " +
                        std::strerror(errno) + ".");
 
+    // Another run committing this table waits here, so the pair left in
+    // place is one run's; a reader waits too.
+    detail::PairLock lock(ref_.file, true);
     if (::rename(tempFile_.c_str(), ref_.file.c_str()) != 0)
       throw TableError("Table " + displayName() + " cannot be saved as " + ref_.file.string() +
                        ": " + std::strerror(errno) + ".");
     forgetTemporaryFile(tempFile_);
     tempFile_.clear();
+    detail::faultBetweenRenames();
     if (::rename(metaTemp.c_str(), ref_.metadataFile().c_str()) != 0)
       throw TableError("The metadata of table " + displayName() + " cannot be saved as " +
                        ref_.metadataFile().string() + ": " + std::strerror(errno) + ".");

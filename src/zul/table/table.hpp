@@ -22,7 +22,9 @@
 // written to a temporary file in the target directory and renamed into
 // place (with its metadata) by commit(); abort() or the destructor of an
 // uncommitted output removes it, so a failed step leaves no half-written
-// table and an earlier table of that name stays intact.
+// table and an earlier table of that name stays intact. The metadata file
+// records the CSV file's size and hash: a CSV file and a metadata file
+// that were not written together are refused when read.
 //
 // Errors that the user must see (a missing file, an unknown library, a bad
 // CSV line, a table not sorted by its BY variables) are thrown as
@@ -384,7 +386,8 @@ int syncByGroup(const InputTable& input, InputTable& target);
 class OutputTable {
  public:
   // Creates the temporary file beside ref.file. TableError when the
-  // directory does not exist or is not writable.
+  // directory does not exist or is not writable, or when the table's file
+  // or metadata file is a directory: known before any row is computed.
   explicit OutputTable(TableRef ref, const DataSetOptions& options = {});
   ~OutputTable();  // abort() unless committed
   OutputTable(const OutputTable&) = delete;
@@ -427,8 +430,10 @@ class OutputTable {
   void appendRow(const double* values, const char* const* texts);
   int64_t rowCount() const { return nRows_; }
 
-  // Flushes and renames the file and its metadata into place. TableError
-  // when that fails (the temporary files are then removed).
+  // Flushes and renames the file and its metadata into place, holding the
+  // table's pair lock; the metadata records the CSV file's size and hash,
+  // so that a reader refuses a pair that does not belong together.
+  // TableError when that fails (the temporary files are then removed).
   void commit();
   // Removes the temporary file; the table of that name, if any, stays.
   void abort();
@@ -457,6 +462,8 @@ class OutputTable {
   std::filesystem::path tempFile_;
   std::string buffer_;
   int64_t nRows_ = 0;
+  uint64_t bytes_ = 0;  // written to the CSV file so far
+  uint64_t hash_ = 0;   // of those bytes
 };
 
 }  // namespace zul::table

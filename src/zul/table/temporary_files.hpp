@@ -1,6 +1,15 @@
 // zul/table/temporary_files.hpp -- the files a run has made but not yet
-// put in place (the hidden `.name.csv.XXXXXX` of output tables), so that
-// an interrupted run can remove them on its way out.
+// put in place (the hidden temporaries of output tables and reports), so
+// that an interrupted run can remove them on its way out, and a later run
+// can remove those that a killed run left behind.
+//
+// A temporary is made beside its target as `.NAME.zul-PID-START-HOST-XXXXXX`:
+// the owner's process id, its start time (clock ticks after boot, field 22
+// of /proc/PID/stat) and a tag of the machine and process-id namespace. A
+// run that writes into a directory first removes the temporaries there
+// whose owner provably no longer runs: same machine and namespace, and no
+// process with that id and start time. Anything it cannot prove dead (no
+// /proc, another machine, another namespace, a name of another form) stays.
 #pragma once
 
 #include <filesystem>
@@ -18,6 +27,16 @@ void forgetTemporaryFile(const std::filesystem::path& file);
 // none), and records that file, all under the lock an interrupt takes: an
 // interrupt then never finds a file made but not yet recorded.
 std::string createTemporaryFile(const std::function<std::string()>& create);
+
+// Makes, opens (O_CLOEXEC, mode 0600) and records a temporary for target in
+// target's directory, after removing the dead temporaries there (once per
+// directory and run). Returns the descriptor, -1 with errno set on failure;
+// made receives the path.
+int makeTemporaryBeside(const std::filesystem::path& target, std::filesystem::path& made);
+
+// Removes the temporaries in dir whose owner is provably dead; returns how
+// many. Called by makeTemporaryBeside; public for tests.
+int removeDeadTemporaries(const std::filesystem::path& dir);
 
 // Removes every recorded file, and any noted from then on (for the
 // interrupt handler, while other threads may still run; not from a signal

@@ -17,6 +17,7 @@
 #include "zulfact/extract/driver.hpp"
 #include "zulfact/options/parse_statement.hpp"
 #include "zulfact/options/seed.hpp"
+#include "zulfact/output/outstat_rows.hpp"
 
 namespace zulfact {
 
@@ -154,6 +155,7 @@ void runProcedure(ProcState& ps) {
 
   // The statement; the parser ends the step itself above 999.
   parseStatement(ps);
+  releaseGroupRows(ps, false);  // nothing held from a step that was stopped
 
   // One analysis per BY group.
   ps.maxFactorsRetained = 0;
@@ -172,7 +174,10 @@ void runProcedure(ProcState& ps) {
       if (engine && engine->ops && engine->ops->reset) engine->ops->reset(engine);
       ps.screeFirst = 0;
       ps.screeDone = false;
+      // A group that ends without a solution leaves no OUTSTAT= rows.
+      holdGroupRows();
       analysisDriver(ps);
+      releaseGroupRows(ps, ps.factorsRetained >= 0);
     }
     ps.maxFactorsRetained = std::max(ps.maxFactorsRetained, ps.factorsRetained);
   }

@@ -209,6 +209,7 @@ void imageExtract(ProcState& ps) {
     h.message(msg::kImageCoefSingular);
     raiseCode(ps, kCodeNoData);
     ps.factorsRetained = 0;
+    failGroupRows();
   }
 }
 

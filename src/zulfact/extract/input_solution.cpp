@@ -10,6 +10,7 @@
 #include "zulfact/host/host.hpp"
 #include "kernels/packed.hpp"
 #include "zulfact/output/matrix_printer.hpp"
+#include "zulfact/output/outstat_rows.hpp"
 #include "zulfact/rotate/oblique_solution.hpp"
 #include "zulfact/state/codes.hpp"
 #include "zulfact/state/message_ids.hpp"
@@ -130,6 +131,7 @@ void inputSolution(ProcState& ps) {
   const int k = got.factors;
   if (k == 0) {
     raiseCode(ps, kCodeNoData);
+    failGroupRows();
     h.message(msg::kNoFactorRows);
     return;
   }
@@ -137,6 +139,7 @@ void inputSolution(ProcState& ps) {
   const bool oblique = got.fcorrRows > 0;
   if (oblique && got.fcorrRows < k) {
     raiseCode(ps, kCodeNoData);
+    failGroupRows();
     h.message(msg::kTooFewFcorrRows);
     return;
   }

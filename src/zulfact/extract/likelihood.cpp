@@ -20,6 +20,7 @@
 #include "zulfact/extract/work_block.hpp"
 #include "kernels/linalg.hpp"
 #include "zulfact/output/matrix_printer.hpp"
+#include "zulfact/output/outstat_rows.hpp"
 #include "zulfact/output/table_writer.hpp"
 #include "zulfact/output/vector_table.hpp"
 
@@ -151,6 +152,7 @@ bool prepareFitMatrix(ProcState& ps, bool mlType, const double* savedR, double& 
     if (!inverseCholeskyFactor(p, r, ps.singularity, lnDetR)) {
       raiseCode(ps, kCodeSingular);
       ps.factorsRetained = 0;
+      failGroupRows();
       host().message(msg::kSingularForLikelihood);
       return false;
     }

@@ -25,7 +25,44 @@ std::string padded(std::string_view text, int width) {
   return s;
 }
 
+// One row held back until its group ends: the values and the two texts
+// as they will be appended.
+struct HeldRow {
+  std::vector<double> values;
+  std::string type, name;
+};
+// A step runs on one thread, one at a time.
+bool g_holding = false;
+bool g_failed = false;
+std::vector<HeldRow> g_held;
+
+void appendNow(ProcState& ps, HeldRow& row) {
+  std::vector<const char*> texts(row.values.size(), nullptr);
+  texts[0] = row.type.data();
+  texts[1] = row.name.data();
+  const int rc = host().appendRow(ps.outstatTable, row.values.data(), texts.data());
+  if (rc != 0) host().statusReport(rc);
+}
+
 }  // namespace
+
+void holdGroupRows() {
+  g_held.clear();
+  g_holding = true;
+  g_failed = false;
+}
+
+void failGroupRows() { g_failed = true; }
+
+void releaseGroupRows(ProcState& ps, bool keep) {
+  keep = keep && !g_failed;
+  g_holding = false;
+  g_failed = false;
+  std::vector<HeldRow> rows;
+  rows.swap(g_held);
+  if (!keep || !ps.outstatTable) return;
+  for (HeldRow& row : rows) appendNow(ps, row);
+}
 
 int outstatNameWidth(const ProcState& ps) {
   return ps.nameWidth > 0 ? ps.nameWidth : nameColumnWidth(ps);  // as the parser declared it
@@ -48,16 +85,12 @@ void appendStatRow(ProcState& ps, std::string_view type, std::string_view name,
   if (!ps.outstatTable) return;
   const int p = ps.nVars;
   // Declared columns: _TYPE_, _NAME_, then the p variables.
-  std::vector<double> row(static_cast<size_t>(p) + 2, zul_missing());
+  HeldRow row{std::vector<double>(static_cast<size_t>(p) + 2, zul_missing()),
+              padded(type, kTypeWidth), padded(name, outstatNameWidth(ps))};
   const int n = std::min(count, p);
-  for (int i = 0; i < n; ++i) row[static_cast<size_t>(i) + 2] = values[i];
-  const std::string typeText = padded(type, kTypeWidth);
-  const std::string nameText = padded(name, outstatNameWidth(ps));
-  std::vector<const char*> texts(static_cast<size_t>(p) + 2, nullptr);
-  texts[0] = typeText.data();
-  texts[1] = nameText.data();
-  const int rc = host().appendRow(ps.outstatTable, row.data(), texts.data());
-  if (rc != 0) host().statusReport(rc);
+  for (int i = 0; i < n; ++i) row.values[static_cast<size_t>(i) + 2] = values[i];
+  if (g_holding) g_held.push_back(std::move(row));
+  else appendNow(ps, row);
 }
 
 void appendStatRowConstant(ProcState& ps, std::string_view type, double value) {

@@ -29,6 +29,17 @@ int outstatNameWidth(const ProcState& ps);
 void appendStatRow(ProcState& ps, std::string_view type, std::string_view name,
                    const double* values, int count);
 
+// The rows of a BY group are held back while it is analysed: a group that
+// fails must leave no rows behind, and the host writes no table to which
+// no row was appended. holdGroupRows() starts a group (dropping anything
+// still held); releaseGroupRows() appends the held rows when keep is true
+// and drops them otherwise. Outside a group rows are appended at once.
+// failGroupRows() marks the group in hand as failed where a failure leaves
+// it with no factors rather than a negative count (its rows then go too).
+void holdGroupRows();
+void failGroupRows();
+void releaseGroupRows(ProcState& ps, bool keep);
+
 // The same row with one value in every column ("N", "SUMWGT").
 void appendStatRowConstant(ProcState& ps, std::string_view type, double value);
 

@@ -2,6 +2,7 @@
 // scratch directory, and its exit status and files are looked at.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -19,6 +20,8 @@
 namespace {
 
 namespace fs = std::filesystem;
+
+std::string wideTable();
 
 class Outputs : public ::testing::Test {
  protected:
@@ -75,7 +78,182 @@ TEST_F(Outputs, AnOutputTableIsNeverTheStepsInputTable) {
   const std::string before = read("t.csv");
   EXPECT_EQ(run("-e 'FACTOR DATA=t OUTSTAT=t; RUN;' >/dev/null"), 2);
   EXPECT_EQ(read("t.csv"), before);
-  EXPECT_NE(read("log.txt").find("is a table this step reads"), std::string::npos);
+  EXPECT_NE(read("log.txt").find("is the table WORK.T that this step reads"), std::string::npos)
+      << read("log.txt");
+}
+
+// Every output of a run (the four report files, OUT= and OUTSTAT= with
+// their metadata files) against every input (the programs, DATA=, TARGET=,
+// quoted paths, metadata files) and every other output: a clash is refused
+// before anything is written, with both named, and no file changes.
+TEST_F(Outputs, NoOutputIsWrittenOverAnInputOrAnotherOutput) {
+  fs::create_directories(dir_ / "d");
+  const std::string data = "a,b,c\n1,2,3\n2,3,1\n3,5,2\n4,1,7\n5,3,3\n6,2,5\n";
+  const std::string meta = "{\"tableSchema\": {\"columns\": [{\"name\": \"a\"}, {\"name\": "
+                           "\"b\"}, {\"name\": \"c\"}]}}\n";
+  write("d/g2.csv", data);
+  write("d/g2.csv-metadata.json", meta);
+  write("q.zul", "FACTOR DATA=t OUTSTAT='q.zul' NFACTORS=1;\n");
+  const std::string step = " -e 'FACTOR DATA=d.g2 NFACTORS=1;'";
+  struct Case {
+    std::string args, first, second;
+  };
+  const Case cases[] = {
+      {"--html d/g2.csv" + step, "--html file d/g2.csv", "table D.G2"},
+      {"--json d/g2.csv" + step, "--json file d/g2.csv", "table D.G2"},
+      {"--listing d/g2.csv" + step, "--listing file d/g2.csv", "table D.G2"},
+      {"--log d/g2.csv" + step, "--log file d/g2.csv", "table D.G2"},
+      {"--html d/g2.csv-metadata.json" + step, "--html file d/g2.csv-metadata.json",
+       "metadata file of the table D.G2"},
+      {"--html d/g2.csv -e \"FACTOR DATA='d/g2.csv' NFACTORS=1;\"", "--html file d/g2.csv",
+       "table d/g2.csv"},
+      {"-e 'FACTOR DATA=d.g2 NFACTORS=1 OUT=d.s OUTSTAT=d.s;'", "OUTSTAT= table D.S",
+       "OUT= table D.S"},
+      {"--html d/st.csv -e 'FACTOR DATA=d.g2 NFACTORS=1 OUTSTAT=d.st;'", "OUTSTAT= table D.ST",
+       "--html file d/st.csv"},
+      {"--json d/st.csv-metadata.json -e 'FACTOR DATA=d.g2 NFACTORS=1 OUTSTAT=d.st;'",
+       "metadata file of the OUTSTAT= table D.ST", "--json file d/st.csv-metadata.json"},
+      {"q.zul", "OUTSTAT= table q.zul", "program q.zul"},
+      {"--json d/g2.csv -e 'FACTOR DATA=t NFACTORS=1 ROTATE=PROCRUSTES TARGET=d.g2;'",
+       "--json file d/g2.csv", "table D.G2 that this step reads"},
+      {"-e 'FACTOR DATA=d.g2 NFACTORS=1 OUTSTAT=d.g2;'", "OUTSTAT= table D.G2",
+       "table D.G2 that this step reads"},
+  };
+  for (const Case& c : cases) {
+    fs::remove(dir_ / "log.txt");
+    EXPECT_EQ(run("--lib d=d " + c.args + " >out.lst"), 2) << c.args;
+    EXPECT_EQ(read("d/g2.csv"), data) << c.args;
+    EXPECT_EQ(read("d/g2.csv-metadata.json"), meta) << c.args;
+    EXPECT_EQ(read("q.zul"), "FACTOR DATA=t OUTSTAT='q.zul' NFACTORS=1;\n");
+    // No table is written; a report keeps its own name.
+    EXPECT_FALSE(fs::exists(dir_ / "d/s.csv")) << c.args;
+    EXPECT_EQ(read("d/st.csv").find("MEAN"), std::string::npos) << c.args;
+    EXPECT_EQ(read("d/st.csv-metadata.json").find("tableSchema"), std::string::npos) << c.args;
+    fs::remove(dir_ / "d/st.csv");
+    fs::remove(dir_ / "d/st.csv-metadata.json");
+    const std::string log = read("log.txt");
+    EXPECT_NE(log.find(c.first), std::string::npos) << c.args << "\n" << log;
+    EXPECT_NE(log.find(c.second), std::string::npos) << c.args << "\n" << log;
+  }
+  for (const auto& e : fs::directory_iterator(dir_ / "d"))
+    EXPECT_NE(e.path().filename().string()[0], '.') << e.path();
+}
+
+// A directory given where a file belongs is an error, found before any
+// analysis: as the program, as a report, as an output table or as the
+// metadata file of one.
+TEST_F(Outputs, ADirectoryIsNoFile) {
+  fs::create_directories(dir_ / "sub");
+  fs::create_directories(dir_ / "m.csv-metadata.json");
+  EXPECT_EQ(run("sub >out.lst"), 2);
+  EXPECT_NE(read("log.txt").find("sub is a directory"), std::string::npos) << read("log.txt");
+  struct Case {
+    std::string args, said;
+  };
+  const Case cases[] = {
+      {"--html sub p.zul", "--html file sub is a directory"},
+      {"-e 'FACTOR DATA=t NFACTORS=1 OUTSTAT=\"sub\";'", "sub is a directory"},
+      {"-e 'FACTOR DATA=t NFACTORS=1 OUT=sub;'", "sub.csv"},
+      {"-e 'FACTOR DATA=t NFACTORS=1 OUTSTAT=m;'", "m.csv-metadata.json is a directory"},
+  };
+  fs::create_directories(dir_ / "sub.csv");
+  for (const Case& c : cases) {
+    fs::remove(dir_ / "log.txt");
+    EXPECT_EQ(run(c.args + " >out.lst"), 2) << c.args;
+    EXPECT_NE(read("log.txt").find(c.said), std::string::npos) << c.args << "\n" << read("log.txt");
+    EXPECT_EQ(read("out.lst").find("Factor Pattern"), std::string::npos) << c.args;  // no analysis
+    EXPECT_FALSE(fs::exists(dir_ / "m.csv")) << c.args;
+  }
+}
+
+// A BY group that fails leaves no rows in OUTSTAT=; a step whose every
+// group fails writes no table at all, so that an earlier table of that name
+// stays and a later step without DATA= does not read an empty one.
+TEST_F(Outputs, AFailedGroupLeavesNoRows) {
+  const std::string good = "1,2,3\n2,3,1\n3,5,2\n4,1,7\n5,3,3\n6,2,5\n2,2,2\n";
+  std::string half = "g,a,b,c\n", none = "g,a,b,c\n", singular = "a,b,c\n", second;
+  std::istringstream rows(good);
+  for (std::string line; std::getline(rows, line);) {
+    half += "1," + line + "\n";
+    std::string noC = line.substr(0, line.rfind(',') + 1);
+    second += "2," + noC + "\n";
+    none += "1," + noC + "\n";
+    double a = line[0] - '0', b = line[2] - '0';
+    singular += std::to_string(a) + "," + std::to_string(b) + "," + std::to_string(a + b) + "\n";
+  }
+  half += second;
+  none += second;
+  write("half.csv", half);
+  write("none.csv", none);
+  write("singular.csv", singular);
+  write("st.csv", "kept\n1\n");
+  ASSERT_EQ(run("-e 'FACTOR DATA=half NFACTORS=1 OUTSTAT=hs; BY g;' >out.lst"), 1)
+      << read("log.txt");
+  const std::string hs = read("hs.csv");
+  EXPECT_NE(hs.find("\r\n1,MEAN"), std::string::npos) << hs;
+  EXPECT_EQ(hs.find("\r\n2,"), std::string::npos) << hs;
+  for (const char* step : {"FACTOR DATA=none NFACTORS=1 OUTSTAT=st; BY g;",
+                           "FACTOR DATA=singular NFACTORS=1 METHOD=ML OUTSTAT=st;"}) {
+    EXPECT_GE(run(std::string("-e 'FACTOR DATA=t OUTSTAT=first NFACTORS=1;' -e '") + step +
+                  "' -e 'FACTOR NFACTORS=1 OUTSTAT=second;' >out.lst"),
+              1)
+        << step;
+    EXPECT_EQ(read("st.csv"), "kept\n1\n") << step;
+    EXPECT_FALSE(fs::exists(dir_ / "st.csv-metadata.json")) << step;
+    // The step without DATA= read the last table written: first.
+    EXPECT_NE(read("log.txt").find("The table WORK.SECOND has"), std::string::npos) << step;
+    EXPECT_NE(read("log.txt").find("The table WORK.ST is not written"), std::string::npos)
+        << read("log.txt");
+  }
+}
+
+// After SIGKILL the hidden temporaries of the killed run stay; the next run
+// that writes into that directory removes those whose owner is provably
+// gone, and keeps those of a process that still runs.
+TEST_F(Outputs, AKilledRunsTemporariesAreRemovedByTheNextRun) {
+  write("wide.csv", wideTable());
+  write("r.html", "<p>an earlier report</p>\n");
+  pid_t pid = ::fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    if (::chdir(dir_.c_str()) != 0) ::_exit(99);
+    ::execl(zul_.c_str(), "zul", "--listing", "/dev/null", "--log", "/dev/null", "--html",
+            "r.html", "--option", "THREADS=NO", "-e",
+            "FACTOR DATA=wide OUTSTAT=st NFACTORS=20 METHOD=PRINIT PRIORS=SMC MAXITER=30000 "
+            "CONVERGE=1e-15; RUN;",
+            static_cast<char*>(nullptr));
+    ::_exit(98);
+  }
+  auto hidden = [&] {
+    std::vector<std::string> out;
+    for (const auto& e : fs::directory_iterator(dir_))
+      if (e.path().filename().string()[0] == '.') out.push_back(e.path().filename().string());
+    std::sort(out.begin(), out.end());
+    return out;
+  };
+  int status = 0;
+  for (int i = 0; i < 20000 && hidden().size() < 2; ++i) {
+    if (::waitpid(pid, &status, WNOHANG) == pid) GTEST_SKIP() << "the run ended too soon";
+    ::usleep(1000);
+  }
+  ::kill(pid, SIGKILL);
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  std::vector<std::string> left = hidden();
+  ASSERT_EQ(left.size(), 2u);  // the report's and the table's
+  EXPECT_EQ(read("r.html"), "<p>an earlier report</p>\n");
+  // The same name with this test's own process as owner: alive.
+  std::string alive = left[0];
+  const size_t at = alive.find(".zul-") + 5;
+  const size_t end = alive.find('-', alive.find('-', at) + 1);
+  std::ifstream statFile("/proc/self/stat");
+  std::string stat((std::istreambuf_iterator<char>(statFile)), {});
+  std::istringstream fields(stat.substr(stat.rfind(')') + 2));
+  std::string field;
+  for (int k = 3; k <= 22; ++k) fields >> field;  // field 22: the start time
+  alive = alive.substr(0, at) + std::to_string(::getpid()) + "-" + field + alive.substr(end);
+  write(alive, "");
+  ASSERT_EQ(run("-e 'FACTOR DATA=t NFACTORS=1 OUTSTAT=other;' >out.lst"), 0);
+  EXPECT_EQ(hidden(), std::vector<std::string>{alive});
 }
 
 TEST_F(Outputs, AFailedWriteEndsWithStatus2) {
@@ -95,6 +273,10 @@ TEST_F(Outputs, AnUnwritableReportIsRefusedBeforeTheAnalysis) {
   EXPECT_NE(log.find("The JSON file no/such/dir/r.json cannot be written"), std::string::npos);
   EXPECT_EQ(log.find("FACTOR step"), std::string::npos) << log;  // no step ran
   EXPECT_EQ(read("l.txt"), "");
+  // With --log the reason is in the log file.
+  EXPECT_EQ(run("--json no/such/dir/r.json --log l.log p.zul"), 2);
+  EXPECT_NE(read("l.log").find("The JSON file no/such/dir/r.json cannot be written"),
+            std::string::npos);
 }
 
 TEST_F(Outputs, TheHtmlPageIsNamedAfterTheProgram) {
@@ -131,11 +313,13 @@ std::string wideTable() {
   return text;
 }
 
-// Ctrl-C and SIGTERM in the middle of a step: the hidden temporary file of
-// the output table and the JSON file not written yet are removed, and zul
-// ends with 128 + the signal number.
+// Ctrl-C and SIGTERM in the middle of a step: the hidden temporary files of
+// the output table and of the reports are removed, the reports of an
+// earlier run stay as they were, and zul ends with 128 + the signal number.
 TEST_F(Outputs, AnInterruptedRunLeavesNoTemporaryFiles) {
   write("wide.csv", wideTable());
+  write("r.json", "{\"earlier\": true}\n");
+  write("r.html", "<p>an earlier report</p>\n");
   for (int sig : {SIGINT, SIGTERM}) {
     const std::string log = (dir_ / "log.txt").string();
     pid_t pid = ::fork();
@@ -143,7 +327,7 @@ TEST_F(Outputs, AnInterruptedRunLeavesNoTemporaryFiles) {
     if (pid == 0) {
       if (::chdir(dir_.c_str()) != 0) ::_exit(99);
       ::execl(zul_.c_str(), "zul", "--log", log.c_str(), "--listing", "/dev/null", "--json",
-              "r.json", "--option", "THREADS=NO", "-e",
+              "r.json", "--html", "r.html", "--option", "THREADS=NO", "-e",
               "FACTOR DATA=wide OUTSTAT=st NFACTORS=20 METHOD=PRINIT PRIORS=SMC MAXITER=30000 "
               "CONVERGE=1e-15; RUN;",
               static_cast<char*>(nullptr));
@@ -164,14 +348,16 @@ TEST_F(Outputs, AnInterruptedRunLeavesNoTemporaryFiles) {
       if (!seen) ::usleep(1000);
     }
     if (!seen) GTEST_SKIP() << "the run ended before it could be interrupted";
-    ASSERT_TRUE(fs::exists(dir_ / "r.json"));
     ::kill(pid, sig);
     ASSERT_EQ(::waitpid(pid, &status, 0), pid);
     ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
     EXPECT_EQ(WEXITSTATUS(status), 128 + sig);
     EXPECT_FALSE(temporary());
     EXPECT_FALSE(fs::exists(dir_ / "st.csv"));
-    EXPECT_FALSE(fs::exists(dir_ / "r.json"));  // it would have been empty
+    EXPECT_EQ(read("r.json"), "{\"earlier\": true}\n");
+    EXPECT_EQ(read("r.html"), "<p>an earlier report</p>\n");
+    for (const auto& e : fs::directory_iterator(dir_))
+      EXPECT_NE(e.path().filename().string()[0], '.') << e.path();
   }
 }
 

@@ -8,6 +8,8 @@
 #include "kernels/linalg.hpp"
 
 namespace zulfact {
+using kernels::packedIndex;
+
 namespace {
 
 TEST(Residuals, OneFactorByHand) {

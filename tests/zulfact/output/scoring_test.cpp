@@ -9,6 +9,9 @@
 #include "zulfact/output/scoring.hpp"
 
 namespace zulfact {
+using kernels::packedIndex;
+using kernels::sweepInvert;
+
 namespace {
 
 // The packed R = L Phi L' + Psi of a model with unit variances; phi packed,

@@ -1,0 +1,66 @@
+#include "zul/table/places.hpp"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+
+namespace zul::table {
+
+namespace fs = std::filesystem;
+
+bool Place::sameAs(const Place& other) const {
+  for (const std::string& k : keys)
+    if (std::find(other.keys.begin(), other.keys.end(), k) != other.keys.end()) return true;
+  return false;
+}
+
+std::vector<std::string> fileKeys(const fs::path& path) {
+  std::vector<std::string> keys;
+  struct stat st {};
+  if (::stat(path.c_str(), &st) == 0) {
+    if (!S_ISREG(st.st_mode)) return keys;
+    keys.push_back("inode:" + std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino));
+  }
+  std::error_code ec;
+  fs::path absolute = fs::absolute(path, ec);
+  if (ec) absolute = path;
+  fs::path resolved = fs::weakly_canonical(absolute, ec);
+  keys.push_back("path:" + (ec ? absolute : resolved).lexically_normal().string());
+  return keys;
+}
+
+Place filePlace(std::string description, const fs::path& path) {
+  return Place{std::move(description), fileKeys(path)};
+}
+
+std::vector<Place> tablePlaces(const std::string& what, const TableRef& ref) {
+  return {filePlace(what, ref.file), filePlace("metadata file of the " + what, ref.metadataFile())};
+}
+
+namespace {
+
+std::string overwrites(const Place& output, const Place& input) {
+  return "The " + output.description + " is the " + input.description +
+         ", which would be overwritten; give the output another name.";
+}
+
+}  // namespace
+
+std::string outputClash(const Place& output, const std::vector<Place>& inputs,
+                        const std::vector<Place>& outputs) {
+  for (const Place& in : inputs)
+    if (output.sameAs(in)) return overwrites(output, in);
+  for (const Place& out : outputs)
+    if (output.sameAs(out))
+      return "The " + output.description + " is also the " + out.description +
+             "; give each output its own name.";
+  return {};
+}
+
+std::string inputClash(const Place& input, const std::vector<Place>& outputs) {
+  for (const Place& out : outputs)
+    if (input.sameAs(out)) return overwrites(out, input);
+  return {};
+}
+
+}  // namespace zul::table
