@@ -421,6 +421,81 @@ int32_t Report::onSink(Sink&, int32_t operation, const zul_attr* a, int32_t n) {
   }
 }
 
+namespace {
+
+// The column described by a ZUL_OP_COLUMN request, and where its values
+// are read from at each row (data null: the column stays missing).
+int32_t columnOf(const zul_attr* a, int32_t n, Column& c, const void*& data, int64_t& bytes) {
+  if (!textOf(find(a, n, ZUL_SA_NAME), c.name) || c.name.empty()) return ZUL_SINK_BAD_REQUEST;
+  c.labelGiven = textOf(find(a, n, ZUL_SA_LABEL), c.label);
+  // A label of blanks asks for an empty header.
+  if (c.label.find_first_not_of(' ') == std::string::npos) c.label.clear();
+  int64_t v = ZUL_COLUMN_NUMERIC;
+  integerOf(find(a, n, ZUL_SA_COLUMN_TYPE), v);
+  if (v != ZUL_COLUMN_NUMERIC && v != ZUL_COLUMN_CHARACTER) return ZUL_SINK_BAD_REQUEST;
+  c.isCharacter = v == ZUL_COLUMN_CHARACTER;
+  textOf(find(a, n, ZUL_SA_FORMAT), c.format);
+  if (integerOf(find(a, n, ZUL_SA_FORMAT_WIDTH), v)) c.formatWidth = static_cast<int>(v);
+  if (integerOf(find(a, n, ZUL_SA_WIDTH), v)) c.width = static_cast<int>(v);
+  std::string role;
+  if (textOf(find(a, n, ZUL_SA_COLUMN_ROLE), role)) c.role = roleFromName(role);
+  if (const zul_attr* d = find(a, n, ZUL_SA_DATA)) {
+    if (d->kind != ZUL_SK_DATA || !d->value.p) return ZUL_SINK_BAD_REQUEST;
+    data = d->value.p;
+    bytes = d->second.i;
+    if (c.isCharacter) {
+      if (bytes <= 0) bytes = c.width;
+      if (bytes <= 0) return ZUL_SINK_BAD_REQUEST;
+      if (c.width <= 0) c.width = static_cast<int>(bytes);
+    } else if (bytes != 0 && bytes < static_cast<int64_t>(sizeof(double))) {
+      return ZUL_SINK_BAD_REQUEST;
+    }
+  }
+  return 0;
+}
+
+// A title or footnote (ZUL_OP_TEXT).
+int32_t addText(Item& item, const zul_attr* a, int32_t n) {
+  std::string role, text, name;
+  if (!textOf(find(a, n, ZUL_SA_TEXT_ROLE), role) || !textOf(find(a, n, ZUL_SA_TEXT), text)) {
+    return ZUL_SINK_BAD_REQUEST;
+  }
+  textOf(find(a, n, ZUL_SA_NAME), name);
+  if (equalNoCase(role, "Title")) {
+    item.titles.push_back({name, text});
+  } else if (equalNoCase(role, "Footnote")) {
+    item.footnotes.push_back(text);
+  } else {
+    return ZUL_SINK_BAD_REQUEST;
+  }
+  return 0;
+}
+
+// A named number or text beside the table; a second value of the same
+// name replaces the first.
+int32_t setNamedValue(Item& item, int32_t operation, const zul_attr* a, int32_t n) {
+  std::string name;
+  if (!textOf(find(a, n, ZUL_SA_NAME), name) || name.empty()) return ZUL_SINK_BAD_REQUEST;
+  Value v;
+  std::string text;
+  if (operation == ZUL_OP_NAMED_TEXT) {
+    if (!textOf(find(a, n, ZUL_SA_TEXT), text)) return ZUL_SINK_BAD_REQUEST;
+    v = Value::of(std::move(text));
+  } else if (!numberOf(find(a, n, ZUL_SA_DATA), v)) {
+    return ZUL_SINK_BAD_REQUEST;
+  }
+  auto same = [&](const auto& e) { return e.first == name; };
+  auto it = std::find_if(item.values.begin(), item.values.end(), same);
+  if (it != item.values.end()) {
+    it->second = std::move(v);
+  } else {
+    item.values.emplace_back(std::move(name), std::move(v));
+  }
+  return 0;
+}
+
+}  // namespace
+
 int32_t Report::onTable(Table& table, int32_t operation, const zul_attr* a, int32_t n) {
   Item& item = table.item;
   switch (operation) {
@@ -430,51 +505,14 @@ int32_t Report::onTable(Table& table, int32_t operation, const zul_attr* a, int3
       return 0;
     case ZUL_OP_COLUMN: {
       Column c;
-      if (!textOf(find(a, n, ZUL_SA_NAME), c.name) || c.name.empty()) return ZUL_SINK_BAD_REQUEST;
-      c.labelGiven = textOf(find(a, n, ZUL_SA_LABEL), c.label);
-      // A label of blanks asks for an empty header.
-      if (c.label.find_first_not_of(' ') == std::string::npos) c.label.clear();
-      int64_t v = ZUL_COLUMN_NUMERIC;
-      integerOf(find(a, n, ZUL_SA_COLUMN_TYPE), v);
-      if (v != ZUL_COLUMN_NUMERIC && v != ZUL_COLUMN_CHARACTER) return ZUL_SINK_BAD_REQUEST;
-      c.isCharacter = v == ZUL_COLUMN_CHARACTER;
-      textOf(find(a, n, ZUL_SA_FORMAT), c.format);
-      if (integerOf(find(a, n, ZUL_SA_FORMAT_WIDTH), v)) c.formatWidth = static_cast<int>(v);
-      if (integerOf(find(a, n, ZUL_SA_WIDTH), v)) c.width = static_cast<int>(v);
-      std::string role;
-      if (textOf(find(a, n, ZUL_SA_COLUMN_ROLE), role)) c.role = roleFromName(role);
       Table::Binding b;
-      if (const zul_attr* d = find(a, n, ZUL_SA_DATA)) {
-        if (d->kind != ZUL_SK_DATA || !d->value.p) return ZUL_SINK_BAD_REQUEST;
-        b.data = d->value.p;
-        b.bytes = d->second.i;
-        if (c.isCharacter) {
-          if (b.bytes <= 0) b.bytes = c.width;
-          if (b.bytes <= 0) return ZUL_SINK_BAD_REQUEST;
-          if (c.width <= 0) c.width = static_cast<int>(b.bytes);
-        } else if (b.bytes != 0 && b.bytes < static_cast<int64_t>(sizeof(double))) {
-          return ZUL_SINK_BAD_REQUEST;
-        }
-      }
+      if (int32_t status = columnOf(a, n, c, b.data, b.bytes)) return status;
       item.columns.push_back(std::move(c));
       table.bindings.push_back(b);
       return 0;
     }
-    case ZUL_OP_TEXT: {
-      std::string role, text, name;
-      if (!textOf(find(a, n, ZUL_SA_TEXT_ROLE), role) || !textOf(find(a, n, ZUL_SA_TEXT), text)) {
-        return ZUL_SINK_BAD_REQUEST;
-      }
-      textOf(find(a, n, ZUL_SA_NAME), name);
-      if (equalNoCase(role, "Title")) {
-        item.titles.push_back({name, text});
-      } else if (equalNoCase(role, "Footnote")) {
-        item.footnotes.push_back(text);
-      } else {
-        return ZUL_SINK_BAD_REQUEST;
-      }
-      return 0;
-    }
+    case ZUL_OP_TEXT:
+      return addText(item, a, n);
     case ZUL_OP_NOTE: {
       Note note;
       textOf(find(a, n, ZUL_SA_NAME), note.name);
@@ -483,26 +521,8 @@ int32_t Report::onTable(Table& table, int32_t operation, const zul_attr* a, int3
       return 0;
     }
     case ZUL_OP_NAMED_NUMBER:
-    case ZUL_OP_NAMED_TEXT: {
-      std::string name;
-      if (!textOf(find(a, n, ZUL_SA_NAME), name) || name.empty()) return ZUL_SINK_BAD_REQUEST;
-      Value v;
-      std::string text;
-      if (operation == ZUL_OP_NAMED_TEXT) {
-        if (!textOf(find(a, n, ZUL_SA_TEXT), text)) return ZUL_SINK_BAD_REQUEST;
-        v = Value::of(std::move(text));
-      } else if (!numberOf(find(a, n, ZUL_SA_DATA), v)) {
-        return ZUL_SINK_BAD_REQUEST;
-      }
-      auto same = [&](const auto& e) { return e.first == name; };
-      auto it = std::find_if(item.values.begin(), item.values.end(), same);
-      if (it != item.values.end()) {
-        it->second = std::move(v);
-      } else {
-        item.values.emplace_back(std::move(name), std::move(v));
-      }
-      return 0;
-    }
+    case ZUL_OP_NAMED_TEXT:
+      return setNamedValue(item, operation, a, n);
     case ZUL_OP_EMIT_ROW: {
       if (item.columns.empty()) return ZUL_SINK_NOTHING_TO_DO;
       std::vector<Value> row;
