@@ -204,7 +204,6 @@ struct ProcState {
   int32_t plotCount;        // NPLOT=
   int32_t plotNameLength;   // PLOTCHAR=
   char vardef[9];           // "DF" blank padded
-  char vardef2[9];          // second 8-character name field (stays blank)
   char parPrefix[33];
   int32_t parPrefixLength;
   char scorePrefix[33];
@@ -225,7 +224,6 @@ struct ProcState {
   void* sink;               // output-table sink object; null with NOPRINT
   bool graphicsEnabled;
   PlotRequests plots;       // parser
-  void* currentTable;       // current output-table handle
 
   // ---- per BY group: data pass ----
   double* means;            // nAll
@@ -246,7 +244,6 @@ struct ProcState {
   int32_t* varOrder;        // nVars, REORDER
   int64_t corrKey;          // save-area key of R
   int64_t invCorrKey;       // save-area key of R^-1 (0 when none)
-  int64_t workRecords[2];   // work-file record counters
 
   // ---- priors and extraction ----
   double* priorCommunalities;  // nVars
@@ -259,7 +256,6 @@ struct ProcState {
   int32_t parallelFactors;
   int32_t mapFactors2;
   int32_t mapFactors4;
-  int32_t firstEigen;
   bool screeDone;
   int32_t screeFirst;
   double communalTotal;
