@@ -216,7 +216,7 @@ void computePriors(ProcState& ps) {
   bool fellBack = false;
   double maxSum = 0.0;
   if (priors == kPriorsRandom) {
-    seedRoutine(1, ps.seed);  // a clock seed when none was given, published
+    seedRoutine(SeedMode::CheckAndPublish, ps.seed);  // a clock seed when none was given
     h.message(msg::kRandomPriorsSeed, {ps.seed});
     for (int i = 0; i < p; ++i) h2[i] = nextUniform(ps.seed);
   }
