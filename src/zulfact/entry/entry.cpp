@@ -171,7 +171,6 @@ void runProcedure(ProcState& ps) {
     if (zbysync(ps, input, ps.targetTable, ps.bySyncMode) == 0) {
       auto* engine = static_cast<zul_engine*>(ps.factorEngine);
       if (engine && engine->ops && engine->ops->reset) engine->ops->reset(engine);
-      ps.screeFirst = 0;
       ps.screeDone = false;
       analysisDriver(ps);
     }
@@ -179,11 +178,11 @@ void runProcedure(ProcState& ps) {
   }
 
   // Closing note of in-database processing.
-  if (ps.indbUsed) {
+  if (ps.indb.used) {
     uint32_t id = ps.nBy > 0 ? catalog::kIndbRowsWrittenOverGroups : catalog::kIndbRowsWritten;
     // A note that cannot be written is reported by the catalog itself;
     // the results of the step stand.
-    (void)h.catalogNote(id, {ps.indbNumber, std::string_view(ps.indbName)});
+    (void)h.catalogNote(id, {ps.indb.rowsInserted, std::string_view(ps.indb.tableName)});
   }
 
   // The work file goes.

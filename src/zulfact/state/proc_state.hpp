@@ -68,6 +68,17 @@ struct ObsCounts {
   double weightsUsed;
 };
 
+// In-database scoring of OUT= (filled by its set-up before the first BY
+// group, when the input lives in a database): what the scoring statement
+// does and what the step's closing note reports.
+struct IndbOutput {
+  bool used;            // the step processes its input inside the database
+  bool echo;            // each generated statement is printed to the log
+  bool notes;           // the rows written are noted for each BY group
+  double rowsInserted;  // rows written, summed over the BY groups
+  char tableName[65];   // the OUT= table, for messages
+};
+
 // Keyword options without a value, and derived flags. One bool each: the
 // parser copies the statement's flag bits into them (bit numbers are the
 // grammar's business).
@@ -257,7 +268,6 @@ struct ProcState {
   int32_t mapFactors2;
   int32_t mapFactors4;
   bool screeDone;
-  int32_t screeFirst;
   double communalTotal;
   int32_t obliqueCount;        // above 0 when the current solution is oblique
   // Iterative methods (PRINIT, ALPHA, ULS, ML, GLS):
@@ -292,9 +302,7 @@ struct ProcState {
   double* rotWork[3];          // released before each rotation
 
   // ---- in-database ----
-  bool indbUsed;
-  int32_t indbNumber;
-  char indbName[65];
+  IndbOutput indb;
 
   // ---- save area: host work file, 256-byte descriptor ----
   zul_workfile workFile;
