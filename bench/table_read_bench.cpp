@@ -3,13 +3,15 @@
 // an OUT=-style copy to an output table, and the open when a metadata file
 // gives the types. The table (1,000,000 rows of 20 columns, about 150 MB;
 // ZUL_TABLE_TIMING_ROWS changes the row count) is written once into a
-// scratch directory that is removed at the end. Processor time of this
-// process is the figure to read: the machine may be shared.
+// scratch directory that is removed at the end. Google Benchmark's CPU
+// time is that of the calling thread; the host's helper threads (the
+// split type pass of a large file, the read-ahead) show in wall time.
 #include <benchmark/benchmark.h>
 
 #include <unistd.h>
 
 #include <charconv>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -83,6 +85,16 @@ BigTable& table() {
   return t;
 }
 
+// The host remembers the column types of a file it has scanned, keyed by
+// its modification time among others: a new time makes it scan again.
+void forgetTypes(benchmark::State& state) {
+  state.PauseTiming();
+  static int64_t tick = 0;
+  const fs::path file = table().dir / "big.csv";
+  fs::last_write_time(file, fs::last_write_time(file) + std::chrono::nanoseconds(++tick));
+  state.ResumeTiming();
+}
+
 void countBytes(benchmark::State& state) {
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * table().megabytes * 1e6));
 }
@@ -101,15 +113,26 @@ double readAll(InputTable& t) {
 // Opening without metadata: the type pass over the whole file.
 void BM_TypePass(benchmark::State& state) {
   for (auto _ : state) {
+    forgetTypes(state);
     InputTable t(table().ref("big"));
     benchmark::DoNotOptimize(t.columns().size());
   }
   countBytes(state);
 }
 
-// Opening and reading every value into 20 numeric slots.
+// Opening again: the types are remembered, no type pass.
+void BM_SecondOpen(benchmark::State& state) {
+  for (auto _ : state) {
+    InputTable t(table().ref("big"));
+    benchmark::DoNotOptimize(t.columns().size());
+  }
+}
+
+// Opening (with the type pass) and reading every value into 20 numeric
+// slots.
 void BM_OpenAndRead(benchmark::State& state) {
   for (auto _ : state) {
+    forgetTypes(state);
     InputTable t(table().ref("big"));
     const double sum = readAll(t);
     if (std::abs(sum - table().sum) > 1e-6 * std::abs(table().sum) + 1e-6) {
@@ -159,10 +182,17 @@ void BM_OpenAndReadWithMetadata(benchmark::State& state) {
 }
 
 BENCHMARK(BM_TypePass)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SecondOpen)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_OpenAndRead)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_CopyToOutputTable)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_OpenAndReadWithMetadata)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  table();  // written before the clocks run
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}

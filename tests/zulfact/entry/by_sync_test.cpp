@@ -1,6 +1,6 @@
-// zbysync against a small stand-in host: the real host never gives the
-// out-of-range answers that must end the step with 9999, so a vector of
-// our own supplies them (and records what the routine asks of the host).
+// zbysync against the fake host: the real host never gives the
+// out-of-range answers that must end the step with 9999, so table services
+// of our own supply them (and record what the routine asks of the host).
 #include <gtest/gtest.h>
 
 #include <cstring>

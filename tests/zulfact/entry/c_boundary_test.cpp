@@ -1,7 +1,7 @@
 // The C boundary of the procedure entry: a fault inside the module becomes
 // a message and a completion code, while the host's own end of step (here
-// a type of the test, as the real host's is unknown to the module) passes
-// through untouched.
+// the fake host's StepEnded, as the real host's is unknown to the module)
+// passes through untouched.
 #include <gtest/gtest.h>
 
 #include <cstring>
