@@ -442,40 +442,6 @@ __attribute__((always_inline)) inline bool parseSimpleNumber(const char*& q, con
   return true;
 }
 
-// The syntax check of the type pass for a plain field: sign, digits,
-// point, exponent, up to a stop byte, with at least one mantissa digit.
-// true with q after the field when it is such a number; false with q
-// unchanged otherwise (blanks, missing values and all else go to
-// classifyNumber()).
-inline bool scanSimpleNumber(const char*& q, const char* end) {
-  const char* p = q;
-  p += (*p == '-' || *p == '+');
-  Short8 s8;
-  if (short8(p, end, s8)) {
-    q = p + s8.length;
-    return true;
-  }
-  const char* d0 = p;
-  while (static_cast<unsigned>(*p - '0') < 10) ++p;
-  size_t nDigits = static_cast<size_t>(p - d0);
-  if (*p == '.') {
-    const char* f0 = ++p;
-    while (static_cast<unsigned>(*p - '0') < 10) ++p;
-    nDigits += static_cast<size_t>(p - f0);
-  }
-  if (nDigits == 0) return false;
-  if (*p == 'e' || *p == 'E') {
-    ++p;
-    p += (*p == '-' || *p == '+');
-    const char* e0 = p;
-    while (static_cast<unsigned>(*p - '0') < 10) ++p;
-    if (p == e0) return false;
-  }
-  if (!isStop(*p) || (*p == '\0' && p < end)) return false;
-  q = p;
-  return true;
-}
-
 // What a field holds as far as column typing is concerned.
 enum class NumberClass { Missing, Number, Other };
 // A byte-level check, with no conversion, of the syntax that parseNumber()

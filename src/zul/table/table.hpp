@@ -419,7 +419,6 @@ class OutputTable {
   // Ends the declarations and writes the header line.
   void columnsDone();
   const std::vector<Column>& columns() const { return columns_; }
-  int declaredCount() const { return nDeclared_; }
 
   // Appends a row. values[i] (and texts[i] for character columns) belong
   // to the i-th declared column; texts are blank padded to the column's

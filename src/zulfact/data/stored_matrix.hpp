@@ -84,7 +84,6 @@ class StoredMatrixAssembler {
   int finish(StoredOutput& out);
   const std::string& alternative() const { return alternative_; }
   const std::vector<StoredNote>& notes() const { return notes_; }
-  int matrixRows() const { return matrixRows_; }
 
  private:
   bool isMatrixRow(std::string_view type) const;

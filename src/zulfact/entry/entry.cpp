@@ -8,6 +8,7 @@
 #include <ctime>
 #include <string>
 
+#include "zulfact/state/catalog_ids.hpp"
 #include "zulfact/state/codes.hpp"
 #include "zulfact/entry/by_sync.hpp"
 #include "zulfact/entry/c_boundary.hpp"
@@ -172,7 +173,6 @@ void runProcedure(ProcState& ps) {
     if (zbysync(ps, input, ps.targetTable, ps.bySyncMode) == 0) {
       auto* engine = static_cast<zul_engine*>(ps.factorEngine);
       if (engine && engine->ops && engine->ops->reset) engine->ops->reset(engine);
-      ps.screeFirst = 0;
       ps.screeDone = false;
       // A group that ends without a solution leaves no OUTSTAT= rows.
       holdGroupRows();
@@ -183,11 +183,11 @@ void runProcedure(ProcState& ps) {
   }
 
   // Closing note of in-database processing.
-  if (ps.indbUsed) {
-    uint32_t id = ps.nBy > 0 ? 0x83BFC16Fu : 0x83BFC16Eu;
+  if (ps.indb.used) {
+    uint32_t id = ps.nBy > 0 ? catalog::kIndbRowsWrittenOverGroups : catalog::kIndbRowsWritten;
     // A note that cannot be written is reported by the catalog itself;
     // the results of the step stand.
-    (void)h.catalogNote(id, {ps.indbNumber, std::string_view(ps.indbName)});
+    (void)h.catalogNote(id, {ps.indb.rowsInserted, std::string_view(ps.indb.tableName)});
   }
 
   // The work file goes.
@@ -202,7 +202,7 @@ void runProcedure(ProcState& ps) {
   if (ps.completionCode <= kCodeWarning) ps.completionCode = 0;
 
   // The state of the random generator, for the next step to go on from.
-  seedRoutine(2, ps.seed);
+  seedRoutine(SeedMode::PublishEnd, ps.seed);
 
   h.endStep(ps.completionCode, ps.maxFactorsRetained);
 }

@@ -101,8 +101,6 @@ struct FactorBound {
 };
 
 void endGroup(ProcState& ps) {
-  ps.workRecords[0] = ps.workRecords[1] = 0;
-  ps.currentTable = nullptr;
   TableWriter(ps.sink).closeAll();
 }
 
@@ -167,7 +165,6 @@ void rotationsAndOutputs(ProcState& ps) {
 
 void analysisDriver(ProcState& ps) {
   Host& h = host();
-  ps.currentTable = nullptr;
   FactorBound bound(ps);
 
   dataPass(ps);

@@ -157,8 +157,7 @@ void decideFactorCount(ProcState& ps) {
   if (df < 1 && ps.method >= kMethodUls && ps.method <= kMethodFuller)
     noteAndMessage(ps.sink, "NFactorsNote", msg::kNoDegreesOfFreedom, {k});
   if (k == 0) host().message(msg::kNoFactorRetained);
-  ps.firstEigen = f;
-  if (!ps.screeDone) screeAndVariancePlots(ps);
+  if (!ps.screeDone) screeAndVariancePlots(ps, f);
 }
 
 void printEigenvalueTable(ProcState& ps, std::string_view heading) {

@@ -278,7 +278,7 @@ PriorEstimates estimatesOf(ProcState& ps, const double* invDiag, int& shown) {
     }
   }
   if (priors == kPriorsRandom) {
-    seedRoutine(1, ps.seed);  // a clock seed when none was given, published
+    seedRoutine(SeedMode::CheckAndPublish, ps.seed);  // a clock seed when none was given
     h.message(msg::kRandomPriorsSeed, {ps.seed});
   }
   const PriorInputs in{p, ps.corrMatrix, ps.stdDevs, method,

@@ -9,6 +9,7 @@
 #include <new>
 #include <vector>
 
+#include "zulfact/state/catalog_ids.hpp"
 #include "zulfact/state/codes.hpp"
 #include "zulfact/host/catalog_text.hpp"
 
@@ -390,16 +391,17 @@ int zcatp(Host& host, TextList* list, const zul_pool* pool, char** out, int64_t*
   int rc = 0;
   if (!buffer) {
     constexpr double kGiga = 1073741824.0, kMega = 1048576.0, kKilo = 1024.0;
-    if (size > kLargestRequest) host.catalogNote(0x83BFC033, {size / kGiga, kLargestRequest});
-    else if (size > kGiga) host.catalogNote(0x83BFC034, {size / kGiga});
-    else if (size > kMega) host.catalogNote(0x83BFC035, {size / kMega});
-    else if (size > kKilo) host.catalogNote(0x83BFC036, {size / kKilo});
-    else host.catalogNote(0x83BFC037, {size});
+    if (size > kLargestRequest)
+      host.catalogNote(catalog::kTextListTooLarge, {size / kGiga, kLargestRequest});
+    else if (size > kGiga) host.catalogNote(catalog::kTextListNoMemoryGB, {size / kGiga});
+    else if (size > kMega) host.catalogNote(catalog::kTextListNoMemoryMB, {size / kMega});
+    else if (size > kKilo) host.catalogNote(catalog::kTextListNoMemoryKB, {size / kKilo});
+    else host.catalogNote(catalog::kTextListNoMemory, {size});
     if (list)
-      host.catalogNote(0x83BFC038, {list->count, list->count,
-                                    std::string_view(list->name ? list->name : "")});
+      host.catalogNote(catalog::kTextListPieces,
+                       {list->count, list->count, std::string_view(list->name ? list->name : "")});
     else
-      host.catalogNote(0x83BFC039);
+      host.catalogNote(catalog::kNoTextList);
     rc = kCodeMemory;
   } else {
     char* p = buffer;

@@ -114,9 +114,10 @@ enum JoinFlags : uint32_t {
 // zcatp: joins the pieces of list (null: an empty list) into one buffer
 // taken from pool (null: the host pool) with flags 8196; *out receives it
 // (NUL terminated) and *outLength its length without the NUL. Returns 0,
-// or 1016 after the size notes 0x83BFC033..0x83BFC037 and 0x83BFC038 or
-// 0x83BFC039 when the text would reach 2,147,483,647 bytes or its buffer
-// cannot be had (*out is then null). Without kJoinKeepPieces the pieces
+// or 1016 after the size notes (catalog::kTextListTooLarge ..
+// kTextListNoMemory, then kTextListPieces or kNoTextList) when the text
+// would reach 2,147,483,647 bytes or its buffer cannot be had (*out is
+// then null). Without kJoinKeepPieces the pieces
 // are freed and the list left empty, also on failure.
 int zcatp(Host& host, TextList* list, const zul_pool* pool, char** out, int64_t* outLength,
           uint32_t flags);

@@ -51,7 +51,7 @@ void StatementParser::randomSeed() {
   if (v < 1) v = 0;
   v = foldSeed(v);
   ps_.seed = static_cast<int32_t>(v);
-  seedRoutine(0, ps_.seed);
+  seedRoutine(SeedMode::Check, ps_.seed);
 }
 
 // Methods that take no eigenvalues have no use for MAP and parallel
@@ -100,7 +100,7 @@ void StatementParser::parallelSettings() {
   double s = rec_.number(kSlotParallelSeed, 0);
   ps_.parallelSeed = s >= 1 ? static_cast<int32_t>(foldSeed(s)) : 0;
   if (!ps_.parallelRun) return;
-  seedRoutine(1, ps_.parallelSeed);
+  seedRoutine(SeedMode::CheckAndPublish, ps_.parallelSeed);
   if (!(ps_.parallelLevel > 0 && ps_.parallelLevel < 1)) {
     h_.message(msg::kParallelLevelRange, {ps_.parallelLevel});
     raiseCode(ps_, kCodeConflict);

@@ -15,7 +15,6 @@ void StatementParser::methodOptions() {
   ps_.priorsMethod = static_cast<int32_t>(rec_.number(kSlotPriors, kPriorsNone));
   std::string vardef = rec_.text(kSlotVardef);
   setPadded(ps_.vardef, 8, vardef.empty() ? "DF" : vardef);
-  setPadded(ps_.vardef2, 8, "");
   ps_.norm = static_cast<int32_t>(rec_.number(kSlotNorm, 0));
   ps_.singularity = rec_.number(kSlotSingular, 1e-7);
   ps_.convergence = rec_.number(kSlotConverge, 0.001);

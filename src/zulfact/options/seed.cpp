@@ -44,13 +44,13 @@ double foldSeed(double v) {
   return std::ceil(v / std::pow(2097151.0, k));
 }
 
-void seedRoutine(int mode, int32_t& seed) {
-  if (mode == 0 || mode == 1) {
-    if (!usable(seed)) seed = hostClockSeed();
-    if (mode == 1) host().setMacro("SYSRANDOM", std::to_string(seed));
-  } else if (mode == 2) {
+void seedRoutine(SeedMode mode, int32_t& seed) {
+  if (mode == SeedMode::PublishEnd) {
     host().setMacro("SYSRANEND", std::to_string(seed));
+    return;
   }
+  if (!usable(seed)) seed = hostClockSeed();
+  if (mode == SeedMode::CheckAndPublish) host().setMacro("SYSRANDOM", std::to_string(seed));
 }
 
 }  // namespace zulfact

@@ -27,10 +27,15 @@ int32_t clockSeed(double clockSeconds);
 // k = floor(ln(v / 1024) / ln 2097151). Smaller values come back as given.
 double foldSeed(double v);
 
-// The seed routine. Mode 0: a seed that is not in 1 .. 2^31 - 2 becomes a
-// clock seed. Mode 1: the same, then the seed is published as the macro
-// variable SYSRANDOM. Mode 2: the seed (the generator's state at the end
-// of the step) is published as SYSRANEND.
-void seedRoutine(int mode, int32_t& seed);
+// What the seed routine does with a seed.
+enum class SeedMode {
+  Check,            // a seed not in 1 .. 2^31 - 2 becomes a clock seed
+  CheckAndPublish,  // the same, then the seed is published as SYSRANDOM
+  PublishEnd,       // the generator's state at the end of the step is
+                    // published as SYSRANEND
+};
+
+// The seed routine: seed is checked (and replaced) or published as mode says.
+void seedRoutine(SeedMode mode, int32_t& seed);
 
 }  // namespace zulfact

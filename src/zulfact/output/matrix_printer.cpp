@@ -161,6 +161,44 @@ int longestOf(const std::vector<std::string>& texts, int least) {
   return static_cast<int>(n);
 }
 
+// The columns of one matrix column: the shown value (rounded or fuzzed),
+// the flag of round mode, the exact value, the standard error (-1 where a
+// column is not there).
+struct EntryColumns {
+  int display = -1, flag = -1, original = -1, error = -1;
+};
+
+std::vector<EntryColumns> declareEntryColumns(TableWriter& out,
+                                              const std::vector<std::string>& names,
+                                              bool roundMode, bool withErrors) {
+  std::vector<EntryColumns> cols(names.size());
+  for (size_t j = 0; j < names.size(); ++j) {
+    const std::string& name = names[j];
+    EntryColumns& c = cols[j];
+    if (roundMode) {
+      c.display = out.column(Column::number("R" + name, "6.0", Text(name), ColumnRole::RoundFuzzVal));
+      c.flag = out.column(Column::text("Fg" + name, 1, Text(" "), ColumnRole::Flag));
+    } else {
+      c.display = out.column(Column::number("Fz" + name, "12.5", Text(name), ColumnRole::RoundFuzzVal));
+    }
+    c.original = out.column(Column::number(name, "12.5", Text(name), ColumnRole::OriginalVal));
+    if (withErrors) c.error = out.column(Column::number("SE" + name, "12.5", Text("StdErr")));
+  }
+  return cols;
+}
+
+// The footnote that says which values are flagged or left out.
+void displayFootnote(TableWriter& out, const MatrixDisplay& disp, double flag) {
+  Host& h = host();
+  if (disp.roundMode && disp.fuzz == 0.0) {
+    out.footnote(Text(h.formatMessage(msg::kRoundFlagFootnote, {flag})));
+  } else if (disp.fuzz > 0.0 && !disp.roundMode) {
+    out.footnote(Text(h.formatMessage(msg::kFuzzFootnote, {disp.fuzz})));
+  } else if (disp.roundMode && disp.fuzz > 0.0) {
+    out.footnote(Text(h.formatMessage(msg::kRoundFlagFuzzFootnote, {flag})));
+  }
+}
+
 }  // namespace
 
 void printMatrixTable(ProcState& ps, char storage, const double* matrix,
@@ -212,21 +250,8 @@ void printMatrixTable(ProcState& ps, char storage, const double* matrix,
   out.column(Column::text(rowHead, rowLabels == 'N' ? 8 : longestOf(rowText, 1), Text(" ")));
   if (withLabels) out.column(Column::text("Label", std::max(1, ps.longestLabel), Text(" ")));
 
-  struct Cols { int display, flag, original, error; };
-  std::vector<Cols> cols(static_cast<size_t>(nCols));
-  for (int j = 0; j < nCols; ++j) {
-    const std::string& name = colText[j];
-    Cols& c = cols[j];
-    c.flag = c.error = -1;
-    if (disp.roundMode) {
-      c.display = out.column(Column::number("R" + name, "6.0", Text(name), ColumnRole::RoundFuzzVal));
-      c.flag = out.column(Column::text("Fg" + name, 1, Text(" "), ColumnRole::Flag));
-    } else {
-      c.display = out.column(Column::number("Fz" + name, "12.5", Text(name), ColumnRole::RoundFuzzVal));
-    }
-    c.original = out.column(Column::number(name, "12.5", Text(name), ColumnRole::OriginalVal));
-    if (stdErrors) c.error = out.column(Column::number("SE" + name, "12.5", Text("StdErr")));
-  }
+  const std::vector<EntryColumns> cols =
+      declareEntryColumns(out, colText, disp.roundMode, stdErrors != nullptr);
   (void)displayFlag;  // the coverage display arrives with the standard errors
 
   const double missing = zul_missing();
@@ -254,14 +279,7 @@ void printMatrixTable(ProcState& ps, char storage, const double* matrix,
     out.emitRow();
   }
 
-  Host& h = host();
-  if (disp.roundMode && disp.fuzz == 0.0) {
-    out.footnote(Text(h.formatMessage(msg::kRoundFlagFootnote, {flag})));
-  } else if (disp.fuzz > 0.0 && !disp.roundMode) {
-    out.footnote(Text(h.formatMessage(msg::kFuzzFootnote, {disp.fuzz})));
-  } else if (disp.roundMode && disp.fuzz > 0.0) {
-    out.footnote(Text(h.formatMessage(msg::kRoundFlagFuzzFootnote, {flag})));
-  }
+  displayFootnote(out, disp, flag);
   out.endTable();
 }
 

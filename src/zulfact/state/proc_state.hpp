@@ -68,6 +68,17 @@ struct ObsCounts {
   double weightsUsed;
 };
 
+// In-database scoring of OUT= (filled by its set-up before the first BY
+// group, when the input lives in a database): what the scoring statement
+// does and what the step's closing note reports.
+struct IndbOutput {
+  bool used;            // the step processes its input inside the database
+  bool echo;            // each generated statement is printed to the log
+  bool notes;           // the rows written are noted for each BY group
+  double rowsInserted;  // rows written, summed over the BY groups
+  char tableName[65];   // the OUT= table, for messages
+};
+
 // Keyword options without a value, and derived flags. One bool each: the
 // parser copies the statement's flag bits into them (bit numbers are the
 // grammar's business).
@@ -204,7 +215,6 @@ struct ProcState {
   int32_t plotCount;        // NPLOT=
   int32_t plotNameLength;   // PLOTCHAR=
   char vardef[9];           // "DF" blank padded
-  char vardef2[9];          // second 8-character name field (stays blank)
   char parPrefix[33];
   int32_t parPrefixLength;
   char scorePrefix[33];
@@ -225,7 +235,6 @@ struct ProcState {
   void* sink;               // output-table sink object; null with NOPRINT
   bool graphicsEnabled;
   PlotRequests plots;       // parser
-  void* currentTable;       // current output-table handle
 
   // ---- per BY group: data pass ----
   double* means;            // nAll
@@ -247,7 +256,6 @@ struct ProcState {
   int32_t readThreads;      // threads the data pass read with (1: none beside)
   int32_t* varOrder;        // nVars, REORDER
   int64_t invCorrKey;       // save-area key of R^-1 (0 when none)
-  int64_t workRecords[2];   // work-file record counters
 
   // ---- priors and extraction ----
   double* priorCommunalities;  // nVars
@@ -260,9 +268,7 @@ struct ProcState {
   int32_t parallelFactors;
   int32_t mapFactors2;
   int32_t mapFactors4;
-  int32_t firstEigen;
   bool screeDone;
-  int32_t screeFirst;
   double communalTotal;
   int32_t obliqueCount;        // above 0 when the current solution is oblique
   // Iterative methods (PRINIT, ALPHA, ULS, ML, GLS):
@@ -297,9 +303,7 @@ struct ProcState {
   double* rotWork[3];          // released before each rotation
 
   // ---- in-database ----
-  bool indbUsed;
-  int32_t indbNumber;
-  char indbName[65];
+  IndbOutput indb;
 
   // ---- save area: host work file, 256-byte descriptor ----
   zul_workfile workFile;

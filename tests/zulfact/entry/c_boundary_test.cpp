@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "fake_host/fake_host.hpp"
 #include "zulfact/entry/c_boundary.hpp"
 
 namespace {
@@ -28,20 +29,12 @@ void message(int32_t group, int32_t number, const zul_arg* args, int32_t n) {
   messages.push_back(m);
 }
 
-zul_fn group39[ZUL_SLOTS_PER_GROUP];
-const zul_fn* groups[ZUL_GROUP_COUNT];
-uint8_t used[ZUL_GROUP_COUNT];
-void* vec[ZUL_SV_WORDS];
-
 class CBoundary : public ::testing::Test {
  protected:
   void SetUp() override {
-    group39[4] = reinterpret_cast<zul_fn>(&exitService);
-    group39[70] = reinterpret_cast<zul_fn>(&message);
-    groups[39] = group39;
-    vec[ZUL_SV_GROUPS] = groups;
-    vec[ZUL_SV_USED] = used;
-    zulfact::host().attach(vec, nullptr);
+    fake.provide(ZUL_END_STEP, &exitService);
+    fake.provide(ZUL_MESSAGE, &message);
+    zulfact::host().attach(fake.vector(), nullptr);
     messages.clear();
     exits.clear();
     std::memset(static_cast<void*>(&ps), 0, sizeof ps);
@@ -59,6 +52,7 @@ class CBoundary : public ::testing::Test {
     EXPECT_EQ(exits[0].code, code);
     return code;
   }
+  zul_test::FakeHost fake;
   zulfact::ProcState ps;
 };
 

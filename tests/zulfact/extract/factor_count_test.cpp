@@ -6,6 +6,7 @@
 #include <utility>
 #include <vector>
 
+#include "fake_host/fake_host.hpp"
 #include "zulfact/host/host.hpp"
 #include "zulfact/extract/principal.hpp"
 #include "zulfact/output/variance_explained.hpp"
@@ -14,32 +15,16 @@
 namespace zulfact {
 namespace {
 
-// A service vector with only the numbered-message service (39/70), so that
-// the tests see which messages are issued.
-std::vector<std::pair<int, int>> g_messages;
-void captureMessage(int32_t group, int32_t number, const zul_arg*, int32_t) {
-  g_messages.emplace_back(group, number);
-}
-
+// A host with only the numbered-message service (39/70), so that the
+// tests see which messages are issued.
 struct CapturingHost {
-  std::vector<zul_fn> group39 = std::vector<zul_fn>(200, nullptr);
-  std::vector<zul_fn const*> groups = std::vector<zul_fn const*>(ZUL_GROUP_COUNT, nullptr);
-  std::vector<uint8_t> used = std::vector<uint8_t>(ZUL_GROUP_COUNT, 0);
-  std::vector<void*> sv = std::vector<void*>(ZUL_SV_WORDS, nullptr);
+  zul_test::FakeHost fake;
   CapturingHost() {
-    group39[70] = reinterpret_cast<zul_fn>(&captureMessage);
-    groups[39] = group39.data();
-    sv[ZUL_SV_GROUPS] = groups.data();
-    sv[ZUL_SV_USED] = used.data();
-    host().attach(sv.data(), nullptr);
-    g_messages.clear();
+    fake.recordMessages();
+    host().attach(fake.vector(), nullptr);
   }
   ~CapturingHost() { host().attach(nullptr, nullptr); }
-  bool issued(int group, int number) const {
-    for (auto& m : g_messages)
-      if (m.first == group && m.second == number) return true;
-    return false;
-  }
+  bool issued(int group, int number) const { return fake.issued(group, number); }
 };
 
 struct Analysis {
@@ -231,14 +216,14 @@ TEST(ZeroTinyEigenvalues, RelativeToTheFirstAvailable) {
 TEST(EigenNote, WarningCodesBecomeGroup271Messages) {
   CapturingHost host;
   EXPECT_EQ(eigenNote(0, nullptr), 0);
-  EXPECT_TRUE(g_messages.empty());
+  EXPECT_TRUE(host.fake.messages.empty());
   eigenNote(-1, nullptr);  // bisection fallback
   EXPECT_TRUE(host.issued(271, 1));
-  g_messages.clear();
+  host.fake.messages.clear();
   eigenNote(-21, nullptr);  // -(10*2 + 1): QL failed and a slow vector
   EXPECT_TRUE(host.issued(271, 1));
   EXPECT_TRUE(host.issued(271, 5));
-  g_messages.clear();
+  host.fake.messages.clear();
   eigenNote(-110, nullptr);  // below -99: 271/100, then -10
   EXPECT_TRUE(host.issued(271, 100));
   EXPECT_TRUE(host.issued(271, 4));

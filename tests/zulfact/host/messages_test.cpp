@@ -2,9 +2,9 @@
 // the memory report, the start-up debug switches, the message-text store
 // and the text-list join with its size notes.
 //
-// The module runs inside zul, a separate binary; here it talks to a small
-// host made of the services these routines call (pool, catalog, log, step
-// slots, message texts), which records what the module asked for.
+// The module runs inside zul, a separate binary; here it talks to the fake
+// host with the services these routines call (pool, catalog, log, step
+// slots, message texts), which record what the module asked for.
 #include "zulfact/host/messages.hpp"
 
 #include <gtest/gtest.h>
@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "fake_host/fake_host.hpp"
 #include "zulfact/host/host.hpp"
 
 namespace zulfact {
@@ -112,41 +113,26 @@ class ModuleMessages : public ::testing::Test {
  protected:
   void SetUp() override {
     T = &state;
-    groups.assign(ZUL_GROUP_COUNT, nullptr);
-    used.assign(ZUL_GROUP_COUNT, 0);
-    put(ZUL_STATUS_REPORT, reinterpret_cast<zul_fn>(&statusReport));
-    put(ZUL_STEP_SLOT, reinterpret_cast<zul_fn>(&stepSlot));
-    put(ZUL_MESSAGE_TEXT, reinterpret_cast<zul_fn>(&messageText));
-    put(ZUL_SYSTEM_OPTION, reinterpret_cast<zul_fn>(&systemOption));
-    put(ZUL_LOG_LINE, reinterpret_cast<zul_fn>(&logLine));
-    put(ZUL_LOG_TEXT, reinterpret_cast<zul_fn>(&logText));
-    put(ZUL_AVAILABLE_MEMORY, reinterpret_cast<zul_fn>(&availableMemory));
-    std::fill(std::begin(sv), std::end(sv), nullptr);
-    sv[ZUL_SV_GROUPS] = groups.data();
-    sv[ZUL_SV_USED] = used.data();
-    sv[ZUL_SV_POOL] = &pool;
-    sv[ZUL_SV_TOOLKIT] = &toolkit;
-    h.attach(sv, nullptr);
+    fake.provide(ZUL_STATUS_REPORT, &statusReport);
+    fake.provide(ZUL_STEP_SLOT, &stepSlot);
+    fake.provide(ZUL_MESSAGE_TEXT, &messageText);
+    fake.provide(ZUL_SYSTEM_OPTION, &systemOption);
+    fake.provide(ZUL_LOG_LINE, &logLine);
+    fake.provide(ZUL_LOG_TEXT, &logText);
+    fake.provide(ZUL_AVAILABLE_MEMORY, &availableMemory);
+    fake.setPool(&pool);
+    fake.setToolkit(&toolkit);
+    h.attach(fake.vector(), nullptr);
   }
   void TearDown() override {
     for (void* p : state.blocks) std::free(p);
     T = nullptr;
   }
-  void put(int id, zul_fn f) {
-    int g = id / 1000, s = id % 1000;
-    auto& slots = tables[g];
-    if (slots.empty()) slots.assign(ZUL_SLOTS_PER_GROUP, nullptr);
-    slots[s] = f;
-    groups[g] = slots.data();
-  }
 
   TestHost state;
-  std::map<int, std::vector<zul_fn>> tables;
-  std::vector<const zul_fn*> groups;
-  std::vector<uint8_t> used;
+  zul_test::FakeHost fake;
   zul_pool pool{&poolAlloc, &poolRelease};
   zul_toolkit toolkit{&fetchText, &catalogError, &catalogLog, nullptr, nullptr, nullptr, nullptr};
-  void* sv[ZUL_SV_WORDS];
   Host h;
 };
 

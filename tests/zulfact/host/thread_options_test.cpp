@@ -6,6 +6,7 @@
 #include <map>
 #include <string>
 
+#include "fake_host/fake_host.hpp"
 #include "zulfact/host/host.hpp"
 
 namespace {
@@ -20,22 +21,15 @@ int32_t systemOption(const char* name, int32_t nameLength, char* buffer, int32_t
   return static_cast<int32_t>(v.size());
 }
 
-zul_fn group39[ZUL_SLOTS_PER_GROUP];
-const zul_fn* groups[ZUL_GROUP_COUNT];
-uint8_t used[ZUL_GROUP_COUNT];
-void* vec[ZUL_SV_WORDS];
-
 class ThreadOptions : public ::testing::Test {
  protected:
   void SetUp() override {
-    group39[56] = reinterpret_cast<zul_fn>(&systemOption);
-    groups[39] = group39;
-    vec[ZUL_SV_GROUPS] = groups;
-    vec[ZUL_SV_USED] = used;
-    zulfact::host().attach(vec, nullptr);
+    fake.provide(ZUL_SYSTEM_OPTION, &systemOption);
+    zulfact::host().attach(fake.vector(), nullptr);
     options.clear();
   }
   void TearDown() override { zulfact::host().attach(nullptr, nullptr); }
+  zul_test::FakeHost fake;
 };
 
 TEST_F(ThreadOptions, ThreadsIsOnUnlessMissingOrSaidOff) {

@@ -1,5 +1,6 @@
-// The FACTOR grammar read by the host's parser: spellings, value forms,
-// ranges and rotation lists, checked through the record it fills.
+// The FACTOR grammar (module data handed over the C interface) read by the
+// host's real parser: spellings, value forms, ranges and rotation lists,
+// checked through the record it fills.
 #include "zulfact/options/grammar.hpp"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,7 @@
-// Tables built by the module's TableWriter travel through a real service
-// vector (400/1 -> serviceDispatch) into the host's Report and out through
-// the three renderers.
+// Tables built by the module's TableWriter travel through the service
+// vector (400/1 -> the host's serviceDispatch) into the host's Report and
+// out through the three renderers: the module and the host each come from
+// their own library, joined as zul joins them at run time.
 #include <gtest/gtest.h>
 
 #include <array>
@@ -8,6 +9,7 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "fake_host/fake_host.hpp"
 #include "zul/output/json_writer.hpp"
 #include "zul/output/listing.hpp"
 #include "zul/output/report.hpp"
@@ -36,20 +38,10 @@ int32_t dispatch(void* object, int32_t op, int32_t n, zul_attr* a) {
 class WriterTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    groups.fill(nullptr);
-    g39.fill(nullptr);
-    g329.fill(nullptr);
-    g400.fill(nullptr);
-    g39[130] = reinterpret_cast<zul_fn>(&statusReport);
-    g329[16] = reinterpret_cast<zul_fn>(&hostMessage);
-    g400[1] = reinterpret_cast<zul_fn>(&dispatch);
-    groups[39] = g39.data();
-    groups[329] = g329.data();
-    groups[400] = g400.data();
-    sv.fill(nullptr);
-    sv[ZUL_SV_GROUPS] = groups.data();
-    sv[ZUL_SV_USED] = used.data();
-    zulfact::host().attach(sv.data(), nullptr);
+    fake.provide(ZUL_STATUS_REPORT, &statusReport);
+    fake.provide(ZUL_HSTRING_MSG, &hostMessage);
+    fake.provide(ZUL_SINK_DISPATCH, &dispatch);
+    zulfact::host().attach(fake.vector(), nullptr);
     zul::output::setCurrentReport(&report);
     reportedStatuses.clear();
     dispatchOverride = 0;
@@ -64,10 +56,7 @@ class WriterTest : public ::testing::Test {
     zulfact::host().attach(nullptr, nullptr);
   }
 
-  std::array<zul_fn const*, ZUL_GROUP_COUNT> groups;
-  std::array<zul_fn, ZUL_SLOTS_PER_GROUP> g39, g329, g400;
-  std::array<uint8_t, ZUL_GROUP_COUNT> used{};
-  std::array<void*, ZUL_SV_WORDS> sv;
+  zul_test::FakeHost fake;  // the module's side, with the host's real dispatch
   std::ostringstream listing;
   Report report{{&listing, false}};
   void* sink = nullptr;

@@ -1,0 +1,51 @@
+// What a pattern plot or loadings graph will draw: the section named by the
+// solution and its obliqueness, and the factors NPLOT= lets through.
+#include "zulfact/extract/pending_steps.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+namespace zulfact {
+namespace {
+
+TEST(PatternPlotRequest, SectionByTheSolutionAndItsAxes) {
+  ProcState ps;
+  std::memset(static_cast<void*>(&ps), 0, sizeof ps);
+  ps.factorsRetained = 3;
+  struct Case {
+    int index;
+    bool oblique;
+    const char* section;
+  } cases[] = {
+      {kInitialSolution, false, "InitPatternPlot"},
+      {kInitialSolution, true, "InitRefStructurePlot"},
+      {kPrerotatedSolution, false, "PrePatternPlot"},
+      {kPrerotatedSolution, true, "PreRefStructurePlot"},
+      {5, false, "PatternPlot"},  // a rotation's own index
+      {5, true, "RefStructurePlot"},
+  };
+  for (const Case& c : cases) {
+    PatternPlotRequest r = patternPlotRequest(ps, c.oblique, c.index);
+    EXPECT_EQ(r.section, c.section) << c.index << " " << c.oblique;
+    EXPECT_EQ(r.solutionIndex, c.index);
+    EXPECT_EQ(r.oblique, c.oblique);
+  }
+}
+
+TEST(PatternPlotRequest, NplotBoundsTheFactorsPlotted) {
+  ProcState ps;
+  std::memset(static_cast<void*>(&ps), 0, sizeof ps);
+  ps.factorsRetained = 3;
+  EXPECT_EQ(patternPlotRequest(ps, false, kInitialSolution).nFactorsPlotted, 3);  // no NPLOT=
+  ps.plotCount = 2;
+  EXPECT_EQ(patternPlotRequest(ps, false, kInitialSolution).nFactorsPlotted, 2);
+  ps.plotCount = 32767;
+  ps.flags.plotref = true;
+  PatternPlotRequest r = patternPlotRequest(ps, false, kInitialSolution);
+  EXPECT_EQ(r.nFactorsPlotted, 3);
+  EXPECT_TRUE(r.plotref);
+}
+
+}  // namespace
+}  // namespace zulfact
