@@ -11,6 +11,7 @@
 #include "zulfact/state/message_ids.hpp"
 #include "zulfact/extract/priors.hpp"
 #include "zulfact/host/host.hpp"
+#include "zulfact/extract/fit_indices.hpp"
 #include "zulfact/extract/fit_problem.hpp"
 #include "zulfact/extract/fit_state.hpp"
 #include "zulfact/extract/fit_tests.hpp"
@@ -197,7 +198,10 @@ void likelihoodExtract(ProcState& ps) {
   fs.preliminaryDone = true;
   const int k = ps.factorsRetained;
   if (k < 1) {
-    if (ml && k == 0) significanceTests(ps, lnDetR, -lnDetR);
+    if (ml && k == 0) {
+      significanceTests(ps, lnDetR, -lnDetR);
+      printFitIndices(ps, lnDetR, -lnDetR, zul_missing());
+    }
     return;
   }
   fs.nFactors = k;
@@ -224,7 +228,10 @@ void likelihoodExtract(ProcState& ps) {
     printConvergenceStatus(ps);
     raiseCode(ps, kCodeNoData);
     ps.factorsRetained = -1;
-    if (ml) significanceTests(ps, lnDetR, fs.criterion);
+    if (ml) {
+      significanceTests(ps, lnDetR, fs.criterion);
+      printFitIndices(ps, lnDetR, fs.criterion, zul_missing());
+    }
     return;
   }
   const Outcome outcome = outcomeOf(code);
@@ -243,6 +250,8 @@ void likelihoodExtract(ProcState& ps) {
   eigenNote(fitFullDecomposition(fs, fs.psi), ps.sink);
   if (ml) {
     significanceTests(ps, lnDetR, fs.criterion);
+    printFitIndices(ps, lnDetR, fs.criterion,
+                    fitSrmr(p, k, savedR, r, fs.values, fs.vectors, fs.psi));
     printCanonicalCorrelations(ps, fs);
   }
   if (mlType) {
