@@ -143,4 +143,9 @@ void printFitIndices(ProcState& ps, double lnDetR, double criterion, double srmr
   out.endTable();
 }
 
+void mlFitTables(ProcState& ps, double lnDetR, double criterion, double srmr) {
+  significanceTests(ps, lnDetR, criterion);
+  printFitIndices(ps, lnDetR, criterion, srmr);
+}
+
 }  // namespace zulfact

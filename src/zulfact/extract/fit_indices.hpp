@@ -54,4 +54,9 @@ double fitSrmr(int p, int k, const double* r, const double* t, const double* mu,
 // when no factor is retained or the test has no degrees of freedom.
 void printFitIndices(ProcState& ps, double lnDetR, double criterion, double srmr);
 
+// What an ML solution prints of its fit: the significance tests and fit
+// measures (fit_tests.hpp), then the fit indices; srmr missing where no
+// solution is kept.
+void mlFitTables(ProcState& ps, double lnDetR, double criterion, double srmr = zul_missing());
+
 }  // namespace zulfact

@@ -198,10 +198,7 @@ void likelihoodExtract(ProcState& ps) {
   fs.preliminaryDone = true;
   const int k = ps.factorsRetained;
   if (k < 1) {
-    if (ml && k == 0) {
-      significanceTests(ps, lnDetR, -lnDetR);
-      printFitIndices(ps, lnDetR, -lnDetR, zul_missing());
-    }
+    if (ml && k == 0) mlFitTables(ps, lnDetR, -lnDetR);
     return;
   }
   fs.nFactors = k;
@@ -228,10 +225,7 @@ void likelihoodExtract(ProcState& ps) {
     printConvergenceStatus(ps);
     raiseCode(ps, kCodeNoData);
     ps.factorsRetained = -1;
-    if (ml) {
-      significanceTests(ps, lnDetR, fs.criterion);
-      printFitIndices(ps, lnDetR, fs.criterion, zul_missing());
-    }
+    if (ml) mlFitTables(ps, lnDetR, fs.criterion);
     return;
   }
   const Outcome outcome = outcomeOf(code);
@@ -249,9 +243,8 @@ void likelihoodExtract(ProcState& ps) {
   // The solution at the final uniquenesses, with every eigenvector.
   eigenNote(fitFullDecomposition(fs, fs.psi), ps.sink);
   if (ml) {
-    significanceTests(ps, lnDetR, fs.criterion);
-    printFitIndices(ps, lnDetR, fs.criterion,
-                    fitSrmr(p, k, savedR, r, fs.values, fs.vectors, fs.psi));
+    mlFitTables(ps, lnDetR, fs.criterion,
+                fitSrmr(p, k, savedR, r, fs.values, fs.vectors, fs.psi));
     printCanonicalCorrelations(ps, fs);
   }
   if (mlType) {
