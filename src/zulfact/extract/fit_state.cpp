@@ -217,7 +217,11 @@ void fitDerivatives(FitState& fs) {
     for (int i = 0; i < p; ++i) daxpy(i + 1, c * x[i], x, h + packedRow(i));
   }
   for (std::size_t e = 0; e < packedSize(p); ++e) h[e] *= h[e];
-  if (computed == p && fs.eigenCode == 0) useExactWherePositive(fs);
+  // The first step from the start values keeps the approximation, which
+  // like Fisher scoring steps well far from the optimum (on well-fitting
+  // data the exact step from there took more iterations); Newton's
+  // method finishes from the first accepted point on.
+  if (computed == p && fs.eigenCode == 0 && fs.iteration >= 1) useExactWherePositive(fs);
 }
 
 bool inverseCholeskyFactor(int p, double* r, double singularity, double& lnDet) {

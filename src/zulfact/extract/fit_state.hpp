@@ -82,8 +82,9 @@ double fitObjective(FitState& fs, const double* psi);
 
 // Gradient and second derivatives at the point of the last fitObjective
 // call, into fs.gradient and fs.hessian. ML and GLS with fs.exactHessian
-// give the exact second derivatives when they are finite and positive
-// definite (fs.exactUsed), else the approximation:
+// give, from the first accepted iteration on, the exact second derivatives
+// when they are finite and positive definite (fs.exactUsed), else the
+// approximation:
 //   ML:  g_i = sum_j x_ij^2 (1 - gamma_j),     GLS: g_i = sum_j x_ij^2 (1/gamma_j^2 - 1/gamma_j),
 //        h_il = (sum_j c_j x_ij x_lj)^2 over the p - k discarded directions,
 //        c_j = 1 for ML and mu_j = 1/gamma_j for GLS;

@@ -126,7 +126,9 @@ TEST(ExactHessian, DefaultConvergenceGivesTheOptimum) {
     const double stoppedShort = expectDefaultConvergenceIsPrecise(kind, harman, 4);
     // The approximation's linear convergence stops ML on the 24 tests
     // 1.6e-4 short of the optimum at the default.
-    if (kind == FitKind::Ml) EXPECT_GT(stoppedShort, 1e-4);
+    if (kind == FitKind::Ml) {
+      EXPECT_GT(stoppedShort, 1e-4);
+    }
     expectDefaultConvergenceIsPrecise(kind, sample, 3);
   }
   // The sample does not fit 3 factors: its chi-square is far in the tail
