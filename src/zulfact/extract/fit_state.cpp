@@ -164,7 +164,8 @@ void fitDerivatives(FitState& fs) {
   const int k = fs.nFactors;
   // The exact second derivatives need every eigenvector.
   const int m = vectorsNeeded(fs);
-  const int computed = fs.exactHessian && !fs.isUls ? p : m;
+  const bool exact = fs.exactHessian && !fs.isUls && fs.iteration >= 1;
+  const int computed = exact ? p : m;
   ++fs.gradientCalls;
   fs.exactUsed = false;
   if (computed > 0)
@@ -221,7 +222,7 @@ void fitDerivatives(FitState& fs) {
   // like Fisher scoring steps well far from the optimum (on well-fitting
   // data the exact step from there took more iterations); Newton's
   // method finishes from the first accepted point on.
-  if (computed == p && fs.eigenCode == 0 && fs.iteration >= 1) useExactWherePositive(fs);
+  if (exact && fs.eigenCode == 0) useExactWherePositive(fs);
 }
 
 bool inverseCholeskyFactor(int p, double* r, double singularity, double& lnDet) {
