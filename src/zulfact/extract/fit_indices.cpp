@@ -135,8 +135,10 @@ void printFitIndices(ProcState& ps, double lnDetR, double criterion, double srmr
   for (int i = 0; i < 6; ++i) out.row({h.formatMessage(labels[i]), values[i]});
   if (k < 1) {
     out.footnote(Text(h.formatMessage(msg::kFitIndicesNoFactor)));
-  } else if (!(s.dfK > 0.0) || !(multiplier > 0.0)) {
+  } else if (!(s.dfK > 0.0)) {
     out.footnote(Text(h.formatMessage(msg::kFitIndicesNoDf)));
+  } else if (!(multiplier > 0.0)) {
+    out.footnote(Text(h.formatMessage(msg::kFitIndicesNoMultiplier)));
   } else {
     out.footnote(Text(h.formatMessage(msg::kFitIndicesChiSquareNote)));
   }

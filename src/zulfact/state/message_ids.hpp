@@ -225,6 +225,7 @@ inline constexpr Id kSrmrLabel = factor(987);
 inline constexpr Id kFitIndicesChiSquareNote = factor(988);
 inline constexpr Id kFitIndicesNoFactor = factor(989);
 inline constexpr Id kFitIndicesNoDf = factor(990);
+inline constexpr Id kFitIndicesNoMultiplier = factor(991);
 // Reasons of the convergence status (group 0; their numbers are kept in
 // ProcState::convergenceReason).
 inline constexpr Id kReasonConverged = general(75);
