@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "zulfact/state/constants.hpp"
+#include "zulfact/extract/fit_hessian.hpp"
 #include "kernels/eigen.hpp"
 #include "kernels/linalg.hpp"
 
@@ -44,12 +45,35 @@ void scaledVectors(FitState& fs, int m) {
   }
 }
 
+// Replaces the approximate second derivatives by the exact ones when those
+// are finite and positive definite (a Cholesky factor with pivots above
+// 1e-12 of the largest diagonal element); otherwise the approximation and
+// the optimiser's ridge keep the steps downhill. The scaled vectors are
+// free by now and hold the y_j.
+void useExactWherePositive(FitState& fs) {
+  const int p = fs.nVars;
+  const double* mu = fs.values;
+  for (int j = 0; j < p; ++j)
+    if (!(mu[j] > kSingularMu)) return;
+  if (!exactFitHessian(fs.isMl, p, fs.nFactors, fs.matrix, mu, fs.vectors, fs.scaled, fs.exact))
+    return;
+  std::memcpy(fs.exactFactor, fs.exact, packedSize(p) * sizeof(double));
+  double largest = 0.0;
+  for (int i = 0; i < p; ++i) largest = std::max(largest, fs.exact[packedIndex(i, i)]);
+  const double tol = kExactHessianPivot * largest;
+  for (int i = 0; i < p; ++i)
+    if (!(choleskyRow(i, fs.exactFactor, tol) > tol)) return;
+  std::memcpy(fs.hessian, fs.exact, packedSize(p) * sizeof(double));
+  fs.exactUsed = true;
+}
+
 }  // namespace
 
 std::size_t fitStateDoubles(int p) {
   // psi, gradient, previousPsi, evaluatedPsi, values, gammas: 6p;
-  // hessian and work: 2 packed; vectors and scaled: 2 p^2; eigen work 9p.
-  return 15 * static_cast<std::size_t>(p) + 2 * packedSize(p) + 2 * square(p);
+  // hessian, work, exact and exactFactor: 4 packed; vectors and scaled:
+  // 2 p^2; eigen work 9p.
+  return 15 * static_cast<std::size_t>(p) + 4 * packedSize(p) + 2 * square(p);
 }
 
 void fitStateInit(FitState& fs, FitKind kind, int p, int k, const double* matrix,
@@ -77,6 +101,9 @@ void fitStateInit(FitState& fs, FitKind kind, int p, int k, const double* matrix
   fs.gammas = take(p);
   fs.hessian = take(packedSize(p));
   fs.work = take(packedSize(p));
+  fs.exact = take(packedSize(p));
+  fs.exactFactor = take(packedSize(p));
+  fs.exactHessian = !fs.isUls;
   fs.vectors = take(square(p));
   fs.scaled = take(square(p));
   fs.eigenWork = take(9 * static_cast<std::size_t>(p));
@@ -144,9 +171,14 @@ double fitObjective(FitState& fs, const double* psi) {
 void fitDerivatives(FitState& fs) {
   const int p = fs.nVars;
   const int k = fs.nFactors;
+  // The exact second derivatives need every eigenvector.
   const int m = vectorsNeeded(fs);
+  const bool exact = fs.exactHessian && !fs.isUls && fs.iteration >= 1;
+  const int computed = exact ? p : m;
   ++fs.gradientCalls;
-  if (m > 0) fs.eigenCode = zeigvec(p, m, fs.work, fs.values, fs.vectors, fs.eigenWork);
+  fs.exactUsed = false;
+  if (computed > 0)
+    fs.eigenCode = zeigvec(p, computed, fs.work, fs.values, fs.vectors, fs.eigenWork);
 
   double* g = fs.gradient;
   double* h = fs.hessian;
@@ -195,6 +227,11 @@ void fitDerivatives(FitState& fs) {
     for (int i = 0; i < p; ++i) daxpy(i + 1, c * x[i], x, h + packedRow(i));
   }
   for (std::size_t e = 0; e < packedSize(p); ++e) h[e] *= h[e];
+  // The first step from the start values keeps the approximation, which
+  // like Fisher scoring steps well far from the optimum (on well-fitting
+  // data the exact step from there took more iterations); Newton's
+  // method finishes from the first accepted point on.
+  if (exact && fs.eigenCode == 0) useExactWherePositive(fs);
 }
 
 bool inverseCholeskyFactor(int p, double* r, double singularity, double& lnDet) {

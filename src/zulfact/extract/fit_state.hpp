@@ -1,8 +1,10 @@
 // The discrepancy functions of unweighted least squares, maximum likelihood
 // and generalised least squares, concentrated over the loadings so that
 // only the p unique variances psi remain as parameters (Joreskog 1967;
-// Joreskog and Goldberger 1972), with their gradients and the approximate
-// second derivatives that the Newton-Raphson optimiser uses.
+// Joreskog and Goldberger 1972), with their gradients and the second
+// derivatives that the Newton-Raphson optimiser uses: for ML and GLS the
+// exact ones (fit_hessian.hpp) where they are positive definite, else the
+// approximation below, which is always positive semidefinite.
 //
 // ULS. A = W^1/2 R W^1/2 with diagonal w_i - u_i has eigenvalues lambda
 //      (descending) and vectors z; F = 1/2 sum_{j>=k} lambda_j^2. The
@@ -35,6 +37,8 @@ struct FitState {
   int32_t residualCount;   // p - k, the discarded eigen directions
   bool isUls, isGls, isMl;
   bool preliminaryDone;    // the preliminary eigenvalues and k are done
+  bool exactHessian;       // ML, GLS: try the exact second derivatives (set by init)
+  bool exactUsed;          // the last fitDerivatives gave the exact ones
   double criterion;        // objective at the current point
   double ridge;            // current ridge factor of the optimiser
   double* psi;             // p: current uniquenesses (ULS: w_i psi_i)
@@ -42,6 +46,8 @@ struct FitState {
   double* hessian;         // packed p(p+1)/2
   double* previousPsi;     // p: uniquenesses of the previous iteration
   double* work;            // packed p(p+1)/2: the matrix decomposed
+  double* exact;           // packed: the exact second derivatives
+  double* exactFactor;     // packed: their Cholesky test
 
   // ---- the problem ----
   int32_t nVars;
@@ -74,8 +80,11 @@ void fitStateInit(FitState& fs, FitKind kind, int p, int k, const double* matrix
 // as 0. At the point of the previous call the decomposition is reused.
 double fitObjective(FitState& fs, const double* psi);
 
-// Gradient and approximate second derivatives at the point of the last
-// fitObjective call, into fs.gradient and fs.hessian:
+// Gradient and second derivatives at the point of the last fitObjective
+// call, into fs.gradient and fs.hessian. ML and GLS with fs.exactHessian
+// give, from the first accepted iteration on, the exact second derivatives
+// when they are finite and positive definite (fs.exactUsed), else the
+// approximation:
 //   ML:  g_i = sum_j x_ij^2 (1 - gamma_j),     GLS: g_i = sum_j x_ij^2 (1/gamma_j^2 - 1/gamma_j),
 //        h_il = (sum_j c_j x_ij x_lj)^2 over the p - k discarded directions,
 //        c_j = 1 for ML and mu_j = 1/gamma_j for GLS;

@@ -11,6 +11,7 @@
 #include "zulfact/state/message_ids.hpp"
 #include "zulfact/extract/priors.hpp"
 #include "zulfact/host/host.hpp"
+#include "zulfact/extract/fit_indices.hpp"
 #include "zulfact/extract/fit_problem.hpp"
 #include "zulfact/extract/fit_state.hpp"
 #include "zulfact/extract/fit_tests.hpp"
@@ -239,7 +240,7 @@ void likelihoodExtract(ProcState& ps) {
   fs.preliminaryDone = true;
   const int k = ps.factorsRetained;
   if (k < 1) {
-    if (ml && k == 0) significanceTests(ps, lnDetR, -lnDetR);
+    if (ml && k == 0) mlFitTables(ps, lnDetR, -lnDetR);
     return;
   }
   fs.nFactors = k;
@@ -258,14 +259,15 @@ void likelihoodExtract(ProcState& ps) {
   history.close();
   if (problem.negativeFound()) ps.heywoodStatus = -1;
   if (!reportFitOutcome(ps, code)) {
-    if (ml) significanceTests(ps, lnDetR, fs.criterion);
+    if (ml) mlFitTables(ps, lnDetR, fs.criterion);
     return;
   }
 
   // The solution at the final uniquenesses, with every eigenvector.
   eigenNote(fitFullDecomposition(fs, fs.psi), ps.sink);
   if (ml) {
-    significanceTests(ps, lnDetR, fs.criterion);
+    mlFitTables(ps, lnDetR, fs.criterion,
+                fitSrmr(p, k, savedR, r, fs.values, fs.vectors, fs.psi));
     printCanonicalCorrelations(ps, fs);
   }
   if (mlType) {

@@ -36,6 +36,10 @@ inline constexpr double kSmallestNormal = 2.2250738585072014e-308;
 inline constexpr double kTinyUniqueness = 1e-12;
 inline constexpr double kSingularMu = 1e-12;
 inline constexpr double kHugeGamma = 1e12;
+// The exact second derivatives of ML and GLS are used when their Cholesky
+// pivots stay above this fraction of their largest diagonal element (the
+// optimiser's own pivot tolerance, so that it can factor them too).
+inline constexpr double kExactHessianPivot = 1e-8;
 
 // Newton-Raphson with a ridge: the gradient measure that counts as a
 // solution, the pivot tolerance of the factored second derivatives

@@ -223,6 +223,17 @@ inline constexpr Id kDiscrepancyLabel = general(180);
 inline constexpr Id kAkaikeLabel = general(133);
 inline constexpr Id kSchwarzLabel = general(134);
 inline constexpr Id kTuckerLewisLabel = general(135);
+inline constexpr Id kFitIndicesTitle = factor(981);
+inline constexpr Id kRmseaLabel = factor(982);
+inline constexpr Id kRmseaLowerLabel = factor(983);
+inline constexpr Id kRmseaUpperLabel = factor(984);
+inline constexpr Id kCloseFitLabel = factor(985);
+inline constexpr Id kCfiLabel = factor(986);
+inline constexpr Id kSrmrLabel = factor(987);
+inline constexpr Id kFitIndicesChiSquareNote = factor(988);
+inline constexpr Id kFitIndicesNoFactor = factor(989);
+inline constexpr Id kFitIndicesNoDf = factor(990);
+inline constexpr Id kFitIndicesNoMultiplier = factor(991);
 // Reasons of the convergence status (group 0; their numbers are kept in
 // ProcState::convergenceReason).
 inline constexpr Id kReasonConverged = general(75);

@@ -70,10 +70,11 @@ struct FitResult {
 // The module's ML, GLS or ULS fit of k factors without host: start values
 // 1 - SMC (at least `convergence` for ML and GLS), the optimiser to its own
 // gradient tolerance (convergence 0 never stops it earlier), and the
-// loadings from every eigenvector at the solution.
+// loadings from every eigenvector at the solution. exactHessian false
+// keeps ML and GLS on the approximate second derivatives.
 inline FitResult fitFactors(FitKind kind, const CorrelationData& d, int k,
                             double convergence = 0.0, int maxIter = 100,
-                            bool bounds = false) {
+                            bool bounds = false, bool exactHessian = true) {
   const int p = d.p;
   const std::vector<double> h = smc(p, d.packed);
   std::vector<double> matrix = d.packed, weights(p, 1.0);
@@ -83,6 +84,7 @@ inline FitResult fitFactors(FitKind kind, const CorrelationData& d, int k,
   std::vector<double> block(fitStateDoubles(p)), work(zoptimDoubles(p));
   FitState fs;
   fitStateInit(fs, kind, p, k, matrix.data(), weights.data(), block.data());
+  fs.exactHessian = fs.exactHessian && exactHessian;
   for (int i = 0; i < p; ++i) {
     double psi = 1.0 - h[i];
     if (kind != FitKind::Uls) psi = std::max(psi, convergence);
