@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "zul/output/display.hpp"
+#include "zul/output/heading_items.hpp"
 
 namespace zul::output {
 
@@ -190,13 +191,14 @@ std::string renderTable(const Item& item, int lineSize) {
 
   // Footnotes and notes start at the table's left edge and wrap at the
   // page's right edge (never narrower than kMinTextWidth).
-  if (!item.footnotes.empty() || !item.notes.empty()) out << '\n';
+  const std::vector<std::string> footnotes = footnoteLines(item);
+  if (!footnotes.empty() || !item.notes.empty()) out << '\n';
   std::string left = laid.empty() ? std::string() : indent;
   int room = std::max(kMinTextWidth, page - width(left));
   auto paragraph = [&](const std::string& text) {
     for (const std::string& l : wrap(text, room)) out << rtrim(left + l) << '\n';
   };
-  for (const std::string& f : item.footnotes) paragraph(f);
+  for (const std::string& f : footnotes) paragraph(f);
   for (const Note& n : item.notes) paragraph(n.text);
   return out.str();
 }
