@@ -57,6 +57,9 @@ Options:
                          DEBUG=TEXT      module debug switches (SYN, SEM)
                          THREADS=YES|NO  threaded computation (default YES)
                          CPUCOUNT=N|ACTUAL  processors to use (default: all)
+                         LINESIZE=N      widest listing line, 40 to 1000
+                                         (default 120); wider tables are
+                                         printed in panels
                          -SWITCH=LEVEL   a diagnostic switch, e.g. -zacorr=1
                          SET:NAME=NUMBER a named setting, as OPTIONS SET
                                          NAME=NUMBER; (e.g. zacorr_threads)

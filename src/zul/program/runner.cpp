@@ -1,11 +1,13 @@
 #include "zul/program/runner.hpp"
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <iterator>
 #include <memory>
+#include <optional>
 #include <unistd.h>
 
 #include "zul/messages/messages.hpp"
@@ -160,6 +162,10 @@ bool Runner::setUpOutputs() {
   output::ReportOptions ro;
   ro.listing = listing_;
   ro.graphics = !options_.html.empty();
+  ro.maxLineSize = [] {
+    std::optional<std::string> v = session().options.get("LINESIZE");
+    return v ? std::atoi(v->c_str()) : output::kDefaultMaxLineSize;
+  };
   report_ = std::make_unique<output::Report>(ro);
   output::setCurrentReport(report_.get());
   services::setSinkDispatch(&output::serviceDispatch);

@@ -67,7 +67,7 @@ TEST(CommandLine, HelpVersionAndRefusals) {
 TEST(CommandLine, HelpDocumentsEveryOption) {
   std::string help = zul::helpText();
   for (const char* word : {"--listing", "--html", "--json", "--log", "--lib", "--work",
-                           "--option", "-e", "VALIDVARNAME", "DEBUG", "THREADS", "CPUCOUNT",
+                           "--option", "-e", "VALIDVARNAME", "DEBUG", "THREADS", "CPUCOUNT", "LINESIZE",
                            "LIBNAME", "OPTIONS", "FACTOR", "Exit status"})
     EXPECT_NE(help.find(word), std::string::npos) << word;
 }
