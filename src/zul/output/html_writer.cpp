@@ -23,7 +23,7 @@ nav > ol { columns: 2; font-size: .9em; } nav li { break-inside: avoid; }
 div.table { margin: 1em 0; }
 div.scroll { overflow-x: auto; max-width: 100%; }
 table { border-collapse: collapse; margin: 0 0 .3em 0; }
-p.caption { font-weight: bold; margin: 0 0 .4em 0; position: sticky; left: 0; }
+p.caption { font-weight: bold; margin: 0 0 .4em 0; }
 th, td { padding: .15em .6em; border-bottom: 1px solid #ddd; }
 th { border-bottom: 2px solid #888; vertical-align: bottom; }
 td.num { text-align: right; font-family: ui-monospace, monospace; white-space: pre; }
