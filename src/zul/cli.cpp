@@ -1,5 +1,6 @@
 #include "zul/cli.hpp"
 
+#include <cctype>
 #include <iterator>
 
 #include "zul/parse/suggest.hpp"
@@ -13,6 +14,14 @@ bool splitPair(const std::string& text, std::string& name, std::string& value) {
   if (eq == std::string::npos || eq == 0) return false;
   name = text.substr(0, eq);
   value = text.substr(eq + 1);
+  return true;
+}
+
+// A word after --help names a topic (FACTOR); a program path does not.
+bool isTopicWord(const std::string& arg) {
+  if (arg.empty()) return false;
+  for (char c : arg)
+    if (!std::isalpha(static_cast<unsigned char>(c))) return false;
   return true;
 }
 
@@ -48,6 +57,9 @@ Options:
                          DEBUG=TEXT      module debug switches (SYN, SEM)
                          THREADS=YES|NO  threaded computation (default YES)
                          CPUCOUNT=N|ACTUAL  processors to use (default: all)
+                         LINESIZE=N      widest listing line, 40 to 1000
+                                         (default 120); wider tables are
+                                         printed in panels
                          -SWITCH=LEVEL   a diagnostic switch, e.g. -zacorr=1
                          SET:NAME=NUMBER a named setting, as OPTIONS SET
                                          NAME=NUMBER; (e.g. zacorr_threads)
@@ -56,6 +68,8 @@ Options:
   -e, --execute TEXT   run the statements in TEXT; repeated -e texts form
                        one program, each on a line of its own
   -h, --help           show this help and exit
+      --help FACTOR    every FACTOR statement and option with its values,
+                       default and meaning (also docs/factor-options.md)
   -V, --version        show the version and exit
 
 Program syntax:
@@ -67,6 +81,9 @@ Program syntax:
     VAR ...; BY ...; PARTIAL ...;    PARTIAL, PRIORS, FREQ, WEIGHT, BY and
   RUN;                               PATHDIAGRAM statements, ended by RUN;,
                                      the next step or the end of the program
+  Without METHOD= and PRIORS=, FACTOR computes principal components
+  (PRIORS=ONE). For common factors add PRIORS=SMC (principal factors)
+  or write METHOD=ML. Every option: zul --help FACTOR.
 
 Tables are CSV files: lib.member is DIR/member.csv, a one-level name is in
 WORK, and a quoted name is a path. Table attributes (TYPE=, labels) live in
@@ -121,6 +138,8 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
     }
     if (name == "-h" || name == "--help") {
       cl.action = CommandLine::Action::Help;
+      if (hasValue) cl.helpTopic = value;
+      else if (i + 1 < args.size() && isTopicWord(args[i + 1])) cl.helpTopic = args[i + 1];
       return cl;
     }
     if (name == "-V" || name == "--version") {

@@ -13,6 +13,7 @@ struct CommandLine {
   Action action = Action::Run;
   program::RunOptions options;
   std::string error;  // with Action::Error: what was wrong
+  std::string helpTopic;  // with Action::Help: the TOPIC of --help TOPIC, or ""
 };
 
 // Parses the arguments after the program name (GNU style: "--opt VALUE"

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "zul/cli.hpp"
+#include "zul/help_topics.hpp"
 #include "zul/program/interrupts.hpp"
 #include "zul/program/runner.hpp"
 
@@ -18,8 +19,7 @@ int main(int argc, char** argv) {
   zul::CommandLine cl = zul::parseCommandLine(args);
   switch (cl.action) {
     case zul::CommandLine::Action::Help:
-      std::cout << zul::helpText();
-      return 0;
+      return zul::printHelp(cl.helpTopic);
     case zul::CommandLine::Action::Version:
       std::cout << zul::versionText();
       return 0;

@@ -10,6 +10,7 @@
 
 #include "zul/messages/messages.hpp"
 #include "zul/output/display.hpp"
+#include "zul/output/heading_items.hpp"
 
 namespace zul::output {
 
@@ -19,9 +20,11 @@ constexpr const char* kStyle = R"(
 body { font-family: system-ui, sans-serif; margin: 2em auto; max-width: 70em; color: #222; }
 h1 { font-size: 1.4em; } h2 { font-size: 1.2em; margin-top: 2em; }
 h3 { font-size: 1.05em; margin-top: 1.5em; } p.by { font-weight: bold; border-top: 1px solid #999; padding-top: .5em; }
-nav ol { columns: 2; font-size: .9em; }
-table { border-collapse: collapse; margin: 1em 0 .3em 0; }
-caption { font-weight: bold; padding-bottom: .4em; }
+nav > ol { columns: 2; font-size: .9em; } nav li { break-inside: avoid; }
+div.table { margin: 1em 0; }
+div.scroll { overflow-x: auto; max-width: 100%; }
+table { border-collapse: collapse; margin: 0 0 .3em 0; }
+p.caption { font-weight: bold; margin: 0 0 .4em 0; }
 th, td { padding: .15em .6em; border-bottom: 1px solid #ddd; }
 th { border-bottom: 2px solid #888; vertical-align: bottom; }
 td.num { text-align: right; font-family: ui-monospace, monospace; white-space: pre; }
@@ -56,18 +59,27 @@ void alignDecimals(DisplayColumn& c) {
   }
 }
 
+std::string contentsName(const Item& item);
+
+// The caption stands outside the scrolling box, so that it stays in view
+// when a wide table is scrolled sideways; a table without titles is
+// captioned with the name the contents list gives it.
+void writeCaption(std::ostream& out, const Item& item, size_t index) {
+  out << "<p class=\"caption\" id=\"" << anchor(index) << "c\">";
+  if (item.titles.empty()) out << htmlEscape(contentsName(item));
+  for (size_t i = 0; i < item.titles.size(); ++i) {
+    out << (i ? "<br>" : "") << htmlEscape(item.titles[i].text);
+  }
+  out << "</p>\n";
+}
+
 void writeTable(std::ostream& out, const Item& item, size_t index) {
   std::vector<DisplayColumn> shown = displayColumns(item);
   for (DisplayColumn& c : shown) alignDecimals(c);
-  out << "<table id=\"" << anchor(index) << "\" data-template=\""
-      << htmlEscape(item.templatePath) << "\">\n";
-  if (!item.titles.empty()) {
-    out << "<caption>";
-    for (size_t i = 0; i < item.titles.size(); ++i) {
-      out << (i ? "<br>" : "") << htmlEscape(item.titles[i].text);
-    }
-    out << "</caption>\n";
-  }
+  out << "<div class=\"table\" id=\"" << anchor(index) << "\">\n";
+  writeCaption(out, item, index);
+  out << "<div class=\"scroll\"><table data-template=\"" << htmlEscape(item.templatePath)
+      << "\" aria-labelledby=\"" << anchor(index) << "c\">\n";
   out << "<thead><tr>";
   for (const DisplayColumn& c : shown) {
     if (c.attached) continue;  // a flag shares the cell of its value
@@ -96,10 +108,11 @@ void writeTable(std::ostream& out, const Item& item, size_t index) {
     }
     out << "</tr>\n";
   }
-  out << "</tbody>\n</table>\n";
-  for (const std::string& f : item.footnotes) {
+  out << "</tbody>\n</table></div>\n";
+  for (const std::string& f : footnoteLines(item)) {
     out << "<p class=\"footnote\">" << htmlEscape(f) << "</p>\n";
   }
+  out << "</div>\n";
 }
 
 // A table without title or label is listed by its name with the words
@@ -130,6 +143,45 @@ std::string contentsName(const Item& item) {
   return it != known.end() ? it->second : spacedName(item.name);
 }
 
+// The headings of the sections that hold a table, outermost first
+// ("Rotation Method: Varimax"); "" outside any section.
+std::string sectionTitle(const Model& model, int section) {
+  std::string title;
+  for (int s = section; s >= 0; s = model.sections[static_cast<size_t>(s)].parent) {
+    const Section& sec = model.sections[static_cast<size_t>(s)];
+    const std::string& text = sec.heading.empty() ? sec.label : sec.heading;
+    if (!text.empty()) title = text + (title.empty() ? "" : " / " + title);
+  }
+  return title;
+}
+
+// Contents: one entry per table, those of a section listed under its
+// heading, so that the two "Variance Explained by Each Factor" tables say
+// which solution they belong to.
+void writeContents(const Model& model, std::ostream& out) {
+  out << "<nav><ol>\n";
+  std::string group;
+  bool inGroup = false;
+  for (size_t i = 0; i < model.items.size(); ++i) {
+    const Item& item = model.items[i];
+    if (item.kind != Item::Kind::Table) continue;
+    std::string by = byText(item);
+    std::string section = sectionTitle(model, item.section);
+    std::string key = section.empty() ? std::string() : (by.empty() ? "" : by + ": ") + section;
+    if (key != group) {
+      if (inGroup) out << "</ol></li>\n";
+      inGroup = !key.empty();
+      if (inGroup) out << "<li>" << htmlEscape(key) << "<ol>\n";
+      group = key;
+    }
+    std::string name = contentsName(item);
+    if (!by.empty() && !inGroup) name = by + ": " + name;
+    out << "<li><a href=\"#" << anchor(i) << "\">" << htmlEscape(name) << "</a></li>\n";
+  }
+  if (inGroup) out << "</ol></li>\n";
+  out << "</ol></nav>\n";
+}
+
 }  // namespace
 
 std::string htmlEscape(std::string_view raw) {
@@ -155,17 +207,7 @@ void writeHtml(const Model& model, std::ostream& out, const std::string& title) 
       << htmlEscape(title) << "</title>\n<style>" << kStyle << "</style>\n</head>\n<body>\n<h1>"
       << htmlEscape(title) << "</h1>\n";
 
-  // Contents: one entry per table.
-  out << "<nav><ol>\n";
-  for (size_t i = 0; i < model.items.size(); ++i) {
-    const Item& item = model.items[i];
-    if (item.kind != Item::Kind::Table) continue;
-    std::string name = contentsName(item);
-    std::string by = byText(item);
-    if (!by.empty()) name = by + ": " + name;
-    out << "<li><a href=\"#" << anchor(i) << "\">" << htmlEscape(name) << "</a></li>\n";
-  }
-  out << "</ol></nav>\n";
+  writeContents(model, out);
 
   int lastStep = -1, lastGroup = -1;
   std::string lastBy;

@@ -6,6 +6,8 @@
 #include <vector>
 
 #include "zul/output/display.hpp"
+#include "zul/output/heading_items.hpp"
+#include "zul/output/listing_panels.hpp"
 
 namespace zul::output {
 
@@ -147,17 +149,65 @@ std::string rtrim(std::string s) {
 
 }  // namespace
 
-std::string renderTable(const Item& item, int lineSize) {
+namespace {
+
+// The leading text columns: the row labels repeated on every panel.
+size_t rowLabelCount(const std::vector<Laid>& laid) {
+  size_t n = 0;
+  while (n < laid.size() && !laid[n].column->numeric && !laid[n].column->attached) ++n;
+  return n;
+}
+
+int panelWidth(const std::vector<Laid>& laid, const std::vector<size_t>& panel) {
+  int w = 0;
+  for (size_t k = 0; k < panel.size(); ++k) {
+    if (k > 0) w += laid[panel[k]].column->attached ? kAttachedGap : kGap;
+    w += laid[panel[k]].width;
+  }
+  return w;
+}
+
+// The header and rows of one panel, indented by `indent`.
+void printPanel(std::ostream& out, const Item& item, const std::vector<Laid>& laid,
+                const std::vector<size_t>& panel, const std::string& indent) {
+  auto line = [&](auto&& textOf) {
+    std::string s = indent;
+    for (size_t k = 0; k < panel.size(); ++k) {
+      const Laid& l = laid[panel[k]];
+      if (k > 0) s += spaces(l.column->attached ? kAttachedGap : kGap);
+      s += textOf(l);
+    }
+    out << rtrim(s) << '\n';
+  };
+  size_t headerLines = 0;
+  for (size_t j : panel) headerLines = std::max(headerLines, laid[j].header.size());
+  for (size_t h = 0; h < headerLines; ++h) {
+    line([&](const Laid& l) {
+      size_t skip = headerLines - l.header.size();  // headers sit on the bottom line
+      return headerText(l, h >= skip ? l.header[h - skip] : std::string());
+    });
+  }
+  for (size_t r = 0; r < item.rows.size(); ++r) {
+    line([&](const Laid& l) { return cellText(l, l.column->cells[r]); });
+  }
+}
+
+}  // namespace
+
+std::string renderTable(const Item& item, int lineSize, int maxLineSize) {
+  if (maxLineSize > 0) lineSize = std::min(lineSize, maxLineSize);
   std::vector<DisplayColumn> shown = displayColumns(item);
   std::vector<Laid> laid;
   laid.reserve(shown.size());
   for (const DisplayColumn& c : shown) laid.push_back(layOut(c));
 
+  // A table wider than maxLineSize is printed in panels that fit it.
+  std::vector<PanelColumn> widths;
+  for (const Laid& l : laid) widths.push_back({l.width, l.column->attached});
+  const std::vector<std::vector<size_t>> panels =
+      splitIntoPanels(widths, rowLabelCount(laid), maxLineSize, kGap, kAttachedGap);
   int tableWidth = 0;
-  for (size_t j = 0; j < laid.size(); ++j) {
-    if (j > 0) tableWidth += laid[j].column->attached ? kAttachedGap : kGap;
-    tableWidth += laid[j].width;
-  }
+  for (const std::vector<size_t>& panel : panels) tableWidth = std::max(tableWidth, panelWidth(laid, panel));
   int page = std::max(lineSize, tableWidth);
   std::string indent = spaces((page - tableWidth) / 2);
 
@@ -165,38 +215,21 @@ std::string renderTable(const Item& item, int lineSize) {
   for (const Title& t : item.titles)
     for (const std::string& l : wrapTitle(t.text, page)) out << rtrim(centred(l, page)) << '\n';
   if (!item.titles.empty() && !laid.empty()) out << '\n';
-
-  auto line = [&](auto&& textOf) {
-    std::string s = indent;
-    for (size_t j = 0; j < laid.size(); ++j) {
-      if (j > 0) s += spaces(laid[j].column->attached ? kAttachedGap : kGap);
-      s += textOf(j);
-    }
-    out << rtrim(s) << '\n';
-  };
-
-  size_t headerLines = 0;
-  for (const Laid& l : laid) headerLines = std::max(headerLines, l.header.size());
-  for (size_t h = 0; h < headerLines; ++h) {
-    line([&](size_t j) {
-      const Laid& l = laid[j];
-      size_t skip = headerLines - l.header.size();  // headers sit on the bottom line
-      return headerText(l, h >= skip ? l.header[h - skip] : std::string());
-    });
-  }
-  for (size_t r = 0; r < item.rows.size(); ++r) {
-    line([&](size_t j) { return cellText(laid[j], laid[j].column->cells[r]); });
+  for (size_t p = 0; p < panels.size(); ++p) {
+    if (p > 0) out << '\n';
+    printPanel(out, item, laid, panels[p], indent);
   }
 
   // Footnotes and notes start at the table's left edge and wrap at the
   // page's right edge (never narrower than kMinTextWidth).
-  if (!item.footnotes.empty() || !item.notes.empty()) out << '\n';
+  const std::vector<std::string> footnotes = footnoteLines(item);
+  if (!footnotes.empty() || !item.notes.empty()) out << '\n';
   std::string left = laid.empty() ? std::string() : indent;
   int room = std::max(kMinTextWidth, page - width(left));
   auto paragraph = [&](const std::string& text) {
     for (const std::string& l : wrap(text, room)) out << rtrim(left + l) << '\n';
   };
-  for (const std::string& f : item.footnotes) paragraph(f);
+  for (const std::string& f : footnotes) paragraph(f);
   for (const Note& n : item.notes) paragraph(n.text);
   return out.str();
 }
@@ -204,6 +237,8 @@ std::string renderTable(const Item& item, int lineSize) {
 void Listing::print(const Model& model, const Item& item) {
   if (!out_ || item.kind == Item::Kind::Graph) return;
   std::ostream& out = *out_;
+  // No line wider than LINESIZE=, the step and BY lines included.
+  const int lineSize = maxLineSize_ ? std::min(lineSize_, std::max(maxLineSize_(), 1)) : lineSize_;
 
   std::string byText;
   for (const ByValue& b : item.by) byText += (byText.empty() ? "" : " ") + b.name + "=" + b.text;
@@ -214,7 +249,7 @@ void Listing::print(const Model& model, const Item& item) {
     const Step& s = model.steps[static_cast<size_t>(item.step)];
     std::string text = " Step " + std::to_string(item.step + 1) + ": " + s.program +
                        (s.line > 0 ? ", line " + std::to_string(s.line) : std::string()) + " ";
-    int fill = std::max(6, lineSize_ - width(text));
+    int fill = std::max(6, lineSize - width(text));
     out << (lastStep_ >= 0 ? "\n\n" : "") << std::string(static_cast<size_t>(fill / 2), '=')
         << text << std::string(static_cast<size_t>(fill - fill / 2), '=') << '\n';
   }
@@ -224,7 +259,7 @@ void Listing::print(const Model& model, const Item& item) {
     lastBy_ = byText;
     if (!byText.empty()) {
       std::string text = " " + byText + " ";
-      int dashes = std::max(3, lineSize_ - width(text));
+      int dashes = std::max(3, lineSize - width(text));
       out << '\n' << std::string(static_cast<size_t>(dashes / 2), '-') << text
           << std::string(static_cast<size_t>(dashes - dashes / 2), '-') << '\n';
     }
@@ -233,7 +268,7 @@ void Listing::print(const Model& model, const Item& item) {
   // Headings of the sections this item sits in that are not printed yet,
   // outermost first.
   for (const std::string& text : newSectionHeadings(model, item, sectionsPrinted_))
-    out << '\n' << rtrim(centred(text, lineSize_)) << '\n';
+    out << '\n' << rtrim(centred(text, lineSize)) << '\n';
 
   switch (item.kind) {
     case Item::Kind::Space:
@@ -244,7 +279,7 @@ void Listing::print(const Model& model, const Item& item) {
       for (const Note& n : item.notes) out << n.text << '\n';
       break;
     case Item::Kind::Table:
-      out << '\n' << renderTable(item, lineSize_);
+      out << '\n' << renderTable(item, lineSize, maxLineSize_ ? maxLineSize_() : 0);
       break;
     case Item::Kind::Graph:
       break;

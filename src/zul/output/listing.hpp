@@ -5,27 +5,37 @@
 // when it is wider), its titles centred above it, its footnotes and notes
 // below it at its left edge. Numeric columns are aligned on the decimal
 // point, text columns on the left; long headers wrap onto several lines.
+// A table wider than the widest line allowed is printed in panels.
 // A new BY group prints a line with its BY values, and a section prints
 // its heading before its first item.
 #pragma once
 
+#include <functional>
 #include <iosfwd>
 #include <set>
 #include <string>
+#include <utility>
 
 #include "zul/output/model.hpp"
 
 namespace zul::output {
 
 constexpr int kDefaultLineSize = 80;
+// The widest line a table may take before it is split into panels, when
+// the host option LINESIZE= is not set.
+constexpr int kDefaultMaxLineSize = 120;
 
 // The lines of one table item (titles, header, rows, footnotes, notes),
-// each ending in '\n'.
-std::string renderTable(const Item& item, int lineSize = kDefaultLineSize);
+// each ending in '\n'. A table wider than maxLineSize (when above 0) is
+// printed in panels that fit it, the row labels repeated on each.
+std::string renderTable(const Item& item, int lineSize = kDefaultLineSize, int maxLineSize = 0);
 
 class Listing {
  public:
-  Listing(std::ostream* out, int lineSize) : out_(out), lineSize_(lineSize) {}
+  // maxLineSize, when given, is asked before each table (the LINESIZE=
+  // host option may change between steps).
+  Listing(std::ostream* out, int lineSize, std::function<int()> maxLineSize = {})
+      : out_(out), lineSize_(lineSize), maxLineSize_(std::move(maxLineSize)) {}
   // Prints item (which must belong to model) with the BY line and section
   // headings it needs first. Graph items print nothing.
   void print(const Model& model, const Item& item);
@@ -33,6 +43,7 @@ class Listing {
  private:
   std::ostream* out_;
   int lineSize_;
+  std::function<int()> maxLineSize_;
   int lastStep_ = -1;
   int lastByGroup_ = -1;
   std::string lastBy_;

@@ -146,7 +146,7 @@ std::string Model::sectionPath(int section) const {
 // Report
 
 Report::Report(ReportOptions options)
-    : options_(options), listing_(options.listing, options.lineSize) {}
+    : options_(options), listing_(options.listing, options.lineSize, options.maxLineSize) {}
 
 Report::~Report() = default;
 

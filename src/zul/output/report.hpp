@@ -17,6 +17,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <iosfwd>
 #include <memory>
 #include <string>
@@ -33,6 +34,7 @@ struct ReportOptions {
   std::ostream* listing = nullptr;  // tables are printed here when published
   bool graphics = false;            // answer to the module: draw graphs
   int lineSize = kDefaultLineSize;  // listing page width
+  std::function<int()> maxLineSize = {};  // widest table line; wider ones are split
 };
 
 class Report {

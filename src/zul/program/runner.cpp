@@ -2,11 +2,13 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <iterator>
 #include <memory>
+#include <optional>
 #include <unistd.h>
 
 #include "zul/messages/messages.hpp"
@@ -199,6 +201,10 @@ bool Runner::setUpOutputs() {
   output::ReportOptions ro;
   ro.listing = listing_;
   ro.graphics = !options_.html.empty();
+  ro.maxLineSize = [] {
+    std::optional<std::string> v = session().options.get("LINESIZE");
+    return v ? std::atoi(v->c_str()) : output::kDefaultMaxLineSize;
+  };
   report_ = std::make_unique<output::Report>(ro);
   output::setCurrentReport(report_.get());
   services::setSinkDispatch(&output::serviceDispatch);

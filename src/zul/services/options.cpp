@@ -68,6 +68,7 @@ HostOptions::HostOptions() {
   system_["DEBUG"] = "";
   system_["THREADS"] = "1";
   system_["CPUCOUNT"] = std::to_string(kernels::processorCount());
+  system_["LINESIZE"] = "120";
 }
 
 std::string HostOptions::key(std::string_view name) { return upper(name); }
@@ -95,6 +96,11 @@ std::string HostOptions::set(std::string_view name, std::string_view value, bool
     } else {
       v = std::to_string(n);
     }
+  } else if (k == "LINESIZE") {
+    long n = 0;
+    if (!parseInt(value, n) || n < 40 || n > 1000)
+      return "LINESIZE= takes a whole number from 40 to 1000, not '" + v + "'.";
+    v = std::to_string(n);
   } else if (k == "DEBUG") {
     std::string problem = checkDebug(value);
     if (!problem.empty()) return problem;

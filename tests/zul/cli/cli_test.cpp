@@ -2,7 +2,12 @@
 // the refusals.
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <optional>
+#include <sstream>
+
 #include "zul/cli.hpp"
+#include "zul/help_topics.hpp"
 #include "zul/program/runner.hpp"
 
 namespace {
@@ -62,7 +67,7 @@ TEST(CommandLine, HelpVersionAndRefusals) {
 TEST(CommandLine, HelpDocumentsEveryOption) {
   std::string help = zul::helpText();
   for (const char* word : {"--listing", "--html", "--json", "--log", "--lib", "--work",
-                           "--option", "-e", "VALIDVARNAME", "DEBUG", "THREADS", "CPUCOUNT",
+                           "--option", "-e", "VALIDVARNAME", "DEBUG", "THREADS", "CPUCOUNT", "LINESIZE",
                            "LIBNAME", "OPTIONS", "FACTOR", "Exit status"})
     EXPECT_NE(help.find(word), std::string::npos) << word;
 }
@@ -79,3 +84,19 @@ TEST(ExitStatus, CompletionCodesMapToThreeStatuses) {
 }
 
 }  // namespace
+
+// `zul --help FACTOR` prints the page docs/factor-options.md as it stands
+// (embedded at build time): the help and the page are one text.
+TEST(CommandLine, HelpTopicIsTheOptionReference) {
+  EXPECT_EQ(parseCommandLine({"--help", "FACTOR"}).helpTopic, "FACTOR");
+  EXPECT_EQ(parseCommandLine({"--help=factor"}).helpTopic, "factor");
+  EXPECT_EQ(parseCommandLine({"--help", "survey.zul"}).helpTopic, "");
+  std::ifstream in(std::string(ZUL_SOURCE_DIR) + "/docs/factor-options.md");
+  std::stringstream page;
+  page << in.rdbuf();
+  std::optional<std::string> text = zul::helpTopicText("factor");
+  ASSERT_TRUE(text.has_value());
+  EXPECT_EQ(*text, page.str());
+  EXPECT_FALSE(zul::helpTopicText("ROTATE").has_value());
+  EXPECT_NE(zul::helpText().find("principal components"), std::string::npos);
+}

@@ -219,8 +219,15 @@ TEST(Options, DefaultsChecksSettingsAndSwitches) {
   EXPECT_EQ(o.get("THREADS").value(), "0");
   EXPECT_TRUE(o.set("validvarname", "v6", known).empty());
   EXPECT_EQ(o.get("VALIDVARNAME").value(), "V6");
-  EXPECT_TRUE(o.set("LINESIZE", "100", known).empty());
+  EXPECT_TRUE(o.set("PAGESIZE", "100", known).empty());
   EXPECT_FALSE(known);
+  // LINESIZE: the widest listing line before a table is split (default 120).
+  EXPECT_EQ(o.get("LINESIZE").value(), "120");
+  EXPECT_TRUE(o.set("linesize", "100", known).empty());
+  EXPECT_TRUE(known);
+  for (const char* bad : {"39", "1001", "wide", "80.5"})
+    EXPECT_FALSE(o.set("LINESIZE", bad, known).empty()) << bad;
+  EXPECT_EQ(o.get("LINESIZE").value(), "100");
   // Named settings are numbers; unset ones are absent.
   EXPECT_FALSE(o.named("zacorr_threads").has_value());
   EXPECT_TRUE(o.setNamed("ZACORR_THREADS", "3").empty());

@@ -1,0 +1,171 @@
+// What a reader needs to repeat a run and find a table: heading items
+// under the table, captions that stay in view, contents by solution.
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "zul/output/heading_items.hpp"
+#include "zul/output/html_writer.hpp"
+#include "zul/output/listing.hpp"
+#include "zul/output/listing_panels.hpp"
+
+namespace zul::output {
+namespace {
+
+Item parallelTable() {
+  Item t;
+  t.name = "ParallelAnalysis";
+  t.titles = {{"", "Parallel Analysis"}};
+  t.footnotes = {"Retained = 1 marks the leading factors."};
+  Column c;
+  c.name = "Number";
+  c.format = "8.0";
+  t.columns = {c};
+  t.rows = {{Value::of(1)}};
+  t.values = {{"NSims", Value::of(1000)},
+              {"Seed", Value::of(123456789)},
+              {"Alpha", Value::of(std::string("Alpha = 0.05"))},
+              {"Foot0", Value::of(1)},
+              {"_OverallMSA", Value::of(0.5)}};
+  return t;
+}
+
+size_t at(const std::string& text, const std::string& what) {
+  size_t p = text.find(what);
+  EXPECT_NE(p, std::string::npos) << what << " not in\n" << text;
+  return p;
+}
+
+// Table of cases: which values become the line, and how they read.
+TEST(HeadingItems, ShownOnceAndOnlyWhatAReaderUses) {
+  Item t = parallelTable();
+  EXPECT_EQ(headingItemsLine(t), "Simulations = 1000, Seed = 123456789, Alpha = 0.05");
+  t.titles.push_back({"", "Seed = 123456789"});  // a title already says it
+  EXPECT_EQ(headingItemsLine(t), "Simulations = 1000, Alpha = 0.05");
+  Item plain;
+  plain.values = {{"Foot1", Value::of(0)}, {"_x", Value::of(1)}};
+  EXPECT_EQ(headingItemsLine(plain), "");
+  EXPECT_TRUE(footnoteLines(plain).empty());
+}
+
+TEST(HeadingItems, ListingAndReportShowThemUnderTheTable) {
+  Item t = parallelTable();
+  const std::string listing = renderTable(t, 80);
+  EXPECT_LT(at(listing, "Retained = 1 marks"), at(listing, "Seed = 123456789"));
+
+  Model m;
+  m.steps.push_back({"p.zul", 1, 0, true});
+  m.items = {t};
+  std::ostringstream out;
+  writeHtml(m, out, "Report");
+  const std::string html = out.str();
+  EXPECT_LT(at(html, "</table>"),
+            at(html, "<p class=\"footnote\">Simulations = 1000, Seed = 123456789, Alpha = 0.05</p>"));
+}
+
+TEST(Html, CaptionsStayOutsideTheScrollingBoxAndEveryTableHasOne) {
+  Model m;
+  m.steps.push_back({"p.zul", 1, 0, true});
+  Item titled = parallelTable();
+  Item counts;
+  counts.name = counts.label = "NObs";
+  m.items = {titled, counts};
+  std::ostringstream out;
+  writeHtml(m, out, "Report");
+  const std::string html = out.str();
+  const size_t caption = at(html, "<p class=\"caption\" id=\"t0c\">Parallel Analysis</p>");
+  EXPECT_LT(caption, at(html, "<div class=\"scroll\"><table"));
+  EXPECT_EQ(html.find("<caption>"), std::string::npos);
+  at(html, "<p class=\"caption\" id=\"t1c\">Number of Observations</p>");
+  at(html, "overflow-x: auto");
+}
+
+TEST(Html, ContentsListTablesUnderTheirSectionHeadings) {
+  Model m;
+  m.steps.push_back({"p.zul", 1, 0, true});
+  m.sections = {{"InitialSolution", "", "Initial Factor Method: Principal Components", -1},
+                {"RotatedSolution", "", "Rotation Method: Varimax", -1}};
+  Item first, initial, rotated;
+  first.name = "NObs";
+  initial.name = rotated.name = "VarExplain";
+  initial.titles = rotated.titles = {{"", "Variance Explained by Each Factor"}};
+  initial.section = 0;
+  rotated.section = 1;
+  m.items = {first, initial, rotated};
+  std::ostringstream out;
+  writeHtml(m, out, "Report");
+  const std::string html = out.str();
+  const size_t nav = at(html, "<nav>");
+  const size_t obs = at(html, ">Number of Observations</a>");
+  const size_t init = at(html, "<li>Initial Factor Method: Principal Components<ol>");
+  const size_t rot = at(html, "<li>Rotation Method: Varimax<ol>");
+  EXPECT_LT(nav, obs);
+  EXPECT_LT(obs, init);
+  EXPECT_LT(init, html.find("\">Variance Explained by Each Factor</a>"));
+  EXPECT_LT(html.find("\">Variance Explained by Each Factor</a>"), rot);
+  EXPECT_LT(rot, html.rfind("\">Variance Explained by Each Factor</a>"));
+  EXPECT_LT(html.rfind("\">Variance Explained by Each Factor</a>"), html.find("</nav>"));
+}
+
+// Table of cases: widths with the 2-blank gap (1 before a flag).
+TEST(ListingPanels, ColumnsFillPanelsThatFitTheLine) {
+  using Panels = std::vector<std::vector<size_t>>;
+  const std::vector<PanelColumn> cols = {{10, false}, {8, false}, {8, false}, {8, false}};
+  // 10+2+8+2+8+2+8 = 40 fits 40: one panel.
+  EXPECT_EQ(splitIntoPanels(cols, 1, 40, 2, 1), (Panels{{0, 1, 2, 3}}));
+  EXPECT_EQ(splitIntoPanels(cols, 1, 0, 2, 1), (Panels{{0, 1, 2, 3}}));
+  // 39: the label column starts each panel.
+  EXPECT_EQ(splitIntoPanels(cols, 1, 39, 2, 1), (Panels{{0, 1, 2}, {0, 3}}));
+  // A column wider than the room still gets a panel of its own.
+  EXPECT_EQ(splitIntoPanels(cols, 1, 15, 2, 1), (Panels{{0, 1}, {0, 2}, {0, 3}}));
+  // A flag stays with its value: 10+2+8+1+1 = 22, the next pair would pass 30.
+  const std::vector<PanelColumn> flagged = {{10, false}, {8, false}, {1, true}, {8, false}, {1, true}};
+  EXPECT_EQ(splitIntoPanels(flagged, 1, 30, 2, 1), (Panels{{0, 1, 2}, {0, 3, 4}}));
+  // Only labels, nothing to split.
+  EXPECT_EQ(splitIntoPanels({{50, false}, {50, false}}, 2, 40, 2, 1), (Panels{{0, 1}}));
+}
+
+TEST(ListingPanels, AWideTableIsSplitWithItsRowLabelsOnEachPanel) {
+  Item t;
+  t.titles = {{"", "Correlations"}};
+  Column label;
+  label.name = "Variable";
+  label.isCharacter = true;
+  label.width = 8;
+  label.role = Role::HeaderText;
+  t.columns = {label};
+  for (int j = 0; j < 10; ++j) {
+    Column c;
+    c.name = "Question" + std::to_string(j + 1);
+    c.format = "12.5";
+    t.columns.push_back(c);
+  }
+  for (int r = 0; r < 3; ++r) {
+    std::vector<Value> row = {Value::of("q" + std::to_string(r + 1))};
+    for (int j = 0; j < 10; ++j) row.push_back(Value::of(0.5));
+    t.rows.push_back(row);
+  }
+  const std::string text = renderTable(t, 80, 60);
+  std::istringstream in(text);
+  int headers = 0, q2 = 0, titles = 0;
+  std::string allColumns;
+  for (std::string l; std::getline(in, l);) {
+    EXPECT_LE(l.size(), 60u) << l;
+    if (l.find("Question") != std::string::npos) ++headers, allColumns += l + " ";
+    if (l.find("q2 ") != std::string::npos) ++q2;
+    if (l.find("Correlations") != std::string::npos) ++titles;
+  }
+  // Labels 2 wide + 10 x (2 + 12) = 142 characters; 2 + 4 x 14 = 58 fit
+  // 60: panels of 4, 4 and 2 columns.
+  EXPECT_EQ(headers, 3);
+  EXPECT_EQ(q2, 3);
+  EXPECT_EQ(titles, 1);
+  for (int j = 1; j <= 10; ++j)
+    EXPECT_NE(allColumns.find("Question" + std::to_string(j) + " "), std::string::npos) << j;
+  // Without a limit the table stays whole: one header line.
+  const std::string whole = renderTable(t, 80);
+  EXPECT_EQ(whole.find('\n', whole.find("Question1 ")), whole.find('\n', whole.find("Question10")));
+}
+
+}  // namespace
+}  // namespace zul::output
