@@ -1,6 +1,7 @@
 #include "zul/program/runner.hpp"
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cstdlib>
 #include <filesystem>
@@ -77,6 +78,20 @@ class Runner {
   void runProgram(const parse::Program& program);
   void runStep(const parse::ProgramItem& item, const std::string& file);
   void worsen(int status) { status_ = std::max(status_, status); }
+
+  // The report files other than the log: what a message calls each, the
+  // option that names it, and its path (empty: not asked for).
+  struct ReportFile {
+    OutputFile* file;
+    const char* role;
+    const char* option;
+    const std::string* path;
+  };
+  std::array<ReportFile, 3> reportFiles() {
+    return {ReportFile{&listingFile_, "listing", "--listing", &options_.listing},
+            ReportFile{&jsonFile_, "JSON", "--json", &options_.json},
+            ReportFile{&htmlFile_, "HTML report", "--html", &options_.html}};
+  }
 
   const RunOptions& options_;
   int status_ = kExitOk;
@@ -182,14 +197,7 @@ bool Runner::setUpOutputs() {
   });
   // The report files are created now: a path that cannot be written is
   // known before the analysis, not after it.
-  struct Wanted {
-    OutputFile* file;
-    const char* role;
-    const std::string* path;
-  };
-  for (const Wanted& w : {Wanted{&listingFile_, "listing", &options_.listing},
-                          Wanted{&jsonFile_, "JSON", &options_.json},
-                          Wanted{&htmlFile_, "HTML report", &options_.html}}) {
+  for (const ReportFile& w : reportFiles()) {
     if (w.path->empty()) continue;
     std::string error = w.file->open(w.role, *w.path);
     if (!error.empty()) {
@@ -413,18 +421,11 @@ void Runner::finishOutputs() {
   }
   listing_->flush();
   checkWrites();
-  struct Report {
-    OutputFile* file;
-    const char* role;
-    const std::string* path;
-  };
-  for (const Report& r : {Report{&jsonFile_, "--json", &options_.json},
-                          Report{&htmlFile_, "--html", &options_.html},
-                          Report{&listingFile_, "--listing", &options_.listing}}) {
+  for (const ReportFile& r : reportFiles()) {
     if (!r.file->isOpen()) continue;
-    if (withheld(r.role, *r.path)) {
+    if (withheld(r.option, *r.path)) {
       r.file->discard();
-      logLine(ZUL_LOG_ERROR, std::string("The ") + r.role + " file " + *r.path +
+      logLine(ZUL_LOG_ERROR, std::string("The ") + r.option + " file " + *r.path +
                                  " is not written: a step reads it (see above).");
       worsen(kExitStopped);
       continue;
