@@ -171,6 +171,20 @@ class Checks:
             if float(first[k]) != v:
                 self.fail(f"dates: column {k} of the first row is {first[k]}, not {v}")
 
+    def awkward_text_copied(self):
+        """Text with a tab, a backslash, a line break, a quote and \\N goes
+        into the COPY stream escaped and comes back unchanged."""
+        self.pg.psql("CREATE TABLE notes AS SELECT id, x1, x2, x3, CASE id % 4 "
+                     "WHEN 0 THEN E'tab\\there' WHEN 1 THEN E'back\\\\slash \\\\N' "
+                     "WHEN 2 THEN E'two\\nlines\\r' ELSE 'O''Brien; DROP TABLE notes' END "
+                     'AS note FROM "Survey"')
+        self.run(self.libnames() + "FACTOR DATA=pg.notes NFACTORS=1 OUT=pg.notes_out;\n"
+                 "  VAR x1-x3;\nRUN;\n", "notes")
+        same = self.pg.psql("SELECT count(*) FROM notes n JOIN notes_out o USING (id) "
+                            "WHERE n.note = o.note").strip()
+        if same != str(len(self.rows)):
+            self.fail(f"awkward text: {same} of {len(self.rows)} notes came back unchanged")
+
     def stopped_step_leaves_nothing(self):
         """A step whose reading fails half way writes no table; an earlier
         table of that name stays, and no transaction stays open."""
@@ -248,7 +262,7 @@ def main():
         with pg_cluster.Cluster() as cluster:
             c = Checks(zul, work, cluster)
             c.load()
-            for check in (c.same_analysis_everywhere, c.dates_times_timestamps,
+            for check in (c.same_analysis_everywhere, c.dates_times_timestamps, c.awkward_text_copied,
                           c.stopped_step_leaves_nothing, c.no_output_over_input,
                           c.password_never_shown, c.labels_and_type_kept):
                 try:

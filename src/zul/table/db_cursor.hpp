@@ -67,6 +67,7 @@ class DbCursor {
     std::vector<std::string> text;
     std::vector<bool> null;
   };
+  void describeColumns();
   void open(int64_t offset);
   bool fetch(Row& row);
   int orderOf(const Row& row) const;

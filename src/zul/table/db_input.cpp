@@ -36,6 +36,20 @@ std::string_view trimRight(std::string_view s) {
 
 DbCursor::DbCursor(std::shared_ptr<Connection> conn, std::string table, std::string display)
     : conn_(std::move(conn)), table_(std::move(table)), display_(std::move(display)) {
+  // Every pass over the table, and a group read again by its position in
+  // the ordered rows, must see the same rows: one transaction (a snapshot
+  // in PostgreSQL, a read lock in SQLite) holds from opening to release().
+  conn_->begin();
+  held_ = true;
+  try {
+    describeColumns();
+  } catch (...) {
+    release();
+    throw;
+  }
+}
+
+void DbCursor::describeColumns() {
   dbColumns_ = conn_->tableColumns(table_);
   if (dbColumns_.empty())
     throw TableError("Table " + display_ + " has no columns that zul can read.");
@@ -63,7 +77,12 @@ DbCursor::DbCursor(std::shared_ptr<Connection> conn, std::string table, std::str
   }
 }
 
-DbCursor::~DbCursor() = default;
+DbCursor::~DbCursor() {
+  try {
+    release();
+  } catch (...) {
+  }
+}
 
 // One aggregate query: the row count, the count of values per column,
 // the longest text of each text column, and (SQLite, where a column
@@ -165,6 +184,10 @@ std::string DbCursor::selectSql(int64_t offset) const {
 
 void DbCursor::open(int64_t offset) {
   stream_.reset();
+  if (!held_) {
+    conn_->begin();
+    held_ = true;
+  }
   stream_ = conn_->query(selectSql(offset));
   fetched_ = offset;
   ahead_ = false;
@@ -331,6 +354,11 @@ void DbCursor::rewindTable() {
   ahead_ = false;
 }
 
-void DbCursor::release() { rewindTable(); }
+void DbCursor::release() {
+  rewindTable();
+  if (!held_) return;
+  held_ = false;
+  conn_->end();
+}
 
 }  // namespace zul::table::detail

@@ -147,7 +147,9 @@ class PgConnection : public Connection {
     if (depth_++ == 0) {
       commitAsked_ = false;
       try {
-        execute("BEGIN", {});
+        // One snapshot for the whole transaction: the passes over an
+        // input see the same rows.
+        execute("BEGIN ISOLATION LEVEL REPEATABLE READ", {});
       } catch (...) {
         depth_ = 0;
         throw;
