@@ -64,8 +64,9 @@ class DbCursor {
  private:
   struct Row {
     std::vector<double> num;
-    std::vector<std::string> text;
+    std::vector<std::string> text;  // of character columns; of others when asked
     std::vector<bool> null;
+    std::vector<bool> textKept;
   };
   void describeColumns();
   void open(int64_t offset);
@@ -82,7 +83,7 @@ class DbCursor {
   std::unique_ptr<db::RowStream> stream_;
   int64_t fetched_ = 0;     // rows of the query read so far (from the start)
   int64_t groupStart_ = 0;  // of the current group's first row
-  Row rows_[2];
+  mutable Row rows_[2];  // text() of a number fills its text when asked
   int cur_ = 0;
   bool ahead_ = false;      // rows_[1 - cur_] holds the row read ahead
   bool held_ = false;       // the connection's transaction is held

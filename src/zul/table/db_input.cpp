@@ -74,6 +74,7 @@ void DbCursor::describeColumns() {
     r.num.assign(columns.size(), missingValue());
     r.text.assign(columns.size(), std::string());
     r.null.assign(columns.size(), true);
+    r.textKept.assign(columns.size(), true);
   }
 }
 
@@ -94,7 +95,12 @@ void DbCursor::scan() {
   for (const auto& d : dbColumns_) {
     const std::string q = Connection::quoteName(d.name);
     sql += ", count(" + q + ")";
-    sql += pg ? ", max(octet_length(" + q + "::text))" : ", max(length(CAST(" + q + " AS BLOB)))";
+    // Widths are needed of text columns only; converting every number to
+    // text would cost a pass of its own.
+    const bool text = d.kind == ColumnKind::Text;
+    sql += !text ? ", 0"
+           : pg  ? ", max(octet_length(" + q + "::text))"
+                 : ", max(length(CAST(" + q + " AS BLOB)))";
     sql += pg ? ", 0" : ", sum(typeof(" + q + ") IN ('text','blob'))";
   }
   sql += " FROM " + Connection::quoteName(table_);
@@ -202,19 +208,23 @@ bool DbCursor::fetch(Row& row) {
     if (row.null[c]) {
       row.num[c] = missingValue();
       row.text[c].clear();
+      row.textKept[c] = true;
       continue;
     }
     const ColumnKind kind = dbColumns_[c].kind;
+    // The text of a number is made only when it is asked for (a numeric
+    // column read into a character slot): most rows never need it.
+    row.textKept[c] = kind == ColumnKind::Text;
     if (std::optional<double> stored = stream_->storedNumber(i); stored && kind != ColumnKind::Text) {
       row.num[c] = *stored;
-      row.text[c] = formatNumber(*stored);
       continue;
     }
-    row.text[c].assign(stream_->text(i));
+    const std::string_view t = stream_->text(i);
+    if (row.textKept[c]) row.text[c].assign(t);
     double x;
     const bool ok = kind == ColumnKind::Number || kind == ColumnKind::Text
-                        ? parseNumber(row.text[c], x)
-                        : db::parseTemporal(kind, row.text[c], x);
+                        ? parseNumber(t, x)
+                        : db::parseTemporal(kind, t, x);
     // NaN and the infinities of a float column are missing, as is text
     // that is no number.
     row.num[c] = ok && !isMissing(x) ? x : missingValue();
@@ -222,7 +232,18 @@ bool DbCursor::fetch(Row& row) {
   return true;
 }
 
-std::string_view DbCursor::text(int col) const { return rows_[cur_].text[static_cast<size_t>(col)]; }
+std::string_view DbCursor::text(int col) const {
+  Row& r = rows_[cur_];
+  const size_t c = static_cast<size_t>(col);
+  if (!r.textKept[c]) {
+    const ColumnKind kind = dbColumns_[c].kind;
+    r.text[c] = r.null[c] || isMissing(r.num[c]) ? std::string()
+                : kind == ColumnKind::Number     ? formatNumber(r.num[c])
+                                                 : db::formatTemporal(kind, r.num[c]);
+    r.textKept[c] = true;
+  }
+  return r.text[c];
+}
 
 int DbCursor::orderOf(const Row& row) const {
   for (size_t k = 0; k < byCols_.size(); ++k) {
