@@ -210,6 +210,17 @@ class Checks:
         if left != "0":
             self.fail(f"stopped step: {left} half-written tables are left")
 
+    def no_rows_no_table(self):
+        """When no BY group gives a result, no table is created."""
+        self.pg.psql("CREATE TABLE empty_groups AS SELECT grp, NULL::float8 AS x1, "
+                     'NULL::float8 AS x2, NULL::float8 AS x3 FROM "Survey"')
+        self.run(self.libnames() + "FACTOR DATA=pg.empty_groups NFACTORS=1 OUT=pg.none;\n"
+                 "  BY grp;\n  VAR x1-x3;\nRUN;\n", "no_rows", expect_ok=False)
+        left = self.pg.psql("SELECT count(*) FROM pg_class WHERE relname = 'none' "
+                            "OR relname LIKE 'zul_new%'").strip()
+        if left != "0":
+            self.fail("no rows: a table was written")
+
     def no_output_over_input(self):
         """An output is refused when it is the input, however spelt."""
         r, _ = self.run(self.libnames() + "FACTOR DATA=pg.survey NFACTORS=1 OUT=pg.SURVEY;\n"
@@ -263,7 +274,8 @@ def main():
             c = Checks(zul, work, cluster)
             c.load()
             for check in (c.same_analysis_everywhere, c.dates_times_timestamps, c.awkward_text_copied,
-                          c.stopped_step_leaves_nothing, c.no_output_over_input,
+                          c.stopped_step_leaves_nothing, c.no_rows_no_table,
+                          c.no_output_over_input,
                           c.password_never_shown, c.labels_and_type_kept):
                 try:
                     check()
