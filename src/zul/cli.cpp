@@ -75,6 +75,8 @@ Options:
 Program syntax:
   Statements end with ';'. Comments are /* ... */ and '* ... ;'.
   LIBNAME name 'directory';          a library is a directory of tables
+  LIBNAME name SQLITE 'file.db';     ... or the tables of a database
+  LIBNAME name POSTGRES 'conninfo';  (a libpq connection string)
   OPTIONS name=value ...;            host options (as --option); also
                                      OPTIONS SET name=number; and -switch
   FACTOR DATA=lib.table ...;         a factor analysis step, with VAR,
@@ -88,7 +90,8 @@ Program syntax:
 Tables are CSV files: lib.member is DIR/member.csv, a one-level name is in
 WORK, and a quoted name is a path. Table attributes (TYPE=, labels) live in
 member.csv-metadata.json beside the file (CSV on the Web). DATA= omitted
-means the table created last in the run.
+means the table created last in the run. In a database library lib.member
+is the table of that name (found without regard to case).
 
 Examples:
   zul survey.zul                      run a program; the listing goes to

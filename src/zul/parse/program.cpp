@@ -202,7 +202,8 @@ class Lexer {
   int line_ = 1, col_ = 1;
 };
 
-// LIBNAME name 'directory'
+// LIBNAME name 'directory', or LIBNAME name SQLITE 'file.db' / POSTGRES
+// 'connection string'.
 void readLibname(const Statement& st, const std::string& file, ProgramItem& item) {
   const auto& tk = st.tokens;
   if (tk.size() < 2 || tk[1].kind != TokenKind::Name) {
@@ -210,19 +211,40 @@ void readLibname(const Statement& st, const std::string& file, ProgramItem& item
     item.errors.push_back(errorLine(file, p, "Expected a library name after LIBNAME."));
     return;
   }
-  if (tk.size() < 3 || tk[2].kind != TokenKind::String) {
-    Position p = tk.size() < 3 ? st.end : tk[2].pos;
-    item.errors.push_back(
-        errorLine(file, p, "Expected the library's directory as a quoted string, as in LIBNAME " +
-                               tk[1].text + " 'data';"));
+  size_t at = 2;
+  if (tk.size() > 2 && tk[2].kind == TokenKind::Name) {
+    const std::string engine = upper(tk[2].text);
+    if (engine != "SQLITE" && engine != "POSTGRES") {
+      item.errors.push_back(errorLine(
+          file, tk[2].pos,
+          "Expected SQLITE or POSTGRES, or the library's directory as a quoted string, after "
+          "LIBNAME " + tk[1].text + "."));
+      return;
+    }
+    item.engine = engine;
+    at = 3;
+  }
+  if (tk.size() <= at || tk[at].kind != TokenKind::String) {
+    Position p = tk.size() <= at ? st.end : tk[at].pos;
+    const std::string what =
+        item.engine.empty()
+            ? "the library's directory as a quoted string, as in LIBNAME " + tk[1].text + " 'data';"
+        : item.engine == "SQLITE"
+            ? "the database file as a quoted string, as in LIBNAME " + tk[1].text +
+                  " SQLITE 'data.db';"
+            : "the connection string as a quoted string, as in LIBNAME " + tk[1].text +
+                  " POSTGRES 'dbname=survey';";
+    item.errors.push_back(errorLine(file, p, "Expected " + what));
     return;
   }
-  if (tk.size() > 3) {
-    item.errors.push_back(errorLine(file, tk[3].pos, "Expected ';' after the directory."));
+  if (tk.size() > at + 1) {
+    item.errors.push_back(errorLine(file, tk[at + 1].pos,
+                                    item.engine.empty() ? "Expected ';' after the directory."
+                                                        : "Expected ';' after the database."));
     return;
   }
   item.libref = upper(tk[1].text);
-  item.path = tk[2].text;
+  item.path = tk[at].text;
 }
 
 // OPTIONS name[=value] ... ; value is a name, a (signed) number or a string.

@@ -78,7 +78,8 @@ struct ProgramItem {
   Position pos;
   // LIBNAME
   std::string libref;  // upper case
-  std::string path;
+  std::string path;    // the directory, or the database file or connection string
+  std::string engine;  // SQLITE or POSTGRES (upper case); empty for a directory
   // OPTIONS
   std::vector<OptionSetting> options;
   // procedure step

@@ -356,8 +356,11 @@ void Runner::runProgram(const parse::Program& program) {
     switch (item.kind) {
       case parse::ProgramItem::Kind::Libname:
         try {
-          s.libraries->assign(item.libref, item.path);
-          logLine(ZUL_LOG_NOTE, "Library " + item.libref + " is " + item.path + ".");
+          if (item.engine.empty()) s.libraries->assign(item.libref, item.path);
+          else s.libraries->assignDatabase(item.libref, item.engine, item.path);
+          // A connection string is not repeated: it may hold a password.
+          logLine(ZUL_LOG_NOTE, "Library " + item.libref + " is " +
+                                    s.libraries->describe(item.libref) + ".");
         } catch (const std::exception& e) {
           logLine(ZUL_LOG_PLAIN, parse::errorLine(program.file, item.pos, e.what()));
           worsen(kExitStopped);

@@ -222,6 +222,10 @@ bool finishTables(StepContext& step, bool commit) {
   bool ok = true;
   step.readLists.clear();
   Session& s = session();
+  // A database input ends its reading first: the outputs of its database
+  // are committed in a transaction that its query must not keep open.
+  for (auto& t : step.tables)
+    if (t->input) t->input->release();
   for (auto& t : step.tables) {
     if (!t->output) continue;
     try {

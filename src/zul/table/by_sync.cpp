@@ -2,9 +2,21 @@
 // of an input: bySyncMode() and syncByGroup() of table.hpp.
 #include <string>
 
+#include "zul/table/db_cursor.hpp"
 #include "zul/table/input_cursor.hpp"
 
 namespace zul::table {
+
+namespace {
+
+// Where a table's cursor stands, for either kind of table.
+enum class Where { NotStarted, InGroup, GroupEnded, Finished };
+Where whereOf(const InputTable::Impl& csv, const detail::DbCursor* db) {
+  if (db) return static_cast<Where>(static_cast<int>(db->state));
+  return static_cast<Where>(static_cast<int>(csv.state));
+}
+
+}  // namespace
 
 int bySyncMode(const InputTable& input, const InputTable& target) {
   const auto& vars = input.by().variables;
@@ -26,7 +38,7 @@ int syncByGroup(const InputTable& input, InputTable& target) {
     return 0;
   }
   const InputTable::Impl& in = *input.impl_;
-  InputTable::Impl& tg = *target.impl_;
+  const InputTable::Impl& tg = *target.impl_;
   // The target reads its groups by the input's BY variables.
   bool sameBy = target.by().variables.size() == input.by().variables.size();
   for (size_t k = 0; sameBy && k < input.by().variables.size(); ++k)
@@ -43,12 +55,13 @@ int syncByGroup(const InputTable& input, InputTable& target) {
   // Sign of (target group - input group) in BY order.
   auto compare = [&]() {
     for (size_t k = 0; k < in.byCols.size(); ++k) {
+      const int kk = static_cast<int>(k);
       int c;
       if (in.byChar[k]) {
-        int m = tg.keyText[k].compare(in.keyText[k]);
+        int m = target.byText(kk).compare(input.byText(kk));
         c = m < 0 ? -1 : (m > 0 ? 1 : 0);
       } else {
-        double a = tg.keyNum[k], b = in.keyNum[k];
+        double a = target.byNumber(kk), b = input.byNumber(kk);
         bool ma = isMissing(a), mb = isMissing(b);
         if (ma || mb) c = ma == mb ? 0 : (ma ? -1 : 1);
         else c = a < b ? -1 : (a > b ? 1 : 0);
@@ -58,6 +71,7 @@ int syncByGroup(const InputTable& input, InputTable& target) {
     return 0;
   };
 
+  const Where where = whereOf(tg, target.db_.get());
   if (tg.notSorted || in.notSorted) {
     // Groups in no particular order: search the whole target.
     target.rewindTable();
@@ -65,14 +79,14 @@ int syncByGroup(const InputTable& input, InputTable& target) {
       if (compare() == 0) return 0;
     return 1;
   }
-  if (tg.state == InputTable::Impl::State::InGroup || tg.state == InputTable::Impl::State::GroupEnded) {
+  if (where == Where::InGroup || where == Where::GroupEnded) {
     int c = compare();
     if (c == 0) {
       target.rewindGroup();
       return 0;
     }
     if (c > 0) return 1;  // the target is already past the input's group
-  } else if (tg.state == InputTable::Impl::State::Finished) {
+  } else if (where == Where::Finished) {
     return 1;
   }
   while (target.nextByGroup() > 0) {

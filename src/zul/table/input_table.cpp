@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 
+#include "zul/table/db_cursor.hpp"
 #include "zul/table/input_cursor.hpp"
 #include "zul/table/metadata.hpp"
 #include "zul/table/type_scan.hpp"
@@ -138,6 +139,10 @@ InputTable::InputTable(TableRef ref, const DataSetOptions& options)
     : ref_(std::move(ref)), impl_(std::make_unique<Impl>()) {
   Impl& im = *impl_;
   im.name = ref_.displayName();
+  if (ref_.database) {
+    openDatabase(options);
+    return;
+  }
   std::optional<detail::Metadata> meta;
   {
     detail::PairLock lock(ref_.file, false);  // no commit between the two
@@ -162,6 +167,31 @@ InputTable::InputTable(TableRef ref, const DataSetOptions& options)
   }
   if (options.label) label_ = *options.label;
   if (!known.all()) takeScannedTypes(known.type, known.width);
+}
+
+// A table of a database library: the columns from its catalogue, their
+// widths and the row count from one aggregate query, TYPE and labels from
+// the catalogue table.
+void InputTable::openDatabase(const DataSetOptions& options) {
+  if (!ref_.database->findTable(ref_.dbTable))
+    throw TableError("Table " + displayName() + " does not exist in the " +
+                     ref_.database->describe() + ".");
+  db_ = std::make_unique<detail::DbCursor>(ref_.database, ref_.dbTable, displayName());
+  db_->scan();
+  db_->readCatalogue(type_, label_);
+  columns_ = db_->columns;
+  rowCount_ = db_->rows;
+  valued_.assign(db_->valued.begin(), db_->valued.end());
+  if (options.type) {
+    std::string t(*options.type);
+    while (!t.empty() && t.back() == ' ') t.pop_back();
+    type_ = detail::upper(t);
+  }
+  if (options.label) label_ = *options.label;
+}
+
+void InputTable::release() {
+  if (db_) db_->release();
 }
 
 // Types and widths the metadata did not give come from the type pass.
@@ -233,46 +263,60 @@ void InputTable::setBy(const BySpec& by) {
   im.keyNum.assign(cols.size(), missingValue());
   im.keyText.assign(cols.size(), std::string());
   im.rewindTable();
+  if (db_) db_->setBy(cols, im.byDesc, by.notSorted);
 }
 
-int InputTable::nextByGroup() { return impl_->nextByGroup(); }
+int InputTable::nextByGroup() { return db_ ? db_->nextByGroup() : impl_->nextByGroup(); }
 bool InputTable::nextRecord() {
+  if (db_) return db_->nextRecord();
   impl_->stopAhead();
   return impl_->nextRecord();
 }
-void InputTable::rewindGroup() { impl_->rewindGroup(); }
-void InputTable::rewindTable() { impl_->rewindTable(); }
+void InputTable::rewindGroup() {
+  if (db_) db_->rewindGroup();
+  else impl_->rewindGroup();
+}
+void InputTable::rewindTable() {
+  if (db_) db_->rewindTable();
+  else impl_->rewindTable();
+}
 
 std::string InputTable::byDescription() const {
+  if (db_) return db_->state == detail::DbCursor::State::NotStarted ? "" : db_->describeKey();
   if (impl_->state == Impl::State::NotStarted) return {};
   return impl_->describeKey();
 }
 
 double InputTable::byNumber(int k) const {
-  if (k < 0 || k >= static_cast<int>(impl_->keyNum.size()) || impl_->byChar[static_cast<size_t>(k)])
+  const std::vector<double>& keys = db_ ? db_->keyNum : impl_->keyNum;
+  if (k < 0 || k >= static_cast<int>(keys.size()) || impl_->byChar[static_cast<size_t>(k)])
     return missingValue();
-  return impl_->keyNum[static_cast<size_t>(k)];
+  return keys[static_cast<size_t>(k)];
 }
 
 std::string_view InputTable::byText(int k) const {
-  if (k < 0 || k >= static_cast<int>(impl_->keyText.size())) return {};
-  return impl_->keyText[static_cast<size_t>(k)];
+  const std::vector<std::string>& keys = db_ ? db_->keyText : impl_->keyText;
+  if (k < 0 || k >= static_cast<int>(keys.size())) return {};
+  return keys[static_cast<size_t>(k)];
 }
 
-bool InputTable::hasRecord() const { return impl_->hasRecord; }
+bool InputTable::hasRecord() const { return db_ ? db_->hasRecord : impl_->hasRecord; }
 
 int64_t InputTable::recordLine() const {
+  if (db_) return db_->hasRecord ? db_->recordNumber : 0;
   impl_->materialize();
   return impl_->hasRecord ? impl_->rows[impl_->cur].line : 0;
 }
 
 double InputTable::number(int col) const {
+  if (db_) return db_->hasRecord && col >= 0 && col < varCount() ? db_->number(col) : missingValue();
   if (!impl_->hasRecord || col < 0 || col >= impl_->nCols) return missingValue();
   impl_->materialize();
   return impl_->fieldNumber(impl_->rows[impl_->cur], col);
 }
 
 std::string_view InputTable::text(int col) const {
+  if (db_) return db_->hasRecord && col >= 0 && col < varCount() ? db_->text(col) : "";
   if (!impl_->hasRecord || col < 0 || col >= impl_->nCols) return {};
   impl_->materialize();
   const Row& r = impl_->rows[impl_->cur];
@@ -301,6 +345,7 @@ bool plainDecimal15(const char* p, const char* e) {
 }  // namespace
 
 std::string_view InputTable::plainNumberText(int col) const {
+  if (db_) return {};
   if (!impl_->hasRecord || col < 0 || col >= impl_->nCols) return {};
   impl_->materialize();
   const detail::Field& f = impl_->rows[impl_->cur].fields[static_cast<size_t>(col)];
@@ -326,8 +371,13 @@ std::string_view InputTable::plainNumberText(int col) const {
   return {f.p, f.n};
 }
 
-uint64_t InputTable::bytePosition() const { return impl_->pos; }
-uint64_t InputTable::byteSize() const { return impl_->file.size(); }
+// A database table tells its progress in records instead of bytes.
+uint64_t InputTable::bytePosition() const {
+  return db_ ? static_cast<uint64_t>(db_->recordNumber) : impl_->pos;
+}
+uint64_t InputTable::byteSize() const {
+  return db_ ? static_cast<uint64_t>(db_->rows) : impl_->file.size();
+}
 
 void InputTable::setThreadedRead(bool on) {
   threadedRead_ = on;

@@ -3,6 +3,7 @@
 #include <system_error>
 
 #include "zul/table/csv.hpp"
+#include "zul/table/db_connection.hpp"
 #include "zul/table/table.hpp"
 
 namespace zul::table {
@@ -24,6 +25,12 @@ bool isValidName(std::string_view s, size_t maxLength) {
 std::string_view trim(std::string_view s) {
   while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
   while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
+  return s;
+}
+
+std::string lowerName(std::string s) {
+  for (char& c : s)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
   return s;
 }
 
@@ -84,7 +91,7 @@ std::string TableRef::displayName() const {
 }
 
 Libraries::Libraries(fs::path workDirectory) {
-  entries_.push_back({"WORK", std::move(workDirectory)});
+  entries_.push_back({"WORK", std::move(workDirectory), nullptr});
 }
 
 void Libraries::assign(std::string_view libref, const fs::path& directory) {
@@ -99,11 +106,55 @@ void Libraries::assign(std::string_view libref, const fs::path& directory) {
   std::string key = detail::upper(libref);
   for (auto& e : entries_) {
     if (e.libref == key) {
-      e.directory = directory;
+      e = Entry{key, directory, nullptr};
       return;
     }
   }
-  entries_.push_back({key, directory});
+  entries_.push_back({key, directory, nullptr});
+}
+
+void Libraries::assignDatabase(std::string_view libref, std::string_view engine,
+                               const std::string& target) {
+  if (!isValidName(libref, 8))
+    throw TableError("\"" + std::string(libref) +
+                     "\" is not a valid library name (1 to 8 letters, digits or _, "
+                     "not starting with a digit).");
+  const std::string kind = detail::upper(std::string(engine));
+  const std::string key = detail::upper(libref);
+  if (key == "WORK") throw TableError("Library WORK is a directory; it cannot be a database.");
+  Entry e{key, {}, nullptr};
+  if (kind == "SQLITE") {
+    std::error_code ec;
+    fs::path dir = fs::path(target).parent_path();
+    if (!dir.empty() && !fs::is_directory(dir, ec))
+      throw TableError("Library " + key + " cannot be assigned: the directory " + dir.string() +
+                       " of the SQLite database does not exist.");
+    e.database = db::openSqlite(target, true);
+  } else if (kind == "POSTGRES") {
+    e.database = db::openPostgres(target);
+  } else {
+    throw TableError("Library " + key + ": " + std::string(engine) +
+                     " is no database zul knows; write SQLITE 'file.db' or POSTGRES "
+                     "'connection string'.");
+  }
+  for (auto& old : entries_)
+    if (old.libref == key) {
+      old = std::move(e);
+      return;
+    }
+  entries_.push_back(std::move(e));
+}
+
+const Libraries::Entry* Libraries::find(std::string_view libref) const {
+  for (const auto& e : entries_)
+    if (sameName(e.libref, libref)) return &e;
+  return nullptr;
+}
+
+std::string Libraries::describe(std::string_view libref) const {
+  const Entry* e = find(libref);
+  if (!e) return {};
+  return e->database ? e->database->describe() : e->directory.string();
 }
 
 bool Libraries::isAssigned(std::string_view libref) const {
@@ -112,8 +163,7 @@ bool Libraries::isAssigned(std::string_view libref) const {
 }
 
 fs::path Libraries::directory(std::string_view libref) const {
-  for (const auto& e : entries_)
-    if (sameName(e.libref, libref)) return e.directory;
+  if (const Entry* e = find(libref)) return e->directory;
   throw TableError("Library " + detail::upper(libref) +
                    " is not assigned; assign it with a LIBNAME statement or --lib.");
 }
@@ -130,6 +180,19 @@ TableRef Libraries::resolve(const TableName& name) const {
   }
   ref.library = name.library.empty() ? "WORK" : detail::upper(name.library);
   ref.member = name.member;
+  const Entry* e = find(ref.library);
+  if (e && e->database) {
+    // Names are case-blind: the spelling in the catalogue is used when
+    // there is one. A new PostgreSQL table gets the lower-case name that
+    // an unquoted name would have, so that plain SQL reaches it.
+    ref.database = e->database;
+    auto found = e->database->findTable(name.member);
+    ref.dbTable = found ? *found
+                        : e->database->dialect() == db::Dialect::PostgreSQL
+                              ? lowerName(name.member)
+                              : name.member;
+    return ref;
+  }
   fs::path dir = directory(ref.library);
   std::string wanted = name.member + ".csv";
   ref.file = dir / wanted;

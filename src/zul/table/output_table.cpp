@@ -18,6 +18,8 @@
 #include <cstring>
 
 #include "zul/table/csv.hpp"
+#include "zul/table/db_dates.hpp"
+#include "zul/table/db_writer.hpp"
 #include "zul/table/metadata.hpp"
 #include "zul/table/table.hpp"
 #include "zul/table/temporary_files.hpp"
@@ -102,6 +104,10 @@ OutputTable::OutputTable(TableRef ref, const DataSetOptions& options)
     : ref_(std::move(ref)), options_(options) {
   if (options_.type) type_ = detail::upper(trimmed(*options_.type));
   if (options_.label) label_ = *options_.label;
+  if (ref_.database) {
+    db_ = std::make_unique<detail::DbWriter>(ref_);
+    return;
+  }
   fs::path dir = ref_.file.parent_path();
   if (dir.empty()) dir = ".";
   std::error_code ec;
@@ -186,6 +192,10 @@ void OutputTable::copyAllColumns(const InputTable& input, const std::vector<std:
 void OutputTable::columnsDone() {
   if (done_) return;
   done_ = true;
+  if (db_) {
+    db_->create(columns_);
+    return;
+  }
   for (size_t i = 0; i < columns_.size(); ++i) {
     if (i) buffer_.push_back(',');
     appendText(buffer_, columns_[i].name);
@@ -222,6 +232,11 @@ void OutputTable::appendRow(const double* values, const char* const* texts) {
   if (committed_ || aborted_)
     throw TableError("Table " + displayName() + " is closed; no row can be added.");
   if (!done_) columnsDone();
+  if (db_) {
+    appendDatabaseRow(values, texts);
+    ++nRows_;
+    return;
+  }
   for (size_t i = 0; i < columns_.size(); ++i) {
     if (i) buffer_.push_back(',');
     writeCell(columns_[i], sources_[i], values, texts);
@@ -229,6 +244,49 @@ void OutputTable::appendRow(const double* values, const char* const* texts) {
   buffer_.append("\r\n");
   ++nRows_;
   if (buffer_.size() >= kFlushBytes) flush();
+}
+
+namespace {
+
+db::ColumnKind temporalKind(Temporal t) {
+  switch (t) {
+    case Temporal::Date: return db::ColumnKind::Date;
+    case Temporal::Time: return db::ColumnKind::Time;
+    default: return db::ColumnKind::Timestamp;
+  }
+}
+
+// A number as a database value: missing is NULL, a date or time its ISO
+// text.
+db::Value numberValue(const Column& c, double x) {
+  if (isMissing(x)) return db::Value::null();
+  if (c.temporal == Temporal::None) return db::Value::of(x);
+  return db::Value::of(db::formatTemporal(temporalKind(c.temporal), x));
+}
+
+}  // namespace
+
+// The values of a row, from the same sources as the cells of a CSV line.
+void OutputTable::appendDatabaseRow(const double* values, const char* const* texts) {
+  std::vector<db::Value> row(columns_.size());
+  for (size_t i = 0; i < columns_.size(); ++i) {
+    const Column& c = columns_[i];
+    const Source& s = sources_[i];
+    if (!s.input) {
+      const char* t = texts ? texts[s.column] : nullptr;
+      if (c.isCharacter())
+        row[i] = t ? db::Value::of(trimRight(std::string_view(t, static_cast<size_t>(c.width))))
+                   : db::Value::null();
+      else row[i] = values ? numberValue(c, values[s.column]) : db::Value::null();
+    } else if (s.byValue) {
+      row[i] = c.isCharacter() ? db::Value::of(s.input->byText(s.column))
+                               : numberValue(c, s.input->byNumber(s.column));
+    } else {
+      row[i] = c.isCharacter() ? db::Value::of(trimRight(s.input->text(s.column)))
+                               : numberValue(c, s.input->number(s.column));
+    }
+  }
+  db_->row(row);
 }
 
 void OutputTable::flush() {
@@ -241,6 +299,17 @@ void OutputTable::flush() {
 void OutputTable::commit() {
   if (committed_) return;
   if (aborted_) throw TableError("Table " + displayName() + " was abandoned and cannot be saved.");
+  if (db_) {
+    try {
+      if (!done_) columnsDone();
+      db_->commit(type_, label_, columns_);
+      committed_ = true;
+    } catch (...) {
+      abort();
+      throw;
+    }
+    return;
+  }
   fs::path metaTemp;
   int metaFd = -1;
   try {
@@ -298,6 +367,10 @@ void OutputTable::commit() {
 void OutputTable::abort() {
   if (committed_ || aborted_) return;
   aborted_ = true;
+  if (db_) {
+    db_->abort();
+    return;
+  }
   if (fd_ >= 0) ::close(fd_);
   fd_ = -1;
   if (!tempFile_.empty()) {

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 
+#include "zul/table/db_connection.hpp"
+
 namespace zul::table {
 
 namespace fs = std::filesystem;
@@ -34,6 +36,13 @@ Place filePlace(std::string description, const fs::path& path) {
 }
 
 std::vector<Place> tablePlaces(const std::string& what, const TableRef& ref) {
+  if (ref.database) {
+    // A table is found case-blind, so two spellings are one place.
+    std::string name = ref.dbTable;
+    for (char& c : name)
+      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return {Place{what, {"db:" + ref.database->identity() + ":" + name}}};
+  }
   return {filePlace(what, ref.file), filePlace("metadata file of the " + what, ref.metadataFile())};
 }
 

@@ -9,7 +9,8 @@
 // metadata file. Another kind of output names itself in its own terms, for
 // example "db:CONNECTION:TABLE" for a database table or a file place for a
 // graph file: two places are the same when they share any key, so a new
-// kind plugs in by the keys it gives.
+// kind plugs in by the keys it gives. A database table is one place,
+// keyed by its connection's identity and its name in lower case.
 #pragma once
 
 #include <filesystem>

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <string>
 
+#include "zul/table/db_cursor.hpp"
 #include "zul/table/input_cursor.hpp"
 
 namespace zul::table {
@@ -102,6 +103,7 @@ bool ReadList::aheadUsable() {
 bool ReadList::read(double* values, char* text) {
   if (!laidOut_) layout();
   remark_.clear();
+  if (table_->db_) return readDatabase(values, text);
   // In threaded-read mode the numbers of plain rows come parsed ahead.
   if (aheadUsable() && table_->impl_->readAhead(serial_, columnTarget_, nNumeric_, values, 1))
     return true;
@@ -112,11 +114,32 @@ int ReadList::readRun(double* values, int max) {
   if (max < 1) return 0;
   if (!laidOut_) layout();
   remark_.clear();
+  if (table_->db_) return readDatabase(values, nullptr) ? 1 : 0;
   if (aheadUsable()) {
     const int n = table_->impl_->readAhead(serial_, columnTarget_, nNumeric_, values, max);
     if (n > 0) return n;
   }
   return readCursor(values, nullptr) ? 1 : 0;
+}
+
+// One record of a table in a database: its values are converted as the
+// row is fetched.
+bool ReadList::readDatabase(double* values, char* text) {
+  detail::DbCursor& db = *table_->db_;
+  if (!db.nextRecord()) return false;
+  for (const Slot& s : slots_) {
+    if (s.column < 0) continue;
+    if (!s.isCharacter) {
+      values[s.target] = db.number(s.column);
+      continue;
+    }
+    char* out = text + s.target;
+    const std::string_view t = db.text(s.column);
+    const size_t n = std::min(t.size(), static_cast<size_t>(s.width));
+    if (n) std::memcpy(out, t.data(), n);
+    std::memset(out + n, ' ', static_cast<size_t>(s.width) - n);
+  }
+  return true;
 }
 
 // One record through the cursor.

@@ -44,6 +44,14 @@
 
 namespace zul::table {
 
+namespace db {
+class Connection;
+}
+namespace detail {
+class DbCursor;
+class DbWriter;
+}
+
 // A problem with a table that the user must be told about.
 class TableError : public std::runtime_error {
  public:
@@ -75,12 +83,18 @@ bool parseNumber(std::string_view text, double& out);
 // ---------------------------------------------------------------------
 
 enum class ColumnType { Numeric = 1, Character = 2 };
+// What a numeric column's numbers count: a date is days since 1 January
+// 1960, a time seconds since midnight, a timestamp seconds since the start
+// of 1 January 1960. Database columns keep it (a DATE column read and
+// written back stays a DATE); CSV files hold the numbers.
+enum class Temporal { None, Date, Time, Timestamp };
 
 struct Column {
   std::string name;   // as written in the header (compare case-blind)
   std::string label;  // empty when none
   ColumnType type = ColumnType::Numeric;
   int width = 8;      // bytes; 8 for numeric columns
+  Temporal temporal = Temporal::None;
   bool isCharacter() const { return type == ColumnType::Character; }
 };
 
@@ -114,7 +128,12 @@ TableName parseTableName(std::string_view text);
 struct TableRef {
   std::string library;         // upper-case libref ("WORK"); empty for a path
   std::string member;          // member name as written (for a path: the file stem)
-  std::filesystem::path file;  // the .csv file
+  std::filesystem::path file;  // the .csv file; empty for a database table
+  // A table of a database library: its connection, and its name in the
+  // database (the spelling found in the catalogue, or the one a new table
+  // gets).
+  std::shared_ptr<db::Connection> database;
+  std::string dbTable;
   std::filesystem::path metadataFile() const;  // file + "-metadata.json"
   // "WORK.SURVEY" (upper case), or the path as given for a quoted name.
   std::string displayName() const;
@@ -130,6 +149,13 @@ class Libraries {
   // a libref is 1 to 8 characters, a letter or "_" first, then letters,
   // digits or "_". Reassigning a libref replaces it; "WORK" moves WORK.
   void assign(std::string_view libref, const std::filesystem::path& directory);
+  // LIBNAME libref SQLITE 'file.db' or POSTGRES 'conninfo': a library
+  // whose tables are those of a database, connected to now (TableError
+  // when that fails). An SQLite file that does not exist is created when
+  // its directory does.
+  void assignDatabase(std::string_view libref, std::string_view engine, const std::string& target);
+  // What LIBNAME made of libref, for the log (never a password).
+  std::string describe(std::string_view libref) const;
   bool isAssigned(std::string_view libref) const;
   std::filesystem::path directory(std::string_view libref) const;  // TableError if unknown
 
@@ -148,7 +174,9 @@ class Libraries {
   struct Entry {
     std::string libref;
     std::filesystem::path directory;
+    std::shared_ptr<db::Connection> database;  // null for a directory
   };
+  const Entry* find(std::string_view libref) const;
   std::vector<Entry> entries_;
   std::optional<TableRef> lastCreated_;
 };
@@ -233,6 +261,7 @@ class ReadList {
   // reading ahead when they may not).
   bool aheadUsable();
   bool readCursor(double* values, char* text);
+  bool readDatabase(double* values, char* text);
   void convertSlot(const Slot& slot, double* values, char* text);
   void plainNumber(int column, const char* p, size_t n, double& out);
   void refuseOutOfRange(const Column& col, int64_t line, std::string_view text) const;
@@ -347,11 +376,18 @@ class InputTable {
   void setThreadedRead(bool on);
   bool threadedRead() const { return threadedRead_; }
 
+  // Ends the reading of a table in a database (its query, and its part in
+  // the connection's transaction), so that the outputs of the step can be
+  // committed; the next nextByGroup() starts over. Nothing for a file.
+  void release();
+  bool inDatabase() const { return db_ != nullptr; }
+
   struct Impl;  // the CSV cursor (input_cursor.hpp)
 
  private:
   friend class ReadList;
   friend int syncByGroup(const InputTable& input, InputTable& target);
+  void openDatabase(const DataSetOptions& options);
   void takeScannedTypes(const std::vector<bool>& typeKnown, const std::vector<bool>& widthKnown);
   TableRef ref_;
   std::string type_;
@@ -365,6 +401,7 @@ class InputTable {
   std::vector<int> byColumns_;
   bool threadedRead_ = false;
   std::unique_ptr<Impl> impl_;
+  std::unique_ptr<detail::DbCursor> db_;  // a table in a database
 };
 
 // Synchronisation of a second table (TARGET=) with the BY groups of an
@@ -445,6 +482,7 @@ class OutputTable {
     bool byValue = false;               // from input's group BY values
   };
   void flush();
+  void appendDatabaseRow(const double* values, const char* const* texts);
   void writeCell(const Column& column, const Source& source, const double* values,
                  const char* const* texts);
   TableRef ref_;
@@ -463,6 +501,7 @@ class OutputTable {
   int64_t nRows_ = 0;
   uint64_t bytes_ = 0;  // written to the CSV file so far
   uint64_t hash_ = 0;   // of those bytes
+  std::unique_ptr<detail::DbWriter> db_;  // a table in a database
 };
 
 }  // namespace zul::table

@@ -152,5 +152,27 @@ TEST(ProgramReader, MissingFileIsOneInvalidItem) {
   EXPECT_FALSE(p.items[0].errors.empty());
 }
 
+TEST(ProgramReader, LibnameOfADatabase) {
+  Program p = readProgramText(
+      "libname reg sqlite 'register.db';\n"
+      "LIBNAME pg POSTGRES 'dbname=survey password=x';\n"
+      "LIBNAME bad ORACLE 'x';\n"
+      "LIBNAME lite SQLITE;\n"
+      "LIBNAME lite SQLITE 'a.db' extra;\n",
+      "d.zul");
+  ASSERT_EQ(p.items.size(), 5u);
+  EXPECT_EQ(p.items[0].engine, "SQLITE");
+  EXPECT_EQ(p.items[0].path, "register.db");
+  EXPECT_TRUE(p.items[0].errors.empty());
+  EXPECT_EQ(p.items[1].engine, "POSTGRES");
+  EXPECT_EQ(p.items[1].path, "dbname=survey password=x");
+  ASSERT_EQ(p.items[2].errors.size(), 1u);
+  EXPECT_NE(p.items[2].errors[0].find("Expected SQLITE or POSTGRES"), std::string::npos);
+  ASSERT_EQ(p.items[3].errors.size(), 1u);
+  EXPECT_NE(p.items[3].errors[0].find("SQLITE 'data.db'"), std::string::npos);
+  ASSERT_EQ(p.items[4].errors.size(), 1u);
+  EXPECT_NE(p.items[4].errors[0].find("after the database"), std::string::npos);
+}
+
 }  // namespace
 }  // namespace zul::parse

@@ -1,0 +1,138 @@
+// zul/table/db_connection.hpp -- a connection to a database library
+// (SQLite or PostgreSQL): statements with bound parameters, the rows of a
+// query as a stream, transactions, and the dialect the SQL is written in.
+//
+// Database tables are read and written through this interface only
+// (db_input.cpp, db_output.cpp); code that generates SQL of its own (the
+// in-database crossproducts and scoring) runs it here too, so that one
+// place knows how a value is bound and how a name is quoted.
+//
+// Rules every caller keeps:
+//  - A name from a program is never pasted into SQL as written: its
+//    spelling is looked up in the catalogue (findTable, tableColumns) and
+//    the spelling found is quoted with quoteName().
+//  - A value (a BY value such as O'Brien, a label) is bound as a
+//    parameter (?1 in SQLite, $1 in PostgreSQL: placeholder(k) writes
+//    the right one), never pasted into the text.
+//  - describe() is what messages may print: it never holds a password.
+//
+// A connection is used by one thread. Errors are thrown as TableError
+// (table.hpp) whose text names the library and the database's own message.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "zul/table/table.hpp"
+
+namespace zul::table::db {
+
+enum class Dialect { SQLite, PostgreSQL };
+
+// A parameter value: SQL NULL, a number or a text.
+struct Value {
+  enum class Kind { Null, Number, Text };
+  Kind kind = Kind::Null;
+  double number = 0;
+  std::string text;
+  static Value null() { return {}; }
+  static Value of(double x) { return {Kind::Number, x, {}}; }
+  static Value of(std::string_view s) { return {Kind::Text, 0, std::string(s)}; }
+};
+
+// The rows of a query, fetched a batch at a time (a PostgreSQL cursor, a
+// stepped SQLite statement): a table larger than memory can be read.
+class RowStream {
+ public:
+  virtual ~RowStream() = default;
+  virtual int columnCount() const = 0;
+  // Moves to the next row; false after the last.
+  virtual bool next() = 0;
+  // Of the current row, column c (from 0).
+  virtual bool isNull(int c) const = 0;
+  // The value as text ("" for NULL): numbers in their shortest exact
+  // form, dates and times in ISO 8601.
+  virtual std::string_view text(int c) const = 0;
+  // The value as a number when the database holds it as one (SQLite
+  // INTEGER or REAL), else nothing (parse text()).
+  virtual std::optional<double> storedNumber(int c) const = 0;
+};
+
+// What a column holds, as far as zul cares.
+enum class ColumnKind { Number, Text, Date, Time, Timestamp };
+
+struct DbColumn {
+  std::string name;      // the spelling in the database
+  std::string declared;  // the declared type, as the catalogue gives it
+  ColumnKind kind = ColumnKind::Number;
+};
+
+class Connection {
+ public:
+  virtual ~Connection() = default;
+  virtual Dialect dialect() const = 0;
+  // For messages: "SQLite database data/reg.db", "PostgreSQL database
+  // survey on /run/postgresql" (no password, ever).
+  virtual std::string describe() const = 0;
+  // What identifies the database for the check that no output is written
+  // over an input ("sqlite:/abs/path", "pg:host:port:dbname").
+  virtual std::string identity() const = 0;
+
+  // Runs a statement that returns no rows; the number of rows changed.
+  virtual int64_t execute(std::string_view sql, const std::vector<Value>& params = {}) = 0;
+  // Runs a query and streams its rows. Several streams of a connection
+  // may be open together, and other statements may run between their
+  // rows (PostgreSQL reads through a cursor inside the connection's
+  // transaction, which query() begins when none is open and the stream
+  // ends when it is destroyed).
+  virtual std::unique_ptr<RowStream> query(std::string_view sql,
+                                           const std::vector<Value>& params = {}) = 0;
+
+  // Transactions nest by count: the first begin() opens one, the last
+  // end() closes it, committing when any holder asked for it with
+  // markCommit(), rolling back otherwise. A database that failed a
+  // statement inside the transaction rolls back whatever was asked.
+  virtual void begin() = 0;
+  virtual void markCommit() = 0;
+  virtual void end() = 0;  // TableError when the commit fails
+  virtual bool inTransaction() const = 0;
+
+  // The parameter placeholder k (from 1): "?1" or "$1".
+  std::string placeholder(int k) const;
+  // A quoted identifier: "na""me".
+  static std::string quoteName(std::string_view name);
+
+  // The spelling of a table or view whose name equals name case-blind
+  // (the exact spelling first, else the first in sort order); nothing
+  // when there is none.
+  virtual std::optional<std::string> findTable(std::string_view name) = 0;
+  // The columns of a table, in order; table is a spelling findTable gave.
+  virtual std::vector<DbColumn> tableColumns(const std::string& table) = 0;
+
+  // The SQL type written for a new column of kind (width for text).
+  virtual std::string columnType(ColumnKind kind, int width) const = 0;
+  // Appends rows to a table in bulk (PostgreSQL COPY, SQLite a prepared
+  // INSERT): begin with the columns, then one call per row.
+  class Appender {
+   public:
+    virtual ~Appender() = default;
+    virtual void row(const std::vector<Value>& values) = 0;
+    virtual void finish() = 0;  // sends what is buffered
+  };
+  virtual std::unique_ptr<Appender> appender(const std::string& table, int columnCount) = 0;
+};
+
+// Opens an SQLite database file; create: it may be created.
+std::unique_ptr<Connection> openSqlite(const std::string& file, bool create);
+// Opens a PostgreSQL connection from a libpq connection string.
+std::unique_ptr<Connection> openPostgres(const std::string& conninfo);
+
+// The connection string with any password replaced by "***", for
+// messages and the log.
+std::string hidePassword(std::string_view conninfo);
+
+}  // namespace zul::table::db

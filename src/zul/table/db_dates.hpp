@@ -1,0 +1,27 @@
+// zul/table/db_dates.hpp -- dates, times and timestamps of database
+// columns as zul's numbers: a date is the number of days since 1 January
+// 1960, a time the seconds since midnight, a timestamp the seconds since
+// the start of 1 January 1960. Databases hand them over as ISO 8601 text
+// and take them back the same way. Internal to this folder.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "zul/table/db_connection.hpp"
+
+namespace zul::table::db {
+
+// Days from 1960-01-01 to the civil date y-m-d (proleptic Gregorian).
+long daysSince1960(long y, unsigned m, unsigned d);
+
+// Parses "YYYY-MM-DD", "HH:MM:SS[.fff]" or "YYYY-MM-DD[ T]HH:MM:SS[.fff]
+// [+HH[:MM]]" (an offset is subtracted, giving UTC) into out; false for
+// text of another shape or out of range ("infinity", a BC date).
+bool parseTemporal(ColumnKind kind, std::string_view text, double& out);
+
+// The ISO 8601 text of a value of kind; "" for a missing or non-finite
+// value. Fractions of seconds are written to the microsecond when present.
+std::string formatTemporal(ColumnKind kind, double value);
+
+}  // namespace zul::table::db

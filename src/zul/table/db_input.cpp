@@ -1,0 +1,385 @@
+// zul/table/db_input.cpp -- reading a table of a database library: the
+// cursor of db_cursor.hpp, with the columns from the catalogue and the
+// rows of one ordered query.
+#include <algorithm>
+
+#include "zul/table/db_cursor.hpp"
+#include "zul/table/db_dates.hpp"
+
+namespace zul::table::detail {
+
+using db::ColumnKind;
+using db::Connection;
+using db::Dialect;
+
+namespace {
+
+constexpr size_t kMaxNameLength = 32;  // bytes of a variable name
+
+Temporal temporalOf(ColumnKind k) {
+  switch (k) {
+    case ColumnKind::Date: return Temporal::Date;
+    case ColumnKind::Time: return Temporal::Time;
+    case ColumnKind::Timestamp: return Temporal::Timestamp;
+    default: return Temporal::None;
+  }
+}
+
+bool isBoolean(const db::DbColumn& c) { return c.declared == "boolean"; }
+
+std::string_view trimRight(std::string_view s) {
+  while (!s.empty() && s.back() == ' ') s.remove_suffix(1);
+  return s;
+}
+
+}  // namespace
+
+DbCursor::DbCursor(std::shared_ptr<Connection> conn, std::string table, std::string display)
+    : conn_(std::move(conn)), table_(std::move(table)), display_(std::move(display)) {
+  // Every pass over the table, and a group read again by its position in
+  // the ordered rows, must see the same rows: one transaction (a snapshot
+  // in PostgreSQL, a read lock in SQLite) holds from opening to release().
+  conn_->begin();
+  held_ = true;
+  try {
+    describeColumns();
+  } catch (...) {
+    release();
+    throw;
+  }
+}
+
+void DbCursor::describeColumns() {
+  dbColumns_ = conn_->tableColumns(table_);
+  if (dbColumns_.empty())
+    throw TableError("Table " + display_ + " has no columns that zul can read.");
+  for (size_t c = 0; c < dbColumns_.size(); ++c) {
+    const db::DbColumn& d = dbColumns_[c];
+    if (d.name.size() > kMaxNameLength)
+      throw TableError("Table " + display_ + ": the name of column " + d.name.substr(0, 40) +
+                       "... is longer than the " + std::to_string(kMaxNameLength) +
+                       " characters a variable name may have; select it under a shorter "
+                       "name in a view.");
+    for (size_t e = 0; e < c; ++e)
+      if (sameName(dbColumns_[e].name, d.name))
+        throw TableError("Table " + display_ + " has two columns named " + d.name +
+                         " but for case; zul compares names without regard to case.");
+    Column col;
+    col.name = d.name;
+    col.type = d.kind == ColumnKind::Text ? ColumnType::Character : ColumnType::Numeric;
+    col.temporal = temporalOf(d.kind);
+    columns.push_back(col);
+  }
+  for (Row& r : rows_) {
+    r.num.assign(columns.size(), missingValue());
+    r.text.assign(columns.size(), std::string());
+    r.null.assign(columns.size(), true);
+    r.textKept.assign(columns.size(), true);
+  }
+}
+
+DbCursor::~DbCursor() {
+  try {
+    release();
+  } catch (...) {
+  }
+}
+
+// One aggregate query: the row count, the count of values per column,
+// the longest text of each text column, and (SQLite, where a column
+// without a declared type may hold anything) whether such a column holds
+// only numbers.
+void DbCursor::scan() {
+  const bool pg = conn_->dialect() == Dialect::PostgreSQL;
+  std::string sql = "SELECT count(*)";
+  for (const auto& d : dbColumns_) {
+    const std::string q = Connection::quoteName(d.name);
+    sql += ", count(" + q + ")";
+    // Widths are needed of text columns only; converting every number to
+    // text would cost a pass of its own.
+    const bool text = d.kind == ColumnKind::Text;
+    sql += !text ? ", 0"
+           : pg  ? ", max(octet_length(" + q + "::text))"
+                 : ", max(length(CAST(" + q + " AS BLOB)))";
+    sql += pg ? ", 0" : ", sum(typeof(" + q + ") IN ('text','blob'))";
+  }
+  sql += " FROM " + Connection::quoteName(table_);
+  auto r = conn_->query(sql);
+  if (!r->next()) return;
+  double n = 0;
+  parseNumber(r->text(0), n);
+  rows = static_cast<int64_t>(n);
+  valued.assign(columns.size(), false);
+  for (size_t c = 0; c < columns.size(); ++c) {
+    double count = 0, longest = 0, texts = 0;
+    parseNumber(r->text(static_cast<int>(3 * c + 1)), count);
+    if (!r->isNull(static_cast<int>(3 * c + 2))) parseNumber(r->text(static_cast<int>(3 * c + 2)), longest);
+    if (!r->isNull(static_cast<int>(3 * c + 3))) parseNumber(r->text(static_cast<int>(3 * c + 3)), texts);
+    valued[c] = count > 0;
+    Column& col = columns[c];
+    if (!pg && dbColumns_[c].declared.empty() && count > 0 && texts == 0) {
+      col.type = ColumnType::Numeric;  // an untyped SQLite column of numbers
+      dbColumns_[c].kind = ColumnKind::Number;
+    }
+    col.width = col.isCharacter() ? std::max(1, static_cast<int>(longest)) : 8;
+  }
+}
+
+void DbCursor::readCatalogue(std::string& type, std::string& label) {
+  if (!conn_->findTable("zul_tables")) return;
+  auto r = conn_->query("SELECT column_name, type, label FROM \"zul_tables\" WHERE table_name = " +
+                            conn_->placeholder(1),
+                        {db::Value::of(table_)});
+  while (r->next()) {
+    const std::string column(r->text(0));
+    if (column.empty()) {
+      type = std::string(r->text(1));
+      label = std::string(r->text(2));
+      continue;
+    }
+    for (Column& c : columns)
+      if (c.name == column) c.label = std::string(r->text(2));
+  }
+}
+
+void DbCursor::setBy(const std::vector<int>& cols, const std::vector<bool>& descending,
+                     bool notSorted) {
+  byCols_ = cols;
+  byDesc_ = descending;
+  byChar_.clear();
+  for (int c : cols) byChar_.push_back(columns[static_cast<size_t>(c)].isCharacter());
+  notSorted_ = notSorted;
+  keyNum.assign(cols.size(), missingValue());
+  keyText.assign(cols.size(), std::string());
+  rewindTable();
+}
+
+// The order zul compares BY values in: missing first, text by its bytes
+// without trailing blanks.
+std::string DbCursor::byOrderSql() const {
+  const bool pg = conn_->dialect() == Dialect::PostgreSQL;
+  std::string sql;
+  for (size_t k = 0; k < byCols_.size(); ++k) {
+    const db::DbColumn& d = dbColumns_[static_cast<size_t>(byCols_[k])];
+    const std::string q = Connection::quoteName(d.name);
+    if (k) sql += ", ";
+    if (byChar_[k]) sql += pg ? "rtrim(" + q + "::text) COLLATE \"C\"" : "rtrim(" + q + ")";
+    else sql += pg && isBoolean(d) ? q + "::int" : q;
+    if (byDesc_[k]) sql += " DESC";
+    if (pg) sql += byDesc_[k] ? " NULLS LAST" : " NULLS FIRST";
+  }
+  return sql;
+}
+
+std::string DbCursor::selectSql(int64_t offset) const {
+  const bool pg = conn_->dialect() == Dialect::PostgreSQL;
+  std::string sql = "SELECT ";
+  for (size_t c = 0; c < dbColumns_.size(); ++c) {
+    const db::DbColumn& d = dbColumns_[c];
+    const std::string q = Connection::quoteName(d.name);
+    if (c) sql += ", ";
+    if (pg && isBoolean(d)) sql += q + "::int";
+    else if (pg && d.kind == ColumnKind::Text) sql += q + "::text";
+    else sql += q;
+  }
+  sql += " FROM " + Connection::quoteName(table_);
+  if (!byCols_.empty()) sql += " ORDER BY " + byOrderSql();
+  if (offset > 0) sql += (pg ? " OFFSET " : " LIMIT -1 OFFSET ") + std::to_string(offset);
+  return sql;
+}
+
+void DbCursor::open(int64_t offset) {
+  stream_.reset();
+  if (!held_) {
+    conn_->begin();
+    held_ = true;
+  }
+  stream_ = conn_->query(selectSql(offset));
+  fetched_ = offset;
+  ahead_ = false;
+}
+
+bool DbCursor::fetch(Row& row) {
+  if (!stream_ || !stream_->next()) return false;
+  ++fetched_;
+  for (size_t c = 0; c < columns.size(); ++c) {
+    const int i = static_cast<int>(c);
+    row.null[c] = stream_->isNull(i);
+    if (row.null[c]) {
+      row.num[c] = missingValue();
+      row.text[c].clear();
+      row.textKept[c] = true;
+      continue;
+    }
+    const ColumnKind kind = dbColumns_[c].kind;
+    // The text of a number is made only when it is asked for (a numeric
+    // column read into a character slot): most rows never need it.
+    row.textKept[c] = kind == ColumnKind::Text;
+    if (std::optional<double> stored = stream_->storedNumber(i); stored && kind != ColumnKind::Text) {
+      row.num[c] = *stored;
+      continue;
+    }
+    const std::string_view t = stream_->text(i);
+    if (row.textKept[c]) row.text[c].assign(t);
+    double x;
+    const bool ok = kind == ColumnKind::Number || kind == ColumnKind::Text
+                        ? parseNumber(t, x)
+                        : db::parseTemporal(kind, t, x);
+    // NaN and the infinities of a float column are missing, as is text
+    // that is no number.
+    row.num[c] = ok && !isMissing(x) ? x : missingValue();
+  }
+  return true;
+}
+
+std::string_view DbCursor::text(int col) const {
+  Row& r = rows_[cur_];
+  const size_t c = static_cast<size_t>(col);
+  if (!r.textKept[c]) {
+    const ColumnKind kind = dbColumns_[c].kind;
+    r.text[c] = r.null[c] || isMissing(r.num[c]) ? std::string()
+                : kind == ColumnKind::Number     ? formatNumber(r.num[c])
+                                                 : db::formatTemporal(kind, r.num[c]);
+    r.textKept[c] = true;
+  }
+  return r.text[c];
+}
+
+int DbCursor::orderOf(const Row& row) const {
+  for (size_t k = 0; k < byCols_.size(); ++k) {
+    const size_t c = static_cast<size_t>(byCols_[k]);
+    int o;
+    if (byChar_[k]) {
+      const int m = trimRight(row.text[c]).compare(keyText[k]);
+      o = m < 0 ? -1 : (m > 0 ? 1 : 0);
+    } else {
+      const double a = row.num[c], b = keyNum[k];
+      const bool ma = isMissing(a), mb = isMissing(b);
+      if (ma || mb) o = ma == mb ? 0 : (ma ? -1 : 1);
+      else o = a < b ? -1 : (a > b ? 1 : 0);
+    }
+    if (o != 0) return byDesc_[k] ? -o : o;
+  }
+  return 0;
+}
+
+void DbCursor::takeKey(const Row& row) {
+  for (size_t k = 0; k < byCols_.size(); ++k) {
+    const size_t c = static_cast<size_t>(byCols_[k]);
+    if (byChar_[k]) keyText[k] = std::string(trimRight(row.text[c]));
+    else keyNum[k] = row.num[c];
+  }
+  haveKey_ = true;
+}
+
+std::string DbCursor::describeKey() const {
+  std::string s;
+  for (size_t k = 0; k < byCols_.size(); ++k) {
+    if (k) s += ' ';
+    s += columns[static_cast<size_t>(byCols_[k])].name + "=";
+    if (byChar_[k]) s += keyText[k];
+    else s += isMissing(keyNum[k]) ? std::string(".") : formatNumber(keyNum[k]);
+  }
+  return s;
+}
+
+// Enters the group of the row read ahead (reading one when there is
+// none); 0 at the end of the rows.
+int DbCursor::enterGroup(bool checkOrder) {
+  Row& r = rows_[1 - cur_];
+  if (!ahead_ && !fetch(r)) {
+    state = State::Finished;
+    hasRecord = false;
+    return 0;
+  }
+  ahead_ = true;
+  // The database sorted the rows; a collation that orders them otherwise
+  // than zul compares them would split a group, which must not pass.
+  if (checkOrder && haveKey_ && !notSorted_ && orderOf(r) < 0) {
+    const std::string before = describeKey();
+    takeKey(r);
+    state = State::Finished;
+    hasRecord = false;
+    throw TableError("Table " + display_ + ": the database returned the row " +
+                     std::to_string(fetched_) + " (" + describeKey() + ") after a row with " +
+                     before + ", which zul orders after it.");
+  }
+  takeKey(r);
+  groupStart_ = fetched_ - 1;
+  state = State::InGroup;
+  hasRecord = false;
+  return 1;
+}
+
+int DbCursor::nextByGroup() {
+  switch (state) {
+    case State::NotStarted:
+      open(0);
+      haveKey_ = false;
+      if (byCols_.empty()) {
+        groupStart_ = 0;
+        state = State::InGroup;
+        hasRecord = false;
+        return 1;
+      }
+      return enterGroup(false);
+    case State::InGroup:
+      while (nextRecord()) {
+      }
+      [[fallthrough]];
+    case State::GroupEnded:
+      if (byCols_.empty()) {
+        state = State::Finished;
+        hasRecord = false;
+        return 0;
+      }
+      return enterGroup(true);
+    case State::Finished:
+      return 0;
+  }
+  return 0;
+}
+
+bool DbCursor::nextRecord() {
+  if (state != State::InGroup) return false;
+  Row& r = rows_[1 - cur_];
+  if (!ahead_) {
+    if (!fetch(r)) {
+      state = State::GroupEnded;
+      return false;
+    }
+    ahead_ = true;
+  }
+  if (!byCols_.empty() && orderOf(r) != 0) {
+    state = State::GroupEnded;
+    return false;
+  }
+  cur_ = 1 - cur_;
+  ahead_ = false;
+  hasRecord = true;
+  recordNumber = fetched_;
+  return true;
+}
+
+void DbCursor::rewindGroup() {
+  if (state == State::NotStarted || state == State::Finished) return;
+  open(groupStart_);
+  state = State::InGroup;
+  hasRecord = false;
+}
+
+void DbCursor::rewindTable() {
+  stream_.reset();
+  state = State::NotStarted;
+  hasRecord = false;
+  ahead_ = false;
+}
+
+void DbCursor::release() {
+  rewindTable();
+  if (!held_) return;
+  held_ = false;
+  conn_->end();
+}
+
+}  // namespace zul::table::detail

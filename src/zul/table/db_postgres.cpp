@@ -1,0 +1,318 @@
+// zul/table/db_postgres.cpp -- the PostgreSQL connection (libpq): queries
+// read through a cursor a batch of rows at a time, rows written by COPY in
+// batches, values always sent as parameters.
+#include <libpq-fe.h>
+
+#include <memory>
+
+#include "zul/table/db_connection.hpp"
+
+namespace zul::table::db {
+
+namespace {
+
+constexpr int kFetchRows = 2000;
+constexpr size_t kCopyBytes = 1 << 20;
+
+// Type OIDs of the catalogue pg_type (stable across versions).
+enum : Oid {
+  kBool = 16, kInt8 = 20, kInt2 = 21, kInt4 = 23, kOid = 26, kFloat4 = 700, kFloat8 = 701,
+  kNumeric = 1700, kDate = 1082, kTime = 1083, kTimeTz = 1266, kTimestamp = 1114,
+  kTimestampTz = 1184
+};
+
+struct Result {
+  PGresult* r = nullptr;
+  explicit Result(PGresult* res) : r(res) {}
+  ~Result() { PQclear(r); }
+  Result(const Result&) = delete;
+  Result& operator=(const Result&) = delete;
+};
+
+class PgConnection;
+
+class PgRows : public RowStream {
+ public:
+  PgRows(PgConnection& conn, std::string cursor, int columns)
+      : conn_(conn), cursor_(std::move(cursor)), columns_(columns) {}
+  ~PgRows() override;
+  int columnCount() const override { return columns_; }
+  bool next() override;
+  bool isNull(int c) const override { return PQgetisnull(batch_.get(), row_, c) != 0; }
+  std::string_view text(int c) const override {
+    return {PQgetvalue(batch_.get(), row_, c),
+            static_cast<size_t>(PQgetlength(batch_.get(), row_, c))};
+  }
+  std::optional<double> storedNumber(int) const override { return std::nullopt; }
+
+ private:
+  PgConnection& conn_;
+  std::string cursor_;
+  int columns_;
+  std::unique_ptr<PGresult, void (*)(PGresult*)> batch_{nullptr, PQclear};
+  int row_ = -1;
+  bool ended_ = false;
+};
+
+class PgConnection : public Connection {
+ public:
+  explicit PgConnection(const std::string& conninfo) : shown_(hidePassword(conninfo)) {
+    pg_ = PQconnectdb(conninfo.c_str());
+    if (!pg_ || PQstatus(pg_) != CONNECTION_OK) {
+      std::string why = pg_ ? PQerrorMessage(pg_) : "out of memory";
+      while (!why.empty() && (why.back() == '\n' || why.back() == ' ')) why.pop_back();
+      PQfinish(pg_);
+      pg_ = nullptr;
+      throw TableError("The PostgreSQL database (" + shown_ + ") cannot be reached: " + why);
+    }
+    PQsetNoticeProcessor(pg_, [](void*, const char*) {}, nullptr);  // no chatter on stderr
+    // Dates in ISO form, floats in their shortest exact form, timestamps
+    // with a time zone shown in UTC, text in UTF-8.
+    execute("SET DateStyle = ISO; SET extra_float_digits = 1; SET TimeZone = 'UTC'; "
+            "SET client_encoding = 'UTF8'; SET IntervalStyle = iso_8601",
+            {});
+  }
+  ~PgConnection() override { PQfinish(pg_); }
+
+  Dialect dialect() const override { return Dialect::PostgreSQL; }
+  std::string describe() const override {
+    return std::string("PostgreSQL database ") + PQdb(pg_) + " (" + shown_ + ")";
+  }
+  std::string identity() const override {
+    return std::string("pg:") + PQhost(pg_) + ":" + PQport(pg_) + ":" + PQdb(pg_);
+  }
+
+  [[noreturn]] void fail(const std::string& what, const PGresult* r) {
+    std::string why = r ? PQresultErrorMessage(r) : PQerrorMessage(pg_);
+    while (!why.empty() && (why.back() == '\n' || why.back() == ' ')) why.pop_back();
+    throw TableError(describe() + ": " + what + ": " + why);
+  }
+
+  // Runs sql with text parameters; the result, checked to be one of ok.
+  PGresult* run(std::string_view sql, const std::vector<Value>& params, ExecStatusType ok) {
+    std::vector<std::string> texts(params.size());
+    std::vector<const char*> values(params.size(), nullptr);
+    for (size_t k = 0; k < params.size(); ++k) {
+      if (params[k].kind == Value::Kind::Null) continue;
+      texts[k] = params[k].kind == Value::Kind::Text ? params[k].text
+                                                     : formatNumber(params[k].number);
+      values[k] = texts[k].c_str();
+    }
+    const std::string text(sql);
+    PGresult* r = params.empty()
+                      ? PQexec(pg_, text.c_str())
+                      : PQexecParams(pg_, text.c_str(), static_cast<int>(params.size()), nullptr,
+                                     values.data(), nullptr, nullptr, 0);
+    if (PQresultStatus(r) != ok) {
+      Result guard(r);
+      fail("a statement failed", r);
+    }
+    return r;
+  }
+
+  int64_t execute(std::string_view sql, const std::vector<Value>& params) override {
+    Result r(run(sql, params, PGRES_COMMAND_OK));
+    const char* n = PQcmdTuples(r.r);
+    return n && *n ? std::stoll(n) : 0;
+  }
+
+  std::unique_ptr<RowStream> query(std::string_view sql, const std::vector<Value>& params) override {
+    begin();  // a cursor lives in a transaction; the stream ends it
+    const std::string cursor = "zul_cursor_" + std::to_string(++cursors_);
+    int columns = 0;
+    try {
+      Result d(run("DECLARE " + cursor + " NO SCROLL CURSOR FOR " + std::string(sql), params,
+                   PGRES_COMMAND_OK));
+      Result shape(PQdescribePortal(pg_, cursor.c_str()));
+      columns = PQnfields(shape.r);
+    } catch (...) {
+      end();
+      throw;
+    }
+    return std::make_unique<PgRows>(*this, cursor, columns);
+  }
+
+  PGresult* fetch(const std::string& cursor) {
+    return run("FETCH " + std::to_string(kFetchRows) + " FROM " + cursor, {}, PGRES_TUPLES_OK);
+  }
+  void closeCursor(const std::string& cursor) {
+    if (PQtransactionStatus(pg_) == PQTRANS_INTRANS) PQclear(PQexec(pg_, ("CLOSE " + cursor).c_str()));
+    try {
+      end();
+    } catch (...) {
+    }
+  }
+
+  void begin() override {
+    if (depth_++ == 0) {
+      commitAsked_ = false;
+      try {
+        // One snapshot for the whole transaction: the passes over an
+        // input see the same rows.
+        execute("BEGIN ISOLATION LEVEL REPEATABLE READ", {});
+      } catch (...) {
+        depth_ = 0;
+        throw;
+      }
+    }
+  }
+  void markCommit() override { commitAsked_ = true; }
+  void end() override {
+    if (depth_ == 0 || --depth_ > 0) return;
+    // A statement that failed inside the transaction has aborted it: its
+    // COMMIT would roll back and report success, so it is not sent.
+    const bool broken = PQtransactionStatus(pg_) != PQTRANS_INTRANS;
+    if (commitAsked_ && !broken) {
+      PGresult* r = PQexec(pg_, "COMMIT");
+      Result guard(r);
+      if (PQresultStatus(r) != PGRES_COMMAND_OK)
+        fail("the tables written could not be committed", r);
+      return;
+    }
+    PQclear(PQexec(pg_, "ROLLBACK"));
+    if (commitAsked_)
+      throw TableError(describe() + ": a statement failed in the transaction, which was rolled "
+                                    "back; no table was written.");
+  }
+  bool inTransaction() const override { return depth_ > 0; }
+
+  std::optional<std::string> findTable(std::string_view name) override {
+    // Visible tables and views of the search path, case-blind.
+    Result r(run("SELECT c.relname FROM pg_catalog.pg_class c WHERE c.relkind IN "
+                 "('r','v','m','p','f') AND pg_catalog.pg_table_is_visible(c.oid) AND "
+                 "lower(c.relname) = lower($1) ORDER BY c.relname = $1 DESC, "
+                 "c.relname COLLATE \"C\" LIMIT 1",
+                 {Value::of(name)}, PGRES_TUPLES_OK));
+    if (PQntuples(r.r) == 0) return std::nullopt;
+    return std::string(PQgetvalue(r.r, 0, 0));
+  }
+
+  std::vector<DbColumn> tableColumns(const std::string& table) override {
+    Result r(run("SELECT a.attname, pg_catalog.format_type(a.atttypid, a.atttypmod), "
+                 "a.atttypid FROM pg_catalog.pg_attribute a WHERE a.attrelid = $1::regclass "
+                 "AND a.attnum > 0 AND NOT a.attisdropped ORDER BY a.attnum",
+                 {Value::of(quoteName(table))}, PGRES_TUPLES_OK));
+    std::vector<DbColumn> cols;
+    for (int i = 0; i < PQntuples(r.r); ++i)
+      cols.push_back({PQgetvalue(r.r, i, 0), PQgetvalue(r.r, i, 1),
+                      kindOfType(static_cast<Oid>(std::stoul(PQgetvalue(r.r, i, 2))))});
+    return cols;
+  }
+
+  static ColumnKind kindOfType(Oid t) {
+    switch (t) {
+      case kBool: case kInt8: case kInt2: case kInt4: case kOid: case kFloat4: case kFloat8:
+      case kNumeric:
+        return ColumnKind::Number;
+      case kDate: return ColumnKind::Date;
+      case kTime: case kTimeTz: return ColumnKind::Time;
+      case kTimestamp: case kTimestampTz: return ColumnKind::Timestamp;
+      default: return ColumnKind::Text;
+    }
+  }
+
+  std::string columnType(ColumnKind kind, int width) const override {
+    switch (kind) {
+      case ColumnKind::Number: return "double precision";
+      case ColumnKind::Date: return "date";
+      case ColumnKind::Time: return "time";
+      case ColumnKind::Timestamp: return "timestamp";
+      default: return "varchar(" + std::to_string(std::max(1, width)) + ")";
+    }
+  }
+
+  std::unique_ptr<Appender> appender(const std::string& table, int columnCount) override;
+
+  // Sends one batch of COPY text.
+  void copy(const std::string& table, const std::string& data) {
+    Result start(run("COPY " + quoteName(table) + " FROM STDIN", {}, PGRES_COPY_IN));
+    if (PQputCopyData(pg_, data.data(), static_cast<int>(data.size())) != 1 ||
+        PQputCopyEnd(pg_, nullptr) != 1)
+      fail("rows could not be sent", nullptr);
+    Result done(PQgetResult(pg_));
+    while (PGresult* extra = PQgetResult(pg_)) PQclear(extra);
+    if (PQresultStatus(done.r) != PGRES_COMMAND_OK) fail("rows could not be written", done.r);
+  }
+
+ private:
+  PGconn* pg_ = nullptr;
+  std::string shown_;  // the connection string without its password
+  int depth_ = 0;
+  bool commitAsked_ = false;
+  int cursors_ = 0;
+};
+
+PgRows::~PgRows() { conn_.closeCursor(cursor_); }
+
+bool PgRows::next() {
+  if (ended_) return false;
+  if (batch_ && row_ + 1 < PQntuples(batch_.get())) {
+    ++row_;
+    return true;
+  }
+  batch_.reset(conn_.fetch(cursor_));
+  row_ = 0;
+  if (PQntuples(batch_.get()) == 0) {
+    ended_ = true;
+    return false;
+  }
+  return true;
+}
+
+// COPY's text format: tab between fields, \N for NULL, backslash escapes
+// for the backslash, tab, line feed and carriage return in a value.
+class PgAppender : public Connection::Appender {
+ public:
+  PgAppender(PgConnection& conn, std::string table) : conn_(conn), table_(std::move(table)) {}
+  void row(const std::vector<Value>& values) override {
+    for (size_t k = 0; k < values.size(); ++k) {
+      if (k) buffer_.push_back('\t');
+      field(values[k]);
+    }
+    buffer_.push_back('\n');
+    if (buffer_.size() >= kCopyBytes) finish();
+  }
+  void finish() override {
+    if (buffer_.empty()) return;
+    conn_.copy(table_, buffer_);
+    buffer_.clear();
+  }
+
+ private:
+  void field(const Value& v) {
+    switch (v.kind) {
+      case Value::Kind::Null: buffer_.append("\\N"); return;
+      case Value::Kind::Number: {
+        char buf[32];
+        buffer_.append(buf, static_cast<size_t>(formatNumber(v.number, buf)));
+        return;
+      }
+      case Value::Kind::Text:
+        for (char c : v.text) {
+          switch (c) {
+            case '\\': buffer_.append("\\\\"); break;
+            case '\t': buffer_.append("\\t"); break;
+            case '\n': buffer_.append("\\n"); break;
+            case '\r': buffer_.append("\\r"); break;
+            default: buffer_.push_back(c);
+          }
+        }
+        return;
+    }
+  }
+  PgConnection& conn_;
+  std::string table_;
+  std::string buffer_;
+};
+
+std::unique_ptr<Connection::Appender> PgConnection::appender(const std::string& table, int) {
+  return std::make_unique<PgAppender>(*this, table);
+}
+
+}  // namespace
+
+std::unique_ptr<Connection> openPostgres(const std::string& conninfo) {
+  return std::make_unique<PgConnection>(conninfo);
+}
+
+}  // namespace zul::table::db

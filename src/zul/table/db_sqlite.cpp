@@ -1,0 +1,238 @@
+// zul/table/db_sqlite.cpp -- the SQLite connection (libsqlite3, embedded):
+// prepared statements with bound parameters, rows stepped one at a time.
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+
+#include "zul/table/db_connection.hpp"
+
+namespace zul::table::db {
+
+namespace {
+
+constexpr int kBusyMilliseconds = 10000;
+
+class SqliteConnection;
+
+// A prepared statement, finalized when it goes.
+struct Statement {
+  sqlite3_stmt* st = nullptr;
+  ~Statement() { sqlite3_finalize(st); }
+};
+
+class SqliteRows : public RowStream {
+ public:
+  SqliteRows(SqliteConnection& conn, sqlite3_stmt* st) : conn_(conn), st_(st) {}
+  ~SqliteRows() override { sqlite3_finalize(st_); }
+  int columnCount() const override { return sqlite3_column_count(st_); }
+  bool next() override;
+  bool isNull(int c) const override { return sqlite3_column_type(st_, c) == SQLITE_NULL; }
+  std::string_view text(int c) const override {
+    const unsigned char* p = sqlite3_column_text(st_, c);
+    if (!p) return {};
+    return {reinterpret_cast<const char*>(p), static_cast<size_t>(sqlite3_column_bytes(st_, c))};
+  }
+  std::optional<double> storedNumber(int c) const override {
+    const int t = sqlite3_column_type(st_, c);
+    if (t == SQLITE_INTEGER || t == SQLITE_FLOAT) return sqlite3_column_double(st_, c);
+    return std::nullopt;
+  }
+
+ private:
+  SqliteConnection& conn_;
+  sqlite3_stmt* st_;
+  bool done_ = false;
+};
+
+class SqliteConnection : public Connection {
+ public:
+  SqliteConnection(const std::string& file, bool create) : file_(file) {
+    const int flags = SQLITE_OPEN_READWRITE | (create ? SQLITE_OPEN_CREATE : 0);
+    if (sqlite3_open_v2(file.c_str(), &db_, flags, nullptr) != SQLITE_OK) {
+      std::string why = db_ ? sqlite3_errmsg(db_) : "out of memory";
+      sqlite3_close(db_);
+      db_ = nullptr;
+      throw TableError("The SQLite database " + file + " cannot be opened: " + why + ".");
+    }
+    sqlite3_busy_timeout(db_, kBusyMilliseconds);
+    sqlite3_extended_result_codes(db_, 1);
+  }
+  ~SqliteConnection() override {
+    if (depth_ > 0) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+    sqlite3_close_v2(db_);
+  }
+
+  Dialect dialect() const override { return Dialect::SQLite; }
+  std::string describe() const override { return "SQLite database " + file_; }
+  std::string identity() const override {
+    std::error_code ec;
+    auto p = std::filesystem::weakly_canonical(std::filesystem::absolute(file_, ec), ec);
+    return "sqlite:" + (ec ? file_ : p.string());
+  }
+
+  [[noreturn]] void fail(const std::string& what) {
+    if (depth_ > 0) failed_ = true;
+    throw TableError(describe() + ": " + what + ": " + sqlite3_errmsg(db_) + ".");
+  }
+
+  sqlite3_stmt* prepare(std::string_view sql, const std::vector<Value>& params) {
+    sqlite3_stmt* st = nullptr;
+    if (sqlite3_prepare_v2(db_, sql.data(), static_cast<int>(sql.size()), &st, nullptr) !=
+        SQLITE_OK)
+      fail("a statement could not be prepared");
+    for (size_t k = 0; k < params.size(); ++k) bind(st, static_cast<int>(k) + 1, params[k]);
+    return st;
+  }
+
+  static void bind(sqlite3_stmt* st, int k, const Value& v) {
+    switch (v.kind) {
+      case Value::Kind::Null: sqlite3_bind_null(st, k); break;
+      case Value::Kind::Number: sqlite3_bind_double(st, k, v.number); break;
+      case Value::Kind::Text:
+        sqlite3_bind_text(st, k, v.text.data(), static_cast<int>(v.text.size()), SQLITE_TRANSIENT);
+        break;
+    }
+  }
+
+  int64_t execute(std::string_view sql, const std::vector<Value>& params) override {
+    Statement s{prepare(sql, params)};
+    int rc;
+    while ((rc = sqlite3_step(s.st)) == SQLITE_ROW) {
+    }
+    if (rc != SQLITE_DONE) fail("a statement failed");
+    return sqlite3_changes64(db_);
+  }
+
+  std::unique_ptr<RowStream> query(std::string_view sql, const std::vector<Value>& params) override {
+    return std::make_unique<SqliteRows>(*this, prepare(sql, params));
+  }
+
+  void begin() override {
+    if (depth_++ == 0) {
+      commitAsked_ = failed_ = false;
+      if (sqlite3_exec(db_, "BEGIN", nullptr, nullptr, nullptr) != SQLITE_OK) {
+        depth_ = 0;
+        fail("a transaction could not begin");
+      }
+    }
+  }
+  void markCommit() override { commitAsked_ = true; }
+  void end() override {
+    if (depth_ == 0 || --depth_ > 0) return;
+    if (commitAsked_ && !failed_) {
+      if (sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr) == SQLITE_OK) return;
+      const std::string why = sqlite3_errmsg(db_);
+      sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+      throw TableError(describe() + ": the tables written could not be committed: " + why + ".");
+    }
+    sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+    if (commitAsked_)
+      throw TableError(describe() + ": a statement failed in the transaction, which was rolled "
+                                    "back; no table was written.");
+  }
+  bool inTransaction() const override { return depth_ > 0; }
+
+  std::optional<std::string> findTable(std::string_view name) override {
+    auto rows = query(
+        "SELECT name FROM sqlite_master WHERE type IN ('table','view') AND lower(name) = "
+        "lower(?1) ORDER BY name = ?1 DESC, name LIMIT 1",
+        {Value::of(name)});
+    if (!rows->next()) return std::nullopt;
+    return std::string(rows->text(0));
+  }
+
+  std::vector<DbColumn> tableColumns(const std::string& table) override {
+    std::vector<DbColumn> cols;
+    auto rows = query("SELECT name, type FROM pragma_table_info(?1) ORDER BY cid",
+                      {Value::of(table)});
+    while (rows->next()) {
+      DbColumn c{std::string(rows->text(0)), std::string(rows->text(1)), ColumnKind::Text};
+      c.kind = kindOfDeclared(c.declared);
+      cols.push_back(std::move(c));
+    }
+    return cols;
+  }
+
+  // SQLite's type affinity rules (section 3.1 of its datatype page), with
+  // the date and time names that its date functions understand.
+  static ColumnKind kindOfDeclared(std::string d) {
+    for (char& ch : d) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+    auto has = [&](const char* w) { return d.find(w) != std::string::npos; };
+    if (has("TIMESTAMP") || has("DATETIME")) return ColumnKind::Timestamp;
+    if (has("DATE")) return ColumnKind::Date;
+    if (has("TIME")) return ColumnKind::Time;
+    if (has("CHAR") || has("CLOB") || has("TEXT")) return ColumnKind::Text;
+    if (has("INT") || has("REAL") || has("FLOA") || has("DOUB") || has("NUM") || has("DEC") ||
+        has("BOOL"))
+      return ColumnKind::Number;
+    return ColumnKind::Text;
+  }
+
+  std::string columnType(ColumnKind kind, int) const override {
+    switch (kind) {
+      case ColumnKind::Number: return "REAL";
+      case ColumnKind::Date: return "DATE";
+      case ColumnKind::Time: return "TIME";
+      case ColumnKind::Timestamp: return "TIMESTAMP";
+      default: return "TEXT";
+    }
+  }
+
+  std::unique_ptr<Appender> appender(const std::string& table, int columnCount) override;
+
+  void stepFailed() { fail("reading failed"); }
+
+ private:
+  std::string file_;
+  sqlite3* db_ = nullptr;
+  int depth_ = 0;
+  bool commitAsked_ = false;
+  bool failed_ = false;
+};
+
+bool SqliteRows::next() {
+  if (done_) return false;
+  const int rc = sqlite3_step(st_);
+  if (rc == SQLITE_ROW) return true;
+  done_ = true;
+  if (rc != SQLITE_DONE) conn_.stepFailed();
+  return false;
+}
+
+// Rows go in through one prepared INSERT, stepped once per row.
+class SqliteAppender : public Connection::Appender {
+ public:
+  SqliteAppender(SqliteConnection& conn, const std::string& table, int n) : conn_(conn) {
+    std::string sql = "INSERT INTO " + Connection::quoteName(table) + " VALUES (";
+    for (int k = 1; k <= n; ++k) sql += (k > 1 ? ",?" : "?") + std::to_string(k);
+    sql += ")";
+    st_.st = conn.prepare(sql, {});
+  }
+  void row(const std::vector<Value>& values) override {
+    for (size_t k = 0; k < values.size(); ++k)
+      SqliteConnection::bind(st_.st, static_cast<int>(k) + 1, values[k]);
+    const int rc = sqlite3_step(st_.st);
+    sqlite3_reset(st_.st);
+    if (rc != SQLITE_DONE) conn_.fail("a row could not be written");
+  }
+  void finish() override {}
+
+ private:
+  SqliteConnection& conn_;
+  Statement st_;
+};
+
+std::unique_ptr<Connection::Appender> SqliteConnection::appender(const std::string& table,
+                                                                 int columnCount) {
+  return std::make_unique<SqliteAppender>(*this, table, columnCount);
+}
+
+}  // namespace
+
+std::unique_ptr<Connection> openSqlite(const std::string& file, bool create) {
+  return std::make_unique<SqliteConnection>(file, create);
+}
+
+}  // namespace zul::table::db

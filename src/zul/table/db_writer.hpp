@@ -1,0 +1,47 @@
+// zul/table/db_writer.hpp -- an output table written into a database.
+// Internal to this folder (output_table.cpp).
+//
+// The rows go into a new table under a name of its own, inside the
+// connection's transaction; commit() drops the table of the wanted name,
+// renames the new one to it and records TYPE and labels in the catalogue
+// table "zul_tables", all in that one transaction, which is committed
+// when the last table of the connection is done. A step that stops, a
+// process that dies, or a statement that fails leaves the database as it
+// was: the transaction is rolled back.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "zul/table/db_connection.hpp"
+#include "zul/table/table.hpp"
+
+namespace zul::table::detail {
+
+class DbWriter {
+ public:
+  explicit DbWriter(const TableRef& ref);
+  ~DbWriter();
+  // Creates the new table with a column for each of columns.
+  void create(const std::vector<Column>& columns);
+  void row(const std::vector<db::Value>& values);
+  void commit(const std::string& type, const std::string& label, const std::vector<Column>& columns);
+  void abort();
+  db::Connection& connection() { return *conn_; }
+
+ private:
+  void writeCatalogue(const std::string& type, const std::string& label,
+                      const std::vector<Column>& columns);
+  std::shared_ptr<db::Connection> conn_;
+  std::string table_, display_, work_;
+  std::unique_ptr<db::Connection::Appender> appender_;
+  bool held_ = false;
+  bool created_ = false;
+};
+
+// The name a new database column gets: a PostgreSQL name in lower case,
+// as an unquoted name would be, so that plain SQL reaches it.
+std::string dbColumnName(const db::Connection& conn, const std::string& name);
+
+}  // namespace zul::table::detail

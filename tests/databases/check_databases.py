@@ -1,0 +1,291 @@
+#!/usr/bin/env python3
+"""Tables in SQLite and PostgreSQL libraries, through zul.
+
+Usage: check_databases.py ZUL WORKDIR
+
+Starts a throwaway PostgreSQL cluster (pg_cluster.py), runs every check
+against it and an SQLite file, and stops the cluster at the end, whatever
+happened. A check that fails prints why; the exit status is 1 when any did.
+"""
+import csv
+import json
+import math
+import os
+import shutil
+import sqlite3
+import subprocess
+import sys
+from datetime import date
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import pg_cluster  # noqa: E402
+
+GROUPS = ["O'Brien", "Zhang", "van der Berg"]  # a quote, blanks; in byte order
+ROWS_PER_GROUP = 40
+
+
+def lcg(seed):
+    """A small deterministic generator, so the data are the same everywhere."""
+    state = seed
+    while True:
+        state = (state * 6364136223846793005 + 1442695040888963407) % 2**64
+        yield (state >> 11) / 2**53
+
+
+def survey_rows():
+    """id, grp, x1..x5 with two factors; values with 4 decimals, so that the
+    text of every value is read to the same double by every database."""
+    rnd = lcg(2024)
+    rows = []
+    for g in GROUPS:
+        for i in range(ROWS_PER_GROUP):
+            f1, f2 = next(rnd) - 0.5, next(rnd) - 0.5
+            x = [f1 + 0.3 * (next(rnd) - 0.5), f1 + 0.4 * (next(rnd) - 0.5),
+                 f1 + f2 + 0.3 * (next(rnd) - 0.5), f2 + 0.3 * (next(rnd) - 0.5),
+                 f2 + 0.5 * (next(rnd) - 0.5)]
+            rows.append([len(rows) + 1, g] + [round(v * 100, 4) for v in x])
+    return rows
+
+
+class Checks:
+    def __init__(self, zul, work, cluster):
+        self.zul, self.work, self.pg = zul, work, cluster
+        self.failures = []
+        self.lite = os.path.join(work, "lite.db")
+        self.rows = survey_rows()
+
+    def fail(self, what):
+        self.failures.append(what)
+        print("FAIL:", what)
+
+    def run(self, program, name, expect_ok=True):
+        path = os.path.join(self.work, name + ".zul")
+        with open(path, "w") as f:
+            f.write(program)
+        out = os.path.join(self.work, name + ".json")
+        r = subprocess.run([self.zul, "--work", self.work, "--json", out, path],
+                           capture_output=True, text=True, cwd=self.work)
+        if expect_ok and r.returncode != 0:
+            self.fail(f"{name}: zul ended with {r.returncode}:\n{r.stdout[-2000:]}{r.stderr}")
+        tables = json.load(open(out))["tables"] if os.path.exists(out) else []
+        return r, tables
+
+    def libnames(self):
+        return (f"LIBNAME lite SQLITE '{self.lite}';\n"
+                f"LIBNAME pg POSTGRES '{self.pg.conninfo()}';\n")
+
+    # ---- data ----
+    def load(self):
+        header = ["id", "grp", "x1", "x2", "x3", "x4", "x5"]
+        with open(os.path.join(self.work, "survey.csv"), "w", newline="") as f:
+            w = csv.writer(f)
+            w.writerow(header)
+            w.writerows(self.rows)
+        con = sqlite3.connect(self.lite)
+        con.execute("CREATE TABLE Survey (id INTEGER, grp TEXT, x1 REAL, x2 REAL, x3 REAL, "
+                    "x4 REAL, x5 REAL)")
+        con.executemany("INSERT INTO Survey VALUES (?,?,?,?,?,?,?)", self.rows)
+        con.commit()
+        con.close()
+        self.pg.psql('CREATE TABLE "Survey" (id integer, grp varchar(20), x1 float8, '
+                     "x2 float8, x3 numeric, x4 real, x5 float8)")
+        # x4 as real keeps fewer digits: it is stored back as float8 below.
+        self.pg.psql('ALTER TABLE "Survey" ALTER COLUMN x4 TYPE float8')
+        values = ",".join("({},'{}',{},{},{},{},{})".format(
+            r[0], r[1].replace("'", "''"), *r[2:]) for r in self.rows)
+        self.pg.psql(f'INSERT INTO "Survey" VALUES {values}')
+
+    # ---- checks ----
+    def same_analysis_everywhere(self):
+        """CSV, SQLite and PostgreSQL give the same tables and scores."""
+        results = {}
+        for lib, src in [("csv", "survey"), ("lite", "lite.survey"), ("pg", "pg.SURVEY")]:
+            out = {"csv": "scores_csv", "lite": "lite.scores", "pg": "pg.Scores"}[lib]
+            _, tables = self.run(self.libnames() +
+                                 f"FACTOR DATA={src} NFACTORS=2 ROTATE=VARIMAX OUT={out};\n"
+                                 "  BY grp;\n  VAR x1-x5;\nRUN;\n", "same_" + lib)
+            results[lib] = tables
+        base = results["csv"]
+        for lib in ("lite", "pg"):
+            if len(results[lib]) != len(base) or not base:
+                self.fail(f"same analysis: {lib} gave {len(results[lib])} tables, CSV {len(base)}")
+                continue
+            for a, b in zip(base, results[lib]):
+                if a["name"] != b["name"] or a["by"] != b["by"] or not close(a["rows"], b["rows"]):
+                    self.fail(f"same analysis: table {a['name']} ({a['by']}) differs in {lib}")
+                    break
+        by_groups = {json.dumps(t["by"]) for t in base}
+        if not any("O'Brien" in g for g in by_groups) or not any("van der Berg" in g for g in by_groups):
+            self.fail(f"same analysis: BY groups seen {sorted(by_groups)}")
+        self.same_scores()
+
+    def same_scores(self):
+        with open(os.path.join(self.work, "scores_csv.csv")) as f:
+            want = {int(r["id"]): r for r in csv.DictReader(f)}
+        con = sqlite3.connect(self.lite)
+        lite = {r[0]: r for r in con.execute("SELECT id, grp, Factor1, Factor2 FROM scores")}
+        con.close()
+        pg = {}
+        for line in self.pg.psql("SELECT id, grp, factor1, factor2 FROM scores").splitlines():
+            i, g, f1, f2 = line.split("|")
+            pg[int(i)] = (int(i), g, float(f1), float(f2))
+        for name, got in (("SQLite", lite), ("PostgreSQL", pg)):
+            if set(got) != set(want):
+                self.fail(f"scores in {name}: ids {len(got)} rows, CSV {len(want)}")
+                continue
+            for i, r in want.items():
+                g = got[i]
+                if g[1] != r["grp"] or not close([float(r["Factor1"]), float(r["Factor2"])],
+                                                 [g[2], g[3]]):
+                    self.fail(f"scores in {name}: row {i} is {g}, CSV {dict(r)}")
+                    break
+
+    def dates_times_timestamps(self):
+        """Date, time and timestamp columns read as days and seconds since
+        1960 and written back as the same types."""
+        self.pg.psql("CREATE TABLE visits (d date, t time, ts timestamp, x1 float8, x2 float8, "
+                     "x3 float8)")
+        rows = []
+        for i, r in enumerate(self.rows[:30]):
+            rows.append(f"('2030-06-{1 + i % 28:02d}', '{i % 24:02d}:30:15.5', "
+                        f"'2030-01-01 {i % 24:02d}:00:01', {r[2]}, {r[3]}, {r[5]})")
+        self.pg.psql("INSERT INTO visits VALUES " + ",".join(rows))
+        self.run(self.libnames() + "FACTOR DATA=pg.visits NFACTORS=1 OUT=pg.visits_out;\n"
+                 "  VAR x1-x3;\nRUN;\nFACTOR DATA=pg.visits NFACTORS=1 OUT=visits_csv;\n"
+                 "  VAR x1-x3;\nRUN;\n", "dates")
+        types = self.pg.psql("SELECT column_name || ':' || data_type FROM "
+                             "information_schema.columns WHERE table_name = 'visits_out' "
+                             "ORDER BY ordinal_position").splitlines()
+        if types[:3] != ["d:date", "t:time without time zone", "ts:timestamp without time zone"]:
+            self.fail(f"dates: the output columns are {types}")
+        back = self.pg.psql("SELECT count(*) FROM visits v JOIN visits_out o ON v.d = o.d AND "
+                            "v.t = o.t AND v.ts = o.ts AND v.x1 = o.x1").strip()
+        if back != "30":
+            self.fail(f"dates: {back} of 30 rows came back with the same date, time and timestamp")
+        with open(os.path.join(self.work, "visits_csv.csv")) as f:
+            first = next(csv.DictReader(f))
+        days = (date(2030, 6, 1) - date(1960, 1, 1)).days
+        want = {"d": days, "t": 30 * 60 + 15.5,
+                "ts": (date(2030, 1, 1) - date(1960, 1, 1)).days * 86400 + 1}
+        for k, v in want.items():
+            if float(first[k]) != v:
+                self.fail(f"dates: column {k} of the first row is {first[k]}, not {v}")
+
+    def awkward_text_copied(self):
+        """Text with a tab, a backslash, a line break, a quote and \\N goes
+        into the COPY stream escaped and comes back unchanged."""
+        self.pg.psql("CREATE TABLE notes AS SELECT id, x1, x2, x3, CASE id % 4 "
+                     "WHEN 0 THEN E'tab\\there' WHEN 1 THEN E'back\\\\slash \\\\N' "
+                     "WHEN 2 THEN E'two\\nlines\\r' ELSE 'O''Brien; DROP TABLE notes' END "
+                     'AS note FROM "Survey"')
+        self.run(self.libnames() + "FACTOR DATA=pg.notes NFACTORS=1 OUT=pg.notes_out;\n"
+                 "  VAR x1-x3;\nRUN;\n", "notes")
+        same = self.pg.psql("SELECT count(*) FROM notes n JOIN notes_out o USING (id) "
+                            "WHERE n.note = o.note").strip()
+        if same != str(len(self.rows)):
+            self.fail(f"awkward text: {same} of {len(self.rows)} notes came back unchanged")
+
+    def stopped_step_leaves_nothing(self):
+        """A step whose reading fails half way writes no table; an earlier
+        table of that name stays, and no transaction stays open."""
+        self.pg.psql("CREATE TABLE kept AS SELECT 1 AS marker")
+        self.pg.psql("CREATE SEQUENCE calls")
+        n = len(self.rows)
+        # Each pass calls boom() once per row: the scan at opening, the data
+        # pass, then the scoring pass, which fails half way.
+        self.pg.psql("CREATE FUNCTION boom(x float8) RETURNS float8 LANGUAGE plpgsql AS $$ "
+                     f"BEGIN IF nextval('calls') > {2 * n + n // 2} THEN "
+                     "RAISE EXCEPTION 'the disk caught fire'; END IF; RETURN x; END $$")
+        self.pg.psql('CREATE VIEW fragile AS SELECT id, boom(x1) AS x1, x2, x3, x4, x5 '
+                     'FROM "Survey"')
+        r, _ = self.run(self.libnames() + "FACTOR DATA=pg.fragile NFACTORS=2 OUT=pg.kept;\n"
+                        "  VAR x1-x5;\nRUN;\n", "stopped", expect_ok=False)
+        if r.returncode == 0:
+            self.fail("stopped step: zul reported success")
+        if "disk caught fire" not in r.stdout + r.stderr:
+            self.fail("stopped step: the database's message is not in the log:\n" + r.stderr)
+        if self.pg.psql("SELECT * FROM kept").strip() != "1":
+            self.fail("stopped step: the earlier table KEPT was changed")
+        left = self.pg.psql("SELECT count(*) FROM pg_class WHERE relname LIKE 'zul_new%'").strip()
+        if left != "0":
+            self.fail(f"stopped step: {left} half-written tables are left")
+
+    def no_rows_no_table(self):
+        """When no BY group gives a result, no table is created."""
+        self.pg.psql("CREATE TABLE empty_groups AS SELECT grp, NULL::float8 AS x1, "
+                     'NULL::float8 AS x2, NULL::float8 AS x3 FROM "Survey"')
+        self.run(self.libnames() + "FACTOR DATA=pg.empty_groups NFACTORS=1 OUT=pg.none;\n"
+                 "  BY grp;\n  VAR x1-x3;\nRUN;\n", "no_rows", expect_ok=False)
+        left = self.pg.psql("SELECT count(*) FROM pg_class WHERE relname = 'none' "
+                            "OR relname LIKE 'zul_new%'").strip()
+        if left != "0":
+            self.fail("no rows: a table was written")
+
+    def no_output_over_input(self):
+        """An output is refused when it is the input, however spelt."""
+        r, _ = self.run(self.libnames() + "FACTOR DATA=pg.survey NFACTORS=1 OUT=pg.SURVEY;\n"
+                        "  VAR x1-x5;\nRUN;\n", "overwrite", expect_ok=False)
+        if r.returncode == 0 or "would be overwritten" not in r.stdout + r.stderr:
+            self.fail("output over input: not refused:\n" + r.stderr)
+
+    def password_never_shown(self):
+        """The password of a connection string stays out of the log, also
+        when the connection fails."""
+        for dbname in ("postgres", "no_such_db"):
+            program = (f"LIBNAME pg POSTGRES '{self.pg.conninfo(dbname, 'password=Sekr3t')}';\n"
+                       "FACTOR DATA=pg.survey NFACTORS=1;\n  VAR x1-x5;\nRUN;\n")
+            r, tables = self.run(program, "password_" + dbname, expect_ok=dbname == "postgres")
+            seen = r.stdout + r.stderr + json.dumps(tables)
+            if "Sekr3t" in seen:
+                self.fail(f"password: shown when connecting to {dbname}")
+            if dbname == "no_such_db" and "password=***" not in r.stderr:
+                self.fail("password: the failed connection is not described:\n" + r.stderr)
+
+    def labels_and_type_kept(self):
+        """TYPE and the table label go into the catalogue table and come back."""
+        self.run(self.libnames() + "FACTOR DATA=lite.survey NFACTORS=2 "
+                 "OUTSTAT=lite.fstat(LABEL='Two factors, O''Brien''s');\n  VAR x1-x5;\nRUN;\n"
+                 "FACTOR DATA=lite.fstat NFACTORS=2;\nRUN;\n", "labels")
+        con = sqlite3.connect(self.lite)
+        rows = con.execute("SELECT type, label FROM zul_tables WHERE table_name = 'fstat' "
+                           "AND column_name = ''").fetchall()
+        con.close()
+        if rows != [("FACTOR", "Two factors, O'Brien's")]:
+            self.fail(f"labels: the catalogue holds {rows}")
+
+
+def close(a, b, tol=1e-9):
+    """Equal structures, numbers to a relative tolerance."""
+    if isinstance(a, list) and isinstance(b, list):
+        return len(a) == len(b) and all(close(x, y, tol) for x, y in zip(a, b))
+    if isinstance(a, dict) and isinstance(b, dict):
+        return a.keys() == b.keys() and all(close(a[k], b[k], tol) for k in a)
+    if isinstance(a, (int, float)) and isinstance(b, (int, float)):
+        return math.isclose(a, b, rel_tol=tol, abs_tol=tol)
+    return a == b
+
+
+def main():
+    zul, work = sys.argv[1], sys.argv[2]
+    shutil.rmtree(work, ignore_errors=True)
+    os.makedirs(work)
+    try:
+        with pg_cluster.Cluster() as cluster:
+            c = Checks(zul, work, cluster)
+            c.load()
+            for check in (c.same_analysis_everywhere, c.dates_times_timestamps, c.awkward_text_copied,
+                          c.stopped_step_leaves_nothing, c.no_rows_no_table,
+                          c.no_output_over_input,
+                          c.password_never_shown, c.labels_and_type_kept):
+                try:
+                    check()
+                except Exception as e:  # a check that breaks is a failure, not the end
+                    c.fail(f"{check.__name__}: {e}")
+    except pg_cluster.ClusterError as e:
+        print("FAIL:", e)
+        return 1
+    return 1 if c.failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

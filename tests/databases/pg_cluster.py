@@ -1,0 +1,95 @@
+"""A throwaway PostgreSQL cluster for tests.
+
+initdb into a temporary directory, the server listening on a Unix socket in
+that directory only (no TCP port), as the user postgres when the tests run
+as root (the server refuses to run as root). The cluster is stopped and its
+directory removed when the `with` block ends, also when a test in it fails.
+If the server cannot start, ClusterError carries its log.
+"""
+import glob
+import os
+import shutil
+import subprocess
+import tempfile
+
+
+class ClusterError(RuntimeError):
+    pass
+
+
+def _tool(name):
+    found = shutil.which(name)
+    if found:
+        return found
+    for path in sorted(glob.glob(f"/usr/lib/postgresql/*/bin/{name}"), reverse=True):
+        return path
+    raise ClusterError(f"{name} is not installed (scripts/install-deps installs postgresql)")
+
+
+class Cluster:
+    def __init__(self, user="zul"):
+        self.user = user
+        self.base = tempfile.mkdtemp(prefix="zul-pg-")
+        self.data = os.path.join(self.base, "data")
+        self.socket = self.base
+        self.log = os.path.join(self.base, "server.log")
+        self._started = False
+        self._as_root = os.geteuid() == 0
+        if self._as_root:
+            shutil.chown(self.base, "postgres", "postgres")
+
+    def _run(self, argv):
+        if self._as_root:
+            argv = ["runuser", "-u", "postgres", "--"] + argv
+        return subprocess.run(argv, capture_output=True, text=True)
+
+    def _server_log(self):
+        try:
+            with open(self.log) as f:
+                return f.read()
+        except OSError:
+            return "(no server log)"
+
+    def start(self):
+        r = self._run([_tool("initdb"), "-D", self.data, "-U", self.user, "--auth=trust",
+                       "-E", "UTF8", "--no-locale", "--no-sync"])
+        if r.returncode != 0:
+            raise ClusterError("initdb failed:\n" + r.stdout + r.stderr)
+        options = f"-c listen_addresses='' -c unix_socket_directories='{self.socket}' -c fsync=off"
+        r = self._run([_tool("pg_ctl"), "-D", self.data, "-l", self.log, "-w", "-t", "60",
+                       "-o", options, "start"])
+        if r.returncode != 0:
+            raise ClusterError("the PostgreSQL server did not start:\n" + r.stdout + r.stderr +
+                               "\nserver log:\n" + self._server_log())
+        self._started = True
+        return self
+
+    def stop(self):
+        try:
+            if self._started:
+                self._run([_tool("pg_ctl"), "-D", self.data, "-m", "immediate", "-w", "stop"])
+        finally:
+            shutil.rmtree(self.base, ignore_errors=True)
+
+    def conninfo(self, dbname="postgres", extra=""):
+        return f"host={self.socket} dbname={dbname} user={self.user}" + (" " + extra if extra else "")
+
+    def psql(self, sql, dbname="postgres"):
+        """Runs sql through psql; its output (unaligned, tuples only)."""
+        r = subprocess.run([_tool("psql"), "-X", "-q", "-A", "-t", "-v", "ON_ERROR_STOP=1",
+                            "-h", self.socket, "-U", self.user, "-d", dbname, "-c", sql],
+                           capture_output=True, text=True)
+        if r.returncode != 0:
+            raise ClusterError(f"psql failed on {sql!r}:\n{r.stderr}")
+        return r.stdout
+
+    def __enter__(self):
+        try:
+            return self.start()
+        except BaseException:
+            self.stop()
+            raise
+
+    def __exit__(self, *exc):
+        self.stop()
+        return False

@@ -1,0 +1,228 @@
+// Tables in an SQLite library: written and read back through the same
+// interface as CSV tables, dates and times as numbers since 1960, BY
+// groups in zul's order, transactions that leave nothing of a failed
+// table, and the connection string's password kept out of messages.
+#include <gmock/gmock.h>
+
+#include <cmath>
+
+#include "test_util.hpp"
+#include "zul/table/db_connection.hpp"
+#include "zul/table/db_dates.hpp"
+#include "zul/table/places.hpp"
+
+namespace zul::table {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+
+TEST(DbDates, IsoTextAndNumbersSince1960) {
+  using db::ColumnKind;
+  struct Case {
+    ColumnKind kind;
+    const char* text;
+    double value;
+    const char* written;  // the text written back
+  };
+  const Case cases[] = {
+      {ColumnKind::Date, "1960-01-01", 0, "1960-01-01"},
+      {ColumnKind::Date, "1959-12-31", -1, "1959-12-31"},
+      {ColumnKind::Date, "2000-03-01", 14670, "2000-03-01"},  // after a leap day of a /400 year
+      {ColumnKind::Time, "13:45:30.25", 49530.25, "13:45:30.250000"},
+      {ColumnKind::Time, "00:00:00", 0, "00:00:00"},
+      // A timestamp in 2030 is past 2^31 seconds since 1960.
+      {ColumnKind::Timestamp, "2030-06-15 08:00:01", 2223360001.0, "2030-06-15 08:00:01"},
+      {ColumnKind::Timestamp, "1960-01-01T00:00:00.5", 0.5, "1960-01-01 00:00:00.500000"},
+  };
+  for (const Case& c : cases) {
+    double x = 0;
+    ASSERT_TRUE(db::parseTemporal(c.kind, c.text, x)) << c.text;
+    EXPECT_EQ(x, c.value) << c.text;
+    EXPECT_EQ(db::formatTemporal(c.kind, c.value), c.written) << c.text;
+  }
+  double x;
+  // An offset gives UTC; text of other shapes is no date.
+  ASSERT_TRUE(db::parseTemporal(ColumnKind::Timestamp, "1960-01-01 02:00:00+02", x));
+  EXPECT_EQ(x, 0);
+  for (const char* bad : {"infinity", "2024-13-01", "2024-1-01", "12:3", "2024-01-01 x", ""})
+    EXPECT_FALSE(db::parseTemporal(ColumnKind::Timestamp, bad, x) &&
+                 db::parseTemporal(ColumnKind::Date, bad, x))
+        << bad;
+  EXPECT_EQ(db::formatTemporal(ColumnKind::Date, missingValue()), "");
+  // Rounding to the microsecond carries into the next day.
+  EXPECT_EQ(db::formatTemporal(ColumnKind::Timestamp, 86399.9999999), "1960-01-02 00:00:00");
+}
+
+TEST(DbPassword, HiddenInEveryForm) {
+  EXPECT_EQ(db::hidePassword("dbname=s password=abc host=/run"), "dbname=s password=*** host=/run");
+  EXPECT_EQ(db::hidePassword("password = 'a b\\' c' user=u"), "password = *** user=u");
+  EXPECT_EQ(db::hidePassword("PASSWORD=x"), "PASSWORD=***");
+  EXPECT_EQ(db::hidePassword("postgresql://u:secret@h:5/db"), "postgresql://u:***@h:5/db");
+  EXPECT_EQ(db::hidePassword("postgres://h/db?user=u&password=secret&sslmode=off"),
+            "postgres://h/db?user=u&password=***&sslmode=off");
+  // Nothing else changes; a word that only contains "password" is kept.
+  EXPECT_EQ(db::hidePassword("dbname=passwords user=u"), "dbname=passwords user=u");
+  EXPECT_EQ(db::hidePassword("passwordx=1"), "passwordx=1");
+}
+
+class SqliteTables : public testing::ScratchDir {
+ protected:
+  void SetUp() override {
+    ScratchDir::SetUp();
+    libs = std::make_unique<Libraries>(dir);
+    libs->assignDatabase("lite", "sqlite", (dir / "t.db").string());
+  }
+  TableRef lite(const std::string& member) { return libs->resolve(TableName{"lite", member, false}); }
+  void sql(const std::string& text) { lite("x").database->execute(text); }
+  // Writes rows (group, value) to lite.member with a date column.
+  void writeGroups(const std::string& member, const std::vector<std::pair<std::string, double>>& rows,
+                   bool commit = true) {
+    OutputTable out(lite(member));
+    out.setType("CORR");
+    out.declareColumn(Column{"Grp", "the group", ColumnType::Character, 20});
+    out.declareColumn(Column{"x", "", ColumnType::Numeric, 8});
+    Column when{"When", "", ColumnType::Numeric, 8};
+    when.temporal = Temporal::Date;
+    out.declareColumn(when);
+    for (size_t i = 0; i < rows.size(); ++i) {
+      std::string g = rows[i].first;
+      g.resize(20, ' ');
+      const char* texts[] = {g.c_str(), nullptr, nullptr};
+      const double values[] = {0, rows[i].second, 25000.0 + static_cast<double>(i)};
+      out.appendRow(values, texts);
+    }
+    if (commit) out.commit();
+  }
+  std::unique_ptr<Libraries> libs;
+};
+
+TEST_F(SqliteTables, RoundTripWithByGroupsInZulOrder) {
+  // Byte order, trailing blanks ignored, a quote in a value: O'Brien
+  // comes before Zhang, and "Zhang " joins "Zhang".
+  writeGroups("Groups", {{"Zhang", 3}, {"O'Brien", 1}, {"van der Berg", 5}, {"Zhang ", 4},
+                         {"O'Brien", missingValue()}});
+  InputTable in(lite("GROUPS"));  // found case-blind
+  EXPECT_EQ(in.type(), "CORR");
+  ASSERT_EQ(in.varCount(), 3);
+  EXPECT_EQ(in.columns()[0].label, "the group");
+  EXPECT_TRUE(in.columns()[0].isCharacter());
+  EXPECT_EQ(in.columns()[0].width, 12);  // the longest value
+  EXPECT_EQ(in.columns()[2].temporal, Temporal::Date);
+  EXPECT_EQ(in.rowCount(), 5);
+  in.setBy(BySpec{{{"grp", false}}, false});
+  std::vector<std::string> groups;
+  std::vector<double> sums;
+  while (in.nextByGroup()) {
+    groups.push_back(std::string(in.byText(0)));
+    double s = 0;
+    int n = 0;
+    while (in.nextRecord()) {
+      ++n;
+      if (!isMissing(in.number(1))) s += in.number(1);
+      EXPECT_GE(in.number(2), 25000);
+    }
+    sums.push_back(s * 10 + n);
+  }
+  EXPECT_THAT(groups, ElementsAre("O'Brien", "Zhang", "van der Berg"));
+  EXPECT_THAT(sums, ElementsAre(12, 72, 51));
+}
+
+TEST_F(SqliteTables, GroupsReadAgainAndDescending) {
+  writeGroups("g", {{"a", 1}, {"b", 2}, {"b", 3}, {"c", 4}});
+  InputTable in(lite("g"));
+  in.setBy(BySpec{{{"Grp", true}}, false});
+  ASSERT_EQ(in.nextByGroup(), 1);
+  EXPECT_EQ(in.byText(0), "c");
+  ASSERT_EQ(in.nextByGroup(), 1);
+  std::vector<std::string> first = testing::readGroupAsText(in);
+  in.rewindGroup();  // a second pass over the group, as the scores take
+  EXPECT_EQ(testing::readGroupAsText(in), first);
+  EXPECT_EQ(first.size(), 2u);
+  ASSERT_EQ(in.nextByGroup(), 1);
+  EXPECT_EQ(in.byText(0), "a");
+  EXPECT_EQ(in.nextByGroup(), 0);
+}
+
+TEST_F(SqliteTables, UncommittedTableLeavesTheEarlierOne) {
+  writeGroups("t", {{"a", 1}});
+  writeGroups("t", {{"b", 2}, {"c", 3}}, false);  // destroyed without commit
+  // Two tables in one transaction: the one abandoned leaves nothing, the
+  // other is committed.
+  {
+    OutputTable gone(lite("gone"));
+    gone.declareColumn(Column{"x", "", ColumnType::Numeric, 8});
+    const double v = 1;
+    gone.appendRow(&v, nullptr);
+    writeGroups("t", {{"d", 4}});
+    gone.abort();
+  }
+  InputTable in(lite("t"));
+  in.nextByGroup();
+  EXPECT_THAT(testing::readGroupAsText(in), ElementsAre("d|4|2028-06-12"));
+  EXPECT_FALSE(lite("x").database->findTable("gone"));
+  auto rest = lite("x").database->query("SELECT count(*) FROM sqlite_master WHERE name LIKE 'zul_new%'");
+  ASSERT_TRUE(rest->next());
+  EXPECT_EQ(rest->text(0), "0");
+}
+
+TEST_F(SqliteTables, DeclaredAndUntypedColumns) {
+  sql("CREATE TABLE m (a, b, c TEXT, d INTEGER, e DATETIME)");
+  sql("INSERT INTO m VALUES (1, 'x', '2', 3, '2030-01-01 00:00:00'), (2.5, 4, '5', NULL, NULL)");
+  InputTable in(lite("m"));
+  // An untyped column of numbers is numeric, one with text is not; a
+  // declared type is kept.
+  EXPECT_FALSE(in.columns()[0].isCharacter());
+  EXPECT_TRUE(in.columns()[1].isCharacter());
+  EXPECT_TRUE(in.columns()[2].isCharacter());
+  EXPECT_FALSE(in.columns()[3].isCharacter());
+  EXPECT_EQ(in.columns()[4].temporal, Temporal::Timestamp);
+  in.nextByGroup();
+  ASSERT_TRUE(in.nextRecord());
+  EXPECT_EQ(in.number(4), 2209075200.0);  // 2030-01-01 in seconds since 1960
+  EXPECT_EQ(in.number(2), 2);             // a character column read as a number
+  ASSERT_TRUE(in.nextRecord());
+  EXPECT_TRUE(isMissing(in.number(3)));
+  EXPECT_EQ(in.text(1), "4");
+  EXPECT_FALSE(in.nextRecord());
+}
+
+TEST_F(SqliteTables, NamesAreQuotedNotPasted) {
+  // A member name is checked before it reaches SQL, and a name that
+  // needs quoting in SQL is still one table.
+  EXPECT_THROW(parseTableName("lite.x;drop"), TableError);
+  sql("CREATE TABLE \"select\" (\"a\"\"b\" REAL)");
+  sql("INSERT INTO \"select\" VALUES (7)");
+  InputTable in(lite("SELECT"));
+  EXPECT_EQ(in.columns()[0].name, "a\"b");
+  in.nextByGroup();
+  ASSERT_TRUE(in.nextRecord());
+  EXPECT_EQ(in.number(0), 7);
+  try {
+    InputTable missing(lite("nothere"));
+    FAIL();
+  } catch (const TableError& e) {
+    EXPECT_THAT(e.what(), HasSubstr("LITE.NOTHERE does not exist"));
+  }
+}
+
+TEST_F(SqliteTables, PlacesCompareDatabaseAndNameCaseBlind) {
+  sql("CREATE TABLE Survey (x REAL)");
+  Libraries other(dir);
+  other.assignDatabase("same", "SQLITE", (dir / "." / "t.db").string());
+  other.assignDatabase("else", "SQLITE", (dir / "u.db").string());
+  const Place a = tablePlaces("input", lite("survey"))[0];
+  EXPECT_TRUE(a.sameAs(tablePlaces("out", other.resolve(TableName{"same", "SURVEY", false}))[0]));
+  EXPECT_FALSE(a.sameAs(tablePlaces("out", other.resolve(TableName{"else", "survey", false}))[0]));
+  EXPECT_FALSE(a.sameAs(tablePlaces("out", lite("survey2"))[0]));
+}
+
+TEST_F(SqliteTables, LibraryAssignmentErrors) {
+  EXPECT_THROW(libs->assignDatabase("x", "ORACLE", "a"), TableError);
+  EXPECT_THROW(libs->assignDatabase("x", "SQLITE", (dir / "no" / "t.db").string()), TableError);
+  EXPECT_THROW(libs->assignDatabase("work", "SQLITE", (dir / "w.db").string()), TableError);
+  EXPECT_THAT(libs->describe("LITE"), HasSubstr("SQLite database"));
+}
+
+}  // namespace
+}  // namespace zul::table
