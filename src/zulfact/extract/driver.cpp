@@ -166,6 +166,7 @@ void rotationsAndOutputs(ProcState& ps) {
 void analysisDriver(ProcState& ps) {
   Host& h = host();
   FactorBound bound(ps);
+  ps.priorsUsed = ps.priorsMethod;
 
   dataPass(ps);
   if (ps.factorsRetained < 0) return endGroup(ps);
