@@ -42,7 +42,7 @@ constexpr int kFinal = -2;
 bool isNone(int code) { return code == kRotNone || code == 0; }
 
 // The heading message (group 180) of each method.
-int methodHeading(const ProcState& ps) {
+int methodHeading(const StepOptions& ps) {
   switch (ps.method) {
     case kMethodPrincipal:
       return (ps.priorsMethod == kPriorsOne ? msg::kPrincipalComponentsName

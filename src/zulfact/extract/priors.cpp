@@ -28,7 +28,7 @@ namespace {
 // upper-cased _TYPE_ satisfies `match`; its p values (missing as 0) go to
 // out. False when the table ends first (or has no _TYPE_ variable).
 template <class Match>
-bool readTypedRow(ProcState& ps, Match match, double* out) {
+bool readTypedRow(const StepOptions& ps, Match match, double* out) {
   const int p = ps.nVars;
   if (ps.mainInput == nullptr || ps.typeVarNumber <= 0 || ps.varNumbers == nullptr) return false;
   Host& h = host();
@@ -86,7 +86,7 @@ void partialCorrelations(int p, double* inverse) {
   }
 }
 
-bool readWeightRow(ProcState& ps, double* out) {
+bool readWeightRow(const StepOptions& ps, double* out) {
   return readTypedRow(
       ps, [](const char* t) { return std::memcmp(t, "WEIGHT  ", 8) == 0; }, out);
 }

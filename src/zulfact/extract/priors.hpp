@@ -79,7 +79,7 @@ void methodWeights(const StepOptions& options, const GroupData& data, const doub
 // The values of the input table's first row whose _TYPE_ is "WEIGHT"
 // (missing values as 0) into out (p doubles). False when the table has no
 // such row; out is then untouched.
-bool readWeightRow(ProcState& ps, double* out);
+bool readWeightRow(const StepOptions& ps, double* out);
 
 // Prior communalities h2 (p of them) against [0, 1], the rule of the
 // Heywood options: with ultraHeywood every value stands (Within); with
