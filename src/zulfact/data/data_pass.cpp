@@ -66,6 +66,7 @@ void resetGroup(ProcState& ps) {
   }
   ps.factorsRetained = ps.nFactors;
   ps.scoresReady = false;
+  ps.groupParallel = ps.groupMap = false;  // set again when the engine has run
   ps.nObs = ps.nObsOption;
   ps.nPartialUsed = 0;
 }
@@ -186,16 +187,9 @@ void partialOut(ProcState& ps) {
 }
 
 // The group's R, kept unchanged for the later steps of the group (the
-// extraction works on corrMatrix). The work file, which holds R^-1 when
-// the priors compute it, starts again for each group.
+// extraction works on a copy in corrMatrix).
 void saveCorrelations(ProcState& ps) {
-  Host& h = host();
   const int p = ps.nVars;
-  const int st = h.workPosition(ps.workFile, 0);
-  if (st != 0) {
-    h.statusReport(st);
-    endWith(ps, kCodeWorkFile);
-  }
   if (ps.groupCorr)
     std::memcpy(ps.groupCorr, ps.corrMatrix, sizeof(double) * static_cast<size_t>(p) * (p + 1) / 2);
 }
@@ -265,25 +259,27 @@ void engineHandOff(ProcState& ps, bool corrComputed) {
     engineSet(ps, ZUL_ITEM_CORR, ps.corrMatrix, 8 * static_cast<int64_t>(p) * (p + 1) / 2);
 
   Host& h = host();
+  ps.groupParallel = ps.parallelRun != 0;
+  ps.groupMap = ps.mapRun != 0;
   if (ps.nObs < p) {
     if (ps.parallelCriterion) {
       h.message(msg::kParallelNeedsObservations);
       endWith(ps, kCodeEngine);
     }
-    if (ps.parallelRun) {
+    if (ps.groupParallel) {
       h.message(msg::kParallelSkipped);
-      ps.parallelRun = 0;
+      ps.groupParallel = false;
     }
-    if (ps.mapRun) {
+    if (ps.groupMap) {
       h.message(msg::kMapSkipped);
-      ps.mapRun = 0;
+      ps.groupMap = false;
     }
   }
   // Without a correlation matrix, or when the engine has no result for a
   // request, the message says which analysis is missing.
   const int64_t vectorBytes = 8 * static_cast<int64_t>(p);
   int32_t count = 0;
-  if (ps.mapRun) {
+  if (ps.groupMap) {
     if (!corrComputed) {
       h.message(msg::kNoMapResults);
       endWith(ps, kCodeEngine);
@@ -297,7 +293,7 @@ void engineHandOff(ProcState& ps, bool corrComputed) {
     engineGet(ps, ZUL_ITEM_MAP_AVERAGE4, poolArray(ps, ps.mapFourth, p), vectorBytes,
               msg::kNoMapResults);
   }
-  if (ps.parallelRun) {
+  if (ps.groupParallel) {
     if (!corrComputed) {
       h.message(msg::kNoParallelResults);
       endWith(ps, kCodeEngine);

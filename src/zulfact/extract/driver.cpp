@@ -42,7 +42,7 @@ constexpr int kFinal = -2;
 bool isNone(int code) { return code == kRotNone || code == 0; }
 
 // The heading message (group 180) of each method.
-int methodHeading(const ProcState& ps) {
+int methodHeading(const StepOptions& ps) {
   switch (ps.method) {
     case kMethodPrincipal:
       return (ps.priorsMethod == kPriorsOne ? msg::kPrincipalComponentsName
@@ -166,6 +166,7 @@ void rotationsAndOutputs(ProcState& ps) {
 void analysisDriver(ProcState& ps) {
   Host& h = host();
   FactorBound bound(ps);
+  ps.priorsUsed = ps.priorsMethod;
 
   dataPass(ps);
   if (ps.factorsRetained < 0) return endGroup(ps);

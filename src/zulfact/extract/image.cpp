@@ -23,6 +23,7 @@ namespace zulfact {
 
 using kernels::quadForm;
 using kernels::packedIndex;
+using kernels::packedSize;
 using kernels::zeigen;
 using kernels::zeigvec;
 using kernels::luFactor;
@@ -72,18 +73,12 @@ void imageWeights(ProcState& ps) {
 }
 
 // Step 9: the default MINEIGEN= of the count is the mean image variance
-// w_i SMC_i: the count runs with those values in place of the weights and
-// with weighting on, both put back afterwards.
+// w_i SMC_i.
 void decideImageFactorCount(ProcState& ps) {
   const int p = ps.nVars;
-  for (int i = 0; i < p; ++i) ps.communalities[i] = ps.varWeights[i] * ps.priorCommunalities[i];
-  double* weights = ps.varWeights;
-  const bool weighted = ps.flags.weighted;
-  ps.varWeights = ps.communalities;
-  ps.flags.weighted = true;
-  decideFactorCount(ps);
-  ps.varWeights = weights;
-  ps.flags.weighted = weighted;
+  std::vector<double> imageVariances(static_cast<size_t>(p));
+  for (int i = 0; i < p; ++i) imageVariances[i] = ps.varWeights[i] * ps.priorCommunalities[i];
+  decideFactorCount(ps, imageVariances.data());
 }
 
 // Step 11: every loading column a becomes the solution x of W x = a (W
@@ -106,21 +101,20 @@ bool solveForLoadings(int p, int k, const double* w, double* loadings) {
 }  // namespace
 
 int imageCoefficients(int p, double* r, double* w, double* smc, char* flags, double* ones,
-                      double singularity) {
-  Host& h = host();
+                      double singularity, const SweepPivot& sweep) {
   std::vector<double> variance(static_cast<size_t>(p));
   for (int i = 0; i < p; ++i) {
     variance[i] = r[packedIndex(i, i)];
     ones[i] = 1.0;  // a correlation matrix: every variable's scale is 1
   }
   std::fill(flags, flags + p, '0');
-  for (int k = 1; k < p; ++k) h.sweep(r, k, p, flags, ones, singularity);
+  for (int k = 1; k < p; ++k) sweep(r, k, p, flags, ones, singularity);
   int unsweepable = 0;
   for (int i = 0; i < p; ++i) {
     // All pivots but i swept: pivot i - 1 comes in, i goes out. A pivot
     // that could not be swept in stays out for good.
-    if (i > 0 && flags[i - 1] == '0') h.sweep(r, i - 1, p, flags, ones, singularity);
-    if (flags[i] == '1') h.sweep(r, i, p, flags, ones, singularity);
+    if (i > 0 && flags[i - 1] == '0') sweep(r, i - 1, p, flags, ones, singularity);
+    if (flags[i] == '1') sweep(r, i, p, flags, ones, singularity);
     double* row = w + static_cast<size_t>(i) * p;
     for (int j = 0; j < p; ++j) {
       if (j == i) {
@@ -145,10 +139,11 @@ void imageExtract(ProcState& ps) {
   if (p < 1) return;
   double* r = ps.corrMatrix;
   const bool printing = ps.sink != nullptr;
-  ps.invCorrKey = 0;
 
-  // 1. The inverse correlation matrix (the priors are always SMC here).
-  if (invertCorrelations(ps)) readBackCorrelations(ps);
+  // 1. The inverse correlation matrix (the priors are always SMC here),
+  // shown with PRINT; 112 when R is singular.
+  inverseCorrelations(ps);
+  std::copy_n(ps.groupCorr, packedSize(p), r);
 
   // 2, 3. A copy of R, then the coefficients by sweeping.
   const double packedCount = 0.5 * p * (p + 1.0);
@@ -156,8 +151,10 @@ void imageExtract(ProcState& ps) {
   std::memcpy(copy.get(), r, sizeof(double) * static_cast<size_t>(packedCount));
   std::vector<char> flags(static_cast<size_t>(p));
   std::vector<double> ones(static_cast<size_t>(p));
+  const SweepPivot hostSweep = [](double* a, int k, int n, char* f, const double* scale,
+                                  double singular) { host().sweep(a, k, n, f, scale, singular); };
   const int unsweepable = imageCoefficients(p, r, w.get(), ps.priorCommunalities, flags.data(),
-                                            ones.data(), ps.singularity);
+                                            ones.data(), ps.singularity, hostSweep);
   if (unsweepable > 0) h.message(msg::kImageUnsweepable);
 
   // 4.
@@ -199,7 +196,7 @@ void imageExtract(ProcState& ps) {
   if (ps.flags.eigenvectors && printing)
     printMatrixTable(ps, 'C', ps.loadings, nullptr, p, k, 'V', 'F', kTitleEigenvectors, 0,
                      "Eigenvectors", "Stat.Factor.Eigenvectors", 0);
-  vectorsToLoadings(ps, k, weighted);
+  vectorsToLoadings(p, k, ps.eigenvalues, weighted ? ps.varWeights : nullptr, ps.loadings);
   if (printing)
     printMatrixTable(ps, 'C', ps.loadings, nullptr, p, k, 'V', 'F', kTitleImageFactors, 0,
                      "ImageFactors", "Stat.Factor.ImageFactors", 0);

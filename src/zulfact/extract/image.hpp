@@ -4,6 +4,8 @@
 // eigenvectors give the image components.
 #pragma once
 
+#include <functional>
+
 #include "zulfact/state/proc_state.hpp"
 
 namespace zulfact {
@@ -21,13 +23,18 @@ namespace zulfact {
 // factors.
 void imageExtract(ProcState& ps);
 
+// One pivot k of the sweep of the packed matrix a of order n, flags '1'
+// for swept pivots, with the rule that refuses a singular pivot (the
+// host's sweep in a run).
+using SweepPivot = std::function<void(double* a, int k, int n, char* flags, const double* scale,
+                                      double singularity)>;
+
 // The image coefficients and squared multiple correlations of the packed
-// correlation matrix r of order p, by the host's sweep of one pivot at a
-// time: w (p x p, row i contiguous) and smc (p). r is overwritten; flags
-// and ones are work areas of p characters and p doubles. Returns the
-// number of coefficients set to 0 because their variable could not be
-// swept.
+// correlation matrix r of order p, by sweeping one pivot at a time: w
+// (p x p, row i contiguous) and smc (p). r is overwritten; flags and ones
+// are work areas of p characters and p doubles. Returns the number of
+// coefficients set to 0 because their variable could not be swept.
 int imageCoefficients(int p, double* r, double* w, double* smc, char* flags, double* ones,
-                      double singularity);
+                      double singularity, const SweepPivot& sweep);
 
 }  // namespace zulfact

@@ -124,7 +124,6 @@ void inputSolution(ProcState& ps) {
   std::fill(ps.varWeights, ps.varWeights + p, 0.0);
   std::fill(ps.priorCommunalities, ps.priorCommunalities + p, missing);
   std::fill(ps.communalities, ps.communalities + p, missing);
-  ps.flags.weighted = false;
   ps.factorsRetained = 0;
 
   const SolutionRows got = readSolutionRows(ps);

@@ -30,14 +30,6 @@ namespace {
 std::size_t packedSize(int p) { return static_cast<std::size_t>(p) * (p + 1) / 2; }
 
 // r_ij <- s_i r_ij s_j with s_i = sqrt(max(0, w_i)), diagonal included.
-void scaleSymmetric(int p, double* r, const double* w, double* s) {
-  for (int i = 0; i < p; ++i) s[i] = std::sqrt(std::max(0.0, w[i]));
-  for (int i = 0; i < p; ++i) {
-    double* row = r + packedRow(i);
-    for (int j = 0; j <= i; ++j) row[j] *= s[i] * s[j];
-  }
-}
-
 // Coefficient alpha of each retained factor, as a table titled by 180/76.
 void printAlphaCoefficients(ProcState& ps) {
   const int k = ps.factorsRetained;
@@ -66,6 +58,20 @@ void communalitiesFromVectors(int p, int k, const double* lambda, const double* 
   }
 }
 
+void passMatrix(int p, bool alpha, const double* saved, const double* h, double* w, double* r,
+                double* work) {
+  std::copy_n(saved, packedSize(p), r);
+  for (int i = 0; i < p; ++i) {
+    if (alpha) {
+      w[i] = h[i] > 0.0 ? 1.0 / h[i] : 0.0;
+      r[packedIndex(i, i)] = h[i];
+    } else {
+      r[packedIndex(i, i)] = h[i] * w[i];
+    }
+  }
+  if (alpha) weightMatrix(p, r, w, work);
+}
+
 double coefficientAlpha(int p, double lambda) {
   if (p < 2) return zul_missing();
   return p * (1.0 - 1.0 / std::max(kZeroTolerance, lambda)) / (p - 1);
@@ -82,23 +88,14 @@ void iteratedExtract(ProcState& ps) {
   double* work = ps.scaleVector;
   double* h = ps.communalities;
   double* previous = ps.priorCommunalities;
-  if (!alpha && ps.flags.weighted) scaleSymmetric(p, r, w, work);
+  if (!alpha && ps.flags.weighted) weightMatrix(p, r, w, work);
   std::memcpy(saved.data(), r, packedSize(p) * sizeof(double));
 
   IterationHistory history(ps);
   bool converged = false;
   for (int pass = 1;; ++pass) {
-    if (pass > 1) std::memcpy(r, saved.data(), packedSize(p) * sizeof(double));
-    for (int i = 0; i < p; ++i) {
-      previous[i] = h[i];
-      if (alpha) {
-        w[i] = h[i] > 0.0 ? 1.0 / h[i] : 0.0;
-        r[packedIndex(i, i)] = h[i];
-      } else {
-        r[packedIndex(i, i)] = h[i] * w[i];
-      }
-    }
-    if (alpha) scaleSymmetric(p, r, w, work);
+    std::copy_n(h, p, previous);
+    passMatrix(p, alpha, saved.data(), h, w, r, work);
 
     eigenNote(zeigen(p, r, ps.eigenvalues, 0, nullptr, work), ps.sink);
     if (pass == 1) {

@@ -23,6 +23,14 @@ void iteratedExtract(ProcState& ps);
 void communalitiesFromVectors(int p, int k, const double* lambda, const double* z,
                               const double* weights, double* h);
 
+// The matrix of one pass from plain matrices: the saved (for weighted
+// PRINIT already weighted) packed matrix of order p with the communalities
+// h on its diagonal, times the weights w for PRINIT. For ALPHA the weights
+// become 1/h (0 where h <= 0) and the matrix H^-1/2 (R - U^2) H^-1/2
+// (Kaiser and Caffrey 1965). work receives p doubles.
+void passMatrix(int p, bool alpha, const double* saved, const double* h, double* w, double* r,
+                double* work);
+
 // Coefficient alpha of a factor with eigenvalue lambda among p variables
 // (Kaiser and Caffrey 1965): p (1 - 1/max(1.11e-13, lambda)) / (p - 1).
 double coefficientAlpha(int p, double lambda);

@@ -121,8 +121,8 @@ void printParallelTable(ProcState& ps) {
 
 void printParallelAndMapTables(ProcState& ps) {
   if (ps.sink == nullptr) return;
-  if (ps.mapRun && ps.mapSquared && ps.mapFourth) printMapTable(ps);
-  if (ps.parallelRun && ps.observedEigen && ps.parallelMean && ps.parallelCritical)
+  if (ps.groupMap && ps.mapSquared && ps.mapFourth) printMapTable(ps);
+  if (ps.groupParallel && ps.observedEigen && ps.parallelMean && ps.parallelCritical)
     printParallelTable(ps);
 }
 

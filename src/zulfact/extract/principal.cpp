@@ -54,9 +54,9 @@ void noteAndMessage(void* sink, std::string_view noteName, msg::Id id, Args args
 
 }  // namespace
 
-void zeroTinyEigenvalues(ProcState& ps) {
-  const int p = ps.nVars;
-  double* lambda = ps.eigenvalues;
+void zeroTinyEigenvalues(ProcState& ps) { zeroTinyEigenvalues(ps.nVars, ps.eigenvalues); }
+
+void zeroTinyEigenvalues(int p, double* lambda) {
   const int f = firstAvailable(lambda, p);
   if (f >= p) return;
   const double limit = kZeroTolerance * lambda[f];
@@ -92,6 +92,10 @@ int eigenvalueRule(const double* lambda, int p, int f, double t, double P, int n
 }
 
 void decideFactorCount(ProcState& ps) {
+  decideFactorCount(ps, ps.flags.weighted ? ps.varWeights : nullptr);
+}
+
+void decideFactorCount(ProcState& ps, const double* meanWeights) {
   const int p = ps.nVars;
   const double* lambda = ps.eigenvalues;
   const int f = firstAvailable(lambda, p);
@@ -103,14 +107,14 @@ void decideFactorCount(ProcState& ps) {
     P = 1.0;
     if (ps.method == kMethodAlpha || ps.method == kMethodHarris) {
       t = 1.0;
-    } else if (ps.priorsMethod == kPriorsOne || ps.method == kMethodImage) {
+    } else if (ps.priorsUsed == kPriorsOne || ps.method == kMethodImage) {
       t = 1.0;
-      if (ps.flags.weighted) {
+      if (meanWeights != nullptr) {
         double sum = 0.0;
         int n = 0;
         for (int i = 0; i < p; ++i) {
-          if (!zul_is_missing(ps.varWeights[i])) {
-            sum += ps.varWeights[i];
+          if (!zul_is_missing(meanWeights[i])) {
+            sum += meanWeights[i];
             ++n;
           }
         }
@@ -241,7 +245,7 @@ namespace {
 // before the one pass: adjusted (HEYWOOD) into the reduced matrix, kept
 // (ULTRAHEYWOOD), or the end of the group's analysis. False at that end.
 bool priorsAdmissible(ProcState& ps) {
-  if (ps.priorsMethod == kPriorsNone) return true;
+  if (ps.priorsUsed == kPriorsNone) return true;
   const int p = ps.nVars;
   switch (boundPriors(p, ps.priorCommunalities, ps.flags.heywood, ps.flags.ultraHeywood)) {
     case PriorBound::Within:
@@ -280,7 +284,7 @@ void principalExtract(ProcState& ps) {
   zeroTinyEigenvalues(ps);
 
   if (ps.sink != nullptr) {
-    const bool one = ps.priorsMethod == kPriorsOne;
+    const bool one = ps.priorsUsed == kPriorsOne;
     const msg::Id title =
         ps.flags.covariance ? (one ? msg::kEigenCovTitle : msg::kEigenReducedCovTitle)
         : weighted ? (one ? msg::kEigenWeightedCorrTitle : msg::kEigenWeightedReducedCorrTitle)
@@ -297,7 +301,7 @@ void principalExtract(ProcState& ps) {
     printMatrixTable(ps, 'C', ps.loadings, nullptr, p, k, 'V', 'F', kTitleEigenvectors, 0,
                      "Eigenvectors", "Stat.Factor.Eigenvectors", 0);
 
-  vectorsToLoadings(ps, k, weighted);
+  vectorsToLoadings(p, k, ps.eigenvalues, weighted ? ps.varWeights : nullptr, ps.loadings);
 }
 
 void weightMatrix(int p, double* r, const double* weights, double* roots) {
@@ -306,15 +310,15 @@ void weightMatrix(int p, double* r, const double* weights, double* roots) {
     for (int j = 0; j <= i; ++j) r[packedIndex(i, j)] *= roots[i] * roots[j];
 }
 
-void vectorsToLoadings(ProcState& ps, int k, bool weighted) {
-  const int p = ps.nVars;
+void vectorsToLoadings(int p, int k, const double* lambda, const double* weights,
+                       double* vectors) {
   for (int j = 0; j < k; ++j) {
-    const double root = std::sqrt(std::max(0.0, ps.eigenvalues[j]));
-    double* column = ps.loadings + static_cast<int64_t>(j) * p;
+    const double root = std::sqrt(std::max(0.0, lambda[j]));
+    double* column = vectors + static_cast<int64_t>(j) * p;
     for (int i = 0; i < p; ++i) {
       double a = column[i] * root;
-      if (weighted) {
-        const double w = ps.varWeights[i];
+      if (weights != nullptr) {
+        const double w = weights[i];
         a *= w > 0.0 ? 1.0 / std::sqrt(w) : 0.0;
       }
       column[i] = a;

@@ -22,11 +22,15 @@ void principalExtract(ProcState& ps);
 // Eigenvalues within 1.110223024625157e-13 times the first non-missing
 // one (in magnitude) become exactly 0.
 void zeroTinyEigenvalues(ProcState& ps);
+void zeroTinyEigenvalues(int p, double* lambda);
 
 // Decides ps.factorsRetained from the MAP or parallel results, or from
 // the eigenvalues with MINEIGEN=, PROPORTION= and NFACTORS= (defaults by
 // method and priors), and issues the messages and notes that tell why.
 void decideFactorCount(ProcState& ps);
+// The same, the default MINEIGEN= of principal components and image
+// analysis taken as the mean of meanWeights (1 when null).
+void decideFactorCount(ProcState& ps, const double* meanWeights);
 
 // The "Eigenvalues" table of ps.eigenvalues titled with `heading`.
 void printEigenvalueTable(ProcState& ps, std::string_view heading);
@@ -42,9 +46,11 @@ int eigenNote(int code, void* sink);
 // s_i = sqrt(max(0, w_i)) left in roots (p doubles).
 void weightMatrix(int p, double* r, const double* weights, double* roots);
 
-// Loadings from the first k eigenvectors in ps.loadings: a_ij = z_ij
-// sqrt(max(0, lambda_j)), times 1/sqrt(w_i) (0 when w_i <= 0) when weighted.
-void vectorsToLoadings(ProcState& ps, int k, bool weighted);
+// Loadings from the first k eigenvectors (p x k, column by column, in
+// place): a_ij = z_ij sqrt(max(0, lambda_j)), times 1/sqrt(w_i) (0 when
+// w_i <= 0) when weights are given (a weighted analysis).
+void vectorsToLoadings(int p, int k, const double* lambda, const double* weights,
+                       double* vectors);
 
 // A heading text from the message file; a failed lookup reports the host
 // status and ends the run (1020).

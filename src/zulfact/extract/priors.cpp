@@ -20,27 +20,15 @@ namespace zulfact {
 
 using kernels::sweepInvert;
 using kernels::packedIndex;
+using kernels::packedSize;
 
 namespace {
-
-// Save-area failures end the run: the matrices there are the only copy.
-void checkWork(int status) {
-  if (status != 0) {
-    host().statusReport(status);
-    host().endStep(kCodeWorkFile);
-  }
-}
-
-// The group's R over the working matrix.
-void readBackR(ProcState& ps, int64_t bytes) {
-  std::memcpy(ps.corrMatrix, ps.groupCorr, static_cast<size_t>(bytes));
-}
 
 // Reads the input table from the start of the group until a row whose
 // upper-cased _TYPE_ satisfies `match`; its p values (missing as 0) go to
 // out. False when the table ends first (or has no _TYPE_ variable).
 template <class Match>
-bool readTypedRow(ProcState& ps, Match match, double* out) {
+bool readTypedRow(const StepOptions& ps, Match match, double* out) {
   const int p = ps.nVars;
   if (ps.mainInput == nullptr || ps.typeVarNumber <= 0 || ps.varNumbers == nullptr) return false;
   Host& h = host();
@@ -71,37 +59,34 @@ bool readTypedRow(ProcState& ps, Match match, double* out) {
 
 }  // namespace
 
-bool invertCorrelations(ProcState& ps, double* invDiag) {
+std::vector<double> inverseCorrelations(ProcState& ps, double* invDiag) {
   const int p = ps.nVars;
-  double* r = ps.corrMatrix;
-  const int64_t bytes = static_cast<int64_t>(sizeof(double)) * p * (p + 1) / 2;
-  const int singular = sweepInvert(p, r, ps.scaleVector + 2 * p, 0, nullptr, ps.singularity);
+  std::vector<double> inverse(ps.groupCorr, ps.groupCorr + packedSize(p));
+  std::vector<double> work(static_cast<size_t>(p));
+  const int singular = sweepInvert(p, inverse.data(), work.data(), 0, nullptr, ps.singularity);
   if (ps.sink != nullptr && ps.flags.print)
-    printMatrixTable(ps, 'S', r, nullptr, p, p, 'V', 'V', kTitleInvCorr, 0, "InvCorr",
+    printMatrixTable(ps, 'S', inverse.data(), nullptr, p, p, 'V', 'V', kTitleInvCorr, 0, "InvCorr",
                      "Stat.Factor.InvCorr", 0);
   if (singular > 0) {
     raiseCode(ps, kCodeSingular);
     host().message(msg::kSingularCorrelations);
-    readBackR(ps, bytes);
-    return false;
+    return {};
   }
+  if (invDiag)
+    for (int i = 0; i < p; ++i) invDiag[i] = inverse[packedIndex(i, i)];
+  return inverse;
+}
+
+void partialCorrelations(int p, double* inverse) {
+  std::vector<double> s(static_cast<size_t>(p));
+  for (int i = 0; i < p; ++i) s[i] = std::sqrt(1.0 / inverse[packedIndex(i, i)]);
   for (int i = 0; i < p; ++i) {
-    const double rii = r[packedIndex(i, i)];
-    if (invDiag) invDiag[i] = rii;
-    ps.scaleVector[i] = std::sqrt(1.0 / rii);
+    for (int j = 0; j < i; ++j) inverse[packedIndex(i, j)] = -s[i] * s[j] * inverse[packedIndex(i, j)];
+    inverse[packedIndex(i, i)] = 1.0;
   }
-  int64_t key = 0;
-  checkWork(host().workWrite(ps.workFile, r, bytes, key));
-  ps.invCorrKey = key;
-  return true;
 }
 
-void readBackCorrelations(ProcState& ps) {
-  const int64_t p = ps.nVars;
-  readBackR(ps, static_cast<int64_t>(sizeof(double)) * p * (p + 1) / 2);
-}
-
-bool readWeightRow(ProcState& ps, double* out) {
+bool readWeightRow(const StepOptions& ps, double* out) {
   return readTypedRow(
       ps, [](const char* t) { return std::memcmp(t, "WEIGHT  ", 8) == 0; }, out);
 }
@@ -141,9 +126,10 @@ double maxAbsCorrelations(int p, const double* r, const double* stdDevs, double*
   return sum;
 }
 
-void methodWeights(const ProcState& ps, const double* h2, double* weights) {
-  for (int i = 0; i < ps.nVars; ++i) {
-    switch (ps.method) {
+void methodWeights(const StepOptions& options, const GroupData& data, const double* h2,
+                   double* weights) {
+  for (int i = 0; i < options.nVars; ++i) {
+    switch (options.method) {
       case kMethodAlpha:
         weights[i] = h2[i] <= kSmallestNormal ? 0.0 : 1.0 / h2[i];
         break;
@@ -154,7 +140,7 @@ void methodWeights(const ProcState& ps, const double* h2, double* weights) {
         weights[i] = 1.0 / std::max(1.0 - h2[i], kWeightUniquenessFloor);
         break;
       default:
-        weights[i] = ps.flags.covariance ? ps.stdDevs[i] * ps.stdDevs[i] : 1.0;
+        weights[i] = options.flags.covariance ? data.stdDevs[i] * data.stdDevs[i] : 1.0;
         break;
     }
   }
@@ -216,46 +202,44 @@ namespace {
 // The squared correlations, R^-1 when MSA or the SMC-type priors need it
 // (its diagonal into invDiag), and with MSA the partial correlations
 // controlling for all other variables and Kaiser's measure of sampling
-// adequacy (Kaiser 1970; Kaiser & Rice 1974). True when R was inverted;
-// R is back in ps.corrMatrix on return.
+// adequacy (Kaiser 1970; Kaiser & Rice 1974). True when R was inverted.
+// The group's R is only read.
 bool inverseAndAdequacy(ProcState& ps, double* invDiag) {
   const int p = ps.nVars;
-  double* r = ps.corrMatrix;
-  double* sv = ps.scaleVector;
+  const double* r = ps.groupCorr;
   const bool msa = ps.flags.msa;
   const int priors = ps.priorsMethod;
   const bool printing = ps.sink != nullptr;
+  std::vector<double> rowSums(static_cast<size_t>(p));
   if (msa) {
     for (int i = 0; i < p; ++i) {
       double s = 0.0;
       for (int j = 0; j < p; ++j)
         if (j != i) s += r[packedIndex(i, j)] * r[packedIndex(i, j)];
-      sv[p + i] = s;
+      rowSums[i] = s;
     }
   }
-  const bool inverse =
-      (msa || priors == kPriorsSmc || priors == kPriorsAsmc) && invertCorrelations(ps, invDiag);
+  std::vector<double> q;
+  if (msa || priors == kPriorsSmc || priors == kPriorsAsmc) q = inverseCorrelations(ps, invDiag);
+  const bool inverse = !q.empty();
   if (msa && inverse) {
-    for (int i = 0; i < p; ++i) {
-      for (int j = 0; j < i; ++j) r[packedIndex(i, j)] = -sv[i] * sv[j] * r[packedIndex(i, j)];
-      r[packedIndex(i, i)] = 1.0;
-    }
+    partialCorrelations(p, q.data());
     if (printing)
-      printMatrixTable(ps, 'S', r, nullptr, p, p, 'V', 'V', kTitleParCorrControlVar, 0,
+      printMatrixTable(ps, 'S', q.data(), nullptr, p, p, 'V', 'V', kTitleParCorrControlVar, 0,
                        "ParCorrControlVar", "Stat.Factor.ParCorrControlVar", 0);
-    const double overall = samplingAdequacy(p, sv + p, r, sv);
+    std::vector<double> adequacy(static_cast<size_t>(p));
+    const double overall = samplingAdequacy(p, rowSums.data(), q.data(), adequacy.data());
     if (printing) {
       VectorTable t;
       t.name = "SamplingAdequacy";
       t.title = titleLine(msg::kOverallMsaTitle, {overall}, true);
       t.nRows = p;
-      t.columns.push_back({"MSA", "", sv});
+      t.columns.push_back({"MSA", "", adequacy.data()});
       t.extras.push_back({"_OverallMSA", overall});
       printVectorTable(ps, t);
     }
   }
   if (printing) printParallelAndMapTables(ps);
-  if (inverse) readBackCorrelations(ps);
   return inverse;
 }
 
@@ -281,7 +265,7 @@ PriorEstimates estimatesOf(ProcState& ps, const double* invDiag, int& shown) {
     seedRoutine(SeedMode::CheckAndPublish, ps.seed);  // a clock seed when none was given
     h.message(msg::kRandomPriorsSeed, {ps.seed});
   }
-  const PriorInputs in{p, ps.corrMatrix, ps.stdDevs, method,
+  const PriorInputs in{p, ps.groupCorr, ps.stdDevs, method,
                        given.empty() ? nullptr : given.data(), invDiag};
   PriorEstimates est = priorEstimates(in, ps.seed);
   if (est.fellBack && priors == kPriorsSmc) {
@@ -299,7 +283,7 @@ PriorEstimates estimatesOf(ProcState& ps, const double* invDiag, int& shown) {
   if (priors == kPriorsInput && method == kPriorsOne) {
     raiseCode(ps, kCodeNoData);
     h.message(msg::kNoPriorsRow);
-    ps.priorsMethod = kPriorsOne;
+    ps.priorsUsed = kPriorsOne;
     shown = kPriorsOne;
   }
   return est;
@@ -321,7 +305,7 @@ void setVariableWeights(ProcState& ps, const double* h2) {
       host().message(msg::kNoWeightRow);
     }
   }
-  if (!fromTable) methodWeights(ps, h2, ps.varWeights);
+  if (!fromTable) methodWeights(ps, ps, h2, ps.varWeights);
 }
 
 // The "PriorCommunalEst" table (a text line alone for ONE).
@@ -352,15 +336,16 @@ void computePriors(ProcState& ps) {
   const int p = ps.nVars;
   if (p <= 0) return;
   const int priors = ps.priorsMethod;
-  ps.invCorrKey = 0;
+  ps.priorsUsed = priors;
   std::vector<double> invDiag(static_cast<size_t>(p));
   const bool inverse = inverseAndAdequacy(ps, invDiag.data());
   int shown = priors;
   const PriorEstimates est = estimatesOf(ps, inverse ? invDiag.data() : nullptr, shown);
+  // The extraction works on a copy of R: with priors, the reduced matrix.
+  double* r = ps.corrMatrix;
+  std::copy_n(ps.groupCorr, packedSize(p), r);
   if (priors == kPriorsNone) return;
 
-  // The reduced matrix.
-  double* r = ps.corrMatrix;
   for (int i = 0; i < p; ++i) {
     ps.priorCommunalities[i] = ps.communalities[i] = est.h2[i];
     r[packedIndex(i, i)] = est.h2[i];

@@ -1,8 +1,8 @@
 // Prior communalities and the correlation products that come with them.
 //
-// Starts from the correlation matrix of the data pass (leading nVars block
-// of ProcState::corrMatrix) and leaves behind the reduced matrix (prior
-// communalities on the diagonal), the prior estimates in
+// Reads the group's correlation matrix (ProcState::groupCorr) and leaves
+// behind, in the working matrix corrMatrix, its copy with the prior
+// communalities on the diagonal (the reduced matrix), the prior estimates in
 // priorCommunalities and communalities, and the variable weights of the
 // extraction method in varWeights. On the way it prints the inverse
 // correlation matrix, the partial correlations controlling for all other
@@ -20,8 +20,9 @@ namespace zulfact {
 
 // The whole step. Raises ps.completionCode by maximum: 112 for a singular
 // R (the SMC-type priors then fall back, message 180/16), 108 when a
-// PRIORS/COMMUNAL or WEIGHT row is missing from the input table. A
-// save-area or message-file failure ends the run with 1020.
+// PRIORS/COMMUNAL or WEIGHT row is missing from the input table (a group
+// without its PRIORS row runs with ONE: ps.priorsUsed). A message-file
+// failure ends the run with 1020.
 void computePriors(ProcState& ps);
 
 // ---- pieces, shared with the image extraction or exposed for tests ----
@@ -48,18 +49,16 @@ struct PriorEstimates {
 // gets 0.
 PriorEstimates priorEstimates(const PriorInputs& in, int32_t& seed);
 
-// R (ps.corrMatrix) inverted in place by sweeping with SINGULAR=, printed
-// as "InvCorr" with the PRINT option. When no pivot was singular the
-// inverse stays in ps.corrMatrix and is stored in the save area
-// (ps.invCorrKey), invDiag[i] = r^ii (when invDiag is given) and
-// scaleVector[i] = sqrt(1/r^ii), and the result is true. Otherwise:
-// completion code 112, message 180/13, R read back, false.
-bool invertCorrelations(ProcState& ps, double* invDiag = nullptr);
+// R^-1 of the group's R (ps.groupCorr, left as it is) by sweeping with
+// SINGULAR=, printed as "InvCorr" with the PRINT option; invDiag[i] = r^ii
+// when invDiag is given. Empty, with completion code 112 and message
+// 180/13, when a pivot was singular.
+std::vector<double> inverseCorrelations(ProcState& ps, double* invDiag = nullptr);
 
-// R read back from the save area over ps.corrMatrix (run ends with 1020
-// on a host failure).
-void readBackCorrelations(ProcState& ps);
-
+// The partial correlations controlling for all other variables,
+// -r^ij / sqrt(r^ii r^jj) with 1 on the diagonal, over the packed inverse
+// R^-1 of order p.
+void partialCorrelations(int p, double* inverse);
 
 // Kaiser's (1970, 1974) measure of sampling adequacy from the packed
 // correlation matrix r and the packed partial correlations q (controlling
@@ -74,12 +73,13 @@ double maxAbsCorrelations(int p, const double* r, const double* stdDevs, double*
 // Variable weights of the extraction method from the priors h2 (see
 // computePriors: ALPHA 1/h2, ML-type and HARRIS 1/max(1 - h2, 0.001),
 // otherwise the variances under COV, else 1).
-void methodWeights(const ProcState& ps, const double* h2, double* weights);
+void methodWeights(const StepOptions& options, const GroupData& data, const double* h2,
+                   double* weights);
 
 // The values of the input table's first row whose _TYPE_ is "WEIGHT"
 // (missing values as 0) into out (p doubles). False when the table has no
 // such row; out is then untouched.
-bool readWeightRow(ProcState& ps, double* out);
+bool readWeightRow(const StepOptions& ps, double* out);
 
 // Prior communalities h2 (p of them) against [0, 1], the rule of the
 // Heywood options: with ultraHeywood every value stands (Within); with

@@ -20,27 +20,11 @@ using kernels::sweepInvert;
 
 namespace {
 
-void checkWork(ProcState& ps, int status) {
-  if (status == 0) return;
-  host().statusReport(status);
-  raiseCode(ps, kCodeWorkFile);
-  host().endStep(kCodeWorkFile);
-}
-
-// The coefficients of s from the inverse the priors step saved or, without
-// one, from the group's R.
-ScoringCoefficients scoringOf(ProcState& ps, const double* s) {
-  Host& h = host();
-  const int p = ps.nVars, m = ps.nFactors;
-  const int64_t bytes = static_cast<int64_t>(8) * p * (p + 1) / 2;
-  if (ps.invCorrKey != 0) {
-    std::vector<double> a(static_cast<size_t>(p) * (p + 1) / 2);
-    checkWork(ps, h.workPosition(ps.workFile, ps.invCorrKey));
-    checkWork(ps, h.workRead(ps.workFile, a.data(), bytes));
-    return scoringFromInverse(p, m, a.data(), s);
-  }
-  ScoringCoefficients sc = scoringFromCorrelations(p, m, ps.groupCorr, s, ps.singularity);
-  if (sc.singular) h.message(msg::kScoringSingular);
+// The coefficients of s from the group's R.
+ScoringCoefficients scoringOf(const ProcState& ps, const double* s) {
+  ScoringCoefficients sc =
+      scoringFromCorrelations(ps.nVars, ps.nFactors, ps.groupCorr, s, ps.singularity);
+  if (sc.singular) host().message(msg::kScoringSingular);
   return sc;
 }
 

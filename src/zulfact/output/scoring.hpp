@@ -25,12 +25,11 @@ ScoringCoefficients scoringFromCorrelations(int p, int m, const double* r, const
 // The same from the packed inverse R^-1 (order p) at hand.
 ScoringCoefficients scoringFromInverse(int p, int m, const double* rInverse, const double* s);
 
-// B = R^-1 S into ps.scoreCoefficients, where R^-1 is the inverse saved by
-// the priors step or, without one, the saved R inverted (a singular R gives
-// warning 180/110 and a generalised inverse). Prints "VarFactorCorr" (the
-// squared multiple correlation of the variables with each factor) and
-// "StdScoreCoef" under the heading of message 180/109. Does nothing when no
-// factor is retained; a save-area failure ends the step with 1020.
+// B = R^-1 S into ps.scoreCoefficients, R^-1 from the group's R (a
+// singular R gives warning 180/110 and a generalised inverse). Prints
+// "VarFactorCorr" (the squared multiple correlation of the variables with
+// each factor) and "StdScoreCoef" under the heading of message 180/109.
+// Does nothing when no factor is retained.
 void computeScoringCoefficients(ProcState& ps);
 
 }  // namespace zulfact

@@ -43,7 +43,7 @@ bool isEngineOblique(int code) {
 
 bool isObliqueSolution(int code) { return isEngineOblique(code) || code == kRotHk; }
 
-RotationParams rotationParams(const ProcState& ps, int index) {
+RotationParams rotationParams(const StepOptions& ps, int index) {
   RotationParams params;
   params.fill(zul_missing());
   if (index == -1) {
@@ -63,7 +63,7 @@ RotationParams rotationParams(const ProcState& ps, int index) {
   return params;
 }
 
-double hkPowerFor(const ProcState& ps, int index) {
+double hkPowerFor(const StepOptions& ps, int index) {
   double power = ps.hkPower;
   auto take = [&](int code, int at) {
     if (code != kRotHk) return;

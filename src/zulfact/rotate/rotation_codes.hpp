@@ -37,14 +37,14 @@ using RotationParams = std::array<double, 4>;
 // ROTATE= entry k, -2 the implied rotation): the PREROTATE= values, the
 // values of the first run of ROTATE= parameters numbered k + 1, or none;
 // missing where not given.
-RotationParams rotationParams(const ProcState& ps, int index);
+RotationParams rotationParams(const StepOptions& ps, int index);
 
 // The HKPOWER= value in effect for rotation `index`: an HK(x) of this or
 // an earlier rotation of the group (the prerotation runs first, then the
 // ROTATE= entries in order, then the implied rotation) replaces HKPOWER=
 // for it and the later ones; missing when neither was given. Derived each
 // time, so the options stay as parsed for the next BY group.
-double hkPowerFor(const ProcState& ps, int index);
+double hkPowerFor(const StepOptions& ps, int index);
 
 // k1..k4 of the criterion of `code` for p variables and m factors, with a
 // and b the first two parameters (codes 12 and 30 to 35). Orthogonal rows

@@ -1,14 +1,11 @@
-// ProcState: the one record of a procedure step.
+// ProcState: the record of a procedure step, made of parts by lifetime.
 //
 // The procedure entry zeroes it at the start of every step; the statement
 // parser fills the options and allocates the per-run arrays from the host
-// pool; every BY group then overwrites the per-group part. The same field
-// names (`nVars`, `corrMatrix`) are used in comments throughout the module.
-// Arrays are host pool blocks owned by the step, never freed one by one
-// except the rotation work arrays, which each rotation frees itself.
-//
-// Keep this a plain aggregate: it is zeroed with memset. Add fields in the
-// section of their concern, with a short comment naming who writes them.
+// pool; every BY group then overwrites its data and its solution. The same
+// field names (`nVars`, `corrMatrix`) are used in comments throughout the
+// module. Arrays are host pool blocks owned by the step, never freed one by
+// one except the rotation work arrays, which each rotation frees itself.
 #pragma once
 
 #include <cstdint>
@@ -142,14 +139,18 @@ struct PlotRequests {
   bool pathDiagram;   // PLOTS=PATHDIAGRAM or a PATHDIAGRAM statement
 };
 
-struct ProcState {
-  // ---- step (procedure entry) ----
-  int32_t completionCode;
-  int32_t maxFactorsRetained;
-  int32_t factorsRetained;  // negative: group not analysed
-  int32_t seed;
-  double missing;           // the host's missing double
+// The step's record, in parts by lifetime. ProcState is their
+// composition, so `ps.field` reads the same as ever; a function that needs
+// one part takes that part (`const StepOptions&`, `const GroupData&`).
+//
+// Keep every part a plain aggregate: the entry zeroes the whole record
+// with memset. Add a field to the part whose lifetime it has.
 
+// The step's options: written by the statement parser, then only read.
+// Nothing after parsing changes them; what a BY group decides for itself
+// (the priors it ended up with, whether its parallel analysis ran) lives
+// in GroupData or Solution.
+struct StepOptions {
   // ---- tables (parser) ----
   zul_table* mainInput;
   zul_table* indbInput;     // in-database input, used in place of mainInput
@@ -172,19 +173,18 @@ struct ProcState {
   int32_t freqVarNumber;    // 0 when no FREQ
   int32_t weightVarNumber;  // 0 when no WEIGHT
 
-  // ---- options, set by the statement parser ----
+  // ---- options ----
   OptionFlags flags;
   int32_t method;
-  int32_t priorsMethod;
+  int32_t priorsMethod;     // PRIORS=; a group's own is Solution::priorsUsed
   int32_t norm;
   int32_t nFactorsRequested;
-  int32_t nFactors;
   double minEigen;
   double proportion;
   int32_t parallelCriterion;  // parallel analysis decides the factor count
   int32_t mapVariant;       // 0; 2 or 4: MAP (squared or 4th power) decides it
-  int32_t parallelRun;
-  int32_t mapRun;
+  int32_t parallelRun;      // asked for; a group's own is GroupData::groupParallel
+  int32_t mapRun;           // asked for; a group's own is GroupData::groupMap
   double parallelLevel;
   int32_t nSims;
   int32_t parallelSeed;
@@ -219,8 +219,6 @@ struct ProcState {
   int32_t parPrefixLength;
   char scorePrefix[33];
   int32_t scorePrefixLength;
-  int32_t factorNameWidth;
-  char* factorNames;        // factorNameWidth * nFactors characters
   char* varNames;           // nAll names of 33 bytes (NUL terminated)
   char* varLabels;          // nAll labels of 257 bytes, "" when none
   int32_t longestName;
@@ -228,26 +226,20 @@ struct ProcState {
   int32_t nInputVars;       // variables of DATA= (parser, with OUT=)
   int32_t nameWidth;        // width of the OUTSTAT= _NAME_ column (parser)
   int32_t nScoreColumns;    // score columns declared in OUT= (parser)
-
-  // ---- engine and output ----
-  void* factorEngine;       // zul_engine* (zul/abi_engine.h)
-  void* engineExtension;    // zul_extension*
-  void* sink;               // output-table sink object; null with NOPRINT
-  bool graphicsEnabled;
   PlotRequests plots;       // parser
+};
 
-  // ---- per BY group: data pass ----
+// A BY group's data: written by the data pass (arrays allocated once by
+// the parser), then only read until the next group's pass.
+struct GroupData {
   double* means;            // nAll
   double* stdDevs;          // nAll
   double* rawMeans;         // nAll, OUT= with partial variables
   double* rawStdDevs;
   double* residualScale;    // nVars, OUT= with partial variables: sqrt(1 - R^2)
                             // of each analysis variable on the partial ones
-  double* corrMatrix;       // packed order nAll
-  double* groupCorr;        // R of the group (packed order nVars) as the data pass left
-                            // it: the extraction steps work on corrMatrix, never on this
-  double* scaleVector;      // max(nAll, 10 * nVars)
-  char* sweepFlags;         // nAll characters '0'/'1'
+  double* groupCorr;        // R of the group (packed order nVars): every later
+                            // step reads R here, none writes it
   double nObs;
   double sumWeights;
   double varianceDivisor;
@@ -255,7 +247,17 @@ struct ProcState {
   ObsCounts obsCounts;
   int32_t readThreads;      // threads the data pass read with (1: none beside)
   int32_t* varOrder;        // nVars, REORDER
-  int64_t invCorrKey;       // save-area key of R^-1 (0 when none)
+  bool groupParallel;       // parallel analysis / MAP results are this group's
+  bool groupMap;            // (the options, unless too few observations)
+};
+
+// The solution of a BY group: what the priors, the extraction, the
+// rotations and the scoring compute. Arrays are allocated once by the
+// parser; each group overwrites them.
+struct Solution {
+  int32_t factorsRetained;  // negative: group not analysed
+  int32_t nFactors;         // factors of the solution in hand
+  int32_t priorsUsed;       // the group's priors (ONE when its PRIORS row is missing)
 
   // ---- priors and extraction ----
   double* priorCommunalities;  // nVars
@@ -300,13 +302,40 @@ struct ProcState {
   double* stdErrPattern;
   double* stdErrStructure;
   double* stdErrFactorCorr;
-  double* rotWork[3];          // released before each rotation
-
-  // ---- in-database ----
-  IndbOutput indb;
-
-  // ---- save area: host work file, 256-byte descriptor ----
-  zul_workfile workFile;
 };
+
+// Scratch of the numeric steps: no value here outlives the step that
+// wrote it.
+struct WorkArrays {
+  double* corrMatrix;       // packed order nAll: the data pass's crossproducts and
+                            // R; then the reduced matrix the extraction works on
+  double* scaleVector;      // max(nAll, 10 * nVars)
+  char* sweepFlags;         // nAll characters '0'/'1'
+  double* rotWork[3];       // released before each rotation
+};
+
+// What the step talks to and reports through, and its outcome.
+struct OutputContext {
+  int32_t completionCode;
+  int32_t maxFactorsRetained;
+  int32_t seed;             // the random stream, advanced by RANDOM priors
+  double missing;           // the host's missing double
+  void* factorEngine;       // zul_engine* (zul/abi_engine.h)
+  void* engineExtension;    // zul_extension*
+  void* sink;               // output-table sink object; null with NOPRINT
+  bool graphicsEnabled;
+  int32_t factorNameWidth;  // the factors' names in the tables: the parser's,
+  char* factorNames;        // or an input solution's (factorNameWidth * nFactors)
+  IndbOutput indb;          // in-database scoring
+  zul_workfile workFile;    // host work file, 256-byte descriptor
+};
+
+struct ProcState : StepOptions, GroupData, Solution, WorkArrays, OutputContext {};
+
+// Whether the solution's variance is weighted: a solution read from the
+// input table (METHOD=PATTERN, SCORE) has no weights.
+inline bool weightedSolution(const StepOptions& o) {
+  return o.flags.weighted && o.method != kMethodPattern && o.method != kMethodScore;
+}
 
 }  // namespace zulfact

@@ -38,7 +38,7 @@ struct Analysis {
     ps.minEigen = zul_missing();
     ps.proportion = zul_missing();
     ps.method = kMethodPrincipal;
-    ps.priorsMethod = kPriorsOne;
+    ps.priorsMethod = ps.priorsUsed = kPriorsOne;
     ps.screeDone = true;
     ps.eigenvalues = eigen.data();
     weights.assign(eigen.size(), 1.0);
@@ -119,7 +119,7 @@ TEST(DecideFactorCount, DefaultsByMethodAndPriors) {
   // cumulative proportions of (3, 1, 0.5, -0.5) are 0.75, 1.0, 1.125, so the
   // second factor reaches 1.0.
   Analysis smc({3.0, 1.0, 0.5, -0.5});
-  smc.ps.priorsMethod = kPriorsSmc;
+  smc.ps.priorsMethod = smc.ps.priorsUsed = kPriorsSmc;
   decideFactorCount(smc.ps);
   EXPECT_EQ(smc.ps.factorsRetained, 2);
   EXPECT_DOUBLE_EQ(smc.ps.minEigenUsed, 1.110223024625157e-13 * 3.0);
@@ -127,7 +127,7 @@ TEST(DecideFactorCount, DefaultsByMethodAndPriors) {
   // Harris: threshold 1 whatever the priors.
   Analysis harris({5.0, 1.5, 1.0, 0.2});
   harris.ps.method = kMethodHarris;
-  harris.ps.priorsMethod = kPriorsSmc;
+  harris.ps.priorsMethod = harris.ps.priorsUsed = kPriorsSmc;
   decideFactorCount(harris.ps);
   EXPECT_EQ(harris.ps.factorsRetained, 2);
 

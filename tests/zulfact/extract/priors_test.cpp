@@ -59,21 +59,21 @@ TEST(MethodWeights, ByMethod) {
   double w[3];
 
   ps.method = kMethodMl;  // a prior of 1.0 caps the weight at 1/0.001
-  methodWeights(ps, h2, w);
+  methodWeights(ps, ps, h2, w);
   EXPECT_DOUBLE_EQ(w[0], 1000.0);
   EXPECT_DOUBLE_EQ(w[1], 2.0);
 
   ps.method = kMethodAlpha;  // 1/h2, 0 for a subnormal prior
-  methodWeights(ps, h2, w);
+  methodWeights(ps, ps, h2, w);
   EXPECT_DOUBLE_EQ(w[0], 1.0);
   EXPECT_DOUBLE_EQ(w[1], 2.0);
   EXPECT_EQ(w[2], 0.0);
 
   ps.method = kMethodPrincipal;
-  methodWeights(ps, h2, w);
+  methodWeights(ps, ps, h2, w);
   EXPECT_EQ(w[1], 1.0);
   ps.flags.covariance = true;  // the variances
-  methodWeights(ps, h2, w);
+  methodWeights(ps, ps, h2, w);
   EXPECT_DOUBLE_EQ(w[0], 4.0);
   EXPECT_DOUBLE_EQ(w[1], 9.0);
   EXPECT_DOUBLE_EQ(w[2], 0.25);

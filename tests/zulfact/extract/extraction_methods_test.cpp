@@ -1,0 +1,233 @@
+// The numeric path of the eigen-based extractions from plain matrices, no
+// host: principal components and principal factors, Harris component
+// analysis, iterated principal factors and alpha factoring, and the image
+// coefficients. The checks
+// are closed forms. R of a one-factor model, r_ij = l_i l_j with unit
+// diagonal, has the reduced matrix l l' (rank one) when the communalities
+// are l_i^2: its only nonzero eigenvalue is sum l_i^2 with the loadings l.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+#include "kernels/eigen.hpp"
+#include "kernels/linalg.hpp"
+#include "kernels/packed.hpp"
+#include "kernels/sweep.hpp"
+#include "zulfact/extract/image.hpp"
+#include "zulfact/extract/iterated.hpp"
+#include "zulfact/extract/principal.hpp"
+#include "zulfact/extract/priors.hpp"
+
+namespace zulfact {
+namespace {
+
+using kernels::packedIndex;
+using kernels::packedSize;
+
+const std::vector<double> kLoadings = {0.8, 0.7, 0.6, 0.5};
+
+// Packed R of the one-factor model with loadings l.
+std::vector<double> oneFactorR(const std::vector<double>& l) {
+  const int p = static_cast<int>(l.size());
+  std::vector<double> r(packedSize(p));
+  for (int i = 0; i < p; ++i)
+    for (int j = 0; j <= i; ++j) r[packedIndex(i, j)] = i == j ? 1.0 : l[i] * l[j];
+  return r;
+}
+
+struct Solution {
+  std::vector<double> eigenvalues, loadings;
+};
+
+// The one pass of PRINCIPAL and HARRIS after the priors: the reduced
+// matrix weighted (when weights are given), all eigenvalues, k vectors,
+// the loadings.
+Solution principalPass(int p, int k, std::vector<double> reduced, const double* weights) {
+  Solution s;
+  s.eigenvalues.resize(p);
+  s.loadings.resize(static_cast<size_t>(p) * p);
+  std::vector<double> work(10 * static_cast<size_t>(p));
+  if (weights != nullptr) weightMatrix(p, reduced.data(), weights, work.data());
+  EXPECT_EQ(kernels::zeigen(p, reduced.data(), s.eigenvalues.data(), 0, nullptr, work.data()), 0);
+  zeroTinyEigenvalues(p, s.eigenvalues.data());
+  EXPECT_EQ(kernels::zeigvec(p, k, reduced.data(), s.eigenvalues.data(), s.loadings.data(),
+                             work.data()),
+            0);
+  vectorsToLoadings(p, k, s.eigenvalues.data(), weights, s.loadings.data());
+  return s;
+}
+
+// A column's sign is the eigen solver's choice.
+void expectColumn(const std::vector<double>& expected, const double* column, double tol) {
+  const double sign = column[0] < 0 ? -1.0 : 1.0;
+  for (size_t i = 0; i < expected.size(); ++i) EXPECT_NEAR(sign * column[i], expected[i], tol) << i;
+}
+
+// Two variables, PRIORS=ONE: the eigenvalues of [[1, r], [r, 1]] are
+// 1 + r and 1 - r, the first component loads sqrt((1 + r) / 2) on both.
+// All components together reproduce R.
+TEST(PrincipalComponents, TwoVariablesByHand) {
+  const double r = 0.6;
+  const Solution s = principalPass(2, 2, {1.0, r, 1.0}, nullptr);
+  EXPECT_NEAR(s.eigenvalues[0], 1.0 + r, 1e-14);
+  EXPECT_NEAR(s.eigenvalues[1], 1.0 - r, 1e-14);
+  expectColumn({std::sqrt(0.8), std::sqrt(0.8)}, s.loadings.data(), 1e-14);
+  const double* a = s.loadings.data();
+  EXPECT_NEAR(a[0] * a[1] + a[2] * a[3], r, 1e-14);
+  EXPECT_NEAR(a[0] * a[0] + a[2] * a[2], 1.0, 1e-14);
+}
+
+// Principal factors with the true communalities on the diagonal: one
+// eigenvalue sum l^2, the rest 0, and the loadings are l.
+TEST(PrincipalFactors, ExactCommunalitiesGiveTheModel) {
+  const int p = 4;
+  std::vector<double> reduced = oneFactorR(kLoadings);
+  double sum = 0.0;
+  for (int i = 0; i < p; ++i) {
+    reduced[packedIndex(i, i)] = kLoadings[i] * kLoadings[i];
+    sum += kLoadings[i] * kLoadings[i];
+  }
+  const Solution s = principalPass(p, 1, reduced, nullptr);
+  EXPECT_NEAR(s.eigenvalues[0], sum, 1e-13);
+  for (int j = 1; j < p; ++j) EXPECT_NEAR(s.eigenvalues[j], 0.0, 1e-13);
+  expectColumn(kLoadings, s.loadings.data(), 1e-13);
+}
+
+// Harris (1962): weights 1/u_i^2 on the reduced matrix. For the one-factor
+// model U^-1 l l' U^-1 has the one eigenvalue sum l_i^2 / (1 - l_i^2), and
+// the unweighted loadings are l again. The weights come from the priors'
+// own rule (methodWeights, 1/max(1 - h2, 0.001)).
+TEST(HarrisComponents, EigenvalueIsTheSumOfSignalToNoiseRatios) {
+  const int p = 4;
+  std::vector<double> reduced = oneFactorR(kLoadings);
+  std::vector<double> h2(p), weights(p), sd(p, 1.0);
+  double ratios = 0.0;
+  for (int i = 0; i < p; ++i) {
+    h2[i] = kLoadings[i] * kLoadings[i];
+    reduced[packedIndex(i, i)] = h2[i];
+    ratios += h2[i] / (1.0 - h2[i]);
+  }
+  ProcState ps{};
+  ps.nVars = p;
+  ps.method = kMethodHarris;
+  ps.stdDevs = sd.data();
+  methodWeights(ps, ps, h2.data(), weights.data());
+  const Solution s = principalPass(p, 1, reduced, weights.data());
+  EXPECT_NEAR(s.eigenvalues[0], ratios, 1e-12);
+  expectColumn(kLoadings, s.loadings.data(), 1e-12);
+}
+
+// PRINIT and ALPHA from the squared multiple correlations, pass after
+// pass (passMatrix, eigenvalues, k vectors, communalitiesFromVectors) as
+// the extraction runs them: both reach the model's communalities l_i^2,
+// where the fit is exact.
+std::vector<double> iterate(bool alpha, int passes) {
+  const int p = 4;
+  const std::vector<double> r = oneFactorR(kLoadings);
+  std::vector<double> work(10 * p), h(p), w(p, 1.0), matrix(packedSize(p)), lambda(p), z(p);
+  std::vector<double> a = r;
+  EXPECT_EQ(kernels::sweepInvert(p, a.data(), work.data(), 0, nullptr, 1e-8), 0);
+  for (int i = 0; i < p; ++i) h[i] = 1.0 - 1.0 / a[packedIndex(i, i)];
+  for (int pass = 0; pass < passes; ++pass) {
+    passMatrix(p, alpha, r.data(), h.data(), w.data(), matrix.data(), work.data());
+    kernels::zeigen(p, matrix.data(), lambda.data(), 0, nullptr, work.data());
+    kernels::zeigvec(p, 1, matrix.data(), lambda.data(), z.data(), work.data());
+    communalitiesFromVectors(p, 1, lambda.data(), z.data(), w.data(), h.data());
+  }
+  return h;
+}
+
+TEST(IteratedFactors, PrinitAndAlphaReachTheExactCommunalities) {
+  for (const bool alpha : {false, true}) {
+    const std::vector<double> h = iterate(alpha, 3000);
+    for (size_t i = 0; i < kLoadings.size(); ++i)
+      EXPECT_NEAR(h[i], kLoadings[i] * kLoadings[i], 1e-9) << (alpha ? "ALPHA " : "PRINIT ") << i;
+  }
+}
+
+// One ALPHA pass at the solution, by hand: H^-1/2 l l' H^-1/2 = 1 1' has
+// the eigenvalue p, and the weights become 1/h.
+TEST(IteratedFactors, AlphaPassMatrixAtTheSolution) {
+  const int p = 4;
+  std::vector<double> h(p), w(p), matrix(packedSize(p)), work(p);
+  for (int i = 0; i < p; ++i) h[i] = kLoadings[i] * kLoadings[i];
+  const std::vector<double> r = oneFactorR(kLoadings);
+  passMatrix(p, true, r.data(), h.data(), w.data(), matrix.data(), work.data());
+  for (int i = 0; i < p; ++i) {
+    EXPECT_DOUBLE_EQ(w[i], 1.0 / h[i]);
+    for (int j = 0; j <= i; ++j) EXPECT_NEAR(matrix[packedIndex(i, j)], 1.0, 1e-15);
+  }
+  // PRINIT with weights 2: the diagonal is h w, the rest as saved.
+  std::fill(w.begin(), w.end(), 2.0);
+  passMatrix(p, false, r.data(), h.data(), w.data(), matrix.data(), work.data());
+  EXPECT_DOUBLE_EQ(matrix[packedIndex(2, 2)], 2.0 * h[2]);
+  EXPECT_DOUBLE_EQ(matrix[packedIndex(2, 1)], r[packedIndex(2, 1)]);
+}
+
+// The partial correlations controlling for all other variables against the
+// closed form for three variables: r12.3 = (r12 - r13 r23) /
+// sqrt((1 - r13^2)(1 - r23^2)).
+TEST(PartialCorrelations, ThreeVariablesByTheClosedForm) {
+  const double r12 = 0.5, r13 = 0.4, r23 = 0.3;
+  std::vector<double> a = {1, r12, 1, r13, r23, 1}, work(3);
+  ASSERT_EQ(kernels::sweepInvert(3, a.data(), work.data(), 0, nullptr, 1e-8), 0);
+  partialCorrelations(3, a.data());
+  auto partial = [](double xy, double xz, double yz) {
+    return (xy - xz * yz) / std::sqrt((1 - xz * xz) * (1 - yz * yz));
+  };
+  EXPECT_NEAR(a[packedIndex(1, 0)], partial(r12, r13, r23), 1e-14);
+  EXPECT_NEAR(a[packedIndex(2, 0)], partial(r13, r12, r23), 1e-14);
+  EXPECT_NEAR(a[packedIndex(2, 1)], partial(r23, r12, r13), 1e-14);
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(a[packedIndex(i, i)], 1.0);
+}
+
+
+// A sweep of one pivot with the plainest rule: a pivot below the
+// tolerance is not swept.
+void plainSweep(double* a, int k, int n, char* flags, const double*, double singular) {
+  const bool reverse = flags[k] == '1';
+  if (!reverse && !(a[packedIndex(k, k)] >= singular)) return;
+  std::vector<double> work(static_cast<size_t>(n));
+  kernels::sweepPivot(n, a, k, reverse, work.data());
+  flags[k] = reverse ? '0' : '1';
+}
+
+// The image of variable i is its regression on all the others: the weight
+// of j is -r^ij / r^ii and the squared multiple correlation 1 - 1 / r^ii
+// (Guttman 1953), read here from R^-1 computed by inverting R at once.
+// A variable that is a copy of another cannot be swept: its coefficients
+// are 0 and it is counted.
+TEST(ImageCoefficients, RegressionWeightsFromTheInverse) {
+  const int p = 4;
+  std::vector<double> r = oneFactorR(kLoadings);
+  r[packedIndex(3, 1)] = 0.2;  // not a one-factor matrix any more
+  std::vector<double> inverse = r, work(p);
+  ASSERT_EQ(kernels::sweepInvert(p, inverse.data(), work.data(), 0, nullptr, 1e-8), 0);
+  std::vector<double> a = r, w(p * p), smc(p), ones(p);
+  std::vector<char> flags(p);
+  EXPECT_EQ(imageCoefficients(p, a.data(), w.data(), smc.data(), flags.data(), ones.data(), 1e-8,
+                              plainSweep),
+            0);
+  for (int i = 0; i < p; ++i) {
+    const double rii = inverse[packedIndex(i, i)];
+    EXPECT_NEAR(smc[i], 1.0 - 1.0 / rii, 1e-13) << i;
+    for (int j = 0; j < p; ++j) {
+      const double expected = i == j ? 0.0 : -inverse[packedIndex(i, j)] / rii;
+      EXPECT_NEAR(w[i * p + j], expected, 1e-13) << i << "," << j;
+    }
+  }
+
+  // Variables 0 and 2 identical: whichever is swept first, the other's
+  // pivot is 0 afterwards.
+  std::vector<double> twins = {1, .5, 1, 1, .5, 1};
+  std::vector<double> w3(9), smc3(3), ones3(3);
+  std::vector<char> flags3(3);
+  EXPECT_GT(imageCoefficients(3, twins.data(), w3.data(), smc3.data(), flags3.data(), ones3.data(),
+                              1e-8, plainSweep),
+            0);
+}
+
+}  // namespace
+}  // namespace zulfact
