@@ -13,7 +13,7 @@ namespace {
 const std::set<std::string> kUnitScale = {
     "Corr",           "FactorPattern", "OrthRotFactPat",    "ObliqueRotFactPat",
     "FactorStructure", "ReferenceStructure", "InterFactorCorr", "ReferenceAxisCorr",
-    "PrerotFactPat"};
+    "PrerotFactPat", "PartialCorr"};
 const std::set<std::string> kResidualScale = {"ResCorrUniqueDiag", "ParCorrControlFactor",
                                               "ParCorrControlVar"};
 
@@ -45,7 +45,10 @@ MatrixShading matrixShading(const Item& item) {
     for (size_t r = 0; r < item.rows.size(); ++r)
       for (size_t j = 0; j < item.columns.size() && j < item.rows[r].size(); ++j) {
         const Value& v = item.rows[r][j];
-        if (v.isNumber() && !item.columns[j].isCharacter && !onDiagonal(item, j, r))
+        const Column& c = item.columns[j];
+        // Rounded columns show 100 times the value; their originals count.
+        if (c.isCharacter || c.role == Role::RoundFuzzVal || c.role == Role::Flag) continue;
+        if (v.isNumber() && !onDiagonal(item, j, r))
           s.scale = std::max(s.scale, std::fabs(v.number));
       }
   }

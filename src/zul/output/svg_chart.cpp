@@ -44,9 +44,12 @@ std::string tickLabel(double v, double step) {
   return s;
 }
 
-Chart::Chart(SvgWriter& svg, Box outer, std::string title, bool legend)
+constexpr double kLegendLine = 18;
+
+Chart::Chart(SvgWriter& svg, Box outer, std::string title, int legendEntries)
     : svg_(svg), outer_(outer), title_(std::move(title)) {
-  area_ = {outer.x + 64, outer.y + 36, outer.w - 64 - 20, outer.h - 36 - 48 - (legend ? 24 : 0)};
+  area_ = {outer.x + 64, outer.y + 36, outer.w - 64 - 20,
+           outer.h - 36 - 52 - kLegendLine * legendEntries};
 }
 
 void Chart::setRanges(double xlo, double xhi, double ylo, double yhi, bool integerX) {
@@ -81,7 +84,6 @@ void Chart::yTicks() {
   for (double v : yt_) {
     const double py = y_.at(v);
     svg_.line({area_.x - kTick, py}, {area_.x, py}, "");
-    svg_.line({area_.x, py}, {area_.x + area_.w, py}, "grid");
     svg_.text({area_.x - kTick - 3, py + kFont * 0.35}, tickLabel(v, yStep_), Anchor::End, "tick");
   }
 }
@@ -89,6 +91,7 @@ void Chart::yTicks() {
 void Chart::drawFrame(const std::string& xLabel, const std::string& yLabel) {
   if (!title_.empty())
     svg_.text({outer_.x + outer_.w / 2, outer_.y + 20}, title_, Anchor::Middle, "title");
+  for (double v : yt_) svg_.line({area_.x, y_.at(v)}, {area_.x + area_.w, y_.at(v)}, "grid");
   svg_.beginGroup("axis");
   yTicks();
   xTicks();
@@ -110,19 +113,17 @@ void Chart::drawSeries(const std::vector<Point>& data, const Series& s) {
   for (const Point& p : px) svg_.marker(p, s.marker, s.cls);
 }
 
-// One line of entries below the x-axis label, centred; an entry is its
-// marker on a short line and its text.
+// The entries below the x-axis label, one a line, left-aligned under the
+// plot area: a marker on a short line, then the text.
 void Chart::drawLegend(const std::vector<Series>& series) {
-  double total = 0;
-  for (const Series& s : series) total += 30 + textWidth(s.label, kFont) + 16;
-  double x = outer_.x + std::max(4.0, (outer_.w - total) / 2);
-  const double y = outer_.y + outer_.h - 10;
+  const double x = area_.x;
+  double y = area_.y + area_.h + 52 + kLegendLine - 4;
   svg_.beginGroup("legend");
   for (const Series& s : series) {
     svg_.polyline({{x, y - 4}, {x + 24, y - 4}}, s.cls);
     svg_.marker({x + 12, y - 4}, s.marker, s.cls);
     svg_.text({x + 30, y}, s.label, Anchor::Start, "entry");
-    x += 30 + textWidth(s.label, kFont) + 16;
+    y += kLegendLine;
   }
   svg_.endGroup();
 }

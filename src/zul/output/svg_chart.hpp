@@ -2,7 +2,8 @@
 //
 // A Chart maps data to a plot area and draws its frame: the title above,
 // tick marks and labels on the left and bottom edges, the axis labels
-// beside them (the vertical one turned), and a legend below. Tick labels
+// beside them (the vertical one turned), and a legend below, an entry a
+// line so that long labels never run off the graph. Tick labels
 // are thinned until they do not touch at the graph's size.
 #pragma once
 
@@ -39,8 +40,8 @@ struct Box {
 class Chart {
  public:
   // The plot area inside `outer` (room is kept for title, ticks, labels
-  // and a legend line when `legend`).
-  Chart(SvgWriter& svg, Box outer, std::string title, bool legend);
+  // and a legend line for each of `legendEntries`).
+  Chart(SvgWriter& svg, Box outer, std::string title, int legendEntries);
   // Data ranges; integer axes get integer ticks.
   void setRanges(double xlo, double xhi, double ylo, double yhi, bool integerX);
   void drawFrame(const std::string& xLabel, const std::string& yLabel);

@@ -74,7 +74,7 @@ void screeChart(SvgWriter& svg, Box box, const Item& data, const std::string& ti
   const std::vector<double> n = numbers(data, "Number"), e = numbers(data, "Eigenvalue");
   double lo = 0, hi = 0;
   range(e, lo, hi);
-  Chart c(svg, box, title, false);
+  Chart c(svg, box, title, 0);
   c.setRanges(n.front(), n.back(), lo, hi, true);
   c.drawFrame(columnLabel(data, "Number"), columnLabel(data, "Eigenvalue"));
   c.drawSeries(pointsOf(n, e), kFirst);
@@ -86,7 +86,7 @@ void varianceChart(SvgWriter& svg, Box box, const Item& data, const std::string&
   double lo = 0, hi = 1;
   range(p, lo, hi);
   range(q, lo, hi);
-  Chart c(svg, box, title, true);
+  Chart c(svg, box, title, 2);
   c.setRanges(n.front(), n.back(), lo, hi, true);
   c.drawFrame(columnLabel(data, "Number"), columnLabel(data, "Proportion"));
   const Series a = named(kFirst, columnLabel(data, "Proportion"));
@@ -105,19 +105,19 @@ std::string screeSvg(const Item& g, bool standalone) {
       "{} eigenvalues by number; {} factors retained.", data->rows.size(),
       static_cast<int>(number(g, "NFactors", 0)));
   if (!panel) {
-    SvgWriter svg(480, variance ? 384 : 360, titleOf(g), desc);
+    SvgWriter svg(480, variance ? 396 : 360, titleOf(g), desc);
     if (variance) {
-      varianceChart(svg, {0, 0, 480, 384}, *data, titleOf(g));
+      varianceChart(svg, {0, 0, 480, 396}, *data, titleOf(g));
     } else {
       screeChart(svg, {0, 0, 480, 360}, *data, titleOf(g));
     }
     return svg.str(standalone);
   }
   // The panel: one title over both plots.
-  SvgWriter svg(900, 404, titleOf(g), desc);
+  SvgWriter svg(900, 416, titleOf(g), desc);
   svg.text({450, 20}, titleOf(g), Anchor::Middle, "title");
-  screeChart(svg, {0, 20, 450, 384}, *data, "");
-  varianceChart(svg, {450, 20, 450, 384}, *data, "");
+  screeChart(svg, {0, 20, 450, 360}, *data, "");
+  varianceChart(svg, {450, 20, 450, 396}, *data, "");
   return svg.str(standalone);
 }
 
@@ -129,7 +129,7 @@ std::string parallelSvg(const Item& g, bool standalone) {
   const std::vector<double> n = numbers(*data, "Number");
   std::vector<Series> series;
   double lo = 0, hi = 0;
-  SvgWriter svg(520, 400, titleOf(g),
+  SvgWriter svg(520, 436, titleOf(g),
                 fmt::format("Observed, mean and critical simulated eigenvalues of {} "
                             "simulations by number; {} factors retained.",
                             static_cast<int>(number(g, "NSims", 0)),
@@ -137,7 +137,7 @@ std::string parallelSvg(const Item& g, bool standalone) {
   const char* names[3] = {"Eigenvalue", "AveEigPA", "CritEigPA"};
   const Series styles[3] = {kFirst, kSecond, kThird};
   for (const char* name : names) range(numbers(*data, name), lo, hi);
-  Chart c(svg, {0, 0, 520, 400}, titleOf(g), true);
+  Chart c(svg, {0, 0, 520, 436}, titleOf(g), 3);
   c.setRanges(n.front(), n.back(), lo, hi, true);
   c.drawFrame(columnLabel(*data, "Number"), columnLabel(*data, "Eigenvalue"));
   for (int k = 0; k < 3; ++k) {
@@ -152,14 +152,14 @@ std::string mapSvg(const Item& g, bool standalone) {
   const Item* data = g.dataTable("MAPPlotData");
   if (!data || data->rows.empty()) return {};
   const std::vector<double> n = numbers(*data, "NComp");
-  SvgWriter svg(520, 400, titleOf(g),
+  SvgWriter svg(520, 418, titleOf(g),
                 "Average partial correlations by the number of components removed; the "
                 "minimum of each is ringed.");
   double lo = 0, hi = 0;
   const char* names[2] = {"AveParCor2", "AveParCor4"};
   const char* minima[2] = {"Minimum2", "Minimum4"};
   for (const char* name : names) range(numbers(*data, name), lo, hi);
-  Chart c(svg, {0, 0, 520, 400}, titleOf(g), true);
+  Chart c(svg, {0, 0, 520, 418}, titleOf(g), 2);
   c.setRanges(n.front(), n.back(), lo, hi, true);
   c.drawFrame(columnLabel(*data, "NComp"), "");
   std::vector<Series> series;

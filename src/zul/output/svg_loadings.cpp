@@ -15,7 +15,7 @@ namespace zul::output {
 namespace {
 
 constexpr double kPi = 3.14159265358979323846;
-constexpr double kWidth = 540;
+constexpr double kWidth = 600;
 constexpr double kSide = 400;  // the square plot area
 
 struct Plane {

@@ -17,7 +17,7 @@ constexpr const char* kStyle =
     "text{font-family:sans-serif;font-size:12px;fill:#222}"
     ".title{font-size:14px;font-weight:bold}"
     ".axis line,.axis polyline{stroke:#444;stroke-width:1}"
-    ".grid{stroke:#ddd;stroke-width:1}"
+    ".grid{stroke:#ddd;stroke-width:1;fill:none}"
     ".s1{stroke:#1b4f9c;fill:#1b4f9c}.s2{stroke:#d9822b;fill:#d9822b}"
     ".s3{stroke:#777;fill:#777}"
     "polyline.s1,polyline.s2,polyline.s3{fill:none;stroke-width:2}"

@@ -3,6 +3,8 @@
 #include <string>
 #include <vector>
 
+#include <fmt/format.h>
+
 #include "kernels/packed.hpp"
 #include "zulfact/host/host.hpp"
 #include "zulfact/output/graph_data.hpp"
@@ -149,7 +151,7 @@ void loadingsGraph(ProcState& ps, const LoadingsView& v, FactorPair pair, int nP
                  : 0.0;
   g.title(Text::message(v.title));
   g.title(titleLine(msg::kGraphFactorPair, {pair.y + 1, pair.x + 1}));
-  if (v.axisCorr) g.title(titleLine(msg::kGraphRefAxisCorr, {r}));
+  if (v.axisCorr) g.title(titleLine(msg::kGraphRefAxisCorr, {fmt::format("{:.3f}", r)}));
   patternData(ps, g.handle(), v, nPlotted);
   circleData(g.handle(), *v.options);
   axisValues(g, ps, "XVAR", pair.x, v.refStructure);

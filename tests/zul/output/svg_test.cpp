@@ -2,6 +2,7 @@
 // of matrices.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <regex>
 
 #include "zul/output/matrix_shading.hpp"
@@ -44,11 +45,17 @@ TEST(Svg, TicksAreRoundAndCoverTheRange) {
   EXPECT_EQ(tickLabel(3, 1), "3");
 }
 
+Column named(std::string name, bool character = false) {
+  Column c;
+  c.name = std::move(name);
+  c.isCharacter = character;
+  return c;
+}
+
 Item loadingsGraph(double angle) {
   Item pattern;
   pattern.name = "Pattern";
-  pattern.columns = {Column{"Variable"}, Column{"Factor1"}, Column{"Factor2"}};
-  pattern.columns[0].isCharacter = true;
+  pattern.columns = {named("Variable", true), named("Factor1"), named("Factor2")};
   pattern.rows = {{Value::of(std::string("x1")), Value::of(0.8), Value::of(0.1)},
                   {Value::of(std::string("x2")), Value::of(0.0), Value::of(1.0)}};
   Item g;
@@ -68,7 +75,7 @@ std::pair<double, double> labelAt(const std::string& svg, const std::string& nam
   std::smatch m;
   const std::regex re("<text class=\"small point\" x=\"([-0-9.]+)\" y=\"([-0-9.]+)\"[^>]*>" +
                       name + "</text>");
-  if (!std::regex_search(svg, m, re)) return {NAN, NAN};
+  if (!std::regex_search(svg, m, re)) return {std::nan(""), std::nan("")};
   return {std::stod(m[1]), std::stod(m[2])};
 }
 
@@ -82,7 +89,7 @@ TEST(Svg, ObliqueAxesPlaceAPointOnTheVerticalAxisAtItsAngle) {
   ASSERT_FALSE(std::isnan(a.first));
   ASSERT_FALSE(std::isnan(b.first));
   EXPECT_NEAR(b.first - a.first, 100, 0.02);
-  EXPECT_NEAR(a.second - b.second, 200 * (std::sin(60 * M_PI / 180) - 1), 0.02);
+  EXPECT_NEAR(a.second - b.second, 200 * (std::sqrt(3.0) / 2 - 1), 0.02);
   EXPECT_NE(right.find("<circle class=\"ref\""), std::string::npos);
   EXPECT_EQ(graphSvg(Item{}, false), "");  // not a graph this host draws
 }
@@ -94,11 +101,18 @@ TEST(Shading, DivergingScaleWhiteAtZeroAndResidualsScaledOffTheDiagonal) {
   EXPECT_EQ(shadeColour(3, 1), shadeColour(1, 1));  // held at the darkest
   Item res;
   res.name = "ResCorrUniqueDiag";
-  res.columns = {Column{"Variable"}, Column{"x1"}, Column{"x2"}};
-  res.columns[0].isCharacter = true;
+  res.columns = {named("Variable", true), named("x1"), named("x2")};
   res.rows = {{Value::of(std::string("x1")), Value::of(0.6), Value::of(-0.04)},
               {Value::of(std::string("x2")), Value::of(-0.04), Value::of(0.5)}};
   EXPECT_DOUBLE_EQ(matrixShading(res).scale, 0.04);
+  // With ROUND the shown column holds 100 times the value: the scale is
+  // still taken from the exact values.
+  Column rounded = named("Rx2");
+  rounded.role = Role::RoundFuzzVal;
+  Item shown = res;
+  shown.columns.push_back(rounded);
+  for (auto& row : shown.rows) row.push_back(Value::of(-4.0));
+  EXPECT_DOUBLE_EQ(matrixShading(shown).scale, 0.04);
   EXPECT_EQ(matrixShading(res).style(res, 0, 0), "");  // the row label
   Item other = res;
   other.name = "Eigenvalues";
