@@ -6,8 +6,9 @@ Usage: check_browser.py ZUL SOURCE_DIR WORKDIR
 - The page loads without a console error or script error.
 - A screenshot of the first graphs is saved as WORKDIR/first-graphs.png.
 - In every graph, no two of the title lines, tick labels, axis labels,
-  circle labels and legend entries overlap, by the browser's own layout
-  boxes (point labels of variables with nearly equal loadings may).
+  circle labels and legend entries overlap, and none runs past the
+  graph's edge, by the browser's own layout boxes (point labels of
+  variables with nearly equal loadings may overlap).
 
 The boxes are measured by a script added to a copy of the report (the
 report itself carries no script) and written into the page, which
@@ -24,15 +25,19 @@ MEASURE = r"""
 <script>
 (function () {
   const kinds = ['title', 'subtitle', 'tick', 'label', 'entry', 'circlelabel'];
-  const result = {graphs: 0, overlaps: [], errors: window.__errors || []};
+  const result = {graphs: 0, overlaps: [], outside: [], errors: window.__errors || []};
   document.querySelectorAll('figure.graph svg').forEach((svg, g) => {
     result.graphs++;
+    const frame = svg.getBoundingClientRect();
     const boxes = [];
     svg.querySelectorAll('text').forEach(t => {
       const cls = (t.getAttribute('class') || '').split(' ');
       if (!cls.some(c => kinds.includes(c)) || !t.textContent.trim()) return;
       const r = t.getBoundingClientRect();
       boxes.push({text: t.textContent, l: r.left, r: r.right, t: r.top, b: r.bottom});
+      if (r.left < frame.left - 1 || r.right > frame.right + 1 || r.top < frame.top - 1 ||
+          r.bottom > frame.bottom + 1)
+        result.outside.push([g, t.textContent]);
     });
     for (let i = 0; i < boxes.length; i++)
       for (let j = i + 1; j < boxes.length; j++) {
@@ -107,6 +112,8 @@ def main():
         sys.exit("console errors:\n" + "\n".join(errors))
     if result["graphs"] < 10:
         sys.exit(f"only {result['graphs']} graphs in the report")
+    if result["outside"]:
+        sys.exit("texts cut off at the graph's edge:\n" + "\n".join(map(str, result["outside"][:20])))
     if result["overlaps"]:
         sys.exit("overlapping texts:\n" + "\n".join(map(str, result["overlaps"][:20])))
     if not os.path.exists(os.path.join(work, "first-graphs.png")):

@@ -3,7 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <filesystem>
+#include <fstream>
 #include <regex>
+
+#include <unistd.h>
 
 #include "zul/output/matrix_shading.hpp"
 #include "zul/output/svg_chart.hpp"
@@ -123,6 +127,30 @@ TEST(GraphFiles, NamesAreNumberedAndCannotLeaveTheDirectory) {
   EXPECT_EQ(program::graphFileName(3, "PatternPlot"), "03-PatternPlot.svg");
   EXPECT_EQ(program::graphFileName(12, "../x/y"), "12-xy.svg");
   EXPECT_EQ(program::graphFileName(1, "/"), "01-graph.svg");
+}
+
+TEST(GraphFiles, AGraphFileNeverOverwritesAnInputOfTheRun) {
+  namespace fs = std::filesystem;
+  const fs::path dir = fs::temp_directory_path() / ("zul_graph_files_" + std::to_string(::getpid()));
+  fs::remove_all(dir);
+  ASSERT_EQ(program::prepareGraphDirectory(dir.string()), "");
+  const fs::path program = dir / "01-RefStructurePlot.svg";
+  std::ofstream(program) << "FACTOR DATA=x; RUN;\n";
+  Model model;
+  model.items = {loadingsGraph(90), loadingsGraph(60)};
+  std::vector<table::Place> inputs = {table::filePlace("program", program)}, outputs;
+  const std::vector<std::string> problems =
+      program::writeGraphFiles(model, dir.string(), inputs, outputs);
+  ASSERT_EQ(problems.size(), 1u);
+  std::ifstream in(program);
+  std::string first;
+  std::getline(in, first);
+  EXPECT_EQ(first, "FACTOR DATA=x; RUN;");             // left as it was
+  EXPECT_TRUE(fs::exists(dir / "02-RefStructurePlot.svg"));  // the other is written
+  EXPECT_EQ(outputs.size(), 1u);
+  // A file where the directory should be is refused before the run.
+  EXPECT_NE(program::prepareGraphDirectory(program.string()), "");
+  fs::remove_all(dir);
 }
 
 }  // namespace
