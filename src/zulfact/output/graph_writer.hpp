@@ -18,7 +18,8 @@
 //   }
 //
 // With a null sink (NOPRINT) every call does nothing. The destructor ends
-// a graph still open. Statuses are checked as for tables
+// a graph still open. End each data table before the graph: ending the
+// graph publishes the tables still open with it, and their handles die. Statuses are checked as for tables
 // (checkSinkStatus).
 #pragma once
 
