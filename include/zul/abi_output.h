@@ -62,6 +62,17 @@
  * section, and with 4 publishes every table still open and closes all
  * sections (end of a BY group, clean-up).
  *
+ * Graphs (on the sink): 2826 with ZUL_SA_NAME (the graph name,
+ * "ScreePlot"), optionally ZUL_SA_TEMPLATE (default
+ * "Stat.Factor.Graphics." + name) and ZUL_SA_LABEL, and ZUL_SA_RESULT
+ * receiving the graph's handle. On that handle: 147 with ZUL_SA_KIND
+ * "data" makes a data table of the graph (a table in every other way; on
+ * publishing it joins the graph instead of the listing), 388 and 462 set
+ * the graph's dynamic values, 316 its title, and 451 publishes the graph
+ * with its data tables. A graph still open when the sink closes
+ * everything is published then. 446 (and 2826 without ZUL_SA_RESULT)
+ * records a graph object by name only, the frame of a character plot.
+ *
  * Texts travel as kind 20 (value = const char *, second = length, -1 for
  * NUL terminated) or kind 66 (value = a host string from 329/16..18).
  */
@@ -144,7 +155,7 @@ enum zul_sink_operation {
   ZUL_OP_NOTE = 358,
   ZUL_OP_NAMED_NUMBER = 388,
   ZUL_OP_NAMED_TEXT = 462,
-  /* Graphs: accepted and recorded by name; drawing comes later. */
+  /* Graphs: see "Graphs" above. */
   ZUL_OP_GRAPH_BEGIN = 446,
   ZUL_OP_GRAPH_VALUE = 447,
   ZUL_OP_GRAPH_END = 451,

@@ -39,8 +39,9 @@ components. Programs and -e texts run in the order given; a program named
 
 Output:
   --listing FILE       write the text listing to FILE (default: standard output)
-  --html FILE          write an HTML report to FILE: every table (graphs are
-                       not drawn yet; asking for one stops the step)
+  --html FILE          write an HTML report to FILE: every table, and the
+                       graphs PLOTS= asks for drawn inline
+  --graphs DIR         write each graph PLOTS= asks for as an SVG file in DIR
   --json FILE          write every output table to FILE as JSON
   --log FILE           write notes, warnings and errors to FILE
                        (default: standard error)
@@ -153,7 +154,7 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
       cl.options.quiet = true;
       continue;
     }
-    static const char* const withValue[] = {"--listing", "--html", "--json", "--log",  "--lib",
+    static const char* const withValue[] = {"--listing", "--html", "--graphs", "--json", "--log",  "--lib",
                                             "--work",    "--option", "-e", "--execute"};
     bool known = false;
     for (const char* w : withValue) known = known || name == w;
@@ -170,6 +171,7 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
     auto& o = cl.options;
     if (name == "--listing") o.listing = value;
     else if (name == "--html") o.html = value;
+    else if (name == "--graphs") o.graphs = value;
     else if (name == "--json") o.json = value;
     else if (name == "--log") o.log = value;
     else if (name == "--work") o.work = value;

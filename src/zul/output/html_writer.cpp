@@ -11,6 +11,8 @@
 #include "zul/messages/messages.hpp"
 #include "zul/output/display.hpp"
 #include "zul/output/heading_items.hpp"
+#include "zul/output/matrix_shading.hpp"
+#include "zul/output/svg_graphs.hpp"
 
 namespace zul::output {
 
@@ -31,7 +33,8 @@ td.num { text-align: right; font-family: ui-monospace, monospace; white-space: p
 td.text, th.text { text-align: left; }
 th.num { text-align: right; }
 p.footnote, p.note { margin: .2em 0; font-size: .9em; }
-figure.graph { border: 1px dashed #aaa; padding: 1em; color: #666; }
+figure.graph { margin: 1.5em 0; } figure.graph svg { max-width: 100%; height: auto; }
+figure.graph figcaption { font-size: .9em; color: #444; }
 )";
 
 std::string anchor(size_t index) { return fmt::format("t{}", index); }
@@ -61,6 +64,15 @@ void alignDecimals(DisplayColumn& c) {
 
 std::string contentsName(const Item& item);
 
+// A graph drawn inline; a graph this host cannot draw keeps its place
+// with its name.
+void writeGraph(std::ostream& out, const Item& item, size_t index) {
+  out << "<figure class=\"graph\" id=\"" << anchor(index) << "\" data-template=\""
+      << htmlEscape(item.templatePath) << "\">\n"
+      << graphSvg(item, false) << "<figcaption>"
+      << htmlEscape(item.label.empty() ? item.name : item.label) << "</figcaption></figure>\n";
+}
+
 // The caption stands outside the scrolling box, so that it stays in view
 // when a wide table is scrolled sideways; a table without titles is
 // captioned with the name the contents list gives it.
@@ -87,6 +99,7 @@ void writeTable(std::ostream& out, const Item& item, size_t index) {
         << "</th>";
   }
   out << "</tr></thead>\n<tbody>\n";
+  const MatrixShading shading = matrixShading(item);
   for (size_t r = 0; r < item.rows.size(); ++r) {
     out << "<tr>";
     for (size_t j = 0; j < shown.size(); ++j) {
@@ -100,6 +113,7 @@ void writeTable(std::ostream& out, const Item& item, size_t index) {
         text += " " + (flag.empty() ? std::string(" ") : flag);
       }
       out << "<td class=\"" << (c.numeric ? "num" : "text") << "\"";
+      if (c.numeric) out << shading.style(item, c.original ? *c.original : c.source, r);
       if (c.original && r < item.rows.size()) {
         const Value& v = item.rows[r][*c.original];
         if (v.isNumber()) out << " title=\"" << fmt::format("{}", v.number) << "\"";
@@ -236,9 +250,7 @@ void writeHtml(const Model& model, std::ostream& out, const std::string& title) 
         writeTable(out, item, i);
         break;
       case Item::Kind::Graph:
-        out << "<figure class=\"graph\" data-template=\"" << htmlEscape(item.templatePath)
-            << "\"><figcaption>" << htmlEscape(item.label.empty() ? item.name : item.label)
-            << "</figcaption></figure>\n";
+        writeGraph(out, item, i);
         break;
       case Item::Kind::Space:
       case Item::Kind::Note:

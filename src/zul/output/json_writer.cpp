@@ -75,6 +75,23 @@ Json table(const Model& model, const Item& item) {
   return t;
 }
 
+// A graph: its data tables first, each marked with the graph it belongs
+// to ("graph"), then the graph itself ("kind": "graph") with its dynamic
+// values. Rows stay one per line, as in every table.
+void appendGraph(const Model& model, const Item& graph, Json& tables) {
+  for (Item data : graph.data) {
+    data.section = graph.section;
+    Json t = table(model, data);
+    t["graph"] = graph.name;
+    tables.push_back(std::move(t));
+  }
+  Json g = table(model, graph);
+  g["kind"] = "graph";
+  g["label"] = graph.label;
+  if (!g.contains("values")) g["values"] = Json::object();
+  tables.push_back(std::move(g));
+}
+
 }  // namespace
 
 nlohmann::ordered_json toJson(const Model& model) {
@@ -86,6 +103,8 @@ nlohmann::ordered_json toJson(const Model& model) {
   for (const Item& item : model.items) {
     if (item.kind == Item::Kind::Table || item.kind == Item::Kind::Note) {
       tables.push_back(table(model, item));
+    } else if (item.kind == Item::Kind::Graph && !item.data.empty()) {
+      appendGraph(model, item, tables);
     }
   }
   Json doc;

@@ -71,7 +71,10 @@ struct Section {
   int parent = -1;
 };
 
-// One published item, in the order the module published it.
+// One published item, in the order the module published it. A graph
+// (Kind::Graph) carries its dynamic values in `values` and the tables it
+// is drawn from in `data`; those tables are not items of their own, so
+// the listing never prints them.
 struct Item {
   enum class Kind { Table, Note, Space, Graph };
   Kind kind = Kind::Table;
@@ -88,6 +91,20 @@ struct Item {
   std::vector<Column> columns;
   std::vector<std::vector<Value>> rows;
   std::vector<std::pair<std::string, Value>> values;  // named extra values
+  std::vector<Item> data;  // a graph's data tables, in publishing order
+
+  // The graph's data table of that name, null when absent.
+  const Item* dataTable(std::string_view tableName) const {
+    for (const Item& t : data)
+      if (t.name == tableName) return &t;
+    return nullptr;
+  }
+  // A dynamic value of a graph or a named value of a table, null when absent.
+  const Value* value(std::string_view valueName) const {
+    for (const auto& [n, v] : values)
+      if (n == valueName) return &v;
+    return nullptr;
+  }
 };
 
 struct Step {

@@ -24,8 +24,15 @@ struct Report::Sink : Report::Object {
   Sink() : Object(Kind::Sink) {}
 };
 
+struct Report::Graph : Report::Object {
+  Graph() : Object(Kind::Graph) {}
+  Item item;
+  bool frame = false;  // a character plot's frame (446): nothing to draw
+};
+
 struct Report::Table : Report::Object {
   Table() : Object(Kind::Table) {}
+  Graph* owner = nullptr;  // a graph's data table: published into the graph
   struct Binding {
     const void* data = nullptr;
     int64_t bytes = 0;
@@ -218,6 +225,7 @@ void Report::endStep(int completionCode) {
   // Every handle of the step dies with it.
   objects_.clear();
   openTables_.clear();
+  openGraphs_.clear();
   sink_ = nullptr;
   by_.clear();
 }
@@ -242,13 +250,34 @@ void Report::publishTable(Table& table) {
   openTables_.erase(std::remove(openTables_.begin(), openTables_.end(), &table),
                     openTables_.end());
   Item item = std::move(table.item);
+  Graph* owner = table.owner;
   objects_.erase(&table);  // table is gone from here on
   // Rows emitted before a late column was declared get an empty cell.
   for (auto& row : item.rows) row.resize(item.columns.size());
+  if (owner) {
+    makePrintable(item);
+    owner->item.data.push_back(std::move(item));
+    return;
+  }
+  publish(std::move(item));
+}
+
+// A graph is published when it ends, with the data tables it still has
+// open.
+void Report::publishGraph(Graph& graph) {
+  std::vector<Table*> open = openTables_;
+  for (Table* t : open)
+    if (t->owner == &graph) publishTable(*t);
+  openGraphs_.erase(std::remove(openGraphs_.begin(), openGraphs_.end(), &graph),
+                    openGraphs_.end());
+  Item item = std::move(graph.item);
+  objects_.erase(&graph);
   publish(std::move(item));
 }
 
 void Report::closeAll() {
+  std::vector<Graph*> graphs = openGraphs_;
+  for (Graph* g : graphs) publishGraph(*g);
   std::vector<Table*> open = openTables_;
   for (Table* t : open) {
     if (t->item.columns.empty()) {
@@ -303,15 +332,7 @@ int32_t Report::route(void* object, int32_t operation, int32_t n, const zul_attr
       case Object::Kind::Table:
         return onTable(static_cast<Table&>(*target), operation, a, n);
       case Object::Kind::Graph:
-        switch (operation) {
-          case ZUL_OP_GRAPH_BEGIN:
-          case ZUL_OP_GRAPH_VALUE:
-          case ZUL_OP_GRAPH_END:
-          case ZUL_OP_GRAPH_CREATE:
-            return 0;
-          default:
-            return ZUL_SINK_UNKNOWN_OPERATION;
-        }
+        return onGraph(static_cast<Graph&>(*target), operation, a, n);
     }
     return ZUL_SINK_UNKNOWN_OPERATION;
   }
@@ -338,7 +359,10 @@ int32_t Report::create(Object* object, const zul_attr* a, int32_t n) {
     return 0;
   }
 
-  if (!object || object->kind != Object::Kind::Sink) return ZUL_SINK_BAD_OBJECT;
+  const bool onGraph = object && object->kind == Object::Kind::Graph &&
+                       !static_cast<Graph*>(object)->frame;
+  if (!object || (object->kind != Object::Kind::Sink && !onGraph)) return ZUL_SINK_BAD_OBJECT;
+  if (onGraph && !equalNoCase(kind, "data")) return ZUL_SINK_BAD_REQUEST;
   if (equalNoCase(kind, "space")) {
     publish(newItem(Item::Kind::Space));
     return 0;
@@ -356,6 +380,7 @@ int32_t Report::create(Object* object, const zul_attr* a, int32_t n) {
     table->item.templatePath = "Stat.Factor." + name;
   }
   textOf(find(a, n, ZUL_SA_LABEL), table->item.label);
+  if (onGraph) table->owner = static_cast<Graph*>(object);
   Table* handle = table.get();
   objects_[handle] = std::move(table);
   openTables_.push_back(handle);
@@ -433,10 +458,12 @@ int32_t Report::onSink(Sink&, int32_t operation, const zul_attr* a, int32_t n) {
       publish(std::move(item));
       return 0;
     }
-    case ZUL_OP_GRAPH_BEGIN:
-    case ZUL_OP_GRAPH_CREATE: {
-      // Graphs are recorded by name so the report keeps their place; they
-      // are drawn once the graph renderer exists.
+    case ZUL_OP_GRAPH_CREATE:
+      if (find(a, n, ZUL_SA_RESULT)) return createGraph(a, n);
+      [[fallthrough]];
+    case ZUL_OP_GRAPH_BEGIN: {
+      // A graph object of 446 (a character plot's frame), or 2826 without
+      // a handle, is recorded by name so the report keeps its place.
       Item item = newItem(Item::Kind::Graph);
       textOf(find(a, n, ZUL_SA_NAME), item.name);
       if (!textOf(find(a, n, ZUL_SA_TEMPLATE), item.templatePath)) {
@@ -445,7 +472,8 @@ int32_t Report::onSink(Sink&, int32_t operation, const zul_attr* a, int32_t n) {
       textOf(find(a, n, ZUL_SA_LABEL), item.label);
       publish(std::move(item));
       if (void** out = static_cast<void**>(outOf(find(a, n, ZUL_SA_RESULT), sizeof(void*)))) {
-        auto graph = std::make_unique<Object>(Object::Kind::Graph);
+        auto graph = std::make_unique<Graph>();
+        graph->frame = true;
         *out = graph.get();
         objects_[graph.get()] = std::move(graph);
       }
@@ -543,6 +571,55 @@ int32_t Report::emitRow(Table& table) {
   }
   item.rows.push_back(std::move(row));
   return 0;
+}
+
+// A graph with its handle (ZUL_OP_GRAPH_CREATE with ZUL_SA_RESULT): open
+// until ZUL_OP_GRAPH_END, it takes data tables, titles and dynamic values.
+int32_t Report::createGraph(const zul_attr* a, int32_t n) {
+  void** out = static_cast<void**>(outOf(find(a, n, ZUL_SA_RESULT), sizeof(void*)));
+  auto graph = std::make_unique<Graph>();
+  graph->item = newItem(Item::Kind::Graph);
+  Item& item = graph->item;
+  if (!out || !textOf(find(a, n, ZUL_SA_NAME), item.name) || item.name.empty())
+    return ZUL_SINK_BAD_REQUEST;
+  if (!textOf(find(a, n, ZUL_SA_TEMPLATE), item.templatePath) || item.templatePath.empty())
+    item.templatePath = "Stat.Factor.Graphics." + item.name;
+  textOf(find(a, n, ZUL_SA_LABEL), item.label);
+  Graph* handle = graph.get();
+  objects_[handle] = std::move(graph);
+  openGraphs_.push_back(handle);
+  *out = handle;
+  return 0;
+}
+
+int32_t Report::onGraph(Graph& graph, int32_t operation, const zul_attr* a, int32_t n) {
+  switch (operation) {
+    case ZUL_OP_NAMED_NUMBER:
+    case ZUL_OP_NAMED_TEXT:
+    case ZUL_OP_GRAPH_VALUE:
+      if (graph.frame) return operation == ZUL_OP_GRAPH_VALUE ? 0 : ZUL_SINK_UNKNOWN_OPERATION;
+      return operation == ZUL_OP_GRAPH_VALUE ? 0 : setNamedValue(graph.item, operation, a, n);
+    case ZUL_OP_TEXT: {
+      std::string role, text;
+      if (graph.frame) return ZUL_SINK_UNKNOWN_OPERATION;
+      if (!textOf(find(a, n, ZUL_SA_TEXT_ROLE), role) || !textOf(find(a, n, ZUL_SA_TEXT), text))
+        return ZUL_SINK_BAD_REQUEST;
+      if (equalNoCase(role, "Title")) {
+        graph.item.titles.push_back({{}, text});
+      } else {
+        graph.item.footnotes.push_back(text);
+      }
+      return 0;
+    }
+    case ZUL_OP_GRAPH_END:
+      if (!graph.frame) publishGraph(graph);
+      return 0;
+    case ZUL_OP_GRAPH_BEGIN:
+    case ZUL_OP_GRAPH_CREATE:
+      return graph.frame ? 0 : ZUL_SINK_UNKNOWN_OPERATION;
+    default:
+      return ZUL_SINK_UNKNOWN_OPERATION;
+  }
 }
 
 int32_t Report::onTable(Table& table, int32_t operation, const zul_attr* a, int32_t n) {

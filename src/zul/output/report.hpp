@@ -67,11 +67,15 @@ class Report {
   struct Object;
   struct Sink;
   struct Table;
+  struct Graph;
 
   int32_t route(void* object, int32_t operation, int32_t n, const zul_attr* a);
   int32_t create(Object* object, const zul_attr* a, int32_t n);
   int32_t onSink(Sink& sink, int32_t operation, const zul_attr* a, int32_t n);
   int32_t onTable(Table& table, int32_t operation, const zul_attr* a, int32_t n);
+  int32_t createGraph(const zul_attr* a, int32_t n);
+  int32_t onGraph(Graph& graph, int32_t operation, const zul_attr* a, int32_t n);
+  void publishGraph(Graph& graph);
   int32_t addColumn(Table& table, const zul_attr* a, int32_t n);
   int32_t emitRow(Table& table);
   void publish(Item item);
@@ -92,6 +96,7 @@ class Report {
   // Live handles given to the module; a pointer not found here is refused.
   std::unordered_map<void*, std::unique_ptr<Object>> objects_;
   std::vector<Table*> openTables_;  // in creation order
+  std::vector<Graph*> openGraphs_;  // graphs not yet ended
   std::string lastProblem_;
 };
 

@@ -15,6 +15,7 @@
 #include "zul/messages/messages.hpp"
 #include "zul/output/report.hpp"
 #include "zul/parse/program.hpp"
+#include "zul/program/graph_files.hpp"
 #include "zul/program/output_files.hpp"
 #include "zul/services/progress.hpp"
 #include "zul/services/service_vector.hpp"
@@ -155,6 +156,13 @@ bool Runner::checkOutputs() {
     }
     s.runOutputs.push_back(std::move(place));
   }
+  if (!options_.graphs.empty()) {
+    std::string problem = prepareGraphDirectory(options_.graphs);
+    if (!problem.empty()) {
+      std::cerr << "ERROR: " << problem << "\n";
+      return false;
+    }
+  }
   return true;
 }
 
@@ -208,7 +216,7 @@ bool Runner::setUpOutputs() {
   if (listingFile_.isOpen()) listing_ = &listingFile_.stream();
   output::ReportOptions ro;
   ro.listing = listing_;
-  ro.graphics = !options_.html.empty();
+  ro.graphics = !options_.html.empty() || !options_.graphs.empty();
   ro.maxLineSize = [] {
     std::optional<std::string> v = session().options.get("LINESIZE");
     return v ? std::atoi(v->c_str()) : output::kDefaultMaxLineSize;
@@ -421,6 +429,14 @@ void Runner::finishOutputs() {
       title += (title.empty() ? "" : ", ") + (p.file == "-e" ? std::string("statements given with -e") : p.file);
     title += " (zul factor)";
     report_->writeHtml(htmlFile_.stream(), title);
+  }
+  if (!options_.graphs.empty()) {
+    for (const std::string& problem :
+         writeGraphFiles(report_->model(), options_.graphs, session().runInputs,
+                         session().runOutputs)) {
+      logLine(ZUL_LOG_ERROR, problem);
+      worsen(kExitStopped);
+    }
   }
   listing_->flush();
   checkWrites();

@@ -18,6 +18,7 @@ struct RunOptions {
   std::vector<Source> sources;
   std::string listing;  // empty: standard output
   std::string html;
+  std::string graphs;   // directory for one SVG file per graph; empty: none
   std::string json;
   std::string log;      // empty: standard error
   std::string work;     // empty: the current directory

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "zul/abi_engine.h"
+#include "zulfact/extract/parallel_map_graphs.hpp"
 #include "zulfact/host/host.hpp"
 #include "zulfact/output/table_writer.hpp"
 
@@ -124,6 +125,7 @@ void printParallelAndMapTables(ProcState& ps) {
   if (ps.groupMap && ps.mapSquared && ps.mapFourth) printMapTable(ps);
   if (ps.groupParallel && ps.observedEigen && ps.parallelMean && ps.parallelCritical)
     printParallelTable(ps);
+  parallelAndMapGraphs(ps);
 }
 
 }  // namespace zulfact

@@ -2,11 +2,12 @@
 
 #include <algorithm>
 
+#include "zulfact/output/graphs.hpp"
 #include "zulfact/rotate/unrotated_pattern.hpp"
 
 namespace zulfact {
 
-void screeAndVariancePlots(ProcState&, int) {}
+void screeAndVariancePlots(ProcState& ps, int screeFirst) { screeGraphs(ps, screeFirst); }
 
 PatternPlotRequest patternPlotRequest(const ProcState& ps, bool oblique, int solutionIndex) {
   PatternPlotRequest r;
@@ -25,7 +26,9 @@ PatternPlotRequest patternPlotRequest(const ProcState& ps, bool oblique, int sol
 }
 
 void patternPlot(ProcState&, bool, int) {}
-void loadingsGraph(ProcState&, bool, int) {}
+void loadingsGraph(ProcState& ps, bool oblique, int solutionIndex) {
+  loadingsGraphs(ps, oblique, solutionIndex);
+}
 
 void pathDiagram(ProcState&) {}
 

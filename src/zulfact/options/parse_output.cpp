@@ -22,6 +22,41 @@ int decimalDigits(int n) {
   return d;
 }
 
+// CIRCLE= values are radii; a value above 1 is read in hundredths (50 is
+// a radius of 0.5), and 0 draws nothing. CIRCLE alone draws the circles of
+// radius 0.5 and 1. At most four circles are drawn.
+void readCircles(const Parsed& rec, int slot, LoadingsPlotOptions& o) {
+  o.nCircles = 0;
+  const zul_slot& s = rec.slot(slot);
+  const auto* values = static_cast<const double*>(s.data);
+  if (!rec.given(slot) || !values || s.count <= 0) {
+    o.circles[0] = 0.5;
+    o.circles[1] = 1.0;
+    o.nCircles = 2;
+    return;
+  }
+  for (int i = 0; i < s.count && o.nCircles < 4; ++i) {
+    const double r = values[i] > 1 ? values[i] / 100 : values[i];
+    if (r > 0) o.circles[o.nCircles++] = r;
+  }
+}
+
+// The options of one loadings request (FLIP, VECTOR, PLOTREF at base,
+// base + 1, base + 2; CIRCLE at base + 3), joined with the global ones.
+LoadingsPlotOptions loadingsOptions(const Parsed& rec, int base, int nPlotSlot, int circleSlot) {
+  LoadingsPlotOptions o{};
+  o.flip = rec.bit(kBitPlotsFlip) || rec.bit(base);
+  o.vector = rec.bit(kBitPlotsVector) || rec.bit(base + 1);
+  o.plotref = rec.bit(kBitPlotsPlotref) || rec.bit(base + 2);
+  o.nPlot = toInt(rec.number(nPlotSlot, rec.number(kSlotPlotsNPlot, 0)));
+  if (rec.bit(base + 3)) {
+    readCircles(rec, circleSlot, o);
+  } else if (rec.bit(kBitPlotsCircle)) {
+    readCircles(rec, kSlotPlotsCircle, o);
+  }
+  return o;
+}
+
 }  // namespace
 
 // FUZZ=, FLAG=, ROUND, NPLOT=, PLOTCHAR=.
@@ -95,6 +130,13 @@ void StatementParser::graphRequests() {
       if (ps_.mapVariant) g.map2 = g.map4 = true;
       if (ps_.parallelCriterion) g.parallel = true;
     }
+    g.unpack = rec_.bit(kBitPlotsUnpack) || rec_.bit(kBitScreeUnpack);
+    g.initial = loadingsOptions(rec_, kBitInitLoadingsOptions, kSlotInitLoadingsNPlot,
+                                kSlotInitLoadingsCircle);
+    g.prerotated = loadingsOptions(rec_, kBitPreLoadingsOptions, kSlotPreLoadingsNPlot,
+                                   kSlotPreLoadingsCircle);
+    g.rotated =
+        loadingsOptions(rec_, kBitLoadingsOptions, kSlotLoadingsNPlot, kSlotLoadingsCircle);
     if (g.map2 || g.map4) ps_.mapRun = 1;
     if (g.parallel) ps_.parallelRun = 1;
   }

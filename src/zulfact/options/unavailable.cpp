@@ -14,11 +14,6 @@ namespace {
 // or "" when the statement does not ask for it.
 using Check = std::string (*)(const ProcState& ps);
 
-bool anyGraph(const PlotRequests& g) {
-  return g.scree || g.loadings || g.initLoadings || g.preLoadings || g.pathDiagram || g.map2 ||
-         g.map4 || g.parallel;
-}
-
 // Requests this version cannot carry out. Delete a line when its feature
 // lands.
 const Check kUnavailable[] = {
@@ -26,12 +21,6 @@ const Check kUnavailable[] = {
       return ps.method == kMethodMl && ps.flags.needStdErr
                  ? std::string("Standard errors and confidence intervals (SE, CI, HYPVALUE=)")
                  : std::string();
-    },
-    // Graphs are drawn only in an HTML report; without one the request is
-    // dropped with message 210/1104 instead.
-    [](const ProcState& ps) {
-      return ps.graphicsEnabled && anyGraph(ps.plots) ? std::string("Graphs (PLOTS=, PATHDIAGRAM)")
-                                                      : std::string();
     },
     [](const ProcState& ps) { return ps.flags.scree ? std::string("SCREE") : std::string(); },
     [](const ProcState& ps) {

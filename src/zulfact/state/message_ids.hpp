@@ -303,6 +303,38 @@ inline constexpr Id kPlotsNone = graph(1100);
 inline constexpr Id kGraphsNeedPrinting = graph(1102);
 inline constexpr Id kGraphicsOff = graph(1104);
 
+// ---- graphs of the report: labels, titles, axis texts ----
+inline constexpr Id kGraphNumber = factor(167);
+inline constexpr Id kGraphEigenvalue = factor(168);
+inline constexpr Id kGraphRefStructure = factor(95);
+inline constexpr Id kGraphFactorPattern = factor(96);
+inline constexpr Id kGraphRefAxisCorr = factor(97);
+inline constexpr Id kGraphFactorCorr = factor(98);
+inline constexpr Id kGraphFactorPair = factor(390);
+inline constexpr Id kInitPatternTitle = factor(392);
+inline constexpr Id kInitRefStructureTitle = factor(393);
+inline constexpr Id kPrePatternTitle = factor(394);
+inline constexpr Id kPreRefStructureTitle = factor(395);
+inline constexpr Id kRotPatternTitle = factor(396);
+inline constexpr Id kRotRefStructureTitle = factor(397);
+inline constexpr Id kPatternPlotsLabel = factor(407);
+inline constexpr Id kRefStructurePlotsLabel = factor(408);
+inline constexpr Id kScreePlotLabel = factor(410);
+inline constexpr Id kVarianceLabel = factor(411);
+inline constexpr Id kScreeAndVarianceLabel = factor(412);
+inline constexpr Id kVariancePlotLabel = factor(413);
+inline constexpr Id kParallelPlotLabel = graph(1201);
+inline constexpr Id kMapPlotLabel = graph(1202);
+inline constexpr Id kGraphProportion = graph(1203);
+inline constexpr Id kGraphCumulative = graph(1204);
+inline constexpr Id kGraphObserved = graph(1205);
+inline constexpr Id kGraphMeanSimulated = graph(1206);
+inline constexpr Id kGraphCriticalSimulated = graph(1207);
+inline constexpr Id kGraphComponentsRemoved = graph(1208);
+inline constexpr Id kGraphAveragePartial2 = graph(1209);
+inline constexpr Id kGraphAveragePartial4 = graph(1210);
+inline constexpr Id kGraphVariable = graph(1211);
+
 // ---- titles, headings and footnotes of the listing ----
 inline constexpr Id kOverallMsaTitle = factor(14);
 inline constexpr Id kPriorsSmcTitle = factor(19);

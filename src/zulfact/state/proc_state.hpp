@@ -127,6 +127,17 @@ struct OptionFlags {
   bool testsOneSided;      // HYPVALUE= tests one-sided (parser)
 };
 
+// Options of one loadings graph: those of its PLOTS= request joined with
+// the global ones of PLOTS=.
+struct LoadingsPlotOptions {
+  bool flip;         // the first factor of a pair on the vertical axis
+  bool vector;       // each variable drawn as a vector from the origin
+  bool plotref;      // oblique: the reference structure on rectangular axes
+  int32_t nPlot;     // NPLOT= of PLOTS=, 0 when not given
+  int32_t nCircles;  // reference circles, at most four
+  double circles[4]; // their radii, above 0 and at most 1
+};
+
 // Graph requests after the checks of the parser (PLOTS=, PATHDIAGRAM).
 struct PlotRequests {
   bool scree;
@@ -137,6 +148,8 @@ struct PlotRequests {
   bool map4;          // MAP plot of the fourth-power criterion
   bool parallel;
   bool pathDiagram;   // PLOTS=PATHDIAGRAM or a PATHDIAGRAM statement
+  bool unpack;        // scree and variance explained as two graphs
+  LoadingsPlotOptions initial, prerotated, rotated;
 };
 
 // The step's record, in parts by lifetime. ProcState is their

@@ -1,0 +1,159 @@
+#include "zul/output/svg_writer.hpp"
+
+#include <cmath>
+
+#include <fmt/format.h>
+
+#include "zul/messages/messages.hpp"
+
+namespace zul::output {
+
+namespace {
+
+// Styles travel in the document: a standalone file looks as the inline
+// one. Colours differ in lightness as well as hue, and series differ in
+// marker shape and dash, so that grey-scale prints keep them apart.
+constexpr const char* kStyle =
+    "text{font-family:sans-serif;font-size:12px;fill:#222}"
+    ".title{font-size:14px;font-weight:bold}"
+    ".axis line,.axis polyline{stroke:#444;stroke-width:1}"
+    ".grid{stroke:#ddd;stroke-width:1;fill:none}"
+    ".s1{stroke:#1b4f9c;fill:#1b4f9c}.s2{stroke:#d9822b;fill:#d9822b}"
+    ".s3{stroke:#777;fill:#777}"
+    "polyline.s1,polyline.s2,polyline.s3{fill:none;stroke-width:2}"
+    "polyline.s2{stroke-dasharray:6 3}polyline.s3{stroke-dasharray:2 3}"
+    ".ref{stroke:#999;fill:none;stroke-dasharray:4 3}"
+    ".vec{stroke:#1b4f9c;stroke-width:1.2;fill:none}"
+    ".head{fill:#1b4f9c;stroke:none}"
+    ".mark{stroke:#b22;stroke-width:2;fill:none}"
+    ".small{font-size:10px}";
+
+std::string pointList(const std::vector<Point>& points) {
+  std::string s;
+  for (const Point& p : points) {
+    if (!s.empty()) s += ' ';
+    s += svgNumber(p.x) + "," + svgNumber(p.y);
+  }
+  return s;
+}
+
+}  // namespace
+
+std::string xmlEscape(std::string_view raw) {
+  const std::string text = messages::printable(raw);
+  std::string out;
+  out.reserve(text.size());
+  for (char c : text) {
+    switch (c) {
+      case '&': out += "&amp;"; break;
+      case '<': out += "&lt;"; break;
+      case '>': out += "&gt;"; break;
+      case '"': out += "&quot;"; break;
+      case '\'': out += "&#39;"; break;
+      default: out += c;
+    }
+  }
+  return out;
+}
+
+std::string svgNumber(double v) {
+  if (!std::isfinite(v)) v = 0;
+  std::string s = fmt::format("{:.2f}", v);
+  if (s == "-0.00") s = "0.00";
+  return s;
+}
+
+double textWidth(std::string_view s, double fontSize) {
+  // Counted in code points: a multi-byte character is one glyph.
+  size_t n = 0;
+  for (unsigned char c : s)
+    if ((c & 0xC0) != 0x80) ++n;
+  return 0.62 * fontSize * static_cast<double>(n);
+}
+
+SvgWriter::SvgWriter(double width, double height, std::string_view title, std::string_view desc)
+    : width_(width), height_(height), title_(title), desc_(desc) {}
+
+void SvgWriter::line(Point a, Point b, std::string_view cls) {
+  body_ += fmt::format("<line class=\"{}\" x1=\"{}\" y1=\"{}\" x2=\"{}\" y2=\"{}\"/>\n", cls,
+                       svgNumber(a.x), svgNumber(a.y), svgNumber(b.x), svgNumber(b.y));
+}
+
+void SvgWriter::polyline(const std::vector<Point>& points, std::string_view cls) {
+  if (points.empty()) return;
+  body_ += fmt::format("<polyline class=\"{}\" points=\"{}\"/>\n", cls, pointList(points));
+}
+
+void SvgWriter::circle(Point c, double r, std::string_view cls) {
+  body_ += fmt::format("<circle class=\"{}\" cx=\"{}\" cy=\"{}\" r=\"{}\"/>\n", cls,
+                       svgNumber(c.x), svgNumber(c.y), svgNumber(r));
+}
+
+void SvgWriter::rect(Point corner, double w, double h, std::string_view cls) {
+  body_ += fmt::format("<rect class=\"{}\" x=\"{}\" y=\"{}\" width=\"{}\" height=\"{}\"/>\n",
+                       cls, svgNumber(corner.x), svgNumber(corner.y), svgNumber(w),
+                       svgNumber(h));
+}
+
+void SvgWriter::marker(Point c, std::string_view shape, std::string_view cls) {
+  constexpr double r = 4;
+  if (shape == "square") {
+    rect({c.x - r, c.y - r}, 2 * r, 2 * r, cls);
+  } else if (shape == "diamond") {
+    body_ += fmt::format("<polygon class=\"{}\" points=\"{}\"/>\n", cls,
+                         pointList({{c.x, c.y - r - 1}, {c.x + r + 1, c.y}, {c.x, c.y + r + 1},
+                                    {c.x - r - 1, c.y}}));
+  } else if (shape == "triangle") {
+    body_ += fmt::format("<polygon class=\"{}\" points=\"{}\"/>\n", cls,
+                         pointList({{c.x, c.y - r - 1}, {c.x + r + 1, c.y + r}, {c.x - r - 1, c.y + r}}));
+  } else {
+    circle(c, r, cls);
+  }
+}
+
+void SvgWriter::arrow(Point a, Point b, std::string_view cls) {
+  line(a, b, cls);
+  const double dx = b.x - a.x, dy = b.y - a.y;
+  const double len = std::hypot(dx, dy);
+  if (len < 1e-9) return;
+  const double ux = dx / len, uy = dy / len, size = std::min(8.0, len / 2);
+  const Point left{b.x - size * ux + size * 0.45 * uy, b.y - size * uy - size * 0.45 * ux};
+  const Point right{b.x - size * ux - size * 0.45 * uy, b.y - size * uy + size * 0.45 * ux};
+  body_ += fmt::format("<polygon class=\"head\" points=\"{}\"/>\n", pointList({b, left, right}));
+}
+
+void SvgWriter::text(Point p, std::string_view s, Anchor anchor, std::string_view cls,
+                     double rotate) {
+  const char* a = anchor == Anchor::Start ? "start" : anchor == Anchor::Middle ? "middle" : "end";
+  std::string transform;
+  if (rotate != 0)
+    transform = fmt::format(" transform=\"rotate({} {} {})\"", svgNumber(rotate), svgNumber(p.x),
+                            svgNumber(p.y));
+  std::string klass = cls.empty() ? std::string() : fmt::format(" class=\"{}\"", cls);
+  body_ += fmt::format("<text{} x=\"{}\" y=\"{}\" text-anchor=\"{}\"{}>{}</text>\n", klass,
+                       svgNumber(p.x), svgNumber(p.y), a, transform, xmlEscape(s));
+}
+
+void SvgWriter::beginGroup(std::string_view cls) {
+  body_ += fmt::format("<g class=\"{}\">\n", cls);
+}
+
+void SvgWriter::endGroup() { body_ += "</g>\n"; }
+
+std::string SvgWriter::str(bool standalone) const {
+  std::string out;
+  if (standalone) out += "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
+  // Inline in HTML the element needs no namespace (and the report names
+  // no remote address); a file of its own does.
+  out += fmt::format("<svg{} width=\"{}\" height=\"{}\" viewBox=\"0 0 {} {}\" role=\"img\">\n",
+                     standalone ? " xmlns=\"http://www.w3.org/2000/svg\"" : "", svgNumber(width_),
+                     svgNumber(height_), svgNumber(width_), svgNumber(height_));
+  out += "<title>" + xmlEscape(title_) + "</title>\n<desc>" + xmlEscape(desc_) + "</desc>\n";
+  out += std::string("<style>") + kStyle + "</style>\n";
+  out += "<rect width=\"100%\" height=\"100%\" fill=\"#fff\"/>\n";
+  out += body_;
+  out += "</svg>\n";
+  return out;
+}
+
+}  // namespace zul::output

@@ -1,0 +1,102 @@
+#include "zulfact/output/graph_writer.hpp"
+
+#include <cstring>
+#include <exception>
+#include <vector>
+
+#include "zulfact/host/host.hpp"
+
+namespace zulfact {
+
+namespace {
+
+zul_attr blank(int number, int kind) {
+  zul_attr a;
+  std::memset(&a, 0, sizeof a);
+  a.number = static_cast<uint16_t>(number);
+  a.kind = static_cast<uint8_t>(kind);
+  return a;
+}
+
+zul_attr chars(int number, std::string_view text) {
+  zul_attr a = blank(number, ZUL_SK_TEXT);
+  a.value.s = text.data();
+  a.second.i = static_cast<int64_t>(text.size());
+  return a;
+}
+
+zul_attr data(int number, const void* pointer, int64_t bytes) {
+  zul_attr a = blank(number, ZUL_SK_DATA);
+  a.value.p = pointer;
+  a.second.i = bytes;
+  return a;
+}
+
+// As for tables: a numbered message travels as a host string.
+zul_attr textAttr(int number, const Text& text) {
+  if (text.isMessage()) {
+    if (const char* s = host().hostString(text.group(), text.number())) {
+      zul_attr a = blank(number, ZUL_SK_HSTRING);
+      a.value.s = s;
+      return a;
+    }
+    return chars(number, {});
+  }
+  return chars(number, text.text());
+}
+
+int dispatch(void* object, int operation, std::vector<zul_attr> a) {
+  return checkSinkStatus(host().sinkDispatch(object, operation, static_cast<int>(a.size()),
+                                             a.empty() ? nullptr : a.data()));
+}
+
+}  // namespace
+
+GraphWriter::~GraphWriter() {
+  if (graph_ && std::uncaught_exceptions() == 0) {
+    try {
+      end();
+    } catch (const EndOfStep& e) {
+      host().deferEndStep(e);
+    } catch (...) {
+      // Left to the sink's clean-up, as a table would be.
+    }
+  }
+}
+
+bool GraphWriter::begin(std::string_view name, std::string_view templatePath, const Text& label) {
+  if (!sink_) return false;
+  if (graph_) end();
+  void* graph = nullptr;
+  std::vector<zul_attr> a = {chars(ZUL_SA_NAME, name), data(ZUL_SA_RESULT, &graph, sizeof graph)};
+  if (!templatePath.empty()) a.push_back(chars(ZUL_SA_TEMPLATE, templatePath));
+  if (!label.empty()) a.push_back(textAttr(ZUL_SA_LABEL, label));
+  if (dispatch(sink_, ZUL_OP_GRAPH_CREATE, a) < 0 || !graph) return false;
+  graph_ = graph;
+  return true;
+}
+
+void GraphWriter::title(const Text& text) {
+  if (!graph_) return;
+  dispatch(graph_, ZUL_OP_TEXT, {chars(ZUL_SA_TEXT_ROLE, "Title"), textAttr(ZUL_SA_TEXT, text)});
+}
+
+void GraphWriter::value(std::string_view name, double number) {
+  if (!graph_) return;
+  dispatch(graph_, ZUL_OP_NAMED_NUMBER,
+           {chars(ZUL_SA_NAME, name), data(ZUL_SA_DATA, &number, sizeof number)});
+}
+
+void GraphWriter::value(std::string_view name, std::string_view text) {
+  if (!graph_) return;
+  dispatch(graph_, ZUL_OP_NAMED_TEXT, {chars(ZUL_SA_NAME, name), chars(ZUL_SA_TEXT, text)});
+}
+
+void GraphWriter::end() {
+  if (!graph_) return;
+  void* graph = graph_;
+  graph_ = nullptr;
+  dispatch(graph, ZUL_OP_GRAPH_END, {});
+}
+
+}  // namespace zulfact

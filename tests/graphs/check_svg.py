@@ -1,0 +1,91 @@
+#!/usr/bin/env python3
+"""Runs zul with --graphs and --json on graphs.zul and checks each SVG.
+
+Usage: check_svg.py ZUL SOURCE_DIR WORKDIR
+
+Every file must be well-formed XML with a <title> and a <desc>; each kind
+of graph must show what its data table holds: a marker or vector per
+variable in a loadings graph (named by a label), one point per eigenvalue
+in a scree graph, the reference circles with their labels, the three
+series of parallel analysis, and the ringed minimum of MAP.
+"""
+import json
+import os
+import shutil
+import subprocess
+import sys
+import xml.etree.ElementTree as ET
+
+NS = {"s": "http://www.w3.org/2000/svg"}
+
+
+def run(zul, source, work):
+    shutil.rmtree(work, ignore_errors=True)
+    os.makedirs(work)
+    graphs = os.path.join(work, "graphs")
+    cmd = [zul, "--work", os.path.join(source, "examples"), "--graphs", graphs,
+           "--json", os.path.join(work, "out.json"), "--listing", os.path.join(work, "out.lst"),
+           "--log", os.path.join(work, "out.log"),
+           os.path.join(source, "tests", "graphs", "graphs.zul")]
+    result = subprocess.run(cmd, capture_output=True, text=True)
+    if result.returncode != 0:
+        sys.exit(f"zul failed ({result.returncode}):\n" + open(os.path.join(work, "out.log")).read())
+    return graphs, json.load(open(os.path.join(work, "out.json")))
+
+
+def texts(root, cls):
+    return [t.text for t in root.iter("{%s}text" % NS["s"])
+            if cls in (t.get("class") or "").split()]
+
+
+def count(root, tag, cls):
+    return sum(1 for e in root.iter("{%s}%s" % (NS["s"], tag)) if e.get("class") == cls)
+
+
+def check(cond, what):
+    if not cond:
+        sys.exit("FAILED: " + what)
+
+
+def main():
+    zul, source, work = sys.argv[1:4]
+    graphs, doc = run(zul, source, work)
+    files = sorted(os.listdir(graphs))
+    kinds = {}
+    for f in files:
+        root = ET.parse(os.path.join(graphs, f)).getroot()  # well-formed or raises
+        check(root.find("s:title", NS) is not None and root.find("s:desc", NS) is not None,
+              f + ": title and desc")
+        kinds.setdefault(f.split("-", 1)[1][:-4], []).append(root)
+    check(set(kinds) >= {"ScreePlot", "VariancePlot", "InitPatternPlot", "PrePatternPlot",
+                         "RefStructurePlot", "ParallelPlot", "MAPPlot"}, "kinds: %s" % sorted(kinds))
+    # (the legend shows each series' marker once more)
+    # The listing never shows a graph's data.
+    check("ScreePlotData" not in open(os.path.join(work, "out.lst")).read(), "data in listing")
+    graph_tables = [t for t in doc["tables"] if t.get("graph")]
+    check(any(t["name"] == "Pattern" for t in graph_tables), "Pattern table in JSON")
+
+    nvars = 24
+    scree = kinds["ScreePlot"][0]
+    check(count(scree, "circle", "s1") == nvars, "scree: one marker per eigenvalue")
+    check(len(kinds["ScreePlot"]) == 2, "scree graphs of both steps")
+    panel = kinds["ScreePlot"][1]
+    check(count(panel, "rect", "s2") == nvars + 1, "panel: the cumulative share beside the scree")
+    init = kinds["InitPatternPlot"]
+    check(len(init) == 3, "three pairs of three factors")
+    check(len(texts(init[0], "point")) == nvars, "a label per variable")
+    check(count(init[0], "circle", "ref") == 2, "two reference circles")
+    check(sorted(t.strip() for t in texts(init[0], "circlelabel")) == ["25%", "9%"],
+          "circle labels: %s" % texts(init[0], "circlelabel"))
+    check(count(kinds["PrePatternPlot"][0], "line", "vec") == nvars, "a vector per variable")
+    check(count(kinds["PrePatternPlot"][0], "polygon", "head") == nvars, "an arrow head each")
+    ref = kinds["RefStructurePlot"][0]
+    check("degrees" in ref.find("s:desc", NS).text, "oblique axes stated in desc")
+    par = kinds["ParallelPlot"][0]
+    check(len(texts(par, "entry")) == 3, "parallel: three series in the legend")
+    check(count(par, "polygon", "s3") == nvars + 1, "parallel: critical values as triangles")
+    check(count(kinds["MAPPlot"][0], "circle", "mark") == 2, "MAP: both minima ringed")
+    print(f"{len(files)} graphs checked")
+
+
+main()

@@ -1,0 +1,131 @@
+// Graphs through the sink: a graph's data tables join the graph, never
+// the listing; its dynamic values and titles stay with it; the JSON file
+// carries the tables marked with their graph.
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "sink_helpers.hpp"
+#include "zul/output/json_writer.hpp"
+#include "zul/output/report.hpp"
+
+namespace zul::output {
+namespace {
+
+using namespace testing;
+
+class GraphSinkTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    report.beginStep("p.zul", 1);
+    ASSERT_EQ(call(nullptr, ZUL_OP_CREATE,
+                   {text(ZUL_SA_KIND, "manager"), data(ZUL_SA_RESULT, &sink, 8)}),
+              0);
+  }
+
+  int32_t call(void* object, int op, std::vector<zul_attr> a = {}) {
+    return report.dispatch(object, op, static_cast<int32_t>(a.size()),
+                           a.empty() ? nullptr : a.data());
+  }
+
+  void* graph(std::string_view name) {
+    void* g = nullptr;
+    EXPECT_EQ(call(sink, ZUL_OP_GRAPH_CREATE, {text(ZUL_SA_NAME, name),
+                                               text(ZUL_SA_LABEL, "Scree Plot"),
+                                               data(ZUL_SA_RESULT, &g, 8)}),
+              0);
+    return g;
+  }
+
+  // A data table of one numeric column with the given values.
+  void* dataTable(void* owner, std::string_view name, std::vector<double>& cell) {
+    void* t = nullptr;
+    EXPECT_EQ(call(owner, ZUL_OP_CREATE,
+                   {text(ZUL_SA_KIND, "data"), text(ZUL_SA_NAME, name), data(ZUL_SA_RESULT, &t, 8)}),
+              0);
+    EXPECT_EQ(call(t, ZUL_OP_COLUMN, {text(ZUL_SA_NAME, "Eigenvalue"),
+                                      data(ZUL_SA_DATA, cell.data(), 8)}),
+              0);
+    return t;
+  }
+
+  std::ostringstream listing;
+  Report report{{&listing, true}};
+  void* sink = nullptr;
+};
+
+TEST_F(GraphSinkTest, DataTablesJoinTheirGraphAndStayOutOfTheListing) {
+  void* g = graph("ScreePlot");
+  ASSERT_NE(g, nullptr);
+  std::vector<double> cell = {2.5};
+  void* t = dataTable(g, "ScreePlotData", cell);
+  EXPECT_EQ(call(t, ZUL_OP_EMIT_ROW), 0);
+  cell[0] = 0.5;
+  EXPECT_EQ(call(t, ZUL_OP_EMIT_ROW), 0);
+  EXPECT_EQ(call(t, ZUL_OP_PUBLISH), 0);
+  double n = 2;
+  EXPECT_EQ(call(g, ZUL_OP_NAMED_NUMBER, {text(ZUL_SA_NAME, "NEigen"), data(ZUL_SA_DATA, &n, 8)}),
+            0);
+  EXPECT_EQ(call(g, ZUL_OP_NAMED_TEXT, {text(ZUL_SA_NAME, "XVAR"), text(ZUL_SA_TEXT, "Factor1")}),
+            0);
+  EXPECT_EQ(call(g, ZUL_OP_TEXT, {text(ZUL_SA_TEXT_ROLE, "Title"), text(ZUL_SA_TEXT, "Scree")}), 0);
+  EXPECT_TRUE(report.model().items.empty());  // nothing before the graph ends
+  EXPECT_EQ(call(g, ZUL_OP_GRAPH_END), 0);
+
+  ASSERT_EQ(report.model().items.size(), 1u);
+  const Item& item = report.model().items[0];
+  EXPECT_EQ(item.kind, Item::Kind::Graph);
+  EXPECT_EQ(item.templatePath, "Stat.Factor.Graphics.ScreePlot");
+  ASSERT_NE(item.dataTable("ScreePlotData"), nullptr);
+  EXPECT_EQ(item.dataTable("ScreePlotData")->rows.size(), 2u);
+  EXPECT_EQ(item.value("NEigen")->number, 2);
+  EXPECT_EQ(item.value("XVAR")->text, "Factor1");
+  EXPECT_EQ(item.titles.at(0).text, "Scree");
+  EXPECT_EQ(listing.str(), "");
+  // The handle died with the graph.
+  EXPECT_EQ(call(g, ZUL_OP_GRAPH_END), ZUL_SINK_BAD_OBJECT);
+
+  const nlohmann::ordered_json doc = toJson(report.model());
+  ASSERT_EQ(doc["tables"].size(), 2u);
+  EXPECT_EQ(doc["tables"][0]["name"], "ScreePlotData");
+  EXPECT_EQ(doc["tables"][0]["graph"], "ScreePlot");
+  EXPECT_EQ(doc["tables"][0]["rows"][1][0], 0.5);
+  EXPECT_EQ(doc["tables"][1]["kind"], "graph");
+  EXPECT_EQ(doc["tables"][1]["values"]["NEigen"], 2);
+}
+
+TEST_F(GraphSinkTest, AGraphLeftOpenIsPublishedWithItsTablesWhenTheSinkClosesAll) {
+  void* g = graph("ParallelPlot");
+  std::vector<double> cell = {1.0};
+  void* t = dataTable(g, "ParallelPlotData", cell);
+  EXPECT_EQ(call(t, ZUL_OP_EMIT_ROW), 0);
+  EXPECT_EQ(call(sink, ZUL_OP_CLOSE, {integer(ZUL_SA_CLOSE_HOW, 4)}), 0);
+  ASSERT_EQ(report.model().items.size(), 1u);
+  EXPECT_EQ(report.model().items[0].data.at(0).rows.size(), 1u);
+}
+
+TEST_F(GraphSinkTest, RefusesWhatAGraphCannotHold) {
+  void* g = graph("ScreePlot");
+  void* t = nullptr;
+  EXPECT_EQ(call(g, ZUL_OP_CREATE,
+                 {text(ZUL_SA_KIND, "matrix"), text(ZUL_SA_NAME, "M"), data(ZUL_SA_RESULT, &t, 8)}),
+            ZUL_SINK_BAD_REQUEST);
+  EXPECT_EQ(call(g, ZUL_OP_SECTION, {text(ZUL_SA_NAME, "S")}), ZUL_SINK_UNKNOWN_OPERATION);
+  void* unnamed = nullptr;
+  EXPECT_EQ(call(sink, ZUL_OP_GRAPH_CREATE, {data(ZUL_SA_RESULT, &unnamed, 8)}),
+            ZUL_SINK_BAD_REQUEST);
+  // A frame of a character plot (446) takes no data table and is kept by
+  // name only: the JSON file has no entry for it.
+  void* frame = nullptr;
+  EXPECT_EQ(call(sink, ZUL_OP_GRAPH_BEGIN,
+                 {text(ZUL_SA_NAME, "PatternPlot"), data(ZUL_SA_RESULT, &frame, 8)}),
+            0);
+  EXPECT_EQ(call(frame, ZUL_OP_CREATE,
+                 {text(ZUL_SA_KIND, "data"), text(ZUL_SA_NAME, "D"), data(ZUL_SA_RESULT, &t, 8)}),
+            ZUL_SINK_BAD_OBJECT);
+  EXPECT_EQ(call(frame, ZUL_OP_GRAPH_VALUE), 0);
+  EXPECT_EQ(toJson(report.model())["tables"].size(), 0u);
+}
+
+}  // namespace
+}  // namespace zul::output

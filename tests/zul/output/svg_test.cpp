@@ -1,0 +1,157 @@
+// The SVG writer, the chart axes, the loadings geometry and the shading
+// of matrices.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+
+#include <unistd.h>
+
+#include "zul/output/matrix_shading.hpp"
+#include "zul/output/svg_chart.hpp"
+#include "zul/output/svg_graphs.hpp"
+#include "zul/program/graph_files.hpp"
+
+namespace zul::output {
+namespace {
+
+TEST(Svg, TextIsEscapedAndTheStandaloneFileNamesItsNamespace) {
+  SvgWriter svg(100, 50, "a <b> & c", "d\"e");
+  svg.text({1, 2}, "x<y", Anchor::Start, "tick");
+  const std::string inlined = svg.str(false), file = svg.str(true);
+  EXPECT_NE(inlined.find("<title>a &lt;b&gt; &amp; c</title>"), std::string::npos);
+  EXPECT_NE(inlined.find(">x&lt;y</text>"), std::string::npos);
+  EXPECT_EQ(inlined.find("xmlns"), std::string::npos);  // the report names no address
+  EXPECT_EQ(file.rfind("<?xml", 0), 0u);
+  EXPECT_NE(file.find("xmlns=\"http://www.w3.org/2000/svg\""), std::string::npos);
+  EXPECT_EQ(svgNumber(-0.001), "0.00");
+}
+
+TEST(Svg, TicksAreRoundAndCoverTheRange) {
+  struct Case {
+    double lo, hi;
+    int max;
+    double first, last, step;
+  } cases[] = {{0, 3.7, 6, 0, 4, 1}, {-0.23, 0.91, 7, -0.4, 1.0, 0.2}, {0, 0, 5, 0, 1, 0.5}};
+  for (const Case& c : cases) {
+    double lo = c.lo, hi = c.hi;
+    const std::vector<double> t = niceTicks(lo, hi, c.max);
+    ASSERT_GE(t.size(), 2u);
+    EXPECT_NEAR(t.front(), c.first, 1e-12) << c.lo;
+    EXPECT_NEAR(t.back(), c.last, 1e-12) << c.hi;
+    EXPECT_NEAR(t[1] - t[0], c.step, 1e-12);
+    EXPECT_LE(static_cast<int>(t.size()), c.max + 1);
+  }
+  EXPECT_EQ(tickLabel(0.6000000001, 0.2), "0.6");
+  EXPECT_EQ(tickLabel(-1e-17, 0.2), "0.0");
+  EXPECT_EQ(tickLabel(3, 1), "3");
+}
+
+Column named(std::string name, bool character = false) {
+  Column c;
+  c.name = std::move(name);
+  c.isCharacter = character;
+  return c;
+}
+
+Item loadingsGraph(double angle) {
+  Item pattern;
+  pattern.name = "Pattern";
+  pattern.columns = {named("Variable", true), named("Factor1"), named("Factor2")};
+  pattern.rows = {{Value::of(std::string("x1")), Value::of(0.8), Value::of(0.1)},
+                  {Value::of(std::string("x2")), Value::of(0.0), Value::of(1.0)}};
+  Item g;
+  g.kind = Item::Kind::Graph;
+  g.name = "RefStructurePlot";
+  g.data = {pattern};
+  g.values = {{"XVAR", Value::of(std::string("Factor1"))},
+              {"YVAR", Value::of(std::string("Factor2"))},
+              {"Axis_Ang", Value::of(angle)},
+              {"Oblique", Value::of(angle != 90 ? 1.0 : 0.0)},
+              {"Radius1", Value::of(0.5)}};
+  return g;
+}
+
+// The pixel position of the point labelled `name`.
+std::pair<double, double> labelAt(const std::string& svg, const std::string& name) {
+  std::smatch m;
+  const std::regex re("<text class=\"small point\" x=\"([-0-9.]+)\" y=\"([-0-9.]+)\"[^>]*>" +
+                      name + "</text>");
+  if (!std::regex_search(svg, m, re)) return {std::nan(""), std::nan("")};
+  return {std::stod(m[1]), std::stod(m[2])};
+}
+
+TEST(Svg, ObliqueAxesPlaceAPointOnTheVerticalAxisAtItsAngle) {
+  // x2 loads only on the second axis: straight above the origin when the
+  // axes are at right angles, leaning right at 60 degrees (cos 60 = 0.5 of
+  // its length, the plot's half width being 200 pixels for a range of 1).
+  const std::string right = graphSvg(loadingsGraph(90), false);
+  const std::string oblique = graphSvg(loadingsGraph(60), false);
+  const auto a = labelAt(right, "x2"), b = labelAt(oblique, "x2");
+  ASSERT_FALSE(std::isnan(a.first));
+  ASSERT_FALSE(std::isnan(b.first));
+  EXPECT_NEAR(b.first - a.first, 100, 0.02);
+  EXPECT_NEAR(a.second - b.second, 200 * (std::sqrt(3.0) / 2 - 1), 0.02);
+  EXPECT_NE(right.find("<circle class=\"ref\""), std::string::npos);
+  EXPECT_EQ(graphSvg(Item{}, false), "");  // not a graph this host draws
+}
+
+TEST(Shading, DivergingScaleWhiteAtZeroAndResidualsScaledOffTheDiagonal) {
+  EXPECT_EQ(shadeColour(0, 1), "#ffffff");
+  EXPECT_EQ(shadeColour(0.5, 1), shadeColour(5, 10));
+  EXPECT_NE(shadeColour(0.5, 1), shadeColour(-0.5, 1));
+  EXPECT_EQ(shadeColour(3, 1), shadeColour(1, 1));  // held at the darkest
+  Item res;
+  res.name = "ResCorrUniqueDiag";
+  res.columns = {named("Variable", true), named("x1"), named("x2")};
+  res.rows = {{Value::of(std::string("x1")), Value::of(0.6), Value::of(-0.04)},
+              {Value::of(std::string("x2")), Value::of(-0.04), Value::of(0.5)}};
+  EXPECT_DOUBLE_EQ(matrixShading(res).scale, 0.04);
+  // With ROUND the shown column holds 100 times the value: the scale is
+  // still taken from the exact values.
+  Column rounded = named("Rx2");
+  rounded.role = Role::RoundFuzzVal;
+  Item shown = res;
+  shown.columns.push_back(rounded);
+  for (auto& row : shown.rows) row.push_back(Value::of(-4.0));
+  EXPECT_DOUBLE_EQ(matrixShading(shown).scale, 0.04);
+  EXPECT_EQ(matrixShading(res).style(res, 0, 0), "");  // the row label
+  Item other = res;
+  other.name = "Eigenvalues";
+  EXPECT_EQ(matrixShading(other).style(other, 1, 0), "");
+}
+
+TEST(GraphFiles, NamesAreNumberedAndCannotLeaveTheDirectory) {
+  EXPECT_EQ(program::graphFileName(3, "PatternPlot"), "03-PatternPlot.svg");
+  EXPECT_EQ(program::graphFileName(12, "../x/y"), "12-xy.svg");
+  EXPECT_EQ(program::graphFileName(1, "/"), "01-graph.svg");
+}
+
+TEST(GraphFiles, AGraphFileNeverOverwritesAnInputOfTheRun) {
+  namespace fs = std::filesystem;
+  const fs::path dir = fs::temp_directory_path() / ("zul_graph_files_" + std::to_string(::getpid()));
+  fs::remove_all(dir);
+  ASSERT_EQ(program::prepareGraphDirectory(dir.string()), "");
+  const fs::path program = dir / "01-RefStructurePlot.svg";
+  std::ofstream(program) << "FACTOR DATA=x; RUN;\n";
+  Model model;
+  model.items = {loadingsGraph(90), loadingsGraph(60)};
+  std::vector<table::Place> inputs = {table::filePlace("program", program)}, outputs;
+  const std::vector<std::string> problems =
+      program::writeGraphFiles(model, dir.string(), inputs, outputs);
+  ASSERT_EQ(problems.size(), 1u);
+  std::ifstream in(program);
+  std::string first;
+  std::getline(in, first);
+  EXPECT_EQ(first, "FACTOR DATA=x; RUN;");             // left as it was
+  EXPECT_TRUE(fs::exists(dir / "02-RefStructurePlot.svg"));  // the other is written
+  EXPECT_EQ(outputs.size(), 1u);
+  // A file where the directory should be is refused before the run.
+  EXPECT_NE(program::prepareGraphDirectory(program.string()), "");
+  fs::remove_all(dir);
+}
+
+}  // namespace
+}  // namespace zul::output
