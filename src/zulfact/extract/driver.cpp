@@ -27,6 +27,7 @@
 #include "zulfact/output/table_writer.hpp"
 #include "zulfact/rotate/criterion_rotate.hpp"
 #include "zulfact/rotate/rotation_codes.hpp"
+#include "zulfact/rotate/standard_errors.hpp"
 #include "zulfact/rotate/target_rotate.hpp"
 #include "zulfact/rotate/unrotated_pattern.hpp"
 #include "zulfact/state/message_ids.hpp"
@@ -61,11 +62,14 @@ int methodHeading(const StepOptions& ps) {
   }
 }
 
+// Each rotation starts without standard errors: only a rotation that
+// computes its own shows any.
 void releaseRotationWork(ProcState& ps) {
   for (double*& block : ps.rotWork) {
     if (block != nullptr) host().release(block);
     block = nullptr;
   }
+  releaseStdErrors(ps);
 }
 
 // Scoring coefficients, pattern plot and loadings graph of a rotated
@@ -167,6 +171,9 @@ void analysisDriver(ProcState& ps) {
   Host& h = host();
   FactorBound bound(ps);
   ps.priorsUsed = ps.priorsMethod;
+  // No standard errors of an earlier group reach this one's tables.
+  releaseStdErrors(ps);
+  releaseKeptCovariance(ps);
 
   dataPass(ps);
   if (ps.factorsRetained < 0) return endGroup(ps);

@@ -65,8 +65,9 @@ std::vector<double> inverseCorrelations(ProcState& ps, double* invDiag) {
   std::vector<double> work(static_cast<size_t>(p));
   const int singular = sweepInvert(p, inverse.data(), work.data(), 0, nullptr, ps.singularity);
   if (ps.sink != nullptr && ps.flags.print)
-    printMatrixTable(ps, 'S', inverse.data(), nullptr, p, p, 'V', 'V', kTitleInvCorr, 0, "InvCorr",
-                     "Stat.Factor.InvCorr", 0);
+    printMatrixTable(ps, {.storage = 'S', .values = inverse.data(), .nRows = p, .nCols = p, .rowLabels = 'V',
+                          .colLabels = 'V', .title = kTitleInvCorr, .name = "InvCorr",
+                          .role = MatrixRole::Correlation});
   if (singular > 0) {
     raiseCode(ps, kCodeSingular);
     host().message(msg::kSingularCorrelations);
@@ -225,8 +226,9 @@ bool inverseAndAdequacy(ProcState& ps, double* invDiag) {
   if (msa && inverse) {
     partialCorrelations(p, q.data());
     if (printing)
-      printMatrixTable(ps, 'S', q.data(), nullptr, p, p, 'V', 'V', kTitleParCorrControlVar, 0,
-                       "ParCorrControlVar", "Stat.Factor.ParCorrControlVar", 0);
+      printMatrixTable(ps, {.storage = 'S', .values = q.data(), .nRows = p, .nCols = p, .rowLabels = 'V',
+                            .colLabels = 'V', .title = kTitleParCorrControlVar,
+                            .name = "ParCorrControlVar", .role = MatrixRole::Correlation});
     std::vector<double> adequacy(static_cast<size_t>(p));
     const double overall = samplingAdequacy(p, rowSums.data(), q.data(), adequacy.data());
     if (printing) {

@@ -17,9 +17,11 @@ using Check = std::string (*)(const ProcState& ps);
 // Requests this version cannot carry out. Delete a line when its feature
 // lands.
 const Check kUnavailable[] = {
+    // The path diagram is drawn only in an HTML report; without one the
+    // request is dropped with message 210/1104 like every graph.
     [](const ProcState& ps) {
-      return ps.method == kMethodMl && ps.flags.needStdErr
-                 ? std::string("Standard errors and confidence intervals (SE, CI, HYPVALUE=)")
+      return ps.graphicsEnabled && ps.plots.pathDiagram
+                 ? std::string("The path diagram (PATHDIAGRAM, PLOTS=PATHDIAGRAM)")
                  : std::string();
     },
     [](const ProcState& ps) { return ps.flags.scree ? std::string("SCREE") : std::string(); },

@@ -152,12 +152,15 @@ void takeResult(ProcState& ps, const CriterionSetup& setup, CriterionResult& r,
 void printOrthogonalSolution(ProcState& ps) {
   const int p = ps.nVars, m = ps.nFactors;
   if (ps.sink != nullptr)
-    printMatrixTable(ps, 'C', ps.transform, nullptr, m, m, 'N', 'N', kTitleOrthTrans, 0, "OrthTrans",
-                     "Stat.Factor.OrthTrans", 0);
+    printMatrixTable(ps, {.storage = 'C', .values = ps.transform, .nRows = m, .nCols = m,
+                          .rowLabels = 'N', .colLabels = 'N', .title = kTitleOrthTrans,
+                          .name = "OrthTrans"});
   if (ps.flags.reorder && ps.varOrder != nullptr) computeVariableOrder(ps.loadings, p, m, ps.varOrder);
   if (ps.sink != nullptr)
-    printMatrixTable(ps, 'C', ps.loadings, nullptr, p, m, 'V', 'F', kTitleOrthRotFactPat, 0, "OrthRotFactPat",
-                     "Stat.Factor.OrthRotFactPat", 1);
+    printMatrixTable(ps, {.storage = 'C', .values = ps.loadings, .nRows = p, .nCols = m,
+                          .rowLabels = 'V', .colLabels = 'F', .title = kTitleOrthRotFactPat,
+                          .name = "OrthRotFactPat", .role = MatrixRole::Loadings, .coverage = true,
+                          .stdErrors = ps.stdErrPattern});
   varianceExplained(ps, 0);
 }
 
@@ -166,8 +169,9 @@ void printObliqueSolution(ProcState& ps, bool harrisKaiser) {
   if (ps.nFactors == 0) return;
   const int m = ps.nFactors;
   if (ps.sink != nullptr)
-    printMatrixTable(ps, 'C', ps.transform, nullptr, m, m, 'N', 'N', kTitleObliqueTrans, 0, "ObliqueTrans",
-                     "Stat.Factor.ObliqueTrans", 0);
+    printMatrixTable(ps, {.storage = 'C', .values = ps.transform, .nRows = m, .nCols = m,
+                          .rowLabels = 'N', .colLabels = 'N', .title = kTitleObliqueTrans,
+                          .name = "ObliqueTrans"});
   PrintObliqueTables(ps);
 }
 

@@ -315,6 +315,15 @@ struct Solution {
   double* stdErrPattern;
   double* stdErrStructure;
   double* stdErrFactorCorr;
+  // Kept by the unrotated ML standard-error step for the rotations of the
+  // same BY group (null when none, released when the next group starts):
+  // the covariance of vec(Lambda), loading (i, k) at index k*nVars + i,
+  // FULL (nVars*m)^2 column-major and already divided by the variance
+  // divisor; the unrotated pattern (nVars * m) it belongs to; and m.
+  // See inference/unrotated_errors.hpp.
+  double* unrotatedCov;
+  double* unrotatedCopy;
+  int32_t unrotatedCovFactors;
 };
 
 // Scratch of the numeric steps: no value here outlives the step that
