@@ -6,9 +6,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "zulfact/state/codes.hpp"
 #include "zulfact/data/crossproducts.hpp"
+#include "zulfact/data/summary_input.hpp"
+#include "sqlgen/crossproduct_sql.hpp"
 #include "zulfact/data/vardef.hpp"
 #include "zulfact/host/host.hpp"
 #include "zulfact/state/message_ids.hpp"
@@ -151,12 +154,71 @@ void reportFinish(ProcState& ps, zul_table* table, const FinishOutcome& fin, con
   if (fin.vardefInvalid && fin.status == 0) vardefDivisorLogged(std::string_view(ps.vardef, 8), 0, 0, 0);
 }
 
+// The member name of a table ("_ZSQL_" of "WORK._ZSQL_").
+std::string memberOf(zul_table* table) {
+  const std::string name = host().tableName(table);
+  const size_t dot = name.rfind('.');
+  return dot == std::string::npos ? name : name.substr(dot + 1);
+}
+
+// The current group's "_ZSQL_" row: the columns after the BY columns, found
+// by their names.
+bool readZsqlRow(zul_table* table, int n, std::vector<double>& row) {
+  Host& h = host();
+  const std::vector<std::string> names = sqlgen::crossColumnNames(n);
+  CallResources res;
+  res.list = h.readListCreate(table, static_cast<int>(names.size()));
+  if (!res.list) return false;
+  for (size_t k = 0; k < names.size(); ++k) {
+    const int number = h.varNumber(table, names[k]);
+    if (number <= 0 || h.readListBind(res.list, static_cast<int>(k), number, false, 8) != 0) return false;
+  }
+  row.assign(names.size(), 0.0);
+  int status = 0;
+  return h.readNext(res.list, row.data(), nullptr, status) == 1;
+}
+
+// A group summarised inside the database: the row's sums finish as the
+// engine's own would.
+int summaryEngine(ProcState& ps, zul_table* table) {
+  Host& h = host();
+  const int n = ps.nAll;
+  std::vector<double> row;
+  if (!readZsqlRow(table, n, row)) {
+    raiseCode(ps, kCodeEngine);
+    h.endStep(kCodeEngine, 0);
+  }
+  BlockShape shape;
+  shape.n = n;
+  shape.hasFreq = ps.freqVarNumber > 0;
+  shape.hasWeight = ps.weightVarNumber > 0;
+  shape.noint = ps.flags.noIntercept;
+  SummarySums s = summaryFromZsql(row.data(), n, shape.noint);
+  if (!ps.corrMatrix) ps.corrMatrix = static_cast<double*>(h.alloc(8.0 * n * (n + 1) / 2));
+  if (!ps.corrMatrix) {
+    raiseCode(ps, kCodeMemory);
+    h.endStep(kCodeMemory, 0);
+  }
+  std::copy(s.packed.begin(), s.packed.end(), ps.corrMatrix);
+  stopIfTooLarge(ps, firstOverflowedVariable(n, s.sums.data(), ps.corrMatrix));
+  MomentsOut out;
+  out.means = ps.means;
+  out.stdDevs = ps.stdDevs;
+  out.scale = ps.scaleVector;
+  const FinishOutcome fin = finishMoments(shape, std::string_view(ps.vardef, 8), false, s.counts,
+                                          s.sums.data(), ps.corrMatrix, s.shift.data(), out);
+  reportFinish(ps, table, fin, out);
+  if (fin.status == 0) stopIfTooLarge(ps, firstNonFinite(n, ps.means, ps.stdDevs));
+  return fin.status == 0 ? 0 : kCodeNoData;
+}
+
 }  // namespace
 
 int crossproductEngine(ProcState& ps) {
   Host& h = host();
   zul_table* table = ps.indbInput ? ps.indbInput : ps.mainInput;
   const int n = ps.nAll;
+  if (ps.indbInput && memberOf(table) == "_ZSQL_") return summaryEngine(ps, table);
 
   // A raw table that carries _TYPE_ and _NAME_ probably holds a matrix
   // whose TYPE was lost.
