@@ -1,5 +1,6 @@
 #include "zulfact/data/summary_input.hpp"
 
+#include <algorithm>
 #include <cmath>
 
 #include "sqlgen/crossproduct_sql.hpp"
@@ -35,6 +36,37 @@ SummarySums summaryFromZsql(const double* row, int n, bool noint) {
   }
   s.packed.resize(un * (un + 1) / 2);
   for (size_t p = 0; p < s.packed.size(); ++p) s.packed[p] = row[L.cross(static_cast<int>(p))];
+  return s;
+}
+
+SummarySums summaryFromXpx(const sqlgen::XpxGroup& g, const std::vector<int>& index, bool noint) {
+  sqlgen::XpxGroup sel;
+  sel.weightsUsed = g.weightsUsed;
+  for (size_t a = 0; a < index.size(); ++a) {
+    const size_t i = static_cast<size_t>(index[a]);
+    sel.sums.push_back(g.sums[i]);
+    sel.shift.push_back(g.shift[i]);
+    for (size_t b = 0; b <= a; ++b) {
+      const size_t j = static_cast<size_t>(index[b]);
+      sel.packed.push_back(g.packed[std::max(i, j) * (std::max(i, j) + 1) / 2 + std::min(i, j)]);
+    }
+  }
+  if (noint) sqlgen::moveShift(sel, std::vector<double>(index.size(), 0.0));
+  SummarySums s;
+  ObsCounters& c = s.counts;
+  c.recordsRead = g.nRead;
+  c.recordsUsed = g.nUsed;
+  c.missingRecords = g.nMissing;
+  c.nonPositive = std::max(0.0, g.nRead - g.nUsed - g.nMissing);
+  c.freqRead = g.freqRead;
+  c.freqUsed = g.freqUsed;
+  c.weightsRead = g.weightsRead;
+  c.weightsUsed = g.weightsUsed;
+  s.shift = sel.shift;
+  s.packed = sel.packed;
+  s.sums = sel.sums;
+  if (!noint)
+    for (double& x : s.sums) x = -x;
   return s;
 }
 

@@ -9,6 +9,7 @@
 
 #include <vector>
 
+#include "sqlgen/xpx_table.hpp"
 #include "zulfact/data/crossproducts.hpp"
 
 namespace zulfact {
@@ -24,5 +25,12 @@ struct SummarySums {
 // order). The database's sums are of x - shift; the engine's of shift - x.
 // A null shift (a group without a usable record) is taken as 0.
 SummarySums summaryFromZsql(const double* row, int n, bool noint);
+
+// From a crossproduct table's group (all its variables) the sums of the
+// variables at `index` (positions among the table's variables, in analysis
+// order). Under NOINT the sums are moved to a shift of 0 (raw moments).
+// The table's records dropped for a weight or frequency are those neither
+// used nor missing.
+SummarySums summaryFromXpx(const sqlgen::XpxGroup& g, const std::vector<int>& index, bool noint);
 
 }  // namespace zulfact
