@@ -1,5 +1,6 @@
 #include "sqlgen/scoring_sql.hpp"
 
+#include <cctype>
 #include <cmath>
 
 #include "sqlgen/column_types.hpp"
@@ -39,15 +40,17 @@ std::string formatText(const ByValue& b) {
   return f;
 }
 
-// The column list of the insert.
+// The column list of the insert, as the output table spells its columns.
 std::string insertColumns(const ScoringSpec& s) {
-  std::vector<std::string> cols = quoted(s.copied);
+  std::vector<std::string> names = s.copied;
   if (s.byConstants)
-    for (const auto& b : s.by) cols.push_back(quoteIdentifier(b.name));
-  if (!s.partialNames.empty())
-    for (const auto& r : s.residualNames) cols.push_back(quoteIdentifier(r));
-  for (const auto& o : s.outputNames) cols.push_back(quoteIdentifier(o));
-  return " insert into " + s.outputTable + " ( " + joinList(cols) + " ) ";
+    for (const auto& b : s.by) names.push_back(b.name);
+  if (!s.partialNames.empty()) names.insert(names.end(), s.residualNames.begin(), s.residualNames.end());
+  names.insert(names.end(), s.outputNames.begin(), s.outputNames.end());
+  if (s.lowerInsertNames)
+    for (auto& n : names)
+      for (char& c : n) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return " insert into " + s.outputTable + " ( " + joinList(quoted(names)) + " ) ";
 }
 
 std::string byConstant(const ByValue& b) {

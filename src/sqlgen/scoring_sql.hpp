@@ -56,6 +56,7 @@ struct ScoringSpec {
   std::vector<double> partial;                  // q x n, (k, i) at k * n + i
   std::vector<double> condStd, prsq;            // n
   std::vector<int> columnTypes;  // n + q classes of column_types.hpp; empty: all numeric
+  bool lowerInsertNames = false;  // the output table's columns are named in lower case
   std::string locale = "EN_US";  // the host's locale and encoding, for formatted BY values
   std::string encoding = "wlatin1";
 };
