@@ -56,6 +56,14 @@ std::string notFinite(Dialect d, std::string_view x) {
   return "(" + e + " is null or abs(" + e + ") > 1.7976931348623157e308)";
 }
 
+std::string finiteOrNull(Dialect d, std::string_view x) {
+  const std::string e(x);
+  if (d == Dialect::kPostgres)
+    return "nullif(nullif(nullif(" + e + ", cast('NaN' as double precision)), cast('Infinity' as double precision)), cast('-Infinity' as double precision))";
+  // 9e999 is an infinity to SQLite; a NaN is stored as null already.
+  return "nullif(nullif(" + e + ", 9e999), -9e999)";
+}
+
 std::string truncated(Dialect d, std::string_view x) {
   if (d == Dialect::kPostgres) return "floor(" + std::string(x) + ")";
   // SQLite's floor() exists only in builds with the math functions.

@@ -35,6 +35,11 @@ std::string firstRowQuery(Dialect d, std::string_view body);
 // null, NaN or infinite: such a value counts as missing.
 std::string notFinite(Dialect d, std::string_view x);
 
+// The double-precision expression `x`, or null when it is NaN or infinite:
+// such a value is missing, and a score computed from it must be missing
+// too, not NaN or infinite.
+std::string finiteOrNull(Dialect d, std::string_view x);
+
 // The frequency of an observation: its value truncated to an integer
 // (values at or below 0 are dropped whatever the rounding, so truncation
 // toward zero and floor agree where it matters).

@@ -156,7 +156,9 @@ std::string standardised(const ScoringSpec& s, const std::string& name, int type
                          size_t i, const std::string& as) {
   const bool centred = !mean.empty();
   std::string c = centred ? "(" : "";
-  c += "cast(" + converted(s.dialect, name, type) + " as double precision)";
+  const std::string value = "cast(" + converted(s.dialect, name, type) + " as double precision)";
+  // A NaN or an infinity is missing, as it is to the crossproducts.
+  c += type == kTypeNumeric ? finiteOrNull(s.dialect, value) : value;
   if (present(mean, i) && mean[i] != 0) c += " - " + numberLiteral(mean[i]);
   if (centred) c += ")";
   if (present(scale, i) && scale[i] != 0 && scale[i] != 1) c += " / " + numberLiteral(scale[i]);

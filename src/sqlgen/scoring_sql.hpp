@@ -6,7 +6,8 @@
 //
 // The statement has three levels: the inner view (_view1_) casts each
 // input and partial column to double precision (dates to days, times and
-// timestamps to seconds since 1 January 1960), centres and scales it; the
+// timestamps to seconds since 1 January 1960; a NaN or an infinity to
+// null, so that its row gets missing scores), centres and scales it; the
 // middle view (_view2_, only with partial variables) forms the residual of
 // each standardised input on the partials, divided by its conditional
 // standard deviation; the outer select writes the copied columns, the BY

@@ -64,8 +64,13 @@ TEST(ScoringSql, ScoresWrittenByTheStatementEqualTheLinearCombination) {
   // The pieces that carry the rules, as written.
   EXPECT_TRUE(has(sql, " cast(0 as double precision) as \"f3\""));
   EXPECT_TRUE(has(sql, "\"_v0_\" * 0.25 + \"_v1_\" as \"f1\""));  // coefficient 1: the bare alias
-  EXPECT_TRUE(has(sql, "(cast(\"x3\" as double precision)) as \"_v2_\""));  // mean 0, scale 1
+  EXPECT_TRUE(has(sql, "(nullif(nullif(cast(\"x3\" as double precision), 9e999), -9e999)) as \"_v2_\""));  // mean 0, scale 1
   EXPECT_TRUE(has(sql, " where ((\"g\"='O''Brien'))) as _view1_;"));
+  // An infinite value is missing: its row's scores are null, not infinite.
+  db.exec("delete from o");
+  db.exec("insert into t values (9, 'O''Brien', 9e999, 1, 1, 0)");
+  db.exec(sql);
+  EXPECT_TRUE(std::isnan(db.rows("select f1 from o where id = 9")[0][0]));
 }
 
 TEST(ScoringSql, TextRulesForAbsentMeansMissingValuesAndBlankGroups) {
@@ -86,7 +91,7 @@ TEST(ScoringSql, TextRulesForAbsentMeansMissingValuesAndBlankGroups) {
   s.inputWhere = "\"id\" > 0";
   const std::string sql = scoringStatement(s);
   // No means and no scales: the bare cast, no parentheses, no arithmetic.
-  EXPECT_TRUE(has(sql, " select \"id\", \"g\", cast(\"x1\" as double precision) as \"_v0_\", "));
+  EXPECT_TRUE(has(sql, " select \"id\", \"g\", nullif(nullif(cast(\"x1\" as double precision), 9e999), -9e999) as \"_v0_\", "));
   EXPECT_TRUE(has(sql, "1.5 + \"_v0_\" * 0.25 + \"_v1_\" as \"f1\""));
   EXPECT_TRUE(has(sql, " cast(null as double precision) as \"f2\""));
   EXPECT_TRUE(has(sql, " cast(0 as double precision) as \"f3\""));
