@@ -432,5 +432,6 @@ typedef struct zul_toolkit {
 #include "zul/abi_output.h"
 #include "zul/abi_engine.h"
 #include "zul/abi_image.h"
+#include "zul/abi_indb.h"
 
 #endif /* ZUL_ABI_H */

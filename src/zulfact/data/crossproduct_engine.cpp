@@ -6,9 +6,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "zulfact/state/codes.hpp"
 #include "zulfact/data/crossproducts.hpp"
+#include "zulfact/data/summary_input.hpp"
+#include "sqlgen/crossproduct_sql.hpp"
+#include "sqlgen/xpx_table.hpp"
 #include "zulfact/data/vardef.hpp"
 #include "zulfact/host/host.hpp"
 #include "zulfact/state/message_ids.hpp"
@@ -129,13 +133,14 @@ namespace {
 
 // The moments and counts into the group's record, and the notes of the
 // finishing steps.
-void reportFinish(ProcState& ps, zul_table* table, const FinishOutcome& fin, const MomentsOut& out) {
+void reportFinish(ProcState& ps, zul_table* table, const FinishOutcome& fin, const MomentsOut& out,
+                  const std::string& dataName = "") {
   Host& h = host();
   ps.obsCounts = out.counts;
   ps.nObs = out.nObs;
   ps.sumWeights = out.sumWeights;
   ps.varianceDivisor = out.divisor;
-  const std::string name = fin.nNotes > 0 ? h.tableName(table) : std::string();
+  const std::string name = !dataName.empty() ? dataName : fin.nNotes > 0 ? h.tableName(table) : std::string();
   for (int i = 0; i < fin.nNotes; ++i) {
     const FinishNote& nt = fin.notes[i];
     if (nt.number == msg::kVardefDivisorNotPositive.number && fin.vardefInvalid) vardefDivisorLogged(std::string_view(ps.vardef, 8), 0, 0, 0);
@@ -151,12 +156,150 @@ void reportFinish(ProcState& ps, zul_table* table, const FinishOutcome& fin, con
   if (fin.vardefInvalid && fin.status == 0) vardefDivisorLogged(std::string_view(ps.vardef, 8), 0, 0, 0);
 }
 
+// The member name of a table ("_ZSQL_" of "WORK._ZSQL_").
+std::string memberOf(zul_table* table) {
+  const std::string name = host().tableName(table);
+  const size_t dot = name.rfind('.');
+  return dot == std::string::npos ? name : name.substr(dot + 1);
+}
+
+// The current group's "_ZSQL_" row: the columns after the BY columns, found
+// by their names.
+bool readZsqlRow(zul_table* table, int n, std::vector<double>& row) {
+  Host& h = host();
+  const std::vector<std::string> names = sqlgen::crossColumnNames(n);
+  CallResources res;
+  res.list = h.readListCreate(table, static_cast<int>(names.size()));
+  if (!res.list) return false;
+  for (size_t k = 0; k < names.size(); ++k) {
+    const int number = h.varNumber(table, names[k]);
+    if (number <= 0 || h.readListBind(res.list, static_cast<int>(k), number, false, 8) != 0) return false;
+  }
+  row.assign(names.size(), 0.0);
+  int status = 0;
+  return h.readNext(res.list, row.data(), nullptr, status) == 1;
+}
+
+int finishSummary(ProcState& ps, zul_table* table, const BlockShape& shape, const SummarySums& s,
+                  const std::string& name);
+
+// The current group of a crossproduct table: every variable's sums, and the
+// positions of the analysis variables among them. False when the table is
+// not one, or an analysis variable is not among its summed variables.
+bool readXpxRow(ProcState& ps, zul_table* table, sqlgen::XpxGroup& g, std::vector<int>& index,
+                std::string& dname) {
+  Host& h = host();
+  const int q11 = h.varNumber(table, "_Q1_1_"), shift1 = h.varNumber(table, "_SHIFT1_");
+  const int qCols = shift1 - q11;
+  int nt = 0;
+  while (nt * (nt + 1) / 2 < qCols) ++nt;
+  if (q11 <= 0 || nt < 1 || nt * (nt + 1) / 2 != qCols) return false;
+  const int firstSum = q11 - nt;
+  for (int i = 0; i < ps.nAll; ++i) {
+    const int k = ps.varNumbers[i] - firstSum;
+    if (k < 0 || k >= nt) return false;
+    index.push_back(k);
+  }
+  const std::vector<std::string> names = sqlgen::xpxColumnNames({}, {});
+  const int nNumbers = sqlgen::kXpxCountColumns + 2 * nt + qCols;
+  CallResources res;
+  res.list = h.readListCreate(table, nNumbers + 1);
+  if (!res.list) return false;
+  int slot = 0;
+  auto bind = [&](int number) { return number > 0 && h.readListBind(res.list, slot++, number, false, 8) == 0; };
+  for (int c = 0; c < sqlgen::kXpxCountColumns; ++c)
+    if (!bind(h.varNumber(table, names[static_cast<size_t>(c)]))) return false;
+  for (int k = 0; k < 2 * nt + qCols; ++k) {
+    // The sums, the crossproducts and the shift lie side by side.
+    const int number = k < nt ? firstSum + k : q11 + (k - nt);
+    if (!bind(number)) return false;
+  }
+  const int dnameNumber = h.varNumber(table, "_DNAME_");
+  if (dnameNumber > 0 && h.readListBind(res.list, slot, dnameNumber, true, 42) != 0) return false;
+  std::vector<double> v(static_cast<size_t>(slot + 1), 0.0);
+  char text[43] = {0};
+  int status = 0;
+  if (h.readNext(res.list, v.data(), text, status) != 1) return false;
+  g.nRead = v[0], g.nUsed = v[1], g.nMissing = v[2], g.freqRead = v[3], g.freqUsed = v[4];
+  g.weightsRead = v[5], g.weightsUsed = v[6];
+  const double* at = v.data() + sqlgen::kXpxCountColumns;
+  g.sums.assign(at, at + nt);
+  g.packed.assign(at + nt, at + nt + qCols);
+  g.shift.assign(at + nt + qCols, at + 2 * nt + qCols);
+  dname.assign(text, 42);
+  while (!dname.empty() && (dname.back() == ' ' || dname.back() == '\0')) dname.pop_back();
+  return true;
+}
+
+// A group read from a crossproduct table.
+int xpxEngine(ProcState& ps, zul_table* table) {
+  Host& h = host();
+  if (ps.indb.notes) h.logLine(ZUL_LOG_NOTE, "Reading _MKXPX_ table.");
+  sqlgen::XpxGroup g;
+  std::vector<int> index;
+  std::string dname;
+  if (!readXpxRow(ps, table, g, index, dname)) {
+    h.logLine(ZUL_LOG_ERROR, "Reading _MKXPX_ table failed.");
+    return kCodeEngine;
+  }
+  if (ps.indb.notes) h.logLine(ZUL_LOG_NOTE, "Using _MKXPX_ table.");
+  BlockShape shape;
+  shape.n = ps.nAll;
+  shape.hasFreq = shape.hasWeight = true;  // the table's own read counts
+  shape.noint = ps.flags.noIntercept;
+  return finishSummary(ps, table, shape, summaryFromXpx(g, index, shape.noint), dname);
+}
+
+// A group summarised inside the database: the row's sums finish as the
+// engine's own would.
+int summaryEngine(ProcState& ps, zul_table* table) {
+  Host& h = host();
+  const int n = ps.nAll;
+  std::vector<double> row;
+  if (!readZsqlRow(table, n, row)) {
+    raiseCode(ps, kCodeEngine);
+    h.endStep(kCodeEngine, 0);
+  }
+  BlockShape shape;
+  shape.n = n;
+  shape.hasFreq = ps.freqVarNumber > 0;
+  shape.hasWeight = ps.weightVarNumber > 0;
+  shape.noint = ps.flags.noIntercept;
+  return finishSummary(ps, table, shape, summaryFromZsql(row.data(), n, shape.noint), "");
+}
+
+// Finishes a group from summary sums; `name` (when not empty) names the
+// data in the messages.
+int finishSummary(ProcState& ps, zul_table* table, const BlockShape& shape, const SummarySums& s,
+                  const std::string& name) {
+  Host& h = host();
+  const int n = shape.n;
+  if (!ps.corrMatrix) ps.corrMatrix = static_cast<double*>(h.alloc(8.0 * n * (n + 1) / 2));
+  if (!ps.corrMatrix) {
+    raiseCode(ps, kCodeMemory);
+    h.endStep(kCodeMemory, 0);
+  }
+  std::copy(s.packed.begin(), s.packed.end(), ps.corrMatrix);
+  stopIfTooLarge(ps, firstOverflowedVariable(n, s.sums.data(), ps.corrMatrix));
+  MomentsOut out;
+  out.means = ps.means;
+  out.stdDevs = ps.stdDevs;
+  out.scale = ps.scaleVector;
+  const FinishOutcome fin = finishMoments(shape, std::string_view(ps.vardef, 8), false, s.counts,
+                                          s.sums.data(), ps.corrMatrix, s.shift.data(), out);
+  reportFinish(ps, table, fin, out, name);
+  if (fin.status == 0) stopIfTooLarge(ps, firstNonFinite(n, ps.means, ps.stdDevs));
+  return fin.status == 0 ? 0 : kCodeNoData;
+}
+
 }  // namespace
 
 int crossproductEngine(ProcState& ps) {
   Host& h = host();
   zul_table* table = ps.indbInput ? ps.indbInput : ps.mainInput;
   const int n = ps.nAll;
+  if (ps.indbInput && memberOf(table) == "_ZSQL_") return summaryEngine(ps, table);
+  if (memberOf(table) == "_MKXPX_") return xpxEngine(ps, table);
 
   // A raw table that carries _TYPE_ and _NAME_ probably holds a matrix
   // whose TYPE was lost.

@@ -310,6 +310,28 @@ int Host::readRecords(zul_readlist* list, double* values, int max, int& status) 
   return got;
 }
 
+bool Host::dbTableInfo(zul_table* table, zul_db_table_info& info) {
+  info = zul_db_table_info{};
+  auto f = lookup<zul_db_table_info_fn>(sv_, ZUL_DB_TABLE_INFO);
+  return f && table && f(table, &info) == 0 && info.dialect != ZUL_DB_NONE;
+}
+
+zul_table* Host::dbQueryTable(zul_table* table, std::string_view sql, const char* member) {
+  auto f = lookup<zul_db_query_table_fn>(sv_, ZUL_DB_QUERY_TABLE);
+  return f ? f(table, sql.data(), static_cast<int32_t>(sql.size()), member) : nullptr;
+}
+
+int Host::dbExecute(zul_table* table, std::string_view sql, double& rows) {
+  auto f = lookup<zul_db_execute_fn>(sv_, ZUL_DB_EXECUTE);
+  rows = 0;
+  return f ? f(table, sql.data(), static_cast<int32_t>(sql.size()), &rows) : -1;
+}
+
+int Host::dbDescribe(zul_table* table, std::string_view sql, int32_t* codes, int count) {
+  auto f = lookup<zul_db_describe_fn>(sv_, ZUL_DB_DESCRIBE);
+  return f ? f(table, sql.data(), static_cast<int32_t>(sql.size()), codes, count) : -1;
+}
+
 int Host::rewind(zul_table* input) {
   auto f = lookup<zul_rewind_fn>(sv_, ZUL_REWIND);
   return f ? f(input, 0x42) : -1;

@@ -156,6 +156,12 @@ class Host {
   void setMacro(const char* name, std::string_view value);
   double clock();
 
+  // ---- tables in databases (400/20 to 400/23) ----
+  bool dbTableInfo(zul_table* table, zul_db_table_info& info);  // false: not in a database
+  zul_table* dbQueryTable(zul_table* table, std::string_view sql, const char* member);
+  int dbExecute(zul_table* table, std::string_view sql, double& rows);  // 0, 1, 2; -1 no service
+  int dbDescribe(zul_table* table, std::string_view sql, int32_t* codes, int count);
+
   // ---- threads ----
   zul_thread* threadCreate(void (*start)(void*), void* arg);
   void threadJoin(zul_thread* thread);

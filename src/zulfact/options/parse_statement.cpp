@@ -14,6 +14,7 @@
 #include <cstring>
 
 #include "zulfact/host/messages.hpp"
+#include "zulfact/indb/indb.hpp"
 #include "zulfact/options/grammar.hpp"
 #include "zulfact/options/statement_parser.hpp"
 #include "zulfact/options/unavailable.hpp"
@@ -112,6 +113,7 @@ void StatementParser::run() {
 
   outTable();
   outstatTable();
+  prepareIndb(ps_);
   createEngine();
 
   // DATA= must be readable; a table that cannot be read stops the step as
@@ -128,8 +130,8 @@ void StatementParser::run() {
   if (ps_.completionCode >= kCodeStopped) stop(ps_, ps_.completionCode);
 }
 
-// The tables of the statement and what DATA= holds. In-database processing
-// is not offered by this host's tables.
+// The tables of the statement and what DATA= holds (whether it is processed
+// in its database is decided once the output columns are declared).
 void StatementParser::dataSets() {
   const zul_parsed& parsed = rec_.record();
   ps_.mainInput = parsed.tables[ZUL_DS_DATA];

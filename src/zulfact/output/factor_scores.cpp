@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "zulfact/host/host.hpp"
+#include "zulfact/indb/indb.hpp"
 #include "kernels/linalg.hpp"
 #include "zulfact/state/codes.hpp"
 
@@ -45,6 +46,13 @@ void scoreRow(const ScoreRowPlan& plan, double* x, double* z, double* out) {
 void writeFactorScores(ProcState& ps) {
   if (!ps.outTable || !ps.mainInput) return;
   Host& h = host();
+  if (ps.indb.used) {
+    // The rows never leave the database: one insert ... select per group.
+    const int code = scoreInDatabase(ps);
+    raiseCode(ps, code);
+    if (code > 999) h.endStep(code);
+    return;
+  }
   const int p = ps.nVars;
   const int nAll = ps.nAll;
   const int q = ps.nPartial;

@@ -74,6 +74,10 @@ struct IndbOutput {
   bool notes;           // the rows written are noted for each BY group
   double rowsInserted;  // rows written, summed over the BY groups
   char tableName[65];   // the OUT= table, for messages
+  int dialect;          // zul_db_dialect of DATA= when it is processed in its database
+  bool lowerNames;      // the OUT= table's columns are named in lower case
+  char inputRef[520];   // DATA= and the OUT= table being written, as SQL names them
+  char outputRef[520];
 };
 
 // Keyword options without a value, and derived flags. One bool each: the

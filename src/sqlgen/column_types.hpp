@@ -1,0 +1,37 @@
+// Column types of database tables as the in-database scoring sees them:
+// the SQL type codes of the standard call-level interface (ODBC), reached
+// from a PostgreSQL type OID or from a SQLite declared type, and their
+// classification into what a score can be computed from.
+#pragma once
+
+#include <string_view>
+
+namespace sqlgen {
+
+// Classes of a scoring input column: numeric 2, date 91, time 92,
+// timestamp 93; 1 a character type, 0 a type that is not supported.
+inline constexpr int kTypeNumeric = 2;
+inline constexpr int kTypeDate = 91;
+inline constexpr int kTypeTime = 92;
+inline constexpr int kTypeTimestamp = 93;
+inline constexpr int kTypeCharacter = 1;
+inline constexpr int kTypeUnsupported = 0;
+
+// The class of an SQL type code: the dates and times keep their code, the
+// numeric codes (-7, -6, -5, 2 to 8) give 2, the character codes (-10, -9,
+// -8, -1, 1, 10, 12) give kTypeCharacter, everything else
+// kTypeUnsupported.
+int classifySqlType(int code);
+
+// The SQL type code of a PostgreSQL type OID (pg_type.oid), 0 when it has
+// none (an unknown code).
+int sqlTypeOfPostgresOid(unsigned oid);
+
+// The SQL type code of a SQLite declared column type. Dates, times and
+// timestamps are recognised by name first (SQLite keeps them as text or
+// numbers, which must not be refused as characters); then SQLite's own
+// affinity rules: INT, CHAR/CLOB/TEXT, BLOB, REAL/FLOA/DOUB; no declared
+// type, or any other, is numeric affinity.
+int sqlTypeOfSqliteDecl(std::string_view declared);
+
+}  // namespace sqlgen

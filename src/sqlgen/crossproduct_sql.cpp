@@ -1,0 +1,154 @@
+#include "sqlgen/crossproduct_sql.hpp"
+
+#include <cmath>
+
+namespace sqlgen {
+
+namespace {
+
+std::string alias(const char* prefix, size_t i) {
+  return "\"_" + std::string(prefix) + std::to_string(i) + "_\"";
+}
+
+std::string joinList(const std::vector<std::string>& items) {
+  std::string out;
+  for (size_t i = 0; i < items.size(); ++i) out += (i ? ", " : "") + items[i];
+  return out;
+}
+
+// The BY aliases "_b0_", ..., qualified by `table` when it is given.
+std::vector<std::string> byAliases(const CrossRequest& r, const std::string& table = "") {
+  std::vector<std::string> out;
+  for (size_t k = 0; k < r.by.size(); ++k) out.push_back(table + alias("b", k));
+  return out;
+}
+
+// The rows of the table with every value cast to double precision.
+std::string observationView(const CrossRequest& r) {
+  std::vector<std::string> cols;
+  for (size_t k = 0; k < r.by.size(); ++k) cols.push_back(quoteIdentifier(r.by[k]) + " as " + alias("b", k));
+  for (size_t i = 0; i < r.variables.size(); ++i)
+    cols.push_back("cast(" + quoteIdentifier(r.variables[i]) + " as double precision) as " + alias("x", i));
+  if (!r.freq.empty()) cols.push_back("cast(" + quoteIdentifier(r.freq) + " as double precision) as \"_f_\"");
+  if (!r.weight.empty()) cols.push_back("cast(" + quoteIdentifier(r.weight) + " as double precision) as \"_w_\"");
+  std::string sql = "(select " + joinList(cols) + " from " + r.from;
+  if (!r.where.empty()) sql += " where (" + r.where + ")";
+  return sql + ") as \"_o_\"";
+}
+
+// The status of each record: 0 used, 1 dropped for a missing value, 2 for
+// its frequency, 3 for its weight; with its frequency and weight.
+std::string statusView(const CrossRequest& r) {
+  const Dialect d = r.dialect;
+  std::string status = "case";
+  if (!r.freq.empty())
+    status += " when " + notFinite(d, "\"_f_\"") + " or " + truncated(d, "\"_f_\"") + " <= 0 then 2";
+  if (!r.weight.empty())
+    status += " when " + notFinite(d, "\"_w_\"") + " or \"_w_\" <= 0 then 3";
+  if (!r.variables.empty()) {
+    status += " when ";
+    for (size_t i = 0; i < r.variables.size(); ++i)
+      status += (i ? " or " : "") + notFinite(d, alias("x", i));
+    status += " then 1";
+  }
+  status += " else 0 end";
+  std::vector<std::string> cols = byAliases(r);
+  for (size_t i = 0; i < r.variables.size(); ++i) cols.push_back(alias("x", i));
+  cols.push_back(status + " as \"_st_\"");
+  cols.push_back((r.freq.empty() ? std::string("1") : truncated(d, "\"_f_\"")) + " as \"_fq_\"");
+  cols.push_back((r.weight.empty() ? std::string("1") : std::string("\"_w_\"")) + " as \"_wt_\"");
+  return "(select " + joinList(cols) + " from " + observationView(r) + ") as \"_t_\"";
+}
+
+// The weighted means of the usable records of each group.
+std::string meansView(const CrossRequest& r) {
+  std::vector<std::string> cols = byAliases(r);
+  for (size_t i = 0; i < r.variables.size(); ++i)
+    cols.push_back("sum(\"_fq_\" * \"_wt_\" * " + alias("x", i) + ") / sum(\"_fq_\" * \"_wt_\") as " +
+                   alias("m", i));
+  std::string sql = "(select " + joinList(cols) + " from " + statusView(r) + " where \"_st_\" = 0";
+  if (!r.by.empty()) sql += " group by " + joinList(byAliases(r));
+  return sql + ") as \"_m_\"";
+}
+
+std::string shiftOf(const CrossRequest& r, ShiftKind kind, const std::vector<double>& shift, size_t i) {
+  if (kind == ShiftKind::kMeans) return "\"_m_\"." + alias("m", i);
+  if (kind == ShiftKind::kConstant && i < shift.size() && std::isfinite(shift[i]))
+    return numberLiteral(shift[i]);
+  return "0";
+}
+
+// Each record's deviations from the shift, and its combined weight; 0 for
+// a record that is not used (a NaN times 0 is still a NaN).
+std::string deviationView(const CrossRequest& r, ShiftKind kind, const std::vector<double>& shift) {
+  std::vector<std::string> cols = byAliases(r, "\"_t_\".");
+  cols.push_back("\"_st_\"");
+  cols.push_back("\"_fq_\"");
+  cols.push_back("\"_wt_\"");
+  cols.push_back("case when \"_st_\" = 0 then \"_fq_\" * \"_wt_\" else 0 end as \"_cw_\"");
+  for (size_t i = 0; i < r.variables.size(); ++i) {
+    const std::string s = shiftOf(r, kind, shift, i);
+    cols.push_back(s + " as " + alias("h", i));
+    cols.push_back("case when \"_st_\" = 0 then " + alias("x", i) + " - " + s + " else 0 end as " +
+                   alias("d", i));
+  }
+  std::string sql = "(select " + joinList(cols) + " from " + statusView(r);
+  if (kind == ShiftKind::kMeans) {
+    sql += " left join " + meansView(r) + " on ";
+    if (r.by.empty()) sql += "1 = 1";
+    for (size_t k = 0; k < r.by.size(); ++k)
+      sql += (k ? " and " : "") + sameValue(r.dialect, "\"_t_\"." + alias("b", k), "\"_m_\"." + alias("b", k));
+  }
+  return sql + ") as \"_d_\"";
+}
+
+std::string total(const std::string& expr, const std::string& name) {
+  return "coalesce(sum(" + expr + "), 0) as " + quoteIdentifier(name);
+}
+
+}  // namespace
+
+std::vector<std::string> crossColumnNames(int n) {
+  std::vector<std::string> out = {"_USED_", "_FREQ_", "_WGT_"};
+  for (int i = 1; i <= n; ++i) out.push_back("_SHIFT" + std::to_string(i) + "_");
+  for (int i = 1; i <= n; ++i) out.push_back("_S" + std::to_string(i) + "_");
+  for (int i = 1; i <= n; ++i)
+    for (int j = 1; j <= i; ++j) out.push_back("_Q" + std::to_string(i) + "_" + std::to_string(j) + "_");
+  for (const char* s : {"_READ_", "_MISS_", "_NONPOS_", "_FREAD_", "_WREAD_"}) out.push_back(s);
+  return out;
+}
+
+std::string crossproductStatement(const CrossRequest& r, ShiftKind kind, const std::vector<double>& shift) {
+  const size_t n = r.variables.size();
+  const std::vector<std::string> names = crossColumnNames(static_cast<int>(n));
+  std::vector<std::string> cols;
+  for (size_t k = 0; k < r.by.size(); ++k) cols.push_back(alias("b", k) + " as " + quoteIdentifier(r.by[k]));
+  size_t c = 0;
+  cols.push_back(total("case when \"_st_\" = 0 then 1 else 0 end", names[c++]));
+  cols.push_back(total("case when \"_st_\" = 0 then \"_fq_\" else 0 end", names[c++]));
+  cols.push_back(total("\"_cw_\"", names[c++]));
+  for (size_t i = 0; i < n; ++i) cols.push_back("max(" + alias("h", i) + ") as " + quoteIdentifier(names[c++]));
+  for (size_t i = 0; i < n; ++i) cols.push_back(total("\"_cw_\" * " + alias("d", i), names[c++]));
+  for (size_t i = 0; i < n; ++i)
+    for (size_t j = 0; j <= i; ++j)
+      cols.push_back(total("\"_cw_\" * " + alias("d", i) + " * " + alias("d", j), names[c++]));
+  cols.push_back("count(*) as " + quoteIdentifier(names[c++]));
+  cols.push_back(total("case when \"_st_\" = 1 then 1 else 0 end", names[c++]));
+  cols.push_back(total("case when \"_st_\" >= 2 then 1 else 0 end", names[c++]));
+  cols.push_back(total("case when \"_st_\" <> 2 then \"_fq_\" else 0 end", names[c++]));
+  cols.push_back(total("case when \"_st_\" <= 1 then \"_fq_\" * \"_wt_\" else 0 end", names[c++]));
+  std::string sql = "select " + joinList(cols) + " from " + deviationView(r, kind, shift);
+  if (!r.by.empty()) {
+    sql += " group by " + joinList(byAliases(r)) + " order by ";
+    for (size_t k = 0; k < r.by.size(); ++k) sql += (k ? ", " : "") + alias("b", k) + " nulls first";
+  }
+  return sql;
+}
+
+std::string firstUsableRowStatement(const CrossRequest& r) {
+  std::vector<std::string> cols;
+  for (size_t i = 0; i < r.variables.size(); ++i) cols.push_back(alias("x", i));
+  return firstRowQuery(r.dialect, joinList(cols) + " from " + statusView(r) + " where \"_st_\" = 0");
+}
+
+}  // namespace sqlgen

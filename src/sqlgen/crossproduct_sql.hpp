@@ -1,0 +1,89 @@
+// The crossproducts of a table computed inside its database: one aggregate
+// statement that returns, per BY group, the counts, the sums and the packed
+// crossproducts of the analysis variables about a shift, with the
+// observation rules of the row path written in SQL.
+//
+// Observation rules, in the order the row path applies them: a FREQ value
+// that is missing or whose integer part is at most 0 drops the record as
+// non-positive (the frequency is the integer part); so does a WEIGHT that
+// is missing or at most 0; then a record with a missing value in any
+// variable is dropped as missing. A null, a NaN and an infinity are all
+// missing. Every column is cast to double precision before anything is
+// multiplied (PostgreSQL integers overflow at 2^31).
+//
+// The shift. Sums and crossproducts about a value near the mean keep the
+// corrected crossproducts accurate when the means are large against the
+// spread (values near 1e6 with unit variance lose every digit in raw sums:
+// West 1979; Chan, Golub and LeVeque 1983). Two shifts are offered:
+//  - kMeans: the group's own means, taken by a first aggregate over the
+//    same rows in the same statement (two passes over the table);
+//  - kConstant: one vector of values given by the caller, such as the first
+//    usable row taken by firstUsableRowStatement() (one cheap query, then
+//    one pass); the same for every BY group.
+//  - kZero: raw sums (moments about zero, NOINT).
+// Sums about a common constant shift add up across parts of a table (the
+// partitions of a partitioned table, or tables summarised by parts).
+//
+// Result columns, per group in BY order (missing BY values first): the BY
+// columns, then
+//   _USED_ _FREQ_ _WGT_        records used, frequencies used, weights used
+//   _SHIFT1_ .. _SHIFTn_       the shift
+//   _S1_ .. _Sn_               sums of weight * (x - shift)
+//   _Q1_1_ _Q2_1_ _Q2_2_ ..    crossproducts of the deviations, the lower
+//                              triangle by rows (packed order)
+//   _READ_ _MISS_ _NONPOS_     records read, dropped for a missing value,
+//                              dropped for a weight or frequency
+//   _FREAD_ _WREAD_            frequencies read, weights read
+// A group without a usable record has sums 0 and a null shift.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "sqlgen/dialect.hpp"
+
+namespace sqlgen {
+
+struct CrossRequest {
+  Dialect dialect = Dialect::kSqlite;
+  std::string from;   // a table reference written by the caller (quoted), or "(query) as q"
+  std::string where;  // a condition on the rows, or empty
+  std::vector<std::string> variables;  // analysis (then partial) columns, unquoted names
+  std::vector<std::string> by;         // BY columns, unquoted names
+  std::string freq;                    // FREQ column, or empty
+  std::string weight;                  // WEIGHT column, or empty
+};
+
+enum class ShiftKind { kMeans, kConstant, kZero };
+
+// The aggregate statement. `shift` holds one value per variable for
+// kConstant (a missing or non-finite value is taken as 0).
+std::string crossproductStatement(const CrossRequest& r, ShiftKind kind,
+                                  const std::vector<double>& shift = {});
+
+// The first usable row's values of the variables (one row, n columns, or
+// none when no record is usable): a cheap shift for kConstant.
+std::string firstUsableRowStatement(const CrossRequest& r);
+
+// Where each part of a result row stands, after the BY columns.
+struct CrossLayout {
+  int nBy = 0, n = 0;
+  int used() const { return nBy; }
+  int freqUsed() const { return nBy + 1; }
+  int weightsUsed() const { return nBy + 2; }
+  int shift(int i) const { return nBy + 3 + i; }
+  int sum(int i) const { return nBy + 3 + n + i; }
+  int cross(int packedIndex) const { return nBy + 3 + 2 * n + packedIndex; }
+  int tail() const { return nBy + 3 + 2 * n + n * (n + 1) / 2; }
+  int recordsRead() const { return tail(); }
+  int missing() const { return tail() + 1; }
+  int nonPositive() const { return tail() + 2; }
+  int freqRead() const { return tail() + 3; }
+  int weightsRead() const { return tail() + 4; }
+  int columns() const { return tail() + 5; }
+};
+
+// The names of the result columns after the BY columns, in order.
+std::vector<std::string> crossColumnNames(int n);
+
+}  // namespace sqlgen

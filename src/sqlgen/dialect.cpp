@@ -1,0 +1,105 @@
+#include "sqlgen/dialect.hpp"
+
+#include <charconv>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+
+namespace sqlgen {
+
+std::string quoteIdentifier(std::string_view name) {
+  std::string out = "\"";
+  for (char c : name) {
+    if (c == '\0') break;
+    if (c == '"') out += '"';
+    out += c;
+  }
+  out += '"';
+  return out;
+}
+
+std::string quoteString(std::string_view text) {
+  std::string out = "'";
+  for (char c : text) {
+    if (c == '\0') break;
+    if (c == '\'') out += '\'';
+    out += c;
+  }
+  out += '\'';
+  return out;
+}
+
+std::string numberLiteral(double x) {
+  // The host's missing value is a NaN: "not finite" covers it.
+  if (!std::isfinite(x)) return "null";
+  char buf[40];
+  const auto res = std::to_chars(buf, buf + sizeof buf, x);
+  std::string out(buf, res.ptr);
+  // A literal never begins with "-" after another "-": callers write
+  // " - " before it, so "--" (a comment) cannot arise; 0 has no sign.
+  if (out == "-0") out = "0";
+  return out;
+}
+
+std::string firstRowQuery(Dialect, std::string_view body) {
+  return "select " + std::string(body) + " limit 1";
+}
+
+std::string notFinite(Dialect d, std::string_view x) {
+  const std::string e(x);
+  if (d == Dialect::kPostgres)
+    // 'NaN' equals itself in PostgreSQL and sorts above every number.
+    return "(" + e + " is null or " + e + " = cast('NaN' as double precision) or abs(" + e +
+           ") = cast('Infinity' as double precision))";
+  // SQLite stores a NaN as null; an infinity is a real beyond the largest
+  // double.
+  return "(" + e + " is null or abs(" + e + ") > 1.7976931348623157e308)";
+}
+
+std::string finiteOrNull(Dialect d, std::string_view x) {
+  const std::string e(x);
+  if (d == Dialect::kPostgres)
+    return "nullif(nullif(nullif(" + e + ", cast('NaN' as double precision)), cast('Infinity' as double precision)), cast('-Infinity' as double precision))";
+  // 9e999 is an infinity to SQLite; a NaN is stored as null already.
+  return "nullif(nullif(" + e + ", 9e999), -9e999)";
+}
+
+std::string truncated(Dialect d, std::string_view x) {
+  if (d == Dialect::kPostgres) return "floor(" + std::string(x) + ")";
+  // SQLite's floor() exists only in builds with the math functions.
+  return "cast(cast(" + std::string(x) + " as integer) as double precision)";
+}
+
+std::string sameValue(Dialect d, std::string_view a, std::string_view b) {
+  if (d == Dialect::kPostgres) return std::string(a) + " is not distinct from " + std::string(b);
+  return std::string(a) + " is " + std::string(b);
+}
+
+std::string daysSince1960(Dialect d, std::string_view column) {
+  const std::string c(column);
+  if (d == Dialect::kPostgres) return " (cast( " + c + " as date) - date '1960-01-01') ";
+  // SQLite keeps a date as ISO text (or a Julian day number).
+  return " (julianday(date( " + c + " )) - julianday('1960-01-01')) ";
+}
+
+std::string secondsOfDay(Dialect d, std::string_view column) {
+  const std::string c(column);
+  if (d == Dialect::kPostgres)
+    return " extract(hour from " + c + " ) * 3600 " + " + extract(minute from " + c + " ) * 60 " +
+           " + extract(second from " + c + " ) ";
+  return " (cast(strftime('%H', " + c + " ) as integer) * 3600 + cast(strftime('%M', " + c +
+         " ) as integer) * 60 + cast(strftime('%f', " + c + " ) as double precision)) ";
+}
+
+std::string secondsSince1960(Dialect d, std::string_view column) {
+  const std::string c(column);
+  if (d == Dialect::kPostgres)
+    return " cast((cast ( " + c + " as date) - date '1960-01-01') as double precision) * 86400 " +
+           std::string(" +") + secondsOfDay(d, column);
+  return " (julianday(date( " + c + " )) - julianday('1960-01-01')) * 86400 +" +
+         secondsOfDay(d, column);
+}
+
+const char* dialectName(Dialect d) { return d == Dialect::kPostgres ? "PostgreSQL" : "SQLite"; }
+
+}  // namespace sqlgen

@@ -1,0 +1,246 @@
+#include "sqlgen/scoring_sql.hpp"
+
+#include <cctype>
+#include <cmath>
+
+#include "sqlgen/column_types.hpp"
+
+namespace sqlgen {
+
+namespace {
+
+std::string alias(char prefix, size_t i) {
+  return "\"_" + std::string(1, prefix) + std::to_string(i) + "_\"";
+}
+
+std::string joinList(const std::vector<std::string>& items) {
+  std::string out;
+  for (size_t i = 0; i < items.size(); ++i) out += (i ? ", " : "") + items[i];
+  return out;
+}
+
+std::vector<std::string> quoted(const std::vector<std::string>& names) {
+  std::vector<std::string> out;
+  for (const auto& n : names) out.push_back(quoteIdentifier(n));
+  return out;
+}
+
+bool present(const std::vector<double>& v, size_t i) { return i < v.size(); }
+bool finite(double x) { return std::isfinite(x); }
+
+std::string trimmedText(const ByValue& b) {
+  std::string t = b.text;
+  while (!t.empty() && t.back() == ' ') t.pop_back();
+  return t;
+}
+
+std::string formatText(const ByValue& b) {
+  std::string f = b.formatName + std::to_string(b.formatWidth) + ".";
+  if (b.formatDecimals != 0) f += std::to_string(b.formatDecimals);
+  return f;
+}
+
+// The column list of the insert, as the output table spells its columns.
+std::string insertColumns(const ScoringSpec& s) {
+  std::vector<std::string> names = s.copied;
+  if (s.byConstants)
+    for (const auto& b : s.by) names.push_back(b.name);
+  if (!s.partialNames.empty()) names.insert(names.end(), s.residualNames.begin(), s.residualNames.end());
+  names.insert(names.end(), s.outputNames.begin(), s.outputNames.end());
+  if (s.lowerInsertNames)
+    for (auto& n : names)
+      for (char& c : n) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return " insert into " + s.outputTable + " ( " + joinList(quoted(names)) + " ) ";
+}
+
+std::string byConstant(const ByValue& b) {
+  if (b.numeric) {
+    const std::string v = finite(b.number) ? numberLiteral(b.number) : std::string(" null ");
+    return "cast(" + v + " as double precision)" + " as " + quoteIdentifier(b.name);
+  }
+  return quoteString(trimmedText(b)) + " as " + quoteIdentifier(b.name);
+}
+
+std::string residualColumn(const ScoringSpec& s, size_t i) {
+  std::string c;
+  if (!present(s.condStd, i) || s.condStd[i] != 0) {
+    c = alias('r', i);
+    if (present(s.condStd, i)) {
+      const double sd = present(s.inputStd, i) ? s.inputStd[i] : 1.0;
+      c += " * " + numberLiteral(s.condStd[i] * sd);
+    }
+  } else {
+    c = " cast(0 as double precision)";
+  }
+  return c + " as " + quoteIdentifier(s.residualNames[i]);
+}
+
+// Score j: null or 0 by the eigenvalue and missing rules, else the linear
+// combination of the standardised inputs (or their residuals).
+std::string scoreExpression(const ScoringSpec& s, size_t j) {
+  const size_t n = s.inputNames.size();
+  const bool q = !s.partialNames.empty();
+  if (!s.eigval.empty()) {
+    const double e = s.eigval[j];
+    if (!finite(e)) return " cast(null as double precision)";
+    if (e == 0 || (finite(s.eigval[0]) && e <= kTinyEigenvalueRatio * s.eigval[0]))
+      return " cast(0 as double precision)";
+  }
+  if (present(s.intercept, j) && !finite(s.intercept[j])) return " cast(null as double precision)";
+  if (!s.score.empty())
+    for (size_t i = 0; i < n; ++i)
+      if (!finite(s.score[j * n + i])) return " cast(null as double precision)";
+  std::string e;
+  if (present(s.intercept, j) && s.intercept[j] != 0) e = numberLiteral(s.intercept[j]);
+  for (size_t i = 0; !s.score.empty() && i < n; ++i) {
+    const double c = s.score[j * n + i];
+    if (c == 0) continue;
+    if (!e.empty()) e += " + ";
+    e += q ? alias('r', i) : alias('v', i);
+    if (c != 1) e += " * " + numberLiteral(c);
+  }
+  return e.empty() ? "0" : e;
+}
+
+std::string outerSelect(const ScoringSpec& s) {
+  std::vector<std::string> cols = quoted(s.copied);
+  if (s.byConstants)
+    for (const auto& b : s.by) cols.push_back(byConstant(b));
+  if (!s.partialNames.empty())
+    for (size_t i = 0; i < s.inputNames.size(); ++i) cols.push_back(residualColumn(s, i));
+  for (size_t j = 0; j < s.outputNames.size(); ++j)
+    cols.push_back(scoreExpression(s, j) + " as " + quoteIdentifier(s.outputNames[j]));
+  return " select " + joinList(cols);
+}
+
+std::string residualTerms(const ScoringSpec& s, size_t i) {
+  const size_t n = s.inputNames.size();
+  std::string t;
+  for (size_t k = 0; k < s.partialNames.size(); ++k) {
+    const double b = present(s.partial, k * n + i) ? s.partial[k * n + i] : 0.0;
+    if (b == 0) continue;
+    if (!t.empty()) t += " + ";
+    if (b != 1) t += numberLiteral(b) + " * ";
+    t += alias('p', k);
+  }
+  return t.empty() ? "0" : t;
+}
+
+std::string middleView(const ScoringSpec& s) {
+  std::vector<std::string> cols = quoted(s.copied);
+  for (size_t i = 0; i < s.inputNames.size(); ++i) {
+    std::string c;
+    if (!present(s.prsq, i) || s.prsq[i] < kResidualPrsqLimit) {
+      c = " (" + std::string(" (") + alias('v', i) + " - (" + residualTerms(s, i) + ")" + " )";
+      if (present(s.condStd, i)) c += " / " + numberLiteral(s.condStd[i]);
+      c += ")";
+    } else {
+      c = " cast(0 as double precision)";
+    }
+    cols.push_back(c + " as " + alias('r', i));
+  }
+  return " from " + std::string(" (") + " select " + joinList(cols);
+}
+
+// Column `name` of class `type` as a number.
+std::string converted(Dialect d, const std::string& name, int type) {
+  const std::string c = quoteIdentifier(name);
+  if (type == kTypeDate) return daysSince1960(d, c);
+  if (type == kTypeTime) return secondsOfDay(d, c);
+  if (type == kTypeTimestamp) return secondsSince1960(d, c);
+  return c;
+}
+
+std::string standardised(const ScoringSpec& s, const std::string& name, int type,
+                         const std::vector<double>& mean, const std::vector<double>& scale,
+                         size_t i, const std::string& as) {
+  const bool centred = !mean.empty();
+  std::string c = centred ? "(" : "";
+  const std::string value = "cast(" + converted(s.dialect, name, type) + " as double precision)";
+  // A NaN or an infinity is missing, as it is to the crossproducts.
+  c += type == kTypeNumeric ? finiteOrNull(s.dialect, value) : value;
+  if (present(mean, i) && mean[i] != 0) c += " - " + numberLiteral(mean[i]);
+  if (centred) c += ")";
+  if (present(scale, i) && scale[i] != 0 && scale[i] != 1) c += " / " + numberLiteral(scale[i]);
+  return c + " as " + as;
+}
+
+int typeOf(const ScoringSpec& s, size_t column) {
+  return column < s.columnTypes.size() ? s.columnTypes[column] : kTypeNumeric;
+}
+
+std::string byCondition(const ScoringSpec& s) {
+  std::string cond;
+  for (const auto& b : s.by) {
+    std::string term = "(";
+    const std::string col = b.formatName.empty() ? quoteIdentifier(b.name) : formattedValue(s, b);
+    if (b.numeric && !finite(b.number)) {
+      // "= null" is never true: a missing BY value selects the null rows.
+      term += col + " is null";
+    } else if (b.numeric) {
+      term += col + "=" + numberLiteral(b.number);
+    } else {
+      const std::string t = trimmedText(b);
+      term += col + "=" + quoteString(t);
+      if (t.empty()) term += " or " + quoteIdentifier(b.name) + " is null";
+    }
+    cond += (cond.empty() ? "" : " and ") + term + ")";
+  }
+  return cond;
+}
+
+std::string whereClause(const ScoringSpec& s) {
+  std::vector<std::string> parts;
+  if (!s.inputWhere.empty()) parts.push_back("(" + s.inputWhere + ")");
+  if (!s.outputWhere.empty()) parts.push_back("(" + s.outputWhere + ")");
+  if (!s.by.empty() && !s.byConstants) parts.push_back("(" + byCondition(s) + ")");
+  if (parts.empty()) return "";
+  std::string w = " where " + parts[0];
+  for (size_t i = 1; i < parts.size(); ++i) w += " and " + parts[i];
+  return w;
+}
+
+std::string innerView(const ScoringSpec& s) {
+  const size_t n = s.inputNames.size();
+  std::vector<std::string> cols = quoted(s.copied);
+  for (size_t i = 0; i < n; ++i)
+    cols.push_back(standardised(s, s.inputNames[i], typeOf(s, i), s.inputMean, s.inputStd, i, alias('v', i)));
+  for (size_t k = 0; k < s.partialNames.size(); ++k)
+    cols.push_back(standardised(s, s.partialNames[k], typeOf(s, n + k), s.partialMean, s.partialStd, k,
+                                alias('p', k)));
+  return " from " + std::string(" (") + " select " + joinList(cols) + " from " + s.inputTable + whereClause(s);
+}
+
+}  // namespace
+
+std::string scoringStatement(const ScoringSpec& s) {
+  const bool q = !s.partialNames.empty();
+  std::string sql = insertColumns(s) + outerSelect(s);
+  if (q) sql += middleView(s);
+  sql += innerView(s);
+  sql += ") as _view1_";
+  if (q) sql += ") as _view2_";
+  return sql + ";";
+}
+
+std::string typeProbeStatement(const ScoringSpec& s) {
+  std::vector<std::string> cols = quoted(s.inputNames);
+  for (const auto& p : s.partialNames) cols.push_back(quoteIdentifier(p));
+  return " select " + joinList(cols) + " from " + s.inputTable;
+}
+
+std::string formattedValue(const ScoringSpec& s, const ByValue& b) {
+  std::string call = "zul_put(" + quoteIdentifier(b.name) + ", " + quoteString(formatText(b));
+  const bool plain = s.locale == "EN_US" && s.encoding == "wlatin1";
+  if (!plain) {
+    call = "zul_puti(" + quoteIdentifier(b.name) + ", " + quoteString(formatText(b)) + ", " +
+           quoteString(s.locale) + ", " + quoteString(s.encoding);
+  }
+  return " cast( " + call + ")" + " as char(" + std::to_string(b.formatWidth) + ") )";
+}
+
+std::string formatCheckStatement(const ScoringSpec& s, const ByValue& b) {
+  return firstRowQuery(s.dialect, formattedValue(s, b) + " from " + s.inputTable);
+}
+
+}  // namespace sqlgen

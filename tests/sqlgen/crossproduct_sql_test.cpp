@@ -1,0 +1,175 @@
+#include "sqlgen/crossproduct_sql.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+
+#include "sqlgen/sqlite_db.hpp"
+
+namespace sqlgen {
+namespace {
+
+using sqlgen_test::SqliteDb;
+
+// The correlation of variables a and b from one result row.
+double correlation(const std::vector<double>& row, const CrossLayout& L, int a, int b) {
+  auto q = [&](int i, int j) {
+    if (i < j) std::swap(i, j);
+    const double w = row[static_cast<size_t>(L.weightsUsed())];
+    const double si = row[static_cast<size_t>(L.sum(i))], sj = row[static_cast<size_t>(L.sum(j))];
+    return row[static_cast<size_t>(L.cross(i * (i + 1) / 2 + j))] - si * sj / w;
+  };
+  return q(a, b) / std::sqrt(q(a, a) * q(b, b));
+}
+
+TEST(CrossproductSql, ObservationRulesMatchTheRowPath) {
+  SqliteDb db;
+  db.exec("create table t (x integer, y double precision, f double precision, w double precision)");
+  // Used: (1,2,f=2.7->2,w=1), (3,5,f=1,w=0.5). Dropped as non-positive:
+  // f=0.5, f=null, w=0, w=-1. Dropped as missing: y null, x infinite.
+  db.exec("insert into t values (1, 2, 2.7, 1), (3, 5, 1, 0.5), (4, 4, 0.5, 1), (4, 4, null, 1),"
+          " (4, 4, 1, 0), (4, 4, 1, -1), (4, null, 1, 1), (9e999, 1, 3, 1)");
+  CrossRequest r;
+  r.from = "\"t\"";
+  r.variables = {"x", "y"};
+  r.freq = "f";
+  r.weight = "w";
+  const CrossLayout L{0, 2};
+  const auto row = db.rows(crossproductStatement(r, ShiftKind::kZero))[0];
+  ASSERT_EQ(row.size(), static_cast<size_t>(L.columns()));
+  EXPECT_EQ(row[L.used()], 2);
+  EXPECT_EQ(row[L.freqUsed()], 3);       // 2 + 1
+  EXPECT_EQ(row[L.weightsUsed()], 2.5);  // 2*1 + 1*0.5
+  EXPECT_EQ(row[L.sum(0)], 2 * 1 + 0.5 * 3);
+  EXPECT_EQ(row[L.sum(1)], 2 * 2 + 0.5 * 5);
+  EXPECT_EQ(row[L.cross(0)], 2 * 1 + 0.5 * 9);
+  EXPECT_EQ(row[L.cross(1)], 2 * 2 + 0.5 * 15);
+  EXPECT_EQ(row[L.cross(2)], 2 * 4 + 0.5 * 25);
+  EXPECT_EQ(row[L.recordsRead()], 8);
+  EXPECT_EQ(row[L.missing()], 2);
+  EXPECT_EQ(row[L.nonPositive()], 4);
+  // Frequencies of records past the FREQ test: 2, 1, 1, 1, 1, 3.
+  EXPECT_EQ(row[L.freqRead()], 9);
+  // Weights times frequencies of records past both tests: 2, 0.5, 1, 3.
+  EXPECT_EQ(row[L.weightsRead()], 6.5);
+}
+
+TEST(CrossproductSql, LargeMeansGiveTheRightCorrelation) {
+  // Values near 1e6 with unit spread: raw sums cancel to nothing, sums about
+  // the means or about one observation keep every digit that matters.
+  SqliteDb db;
+  db.exec("create table t (a double precision, b double precision)");
+  std::mt19937_64 gen(7);
+  std::normal_distribution<double> z;
+  double sa = 0, sb = 0, saa = 0, sbb = 0, sab = 0;
+  std::vector<std::pair<double, double>> data;
+  std::string values;
+  for (int i = 0; i < 400; ++i) {
+    const double u = z(gen), v = 0.6 * u + 0.8 * z(gen);
+    data.emplace_back(u, v);
+    values += (i ? ", (" : "(") + numberLiteral(1e6 + u) + ", " + numberLiteral(1e6 + v) + ")";
+  }
+  db.exec("insert into t values " + values);
+  // The exact correlation, from the values the table holds, about their mean.
+  const auto stored = db.rows("select a, b from t");
+  double ma = 0, mb = 0;
+  for (const auto& s : stored) ma += s[0] / 400, mb += s[1] / 400;
+  for (const auto& s : stored) {
+    const double da = s[0] - ma, dbv = s[1] - mb;
+    saa += da * da, sbb += dbv * dbv, sab += da * dbv, sa += da, sb += dbv;
+  }
+  const double exact = sab / std::sqrt(saa * sbb);
+
+  CrossRequest r;
+  r.from = "\"t\"";
+  r.variables = {"a", "b"};
+  const CrossLayout L{0, 2};
+  const auto means = db.rows(crossproductStatement(r, ShiftKind::kMeans))[0];
+  EXPECT_NEAR(correlation(means, L, 1, 0), exact, 1e-12);
+  EXPECT_NEAR(means[L.shift(0)], ma, 1e-6);
+  const auto first = db.rows(firstUsableRowStatement(r))[0];
+  const auto shifted = db.rows(crossproductStatement(r, ShiftKind::kConstant, first))[0];
+  EXPECT_NEAR(correlation(shifted, L, 1, 0), exact, 1e-12);
+  EXPECT_EQ(shifted[L.shift(1)], first[1]);
+  // Raw sums are far off: this is what the shift is for.
+  const auto raw = db.rows(crossproductStatement(r, ShiftKind::kZero))[0];
+  EXPECT_GT(std::fabs(correlation(raw, L, 1, 0) - exact), 1e-6);
+}
+
+TEST(CrossproductSql, ByGroupsInOrderWithNullsFirstAndQuotedValues) {
+  SqliteDb db;
+  db.exec("create table t (\"grp name\" text, x double precision)");
+  db.exec("insert into t values ('O''Brien', 1), ('O''Brien', 3), (null, 10), (null, 14),"
+          " ('a b', 5), ('a b', null)");
+  CrossRequest r;
+  r.from = "\"t\"";
+  r.variables = {"x"};
+  r.by = {"grp name"};
+  const CrossLayout L{1, 1};
+  const auto rows = db.rows(crossproductStatement(r, ShiftKind::kMeans));
+  ASSERT_EQ(rows.size(), 3u);
+  EXPECT_TRUE(std::isnan(rows[0][0]));  // the null group first
+  EXPECT_EQ(rows[0][L.shift(0)], 12);
+  EXPECT_EQ(rows[0][L.cross(0)], 8);  // (10-12)^2 + (14-12)^2
+  EXPECT_EQ(rows[1][L.shift(0)], 2);   // "O'Brien" sorts before "a b"
+  EXPECT_EQ(rows[2][L.used()], 1);
+  EXPECT_EQ(rows[2][L.missing()], 1);
+  EXPECT_EQ(db.text("select \"grp name\" from (" + crossproductStatement(r, ShiftKind::kMeans) +
+                    ") as s where \"_S1_\" = 0 and \"_USED_\" = 2 and \"_SHIFT1_\" = 2"),
+            "O'Brien");
+}
+
+TEST(CrossproductSql, AnEmptyTableGivesZeroCounts) {
+  SqliteDb db;
+  db.exec("create table t (x double precision)");
+  CrossRequest r;
+  r.from = "\"t\"";
+  r.variables = {"x"};
+  const CrossLayout L{0, 1};
+  const auto rows = db.rows(crossproductStatement(r, ShiftKind::kMeans));
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(rows[0][L.used()], 0);
+  EXPECT_EQ(rows[0][L.recordsRead()], 0);
+  EXPECT_EQ(rows[0][L.sum(0)], 0);
+  EXPECT_TRUE(db.rows(firstUsableRowStatement(r)).empty());
+}
+
+TEST(CrossproductSql, PartsAboutACommonShiftAddUp) {
+  SqliteDb db;
+  db.exec("create table t (part integer, x double precision, y double precision)");
+  db.exec("insert into t values (1, 1, 2), (1, 2, 1), (2, 5, 7), (2, 4, 4), (2, 8, 1)");
+  CrossRequest whole;
+  whole.from = "\"t\"";
+  whole.variables = {"x", "y"};
+  CrossRequest p1 = whole, p2 = whole;
+  p1.where = "\"part\" = 1";
+  p2.where = "\"part\" = 2";
+  const std::vector<double> shift = {4, 3};
+  const auto w = db.rows(crossproductStatement(whole, ShiftKind::kConstant, shift))[0];
+  const auto a = db.rows(crossproductStatement(p1, ShiftKind::kConstant, shift))[0];
+  const auto b = db.rows(crossproductStatement(p2, ShiftKind::kConstant, shift))[0];
+  const CrossLayout L{0, 2};
+  for (int c = 0; c < L.columns(); ++c) {
+    if (c >= L.shift(0) && c < L.sum(0)) continue;
+    EXPECT_EQ(a[static_cast<size_t>(c)] + b[static_cast<size_t>(c)], w[static_cast<size_t>(c)]) << c;
+  }
+}
+
+TEST(CrossproductSql, PostgresTextCastsAndTestsNaN) {
+  CrossRequest r;
+  r.dialect = Dialect::kPostgres;
+  r.from = "\"s\".\"t\"";
+  r.variables = {"x"};
+  r.freq = "f";
+  r.by = {"g"};
+  const std::string s = crossproductStatement(r, ShiftKind::kMeans);
+  EXPECT_NE(s.find("cast(\"x\" as double precision)"), std::string::npos);
+  EXPECT_NE(s.find("= cast('NaN' as double precision)"), std::string::npos);
+  EXPECT_NE(s.find("floor(\"_f_\") <= 0"), std::string::npos);
+  EXPECT_NE(s.find("is not distinct from"), std::string::npos);
+  EXPECT_EQ(crossColumnNames(2).size(), static_cast<size_t>(CrossLayout{0, 2}.columns()));
+}
+
+}  // namespace
+}  // namespace sqlgen

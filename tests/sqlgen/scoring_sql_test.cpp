@@ -1,0 +1,186 @@
+#include "sqlgen/scoring_sql.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "sqlgen/column_types.hpp"
+#include "sqlgen/sqlite_db.hpp"
+
+namespace sqlgen {
+namespace {
+
+using sqlgen_test::SqliteDb;
+
+bool has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+const double kX[4][3] = {{1, 2, 4}, {2, 1, 3}, {4, 5, 1}, {3, 3, 3}};
+
+// Input t(id, g, x1, x2, x3, p): rows 1-3 in group O'Brien, row 4 in "a b".
+void makeInput(SqliteDb& db) {
+  db.exec("create table t (id integer, g text, x1 double precision, x2 double precision,"
+          " x3 double precision, p double precision)");
+  db.exec("insert into t values (1, 'O''Brien', 1, 2, 4, 10), (2, 'O''Brien', 2, 1, 3, 12),"
+          " (3, 'O''Brien', 4, 5, 1, 11), (4, 'a b', 3, 3, 3, 9)");
+  db.exec("create table o (id integer, g text, r1 double precision, r2 double precision,"
+          " f1 double precision, f2 double precision, f3 double precision)");
+}
+
+ScoringSpec baseSpec() {
+  ScoringSpec s;
+  s.inputTable = "\"t\"";
+  s.outputTable = "\"o\"";
+  s.copied = {"id", "g"};
+  ByValue g;
+  g.name = "g";
+  g.numeric = false;
+  g.text = "O'Brien   ";
+  s.by = {g};
+  s.inputNames = {"x1", "x2", "x3"};
+  s.outputNames = {"f1", "f2", "f3"};
+  s.inputMean = {2, 3, 0};
+  s.inputStd = {0.5, 2, 1};
+  s.score = {0.25, 1, 0, /**/ -0.5, 0.125, 2, /**/ 1, 1, 1};
+  s.eigval = {3, 1, 1e-14};  // the third is below 1.1368683772161608E-13 * 3
+  return s;
+}
+
+TEST(ScoringSql, ScoresWrittenByTheStatementEqualTheLinearCombination) {
+  SqliteDb db;
+  makeInput(db);
+  const ScoringSpec s = baseSpec();
+  const std::string sql = scoringStatement(s);
+  db.exec(sql);
+  EXPECT_EQ(db.changes(), 3);  // the BY condition keeps group O'Brien only
+  const auto rows = db.rows("select id, f1, f2, f3 from o order by id");
+  ASSERT_EQ(rows.size(), 3u);
+  for (int r = 0; r < 3; ++r) {
+    double z[3];
+    for (int i = 0; i < 3; ++i) z[i] = (kX[r][i] - s.inputMean[i]) / s.inputStd[i];
+    EXPECT_DOUBLE_EQ(rows[r][1], 0.25 * z[0] + z[1]);
+    EXPECT_DOUBLE_EQ(rows[r][2], -0.5 * z[0] + 0.125 * z[1] + 2 * z[2]);
+    EXPECT_EQ(rows[r][3], 0.0);  // tiny eigenvalue: an exact 0
+  }
+  // The pieces that carry the rules, as written.
+  EXPECT_TRUE(has(sql, " cast(0 as double precision) as \"f3\""));
+  EXPECT_TRUE(has(sql, "\"_v0_\" * 0.25 + \"_v1_\" as \"f1\""));  // coefficient 1: the bare alias
+  EXPECT_TRUE(has(sql, "(nullif(nullif(cast(\"x3\" as double precision), 9e999), -9e999)) as \"_v2_\""));  // mean 0, scale 1
+  EXPECT_TRUE(has(sql, " where ((\"g\"='O''Brien'))) as _view1_;"));
+  // An infinite value is missing: its row's scores are null, not infinite.
+  db.exec("delete from o");
+  db.exec("insert into t values (9, 'O''Brien', 9e999, 1, 1, 0)");
+  db.exec(sql);
+  EXPECT_TRUE(std::isnan(db.rows("select f1 from o where id = 9")[0][0]));
+}
+
+TEST(ScoringSql, TextRulesForAbsentMeansMissingValuesAndBlankGroups) {
+  ScoringSpec s = baseSpec();
+  s.inputMean.clear();
+  s.inputStd.clear();
+  s.eigval = {2, std::nan(""), 0};
+  s.intercept = {1.5, 0, 0};
+  s.score[1] = 1;
+  ByValue blank;
+  blank.name = "h";
+  blank.numeric = false;
+  blank.text = "   ";
+  ByValue missing;
+  missing.name = "k";
+  missing.number = std::nan("");
+  s.by = {blank, missing};
+  s.inputWhere = "\"id\" > 0";
+  const std::string sql = scoringStatement(s);
+  // No means and no scales: the bare cast, no parentheses, no arithmetic.
+  EXPECT_TRUE(has(sql, " select \"id\", \"g\", nullif(nullif(cast(\"x1\" as double precision), 9e999), -9e999) as \"_v0_\", "));
+  EXPECT_TRUE(has(sql, "1.5 + \"_v0_\" * 0.25 + \"_v1_\" as \"f1\""));
+  EXPECT_TRUE(has(sql, " cast(null as double precision) as \"f2\""));
+  EXPECT_TRUE(has(sql, " cast(0 as double precision) as \"f3\""));
+  EXPECT_TRUE(has(sql, " where (\"id\" > 0) and ((\"h\"='' or \"h\" is null) and (\"k\" is null))"));
+  // A missing coefficient makes the score null.
+  s.eigval.clear();
+  s.score[4] = std::nan("");
+  EXPECT_TRUE(has(scoringStatement(s), " cast(null as double precision) as \"f2\""));
+  // BY values as constant columns instead of a condition.
+  s.byConstants = true;
+  const std::string c = scoringStatement(s);
+  EXPECT_TRUE(has(c, "( \"id\", \"g\", \"h\", \"k\", \"f1\""));
+  EXPECT_TRUE(has(c, "'' as \"h\", cast( null  as double precision) as \"k\""));
+  EXPECT_FALSE(has(c, "is null"));
+}
+
+TEST(ScoringSql, PartialVariablesGiveResidualsAndScoresOfResiduals) {
+  SqliteDb db;
+  makeInput(db);
+  ScoringSpec s = baseSpec();
+  s.by.clear();
+  s.inputNames = {"x1", "x2"};
+  s.outputNames = {"f1", "f2"};
+  s.residualNames = {"r1", "r2"};
+  s.partialNames = {"p"};
+  s.inputMean = {2.5, 2.75};
+  s.inputStd = {1.25, 1.5};
+  s.partialMean = {10.5};
+  s.partialStd = {1.2};
+  s.partial = {0.4, 1};  // regression of x1 and x2 on p
+  s.condStd = {0.9, 0.5};
+  s.prsq = {0.19, 0.9999999999998863};  // x2 wholly explained: residual 0
+  s.score = {0.5, 0.25, /**/ 1, -1};
+  s.eigval.clear();
+  const std::string sql = scoringStatement(s);
+  EXPECT_TRUE(has(sql, " ( (\"_v0_\" - (0.4 * \"_p0_\") ) / 0.9) as \"_r0_\""));
+  EXPECT_TRUE(has(sql, " cast(0 as double precision) as \"_r1_\""));
+  EXPECT_TRUE(has(sql, ") as _view1_) as _view2_;"));
+  db.exec(sql);
+  const auto rows = db.rows("select id, r1, r2, f1, f2 from o order by id");
+  ASSERT_EQ(rows.size(), 4u);
+  const double p[4] = {10, 12, 11, 9};
+  for (int r = 0; r < 4; ++r) {
+    const double v0 = (kX[r][0] - 2.5) / 1.25, pz = (p[r] - 10.5) / 1.2;
+    const double r0 = (v0 - 0.4 * pz) / 0.9;
+    EXPECT_NEAR(rows[r][1], r0 * 0.9 * 1.25, 1e-12);
+    EXPECT_EQ(rows[r][2], 0.0);
+    EXPECT_NEAR(rows[r][3], 0.5 * r0, 1e-12);
+    EXPECT_NEAR(rows[r][4], r0, 1e-12);
+  }
+}
+
+TEST(ScoringSql, DatesTimesAndTimestampsScoreAsDaysAndSecondsSince1960) {
+  SqliteDb db;
+  db.exec("create table t (d date, tm time, ts timestamp)");
+  db.exec("insert into t values ('1960-01-02', '00:01:00', '2030-06-15 13:45:30')");
+  db.exec("create table o (a double precision, b double precision, c double precision)");
+  ScoringSpec s;
+  s.inputTable = "\"t\"";
+  s.outputTable = "\"o\"";
+  s.inputNames = {"d", "tm", "ts"};
+  s.outputNames = {"a", "b", "c"};
+  s.score = {1, 0, 0, /**/ 0, 1, 0, /**/ 0, 0, 1};
+  s.columnTypes = {kTypeDate, kTypeTime, kTypeTimestamp};
+  db.exec(scoringStatement(s));
+  const auto row = db.rows("select a, b, c from o")[0];
+  EXPECT_EQ(row[0], 1);
+  EXPECT_EQ(row[1], 60);
+  // 25733 days from 1960-01-01 to 2030-06-15 (see the dialect test).
+  EXPECT_EQ(row[2], 25733.0 * 86400 + 13 * 3600 + 45 * 60 + 30);
+  EXPECT_EQ(typeProbeStatement(s), " select \"d\", \"tm\", \"ts\" from \"t\"");
+}
+
+TEST(ScoringSql, FormattedByValuesCallTheRegisteredFunction) {
+  ScoringSpec s = baseSpec();
+  ByValue b;
+  b.name = "when";
+  b.number = 21000;
+  b.formatName = "DATE";
+  b.formatWidth = 9;
+  EXPECT_EQ(formattedValue(s, b), " cast( zul_put(\"when\", 'DATE9.') as char(9) )");
+  EXPECT_EQ(formatCheckStatement(s, b),
+            "select  cast( zul_put(\"when\", 'DATE9.') as char(9) ) from \"t\" limit 1");
+  s.locale = "DE_DE";
+  s.encoding = "utf-8";
+  b.formatDecimals = 2;
+  EXPECT_EQ(formattedValue(s, b),
+            " cast( zul_puti(\"when\", 'DATE9.2', 'DE_DE', 'utf-8') as char(9) )");
+}
+
+}  // namespace
+}  // namespace sqlgen
