@@ -66,6 +66,9 @@ void releaseRotationWork(ProcState& ps) {
     if (block != nullptr) host().release(block);
     block = nullptr;
   }
+  // The standard errors in hand belong to the solution before this
+  // rotation (those of a rotation live in these blocks).
+  ps.stdErrPattern = ps.stdErrStructure = ps.stdErrFactorCorr = nullptr;
 }
 
 // Scoring coefficients, pattern plot and loadings graph of a rotated

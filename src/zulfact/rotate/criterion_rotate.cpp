@@ -15,6 +15,7 @@
 #include "zulfact/output/variance_explained.hpp"
 #include "zulfact/output/vector_table.hpp"
 #include "zulfact/rotate/oblique_solution.hpp"
+#include "zulfact/rotate/rotated_errors.hpp"
 #include "zulfact/state/codes.hpp"
 #include "zulfact/state/message_ids.hpp"
 
@@ -315,6 +316,7 @@ int CriterionRotate(ProcState& ps, int code, int index) {
     if (const int failed = checkStatus(ps, r)) return failed;
   if (!r.ok) return engineFailure(ps);
   takeResult(ps, setup, r, basis);
+  if (rotatedErrorsWanted(ps)) criterionStdErrors(ps, code, setup.coefficients, setup.harrisKaiser);
 
   if (!isObliqueSolution(code) && ps.obliqueCount < 1) printOrthogonalSolution(ps);
   else printObliqueSolution(ps, setup.harrisKaiser);

@@ -11,6 +11,7 @@
 #include "kernels/linalg.hpp"
 #include "zulfact/output/matrix_printer.hpp"
 #include "zulfact/rotate/oblique_solution.hpp"
+#include "zulfact/rotate/rotated_errors.hpp"
 #include "zulfact/rotate/rotation_codes.hpp"
 #include "zulfact/state/codes.hpp"
 #include "zulfact/state/constants.hpp"
@@ -166,6 +167,8 @@ int TargetRotate(ProcState& ps, int code, int index) {
     printMatrixTable(ps, 'C', target.data(), nullptr, p, m, 'V', 'F', kTitleProcrustesTarget, 0, "ProcrustesTarget",
                      "Stat.Factor.ProcrustesTarget", 0);
 
+  PatternInHand before;
+  if (rotatedErrorsWanted(ps)) before = patternInHand(ps);
   if (!procrustesTransform(ps.loadings, target.data(), p, m, ps.transform))
     h.message(msg::kTargetPatternSingular);
   printSquare(ps, ps.transform, kTitleProcrustesTrans, "ProcrustesTrans");
@@ -175,6 +178,7 @@ int TargetRotate(ProcState& ps, int code, int index) {
   if (ps.nFactors == 0) return 0;
   // The total transformation from the pattern before the earlier rotation.
   if (follows) composeTransform(ps.transform, previous.data(), m);
+  if (rotatedErrorsWanted(ps)) targetStdErrors(ps, code, target.data(), before, power);
   printSquare(ps, ps.transform, kTitleNormObliqueTrans, "NormObliqueTrans");
   PrintObliqueTables(ps);
   return 0;

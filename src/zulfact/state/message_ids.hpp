@@ -264,6 +264,12 @@ inline constexpr Id kTargetTooFewRows = factor(81);
 inline constexpr Id kTargetExtraRows = factor(82);
 inline constexpr Id kTargetPatternSingular = factor(84);
 inline constexpr Id kTargetValueHuge = factor(183);
+// Standard errors of rotated solutions (rotate/rotated_errors).
+inline constexpr Id kRotatedStdErrSingular = factor(355);
+inline constexpr Id kRotatedStdErrPhiSingular = factor(357);
+inline constexpr Id kRotatedStdErrMemory = factor(358);
+inline constexpr Id kRotatedStdErrNotThisRotation = factor(359);
+inline constexpr Id kRotatedStdErrNotThisNorm = factor(360);
 // The name of each rotation method in its heading (rotate/rotation_codes).
 inline constexpr Id kHarrisKaiserName = factor(252);
 inline constexpr Id kQuartimaxName = factor(253);
