@@ -318,17 +318,6 @@ TEST(RotationErrors, PromaxAgreesWithTheNumericalDeltaMethod) {
   }
 }
 
-// A pattern of rank below m has no transformation to differentiate.
-TEST(RotationErrors, RankDeficientPatternIsSingular) {
-  std::vector<double> a = kPattern;
-  for (int i = 0; i < kP; ++i) a[i + 2 * kP] = 2.0 * a[i];
-  std::vector<double> x;
-  EXPECT_FALSE(transformFrom(a.data(), kPattern.data(), kP, kM, x));
-  SolutionJacobian j;
-  std::vector<double> target(kPM, 0.5);
-  EXPECT_EQ(procrustesJacobian(a.data(), target.data(), kP, kM, j), RotationErrorStatus::kSingular);
-}
-
 TEST(RotationErrorRule, WhichRotationsGetStandardErrors) {
   using R = RotationErrorRule;
   const struct { int code; bool hk; int norm; int m; bool kept; R rule; } rows[] = {
