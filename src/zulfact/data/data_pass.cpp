@@ -181,8 +181,9 @@ void partialOut(ProcState& ps) {
     printVectorTable(ps, t);
   }
   if (ps.sink && ps.flags.corr)
-    printMatrixTable(ps, 'S', r, nullptr, p, p, 'V', 'V', kTitlePartialCorr, 0,
-                     "PartialCorr", "Stat.Factor.PartialCorr", 0);
+    printMatrixTable(ps, {.storage = 'S', .values = r, .nRows = p, .nCols = p, .rowLabels = 'V',
+                          .colLabels = 'V', .title = kTitlePartialCorr, .name = "PartialCorr",
+                          .role = MatrixRole::Correlation});
 }
 
 // The group's R, kept unchanged for the later steps of the group (the
@@ -347,8 +348,9 @@ void dataPass(ProcState& ps) {
   // Simple statistics and correlations of all variables.
   printSimpleStatistics(ps);
   if (ps.sink && ps.flags.corr && corrComputed)
-    printMatrixTable(ps, 'S', ps.corrMatrix, nullptr, ps.nAll, ps.nAll, 'V', 'V',
-                     kTitleCorr, 0, "Corr", "Stat.Factor.Corr", 0);
+    printMatrixTable(ps, {.storage = 'S', .values = ps.corrMatrix, .nRows = ps.nAll,
+                          .nCols = ps.nAll, .rowLabels = 'V', .colLabels = 'V', .title = kTitleCorr,
+                          .name = "Corr", .role = MatrixRole::Correlation});
 
   // Partialling.
   if (corrComputed && ps.nPartial >= 1) partialOut(ps);

@@ -27,6 +27,7 @@
 #include "zulfact/output/table_writer.hpp"
 #include "zulfact/rotate/criterion_rotate.hpp"
 #include "zulfact/rotate/rotation_codes.hpp"
+#include "zulfact/rotate/standard_errors.hpp"
 #include "zulfact/rotate/target_rotate.hpp"
 #include "zulfact/rotate/unrotated_pattern.hpp"
 #include "zulfact/state/message_ids.hpp"
@@ -61,14 +62,14 @@ int methodHeading(const ProcState& ps) {
   }
 }
 
+// Each rotation starts without standard errors: only a rotation that
+// computes its own shows any.
 void releaseRotationWork(ProcState& ps) {
   for (double*& block : ps.rotWork) {
     if (block != nullptr) host().release(block);
     block = nullptr;
   }
-  // The standard errors in hand belong to the solution before this
-  // rotation (those of a rotation live in these blocks).
-  ps.stdErrPattern = ps.stdErrStructure = ps.stdErrFactorCorr = nullptr;
+  releaseStdErrors(ps);
 }
 
 // Scoring coefficients, pattern plot and loadings graph of a rotated

@@ -168,15 +168,17 @@ void imageExtract(ProcState& ps) {
     t.nRows = p;
     t.columns.push_back({"SMC", "", ps.priorCommunalities});
     printVectorTable(ps, t);
-    printMatrixTable(ps, 'R', w.get(), nullptr, p, p, 'V', 'V', kTitleImageCoef, 0, "ImageCoef",
-                     "Stat.Factor.ImageCoef", 0);
+    printMatrixTable(ps, {.storage = 'R', .values = w.get(), .nRows = p, .nCols = p,
+                          .rowLabels = 'V', .colLabels = 'V', .title = kTitleImageCoef,
+                          .name = "ImageCoef"});
   }
 
   // 5. G = W R W' from the copy of R into corrMatrix.
   quadForm(copy.get(), p, w.get(), p, r, ps.scaleVector, false);
   if (printing)
-    printMatrixTable(ps, 'S', r, nullptr, p, p, 'V', 'V', kTitleImageCov, 0, "ImageCov",
-                     "Stat.Factor.ImageCov", 0);
+    printMatrixTable(ps, {.storage = 'S', .values = r, .nRows = p, .nCols = p, .rowLabels = 'V',
+                          .colLabels = 'V', .title = kTitleImageCov, .name = "ImageCov",
+                          .role = MatrixRole::Correlation});
 
   // 6.
   writeImageRows(ps, w.get(), r);
@@ -197,12 +199,14 @@ void imageExtract(ProcState& ps) {
   if (k < 1) return;
   eigenNote(zeigvec(p, k, r, ps.eigenvalues, ps.loadings, ps.scaleVector), ps.sink);
   if (ps.flags.eigenvectors && printing)
-    printMatrixTable(ps, 'C', ps.loadings, nullptr, p, k, 'V', 'F', kTitleEigenvectors, 0,
-                     "Eigenvectors", "Stat.Factor.Eigenvectors", 0);
+    printMatrixTable(ps, {.storage = 'C', .values = ps.loadings, .nRows = p, .nCols = k,
+                          .rowLabels = 'V', .colLabels = 'F', .title = kTitleEigenvectors,
+                          .name = "Eigenvectors", .role = MatrixRole::Loadings});
   vectorsToLoadings(ps, k, weighted);
   if (printing)
-    printMatrixTable(ps, 'C', ps.loadings, nullptr, p, k, 'V', 'F', kTitleImageFactors, 0,
-                     "ImageFactors", "Stat.Factor.ImageFactors", 0);
+    printMatrixTable(ps, {.storage = 'C', .values = ps.loadings, .nRows = p, .nCols = k,
+                          .rowLabels = 'V', .colLabels = 'F', .title = kTitleImageFactors,
+                          .name = "ImageFactors", .role = MatrixRole::Loadings});
 
   // 11.
   if (!solveForLoadings(p, k, w.get(), ps.loadings)) {

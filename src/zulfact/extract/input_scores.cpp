@@ -105,8 +105,9 @@ void inputScores(ProcState& ps) {
   if (oblique) {
     PrintObliqueTables(ps);
   } else if (ps.sink != nullptr) {
-    printMatrixTable(ps, 'C', w, nullptr, p, k, 'V', 'F', msg::kStdScoreCoefTitle.number, 0,
-                     "InputScoreCoef", "Stat.Factor.InputScoreCoef", 0);
+    printMatrixTable(ps, {.storage = 'C', .values = w, .nRows = p, .nCols = k, .rowLabels = 'V',
+                          .colLabels = 'F', .title = msg::kStdScoreCoefTitle.number,
+                          .name = "InputScoreCoef", .role = MatrixRole::Loadings});
   }
 }
 

@@ -159,8 +159,9 @@ void inputSolution(ProcState& ps) {
     }
     PrintObliqueTables(ps);
   } else if (ps.sink != nullptr) {
-    printMatrixTable(ps, 'C', ps.loadings, nullptr, p, k, 'V', 'F', kTitleInputFactorPattern, 0,
-                     "InputFactorPattern", "Stat.Factor.InputFactorPattern", 0);
+    printMatrixTable(ps, {.storage = 'C', .values = ps.loadings, .nRows = p, .nCols = k,
+                          .rowLabels = 'V', .colLabels = 'F', .title = kTitleInputFactorPattern,
+                          .name = "InputFactorPattern", .role = MatrixRole::Loadings});
   }
 }
 

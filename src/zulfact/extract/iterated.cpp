@@ -138,8 +138,9 @@ void iteratedExtract(ProcState& ps) {
   if (ps.sink != nullptr) {
     printEigenvalueTable(ps, reducedEigenvalueHeading(ps, ps.flags.covariance, true));
     if (ps.flags.eigenvectors)
-      printMatrixTable(ps, 'C', ps.loadings, nullptr, p, k, 'V', 'F', kTitleEigenvectors, 0,
-                       "Eigenvectors", "Stat.Factor.Eigenvectors", 0);
+      printMatrixTable(ps, {.storage = 'C', .values = ps.loadings, .nRows = p, .nCols = k,
+                            .rowLabels = 'V', .colLabels = 'F', .title = kTitleEigenvectors,
+                            .name = "Eigenvectors", .role = MatrixRole::Loadings});
   }
   if (alpha) printAlphaCoefficients(ps);
 

@@ -109,8 +109,9 @@ void mlTypeSolution(ProcState& ps, const FitState& fs, const double* t) {
     if (nonPositive) {
       host().message(msg::kEigenvectorsNotPrinted);
     } else {
-      printMatrixTable(ps, 'C', a, nullptr, p, k, 'V', 'F', kTitleEigenvectors, 0,
-                       "Eigenvectors", "Stat.Factor.Eigenvectors", 0);
+      printMatrixTable(ps, {.storage = 'C', .values = a, .nRows = p, .nCols = k, .rowLabels = 'V',
+                            .colLabels = 'F', .title = kTitleEigenvectors, .name = "Eigenvectors",
+                            .role = MatrixRole::Loadings});
     }
   }
   for (int j = 0; j < p; ++j) {
@@ -129,8 +130,9 @@ void ulsSolution(ProcState& ps, const FitState& fs) {
   std::memcpy(ps.loadings, fs.vectors, static_cast<std::size_t>(p) * k * sizeof(double));
   std::memcpy(ps.eigenvalues, fs.values, p * sizeof(double));
   if (ps.flags.eigenvectors && ps.sink != nullptr)
-    printMatrixTable(ps, 'C', ps.loadings, nullptr, p, k, 'V', 'F', kTitleEigenvectors, 0,
-                     "Eigenvectors", "Stat.Factor.Eigenvectors", 0);
+    printMatrixTable(ps, {.storage = 'C', .values = ps.loadings, .nRows = p, .nCols = k,
+                          .rowLabels = 'V', .colLabels = 'F', .title = kTitleEigenvectors,
+                          .name = "Eigenvectors", .role = MatrixRole::Loadings});
   for (int j = 0; j < k; ++j) {
     const double root = std::sqrt(std::max(0.0, fs.values[j]));
     double* column = ps.loadings + static_cast<std::size_t>(j) * p;

@@ -294,8 +294,9 @@ void principalExtract(ProcState& ps) {
 
   eigenNote(zeigvec(p, k, r, ps.eigenvalues, ps.loadings, work), ps.sink);
   if (ps.flags.eigenvectors && ps.sink != nullptr)
-    printMatrixTable(ps, 'C', ps.loadings, nullptr, p, k, 'V', 'F', kTitleEigenvectors, 0,
-                     "Eigenvectors", "Stat.Factor.Eigenvectors", 0);
+    printMatrixTable(ps, {.storage = 'C', .values = ps.loadings, .nRows = p, .nCols = k,
+                          .rowLabels = 'V', .colLabels = 'F', .title = kTitleEigenvectors,
+                          .name = "Eigenvectors", .role = MatrixRole::Loadings});
 
   vectorsToLoadings(ps, k, weighted);
 }

@@ -77,8 +77,9 @@ bool invertCorrelations(ProcState& ps, double* invDiag) {
   const int64_t bytes = static_cast<int64_t>(sizeof(double)) * p * (p + 1) / 2;
   const int singular = sweepInvert(p, r, ps.scaleVector + 2 * p, 0, nullptr, ps.singularity);
   if (ps.sink != nullptr && ps.flags.print)
-    printMatrixTable(ps, 'S', r, nullptr, p, p, 'V', 'V', kTitleInvCorr, 0, "InvCorr",
-                     "Stat.Factor.InvCorr", 0);
+    printMatrixTable(ps, {.storage = 'S', .values = r, .nRows = p, .nCols = p, .rowLabels = 'V',
+                          .colLabels = 'V', .title = kTitleInvCorr, .name = "InvCorr",
+                          .role = MatrixRole::Correlation});
   if (singular > 0) {
     raiseCode(ps, kCodeSingular);
     host().message(msg::kSingularCorrelations);
@@ -241,8 +242,9 @@ bool inverseAndAdequacy(ProcState& ps, double* invDiag) {
       r[packedIndex(i, i)] = 1.0;
     }
     if (printing)
-      printMatrixTable(ps, 'S', r, nullptr, p, p, 'V', 'V', kTitleParCorrControlVar, 0,
-                       "ParCorrControlVar", "Stat.Factor.ParCorrControlVar", 0);
+      printMatrixTable(ps, {.storage = 'S', .values = r, .nRows = p, .nCols = p, .rowLabels = 'V',
+                            .colLabels = 'V', .title = kTitleParCorrControlVar,
+                            .name = "ParCorrControlVar", .role = MatrixRole::Correlation});
     const double overall = samplingAdequacy(p, sv + p, r, sv);
     if (printing) {
       VectorTable t;

@@ -37,14 +37,15 @@ void printRms(ProcState& ps, const std::vector<double>& rms, double overall, msg
   printVectorTable(ps, t);
 }
 
-// The printer takes the display of a correlation-type matrix (its fuzz
-// rule) from the array it is in: the table is printed from ps.corrMatrix.
+// A correlation-type table, its fuzz rule chosen by its title. Printed
+// from ps.corrMatrix, the working matrix the residuals are formed in.
 void printCorrelationType(ProcState& ps, const std::vector<double>& a, int title,
                           const char* name) {
   if (ps.sink == nullptr) return;
   std::copy(a.begin(), a.end(), ps.corrMatrix);
-  printMatrixTable(ps, 'S', ps.corrMatrix, nullptr, ps.nVars, ps.nVars, 'V', 'V', title, 0, name,
-                   std::string("Stat.Factor.") + name, 0);
+  printMatrixTable(ps, {.storage = 'S', .values = ps.corrMatrix, .nRows = ps.nVars,
+                        .nCols = ps.nVars, .rowLabels = 'V', .colLabels = 'V', .title = title,
+                        .name = name, .role = MatrixRole::Correlation});
 }
 
 void writeResidualRows(ProcState& ps, const double* a) {

@@ -301,10 +301,10 @@ std::vector<double> errorsOf(const std::vector<double>& jacobian, const double* 
 
 }  // namespace
 
-RotationErrorRule rotationErrorRule(int code, bool harrisKaiser, int norm, int m, bool covarianceKept) {
-  // A Harris-Kaiser solution is oblique whatever the criterion that found
-  // its axes: the criterion's conditions do not describe it.
-  if (code == kRotPromax || code == kRotHk || code == kRotProcrustes || harrisKaiser)
+RotationErrorRule rotationErrorRule(int code, int norm, int m, bool covarianceKept) {
+  // PROMAX and PROCRUSTES compute theirs in the target rotation; a
+  // Harris-Kaiser solution has none.
+  if (code == kRotPromax || code == kRotHk || code == kRotProcrustes)
     return RotationErrorRule::kNotThisRotation;
   if (norm == kNormWeight || norm == kNormCov) return RotationErrorRule::kNotThisNormalization;
   if (m < 2 || !covarianceKept) return RotationErrorRule::kNone;

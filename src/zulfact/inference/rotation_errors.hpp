@@ -70,11 +70,11 @@ enum class RotationErrorRule {
   kNotThisNormalization,  // message 180/360: NORM=WEIGHT or NORM=COV
 };
 
-// The rule for rotation `code` (harrisKaiser: the solution is a
-// Harris-Kaiser one, by HK or by HKPOWER= with an orthogonal criterion)
-// with NORM= code `norm`, m factors, and whether the covariance of the
-// unrotated estimates was kept for the group.
-RotationErrorRule rotationErrorRule(int code, bool harrisKaiser, int norm, int m, bool covarianceKept);
+// The rule for rotation `code` (HK for any Harris-Kaiser solution, also
+// one of HKPOWER= with an orthogonal criterion) with NORM= code `norm`, m
+// factors, and whether the covariance of the unrotated estimates was kept
+// for the group.
+RotationErrorRule rotationErrorRule(int code, int norm, int m, bool covarianceKept);
 
 // The m x m transformation x with L = A x, by least squares (exact when L
 // lies in the column space of A, as every rotation of A does). False when

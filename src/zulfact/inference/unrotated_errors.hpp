@@ -38,7 +38,8 @@ namespace zulfact {
 
 enum class UnrotatedErrorsStatus {
   Ok,
-  NonPositiveUniqueness,  // 1 - sum_k lambda_ik^2 below kTinyUniqueness
+  NonPositiveUniqueness,  // 1 - sum_k lambda_ik^2, or a fitted uniqueness,
+                          // below kTinyUniqueness
   Singular,               // the bordered information matrix is singular
 };
 
@@ -52,6 +53,10 @@ struct UnrotatedErrorsInput {
   int m = 0;
   double divisor = 0;                // d, the variance divisor (> 0)
   bool correlationStructure = true;  // false: covariance structure (COV)
+  // The fit's own uniquenesses (p), or nullptr. At a proper solution they
+  // equal 1 - sum_k lambda_ik^2; a fit that drove one to zero or below (a
+  // Heywood case) may leave loadings whose communality stays under 1.
+  const double* fittedUniquenesses = nullptr;
 };
 
 struct UnrotatedErrors {

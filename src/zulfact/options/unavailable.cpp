@@ -22,11 +22,6 @@ bool anyGraph(const PlotRequests& g) {
 // Requests this version cannot carry out. Delete a line when its feature
 // lands.
 const Check kUnavailable[] = {
-    [](const ProcState& ps) {
-      return ps.method == kMethodMl && ps.flags.needStdErr
-                 ? std::string("Standard errors and confidence intervals (SE, CI, HYPVALUE=)")
-                 : std::string();
-    },
     // Graphs are drawn only in an HTML report; without one the request is
     // dropped with message 210/1104 instead.
     [](const ProcState& ps) {

@@ -2,8 +2,8 @@
 //
 // Most matrices of an analysis (correlations, their inverse, partial
 // correlations, eigenvectors, factor patterns, structures, scoring
-// coefficients) are printed through printMatrixTable. Which ProcState
-// matrix is printed decides the display: rows in REORDER order, round mode
+// coefficients) are printed through printMatrixTable. The role the caller
+// gives the matrix decides the display: rows in REORDER order, round mode
 // (values times 100 in "6.0" with a flag column) and the fuzz threshold
 // under which an entry prints empty. Every printed table keeps the exact
 // values in a column of role "OriginalVal" beside the displayed one, so the
@@ -62,7 +62,7 @@ enum class SectionKind { Initial, Prerotated, Rotated };
 void openSection(ProcState& ps, SectionKind kind, int insertNumber,
                  std::string_view rotationName = {});
 
-// What a matrix is, for its display rules.
+// What a matrix is, for its display rules; every caller names it.
 enum class MatrixRole {
   Other,              // plain "12.5", no reorder, no fuzz
   Scoring,            // scoring coefficients: reordered, never rounded
@@ -77,9 +77,6 @@ struct MatrixDisplay {
   bool roundMode = false;
   double fuzz = 0.0;  // entries with |x| below print empty; 0 = no fuzz
 };
-
-// The role of a matrix, found by which ProcState array it is.
-MatrixRole matrixRoleOf(const ProcState& ps, const double* matrix);
 
 // The display rules of a matrix of `role` printed under title message
 // `titleMessage` (round mode when ROUND or FLAG= > 0; REORDER option).
@@ -101,23 +98,33 @@ void computeVariableOrder(const double* loadings, int p, int m, int32_t* order);
 // yields element 0 (printMatrixTable logs "factmp: invalid type = %c.").
 double matrixElement(char storage, const double* matrix, int i, int j, int nRows, int nCols);
 
-// Prints an nRows x nCols matrix as an output table.
-//  storage       'S', 'C' or 'R' (see matrixElement)
-//  stdErrors     a second matrix of the same storage and shape printed
-//                beside the entries (standard errors), or nullptr
-//  rowLabels,
-//  colLabels     'V' variable names, 'F' factor names, 'N' numbers 1, 2, ...
-//  titleMessage  title, message number of group 180 (also selects the fuzz
-//                rule of correlation matrices)
-//  labelMessage  table label, message number of group 180 (0: none)
-//  tableName     "Corr"; templatePath "Stat.Factor.Corr"
-//  displayFlag   1 when the table takes the factor-order and coverage
-//                displays
-// Nothing is printed without an output sink.
-void printMatrixTable(ProcState& ps, char storage, const double* matrix,
-                      const double* stdErrors, int nRows, int nCols, char rowLabels,
-                      char colLabels, int titleMessage, int labelMessage,
-                      std::string_view tableName, std::string_view templatePath,
-                      int displayFlag);
+// One matrix table.
+struct MatrixTable {
+  char storage = 'C';              // 'S', 'C' or 'R' (see matrixElement)
+  const double* values = nullptr;  // nRows x nCols
+  int nRows = 0;
+  int nCols = 0;
+  char rowLabels = 'N';            // 'V' variable names, 'F' factor names,
+  char colLabels = 'N';            // 'N' numbers 1, 2, ...
+  int title = 0;                   // title message (group 180); also picks
+                                   // the fuzz rule of correlation matrices
+  int label = 0;                   // label message (group 180), 0 none
+  std::string_view name;           // "Corr": template "Stat.Factor.Corr"
+  MatrixRole role = MatrixRole::Other;
+  bool coverage = false;           // takes the coverage display
+  // Standard errors of the entries (same storage and shape), or nullptr.
+  // With them each entry gets its standard error beside it; under COVER
+  // (or ALPHA=) its confidence limits, the title with the level (messages
+  // 371-374) and, for a table with `coverage`, a table of coverage
+  // pictures; under HYPVALUE= the z statistic and its p-value.
+  const double* stdErrors = nullptr;
+};
+
+// The confidence-limit title (371-374) of a title message, 0 for none.
+int intervalTitleOf(int titleMessage);
+
+// Prints a matrix as an output table. Nothing is printed without an output
+// sink.
+void printMatrixTable(ProcState& ps, const MatrixTable& table);
 
 }  // namespace zulfact

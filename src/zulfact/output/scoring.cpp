@@ -52,8 +52,9 @@ void printScoring(ProcState& ps, TableWriter& out, const ScoringCoefficients& sc
   t.nRows = ps.nFactors;
   t.columns.push_back({"SquaredMultCorr", "Squared Multiple Correlation", sc.squaredMultCorr.data()});
   printVectorTable(ps, t);
-  printMatrixTable(ps, 'C', ps.scoreCoefficients, nullptr, ps.nVars, ps.nFactors, 'V', 'F',
-                   msg::kStdScoreCoefTitle.number, 0, "StdScoreCoef", "Stat.Factor.StdScoreCoef", 0);
+  printMatrixTable(ps, {.storage = 'C', .values = ps.scoreCoefficients, .nRows = ps.nVars,
+                        .nCols = ps.nFactors, .rowLabels = 'V', .colLabels = 'F',
+                        .title = msg::kStdScoreCoefTitle.number, .name = "StdScoreCoef"});
   out.closeSection();
 }
 

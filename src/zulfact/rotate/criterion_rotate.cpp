@@ -16,6 +16,7 @@
 #include "zulfact/output/vector_table.hpp"
 #include "zulfact/rotate/oblique_solution.hpp"
 #include "zulfact/rotate/rotated_errors.hpp"
+#include "zulfact/rotate/standard_errors.hpp"
 #include "zulfact/state/codes.hpp"
 #include "zulfact/state/message_ids.hpp"
 
@@ -153,12 +154,15 @@ void takeResult(ProcState& ps, const CriterionSetup& setup, CriterionResult& r,
 void printOrthogonalSolution(ProcState& ps) {
   const int p = ps.nVars, m = ps.nFactors;
   if (ps.sink != nullptr)
-    printMatrixTable(ps, 'C', ps.transform, nullptr, m, m, 'N', 'N', kTitleOrthTrans, 0, "OrthTrans",
-                     "Stat.Factor.OrthTrans", 0);
+    printMatrixTable(ps, {.storage = 'C', .values = ps.transform, .nRows = m, .nCols = m,
+                          .rowLabels = 'N', .colLabels = 'N', .title = kTitleOrthTrans,
+                          .name = "OrthTrans"});
   if (ps.flags.reorder && ps.varOrder != nullptr) computeVariableOrder(ps.loadings, p, m, ps.varOrder);
   if (ps.sink != nullptr)
-    printMatrixTable(ps, 'C', ps.loadings, nullptr, p, m, 'V', 'F', kTitleOrthRotFactPat, 0, "OrthRotFactPat",
-                     "Stat.Factor.OrthRotFactPat", 1);
+    printMatrixTable(ps, {.storage = 'C', .values = ps.loadings, .nRows = p, .nCols = m,
+                          .rowLabels = 'V', .colLabels = 'F', .title = kTitleOrthRotFactPat,
+                          .name = "OrthRotFactPat", .role = MatrixRole::Loadings, .coverage = true,
+                          .stdErrors = ps.stdErrPattern});
   varianceExplained(ps, 0);
 }
 
@@ -167,8 +171,9 @@ void printObliqueSolution(ProcState& ps, bool harrisKaiser) {
   if (ps.nFactors == 0) return;
   const int m = ps.nFactors;
   if (ps.sink != nullptr)
-    printMatrixTable(ps, 'C', ps.transform, nullptr, m, m, 'N', 'N', kTitleObliqueTrans, 0, "ObliqueTrans",
-                     "Stat.Factor.ObliqueTrans", 0);
+    printMatrixTable(ps, {.storage = 'C', .values = ps.transform, .nRows = m, .nCols = m,
+                          .rowLabels = 'N', .colLabels = 'N', .title = kTitleObliqueTrans,
+                          .name = "ObliqueTrans"});
   PrintObliqueTables(ps);
 }
 
@@ -316,7 +321,10 @@ int CriterionRotate(ProcState& ps, int code, int index) {
     if (const int failed = checkStatus(ps, r)) return failed;
   if (!r.ok) return engineFailure(ps);
   takeResult(ps, setup, r, basis);
-  if (rotatedErrorsWanted(ps)) criterionStdErrors(ps, code, setup.coefficients, setup.harrisKaiser);
+  // A Harris-Kaiser solution is oblique whatever criterion found its axes:
+  // the step treats it as HK.
+  if (rotatedErrorsWanted(ps))
+    RotationStdErrors(ps, setup.harrisKaiser ? kRotHk : code, setup.coefficients.data());
 
   if (!isObliqueSolution(code) && ps.obliqueCount < 1) printOrthogonalSolution(ps);
   else printObliqueSolution(ps, setup.harrisKaiser);

@@ -169,26 +169,37 @@ void PrintObliqueTables(ProcState& ps) {
   if (ps.flags.reorder && ps.varOrder != nullptr)
     computeVariableOrder(ps.refStructure, p, m, ps.varOrder);
   if (ps.sink != nullptr) {
-    printMatrixTable(ps, 'S', ps.factorCorr, nullptr, m, m, 'F', 'F', kTitleInterFactorCorr, 0, "InterFactorCorr",
-                     "Stat.Factor.InterFactorCorr", 1);
+    printMatrixTable(ps, {.storage = 'S', .values = ps.factorCorr, .nRows = m, .nCols = m,
+                          .rowLabels = 'F', .colLabels = 'F', .title = kTitleInterFactorCorr,
+                          .name = "InterFactorCorr", .role = MatrixRole::FactorCorrelation,
+                          .coverage = true, .stdErrors = ps.stdErrFactorCorr});
     if (ps.rotated)
-      printMatrixTable(ps, 'C', ps.loadings, nullptr, p, m, 'V', 'F', kTitleObliqueRotFactPat, 0, "ObliqueRotFactPat",
-                       "Stat.Factor.ObliqueRotFactPat", 1);
+      printMatrixTable(ps, {.storage = 'C', .values = ps.loadings, .nRows = p, .nCols = m,
+                            .rowLabels = 'V', .colLabels = 'F', .title = kTitleObliqueRotFactPat,
+                            .name = "ObliqueRotFactPat", .role = MatrixRole::Loadings,
+                            .coverage = true, .stdErrors = ps.stdErrPattern});
     else if (ps.method == kMethodScore)
-      printMatrixTable(ps, 'C', ps.loadings, nullptr, p, m, 'V', 'F', msg::kStdScoreCoefTitle.number, 0,
-                       "InputScoreCoef", "Stat.Factor.InputScoreCoef", 0);
+      printMatrixTable(ps, {.storage = 'C', .values = ps.loadings, .nRows = p, .nCols = m,
+                            .rowLabels = 'V', .colLabels = 'F',
+                            .title = msg::kStdScoreCoefTitle.number, .name = "InputScoreCoef",
+                            .role = MatrixRole::Loadings});
     else
-      printMatrixTable(ps, 'C', ps.loadings, nullptr, p, m, 'V', 'F', kTitleInputFactorPattern, 0,
-                       "InputFactorPattern", "Stat.Factor.InputFactorPattern", 0);
-    printMatrixTable(ps, 'S', ps.refAxisCorr, nullptr, m, m, 'F', 'F', kTitleReferenceAxisCorr, 0, "ReferenceAxisCorr",
-                     "Stat.Factor.ReferenceAxisCorr", 0);
-    printMatrixTable(ps, 'C', ps.refStructure, nullptr, p, m, 'V', 'F', kTitleReferenceStructure, 0,
-                     "ReferenceStructure", "Stat.Factor.ReferenceStructure", 0);
+      printMatrixTable(ps, {.storage = 'C', .values = ps.loadings, .nRows = p, .nCols = m,
+                            .rowLabels = 'V', .colLabels = 'F', .title = kTitleInputFactorPattern,
+                            .name = "InputFactorPattern", .role = MatrixRole::Loadings});
+    printMatrixTable(ps, {.storage = 'S', .values = ps.refAxisCorr, .nRows = m, .nCols = m,
+                          .rowLabels = 'F', .colLabels = 'F', .title = kTitleReferenceAxisCorr,
+                          .name = "ReferenceAxisCorr"});
+    printMatrixTable(ps, {.storage = 'C', .values = ps.refStructure, .nRows = p, .nCols = m,
+                          .rowLabels = 'V', .colLabels = 'F', .title = kTitleReferenceStructure,
+                          .name = "ReferenceStructure", .role = MatrixRole::Loadings});
   }
   varianceExplained(ps, 2);
   if (ps.sink != nullptr)
-    printMatrixTable(ps, 'C', ps.structure, nullptr, p, m, 'V', 'F', kTitleFactorStructure, 0, "FactorStructure",
-                     "Stat.Factor.FactorStructure", 1);
+    printMatrixTable(ps, {.storage = 'C', .values = ps.structure, .nRows = p, .nCols = m,
+                          .rowLabels = 'V', .colLabels = 'F', .title = kTitleFactorStructure,
+                          .name = "FactorStructure", .role = MatrixRole::Loadings, .coverage = true,
+                          .stdErrors = ps.stdErrStructure});
   varianceExplained(ps, 1);
 }
 

@@ -5,7 +5,7 @@
 
 #include "kernels/packed.hpp"
 #include "zulfact/host/host.hpp"
-#include "zulfact/state/codes.hpp"
+#include "zulfact/rotate/standard_errors.hpp"
 #include "zulfact/state/message_ids.hpp"
 
 namespace zulfact {
@@ -37,49 +37,44 @@ bool samePattern(const double* a, const double* b, size_t n) {
 bool enoughMemory(ProcState& ps) {
   const double available = host().availableMemory();
   if (available < 0.0 || available >= rotationErrorsBytes(ps.nVars, ps.nFactors) / 1024.0) return true;
-  host().message(msg::kRotatedStdErrMemory);
-  raiseCode(ps, kCodeWarning);
+  host().message(msg::kErrorsNoMemory);
   return false;
 }
 
 // Messages 180/355 and 180/357; true when the computation succeeded.
 bool succeeded(ProcState& ps, RotationErrorStatus status) {
   if (status == RotationErrorStatus::kOk) return true;
-  host().message(status == RotationErrorStatus::kFactorCorrSingular ? msg::kRotatedStdErrPhiSingular
-                                                                     : msg::kRotatedStdErrSingular);
-  raiseCode(ps, kCodeWarning);
+  host().message(status == RotationErrorStatus::kFactorCorrSingular ? msg::kFactorCorrErrorsSingular
+                                                                     : msg::kRotatedErrorsSingular);
   return false;
 }
 
-// A rotation work block of n doubles in slot `slot`; null when refused.
-double* workBlock(ProcState& ps, int slot, size_t n) {
-  if (ps.rotWork[slot] != nullptr) host().release(ps.rotWork[slot]);
-  ps.rotWork[slot] = static_cast<double*>(host().alloc(8.0 * static_cast<double>(n)));
-  return ps.rotWork[slot];
+// A host block holding v; null when refused.
+double* hostCopy(const std::vector<double>& v) {
+  auto* block = static_cast<double*>(host().alloc(8.0 * static_cast<double>(v.size())));
+  if (block != nullptr) std::copy(v.begin(), v.end(), block);
+  return block;
 }
 
-// The standard errors into the solution's work blocks (factor correlations
-// packed); message 180/358 when a block is refused.
+// The standard errors of the solution in hand (factor correlations
+// packed); message 180/358 when memory is refused.
 void putErrors(ProcState& ps, const SolutionErrors& e) {
   const int m = ps.nFactors;
-  const size_t pm = patternSize(ps);
-  double* pattern = workBlock(ps, 0, pm);
-  double* structure = e.structure.empty() ? nullptr : workBlock(ps, 1, pm);
-  double* phi = e.factorCorr.empty() ? nullptr : workBlock(ps, 2, static_cast<size_t>(m) * (m + 1) / 2);
-  if (pattern == nullptr || (!e.structure.empty() && structure == nullptr) ||
-      (!e.factorCorr.empty() && phi == nullptr)) {
-    host().message(msg::kRotatedStdErrMemory);
-    raiseCode(ps, kCodeWarning);
-    return;
-  }
-  std::copy(e.pattern.begin(), e.pattern.end(), pattern);
-  if (structure != nullptr) std::copy(e.structure.begin(), e.structure.end(), structure);
-  if (phi != nullptr)
+  releaseStdErrors(ps);
+  std::vector<double> phi;
+  if (!e.factorCorr.empty()) {
+    phi.resize(static_cast<size_t>(m) * (m + 1) / 2);
     for (int i = 0; i < m; ++i)
       for (int j = 0; j <= i; ++j) phi[packedIndex(i, j)] = e.factorCorr[i + static_cast<size_t>(j) * m];
-  ps.stdErrPattern = pattern;
-  ps.stdErrStructure = structure;
-  ps.stdErrFactorCorr = phi;
+  }
+  ps.stdErrPattern = hostCopy(e.pattern);
+  if (!e.structure.empty()) ps.stdErrStructure = hostCopy(e.structure);
+  if (!phi.empty()) ps.stdErrFactorCorr = hostCopy(phi);
+  if (ps.stdErrPattern == nullptr || (!e.structure.empty() && ps.stdErrStructure == nullptr) ||
+      (!phi.empty() && ps.stdErrFactorCorr == nullptr)) {
+    host().message(msg::kErrorsNoMemory);
+    releaseStdErrors(ps);
+  }
 }
 
 // Keeps the pattern's Jacobian, with the pattern it belongs to, for a
@@ -115,11 +110,11 @@ void finish(ProcState& ps, const SolutionJacobian& j) {
 
 bool rotatedErrorsWanted(const ProcState& ps) { return ps.method == kMethodMl && ps.flags.needStdErr; }
 
-void criterionStdErrors(ProcState& ps, int code, const RotationParams& coefficients, bool harrisKaiser) {
+void criterionStdErrors(ProcState& ps, int code, const double* coefficients) {
   Host& h = host();
-  switch (rotationErrorRule(code, harrisKaiser, ps.norm, ps.nFactors, covarianceKept(ps))) {
-    case RotationErrorRule::kNotThisRotation: h.message(msg::kRotatedStdErrNotThisRotation); return;
-    case RotationErrorRule::kNotThisNormalization: h.message(msg::kRotatedStdErrNotThisNorm); return;
+  switch (rotationErrorRule(code, ps.norm, ps.nFactors, covarianceKept(ps))) {
+    case RotationErrorRule::kNotThisRotation: h.message(msg::kErrorsNotForTargetRotation); return;
+    case RotationErrorRule::kNotThisNormalization: h.message(msg::kErrorsNotForNorm); return;
     case RotationErrorRule::kNone: return;
     case RotationErrorRule::kCompute: break;
   }

@@ -1,10 +1,10 @@
-// Standard errors of rotated maximum-likelihood solutions in the step:
-// when they are computed (messages 180/355 to 180/360), the memory check,
-// and the results put where the tables and the OUTSTAT= rows find them
-// (ProcState::stdErrPattern, stdErrFactorCorr, stdErrStructure, in the
-// rotation's work blocks, which the driver releases before the next
-// rotation). The numbers come from inference/rotation_errors. A failure
-// leaves the solution without standard errors; the step goes on.
+// The rotation case of the standard-error step of ML solutions: when a
+// rotated solution gets standard errors (messages 180/355 to 180/360), the
+// memory check, and the results put where the tables and the OUTSTAT= rows
+// find them (ProcState::stdErrPattern, stdErrFactorCorr, stdErrStructure,
+// which the driver releases before the next rotation). The numbers come
+// from inference/rotation_errors. A failure leaves the solution without
+// standard errors; the step goes on.
 #pragma once
 
 #include <vector>
@@ -19,10 +19,9 @@ namespace zulfact {
 // COVER= or HYPVALUE=.
 bool rotatedErrorsWanted(const ProcState& ps);
 
-// After criterion rotation `code` of the pattern in hand, with the four
-// coefficients of its criterion; harrisKaiser when the solution is a
-// Harris-Kaiser one (HK, or HKPOWER= with an orthogonal criterion).
-void criterionStdErrors(ProcState& ps, int code, const RotationParams& coefficients, bool harrisKaiser);
+// After criterion rotation `code` of the pattern in hand (kRotHk for any
+// Harris-Kaiser solution), with the four coefficients of its criterion.
+void criterionStdErrors(ProcState& ps, int code, const double* coefficients);
 
 // What a target rotation needs of the pattern in hand before it rotates
 // it: a copy, and its Jacobian with respect to the unrotated pattern (the

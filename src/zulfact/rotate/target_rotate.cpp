@@ -91,8 +91,8 @@ int readTarget(ProcState& ps, double* target) {
 void printSquare(ProcState& ps, const double* t, int title, const char* name) {
   if (ps.sink == nullptr) return;
   const int m = ps.nFactors;
-  printMatrixTable(ps, 'C', t, nullptr, m, m, 'N', 'N', title, 0, name,
-                   std::string("Stat.Factor.") + name, 0);
+  printMatrixTable(ps, {.storage = 'C', .values = t, .nRows = m, .nCols = m, .rowLabels = 'N',
+                        .colLabels = 'N', .title = title, .name = name});
 }
 
 }  // namespace
@@ -164,8 +164,9 @@ int TargetRotate(ProcState& ps, int code, int index) {
     promaxTarget(ps.loadings, p, m, power, ps.flags.noPromaxNorm, target.data());
   }
   if (ps.sink != nullptr)
-    printMatrixTable(ps, 'C', target.data(), nullptr, p, m, 'V', 'F', kTitleProcrustesTarget, 0, "ProcrustesTarget",
-                     "Stat.Factor.ProcrustesTarget", 0);
+    printMatrixTable(ps, {.storage = 'C', .values = target.data(), .nRows = p, .nCols = m,
+                          .rowLabels = 'V', .colLabels = 'F', .title = kTitleProcrustesTarget,
+                          .name = "ProcrustesTarget"});
 
   PatternInHand before;
   if (rotatedErrorsWanted(ps)) before = patternInHand(ps);

@@ -13,6 +13,7 @@
 #include "zulfact/output/matrix_printer.hpp"
 #include "zulfact/output/outstat_rows.hpp"
 #include "zulfact/output/vector_table.hpp"
+#include "zulfact/rotate/standard_errors.hpp"
 #include "zulfact/state/message_ids.hpp"
 
 namespace zulfact {
@@ -43,13 +44,18 @@ void FinishUnrotatedPattern(ProcState& ps) {
   const int p = ps.nVars;
   const int m = ps.nFactors;
   Host& h = host();
+  releaseStdErrors(ps);
+  releaseKeptCovariance(ps);
   if (m >= 1) {
     if (!inputPatternMethod(ps)) {
+      if (ps.method == kMethodMl && ps.flags.needStdErr) RotationStdErrors(ps, kUnrotatedErrors, nullptr);
       if (ps.flags.reorder && ps.varOrder != nullptr)
         computeVariableOrder(ps.loadings, p, m, ps.varOrder);
       if (ps.sink != nullptr)
-        printMatrixTable(ps, 'C', ps.loadings, nullptr, p, m, 'V', 'F', kTitleFactorPattern, 0,
-                         "FactorPattern", "Stat.Factor.FactorPattern", 1);
+        printMatrixTable(ps, {.storage = 'C', .values = ps.loadings, .nRows = p, .nCols = m,
+                              .rowLabels = 'V', .colLabels = 'F', .title = kTitleFactorPattern,
+                              .name = "FactorPattern", .role = MatrixRole::Loadings,
+                              .coverage = true, .stdErrors = ps.stdErrPattern});
       varianceExplained(ps, 0);
     }
     for (int64_t i = 0; i < static_cast<int64_t>(p) * m; ++i)
@@ -59,6 +65,10 @@ void FinishUnrotatedPattern(ProcState& ps) {
     const int kept = dropEmptyFactors(ps.loadings, p, m, dropped.data());
     for (int j = 0; j < m; ++j)
       if (dropped[j]) h.message(msg::kEmptyFactorDropped, {j + 1});
+    if (kept != m) {  // the standard errors belong to the columns as they were
+      releaseStdErrors(ps);
+      releaseKeptCovariance(ps);
+    }
     ps.nFactors = kept;
     ps.factorsRetained = kept;
     if (kept == 0) {
@@ -89,6 +99,8 @@ void FinishUnrotatedPattern(ProcState& ps) {
     appendStatRow(ps, "EIGENVAL", "", ps.eigenvalues, p);
   if (!inputPatternMethod(ps) && ps.flags.rotationRequested)
     appendFactorColumnRows(ps, "UNROTATE", ps.loadings, mk);
+  if (!inputPatternMethod(ps) && ps.flags.rotationRequested && ps.stdErrPattern != nullptr)
+    appendFactorColumnRows(ps, "SE_UNROT", ps.stdErrPattern, mk);
 }
 
 

@@ -7,12 +7,14 @@
 
 namespace zulfact {
 
-// Prints "FactorPattern" (in REORDER order when asked) and the variance
+// Computes the standard errors of an ML solution when they are asked for
+// (RotationStdErrors, code 14), prints "FactorPattern" with them (in
+// REORDER order when asked) and the variance
 // explained of the unrotated solution, zeroes loadings within
 // 1.110223024625157e-13, drops factors without any loading (message 180/58
 // each; all of them: 180/59 and completion code 112), sets up the
 // one-factor solution, and appends the OUTSTAT= rows "COMMUNAL", "PRIORS",
-// "WEIGHT", "EIGENVAL" and "UNROTATE". m is ps.nFactors, which becomes the
+// "WEIGHT", "EIGENVAL", "UNROTATE" and "SE_UNROT". m is ps.nFactors, which becomes the
 // number of factors kept (as does ps.factorsRetained).
 void FinishUnrotatedPattern(ProcState& ps);
 

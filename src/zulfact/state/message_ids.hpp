@@ -254,6 +254,25 @@ inline constexpr Id kHkPowerNotOblique = factor(100);
 inline constexpr Id kRotationOneFactor = factor(102);
 inline constexpr Id kRotationNoFactor = factor(103);
 inline constexpr Id kRotationNotConverged = factor(178);
+
+// ---- standard errors (ML) ----
+inline constexpr Id kRotatedErrorsSingular = factor(355);
+inline constexpr Id kInformationSingular = factor(356);
+inline constexpr Id kFactorCorrErrorsSingular = factor(357);
+inline constexpr Id kErrorsNoMemory = factor(358);
+inline constexpr Id kErrorsNotForTargetRotation = factor(359);
+inline constexpr Id kErrorsNotForNorm = factor(360);
+inline constexpr Id kErrorsHeywood = factor(361);
+// Titles and footnotes of the confidence limits, tests and coverage.
+inline constexpr Id kPatternLimitsTitle = factor(371);
+inline constexpr Id kRotatedPatternLimitsTitle = factor(372);
+inline constexpr Id kFactorCorrLimitsTitle = factor(373);
+inline constexpr Id kStructureLimitsTitle = factor(374);
+inline constexpr Id kCoverageDisplaysTitle = factor(375);
+inline constexpr Id kCoverageLegendWithValue = factor(376);
+inline constexpr Id kCoverageLegend = factor(377);
+inline constexpr Id kHypothesisOneSidedFootnote = factor(992);
+inline constexpr Id kHypothesisTwoSidedFootnote = factor(993);
 inline constexpr Id kRotationNoOptimum = factor(195);
 inline constexpr Id kRotationEngineFailed = factor(196);
 inline constexpr Id kRotationNoIterations = factor(197);
@@ -264,12 +283,6 @@ inline constexpr Id kTargetTooFewRows = factor(81);
 inline constexpr Id kTargetExtraRows = factor(82);
 inline constexpr Id kTargetPatternSingular = factor(84);
 inline constexpr Id kTargetValueHuge = factor(183);
-// Standard errors of rotated solutions (rotate/rotated_errors).
-inline constexpr Id kRotatedStdErrSingular = factor(355);
-inline constexpr Id kRotatedStdErrPhiSingular = factor(357);
-inline constexpr Id kRotatedStdErrMemory = factor(358);
-inline constexpr Id kRotatedStdErrNotThisRotation = factor(359);
-inline constexpr Id kRotatedStdErrNotThisNorm = factor(360);
 // The name of each rotation method in its heading (rotate/rotation_codes).
 inline constexpr Id kHarrisKaiserName = factor(252);
 inline constexpr Id kQuartimaxName = factor(253);

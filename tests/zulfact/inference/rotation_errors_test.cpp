@@ -320,21 +320,20 @@ TEST(RotationErrors, PromaxAgreesWithTheNumericalDeltaMethod) {
 
 TEST(RotationErrorRule, WhichRotationsGetStandardErrors) {
   using R = RotationErrorRule;
-  const struct { int code; bool hk; int norm; int m; bool kept; R rule; } rows[] = {
-      {kRotVarimax, false, 0, 3, true, R::kCompute},
-      {kRotQuartimin, false, kNormKaiser, 3, true, R::kCompute},
-      {kRotQuartimin, false, kNormRaw, 3, true, R::kCompute},
-      {kRotVarimax, false, kNormWeight, 3, true, R::kNotThisNormalization},
-      {kRotQuartimin, false, kNormCov, 3, true, R::kNotThisNormalization},
-      {kRotVarimax, false, 0, 1, true, R::kNone},  // one factor: nothing, no message
-      {kRotVarimax, false, 0, 3, false, R::kNone},
-      {kRotHk, true, 0, 3, true, R::kNotThisRotation},
-      {kRotVarimax, true, 0, 3, true, R::kNotThisRotation},  // HKPOWER= makes it Harris-Kaiser
-      {kRotPromax, false, 0, 3, true, R::kNotThisRotation},
-      {kRotProcrustes, false, kNormWeight, 3, true, R::kNotThisRotation},
+  const struct { int code; int norm; int m; bool kept; R rule; } rows[] = {
+      {kRotVarimax, 0, 3, true, R::kCompute},
+      {kRotQuartimin, kNormKaiser, 3, true, R::kCompute},
+      {kRotQuartimin, kNormRaw, 3, true, R::kCompute},
+      {kRotVarimax, kNormWeight, 3, true, R::kNotThisNormalization},
+      {kRotQuartimin, kNormCov, 3, true, R::kNotThisNormalization},
+      {kRotVarimax, 0, 1, true, R::kNone},  // one factor: nothing, no message
+      {kRotVarimax, 0, 3, false, R::kNone},
+      {kRotHk, 0, 3, true, R::kNotThisRotation},
+      {kRotPromax, 0, 3, true, R::kNotThisRotation},
+      {kRotProcrustes, kNormWeight, 3, true, R::kNotThisRotation},
   };
   for (const auto& r : rows)
-    EXPECT_EQ(rotationErrorRule(r.code, r.hk, r.norm, r.m, r.kept), r.rule) << r.code << " norm " << r.norm;
+    EXPECT_EQ(rotationErrorRule(r.code, r.norm, r.m, r.kept), r.rule) << r.code << " norm " << r.norm;
 }
 
 }  // namespace

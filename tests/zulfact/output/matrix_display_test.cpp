@@ -60,15 +60,6 @@ TEST(MatrixDisplay, RoundModeAndReorderByRole) {
   EXPECT_FALSE(matrixDisplayRule(s.ps, MatrixRole::Correlation, kTitleCorr).reorderRows);
 }
 
-TEST(MatrixDisplay, RoleIsFoundByWhichArrayIsPrinted) {
-  State s;
-  double other[1] = {0};
-  EXPECT_EQ(matrixRoleOf(s.ps, s.corr.data()), MatrixRole::Correlation);
-  EXPECT_EQ(matrixRoleOf(s.ps, s.load.data()), MatrixRole::Loadings);
-  EXPECT_EQ(matrixRoleOf(s.ps, other), MatrixRole::Other);
-  EXPECT_EQ(matrixRoleOf(s.ps, nullptr), MatrixRole::Other);
-}
-
 TEST(MatrixDisplay, FlagThresholdIsTheRootMeanSquareWithoutFlag) {
   // Hand calculation: entries 0.3, -0.4, 0, 1.2 -> sqrt((0.09 + 0.16 + 1.44) / 4)
   // = sqrt(0.4225) = 0.65.

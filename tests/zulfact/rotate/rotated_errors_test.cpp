@@ -10,6 +10,7 @@
 #include "fake_host/fake_host.hpp"
 #include "zulfact/host/host.hpp"
 #include "zulfact/rotate/rotated_errors.hpp"
+#include "zulfact/rotate/standard_errors.hpp"
 
 namespace zulfact {
 namespace {
@@ -46,8 +47,8 @@ struct Step {
     ps.unrotatedCovFactors = m;
   }
   ~Step() {
-    for (double* block : ps.rotWork) std::free(block);
-    std::free(ps.patternJacobian);
+    for (double* block : {ps.stdErrPattern, ps.stdErrStructure, ps.stdErrFactorCorr, ps.patternJacobian})
+      std::free(block);
     host().attach(nullptr, nullptr);
   }
   bool anyErrors() const {
@@ -55,20 +56,19 @@ struct Step {
   }
 };
 
-const RotationParams kVarimax = {0.0, 0.0, -1.0, kP};
+const double kVarimax[4] = {0.0, 0.0, -1.0, kP};
 
 TEST(CriterionStdErrors, RotationsWithoutStandardErrorsSayWhy) {
-  const struct { int code; bool hk; int norm; int m; int message; } rows[] = {
-      {kRotVarimax, false, kNormWeight, 2, 360},
-      {kRotQuartimin, false, kNormCov, 2, 360},
-      {kRotHk, true, 0, 2, 359},
-      {kRotVarimax, true, kNormKaiser, 2, 359},  // HKPOWER= with VARIMAX
-      {kRotVarimax, false, 0, 1, 0},             // one factor: no message
+  const struct { int code; int norm; int m; int message; } rows[] = {
+      {kRotVarimax, kNormWeight, 2, 360},
+      {kRotQuartimin, kNormCov, 2, 360},
+      {kRotHk, 0, 2, 359},
+      {kRotVarimax, 0, 1, 0},  // one factor: no message
   };
   for (const auto& r : rows) {
     Step step(r.m);
     step.ps.norm = r.norm;
-    criterionStdErrors(step.ps, r.code, kVarimax, r.hk);
+    criterionStdErrors(step.ps, r.code, kVarimax);
     EXPECT_FALSE(step.anyErrors()) << r.code;
     EXPECT_EQ(step.fake.messages.size(), r.message == 0 ? 0u : 1u) << r.code;
     if (r.message != 0) {
@@ -80,10 +80,10 @@ TEST(CriterionStdErrors, RotationsWithoutStandardErrorsSayWhy) {
 TEST(CriterionStdErrors, NoneWithoutTheKeptCovarianceOrWhenItIsOfOtherFactors) {
   Step step(2);
   step.ps.unrotatedCovFactors = 3;  // kept before factors were dropped
-  criterionStdErrors(step.ps, kRotVarimax, kVarimax, false);
+  criterionStdErrors(step.ps, kRotVarimax, kVarimax);
   step.ps.unrotatedCovFactors = 2;
   step.ps.unrotatedCov = nullptr;
-  criterionStdErrors(step.ps, kRotVarimax, kVarimax, false);
+  criterionStdErrors(step.ps, kRotVarimax, kVarimax);
   EXPECT_FALSE(step.anyErrors());
   EXPECT_TRUE(step.fake.messages.empty());
 }
@@ -115,7 +115,7 @@ TEST(TargetStdErrors, ProcrustesFillsTheSolutionAndKeepsItsDerivatives) {
   step.loadings[0] = 0.5;
   EXPECT_FALSE(patternInHand(step.ps).known);
   // PROMAX from an unknown pattern: no standard errors, no second message.
-  step.ps.stdErrPattern = nullptr;
+  releaseStdErrors(step.ps);
   targetStdErrors(step.ps, kRotPromax, target.data(), patternInHand(step.ps), 3.0);
   EXPECT_EQ(step.ps.stdErrPattern, nullptr);
 }

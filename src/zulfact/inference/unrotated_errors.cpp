@@ -1,0 +1,271 @@
+#include "zulfact/inference/unrotated_errors.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+
+#include "kernels/lu.hpp"
+#include "kernels/packed.hpp"
+
+namespace zulfact {
+
+namespace {
+
+using Index = std::ptrdiff_t;
+
+// A dense n x n column-major matrix.
+struct Square {
+  int n = 0;
+  std::vector<double> a;
+  explicit Square(int order) : n(order), a(static_cast<std::size_t>(order) * order, 0.0) {}
+  double& operator()(Index i, Index j) { return a[static_cast<std::size_t>(j * n + i)]; }
+  double operator()(Index i, Index j) const { return a[static_cast<std::size_t>(j * n + i)]; }
+};
+
+// The model matrices at the solution: A = Sigma^-1, B = A S A, M = A - B
+// (the gradient of F in Sigma), and X Lambda, Lambda' X Lambda for X = A, B.
+struct ModelTerms {
+  Square a, b, m;
+  std::vector<double> aL, bL;  // p x m
+  Square gA, gB;               // m x m
+  ModelTerms(int p, int k) : a(p), b(p), m(p), gA(k), gB(k) {}
+};
+
+bool sigmaInverse(const UnrotatedErrorsInput& in, const double* psi, Square& inv) {
+  const int p = in.p, k = in.m;
+  Square sigma(p);
+  for (int i = 0; i < p; ++i)
+    for (int j = 0; j < p; ++j) {
+      double s = i == j ? psi[i] : 0.0;
+      for (int l = 0; l < k; ++l) s += in.loadings[l * p + i] * in.loadings[l * p + j];
+      sigma(i, j) = s;
+    }
+  std::vector<double> lu(sigma.a.size());
+  std::vector<int> pivots(static_cast<std::size_t>(p));
+  return kernels::invert(sigma.a.data(), inv.a.data(), p, lu.data(), pivots.data());
+}
+
+// X Lambda (p x m) and Lambda' X Lambda (m x m) of a symmetric X.
+void loadingProducts(const Square& x, const double* lambda, int p, int k,
+                     std::vector<double>& xl, Square& g) {
+  xl.assign(static_cast<std::size_t>(p) * k, 0.0);
+  for (int l = 0; l < k; ++l)
+    for (int j = 0; j < p; ++j)
+      for (int i = 0; i < p; ++i) xl[l * p + i] += x(i, j) * lambda[l * p + j];
+  for (int l = 0; l < k; ++l)
+    for (int c = 0; c < k; ++c) {
+      double s = 0.0;
+      for (int i = 0; i < p; ++i) s += lambda[l * p + i] * xl[c * p + i];
+      g(l, c) = s;
+    }
+}
+
+bool modelTerms(const UnrotatedErrorsInput& in, const double* psi, ModelTerms& t) {
+  const int p = in.p;
+  if (!sigmaInverse(in, psi, t.a)) return false;
+  Square as(p);  // A S
+  for (int j = 0; j < p; ++j)
+    for (int l = 0; l < p; ++l) {
+      const double s = in.corr[kernels::packedIndex(std::max(l, j), std::min(l, j))];
+      for (int i = 0; i < p; ++i) as(i, j) += t.a(i, l) * s;
+    }
+  for (int j = 0; j < p; ++j)
+    for (int l = 0; l < p; ++l)
+      for (int i = 0; i < p; ++i) t.b(i, j) += as(i, l) * t.a(l, j);
+  for (std::size_t e = 0; e < t.m.a.size(); ++e) t.m.a[e] = t.a.a[e] - t.b.a[e];
+  loadingProducts(t.a, in.loadings, p, in.m, t.aL, t.gA);
+  loadingProducts(t.b, in.loadings, p, in.m, t.bL, t.gB);
+  return true;
+}
+
+// Adds c * tr(X Sigma_u Y Sigma_v) to h(u, v) for every pair of parameters,
+// with Sigma_u the derivative of Sigma in parameter u: e_i l_k' + l_k e_i'
+// for loading (i, k) at u = k*p + i, e_j e_j' for psi_j at u = p*m + j.
+void addTraceTerm(const Square& x, const std::vector<double>& xl, const Square& gx,
+                  const Square& y, const std::vector<double>& yl, const Square& gy, int p, int k,
+                  double c, Square& h) {
+  const Index q0 = static_cast<Index>(p) * k;
+  for (int kk = 0; kk < k; ++kk)
+    for (int i = 0; i < p; ++i) {
+      const Index u = kk * p + i;
+      for (int l = 0; l < k; ++l)
+        for (int j = 0; j < p; ++j) {
+          const double t = xl[l * p + i] * yl[kk * p + j] + x(i, j) * gy(kk, l) +
+                           y(i, j) * gx(kk, l) + xl[kk * p + j] * yl[l * p + i];
+          h(u, l * p + j) += c * t;
+        }
+      for (int j = 0; j < p; ++j) {
+        const double t = x(i, j) * yl[kk * p + j] + xl[kk * p + j] * y(i, j);
+        h(u, q0 + j) += c * t;
+        h(q0 + j, u) += c * t;
+      }
+    }
+  for (int i = 0; i < p; ++i)
+    for (int j = 0; j < p; ++j) h(q0 + i, q0 + j) += c * x(i, j) * y(i, j);
+}
+
+// The observed information: the second derivatives of F in theta,
+// -T(A, A) + T(A, B) + T(B, A) + tr(M Sigma_uv), where only two loadings of
+// one factor have a second derivative of Sigma (e_i e_j' + e_j e_i').
+void observedInformation(const ModelTerms& t, int p, int k, Square& h) {
+  addTraceTerm(t.a, t.aL, t.gA, t.a, t.aL, t.gA, p, k, -1.0, h);
+  addTraceTerm(t.a, t.aL, t.gA, t.b, t.bL, t.gB, p, k, 1.0, h);
+  addTraceTerm(t.b, t.bL, t.gB, t.a, t.aL, t.gA, p, k, 1.0, h);
+  for (int kk = 0; kk < k; ++kk)
+    for (int i = 0; i < p; ++i)
+      for (int j = 0; j < p; ++j) h(kk * p + i, kk * p + j) += 2.0 * t.m(i, j);
+}
+
+// Borders h (order q) by the gradients of the conditions that
+// Lambda' Psi^-1 Lambda is diagonal: sum_i lambda_ik lambda_il / psi_i = 0
+// for k < l.
+void border(const double* lambda, const double* psi, int p, int k, const Square& h,
+            Square& bordered) {
+  const int q = h.n, pm = p * k;
+  for (int j = 0; j < q; ++j)
+    for (int i = 0; i < q; ++i) bordered(i, j) = h(i, j);
+  int row = q;
+  for (int a = 0; a < k; ++a)
+    for (int b = a + 1; b < k; ++b, ++row)
+      for (int i = 0; i < p; ++i) {
+        const double la = lambda[a * p + i], lb = lambda[b * p + i];
+        const double ga = lb / psi[i], gb = la / psi[i], gpsi = -la * lb / (psi[i] * psi[i]);
+        bordered(row, a * p + i) = bordered(a * p + i, row) = ga;
+        bordered(row, b * p + i) = bordered(b * p + i, row) = gb;
+        bordered(row, pm + i) = bordered(pm + i, row) = gpsi;
+      }
+}
+
+// The leading q x q block of the inverse of the bordered matrix, times
+// 2/d; false when it is singular.
+bool borderedInverse(Square& bordered, int q, double divisor, std::vector<double>& out) {
+  const int n = bordered.n;
+  double largest = 0.0;
+  for (double v : bordered.a) {
+    if (!std::isfinite(v)) return false;
+    largest = std::max(largest, std::fabs(v));
+  }
+  std::vector<int> pivots(static_cast<std::size_t>(n));
+  if (largest == 0.0 || kernels::luFactor(n, bordered.a.data(), pivots.data(), 1e-13 * largest) != 0)
+    return false;
+  out.assign(static_cast<std::size_t>(q) * q, 0.0);
+  std::vector<double> column(static_cast<std::size_t>(n));
+  for (int j = 0; j < q; ++j) {
+    std::fill(column.begin(), column.end(), 0.0);
+    column[j] = 1.0;
+    kernels::luSolve(n, bordered.a.data(), pivots.data(), column.data());
+    for (int i = 0; i < q; ++i) {
+      if (!std::isfinite(column[i])) return false;
+      out[static_cast<std::size_t>(j) * q + i] = 2.0 * column[i] / divisor;
+    }
+  }
+  return true;
+}
+
+std::vector<double> uniquenesses(const UnrotatedErrorsInput& in) {
+  std::vector<double> psi(static_cast<std::size_t>(in.p), 1.0);
+  for (int k = 0; k < in.m; ++k)
+    for (int i = 0; i < in.p; ++i) psi[i] -= in.loadings[k * in.p + i] * in.loadings[k * in.p + i];
+  return psi;
+}
+
+// cov(vec Lambda*) = J cov(theta) J' for the standardised loadings
+// lambda*_ik = lambda_ik / sqrt(sigma_ii), sigma_ii = sum_l lambda_il^2 + psi_i.
+std::vector<double> standardisedCov(const UnrotatedErrorsInput& in, const double* psi,
+                                    const std::vector<double>& covTheta) {
+  const int p = in.p, k = in.m;
+  const Index pm = static_cast<Index>(p) * k, q = pm + p;
+  const double* lambda = in.loadings;
+  std::vector<double> scale(static_cast<std::size_t>(p));  // 1 / sqrt(sigma_ii)
+  for (int i = 0; i < p; ++i) {
+    double sigma = psi[i];
+    for (int c = 0; c < k; ++c) sigma += lambda[c * p + i] * lambda[c * p + i];
+    scale[i] = 1.0 / std::sqrt(sigma);
+  }
+  // Row (i, kk) of J has entries at the loadings (i, l) and at psi_i.
+  auto jacobian = [&](int i, int kk, int l) {  // l == k: psi_i
+    const double s = scale[i], s3 = s * s * s;
+    const double lik = lambda[kk * p + i];
+    if (l == k) return -0.5 * lik * s3;
+    return (l == kk ? s : 0.0) - lik * lambda[l * p + i] * s3;
+  };
+  auto column = [&](int i, int l) { return l == k ? pm + i : static_cast<Index>(l) * p + i; };
+  std::vector<double> jc(static_cast<std::size_t>(pm * q), 0.0);  // J cov(theta), pm x q
+  for (Index v = 0; v < q; ++v)
+    for (int kk = 0; kk < k; ++kk)
+      for (int i = 0; i < p; ++i) {
+        double s = 0.0;
+        for (int l = 0; l <= k; ++l) s += jacobian(i, kk, l) * covTheta[v * q + column(i, l)];
+        jc[v * pm + kk * p + i] = s;
+      }
+  std::vector<double> out(static_cast<std::size_t>(pm * pm), 0.0);
+  for (int kb = 0; kb < k; ++kb)
+    for (int ib = 0; ib < p; ++ib)
+      for (Index a = 0; a < pm; ++a) {
+        double s = 0.0;
+        for (int l = 0; l <= k; ++l) s += jc[column(ib, l) * pm + a] * jacobian(ib, kb, l);
+        out[(static_cast<Index>(kb) * p + ib) * pm + a] = s;
+      }
+  return out;
+}
+
+}  // namespace
+
+double unrotatedErrorsBytes(int p, int m) {
+  const double pm = double(p) * m, q = pm + p, n = q + m * (m - 1) / 2.0;
+  return 8.0 * (2.0 * n * n + 2.0 * q * q + 2.0 * pm * pm + pm * q + 8.0 * p * p) + 4.0 * n;
+}
+
+std::vector<double> covarianceStructureCov(const UnrotatedErrorsInput& in, const double* psi,
+                                           UnrotatedErrorsStatus& status) {
+  status = UnrotatedErrorsStatus::Ok;
+  const int p = in.p, k = in.m;
+  std::vector<double> own;
+  if (psi == nullptr) {
+    own = uniquenesses(in);
+    psi = own.data();
+  }
+  for (int i = 0; i < p; ++i)
+    if (!(psi[i] >= kTinyUniqueness)) {
+      status = UnrotatedErrorsStatus::NonPositiveUniqueness;
+      return {};
+    }
+  const int q = p * k + p;
+  ModelTerms terms(p, k);
+  std::vector<double> cov;
+  Square h(q);
+  if (modelTerms(in, psi, terms)) {
+    observedInformation(terms, p, k, h);
+    Square bordered(q + k * (k - 1) / 2);
+    border(in.loadings, psi, p, k, h, bordered);
+    if (borderedInverse(bordered, q, in.divisor, cov)) return cov;
+  }
+  status = UnrotatedErrorsStatus::Singular;
+  return {};
+}
+
+UnrotatedErrors unrotatedStdErrors(const UnrotatedErrorsInput& in) {
+  UnrotatedErrors out;
+  const std::vector<double> psi = uniquenesses(in);
+  if (in.fittedUniquenesses != nullptr)
+    for (int i = 0; i < in.p; ++i)
+      if (!(in.fittedUniquenesses[i] >= kTinyUniqueness)) {
+        out.status = UnrotatedErrorsStatus::NonPositiveUniqueness;
+        return out;
+      }
+  const std::vector<double> covTheta = covarianceStructureCov(in, psi.data(), out.status);
+  if (out.status != UnrotatedErrorsStatus::Ok) return out;
+  const Index pm = static_cast<Index>(in.p) * in.m, q = pm + in.p;
+  if (in.correlationStructure) {
+    out.covariance = standardisedCov(in, psi.data(), covTheta);
+  } else {
+    out.covariance.resize(static_cast<std::size_t>(pm * pm));
+    for (Index j = 0; j < pm; ++j)
+      std::copy_n(covTheta.begin() + j * q, pm, out.covariance.begin() + j * pm);
+  }
+  out.stdErrors.resize(static_cast<std::size_t>(pm));
+  for (Index a = 0; a < pm; ++a) out.stdErrors[a] = std::sqrt(std::max(0.0, out.covariance[a * pm + a]));
+  return out;
+}
+
+}  // namespace zulfact
