@@ -4,7 +4,6 @@
 #include <cmath>
 #include <complex>
 
-#include "kernels/dense.hpp"
 #include "zulfact/state/constants.hpp"
 #include "zulfact/state/proc_state.hpp"
 
@@ -288,8 +287,9 @@ bool transformDerivative(const double* a, const std::vector<double>& t, int p, i
 std::vector<double> errorsOf(const std::vector<double>& jacobian, const double* v, int n) {
   if (jacobian.empty()) return {};
   const int rows = static_cast<int>(jacobian.size() / n);
-  std::vector<double> jv(jacobian.size());
-  kernels::multiply(jacobian.data(), v, jv.data(), rows, n, n);
+  // Column by column (axpy order, which vectorises): the same sums in
+  // the same order as dot products would give.
+  const std::vector<double> jv = product(jacobian.data(), v, rows, n, n);
   std::vector<double> se(rows);
   for (int r = 0; r < rows; ++r) {
     double s = 0.0;
