@@ -165,4 +165,11 @@ for step, sides in ((4, 1), (5, 2)):
 
 # 6: the Heywood case prints its pattern without errors.
 assert "SEFactor1" not in [c["name"] for c in table("FactorPattern", 6)["columns"]]
+# 7: each BY group its own errors, none where they cannot be computed.
+by_tables = {t["by"]["g"]: t for t in tables if t["name"] == "FactorPattern" and t["step"] == 7}
+assert "SEFactor1" in [c["name"] for c in by_tables["A"]["columns"]]
+assert "SEFactor1" not in [c["name"] for c in by_tables["B"]["columns"]]
+with open(os.path.join(work, "sby.csv")) as f:
+    groups = [r[0] for r in csv.reader(f) if r[1].strip() == "SE_PAT"]
+assert groups == ["A", "A"], groups
 print("standard errors checked")

@@ -170,6 +170,9 @@ void rotationsAndOutputs(ProcState& ps) {
 void analysisDriver(ProcState& ps) {
   Host& h = host();
   FactorBound bound(ps);
+  // No standard errors of an earlier group reach this one's tables.
+  releaseStdErrors(ps);
+  releaseKeptCovariance(ps);
 
   dataPass(ps);
   if (ps.factorsRetained < 0) return endGroup(ps);

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstddef>
 
+#include "kernels/linalg.hpp"
 #include "kernels/lu.hpp"
 #include "kernels/packed.hpp"
 
@@ -20,6 +21,16 @@ struct Square {
   explicit Square(int order) : n(order), a(static_cast<std::size_t>(order) * order, 0.0) {}
   double& operator()(Index i, Index j) { return a[static_cast<std::size_t>(j * n + i)]; }
   double operator()(Index i, Index j) const { return a[static_cast<std::size_t>(j * n + i)]; }
+};
+
+// A packed symmetric matrix (lower triangle by rows); (i, j) and (j, i)
+// are the same element.
+struct Packed {
+  int n = 0;
+  std::vector<double> a;
+  explicit Packed(int order) : n(order), a(kernels::packedSize(order), 0.0) {}
+  double& operator()(Index i, Index j) { return a[kernels::packedIndex(i, j)]; }
+  double operator()(Index i, Index j) const { return a[kernels::packedIndex(i, j)]; }
 };
 
 // The model matrices at the solution: A = Sigma^-1, B = A S A, M = A - B
@@ -78,73 +89,72 @@ bool modelTerms(const UnrotatedErrorsInput& in, const double* psi, ModelTerms& t
   return true;
 }
 
-// Adds c * tr(X Sigma_u Y Sigma_v) to h(u, v) for every pair of parameters,
-// with Sigma_u the derivative of Sigma in parameter u: e_i l_k' + l_k e_i'
-// for loading (i, k) at u = k*p + i, e_j e_j' for psi_j at u = p*m + j.
+// Adds c * tr(X Sigma_u Y Sigma_v) to h(u, v) for every pair u >= v of
+// parameters, with Sigma_u the derivative of Sigma in parameter u:
+// e_i l_k' + l_k e_i' for loading (i, k) at u = k*p + i, e_j e_j' for psi_j
+// at u = p*m + j. One term alone is not symmetric, the sum of the terms of
+// the information is: its lower triangle is the sum of theirs.
 void addTraceTerm(const Square& x, const std::vector<double>& xl, const Square& gx,
                   const Square& y, const std::vector<double>& yl, const Square& gy, int p, int k,
-                  double c, Square& h) {
+                  double c, Packed& h) {
   const Index q0 = static_cast<Index>(p) * k;
   for (int kk = 0; kk < k; ++kk)
     for (int i = 0; i < p; ++i) {
       const Index u = kk * p + i;
-      for (int l = 0; l < k; ++l)
-        for (int j = 0; j < p; ++j) {
+      for (int l = 0; l <= kk; ++l)
+        for (int j = 0; j < (l == kk ? i + 1 : p); ++j) {
           const double t = xl[l * p + i] * yl[kk * p + j] + x(i, j) * gy(kk, l) +
                            y(i, j) * gx(kk, l) + xl[kk * p + j] * yl[l * p + i];
           h(u, l * p + j) += c * t;
         }
-      for (int j = 0; j < p; ++j) {
-        const double t = x(i, j) * yl[kk * p + j] + xl[kk * p + j] * y(i, j);
-        h(u, q0 + j) += c * t;
-        h(q0 + j, u) += c * t;
-      }
+      for (int j = 0; j < p; ++j)  // psi_j comes after every loading
+        h(q0 + j, u) += c * (x(i, j) * yl[kk * p + j] + xl[kk * p + j] * y(i, j));
     }
   for (int i = 0; i < p; ++i)
-    for (int j = 0; j < p; ++j) h(q0 + i, q0 + j) += c * x(i, j) * y(i, j);
+    for (int j = 0; j <= i; ++j) h(q0 + i, q0 + j) += c * x(i, j) * y(i, j);
 }
 
 // The observed information: the second derivatives of F in theta,
 // -T(A, A) + T(A, B) + T(B, A) + tr(M Sigma_uv), where only two loadings of
 // one factor have a second derivative of Sigma (e_i e_j' + e_j e_i').
-void observedInformation(const ModelTerms& t, int p, int k, Square& h) {
+void observedInformation(const ModelTerms& t, int p, int k, Packed& h) {
   addTraceTerm(t.a, t.aL, t.gA, t.a, t.aL, t.gA, p, k, -1.0, h);
   addTraceTerm(t.a, t.aL, t.gA, t.b, t.bL, t.gB, p, k, 1.0, h);
   addTraceTerm(t.b, t.bL, t.gB, t.a, t.aL, t.gA, p, k, 1.0, h);
   for (int kk = 0; kk < k; ++kk)
     for (int i = 0; i < p; ++i)
-      for (int j = 0; j < p; ++j) h(kk * p + i, kk * p + j) += 2.0 * t.m(i, j);
+      for (int j = 0; j <= i; ++j) h(kk * p + i, kk * p + j) += 2.0 * t.m(i, j);
 }
 
-// Borders h (order q) by the gradients of the conditions that
+// The gradients (r x q, one row a condition) of the conditions that
 // Lambda' Psi^-1 Lambda is diagonal: sum_i lambda_ik lambda_il / psi_i = 0
 // for k < l.
-void border(const double* lambda, const double* psi, int p, int k, const Square& h,
-            Square& bordered) {
-  const int q = h.n, pm = p * k;
-  for (int j = 0; j < q; ++j)
-    for (int i = 0; i < q; ++i) bordered(i, j) = h(i, j);
-  int row = q;
+std::vector<double> conditionGradients(const double* lambda, const double* psi, int p, int k) {
+  const int q = p * k + p, pm = p * k, r = k * (k - 1) / 2;
+  std::vector<double> c(static_cast<std::size_t>(r) * q, 0.0);
+  int row = 0;
   for (int a = 0; a < k; ++a)
     for (int b = a + 1; b < k; ++b, ++row)
       for (int i = 0; i < p; ++i) {
         const double la = lambda[a * p + i], lb = lambda[b * p + i];
-        const double ga = lb / psi[i], gb = la / psi[i], gpsi = -la * lb / (psi[i] * psi[i]);
-        bordered(row, a * p + i) = bordered(a * p + i, row) = ga;
-        bordered(row, b * p + i) = bordered(b * p + i, row) = gb;
-        bordered(row, pm + i) = bordered(pm + i, row) = gpsi;
+        c[static_cast<std::size_t>(a * p + i) * r + row] = lb / psi[i];
+        c[static_cast<std::size_t>(b * p + i) * r + row] = la / psi[i];
+        c[static_cast<std::size_t>(pm + i) * r + row] = -la * lb / (psi[i] * psi[i]);
       }
+  return c;
 }
 
-// The leading q x q block of the inverse of the bordered matrix, times
-// 2/d; false when it is singular.
-bool borderedInverse(Square& bordered, int q, double divisor, std::vector<double>& out) {
-  const int n = bordered.n;
+// The leading q x q block of the inverse of the bordered matrix
+// [H C'; C 0], through LU; false when it is singular.
+bool borderedInverse(const Packed& h, const std::vector<double>& c, std::vector<double>& out) {
+  const int q = h.n, r = static_cast<int>(c.size()) / std::max(q, 1), n = q + r;
+  Square bordered(n);
   double largest = 0.0;
-  for (double v : bordered.a) {
-    if (!std::isfinite(v)) return false;
-    largest = std::max(largest, std::fabs(v));
+  for (int j = 0; j < q; ++j) {
+    for (int i = 0; i < q; ++i) bordered(i, j) = h(i, j);
+    for (int row = 0; row < r; ++row) bordered(q + row, j) = bordered(j, q + row) = c[j * r + row];
   }
+  for (double v : bordered.a) largest = std::max(largest, std::fabs(v));
   std::vector<int> pivots(static_cast<std::size_t>(n));
   if (largest == 0.0 || kernels::luFactor(n, bordered.a.data(), pivots.data(), 1e-13 * largest) != 0)
     return false;
@@ -154,10 +164,73 @@ bool borderedInverse(Square& bordered, int q, double divisor, std::vector<double
     std::fill(column.begin(), column.end(), 0.0);
     column[j] = 1.0;
     kernels::luSolve(n, bordered.a.data(), pivots.data(), column.data());
-    for (int i = 0; i < q; ++i) {
-      if (!std::isfinite(column[i])) return false;
-      out[static_cast<std::size_t>(j) * q + i] = 2.0 * column[i] / divisor;
+    std::copy_n(column.begin(), q, out.begin() + static_cast<std::ptrdiff_t>(j) * q);
+  }
+  return true;
+}
+
+// The same block when G = H + C'C is positive definite, as at a proper
+// minimum where only the rotation leaves H singular: adding C'C changes
+// nothing on the directions the conditions allow, and the block is
+// G^-1 - G^-1 C' (C G^-1 C')^-1 C G^-1. A sweep of the packed G costs a
+// fraction of the bordered LU. False when a pivot is not positive.
+bool augmentedInverse(const Packed& h, const std::vector<double>& c, std::vector<double>& out) {
+  const int q = h.n, r = static_cast<int>(c.size()) / std::max(q, 1);
+  std::vector<double> g(static_cast<std::size_t>(q) * (q + 1) / 2), work(static_cast<std::size_t>(q));
+  double largest = 0.0;
+  for (int i = 0; i < q; ++i)
+    for (int j = 0; j <= i; ++j) {
+      double v = h(i, j);
+      for (int row = 0; row < r; ++row) v += c[i * r + row] * c[j * r + row];
+      g[kernels::packedIndex(i, j)] = v;
+      if (i == j) largest = std::max(largest, v);
     }
+  if (!(largest > 0.0) || kernels::sweepInvert(q, g.data(), work.data(), 0, nullptr, 1e-10 * largest) != 0)
+    return false;
+  std::vector<double> gc(static_cast<std::size_t>(q) * r, 0.0);  // G^-1 C', q x r
+  for (int row = 0; row < r; ++row)
+    for (int i = 0; i < q; ++i) {
+      double v = 0.0;
+      for (int j = 0; j < q; ++j) v += g[kernels::packedIndex(std::max(i, j), std::min(i, j))] * c[j * r + row];
+      gc[static_cast<std::size_t>(row) * q + i] = v;
+    }
+  std::vector<double> cgc(static_cast<std::size_t>(r) * r), inv(cgc.size()), lu(cgc.size());
+  for (int a = 0; a < r; ++a)
+    for (int b = 0; b < r; ++b) {
+      double v = 0.0;
+      for (int j = 0; j < q; ++j) v += c[j * r + a] * gc[static_cast<std::size_t>(b) * q + j];
+      cgc[b * r + a] = v;
+    }
+  std::vector<int> pivots(static_cast<std::size_t>(r));
+  if (r > 0 && !kernels::invert(cgc.data(), inv.data(), r, lu.data(), pivots.data())) return false;
+  std::vector<double> w(gc.size(), 0.0);  // (C G^-1 C')^-1 C G^-1, r x q by rows
+  for (int a = 0; a < r; ++a)
+    for (int b = 0; b < r; ++b)
+      for (int j = 0; j < q; ++j)
+        w[static_cast<std::size_t>(a) * q + j] += inv[b * r + a] * gc[static_cast<std::size_t>(b) * q + j];
+  out.assign(static_cast<std::size_t>(q) * q, 0.0);
+  for (int j = 0; j < q; ++j)
+    for (int i = 0; i <= j; ++i) {
+      double v = g[kernels::packedIndex(j, i)];
+      for (int a = 0; a < r; ++a)
+        v -= gc[static_cast<std::size_t>(a) * q + i] * w[static_cast<std::size_t>(a) * q + j];
+      out[static_cast<std::size_t>(j) * q + i] = out[static_cast<std::size_t>(i) * q + j] = v;
+    }
+  return true;
+}
+
+// cov(theta) = 2 P / d with P the constrained inverse of the information;
+// false when it is singular or not finite.
+bool constrainedCovariance(const Packed& h, const std::vector<double>& c, double divisor,
+                           std::vector<double>& out) {
+  for (double v : h.a)
+    if (!std::isfinite(v)) return false;
+  for (double v : c)
+    if (!std::isfinite(v)) return false;
+  if (!augmentedInverse(h, c, out) && !borderedInverse(h, c, out)) return false;
+  for (double& v : out) {
+    v *= 2.0 / divisor;
+    if (!std::isfinite(v)) return false;
   }
   return true;
 }
@@ -182,30 +255,40 @@ std::vector<double> standardisedCov(const UnrotatedErrorsInput& in, const double
     for (int c = 0; c < k; ++c) sigma += lambda[c * p + i] * lambda[c * p + i];
     scale[i] = 1.0 / std::sqrt(sigma);
   }
-  // Row (i, kk) of J has entries at the loadings (i, l) and at psi_i.
-  auto jacobian = [&](int i, int kk, int l) {  // l == k: psi_i
-    const double s = scale[i], s3 = s * s * s;
-    const double lik = lambda[kk * p + i];
-    if (l == k) return -0.5 * lik * s3;
-    return (l == kk ? s : 0.0) - lik * lambda[l * p + i] * s3;
-  };
+  // Row (i, kk) of J has entries at the loadings (i, l), l < k, and at
+  // psi_i (l = k): jac[(kk * p + i) * (k + 1) + l].
+  const int width = k + 1;
+  std::vector<double> jac(static_cast<std::size_t>(pm) * width);
+  for (int kk = 0; kk < k; ++kk)
+    for (int i = 0; i < p; ++i) {
+      const double sc = scale[i], s3 = sc * sc * sc, lik = lambda[kk * p + i];
+      double* row = &jac[static_cast<std::size_t>(kk * p + i) * width];
+      for (int l = 0; l < k; ++l) row[l] = (l == kk ? sc : 0.0) - lik * lambda[l * p + i] * s3;
+      row[k] = -0.5 * lik * s3;
+    }
   auto column = [&](int i, int l) { return l == k ? pm + i : static_cast<Index>(l) * p + i; };
-  std::vector<double> jc(static_cast<std::size_t>(pm * q), 0.0);  // J cov(theta), pm x q
-  for (Index v = 0; v < q; ++v)
+  std::vector<double> jc(static_cast<std::size_t>(pm * q));  // (J cov(theta))', q x pm
+  for (Index v = 0; v < q; ++v) {
+    const double* cv = &covTheta[static_cast<std::size_t>(v * q)];
     for (int kk = 0; kk < k; ++kk)
       for (int i = 0; i < p; ++i) {
+        const double* row = &jac[static_cast<std::size_t>(kk * p + i) * width];
         double s = 0.0;
-        for (int l = 0; l <= k; ++l) s += jacobian(i, kk, l) * covTheta[v * q + column(i, l)];
-        jc[v * pm + kk * p + i] = s;
+        for (int l = 0; l < k; ++l) s += row[l] * cv[l * p + i];
+        jc[v * pm + kk * p + i] = s + row[k] * cv[pm + i];
       }
-  std::vector<double> out(static_cast<std::size_t>(pm * pm), 0.0);
+  }
+  std::vector<double> out(static_cast<std::size_t>(pm * pm));
   for (int kb = 0; kb < k; ++kb)
-    for (int ib = 0; ib < p; ++ib)
-      for (Index a = 0; a < pm; ++a) {
-        double s = 0.0;
-        for (int l = 0; l <= k; ++l) s += jc[column(ib, l) * pm + a] * jacobian(ib, kb, l);
-        out[(static_cast<Index>(kb) * p + ib) * pm + a] = s;
+    for (int ib = 0; ib < p; ++ib) {
+      const double* row = &jac[static_cast<std::size_t>(kb * p + ib) * width];
+      double* o = &out[static_cast<std::size_t>((static_cast<Index>(kb) * p + ib) * pm)];
+      for (Index a = 0; a < pm; ++a) o[a] = 0.0;
+      for (int l = 0; l <= k; ++l) {
+        const double* src = &jc[static_cast<std::size_t>(column(ib, l) * pm)];
+        for (Index a = 0; a < pm; ++a) o[a] += src[a] * row[l];
       }
+    }
   return out;
 }
 
@@ -233,12 +316,11 @@ std::vector<double> covarianceStructureCov(const UnrotatedErrorsInput& in, const
   const int q = p * k + p;
   ModelTerms terms(p, k);
   std::vector<double> cov;
-  Square h(q);
+  Packed h(q);
   if (modelTerms(in, psi, terms)) {
     observedInformation(terms, p, k, h);
-    Square bordered(q + k * (k - 1) / 2);
-    border(in.loadings, psi, p, k, h, bordered);
-    if (borderedInverse(bordered, q, in.divisor, cov)) return cov;
+    if (constrainedCovariance(h, conditionGradients(in.loadings, psi, p, k), in.divisor, cov))
+      return cov;
   }
   status = UnrotatedErrorsStatus::Singular;
   return {};

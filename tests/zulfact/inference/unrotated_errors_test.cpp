@@ -103,11 +103,11 @@ struct Problem {
 
 // The first nine of Harman's 24 tests with two factors: the model does
 // not fit exactly, so the observed information differs from the expected.
-Problem harmanNine() {
+Problem harmanNine(int m = 2) {
   Problem pr;
   pr.data = firstVariables(testing::readHarman74(), 9);
   pr.p = 9;
-  pr.m = 2;
+  pr.m = m;
   pr.fit = testing::fitFactors(FitKind::Ml, pr.data, pr.m);
   pr.divisor = pr.data.nObs - 1;
   return pr;
@@ -129,9 +129,12 @@ Scaled scaledProblem(const Problem& pr, const Vector& scale) {
   return out;
 }
 
-TEST(UnrotatedErrors, CovarianceStructureIsTheInverseBorderedHessian) {
-  const Problem pr = harmanNine();
-  ASSERT_GE(pr.fit.code, 0);
+// Two factors (one identifying condition) and one (none).
+class CovarianceStructure : public ::testing::TestWithParam<int> {};
+
+TEST_P(CovarianceStructure, IsTheInverseBorderedHessian) {
+  const Problem pr = harmanNine(GetParam());
+  ASSERT_EQ(pr.fit.code, 0);
   const Vector scale = {1.0, 2.0, 0.5, 3.0, 1.5, 0.8, 1.2, 4.0, 0.7};
   const Scaled sc = scaledProblem(pr, scale);
   UnrotatedErrorsInput in;
@@ -154,6 +157,8 @@ TEST(UnrotatedErrors, CovarianceStructureIsTheInverseBorderedHessian) {
       EXPECT_NEAR(cov[v * q + u], expected[v * q + u], 2e-4 * se * std::sqrt(expected[v * q + v]));
   }
 }
+
+INSTANTIATE_TEST_SUITE_P(UnrotatedErrors, CovarianceStructure, ::testing::Values(2, 1));
 
 TEST(UnrotatedErrors, CorrelationStructureIsTheDeltaMethodOfTheCovarianceModel) {
   const Problem pr = harmanNine();
