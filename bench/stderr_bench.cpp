@@ -2,7 +2,9 @@
 // Harman's 24 tests (examples/harman74.csv, N = 145) with 4 factors: the
 // fit as METHOD=ML computes it after the data pass, then the standard
 // errors of the unrotated loadings (observed information bordered by the
-// identification, inverted, delta method to the correlation structure).
+// identification, inverted, delta method to the correlation structure),
+// and those of the QUARTIMIN solution from them (the delta method through
+// the criterion's stationarity conditions).
 #include <benchmark/benchmark.h>
 #include <malloc.h>
 
@@ -19,7 +21,10 @@
 #include "zulfact/extract/fit_problem.hpp"
 #include "zulfact/extract/fit_state.hpp"
 #include "zulfact/extract/newton_ridge.hpp"
+#include "qkxfac/rotation.hpp"
+#include "zulfact/inference/rotation_errors.hpp"
 #include "zulfact/inference/unrotated_errors.hpp"
+#include "zulfact/rotate/rotation_codes.hpp"
 
 using namespace zulfact;
 using namespace kernels;
@@ -101,6 +106,44 @@ void BM_UnrotatedErrorsHarman74(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_UnrotatedErrorsHarman74)->Arg(1)->Arg(0)->Unit(benchmark::kMicrosecond);
+
+// The Kaiser-normalised QUARTIMIN rotation of the loadings by the engine;
+// timed: the Jacobian of the rotated solution and its standard errors
+// from the covariance of the unrotated loadings.
+void BM_QuartiminErrorsHarman74(benchmark::State& state) {
+  int p = 0;
+  const std::vector<double> corr = harman74(p);
+  const std::vector<double> loadings = mlLoadings(corr, p, kFactors);
+  UnrotatedErrorsInput in;
+  in.corr = corr.data();
+  in.loadings = loadings.data();
+  in.p = p;
+  in.m = kFactors;
+  in.divisor = 144;
+  const UnrotatedErrors unrotated = unrotatedStdErrors(in);
+  const RotationParams k = criterionCoefficients(kRotQuartimin, p, kFactors, {0.0, 0.0, 0.0, 0.0});
+  zul_rotation_request request{};
+  request.method = ZUL_METHOD_QUARTIMIN;
+  request.normalization = ZUL_NORM_BY_FLAG;
+  request.rowNormalize = 1;
+  request.one = request.wantTransform = 1;
+  request.maxIter = 1000;
+  request.gamma = request.tau = request.hkPower = request.power = zul_missing();
+  request.convergence = 1e-9;
+  for (int i = 0; i < 4; ++i) request.coefficients[i] = request.workCoefficients[i] = k[i];
+  const qkxfac::RotationOutput rotated =
+      qkxfac::rotate(request, qkxfac::RotationInput{p, kFactors, loadings.data(), nullptr});
+  RotationCriterion criterion;
+  criterion.k = {k[0], k[1], k[2], k[3]};
+  criterion.oblique = true;
+  for (auto _ : state) {
+    SolutionJacobian jacobian;
+    criterionJacobian(loadings.data(), rotated.transform.data(), p, kFactors, criterion, jacobian);
+    SolutionErrors errors = solutionErrors(jacobian, unrotated.covariance.data());
+    benchmark::DoNotOptimize(errors.pattern.data());
+  }
+}
+BENCHMARK(BM_QuartiminErrorsHarman74)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 

@@ -15,6 +15,8 @@
 #include "zulfact/output/variance_explained.hpp"
 #include "zulfact/output/vector_table.hpp"
 #include "zulfact/rotate/oblique_solution.hpp"
+#include "zulfact/rotate/rotated_errors.hpp"
+#include "zulfact/rotate/standard_errors.hpp"
 #include "zulfact/state/codes.hpp"
 #include "zulfact/state/message_ids.hpp"
 
@@ -319,6 +321,10 @@ int CriterionRotate(ProcState& ps, int code, int index) {
     if (const int failed = checkStatus(ps, r)) return failed;
   if (!r.ok) return engineFailure(ps);
   takeResult(ps, setup, r, basis);
+  // A Harris-Kaiser solution is oblique whatever criterion found its axes:
+  // the step treats it as HK.
+  if (rotatedErrorsWanted(ps))
+    RotationStdErrors(ps, setup.harrisKaiser ? kRotHk : code, setup.coefficients.data());
 
   if (!isObliqueSolution(code) && ps.obliqueCount < 1) printOrthogonalSolution(ps);
   else printObliqueSolution(ps, setup.harrisKaiser);

@@ -6,6 +6,7 @@
 
 #include "zulfact/host/host.hpp"
 #include "zulfact/inference/unrotated_errors.hpp"
+#include "zulfact/rotate/rotated_errors.hpp"
 #include "zulfact/state/message_ids.hpp"
 
 namespace zulfact {
@@ -102,18 +103,7 @@ void RotationStdErrors(ProcState& ps, int code, const double* coefficients) {
     if (ps.nFactors >= 1) unrotatedCase(ps);
     return;
   }
-  if (code == kRotPromax || code == kRotHk || code == kRotProcrustes) {
-    host().message(msg::kErrorsNotForTargetRotation);
-    return;
-  }
-  if (ps.norm == kNormWeight || ps.norm == kNormCov) {
-    host().message(msg::kErrorsNotForNorm);
-    return;
-  }
-  if (ps.nFactors <= 1 || ps.unrotatedCov == nullptr || ps.unrotatedCovFactors != ps.nFactors)
-    return;
-  // The rotation case: the delta method through the criterion's
-  // stationarity conditions (inference/rotation_errors).
+  criterionStdErrors(ps, code, coefficients);
 }
 
 }  // namespace zulfact

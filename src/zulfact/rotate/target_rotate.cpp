@@ -11,6 +11,7 @@
 #include "kernels/linalg.hpp"
 #include "zulfact/output/matrix_printer.hpp"
 #include "zulfact/rotate/oblique_solution.hpp"
+#include "zulfact/rotate/rotated_errors.hpp"
 #include "zulfact/rotate/rotation_codes.hpp"
 #include "zulfact/state/codes.hpp"
 #include "zulfact/state/constants.hpp"
@@ -167,6 +168,8 @@ int TargetRotate(ProcState& ps, int code, int index) {
                           .rowLabels = 'V', .colLabels = 'F', .title = kTitleProcrustesTarget,
                           .name = "ProcrustesTarget"});
 
+  PatternInHand before;
+  if (rotatedErrorsWanted(ps)) before = patternInHand(ps);
   if (!procrustesTransform(ps.loadings, target.data(), p, m, ps.transform))
     h.message(msg::kTargetPatternSingular);
   printSquare(ps, ps.transform, kTitleProcrustesTrans, "ProcrustesTrans");
@@ -176,6 +179,7 @@ int TargetRotate(ProcState& ps, int code, int index) {
   if (ps.nFactors == 0) return 0;
   // The total transformation from the pattern before the earlier rotation.
   if (follows) composeTransform(ps.transform, previous.data(), m);
+  if (rotatedErrorsWanted(ps)) targetStdErrors(ps, code, target.data(), before, power);
   printSquare(ps, ps.transform, kTitleNormObliqueTrans, "NormObliqueTrans");
   PrintObliqueTables(ps);
   return 0;

@@ -313,6 +313,11 @@ struct Solution {
   bool targetEntered;          // a TARGET= table without BY groups was entered
   double* scoreCoefficients;   // nVars * nFactors, when scores are kept
   bool scoresReady;            // scoreCoefficients hold the current solution's
+  // The numbers of variables and factors, d vec(pattern) / d vec(unrotated
+  // pattern) of a rotated solution ((nVars * nFactors)^2) and the pattern
+  // it belongs to (nVars * nFactors): what a PROMAX after it needs for its
+  // standard errors. Null when none; see rotate/rotated_errors.hpp.
+  double* patternJacobian;
   // Standard errors of the current solution, left by the step that
   // computes them (null when there are none): the pattern and structure
   // (nVars * nFactors) and the factor correlations (packed nFactors).

@@ -1,0 +1,133 @@
+// The standard-error step of the rotations: which rotation gets which
+// message, the results where the tables find them, and the pattern
+// derivatives kept for a PROMAX that follows.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "fake_host/fake_host.hpp"
+#include "zulfact/host/host.hpp"
+#include "zulfact/rotate/rotated_errors.hpp"
+#include "zulfact/rotate/standard_errors.hpp"
+
+namespace zulfact {
+namespace {
+
+void* poolAlloc(size_t bytes, uint32_t) { return std::malloc(bytes); }
+void poolRelease(void* block, int32_t, int32_t) { std::free(block); }
+const zul_pool kPool{poolAlloc, poolRelease};
+
+constexpr int kP = 6;
+
+// An ML step after its unrotated standard errors: the kept covariance
+// (diagonal) and unrotated pattern of m factors.
+struct Step {
+  zul_test::FakeHost fake;
+  ProcState ps;
+  std::vector<double> a, loadings, cov;
+  explicit Step(int m) {
+    fake.recordMessages();
+    fake.setPool(&kPool);
+    host().attach(fake.vector(), nullptr);
+    std::memset(&ps, 0, sizeof ps);
+    ps.method = kMethodMl;
+    ps.flags.needStdErr = true;
+    ps.nVars = kP;
+    ps.nFactors = m;
+    const double columns[2][kP] = {{0.8, 0.7, 0.6, 0.2, 0.1, 0.3}, {0.1, 0.3, 0.2, 0.7, 0.8, 0.6}};
+    for (int j = 0; j < m; ++j) a.insert(a.end(), columns[j], columns[j] + kP);
+    loadings = a;
+    cov.assign(a.size() * a.size(), 0.0);
+    for (size_t k = 0; k < a.size(); ++k) cov[k + k * a.size()] = 0.0025;
+    ps.loadings = loadings.data();
+    ps.unrotatedCopy = a.data();
+    ps.unrotatedCov = cov.data();
+    ps.unrotatedCovFactors = m;
+  }
+  ~Step() {
+    for (double* block : {ps.stdErrPattern, ps.stdErrStructure, ps.stdErrFactorCorr, ps.patternJacobian})
+      std::free(block);
+    host().attach(nullptr, nullptr);
+  }
+  bool anyErrors() const {
+    return ps.stdErrPattern != nullptr || ps.stdErrFactorCorr != nullptr || ps.stdErrStructure != nullptr;
+  }
+};
+
+const double kVarimax[4] = {0.0, 0.0, -1.0, kP};
+
+TEST(CriterionStdErrors, RotationsWithoutStandardErrorsSayWhy) {
+  const struct { int code; int norm; int m; int message; } rows[] = {
+      {kRotVarimax, kNormWeight, 2, 360},
+      {kRotQuartimin, kNormCov, 2, 360},
+      {kRotHk, 0, 2, 359},
+      {kRotVarimax, 0, 1, 0},  // one factor: no message
+  };
+  for (const auto& r : rows) {
+    Step step(r.m);
+    step.ps.norm = r.norm;
+    criterionStdErrors(step.ps, r.code, kVarimax);
+    EXPECT_FALSE(step.anyErrors()) << r.code;
+    EXPECT_EQ(step.fake.messages.size(), r.message == 0 ? 0u : 1u) << r.code;
+    if (r.message != 0) {
+      EXPECT_TRUE(step.fake.issued(180, r.message)) << r.code;
+    }
+  }
+}
+
+TEST(CriterionStdErrors, NoneWithoutTheKeptCovarianceOrWhenItIsOfOtherFactors) {
+  Step step(2);
+  step.ps.unrotatedCovFactors = 3;  // kept before factors were dropped
+  criterionStdErrors(step.ps, kRotVarimax, kVarimax);
+  step.ps.unrotatedCovFactors = 2;
+  step.ps.unrotatedCov = nullptr;
+  criterionStdErrors(step.ps, kRotVarimax, kVarimax);
+  EXPECT_FALSE(step.anyErrors());
+  EXPECT_TRUE(step.fake.messages.empty());
+}
+
+// PROCRUSTES fills all three matrices (factor correlations packed, 0 on
+// the diagonal) and keeps its pattern's derivatives: a PROMAX from that
+// pattern knows them, from another pattern it does not.
+TEST(TargetStdErrors, ProcrustesFillsTheSolutionAndKeepsItsDerivatives) {
+  Step step(2);
+  std::vector<double> target(2 * kP, 0.0);
+  for (int i = 0; i < kP; ++i) target[i + (i / 3) * kP] = 1.0;
+  const PatternInHand unrotated = patternInHand(step.ps);
+  EXPECT_TRUE(unrotated.known);
+  step.loadings[0] = 0.9;  // stands for the rotated pattern
+  targetStdErrors(step.ps, kRotProcrustes, target.data(), unrotated, 3.0);
+  ASSERT_NE(step.ps.stdErrPattern, nullptr);
+  ASSERT_NE(step.ps.stdErrStructure, nullptr);
+  ASSERT_NE(step.ps.stdErrFactorCorr, nullptr);
+  EXPECT_EQ(step.ps.stdErrFactorCorr[0], 0.0);
+  EXPECT_GT(step.ps.stdErrFactorCorr[1], 0.0);
+  EXPECT_EQ(step.ps.stdErrFactorCorr[2], 0.0);
+  for (int k = 0; k < 2 * kP; ++k) EXPECT_GT(step.ps.stdErrPattern[k], 0.0) << k;
+  EXPECT_TRUE(step.fake.messages.empty());
+
+  EXPECT_TRUE(patternInHand(step.ps).known);
+  step.ps.nVars = kP / 2;  // a later BY group of another size
+  EXPECT_FALSE(patternInHand(step.ps).known);
+  step.ps.nVars = kP;
+  step.loadings[0] = 0.5;
+  EXPECT_FALSE(patternInHand(step.ps).known);
+  // PROMAX from an unknown pattern: no standard errors, no second message.
+  releaseStdErrors(step.ps);
+  targetStdErrors(step.ps, kRotPromax, target.data(), patternInHand(step.ps), 3.0);
+  EXPECT_EQ(step.ps.stdErrPattern, nullptr);
+}
+
+TEST(TargetStdErrors, SingularPatternGivesMessage355) {
+  Step step(2);
+  for (int i = 0; i < kP; ++i) step.a[i + kP] = step.a[i];  // two equal columns
+  std::vector<double> target(2 * kP, 0.5);
+  targetStdErrors(step.ps, kRotProcrustes, target.data(), patternInHand(step.ps), 3.0);
+  EXPECT_FALSE(step.anyErrors());
+  EXPECT_TRUE(step.fake.issued(180, 355));
+}
+
+}  // namespace
+}  // namespace zulfact
