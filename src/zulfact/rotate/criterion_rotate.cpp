@@ -17,6 +17,7 @@
 #include "zulfact/rotate/oblique_solution.hpp"
 #include "zulfact/state/codes.hpp"
 #include "zulfact/state/message_ids.hpp"
+#include "zulfact/output/outstat_rows.hpp"
 
 namespace zulfact {
 
@@ -297,6 +298,7 @@ int CriterionRotate(ProcState& ps, int code, int index) {
     if (!orthogonalBasis(ps.factorCorr, m, basis)) {
       h.message(msg::kFactorCorrSingular);
       raiseCode(ps, kCodeNoData);
+      failGroupRows();
       ps.nFactors = 0;
       return 0;
     }

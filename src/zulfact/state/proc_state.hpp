@@ -292,6 +292,7 @@ struct ProcState {
   double* factorVector;        // factor scales of the oblique solution
   bool rotated;                // the solution in hand was rotated (oblique step)
   bool targetEntered;          // a TARGET= table without BY groups was entered
+  bool unknownTypeNoted;       // a stored row with an unknown _TYPE_ was quoted
   double* scoreCoefficients;   // nVars * nFactors, when scores are kept
   bool scoresReady;            // scoreCoefficients hold the current solution's
   // Standard errors of the current solution, left by the step that
