@@ -110,7 +110,6 @@ OutputTable::OutputTable(TableRef ref, const DataSetOptions& options)
                      dir.string() + " does not exist.");
   refuseDirectory(ref_.file, displayName());
   refuseDirectory(ref_.metadataFile(), displayName());
-  hash_ = detail::kHashStart;
   fd_ = makeTemporaryBeside(ref_.file, tempFile_);
   if (fd_ < 0)
     throw TableError("Table " + displayName() + " cannot be created in " + dir.string() + ": " +
@@ -186,6 +185,13 @@ void OutputTable::copyAllColumns(const InputTable& input, const std::vector<std:
 void OutputTable::columnsDone() {
   if (done_) return;
   done_ = true;
+  // A leading run of copied columns in the input's own order can be
+  // written as one piece of the input line.
+  while (static_cast<size_t>(leadingCopy_) < sources_.size()) {
+    const Source& s = sources_[static_cast<size_t>(leadingCopy_)];
+    if (!s.input || s.byValue || s.column != leadingCopy_ || s.input != sources_[0].input) break;
+    ++leadingCopy_;
+  }
   for (size_t i = 0; i < columns_.size(); ++i) {
     if (i) buffer_.push_back(',');
     appendText(buffer_, columns_[i].name);
@@ -222,7 +228,10 @@ void OutputTable::appendRow(const double* values, const char* const* texts) {
   if (committed_ || aborted_)
     throw TableError("Table " + displayName() + " is closed; no row can be added.");
   if (!done_) columnsDone();
-  for (size_t i = 0; i < columns_.size(); ++i) {
+  size_t first = 0;
+  if (leadingCopy_ > 0 && sources_[0].input->appendWrittenFields(leadingCopy_, buffer_))
+    first = static_cast<size_t>(leadingCopy_);
+  for (size_t i = first; i < columns_.size(); ++i) {
     if (i) buffer_.push_back(',');
     writeCell(columns_[i], sources_[i], values, texts);
   }
@@ -233,7 +242,7 @@ void OutputTable::appendRow(const double* values, const char* const* texts) {
 
 void OutputTable::flush() {
   writeAll(fd_, buffer_.data(), buffer_.size(), displayName());
-  hash_ = detail::continueHash(hash_, buffer_.data(), buffer_.size());
+  hash_.add(buffer_.data(), buffer_.size());
   bytes_ += buffer_.size();
   buffer_.clear();
 }
@@ -259,7 +268,7 @@ void OutputTable::commit() {
       throw TableError("The metadata of table " + displayName() + " cannot be written: " +
                        std::strerror(errno) + ".");
     std::string text = detail::metadataText(ref_.file.filename().string(), type_, label_, columns_,
-                                            bytes_, hash_);
+                                            bytes_, hash_.text());
     writeAll(metaFd, text.data(), text.size(), displayName());
     if (::fchmod(metaFd, mode) != 0 || ::fsync(metaFd) != 0)
       throw TableError("The metadata of table " + displayName() + " cannot be written: " +
