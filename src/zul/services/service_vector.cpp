@@ -321,6 +321,14 @@ int32_t svcAttribute(zul_table* t, int32_t attribute, void* cell) {
         static_cast<char*>(cell)[8] = '\0';
         return 0;
       }
+      case ZUL_ATTR_TYPE_TEXT:
+        // The whole TYPE, so that a message can quote a mistyped one as given.
+        copyName(static_cast<char*>(cell), 256, t->input ? t->input->type() : t->output->type());
+        return 0;
+      case ZUL_ATTR_RECORD_LINE:
+        if (!t->input) return 1;
+        *static_cast<int64_t*>(cell) = t->input->hasRecord() ? t->input->recordLine() : 0;
+        return 0;
       case ZUL_ATTR_CURRENT_REF:
         if (!t->input) return 1;
         *static_cast<zul_table**>(cell) = t;

@@ -325,21 +325,47 @@ std::string_view InputTable::text(int col) const {
 
 namespace {
 
-// Digits with at most one point, at most 15 digits in all: the plain
-// decimals longer than the 7 bytes of the quick shape test.
-bool plainDecimal15(const char* p, const char* e) {
-  int digits = 0;
-  bool dot = false;
-  for (; p < e; ++p) {
-    if (*p >= '0' && *p <= '9') {
-      ++digits;
-    } else if (*p == '.' && !dot) {
-      dot = true;
-    } else {
-      return false;
-    }
+// True when the unsigned number text [p, p + n), n from 1 to 16, is
+// already the shortest form std::to_chars would write: digits with at most
+// one point, at most 15 of them, no leading or trailing zeros, no bare
+// point, and no integer ending in 0 (1000000 is written 1e+06). A decimal
+// of at most 15 significant digits reads back from its double unchanged
+// (DBL_DIG), so no shorter text has its value, and with a non-zero leading
+// digit the fixed form is shorter than the exponent form. Eight bytes at a
+// time.
+bool isWrittenShort(const char* p, size_t n) {
+  uint64_t w[2] = {0, 0};
+  std::memcpy(w, p, n);
+  int points = 0;
+  for (int k = 0; k < 2; ++k) {
+    const size_t here = n > 8u * k ? std::min<size_t>(8, n - 8u * k) : 0;
+    const uint64_t live = detail::kLowBytes[here] & 0x8080808080808080ULL;
+    const uint64_t point = detail::bytesEqual(w[k], '.') & live;
+    if ((~detail::digitBytes(w[k]) & live & ~point) != 0) return false;
+    points += detail::popcount64(point);
   }
-  return digits >= 1 && digits <= 15;
+  const char* e = p + n;
+  if (points > 1 || static_cast<int>(n) - points > 15) return false;
+  if (points == 0) return e[-1] != '0' && p[0] != '0';
+  const char* dot = static_cast<const char*>(std::memchr(p, '.', n));
+  if (dot == p || dot + 1 == e || e[-1] == '0') return false;
+  return p[0] != '0' || (dot == p + 1 && dot[1] != '0');
+}
+
+bool isWrittenNumber(const char* f, size_t n) {
+  const char* p = f + (f[0] == '-');
+  const size_t length = n - static_cast<size_t>(p - f);
+  // Longer texts have more than 15 digits.
+  return length > 0 && length <= 16 && isWrittenShort(p, length);
+}
+
+// True when a plain character field is written back as it reads: not the
+// lone "." that reads as missing, no trailing blank (trimmed on output) and
+// no quote (which the writer would quote).
+bool isWrittenText(const char* f, size_t n) {
+  if (n == 1 && f[0] == '.') return false;
+  if (n > 0 && f[n - 1] == ' ') return false;
+  return std::memchr(f, '"', n) == nullptr;
 }
 
 }  // namespace
@@ -350,24 +376,7 @@ std::string_view InputTable::plainNumberText(int col) const {
   impl_->materialize();
   const detail::Field& f = impl_->rows[impl_->cur].fields[static_cast<size_t>(col)];
   if (!f.p || f.quoted || f.n == 0) return {};
-  const char* p = f.p + (f.p[0] == '-');
-  const char* e = f.p + f.n;
-  if (detail::shortShape8(p, impl_->file.data() + impl_->file.size()) != e - p &&
-      !plainDecimal15(p, e))
-    return {};
-  // Only texts that are already the shortest form std::to_chars would
-  // write: no leading or trailing zeros, no bare point, and no integer
-  // ending in 0 (1000000 is written 1e+06). A decimal of at most 15
-  // significant digits reads back from its double unchanged (DBL_DIG), so
-  // no shorter text has its value, and with a non-zero leading digit the
-  // fixed form is shorter than the exponent form.
-  const char* dot = static_cast<const char*>(std::memchr(p, '.', static_cast<size_t>(e - p)));
-  if (dot) {
-    if (dot == p || dot + 1 == e || e[-1] == '0') return {};
-    if (p[0] == '0' && (dot != p + 1 || dot[1] == '0')) return {};
-  } else if (e[-1] == '0' || p[0] == '0') {
-    return {};
-  }
+  if (!isWrittenNumber(f.p, f.n)) return {};
   return {f.p, f.n};
 }
 
@@ -377,6 +386,37 @@ uint64_t InputTable::bytePosition() const {
 }
 uint64_t InputTable::byteSize() const {
   return db_ ? static_cast<uint64_t>(db_->rows) : impl_->file.size();
+}
+bool InputTable::appendWrittenFields(int n, std::string& out) const {
+  if (db_ || !impl_->hasRecord || n < 1 || n > impl_->nCols) return false;
+  impl_->materialize();
+  const detail::Row& r = impl_->rows[impl_->cur];
+  if (r.anyQuoted) return false;
+  const size_t start = out.size();
+  // Unquoted fields lie in the file one after the other, a comma apart:
+  // runs of fields that read as written are copied in one piece.
+  const char* run = r.fields[0].p;
+  for (int c = 0; c < n; ++c) {
+    const detail::Field& f = r.fields[static_cast<size_t>(c)];
+    if (!f.p) {
+      out.resize(start);
+      return false;
+    }
+    if (f.n == 0) continue;  // missing or empty: written empty
+    if (columns_[static_cast<size_t>(c)].isCharacter()) {
+      if (isWrittenText(f.p, f.n)) continue;
+      out.resize(start);
+      return false;
+    }
+    if (isWrittenNumber(f.p, f.n)) continue;
+    out.append(run, static_cast<size_t>(f.p - run));
+    char text[32];
+    out.append(text, static_cast<size_t>(formatNumber(impl_->fieldNumber(r, c), text)));
+    run = f.p + f.n;
+  }
+  const detail::Field& last = r.fields[static_cast<size_t>(n) - 1];
+  out.append(run, static_cast<size_t>(last.p + last.n - run));
+  return true;
 }
 
 void InputTable::setThreadedRead(bool on) {

@@ -14,7 +14,9 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <cstdio>
 #include <fstream>
 #include <nlohmann/json.hpp>
@@ -117,12 +119,12 @@ std::optional<Metadata> readMetadata(const std::filesystem::path& file,
 
 std::string metadataText(const std::string& csvName, const std::string& type,
                          const std::string& label, const std::vector<Column>& columns,
-                         uint64_t csvBytes, uint64_t csvHash) {
+                         uint64_t csvBytes, const std::string& csvHash) {
   ordered_json doc;
   doc["@context"] = "http://www.w3.org/ns/csvw";
   doc["url"] = csvName;
   doc["zul:csvBytes"] = csvBytes;
-  doc["zul:csvHash"] = hashText(csvHash);
+  doc["zul:csvHash"] = csvHash;
   if (!label.empty()) doc["dc:title"] = label;
   if (!type.empty()) doc["dc:type"] = type;
   doc["null"] = json::array({"", "."});
@@ -141,21 +143,72 @@ std::string metadataText(const std::string& csvName, const std::string& type,
   return doc.dump(2, ' ', false, json::error_handler_t::replace) + "\n";
 }
 
-uint64_t continueHash(uint64_t h, const char* data, size_t size) {
+namespace {
+
+constexpr uint64_t kLaneFactor = 0x9E3779B97F4A7C15ull;  // odd: the product is a bijection
+
+std::string hexText(std::string_view kind, uint64_t h) {
+  char out[32];
+  std::snprintf(out, sizeof out, "%016llx", static_cast<unsigned long long>(h));
+  return std::string(kind) + ":" + out;
+}
+
+uint64_t fnv1a(const char* data, size_t size) {
+  uint64_t h = 14695981039346656037ull;
   for (size_t i = 0; i < size; ++i) h = (h ^ static_cast<unsigned char>(data[i])) * 1099511628211ull;
   return h;
 }
 
-std::string hashText(uint64_t h) {
-  char out[32];
-  std::snprintf(out, sizeof out, "fnv1a64:%016llx", static_cast<unsigned long long>(h));
-  return out;
+}  // namespace
+
+void CsvHash::block(const unsigned char* p) {
+  for (int k = 0; k < 4; ++k) {
+    uint64_t w;
+    std::memcpy(&w, p + 8 * k, 8);
+    const uint64_t s = (lane_[k] ^ w) * kLaneFactor;
+    lane_[k] = s ^ (s >> 29);
+  }
+}
+
+void CsvHash::add(const char* data, size_t size) {
+  auto p = reinterpret_cast<const unsigned char*>(data);
+  bytes_ += size;
+  if (tailSize_ > 0) {
+    const size_t take = std::min(size, sizeof tail_ - tailSize_);
+    std::memcpy(tail_ + tailSize_, p, take);
+    tailSize_ += take;
+    p += take;
+    size -= take;
+    if (tailSize_ < sizeof tail_) return;
+    block(tail_);
+    tailSize_ = 0;
+  }
+  for (; size >= sizeof tail_; p += sizeof tail_, size -= sizeof tail_) block(p);
+  std::memcpy(tail_, p, size);
+  tailSize_ = size;
+}
+
+std::string CsvHash::text() const {
+  uint64_t h = bytes_;
+  for (uint64_t lane : lane_) h = (h ^ lane) * kLaneFactor;
+  for (size_t i = 0; i < tailSize_; ++i) h = (h ^ tail_[i]) * 1099511628211ull;
+  return hexText("lanes64", h ^ (h >> 31));
+}
+
+std::string hashTextOf(std::string_view kind, const char* data, size_t size) {
+  if (kind == "fnv1a64") return hexText(kind, fnv1a(data, size));
+  CsvHash hash;
+  hash.add(data, size);
+  return hash.text();
 }
 
 void checkPairMatches(const Metadata& meta, const char* data, size_t size, const TableRef& ref) {
   if (!meta.csvBytes && meta.csvHash.empty()) return;  // written by hand
   bool same = !meta.csvBytes || *meta.csvBytes == size;
-  if (same && !meta.csvHash.empty()) same = meta.csvHash == hashText(continueHash(kHashStart, data, size));
+  if (same && !meta.csvHash.empty()) {
+    const std::string kind = meta.csvHash.substr(0, meta.csvHash.find(':'));
+    same = meta.csvHash == hashTextOf(kind, data, size);
+  }
   if (same) return;
   throw TableError("Table " + ref.displayName() + ": the file " + ref.file.string() +
                    " is not the one its metadata file " + ref.metadataFile().string() +

@@ -29,11 +29,9 @@ struct Metadata {
   std::string csvHash;
 };
 
-// The hash recorded of a CSV file: FNV-1a over its bytes, continued from h
-// (start with kHashStart), written as "fnv1a64:" and 16 hex digits.
-inline constexpr uint64_t kHashStart = 14695981039346656037ull;
-uint64_t continueHash(uint64_t h, const char* data, size_t size);
-std::string hashText(uint64_t h);
+// The hash text of a whole CSV file, by the kind its metadata names
+// ("lanes64", CsvHash in table.hpp, or "fnv1a64").
+std::string hashTextOf(std::string_view kind, const char* data, size_t size);
 
 // Refuses a CSV file that is not the one its metadata file was written
 // with (two runs, or a failure between the two renames of a commit, or an
@@ -70,6 +68,6 @@ std::optional<Metadata> readMetadata(const std::filesystem::path& file,
 // csvBytes and csvHash describe the CSV file written with it.
 std::string metadataText(const std::string& csvName, const std::string& type,
                          const std::string& label, const std::vector<Column>& columns,
-                         uint64_t csvBytes, uint64_t csvHash);
+                         uint64_t csvBytes, const std::string& csvHash);
 
 }  // namespace zul::table::detail

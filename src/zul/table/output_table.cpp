@@ -116,7 +116,6 @@ OutputTable::OutputTable(TableRef ref, const DataSetOptions& options)
                      dir.string() + " does not exist.");
   refuseDirectory(ref_.file, displayName());
   refuseDirectory(ref_.metadataFile(), displayName());
-  hash_ = detail::kHashStart;
   fd_ = makeTemporaryBeside(ref_.file, tempFile_);
   if (fd_ < 0)
     throw TableError("Table " + displayName() + " cannot be created in " + dir.string() + ": " +
@@ -196,6 +195,13 @@ void OutputTable::columnsDone() {
     db_->create(columns_);
     return;
   }
+  // A leading run of copied columns in the input's own order can be
+  // written as one piece of the input line.
+  while (static_cast<size_t>(leadingCopy_) < sources_.size()) {
+    const Source& s = sources_[static_cast<size_t>(leadingCopy_)];
+    if (!s.input || s.byValue || s.column != leadingCopy_ || s.input != sources_[0].input) break;
+    ++leadingCopy_;
+  }
   for (size_t i = 0; i < columns_.size(); ++i) {
     if (i) buffer_.push_back(',');
     appendText(buffer_, columns_[i].name);
@@ -237,7 +243,10 @@ void OutputTable::appendRow(const double* values, const char* const* texts) {
     ++nRows_;
     return;
   }
-  for (size_t i = 0; i < columns_.size(); ++i) {
+  size_t first = 0;
+  if (leadingCopy_ > 0 && sources_[0].input->appendWrittenFields(leadingCopy_, buffer_))
+    first = static_cast<size_t>(leadingCopy_);
+  for (size_t i = first; i < columns_.size(); ++i) {
     if (i) buffer_.push_back(',');
     writeCell(columns_[i], sources_[i], values, texts);
   }
@@ -291,7 +300,7 @@ void OutputTable::appendDatabaseRow(const double* values, const char* const* tex
 
 void OutputTable::flush() {
   writeAll(fd_, buffer_.data(), buffer_.size(), displayName());
-  hash_ = detail::continueHash(hash_, buffer_.data(), buffer_.size());
+  hash_.add(buffer_.data(), buffer_.size());
   bytes_ += buffer_.size();
   buffer_.clear();
 }
@@ -328,7 +337,7 @@ void OutputTable::commit() {
       throw TableError("The metadata of table " + displayName() + " cannot be written: " +
                        std::strerror(errno) + ".");
     std::string text = detail::metadataText(ref_.file.filename().string(), type_, label_, columns_,
-                                            bytes_, hash_);
+                                            bytes_, hash_.text());
     writeAll(metaFd, text.data(), text.size(), displayName());
     if (::fchmod(metaFd, mode) != 0 || ::fsync(metaFd) != 0)
       throw TableError("The metadata of table " + displayName() + " cannot be written: " +

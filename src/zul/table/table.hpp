@@ -363,6 +363,12 @@ class InputTable {
   // otherwise. Output tables copy such fields verbatim instead of
   // converting them twice.
   std::string_view plainNumberText(int col) const;
+  // Appends the record's first n fields to out as an output table writes
+  // them (numbers in shortest form, texts trimmed, missing values empty),
+  // comma separated, copying runs of fields that already read so in one
+  // piece. False, with out unchanged, when a field is quoted or a text
+  // would need quotes: the caller then writes field by field.
+  bool appendWrittenFields(int n, std::string& out) const;
 
   // Where the reading stands in the file, and the file's size, in bytes
   // (for a progress display).
@@ -419,6 +425,31 @@ int syncByGroup(const InputTable& input, InputTable& target);
 // ---------------------------------------------------------------------
 // Output tables
 // ---------------------------------------------------------------------
+
+namespace detail {
+// The hash recorded of a CSV file, taken as the file is written in pieces
+// of any size: four lanes of 8-byte words, each word xor-ed into its lane,
+// multiplied by an odd constant and folded (for a fixed lane each step is
+// a bijection of the word, so a file that differs in one word always hashes
+// differently); the last partial block and the length are folded in at the
+// end. Written as "lanes64:" and 16 hex digits. Byte-wise FNV-1a, one
+// multiplication per byte, cost as much as formatting the numbers of a large
+// OUT= table; its "fnv1a64:" texts, in metadata written before, are still
+// checked.
+class CsvHash {
+ public:
+  void add(const char* data, size_t size);
+  std::string text() const;
+
+ private:
+  void block(const unsigned char* p);
+  uint64_t lane_[4] = {0x243F6A8885A308D3ull, 0x13198A2E03707344ull, 0xA4093822299F31D0ull,
+                       0x082EFA98EC4E6C89ull};
+  unsigned char tail_[32] = {};
+  size_t tailSize_ = 0;
+  uint64_t bytes_ = 0;
+};
+}  // namespace detail
 
 class OutputTable {
  public:
@@ -491,6 +522,7 @@ class OutputTable {
   std::string label_;
   std::vector<Column> columns_;
   std::vector<Source> sources_;
+  int leadingCopy_ = 0;  // output columns 0.. that are input columns 0.. in order
   int nDeclared_ = 0;
   bool done_ = false;
   bool committed_ = false;
@@ -500,7 +532,7 @@ class OutputTable {
   std::string buffer_;
   int64_t nRows_ = 0;
   uint64_t bytes_ = 0;  // written to the CSV file so far
-  uint64_t hash_ = 0;   // of those bytes
+  detail::CsvHash hash_;  // of those bytes
   std::unique_ptr<detail::DbWriter> db_;  // a table in a database
 };
 

@@ -65,6 +65,10 @@ void resetGroup(ProcState& ps) {
       for (int j = 0; j <= i; ++j) ps.factorCorr[packedIndex(i, j)] = i == j ? 1.0 : 0.0;
   }
   ps.factorsRetained = ps.nFactors;
+  // Each group's solution starts orthogonal: an oblique count left by the
+  // previous group would print its Phi as this group's and write its
+  // oblique rows.
+  ps.obliqueCount = 0;
   ps.scoresReady = false;
   ps.groupParallel = ps.groupMap = false;  // set again when the engine has run
   ps.nObs = ps.nObsOption;
@@ -310,6 +314,27 @@ void engineHandOff(ProcState& ps, bool corrComputed) {
   }
 }
 
+// Under COV the variances weight the analysis: a variance beyond the
+// largest double (a standard deviation above about 1.3e154), or variances
+// whose sum is, cannot be analysed, although the correlations can. The
+// variable with the largest variance is named. False when the group stops.
+bool variancesUsable(ProcState& ps) {
+  if (!ps.flags.covariance || ps.nVars < 1) return true;
+  double sum = 0.0;
+  int largest = 0;
+  for (int i = 0; i < ps.nVars; ++i) {
+    const double sd = std::fabs(ps.stdDevs[i]);
+    sum += sd * sd;
+    if (!(sd <= std::fabs(ps.stdDevs[largest]))) largest = i;
+  }
+  if (std::isfinite(sum)) return true;
+  const char* name = ps.varNames ? ps.varNames + 33 * static_cast<size_t>(largest) : "";
+  host().message(msg::kVarianceTooLarge, {std::string_view(name)});
+  raiseCode(ps, kCodeNoData);
+  ps.factorsRetained = -1;
+  return false;
+}
+
 }  // namespace
 
 void dataPass(ProcState& ps) {
@@ -330,7 +355,7 @@ void dataPass(ProcState& ps) {
     ps.factorsRetained = -1;
     return;
   }
-  if (ps.factorsRetained < 0) return;
+  if (ps.factorsRetained < 0 || !variancesUsable(ps)) return;
   const bool corrComputed = ps.flags.rawInput || ps.flags.correlationNeeded;
 
   // Observation counts, then NOBS=.

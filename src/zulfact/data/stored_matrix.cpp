@@ -11,6 +11,7 @@
 #include "zulfact/state/message_ids.hpp"
 #include "zulfact/data/vardef.hpp"
 #include "zulfact/host/host.hpp"
+#include "zulfact/output/outstat_rows.hpp"
 #include "kernels/eigen.hpp"
 #include "kernels/linalg.hpp"
 
@@ -85,6 +86,15 @@ double smallestOfRow(const double* v, int n, bool& differ) {
 }
 
 }  // namespace
+
+bool isKnownRowType(std::string_view inputType, std::string_view type) {
+  const std::string t = trimmed(type.substr(0, std::min<size_t>(8, type.size())));
+  if (isStatRowType(t)) return true;
+  if (trimmed(inputType) == "EST" && t.compare(0, 3, "COV") == 0) return true;
+  for (const char* word : {"COV", "UCOV", "SSCP", "ACE", "PARM", "FACTOR"})
+    if (t == word) return true;
+  return false;
+}
 
 std::string matrixWordFor(std::string_view inputType) {
   const std::string t = trimmed(inputType);
@@ -592,6 +602,18 @@ void checkSpecialVariables(ProcState& ps, const TableNames& t, const std::string
   }
 }
 
+// Characters of _TYPE_ read, of which the first 8 are compared.
+constexpr int kTypeText = 32;
+
+// The first row of the step that no reader uses is quoted with its line,
+// so that a mistyped _TYPE_ is found rather than silently passed over.
+void noteUnknownType(ProcState& ps, const TableNames& t, const StoredRow& row) {
+  if (ps.unknownTypeNoted || row.type.empty() || isKnownRowType(std::string_view(ps.inputType, 8), row.type)) return;
+  ps.unknownTypeNoted = true;
+  host().message(msg::kStoredUnknownRowType,
+                 {t.library, t.member, host().recordLine(ps.mainInput), row.typeText});
+}
+
 // Reads the rows of the current group and hands each to `take`. Ends the
 // step when the read list cannot be made or a read fails.
 template <class Take>
@@ -611,12 +633,13 @@ void forEachRow(ProcState& ps, bool withName, bool withIntercept, Take take) {
   int slot = 0;
   for (int i = 0; i < n && ok; ++i) ok = h.readListBind(list, slot++, ps.varNumbers[i], false, 8) == 0;
   if (ok && withIntercept) ok = h.readListBind(list, slot++, ps.interceptVarNumber, false, 8) == 0;
-  if (ok && hasType) ok = h.readListBind(list, slot++, ps.typeVarNumber, true, 8) == 0;
+  // _TYPE_ is compared on 8 characters but read whole enough to be quoted.
+  if (ok && hasType) ok = h.readListBind(list, slot++, ps.typeVarNumber, true, kTypeText) == 0;
   if (ok && hasName) ok = h.readListBind(list, slot++, ps.nameVarNumber, true, 32) == 0;
   if (!ok) stopWith(ps, kCodeEngine);
 
   std::vector<double> values(static_cast<size_t>(n) + 1);
-  char text[8 + 32 + 1] = {};
+  char text[kTypeText + 32 + 1] = {};
   int status = 0;
   while (h.readNext(list, values.data(), text, status) == 1) {
     if (status != 0 && status != 2049) stopWith(ps, kCodeEngine);
@@ -626,9 +649,11 @@ void forEachRow(ProcState& ps, bool withName, bool withIntercept, Take take) {
         type[k] = static_cast<char>(std::toupper(static_cast<unsigned char>(text[k])));
     StoredRow row;
     row.type = hasType ? std::string_view(type, 8) : std::string_view();
+    const std::string typeText = hasType ? trimmed(std::string_view(text, kTypeText)) : std::string();
+    row.typeText = typeText;
     std::string name;
     if (hasName) {
-      name = trimmed(std::string_view(text + (hasType ? 8 : 0), 32));
+      name = trimmed(std::string_view(text + (hasType ? kTypeText : 0), 32));
       row.name = name;
       row.nameClass = name.empty() ? 0 : h.nameCheck(name);
     }
@@ -675,7 +700,10 @@ int readStoredMatrix(ProcState& ps) {
     tried.push_back(word);
     StoredMatrixAssembler assembler(layout, word);
     forEachRow(ps, true, layout.hasIntercept,
-               [&](const StoredRow& row) { assembler.addRow(row); });
+               [&](const StoredRow& row) {
+                 noteUnknownType(ps, names, row);
+                 assembler.addRow(row);
+               });
     StoredOutput out{ps.means, ps.stdDevs, ps.corrMatrix};
     const int status = assembler.finish(out);
     for (const StoredNote& n : assembler.notes()) issue(ps, names, n);
@@ -709,6 +737,7 @@ int readStoredMoments(ProcState& ps) {
     std::vector<std::vector<double>> values;
     std::vector<std::string> types;
     forEachRow(ps, false, false, [&](const StoredRow& row) {
+      noteUnknownType(ps, names, row);
       // Only the moment rows are kept, so a big table costs no memory; the
       // first row is kept whatever it is, to tell a group with rows from
       // one without (the other kinds are passed over by storedMoments).

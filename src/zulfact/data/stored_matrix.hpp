@@ -31,6 +31,7 @@ bool storedAboutZero(std::string_view word);
 // One row of the group as the reader bound it.
 struct StoredRow {
   std::string_view type;  // _TYPE_ upper-cased, 8 characters; empty without _TYPE_
+  std::string_view typeText;  // _TYPE_ as given (up to 32 characters, no trailing blanks)
   std::string_view name;  // _NAME_ without trailing blanks; empty without _NAME_
   int nameClass = 0;      // the host's name check: 0 ordinary, 1 skip, 2 unusable
   const double* values = nullptr;  // one per variable
@@ -114,6 +115,11 @@ class StoredMatrixAssembler {
   std::string alternative_;
   std::vector<StoredNote> notes_;
 };
+
+// True when some reader of a stored table uses rows of this _TYPE_ (upper
+// case, 8 characters): the rows any OUTSTAT= table is written with, the
+// matrix words, PARM and FACTOR, and for an EST table every COV... row.
+bool isKnownRowType(std::string_view inputType, std::string_view type);
 
 // The moments alone from the rows of one group (MEAN, STD, N and SUMWGT;
 // every other row is passed over): means 0, standard deviations 1 and

@@ -85,7 +85,9 @@ void afterRotation(ProcState& ps, bool oblique, int index) {
 // prerotation) go to the target rotation, all others to the engine. A
 // rotation that fails (the engine found no usable result, the TARGET=
 // table cannot be read) returns a completion code; the step ends with it.
-void rotate(ProcState& ps, int code, int index) {
+// False when the group failed (a singular Phi, too few TARGET= rows): its
+// remaining steps are skipped.
+bool rotate(ProcState& ps, int code, int index) {
   releaseRotationWork(ps);
   const bool target = code == kRotProcrustes || (index != kPrerotated && code == kRotPromax);
   const int failed = target ? TargetRotate(ps, code, index) : CriterionRotate(ps, code, index);
@@ -93,6 +95,7 @@ void rotate(ProcState& ps, int code, int index) {
     raiseCode(ps, failed);
     host().endStep(ps.completionCode);
   }
+  return !groupRowsFailed();
 }
 
 // The group's factor count stays an option for the next group: the
@@ -121,7 +124,7 @@ void rotationsAndOutputs(ProcState& ps) {
   }
 
   if (!isNone(ps.prerotation)) {
-    rotate(ps, ps.prerotation, kPrerotated);
+    if (!rotate(ps, ps.prerotation, kPrerotated)) return;
     afterRotation(ps, isObliqueSolution(ps.prerotation), kPrerotated);
     if (ps.rotationCount == 0 && isNone(ps.finalRotation)) {
       // straight to the closing outputs
@@ -142,7 +145,7 @@ void rotationsAndOutputs(ProcState& ps) {
     for (int k = 0; processed < ps.rotationCount && k < ps.rotationListLength; ++k) {
       const int code = ps.rotationList[k];
       if (code == kRotNone) continue;
-      rotate(ps, code, k);
+      if (!rotate(ps, code, k)) return;
       afterRotation(ps, isObliqueSolution(code), k);
       ++processed;
     }
@@ -151,8 +154,7 @@ void rotationsAndOutputs(ProcState& ps) {
 
   if (doFinal && !isNone(ps.finalRotation)) {
     const int code = ps.finalRotation;
-    rotate(ps, code, kFinal);
-    if (ps.factorsRetained < 1) return;
+    if (!rotate(ps, code, kFinal) || ps.factorsRetained < 1) return;
     afterRotation(ps, isObliqueSolution(code), kFinal);
     if (outstat) writeSolutionRows(ps, 1);
   }

@@ -16,6 +16,7 @@
 #include "zulfact/output/table_writer.hpp"
 #include "zulfact/output/vector_table.hpp"
 #include "zulfact/state/message_ids.hpp"
+#include "zulfact/output/outstat_rows.hpp"
 
 namespace zulfact {
 
@@ -145,7 +146,10 @@ void decideFactorCount(ProcState& ps, const double* meanWeights) {
     tell(k == 1 ? msg::kParallelOneFactorRetained : msg::kParallelFactorsRetained,
          k == 1 ? msg::kParallelOneFactorRetainedNote : msg::kParallelFactorsRetainedNote, {k});
   } else if (f >= p) {
+    // The solver gave nothing: the group has no result, not zero factors.
     ps.factorsRetained = 0;
+    raiseCode(ps, kCodeNoData);
+    failGroupRows();
     host().message(msg::kNoEigenvalue);
     return;
   } else {

@@ -249,6 +249,22 @@ std::string Host::tableType(zul_table* table) {
   return type;
 }
 
+std::string Host::tableTypeText(zul_table* table) {
+  char cell[256] = {0};
+  if (getAttribute(table, ZUL_ATTR_TYPE_TEXT, cell) != 0) {
+    std::string type = tableType(table);
+    while (!type.empty() && type.back() == ' ') type.pop_back();
+    return type;
+  }
+  cell[255] = '\0';
+  return cell;
+}
+
+int64_t Host::recordLine(zul_table* table) {
+  int64_t line = 0;
+  return getAttribute(table, ZUL_ATTR_RECORD_LINE, &line) == 0 ? line : 0;
+}
+
 std::string Host::tableName(zul_table* table) {
   char lib[33] = {0}, member[33] = {0};
   getAttribute(table, ZUL_ATTR_LIBRARY, lib);

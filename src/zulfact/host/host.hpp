@@ -107,6 +107,10 @@ class Host {
   int getAttribute(zul_table* table, int attribute, void* cell);
   int setAttribute(zul_table* table, int attribute, const void* value);
   std::string tableType(zul_table* table);  // 8 characters, blank padded
+  // The whole TYPE as given (tableType cut to 8 characters when the host
+  // cannot tell more); the file line of the record just read, 0 unknown.
+  std::string tableTypeText(zul_table* table);
+  int64_t recordLine(zul_table* table);
   std::string tableName(zul_table* table);  // "LIB.MEMBER"
   int varCount(zul_table* table);
   int varNumber(zul_table* table, std::string_view name);  // 0 when absent

@@ -175,14 +175,14 @@ std::vector<S> stationarity(const S* a, const S* t, int p, int m, const Rotation
 }
 
 template <class S>
-struct Solution {
+struct RotatedValues {
   std::vector<S> pattern, factorCorr, structure;
 };
 
 // The criterion-rotated solution of a with transformation t: orthogonal
 // L = A T; oblique L = A T^-T, Phi = T^T T, structure L Phi = A T.
 template <class S>
-bool criterionSolution(const S* a, const S* t, int p, int m, bool oblique, Solution<S>& s) {
+bool criterionSolution(const S* a, const S* t, int p, int m, bool oblique, RotatedValues<S>& s) {
   if (!oblique) {
     s.pattern = product(a, t, p, m, m);
     return true;
@@ -200,7 +200,7 @@ bool criterionSolution(const S* a, const S* t, int p, int m, bool oblique, Solut
 // A^T target, Phi0 = (X0^T X0)^-1, then the factors rescaled to unit
 // variance: L = A X0 D, Phi = D^-1 Phi0 D^-1 with D^2 = diag(Phi0).
 template <class S>
-bool targetSolution(const S* a, const S* target, int p, int m, Solution<S>& s) {
+bool targetSolution(const S* a, const S* target, int p, int m, RotatedValues<S>& s) {
   std::vector<S> x = crossProduct(a, target, p, m, m);
   if (!solveInPlace(crossProduct(a, a, p, m, m), x.data(), m, m)) return false;
   std::vector<S> phi;
@@ -248,7 +248,7 @@ void startJacobian(SolutionJacobian& out, int p, int m, bool oblique) {
 }
 
 // Column k of each part of the Jacobian from a complex-stepped solution.
-void putSolution(const Solution<Complex>& s, SolutionJacobian& out, int k) {
+void putSolution(const RotatedValues<Complex>& s, SolutionJacobian& out, int k) {
   putColumn(s.pattern, out.pattern, k);
   if (!out.oblique) return;
   putColumn(s.factorCorr, out.factorCorr, k);
@@ -337,7 +337,7 @@ RotationErrorStatus criterionJacobian(const double* a, const double* x, int p, i
   for (int k = 0; k < pm; ++k) {
     ac[k] += Complex(0.0, kStep);
     for (int q = 0; q < mm; ++q) tc[q] = Complex(t[q], kStep * dt[q + size(k, mm)]);
-    Solution<Complex> s;
+    RotatedValues<Complex> s;
     if (!criterionSolution(ac.data(), tc.data(), p, m, criterion.oblique, s))
       return RotationErrorStatus::kSingular;
     ac[k] = a[k];
@@ -362,7 +362,7 @@ RotationErrorStatus procrustesJacobian(const double* a, const double* target, in
   const CVector tc = complexOf(target, size(p, m));
   for (int k = 0; k < pm; ++k) {
     ac[k] += Complex(0.0, kStep);
-    Solution<Complex> s;
+    RotatedValues<Complex> s;
     if (!targetSolution(ac.data(), tc.data(), p, m, s)) return RotationErrorStatus::kSingular;
     ac[k] = a[k];
     putSolution(s, out, k);
@@ -383,7 +383,7 @@ RotationErrorStatus promaxJacobian(const double* a, const double* prerotated,
     for (int r = 0; r < pm; ++r)
       lc[r] = Complex(prerotated[r], kStep * prerotation.pattern[r + size(k, pm)]);
     const CVector target = promaxTargetOf(lc.data(), p, m, power, normalizeRows);
-    Solution<Complex> s;
+    RotatedValues<Complex> s;
     if (!targetSolution(ac.data(), target.data(), p, m, s)) return RotationErrorStatus::kSingular;
     ac[k] = a[k];
     putSolution(s, out, k);

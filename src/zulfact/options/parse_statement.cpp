@@ -149,9 +149,11 @@ void StatementParser::dataSets() {
   std::string type = h_.tableType(ps_.mainInput);
   // A TYPE given on the table (option or metadata) that names no known
   // kind is a mistyped one: read as raw data its matrix rows would pass
-  // for observations.
-  if (!trimRight(type).empty() && !isStoredMatrixType(type)) {
-    h_.message(msg::kUnknownTableType, {trimRight(type)});
+  // for observations. It is judged and quoted whole (CORRELATION, not the
+  // CORRELAT of the 8-character attribute).
+  const std::string given = h_.tableTypeText(ps_.mainInput);
+  if (!given.empty() && !isStoredMatrixType(given)) {
+    h_.message(msg::kUnknownTableType, {given});
     stop(ps_, kCodeNotAllowed);
   }
   setPadded(ps_.inputType, 8, type);

@@ -53,6 +53,7 @@ void holdGroupRows() {
 }
 
 void failGroupRows() { g_failed = true; }
+bool groupRowsFailed() { return g_holding && g_failed; }
 
 void releaseGroupRows(ProcState& ps, bool keep) {
   keep = keep && !g_failed;
@@ -150,6 +151,21 @@ constexpr SolutionRowKind kSolutionRows[] = {
 const SolutionRowKind* solutionRowKinds(int& count) {
   count = static_cast<int>(std::size(kSolutionRows));
   return kSolutionRows;
+}
+
+bool isStatRowType(std::string_view type) {
+  type = type.substr(0, kTypeWidth);
+  while (!type.empty() && type.back() == ' ') type.remove_suffix(1);
+  // The rows written outside the catalogue (data pass, unrotated solution,
+  // residuals, image analysis).
+  static constexpr std::string_view kOthers[] = {
+      "MEAN", "STD", "USTD", "N", "SUMWGT", "CORR", "UCORR", "COMMUNAL", "PRIORS", "WEIGHT",
+      "EIGENVAL", "UNROTATE", "SE_UNROT", "RESIDUAL", "USCORE", "IMAGE", "IMAGECOV"};
+  for (std::string_view t : kOthers)
+    if (type == t) return true;
+  for (const SolutionRowKind& kind : kSolutionRows)
+    if (type == kind.finalType || type == kind.preType) return true;
+  return false;
 }
 
 void writeSolutionRows(ProcState& ps, int final) {

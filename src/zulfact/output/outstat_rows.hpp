@@ -38,6 +38,7 @@ void appendStatRow(ProcState& ps, std::string_view type, std::string_view name,
 // it with no factors rather than a negative count (its rows then go too).
 void holdGroupRows();
 void failGroupRows();
+bool groupRowsFailed();  // the group in hand was marked failed
 void releaseGroupRows(ProcState& ps, bool keep);
 
 // The same row with one value in every column ("N", "SUMWGT").
@@ -71,6 +72,13 @@ struct SolutionRowKind {
   bool (*written)(const ProcState& ps);
 };
 const SolutionRowKind* solutionRowKinds(int& count);
+
+// True when `type` (upper case, trailing blanks ignored, compared on its
+// first 8 characters) is one this table's rows are written with: the data
+// pass's, the unrotated solution's, the catalogue's (final, prerotation and
+// USCORE), the residual and image rows. A stored-matrix reader uses it so
+// that a row it passes over is quoted only when no writer could have made it.
+bool isStatRowType(std::string_view type);
 
 // Appends the rows of the solution in hand, "TRANSFOR" to "SCORE", each
 // kind only when its condition holds: final = 1 with the final names,

@@ -19,6 +19,7 @@
 #include "zulfact/rotate/standard_errors.hpp"
 #include "zulfact/state/codes.hpp"
 #include "zulfact/state/message_ids.hpp"
+#include "zulfact/output/outstat_rows.hpp"
 
 namespace zulfact {
 
@@ -303,6 +304,7 @@ int CriterionRotate(ProcState& ps, int code, int index) {
     if (!orthogonalBasis(ps.factorCorr, m, basis)) {
       h.message(msg::kFactorCorrSingular);
       raiseCode(ps, kCodeNoData);
+      failGroupRows();
       ps.nFactors = 0;
       return 0;
     }

@@ -12,6 +12,7 @@
 #include "zulfact/state/codes.hpp"
 #include "zulfact/state/constants.hpp"
 #include "zulfact/state/message_ids.hpp"
+#include "zulfact/output/outstat_rows.hpp"
 
 namespace zulfact {
 
@@ -40,6 +41,7 @@ bool invertPacked(ProcState& ps, double* a, int m) {
 void singularSolution(ProcState& ps) {
   host().message(msg::kFactorCorrSingular);
   raiseCode(ps, kCodeNoData);
+  failGroupRows();
   ps.nFactors = 0;
 }
 

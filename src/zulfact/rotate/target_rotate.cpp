@@ -16,6 +16,7 @@
 #include "zulfact/state/codes.hpp"
 #include "zulfact/state/constants.hpp"
 #include "zulfact/state/message_ids.hpp"
+#include "zulfact/output/outstat_rows.hpp"
 
 namespace zulfact {
 
@@ -76,6 +77,7 @@ int readTarget(ProcState& ps, double* target) {
     if (h.readNext(list, row.data(), text, status) != 1) {
       h.message(msg::kTargetTooFewRows);
       raiseCode(ps, kCodeNoData);
+      failGroupRows();
       return kCodeNoData;
     }
     for (int i = 0; i < p; ++i) {

@@ -74,6 +74,7 @@ void FinishUnrotatedPattern(ProcState& ps) {
     if (kept == 0) {
       h.message(msg::kAllFactorsEmpty, {m});
       raiseCode(ps, kCodeSingular);
+      failGroupRows();
     }
     if (kept == 1) {
       // One factor: nothing to rotate, every oblique matrix is 1.

@@ -98,6 +98,7 @@ inline constexpr Id kNoUsableObservations = input(6);
 inline constexpr Id kTooFewUsableObservations = input(7);
 inline constexpr Id kVardefDivisorNotPositive = input(8);
 inline constexpr Id kValuesTooLarge = input(90);
+inline constexpr Id kVarianceTooLarge = input(91);
 
 // ---- stored matrices (arguments: matrix word, library, member, variable,
 //      other variable) ----
@@ -132,6 +133,7 @@ inline constexpr Id kStoredMissingDiagonal = input(40);
 inline constexpr Id kStoredImpossibleElement = input(60);
 inline constexpr Id kStoredNBelowOne = input(61);
 inline constexpr Id kStoredNotSemidefinite = input(62);
+inline constexpr Id kStoredUnknownRowType = input(63);
 
 // ---- scoring coefficients and residuals ----
 inline constexpr Id kScoringHeading = factor(109);

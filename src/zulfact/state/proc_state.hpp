@@ -311,6 +311,7 @@ struct Solution {
   double* factorVector;        // factor scales of the oblique solution
   bool rotated;                // the solution in hand was rotated (oblique step)
   bool targetEntered;          // a TARGET= table without BY groups was entered
+  bool unknownTypeNoted;       // a stored row with an unknown _TYPE_ was quoted
   double* scoreCoefficients;   // nVars * nFactors, when scores are kept
   bool scoresReady;            // scoreCoefficients hold the current solution's
   // The numbers of variables and factors, d vec(pattern) / d vec(unrotated

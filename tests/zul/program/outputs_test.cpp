@@ -76,14 +76,6 @@ TEST_F(Outputs, NoOutputIsWrittenOntoAProgram) {
   EXPECT_EQ(run("--listing /dev/null --log /dev/null p.zul"), 0);
 }
 
-TEST_F(Outputs, AnOutputTableIsNeverTheStepsInputTable) {
-  const std::string before = read("t.csv");
-  EXPECT_EQ(run("-e 'FACTOR DATA=t OUTSTAT=t; RUN;' >/dev/null"), 2);
-  EXPECT_EQ(read("t.csv"), before);
-  EXPECT_NE(read("log.txt").find("is the table WORK.T that this step reads"), std::string::npos)
-      << read("log.txt");
-}
-
 // Every output of a run (the four report files, OUT= and OUTSTAT= with
 // their metadata files) against every input (the programs, DATA=, TARGET=,
 // quoted paths, metadata files) and every other output: a clash is refused

@@ -348,21 +348,6 @@ TEST_F(CsvReader, NumbersBeyondTheRangeOfADoubleStopTheRead) {
   }
 }
 
-TEST_F(CsvReader, BrokenLineMetWhileReadingThrows) {
-  write("late.csv-metadata.json",
-        R"({"tableSchema": {"columns": [{"name": "a", "datatype": "double"},
-                                         {"name": "b", "datatype": "double"}]}})");
-  InputTable t(table("late", "a,b\n1,2\n3,4,5\n"));
-  ASSERT_EQ(t.nextByGroup(), 1);
-  EXPECT_TRUE(t.nextRecord());
-  try {
-    t.nextRecord();
-    FAIL();
-  } catch (const TableError& e) {
-    EXPECT_THAT(e.what(), HasSubstr("line 3: 3 fields where the header has 2"));
-  }
-}
-
 }  // namespace
 }  // namespace zul::table
 

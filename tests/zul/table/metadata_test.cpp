@@ -2,6 +2,7 @@
 // read when present, and data-set options over both.
 #include <gmock/gmock.h>
 
+#include <algorithm>
 #include <atomic>
 #include <nlohmann/json.hpp>
 #include <thread>
@@ -94,6 +95,27 @@ TEST_F(Metadata, ACsvFileAndAMetadataFileNotWrittenTogetherAreRefused) {
   EXPECT_EQ(InputTable(ref("h")).type(), "CORR");
   // Nothing hidden is left behind.
   for (const std::string& f : files()) EXPECT_NE(f[0], '.') << f;
+}
+
+// The hash is taken while the table is written, a buffer at a time, and
+// checked by a reader over the whole file: the pieces must not matter, and
+// any changed byte, wherever it falls in the blocks, must.
+TEST_F(Metadata, TheCsvHashDoesNotDependOnHowTheBytesArrive) {
+  std::string bytes;
+  for (int i = 0; i < 1000; ++i) bytes += std::to_string(i * 7919 % 1013) + (i % 9 ? "," : "\r\n");
+  const std::string whole = detail::hashTextOf("lanes64", bytes.data(), bytes.size());
+  for (size_t piece : {1u, 7u, 31u, 32u, 33u, 1000u}) {
+    detail::CsvHash h;
+    for (size_t at = 0; at < bytes.size(); at += piece)
+      h.add(bytes.data() + at, std::min(piece, bytes.size() - at));
+    EXPECT_EQ(h.text(), whole) << "pieces of " << piece;
+  }
+  for (size_t at : {size_t{0}, size_t{17}, size_t{64}, bytes.size() - 1}) {
+    std::string changed = bytes;
+    changed[at] ^= 1;
+    EXPECT_NE(detail::hashTextOf("lanes64", changed.data(), changed.size()), whole) << at;
+  }
+  EXPECT_EQ(detail::hashTextOf("fnv1a64", "x", 1), "fnv1a64:af63f54c86021707");
 }
 
 // Two writers committing one table while a reader reads it: the reader

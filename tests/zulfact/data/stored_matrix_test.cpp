@@ -274,18 +274,6 @@ TEST(StoredMatrix, ImpossibleMatricesAndCountsStopTheGroup) {
   EXPECT_TRUE(has(indefinite, 62));
 }
 
-// A table whose matrix word has no rows but which holds another matrix
-// says that the elements are missing before it says which rows it uses.
-TEST(StoredMatrix, MissingElementsAreNotedBeforeTheAlternative) {
-  Rows r;
-  r.add("N", "", {3, 3}).add("CORR", "x", {1, kR}).add("CORR", "y", {kR, 1});
-  const Result cov = assemble(r, "COV");
-  EXPECT_EQ(cov.alternative, "CORR");
-  const auto at = [&](int n) { return std::find(cov.notes.begin(), cov.notes.end(), n); };
-  ASSERT_NE(at(16), cov.notes.end());
-  EXPECT_LT(at(16), at(28));
-}
-
 }  // namespace
 }  // namespace zulfact
 
