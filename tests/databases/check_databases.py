@@ -95,6 +95,31 @@ class Checks:
             r[0], r[1].replace("'", "''"), *r[2:]) for r in self.rows)
         self.pg.psql(f'INSERT INTO "Survey" VALUES {values}')
 
+    def binary_numbers(self):
+        """Integers beyond 2**31, booleans, and float NaN and infinities read
+        as doubles: the integers exact, booleans 0 and 1, the others missing."""
+        self.pg.psql("CREATE TABLE kinds (id bigint, b boolean, n smallint, x1 float8, "
+                     "x2 float8, x3 float8)")
+        rows = []
+        for i in range(12):
+            x = [i * 0.5, (i % 5) * 1.25 - 0.75, i * i / 7.0]
+            rows.append(f"({3000000000 + i}, {'true' if i % 2 else 'false'}, {i - 6}, "
+                        + ", ".join(repr(v) for v in x) + ")")
+        rows[3] = rows[3].rsplit(",", 1)[0] + ", 'NaN')"
+        rows[4] = rows[4].rsplit(",", 1)[0] + ", '-Infinity')"
+        self.pg.psql("INSERT INTO kinds VALUES " + ", ".join(rows))
+        self.run(self.libnames() + "FACTOR DATA=pg.kinds NFACTORS=1 OUT=kinds_out;\n"
+                 "  VAR x1-x3;\nRUN;\n", "binary_numbers")
+        with open(os.path.join(self.work, "kinds_out.csv")) as f:
+            got = list(csv.DictReader(f))
+        ids = [float(r["id"]) for r in got]
+        if ids != [3000000000.0 + i for i in range(12)]:
+            self.fail(f"binary numbers: ids {ids}")
+        if [float(r["b"]) for r in got[:2]] != [0, 1] or float(got[0]["n"]) != -6:
+            self.fail(f"binary numbers: boolean or smallint {got[:2]}")
+        if got[3]["x3"] != "" or got[4]["x3"] != "" or got[3]["Factor1"] != "":
+            self.fail(f"binary numbers: NaN or infinity not missing {got[3:5]}")
+
     # ---- checks ----
     def same_analysis_everywhere(self):
         """CSV, SQLite and PostgreSQL give the same tables and scores."""
@@ -276,7 +301,7 @@ def main():
             for check in (c.same_analysis_everywhere, c.dates_times_timestamps, c.awkward_text_copied,
                           c.stopped_step_leaves_nothing, c.no_rows_no_table,
                           c.no_output_over_input,
-                          c.password_never_shown, c.labels_and_type_kept):
+                          c.password_never_shown, c.labels_and_type_kept, c.binary_numbers):
                 try:
                     check()
                 except Exception as e:  # a check that breaks is a failure, not the end

@@ -91,6 +91,13 @@ class Connection {
   // ends when it is destroyed).
   virtual std::unique_ptr<RowStream> query(std::string_view sql,
                                            const std::vector<Value>& params = {}) = 0;
+  // Like query(), for a query whose columns are all double precision or
+  // text: the rows may then come in the database's binary form, numbers
+  // through storedNumber() (PostgreSQL: no number is formatted by the
+  // server and parsed again here).
+  virtual std::unique_ptr<RowStream> queryNumbersAndText(std::string_view sql) {
+    return query(sql);
+  }
 
   // Transactions nest by count: the first begin() opens one, the last
   // end() closes it, committing when any holder asked for it with

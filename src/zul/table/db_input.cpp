@@ -2,6 +2,7 @@
 // cursor of db_cursor.hpp, with the columns from the catalogue and the
 // rows of one ordered query.
 #include <algorithm>
+#include <cmath>
 
 #include "zul/table/db_cursor.hpp"
 #include "zul/table/db_dates.hpp"
@@ -26,6 +27,19 @@ Temporal temporalOf(ColumnKind k) {
 }
 
 bool isBoolean(const db::DbColumn& c) { return c.declared == "boolean"; }
+
+// How a PostgreSQL column is read: as double precision when that is exact
+// (integers, booleans as 0 and 1, doubles), which come in binary form,
+// otherwise as text (numeric and real keep their decimal text, dates and
+// times their ISO form).
+std::string pgReadCast(const db::DbColumn& c) {
+  static const char* const exact[] = {"smallint", "integer", "bigint", "double precision"};
+  if (isBoolean(c)) return "::int::float8";
+  if (c.kind == ColumnKind::Number)
+    for (const char* t : exact)
+      if (c.declared == t) return "::float8";
+  return "::text";
+}
 
 std::string_view trimRight(std::string_view s) {
   while (!s.empty() && s.back() == ' ') s.remove_suffix(1);
@@ -178,8 +192,7 @@ std::string DbCursor::selectSql(int64_t offset) const {
     const db::DbColumn& d = dbColumns_[c];
     const std::string q = Connection::quoteName(d.name);
     if (c) sql += ", ";
-    if (pg && isBoolean(d)) sql += q + "::int";
-    else if (pg && d.kind == ColumnKind::Text) sql += q + "::text";
+    if (pg) sql += q + pgReadCast(d);
     else sql += q;
   }
   sql += " FROM " + Connection::quoteName(table_);
@@ -194,7 +207,7 @@ void DbCursor::open(int64_t offset) {
     conn_->begin();
     held_ = true;
   }
-  stream_ = conn_->query(selectSql(offset));
+  stream_ = conn_->queryNumbersAndText(selectSql(offset));
   fetched_ = offset;
   ahead_ = false;
 }
@@ -216,7 +229,8 @@ bool DbCursor::fetch(Row& row) {
     // column read into a character slot): most rows never need it.
     row.textKept[c] = kind == ColumnKind::Text;
     if (std::optional<double> stored = stream_->storedNumber(i); stored && kind != ColumnKind::Text) {
-      row.num[c] = *stored;
+      // NaN and the infinities of a float column are missing.
+      row.num[c] = isMissing(*stored) || !std::isfinite(*stored) ? missingValue() : *stored;
       continue;
     }
     const std::string_view t = stream_->text(i);

@@ -3,6 +3,7 @@
 // batches, values always sent as parameters.
 #include <libpq-fe.h>
 
+#include <cstring>
 #include <memory>
 
 #include "zul/table/db_connection.hpp"
@@ -33,8 +34,8 @@ class PgConnection;
 
 class PgRows : public RowStream {
  public:
-  PgRows(PgConnection& conn, std::string cursor, int columns)
-      : conn_(conn), cursor_(std::move(cursor)), columns_(columns) {}
+  PgRows(PgConnection& conn, std::string cursor, int columns, bool binary)
+      : conn_(conn), cursor_(std::move(cursor)), columns_(columns), binary_(binary) {}
   ~PgRows() override;
   int columnCount() const override { return columns_; }
   bool next() override;
@@ -43,12 +44,24 @@ class PgRows : public RowStream {
     return {PQgetvalue(batch_.get(), row_, c),
             static_cast<size_t>(PQgetlength(batch_.get(), row_, c))};
   }
-  std::optional<double> storedNumber(int) const override { return std::nullopt; }
+  // In binary form a double precision value is its IEEE 754 bytes in
+  // network order.
+  std::optional<double> storedNumber(int c) const override {
+    if (!binary_ || PQftype(batch_.get(), c) != kFloat8 || PQgetlength(batch_.get(), row_, c) != 8)
+      return std::nullopt;
+    const auto* p = reinterpret_cast<const unsigned char*>(PQgetvalue(batch_.get(), row_, c));
+    uint64_t bits = 0;
+    for (int k = 0; k < 8; ++k) bits = bits << 8 | p[k];
+    double x;
+    std::memcpy(&x, &bits, sizeof x);
+    return x;
+  }
 
  private:
   PgConnection& conn_;
   std::string cursor_;
   int columns_;
+  bool binary_;
   std::unique_ptr<PGresult, void (*)(PGresult*)> batch_{nullptr, PQclear};
   int row_ = -1;
   bool ended_ = false;
@@ -117,6 +130,16 @@ class PgConnection : public Connection {
   }
 
   std::unique_ptr<RowStream> query(std::string_view sql, const std::vector<Value>& params) override {
+    return openCursor(sql, params, false);
+  }
+  // Binary rows: the text of a text column is its bytes, and a double
+  // precision value needs no formatting by the server nor parsing here.
+  std::unique_ptr<RowStream> queryNumbersAndText(std::string_view sql) override {
+    return openCursor(sql, {}, true);
+  }
+
+  std::unique_ptr<RowStream> openCursor(std::string_view sql, const std::vector<Value>& params,
+                                        bool binary) {
     begin();  // a cursor lives in a transaction; the stream ends it
     const std::string cursor = "zul_cursor_" + std::to_string(++cursors_);
     int columns = 0;
@@ -129,11 +152,18 @@ class PgConnection : public Connection {
       end();
       throw;
     }
-    return std::make_unique<PgRows>(*this, cursor, columns);
+    return std::make_unique<PgRows>(*this, cursor, columns, binary);
   }
 
-  PGresult* fetch(const std::string& cursor) {
-    return run("FETCH " + std::to_string(kFetchRows) + " FROM " + cursor, {}, PGRES_TUPLES_OK);
+  PGresult* fetch(const std::string& cursor, bool binary) {
+    const std::string sql = "FETCH " + std::to_string(kFetchRows) + " FROM " + cursor;
+    if (!binary) return run(sql, {}, PGRES_TUPLES_OK);
+    PGresult* r = PQexecParams(pg_, sql.c_str(), 0, nullptr, nullptr, nullptr, nullptr, 1);
+    if (PQresultStatus(r) != PGRES_TUPLES_OK) {
+      Result guard(r);
+      fail("a statement failed", r);
+    }
+    return r;
   }
   void closeCursor(const std::string& cursor) {
     if (PQtransactionStatus(pg_) == PQTRANS_INTRANS) PQclear(PQexec(pg_, ("CLOSE " + cursor).c_str()));
@@ -250,7 +280,7 @@ bool PgRows::next() {
     ++row_;
     return true;
   }
-  batch_.reset(conn_.fetch(cursor_));
+  batch_.reset(conn_.fetch(cursor_, binary_));
   row_ = 0;
   if (PQntuples(batch_.get()) == 0) {
     ended_ = true;

@@ -3,7 +3,11 @@
 // The cursor is in input_cursor.hpp, the type pass in type_scan.cpp, read
 // lists in read_list.cpp and the BY synchronisation of a second table in
 // by_sync.cpp.
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <optional>
 #include <string>
@@ -11,6 +15,8 @@
 #include "zul/table/db_cursor.hpp"
 #include "zul/table/input_cursor.hpp"
 #include "zul/table/metadata.hpp"
+#include "zul/table/stat_file.hpp"
+#include "zul/table/temporary_files.hpp"
 #include "zul/table/type_scan.hpp"
 
 namespace zul::table {
@@ -143,6 +149,11 @@ InputTable::InputTable(TableRef ref, const DataSetOptions& options)
     openDatabase(options);
     return;
   }
+  if (const char* kind = detail::statFileKind(ref_.file)) {
+    openStatFile(kind);
+    applyOptions(options);
+    return;
+  }
   std::optional<detail::Metadata> meta;
   {
     detail::PairLock lock(ref_.file, false);  // no commit between the two
@@ -160,13 +171,78 @@ InputTable::InputTable(TableRef ref, const DataSetOptions& options)
     label_ = meta->label;
     known = applySchema(*meta, columns_, im.name, notes_);
   }
+  applyOptions(options);
+  if (!known.all()) takeScannedTypes(known.type, known.width);
+}
+
+void InputTable::applyOptions(const DataSetOptions& options) {
   if (options.type) {
     std::string t(*options.type);
     while (!t.empty() && t.back() == ' ') t.pop_back();
     type_ = detail::upper(t);
   }
   if (options.label) label_ = *options.label;
-  if (!known.all()) takeScannedTypes(known.type, known.width);
+}
+
+namespace {
+
+// A private file in the temporary directory, recorded so that an interrupt
+// removes it; -1 with errno set on failure.
+int makePrivateTemporary(std::string& made) {
+  std::string pattern = (std::filesystem::temp_directory_path() / "zul-stat-XXXXXX").string();
+  int fd = -1;
+  made = createTemporaryFile([&]() -> std::string {
+    fd = ::mkostemp(pattern.data(), O_CLOEXEC);  // mode 0600
+    return fd < 0 ? std::string() : pattern;
+  });
+  return fd;
+}
+
+}  // namespace
+
+// An SPSS or Stata file: its rows streamed into a private CSV file, which is
+// mapped and removed at once (the mapping keeps the data until the table is
+// closed), then read like any CSV table whose column types are known.
+void InputTable::openStatFile(const char* kind) {
+  Impl& im = *impl_;
+  std::error_code ec;
+  if (!std::filesystem::is_regular_file(ref_.file, ec))
+    throw TableError("Table " + im.name + ": the " + std::string(kind) + " data file " +
+                     ref_.file.string() + " does not exist.");
+  std::string temp;
+  int fd = makePrivateTemporary(temp);
+  if (fd < 0)
+    throw TableError("Table " + im.name + " cannot be read: no temporary file could be made (" +
+                     std::strerror(errno) + ").");
+  auto removeTemp = [&]() {
+    ::close(fd);
+    std::filesystem::remove(temp, ec);
+    forgetTemporaryFile(temp);
+  };
+  detail::StatFile stat;
+  try {
+    stat = detail::convertStatFile(ref_.file, im.name, fd);
+    im.file.open(temp, im.name);
+  } catch (...) {
+    removeTemp();
+    throw;
+  }
+  removeTemp();
+  readHeader(im);
+  // SPSS names may have 64 bytes: longer than 32 they could not be told
+  // apart once cut to a variable name.
+  for (const Column& col : stat.columns)
+    if (col.name.size() > kMaxNameLength)
+      throw TableError("Table " + im.name + ": the variable name " + col.name + " is " +
+                       std::to_string(col.name.size()) + " characters long; a variable name " +
+                       "has at most " + std::to_string(kMaxNameLength) + ". Rename it in the file.");
+  columns_ = std::move(stat.columns);
+  label_ = stat.label;
+  std::vector<bool> typeKnown(columns_.size(), true), widthKnown(columns_.size());
+  for (size_t c = 0; c < columns_.size(); ++c)
+    widthKnown[c] = !columns_[c].isCharacter() || columns_[c].width > 0;
+  // The type pass counts the rows and finds the columns that hold values.
+  takeScannedTypes(typeKnown, widthKnown);
 }
 
 // A table of a database library: the columns from its catalogue, their

@@ -21,6 +21,7 @@
 #include "zul/table/db_dates.hpp"
 #include "zul/table/db_writer.hpp"
 #include "zul/table/metadata.hpp"
+#include "zul/table/stat_file.hpp"
 #include "zul/table/table.hpp"
 #include "zul/table/temporary_files.hpp"
 
@@ -108,6 +109,10 @@ OutputTable::OutputTable(TableRef ref, const DataSetOptions& options)
     db_ = std::make_unique<detail::DbWriter>(ref_);
     return;
   }
+  if (const char* kind = detail::statFileKind(ref_.file))
+    throw TableError("Table " + displayName() + " is an " + kind +
+                     " data file, which zul reads but does not write; write the output to a "
+                     "CSV table.");
   fs::path dir = ref_.file.parent_path();
   if (dir.empty()) dir = ".";
   std::error_code ec;

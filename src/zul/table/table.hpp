@@ -394,6 +394,8 @@ class InputTable {
   friend class ReadList;
   friend int syncByGroup(const InputTable& input, InputTable& target);
   void openDatabase(const DataSetOptions& options);
+  void openStatFile(const char* kind);
+  void applyOptions(const DataSetOptions& options);
   void takeScannedTypes(const std::vector<bool>& typeKnown, const std::vector<bool>& widthKnown);
   TableRef ref_;
   std::string type_;

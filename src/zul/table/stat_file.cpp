@@ -1,0 +1,172 @@
+// zul/table/stat_file.cpp -- streaming an SPSS or Stata file into CSV
+// through libreadstat's callbacks.
+#include "zul/table/stat_file.hpp"
+
+#include <readstat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <charconv>
+#include <cstring>
+
+namespace zul::table::detail {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr size_t kFlushBytes = 1 << 16;
+
+struct Converter {
+  std::string tableName;
+  int fd = -1;
+  std::string buffer;
+  StatFile result;
+  int nVars = 0;
+  bool headerWritten = false;
+  std::string writeError;
+
+  void flush() {
+    size_t done = 0;
+    while (done < buffer.size() && writeError.empty()) {
+      ssize_t n = ::write(fd, buffer.data() + done, buffer.size() - done);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) writeError = std::strerror(errno);
+      else done += static_cast<size_t>(n);
+    }
+    buffer.clear();
+  }
+
+  // Quotes a field that holds a separator, a quote or a line break.
+  void putText(const char* s) {
+    if (std::strpbrk(s, ",\"\r\n") == nullptr) {
+      buffer += s;
+      return;
+    }
+    buffer += '"';
+    for (const char* p = s; *p; ++p) {
+      if (*p == '"') buffer += '"';
+      buffer += *p;
+    }
+    buffer += '"';
+  }
+
+  void putNumber(double v) {
+    char text[32];
+    auto [end, ec] = std::to_chars(text, text + sizeof text, v);
+    if (ec == std::errc()) buffer.append(text, end);
+  }
+
+  void writeHeader() {
+    for (size_t c = 0; c < result.columns.size(); ++c) {
+      if (c) buffer += ',';
+      putText(result.columns[c].name.c_str());
+    }
+    buffer += '\n';
+    headerWritten = true;
+  }
+};
+
+int onMetadata(readstat_metadata_t* metadata, void* ctx) {
+  auto& cv = *static_cast<Converter*>(ctx);
+  if (const char* label = readstat_get_file_label(metadata)) cv.result.label = label;
+  cv.nVars = readstat_get_var_count(metadata);
+  return READSTAT_HANDLER_OK;
+}
+
+int onVariable(int, readstat_variable_t* variable, const char*, void* ctx) {
+  auto& cv = *static_cast<Converter*>(ctx);
+  Column col;
+  col.name = readstat_variable_get_name(variable);
+  if (const char* label = readstat_variable_get_label(variable)) col.label = label;
+  if (readstat_variable_get_type_class(variable) == READSTAT_TYPE_CLASS_STRING) {
+    col.type = ColumnType::Character;
+    // 0 for a Stata strL, whose width the type pass then measures.
+    col.width = static_cast<int>(readstat_variable_get_storage_width(variable));
+  } else {
+    col.type = ColumnType::Numeric;
+    col.width = 8;
+  }
+  cv.result.columns.push_back(std::move(col));
+  return READSTAT_HANDLER_OK;
+}
+
+int onValue(int, readstat_variable_t* variable, readstat_value_t value, void* ctx) {
+  auto& cv = *static_cast<Converter*>(ctx);
+  if (!cv.headerWritten) cv.writeHeader();
+  const int index = readstat_variable_get_index(variable);
+  if (index > 0) cv.buffer += ',';
+  // System-missing, tagged (Stata .a to .z) and user-defined missing
+  // values (SPSS) are all missing to the analysis.
+  if (!readstat_value_is_missing(value, variable)) {
+    if (readstat_value_type_class(value) == READSTAT_TYPE_CLASS_STRING) {
+      if (const char* s = readstat_string_value(value)) cv.putText(s);
+    } else {
+      cv.putNumber(readstat_double_value(value));
+    }
+  }
+  if (index == static_cast<int>(cv.result.columns.size()) - 1) {
+    cv.buffer += '\n';
+    if (cv.buffer.size() >= kFlushBytes) cv.flush();
+  }
+  return cv.writeError.empty() ? READSTAT_HANDLER_OK : READSTAT_HANDLER_ABORT;
+}
+
+// What went wrong, in words that point at the file rather than the library.
+std::string describeError(readstat_error_t err, const char* kind, const fs::path& file) {
+  switch (err) {
+    case READSTAT_ERROR_OPEN:
+      return "cannot be opened: " + std::string(std::strerror(errno ? errno : ENOENT));
+    case READSTAT_ERROR_READ:
+    case READSTAT_ERROR_SEEK:
+    case READSTAT_ERROR_ROW_COUNT_MISMATCH:
+      return "ends before its data do (the file " + file.string() + " is truncated or damaged)";
+    case READSTAT_ERROR_PARSE:
+      return "is not an " + std::string(kind) + " data file, or is damaged";
+    default:
+      return "cannot be read as an " + std::string(kind) + " data file (" +
+             readstat_error_message(err) + ")";
+  }
+}
+
+}  // namespace
+
+const char* statFileKind(const fs::path& file) {
+  std::string ext = file.extension().string();
+  for (char& c : ext)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  if (ext == ".sav" || ext == ".zsav") return "SPSS";
+  if (ext == ".dta") return "Stata";
+  return nullptr;
+}
+
+StatFile convertStatFile(const fs::path& file, const std::string& tableName, int fd) {
+  const char* kind = statFileKind(file);
+  Converter cv;
+  cv.tableName = tableName;
+  cv.fd = fd;
+  readstat_parser_t* parser = readstat_parser_init();
+  readstat_set_metadata_handler(parser, onMetadata);
+  readstat_set_variable_handler(parser, onVariable);
+  readstat_set_value_handler(parser, onValue);
+  errno = 0;
+  const std::string path = file.string();
+  readstat_error_t err = std::strcmp(kind, "SPSS") == 0
+                             ? readstat_parse_sav(parser, path.c_str(), &cv)
+                             : readstat_parse_dta(parser, path.c_str(), &cv);
+  readstat_parser_free(parser);
+  if (!cv.writeError.empty())
+    throw TableError("Table " + tableName + " cannot be read: writing its rows to a temporary "
+                     "file failed: " + cv.writeError + ".");
+  if (err != READSTAT_OK) throw TableError("Table " + tableName + " " + describeError(err, kind, file) + ".");
+  if (!cv.headerWritten) cv.writeHeader();  // a file without rows
+  cv.flush();
+  if (!cv.writeError.empty())
+    throw TableError("Table " + tableName + " cannot be read: writing its rows to a temporary "
+                     "file failed: " + cv.writeError + ".");
+  if (cv.result.columns.empty())
+    throw TableError("Table " + tableName + " has no variables.");
+  return std::move(cv.result);
+}
+
+}  // namespace zul::table::detail

@@ -1,0 +1,205 @@
+#!/usr/bin/env python3
+"""SPSS (.sav) and Stata (.dta) files as input tables, through zul.
+
+Usage: check_stat_files.py ZUL MAKE_DTA WORKDIR
+
+The files are made with the `readstat` tool from a CSV file and a JSON
+description. A check that fails prints why; the exit status is 1 when any did.
+"""
+import csv
+import json
+import os
+import shutil
+import subprocess
+import sys
+
+MISSING_CODE = 99  # an SPSS user-missing value of x2
+
+
+def lcg(seed):
+    state = seed
+    while True:
+        state = (state * 6364136223846793005 + 1442695040888963407) % 2**64
+        yield (state >> 11) / 2**53
+
+
+def rows():
+    """id, grp, x1..x5 with two factors; every seventh x2 is missing."""
+    rnd = lcg(7)
+    out = []
+    for i in range(120):
+        f1, f2 = next(rnd) - 0.5, next(rnd) - 0.5
+        x = [f1 + 0.3 * (next(rnd) - 0.5), f1 + 0.4 * (next(rnd) - 0.5),
+             f1 + f2 + 0.3 * (next(rnd) - 0.5), f2 + 0.3 * (next(rnd) - 0.5),
+             f2 + 0.5 * (next(rnd) - 0.5)]
+        x = [round(v * 10, 4) for v in x]
+        out.append([i + 1, "a, b" if i % 2 else 'say "hi"'] + x)
+    return out
+
+
+def variables(kind):
+    names = ["id", "grp", "x1", "x2", "x3", "x4", "x5"]
+    vs = []
+    for n in names:
+        v = {"type": "STRING" if n == "grp" else "NUMERIC", "name": n,
+             "label": "Item " + n.upper()}
+        if n == "x2" and kind == "SPSS":
+            v["missing"] = {"type": "DISCRETE", "values": [MISSING_CODE]}
+        vs.append(v)
+    return {"type": kind, "variables": vs}
+
+
+class Checks:
+    def __init__(self, zul, make_dta, work):
+        self.zul, self.make_dta, self.work = zul, make_dta, work
+        self.failures = []
+
+    def fail(self, what):
+        self.failures.append(what)
+        print("FAIL:", what)
+
+    def path(self, name):
+        return os.path.join(self.work, name)
+
+    def write_csv(self, name, data):
+        with open(self.path(name), "w", newline="") as f:
+            w = csv.writer(f)
+            w.writerow(["id", "grp", "x1", "x2", "x3", "x4", "x5"])
+            w.writerows(data)
+
+    def make(self):
+        data = rows()
+        plain = [r[:3] + ["" if r[0] % 7 == 0 else r[3]] + r[4:] for r in data]
+        coded = [r[:3] + [MISSING_CODE if r[0] % 7 == 0 else r[3]] + r[4:] for r in data]
+        self.write_csv("survey.csv", plain)
+        self.write_csv("coded.csv", coded)
+        for kind, src, out in [("SPSS", "coded.csv", "survey.sav"), ("STATA", "survey.csv", "panel.dta")]:
+            meta = self.path(kind + ".json")
+            with open(meta, "w") as f:
+                json.dump(variables(kind), f)
+            subprocess.run(["readstat", self.path(src), meta, self.path(out)], check=True,
+                           capture_output=True)
+        # Numbers only, x2 missing as Stata's .a and .b (extended missing).
+        ext = [r[:1] + r[2:3] + [(".a" if r[0] % 14 == 0 else ".b") if r[0] % 7 == 0 else r[3]]
+               + r[4:] for r in data]
+        with open(self.path("ext.csv"), "w", newline="") as f:
+            w = csv.writer(f)
+            w.writerow(["id", "x1", "x2", "x3", "x4", "x5"])
+            w.writerows(ext)
+        subprocess.run([self.make_dta, self.path("ext.csv"), self.path("ext.dta")], check=True)
+
+    def run(self, program, name):
+        path = self.path(name + ".zul")
+        with open(path, "w") as f:
+            f.write(program)
+        out = self.path(name + ".json")
+        if os.path.exists(out):
+            os.remove(out)
+        r = subprocess.run([self.zul, "--work", self.work, "--json", out, path],
+                           capture_output=True, text=True, cwd=self.work)
+        tables = json.load(open(out))["tables"] if os.path.exists(out) else []
+        return r, tables
+
+    def same_analysis(self):
+        """CSV, .sav (x2 coded 99, user-missing) and .dta give the same numbers,
+        the .sav's 99s counted as missing; labels reach the OUT= table."""
+        results = {}
+        for src in ["'survey.csv'", "'survey.sav'", "'panel.dta'", "'ext.dta'"]:
+            out = "s_" + src.strip("'").replace(".", "_")
+            r, tables = self.run(f"FACTOR DATA={src} NFACTORS=2 ROTATE=VARIMAX OUT={out};\n"
+                                 "  VAR x1-x5;\nRUN;\n", out)
+            if r.returncode != 0 or not tables:
+                self.fail(f"{src}: zul ended with {r.returncode}:\n{r.stdout[-1500:]}{r.stderr}")
+                continue
+            results[src] = tables
+            self.check_scores(out, src)
+        base = results.get("'survey.csv'")
+        for src, tables in results.items():
+            if base is None or len(tables) != len(base):
+                self.fail(f"{src}: {len(tables)} tables against CSV's")
+                continue
+            labelled = 0
+            for a, b in zip(base, tables):
+                labelled += "item x1" in json.dumps(b["rows"]).lower()
+                if a["name"] != b["name"] or not close(a["rows"], without_labels(b, a)):
+                    self.fail(f"{src}: table {a['name']} differs from the CSV one")
+                    break
+            if src != "'survey.csv'" and not labelled:
+                self.fail(f"{src}: no table shows the variable labels")
+
+    def check_scores(self, out, src):
+        with open(self.path(out + ".csv")) as f:
+            got = list(csv.DictReader(f))
+        if src == "'ext.dta'":
+            return
+        if len(got) != 120 or got[1]["grp"] != "a, b" or got[0]["grp"] != 'say "hi"':
+            self.fail(f"{src}: OUT= rows or text values wrong: {got[:2]}")
+        if src != "'survey.csv'":
+            meta = json.load(open(self.path(out + ".csv-metadata.json")))
+            labels = {c["name"]: c.get("dc:description") for c in meta["tableSchema"]["columns"]}
+            if "Item GRP" not in json.dumps(labels.get("grp")):
+                self.fail(f"{src}: column label of grp not kept: {labels}")
+
+    def errors(self):
+        """A truncated file, a file that is no .sav, and an output onto one."""
+        data = open(self.path("survey.sav"), "rb").read()
+        with open(self.path("cut.sav"), "wb") as f:
+            f.write(data[:len(data) * 2 // 3])
+        shutil.copy(self.path("survey.csv"), self.path("text.sav"))
+        cases = [
+            ("'cut.sav'", "cut.sav", "truncated"),
+            ("'text.sav'", "text.sav", "is not an SPSS data file"),
+            ("'nothere.dta'", "nothere.dta", "does not exist"),
+        ]
+        for src, file, words in cases:
+            r, _ = self.run(f"FACTOR DATA={src} NFACTORS=1;\n  VAR x1-x5;\nRUN;\n", "err")
+            log = r.stdout + r.stderr
+            if r.returncode == 0 or file not in log or words not in log:
+                self.fail(f"{src}: wanted a failure naming {file} with '{words}':\n{log[-1500:]}")
+        before = open(self.path("survey.sav"), "rb").read()
+        r, _ = self.run("FACTOR DATA='survey.csv' NFACTORS=1 OUT='survey.sav';\n"
+                        "  VAR x1-x5;\nRUN;\n", "out_sav")
+        log = r.stdout + r.stderr
+        if r.returncode == 0 or "reads but does not write" not in log:
+            self.fail(f"OUT= onto a .sav file was not refused:\n{log[-1500:]}")
+        if open(self.path("survey.sav"), "rb").read() != before:
+            self.fail("OUT= onto a .sav file changed it")
+        leftovers = [f for f in os.listdir(self.work) if ".zul-" in f]
+        if leftovers:
+            self.fail(f"temporary files left: {leftovers}")
+
+
+def without_labels(table, base):
+    """The rows without the Label column that labelled variables add."""
+    names = [c["name"] for c in table["columns"]]
+    if "Label" not in names or "Label" in [c["name"] for c in base["columns"]]:
+        return table["rows"]
+    k = names.index("Label")
+    return [r[:k] + r[k + 1:] for r in table["rows"]]
+
+
+def close(a, b, tol=1e-9):
+    if isinstance(a, list) and isinstance(b, list):
+        return len(a) == len(b) and all(close(x, y, tol) for x, y in zip(a, b))
+    if isinstance(a, dict) and isinstance(b, dict):
+        return a.keys() == b.keys() and all(close(a[k], b[k], tol) for k in a)
+    if isinstance(a, float) and isinstance(b, float):
+        return abs(a - b) <= tol * max(1.0, abs(a), abs(b))
+    return a == b
+
+
+def main():
+    zul, make_dta, work = sys.argv[1], sys.argv[2], sys.argv[3]
+    shutil.rmtree(work, ignore_errors=True)
+    os.makedirs(work)
+    c = Checks(zul, make_dta, work)
+    c.make()
+    c.same_analysis()
+    c.errors()
+    print("stat files: all checks passed" if not c.failures else
+          f"stat files: {len(c.failures)} checks failed")
+    return 1 if c.failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,69 @@
+// Writes a Stata file from a CSV file of numbers, so that tests can make
+// values no CSV-to-Stata converter writes: a field ".a" to ".z" becomes
+// that extended missing value, an empty field the system-missing value.
+//   make_dta IN.csv OUT.dta
+#include <readstat.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::vector<std::string> split(std::string line) {
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+  std::vector<std::string> out;
+  std::stringstream in(line);
+  std::string f;
+  while (std::getline(in, f, ',')) out.push_back(f);
+  if (!line.empty() && line.back() == ',') out.emplace_back();
+  return out;
+}
+
+ssize_t writeBytes(const void* data, size_t len, void* ctx) {
+  return static_cast<ssize_t>(std::fwrite(data, 1, len, static_cast<FILE*>(ctx)));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 3) return 2;
+  std::ifstream in(argv[1]);
+  std::string line;
+  std::getline(in, line);
+  const std::vector<std::string> names = split(line);
+  std::vector<std::vector<std::string>> rows;
+  while (std::getline(in, line)) rows.push_back(split(line));
+
+  FILE* out = std::fopen(argv[2], "wb");
+  if (!out) return 1;
+  readstat_writer_t* w = readstat_writer_init();
+  readstat_set_data_writer(w, writeBytes);
+  readstat_writer_set_file_format_version(w, 118);
+  std::vector<readstat_variable_t*> vars;
+  for (const auto& n : names) {
+    vars.push_back(readstat_add_variable(w, n.c_str(), READSTAT_TYPE_DOUBLE, 0));
+    readstat_variable_set_label(vars.back(), ("Item " + n).c_str());
+  }
+  if (readstat_error_t e = readstat_begin_writing_dta(w, out, static_cast<long>(rows.size()))) {
+    std::fprintf(stderr, "make_dta: %s\n", readstat_error_message(e));
+    return 1;
+  }
+  for (const auto& r : rows) {
+    readstat_begin_row(w);
+    for (size_t c = 0; c < vars.size(); ++c) {
+      const std::string f = c < r.size() ? r[c] : "";
+      if (f.empty()) readstat_insert_missing_value(w, vars[c]);
+      else if (f.size() == 2 && f[0] == '.') readstat_insert_tagged_missing_value(w, vars[c], f[1]);
+      else readstat_insert_double_value(w, vars[c], std::strtod(f.c_str(), nullptr));
+    }
+    readstat_end_row(w);
+  }
+  const bool ok = readstat_end_writing(w) == READSTAT_OK;
+  readstat_writer_free(w);
+  std::fclose(out);
+  return ok ? 0 : 1;
+}
