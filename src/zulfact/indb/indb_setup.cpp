@@ -101,7 +101,9 @@ std::vector<double> firstRowShift(ProcState& ps, const sqlgen::CrossRequest& r) 
 void prepareIndb(ProcState& ps) {
   Host& h = host();
   zul_db_table_info in{};
-  if (!ps.parsed || !h.dbTableInfo(ps.mainInput, in)) return;
+  // A table of correlations, factors or crossproducts is read as it is:
+  // only observations are summarised in the database.
+  if (!ps.parsed || !ps.flags.rawInput || !h.dbTableInfo(ps.mainInput, in)) return;
   ps.indb.echo = h.diagSwitch("-zsqlsco1") > 0 || optionSaysYes("SQLECHO");
   ps.indb.notes = optionSaysYes("INDBNOTES");
   if (optionSaysNo("INDB")) return notUsed("the host option INDB=NO is set");
