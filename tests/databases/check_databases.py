@@ -279,6 +279,141 @@ class Checks:
             self.fail(f"labels: the catalogue holds {rows}")
 
 
+class InDatabaseChecks(Checks):
+    """The crossproducts computed by one aggregate statement and the scores
+    written by one insert ... select, against the row path."""
+
+    def log(self, r):
+        return r.stdout + r.stderr
+
+    def scores_in(self, lib, table):
+        if lib == "lite":
+            con = sqlite3.connect(self.lite)
+            rows = con.execute(f"SELECT id, grp, Factor1, Factor2 FROM {table}").fetchall()
+            con.close()
+            return {r[0]: r for r in rows}
+        got = {}
+        for line in self.pg.psql(f"SELECT id, grp, factor1, factor2 FROM {table}").splitlines():
+            i, g, f1, f2 = line.split("|")
+            got[int(i)] = (int(i), g, float(f1) if f1 else None, float(f2) if f2 else None)
+        return got
+
+    def same_as_row_path(self):
+        """Both databases: the same tables, BY groups with a quote and
+        blanks; the scores in the database equal the row path's; the echo
+        shows the statements and the closing note counts the rows."""
+        for lib in ("lite", "pg"):
+            step = (f"FACTOR DATA={lib}.survey NFACTORS=2 ROTATE=VARIMAX OUT={lib}.sc_{{}};\n"
+                    "  BY grp;\n  VAR x1-x5;\nRUN;\n")
+            r_row, t_row = self.run(self.libnames() + "OPTIONS INDB=NO;\n" + step.format("row"),
+                                    "rowpath_" + lib)
+            r_in, t_in = self.run(self.libnames() + "OPTIONS SQLECHO=YES;\n" + step.format("in"),
+                                  "indb_" + lib)
+            if "processed inside the database" not in self.log(r_in):
+                self.fail(f"in-database {lib}: not used:\n{self.log(r_in)[-1500:]}")
+                continue
+            if "processed inside the database" in self.log(r_row):
+                self.fail(f"in-database {lib}: INDB=NO did not switch it off")
+            if "not one zul knows" in self.log(r_in) + self.log(r_row):
+                self.fail(f"in-database {lib}: INDB= or SQLECHO= is not known")
+            echo = self.log(r_in).lower()
+            if "insert into" not in echo or "sum(" not in echo:
+                self.fail(f"in-database {lib}: the echo lacks the statements")
+            note = f"{len(self.rows)} rows were written to {lib.upper()}.SC_IN inside the database"
+            if note not in self.log(r_in):
+                self.fail(f"in-database {lib}: no closing note with the row count")
+            if not t_row or not close(t_row, t_in, 1e-8):
+                self.fail(f"in-database {lib}: the tables differ from the row path")
+            want, got = self.scores_in(lib, "sc_row"), self.scores_in(lib, "sc_in")
+            if set(want) != set(got) or any(
+                    want[i][1] != got[i][1] or not close(list(want[i][2:]), list(got[i][2:]), 1e-8)
+                    for i in want):
+                self.fail(f"in-database {lib}: the scores differ from the row path")
+
+    def sqlite_types_probed(self):
+        """SQLite: analysis columns without a declared type and a DATE column
+        kept as text are scored in the database (the type probe must not
+        refuse them as characters), as the row path scores them."""
+        con = sqlite3.connect(self.lite)
+        con.execute("CREATE TABLE loose (id INTEGER, seen DATE, x1, x2, x3)")
+        con.executemany("INSERT INTO loose VALUES (?,?,?,?,?)",
+                        [(r[0], f"2030-01-{1 + r[0] % 28:02d}", r[2], r[3], r[4])
+                         for r in self.rows])
+        con.commit()
+        con.close()
+        step = "FACTOR DATA=lite.loose NFACTORS=1 OUT=lite.loose_{};\n  VAR x1-x3;\nRUN;\n"
+        self.run(self.libnames() + "OPTIONS INDB=NO;\n" + step.format("row"), "loose_row")
+        r, _ = self.run(self.libnames() + step.format("in"), "loose_in")
+        if "rows were written to LITE.LOOSE_IN inside the database" not in self.log(r):
+            self.fail("SQLite types: not scored in the database:\n" + self.log(r)[-1500:])
+        con = sqlite3.connect(self.lite)
+        diff = con.execute("SELECT count(*) FROM loose_row a JOIN loose_in b USING (id) WHERE "
+                           "a.seen = b.seen AND abs(a.Factor1 - b.Factor1) < 1e-9").fetchone()[0]
+        con.close()
+        if diff != len(self.rows):
+            self.fail(f"SQLite types: {diff} of {len(self.rows)} rows agree with the row path")
+
+    def large_means(self):
+        """Values near 1e6 with unit spread: the correlations are those of
+        the CSV path, not the cancelled raw sums of one pass."""
+        rows = [[r[0], r[1]] + [1e6 + v / 30 for v in r[2:]] for r in self.rows]
+        with open(os.path.join(self.work, "big.csv"), "w", newline="") as f:
+            w = csv.writer(f)
+            w.writerow(["id", "grp", "x1", "x2", "x3", "x4", "x5"])
+            w.writerows([[x if not isinstance(x, float) else repr(x) for x in r] for r in rows])
+        self.pg.psql("CREATE TABLE big (id integer, grp text, x1 float8, x2 float8, x3 float8, "
+                     "x4 float8, x5 float8)")
+        self.pg.psql("INSERT INTO big VALUES " + ",".join(
+            "({},'{}',{})".format(r[0], r[1].replace("'", "''"), ",".join(repr(v) for v in r[2:]))
+            for r in rows))
+        step = "FACTOR DATA={} NFACTORS=2 CORR;\n  VAR x1-x5;\nRUN;\n"
+        _, t_csv = self.run(self.libnames() + step.format("big"), "big_csv")
+        r_in, t_in = self.run(self.libnames() + step.format("pg.big"), "big_pg")
+        if "processed inside the database" not in self.log(r_in):
+            self.fail("large means: not processed in the database")
+        if not t_csv or not close(t_csv, t_in, 1e-7):
+            self.fail("large means: the in-database results differ from the CSV path")
+
+    def partial_takes_row_path(self):
+        """PARTIAL needs the rows: the note says so and the scores are written."""
+        r, _ = self.run(self.libnames() + "FACTOR DATA=pg.survey NFACTORS=1 OUT=pg.part;\n"
+                        "  VAR x1-x4;\n  PARTIAL x5;\nRUN;\n", "partial")
+        log = self.log(r)
+        if "switched off because the step has a PARTIAL statement" not in log:
+            self.fail("partial: no note of the row path:\n" + log[-1500:])
+        if "processed inside the database" in log:
+            self.fail("partial: processed inside the database")
+        if self.pg.psql("SELECT count(*) FROM part").strip() != str(len(self.rows)):
+            self.fail("partial: the scores were not written")
+
+    def stopped_insert_leaves_nothing(self):
+        """The insert ... select fails half way: no table, the earlier one
+        stays, no work table or temporary table is left behind."""
+        n = len(self.rows)
+        # The scan at opening and the two aggregate passes call boom() 3n
+        # times; the insert fails half way.
+        self.pg.psql("CREATE TABLE kept2 AS SELECT 1 AS marker")
+        self.pg.psql("CREATE SEQUENCE calls2")
+        self.pg.psql("CREATE FUNCTION boom2(x float8) RETURNS float8 LANGUAGE plpgsql AS $$ "
+                     f"BEGIN IF nextval('calls2') > {3 * n + n // 2} THEN "
+                     "RAISE EXCEPTION 'the insert caught fire'; END IF; RETURN x; END $$")
+        self.pg.psql('CREATE VIEW fragile2 AS SELECT id, boom2(x1) AS x1, x2, x3, x4, x5 '
+                     'FROM "Survey"')
+        r, _ = self.run(self.libnames() + "FACTOR DATA=pg.fragile2 NFACTORS=2 OUT=pg.kept2;\n"
+                        "  VAR x1-x5;\nRUN;\n", "stopped_insert", expect_ok=False)
+        log = self.log(r)
+        if r.returncode == 0 or "insert caught fire" not in log:
+            self.fail("stopped insert: not reported as a failure:\n" + log[-1500:])
+        if "processed inside the database" not in log:
+            self.fail("stopped insert: the in-database path was not taken")
+        if self.pg.psql("SELECT * FROM kept2").strip() != "1":
+            self.fail("stopped insert: the earlier table KEPT2 was changed")
+        left = self.pg.psql("SELECT count(*) FROM pg_class WHERE relname LIKE 'zul_new%' "
+                            "OR relname LIKE 'zul_q%'").strip()
+        if left != "0":
+            self.fail(f"stopped insert: {left} work tables are left")
+
+
 def close(a, b, tol=1e-9):
     """Equal structures, numbers to a relative tolerance."""
     if isinstance(a, list) and isinstance(b, list):
@@ -296,12 +431,14 @@ def main():
     os.makedirs(work)
     try:
         with pg_cluster.Cluster() as cluster:
-            c = Checks(zul, work, cluster)
+            c = InDatabaseChecks(zul, work, cluster)
             c.load()
             for check in (c.same_analysis_everywhere, c.dates_times_timestamps, c.awkward_text_copied,
                           c.stopped_step_leaves_nothing, c.no_rows_no_table,
                           c.no_output_over_input,
-                          c.password_never_shown, c.labels_and_type_kept, c.binary_numbers):
+                          c.password_never_shown, c.labels_and_type_kept, c.binary_numbers,
+                          c.same_as_row_path, c.sqlite_types_probed, c.large_means, c.partial_takes_row_path,
+                          c.stopped_insert_leaves_nothing):
                 try:
                     check()
                 except Exception as e:  # a check that breaks is a failure, not the end

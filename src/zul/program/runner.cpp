@@ -256,7 +256,8 @@ void Runner::applyOption(const parse::OptionSetting& o, const std::string& where
   } else if (!known) {
     logLine(ZUL_LOG_WARNING, where + "The option " + o.name +
                                  " is not one zul knows (VALIDVARNAME, DEBUG, THREADS, "
-                                 "CPUCOUNT); it is kept but has no effect.");
+                                 "CPUCOUNT, LINESIZE, INDB, SQLECHO, INDBNOTES); it is kept "
+                                 "but has no effect.");
   }
 }
 

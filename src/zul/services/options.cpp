@@ -69,6 +69,11 @@ HostOptions::HostOptions() {
   system_["THREADS"] = "1";
   system_["CPUCOUNT"] = std::to_string(kernels::processorCount());
   system_["LINESIZE"] = "120";
+  // In-database processing of database tables: on; its statements and
+  // per-group notes not shown.
+  system_["INDB"] = "YES";
+  system_["SQLECHO"] = "NO";
+  system_["INDBNOTES"] = "NO";
 }
 
 std::string HostOptions::key(std::string_view name) { return upper(name); }
@@ -87,6 +92,11 @@ std::string HostOptions::set(std::string_view name, std::string_view value, bool
     if (u == "1" || u == "YES" || u == "ON") v = "1";
     else if (u == "0" || u == "NO" || u == "OFF") v = "0";
     else return "THREADS= takes YES or NO (or write THREADS / NOTHREADS), not '" + v + "'.";
+  } else if (k == "INDB" || k == "SQLECHO" || k == "INDBNOTES") {
+    std::string u = upper(value);
+    if (u == "1" || u == "YES" || u == "ON") v = "YES";
+    else if (u == "0" || u == "NO" || u == "OFF") v = "NO";
+    else return k + "= takes YES or NO, not '" + v + "'.";
   } else if (k == "CPUCOUNT") {
     long n = 0;
     if (upper(value) == "ACTUAL") {

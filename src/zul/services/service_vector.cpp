@@ -16,6 +16,7 @@
 #include <set>
 
 #include "zul/messages/messages.hpp"
+#include "zul/services/db_services.hpp"
 #include "zul/services/progress.hpp"
 #include "zul/services/session.hpp"
 #include "zul/services/sweep.hpp"
@@ -238,8 +239,8 @@ int32_t svcNextByGroup(zul_table* input) {
   try {
     int32_t r = input->input->nextByGroup();
     StepContext* st = currentStep();
-    const bool isData =
-        st && st->parsed && st->parsed->record()->tables[ZUL_DS_DATA] == input;
+    const zul_table* data = st && st->parsed ? st->parsed->record()->tables[ZUL_DS_DATA] : nullptr;
+    const bool isData = data && (data == input || input->groupsOf == data);
     if (isData) msg::setByGroup(r >= 1 ? input->input->byDescription() : std::string());
     if (r >= 1 && isData && session().onByGroup) session().onByGroup(input);
     return r;
@@ -789,6 +790,10 @@ struct Vector {
     put(ZUL_CLOCK, &svcClock);
     put(ZUL_THREADED_READ, &svcThreadedRead);
     put(ZUL_READ_RECORDS, &svcReadRecords);
+    put(ZUL_DB_TABLE_INFO, &svcDbTableInfo);
+    put(ZUL_DB_QUERY_TABLE, &svcDbQueryTable);
+    put(ZUL_DB_EXECUTE, &svcDbExecute);
+    put(ZUL_DB_DESCRIBE, &svcDbDescribe);
     words[ZUL_SV_GROUPS] = groups.data();
     words[ZUL_SV_USED] = used.data();
     words[ZUL_SV_POOL] = const_cast<zul_pool*>(&g_pool);

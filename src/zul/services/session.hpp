@@ -28,6 +28,9 @@
 struct zul_table {
   enum class Kind { Input, Output };
   Kind kind = Kind::Input;
+  // What goes with the handle (a query's temporary table, dropped when
+  // the step ends): declared first, so released after the table's reading.
+  std::shared_ptr<void> scratch;
   std::unique_ptr<zul::table::InputTable> input;
   std::unique_ptr<zul::table::OutputTable> output;
   std::string written;  // the name as the statement wrote it, for messages
@@ -44,6 +47,9 @@ struct zul_table {
   bool columnsLaidOut = false;
   int remarks = 0;  // read remarks logged so far
   bool byListed = false;  // 212/5 said how it is used (once per step)
+  // A query's rows read in place of this table's (400/21): its groups are
+  // the groups of that table, for the BY lines of messages and reports.
+  const zul_table* groupsOf = nullptr;
 };
 
 struct zul_readlist {

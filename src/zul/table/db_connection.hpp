@@ -99,6 +99,11 @@ class Connection {
     return query(sql);
   }
 
+  // The SQL type codes (ODBC: 8 DOUBLE, 91 DATE, 12 VARCHAR, ...) of the
+  // columns of a query, which is prepared and not run. TableError when it
+  // cannot be prepared; a transaction that is open stays usable.
+  virtual std::vector<int> describeQuery(std::string_view sql) = 0;
+
   // Transactions nest by count: the first begin() opens one, the last
   // end() closes it, committing when any holder asked for it with
   // markCommit(), rolling back otherwise. A database that failed a

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <memory>
 
+#include "sqlgen/column_types.hpp"
 #include "zul/table/db_connection.hpp"
 
 namespace zul::table::db {
@@ -153,6 +154,32 @@ class PgConnection : public Connection {
       throw;
     }
     return std::make_unique<PgRows>(*this, cursor, columns, binary);
+  }
+
+  // A statement that fails inside a transaction aborts it: the unnamed
+  // statement is prepared under a savepoint, so that a query that cannot
+  // be prepared leaves the transaction as it was.
+  std::vector<int> describeQuery(std::string_view sql) override {
+    const bool guarded = PQtransactionStatus(pg_) == PQTRANS_INTRANS;
+    if (guarded) execute("SAVEPOINT zul_describe", {});
+    const std::string text(sql);
+    Result prepared(PQprepare(pg_, "", text.c_str(), 0, nullptr));
+    if (PQresultStatus(prepared.r) != PGRES_COMMAND_OK) {
+      const std::string why = PQresultErrorMessage(prepared.r);
+      if (guarded) execute("ROLLBACK TO SAVEPOINT zul_describe", {});
+      throw TableError(describe() + ": a query could not be prepared: " + trimmedMessage(why));
+    }
+    Result shape(PQdescribePrepared(pg_, ""));
+    std::vector<int> codes;
+    for (int c = 0; c < PQnfields(shape.r); ++c)
+      codes.push_back(sqlgen::sqlTypeOfPostgresOid(PQftype(shape.r, c)));
+    if (guarded) execute("RELEASE SAVEPOINT zul_describe", {});
+    return codes;
+  }
+
+  static std::string trimmedMessage(std::string why) {
+    while (!why.empty() && (why.back() == '\n' || why.back() == ' ')) why.pop_back();
+    return why;
   }
 
   PGresult* fetch(const std::string& cursor, bool binary) {

@@ -6,6 +6,7 @@
 #include <cctype>
 #include <filesystem>
 
+#include "sqlgen/column_types.hpp"
 #include "zul/table/db_connection.hpp"
 
 namespace zul::table::db {
@@ -109,6 +110,22 @@ class SqliteConnection : public Connection {
     return std::make_unique<SqliteRows>(*this, prepare(sql, params));
   }
 
+  // SQLite keeps the declared type of a column a result takes as it is;
+  // an expression has none and is numeric, as an untyped column is.
+  std::vector<int> describeQuery(std::string_view sql) override {
+    Statement s;
+    if (sqlite3_prepare_v2(db_, sql.data(), static_cast<int>(sql.size()), &s.st, nullptr) !=
+        SQLITE_OK)
+      throw TableError(describe() + ": a query could not be prepared: " + sqlite3_errmsg(db_) +
+                       ".");
+    std::vector<int> codes;
+    for (int c = 0; c < sqlite3_column_count(s.st); ++c) {
+      const char* decl = sqlite3_column_decltype(s.st, c);
+      codes.push_back(sqlgen::sqlTypeOfSqliteDecl(decl ? decl : ""));
+    }
+    return codes;
+  }
+
   void begin() override {
     if (depth_++ == 0) {
       commitAsked_ = failed_ = false;
@@ -136,7 +153,8 @@ class SqliteConnection : public Connection {
 
   std::optional<std::string> findTable(std::string_view name) override {
     auto rows = query(
-        "SELECT name FROM sqlite_master WHERE type IN ('table','view') AND lower(name) = "
+        "SELECT name FROM (SELECT name, type FROM sqlite_master UNION ALL SELECT name, type "
+        "FROM sqlite_temp_master) WHERE type IN ('table','view') AND lower(name) = "
         "lower(?1) ORDER BY name = ?1 DESC, name LIMIT 1",
         {Value::of(name)});
     if (!rows->next()) return std::nullopt;

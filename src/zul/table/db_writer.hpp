@@ -29,6 +29,11 @@ class DbWriter {
   void commit(const std::string& type, const std::string& label, const std::vector<Column>& columns);
   void abort();
   db::Connection& connection() { return *conn_; }
+  // The table the rows go into until commit() renames it: a statement of
+  // our own (insert ... select) may fill it too, inside the same
+  // transaction. create() must have run.
+  const std::string& workTable() const { return work_; }
+  bool created() const { return created_; }
 
  private:
   void writeCatalogue(const std::string& type, const std::string& label,

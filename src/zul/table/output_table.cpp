@@ -303,6 +303,20 @@ void OutputTable::appendDatabaseRow(const double* values, const char* const* tex
   db_->row(row);
 }
 
+std::string OutputTable::databaseWorkTable() const {
+  return db_ ? db::Connection::quoteName(db_->workTable()) : std::string();
+}
+
+int64_t OutputTable::executeInDatabase(std::string_view sql) {
+  if (!db_) throw TableError("Table " + displayName() + " is not in a database.");
+  if (committed_ || aborted_)
+    throw TableError("Table " + displayName() + " is closed; no row can be added.");
+  if (!done_) columnsDone();
+  const int64_t added = db_->connection().execute(sql);
+  nRows_ += added;
+  return added;
+}
+
 void OutputTable::flush() {
   writeAll(fd_, buffer_.data(), buffer_.size(), displayName());
   hash_.add(buffer_.data(), buffer_.size());

@@ -499,6 +499,14 @@ class OutputTable {
   void appendRow(const double* values, const char* const* texts);
   int64_t rowCount() const { return nRows_; }
 
+  // A table of a database library: the quoted name of the table its rows
+  // go into until commit() (empty for a file), and a statement of our own
+  // that adds rows to it (an insert ... select) run inside the table's
+  // transaction, its rows counted with the table's. TableError when the
+  // database refuses it.
+  std::string databaseWorkTable() const;
+  int64_t executeInDatabase(std::string_view sql);
+
   // Flushes and renames the file and its metadata into place, holding the
   // table's pair lock; the metadata records the CSV file's size and hash,
   // so that a reader refuses a pair that does not belong together.

@@ -41,6 +41,15 @@ void notUsed(const std::string& reason) {
   (void)host().catalogNote(catalog::kIndbNotUsed, {std::string_view(reason)});
 }
 
+// Copies a NUL-terminated text into a fixed field, cut at its size and
+// always terminated.
+template <size_t N>
+void copyText(char (&field)[N], const char* text) {
+  const size_t n = strnlen(text, N - 1);
+  std::memcpy(field, text, n);
+  field[n] = '\0';
+}
+
 // The reason the step's input cannot be summarised in its database, empty
 // when it can.
 std::string reasonAgainst(ProcState& ps, const zul_db_table_info& in) {
@@ -53,8 +62,8 @@ std::string reasonAgainst(ProcState& ps, const zul_db_table_info& in) {
   zul_db_table_info out{};
   if (!host().dbTableInfo(ps.outTable, out) || std::strcmp(out.database, in.database) != 0)
     return "OUT= is not in the database of DATA=";
-  std::strncpy(ps.indb.outputRef, out.reference, sizeof ps.indb.outputRef - 1);
-  std::strncpy(ps.indb.tableName, out.display, sizeof ps.indb.tableName - 1);
+  copyText(ps.indb.outputRef, out.reference);
+  copyText(ps.indb.tableName, out.display);
   ps.indb.lowerNames = out.lowerCaseColumns != 0;
   return {};
 }
@@ -101,7 +110,9 @@ std::vector<double> firstRowShift(ProcState& ps, const sqlgen::CrossRequest& r) 
 void prepareIndb(ProcState& ps) {
   Host& h = host();
   zul_db_table_info in{};
-  if (!ps.parsed || !h.dbTableInfo(ps.mainInput, in)) return;
+  // A table of correlations, factors or crossproducts is read as it is:
+  // only observations are summarised in the database.
+  if (!ps.parsed || !ps.flags.rawInput || !h.dbTableInfo(ps.mainInput, in)) return;
   ps.indb.echo = h.diagSwitch("-zsqlsco1") > 0 || optionSaysYes("SQLECHO");
   ps.indb.notes = optionSaysYes("INDBNOTES");
   if (optionSaysNo("INDB")) return notUsed("the host option INDB=NO is set");
@@ -126,7 +137,7 @@ void prepareIndb(ProcState& ps) {
   ps.indbInput = h.dbQueryTable(ps.mainInput, sql, "_ZSQL_");
   if (!ps.indbInput) return notUsed("the database could not compute the crossproducts");
   ps.indb.dialect = in.dialect;
-  std::strncpy(ps.indb.inputRef, in.reference, sizeof ps.indb.inputRef - 1);
+  copyText(ps.indb.inputRef, in.reference);
   ps.indb.used = ps.outTable != nullptr;
   (void)h.catalogNote(catalog::kIndbUsed);
 }
