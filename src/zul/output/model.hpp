@@ -88,6 +88,11 @@ struct Item {
   std::vector<Column> columns;
   std::vector<std::vector<Value>> rows;
   std::vector<std::pair<std::string, Value>> values;  // named extra values
+  // A block of preformatted lines (a character plot): printed in the
+  // listing as they stand and never kept in the model, so the JSON file
+  // and the HTML report, which have the graphs, do not see it.
+  bool preformatted = false;
+  std::vector<std::string> lines;
 };
 
 struct Step {

@@ -2,11 +2,17 @@
 
 #include <algorithm>
 
+#include "zulfact/host/host.hpp"
+#include "zulfact/output/character_plot.hpp"
 #include "zulfact/rotate/unrotated_pattern.hpp"
+#include "zulfact/state/message_ids.hpp"
 
 namespace zulfact {
 
-void screeAndVariancePlots(ProcState&, int) {}
+void screeAndVariancePlots(ProcState& ps, int screeFirst) {
+  ps.screeDone = true;
+  if (ps.flags.scree) printScreePlot(ps, screeFirst);
+}
 
 PatternPlotRequest patternPlotRequest(const ProcState& ps, bool oblique, int solutionIndex) {
   PatternPlotRequest r;
@@ -24,7 +30,20 @@ PatternPlotRequest patternPlotRequest(const ProcState& ps, bool oblique, int sol
   return r;
 }
 
-void patternPlot(ProcState&, bool, int) {}
+// The notes about the number of factors plotted are given once a group,
+// at its first pattern plot.
+void patternPlot(ProcState& ps, bool oblique, int solutionIndex) {
+  const PatternPlotRequest r = patternPlotRequest(ps, oblique, solutionIndex);
+  if (!ps.plotNotesGiven) {
+    ps.plotNotesGiven = true;
+    if (ps.factorsRetained < 2) {
+      host().message(msg::kPatternPlotNeedsTwoFactors, {std::max(ps.factorsRetained, 0)});
+    } else if (ps.plotCount > ps.factorsRetained) {
+      host().message(msg::kPlotCountAboveFactors, {ps.plotCount, ps.factorsRetained});
+    }
+  }
+  printPatternPlots(ps, r.oblique, r.nFactorsPlotted);
+}
 void loadingsGraph(ProcState&, bool, int) {}
 
 void pathDiagram(ProcState&) {}
