@@ -27,6 +27,10 @@
  *            back through ZUL_SA_RESULT and stays valid until the table is
  *            published (428) or the sink closes everything (435 with
  *            ZUL_SA_CLOSE_HOW = 4).
+ *   text     like a table, with ZUL_SA_KIND "text": a block of
+ *            preformatted lines (a character plot), each given by 316
+ *            with ZUL_SA_TEXT_ROLE "Line". It is printed in the listing as
+ *            it stands and kept out of the JSON file and the HTML report.
  *
  * Table life, all on the table handle:
  *   298 open the body       338 declare a column (in display order)
@@ -46,7 +50,8 @@
  * character column. The cell must stay valid until the table is published.
  * A numeric cell holding the missing double (zul/abi.h) prints empty.
  *
- * Texts (316): ZUL_SA_TEXT_ROLE ("Title" or "Footnote"), ZUL_SA_TEXT, and
+ * Texts (316): ZUL_SA_TEXT_ROLE ("Title", "Footnote", or "Line" in a text
+ * object), ZUL_SA_TEXT, and
  * optionally ZUL_SA_NAME = the heading item the text fills ("titeval").
  * Notes (358): ZUL_SA_NAME = the note name ("EigenNote"), ZUL_SA_TEXT. On
  * a table handle the note belongs to that table; on the sink it is an item

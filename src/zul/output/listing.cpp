@@ -234,6 +234,21 @@ std::string renderTable(const Item& item, int lineSize, int maxLineSize) {
   return out.str();
 }
 
+std::string renderLines(const Item& item, int lineSize) {
+  int widest = 0;
+  for (const std::string& l : item.lines) widest = std::max(widest, width(rtrim(l)));
+  const int page = std::max(lineSize, widest);
+  std::ostringstream out;
+  for (const Title& t : item.titles)
+    for (const std::string& l : wrapTitle(t.text, page)) out << rtrim(centred(l, page)) << '\n';
+  if (!item.titles.empty() && !item.lines.empty()) out << '\n';
+  // The block is centred as a whole: its lines keep their columns.
+  const std::string indent = spaces((page - widest) / 2);
+  for (const std::string& l : item.lines) out << rtrim(indent + l) << '\n';
+  for (const Note& n : item.notes) out << '\n' << n.text << '\n';
+  return out.str();
+}
+
 void Listing::print(const Model& model, const Item& item) {
   if (!out_ || item.kind == Item::Kind::Graph) return;
   std::ostream& out = *out_;
@@ -279,7 +294,9 @@ void Listing::print(const Model& model, const Item& item) {
       for (const Note& n : item.notes) out << n.text << '\n';
       break;
     case Item::Kind::Table:
-      out << '\n' << renderTable(item, lineSize, maxLineSize_ ? maxLineSize_() : 0);
+      out << '\n'
+          << (item.preformatted ? renderLines(item, lineSize)
+                                : renderTable(item, lineSize, maxLineSize_ ? maxLineSize_() : 0));
       break;
     case Item::Kind::Graph:
       break;

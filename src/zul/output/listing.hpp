@@ -30,14 +30,19 @@ constexpr int kDefaultMaxLineSize = 120;
 // printed in panels that fit it, the row labels repeated on each.
 std::string renderTable(const Item& item, int lineSize = kDefaultLineSize, int maxLineSize = 0);
 
+// The lines of a preformatted item (a character plot): its titles centred,
+// then its lines as they stand, the block centred on the page as a whole.
+std::string renderLines(const Item& item, int lineSize = kDefaultLineSize);
+
 class Listing {
  public:
   // maxLineSize, when given, is asked before each table (the LINESIZE=
   // host option may change between steps).
   Listing(std::ostream* out, int lineSize, std::function<int()> maxLineSize = {})
       : out_(out), lineSize_(lineSize), maxLineSize_(std::move(maxLineSize)) {}
-  // Prints item (which must belong to model) with the BY line and section
-  // headings it needs first. Graph items print nothing.
+  // Prints item (which must belong to model, unless it is preformatted)
+  // with the BY line and section headings it needs first. Graph items
+  // print nothing.
   void print(const Model& model, const Item& item);
 
  private:

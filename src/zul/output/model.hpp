@@ -105,6 +105,12 @@ struct Item {
       if (n == valueName) return &v;
     return nullptr;
   }
+
+  // A block of preformatted lines (a character plot): printed in the
+  // listing as they stand and never kept in the model, so the JSON file
+  // and the HTML report, which have the graphs, do not see it.
+  bool preformatted = false;
+  std::vector<std::string> lines;
 };
 
 struct Step {

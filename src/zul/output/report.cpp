@@ -200,6 +200,7 @@ void makePrintable(Item& item) {
     makePrintable(name);
     if (v.isText()) makePrintable(v.text);
   }
+  for (std::string& l : item.lines) makePrintable(l);
 }
 
 }  // namespace
@@ -242,6 +243,10 @@ Item Report::newItem(Item::Kind kind) const {
 
 void Report::publish(Item item) {
   makePrintable(item);
+  if (item.preformatted) {
+    listing_.print(model_, item);
+    return;
+  }
   model_.items.push_back(std::move(item));
   listing_.print(model_, model_.items.back());
 }
@@ -280,7 +285,7 @@ void Report::closeAll() {
   for (Graph* g : graphs) publishGraph(*g);
   std::vector<Table*> open = openTables_;
   for (Table* t : open) {
-    if (t->item.columns.empty()) {
+    if (t->item.columns.empty() && t->item.lines.empty()) {
       openTables_.erase(std::remove(openTables_.begin(), openTables_.end(), t),
                         openTables_.end());
       objects_.erase(t);
@@ -367,7 +372,10 @@ int32_t Report::create(Object* object, const zul_attr* a, int32_t n) {
     publish(newItem(Item::Kind::Space));
     return 0;
   }
-  if (!equalNoCase(kind, "data") && !equalNoCase(kind, "matrix")) return ZUL_SINK_BAD_REQUEST;
+  const bool text = equalNoCase(kind, "text");
+  if (!text && !equalNoCase(kind, "data") && !equalNoCase(kind, "matrix")) {
+    return ZUL_SINK_BAD_REQUEST;
+  }
   void** out = static_cast<void**>(outOf(result, sizeof(void*)));
   std::string name;
   if (!out || !textOf(find(a, n, ZUL_SA_NAME), name) || name.empty()) return ZUL_SINK_BAD_REQUEST;
@@ -375,6 +383,7 @@ int32_t Report::create(Object* object, const zul_attr* a, int32_t n) {
   auto table = std::make_unique<Table>();
   table->item = newItem(Item::Kind::Table);
   table->item.name = name;
+  table->item.preformatted = text;
   if (!textOf(find(a, n, ZUL_SA_TEMPLATE), table->item.templatePath) ||
       table->item.templatePath.empty()) {
     table->item.templatePath = "Stat.Factor." + name;
@@ -639,6 +648,8 @@ int32_t Report::onTable(Table& table, int32_t operation, const zul_attr* a, int3
       textOf(find(a, n, ZUL_SA_NAME), name);
       if (equalNoCase(role, "Title")) {
         item.titles.push_back({name, text});
+      } else if (equalNoCase(role, "Line") && item.preformatted) {
+        item.lines.push_back(text);
       } else if (equalNoCase(role, "Footnote")) {
         item.footnotes.push_back(text);
       } else {
@@ -660,7 +671,7 @@ int32_t Report::onTable(Table& table, int32_t operation, const zul_attr* a, int3
       return emitRow(table);
     case ZUL_OP_PUBLISH: {
       bool empty = item.columns.empty() && item.titles.empty() && item.notes.empty() &&
-                   item.footnotes.empty();
+                   item.footnotes.empty() && item.lines.empty();
       if (empty) {
         openTables_.erase(std::remove(openTables_.begin(), openTables_.end(), &table),
                           openTables_.end());

@@ -174,6 +174,7 @@ void runProcedure(ProcState& ps) {
       auto* engine = static_cast<zul_engine*>(ps.factorEngine);
       if (engine && engine->ops && engine->ops->reset) engine->ops->reset(engine);
       ps.screeDone = false;
+      ps.plotNotesGiven = false;
       // A group that ends without a solution leaves no OUTSTAT= rows.
       holdGroupRows();
       analysisDriver(ps);

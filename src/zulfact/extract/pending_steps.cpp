@@ -2,12 +2,19 @@
 
 #include <algorithm>
 
+#include "zulfact/host/host.hpp"
+#include "zulfact/output/character_plot.hpp"
 #include "zulfact/output/graphs.hpp"
 #include "zulfact/rotate/unrotated_pattern.hpp"
+#include "zulfact/state/message_ids.hpp"
 
 namespace zulfact {
 
-void screeAndVariancePlots(ProcState& ps, int screeFirst) { screeGraphs(ps, screeFirst); }
+void screeAndVariancePlots(ProcState& ps, int screeFirst) {
+  ps.screeDone = true;
+  if (ps.flags.scree) printScreePlot(ps, screeFirst);
+  screeGraphs(ps, screeFirst);
+}
 
 PatternPlotRequest patternPlotRequest(const ProcState& ps, bool oblique, int solutionIndex) {
   PatternPlotRequest r;
@@ -25,7 +32,20 @@ PatternPlotRequest patternPlotRequest(const ProcState& ps, bool oblique, int sol
   return r;
 }
 
-void patternPlot(ProcState&, bool, int) {}
+// The notes about the number of factors plotted are given once a group,
+// at its first pattern plot.
+void patternPlot(ProcState& ps, bool oblique, int solutionIndex) {
+  const PatternPlotRequest r = patternPlotRequest(ps, oblique, solutionIndex);
+  if (!ps.plotNotesGiven) {
+    ps.plotNotesGiven = true;
+    if (ps.factorsRetained < 2) {
+      host().message(msg::kPatternPlotNeedsTwoFactors, {std::max(ps.factorsRetained, 0)});
+    } else if (ps.plotCount > ps.factorsRetained) {
+      host().message(msg::kPlotCountAboveFactors, {ps.plotCount, ps.factorsRetained});
+    }
+  }
+  printPatternPlots(ps, r.oblique, r.nFactorsPlotted);
+}
 void loadingsGraph(ProcState& ps, bool oblique, int solutionIndex) {
   loadingsGraphs(ps, oblique, solutionIndex);
 }

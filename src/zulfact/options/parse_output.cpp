@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "zulfact/options/grammar.hpp"
+#include "zulfact/output/character_plot.hpp"
 #include "zulfact/options/statement_parser.hpp"
 #include "zulfact/output/outstat_rows.hpp"
 #include "zulfact/output/table_writer.hpp"
@@ -67,6 +68,13 @@ void StatementParser::displayOptions() {
   ps_.flags.roundMode = ps_.flags.round || ps_.flagThreshold > 0;
   ps_.plotCount = toInt(rec_.number(kSlotNPlot, 0));
   ps_.plotNameLength = toInt(rec_.number(kSlotPlotChar, 0));
+  if (ps_.plotNameLength > kMaxPlotNameLength) {
+    h_.message(msg::kPlotCharTooLarge, {ps_.plotNameLength});
+    ps_.plotNameLength = kMaxPlotNameLength;
+  } else if (ps_.plotNameLength < 0) {
+    h_.message(msg::kPlotCharNegative, {ps_.plotNameLength});
+    ps_.plotNameLength = 0;
+  }
 }
 
 // Keyword options without a value.
@@ -93,7 +101,9 @@ void StatementParser::keywordOptions() {
   f.plot = rec_.bit(kBitPlot);
   f.preplot = rec_.bit(kBitPreplot);
   f.plotref = rec_.bit(kBitPlotref);
-  if (!f.preplot && (ps_.plotCount > 1 || ps_.plotNameLength != 0)) f.plot = true;
+  // A negative PLOTCHAR= was set to 0 (letters) but still asks for the plot.
+  const bool plotChar = ps_.plotNameLength != 0 || rec_.number(kSlotPlotChar, 0) < 0;
+  if (!f.preplot && (ps_.plotCount > 1 || plotChar)) f.plot = true;
   if (f.plot && !f.rotationRequested) f.preplot = true;
 }
 

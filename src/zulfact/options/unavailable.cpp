@@ -24,11 +24,6 @@ const Check kUnavailable[] = {
                  ? std::string("The path diagram (PATHDIAGRAM, PLOTS=PATHDIAGRAM)")
                  : std::string();
     },
-    [](const ProcState& ps) { return ps.flags.scree ? std::string("SCREE") : std::string(); },
-    [](const ProcState& ps) {
-      return ps.flags.plot || ps.flags.preplot ? std::string("The factor pattern plot (PLOT, PREPLOT)")
-                                               : std::string();
-    },
 };
 
 // Options accepted that change nothing in this version. Delete a line when

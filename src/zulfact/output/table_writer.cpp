@@ -181,6 +181,25 @@ void TableWriter::beginTable(std::string_view name, std::string_view templatePat
   openBody();
 }
 
+void TableWriter::beginTextBlock(std::string_view name, const Text& label) {
+  if (!sink_) return;
+  if (table_) endTable();
+  slots_.clear();
+  void* block = nullptr;
+  std::vector<zul_attr> a = {chars(ZUL_SA_KIND, "text"), chars(ZUL_SA_NAME, name),
+                             data(ZUL_SA_RESULT, &block, sizeof block)};
+  if (!label.empty()) a.push_back(textAttr(ZUL_SA_LABEL, label));
+  if (dispatch(sink_, ZUL_OP_CREATE, a) < 0 || !block) return;
+  table_ = block;
+  openBody();
+}
+
+void TableWriter::line(std::string_view text) {
+  if (!table_) return;
+  std::vector<zul_attr> a = {chars(ZUL_SA_TEXT_ROLE, "Line"), chars(ZUL_SA_TEXT, text)};
+  dispatch(table_, ZUL_OP_TEXT, a);
+}
+
 void TableWriter::openBody() {
   std::vector<zul_attr> a;
   if (dispatch(table_, ZUL_OP_OPEN_BODY, a) >= 0) bodyOpen_ = true;

@@ -166,6 +166,11 @@ class TableWriter {
   // Publishes an open table first. templatePath empty: "Stat.Factor." + name.
   void beginTable(std::string_view name, std::string_view templatePath = {},
                   bool matrix = false, const Text& label = {});
+  // A block of preformatted lines for the listing only (a character
+  // plot): title() as for a table, then line() for each line; endTable()
+  // publishes it.
+  void beginTextBlock(std::string_view name, const Text& label = {});
+  void line(std::string_view text);
   bool tableOpen() const { return table_ != nullptr; }
   int column(const Column& column);  // index from 0, in declaration order
   void title(const Text& text, std::string_view item = {});

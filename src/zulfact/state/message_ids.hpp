@@ -356,6 +356,22 @@ inline constexpr Id kGraphAveragePartial2 = graph(1209);
 inline constexpr Id kGraphAveragePartial4 = graph(1210);
 inline constexpr Id kGraphVariable = graph(1211);
 
+// ---- character plots (SCREE, PLOT, PREPLOT, NPLOT=, PLOTCHAR=) ----
+inline constexpr Id kScreePlotSetUpFailed = factor(39);
+inline constexpr Id kScreePlotCharTitle = factor(40);
+inline constexpr Id kScreeNumberAxis = factor(167);
+inline constexpr Id kScreeEigenvalueAxis = factor(168);
+inline constexpr Id kScreePlotCharLabel = factor(410);
+inline constexpr Id kFactorPairTitle = factor(390);
+inline constexpr Id kRefStructurePlotLine = factor(95);
+inline constexpr Id kPatternPlotLine = factor(96);
+inline constexpr Id kRefAxisCorrLine = factor(97);
+inline constexpr Id kFactorCorrLine = factor(98);
+inline constexpr Id kPlotCountAboveFactors = factor(1200);
+inline constexpr Id kPatternPlotNeedsTwoFactors = factor(1201);
+inline constexpr Id kPlotCharTooLarge = factor(1202);
+inline constexpr Id kPlotCharNegative = factor(1203);
+
 // ---- titles, headings and footnotes of the listing ----
 inline constexpr Id kOverallMsaTitle = factor(14);
 inline constexpr Id kPriorsSmcTitle = factor(19);

@@ -288,6 +288,7 @@ struct Solution {
   int32_t mapFactors2;
   int32_t mapFactors4;
   bool screeDone;
+  bool plotNotesGiven;         // the pattern plots' notes of this group
   double communalTotal;
   int32_t obliqueCount;        // above 0 when the current solution is oblique
   // Iterative methods (PRINIT, ALPHA, ULS, ML, GLS):

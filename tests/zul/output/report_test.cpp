@@ -210,6 +210,39 @@ TEST_F(SinkTest, NotesOutsideTablesAreItemsInPlace) {
   EXPECT_NE(listing.str().find("QL failed; bisection used."), std::string::npos);
 }
 
+// A character plot: its lines reach the listing with their blanks, and
+// neither the model (JSON, HTML) nor a data table may take a "Line".
+TEST_F(SinkTest, TextBlocksArePrintedAsTheyStandInTheListingOnly) {
+  void* t = nullptr;
+  ASSERT_EQ(call(sink, ZUL_OP_CREATE,
+                 {text(ZUL_SA_KIND, "text"), text(ZUL_SA_NAME, "ScreePlot"), data(ZUL_SA_RESULT, &t, 8)}),
+            0);
+  ASSERT_EQ(call(t, ZUL_OP_TEXT, {text(ZUL_SA_TEXT_ROLE, "Title"), text(ZUL_SA_TEXT, "Scree")}), 0);
+  for (const char* line : {"  1 |  A", "    |", " .0 +--B--  F2"})
+    ASSERT_EQ(call(t, ZUL_OP_TEXT, {text(ZUL_SA_TEXT_ROLE, "Line"), text(ZUL_SA_TEXT, line)}), 0);
+  publish(t);
+  EXPECT_TRUE(report.model().items.empty());
+  // The block (14 wide) is centred on the 80-character page as a whole.
+  const std::string indent(33, ' ');
+  EXPECT_NE(listing.str().find("Scree\n\n" + indent + "  1 |  A\n" + indent + "    |\n" + indent +
+                               " .0 +--B--  F2\n"),
+            std::string::npos)
+      << listing.str();
+  void* d = table("T");
+  EXPECT_EQ(call(d, ZUL_OP_TEXT, {text(ZUL_SA_TEXT_ROLE, "Line"), text(ZUL_SA_TEXT, "x")}),
+            ZUL_SINK_BAD_REQUEST);
+  // A block still open when the group ends is printed, not dropped.
+  ASSERT_EQ(call(sink, ZUL_OP_CREATE,
+                 {text(ZUL_SA_KIND, "text"), text(ZUL_SA_NAME, "PatternPlot"), data(ZUL_SA_RESULT, &t, 8)}),
+            0);
+  ASSERT_EQ(call(t, ZUL_OP_TEXT, {text(ZUL_SA_TEXT_ROLE, "Line"), text(ZUL_SA_TEXT, "late line")}), 0);
+  report.endStep(0);
+  EXPECT_NE(listing.str().find("late line"), std::string::npos);
+  std::ostringstream json;
+  report.writeJson(json);
+  EXPECT_EQ(json.str().find("Plot"), std::string::npos);
+}
+
 TEST(ServiceDispatch, FailsCleanlyWithoutAReport) {
   setCurrentReport(nullptr);
   EXPECT_EQ(serviceDispatch(nullptr, ZUL_OP_CREATE, 0, nullptr), ZUL_SINK_BAD_OBJECT);
