@@ -4,7 +4,7 @@
 
 #include <fmt/format.h>
 
-#include "zul/messages/messages.hpp"
+#include "zul/output/html_writer.hpp"
 
 namespace zul::output {
 
@@ -39,22 +39,9 @@ std::string pointList(const std::vector<Point>& points) {
 
 }  // namespace
 
-std::string xmlEscape(std::string_view raw) {
-  const std::string text = messages::printable(raw);
-  std::string out;
-  out.reserve(text.size());
-  for (char c : text) {
-    switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '"': out += "&quot;"; break;
-      case '\'': out += "&#39;"; break;
-      default: out += c;
-    }
-  }
-  return out;
-}
+// The five characters that XML and HTML both reserve, escaped alike; an
+// SVG drawing is inlined in the HTML report as well.
+std::string xmlEscape(std::string_view raw) { return htmlEscape(raw); }
 
 std::string svgNumber(double v) {
   if (!std::isfinite(v)) v = 0;

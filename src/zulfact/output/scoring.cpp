@@ -38,7 +38,8 @@ void printScoring(ProcState& ps, TableWriter& out, const ScoringCoefficients& sc
   printVectorTable(ps, t);
   printMatrixTable(ps, {.storage = 'C', .values = ps.scoreCoefficients, .nRows = ps.nVars,
                         .nCols = ps.nFactors, .rowLabels = 'V', .colLabels = 'F',
-                        .title = msg::kStdScoreCoefTitle.number, .name = "StdScoreCoef"});
+                        .title = msg::kStdScoreCoefTitle.number, .name = "StdScoreCoef",
+                        .role = MatrixRole::Scoring});
   out.closeSection();
 }
 

@@ -191,7 +191,8 @@ void PrintObliqueTables(ProcState& ps) {
                             .name = "InputFactorPattern", .role = MatrixRole::Loadings});
     printMatrixTable(ps, {.storage = 'S', .values = ps.refAxisCorr, .nRows = m, .nCols = m,
                           .rowLabels = 'F', .colLabels = 'F', .title = kTitleReferenceAxisCorr,
-                          .name = "ReferenceAxisCorr"});
+                          .name = "ReferenceAxisCorr",
+                          .role = MatrixRole::FactorCorrelation});
     printMatrixTable(ps, {.storage = 'C', .values = ps.refStructure, .nRows = p, .nCols = m,
                           .rowLabels = 'V', .colLabels = 'F', .title = kTitleReferenceStructure,
                           .name = "ReferenceStructure", .role = MatrixRole::Loadings});
