@@ -5,7 +5,6 @@
 #include <cmath>
 #include <filesystem>
 #include <fstream>
-#include <regex>
 
 #include <unistd.h>
 
@@ -74,13 +73,20 @@ Item loadingsGraph(double angle) {
   return g;
 }
 
-// The pixel position of the point labelled `name`.
+// The pixel position of the point labelled `name`: the x= and y= of the
+// `<text class="small point" ...>name</text>` element.
 std::pair<double, double> labelAt(const std::string& svg, const std::string& name) {
-  std::smatch m;
-  const std::regex re("<text class=\"small point\" x=\"([-0-9.]+)\" y=\"([-0-9.]+)\"[^>]*>" +
-                      name + "</text>");
-  if (!std::regex_search(svg, m, re)) return {std::nan(""), std::nan("")};
-  return {std::stod(m[1]), std::stod(m[2])};
+  const std::string open = "<text class=\"small point\" x=\"";
+  for (size_t at = svg.find(open); at != std::string::npos; at = svg.find(open, at + 1)) {
+    const size_t close = svg.find('>', at);
+    if (close == std::string::npos || svg.compare(close + 1, name.size() + 7, name + "</text>") != 0)
+      continue;
+    const size_t x = at + open.size();
+    const size_t y = svg.find("y=\"", x);
+    if (y == std::string::npos || y > close) continue;
+    return {std::stod(svg.substr(x)), std::stod(svg.substr(y + 3))};
+  }
+  return {std::nan(""), std::nan("")};
 }
 
 TEST(Svg, ObliqueAxesPlaceAPointOnTheVerticalAxisAtItsAngle) {
