@@ -28,3 +28,11 @@ for t in first:
 for t in tables:
     if t["step"] in (1, 2, 3) and t["name"] in rotated:
         assert not with_errors(t), (t["step"], t["name"])
+# Too little memory (step 4): no errors anywhere; with it back (step 5),
+# the unrotated and the QUARTIMIN tables have them.
+patterns = rotated + ("FactorPattern",)
+for step, errors in ((4, False), (5, True)):
+    shown = [t for t in tables if t["step"] == step and t["name"] in patterns]
+    assert len(shown) == 4, (step, [t["name"] for t in shown])
+    for t in shown:
+        assert with_errors(t) == errors, (step, t["name"])

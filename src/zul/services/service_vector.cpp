@@ -631,7 +631,12 @@ double svcNamedSetting(const char* name) {
 
 int32_t svcDiagSwitch(const char* name) { return name ? session().options.switchLevel(name) : 0; }
 
-double svcAvailableMemory() { return availableMemoryUnits(); }
+// OPTIONS -zmemavail=N makes the host report N units (1000 bytes) as
+// available, so that a program can reach the module's memory checks.
+double svcAvailableMemory() {
+  const int forced = session().options.switchLevel("-zmemavail");
+  return forced > 0 ? forced : availableMemoryUnits();
+}
 
 // The procedure's message about _NAME_ values it cannot use counts them;
 // the first of them is quoted here with its line of DATA=, so that it can

@@ -255,12 +255,14 @@ void putSolution(const RotatedValues<Complex>& s, SolutionJacobian& out, int k) 
   putColumn(s.structure, out.structure, k);
 }
 
+}  // namespace
+
 // d vec(T) / d vec(A) = -F_T^-1 F_A from the stationarity equations F;
 // false when F_T is singular.
-bool transformDerivative(const double* a, const std::vector<double>& t, int p, int m,
-                         const RotationCriterion& c, std::vector<double>& dt) {
+bool transformDerivativeByComplexSteps(const double* a, const double* t, int p, int m,
+                                       const RotationCriterion& c, std::vector<double>& dt) {
   const int mm = m * m, pm = p * m;
-  CVector ac = complexOf(a, size(p, m)), tc = complexOf(t.data(), t.size());
+  CVector ac = complexOf(a, size(p, m)), tc = complexOf(t, size(m, m));
   std::vector<double> ft(size(mm, mm)), fa(size(mm, pm));
   for (int q = 0; q < mm; ++q) {
     tc[q] += Complex(0.0, kStep);
@@ -281,6 +283,8 @@ bool transformDerivative(const double* a, const std::vector<double>& t, int p, i
   std::transform(fa.begin(), fa.end(), dt.begin(), [](double v) { return -v; });
   return true;
 }
+
+namespace {
 
 // The standard errors of the rows of a (rows x n) Jacobian under the
 // covariance v (n x n).
@@ -316,8 +320,9 @@ bool transformFrom(const double* a, const double* l, int p, int m, std::vector<d
   return solveInPlace(crossProduct(a, a, p, m, m), x.data(), m, m);
 }
 
-RotationErrorStatus criterionJacobian(const double* a, const double* x, int p, int m,
-                                      const RotationCriterion& criterion, SolutionJacobian& out) {
+RotationErrorStatus criterionJacobianByComplexSteps(const double* a, const double* x, int p, int m,
+                                                    const RotationCriterion& criterion,
+                                                    SolutionJacobian& out) {
   const std::vector<double> xv(x, x + size(m, m));
   std::vector<double> t = xv;
   if (criterion.oblique) {
@@ -329,7 +334,7 @@ RotationErrorStatus criterionJacobian(const double* a, const double* x, int p, i
       return RotationErrorStatus::kFactorCorrSingular;
   }
   std::vector<double> dt;
-  if (!transformDerivative(a, t, p, m, criterion, dt)) return RotationErrorStatus::kSingular;
+  if (!transformDerivativeByComplexSteps(a, t.data(), p, m, criterion, dt)) return RotationErrorStatus::kSingular;
 
   const int pm = p * m, mm = m * m;
   startJacobian(out, p, m, criterion.oblique);
@@ -394,9 +399,13 @@ RotationErrorStatus promaxJacobian(const double* a, const double* prerotated,
 SolutionErrors solutionErrors(const SolutionJacobian& jacobian, const double* covariance) {
   const int n = jacobian.p * jacobian.m;
   SolutionErrors e;
-  e.pattern = errorsOf(jacobian.pattern, covariance, n);
-  e.factorCorr = errorsOf(jacobian.factorCorr, covariance, n);
-  e.structure = errorsOf(jacobian.structure, covariance, n);
+  if (!jacobian.transformDerivative.empty()) {
+    e = factoredErrors(jacobian, covariance);
+  } else {
+    e.pattern = errorsOf(jacobian.pattern, covariance, n);
+    e.factorCorr = errorsOf(jacobian.factorCorr, covariance, n);
+    e.structure = errorsOf(jacobian.structure, covariance, n);
+  }
   // Phi has a unit diagonal whatever A is.
   for (int j = 0; j < jacobian.m && !e.factorCorr.empty(); ++j) e.factorCorr[j + size(j, jacobian.m)] = 0.0;
   return e;

@@ -10,10 +10,15 @@
 // with the covariance V of vec(A) the covariance of the rotated estimates
 // is J V J^T (solutionErrors).
 //
-// Derivatives are taken by complex steps (Squire and Trapp 1998): every
-// map involved is analytic, so f(x + i h e) gives the derivative along e
-// in its imaginary part, exact to rounding, without the cancellation of
-// finite differences.
+// A criterion rotation is differentiated analytically (the criterion's
+// gradient and its Hessian along a direction; criterion_jacobian.cpp) and
+// its Jacobian kept in factored form, which the standard errors use
+// without forming J V J^T. The target rotations are differentiated by
+// complex steps (Squire and Trapp 1998): every map involved is analytic,
+// so f(x + i h e) gives the derivative along e in its imaginary part,
+// exact to rounding, without the cancellation of finite differences. The
+// complex-step Jacobian of a criterion rotation is kept as the reference
+// the analytic one is checked against.
 //
 // Matrices are column-major (element (i, j) of an r x c matrix at i + j*r);
 // vec stacks the columns. Nothing here talks to the host.
@@ -41,16 +46,29 @@ enum class RotationErrorStatus {
   kFactorCorrSingular,  // Phi cannot be inverted
 };
 
+// The Jacobian of one part Y of a criterion-rotated solution in the form
+// J = (M^T (x) I_p) + E D: a direct part from A itself (Y = A M with M
+// fixed; M empty when Y does not depend on A directly) and a part through
+// the transformation, E (rows x m*m) times D = d vec(T) / d vec(A).
+struct FactoredPart {
+  std::vector<double> direct;   // M, m x m, or empty
+  std::vector<double> through;  // E, rows x m*m
+};
+
 // d vec(X) / d vec(A) for the pattern, the factor correlations and the
 // structure of a rotated solution: (rows x pm) matrices with rows the
 // elements of X in column-major order. factorCorr (m*m rows) and structure
-// are filled for oblique solutions only.
+// are filled for oblique solutions only. A criterion rotation fills the
+// pattern and, instead of the others, the factored form: D (m*m x pm)
+// and the parts (factorCorr and structure oblique only).
 struct SolutionJacobian {
   int p = 0, m = 0;
   bool oblique = false;
   std::vector<double> pattern;
   std::vector<double> factorCorr;
   std::vector<double> structure;
+  std::vector<double> transformDerivative;
+  FactoredPart patternParts, factorCorrParts, structureParts;
 };
 
 // Standard errors in the shapes of the estimates: pattern and structure
@@ -89,6 +107,22 @@ bool transformFrom(const double* a, const double* l, int p, int m, std::vector<d
 RotationErrorStatus criterionJacobian(const double* a, const double* x, int p, int m,
                                       const RotationCriterion& criterion, SolutionJacobian& out);
 
+// The same Jacobian, explicit in every part, by complex steps through the
+// stationarity conditions: slower, kept as the independent reference.
+RotationErrorStatus criterionJacobianByComplexSteps(const double* a, const double* x, int p, int m,
+                                                    const RotationCriterion& criterion,
+                                                    SolutionJacobian& out);
+
+// d vec(T) / d vec(A) (m*m x pm) of the stationarity conditions at A and
+// T (T as criterionJacobian parametrises it: x itself when orthogonal,
+// x^-T when oblique), analytically; false when they are singular in T.
+bool transformDerivative(const double* a, const double* t, int p, int m, const RotationCriterion& c,
+                         std::vector<double>& dt);
+
+// The same by complex steps (the reference).
+bool transformDerivativeByComplexSteps(const double* a, const double* t, int p, int m,
+                                       const RotationCriterion& c, std::vector<double>& dt);
+
 // The identity map: the Jacobian of the unrotated pattern itself, for a
 // target rotation of a pattern that was not rotated before.
 SolutionJacobian unrotatedJacobian(int p, int m);
@@ -113,6 +147,10 @@ RotationErrorStatus promaxJacobian(const double* a, const double* prerotated,
 // The standard errors sqrt(diag(J V J^T)) of each part of the solution,
 // with `covariance` the pm x pm covariance of vec(A) (full, column-major).
 SolutionErrors solutionErrors(const SolutionJacobian& jacobian, const double* covariance);
+
+// The standard errors of a criterion rotation from its factored Jacobian
+// (solutionErrors calls it when the Jacobian has one).
+SolutionErrors factoredErrors(const SolutionJacobian& jacobian, const double* covariance);
 
 // Bytes that the Jacobian and the standard errors of a rotated solution
 // need at most for p variables and m factors (the memory check before

@@ -8,10 +8,13 @@
 
 #include <dlfcn.h>
 
+#include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "zul/abi_engine.h"
@@ -315,6 +318,58 @@ TEST(RotationErrors, PromaxAgreesWithTheNumericalDeltaMethod) {
       return targetRotate(l.pattern, target, isEngineOblique(c.prerotation.code) ? l.phi : std::vector<double>());
     });
     expectAllClose(solutionErrors(j, v.data()), want);
+  }
+}
+
+// The analytic derivatives of the stationarity conditions (with the row
+// normalisation inside) against complex steps through the same conditions,
+// at transformations away from the optimum, so that every term of the
+// criterion's Hessian counts; and the factored standard errors against
+// diag(J V J^T) of the explicit complex-step Jacobian.
+TEST(RotationErrors, AnalyticDerivativesAgreeWithComplexSteps) {
+  const std::vector<double> v = covarianceOfA();
+  std::vector<double> zeroRow = kPattern;
+  for (int j = 0; j < kM; ++j) zeroRow[4 + j * kP] = 0.0;  // not normalised
+  const struct { std::array<double, 4> k; bool kaiser, oblique, zero; } rows[] = {
+      {{0.0, 0.0, -1.0, kP}, true, false, false},       // varimax
+      {{0.0, 0.0, 0.0, -1.0}, false, false, false},     // quartimax
+      {{0.0, 1.0, 0.0, -1.0}, true, true, false},       // quartimin
+      {{0.3, 0.7, -0.4, -0.2}, false, true, false},     // every coefficient
+      {{0.3, 0.7, -0.4, -0.2}, true, false, true},
+      {{0.0, 1.0, 0.0, -1.0}, true, true, true},
+  };
+  const double t[kM * kM] = {0.95, 0.2, -0.1, -0.15, 0.9, 0.25, 0.1, -0.3, 1.05};
+  for (const auto& r : rows) {
+    SCOPED_TRACE(testing::Message() << "k2 " << r.k[1] << (r.kaiser ? " Kaiser" : " raw")
+                                    << (r.oblique ? " oblique" : " orthogonal")
+                                    << (r.zero ? " zero row" : ""));
+    const std::vector<double>& a = r.zero ? zeroRow : kPattern;
+    RotationCriterion c;
+    c.k = r.k;
+    c.kaiser = r.kaiser;
+    c.oblique = r.oblique;
+    std::vector<double> got, want;
+    ASSERT_TRUE(transformDerivative(a.data(), t, kP, kM, c, got));
+    ASSERT_TRUE(transformDerivativeByComplexSteps(a.data(), t, kP, kM, c, want));
+    ASSERT_EQ(got.size(), want.size());
+    double scale = 0.0;
+    for (double w : want) scale = std::max(scale, std::fabs(w));
+    for (size_t q = 0; q < got.size(); ++q) EXPECT_NEAR(got[q], want[q], 1e-9 * scale) << q;
+
+    SolutionJacobian analytic, stepped;
+    ASSERT_EQ(criterionJacobian(a.data(), t, kP, kM, c, analytic), RotationErrorStatus::kOk);
+    ASSERT_EQ(criterionJacobianByComplexSteps(a.data(), t, kP, kM, c, stepped), RotationErrorStatus::kOk);
+    ASSERT_EQ(analytic.pattern.size(), stepped.pattern.size());
+    for (size_t q = 0; q < stepped.pattern.size(); ++q)
+      EXPECT_NEAR(analytic.pattern[q], stepped.pattern[q], 1e-9 * (1.0 + scale)) << q;
+    const SolutionErrors e = solutionErrors(analytic, v.data()), f = solutionErrors(stepped, v.data());
+    const std::pair<const std::vector<double>*, const std::vector<double>*> parts[] = {
+        {&e.pattern, &f.pattern}, {&e.factorCorr, &f.factorCorr}, {&e.structure, &f.structure}};
+    for (const auto& [mine, reference] : parts) {
+      ASSERT_EQ(mine->size(), reference->size());
+      for (size_t q = 0; q < mine->size(); ++q)
+        EXPECT_NEAR((*mine)[q], (*reference)[q], 1e-9 * (*reference)[q]) << q;
+    }
   }
 }
 

@@ -21,6 +21,11 @@ const zul_pool kPool{poolAlloc, poolRelease};
 
 constexpr int kP = 6;
 
+// The memory the fake host reports as available (units of 1000 bytes;
+// negative: it cannot tell).
+double gAvailable = -1.0;
+double availableMemory() { return gAvailable; }
+
 // An ML step after its unrotated standard errors: the kept covariance
 // (diagonal) and unrotated pattern of m factors.
 struct Step {
@@ -30,6 +35,8 @@ struct Step {
   explicit Step(int m) {
     fake.recordMessages();
     fake.setPool(&kPool);
+    fake.provide(ZUL_AVAILABLE_MEMORY, &availableMemory);
+    gAvailable = -1.0;
     host().attach(fake.vector(), nullptr);
     std::memset(&ps, 0, sizeof ps);
     ps.method = kMethodMl;
@@ -127,6 +134,42 @@ TEST(TargetStdErrors, SingularPatternGivesMessage355) {
   targetStdErrors(step.ps, kRotProcrustes, target.data(), patternInHand(step.ps), 3.0);
   EXPECT_FALSE(step.anyErrors());
   EXPECT_TRUE(step.fake.issued(180, 355));
+}
+
+// Too little memory for the estimate is message 358 and no standard errors
+// for the unrotated solution (nor a covariance kept for the rotations), a
+// criterion rotation and a target rotation; with enough, they are there.
+TEST(StdErrorsMemoryCheck, TooLittleMemoryGivesMessage358AndNoErrors) {
+  const double k[4] = {0.0, 1.0, 0.0, -1.0};
+  std::vector<double> target(2 * kP, 0.0);
+  for (int i = 0; i < kP; ++i) target[i + (i / 3) * kP] = 1.0;
+  for (double available : {0.5, 1e9}) {
+    SCOPED_TRACE(available);
+    const bool enough = available > 1.0;
+    {
+      Step step(2);
+      gAvailable = available;
+      criterionStdErrors(step.ps, kRotQuartimin, k);
+      EXPECT_EQ(step.anyErrors(), enough);
+      EXPECT_EQ(step.fake.issued(180, 358), !enough);
+    }
+    {
+      Step step(2);
+      gAvailable = available;
+      targetStdErrors(step.ps, kRotProcrustes, target.data(), patternInHand(step.ps), 3.0);
+      EXPECT_EQ(step.anyErrors(), enough);
+      EXPECT_EQ(step.fake.issued(180, 358), !enough);
+    }
+  }
+  Step step(2);
+  gAvailable = 0.5;
+  step.ps.unrotatedCov = nullptr;  // the unrotated step starts without one
+  step.ps.unrotatedCopy = nullptr;
+  RotationStdErrors(step.ps, kUnrotatedErrors, nullptr);
+  EXPECT_FALSE(step.anyErrors());
+  EXPECT_EQ(step.ps.unrotatedCov, nullptr);
+  EXPECT_TRUE(step.fake.issued(180, 358));
+  EXPECT_EQ(step.fake.messages.size(), 1u);
 }
 
 }  // namespace
