@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "sqlgen/crossproduct_sql.hpp"
 #include "zulfact/host/host.hpp"
@@ -105,6 +107,50 @@ std::vector<double> firstRowShift(ProcState& ps, const sqlgen::CrossRequest& r) 
   return shift;
 }
 
+// The quoted leaf partitions of a PostgreSQL partitioned table; none for
+// any other table, or when the catalogue cannot be read.
+std::vector<std::string> leafPartitions(ProcState& ps, const zul_db_table_info& in) {
+  constexpr int kWidth = 300;  // two quoted names of at most 63 bytes, doubled quotes
+  Host& h = host();
+  std::vector<std::string> parts;
+  if (in.dialect != ZUL_DB_POSTGRES) return parts;
+  const std::string sql = sqlgen::leafPartitionsQuery(in.reference);
+  echo(ps, sql);
+  zul_table* t = h.dbQueryTable(ps.mainInput, sql, "_ZPARTS_");
+  if (!t || h.nextByGroup(t) < 1) return parts;
+  zul_readlist* list = h.readListCreate(t, 1);
+  if (!list) return parts;
+  double unused = 0;
+  char text[kWidth];
+  int status = 0;
+  if (h.readListBind(list, 0, 1, true, kWidth) == 0)
+    while (h.readNext(list, &unused, text, status) == 1) {
+      std::string name(text, kWidth);
+      name.erase(name.find_last_not_of(' ') + 1);  // a quoted name never ends in a blank
+      parts.push_back(name);
+    }
+  h.readListRelease(list);
+  return parts;
+}
+
+// The crossproduct statement of the step's input. A partitioned table is
+// summed partition by partition about one shift taken from its first usable
+// row, so that each partition's aggregate runs whole where the partition
+// lives (postgres_fdw sends a foreign partition's aggregate to its server,
+// but not a join of its rows with their means).
+std::string crossproductSql(ProcState& ps, const zul_db_table_info& in, const sqlgen::CrossRequest& r) {
+  const int passes = host().diagSwitch("-sqlpasses");
+  const std::vector<std::string> parts = leafPartitions(ps, in);
+  if (!parts.empty()) {
+    if (ps.flags.noIntercept) return sqlgen::partsCrossproductStatement(r, parts, sqlgen::ShiftKind::kZero);
+    return sqlgen::partsCrossproductStatement(r, parts, sqlgen::ShiftKind::kConstant, firstRowShift(ps, r));
+  }
+  if (ps.flags.noIntercept) return sqlgen::crossproductStatement(r, sqlgen::ShiftKind::kZero);
+  if (passes == 1)
+    return sqlgen::crossproductStatement(r, sqlgen::ShiftKind::kConstant, firstRowShift(ps, r));
+  return sqlgen::crossproductStatement(r, sqlgen::ShiftKind::kMeans);
+}
+
 }  // namespace
 
 void prepareIndb(ProcState& ps) {
@@ -125,14 +171,7 @@ void prepareIndb(ProcState& ps) {
   if (!reason.empty()) return notUsed(reason);
 
   const sqlgen::CrossRequest r = crossRequest(ps, in);
-  const int passes = h.diagSwitch("-sqlpasses");
-  std::string sql;
-  if (ps.flags.noIntercept)
-    sql = sqlgen::crossproductStatement(r, sqlgen::ShiftKind::kZero);
-  else if (passes == 1)
-    sql = sqlgen::crossproductStatement(r, sqlgen::ShiftKind::kConstant, firstRowShift(ps, r));
-  else
-    sql = sqlgen::crossproductStatement(r, sqlgen::ShiftKind::kMeans);
+  const std::string sql = crossproductSql(ps, in, r);
   echo(ps, sql);
   ps.indbInput = h.dbQueryTable(ps.mainInput, sql, "_ZSQL_");
   if (!ps.indbInput) return notUsed("the database could not compute the crossproducts");
