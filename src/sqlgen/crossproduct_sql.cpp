@@ -191,11 +191,12 @@ std::string partsCrossproductStatement(const CrossRequest& r, const std::vector<
 }
 
 std::string leafPartitionsQuery(std::string_view table) {
-  return "select format('%I.%I', n.nspname, c.relname) as \"_PART_\" from "
+  return "select \"_PART_\" from (select format('%I.%I', n.nspname, c.relname) as \"_PART_\", "
+         "bool_or(c.relkind = 'f') over () as \"_REMOTE_\" from "
          "pg_catalog.pg_partition_tree(pg_catalog.to_regclass(" + quoteString(table) + ")) as t "
          "join pg_catalog.pg_class as c on c.oid = t.relid "
          "join pg_catalog.pg_namespace as n on n.oid = c.relnamespace "
-         "where t.isleaf and t.level > 0 order by 1";
+         "where t.isleaf and t.level > 0) as l where \"_REMOTE_\" order by 1";
 }
 
 std::string firstUsableRowStatement(const CrossRequest& r) {

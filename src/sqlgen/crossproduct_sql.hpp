@@ -76,7 +76,9 @@ std::string partsCrossproductStatement(const CrossRequest& r, const std::vector<
 // PostgreSQL: the leaf partitions of a partitioned table, one quoted
 // reference ("schema"."name") a row in column _PART_, nested partitions
 // followed down to their leaves; no row when `table` (a quoted reference)
-// is not partitioned.
+// is not partitioned, or when no leaf is a foreign table: the database
+// sums local partitions itself as well, and a plain table keeps the
+// two-pass shift of each group's means.
 std::string leafPartitionsQuery(std::string_view table);
 
 // The first usable row's values of the variables (one row, n columns, or

@@ -107,8 +107,9 @@ std::vector<double> firstRowShift(ProcState& ps, const sqlgen::CrossRequest& r) 
   return shift;
 }
 
-// The quoted leaf partitions of a PostgreSQL partitioned table; none for
-// any other table, or when the catalogue cannot be read.
+// The quoted leaf partitions of a PostgreSQL partitioned table with a
+// foreign partition; none for any other table, or when the catalogue
+// cannot be read.
 std::vector<std::string> leafPartitions(ProcState& ps, const zul_db_table_info& in) {
   constexpr int kWidth = 300;  // two quoted names of at most 63 bytes, doubled quotes
   Host& h = host();
@@ -133,8 +134,8 @@ std::vector<std::string> leafPartitions(ProcState& ps, const zul_db_table_info& 
   return parts;
 }
 
-// The crossproduct statement of the step's input. A partitioned table is
-// summed partition by partition about one shift taken from its first usable
+// The crossproduct statement of the step's input. A partitioned table
+// spread over other servers is summed partition by partition about one shift taken from its first usable
 // row, so that each partition's aggregate runs whole where the partition
 // lives (postgres_fdw sends a foreign partition's aggregate to its server,
 // but not a join of its rows with their means).
