@@ -124,28 +124,34 @@ std::vector<std::string> leafPartitions(ProcState& ps, const zul_db_table_info& 
   double unused = 0;
   char text[kWidth];
   int status = 0;
-  if (h.readListBind(list, 0, 1, true, kWidth) == 0)
-    while (h.readNext(list, &unused, text, status) == 1) {
-      std::string name(text, kWidth);
-      name.erase(name.find_last_not_of(' ') + 1);  // a quoted name never ends in a blank
-      parts.push_back(name);
-    }
+  bool ok = h.readListBind(list, 0, 1, true, kWidth) == 0;
+  while (ok && h.readNext(list, &unused, text, status) == 1) {
+    std::string name(text, kWidth);
+    name.erase(name.find_last_not_of(' ') + 1);  // a quoted name never ends in a blank
+    parts.push_back(name);
+  }
   h.readListRelease(list);
+  // A list cut short by a read error would leave partitions out of the sums:
+  // the whole table is summed as one instead.
+  if (!ok || (status != 0 && status != 2049)) parts.clear();
   return parts;
 }
 
 // The crossproduct statement of the step's input. A partitioned table
-// spread over other servers is summed partition by partition about one shift taken from its first usable
-// row, so that each partition's aggregate runs whole where the partition
-// lives (postgres_fdw sends a foreign partition's aggregate to its server,
-// but not a join of its rows with their means).
-std::string crossproductSql(ProcState& ps, const zul_db_table_info& in, const sqlgen::CrossRequest& r) {
+// spread over other servers is summed partition by partition about one
+// shift taken from its first usable row, so that each partition's
+// aggregate runs whole where the partition lives (postgres_fdw sends a
+// foreign partition's aggregate to its server, but not a join of its rows
+// with their means).
+std::string crossproductSql(ProcState& ps, const zul_db_table_info& in,
+                            const sqlgen::CrossRequest& r) {
+  using sqlgen::ShiftKind;
   const int passes = host().diagSwitch("-sqlpasses");
   const std::vector<std::string> parts = leafPartitions(ps, in);
-  if (!parts.empty()) {
-    if (ps.flags.noIntercept) return sqlgen::partsCrossproductStatement(r, parts, sqlgen::ShiftKind::kZero);
-    return sqlgen::partsCrossproductStatement(r, parts, sqlgen::ShiftKind::kConstant, firstRowShift(ps, r));
-  }
+  if (!parts.empty() && ps.flags.noIntercept)
+    return sqlgen::partsCrossproductStatement(r, parts, ShiftKind::kZero);
+  if (!parts.empty())
+    return sqlgen::partsCrossproductStatement(r, parts, ShiftKind::kConstant, firstRowShift(ps, r));
   if (ps.flags.noIntercept) return sqlgen::crossproductStatement(r, sqlgen::ShiftKind::kZero);
   if (passes == 1)
     return sqlgen::crossproductStatement(r, sqlgen::ShiftKind::kConstant, firstRowShift(ps, r));
