@@ -105,6 +105,23 @@ std::vector<double> firstRowShift(ProcState& ps, const sqlgen::CrossRequest& r) 
   return shift;
 }
 
+// A crossproduct table holds sums, not observations: the engine reads it
+// as it is, wherever it is stored.
+bool isCrossproductTable(zul_table* table) {
+  const std::string name = host().tableName(table);
+  const size_t dot = name.rfind('.');
+  return (dot == std::string::npos ? name : name.substr(dot + 1)) == "_MKXPX_";
+}
+
+// The passes of the crossproduct statement: the diagnostic switch
+// -sqlpasses when set, else the host option SQLPASSES= (2 by default).
+int sqlPasses() {
+  const int level = host().diagSwitch("-sqlpasses");
+  if (level > 0) return level;
+  std::string v;
+  return host().systemOption("SQLPASSES", v) && v == "1" ? 1 : 2;
+}
+
 }  // namespace
 
 void prepareIndb(ProcState& ps) {
@@ -112,7 +129,9 @@ void prepareIndb(ProcState& ps) {
   zul_db_table_info in{};
   // A table of correlations, factors or crossproducts is read as it is:
   // only observations are summarised in the database.
-  if (!ps.parsed || !ps.flags.rawInput || !h.dbTableInfo(ps.mainInput, in)) return;
+  if (!ps.parsed || !ps.flags.rawInput || isCrossproductTable(ps.mainInput) ||
+      !h.dbTableInfo(ps.mainInput, in))
+    return;
   ps.indb.echo = h.diagSwitch("-zsqlsco1") > 0 || optionSaysYes("SQLECHO");
   ps.indb.notes = optionSaysYes("INDBNOTES");
   if (optionSaysNo("INDB")) return notUsed("the host option INDB=NO is set");
@@ -125,7 +144,7 @@ void prepareIndb(ProcState& ps) {
   if (!reason.empty()) return notUsed(reason);
 
   const sqlgen::CrossRequest r = crossRequest(ps, in);
-  const int passes = h.diagSwitch("-sqlpasses");
+  const int passes = sqlPasses();
   std::string sql;
   if (ps.flags.noIntercept)
     sql = sqlgen::crossproductStatement(r, sqlgen::ShiftKind::kZero);
