@@ -9,7 +9,8 @@ part is a foreign table on shard 1 (postgres_fdw), the second is itself
 partitioned, into a foreign table on shard 2 and a local table. WHOLE holds
 the same rows in one plain table. FACTOR on SURVEY must give the numbers
 of WHOLE, each partition's aggregate must run on the server that holds it,
-and scores must still be written.
+and scores must still be written; the crossproduct tables of the parts,
+each summarised on its own server, add up to the table of WHOLE.
 """
 import json
 import os
@@ -121,6 +122,26 @@ class ShardChecks:
         if len(remote) != 2 or len(pushed) != 2 or "Partial Aggregate" in plan:
             self.fail("partitioned: the aggregates are not run by the shards:\n" + plan)
 
+    def crossproduct_tables_add_up(self):
+        """Each server's part summarised where it lives (the shards through
+        their own libraries) into a crossproduct table; the three tables
+        added give the analysis of the table of the whole."""
+        for d in ("xa", "xb", "xc", "xab", "xall", "xw"):
+            os.makedirs(os.path.join(self.work, d), exist_ok=True)
+        libs = "".join(f"LIBNAME {d} '{d}';\n" for d in ("xa", "xb", "xc", "xab", "xall", "xw"))
+        libs += "".join(f"LIBNAME s{k} POSTGRES '{shard.conninfo()}';\n"
+                        for k, shard in enumerate(self.shards, 1))
+        step = "CROSSPRODUCTS DATA={} OUT={}._MKXPX_;\n  BY grp;\n  VAR x1-x5;\nRUN;\n"
+        add = "CROSSPRODUCTS DATA={}._MKXPX_ ADD={}._MKXPX_ OUT={}._MKXPX_;\nRUN;\n"
+        self.run(libs + step.format("s1.survey_part", "xa") + step.format("s2.survey_part", "xb") +
+                 step.format("coord.high", "xc") + step.format("coord.whole", "xw") +
+                 add.format("xa", "xb", "xab") + add.format("xab", "xc", "xall"), "xpx_parts")
+        factor = "FACTOR DATA={}._MKXPX_ NFACTORS=2 ROTATE=VARIMAX;\n  BY grp;\n  VAR x1-x5;\nRUN;\n"
+        _, whole = self.run(libs + factor.format("xw"), "xpx_whole_read")
+        _, parts = self.run(libs + factor.format("xall"), "xpx_parts_read")
+        if not whole or not close(whole, parts, 1e-12):
+            self.fail("crossproduct tables: the parts do not add up to the whole")
+
 
 def main():
     zul, work = sys.argv[1], sys.argv[2]
@@ -130,7 +151,7 @@ def main():
         with pg_cluster.Clusters(3) as (shard1, shard2, coord):
             c = ShardChecks(zul, work, shard1, shard2, coord)
             c.load()
-            for check in (c.same_numbers_as_one_table,):
+            for check in (c.same_numbers_as_one_table, c.crossproduct_tables_add_up):
                 try:
                     check()
                 except Exception as e:  # a check that breaks is a failure, not the end

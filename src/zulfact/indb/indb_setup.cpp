@@ -107,6 +107,23 @@ std::vector<double> firstRowShift(ProcState& ps, const sqlgen::CrossRequest& r) 
   return shift;
 }
 
+// A crossproduct table holds sums, not observations: the engine reads it
+// as it is, wherever it is stored.
+bool isCrossproductTable(zul_table* table) {
+  const std::string name = host().tableName(table);
+  const size_t dot = name.rfind('.');
+  return (dot == std::string::npos ? name : name.substr(dot + 1)) == "_MKXPX_";
+}
+
+// The passes of the crossproduct statement: the diagnostic switch
+// -sqlpasses when set, else the host option SQLPASSES= (2 by default).
+int sqlPasses() {
+  const int level = host().diagSwitch("-sqlpasses");
+  if (level > 0) return level;
+  std::string v;
+  return host().systemOption("SQLPASSES", v) && v == "1" ? 1 : 2;
+}
+
 // The quoted leaf partitions of a PostgreSQL partitioned table with a
 // foreign partition; none for any other table, or when the catalogue
 // cannot be read.
@@ -146,7 +163,7 @@ std::vector<std::string> leafPartitions(ProcState& ps, const zul_db_table_info& 
 std::string crossproductSql(ProcState& ps, const zul_db_table_info& in,
                             const sqlgen::CrossRequest& r) {
   using sqlgen::ShiftKind;
-  const int passes = host().diagSwitch("-sqlpasses");
+  const int passes = sqlPasses();
   const std::vector<std::string> parts = leafPartitions(ps, in);
   if (!parts.empty() && ps.flags.noIntercept)
     return sqlgen::partsCrossproductStatement(r, parts, ShiftKind::kZero);
@@ -165,7 +182,9 @@ void prepareIndb(ProcState& ps) {
   zul_db_table_info in{};
   // A table of correlations, factors or crossproducts is read as it is:
   // only observations are summarised in the database.
-  if (!ps.parsed || !ps.flags.rawInput || !h.dbTableInfo(ps.mainInput, in)) return;
+  if (!ps.parsed || !ps.flags.rawInput || isCrossproductTable(ps.mainInput) ||
+      !h.dbTableInfo(ps.mainInput, in))
+    return;
   ps.indb.echo = h.diagSwitch("-zsqlsco1") > 0 || optionSaysYes("SQLECHO");
   ps.indb.notes = optionSaysYes("INDBNOTES");
   if (optionSaysNo("INDB")) return notUsed("the host option INDB=NO is set");
