@@ -118,7 +118,18 @@ std::vector<std::string> crossColumnNames(int n) {
   return out;
 }
 
-std::string crossproductStatement(const CrossRequest& r, ShiftKind kind, const std::vector<double>& shift) {
+namespace {
+
+// " order by b0 nulls first, ...": the BY groups in the row path's order.
+std::string byOrder(const std::vector<std::string>& by) {
+  if (by.empty()) return {};
+  std::string sql = " order by ";
+  for (size_t k = 0; k < by.size(); ++k) sql += (k ? ", " : "") + by[k] + " nulls first";
+  return sql;
+}
+
+// The aggregate, grouped by the BY variables but in no order.
+std::string aggregate(const CrossRequest& r, ShiftKind kind, const std::vector<double>& shift) {
   const size_t n = r.variables.size();
   const std::vector<std::string> names = crossColumnNames(static_cast<int>(n));
   std::vector<std::string> cols;
@@ -138,11 +149,54 @@ std::string crossproductStatement(const CrossRequest& r, ShiftKind kind, const s
   cols.push_back(total("case when \"_st_\" <> 2 then \"_fq_\" else 0 end", names[c++]));
   cols.push_back(total("case when \"_st_\" <= 1 then \"_fq_\" * \"_wt_\" else 0 end", names[c++]));
   std::string sql = "select " + joinList(cols) + " from " + deviationView(r, kind, shift);
-  if (!r.by.empty()) {
-    sql += " group by " + joinList(byAliases(r)) + " order by ";
-    for (size_t k = 0; k < r.by.size(); ++k) sql += (k ? ", " : "") + alias("b", k) + " nulls first";
-  }
+  if (!r.by.empty()) sql += " group by " + joinList(byAliases(r));
   return sql;
+}
+
+// The BY columns of a result, by their own (quoted) names.
+std::vector<std::string> quotedBy(const CrossRequest& r) {
+  std::vector<std::string> out;
+  for (const std::string& b : r.by) out.push_back(quoteIdentifier(b));
+  return out;
+}
+
+}  // namespace
+
+std::string crossproductStatement(const CrossRequest& r, ShiftKind kind, const std::vector<double>& shift) {
+  return aggregate(r, kind, shift) + byOrder(byAliases(r));
+}
+
+std::string partsCrossproductStatement(const CrossRequest& r, const std::vector<std::string>& parts,
+                                       ShiftKind kind, const std::vector<double>& shift) {
+  // A shift of each part's own means would not add up across parts.
+  if (kind == ShiftKind::kMeans) kind = ShiftKind::kConstant;
+  if (parts.empty()) return crossproductStatement(r, kind, shift);
+  std::string all;
+  for (size_t k = 0; k < parts.size(); ++k) {
+    CrossRequest part = r;
+    part.from = parts[k];
+    all += (k ? " union all " : "") + aggregate(part, kind, shift);
+  }
+  const std::vector<std::string> by = quotedBy(r);
+  std::vector<std::string> cols = by;
+  for (const std::string& name : crossColumnNames(static_cast<int>(r.variables.size()))) {
+    const std::string q = quoteIdentifier(name);
+    // Every part carries the same shift (null in a part without records).
+    const bool isShift = name.compare(0, 6, "_SHIFT") == 0;
+    cols.push_back((isShift ? "max(" : "sum(") + q + ") as " + q);
+  }
+  std::string sql = "select " + joinList(cols) + " from (" + all + ") as \"_p_\"";
+  if (!by.empty()) sql += " group by " + joinList(by);
+  return sql + byOrder(by);
+}
+
+std::string leafPartitionsQuery(std::string_view table) {
+  return "select \"_PART_\" from (select format('%I.%I', n.nspname, c.relname) as \"_PART_\", "
+         "bool_or(c.relkind = 'f') over () as \"_REMOTE_\" from "
+         "pg_catalog.pg_partition_tree(pg_catalog.to_regclass(" + quoteString(table) + ")) as t "
+         "join pg_catalog.pg_class as c on c.oid = t.relid "
+         "join pg_catalog.pg_namespace as n on n.oid = c.relnamespace "
+         "where t.isleaf and t.level > 0) as l where \"_REMOTE_\" order by 1";
 }
 
 std::string firstUsableRowStatement(const CrossRequest& r) {

@@ -38,6 +38,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "sqlgen/dialect.hpp"
@@ -60,6 +61,25 @@ enum class ShiftKind { kMeans, kConstant, kZero };
 // kConstant (a missing or non-finite value is taken as 0).
 std::string crossproductStatement(const CrossRequest& r, ShiftKind kind,
                                   const std::vector<double>& shift = {});
+
+// The same result for a table split into parts (the leaf partitions of a
+// partitioned table: `parts` are their quoted references, at least one):
+// one aggregate per part, joined by "union all", whose rows are added up
+// per BY group by an outer statement. Each part's aggregate is a plain
+// aggregate over one table, so a database that keeps the part on another
+// server (a foreign table) can run it there whole and send back one row per
+// group. The parts are added about one common shift: kMeans is taken as
+// kConstant, since sums about each part's own means do not add.
+std::string partsCrossproductStatement(const CrossRequest& r, const std::vector<std::string>& parts,
+                                       ShiftKind kind, const std::vector<double>& shift = {});
+
+// PostgreSQL: the leaf partitions of a partitioned table, one quoted
+// reference ("schema"."name") a row in column _PART_, nested partitions
+// followed down to their leaves; no row when `table` (a quoted reference)
+// is not partitioned, or when no leaf is a foreign table: the database
+// sums local partitions itself as well, and a plain table keeps the
+// two-pass shift of each group's means.
+std::string leafPartitionsQuery(std::string_view table);
 
 // The first usable row's values of the variables (one row, n columns, or
 // none when no record is usable): a cheap shift for kConstant.

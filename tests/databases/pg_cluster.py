@@ -4,13 +4,15 @@ initdb into a temporary directory, the server listening on a Unix socket in
 that directory only (no TCP port), as the user postgres when the tests run
 as root (the server refuses to run as root). The cluster is stopped and its
 directory removed when the `with` block ends, also when a test in it fails.
-If the server cannot start, ClusterError carries its log.
+If the server cannot start, ClusterError carries its log. Clusters(n) starts
+several side by side (shards and a coordinator) and removes them all.
 """
 import glob
 import os
 import shutil
 import subprocess
 import tempfile
+import threading
 
 
 class ClusterError(RuntimeError):
@@ -89,6 +91,51 @@ class Cluster:
         except BaseException:
             self.stop()
             raise
+
+    def __exit__(self, *exc):
+        self.stop()
+        return False
+
+
+class Clusters:
+    """Several throwaway clusters, started in parallel. Every one is stopped
+    and removed when the `with` block ends, also when one of them fails to
+    start or a test in the block fails."""
+
+    def __init__(self, count, user="zul"):
+        self.count, self.user = count, user
+        self.members = []
+
+    def __enter__(self):
+        errors = []
+
+        def start(cluster):
+            try:
+                cluster.start()
+            except BaseException as e:  # reported after every start has ended
+                errors.append(e)
+
+        try:
+            for _ in range(self.count):
+                self.members.append(Cluster(self.user))
+            threads = [threading.Thread(target=start, args=(c,)) for c in self.members]
+            for t in threads:
+                t.start()
+            for t in threads:
+                t.join()
+            if errors:
+                raise errors[0]
+            return self.members
+        except BaseException:
+            self.stop()
+            raise
+
+    def stop(self):
+        for cluster in self.members:
+            try:
+                cluster.stop()
+            except Exception:  # the others are still removed
+                pass
 
     def __exit__(self, *exc):
         self.stop()

@@ -156,6 +156,40 @@ TEST(CrossproductSql, PartsAboutACommonShiftAddUp) {
   }
 }
 
+TEST(CrossproductSql, PartitionsSummedOneByOneGiveTheWholeTable) {
+  // Group 2 lives in one part only, the null group in two, the third part
+  // is empty; a missing value and a non-positive weight are dropped where
+  // they are. Each case: the partitioned statement's rows are the whole
+  // table's, column by column (the shift is common, so kMeans is moved to
+  // the constant one).
+  SqliteDb db;
+  const char* columns = "(g integer, x double precision, y double precision, w double precision)";
+  for (const char* t : {"whole", "p1", "p2", "p3"}) db.exec(std::string("create table ") + t + columns);
+  db.exec("insert into p1 values (1, 1, 2, 1), (null, 3, 1, 2), (1, 4, null, 1), (1, 2, 2, 0)");
+  db.exec("insert into p2 values (2, 5, 7, 1), (1, 4, 4, 3), (null, 8, 1, 1), (2, 6, 9, 0.5)");
+  db.exec("insert into whole select * from p1 union all select * from p2");
+  CrossRequest r;
+  r.variables = {"x", "y"};
+  r.weight = "w";
+  const std::vector<std::string> parts = {"\"p1\"", "\"p2\"", "\"p3\""};
+  const std::vector<double> shift = {4, 3};
+  for (bool grouped : {true, false}) {
+    r.by = grouped ? std::vector<std::string>{"g"} : std::vector<std::string>{};
+    r.from = "\"whole\"";
+    const auto want = db.rows(crossproductStatement(r, ShiftKind::kConstant, shift));
+    const auto got = db.rows(partsCrossproductStatement(r, parts, ShiftKind::kMeans, shift));
+    ASSERT_EQ(got.size(), want.size()) << grouped;
+    ASSERT_EQ(got.size(), grouped ? 3u : 1u);
+    for (size_t i = 0; i < want.size(); ++i) {
+      ASSERT_EQ(got[i].size(), want[i].size());
+      for (size_t c = 0; c < want[i].size(); ++c) {
+        if (std::isnan(want[i][c])) EXPECT_TRUE(std::isnan(got[i][c])) << i << "," << c;
+        else EXPECT_NEAR(got[i][c], want[i][c], 1e-12 * std::fabs(want[i][c])) << i << "," << c;
+      }
+    }
+  }
+}
+
 TEST(CrossproductSql, PostgresTextCastsAndTestsNaN) {
   CrossRequest r;
   r.dialect = Dialect::kPostgres;

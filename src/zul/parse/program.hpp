@@ -7,7 +7,8 @@
 //     LIBNAME name 'directory';
 //     OPTIONS name=value ... ;   (also a bare name, "-switch=level" and
 //                                 "SET name=value" for a named setting)
-// A step runs from its procedure statement (FACTOR ...) through the
+// A step runs from its procedure statement (FACTOR ..., or the host's own
+// CROSSPRODUCTS ..., see zul/program/crossproducts.hpp) through the
 // statements that follow to RUN;, the next step, a host statement or the
 // end of the program. Every token keeps its line and column (both from 1).
 //
@@ -96,7 +97,7 @@ struct Program {
 
 // The procedures that start a step.
 inline const std::vector<std::string>& stepNames() {
-  static const std::vector<std::string> names{"FACTOR"};
+  static const std::vector<std::string> names{"FACTOR", "CROSSPRODUCTS"};
   return names;
 }
 

@@ -15,6 +15,7 @@
 #include "zul/messages/messages.hpp"
 #include "zul/output/report.hpp"
 #include "zul/parse/program.hpp"
+#include "zul/program/crossproducts.hpp"
 #include "zul/program/graph_files.hpp"
 #include "zul/program/output_files.hpp"
 #include "zul/services/progress.hpp"
@@ -256,19 +257,22 @@ void Runner::applyOption(const parse::OptionSetting& o, const std::string& where
   } else if (!known) {
     logLine(ZUL_LOG_WARNING, where + "The option " + o.name +
                                  " is not one zul knows (VALIDVARNAME, DEBUG, THREADS, "
-                                 "CPUCOUNT, LINESIZE, INDB, SQLECHO, INDBNOTES); it is kept "
+                                 "CPUCOUNT, LINESIZE, INDB, SQLECHO, INDBNOTES, SQLPASSES); "
+                                 "it is kept "
                                  "but has no effect.");
   }
 }
 
 void Runner::runStep(const parse::ProgramItem& item, const std::string& file) {
   Session& s = session();
-  if (!moduleTried_) {
+  // CROSSPRODUCTS is the host's own step; every other one is the module's.
+  const bool hostStep = item.step.procedure == kCrossproductsStep;
+  if (!moduleTried_ && !hostStep) {
     moduleTried_ = true;
     if (!services::loadModule(s.moduleDirectory, module_, moduleError_))
       logLine(ZUL_LOG_ERROR, moduleError_);
   }
-  if (!module_.procedure) {
+  if (!module_.procedure && !hostStep) {
     logLine(ZUL_LOG_PLAIN, parse::errorLine(file, item.pos, "The " + item.step.procedure +
                                                                 " step cannot run: the procedure "
                                                                 "module is not loaded."));
@@ -290,7 +294,7 @@ void Runner::runStep(const parse::ProgramItem& item, const std::string& file) {
   progress::beginStep("The " + item.step.procedure + " step at " + file + ":" +
                       std::to_string(item.pos.line));
   try {
-    code = module_.procedure();
+    code = hostStep ? runCrossproducts(ctx) : module_.procedure();
   } catch (const std::exception& e) {
     logLine(ZUL_LOG_ERROR, std::string("Internal error in the step: ") + e.what());
     code = fault = 9999;

@@ -74,6 +74,8 @@ HostOptions::HostOptions() {
   system_["INDB"] = "YES";
   system_["SQLECHO"] = "NO";
   system_["INDBNOTES"] = "NO";
+  // Crossproducts in the database: about the group means (two passes).
+  system_["SQLPASSES"] = "2";
 }
 
 std::string HostOptions::key(std::string_view name) { return upper(name); }
@@ -97,6 +99,10 @@ std::string HostOptions::set(std::string_view name, std::string_view value, bool
     if (u == "1" || u == "YES" || u == "ON") v = "YES";
     else if (u == "0" || u == "NO" || u == "OFF") v = "NO";
     else return k + "= takes YES or NO, not '" + v + "'.";
+  } else if (k == "SQLPASSES") {
+    // 1: one pass about the first usable row (a cheap first query gives
+    // it); 2: the group means first, then the crossproducts about them.
+    if (value != "1" && value != "2") return "SQLPASSES= takes 1 or 2, not '" + v + "'.";
   } else if (k == "CPUCOUNT") {
     long n = 0;
     if (upper(value) == "ACTUAL") {

@@ -7,9 +7,11 @@
 // Options: the host option INDB=NO switches it off; SQLECHO=YES (or the
 // diagnostic switch -zsqlsco1) prints each generated statement;
 // INDBNOTES=YES notes the rows written for each BY group and the reading
-// of crossproduct tables. The diagnostic switch -sqlpasses 1 takes the
-// shift from the first usable row (one cheap query, then one pass) instead
-// of the group's means (two passes, the default).
+// of crossproduct tables. The host option SQLPASSES=1 (or the diagnostic
+// switch -sqlpasses 1, which wins) takes the shift from the first usable
+// row (one cheap query, then one pass) instead of the group's means (two
+// passes, the default). A crossproduct table ("_MKXPX_") in a database is
+// read as it is, never summarised again.
 #pragma once
 
 #include <string>

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "sqlgen/crossproduct_sql.hpp"
 #include "zulfact/host/host.hpp"
@@ -105,6 +107,74 @@ std::vector<double> firstRowShift(ProcState& ps, const sqlgen::CrossRequest& r) 
   return shift;
 }
 
+// A crossproduct table holds sums, not observations: the engine reads it
+// as it is, wherever it is stored.
+bool isCrossproductTable(zul_table* table) {
+  const std::string name = host().tableName(table);
+  const size_t dot = name.rfind('.');
+  return (dot == std::string::npos ? name : name.substr(dot + 1)) == "_MKXPX_";
+}
+
+// The passes of the crossproduct statement: the diagnostic switch
+// -sqlpasses when set, else the host option SQLPASSES= (2 by default).
+int sqlPasses() {
+  const int level = host().diagSwitch("-sqlpasses");
+  if (level > 0) return level;
+  std::string v;
+  return host().systemOption("SQLPASSES", v) && v == "1" ? 1 : 2;
+}
+
+// The quoted leaf partitions of a PostgreSQL partitioned table with a
+// foreign partition; none for any other table, or when the catalogue
+// cannot be read.
+std::vector<std::string> leafPartitions(ProcState& ps, const zul_db_table_info& in) {
+  constexpr int kWidth = 300;  // two quoted names of at most 63 bytes, doubled quotes
+  Host& h = host();
+  std::vector<std::string> parts;
+  if (in.dialect != ZUL_DB_POSTGRES) return parts;
+  const std::string sql = sqlgen::leafPartitionsQuery(in.reference);
+  echo(ps, sql);
+  zul_table* t = h.dbQueryTable(ps.mainInput, sql, "_ZPARTS_");
+  if (!t || h.nextByGroup(t) < 1) return parts;
+  zul_readlist* list = h.readListCreate(t, 1);
+  if (!list) return parts;
+  double unused = 0;
+  char text[kWidth];
+  int status = 0;
+  bool ok = h.readListBind(list, 0, 1, true, kWidth) == 0;
+  while (ok && h.readNext(list, &unused, text, status) == 1) {
+    std::string name(text, kWidth);
+    name.erase(name.find_last_not_of(' ') + 1);  // a quoted name never ends in a blank
+    parts.push_back(name);
+  }
+  h.readListRelease(list);
+  // A list cut short by a read error would leave partitions out of the sums:
+  // the whole table is summed as one instead.
+  if (!ok || (status != 0 && status != 2049)) parts.clear();
+  return parts;
+}
+
+// The crossproduct statement of the step's input. A partitioned table
+// spread over other servers is summed partition by partition about one
+// shift taken from its first usable row, so that each partition's
+// aggregate runs whole where the partition lives (postgres_fdw sends a
+// foreign partition's aggregate to its server, but not a join of its rows
+// with their means).
+std::string crossproductSql(ProcState& ps, const zul_db_table_info& in,
+                            const sqlgen::CrossRequest& r) {
+  using sqlgen::ShiftKind;
+  const int passes = sqlPasses();
+  const std::vector<std::string> parts = leafPartitions(ps, in);
+  if (!parts.empty() && ps.flags.noIntercept)
+    return sqlgen::partsCrossproductStatement(r, parts, ShiftKind::kZero);
+  if (!parts.empty())
+    return sqlgen::partsCrossproductStatement(r, parts, ShiftKind::kConstant, firstRowShift(ps, r));
+  if (ps.flags.noIntercept) return sqlgen::crossproductStatement(r, sqlgen::ShiftKind::kZero);
+  if (passes == 1)
+    return sqlgen::crossproductStatement(r, sqlgen::ShiftKind::kConstant, firstRowShift(ps, r));
+  return sqlgen::crossproductStatement(r, sqlgen::ShiftKind::kMeans);
+}
+
 }  // namespace
 
 void prepareIndb(ProcState& ps) {
@@ -112,7 +182,9 @@ void prepareIndb(ProcState& ps) {
   zul_db_table_info in{};
   // A table of correlations, factors or crossproducts is read as it is:
   // only observations are summarised in the database.
-  if (!ps.parsed || !ps.flags.rawInput || !h.dbTableInfo(ps.mainInput, in)) return;
+  if (!ps.parsed || !ps.flags.rawInput || isCrossproductTable(ps.mainInput) ||
+      !h.dbTableInfo(ps.mainInput, in))
+    return;
   ps.indb.echo = h.diagSwitch("-zsqlsco1") > 0 || optionSaysYes("SQLECHO");
   ps.indb.notes = optionSaysYes("INDBNOTES");
   if (optionSaysNo("INDB")) return notUsed("the host option INDB=NO is set");
@@ -125,14 +197,7 @@ void prepareIndb(ProcState& ps) {
   if (!reason.empty()) return notUsed(reason);
 
   const sqlgen::CrossRequest r = crossRequest(ps, in);
-  const int passes = h.diagSwitch("-sqlpasses");
-  std::string sql;
-  if (ps.flags.noIntercept)
-    sql = sqlgen::crossproductStatement(r, sqlgen::ShiftKind::kZero);
-  else if (passes == 1)
-    sql = sqlgen::crossproductStatement(r, sqlgen::ShiftKind::kConstant, firstRowShift(ps, r));
-  else
-    sql = sqlgen::crossproductStatement(r, sqlgen::ShiftKind::kMeans);
+  const std::string sql = crossproductSql(ps, in, r);
   echo(ps, sql);
   ps.indbInput = h.dbQueryTable(ps.mainInput, sql, "_ZSQL_");
   if (!ps.indbInput) return notUsed("the database could not compute the crossproducts");

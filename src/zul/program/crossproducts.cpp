@@ -1,0 +1,365 @@
+#include "zul/program/crossproducts.hpp"
+
+#include <cmath>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "sqlgen/crossproduct_sql.hpp"
+#include "sqlgen/xpx_table.hpp"
+#include "zul/messages/messages.hpp"
+#include "zul/program/xpx_tables.hpp"
+#include "zul/services/db_services.hpp"
+#include "zul/table/db_connection.hpp"
+
+namespace zul::program {
+
+namespace {
+
+using services::session;
+using table::InputTable;
+using table::OutputTable;
+
+constexpr int kStopped = 1000;
+// An aggregate statement may have only so many result columns (PostgreSQL
+// 1664, SQLite 2000); a wider summary is computed from the rows.
+constexpr int kMaxResultColumns = 1600;
+constexpr int kBitNotSorted = 0;
+
+const zul_keyword kOptions[] = {
+    {"DATA", ZUL_VALUE_TABLE, -1, ZUL_DS_DATA, 0, 0, 0, 0, nullptr, 0, nullptr},
+    {"OUT", ZUL_VALUE_TABLE, -1, ZUL_DS_OUT, 0, 0, 0, 0, nullptr, 0, nullptr},
+    {"ADD", ZUL_VALUE_TABLE, -1, ZUL_DS_TARGET, 0, 0, 0, 0, nullptr, 0, nullptr},
+};
+const zul_keyword kByOptions[] = {
+    {"NOTSORTED", ZUL_VALUE_FLAG, kBitNotSorted, -1, 0, 0, 0, 0, nullptr, 0, nullptr}};
+const zul_statement kStatements[] = {
+    {"CROSSPRODUCTS", ZUL_STMT_OPTIONS, -1, -1, ZUL_VARS_ANY, 3, kOptions, 0, nullptr},
+    {"VAR|VARIABLES", ZUL_STMT_VARLIST, ZUL_LIST_VAR, -1, ZUL_VARS_NUMERIC, 0, nullptr, 0, nullptr},
+    {"FREQ|FREQUENCY", ZUL_STMT_ONEVAR, ZUL_LIST_FREQ, -1, ZUL_VARS_NUMERIC, 0, nullptr, 0,
+     nullptr},
+    {"WEIGHT|WEIGHTS", ZUL_STMT_ONEVAR, ZUL_LIST_WEIGHT, -1, ZUL_VARS_NUMERIC, 0, nullptr, 0,
+     nullptr},
+    {"BY", ZUL_STMT_BY, ZUL_LIST_BY, -1, ZUL_VARS_ANY, 1, kByOptions, 0, nullptr},
+};
+const zul_grammar kGrammar = {ZUL_GRAMMAR_FORMAT, 0, static_cast<int32_t>(std::size(kStatements)),
+                              kStatements};
+
+void logLine(int level, const std::string& text) { messages::writeLog(level, text); }
+
+class LogDiagnostics : public parse::Diagnostics {
+ public:
+  void write(Severity, const std::string& line) override { logLine(ZUL_LOG_PLAIN, line); }
+};
+
+// The roles of DATA='s columns (numbers from 1).
+struct Roles {
+  std::vector<int> vars;
+  int freq = 0, weight = 0;
+};
+
+int oneVariable(const zul_varlist& list) {
+  return list.given && list.count > 0 ? list.numbers[0] : 0;
+}
+
+// VAR's variables, or every numeric column that has no other role.
+Roles rolesOf(const zul_parsed& p, const InputTable& in) {
+  Roles r;
+  r.freq = oneVariable(p.lists[ZUL_LIST_FREQ]);
+  r.weight = oneVariable(p.lists[ZUL_LIST_WEIGHT]);
+  const zul_varlist& var = p.lists[ZUL_LIST_VAR];
+  if (var.given) return r.vars.assign(var.numbers, var.numbers + var.count), r;
+  const zul_varlist& by = p.lists[ZUL_LIST_BY];
+  for (int c = 1; c <= in.varCount(); ++c) {
+    bool other =
+        c == r.freq || c == r.weight || in.columns()[static_cast<size_t>(c - 1)].isCharacter();
+    for (int k = 0; k < by.count; ++k) other = other || by.numbers[k] == c;
+    if (!other) r.vars.push_back(c);
+  }
+  return r;
+}
+
+std::string columnName(const InputTable& in, int number) {
+  return number > 0 ? in.columns()[static_cast<size_t>(number - 1)].name : std::string();
+}
+
+std::vector<std::string> variableNames(const InputTable& in, const Roles& r) {
+  std::vector<std::string> out;
+  for (int v : r.vars) out.push_back(columnName(in, v));
+  return out;
+}
+
+// ---- the rows read by zul ----
+
+// One record's part in the sums: 0 used, 1 dropped for a missing value,
+// 2 for its frequency, 3 for its weight.
+int recordStatus(const double* v, size_t n, bool hasFreq, bool hasWeight, double& fq, double& wt) {
+  fq = 1, wt = 1;
+  size_t at = n;
+  if (hasFreq) {
+    const double f = v[at++];
+    if (table::isMissing(f) || std::trunc(f) <= 0) return 2;
+    fq = std::trunc(f);
+  }
+  if (hasWeight) {
+    const double w = v[at];
+    if (table::isMissing(w) || w <= 0) return 3;
+    wt = w;
+  }
+  for (size_t i = 0; i < n; ++i)
+    if (table::isMissing(v[i])) return 1;
+  return 0;
+}
+
+// Adds a used record to the group's sums, about the group's first used
+// record (a value near the means, so that large means keep their digits).
+void addRecord(sqlgen::XpxGroup& g, const double* x, double cw) {
+  const size_t n = g.sums.size();
+  if (g.nUsed == 1) g.shift.assign(x, x + n);
+  std::vector<double> d(n);
+  for (size_t i = 0; i < n; ++i) d[i] = x[i] - g.shift[i];
+  size_t p = 0;
+  for (size_t i = 0; i < n; ++i) {
+    g.sums[i] += cw * d[i];
+    for (size_t j = 0; j <= i; ++j) g.packed[p++] += cw * d[i] * d[j];
+  }
+}
+
+sqlgen::XpxGroup emptyGroup(size_t n) {
+  sqlgen::XpxGroup g;
+  g.sums.assign(n, 0.0);
+  g.shift.assign(n, 0.0);
+  g.packed.assign(n * (n + 1) / 2, 0.0);
+  return g;
+}
+
+// The current group of DATA= summarised from its records.
+sqlgen::XpxGroup summariseGroup(InputTable& in, const Roles& r) {
+  const size_t n = r.vars.size();
+  table::ReadList list(in, static_cast<int>(n) + (r.freq > 0) + (r.weight > 0));
+  int slot = 0;
+  for (int v : r.vars) list.bind(slot++, v, false, 8);
+  if (r.freq > 0) list.bind(slot++, r.freq, false, 8);
+  if (r.weight > 0) list.bind(slot++, r.weight, false, 8);
+  sqlgen::XpxGroup g = emptyGroup(n);
+  std::vector<double> v(static_cast<size_t>(slot));
+  while (list.read(v.data(), nullptr)) {
+    double fq = 1, wt = 1;
+    const int st = recordStatus(v.data(), n, r.freq > 0, r.weight > 0, fq, wt);
+    g.nRead += 1;
+    if (st != 2) g.freqRead += fq;
+    if (st <= 1) g.weightsRead += fq * wt;
+    if (st == 1) g.nMissing += 1;
+    if (st != 0) continue;
+    g.nUsed += 1;
+    g.freqUsed += fq;
+    g.weightsUsed += fq * wt;
+    addRecord(g, v.data(), fq * wt);
+  }
+  return g;
+}
+
+void summariseRows(InputTable& in, const Roles& r, OutputTable& out, const std::string& dname) {
+  declareXpxColumns(out, variableNames(in, r), [&] { out.copyByColumns(in); });
+  const bool byGroups = !in.by().variables.empty();
+  for (int key = 1; in.nextByGroup() == 1; ++key)
+    writeXpxGroup(out, summariseGroup(in, r), byGroups ? key : 0, dname);
+}
+
+// ---- the rows summarised inside the database ----
+
+bool optionIs(const char* name, const char* value) {
+  const auto v = session().options.get(name);
+  return v && *v == value;
+}
+
+// The passes of the aggregate: -sqlpasses when set, else SQLPASSES=.
+int sqlPasses() {
+  const int level = session().options.switchLevel("-sqlpasses");
+  if (level > 0) return level;
+  return optionIs("SQLPASSES", "1") ? 1 : 2;
+}
+
+void echo(const std::string& sql) {
+  if (optionIs("SQLECHO", "YES") || session().options.switchLevel("-zsqlsco1") > 0)
+    logLine(ZUL_LOG_NOTE, sql);
+}
+
+// Why DATA= cannot be summarised inside its database; empty when it can.
+std::string reasonAgainst(const InputTable& in, const Roles& r) {
+  if (!in.inDatabase()) return "not a database";
+  if (optionIs("INDB", "NO")) return "the host option INDB=NO is set";
+  if (in.by().notSorted) return "the BY statement says NOTSORTED";
+  for (const auto& b : in.by().variables)
+    if (b.descending) return "a BY variable is DESCENDING";
+  const int n = static_cast<int>(r.vars.size());
+  if (static_cast<int>(in.by().variables.size()) + sqlgen::CrossLayout{0, n}.columns() >
+      kMaxResultColumns)
+    return "too many variables for one statement";
+  return {};
+}
+
+sqlgen::CrossRequest crossRequest(const InputTable& in, const Roles& r) {
+  sqlgen::CrossRequest q;
+  const bool pg = in.ref().database->dialect() == table::db::Dialect::PostgreSQL;
+  q.dialect = pg ? sqlgen::Dialect::kPostgres : sqlgen::Dialect::kSqlite;
+  q.from = table::db::Connection::quoteName(in.ref().dbTable);
+  q.variables = variableNames(in, r);
+  for (int c : in.byColumns()) q.by.push_back(in.columns()[static_cast<size_t>(c)].name);
+  q.freq = columnName(in, r.freq);
+  q.weight = columnName(in, r.weight);
+  return q;
+}
+
+zul_table* queryTable(zul_table* data, const std::string& sql, const char* member) {
+  echo(sql);
+  return services::svcDbQueryTable(data, sql.c_str(), static_cast<int32_t>(sql.size()), member);
+}
+
+// The first usable row of DATA=: the shift of one pass (zeros when none).
+std::vector<double> firstRowShift(zul_table* data, const sqlgen::CrossRequest& q) {
+  const size_t n = q.variables.size();
+  std::vector<double> shift(n, 0.0);
+  zul_table* t = queryTable(data, sqlgen::firstUsableRowStatement(q), "_ZSHIFT_");
+  if (!t || t->input->nextByGroup() != 1) return shift;
+  table::ReadList list(*t->input, static_cast<int>(n));
+  for (size_t i = 0; i < n; ++i) list.bind(static_cast<int>(i), static_cast<int>(i) + 1, false, 8);
+  std::vector<double> row(n);
+  if (list.read(row.data(), nullptr)) shift = row;
+  for (double& x : shift)
+    if (table::isMissing(x)) x = 0.0;
+  return shift;
+}
+
+// The aggregate's row of the current group, in the order of CrossLayout.
+sqlgen::XpxGroup aggregateGroup(InputTable& t, int n) {
+  const std::vector<std::string> names = sqlgen::crossColumnNames(n);
+  table::ReadList list(t, static_cast<int>(names.size()));
+  for (size_t k = 0; k < names.size(); ++k) {
+    const int number = t.varNumber(names[k]);
+    if (number <= 0)
+      throw table::TableError("The database's crossproducts lack the column " + names[k] + ".");
+    list.bind(static_cast<int>(k), number, false, 8);
+  }
+  std::vector<double> row(names.size(), table::missingValue());
+  if (!list.read(row.data(), nullptr))
+    throw table::TableError("The database returned no crossproducts.");
+  // A null (a group without a usable record) reads as missing, which
+  // xpxFromAggregate takes as 0.
+  return sqlgen::xpxFromAggregate(row.data(), n);
+}
+
+// False when the database could not compute them (the rows are read then).
+bool summariseInDatabase(zul_table* data, const Roles& r, OutputTable& out,
+                         const std::string& dname) {
+  InputTable& in = *data->input;
+  const sqlgen::CrossRequest q = crossRequest(in, r);
+  const bool onePass = sqlPasses() == 1;
+  const std::string sql = onePass ? sqlgen::crossproductStatement(q, sqlgen::ShiftKind::kConstant,
+                                                                  firstRowShift(data, q))
+                                  : sqlgen::crossproductStatement(q, sqlgen::ShiftKind::kMeans);
+  zul_table* sums = queryTable(data, sql, "_ZSQL_");
+  if (!sums) return false;
+  InputTable& t = *sums->input;
+  declareXpxColumns(out, q.variables, [&] { out.copyByColumns(t); });
+  const bool byGroups = !q.by.empty();
+  for (int key = 1; t.nextByGroup() == 1; ++key)
+    writeXpxGroup(out, aggregateGroup(t, static_cast<int>(q.variables.size())), byGroups ? key : 0,
+                  dname);
+  logLine(
+      ZUL_LOG_NOTE,
+      "The crossproducts of " + in.displayName() + " were computed inside the database (" +
+          (onePass ? "one pass about its first usable row" : "two passes, about the group means") +
+          ").");
+  return true;
+}
+
+// ---- the step ----
+
+table::BySpec bySpecOf(const parse::ParsedStep& parsed) {
+  table::BySpec by;
+  for (const auto& b : parsed.byNames) by.variables.push_back({b.name, b.descending});
+  by.notSorted = parsed.byNotSorted;
+  return by;
+}
+
+std::string dataName(const InputTable& in) {
+  std::string name = in.displayName();
+  return name.size() > 42 ? name.substr(0, 42) : name;
+}
+
+int summarise(services::StepContext& ctx, zul_table* data, OutputTable& out) {
+  const zul_parsed& p = *ctx.parsed->record();
+  InputTable& in = *data->input;
+  in.setBy(bySpecOf(*ctx.parsed));
+  const Roles r = rolesOf(p, in);
+  if (r.vars.empty()) {
+    logLine(ZUL_LOG_ERROR,
+            "CROSSPRODUCTS: " + in.displayName() + " has no numeric variable to summarise.");
+    return kStopped;
+  }
+  const std::string reason = reasonAgainst(in, r);
+  if (reason.empty() && summariseInDatabase(data, r, out, dataName(in))) return 0;
+  if (in.inDatabase())
+    logLine(ZUL_LOG_NOTE, "The crossproducts of " + in.displayName() +
+                              " are computed from its rows" +
+                              (reason.empty() ? std::string(".") : ": " + reason + "."));
+  summariseRows(in, r, out, dataName(in));
+  return 0;
+}
+
+bool anyRoleGiven(const zul_parsed& p) {
+  for (int l : {ZUL_LIST_VAR, ZUL_LIST_BY, ZUL_LIST_FREQ, ZUL_LIST_WEIGHT})
+    if (p.lists[l].given) return true;
+  return false;
+}
+
+int runParsed(services::StepContext& ctx) {
+  const zul_parsed& p = *ctx.parsed->record();
+  zul_table* data = p.tables[ZUL_DS_DATA];
+  zul_table* out = p.tables[ZUL_DS_OUT];
+  zul_table* add = p.tables[ZUL_DS_TARGET];
+  if (!data || !data->input) {
+    logLine(ZUL_LOG_ERROR, "CROSSPRODUCTS needs DATA=: no table has been written before it.");
+    return kStopped;
+  }
+  if (!out || !out->output) {
+    logLine(ZUL_LOG_ERROR, "CROSSPRODUCTS needs OUT=, the crossproduct table to write.");
+    return kStopped;
+  }
+  out->columnsLaidOut = true;  // declared here, not through the module's services
+  if (isXpxTable(*data->input)) {
+    if (anyRoleGiven(p)) {
+      logLine(ZUL_LOG_ERROR, "CROSSPRODUCTS: " + data->input->displayName() +
+                                 " is a crossproduct table, combined whole: VAR, BY, FREQ and "
+                                 "WEIGHT do not apply to it.");
+      return kStopped;
+    }
+    combineXpxTables(*data->input, add ? add->input.get() : nullptr, *out->output);
+    return 0;
+  }
+  if (add) {
+    logLine(ZUL_LOG_ERROR, "CROSSPRODUCTS: ADD= adds to a crossproduct table, and DATA=" +
+                               data->input->displayName() + " is none.");
+    return kStopped;
+  }
+  return summarise(ctx, data, *out->output);
+}
+
+}  // namespace
+
+int runCrossproducts(services::StepContext& ctx) {
+  LogDiagnostics diagnostics;
+  services::HostTableOpener opener;
+  int status = 0;
+  try {
+    ctx.parsed = parse::parseStep(*ctx.step, kGrammar, opener, diagnostics, status);
+    if (status != 0) return status;
+    return runParsed(ctx);
+  } catch (const std::exception& e) {
+    logLine(ZUL_LOG_ERROR, e.what());
+    return kStopped;
+  }
+}
+
+}  // namespace zul::program

@@ -1,0 +1,206 @@
+#include "zul/program/xpx_tables.hpp"
+
+#include <algorithm>
+#include <map>
+
+namespace zul::program {
+
+namespace {
+
+using table::Column;
+using table::InputTable;
+using table::TableError;
+
+constexpr int kDnameWidth = 42;
+constexpr size_t kLeading = sqlgen::kXpxCountColumns + 2;  // counts, _KEY_, _DNAME_
+
+Column numeric(const std::string& name) { return Column{name, "", table::ColumnType::Numeric, 8}; }
+
+std::string padded(const std::string& text, int width) {
+  std::string out = text.substr(0, static_cast<size_t>(width));
+  out.resize(static_cast<size_t>(width), ' ');
+  return out;
+}
+
+std::string trimmed(std::string s) {
+  while (!s.empty() && s.back() == ' ') s.pop_back();
+  return s;
+}
+
+// Where the parts of a crossproduct table stand (columns from 0).
+struct XpxLayout {
+  int nBy = 0, n = 0;
+  std::vector<Column> by;
+  std::vector<std::string> variables;
+};
+
+XpxLayout layoutOf(const InputTable& t) {
+  if (!isXpxTable(t))
+    throw TableError(t.displayName() +
+                     " is no crossproduct table: its first columns are not _NREAD_ ... _DNAME_.");
+  const int q11 = t.varNumber("_Q1_1_") - 1, shift1 = t.varNumber("_SHIFT1_") - 1;
+  const int qCols = shift1 - q11;
+  int n = 1;
+  while (n * (n + 1) / 2 < qCols) ++n;
+  XpxLayout L;
+  L.n = n;
+  L.nBy = q11 - static_cast<int>(kLeading) - n;
+  if (q11 < 0 || qCols < 1 || n * (n + 1) / 2 != qCols || shift1 + n != t.varCount() || L.nBy < 0)
+    throw TableError(
+        t.displayName() +
+        " is no crossproduct table: its sums, crossproducts and shift do not fit together.");
+  const auto& cols = t.columns();
+  for (int k = 0; k < L.nBy; ++k) L.by.push_back(cols[kLeading + static_cast<size_t>(k)]);
+  for (int i = 0; i < n; ++i)
+    L.variables.push_back(cols[kLeading + static_cast<size_t>(L.nBy + i)].name);
+  return L;
+}
+
+bool sameLayout(const XpxLayout& a, const XpxLayout& b) {
+  if (a.n != b.n || a.nBy != b.nBy) return false;
+  for (int i = 0; i < a.n; ++i)
+    if (!table::sameName(a.variables[static_cast<size_t>(i)], b.variables[static_cast<size_t>(i)]))
+      return false;
+  for (int k = 0; k < a.nBy; ++k) {
+    const Column &x = a.by[static_cast<size_t>(k)], &y = b.by[static_cast<size_t>(k)];
+    if (!table::sameName(x.name, y.name) || x.isCharacter() != y.isCharacter()) return false;
+  }
+  return true;
+}
+
+// BY values in zul's order: missing first, numbers ascending, texts by
+// their bytes without trailing blanks.
+struct ByLess {
+  const std::vector<Column>* by;
+  bool operator()(const std::vector<XpxByValue>& a, const std::vector<XpxByValue>& b) const {
+    for (size_t k = 0; k < a.size(); ++k) {
+      if ((*by)[k].isCharacter()) {
+        if (a[k].text != b[k].text) return a[k].text < b[k].text;
+        continue;
+      }
+      const bool ma = table::isMissing(a[k].number), mb = table::isMissing(b[k].number);
+      if (ma != mb) return ma;
+      if (!ma && a[k].number != b[k].number) return a[k].number < b[k].number;
+    }
+    return false;
+  }
+};
+
+struct XpxRow {
+  sqlgen::XpxGroup g;
+  std::string dname;
+};
+using Groups = std::map<std::vector<XpxByValue>, XpxRow, ByLess>;
+
+// Reads every row of t into groups, combining rows of equal BY values.
+void readGroups(InputTable& t, const XpxLayout& L, Groups& groups) {
+  const auto& cols = t.columns();
+  table::ReadList list(t, t.varCount());
+  std::vector<int> target(cols.size());  // numeric index, or text offset
+  int nNumeric = 0, textBytes = 0;
+  for (size_t c = 0; c < cols.size(); ++c) {
+    const bool text = c == kLeading - 1 || cols[c].isCharacter();
+    const int width = c == kLeading - 1 ? kDnameWidth : cols[c].width;
+    list.bind(static_cast<int>(c), static_cast<int>(c) + 1, text, width);
+    target[c] = text ? textBytes : nNumeric;
+    (text ? textBytes : nNumeric) += text ? width : 1;
+  }
+  std::vector<double> v(static_cast<size_t>(nNumeric));
+  std::string text(static_cast<size_t>(textBytes), ' ');
+  if (t.nextByGroup() != 1) return;
+  while (list.read(v.data(), text.data())) {
+    auto num = [&](size_t c) { return v[static_cast<size_t>(target[c])]; };
+    auto str = [&](size_t c, int width) {
+      return trimmed(text.substr(static_cast<size_t>(target[c]), static_cast<size_t>(width)));
+    };
+    XpxRow row;
+    sqlgen::XpxGroup& g = row.g;
+    double* counts[] = {&g.nRead,    &g.nUsed,       &g.nMissing,   &g.freqRead,
+                        &g.freqUsed, &g.weightsRead, &g.weightsUsed};
+    for (size_t c = 0; c < std::size(counts); ++c)
+      *counts[c] = table::isMissing(num(c)) ? 0.0 : num(c);
+    row.dname = str(kLeading - 1, kDnameWidth);
+    std::vector<XpxByValue> by(static_cast<size_t>(L.nBy));
+    for (size_t k = 0; k < by.size(); ++k) {
+      const size_t c = kLeading + k;
+      if (cols[c].isCharacter())
+        by[k].text = str(c, cols[c].width);
+      else
+        by[k].number = num(c);
+    }
+    const size_t first = kLeading + static_cast<size_t>(L.nBy), n = static_cast<size_t>(L.n);
+    for (size_t i = 0; i < n; ++i) g.sums.push_back(num(first + i));
+    for (size_t p = 0; p < n * (n + 1) / 2; ++p) g.packed.push_back(num(first + n + p));
+    for (size_t i = 0; i < n; ++i) g.shift.push_back(num(first + n + n * (n + 1) / 2 + i));
+    auto [it, fresh] = groups.emplace(std::move(by), row);
+    if (!fresh) sqlgen::combineParts(it->second.g, std::move(row.g));
+  }
+}
+
+}  // namespace
+
+bool isXpxTable(const InputTable& t) {
+  const std::vector<std::string> names = sqlgen::xpxColumnNames({}, {});
+  if (t.varCount() < static_cast<int>(kLeading)) return false;
+  for (size_t c = 0; c < kLeading; ++c)
+    if (!table::sameName(t.columns()[c].name, names[c])) return false;
+  return true;
+}
+
+void declareXpxColumns(table::OutputTable& out, const std::vector<std::string>& variables,
+                       const std::function<void()>& byColumns) {
+  const std::vector<std::string> names = sqlgen::xpxColumnNames({}, variables);
+  for (size_t c = 0; c < names.size(); ++c) {
+    if (c == kLeading - 1) {
+      out.declareColumn(Column{names[c], "", table::ColumnType::Character, kDnameWidth});
+      byColumns();
+    } else {
+      out.declareColumn(numeric(names[c]));
+    }
+  }
+  out.columnsDone();
+}
+
+void writeXpxGroup(table::OutputTable& out, const sqlgen::XpxGroup& g, int key,
+                   const std::string& dname, const std::vector<XpxByValue>& by) {
+  const std::vector<double> numbers = sqlgen::xpxNumbers(g, key);
+  std::vector<double> values(numbers.begin(), numbers.begin() + static_cast<long>(kLeading) - 1);
+  std::vector<std::string> texts(kLeading + by.size());
+  texts[kLeading - 1] = padded(dname, kDnameWidth);
+  values.push_back(0.0);
+  const auto& cols = out.columns();
+  for (size_t k = 0; k < by.size(); ++k) {
+    values.push_back(by[k].number);
+    // Declared BY columns follow _DNAME_ in the output's columns.
+    texts[kLeading + k] = padded(by[k].text, cols[kLeading + k].width);
+  }
+  values.insert(values.end(), numbers.begin() + static_cast<long>(kLeading) - 1, numbers.end());
+  std::vector<const char*> pointers;
+  for (const std::string& t : texts) pointers.push_back(t.c_str());
+  pointers.resize(values.size(), nullptr);
+  out.appendRow(values.data(), pointers.data());
+}
+
+void combineXpxTables(InputTable& a, InputTable* b, table::OutputTable& out) {
+  XpxLayout la = layoutOf(a);
+  Groups groups(ByLess{&la.by});
+  readGroups(a, la, groups);
+  if (b) {
+    const XpxLayout lb = layoutOf(*b);
+    if (!sameLayout(la, lb))
+      throw TableError("The crossproduct tables " + a.displayName() + " and " + b->displayName() +
+                       " do not summarise the same variables by the same BY variables.");
+    readGroups(*b, lb, groups);
+    // A text BY column is as wide as the longer of the two.
+    for (size_t k = 0; k < la.by.size(); ++k)
+      la.by[k].width = std::max(la.by[k].width, lb.by[k].width);
+  }
+  declareXpxColumns(out, la.variables, [&] {
+    for (const Column& c : la.by) out.declareColumn(c);
+  });
+  int key = 0;
+  for (const auto& [by, row] : groups)
+    writeXpxGroup(out, row.g, la.nBy > 0 ? ++key : 0, row.dname, by);
+}
+
+}  // namespace zul::program

@@ -1,0 +1,199 @@
+#!/usr/bin/env python3
+"""Crossproduct tables written by CROSSPRODUCTS and read by FACTOR, and the
+passes of the crossproducts computed inside a database.
+
+Usage: check_crossproducts.py ZUL WORKDIR
+
+FACTOR on a crossproduct table must give the numbers of FACTOR on the rows
+it summarises (to 1e-12 relative), whether it was made from a CSV file,
+SQLite or PostgreSQL, and when it is the sum of the tables of two parts.
+"""
+import csv
+import os
+import shutil
+import sqlite3
+import sys
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import pg_cluster  # noqa: E402
+from check_databases import Checks, close  # noqa: E402
+
+HEADER = ["id", "grp", "x1", "x2", "x3", "x4", "x5", "f", "w"]
+TIGHT = 1e-12
+
+
+def analysis_tables(tables):
+    """The tables of the analysis; the observation counts apart (a
+    crossproduct table has no WEIGHT variable to show the weights of)."""
+    return [t for t in tables if t["name"] != "NObs"]
+
+
+def counts(tables):
+    """Observations read and used, per BY group."""
+    return [(str(t["by"]), t["rows"][:2]) for t in tables if t["name"] == "NObs"]
+
+
+class XpxChecks(Checks):
+    def weighted_rows(self):
+        """The survey with a frequency (0 and 2.7 among them) and a weight
+        (0 among them), and a few missing values: every observation rule."""
+        rows = []
+        for r in self.rows:
+            i = r[0]
+            x = list(r[2:])
+            if i % 17 == 0:
+                x[i % 5] = None
+            rows.append([i, r[1]] + x + [[1, 2, 0, 2.7][i % 4], [0.5, 1.5, 0, 2.25, 1][i % 5]])
+        return rows
+
+    def load_weighted(self, name, rows):
+        with open(os.path.join(self.work, name + ".csv"), "w", newline="") as f:
+            w = csv.writer(f)
+            w.writerow(HEADER)
+            w.writerows([["" if v is None else v for v in r] for r in rows])
+        con = sqlite3.connect(self.lite)
+        con.execute(f"CREATE TABLE {name} (id INTEGER, grp TEXT, x1 REAL, x2 REAL, x3 REAL, "
+                    "x4 REAL, x5 REAL, f REAL, w REAL)")
+        con.executemany(f"INSERT INTO {name} VALUES (?,?,?,?,?,?,?,?,?)", rows)
+        con.commit()
+        con.close()
+        self.pg.psql(f"CREATE TABLE {name} (id integer, grp text, x1 float8, x2 float8, "
+                     "x3 float8, x4 float8, x5 float8, f float8, w float8)")
+        self.pg.psql(f"INSERT INTO {name} VALUES " + ",".join(
+            "(" + ",".join("NULL" if v is None else "'" + v.replace("'", "''") + "'"
+                           if isinstance(v, str) else repr(v) for v in r) + ")" for r in rows))
+
+    def factor_on(self, data, name, options=""):
+        step = (f"{options}FACTOR DATA={data} NFACTORS=2 ROTATE=VARIMAX SIMPLE CORR;\n"
+                "  BY grp;\n  VAR x1-x5;\nRUN;\n")
+        return self.run(self.libnames() + "LIBNAME xc 'xc';\nLIBNAME xa 'xa';\n"
+                        "LIBNAME xb 'xb';\nLIBNAME xw 'xw';\n" + step, name)
+
+    def same_as(self, what, want, got):
+        if not want or not close(analysis_tables(want), analysis_tables(got), TIGHT):
+            self.fail(f"{what}: the analysis differs from the one of the rows")
+        if counts(want) != counts(got):
+            self.fail(f"{what}: observations {counts(got)}, not {counts(want)}")
+
+    def tables_equal_the_rows(self):
+        """CSV (row path), SQLite and PostgreSQL (in the database, two
+        passes and one): FACTOR on the table is FACTOR on the rows."""
+        for d in ("xc", "xa", "xb", "xw"):
+            os.makedirs(os.path.join(self.work, d), exist_ok=True)
+        self.load_weighted("wsurvey", self.weighted_rows())
+        _, want = self.factor_on("wsurvey", "xpx_rows", "")
+        want_weighted = self.run(self.libnames() +
+                                 "FACTOR DATA=wsurvey NFACTORS=2 ROTATE=VARIMAX SIMPLE CORR;\n"
+                                 "  BY grp;\n  VAR x1-x5;\n  FREQ f;\n  WEIGHT w;\nRUN;\n",
+                                 "xpx_rows_weighted")[1]
+        for src, out, opts in [("wsurvey", "xc._MKXPX_", ""), ("lite.wsurvey", "lite._MKXPX_", ""),
+                               ("pg.wsurvey", "pg._MKXPX_", ""),
+                               ("pg.wsurvey", "xw._MKXPX_", "OPTIONS SQLPASSES=1 SQLECHO=YES;\n")]:
+            r, _ = self.run(self.libnames() + "LIBNAME xc 'xc';\nLIBNAME xw 'xw';\n" + opts +
+                            f"CROSSPRODUCTS DATA={src} OUT={out};\n  BY grp;\n  VAR x1-x5;\n"
+                            "  FREQ f;\n  WEIGHT w;\nRUN;\n", "xpx_make_" + out.split(".")[0])
+            log = r.stdout + r.stderr
+            if src.startswith(("pg", "lite")) and "computed inside the database" not in log:
+                self.fail(f"crossproducts of {src}: not computed in the database:\n{log[-1500:]}")
+            if opts and "limit 1" not in log.lower():
+                self.fail("SQLPASSES=1: the first usable row was not taken by its own query")
+            _, got = self.factor_on(out, "xpx_read_" + out.split(".")[0])
+            self.same_as(f"table {out} of {src}", want_weighted, got)
+        if close(analysis_tables(want), analysis_tables(want_weighted), TIGHT):
+            self.fail("the frequencies and weights change nothing: the check is too weak")
+
+    def parts_add_up(self):
+        """Two halves summarised apart (one in PostgreSQL about its means,
+        one from a CSV file about its first row; a BY group split between
+        them) add up to the table of the whole."""
+        rows = self.weighted_rows()
+        half = len(rows) // 2 + 7  # the middle group is split
+        self.load_weighted("part1", rows[:half])
+        self.load_weighted("part2", rows[half:])
+        _, want = self.run(self.libnames() +
+                           "FACTOR DATA=wsurvey NFACTORS=2 ROTATE=VARIMAX SIMPLE CORR;\n"
+                           "  BY grp;\n  VAR x1-x5;\n  FREQ f;\n  WEIGHT w;\nRUN;\n", "xpx_whole")
+        step = "CROSSPRODUCTS DATA={} OUT={};\n  BY grp;\n  VAR x1-x5;\n  FREQ f;\n  WEIGHT w;\nRUN;\n"
+        r, _ = self.run(self.libnames() + "LIBNAME xa 'xa';\nLIBNAME xb 'xb';\n"
+                        "LIBNAME xw 'xw';\n" + step.format("pg.part1", "xa._MKXPX_") +
+                        step.format("part2", "xb._MKXPX_") +
+                        "CROSSPRODUCTS DATA=xa._MKXPX_ ADD=xb._MKXPX_ OUT=xw._MKXPX_;\nRUN;\n",
+                        "xpx_parts")
+        with open(os.path.join(self.work, "xw", "_MKXPX_.csv")) as f:
+            keys = [(row["_KEY_"], row["grp"]) for row in csv.DictReader(f)]
+        if keys != [("1", "O'Brien"), ("2", "Zhang"), ("3", "van der Berg")]:
+            self.fail(f"parts: the combined groups are {keys}")
+        _, got = self.factor_on("xw._MKXPX_", "xpx_parts_read")
+        self.same_as("the sum of two parts", want, got)
+
+    def refusals(self):
+        """Tables that do not go together, and an output over an input,
+        stop the step and write nothing."""
+        os.makedirs(os.path.join(self.work, "xn"), exist_ok=True)
+        r, _ = self.run(self.libnames() + "LIBNAME xa 'xa';\nLIBNAME xn 'xn';\n"
+                        "CROSSPRODUCTS DATA=survey OUT=xn._MKXPX_;\n  VAR x1-x3;\nRUN;\n"
+                        "CROSSPRODUCTS DATA=xa._MKXPX_ ADD=xn._MKXPX_ OUT=xn.both;\nRUN;\n"
+                        "CROSSPRODUCTS DATA=survey OUT=survey;\nRUN;\n",
+                        "xpx_refused", expect_ok=False)
+        log = r.stdout + r.stderr
+        if r.returncode == 0 or "do not summarise the same variables" not in log:
+            self.fail("refusals: tables of other variables were combined:\n" + log[-1500:])
+        if os.path.exists(os.path.join(self.work, "xn", "both.csv")):
+            self.fail("refusals: a combined table was written")
+        if "would be overwritten" not in log:
+            self.fail("refusals: OUT= over DATA= was not refused")
+
+    def large_means_passes(self):
+        """Values near 1e6 with unit spread: one pass and two give the
+        correlations of the CSV path."""
+        rows = [[r[0], r[1]] + [1e6 + v / 30 for v in r[2:]] for r in self.rows]
+        with open(os.path.join(self.work, "big.csv"), "w", newline="") as f:
+            w = csv.writer(f)
+            w.writerow(HEADER[:7])
+            w.writerows([[x if not isinstance(x, float) else repr(x) for x in r] for r in rows])
+        self.pg.psql("CREATE TABLE big (id integer, grp text, x1 float8, x2 float8, x3 float8, "
+                     "x4 float8, x5 float8)")
+        self.pg.psql("INSERT INTO big VALUES " + ",".join(
+            "({},'{}',{})".format(r[0], r[1].replace("'", "''"), ",".join(repr(v) for v in r[2:]))
+            for r in rows))
+        step = "FACTOR DATA={} NFACTORS=2 CORR;\n  BY grp;\n  VAR x1-x5;\nRUN;\n"
+        _, want = self.run(self.libnames() + step.format("big"), "big_rows")
+        for passes in ("1", "2"):
+            r, got = self.run(self.libnames() + f"OPTIONS SQLPASSES={passes} SQLECHO=YES;\n" +
+                              step.format("pg.big"), "big_passes" + passes)
+            log = r.stdout + r.stderr
+            if "processed inside the database" not in log:
+                self.fail(f"large means, {passes} pass(es): not processed in the database")
+            if ("limit 1" in log.lower()) != (passes == "1"):
+                self.fail(f"large means, {passes} pass(es): the first-row query is "
+                          + ("missing" if passes == "1" else "run"))
+            if not want or not close(want, got, 1e-9):
+                self.fail(f"large means, {passes} pass(es): the correlations differ")
+        r, _ = self.run(self.libnames() + "OPTIONS SQLPASSES=3;\n" + step.format("pg.big"),
+                        "big_passes3", expect_ok=False)
+        if "SQLPASSES= takes 1 or 2" not in r.stdout + r.stderr:
+            self.fail("SQLPASSES=3 was not refused")
+
+
+def main():
+    zul, work = sys.argv[1], sys.argv[2]
+    shutil.rmtree(work, ignore_errors=True)
+    os.makedirs(work)
+    try:
+        with pg_cluster.Cluster() as cluster:
+            c = XpxChecks(zul, work, cluster)
+            c.load()
+            for check in (c.tables_equal_the_rows, c.parts_add_up, c.refusals,
+                          c.large_means_passes):
+                try:
+                    check()
+                except Exception as e:  # a check that breaks is a failure, not the end
+                    c.fail(f"{check.__name__}: {e}")
+    except pg_cluster.ClusterError as e:
+        print("FAIL:", e)
+        return 1
+    return 1 if c.failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

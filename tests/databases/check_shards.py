@@ -1,0 +1,166 @@
+#!/usr/bin/env python3
+"""A table spread over two servers, analysed through a third.
+
+Usage: check_shards.py ZUL WORKDIR
+
+Three throwaway clusters (pg_cluster.Clusters): two shards and a
+coordinator. On the coordinator, SURVEY is partitioned by id: the first
+part is a foreign table on shard 1 (postgres_fdw), the second is itself
+partitioned, into a foreign table on shard 2 and a local table. WHOLE holds
+the same rows in one plain table. FACTOR on SURVEY must give the numbers
+of WHOLE, each partition's aggregate must run on the server that holds it,
+and scores must still be written; the crossproduct tables of the parts,
+each summarised on its own server, add up to the table of WHOLE.
+"""
+import json
+import os
+import re
+import shutil
+import subprocess
+import sys
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import pg_cluster  # noqa: E402
+from check_databases import close, survey_rows  # noqa: E402
+
+COLUMNS = "id integer, grp text, x1 float8, x2 float8, x3 float8, x4 float8, x5 float8"
+STEP = ("FACTOR DATA=coord.{data} NFACTORS=2 ROTATE=VARIMAX OUT=coord.{out};\n"
+        "  BY grp;\n  VAR x1-x5;\nRUN;\n")
+
+
+class ShardChecks:
+    def __init__(self, zul, work, shard1, shard2, coord):
+        self.zul, self.work = zul, work
+        self.shards, self.coord = [shard1, shard2], coord
+        self.rows = survey_rows()
+        self.failures = []
+
+    def fail(self, what):
+        self.failures.append(what)
+        print("FAIL:", what)
+
+    def run(self, program, name):
+        path = os.path.join(self.work, name + ".zul")
+        with open(path, "w") as f:
+            f.write(f"LIBNAME coord POSTGRES '{self.coord.conninfo()}';\n" + program)
+        out = os.path.join(self.work, name + ".json")
+        r = subprocess.run([self.zul, "--work", self.work, "--json", out, path],
+                           capture_output=True, text=True, cwd=self.work)
+        if r.returncode != 0:
+            self.fail(f"{name}: zul ended with {r.returncode}:\n{r.stdout[-2000:]}{r.stderr}")
+        tables = json.load(open(out))["tables"] if os.path.exists(out) else []
+        return r.stdout + r.stderr, tables
+
+    @staticmethod
+    def values(rows):
+        return ",".join("({},'{}',{})".format(r[0], r[1].replace("'", "''"),
+                                              ",".join(repr(v) for v in r[2:])) for r in rows)
+
+    def load(self):
+        """Ids 1-50 on shard 1, 51-90 on shard 2, the rest local; every BY
+        group spans more than one server."""
+        low, mid, high = self.rows[:50], self.rows[50:90], self.rows[90:]
+        for shard, rows in zip(self.shards, (low, mid)):
+            shard.psql(f"CREATE TABLE survey_part ({COLUMNS})")
+            shard.psql("INSERT INTO survey_part VALUES " + self.values(rows))
+        c = self.coord
+        c.psql(f"CREATE TABLE whole ({COLUMNS})")
+        c.psql("INSERT INTO whole VALUES " + self.values(self.rows))
+        c.psql("CREATE EXTENSION postgres_fdw")
+        for k, shard in enumerate(self.shards, 1):
+            c.psql(f"CREATE SERVER shard{k} FOREIGN DATA WRAPPER postgres_fdw "
+                   f"OPTIONS (host '{shard.socket}', dbname 'postgres', fdw_tuple_cost '0.2')")
+            c.psql(f"CREATE USER MAPPING FOR CURRENT_USER SERVER shard{k} "
+                   f"OPTIONS (user '{shard.user}')")
+        c.psql(f'CREATE TABLE "Survey" ({COLUMNS}) PARTITION BY RANGE (id)')
+        c.psql('CREATE FOREIGN TABLE low PARTITION OF "Survey" FOR VALUES FROM (1) TO (51) '
+               "SERVER shard1 OPTIONS (table_name 'survey_part')")
+        c.psql('CREATE TABLE upper_half PARTITION OF "Survey" FOR VALUES FROM (51) TO (MAXVALUE) '
+               "PARTITION BY RANGE (id)")
+        c.psql("CREATE FOREIGN TABLE mid PARTITION OF upper_half FOR VALUES FROM (51) TO (91) "
+               "SERVER shard2 OPTIONS (table_name 'survey_part')")
+        c.psql("CREATE TABLE high PARTITION OF upper_half FOR VALUES FROM (91) TO (MAXVALUE)")
+        c.psql("INSERT INTO high VALUES " + self.values(high))
+        count = c.psql('SELECT count(*) FROM "Survey"').strip()
+        if count != str(len(self.rows)):
+            raise RuntimeError(f"the partitioned table holds {count} rows")
+
+    def same_numbers_as_one_table(self):
+        """The tables of the partitioned table are those of the plain one,
+        the scores too; the aggregates are pushed to the shards."""
+        log, parts = self.run("OPTIONS SQLECHO=YES;\n" + STEP.format(data="survey", out="sc_parts"),
+                              "parts")
+        _, whole = self.run(STEP.format(data="whole", out="sc_whole"), "whole")
+        if "processed inside the database" not in log:
+            self.fail("partitioned: not processed inside the database:\n" + log[-2000:])
+        if not whole or not close(whole, parts, 1e-12):
+            self.fail("partitioned: the tables differ from those of the plain table")
+        self.same_scores()
+        self.aggregates_pushed(log)
+
+    def same_scores(self):
+        got = {}
+        for table in ("sc_parts", "sc_whole"):
+            got[table] = {}
+            for line in self.coord.psql(f"SELECT id, grp, factor1, factor2 FROM {table}").splitlines():
+                i, g, f1, f2 = line.split("|")
+                got[table][int(i)] = [g, float(f1), float(f2)]
+        if len(got["sc_parts"]) != len(self.rows) or not close(got["sc_whole"], got["sc_parts"], 1e-10):
+            self.fail("partitioned: the scores differ from those of the plain table")
+
+    def aggregates_pushed(self, log):
+        """EXPLAIN of the echoed statement: each foreign partition's sums in
+        its Remote SQL, no row fetch aggregated on the coordinator."""
+        statements = [line.strip() for line in log.splitlines() if " union all " in line]
+        if len(statements) != 1:
+            self.fail(f"partitioned: {len(statements)} echoed statements with union all")
+            return
+        sql = statements[0][statements[0].index("select"):]
+        plan = self.coord.psql("EXPLAIN (VERBOSE) " + sql)
+        remote = [line for line in plan.splitlines() if "Remote SQL:" in line]
+        pushed = [line for line in remote if re.search(r"\bsum\(", line) and "GROUP BY" in line]
+        if len(remote) != 2 or len(pushed) != 2 or "Partial Aggregate" in plan:
+            self.fail("partitioned: the aggregates are not run by the shards:\n" + plan)
+
+    def crossproduct_tables_add_up(self):
+        """Each server's part summarised where it lives (the shards through
+        their own libraries) into a crossproduct table; the three tables
+        added give the analysis of the table of the whole."""
+        for d in ("xa", "xb", "xc", "xab", "xall", "xw"):
+            os.makedirs(os.path.join(self.work, d), exist_ok=True)
+        libs = "".join(f"LIBNAME {d} '{d}';\n" for d in ("xa", "xb", "xc", "xab", "xall", "xw"))
+        libs += "".join(f"LIBNAME s{k} POSTGRES '{shard.conninfo()}';\n"
+                        for k, shard in enumerate(self.shards, 1))
+        step = "CROSSPRODUCTS DATA={} OUT={}._MKXPX_;\n  BY grp;\n  VAR x1-x5;\nRUN;\n"
+        add = "CROSSPRODUCTS DATA={}._MKXPX_ ADD={}._MKXPX_ OUT={}._MKXPX_;\nRUN;\n"
+        self.run(libs + step.format("s1.survey_part", "xa") + step.format("s2.survey_part", "xb") +
+                 step.format("coord.high", "xc") + step.format("coord.whole", "xw") +
+                 add.format("xa", "xb", "xab") + add.format("xab", "xc", "xall"), "xpx_parts")
+        factor = "FACTOR DATA={}._MKXPX_ NFACTORS=2 ROTATE=VARIMAX;\n  BY grp;\n  VAR x1-x5;\nRUN;\n"
+        _, whole = self.run(libs + factor.format("xw"), "xpx_whole_read")
+        _, parts = self.run(libs + factor.format("xall"), "xpx_parts_read")
+        if not whole or not close(whole, parts, 1e-12):
+            self.fail("crossproduct tables: the parts do not add up to the whole")
+
+
+def main():
+    zul, work = sys.argv[1], sys.argv[2]
+    shutil.rmtree(work, ignore_errors=True)
+    os.makedirs(work)
+    try:
+        with pg_cluster.Clusters(3) as (shard1, shard2, coord):
+            c = ShardChecks(zul, work, shard1, shard2, coord)
+            c.load()
+            for check in (c.same_numbers_as_one_table, c.crossproduct_tables_add_up):
+                try:
+                    check()
+                except Exception as e:  # a check that breaks is a failure, not the end
+                    c.fail(f"{check.__name__}: {e}")
+    except (pg_cluster.ClusterError, RuntimeError) as e:
+        print("FAIL:", e)
+        return 1
+    return 1 if c.failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
