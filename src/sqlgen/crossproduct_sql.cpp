@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+#include "sqlgen/column_types.hpp"
+
 namespace sqlgen {
 
 namespace {
@@ -23,12 +25,22 @@ std::vector<std::string> byAliases(const CrossRequest& r, const std::string& tab
   return out;
 }
 
+// Variable i as a number: a date, time or timestamp counted from 1960.
+std::string variableValue(const CrossRequest& r, size_t i) {
+  const std::string c = quoteIdentifier(r.variables[i]);
+  const int type = i < r.types.size() ? r.types[i] : kTypeNumeric;
+  if (type == kTypeDate) return daysSince1960(r.dialect, c);
+  if (type == kTypeTime) return secondsOfDay(r.dialect, c);
+  if (type == kTypeTimestamp) return secondsSince1960(r.dialect, c);
+  return c;
+}
+
 // The rows of the table with every value cast to double precision.
 std::string observationView(const CrossRequest& r) {
   std::vector<std::string> cols;
   for (size_t k = 0; k < r.by.size(); ++k) cols.push_back(quoteIdentifier(r.by[k]) + " as " + alias("b", k));
   for (size_t i = 0; i < r.variables.size(); ++i)
-    cols.push_back("cast(" + quoteIdentifier(r.variables[i]) + " as double precision) as " + alias("x", i));
+    cols.push_back("cast(" + variableValue(r, i) + " as double precision) as " + alias("x", i));
   if (!r.freq.empty()) cols.push_back("cast(" + quoteIdentifier(r.freq) + " as double precision) as \"_f_\"");
   if (!r.weight.empty()) cols.push_back("cast(" + quoteIdentifier(r.weight) + " as double precision) as \"_w_\"");
   std::string sql = "(select " + joinList(cols) + " from " + r.from;
@@ -102,9 +114,6 @@ std::string deviationView(const CrossRequest& r, ShiftKind kind, const std::vect
   return sql + ") as \"_d_\"";
 }
 
-std::string total(const std::string& expr, const std::string& name) {
-  return "coalesce(sum(" + expr + "), 0) as " + quoteIdentifier(name);
-}
 
 }  // namespace
 
@@ -120,6 +129,36 @@ std::vector<std::string> crossColumnNames(int n) {
 
 namespace {
 
+// The aggregate of each result column after the BY columns, in the order
+// of crossColumnNames(), over the rows of the deviation view.
+std::vector<std::string> crossAggregates(size_t n) {
+  std::vector<std::string> e;
+  e.push_back("coalesce(sum(case when \"_st_\" = 0 then 1 else 0 end), 0)");
+  e.push_back("coalesce(sum(case when \"_st_\" = 0 then \"_fq_\" else 0 end), 0)");
+  e.push_back("coalesce(sum(\"_cw_\"), 0)");
+  for (size_t i = 0; i < n; ++i) e.push_back("max(" + alias("h", i) + ")");
+  for (size_t i = 0; i < n; ++i) e.push_back("coalesce(sum(\"_cw_\" * " + alias("d", i) + "), 0)");
+  for (size_t i = 0; i < n; ++i)
+    for (size_t j = 0; j <= i; ++j)
+      e.push_back("coalesce(sum(\"_cw_\" * " + alias("d", i) + " * " + alias("d", j) + "), 0)");
+  e.push_back("count(*)");
+  e.push_back("coalesce(sum(case when \"_st_\" = 1 then 1 else 0 end), 0)");
+  e.push_back("coalesce(sum(case when \"_st_\" >= 2 then 1 else 0 end), 0)");
+  e.push_back("coalesce(sum(case when \"_st_\" <> 2 then \"_fq_\" else 0 end), 0)");
+  e.push_back("coalesce(sum(case when \"_st_\" <= 1 then \"_fq_\" * \"_wt_\" else 0 end), 0)");
+  return e;
+}
+
+std::vector<std::string> byColumns(const CrossRequest& r) {
+  std::vector<std::string> cols;
+  for (size_t k = 0; k < r.by.size(); ++k) cols.push_back(alias("b", k) + " as " + quoteIdentifier(r.by[k]));
+  return cols;
+}
+
+std::string groupBy(const CrossRequest& r) {
+  return r.by.empty() ? std::string() : " group by " + joinList(byAliases(r));
+}
+
 // " order by b0 nulls first, ...": the BY groups in the row path's order.
 std::string byOrder(const std::vector<std::string>& by) {
   if (by.empty()) return {};
@@ -132,25 +171,10 @@ std::string byOrder(const std::vector<std::string>& by) {
 std::string aggregate(const CrossRequest& r, ShiftKind kind, const std::vector<double>& shift) {
   const size_t n = r.variables.size();
   const std::vector<std::string> names = crossColumnNames(static_cast<int>(n));
-  std::vector<std::string> cols;
-  for (size_t k = 0; k < r.by.size(); ++k) cols.push_back(alias("b", k) + " as " + quoteIdentifier(r.by[k]));
-  size_t c = 0;
-  cols.push_back(total("case when \"_st_\" = 0 then 1 else 0 end", names[c++]));
-  cols.push_back(total("case when \"_st_\" = 0 then \"_fq_\" else 0 end", names[c++]));
-  cols.push_back(total("\"_cw_\"", names[c++]));
-  for (size_t i = 0; i < n; ++i) cols.push_back("max(" + alias("h", i) + ") as " + quoteIdentifier(names[c++]));
-  for (size_t i = 0; i < n; ++i) cols.push_back(total("\"_cw_\" * " + alias("d", i), names[c++]));
-  for (size_t i = 0; i < n; ++i)
-    for (size_t j = 0; j <= i; ++j)
-      cols.push_back(total("\"_cw_\" * " + alias("d", i) + " * " + alias("d", j), names[c++]));
-  cols.push_back("count(*) as " + quoteIdentifier(names[c++]));
-  cols.push_back(total("case when \"_st_\" = 1 then 1 else 0 end", names[c++]));
-  cols.push_back(total("case when \"_st_\" >= 2 then 1 else 0 end", names[c++]));
-  cols.push_back(total("case when \"_st_\" <> 2 then \"_fq_\" else 0 end", names[c++]));
-  cols.push_back(total("case when \"_st_\" <= 1 then \"_fq_\" * \"_wt_\" else 0 end", names[c++]));
-  std::string sql = "select " + joinList(cols) + " from " + deviationView(r, kind, shift);
-  if (!r.by.empty()) sql += " group by " + joinList(byAliases(r));
-  return sql;
+  const std::vector<std::string> aggregates = crossAggregates(n);
+  std::vector<std::string> cols = byColumns(r);
+  for (size_t c = 0; c < names.size(); ++c) cols.push_back(aggregates[c] + " as " + quoteIdentifier(names[c]));
+  return "select " + joinList(cols) + " from " + deviationView(r, kind, shift) + groupBy(r);
 }
 
 // The BY columns of a result, by their own (quoted) names.
@@ -198,6 +222,38 @@ std::string leafPartitionsQuery(std::string_view table) {
          "join pg_catalog.pg_namespace as n on n.oid = c.relnamespace "
          "where t.isleaf and t.level > 0) as l where \"_REMOTE_\" order by 1";
 }
+
+int crossBlockCount(int n, int blockColumns) {
+  const int total = static_cast<int>(crossColumnNames(n).size());
+  return (total + blockColumns - 1) / blockColumns;
+}
+
+std::string crossproductBlockStatement(const CrossRequest& r, ShiftKind kind, const std::vector<double>& shift,
+                                       int blockColumns) {
+  const size_t n = r.variables.size();
+  const std::vector<std::string> aggregates = crossAggregates(n);
+  const int blocks = crossBlockCount(static_cast<int>(n), blockColumns);
+  // The deviations are taken once, so that every block sums about the
+  // same shift.
+  std::string sql = "with \"_dv_\" as (select * from " + deviationView(r, kind, shift) + ") ";
+  for (int b = 0; b < blocks; ++b) {
+    std::vector<std::string> cols = byColumns(r);
+    cols.push_back(std::to_string(b) + " as " + quoteIdentifier(kCrossBlockColumn));
+    for (int k = 0; k < blockColumns; ++k) {
+      const size_t c = static_cast<size_t>(b) * blockColumns + k;
+      const std::string e = c < aggregates.size() ? aggregates[c] : std::string("null");
+      cols.push_back("cast(" + e + " as double precision) as " + quoteIdentifier(crossBlockValueName(k)));
+    }
+    sql += (b ? " union all " : "") + std::string("select ") + joinList(cols) + " from \"_dv_\"" + groupBy(r);
+  }
+  if (!r.by.empty()) {
+    sql += " order by ";
+    for (size_t k = 0; k < r.by.size(); ++k) sql += (k ? ", " : "") + quoteIdentifier(r.by[k]) + " nulls first";
+  }
+  return sql;
+}
+
+std::string crossBlockValueName(int k) { return "_C" + std::to_string(k + 1) + "_"; }
 
 std::string firstUsableRowStatement(const CrossRequest& r) {
   std::vector<std::string> cols;

@@ -50,6 +50,10 @@ struct CrossRequest {
   std::string from;   // a table reference written by the caller (quoted), or "(query) as q"
   std::string where;  // a condition on the rows, or empty
   std::vector<std::string> variables;  // analysis (then partial) columns, unquoted names
+  // The class of each variable's column (column_types.hpp): dates count
+  // days, times and timestamps seconds, from 1 January 1960, as they do to
+  // the row path and to the scoring statement. Empty: all numeric.
+  std::vector<int> types;
   std::vector<std::string> by;         // BY columns, unquoted names
   std::string freq;                    // FREQ column, or empty
   std::string weight;                  // WEIGHT column, or empty
@@ -80,6 +84,20 @@ std::string partsCrossproductStatement(const CrossRequest& r, const std::vector<
 // sums local partitions itself as well, and a plain table keeps the
 // two-pass shift of each group's means.
 std::string leafPartitionsQuery(std::string_view table);
+
+// Statements have only so many result columns (PostgreSQL 1664, SQLite
+// 2000 by default), and the packed crossproducts of n variables need about
+// n^2/2. A wider request is written as several blocks of the same result
+// row, one per output row of its BY group: the BY columns, "_BLOCK_" (0,
+// 1, ...) and "_C1_" .. "_Ck_", block b holding the columns b*k .. b*k+k-1
+// of the order above (null beyond the last). The blocks are a union of
+// aggregates over one common table expression of the deviations, so that
+// every block is summed about the same shift.
+inline constexpr const char* kCrossBlockColumn = "_BLOCK_";
+std::string crossproductBlockStatement(const CrossRequest& r, ShiftKind kind, const std::vector<double>& shift,
+                                       int blockColumns);
+int crossBlockCount(int n, int blockColumns);
+std::string crossBlockValueName(int k);  // "_C1_" for k = 0
 
 // The first usable row's values of the variables (one row, n columns, or
 // none when no record is usable): a cheap shift for kConstant.

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "sqlgen/column_types.hpp"
+#include "sqlgen/put_format.hpp"
 
 namespace sqlgen {
 
@@ -174,9 +175,14 @@ std::string byCondition(const ScoringSpec& s) {
   for (const auto& b : s.by) {
     std::string term = "(";
     const std::string col = b.formatName.empty() ? quoteIdentifier(b.name) : formattedValue(s, b);
+    const auto format = parsePutFormat(formatText(b));
+    const auto shown = format && b.numeric ? putNumber(b.number, *format) : std::nullopt;
     if (b.numeric && !finite(b.number)) {
       // "= null" is never true: a missing BY value selects the null rows.
       term += col + " is null";
+    } else if (b.numeric && !b.formatName.empty() && shown) {
+      // A formatted value is text: the group's value as the same format writes it.
+      term += col + "=" + quoteString(*shown);
     } else if (b.numeric) {
       term += col + "=" + numberLiteral(b.number);
     } else {
@@ -230,10 +236,12 @@ std::string typeProbeStatement(const ScoringSpec& s) {
 }
 
 std::string formattedValue(const ScoringSpec& s, const ByValue& b) {
-  std::string call = "zul_put(" + quoteIdentifier(b.name) + ", " + quoteString(formatText(b));
+  // PostgreSQL finds functions of pg_temp only when they are named with it.
+  const std::string schema = s.dialect == Dialect::kPostgres ? "pg_temp." : "";
+  std::string call = schema + "zul_put(" + quoteIdentifier(b.name) + ", " + quoteString(formatText(b));
   const bool plain = s.locale == "EN_US" && s.encoding == "wlatin1";
   if (!plain) {
-    call = "zul_puti(" + quoteIdentifier(b.name) + ", " + quoteString(formatText(b)) + ", " +
+    call = schema + "zul_puti(" + quoteIdentifier(b.name) + ", " + quoteString(formatText(b)) + ", " +
            quoteString(s.locale) + ", " + quoteString(s.encoding);
   }
   return " cast( " + call + ")" + " as char(" + std::to_string(b.formatWidth) + ") )";

@@ -386,6 +386,95 @@ class InDatabaseChecks(Checks):
         if self.pg.psql("SELECT count(*) FROM part").strip() != str(len(self.rows)):
             self.fail("partial: the scores were not written")
 
+    def wide_table(self):
+        """120 variables: more crossproducts than a statement has columns, so
+        the aggregate is written in blocks; still processed inside both
+        databases, with the row path's tables and scores."""
+        nv, nrows = 120, 300
+        rnd = lcg(99)
+        rows = []
+        for i in range(nrows):
+            f = [next(rnd) - 0.5 for _ in range(3)]
+            rows.append([i + 1] + [round(100 * (f[j % 3] + 0.6 * (next(rnd) - 0.5)), 4)
+                                   for j in range(nv)])
+        cols = ", ".join(f"x{j + 1} float8" for j in range(nv))
+        con = sqlite3.connect(self.lite)
+        con.execute(f"CREATE TABLE wide (id INTEGER, {cols.replace('float8', 'REAL')})")
+        con.executemany(f"INSERT INTO wide VALUES ({','.join('?' * (nv + 1))})", rows)
+        con.commit()
+        con.close()
+        self.pg.psql(f"CREATE TABLE wide (id integer, {cols})")
+        for at in range(0, nrows, 50):  # a command line holds at most 128 kB
+            self.pg.psql("INSERT INTO wide VALUES " + ",".join(
+                "(" + ",".join(str(v) for v in r) + ")" for r in rows[at:at + 50]))
+        for lib in ("lite", "pg"):
+            step = (f"FACTOR DATA={lib}.wide NFACTORS=3 OUT={lib}.wide_{{}};\n"
+                    f"  VAR x1-x{nv};\nRUN;\n")
+            _, t_row = self.run(self.libnames() + "OPTIONS INDB=NO;\n" + step.format("row"),
+                                "wide_row_" + lib)
+            r_in, t_in = self.run(self.libnames() + step.format("in"), "wide_in_" + lib)
+            if "processed inside the database" not in self.log(r_in):
+                self.fail(f"wide {lib}: not processed in the database:\n{self.log(r_in)[-1500:]}")
+                continue
+            if not t_row or not close(t_row, t_in, 1e-8):
+                self.fail(f"wide {lib}: the tables differ from the row path")
+            want, got = self.wide_scores(lib, "wide_row"), self.wide_scores(lib, "wide_in")
+            if len(want) != nrows or set(want) != set(got) or any(
+                    not close(want[i], got[i], 1e-8) for i in want):
+                self.fail(f"wide {lib}: the scores differ from the row path")
+
+    def dates_summed_in_database(self):
+        """Date and time analysis variables count days and seconds from 1960
+        in the aggregate as in the row path (not the year SQLite would read
+        from a date's text)."""
+        for lib, src, vars_ in (("pg", "visits", "d t x1-x3"), ("lite", "loose", "seen x1-x3")):
+            step = f"FACTOR DATA={lib}.{src} NFACTORS=1 CORR;\n  VAR {vars_};\nRUN;\n"
+            _, t_row = self.run(self.libnames() + "OPTIONS INDB=NO;\n" + step, "dsum_row_" + lib)
+            r_in, t_in = self.run(self.libnames() + step, "dsum_in_" + lib)
+            if "processed inside the database" not in self.log(r_in):
+                self.fail(f"dates summed {lib}: not processed in the database")
+            if not t_row or not close(t_row, t_in, 1e-8):
+                self.fail(f"dates summed {lib}: the tables differ from the row path")
+
+    def failed_aggregate_still_commits(self):
+        """A boolean analysis variable, which the row path reads as 0 and 1,
+        cannot be summed by PostgreSQL's aggregate: the step falls back to
+        the rows, and the OUT= table of the same transaction is committed
+        with the row path's scores."""
+        step = "FACTOR DATA=pg.kinds NFACTORS=1 OUT=pg.kinds_{};\n  VAR b x1-x3;\nRUN;\n"
+        self.run(self.libnames() + "OPTIONS INDB=NO;\n" + step.format("row"), "bool_row")
+        r, _ = self.run(self.libnames() + step.format("in"), "bool_in")
+        if "could not compute the crossproducts" not in self.log(r):
+            self.fail("failed aggregate: no fallback note:\n" + self.log(r)[-1500:])
+        same = self.pg.psql("SELECT count(*) FROM kinds_row a JOIN kinds_in b USING (id) WHERE "
+                            "a.factor1 IS NOT DISTINCT FROM b.factor1").strip()
+        if same != "12":
+            self.fail(f"failed aggregate: {same} of 12 scores committed as the row path's")
+
+    def put_functions(self):
+        """zul_put and zul_puti as PostgreSQL functions write the texts zul's
+        own formatter writes (the SQLite ones are that formatter)."""
+        if not self.put_cases:
+            return
+        out = subprocess.run([self.put_cases], capture_output=True, text=True, check=True).stdout
+        create, cases = out.split("--\n")
+        for line in cases.splitlines():
+            sql, want = line.rsplit("|", 1)
+            got = self.pg.psql(create + sql + ";").rstrip("\n")
+            if got != want:
+                self.fail(f"put functions: {sql} gave {got!r}, zul writes {want!r}")
+
+    def wide_scores(self, lib, table):
+        sql = f"SELECT id, factor1, factor2, factor3 FROM {table}"
+        if lib == "lite":
+            con = sqlite3.connect(self.lite)
+            rows = con.execute(sql).fetchall()
+            con.close()
+        else:
+            rows = [tuple(float(v) for v in line.split("|"))
+                    for line in self.pg.psql(sql).splitlines()]
+        return {int(r[0]): list(r[1:]) for r in rows}
+
     def stopped_insert_leaves_nothing(self):
         """The insert ... select fails half way: no table, the earlier one
         stays, no work table or temporary table is left behind."""
@@ -432,12 +521,15 @@ def main():
     try:
         with pg_cluster.Cluster() as cluster:
             c = InDatabaseChecks(zul, work, cluster)
+            c.put_cases = sys.argv[3] if len(sys.argv) > 3 else None
             c.load()
             for check in (c.same_analysis_everywhere, c.dates_times_timestamps, c.awkward_text_copied,
                           c.stopped_step_leaves_nothing, c.no_rows_no_table,
                           c.no_output_over_input,
                           c.password_never_shown, c.labels_and_type_kept, c.binary_numbers,
-                          c.same_as_row_path, c.sqlite_types_probed, c.large_means, c.partial_takes_row_path,
+                          c.same_as_row_path, c.wide_table, c.sqlite_types_probed,
+                          c.dates_summed_in_database, c.failed_aggregate_still_commits, c.put_functions,
+                          c.large_means, c.partial_takes_row_path,
                           c.stopped_insert_leaves_nothing):
                 try:
                     check()

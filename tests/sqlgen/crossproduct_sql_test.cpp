@@ -120,6 +120,44 @@ TEST(CrossproductSql, ByGroupsInOrderWithNullsFirstAndQuotedValues) {
             "O'Brien");
 }
 
+// The result row written in blocks (a union of aggregates over one view of
+// the deviations) holds exactly the single statement's values, for each BY
+// group, the null group included; the last block is padded with nulls.
+TEST(CrossproductSql, BlocksReassembleTheSingleRow) {
+  SqliteDb db;
+  db.exec("create table t (g double precision, a double precision, b double precision, c double precision)");
+  db.exec("insert into t values (1, 1, 2, 4), (1, 3, 1, 0.5), (1, 2, 7, 1), (null, 5, 5, 2),"
+          " (null, 1, 0, 9), (2, 4, null, 1)");
+  CrossRequest r;
+  r.from = "\"t\"";
+  r.variables = {"a", "b", "c"};
+  r.by = {"g"};
+  const int k = 7;  // 20 columns after the BY column: blocks of 7, 7, 6 and a null
+  const auto single = db.rows(crossproductStatement(r, ShiftKind::kMeans));
+  const auto blocks = db.rows(crossproductBlockStatement(r, ShiftKind::kMeans, {}, k));
+  const size_t width = crossColumnNames(3).size();
+  ASSERT_EQ(crossBlockCount(3, k), 3);
+  ASSERT_EQ(blocks.size(), 3 * single.size());
+  for (size_t g = 0; g < single.size(); ++g) {
+    std::vector<double> row(width, -1);
+    for (const auto& b : blocks) {
+      const bool same = std::isnan(b[0]) ? std::isnan(single[g][0]) : b[0] == single[g][0];
+      if (!same) continue;
+      ASSERT_EQ(b.size(), 2u + k);
+      for (int c = 0; c < k; ++c) {
+        const size_t at = static_cast<size_t>(b[1]) * k + c;
+        if (at < width) row[at] = b[2 + c];
+        else EXPECT_TRUE(std::isnan(b[2 + c]));
+      }
+    }
+    for (size_t c = 0; c < width; ++c) {
+      const double want = single[g][1 + c];  // the shift of a group with no usable record is null
+      if (std::isnan(want)) EXPECT_TRUE(std::isnan(row[c])) << g << " " << c;
+      else EXPECT_DOUBLE_EQ(row[c], want) << g << " " << c;
+    }
+  }
+}
+
 TEST(CrossproductSql, AnEmptyTableGivesZeroCounts) {
   SqliteDb db;
   db.exec("create table t (x double precision)");

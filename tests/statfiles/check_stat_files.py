@@ -12,6 +12,7 @@ import os
 import shutil
 import subprocess
 import sys
+from datetime import date, datetime
 
 MISSING_CODE = 99  # an SPSS user-missing value of x2
 
@@ -88,7 +89,7 @@ class Checks:
             w.writerows(ext)
         subprocess.run([self.make_dta, self.path("ext.csv"), self.path("ext.dta")], check=True)
 
-    def run(self, program, name):
+    def run(self, program, name, env=None):
         path = self.path(name + ".zul")
         with open(path, "w") as f:
             f.write(program)
@@ -96,7 +97,7 @@ class Checks:
         if os.path.exists(out):
             os.remove(out)
         r = subprocess.run([self.zul, "--work", self.work, "--json", out, path],
-                           capture_output=True, text=True, cwd=self.work)
+                           capture_output=True, text=True, cwd=self.work, env=env)
         tables = json.load(open(out))["tables"] if os.path.exists(out) else []
         return r, tables
 
@@ -169,6 +170,76 @@ class Checks:
             self.fail(f"temporary files left: {leftovers}")
 
 
+    def dates(self):
+        """Dates, datetimes and times keep their files' origins (SPSS seconds
+        from 14 October 1582, Stata days or milliseconds from 1960); read,
+        they count days and seconds from 1 January 1960, as zul does: a date
+        before 1960, a datetime in 2030, a time of day."""
+        day = (date(1955, 3, 1) - date(1960, 1, 1)).days
+        stamp = (datetime(2030, 6, 15, 12, 34, 56) - datetime(1960, 1, 1)).total_seconds()
+        tod = 13 * 3600 + 45 * 60 + 30
+        spss = 141428 * 86400  # seconds from 14 October 1582 to 1960
+        cases = {
+            "dates.sav": (["d:DATE11", "ts:DATETIME20", "tm:TIME8"],
+                          lambda i: [(day + i) * 86400 + spss, stamp + i + spss, tod + i]),
+            "dates.dta": (["d:%td", "ts:%tc"], lambda i: [day + i, (stamp + i) * 1000]),
+        }
+        for name, (header, stored) in cases.items():
+            with open(self.path(name + ".csv"), "w", newline="") as f:
+                w = csv.writer(f)
+                w.writerow(header + ["x1", "x2", "x3"])
+                for i, r in enumerate(rows()[:40]):
+                    w.writerow([repr(v) for v in stored(i)] + r[2:5])
+            subprocess.run([self.make_dta, self.path(name + ".csv"), self.path(name)], check=True)
+            out = "o_" + name.replace(".", "_")
+            r, _ = self.run(f"FACTOR DATA='{name}' NFACTORS=1 OUT={out};\n  VAR x1-x3;\nRUN;\n", out)
+            if r.returncode != 0:
+                self.fail(f"{name}: zul ended with {r.returncode}:\n{r.stdout[-1500:]}{r.stderr}")
+                continue
+            with open(self.path(out + ".csv")) as f:
+                got = list(csv.DictReader(f))
+            want = {"d": day, "ts": stamp, "tm": tod}
+            for k in [h.split(":")[0] for h in header]:
+                if [float(g[k]) for g in got[:3]] != [want[k] + i for i in range(3)]:
+                    self.fail(f"{name}: column {k} reads {[g[k] for g in got[:3]]}, not "
+                              f"{want[k]} and on")
+
+
+    def scratch_files(self):
+        """The CSV a file is streamed into lives in a private directory and is
+        gone after the run; one left there by a killed run (its owner's
+        process has ended) is removed by the next, one of another machine
+        stays."""
+        tmp = self.path("tmp")
+        private = os.path.join(tmp, f"zul-{os.getuid()}")
+        os.makedirs(private, exist_ok=True)
+        os.chmod(private, 0o700)
+        child = subprocess.Popen(["true"])
+        child.wait()
+        dead = f".stat.csv.zul-{child.pid}-1-{host_tag()}-abcdef"
+        other = f".stat.csv.zul-{child.pid}-1-0badcafe-abcdef"
+        for name in (dead, other):
+            open(os.path.join(private, name), "w").close()
+        env = dict(os.environ, TMPDIR=tmp)
+        r, _ = self.run("FACTOR DATA='survey.sav' NFACTORS=1;\n  VAR x1-x5;\nRUN;\n", "scratch", env)
+        if r.returncode != 0:
+            self.fail(f"scratch: zul ended with {r.returncode}:\n{r.stderr[-1500:]}")
+        left = sorted(os.listdir(private))
+        if left != [other]:
+            self.fail(f"scratch: the private directory holds {left}, not only {other}")
+
+
+def host_tag():
+    """The tag of this machine and process-id namespace in a temporary's
+    name: FNV-1a of the boot id and the namespace link."""
+    with open("/proc/sys/kernel/random/boot_id", "rb") as f:
+        what = f.read() + os.readlink("/proc/self/ns/pid").encode()
+    h = 2166136261
+    for c in what:
+        h = ((h ^ c) * 16777619) & 0xFFFFFFFF
+    return f"{h:08x}"
+
+
 def without_labels(table, base):
     """The rows without the Label column that labelled variables add."""
     names = [c["name"] for c in table["columns"]]
@@ -196,6 +267,8 @@ def main():
     c.make()
     c.same_analysis()
     c.errors()
+    c.dates()
+    c.scratch_files()
     print("stat files: all checks passed" if not c.failures else
           f"stat files: {len(c.failures)} checks failed")
     return 1 if c.failures else 0

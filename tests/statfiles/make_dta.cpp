@@ -1,7 +1,10 @@
-// Writes a Stata file from a CSV file of numbers, so that tests can make
-// values no CSV-to-Stata converter writes: a field ".a" to ".z" becomes
-// that extended missing value, an empty field the system-missing value.
-//   make_dta IN.csv OUT.dta
+// Writes a Stata file (or an SPSS file, when OUT ends in .sav) from a CSV
+// file of numbers, so that tests can make values no CSV-to-Stata converter
+// writes: a field ".a" to ".z" becomes that extended missing value, an
+// empty field the system-missing value. A header field "name:FORMAT" gives
+// the variable a display format (%td, %tc, DATE11, DATETIME20, TIME8),
+// whose values the CSV holds as the file stores them.
+//   make_dta IN.csv OUT.dta|OUT.sav
 #include <readstat.h>
 
 #include <cstdio>
@@ -42,13 +45,20 @@ int main(int argc, char** argv) {
   if (!out) return 1;
   readstat_writer_t* w = readstat_writer_init();
   readstat_set_data_writer(w, writeBytes);
-  readstat_writer_set_file_format_version(w, 118);
   std::vector<readstat_variable_t*> vars;
-  for (const auto& n : names) {
+  for (const auto& field : names) {
+    const size_t colon = field.find(':');
+    const std::string n = field.substr(0, colon);
     vars.push_back(readstat_add_variable(w, n.c_str(), READSTAT_TYPE_DOUBLE, 0));
     readstat_variable_set_label(vars.back(), ("Item " + n).c_str());
+    if (colon != std::string::npos) readstat_variable_set_format(vars.back(), field.substr(colon + 1).c_str());
   }
-  if (readstat_error_t e = readstat_begin_writing_dta(w, out, static_cast<long>(rows.size()))) {
+  const std::string target = argv[2];
+  const bool sav = target.size() > 4 && target.compare(target.size() - 4, 4, ".sav") == 0;
+  if (!sav) readstat_writer_set_file_format_version(w, 118);
+  const long count = static_cast<long>(rows.size());
+  if (readstat_error_t e = sav ? readstat_begin_writing_sav(w, out, count)
+                               : readstat_begin_writing_dta(w, out, count)) {
     std::fprintf(stderr, "make_dta: %s\n", readstat_error_message(e));
     return 1;
   }

@@ -54,19 +54,20 @@ std::string scratchName(const char* member) {
 template <class Work>
 void underSavepoint(Connection& conn, Work work) {
   const bool guarded = conn.inTransaction();
-  if (guarded) conn.execute("SAVEPOINT zul_indb");
+  if (guarded) conn.savepoint("zul_indb");
   try {
     work();
   } catch (...) {
     if (guarded) {
       try {
-        conn.execute("ROLLBACK TO SAVEPOINT zul_indb");
+        conn.rollbackTo("zul_indb");
+        conn.release("zul_indb");
       } catch (const std::exception&) {
       }
     }
     throw;
   }
-  if (guarded) conn.execute("RELEASE SAVEPOINT zul_indb");
+  if (guarded) conn.release("zul_indb");
 }
 
 // The query's rows, kept in a temporary table of the connection (pg_temp
@@ -75,9 +76,7 @@ void underSavepoint(Connection& conn, Work work) {
 // BY group is read. Dropped when the step's tables go.
 std::shared_ptr<void> materialise(const std::shared_ptr<Connection>& conn, const std::string& name,
                                   const std::string& sql) {
-  underSavepoint(*conn, [&] {
-    conn->execute("CREATE TEMPORARY TABLE " + Connection::quoteName(name) + " AS " + sql);
-  });
+  conn->execute("CREATE TEMPORARY TABLE " + Connection::quoteName(name) + " AS " + sql);
   return std::shared_ptr<void>(nullptr, [conn, name](void*) {
     try {
       conn->execute("DROP TABLE IF EXISTS " + Connection::quoteName(name));
@@ -126,8 +125,13 @@ zul_table* svcDbQueryTable(zul_table* t, const char* sql, int32_t length, const 
     auto q = std::make_unique<zul_table>();
     q->kind = zul_table::Kind::Input;
     q->written = ref.displayName();
-    q->scratch = materialise(from.database, ref.dbTable, text);
-    q->input = std::make_unique<table::InputTable>(std::move(ref));
+    // Opening the table runs statements too (its columns, its rows counted):
+    // a failure anywhere is undone alone, and the OUT= table of the same
+    // transaction can still be committed.
+    underSavepoint(*from.database, [&] {
+      q->scratch = materialise(from.database, ref.dbTable, text);
+      q->input = std::make_unique<table::InputTable>(std::move(ref));
+    });
     // The aggregate has a row per BY group, with the BY variables; a query
     // without them (a first row) is one group.
     const table::BySpec& by = t->input->by();

@@ -112,6 +112,14 @@ class Connection {
   virtual void markCommit() = 0;
   virtual void end() = 0;  // TableError when the commit fails
   virtual bool inTransaction() const = 0;
+  // A savepoint inside the open transaction: rollbackTo() undoes what ran
+  // after it, a failed statement included, and leaves the transaction
+  // usable (a failure undone so does not stop the commit at end()).
+  virtual void savepoint(const std::string& name) { execute("SAVEPOINT " + quoteName(name)); }
+  virtual void rollbackTo(const std::string& name) {
+    execute("ROLLBACK TO SAVEPOINT " + quoteName(name));
+  }
+  virtual void release(const std::string& name) { execute("RELEASE SAVEPOINT " + quoteName(name)); }
 
   // The parameter placeholder k (from 1): "?1" or "$1".
   std::string placeholder(int k) const;

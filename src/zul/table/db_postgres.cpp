@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "sqlgen/column_types.hpp"
+#include "sqlgen/put_format.hpp"
 #include "zul/table/db_connection.hpp"
 
 namespace zul::table::db {
@@ -85,6 +86,12 @@ class PgConnection : public Connection {
     execute("SET DateStyle = ISO; SET extra_float_digits = 1; SET TimeZone = 'UTC'; "
             "SET client_encoding = 'UTF8'; SET IntervalStyle = iso_8601",
             {});
+    // zul_put and zul_puti (formatted BY values) live in pg_temp and go with
+    // the session. A server that refuses them (a standby, no TEMP right)
+    // leaves formatted BY values to the row path.
+    std::string put;
+    for (const std::string& f : sqlgen::postgresPutFunctions()) put += f + ";";
+    PQclear(PQexec(pg_, put.c_str()));
   }
   ~PgConnection() override { PQfinish(pg_); }
 

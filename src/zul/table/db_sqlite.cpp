@@ -5,8 +5,12 @@
 #include <algorithm>
 #include <cctype>
 #include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
 
 #include "sqlgen/column_types.hpp"
+#include "sqlgen/put_format.hpp"
 #include "zul/table/db_connection.hpp"
 
 namespace zul::table::db {
@@ -16,6 +20,36 @@ namespace {
 constexpr int kBusyMilliseconds = 10000;
 
 class SqliteConnection;
+
+// zul_put(value, format) and zul_puti(value, format, locale, encoding): the
+// text of a formatted BY value, as zul writes it (sqlgen/put_format.hpp).
+void putFunction(sqlite3_context* ctx, int, sqlite3_value** argv) {
+  const unsigned char* f = sqlite3_value_text(argv[1]);
+  const auto format = sqlgen::parsePutFormat(f ? reinterpret_cast<const char*>(f) : "");
+  if (!format) {
+    sqlite3_result_error(ctx, "zul_put: the format is not one zul_put writes", -1);
+    return;
+  }
+  sqlite3_value* v = argv[0];
+  if (format->character) {
+    const unsigned char* t = sqlite3_value_text(v);
+    if (!t) return sqlite3_result_null(ctx);
+    const std::string out = sqlgen::putText(reinterpret_cast<const char*>(t), *format);
+    return sqlite3_result_text(ctx, out.c_str(), static_cast<int>(out.size()), SQLITE_TRANSIENT);
+  }
+  const int type = sqlite3_value_numeric_type(v);
+  const auto out = type == SQLITE_INTEGER || type == SQLITE_FLOAT
+                       ? sqlgen::putNumber(sqlite3_value_double(v), *format)
+                       : std::nullopt;
+  if (!out) return sqlite3_result_null(ctx);
+  sqlite3_result_text(ctx, out->c_str(), static_cast<int>(out->size()), SQLITE_TRANSIENT);
+}
+
+void registerPutFunctions(sqlite3* db) {
+  const int flags = SQLITE_UTF8 | SQLITE_DETERMINISTIC;
+  sqlite3_create_function_v2(db, "zul_put", 2, flags, nullptr, putFunction, nullptr, nullptr, nullptr);
+  sqlite3_create_function_v2(db, "zul_puti", 4, flags, nullptr, putFunction, nullptr, nullptr, nullptr);
+}
 
 // A prepared statement, finalized when it goes.
 struct Statement {
@@ -59,6 +93,7 @@ class SqliteConnection : public Connection {
     }
     sqlite3_busy_timeout(db_, kBusyMilliseconds);
     sqlite3_extended_result_codes(db_, 1);
+    registerPutFunctions(db_);
   }
   ~SqliteConnection() override {
     if (depth_ > 0) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
@@ -73,8 +108,14 @@ class SqliteConnection : public Connection {
     return "sqlite:" + (ec ? file_ : p.string());
   }
 
+  // SQLite undoes a failed statement alone, but some errors (an interrupt,
+  // a full disk, no memory) roll back the whole transaction: what follows
+  // would then run outside it, so nothing may be committed.
   [[noreturn]] void fail(const std::string& what) {
-    if (depth_ > 0) failed_ = true;
+    if (depth_ > 0) {
+      failed_ = true;
+      if (sqlite3_get_autocommit(db_)) lost_ = true;
+    }
     throw TableError(describe() + ": " + what + ": " + sqlite3_errmsg(db_) + ".");
   }
 
@@ -128,7 +169,8 @@ class SqliteConnection : public Connection {
 
   void begin() override {
     if (depth_++ == 0) {
-      commitAsked_ = failed_ = false;
+      commitAsked_ = failed_ = lost_ = false;
+      failedAt_.clear();
       if (sqlite3_exec(db_, "BEGIN", nullptr, nullptr, nullptr) != SQLITE_OK) {
         depth_ = 0;
         fail("a transaction could not begin");
@@ -150,6 +192,21 @@ class SqliteConnection : public Connection {
                                     "back; no table was written.");
   }
   bool inTransaction() const override { return depth_ > 0; }
+
+  // A failure undone by a rollback to a savepoint no longer counts against
+  // the commit (unless SQLite had already dropped the transaction).
+  void savepoint(const std::string& name) override {
+    execute("SAVEPOINT " + quoteName(name), {});
+    failedAt_.push_back(failed_);
+  }
+  void rollbackTo(const std::string& name) override {
+    execute("ROLLBACK TO SAVEPOINT " + quoteName(name), {});
+    if (!failedAt_.empty() && !lost_) failed_ = failedAt_.back();
+  }
+  void release(const std::string& name) override {
+    execute("RELEASE SAVEPOINT " + quoteName(name), {});
+    if (!failedAt_.empty()) failedAt_.pop_back();
+  }
 
   std::optional<std::string> findTable(std::string_view name) override {
     auto rows = query(
@@ -208,6 +265,8 @@ class SqliteConnection : public Connection {
   int depth_ = 0;
   bool commitAsked_ = false;
   bool failed_ = false;
+  bool lost_ = false;              // SQLite rolled the transaction back itself
+  std::vector<bool> failedAt_;     // failed_ when each open savepoint was set
 };
 
 bool SqliteRows::next() {

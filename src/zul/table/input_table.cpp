@@ -186,15 +186,13 @@ void InputTable::applyOptions(const DataSetOptions& options) {
 
 namespace {
 
-// A private file in the temporary directory, recorded so that an interrupt
-// removes it; -1 with errno set on failure.
+// A private file, recorded so that an interrupt removes it and named after
+// this process, so that a later run removes it if this one is killed; -1
+// with errno set on failure.
 int makePrivateTemporary(std::string& made) {
-  std::string pattern = (std::filesystem::temp_directory_path() / "zul-stat-XXXXXX").string();
-  int fd = -1;
-  made = createTemporaryFile([&]() -> std::string {
-    fd = ::mkostemp(pattern.data(), O_CLOEXEC);  // mode 0600
-    return fd < 0 ? std::string() : pattern;
-  });
+  std::filesystem::path path;
+  const int fd = makePrivateScratch("stat.csv", path);
+  made = path.string();
   return fd;
 }
 

@@ -5,9 +5,12 @@
 #include <readstat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <charconv>
 #include <cstring>
+#include <string>
+#include <vector>
 
 namespace zul::table::detail {
 
@@ -17,7 +20,49 @@ namespace {
 
 constexpr size_t kFlushBytes = 1 << 16;
 
+// SPSS counts dates and times in seconds from 14 October 1582, the first
+// day of the Gregorian calendar; zul counts days (dates) and seconds
+// (datetimes) from 1 January 1960, 141428 days later.
+constexpr double kSpssSecondsTo1960 = 141428.0 * 86400.0;
+
+// How a stored number becomes zul's: (value - offset) / divisor.
+struct DateRule {
+  Temporal temporal = Temporal::None;
+  double offset = 0;
+  double divisor = 1;
+};
+
+std::string leadingLetters(const char* format, size_t from) {
+  std::string s;
+  for (const char* p = format + from; *p && std::isalpha(static_cast<unsigned char>(*p)); ++p)
+    s += static_cast<char>(std::toupper(static_cast<unsigned char>(*p)));
+  return s;
+}
+
+// SPSS date formats (DATE11, ADATE10, DATETIME20, TIME8, ...); WKDAY and
+// MONTH hold plain numbers (1 to 7, 1 to 12) and stay so.
+DateRule spssRule(const char* format) {
+  const std::string f = leadingLetters(format, 0);
+  for (const char* d : {"DATE", "ADATE", "EDATE", "SDATE", "JDATE", "QYR", "MOYR", "WKYR"})
+    if (f == d) return {Temporal::Date, kSpssSecondsTo1960, 86400.0};
+  if (f == "DATETIME" || f == "YMDHMS") return {Temporal::Timestamp, kSpssSecondsTo1960, 1.0};
+  if (f == "TIME" || f == "MTIME" || f == "DTIME") return {Temporal::Time, 0.0, 1.0};
+  return {};
+}
+
+// Stata counts %td dates in days and %tc datetimes in milliseconds from 1
+// January 1960. %tC (with leap seconds) and the weekly, monthly, quarterly,
+// half-yearly and yearly counts are not dates of zul's and stay numbers.
+DateRule stataRule(const char* format) {
+  const std::string f(format);
+  if (f.rfind("%td", 0) == 0 || f.rfind("%d", 0) == 0) return {Temporal::Date, 0.0, 1.0};
+  if (f.rfind("%tc", 0) == 0) return {Temporal::Timestamp, 0.0, 1000.0};
+  return {};
+}
+
 struct Converter {
+  bool spss = true;
+  std::vector<DateRule> rules;
   std::string tableName;
   int fd = -1;
   std::string buffer;
@@ -87,6 +132,11 @@ int onVariable(int, readstat_variable_t* variable, const char*, void* ctx) {
     col.type = ColumnType::Numeric;
     col.width = 8;
   }
+  const char* format = readstat_variable_get_format(variable);
+  DateRule rule;
+  if (format && !col.isCharacter()) rule = cv.spss ? spssRule(format) : stataRule(format);
+  col.temporal = rule.temporal;
+  cv.rules.push_back(rule);
   cv.result.columns.push_back(std::move(col));
   return READSTAT_HANDLER_OK;
 }
@@ -102,7 +152,8 @@ int onValue(int, readstat_variable_t* variable, readstat_value_t value, void* ct
     if (readstat_value_type_class(value) == READSTAT_TYPE_CLASS_STRING) {
       if (const char* s = readstat_string_value(value)) cv.putText(s);
     } else {
-      cv.putNumber(readstat_double_value(value));
+      const DateRule& rule = cv.rules[static_cast<size_t>(index)];
+      cv.putNumber((readstat_double_value(value) - rule.offset) / rule.divisor);
     }
   }
   if (index == static_cast<int>(cv.result.columns.size()) - 1) {
@@ -143,6 +194,7 @@ const char* statFileKind(const fs::path& file) {
 StatFile convertStatFile(const fs::path& file, const std::string& tableName, int fd) {
   const char* kind = statFileKind(file);
   Converter cv;
+  cv.spss = std::strcmp(kind, "SPSS") == 0;
   cv.tableName = tableName;
   cv.fd = fd;
   readstat_parser_t* parser = readstat_parser_init();

@@ -6,6 +6,10 @@
 // nothing but one row is ever held in memory. That file is private (mode
 // 0600) and is removed as soon as it is mapped: no copy of the data stays
 // on disk, even when the run is killed later.
+//
+// Dates and times are counted as zul counts them, by their display formats:
+// days (dates) and seconds (datetimes) since 1 January 1960, seconds for
+// times; the columns are marked as date, time or timestamp columns.
 #pragma once
 
 #include <filesystem>

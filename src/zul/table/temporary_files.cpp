@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -166,6 +167,24 @@ int makeTemporaryBeside(const fs::path& target, fs::path& made) {
     return fd >= 0 ? std::string(buf.data()) : std::string();
   });
   return fd;
+}
+
+fs::path privateScratchDirectory() {
+  std::error_code ec;
+  const fs::path tmp = fs::temp_directory_path(ec);
+  if (ec) return "/tmp";
+  const fs::path dir = tmp / ("zul-" + std::to_string(::getuid()));
+  ::mkdir(dir.c_str(), 0700);  // it may be there already
+  struct stat st {};
+  // Not a symbolic link, ours, closed to others: nobody else can place or
+  // swap files in it.
+  const bool safe = ::lstat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::getuid() &&
+                    (st.st_mode & 077) == 0;
+  return safe ? dir : tmp;
+}
+
+int makePrivateScratch(const std::string& stem, fs::path& made) {
+  return makeTemporaryBeside(privateScratchDirectory() / stem, made);
 }
 
 void removeTemporaryFiles() {

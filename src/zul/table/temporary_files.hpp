@@ -34,6 +34,14 @@ std::string createTemporaryFile(const std::function<std::string()>& create);
 // made receives the path.
 int makeTemporaryBeside(const std::filesystem::path& target, std::filesystem::path& made);
 
+// Makes a scratch file named after stem like makeTemporaryBeside, in the
+// user's private directory under the system's temporary directory
+// (`zul-UID`, mode 0700, created when missing; the temporary directory
+// itself when that one is not a directory of ours that only we may enter).
+// Those a killed run left there are removed first. Same return as above.
+int makePrivateScratch(const std::string& stem, std::filesystem::path& made);
+std::filesystem::path privateScratchDirectory();
+
 // Removes the temporaries in dir whose owner is provably dead; returns how
 // many. Called by makeTemporaryBeside; public for tests.
 int removeDeadTemporaries(const std::filesystem::path& dir);

@@ -165,8 +165,11 @@ std::string memberOf(zul_table* table) {
 
 // The current group's "_ZSQL_" row: the columns after the BY columns, found
 // by their names.
+bool readZsqlBlocks(zul_table* table, int n, std::vector<double>& row);
+
 bool readZsqlRow(zul_table* table, int n, std::vector<double>& row) {
   Host& h = host();
+  if (h.varNumber(table, sqlgen::kCrossBlockColumn) > 0) return readZsqlBlocks(table, n, row);
   const std::vector<std::string> names = sqlgen::crossColumnNames(n);
   CallResources res;
   res.list = h.readListCreate(table, static_cast<int>(names.size()));
@@ -178,6 +181,37 @@ bool readZsqlRow(zul_table* table, int n, std::vector<double>& row) {
   row.assign(names.size(), 0.0);
   int status = 0;
   return h.readNext(res.list, row.data(), nullptr, status) == 1;
+}
+
+// The same row written in blocks, one record of the group each ("_BLOCK_"
+// and its values "_C1_", ...): every block must be there once.
+bool readZsqlBlocks(zul_table* table, int n, std::vector<double>& row) {
+  Host& h = host();
+  const size_t total = sqlgen::crossColumnNames(n).size();
+  int k = 0;
+  while (h.varNumber(table, sqlgen::crossBlockValueName(k)) > 0) ++k;
+  if (k == 0) return false;
+  CallResources res;
+  res.list = h.readListCreate(table, k + 1);
+  if (!res.list || h.readListBind(res.list, 0, h.varNumber(table, sqlgen::kCrossBlockColumn), false, 8) != 0)
+    return false;
+  for (int c = 0; c < k; ++c)
+    if (h.readListBind(res.list, c + 1, h.varNumber(table, sqlgen::crossBlockValueName(c)), false, 8) != 0)
+      return false;
+  const size_t blocks = (total + k - 1) / k;
+  std::vector<bool> seen(blocks, false);
+  std::vector<double> values(static_cast<size_t>(k) + 1);
+  row.assign(total, 0.0);
+  int status = 0;
+  if (h.rewind(table) != 0) return false;
+  while (h.readNext(res.list, values.data(), nullptr, status) == 1) {
+    const double b = values[0];
+    if (!(b >= 0 && b < static_cast<double>(blocks)) || seen[static_cast<size_t>(b)]) return false;
+    seen[static_cast<size_t>(b)] = true;
+    const size_t first = static_cast<size_t>(b) * k;
+    for (size_t c = 0; c < static_cast<size_t>(k) && first + c < total; ++c) row[first + c] = values[c + 1];
+  }
+  return std::all_of(seen.begin(), seen.end(), [](bool x) { return x; });
 }
 
 int finishSummary(ProcState& ps, zul_table* table, const BlockShape& shape, const SummarySums& s,

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "sqlgen/column_types.hpp"
 #include "sqlgen/crossproduct_sql.hpp"
 #include "zulfact/host/host.hpp"
 #include "zulfact/indb/indb.hpp"
@@ -15,9 +16,19 @@ namespace zulfact {
 
 namespace {
 
-// Statements of one aggregate may have only so many result columns
-// (PostgreSQL 1664, SQLite 2000); a wider one is read row by row.
+// Statements and tables may have only so many columns (PostgreSQL 1600 in
+// a table, 1664 in a result; SQLite 2000). A result row wider than this is
+// written in blocks of kBlockColumns (the host's first look at a table
+// takes three aggregates a column, so a block stays under a third of the
+// limit); the view of the deviations, two columns per variable, must still
+// fit in one row, and SQLite joins at most 500 selects in one union.
 constexpr int kMaxResultColumns = 1600;
+constexpr int kBlockColumns = 500;
+constexpr int kMaxBlocks = 400;
+
+bool needsBlocks(const ProcState& ps) {
+  return ps.nBy + sqlgen::CrossLayout{0, ps.nAll}.columns() > kMaxResultColumns;
+}
 
 bool optionSaysNo(const char* name) {
   std::string v;
@@ -58,8 +69,9 @@ std::string reasonAgainst(ProcState& ps, const zul_db_table_info& in) {
   const zul_varlist& by = ps.parsed->lists[ZUL_LIST_BY];
   for (int k = 0; k < by.count; ++k)
     if (by.descending && by.descending[k]) return "a BY variable is DESCENDING";
-  const int columns = ps.nBy + sqlgen::CrossLayout{0, ps.nAll}.columns();
-  if (columns > kMaxResultColumns) return "too many variables for one statement";
+  const bool fits = ps.nBy + 2 * ps.nAll + 8 <= kMaxResultColumns &&
+                    sqlgen::crossBlockCount(ps.nAll, kBlockColumns) <= kMaxBlocks;
+  if (!fits) return "too many variables for one statement";
   if (!ps.outTable) return {};
   zul_db_table_info out{};
   if (!host().dbTableInfo(ps.outTable, out) || std::strcmp(out.database, in.database) != 0)
@@ -70,6 +82,8 @@ std::string reasonAgainst(ProcState& ps, const zul_db_table_info& in) {
   return {};
 }
 
+std::vector<int> variableTypes(zul_table* input, const sqlgen::CrossRequest& r);
+
 sqlgen::CrossRequest crossRequest(ProcState& ps, const zul_db_table_info& in) {
   sqlgen::CrossRequest r;
   r.dialect = in.dialect == ZUL_DB_POSTGRES ? sqlgen::Dialect::kPostgres : sqlgen::Dialect::kSqlite;
@@ -79,7 +93,22 @@ sqlgen::CrossRequest crossRequest(ProcState& ps, const zul_db_table_info& in) {
   for (int k = 0; k < by.count; ++k) r.by.push_back(nameOf(ps.mainInput, by.numbers[k]));
   r.freq = nameOf(ps.mainInput, ps.freqVarNumber);
   r.weight = nameOf(ps.mainInput, ps.weightVarNumber);
+  r.types = variableTypes(ps.mainInput, r);
   return r;
+}
+
+// The class of each variable's column, so that dates and times are counted
+// as the row path counts them; all numeric when the database cannot say.
+std::vector<int> variableTypes(zul_table* input, const sqlgen::CrossRequest& r) {
+  std::string probe = " select ";
+  for (size_t i = 0; i < r.variables.size(); ++i)
+    probe += (i ? ", " : "") + sqlgen::quoteIdentifier(r.variables[i]);
+  probe += " from " + r.from;
+  std::vector<int32_t> codes(r.variables.size(), 8);
+  std::vector<int> types;
+  if (host().dbDescribe(input, probe, codes.data(), static_cast<int>(codes.size())) != 0) return types;
+  for (int32_t c : codes) types.push_back(sqlgen::classifySqlType(c));
+  return types;
 }
 
 void echo(ProcState& ps, const std::string& sql) {
@@ -164,6 +193,15 @@ std::string crossproductSql(ProcState& ps, const zul_db_table_info& in,
                             const sqlgen::CrossRequest& r) {
   using sqlgen::ShiftKind;
   const int passes = sqlPasses();
+  if (needsBlocks(ps)) {
+    // Too wide for one result row: blocks over the whole table (the
+    // partitions of a partitioned table are then not summed apart).
+    const ShiftKind kind = ps.flags.noIntercept ? ShiftKind::kZero
+                           : passes == 1        ? ShiftKind::kConstant
+                                                : ShiftKind::kMeans;
+    const std::vector<double> shift = kind == ShiftKind::kConstant ? firstRowShift(ps, r) : std::vector<double>();
+    return sqlgen::crossproductBlockStatement(r, kind, shift, kBlockColumns);
+  }
   const std::vector<std::string> parts = leafPartitions(ps, in);
   if (!parts.empty() && ps.flags.noIntercept)
     return sqlgen::partsCrossproductStatement(r, parts, ShiftKind::kZero);

@@ -166,6 +166,45 @@ TEST_F(SqliteTables, UncommittedTableLeavesTheEarlierOne) {
   EXPECT_EQ(rest->text(0), "0");
 }
 
+// A statement refused under a savepoint (as the in-database aggregate is
+// when it fails) must not stop the table of the same transaction from
+// being committed; a failure outside any savepoint still does.
+TEST_F(SqliteTables, FailureUndoneBySavepointStillCommits) {
+  for (const bool undone : {true, false}) {
+    const std::string member = undone ? "kept" : "lost";
+    OutputTable out(lite(member));
+    out.declareColumn(Column{"x", "", ColumnType::Numeric, 8});
+    const double v = 7;
+    out.appendRow(&v, nullptr);
+    db::Connection& conn = *lite("x").database;
+    if (undone) conn.savepoint("probe");
+    EXPECT_THROW(conn.execute("SELECT no_such_function(1)"), TableError);
+    if (undone) {
+      conn.rollbackTo("probe");
+      conn.release("probe");
+      out.commit();
+    } else {
+      EXPECT_THROW(out.commit(), TableError);
+    }
+    EXPECT_EQ(conn.findTable(member).has_value(), undone) << member;
+    EXPECT_FALSE(conn.inTransaction());
+  }
+}
+
+// Every SQLite connection knows zul_put and zul_puti, which write a
+// formatted BY value as zul's own formatter does.
+TEST_F(SqliteTables, FormattedValueFunctions) {
+  sql("CREATE TABLE f (x REAL, t TEXT)");
+  sql("INSERT INTO f VALUES (2.675, 'O''Brien  '), (NULL, NULL), (-0.001, 'a')");
+  auto rows = lite("x").database->query(
+      "SELECT zul_put(x, '8.2'), zul_puti(t, '$4.', 'DE_DE', 'utf-8'), zul_put(x, '6.') FROM f");
+  std::vector<std::string> got;
+  while (rows->next())
+    for (int c = 0; c < 3; ++c) got.push_back(rows->isNull(c) ? "null" : std::string(rows->text(c)));
+  EXPECT_THAT(got, ElementsAre("    2.68", "O'Br", "     3", "null", "null", "null", "    0.00", "a", "     0"));
+  EXPECT_THROW(lite("x").database->query("SELECT zul_put(x, 'BEST12.') FROM f")->next(), TableError);
+}
+
 TEST_F(SqliteTables, DeclaredAndUntypedColumns) {
   sql("CREATE TABLE m (a, b, c TEXT, d INTEGER, e DATETIME)");
   sql("INSERT INTO m VALUES (1, 'x', '2', 3, '2030-01-01 00:00:00'), (2.5, 4, '5', NULL, NULL)");

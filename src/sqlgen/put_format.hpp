@@ -1,0 +1,47 @@
+// The text of a formatted BY value, and the database functions that write
+// the same text inside a database: zul_put(value, format) and
+// zul_puti(value, format, locale, encoding), which the scoring statement
+// calls for a BY variable that carries a display format.
+//
+// Formats:
+//   "w.d"  fixed: the value rounded to d decimals (none when d is absent),
+//          half away from zero, from the shortest decimal text that reads
+//          back as the same double (so 2.675 gives 2.68, as it reads);
+//          right-aligned in w characters, a longer text kept whole (a BY
+//          value must not be cut into another group's)
+//   "$w."  a character value: trailing blanks dropped, cut to w bytes
+// A missing, NaN or infinite number gives SQL null. zul writes the same
+// text in every locale and encoding, so zul_puti is zul_put with two
+// arguments more. Other formats are refused.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace sqlgen {
+
+struct PutFormat {
+  bool character = false;
+  int width = 0;
+  int decimals = 0;
+};
+
+// The format of a text such as "8.2", "6." or "$20."; nothing when it is
+// not one of the formats above.
+std::optional<PutFormat> parsePutFormat(std::string_view text);
+
+// The formatted text of a number (nothing for a missing or non-finite
+// value) and of a character value.
+std::optional<std::string> putNumber(double x, const PutFormat& f);
+std::string putText(std::string_view text, const PutFormat& f);
+
+// The statements that create zul_put and zul_puti as temporary functions of
+// a PostgreSQL session (schema pg_temp: nothing is left in the database),
+// for numbers and for text. PostgreSQL looks up functions in pg_temp only
+// when they are named with it: the scoring statement writes
+// "pg_temp.zul_put" there (putFunctionName).
+std::vector<std::string> postgresPutFunctions();
+
+}  // namespace sqlgen

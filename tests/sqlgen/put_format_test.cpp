@@ -1,0 +1,47 @@
+#include "sqlgen/put_format.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+
+namespace sqlgen {
+namespace {
+
+TEST(PutFormat, NumbersAsTheShortestTextRoundsThem) {
+  struct Case {
+    double x;
+    const char* format;
+    const char* text;
+  };
+  const Case cases[] = {
+      {2.675, "8.2", "    2.68"},   // rounded as it reads, not as its binary value lies
+      {-2.675, "8.2", "   -2.68"},  // half away from zero
+      {99.96, "5.1", "100.0"},      // a carry into a new digit
+      {-0.001, "6.2", "  0.00"},    // no "-0.00"
+      {1234567.5, "4.", "1234568"},  // longer than its width: kept whole
+      {1e-7, "12.10", "0.0000001000"},
+      {1e21, "25.", "   1000000000000000000000"},
+      {7, "3.", "  7"},
+  };
+  for (const Case& c : cases) {
+    const auto f = parsePutFormat(c.format);
+    ASSERT_TRUE(f) << c.format;
+    EXPECT_EQ(putNumber(c.x, *f).value_or("null"), c.text) << c.x << " " << c.format;
+  }
+  const auto f = parsePutFormat("8.2");
+  EXPECT_FALSE(putNumber(std::nan(""), *f));
+  EXPECT_FALSE(putNumber(std::numeric_limits<double>::infinity(), *f));
+}
+
+TEST(PutFormat, CharacterValuesAndFormatsRefused) {
+  const auto f = parsePutFormat("$4.");
+  ASSERT_TRUE(f && f->character);
+  EXPECT_EQ(putText("O'Brien  ", *f), "O'Br");
+  EXPECT_EQ(putText("ab  ", *f), "ab");
+  for (const char* bad : {"BEST12.", "DATE9.", "8", ".2", "$4.1", "0.", "8.123", ""})
+    EXPECT_FALSE(parsePutFormat(bad)) << bad;
+}
+
+}  // namespace
+}  // namespace sqlgen
