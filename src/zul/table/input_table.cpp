@@ -325,21 +325,20 @@ void InputTable::setBy(const BySpec& by) {
   }
   by_ = by;
   byColumns_ = cols;
-  im.byCols = cols;
-  im.byDesc.clear();
-  im.byChar.clear();
-  im.byNames.clear();
+  detail::ByKeys keys;
+  keys.cols = cols;
   for (size_t k = 0; k < cols.size(); ++k) {
-    im.byDesc.push_back(by.variables[k].descending);
-    im.byChar.push_back(columns_[static_cast<size_t>(cols[k])].isCharacter());
-    im.byNames.push_back(columns_[static_cast<size_t>(cols[k])].name);
+    keys.desc.push_back(by.variables[k].descending);
+    keys.isChar.push_back(columns_[static_cast<size_t>(cols[k])].isCharacter());
+    keys.names.push_back(columns_[static_cast<size_t>(cols[k])].name);
   }
-  im.notSorted = by.notSorted;
+  keys.notSorted = by.notSorted;
+  keys.num.assign(cols.size(), missingValue());
+  keys.text.assign(cols.size(), std::string());
+  im.by = keys;
   im.orderChecked = false;
-  im.keyNum.assign(cols.size(), missingValue());
-  im.keyText.assign(cols.size(), std::string());
   im.rewindTable();
-  if (db_) db_->setBy(cols, im.byDesc, by.notSorted);
+  if (db_) db_->setBy(keys);
 }
 
 int InputTable::nextByGroup() { return db_ ? db_->nextByGroup() : impl_->nextByGroup(); }
@@ -364,14 +363,14 @@ std::string InputTable::byDescription() const {
 }
 
 double InputTable::byNumber(int k) const {
-  const std::vector<double>& keys = db_ ? db_->keyNum : impl_->keyNum;
-  if (k < 0 || k >= static_cast<int>(keys.size()) || impl_->byChar[static_cast<size_t>(k)])
+  const std::vector<double>& keys = db_ ? db_->by.num : impl_->by.num;
+  if (k < 0 || k >= static_cast<int>(keys.size()) || impl_->by.isChar[static_cast<size_t>(k)])
     return missingValue();
   return keys[static_cast<size_t>(k)];
 }
 
 std::string_view InputTable::byText(int k) const {
-  const std::vector<std::string>& keys = db_ ? db_->keyText : impl_->keyText;
+  const std::vector<std::string>& keys = db_ ? db_->by.text : impl_->by.text;
   if (k < 0 || k >= static_cast<int>(keys.size())) return {};
   return keys[static_cast<size_t>(k)];
 }
