@@ -165,6 +165,31 @@ class Checks:
                     self.fail(f"scores in {name}: row {i} is {g}, CSV {dict(r)}")
                     break
 
+    def groups_read_again_mid_stream(self):
+        """BY groups of a table large enough that reading a group again
+        leaves the rows of the table's stream unread: the scores are those
+        of the same rows from a CSV file, row by row."""
+        self.pg.psql("CREATE TABLE many AS SELECT i AS id, i % 3 AS g, sin(i) AS x1, "
+                     "sin(i) + cos(3 * i) AS x2, cos(i) + sin(7 * i) AS x3 "
+                     "FROM generate_series(1, 60000) AS i")
+        path = os.path.join(self.work, "many.csv")
+        with open(path, "w") as f:
+            f.write("id,g,x1,x2,x3\n" + self.pg.psql(
+                "COPY (SELECT * FROM many ORDER BY g, id) TO STDOUT WITH (FORMAT csv)"))
+        step = "FACTOR DATA={} NFACTORS=1 NOPRINT OUT={};\n  BY g;\n  VAR x1-x3;\nRUN;\n"
+        self.run(self.libnames() + "OPTIONS INDB=NO;\n" + step.format("pg.many", "many_pg"),
+                 "many_pg")
+        self.run(step.format("'many.csv'", "many_csv"), "many_csv")
+        scores = []
+        for name in ("many_pg", "many_csv"):
+            with open(os.path.join(self.work, name + ".csv")) as f:
+                scores.append({int(r["id"]): float(r["Factor1"]) for r in csv.DictReader(f)})
+        if len(scores[0]) != 60000 or scores[0].keys() != scores[1].keys():
+            self.fail(f"groups read again: {len(scores[0])} rows from PostgreSQL, "
+                      f"{len(scores[1])} from CSV")
+        elif not all(close(scores[0][i], scores[1][i]) for i in scores[1]):
+            self.fail("groups read again: the scores differ from those of the CSV file")
+
     def dates_times_timestamps(self):
         """Date, time and timestamp columns read as days and seconds since
         1960 and written back as the same types."""
@@ -530,7 +555,7 @@ def main():
                           c.same_as_row_path, c.wide_table, c.sqlite_types_probed,
                           c.dates_summed_in_database, c.failed_aggregate_still_commits, c.put_functions,
                           c.large_means, c.partial_takes_row_path,
-                          c.stopped_insert_leaves_nothing):
+                          c.stopped_insert_leaves_nothing, c.groups_read_again_mid_stream):
                 try:
                     check()
                 except Exception as e:  # a check that breaks is a failure, not the end

@@ -49,15 +49,15 @@ int syncByGroup(const InputTable& input, InputTable& target) {
     byVars.notSorted = byVars.notSorted || target.by().notSorted;
     target.setBy(byVars);
   }
-  for (size_t k = 0; k < in.byCols.size(); ++k)
-    if (in.byChar[k] != tg.byChar[k]) return 2;
+  for (size_t k = 0; k < in.by.cols.size(); ++k)
+    if (in.by.isChar[k] != tg.by.isChar[k]) return 2;
 
   // Sign of (target group - input group) in BY order.
   auto compare = [&]() {
-    for (size_t k = 0; k < in.byCols.size(); ++k) {
+    for (size_t k = 0; k < in.by.cols.size(); ++k) {
       const int kk = static_cast<int>(k);
       int c;
-      if (in.byChar[k]) {
+      if (in.by.isChar[k]) {
         int m = target.byText(kk).compare(input.byText(kk));
         c = m < 0 ? -1 : (m > 0 ? 1 : 0);
       } else {
@@ -66,13 +66,13 @@ int syncByGroup(const InputTable& input, InputTable& target) {
         if (ma || mb) c = ma == mb ? 0 : (ma ? -1 : 1);
         else c = a < b ? -1 : (a > b ? 1 : 0);
       }
-      if (c != 0) return in.byDesc[k] ? -c : c;
+      if (c != 0) return in.by.desc[k] ? -c : c;
     }
     return 0;
   };
 
   const Where where = whereOf(tg, target.db_.get());
-  if (tg.notSorted || in.notSorted) {
+  if (tg.by.notSorted || in.by.notSorted) {
     // Groups in no particular order: search the whole target.
     target.rewindTable();
     while (target.nextByGroup() > 0)

@@ -1,6 +1,6 @@
 // zul/table/db_cursor.hpp -- the cursor of an input table that lives in a
-// database: the same walk over BY groups and records as the CSV cursor
-// (input_cursor.hpp), over the rows of one query. Internal to this folder.
+// database: the walk over BY groups and records of the CSV cursor
+// (by_groups.hpp), over the rows of one query. Internal to this folder.
 //
 // The query orders the rows by the BY variables the way zul compares them
 // (missing values first, text by bytes without trailing blanks), so a
@@ -15,15 +15,14 @@
 #include <string>
 #include <vector>
 
+#include "zul/table/by_groups.hpp"
 #include "zul/table/db_connection.hpp"
 #include "zul/table/table.hpp"
 
 namespace zul::table::detail {
 
-class DbCursor {
+class DbCursor : public ByGroupWalk<DbCursor> {
  public:
-  enum class State { NotStarted, InGroup, GroupEnded, Finished };
-
   // Reads the columns of table (a spelling the catalogue gave) and how
   // they are kept; display names the table in messages.
   DbCursor(std::shared_ptr<db::Connection> conn, std::string table, std::string display);
@@ -42,26 +41,21 @@ class DbCursor {
   // the database has one.
   void readCatalogue(std::string& type, std::string& label);
 
-  void setBy(const std::vector<int>& cols, const std::vector<bool>& descending, bool notSorted);
-  int nextByGroup();
-  bool nextRecord();
+  void setBy(const ByKeys& keys);
   void rewindGroup();
   void rewindTable();
   // Ends the query (and the transaction it holds) until the next read.
   void release();
 
-  State state = State::NotStarted;
-  bool hasRecord = false;
   int64_t recordNumber = 0;  // of the current record, from 1
 
   // The current record's values.
   double number(int col) const { return rows_[cur_].num[static_cast<size_t>(col)]; }
   std::string_view text(int col) const;
-  std::string describeKey() const;
-  std::vector<double> keyNum;
-  std::vector<std::string> keyText;
+  std::string describeKey() const { return by.describe(); }
 
  private:
+  friend class ByGroupWalk<DbCursor>;
   struct Row {
     std::vector<double> num;
     std::vector<std::string> text;  // of character columns; of others when asked
@@ -71,9 +65,15 @@ class DbCursor {
   void describeColumns();
   void open(int64_t offset);
   bool fetch(Row& row);
-  int orderOf(const Row& row) const;
-  void takeKey(const Row& row);
-  int enterGroup(bool checkOrder);
+  // The walk's side (by_groups.hpp): rows_[1 - cur_] is the scratch row.
+  void startTable() { open(0); }
+  bool readHead() { return readNext(); }
+  bool readNext();
+  int scratchOrder() const;
+  void takeScratchKey();
+  void markGroupStart() { groupStart_ = fetched_ - (ahead_ ? 1 : 0); }
+  void acceptScratch();
+  TableError orderError(const std::string& before) const;
   std::string selectSql(int64_t offset) const;
   std::string byOrderSql() const;
 
@@ -87,10 +87,6 @@ class DbCursor {
   int cur_ = 0;
   bool ahead_ = false;      // rows_[1 - cur_] holds the row read ahead
   bool held_ = false;       // the connection's transaction is held
-  std::vector<int> byCols_;
-  std::vector<bool> byDesc_, byChar_;
-  bool notSorted_ = false;
-  bool haveKey_ = false;
 };
 
 }  // namespace zul::table::detail

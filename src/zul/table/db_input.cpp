@@ -156,15 +156,8 @@ void DbCursor::readCatalogue(std::string& type, std::string& label) {
   }
 }
 
-void DbCursor::setBy(const std::vector<int>& cols, const std::vector<bool>& descending,
-                     bool notSorted) {
-  byCols_ = cols;
-  byDesc_ = descending;
-  byChar_.clear();
-  for (int c : cols) byChar_.push_back(columns[static_cast<size_t>(c)].isCharacter());
-  notSorted_ = notSorted;
-  keyNum.assign(cols.size(), missingValue());
-  keyText.assign(cols.size(), std::string());
+void DbCursor::setBy(const ByKeys& keys) {
+  by = keys;
   rewindTable();
 }
 
@@ -173,14 +166,14 @@ void DbCursor::setBy(const std::vector<int>& cols, const std::vector<bool>& desc
 std::string DbCursor::byOrderSql() const {
   const bool pg = conn_->dialect() == Dialect::PostgreSQL;
   std::string sql;
-  for (size_t k = 0; k < byCols_.size(); ++k) {
-    const db::DbColumn& d = dbColumns_[static_cast<size_t>(byCols_[k])];
+  for (size_t k = 0; k < by.cols.size(); ++k) {
+    const db::DbColumn& d = dbColumns_[static_cast<size_t>(by.cols[k])];
     const std::string q = Connection::quoteName(d.name);
     if (k) sql += ", ";
-    if (byChar_[k]) sql += pg ? "rtrim(" + q + "::text) COLLATE \"C\"" : "rtrim(" + q + ")";
+    if (by.isChar[k]) sql += pg ? "rtrim(" + q + "::text) COLLATE \"C\"" : "rtrim(" + q + ")";
     else sql += pg && isBoolean(d) ? q + "::int" : q;
-    if (byDesc_[k]) sql += " DESC";
-    if (pg) sql += byDesc_[k] ? " NULLS LAST" : " NULLS FIRST";
+    if (by.desc[k]) sql += " DESC";
+    if (pg) sql += by.desc[k] ? " NULLS LAST" : " NULLS FIRST";
   }
   return sql;
 }
@@ -196,7 +189,7 @@ std::string DbCursor::selectSql(int64_t offset) const {
     else sql += q;
   }
   sql += " FROM " + Connection::quoteName(table_);
-  if (!byCols_.empty()) sql += " ORDER BY " + byOrderSql();
+  if (!by.cols.empty()) sql += " ORDER BY " + byOrderSql();
   if (offset > 0) sql += (pg ? " OFFSET " : " LIMIT -1 OFFSET ") + std::to_string(offset);
   return sql;
 }
@@ -259,120 +252,39 @@ std::string_view DbCursor::text(int col) const {
   return r.text[c];
 }
 
-int DbCursor::orderOf(const Row& row) const {
-  for (size_t k = 0; k < byCols_.size(); ++k) {
-    const size_t c = static_cast<size_t>(byCols_[k]);
-    int o;
-    if (byChar_[k]) {
-      const int m = trimRight(row.text[c]).compare(keyText[k]);
-      o = m < 0 ? -1 : (m > 0 ? 1 : 0);
-    } else {
-      const double a = row.num[c], b = keyNum[k];
-      const bool ma = isMissing(a), mb = isMissing(b);
-      if (ma || mb) o = ma == mb ? 0 : (ma ? -1 : 1);
-      else o = a < b ? -1 : (a > b ? 1 : 0);
-    }
-    if (o != 0) return byDesc_[k] ? -o : o;
-  }
-  return 0;
+int DbCursor::scratchOrder() const {
+  const Row& r = rows_[1 - cur_];
+  return by.orderOf([&](int c) { return r.num[static_cast<size_t>(c)]; },
+                    [&](int c) { return trimRight(r.text[static_cast<size_t>(c)]); });
 }
 
-void DbCursor::takeKey(const Row& row) {
-  for (size_t k = 0; k < byCols_.size(); ++k) {
-    const size_t c = static_cast<size_t>(byCols_[k]);
-    if (byChar_[k]) keyText[k] = std::string(trimRight(row.text[c]));
-    else keyNum[k] = row.num[c];
-  }
-  haveKey_ = true;
+void DbCursor::takeScratchKey() {
+  const Row& r = rows_[1 - cur_];
+  by.take([&](int c) { return r.num[static_cast<size_t>(c)]; },
+          [&](int c) { return trimRight(r.text[static_cast<size_t>(c)]); });
 }
 
-std::string DbCursor::describeKey() const {
-  std::string s;
-  for (size_t k = 0; k < byCols_.size(); ++k) {
-    if (k) s += ' ';
-    s += columns[static_cast<size_t>(byCols_[k])].name + "=";
-    if (byChar_[k]) s += keyText[k];
-    else s += isMissing(keyNum[k]) ? std::string(".") : formatNumber(keyNum[k]);
-  }
-  return s;
+// The database sorted the rows; a collation that orders them otherwise
+// than zul compares them would split a group, which must not pass.
+TableError DbCursor::orderError(const std::string& before) const {
+  return TableError("Table " + display_ + ": the database returned the row " +
+                    std::to_string(fetched_) + " (" + by.describe() + ") after a row with " +
+                    before + ", which zul orders after it.");
 }
 
-// Enters the group of the row read ahead (reading one when there is
-// none); 0 at the end of the rows.
-int DbCursor::enterGroup(bool checkOrder) {
-  Row& r = rows_[1 - cur_];
-  if (!ahead_ && !fetch(r)) {
-    state = State::Finished;
-    hasRecord = false;
-    return 0;
-  }
-  ahead_ = true;
-  // The database sorted the rows; a collation that orders them otherwise
-  // than zul compares them would split a group, which must not pass.
-  if (checkOrder && haveKey_ && !notSorted_ && orderOf(r) < 0) {
-    const std::string before = describeKey();
-    takeKey(r);
-    state = State::Finished;
-    hasRecord = false;
-    throw TableError("Table " + display_ + ": the database returned the row " +
-                     std::to_string(fetched_) + " (" + describeKey() + ") after a row with " +
-                     before + ", which zul orders after it.");
-  }
-  takeKey(r);
-  groupStart_ = fetched_ - 1;
-  state = State::InGroup;
-  hasRecord = false;
-  return 1;
-}
-
-int DbCursor::nextByGroup() {
-  switch (state) {
-    case State::NotStarted:
-      open(0);
-      haveKey_ = false;
-      if (byCols_.empty()) {
-        groupStart_ = 0;
-        state = State::InGroup;
-        hasRecord = false;
-        return 1;
-      }
-      return enterGroup(false);
-    case State::InGroup:
-      while (nextRecord()) {
-      }
-      [[fallthrough]];
-    case State::GroupEnded:
-      if (byCols_.empty()) {
-        state = State::Finished;
-        hasRecord = false;
-        return 0;
-      }
-      return enterGroup(true);
-    case State::Finished:
-      return 0;
-  }
-  return 0;
-}
-
-bool DbCursor::nextRecord() {
-  if (state != State::InGroup) return false;
-  Row& r = rows_[1 - cur_];
+// The row after the current record, unless it was read already.
+bool DbCursor::readNext() {
   if (!ahead_) {
-    if (!fetch(r)) {
-      state = State::GroupEnded;
-      return false;
-    }
+    if (!fetch(rows_[1 - cur_])) return false;
     ahead_ = true;
   }
-  if (!byCols_.empty() && orderOf(r) != 0) {
-    state = State::GroupEnded;
-    return false;
-  }
+  return true;
+}
+
+void DbCursor::acceptScratch() {
   cur_ = 1 - cur_;
   ahead_ = false;
-  hasRecord = true;
   recordNumber = fetched_;
-  return true;
 }
 
 void DbCursor::rewindGroup() {

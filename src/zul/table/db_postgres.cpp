@@ -1,5 +1,6 @@
 // zul/table/db_postgres.cpp -- the PostgreSQL connection (libpq): queries
-// read through a cursor a batch of rows at a time, rows written by COPY in
+// read through a cursor a batch of rows at a time (the rows of a table by a
+// binary COPY on a second connection when it can), rows written by COPY in
 // batches, values always sent as parameters.
 #include <libpq-fe.h>
 
@@ -9,6 +10,7 @@
 #include "sqlgen/column_types.hpp"
 #include "sqlgen/put_format.hpp"
 #include "zul/table/db_connection.hpp"
+#include "zul/table/db_pg_copy.hpp"
 
 namespace zul::table::db {
 
@@ -16,6 +18,11 @@ namespace {
 
 constexpr int kFetchRows = 2000;
 constexpr size_t kCopyBytes = 1 << 20;
+// Dates in ISO form, floats in their shortest exact form, timestamps with
+// a time zone shown in UTC, text in UTF-8.
+constexpr const char* kSessionSettings =
+    "SET DateStyle = ISO; SET extra_float_digits = 1; SET TimeZone = 'UTC'; "
+    "SET client_encoding = 'UTF8'; SET IntervalStyle = iso_8601";
 
 // Type OIDs of the catalogue pg_type (stable across versions).
 enum : Oid {
@@ -81,11 +88,8 @@ class PgConnection : public Connection {
       throw TableError("The PostgreSQL database (" + shown_ + ") cannot be reached: " + why);
     }
     PQsetNoticeProcessor(pg_, [](void*, const char*) {}, nullptr);  // no chatter on stderr
-    // Dates in ISO form, floats in their shortest exact form, timestamps
-    // with a time zone shown in UTC, text in UTF-8.
-    execute("SET DateStyle = ISO; SET extra_float_digits = 1; SET TimeZone = 'UTC'; "
-            "SET client_encoding = 'UTF8'; SET IntervalStyle = iso_8601",
-            {});
+    execute(kSessionSettings, {});
+    copyReader_ = std::make_unique<PgCopyReader>(conninfo, kSessionSettings);
     // zul_put and zul_puti (formatted BY values) live in pg_temp and go with
     // the session. A server that refuses them (a standby, no TEMP right)
     // leaves formatted BY values to the row path.
@@ -132,6 +136,7 @@ class PgConnection : public Connection {
   }
 
   int64_t execute(std::string_view sql, const std::vector<Value>& params) override {
+    wrote_ = wrote_ || depth_ > 0;
     Result r(run(sql, params, PGRES_COMMAND_OK));
     const char* n = PQcmdTuples(r.r);
     return n && *n ? std::stoll(n) : 0;
@@ -143,7 +148,51 @@ class PgConnection : public Connection {
   // Binary rows: the text of a text column is its bytes, and a double
   // precision value needs no formatting by the server nor parsing here.
   std::unique_ptr<RowStream> queryNumbersAndText(std::string_view sql) override {
+    if (auto rows = copyRows(sql)) return rows;
     return openCursor(sql, {}, true);
+  }
+
+  // The rows by COPY on the second connection, when it sees what this one
+  // sees: the transaction's snapshot, exported before the transaction
+  // wrote anything (the other session cannot see uncommitted rows), and no
+  // temporary table in this session (invisible to the other, and able to
+  // hide a table of the same name). Null otherwise.
+  std::unique_ptr<RowStream> copyRows(std::string_view sql) {
+    if (copyReader_->busy()) return nullptr;
+    begin();  // held until the stream ends, like a cursor's
+    std::unique_ptr<RowStream> rows;
+    try {
+      if (snapshot_.empty() && !wrote_) snapshot_ = exportSnapshot();
+      if (!snapshot_.empty() && !hasTemporaryTables())
+        rows = copyReader_->open(snapshot_, std::string(sql), describe(), [this] { endQuietly(); });
+    } catch (...) {
+      endQuietly();
+      throw;
+    }
+    if (!rows) end();
+    return rows;
+  }
+
+  std::string exportSnapshot() {
+    // A standby cannot export one.
+    Result r(run("SELECT CASE WHEN pg_catalog.pg_is_in_recovery() THEN '' "
+                 "ELSE pg_catalog.pg_export_snapshot() END",
+                 {}, PGRES_TUPLES_OK));
+    return PQntuples(r.r) == 1 ? PQgetvalue(r.r, 0, 0) : "";
+  }
+
+  bool hasTemporaryTables() {
+    Result r(run("SELECT 1 FROM pg_catalog.pg_class WHERE relnamespace = "
+                 "pg_catalog.pg_my_temp_schema() LIMIT 1",
+                 {}, PGRES_TUPLES_OK));
+    return PQntuples(r.r) > 0;
+  }
+
+  void endQuietly() {
+    try {
+      end();
+    } catch (...) {
+    }
   }
 
   std::unique_ptr<RowStream> openCursor(std::string_view sql, const std::vector<Value>& params,
@@ -201,10 +250,7 @@ class PgConnection : public Connection {
   }
   void closeCursor(const std::string& cursor) {
     if (PQtransactionStatus(pg_) == PQTRANS_INTRANS) PQclear(PQexec(pg_, ("CLOSE " + cursor).c_str()));
-    try {
-      end();
-    } catch (...) {
-    }
+    endQuietly();
   }
 
   void begin() override {
@@ -218,6 +264,8 @@ class PgConnection : public Connection {
         depth_ = 0;
         throw;
       }
+      wrote_ = false;
+      snapshot_.clear();
     }
   }
   void markCommit() override { commitAsked_ = true; }
@@ -289,6 +337,7 @@ class PgConnection : public Connection {
 
   // Sends one batch of COPY text.
   void copy(const std::string& table, const std::string& data) {
+    wrote_ = true;
     Result start(run("COPY " + quoteName(table) + " FROM STDIN", {}, PGRES_COPY_IN));
     if (PQputCopyData(pg_, data.data(), static_cast<int>(data.size())) != 1 ||
         PQputCopyEnd(pg_, nullptr) != 1)
@@ -304,6 +353,10 @@ class PgConnection : public Connection {
   int depth_ = 0;
   bool commitAsked_ = false;
   int cursors_ = 0;
+  // The transaction has run a statement that may have written.
+  bool wrote_ = false;
+  std::string snapshot_;  // exported by this transaction for the reader
+  std::unique_ptr<PgCopyReader> copyReader_;
 };
 
 PgRows::~PgRows() { conn_.closeCursor(cursor_); }

@@ -16,6 +16,7 @@
 #include <string_view>
 #include <vector>
 
+#include "zul/table/by_groups.hpp"
 #include "zul/table/csv.hpp"
 #include "zul/table/read_ahead.hpp"
 #include "zul/table/table.hpp"
@@ -31,8 +32,7 @@ inline std::string_view trimRight(std::string_view s) {
 
 }  // namespace detail
 
-struct InputTable::Impl {
-  enum class State { NotStarted, InGroup, GroupEnded, Finished };
+struct InputTable::Impl : detail::ByGroupWalk<InputTable::Impl> {
 
   detail::MappedFile file;
   std::string name;  // for messages
@@ -43,23 +43,12 @@ struct InputTable::Impl {
 
   detail::Row rows[2];
   int cur = 0;
-  bool hasRecord = false;
   size_t pos = 0;
   int64_t line = 0;
 
-  State state = State::NotStarted;
   size_t groupStart = 0;
   int64_t groupLine = 0;
-
-  // BY variables and the current group's values.
-  std::vector<int> byCols;
-  std::vector<bool> byDesc;
-  std::vector<bool> byChar;
-  std::vector<std::string> byNames;
-  bool notSorted = false;
   bool orderChecked = false;  // the whole table was found in BY order
-  std::vector<double> keyNum;
-  std::vector<std::string> keyText;
 
   // Threaded-read mode: numbers parsed ahead on helper threads (declared
   // after the mapping, so the helpers stop before it is unmapped).
@@ -190,112 +179,60 @@ struct InputTable::Impl {
     return detail::convertNumber(t.data(), t.size(), d) ? d : missingValue();
   }
 
-  // Sign of (row's BY values - the group's) in BY order; 0 when equal.
-  int orderOf(const detail::Row& row) const {
-    for (size_t k = 0; k < byCols.size(); ++k) {
-      int c;
-      if (byChar[k]) {
-        std::string_view a = row.isMissing(byCols[k]) ? std::string_view()
-                                                       : detail::trimRight(row.text(byCols[k]));
-        int m = a.compare(keyText[k]);
-        c = m < 0 ? -1 : (m > 0 ? 1 : 0);
-      } else {
-        double a = fieldNumber(row, byCols[k]), b = keyNum[k];
-        bool ma = isMissing(a), mb = isMissing(b);
-        // Missing sorts below every number.
-        if (ma || mb) c = ma == mb ? 0 : (ma ? -1 : 1);
-        else c = a < b ? -1 : (a > b ? 1 : 0);
-      }
-      if (c != 0) return byDesc[k] ? -c : c;
-    }
-    return 0;
+  // The scratch row against the group, for the walk (by_groups.hpp).
+  int scratchOrder() const {
+    const detail::Row& r = rows[1 - cur];
+    return by.orderOf([&](int c) { return fieldNumber(r, c); },
+                      [&](int c) { return byText(r, c); });
+  }
+  void takeScratchKey() {
+    const detail::Row& r = rows[1 - cur];
+    by.take([&](int c) { return fieldNumber(r, c); }, [&](int c) { return byText(r, c); });
+  }
+  std::string_view byText(const detail::Row& row, int c) const {
+    return row.isMissing(c) ? std::string_view() : detail::trimRight(row.text(c));
   }
 
-  void takeKey(const detail::Row& row) {
-    for (size_t k = 0; k < byCols.size(); ++k) {
-      if (byChar[k]) {
-        keyText[k] = row.isMissing(byCols[k]) ? std::string() : std::string(detail::trimRight(row.text(byCols[k])));
-      } else {
-        keyNum[k] = fieldNumber(row, byCols[k]);
-      }
-    }
-  }
+  std::string describeKey() const { return by.describe(); }
 
-  std::string describeKey() const {
-    std::string s;
-    for (size_t k = 0; k < byCols.size(); ++k) {
-      if (k) s += ' ';
-      s += byNames[k];
-      s += '=';
-      if (byChar[k]) s += keyText[k];
-      else s += isMissing(keyNum[k]) ? std::string(".") : formatNumber(keyNum[k]);
-    }
-    return s;
+  void startTable() {
+    if (!by.empty() && !by.notSorted && !orderChecked) checkOrder();
+    pos = dataStart;
+    line = dataLine;
   }
-
-  bool nextRecord() {
-    return nextRecordWith([](size_t, const char*&, const char*, detail::Field&) { return false; });
+  // The row at pos; the position moves only when it is accepted.
+  bool readHead() { return parseAt(rows[1 - cur]); }
+  bool readNext() {
+    return readNext([](size_t, const char*&, const char*, detail::Field&) { return false; });
   }
-
-  // The next record of the group, tokenized with the consume hook of
-  // detail::readRowWith().
+  // Tokenized with the consume hook of detail::readRowWith().
   template <class Consume>
-  bool nextRecordWith(Consume&& consume) {
-    if (state != State::InGroup) return false;
+  bool readNext(Consume&& consume) {
     detail::Row& r = rows[1 - cur];
     detail::RowStatus st = detail::readRowWith(file.data(), file.size(), pos, line, skipBlank, r, consume);
-    if (st != detail::RowStatus::Ok) {
-      if (st == detail::RowStatus::Unterminated)
-        throw TableError("Table " + name + ": the quoted field that starts on line " +
-                         std::to_string(r.line) + " is never closed.");
-      state = State::GroupEnded;
-      return false;
-    }
+    if (st == detail::RowStatus::Unterminated)
+      throw TableError("Table " + name + ": the quoted field that starts on line " +
+                       std::to_string(r.line) + " is never closed.");
+    if (st != detail::RowStatus::Ok) return false;
     if (r.nFields != nCols) throw fieldCountError(r);
-    if (!byCols.empty() && orderOf(r) != 0) {
-      state = State::GroupEnded;
-      return false;
-    }
+    return true;
+  }
+  void markGroupStart() {
+    groupStart = pos;
+    groupLine = line;
+  }
+  void acceptScratch() {
+    const detail::Row& r = rows[1 - cur];
     pos = r.end;
     line = r.nextLine;
     cur = 1 - cur;
-    hasRecord = true;
     lazy = false;
-    return true;
   }
-
-  // Enters the group that starts at pos; 0 when there is none.
-  int enterGroup(bool checkOrder) {
-    detail::Row& r = rows[1 - cur];
-    size_t start = pos;
-    int64_t startLine = line;
-    if (!parseAt(r)) {
-      state = State::Finished;
-      hasRecord = false;
-      return 0;
-    }
-    if (checkOrder && !notSorted && orderOf(r) < 0) {
-      std::string before = describeKey();
-      takeKey(r);
-      std::string list;
-      for (size_t k = 0; k < byNames.size(); ++k) {
-        if (k) list += ' ';
-        if (byDesc[k]) list += "DESCENDING ";
-        list += byNames[k];
-      }
-      state = State::Finished;
-      hasRecord = false;
-      throw TableError("Table " + name + " is not sorted by the BY variables (" + list +
-                       "): the row on line " + std::to_string(r.line) + " (" + describeKey() +
-                       ") comes after a row with " + before +
-                       ". Sort the table, or add NOTSORTED to the BY statement.");
-    }
-    takeKey(r);
-    groupStart = start;
-    groupLine = startLine;
-    state = State::InGroup;
-    hasRecord = false;
-    return 1;
+  TableError orderError(const std::string& before) const {
+    return TableError("Table " + name + " is not sorted by the BY variables (" + by.list() +
+                      "): the row on line " + std::to_string(rows[1 - cur].line) + " (" +
+                      by.describe() + ") comes after a row with " + before +
+                      ". Sort the table, or add NOTSORTED to the BY statement.");
   }
 
   // Walks every BY group once, so that rows out of order are reported
@@ -314,37 +251,14 @@ struct InputTable::Impl {
   int nextByGroup() {
     cursorMoved();
     lazy = false;
-    switch (state) {
-      case State::NotStarted:
-        if (!byCols.empty() && !notSorted && !orderChecked) {
-          checkOrder();
-          state = State::NotStarted;
-        }
-        pos = dataStart;
-        line = dataLine;
-        if (byCols.empty()) {
-          groupStart = pos;
-          groupLine = line;
-          state = State::InGroup;
-          hasRecord = false;
-          return 1;
-        }
-        return enterGroup(false);
-      case State::InGroup:
-        while (nextRecord()) {
-        }
-        [[fallthrough]];
-      case State::GroupEnded:
-        if (byCols.empty()) {
-          state = State::Finished;
-          hasRecord = false;
-          return 0;
-        }
-        return enterGroup(true);
-      case State::Finished:
-        return 0;
-    }
-    return 0;
+    return ByGroupWalk::nextByGroup();
+  }
+
+  // The next record of the group, tokenized with the consume hook of
+  // detail::readRowWith().
+  template <class Consume>
+  bool nextRecordWith(Consume&& consume) {
+    return nextRecord(std::forward<Consume>(consume));
   }
 
   void rewindGroup() {

@@ -323,21 +323,20 @@ void InputTable::setBy(const BySpec& by) {
   }
   by_ = by;
   byColumns_ = cols;
-  im.byCols = cols;
-  im.byDesc.clear();
-  im.byChar.clear();
-  im.byNames.clear();
+  detail::ByKeys keys;
+  keys.cols = cols;
   for (size_t k = 0; k < cols.size(); ++k) {
-    im.byDesc.push_back(by.variables[k].descending);
-    im.byChar.push_back(columns_[static_cast<size_t>(cols[k])].isCharacter());
-    im.byNames.push_back(columns_[static_cast<size_t>(cols[k])].name);
+    keys.desc.push_back(by.variables[k].descending);
+    keys.isChar.push_back(columns_[static_cast<size_t>(cols[k])].isCharacter());
+    keys.names.push_back(columns_[static_cast<size_t>(cols[k])].name);
   }
-  im.notSorted = by.notSorted;
+  keys.notSorted = by.notSorted;
+  keys.num.assign(cols.size(), missingValue());
+  keys.text.assign(cols.size(), std::string());
+  im.by = keys;
   im.orderChecked = false;
-  im.keyNum.assign(cols.size(), missingValue());
-  im.keyText.assign(cols.size(), std::string());
   im.rewindTable();
-  if (db_) db_->setBy(cols, im.byDesc, by.notSorted);
+  if (db_) db_->setBy(keys);
 }
 
 int InputTable::nextByGroup() { return db_ ? db_->nextByGroup() : impl_->nextByGroup(); }
@@ -362,14 +361,14 @@ std::string InputTable::byDescription() const {
 }
 
 double InputTable::byNumber(int k) const {
-  const std::vector<double>& keys = db_ ? db_->keyNum : impl_->keyNum;
-  if (k < 0 || k >= static_cast<int>(keys.size()) || impl_->byChar[static_cast<size_t>(k)])
+  const std::vector<double>& keys = db_ ? db_->by.num : impl_->by.num;
+  if (k < 0 || k >= static_cast<int>(keys.size()) || impl_->by.isChar[static_cast<size_t>(k)])
     return missingValue();
   return keys[static_cast<size_t>(k)];
 }
 
 std::string_view InputTable::byText(int k) const {
-  const std::vector<std::string>& keys = db_ ? db_->keyText : impl_->keyText;
+  const std::vector<std::string>& keys = db_ ? db_->by.text : impl_->by.text;
   if (k < 0 || k >= static_cast<int>(keys.size())) return {};
   return keys[static_cast<size_t>(k)];
 }
@@ -399,6 +398,35 @@ std::string_view InputTable::text(int col) const {
 
 namespace {
 
+uint64_t load8(const char* p) {
+  uint64_t w;
+  std::memcpy(&w, p, 8);
+  return w;
+}
+
+uint64_t load4(const char* p) {
+  uint32_t w;
+  std::memcpy(&w, p, 4);
+  return w;
+}
+
+// The bytes [p, p + n), n from 1 to 16, as two little-endian words padded
+// with zero bytes, read with fixed-size loads that stay inside the range
+// (a copy of variable length is a library call per field): the tail is
+// loaded ending at p + n and shifted down.
+void loadUpTo16(const char* p, size_t n, uint64_t w[2]) {
+  if (n >= 8) {
+    w[0] = load8(p);
+    w[1] = n > 8 ? load8(p + n - 8) >> (8 * (16 - n)) : 0;
+  } else if (n >= 4) {
+    w[0] = load4(p) | (load4(p + n - 4) >> (8 * (8 - n))) << 32;
+    w[1] = 0;
+  } else {
+    w[0] = w[1] = 0;
+    for (size_t i = 0; i < n; ++i) w[0] |= uint64_t{static_cast<unsigned char>(p[i])} << (8 * i);
+  }
+}
+
 // True when the unsigned number text [p, p + n), n from 1 to 16, is
 // already the shortest form std::to_chars would write: digits with at most
 // one point, at most 15 of them, no leading or trailing zeros, no bare
@@ -408,20 +436,22 @@ namespace {
 // digit the fixed form is shorter than the exponent form. Eight bytes at a
 // time.
 bool isWrittenShort(const char* p, size_t n) {
-  uint64_t w[2] = {0, 0};
-  std::memcpy(w, p, n);
+  uint64_t w[2];
+  loadUpTo16(p, n, w);
   int points = 0;
+  uint64_t pointAt[2];
   for (int k = 0; k < 2; ++k) {
     const size_t here = n > 8u * k ? std::min<size_t>(8, n - 8u * k) : 0;
     const uint64_t live = detail::kLowBytes[here] & 0x8080808080808080ULL;
-    const uint64_t point = detail::bytesEqual(w[k], '.') & live;
-    if ((~detail::digitBytes(w[k]) & live & ~point) != 0) return false;
-    points += detail::popcount64(point);
+    pointAt[k] = detail::bytesEqual(w[k], '.') & live;
+    if ((~detail::digitBytes(w[k]) & live & ~pointAt[k]) != 0) return false;
+    points += detail::popcount64(pointAt[k]);
   }
   const char* e = p + n;
   if (points > 1 || static_cast<int>(n) - points > 15) return false;
   if (points == 0) return e[-1] != '0' && p[0] != '0';
-  const char* dot = static_cast<const char*>(std::memchr(p, '.', n));
+  const char* dot = p + (pointAt[0] ? __builtin_ctzll(pointAt[0]) >> 3
+                                    : 8 + (__builtin_ctzll(pointAt[1]) >> 3));
   if (dot == p || dot + 1 == e || e[-1] == '0') return false;
   return p[0] != '0' || (dot == p + 1 && dot[1] != '0');
 }

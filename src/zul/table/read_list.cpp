@@ -93,7 +93,7 @@ void ReadList::convertSlot(const Slot& s, double* values, char* text) {
 
 bool ReadList::aheadUsable() {
   InputTable::Impl& im = *table_->impl_;
-  if (im.threaded && fused_ && textBytes_ == 0 && !im.aheadOff && im.byCols.empty() &&
+  if (im.threaded && fused_ && textBytes_ == 0 && !im.aheadOff && im.by.empty() &&
       im.state == InputTable::Impl::State::InGroup)
     return true;
   if (im.ahead) im.stopAhead();
