@@ -74,6 +74,9 @@ def main():
     init = kinds["InitPatternPlot"]
     check(len(init) == 3, "three pairs of three factors")
     check(len(texts(init[0], "point")) == nvars, "a label per variable")
+    # The first factor of the pair vertical, as on the character plot's page.
+    check("on Factor2 (horizontal) and Factor1 (vertical)" in init[0].find("s:desc", NS).text,
+          "axes of the first pair: " + init[0].find("s:desc", NS).text)
     check(count(init[0], "circle", "ref") == 2, "two reference circles")
     check(sorted(t.strip() for t in texts(init[0], "circlelabel")) == ["25%", "9%"],
           "circle labels: %s" % texts(init[0], "circlelabel"))
