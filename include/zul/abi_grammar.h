@@ -6,7 +6,8 @@
  * The grammar is plain data read by the host's recursive-descent parser
  * (src/zul/parse). A step is a list of statements; the first one is the
  * procedure statement (statements[0], e.g. FACTOR), the others are
- * subordinate statements (VAR, BY, ...), each at most once per step.
+ * subordinate statements (VAR, BY, ...), each at most once per step but
+ * for ZUL_STMT_REPEATED ones.
  *
  * Spellings. Every name in the grammar is a string of spellings separated
  * by '|', the main spelling first: "NFACTORS|NFACTOR|NFACT|N". Spellings
@@ -24,6 +25,11 @@
  *   ZUL_STMT_PRIORS   name word ;  or  name number [,] number ... ;
  *                     fills slots[list]: a word from words[] stores its
  *                     code (count 0); numbers are a ZUL_VALUE_NUMBERS value
+ *   ZUL_STMT_REPEATED name option ... ;       as ZUL_STMT_OPTIONS, but it may
+ *                     be given any number of times: each occurrence fills
+ *                     its own zul_occurrence (zul_parsed.occurrences) with
+ *                     its options' bits and slots; the main record gets
+ *                     only the statement's flagBit
  * Variable lists (resolved against the columns of DATA=): names; x1-x5
  * (same prefix, numbered suffixes); a--d, a-NUMERIC-d, a-CHARACTER-d and
  * a-CHAR-d (columns from a to d in table order, all, numeric only or
@@ -117,7 +123,8 @@ enum zul_statement_kind {
   ZUL_STMT_VARLIST = 1,
   ZUL_STMT_BY = 2,
   ZUL_STMT_ONEVAR = 3,
-  ZUL_STMT_PRIORS = 4
+  ZUL_STMT_PRIORS = 4,
+  ZUL_STMT_REPEATED = 5
 };
 
 /* zul_statement.varType: what a variable list may hold. */
@@ -242,6 +249,16 @@ typedef struct zul_varlist {
   int32_t line, column;       /* of the statement */
 } zul_varlist;
 
+/* One occurrence of a ZUL_STMT_REPEATED statement: its options' flag bits
+ * and value slots, numbered as in the main record. */
+typedef struct zul_occurrence {
+  int32_t statement;        /* index in zul_grammar.statements */
+  int32_t line, column;     /* of the statement */
+  int32_t reserved;
+  uint8_t flags[ZUL_FLAG_BYTES];
+  zul_slot slots[ZUL_SLOT_COUNT];
+} zul_occurrence;
+
 typedef struct zul_parsed {
   struct zul_table *tables[ZUL_DS_COUNT]; /* open tables, NULL when not given */
   uint8_t tableGiven[ZUL_DS_COUNT];       /* written in the statement */
@@ -251,6 +268,9 @@ typedef struct zul_parsed {
   zul_slot slots[ZUL_SLOT_COUNT];
   const char *file;                       /* where the step starts */
   int32_t line, column;
+  int32_t nOccurrences;                   /* of ZUL_STMT_REPEATED statements, */
+  int32_t reserved2;                      /* in the order written */
+  const zul_occurrence *occurrences;
 } zul_parsed;
 
 static inline int zul_flag_test(const uint8_t *flags, int bit) {

@@ -15,6 +15,7 @@
 #include <cstring>
 #include <deque>
 #include <map>
+#include <utility>
 
 #include <fmt/format.h>
 
@@ -35,6 +36,7 @@ struct ParsedStep::Storage {
   std::deque<std::vector<uint8_t>> bytes;
   std::deque<std::vector<zul_pair>> pairs;
   std::deque<zul_code_list> codeLists;
+  std::vector<zul_occurrence> occurrences;
 
   const char* text(std::string s) { return texts.emplace_back(std::move(s)).c_str(); }
 };
@@ -148,6 +150,15 @@ struct ResolvedList {
   std::vector<Position> where;
 };
 
+// One occurrence of a statement that may be repeated: its own bits and
+// slots.
+struct Occurrence {
+  int statement = 0;
+  Position pos;
+  uint8_t flags[ZUL_FLAG_BYTES] = {};
+  std::map<int, SlotValue> slots;
+};
+
 struct SyntaxError {};  // unwinds one statement after its fault was reported
 
 class StepParser {
@@ -182,6 +193,7 @@ class StepParser {
   }
 
   void statement(const zul_statement& s);
+  void repeatedStatement(int which);
   void options(const zul_keyword* kws, int n, bool inParens, const std::string& where);
   void keyword(const zul_keyword& kw, const std::string& written, Position kwPos);
   void numberValue(const zul_keyword& kw, const std::string& name, const std::string& written);
@@ -223,6 +235,7 @@ class StepParser {
   bool bindLists(ParsedStep& out, const std::vector<ColumnInfo>& cols, const std::string& dataName);
   bool openOutputs(TableOpener& tables, zul_parsed& rec);
   void copySlot(ParsedStep::Storage& S, zul_slot& s, const SlotValue& v);
+  void copyOccurrences(ParsedStep::Storage& S, zul_parsed& rec);
   void logSemantics(const zul_parsed& rec, const std::vector<ColumnInfo>& cols);
 
   const Step& step_;
@@ -241,6 +254,7 @@ class StepParser {
   ListValue lists_[ZUL_LIST_COUNT];
   bool byNotSorted_ = false;
   std::vector<bool> seen_;
+  std::vector<Occurrence> occurrences_;
   std::vector<std::string> semLog_;
 };
 
@@ -285,6 +299,10 @@ void StepParser::run() {
         fail(s.pos, "Statement " + s.keyword() + " is not valid in a " + step_.procedure +
                         " step; expected one of: " + list + ", RUN.");
       }
+      if (g_.statements[which].kind == ZUL_STMT_REPEATED && which > 0) {
+        repeatedStatement(which);
+        continue;
+      }
       if (seen_[static_cast<size_t>(which)])
         fail(s.pos, "Only one " + mainSpelling(g_.statements[which].spellings) +
                         " statement is allowed in a step.");
@@ -293,6 +311,30 @@ void StepParser::run() {
     } catch (const SyntaxError&) {
     }
   }
+}
+
+// The options of one occurrence are parsed into fresh bits and slots, which
+// are then set aside; the main record keeps only the statement's bit.
+void StepParser::repeatedStatement(int which) {
+  const zul_statement& s = g_.statements[which];
+  setFlag(s.flagBit);
+  Occurrence occ;
+  occ.statement = which;
+  occ.pos = st_->pos;
+  std::swap(flags_, occ.flags);
+  std::swap(slots_, occ.slots);
+  auto restore = [&]() {
+    std::swap(flags_, occ.flags);
+    std::swap(slots_, occ.slots);
+  };
+  try {
+    options(s.keywords, s.nKeywords, false, "the " + mainSpelling(s.spellings) + " statement");
+  } catch (const SyntaxError&) {
+    restore();
+    throw;
+  }
+  restore();
+  occurrences_.push_back(std::move(occ));
 }
 
 void StepParser::statement(const zul_statement& s) {
@@ -1182,7 +1224,26 @@ void StepParser::bind(TableOpener& tables, ParsedStep& out, int& status) {
     if (index < 0 || index >= ZUL_SLOT_COUNT || !v.given) continue;
     copySlot(S, rec.slots[index], v);
   }
+  copyOccurrences(S, rec);
   if (debug_ & kDebugSemantics) logSemantics(rec, cols);
+}
+
+void StepParser::copyOccurrences(ParsedStep::Storage& S, zul_parsed& rec) {
+  S.occurrences.assign(occurrences_.size(), zul_occurrence{});
+  for (size_t k = 0; k < occurrences_.size(); ++k) {
+    const Occurrence& o = occurrences_[k];
+    zul_occurrence& z = S.occurrences[k];
+    z.statement = o.statement;
+    z.line = o.pos.line;
+    z.column = o.pos.column;
+    std::memcpy(z.flags, o.flags, sizeof z.flags);
+    for (const auto& [index, v] : o.slots) {
+      if (index < 0 || index >= ZUL_SLOT_COUNT || !v.given) continue;
+      copySlot(S, z.slots[index], v);
+    }
+  }
+  rec.nOccurrences = static_cast<int32_t>(S.occurrences.size());
+  rec.occurrences = S.occurrences.empty() ? nullptr : S.occurrences.data();
 }
 
 // Opens DATA= (or the table created last) and TARGET=; false after
@@ -1410,6 +1471,7 @@ std::vector<std::string> checkGrammar(const zul_grammar& g) {
     if (k == 0 && s.kind != ZUL_STMT_OPTIONS) problems.push_back(name + ": the procedure statement must take options");
     switch (s.kind) {
       case ZUL_STMT_OPTIONS:
+      case ZUL_STMT_REPEATED:
         break;
       case ZUL_STMT_VARLIST:
       case ZUL_STMT_BY:

@@ -175,6 +175,7 @@ void runProcedure(ProcState& ps) {
       if (engine && engine->ops && engine->ops->reset) engine->ops->reset(engine);
       ps.screeDone = false;
       ps.plotNotesGiven = false;
+      ps.graphNotesGiven = false;
       // A group that ends without a solution leaves no OUTSTAT= rows.
       holdGroupRows();
       analysisDriver(ps);

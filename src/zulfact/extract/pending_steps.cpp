@@ -5,6 +5,7 @@
 #include "zulfact/host/host.hpp"
 #include "zulfact/output/character_plot.hpp"
 #include "zulfact/output/graphs.hpp"
+#include "zulfact/output/path_diagram.hpp"
 #include "zulfact/rotate/unrotated_pattern.hpp"
 #include "zulfact/state/message_ids.hpp"
 
@@ -50,6 +51,6 @@ void loadingsGraph(ProcState& ps, bool oblique, int solutionIndex) {
   loadingsGraphs(ps, oblique, solutionIndex);
 }
 
-void pathDiagram(ProcState&) {}
+void pathDiagram(ProcState& ps) { pathDiagrams(ps); }
 
 }  // namespace zulfact

@@ -284,7 +284,7 @@ const zul_statement kStatements[] = {
     {"WEIGHT|WEIGHTS", ZUL_STMT_ONEVAR, ZUL_LIST_WEIGHT, -1, ZUL_VARS_NUMERIC, 0, nullptr, 0,
      nullptr},
     {"BY", ZUL_STMT_BY, ZUL_LIST_BY, -1, ZUL_VARS_ANY, count(kByOptions), kByOptions, 0, nullptr},
-    {"PATHDIAGRAM", ZUL_STMT_OPTIONS, -1, kBitPathDiagramStatement, ZUL_VARS_ANY,
+    {"PATHDIAGRAM", ZUL_STMT_REPEATED, -1, kBitPathDiagramStatement, ZUL_VARS_ANY,
      count(kPathDiagramOptions), kPathDiagramOptions, 0, nullptr},
 };
 

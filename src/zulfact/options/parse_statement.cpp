@@ -96,6 +96,7 @@ void StatementParser::run() {
   factorNamePrefix();  // ahead of the arrays, which need the name width
   allocateArrays();
   factorNames();
+  pathRequests();
   targetTable();
 
   const bool logParse = h_.diagSwitch("-zparse") > 0;

@@ -124,6 +124,9 @@ class StatementParser {
   void factorNames();
   void outTable();
   void outstatTable();
+  // parse_path.cpp
+  void pathRequests();
+  void checkPathLabels(const PathRequest& r);
   // step_arrays.cpp
   void allocateArrays();
   // engine_setup.cpp

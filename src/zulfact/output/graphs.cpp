@@ -18,24 +18,6 @@ namespace {
 
 bool drawing(const ProcState& ps) { return ps.sink != nullptr && ps.graphicsEnabled; }
 
-// A section of graphs nested in the current one (no heading level, so
-// that it does not replace the solution's section).
-void openGraphSection(void* sink, std::string_view name, msg::Id label) {
-  const char* text = host().hostString(label.group, label.number);
-  std::string_view labelText = text ? text : "";
-  zul_attr a[2] = {};
-  a[0].number = ZUL_SA_NAME;
-  a[0].kind = ZUL_SK_TEXT;
-  a[0].value.s = name.data();
-  a[0].second.i = static_cast<int64_t>(name.size());
-  a[1].number = ZUL_SA_LABEL;
-  a[1].kind = ZUL_SK_TEXT;
-  a[1].value.s = labelText.data();
-  a[1].second.i = static_cast<int64_t>(labelText.size());
-  checkSinkStatus(host().sinkDispatch(sink, ZUL_OP_SECTION, 2, a));
-  checkSinkStatus(host().sinkDispatch(sink, ZUL_OP_CLOSE, 0, nullptr));
-}
-
 void screeData(void* graph, const std::vector<ScreeRow>& rows) {
   TableWriter t(graph);
   t.beginTable("ScreePlotData");
@@ -166,12 +148,36 @@ void loadingsGraph(ProcState& ps, const LoadingsView& v, FactorPair pair, int nP
 
 }  // namespace
 
+// A section of graphs nested in the current one (no heading level, so
+// that it does not replace the solution's section).
+void openGraphSection(void* sink, std::string_view name, msg::Id label) {
+  const char* text = host().hostString(label.group, label.number);
+  std::string_view labelText = text ? text : "";
+  zul_attr a[2] = {};
+  a[0].number = ZUL_SA_NAME;
+  a[0].kind = ZUL_SK_TEXT;
+  a[0].value.s = name.data();
+  a[0].second.i = static_cast<int64_t>(name.size());
+  a[1].number = ZUL_SA_LABEL;
+  a[1].kind = ZUL_SK_TEXT;
+  a[1].value.s = labelText.data();
+  a[1].second.i = static_cast<int64_t>(labelText.size());
+  checkSinkStatus(host().sinkDispatch(sink, ZUL_OP_SECTION, 2, a));
+  checkSinkStatus(host().sinkDispatch(sink, ZUL_OP_CLOSE, 0, nullptr));
+}
+
 void loadingsGraphs(ProcState& ps, bool oblique, int solutionIndex) {
   if (!drawing(ps) || !requested(ps, solutionIndex) || !ps.loadings) return;
   const LoadingsView v = loadingsView(ps, oblique, solutionIndex);
   const int nPlotted = factorsPlotted(v.options->nPlot, ps.factorsRetained);
   const std::vector<FactorPair> pairs = factorPairs(nPlotted, v.options->flip);
   if (pairs.empty()) return;
+  // NPLOT= depends on the group's number of factors: capped, with a note
+  // once a group.
+  if (v.options->nPlot > ps.factorsRetained && !ps.graphNotesGiven) {
+    ps.graphNotesGiven = true;
+    host().message(msg::kPlotCountAboveFactors, {v.options->nPlot, ps.factorsRetained});
+  }
   openGraphSection(ps.sink, v.section,
                    v.refStructure ? msg::kRefStructurePlotsLabel : msg::kPatternPlotsLabel);
   for (FactorPair pair : pairs) loadingsGraph(ps, v, pair, nPlotted);

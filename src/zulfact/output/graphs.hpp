@@ -20,9 +20,17 @@
 //                            AveParCor4                  minimum)
 #pragma once
 
+#include <string_view>
+
+#include "zulfact/state/message_ids.hpp"
 #include "zulfact/state/proc_state.hpp"
 
 namespace zulfact {
+
+// A section of graphs nested in the current one (no heading level, so
+// that it does not replace the solution's section); closed with
+// TableWriter(sink).closeSection().
+void openGraphSection(void* sink, std::string_view name, msg::Id label);
 
 // Scree and variance-explained graphs of eigenvalues first .. nVars - 1.
 void screeGraphs(ProcState& ps, int first);

@@ -372,6 +372,16 @@ inline constexpr Id kPatternPlotNeedsTwoFactors = factor(1201);
 inline constexpr Id kPlotCharTooLarge = factor(1202);
 inline constexpr Id kPlotCharNegative = factor(1203);
 
+// ---- path diagrams (PATHDIAGRAM, PLOTS=PATHDIAGRAM) ----
+inline constexpr Id kPathDiagramNumberedLabel = factor(382);
+inline constexpr Id kPathDiagramLabel = factor(383);
+inline constexpr Id kPathDiagramsLabel = factor(384);
+inline constexpr Id kPathFactorSizeRaised = factor(362);
+inline constexpr Id kPathDiagramFailed = factor(363);
+inline constexpr Id kPathCorrIntervalFailed = factor(364);
+inline constexpr Id kPathLevelTooSmall = factor(367);
+inline constexpr Id kPathLabelUnknownName = factor(1204);
+
 // ---- titles, headings and footnotes of the listing ----
 inline constexpr Id kOverallMsaTitle = factor(14);
 inline constexpr Id kPriorsSmcTitle = factor(19);

@@ -156,6 +156,28 @@ struct PlotRequests {
   LoadingsPlotOptions initial, prerotated, rotated;
 };
 
+// One path diagram as requested: a PATHDIAGRAM statement, or the defaults
+// when PLOTS=PATHDIAGRAM stands alone. A number not given is -1; texts
+// point into the host's parsed record, which lives as long as the step.
+struct PathRequest {
+  int32_t arrange;       // 2 flow, 3 grouped flow, 4 grip; 9 or 0 automatic
+  int32_t nodeLabel;     // 0 not given, 1 names, 2 variable labels
+  double alpha;          // ALPHA=
+  double factorSize;     // FACTORSIZE=
+  double fuzz;           // FUZZ=
+  double cover;          // COVER=
+  double scale;          // DIAGRAMSCALE=
+  int32_t decp;          // DECP=
+  int32_t designHeight;  // DESIGNHEIGHT=
+  int32_t designWidth;   // DESIGNWIDTH=
+  int32_t textSizeMin;   // TEXTSIZEMIN=
+  bool noEstim, noVariance, noErrVar, noFactorVar, noTitle;
+  const zul_pair* labels;  // LABEL= pairs
+  int32_t nLabels;
+  const char* diagramLabel;  // DIAGRAMLABEL=, null when not given
+  const char* title;         // TITLE=, null when not given
+};
+
 // The step's record, in parts by lifetime. ProcState is their
 // composition, so `ps.field` reads the same as ever; a function that needs
 // one part takes that part (`const StepOptions&`, `const GroupData&`).
@@ -244,6 +266,8 @@ struct StepOptions {
   int32_t nameWidth;        // width of the OUTSTAT= _NAME_ column (parser)
   int32_t nScoreColumns;    // score columns declared in OUT= (parser)
   PlotRequests plots;       // parser
+  PathRequest* pathRequests;  // parser: one at least when plots.pathDiagram
+  int32_t nPathRequests;
 };
 
 // A BY group's data: written by the data pass (arrays allocated once by
@@ -289,6 +313,7 @@ struct Solution {
   int32_t mapFactors4;
   bool screeDone;
   bool plotNotesGiven;         // the pattern plots' notes of this group
+  bool graphNotesGiven;        // the loadings graphs' NPLOT= note of this group
   double communalTotal;
   int32_t obliqueCount;        // above 0 when the current solution is oblique
   // Iterative methods (PRINIT, ALPHA, ULS, ML, GLS):

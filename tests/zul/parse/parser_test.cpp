@@ -14,7 +14,7 @@ namespace {
 enum { kSlotN = 0, kSlotX, kSlotName, kSlotText, kSlotWord, kSlotCodes, kSlotPre, kSlotCirc,
        kSlotLab, kSlotLevel, kSlotPriors };
 enum { kBitFlag1 = 0, kBitPl = 1, kBitPlValue = 2, kBitP1 = 3, kBitP2 = 4, kBitFlip = 5,
-       kBitAuto = 6, kBitCirc = 7, kBitNotSorted = 8, kBitPriors = 9 };
+       kBitAuto = 6, kBitCirc = 7, kBitNotSorted = 8, kBitPriors = 9, kBitDraw = 10 };
 
 const zul_keyword kAutoOptions[] = {
     {"LEVEL", ZUL_VALUE_NUMBER, -1, kSlotLevel, ZUL_CHECK_MIN | ZUL_CHECK_MAX, 0, 1, 0, nullptr, 0, nullptr}};
@@ -45,14 +45,20 @@ const zul_keyword kProcOptions[] = {
 };
 const zul_keyword kByOptions[] = {{"NOTSORTED", ZUL_VALUE_FLAG, kBitNotSorted, -1, 0, 0, 0, 0, nullptr, 0, nullptr}};
 const zul_word kPriorsWords[] = {{"SMC", 1, -1, 1, 0, 0, nullptr}};
+const zul_keyword kDrawOptions[] = {
+    {"X", ZUL_VALUE_NUMBER, -1, kSlotX, ZUL_CHECK_MIN, 0, 0, 0, nullptr, 0, nullptr},
+    {"LAB", ZUL_VALUE_PAIRS, -1, kSlotLab, 0, 0, 0, 0, nullptr, 0, nullptr},
+    {"FLAG1", ZUL_VALUE_FLAG, kBitFlag1, -1, 0, 0, 0, 0, nullptr, 0, nullptr},
+};
 const zul_statement kStatements[] = {
     {"PROC", ZUL_STMT_OPTIONS, -1, -1, ZUL_VARS_ANY, 14, kProcOptions, 0, nullptr},
     {"VAR|VARIABLES", ZUL_STMT_VARLIST, ZUL_LIST_VAR, -1, ZUL_VARS_NUMERIC, 0, nullptr, 0, nullptr},
     {"BY", ZUL_STMT_BY, ZUL_LIST_BY, -1, ZUL_VARS_ANY, 1, kByOptions, 0, nullptr},
     {"FREQ", ZUL_STMT_ONEVAR, ZUL_LIST_FREQ, -1, ZUL_VARS_NUMERIC, 0, nullptr, 0, nullptr},
     {"PRIORS", ZUL_STMT_PRIORS, kSlotPriors, kBitPriors, ZUL_VARS_ANY, 0, nullptr, 1, kPriorsWords},
+    {"DRAW", ZUL_STMT_REPEATED, -1, kBitDraw, ZUL_VARS_ANY, 3, kDrawOptions, 0, nullptr},
 };
-const zul_grammar kGrammar = {ZUL_GRAMMAR_FORMAT, 0, 5, kStatements};
+const zul_grammar kGrammar = {ZUL_GRAMMAR_FORMAT, 0, 6, kStatements};
 
 // ---- tables: named column lists standing in for the host's table layer ----
 
@@ -125,6 +131,38 @@ Result parse(const std::string& text, ColumnTables* tablesIn = nullptr, unsigned
 class Parser : public ::testing::Test {};
 
 TEST_F(Parser, GrammarOfTheTestIsSound) { EXPECT_TRUE(checkGrammar(kGrammar).empty()); }
+
+// Each occurrence of a repeatable statement keeps its own options; none of
+// them leaks into the main record or into another occurrence.
+TEST_F(Parser, RepeatedStatementKeepsEachOccurrence) {
+  Result r = parse("proc data=t x=5; draw x=1 flag1; draw lab=[a='A b']; draw;");
+  ASSERT_EQ(r.status, 0) << (r.lines.empty() ? "" : r.lines[0]);
+  const zul_parsed& rec = r.rec();
+  EXPECT_TRUE(zul_flag_test(rec.flags, kBitDraw));
+  EXPECT_FALSE(zul_flag_test(rec.flags, kBitFlag1));
+  EXPECT_EQ(rec.slots[kSlotX].v.number, 5);
+  EXPECT_EQ(rec.slots[kSlotLab].given, 0);
+  ASSERT_EQ(rec.nOccurrences, 3);
+  const zul_occurrence* o = rec.occurrences;
+  EXPECT_EQ(o[0].statement, 5);
+  EXPECT_EQ(o[0].slots[kSlotX].v.number, 1);
+  EXPECT_TRUE(zul_flag_test(o[0].flags, kBitFlag1));
+  EXPECT_EQ(o[1].slots[kSlotX].given, 0);
+  EXPECT_FALSE(zul_flag_test(o[1].flags, kBitFlag1));
+  ASSERT_EQ(o[1].slots[kSlotLab].count, 1);
+  const auto* pairs = static_cast<const zul_pair*>(o[1].slots[kSlotLab].data);
+  EXPECT_STREQ(pairs[0].name, "a");
+  EXPECT_STREQ(pairs[0].text, "A b");
+  EXPECT_EQ(o[2].slots[kSlotLab].given, 0);
+  EXPECT_LT(o[1].line * 1000 + o[1].column, o[2].line * 1000 + o[2].column);
+}
+
+TEST_F(Parser, RepeatedStatementFaultIsReported) {
+  Result r = parse("proc data=t; draw x=1; draw x=-1;");
+  EXPECT_NE(r.status, 0);
+  ASSERT_FALSE(r.lines.empty());
+  EXPECT_NE(r.lines[0].find("X"), std::string::npos) << r.lines[0];
+}
 
 TEST_F(Parser, EveryValueFormFillsItsSlot) {
   Result r = parse(
