@@ -82,7 +82,8 @@ Diagram readDiagram(const Item& data) {
     l.both = cellText(row, c.dir) == "Both";
     l.label = cellText(row, c.label);
     l.value = cellNumber(row, c.val, 0);
-    l.tested = std::isfinite(cellNumber(row, c.se, NAN));
+    // (a standard error of -1: no interval could be formed, so no test)
+    l.tested = cellNumber(row, c.se, -1) >= 0;
     l.significant = !l.label.empty() && l.label.back() == '*';
     d.links.push_back(std::move(l));
   }
@@ -102,6 +103,10 @@ double numberValue(const Item& g, std::string_view name, double fallback) {
   const Value* v = g.value(name);
   return v && v->isNumber() && std::isfinite(v->number) ? v->number : fallback;
 }
+
+// DIAGRAMSCALE= (0 to 6) zooms the drawing; anything else (the module's
+// default of 10, or 0) leaves it at its design size.
+double zoomOf(double scale) { return scale > 0 && scale <= 6 ? scale : 1; }
 
 Settings readSettings(const Item& g) {
   Settings s;
@@ -220,7 +225,7 @@ std::string pathDiagramSvg(const Item& g, bool standalone) {
                        : !g.titles.empty() ? g.titles.front().text
                                            : (g.label.empty() ? g.name : g.label);
   SvgWriter svg(s.width, s.height, title, describe(d, s));
-  svg.setZoom(numberValue(g, "_pdScale", 1));
+  svg.setZoom(zoomOf(numberValue(g, "_pdScale", 0)));
   if (!s.title.empty()) svg.text({s.width / 2, 22}, s.title, Anchor::Middle, "title");
   drawLinks(svg, d, pl);
   drawNodes(svg, d);

@@ -259,6 +259,14 @@ Point border(const Node& n, Point toward) {
   return {n.c.x + t * dx, n.c.y + t * dy};
 }
 
+// A path ends at the middle of the variable's side that faces the
+// factors, so that it never runs through the other variables of its row
+// or column on the way in.
+Point facingSide(const Node& n, Point from, Arrangement a) {
+  if (a == Arrangement::Grip) return {n.c.x, n.c.y + (from.y > n.c.y ? n.hh : -n.hh)};
+  return {n.c.x + (from.x < n.c.x ? -n.hw : n.hw), n.c.y};
+}
+
 Point outward(Side s) {
   switch (s) {
     case Side::Left: return {-1, 0};
@@ -329,8 +337,8 @@ Route routeOf(const Diagram& d, const Link& l, const Settings& s) {
     return r;
   }
   if (!l.both) {
-    r.a = border(a, b.c);
-    r.b = border(b, a.c);
+    r.b = b.factor ? border(b, a.c) : facingSide(b, a.c, s.arrangement);
+    r.a = border(a, r.b);
     return r;
   }
   // An arc bulging away from the arrangement: left of the factor column in
@@ -395,7 +403,7 @@ Placement route(const Diagram& d, const Settings& s) {
 
 double minimumFont(double textSizeMin) {
   if (!(textSizeMin > 0)) return 7;
-  return std::clamp(textSizeMin <= 1 ? kFont * textSizeMin : textSizeMin, 4.0, kFont);
+  return std::clamp(kFont * textSizeMin, 4.0, kFont);
 }
 
 Arrangement arrangementOf(std::string_view name) {
@@ -436,7 +444,7 @@ FittedLabel fitLabel(const std::string& label, double room, double font, double 
 
 Placement layOut(Diagram& d, Settings& s) {
   const bool grip = s.arrangement == Arrangement::Grip;
-  sizeNodes(d, s, grip ? 110 : std::min(180.0, 0.3 * s.width));
+  sizeNodes(d, s, grip ? 110 : 180);
   if (grip) {
     gripLayout(d, s);
   } else {

@@ -76,8 +76,8 @@ struct Placement {
 // whose ends are not nodes are left out.
 Diagram readDiagram(const output::Item& data);
 
-// The smallest font in pixels for _TextSizeMin: a fraction of the
-// 12-pixel font when at most 1, else a size in pixels; 4 to 12.
+// The smallest font in pixels for _TextSizeMin, a fraction of the
+// 12-pixel font; 4 to 12 pixels (7 when not given).
 double minimumFont(double textSizeMin);
 Arrangement arrangementOf(std::string_view name);  // flow unless named
 const char* arrangementName(Arrangement a);

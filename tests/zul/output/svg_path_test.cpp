@@ -211,8 +211,8 @@ TEST(PathDiagram, LongLabelsShrinkThenShortenWithTheWholeNameInATooltip) {
 
 TEST(PathDiagram, SettingsReadAsDocumented) {
   EXPECT_EQ(minimumFont(0.5), 6);
-  EXPECT_EQ(minimumFont(9), 9);
-  EXPECT_EQ(minimumFont(40), 12);
+  EXPECT_EQ(minimumFont(0.1), 4);
+  EXPECT_EQ(minimumFont(4), 12);
   EXPECT_EQ(minimumFont(0), 7);
   EXPECT_EQ(arrangementOf("grip"), Arrangement::Grip);
   EXPECT_EQ(arrangementOf("unknown"), Arrangement::Flow);
