@@ -216,6 +216,16 @@ TEST(PathDiagram, SettingsReadAsDocumented) {
   EXPECT_EQ(minimumFont(0), 7);
   EXPECT_EQ(arrangementOf("grip"), Arrangement::Grip);
   EXPECT_EQ(arrangementOf("unknown"), Arrangement::Flow);
+  // The smallest diagrams still draw (one factor, one variable), an empty one not.
+  for (const char* alg : {"flow", "groupedflow", "grip"}) {
+    Fixture one;
+    one.factors = one.variables = 1;
+    one.arrangement = alg;
+    EXPECT_EQ(count(graphSvg(diagram(one), false), "class=\"node\""), 2u) << alg;
+  }
+  Item empty = diagram(Fixture{});
+  empty.data.front().rows.clear();
+  EXPECT_EQ(graphSvg(empty, false), "");
   // A link to a node that is not in the table is left out, not drawn to nowhere.
   Item g = diagram(Fixture{});
   Item& t = g.data.front();
