@@ -255,14 +255,20 @@ TEST(FactorGrammar, SubordinateStatements) {
   EXPECT_TRUE(r.bit(kBitPriorsStatement));
   EXPECT_EQ(r.slot(kSlotPriorsStatement).count, 3);
   EXPECT_TRUE(r.bit(kBitPathDiagramStatement));
-  EXPECT_EQ(r.slot(kSlotPathArrange).v.number, 4);
-  EXPECT_EQ(r.slot(kSlotPathNodeLabel).v.number, kNodeLabelVarLabel);
-  EXPECT_TRUE(r.bit(kBitPathNoEstim));
-  EXPECT_TRUE(r.bit(kBitPathNoErrVar));
-  EXPECT_STREQ(static_cast<const zul_pair*>(r.slot(kSlotPathLabel).data)[0].text, "First item");
-  EXPECT_STREQ(static_cast<const char*>(r.slot(kSlotPathTitle).data), "Two factors");
-  EXPECT_EQ(r.slot(kSlotPathDesignHeight).v.number, 400);
-  EXPECT_EQ(r.slot(kSlotPathCover).v.number, 0.3);
+  // The statement may be repeated: its options are in its own record.
+  ASSERT_EQ(r.rec().nOccurrences, 1);
+  const zul_occurrence& path = r.rec().occurrences[0];
+  auto pathBit = [&](int b) { return zul_flag_test(path.flags, b) != 0; };
+  EXPECT_EQ(path.slots[kSlotPathArrange].v.number, 4);
+  EXPECT_EQ(path.slots[kSlotPathNodeLabel].v.number, kNodeLabelVarLabel);
+  EXPECT_TRUE(pathBit(kBitPathNoEstim));
+  EXPECT_TRUE(pathBit(kBitPathNoErrVar));
+  EXPECT_FALSE(r.bit(kBitPathNoEstim));
+  EXPECT_STREQ(static_cast<const zul_pair*>(path.slots[kSlotPathLabel].data)[0].text, "First item");
+  EXPECT_STREQ(static_cast<const char*>(path.slots[kSlotPathTitle].data), "Two factors");
+  EXPECT_EQ(path.slots[kSlotPathDesignHeight].v.number, 400);
+  EXPECT_EQ(path.slots[kSlotPathCover].v.number, 0.3);
+  EXPECT_EQ(parse("factor data=t; pathdiagram; pathdiagram fuzz=0.5;").rec().nOccurrences, 2);
 
   for (const char* bad : {"pathdiagram dh=99;", "pathdiagram decp=5;", "pathdiagram arrange=tree;",
                           "pathdiagram textsizemin=41;", "pathdiagram scale=7;",

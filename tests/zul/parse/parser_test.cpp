@@ -260,7 +260,7 @@ TEST_F(Parser, RangeAndFormErrorsNameTheOptionAndWhere) {
       {"proc data=t pre=a,beta;", "ERROR: p.zul:1:18: PRE= takes one value, found ','."},
       {"proc data=t(type=corr lbl='x');", "ERROR: p.zul:1:23: Unknown data-set option LBL=; expected TYPE= or LABEL=."},
       {"proc data=t; var a; var b;", "ERROR: p.zul:1:21: Only one VAR statement is allowed in a step."},
-      {"proc data=t; model a;", "ERROR: p.zul:1:14: Statement MODEL is not valid in a PROC step; expected one of: VAR, BY, FREQ, PRIORS, RUN."},
+      {"proc data=t; model a;", "ERROR: p.zul:1:14: Statement MODEL is not valid in a PROC step; expected one of: VAR, BY, FREQ, PRIORS, DRAW, RUN."},
       {"proc data=t; freq a b;", "ERROR: p.zul:1:21: The FREQ statement takes one variable."},
       {"proc data=t; priors 0.5 x;", "ERROR: p.zul:1:25: Expected a prior communality, found 'x'."},
       {"proc data=t name='quoted';", "ERROR: p.zul:1:18: Expected a name after NAME=, found 'quoted'."},

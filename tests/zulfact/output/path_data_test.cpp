@@ -108,7 +108,7 @@ struct Fixture {
   double loadings[6] = {0.8, 0.7, 0.1, 0.35, 0.2, -0.9};
   double h2[3] = {0.7625, 0.53, 0.82};
   double phi[3] = {1, 0.3, 1};
-  double sePattern[6] = {0.1, 0.4, 0.1, 0.1, 0.1, 0.1};
+  double sePattern[6] = {0.1, 0.1, 0.1, 0.4, 0.1, 0.1};  // x on Factor2: 0.4
   double sePhi[3] = {0, 0.05, 0};
   PathSolution solution() {
     PathSolution s;
