@@ -4,11 +4,13 @@
 Usage: check_browser.py ZUL SOURCE_DIR WORKDIR
 
 - The page loads without a console error or script error.
-- A screenshot of the first graphs is saved as WORKDIR/first-graphs.png.
+- A screenshot of the first graphs and the first path diagram is saved as
+  WORKDIR/first-graphs.png.
 - In every graph, no two of the title lines, tick labels, axis labels,
   circle labels and legend entries overlap, and none runs past the
   graph's edge, by the browser's own layout boxes (point labels of
-  variables with nearly equal loadings may overlap).
+  variables with nearly equal loadings may overlap). In a path diagram no
+  two nodes meet and no path label lies on a node or outside the drawing.
 
 The boxes are measured by a script added to a copy of the report (the
 report itself carries no script) and written into the page, which
@@ -25,7 +27,12 @@ MEASURE = r"""
 <script>
 (function () {
   const kinds = ['title', 'subtitle', 'tick', 'label', 'entry', 'circlelabel'];
-  const result = {graphs: 0, overlaps: [], outside: [], errors: window.__errors || []};
+  const result = {graphs: 0, diagrams: 0, overlaps: [], outside: [], onNodes: [],
+                  errors: window.__errors || []};
+  const box = e => { const r = e.getBoundingClientRect();
+                     return {text: e.textContent || e.tagName, l: r.left, r: r.right, t: r.top, b: r.bottom}; };
+  const meet = (a, b) => Math.min(a.r, b.r) - Math.max(a.l, b.l) > 0.5 &&
+                         Math.min(a.b, b.b) - Math.max(a.t, b.t) > 0.5;
   document.querySelectorAll('figure.graph svg').forEach((svg, g) => {
     result.graphs++;
     const frame = svg.getBoundingClientRect();
@@ -45,6 +52,21 @@ MEASURE = r"""
         const w = Math.min(a.r, b.r) - Math.max(a.l, b.l), h = Math.min(a.b, b.b) - Math.max(a.t, b.t);
         if (w > 0.5 && h > 0.5) result.overlaps.push([g, a.text, b.text]);
       }
+    // Path diagrams: no two nodes meet, no path label lies on a node, and
+    // every label stays inside the drawing.
+    const nodes = [...svg.querySelectorAll('.node')].map(e => {
+      const b = box(e); b.text = e.parentNode.textContent.trim(); return b; });
+    if (!nodes.length) return;
+    result.diagrams++;
+    const labels = [...svg.querySelectorAll('text.plabel')].filter(t => t.textContent).map(box);
+    for (let i = 0; i < nodes.length; i++)
+      for (let j = i + 1; j < nodes.length; j++)
+        if (meet(nodes[i], nodes[j])) result.overlaps.push([g, nodes[i].text, nodes[j].text]);
+    labels.forEach(l => {
+      nodes.forEach(n => { if (meet(l, n)) result.onNodes.push([g, l.text, n.text]); });
+      if (l.l < frame.left - 1 || l.r > frame.right + 1 || l.t < frame.top - 1 || l.b > frame.bottom + 1)
+        result.outside.push([g, l.text]);
+    });
   });
   const pre = document.createElement('pre');
   pre.id = 'zul-boxes';
@@ -89,12 +111,14 @@ def main():
         sys.exit("zul failed:\n" + open(os.path.join(work, "out.log")).read())
     html = open(report, encoding="utf-8").read()
 
-    # The first graphs alone, for the screenshot.
-    figures = re.findall(r'<figure class="graph".*?</figure>', html, re.S)[:3]
+    # The first graphs and the first path diagram alone, for the screenshot
+    # (one browser start: each costs seconds).
+    figures = re.findall(r'<figure class="graph".*?</figure>', html, re.S)
+    diagrams = [f for f in figures if "Graphics.PathDiagram" in f][:1]
     head = html[:html.index("<body>") + len("<body>")]
     first = os.path.join(work, "first-graphs.html")
-    open(first, "w", encoding="utf-8").write(head + "".join(figures) + "</body></html>")
-    browse(["--screenshot=" + os.path.join(work, "first-graphs.png"), "--window-size=1000,1400",
+    open(first, "w", encoding="utf-8").write(head + "".join(figures[:3] + diagrams) + "</body></html>")
+    browse(["--screenshot=" + os.path.join(work, "first-graphs.png"), "--window-size=1000,2600",
             "file://" + first], work)
 
     # The boxes, measured in the page.
@@ -115,10 +139,15 @@ def main():
     if result["outside"]:
         sys.exit("texts cut off at the graph's edge:\n" + "\n".join(map(str, result["outside"][:20])))
     if result["overlaps"]:
-        sys.exit("overlapping texts:\n" + "\n".join(map(str, result["overlaps"][:20])))
+        sys.exit("overlapping texts or nodes:\n" + "\n".join(map(str, result["overlaps"][:20])))
+    if result["diagrams"] < 3:
+        sys.exit(f"only {result['diagrams']} path diagrams in the report")
+    if result["onNodes"]:
+        sys.exit("path labels on nodes:\n" + "\n".join(map(str, result["onNodes"][:20])))
     if not os.path.exists(os.path.join(work, "first-graphs.png")):
         sys.exit("no screenshot")
-    print(f"{result['graphs']} graphs, no overlap, no console error")
+    print(f"{result['graphs']} graphs, {result['diagrams']} path diagrams, no overlap, "
+          "no console error")
 
 
 main()

@@ -74,6 +74,9 @@ def main():
     init = kinds["InitPatternPlot"]
     check(len(init) == 3, "three pairs of three factors")
     check(len(texts(init[0], "point")) == nvars, "a label per variable")
+    # The first factor of the pair vertical, as on the character plot's page.
+    check("on Factor2 (horizontal) and Factor1 (vertical)" in init[0].find("s:desc", NS).text,
+          "axes of the first pair: " + init[0].find("s:desc", NS).text)
     check(count(init[0], "circle", "ref") == 2, "two reference circles")
     check(sorted(t.strip() for t in texts(init[0], "circlelabel")) == ["25%", "9%"],
           "circle labels: %s" % texts(init[0], "circlelabel"))
@@ -85,7 +88,32 @@ def main():
     check(len(texts(par, "entry")) == 3, "parallel: three series in the legend")
     check(count(par, "polygon", "s3") == nvars + 1, "parallel: critical values as triangles")
     check(count(kinds["MAPPlot"][0], "circle", "mark") == 2, "MAP: both minima ringed")
+    check_path_diagrams(kinds.get("PathDiagram", []), graph_tables)
     print(f"{len(files)} graphs checked")
+
+
+def check_path_diagrams(svgs, graph_tables):
+    """Each diagram shows every node, arrow and label of its data table."""
+    tables = [t for t in graph_tables if t["name"] == "PathDiagramData"]
+    check(len(svgs) == 3 and len(tables) == 3, "three path diagrams")
+    for svg, table, alg in zip(svgs, tables, ["flow", "grouped flow", "grip"]):
+        col = {c["name"]: i for i, c in enumerate(table["columns"])}
+        nodes = [r for r in table["rows"] if r[col["NodeId"]] is not None]
+        links = [r for r in table["rows"] if r[col["LinkId"]] is not None]
+        factors = sum(1 for r in nodes if r[col["NodeShape"]] == "oval")
+        loops = sum(1 for r in links if r[col["FromId"]] == r[col["ToId"]])
+        arcs = sum(1 for r in links if r[col["LinkDir"]] == "Both") - loops
+        arrows = len(links) - arcs - loops
+        stars = sum(1 for r in links if r[col["LinkDir"]] == "Link"
+                    and r[col["LinkLabel"]].endswith("*"))
+        what = f"path diagram ({alg}): "
+        check(f"({alg} arrangement)" in svg.find("s:desc", NS).text, what + "arrangement")
+        check(count(svg, "ellipse", "node") == factors, what + "a oval per factor")
+        check(count(svg, "rect", "node") == len(nodes) - factors, what + "a box per variable")
+        check(count(svg, "polygon", "phead") == arrows + 2 * (arcs + loops), what + "arrow heads")
+        check(len(texts(svg, "plabel")) == len(links), what + "a label per path")
+        check(arcs == 3 and stars > 0, what + "correlations and significant loadings in the data")
+        check(count(svg, "line", "path load sig") == stars + 1, what + "bold significant paths")
 
 
 main()

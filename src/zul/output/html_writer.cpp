@@ -147,6 +147,10 @@ std::string spacedName(const std::string& name) {
 // name ("NObs" is "Number of Observations", "SimpleStatistics" "Simple
 // Statistics").
 std::string contentsName(const Item& item) {
+  // The loadings graphs of one solution share their first title; the
+  // second names the pair of factors.
+  if (item.kind == Item::Kind::Graph && item.titles.size() > 1 && !item.titles[1].text.empty())
+    return item.titles[0].text + ": " + item.titles[1].text;
   if (!item.titles.empty() && !item.titles.front().text.empty()) return item.titles.front().text;
   if (!item.label.empty() && item.label != item.name) return item.label;
   static const std::map<std::string, std::string> known{
@@ -169,16 +173,16 @@ std::string sectionTitle(const Model& model, int section) {
   return title;
 }
 
-// Contents: one entry per table, those of a section listed under its
-// heading, so that the two "Variance Explained by Each Factor" tables say
-// which solution they belong to.
+// Contents: one entry per table and graph, those of a section listed
+// under its heading, so that the two "Variance Explained by Each Factor"
+// tables say which solution they belong to.
 void writeContents(const Model& model, std::ostream& out) {
   out << "<nav><ol>\n";
   std::string group;
   bool inGroup = false;
   for (size_t i = 0; i < model.items.size(); ++i) {
     const Item& item = model.items[i];
-    if (item.kind != Item::Kind::Table) continue;
+    if (item.kind != Item::Kind::Table && item.kind != Item::Kind::Graph) continue;
     std::string by = byText(item);
     std::string section = sectionTitle(model, item.section);
     std::string key = section.empty() ? std::string() : (by.empty() ? "" : by + ": ") + section;

@@ -185,6 +185,7 @@ std::string graphSvg(const Item& graph, bool standalone) {
   if (graph.name == "MAPPlot" || graph.name == "MAP2Plot" || graph.name == "MAP4Plot")
     return mapSvg(graph, standalone);
   if (graph.dataTable("Pattern")) return loadingsSvg(graph, standalone);
+  if (graph.dataTable("PathDiagramData")) return pathDiagramSvg(graph, standalone);
   return {};
 }
 

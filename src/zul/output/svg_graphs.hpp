@@ -18,4 +18,7 @@ std::string graphSvg(const Item& graph, bool standalone);
 // The loadings graphs (svg_loadings.cpp), "" without a Pattern table.
 std::string loadingsSvg(const Item& graph, bool standalone);
 
+// The path diagram (svg_path.cpp), "" without a PathDiagramData table.
+std::string pathDiagramSvg(const Item& graph, bool standalone);
+
 }  // namespace zul::output

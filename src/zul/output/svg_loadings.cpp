@@ -114,9 +114,38 @@ void drawCircles(SvgWriter& svg, const Plane& p, const Item& g) {
   }
 }
 
+// A point's label goes above right of it, or when that would cover a
+// label already placed, to another corner: variables with nearly equal
+// loadings stay readable.
+class PointLabels {
+ public:
+  void place(SvgWriter& svg, Point q, const std::string& name) {
+    const double w = textWidth(name, 10), h = 11;
+    struct Spot { double dx, dy; Anchor a; double left; };
+    const Spot spots[] = {{6, -6, Anchor::Start, 0}, {-6, -6, Anchor::End, w},
+                          {6, 14, Anchor::Start, 0}, {-6, 14, Anchor::End, w}};
+    for (const Spot& s : spots) {
+      const Box b{q.x + s.dx - s.left, q.y + s.dy - h + 2, w, h};
+      if (std::none_of(placed_.begin(), placed_.end(), [&](const Box& o) { return meet(b, o); })) {
+        placed_.push_back(b);
+        svg.text({q.x + s.dx, q.y + s.dy}, name, s.a, "small point");
+        return;
+      }
+    }
+    svg.text({q.x + 6, q.y - 6}, name, Anchor::Start, "small point");
+  }
+
+ private:
+  static bool meet(const Box& a, const Box& b) {
+    return a.x < b.x + b.w && b.x < a.x + a.w && a.y < b.y + b.h && b.y < a.y + a.h;
+  }
+  std::vector<Box> placed_;
+};
+
 void drawVariables(SvgWriter& svg, const Plane& p, const Item& pattern, int jx, int jy,
                    bool vectors) {
   const int jn = column(pattern, "Variable");
+  PointLabels labels;
   svg.beginGroup("points");
   for (const auto& row : pattern.rows) {
     const double a = cell(row, jx), b = cell(row, jy);
@@ -127,7 +156,7 @@ void drawVariables(SvgWriter& svg, const Plane& p, const Item& pattern, int jx, 
     } else {
       svg.marker(q, "circle", "s1");
     }
-    if (jn >= 0) svg.text({q.x + 6, q.y - 6}, row[static_cast<size_t>(jn)].text, Anchor::Start, "small point");
+    if (jn >= 0) labels.place(svg, q, row[static_cast<size_t>(jn)].text);
   }
   svg.endGroup();
 }

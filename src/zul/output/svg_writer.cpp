@@ -26,7 +26,17 @@ constexpr const char* kStyle =
     ".vec{stroke:#1b4f9c;stroke-width:1.2;fill:none}"
     ".head{fill:#1b4f9c;stroke:none}"
     ".mark{stroke:#b22;stroke-width:2;fill:none}"
-    ".small{font-size:10px}";
+    ".small{font-size:10px}"
+    // Path diagrams: significant paths bold and solid, the others dashed,
+    // so that a grey-scale print tells them apart; labels on a white halo.
+    ".node{fill:#eef3fb;stroke:#1b4f9c;stroke-width:1.5}"
+    "ellipse.node{fill:#fdf1e4;stroke:#a55d12}"
+    ".path{stroke:#333;stroke-width:1.3;fill:none}"
+    ".path.sig{stroke-width:2.6}.path.ns{stroke-dasharray:5 3}"
+    ".path.var{stroke:#666}.path.corr{stroke:#a55d12}"
+    ".phead{fill:#333;stroke:none}"
+    ".plabel{font-size:11px;paint-order:stroke;stroke:#fff;stroke-width:4px;"
+    "stroke-linejoin:round}";
 
 std::string pointList(const std::vector<Point>& points) {
   std::string s;
@@ -82,6 +92,15 @@ void SvgWriter::rect(Point corner, double w, double h, std::string_view cls) {
                        svgNumber(h));
 }
 
+void SvgWriter::ellipse(Point c, double rx, double ry, std::string_view cls) {
+  body_ += fmt::format("<ellipse class=\"{}\" cx=\"{}\" cy=\"{}\" rx=\"{}\" ry=\"{}\"/>\n", cls,
+                       svgNumber(c.x), svgNumber(c.y), svgNumber(rx), svgNumber(ry));
+}
+
+void SvgWriter::path(std::string_view d, std::string_view cls) {
+  body_ += fmt::format("<path class=\"{}\" d=\"{}\"/>\n", cls, d);
+}
+
 void SvgWriter::marker(Point c, std::string_view shape, std::string_view cls) {
   constexpr double r = 4;
   if (shape == "square") {
@@ -100,13 +119,18 @@ void SvgWriter::marker(Point c, std::string_view shape, std::string_view cls) {
 
 void SvgWriter::arrow(Point a, Point b, std::string_view cls) {
   line(a, b, cls);
-  const double dx = b.x - a.x, dy = b.y - a.y;
+  arrowHead(b, a, "head");
+}
+
+void SvgWriter::arrowHead(Point tip, Point from, std::string_view cls) {
+  const double dx = tip.x - from.x, dy = tip.y - from.y;
   const double len = std::hypot(dx, dy);
   if (len < 1e-9) return;
   const double ux = dx / len, uy = dy / len, size = std::min(8.0, len / 2);
-  const Point left{b.x - size * ux + size * 0.45 * uy, b.y - size * uy - size * 0.45 * ux};
-  const Point right{b.x - size * ux - size * 0.45 * uy, b.y - size * uy + size * 0.45 * ux};
-  body_ += fmt::format("<polygon class=\"head\" points=\"{}\"/>\n", pointList({b, left, right}));
+  const Point left{tip.x - size * ux + size * 0.45 * uy, tip.y - size * uy - size * 0.45 * ux};
+  const Point right{tip.x - size * ux - size * 0.45 * uy, tip.y - size * uy + size * 0.45 * ux};
+  body_ += fmt::format("<polygon class=\"{}\" points=\"{}\"/>\n", cls,
+                       pointList({tip, left, right}));
 }
 
 void SvgWriter::text(Point p, std::string_view s, Anchor anchor, std::string_view cls,
@@ -121,8 +145,20 @@ void SvgWriter::text(Point p, std::string_view s, Anchor anchor, std::string_vie
                        svgNumber(p.x), svgNumber(p.y), a, transform, xmlEscape(s));
 }
 
+void SvgWriter::sizedText(Point p, std::string_view s, Anchor anchor, std::string_view cls,
+                          double fontSize) {
+  const char* a = anchor == Anchor::Start ? "start" : anchor == Anchor::Middle ? "middle" : "end";
+  body_ += fmt::format("<text class=\"{}\" x=\"{}\" y=\"{}\" text-anchor=\"{}\" "
+                       "style=\"font-size:{}px\">{}</text>\n",
+                       cls, svgNumber(p.x), svgNumber(p.y), a, svgNumber(fontSize), xmlEscape(s));
+}
+
 void SvgWriter::beginGroup(std::string_view cls) {
   body_ += fmt::format("<g class=\"{}\">\n", cls);
+}
+
+void SvgWriter::beginGroup(std::string_view cls, std::string_view tooltip) {
+  body_ += fmt::format("<g class=\"{}\"><title>{}</title>\n", cls, xmlEscape(tooltip));
 }
 
 void SvgWriter::endGroup() { body_ += "</g>\n"; }
@@ -133,8 +169,9 @@ std::string SvgWriter::str(bool standalone) const {
   // Inline in HTML the element needs no namespace (and the report names
   // no remote address); a file of its own does.
   out += fmt::format("<svg{} width=\"{}\" height=\"{}\" viewBox=\"0 0 {} {}\" role=\"img\">\n",
-                     standalone ? " xmlns=\"http://www.w3.org/2000/svg\"" : "", svgNumber(width_),
-                     svgNumber(height_), svgNumber(width_), svgNumber(height_));
+                     standalone ? " xmlns=\"http://www.w3.org/2000/svg\"" : "",
+                     svgNumber(width_ * zoom_), svgNumber(height_ * zoom_), svgNumber(width_),
+                     svgNumber(height_));
   out += "<title>" + xmlEscape(title_) + "</title>\n<desc>" + xmlEscape(desc_) + "</desc>\n";
   out += std::string("<style>") + kStyle + "</style>\n";
   out += "<rect width=\"100%\" height=\"100%\" fill=\"#fff\"/>\n";

@@ -28,26 +28,40 @@ class SvgWriter {
   void polyline(const std::vector<Point>& points, std::string_view cls);
   void circle(Point c, double r, std::string_view cls);
   void rect(Point corner, double w, double h, std::string_view cls);
+  void ellipse(Point c, double rx, double ry, std::string_view cls);
+  // A path from its "d" attribute (curves of the path diagrams).
+  void path(std::string_view d, std::string_view cls);
   // A marker shape at c: "circle", "square", "diamond" or "triangle"
   // (told apart without colour when printed in grey).
   void marker(Point c, std::string_view shape, std::string_view cls);
   // An arrow from a to b with its head at b.
   void arrow(Point a, Point b, std::string_view cls);
+  // An arrow head with its tip at `tip`, pointing away from `from`.
+  void arrowHead(Point tip, Point from, std::string_view cls);
   // Text at p; `rotate` degrees about p (negative: counterclockwise).
   void text(Point p, std::string_view s, Anchor anchor, std::string_view cls,
             double rotate = 0);
+  // Text at its own font size in pixels (a label shrunk to fit).
+  void sizedText(Point p, std::string_view s, Anchor anchor, std::string_view cls,
+                 double fontSize);
   void beginGroup(std::string_view cls);
+  // A group with a tooltip: the <title> shows the whole of a shortened label.
+  void beginGroup(std::string_view cls, std::string_view tooltip);
   void endGroup();
 
   // The finished document (a standalone file with the XML declaration
   // when `standalone`, else an element to put inline in HTML).
   std::string str(bool standalone) const;
 
+  // Drawn `s` times its design size (the viewBox stays the design).
+  void setZoom(double s) { zoom_ = s > 0 ? s : 1; }
+
   double width() const { return width_; }
   double height() const { return height_; }
 
  private:
   double width_, height_;
+  double zoom_ = 1;
   std::string title_, desc_;
   std::string body_;
 };

@@ -29,7 +29,7 @@ std::vector<ScreeRow> screeRows(int p, int first, const double* eigenvalues) {
 std::vector<FactorPair> factorPairs(int nPlotted, bool flip) {
   std::vector<FactorPair> pairs;
   for (int i = 0; i < nPlotted; ++i)
-    for (int j = i + 1; j < nPlotted; ++j) pairs.push_back(flip ? FactorPair{j, i} : FactorPair{i, j});
+    for (int j = i + 1; j < nPlotted; ++j) pairs.push_back(flip ? FactorPair{i, j} : FactorPair{j, i});
   return pairs;
 }
 

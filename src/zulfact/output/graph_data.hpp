@@ -26,8 +26,10 @@ struct FactorPair {
   int x = 0;
   int y = 1;
 };
-// Every pair i < j among the first nPlotted factors, i on the horizontal
-// axis (on the vertical one with flip).
+// Every pair i < j among the first nPlotted factors, i on the vertical
+// axis and j on the horizontal one, as in the character plots (both are
+// titled "Factor i Against Factor j", the vertical factor first); flip
+// swaps the axes.
 std::vector<FactorPair> factorPairs(int nPlotted, bool flip);
 
 // The number of factors a loadings graph shows: NPLOT= capped at the

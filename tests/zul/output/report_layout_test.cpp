@@ -107,6 +107,33 @@ TEST(Html, ContentsListTablesUnderTheirSectionHeadings) {
   EXPECT_LT(html.rfind("\">Variance Explained by Each Factor</a>"), html.find("</nav>"));
 }
 
+TEST(Html, ContentsListGraphsUnderTheirSectionsNamedByTheirPair) {
+  Model m;
+  m.steps.push_back({"p.zul", 1, 0, true});
+  m.sections = {{"RotatedSolution", "", "Rotation Method: Varimax", -1}};
+  Item table, plot, path;
+  table.name = "VarExplain";
+  table.titles = {{"", "Variance Explained by Each Factor"}};
+  plot.kind = path.kind = Item::Kind::Graph;
+  plot.name = "PatternPlot";
+  plot.titles = {{"", "Rotated Factor Pattern"}, {"", "Factor 1 Against Factor 2"}};
+  path.name = "PathDiagram";
+  path.label = "Path Diagram";
+  table.section = plot.section = path.section = 0;
+  m.items = {table, plot, path};
+  std::ostringstream out;
+  writeHtml(m, out, "Report");
+  const std::string html = out.str();
+  const size_t rot = at(html, "<li>Rotation Method: Varimax<ol>");
+  const size_t entry =
+      at(html, "<a href=\"#t1\">Rotated Factor Pattern: Factor 1 Against Factor 2</a>");
+  const size_t diagram = at(html, "<a href=\"#t2\">Path Diagram</a>");
+  EXPECT_LT(rot, entry);
+  EXPECT_LT(entry, diagram);
+  EXPECT_LT(diagram, html.find("</nav>"));
+  at(html, "<figure class=\"graph\" id=\"t1\"");  // where the entry leads
+}
+
 // Table of cases: widths with the 2-blank gap (1 before a flag).
 TEST(ListingPanels, ColumnsFillPanelsThatFitTheLine) {
   using Panels = std::vector<std::vector<size_t>>;

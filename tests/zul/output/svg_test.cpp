@@ -104,6 +104,19 @@ TEST(Svg, ObliqueAxesPlaceAPointOnTheVerticalAxisAtItsAngle) {
   EXPECT_EQ(graphSvg(Item{}, false), "");  // not a graph this host draws
 }
 
+TEST(Svg, LabelsOfNearlyEqualLoadingsGoToDifferentCorners) {
+  Item g = loadingsGraph(90);
+  Item& pattern = g.data.front();
+  pattern.rows = {{Value::of(std::string("HouseValue")), Value::of(0.74), Value::of(-0.58)},
+                  {Value::of(std::string("School")), Value::of(0.71), Value::of(-0.56)}};
+  const std::string svg = graphSvg(g, false);
+  const auto a = labelAt(svg, "HouseValue"), b = labelAt(svg, "School");
+  ASSERT_FALSE(std::isnan(a.first));
+  ASSERT_FALSE(std::isnan(b.first));
+  // The second label moves to the left of its point, anchored at its end.
+  EXPECT_NE(svg.find("text-anchor=\"end\">School</text>"), std::string::npos);
+}
+
 TEST(Shading, DivergingScaleWhiteAtZeroAndResidualsScaledOffTheDiagonal) {
   EXPECT_EQ(shadeColour(0, 1), "#ffffff");
   EXPECT_EQ(shadeColour(0.5, 1), shadeColour(5, 10));

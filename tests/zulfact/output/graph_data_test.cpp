@@ -32,11 +32,12 @@ TEST(GraphData, ScreeRowsSkipMissingAndHaveNoShareOfAZeroSum) {
 TEST(GraphData, PairsOfThePlottedFactorsWithFlipSwappingTheAxes) {
   const std::vector<FactorPair> pairs = factorPairs(3, false);
   ASSERT_EQ(pairs.size(), 3u);
-  EXPECT_EQ(pairs[2].x, 1);
-  EXPECT_EQ(pairs[2].y, 2);
+  // The lower factor on the vertical axis, as on the character plot's page.
+  EXPECT_EQ(pairs[2].y, 1);
+  EXPECT_EQ(pairs[2].x, 2);
   const std::vector<FactorPair> flipped = factorPairs(3, true);
-  EXPECT_EQ(flipped[0].x, 1);
-  EXPECT_EQ(flipped[0].y, 0);
+  EXPECT_EQ(flipped[0].y, 1);
+  EXPECT_EQ(flipped[0].x, 0);
   EXPECT_TRUE(factorPairs(1, false).empty());
 }
 
