@@ -107,7 +107,7 @@ std::vector<double> firstRowShift(ProcState& ps, const sqlgen::CrossRequest& r) 
 
 }  // namespace
 
-void prepareIndb(ProcState& ps) {
+void prepareIndb(StepRecord& ps) {
   Host& h = host();
   zul_db_table_info in{};
   // A table of correlations, factors or crossproducts is read as it is:

@@ -100,7 +100,7 @@ void printSquare(ProcState& ps, const double* t, int title, const char* name) {
 }  // namespace
 
 double promaxPower(const ProcState& ps, int index) {
-  const double own = rotationParams(ps, index)[0];
+  const double own = rotationParams(ps.opt, index)[0];
   if (!zul_is_missing(own)) return own;
   return zul_is_missing(ps.power) ? 3.0 : ps.power;
 }

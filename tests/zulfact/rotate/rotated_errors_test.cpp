@@ -25,13 +25,13 @@ constexpr int kP = 6;
 // (diagonal) and unrotated pattern of m factors.
 struct Step {
   zul_test::FakeHost fake;
-  ProcState ps;
+  StepRecord ps;
   std::vector<double> a, loadings, cov;
   explicit Step(int m) {
     fake.recordMessages();
     fake.setPool(&kPool);
     host().attach(fake.vector(), nullptr);
-    std::memset(&ps, 0, sizeof ps);
+    ps.clearRecord();
     ps.method = kMethodMl;
     ps.flags.needStdErr = true;
     ps.nVars = kP;
