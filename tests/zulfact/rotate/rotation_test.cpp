@@ -223,21 +223,24 @@ TEST(OrthogonalBasis, CholeskyFactorOfPhi) {
 }
 
 // A target that a transformation of the pattern reaches exactly gives that
-// transformation back; a rank-deficient pattern is reported.
-TEST(ProcrustesTransform, ExactTargetAndSingularPattern) {
+// transformation and the target back; a rank-deficient pattern is reported.
+TEST(TargetRotation, ExactTargetAndSingularPattern) {
   const int p = 3, m = 2;
   std::vector<double> l = {0.7, 0.1, 0.5, 0.2, 0.8, 0.4};
   const double x[] = {1.2, 0.3, -0.2, 0.9};
-  std::vector<double> target = l, t(4);
+  std::vector<double> target = l;
   transformPattern(target.data(), p, m, x);
-  ASSERT_TRUE(procrustesTransform(l.data(), target.data(), p, m, t.data()));
-  for (int i = 0; i < 4; ++i) EXPECT_NEAR(t[i], x[i], 1e-13);
+  const TargetRotation r = targetRotation(l.data(), target.data(), p, m);
+  ASSERT_FALSE(r.singular);
+  for (int i = 0; i < 4; ++i) EXPECT_NEAR(r.transform[i], x[i], 1e-13);
+  for (int i = 0; i < p * m; ++i) EXPECT_NEAR(r.pattern[i], target[i], 1e-13);
   // previous * t: the identity leaves t.
+  std::vector<double> t = r.transform;
   const double identity[] = {1, 0, 0, 1};
   composeTransform(t.data(), identity, m);
   for (int i = 0; i < 4; ++i) EXPECT_NEAR(t[i], x[i], 1e-13);
   std::vector<double> flat = {0.7, 0.1, 0.5, 0.7, 0.1, 0.5};
-  EXPECT_FALSE(procrustesTransform(flat.data(), target.data(), p, m, t.data()));
+  EXPECT_TRUE(targetRotation(flat.data(), target.data(), p, m).singular);
 }
 
 }  // namespace
