@@ -132,8 +132,9 @@ namespace {
 
 // The step from start-up to its end (never returns normally: every way
 // out ends the step through Host::endStep, caught by guardStep).
-void runProcedure(ProcState& ps) {
+void runProcedure(StepRecord& record) {
   Host& h = host();
+  ProcState& ps = record;  // the options are the parser's to write
 
   // Start-up: the debug block with the SYN and SEM switches (the parser
   // reads them back through debugSwitches()).
@@ -155,7 +156,7 @@ void runProcedure(ProcState& ps) {
   }
 
   // The statement; the parser ends the step itself above 999.
-  parseStatement(ps);
+  parseStatement(record);
   releaseGroupRows(ps, false);  // nothing held from a step that was stopped
 
   // One analysis per BY group.
@@ -217,9 +218,8 @@ void cleanUp(ProcState* ps);
 // ProcState lives here, so that the clean-up handler can still read it
 // when a fault ends the step (guardStep).
 int32_t procedureEntry() {
-  ProcState ps;
-  std::memset(static_cast<void*>(&ps), 0, sizeof ps);  // the work-file descriptor too
-  return guardStep(ps, [&] { runProcedure(ps); });
+  StepRecord record;  // zeroed, the work-file descriptor too
+  return guardStep(record, [&] { runProcedure(record); });
 }
 
 void cleanupHandler() {

@@ -186,7 +186,7 @@ void analysisDriver(ProcState& ps) {
     return endGroup(ps);
   }
 
-  openSection(ps, SectionKind::Initial, methodHeading(ps));
+  openSection(ps, SectionKind::Initial, methodHeading(ps.opt));
 
   switch (ps.method) {
     case kMethodPrincipal:

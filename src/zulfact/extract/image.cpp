@@ -62,7 +62,7 @@ void imageWeights(ProcState& ps) {
   const int p = ps.nVars;
   double* w = ps.varWeights;
   std::fill(w, w + p, 1.0);
-  if (ps.flags.weightOption && !readWeightRow(ps, w)) {
+  if (ps.flags.weightOption && !readWeightRow(ps.opt, w)) {
     raiseCode(ps, kCodeNoData);
     host().message(msg::kNoWeightRow);
   }

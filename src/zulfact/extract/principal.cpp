@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <string>
+#include <vector>
 
 #include "zulfact/state/codes.hpp"
 #include "zulfact/state/constants.hpp"
@@ -273,19 +274,41 @@ bool priorsAdmissible(ProcState& ps) {
 
 }  // namespace
 
+PrincipalEigen principalEigenvalues(int p, const double* reduced, const double* weights) {
+  PrincipalEigen e;
+  e.p = p;
+  e.reduced.assign(reduced, reduced + static_cast<size_t>(p) * (p + 1) / 2);
+  e.work.resize(static_cast<size_t>(10) * p);
+  e.eigenvalues.resize(static_cast<size_t>(p));
+  // Weighted analysis: the matrix W^1/2 R W^1/2.
+  if (weights != nullptr) weightMatrix(p, e.reduced.data(), weights, e.work.data());
+  e.code = zeigen(p, e.reduced.data(), e.eigenvalues.data(), 0, nullptr, e.work.data());
+  zeroTinyEigenvalues(p, e.eigenvalues.data());
+  return e;
+}
+
+PrincipalLoadings principalLoadings(const PrincipalEigen& eigen, int k, const double* weights) {
+  const int p = eigen.p;
+  PrincipalEigen kept = eigen;  // the solver works on its reduction in place
+  PrincipalLoadings out;
+  out.vectors.resize(static_cast<size_t>(p) * k);
+  out.code = zeigvec(p, k, kept.reduced.data(), kept.eigenvalues.data(), out.vectors.data(),
+                     kept.work.data());
+  out.loadings = out.vectors;
+  vectorsToLoadings(p, k, kept.eigenvalues.data(), weights, out.loadings.data());
+  return out;
+}
+
 void principalExtract(ProcState& ps) {
   computePriors(ps);
   if (!priorsAdmissible(ps)) return;
   const int p = ps.nVars;
-  double* r = ps.corrMatrix;
-  double* work = ps.scaleVector;
   const bool weighted = ps.flags.weighted;
+  const double* weights = weighted ? ps.varWeights : nullptr;
 
-  // Weighted analysis: the matrix W^1/2 R W^1/2.
-  if (weighted) weightMatrix(p, r, ps.varWeights, work);
-
-  eigenNote(zeigen(p, r, ps.eigenvalues, 0, nullptr, work), ps.sink);
-  zeroTinyEigenvalues(ps);
+  const PrincipalEigen eigen = principalEigenvalues(p, ps.corrMatrix, weights);
+  eigenNote(eigen.code, ps.sink);
+  std::copy(eigen.eigenvalues.begin(), eigen.eigenvalues.end(), ps.eigenvalues);
 
   if (ps.sink != nullptr) {
     const bool one = ps.priorsUsed == kPriorsOne;
@@ -300,13 +323,14 @@ void principalExtract(ProcState& ps) {
   const int k = ps.factorsRetained;
   if (k < 1) return;
 
-  eigenNote(zeigvec(p, k, r, ps.eigenvalues, ps.loadings, work), ps.sink);
+  const PrincipalLoadings solution = principalLoadings(eigen, k, weights);
+  eigenNote(solution.code, ps.sink);
   if (ps.flags.eigenvectors && ps.sink != nullptr)
-    printMatrixTable(ps, {.storage = 'C', .values = ps.loadings, .nRows = p, .nCols = k,
-                          .rowLabels = 'V', .colLabels = 'F', .title = kTitleEigenvectors,
-                          .name = "Eigenvectors", .role = MatrixRole::Loadings});
-
-  vectorsToLoadings(p, k, ps.eigenvalues, weighted ? ps.varWeights : nullptr, ps.loadings);
+    printMatrixTable(ps, {.storage = 'C', .values = solution.vectors.data(), .nRows = p,
+                          .nCols = k, .rowLabels = 'V', .colLabels = 'F',
+                          .title = kTitleEigenvectors, .name = "Eigenvectors",
+                          .role = MatrixRole::Loadings});
+  std::copy(solution.loadings.begin(), solution.loadings.end(), ps.loadings);
 }
 
 void weightMatrix(int p, double* r, const double* weights, double* roots) {

@@ -6,6 +6,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "zulfact/state/message_ids.hpp"
 #include "zulfact/state/proc_state.hpp"
@@ -18,6 +19,30 @@ namespace zulfact {
 // Harris (1962) component analysis differs only by its weights
 // 1/max(1 - h2, 0.001), which the priors step supplies.
 void principalExtract(ProcState& ps);
+
+// The eigen decomposition of a principal-type extraction from plain
+// matrices. The number of factors is decided between the eigenvalues and
+// the vectors, so the reduction is kept for principalLoadings.
+struct PrincipalEigen {
+  int p = 0;
+  std::vector<double> eigenvalues;  // p, descending; tiny ones exactly 0
+  std::vector<double> reduced;      // the reduction of the matrix (packed)
+  std::vector<double> work;         // and the eigen solver's work area
+  int code = 0;                     // the eigen solver's result code
+};
+
+// The eigenvalues of the packed reduced matrix of order p, weighted
+// (W^1/2 R W^1/2) when weights are given.
+PrincipalEigen principalEigenvalues(int p, const double* reduced, const double* weights);
+
+// The first k eigenvectors and the loadings from them (both p x k, column
+// by column), unweighted by the same weights.
+struct PrincipalLoadings {
+  std::vector<double> vectors;
+  std::vector<double> loadings;
+  int code = 0;                     // the eigen solver's result code
+};
+PrincipalLoadings principalLoadings(const PrincipalEigen& eigen, int k, const double* weights);
 
 // Eigenvalues within 1.110223024625157e-13 times the first non-missing
 // one (in magnitude) become exactly 0.

@@ -258,7 +258,7 @@ PriorEstimates estimatesOf(ProcState& ps, const double* invDiag, int& shown) {
   if (priors == kPriorsNumeric) given.assign(ps.priorCommunalities, ps.priorCommunalities + p);
   if (priors == kPriorsInput) {
     given.resize(static_cast<size_t>(p));
-    if (!readTypedRow(ps, isPriorsType, given.data())) {
+    if (!readTypedRow(ps.opt, isPriorsType, given.data())) {
       given.clear();
       method = kPriorsOne;
     }
@@ -298,7 +298,7 @@ void setVariableWeights(ProcState& ps, const double* h2) {
   const int p = ps.nVars;
   bool fromTable = false;
   if (ps.flags.weightOption) {
-    fromTable = readWeightRow(ps, ps.varWeights);
+    fromTable = readWeightRow(ps.opt, ps.varWeights);
     if (fromTable) {
       if (ps.flags.covariance)
         for (int i = 0; i < p; ++i) ps.varWeights[i] *= ps.stdDevs[i] * ps.stdDevs[i];
@@ -307,7 +307,7 @@ void setVariableWeights(ProcState& ps, const double* h2) {
       host().message(msg::kNoWeightRow);
     }
   }
-  if (!fromTable) methodWeights(ps, ps, h2, ps.varWeights);
+  if (!fromTable) methodWeights(ps.opt, ps, h2, ps.varWeights);
 }
 
 // The "PriorCommunalEst" table (a text line alone for ONE).

@@ -26,7 +26,7 @@ namespace zulfact {
 // it is, opens the "_ZSQL_" table as ps.indbInput. Runs after the OUT= and
 // OUTSTAT= columns are declared. Says why when a database table is read
 // row by row after all (PARTIAL variables, INDB=NO, OUT= elsewhere).
-void prepareIndb(ProcState& ps);
+void prepareIndb(StepRecord& ps);
 
 // Writes the current BY group's scores inside the database (ps.indb.used):
 // the column-type probe, the statement, its row count. Returns 0, or the

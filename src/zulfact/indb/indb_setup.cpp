@@ -215,7 +215,7 @@ std::string crossproductSql(ProcState& ps, const zul_db_table_info& in,
 
 }  // namespace
 
-void prepareIndb(ProcState& ps) {
+void prepareIndb(StepRecord& ps) {
   Host& h = host();
   zul_db_table_info in{};
   // A table of correlations, factors or crossproducts is read as it is:

@@ -230,7 +230,7 @@ void StatementParser::targetTable() {
 
 }  // namespace detail
 
-void parseStatement(ProcState& ps) {
+void parseStatement(StepRecord& ps) {
   Host& h = host();
 
   // VALIDVARNAME=V6 asks for names of at most 8 characters.

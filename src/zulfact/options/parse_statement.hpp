@@ -11,6 +11,6 @@ namespace zulfact {
 // options, checks combinations, allocates the per-run arrays, declares the
 // output tables' columns and creates the numeric engine. Ends the step
 // through the host when ps.completionCode exceeds 999.
-void parseStatement(ProcState& ps);
+void parseStatement(StepRecord& ps);
 
 }  // namespace zulfact

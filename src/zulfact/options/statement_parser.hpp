@@ -67,7 +67,7 @@ class Parsed {
 // a pool that cannot give the block.
 class Arrays {
  public:
-  explicit Arrays(ProcState& ps) : ps_(ps) {}
+  explicit Arrays(StepRecord& ps) : ps_(ps) {}
   template <class T>
   T* get(double count) {
     double bytes = std::max(count, 1.0) * static_cast<double>(sizeof(T));
@@ -82,13 +82,13 @@ class Arrays {
 
  private:
   static constexpr uint32_t kPoolFlags = 0x3006;
-  ProcState& ps_;
+  StepRecord& ps_;
 };
 
 // One step's parse, concern by concern (see the file comment).
 class StatementParser {
  public:
-  StatementParser(ProcState& ps, const zul_parsed& record)
+  StatementParser(StepRecord& ps, const zul_parsed& record)
       : ps_(ps), h_(host()), rec_(record), arrays_(ps), missing_(ps.missing) {}
 
   // Runs every concern in order; ends the step through the host on a
@@ -134,7 +134,7 @@ class StatementParser {
 
   std::string varName(int i) const { return std::string(ps_.varNames + 33 * i); }
 
-  ProcState& ps_;
+  StepRecord& ps_;
   Host& h_;
   const Parsed rec_;
   Arrays arrays_;

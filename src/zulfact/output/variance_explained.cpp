@@ -31,7 +31,7 @@ void varianceExplained(ProcState& ps, int mode) {
   const int p = ps.nVars;
   const int k = ps.nFactors;
   if (k < 1) return;
-  const bool weighted = weightedSolution(ps);
+  const bool weighted = weightedSolution(ps.opt);
   const double* m = mode == 0 ? ps.loadings : mode == 1 ? ps.structure : ps.refStructure;
   if (m == nullptr) return;
   std::vector<double> weightedSums(static_cast<size_t>(k)), sums(static_cast<size_t>(k));

@@ -182,7 +182,7 @@ void printObliqueSolution(ProcState& ps, bool harrisKaiser) {
 
 CriterionSetup criterionSetup(const ProcState& ps, int code, int index) {
   CriterionSetup s;
-  const double hkPower = hkPowerFor(ps, index);
+  const double hkPower = hkPowerFor(ps.opt, index);
   s.engineOblique = isEngineOblique(code);
   s.harrisKaiser = code == kRotHk || !zul_is_missing(hkPower);
   if (s.harrisKaiser && s.engineOblique) {
@@ -194,7 +194,7 @@ CriterionSetup criterionSetup(const ProcState& ps, int code, int index) {
 
   RotationParams params;
   params.fill(zul_missing());
-  if (code == kRotHk || code >= kRotOrthomax) params = rotationParams(ps, index);
+  if (code == kRotHk || code >= kRotOrthomax) params = rotationParams(ps.opt, index);
   if (zul_is_missing(params[0])) {
     if (code == kRotOrthomax) params[0] = zul_is_missing(ps.gamma) ? 1.0 : ps.gamma;
     if (code == kRotOblimin) params[0] = zul_is_missing(ps.tau) ? 0.0 : ps.tau;

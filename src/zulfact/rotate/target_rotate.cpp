@@ -1,5 +1,6 @@
 #include "zulfact/rotate/target_rotate.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <string>
 #include <vector>
@@ -100,7 +101,7 @@ void printSquare(ProcState& ps, const double* t, int title, const char* name) {
 }  // namespace
 
 double promaxPower(const ProcState& ps, int index) {
-  const double own = rotationParams(ps, index)[0];
+  const double own = rotationParams(ps.opt, index)[0];
   if (!zul_is_missing(own)) return own;
   return zul_is_missing(ps.power) ? 3.0 : ps.power;
 }
@@ -139,6 +140,15 @@ void composeTransform(double* t, const double* previous, int m) {
   multiply(previous, after.data(), t, m, m, m);
 }
 
+TargetRotation targetRotation(const double* l, const double* target, int p, int m) {
+  TargetRotation r;
+  r.transform.resize(static_cast<size_t>(m) * m);
+  r.singular = !procrustesTransform(l, target, p, m, r.transform.data());
+  r.pattern.assign(l, l + static_cast<size_t>(p) * m);
+  transformPattern(r.pattern.data(), p, m, r.transform.data());
+  return r;
+}
+
 int TargetRotate(ProcState& ps, int code, int index) {
   Host& h = host();
   const int p = ps.nVars, m = ps.nFactors;
@@ -172,10 +182,11 @@ int TargetRotate(ProcState& ps, int code, int index) {
 
   PatternInHand before;
   if (rotatedErrorsWanted(ps)) before = patternInHand(ps);
-  if (!procrustesTransform(ps.loadings, target.data(), p, m, ps.transform))
-    h.message(msg::kTargetPatternSingular);
+  const TargetRotation rotation = targetRotation(ps.loadings, target.data(), p, m);
+  if (rotation.singular) h.message(msg::kTargetPatternSingular);
+  std::copy(rotation.transform.begin(), rotation.transform.end(), ps.transform);
+  std::copy(rotation.pattern.begin(), rotation.pattern.end(), ps.loadings);
   printSquare(ps, ps.transform, kTitleProcrustesTrans, "ProcrustesTrans");
-  transformPattern(ps.loadings, p, m, ps.transform);
 
   FinishOblique(ps, kObliqueTarget);
   if (ps.nFactors == 0) return 0;

@@ -5,6 +5,8 @@
 // and T becomes the transformation from the unrotated pattern.
 #pragma once
 
+#include <vector>
+
 #include "zulfact/state/proc_state.hpp"
 
 namespace zulfact {
@@ -14,6 +16,17 @@ namespace zulfact {
 // solution unchanged. Returns 0, or the completion code to end the step
 // with when the TARGET= table cannot be read (1012).
 int TargetRotate(ProcState& ps, int code, int index);
+
+// A target rotation from plain matrices: the least-squares T towards the
+// target and the pattern L T, column by column.
+struct TargetRotation {
+  std::vector<double> transform;  // m x m
+  std::vector<double> pattern;    // p x m
+  bool singular = false;          // L^T L singular: T is what the sweep left
+};
+
+// T and L T for the p x m pattern l and target (p x m).
+TargetRotation targetRotation(const double* l, const double* target, int p, int m);
 
 // The PROMAX power: the rotation's own parameter, else POWER=, else 3.
 double promaxPower(const ProcState& ps, int index);

@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 
 #include "zul/abi.h"
 
@@ -182,8 +183,8 @@ struct PathRequest {
 // composition, so `ps.field` reads the same as ever; a function that needs
 // one part takes that part (`const StepOptions&`, `const GroupData&`).
 //
-// Keep every part a plain aggregate: the entry zeroes the whole record
-// with memset. Add a field to the part whose lifetime it has.
+// Keep every part a plain aggregate: the record is zeroed part by part
+// with memset (ProcState::clearRecord). Add a field to the part whose lifetime it has.
 
 // The step's options: written by the statement parser, then only read.
 // Nothing after parsing changes them; what a BY group decides for itself
@@ -301,7 +302,10 @@ struct Solution {
   int32_t priorsUsed;       // the group's priors (ONE when its PRIORS row is missing)
 
   // ---- priors and extraction ----
-  double* priorCommunalities;  // nVars
+  // nVars. PRINIT and ALPHA keep each pass's starting values here, so
+  // after them it holds the last pass's estimates: what their OUTSTAT=
+  // PRIORS row carries (stored tables rely on it).
+  double* priorCommunalities;
   double* communalities;       // nVars
   double* varWeights;          // nVars
   double* eigenvalues;         // nVars
@@ -388,7 +392,42 @@ struct OutputContext {
   zul_workfile workFile;    // host work file, 256-byte descriptor
 };
 
-struct ProcState : StepOptions, GroupData, Solution, WorkArrays, OutputContext {};
+// Everything after the parser reads the options through `opt`, a const
+// view: the compiler refuses a write. The parser works on a StepRecord,
+// whose `opt` is writable. Both start zeroed, part by part (the entry
+// once per step; the tests per case through clearRecord).
+struct ProcState : StepOptions, GroupData, Solution, WorkArrays, OutputContext {
+  ProcState() : opt(storage()) { clearRecord(); }
+  ProcState(const ProcState&) = delete;
+  ProcState& operator=(const ProcState&) = delete;
+
+  const StepOptions& opt;
+
+  // Every part back to zero, as at the start of a step.
+  void clearRecord();
+
+ protected:
+  StepOptions& storage() { return *this; }  // byvalue-options: inherited
+
+ private:
+  // byvalue-options: storage
+};
+
+// The record as the statement parser sees it: the same record, with the
+// options writable.
+struct StepRecord : ProcState {
+  StepRecord() : opt(storage()) {}
+  StepOptions& opt;
+};
+
+inline void ProcState::clearRecord() {
+  // Each part is a plain aggregate; the references above stay as they are.
+  std::memset(static_cast<void*>(&storage()), 0, sizeof(StepOptions));
+  std::memset(static_cast<void*>(static_cast<GroupData*>(this)), 0, sizeof(GroupData));
+  std::memset(static_cast<void*>(static_cast<Solution*>(this)), 0, sizeof(Solution));
+  std::memset(static_cast<void*>(static_cast<WorkArrays*>(this)), 0, sizeof(WorkArrays));
+  std::memset(static_cast<void*>(static_cast<OutputContext*>(this)), 0, sizeof(OutputContext));
+}
 
 // Whether the solution's variance is weighted: a solution read from the
 // input table (METHOD=PATTERN, SCORE) has no weights.

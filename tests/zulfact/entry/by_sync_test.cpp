@@ -42,12 +42,12 @@ class BySync : public ::testing::Test {
     fake.provide(ZUL_ATTRIBUTE, &attribute);
     zulfact::host().attach(fake.vector(), nullptr);
     tables = Tables{};
-    std::memset(static_cast<void*>(&ps), 0, sizeof ps);
+    ps.clearRecord();
   }
   void TearDown() override { zulfact::host().attach(nullptr, nullptr); }
   std::string logLine(size_t i) const { return fake.logLines.at(i).second; }
   zul_test::FakeHost fake;
-  zulfact::ProcState ps;
+  zulfact::StepRecord ps;
   zul_table* in = reinterpret_cast<zul_table*>(0x10);
   zul_table* target = reinterpret_cast<zul_table*>(0x20);
 };

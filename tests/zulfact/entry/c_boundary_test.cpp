@@ -37,7 +37,7 @@ class CBoundary : public ::testing::Test {
     zulfact::host().attach(fake.vector(), nullptr);
     messages.clear();
     exits.clear();
-    std::memset(static_cast<void*>(&ps), 0, sizeof ps);
+    ps.clearRecord();
   }
   void TearDown() override { zulfact::host().attach(nullptr, nullptr); }
 
@@ -53,7 +53,7 @@ class CBoundary : public ::testing::Test {
     return code;
   }
   zul_test::FakeHost fake;
-  zulfact::ProcState ps;
+  zulfact::StepRecord ps;
 };
 
 TEST_F(CBoundary, AFaultOfTheModuleEndsTheStepWithAMessageAndCode9999) {

@@ -45,18 +45,13 @@ struct Solution {
 // matrix weighted (when weights are given), all eigenvalues, k vectors,
 // the loadings.
 Solution principalPass(int p, int k, std::vector<double> reduced, const double* weights) {
-  Solution s;
-  s.eigenvalues.resize(p);
-  s.loadings.resize(static_cast<size_t>(p) * p);
-  std::vector<double> work(10 * static_cast<size_t>(p));
-  if (weights != nullptr) weightMatrix(p, reduced.data(), weights, work.data());
-  EXPECT_EQ(kernels::zeigen(p, reduced.data(), s.eigenvalues.data(), 0, nullptr, work.data()), 0);
-  zeroTinyEigenvalues(p, s.eigenvalues.data());
-  EXPECT_EQ(kernels::zeigvec(p, k, reduced.data(), s.eigenvalues.data(), s.loadings.data(),
-                             work.data()),
-            0);
-  vectorsToLoadings(p, k, s.eigenvalues.data(), weights, s.loadings.data());
-  return s;
+  const std::vector<double> given = reduced;
+  const PrincipalEigen eigen = principalEigenvalues(p, reduced.data(), weights);
+  EXPECT_EQ(eigen.code, 0);
+  EXPECT_EQ(reduced, given);  // the input stays as it was
+  const PrincipalLoadings loadings = principalLoadings(eigen, k, weights);
+  EXPECT_EQ(loadings.code, 0);
+  return {eigen.eigenvalues, loadings.loadings};
 }
 
 // A column's sign is the eigen solver's choice.
@@ -109,11 +104,11 @@ TEST(HarrisComponents, EigenvalueIsTheSumOfSignalToNoiseRatios) {
     reduced[packedIndex(i, i)] = h2[i];
     ratios += h2[i] / (1.0 - h2[i]);
   }
-  ProcState ps{};
+  StepRecord ps;
   ps.nVars = p;
   ps.method = kMethodHarris;
   ps.stdDevs = sd.data();
-  methodWeights(ps, ps, h2.data(), weights.data());
+  methodWeights(ps.opt, ps, h2.data(), weights.data());
   const Solution s = principalPass(p, 1, reduced, weights.data());
   EXPECT_NEAR(s.eigenvalues[0], ratios, 1e-12);
   expectColumn(kLoadings, s.loadings.data(), 1e-12);

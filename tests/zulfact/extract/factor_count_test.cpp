@@ -28,10 +28,10 @@ struct CapturingHost {
 };
 
 struct Analysis {
-  ProcState ps;
+  StepRecord ps;
   std::vector<double> eigen, weights;
   explicit Analysis(std::vector<double> lambda) : eigen(std::move(lambda)) {
-    std::memset(&ps, 0, sizeof ps);
+    ps.clearRecord();
     ps.nVars = static_cast<int32_t>(eigen.size());
     ps.nFactors = ps.nVars;
     ps.nFactorsRequested = -99;

@@ -13,10 +13,10 @@ namespace zulfact {
 namespace {
 
 struct Check {
-  ProcState ps;
+  StepRecord ps;
   double h[3] = {0.5, 1.0000001, 0.9};
   explicit Check(bool heywood, bool ultra) {
-    std::memset(&ps, 0, sizeof ps);
+    ps.clearRecord();
     ps.nVars = 3;
     ps.factorsRetained = 2;
     ps.flags.heywood = heywood;
@@ -41,8 +41,8 @@ TEST(HeywoodCheck, AboveOneIsClampedKeptOrEndsTheGroup) {
   EXPECT_EQ(stopped.ps.completionCode, kCodeSingular);
 
   double exactlyOne[3] = {1.0, 1.0, 0.2};  // 1 itself is no Heywood case
-  ProcState ps;
-  std::memset(&ps, 0, sizeof ps);
+  StepRecord ps;
+  ps.clearRecord();
   ps.nVars = 3;
   heywoodCheck(ps, exactlyOne);
   EXPECT_EQ(ps.heywoodStatus, 1);

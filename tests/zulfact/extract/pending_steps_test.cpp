@@ -10,8 +10,8 @@ namespace zulfact {
 namespace {
 
 TEST(PatternPlotRequest, SectionByTheSolutionAndItsAxes) {
-  ProcState ps;
-  std::memset(static_cast<void*>(&ps), 0, sizeof ps);
+  StepRecord ps;
+  ps.clearRecord();
   ps.factorsRetained = 3;
   struct Case {
     int index;
@@ -34,8 +34,8 @@ TEST(PatternPlotRequest, SectionByTheSolutionAndItsAxes) {
 }
 
 TEST(PatternPlotRequest, NplotBoundsTheFactorsPlotted) {
-  ProcState ps;
-  std::memset(static_cast<void*>(&ps), 0, sizeof ps);
+  StepRecord ps;
+  ps.clearRecord();
   ps.factorsRetained = 3;
   EXPECT_EQ(patternPlotRequest(ps, false, kInitialSolution).nFactorsPlotted, 3);  // no NPLOT=
   ps.plotCount = 2;

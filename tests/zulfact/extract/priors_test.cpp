@@ -50,8 +50,8 @@ TEST(MaxAbsCorrelations, RowMaximaAndZeroVariance) {
 }
 
 TEST(MethodWeights, ByMethod) {
-  ProcState ps;
-  std::memset(&ps, 0, sizeof ps);
+  StepRecord ps;
+  ps.clearRecord();
   ps.nVars = 3;
   double sd[3] = {2.0, 3.0, 0.5};
   ps.stdDevs = sd;
@@ -59,21 +59,21 @@ TEST(MethodWeights, ByMethod) {
   double w[3];
 
   ps.method = kMethodMl;  // a prior of 1.0 caps the weight at 1/0.001
-  methodWeights(ps, ps, h2, w);
+  methodWeights(ps.opt, ps, h2, w);
   EXPECT_DOUBLE_EQ(w[0], 1000.0);
   EXPECT_DOUBLE_EQ(w[1], 2.0);
 
   ps.method = kMethodAlpha;  // 1/h2, 0 for a subnormal prior
-  methodWeights(ps, ps, h2, w);
+  methodWeights(ps.opt, ps, h2, w);
   EXPECT_DOUBLE_EQ(w[0], 1.0);
   EXPECT_DOUBLE_EQ(w[1], 2.0);
   EXPECT_EQ(w[2], 0.0);
 
   ps.method = kMethodPrincipal;
-  methodWeights(ps, ps, h2, w);
+  methodWeights(ps.opt, ps, h2, w);
   EXPECT_EQ(w[1], 1.0);
   ps.flags.covariance = true;  // the variances
-  methodWeights(ps, ps, h2, w);
+  methodWeights(ps.opt, ps, h2, w);
   EXPECT_DOUBLE_EQ(w[0], 4.0);
   EXPECT_DOUBLE_EQ(w[1], 9.0);
   EXPECT_DOUBLE_EQ(w[2], 0.25);

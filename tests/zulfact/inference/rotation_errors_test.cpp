@@ -145,8 +145,8 @@ Rotated targetRotate(const std::vector<double>& a, const std::vector<double>& ta
       phi[i * (i + 1) / 2 + j] = phiBefore.empty() ? (i == j ? 1.0 : 0.0) : phiBefore[i + j * kM];
   EXPECT_TRUE(procrustesTransform(a.data(), target.data(), kP, kM, t.data()));
   transformPattern(pattern.data(), kP, kM, t.data());
-  ProcState ps;
-  std::memset(&ps, 0, sizeof ps);
+  StepRecord ps;
+  ps.clearRecord();
   ps.nVars = kP;
   ps.nFactors = kM;
   ps.singularity = 1e-12;

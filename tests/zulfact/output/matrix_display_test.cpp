@@ -11,10 +11,10 @@ namespace zulfact {
 namespace {
 
 struct State {
-  ProcState ps;
+  StepRecord ps;
   std::vector<double> corr = std::vector<double>(6), load = std::vector<double>(6);
   State() {
-    std::memset(&ps, 0, sizeof ps);
+    ps.clearRecord();
     ps.corrMatrix = corr.data();
     ps.loadings = load.data();
   }

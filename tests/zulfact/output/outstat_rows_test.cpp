@@ -21,7 +21,7 @@ struct Names {
 
 TEST(OutstatNameWidth, FromNamesPrefixAndFactorNames) {
   Names names{"a", "income12", "region"};
-  ProcState ps{};
+  StepRecord ps;
   ps.varNames = names.buffer.data();
   ps.nVars = 3;
   ps.nAll = 3;

@@ -9,7 +9,7 @@ namespace zulfact {
 namespace {
 
 struct Solution {
-  ProcState ps;
+  StepRecord ps;
   // Pattern A = [[0.5 0.3] [0.2 0.6]] column by column, Phi = [[1 .5] [.5 1]]
   // packed, structure A Phi = [[0.65 0.55] [0.5 0.7]] column by column.
   double pattern[4] = {0.5, 0.2, 0.3, 0.6};
@@ -19,7 +19,7 @@ struct Solution {
   double communalities[2] = {-1.0, -1.0};
   double weights[2] = {1.0, 1.0};
   Solution() {
-    std::memset(&ps, 0, sizeof ps);
+    ps.clearRecord();
     ps.nVars = 2;
     ps.nFactors = 2;
     ps.loadings = pattern;

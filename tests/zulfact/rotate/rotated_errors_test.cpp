@@ -30,7 +30,7 @@ double availableMemory() { return gAvailable; }
 // (diagonal) and unrotated pattern of m factors.
 struct Step {
   zul_test::FakeHost fake;
-  ProcState ps;
+  StepRecord ps;
   std::vector<double> a, loadings, cov;
   explicit Step(int m) {
     fake.recordMessages();
@@ -38,7 +38,7 @@ struct Step {
     fake.provide(ZUL_AVAILABLE_MEMORY, &availableMemory);
     gAvailable = -1.0;
     host().attach(fake.vector(), nullptr);
-    std::memset(&ps, 0, sizeof ps);
+    ps.clearRecord();
     ps.method = kMethodMl;
     ps.flags.needStdErr = true;
     ps.nVars = kP;

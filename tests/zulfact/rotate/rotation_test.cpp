@@ -64,8 +64,8 @@ TEST(CriterionCoefficients, DefaultsOfTheParametrisedFamilies) {
 }
 
 TEST(RotationParams, EachEntryTakesTheFirstRunOfItsOwnValues) {
-  ProcState ps;
-  std::memset(&ps, 0, sizeof ps);
+  StepRecord ps;
+  ps.clearRecord();
   double values[] = {0.5, 9.0, 1.0, 2.0, 7.0};
   int32_t positions[] = {1, 3, 2, 2, 1};
   ps.rotationParams = values;
@@ -73,12 +73,12 @@ TEST(RotationParams, EachEntryTakesTheFirstRunOfItsOwnValues) {
   ps.rotationParamCount = 5;
   ps.prerotationParams[0] = 4.0;
   ps.prerotationParamCount = 1;
-  EXPECT_EQ(rotationParams(ps, 0)[0], 0.5);
-  EXPECT_TRUE(std::isnan(rotationParams(ps, 0)[1]));  // 7.0 is a later run
-  EXPECT_EQ(rotationParams(ps, 1)[0], 1.0);
-  EXPECT_EQ(rotationParams(ps, 1)[1], 2.0);
-  EXPECT_EQ(rotationParams(ps, -1)[0], 4.0);
-  EXPECT_TRUE(std::isnan(rotationParams(ps, -2)[0]));
+  EXPECT_EQ(rotationParams(ps.opt, 0)[0], 0.5);
+  EXPECT_TRUE(std::isnan(rotationParams(ps.opt, 0)[1]));  // 7.0 is a later run
+  EXPECT_EQ(rotationParams(ps.opt, 1)[0], 1.0);
+  EXPECT_EQ(rotationParams(ps.opt, 1)[1], 2.0);
+  EXPECT_EQ(rotationParams(ps.opt, -1)[0], 4.0);
+  EXPECT_TRUE(std::isnan(rotationParams(ps.opt, -2)[0]));
 }
 
 TEST(PromaxTarget, PowerOfTheNormalisedRowsWithTheirSigns) {
@@ -123,8 +123,8 @@ TEST(FinishOblique, FromATransformation) {
   std::vector<double> pattern(6), structure(6), reference(6), phi = {1, 0, 1}, axes(3), scale(2);
   for (int i = 0; i < p; ++i)
     for (int j = 0; j < m; ++j) pattern[i + j * p] = l0[i] * t[0 + j * m] + l0[i + p] * t[1 + j * m];
-  ProcState ps;
-  std::memset(&ps, 0, sizeof ps);
+  StepRecord ps;
+  ps.clearRecord();
   ps.nVars = p;
   ps.nFactors = m;
   ps.singularity = 1e-8;
@@ -158,8 +158,8 @@ TEST(FinishOblique, FromATransformation) {
 // the group, derived from the options each time (which stay as parsed):
 // ROTATE=VARIMAX,HK(0.5),VARIMAX,HK with HKPOWER= missing, then 0.25.
 TEST(HkPowerFor, LaterRotationsTakeTheLastHkParameter) {
-  ProcState ps;
-  std::memset(&ps, 0, sizeof ps);
+  StepRecord ps;
+  ps.clearRecord();
   int32_t list[] = {kRotVarimax, kRotHk, kRotVarimax, kRotHk};
   double values[] = {0.5};
   int32_t positions[] = {2};
@@ -170,11 +170,11 @@ TEST(HkPowerFor, LaterRotationsTakeTheLastHkParameter) {
   ps.rotationParamCount = 1;
   ps.prerotation = kRotNone;
   ps.hkPower = kMissing;
-  EXPECT_TRUE(std::isnan(hkPowerFor(ps, 0)));
-  for (int k : {1, 2, 3, -2}) EXPECT_EQ(hkPowerFor(ps, k), 0.5) << k;
+  EXPECT_TRUE(std::isnan(hkPowerFor(ps.opt, 0)));
+  for (int k : {1, 2, 3, -2}) EXPECT_EQ(hkPowerFor(ps.opt, k), 0.5) << k;
   ps.hkPower = 0.25;
-  EXPECT_EQ(hkPowerFor(ps, 0), 0.25);
-  EXPECT_EQ(hkPowerFor(ps, 3), 0.5);
+  EXPECT_EQ(hkPowerFor(ps.opt, 0), 0.25);
+  EXPECT_EQ(hkPowerFor(ps.opt, 3), 0.5);
   EXPECT_EQ(ps.hkPower, 0.25);
 }
 
@@ -183,8 +183,8 @@ TEST(HkPowerFor, LaterRotationsTakeTheLastHkParameter) {
 // and is ignored (with a warning) by an oblique one; HK alone has power 0
 // and rotates by varimax (GAMMA= missing).
 TEST(CriterionSetup, HarrisKaiserModeFromTheOptions) {
-  ProcState ps;
-  std::memset(&ps, 0, sizeof ps);
+  StepRecord ps;
+  ps.clearRecord();
   ps.nVars = 6;
   ps.nFactors = 2;
   ps.gamma = ps.tau = ps.hkPower = kMissing;
@@ -223,21 +223,24 @@ TEST(OrthogonalBasis, CholeskyFactorOfPhi) {
 }
 
 // A target that a transformation of the pattern reaches exactly gives that
-// transformation back; a rank-deficient pattern is reported.
-TEST(ProcrustesTransform, ExactTargetAndSingularPattern) {
+// transformation and the target back; a rank-deficient pattern is reported.
+TEST(TargetRotation, ExactTargetAndSingularPattern) {
   const int p = 3, m = 2;
   std::vector<double> l = {0.7, 0.1, 0.5, 0.2, 0.8, 0.4};
   const double x[] = {1.2, 0.3, -0.2, 0.9};
-  std::vector<double> target = l, t(4);
+  std::vector<double> target = l;
   transformPattern(target.data(), p, m, x);
-  ASSERT_TRUE(procrustesTransform(l.data(), target.data(), p, m, t.data()));
-  for (int i = 0; i < 4; ++i) EXPECT_NEAR(t[i], x[i], 1e-13);
+  const TargetRotation r = targetRotation(l.data(), target.data(), p, m);
+  ASSERT_FALSE(r.singular);
+  for (int i = 0; i < 4; ++i) EXPECT_NEAR(r.transform[i], x[i], 1e-13);
+  for (int i = 0; i < p * m; ++i) EXPECT_NEAR(r.pattern[i], target[i], 1e-13);
   // previous * t: the identity leaves t.
+  std::vector<double> t = r.transform;
   const double identity[] = {1, 0, 0, 1};
   composeTransform(t.data(), identity, m);
   for (int i = 0; i < 4; ++i) EXPECT_NEAR(t[i], x[i], 1e-13);
   std::vector<double> flat = {0.7, 0.1, 0.5, 0.7, 0.1, 0.5};
-  EXPECT_FALSE(procrustesTransform(flat.data(), target.data(), p, m, t.data()));
+  EXPECT_TRUE(targetRotation(flat.data(), target.data(), p, m).singular);
 }
 
 }  // namespace
