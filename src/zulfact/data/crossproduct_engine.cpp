@@ -110,7 +110,7 @@ int firstNonFinite(int n, const double* means, const double* sds) {
 // Ends the step with message 90 naming variable i, when i >= 0.
 void stopIfTooLarge(ProcState& ps, int i) {
   if (i < 0) return;
-  const char* name = ps.varNames ? ps.varNames + 33 * static_cast<size_t>(i) : "";
+  const char* name = ps.opt.varNames ? ps.opt.varNames + 33 * static_cast<size_t>(i) : "";
   host().message(msg::kValuesTooLarge, {std::string_view(name)});
   raiseCode(ps, kCodeBadVariables);
   host().endStep(kCodeBadVariables, 0);
@@ -143,7 +143,7 @@ void reportFinish(ProcState& ps, zul_table* table, const FinishOutcome& fin, con
   const std::string name = !dataName.empty() ? dataName : fin.nNotes > 0 ? h.tableName(table) : std::string();
   for (int i = 0; i < fin.nNotes; ++i) {
     const FinishNote& nt = fin.notes[i];
-    if (nt.number == msg::kVardefDivisorNotPositive.number && fin.vardefInvalid) vardefDivisorLogged(std::string_view(ps.vardef, 8), 0, 0, 0);
+    if (nt.number == msg::kVardefDivisorNotPositive.number && fin.vardefInvalid) vardefDivisorLogged(std::string_view(ps.opt.vardef, 8), 0, 0, 0);
     if (nt.nNumbers == 2)
       h.message(msg::input(nt.number), {nt.a, nt.b});
     else if (nt.nNumbers == 1 && nt.tableName)
@@ -153,7 +153,7 @@ void reportFinish(ProcState& ps, zul_table* table, const FinishOutcome& fin, con
     else
       h.message(msg::input(nt.number));
   }
-  if (fin.vardefInvalid && fin.status == 0) vardefDivisorLogged(std::string_view(ps.vardef, 8), 0, 0, 0);
+  if (fin.vardefInvalid && fin.status == 0) vardefDivisorLogged(std::string_view(ps.opt.vardef, 8), 0, 0, 0);
 }
 
 // The member name of a table ("_ZSQL_" of "WORK._ZSQL_").
@@ -229,8 +229,8 @@ bool readXpxRow(ProcState& ps, zul_table* table, sqlgen::XpxGroup& g, std::vecto
   while (nt * (nt + 1) / 2 < qCols) ++nt;
   if (q11 <= 0 || nt < 1 || nt * (nt + 1) / 2 != qCols) return false;
   const int firstSum = q11 - nt;
-  for (int i = 0; i < ps.nAll; ++i) {
-    const int k = ps.varNumbers[i] - firstSum;
+  for (int i = 0; i < ps.opt.nAll; ++i) {
+    const int k = ps.opt.varNumbers[i] - firstSum;
     if (k < 0 || k >= nt) return false;
     index.push_back(k);
   }
@@ -278,9 +278,9 @@ int xpxEngine(ProcState& ps, zul_table* table) {
   }
   if (ps.indb.notes) h.logLine(ZUL_LOG_NOTE, "Using _MKXPX_ table.");
   BlockShape shape;
-  shape.n = ps.nAll;
+  shape.n = ps.opt.nAll;
   shape.hasFreq = shape.hasWeight = true;  // the table's own read counts
-  shape.noint = ps.flags.noIntercept;
+  shape.noint = ps.opt.flags.noIntercept;
   return finishSummary(ps, table, shape, summaryFromXpx(g, index, shape.noint), dname);
 }
 
@@ -288,7 +288,7 @@ int xpxEngine(ProcState& ps, zul_table* table) {
 // engine's own would.
 int summaryEngine(ProcState& ps, zul_table* table) {
   Host& h = host();
-  const int n = ps.nAll;
+  const int n = ps.opt.nAll;
   std::vector<double> row;
   if (!readZsqlRow(table, n, row)) {
     raiseCode(ps, kCodeEngine);
@@ -296,9 +296,9 @@ int summaryEngine(ProcState& ps, zul_table* table) {
   }
   BlockShape shape;
   shape.n = n;
-  shape.hasFreq = ps.freqVarNumber > 0;
-  shape.hasWeight = ps.weightVarNumber > 0;
-  shape.noint = ps.flags.noIntercept;
+  shape.hasFreq = ps.opt.freqVarNumber > 0;
+  shape.hasWeight = ps.opt.weightVarNumber > 0;
+  shape.noint = ps.opt.flags.noIntercept;
   return finishSummary(ps, table, shape, summaryFromZsql(row.data(), n, shape.noint), "");
 }
 
@@ -319,7 +319,7 @@ int finishSummary(ProcState& ps, zul_table* table, const BlockShape& shape, cons
   out.means = ps.means;
   out.stdDevs = ps.stdDevs;
   out.scale = ps.scaleVector;
-  const FinishOutcome fin = finishMoments(shape, std::string_view(ps.vardef, 8), false, s.counts,
+  const FinishOutcome fin = finishMoments(shape, std::string_view(ps.opt.vardef, 8), false, s.counts,
                                           s.sums.data(), ps.corrMatrix, s.shift.data(), out);
   reportFinish(ps, table, fin, out, name);
   if (fin.status == 0) stopIfTooLarge(ps, firstNonFinite(n, ps.means, ps.stdDevs));
@@ -330,31 +330,31 @@ int finishSummary(ProcState& ps, zul_table* table, const BlockShape& shape, cons
 
 int crossproductEngine(ProcState& ps) {
   Host& h = host();
-  zul_table* table = ps.indbInput ? ps.indbInput : ps.mainInput;
-  const int n = ps.nAll;
-  if (ps.indbInput && memberOf(table) == "_ZSQL_") return summaryEngine(ps, table);
+  zul_table* table = ps.opt.indbInput ? ps.opt.indbInput : ps.opt.mainInput;
+  const int n = ps.opt.nAll;
+  if (ps.opt.indbInput && memberOf(table) == "_ZSQL_") return summaryEngine(ps, table);
   if (memberOf(table) == "_MKXPX_") return xpxEngine(ps, table);
 
   // A raw table that carries _TYPE_ and _NAME_ probably holds a matrix
   // whose TYPE was lost.
-  if (ps.typeVarNumber > 0 && ps.nameVarNumber > 0 &&
-      !isStoredMatrixType(std::string_view(ps.inputType, 8)))
+  if (ps.opt.typeVarNumber > 0 && ps.opt.nameVarNumber > 0 &&
+      !isStoredMatrixType(std::string_view(ps.opt.inputType, 8)))
     h.message(msg::kUntypedMatrixReadAsRaw);
 
   BlockShape shape;
   shape.n = n;
-  shape.hasFreq = ps.freqVarNumber > 0;
-  shape.hasWeight = ps.weightVarNumber > 0;
-  shape.noint = ps.flags.noIntercept;
+  shape.hasFreq = ps.opt.freqVarNumber > 0;
+  shape.hasWeight = ps.opt.weightVarNumber > 0;
+  shape.noint = ps.opt.flags.noIntercept;
 
   CallResources res;
   res.list = h.readListCreate(table, shape.ncols());
   bool bound = res.list != nullptr;
   for (int i = 0; bound && i < n; ++i)
-    bound = h.readListBind(res.list, i, ps.varNumbers[i], false, 8) == 0;
+    bound = h.readListBind(res.list, i, ps.opt.varNumbers[i], false, 8) == 0;
   int slot = n;
-  if (bound && shape.hasFreq) bound = h.readListBind(res.list, slot++, ps.freqVarNumber, false, 8) == 0;
-  if (bound && shape.hasWeight) bound = h.readListBind(res.list, slot++, ps.weightVarNumber, false, 8) == 0;
+  if (bound && shape.hasFreq) bound = h.readListBind(res.list, slot++, ps.opt.freqVarNumber, false, 8) == 0;
+  if (bound && shape.hasWeight) bound = h.readListBind(res.list, slot++, ps.opt.weightVarNumber, false, 8) == 0;
   if (!bound) {
     raiseCode(ps, kCodeEngine);
     h.endStep(kCodeEngine, 0);
@@ -408,7 +408,7 @@ int crossproductEngine(ProcState& ps) {
   out.means = ps.means;
   out.stdDevs = ps.stdDevs;
   out.scale = ps.scaleVector;
-  const FinishOutcome fin = finishMoments(shape, std::string_view(ps.vardef, 8), false, counts,
+  const FinishOutcome fin = finishMoments(shape, std::string_view(ps.opt.vardef, 8), false, counts,
                                           sums, ps.corrMatrix, shift, out, run.scale);
   reportFinish(ps, table, fin, out);
   if (fin.status == 0) stopIfTooLarge(ps, firstNonFinite(n, ps.means, ps.stdDevs));

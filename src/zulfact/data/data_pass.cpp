@@ -35,7 +35,7 @@ namespace {
 inline bool isMissing(double x) { return zul_is_missing(x) != 0; }
 
 const char* varName(const ProcState& ps, int i) {
-  return ps.varNames ? ps.varNames + 33 * static_cast<size_t>(i) : "";
+  return ps.opt.varNames ? ps.opt.varNames + 33 * static_cast<size_t>(i) : "";
 }
 
 [[noreturn]] void endWith(ProcState& ps, int code) {
@@ -53,12 +53,12 @@ double* poolArray(ProcState& ps, double*& array, int count) {
 
 // Per-group defaults.
 void resetGroup(ProcState& ps) {
-  for (int i = 0; i < ps.nVars; ++i) {
+  for (int i = 0; i < ps.opt.nVars; ++i) {
     if (ps.means) ps.means[i] = 0.0;
     if (ps.stdDevs) ps.stdDevs[i] = 1.0;
   }
-  if (ps.flags.reorder && ps.varOrder)
-    for (int i = 0; i < ps.nVars; ++i) ps.varOrder[i] = i;
+  if (ps.opt.flags.reorder && ps.varOrder)
+    for (int i = 0; i < ps.opt.nVars; ++i) ps.varOrder[i] = i;
   if (ps.factorCorr && ps.nFactors > 0) {
     const int m = ps.nFactors;
     for (int i = 0; i < m; ++i)
@@ -71,7 +71,7 @@ void resetGroup(ProcState& ps) {
   ps.obliqueCount = 0;
   ps.scoresReady = false;
   ps.groupParallel = ps.groupMap = false;  // set again when the engine has run
-  ps.nObs = ps.nObsOption;
+  ps.nObs = ps.opt.nObsOption;
   ps.nPartialUsed = 0;
 }
 
@@ -88,34 +88,34 @@ void printObsCounts(ProcState& ps) {
     out.emitRow();
   };
   const ObsCounts& c = ps.obsCounts;
-  if (!ps.flags.rawInput) {
+  if (!ps.opt.flags.rawInput) {
     // A stored matrix has no records to count: its N row stands for them.
     row("N of the Input Table", ps.nObs);
   } else {
     row("Number of Observations Read", c.recordsRead);
     row("Number of Observations Used", c.recordsUsed);
   }
-  if (ps.flags.rawInput && ps.freqVarNumber > 0) {
+  if (ps.opt.flags.rawInput && ps.opt.freqVarNumber > 0) {
     row("Sum of Frequencies Read", c.freqRead);
     row("Sum of Frequencies Used", c.freqUsed);
   }
-  if (ps.flags.rawInput && ps.weightVarNumber > 0) {
+  if (ps.opt.flags.rawInput && ps.opt.weightVarNumber > 0) {
     row("Sum of Weights Read", c.weightsRead);
     row("Sum of Weights Used", c.weightsUsed);
   }
-  const bool nobsGiven = !isMissing(ps.nObsOption);
-  if (nobsGiven) row("Number of Observations Specified (NOBS=)", ps.nObsOption);
-  row("N for Significance Tests", nobsGiven ? ps.nObsOption : ps.nObs);
+  const bool nobsGiven = !isMissing(ps.opt.nObsOption);
+  if (nobsGiven) row("Number of Observations Specified (NOBS=)", ps.opt.nObsOption);
+  row("N for Significance Tests", nobsGiven ? ps.opt.nObsOption : ps.nObs);
   out.endTable();
 }
 
 // SIMPLE: means and standard deviations of all variables.
 void printSimpleStatistics(ProcState& ps) {
-  if (!ps.sink || !ps.flags.simple) return;
+  if (!ps.sink || !ps.opt.flags.simple) return;
   VectorTable t;
   t.name = "SimpleStatistics";
   t.labelKind = 'V';
-  t.nRows = ps.nAll;
+  t.nRows = ps.opt.nAll;
   t.columns.push_back({"Mean", "Mean", ps.means});
   t.columns.push_back({"StdDev", "Std Dev", ps.stdDevs});
   printVectorTable(ps, t);
@@ -124,17 +124,17 @@ void printSimpleStatistics(ProcState& ps) {
 // Partial variables swept out of the correlation matrix.
 void partialOut(ProcState& ps) {
   Host& h = host();
-  const int nAll = ps.nAll;
-  const int p = ps.nVars;
+  const int nAll = ps.opt.nAll;
+  const int p = ps.opt.nVars;
   double* r = ps.corrMatrix;
 
-  if (ps.flags.outRequested) {
+  if (ps.opt.flags.outRequested) {
     std::memcpy(poolArray(ps, ps.rawMeans, nAll), ps.means, sizeof(double) * nAll);
     std::memcpy(poolArray(ps, ps.rawStdDevs, nAll), ps.stdDevs, sizeof(double) * nAll);
   }
-  if (ps.nObs <= ps.nPartial) {
-    h.message(msg::kPartialsUseAllObservations, {ps.nPartial, ps.nObs});
-    ps.nObs = ps.nPartial;
+  if (ps.nObs <= ps.opt.nPartial) {
+    h.message(msg::kPartialsUseAllObservations, {ps.opt.nPartial, ps.nObs});
+    ps.nObs = ps.opt.nPartial;
   }
 
   std::fill(ps.sweepFlags, ps.sweepFlags + nAll, '0');
@@ -144,10 +144,10 @@ void partialOut(ProcState& ps) {
   // SINGULAR=. (The roots of the raw sums of squares would make the test
   // depend on the units of the variable.)
   for (int i = 0; i < nAll; ++i) ps.scaleVector[i] = 1.0;
-  int k = ps.nPartial;
-  for (int j = 0; j < ps.nPartial; ++j) {
+  int k = ps.opt.nPartial;
+  for (int j = 0; j < ps.opt.nPartial; ++j) {
     const int pivot = p + j;
-    h.sweep(r, pivot, nAll, ps.sweepFlags, ps.scaleVector, ps.singularity);
+    h.sweep(r, pivot, nAll, ps.sweepFlags, ps.scaleVector, ps.opt.singularity);
     if (ps.sweepFlags[pivot] == '0') {
       // Linearly dependent on the partial variables before it: dropped.
       --k;
@@ -156,11 +156,11 @@ void partialOut(ProcState& ps) {
   }
   ps.nPartialUsed = k;
 
-  const double d2 = vardefDivisorLogged(std::string_view(ps.vardef, 8), ps.nObs,
-                                        ps.flags.noIntercept ? k : k + 1, ps.sumWeights);
+  const double d2 = vardefDivisorLogged(std::string_view(ps.opt.vardef, 8), ps.nObs,
+                                        ps.opt.flags.noIntercept ? k : k + 1, ps.sumWeights);
   const double f = d2 > 0 ? std::sqrt(ps.varianceDivisor / d2) : 0.0;
-  if (vardefIs(std::string_view(ps.vardef, 8), "DF")) ps.nObs -= k;
-  if (vardefIs(std::string_view(ps.vardef, 8), "WDF")) ps.sumWeights -= k;
+  if (vardefIs(std::string_view(ps.opt.vardef, 8), "DF")) ps.nObs -= k;
+  if (vardefIs(std::string_view(ps.opt.vardef, 8), "WDF")) ps.sumWeights -= k;
 
   for (int i = 0; i < p; ++i) {
     if (r[packedIndex(i, i)] <= kZeroDiagonalAfterSweep)
@@ -176,7 +176,7 @@ void partialOut(ProcState& ps) {
     if (d <= kZeroTolerance) d = 0.0;
   }
 
-  if (ps.sink && ps.flags.simple) {
+  if (ps.sink && ps.opt.flags.simple) {
     VectorTable t;
     t.name = "CondStdDev";
     t.title = titleLine(msg::kCondStdDevTitle, {}, true);
@@ -185,7 +185,7 @@ void partialOut(ProcState& ps) {
     t.columns.push_back({"StdDev", "Std Dev", ps.stdDevs});
     printVectorTable(ps, t);
   }
-  if (ps.sink && ps.flags.corr)
+  if (ps.sink && ps.opt.flags.corr)
     printMatrixTable(ps, {.storage = 'S', .values = r, .nRows = p, .nCols = p, .rowLabels = 'V',
                           .colLabels = 'V', .title = kTitlePartialCorr, .name = "PartialCorr",
                           .role = MatrixRole::Correlation});
@@ -194,19 +194,19 @@ void partialOut(ProcState& ps) {
 // The group's R, kept unchanged for the later steps of the group (the
 // extraction works on a copy in corrMatrix).
 void saveCorrelations(ProcState& ps) {
-  const int p = ps.nVars;
+  const int p = ps.opt.nVars;
   if (ps.groupCorr)
     std::memcpy(ps.groupCorr, ps.corrMatrix, sizeof(double) * static_cast<size_t>(p) * (p + 1) / 2);
 }
 
 // MEAN, STD/USTD, N, [SUMWGT], CORR/UCORR rows.
 void writeStatisticsRows(ProcState& ps, bool corrComputed) {
-  if (!ps.outstatTable) return;
-  zul_table* input = ps.indbInput ? ps.indbInput : ps.mainInput;
+  if (!ps.opt.outstatTable) return;
+  zul_table* input = ps.opt.indbInput ? ps.opt.indbInput : ps.opt.mainInput;
   zul_table* current = nullptr;
   host().getAttribute(input, ZUL_ATTR_CURRENT_REF, &current);
-  const int p = ps.nVars;
-  const bool noint = ps.flags.noIntercept;
+  const int p = ps.opt.nVars;
+  const bool noint = ps.opt.flags.noIntercept;
   appendStatRow(ps, "MEAN", {}, ps.means, p);
   appendStatRow(ps, noint ? "USTD" : "STD", {}, ps.stdDevs, p);
   appendStatRowConstant(ps, "N", ps.nObs);
@@ -214,7 +214,7 @@ void writeStatisticsRows(ProcState& ps, bool corrComputed) {
   if (!corrComputed) return;
   std::vector<double> row(static_cast<size_t>(p));
   const std::string prefix =
-      ps.nPartial > 0 ? std::string(ps.parPrefix, static_cast<size_t>(std::max(0, ps.parPrefixLength)))
+      ps.opt.nPartial > 0 ? std::string(ps.opt.parPrefix, static_cast<size_t>(std::max(0, ps.opt.parPrefixLength)))
                       : std::string();
   for (int i = 0; i < p; ++i) {
     for (int j = 0; j < p; ++j) row[j] = ps.corrMatrix[packedIndex(i, j)];
@@ -257,17 +257,17 @@ void engineGet(ProcState& ps, int item, void* buffer, int64_t bytes, msg::Id mis
 // N, the standard deviations and R to the engine; its parallel
 // analysis and MAP results back.
 void engineHandOff(ProcState& ps, bool corrComputed) {
-  const int p = ps.nVars;
+  const int p = ps.opt.nVars;
   engineSet(ps, ZUL_ITEM_NOBS, &ps.nObs, sizeof(double));
   if (ps.stdDevs) engineSet(ps, ZUL_ITEM_STDDEVS, ps.stdDevs, 8 * static_cast<int64_t>(p));
   if (corrComputed && ps.corrMatrix)
     engineSet(ps, ZUL_ITEM_CORR, ps.corrMatrix, 8 * static_cast<int64_t>(p) * (p + 1) / 2);
 
   Host& h = host();
-  ps.groupParallel = ps.parallelRun != 0;
-  ps.groupMap = ps.mapRun != 0;
+  ps.groupParallel = ps.opt.parallelRun != 0;
+  ps.groupMap = ps.opt.mapRun != 0;
   if (ps.nObs < p) {
-    if (ps.parallelCriterion) {
+    if (ps.opt.parallelCriterion) {
       h.message(msg::kParallelNeedsObservations);
       endWith(ps, kCodeEngine);
     }
@@ -319,16 +319,16 @@ void engineHandOff(ProcState& ps, bool corrComputed) {
 // whose sum is, cannot be analysed, although the correlations can. The
 // variable with the largest variance is named. False when the group stops.
 bool variancesUsable(ProcState& ps) {
-  if (!ps.flags.covariance || ps.nVars < 1) return true;
+  if (!ps.opt.flags.covariance || ps.opt.nVars < 1) return true;
   double sum = 0.0;
   int largest = 0;
-  for (int i = 0; i < ps.nVars; ++i) {
+  for (int i = 0; i < ps.opt.nVars; ++i) {
     const double sd = std::fabs(ps.stdDevs[i]);
     sum += sd * sd;
     if (!(sd <= std::fabs(ps.stdDevs[largest]))) largest = i;
   }
   if (std::isfinite(sum)) return true;
-  const char* name = ps.varNames ? ps.varNames + 33 * static_cast<size_t>(largest) : "";
+  const char* name = ps.opt.varNames ? ps.opt.varNames + 33 * static_cast<size_t>(largest) : "";
   host().message(msg::kVarianceTooLarge, {std::string_view(name)});
   raiseCode(ps, kCodeNoData);
   ps.factorsRetained = -1;
@@ -343,9 +343,9 @@ void dataPass(ProcState& ps) {
 
   // Read.
   int status = 0;
-  if (ps.flags.rawInput) {
+  if (ps.opt.flags.rawInput) {
     status = crossproductEngine(ps);
-  } else if (ps.flags.correlationNeeded) {
+  } else if (ps.opt.flags.correlationNeeded) {
     status = readStoredMatrix(ps);
   } else {
     status = readStoredMoments(ps);
@@ -356,28 +356,28 @@ void dataPass(ProcState& ps) {
     return;
   }
   if (ps.factorsRetained < 0 || !variancesUsable(ps)) return;
-  const bool corrComputed = ps.flags.rawInput || ps.flags.correlationNeeded;
+  const bool corrComputed = ps.opt.flags.rawInput || ps.opt.flags.correlationNeeded;
 
   // Observation counts, then NOBS=.
   printObsCounts(ps);
-  if (!isMissing(ps.nObsOption)) ps.nObs = ps.nObsOption;
-  if (ps.nObs <= ps.nAll) {
+  if (!isMissing(ps.opt.nObsOption)) ps.nObs = ps.opt.nObsOption;
+  if (ps.nObs <= ps.opt.nAll) {
     h.message(msg::kTooFewObservations);
     raiseCode(ps, kCodeWarning);
   }
 
   // Simple statistics and correlations of all variables.
   printSimpleStatistics(ps);
-  if (ps.sink && ps.flags.corr && corrComputed)
-    printMatrixTable(ps, {.storage = 'S', .values = ps.corrMatrix, .nRows = ps.nAll,
-                          .nCols = ps.nAll, .rowLabels = 'V', .colLabels = 'V', .title = kTitleCorr,
+  if (ps.sink && ps.opt.flags.corr && corrComputed)
+    printMatrixTable(ps, {.storage = 'S', .values = ps.corrMatrix, .nRows = ps.opt.nAll,
+                          .nCols = ps.opt.nAll, .rowLabels = 'V', .colLabels = 'V', .title = kTitleCorr,
                           .name = "Corr", .role = MatrixRole::Correlation});
 
   // Partialling.
-  if (corrComputed && ps.nPartial >= 1) partialOut(ps);
+  if (corrComputed && ps.opt.nPartial >= 1) partialOut(ps);
 
   // Variables without variance stay, with zero correlations.
-  for (int i = 0; i < ps.nVars; ++i)
+  for (int i = 0; i < ps.opt.nVars; ++i)
     if (ps.stdDevs[i] <= 0) h.message(msg::kZeroVariance, {std::string_view(varName(ps, i))});
 
   // 9 - 12.

@@ -563,7 +563,7 @@ TableNames namesOf(zul_table* table) {
 }
 
 std::string varNameOf(const ProcState& ps, int i) {
-  return i >= 0 && ps.varNames ? std::string(ps.varNames + 33 * static_cast<size_t>(i)) : std::string();
+  return i >= 0 && ps.opt.varNames ? std::string(ps.opt.varNames + 33 * static_cast<size_t>(i)) : std::string();
 }
 
 void issue(const ProcState& ps, const TableNames& t, const StoredNote& n) {
@@ -585,17 +585,17 @@ void issue(const ProcState& ps, const TableNames& t, const StoredNote& n) {
 void checkSpecialVariables(ProcState& ps, const TableNames& t, const std::string& word,
                            bool matrixReader, bool sscp) {
   Host& h = host();
-  for (int v : {ps.typeVarNumber, matrixReader ? ps.nameVarNumber : 0}) {
+  for (int v : {ps.opt.typeVarNumber, matrixReader ? ps.opt.nameVarNumber : 0}) {
     if (v <= 0) continue;
     zul_var_desc d{};
-    if (h.varDesc(ps.mainInput, v, d) == 0 && d.type != 2) {
+    if (h.varDesc(ps.opt.mainInput, v, d) == 0 && d.type != 2) {
       h.message(msg::kStoredNotCharacter, {word, t.library, t.member, std::string(d.name)});
       stopWith(ps, kCodeBadVariables);
     }
   }
-  if (sscp && ps.interceptVarNumber > 0) {
+  if (sscp && ps.opt.interceptVarNumber > 0) {
     zul_var_desc d{};
-    if (h.varDesc(ps.mainInput, ps.interceptVarNumber, d) == 0 && d.type != 1) {
+    if (h.varDesc(ps.opt.mainInput, ps.opt.interceptVarNumber, d) == 0 && d.type != 1) {
       h.message(msg::kStoredInterceptNotNumeric, {word, t.library, t.member, std::string(d.name)});
       stopWith(ps, kCodeBadVariables);
     }
@@ -608,10 +608,10 @@ constexpr int kTypeText = 32;
 // The first row of the step that no reader uses is quoted with its line,
 // so that a mistyped _TYPE_ is found rather than silently passed over.
 void noteUnknownType(ProcState& ps, const TableNames& t, const StoredRow& row) {
-  if (ps.unknownTypeNoted || row.type.empty() || isKnownRowType(std::string_view(ps.inputType, 8), row.type)) return;
+  if (ps.unknownTypeNoted || row.type.empty() || isKnownRowType(std::string_view(ps.opt.inputType, 8), row.type)) return;
   ps.unknownTypeNoted = true;
   host().message(msg::kStoredUnknownRowType,
-                 {t.library, t.member, host().recordLine(ps.mainInput), row.typeText});
+                 {t.library, t.member, host().recordLine(ps.opt.mainInput), row.typeText});
 }
 
 // Reads the rows of the current group and hands each to `take`. Ends the
@@ -619,11 +619,11 @@ void noteUnknownType(ProcState& ps, const TableNames& t, const StoredRow& row) {
 template <class Take>
 void forEachRow(ProcState& ps, bool withName, bool withIntercept, Take take) {
   Host& h = host();
-  const int n = ps.nAll;
-  const bool hasType = ps.typeVarNumber > 0;
-  const bool hasName = withName && ps.nameVarNumber > 0;
+  const int n = ps.opt.nAll;
+  const bool hasType = ps.opt.typeVarNumber > 0;
+  const bool hasName = withName && ps.opt.nameVarNumber > 0;
   const int slots = n + (hasType ? 1 : 0) + (hasName ? 1 : 0) + (withIntercept ? 1 : 0);
-  zul_readlist* list = h.readListCreate(ps.mainInput, slots);
+  zul_readlist* list = h.readListCreate(ps.opt.mainInput, slots);
   if (!list) stopWith(ps, kCodeEngine);
   struct Release {
     zul_readlist* l;
@@ -631,11 +631,11 @@ void forEachRow(ProcState& ps, bool withName, bool withIntercept, Take take) {
   } release{list};
   bool ok = true;
   int slot = 0;
-  for (int i = 0; i < n && ok; ++i) ok = h.readListBind(list, slot++, ps.varNumbers[i], false, 8) == 0;
-  if (ok && withIntercept) ok = h.readListBind(list, slot++, ps.interceptVarNumber, false, 8) == 0;
+  for (int i = 0; i < n && ok; ++i) ok = h.readListBind(list, slot++, ps.opt.varNumbers[i], false, 8) == 0;
+  if (ok && withIntercept) ok = h.readListBind(list, slot++, ps.opt.interceptVarNumber, false, 8) == 0;
   // _TYPE_ is compared on 8 characters but read whole enough to be quoted.
-  if (ok && hasType) ok = h.readListBind(list, slot++, ps.typeVarNumber, true, kTypeText) == 0;
-  if (ok && hasName) ok = h.readListBind(list, slot++, ps.nameVarNumber, true, 32) == 0;
+  if (ok && hasType) ok = h.readListBind(list, slot++, ps.opt.typeVarNumber, true, kTypeText) == 0;
+  if (ok && hasName) ok = h.readListBind(list, slot++, ps.opt.nameVarNumber, true, 32) == 0;
   if (!ok) stopWith(ps, kCodeEngine);
 
   std::vector<double> values(static_cast<size_t>(n) + 1);
@@ -666,14 +666,14 @@ void forEachRow(ProcState& ps, bool withName, bool withIntercept, Take take) {
 
 StoredLayout layoutOf(const ProcState& ps) {
   StoredLayout l;
-  for (int i = 0; i < ps.nAll; ++i) l.names.push_back(varNameOf(ps, i));
-  l.inputType = trimmed(std::string_view(ps.inputType, 8));
+  for (int i = 0; i < ps.opt.nAll; ++i) l.names.push_back(varNameOf(ps, i));
+  l.inputType = trimmed(std::string_view(ps.opt.inputType, 8));
   for (char& c : l.inputType) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  l.hasType = ps.typeVarNumber > 0;
-  l.hasName = ps.nameVarNumber > 0;
-  l.hasIntercept = l.inputType == "SSCP" && ps.interceptVarNumber > 0;
-  l.wantAboutZero = ps.flags.noIntercept;
-  l.vardef = std::string(ps.vardef, strnlen(ps.vardef, 8));
+  l.hasType = ps.opt.typeVarNumber > 0;
+  l.hasName = ps.opt.nameVarNumber > 0;
+  l.hasIntercept = l.inputType == "SSCP" && ps.opt.interceptVarNumber > 0;
+  l.wantAboutZero = ps.opt.flags.noIntercept;
+  l.vardef = std::string(ps.opt.vardef, strnlen(ps.opt.vardef, 8));
   return l;
 }
 
@@ -688,7 +688,7 @@ int readStoredMatrix(ProcState& ps) {
   Host& h = host();
   const StoredLayout layout = layoutOf(ps);
   std::string word = matrixWordFor(layout.inputType);
-  const TableNames names = namesOf(ps.mainInput);
+  const TableNames names = namesOf(ps.opt.mainInput);
   const bool sscp = layout.inputType == "SSCP";
   checkSpecialVariables(ps, names, word, true, sscp);
   if (!layout.hasType) issue(ps, names, {msg::kStoredNoType.number, word});
@@ -710,7 +710,7 @@ int readStoredMatrix(ProcState& ps) {
     const std::string& alt = assembler.alternative();
     if (status > kCodeWarning && !alt.empty() &&
         std::find(tried.begin(), tried.end(), alt) == tried.end()) {
-      if (h.rewind(ps.mainInput) != 0) stopWith(ps, kCodeEngine);
+      if (h.rewind(ps.opt.mainInput) != 0) stopWith(ps, kCodeEngine);
       word = alt;
       continue;
     }
@@ -725,7 +725,7 @@ int readStoredMatrix(ProcState& ps) {
 
 int readStoredMoments(ProcState& ps) {
   const StoredLayout layout = layoutOf(ps);
-  const TableNames names = namesOf(ps.mainInput);
+  const TableNames names = namesOf(ps.opt.mainInput);
   const std::string word = matrixWordFor(layout.inputType);
   checkSpecialVariables(ps, names, word, false, false);
   std::vector<StoredNote> notes;
@@ -745,7 +745,7 @@ int readStoredMoments(ProcState& ps) {
       const bool moment = t == "MEAN" || t == "STD" || t == "N" || t == "SUMWGT";
       if (!moment && !types.empty()) return;
       types.push_back(t);
-      values.emplace_back(row.values, row.values + ps.nAll);
+      values.emplace_back(row.values, row.values + ps.opt.nAll);
     });
     std::vector<StoredRow> rows(types.size());
     for (size_t k = 0; k < rows.size(); ++k) {

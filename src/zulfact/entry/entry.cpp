@@ -162,7 +162,7 @@ void runProcedure(StepRecord& record) {
   // One analysis per BY group.
   ps.maxFactorsRetained = 0;
   for (;;) {
-    zul_table* input = ps.indbInput ? ps.indbInput : ps.mainInput;
+    zul_table* input = ps.opt.indbInput ? ps.opt.indbInput : ps.opt.mainInput;
     int next = h.nextByGroup(input);
     if (next < 0 && input) {
       // A read error (a table not sorted by its BY variables, a broken
@@ -171,7 +171,7 @@ void runProcedure(StepRecord& record) {
       raiseCode(ps, kCodeBadVariables);
     }
     if (next < 1) break;
-    if (zbysync(ps, input, ps.targetTable, ps.bySyncMode) == 0) {
+    if (zbysync(ps, input, ps.opt.targetTable, ps.opt.bySyncMode) == 0) {
       auto* engine = static_cast<zul_engine*>(ps.factorEngine);
       if (engine && engine->ops && engine->ops->reset) engine->ops->reset(engine);
       ps.screeDone = false;
@@ -187,7 +187,7 @@ void runProcedure(StepRecord& record) {
 
   // Closing note of in-database processing.
   if (ps.indb.used) {
-    uint32_t id = ps.nBy > 0 ? catalog::kIndbRowsWrittenOverGroups : catalog::kIndbRowsWritten;
+    uint32_t id = ps.opt.nBy > 0 ? catalog::kIndbRowsWrittenOverGroups : catalog::kIndbRowsWritten;
     // A note that cannot be written is reported by the catalog itself;
     // the results of the step stand.
     (void)h.catalogNote(id, {ps.indb.rowsInserted, std::string_view(ps.indb.tableName)});

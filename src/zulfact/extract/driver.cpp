@@ -75,9 +75,9 @@ void releaseRotationWork(ProcState& ps) {
 // Scoring coefficients, pattern plot and loadings graph of a rotated
 // solution.
 void afterRotation(ProcState& ps, bool oblique, int index) {
-  if (ps.flags.score) computeScoringCoefficients(ps);
+  if (ps.opt.flags.score) computeScoringCoefficients(ps);
   if (ps.sink == nullptr) return;
-  if ((index == kPrerotated ? ps.flags.preplot : ps.flags.plot)) patternPlot(ps, oblique, index);
+  if ((index == kPrerotated ? ps.opt.flags.preplot : ps.opt.flags.plot)) patternPlot(ps, oblique, index);
   if (ps.graphicsEnabled) loadingsGraph(ps, oblique, index);
 }
 
@@ -113,28 +113,28 @@ void endGroup(ProcState& ps) {
 
 // Steps after the unrotated solution; returns when the group is done.
 void rotationsAndOutputs(ProcState& ps) {
-  const bool outstat = ps.flags.outstatRequested;
+  const bool outstat = ps.opt.flags.outstatRequested;
   bool doList = false, doFinal = false;
 
-  if (ps.flags.score && !ps.flags.rotationRequested) computeScoringCoefficients(ps);
-  if (ps.flags.residuals) residualCorrelations(ps);
+  if (ps.opt.flags.score && !ps.opt.flags.rotationRequested) computeScoringCoefficients(ps);
+  if (ps.opt.flags.residuals) residualCorrelations(ps);
   if (ps.sink != nullptr) {
-    if (ps.flags.plot) patternPlot(ps, ps.obliqueCount > 0, kInitial);
+    if (ps.opt.flags.plot) patternPlot(ps, ps.obliqueCount > 0, kInitial);
     if (ps.graphicsEnabled) loadingsGraph(ps, ps.obliqueCount > 0, kInitial);
   }
 
-  if (!isNone(ps.prerotation)) {
-    if (!rotate(ps, ps.prerotation, kPrerotated)) return;
-    afterRotation(ps, isObliqueSolution(ps.prerotation), kPrerotated);
-    if (ps.rotationCount == 0 && isNone(ps.finalRotation)) {
+  if (!isNone(ps.opt.prerotation)) {
+    if (!rotate(ps, ps.opt.prerotation, kPrerotated)) return;
+    afterRotation(ps, isObliqueSolution(ps.opt.prerotation), kPrerotated);
+    if (ps.opt.rotationCount == 0 && isNone(ps.opt.finalRotation)) {
       // straight to the closing outputs
     } else {
       if (outstat) writeSolutionRows(ps, 0);
-      doList = ps.rotationCount != 0;
+      doList = ps.opt.rotationCount != 0;
       doFinal = true;
     }
-  } else if (ps.rotationCount == 0) {
-    doFinal = !isNone(ps.finalRotation);
+  } else if (ps.opt.rotationCount == 0) {
+    doFinal = !isNone(ps.opt.finalRotation);
   } else {
     doList = true;
     doFinal = true;
@@ -142,8 +142,8 @@ void rotationsAndOutputs(ProcState& ps) {
 
   if (doList) {
     int processed = 0;
-    for (int k = 0; processed < ps.rotationCount && k < ps.rotationListLength; ++k) {
-      const int code = ps.rotationList[k];
+    for (int k = 0; processed < ps.opt.rotationCount && k < ps.opt.rotationListLength; ++k) {
+      const int code = ps.opt.rotationList[k];
       if (code == kRotNone) continue;
       if (!rotate(ps, code, k)) return;
       afterRotation(ps, isObliqueSolution(code), k);
@@ -152,18 +152,18 @@ void rotationsAndOutputs(ProcState& ps) {
     if (outstat) writeSolutionRows(ps, 1);
   }
 
-  if (doFinal && !isNone(ps.finalRotation)) {
-    const int code = ps.finalRotation;
+  if (doFinal && !isNone(ps.opt.finalRotation)) {
+    const int code = ps.opt.finalRotation;
     if (!rotate(ps, code, kFinal) || ps.factorsRetained < 1) return;
     afterRotation(ps, isObliqueSolution(code), kFinal);
     if (outstat) writeSolutionRows(ps, 1);
   }
 
   // Closing outputs.
-  if (ps.rotationCount == 0 && isNone(ps.finalRotation) && outstat) {
+  if (ps.opt.rotationCount == 0 && isNone(ps.opt.finalRotation) && outstat) {
     writeSolutionRows(ps, 1);
   }
-  if (ps.flags.outRequested) writeFactorScores(ps);
+  if (ps.opt.flags.outRequested) writeFactorScores(ps);
   if (ps.sink != nullptr && ps.graphicsEnabled) pathDiagram(ps);
 }
 
@@ -172,7 +172,7 @@ void rotationsAndOutputs(ProcState& ps) {
 void analysisDriver(ProcState& ps) {
   Host& h = host();
   FactorBound bound(ps);
-  ps.priorsUsed = ps.priorsMethod;
+  ps.priorsUsed = ps.opt.priorsMethod;
   // No standard errors of an earlier group reach this one's tables.
   releaseStdErrors(ps);
   releaseKeptCovariance(ps);
@@ -180,15 +180,15 @@ void analysisDriver(ProcState& ps) {
   dataPass(ps);
   if (ps.factorsRetained < 0) return endGroup(ps);
 
-  if (ps.nFactorsRequested == -1) {
-    if (ps.flags.correlationNeeded && (ps.flags.msa || ps.priorsMethod != kPriorsOne))
+  if (ps.opt.nFactorsRequested == -1) {
+    if (ps.opt.flags.correlationNeeded && (ps.opt.flags.msa || ps.opt.priorsMethod != kPriorsOne))
       computePriors(ps);
     return endGroup(ps);
   }
 
   openSection(ps, SectionKind::Initial, methodHeading(ps.opt));
 
-  switch (ps.method) {
+  switch (ps.opt.method) {
     case kMethodPrincipal:
     case kMethodHarris:
       principalExtract(ps);

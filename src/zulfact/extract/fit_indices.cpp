@@ -123,7 +123,7 @@ void printFitIndices(ProcState& ps, double lnDetR, double criterion, double srmr
   if (ps.sink == nullptr) return;
   Host& h = host();
   const int k = std::max(0, ps.factorsRetained);
-  const int p = ps.nVars;
+  const int p = ps.opt.nVars;
   const FitStatistics s = fitStatistics(p, k, ps.nObs, lnDetR, criterion);
   const double multiplier = ps.nObs - 1.0 - (2.0 * p + 5.0) / 6.0 - 2.0 * k / 3.0;
   const FitIndices f = k > 0 ? fitIndices(s, multiplier, srmr)

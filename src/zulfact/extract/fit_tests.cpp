@@ -89,10 +89,10 @@ void significanceTests(ProcState& ps, double lnDetR, double criterion) {
   if (ps.sink == nullptr) return;
   Host& h = host();
   const int kk = std::max(0, ps.factorsRetained);
-  const FitStatistics s = fitStatistics(ps.nVars, kk, ps.nObs, lnDetR, criterion);
+  const FitStatistics s = fitStatistics(ps.opt.nVars, kk, ps.nObs, lnDetR, criterion);
   const double missing = zul_missing();
   if (!(s.multiplier > 0.0))
-    h.message(msg::kFitTestsTooFewObservations, {s.multiplier, ps.nObs, ps.nVars, kk});
+    h.message(msg::kFitTestsTooFewObservations, {s.multiplier, ps.nObs, ps.opt.nVars, kk});
   {
     TableWriter out(ps.sink);
     out.beginTable("SignifTests");

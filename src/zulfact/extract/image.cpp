@@ -59,23 +59,23 @@ class PoolArray {
 // row gives them; non-finite weights count as 0; under COV times the
 // variances.
 void imageWeights(ProcState& ps) {
-  const int p = ps.nVars;
+  const int p = ps.opt.nVars;
   double* w = ps.varWeights;
   std::fill(w, w + p, 1.0);
-  if (ps.flags.weightOption && !readWeightRow(ps.opt, w)) {
+  if (ps.opt.flags.weightOption && !readWeightRow(ps.opt, w)) {
     raiseCode(ps, kCodeNoData);
     host().message(msg::kNoWeightRow);
   }
   for (int i = 0; i < p; ++i) {
     if (!std::isfinite(w[i])) w[i] = 0.0;
-    if (ps.flags.covariance) w[i] *= ps.stdDevs[i] * ps.stdDevs[i];
+    if (ps.opt.flags.covariance) w[i] *= ps.stdDevs[i] * ps.stdDevs[i];
   }
 }
 
 // Step 9: the default MINEIGEN= of the count is the mean image variance
 // w_i SMC_i.
 void decideImageFactorCount(ProcState& ps) {
-  const int p = ps.nVars;
+  const int p = ps.opt.nVars;
   std::vector<double> imageVariances(static_cast<size_t>(p));
   for (int i = 0; i < p; ++i) imageVariances[i] = ps.varWeights[i] * ps.priorCommunalities[i];
   decideFactorCount(ps, imageVariances.data());
@@ -135,7 +135,7 @@ int imageCoefficients(int p, double* r, double* w, double* smc, char* flags, dou
 
 void imageExtract(ProcState& ps) {
   Host& h = host();
-  const int p = ps.nVars;
+  const int p = ps.opt.nVars;
   if (p < 1) return;
   double* r = ps.corrMatrix;
   const bool printing = ps.sink != nullptr;
@@ -154,7 +154,7 @@ void imageExtract(ProcState& ps) {
   const SweepPivot hostSweep = [](double* a, int k, int n, char* f, const double* scale,
                                   double singular) { host().sweep(a, k, n, f, scale, singular); };
   const int unsweepable = imageCoefficients(p, r, w.get(), ps.priorCommunalities, flags.data(),
-                                            ones.data(), ps.singularity, hostSweep);
+                                            ones.data(), ps.opt.singularity, hostSweep);
   if (unsweepable > 0) h.message(msg::kImageUnsweepable);
 
   // 4.
@@ -182,12 +182,12 @@ void imageExtract(ProcState& ps) {
 
   // 7, 8.
   imageWeights(ps);
-  const bool weighted = ps.flags.weighted;
+  const bool weighted = ps.opt.flags.weighted;
   if (weighted) weightMatrix(p, r, ps.varWeights, ps.scaleVector);
   eigenNote(zeigen(p, r, ps.eigenvalues, 0, nullptr, ps.scaleVector), ps.sink);
   zeroTinyEigenvalues(ps);
   if (printing)
-    printEigenvalueTable(ps, requiredText(ps.flags.covariance ? msg::kImageEigenCovTitle
+    printEigenvalueTable(ps, requiredText(ps.opt.flags.covariance ? msg::kImageEigenCovTitle
                                                               : msg::kImageEigenTitle));
 
   // 9, 10.
@@ -195,7 +195,7 @@ void imageExtract(ProcState& ps) {
   const int k = ps.factorsRetained;
   if (k < 1) return;
   eigenNote(zeigvec(p, k, r, ps.eigenvalues, ps.loadings, ps.scaleVector), ps.sink);
-  if (ps.flags.eigenvectors && printing)
+  if (ps.opt.flags.eigenvectors && printing)
     printMatrixTable(ps, {.storage = 'C', .values = ps.loadings, .nRows = p, .nCols = k,
                           .rowLabels = 'V', .colLabels = 'F', .title = kTitleEigenvectors,
                           .name = "Eigenvectors", .role = MatrixRole::Loadings});

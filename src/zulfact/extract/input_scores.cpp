@@ -41,7 +41,7 @@ int countSingular(ProcState& ps, int k) {
   eigenNote(zeigen(k, a.data(), w.data(), 0, nullptr, work.data()), ps.sink);
   int below = 0;
   for (double v : w)
-    if (v < ps.singularity) ++below;
+    if (v < ps.opt.singularity) ++below;
   return below;
 }
 
@@ -57,13 +57,13 @@ bool correlated(const ProcState& ps, int k) {
 // (Phi^-1)_jj. Sweeping Phi with the k x p matrix W' as right-hand side
 // gives Phi^-1 and Phi^-1 W' in one pass.
 void obliqueScores(ProcState& ps, int k) {
-  const int p = ps.nVars;
+  const int p = ps.opt.nVars;
   const double* w = ps.loadings;
   std::copy_n(ps.factorCorr, packedSize(k), ps.refAxisCorr);
   std::vector<double> wt(static_cast<size_t>(k) * p), pivot(static_cast<size_t>(k));
   for (int i = 0; i < p; ++i)
     for (int j = 0; j < k; ++j) wt[j + static_cast<size_t>(i) * k] = w[i + static_cast<size_t>(j) * p];
-  sweepInvert(k, ps.refAxisCorr, pivot.data(), p, wt.data(), ps.singularity);
+  sweepInvert(k, ps.refAxisCorr, pivot.data(), p, wt.data(), ps.opt.singularity);
   double* scale = ps.factorVector;
   for (int j = 0; j < k; ++j) {
     const double q = ps.refAxisCorr[packedIndex(j, j)];
@@ -82,7 +82,7 @@ void obliqueScores(ProcState& ps, int k) {
 }  // namespace
 
 void inputScores(ProcState& ps) {
-  const int p = ps.nVars, k = ps.nFactors;
+  const int p = ps.opt.nVars, k = ps.nFactors;
   double* w = ps.loadings;
   // V = W'RW, then its correlations; d_j is the standard deviation of score j.
   std::vector<double> work(static_cast<size_t>(p)), d(static_cast<size_t>(k));

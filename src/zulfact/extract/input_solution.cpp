@@ -40,17 +40,17 @@ struct SolutionRows {
 // Reads every row of the group and files it by its _TYPE_.
 SolutionRows readSolutionRows(ProcState& ps) {
   Host& h = host();
-  const int p = ps.nVars;
+  const int p = ps.opt.nVars;
   SolutionRows got;
-  if (ps.mainInput == nullptr || ps.typeVarNumber <= 0 || h.rewind(ps.mainInput) != 0) return got;
-  const bool hasName = ps.nameVarNumber > 0;
+  if (ps.opt.mainInput == nullptr || ps.opt.typeVarNumber <= 0 || h.rewind(ps.opt.mainInput) != 0) return got;
+  const bool hasName = ps.opt.nameVarNumber > 0;
   // One factor a row: the pattern, or the scoring coefficients.
-  const std::string_view factorRow = ps.method == kMethodScore ? "SCORE   " : "PATTERN ";
-  zul_readlist* list = h.readListCreate(ps.mainInput, p + (hasName ? 2 : 1));
+  const std::string_view factorRow = ps.opt.method == kMethodScore ? "SCORE   " : "PATTERN ";
+  zul_readlist* list = h.readListCreate(ps.opt.mainInput, p + (hasName ? 2 : 1));
   if (list == nullptr) return got;
-  for (int i = 0; i < p; ++i) h.readListBind(list, i, ps.varNumbers[i], false, 8);
-  h.readListBind(list, p, ps.typeVarNumber, true, kTypeWidth);
-  if (hasName) h.readListBind(list, p + 1, ps.nameVarNumber, true, kNameWidth);
+  for (int i = 0; i < p; ++i) h.readListBind(list, i, ps.opt.varNumbers[i], false, 8);
+  h.readListBind(list, p, ps.opt.typeVarNumber, true, kTypeWidth);
+  if (hasName) h.readListBind(list, p + 1, ps.opt.nameVarNumber, true, kNameWidth);
   std::vector<double> values(static_cast<size_t>(p) + 2);
   char text[kTypeWidth + kNameWidth + 1] = {};
   int status = 0;
@@ -119,7 +119,7 @@ std::string_view solutionRowType(const char* type8, char* upper9) {
 
 void inputSolution(ProcState& ps) {
   Host& h = host();
-  const int p = ps.nVars;
+  const int p = ps.opt.nVars;
   const double missing = zul_missing();
   std::fill(ps.varWeights, ps.varWeights + p, 0.0);
   std::fill(ps.priorCommunalities, ps.priorCommunalities + p, missing);
@@ -143,7 +143,7 @@ void inputSolution(ProcState& ps) {
     return;
   }
   ps.factorsRetained = ps.nFactors = k;
-  if (ps.method == kMethodScore) {
+  if (ps.opt.method == kMethodScore) {
     // The scores' own correlations replace any FCORR rows.
     inputScores(ps);
   } else if (oblique) {

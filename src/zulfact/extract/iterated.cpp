@@ -34,7 +34,7 @@ std::size_t packedSize(int p) { return static_cast<std::size_t>(p) * (p + 1) / 2
 void printAlphaCoefficients(ProcState& ps) {
   const int k = ps.factorsRetained;
   std::vector<double> alpha(static_cast<std::size_t>(k));
-  for (int j = 0; j < k; ++j) alpha[j] = coefficientAlpha(ps.nVars, ps.eigenvalues[j]);
+  for (int j = 0; j < k; ++j) alpha[j] = coefficientAlpha(ps.opt.nVars, ps.eigenvalues[j]);
   printFactorValues(ps, "AlphaCoef", msg::kAlphaCoefTitle, alpha.data());
 }
 
@@ -78,8 +78,8 @@ double coefficientAlpha(int p, double lambda) {
 }
 
 void iteratedExtract(ProcState& ps) {
-  const int p = ps.nVars;
-  const bool alpha = ps.method == kMethodAlpha;
+  const int p = ps.opt.nVars;
+  const bool alpha = ps.opt.method == kMethodAlpha;
   WorkBlock saved(static_cast<double>(packedSize(p)));
   computePriors(ps);
 
@@ -88,7 +88,7 @@ void iteratedExtract(ProcState& ps) {
   double* work = ps.scaleVector;
   double* h = ps.communalities;
   double* previous = ps.priorCommunalities;
-  if (!alpha && ps.flags.weighted) weightMatrix(p, r, w, work);
+  if (!alpha && ps.opt.flags.weighted) weightMatrix(p, r, w, work);
   std::memcpy(saved.data(), r, packedSize(p) * sizeof(double));
 
   IterationHistory history(ps);
@@ -108,7 +108,7 @@ void iteratedExtract(ProcState& ps) {
     const int k = ps.factorsRetained;
     eigenNote(zeigvec(p, k, r, ps.eigenvalues, ps.loadings, work), ps.sink);
     // MAXITER=0: no pass updates the priors.
-    if (pass > ps.maxIter) break;
+    if (pass > ps.opt.maxIter) break;
 
     communalitiesFromVectors(p, k, ps.eigenvalues, ps.loadings, w, h);
     heywoodCheck(ps, h);
@@ -116,8 +116,8 @@ void iteratedExtract(ProcState& ps) {
     for (int i = 0; i < p; ++i) change = std::max(change, std::fabs(h[i] - previous[i]));
     history.addRow(pass, 0.0, 0.0, change, h);
     if (ps.heywoodStatus < 0) return;  // factorsRetained is -1: no solution
-    converged = ps.convergence > change;
-    if (converged || pass >= ps.maxIter) break;
+    converged = ps.opt.convergence > change;
+    if (converged || pass >= ps.opt.maxIter) break;
   }
   history.close();
 
@@ -133,8 +133,8 @@ void iteratedExtract(ProcState& ps) {
 
   zeroTinyEigenvalues(ps);
   if (ps.sink != nullptr) {
-    printEigenvalueTable(ps, reducedEigenvalueHeading(ps, ps.flags.covariance, true));
-    if (ps.flags.eigenvectors)
+    printEigenvalueTable(ps, reducedEigenvalueHeading(ps, ps.opt.flags.covariance, true));
+    if (ps.opt.flags.eigenvectors)
       printMatrixTable(ps, {.storage = 'C', .values = ps.loadings, .nRows = p, .nCols = k,
                             .rowLabels = 'V', .colLabels = 'F', .title = kTitleEigenvectors,
                             .name = "Eigenvectors", .role = MatrixRole::Loadings});
@@ -146,7 +146,7 @@ void iteratedExtract(ProcState& ps) {
     double* column = ps.loadings + static_cast<std::size_t>(j) * p;
     for (int i = 0; i < p; ++i) {
       double u = 1.0;
-      if (ps.flags.weighted) u = w[i] > 0.0 ? 1.0 / std::sqrt(w[i]) : 0.0;
+      if (ps.opt.flags.weighted) u = w[i] > 0.0 ? 1.0 / std::sqrt(w[i]) : 0.0;
       column[i] *= root * u;
     }
   }

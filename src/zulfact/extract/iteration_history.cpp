@@ -9,10 +9,10 @@ namespace zulfact {
 
 void heywoodCheck(ProcState& ps, double* communalities) {
   ps.heywoodStatus = 1;
-  if (ps.flags.ultraHeywood) return;
-  for (int i = 0; i < ps.nVars; ++i) {
+  if (ps.opt.flags.ultraHeywood) return;
+  for (int i = 0; i < ps.opt.nVars; ++i) {
     if (!(communalities[i] > 1.0)) continue;
-    if (ps.flags.heywood) {
+    if (ps.opt.flags.heywood) {
       communalities[i] = 1.0;
       if (ps.heywoodStatus > 0) ps.heywoodStatus = 0;
     } else {
@@ -46,7 +46,7 @@ void IterationHistory::open(bool withCriterion) {
   out_.column(Column::number("Change", "10.7"));
   // Each variable's estimate is headed "EstCommunal" with the variable's
   // name beneath it (the listing wraps the header between the words).
-  for (int i = 0; i < ps_.nVars; ++i) {
+  for (int i = 0; i < ps_.opt.nVars; ++i) {
     const std::string name = variableName(ps_, i);
     out_.column(Column::number(name, "8.5", Text("EstCommunal " + name)));
   }
@@ -62,7 +62,7 @@ void IterationHistory::addRow(int iteration, double criterion, double ridge, dou
     out_.set(c++, ridge);
   }
   out_.set(c++, change);
-  for (int i = 0; i < ps_.nVars; ++i) out_.set(c++, estimates[i]);
+  for (int i = 0; i < ps_.opt.nVars; ++i) out_.set(c++, estimates[i]);
   out_.emitRow();
 }
 
@@ -80,7 +80,7 @@ std::string headingOr(msg::Id id, std::string_view fallback) {
 
 std::string reducedEigenvalueHeading(const ProcState& ps, bool covariance, bool fallback) {
   const msg::Id id = covariance           ? msg::kEigenReducedCovTitle
-                     : ps.flags.weighted ? msg::kEigenWeightedReducedCorrTitle
+                     : ps.opt.flags.weighted ? msg::kEigenWeightedReducedCorrTitle
                                          : msg::kEigenReducedCorrTitle;
   int status = 0;
   std::string text = host().messageText(id, &status);
@@ -90,7 +90,7 @@ std::string reducedEigenvalueHeading(const ProcState& ps, bool covariance, bool 
     host().endStep(kCodeWorkFile);
   }
   return covariance          ? "Eigenvalues of the Reduced Covariance Matrix"
-         : ps.flags.weighted ? "Eigenvalues of the Weighted Reduced Correlation Matrix"
+         : ps.opt.flags.weighted ? "Eigenvalues of the Weighted Reduced Correlation Matrix"
                              : "Eigenvalues of the Reduced Correlation Matrix";
 }
 

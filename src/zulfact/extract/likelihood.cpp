@@ -42,7 +42,7 @@ std::size_t packedSize(int p) { return static_cast<std::size_t>(p) * (p + 1) / 2
 class ExtractionFit final : public FitProblem {
  public:
   ExtractionFit(ProcState& ps, FitState& fs, IterationHistory& history)
-      : FitProblem(fs, ps.convergence, !ps.flags.heywood && !ps.flags.ultraHeywood,
+      : FitProblem(fs, ps.opt.convergence, !ps.opt.flags.heywood && !ps.opt.flags.ultraHeywood,
                    fs.isUls ? ps.varWeights : nullptr),
         ps_(ps),
         history_(history) {}
@@ -78,7 +78,7 @@ Outcome outcomeOf(int code) {
 }
 
 void printCanonicalCorrelations(ProcState& ps, const FitState& fs) {
-  const int p = ps.nVars, k = ps.factorsRetained;
+  const int p = ps.opt.nVars, k = ps.factorsRetained;
   std::vector<double> rho(static_cast<std::size_t>(k));
   // (gamma - 1)/gamma = 1 - mu for the k largest gamma, the smallest mu.
   for (int j = 0; j < k; ++j) {
@@ -92,7 +92,7 @@ void printCanonicalCorrelations(ProcState& ps, const FitState& fs) {
 // solved against T, scaled by sqrt(1 - mu); the weights 1/psi and the
 // eigenvalues gamma - 1 of the weighted reduced correlation matrix.
 void mlTypeSolution(ProcState& ps, const FitState& fs, const double* t) {
-  const int p = ps.nVars, k = ps.factorsRetained;
+  const int p = ps.opt.nVars, k = ps.factorsRetained;
   double* a = ps.loadings;
   std::memcpy(a, fs.vectors, static_cast<std::size_t>(p) * p * sizeof(double));
   for (int j = 0; j < std::min(p / 2, k); ++j)
@@ -105,7 +105,7 @@ void mlTypeSolution(ProcState& ps, const FitState& fs, const double* t) {
     if (!(psi > 0.0)) nonPositive = true;
   }
   for (int j = 0; j < k; ++j) solveLower(p, t, a + static_cast<std::size_t>(j) * p);
-  if (ps.flags.eigenvectors && ps.sink != nullptr) {
+  if (ps.opt.flags.eigenvectors && ps.sink != nullptr) {
     if (nonPositive) {
       host().message(msg::kEigenvectorsNotPrinted);
     } else {
@@ -126,10 +126,10 @@ void mlTypeSolution(ProcState& ps, const FitState& fs, const double* t) {
 }
 
 void ulsSolution(ProcState& ps, const FitState& fs) {
-  const int p = ps.nVars, k = ps.factorsRetained;
+  const int p = ps.opt.nVars, k = ps.factorsRetained;
   std::memcpy(ps.loadings, fs.vectors, static_cast<std::size_t>(p) * k * sizeof(double));
   std::memcpy(ps.eigenvalues, fs.values, p * sizeof(double));
-  if (ps.flags.eigenvectors && ps.sink != nullptr)
+  if (ps.opt.flags.eigenvectors && ps.sink != nullptr)
     printMatrixTable(ps, {.storage = 'C', .values = ps.loadings, .nRows = p, .nCols = k,
                           .rowLabels = 'V', .colLabels = 'F', .title = kTitleEigenvectors,
                           .name = "Eigenvectors", .role = MatrixRole::Loadings});
@@ -138,7 +138,7 @@ void ulsSolution(ProcState& ps, const FitState& fs) {
     double* column = ps.loadings + static_cast<std::size_t>(j) * p;
     for (int i = 0; i < p; ++i) {
       double u = 1.0;
-      if (ps.flags.weighted) u = ps.varWeights[i] > 0.0 ? 1.0 / std::sqrt(ps.varWeights[i]) : 0.0;
+      if (ps.opt.flags.weighted) u = ps.varWeights[i] > 0.0 ? 1.0 / std::sqrt(ps.varWeights[i]) : 0.0;
       column[i] *= root * u;
     }
   }
@@ -148,18 +148,18 @@ void ulsSolution(ProcState& ps, const FitState& fs) {
 // Cholesky factor of the saved R (false, with message and code 112, when
 // R is singular), for ULS R itself, weighted when asked.
 bool prepareFitMatrix(ProcState& ps, bool mlType, const double* savedR, double& lnDetR) {
-  const int p = ps.nVars;
+  const int p = ps.opt.nVars;
   double* r = ps.corrMatrix;
   if (mlType) {
     std::memcpy(r, savedR, packedSize(p) * sizeof(double));
-    if (!inverseCholeskyFactor(p, r, ps.singularity, lnDetR)) {
+    if (!inverseCholeskyFactor(p, r, ps.opt.singularity, lnDetR)) {
       raiseCode(ps, kCodeSingular);
       ps.factorsRetained = 0;
       failGroupRows();
       host().message(msg::kSingularForLikelihood);
       return false;
     }
-  } else if (ps.flags.weighted) {
+  } else if (ps.opt.flags.weighted) {
     for (int i = 0; i < p; ++i) {
       const double si = std::sqrt(std::max(0.0, ps.varWeights[i]));
       double* row = r + packedRow(i);
@@ -200,9 +200,9 @@ bool reportFitOutcome(ProcState& ps, int code) {
 }  // namespace
 
 void likelihoodExtract(ProcState& ps) {
-  const int p = ps.nVars;
-  const bool ml = ps.method == kMethodMl;
-  const bool mlType = ml || ps.method == kMethodGls;
+  const int p = ps.opt.nVars;
+  const bool ml = ps.opt.method == kMethodMl;
+  const bool mlType = ml || ps.opt.method == kMethodGls;
   const FitKind kind = ml ? FitKind::Ml : mlType ? FitKind::Gls : FitKind::Uls;
 
   // One block: the fit state, the optimiser, the saved R and the bounds.
@@ -223,7 +223,7 @@ void likelihoodExtract(ProcState& ps) {
   // metric of the weighted matrix.
   for (int i = 0; i < p; ++i) {
     double psi = 1.0 - ps.communalities[i];
-    if (mlType) psi = std::max(psi, ps.convergence);
+    if (mlType) psi = std::max(psi, ps.opt.convergence);
     if (!mlType) psi *= ps.varWeights[i];
     fs.psi[i] = fs.previousPsi[i] = psi;
   }
@@ -248,15 +248,15 @@ void likelihoodExtract(ProcState& ps) {
   fs.nFactors = k;
   fs.residualCount = p - k;
 
-  if (ps.flags.heywood) {
+  if (ps.opt.flags.heywood) {
     std::fill(lower, lower + p, 0.0);
     for (int i = 0; i < p; ++i) upper[i] = mlType ? 1.0 : ps.varWeights[i];
   }
   ps.heywoodStatus = 1;
   IterationHistory history(ps);
   ExtractionFit problem(ps, fs, history);
-  const int code = zoptim(p, ps.maxIter, kOptimGradientTolerance, problem, fs.psi,
-                          ps.flags.heywood ? lower : nullptr, ps.flags.heywood ? upper : nullptr,
+  const int code = zoptim(p, ps.opt.maxIter, kOptimGradientTolerance, problem, fs.psi,
+                          ps.opt.flags.heywood ? lower : nullptr, ps.opt.flags.heywood ? upper : nullptr,
                           mlType ? nullptr : ps.varWeights, optimWork);
   history.close();
   if (problem.negativeFound()) ps.heywoodStatus = -1;
@@ -278,7 +278,7 @@ void likelihoodExtract(ProcState& ps) {
     ulsSolution(ps, fs);
   }
   if (ps.sink != nullptr)
-    printEigenvalueTable(ps, reducedEigenvalueHeading(ps, !mlType && ps.flags.covariance, false));
+    printEigenvalueTable(ps, reducedEigenvalueHeading(ps, !mlType && ps.opt.flags.covariance, false));
 }
 
 }  // namespace zulfact

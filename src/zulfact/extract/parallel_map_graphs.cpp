@@ -9,7 +9,7 @@ namespace zulfact {
 namespace {
 
 void parallelGraph(ProcState& ps) {
-  const ParallelTable t = parallelTable(ps.nVars, ps.observedEigen, ps.parallelMean,
+  const ParallelTable t = parallelTable(ps.opt.nVars, ps.observedEigen, ps.parallelMean,
                                         ps.parallelCritical, ps.parallelFactors);
   GraphWriter g(ps.sink);
   if (!g.begin("ParallelPlot", {}, Text::message(msg::kParallelPlotLabel))) return;
@@ -26,9 +26,9 @@ void parallelGraph(ProcState& ps) {
       d.row({r.number, r.observed, r.mean, r.critical, r.retained ? 1 : 0});
     d.endTable();
   }
-  g.value("NSims", ps.nSims);
-  g.value("Seed", ps.parallelSeed);
-  g.value("Alpha", ps.parallelLevel);
+  g.value("NSims", ps.opt.nSims);
+  g.value("Seed", ps.opt.parallelSeed);
+  g.value("Alpha", ps.opt.parallelLevel);
   g.value("NFactors", ps.parallelFactors);
   g.end();
 }
@@ -36,7 +36,7 @@ void parallelGraph(ProcState& ps) {
 // One graph of either or both MAP criteria.
 void mapGraph(ProcState& ps, bool squared, bool fourth) {
   const MapTable t =
-      mapTable(ps.nVars, ps.mapSquared, ps.mapFourth, ps.mapFactors2, ps.mapFactors4);
+      mapTable(ps.opt.nVars, ps.mapSquared, ps.mapFourth, ps.mapFactors2, ps.mapFactors4);
   const char* name = squared && fourth ? "MAPPlot" : squared ? "MAP2Plot" : "MAP4Plot";
   GraphWriter g(ps.sink);
   if (!g.begin(name, {}, Text::message(msg::kMapPlotLabel))) return;
@@ -69,9 +69,9 @@ void mapGraph(ProcState& ps, bool squared, bool fourth) {
 
 void parallelAndMapGraphs(ProcState& ps) {
   if (ps.sink == nullptr || !ps.graphicsEnabled) return;
-  if ((ps.plots.map2 || ps.plots.map4) && ps.mapSquared && ps.mapFourth)
-    mapGraph(ps, ps.plots.map2, ps.plots.map4);
-  if (ps.plots.parallel && ps.observedEigen && ps.parallelMean && ps.parallelCritical)
+  if ((ps.opt.plots.map2 || ps.opt.plots.map4) && ps.mapSquared && ps.mapFourth)
+    mapGraph(ps, ps.opt.plots.map2, ps.opt.plots.map4);
+  if (ps.opt.plots.parallel && ps.observedEigen && ps.parallelMean && ps.parallelCritical)
     parallelGraph(ps);
 }
 

@@ -77,7 +77,7 @@ ParallelTable parallelTable(int p, const double* observed, const double* mean,
 void printMapTable(ProcState& ps) {
   TableWriter out(ps.sink);
   if (!out.enabled()) return;
-  const MapTable t = mapTable(ps.nVars, ps.mapSquared, ps.mapFourth, ps.mapFactors2, ps.mapFactors4);
+  const MapTable t = mapTable(ps.opt.nVars, ps.mapSquared, ps.mapFourth, ps.mapFactors2, ps.mapFactors4);
   out.beginTable("AveParCorrControlPC");
   out.title(Text::message(msg::kMapTitle));
   out.column(Column::number("NComp", "8.0", Text("Components Removed")));
@@ -94,16 +94,16 @@ void printMapTable(ProcState& ps) {
 void printParallelTable(ProcState& ps) {
   TableWriter out(ps.sink);
   if (!out.enabled()) return;
-  const ParallelTable t = parallelTable(ps.nVars, ps.observedEigen, ps.parallelMean,
+  const ParallelTable t = parallelTable(ps.opt.nVars, ps.observedEigen, ps.parallelMean,
                                         ps.parallelCritical, ps.parallelFactors);
   const std::string eigenFormat = "10." + std::to_string(t.decimals);
   const int retained = ps.parallelFactors;
 
   out.beginTable("ParallelAnalysis");
   out.title(Text::message(msg::kParallelTitle));
-  out.value("NSims", ps.nSims);
-  out.value("Seed", ps.parallelSeed);
-  out.value("Alpha", host().formatMessage(msg::kParallelAlphaText, {ps.parallelLevel}));
+  out.value("NSims", ps.opt.nSims);
+  out.value("Seed", ps.opt.parallelSeed);
+  out.value("Alpha", host().formatMessage(msg::kParallelAlphaText, {ps.opt.parallelLevel}));
   out.value("Foot0", retained < 1 ? 1 : 0);
   out.value("Foot1", retained > 0 ? 1 : 0);
   out.footnote(Text::message(retained < 1 ? msg::kParallelNoneRetainedFootnote

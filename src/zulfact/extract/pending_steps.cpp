@@ -13,7 +13,7 @@ namespace zulfact {
 
 void screeAndVariancePlots(ProcState& ps, int screeFirst) {
   ps.screeDone = true;
-  if (ps.flags.scree) printScreePlot(ps, screeFirst);
+  if (ps.opt.flags.scree) printScreePlot(ps, screeFirst);
   screeGraphs(ps, screeFirst);
 }
 
@@ -21,9 +21,9 @@ PatternPlotRequest patternPlotRequest(const ProcState& ps, bool oblique, int sol
   PatternPlotRequest r;
   r.solutionIndex = solutionIndex;
   r.oblique = oblique;
-  r.plotref = ps.flags.plotref;
+  r.plotref = ps.opt.flags.plotref;
   r.nFactorsPlotted =
-      ps.plotCount > 0 ? std::min(ps.plotCount, ps.factorsRetained) : ps.factorsRetained;
+      ps.opt.plotCount > 0 ? std::min(ps.opt.plotCount, ps.factorsRetained) : ps.factorsRetained;
   // Oblique solutions plot the reference structure, under their own name.
   switch (solutionIndex) {
     case kInitialSolution: r.section = oblique ? "InitRefStructurePlot" : "InitPatternPlot"; break;
@@ -41,8 +41,8 @@ void patternPlot(ProcState& ps, bool oblique, int solutionIndex) {
     ps.plotNotesGiven = true;
     if (ps.factorsRetained < 2) {
       host().message(msg::kPatternPlotNeedsTwoFactors, {std::max(ps.factorsRetained, 0)});
-    } else if (ps.plotCount > ps.factorsRetained) {
-      host().message(msg::kPlotCountAboveFactors, {ps.plotCount, ps.factorsRetained});
+    } else if (ps.opt.plotCount > ps.factorsRetained) {
+      host().message(msg::kPlotCountAboveFactors, {ps.opt.plotCount, ps.factorsRetained});
     }
   }
   printPatternPlots(ps, r.oblique, r.nFactorsPlotted);

@@ -56,7 +56,7 @@ void noteAndMessage(void* sink, std::string_view noteName, msg::Id id, Args args
 
 }  // namespace
 
-void zeroTinyEigenvalues(ProcState& ps) { zeroTinyEigenvalues(ps.nVars, ps.eigenvalues); }
+void zeroTinyEigenvalues(ProcState& ps) { zeroTinyEigenvalues(ps.opt.nVars, ps.eigenvalues); }
 
 void zeroTinyEigenvalues(int p, double* lambda) {
   const int f = firstAvailable(lambda, p);
@@ -94,22 +94,22 @@ int eigenvalueRule(const double* lambda, int p, int f, double t, double P, int n
 }
 
 void decideFactorCount(ProcState& ps) {
-  decideFactorCount(ps, ps.flags.weighted ? ps.varWeights : nullptr);
+  decideFactorCount(ps, ps.opt.flags.weighted ? ps.varWeights : nullptr);
 }
 
 void decideFactorCount(ProcState& ps, const double* meanWeights) {
-  const int p = ps.nVars;
+  const int p = ps.opt.nVars;
   const double* lambda = ps.eigenvalues;
   const int f = firstAvailable(lambda, p);
-  const bool minGiven = !zul_is_missing(ps.minEigen);
+  const bool minGiven = !zul_is_missing(ps.opt.minEigen);
   const double scale = f < p ? lambda[f] : 0.0;
-  double t = minGiven ? ps.minEigen : kZeroTolerance * scale;
-  double P = zul_is_missing(ps.proportion) ? 0.0 : ps.proportion;
-  if (!minGiven && ps.nFactorsRequested < 1 && P == 0.0) {
+  double t = minGiven ? ps.opt.minEigen : kZeroTolerance * scale;
+  double P = zul_is_missing(ps.opt.proportion) ? 0.0 : ps.opt.proportion;
+  if (!minGiven && ps.opt.nFactorsRequested < 1 && P == 0.0) {
     P = 1.0;
-    if (ps.method == kMethodAlpha || ps.method == kMethodHarris) {
+    if (ps.opt.method == kMethodAlpha || ps.opt.method == kMethodHarris) {
       t = 1.0;
-    } else if (ps.priorsUsed == kPriorsOne || ps.method == kMethodImage) {
+    } else if (ps.priorsUsed == kPriorsOne || ps.opt.method == kMethodImage) {
       t = 1.0;
       if (meanWeights != nullptr) {
         double sum = 0.0;
@@ -134,15 +134,15 @@ void decideFactorCount(ProcState& ps, const double* meanWeights) {
       TableWriter(ps.sink).note("NFactorsNote", Text(host().formatMessage(note, args)));
   };
   int k = 0;
-  if (ps.mapVariant == 2) {
+  if (ps.opt.mapVariant == 2) {
     k = ps.mapFactors2;
     tell(k == 1 ? msg::kMap2OneFactorRetained : msg::kMap2FactorsRetained,
          k == 1 ? msg::kMap2OneFactorRetainedNote : msg::kMap2FactorsRetainedNote, {k});
-  } else if (ps.mapVariant == 4) {
+  } else if (ps.opt.mapVariant == 4) {
     k = ps.mapFactors4;
     tell(k == 1 ? msg::kMap4OneFactorRetained : msg::kMap4FactorsRetained,
          k == 1 ? msg::kMap4OneFactorRetainedNote : msg::kMap4FactorsRetainedNote, {k});
-  } else if (ps.parallelCriterion != 0) {
+  } else if (ps.opt.parallelCriterion != 0) {
     k = ps.parallelFactors;
     tell(k == 1 ? msg::kParallelOneFactorRetained : msg::kParallelFactorsRetained,
          k == 1 ? msg::kParallelOneFactorRetainedNote : msg::kParallelFactorsRetainedNote, {k});
@@ -163,7 +163,7 @@ void decideFactorCount(ProcState& ps, const double* meanWeights) {
 
   // Too many factors for the degrees of freedom of the fit tests.
   const int64_t df = (static_cast<int64_t>(p - k) * (p - k) - (p + k)) / 2;
-  if (df < 1 && ps.method >= kMethodUls && ps.method <= kMethodFuller)
+  if (df < 1 && ps.opt.method >= kMethodUls && ps.opt.method <= kMethodFuller)
     noteAndMessage(ps.sink, "NFactorsNote", msg::kNoDegreesOfFreedom, {k});
   if (k == 0) host().message(msg::kNoFactorRetained);
   if (!ps.screeDone) screeAndVariancePlots(ps, f);
@@ -171,7 +171,7 @@ void decideFactorCount(ProcState& ps, const double* meanWeights) {
 
 void printEigenvalueTable(ProcState& ps, std::string_view heading) {
   if (ps.sink == nullptr) return;
-  const int p = ps.nVars;
+  const int p = ps.opt.nVars;
   const double* lambda = ps.eigenvalues;
   int n = 0;
   double s = 0.0, m = 0.0;
@@ -251,8 +251,8 @@ namespace {
 // (ULTRAHEYWOOD), or the end of the group's analysis. False at that end.
 bool priorsAdmissible(ProcState& ps) {
   if (ps.priorsUsed == kPriorsNone) return true;
-  const int p = ps.nVars;
-  switch (boundPriors(p, ps.priorCommunalities, ps.flags.heywood, ps.flags.ultraHeywood)) {
+  const int p = ps.opt.nVars;
+  switch (boundPriors(p, ps.priorCommunalities, ps.opt.flags.heywood, ps.opt.flags.ultraHeywood)) {
     case PriorBound::Within:
       return true;
     case PriorBound::Adjusted:
@@ -302,8 +302,8 @@ PrincipalLoadings principalLoadings(const PrincipalEigen& eigen, int k, const do
 void principalExtract(ProcState& ps) {
   computePriors(ps);
   if (!priorsAdmissible(ps)) return;
-  const int p = ps.nVars;
-  const bool weighted = ps.flags.weighted;
+  const int p = ps.opt.nVars;
+  const bool weighted = ps.opt.flags.weighted;
   const double* weights = weighted ? ps.varWeights : nullptr;
 
   const PrincipalEigen eigen = principalEigenvalues(p, ps.corrMatrix, weights);
@@ -313,7 +313,7 @@ void principalExtract(ProcState& ps) {
   if (ps.sink != nullptr) {
     const bool one = ps.priorsUsed == kPriorsOne;
     const msg::Id title =
-        ps.flags.covariance ? (one ? msg::kEigenCovTitle : msg::kEigenReducedCovTitle)
+        ps.opt.flags.covariance ? (one ? msg::kEigenCovTitle : msg::kEigenReducedCovTitle)
         : weighted ? (one ? msg::kEigenWeightedCorrTitle : msg::kEigenWeightedReducedCorrTitle)
                    : (one ? msg::kEigenCorrTitle : msg::kEigenReducedCorrTitle);
     printEigenvalueTable(ps, requiredText(title));
@@ -325,7 +325,7 @@ void principalExtract(ProcState& ps) {
 
   const PrincipalLoadings solution = principalLoadings(eigen, k, weights);
   eigenNote(solution.code, ps.sink);
-  if (ps.flags.eigenvectors && ps.sink != nullptr)
+  if (ps.opt.flags.eigenvectors && ps.sink != nullptr)
     printMatrixTable(ps, {.storage = 'C', .values = solution.vectors.data(), .nRows = p,
                           .nCols = k, .rowLabels = 'V', .colLabels = 'F',
                           .title = kTitleEigenvectors, .name = "Eigenvectors",

@@ -60,11 +60,11 @@ bool readTypedRow(const StepOptions& ps, Match match, double* out) {
 }  // namespace
 
 std::vector<double> inverseCorrelations(ProcState& ps, double* invDiag) {
-  const int p = ps.nVars;
+  const int p = ps.opt.nVars;
   std::vector<double> inverse(ps.groupCorr, ps.groupCorr + packedSize(p));
   std::vector<double> work(static_cast<size_t>(p));
-  const int singular = sweepInvert(p, inverse.data(), work.data(), 0, nullptr, ps.singularity);
-  if (ps.sink != nullptr && ps.flags.print)
+  const int singular = sweepInvert(p, inverse.data(), work.data(), 0, nullptr, ps.opt.singularity);
+  if (ps.sink != nullptr && ps.opt.flags.print)
     printMatrixTable(ps, {.storage = 'S', .values = inverse.data(), .nRows = p, .nCols = p, .rowLabels = 'V',
                           .colLabels = 'V', .title = kTitleInvCorr, .name = "InvCorr",
                           .role = MatrixRole::Correlation});
@@ -206,10 +206,10 @@ namespace {
 // adequacy (Kaiser 1970; Kaiser & Rice 1974). True when R was inverted.
 // The group's R is only read.
 bool inverseAndAdequacy(ProcState& ps, double* invDiag) {
-  const int p = ps.nVars;
+  const int p = ps.opt.nVars;
   const double* r = ps.groupCorr;
-  const bool msa = ps.flags.msa;
-  const int priors = ps.priorsMethod;
+  const bool msa = ps.opt.flags.msa;
+  const int priors = ps.opt.priorsMethod;
   const bool printing = ps.sink != nullptr;
   std::vector<double> rowSums(static_cast<size_t>(p));
   if (msa) {
@@ -251,8 +251,8 @@ bool inverseAndAdequacy(ProcState& ps, double* invDiag) {
 // and the messages of an SMC fallback.
 PriorEstimates estimatesOf(ProcState& ps, const double* invDiag, int& shown) {
   Host& h = host();
-  const int p = ps.nVars;
-  const int priors = ps.priorsMethod;
+  const int p = ps.opt.nVars;
+  const int priors = ps.opt.priorsMethod;
   int method = priors;
   std::vector<double> given;
   if (priors == kPriorsNumeric) given.assign(ps.priorCommunalities, ps.priorCommunalities + p);
@@ -295,12 +295,12 @@ PriorEstimates estimatesOf(ProcState& ps, const double* invDiag, int& shown) {
 // message 180/18), else the method's own weights, so that the analysis
 // never runs on weights left over from an earlier group.
 void setVariableWeights(ProcState& ps, const double* h2) {
-  const int p = ps.nVars;
+  const int p = ps.opt.nVars;
   bool fromTable = false;
-  if (ps.flags.weightOption) {
+  if (ps.opt.flags.weightOption) {
     fromTable = readWeightRow(ps.opt, ps.varWeights);
     if (fromTable) {
-      if (ps.flags.covariance)
+      if (ps.opt.flags.covariance)
         for (int i = 0; i < p; ++i) ps.varWeights[i] *= ps.stdDevs[i] * ps.stdDevs[i];
     } else {
       raiseCode(ps, kCodeNoData);
@@ -313,7 +313,7 @@ void setVariableWeights(ProcState& ps, const double* h2) {
 // The "PriorCommunalEst" table (a text line alone for ONE).
 void printPriorsTable(ProcState& ps, bool inverse, bool fellBack, int priors, int shown) {
   std::string text;
-  if (inverse && (ps.method == kMethodHarris || ps.method == kMethodImage)) {
+  if (inverse && (ps.opt.method == kMethodHarris || ps.opt.method == kMethodImage)) {
     text = titleLine(msg::kPriorsSmcTitle, {}, true);
   } else if (fellBack) {
     text = titleLine(msg::kPriorsTitle, {priors == kPriorsSmc ? "ONE" : "MAX"}, true);
@@ -327,7 +327,7 @@ void printPriorsTable(ProcState& ps, bool inverse, bool fellBack, int priors, in
   VectorTable t;
   t.name = "PriorCommunalEst";
   t.title = text;
-  t.nRows = ps.nVars;
+  t.nRows = ps.opt.nVars;
   t.columns.push_back({"Prior", "", ps.priorCommunalities});
   printVectorTable(ps, t);
 }
@@ -335,9 +335,9 @@ void printPriorsTable(ProcState& ps, bool inverse, bool fellBack, int priors, in
 }  // namespace
 
 void computePriors(ProcState& ps) {
-  const int p = ps.nVars;
+  const int p = ps.opt.nVars;
   if (p <= 0) return;
-  const int priors = ps.priorsMethod;
+  const int priors = ps.opt.priorsMethod;
   ps.priorsUsed = priors;
   std::vector<double> invDiag(static_cast<size_t>(p));
   const bool inverse = inverseAndAdequacy(ps, invDiag.data());

@@ -25,7 +25,7 @@ namespace {
 
 void printRms(ProcState& ps, const std::vector<double>& rms, double overall, msg::Id text,
               const char* name) {
-  const int p = ps.nVars;
+  const int p = ps.opt.nVars;
   if (ps.sink == nullptr) return;
   VectorTable t;
   t.name = name;
@@ -43,16 +43,16 @@ void printCorrelationType(ProcState& ps, const std::vector<double>& a, int title
                           const char* name) {
   if (ps.sink == nullptr) return;
   std::copy(a.begin(), a.end(), ps.corrMatrix);
-  printMatrixTable(ps, {.storage = 'S', .values = ps.corrMatrix, .nRows = ps.nVars,
-                        .nCols = ps.nVars, .rowLabels = 'V', .colLabels = 'V', .title = title,
+  printMatrixTable(ps, {.storage = 'S', .values = ps.corrMatrix, .nRows = ps.opt.nVars,
+                        .nCols = ps.opt.nVars, .rowLabels = 'V', .colLabels = 'V', .title = title,
                         .name = name, .role = MatrixRole::Correlation});
 }
 
 void writeResidualRows(ProcState& ps, const double* a) {
-  if (!ps.flags.outstatRequested || !ps.outstatTable) return;
-  const int p = ps.nVars;
+  if (!ps.opt.flags.outstatRequested || !ps.opt.outstatTable) return;
+  const int p = ps.opt.nVars;
   const std::string prefix =
-      ps.nPartial > 0 ? std::string(ps.parPrefix, static_cast<size_t>(ps.parPrefixLength)) : "";
+      ps.opt.nPartial > 0 ? std::string(ps.opt.parPrefix, static_cast<size_t>(ps.opt.parPrefixLength)) : "";
   std::vector<double> row(static_cast<size_t>(p));
   for (int i = 0; i < p; ++i) {
     for (int j = 0; j < p; ++j) row[static_cast<size_t>(j)] = a[packedIndex(i, j)];
@@ -114,7 +114,7 @@ ResidualCorrelations residualCorrelationsOf(int p, int m, const double* r,
 }
 
 void residualCorrelations(ProcState& ps) {
-  const int p = ps.nVars;
+  const int p = ps.opt.nVars;
   const int m = ps.nFactors;
   double* a = ps.corrMatrix;
   if (a == nullptr || p < 1) return;

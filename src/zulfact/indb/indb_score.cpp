@@ -29,20 +29,20 @@ std::string trimmed(const char* p, size_t width) {
 std::vector<sqlgen::ByValue> byValues(ProcState& ps) {
   Host& h = host();
   std::vector<sqlgen::ByValue> out;
-  const zul_varlist& by = ps.parsed->lists[ZUL_LIST_BY];
+  const zul_varlist& by = ps.opt.parsed->lists[ZUL_LIST_BY];
   for (int k = 0; k < by.count; ++k) {
     zul_var_desc d{};
-    if (h.varDesc(ps.mainInput, by.numbers[k], d) != 0) continue;
+    if (h.varDesc(ps.opt.mainInput, by.numbers[k], d) != 0) continue;
     sqlgen::ByValue b;
     b.name = d.name;
     b.numeric = d.type != 2;
-    zul_readlist* list = h.readListCreate(ps.indbInput, 1);
-    const int number = h.varNumber(ps.indbInput, d.name);
+    zul_readlist* list = h.readListCreate(ps.opt.indbInput, 1);
+    const int number = h.varNumber(ps.opt.indbInput, d.name);
     std::vector<char> text(static_cast<size_t>(std::max(1, d.width)) + 1, '\0');
     double value = zul_missing();
     int status = 0;
     if (list && h.readListBind(list, 0, number, !b.numeric, b.numeric ? 8 : d.width) == 0 &&
-        h.rewind(ps.indbInput) == 0 && h.readNext(list, &value, text.data(), status) == 1) {
+        h.rewind(ps.opt.indbInput) == 0 && h.readNext(list, &value, text.data(), status) == 1) {
       b.number = value;
       b.text = trimmed(text.data(), static_cast<size_t>(d.width));
     }
@@ -60,22 +60,22 @@ sqlgen::ScoringSpec scoringSpec(ProcState& ps) {
   s.dialect = ps.indb.dialect == ZUL_DB_POSTGRES ? sqlgen::Dialect::kPostgres : sqlgen::Dialect::kSqlite;
   s.inputTable = ps.indb.inputRef;
   s.outputTable = ps.indb.outputRef;
-  const int p = ps.nVars, k = ps.nScoreColumns;
+  const int p = ps.opt.nVars, k = ps.opt.nScoreColumns;
   std::vector<std::string> factors;
   for (int j = 0; j < k; ++j)
     factors.push_back(trimmed(ps.factorNames + static_cast<size_t>(j) * ps.factorNameWidth,
                               static_cast<size_t>(ps.factorNameWidth)));
-  for (int v = 1; v <= ps.nInputVars; ++v) {
+  for (int v = 1; v <= ps.opt.nInputVars; ++v) {
     zul_var_desc d{};
-    if (h.varDesc(ps.mainInput, v, d) != 0) continue;
+    if (h.varDesc(ps.opt.mainInput, v, d) != 0) continue;
     // A column named like a score column is not copied (message 180/352).
     const bool clash = std::any_of(factors.begin(), factors.end(),
                                    [&](const std::string& f) { return lower(f) == lower(d.name); });
     if (!clash) s.copied.push_back(d.name);
   }
-  for (int i = 0; i < p; ++i) s.inputNames.push_back(ps.varNames + 33 * static_cast<size_t>(i));
+  for (int i = 0; i < p; ++i) s.inputNames.push_back(ps.opt.varNames + 33 * static_cast<size_t>(i));
   s.outputNames = factors;
-  if (!ps.flags.noIntercept) s.inputMean.assign(ps.means, ps.means + p);
+  if (!ps.opt.flags.noIntercept) s.inputMean.assign(ps.means, ps.means + p);
   s.inputStd.assign(ps.stdDevs, ps.stdDevs + p);
   const int r = ps.scoresReady ? std::max(0, std::min(ps.factorsRetained, k)) : 0;
   // Score columns beyond the factors retained are missing.
@@ -103,7 +103,7 @@ int probeTypes(ProcState& ps, sqlgen::ScoringSpec& s) {
   Host& h = host();
   const std::string probe = sqlgen::typeProbeStatement(s);
   std::vector<int32_t> codes(s.inputNames.size(), 8);
-  const int st = h.dbDescribe(ps.mainInput, probe, codes.data(), static_cast<int>(codes.size()));
+  const int st = h.dbDescribe(ps.opt.mainInput, probe, codes.data(), static_cast<int>(codes.size()));
   if (st == 1) return statementFailed(ps, catalog::kIndbNotPrepared, probe, st);
   if (st != 0) return statementFailed(ps, catalog::kIndbNoColumns, probe, st);
   for (size_t i = 0; i < codes.size(); ++i) {
@@ -134,10 +134,10 @@ int scoreInDatabase(ProcState& ps) {
   const std::string sql = sqlgen::scoringStatement(s);
   if (ps.indb.echo) h.logText(sql);
   double rows = 0;
-  const int st = h.dbExecute(ps.outTable, sql, rows);
+  const int st = h.dbExecute(ps.opt.outTable, sql, rows);
   if (st != 0) return statementFailed(ps, catalog::kIndbNotPrepared, sql, st);
   ps.indb.rowsInserted += rows;
-  if (ps.indb.notes && ps.nBy > 0)
+  if (ps.indb.notes && ps.opt.nBy > 0)
     (void)h.catalogNote(catalog::kIndbRowsWritten, {rows, std::string_view(ps.indb.tableName)});
   if (rows == 0) (void)h.catalogNote(catalog::kIndbNoRowWritten);
   return 0;

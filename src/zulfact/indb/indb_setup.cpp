@@ -27,7 +27,7 @@ constexpr int kBlockColumns = 500;
 constexpr int kMaxBlocks = 400;
 
 bool needsBlocks(const ProcState& ps) {
-  return ps.nBy + sqlgen::CrossLayout{0, ps.nAll}.columns() > kMaxResultColumns;
+  return ps.opt.nBy + sqlgen::CrossLayout{0, ps.opt.nAll}.columns() > kMaxResultColumns;
 }
 
 bool optionSaysNo(const char* name) {
@@ -66,15 +66,15 @@ void copyText(char (&field)[N], const char* text) {
 // The reason the step's input cannot be summarised in its database, empty
 // when it can.
 std::string reasonAgainst(ProcState& ps, const zul_db_table_info& in) {
-  const zul_varlist& by = ps.parsed->lists[ZUL_LIST_BY];
+  const zul_varlist& by = ps.opt.parsed->lists[ZUL_LIST_BY];
   for (int k = 0; k < by.count; ++k)
     if (by.descending && by.descending[k]) return "a BY variable is DESCENDING";
-  const bool fits = ps.nBy + 2 * ps.nAll + 8 <= kMaxResultColumns &&
-                    sqlgen::crossBlockCount(ps.nAll, kBlockColumns) <= kMaxBlocks;
+  const bool fits = ps.opt.nBy + 2 * ps.opt.nAll + 8 <= kMaxResultColumns &&
+                    sqlgen::crossBlockCount(ps.opt.nAll, kBlockColumns) <= kMaxBlocks;
   if (!fits) return "too many variables for one statement";
-  if (!ps.outTable) return {};
+  if (!ps.opt.outTable) return {};
   zul_db_table_info out{};
-  if (!host().dbTableInfo(ps.outTable, out) || std::strcmp(out.database, in.database) != 0)
+  if (!host().dbTableInfo(ps.opt.outTable, out) || std::strcmp(out.database, in.database) != 0)
     return "OUT= is not in the database of DATA=";
   copyText(ps.indb.outputRef, out.reference);
   copyText(ps.indb.tableName, out.display);
@@ -88,12 +88,12 @@ sqlgen::CrossRequest crossRequest(ProcState& ps, const zul_db_table_info& in) {
   sqlgen::CrossRequest r;
   r.dialect = in.dialect == ZUL_DB_POSTGRES ? sqlgen::Dialect::kPostgres : sqlgen::Dialect::kSqlite;
   r.from = in.reference;
-  for (int i = 0; i < ps.nAll; ++i) r.variables.push_back(nameOf(ps.mainInput, ps.varNumbers[i]));
-  const zul_varlist& by = ps.parsed->lists[ZUL_LIST_BY];
-  for (int k = 0; k < by.count; ++k) r.by.push_back(nameOf(ps.mainInput, by.numbers[k]));
-  r.freq = nameOf(ps.mainInput, ps.freqVarNumber);
-  r.weight = nameOf(ps.mainInput, ps.weightVarNumber);
-  r.types = variableTypes(ps.mainInput, r);
+  for (int i = 0; i < ps.opt.nAll; ++i) r.variables.push_back(nameOf(ps.opt.mainInput, ps.opt.varNumbers[i]));
+  const zul_varlist& by = ps.opt.parsed->lists[ZUL_LIST_BY];
+  for (int k = 0; k < by.count; ++k) r.by.push_back(nameOf(ps.opt.mainInput, by.numbers[k]));
+  r.freq = nameOf(ps.opt.mainInput, ps.opt.freqVarNumber);
+  r.weight = nameOf(ps.opt.mainInput, ps.opt.weightVarNumber);
+  r.types = variableTypes(ps.opt.mainInput, r);
   return r;
 }
 
@@ -122,7 +122,7 @@ std::vector<double> firstRowShift(ProcState& ps, const sqlgen::CrossRequest& r) 
   std::vector<double> shift(r.variables.size(), 0.0);
   const std::string sql = sqlgen::firstUsableRowStatement(r);
   echo(ps, sql);
-  zul_table* t = h.dbQueryTable(ps.mainInput, sql, "_ZSHIFT_");
+  zul_table* t = h.dbQueryTable(ps.opt.mainInput, sql, "_ZSHIFT_");
   if (!t || h.nextByGroup(t) < 1) return shift;
   zul_readlist* list = h.readListCreate(t, static_cast<int>(shift.size()));
   if (!list) return shift;
@@ -163,7 +163,7 @@ std::vector<std::string> leafPartitions(ProcState& ps, const zul_db_table_info& 
   if (in.dialect != ZUL_DB_POSTGRES) return parts;
   const std::string sql = sqlgen::leafPartitionsQuery(in.reference);
   echo(ps, sql);
-  zul_table* t = h.dbQueryTable(ps.mainInput, sql, "_ZPARTS_");
+  zul_table* t = h.dbQueryTable(ps.opt.mainInput, sql, "_ZPARTS_");
   if (!t || h.nextByGroup(t) < 1) return parts;
   zul_readlist* list = h.readListCreate(t, 1);
   if (!list) return parts;
@@ -196,18 +196,18 @@ std::string crossproductSql(ProcState& ps, const zul_db_table_info& in,
   if (needsBlocks(ps)) {
     // Too wide for one result row: blocks over the whole table (the
     // partitions of a partitioned table are then not summed apart).
-    const ShiftKind kind = ps.flags.noIntercept ? ShiftKind::kZero
+    const ShiftKind kind = ps.opt.flags.noIntercept ? ShiftKind::kZero
                            : passes == 1        ? ShiftKind::kConstant
                                                 : ShiftKind::kMeans;
     const std::vector<double> shift = kind == ShiftKind::kConstant ? firstRowShift(ps, r) : std::vector<double>();
     return sqlgen::crossproductBlockStatement(r, kind, shift, kBlockColumns);
   }
   const std::vector<std::string> parts = leafPartitions(ps, in);
-  if (!parts.empty() && ps.flags.noIntercept)
+  if (!parts.empty() && ps.opt.flags.noIntercept)
     return sqlgen::partsCrossproductStatement(r, parts, ShiftKind::kZero);
   if (!parts.empty())
     return sqlgen::partsCrossproductStatement(r, parts, ShiftKind::kConstant, firstRowShift(ps, r));
-  if (ps.flags.noIntercept) return sqlgen::crossproductStatement(r, sqlgen::ShiftKind::kZero);
+  if (ps.opt.flags.noIntercept) return sqlgen::crossproductStatement(r, sqlgen::ShiftKind::kZero);
   if (passes == 1)
     return sqlgen::crossproductStatement(r, sqlgen::ShiftKind::kConstant, firstRowShift(ps, r));
   return sqlgen::crossproductStatement(r, sqlgen::ShiftKind::kMeans);
@@ -220,14 +220,14 @@ void prepareIndb(StepRecord& ps) {
   zul_db_table_info in{};
   // A table of correlations, factors or crossproducts is read as it is:
   // only observations are summarised in the database.
-  if (!ps.parsed || !ps.flags.rawInput || isCrossproductTable(ps.mainInput) ||
-      !h.dbTableInfo(ps.mainInput, in))
+  if (!ps.opt.parsed || !ps.opt.flags.rawInput || isCrossproductTable(ps.opt.mainInput) ||
+      !h.dbTableInfo(ps.opt.mainInput, in))
     return;
   ps.indb.echo = h.diagSwitch("-zsqlsco1") > 0 || optionSaysYes("SQLECHO");
   ps.indb.notes = optionSaysYes("INDBNOTES");
   if (optionSaysNo("INDB")) return notUsed("the host option INDB=NO is set");
   // The residuals on the partial variables need the rows themselves.
-  if (ps.nPartial > 0) {
+  if (ps.opt.nPartial > 0) {
     (void)h.catalogNote(catalog::kIndbOffForStatement, {"PARTIAL"});
     return;
   }
@@ -237,11 +237,11 @@ void prepareIndb(StepRecord& ps) {
   const sqlgen::CrossRequest r = crossRequest(ps, in);
   const std::string sql = crossproductSql(ps, in, r);
   echo(ps, sql);
-  ps.indbInput = h.dbQueryTable(ps.mainInput, sql, "_ZSQL_");
-  if (!ps.indbInput) return notUsed("the database could not compute the crossproducts");
+  ps.opt.indbInput = h.dbQueryTable(ps.opt.mainInput, sql, "_ZSQL_");
+  if (!ps.opt.indbInput) return notUsed("the database could not compute the crossproducts");
   ps.indb.dialect = in.dialect;
   copyText(ps.indb.inputRef, in.reference);
-  ps.indb.used = ps.outTable != nullptr;
+  ps.indb.used = ps.opt.outTable != nullptr;
   (void)h.catalogNote(catalog::kIndbUsed);
 }
 

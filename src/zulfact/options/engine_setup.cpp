@@ -22,9 +22,9 @@ int hostThreadCount() {
 
 void StatementParser::createEngine() {
   // THREADS=0 counts as given but leaves the count to the host's options.
-  ps_.threadsGiven = rec_.given(kSlotThreads);
+  ps_.opt.threadsGiven = rec_.given(kSlotThreads);
   const double threads = rec_.number(kSlotThreads, 0);
-  ps_.threadCount = threads >= 1 ? toInt(threads) : hostThreadCount();
+  ps_.opt.threadCount = threads >= 1 ? toInt(threads) : hostThreadCount();
   const zul_toolkit* toolkit = h_.toolkit();
   if (!toolkit || !toolkit->loadExtension || !toolkit->extensionSymbol) {
     h_.message(msg::kEngineNotLoaded);
@@ -41,17 +41,17 @@ void StatementParser::createEngine() {
   zul_engine_config config{};
   config.nVars = p_;
   config.fixed = -99;
-  config.singularity = ps_.singularity;
-  config.convergence = ps_.convergence;
-  config.threadCount = ps_.threadCount;
-  config.threadsGiven = ps_.threadsGiven ? 1 : 0;
-  config.parallelLevel = ps_.parallelLevel;
-  config.nSims = ps_.nSims;
-  config.mapVariant = ps_.mapVariant;
-  config.parallelCriterion = ps_.parallelCriterion;
+  config.singularity = ps_.opt.singularity;
+  config.convergence = ps_.opt.convergence;
+  config.threadCount = ps_.opt.threadCount;
+  config.threadsGiven = ps_.opt.threadsGiven ? 1 : 0;
+  config.parallelLevel = ps_.opt.parallelLevel;
+  config.nSims = ps_.opt.nSims;
+  config.mapVariant = ps_.opt.mapVariant;
+  config.parallelCriterion = ps_.opt.parallelCriterion;
   // The simulations of a parallel analysis follow PARALLEL(SEED=), so that
   // a given seed reproduces them; otherwise the step's RANDOM= seed.
-  config.seed = ps_.parallelRun ? ps_.parallelSeed : ps_.seed;
+  config.seed = ps_.opt.parallelRun ? ps_.opt.parallelSeed : ps_.seed;
   zul_engine* engine = create ? create(&config) : nullptr;
   if (!engine) {
     h_.message(msg::kEngineNotLoaded);
@@ -63,7 +63,7 @@ void StatementParser::createEngine() {
   if (!engine->ops || !engine->ops->get ||
       engine->ops->get(engine, ZUL_ITEM_THREADS, &engineThreads, &length, 0, 0) != ZUL_ENGINE_OK)
     stop(ps_, kCodeEngine);
-  if (engineThreads < ps_.threadCount) h_.message(msg::kFewerEngineThreads, {ps_.threadCount, engineThreads});
+  if (engineThreads < ps_.opt.threadCount) h_.message(msg::kFewerEngineThreads, {ps_.opt.threadCount, engineThreads});
 }
 
 }  // namespace zulfact::detail

@@ -12,38 +12,38 @@ namespace zulfact::detail {
 
 void StatementParser::factorCountOptions() {
   nFactorsGiven_ = rec_.given(kSlotNFactors);
-  ps_.nFactorsRequested =
+  ps_.opt.nFactorsRequested =
       nFactorsGiven_ ? toInt(std::min<double>(rec_.number(kSlotNFactors, 0), p_)) : -99;
 
-  ps_.parallelCriterion = rec_.bit(kBitParallelCriterion) ? 1 : 0;
+  ps_.opt.parallelCriterion = rec_.bit(kBitParallelCriterion) ? 1 : 0;
   const bool map2 = rec_.bit(kBitMapCriterion2), map4 = rec_.bit(kBitMapCriterion4);
   if (map2 && map4) {
     h_.message(msg::kTwoMapCriteria);
     raiseCode(ps_, kCodeConflict);
   }
-  ps_.mapVariant = map4 ? 4 : map2 ? 2 : 0;
-  if (ps_.mapVariant && ps_.parallelCriterion) {
+  ps_.opt.mapVariant = map4 ? 4 : map2 ? 2 : 0;
+  if (ps_.opt.mapVariant && ps_.opt.parallelCriterion) {
     h_.message(msg::kMapAndParallelCriteria);
     raiseCode(ps_, kCodeConflict);
   }
   const bool otherRule =
       nFactorsGiven_ || rec_.given(kSlotMinEigen) || rec_.given(kSlotProportion);
-  if (ps_.parallelCriterion && otherRule) h_.message(msg::kParallelOverridesRules);
-  if (ps_.mapVariant && otherRule) h_.message(msg::kMapOverridesRules);
-  ps_.flags.parallelOption = rec_.bit(kBitParallel);
-  ps_.flags.mapOption = rec_.bit(kBitMap);
-  ps_.parallelRun = (ps_.parallelCriterion || ps_.flags.parallelOption) ? 1 : 0;
-  ps_.mapRun = (ps_.mapVariant || ps_.flags.mapOption) ? 1 : 0;
+  if (ps_.opt.parallelCriterion && otherRule) h_.message(msg::kParallelOverridesRules);
+  if (ps_.opt.mapVariant && otherRule) h_.message(msg::kMapOverridesRules);
+  ps_.opt.flags.parallelOption = rec_.bit(kBitParallel);
+  ps_.opt.flags.mapOption = rec_.bit(kBitMap);
+  ps_.opt.parallelRun = (ps_.opt.parallelCriterion || ps_.opt.flags.parallelOption) ? 1 : 0;
+  ps_.opt.mapRun = (ps_.opt.mapVariant || ps_.opt.flags.mapOption) ? 1 : 0;
 
-  if (!nFactorsGiven_ || ps_.parallelCriterion || ps_.mapVariant)
+  if (!nFactorsGiven_ || ps_.opt.parallelCriterion || ps_.opt.mapVariant)
     ps_.nFactors = p_;
   else
     ps_.nFactors = std::max(0, std::min(toInt(rec_.number(kSlotNFactors, 0)), p_));
   ps_.factorsRetained = ps_.nFactors;
   m_ = ps_.nFactors;
-  ps_.minEigen = rec_.number(kSlotMinEigen, missing_);
-  ps_.proportion = rec_.number(kSlotProportion, missing_);
-  if (!zul_is_missing(ps_.proportion) && ps_.proportion > 1) ps_.proportion /= 100;
+  ps_.opt.minEigen = rec_.number(kSlotMinEigen, missing_);
+  ps_.opt.proportion = rec_.number(kSlotProportion, missing_);
+  if (!zul_is_missing(ps_.opt.proportion) && ps_.opt.proportion > 1) ps_.opt.proportion /= 100;
 }
 
 void StatementParser::randomSeed() {
@@ -57,35 +57,35 @@ void StatementParser::randomSeed() {
 // Methods that take no eigenvalues have no use for MAP and parallel
 // analysis; one variable has no MAP test.
 void StatementParser::criteriaAgainstMethod() {
-  const OptionFlags& f = ps_.flags;
-  if (ps_.method == kMethodPattern || ps_.method == kMethodScore || ps_.method == kMethodImage) {
-    const char* word = methodWord(ps_.method);
-    if (ps_.mapVariant) {
-      h_.message(msg::kCriterionNotWithMethod, {ps_.mapVariant == 4 ? "MAP4" : "MAP2", word});
+  const OptionFlags& f = ps_.opt.flags;
+  if (ps_.opt.method == kMethodPattern || ps_.opt.method == kMethodScore || ps_.opt.method == kMethodImage) {
+    const char* word = methodWord(ps_.opt.method);
+    if (ps_.opt.mapVariant) {
+      h_.message(msg::kCriterionNotWithMethod, {ps_.opt.mapVariant == 4 ? "MAP4" : "MAP2", word});
       stop(ps_, kCodeConflict);
     }
-    if (ps_.plots.map2 || ps_.plots.map4) {
+    if (ps_.opt.plots.map2 || ps_.opt.plots.map4) {
       h_.message(msg::kPlotNotWithMethod, {"MAP", word});
-      ps_.plots.map2 = ps_.plots.map4 = false;
-      ps_.mapRun = f.mapOption ? 1 : 0;
+      ps_.opt.plots.map2 = ps_.opt.plots.map4 = false;
+      ps_.opt.mapRun = f.mapOption ? 1 : 0;
     }
-    if (ps_.parallelCriterion) {
+    if (ps_.opt.parallelCriterion) {
       h_.message(msg::kCriterionNotWithMethod, {"PARALLEL", word});
       stop(ps_, kCodeConflict);
     }
-    if (ps_.plots.parallel) {
+    if (ps_.opt.plots.parallel) {
       h_.message(msg::kPlotNotWithMethod, {"PARALLEL", word});
-      ps_.plots.parallel = false;
-      ps_.parallelRun = f.parallelOption ? 1 : 0;
+      ps_.opt.plots.parallel = false;
+      ps_.opt.parallelRun = f.parallelOption ? 1 : 0;
     }
   }
   if (p_ == 1) {
-    if ((ps_.plots.map2 || ps_.plots.map4) && !ps_.mapVariant) {
+    if ((ps_.opt.plots.map2 || ps_.opt.plots.map4) && !ps_.opt.mapVariant) {
       h_.message(msg::kMapPlotNeedsTwoVariables);
-      ps_.plots.map2 = ps_.plots.map4 = false;
-      ps_.mapRun = f.mapOption ? 1 : 0;
+      ps_.opt.plots.map2 = ps_.opt.plots.map4 = false;
+      ps_.opt.mapRun = f.mapOption ? 1 : 0;
     }
-    if (ps_.mapVariant) {
+    if (ps_.opt.mapVariant) {
       h_.message(msg::kMapNeedsTwoVariables);
       raiseCode(ps_, kCodeConflict);
     }
@@ -95,19 +95,19 @@ void StatementParser::criteriaAgainstMethod() {
 // PARALLEL(ALPHA=, NSIMS=, SEED=): the level must leave a simulated
 // eigenvalue to pick among NSIMS.
 void StatementParser::parallelSettings() {
-  ps_.parallelLevel = rec_.number(kSlotParallelAlpha, 0.05);
-  ps_.nSims = toInt(rec_.number(kSlotParallelNSims, 1000));
+  ps_.opt.parallelLevel = rec_.number(kSlotParallelAlpha, 0.05);
+  ps_.opt.nSims = toInt(rec_.number(kSlotParallelNSims, 1000));
   double s = rec_.number(kSlotParallelSeed, 0);
-  ps_.parallelSeed = s >= 1 ? static_cast<int32_t>(foldSeed(s)) : 0;
-  if (!ps_.parallelRun) return;
-  seedRoutine(SeedMode::CheckAndPublish, ps_.parallelSeed);
-  if (!(ps_.parallelLevel > 0 && ps_.parallelLevel < 1)) {
-    h_.message(msg::kParallelLevelRange, {ps_.parallelLevel});
+  ps_.opt.parallelSeed = s >= 1 ? static_cast<int32_t>(foldSeed(s)) : 0;
+  if (!ps_.opt.parallelRun) return;
+  seedRoutine(SeedMode::CheckAndPublish, ps_.opt.parallelSeed);
+  if (!(ps_.opt.parallelLevel > 0 && ps_.opt.parallelLevel < 1)) {
+    h_.message(msg::kParallelLevelRange, {ps_.opt.parallelLevel});
     raiseCode(ps_, kCodeConflict);
   } else {
-    double k = std::floor((1 - ps_.parallelLevel) * (ps_.nSims + 1.0));
-    if (!(k > 0 && k < ps_.nSims)) {
-      h_.message(msg::kParallelLevelLeavesNone, {ps_.parallelLevel, ps_.nSims});
+    double k = std::floor((1 - ps_.opt.parallelLevel) * (ps_.opt.nSims + 1.0));
+    if (!(k > 0 && k < ps_.opt.nSims)) {
+      h_.message(msg::kParallelLevelLeavesNone, {ps_.opt.parallelLevel, ps_.opt.nSims});
       raiseCode(ps_, kCodeConflict);
     }
   }

@@ -18,44 +18,44 @@ void logOptions(const ProcState& ps) {
   auto line = [&](const std::string& s) { h.logLine(ZUL_LOG_NOTE, "zparse: " + s); };
   line(fmt::format("inputType={} raw={} nVars={} nPartial={} nBy={} method={} priorsMethod={} "
                    "norm={} vardef={}",
-                   trimRight(ps.inputType), int(ps.flags.rawInput), ps.nVars, ps.nPartial, ps.nBy,
-                   ps.method, ps.priorsMethod, ps.norm, trimRight(ps.vardef)));
+                   trimRight(ps.opt.inputType), int(ps.opt.flags.rawInput), ps.opt.nVars, ps.opt.nPartial, ps.opt.nBy,
+                   ps.opt.method, ps.opt.priorsMethod, ps.opt.norm, trimRight(ps.opt.vardef)));
   line(fmt::format("nFactorsRequested={} nFactors={} minEigen={} proportion={} "
                    "parallelCriterion={} mapVariant={} parallelRun={} mapRun={} parallelLevel={} "
                    "nSims={} parallelSeed={} seed={}",
-                   ps.nFactorsRequested, ps.nFactors, shown(ps.minEigen), shown(ps.proportion),
-                   ps.parallelCriterion, ps.mapVariant, ps.parallelRun, ps.mapRun,
-                   shown(ps.parallelLevel), ps.nSims, ps.parallelSeed, ps.seed));
+                   ps.opt.nFactorsRequested, ps.nFactors, shown(ps.opt.minEigen), shown(ps.opt.proportion),
+                   ps.opt.parallelCriterion, ps.opt.mapVariant, ps.opt.parallelRun, ps.opt.mapRun,
+                   shown(ps.opt.parallelLevel), ps.opt.nSims, ps.opt.parallelSeed, ps.seed));
   std::string list;
-  for (int i = 0; i < ps.rotationListLength; ++i)
-    list += (i ? "," : "") + std::to_string(ps.rotationList[i]);
+  for (int i = 0; i < ps.opt.rotationListLength; ++i)
+    list += (i ? "," : "") + std::to_string(ps.opt.rotationList[i]);
   std::string params;
-  for (int i = 0; i < ps.rotationParamCount; ++i)
-    params += fmt::format("{}{}@{}", i ? "," : "", ps.rotationParams[i],
-                          ps.rotationParamPositions[i]);
+  for (int i = 0; i < ps.opt.rotationParamCount; ++i)
+    params += fmt::format("{}{}@{}", i ? "," : "", ps.opt.rotationParams[i],
+                          ps.opt.rotationParamPositions[i]);
   line(fmt::format("prerotation={} finalRotation={} rotationList=[{}] rotationParams=[{}] "
                    "rotationCount={} rotationRequested={} oblique={} gamma={} tau={} power={} "
                    "hkPower={} rotationMaxIter={} rotationConvergence={}",
-                   ps.prerotation, ps.finalRotation, list, params, ps.rotationCount,
-                   int(ps.flags.rotationRequested), int(ps.flags.oblique), shown(ps.gamma), shown(ps.tau),
-                   shown(ps.power), shown(ps.hkPower), ps.rotationMaxIter, shown(ps.rotationConvergence)));
+                   ps.opt.prerotation, ps.opt.finalRotation, list, params, ps.opt.rotationCount,
+                   int(ps.opt.flags.rotationRequested), int(ps.opt.flags.oblique), shown(ps.opt.gamma), shown(ps.opt.tau),
+                   shown(ps.opt.power), shown(ps.opt.hkPower), ps.opt.rotationMaxIter, shown(ps.opt.rotationConvergence)));
   line(fmt::format("convergence={} maxIter={} singularity={} fuzz={} flagThreshold={} "
                    "roundMode={} heywood={} ultraHeywood={} weighted={} correlationNeeded={} "
                    "outRequested={} outstatRequested={} threadCount={} factorNameWidth={}",
-                   shown(ps.convergence), ps.maxIter, shown(ps.singularity), shown(ps.fuzz), shown(ps.flagThreshold),
-                   int(ps.flags.roundMode), int(ps.flags.heywood), int(ps.flags.ultraHeywood),
-                   int(ps.flags.weighted), int(ps.flags.correlationNeeded),
-                   int(ps.flags.outRequested), int(ps.flags.outstatRequested), ps.threadCount,
+                   shown(ps.opt.convergence), ps.opt.maxIter, shown(ps.opt.singularity), shown(ps.opt.fuzz), shown(ps.opt.flagThreshold),
+                   int(ps.opt.flags.roundMode), int(ps.opt.flags.heywood), int(ps.opt.flags.ultraHeywood),
+                   int(ps.opt.flags.weighted), int(ps.opt.flags.correlationNeeded),
+                   int(ps.opt.flags.outRequested), int(ps.opt.flags.outstatRequested), ps.opt.threadCount,
                    ps.factorNameWidth));
   line(fmt::format("hypValue={} stdErrLevel={} coverValue={} needStdErr={} confidenceDisplay={} "
                    "testsOneSided={} plot={} preplot={} plotCount={} plots=scree:{} loadings:{} "
                    "init:{} pre:{} map2:{} map4:{} parallel:{} path:{}",
-                   shown(ps.hypValue), shown(ps.stdErrLevel), shown(ps.coverValue), int(ps.flags.needStdErr),
-                   int(ps.flags.confidenceDisplay), int(ps.flags.testsOneSided),
-                   int(ps.flags.plot), int(ps.flags.preplot), ps.plotCount,
-                   int(ps.plots.scree), int(ps.plots.loadings), int(ps.plots.initLoadings),
-                   int(ps.plots.preLoadings), int(ps.plots.map2), int(ps.plots.map4),
-                   int(ps.plots.parallel), int(ps.plots.pathDiagram)));
+                   shown(ps.opt.hypValue), shown(ps.opt.stdErrLevel), shown(ps.opt.coverValue), int(ps.opt.flags.needStdErr),
+                   int(ps.opt.flags.confidenceDisplay), int(ps.opt.flags.testsOneSided),
+                   int(ps.opt.flags.plot), int(ps.opt.flags.preplot), ps.opt.plotCount,
+                   int(ps.opt.plots.scree), int(ps.opt.plots.loadings), int(ps.opt.plots.initLoadings),
+                   int(ps.opt.plots.preLoadings), int(ps.opt.plots.map2), int(ps.opt.plots.map4),
+                   int(ps.opt.plots.parallel), int(ps.opt.plots.pathDiagram)));
 }
 
 }  // namespace zulfact::detail

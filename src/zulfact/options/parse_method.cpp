@@ -9,59 +9,59 @@
 namespace zulfact::detail {
 
 void StatementParser::methodOptions() {
-  ps_.method = static_cast<int32_t>(rec_.number(
+  ps_.opt.method = static_cast<int32_t>(rec_.number(
       kSlotMethod, inputType_.rfind("FAC", 0) == 0 ? kMethodPattern : kMethodPrincipal));
-  ps_.nObsOption = rec_.number(kSlotNObs, missing_);
-  ps_.priorsMethod = static_cast<int32_t>(rec_.number(kSlotPriors, kPriorsNone));
+  ps_.opt.nObsOption = rec_.number(kSlotNObs, missing_);
+  ps_.opt.priorsMethod = static_cast<int32_t>(rec_.number(kSlotPriors, kPriorsNone));
   std::string vardef = rec_.text(kSlotVardef);
-  setPadded(ps_.vardef, 8, vardef.empty() ? "DF" : vardef);
-  ps_.norm = static_cast<int32_t>(rec_.number(kSlotNorm, 0));
-  ps_.singularity = rec_.number(kSlotSingular, 1e-7);
-  ps_.convergence = rec_.number(kSlotConverge, 0.001);
-  ps_.maxIter = toInt(rec_.number(kSlotMaxIter, 30));
+  setPadded(ps_.opt.vardef, 8, vardef.empty() ? "DF" : vardef);
+  ps_.opt.norm = static_cast<int32_t>(rec_.number(kSlotNorm, 0));
+  ps_.opt.singularity = rec_.number(kSlotSingular, 1e-7);
+  ps_.opt.convergence = rec_.number(kSlotConverge, 0.001);
+  ps_.opt.maxIter = toInt(rec_.number(kSlotMaxIter, 30));
 }
 
 // HYPVALUE=, ALPHA=, COVER=, SE and the tails: a test of a hypothesised
 // value replaces the confidence intervals.
 void StatementParser::testOptions() {
   hypGiven_ = rec_.given(kSlotHypValue);
-  ps_.hypValue = rec_.number(kSlotHypValue, missing_);
-  ps_.flags.oneTail = rec_.bit(kBitOneTail);
-  ps_.flags.twoTail = rec_.bit(kBitTwoTail);
+  ps_.opt.hypValue = rec_.number(kSlotHypValue, missing_);
+  ps_.opt.flags.oneTail = rec_.bit(kBitOneTail);
+  ps_.opt.flags.twoTail = rec_.bit(kBitTwoTail);
   if (hypGiven_) {
-    ps_.stdErrLevel = missing_;
-    ps_.coverValue = missing_;
-    if (ps_.hypValue == 0.0) {
-      ps_.flags.testsOneSided = false;
-      if (ps_.flags.oneTail) h_.message(msg::kHypValueZeroTwoSided);
+    ps_.opt.stdErrLevel = missing_;
+    ps_.opt.coverValue = missing_;
+    if (ps_.opt.hypValue == 0.0) {
+      ps_.opt.flags.testsOneSided = false;
+      if (ps_.opt.flags.oneTail) h_.message(msg::kHypValueZeroTwoSided);
     } else {
-      ps_.flags.testsOneSided = !(ps_.flags.twoTail && !ps_.flags.oneTail);
+      ps_.opt.flags.testsOneSided = !(ps_.opt.flags.twoTail && !ps_.opt.flags.oneTail);
     }
   } else {
-    ps_.coverValue = rec_.number(kSlotCover, missing_);
-    ps_.stdErrLevel = rec_.number(kSlotAlpha, missing_);
-    if (!zul_is_missing(ps_.stdErrLevel) && ps_.stdErrLevel > 1) ps_.stdErrLevel /= 100;
+    ps_.opt.coverValue = rec_.number(kSlotCover, missing_);
+    ps_.opt.stdErrLevel = rec_.number(kSlotAlpha, missing_);
+    if (!zul_is_missing(ps_.opt.stdErrLevel) && ps_.opt.stdErrLevel > 1) ps_.opt.stdErrLevel /= 100;
   }
-  ps_.flags.confidenceDisplay = (rec_.bit(kBitCover) || rec_.given(kSlotAlpha)) && !hypGiven_;
-  ps_.flags.stderrRequested = rec_.bit(kBitStderr);
-  ps_.flags.needStdErr = ps_.flags.stderrRequested || hypGiven_ || ps_.flags.confidenceDisplay;
-  if (ps_.flags.confidenceDisplay) {
-    if (zul_is_missing(ps_.stdErrLevel)) ps_.stdErrLevel = 0.05;
-    if (zul_is_missing(ps_.coverValue)) ps_.coverValue = 0;
+  ps_.opt.flags.confidenceDisplay = (rec_.bit(kBitCover) || rec_.given(kSlotAlpha)) && !hypGiven_;
+  ps_.opt.flags.stderrRequested = rec_.bit(kBitStderr);
+  ps_.opt.flags.needStdErr = ps_.opt.flags.stderrRequested || hypGiven_ || ps_.opt.flags.confidenceDisplay;
+  if (ps_.opt.flags.confidenceDisplay) {
+    if (zul_is_missing(ps_.opt.stdErrLevel)) ps_.opt.stdErrLevel = 0.05;
+    if (zul_is_missing(ps_.opt.coverValue)) ps_.opt.coverValue = 0;
   }
 }
 
 // ALL, weighting and whether the correlations are needed at all.
 void StatementParser::weighting() {
-  OptionFlags& f = ps_.flags;
+  OptionFlags& f = ps_.opt.flags;
   if (f.all) {
     f.residuals = f.score = f.eigenvectors = f.print = true;
     if (f.rawInput) f.corr = f.simple = f.msa = true;
   }
   f.weighted = f.covariance || f.weightOption ||
-               (ps_.method >= kMethodAlpha && ps_.method <= kMethodHarris);
+               (ps_.opt.method >= kMethodAlpha && ps_.opt.method <= kMethodHarris);
   bool outstatCounts = f.outstatRequested && !f.nocorr;
-  f.correlationNeeded = !(ps_.method == kMethodPattern && !f.residuals && !f.score && !f.corr &&
+  f.correlationNeeded = !(ps_.opt.method == kMethodPattern && !f.residuals && !f.score && !f.corr &&
                           !f.msa && !outstatCounts);
 }
 
@@ -71,11 +71,11 @@ void StatementParser::priors() {
   const zul_slot& priorsStatement = rec_.slot(kSlotPriorsStatement);
   const bool priorValues = priorsStatement.given && priorsStatement.kind == ZUL_VALUE_NUMBERS;
   if (priorsStatement.given && !priorValues)
-    ps_.priorsMethod = static_cast<int32_t>(priorsStatement.v.number);
+    ps_.opt.priorsMethod = static_cast<int32_t>(priorsStatement.v.number);
   ps_.priorCommunalities = arrays_.get<double>(p_);
   if (!priorValues) {
-    if (ps_.priorsMethod == kPriorsNone && ps_.nFactors >= 0)
-      ps_.priorsMethod = (ps_.method == kMethodPrincipal || ps_.method == kMethodPrinit)
+    if (ps_.opt.priorsMethod == kPriorsNone && ps_.nFactors >= 0)
+      ps_.opt.priorsMethod = (ps_.opt.method == kMethodPrincipal || ps_.opt.method == kMethodPrinit)
                              ? kPriorsOne
                              : kPriorsSmc;
   } else {
@@ -86,29 +86,29 @@ void StatementParser::priors() {
       const auto* values = static_cast<const double*>(priorsStatement.data);
       std::copy(values, values + p_, ps_.priorCommunalities);
     }
-    ps_.priorsMethod = kPriorsNumeric;
+    ps_.opt.priorsMethod = kPriorsNumeric;
   }
-  if ((ps_.method == kMethodHarris || ps_.method == kMethodImage) &&
-      ps_.priorsMethod != kPriorsSmc) {
-    h_.message(msg::kPriorsNotWithMethod, {priorsWord(ps_.priorsMethod), methodWord(ps_.method)});
+  if ((ps_.opt.method == kMethodHarris || ps_.opt.method == kMethodImage) &&
+      ps_.opt.priorsMethod != kPriorsSmc) {
+    h_.message(msg::kPriorsNotWithMethod, {priorsWord(ps_.opt.priorsMethod), methodWord(ps_.opt.method)});
     raiseCode(ps_, kCodeNotAllowed);
   }
 }
 
 // The method against the options and the input.
 void StatementParser::methodChecks() {
-  OptionFlags& f = ps_.flags;
-  if (ps_.method == kMethodImage && f.msa) h_.message(msg::kMsaNotWithImage);
-  if (ps_.method != kMethodMl && (f.needStdErr || hypGiven_)) {
+  OptionFlags& f = ps_.opt.flags;
+  if (ps_.opt.method == kMethodImage && f.msa) h_.message(msg::kMsaNotWithImage);
+  if (ps_.opt.method != kMethodMl && (f.needStdErr || hypGiven_)) {
     h_.message(msg::kStdErrNeedsMl);
     f.needStdErr = f.confidenceDisplay = f.stderrRequested = false;
-    ps_.hypValue = missing_;
+    ps_.opt.hypValue = missing_;
   }
   if (f.weightOption) {
-    switch (ps_.method) {
+    switch (ps_.opt.method) {
       case kMethodAlpha: case kMethodMl: case kMethodGls: case kMethodHarris:
       case kMethodPattern: case kMethodScore:
-        h_.message(msg::kWeightNotWithMethod, {methodWord(ps_.method)});
+        h_.message(msg::kWeightNotWithMethod, {methodWord(ps_.opt.method)});
         raiseCode(ps_, kCodeNotAllowed);
         break;
       default:
@@ -120,17 +120,17 @@ void StatementParser::methodChecks() {
     f.ultraHeywood = false;
   }
   if (inputType_.rfind("FACTOR", 0) == 0) {
-    if (ps_.typeVarNumber == 0) {
+    if (ps_.opt.typeVarNumber == 0) {
       h_.message(msg::kFactorTableLacksVariable, {"_TYPE_"});
       raiseCode(ps_, kCodeBadVariables);
     }
-    if (ps_.nameVarNumber == 0) {
+    if (ps_.opt.nameVarNumber == 0) {
       h_.message(msg::kFactorTableLacksVariable, {"_NAME_"});
       raiseCode(ps_, kCodeBadVariables);
     }
   }
   if (f.rawInput) {
-    if (ps_.priorsMethod == kPriorsInput) {
+    if (ps_.opt.priorsMethod == kPriorsInput) {
       h_.message(msg::kPriorsInputNeedsMatrix, {inputType_});
       raiseCode(ps_, kCodeNotAllowed);
     }
@@ -138,7 +138,7 @@ void StatementParser::methodChecks() {
       h_.message(msg::kWeightNeedsMatrix, {inputType_});
       raiseCode(ps_, kCodeNotAllowed);
     }
-    if (ps_.method == kMethodPattern || ps_.method == kMethodScore) {
+    if (ps_.opt.method == kMethodPattern || ps_.opt.method == kMethodScore) {
       h_.message(msg::kStoredSolutionNeeded, {inputType_});
       raiseCode(ps_, kCodeNotAllowed);
     }

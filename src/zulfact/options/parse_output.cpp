@@ -62,24 +62,24 @@ LoadingsPlotOptions loadingsOptions(const Parsed& rec, int base, int nPlotSlot, 
 
 // FUZZ=, FLAG=, ROUND, NPLOT=, PLOTCHAR=.
 void StatementParser::displayOptions() {
-  ps_.fuzz = rec_.number(kSlotFuzz, 0);
-  ps_.flagThreshold = rec_.number(kSlotFlag, 0);
-  ps_.flags.round = rec_.bit(kBitRound);
-  ps_.flags.roundMode = ps_.flags.round || ps_.flagThreshold > 0;
-  ps_.plotCount = toInt(rec_.number(kSlotNPlot, 0));
-  ps_.plotNameLength = toInt(rec_.number(kSlotPlotChar, 0));
-  if (ps_.plotNameLength > kMaxPlotNameLength) {
-    h_.message(msg::kPlotCharTooLarge, {ps_.plotNameLength});
-    ps_.plotNameLength = kMaxPlotNameLength;
-  } else if (ps_.plotNameLength < 0) {
-    h_.message(msg::kPlotCharNegative, {ps_.plotNameLength});
-    ps_.plotNameLength = 0;
+  ps_.opt.fuzz = rec_.number(kSlotFuzz, 0);
+  ps_.opt.flagThreshold = rec_.number(kSlotFlag, 0);
+  ps_.opt.flags.round = rec_.bit(kBitRound);
+  ps_.opt.flags.roundMode = ps_.opt.flags.round || ps_.opt.flagThreshold > 0;
+  ps_.opt.plotCount = toInt(rec_.number(kSlotNPlot, 0));
+  ps_.opt.plotNameLength = toInt(rec_.number(kSlotPlotChar, 0));
+  if (ps_.opt.plotNameLength > kMaxPlotNameLength) {
+    h_.message(msg::kPlotCharTooLarge, {ps_.opt.plotNameLength});
+    ps_.opt.plotNameLength = kMaxPlotNameLength;
+  } else if (ps_.opt.plotNameLength < 0) {
+    h_.message(msg::kPlotCharNegative, {ps_.opt.plotNameLength});
+    ps_.opt.plotNameLength = 0;
   }
 }
 
 // Keyword options without a value.
 void StatementParser::keywordOptions() {
-  OptionFlags& f = ps_.flags;
+  OptionFlags& f = ps_.opt.flags;
   f.covariance = rec_.bit(kBitCov);
   f.all = rec_.bit(kBitAll);
   f.simple = rec_.bit(kBitSimple);
@@ -102,8 +102,8 @@ void StatementParser::keywordOptions() {
   f.preplot = rec_.bit(kBitPreplot);
   f.plotref = rec_.bit(kBitPlotref);
   // A negative PLOTCHAR= was set to 0 (letters) but still asks for the plot.
-  const bool plotChar = ps_.plotNameLength != 0 || rec_.number(kSlotPlotChar, 0) < 0;
-  if (!f.preplot && (ps_.plotCount > 1 || plotChar)) f.plot = true;
+  const bool plotChar = ps_.opt.plotNameLength != 0 || rec_.number(kSlotPlotChar, 0) < 0;
+  if (!f.preplot && (ps_.opt.plotCount > 1 || plotChar)) f.plot = true;
   if (f.plot && !f.rotationRequested) f.preplot = true;
 }
 
@@ -111,7 +111,7 @@ void StatementParser::keywordOptions() {
 void StatementParser::openSink() {
   ps_.sink = nullptr;
   ps_.graphicsEnabled = false;
-  if (!ps_.flags.noprint) ps_.sink = createSink(ps_.graphicsEnabled);
+  if (!ps_.opt.flags.noprint) ps_.sink = createSink(ps_.graphicsEnabled);
 }
 
 // PLOTS= and the PATHDIAGRAM statement: graphs need printing and a host
@@ -119,14 +119,14 @@ void StatementParser::openSink() {
 void StatementParser::graphRequests() {
   const bool pathStatement = rec_.bit(kBitPathDiagramStatement);
   if (!rec_.bit(kBitPlots) && !pathStatement) return;
-  if (ps_.flags.noprint) {
+  if (ps_.opt.flags.noprint) {
     h_.message(msg::kGraphsNeedPrinting);
   } else if (rec_.bit(kBitPlotNone)) {
     h_.message(msg::kPlotsNone);
   } else if (!ps_.graphicsEnabled) {
     h_.message(msg::kGraphicsOff);
   } else {
-    PlotRequests& g = ps_.plots;
+    PlotRequests& g = ps_.opt.plots;
     g.scree = rec_.bit(kBitPlotScree);
     g.loadings = rec_.bit(kBitPlotLoadings);
     g.initLoadings = rec_.bit(kBitPlotInitLoadings);
@@ -137,8 +137,8 @@ void StatementParser::graphRequests() {
     g.parallel = rec_.bit(kBitPlotParallel);
     if (rec_.bit(kBitPlotAll)) {
       g.scree = g.loadings = g.initLoadings = g.preLoadings = g.pathDiagram = true;
-      if (ps_.mapVariant) g.map2 = g.map4 = true;
-      if (ps_.parallelCriterion) g.parallel = true;
+      if (ps_.opt.mapVariant) g.map2 = g.map4 = true;
+      if (ps_.opt.parallelCriterion) g.parallel = true;
     }
     g.unpack = rec_.bit(kBitPlotsUnpack) || rec_.bit(kBitScreeUnpack);
     g.initial = loadingsOptions(rec_, kBitInitLoadingsOptions, kSlotInitLoadingsNPlot,
@@ -147,16 +147,16 @@ void StatementParser::graphRequests() {
                                    kSlotPreLoadingsCircle);
     g.rotated =
         loadingsOptions(rec_, kBitLoadingsOptions, kSlotLoadingsNPlot, kSlotLoadingsCircle);
-    if (g.map2 || g.map4) ps_.mapRun = 1;
-    if (g.parallel) ps_.parallelRun = 1;
+    if (g.map2 || g.map4) ps_.opt.mapRun = 1;
+    if (g.parallel) ps_.opt.parallelRun = 1;
   }
 }
 
 // PREFIX= and PARPREFIX=, and the width of a factor name.
 void StatementParser::factorNamePrefix() {
   prefix_ = "Factor";
-  hasFactorNames_ = ps_.method != kMethodPattern && ps_.method != kMethodScore;
-  if (ps_.flags.shortNames) {
+  hasFactorNames_ = ps_.opt.method != kMethodPattern && ps_.opt.method != kMethodScore;
+  if (ps_.opt.flags.shortNames) {
     prefix_ = m_ < 100 ? "Factor" : "Fact";
     ps_.factorNameWidth = 8;
   } else {
@@ -168,11 +168,11 @@ void StatementParser::factorNamePrefix() {
       prefix_.resize(static_cast<size_t>(32 - digits));
     ps_.factorNameWidth = std::max(8, std::max(6, static_cast<int>(prefix_.size())) + digits);
   }
-  setPadded(ps_.scorePrefix, std::min<size_t>(32, prefix_.size()), prefix_);
-  ps_.scorePrefixLength = static_cast<int32_t>(prefix_.size());
+  setPadded(ps_.opt.scorePrefix, std::min<size_t>(32, prefix_.size()), prefix_);
+  ps_.opt.scorePrefixLength = static_cast<int32_t>(prefix_.size());
   parPrefix_ = rec_.given(kSlotParPrefix) ? rec_.text(kSlotParPrefix) : "R_";
-  setPadded(ps_.parPrefix, std::min<size_t>(32, parPrefix_.size()), parPrefix_);
-  ps_.parPrefixLength = static_cast<int32_t>(std::min<size_t>(32, parPrefix_.size()));
+  setPadded(ps_.opt.parPrefix, std::min<size_t>(32, parPrefix_.size()), parPrefix_);
+  ps_.opt.parPrefixLength = static_cast<int32_t>(std::min<size_t>(32, parPrefix_.size()));
 }
 
 // The factor names themselves, into ps.factorNames (allocated by then).
@@ -190,64 +190,64 @@ void StatementParser::factorNames() {
 // OUT=: factor scores need raw data and a stated number of factors. A
 // dropped OUT= is a warning: the analysis itself runs.
 void StatementParser::outTable() {
-  OptionFlags& f = ps_.flags;
-  if (ps_.outTable) {
+  OptionFlags& f = ps_.opt.flags;
+  if (ps_.opt.outTable) {
     if (!f.rawInput) {
       h_.message(msg::kOutNeedsRawData, {inputType_});
-      ps_.outTable = nullptr;
+      ps_.opt.outTable = nullptr;
     } else if (!nFactorsGiven_) {
       h_.message(msg::kOutNeedsNFactors);
-      ps_.outTable = nullptr;
+      ps_.opt.outTable = nullptr;
     }
-    f.outRequested = ps_.outTable != nullptr;
+    f.outRequested = ps_.opt.outTable != nullptr;
   }
-  if (!ps_.outTable) return;
+  if (!ps_.opt.outTable) return;
   // Scores need the scoring coefficients of every solution, printed or not.
   f.score = true;
-  for (int v = 1; v <= ps_.nInputVars; ++v) {
+  for (int v = 1; v <= ps_.opt.nInputVars; ++v) {
     zul_var_desc d{};
-    if (h_.varDesc(ps_.mainInput, v, d) != 0) continue;
+    if (h_.varDesc(ps_.opt.mainInput, v, d) != 0) continue;
     for (const std::string& fn : factorNames_)
       if (upper(fn) == upper(d.name)) h_.message(msg::kScoreNameClash, {std::string(d.name)});
   }
-  h_.copyAllColumns(ps_.outTable, ps_.mainInput);
-  if (ps_.nPartial > 0) {
+  h_.copyAllColumns(ps_.opt.outTable, ps_.opt.mainInput);
+  if (ps_.opt.nPartial > 0) {
     for (int i = 0; i < p_; ++i) {
       std::string name = (parPrefix_ + varName(i)).substr(0, 32);
-      std::string label(ps_.varLabels + 257 * i);
+      std::string label(ps_.opt.varLabels + 257 * i);
       zul_column_desc c{name.c_str(), label.empty() ? nullptr : label.c_str(), 0, 8};
-      h_.declareColumn(ps_.outTable, c);
+      h_.declareColumn(ps_.opt.outTable, c);
     }
   }
   for (const std::string& fn : factorNames_) {
     zul_column_desc c{fn.c_str(), nullptr, 0, 8};
-    h_.declareColumn(ps_.outTable, c);
+    h_.declareColumn(ps_.opt.outTable, c);
   }
-  ps_.nScoreColumns = static_cast<int32_t>(factorNames_.size());
-  h_.columnsDone(ps_.outTable);
+  ps_.opt.nScoreColumns = static_cast<int32_t>(factorNames_.size());
+  h_.columnsDone(ps_.opt.outTable);
 }
 
 // OUTSTAT=: a TYPE=FACTOR table that the procedure can read back.
 void StatementParser::outstatTable() {
-  ps_.nameWidth = nameColumnWidth(ps_);
-  if (!ps_.outstatTable) return;
-  h_.setAttribute(ps_.outstatTable, ZUL_ATTR_SET_TYPE, "FACTOR");
+  ps_.opt.nameWidth = nameColumnWidth(ps_);
+  if (!ps_.opt.outstatTable) return;
+  h_.setAttribute(ps_.opt.outstatTable, ZUL_ATTR_SET_TYPE, "FACTOR");
   std::string label = h_.formatMessage(msg::kOutstatLabel);
-  h_.setAttribute(ps_.outstatTable, ZUL_ATTR_SET_LABEL, label.c_str());
-  h_.copyByColumns(ps_.outstatTable, ps_.mainInput);
+  h_.setAttribute(ps_.opt.outstatTable, ZUL_ATTR_SET_LABEL, label.c_str());
+  h_.copyByColumns(ps_.opt.outstatTable, ps_.opt.mainInput);
   std::string typeLabel = h_.formatMessage(msg::kTypeColumnLabel);
   std::string nameLabel = h_.formatMessage(msg::kNameColumnLabel);
   zul_column_desc typeColumn{"_TYPE_", typeLabel.c_str(), 1, 8};
-  zul_column_desc nameColumn{"_NAME_", nameLabel.c_str(), 1, ps_.nameWidth};
-  h_.declareColumn(ps_.outstatTable, typeColumn);
-  h_.declareColumn(ps_.outstatTable, nameColumn);
+  zul_column_desc nameColumn{"_NAME_", nameLabel.c_str(), 1, ps_.opt.nameWidth};
+  h_.declareColumn(ps_.opt.outstatTable, typeColumn);
+  h_.declareColumn(ps_.opt.outstatTable, nameColumn);
   for (int i = 0; i < p_; ++i) {
     std::string name = varName(i);
-    std::string varLabel(ps_.varLabels + 257 * i);
+    std::string varLabel(ps_.opt.varLabels + 257 * i);
     zul_column_desc c{name.c_str(), varLabel.empty() ? nullptr : varLabel.c_str(), 0, 8};
-    h_.declareColumn(ps_.outstatTable, c);
+    h_.declareColumn(ps_.opt.outstatTable, c);
   }
-  h_.columnsDone(ps_.outstatTable);
+  h_.columnsDone(ps_.opt.outstatTable);
 }
 
 }  // namespace zulfact::detail

@@ -78,23 +78,23 @@ void StatementParser::checkPathLabels(const PathRequest& r) {
 }
 
 void StatementParser::pathRequests() {
-  ps_.pathRequests = nullptr;
-  ps_.nPathRequests = 0;
-  if (!ps_.plots.pathDiagram) return;
+  ps_.opt.pathRequests = nullptr;
+  ps_.opt.nPathRequests = 0;
+  if (!ps_.opt.plots.pathDiagram) return;
   const zul_parsed& rec = rec_.record();
   // PATHDIAGRAM is the grammar's only repeatable statement.
   const int n = rec.occurrences ? rec.nOccurrences : 0;
-  ps_.pathRequests = arrays_.get<PathRequest>(std::max(n, 1));
-  if (!ps_.pathRequests) return;
+  ps_.opt.pathRequests = arrays_.get<PathRequest>(std::max(n, 1));
+  if (!ps_.opt.pathRequests) return;
   if (n == 0) {
-    ps_.pathRequests[0] = defaultRequest();
-    ps_.nPathRequests = 1;
+    ps_.opt.pathRequests[0] = defaultRequest();
+    ps_.opt.nPathRequests = 1;
     return;
   }
   for (int k = 0; k < n; ++k) {
     const PathRequest r = readRequest(Occurrence(rec.occurrences[k]));
     checkPathLabels(r);
-    ps_.pathRequests[ps_.nPathRequests++] = r;
+    ps_.opt.pathRequests[ps_.opt.nPathRequests++] = r;
   }
 }
 

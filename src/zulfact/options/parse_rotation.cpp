@@ -55,20 +55,20 @@ void StatementParser::checkRotationParameters(const char* option, const int32_t*
 }
 
 void StatementParser::rotationOptions() {
-  ps_.flags.noPromaxNorm = rec_.bit(kBitNoPromaxNorm);
-  ps_.flags.promaxNorm = !ps_.flags.noPromaxNorm;
+  ps_.opt.flags.noPromaxNorm = rec_.bit(kBitNoPromaxNorm);
+  ps_.opt.flags.promaxNorm = !ps_.opt.flags.noPromaxNorm;
 
-  ps_.gamma = rec_.number(kSlotGamma, missing_);
-  ps_.tau = rec_.number(kSlotTau, missing_);
-  ps_.power = rec_.number(kSlotPower, missing_);
-  ps_.hkPower = rec_.number(kSlotHkPower, missing_);
-  ps_.rotationMaxIter = toInt(rec_.number(kSlotRiter, std::max(100, 10 * p_)));
-  ps_.rotationConvergence = rec_.number(kSlotRconverge, 1e-9);
+  ps_.opt.gamma = rec_.number(kSlotGamma, missing_);
+  ps_.opt.tau = rec_.number(kSlotTau, missing_);
+  ps_.opt.power = rec_.number(kSlotPower, missing_);
+  ps_.opt.hkPower = rec_.number(kSlotHkPower, missing_);
+  ps_.opt.rotationMaxIter = toInt(rec_.number(kSlotRiter, std::max(100, 10 * p_)));
+  ps_.opt.rotationConvergence = rec_.number(kSlotRconverge, 1e-9);
   prerotationGiven_ = rec_.given(kSlotPrerotate);
   if (const zul_code_list* pre = rec_.codes(kSlotPrerotate)) {
-    ps_.prerotation = pre->codes[0];
-    ps_.prerotationParamCount = std::min(pre->nParams, 4);
-    std::copy(pre->params, pre->params + ps_.prerotationParamCount, ps_.prerotationParams);
+    ps_.opt.prerotation = pre->codes[0];
+    ps_.opt.prerotationParamCount = std::min(pre->nParams, 4);
+    std::copy(pre->params, pre->params + ps_.opt.prerotationParamCount, ps_.opt.prerotationParams);
   }
   // A ROTATE= given more than once keeps only its last list.
   std::vector<double> rotationParams;
@@ -84,68 +84,68 @@ void StatementParser::rotationOptions() {
       rotationPositions.push_back(rot->paramPositions[k] - boundary);
     }
   }
-  ps_.rotationListLength = static_cast<int32_t>(rotations_.size());
-  ps_.rotationList = arrays_.get<int32_t>(ps_.rotationListLength);
-  ps_.rotationParamCount = static_cast<int32_t>(rotationParams.size());
-  ps_.rotationParams = arrays_.get<double>(ps_.rotationParamCount);
-  ps_.rotationParamPositions = arrays_.get<int32_t>(ps_.rotationParamCount);
-  if (!ps_.rotationList || !ps_.rotationParams || !ps_.rotationParamPositions) {
+  ps_.opt.rotationListLength = static_cast<int32_t>(rotations_.size());
+  ps_.opt.rotationList = arrays_.get<int32_t>(ps_.opt.rotationListLength);
+  ps_.opt.rotationParamCount = static_cast<int32_t>(rotationParams.size());
+  ps_.opt.rotationParams = arrays_.get<double>(ps_.opt.rotationParamCount);
+  ps_.opt.rotationParamPositions = arrays_.get<int32_t>(ps_.opt.rotationParamCount);
+  if (!ps_.opt.rotationList || !ps_.opt.rotationParams || !ps_.opt.rotationParamPositions) {
     h_.message(msg::kArraysTooLarge);
     stop(ps_, kCodeMemory);
   }
-  std::copy(rotations_.begin(), rotations_.end(), ps_.rotationList);
-  std::copy(rotationParams.begin(), rotationParams.end(), ps_.rotationParams);
-  std::copy(rotationPositions.begin(), rotationPositions.end(), ps_.rotationParamPositions);
+  std::copy(rotations_.begin(), rotations_.end(), ps_.opt.rotationList);
+  std::copy(rotationParams.begin(), rotationParams.end(), ps_.opt.rotationParams);
+  std::copy(rotationPositions.begin(), rotationPositions.end(), ps_.opt.rotationParamPositions);
 
   // The rotation implied by other options, when ROTATE= gave none.
-  ps_.finalRotation = kRotNone;
+  ps_.opt.finalRotation = kRotNone;
   if (rotations_.empty()) {
-    if (ps_.flags.targetGiven) {
-      ps_.finalRotation = kRotProcrustes;
-    } else if (!zul_is_missing(ps_.power) || prerotationGiven_) {
-      ps_.finalRotation = kRotPromax;
+    if (ps_.opt.flags.targetGiven) {
+      ps_.opt.finalRotation = kRotProcrustes;
+    } else if (!zul_is_missing(ps_.opt.power) || prerotationGiven_) {
+      ps_.opt.finalRotation = kRotPromax;
     } else {
-      if (!zul_is_missing(ps_.hkPower)) ps_.finalRotation = kRotVarimax;
-      if (!zul_is_missing(ps_.tau)) ps_.finalRotation = kRotOblimin;
-      if (!zul_is_missing(ps_.gamma)) ps_.finalRotation = kRotOrthomax;
+      if (!zul_is_missing(ps_.opt.hkPower)) ps_.opt.finalRotation = kRotVarimax;
+      if (!zul_is_missing(ps_.opt.tau)) ps_.opt.finalRotation = kRotOblimin;
+      if (!zul_is_missing(ps_.opt.gamma)) ps_.opt.finalRotation = kRotOrthomax;
     }
   }
 
   // Promax rotates a prerotated solution; no other rotation takes one.
-  const int mainRotation = rotations_.empty() ? ps_.finalRotation : rotations_.front();
+  const int mainRotation = rotations_.empty() ? ps_.opt.finalRotation : rotations_.front();
   if (mainRotation == kRotPromax) {
     if (!prerotationGiven_) {
-      ps_.prerotation = !zul_is_missing(ps_.gamma) ? kRotOrthomax
-                        : !zul_is_missing(ps_.tau) ? kRotOblimin
+      ps_.opt.prerotation = !zul_is_missing(ps_.opt.gamma) ? kRotOrthomax
+                        : !zul_is_missing(ps_.opt.tau) ? kRotOblimin
                                                    : kRotVarimax;
-      ps_.prerotationParamCount = 0;
+      ps_.opt.prerotationParamCount = 0;
     }
   } else {
-    ps_.prerotation = kRotNone;
-    ps_.prerotationParamCount = 0;
+    ps_.opt.prerotation = kRotNone;
+    ps_.opt.prerotationParamCount = 0;
   }
 
   // Procrustes needs its target.
   bool procrustes =
-      ps_.finalRotation == kRotProcrustes || ps_.prerotation == kRotProcrustes ||
+      ps_.opt.finalRotation == kRotProcrustes || ps_.opt.prerotation == kRotProcrustes ||
       std::find(rotations_.begin(), rotations_.end(), kRotProcrustes) != rotations_.end();
-  if (procrustes && !ps_.flags.targetGiven) {
+  if (procrustes && !ps_.opt.flags.targetGiven) {
     h_.message(msg::kProcrustesNeedsTarget);
     raiseCode(ps_, kCodeConflict);
   }
 
   bool oblique = false;
-  if (!classifyOblique(ps_.prerotation, oblique) && !classifyOblique(ps_.finalRotation, oblique)) {
+  if (!classifyOblique(ps_.opt.prerotation, oblique) && !classifyOblique(ps_.opt.finalRotation, oblique)) {
     for (int code : rotations_)
       if (classifyOblique(code, oblique)) break;
   }
-  ps_.flags.oblique = oblique;
+  ps_.opt.flags.oblique = oblique;
 
   // Rotations that do something.
-  ps_.rotationCount = static_cast<int32_t>(
+  ps_.opt.rotationCount = static_cast<int32_t>(
       std::count_if(rotations_.begin(), rotations_.end(), [](int c) { return c != kRotNone; }));
-  ps_.flags.rotationRequested =
-      !(ps_.prerotation == kRotNone && ps_.finalRotation == kRotNone && ps_.rotationCount == 0);
+  ps_.opt.flags.rotationRequested =
+      !(ps_.opt.prerotation == kRotNone && ps_.opt.finalRotation == kRotNone && ps_.opt.rotationCount == 0);
 }
 
 }  // namespace zulfact::detail

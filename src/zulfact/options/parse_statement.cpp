@@ -63,12 +63,12 @@ std::vector<int32_t> defaultVarList(const ProcState& ps, const Parsed& rec, int 
     used.insert(used.end(), vl.numbers, vl.numbers + vl.count);
   }
   std::vector<int32_t> out;
-  int n = host().varCount(ps.mainInput);
+  int n = host().varCount(ps.opt.mainInput);
   for (int v = 1; v <= n; ++v) {
-    if (v == leaveOut || v == ps.typeVarNumber || v == ps.nameVarNumber) continue;
+    if (v == leaveOut || v == ps.opt.typeVarNumber || v == ps.opt.nameVarNumber) continue;
     if (std::find(used.begin(), used.end(), v) != used.end()) continue;
     zul_var_desc d{};
-    if (host().varDesc(ps.mainInput, v, d) != 0 || d.type != 1) continue;
+    if (host().varDesc(ps.opt.mainInput, v, d) != 0 || d.type != 1) continue;
     out.push_back(v);
   }
   return out;
@@ -120,7 +120,7 @@ void StatementParser::run() {
   // DATA= must be readable; a table that cannot be read stops the step as
   // failed, never with the code 0 of a step that went well.
   int32_t readable = 0;
-  if (h_.getAttribute(ps_.mainInput, ZUL_ATTR_READABLE, &readable) != 0 || readable != 1)
+  if (h_.getAttribute(ps_.opt.mainInput, ZUL_ATTR_READABLE, &readable) != 0 || readable != 1)
     stop(ps_, kCodeStopped);
 
   if (p_ < 1) {
@@ -135,36 +135,36 @@ void StatementParser::run() {
 // in its database is decided once the output columns are declared).
 void StatementParser::dataSets() {
   const zul_parsed& parsed = rec_.record();
-  ps_.mainInput = parsed.tables[ZUL_DS_DATA];
-  if (!ps_.mainInput) {
+  ps_.opt.mainInput = parsed.tables[ZUL_DS_DATA];
+  if (!ps_.opt.mainInput) {
     h_.message(msg::kNoDataTable);
     stop(ps_, kCodeNotAllowed);
   }
-  ps_.outTable = parsed.tables[ZUL_DS_OUT];
-  ps_.outstatTable = parsed.tables[ZUL_DS_OUTSTAT];
-  ps_.targetTable = parsed.tables[ZUL_DS_TARGET];
-  ps_.flags.outRequested = ps_.outTable != nullptr;
-  ps_.flags.outstatRequested = ps_.outstatTable != nullptr;
-  ps_.flags.targetGiven = ps_.targetTable != nullptr;
+  ps_.opt.outTable = parsed.tables[ZUL_DS_OUT];
+  ps_.opt.outstatTable = parsed.tables[ZUL_DS_OUTSTAT];
+  ps_.opt.targetTable = parsed.tables[ZUL_DS_TARGET];
+  ps_.opt.flags.outRequested = ps_.opt.outTable != nullptr;
+  ps_.opt.flags.outstatRequested = ps_.opt.outstatTable != nullptr;
+  ps_.opt.flags.targetGiven = ps_.opt.targetTable != nullptr;
 
-  std::string type = h_.tableType(ps_.mainInput);
+  std::string type = h_.tableType(ps_.opt.mainInput);
   // A TYPE given on the table (option or metadata) that names no known
   // kind is a mistyped one: read as raw data its matrix rows would pass
   // for observations. It is judged and quoted whole (CORRELATION, not the
   // CORRELAT of the 8-character attribute).
-  const std::string given = h_.tableTypeText(ps_.mainInput);
+  const std::string given = h_.tableTypeText(ps_.opt.mainInput);
   if (!given.empty() && !isStoredMatrixType(given)) {
     h_.message(msg::kUnknownTableType, {given});
     stop(ps_, kCodeNotAllowed);
   }
-  setPadded(ps_.inputType, 8, type);
-  inputType_ = upper(trimRight(std::string(ps_.inputType)));
-  if (ps_.flags.outRequested) ps_.nInputVars = h_.varCount(ps_.mainInput);
-  ps_.flags.rawInput = !isStoredMatrixType(inputType_);
-  ps_.typeVarNumber = h_.varNumber(ps_.mainInput, "_TYPE_");
-  ps_.interceptVarNumber = h_.varNumber(ps_.mainInput, "INTERCEPT");
-  if (ps_.interceptVarNumber == 0) ps_.interceptVarNumber = h_.varNumber(ps_.mainInput, "INTERCEP");
-  ps_.nameVarNumber = h_.varNumber(ps_.mainInput, "_NAME_");
+  setPadded(ps_.opt.inputType, 8, type);
+  inputType_ = upper(trimRight(std::string(ps_.opt.inputType)));
+  if (ps_.opt.flags.outRequested) ps_.opt.nInputVars = h_.varCount(ps_.opt.mainInput);
+  ps_.opt.flags.rawInput = !isStoredMatrixType(inputType_);
+  ps_.opt.typeVarNumber = h_.varNumber(ps_.opt.mainInput, "_TYPE_");
+  ps_.opt.interceptVarNumber = h_.varNumber(ps_.opt.mainInput, "INTERCEPT");
+  if (ps_.opt.interceptVarNumber == 0) ps_.opt.interceptVarNumber = h_.varNumber(ps_.opt.mainInput, "INTERCEP");
+  ps_.opt.nameVarNumber = h_.varNumber(ps_.opt.mainInput, "_NAME_");
 }
 
 // VAR (or the default list), PARTIAL, FREQ and WEIGHT; the intercept row
@@ -173,56 +173,56 @@ void StatementParser::dataSets() {
 void StatementParser::analysisVariables() {
   const zul_varlist& varList = rec_.list(ZUL_LIST_VAR);
   std::vector<int32_t> vars(varList.numbers, varList.numbers + varList.count);
-  bool sscpIntercept = ps_.interceptVarNumber != 0 && inputType_ == "SSCP";
+  bool sscpIntercept = ps_.opt.interceptVarNumber != 0 && inputType_ == "SSCP";
   if (!varList.given) {
-    vars = defaultVarList(ps_, rec_, sscpIntercept ? ps_.interceptVarNumber : 0);
+    vars = defaultVarList(ps_, rec_, sscpIntercept ? ps_.opt.interceptVarNumber : 0);
   } else if (sscpIntercept &&
-             std::find(vars.begin(), vars.end(), ps_.interceptVarNumber) != vars.end()) {
-    ps_.flags.noIntercept = true;
-    ps_.flags.noint = true;
+             std::find(vars.begin(), vars.end(), ps_.opt.interceptVarNumber) != vars.end()) {
+    ps_.opt.flags.noIntercept = true;
+    ps_.opt.flags.noint = true;
     h_.message(msg::kInterceptInVarList);
   }
   if (rec_.bit(kBitNoint)) {
-    ps_.flags.noIntercept = true;
-    ps_.flags.noint = true;
+    ps_.opt.flags.noIntercept = true;
+    ps_.opt.flags.noint = true;
     h_.message(msg::kNoIntercept);
   }
 
   const zul_varlist& partial = rec_.list(ZUL_LIST_PARTIAL);
-  ps_.nBy = rec_.list(ZUL_LIST_BY).count;
-  ps_.nVars = static_cast<int32_t>(vars.size());
-  ps_.nPartial = partial.count;
-  ps_.nAll = ps_.nVars + ps_.nPartial;
-  ps_.varNumbers = arrays_.get<int32_t>(ps_.nAll);
-  if (!ps_.varNumbers) stop(ps_, kCodeMemory);
-  std::copy(vars.begin(), vars.end(), ps_.varNumbers);
-  std::copy(partial.numbers, partial.numbers + partial.count, ps_.varNumbers + ps_.nVars);
-  ps_.freqVarNumber = rec_.list(ZUL_LIST_FREQ).count > 0 ? rec_.list(ZUL_LIST_FREQ).numbers[0] : 0;
-  ps_.weightVarNumber =
+  ps_.opt.nBy = rec_.list(ZUL_LIST_BY).count;
+  ps_.opt.nVars = static_cast<int32_t>(vars.size());
+  ps_.opt.nPartial = partial.count;
+  ps_.opt.nAll = ps_.opt.nVars + ps_.opt.nPartial;
+  ps_.opt.varNumbers = arrays_.get<int32_t>(ps_.opt.nAll);
+  if (!ps_.opt.varNumbers) stop(ps_, kCodeMemory);
+  std::copy(vars.begin(), vars.end(), ps_.opt.varNumbers);
+  std::copy(partial.numbers, partial.numbers + partial.count, ps_.opt.varNumbers + ps_.opt.nVars);
+  ps_.opt.freqVarNumber = rec_.list(ZUL_LIST_FREQ).count > 0 ? rec_.list(ZUL_LIST_FREQ).numbers[0] : 0;
+  ps_.opt.weightVarNumber =
       rec_.list(ZUL_LIST_WEIGHT).count > 0 ? rec_.list(ZUL_LIST_WEIGHT).numbers[0] : 0;
-  p_ = ps_.nVars;
+  p_ = ps_.opt.nVars;
 }
 
 // The TARGET= table holds every analysis variable, numeric, and the BY
 // variables of DATA=.
 void StatementParser::targetTable() {
-  if (!ps_.targetTable) return;
+  if (!ps_.opt.targetTable) return;
   for (int i = 0; i < p_; ++i) {
     std::string name = varName(i);
-    int v = h_.varNumber(ps_.targetTable, name);
+    int v = h_.varNumber(ps_.opt.targetTable, name);
     if (v == 0) {
       h_.message(msg::kTargetLacksVariable, {name});
       raiseCode(ps_, kCodeBadVariables);
       continue;
     }
     zul_var_desc d{};
-    if (h_.varDesc(ps_.targetTable, v, d) == 0 && d.type != 1) {
+    if (h_.varDesc(ps_.opt.targetTable, v, d) == 0 && d.type != 1) {
       h_.message(msg::kTargetVariableCharacter, {name});
       raiseCode(ps_, kCodeBadVariables);
     }
   }
-  ps_.bySyncMode = h_.bySyncMode(ps_.mainInput, ps_.targetTable);
-  if (ps_.bySyncMode == 1) {
+  ps_.opt.bySyncMode = h_.bySyncMode(ps_.opt.mainInput, ps_.opt.targetTable);
+  if (ps_.opt.bySyncMode == 1) {
     h_.message(msg::kTargetLacksByVariables);
     raiseCode(ps_, kCodeBadVariables);
   }
@@ -237,7 +237,7 @@ void parseStatement(StepRecord& ps) {
   std::string optionValue;
   if (h.systemOption("VALIDVARNAME", optionValue)) {
     std::string v = detail::upper(optionValue.size() >= 2 ? optionValue.substr(0, 2) : optionValue);
-    ps.flags.shortNames = v == "V6";
+    ps.opt.flags.shortNames = v == "V6";
   }
 
   // The host parses the statement with a copy of the grammar taken from
@@ -252,7 +252,7 @@ void parseStatement(StepRecord& ps) {
   const zul_parsed* parsedRecord = nullptr;
   int status = h.parse(grammar, debugFlags, &parsedRecord) & 0xFFFF;
   if (status != 0 || !parsedRecord) detail::stop(ps, status != 0 ? status : kCodeInternal);
-  ps.parsed = parsedRecord;
+  ps.opt.parsed = parsedRecord;
 
   detail::StatementParser(ps, *parsedRecord).run();
 }

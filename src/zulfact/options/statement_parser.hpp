@@ -132,7 +132,7 @@ class StatementParser {
   // engine_setup.cpp
   void createEngine();
 
-  std::string varName(int i) const { return std::string(ps_.varNames + 33 * i); }
+  std::string varName(int i) const { return std::string(ps_.opt.varNames + 33 * i); }
 
   StepRecord& ps_;
   Host& h_;

@@ -23,8 +23,8 @@ constexpr std::array<Check, 0> kUnavailable{};
 // Options accepted that change nothing in this version. Delete a line when
 // the option takes effect.
 const Check kNoEffect[] = {
-    [](const ProcState& ps) { return ps.flags.test ? std::string("TEST") : std::string(); },
-    [](const ProcState& ps) { return ps.flags.count ? std::string("COUNT") : std::string(); },
+    [](const ProcState& ps) { return ps.opt.flags.test ? std::string("TEST") : std::string(); },
+    [](const ProcState& ps) { return ps.opt.flags.count ? std::string("COUNT") : std::string(); },
 };
 
 }  // namespace

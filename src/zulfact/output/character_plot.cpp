@@ -270,7 +270,7 @@ std::string fixed4(double v) {
 
 // One page: factor i on the vertical axis against factor j.
 void printPatternPage(ProcState& ps, const PatternPages& pages, int i, int j) {
-  const int p = ps.nVars;
+  const int p = ps.opt.nVars;
   std::vector<PlotPoint> points;
   for (int v = 0; v < p; ++v) {
     points.push_back({pages.matrix[size_t(j) * size_t(p) + size_t(v)],
@@ -296,10 +296,10 @@ void printPatternPage(ProcState& ps, const PatternPages& pages, int i, int j) {
 }  // namespace
 
 void printScreePlot(ProcState& ps, int first) {
-  if (ps.sink == nullptr || ps.eigenvalues == nullptr || first < 0 || first >= ps.nVars) return;
+  if (ps.sink == nullptr || ps.eigenvalues == nullptr || first < 0 || first >= ps.opt.nVars) return;
   Host& h = host();
   const std::vector<std::string> lines =
-      screePlotLines(ps.eigenvalues + first, ps.nVars - first, first + 1,
+      screePlotLines(ps.eigenvalues + first, ps.opt.nVars - first, first + 1,
                      h.formatMessage(msg::kScreeEigenvalueAxis), h.formatMessage(msg::kScreeNumberAxis));
   if (lines.empty()) {
     h.message(msg::kScreePlotSetUpFailed);
@@ -314,13 +314,13 @@ void printPatternPlots(ProcState& ps, bool oblique, int nPlotted) {
   PatternPages pages;
   // For an oblique solution PLOTREF asks for the reference structure, whose
   // axes are the reference axes; otherwise the pattern is drawn.
-  pages.reference = oblique && ps.flags.plotref && ps.refStructure != nullptr;
+  pages.reference = oblique && ps.opt.flags.plotref && ps.refStructure != nullptr;
   pages.matrix = pages.reference ? ps.refStructure : ps.loadings;
   if (oblique) pages.axisCorr = pages.reference ? ps.refAxisCorr : ps.factorCorr;
   if (pages.matrix == nullptr) return;
-  const int nameLength = std::min(std::max(ps.plotNameLength, 0), kMaxPlotNameLength);
+  const int nameLength = std::min(std::max(ps.opt.plotNameLength, 0), kMaxPlotNameLength);
   std::vector<std::string> names;
-  for (int v = 0; v < ps.nVars; ++v) {
+  for (int v = 0; v < ps.opt.nVars; ++v) {
     names.push_back(variableName(ps, v));
     pages.symbols.push_back(patternSymbol(v, names.back(), nameLength));
   }

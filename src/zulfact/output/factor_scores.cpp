@@ -44,7 +44,7 @@ void scoreRow(const ScoreRowPlan& plan, double* x, double* z, double* out) {
 }
 
 void writeFactorScores(ProcState& ps) {
-  if (!ps.outTable || !ps.mainInput) return;
+  if (!ps.opt.outTable || !ps.opt.mainInput) return;
   Host& h = host();
   if (ps.indb.used) {
     // The rows never leave the database: one insert ... select per group.
@@ -53,17 +53,17 @@ void writeFactorScores(ProcState& ps) {
     if (code > 999) h.endStep(code);
     return;
   }
-  const int p = ps.nVars;
-  const int nAll = ps.nAll;
-  const int q = ps.nPartial;
-  const int r = ps.scoresReady ? std::max(0, std::min(ps.factorsRetained, ps.nScoreColumns)) : 0;
-  const int nAdded = (q > 0 ? p : 0) + ps.nScoreColumns;
+  const int p = ps.opt.nVars;
+  const int nAll = ps.opt.nAll;
+  const int q = ps.opt.nPartial;
+  const int r = ps.scoresReady ? std::max(0, std::min(ps.factorsRetained, ps.opt.nScoreColumns)) : 0;
+  const int nAdded = (q > 0 ? p : 0) + ps.opt.nScoreColumns;
 
   ScoreRowPlan plan;
   plan.p = p;
   plan.q = q;
   plan.r = r;
-  plan.noint = ps.flags.noIntercept;
+  plan.noint = ps.opt.flags.noIntercept;
   plan.center = q > 0 && ps.rawMeans ? ps.rawMeans : ps.means;
   plan.scale = q > 0 && ps.rawStdDevs ? ps.rawStdDevs : ps.stdDevs;
   plan.partialWeights = ps.corrMatrix;
@@ -74,11 +74,11 @@ void writeFactorScores(ProcState& ps) {
     h.endStep(kCodeInternal);
   }
 
-  if (h.rewind(ps.mainInput) != 0) {
+  if (h.rewind(ps.opt.mainInput) != 0) {
     raiseCode(ps, kCodeEngine);
     h.endStep(kCodeEngine);
   }
-  zul_readlist* list = h.readListCreate(ps.mainInput, nAll);
+  zul_readlist* list = h.readListCreate(ps.opt.mainInput, nAll);
   if (!list) {
     raiseCode(ps, kCodeEngine);
     h.endStep(kCodeEngine);
@@ -87,17 +87,17 @@ void writeFactorScores(ProcState& ps) {
     zul_readlist* l;
     ~Release() { host().readListRelease(l); }
   } release{list};
-  for (int i = 0; i < nAll; ++i) h.readListBind(list, i, ps.varNumbers[i], false, 8);
+  for (int i = 0; i < nAll; ++i) h.readListBind(list, i, ps.opt.varNumbers[i], false, 8);
   // Parsing ahead on the host's helper threads, as the data pass did.
   const bool threaded = ps.readThreads > 1;
-  if (threaded) h.threadedRead(ps.mainInput, true);
+  if (threaded) h.threadedRead(ps.opt.mainInput, true);
   struct ThreadedOff {
     zul_table* table;
     bool on;
     ~ThreadedOff() {
       if (on) host().threadedRead(table, false);
     }
-  } threadedOff{ps.mainInput, threaded};
+  } threadedOff{ps.opt.mainInput, threaded};
 
   const double missing = zul_missing();
   std::vector<double> x(static_cast<size_t>(nAll)), z(static_cast<size_t>(p));
@@ -109,7 +109,7 @@ void writeFactorScores(ProcState& ps) {
     const bool complete =
         std::none_of(x.begin(), x.end(), [](double v) { return zul_is_missing(v) != 0; });
     if (complete && r > 0) scoreRow(plan, x.data(), z.data(), out.data());
-    const int rc = h.appendRow(ps.outTable, out.data(), nullptr);
+    const int rc = h.appendRow(ps.opt.outTable, out.data(), nullptr);
     if (rc != 0) {
       h.statusReport(rc);
       raiseCode(ps, kCodeEngine);

@@ -59,15 +59,15 @@ LoadingsView loadingsView(const ProcState& ps, bool oblique, int index) {
   v.matrix = ref ? ps.refStructure : ps.loadings;
   v.refStructure = ref;
   if (index == 1) {
-    v.options = &ps.plots.initial;
+    v.options = &ps.opt.plots.initial;
     v.section = ref ? "InitRefStructurePlot" : "InitPatternPlot";
     v.title = ref ? msg::kInitRefStructureTitle : msg::kInitPatternTitle;
   } else if (index == -1) {
-    v.options = &ps.plots.prerotated;
+    v.options = &ps.opt.plots.prerotated;
     v.section = ref ? "PreRefStructurePlot" : "PrePatternPlot";
     v.title = ref ? msg::kPreRefStructureTitle : msg::kPrePatternTitle;
   } else {
-    v.options = &ps.plots.rotated;
+    v.options = &ps.opt.plots.rotated;
     v.section = ref ? "RefStructurePlot" : "PatternPlot";
     v.title = ref ? msg::kRotRefStructureTitle : msg::kRotPatternTitle;
   }
@@ -76,9 +76,9 @@ LoadingsView loadingsView(const ProcState& ps, bool oblique, int index) {
 }
 
 bool requested(const ProcState& ps, int index) {
-  if (index == 1) return ps.plots.initLoadings;
-  if (index == -1) return ps.plots.preLoadings;
-  return ps.plots.loadings;
+  if (index == 1) return ps.opt.plots.initLoadings;
+  if (index == -1) return ps.opt.plots.preLoadings;
+  return ps.opt.plots.loadings;
 }
 
 void patternData(const ProcState& ps, void* graph, const LoadingsView& v, int nPlotted) {
@@ -86,8 +86,8 @@ void patternData(const ProcState& ps, void* graph, const LoadingsView& v, int nP
   t.beginTable("Pattern");
   t.column(Column::text("Variable", 32, Text::message(msg::kGraphVariable)));
   for (int k = 0; k < nPlotted; ++k) t.column(Column::number(factorName(ps, k), "rf"));
-  const size_t p = static_cast<size_t>(ps.nVars);
-  for (int i = 0; i < ps.nVars; ++i) {
+  const size_t p = static_cast<size_t>(ps.opt.nVars);
+  for (int i = 0; i < ps.opt.nVars; ++i) {
     t.set(0, variableName(ps, i));
     for (int k = 0; k < nPlotted; ++k) t.set(k + 1, v.matrix[static_cast<size_t>(i) + k * p]);
     t.emitRow();
@@ -185,10 +185,10 @@ void loadingsGraphs(ProcState& ps, bool oblique, int solutionIndex) {
 }
 
 void screeGraphs(ProcState& ps, int first) {
-  if (!drawing(ps) || !ps.plots.scree || !ps.eigenvalues) return;
-  const std::vector<ScreeRow> rows = screeRows(ps.nVars, first, ps.eigenvalues);
+  if (!drawing(ps) || !ps.opt.plots.scree || !ps.eigenvalues) return;
+  const std::vector<ScreeRow> rows = screeRows(ps.opt.nVars, first, ps.eigenvalues);
   if (rows.empty()) return;
-  if (!ps.plots.unpack) {
+  if (!ps.opt.plots.unpack) {
     screeGraph(ps, rows, "ScreePlot", "Stat.Factor.Graphics.ScreePlot2",
                msg::kScreeAndVarianceLabel, msg::kScreeAndVarianceLabel);
     return;

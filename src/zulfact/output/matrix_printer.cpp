@@ -22,24 +22,24 @@ namespace zulfact {
 
 MatrixDisplay matrixDisplayRule(const ProcState& ps, MatrixRole role, int titleMessage) {
   MatrixDisplay d;
-  const bool round = ps.flags.round || ps.flagThreshold > 0.0;
+  const bool round = ps.opt.flags.round || ps.opt.flagThreshold > 0.0;
   switch (role) {
     case MatrixRole::Scoring:
-      d.reorderRows = ps.flags.reorder;
+      d.reorderRows = ps.opt.flags.reorder;
       break;
     case MatrixRole::Loadings:
-      d.reorderRows = ps.flags.reorder;
+      d.reorderRows = ps.opt.flags.reorder;
       d.roundMode = round;
-      if (titleMessage != kTitleEigenvectors) d.fuzz = ps.fuzz;
+      if (titleMessage != kTitleEigenvectors) d.fuzz = ps.opt.fuzz;
       break;
     case MatrixRole::Correlation:
       d.roundMode = round;
       switch (titleMessage) {
-        case kTitleCorr: d.fuzz = ps.fuzz; break;
+        case kTitleCorr: d.fuzz = ps.opt.fuzz; break;
         case kTitleResidualCorr:
         case kTitlePartialCorr:
-        case kTitlePartialControlFactors: d.fuzz = ps.fuzz * 0.5; break;
-        case kTitleParCorrControlVar: d.fuzz = ps.fuzz * 0.25; break;
+        case kTitlePartialControlFactors: d.fuzz = ps.opt.fuzz * 0.5; break;
+        case kTitleParCorrControlVar: d.fuzz = ps.opt.fuzz * 0.25; break;
         default: break;
       }
       break;
@@ -142,9 +142,9 @@ std::vector<std::string> labelsOf(const ProcState& ps, char kind, int n) {
 }
 
 bool anyLabel(const ProcState& ps, int n) {
-  if (ps.varLabels == nullptr) return false;
-  for (int i = 0; i < n && i < ps.nAll; ++i) {
-    if (ps.varLabels[static_cast<size_t>(i) * 257] != '\0') return true;
+  if (ps.opt.varLabels == nullptr) return false;
+  for (int i = 0; i < n && i < ps.opt.nAll; ++i) {
+    if (ps.opt.varLabels[static_cast<size_t>(i) * 257] != '\0') return true;
   }
   return false;
 }
@@ -182,17 +182,17 @@ Inference inferenceOf(const ProcState& ps, const MatrixTable& t) {
   if (t.stdErrors == nullptr) return in;
   in.errors = true;
   in.fisher = t.role == MatrixRole::FactorCorrelation;
-  const double alpha = ps.stdErrLevel;
-  in.limits = ps.flags.confidenceDisplay && alpha > 0.0 && alpha < 1.0;
+  const double alpha = ps.opt.stdErrLevel;
+  in.limits = ps.opt.flags.confidenceDisplay && alpha > 0.0 && alpha < 1.0;
   if (in.limits) {
     in.quantile = normalQuantile(1.0 - alpha / 2.0);
     in.percent = (1.0 - alpha) * 100.0;
-    in.cover = zul_is_missing(ps.coverValue) ? 0.0 : ps.coverValue;
+    in.cover = zul_is_missing(ps.opt.coverValue) ? 0.0 : ps.opt.coverValue;
   }
-  in.test = !zul_is_missing(ps.hypValue);
+  in.test = !zul_is_missing(ps.opt.hypValue);
   if (in.test) {
-    in.hypValue = ps.hypValue;
-    in.oneSided = ps.flags.testsOneSided;
+    in.hypValue = ps.opt.hypValue;
+    in.oneSided = ps.opt.flags.testsOneSided;
   }
   return in;
 }
@@ -273,7 +273,7 @@ Entries gatherEntries(const ProcState& ps, const MatrixTable& t, const MatrixDis
   Entries e;
   e.order.resize(static_cast<size_t>(t.nRows));
   std::iota(e.order.begin(), e.order.end(), 0);
-  if (disp.reorderRows && t.rowLabels == 'V' && ps.varOrder != nullptr && t.nRows == ps.nVars)
+  if (disp.reorderRows && t.rowLabels == 'V' && ps.varOrder != nullptr && t.nRows == ps.opt.nVars)
     std::copy_n(ps.varOrder, t.nRows, e.order.begin());
   e.values.resize(static_cast<size_t>(t.nRows) * t.nCols);
   if (t.stdErrors) e.errors.resize(e.values.size());
@@ -300,13 +300,13 @@ void declareRowColumns(const ProcState& ps, TableWriter& out, const MatrixTable&
                        const RowLabels& rows) {
   const char* rowHead = t.rowLabels == 'V' ? "Variable" : t.rowLabels == 'F' ? "Factor" : "Number";
   out.column(Column::text(rowHead, t.rowLabels == 'N' ? 8 : longestOf(rows.text, 1), Text(" ")));
-  if (rows.withLabels) out.column(Column::text("Label", std::max(1, ps.longestLabel), Text(" ")));
+  if (rows.withLabels) out.column(Column::text("Label", std::max(1, ps.opt.longestLabel), Text(" ")));
 }
 
 int setRowLabels(const ProcState& ps, TableWriter& out, const RowLabels& rows, int row) {
   int k = 0;
   out.set(k++, rows.text[row]);
-  if (rows.withLabels) out.set(k++, std::string_view(ps.varLabels + static_cast<size_t>(row) * 257));
+  if (rows.withLabels) out.set(k++, std::string_view(ps.opt.varLabels + static_cast<size_t>(row) * 257));
   return k;
 }
 
@@ -381,7 +381,7 @@ void printMatrixTable(ProcState& ps, const MatrixTable& t) {
   const Entries e = gatherEntries(ps, t, disp);
   const Inference in = inferenceOf(ps, t);
   const double flag =
-      disp.roundMode ? flagThresholdFor(ps.flagThreshold, e.values.data(), t.nRows, t.nCols) : 0.0;
+      disp.roundMode ? flagThresholdFor(ps.opt.flagThreshold, e.values.data(), t.nRows, t.nCols) : 0.0;
   const RowLabels rows{labelsOf(ps, t.rowLabels, t.nRows),
                        t.rowLabels == 'V' && anyLabel(ps, t.nRows)};
   const std::vector<std::string> colText = labelsOf(ps, t.colLabels, t.nCols);

@@ -40,7 +40,7 @@ void appendNow(ProcState& ps, HeldRow& row) {
   std::vector<const char*> texts(row.values.size(), nullptr);
   texts[0] = row.type.data();
   texts[1] = row.name.data();
-  const int rc = host().appendRow(ps.outstatTable, row.values.data(), texts.data());
+  const int rc = host().appendRow(ps.opt.outstatTable, row.values.data(), texts.data());
   if (rc != 0) host().statusReport(rc);
 }
 
@@ -61,30 +61,30 @@ void releaseGroupRows(ProcState& ps, bool keep) {
   g_failed = false;
   std::vector<HeldRow> rows;
   rows.swap(g_held);
-  if (!keep || !ps.outstatTable) return;
+  if (!keep || !ps.opt.outstatTable) return;
   for (HeldRow& row : rows) appendNow(ps, row);
 }
 
 int outstatNameWidth(const ProcState& ps) {
-  return ps.nameWidth > 0 ? ps.nameWidth : nameColumnWidth(ps);  // as the parser declared it
+  return ps.opt.nameWidth > 0 ? ps.opt.nameWidth : nameColumnWidth(ps);  // as the parser declared it
 }
 
 int nameColumnWidth(const ProcState& ps) {
   int longest = 0;
-  if (ps.varNames) {
-    for (int i = 0; i < ps.nVars; ++i)
-      longest = std::max(longest, static_cast<int>(std::strlen(ps.varNames + 33 * i)));
+  if (ps.opt.varNames) {
+    for (int i = 0; i < ps.opt.nVars; ++i)
+      longest = std::max(longest, static_cast<int>(std::strlen(ps.opt.varNames + 33 * i)));
   } else {
-    longest = ps.longestName;
+    longest = ps.opt.longestName;
   }
-  if (ps.nPartial > 0) longest += ps.parPrefixLength;
+  if (ps.opt.nPartial > 0) longest += ps.opt.parPrefixLength;
   return std::min(kMaxNameWidth, std::max({8, static_cast<int>(ps.factorNameWidth), longest}));
 }
 
 void appendStatRow(ProcState& ps, std::string_view type, std::string_view name,
                    const double* values, int count) {
-  if (!ps.outstatTable) return;
-  const int p = ps.nVars;
+  if (!ps.opt.outstatTable) return;
+  const int p = ps.opt.nVars;
   // Declared columns: _TYPE_, _NAME_, then the p variables.
   HeldRow row{std::vector<double>(static_cast<size_t>(p) + 2, zul_missing()),
               padded(type, kTypeWidth), padded(name, outstatNameWidth(ps))};
@@ -95,12 +95,12 @@ void appendStatRow(ProcState& ps, std::string_view type, std::string_view name,
 }
 
 void appendStatRowConstant(ProcState& ps, std::string_view type, double value) {
-  std::vector<double> v(static_cast<size_t>(std::max(ps.nVars, 0)), value);
-  appendStatRow(ps, type, {}, v.data(), ps.nVars);
+  std::vector<double> v(static_cast<size_t>(std::max(ps.opt.nVars, 0)), value);
+  appendStatRow(ps, type, {}, v.data(), ps.opt.nVars);
 }
 
 void appendFactorColumnRows(ProcState& ps, std::string_view type, const double* matrix, int m) {
-  const int p = ps.nVars;
+  const int p = ps.opt.nVars;
   for (int k = 0; k < m; ++k)
     appendStatRow(ps, type, factorName(ps, k), matrix + static_cast<int64_t>(k) * p, p);
 }
@@ -108,7 +108,7 @@ void appendFactorColumnRows(ProcState& ps, std::string_view type, const double* 
 namespace {
 
 bool always(const ProcState&) { return true; }
-bool rotated(const ProcState& ps) { return ps.flags.rotationRequested; }
+bool rotated(const ProcState& ps) { return ps.opt.flags.rotationRequested; }
 bool oblique(const ProcState& ps) { return ps.obliqueCount > 0; }
 bool scored(const ProcState& ps) { return ps.scoresReady; }
 
@@ -169,8 +169,8 @@ bool isStatRowType(std::string_view type) {
 }
 
 void writeSolutionRows(ProcState& ps, int final) {
-  if (!ps.outstatTable) return;
-  const int p = ps.nVars;
+  if (!ps.opt.outstatTable) return;
+  const int p = ps.opt.nVars;
   const int m = ps.nFactors;
   std::vector<double> row(static_cast<size_t>(std::max(m, 0)));
   for (const SolutionRowKind& kind : kSolutionRows) {
@@ -178,7 +178,7 @@ void writeSolutionRows(ProcState& ps, int final) {
     if (a == nullptr || !kind.written(ps)) continue;
     std::string_view type = final ? kind.finalType : kind.preType;
     // Scoring coefficients of an analysis about zero are uncorrected.
-    if (final && kind.matrix == scoringOf && ps.flags.noIntercept) type = "USCORE";
+    if (final && kind.matrix == scoringOf && ps.opt.flags.noIntercept) type = "USCORE";
     for (int k = 0; k < m; ++k) {
       const std::string name = factorName(ps, k);
       switch (kind.shape) {
@@ -198,8 +198,8 @@ void writeSolutionRows(ProcState& ps, int final) {
 }
 
 void writeImageRows(ProcState& ps, const double* coefficients, const double* packedCov) {
-  if (!ps.outstatTable) return;
-  const int p = ps.nVars;
+  if (!ps.opt.outstatTable) return;
+  const int p = ps.opt.nVars;
   for (int i = 0; i < p; ++i)
     appendStatRow(ps, "IMAGE", variableName(ps, i), coefficients + static_cast<size_t>(i) * p, p);
   std::vector<double> row(static_cast<size_t>(p));

@@ -15,27 +15,27 @@ namespace {
 
 PathContext pathContext(const ProcState& ps) {
   PathContext c;
-  c.nVars = ps.nVars;
+  c.nVars = ps.opt.nVars;
   c.nFactors = ps.factorsRetained;
-  c.stepFuzz = ps.fuzz;
-  c.stepLevel = zul_is_missing(ps.stdErrLevel) ? -1 : ps.stdErrLevel;
-  c.stepCover = zul_is_missing(ps.coverValue) ? 0 : ps.coverValue;
-  c.mlWithErrors = ps.method == kMethodMl && ps.flags.needStdErr && ps.stdErrPattern != nullptr;
+  c.stepFuzz = ps.opt.fuzz;
+  c.stepLevel = zul_is_missing(ps.opt.stdErrLevel) ? -1 : ps.opt.stdErrLevel;
+  c.stepCover = zul_is_missing(ps.opt.coverValue) ? 0 : ps.opt.coverValue;
+  c.mlWithErrors = ps.opt.method == kMethodMl && ps.opt.flags.needStdErr && ps.stdErrPattern != nullptr;
   return c;
 }
 
 PathSolution pathSolution(const ProcState& ps) {
   PathSolution s;
-  s.nVars = ps.nVars;
+  s.nVars = ps.opt.nVars;
   s.nFactors = ps.factorsRetained;
   s.loadings = ps.loadings;
   s.communalities = ps.communalities;
   s.factorCorr = ps.obliqueCount > 0 ? ps.factorCorr : nullptr;
   s.sePattern = ps.stdErrPattern;
   s.seFactorCorr = s.factorCorr ? ps.stdErrFactorCorr : nullptr;
-  for (int i = 0; i < ps.nVars; ++i) {
+  for (int i = 0; i < ps.opt.nVars; ++i) {
     s.varNames.push_back(variableName(ps, i));
-    s.varLabels.push_back(ps.varLabels ? std::string(ps.varLabels + 257 * i) : std::string());
+    s.varLabels.push_back(ps.opt.varLabels ? std::string(ps.opt.varLabels + 257 * i) : std::string());
   }
   for (int k = 0; k < s.nFactors; ++k) s.factorNames.push_back(factorName(ps, k));
   return s;
@@ -132,16 +132,16 @@ bool pathDiagram(ProcState& ps, const PathRequest& r, int number) {
 }  // namespace
 
 void pathDiagrams(ProcState& ps) {
-  if (ps.sink == nullptr || !ps.graphicsEnabled || !ps.plots.pathDiagram) return;
-  if (ps.nPathRequests <= 0 || !ps.pathRequests) return;
+  if (ps.sink == nullptr || !ps.graphicsEnabled || !ps.opt.plots.pathDiagram) return;
+  if (ps.opt.nPathRequests <= 0 || !ps.opt.pathRequests) return;
   if (ps.factorsRetained <= 0 || !ps.loadings) {
     host().message(msg::kPathDiagramFailed);
     return;
   }
-  const bool several = ps.nPathRequests > 1;
+  const bool several = ps.opt.nPathRequests > 1;
   if (several) openGraphSection(ps.sink, "PathDiagrams", msg::kPathDiagramsLabel);
-  for (int k = 0; k < ps.nPathRequests; ++k)
-    if (!pathDiagram(ps, ps.pathRequests[k], several ? k + 1 : 0))
+  for (int k = 0; k < ps.opt.nPathRequests; ++k)
+    if (!pathDiagram(ps, ps.opt.pathRequests[k], several ? k + 1 : 0))
       host().message(msg::kPathDiagramFailed);
   if (several) TableWriter(ps.sink).closeSection();
 }

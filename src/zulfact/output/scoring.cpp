@@ -23,7 +23,7 @@ namespace {
 // The coefficients of s from the group's R.
 ScoringCoefficients scoringOf(const ProcState& ps, const double* s) {
   ScoringCoefficients sc =
-      scoringFromCorrelations(ps.nVars, ps.nFactors, ps.groupCorr, s, ps.singularity);
+      scoringFromCorrelations(ps.opt.nVars, ps.nFactors, ps.groupCorr, s, ps.opt.singularity);
   if (sc.singular) host().message(msg::kScoringSingular);
   return sc;
 }
@@ -36,7 +36,7 @@ void printScoring(ProcState& ps, TableWriter& out, const ScoringCoefficients& sc
   t.nRows = ps.nFactors;
   t.columns.push_back({"SquaredMultCorr", "Squared Multiple Correlation", sc.squaredMultCorr.data()});
   printVectorTable(ps, t);
-  printMatrixTable(ps, {.storage = 'C', .values = ps.scoreCoefficients, .nRows = ps.nVars,
+  printMatrixTable(ps, {.storage = 'C', .values = ps.scoreCoefficients, .nRows = ps.opt.nVars,
                         .nCols = ps.nFactors, .rowLabels = 'V', .colLabels = 'F',
                         .title = msg::kStdScoreCoefTitle.number, .name = "StdScoreCoef",
                         .role = MatrixRole::Scoring});
@@ -70,7 +70,7 @@ ScoringCoefficients scoringFromCorrelations(int p, int m, const double* r, const
 
 void computeScoringCoefficients(ProcState& ps) {
   const int m = ps.nFactors;
-  const int p = ps.nVars;
+  const int p = ps.opt.nVars;
   if (m < 1 || p < 1 || ps.scoreCoefficients == nullptr) return;
   TableWriter out(ps.sink);
   if (out.enabled()) out.openSection("ScoringCoefficients", {}, Text::message(msg::kScoringHeading));

@@ -28,7 +28,7 @@ void columnSquares(const double* m, int p, int k, const double* weights, double*
 }
 
 void varianceExplained(ProcState& ps, int mode) {
-  const int p = ps.nVars;
+  const int p = ps.opt.nVars;
   const int k = ps.nFactors;
   if (k < 1) return;
   const bool weighted = weightedSolution(ps.opt);

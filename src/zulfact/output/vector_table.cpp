@@ -9,8 +9,8 @@
 namespace zulfact {
 
 std::string variableName(const ProcState& ps, int i) {
-  if (ps.varNames == nullptr || i < 0 || i >= ps.nAll) return {};
-  return std::string(ps.varNames + static_cast<size_t>(i) * 33);
+  if (ps.opt.varNames == nullptr || i < 0 || i >= ps.opt.nAll) return {};
+  return std::string(ps.opt.varNames + static_cast<size_t>(i) * 33);
 }
 
 std::string factorName(const ProcState& ps, int k) {

@@ -105,7 +105,7 @@ int checkStatus(ProcState& ps, const CriterionResult& r) {
       h.message(msg::kRotationStalled, {r.criterion, r.measure, r.iterations});
       raiseCode(ps, kCodeWarning);
       return 0;
-    case ZUL_ENGINE_STATUS_ITERATION_LIMIT: h.message(msg::kRotationNotConverged, {ps.rotationMaxIter}); break;
+    case ZUL_ENGINE_STATUS_ITERATION_LIMIT: h.message(msg::kRotationNotConverged, {ps.opt.rotationMaxIter}); break;
     case ZUL_ENGINE_STATUS_NO_PROGRESS: h.message(msg::kRotationNoOptimum); break;
     case ZUL_ENGINE_STATUS_FAILED: h.message(msg::kRotationEngineFailed); break;
     case ZUL_ENGINE_STATUS_UNSUPPORTED: h.message(msg::kRotationMethodUnknown); break;
@@ -153,12 +153,12 @@ void takeResult(ProcState& ps, const CriterionSetup& setup, CriterionResult& r,
 }
 
 void printOrthogonalSolution(ProcState& ps) {
-  const int p = ps.nVars, m = ps.nFactors;
+  const int p = ps.opt.nVars, m = ps.nFactors;
   if (ps.sink != nullptr)
     printMatrixTable(ps, {.storage = 'C', .values = ps.transform, .nRows = m, .nCols = m,
                           .rowLabels = 'N', .colLabels = 'N', .title = kTitleOrthTrans,
                           .name = "OrthTrans"});
-  if (ps.flags.reorder && ps.varOrder != nullptr) computeVariableOrder(ps.loadings, p, m, ps.varOrder);
+  if (ps.opt.flags.reorder && ps.varOrder != nullptr) computeVariableOrder(ps.loadings, p, m, ps.varOrder);
   if (ps.sink != nullptr)
     printMatrixTable(ps, {.storage = 'C', .values = ps.loadings, .nRows = p, .nCols = m,
                           .rowLabels = 'V', .colLabels = 'F', .title = kTitleOrthRotFactPat,
@@ -196,8 +196,8 @@ CriterionSetup criterionSetup(const ProcState& ps, int code, int index) {
   params.fill(zul_missing());
   if (code == kRotHk || code >= kRotOrthomax) params = rotationParams(ps.opt, index);
   if (zul_is_missing(params[0])) {
-    if (code == kRotOrthomax) params[0] = zul_is_missing(ps.gamma) ? 1.0 : ps.gamma;
-    if (code == kRotOblimin) params[0] = zul_is_missing(ps.tau) ? 0.0 : ps.tau;
+    if (code == kRotOrthomax) params[0] = zul_is_missing(ps.opt.gamma) ? 1.0 : ps.opt.gamma;
+    if (code == kRotOblimin) params[0] = zul_is_missing(ps.opt.tau) ? 0.0 : ps.opt.tau;
   }
   const RotationKind kind = rotationKind(code);
   s.engineMethod = kind.engineMethod;
@@ -212,26 +212,26 @@ CriterionSetup criterionSetup(const ProcState& ps, int code, int index) {
     s.shown = params;
   }
   // HK rotates by ORTHOMAX with GAMMA=; a parameter not given weighs nothing.
-  if (code == kRotHk) params[0] = zul_is_missing(ps.gamma) ? 1.0 : ps.gamma;
+  if (code == kRotHk) params[0] = zul_is_missing(ps.opt.gamma) ? 1.0 : ps.opt.gamma;
   for (double& v : params)
     if (zul_is_missing(v)) v = 0.0;
-  s.coefficients = criterionCoefficients(code, ps.nVars, ps.nFactors, params);
+  s.coefficients = criterionCoefficients(code, ps.opt.nVars, ps.nFactors, params);
   return s;
 }
 
 zul_rotation_request engineRequest(const ProcState& ps, const CriterionSetup& setup) {
   zul_rotation_request request{};
   request.method = setup.engineMethod;
-  request.normalization = engineNormalization(ps.norm);
-  request.rowNormalize = (ps.norm == 0 || ps.norm == kNormKaiser) ? 1 : 0;
+  request.normalization = engineNormalization(ps.opt.norm);
+  request.rowNormalize = (ps.opt.norm == 0 || ps.opt.norm == kNormKaiser) ? 1 : 0;
   request.one = 1;
   request.wantTransform = 1;
-  request.maxIter = ps.rotationMaxIter;
-  request.gamma = ps.gamma;
-  request.tau = ps.tau;
+  request.maxIter = ps.opt.rotationMaxIter;
+  request.gamma = ps.opt.gamma;
+  request.tau = ps.opt.tau;
   request.hkPower = setup.harrisKaiser ? setup.hkPower : setup.hkPowerGiven;
-  request.power = ps.power;
-  request.convergence = ps.rotationConvergence;
+  request.power = ps.opt.power;
+  request.convergence = ps.opt.rotationConvergence;
   for (int i = 0; i < 4; ++i) request.coefficients[i] = request.workCoefficients[i] = setup.coefficients[i];
   return request;
 }
@@ -282,7 +282,7 @@ bool orthogonalBasis(const double* packedPhi, int m, std::vector<double>& c) {
 int CriterionRotate(ProcState& ps, int code, int index) {
   Host& h = host();
   if (code == kRotNone || code == kRotPromax || code == kRotProcrustes) return 0;
-  if (ps.rotationMaxIter == 0) {
+  if (ps.opt.rotationMaxIter == 0) {
     leaveUnrotated(ps);
     return 0;
   }
@@ -290,7 +290,7 @@ int CriterionRotate(ProcState& ps, int code, int index) {
   if (setup.hkPowerIgnored) h.message(msg::kHkPowerNotOblique);
   openSection(ps, index == -1 ? SectionKind::Prerotated : SectionKind::Rotated, 0,
               methodName(setup.name, setup.shownParams, setup.shown));
-  const int p = ps.nVars, m = ps.nFactors;
+  const int p = ps.opt.nVars, m = ps.nFactors;
   if (m < 2) {
     tooFewFactors(ps, m);
     return 0;
@@ -311,7 +311,7 @@ int CriterionRotate(ProcState& ps, int code, int index) {
     multiplyRight(ps.loadings, p, basis, m);
   }
 
-  const bool varWeights = (ps.norm == kNormWeight || ps.norm == kNormCov) && ps.sink != nullptr;
+  const bool varWeights = (ps.opt.norm == kNormWeight || ps.opt.norm == kNormCov) && ps.sink != nullptr;
   const bool factorWeights = setup.harrisKaiser && setup.hkPower != 0.0 && ps.sink != nullptr;
   CriterionResult r = runCriterionEngine(static_cast<zul_engine*>(ps.factorEngine),
                                          engineRequest(ps, setup), ps.loadings, p, m, varWeights,

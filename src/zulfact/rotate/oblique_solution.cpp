@@ -35,7 +35,7 @@ bool invertPacked(ProcState& ps, double* a, int m) {
   for (int j = 0; j < m; ++j) biggest = std::max(biggest, std::fabs(a[packedIndex(j, j)]));
   std::vector<double> work(static_cast<size_t>(m));
   if (biggest == 0.0) return false;
-  return sweepInvert(m, a, work.data(), 0, nullptr, ps.singularity * biggest) == 0;
+  return sweepInvert(m, a, work.data(), 0, nullptr, ps.opt.singularity * biggest) == 0;
 }
 
 void singularSolution(ProcState& ps) {
@@ -48,7 +48,7 @@ void singularSolution(ProcState& ps) {
 // Moves factor `from` to position `to` (to < from), shifting the ones
 // between one place right, in every matrix of the solution.
 void moveFactor(ProcState& ps, int from, int to) {
-  const int p = ps.nVars, m = ps.nFactors;
+  const int p = ps.opt.nVars, m = ps.nFactors;
   auto rotateColumns = [&](double* a, int rows) {
     std::rotate(a + static_cast<long>(to) * rows, a + static_cast<long>(from) * rows,
                 a + static_cast<long>(from + 1) * rows);
@@ -95,7 +95,7 @@ void harrisKaiserOrder(const double* pattern, int p, int m, int* order, double* 
 }
 
 void FinishOblique(ProcState& ps, int mode) {
-  const int p = ps.nVars, m = ps.nFactors;
+  const int p = ps.opt.nVars, m = ps.nFactors;
   ps.rotated = mode != kObliqueInputPattern;
   double* scale = ps.factorVector;
   const size_t packedSize = static_cast<size_t>(m) * (m + 1) / 2;
@@ -167,8 +167,8 @@ void FinishOblique(ProcState& ps, int mode) {
 }
 
 void PrintObliqueTables(ProcState& ps) {
-  const int p = ps.nVars, m = ps.nFactors;
-  if (ps.flags.reorder && ps.varOrder != nullptr)
+  const int p = ps.opt.nVars, m = ps.nFactors;
+  if (ps.opt.flags.reorder && ps.varOrder != nullptr)
     computeVariableOrder(ps.refStructure, p, m, ps.varOrder);
   if (ps.sink != nullptr) {
     printMatrixTable(ps, {.storage = 'S', .values = ps.factorCorr, .nRows = m, .nCols = m,
@@ -180,7 +180,7 @@ void PrintObliqueTables(ProcState& ps) {
                             .rowLabels = 'V', .colLabels = 'F', .title = kTitleObliqueRotFactPat,
                             .name = "ObliqueRotFactPat", .role = MatrixRole::Loadings,
                             .coverage = true, .stdErrors = ps.stdErrPattern});
-    else if (ps.method == kMethodScore)
+    else if (ps.opt.method == kMethodScore)
       printMatrixTable(ps, {.storage = 'C', .values = ps.loadings, .nRows = p, .nCols = m,
                             .rowLabels = 'V', .colLabels = 'F',
                             .title = msg::kStdScoreCoefTitle.number, .name = "InputScoreCoef",

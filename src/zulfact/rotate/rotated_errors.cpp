@@ -19,7 +19,7 @@ namespace {
 // or below 1.11e-13 are set to 0 after the unrotated step).
 constexpr double kSamePattern = 1e-12;
 
-size_t patternSize(const ProcState& ps) { return static_cast<size_t>(ps.nVars) * ps.nFactors; }
+size_t patternSize(const ProcState& ps) { return static_cast<size_t>(ps.opt.nVars) * ps.nFactors; }
 
 bool covarianceKept(const ProcState& ps) {
   return ps.unrotatedCov != nullptr && ps.unrotatedCopy != nullptr &&
@@ -36,7 +36,7 @@ bool samePattern(const double* a, const double* b, size_t n) {
 // the computation needs (a host that cannot tell does not stop it).
 bool enoughMemory(ProcState& ps) {
   const double available = host().availableMemory();
-  if (available < 0.0 || available >= rotationErrorsBytes(ps.nVars, ps.nFactors) / 1024.0) return true;
+  if (available < 0.0 || available >= rotationErrorsBytes(ps.opt.nVars, ps.nFactors) / 1024.0) return true;
   host().message(msg::kErrorsNoMemory);
   return false;
 }
@@ -85,7 +85,7 @@ void keepJacobian(ProcState& ps, const SolutionJacobian& j) {
   double* block = static_cast<double*>(host().alloc(8.0 * static_cast<double>(2 + pm * pm + pm)));
   ps.patternJacobian = block;
   if (block == nullptr) return;
-  block[0] = ps.nVars;
+  block[0] = ps.opt.nVars;
   block[1] = ps.nFactors;
   std::copy(j.pattern.begin(), j.pattern.end(), block + 2);
   std::copy(ps.loadings, ps.loadings + pm, block + 2 + pm * pm);
@@ -95,7 +95,7 @@ void keepJacobian(ProcState& ps, const SolutionJacobian& j) {
 // group's size and values), else null.
 const double* keptJacobianOfPattern(const ProcState& ps) {
   const double* block = ps.patternJacobian;
-  if (block == nullptr || block[0] != ps.nVars || block[1] != ps.nFactors) return nullptr;
+  if (block == nullptr || block[0] != ps.opt.nVars || block[1] != ps.nFactors) return nullptr;
   const size_t pm = patternSize(ps);
   return samePattern(ps.loadings, block + 2 + pm * pm, pm) ? block + 2 : nullptr;
 }
@@ -108,21 +108,21 @@ void finish(ProcState& ps, const SolutionJacobian& j) {
 
 }  // namespace
 
-bool rotatedErrorsWanted(const ProcState& ps) { return ps.method == kMethodMl && ps.flags.needStdErr; }
+bool rotatedErrorsWanted(const ProcState& ps) { return ps.opt.method == kMethodMl && ps.opt.flags.needStdErr; }
 
 void criterionStdErrors(ProcState& ps, int code, const double* coefficients) {
   Host& h = host();
-  switch (rotationErrorRule(code, ps.norm, ps.nFactors, covarianceKept(ps))) {
+  switch (rotationErrorRule(code, ps.opt.norm, ps.nFactors, covarianceKept(ps))) {
     case RotationErrorRule::kNotThisRotation: h.message(msg::kErrorsNotForTargetRotation); return;
     case RotationErrorRule::kNotThisNormalization: h.message(msg::kErrorsNotForNorm); return;
     case RotationErrorRule::kNone: return;
     case RotationErrorRule::kCompute: break;
   }
   if (!enoughMemory(ps)) return;
-  const int p = ps.nVars, m = ps.nFactors;
+  const int p = ps.opt.nVars, m = ps.nFactors;
   RotationCriterion criterion;
   criterion.k = {coefficients[0], coefficients[1], coefficients[2], coefficients[3]};
-  criterion.kaiser = ps.norm == 0 || ps.norm == kNormKaiser;
+  criterion.kaiser = ps.opt.norm == 0 || ps.opt.norm == kNormKaiser;
   criterion.oblique = isEngineOblique(code);
   std::vector<double> x;
   SolutionJacobian j;
@@ -138,10 +138,10 @@ PatternInHand patternInHand(const ProcState& ps) {
   in.pattern.assign(ps.loadings, ps.loadings + pm);
   if (!covarianceKept(ps)) return in;
   if (samePattern(ps.loadings, ps.unrotatedCopy, pm)) {
-    in.jacobian = unrotatedJacobian(ps.nVars, ps.nFactors);
+    in.jacobian = unrotatedJacobian(ps.opt.nVars, ps.nFactors);
     in.known = true;
   } else if (const double* kept = keptJacobianOfPattern(ps)) {
-    in.jacobian.p = ps.nVars;
+    in.jacobian.p = ps.opt.nVars;
     in.jacobian.m = ps.nFactors;
     in.jacobian.pattern.assign(kept, kept + pm * pm);
     in.known = true;
@@ -157,11 +157,11 @@ void targetStdErrors(ProcState& ps, int code, const double* target, const Patter
   // has none either.
   if (code == kRotPromax && !before.known) return;
   if (!enoughMemory(ps)) return;
-  const int p = ps.nVars, m = ps.nFactors;
+  const int p = ps.opt.nVars, m = ps.nFactors;
   SolutionJacobian j;
   const RotationErrorStatus status =
       code == kRotPromax ? promaxJacobian(ps.unrotatedCopy, before.pattern.data(), before.jacobian, p, m,
-                                          power, !ps.flags.noPromaxNorm, j)
+                                          power, !ps.opt.flags.noPromaxNorm, j)
                          : procrustesJacobian(ps.unrotatedCopy, target, p, m, j);
   if (succeeded(ps, status)) finish(ps, j);
 }

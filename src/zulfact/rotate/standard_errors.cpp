@@ -36,7 +36,7 @@ bool enoughMemory(double bytes) {
 
 void unrotatedCase(ProcState& ps) {
   Host& h = host();
-  const int p = ps.nVars, m = ps.nFactors;
+  const int p = ps.opt.nVars, m = ps.nFactors;
   if (!enoughMemory(unrotatedErrorsBytes(p, m))) return;
   UnrotatedErrorsInput in;
   in.corr = ps.groupCorr;
@@ -44,7 +44,7 @@ void unrotatedCase(ProcState& ps) {
   in.p = p;
   in.m = m;
   in.divisor = ps.varianceDivisor;
-  in.correlationStructure = !ps.flags.covariance;
+  in.correlationStructure = !ps.opt.flags.covariance;
   // The ML fit leaves 1/psi_i as the variable weights, missing where the
   // fit drove psi_i to zero or below.
   std::vector<double> fitted(static_cast<std::size_t>(p), 0.0);

@@ -36,7 +36,7 @@ constexpr double kHugeTarget = 2.6196213420787266e+101;
 // its T must be composed with the earlier one.
 bool followsAnother(const ProcState& ps, int index) {
   if (index == -1) return false;
-  if (ps.prerotation == kRotNone && (index == 0 || (index == -2 && ps.rotationCount == 0)))
+  if (ps.opt.prerotation == kRotNone && (index == 0 || (index == -2 && ps.opt.rotationCount == 0)))
     return false;
   return true;
 }
@@ -46,16 +46,16 @@ bool followsAnother(const ProcState& ps, int index) {
 // or the completion code to end the step with when the table cannot be read.
 int readTarget(ProcState& ps, double* target) {
   Host& h = host();
-  const int p = ps.nVars, m = ps.nFactors;
+  const int p = ps.opt.nVars, m = ps.nFactors;
   // A target matched by BY groups stands at the group's start; one used
   // whole for every group is entered once and rewound after that.
-  if (ps.bySyncMode != 0 && !ps.targetEntered) {
-    h.nextByGroup(ps.targetTable);
+  if (ps.opt.bySyncMode != 0 && !ps.targetEntered) {
+    h.nextByGroup(ps.opt.targetTable);
     ps.targetEntered = true;
   } else {
-    h.rewind(ps.targetTable);
+    h.rewind(ps.opt.targetTable);
   }
-  zul_readlist* list = h.readListCreate(ps.targetTable, p);
+  zul_readlist* list = h.readListCreate(ps.opt.targetTable, p);
   if (list == nullptr) {
     raiseCode(ps, kCodeEngine);
     return ps.completionCode;
@@ -65,8 +65,8 @@ int readTarget(ProcState& ps, double* target) {
     ~Release() { host().readListRelease(l); }
   } release{list};
   for (int i = 0; i < p; ++i) {
-    const std::string name = std::string(ps.varNames + 33 * static_cast<size_t>(i));
-    if (h.readListBind(list, i, h.varNumber(ps.targetTable, name), false, 8) != 0) {
+    const std::string name = std::string(ps.opt.varNames + 33 * static_cast<size_t>(i));
+    if (h.readListBind(list, i, h.varNumber(ps.opt.targetTable, name), false, 8) != 0) {
       raiseCode(ps, kCodeEngine);
       return ps.completionCode;
     }
@@ -103,7 +103,7 @@ void printSquare(ProcState& ps, const double* t, int title, const char* name) {
 double promaxPower(const ProcState& ps, int index) {
   const double own = rotationParams(ps.opt, index)[0];
   if (!zul_is_missing(own)) return own;
-  return zul_is_missing(ps.power) ? 3.0 : ps.power;
+  return zul_is_missing(ps.opt.power) ? 3.0 : ps.opt.power;
 }
 
 void promaxTarget(const double* l, int p, int m, double k, bool noNormalization, double* target) {
@@ -151,7 +151,7 @@ TargetRotation targetRotation(const double* l, const double* target, int p, int 
 
 int TargetRotate(ProcState& ps, int code, int index) {
   Host& h = host();
-  const int p = ps.nVars, m = ps.nFactors;
+  const int p = ps.opt.nVars, m = ps.nFactors;
   const double power = promaxPower(ps, index);
   if (code == kRotPromax) {
     openSection(ps, SectionKind::Rotated, 0,
@@ -173,7 +173,7 @@ int TargetRotate(ProcState& ps, int code, int index) {
     const int read = readTarget(ps, target.data());
     if (read != 0) return read == kCodeNoData ? 0 : read;
   } else {
-    promaxTarget(ps.loadings, p, m, power, ps.flags.noPromaxNorm, target.data());
+    promaxTarget(ps.loadings, p, m, power, ps.opt.flags.noPromaxNorm, target.data());
   }
   if (ps.sink != nullptr)
     printMatrixTable(ps, {.storage = 'C', .values = target.data(), .nRows = p, .nCols = m,

@@ -21,7 +21,7 @@ namespace zulfact {
 namespace {
 
 bool inputPatternMethod(const ProcState& ps) {
-  return ps.method == kMethodPattern || ps.method == kMethodScore;
+  return ps.opt.method == kMethodPattern || ps.opt.method == kMethodScore;
 }
 
 }  // namespace
@@ -41,15 +41,15 @@ int dropEmptyFactors(double* loadings, int p, int m, int* dropped) {
 }
 
 void FinishUnrotatedPattern(ProcState& ps) {
-  const int p = ps.nVars;
+  const int p = ps.opt.nVars;
   const int m = ps.nFactors;
   Host& h = host();
   releaseStdErrors(ps);
   releaseKeptCovariance(ps);
   if (m >= 1) {
     if (!inputPatternMethod(ps)) {
-      if (ps.method == kMethodMl && ps.flags.needStdErr) RotationStdErrors(ps, kUnrotatedErrors, nullptr);
-      if (ps.flags.reorder && ps.varOrder != nullptr)
+      if (ps.opt.method == kMethodMl && ps.opt.flags.needStdErr) RotationStdErrors(ps, kUnrotatedErrors, nullptr);
+      if (ps.opt.flags.reorder && ps.varOrder != nullptr)
         computeVariableOrder(ps.loadings, p, m, ps.varOrder);
       if (ps.sink != nullptr)
         printMatrixTable(ps, {.storage = 'C', .values = ps.loadings, .nRows = p, .nCols = m,
@@ -85,22 +85,22 @@ void FinishUnrotatedPattern(ProcState& ps) {
     }
   }
 
-  if (!ps.flags.outstatRequested || ps.outstatTable == nullptr) return;
+  if (!ps.opt.flags.outstatRequested || ps.opt.outstatTable == nullptr) return;
   const int mk = ps.nFactors;
   if (mk > 0) appendStatRow(ps, "COMMUNAL", "", ps.communalities, p);
   if (!inputPatternMethod(ps)) appendStatRow(ps, "PRIORS", "", ps.priorCommunalities, p);
-  if ((ps.method >= kMethodAlpha && ps.method <= kMethodHarris) || ps.flags.weightOption) {
+  if ((ps.opt.method >= kMethodAlpha && ps.opt.method <= kMethodHarris) || ps.opt.flags.weightOption) {
     std::vector<double> w(ps.varWeights, ps.varWeights + p);
-    if (ps.flags.weightOption && ps.flags.covariance)
+    if (ps.opt.flags.weightOption && ps.opt.flags.covariance)
       for (int i = 0; i < p; ++i)
         if (ps.stdDevs[i] > 0.0) w[i] /= ps.stdDevs[i] * ps.stdDevs[i];
     appendStatRow(ps, "WEIGHT", "", w.data(), p);
   }
   if (!inputPatternMethod(ps) && ps.factorsRetained >= 0)
     appendStatRow(ps, "EIGENVAL", "", ps.eigenvalues, p);
-  if (!inputPatternMethod(ps) && ps.flags.rotationRequested)
+  if (!inputPatternMethod(ps) && ps.opt.flags.rotationRequested)
     appendFactorColumnRows(ps, "UNROTATE", ps.loadings, mk);
-  if (!inputPatternMethod(ps) && ps.flags.rotationRequested && ps.stdErrPattern != nullptr)
+  if (!inputPatternMethod(ps) && ps.opt.flags.rotationRequested && ps.stdErrPattern != nullptr)
     appendFactorColumnRows(ps, "SE_UNROT", ps.stdErrPattern, mk);
 }
 

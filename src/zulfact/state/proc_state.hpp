@@ -180,7 +180,7 @@ struct PathRequest {
 };
 
 // The step's record, in parts by lifetime. ProcState is their
-// composition, so `ps.field` reads the same as ever; a function that needs
+// composition, the options read through `ps.opt`; a function that needs
 // one part takes that part (`const StepOptions&`, `const GroupData&`).
 //
 // Keep every part a plain aggregate: the record is zeroed part by part
@@ -396,7 +396,7 @@ struct OutputContext {
 // view: the compiler refuses a write. The parser works on a StepRecord,
 // whose `opt` is writable. Both start zeroed, part by part (the entry
 // once per step; the tests per case through clearRecord).
-struct ProcState : StepOptions, GroupData, Solution, WorkArrays, OutputContext {
+struct ProcState : GroupData, Solution, WorkArrays, OutputContext {
   ProcState() : opt(storage()) { clearRecord(); }
   ProcState(const ProcState&) = delete;
   ProcState& operator=(const ProcState&) = delete;
@@ -407,10 +407,11 @@ struct ProcState : StepOptions, GroupData, Solution, WorkArrays, OutputContext {
   void clearRecord();
 
  protected:
-  StepOptions& storage() { return *this; }  // byvalue-options: inherited
+  StepOptions& storage() { return options_; }  // byvalue-options: held
 
  private:
   // byvalue-options: storage
+  StepOptions options_;
 };
 
 // The record as the statement parser sees it: the same record, with the

@@ -105,8 +105,8 @@ TEST(HarrisComponents, EigenvalueIsTheSumOfSignalToNoiseRatios) {
     ratios += h2[i] / (1.0 - h2[i]);
   }
   StepRecord ps;
-  ps.nVars = p;
-  ps.method = kMethodHarris;
+  ps.opt.nVars = p;
+  ps.opt.method = kMethodHarris;
   ps.stdDevs = sd.data();
   methodWeights(ps.opt, ps, h2.data(), weights.data());
   const Solution s = principalPass(p, 1, reduced, weights.data());

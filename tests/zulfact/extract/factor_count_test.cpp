@@ -32,13 +32,13 @@ struct Analysis {
   std::vector<double> eigen, weights;
   explicit Analysis(std::vector<double> lambda) : eigen(std::move(lambda)) {
     ps.clearRecord();
-    ps.nVars = static_cast<int32_t>(eigen.size());
-    ps.nFactors = ps.nVars;
-    ps.nFactorsRequested = -99;
-    ps.minEigen = zul_missing();
-    ps.proportion = zul_missing();
-    ps.method = kMethodPrincipal;
-    ps.priorsMethod = ps.priorsUsed = kPriorsOne;
+    ps.opt.nVars = static_cast<int32_t>(eigen.size());
+    ps.nFactors = ps.opt.nVars;
+    ps.opt.nFactorsRequested = -99;
+    ps.opt.minEigen = zul_missing();
+    ps.opt.proportion = zul_missing();
+    ps.opt.method = kMethodPrincipal;
+    ps.opt.priorsMethod = ps.priorsUsed = kPriorsOne;
     ps.screeDone = true;
     ps.eigenvalues = eigen.data();
     weights.assign(eigen.size(), 1.0);
@@ -97,7 +97,7 @@ TEST(DecideFactorCount, PrincipalComponentsKeepEigenvaluesAboveOne) {
 TEST(DecideFactorCount, MineigenOneWithAnEigenvalueOfExactlyOne) {
   CapturingHost host;
   Analysis a({2.0, 1.0, 0.6, 0.4});
-  a.ps.minEigen = 1.0;
+  a.ps.opt.minEigen = 1.0;
   decideFactorCount(a.ps);
   EXPECT_EQ(a.ps.factorsRetained, 1);
   EXPECT_TRUE(host.issued(180, 194));  // one factor
@@ -106,7 +106,7 @@ TEST(DecideFactorCount, MineigenOneWithAnEigenvalueOfExactlyOne) {
 TEST(DecideFactorCount, ProportionPointEightRetainsTwo) {
   CapturingHost host;
   Analysis a({6.0, 2.0, 1.0, 1.0});
-  a.ps.proportion = 0.8;
+  a.ps.opt.proportion = 0.8;
   decideFactorCount(a.ps);
   EXPECT_EQ(a.ps.factorsRetained, 2);
   // Given PROPORTION= only: the threshold is the tolerance times lambda_1.
@@ -119,22 +119,22 @@ TEST(DecideFactorCount, DefaultsByMethodAndPriors) {
   // cumulative proportions of (3, 1, 0.5, -0.5) are 0.75, 1.0, 1.125, so the
   // second factor reaches 1.0.
   Analysis smc({3.0, 1.0, 0.5, -0.5});
-  smc.ps.priorsMethod = smc.ps.priorsUsed = kPriorsSmc;
+  smc.ps.opt.priorsMethod = smc.ps.priorsUsed = kPriorsSmc;
   decideFactorCount(smc.ps);
   EXPECT_EQ(smc.ps.factorsRetained, 2);
   EXPECT_DOUBLE_EQ(smc.ps.minEigenUsed, 1.110223024625157e-13 * 3.0);
 
   // Harris: threshold 1 whatever the priors.
   Analysis harris({5.0, 1.5, 1.0, 0.2});
-  harris.ps.method = kMethodHarris;
-  harris.ps.priorsMethod = harris.ps.priorsUsed = kPriorsSmc;
+  harris.ps.opt.method = kMethodHarris;
+  harris.ps.opt.priorsMethod = harris.ps.priorsUsed = kPriorsSmc;
   decideFactorCount(harris.ps);
   EXPECT_EQ(harris.ps.factorsRetained, 2);
 
   // Weighted components (COV): threshold = the mean weight (variance),
   // (4 + 2 + 1 + 1) / 4 = 2.
   Analysis cov({6.0, 2.5, 2.0, 0.5});
-  cov.ps.flags.weighted = true;
+  cov.ps.opt.flags.weighted = true;
   cov.weights = {4.0, 2.0, 1.0, 1.0};
   cov.ps.varWeights = cov.weights.data();
   decideFactorCount(cov.ps);
@@ -145,7 +145,7 @@ TEST(DecideFactorCount, DefaultsByMethodAndPriors) {
 TEST(DecideFactorCount, NfactorsAloneCountsOnlyNonNegligibleEigenvalues) {
   CapturingHost host;
   Analysis a({2.0, 1e-14, 0.0, 0.0});
-  a.ps.nFactorsRequested = 3;
+  a.ps.opt.nFactorsRequested = 3;
   a.ps.nFactors = 3;
   decideFactorCount(a.ps);
   EXPECT_EQ(a.ps.factorsRetained, 1);
@@ -154,14 +154,14 @@ TEST(DecideFactorCount, NfactorsAloneCountsOnlyNonNegligibleEigenvalues) {
 TEST(DecideFactorCount, MapAndParallelCountsAndMessages) {
   CapturingHost host;
   Analysis a(kHarman);
-  a.ps.mapVariant = 2;
+  a.ps.opt.mapVariant = 2;
   a.ps.mapFactors2 = 1;
   decideFactorCount(a.ps);
   EXPECT_EQ(a.ps.factorsRetained, 1);
   EXPECT_TRUE(host.issued(180, 290));
 
   Analysis b(kHarman);
-  b.ps.parallelCriterion = 1;
+  b.ps.opt.parallelCriterion = 1;
   b.ps.parallelFactors = 3;
   decideFactorCount(b.ps);
   EXPECT_EQ(b.ps.factorsRetained, 3);
@@ -169,7 +169,7 @@ TEST(DecideFactorCount, MapAndParallelCountsAndMessages) {
 
   // MAP with its minimum at no component: no factor, and message 41.
   Analysis c(kHarman);
-  c.ps.mapVariant = 4;
+  c.ps.opt.mapVariant = 4;
   c.ps.mapFactors4 = 0;
   decideFactorCount(c.ps);
   EXPECT_EQ(c.ps.factorsRetained, 0);
@@ -181,8 +181,8 @@ TEST(DecideFactorCount, TooFewDegreesOfFreedomAndNoFactors) {
   CapturingHost host;
   // Three variables, two factors, ML: ((3-2)^2 - (3+2)) / 2 = -2 < 1.
   Analysis a({2.0, 1.5, 0.1});
-  a.ps.method = kMethodMl;
-  a.ps.nFactorsRequested = 2;
+  a.ps.opt.method = kMethodMl;
+  a.ps.opt.nFactorsRequested = 2;
   a.ps.nFactors = 2;
   decideFactorCount(a.ps);
   EXPECT_EQ(a.ps.factorsRetained, 2);

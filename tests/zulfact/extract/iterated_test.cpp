@@ -17,10 +17,10 @@ struct Check {
   double h[3] = {0.5, 1.0000001, 0.9};
   explicit Check(bool heywood, bool ultra) {
     ps.clearRecord();
-    ps.nVars = 3;
+    ps.opt.nVars = 3;
     ps.factorsRetained = 2;
-    ps.flags.heywood = heywood;
-    ps.flags.ultraHeywood = ultra;
+    ps.opt.flags.heywood = heywood;
+    ps.opt.flags.ultraHeywood = ultra;
     heywoodCheck(ps, h);
   }
 };
@@ -43,7 +43,7 @@ TEST(HeywoodCheck, AboveOneIsClampedKeptOrEndsTheGroup) {
   double exactlyOne[3] = {1.0, 1.0, 0.2};  // 1 itself is no Heywood case
   StepRecord ps;
   ps.clearRecord();
-  ps.nVars = 3;
+  ps.opt.nVars = 3;
   heywoodCheck(ps, exactlyOne);
   EXPECT_EQ(ps.heywoodStatus, 1);
 }

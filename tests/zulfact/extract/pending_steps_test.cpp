@@ -38,10 +38,10 @@ TEST(PatternPlotRequest, NplotBoundsTheFactorsPlotted) {
   ps.clearRecord();
   ps.factorsRetained = 3;
   EXPECT_EQ(patternPlotRequest(ps, false, kInitialSolution).nFactorsPlotted, 3);  // no NPLOT=
-  ps.plotCount = 2;
+  ps.opt.plotCount = 2;
   EXPECT_EQ(patternPlotRequest(ps, false, kInitialSolution).nFactorsPlotted, 2);
-  ps.plotCount = 32767;
-  ps.flags.plotref = true;
+  ps.opt.plotCount = 32767;
+  ps.opt.flags.plotref = true;
   PatternPlotRequest r = patternPlotRequest(ps, false, kInitialSolution);
   EXPECT_EQ(r.nFactorsPlotted, 3);
   EXPECT_TRUE(r.plotref);

@@ -52,27 +52,27 @@ TEST(MaxAbsCorrelations, RowMaximaAndZeroVariance) {
 TEST(MethodWeights, ByMethod) {
   StepRecord ps;
   ps.clearRecord();
-  ps.nVars = 3;
+  ps.opt.nVars = 3;
   double sd[3] = {2.0, 3.0, 0.5};
   ps.stdDevs = sd;
   const double h2[3] = {1.0, 0.5, 1e-320};
   double w[3];
 
-  ps.method = kMethodMl;  // a prior of 1.0 caps the weight at 1/0.001
+  ps.opt.method = kMethodMl;  // a prior of 1.0 caps the weight at 1/0.001
   methodWeights(ps.opt, ps, h2, w);
   EXPECT_DOUBLE_EQ(w[0], 1000.0);
   EXPECT_DOUBLE_EQ(w[1], 2.0);
 
-  ps.method = kMethodAlpha;  // 1/h2, 0 for a subnormal prior
+  ps.opt.method = kMethodAlpha;  // 1/h2, 0 for a subnormal prior
   methodWeights(ps.opt, ps, h2, w);
   EXPECT_DOUBLE_EQ(w[0], 1.0);
   EXPECT_DOUBLE_EQ(w[1], 2.0);
   EXPECT_EQ(w[2], 0.0);
 
-  ps.method = kMethodPrincipal;
+  ps.opt.method = kMethodPrincipal;
   methodWeights(ps.opt, ps, h2, w);
   EXPECT_EQ(w[1], 1.0);
-  ps.flags.covariance = true;  // the variances
+  ps.opt.flags.covariance = true;  // the variances
   methodWeights(ps.opt, ps, h2, w);
   EXPECT_DOUBLE_EQ(w[0], 4.0);
   EXPECT_DOUBLE_EQ(w[1], 9.0);

@@ -147,9 +147,9 @@ Rotated targetRotate(const std::vector<double>& a, const std::vector<double>& ta
   transformPattern(pattern.data(), kP, kM, t.data());
   StepRecord ps;
   ps.clearRecord();
-  ps.nVars = kP;
+  ps.opt.nVars = kP;
   ps.nFactors = kM;
-  ps.singularity = 1e-12;
+  ps.opt.singularity = 1e-12;
   ps.loadings = pattern.data();
   ps.transform = t.data();
   ps.factorCorr = phi.data();

@@ -22,7 +22,7 @@ struct State {
 
 TEST(MatrixDisplay, FuzzThresholdFollowsTheTable) {
   State s;
-  s.ps.fuzz = 0.3;
+  s.ps.opt.fuzz = 0.3;
   // FUZZ=0.3: the correlations take the full threshold, partial and
   // residual correlations half of it, those controlling all other
   // variables a quarter.
@@ -47,9 +47,9 @@ TEST(MatrixDisplay, FuzzThresholdFollowsTheTable) {
 
 TEST(MatrixDisplay, RoundModeAndReorderByRole) {
   State s;
-  s.ps.flags.reorder = true;
+  s.ps.opt.flags.reorder = true;
   EXPECT_FALSE(matrixDisplayRule(s.ps, MatrixRole::Loadings, kTitleFactorPattern).roundMode);
-  s.ps.flagThreshold = 0.4;  // FLAG= above 0 turns round mode on, as ROUND does
+  s.ps.opt.flagThreshold = 0.4;  // FLAG= above 0 turns round mode on, as ROUND does
   EXPECT_TRUE(matrixDisplayRule(s.ps, MatrixRole::Loadings, kTitleFactorPattern).roundMode);
   EXPECT_TRUE(matrixDisplayRule(s.ps, MatrixRole::Correlation, kTitleCorr).roundMode);
   EXPECT_TRUE(matrixDisplayRule(s.ps, MatrixRole::FactorCorrelation, 0).roundMode);

@@ -22,21 +22,21 @@ struct Names {
 TEST(OutstatNameWidth, FromNamesPrefixAndFactorNames) {
   Names names{"a", "income12", "region"};
   StepRecord ps;
-  ps.varNames = names.buffer.data();
-  ps.nVars = 3;
-  ps.nAll = 3;
+  ps.opt.varNames = names.buffer.data();
+  ps.opt.nVars = 3;
+  ps.opt.nAll = 3;
   ps.factorNameWidth = 7;
   EXPECT_EQ(outstatNameWidth(ps), 8);  // longest 8, at least 8
   ps.factorNameWidth = 11;
   EXPECT_EQ(outstatNameWidth(ps), 11);  // the factor names are wider
   ps.factorNameWidth = 7;
-  ps.nPartial = 1;
-  ps.nAll = 4;
-  ps.parPrefixLength = 2;               // "R_": 8 + 2
+  ps.opt.nPartial = 1;
+  ps.opt.nAll = 4;
+  ps.opt.parPrefixLength = 2;               // "R_": 8 + 2
   EXPECT_EQ(outstatNameWidth(ps), 10);
-  ps.parPrefixLength = 30;              // cut at 32
+  ps.opt.parPrefixLength = 30;              // cut at 32
   EXPECT_EQ(outstatNameWidth(ps), 32);
-  ps.nameWidth = 12;                    // the width the parser declared wins
+  ps.opt.nameWidth = 12;                    // the width the parser declared wins
   EXPECT_EQ(outstatNameWidth(ps), 12);
 }
 

@@ -20,7 +20,7 @@ struct Solution {
   double weights[2] = {1.0, 1.0};
   Solution() {
     ps.clearRecord();
-    ps.nVars = 2;
+    ps.opt.nVars = 2;
     ps.nFactors = 2;
     ps.loadings = pattern;
     ps.factorCorr = phi;

@@ -39,9 +39,9 @@ struct Step {
     gAvailable = -1.0;
     host().attach(fake.vector(), nullptr);
     ps.clearRecord();
-    ps.method = kMethodMl;
-    ps.flags.needStdErr = true;
-    ps.nVars = kP;
+    ps.opt.method = kMethodMl;
+    ps.opt.flags.needStdErr = true;
+    ps.opt.nVars = kP;
     ps.nFactors = m;
     const double columns[2][kP] = {{0.8, 0.7, 0.6, 0.2, 0.1, 0.3}, {0.1, 0.3, 0.2, 0.7, 0.8, 0.6}};
     for (int j = 0; j < m; ++j) a.insert(a.end(), columns[j], columns[j] + kP);
@@ -74,7 +74,7 @@ TEST(CriterionStdErrors, RotationsWithoutStandardErrorsSayWhy) {
   };
   for (const auto& r : rows) {
     Step step(r.m);
-    step.ps.norm = r.norm;
+    step.ps.opt.norm = r.norm;
     criterionStdErrors(step.ps, r.code, kVarimax);
     EXPECT_FALSE(step.anyErrors()) << r.code;
     EXPECT_EQ(step.fake.messages.size(), r.message == 0 ? 0u : 1u) << r.code;
@@ -116,9 +116,9 @@ TEST(TargetStdErrors, ProcrustesFillsTheSolutionAndKeepsItsDerivatives) {
   EXPECT_TRUE(step.fake.messages.empty());
 
   EXPECT_TRUE(patternInHand(step.ps).known);
-  step.ps.nVars = kP / 2;  // a later BY group of another size
+  step.ps.opt.nVars = kP / 2;  // a later BY group of another size
   EXPECT_FALSE(patternInHand(step.ps).known);
-  step.ps.nVars = kP;
+  step.ps.opt.nVars = kP;
   step.loadings[0] = 0.5;
   EXPECT_FALSE(patternInHand(step.ps).known);
   // PROMAX from an unknown pattern: no standard errors, no second message.

@@ -68,11 +68,11 @@ TEST(RotationParams, EachEntryTakesTheFirstRunOfItsOwnValues) {
   ps.clearRecord();
   double values[] = {0.5, 9.0, 1.0, 2.0, 7.0};
   int32_t positions[] = {1, 3, 2, 2, 1};
-  ps.rotationParams = values;
-  ps.rotationParamPositions = positions;
-  ps.rotationParamCount = 5;
-  ps.prerotationParams[0] = 4.0;
-  ps.prerotationParamCount = 1;
+  ps.opt.rotationParams = values;
+  ps.opt.rotationParamPositions = positions;
+  ps.opt.rotationParamCount = 5;
+  ps.opt.prerotationParams[0] = 4.0;
+  ps.opt.prerotationParamCount = 1;
   EXPECT_EQ(rotationParams(ps.opt, 0)[0], 0.5);
   EXPECT_TRUE(std::isnan(rotationParams(ps.opt, 0)[1]));  // 7.0 is a later run
   EXPECT_EQ(rotationParams(ps.opt, 1)[0], 1.0);
@@ -125,9 +125,9 @@ TEST(FinishOblique, FromATransformation) {
     for (int j = 0; j < m; ++j) pattern[i + j * p] = l0[i] * t[0 + j * m] + l0[i + p] * t[1 + j * m];
   StepRecord ps;
   ps.clearRecord();
-  ps.nVars = p;
+  ps.opt.nVars = p;
   ps.nFactors = m;
-  ps.singularity = 1e-8;
+  ps.opt.singularity = 1e-8;
   ps.loadings = pattern.data();
   ps.transform = t.data();
   ps.factorCorr = phi.data();
@@ -163,19 +163,19 @@ TEST(HkPowerFor, LaterRotationsTakeTheLastHkParameter) {
   int32_t list[] = {kRotVarimax, kRotHk, kRotVarimax, kRotHk};
   double values[] = {0.5};
   int32_t positions[] = {2};
-  ps.rotationList = list;
-  ps.rotationListLength = 4;
-  ps.rotationParams = values;
-  ps.rotationParamPositions = positions;
-  ps.rotationParamCount = 1;
-  ps.prerotation = kRotNone;
-  ps.hkPower = kMissing;
+  ps.opt.rotationList = list;
+  ps.opt.rotationListLength = 4;
+  ps.opt.rotationParams = values;
+  ps.opt.rotationParamPositions = positions;
+  ps.opt.rotationParamCount = 1;
+  ps.opt.prerotation = kRotNone;
+  ps.opt.hkPower = kMissing;
   EXPECT_TRUE(std::isnan(hkPowerFor(ps.opt, 0)));
   for (int k : {1, 2, 3, -2}) EXPECT_EQ(hkPowerFor(ps.opt, k), 0.5) << k;
-  ps.hkPower = 0.25;
+  ps.opt.hkPower = 0.25;
   EXPECT_EQ(hkPowerFor(ps.opt, 0), 0.25);
   EXPECT_EQ(hkPowerFor(ps.opt, 3), 0.5);
-  EXPECT_EQ(ps.hkPower, 0.25);
+  EXPECT_EQ(ps.opt.hkPower, 0.25);
 }
 
 // The setup of a criterion rotation: HKPOWER= turns an orthogonal
@@ -185,9 +185,9 @@ TEST(HkPowerFor, LaterRotationsTakeTheLastHkParameter) {
 TEST(CriterionSetup, HarrisKaiserModeFromTheOptions) {
   StepRecord ps;
   ps.clearRecord();
-  ps.nVars = 6;
+  ps.opt.nVars = 6;
   ps.nFactors = 2;
-  ps.gamma = ps.tau = ps.hkPower = kMissing;
+  ps.opt.gamma = ps.opt.tau = ps.opt.hkPower = kMissing;
   CriterionSetup hk = criterionSetup(ps, kRotHk, -2);
   EXPECT_TRUE(hk.harrisKaiser);
   EXPECT_EQ(hk.hkPower, 0.0);
@@ -195,7 +195,7 @@ TEST(CriterionSetup, HarrisKaiserModeFromTheOptions) {
   EXPECT_EQ(hk.coefficients, criterionCoefficients(kRotVarimax, 6, 2, none()));
   EXPECT_FALSE(criterionSetup(ps, kRotVarimax, -2).harrisKaiser);
 
-  ps.hkPower = 0.5;
+  ps.opt.hkPower = 0.5;
   CriterionSetup v = criterionSetup(ps, kRotVarimax, -2);
   EXPECT_TRUE(v.harrisKaiser);
   EXPECT_EQ(v.shown[0], 0.5);
