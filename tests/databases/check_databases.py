@@ -448,6 +448,51 @@ class InDatabaseChecks(Checks):
                     not close(want[i], got[i], 1e-8) for i in want):
                 self.fail(f"wide {lib}: the scores differ from the row path")
 
+    def very_wide_table(self):
+        """700 columns: more than one statement may return when each column
+        is looked at three ways. Read by the row path, the numbers equal
+        those of the same rows from CSV; the text and the untyped SQLite
+        column at the end (in a later statement) keep their width and type."""
+        nx, nrows = 697, 60
+        rnd = lcg(7)
+        rows = []
+        for i in range(nrows):
+            f = next(rnd) - 0.5
+            x = [round(10 * (f + 0.5 * (next(rnd) - 0.5)), 6) if j < 5 else i + j
+                 for j in range(nx)]
+            u = round(10 * (f + 0.5 * (next(rnd) - 0.5)), 6)
+            rows.append([i + 1] + x + [u, "name number " + "x" * (i % 17) + str(i)])
+        header = ["id"] + [f"x{j + 1}" for j in range(nx)] + ["u", "name"]
+        with open(os.path.join(self.work, "verywide.csv"), "w", newline="") as f:
+            csv.writer(f).writerows([header] + rows)
+        con = sqlite3.connect(self.lite)
+        xs = ", ".join(f"x{j + 1} REAL" for j in range(nx))
+        con.execute(f"CREATE TABLE verywide (id INTEGER, {xs}, u, name TEXT)")
+        con.executemany(f"INSERT INTO verywide VALUES ({','.join('?' * len(header))})", rows)
+        con.commit()
+        con.close()
+        self.pg.psql(f"CREATE TABLE verywide (id integer, {xs.replace('REAL', 'float8')}, "
+                     "u float8, name text)")
+        for at in range(0, nrows, 10):  # a command line holds at most 128 kB
+            self.pg.psql("INSERT INTO verywide VALUES " + ",".join(
+                "(" + ",".join(map(str, r[:-1])) + f",'{r[-1]}')" for r in rows[at:at + 10]))
+        step = ("OPTIONS INDB=NO;\nFACTOR DATA={} NFACTORS=1 OUT=vw_{};\n"
+                "  VAR x1-x4 u;\nRUN;\n")
+        _, want = self.run(self.libnames() + step.format("verywide", "csv"), "verywide_csv")
+        names = [r[-1] for r in rows]
+        for lib in ("lite", "pg"):
+            r, got = self.run(self.libnames() + step.format(lib + ".verywide", lib),
+                              "verywide_" + lib)
+            if r.returncode != 0:
+                continue
+            if not want or not close(want, got, 1e-10):
+                self.fail(f"very wide {lib}: the tables differ from those of the CSV file")
+            with open(os.path.join(self.work, f"vw_{lib}.csv")) as f:
+                out = list(csv.DictReader(f))
+            if [o["name"] for o in out] != names:
+                self.fail(f"very wide {lib}: the text column came back as "
+                          f"{[o['name'] for o in out][:3]}")
+
     def dates_summed_in_database(self):
         """Date and time analysis variables count days and seconds from 1960
         in the aggregate as in the row path (not the year SQLite would read
@@ -552,7 +597,7 @@ def main():
                           c.stopped_step_leaves_nothing, c.no_rows_no_table,
                           c.no_output_over_input,
                           c.password_never_shown, c.labels_and_type_kept, c.binary_numbers,
-                          c.same_as_row_path, c.wide_table, c.sqlite_types_probed,
+                          c.same_as_row_path, c.wide_table, c.very_wide_table, c.sqlite_types_probed,
                           c.dates_summed_in_database, c.failed_aggregate_still_commits, c.put_functions,
                           c.large_means, c.partial_takes_row_path,
                           c.stopped_insert_leaves_nothing, c.groups_read_again_mid_stream):

@@ -96,7 +96,7 @@ class ShardChecks:
         if not whole or not close(whole, parts, 1e-12):
             self.fail("partitioned: the tables differ from those of the plain table")
         self.same_scores()
-        self.aggregates_pushed(log)
+        self.aggregates_pushed(log, "partitioned")
 
     def same_scores(self):
         got = {}
@@ -108,19 +108,38 @@ class ShardChecks:
         if len(got["sc_parts"]) != len(self.rows) or not close(got["sc_whole"], got["sc_parts"], 1e-10):
             self.fail("partitioned: the scores differ from those of the plain table")
 
-    def aggregates_pushed(self, log):
+    def aggregates_pushed(self, log, what):
         """EXPLAIN of the echoed statement: each foreign partition's sums in
         its Remote SQL, no row fetch aggregated on the coordinator."""
         statements = [line.strip() for line in log.splitlines() if " union all " in line]
         if len(statements) != 1:
-            self.fail(f"partitioned: {len(statements)} echoed statements with union all")
+            self.fail(f"{what}: {len(statements)} echoed statements with union all")
             return
         sql = statements[0][statements[0].index("select"):]
         plan = self.coord.psql("EXPLAIN (VERBOSE) " + sql)
         remote = [line for line in plan.splitlines() if "Remote SQL:" in line]
         pushed = [line for line in remote if re.search(r"\bsum\(", line) and "GROUP BY" in line]
         if len(remote) != 2 or len(pushed) != 2 or "Partial Aggregate" in plan:
-            self.fail("partitioned: the aggregates are not run by the shards:\n" + plan)
+            self.fail(f"{what}: the aggregates are not run by the shards:\n" + plan)
+
+    def crossproducts_summed_by_shards(self):
+        """CROSSPRODUCTS of the partitioned table: each shard sums its
+        partition, and the table read by FACTOR gives what the table made
+        from the rows on the coordinator gives."""
+        for d in ("xs", "xr"):
+            os.makedirs(os.path.join(self.work, d), exist_ok=True)
+        libs = "LIBNAME xs 'xs';\nLIBNAME xr 'xr';\n"
+        step = "CROSSPRODUCTS DATA=coord.survey OUT={}._MKXPX_;\n  BY grp;\n  VAR x1-x5;\nRUN;\n"
+        log, _ = self.run(libs + "OPTIONS SQLECHO=YES;\n" + step.format("xs"), "xpx_shards")
+        if "computed inside the database" not in log:
+            self.fail("crossproducts: not computed inside the database:\n" + log[-2000:])
+        self.aggregates_pushed(log, "crossproducts")
+        self.run(libs + "OPTIONS INDB=NO;\n" + step.format("xr"), "xpx_rows")
+        factor = "FACTOR DATA={}._MKXPX_ NFACTORS=2 ROTATE=VARIMAX;\n  BY grp;\n  VAR x1-x5;\nRUN;\n"
+        _, rows = self.run(libs + factor.format("xr"), "xpx_rows_read")
+        _, shards = self.run(libs + factor.format("xs"), "xpx_shards_read")
+        if not rows or not close(rows, shards, 1e-12):
+            self.fail("crossproducts: the shards' table differs from the one made from the rows")
 
     def crossproduct_tables_add_up(self):
         """Each server's part summarised where it lives (the shards through
@@ -151,7 +170,8 @@ def main():
         with pg_cluster.Clusters(3) as (shard1, shard2, coord):
             c = ShardChecks(zul, work, shard1, shard2, coord)
             c.load()
-            for check in (c.same_numbers_as_one_table, c.crossproduct_tables_add_up):
+            for check in (c.same_numbers_as_one_table, c.crossproducts_summed_by_shards,
+                          c.crossproduct_tables_add_up):
                 try:
                     check()
                 except Exception as e:  # a check that breaks is a failure, not the end

@@ -231,6 +231,45 @@ std::vector<double> firstRowShift(zul_table* data, const sqlgen::CrossRequest& q
   return shift;
 }
 
+// The quoted leaf partitions of a PostgreSQL partitioned table with a
+// foreign partition; none for any other table, or when the list cannot be
+// read whole (the table is then summed as one).
+std::vector<std::string> leafPartitions(zul_table* data, const sqlgen::CrossRequest& q) {
+  constexpr int kWidth = 300;  // two quoted names of at most 63 bytes, doubled quotes
+  std::vector<std::string> parts;
+  if (q.dialect != sqlgen::Dialect::kPostgres) return parts;
+  zul_table* t = queryTable(data, sqlgen::leafPartitionsQuery(q.from), "_ZPARTS_");
+  if (!t || t->input->nextByGroup() != 1) return parts;
+  try {
+    table::ReadList list(*t->input, 1);
+    list.bind(0, 1, true, kWidth);
+    double unused = 0;
+    char text[kWidth];
+    while (list.read(&unused, text)) {
+      std::string name(text, kWidth);
+      name.erase(name.find_last_not_of(' ') + 1);  // a quoted name never ends in a blank
+      parts.push_back(name);
+    }
+  } catch (const table::TableError&) {
+    parts.clear();
+  }
+  return parts;
+}
+
+// The aggregate statement of DATA=. A partitioned table spread over other
+// servers is summed partition by partition about its first usable row, so
+// that each foreign partition's aggregate runs whole on its server
+// (postgres_fdw does not send a join of rows with their means there).
+std::string crossproductSql(zul_table* data, const sqlgen::CrossRequest& q, bool& onePass) {
+  using sqlgen::ShiftKind;
+  const std::vector<std::string> parts = leafPartitions(data, q);
+  onePass = onePass || !parts.empty();
+  if (!parts.empty())
+    return sqlgen::partsCrossproductStatement(q, parts, ShiftKind::kConstant, firstRowShift(data, q));
+  if (onePass) return sqlgen::crossproductStatement(q, ShiftKind::kConstant, firstRowShift(data, q));
+  return sqlgen::crossproductStatement(q, ShiftKind::kMeans);
+}
+
 // The aggregate's row of the current group, in the order of CrossLayout.
 sqlgen::XpxGroup aggregateGroup(InputTable& t, int n) {
   const std::vector<std::string> names = sqlgen::crossColumnNames(n);
@@ -254,10 +293,8 @@ bool summariseInDatabase(zul_table* data, const Roles& r, OutputTable& out,
                          const std::string& dname) {
   InputTable& in = *data->input;
   const sqlgen::CrossRequest q = crossRequest(in, r);
-  const bool onePass = sqlPasses() == 1;
-  const std::string sql = onePass ? sqlgen::crossproductStatement(q, sqlgen::ShiftKind::kConstant,
-                                                                  firstRowShift(data, q))
-                                  : sqlgen::crossproductStatement(q, sqlgen::ShiftKind::kMeans);
+  bool onePass = sqlPasses() == 1;
+  const std::string sql = crossproductSql(data, q, onePass);
   zul_table* sums = queryTable(data, sql, "_ZSQL_");
   if (!sums) return false;
   InputTable& t = *sums->input;

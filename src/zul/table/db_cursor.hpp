@@ -35,7 +35,7 @@ class DbCursor : public ByGroupWalk<DbCursor> {
   int64_t rows = 0;
   std::vector<bool> valued;
   // Counts the rows, finds the widths of text columns and the columns
-  // that hold values: one aggregate query.
+  // that hold values: aggregate queries of at most 500 result columns.
   void scan();
   // Table TYPE, label and column labels from the catalogue table, when
   // the database has one.

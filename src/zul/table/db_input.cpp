@@ -99,43 +99,83 @@ DbCursor::~DbCursor() {
   }
 }
 
-// One aggregate query: the row count, the count of values per column,
-// the longest text of each text column, and (SQLite, where a column
-// without a declared type may hold anything) whether such a column holds
-// only numbers.
-void DbCursor::scan() {
-  const bool pg = conn_->dialect() == Dialect::PostgreSQL;
-  std::string sql = "SELECT count(*)";
-  for (const auto& d : dbColumns_) {
+namespace {
+
+// What the first look learns of one column: its count of values, the
+// longest text of a text column, and (SQLite, where a column without a
+// declared type may hold anything) how many of its values are text.
+enum class Fact { Count, Longest, Texts };
+struct Probe {
+  size_t col;
+  Fact fact;
+  std::string sql;
+};
+
+std::vector<Probe> columnProbes(const std::vector<db::DbColumn>& cols, bool pg) {
+  std::vector<Probe> probes;
+  for (size_t c = 0; c < cols.size(); ++c) {
+    const db::DbColumn& d = cols[c];
     const std::string q = Connection::quoteName(d.name);
-    sql += ", count(" + q + ")";
+    probes.push_back({c, Fact::Count, "count(" + q + ")"});
     // Widths are needed of text columns only; converting every number to
     // text would cost a pass of its own.
-    const bool text = d.kind == ColumnKind::Text;
-    sql += !text ? ", 0"
-           : pg  ? ", max(octet_length(" + q + "::text))"
-                 : ", max(length(CAST(" + q + " AS BLOB)))";
-    sql += pg ? ", 0" : ", sum(typeof(" + q + ") IN ('text','blob'))";
+    if (d.kind == ColumnKind::Text)
+      probes.push_back({c, Fact::Longest, pg ? "max(octet_length(" + q + "::text))"
+                                             : "max(length(CAST(" + q + " AS BLOB)))"});
+    if (!pg && d.declared.empty())
+      probes.push_back({c, Fact::Texts, "sum(typeof(" + q + ") IN ('text','blob'))"});
   }
-  sql += " FROM " + Connection::quoteName(table_);
-  auto r = conn_->query(sql);
-  if (!r->next()) return;
-  double n = 0;
-  parseNumber(r->text(0), n);
-  rows = static_cast<int64_t>(n);
+  return probes;
+}
+
+// A statement has at most 1664 result columns in PostgreSQL and 2000 in
+// SQLite; a wide table is looked at in several statements of this many.
+constexpr size_t kProbesPerStatement = 500;
+
+}  // namespace
+
+// Aggregate queries, all in the cursor's transaction: the row count, and
+// the facts of columnProbes() in statements of kProbesPerStatement.
+void DbCursor::scan() {
+  const bool pg = conn_->dialect() == Dialect::PostgreSQL;
+  const std::vector<Probe> probes = columnProbes(dbColumns_, pg);
+  std::vector<double> count(columns.size()), longest(columns.size()), texts(columns.size());
+  size_t at = 0;
+  do {
+    const size_t end = std::min(probes.size(), at + kProbesPerStatement - 1);
+    std::string sql = "SELECT count(*)";
+    for (size_t p = at; p < end; ++p) sql += ", " + probes[p].sql;
+    sql += " FROM " + Connection::quoteName(table_);
+    std::unique_ptr<db::RowStream> r;
+    try {
+      r = conn_->query(sql);
+    } catch (const TableError& e) {
+      throw TableError("Table " + display_ + " (" + std::to_string(dbColumns_.size()) +
+                       " columns) could not be looked at: " + e.what());
+    }
+    if (!r->next()) return;
+    double n = 0;
+    parseNumber(r->text(0), n);
+    rows = static_cast<int64_t>(n);
+    for (size_t p = at; p < end; ++p) {
+      const int field = static_cast<int>(p - at + 1);
+      if (r->isNull(field)) continue;
+      const Probe& pr = probes[p];
+      double& v = pr.fact == Fact::Count ? count[pr.col]
+                  : pr.fact == Fact::Longest ? longest[pr.col] : texts[pr.col];
+      parseNumber(r->text(field), v);
+    }
+    at = end;
+  } while (at < probes.size());
   valued.assign(columns.size(), false);
   for (size_t c = 0; c < columns.size(); ++c) {
-    double count = 0, longest = 0, texts = 0;
-    parseNumber(r->text(static_cast<int>(3 * c + 1)), count);
-    if (!r->isNull(static_cast<int>(3 * c + 2))) parseNumber(r->text(static_cast<int>(3 * c + 2)), longest);
-    if (!r->isNull(static_cast<int>(3 * c + 3))) parseNumber(r->text(static_cast<int>(3 * c + 3)), texts);
-    valued[c] = count > 0;
+    valued[c] = count[c] > 0;
     Column& col = columns[c];
-    if (!pg && dbColumns_[c].declared.empty() && count > 0 && texts == 0) {
+    if (!pg && dbColumns_[c].declared.empty() && count[c] > 0 && texts[c] == 0) {
       col.type = ColumnType::Numeric;  // an untyped SQLite column of numbers
       dbColumns_[c].kind = ColumnKind::Number;
     }
-    col.width = col.isCharacter() ? std::max(1, static_cast<int>(longest)) : 8;
+    col.width = col.isCharacter() ? std::max(1, static_cast<int>(longest[c])) : 8;
   }
 }
 
