@@ -175,6 +175,17 @@ void expectObliqueSolution(const RotationOutput& o, const Matrix& a, int p, int 
     }
 }
 
+// The rows of l divided by the row lengths of a (Kaiser normalisation).
+Matrix kaiserRows(const Matrix& l, const Matrix& a, int p, int m) {
+  Matrix rows(l.size());
+  for (int i = 0; i < p; ++i) {
+    double h = 0;
+    for (int j = 0; j < m; ++j) h += a[i + j * p] * a[i + j * p];
+    for (int j = 0; j < m; ++j) rows[i + j * p] = l[i + j * p] / std::sqrt(h);
+  }
+  return rows;
+}
+
 TEST(Rotation, TwoFactorOrthogonalCriteriaReachTheBestAngle) {
   const int p = kP2;
   const struct { int method; CfCoefficients k; } cases[] = {
@@ -229,22 +240,11 @@ TEST(Rotation, FourFactorSolutionsAreLocalOptima) {
         << c.method << " status " << o.status;
     expectMapsPattern(o, a, p, m);
     // The criterion is evaluated on the Kaiser-normalised rows.
-    Matrix rows(a.size());
-    for (int i = 0; i < p; ++i) {
-      double h = 0;
-      for (int j = 0; j < m; ++j) h += a[i + j * p] * a[i + j * p];
-      for (int j = 0; j < m; ++j) rows[i + j * p] = o.pattern[i + j * p] / std::sqrt(h);
-    }
+    const Matrix rows = kaiserRows(o.pattern, a, p, m);
     const double f0 = criterion(c.k, rows.data(), p, m);
     EXPECT_NEAR(f0, o.criterion, 1e-12 * std::fabs(f0));
     // Not worse than the unrotated start.
-    Matrix start(a.size());
-    for (int i = 0; i < p; ++i) {
-      double h = 0;
-      for (int j = 0; j < m; ++j) h += a[i + j * p] * a[i + j * p];
-      for (int j = 0; j < m; ++j) start[i + j * p] = a[i + j * p] / std::sqrt(h);
-    }
-    const double fStart = criterion(c.k, start.data(), p, m);
+    const double fStart = criterion(c.k, kaiserRows(a, a, p, m).data(), p, m);
     if (c.oblique) EXPECT_LE(f0, fStart) << c.method;
     else EXPECT_GE(f0, fStart) << c.method;
     for (int trial = 0; trial < 50; ++trial) {
@@ -298,12 +298,7 @@ TEST(Rotation, FourFactorSolutionsAreLocalOptima) {
 TEST(Rotation, KaiserNormalisationEqualsRotatingTheNormalisedRows) {
   const int p = 12, m = 4;
   const Matrix a = pattern4(p, m);
-  Matrix rows(a.size());
-  for (int i = 0; i < p; ++i) {
-    double h = 0;
-    for (int j = 0; j < m; ++j) h += a[i + j * p] * a[i + j * p];
-    for (int j = 0; j < m; ++j) rows[i + j * p] = a[i + j * p] / std::sqrt(h);
-  }
+  const Matrix rows = kaiserRows(a, a, p, m);
   const CfCoefficients varimax{0, 0, -1, double(p)};
   const RotationOutput kaiser = run(request(ZUL_METHOD_VARIMAX, varimax, ZUL_NORM_KAISER), a, p, m);
   const RotationOutput raw = run(request(ZUL_METHOD_VARIMAX, varimax, ZUL_NORM_RAW), rows, p, m);

@@ -22,6 +22,8 @@ import os
 import sys
 
 HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, HERE)
+from refmath import inverse  # noqa: E402
 
 
 def value(text):
@@ -87,21 +89,6 @@ def residuals(obs, nx, noint=False):
     for d, (x, c, f) in zip(design, obs):
         out.append(([x[i] - sum(b * v for b, v in zip(coef[i], d)) for i in range(nx)], c, f))
     return out, q
-
-
-def inverse(A):
-    n = len(A)
-    M = [list(row) + [1.0 if i == j else 0.0 for j in range(n)] for i, row in enumerate(A)]
-    for col in range(n):
-        pivot = max(range(col, n), key=lambda r: abs(M[r][col]))
-        M[col], M[pivot] = M[pivot], M[col]
-        d = M[col][col]
-        M[col] = [v / d for v in M[col]]
-        for r in range(n):
-            if r != col:
-                f = M[r][col]
-                M[r] = [a - f * b for a, b in zip(M[r], M[col])]
-    return [row[n:] for row in M]
 
 
 def partial_moments(obs, nx, vardef="DF", noint=False):

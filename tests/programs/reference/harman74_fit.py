@@ -13,6 +13,7 @@ import csv, json, math, os, sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from refmath import inverse
+from rotations import mat_mul as matmul, transpose
 
 rows = list(csv.reader(open(sys.argv[1])))
 corr = [[float(x) for x in r[2:]] for r in rows if r[0] == "CORR"]
@@ -47,15 +48,6 @@ m0 = measures(0, chi0, df0)
 m4 = measures(4, *published[4])
 print("k = 0 measures", m0)
 print("k = 4 measures", m4)
-
-
-def matmul(A, B):
-    Bt = list(zip(*B))
-    return [[sum(a * b for a, b in zip(r, c)) for c in Bt] for r in A]
-
-
-def transpose(A):
-    return [list(r) for r in zip(*A)]
 
 
 def em_uniquenesses(S, k, tol=1e-14, maxit=100000):

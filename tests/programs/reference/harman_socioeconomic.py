@@ -8,10 +8,10 @@ matrices for the inverse. The eigenvalues of R agree with the published
     python3 harman_socioeconomic.py ../extract_socioeconomics.csv
 prints every value; with --write it also writes the expected files of the
 extract_harman_* program tests beside this folder."""
-import json, math, os, sys
+import math, os, sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from refmath import csv_moments, eigen_rows, inverse, jacobi, plain_rows
+from refmath import csv_moments, eigen_rows, inverse, jacobi, plain_rows, write_expected
 
 names, data, mean, sd, cov, R = csv_moments(sys.argv[1])
 n, p = len(data), len(names)
@@ -65,18 +65,12 @@ print("covariance eigenvalues", ["%.6f" % v for v in vals4], "retained", k4)
 if "--write" not in sys.argv:
     sys.exit(0)
 
-here = os.path.dirname(os.path.abspath(__file__))
 SOURCE = ("Computed once by tests/programs/reference/harman_socioeconomic.py: plain Python, "
           "Jacobi eigen solver, Gauss-Jordan inverse; the eigenvalues of R agree with Harman's "
           "published 2.87331, 1.79666, 0.21483, 0.09993, 0.01527.")
 
-def write(name, obj):
-    with open(os.path.join(here, "..", name + ".expected.json"), "w") as f:
-        json.dump(obj, f, indent=1)
-        f.write("\n")
-
 pc = [[vecs[j][i] * math.sqrt(vals[j]) for j in range(2)] for i in range(p)]
-write("extract_harman_components", {
+write_expected("extract_harman_components", {
     "_source": SOURCE,
     "tolerance": {"absolute": 1e-9, "relative": 1e-9},
     "tables": [
@@ -100,7 +94,7 @@ pf = [[vecs2[j][i] * math.sqrt(vals2[j]) for j in range(2)] for i in range(p)]
 dom = [max(range(2), key=lambda j: (abs(pf[i][j]), -j)) for i in range(p)]
 order = sorted(range(p), key=lambda i: (dom[i], -pf[i][dom[i]], i))
 rms = math.sqrt(sum(x * x for row in pf for x in row) / (2 * p))
-write("extract_harman_smc", {
+write_expected("extract_harman_smc", {
     "_source": SOURCE + " Flag threshold = root mean square of the ten loadings.",
     "tolerance": {"absolute": 1e-9, "relative": 1e-9},
     "tables": [
@@ -117,7 +111,7 @@ write("extract_harman_smc", {
 })
 
 comm3 = [sum(x * x for x in load3[i]) for i in range(p)]
-write("extract_harman_harris", {
+write_expected("extract_harman_harris", {
     "_source": SOURCE,
     "tolerance": {"absolute": 1e-9, "relative": 1e-9},
     "tables": [
@@ -131,7 +125,7 @@ write("extract_harman_harris", {
 })
 
 comm4 = [sum(x * x for x in load4[i]) for i in range(p)]
-write("extract_harman_cov", {
+write_expected("extract_harman_cov", {
     "_source": SOURCE + " Covariances with divisor N - 1.",
     "tolerance": {"absolute": 1e-9, "relative": 1e-9},
     "tables": [

@@ -14,10 +14,10 @@ loops written out here.
     python3 iterated_socioeconomic.py ../extract_socioeconomics.csv
 prints the values; --write also writes the expected files of the
 iterated_* program tests beside this folder."""
-import json, math, os, sys
+import math, os, sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from refmath import csv_moments, jacobi
+from refmath import csv_moments, jacobi, write_expected
 
 names, data, mean, sd, cov, R = csv_moments(sys.argv[1])
 n, p = len(data), len(names)
@@ -60,16 +60,9 @@ print("  eigenvalues", ["%.10f" % v for v in al_vals])
 if "--write" not in sys.argv:
     sys.exit(0)
 
-here = os.path.dirname(os.path.abspath(__file__))
 SOURCE = ("Computed once by tests/programs/reference/iterated_socioeconomic.py: plain Python, "
           "Jacobi eigen solver, the fixed-point loop of iterated principal factors (and of "
           "alpha factoring) written out; its fixed point also minimises the ULS criterion.")
-
-
-def write(name, obj):
-    with open(os.path.join(here, "..", name + ".expected.json"), "w") as f:
-        json.dump(obj, f, indent=1)
-        f.write("\n")
 
 
 def communal_rows(h):
@@ -82,7 +75,7 @@ pc_vals, pc_vecs = jacobi(R)
 # Coefficient alpha of each factor: p (1 - 1/lambda) / (p - 1).
 coef = [p * (1 - 1 / al_vals[j]) / (p - 1) for j in range(2)]
 first = pr_passes[0]
-write("iterated_socioeconomic", {
+write_expected("iterated_socioeconomic", {
     "_source": SOURCE,
     "tolerance": {"absolute": 1e-8, "relative": 1e-8},
     "tables": [
@@ -104,7 +97,7 @@ write("iterated_socioeconomic", {
 })
 # ULS with HEYWOOD: the bounded minimum is the fixed point above, reached
 # by Newton steps to about 1e-7.
-write("uls_socioeconomic", {
+write_expected("uls_socioeconomic", {
     "_source": SOURCE,
     "tolerance": {"absolute": 1e-6, "relative": 1e-6},
     "tables": [

@@ -3,7 +3,9 @@ rotations for symmetric eigen problems (eigenvalues in decreasing order,
 each vector signed to a positive sum) and Gauss-Jordan inversion with
 partial pivoting; and the rows of the tables the expected files compare.
 Slow, simple and independent of zul."""
+import json
 import math
+import os
 
 
 def jacobi(A):
@@ -83,3 +85,11 @@ def csv_moments(path):
     cov = [[sum((r[i] - mean[i]) * (r[j] - mean[j]) for r in data) / (n - 1) for j in range(p)] for i in range(p)]
     sd = [math.sqrt(cov[i][i]) for i in range(p)]
     return names, data, mean, sd, cov, [[cov[i][j] / (sd[i] * sd[j]) for j in range(p)] for i in range(p)]
+
+
+def write_expected(name, obj):
+    """Writes NAME.expected.json beside the program tests, indented by one."""
+    here = os.path.dirname(os.path.abspath(__file__))
+    with open(os.path.join(here, "..", name + ".expected.json"), "w") as f:
+        json.dump(obj, f, indent=1)
+        f.write("\n")

@@ -9,11 +9,11 @@ Harman's 24 psychological tests (Harman 1976, table 7.4; N = 145) and the
 six ability tests (Smith and Stanley 1983; covariances, N = 112) are read
 from examples/. Principal factors: eigen decomposition of R with the prior
 communalities on its diagonal, loadings = vector * sqrt(eigenvalue)."""
-import csv, json, math, os, sys
+import csv, math, os, sys
 
 here = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, here)
-from refmath import eigen_rows, inverse, jacobi, plain_rows
+from refmath import eigen_rows, inverse, jacobi, plain_rows, write_expected
 
 examples = os.path.join(here, "..", "..", "..", "examples")
 
@@ -49,12 +49,6 @@ def smc(R):
     return [1 - 1 / inv[i][i] for i in range(len(R))]
 
 
-
-
-def write(name, obj):
-    with open(os.path.join(here, "..", name + ".expected.json"), "w") as f:
-        json.dump(obj, f, indent=1)
-        f.write("\n")
 
 
 SOURCE = "Computed once by tests/programs/reference/stored_matrices.py (plain Python, Jacobi eigen solver, Gauss-Jordan inverse)."
@@ -107,7 +101,7 @@ outstat = ([["MEAN", None] + [0] * 24, ["STD", None] + [1] * 24, ["N", None] + [
            + [["RESIDUAL", hn[i]] + hres[i] for i in P24]
            + [["PATTERN", fn[k]] + [hload[i][k] for i in P24] for k in range(4)]
            + [["SCORE", fn[k]] + [hB[i][k] for i in P24] for k in range(4)])
-write("stored_harman74", {
+write_expected("stored_harman74", {
     "_source": SOURCE + " Both steps must give the same numbers: the second reads the CORR rows of the first step's OUTSTAT= table, whose every row is checked.",
     "tolerance": {"absolute": 1e-9, "relative": 1e-9},
     "tables": [{"name": "NObs", "step": 0, "rows": [["N of the Input Table", 145], ["N for Significance Tests", 145]]}]
@@ -125,7 +119,7 @@ write("stored_harman74", {
     "log": ["no MEAN values; means of 0 are assumed", "no STD values; standard deviations of 1 are assumed"],
 })
 
-write("stored_ability", {
+write_expected("stored_ability", {
     "_source": SOURCE + " The covariances of examples/ability.csv turned into correlations.",
     "tolerance": {"absolute": 1e-9, "relative": 1e-9},
     "tables": [
@@ -166,7 +160,7 @@ svals, _ = jacobi(sR)
 uvals, _ = jacobi(uR)
 # Sums of squares about zero and about the mean, divisor N - 1 (VARDEF=DF):
 # what the UCORR table gives without NOINT once it is recentred.
-write("stored_roundtrip", {
+write_expected("stored_roundtrip", {
     "_source": SOURCE + " Eigenvalues of the correlations of the raw data about the mean (steps 0, 1, 3) and about zero (steps 2, 4).",
     "tolerance": {"absolute": 1e-9, "relative": 1e-9},
     "tables": [
@@ -190,7 +184,7 @@ with open(os.path.join(here, "..", "stored_socio_weight.csv"), "w") as f:
     f.write("WEIGHT,," + ",".join(str(k) for k in range(1, p + 1)) + "\n")
 hcomm = [sum(x * x for x in hload[i]) for i in range(24)]
 ivals, iload = principal_factors(hR, hcomm, 4)
-write("stored_input_rows", {
+write_expected("stored_input_rows", {
     "_source": SOURCE + " PRIORS=INPUT: the final communalities of the first Harman step as priors.",
     "tolerance": {"absolute": 1e-9, "relative": 1e-9},
     "tables": [

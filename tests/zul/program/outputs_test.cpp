@@ -25,6 +25,26 @@ namespace fs = std::filesystem;
 
 std::string wideTable();
 
+// Starts zul in dir on a step that runs for seconds on wideTable(), with
+// args before the program and standard error on errFd when given.
+pid_t startSlowStep(const fs::path& dir, const std::string& zul, std::vector<std::string> args,
+                    int errFd = -1) {
+  for (const char* a : {"--option", "THREADS=NO", "-e",
+                        "FACTOR DATA=wide OUTSTAT=st NFACTORS=20 METHOD=PRINIT PRIORS=SMC "
+                        "MAXITER=30000 CONVERGE=1e-15; RUN;"})
+    args.push_back(a);
+  std::vector<char*> argv{const_cast<char*>("zul")};
+  for (std::string& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  pid_t pid = ::fork();
+  if (pid == 0) {
+    if (::chdir(dir.c_str()) != 0 || (errFd >= 0 && ::dup2(errFd, STDERR_FILENO) < 0)) ::_exit(99);
+    ::execv(zul.c_str(), argv.data());
+    ::_exit(98);
+  }
+  return pid;
+}
+
 class Outputs : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -207,17 +227,9 @@ TEST_F(Outputs, AFailedGroupLeavesNoRows) {
 TEST_F(Outputs, AKilledRunsTemporariesAreRemovedByTheNextRun) {
   write("wide.csv", wideTable());
   write("r.html", "<p>an earlier report</p>\n");
-  pid_t pid = ::fork();
+  pid_t pid =
+      startSlowStep(dir_, zul_, {"--listing", "/dev/null", "--log", "/dev/null", "--html", "r.html"});
   ASSERT_GE(pid, 0);
-  if (pid == 0) {
-    if (::chdir(dir_.c_str()) != 0) ::_exit(99);
-    ::execl(zul_.c_str(), "zul", "--listing", "/dev/null", "--log", "/dev/null", "--html",
-            "r.html", "--option", "THREADS=NO", "-e",
-            "FACTOR DATA=wide OUTSTAT=st NFACTORS=20 METHOD=PRINIT PRIORS=SMC MAXITER=30000 "
-            "CONVERGE=1e-15; RUN;",
-            static_cast<char*>(nullptr));
-    ::_exit(98);
-  }
   auto hidden = [&] {
     std::vector<std::string> out;
     for (const auto& e : fs::directory_iterator(dir_))
@@ -316,17 +328,9 @@ TEST_F(Outputs, AnInterruptedRunLeavesNoTemporaryFiles) {
   write("r.html", "<p>an earlier report</p>\n");
   for (int sig : {SIGINT, SIGTERM}) {
     const std::string log = (dir_ / "log.txt").string();
-    pid_t pid = ::fork();
+    pid_t pid = startSlowStep(dir_, zul_, {"--log", log, "--listing", "/dev/null", "--json",
+                                           "r.json", "--html", "r.html"});
     ASSERT_GE(pid, 0);
-    if (pid == 0) {
-      if (::chdir(dir_.c_str()) != 0) ::_exit(99);
-      ::execl(zul_.c_str(), "zul", "--log", log.c_str(), "--listing", "/dev/null", "--json",
-              "r.json", "--html", "r.html", "--option", "THREADS=NO", "-e",
-              "FACTOR DATA=wide OUTSTAT=st NFACTORS=20 METHOD=PRINIT PRIORS=SMC MAXITER=30000 "
-              "CONVERGE=1e-15; RUN;",
-              static_cast<char*>(nullptr));
-      ::_exit(98);
-    }
     // The hidden file appears when the step opens OUTSTAT=, before the data
     // are read; then the analysis runs for seconds.
     auto temporary = [&] {
@@ -388,18 +392,9 @@ std::string stderrOfSlowStep(const fs::path& dir, const std::string& zul, bool t
     errFd = ::open((dir / "err.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   }
   if (errFd < 0) return "no stderr";
-  pid_t pid = ::fork();
-  if (pid == 0) {
-    if (::chdir(dir.c_str()) != 0 || ::dup2(errFd, STDERR_FILENO) < 0) ::_exit(99);
-    std::vector<const char*> args{"zul", "--listing", "/dev/null", "--option", "THREADS=NO"};
-    if (quiet) args.push_back("--quiet");
-    args.push_back("-e");
-    args.push_back("FACTOR DATA=wide NFACTORS=20 METHOD=PRINIT PRIORS=SMC MAXITER=30000 "
-                   "CONVERGE=1e-15; RUN;");
-    args.push_back(nullptr);
-    ::execv(zul.c_str(), const_cast<char* const*>(args.data()));
-    ::_exit(98);
-  }
+  std::vector<std::string> args{"--listing", "/dev/null"};
+  if (quiet) args.push_back("--quiet");
+  pid_t pid = startSlowStep(dir, zul, args, errFd);
   ::close(errFd);
   std::string text;
   auto until = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
