@@ -17,14 +17,17 @@
 # usage: bench/db_bench.sh [BUILD_DIR] [ROWS] [VARS]
 #   BUILD_DIR  a build with bin/zul (default: build-bench, as made by
 #              `make bench`); TIMEOUT=600 limits each run (seconds),
-#              REPEATS=2 the runs of each (the best is shown).
+#              REPEATS=2 the runs of each (the best is shown), RUNS=csv,row,indb,psql
+#              the kinds of run made (default all).
 set -euo pipefail
 
 . "$(dirname "$0")/bench_csv.sh"
 
-python3 - "$zul" "$root/tests/databases" "$csv" "$nvars" "${REPEATS:-2}" "${TIMEOUT:-600}" <<'PY'
+python3 - "$zul" "$root/tests/databases" "$csv" "$nvars" "${REPEATS:-2}" "${TIMEOUT:-600}" \
+  "${RUNS:-csv,row,indb,psql}" <<'PY'
 import os, resource, shutil, subprocess, sys, tempfile, time
-zul, pgdir, csv, nvars, repeats, limit = sys.argv[1:7]
+zul, pgdir, csv, nvars, repeats, limit, runs = sys.argv[1:8]
+runs = set(runs.split(","))
 nvars, repeats, limit = int(nvars), int(repeats), float(limit)
 sys.path.insert(0, pgdir)
 import pg_cluster
@@ -90,17 +93,21 @@ with pg_cluster.Cluster() as pg:
     pg.psql(f"COPY wide FROM '{csv}' WITH (FORMAT csv, HEADER true)")
     pg.psql("VACUUM ANALYZE wide")
     lib = f"LIBNAME pg POSTGRES '{pg.conninfo()}';\n"
-    show("csv NFACTORS=0", zul_run(f"FACTOR DATA='{csv}' NFACTORS=0 NOPRINT;\nRUN;\n", pg, 0))
-    show("csv NFACTORS=3 OUT= (CSV)",
-         zul_run(f"FACTOR DATA='{csv}' NFACTORS=3 NOPRINT OUT=scores;\nRUN;\n", pg, 0))
+    if "csv" in runs:
+        show("csv NFACTORS=0", zul_run(f"FACTOR DATA='{csv}' NFACTORS=0 NOPRINT;\nRUN;\n", pg, 0))
+        show("csv NFACTORS=3 OUT= (CSV)",
+             zul_run(f"FACTOR DATA='{csv}' NFACTORS=3 NOPRINT OUT=scores;\nRUN;\n", pg, 0))
     indb_cut = False
     for workers in (0, 2):
         tag = f"[parallel {'on' if workers else 'off'}]"
-        show(f"row NFACTORS=0 {tag}", zul_run(
-            lib + "OPTIONS INDB=NO;\nFACTOR DATA=pg.wide NFACTORS=0 NOPRINT;\nRUN;\n", pg, workers))
-        show(f"row NFACTORS=3 OUT=pg {tag}", zul_run(
-            lib + "OPTIONS INDB=NO;\nFACTOR DATA=pg.wide NFACTORS=3 NOPRINT OUT=pg.s_row;\nRUN;\n",
-            pg, workers))
+        if "row" in runs:
+            show(f"row NFACTORS=0 {tag}", zul_run(
+                lib + "OPTIONS INDB=NO;\nFACTOR DATA=pg.wide NFACTORS=0 NOPRINT;\nRUN;\n", pg, workers))
+            show(f"row NFACTORS=3 OUT=pg {tag}", zul_run(
+                lib + "OPTIONS INDB=NO;\nFACTOR DATA=pg.wide NFACTORS=3 NOPRINT OUT=pg.s_row;\nRUN;\n",
+                pg, workers))
+        if "indb" not in runs:
+            continue
         if indb_cut:
             print(f"indb NFACTORS=3 OUT=pg {tag}: not run (cut before)")
             continue
@@ -108,12 +115,13 @@ with pg_cluster.Cluster() as pg:
         show(f"indb NFACTORS=3 OUT=pg {tag}", r)
         indb_cut = r[0] is None
     out = os.path.join(work, "copy.csv")
-    show("psql \\copy wide TO a CSV file", best(
-        ["psql", "-X", "-q", "-h", pg.socket, "-U", pg.user, "-d", "postgres",
-         "-c", f"\\copy wide TO '{out}' WITH (FORMAT csv)"], pg))
-    show("psql \\copy wide TO a file (binary)", best(
-        ["psql", "-X", "-q", "-h", pg.socket, "-U", pg.user, "-d", "postgres",
-         "-c", f"\\copy wide TO '{out}' WITH (FORMAT binary)"], pg))
+    if "psql" in runs:
+        show("psql \\copy wide TO a CSV file", best(
+            ["psql", "-X", "-q", "-h", pg.socket, "-U", pg.user, "-d", "postgres",
+             "-c", f"\\copy wide TO '{out}' WITH (FORMAT csv)"], pg))
+        show("psql \\copy wide TO a file (binary)", best(
+            ["psql", "-X", "-q", "-h", pg.socket, "-U", pg.user, "-d", "postgres",
+             "-c", f"\\copy wide TO '{out}' WITH (FORMAT binary)"], pg))
 
 shutil.rmtree(work, ignore_errors=True)
 print(f"load average after: {' '.join(f'{x:.1f}' for x in os.getloadavg())}")

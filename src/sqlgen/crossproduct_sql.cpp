@@ -25,6 +25,9 @@ std::vector<std::string> byAliases(const CrossRequest& r, const std::string& tab
   return out;
 }
 
+// The end of a derived table: the fence that keeps it from being pulled up.
+std::string fenceOf(const CrossRequest& r) { return r.fenced ? fence(r.dialect) : std::string(); }
+
 // Variable i as a number: a date, time or timestamp counted from 1960.
 std::string variableValue(const CrossRequest& r, size_t i) {
   const std::string c = quoteIdentifier(r.variables[i]);
@@ -45,7 +48,7 @@ std::string observationView(const CrossRequest& r) {
   if (!r.weight.empty()) cols.push_back("cast(" + quoteIdentifier(r.weight) + " as double precision) as \"_w_\"");
   std::string sql = "(select " + joinList(cols) + " from " + r.from;
   if (!r.where.empty()) sql += " where (" + r.where + ")";
-  return sql + ") as \"_o_\"";
+  return sql + fenceOf(r) + ") as \"_o_\"";
 }
 
 // The status of each record: 0 used, 1 dropped for a missing value, 2 for
@@ -69,7 +72,7 @@ std::string statusView(const CrossRequest& r) {
   cols.push_back(status + " as \"_st_\"");
   cols.push_back((r.freq.empty() ? std::string("1") : truncated(d, "\"_f_\"")) + " as \"_fq_\"");
   cols.push_back((r.weight.empty() ? std::string("1") : std::string("\"_w_\"")) + " as \"_wt_\"");
-  return "(select " + joinList(cols) + " from " + observationView(r) + ") as \"_t_\"";
+  return "(select " + joinList(cols) + " from " + observationView(r) + fenceOf(r) + ") as \"_t_\"";
 }
 
 // The weighted means of the usable records of each group.
@@ -111,7 +114,7 @@ std::string deviationView(const CrossRequest& r, ShiftKind kind, const std::vect
     for (size_t k = 0; k < r.by.size(); ++k)
       sql += (k ? " and " : "") + sameValue(r.dialect, "\"_t_\"." + alias("b", k), "\"_m_\"." + alias("b", k));
   }
-  return sql + ") as \"_d_\"";
+  return sql + fenceOf(r) + ") as \"_d_\"";
 }
 
 
@@ -177,6 +180,48 @@ std::string aggregate(const CrossRequest& r, ShiftKind kind, const std::vector<d
   return "select " + joinList(cols) + " from " + deviationView(r, kind, shift) + groupBy(r);
 }
 
+// A part's sums over its usable records. The status is tested once, in the
+// where clause, so that the statement stays a plain aggregate of the part
+// (run whole by the server that keeps it) without each crossproduct
+// repeating the test of every variable; the record counts come from
+// recordCounts().
+std::string usableSums(const CrossRequest& r, ShiftKind kind, const std::vector<double>& shift) {
+  const size_t n = r.variables.size();
+  std::vector<std::string> e = {"count(*)", "coalesce(sum(\"_fq_\"), 0)",
+                                "coalesce(sum(\"_fq_\" * \"_wt_\"), 0)"};
+  std::vector<std::string> dev;
+  for (size_t i = 0; i < n; ++i) {
+    const std::string h = shiftOf(r, kind, shift, i);
+    e.push_back(h);
+    dev.push_back("(" + alias("x", i) + " - " + h + ")");
+  }
+  for (size_t i = 0; i < n; ++i) e.push_back("coalesce(sum(\"_fq_\" * \"_wt_\" * " + dev[i] + "), 0)");
+  for (size_t i = 0; i < n; ++i)
+    for (size_t j = 0; j <= i; ++j)
+      e.push_back("coalesce(sum(\"_fq_\" * \"_wt_\" * " + dev[i] + " * " + dev[j] + "), 0)");
+  e.insert(e.end(), 5, "0");
+  const std::vector<std::string> names = crossColumnNames(static_cast<int>(n));
+  std::vector<std::string> cols = byColumns(r);
+  for (size_t c = 0; c < names.size(); ++c) cols.push_back(e[c] + " as " + quoteIdentifier(names[c]));
+  return "select " + joinList(cols) + " from " + statusView(r) + " where \"_st_\" = 0" + groupBy(r);
+}
+
+// A part's counts of records read, dropped and their frequencies, with
+// zeros for its sums.
+std::string recordCounts(const CrossRequest& r, ShiftKind kind, const std::vector<double>& shift) {
+  const size_t n = r.variables.size();
+  const std::vector<std::string> all = crossAggregates(n);
+  const std::vector<std::string> names = crossColumnNames(static_cast<int>(n));
+  std::vector<std::string> cols = byColumns(r);
+  for (size_t c = 0; c < names.size(); ++c) {
+    std::string e = "0";
+    if (c + 5 >= names.size()) e = all[c];
+    else if (c >= 3 && c < 3 + n) e = shiftOf(r, kind, shift, c - 3);
+    cols.push_back(e + " as " + quoteIdentifier(names[c]));
+  }
+  return "select " + joinList(cols) + " from " + statusView(r) + groupBy(r);
+}
+
 // The BY columns of a result, by their own (quoted) names.
 std::vector<std::string> quotedBy(const CrossRequest& r) {
   std::vector<std::string> out;
@@ -199,7 +244,9 @@ std::string partsCrossproductStatement(const CrossRequest& r, const std::vector<
   for (size_t k = 0; k < parts.size(); ++k) {
     CrossRequest part = r;
     part.from = parts[k];
-    all += (k ? " union all " : "") + aggregate(part, kind, shift);
+    part.fenced = false;
+    all += (k ? " union all " : "") + usableSums(part, kind, shift) + " union all " +
+           recordCounts(part, kind, shift);
   }
   const std::vector<std::string> by = quotedBy(r);
   std::vector<std::string> cols = by;

@@ -57,6 +57,11 @@ struct CrossRequest {
   std::vector<std::string> by;         // BY columns, unquoted names
   std::string freq;                    // FREQ column, or empty
   std::string weight;                  // WEIGHT column, or empty
+  // The derived tables end with the dialect's fence (dialect.hpp), so
+  // that each row's values are computed once. Off only where the whole
+  // aggregate must stay one plain query over the table (a part on another
+  // server: its aggregate is sent there only when it reads the table itself).
+  bool fenced = true;
 };
 
 enum class ShiftKind { kMeans, kConstant, kZero };

@@ -100,6 +100,8 @@ std::string secondsSince1960(Dialect d, std::string_view column) {
          secondsOfDay(d, column);
 }
 
+std::string fence(Dialect d) { return d == Dialect::kPostgres ? " offset 0" : " limit -1 offset 0"; }
+
 const char* dialectName(Dialect d) { return d == Dialect::kPostgres ? "PostgreSQL" : "SQLite"; }
 
 }  // namespace sqlgen

@@ -57,6 +57,16 @@ std::string daysSince1960(Dialect d, std::string_view column);
 std::string secondsOfDay(Dialect d, std::string_view column);
 std::string secondsSince1960(Dialect d, std::string_view column);
 
+// The end of a derived table that the planner must keep as it stands:
+// " offset 0" (PostgreSQL) or " limit -1 offset 0" (SQLite; it flattens
+// no subquery with an offset). A derived table the planner pulls up into
+// its query has each of its column expressions copied wherever the column
+// is used: a record's status (a test of every variable) used by each of
+// n(n+1)/2 crossproducts makes a statement whose size, planning time and
+// work per row grow like n^3. Kept apart, each row's values are computed
+// once and still stream (neither database materialises such a subquery).
+std::string fence(Dialect d);
+
 // The database's name, for messages and traces.
 const char* dialectName(Dialect d);
 

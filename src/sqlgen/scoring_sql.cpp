@@ -223,9 +223,11 @@ std::string scoringStatement(const ScoringSpec& s) {
   const bool q = !s.partialNames.empty();
   std::string sql = insertColumns(s) + outerSelect(s);
   if (q) sql += middleView(s);
+  // Fenced views: each standardised value (and residual) is computed once
+  // per row, not once in every score that uses it.
   sql += innerView(s);
-  sql += ") as _view1_";
-  if (q) sql += ") as _view2_";
+  sql += fence(s.dialect) + ") as _view1_";
+  if (q) sql += fence(s.dialect) + ") as _view2_";
   return sql + ";";
 }
 

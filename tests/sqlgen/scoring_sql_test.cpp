@@ -65,7 +65,7 @@ TEST(ScoringSql, ScoresWrittenByTheStatementEqualTheLinearCombination) {
   EXPECT_TRUE(has(sql, " cast(0 as double precision) as \"f3\""));
   EXPECT_TRUE(has(sql, "\"_v0_\" * 0.25 + \"_v1_\" as \"f1\""));  // coefficient 1: the bare alias
   EXPECT_TRUE(has(sql, "(nullif(nullif(cast(\"x3\" as double precision), 9e999), -9e999)) as \"_v2_\""));  // mean 0, scale 1
-  EXPECT_TRUE(has(sql, " where ((\"g\"='O''Brien'))) as _view1_;"));
+  EXPECT_TRUE(has(sql, " where ((\"g\"='O''Brien')) limit -1 offset 0) as _view1_;"));
   // An infinite value is missing: its row's scores are null, not infinite.
   db.exec("delete from o");
   db.exec("insert into t values (9, 'O''Brien', 9e999, 1, 1, 0)");
@@ -108,6 +108,46 @@ TEST(ScoringSql, TextRulesForAbsentMeansMissingValuesAndBlankGroups) {
   EXPECT_FALSE(has(c, "is null"));
 }
 
+// n inputs, n partials and n scores with every coefficient set: the
+// statement's compiled size in SQLite (one "explain" row per instruction).
+double compiledScoringSize(size_t n) {
+  SqliteDb db;
+  ScoringSpec s;
+  s.inputTable = "\"t\"";
+  s.outputTable = "\"o\"";
+  std::string in, out;
+  for (size_t i = 0; i < n; ++i) {
+    const std::string k = std::to_string(i);
+    s.inputNames.push_back("x" + k);
+    s.partialNames.push_back("p" + k);
+    s.outputNames.push_back("f" + k);
+    s.residualNames.push_back("r" + k);
+    in += (i ? ", " : "") + ("x" + k + " real, p" + k + " real");
+    out += (i ? ", " : "") + ("f" + k + " real, r" + k + " real");
+    s.inputMean.push_back(1.5);
+    s.inputStd.push_back(2.5);
+    s.partialMean.push_back(0.5);
+    s.partialStd.push_back(3.5);
+    s.condStd.push_back(0.75);
+    s.prsq.push_back(0.5);
+  }
+  s.partial.assign(n * n, 0.125);
+  s.score.assign(n * n, 0.25);
+  db.exec("create table t (" + in + ")");
+  db.exec("create table o (" + out + ")");
+  std::string sql = scoringStatement(s);
+  sql.pop_back();  // the ";"
+  return static_cast<double>(db.rows("explain " + sql).size());
+}
+
+TEST(ScoringSql, CompiledStatementGrowsAsTheCoefficients) {
+  // n scores of n residuals of n partials each: pulled up into the scores,
+  // every residual would be written out in each score (n^3); computed once
+  // per row, the statement grows as its n^2 coefficients (ratio 4).
+  const double small = compiledScoringSize(10), large = compiledScoringSize(20);
+  EXPECT_LT(large / small, 5.0) << small << " -> " << large;
+}
+
 TEST(ScoringSql, PartialVariablesGiveResidualsAndScoresOfResiduals) {
   SqliteDb db;
   makeInput(db);
@@ -129,7 +169,7 @@ TEST(ScoringSql, PartialVariablesGiveResidualsAndScoresOfResiduals) {
   const std::string sql = scoringStatement(s);
   EXPECT_TRUE(has(sql, " ( (\"_v0_\" - (0.4 * \"_p0_\") ) / 0.9) as \"_r0_\""));
   EXPECT_TRUE(has(sql, " cast(0 as double precision) as \"_r1_\""));
-  EXPECT_TRUE(has(sql, ") as _view1_) as _view2_;"));
+  EXPECT_TRUE(has(sql, " limit -1 offset 0) as _view1_ limit -1 offset 0) as _view2_;"));
   db.exec(sql);
   const auto rows = db.rows("select id, r1, r2, f1, f2 from o order by id");
   ASSERT_EQ(rows.size(), 4u);
