@@ -183,12 +183,8 @@ def main():
         with pg_cluster.Cluster() as cluster:
             c = XpxChecks(zul, work, cluster)
             c.load()
-            for check in (c.tables_equal_the_rows, c.parts_add_up, c.refusals,
-                          c.large_means_passes):
-                try:
-                    check()
-                except Exception as e:  # a check that breaks is a failure, not the end
-                    c.fail(f"{check.__name__}: {e}")
+            pg_cluster.run_checks(c, (c.tables_equal_the_rows, c.parts_add_up, c.refusals,
+                                      c.large_means_passes))
     except pg_cluster.ClusterError as e:
         print("FAIL:", e)
         return 1

@@ -647,18 +647,14 @@ def main():
             c = InDatabaseChecks(zul, work, cluster)
             c.put_cases = sys.argv[3] if len(sys.argv) > 3 else None
             c.load()
-            for check in (c.same_analysis_everywhere, c.dates_times_timestamps, c.awkward_text_copied,
-                          c.stopped_step_leaves_nothing, c.no_rows_no_table,
-                          c.no_output_over_input,
-                          c.password_never_shown, c.labels_and_type_kept, c.binary_numbers,
-                          c.same_as_row_path, c.wide_table, c.very_wide_table, c.many_variables, c.sqlite_types_probed,
-                          c.dates_summed_in_database, c.failed_aggregate_still_commits, c.put_functions,
-                          c.large_means, c.partial_takes_row_path,
-                          c.stopped_insert_leaves_nothing, c.groups_read_again_mid_stream):
-                try:
-                    check()
-                except Exception as e:  # a check that breaks is a failure, not the end
-                    c.fail(f"{check.__name__}: {e}")
+            pg_cluster.run_checks(c, (c.same_analysis_everywhere, c.dates_times_timestamps, c.awkward_text_copied,
+                                      c.stopped_step_leaves_nothing, c.no_rows_no_table,
+                                      c.no_output_over_input,
+                                      c.password_never_shown, c.labels_and_type_kept, c.binary_numbers,
+                                      c.same_as_row_path, c.wide_table, c.very_wide_table, c.many_variables, c.sqlite_types_probed,
+                                      c.dates_summed_in_database, c.failed_aggregate_still_commits, c.put_functions,
+                                      c.large_means, c.partial_takes_row_path,
+                                      c.stopped_insert_leaves_nothing, c.groups_read_again_mid_stream))
     except pg_cluster.ClusterError as e:
         print("FAIL:", e)
         return 1

@@ -171,12 +171,8 @@ def main():
         with pg_cluster.Clusters(3) as (shard1, shard2, coord):
             c = ShardChecks(zul, work, shard1, shard2, coord)
             c.load()
-            for check in (c.same_numbers_as_one_table, c.crossproducts_summed_by_shards,
-                          c.crossproduct_tables_add_up):
-                try:
-                    check()
-                except Exception as e:  # a check that breaks is a failure, not the end
-                    c.fail(f"{check.__name__}: {e}")
+            pg_cluster.run_checks(c, (c.same_numbers_as_one_table, c.crossproducts_summed_by_shards,
+                                      c.crossproduct_tables_add_up))
     except (pg_cluster.ClusterError, RuntimeError) as e:
         print("FAIL:", e)
         return 1

@@ -140,3 +140,13 @@ class Clusters:
     def __exit__(self, *exc):
         self.stop()
         return False
+
+
+def run_checks(checker, checks):
+    """Runs every check; one that breaks is a failure of its own, not the
+    end of the others."""
+    for check in checks:
+        try:
+            check()
+        except Exception as e:
+            checker.fail(f"{check.__name__}: {e}")
