@@ -115,30 +115,36 @@ TEST(HarrisComponents, EigenvalueIsTheSumOfSignalToNoiseRatios) {
 }
 
 // PRINIT and ALPHA from the squared multiple correlations, pass after
-// pass (passMatrix, eigenvalues, k vectors, communalitiesFromVectors) as
-// the extraction runs them: both reach the model's communalities l_i^2,
-// where the fit is exact.
-std::vector<double> iterate(bool alpha, int passes) {
+// pass as the extraction runs them: both reach the model's communalities
+// l_i^2, where the fit is exact, and report convergence with one history
+// row per pass; the loadings are then l (up to sign).
+IteratedResult iterate(bool alpha) {
   const int p = 4;
   const std::vector<double> r = oneFactorR(kLoadings);
-  std::vector<double> work(10 * p), h(p), w(p, 1.0), matrix(packedSize(p)), lambda(p), z(p);
+  std::vector<double> work(10 * p), h(p), w(p, 1.0), matrix(packedSize(p));
   std::vector<double> a = r;
   EXPECT_EQ(kernels::sweepInvert(p, a.data(), work.data(), 0, nullptr, 1e-8), 0);
   for (int i = 0; i < p; ++i) h[i] = 1.0 - 1.0 / a[packedIndex(i, i)];
-  for (int pass = 0; pass < passes; ++pass) {
-    passMatrix(p, alpha, r.data(), h.data(), w.data(), matrix.data(), work.data());
-    kernels::zeigen(p, matrix.data(), lambda.data(), 0, nullptr, work.data());
-    kernels::zeigvec(p, 1, matrix.data(), lambda.data(), z.data(), work.data());
-    communalitiesFromVectors(p, 1, lambda.data(), z.data(), w.data(), h.data());
-  }
-  return h;
+  passMatrix(p, alpha, r.data(), h.data(), w.data(), matrix.data(), work.data());
+  const IteratedInputs in{.p = p, .alpha = alpha, .saved = r.data(), .priors = h.data(),
+                          .weights = w.data(), .maxIter = 5000, .convergence = 1e-12};
+  return iteratedPasses(in, principalEigenvalues(p, matrix.data(), nullptr), 1);
 }
 
 TEST(IteratedFactors, PrinitAndAlphaReachTheExactCommunalities) {
   for (const bool alpha : {false, true}) {
-    const std::vector<double> h = iterate(alpha, 3000);
-    for (size_t i = 0; i < kLoadings.size(); ++i)
-      EXPECT_NEAR(h[i], kLoadings[i] * kLoadings[i], 1e-9) << (alpha ? "ALPHA " : "PRINIT ") << i;
+    const IteratedResult result = iterate(alpha);
+    EXPECT_TRUE(result.converged);
+    EXPECT_FALSE(result.heywoodEnded);
+    ASSERT_FALSE(result.passes.empty());
+    EXPECT_TRUE(result.passes.back().hasRow);
+    EXPECT_LT(result.passes.back().change, 1e-12);
+    for (size_t i = 0; i < kLoadings.size(); ++i) {
+      const double l2 = kLoadings[i] * kLoadings[i];
+      EXPECT_NEAR(result.communalities[i], l2, 1e-9) << (alpha ? "ALPHA " : "PRINIT ") << i;
+      EXPECT_EQ(result.priors[i], result.communalities[i]);
+      if (!alpha) EXPECT_NEAR(std::fabs(result.loadings[i]), kLoadings[i], 1e-8) << i;
+    }
   }
 }
 
