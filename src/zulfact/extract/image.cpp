@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -24,8 +23,6 @@ namespace zulfact {
 using kernels::quadForm;
 using kernels::packedIndex;
 using kernels::packedSize;
-using kernels::zeigen;
-using kernels::zeigvec;
 using kernels::luFactor;
 using kernels::luSolve;
 
@@ -133,81 +130,106 @@ int imageCoefficients(int p, double* r, double* w, double* smc, char* flags, dou
   return unsweepable;
 }
 
+ImageCovariance imageCovariance(int p, const double* corr, double singularity,
+                                const SweepPivot& sweep) {
+  ImageCovariance out;
+  const size_t packed = packedSize(p);
+  std::vector<double> swept(corr, corr + packed);
+  std::vector<char> flags(static_cast<size_t>(p));
+  std::vector<double> ones(static_cast<size_t>(p)), work(static_cast<size_t>(p));
+  out.coefficients.resize(static_cast<size_t>(p) * p);
+  out.smc.resize(static_cast<size_t>(p));
+  out.imageCov.resize(packed);
+  out.unsweepable = imageCoefficients(p, swept.data(), out.coefficients.data(), out.smc.data(),
+                                      flags.data(), ones.data(), singularity, sweep);
+  quadForm(corr, p, out.coefficients.data(), p, out.imageCov.data(), work.data(), false);
+  return out;
+}
+
+ImageLoadings imageLoadings(const PrincipalEigen& eigen, int k, const double* weights,
+                            const std::vector<double>& coefficients) {
+  ImageLoadings out;
+  out.factors = principalLoadings(eigen, k, weights);
+  out.loadings = out.factors.loadings;
+  out.solved = solveForLoadings(eigen.p, k, coefficients.data(), out.loadings.data());
+  return out;
+}
+
+namespace {
+
+// The pool holds the working blocks of the analysis; asking for them up
+// front keeps the run's memory limit (1016, message 180/91) in force.
+void reserveImageBlocks(ProcState& ps, int p) {
+  PoolArray copy(ps, 0.5 * p * (p + 1.0)), w(ps, static_cast<double>(p) * p);
+}
+
+void printImageCoefficients(ProcState& ps, const ImageCovariance& image) {
+  const int p = ps.opt.nVars;
+  VectorTable t;
+  t.name = "MultipleCorr";
+  t.title = titleLine(msg::kSmcTitle, {});
+  t.nRows = p;
+  t.columns.push_back({"SMC", "", ps.priorCommunalities});
+  printVectorTable(ps, t);
+  printMatrixTable(ps, {.storage = 'R', .values = image.coefficients.data(), .nRows = p,
+                        .nCols = p, .rowLabels = 'V', .colLabels = 'V', .title = kTitleImageCoef,
+                        .name = "ImageCoef"});
+  printMatrixTable(ps, {.storage = 'S', .values = image.imageCov.data(), .nRows = p, .nCols = p,
+                        .rowLabels = 'V', .colLabels = 'V', .title = kTitleImageCov,
+                        .name = "ImageCov", .role = MatrixRole::Correlation});
+}
+
+void printImageFactors(ProcState& ps, const ImageLoadings& solution, int k) {
+  const int p = ps.opt.nVars;
+  if (ps.opt.flags.eigenvectors)
+    printMatrixTable(ps, {.storage = 'C', .values = solution.factors.vectors.data(), .nRows = p,
+                          .nCols = k, .rowLabels = 'V', .colLabels = 'F',
+                          .title = kTitleEigenvectors, .name = "Eigenvectors",
+                          .role = MatrixRole::Loadings});
+  printMatrixTable(ps, {.storage = 'C', .values = solution.factors.loadings.data(), .nRows = p,
+                        .nCols = k, .rowLabels = 'V', .colLabels = 'F',
+                        .title = kTitleImageFactors, .name = "ImageFactors",
+                        .role = MatrixRole::Loadings});
+}
+
+}  // namespace
+
 void imageExtract(ProcState& ps) {
-  Host& h = host();
   const int p = ps.opt.nVars;
   if (p < 1) return;
-  double* r = ps.corrMatrix;
   const bool printing = ps.sink != nullptr;
 
-  // 1. The inverse correlation matrix (the priors are always SMC here),
+  // The inverse correlation matrix (the priors are always SMC here),
   // shown with PRINT; 112 when R is singular.
   inverseCorrelations(ps);
-  std::copy_n(ps.groupCorr, packedSize(p), r);
-
-  // 2, 3. A copy of R, then the coefficients by sweeping.
-  const double packedCount = 0.5 * p * (p + 1.0);
-  PoolArray copy(ps, packedCount), w(ps, static_cast<double>(p) * p);
-  std::memcpy(copy.get(), r, sizeof(double) * static_cast<size_t>(packedCount));
-  std::vector<char> flags(static_cast<size_t>(p));
-  std::vector<double> ones(static_cast<size_t>(p));
+  reserveImageBlocks(ps, p);
   const SweepPivot hostSweep = [](double* a, int k, int n, char* f, const double* scale,
                                   double singular) { host().sweep(a, k, n, f, scale, singular); };
-  const int unsweepable = imageCoefficients(p, r, w.get(), ps.priorCommunalities, flags.data(),
-                                            ones.data(), ps.opt.singularity, hostSweep);
-  if (unsweepable > 0) h.message(msg::kImageUnsweepable);
+  const ImageCovariance image = imageCovariance(p, ps.groupCorr, ps.opt.singularity, hostSweep);
+  if (image.unsweepable > 0) host().message(msg::kImageUnsweepable);
+  std::copy(image.smc.begin(), image.smc.end(), ps.priorCommunalities);
+  std::copy(image.imageCov.begin(), image.imageCov.end(), ps.corrMatrix);
+  if (printing) printImageCoefficients(ps, image);
+  writeImageRows(ps, image.coefficients.data(), ps.corrMatrix);
 
-  // 4.
-  if (printing) {
-    VectorTable t;
-    t.name = "MultipleCorr";
-    t.title = titleLine(msg::kSmcTitle, {});
-    t.nRows = p;
-    t.columns.push_back({"SMC", "", ps.priorCommunalities});
-    printVectorTable(ps, t);
-    printMatrixTable(ps, {.storage = 'R', .values = w.get(), .nRows = p, .nCols = p,
-                          .rowLabels = 'V', .colLabels = 'V', .title = kTitleImageCoef,
-                          .name = "ImageCoef"});
-  }
-
-  // 5. G = W R W' from the copy of R into corrMatrix.
-  quadForm(copy.get(), p, w.get(), p, r, ps.scaleVector, false);
-  if (printing)
-    printMatrixTable(ps, {.storage = 'S', .values = r, .nRows = p, .nCols = p, .rowLabels = 'V',
-                          .colLabels = 'V', .title = kTitleImageCov, .name = "ImageCov",
-                          .role = MatrixRole::Correlation});
-
-  // 6.
-  writeImageRows(ps, w.get(), r);
-
-  // 7, 8.
   imageWeights(ps);
-  const bool weighted = ps.opt.flags.weighted;
-  if (weighted) weightMatrix(p, r, ps.varWeights, ps.scaleVector);
-  eigenNote(zeigen(p, r, ps.eigenvalues, 0, nullptr, ps.scaleVector), ps.sink);
-  zeroTinyEigenvalues(ps);
+  const double* weights = ps.opt.flags.weighted ? ps.varWeights : nullptr;
+  const PrincipalEigen eigen = principalEigenvalues(p, ps.corrMatrix, weights);
+  eigenNote(eigen.code, ps.sink);
+  std::copy(eigen.eigenvalues.begin(), eigen.eigenvalues.end(), ps.eigenvalues);
   if (printing)
     printEigenvalueTable(ps, requiredText(ps.opt.flags.covariance ? msg::kImageEigenCovTitle
-                                                              : msg::kImageEigenTitle));
+                                                                  : msg::kImageEigenTitle));
 
-  // 9, 10.
   decideImageFactorCount(ps);
   const int k = ps.factorsRetained;
   if (k < 1) return;
-  eigenNote(zeigvec(p, k, r, ps.eigenvalues, ps.loadings, ps.scaleVector), ps.sink);
-  if (ps.opt.flags.eigenvectors && printing)
-    printMatrixTable(ps, {.storage = 'C', .values = ps.loadings, .nRows = p, .nCols = k,
-                          .rowLabels = 'V', .colLabels = 'F', .title = kTitleEigenvectors,
-                          .name = "Eigenvectors", .role = MatrixRole::Loadings});
-  vectorsToLoadings(p, k, ps.eigenvalues, weighted ? ps.varWeights : nullptr, ps.loadings);
-  if (printing)
-    printMatrixTable(ps, {.storage = 'C', .values = ps.loadings, .nRows = p, .nCols = k,
-                          .rowLabels = 'V', .colLabels = 'F', .title = kTitleImageFactors,
-                          .name = "ImageFactors", .role = MatrixRole::Loadings});
-
-  // 11.
-  if (!solveForLoadings(p, k, w.get(), ps.loadings)) {
-    h.message(msg::kImageCoefSingular);
+  const ImageLoadings solution = imageLoadings(eigen, k, weights, image.coefficients);
+  eigenNote(solution.factors.code, ps.sink);
+  if (printing) printImageFactors(ps, solution, k);
+  std::copy(solution.loadings.begin(), solution.loadings.end(), ps.loadings);
+  if (!solution.solved) {
+    host().message(msg::kImageCoefSingular);
     raiseCode(ps, kCodeNoData);
     ps.factorsRetained = 0;
     failGroupRows();

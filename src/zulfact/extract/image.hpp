@@ -5,7 +5,9 @@
 #pragma once
 
 #include <functional>
+#include <vector>
 
+#include "zulfact/extract/principal.hpp"
 #include "zulfact/state/proc_state.hpp"
 
 namespace zulfact {
@@ -36,5 +38,31 @@ using SweepPivot = std::function<void(double* a, int k, int n, char* flags, cons
 // coefficients set to 0 because their variable could not be swept.
 int imageCoefficients(int p, double* r, double* w, double* smc, char* flags, double* ones,
                       double singularity, const SweepPivot& sweep);
+
+// The image covariance of the packed correlation matrix corr of order p:
+// the coefficients W (p x p, row i contiguous), the squared multiple
+// correlations, G = W R W' (packed) and the number of coefficients set to
+// 0 because their variable could not be swept.
+struct ImageCovariance {
+  std::vector<double> coefficients;
+  std::vector<double> smc;
+  std::vector<double> imageCov;
+  int unsweepable = 0;
+};
+ImageCovariance imageCovariance(int p, const double* corr, double singularity,
+                                const SweepPivot& sweep);
+
+// The first k image factors from the eigen decomposition of G (weighted
+// when weights are given; see principalEigenvalues): the eigenvectors, the
+// image factor loadings, and the loadings finally reported, the solutions
+// x of W x = a for every image factor a. solved is false when W is
+// singular (the final loadings are then meaningless).
+struct ImageLoadings {
+  PrincipalLoadings factors;
+  std::vector<double> loadings;
+  bool solved = false;
+};
+ImageLoadings imageLoadings(const PrincipalEigen& eigen, int k, const double* weights,
+                            const std::vector<double>& coefficients);
 
 }  // namespace zulfact

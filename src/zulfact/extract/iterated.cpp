@@ -29,7 +29,6 @@ namespace {
 
 std::size_t packedSize(int p) { return static_cast<std::size_t>(p) * (p + 1) / 2; }
 
-// r_ij <- s_i r_ij s_j with s_i = sqrt(max(0, w_i)), diagonal included.
 // Coefficient alpha of each retained factor, as a table titled by 180/76.
 void printAlphaCoefficients(ProcState& ps) {
   const int k = ps.factorsRetained;
@@ -77,79 +76,185 @@ double coefficientAlpha(int p, double lambda) {
   return p * (1.0 - 1.0 / std::max(kZeroTolerance, lambda)) / (p - 1);
 }
 
+namespace {
+
+// A result code of the eigen solver that ends the run (see eigenNote): the
+// passes stop there so that nothing after it is computed for nothing.
+bool eigenEndsRun(int code) {
+  if (code == 98 || code == 99) return true;
+  const int c = code < -99 ? code + 100 : code;
+  return c < 0 && -c / 10 >= 3;
+}
+
+// The pass matrix and its eigen solution. The first pass reuses the
+// decomposition the number of factors was decided from (its eigenvalues
+// already cleaned of negligible ones).
+void solvePass(const IteratedInputs& in, const PrincipalEigen* first, int k,
+               IteratedResult& out, IteratedPass& row, std::vector<double>& work) {
+  const int p = in.p;
+  passMatrix(p, in.alpha, in.saved, out.communalities.data(), out.weights.data(),
+             out.lastMatrix.data(), work.data());
+  std::vector<double> matrix;
+  if (first != nullptr) {
+    matrix = first->reduced;
+    work = first->work;
+    out.eigenvalues = first->eigenvalues;
+  } else {
+    matrix = out.lastMatrix;
+    row.valuesCode = zeigen(p, matrix.data(), out.eigenvalues.data(), 0, nullptr, work.data());
+  }
+  row.vectorsCode =
+      zeigvec(p, k, matrix.data(), out.eigenvalues.data(), out.vectors.data(), work.data());
+}
+
+// New estimates from the pass's vectors, the Heywood rule and the change.
+// True when the passes end here (a Heywood case or convergence).
+bool updateEstimates(const IteratedInputs& in, int k, IteratedResult& out, IteratedPass& row) {
+  double* h = out.communalities.data();
+  communalitiesFromVectors(in.p, k, out.eigenvalues.data(), out.vectors.data(),
+                           out.weights.data(), h);
+  row.heywoodStatus = heywoodAdjust(in.p, in.heywood, in.ultraHeywood, h);
+  double change = 0.0;
+  for (int i = 0; i < in.p; ++i) change = std::max(change, std::fabs(h[i] - out.priors[i]));
+  row.hasRow = true;
+  row.change = change;
+  row.estimates = out.communalities;
+  if (row.heywoodStatus < 0) {
+    out.heywoodEnded = true;
+    return true;
+  }
+  out.converged = in.convergence > change;
+  return out.converged;
+}
+
+// The final estimates become the priors (and ALPHA's weights 1/h), and
+// the loadings z_ij sqrt(lambda_j), unweighted for a weighted analysis.
+void finishSolution(const IteratedInputs& in, int k, IteratedResult& out) {
+  const int p = in.p;
+  const std::vector<double>& h = out.communalities;
+  std::vector<double>& w = out.weights;
+  out.priors = h;
+  if (in.alpha)
+    for (int i = 0; i < p; ++i) w[i] = h[i] > 0.0 ? 1.0 / h[i] : 0.0;
+  zeroTinyEigenvalues(p, out.eigenvalues.data());
+  out.loadings = out.vectors;
+  for (int j = 0; j < k; ++j) {
+    const double root = std::sqrt(std::max(0.0, out.eigenvalues[j]));
+    double* column = out.loadings.data() + static_cast<std::size_t>(j) * p;
+    for (int i = 0; i < p; ++i) {
+      double u = 1.0;
+      if (in.weighted) u = w[i] > 0.0 ? 1.0 / std::sqrt(w[i]) : 0.0;
+      column[i] *= root * u;
+    }
+  }
+}
+
+}  // namespace
+
+IteratedResult iteratedPasses(const IteratedInputs& in, const PrincipalEigen& first, int k) {
+  const int p = in.p;
+  IteratedResult out;
+  out.communalities.assign(in.priors, in.priors + p);
+  out.weights.assign(in.weights, in.weights + p);
+  out.lastMatrix.resize(packedSize(p));
+  out.eigenvalues.resize(static_cast<std::size_t>(p));
+  out.vectors.resize(static_cast<std::size_t>(p) * k);
+  std::vector<double> work(static_cast<std::size_t>(10) * p);
+  for (int pass = 1;; ++pass) {
+    out.priors = out.communalities;
+    IteratedPass& row = out.passes.emplace_back();
+    solvePass(in, pass == 1 ? &first : nullptr, k, out, row, work);
+    if (eigenEndsRun(row.valuesCode) || eigenEndsRun(row.vectorsCode)) return out;
+    // MAXITER=0: no pass updates the priors.
+    if (pass > in.maxIter) break;
+    if (updateEstimates(in, k, out, row) || pass >= in.maxIter) break;
+  }
+  if (out.heywoodEnded) {
+    out.loadings = out.vectors;
+  } else {
+    finishSolution(in, k, out);
+  }
+  return out;
+}
+
+namespace {
+
+// The eigen notes, Heywood messages and history rows of the passes, in
+// the order the passes met them.
+void reportPasses(ProcState& ps, const IteratedResult& result) {
+  IterationHistory history(ps);
+  history.open(false);
+  for (const IteratedPass& pass : result.passes) {
+    eigenNote(pass.valuesCode, ps.sink);
+    eigenNote(pass.vectorsCode, ps.sink);
+    if (!pass.hasRow) continue;
+    ps.heywoodStatus = pass.heywoodStatus;
+    if (pass.heywoodStatus < 0) heywoodCaseEnds(ps, msg::kHeywoodCase, msg::kHeywoodAdvice);
+    history.addRow(static_cast<int>(&pass - result.passes.data()) + 1, 0.0, 0.0, pass.change,
+                   pass.estimates.data());
+  }
+  history.close();
+}
+
+void storeSolution(ProcState& ps, const IteratedResult& result) {
+  std::copy(result.eigenvalues.begin(), result.eigenvalues.end(), ps.eigenvalues);
+  std::copy(result.loadings.begin(), result.loadings.end(), ps.loadings);
+  std::copy(result.communalities.begin(), result.communalities.end(), ps.communalities);
+  std::copy(result.priors.begin(), result.priors.end(), ps.priorCommunalities);
+  std::copy(result.weights.begin(), result.weights.end(), ps.varWeights);
+  std::copy(result.lastMatrix.begin(), result.lastMatrix.end(), ps.corrMatrix);
+}
+
+void reportSolution(ProcState& ps, const IteratedResult& result, bool alpha) {
+  const int p = ps.opt.nVars, k = ps.factorsRetained;
+  const bool converged = result.converged;
+  ps.convergenceStatus = converged ? 0 : 3;
+  ps.convergenceReason = (converged ? msg::kReasonConverged : msg::kReasonNotConverged).number;
+  host().message(converged ? msg::kConverged : msg::kPassesNotConverged);
+  if (!converged) raiseCode(ps, kCodeWarning);
+  printConvergenceStatus(ps);
+  if (ps.sink != nullptr) {
+    printEigenvalueTable(ps, reducedEigenvalueHeading(ps, ps.opt.flags.covariance, true));
+    if (ps.opt.flags.eigenvectors)
+      printMatrixTable(ps, {.storage = 'C', .values = result.vectors.data(), .nRows = p,
+                            .nCols = k, .rowLabels = 'V', .colLabels = 'F',
+                            .title = kTitleEigenvectors, .name = "Eigenvectors",
+                            .role = MatrixRole::Loadings});
+  }
+  if (alpha) printAlphaCoefficients(ps);
+}
+
+}  // namespace
+
 void iteratedExtract(ProcState& ps) {
   const int p = ps.opt.nVars;
   const bool alpha = ps.opt.method == kMethodAlpha;
   WorkBlock saved(static_cast<double>(packedSize(p)));
   computePriors(ps);
 
-  double* r = ps.corrMatrix;
-  double* w = ps.varWeights;
-  double* work = ps.scaleVector;
-  double* h = ps.communalities;
-  double* previous = ps.priorCommunalities;
-  if (!alpha && ps.opt.flags.weighted) weightMatrix(p, r, w, work);
-  std::memcpy(saved.data(), r, packedSize(p) * sizeof(double));
+  std::vector<double> work(static_cast<std::size_t>(p));
+  if (!alpha && ps.opt.flags.weighted) weightMatrix(p, ps.corrMatrix, ps.varWeights, work.data());
+  std::memcpy(saved.data(), ps.corrMatrix, packedSize(p) * sizeof(double));
 
-  IterationHistory history(ps);
-  bool converged = false;
-  for (int pass = 1;; ++pass) {
-    std::copy_n(h, p, previous);
-    passMatrix(p, alpha, saved.data(), h, w, r, work);
+  // The first pass's eigenvalues decide the number of factors.
+  std::copy_n(ps.communalities, p, ps.priorCommunalities);
+  passMatrix(p, alpha, saved.data(), ps.communalities, ps.varWeights, ps.corrMatrix, work.data());
+  const PrincipalEigen first = principalEigenvalues(p, ps.corrMatrix, nullptr);
+  eigenNote(first.code, ps.sink);
+  std::copy(first.eigenvalues.begin(), first.eigenvalues.end(), ps.eigenvalues);
+  printEigenvalueTable(ps, headingOr(msg::kPreliminaryEigenTitle, "Preliminary Eigenvalues"));
+  decideFactorCount(ps);
+  if (ps.factorsRetained < 1) return;
 
-    eigenNote(zeigen(p, r, ps.eigenvalues, 0, nullptr, work), ps.sink);
-    if (pass == 1) {
-      zeroTinyEigenvalues(ps);
-      printEigenvalueTable(ps, headingOr(msg::kPreliminaryEigenTitle, "Preliminary Eigenvalues"));
-      decideFactorCount(ps);
-      if (ps.factorsRetained < 1) return;
-      history.open(false);
-    }
-    const int k = ps.factorsRetained;
-    eigenNote(zeigvec(p, k, r, ps.eigenvalues, ps.loadings, work), ps.sink);
-    // MAXITER=0: no pass updates the priors.
-    if (pass > ps.opt.maxIter) break;
-
-    communalitiesFromVectors(p, k, ps.eigenvalues, ps.loadings, w, h);
-    heywoodCheck(ps, h);
-    double change = 0.0;
-    for (int i = 0; i < p; ++i) change = std::max(change, std::fabs(h[i] - previous[i]));
-    history.addRow(pass, 0.0, 0.0, change, h);
-    if (ps.heywoodStatus < 0) return;  // factorsRetained is -1: no solution
-    converged = ps.opt.convergence > change;
-    if (converged || pass >= ps.opt.maxIter) break;
-  }
-  history.close();
-
-  const int k = ps.factorsRetained;
-  std::memcpy(previous, h, p * sizeof(double));
-  if (alpha)
-    for (int i = 0; i < p; ++i) w[i] = h[i] > 0.0 ? 1.0 / h[i] : 0.0;
-  ps.convergenceStatus = converged ? 0 : 3;
-  ps.convergenceReason = (converged ? msg::kReasonConverged : msg::kReasonNotConverged).number;
-  host().message(converged ? msg::kConverged : msg::kPassesNotConverged);
-  if (!converged) raiseCode(ps, kCodeWarning);
-  printConvergenceStatus(ps);
-
-  zeroTinyEigenvalues(ps);
-  if (ps.sink != nullptr) {
-    printEigenvalueTable(ps, reducedEigenvalueHeading(ps, ps.opt.flags.covariance, true));
-    if (ps.opt.flags.eigenvectors)
-      printMatrixTable(ps, {.storage = 'C', .values = ps.loadings, .nRows = p, .nCols = k,
-                            .rowLabels = 'V', .colLabels = 'F', .title = kTitleEigenvectors,
-                            .name = "Eigenvectors", .role = MatrixRole::Loadings});
-  }
-  if (alpha) printAlphaCoefficients(ps);
-
-  for (int j = 0; j < k; ++j) {
-    const double root = std::sqrt(std::max(0.0, ps.eigenvalues[j]));
-    double* column = ps.loadings + static_cast<std::size_t>(j) * p;
-    for (int i = 0; i < p; ++i) {
-      double u = 1.0;
-      if (ps.opt.flags.weighted) u = w[i] > 0.0 ? 1.0 / std::sqrt(w[i]) : 0.0;
-      column[i] *= root * u;
-    }
-  }
+  const IteratedInputs in{.p = p, .alpha = alpha, .weighted = ps.opt.flags.weighted,
+                          .saved = saved.data(), .priors = ps.communalities,
+                          .weights = ps.varWeights, .maxIter = ps.opt.maxIter,
+                          .convergence = ps.opt.convergence, .heywood = ps.opt.flags.heywood,
+                          .ultraHeywood = ps.opt.flags.ultraHeywood};
+  const IteratedResult result = iteratedPasses(in, first, ps.factorsRetained);
+  reportPasses(ps, result);
+  storeSolution(ps, result);
+  if (!result.heywoodEnded) reportSolution(ps, result, alpha);
 }
 
 }  // namespace zulfact

@@ -4,6 +4,9 @@
 // those its leading eigenvectors reproduce, until they stop changing.
 #pragma once
 
+#include <vector>
+
+#include "zulfact/extract/principal.hpp"
 #include "zulfact/state/proc_state.hpp"
 
 namespace zulfact {
@@ -30,6 +33,50 @@ void communalitiesFromVectors(int p, int k, const double* lambda, const double* 
 // (Kaiser and Caffrey 1965). work receives p doubles.
 void passMatrix(int p, bool alpha, const double* saved, const double* h, double* w, double* r,
                 double* work);
+
+// What the passes read: the saved packed matrix of order p (weighted for
+// weighted PRINIT), the priors and the weights at the start, and the
+// options that steer the passes.
+struct IteratedInputs {
+  int p = 0;
+  bool alpha = false;
+  bool weighted = false;  // loadings unweighted by 1/sqrt(w)
+  const double* saved = nullptr;
+  const double* priors = nullptr;
+  const double* weights = nullptr;
+  int maxIter = 0;
+  double convergence = 0.0;
+  bool heywood = false, ultraHeywood = false;
+};
+
+// One pass as it is reported: the eigen solver's codes, and, when the pass
+// updated the estimates, its history row and the Heywood status.
+struct IteratedPass {
+  int valuesCode = 0;  // zeigen (0 for the first pass, reported by the caller)
+  int vectorsCode = 0;  // zeigvec
+  bool hasRow = false;
+  int heywoodStatus = 1;
+  double change = 0.0;
+  std::vector<double> estimates;
+};
+
+// The solution after the last pass. When a Heywood case ended the passes
+// (heywoodEnded), eigenvalues are the last pass's as solved and loadings
+// are its vectors; otherwise tiny eigenvalues are 0 and the loadings are
+// scaled. priors are the estimates the last pass started from (the final
+// estimates when the passes ended normally).
+struct IteratedResult {
+  std::vector<double> eigenvalues, vectors, loadings;
+  std::vector<double> communalities, priors, weights;
+  std::vector<double> lastMatrix;  // the last pass's matrix (packed)
+  std::vector<IteratedPass> passes;
+  bool converged = false;
+  bool heywoodEnded = false;
+};
+
+// The passes for k factors. first is the eigen decomposition of the first
+// pass's matrix (passMatrix of the priors), from which k was decided.
+IteratedResult iteratedPasses(const IteratedInputs& in, const PrincipalEigen& first, int k);
 
 // Coefficient alpha of a factor with eigenvalue lambda among p variables
 // (Kaiser and Caffrey 1965): p (1 - 1/max(1.11e-13, lambda)) / (p - 1).

@@ -7,18 +7,24 @@
 
 namespace zulfact {
 
-void heywoodCheck(ProcState& ps, double* communalities) {
-  ps.heywoodStatus = 1;
-  if (ps.opt.flags.ultraHeywood) return;
-  for (int i = 0; i < ps.opt.nVars; ++i) {
+int heywoodAdjust(int p, bool heywood, bool ultraHeywood, double* communalities) {
+  int status = 1;
+  if (ultraHeywood) return status;
+  for (int i = 0; i < p; ++i) {
     if (!(communalities[i] > 1.0)) continue;
-    if (ps.opt.flags.heywood) {
+    if (heywood) {
       communalities[i] = 1.0;
-      if (ps.heywoodStatus > 0) ps.heywoodStatus = 0;
+      if (status > 0) status = 0;
     } else {
-      ps.heywoodStatus = -1;
+      status = -1;
     }
   }
+  return status;
+}
+
+void heywoodCheck(ProcState& ps, double* communalities) {
+  ps.heywoodStatus = heywoodAdjust(ps.opt.nVars, ps.opt.flags.heywood, ps.opt.flags.ultraHeywood,
+                                   communalities);
   if (ps.heywoodStatus >= 0) return;
   heywoodCaseEnds(ps, msg::kHeywoodCase, msg::kHeywoodAdvice);
 }

@@ -18,6 +18,8 @@ namespace zulfact {
 // completion code at least 112, ps.factorsRetained = -1, messages 180/42 and
 // 180/55, and 180/42 as a note in the listing.
 void heywoodCheck(ProcState& ps, double* communalities);
+// The rule alone on p estimates: the status heywoodCheck would set.
+int heywoodAdjust(int p, bool heywood, bool ultraHeywood, double* communalities);
 
 // The end of a group's analysis by an inadmissible communality: completion
 // code at least 112, ps.factorsRetained = -1, message `why` and 180/55 (or

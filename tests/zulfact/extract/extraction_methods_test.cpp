@@ -115,30 +115,36 @@ TEST(HarrisComponents, EigenvalueIsTheSumOfSignalToNoiseRatios) {
 }
 
 // PRINIT and ALPHA from the squared multiple correlations, pass after
-// pass (passMatrix, eigenvalues, k vectors, communalitiesFromVectors) as
-// the extraction runs them: both reach the model's communalities l_i^2,
-// where the fit is exact.
-std::vector<double> iterate(bool alpha, int passes) {
+// pass as the extraction runs them: both reach the model's communalities
+// l_i^2, where the fit is exact, and report convergence with one history
+// row per pass; the loadings are then l (up to sign).
+IteratedResult iterate(bool alpha) {
   const int p = 4;
   const std::vector<double> r = oneFactorR(kLoadings);
-  std::vector<double> work(10 * p), h(p), w(p, 1.0), matrix(packedSize(p)), lambda(p), z(p);
+  std::vector<double> work(10 * p), h(p), w(p, 1.0), matrix(packedSize(p));
   std::vector<double> a = r;
   EXPECT_EQ(kernels::sweepInvert(p, a.data(), work.data(), 0, nullptr, 1e-8), 0);
   for (int i = 0; i < p; ++i) h[i] = 1.0 - 1.0 / a[packedIndex(i, i)];
-  for (int pass = 0; pass < passes; ++pass) {
-    passMatrix(p, alpha, r.data(), h.data(), w.data(), matrix.data(), work.data());
-    kernels::zeigen(p, matrix.data(), lambda.data(), 0, nullptr, work.data());
-    kernels::zeigvec(p, 1, matrix.data(), lambda.data(), z.data(), work.data());
-    communalitiesFromVectors(p, 1, lambda.data(), z.data(), w.data(), h.data());
-  }
-  return h;
+  passMatrix(p, alpha, r.data(), h.data(), w.data(), matrix.data(), work.data());
+  const IteratedInputs in{.p = p, .alpha = alpha, .saved = r.data(), .priors = h.data(),
+                          .weights = w.data(), .maxIter = 5000, .convergence = 1e-12};
+  return iteratedPasses(in, principalEigenvalues(p, matrix.data(), nullptr), 1);
 }
 
 TEST(IteratedFactors, PrinitAndAlphaReachTheExactCommunalities) {
   for (const bool alpha : {false, true}) {
-    const std::vector<double> h = iterate(alpha, 3000);
-    for (size_t i = 0; i < kLoadings.size(); ++i)
-      EXPECT_NEAR(h[i], kLoadings[i] * kLoadings[i], 1e-9) << (alpha ? "ALPHA " : "PRINIT ") << i;
+    const IteratedResult result = iterate(alpha);
+    EXPECT_TRUE(result.converged);
+    EXPECT_FALSE(result.heywoodEnded);
+    ASSERT_FALSE(result.passes.empty());
+    EXPECT_TRUE(result.passes.back().hasRow);
+    EXPECT_LT(result.passes.back().change, 1e-12);
+    for (size_t i = 0; i < kLoadings.size(); ++i) {
+      const double l2 = kLoadings[i] * kLoadings[i];
+      EXPECT_NEAR(result.communalities[i], l2, 1e-9) << (alpha ? "ALPHA " : "PRINIT ") << i;
+      EXPECT_EQ(result.priors[i], result.communalities[i]);
+      if (!alpha) EXPECT_NEAR(std::fabs(result.loadings[i]), kLoadings[i], 1e-8) << i;
+    }
   }
 }
 
@@ -191,37 +197,44 @@ void plainSweep(double* a, int k, int n, char* flags, const double*, double sing
 
 // The image of variable i is its regression on all the others: the weight
 // of j is -r^ij / r^ii and the squared multiple correlation 1 - 1 / r^ii
-// (Guttman 1953), read here from R^-1 computed by inverting R at once.
-// A variable that is a copy of another cannot be swept: its coefficients
-// are 0 and it is counted.
+// (Guttman 1953), read here from R^-1 computed by inverting R at once. The
+// variance of an image is its squared multiple correlation, so G = W R W'
+// has the SMCs on its diagonal. The final loadings x solve W x = a for the
+// image factors a. A variable that is a copy of another cannot be swept:
+// its coefficients are 0 and it is counted.
 TEST(ImageCoefficients, RegressionWeightsFromTheInverse) {
   const int p = 4;
   std::vector<double> r = oneFactorR(kLoadings);
   r[packedIndex(3, 1)] = 0.2;  // not a one-factor matrix any more
   std::vector<double> inverse = r, work(p);
   ASSERT_EQ(kernels::sweepInvert(p, inverse.data(), work.data(), 0, nullptr, 1e-8), 0);
-  std::vector<double> a = r, w(p * p), smc(p), ones(p);
-  std::vector<char> flags(p);
-  EXPECT_EQ(imageCoefficients(p, a.data(), w.data(), smc.data(), flags.data(), ones.data(), 1e-8,
-                              plainSweep),
-            0);
+  const ImageCovariance image = imageCovariance(p, r.data(), 1e-8, plainSweep);
+  EXPECT_EQ(image.unsweepable, 0);
   for (int i = 0; i < p; ++i) {
     const double rii = inverse[packedIndex(i, i)];
-    EXPECT_NEAR(smc[i], 1.0 - 1.0 / rii, 1e-13) << i;
+    EXPECT_NEAR(image.smc[i], 1.0 - 1.0 / rii, 1e-13) << i;
+    EXPECT_NEAR(image.imageCov[packedIndex(i, i)], image.smc[i], 1e-13) << i;
     for (int j = 0; j < p; ++j) {
       const double expected = i == j ? 0.0 : -inverse[packedIndex(i, j)] / rii;
-      EXPECT_NEAR(w[i * p + j], expected, 1e-13) << i << "," << j;
+      EXPECT_NEAR(image.coefficients[i * p + j], expected, 1e-13) << i << "," << j;
     }
   }
 
+  const int k = 2;
+  const PrincipalEigen eigen = principalEigenvalues(p, image.imageCov.data(), nullptr);
+  const ImageLoadings solution = imageLoadings(eigen, k, nullptr, image.coefficients);
+  ASSERT_TRUE(solution.solved);
+  for (int f = 0; f < k; ++f)
+    for (int i = 0; i < p; ++i) {
+      double wx = 0.0;
+      for (int j = 0; j < p; ++j) wx += image.coefficients[i * p + j] * solution.loadings[f * p + j];
+      EXPECT_NEAR(wx, solution.factors.loadings[f * p + i], 1e-12) << i << "," << f;
+    }
+
   // Variables 0 and 2 identical: whichever is swept first, the other's
   // pivot is 0 afterwards.
-  std::vector<double> twins = {1, .5, 1, 1, .5, 1};
-  std::vector<double> w3(9), smc3(3), ones3(3);
-  std::vector<char> flags3(3);
-  EXPECT_GT(imageCoefficients(3, twins.data(), w3.data(), smc3.data(), flags3.data(), ones3.data(),
-                              1e-8, plainSweep),
-            0);
+  const std::vector<double> twins = {1, .5, 1, 1, .5, 1};
+  EXPECT_GT(imageCovariance(3, twins.data(), 1e-8, plainSweep).unsweepable, 0);
 }
 
 }  // namespace
