@@ -127,13 +127,14 @@ int sqlPasses() {
 void prepareIndb(ProcState& ps) {
   Host& h = host();
   zul_db_table_info in{};
+  // The notes also tell the reading of a crossproduct table in a file.
+  ps.indb.notes = optionSaysYes("INDBNOTES");
   // A table of correlations, factors or crossproducts is read as it is:
   // only observations are summarised in the database.
   if (!ps.parsed || !ps.flags.rawInput || isCrossproductTable(ps.mainInput) ||
       !h.dbTableInfo(ps.mainInput, in))
     return;
   ps.indb.echo = h.diagSwitch("-zsqlsco1") > 0 || optionSaysYes("SQLECHO");
-  ps.indb.notes = optionSaysYes("INDBNOTES");
   if (optionSaysNo("INDB")) return notUsed("the host option INDB=NO is set");
   // The residuals on the partial variables need the rows themselves.
   if (ps.nPartial > 0) {
