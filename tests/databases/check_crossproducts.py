@@ -25,7 +25,7 @@ TIGHT = 1e-12
 def analysis_tables(tables):
     """The tables of the analysis; the observation counts apart (a
     crossproduct table has no WEIGHT variable to show the weights of)."""
-    return [t for t in tables if t["name"] != "NObs"]
+    return [{k: v for k, v in t.items() if k != "step"} for t in tables if t["name"] != "NObs"]
 
 
 def counts(tables):
@@ -123,8 +123,38 @@ class XpxChecks(Checks):
             keys = [(row["_KEY_"], row["grp"]) for row in csv.DictReader(f)]
         if keys != [("1", "O'Brien"), ("2", "Zhang"), ("3", "van der Berg")]:
             self.fail(f"parts: the combined groups are {keys}")
-        _, got = self.factor_on("xw._MKXPX_", "xpx_parts_read")
+        r, got = self.factor_on("xw._MKXPX_", "xpx_parts_read", "OPTIONS INDBNOTES=YES;\n")
         self.same_as("the sum of two parts", want, got)
+        if "Using _MKXPX_ table." not in r.stdout + r.stderr:
+            self.fail("parts: the notes of reading a crossproduct table are missing")
+
+    def numeric_groups_in_order(self):
+        """Numeric BY values, a missing one among them, in parts that each
+        lack a group: the sum keeps zul's BY order (missing first), which
+        FACTOR's BY reading checks."""
+        rows = self.weighted_rows()
+        for r in rows:
+            r[1] = {"O'Brien": "", "Zhang": "-2.5", "van der Berg": "7"}[r[1]]
+        half = len(rows) // 2 + 7  # the middle group is split; each part lacks a group
+        parts = {"na": rows[:half], "nb": rows[half:]}
+        for name, part in list(parts.items()) + [("nall", rows)]:
+            os.makedirs(os.path.join(self.work, "x" + name), exist_ok=True)
+            with open(os.path.join(self.work, name + ".csv"), "w", newline="") as f:
+                w = csv.writer(f)
+                w.writerow(HEADER)
+                w.writerows([["" if v is None else v for v in r] for r in part])
+        libs = "".join(f"LIBNAME x{n} 'x{n}';\n" for n in ("na", "nb", "nall"))
+        step = "CROSSPRODUCTS DATA={} OUT={};\n  BY grp;\n  VAR x1-x5;\n  WEIGHT w;\nRUN;\n"
+        factor = "FACTOR DATA={} NFACTORS=2 SIMPLE CORR;\n  BY grp;\n  VAR x1-x5;\n{}RUN;\n"
+        r, got = self.run(libs + step.format("na", "xna._MKXPX_") + step.format("nb", "xnb._MKXPX_")
+                          + "CROSSPRODUCTS DATA=xnb._MKXPX_ ADD=xna._MKXPX_ OUT=xnall._MKXPX_;\nRUN;\n"
+                          + factor.format("xnall._MKXPX_", ""), "xpx_numeric_by")
+        _, want = self.run(factor.format("nall", "  WEIGHT w;\n"), "xpx_numeric_rows")
+        self.same_as("numeric BY groups", want, got)
+        with open(os.path.join(self.work, "xnall", "_MKXPX_.csv")) as f:
+            keys = [(row["_KEY_"], row["grp"]) for row in csv.DictReader(f)]
+        if keys != [("1", ""), ("2", "-2.5"), ("3", "7")]:
+            self.fail(f"numeric BY groups: the combined groups are {keys}")
 
     def refusals(self):
         """Tables that do not go together, and an output over an input,
@@ -133,11 +163,14 @@ class XpxChecks(Checks):
         r, _ = self.run(self.libnames() + "LIBNAME xa 'xa';\nLIBNAME xn 'xn';\n"
                         "CROSSPRODUCTS DATA=survey OUT=xn._MKXPX_;\n  VAR x1-x3;\nRUN;\n"
                         "CROSSPRODUCTS DATA=xa._MKXPX_ ADD=xn._MKXPX_ OUT=xn.both;\nRUN;\n"
+                        "CROSSPRODUCTS DATA=xa._MKXPX_ ADD=survey OUT=xn.both;\nRUN;\n"
                         "CROSSPRODUCTS DATA=survey OUT=survey;\nRUN;\n",
                         "xpx_refused", expect_ok=False)
         log = r.stdout + r.stderr
         if r.returncode == 0 or "do not summarise the same variables" not in log:
             self.fail("refusals: tables of other variables were combined:\n" + log[-1500:])
+        if "WORK.SURVEY is no crossproduct table" not in log:
+            self.fail("refusals: a table of observations was added as a crossproduct table")
         if os.path.exists(os.path.join(self.work, "xn", "both.csv")):
             self.fail("refusals: a combined table was written")
         if "would be overwritten" not in log:
@@ -183,8 +216,8 @@ def main():
         with pg_cluster.Cluster() as cluster:
             c = XpxChecks(zul, work, cluster)
             c.load()
-            pg_cluster.run_checks(c, (c.tables_equal_the_rows, c.parts_add_up, c.refusals,
-                                      c.large_means_passes))
+            pg_cluster.run_checks(c, (c.tables_equal_the_rows, c.parts_add_up, c.numeric_groups_in_order,
+                                      c.refusals, c.large_means_passes))
     except pg_cluster.ClusterError as e:
         print("FAIL:", e)
         return 1

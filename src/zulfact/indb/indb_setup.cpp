@@ -218,13 +218,14 @@ std::string crossproductSql(ProcState& ps, const zul_db_table_info& in,
 void prepareIndb(StepRecord& ps) {
   Host& h = host();
   zul_db_table_info in{};
+  // The notes also tell the reading of a crossproduct table in a file.
+  ps.indb.notes = optionSaysYes("INDBNOTES");
   // A table of correlations, factors or crossproducts is read as it is:
   // only observations are summarised in the database.
   if (!ps.opt.parsed || !ps.opt.flags.rawInput || isCrossproductTable(ps.opt.mainInput) ||
       !h.dbTableInfo(ps.opt.mainInput, in))
     return;
   ps.indb.echo = h.diagSwitch("-zsqlsco1") > 0 || optionSaysYes("SQLECHO");
-  ps.indb.notes = optionSaysYes("INDBNOTES");
   if (optionSaysNo("INDB")) return notUsed("the host option INDB=NO is set");
   // The residuals on the partial variables need the rows themselves.
   if (ps.opt.nPartial > 0) {
