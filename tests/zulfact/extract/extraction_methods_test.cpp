@@ -143,7 +143,9 @@ TEST(IteratedFactors, PrinitAndAlphaReachTheExactCommunalities) {
       const double l2 = kLoadings[i] * kLoadings[i];
       EXPECT_NEAR(result.communalities[i], l2, 1e-9) << (alpha ? "ALPHA " : "PRINIT ") << i;
       EXPECT_EQ(result.priors[i], result.communalities[i]);
-      if (!alpha) EXPECT_NEAR(std::fabs(result.loadings[i]), kLoadings[i], 1e-8) << i;
+      if (!alpha) {
+        EXPECT_NEAR(std::fabs(result.loadings[i]), kLoadings[i], 1e-8) << i;
+      }
     }
   }
 }
