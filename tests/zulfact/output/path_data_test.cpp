@@ -2,7 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <vector>
+
+#include "fake_host/fake_host.hpp"
 #include "zul/abi.h"
+#include "zulfact/host/host.hpp"
+#include "zulfact/output/path_diagram.hpp"
 
 namespace zulfact {
 namespace {
@@ -214,6 +219,45 @@ TEST(PathDiagramData, StarsOnlyForPathsSignificantAtTheLevel) {
   d = pathDiagramData(s, r, pathSettings(r, c));
   EXPECT_FALSE(d.intervalFailed);
   EXPECT_EQ(d.links[0].label, "0.80");
+}
+
+// A report that accepts tables but cannot make graphs: every request to
+// create one succeeds without a graph, as a sink without graphics answers.
+int32_t noGraphs(void*, int32_t, int32_t, zul_attr*) { return 0; }
+
+// Message 180/363 says a diagram could not be drawn: once when there is
+// no solution, once per request when the report makes no graph.
+TEST(PathDiagrams, ADiagramThatCannotBeDrawnIsReported) {
+  zul_test::FakeHost fake;
+  fake.recordMessages();
+  fake.provide(ZUL_SINK_DISPATCH, &noGraphs);
+  host().attach(fake.vector(), nullptr);
+  StepRecord ps;
+  std::vector<PathRequest> requests(2, noRequest());
+  std::vector<char> names(2 * 33, 0);
+  names[0] = 'a';
+  names[33] = 'b';
+  std::vector<double> loadings = {0.8, 0.6}, h2 = {0.64, 0.36};
+  ps.opt.nVars = ps.opt.nAll = 2;
+  ps.opt.varNames = names.data();
+  ps.opt.plots.pathDiagram = true;
+  ps.opt.pathRequests = requests.data();
+  ps.opt.nPathRequests = 2;
+  ps.opt.fuzz = ps.opt.stdErrLevel = ps.opt.coverValue = zul_missing();
+  int sinkObject = 0;
+  ps.sink = &sinkObject;
+  ps.graphicsEnabled = true;
+
+  pathDiagrams(ps);  // no factors retained
+  EXPECT_EQ(fake.messageTexts(), std::vector<std::string>{"180/363"});
+
+  fake.messages.clear();
+  ps.factorsRetained = ps.nFactors = 1;
+  ps.loadings = loadings.data();
+  ps.communalities = h2.data();
+  pathDiagrams(ps);
+  EXPECT_EQ(fake.messageTexts(), (std::vector<std::string>{"180/363", "180/363"}));
+  host().attach(nullptr, nullptr);
 }
 
 }  // namespace
