@@ -1,49 +1,17 @@
 #include "zulfact/output/graph_writer.hpp"
 
-#include <cstring>
 #include <exception>
 #include <vector>
 
 #include "zulfact/host/host.hpp"
+#include "zulfact/output/sink_attributes.hpp"
 
 namespace zulfact {
 
+using sink_attr::chars;
+using sink_attr::data;
+
 namespace {
-
-zul_attr blank(int number, int kind) {
-  zul_attr a;
-  std::memset(&a, 0, sizeof a);
-  a.number = static_cast<uint16_t>(number);
-  a.kind = static_cast<uint8_t>(kind);
-  return a;
-}
-
-zul_attr chars(int number, std::string_view text) {
-  zul_attr a = blank(number, ZUL_SK_TEXT);
-  a.value.s = text.data();
-  a.second.i = static_cast<int64_t>(text.size());
-  return a;
-}
-
-zul_attr data(int number, const void* pointer, int64_t bytes) {
-  zul_attr a = blank(number, ZUL_SK_DATA);
-  a.value.p = pointer;
-  a.second.i = bytes;
-  return a;
-}
-
-// As for tables: a numbered message travels as a host string.
-zul_attr textAttr(int number, const Text& text) {
-  if (text.isMessage()) {
-    if (const char* s = host().hostString(text.group(), text.number())) {
-      zul_attr a = blank(number, ZUL_SK_HSTRING);
-      a.value.s = s;
-      return a;
-    }
-    return chars(number, {});
-  }
-  return chars(number, text.text());
-}
 
 int dispatch(void* object, int operation, std::vector<zul_attr> a) {
   return checkSinkStatus(host().sinkDispatch(object, operation, static_cast<int>(a.size()),
@@ -70,7 +38,7 @@ bool GraphWriter::begin(std::string_view name, std::string_view templatePath, co
   void* graph = nullptr;
   std::vector<zul_attr> a = {chars(ZUL_SA_NAME, name), data(ZUL_SA_RESULT, &graph, sizeof graph)};
   if (!templatePath.empty()) a.push_back(chars(ZUL_SA_TEMPLATE, templatePath));
-  if (!label.empty()) a.push_back(textAttr(ZUL_SA_LABEL, label));
+  if (!label.empty()) a.push_back(sink_attr::text(ZUL_SA_LABEL, label));
   if (dispatch(sink_, ZUL_OP_GRAPH_CREATE, a) < 0 || !graph) return false;
   graph_ = graph;
   return true;
@@ -78,7 +46,7 @@ bool GraphWriter::begin(std::string_view name, std::string_view templatePath, co
 
 void GraphWriter::title(const Text& text) {
   if (!graph_) return;
-  dispatch(graph_, ZUL_OP_TEXT, {chars(ZUL_SA_TEXT_ROLE, "Title"), textAttr(ZUL_SA_TEXT, text)});
+  dispatch(graph_, ZUL_OP_TEXT, {chars(ZUL_SA_TEXT_ROLE, "Title"), sink_attr::text(ZUL_SA_TEXT, text)});
 }
 
 void GraphWriter::value(std::string_view name, double number) {

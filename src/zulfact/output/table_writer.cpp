@@ -8,8 +8,14 @@
 
 #include "zulfact/state/codes.hpp"
 #include "zulfact/host/host.hpp"
+#include "zulfact/output/sink_attributes.hpp"
 
 namespace zulfact {
+
+using sink_attr::chars;
+using sink_attr::data;
+using sink_attr::enumeration;
+using sink_attr::integer;
 
 namespace {
 
@@ -19,55 +25,6 @@ constexpr int kHeadingOption = 2;        // operation 439, attribute 440
 constexpr int kHeadingPosition = -1;     // operation 439, attribute 148
 constexpr int kCloseSection = 1;
 constexpr int kCloseAll = 4;
-
-zul_attr blank(int number, int kind) {
-  zul_attr a;
-  std::memset(&a, 0, sizeof a);
-  a.number = static_cast<uint16_t>(number);
-  a.kind = static_cast<uint8_t>(kind);
-  return a;
-}
-
-zul_attr integer(int number, int64_t value) {
-  zul_attr a = blank(number, ZUL_SK_INTEGER);
-  a.value.i = value;
-  return a;
-}
-
-zul_attr enumeration(int number, int64_t value) {
-  zul_attr a = blank(number, ZUL_SK_ENUM);
-  a.value.i = value;
-  return a;
-}
-
-zul_attr chars(int number, std::string_view text) {
-  zul_attr a = blank(number, ZUL_SK_TEXT);
-  a.value.s = text.data();
-  a.second.i = static_cast<int64_t>(text.size());
-  return a;
-}
-
-zul_attr data(int number, const void* pointer, int64_t bytes) {
-  zul_attr a = blank(number, ZUL_SK_DATA);
-  a.value.p = pointer;
-  a.second.i = bytes;
-  return a;
-}
-
-// A Text as an attribute: numbered messages become host strings (kind 66);
-// a message the host cannot turn into a string travels as empty text.
-zul_attr textAttr(int number, const Text& text) {
-  if (text.isMessage()) {
-    const char* s = host().hostString(text.group(), text.number());
-    if (s) {
-      zul_attr a = blank(number, ZUL_SK_HSTRING);
-      a.value.s = s;
-      return a;
-    }
-    return chars(number, {});
-  }
-  return chars(number, text.text());
-}
 
 const char* roleName(ColumnRole role) {
   switch (role) {
@@ -134,12 +91,12 @@ int TableWriter::dispatch(void* object, int operation, std::vector<zul_attr>& at
 void TableWriter::openSection(std::string_view name, const Text& label, const Text& heading) {
   if (!sink_) return;
   if (table_) endTable();
-  std::vector<zul_attr> a = {chars(ZUL_SA_NAME, name), textAttr(ZUL_SA_LABEL, label)};
+  std::vector<zul_attr> a = {chars(ZUL_SA_NAME, name), sink_attr::text(ZUL_SA_LABEL, label)};
   dispatch(sink_, ZUL_OP_SECTION, a);
   a = {integer(ZUL_SA_HEADING_LEVEL, kSectionHeadingLevel)};
   dispatch(sink_, ZUL_OP_SECTION_SET, a);
   a = {integer(ZUL_SA_HEADING_OPTION, kHeadingOption), integer(ZUL_SA_OPTION, kHeadingPosition),
-       textAttr(ZUL_SA_HEADING_TEXT, heading)};
+       sink_attr::text(ZUL_SA_HEADING_TEXT, heading)};
   dispatch(sink_, ZUL_OP_SECTION_SET, a);
   a.clear();
   dispatch(sink_, ZUL_OP_CLOSE, a);
@@ -161,7 +118,7 @@ void TableWriter::closeAll() {
 
 void TableWriter::note(std::string_view name, const Text& text) {
   if (!sink_) return;
-  std::vector<zul_attr> a = {chars(ZUL_SA_NAME, name), textAttr(ZUL_SA_TEXT, text)};
+  std::vector<zul_attr> a = {chars(ZUL_SA_NAME, name), sink_attr::text(ZUL_SA_TEXT, text)};
   dispatch(sink_, ZUL_OP_NOTE, a);
 }
 
@@ -175,7 +132,7 @@ void TableWriter::beginTable(std::string_view name, std::string_view templatePat
                              chars(ZUL_SA_NAME, name),
                              data(ZUL_SA_RESULT, &table, sizeof table)};
   if (!templatePath.empty()) a.push_back(chars(ZUL_SA_TEMPLATE, templatePath));
-  if (!label.empty()) a.push_back(textAttr(ZUL_SA_LABEL, label));
+  if (!label.empty()) a.push_back(sink_attr::text(ZUL_SA_LABEL, label));
   if (dispatch(sink_, ZUL_OP_CREATE, a) < 0 || !table) return;
   table_ = table;
   openBody();
@@ -188,7 +145,7 @@ void TableWriter::beginTextBlock(std::string_view name, const Text& label) {
   void* block = nullptr;
   std::vector<zul_attr> a = {chars(ZUL_SA_KIND, "text"), chars(ZUL_SA_NAME, name),
                              data(ZUL_SA_RESULT, &block, sizeof block)};
-  if (!label.empty()) a.push_back(textAttr(ZUL_SA_LABEL, label));
+  if (!label.empty()) a.push_back(sink_attr::text(ZUL_SA_LABEL, label));
   if (dispatch(sink_, ZUL_OP_CREATE, a) < 0 || !block) return;
   table_ = block;
   openBody();
@@ -210,7 +167,7 @@ int TableWriter::column(const Column& c) {
   Slot& slot = slots_.emplace_back();
   slot.isCharacter = c.isCharacter;
   std::vector<zul_attr> a = {chars(ZUL_SA_NAME, c.name)};
-  if (!c.label.empty()) a.push_back(textAttr(ZUL_SA_LABEL, c.label));
+  if (!c.label.empty()) a.push_back(sink_attr::text(ZUL_SA_LABEL, c.label));
   a.push_back(enumeration(ZUL_SA_COLUMN_TYPE,
                           c.isCharacter ? ZUL_COLUMN_CHARACTER : ZUL_COLUMN_NUMERIC));
   if (c.isCharacter) {
@@ -231,20 +188,20 @@ int TableWriter::column(const Column& c) {
 
 void TableWriter::title(const Text& text, std::string_view item) {
   if (!table_) return;
-  std::vector<zul_attr> a = {chars(ZUL_SA_TEXT_ROLE, "Title"), textAttr(ZUL_SA_TEXT, text)};
+  std::vector<zul_attr> a = {chars(ZUL_SA_TEXT_ROLE, "Title"), sink_attr::text(ZUL_SA_TEXT, text)};
   if (!item.empty()) a.push_back(chars(ZUL_SA_NAME, item));
   dispatch(table_, ZUL_OP_TEXT, a);
 }
 
 void TableWriter::footnote(const Text& text) {
   if (!table_) return;
-  std::vector<zul_attr> a = {chars(ZUL_SA_TEXT_ROLE, "Footnote"), textAttr(ZUL_SA_TEXT, text)};
+  std::vector<zul_attr> a = {chars(ZUL_SA_TEXT_ROLE, "Footnote"), sink_attr::text(ZUL_SA_TEXT, text)};
   dispatch(table_, ZUL_OP_TEXT, a);
 }
 
 void TableWriter::tableNote(std::string_view name, const Text& text) {
   if (!table_) return;
-  std::vector<zul_attr> a = {chars(ZUL_SA_NAME, name), textAttr(ZUL_SA_TEXT, text)};
+  std::vector<zul_attr> a = {chars(ZUL_SA_NAME, name), sink_attr::text(ZUL_SA_TEXT, text)};
   dispatch(table_, ZUL_OP_NOTE, a);
 }
 
