@@ -10,7 +10,6 @@ SQLite or PostgreSQL, and when it is the sum of the tables of two parts.
 """
 import csv
 import os
-import shutil
 import sqlite3
 import sys
 
@@ -209,20 +208,10 @@ class XpxChecks(Checks):
 
 
 def main():
-    zul, work = sys.argv[1], sys.argv[2]
-    shutil.rmtree(work, ignore_errors=True)
-    os.makedirs(work)
-    try:
-        with pg_cluster.Cluster() as cluster:
-            c = XpxChecks(zul, work, cluster)
-            c.load()
-            pg_cluster.run_checks(c, (c.tables_equal_the_rows, c.parts_add_up, c.numeric_groups_in_order,
-                                      c.refusals, c.large_means_passes))
-    except pg_cluster.ClusterError as e:
-        print("FAIL:", e)
-        return 1
-    return 1 if c.failures else 0
-
+    return pg_cluster.check_main(
+        pg_cluster.Cluster, XpxChecks,
+        lambda c: (c.tables_equal_the_rows, c.parts_add_up, c.numeric_groups_in_order,
+                   c.refusals, c.large_means_passes))
 
 if __name__ == "__main__":
     sys.exit(main())

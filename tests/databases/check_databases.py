@@ -11,7 +11,6 @@ import csv
 import json
 import math
 import os
-import shutil
 import sqlite3
 import subprocess
 import sys
@@ -639,27 +638,22 @@ def close(a, b, tol=1e-9):
 
 
 def main():
-    zul, work = sys.argv[1], sys.argv[2]
-    shutil.rmtree(work, ignore_errors=True)
-    os.makedirs(work)
-    try:
-        with pg_cluster.Cluster() as cluster:
-            c = InDatabaseChecks(zul, work, cluster)
-            c.put_cases = sys.argv[3] if len(sys.argv) > 3 else None
-            c.load()
-            pg_cluster.run_checks(c, (c.same_analysis_everywhere, c.dates_times_timestamps, c.awkward_text_copied,
-                                      c.stopped_step_leaves_nothing, c.no_rows_no_table,
-                                      c.no_output_over_input,
-                                      c.password_never_shown, c.labels_and_type_kept, c.binary_numbers,
-                                      c.same_as_row_path, c.wide_table, c.very_wide_table, c.many_variables, c.sqlite_types_probed,
-                                      c.dates_summed_in_database, c.failed_aggregate_still_commits, c.put_functions,
-                                      c.large_means, c.partial_takes_row_path,
-                                      c.stopped_insert_leaves_nothing, c.groups_read_again_mid_stream))
-    except pg_cluster.ClusterError as e:
-        print("FAIL:", e)
-        return 1
-    return 1 if c.failures else 0
+    def checker(zul, work, cluster):
+        c = InDatabaseChecks(zul, work, cluster)
+        c.put_cases = sys.argv[3] if len(sys.argv) > 3 else None
+        return c
 
+    return pg_cluster.check_main(
+        pg_cluster.Cluster, checker,
+        lambda c: (c.same_analysis_everywhere, c.dates_times_timestamps, c.awkward_text_copied,
+                   c.stopped_step_leaves_nothing, c.no_rows_no_table,
+                   c.no_output_over_input,
+                   c.password_never_shown, c.labels_and_type_kept, c.binary_numbers,
+                   c.same_as_row_path, c.wide_table, c.very_wide_table, c.many_variables,
+                   c.sqlite_types_probed, c.dates_summed_in_database,
+                   c.failed_aggregate_still_commits, c.put_functions,
+                   c.large_means, c.partial_takes_row_path,
+                   c.stopped_insert_leaves_nothing, c.groups_read_again_mid_stream))
 
 if __name__ == "__main__":
     sys.exit(main())

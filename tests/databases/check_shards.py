@@ -15,7 +15,6 @@ each summarised on its own server, add up to the table of WHOLE.
 import json
 import os
 import re
-import shutil
 import subprocess
 import sys
 
@@ -164,20 +163,11 @@ class ShardChecks:
 
 
 def main():
-    zul, work = sys.argv[1], sys.argv[2]
-    shutil.rmtree(work, ignore_errors=True)
-    os.makedirs(work)
-    try:
-        with pg_cluster.Clusters(3) as (shard1, shard2, coord):
-            c = ShardChecks(zul, work, shard1, shard2, coord)
-            c.load()
-            pg_cluster.run_checks(c, (c.same_numbers_as_one_table, c.crossproducts_summed_by_shards,
-                                      c.crossproduct_tables_add_up))
-    except (pg_cluster.ClusterError, RuntimeError) as e:
-        print("FAIL:", e)
-        return 1
-    return 1 if c.failures else 0
-
+    return pg_cluster.check_main(
+        lambda: pg_cluster.Clusters(3),
+        lambda zul, work, clusters: ShardChecks(zul, work, *clusters),
+        lambda c: (c.same_numbers_as_one_table, c.crossproducts_summed_by_shards,
+                   c.crossproduct_tables_add_up))
 
 if __name__ == "__main__":
     sys.exit(main())

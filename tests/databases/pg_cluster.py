@@ -11,6 +11,7 @@ import glob
 import os
 import shutil
 import subprocess
+import sys
 import tempfile
 import threading
 
@@ -150,3 +151,23 @@ def run_checks(checker, checks):
             check()
         except Exception as e:
             checker.fail(f"{check.__name__}: {e}")
+
+
+def check_main(open_clusters, make_checker, checks_of):
+    """The main() of a database check script, run as `script ZUL WORKDIR
+    [...]`: a fresh work folder, the clusters of open_clusters() (one
+    Cluster, or a Clusters tuple), a checker made from them and loaded,
+    then every check of checks_of(checker). Exit status 1 when a cluster
+    fails to start or any check fails."""
+    zul, work = sys.argv[1], sys.argv[2]
+    shutil.rmtree(work, ignore_errors=True)
+    os.makedirs(work)
+    try:
+        with open_clusters() as clusters:
+            checker = make_checker(zul, work, clusters)
+            checker.load()
+            run_checks(checker, checks_of(checker))
+    except RuntimeError as e:  # a cluster that did not start (ClusterError), a failed load
+        print("FAIL:", e)
+        return 1
+    return 1 if checker.failures else 0

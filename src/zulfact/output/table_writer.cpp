@@ -3,7 +3,6 @@
 #include "zulfact/output/table_writer.hpp"
 
 #include <algorithm>
-#include <cstring>
 #include <exception>
 
 #include "zulfact/state/codes.hpp"
