@@ -9,6 +9,7 @@
 #include "kernels/eigen.hpp"
 #include "kernels/dense.hpp"
 #include "kernels/linalg.hpp"
+#include "kernels/packed.hpp"
 #include "zulfact/output/matrix_printer.hpp"
 #include "zulfact/rotate/oblique_solution.hpp"
 #include "zulfact/state/codes.hpp"
@@ -21,6 +22,7 @@ using kernels::sweepInvert;
 using kernels::quadForm;
 using kernels::covToCorr;
 using kernels::packedIndex;
+using kernels::packedSize;
 using kernels::zeigen;
 
 namespace {
@@ -31,8 +33,6 @@ constexpr double kUnitVarianceTolerance = 1e-12;
 // Score correlations up to this size count as zero: the scores are
 // uncorrelated and the solution orthogonal.
 constexpr double kObliqueTolerance = 1e-8;
-
-size_t packedSize(int n) { return static_cast<size_t>(n) * (n + 1) / 2; }
 
 // Eigenvalues of the score correlations below SINGULAR=.
 int countSingular(ProcState& ps, int k) {

@@ -6,6 +6,7 @@
 
 #include "zulfact/state/constants.hpp"
 #include "kernels/linalg.hpp"
+#include "kernels/packed.hpp"
 
 namespace zulfact {
 
@@ -14,11 +15,11 @@ using kernels::daxpy;
 using kernels::choleskyRow;
 using kernels::solveLower;
 using kernels::packedIndex;
+using kernels::packedSize;
 using kernels::packedRow;
 
 namespace {
 
-std::size_t packedSize(int n) { return static_cast<std::size_t>(n) * (n + 1) / 2; }
 
 struct Box {
   const double* lower;

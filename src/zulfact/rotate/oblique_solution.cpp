@@ -98,7 +98,7 @@ void FinishOblique(ProcState& ps, int mode) {
   const int p = ps.opt.nVars, m = ps.nFactors;
   ps.rotated = mode != kObliqueInputPattern;
   double* scale = ps.factorVector;
-  const size_t packedSize = static_cast<size_t>(m) * (m + 1) / 2;
+  const size_t packed = kernels::packedSize(static_cast<size_t>(m));
 
   if (mode == kObliqueHarrisKaiser || mode == kObliqueTarget) {
     if (ps.obliqueCount > 0 && !invertPacked(ps, ps.factorCorr, m)) return singularSolution(ps);
@@ -110,10 +110,10 @@ void FinishOblique(ProcState& ps, int mode) {
       const double q = ps.refAxisCorr[packedIndex(j, j)];
       scale[j] = q > 0.0 ? std::sqrt(q) : 1.0;
     }
-    std::copy_n(ps.refAxisCorr, packedSize, ps.factorCorr);
+    std::copy_n(ps.refAxisCorr, packed, ps.factorCorr);
     if (!invertPacked(ps, ps.factorCorr, m)) return singularSolution(ps);
   } else {
-    std::copy_n(ps.factorCorr, packedSize, ps.refAxisCorr);
+    std::copy_n(ps.factorCorr, packed, ps.refAxisCorr);
     if ((ps.obliqueCount >= 1 || mode == kObliqueFromEngine) && !invertPacked(ps, ps.refAxisCorr, m))
       return singularSolution(ps);
     ps.obliqueCount = m;
