@@ -288,7 +288,7 @@ GroupPriorsInputs priorsInputsOf(ProcState& ps, const double* invDiag, std::vect
   GroupPriorsInputs in{.p = p, .r = ps.groupCorr, .stdDevs = ps.stdDevs, .priors = priors,
                        .method = ps.opt.method, .covariance = ps.opt.flags.covariance,
                        .invDiag = invDiag, .weightOption = ps.opt.flags.weightOption};
-  if (priors == kPriorsNumeric) in.given = ps.priorCommunalities;
+  if (priors == kPriorsNumeric) in.given = ps.opt.priorValues;
   if (priors == kPriorsInput && readTypedRow(ps.opt, isPriorsType, priorsRow)) in.given = priorsRow;
   if (priors == kPriorsRandom) {
     seedRoutine(SeedMode::CheckAndPublish, ps.seed);  // a clock seed when none was given
