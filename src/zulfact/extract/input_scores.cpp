@@ -34,21 +34,22 @@ constexpr double kUnitVarianceTolerance = 1e-12;
 // uncorrelated and the solution orthogonal.
 constexpr double kObliqueTolerance = 1e-8;
 
-// Eigenvalues of the score correlations below SINGULAR=.
-int countSingular(ProcState& ps, int k) {
-  std::vector<double> a(ps.factorCorr, ps.factorCorr + packedSize(k));
+// Eigenvalues of the packed score correlations of order k below
+// `singularity`, with the eigen solver's code.
+int countSingular(int k, const double* corr, double singularity, int& code) {
+  std::vector<double> a(corr, corr + packedSize(k));
   std::vector<double> w(static_cast<size_t>(k)), work(9 * static_cast<size_t>(k));
-  eigenNote(zeigen(k, a.data(), w.data(), 0, nullptr, work.data()), ps.sink);
+  code = zeigen(k, a.data(), w.data(), 0, nullptr, work.data());
   int below = 0;
   for (double v : w)
-    if (v < ps.opt.singularity) ++below;
+    if (v < singularity) ++below;
   return below;
 }
 
-bool correlated(const ProcState& ps, int k) {
+bool correlated(int k, const double* corr) {
   for (int i = 1; i < k; ++i)
     for (int j = 0; j < i; ++j)
-      if (std::fabs(ps.factorCorr[packedIndex(i, j)]) > kObliqueTolerance) return true;
+      if (std::fabs(corr[packedIndex(i, j)]) > kObliqueTolerance) return true;
   return false;
 }
 
@@ -56,58 +57,80 @@ bool correlated(const ProcState& ps, int k) {
 // f_j uncorrelated with the other scores, (Phi^-1 f)_j, whose variance is
 // (Phi^-1)_jj. Sweeping Phi with the k x p matrix W' as right-hand side
 // gives Phi^-1 and Phi^-1 W' in one pass.
-void obliqueScores(ProcState& ps, int k) {
-  const int p = ps.opt.nVars;
-  const double* w = ps.loadings;
-  std::copy_n(ps.factorCorr, packedSize(k), ps.refAxisCorr);
+void obliqueScores(int p, int k, double singularity, ScoreSolution& out) {
+  const double* w = out.coefficients.data();
+  out.refAxisCorr = out.scoreCorr;
   std::vector<double> wt(static_cast<size_t>(k) * p), pivot(static_cast<size_t>(k));
   for (int i = 0; i < p; ++i)
     for (int j = 0; j < k; ++j) wt[j + static_cast<size_t>(i) * k] = w[i + static_cast<size_t>(j) * p];
-  sweepInvert(k, ps.refAxisCorr, pivot.data(), p, wt.data(), ps.opt.singularity);
-  double* scale = ps.factorVector;
+  sweepInvert(k, out.refAxisCorr.data(), pivot.data(), p, wt.data(), singularity);
+  out.factorScales.resize(static_cast<size_t>(k));
   for (int j = 0; j < k; ++j) {
-    const double q = ps.refAxisCorr[packedIndex(j, j)];
-    scale[j] = q > 0.0 ? std::sqrt(q) : 1.0;
+    const double q = out.refAxisCorr[packedIndex(j, j)];
+    out.factorScales[j] = q > 0.0 ? std::sqrt(q) : 1.0;
   }
   std::vector<double> roots(static_cast<size_t>(k));
-  covToCorr(k, ps.refAxisCorr, roots.data());
+  covToCorr(k, out.refAxisCorr.data(), roots.data());
+  out.refStructure.resize(static_cast<size_t>(p) * k);
   for (int j = 0; j < k; ++j)
     for (int i = 0; i < p; ++i)
-      ps.refStructure[i + static_cast<size_t>(j) * p] = wt[j + static_cast<size_t>(i) * k] / scale[j];
-  multiplyPacked(w, ps.factorCorr, ps.structure, p, k);
+      out.refStructure[i + static_cast<size_t>(j) * p] =
+          wt[j + static_cast<size_t>(i) * k] / out.factorScales[j];
+  out.structure.resize(static_cast<size_t>(p) * k);
+  multiplyPacked(w, out.scoreCorr.data(), out.structure.data(), p, k);
+}
+
+// The oblique solution of the scores into the group's record.
+void storeOblique(ProcState& ps, const ScoreSolution& s, int k) {
+  std::copy(s.refAxisCorr.begin(), s.refAxisCorr.end(), ps.refAxisCorr);
+  std::copy(s.factorScales.begin(), s.factorScales.end(), ps.factorVector);
+  std::copy(s.refStructure.begin(), s.refStructure.end(), ps.refStructure);
+  std::copy(s.structure.begin(), s.structure.end(), ps.structure);
   ps.obliqueCount = k;
   ps.rotated = false;
 }
 
 }  // namespace
 
-void inputScores(ProcState& ps) {
-  const int p = ps.opt.nVars, k = ps.nFactors;
-  double* w = ps.loadings;
+ScoreSolution scoreSolution(int p, int k, const double* r, const double* w, double singularity) {
+  ScoreSolution out;
+  out.coefficients.assign(w, w + static_cast<size_t>(p) * k);
   // V = W'RW, then its correlations; d_j is the standard deviation of score j.
+  out.scoreCorr.resize(packedSize(k));
   std::vector<double> work(static_cast<size_t>(p)), d(static_cast<size_t>(k));
-  quadForm(ps.corrMatrix, p, w, k, ps.factorCorr, work.data(), false);
-  covToCorr(k, ps.factorCorr, d.data());
-  const int singular = countSingular(ps, k);
+  quadForm(r, p, w, k, out.scoreCorr.data(), work.data(), false);
+  covToCorr(k, out.scoreCorr.data(), d.data());
+  out.singular = countSingular(k, out.scoreCorr.data(), singularity, out.eigenCode);
   for (int j = 0; j < k; ++j) {
     if (!(d[j] > 0.0) || std::fabs(1.0 - d[j]) <= kUnitVarianceTolerance) continue;
-    for (int i = 0; i < p; ++i) w[i + static_cast<size_t>(j) * p] /= d[j];
+    for (int i = 0; i < p; ++i) out.coefficients[i + static_cast<size_t>(j) * p] /= d[j];
   }
-  const bool oblique = correlated(ps, k);
-  if (oblique) obliqueScores(ps, k);
+  out.oblique = correlated(k, out.scoreCorr.data());
+  if (out.oblique) obliqueScores(p, k, singularity, out);
+  return out;
+}
 
-  if (singular > 0) {
-    if (oblique && ps.sink != nullptr) PrintObliqueTables(ps);
+void inputScores(ProcState& ps) {
+  const int p = ps.opt.nVars, k = ps.nFactors;
+  const ScoreSolution s = scoreSolution(p, k, ps.corrMatrix, ps.loadings, ps.opt.singularity);
+  eigenNote(s.eigenCode, ps.sink);
+  std::copy(s.scoreCorr.begin(), s.scoreCorr.end(), ps.factorCorr);
+  std::copy(s.coefficients.begin(), s.coefficients.end(), ps.loadings);
+  if (s.oblique) storeOblique(ps, s, k);
+
+  if (s.singular > 0) {
+    if (s.oblique && ps.sink != nullptr) PrintObliqueTables(ps);
     host().message(msg::kScoreCorrSingular);
     raiseCode(ps, kCodeBadVariables);
     host().endStep(kCodeBadVariables);
   }
-  if (oblique) {
+  if (s.oblique) {
     PrintObliqueTables(ps);
   } else if (ps.sink != nullptr) {
-    printMatrixTable(ps, {.storage = 'C', .values = w, .nRows = p, .nCols = k, .rowLabels = 'V',
-                          .colLabels = 'F', .title = msg::kStdScoreCoefTitle.number,
-                          .name = "InputScoreCoef", .role = MatrixRole::Loadings});
+    printMatrixTable(ps, {.storage = 'C', .values = ps.loadings, .nRows = p, .nCols = k,
+                          .rowLabels = 'V', .colLabels = 'F',
+                          .title = msg::kStdScoreCoefTitle.number, .name = "InputScoreCoef",
+                          .role = MatrixRole::Loadings});
   }
 }
 

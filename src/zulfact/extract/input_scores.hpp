@@ -3,6 +3,8 @@
 // those correlations describe.
 #pragma once
 
+#include <vector>
+
 #include "zulfact/state/proc_state.hpp"
 
 namespace zulfact {
@@ -19,5 +21,22 @@ namespace zulfact {
 // 180/57 and code 1008, after the oblique tables when printing.
 // Prints "InputScoreCoef" or the oblique tables.
 void inputScores(ProcState& ps);
+
+// What saved scoring coefficients imply, from plain matrices (no host).
+struct ScoreSolution {
+  std::vector<double> coefficients;  // p x k, each column at unit score variance
+  std::vector<double> scoreCorr;     // packed k: the correlations of the scores (Phi)
+  int eigenCode = 0;                 // the eigen solver's, on scoreCorr
+  int singular = 0;                  // eigenvalues of scoreCorr below SINGULAR=
+  bool oblique = false;              // a score correlation above 1e-8
+  // Oblique only: the reference-axis correlations (packed k), the factor
+  // scales sqrt((Phi^-1)_jj), the reference structure W Phi^-1 / s and
+  // the structure W Phi (p x k each).
+  std::vector<double> refAxisCorr, factorScales, refStructure, structure;
+};
+
+// The solution of the k coefficient columns w (p x k, column by column)
+// over the packed correlation matrix r of order p, as inputScores stores it.
+ScoreSolution scoreSolution(int p, int k, const double* r, const double* w, double singularity);
 
 }  // namespace zulfact

@@ -34,31 +34,207 @@ namespace {
 
 std::size_t packedSize(int p) { return static_cast<std::size_t>(p) * (p + 1) / 2; }
 
-// The fit with the module's eigen notes and the iteration history, whose
-// estimates are the communalities. ML and GLS fit the uniquenesses of the
-// correlations, so these are 1 - psi and the ML-type weights 1/(1 - h2)
-// rescale nothing; ULS fits the unique variances of the weighted matrix,
-// which the weights turn back into proportions.
-class ExtractionFit final : public FitProblem {
+bool mlTypeOf(FitKind kind) { return kind != FitKind::Uls; }
+
+// The caller's block: the fit state, the optimiser, the matrix of the fit
+// and the bounds.
+struct BlockLayout {
+  double* fit;
+  double* optim;
+  double* matrix;
+  double* lower;
+  double* upper;
+};
+BlockLayout layoutOf(int p, double* block) {
+  BlockLayout b{};
+  b.fit = block;
+  b.optim = b.fit + fitStateDoubles(p);
+  b.matrix = b.optim + zoptimDoubles(p);
+  b.lower = b.matrix + packedSize(p);
+  b.upper = b.lower + p;
+  return b;
+}
+
+// The fit recording its eigen codes and history rows, whose estimates are
+// the communalities. ML and GLS fit the uniquenesses of the correlations,
+// so these are 1 - psi and the ML-type weights 1/(1 - h2) rescale
+// nothing; ULS fits the unique variances of the weighted matrix, which
+// the weights turn back into proportions.
+class RecordedFit final : public FitProblem {
  public:
-  ExtractionFit(ProcState& ps, FitState& fs, IterationHistory& history)
-      : FitProblem(fs, ps.opt.convergence, !ps.opt.flags.heywood && !ps.opt.flags.ultraHeywood,
-                   fs.isUls ? ps.varWeights : nullptr),
-        ps_(ps),
-        history_(history) {}
+  RecordedFit(const LikelihoodInputs& in, FitState& fs, std::vector<LikelihoodStep>& steps)
+      : FitProblem(fs, in.convergence, !in.heywood && !in.ultraHeywood,
+                   fs.isUls ? in.weights : nullptr),
+        steps_(steps) {}
 
  protected:
-  void onEigen(int code) override { eigenNote(code, ps_.sink); }
+  void onEigen(int code) override {
+    if (code != 0) steps_.emplace_back().eigenCode = code;
+  }
   void onIteration(const double* psi, double change) override {
-    for (int i = 0; i < fs_.nVars; ++i) ps_.priorCommunalities[i] = communality(i, psi[i]);
-    if (fs_.iteration == 1) history_.open(true);
-    history_.addRow(fs_.iteration, fs_.criterion, fs_.ridge, change, ps_.priorCommunalities);
+    LikelihoodStep& step = steps_.emplace_back();
+    step.hasRow = true;
+    step.iteration = fs_.iteration;
+    step.criterion = fs_.criterion;
+    step.ridge = fs_.ridge;
+    step.change = change;
+    step.estimates.resize(static_cast<std::size_t>(fs_.nVars));
+    for (int i = 0; i < fs_.nVars; ++i) step.estimates[i] = communality(i, psi[i]);
   }
 
  private:
-  ProcState& ps_;
-  IterationHistory& history_;
+  std::vector<LikelihoodStep>& steps_;
 };
+
+// The matrix the fit works on: for ML and GLS the inverse Cholesky factor
+// of R (false when R is singular), for ULS R itself, weighted when asked
+// (its diagonal is never read: the fit puts w_i - psi_i there).
+bool fitMatrix(const LikelihoodInputs& in, double* r, double& lnDetR) {
+  const int p = in.p;
+  std::memcpy(r, in.r, packedSize(p) * sizeof(double));
+  if (mlTypeOf(in.kind)) return inverseCholeskyFactor(p, r, in.singularity, lnDetR);
+  if (in.weighted) {
+    for (int i = 0; i < p; ++i) {
+      const double si = std::sqrt(std::max(0.0, in.weights[i]));
+      double* row = r + packedRow(i);
+      for (int j = 0; j <= i; ++j) row[j] *= si * std::sqrt(std::max(0.0, in.weights[j]));
+    }
+  }
+  return true;
+}
+
+// ML and GLS: the vectors of the k largest gamma first (mirrored columns),
+// solved against T, scaled by sqrt(1 - mu); the weights 1/psi and the
+// eigenvalues gamma - 1 of the weighted reduced correlation matrix.
+void mlTypeSolution(const FitState& fs, const double* t, int k, LikelihoodResult& out) {
+  const int p = fs.nVars;
+  out.loadings.assign(fs.vectors, fs.vectors + static_cast<std::size_t>(p) * p);
+  double* a = out.loadings.data();
+  for (int j = 0; j < std::min(p / 2, k); ++j)
+    std::swap_ranges(a + static_cast<std::size_t>(j) * p, a + static_cast<std::size_t>(j + 1) * p,
+                     a + static_cast<std::size_t>(p - 1 - j) * p);
+  out.weights.resize(static_cast<std::size_t>(p));
+  for (int i = 0; i < p; ++i) {
+    const double psi = fs.psi[i];
+    out.weights[i] = psi > 0.0 ? 1.0 / psi : zul_missing();
+    if (!(psi > 0.0)) out.vectorsShown = false;
+  }
+  for (int j = 0; j < k; ++j) solveLower(p, t, a + static_cast<std::size_t>(j) * p);
+  out.vectors.assign(a, a + static_cast<std::size_t>(p) * k);
+  out.eigenvalues.resize(static_cast<std::size_t>(p));
+  for (int j = 0; j < p; ++j) {
+    const double mu = fs.values[p - 1 - j] <= kSingularMu ? 0.0 : fs.values[p - 1 - j];
+    if (j < k) {
+      const double scale = std::sqrt(std::max(0.0, 1.0 - mu));
+      double* column = a + static_cast<std::size_t>(j) * p;
+      for (int i = 0; i < p; ++i) column[i] *= scale;
+    }
+    out.eigenvalues[j] = mu > 0.0 ? 1.0 / mu - 1.0 : zul_missing();
+  }
+}
+
+// ULS: the k leading vectors times sqrt(lambda), unweighted by 1/sqrt(w).
+void ulsSolution(const LikelihoodInputs& in, const FitState& fs, int k, LikelihoodResult& out) {
+  const int p = fs.nVars;
+  out.vectors.assign(fs.vectors, fs.vectors + static_cast<std::size_t>(p) * k);
+  out.eigenvalues.assign(fs.values, fs.values + p);
+  out.loadings = out.vectors;
+  for (int j = 0; j < k; ++j) {
+    const double root = std::sqrt(std::max(0.0, fs.values[j]));
+    double* column = out.loadings.data() + static_cast<std::size_t>(j) * p;
+    for (int i = 0; i < p; ++i) {
+      double u = 1.0;
+      if (in.weighted) u = in.weights[i] > 0.0 ? 1.0 / std::sqrt(in.weights[i]) : 0.0;
+      column[i] *= root * u;
+    }
+  }
+}
+
+// ML: sqrt of the squared canonical correlations (gamma - 1)/gamma = 1 - mu
+// of the k largest gamma, the smallest mu.
+std::vector<double> canonicalCorrelations(const FitState& fs, int k) {
+  const int p = fs.nVars;
+  std::vector<double> rho(static_cast<std::size_t>(k));
+  for (int j = 0; j < k; ++j) {
+    const double mu = fs.values[p - 1 - j];
+    rho[j] = mu <= kSingularMu ? 1.0 : 1.0 - mu;
+  }
+  return rho;
+}
+
+}  // namespace
+
+std::size_t likelihoodDoubles(int p) {
+  return fitStateDoubles(p) + zoptimDoubles(p) + packedSize(p) + 2 * static_cast<std::size_t>(p);
+}
+
+LikelihoodStart likelihoodStart(const LikelihoodInputs& in, double* block) {
+  const int p = in.p;
+  const bool mlType = mlTypeOf(in.kind);
+  const BlockLayout b = layoutOf(p, block);
+  LikelihoodStart start;
+  FitState& fs = start.fs;
+  fitStateInit(fs, in.kind, p, 0, b.matrix, in.weights, b.fit);
+  // Start values 1 - h (at least CONVERGE= for ML and GLS); ULS in the
+  // metric of the weighted matrix.
+  for (int i = 0; i < p; ++i) {
+    double psi = 1.0 - in.h2[i];
+    if (mlType) psi = std::max(psi, in.convergence);
+    if (!mlType) psi *= in.weights[i];
+    fs.psi[i] = fs.previousPsi[i] = psi;
+  }
+  if (!fitMatrix(in, b.matrix, start.lnDetR)) {
+    start.singular = true;
+    return start;
+  }
+  // lambda for ULS, gamma - 1 (descending) for ML and GLS.
+  fitObjective(fs, fs.psi);
+  start.eigenCode = fs.eigenCode;
+  start.eigenvalues.resize(static_cast<std::size_t>(p));
+  for (int j = 0; j < p; ++j)
+    start.eigenvalues[j] = mlType ? fs.gammas[p - 1 - j] - 1.0 : fs.values[j];
+  fs.preliminaryDone = true;
+  return start;
+}
+
+LikelihoodResult likelihoodFit(const LikelihoodInputs& in, LikelihoodStart& start, int k,
+                               double* block) {
+  const int p = in.p;
+  const bool mlType = mlTypeOf(in.kind);
+  const BlockLayout b = layoutOf(p, block);
+  FitState& fs = start.fs;
+  fs.nFactors = k;
+  fs.residualCount = p - k;
+  if (in.heywood) {
+    std::fill(b.lower, b.lower + p, 0.0);
+    for (int i = 0; i < p; ++i) b.upper[i] = mlType ? 1.0 : in.weights[i];
+  }
+  LikelihoodResult out;
+  RecordedFit problem(in, fs, out.steps);
+  out.code = zoptim(p, in.maxIter, kOptimGradientTolerance, problem, fs.psi,
+                    in.heywood ? b.lower : nullptr, in.heywood ? b.upper : nullptr,
+                    mlType ? nullptr : in.weights, b.optim);
+  out.criterion = fs.criterion;
+  out.heywoodCase = problem.negativeFound();
+  if (out.heywoodCase) return out;
+
+  // The solution at the final uniquenesses, with every eigenvector.
+  out.eigenCode = fitFullDecomposition(fs, fs.psi);
+  out.criterion = fs.criterion;
+  out.psi.assign(fs.psi, fs.psi + p);
+  if (in.kind == FitKind::Ml) {
+    out.srmr = fitSrmr(p, k, in.r, b.matrix, fs.values, fs.vectors, fs.psi);
+    out.canonical = canonicalCorrelations(fs, k);
+  }
+  if (mlType) {
+    mlTypeSolution(fs, b.matrix, k, out);
+  } else {
+    ulsSolution(in, fs, k, out);
+  }
+  return out;
+}
+
+namespace {
 
 // Termination code of the optimiser -> status, reason (group 0) and
 // message (group 180).
@@ -75,98 +251,6 @@ Outcome outcomeOf(int code) {
       return {3, msg::kReasonHessianNotPositive, msg::kOptimHessianNotPositive};
     default: return {1, msg::kReasonNoImprovement, msg::kOptimNoImprovement};
   }
-}
-
-void printCanonicalCorrelations(ProcState& ps, const FitState& fs) {
-  const int p = ps.opt.nVars, k = ps.factorsRetained;
-  std::vector<double> rho(static_cast<std::size_t>(k));
-  // (gamma - 1)/gamma = 1 - mu for the k largest gamma, the smallest mu.
-  for (int j = 0; j < k; ++j) {
-    const double mu = fs.values[p - 1 - j];
-    rho[j] = mu <= kSingularMu ? 1.0 : 1.0 - mu;
-  }
-  printFactorValues(ps, "CanCorr", msg::kCanCorrTitle, rho.data());
-}
-
-// ML and GLS: the vectors of the k largest gamma first (mirrored columns),
-// solved against T, scaled by sqrt(1 - mu); the weights 1/psi and the
-// eigenvalues gamma - 1 of the weighted reduced correlation matrix.
-void mlTypeSolution(ProcState& ps, const FitState& fs, const double* t) {
-  const int p = ps.opt.nVars, k = ps.factorsRetained;
-  double* a = ps.loadings;
-  std::memcpy(a, fs.vectors, static_cast<std::size_t>(p) * p * sizeof(double));
-  for (int j = 0; j < std::min(p / 2, k); ++j)
-    std::swap_ranges(a + static_cast<std::size_t>(j) * p, a + static_cast<std::size_t>(j + 1) * p,
-                     a + static_cast<std::size_t>(p - 1 - j) * p);
-  bool nonPositive = false;
-  for (int i = 0; i < p; ++i) {
-    const double psi = fs.psi[i];
-    ps.varWeights[i] = psi > 0.0 ? 1.0 / psi : zul_missing();
-    if (!(psi > 0.0)) nonPositive = true;
-  }
-  for (int j = 0; j < k; ++j) solveLower(p, t, a + static_cast<std::size_t>(j) * p);
-  if (ps.opt.flags.eigenvectors && ps.sink != nullptr) {
-    if (nonPositive) {
-      host().message(msg::kEigenvectorsNotPrinted);
-    } else {
-      printMatrixTable(ps, {.storage = 'C', .values = a, .nRows = p, .nCols = k, .rowLabels = 'V',
-                            .colLabels = 'F', .title = kTitleEigenvectors, .name = "Eigenvectors",
-                            .role = MatrixRole::Loadings});
-    }
-  }
-  for (int j = 0; j < p; ++j) {
-    const double mu = fs.values[p - 1 - j] <= kSingularMu ? 0.0 : fs.values[p - 1 - j];
-    if (j < k) {
-      const double scale = std::sqrt(std::max(0.0, 1.0 - mu));
-      double* column = a + static_cast<std::size_t>(j) * p;
-      for (int i = 0; i < p; ++i) column[i] *= scale;
-    }
-    ps.eigenvalues[j] = mu > 0.0 ? 1.0 / mu - 1.0 : zul_missing();
-  }
-}
-
-void ulsSolution(ProcState& ps, const FitState& fs) {
-  const int p = ps.opt.nVars, k = ps.factorsRetained;
-  std::memcpy(ps.loadings, fs.vectors, static_cast<std::size_t>(p) * k * sizeof(double));
-  std::memcpy(ps.eigenvalues, fs.values, p * sizeof(double));
-  if (ps.opt.flags.eigenvectors && ps.sink != nullptr)
-    printMatrixTable(ps, {.storage = 'C', .values = ps.loadings, .nRows = p, .nCols = k,
-                          .rowLabels = 'V', .colLabels = 'F', .title = kTitleEigenvectors,
-                          .name = "Eigenvectors", .role = MatrixRole::Loadings});
-  for (int j = 0; j < k; ++j) {
-    const double root = std::sqrt(std::max(0.0, fs.values[j]));
-    double* column = ps.loadings + static_cast<std::size_t>(j) * p;
-    for (int i = 0; i < p; ++i) {
-      double u = 1.0;
-      if (ps.opt.flags.weighted) u = ps.varWeights[i] > 0.0 ? 1.0 / std::sqrt(ps.varWeights[i]) : 0.0;
-      column[i] *= root * u;
-    }
-  }
-}
-
-// The matrix the fit works on, in place of R: for ML and GLS the inverse
-// Cholesky factor of the saved R (false, with message and code 112, when
-// R is singular), for ULS R itself, weighted when asked.
-bool prepareFitMatrix(ProcState& ps, bool mlType, const double* savedR, double& lnDetR) {
-  const int p = ps.opt.nVars;
-  double* r = ps.corrMatrix;
-  if (mlType) {
-    std::memcpy(r, savedR, packedSize(p) * sizeof(double));
-    if (!inverseCholeskyFactor(p, r, ps.opt.singularity, lnDetR)) {
-      raiseCode(ps, kCodeSingular);
-      ps.factorsRetained = 0;
-      failGroupRows();
-      host().message(msg::kSingularForLikelihood);
-      return false;
-    }
-  } else if (ps.opt.flags.weighted) {
-    for (int i = 0; i < p; ++i) {
-      const double si = std::sqrt(std::max(0.0, ps.varWeights[i]));
-      double* row = r + packedRow(i);
-      for (int j = 0; j <= i; ++j) row[j] *= si * std::sqrt(std::max(0.0, ps.varWeights[j]));
-    }
-  }
-  return true;
 }
 
 // The optimiser's outcome: messages, completion code and the convergence
@@ -197,86 +281,97 @@ bool reportFitOutcome(ProcState& ps, int code) {
   return true;
 }
 
+// The eigen notes and the history rows of the fit, in the order it met
+// them; the last row's estimates stay in priorCommunalities.
+void reportSteps(ProcState& ps, const std::vector<LikelihoodStep>& steps) {
+  IterationHistory history(ps);
+  for (const LikelihoodStep& step : steps) {
+    if (!step.hasRow) {
+      eigenNote(step.eigenCode, ps.sink);
+      continue;
+    }
+    std::copy(step.estimates.begin(), step.estimates.end(), ps.priorCommunalities);
+    if (step.iteration == 1) history.open(true);
+    history.addRow(step.iteration, step.criterion, step.ridge, step.change,
+                   ps.priorCommunalities);
+  }
+  history.close();
+}
+
+// The solution into the group's record, with its eigenvectors when asked.
+void storeSolution(ProcState& ps, const LikelihoodResult& result, bool mlType) {
+  const int p = ps.opt.nVars, k = ps.factorsRetained;
+  if (ps.opt.flags.eigenvectors && ps.sink != nullptr) {
+    if (!result.vectorsShown) {
+      host().message(msg::kEigenvectorsNotPrinted);
+    } else {
+      printMatrixTable(ps, {.storage = 'C', .values = result.vectors.data(), .nRows = p,
+                            .nCols = k, .rowLabels = 'V', .colLabels = 'F',
+                            .title = kTitleEigenvectors, .name = "Eigenvectors",
+                            .role = MatrixRole::Loadings});
+    }
+  }
+  std::copy(result.loadings.begin(), result.loadings.end(), ps.loadings);
+  std::copy(result.eigenvalues.begin(), result.eigenvalues.end(), ps.eigenvalues);
+  if (mlType) std::copy(result.weights.begin(), result.weights.end(), ps.varWeights);
+}
+
+// The preliminary eigenvalues into the group's record, their table, and
+// the number of factors they decide. False when the singular R of ML or
+// GLS ends the group's analysis.
+bool reportStart(ProcState& ps, const LikelihoodStart& start) {
+  if (start.singular) {
+    raiseCode(ps, kCodeSingular);
+    ps.factorsRetained = 0;
+    failGroupRows();
+    host().message(msg::kSingularForLikelihood);
+    return false;
+  }
+  eigenNote(start.eigenCode, ps.sink);
+  std::copy(start.eigenvalues.begin(), start.eigenvalues.end(), ps.eigenvalues);
+  printEigenvalueTable(ps, headingOr(msg::kPreliminaryFitEigenTitle, "Preliminary Eigenvalues"));
+  decideFactorCount(ps);
+  return true;
+}
+
 }  // namespace
 
 void likelihoodExtract(ProcState& ps) {
   const int p = ps.opt.nVars;
   const bool ml = ps.opt.method == kMethodMl;
   const bool mlType = ml || ps.opt.method == kMethodGls;
-  const FitKind kind = ml ? FitKind::Ml : mlType ? FitKind::Gls : FitKind::Uls;
-
-  // One block: the fit state, the optimiser, the saved R and the bounds.
-  const std::size_t fitSize = fitStateDoubles(p), optimSize = zoptimDoubles(p);
-  WorkBlock block(static_cast<double>(fitSize + optimSize + packedSize(p) + 2 * p));
-  double* optimWork = block.data() + fitSize;
-  double* savedR = optimWork + optimSize;
-  double* lower = savedR + packedSize(p);
-  double* upper = lower + p;
-
-  double* r = ps.corrMatrix;
-  if (mlType) std::memcpy(savedR, r, packedSize(p) * sizeof(double));
+  WorkBlock block(static_cast<double>(likelihoodDoubles(p)));
   computePriors(ps);
 
-  FitState fs;
-  fitStateInit(fs, kind, p, 0, r, ps.varWeights, block.data());
-  // Start values 1 - h (at least CONVERGE= for ML and GLS); ULS in the
-  // metric of the weighted matrix.
-  for (int i = 0; i < p; ++i) {
-    double psi = 1.0 - ps.communalities[i];
-    if (mlType) psi = std::max(psi, ps.opt.convergence);
-    if (!mlType) psi *= ps.varWeights[i];
-    fs.psi[i] = fs.previousPsi[i] = psi;
-  }
-
-  double lnDetR = 0.0;
-  if (!prepareFitMatrix(ps, mlType, savedR, lnDetR)) return;
-
-  // The preliminary eigenvalues at the start values decide the number of
-  // factors: lambda for ULS, gamma - 1 (descending) for ML and GLS.
-  fitObjective(fs, fs.psi);
-  eigenNote(fs.eigenCode, ps.sink);
-  for (int j = 0; j < p; ++j)
-    ps.eigenvalues[j] = mlType ? fs.gammas[p - 1 - j] - 1.0 : fs.values[j];
-  printEigenvalueTable(ps, headingOr(msg::kPreliminaryFitEigenTitle, "Preliminary Eigenvalues"));
-  decideFactorCount(ps);
-  fs.preliminaryDone = true;
+  const LikelihoodInputs in{.kind = ml ? FitKind::Ml : mlType ? FitKind::Gls : FitKind::Uls,
+                            .p = p, .r = ps.groupCorr, .h2 = ps.communalities,
+                            .weights = ps.varWeights, .weighted = ps.opt.flags.weighted,
+                            .singularity = ps.opt.singularity,
+                            .convergence = ps.opt.convergence, .maxIter = ps.opt.maxIter,
+                            .heywood = ps.opt.flags.heywood,
+                            .ultraHeywood = ps.opt.flags.ultraHeywood};
+  LikelihoodStart start = likelihoodStart(in, block.data());
+  if (!reportStart(ps, start)) return;
   const int k = ps.factorsRetained;
   if (k < 1) {
-    if (ml && k == 0) mlFitTables(ps, lnDetR, -lnDetR);
+    if (ml && k == 0) mlFitTables(ps, start.lnDetR, -start.lnDetR);
     return;
   }
-  fs.nFactors = k;
-  fs.residualCount = p - k;
 
-  if (ps.opt.flags.heywood) {
-    std::fill(lower, lower + p, 0.0);
-    for (int i = 0; i < p; ++i) upper[i] = mlType ? 1.0 : ps.varWeights[i];
-  }
   ps.heywoodStatus = 1;
-  IterationHistory history(ps);
-  ExtractionFit problem(ps, fs, history);
-  const int code = zoptim(p, ps.opt.maxIter, kOptimGradientTolerance, problem, fs.psi,
-                          ps.opt.flags.heywood ? lower : nullptr, ps.opt.flags.heywood ? upper : nullptr,
-                          mlType ? nullptr : ps.varWeights, optimWork);
-  history.close();
-  if (problem.negativeFound()) ps.heywoodStatus = -1;
-  if (!reportFitOutcome(ps, code)) {
-    if (ml) mlFitTables(ps, lnDetR, fs.criterion);
+  const LikelihoodResult result = likelihoodFit(in, start, k, block.data());
+  reportSteps(ps, result.steps);
+  if (result.heywoodCase) ps.heywoodStatus = -1;
+  if (!reportFitOutcome(ps, result.code)) {
+    if (ml) mlFitTables(ps, start.lnDetR, result.criterion);
     return;
   }
-
-  // The solution at the final uniquenesses, with every eigenvector.
-  eigenNote(fitFullDecomposition(fs, fs.psi), ps.sink);
+  eigenNote(result.eigenCode, ps.sink);
   if (ml) {
-    mlFitTables(ps, lnDetR, fs.criterion,
-                fitSrmr(p, k, savedR, r, fs.values, fs.vectors, fs.psi));
-    printCanonicalCorrelations(ps, fs);
+    mlFitTables(ps, start.lnDetR, result.criterion, result.srmr);
+    printFactorValues(ps, "CanCorr", msg::kCanCorrTitle, result.canonical.data());
   }
-  if (mlType) {
-    mlTypeSolution(ps, fs, r);
-  } else {
-    ulsSolution(ps, fs);
-  }
+  storeSolution(ps, result, mlType);
   if (ps.sink != nullptr)
     printEigenvalueTable(ps, reducedEigenvalueHeading(ps, !mlType && ps.opt.flags.covariance, false));
 }

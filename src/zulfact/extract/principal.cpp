@@ -56,8 +56,6 @@ void noteAndMessage(void* sink, std::string_view noteName, msg::Id id, Args args
 
 }  // namespace
 
-void zeroTinyEigenvalues(ProcState& ps) { zeroTinyEigenvalues(ps.opt.nVars, ps.eigenvalues); }
-
 void zeroTinyEigenvalues(int p, double* lambda) {
   const int f = firstAvailable(lambda, p);
   if (f >= p) return;

@@ -46,7 +46,6 @@ PrincipalLoadings principalLoadings(const PrincipalEigen& eigen, int k, const do
 
 // Eigenvalues within 1.110223024625157e-13 times the first non-missing
 // one (in magnitude) become exactly 0.
-void zeroTinyEigenvalues(ProcState& ps);
 void zeroTinyEigenvalues(int p, double* lambda);
 
 // Decides ps.factorsRetained from the MAP or parallel results, or from

@@ -127,10 +127,10 @@ double maxAbsCorrelations(int p, const double* r, const double* stdDevs, double*
   return sum;
 }
 
-void methodWeights(const StepOptions& options, const GroupData& data, const double* h2,
+void methodWeights(int p, int method, bool covariance, const double* stdDevs, const double* h2,
                    double* weights) {
-  for (int i = 0; i < options.nVars; ++i) {
-    switch (options.method) {
+  for (int i = 0; i < p; ++i) {
+    switch (method) {
       case kMethodAlpha:
         weights[i] = h2[i] <= kSmallestNormal ? 0.0 : 1.0 / h2[i];
         break;
@@ -141,7 +141,7 @@ void methodWeights(const StepOptions& options, const GroupData& data, const doub
         weights[i] = 1.0 / std::max(1.0 - h2[i], kWeightUniquenessFloor);
         break;
       default:
-        weights[i] = options.flags.covariance ? data.stdDevs[i] * data.stdDevs[i] : 1.0;
+        weights[i] = covariance ? stdDevs[i] * stdDevs[i] : 1.0;
         break;
     }
   }
@@ -198,6 +198,37 @@ PriorBound boundPriors(int p, double* h2, bool heywood, bool ultraHeywood) {
   return result;
 }
 
+GroupPriors groupPriors(const GroupPriorsInputs& in) {
+  const int p = in.p;
+  GroupPriors out;
+  out.seed = in.seed;
+  out.priorsUsed = in.priors;
+  // An INPUT table without its PRIORS row: the group runs with ONE.
+  if (in.priors == kPriorsInput && in.given == nullptr) {
+    out.priorsUsed = kPriorsOne;
+    out.noPriorsRow = true;
+  }
+  const PriorInputs estimates{p, in.r, in.stdDevs, out.priorsUsed, in.given, in.invDiag};
+  const PriorEstimates est = priorEstimates(estimates, out.seed);
+  out.h2 = est.h2;
+  out.fellBack = est.fellBack;
+  // The extraction works on a copy of R: with priors, the reduced matrix.
+  out.reduced.assign(in.r, in.r + packedSize(p));
+  if (in.priors == kPriorsNone) return out;
+  for (int i = 0; i < p; ++i) out.reduced[packedIndex(i, i)] = out.h2[i];
+  out.weights.resize(static_cast<size_t>(p));
+  if (in.weightOption && in.weightRow != nullptr) {
+    for (int i = 0; i < p; ++i)
+      out.weights[i] = in.weightRow[i] * (in.covariance ? in.stdDevs[i] * in.stdDevs[i] : 1.0);
+    return out;
+  }
+  // Without a WEIGHT row the method's own weights, so that the analysis
+  // never runs on weights left over from an earlier group.
+  out.noWeightRow = in.weightOption;
+  methodWeights(p, in.method, in.covariance, in.stdDevs, out.h2.data(), out.weights.data());
+  return out;
+}
+
 namespace {
 
 // The squared correlations, R^-1 when MSA or the SMC-type priors need it
@@ -245,34 +276,36 @@ bool inverseAndAdequacy(ProcState& ps, double* invDiag) {
   return inverse;
 }
 
-// The estimates of ps.priorsMethod with what the host holds for them: the
-// PRIORS statement's values, the input table's PRIORS row (missing: 108,
-// message 180/17 and ONE, which `shown` then names), the published seed,
-// and the messages of an SMC fallback.
-PriorEstimates estimatesOf(ProcState& ps, const double* invDiag, int& shown) {
-  Host& h = host();
+// What the host holds for the priors: the PRIORS statement's values, the
+// input table's PRIORS and WEIGHT rows (kept in `rows`), and the published
+// seed of RANDOM priors with its message.
+GroupPriorsInputs priorsInputsOf(ProcState& ps, const double* invDiag, std::vector<double>& rows) {
   const int p = ps.opt.nVars;
   const int priors = ps.opt.priorsMethod;
-  int method = priors;
-  std::vector<double> given;
-  if (priors == kPriorsNumeric) given.assign(ps.priorCommunalities, ps.priorCommunalities + p);
-  if (priors == kPriorsInput) {
-    given.resize(static_cast<size_t>(p));
-    if (!readTypedRow(ps.opt, isPriorsType, given.data())) {
-      given.clear();
-      method = kPriorsOne;
-    }
-  }
+  rows.assign(2 * static_cast<size_t>(p), 0.0);
+  double* priorsRow = rows.data();
+  double* weightRow = priorsRow + p;
+  GroupPriorsInputs in{.p = p, .r = ps.groupCorr, .stdDevs = ps.stdDevs, .priors = priors,
+                       .method = ps.opt.method, .covariance = ps.opt.flags.covariance,
+                       .invDiag = invDiag, .weightOption = ps.opt.flags.weightOption};
+  if (priors == kPriorsNumeric) in.given = ps.opt.priorValues;
+  if (priors == kPriorsInput && readTypedRow(ps.opt, isPriorsType, priorsRow)) in.given = priorsRow;
   if (priors == kPriorsRandom) {
     seedRoutine(SeedMode::CheckAndPublish, ps.seed);  // a clock seed when none was given
-    h.message(msg::kRandomPriorsSeed, {ps.seed});
+    host().message(msg::kRandomPriorsSeed, {ps.seed});
   }
-  const PriorInputs in{p, ps.groupCorr, ps.stdDevs, method,
-                       given.empty() ? nullptr : given.data(), invDiag};
-  PriorEstimates est = priorEstimates(in, ps.seed);
-  if (est.fellBack && priors == kPriorsSmc) {
+  in.seed = ps.seed;
+  if (priors != kPriorsNone && in.weightOption && readWeightRow(ps.opt, weightRow))
+    in.weightRow = weightRow;
+  return in;
+}
+
+// The messages of an SMC or ASMC fallback and of a missing PRIORS row.
+void reportEstimates(ProcState& ps, const GroupPriors& result) {
+  Host& h = host();
+  if (result.fellBack && ps.opt.priorsMethod == kPriorsSmc) {
     h.message(msg::kSmcFallback, {"1.0."});
-  } else if (est.fellBack) {
+  } else if (result.fellBack) {
     int status = 0;
     std::string text = h.messageText(msg::kLargestCorrelationsText, &status);
     if (status < 0) {
@@ -281,33 +314,11 @@ PriorEstimates estimatesOf(ProcState& ps, const double* invDiag, int& shown) {
     }
     h.message(msg::kSmcFallback, {text});
   }
-  shown = priors;
-  if (priors == kPriorsInput && method == kPriorsOne) {
+  if (result.noPriorsRow) {
     raiseCode(ps, kCodeNoData);
     h.message(msg::kNoPriorsRow);
     ps.priorsUsed = kPriorsOne;
-    shown = kPriorsOne;
   }
-  return est;
-}
-
-// The input table's WEIGHT row (with the WEIGHT option; missing: 108 and
-// message 180/18), else the method's own weights, so that the analysis
-// never runs on weights left over from an earlier group.
-void setVariableWeights(ProcState& ps, const double* h2) {
-  const int p = ps.opt.nVars;
-  bool fromTable = false;
-  if (ps.opt.flags.weightOption) {
-    fromTable = readWeightRow(ps.opt, ps.varWeights);
-    if (fromTable) {
-      if (ps.opt.flags.covariance)
-        for (int i = 0; i < p; ++i) ps.varWeights[i] *= ps.stdDevs[i] * ps.stdDevs[i];
-    } else {
-      raiseCode(ps, kCodeNoData);
-      host().message(msg::kNoWeightRow);
-    }
-  }
-  if (!fromTable) methodWeights(ps.opt, ps, h2, ps.varWeights);
 }
 
 // The "PriorCommunalEst" table (a text line alone for ONE).
@@ -341,19 +352,23 @@ void computePriors(ProcState& ps) {
   ps.priorsUsed = priors;
   std::vector<double> invDiag(static_cast<size_t>(p));
   const bool inverse = inverseAndAdequacy(ps, invDiag.data());
-  int shown = priors;
-  const PriorEstimates est = estimatesOf(ps, inverse ? invDiag.data() : nullptr, shown);
-  // The extraction works on a copy of R: with priors, the reduced matrix.
-  double* r = ps.corrMatrix;
-  std::copy_n(ps.groupCorr, packedSize(p), r);
+  std::vector<double> rows;
+  const GroupPriors result =
+      groupPriors(priorsInputsOf(ps, inverse ? invDiag.data() : nullptr, rows));
+  ps.seed = result.seed;
+  reportEstimates(ps, result);
+  std::copy(result.reduced.begin(), result.reduced.end(), ps.corrMatrix);
   if (priors == kPriorsNone) return;
 
-  for (int i = 0; i < p; ++i) {
-    ps.priorCommunalities[i] = ps.communalities[i] = est.h2[i];
-    r[packedIndex(i, i)] = est.h2[i];
+  std::copy(result.h2.begin(), result.h2.end(), ps.priorCommunalities);
+  std::copy(result.h2.begin(), result.h2.end(), ps.communalities);
+  if (result.noWeightRow) {
+    raiseCode(ps, kCodeNoData);
+    host().message(msg::kNoWeightRow);
   }
-  setVariableWeights(ps, est.h2.data());
-  if (ps.sink != nullptr) printPriorsTable(ps, inverse, est.fellBack, priors, shown);
+  std::copy(result.weights.begin(), result.weights.end(), ps.varWeights);
+  if (ps.sink != nullptr)
+    printPriorsTable(ps, inverse, result.fellBack, priors, result.priorsUsed);
 }
 
 }  // namespace zulfact

@@ -1,8 +1,9 @@
 // Prior communalities and the correlation products that come with them.
 //
-// Reads the group's correlation matrix (ProcState::groupCorr) and leaves
-// behind, in the working matrix corrMatrix, its copy with the prior
-// communalities on the diagonal (the reduced matrix), the prior estimates in
+// groupPriors computes them from plain matrices; computePriors reads what
+// the host holds for them and leaves behind, in the working matrix
+// corrMatrix, the copy of the group's R with the prior communalities on
+// the diagonal (the reduced matrix), the prior estimates in
 // priorCommunalities and communalities, and the variable weights of the
 // extraction method in varWeights. On the way it prints the inverse
 // correlation matrix, the partial correlations controlling for all other
@@ -18,12 +19,48 @@
 
 namespace zulfact {
 
-// The whole step. Raises ps.completionCode by maximum: 112 for a singular
+// The whole step: reads what the host holds (the input table's PRIORS and
+// WEIGHT rows, the seed), computes with groupPriors, stores the result
+// and reports it. Raises ps.completionCode by maximum: 112 for a singular
 // R (the SMC-type priors then fall back, message 180/16), 108 when a
 // PRIORS/COMMUNAL or WEIGHT row is missing from the input table (a group
 // without its PRIORS row runs with ONE: ps.priorsUsed). A message-file
 // failure ends the run with 1020.
 void computePriors(ProcState& ps);
+
+// What a group's priors are computed from: plain values, no host.
+struct GroupPriorsInputs {
+  int p = 0;
+  const double* r = nullptr;          // the group's packed correlation matrix of order p
+  const double* stdDevs = nullptr;    // p; a variable without spread gets 0
+  int priors = kPriorsOne;            // PRIORS=
+  int method = kMethodPrincipal;      // METHOD=, for the variable weights
+  bool covariance = false;            // COV: the weights are in the metric of the variances
+  const double* given = nullptr;      // NUMERIC: the statement's values; INPUT: the table's
+                                      // PRIORS row, null when the table has none
+  const double* invDiag = nullptr;    // diag(R^-1); null when R is singular or not inverted
+  bool weightOption = false;          // WEIGHT: the weights are the table's WEIGHT row ...
+  const double* weightRow = nullptr;  // ... this one, null when the table has none
+  int32_t seed = 0;                   // RANDOM: the stream to draw from
+};
+
+// A group's priors: what the extraction starts from and what the step
+// reports.
+struct GroupPriors {
+  int priorsUsed = kPriorsOne;  // the group's own code: ONE for INPUT without its row
+  bool noPriorsRow = false;     // INPUT, and the table has no PRIORS row
+  bool noWeightRow = false;     // WEIGHT, and the table has no WEIGHT row
+  bool fellBack = false;        // SMC or ASMC without an inverse
+  std::vector<double> h2;       // p prior communalities
+  std::vector<double> reduced;  // packed R with h2 on its diagonal (R itself for NONE)
+  std::vector<double> weights;  // p variable weights; empty for NONE
+  int32_t seed = 0;             // the stream after RANDOM drew from it
+};
+
+// The priors of one group: the estimates of priorEstimates, the reduced
+// matrix, and the variable weights, those of the WEIGHT row (times the
+// variances under COV) or, without it, the method's (methodWeights).
+GroupPriors groupPriors(const GroupPriorsInputs& in);
 
 // ---- pieces, shared with the image extraction or exposed for tests ----
 
@@ -70,10 +107,11 @@ double samplingAdequacy(int p, const double* r, const double* q, double* msa);
 // whose standard deviation is not positive get 0. Returns their sum.
 double maxAbsCorrelations(int p, const double* r, const double* stdDevs, double* out);
 
-// Variable weights of the extraction method from the priors h2 (see
-// computePriors: ALPHA 1/h2, ML-type and HARRIS 1/max(1 - h2, 0.001),
-// otherwise the variances under COV, else 1).
-void methodWeights(const StepOptions& options, const GroupData& data, const double* h2,
+// Variable weights of the extraction method from the priors h2 (p of
+// them): ALPHA 1/h2 (0 when h2 is not a normal positive number), ML-type
+// and HARRIS 1/max(1 - h2, 0.001), otherwise the variances under COV,
+// else 1.
+void methodWeights(int p, int method, bool covariance, const double* stdDevs, const double* h2,
                    double* weights);
 
 // The values of the input table's first row whose _TYPE_ is "WEIGHT"

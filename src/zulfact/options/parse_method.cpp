@@ -85,6 +85,8 @@ void StatementParser::priors() {
     } else if (ps_.priorCommunalities) {
       const auto* values = static_cast<const double*>(priorsStatement.data);
       std::copy(values, values + p_, ps_.priorCommunalities);
+      ps_.opt.priorValues = arrays_.get<double>(p_);
+      if (ps_.opt.priorValues) std::copy(values, values + p_, ps_.opt.priorValues);
     }
     ps_.opt.priorsMethod = kPriorsNumeric;
   }

@@ -217,6 +217,8 @@ struct StepOptions {
   OptionFlags flags;
   int32_t method;
   int32_t priorsMethod;     // PRIORS=; a group's own is Solution::priorsUsed
+  double* priorValues;      // nVars values of a PRIORS statement (NUMERIC): every
+                            // group starts from them, whatever an earlier one left
   int32_t norm;
   int32_t nFactorsRequested;
   double minEigen;

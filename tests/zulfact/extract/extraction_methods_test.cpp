@@ -104,11 +104,7 @@ TEST(HarrisComponents, EigenvalueIsTheSumOfSignalToNoiseRatios) {
     reduced[packedIndex(i, i)] = h2[i];
     ratios += h2[i] / (1.0 - h2[i]);
   }
-  StepRecord ps;
-  ps.opt.nVars = p;
-  ps.opt.method = kMethodHarris;
-  ps.stdDevs = sd.data();
-  methodWeights(ps.opt, ps, h2.data(), weights.data());
+  methodWeights(p, kMethodHarris, false, sd.data(), h2.data(), weights.data());
   const Solution s = principalPass(p, 1, reduced, weights.data());
   EXPECT_NEAR(s.eigenvalues[0], ratios, 1e-12);
   expectColumn(kLoadings, s.loadings.data(), 1e-12);

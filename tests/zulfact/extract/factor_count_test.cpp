@@ -204,13 +204,13 @@ TEST(DecideFactorCount, TooFewDegreesOfFreedomAndNoFactors) {
 
 TEST(ZeroTinyEigenvalues, RelativeToTheFirstAvailable) {
   const double m = zul_missing();
-  Analysis a({m, 2.0, 2.2e-13, -2.2e-13, 2.3e-13});
-  zeroTinyEigenvalues(a.ps);
-  EXPECT_TRUE(zul_is_missing(a.eigen[0]));
-  EXPECT_EQ(a.eigen[1], 2.0);
-  EXPECT_EQ(a.eigen[2], 0.0);  // 2.2e-13 <= 2 * 1.110223024625157e-13
-  EXPECT_EQ(a.eigen[3], 0.0);
-  EXPECT_EQ(a.eigen[4], 2.3e-13);
+  double eigen[5] = {m, 2.0, 2.2e-13, -2.2e-13, 2.3e-13};
+  zeroTinyEigenvalues(5, eigen);
+  EXPECT_TRUE(zul_is_missing(eigen[0]));
+  EXPECT_EQ(eigen[1], 2.0);
+  EXPECT_EQ(eigen[2], 0.0);  // 2.2e-13 <= 2 * 1.110223024625157e-13
+  EXPECT_EQ(eigen[3], 0.0);
+  EXPECT_EQ(eigen[4], 2.3e-13);
 }
 
 TEST(EigenNote, WarningCodesBecomeGroup271Messages) {

@@ -1,6 +1,6 @@
 // Shared by the fit tests: the 24 psychological tests of Harman (1976,
 // Holzinger and Swineford 1939) as a packed correlation matrix, read from
-// the copy in examples/, and a host-free fit of the
+// the copy in examples/, and the module's host-free fit of the
 // concentrated ULS, ML or GLS function from squared multiple correlations.
 #pragma once
 
@@ -12,6 +12,7 @@
 
 #include "zulfact/extract/fit_problem.hpp"
 #include "zulfact/extract/fit_state.hpp"
+#include "zulfact/extract/likelihood.hpp"
 #include "zulfact/extract/newton_ridge.hpp"
 #include "kernels/linalg.hpp"
 
@@ -67,50 +68,33 @@ struct FitResult {
   std::vector<double> loadings;  // p x k, column by column
 };
 
-// The module's ML, GLS or ULS fit of k factors without host: start values
-// 1 - SMC (at least `convergence` for ML and GLS), the optimiser to its own
-// gradient tolerance (convergence 0 never stops it earlier), and the
-// loadings from every eigenvector at the solution. exactHessian false
-// keeps ML and GLS on the approximate second derivatives.
+// The module's ML, GLS or ULS fit of k factors (likelihoodStart and
+// likelihoodFit): start values 1 - SMC (at least `convergence` for ML and
+// GLS), the optimiser to its own gradient tolerance (convergence 0 never
+// stops it earlier), bounds 0 <= psi <= 1 when asked, and a negative
+// uniqueness never stopping the fit. exactHessian false keeps ML and GLS
+// on the approximate second derivatives.
 inline FitResult fitFactors(FitKind kind, const CorrelationData& d, int k,
                             double convergence = 0.0, int maxIter = 100,
                             bool bounds = false, bool exactHessian = true) {
   const int p = d.p;
-  const std::vector<double> h = smc(p, d.packed);
-  std::vector<double> matrix = d.packed, weights(p, 1.0);
+  const std::vector<double> h = smc(p, d.packed), weights(p, 1.0);
+  const LikelihoodInputs in{.kind = kind, .p = p, .r = d.packed.data(), .h2 = h.data(),
+                            .weights = weights.data(), .singularity = 1e-8,
+                            .convergence = convergence, .maxIter = maxIter,
+                            .heywood = bounds, .ultraHeywood = true};
+  std::vector<double> block(likelihoodDoubles(p));
+  LikelihoodStart start = likelihoodStart(in, block.data());
   FitResult out;
-  if (kind != FitKind::Uls && !inverseCholeskyFactor(p, matrix.data(), 1e-8, out.lnDet))
-    return out;
-  std::vector<double> block(fitStateDoubles(p)), work(zoptimDoubles(p));
-  FitState fs;
-  fitStateInit(fs, kind, p, k, matrix.data(), weights.data(), block.data());
-  fs.exactHessian = fs.exactHessian && exactHessian;
-  for (int i = 0; i < p; ++i) {
-    double psi = 1.0 - h[i];
-    if (kind != FitKind::Uls) psi = std::max(psi, convergence);
-    fs.psi[i] = fs.previousPsi[i] = psi;
-  }
-  std::vector<double> lower(p, 0.0), upper(p, 1.0);
-  FitProblem problem(fs, convergence, false);
-  out.code = zoptim(p, maxIter, 1e-8, problem, fs.psi, bounds ? lower.data() : nullptr,
-                    bounds ? upper.data() : nullptr, nullptr, work.data());
-  out.iterations = fs.iteration;
-  fitFullDecomposition(fs, fs.psi);
-  out.criterion = fs.criterion;
-  out.psi.assign(fs.psi, fs.psi + p);
-  out.loadings.assign(static_cast<std::size_t>(p) * k, 0.0);
-  for (int j = 0; j < k; ++j) {
-    double* a = out.loadings.data() + static_cast<std::size_t>(j) * p;
-    if (kind == FitKind::Uls) {
-      for (int i = 0; i < p; ++i) a[i] = fs.vectors[j * p + i] * std::sqrt(std::max(0.0, fs.values[j]));
-    } else {
-      const int c = p - 1 - j;  // the vectors of the largest gamma
-      for (int i = 0; i < p; ++i) a[i] = fs.vectors[c * p + i];
-      solveLower(p, matrix.data(), a);
-      const double scale = std::sqrt(std::max(0.0, 1.0 - fs.values[c]));
-      for (int i = 0; i < p; ++i) a[i] *= scale;
-    }
-  }
+  out.lnDet = start.lnDetR;
+  if (start.singular) return out;
+  start.fs.exactHessian = start.fs.exactHessian && exactHessian;
+  const LikelihoodResult fit = likelihoodFit(in, start, k, block.data());
+  out.code = fit.code;
+  out.iterations = start.fs.iteration;
+  out.criterion = fit.criterion;
+  out.psi = fit.psi;
+  out.loadings.assign(fit.loadings.begin(), fit.loadings.begin() + static_cast<std::ptrdiff_t>(p) * k);
   return out;
 }
 

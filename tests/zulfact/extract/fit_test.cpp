@@ -185,6 +185,78 @@ TEST(Fit, ThreeVariablesOneFactorReproduceTheTriads) {
   }
 }
 
+// A one-factor model that fits exactly, r_ij = l_i l_j: ML reaches psi_i =
+// 1 - l_i^2 and the loadings l (up to sign), with F = 0, SRMR 0, weights
+// 1/psi, and for s = sum l_i^2 / psi_i the eigenvalue gamma - 1 = s of
+// Psi^-1/2 R Psi^-1/2 and the canonical correlation s / (1 + s); the last
+// history row carries the communalities l_i^2.
+TEST(MaximumLikelihood, OneFactorModelInClosedForm) {
+  const int p = 4;
+  const double l[p] = {0.9, 0.8, 0.7, 0.6};
+  std::vector<double> r;
+  double s = 0.0;
+  for (int i = 0; i < p; ++i) {
+    for (int j = 0; j < i; ++j) r.push_back(l[i] * l[j]);
+    r.push_back(1.0);
+    s += l[i] * l[i] / (1.0 - l[i] * l[i]);
+  }
+  const std::vector<double> h2 = testing::smc(p, r), w(p, 1.0);
+  const LikelihoodInputs in{.kind = FitKind::Ml, .p = p, .r = r.data(), .h2 = h2.data(),
+                            .weights = w.data(), .singularity = 1e-8, .convergence = 1e-10,
+                            .maxIter = 100};
+  std::vector<double> block(likelihoodDoubles(p));
+  LikelihoodStart start = likelihoodStart(in, block.data());
+  ASSERT_FALSE(start.singular);
+  EXPECT_GT(start.eigenvalues[0], 0.0);
+  EXPECT_LT(start.eigenvalues[1], 0.0);  // one factor is all the start values show
+  const LikelihoodResult fit = likelihoodFit(in, start, 1, block.data());
+  ASSERT_EQ(fit.code, kOptimConverged);
+  ASSERT_FALSE(fit.heywoodCase);
+  const double sign = fit.loadings[0] > 0 ? 1.0 : -1.0;
+  for (int i = 0; i < p; ++i) {
+    EXPECT_NEAR(fit.psi[i], 1.0 - l[i] * l[i], 1e-8) << i;
+    EXPECT_NEAR(sign * fit.loadings[i], l[i], 1e-8) << i;
+    EXPECT_NEAR(fit.weights[i], 1.0 / fit.psi[i], 1e-12) << i;
+  }
+  EXPECT_NEAR(fit.criterion, 0.0, 1e-12);
+  EXPECT_NEAR(fit.srmr, 0.0, 1e-8);
+  EXPECT_NEAR(fit.eigenvalues[0], s, 1e-6);
+  EXPECT_NEAR(fit.canonical[0], s / (1.0 + s), 1e-9);
+  EXPECT_EQ(fit.loadings.size(), static_cast<size_t>(p * p));  // stored p x p
+  const LikelihoodStep& last = fit.steps.back();
+  ASSERT_TRUE(last.hasRow);
+  EXPECT_EQ(last.iteration, start.fs.iteration);
+  for (int i = 0; i < p; ++i) EXPECT_NEAR(last.estimates[i], l[i] * l[i], 1e-8);
+}
+
+// A triad whose exact communality is above 1 (r12 r13 / r23 = 1.4): the
+// fit stops at the first negative uniqueness and keeps no solution;
+// HEYWOOD holds it on 0 and the fit ends with a solution. A singular R
+// stops ML before any eigenvalue.
+TEST(Fit, HeywoodCaseAndSingularR) {
+  const std::vector<double> r = {1, .8, 1, .7, .4, 1}, h2 = {.5, .5, .5}, w = {1, 1, 1};
+  for (FitKind kind : {FitKind::Ml, FitKind::Uls}) {
+    LikelihoodInputs in{.kind = kind, .p = 3, .r = r.data(), .h2 = h2.data(), .weights = w.data(),
+                        .singularity = 1e-8, .convergence = 1e-8, .maxIter = 200};
+    std::vector<double> block(likelihoodDoubles(3));
+    LikelihoodStart start = likelihoodStart(in, block.data());
+    const LikelihoodResult stopped = likelihoodFit(in, start, 1, block.data());
+    EXPECT_TRUE(stopped.heywoodCase);
+    EXPECT_TRUE(stopped.loadings.empty());
+    in.heywood = true;
+    start = likelihoodStart(in, block.data());
+    const LikelihoodResult held = likelihoodFit(in, start, 1, block.data());
+    EXPECT_FALSE(held.heywoodCase);
+    EXPECT_NEAR(held.psi[0], 0.0, 1e-8);
+    EXPECT_GE(held.psi[0], 0.0);
+  }
+  const std::vector<double> singular = {1, 1, 1, .5, .5, 1};
+  const LikelihoodInputs in{.kind = FitKind::Gls, .p = 3, .r = singular.data(), .h2 = h2.data(),
+                            .weights = w.data(), .singularity = 1e-8};
+  std::vector<double> block(likelihoodDoubles(3));
+  EXPECT_TRUE(likelihoodStart(in, block.data()).singular);
+}
+
 // ULS minimises the off-diagonal residual sum of squares. For one factor
 // the test minimises it directly, each loading in turn at its exact
 // conditional minimum l_i = sum_j r_ij l_j / sum_j l_j^2 (j != i).

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <vector>
 
+#include "kernels/packed.hpp"
 #include "zulfact/extract/priors.hpp"
 
 namespace zulfact {
@@ -50,30 +51,23 @@ TEST(MaxAbsCorrelations, RowMaximaAndZeroVariance) {
 }
 
 TEST(MethodWeights, ByMethod) {
-  StepRecord ps;
-  ps.clearRecord();
-  ps.opt.nVars = 3;
-  double sd[3] = {2.0, 3.0, 0.5};
-  ps.stdDevs = sd;
+  const double sd[3] = {2.0, 3.0, 0.5};
   const double h2[3] = {1.0, 0.5, 1e-320};
   double w[3];
 
-  ps.opt.method = kMethodMl;  // a prior of 1.0 caps the weight at 1/0.001
-  methodWeights(ps.opt, ps, h2, w);
+  // ML: a prior of 1.0 caps the weight at 1/0.001
+  methodWeights(3, kMethodMl, false, sd, h2, w);
   EXPECT_DOUBLE_EQ(w[0], 1000.0);
   EXPECT_DOUBLE_EQ(w[1], 2.0);
 
-  ps.opt.method = kMethodAlpha;  // 1/h2, 0 for a subnormal prior
-  methodWeights(ps.opt, ps, h2, w);
+  methodWeights(3, kMethodAlpha, false, sd, h2, w);  // 1/h2, 0 for a subnormal prior
   EXPECT_DOUBLE_EQ(w[0], 1.0);
   EXPECT_DOUBLE_EQ(w[1], 2.0);
   EXPECT_EQ(w[2], 0.0);
 
-  ps.opt.method = kMethodPrincipal;
-  methodWeights(ps.opt, ps, h2, w);
+  methodWeights(3, kMethodPrincipal, false, sd, h2, w);
   EXPECT_EQ(w[1], 1.0);
-  ps.opt.flags.covariance = true;  // the variances
-  methodWeights(ps.opt, ps, h2, w);
+  methodWeights(3, kMethodPrincipal, true, sd, h2, w);  // COV: the variances
   EXPECT_DOUBLE_EQ(w[0], 4.0);
   EXPECT_DOUBLE_EQ(w[1], 9.0);
   EXPECT_DOUBLE_EQ(w[2], 0.25);
@@ -137,6 +131,54 @@ TEST(PriorEstimates, EveryMethodFromPlainMatrices) {
   EXPECT_EQ(one.h2, (std::vector<double>{1, 1, 1}));
   EXPECT_EQ(run(kPriorsAsmc).h2, (std::vector<double>{.5, .5, .4}));
   EXPECT_EQ(run(kPriorsSmc, nullptr, invDiag, flat).h2[2], 0.0);
+}
+
+// A group's priors from plain values: the reduced matrix carries the
+// estimates (R itself for NONE), a missing PRIORS row turns INPUT into
+// ONE, the WEIGHT row (scaled to the variances under COV) or, when it is
+// missing, the method's weights, and the random stream moves on.
+TEST(GroupPriors, ReducedMatrixWeightsAndMissingRows) {
+  const double r[6] = {1, .5, 1, .4, .3, 1};
+  const double sd[3] = {1, 2, 3};
+  const double det = 1 + 2 * .5 * .4 * .3 - .25 - .16 - .09;
+  const double invDiag[3] = {(1 - .09) / det, (1 - .16) / det, (1 - .25) / det};
+  GroupPriorsInputs in{.p = 3, .r = r, .stdDevs = sd, .priors = kPriorsSmc, .method = kMethodMl,
+                       .invDiag = invDiag, .seed = 7};
+
+  GroupPriors smc = groupPriors(in);
+  EXPECT_EQ(smc.priorsUsed, kPriorsSmc);
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(smc.reduced[kernels::packedIndex(i, i)], smc.h2[i]);
+    EXPECT_DOUBLE_EQ(smc.weights[i], 1.0 / (1.0 - smc.h2[i]));
+  }
+  EXPECT_EQ(smc.reduced[kernels::packedIndex(2, 1)], .3);
+  EXPECT_EQ(smc.seed, 7);
+
+  in.priors = kPriorsNone;
+  const GroupPriors none = groupPriors(in);
+  EXPECT_EQ(none.reduced, std::vector<double>(r, r + 6));
+  EXPECT_TRUE(none.weights.empty());
+
+  in.priors = kPriorsInput;  // the table has no PRIORS row
+  const GroupPriors input = groupPriors(in);
+  EXPECT_TRUE(input.noPriorsRow);
+  EXPECT_EQ(input.priorsUsed, kPriorsOne);
+  EXPECT_EQ(input.h2, (std::vector<double>{1, 1, 1}));
+
+  const double row[3] = {2, 0.5, 1};
+  in = {.p = 3, .r = r, .stdDevs = sd, .priors = kPriorsOne, .covariance = true,
+        .weightOption = true, .weightRow = row};
+  EXPECT_EQ(groupPriors(in).weights, (std::vector<double>{2, 2, 9}));
+  in.weightRow = nullptr;  // no WEIGHT row: the variances, and the group is told
+  const GroupPriors unweighted = groupPriors(in);
+  EXPECT_TRUE(unweighted.noWeightRow);
+  EXPECT_EQ(unweighted.weights, (std::vector<double>{1, 4, 9}));
+
+  in.priors = kPriorsRandom;
+  in.seed = 1;
+  const GroupPriors random = groupPriors(in);
+  EXPECT_EQ(random.h2[0], 397204094 / 2147483647.0);
+  EXPECT_NE(random.seed, 1);
 }
 
 TEST(PriorsType, PriorsOrCommunalThroughEightCharacters) {
