@@ -66,6 +66,29 @@ struct InputTable::Impl : detail::ByGroupWalk<InputTable::Impl> {
   bool lazy = false;
   size_t lazyBegin = 0;
   int64_t lazyLine = 0;
+  // The current record's first aheadTextFields fields as an output table
+  // writes them, prepared with its chunk (0: none); valid while the chunk
+  // is held. Asked for once an output table copies from a record read
+  // ahead (wantAheadText).
+  int aheadTextFields = 0;
+  std::string_view aheadText;
+  bool aheadTextWanted = false;
+
+  void wantAheadText(int n, const std::vector<Column>& columns) {
+    if (!ahead || aheadTextWanted) return;
+    aheadTextWanted = true;
+    std::vector<uint8_t> character(static_cast<size_t>(n));
+    for (int c = 0; c < n; ++c) character[static_cast<size_t>(c)] = columns[static_cast<size_t>(c)].isCharacter();
+    ahead->wantText(n, std::move(character));
+  }
+  // The written text of row `row` of the chunk held, when it has one.
+  void takeAheadText(size_t row) {
+    aheadTextFields = 0;
+    if (chunk->textFields < 1 || chunk->textEnd[row] == detail::Chunk::kNoText) return;
+    aheadTextFields = chunk->textFields;
+    aheadText = std::string_view(chunk->text.data() + chunk->textBegin[row],
+                                 chunk->textEnd[row] - chunk->textBegin[row]);
+  }
 
   void materialize() {
     if (!lazy) return;
@@ -74,6 +97,8 @@ struct InputTable::Impl : detail::ByGroupWalk<InputTable::Impl> {
   }
 
   void stopAhead() {
+    aheadTextFields = 0;
+    aheadTextWanted = false;
     if (ahead) {
       if (chunk) ahead->release(chunk);
       ahead.reset();
@@ -137,6 +162,7 @@ struct InputTable::Impl : detail::ByGroupWalk<InputTable::Impl> {
         lazy = true;
         lazyBegin = chunk->rowBegin[chunkRow - 1];
         lazyLine = chunkLine + static_cast<int64_t>(chunkRow) - 1;
+        takeAheadText(chunkRow - 1);
         hasRecord = true;
         pos = chunkRow < chunk->rows ? chunk->rowBegin[chunkRow] : chunk->stopAt;
         line = chunkLine + static_cast<int64_t>(chunkRow);
@@ -145,6 +171,7 @@ struct InputTable::Impl : detail::ByGroupWalk<InputTable::Impl> {
       pos = chunk->stopAt;
       line = chunkLine + static_cast<int64_t>(chunk->rows);
       const size_t end = chunk->end;
+      aheadTextFields = 0;
       ahead->release(chunk);
       chunk = nullptr;
       if (pos < end) {
@@ -227,6 +254,7 @@ struct InputTable::Impl : detail::ByGroupWalk<InputTable::Impl> {
     line = r.nextLine;
     cur = 1 - cur;
     lazy = false;
+    aheadTextFields = 0;
   }
   TableError orderError(const std::string& before) const {
     return TableError("Table " + name + " is not sorted by the BY variables (" + by.list() +

@@ -18,6 +18,7 @@
 #include "zul/table/stat_file.hpp"
 #include "zul/table/temporary_files.hpp"
 #include "zul/table/type_scan.hpp"
+#include "zul/table/written_fields.hpp"
 
 namespace zul::table {
 
@@ -396,91 +397,13 @@ std::string_view InputTable::text(int col) const {
   return r.isMissing(col) ? std::string_view() : r.text(col);
 }
 
-namespace {
-
-uint64_t load8(const char* p) {
-  uint64_t w;
-  std::memcpy(&w, p, 8);
-  return w;
-}
-
-uint64_t load4(const char* p) {
-  uint32_t w;
-  std::memcpy(&w, p, 4);
-  return w;
-}
-
-// The bytes [p, p + n), n from 1 to 16, as two little-endian words padded
-// with zero bytes, read with fixed-size loads that stay inside the range
-// (a copy of variable length is a library call per field): the tail is
-// loaded ending at p + n and shifted down.
-void loadUpTo16(const char* p, size_t n, uint64_t w[2]) {
-  if (n >= 8) {
-    w[0] = load8(p);
-    w[1] = n > 8 ? load8(p + n - 8) >> (8 * (16 - n)) : 0;
-  } else if (n >= 4) {
-    w[0] = load4(p) | (load4(p + n - 4) >> (8 * (8 - n))) << 32;
-    w[1] = 0;
-  } else {
-    w[0] = w[1] = 0;
-    for (size_t i = 0; i < n; ++i) w[0] |= uint64_t{static_cast<unsigned char>(p[i])} << (8 * i);
-  }
-}
-
-// True when the unsigned number text [p, p + n), n from 1 to 16, is
-// already the shortest form std::to_chars would write: digits with at most
-// one point, at most 15 of them, no leading or trailing zeros, no bare
-// point, and no integer ending in 0 (1000000 is written 1e+06). A decimal
-// of at most 15 significant digits reads back from its double unchanged
-// (DBL_DIG), so no shorter text has its value, and with a non-zero leading
-// digit the fixed form is shorter than the exponent form. Eight bytes at a
-// time.
-bool isWrittenShort(const char* p, size_t n) {
-  uint64_t w[2];
-  loadUpTo16(p, n, w);
-  int points = 0;
-  uint64_t pointAt[2];
-  for (int k = 0; k < 2; ++k) {
-    const size_t here = n > 8u * k ? std::min<size_t>(8, n - 8u * k) : 0;
-    const uint64_t live = detail::kLowBytes[here] & 0x8080808080808080ULL;
-    pointAt[k] = detail::bytesEqual(w[k], '.') & live;
-    if ((~detail::digitBytes(w[k]) & live & ~pointAt[k]) != 0) return false;
-    points += detail::popcount64(pointAt[k]);
-  }
-  const char* e = p + n;
-  if (points > 1 || static_cast<int>(n) - points > 15) return false;
-  if (points == 0) return e[-1] != '0' && p[0] != '0';
-  const char* dot = p + (pointAt[0] ? __builtin_ctzll(pointAt[0]) >> 3
-                                    : 8 + (__builtin_ctzll(pointAt[1]) >> 3));
-  if (dot == p || dot + 1 == e || e[-1] == '0') return false;
-  return p[0] != '0' || (dot == p + 1 && dot[1] != '0');
-}
-
-bool isWrittenNumber(const char* f, size_t n) {
-  const char* p = f + (f[0] == '-');
-  const size_t length = n - static_cast<size_t>(p - f);
-  // Longer texts have more than 15 digits.
-  return length > 0 && length <= 16 && isWrittenShort(p, length);
-}
-
-// True when a plain character field is written back as it reads: not the
-// lone "." that reads as missing, no trailing blank (trimmed on output) and
-// no quote (which the writer would quote).
-bool isWrittenText(const char* f, size_t n) {
-  if (n == 1 && f[0] == '.') return false;
-  if (n > 0 && f[n - 1] == ' ') return false;
-  return std::memchr(f, '"', n) == nullptr;
-}
-
-}  // namespace
-
 std::string_view InputTable::plainNumberText(int col) const {
   if (db_) return {};
   if (!impl_->hasRecord || col < 0 || col >= impl_->nCols) return {};
   impl_->materialize();
   const detail::Field& f = impl_->rows[impl_->cur].fields[static_cast<size_t>(col)];
   if (!f.p || f.quoted || f.n == 0) return {};
-  if (!isWrittenNumber(f.p, f.n)) return {};
+  if (!detail::isWrittenNumber(f.p, f.n)) return {};
   return {f.p, f.n};
 }
 
@@ -493,34 +416,22 @@ uint64_t InputTable::byteSize() const {
 }
 bool InputTable::appendWrittenFields(int n, std::string& out) const {
   if (db_ || !impl_->hasRecord || n < 1 || n > impl_->nCols) return false;
+  // A record handed over from rows parsed ahead comes with that text.
+  if (impl_->aheadTextFields == n) {
+    out.append(impl_->aheadText);
+    return true;
+  }
+  if (impl_->lazy) impl_->wantAheadText(n, columns_);
   impl_->materialize();
   const detail::Row& r = impl_->rows[impl_->cur];
   if (r.anyQuoted) return false;
-  const size_t start = out.size();
-  // Unquoted fields lie in the file one after the other, a comma apart:
-  // runs of fields that read as written are copied in one piece.
-  const char* run = r.fields[0].p;
-  for (int c = 0; c < n; ++c) {
-    const detail::Field& f = r.fields[static_cast<size_t>(c)];
-    if (!f.p) {
-      out.resize(start);
-      return false;
-    }
-    if (f.n == 0) continue;  // missing or empty: written empty
-    if (columns_[static_cast<size_t>(c)].isCharacter()) {
-      if (isWrittenText(f.p, f.n)) continue;
-      out.resize(start);
-      return false;
-    }
-    if (isWrittenNumber(f.p, f.n)) continue;
-    out.append(run, static_cast<size_t>(f.p - run));
-    char text[32];
-    out.append(text, static_cast<size_t>(formatNumber(impl_->fieldNumber(r, c), text)));
-    run = f.p + f.n;
-  }
-  const detail::Field& last = r.fields[static_cast<size_t>(n) - 1];
-  out.append(run, static_cast<size_t>(last.p + last.n - run));
-  return true;
+  return detail::appendWrittenFields(
+      r.fields.data(), n,
+      [this](int c) {
+        return columns_[static_cast<size_t>(c)].isCharacter() ? detail::FieldKind::Text
+                                                             : detail::FieldKind::Number;
+      },
+      out);
 }
 
 void InputTable::setThreadedRead(bool on) {

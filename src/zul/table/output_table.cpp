@@ -20,6 +20,7 @@
 #include "zul/table/csv.hpp"
 #include "zul/table/db_dates.hpp"
 #include "zul/table/db_writer.hpp"
+#include "zul/table/file_writer.hpp"
 #include "zul/table/metadata.hpp"
 #include "zul/table/stat_file.hpp"
 #include "zul/table/table.hpp"
@@ -31,7 +32,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr size_t kFlushBytes = 1 << 20;
 constexpr int kMaxWidth = 32767;
 
 std::string trimmed(std::string_view s) {
@@ -125,7 +125,8 @@ OutputTable::OutputTable(TableRef ref, const DataSetOptions& options)
   if (fd_ < 0)
     throw TableError("Table " + displayName() + " cannot be created in " + dir.string() + ": " +
                      std::strerror(errno) + ".");
-  buffer_.reserve(kFlushBytes + 4096);
+  writer_ = std::make_unique<detail::FileWriter>(fd_, displayName());
+  buffer_.reserve(detail::fileWriterTuning().bufferBytes + 4096);
 }
 
 OutputTable::~OutputTable() {
@@ -257,7 +258,7 @@ void OutputTable::appendRow(const double* values, const char* const* texts) {
   }
   buffer_.append("\r\n");
   ++nRows_;
-  if (buffer_.size() >= kFlushBytes) flush();
+  if (buffer_.size() >= detail::fileWriterTuning().bufferBytes) writer_->write(buffer_);
 }
 
 namespace {
@@ -317,13 +318,6 @@ int64_t OutputTable::executeInDatabase(std::string_view sql) {
   return added;
 }
 
-void OutputTable::flush() {
-  writeAll(fd_, buffer_.data(), buffer_.size(), displayName());
-  hash_.add(buffer_.data(), buffer_.size());
-  bytes_ += buffer_.size();
-  buffer_.clear();
-}
-
 void OutputTable::commit() {
   if (committed_) return;
   if (aborted_) throw TableError("Table " + displayName() + " was abandoned and cannot be saved.");
@@ -342,7 +336,7 @@ void OutputTable::commit() {
   int metaFd = -1;
   try {
     if (!done_) columnsDone();
-    flush();
+    writer_->finish(buffer_);
     const mode_t mode = fileMode();
     if (::fchmod(fd_, mode) != 0 || ::fsync(fd_) != 0)
       throw TableError("Table " + displayName() + " cannot be saved: " + std::strerror(errno) + ".");
@@ -356,7 +350,7 @@ void OutputTable::commit() {
       throw TableError("The metadata of table " + displayName() + " cannot be written: " +
                        std::strerror(errno) + ".");
     std::string text = detail::metadataText(ref_.file.filename().string(), type_, label_, columns_,
-                                            bytes_, hash_.text());
+                                            writer_->bytes(), writer_->hash().text());
     writeAll(metaFd, text.data(), text.size(), displayName());
     if (::fchmod(metaFd, mode) != 0 || ::fsync(metaFd) != 0)
       throw TableError("The metadata of table " + displayName() + " cannot be written: " +
@@ -399,6 +393,7 @@ void OutputTable::abort() {
     db_->abort();
     return;
   }
+  writer_.reset();  // its thread stops before the file is closed
   if (fd_ >= 0) ::close(fd_);
   fd_ = -1;
   if (!tempFile_.empty()) {

@@ -11,6 +11,7 @@
 
 #include "zul/table/csv.hpp"
 #include "zul/table/table.hpp"
+#include "zul/table/written_fields.hpp"
 
 namespace zul::table::detail {
 
@@ -78,6 +79,9 @@ Chunk* ReadAhead::claimLocked() {
   c->end = cutAfter(data_, size_, nextBegin_, chunkBytes_);
   c->rows = 0;
   c->stopAt = c->begin;
+  // Set once and never changed after, so the helper may read it unlocked.
+  c->textFields = textFields_;
+  c->textCharacter = textCharacter_.data();
   c->state = Chunk::State::Claimed;
   nextBegin_ = c->end;
   return c;
@@ -85,7 +89,7 @@ Chunk* ReadAhead::claimLocked() {
 
 void ReadAhead::parseClaimed(Chunk* c) {
   try {
-    parse(data_, size_, nCols_, columnTarget_.data(), outCount_, *c);
+    parse(data_, size_, nCols_, columnTarget_.data(), outCount_, *c, c->textCharacter);
   } catch (const std::bad_alloc&) {
     // The reader takes the whole chunk through the cursor.
     c->rows = 0;
@@ -137,6 +141,15 @@ Chunk* ReadAhead::next() {
   }
 }
 
+void ReadAhead::wantText(int fields, std::vector<uint8_t> character) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (textFields_ > 0 || fields < 1 || fields > nCols_ ||
+      character.size() != static_cast<size_t>(fields))
+    return;
+  textCharacter_ = std::move(character);
+  textFields_ = fields;
+}
+
 void ReadAhead::release(Chunk* chunk) {
   if (!chunk) return;
   {
@@ -146,12 +159,79 @@ void ReadAhead::release(Chunk* chunk) {
   changed_.notify_all();
 }
 
+namespace {
+
+// Parses the row at q into v (the numbers of the targeted columns) and
+// moves q past its line end; false when the row is left to the cursor.
+// The first nSpans fields are noted in spans.
+bool parsePlainRow(const char*& q, const char* fileEnd, int nCols, const int* target, double* v,
+                   Field* spans, uint8_t* spanDecimal, int nSpans) {
+  for (int c = 0;; ++c) {
+    if (*q == '"') return false;
+    const char* s = q;
+    const int t = target[c];
+    bool decimal = false;
+    if (t >= 0) {
+      decimal = parseSimpleNumber(q, fileEnd, v[t]);
+      if (!decimal) {
+        q = scanPlain(q, fileEnd);
+        const size_t n = static_cast<size_t>(q - s);
+        if (n == 0 || (n == 1 && s[0] == '.')) v[t] = missingValue();
+        else if (!convertNumber(s, n, v[t])) return false;  // read as missing with a remark, by the cursor
+      }
+    } else {
+      q = scanPlain(q, fileEnd);
+    }
+    if (c < nSpans) {
+      spans[c].p = s;
+      spans[c].n = static_cast<uint32_t>(q - s);
+      spanDecimal[c] = decimal;
+    }
+    const char ch = *q;
+    if (ch == ',') {
+      if (c + 1 >= nCols) return false;  // too many fields
+      ++q;
+      continue;
+    }
+    if (c + 1 != nCols) return false;  // too few fields
+    if (q >= fileEnd) return true;     // the last line has no line end
+    if (ch == '\r') {
+      ++q;
+      if (q < fileEnd && *q == '\n') ++q;
+    } else {
+      ++q;  // '\n'
+    }
+    return true;
+  }
+}
+
+// Appends the written text of the row just parsed (its fields in
+// chunk.spans) as row `row` of the chunk's text.
+void addRowText(Chunk& chunk, size_t row, const uint8_t* character) {
+  chunk.textBegin[row] = chunk.text.size();
+  const uint8_t* decimal = chunk.spanDecimal.data();
+  const bool ok = appendWrittenFields(
+      chunk.spans.data(), chunk.textFields,
+      [character, decimal](int c) {
+        return character[c] ? FieldKind::Text : decimal[c] ? FieldKind::Decimal : FieldKind::Number;
+      },
+      chunk.text);
+  chunk.textEnd[row] = ok ? chunk.text.size() : Chunk::kNoText;
+}
+
+}  // namespace
+
 void ReadAhead::parse(const char* data, size_t size, int nCols, const int* target, int outCount,
-                      Chunk& chunk) {
+                      Chunk& chunk, const uint8_t* character) {
   const char* fileEnd = data + size;
   const char* chunkEnd = data + chunk.end;
   const char* q = data + chunk.begin;
   const size_t out = static_cast<size_t>(outCount);
+  if (!character) chunk.textFields = 0;
+  const int textFields = chunk.textFields;
+  chunk.text.clear();
+  chunk.spans.resize(static_cast<size_t>(textFields));
+  chunk.spanDecimal.resize(static_cast<size_t>(textFields));
   // A guess of the rows, grown when short: the buffers keep their
   // capacity from one chunk to the next.
   size_t capacity = chunk.rowBegin.size();
@@ -166,55 +246,17 @@ void ReadAhead::parse(const char* data, size_t size, int nCols, const int* targe
       chunk.rowBegin.resize(capacity);
       chunk.values.resize(capacity * out);
     }
-    double* v = chunk.values.data() + rows * out;
-    bool plain = true;
-    for (int c = 0;; ++c) {
-      if (*q == '"') {
-        plain = false;
-        break;
-      }
-      const int t = target[c];
-      if (t >= 0) {
-        if (!parseSimpleNumber(q, fileEnd, v[t])) {
-          const char* s = q;
-          q = scanPlain(q, fileEnd);
-          const size_t n = static_cast<size_t>(q - s);
-          if (n == 0 || (n == 1 && s[0] == '.')) {
-            v[t] = missingValue();
-          } else if (!convertNumber(s, n, v[t])) {
-            plain = false;  // read as missing with a remark, by the cursor
-            break;
-          }
-        }
-      } else {
-        q = scanPlain(q, fileEnd);
-      }
-      const char ch = *q;
-      if (ch == ',') {
-        if (c + 1 >= nCols) {
-          plain = false;  // too many fields
-          break;
-        }
-        ++q;
-        continue;
-      }
-      if (c + 1 != nCols) {
-        plain = false;  // too few fields
-        break;
-      }
-      if (q >= fileEnd) break;  // the last line has no line end
-      if (ch == '\r') {
-        ++q;
-        if (q < fileEnd && *q == '\n') ++q;
-      } else {
-        ++q;  // '\n'
-      }
-      break;
+    if (textFields > 0 && chunk.textBegin.size() < capacity) {
+      chunk.textBegin.resize(capacity);
+      chunk.textEnd.resize(capacity);
     }
-    if (!plain || q > chunkEnd) {
+    if (!parsePlainRow(q, fileEnd, nCols, target, chunk.values.data() + rows * out,
+                       chunk.spans.data(), chunk.spanDecimal.data(), textFields) ||
+        q > chunkEnd) {
       q = rowStart;
       break;
     }
+    if (textFields > 0) addRowText(chunk, rows, character);
     chunk.rowBegin[rows++] = static_cast<size_t>(rowStart - data);
   }
   chunk.rows = rows;

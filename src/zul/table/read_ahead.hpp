@@ -13,6 +13,11 @@
 // a cut fall inside a row; the reader sees this because its ordinary read
 // runs past the chunk's end, and then stops reading ahead.
 //
+// When an output table copies the leading fields of each row, the reader
+// may ask for their written text too (wantText): chunks claimed after that
+// also hold, for each row, those fields as the output table writes them,
+// so that the helpers do that work as well.
+//
 // While the reader waits for a chunk a helper is still parsing, it parses
 // a later chunk itself, so the reading thread shares the parsing instead
 // of idling when helpers are few.
@@ -25,6 +30,8 @@
 #include <thread>
 #include <vector>
 
+#include "zul/table/csv.hpp"
+
 namespace zul::table::detail {
 
 struct Chunk {
@@ -33,6 +40,16 @@ struct Chunk {
   size_t stopAt = 0;          // where parsing stopped: end when all rows are plain
   std::vector<double> values;     // rows x outCount numbers
   std::vector<size_t> rowBegin;   // offset of each row
+  // With textFields > 0, row r's first textFields fields as an output
+  // table writes them are text[textBegin[r], textEnd[r]), or textEnd[r]
+  // is kNoText when that row must be written field by field.
+  static constexpr size_t kNoText = ~size_t{0};
+  int textFields = 0;
+  const uint8_t* textCharacter = nullptr;  // the kinds of those fields
+  std::string text;
+  std::vector<size_t> textBegin, textEnd;
+  std::vector<Field> spans;  // the current row's fields, while parsing
+  std::vector<uint8_t> spanDecimal;  // which of them were read as plain decimals
   enum class State { Free, Claimed, Ready } state = State::Free;
   int64_t index = -1;
 };
@@ -65,13 +82,18 @@ class ReadAhead {
   Chunk* next();
   void release(Chunk* chunk);
   int outCount() const { return outCount_; }
+  // Asks for the written text of the first `fields` fields of each row in
+  // the chunks claimed from now on; character[c] is 1 for a character
+  // column. Only the first request counts.
+  void wantText(int fields, std::vector<uint8_t> character);
 
   // Where a chunk of the given start ends: just after the first line
   // feed at or beyond start + chunkBytes, or at size.
   static size_t cutAfter(const char* data, size_t size, size_t start, size_t chunkBytes);
-  // Parses the plain rows of chunk->[begin, end) into it.
+  // Parses the plain rows of chunk->[begin, end) into it, with their
+  // written text when chunk.textFields > 0 (character as for wantText).
   static void parse(const char* data, size_t size, int nCols, const int* columnTarget,
-                    int outCount, Chunk& chunk);
+                    int outCount, Chunk& chunk, const uint8_t* character = nullptr);
 
  private:
   Chunk* slotOf(int64_t index) { return &slots_[static_cast<size_t>(index) % slots_.size()]; }
@@ -87,6 +109,8 @@ class ReadAhead {
   std::vector<int> columnTarget_;
   int outCount_;
   size_t chunkBytes_;
+  int textFields_ = 0;                // set once, under the lock
+  std::vector<uint8_t> textCharacter_;
 
   std::mutex mutex_;
   std::condition_variable changed_;

@@ -438,6 +438,7 @@ namespace detail {
 // multiplication per byte, cost as much as formatting the numbers of a large
 // OUT= table; its "fnv1a64:" texts, in metadata written before, are still
 // checked.
+class FileWriter;
 class CsvHash {
  public:
   void add(const char* data, size_t size);
@@ -522,7 +523,6 @@ class OutputTable {
     int column = -1;                    // declared index, or input column
     bool byValue = false;               // from input's group BY values
   };
-  void flush();
   void appendDatabaseRow(const double* values, const char* const* texts);
   void writeCell(const Column& column, const Source& source, const double* values,
                  const char* const* texts);
@@ -541,8 +541,7 @@ class OutputTable {
   std::filesystem::path tempFile_;
   std::string buffer_;
   int64_t nRows_ = 0;
-  uint64_t bytes_ = 0;  // written to the CSV file so far
-  detail::CsvHash hash_;  // of those bytes
+  std::unique_ptr<detail::FileWriter> writer_;  // of the CSV file
   std::unique_ptr<detail::DbWriter> db_;  // a table in a database
 };
 
