@@ -33,18 +33,20 @@ void FileWriter::stop() {
   if (thread_.joinable()) thread_.join();
 }
 
-void FileWriter::writeNow(const std::string& buf) {
-  const char* p = buf.data();
-  size_t n = buf.size();
+void writeAll(int fd, const char* p, size_t n, const std::string& table) {
   while (n > 0) {
-    ssize_t w = ::write(fd_, p, n);
+    ssize_t w = ::write(fd, p, n);
     if (w < 0) {
       if (errno == EINTR) continue;
-      throw TableError("Table " + table_ + " cannot be written: " + std::strerror(errno) + ".");
+      throw TableError("Table " + table + " cannot be written: " + std::strerror(errno) + ".");
     }
     p += w;
     n -= static_cast<size_t>(w);
   }
+}
+
+void FileWriter::writeNow(const std::string& buf) {
+  writeAll(fd_, buf.data(), buf.size(), table_);
   hash_.add(buf.data(), buf.size());
   bytes_ += buf.size();
 }

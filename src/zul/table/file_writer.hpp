@@ -34,6 +34,10 @@ struct FileWriterTuning {
 };
 FileWriterTuning& fileWriterTuning();
 
+// Writes n bytes to fd whole (a short write continues, EINTR retries); a
+// failure throws TableError naming the table.
+void writeAll(int fd, const char* p, size_t n, const std::string& table);
+
 class FileWriter {
  public:
   // fd stays the caller's; table names it in messages.

@@ -87,18 +87,6 @@ mode_t fileMode() {
   return static_cast<mode_t>(0666 & ~mask);
 }
 
-void writeAll(int fd, const char* p, size_t n, const std::string& table) {
-  while (n > 0) {
-    ssize_t w = ::write(fd, p, n);
-    if (w < 0) {
-      if (errno == EINTR) continue;
-      throw TableError("Table " + table + " cannot be written: " + std::strerror(errno) + ".");
-    }
-    p += w;
-    n -= static_cast<size_t>(w);
-  }
-}
-
 }  // namespace
 
 OutputTable::OutputTable(TableRef ref, const DataSetOptions& options)
@@ -351,7 +339,7 @@ void OutputTable::commit() {
                        std::strerror(errno) + ".");
     std::string text = detail::metadataText(ref_.file.filename().string(), type_, label_, columns_,
                                             writer_->bytes(), writer_->hash().text());
-    writeAll(metaFd, text.data(), text.size(), displayName());
+    detail::writeAll(metaFd, text.data(), text.size(), displayName());
     if (::fchmod(metaFd, mode) != 0 || ::fsync(metaFd) != 0)
       throw TableError("The metadata of table " + displayName() + " cannot be written: " +
                        std::strerror(errno) + ".");
