@@ -15,6 +15,7 @@ import shutil
 import sqlite3
 import subprocess
 import sys
+import time
 from datetime import date
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -58,13 +59,14 @@ class Checks:
         self.failures.append(what)
         print("FAIL:", what)
 
-    def run(self, program, name, expect_ok=True):
+    def run(self, program, name, expect_ok=True, env=None):
         path = os.path.join(self.work, name + ".zul")
         with open(path, "w") as f:
             f.write(program)
         out = os.path.join(self.work, name + ".json")
         r = subprocess.run([self.zul, "--work", self.work, "--json", out, path],
-                           capture_output=True, text=True, cwd=self.work)
+                           capture_output=True, text=True, cwd=self.work,
+                           env=dict(os.environ, **env) if env else None)
         if expect_ok and r.returncode != 0:
             self.fail(f"{name}: zul ended with {r.returncode}:\n{r.stdout[-2000:]}{r.stderr}")
         tables = json.load(open(out))["tables"] if os.path.exists(out) else []
@@ -189,6 +191,90 @@ class Checks:
                       f"{len(scores[1])} from CSV")
         elif not all(close(scores[0][i], scores[1][i]) for i in scores[1]):
             self.fail("groups read again: the scores differ from those of the CSV file")
+
+    def logged_statements(self, action):
+        """The statements the server ran during action(): every statement
+        logged, from the end of the server's log as it was before."""
+        with open(self.pg.log) as f:
+            f.seek(0, 2)
+            start = f.tell()
+        self.pg.psql("ALTER SYSTEM SET log_statement = 'all'")
+        self.pg.psql("SELECT pg_reload_conf()")
+        try:
+            result = action()
+        finally:
+            self.pg.psql("ALTER SYSTEM RESET log_statement")
+            self.pg.psql("SELECT pg_reload_conf()")
+        with open(self.pg.log) as f:
+            f.seek(start)
+            return result, f.read()
+
+    def ranges_in_storage_order(self):
+        """A plain table read in ranges of its blocks on two connections
+        gives the rows of one stream, in the same order, bit for bit: rows
+        deleted (one range left empty) and updated (new versions elsewhere
+        in the table), a last range shorter than the others; a table of one
+        range is read as one stream."""
+        self.pg.psql("CREATE TABLE heap AS SELECT i AS id, sin(i) AS x1, sin(i) + cos(3 * i) AS x2, "
+                     "cos(i) + sin(7 * i) AS x3 FROM generate_series(1, 20000) AS i")
+        self.pg.psql("DELETE FROM heap WHERE id % 7 = 0 OR id BETWEEN 4000 AND 9000")
+        self.pg.psql("UPDATE heap SET x1 = x1 + 1 WHERE id % 11 = 0")
+        self.pg.psql("CREATE TABLE tiny AS SELECT * FROM heap WHERE id < 500")
+        outputs = {}
+        for table in ("heap", "tiny"):
+            for streams in ("1", "2"):
+                name = f"{table}_{streams}"
+                step = (self.libnames() + "OPTIONS INDB=NO;\n"
+                        f"FACTOR DATA=pg.{table} NFACTORS=1 NOPRINT OUT={name};\n"
+                        "  VAR x1-x3;\nRUN;\n")
+                _, log = self.logged_statements(
+                    lambda: self.run(step, name, env={"ZUL_PG_STREAMS": streams}))
+                ranges = log.count("ctid >= ")
+                with open(os.path.join(self.work, name + ".csv")) as f:
+                    outputs[name] = f.read()
+                if (ranges > 0) != (table == "heap" and streams == "2"):
+                    self.fail(f"ranges: {table} with ZUL_PG_STREAMS={streams} read {ranges} ranges")
+            if outputs[f"{table}_1"] != outputs[f"{table}_2"]:
+                self.fail(f"ranges: the rows of {table} differ from those of one stream")
+        kept = sum(1 for i in range(1, 20001) if i % 7 and not 4000 <= i <= 9000)
+        if outputs["heap_2"].count("\n") != 1 + kept:
+            self.fail(f"ranges: {outputs['heap_2'].count(chr(10)) - 1} rows of heap read")
+
+    def range_fails_on_one_connection(self):
+        """The server fails while sending one range, on one of the two
+        connections: the step ends with the server's message, the output
+        file is not written, and no session is left in a transaction."""
+        self.pg.psql("CREATE TABLE guarded AS SELECT i AS id, sin(i) AS x1, sin(i) + cos(3 * i) AS x2, "
+                     "cos(i) + sin(7 * i) AS x3 FROM generate_series(1, 20000) AS i")
+        # A row-level policy that raises on one row of the fourth range (the
+        # second connection's), only while the rows are sent, not when the
+        # table is first looked at.
+        self.pg.psql("CREATE FUNCTION fails_in_copy(i int) RETURNS boolean LANGUAGE plpgsql AS $$ "
+                     "BEGIN IF i = 15000 AND current_query() LIKE 'COPY%' THEN "
+                     "RAISE EXCEPTION 'the second disk caught fire'; END IF; RETURN true; END $$")
+        self.pg.psql("ALTER TABLE guarded ENABLE ROW LEVEL SECURITY")
+        self.pg.psql("CREATE POLICY readable ON guarded FOR SELECT USING (fails_in_copy(id))")
+        self.pg.psql("CREATE ROLE reader LOGIN")
+        self.pg.psql("GRANT SELECT ON ALL TABLES IN SCHEMA public TO reader")  # zul_tables too
+        lib = f"LIBNAME pg POSTGRES '{self.pg.conninfo().replace('user=zul', 'user=reader')}';\n"
+        step = lib + ("OPTIONS INDB=NO;\nFACTOR DATA=pg.guarded NFACTORS=1 NOPRINT OUT=guarded_out;\n"
+                      "  VAR x1-x3;\nRUN;\n")
+        (r, _), log = self.logged_statements(lambda: self.run(step, "guarded", expect_ok=False))
+        if r.returncode == 0:
+            self.fail("range fails: zul reported success")
+        if "second disk caught fire" not in r.stdout + r.stderr:
+            self.fail("range fails: the server's message is not in the log:\n" + r.stderr[-2000:])
+        if log.count("ctid >= ") < 2:
+            self.fail("range fails: the table was not read in ranges")
+        if any(n.startswith("guarded_out") for n in os.listdir(self.work)):
+            self.fail(f"range fails: output left: {sorted(os.listdir(self.work))}")
+        for _ in range(20):  # the server ends a closed session's backend soon after
+            busy = self.pg.psql("SELECT count(*) FROM pg_stat_activity WHERE usename = 'reader'").strip()
+            if busy == "0":
+                break
+            time.sleep(0.1)
+        if busy != "0":
+            self.fail(f"range fails: {busy} sessions of zul are left")
 
     def dates_times_timestamps(self):
         """Date, time and timestamp columns read as days and seconds since
@@ -654,7 +740,8 @@ def main():
                                       c.same_as_row_path, c.wide_table, c.very_wide_table, c.many_variables, c.sqlite_types_probed,
                                       c.dates_summed_in_database, c.failed_aggregate_still_commits, c.put_functions,
                                       c.large_means, c.partial_takes_row_path,
-                                      c.stopped_insert_leaves_nothing, c.groups_read_again_mid_stream))
+                                      c.stopped_insert_leaves_nothing, c.groups_read_again_mid_stream,
+                                      c.ranges_in_storage_order, c.range_fails_on_one_connection))
     except pg_cluster.ClusterError as e:
         print("FAIL:", e)
         return 1
