@@ -3,6 +3,7 @@
 #include "zul/table/db_pg_copy.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 namespace zul::table::db {
@@ -21,6 +22,11 @@ uint32_t bigEndian32(const char* p) {
 std::string trimmed(std::string why) {
   while (!why.empty() && (why.back() == '\n' || why.back() == ' ')) why.pop_back();
   return why;
+}
+
+uint64_t fromBigEndian64(uint64_t v) {
+  if constexpr (std::endian::native == std::endian::little) return __builtin_bswap64(v);
+  return v;
 }
 
 int16_t bigEndian16(const char* p) {
@@ -75,8 +81,10 @@ class BinaryTupleRow : public RowStream {
   // A double precision value is its IEEE 754 bytes in network order.
   std::optional<double> storedNumber(int c) const override {
     const CopyField& f = fields_[static_cast<size_t>(c)];
-    if (types_[static_cast<size_t>(c)] != kFloat8Oid || f.n != 8) return std::nullopt;
-    uint64_t bits = uint64_t{bigEndian32(f.p)} << 32 | bigEndian32(f.p + 4);
+    if (f.n != 8 || types_[static_cast<size_t>(c)] != kFloat8Oid) return std::nullopt;
+    uint64_t bits;
+    std::memcpy(&bits, f.p, sizeof bits);
+    bits = fromBigEndian64(bits);
     double x;
     std::memcpy(&x, &bits, sizeof x);
     return x;
@@ -280,6 +288,7 @@ namespace {
 // range of the other.
 constexpr size_t kChunkBytes = 256 << 10;
 constexpr size_t kQueueBytes = 16 << 20;
+constexpr size_t kRowSlack = 16 << 10;
 
 // How one range's COPY ended: copyEnded (else it is still sending and
 // must be cancelled), goOn (else the stream stops: it failed, or the
@@ -366,6 +375,9 @@ void PgRangeRows::produce(PgCopyReader& reader, int stream, int streams, ChunkQu
 
 RangeEnd PgRangeRows::copyRange(PgCopyReader& reader, ChunkQueue& queue) {
   Chunk chunk;
+  // Room for a chunk and the row that ends it: the bytes are never moved
+  // while a chunk fills.
+  chunk.bytes.reserve(kChunkBytes + kRowSlack);
   char* message = nullptr;
   int n;
   while ((n = PQgetCopyData(reader.pg_, &message, 0)) > 0) {
@@ -374,6 +386,7 @@ RangeEnd PgRangeRows::copyRange(PgCopyReader& reader, ChunkQueue& queue) {
     if (chunk.bytes.size() < kChunkBytes) continue;
     if (!queue.push(std::move(chunk))) return {false, false};
     chunk = Chunk();
+    chunk.bytes.reserve(kChunkBytes + kRowSlack);
   }
   const std::string why = n == -1 ? reader.copyResult() : trimmed(PQerrorMessage(reader.pg_));
   if (!why.empty()) {
