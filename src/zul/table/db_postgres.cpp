@@ -193,7 +193,9 @@ class PgConnection : public Connection {
       const char* e = std::getenv("ZUL_PG_STREAMS");
       return e && std::string(e) == "1";
     }();
-    if (table.empty() || single) return nullptr;
+    // Before PostgreSQL 14 a range of ctid is no scan of its own but a
+    // filter over the whole table, once per range.
+    if (table.empty() || single || PQserverVersion(pg_) < 140000) return nullptr;
     Result r(run("SELECT pg_catalog.pg_relation_size(c.oid) / "
                  "pg_catalog.current_setting('block_size')::bigint FROM pg_catalog.pg_class c "
                  "WHERE c.oid = pg_catalog.to_regclass($1) AND c.relkind = 'r' AND NOT c.relhassubclass "
