@@ -147,12 +147,19 @@ void DbCursor::scan() {
   const bool pg = conn_->dialect() == Dialect::PostgreSQL;
   const std::vector<Probe> probes = columnProbes(dbColumns_, Connection::quoteName(table_), pg);
   std::vector<double> count(columns.size()), longest(columns.size()), texts(columns.size());
+  rows = -1;
   size_t at = 0;
   do {
     const size_t end = std::min(probes.size(), at + kProbesPerStatement - 1);
-    std::string sql = "SELECT count(*)";
+    // The rows are counted when a probe goes over them anyway: a count of
+    // its own would be a pass over the whole table for a number that only
+    // a progress line would show.
+    const bool counted = !pg || std::any_of(probes.begin() + static_cast<std::ptrdiff_t>(at),
+                                            probes.begin() + static_cast<std::ptrdiff_t>(end),
+                                            [](const Probe& p) { return p.fact != Fact::Count; });
+    std::string sql = counted ? "SELECT count(*)" : "SELECT NULL";
     for (size_t p = at; p < end; ++p) sql += ", " + probes[p].sql;
-    sql += " FROM " + Connection::quoteName(table_);
+    if (counted) sql += " FROM " + Connection::quoteName(table_);
     std::unique_ptr<db::RowStream> r;
     try {
       r = conn_->query(sql);
@@ -162,8 +169,7 @@ void DbCursor::scan() {
     }
     if (!r->next()) return;
     double n = 0;
-    parseNumber(r->text(0), n);
-    rows = static_cast<int64_t>(n);
+    if (!r->isNull(0) && parseNumber(r->text(0), n)) rows = static_cast<int64_t>(n);
     for (size_t p = at; p < end; ++p) {
       const int field = static_cast<int>(p - at + 1);
       if (r->isNull(field)) continue;
