@@ -253,6 +253,10 @@ std::unique_ptr<RowStream> PgCopyReader::open(const std::string& snapshot, const
 
 void PgCopyReader::finish(bool ended) {
   busy_ = false;
+  endCopy(ended);
+}
+
+void PgCopyReader::endCopy(bool ended) {
   if (!pg_) return;
   if (!ended) {
     // Rows are left: the server is asked to stop sending them, and what
@@ -312,6 +316,7 @@ class PgRangeRows : public BinaryTupleRow {
         describe_(std::move(describe)) {}
   ~PgRangeRows() override {
     chunks_.reset();  // stops and joins the reader threads, which end their COPY
+    for (PgCopyReader* r : readers_) r->busy_ = false;
     if (done_) done_();
   }
   // The SELECT of range r: a TID range scan of its blocks; the first range
@@ -319,7 +324,7 @@ class PgRangeRows : public BinaryTupleRow {
   // snapshot hold no row it sees).
   std::string rangeSql(int r) const;
   // Starts a thread per reader; each has started the COPY of its first
-  // range. done runs when the rows are destroyed.
+  // range and is busy until the rows are destroyed, when done runs.
   void start(std::vector<PgCopyReader*> readers, std::function<void()> done);
   bool next() override;
 
@@ -332,6 +337,7 @@ class PgRangeRows : public BinaryTupleRow {
   int ranges_;
   std::string describe_;
   std::function<void()> done_;
+  std::vector<PgCopyReader*> readers_;  // busy from start() until the threads are joined
   std::unique_ptr<OrderedChunks> chunks_;
   Chunk chunk_;  // the fields point into its bytes
   size_t used_ = 0;
@@ -348,12 +354,18 @@ std::string PgRangeRows::rangeSql(int r) const {
 }
 
 void PgRangeRows::start(std::vector<PgCopyReader*> readers, std::function<void()> done) {
-  done_ = std::move(done);
   const int streams = static_cast<int>(readers.size());
-  chunks_ = std::make_unique<OrderedChunks>(
-      ranges_, streams, kQueueBytes, [this, readers, streams](int s, ChunkQueue& q) {
-        produce(*readers[static_cast<size_t>(s)], s, streams, q);
-      });
+  try {
+    chunks_ = std::make_unique<OrderedChunks>(
+        ranges_, streams, kQueueBytes, [this, readers, streams](int s, ChunkQueue& q) {
+          produce(*readers[static_cast<size_t>(s)], s, streams, q);
+        });
+  } catch (...) {
+    for (PgCopyReader* r : readers) r->finish(false);  // a thread could not start
+    throw;  // the caller ends its transaction; done is not run
+  }
+  readers_ = readers;
+  done_ = std::move(done);
 }
 
 // On the reader's thread: ranges stream, stream + streams, ... Every libpq
@@ -370,7 +382,7 @@ void PgRangeRows::produce(PgCopyReader& reader, int stream, int streams, ChunkQu
     }
     end = copyRange(reader, queue);
   }
-  reader.finish(end.copyEnded);
+  reader.endCopy(end.copyEnded);  // busy until the consumer has joined this thread
 }
 
 RangeEnd PgRangeRows::copyRange(PgCopyReader& reader, ChunkQueue& queue) {

@@ -89,8 +89,12 @@ class PgCopyReader {
   // it failed while sending them (a function of a view that raises, a
   // cast that fails, the connection lost), else "".
   std::string copyResult();
-  // Ends the COPY (cancelling it when rows are left) and the transaction.
+  // Ends the COPY (cancelling it when rows are left) and the transaction;
+  // the reader is free again.
   void finish(bool ended);
+  // finish() on a reader thread: busy() stays, read by the owner's
+  // thread, until the owner has joined it.
+  void endCopy(bool ended);
 
   std::string conninfo_, settings_;
   PGconn* pg_ = nullptr;
