@@ -30,8 +30,9 @@ def _tool(name):
 
 
 class Cluster:
-    def __init__(self, user="zul"):
+    def __init__(self, user="zul", settings=""):
         self.user = user
+        self.settings = settings  # more server options, "-c shared_buffers=1GB"
         self.base = tempfile.mkdtemp(prefix="zul-pg-")
         self.data = os.path.join(self.base, "data")
         self.socket = self.base
@@ -58,7 +59,8 @@ class Cluster:
                        "-E", "UTF8", "--no-locale", "--no-sync"])
         if r.returncode != 0:
             raise ClusterError("initdb failed:\n" + r.stdout + r.stderr)
-        options = f"-c listen_addresses='' -c unix_socket_directories='{self.socket}' -c fsync=off"
+        options = (f"-c listen_addresses='' -c unix_socket_directories='{self.socket}' -c fsync=off "
+                   + self.settings)
         r = self._run([_tool("pg_ctl"), "-D", self.data, "-l", self.log, "-w", "-t", "60",
                        "-o", options, "start"])
         if r.returncode != 0:

@@ -94,8 +94,13 @@ class Connection {
   // Like query(), for a query whose columns are all double precision or
   // text: the rows may then come in the database's binary form, numbers
   // through storedNumber() (PostgreSQL: no number is formatted by the
-  // server and parsed again here).
-  virtual std::unique_ptr<RowStream> queryNumbersAndText(std::string_view sql) {
+  // server and parsed again here). wholeTable, when given, says that sql
+  // is a SELECT of columns FROM that table and nothing after: its rows
+  // may then be read in parts at once, coming in the table's storage
+  // order.
+  virtual std::unique_ptr<RowStream> queryNumbersAndText(std::string_view sql,
+                                                         const std::string& wholeTable = {}) {
+    (void)wholeTable;
     return query(sql);
   }
 

@@ -30,12 +30,13 @@ class DbCursor : public ByGroupWalk<DbCursor> {
 
   // The columns as zul sees them, with the database's spelling of each.
   std::vector<Column> columns;
-  // Row count, and per column whether any value is there (filled by
-  // scan()).
+  // Row count (-1 when scan() had no need to count them: a PostgreSQL
+  // table without text columns), and per column whether any value is
+  // there (filled by scan()).
   int64_t rows = 0;
   std::vector<bool> valued;
-  // Counts the rows, finds the widths of text columns and the columns
-  // that hold values: aggregate queries of at most 500 result columns.
+  // Finds the widths of text columns and the columns that hold values,
+  // counting the rows on the way: queries of at most 500 result columns.
   void scan();
   // Table TYPE, label and column labels from the catalogue table, when
   // the database has one.

@@ -111,12 +111,19 @@ struct Probe {
   std::string sql;
 };
 
-std::vector<Probe> columnProbes(const std::vector<db::DbColumn>& cols, bool pg) {
+std::vector<Probe> columnProbes(const std::vector<db::DbColumn>& cols, const std::string& table,
+                                bool pg) {
   std::vector<Probe> probes;
   for (size_t c = 0; c < cols.size(); ++c) {
     const db::DbColumn& d = cols[c];
     const std::string q = Connection::quoteName(d.name);
-    probes.push_back({c, Fact::Count, "count(" + q + ")"});
+    // Whether a column holds any value: in PostgreSQL the first row with
+    // one ends the search, where count() would take every value of every
+    // column through an aggregate (a third of what the server spends
+    // sending the rows of a numeric table).
+    probes.push_back({c, Fact::Count,
+                      pg ? "(SELECT 1 FROM " + table + " WHERE " + q + " IS NOT NULL LIMIT 1)"
+                         : "count(" + q + ")"});
     // Widths are needed of text columns only; converting every number to
     // text would cost a pass of its own.
     if (d.kind == ColumnKind::Text)
@@ -138,14 +145,21 @@ constexpr size_t kProbesPerStatement = 500;
 // the facts of columnProbes() in statements of kProbesPerStatement.
 void DbCursor::scan() {
   const bool pg = conn_->dialect() == Dialect::PostgreSQL;
-  const std::vector<Probe> probes = columnProbes(dbColumns_, pg);
+  const std::vector<Probe> probes = columnProbes(dbColumns_, Connection::quoteName(table_), pg);
   std::vector<double> count(columns.size()), longest(columns.size()), texts(columns.size());
+  rows = -1;
   size_t at = 0;
   do {
     const size_t end = std::min(probes.size(), at + kProbesPerStatement - 1);
-    std::string sql = "SELECT count(*)";
+    // The rows are counted when a probe goes over them anyway: a count of
+    // its own would be a pass over the whole table for a number that only
+    // a progress line would show.
+    const bool counted = !pg || std::any_of(probes.begin() + static_cast<std::ptrdiff_t>(at),
+                                            probes.begin() + static_cast<std::ptrdiff_t>(end),
+                                            [](const Probe& p) { return p.fact != Fact::Count; });
+    std::string sql = counted ? "SELECT count(*)" : "SELECT NULL";
     for (size_t p = at; p < end; ++p) sql += ", " + probes[p].sql;
-    sql += " FROM " + Connection::quoteName(table_);
+    if (counted) sql += " FROM " + Connection::quoteName(table_);
     std::unique_ptr<db::RowStream> r;
     try {
       r = conn_->query(sql);
@@ -155,8 +169,7 @@ void DbCursor::scan() {
     }
     if (!r->next()) return;
     double n = 0;
-    parseNumber(r->text(0), n);
-    rows = static_cast<int64_t>(n);
+    if (!r->isNull(0) && parseNumber(r->text(0), n)) rows = static_cast<int64_t>(n);
     for (size_t p = at; p < end; ++p) {
       const int field = static_cast<int>(p - at + 1);
       if (r->isNull(field)) continue;
@@ -240,7 +253,10 @@ void DbCursor::open(int64_t offset) {
     conn_->begin();
     held_ = true;
   }
-  stream_ = conn_->queryNumbersAndText(selectSql(offset));
+  // Without BY groups the rows are wanted in the table's own order, from
+  // the start: the database may read parts of the table at once.
+  const bool whole = by.cols.empty() && offset == 0;
+  stream_ = conn_->queryNumbersAndText(selectSql(offset), whole ? table_ : std::string());
   fetched_ = offset;
   ahead_ = false;
 }

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "zul/table/db_connection.hpp"
+#include "zul/table/db_ordered_chunks.hpp"
 
 namespace zul::table::db {
 
@@ -43,8 +44,8 @@ class CopyTupleParser {
   bool headerDone_ = false;
 };
 
-// The reading side: a second connection, opened once and kept, that runs
-// one COPY at a time.
+// The reading side: a connection of its own, opened once and kept, that
+// runs one COPY at a time.
 class PgCopyReader {
  public:
   // conninfo reaches the same database; settings are the session
@@ -68,16 +69,54 @@ class PgCopyReader {
 
  private:
   friend class PgCopyRows;
+  friend class PgRangeRows;
+  friend std::unique_ptr<RowStream> openRanges(PgCopyReader*, PgCopyReader*, const std::string&,
+                                               const std::string&, int64_t, std::string,
+                                               std::function<void()>);
   bool connect();
   bool command(const std::string& sql);
   void drop();  // closes the connection; the next open() connects again
-  // Ends the COPY (cancelling it when rows are left) and the transaction.
+  // Connects and opens a transaction on the snapshot; false when it
+  // cannot (the connection is then left idle).
+  bool begin(const std::string& snapshot);
+  // The types of the columns of sql (prepared, not run); empty when it
+  // cannot be prepared.
+  std::vector<Oid> columnTypes(const std::string& sql);
+  // Starts COPY (sql) TO STDOUT in binary; the server's message when it
+  // does not start.
+  std::string startCopy(const std::string& sql);
+  // The COPY's own result once its rows ended: the server's message when
+  // it failed while sending them (a function of a view that raises, a
+  // cast that fails, the connection lost), else "".
+  std::string copyResult();
+  // Ends the COPY (cancelling it when rows are left) and the transaction;
+  // the reader is free again.
   void finish(bool ended);
+  // finish() on a reader thread: busy() stays, read by the owner's
+  // thread, until the owner has joined it.
+  void endCopy(bool ended);
 
   std::string conninfo_, settings_;
   PGconn* pg_ = nullptr;
-  bool failed_ = false;  // the second connection could not be made
+  bool failed_ = false;  // the connection could not be made
   bool busy_ = false;
 };
+
+// The rows of sql, a SELECT of columns FROM one plain table with nothing
+// after the table's name, read as consecutive ranges of the table's
+// blocks on both readers at once (each on the exported snapshot), in the
+// table's storage order: a TID range scan per range. blocks is the
+// table's size in blocks when the snapshot was taken. Null when the
+// ranges cannot be read so (a reader busy or unable to begin): the caller
+// reads the rows as one stream.
+std::unique_ptr<RowStream> openRanges(PgCopyReader* first, PgCopyReader* second,
+                                      const std::string& snapshot, const std::string& sql,
+                                      int64_t blocks, std::string describe,
+                                      std::function<void()> done);
+
+// Blocks of a table read as one range: at least kMinRangeBlocks, at most
+// kMaxRangeBlocks, about a 64th of the table between.
+int64_t rangeBlocks(int64_t blocks);
+constexpr int64_t kMinRangeBlocks = 32, kMaxRangeBlocks = 512;
 
 }  // namespace zul::table::db

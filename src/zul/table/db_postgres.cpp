@@ -4,6 +4,7 @@
 // batches, values always sent as parameters.
 #include <libpq-fe.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 
@@ -90,6 +91,7 @@ class PgConnection : public Connection {
     PQsetNoticeProcessor(pg_, [](void*, const char*) {}, nullptr);  // no chatter on stderr
     execute(kSessionSettings, {});
     copyReader_ = std::make_unique<PgCopyReader>(conninfo, kSessionSettings);
+    conninfo_ = conninfo;
     // zul_put and zul_puti (formatted BY values) live in pg_temp and go with
     // the session. A server that refuses them (a standby, no TEMP right)
     // leaves formatted BY values to the row path.
@@ -147,8 +149,9 @@ class PgConnection : public Connection {
   }
   // Binary rows: the text of a text column is its bytes, and a double
   // precision value needs no formatting by the server nor parsing here.
-  std::unique_ptr<RowStream> queryNumbersAndText(std::string_view sql) override {
-    if (auto rows = copyRows(sql)) return rows;
+  std::unique_ptr<RowStream> queryNumbersAndText(std::string_view sql,
+                                                 const std::string& wholeTable) override {
+    if (auto rows = copyRows(sql, wholeTable)) return rows;
     return openCursor(sql, {}, true);
   }
 
@@ -157,20 +160,54 @@ class PgConnection : public Connection {
   // wrote anything (the other session cannot see uncommitted rows), and no
   // temporary table in this session (invisible to the other, and able to
   // hide a table of the same name). Null otherwise.
-  std::unique_ptr<RowStream> copyRows(std::string_view sql) {
+  std::unique_ptr<RowStream> copyRows(std::string_view sql, const std::string& wholeTable) {
     if (copyReader_->busy()) return nullptr;
     begin();  // held until the stream ends, like a cursor's
     std::unique_ptr<RowStream> rows;
     try {
       if (snapshot_.empty() && !wrote_) snapshot_ = exportSnapshot();
-      if (!snapshot_.empty() && !hasTemporaryTables())
-        rows = copyReader_->open(snapshot_, std::string(sql), describe(), [this] { endQuietly(); });
+      if (!snapshot_.empty() && !hasTemporaryTables()) {
+        rows = rangeRows(sql, wholeTable);
+        if (!rows)
+          rows = copyReader_->open(snapshot_, std::string(sql), describe(), [this] { endQuietly(); });
+      }
     } catch (...) {
       endQuietly();
       throw;
     }
     if (!rows) end();
     return rows;
+  }
+
+  // A plain table (not a view, partitioned, foreign, nor a parent of
+  // inherited tables, whose rows a range of its blocks does not hold) of
+  // more than one range is read in ranges on two connections at once: the
+  // server's side of a COPY costs more than zul's, and two backends share
+  // it. Only a table of at most a quarter of the shared buffers: a larger
+  // one is scanned whole through a small ring of buffers, while a range
+  // scan reads it into the shared buffers, evicting other pages for each
+  // page read (measured: half again the server's CPU, and the cache of
+  // every other session flushed). ZUL_PG_STREAMS=1 keeps one stream.
+  std::unique_ptr<RowStream> rangeRows(std::string_view sql, const std::string& table) {
+    static const bool single = [] {
+      const char* e = std::getenv("ZUL_PG_STREAMS");
+      return e && std::string(e) == "1";
+    }();
+    // Before PostgreSQL 14 a range of ctid is no scan of its own but a
+    // filter over the whole table, once per range.
+    if (table.empty() || single || PQserverVersion(pg_) < 140000) return nullptr;
+    Result r(run("SELECT pg_catalog.pg_relation_size(c.oid) / "
+                 "pg_catalog.current_setting('block_size')::bigint FROM pg_catalog.pg_class c "
+                 "WHERE c.oid = pg_catalog.to_regclass($1) AND c.relkind = 'r' AND NOT c.relhassubclass "
+                 "AND pg_catalog.pg_relation_size(c.oid) <= "
+                 "pg_catalog.pg_size_bytes(pg_catalog.current_setting('shared_buffers')) / 4",
+                 {Value::of(quoteName(table))}, PGRES_TUPLES_OK));
+    if (PQntuples(r.r) != 1) return nullptr;
+    const int64_t blocks = std::stoll(PQgetvalue(r.r, 0, 0));
+    if (blocks <= kMinRangeBlocks) return nullptr;  // one range: one stream
+    if (!rangeReader_) rangeReader_ = std::make_unique<PgCopyReader>(conninfo_, kSessionSettings);
+    return openRanges(copyReader_.get(), rangeReader_.get(), snapshot_, std::string(sql), blocks,
+                      describe(), [this] { endQuietly(); });
   }
 
   std::string exportSnapshot() {
@@ -356,7 +393,8 @@ class PgConnection : public Connection {
   // The transaction has run a statement that may have written.
   bool wrote_ = false;
   std::string snapshot_;  // exported by this transaction for the reader
-  std::unique_ptr<PgCopyReader> copyReader_;
+  std::unique_ptr<PgCopyReader> copyReader_, rangeReader_;
+  std::string conninfo_;  // for the second reader of ranges
 };
 
 PgRows::~PgRows() { conn_.closeCursor(cursor_); }

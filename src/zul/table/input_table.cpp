@@ -255,7 +255,7 @@ void InputTable::openDatabase(const DataSetOptions& options) {
   db_->scan();
   db_->readCatalogue(type_, label_);
   columns_ = db_->columns;
-  rowCount_ = db_->rows;
+  if (db_->rows >= 0) rowCount_ = db_->rows;
   valued_.assign(db_->valued.begin(), db_->valued.end());
   if (options.type) {
     std::string t(*options.type);
@@ -412,7 +412,7 @@ uint64_t InputTable::bytePosition() const {
   return db_ ? static_cast<uint64_t>(db_->recordNumber) : impl_->pos;
 }
 uint64_t InputTable::byteSize() const {
-  return db_ ? static_cast<uint64_t>(db_->rows) : impl_->file.size();
+  return db_ ? static_cast<uint64_t>(std::max<int64_t>(0, db_->rows)) : impl_->file.size();
 }
 bool InputTable::appendWrittenFields(int n, std::string& out) const {
   if (db_ || !impl_->hasRecord || n < 1 || n > impl_->nCols) return false;
