@@ -29,13 +29,13 @@ namespace {
 constexpr double kReorderTolerance = 1e-8;
 
 // Inverts the packed symmetric m x m matrix in place; false when a pivot
-// is singular by SINGULAR= relative to the largest diagonal element.
-bool invertPacked(ProcState& ps, double* a, int m) {
+// is singular by `singularity` relative to the largest diagonal element.
+bool invertPacked(double* a, int m, double singularity) {
   double biggest = 0.0;
   for (int j = 0; j < m; ++j) biggest = std::max(biggest, std::fabs(a[packedIndex(j, j)]));
   std::vector<double> work(static_cast<size_t>(m));
   if (biggest == 0.0) return false;
-  return sweepInvert(m, a, work.data(), 0, nullptr, ps.opt.singularity * biggest) == 0;
+  return sweepInvert(m, a, work.data(), 0, nullptr, singularity * biggest) == 0;
 }
 
 void singularSolution(ProcState& ps) {
@@ -47,24 +47,89 @@ void singularSolution(ProcState& ps) {
 
 // Moves factor `from` to position `to` (to < from), shifting the ones
 // between one place right, in every matrix of the solution.
-void moveFactor(ProcState& ps, int from, int to) {
-  const int p = ps.opt.nVars, m = ps.nFactors;
-  auto rotateColumns = [&](double* a, int rows) {
-    std::rotate(a + static_cast<long>(to) * rows, a + static_cast<long>(from) * rows,
-                a + static_cast<long>(from + 1) * rows);
+void moveFactor(ObliqueSolution& s, int p, int m, int from, int to) {
+  auto rotateColumns = [&](std::vector<double>& a, int rows) {
+    std::rotate(a.begin() + static_cast<long>(to) * rows, a.begin() + static_cast<long>(from) * rows,
+                a.begin() + static_cast<long>(from + 1) * rows);
   };
-  rotateColumns(ps.loadings, p);
-  rotateColumns(ps.transform, m);
-  std::rotate(ps.factorVector + to, ps.factorVector + from, ps.factorVector + from + 1);
-  for (double* packed : {ps.factorCorr, ps.refAxisCorr}) {
+  rotateColumns(s.loadings, p);
+  rotateColumns(s.transform, m);
+  std::rotate(s.scales.begin() + to, s.scales.begin() + from, s.scales.begin() + from + 1);
+  for (std::vector<double>* packed : {&s.factorCorr, &s.refAxisCorr}) {
     std::vector<double> full(static_cast<size_t>(m) * m);
     for (int i = 0; i < m; ++i)
-      for (int j = 0; j < m; ++j) full[i + j * m] = packed[packedIndex(i, j)];
+      for (int j = 0; j < m; ++j) full[i + j * m] = (*packed)[packedIndex(i, j)];
     std::vector<int> order(static_cast<size_t>(m));
     for (int i = 0; i < m; ++i) order[i] = i;
     std::rotate(order.begin() + to, order.begin() + from, order.begin() + from + 1);
     for (int i = 0; i < m; ++i)
-      for (int j = 0; j <= i; ++j) packed[packedIndex(i, j)] = full[order[i] + order[j] * m];
+      for (int j = 0; j <= i; ++j) (*packed)[packedIndex(i, j)] = full[order[i] + order[j] * m];
+  }
+}
+
+// Phi, the reference-axis matrix before its scaling, and the factor scales:
+// from T for modes 72 and 79, from the given Phi otherwise. False when a
+// matrix to invert is singular.
+bool factorCorrelations(const ObliqueInput& in, ObliqueSolution& s) {
+  const int m = in.m;
+  s.scales.assign(static_cast<size_t>(m), 0.0);
+  s.refAxisCorr.assign(kernels::packedSize(static_cast<size_t>(m)), 0.0);
+  if (in.mode == kObliqueHarrisKaiser || in.mode == kObliqueTarget) {
+    if (in.obliqueBefore && !invertPacked(s.factorCorr.data(), m, in.singularity)) return false;
+    s.obliqueMarked = true;
+    // Q = T^T S T, the reference-axis matrix before scaling.
+    std::vector<double> work(static_cast<size_t>(m));
+    quadForm(s.factorCorr.data(), m, s.transform.data(), m, s.refAxisCorr.data(), work.data(), false);
+    for (int j = 0; j < m; ++j) {
+      const double q = s.refAxisCorr[packedIndex(j, j)];
+      s.scales[j] = q > 0.0 ? std::sqrt(q) : 1.0;
+    }
+    s.factorCorr = s.refAxisCorr;
+    return invertPacked(s.factorCorr.data(), m, in.singularity);
+  }
+  s.refAxisCorr = s.factorCorr;
+  if ((in.obliqueBefore || in.mode == kObliqueFromEngine) &&
+      !invertPacked(s.refAxisCorr.data(), m, in.singularity))
+    return false;
+  s.obliqueMarked = true;
+  for (int j = 0; j < m; ++j) {
+    const double q = s.refAxisCorr[packedIndex(j, j)];
+    s.scales[j] = q > 0.0 ? std::sqrt(q) : 1.0;
+  }
+  return true;
+}
+
+// Unit factor variances: factor j is divided by its standard deviation.
+void unitVariances(int p, int m, ObliqueSolution& s) {
+  for (int j = 0; j < m; ++j) {
+    const double d = s.factorCorr[packedIndex(j, j)];
+    if (!(d > 0.0) || std::fabs(1.0 - d) <= kSqrtHalfEpsilon) continue;
+    const double root = std::sqrt(d);
+    s.rescaled = true;
+    for (int k = 0; k < m; ++k)
+      if (k != j) s.factorCorr[packedIndex(j, k)] /= root;
+    s.factorCorr[packedIndex(j, j)] = 1.0;
+    s.scales[j] *= root;
+    for (int k = 0; k < m; ++k) s.transform[k + static_cast<long>(j) * m] *= root;
+    for (int i = 0; i < p; ++i) s.loadings[i + static_cast<long>(j) * p] *= root;
+  }
+}
+
+// Harris-Kaiser: the factors by decreasing sums of squares.
+void harrisKaiserReorder(int p, int m, ObliqueSolution& s) {
+  std::vector<int> order(static_cast<size_t>(m));
+  s.orderedSums.assign(static_cast<size_t>(m), 0.0);
+  harrisKaiserOrder(s.loadings.data(), p, m, order.data(), s.orderedSums.data());
+  // Bring each factor to its place, left to right.
+  std::vector<int> current(static_cast<size_t>(m));
+  for (int j = 0; j < m; ++j) current[j] = j;
+  for (int target = 0; target < m; ++target) {
+    const int at = static_cast<int>(std::find(current.begin(), current.end(), order[target]) -
+                                    current.begin());
+    if (at != target) {
+      moveFactor(s, p, m, at, target);
+      std::rotate(current.begin() + target, current.begin() + at, current.begin() + at + 1);
+    }
   }
 }
 
@@ -94,76 +159,48 @@ void harrisKaiserOrder(const double* pattern, int p, int m, int* order, double* 
   }
 }
 
-void FinishOblique(ProcState& ps, int mode) {
-  const int p = ps.opt.nVars, m = ps.nFactors;
-  ps.rotated = mode != kObliqueInputPattern;
-  double* scale = ps.factorVector;
-  const size_t packed = kernels::packedSize(static_cast<size_t>(m));
-
-  if (mode == kObliqueHarrisKaiser || mode == kObliqueTarget) {
-    if (ps.obliqueCount > 0 && !invertPacked(ps, ps.factorCorr, m)) return singularSolution(ps);
-    ps.obliqueCount = m;
-    // Q = T^T S T, the reference-axis matrix before scaling.
-    std::vector<double> work(static_cast<size_t>(m));
-    quadForm(ps.factorCorr, m, ps.transform, m, ps.refAxisCorr, work.data(), false);
-    for (int j = 0; j < m; ++j) {
-      const double q = ps.refAxisCorr[packedIndex(j, j)];
-      scale[j] = q > 0.0 ? std::sqrt(q) : 1.0;
-    }
-    std::copy_n(ps.refAxisCorr, packed, ps.factorCorr);
-    if (!invertPacked(ps, ps.factorCorr, m)) return singularSolution(ps);
-  } else {
-    std::copy_n(ps.factorCorr, packed, ps.refAxisCorr);
-    if ((ps.obliqueCount >= 1 || mode == kObliqueFromEngine) && !invertPacked(ps, ps.refAxisCorr, m))
-      return singularSolution(ps);
-    ps.obliqueCount = m;
-    for (int j = 0; j < m; ++j) {
-      const double q = ps.refAxisCorr[packedIndex(j, j)];
-      scale[j] = q > 0.0 ? std::sqrt(q) : 1.0;
-    }
+ObliqueSolution obliqueSolution(const ObliqueInput& in) {
+  const int p = in.p, m = in.m;
+  ObliqueSolution s;
+  s.loadings.assign(in.loadings, in.loadings + static_cast<size_t>(p) * m);
+  s.transform.assign(in.transform, in.transform + static_cast<size_t>(m) * m);
+  s.factorCorr.assign(in.factorCorr, in.factorCorr + kernels::packedSize(static_cast<size_t>(m)));
+  if (!factorCorrelations(in, s)) {
+    s.singular = true;
+    return s;
   }
-
   std::vector<double> roots(static_cast<size_t>(m));
-  covToCorr(m, ps.refAxisCorr, roots.data());
-
-  if (mode != kObliqueFromEngine) {
-    // Unit factor variances: factor j is divided by its standard deviation.
-    for (int j = 0; j < m; ++j) {
-      const double d = ps.factorCorr[packedIndex(j, j)];
-      if (!(d > 0.0) || std::fabs(1.0 - d) <= kSqrtHalfEpsilon) continue;
-      const double s = std::sqrt(d);
-      ps.rotated = true;
-      for (int k = 0; k < m; ++k)
-        if (k != j) ps.factorCorr[packedIndex(j, k)] /= s;
-      ps.factorCorr[packedIndex(j, j)] = 1.0;
-      scale[j] *= s;
-      for (int k = 0; k < m; ++k) ps.transform[k + static_cast<long>(j) * m] *= s;
-      for (int i = 0; i < p; ++i) ps.loadings[i + static_cast<long>(j) * p] *= s;
-    }
-  }
-
-  if (mode == kObliqueHarrisKaiser) {
-    std::vector<int> order(static_cast<size_t>(m));
-    std::vector<double> sums(static_cast<size_t>(m));
-    harrisKaiserOrder(ps.loadings, p, m, order.data(), sums.data());
-    // Bring each factor to its place, left to right.
-    std::vector<int> current(static_cast<size_t>(m));
-    for (int j = 0; j < m; ++j) current[j] = j;
-    for (int target = 0; target < m; ++target) {
-      const int at = static_cast<int>(std::find(current.begin(), current.end(), order[target]) -
-                                      current.begin());
-      if (at != target) {
-        moveFactor(ps, at, target);
-        std::rotate(current.begin() + target, current.begin() + at, current.begin() + at + 1);
-      }
-    }
-    if (ps.eigenvalues) std::copy(sums.begin(), sums.end(), ps.eigenvalues);
-  }
-
+  covToCorr(m, s.refAxisCorr.data(), roots.data());
+  if (in.mode != kObliqueFromEngine) unitVariances(p, m, s);
+  if (in.mode == kObliqueHarrisKaiser) harrisKaiserReorder(p, m, s);
+  s.refStructure.resize(static_cast<size_t>(p) * m);
+  s.structure.resize(static_cast<size_t>(p) * m);
   for (int j = 0; j < m; ++j)
     for (int i = 0; i < p; ++i)
-      ps.refStructure[i + static_cast<long>(j) * p] = ps.loadings[i + static_cast<long>(j) * p] / scale[j];
-  multiplyPacked(ps.loadings, ps.factorCorr, ps.structure, p, m);
+      s.refStructure[i + static_cast<long>(j) * p] = s.loadings[i + static_cast<long>(j) * p] / s.scales[j];
+  multiplyPacked(s.loadings.data(), s.factorCorr.data(), s.structure.data(), p, m);
+  return s;
+}
+
+void FinishOblique(ProcState& ps, int mode) {
+  const int m = ps.nFactors;
+  ps.rotated = mode != kObliqueInputPattern;
+  const ObliqueInput in{.p = ps.opt.nVars, .m = m, .loadings = ps.loadings, .transform = ps.transform,
+                        .factorCorr = ps.factorCorr, .obliqueBefore = ps.obliqueCount > 0,
+                        .singularity = ps.opt.singularity, .mode = mode};
+  const ObliqueSolution s = obliqueSolution(in);
+  if (s.obliqueMarked) ps.obliqueCount = m;
+  if (s.singular) return singularSolution(ps);
+  if (s.rescaled) ps.rotated = true;
+  std::copy(s.loadings.begin(), s.loadings.end(), ps.loadings);
+  std::copy(s.transform.begin(), s.transform.end(), ps.transform);
+  std::copy(s.factorCorr.begin(), s.factorCorr.end(), ps.factorCorr);
+  std::copy(s.refAxisCorr.begin(), s.refAxisCorr.end(), ps.refAxisCorr);
+  std::copy(s.scales.begin(), s.scales.end(), ps.factorVector);
+  std::copy(s.refStructure.begin(), s.refStructure.end(), ps.refStructure);
+  std::copy(s.structure.begin(), s.structure.end(), ps.structure);
+  if (ps.eigenvalues && !s.orderedSums.empty())
+    std::copy(s.orderedSums.begin(), s.orderedSums.end(), ps.eigenvalues);
 }
 
 void PrintObliqueTables(ProcState& ps) {

@@ -2,6 +2,8 @@
 // reference axes and the structures, and their tables.
 #pragma once
 
+#include <vector>
+
 #include "zulfact/state/proc_state.hpp"
 
 namespace zulfact {
@@ -14,6 +16,35 @@ enum ObliqueMode {
   kObliqueTarget = 79,           // PROMAX or PROCRUSTES: Phi from T
 };
 
+// What the oblique solution is completed from: the pattern (p x m) and
+// its transformation T (m x m), with Phi (packed m) as given: the
+// engine's or the input's for modes 68 and 73; for 72 and 79 the Phi of
+// an oblique solution that came before (obliqueBefore), else unused.
+struct ObliqueInput {
+  int p = 0, m = 0;
+  const double* loadings = nullptr;
+  const double* transform = nullptr;
+  const double* factorCorr = nullptr;
+  bool obliqueBefore = false;
+  double singularity = 0.0;  // SINGULAR=
+  int mode = kObliqueTarget;
+};
+
+// The completed solution. `singular`: a matrix to invert was singular and
+// nothing else is filled; `obliqueMarked`: the solution counts as oblique
+// from then on (also when the second inversion of modes 72 and 79 fails);
+// `rescaled`: a factor variance was brought to 1; `orderedSums`: mode 72's
+// sums of squares in the new order, which replace the eigenvalues.
+struct ObliqueSolution {
+  bool singular = false;
+  bool obliqueMarked = false;
+  bool rescaled = false;
+  std::vector<double> loadings, transform, factorCorr, refAxisCorr, scales;
+  std::vector<double> refStructure, structure, orderedSums;
+};
+
+ObliqueSolution obliqueSolution(const ObliqueInput& in);
+
 // Completes the oblique solution of ps.loadings (p x m) and ps.transform:
 // Phi = (T^T S T)^-1 for modes 72 and 79 (S the inverse of the Phi of an
 // oblique solution that came before, else the identity), factors rescaled
@@ -21,7 +52,7 @@ enum ObliqueMode {
 // Harris-Kaiser factors ordered by their sums of squares (mode 72), the
 // reference-axis correlations, factor scales, reference structure and
 // structure. A singular matrix gives message 180/53, completion code 108
-// and ps.nFactors = 0.
+// and ps.nFactors = 0. The numbers are obliqueSolution's.
 void FinishOblique(ProcState& ps, int mode);
 
 // REORDER by the reference structure, then the tables: "InterFactorCorr",

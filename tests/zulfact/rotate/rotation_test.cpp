@@ -116,29 +116,20 @@ TEST(HarrisKaiserOrder, DecreasingSumsWithNearTiesKeptInOrder) {
 // A target rotation's T: Phi = (T^T T)^-1 scaled to a unit diagonal, the
 // pattern and T rescaled with it, so that L = L0 T still holds; the
 // structure is L Phi and the reference structure L / scale.
-TEST(FinishOblique, FromATransformation) {
+TEST(ObliqueSolution, FromATransformation) {
   const int p = 3, m = 2;
   std::vector<double> l0 = {0.7, 0.1, 0.5, 0.2, 0.8, 0.4};
   std::vector<double> t = {1.2, 0.3, -0.2, 0.9};
-  std::vector<double> pattern(6), structure(6), reference(6), phi = {1, 0, 1}, axes(3), scale(2);
+  std::vector<double> pattern(6), identity = {1, 0, 1};
   for (int i = 0; i < p; ++i)
     for (int j = 0; j < m; ++j) pattern[i + j * p] = l0[i] * t[0 + j * m] + l0[i + p] * t[1 + j * m];
-  StepRecord ps;
-  ps.clearRecord();
-  ps.opt.nVars = p;
-  ps.nFactors = m;
-  ps.opt.singularity = 1e-8;
-  ps.loadings = pattern.data();
-  ps.transform = t.data();
-  ps.factorCorr = phi.data();
-  ps.refAxisCorr = axes.data();
-  ps.structure = structure.data();
-  ps.refStructure = reference.data();
-  ps.factorVector = scale.data();
-  FinishOblique(ps, kObliqueTarget);
-  ASSERT_EQ(ps.nFactors, 2);
-  EXPECT_EQ(ps.obliqueCount, 2);
-  EXPECT_TRUE(ps.rotated);
+  const ObliqueSolution s = obliqueSolution({.p = p, .m = m, .loadings = pattern.data(),
+                                             .transform = t.data(), .factorCorr = identity.data(),
+                                             .singularity = 1e-8, .mode = kObliqueTarget});
+  ASSERT_FALSE(s.singular);
+  EXPECT_TRUE(s.obliqueMarked);
+  EXPECT_TRUE(s.rescaled);
+  const std::vector<double>& phi = s.factorCorr;
   EXPECT_EQ(phi[0], 1.0);
   EXPECT_EQ(phi[2], 1.0);
   // T^T T by hand: [[1.53, 0.03], [0.03, 0.85]]; its inverse scaled to a
@@ -146,12 +137,37 @@ TEST(FinishOblique, FromATransformation) {
   EXPECT_NEAR(phi[1], -0.03 / std::sqrt(1.53 * 0.85), 1e-14);
   for (int i = 0; i < p; ++i)
     for (int j = 0; j < m; ++j) {
-      EXPECT_NEAR(pattern[i + j * p], l0[i] * t[0 + j * m] + l0[i + p] * t[1 + j * m], 1e-14);
-      EXPECT_NEAR(structure[i + j * p], pattern[i] * phi[j == 0 ? 0 : 1] + pattern[i + p] * phi[j == 0 ? 1 : 2], 1e-14);
+      const double l = s.loadings[i + j * p];
+      EXPECT_NEAR(l, l0[i] * s.transform[0 + j * m] + l0[i + p] * s.transform[1 + j * m], 1e-14);
+      EXPECT_NEAR(s.structure[i + j * p],
+                  s.loadings[i] * phi[j == 0 ? 0 : 1] + s.loadings[i + p] * phi[j == 0 ? 1 : 2], 1e-14);
+      EXPECT_NEAR(s.refStructure[i + j * p], l / s.scales[j], 1e-15);
     }
   // The reference-axis correlations are the scaled inverse of Phi: for two
   // factors the negative of Phi's correlation.
-  EXPECT_NEAR(axes[1], -phi[1], 1e-14);
+  EXPECT_NEAR(s.refAxisCorr[1], -phi[1], 1e-14);
+}
+
+// Harris-Kaiser: the factor with the larger sum of squared loadings comes
+// first, and every matrix moves with it; Phi of perfectly correlated
+// factors (from a singular T) is refused.
+TEST(ObliqueSolution, HarrisKaiserOrderAndSingularT) {
+  const int p = 2, m = 2;
+  std::vector<double> pattern = {0.3, 0.1, 0.8, 0.6};  // sums 0.10 and 1.00
+  std::vector<double> t = {1.0, 0.0, 0.0, 1.0}, identity = {1, 0, 1};
+  ObliqueInput in{.p = p, .m = m, .loadings = pattern.data(), .transform = t.data(),
+                  .factorCorr = identity.data(), .singularity = 1e-8, .mode = kObliqueHarrisKaiser};
+  ObliqueSolution s = obliqueSolution(in);
+  ASSERT_FALSE(s.singular);
+  EXPECT_EQ(s.loadings, (std::vector<double>{0.8, 0.6, 0.3, 0.1}));
+  EXPECT_EQ(s.transform, (std::vector<double>{0.0, 1.0, 1.0, 0.0}));
+  EXPECT_NEAR(s.orderedSums[0], 1.0, 1e-15);
+  EXPECT_NEAR(s.orderedSums[1], 0.1, 1e-15);
+  EXPECT_EQ(s.structure, s.loadings);  // orthogonal factors
+  t = {1.0, 1.0, 1.0, 1.0};
+  s = obliqueSolution(in);
+  EXPECT_TRUE(s.singular);
+  EXPECT_TRUE(s.obliqueMarked);
 }
 
 // HK(x) sets the Harris-Kaiser power for its own and the later rotations of
