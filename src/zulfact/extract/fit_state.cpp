@@ -8,6 +8,7 @@
 #include "zulfact/extract/fit_hessian.hpp"
 #include "kernels/eigen.hpp"
 #include "kernels/linalg.hpp"
+#include "kernels/packed.hpp"
 
 namespace zulfact {
 
@@ -17,12 +18,12 @@ using kernels::choleskyRow;
 using kernels::invertLower;
 using kernels::packedIndex;
 using kernels::packedRow;
+using kernels::packedSize;
 using kernels::zeigen;
 using kernels::zeigvec;
 
 namespace {
 
-std::size_t packedSize(int p) { return static_cast<std::size_t>(p) * (p + 1) / 2; }
 std::size_t square(int p) { return static_cast<std::size_t>(p) * p; }
 
 // The directions whose vectors the derivatives need: the p - k discarded

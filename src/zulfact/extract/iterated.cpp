@@ -22,12 +22,11 @@ namespace zulfact {
 
 using kernels::packedIndex;
 using kernels::packedRow;
+using kernels::packedSize;
 using kernels::zeigen;
 using kernels::zeigvec;
 
 namespace {
-
-std::size_t packedSize(int p) { return static_cast<std::size_t>(p) * (p + 1) / 2; }
 
 // Coefficient alpha of each retained factor, as a table titled by 180/76.
 void printAlphaCoefficients(ProcState& ps) {

@@ -20,6 +20,7 @@
 #include "zulfact/extract/principal.hpp"
 #include "zulfact/extract/work_block.hpp"
 #include "kernels/linalg.hpp"
+#include "kernels/packed.hpp"
 #include "zulfact/output/matrix_printer.hpp"
 #include "zulfact/output/outstat_rows.hpp"
 #include "zulfact/output/table_writer.hpp"
@@ -29,10 +30,9 @@ namespace zulfact {
 
 using kernels::solveLower;
 using kernels::packedRow;
+using kernels::packedSize;
 
 namespace {
-
-std::size_t packedSize(int p) { return static_cast<std::size_t>(p) * (p + 1) / 2; }
 
 bool mlTypeOf(FitKind kind) { return kind != FitKind::Uls; }
 
