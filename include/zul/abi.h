@@ -234,7 +234,11 @@ typedef int32_t (*zul_columns_done_fn)(zul_table *out);
 /* 212/28 appends one row. values[i] and texts[i] belong to the i-th
  * column declared with 212/66 (texts may be NULL when no character column
  * was declared; a text is blank padded to its width, not NUL terminated).
- * Copied columns are filled by the host. 0 or a host status. */
+ * Copied columns are filled by the host. 0, ZUL_STATUS_LOGGED when the row
+ * could not be written (a full disk, a file-size limit, a database error:
+ * the host has logged why, so reporting the status adds nothing), or
+ * another host status. */
+#define ZUL_STATUS_LOGGED 6
 typedef int32_t (*zul_append_row_fn)(zul_table *out, const double *values,
                                      const char *const *texts);
 

@@ -29,6 +29,10 @@ sigset_t interruptSignals() {
 // by a handler: the clean-up then runs as ordinary code, free to take locks
 // and remove files while the analysis is stopped wherever it was.
 void catchInterrupts() {
+  // Otherwise the kernel ends zul at the limit, leaving the hidden
+  // temporary file of the table behind and saying nothing; ignored,
+  // write() fails with EFBIG and the table's error is reported.
+  ::signal(SIGXFSZ, SIG_IGN);
   static sigset_t set = interruptSignals();
   if (pthread_sigmask(SIG_BLOCK, &set, nullptr) != 0) return;
   std::thread([] {

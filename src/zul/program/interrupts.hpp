@@ -1,7 +1,9 @@
 // zul/program/interrupts.hpp -- what happens on Ctrl-C (SIGINT), SIGTERM
 // and SIGHUP: the hidden temporary files of output tables, and report files
 // not written yet, are removed, and zul ends with the conventional status
-// 128 + the signal number (130 for SIGINT, 143 for SIGTERM).
+// 128 + the signal number (130 for SIGINT, 143 for SIGTERM). A file
+// that outgrows the file-size limit (ulimit -f) is a failed write like a
+// full disk, not the end of the process: SIGXFSZ is ignored.
 #pragma once
 
 namespace zul::program {

@@ -542,7 +542,7 @@ int32_t svcAppendRow(zul_table* out, const double* values, const char* const* te
     return 0;
   } catch (const std::exception& e) {
     logError(e.what());
-    return 1;
+    return ZUL_STATUS_LOGGED;
   }
 }
 
@@ -914,6 +914,8 @@ std::string statusText(int32_t status) {
       return "A read asked for more bytes than the work-file record holds (host status 5).";
     case -1:
       return "Out of memory: the host memory pool could not give a block (host status -1).";
+    case ZUL_STATUS_LOGGED:
+      return {};
     default:
       if (zul_sink_status_tolerated(status)) return {};
       return "The host reported status " + std::to_string(status) + ".";

@@ -272,6 +272,26 @@ TEST_F(Outputs, AFailedWriteEndsWithStatus2) {
             std::string::npos);
 }
 
+// A table that outgrows the file-size limit (ulimit -f) fails like one on
+// a full disk: the table's own error, nothing about the work file, and no
+// temporary file left (the signal the kernel sends at the limit would
+// otherwise end zul on the spot, silently).
+TEST_F(Outputs, ATableOverTheFileSizeLimitIsAFailedWrite) {
+  std::string rows = "a,b,c\n";
+  for (int i = 0; i < 400; ++i)
+    rows += std::to_string(i % 7) + "," + std::to_string(i % 5) + "," + std::to_string(i % 3) + "\n";
+  write("big.csv", rows);
+  EXPECT_EQ(run("--listing /dev/null -e 'FACTOR DATA=big NFACTORS=1 OUT=sc;' 2>>log.txt; "
+                "ulimit -f 4; '" + zul_ + "' --listing /dev/null -e 'FACTOR DATA=big NFACTORS=1 OUT=sc2;'"),
+            2);
+  const std::string log = read("log.txt");
+  EXPECT_NE(log.find("Table WORK.SC2 cannot be written: File too large."), std::string::npos) << log;
+  EXPECT_EQ(log.find("work file"), std::string::npos) << log;
+  EXPECT_TRUE(fs::exists(dir_ / "sc.csv"));
+  for (const auto& entry : fs::directory_iterator(dir_))
+    EXPECT_EQ(entry.path().filename().string().find("sc2"), std::string::npos) << entry.path();
+}
+
 TEST_F(Outputs, AnUnwritableReportIsRefusedBeforeTheAnalysis) {
   EXPECT_EQ(run("--json no/such/dir/r.json --listing l.txt p.zul"), 2);
   EXPECT_EQ(run("--html no/such/dir/r.html --listing l.txt p.zul"), 2);
