@@ -178,16 +178,7 @@ class XpxChecks(Checks):
     def large_means_passes(self):
         """Values near 1e6 with unit spread: one pass and two give the
         correlations of the CSV path."""
-        rows = [[r[0], r[1]] + [1e6 + v / 30 for v in r[2:]] for r in self.rows]
-        with open(os.path.join(self.work, "big.csv"), "w", newline="") as f:
-            w = csv.writer(f)
-            w.writerow(HEADER[:7])
-            w.writerows([[x if not isinstance(x, float) else repr(x) for x in r] for r in rows])
-        self.pg.psql("CREATE TABLE big (id integer, grp text, x1 float8, x2 float8, x3 float8, "
-                     "x4 float8, x5 float8)")
-        self.pg.psql("INSERT INTO big VALUES " + ",".join(
-            "({},'{}',{})".format(r[0], r[1].replace("'", "''"), ",".join(repr(v) for v in r[2:]))
-            for r in rows))
+        self.load_large_means()
         step = "FACTOR DATA={} NFACTORS=2 CORR;\n  BY grp;\n  VAR x1-x5;\nRUN;\n"
         _, want = self.run(self.libnames() + step.format("big"), "big_rows")
         for passes in ("1", "2"):

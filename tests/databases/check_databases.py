@@ -76,6 +76,20 @@ class Checks:
                 f"LIBNAME pg POSTGRES '{self.pg.conninfo()}';\n")
 
     # ---- data ----
+    def load_large_means(self):
+        """The survey's numbers moved to about 10^6 with a spread near 1/30:
+        big.csv in the work folder and the table big in PostgreSQL."""
+        rows = [[r[0], r[1]] + [1e6 + v / 30 for v in r[2:]] for r in self.rows]
+        with open(os.path.join(self.work, "big.csv"), "w", newline="") as f:
+            w = csv.writer(f)
+            w.writerow(["id", "grp", "x1", "x2", "x3", "x4", "x5"])
+            w.writerows([[x if not isinstance(x, float) else repr(x) for x in r] for r in rows])
+        self.pg.psql("CREATE TABLE big (id integer, grp text, x1 float8, x2 float8, x3 float8, "
+                     "x4 float8, x5 float8)")
+        self.pg.psql("INSERT INTO big VALUES " + ",".join(
+            "({},'{}',{})".format(r[0], r[1].replace("'", "''"), ",".join(repr(v) for v in r[2:]))
+            for r in rows))
+
     def load(self):
         header = ["id", "grp", "x1", "x2", "x3", "x4", "x5"]
         with open(os.path.join(self.work, "survey.csv"), "w", newline="") as f:
@@ -478,16 +492,7 @@ class InDatabaseChecks(Checks):
     def large_means(self):
         """Values near 1e6 with unit spread: the correlations are those of
         the CSV path, not the cancelled raw sums of one pass."""
-        rows = [[r[0], r[1]] + [1e6 + v / 30 for v in r[2:]] for r in self.rows]
-        with open(os.path.join(self.work, "big.csv"), "w", newline="") as f:
-            w = csv.writer(f)
-            w.writerow(["id", "grp", "x1", "x2", "x3", "x4", "x5"])
-            w.writerows([[x if not isinstance(x, float) else repr(x) for x in r] for r in rows])
-        self.pg.psql("CREATE TABLE big (id integer, grp text, x1 float8, x2 float8, x3 float8, "
-                     "x4 float8, x5 float8)")
-        self.pg.psql("INSERT INTO big VALUES " + ",".join(
-            "({},'{}',{})".format(r[0], r[1].replace("'", "''"), ",".join(repr(v) for v in r[2:]))
-            for r in rows))
+        self.load_large_means()
         step = "FACTOR DATA={} NFACTORS=2 CORR;\n  VAR x1-x5;\nRUN;\n"
         _, t_csv = self.run(self.libnames() + step.format("big"), "big_csv")
         r_in, t_in = self.run(self.libnames() + step.format("pg.big"), "big_pg")
