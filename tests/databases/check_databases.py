@@ -534,21 +534,7 @@ class InDatabaseChecks(Checks):
         for at in range(0, nrows, 50):  # a command line holds at most 128 kB
             self.pg.psql("INSERT INTO wide VALUES " + ",".join(
                 "(" + ",".join(str(v) for v in r) + ")" for r in rows[at:at + 50]))
-        for lib in ("lite", "pg"):
-            step = (f"FACTOR DATA={lib}.wide NFACTORS=3 OUT={lib}.wide_{{}};\n"
-                    f"  VAR x1-x{nv};\nRUN;\n")
-            _, t_row = self.run(self.libnames() + "OPTIONS INDB=NO;\n" + step.format("row"),
-                                "wide_row_" + lib)
-            r_in, t_in = self.run(self.libnames() + step.format("in"), "wide_in_" + lib)
-            if "processed inside the database" not in self.log(r_in):
-                self.fail(f"wide {lib}: not processed in the database:\n{self.log(r_in)[-1500:]}")
-                continue
-            if not t_row or not close(t_row, t_in, 1e-8):
-                self.fail(f"wide {lib}: the tables differ from the row path")
-            want, got = self.wide_scores(lib, "wide_row"), self.wide_scores(lib, "wide_in")
-            if len(want) != nrows or set(want) != set(got) or any(
-                    not close(want[i], got[i], 1e-8) for i in want):
-                self.fail(f"wide {lib}: the scores differ from the row path")
+        self.scores_as_row_path("wide", nv, nrows, self.wide_scores)
 
     def very_wide_table(self):
         """700 columns: more than one statement may return when each column
@@ -662,21 +648,7 @@ class InDatabaseChecks(Checks):
             csv.writer(f).writerows(rows)  # None is written as an empty field: null
         self.pg.psql(f"CREATE TABLE thirty (id integer, {cols})")
         self.pg.psql(f"\\copy thirty FROM '{path}' CSV")
-        for lib in ("lite", "pg"):
-            step = (f"FACTOR DATA={lib}.thirty NFACTORS=3 OUT={lib}.thirty_{{}};\n"
-                    f"  VAR x1-x{nv};\nRUN;\n")
-            _, t_row = self.run(self.libnames() + "OPTIONS INDB=NO;\n" + step.format("row"),
-                                "thirty_row_" + lib)
-            r_in, t_in = self.run(self.libnames() + step.format("in"), "thirty_in_" + lib)
-            if "processed inside the database" not in self.log(r_in):
-                self.fail(f"thirty {lib}: not processed in the database:\n{self.log(r_in)[-1500:]}")
-                continue
-            if not t_row or not close(t_row, t_in, 1e-8):
-                self.fail(f"thirty {lib}: the tables differ from the row path")
-            want, got = self.nullable_scores(lib, "thirty_row"), self.nullable_scores(lib, "thirty_in")
-            if len(want) != nrows or set(want) != set(got) or any(
-                    not close(want[i], got[i], 1e-8) for i in want):
-                self.fail(f"thirty {lib}: the scores differ from the row path")
+        self.scores_as_row_path("thirty", nv, nrows, self.nullable_scores)
 
     def nullable_scores(self, lib, table):
         """id: [factor1, factor2] of each row, None where a score is missing."""
@@ -689,6 +661,26 @@ class InDatabaseChecks(Checks):
             rows = [tuple(float(v) if v else None for v in line.split("|"))
                     for line in self.pg.psql(sql).splitlines()]
         return {int(r[0]): list(r[1:]) for r in rows}
+
+    def scores_as_row_path(self, name, nv, nrows, scores_of):
+        """FACTOR with OUT= on the table `name` (x1-x<nv>, nrows rows) of
+        both databases, in the database and by the row path: the same tables
+        and, by scores_of(lib, table), the same scores."""
+        for lib in ("lite", "pg"):
+            step = (f"FACTOR DATA={lib}.{name} NFACTORS=3 OUT={lib}.{name}_{{}};\n"
+                    f"  VAR x1-x{nv};\nRUN;\n")
+            _, t_row = self.run(self.libnames() + "OPTIONS INDB=NO;\n" + step.format("row"),
+                                f"{name}_row_" + lib)
+            r_in, t_in = self.run(self.libnames() + step.format("in"), f"{name}_in_" + lib)
+            if "processed inside the database" not in self.log(r_in):
+                self.fail(f"{name} {lib}: not processed in the database:\n{self.log(r_in)[-1500:]}")
+                continue
+            if not t_row or not close(t_row, t_in, 1e-8):
+                self.fail(f"{name} {lib}: the tables differ from the row path")
+            want, got = scores_of(lib, f"{name}_row"), scores_of(lib, f"{name}_in")
+            if len(want) != nrows or set(want) != set(got) or any(
+                    not close(want[i], got[i], 1e-8) for i in want):
+                self.fail(f"{name} {lib}: the scores differ from the row path")
 
     def wide_scores(self, lib, table):
         sql = f"SELECT id, factor1, factor2, factor3 FROM {table}"
