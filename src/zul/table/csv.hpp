@@ -451,6 +451,10 @@ NumberClass classifyNumber(const char* p, size_t n, bool quoted);
 // Converts a field known to be no missing value; false when it is no
 // number (or overflows).
 bool convertNumber(const char* p, size_t n, double& out);
+// Writes the finite x as the shortest text that reads back to it, as
+// std::to_chars(out, out + 32, x) writes it (out holds 32 bytes); returns
+// the length.
+int shortestNumber(double x, char* out);
 
 // Upper-cased copy (ASCII).
 std::string upper(std::string_view s);

@@ -31,6 +31,7 @@ void FileWriter::stop() {
   }
   changed_.notify_all();
   if (thread_.joinable()) thread_.join();
+  if (flusher_.joinable()) flusher_.join();
 }
 
 void writeAll(int fd, const char* p, size_t n, const std::string& table) {
@@ -97,13 +98,6 @@ void FileWriter::run() {
     std::string error;
     try {
       writeNow(buf);
-      // Start the pages on their way to the disk while rows are still
-      // being made; the commit's fsync() then waits for little.
-      if (bytes_ - writtenBack_ >= fileWriterTuning().writeBackBytes) {
-        ::sync_file_range(fd_, static_cast<off_t>(writtenBack_),
-                          static_cast<off_t>(bytes_ - writtenBack_), SYNC_FILE_RANGE_WRITE);
-        writtenBack_ = bytes_;
-      }
     } catch (const TableError& e) {
       error = e.what();
     }
@@ -113,8 +107,46 @@ void FileWriter::run() {
     if (!error.empty()) {
       error_ = error;
       pending_.clear();
+    } else if (bytes_ - flushAskedAt_ >= fileWriterTuning().flushBytes) {
+      requestFlush();
     }
     spare_.push_back(std::move(buf));
+    changed_.notify_all();
+  }
+}
+
+// With mutex_ held: asks the flushing thread for one more fdatasync,
+// starting it the first time. A request made while one is under way waits
+// for it, and the disk then flushes the bytes of both. Without a thread to
+// be had the commit's fsync does all of it.
+void FileWriter::requestFlush() {
+  flushAskedAt_ = bytes_;
+  flushWanted_ = true;
+  if (flusher_.joinable()) return;
+  try {
+    flusher_ = std::thread([this] { flushWhenAsked(); });
+  } catch (const std::system_error&) {
+    flushWanted_ = false;
+  }
+}
+
+void FileWriter::flushWhenAsked() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  for (;;) {
+    changed_.wait(lock, [this] { return stop_ || flushWanted_; });
+    if (stop_) return;
+    flushWanted_ = false;
+    flushing_ = true;
+    lock.unlock();
+    // An error is reported once per open file: the commit's fsync would not
+    // see it again, so it is kept like a failed write.
+    const int failed = ::fdatasync(fd_) != 0 ? errno : 0;
+    lock.lock();
+    flushing_ = false;
+    if (failed != 0 && error_.empty()) {
+      error_ = "Table " + table_ + " cannot be written: " + std::strerror(failed) + ".";
+      pending_.clear();
+    }
     changed_.notify_all();
   }
 }
@@ -124,6 +156,10 @@ void FileWriter::finish(std::string& buf) {
     {
       std::unique_lock<std::mutex> lock(mutex_);
       changed_.wait(lock, [this] { return (pending_.empty() && !busy_) || !error_.empty(); });
+      // The commit's fsync does what a waiting flush would; one under way
+      // is waited for, as only it can report its error.
+      flushWanted_ = false;
+      changed_.wait(lock, [this] { return !flushing_; });
     }
     stop();
     if (!error_.empty()) throw TableError(error_);

@@ -4,10 +4,13 @@
 //
 // The caller fills a buffer and hands it over whole; at most two buffers
 // wait, so memory stays bounded whatever the table's size, and they are
-// written in the order given. A failed write is kept and thrown, with its
-// own message, by the next hand-over or by finish(); what follows it is
-// dropped. No thread is started for a table whose bytes fit one buffer:
-// finish() writes them on the calling thread.
+// written in the order given. Every few megabytes a second thread makes
+// what was written durable (fdatasync), so that the disk flushes while rows
+// are still being made and the commit's fsync has only the tail left. A
+// failed write or flush is kept and thrown, with its own message, by the
+// next hand-over or by finish(); what follows it is dropped. No thread is
+// started for a table whose bytes fit one buffer: finish() writes them on
+// the calling thread.
 #pragma once
 
 #include <condition_variable>
@@ -28,9 +31,8 @@ namespace zul::table::detail {
 struct FileWriterTuning {
   bool thread = true;
   size_t bufferBytes = 1u << 20;  // an output table hands its rows over in these
-  // Bytes after which the kernel is asked to start writing the pages out
-  // (so that the fsync() of the commit finds little left to do).
-  size_t writeBackBytes = 8u << 20;
+  // Bytes written after which the flushing thread makes them durable.
+  size_t flushBytes = 16u << 20;
 };
 FileWriterTuning& fileWriterTuning();
 
@@ -50,8 +52,8 @@ class FileWriter {
   // waits while two buffers are pending. TableError when an earlier
   // write failed.
   void write(std::string& buf);
-  // Writes what is pending and then buf, and waits for all of it.
-  // TableError when a write failed.
+  // Writes what is pending and then buf, and waits for all of it and for
+  // a flush under way. TableError when a write or a flush failed.
   void finish(std::string& buf);
 
   // Everything written, after finish().
@@ -61,12 +63,13 @@ class FileWriter {
  private:
   void writeNow(const std::string& buf);  // on one thread at a time
   void run();
+  void flushWhenAsked();
+  void requestFlush();
   void stop();
 
   const int fd_;
   const std::string table_;
   uint64_t bytes_ = 0;
-  uint64_t writtenBack_ = 0;  // bytes the kernel was asked to write out
   CsvHash hash_;
 
   std::mutex mutex_;
@@ -75,8 +78,14 @@ class FileWriter {
   std::vector<std::string> spare_;
   bool busy_ = false;  // the thread is writing a buffer
   bool stop_ = false;
-  std::string error_;  // what() of the failed write
+  std::string error_;  // what() of the failed write or flush
   std::thread thread_;
+  // Flushing: bytes written by the time of the last request, whether one
+  // is waiting or under way.
+  uint64_t flushAskedAt_ = 0;
+  bool flushWanted_ = false;
+  bool flushing_ = false;
+  std::thread flusher_;
 };
 
 }  // namespace zul::table::detail

@@ -67,9 +67,12 @@ void appendText(std::string& out, std::string_view s) {
   out.push_back('"');
 }
 
+// Formatted in place: copying the text from a buffer of its own would load
+// bytes just stored one at a time, which stalls the copy.
 void appendNumber(std::string& out, double x) {
-  char buf[32];
-  out.append(buf, static_cast<size_t>(formatNumber(x, buf)));
+  const size_t at = out.size();
+  out.resize(at + 32);
+  out.resize(at + static_cast<size_t>(formatNumber(x, out.data() + at)));
 }
 
 // A path that exists as a directory cannot take a table's file.

@@ -67,9 +67,9 @@ class TableError : public std::runtime_error {
 double missingValue();
 bool isMissing(double x);
 
-// Writes x in the shortest form that reads back to the same double
-// (std::to_chars); a missing value gives "". Returns the length written
-// (at most 24 bytes are needed).
+// Writes x in the shortest form that reads back to the same double, laid
+// out as std::to_chars lays it out; a missing value gives "". out holds 32
+// bytes; returns the length written (at most 24).
 int formatNumber(double x, char* out);
 std::string formatNumber(double x);
 

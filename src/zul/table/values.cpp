@@ -23,9 +23,7 @@ bool isMissing(double x) {
 
 int formatNumber(double x, char* out) {
   if (isMissing(x)) return 0;
-  // Shortest text that reads back to the same double.
-  auto r = std::to_chars(out, out + 32, x);
-  return static_cast<int>(r.ptr - out);
+  return detail::shortestNumber(x, out);
 }
 
 std::string formatNumber(double x) {

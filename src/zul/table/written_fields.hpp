@@ -31,6 +31,19 @@ inline bool isWrittenDecimal(const char* f, size_t n) {
   if (p[0] != '0') return length < 16 || std::memchr(p, '.', length) != nullptr;
   return length >= 3 && p[1] == '.' && p[2] != '0';  // "0.5", not "0.05" or "01"
 }
+// The length of the written form of a decimal field (see
+// isWrittenDecimal) when that form is the field itself or the field
+// without the zeros that end its fraction ("50.18864" of "50.188640",
+// "-0.5" of "-0.50"), which have the same value; 0 when it must be
+// formatted again.
+inline size_t writtenDecimalLength(const char* f, size_t n) {
+  if (isWrittenDecimal(f, n)) return n;
+  if (f[n - 1] != '0' || std::memchr(f, '.', n) == nullptr) return 0;
+  size_t m = n;
+  while (f[m - 1] == '0') --m;
+  if (f[m - 1] == '.') --m;
+  return m > 0 && isWrittenDecimal(f, m) ? m : 0;
+}
 // True when a plain character field is written back as it reads.
 bool isWrittenText(const char* f, size_t n);
 // The value of an unquoted field as the cursor reads it: missing when
@@ -66,7 +79,17 @@ bool appendWrittenFields(const Field* fields, int n, Kind&& kind, std::string& o
       out.resize(start);
       return false;
     }
-    if (k == FieldKind::Decimal ? isWrittenDecimal(f.p, f.n) : isWrittenNumber(f.p, f.n)) continue;
+    if (k == FieldKind::Decimal) {
+      const size_t keep = writtenDecimalLength(f.p, f.n);
+      if (keep == f.n) continue;
+      if (keep > 0) {  // the field less its trailing zeros
+        out.append(run, static_cast<size_t>(f.p + keep - run));
+        run = f.p + f.n;
+        continue;
+      }
+    } else if (isWrittenNumber(f.p, f.n)) {
+      continue;
+    }
     out.append(run, static_cast<size_t>(f.p - run));
     char text[32];
     out.append(text, static_cast<size_t>(formatNumber(plainFieldNumber(f.p, f.n), text)));

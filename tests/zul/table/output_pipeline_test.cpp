@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <random>
+#include <thread>
 
 #include "test_util.hpp"
 #include "zul/table/file_writer.hpp"
@@ -42,7 +43,7 @@ class OutputPipeline : public testing::ScratchDir {
     detail::FileWriterTuning& w = detail::fileWriterTuning();
     w.thread = on;
     w.bufferBytes = 211;
-    w.writeBackBytes = 1000;
+    w.flushBytes = 1000;
   }
 
   // Reads `in` as the scoring pass does (threaded read, the numeric
@@ -80,13 +81,16 @@ class OutputPipeline : public testing::ScratchDir {
   detail::FileWriterTuning savedWriter_;
 };
 
-// Numbers in every spelling the copy treats differently (shortest, with a
-// trailing zero, a leading zero, an exponent, a plus, missing as "." or
-// empty), a character column, and now and then a row the cursor reads
-// (quoted fields, a field that is no number).
+// Numbers in every spelling the copy treats differently (shortest, with
+// trailing zeros that are dropped or that leave a form to be formatted
+// again, a leading zero, an exponent, a plus, missing as "." or empty), a
+// character column, and now and then a row the cursor reads (quoted
+// fields, a field that is no number).
 std::string mixedTable(int rows, unsigned seed) {
-  const char* numbers[] = {"1.5", "-0.25", "1.50", "007", "10", "1e3", "+2", ".",
-                           "",    "0.05",  "12345678.125", "-3", "0.5", "7."};
+  const char* numbers[] = {"1.5",     "-0.25",     "1.50",     "007",      "10",     "1e3",
+                           "+2",      ".",         "",         "0.05",     "12345678.125",
+                           "-3",      "0.5",       "7.",       "-0.50",    "100.000", "0.000010",
+                           "-0.000",  "1000000.0", "12.3456789012345000",  "0.0"};
   const char* texts[] = {"abc", "x y", "", "Z"};
   std::mt19937 gen(seed);
   std::string csv = "a,t,b,c\n";
@@ -94,9 +98,11 @@ std::string mixedTable(int rows, unsigned seed) {
     const auto pick = [&](int n) { return static_cast<size_t>(gen() % static_cast<unsigned>(n)); };
     std::string t = texts[pick(4)];
     if (gen() % 53 == 0) t = "\"q, r\"";
-    std::string c = numbers[pick(14)];
+    const int spellings = static_cast<int>(std::size(numbers));
+    std::string c = numbers[pick(spellings)];
     if (gen() % 71 == 0) c = "n/a";
-    csv += std::string(numbers[pick(14)]) + "," + t + "," + numbers[pick(14)] + "," + c + "\n";
+    csv += std::string(numbers[pick(spellings)]) + "," + t + "," + numbers[pick(spellings)] + "," +
+           c + "\n";
   }
   return csv;
 }
@@ -205,6 +211,41 @@ TEST_F(OutputPipeline, WriterKeepsTheOrderAndHashesWhatItWrote) {
   }
   ::close(fd);
   EXPECT_EQ(read("w.bin"), all);
+}
+
+// A flush that fails is the table's failure even when every write went
+// through: the kernel reports such an error once per open file, so the
+// commit's fsync would not see it again. A pipe takes the writes and
+// refuses fdatasync.
+TEST_F(OutputPipeline, AFailedFlushFailsTheTable) {
+  pipelined(true);
+  int ends[2];
+  ASSERT_EQ(::pipe(ends), 0);
+  std::thread drain([&] {
+    char sink[4096];
+    while (::read(ends[0], sink, sizeof sink) > 0) {
+    }
+  });
+  std::string error;
+  int handedOver = 0;
+  try {
+    detail::FileWriter w(ends[1], "P");
+    std::string buf;
+    // Until the flushing thread has had its turn: the error then reaches
+    // the next hand-over.
+    for (; handedOver < 1000000; ++handedOver) {
+      buf.assign(100, 'x');
+      w.write(buf);
+    }
+    w.finish(buf);
+  } catch (const TableError& e) {
+    error = e.what();
+  }
+  EXPECT_LT(handedOver, 1000000);
+  ::close(ends[1]);
+  drain.join();
+  ::close(ends[0]);
+  EXPECT_EQ(error, "Table P cannot be written: Invalid argument.");
 }
 
 }  // namespace

@@ -2,12 +2,14 @@
 #include <gmock/gmock.h>
 
 #include <cfloat>
+#include <charconv>
 #include <cmath>
 #include <cstring>
 #include <limits>
 #include <random>
 
 #include "test_util.hpp"
+#include "zul/table/csv.hpp"
 
 namespace zul::table {
 namespace {
@@ -63,6 +65,54 @@ TEST(Values, EveryFormattedDoubleReadsBackBitForBit) {
     ASSERT_TRUE(parseNumber(formatNumber(x), back));
     ASSERT_EQ(bitsOf(back), bitsOf(x)) << formatNumber(x);
   }
+}
+
+// The layout (fixed or scientific, whichever is shorter; fixed on a tie;
+// two exponent digits at least) and the digits against std::to_chars, on
+// the places where either can go wrong: every power of ten and its
+// neighbours, where the two forms change over or tie; integers about 2^53,
+// where std::to_chars switches to exact digits; short decimals; subnormals;
+// and a sweep of bit patterns. Nothing may be written past 32 bytes.
+TEST(Values, ShortestTextIsLaidOutAsToCharsLaysItOut) {
+  int checked = 0;
+  const auto same = [&](double x) {
+    if (!std::isfinite(x)) return;
+    char expect[32];
+    const auto r = std::to_chars(expect, expect + sizeof expect, x);
+    char got[48];
+    std::memset(got, '#', sizeof got);
+    const int n = detail::shortestNumber(x, got);
+    ++checked;
+    ASSERT_EQ(std::string(got, static_cast<size_t>(n)), std::string(expect, r.ptr))
+        << std::hexfloat << x;
+    ASSERT_EQ(std::string(got + 32, 16), std::string(16, '#')) << std::hexfloat << x;
+  };
+  for (int e = -324; e <= 308; ++e) {
+    for (int m : {1, 2, 5, 9, 10, 11, 12345, 99999, 123456789}) {
+      const double x = m * std::pow(10.0, e);
+      for (double y : {x, std::nextafter(x, 0.0), std::nextafter(x, HUGE_VAL)}) {
+        same(y);
+        same(-y);
+      }
+    }
+  }
+  for (double base : {9007199254740992.0, 1e15, 1e16, 1e17}) {
+    for (int k = -40; k <= 40; ++k) same(base + k * (base / 9007199254740992.0 + 1));
+  }
+  std::mt19937_64 gen(7);
+  std::normal_distribution<double> normal;
+  for (int i = 0; i < 200000; ++i) {
+    same(normal(gen));                                 // scores
+    same(std::round(normal(gen) * 1e6) / 1e3);         // short decimals
+    same(std::ldexp(1.0 + normal(gen), -1070 + i % 60));  // about the subnormals
+    uint64_t bits = gen();
+    double x;
+    std::memcpy(&x, &bits, sizeof x);
+    same(x);
+  }
+  for (double x : {0.0, -0.0, 5e-324, DBL_MIN, DBL_MAX, 1e-5, 1e-4, 1e21, 1e22, 0.0001234})
+    same(x);
+  EXPECT_GT(checked, 800000);
 }
 
 TEST(Values, NumberSyntax) {
