@@ -437,11 +437,7 @@ class PgAppender : public Connection::Appender {
   void field(const Value& v) {
     switch (v.kind) {
       case Value::Kind::Null: buffer_.append("\\N"); return;
-      case Value::Kind::Number: {
-        char buf[32];
-        buffer_.append(buf, static_cast<size_t>(formatNumber(v.number, buf)));
-        return;
-      }
+      case Value::Kind::Number: appendNumberText(buffer_, v.number); return;
       case Value::Kind::Text:
         for (char c : v.text) {
           switch (c) {

@@ -67,14 +67,6 @@ void appendText(std::string& out, std::string_view s) {
   out.push_back('"');
 }
 
-// Formatted in place: copying the text from a buffer of its own would load
-// bytes just stored one at a time, which stalls the copy.
-void appendNumber(std::string& out, double x) {
-  const size_t at = out.size();
-  out.resize(at + 32);
-  out.resize(at + static_cast<size_t>(formatNumber(x, out.data() + at)));
-}
-
 // A path that exists as a directory cannot take a table's file.
 void refuseDirectory(const fs::path& file, const std::string& table) {
   std::error_code ec;
@@ -213,13 +205,13 @@ void OutputTable::writeCell(const Column& column, const Source& source, const do
       const char* t = texts ? texts[source.column] : nullptr;
       if (t) appendText(buffer_, trimRight(std::string_view(t, static_cast<size_t>(column.width))));
     } else if (values) {
-      appendNumber(buffer_, values[source.column]);
+      appendNumberText(buffer_, values[source.column]);
     }
     return;
   }
   if (source.byValue) {
     if (column.isCharacter()) appendText(buffer_, source.input->byText(source.column));
-    else appendNumber(buffer_, source.input->byNumber(source.column));
+    else appendNumberText(buffer_, source.input->byNumber(source.column));
     return;
   }
   if (column.isCharacter()) {
@@ -228,7 +220,7 @@ void OutputTable::writeCell(const Column& column, const Source& source, const do
   }
   std::string_view plain = source.input->plainNumberText(source.column);
   if (!plain.empty()) buffer_.append(plain);
-  else appendNumber(buffer_, source.input->number(source.column));
+  else appendNumberText(buffer_, source.input->number(source.column));
 }
 
 void OutputTable::appendRow(const double* values, const char* const* texts) {

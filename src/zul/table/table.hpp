@@ -72,6 +72,10 @@ bool isMissing(double x);
 // bytes; returns the length written (at most 24).
 int formatNumber(double x, char* out);
 std::string formatNumber(double x);
+// Appends formatNumber(x) to out, formatted in place: copying the text from
+// a buffer of its own would load bytes just stored one at a time, which
+// stalls the copy (this is the hot path of writing a table).
+void appendNumberText(std::string& out, double x);
 
 // Parses a whole field as a decimal number: optional blanks, an optional
 // sign, digits with an optional point, an optional exponent. "inf", "nan"

@@ -26,6 +26,12 @@ int formatNumber(double x, char* out) {
   return detail::shortestNumber(x, out);
 }
 
+void appendNumberText(std::string& out, double x) {
+  const size_t at = out.size();
+  out.resize(at + 32);
+  out.resize(at + static_cast<size_t>(formatNumber(x, out.data() + at)));
+}
+
 std::string formatNumber(double x) {
   char buf[32];
   return std::string(buf, static_cast<size_t>(formatNumber(x, buf)));

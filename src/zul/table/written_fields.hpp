@@ -91,8 +91,7 @@ bool appendWrittenFields(const Field* fields, int n, Kind&& kind, std::string& o
       continue;
     }
     out.append(run, static_cast<size_t>(f.p - run));
-    char text[32];
-    out.append(text, static_cast<size_t>(formatNumber(plainFieldNumber(f.p, f.n), text)));
+    appendNumberText(out, plainFieldNumber(f.p, f.n));
     run = f.p + f.n;
   }
   const Field& last = fields[n - 1];
