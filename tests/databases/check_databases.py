@@ -333,9 +333,12 @@ class Checks:
                 self.fail(f"dates: column {k} of the first row is {first[k]}, not {v}")
 
     def awkward_text_copied(self):
-        """Text with a tab, a backslash, a line break, a quote and \\N goes
-        into the COPY stream escaped and comes back unchanged."""
-        self.pg.psql("CREATE TABLE notes AS SELECT id, x1, x2, x3, CASE id % 4 "
+        """Text with a tab, a backslash, a line break, a quote and \\N, a
+        number that needs all 17 digits and a missing one come back
+        unchanged from the COPY stream (binary, as every column is a double
+        or text)."""
+        self.pg.psql("CREATE TABLE notes AS SELECT id, x1 + 1e-13 / 3 AS x1, "
+                     "CASE WHEN id = 3 THEN NULL ELSE x2 END AS x2, x3, CASE id % 4 "
                      "WHEN 0 THEN E'tab\\there' WHEN 1 THEN E'back\\\\slash \\\\N' "
                      "WHEN 2 THEN E'two\\nlines\\r' ELSE 'O''Brien; DROP TABLE notes' END "
                      'AS note FROM "Survey"')
@@ -345,6 +348,14 @@ class Checks:
                             "WHERE n.note = o.note").strip()
         if same != str(len(self.rows)):
             self.fail(f"awkward text: {same} of {len(self.rows)} notes came back unchanged")
+        exact = self.pg.psql("SELECT count(*) FROM notes n JOIN notes_out o USING (id) "
+                             "WHERE n.x1 = o.x1 AND n.x2 IS NOT DISTINCT FROM o.x2").strip()
+        if exact != str(len(self.rows)):
+            self.fail(f"awkward text: {exact} of {len(self.rows)} rows kept x1 and x2 exactly")
+        missing = self.pg.psql('SELECT x2 IS NULL, "factor1" IS NULL FROM notes_out '
+                               "WHERE id = 3").strip()
+        if missing != "t|t":
+            self.fail(f"awkward text: the row with a missing x2 came back as {missing!r}")
 
     def stopped_step_leaves_nothing(self):
         """A step whose reading fails half way writes no table; an earlier

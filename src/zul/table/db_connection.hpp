@@ -148,7 +148,10 @@ class Connection {
     virtual void row(const std::vector<Value>& values) = 0;
     virtual void finish() = 0;  // sends what is buffered
   };
-  virtual std::unique_ptr<Appender> appender(const std::string& table, int columnCount) = 0;
+  // Rows of the table, whose columns have these kinds (as created with
+  // columnType).
+  virtual std::unique_ptr<Appender> appender(const std::string& table,
+                                             const std::vector<ColumnKind>& kinds) = 0;
 };
 
 // Opens an SQLite database file; create: it may be created.

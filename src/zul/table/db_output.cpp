@@ -54,15 +54,17 @@ DbWriter::~DbWriter() {
 
 void DbWriter::create(const std::vector<Column>& columns) {
   std::string sql = "CREATE TABLE " + Connection::quoteName(work_) + " (";
+  std::vector<ColumnKind> kinds;
   for (size_t i = 0; i < columns.size(); ++i) {
     if (i) sql += ", ";
+    kinds.push_back(kindOf(columns[i]));
     sql += Connection::quoteName(dbColumnName(*conn_, columns[i].name)) + " " +
-           conn_->columnType(kindOf(columns[i]), columns[i].width);
+           conn_->columnType(kinds.back(), columns[i].width);
   }
   sql += ")";
   conn_->execute(sql);
   created_ = true;
-  appender_ = conn_->appender(work_, static_cast<int>(columns.size()));
+  appender_ = conn_->appender(work_, kinds);
 }
 
 void DbWriter::row(const std::vector<Value>& values) { appender_->row(values); }

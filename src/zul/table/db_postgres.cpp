@@ -4,6 +4,8 @@
 // batches, values always sent as parameters.
 #include <libpq-fe.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -138,6 +140,11 @@ class PgConnection : public Connection {
   }
 
   int64_t execute(std::string_view sql, const std::vector<Value>& params) override {
+    // The readers' view of the transaction is taken before it writes (the
+    // other session could not see what it writes): an OUT= table is
+    // created before its step reads the input again, and that read then
+    // still comes by COPY instead of a cursor.
+    if (depth_ > 0 && !wrote_ && snapshot_.empty()) snapshot_ = exportSnapshot();
     wrote_ = wrote_ || depth_ > 0;
     Result r(run(sql, params, PGRES_COMMAND_OK));
     const char* n = PQcmdTuples(r.r);
@@ -157,9 +164,11 @@ class PgConnection : public Connection {
 
   // The rows by COPY on the second connection, when it sees what this one
   // sees: the transaction's snapshot, exported before the transaction
-  // wrote anything (the other session cannot see uncommitted rows), and no
-  // temporary table in this session (invisible to the other, and able to
-  // hide a table of the same name). Null otherwise.
+  // wrote anything (the other session cannot see uncommitted rows; what a
+  // step writes before it reads again are tables of its own under work
+  // names, renamed only at its commit), and no temporary table in this
+  // session (invisible to the other, and able to hide a table of the same
+  // name). Null otherwise.
   std::unique_ptr<RowStream> copyRows(std::string_view sql, const std::string& wholeTable) {
     if (copyReader_->busy()) return nullptr;
     begin();  // held until the stream ends, like a cursor's
@@ -370,12 +379,14 @@ class PgConnection : public Connection {
     }
   }
 
-  std::unique_ptr<Appender> appender(const std::string& table, int columnCount) override;
+  std::unique_ptr<Appender> appender(const std::string& table,
+                                     const std::vector<ColumnKind>& kinds) override;
 
-  // Sends one batch of COPY text.
-  void copy(const std::string& table, const std::string& data) {
+  // Sends one batch of COPY data, in the text or the binary format.
+  void copy(const std::string& table, const std::string& data, bool binary) {
     wrote_ = true;
-    Result start(run("COPY " + quoteName(table) + " FROM STDIN", {}, PGRES_COPY_IN));
+    Result start(run("COPY " + quoteName(table) + " FROM STDIN" + (binary ? " (FORMAT binary)" : ""),
+                     {}, PGRES_COPY_IN));
     if (PQputCopyData(pg_, data.data(), static_cast<int>(data.size())) != 1 ||
         PQputCopyEnd(pg_, nullptr) != 1)
       fail("rows could not be sent", nullptr);
@@ -414,27 +425,65 @@ bool PgRows::next() {
   return true;
 }
 
-// COPY's text format: tab between fields, \N for NULL, backslash escapes
-// for the backslash, tab, line feed and carriage return in a value.
+// The rows of an output table by COPY: in the binary format when every
+// column is double precision or text, so that no number is formatted here
+// nor parsed by the server (a value goes as its eight bytes, exactly); in
+// the text format otherwise (a date, time or timestamp goes as its ISO
+// text): tab between fields, \N for NULL, backslash escapes for the
+// backslash, tab, line feed and carriage return in a value.
 class PgAppender : public Connection::Appender {
  public:
-  PgAppender(PgConnection& conn, std::string table) : conn_(conn), table_(std::move(table)) {}
+  PgAppender(PgConnection& conn, std::string table, bool binary)
+      : conn_(conn), table_(std::move(table)), binary_(binary) {}
   void row(const std::vector<Value>& values) override {
-    for (size_t k = 0; k < values.size(); ++k) {
-      if (k) buffer_.push_back('\t');
-      field(values[k]);
+    if (binary_) {
+      // A batch starts with the signature, the flags and the length of
+      // the header extension (both 0).
+      static constexpr char kHeader[] = "PGCOPY\n\377\r\n\0\0\0\0\0\0\0\0\0";
+      if (buffer_.empty()) buffer_.append(kHeader, sizeof kHeader - 1);
+      appendBigEndian(static_cast<uint16_t>(values.size()));
+      for (const Value& v : values) binaryField(v);
+    } else {
+      for (size_t k = 0; k < values.size(); ++k) {
+        if (k) buffer_.push_back('\t');
+        textField(values[k]);
+      }
+      buffer_.push_back('\n');
     }
-    buffer_.push_back('\n');
     if (buffer_.size() >= kCopyBytes) finish();
   }
   void finish() override {
     if (buffer_.empty()) return;
-    conn_.copy(table_, buffer_);
+    if (binary_) appendBigEndian(uint16_t{0xFFFF});  // the trailer: a field count of -1
+    conn_.copy(table_, buffer_, binary_);
     buffer_.clear();
   }
 
  private:
-  void field(const Value& v) {
+  template <class Word>
+  void appendBigEndian(Word w) {
+    char bytes[sizeof w];
+    for (size_t i = 0; i < sizeof w; ++i)
+      bytes[i] = static_cast<char>(w >> (8 * (sizeof w - 1 - i)));
+    buffer_.append(bytes, sizeof w);
+  }
+  void binaryField(const Value& v) {
+    switch (v.kind) {
+      case Value::Kind::Null: appendBigEndian(uint32_t{0xFFFFFFFF}); return;  // length -1
+      case Value::Kind::Number: {
+        uint64_t bits;
+        std::memcpy(&bits, &v.number, sizeof bits);
+        appendBigEndian(uint32_t{8});
+        appendBigEndian(bits);
+        return;
+      }
+      case Value::Kind::Text:
+        appendBigEndian(static_cast<uint32_t>(v.text.size()));
+        buffer_.append(v.text);
+        return;
+    }
+  }
+  void textField(const Value& v) {
     switch (v.kind) {
       case Value::Kind::Null: buffer_.append("\\N"); return;
       case Value::Kind::Number: appendNumberText(buffer_, v.number); return;
@@ -453,11 +502,16 @@ class PgAppender : public Connection::Appender {
   }
   PgConnection& conn_;
   std::string table_;
+  const bool binary_;
   std::string buffer_;
 };
 
-std::unique_ptr<Connection::Appender> PgConnection::appender(const std::string& table, int) {
-  return std::make_unique<PgAppender>(*this, table);
+std::unique_ptr<Connection::Appender> PgConnection::appender(const std::string& table,
+                                                             const std::vector<ColumnKind>& kinds) {
+  const bool binary = std::all_of(kinds.begin(), kinds.end(), [](ColumnKind k) {
+    return k == ColumnKind::Number || k == ColumnKind::Text;
+  });
+  return std::make_unique<PgAppender>(*this, table, binary);
 }
 
 }  // namespace

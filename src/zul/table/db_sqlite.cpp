@@ -255,7 +255,8 @@ class SqliteConnection : public Connection {
     }
   }
 
-  std::unique_ptr<Appender> appender(const std::string& table, int columnCount) override;
+  std::unique_ptr<Appender> appender(const std::string& table,
+                                     const std::vector<ColumnKind>& kinds) override;
 
   void stepFailed() { fail("reading failed"); }
 
@@ -301,9 +302,9 @@ class SqliteAppender : public Connection::Appender {
   Statement st_;
 };
 
-std::unique_ptr<Connection::Appender> SqliteConnection::appender(const std::string& table,
-                                                                 int columnCount) {
-  return std::make_unique<SqliteAppender>(*this, table, columnCount);
+std::unique_ptr<Connection::Appender> SqliteConnection::appender(
+    const std::string& table, const std::vector<ColumnKind>& kinds) {
+  return std::make_unique<SqliteAppender>(*this, table, static_cast<int>(kinds.size()));
 }
 
 }  // namespace
