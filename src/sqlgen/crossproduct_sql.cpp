@@ -133,17 +133,22 @@ std::vector<std::string> crossColumnNames(int n) {
 namespace {
 
 // The aggregate of each result column after the BY columns, in the order
-// of crossColumnNames(), over the rows of the deviation view.
-std::vector<std::string> crossAggregates(size_t n) {
+// of crossColumnNames(), over the rows of the deviation view. Without FREQ
+// and WEIGHT a used record's combined weight is exactly 1 (an unused one
+// has deviations of 0), so the sums leave out the multiplication by it:
+// the same sums to the last bit, and a third fewer operations a row.
+std::vector<std::string> crossAggregates(const CrossRequest& r) {
+  const size_t n = r.variables.size();
+  const std::string weighted = r.freq.empty() && r.weight.empty() ? "" : "\"_cw_\" * ";
   std::vector<std::string> e;
   e.push_back("coalesce(sum(case when \"_st_\" = 0 then 1 else 0 end), 0)");
   e.push_back("coalesce(sum(case when \"_st_\" = 0 then \"_fq_\" else 0 end), 0)");
   e.push_back("coalesce(sum(\"_cw_\"), 0)");
   for (size_t i = 0; i < n; ++i) e.push_back("max(" + alias("h", i) + ")");
-  for (size_t i = 0; i < n; ++i) e.push_back("coalesce(sum(\"_cw_\" * " + alias("d", i) + "), 0)");
+  for (size_t i = 0; i < n; ++i) e.push_back("coalesce(sum(" + weighted + alias("d", i) + "), 0)");
   for (size_t i = 0; i < n; ++i)
     for (size_t j = 0; j <= i; ++j)
-      e.push_back("coalesce(sum(\"_cw_\" * " + alias("d", i) + " * " + alias("d", j) + "), 0)");
+      e.push_back("coalesce(sum(" + weighted + alias("d", i) + " * " + alias("d", j) + "), 0)");
   e.push_back("count(*)");
   e.push_back("coalesce(sum(case when \"_st_\" = 1 then 1 else 0 end), 0)");
   e.push_back("coalesce(sum(case when \"_st_\" >= 2 then 1 else 0 end), 0)");
@@ -174,7 +179,7 @@ std::string byOrder(const std::vector<std::string>& by) {
 std::string aggregate(const CrossRequest& r, ShiftKind kind, const std::vector<double>& shift) {
   const size_t n = r.variables.size();
   const std::vector<std::string> names = crossColumnNames(static_cast<int>(n));
-  const std::vector<std::string> aggregates = crossAggregates(n);
+  const std::vector<std::string> aggregates = crossAggregates(r);
   std::vector<std::string> cols = byColumns(r);
   for (size_t c = 0; c < names.size(); ++c) cols.push_back(aggregates[c] + " as " + quoteIdentifier(names[c]));
   return "select " + joinList(cols) + " from " + deviationView(r, kind, shift) + groupBy(r);
@@ -210,7 +215,7 @@ std::string usableSums(const CrossRequest& r, ShiftKind kind, const std::vector<
 // zeros for its sums.
 std::string recordCounts(const CrossRequest& r, ShiftKind kind, const std::vector<double>& shift) {
   const size_t n = r.variables.size();
-  const std::vector<std::string> all = crossAggregates(n);
+  const std::vector<std::string> all = crossAggregates(r);
   const std::vector<std::string> names = crossColumnNames(static_cast<int>(n));
   std::vector<std::string> cols = byColumns(r);
   for (size_t c = 0; c < names.size(); ++c) {
@@ -278,7 +283,7 @@ int crossBlockCount(int n, int blockColumns) {
 std::string crossproductBlockStatement(const CrossRequest& r, ShiftKind kind, const std::vector<double>& shift,
                                        int blockColumns) {
   const size_t n = r.variables.size();
-  const std::vector<std::string> aggregates = crossAggregates(n);
+  const std::vector<std::string> aggregates = crossAggregates(r);
   const int blocks = crossBlockCount(static_cast<int>(n), blockColumns);
   // The deviations are taken once, so that every block sums about the
   // same shift.

@@ -56,6 +56,31 @@ TEST(CrossproductSql, ObservationRulesMatchTheRowPath) {
   EXPECT_EQ(row[L.weightsRead()], 6.5);
 }
 
+// Without FREQ and WEIGHT the sums leave out the combined weight; the
+// records not used (a missing and an infinite value) still add nothing.
+TEST(CrossproductSql, UnweightedSumsSkipTheWeightAndTheRecordsNotUsed) {
+  SqliteDb db;
+  db.exec("create table t (x double precision, y double precision)");
+  db.exec("insert into t values (1, 2), (3, 5), (null, 4), (9e999, 1)");
+  CrossRequest r;
+  r.from = "\"t\"";
+  r.variables = {"x", "y"};
+  const std::string sql = crossproductStatement(r, ShiftKind::kZero);
+  EXPECT_EQ(sql.find("\"_cw_\" * \"_d"), std::string::npos);
+  const CrossLayout L{0, 2};
+  const auto row = db.rows(sql)[0];
+  EXPECT_EQ(row[L.used()], 2);
+  EXPECT_EQ(row[L.weightsUsed()], 2);
+  EXPECT_EQ(row[L.sum(0)], 4);
+  EXPECT_EQ(row[L.sum(1)], 7);
+  EXPECT_EQ(row[L.cross(0)], 10);
+  EXPECT_EQ(row[L.cross(1)], 17);
+  EXPECT_EQ(row[L.cross(2)], 29);
+  EXPECT_EQ(row[L.missing()], 2);
+  r.weight = "y";  // weighted: the combined weight is back in every sum
+  EXPECT_NE(crossproductStatement(r, ShiftKind::kZero).find("\"_cw_\" * \"_d"), std::string::npos);
+}
+
 TEST(CrossproductSql, LargeMeansGiveTheRightCorrelation) {
   // Values near 1e6 with unit spread: raw sums cancel to nothing, sums about
   // the means or about one observation keep every digit that matters.
