@@ -305,7 +305,8 @@ class PgConnection : public Connection {
       try {
         // One snapshot for the whole transaction: the passes over an
         // input see the same rows.
-        execute("BEGIN ISOLATION LEVEL REPEATABLE READ", {});
+        // Not execute(): no write, and no snapshot to export before it.
+        Result started(run("BEGIN ISOLATION LEVEL REPEATABLE READ", {}, PGRES_COMMAND_OK));
       } catch (...) {
         depth_ = 0;
         throw;

@@ -10,6 +10,7 @@
 // than the shortest ones padded with zeros, and zero are left to it.
 #include <fmt/format.h>
 
+#include <array>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -41,24 +42,12 @@ uint64_t eightDigits(uint32_t v) {
 
 // Decimal digits of q, 1 <= q < 10^17.
 int digitCount(uint64_t q) {
-  static constexpr uint64_t kPow10[18] = {1ULL,
-                                          10ULL,
-                                          100ULL,
-                                          1000ULL,
-                                          10000ULL,
-                                          100000ULL,
-                                          1000000ULL,
-                                          10000000ULL,
-                                          100000000ULL,
-                                          1000000000ULL,
-                                          10000000000ULL,
-                                          100000000000ULL,
-                                          1000000000000ULL,
-                                          10000000000000ULL,
-                                          100000000000000ULL,
-                                          1000000000000000ULL,
-                                          10000000000000000ULL,
-                                          100000000000000000ULL};
+  static constexpr auto kPow10 = [] {
+    std::array<uint64_t, 18> p{};
+    p[0] = 1;
+    for (size_t i = 1; i < p.size(); ++i) p[i] = p[i - 1] * 10;
+    return p;
+  }();
   // log10(2) ~ 1233 / 4096 gives the count or one more.
   const int n = ((64 - __builtin_clzll(q)) * 1233 >> 12) + 1;
   return q < kPow10[n - 1] ? n - 1 : n;

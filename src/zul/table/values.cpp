@@ -1,6 +1,5 @@
 // zul/table/values.cpp -- missing values, number text in both directions,
 // and case-blind names.
-#include <charconv>
 #include <cstring>
 
 #include "zul/table/csv.hpp"
