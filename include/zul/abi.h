@@ -249,6 +249,11 @@ typedef struct zul_var_desc {
   char label[257]; /* NUL terminated, empty when none */
   int32_t type;    /* 1 numeric, 2 character */
   int32_t width;   /* bytes */
+  /* Display format: name ("" for w.d, "$" for a character format), width
+   * and decimals; formatWidth 0 when the variable has none. */
+  char formatName[33];
+  int32_t formatWidth;
+  int32_t formatDecimals;
 } zul_var_desc;
 /* 48/42 description of variable number (from 1); 0 or a host status. */
 typedef int32_t (*zul_var_desc_fn)(zul_table *table, int32_t number, zul_var_desc *out);

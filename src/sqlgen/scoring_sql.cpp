@@ -174,13 +174,13 @@ std::string byCondition(const ScoringSpec& s) {
   std::string cond;
   for (const auto& b : s.by) {
     std::string term = "(";
-    const std::string col = b.formatName.empty() ? quoteIdentifier(b.name) : formattedValue(s, b);
+    const std::string col = b.formatWidth == 0 ? quoteIdentifier(b.name) : formattedValue(s, b);
     const auto format = parsePutFormat(formatText(b));
     const auto shown = format && b.numeric ? putNumber(b.number, *format) : std::nullopt;
     if (b.numeric && !finite(b.number)) {
       // "= null" is never true: a missing BY value selects the null rows.
       term += col + " is null";
-    } else if (b.numeric && !b.formatName.empty() && shown) {
+    } else if (b.numeric && b.formatWidth != 0 && shown) {
       // A formatted value is text: the group's value as the same format writes it.
       term += col + "=" + quoteString(*shown);
     } else if (b.numeric) {

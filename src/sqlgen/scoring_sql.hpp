@@ -31,7 +31,9 @@ struct ByValue {
   bool numeric = true;
   double number = 0;       // a NaN when missing
   std::string text;        // character value (trailing blanks do not count)
-  std::string formatName;  // display format, empty when none: name, width, decimals
+  // The display format: name ("" for "w.d", "$" for character), width and
+  // decimals; formatWidth 0 when the variable has none.
+  std::string formatName;
   int formatWidth = 0;
   int formatDecimals = 0;
 };

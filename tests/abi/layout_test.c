@@ -75,6 +75,13 @@ _Static_assert(offsetof(zul_engine_ops, set) == 7 * sizeof(void *), "slot 7");
 
 /* Work-file descriptor: 256 bytes, the flag word first. */
 _Static_assert(sizeof(zul_workfile) == 256, "work-file descriptor");
+
+/* Variable description: the display format after the width. */
+_Static_assert(offsetof(zul_var_desc, width) == 296, "width");
+_Static_assert(offsetof(zul_var_desc, formatName) == 300, "format name");
+_Static_assert(offsetof(zul_var_desc, formatWidth) == 336, "format width");
+_Static_assert(offsetof(zul_var_desc, formatDecimals) == 340, "format decimals");
+_Static_assert(sizeof(zul_var_desc) == 344, "variable description");
 _Static_assert(offsetof(zul_workfile, flags) == 0, "flag word");
 
 /* Message arguments and grammar records. */

@@ -15,6 +15,7 @@
 #include <mutex>
 #include <set>
 
+#include "sqlgen/put_format.hpp"
 #include "zul/messages/messages.hpp"
 #include "zul/services/db_services.hpp"
 #include "zul/services/progress.hpp"
@@ -384,6 +385,11 @@ int32_t svcVarDesc(zul_table* t, int32_t number, zul_var_desc* out) {
   copyName(out->label, sizeof out->label, c.label);
   out->type = c.isCharacter() ? 2 : 1;
   out->width = c.width;
+  if (const auto f = sqlgen::parsePutFormat(c.format)) {
+    copyName(out->formatName, sizeof out->formatName, f->character ? "$" : "");
+    out->formatWidth = f->width;
+    out->formatDecimals = f->decimals;
+  }
   return 0;
 }
 

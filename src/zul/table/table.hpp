@@ -99,6 +99,9 @@ struct Column {
   ColumnType type = ColumnType::Numeric;
   int width = 8;      // bytes; 8 for numeric columns
   Temporal temporal = Temporal::None;
+  // Display format, "w.d" or "$w." (sqlgen/put_format.hpp), empty when
+  // none. BY groups are formed by the formatted value.
+  std::string format{};
   bool isCharacter() const { return type == ColumnType::Character; }
 };
 

@@ -36,6 +36,9 @@ std::vector<sqlgen::ByValue> byValues(ProcState& ps) {
     sqlgen::ByValue b;
     b.name = d.name;
     b.numeric = d.type != 2;
+    b.formatName = d.formatName;
+    b.formatWidth = d.formatWidth;
+    b.formatDecimals = d.formatDecimals;
     zul_readlist* list = h.readListCreate(ps.opt.indbInput, 1);
     const int number = h.varNumber(ps.opt.indbInput, d.name);
     std::vector<char> text(static_cast<size_t>(std::max(1, d.width)) + 1, '\0');
