@@ -1,5 +1,6 @@
 #include "sqlgen/put_format.hpp"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 
@@ -83,6 +84,12 @@ std::optional<std::string> putNumber(double x, const PutFormat& f) {
 std::string putText(std::string_view text, const PutFormat& f) {
   while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
   return std::string(text.substr(0, static_cast<size_t>(f.width)));
+}
+
+std::string shownNumber(double x, const PutFormat& f) {
+  std::string t = putNumber(x, f).value_or(".");
+  t.erase(0, std::min(t.find_first_not_of(' '), t.size()));
+  return t;
 }
 
 std::vector<std::string> postgresPutFunctions() {

@@ -36,6 +36,9 @@ std::optional<PutFormat> parsePutFormat(std::string_view text);
 // value) and of a character value.
 std::optional<std::string> putNumber(double x, const PutFormat& f);
 std::string putText(std::string_view text, const PutFormat& f);
+// A number as a BY line shows it: putNumber() without its leading blanks,
+// "." for a missing value.
+std::string shownNumber(double x, const PutFormat& f);
 
 // The statements that create zul_put and zul_puti as temporary functions of
 // a PostgreSQL session (schema pg_temp: nothing is left in the database),

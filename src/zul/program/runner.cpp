@@ -12,6 +12,7 @@
 #include <optional>
 #include <unistd.h>
 
+#include "sqlgen/put_format.hpp"
 #include "zul/messages/messages.hpp"
 #include "zul/output/report.hpp"
 #include "zul/parse/program.hpp"
@@ -48,14 +49,18 @@ std::vector<output::ByValue> byValuesOf(const table::InputTable& input) {
     const table::Column& c = input.columns()[static_cast<size_t>(cols[k])];
     output::ByValue v;
     v.name = c.name;
+    // A formatted BY variable shows its group's value as the format writes it.
+    const auto format = sqlgen::parsePutFormat(c.format);
     if (c.isCharacter()) {
       v.text = std::string(input.byText(static_cast<int>(k)));
+      if (format) v.text = sqlgen::putText(v.text, *format);
       v.missing = v.text.empty();
     } else {
       double x = input.byNumber(static_cast<int>(k));
       v.missing = table::isMissing(x);
       if (!v.missing) v.number = x;
       v.text = v.missing ? "" : table::formatNumber(x);
+      if (!v.missing && format) v.text = sqlgen::shownNumber(x, *format);
     }
     if (v.missing) v.text = ".";
     out.push_back(std::move(v));

@@ -11,25 +11,55 @@
 // out of order is reported.
 #pragma once
 
+#include <algorithm>
+#include <cstdlib>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
 
+#include "sqlgen/put_format.hpp"
 #include "zul/table/table.hpp"
 
 namespace zul::table::detail {
 
 // The BY variables and the values of the current group.
+//
+// A BY variable with a display format forms its groups by the formatted
+// value: with "3." the values 1.9 and 2.2 are one group, with "$1." the
+// names Anna and Abe. The rows are still sorted by their own values; both
+// formats are monotone (rounding, a prefix), so sorted values give sorted
+// formatted values and the order check holds as it is. The group keeps the
+// value of its first row.
 struct ByKeys {
   std::vector<int> cols;  // of the table
   std::vector<bool> desc, isChar;
   std::vector<std::string> names;
+  std::vector<std::optional<sqlgen::PutFormat>> formats;  // per BY variable; may be empty
   bool notSorted = false;
   std::vector<double> num;         // of the current group, numeric BY variables
   std::vector<std::string> text;   // character BY variables, without trailing blanks
+  std::vector<double> numKey;      // num as the groups compare it (formatted)
 
   bool empty() const { return cols.empty(); }
+
+  const sqlgen::PutFormat* formatOf(size_t k) const {
+    return k < formats.size() && formats[k] ? &*formats[k] : nullptr;
+  }
+
+  // A number as groups compare it: rounded as its format writes it (a
+  // missing value stays missing).
+  double numberKey(size_t k, double x) const {
+    const sqlgen::PutFormat* f = formatOf(k);
+    if (!f || isMissing(x)) return x;
+    const auto shown = sqlgen::putNumber(x, *f);
+    return shown ? std::strtod(shown->c_str(), nullptr) : missingValue();
+  }
+  std::string_view textKey(size_t k, std::string_view t) const {
+    const sqlgen::PutFormat* f = formatOf(k);
+    return f ? t.substr(0, std::min(t.size(), static_cast<size_t>(f->width))) : t;
+  }
 
   // Sign of (a row's BY values - the group's) in BY order, 0 when equal:
   // number(c) and text(c) give the row's value of column c (text without
@@ -39,10 +69,10 @@ struct ByKeys {
     for (size_t k = 0; k < cols.size(); ++k) {
       int c;
       if (isChar[k]) {
-        const int m = std::string_view(textOf(cols[k])).compare(text[k]);
+        const int m = textKey(k, textOf(cols[k])).compare(textKey(k, text[k]));
         c = m < 0 ? -1 : (m > 0 ? 1 : 0);
       } else {
-        const double a = number(cols[k]), b = num[k];
+        const double a = numberKey(k, number(cols[k])), b = numKey[k];
         const bool ma = isMissing(a), mb = isMissing(b);
         if (ma || mb) c = ma == mb ? 0 : (ma ? -1 : 1);
         else c = a < b ? -1 : (a > b ? 1 : 0);
@@ -56,20 +86,33 @@ struct ByKeys {
   template <class Number, class Text>
   void take(Number&& number, Text&& textOf) {
     for (size_t k = 0; k < cols.size(); ++k) {
-      if (isChar[k]) text[k] = std::string(textOf(cols[k]));
-      else num[k] = number(cols[k]);
+      if (isChar[k]) {
+        text[k] = std::string(textOf(cols[k]));
+      } else {
+        num[k] = number(cols[k]);
+        numKey[k] = numberKey(k, num[k]);
+      }
     }
   }
 
-  // "g=2 name=abc", for messages.
+  // "g=2 name=abc", for messages: formatted values as their formats
+  // write them.
   std::string describe() const {
     std::string s;
     for (size_t k = 0; k < cols.size(); ++k) {
       if (k) s += ' ';
       s += names[k];
       s += '=';
-      if (isChar[k]) s += text[k];
-      else s += isMissing(num[k]) ? std::string(".") : formatNumber(num[k]);
+      const sqlgen::PutFormat* f = formatOf(k);
+      if (isChar[k]) {
+        s += textKey(k, text[k]);
+      } else if (isMissing(num[k])) {
+        s += '.';
+      } else if (f) {
+        s += sqlgen::shownNumber(num[k], *f);
+      } else {
+        s += formatNumber(num[k]);
+      }
     }
     return s;
   }

@@ -52,16 +52,17 @@ int syncByGroup(const InputTable& input, InputTable& target) {
   for (size_t k = 0; k < in.by.cols.size(); ++k)
     if (in.by.isChar[k] != tg.by.isChar[k]) return 2;
 
-  // Sign of (target group - input group) in BY order.
+  // Sign of (target group - input group) in BY order, by the values as
+  // the input's groups compare them (formatted where it has formats).
   auto compare = [&]() {
     for (size_t k = 0; k < in.by.cols.size(); ++k) {
       const int kk = static_cast<int>(k);
       int c;
       if (in.by.isChar[k]) {
-        int m = target.byText(kk).compare(input.byText(kk));
+        int m = in.by.textKey(k, target.byText(kk)).compare(in.by.textKey(k, input.byText(kk)));
         c = m < 0 ? -1 : (m > 0 ? 1 : 0);
       } else {
-        double a = target.byNumber(kk), b = input.byNumber(kk);
+        double a = in.by.numberKey(k, target.byNumber(kk)), b = in.by.numberKey(k, input.byNumber(kk));
         bool ma = isMissing(a), mb = isMissing(b);
         if (ma || mb) c = ma == mb ? 0 : (ma ? -1 : 1);
         else c = a < b ? -1 : (a > b ? 1 : 0);

@@ -330,9 +330,11 @@ void InputTable::setBy(const BySpec& by) {
     keys.desc.push_back(by.variables[k].descending);
     keys.isChar.push_back(columns_[static_cast<size_t>(cols[k])].isCharacter());
     keys.names.push_back(columns_[static_cast<size_t>(cols[k])].name);
+    keys.formats.push_back(sqlgen::parsePutFormat(columns_[static_cast<size_t>(cols[k])].format));
   }
   keys.notSorted = by.notSorted;
   keys.num.assign(cols.size(), missingValue());
+  keys.numKey.assign(cols.size(), missingValue());
   keys.text.assign(cols.size(), std::string());
   im.by = keys;
   im.orderChecked = false;

@@ -115,6 +115,30 @@ TEST_F(ByGroups, WithoutByTheTableIsOneGroupEvenWhenEmpty) {
   EXPECT_EQ(t.nextByGroup(), 0);
 }
 
+// A display format groups by the formatted value: "3." rounds half away
+// from zero, "$1." keeps the first byte. The group shows its formatted
+// value, and a table sorted by its own values passes the order check.
+TEST_F(ByGroups, FormattedVariablesGroupByTheirFormattedValue) {
+  write("f.csv-metadata.json",
+        R"({"@context": "http://www.w3.org/ns/csvw", "url": "f.csv",
+            "tableSchema": {"columns": [{"name": "a", "datatype": "string", "zul:format": "$1."},
+                                        {"name": "g", "datatype": "double", "zul:format": "3."},
+                                        {"name": "x", "datatype": "double"}]}})");
+  InputTable t(table("f", "a,g,x\nAbe,.,0\nAbe,1.2,1\nAnna,1.4,2\nAnna,2.49,3\nBo,-0.4,4\nBo,0.2,5\nBo,2.5,6\n"));
+  t.setBy({{{"a", false}, {"g", false}}, false});
+  EXPECT_THAT(groups(t), ElementsAre("a=A g=.: Abe||0", "a=A g=1: Abe|1.2|1 Anna|1.4|2",
+                                     "a=A g=2: Anna|2.49|3", "a=B g=0: Bo|-0.4|4 Bo|0.2|5",
+                                     "a=B g=3: Bo|2.5|6"));
+
+  // Rows out of order by their formatted values are still refused.
+  write("u.csv-metadata.json",
+        R"({"@context": "http://www.w3.org/ns/csvw", "url": "u.csv",
+            "tableSchema": {"columns": [{"name": "g", "datatype": "double", "zul:format": "3."}]}})");
+  InputTable u(table("u", "g\n1.2\n2.2\n1.4\n"));
+  u.setBy({{{"g", false}}, false});
+  EXPECT_THROW(u.nextByGroup(), TableError);
+}
+
 TEST_F(ByGroups, UnknownByVariable) {
   InputTable t(table("u", "x\n1\n"));
   try {
