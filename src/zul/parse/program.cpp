@@ -12,6 +12,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "zul/parse/format_statement.hpp"
+
 namespace zul::parse {
 
 namespace {
@@ -410,6 +412,9 @@ Program readProgramText(const std::string& text, const std::string& name,
         readOptions(st, name, it);
       }
       prog.items.push_back(std::move(it));
+    } else if (stepIndex != kNone && kw == "FORMAT") {
+      ProgramItem& step = prog.items[stepIndex];
+      readFormatStatement(st, name, step.step.formats, step.errors);
     } else if (stepIndex != kNone) {
       prog.items[stepIndex].step.statements.push_back(std::move(st));
     } else {

@@ -179,6 +179,22 @@ zul_table* HostTableOpener::openOutput(const parse::TableSpec& dsName, std::stri
   });
 }
 
+bool applyStepFormats(const parse::Step& step, table::InputTable& data) {
+  for (const parse::FormatAssignment& a : step.formats) {
+    const int number = data.varNumber(a.variable);
+    if (number == 0) {
+      messages::writeLog(ZUL_LOG_PLAIN,
+                         parse::errorLine(step.file, a.pos,
+                                          "FORMAT names the variable " + a.variable +
+                                              ", which table " + data.displayName() +
+                                              " does not have."));
+      return false;
+    }
+    data.setFormat(number - 1, a.format);
+  }
+  return true;
+}
+
 // ---- output columns ----
 
 int32_t layOutColumns(zul_table* out) {

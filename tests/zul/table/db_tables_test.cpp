@@ -205,6 +205,51 @@ TEST_F(SqliteTables, FormattedValueFunctions) {
   EXPECT_THROW(lite("x").database->query("SELECT zul_put(x, 'BEST12.') FROM f")->next(), TableError);
 }
 
+// A column's display format goes in the type field of its catalogue row
+// (the catalogue keeps the schema of databases written before formats).
+TEST_F(SqliteTables, FormatsAndLabelsInTheCatalogue) {
+  {
+    OutputTable out(lite("f"));
+    Column grp{"Grp", "", ColumnType::Character, 20};
+    grp.format = "$4.";
+    Column x{"x", "the x", ColumnType::Numeric, 8};
+    x.format = "8.2";
+    out.declareColumn(grp);
+    out.declareColumn(x);
+    out.declareColumn(Column{"y", "the y", ColumnType::Numeric, 8});
+    out.declareColumn(Column{"z", "", ColumnType::Numeric, 8});
+    const char* texts[] = {"a                   ", nullptr, nullptr, nullptr};
+    const double values[] = {0, 1, 2, 3};
+    out.appendRow(values, texts);
+    out.commit();
+  }
+  auto rows = lite("x").database->query(
+      "SELECT column_name, coalesce(type, 'null'), coalesce(label, 'null') FROM zul_tables "
+      "WHERE table_name = 'f' ORDER BY column_name");
+  std::vector<std::string> got;
+  while (rows->next())
+    got.push_back(std::string(rows->text(0)) + "|" + std::string(rows->text(1)) + "|" +
+                  std::string(rows->text(2)));
+  // No row for the table (no TYPE, no label), none for z.
+  EXPECT_THAT(got, ElementsAre("Grp|$4.|null", "x|8.2|the x", "y|null|the y"));
+
+  InputTable in(lite("f"));
+  EXPECT_EQ(in.columns()[0].format, "$4.");
+  EXPECT_EQ(in.columns()[1].format, "8.2");
+  EXPECT_EQ(in.columns()[1].label, "the x");
+  EXPECT_EQ(in.columns()[2].format, "");
+  EXPECT_EQ(in.columns()[3].format, "");
+
+  sql("UPDATE zul_tables SET type = 'best12.' WHERE column_name = 'x'");
+  try {
+    InputTable broken(lite("f"));
+    FAIL();
+  } catch (const TableError& e) {
+    EXPECT_THAT(e.what(), HasSubstr("Table LITE.F: the column x has the display format "
+                                    "\"best12.\", which is none; the formats are w.d"));
+  }
+}
+
 TEST_F(SqliteTables, DeclaredAndUntypedColumns) {
   sql("CREATE TABLE m (a, b, c TEXT, d INTEGER, e DATETIME)");
   sql("INSERT INTO m VALUES (1, 'x', '2', 3, '2030-01-01 00:00:00'), (2.5, 4, '5', NULL, NULL)");
