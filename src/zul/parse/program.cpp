@@ -300,6 +300,13 @@ void readOptions(const Statement& st, const std::string& file, ProgramItem& item
   if (setNext) item.errors.push_back(errorLine(file, st.end, "Expected a setting name after SET."));
 }
 
+// A statement inside a step: the host reads a FORMAT statement itself,
+// every other one is the procedure's.
+void addStepStatement(Statement st, const std::string& file, ProgramItem& item) {
+  if (st.keyword() == "FORMAT") readFormatStatement(st, file, item.step.formats, item.errors);
+  else item.step.statements.push_back(std::move(st));
+}
+
 }  // namespace
 
 bool Token::isWord(const char* word) const {
@@ -412,11 +419,8 @@ Program readProgramText(const std::string& text, const std::string& name,
         readOptions(st, name, it);
       }
       prog.items.push_back(std::move(it));
-    } else if (stepIndex != kNone && kw == "FORMAT") {
-      ProgramItem& step = prog.items[stepIndex];
-      readFormatStatement(st, name, step.step.formats, step.errors);
     } else if (stepIndex != kNone) {
-      prog.items[stepIndex].step.statements.push_back(std::move(st));
+      addStepStatement(std::move(st), name, prog.items[stepIndex]);
     } else {
       std::string list;
       for (const auto& s : steps) list += s + ", ";

@@ -99,6 +99,11 @@ TEST_F(Formats, AVariableDataLacksStopsTheStep) {
   EXPECT_THAT(read("log.txt"), HasSubstr("ERROR: p.zul:2:16: FORMAT names the variable nope, "
                                          "which table WORK.T does not have."));
   EXPECT_FALSE(fs::exists(dir_ / "o.csv"));
+
+  EXPECT_EQ(run("FACTOR DATA=t NFACTORS=1 OUT=o; VAR a b c;\n  FORMAT a $5. g 3.;\nRUN;\n"), 2);
+  EXPECT_THAT(read("log.txt"), HasSubstr("ERROR: p.zul:2:10: FORMAT gives the numeric variable a "
+                                         "the format $5., which is for character values"));
+  EXPECT_FALSE(fs::exists(dir_ / "o.csv"));
 }
 
 TEST_F(Formats, AFaultyFormatStatementSkipsTheStep) {
