@@ -435,7 +435,8 @@ class Checks:
                      f"FACTOR DATA={lib}.fmt_scores NFACTORS=2 OUT=fmt_back_{lib};\n"
                      "  VAR x1-x5;\nRUN;\n", "formats_" + lib)
             path = os.path.join(self.work, f"fmt_back_{lib}.csv-metadata.json")
-            columns = json.load(open(path))["tableSchema"]["columns"] if os.path.exists(path) else []
+            columns = (json.load(open(path))["tableSchema"]["columns"]
+                       if os.path.exists(path) else [])
             got = {c["name"]: c["zul:format"] for c in columns if "zul:format" in c}
             if got != {"x1": "8.2", "grp": "$12."}:
                 self.fail(f"formats: read back from {lib}.fmt_scores as {got}")

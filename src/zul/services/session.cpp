@@ -192,7 +192,8 @@ bool applyStepFormats(const parse::Step& step, table::InputTable& data) {
     const bool character = data.columns()[static_cast<size_t>(number - 1)].isCharacter();
     if (!a.format.empty() && (a.format[0] == '$') != character)
       return refuse(a, "FORMAT gives the " + std::string(character ? "character" : "numeric") +
-                           " variable " + a.variable + " the format " + a.format + ", which is for " +
+                           " variable " + a.variable + " the format " + a.format +
+                           ", which is for " +
                            (character ? "numbers; use $w." : "character values; use w.d") + ".");
     data.setFormat(number - 1, a.format);
   }

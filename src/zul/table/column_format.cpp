@@ -10,7 +10,7 @@ std::string storedFormat(std::string_view text, const std::string& table,
   if (text.empty()) return {};
   if (auto canonical = sqlgen::canonicalPutFormat(text)) return *canonical;
   throw TableError("Table " + table + ": the column " + column + " has the display format \"" +
-                   std::string(text) + "\", which is none; the formats are " +
+                   std::string(text) + "\", which is no display format; the formats are " +
                    sqlgen::kPutFormatsAccepted + ".");
 }
 

@@ -109,8 +109,8 @@ struct KnownColumns {
   }
 };
 
-// Labels, formats, types and widths of the columns from the metadata file, when its
-// columns match the header (a note otherwise).
+// Labels, formats, types and widths of the columns from the metadata file,
+// when its columns match the header (a note otherwise).
 KnownColumns applySchema(const detail::Metadata& meta, std::vector<Column>& columns,
                          const std::string& table, std::vector<std::string>& notes) {
   const int nCols = static_cast<int>(columns.size());

@@ -6,9 +6,9 @@
 // "tableSchema" whose columns carry "name", "titles", "dc:description"
 // (label), "datatype": "double" for numeric columns, {"base": "string",
 // "maxLength": width} for character ones, and "zul:format" (the display
-// format, column_format.hpp) when the column has one. Read: the same, leniently (a
-// title may be a string, a list or a language map; any numeric XML Schema
-// base counts as numeric).
+// format, column_format.hpp) when the column has one. Read: the same,
+// leniently (a title may be a string, a list or a language map; any
+// numeric XML Schema base counts as numeric).
 #include "zul/table/metadata.hpp"
 
 #include <fcntl.h>

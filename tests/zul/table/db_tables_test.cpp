@@ -238,7 +238,7 @@ TEST_F(SqliteTables, FormatsAndLabelsInTheCatalogue) {
     FAIL();
   } catch (const TableError& e) {
     EXPECT_THAT(e.what(), HasSubstr("Table LITE.F: the column x has the display format "
-                                    "\"best12.\", which is none; the formats are w.d"));
+                                    "\"best12.\", which is no display format"));
   }
 }
 

@@ -209,8 +209,8 @@ TEST_F(Metadata, AColumnFormatThatIsNoneIsAnError) {
     FAIL();
   } catch (const TableError& e) {
     EXPECT_THAT(e.what(), HasSubstr("Table WORK.H: the column b has the display format "
-                                    "\"comma8.2\", which is none; the formats are w.d for "
-                                    "numbers"));
+                                    "\"comma8.2\", which is no display format; the formats "
+                                    "are w.d for numbers"));
   }
 }
 
