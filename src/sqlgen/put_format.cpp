@@ -61,6 +61,15 @@ std::optional<PutFormat> parsePutFormat(std::string_view text) {
   return f;
 }
 
+std::optional<std::string> canonicalPutFormat(std::string_view text) {
+  const bool named = !text.empty() && (text[0] == 'F' || text[0] == 'f');
+  if (named) text.remove_prefix(1);
+  const auto f = parsePutFormat(text);
+  if (!f || (named && f->character)) return std::nullopt;
+  if (f->character) return "$" + std::to_string(f->width) + ".";
+  return std::to_string(f->width) + "." + (f->decimals > 0 ? std::to_string(f->decimals) : "");
+}
+
 std::optional<std::string> putNumber(double x, const PutFormat& f) {
   if (!std::isfinite(x)) return std::nullopt;
   // The shortest text that reads back as x, in positional notation.

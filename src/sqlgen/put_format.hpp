@@ -32,6 +32,17 @@ struct PutFormat {
 // not one of the formats above.
 std::optional<PutFormat> parsePutFormat(std::string_view text);
 
+// A format as a person or another program may write it: one of the above,
+// a numeric one also with a leading F or f ("F8.2" is "8.2"). Gives its
+// one text as zul writes it ("8.2", "8." without decimals, "$20."), or
+// nothing when text is no such format.
+std::optional<std::string> canonicalPutFormat(std::string_view text);
+
+// The formats above in words, for messages that refuse another text.
+inline constexpr const char* kPutFormatsAccepted =
+    "w.d for numbers (width 1 to 9999, 0 to 31 decimals, as in 8.2 or 3.) or $w. for "
+    "character values (as in $20.)";
+
 // The formatted text of a number (nothing for a missing or non-finite
 // value) and of a character value.
 std::optional<std::string> putNumber(double x, const PutFormat& f);

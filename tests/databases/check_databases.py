@@ -425,6 +425,22 @@ class Checks:
         if rows != [("FACTOR", "Two factors, O'Brien's")]:
             self.fail(f"labels: the catalogue holds {rows}")
 
+    def formats_kept(self):
+        """A FORMAT statement's formats go with OUT= into the catalogue and
+        come back when that table is read."""
+        for lib in ("lite", "pg"):
+            self.run(self.libnames() +
+                     f"FACTOR DATA={lib}.survey NFACTORS=2 OUT={lib}.fmt_scores;\n"
+                     "  VAR x1-x5;\n  FORMAT x1 8.2 grp $12.;\nRUN;\n"
+                     f"FACTOR DATA={lib}.fmt_scores NFACTORS=2 OUT=fmt_back_{lib};\n"
+                     "  VAR x1-x5;\nRUN;\n", "formats_" + lib)
+            path = os.path.join(self.work, f"fmt_back_{lib}.csv-metadata.json")
+            columns = (json.load(open(path))["tableSchema"]["columns"]
+                       if os.path.exists(path) else [])
+            got = {c["name"]: c["zul:format"] for c in columns if "zul:format" in c}
+            if got != {"x1": "8.2", "grp": "$12."}:
+                self.fail(f"formats: read back from {lib}.fmt_scores as {got}")
+
 
 class InDatabaseChecks(Checks):
     """The crossproducts computed by one aggregate statement and the scores
@@ -755,7 +771,8 @@ def main():
         lambda c: (c.same_analysis_everywhere, c.dates_times_timestamps, c.awkward_text_copied,
                    c.stopped_step_leaves_nothing, c.no_rows_no_table,
                    c.no_output_over_input,
-                   c.password_never_shown, c.labels_and_type_kept, c.binary_numbers,
+                   c.password_never_shown, c.labels_and_type_kept, c.formats_kept,
+                   c.binary_numbers,
                    c.same_as_row_path, c.wide_table, c.very_wide_table, c.many_variables,
                    c.sqlite_types_probed, c.dates_summed_in_database,
                    c.failed_aggregate_still_commits, c.put_functions,

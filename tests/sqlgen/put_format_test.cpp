@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <limits>
+#include <utility>
 
 namespace sqlgen {
 namespace {
@@ -41,6 +42,16 @@ TEST(PutFormat, CharacterValuesAndFormatsRefused) {
   EXPECT_EQ(putText("ab  ", *f), "ab");
   for (const char* bad : {"BEST12.", "DATE9.", "8", ".2", "$4.1", "0.", "8.123", ""})
     EXPECT_FALSE(parsePutFormat(bad)) << bad;
+}
+
+TEST(PutFormat, OneCanonicalTextPerFormat) {
+  const std::pair<const char*, const char*> same[] = {
+      {"8.2", "8.2"}, {"F8.2", "8.2"}, {"f08.2", "8.2"}, {"3.", "3."},
+      {"3.0", "3."},  {"$20.", "$20."}, {"$020.", "$20."}, {"9999.31", "9999.31"}};
+  for (const auto& [text, canonical] : same)
+    EXPECT_EQ(canonicalPutFormat(text).value_or("none"), canonical) << text;
+  for (const char* bad : {"F$8.", "FF8.2", "F", "10000.", "8.32", "$0.", "x8.2"})
+    EXPECT_FALSE(canonicalPutFormat(bad)) << bad;
 }
 
 }  // namespace

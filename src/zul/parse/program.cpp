@@ -12,6 +12,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "zul/parse/format_statement.hpp"
+
 namespace zul::parse {
 
 namespace {
@@ -298,6 +300,13 @@ void readOptions(const Statement& st, const std::string& file, ProgramItem& item
   if (setNext) item.errors.push_back(errorLine(file, st.end, "Expected a setting name after SET."));
 }
 
+// A statement inside a step: the host reads a FORMAT statement itself,
+// every other one is the procedure's.
+void addStepStatement(Statement st, const std::string& file, ProgramItem& item) {
+  if (st.keyword() == "FORMAT") readFormatStatement(st, file, item.step.formats, item.errors);
+  else item.step.statements.push_back(std::move(st));
+}
+
 }  // namespace
 
 bool Token::isWord(const char* word) const {
@@ -411,7 +420,7 @@ Program readProgramText(const std::string& text, const std::string& name,
       }
       prog.items.push_back(std::move(it));
     } else if (stepIndex != kNone) {
-      prog.items[stepIndex].step.statements.push_back(std::move(st));
+      addStepStatement(std::move(st), name, prog.items[stepIndex]);
     } else {
       std::string list;
       for (const auto& s : steps) list += s + ", ";

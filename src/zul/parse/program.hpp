@@ -7,6 +7,7 @@
 //     LIBNAME name 'directory';
 //     OPTIONS name=value ... ;   (also a bare name, "-switch=level" and
 //                                 "SET name=value" for a named setting)
+// and, inside a step, FORMAT var ... format ... ; (format_statement.hpp).
 // A step runs from its procedure statement (FACTOR ..., or the host's own
 // CROSSPRODUCTS ..., see zul/program/crossproducts.hpp) through the
 // statements that follow to RUN;, the next step, a host statement or the
@@ -56,12 +57,22 @@ struct Statement {
   std::string keyword() const;  // first token's text in upper case
 };
 
+// One variable of a FORMAT statement (zul/parse/format_statement.hpp).
+struct FormatAssignment {
+  std::string variable;  // as written
+  std::string format;    // canonical text ("8.2", "$12."); empty: none
+  Position pos;          // of the variable
+};
+
 struct Step {
   std::string procedure;  // "FACTOR"
   std::string file;
   Position pos;
   std::vector<Statement> statements;  // [0] is the procedure statement
   bool endedByRun = false;
+  // The host's FORMAT statements of the step, in order; they are not in
+  // statements, which the procedure's grammar parses.
+  std::vector<FormatAssignment> formats;
 };
 
 struct OptionSetting {

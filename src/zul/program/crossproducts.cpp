@@ -392,6 +392,9 @@ int runCrossproducts(services::StepContext& ctx) {
   try {
     ctx.parsed = parse::parseStep(*ctx.step, kGrammar, opener, diagnostics, status);
     if (status != 0) return status;
+    zul_table* data = ctx.parsed->record()->tables[ZUL_DS_DATA];
+    if (data && data->input && !services::applyStepFormats(*ctx.step, *data->input))
+      return parse::kParseVariableError;
     return runParsed(ctx);
   } catch (const std::exception& e) {
     logLine(ZUL_LOG_ERROR, e.what());

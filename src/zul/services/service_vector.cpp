@@ -575,8 +575,11 @@ int32_t svcParse(const zul_grammar* grammar, uint32_t debugFlags, const zul_pars
   }
   if (!st->parsed) return status ? status : 1000;
   *out = st->parsed->record();
-  // The BY statement decides how DATA= is read in groups.
   zul_table* data = st->parsed->record()->tables[ZUL_DS_DATA];
+  // Formats first: BY groups are formed by the formatted values.
+  if (status == 0 && data && data->input && !applyStepFormats(*st->step, *data->input))
+    status = parse::kParseVariableError;
+  // The BY statement decides how DATA= is read in groups.
   if (status == 0 && data && data->input && !st->parsed->byNames.empty()) {
     table::BySpec by;
     for (const auto& b : st->parsed->byNames) by.variables.push_back({b.name, b.descending});

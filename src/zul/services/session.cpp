@@ -179,6 +179,27 @@ zul_table* HostTableOpener::openOutput(const parse::TableSpec& dsName, std::stri
   });
 }
 
+bool applyStepFormats(const parse::Step& step, table::InputTable& data) {
+  auto refuse = [&](const parse::FormatAssignment& a, const std::string& why) {
+    messages::writeLog(ZUL_LOG_PLAIN, parse::errorLine(step.file, a.pos, why));
+    return false;
+  };
+  for (const parse::FormatAssignment& a : step.formats) {
+    const int number = data.varNumber(a.variable);
+    if (number == 0)
+      return refuse(a, "FORMAT names the variable " + a.variable + ", which table " +
+                           data.displayName() + " does not have.");
+    const bool character = data.columns()[static_cast<size_t>(number - 1)].isCharacter();
+    if (!a.format.empty() && (a.format[0] == '$') != character)
+      return refuse(a, "FORMAT gives the " + std::string(character ? "character" : "numeric") +
+                           " variable " + a.variable + " the format " + a.format +
+                           ", which is for " +
+                           (character ? "numbers; use $w." : "character values; use w.d") + ".");
+    data.setFormat(number - 1, a.format);
+  }
+  return true;
+}
+
 // ---- output columns ----
 
 int32_t layOutColumns(zul_table* out) {

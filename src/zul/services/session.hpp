@@ -127,6 +127,12 @@ class HostTableOpener : public parse::TableOpener {
   zul_table* openOutput(const parse::TableSpec& dsName, std::string& error) override;
 };
 
+// Gives the columns of the step's DATA= table the formats of its FORMAT
+// statements, over what the table keeps, for this step only. False, with
+// an error line naming the variable logged, when DATA= lacks a variable
+// or a format does not suit the variable's type.
+bool applyStepFormats(const parse::Step& step, table::InputTable& data);
+
 // Lays out the pending column declarations of an output; 0 or a status,
 // with the reason logged.
 int32_t layOutColumns(zul_table* out);

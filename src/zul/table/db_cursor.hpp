@@ -38,8 +38,8 @@ class DbCursor : public ByGroupWalk<DbCursor> {
   // Finds the widths of text columns and the columns that hold values,
   // counting the rows on the way: queries of at most 500 result columns.
   void scan();
-  // Table TYPE, label and column labels from the catalogue table, when
-  // the database has one.
+  // Table TYPE, label, and column labels and display formats from the
+  // catalogue table, when the database has one.
   void readCatalogue(std::string& type, std::string& label);
 
   void setBy(const ByKeys& keys);

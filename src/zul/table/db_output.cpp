@@ -85,8 +85,11 @@ void DbWriter::commit(const std::string& type, const std::string& label,
   conn_->end();
 }
 
-// TYPE and label of the table (the row whose column_name is empty) and
-// the column labels, replacing those of an earlier table of the name.
+// TYPE and label of the table (the row whose column_name is empty), and a
+// row for each column with a label or a display format, replacing those of
+// an earlier table of the name. The catalogue's schema is that of the
+// databases zul has written before: a column's format goes in the type
+// field of its row, which has no other use there (NULL when none).
 void DbWriter::writeCatalogue(const std::string& type, const std::string& label,
                               const std::vector<Column>& columns) {
   conn_->execute(
@@ -99,10 +102,11 @@ void DbWriter::writeCatalogue(const std::string& type, const std::string& label,
                              ", " + p4 + ")";
   if (!type.empty() || !label.empty())
     conn_->execute(insert, {Value::of(table_), Value::of(""), Value::of(type), Value::of(label)});
+  auto textOrNull = [](const std::string& s) { return s.empty() ? Value::null() : Value::of(s); };
   for (const Column& c : columns)
-    if (!c.label.empty())
+    if (!c.label.empty() || !c.format.empty())
       conn_->execute(insert, {Value::of(table_), Value::of(dbColumnName(*conn_, c.name)),
-                              Value::null(), Value::of(c.label)});
+                              textOrNull(c.format), textOrNull(c.label)});
 }
 
 void DbWriter::abort() {

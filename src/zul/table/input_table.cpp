@@ -109,8 +109,8 @@ struct KnownColumns {
   }
 };
 
-// Labels, types and widths of the columns from the metadata file, when its
-// columns match the header (a note otherwise).
+// Labels, formats, types and widths of the columns from the metadata file,
+// when its columns match the header (a note otherwise).
 KnownColumns applySchema(const detail::Metadata& meta, std::vector<Column>& columns,
                          const std::string& table, std::vector<std::string>& notes) {
   const int nCols = static_cast<int>(columns.size());
@@ -130,6 +130,7 @@ KnownColumns applySchema(const detail::Metadata& meta, std::vector<Column>& colu
     const auto& mc = meta.columns[static_cast<size_t>(c)];
     Column& col = columns[static_cast<size_t>(c)];
     col.label = mc.column.label;
+    col.format = mc.column.format;
     if (mc.typeKnown) {
       col.type = mc.column.type;
       col.width = mc.column.width;
@@ -263,6 +264,11 @@ void InputTable::openDatabase(const DataSetOptions& options) {
     type_ = detail::upper(t);
   }
   if (options.label) label_ = *options.label;
+}
+
+void InputTable::setFormat(int col, std::string format) {
+  if (db_) db_->columns[static_cast<size_t>(col)].format = format;
+  columns_[static_cast<size_t>(col)].format = std::move(format);
 }
 
 void InputTable::release() {

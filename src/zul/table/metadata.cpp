@@ -4,10 +4,11 @@
 // Written: "@context", "url", "zul:csvBytes" and "zul:csvHash" (what the
 // CSV file written with it is), "dc:title" (label), "dc:type" (TYPE), and a
 // "tableSchema" whose columns carry "name", "titles", "dc:description"
-// (label) and "datatype": "double" for numeric columns, {"base": "string",
-// "maxLength": width} for character ones. Read: the same, leniently (a
-// title may be a string, a list or a language map; any numeric XML Schema
-// base counts as numeric).
+// (label), "datatype": "double" for numeric columns, {"base": "string",
+// "maxLength": width} for character ones, and "zul:format" (the display
+// format, column_format.hpp) when the column has one. Read: the same,
+// leniently (a title may be a string, a list or a language map; any
+// numeric XML Schema base counts as numeric).
 #include "zul/table/metadata.hpp"
 
 #include <fcntl.h>
@@ -22,6 +23,7 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
+#include "zul/table/column_format.hpp"
 #include "zul/table/csv.hpp"
 
 namespace zul::table::detail {
@@ -90,6 +92,8 @@ std::optional<Metadata> readMetadata(const std::filesystem::path& file,
         mc.column.name = c.contains("name") ? textOf(c["name"]) : title;
         if (c.contains("dc:description")) mc.column.label = textOf(c["dc:description"]);
         else if (!title.empty() && title != mc.column.name) mc.column.label = title;
+        if (c.contains("zul:format"))
+          mc.column.format = storedFormat(textOf(c["zul:format"]), tableName, mc.column.name);
         if (c.contains("datatype")) {
           const json& dt = c["datatype"];
           std::string base = dt.is_string() ? dt.get<std::string>()
@@ -136,6 +140,7 @@ std::string metadataText(const std::string& csvName, const std::string& type,
     if (!c.label.empty()) col["dc:description"] = c.label;
     if (c.isCharacter()) col["datatype"] = ordered_json{{"base", "string"}, {"maxLength", c.width}};
     else col["datatype"] = "double";
+    if (!c.format.empty()) col["zul:format"] = c.format;
     cols.push_back(std::move(col));
   }
   doc["tableSchema"]["columns"] = std::move(cols);

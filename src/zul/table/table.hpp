@@ -313,6 +313,10 @@ class InputTable {
   int varCount() const { return static_cast<int>(columns_.size()); }
   // Number (from 1) of the column named name, case-blind; 0 when absent.
   int varNumber(std::string_view name) const;
+  // Gives a column (from 0) another display format (empty: none) while
+  // this table is open, as a step's FORMAT statement does; nothing is
+  // written back to the table.
+  void setFormat(int col, std::string format);
   // Of a column (from 0) that the type pass found holding both numbers and
   // other text: what the other text is; nullptr for every other column.
   const NonNumeric* nonNumeric(int col) const;

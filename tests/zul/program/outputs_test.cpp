@@ -9,6 +9,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -319,6 +320,37 @@ TEST_F(Outputs, SeveralInlineTextsFormOneProgram) {
   EXPECT_EQ(read("log.txt").find("ERROR"), std::string::npos) << read("log.txt");
   EXPECT_EQ(read("out.lst").find("  c  "), std::string::npos);  // only a and b analysed
   EXPECT_NE(read("out.lst").find("Factor Pattern"), std::string::npos);
+}
+
+// Display formats go from the metadata file of DATA=, or from a step's
+// FORMAT statement for that step only, to OUT=; a FORMAT that does not fit
+// DATA= stops its step.
+TEST_F(Outputs, OutCarriesTheFormatsOfData) {
+  write("f.csv", "a,b,c,g\n1,2,3,x\n2,3,1,y\n3,5,2,x\n4,1,7,y\n5,3,3,x\n6,2,5,y\n");
+  write("f.csv-metadata.json", R"({"tableSchema": {"columns": [{"name": "a",
+      "zul:format": "6.1"}, {"name": "b"}, {"name": "c"}, {"name": "g", "zul:format": "$3."}]}})");
+  write("p.zul", "FACTOR DATA=f NFACTORS=1 OUT=o1; VAR a b c; RUN;\n"
+                 "FACTOR DATA=f NFACTORS=1 OUT=o2; VAR a b c; FORMAT b c F8.3 g; RUN;\n"
+                 "FACTOR DATA=f NFACTORS=1 OUT=o3; VAR a b c; FORMAT a 5.2 nope 8.2; RUN;\n"
+                 "FACTOR DATA=f NFACTORS=1 OUT=o4; VAR a b c; FORMAT a $5.; RUN;\n");
+  EXPECT_EQ(run("p.zul >/dev/null"), 2);
+  auto formats = [&](const std::string& table) {  // "a=6.1 b=- ..."
+    const auto doc = nlohmann::json::parse(read(table + ".csv-metadata.json"));
+    std::string out;
+    for (const auto& c : doc["tableSchema"]["columns"])
+      out += c["name"].get<std::string>() + "=" + c.value("zul:format", "-") + " ";
+    return out;
+  };
+  EXPECT_EQ(formats("o1").find("a=6.1 b=- c=- g=$3. "), 0u) << formats("o1");
+  EXPECT_EQ(formats("o2").find("a=6.1 b=8.3 c=8.3 g=- "), 0u) << formats("o2");
+  EXPECT_EQ(formats("f"), "a=6.1 b=- c=- g=$3. ");  // the input is not changed
+  const std::string log = read("log.txt");
+  EXPECT_NE(log.find("ERROR: p.zul:3:58: FORMAT names the variable nope, which table WORK.F does "
+                     "not have."), std::string::npos) << log;
+  EXPECT_NE(log.find("ERROR: p.zul:4:52: FORMAT gives the numeric variable a the format $5., "
+                     "which is for character values"), std::string::npos) << log;
+  EXPECT_FALSE(fs::exists(dir_ / "o3.csv"));
+  EXPECT_FALSE(fs::exists(dir_ / "o4.csv"));
 }
 
 // A table wide enough that an iterated analysis of it runs for seconds.

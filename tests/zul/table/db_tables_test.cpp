@@ -205,6 +205,43 @@ TEST_F(SqliteTables, FormattedValueFunctions) {
   EXPECT_THROW(lite("x").database->query("SELECT zul_put(x, 'BEST12.') FROM f")->next(), TableError);
 }
 
+// A column's display format goes in the type field of its catalogue row
+// (the catalogue keeps the schema of databases written before formats).
+TEST_F(SqliteTables, FormatsAndLabelsInTheCatalogue) {
+  {
+    OutputTable out(lite("f"));
+    Column grp{"Grp", ""}, x{"x", "the x"};
+    grp.format = "3.";
+    x.format = "8.2";
+    for (const Column& c : {grp, x, Column{"y", "the y"}, Column{"z", ""}}) out.declareColumn(c);
+    const double values[] = {0, 1, 2, 3};
+    out.appendRow(values, nullptr);
+    out.commit();
+  }
+  auto rows = lite("x").database->query(
+      "SELECT column_name, coalesce(type, 'null'), coalesce(label, 'null') FROM zul_tables "
+      "WHERE table_name = 'f' ORDER BY column_name");
+  std::vector<std::string> got;
+  while (rows->next())
+    got.push_back(std::string(rows->text(0)) + "|" + std::string(rows->text(1)) + "|" +
+                  std::string(rows->text(2)));
+  // No row for the table (no TYPE, no label), none for z.
+  EXPECT_THAT(got, ElementsAre("Grp|3.|null", "x|8.2|the x", "y|null|the y"));
+  InputTable in(lite("f"));
+  std::vector<std::string> back;
+  for (const Column& c : in.columns()) back.push_back(c.label + "|" + c.format);
+  EXPECT_THAT(back, ElementsAre("|3.", "the x|8.2", "the y|", "|"));
+
+  sql("UPDATE zul_tables SET type = 'best12.' WHERE column_name = 'x'");
+  try {
+    InputTable broken(lite("f"));
+    FAIL();
+  } catch (const TableError& e) {
+    EXPECT_THAT(e.what(), HasSubstr("Table LITE.F: the column x has the display format "
+                                    "\"best12.\", which is no display format"));
+  }
+}
+
 TEST_F(SqliteTables, DeclaredAndUntypedColumns) {
   sql("CREATE TABLE m (a, b, c TEXT, d INTEGER, e DATETIME)");
   sql("INSERT INTO m VALUES (1, 'x', '2', 3, '2030-01-01 00:00:00'), (2.5, 4, '5', NULL, NULL)");
