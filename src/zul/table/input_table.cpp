@@ -336,7 +336,16 @@ void InputTable::setBy(const BySpec& by) {
     keys.desc.push_back(by.variables[k].descending);
     keys.isChar.push_back(columns_[static_cast<size_t>(cols[k])].isCharacter());
     keys.names.push_back(columns_[static_cast<size_t>(cols[k])].name);
-    keys.formats.push_back(sqlgen::parsePutFormat(columns_[static_cast<size_t>(cols[k])].format));
+    const Column& c = columns_[static_cast<size_t>(cols[k])];
+    keys.formats.push_back(sqlgen::parsePutFormat(c.format));
+    // A format kept with the table (a metadata file or a catalogue edited
+    // by hand) may not fit the column; the FORMAT statement checks its own.
+    if (keys.formats.back() && keys.formats.back()->character != c.isCharacter())
+      throw TableError("Table " + displayName() + ": the " +
+                       (c.isCharacter() ? "character" : "numeric") + " BY variable " + c.name +
+                       " has the display format " + c.format + ", which is for " +
+                       (c.isCharacter() ? "numbers" : "character values") +
+                       "; give it another with a FORMAT statement.");
   }
   keys.notSorted = by.notSorted;
   keys.num.assign(cols.size(), missingValue());

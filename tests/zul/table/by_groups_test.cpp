@@ -137,6 +137,19 @@ TEST_F(ByGroups, FormattedVariablesGroupByTheirFormattedValue) {
   InputTable u(table("u", "g\n1.2\n2.2\n1.4\n"));
   u.setBy({{{"g", false}}, false});
   EXPECT_THROW(u.nextByGroup(), TableError);
+
+  // A character format kept for a numeric column cannot group it.
+  write("w.csv-metadata.json",
+        R"({"@context": "http://www.w3.org/ns/csvw", "url": "w.csv",
+            "tableSchema": {"columns": [{"name": "g", "datatype": "double", "zul:format": "$3."}]}})");
+  InputTable w(table("w", "g\n1\n"));
+  try {
+    w.setBy({{{"g", false}}, false});
+    FAIL() << "a character format grouped numbers";
+  } catch (const TableError& e) {
+    EXPECT_THAT(e.what(), HasSubstr("the numeric BY variable g has the display format $3., which is for "
+                                    "character values"));
+  }
 }
 
 TEST_F(ByGroups, UnknownByVariable) {
