@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "sqlgen/put_format.hpp"
 #include "zul/table/db_cursor.hpp"
 #include "zul/table/db_dates.hpp"
 
@@ -204,8 +205,12 @@ void DbCursor::readCatalogue(std::string& type, std::string& label) {
       label = std::string(r->text(2));
       continue;
     }
-    for (Column& c : columns)
-      if (c.name == column) c.label = std::string(r->text(2));
+    for (Column& c : columns) {
+      if (c.name != column) continue;
+      c.label = std::string(r->text(2));
+      // A column's type field holds its display format, if any.
+      if (sqlgen::parsePutFormat(r->text(1))) c.format = std::string(r->text(1));
+    }
   }
 }
 
