@@ -579,13 +579,17 @@ class InDatabaseChecks(Checks):
         try:
             conninfo = self.pg.conninfo().replace("user=zul", "user=notemp")
             r, tables = self.run(f"LIBNAME pg POSTGRES '{conninfo}';\n"
-                                 "FACTOR DATA=pg.fmt NFACTORS=1;\n  BY g;\n  VAR x1-x4;\nRUN;\n",
-                                 "fo_notemp")
+                                 "FACTOR DATA=pg.fmt NFACTORS=1;\n  BY g;\n  VAR x1-x4;\nRUN;\n"
+                                 "CROSSPRODUCTS DATA=pg.fmt OUT=xnotemp;\n  BY g;\n  VAR x1-x4;\n"
+                                 "RUN;\n", "fo_notemp")
         finally:
             self.pg.psql("GRANT TEMPORARY ON DATABASE postgres TO PUBLIC")
         log = self.log(r)
         if "could not compute the crossproducts" not in log or not tables:
-            self.fail("formatted BY without zul_put: no fallback to the rows:\n" + log[-1500:])
+            self.fail("formatted BY without zul_put: FACTOR did not read the rows:\n" + log[-1500:])
+        if "The crossproducts of PG.FMT are computed from its rows" not in log:
+            self.fail("formatted BY without zul_put: CROSSPRODUCTS did not read the rows:\n"
+                      + log[-1500:])
 
     def sqlite_types_probed(self):
         """SQLite: analysis columns without a declared type and a DATE column
