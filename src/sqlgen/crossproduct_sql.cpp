@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "sqlgen/column_types.hpp"
+#include "sqlgen/put_format.hpp"
 
 namespace sqlgen {
 
@@ -18,10 +19,27 @@ std::string joinList(const std::vector<std::string>& items) {
   return out;
 }
 
-// The BY aliases "_b0_", ..., qualified by `table` when it is given.
-std::vector<std::string> byAliases(const CrossRequest& r, const std::string& table = "") {
+bool formatted(const CrossRequest& r, size_t k) { return k < r.byFormats.size() && !r.byFormats[k].empty(); }
+
+// What forms BY group k: "_g<k>_", the formatted value, for a variable with
+// a display format; else "_b<k>_", the value itself.
+std::string keyAlias(const CrossRequest& r, size_t k) { return alias(formatted(r, k) ? "g" : "b", k); }
+
+// The keys of the BY groups, qualified by `table` when it is given.
+std::vector<std::string> keyAliases(const CrossRequest& r, const std::string& table = "") {
   std::vector<std::string> out;
-  for (size_t k = 0; k < r.by.size(); ++k) out.push_back(table + alias("b", k));
+  for (size_t k = 0; k < r.by.size(); ++k) out.push_back(table + keyAlias(r, k));
+  return out;
+}
+
+// The BY columns a view carries: each value "_b<k>_", and the formatted
+// value "_g<k>_" beside it where there is one.
+std::vector<std::string> byCarried(const CrossRequest& r, const std::string& table = "") {
+  std::vector<std::string> out;
+  for (size_t k = 0; k < r.by.size(); ++k) {
+    out.push_back(table + alias("b", k));
+    if (formatted(r, k)) out.push_back(table + alias("g", k));
+  }
   return out;
 }
 
@@ -41,7 +59,11 @@ std::string variableValue(const CrossRequest& r, size_t i) {
 // The rows of the table with every value cast to double precision.
 std::string observationView(const CrossRequest& r) {
   std::vector<std::string> cols;
-  for (size_t k = 0; k < r.by.size(); ++k) cols.push_back(quoteIdentifier(r.by[k]) + " as " + alias("b", k));
+  for (size_t k = 0; k < r.by.size(); ++k) {
+    cols.push_back(quoteIdentifier(r.by[k]) + " as " + alias("b", k));
+    if (formatted(r, k))
+      cols.push_back(putCall(r.dialect, quoteIdentifier(r.by[k]), r.byFormats[k]) + " as " + alias("g", k));
+  }
   for (size_t i = 0; i < r.variables.size(); ++i)
     cols.push_back("cast(" + variableValue(r, i) + " as double precision) as " + alias("x", i));
   if (!r.freq.empty()) cols.push_back("cast(" + quoteIdentifier(r.freq) + " as double precision) as \"_f_\"");
@@ -67,7 +89,7 @@ std::string statusView(const CrossRequest& r) {
     status += " then 1";
   }
   status += " else 0 end";
-  std::vector<std::string> cols = byAliases(r);
+  std::vector<std::string> cols = byCarried(r);
   for (size_t i = 0; i < r.variables.size(); ++i) cols.push_back(alias("x", i));
   cols.push_back(status + " as \"_st_\"");
   cols.push_back((r.freq.empty() ? std::string("1") : truncated(d, "\"_f_\"")) + " as \"_fq_\"");
@@ -77,12 +99,12 @@ std::string statusView(const CrossRequest& r) {
 
 // The weighted means of the usable records of each group.
 std::string meansView(const CrossRequest& r) {
-  std::vector<std::string> cols = byAliases(r);
+  std::vector<std::string> cols = keyAliases(r);
   for (size_t i = 0; i < r.variables.size(); ++i)
     cols.push_back("sum(\"_fq_\" * \"_wt_\" * " + alias("x", i) + ") / sum(\"_fq_\" * \"_wt_\") as " +
                    alias("m", i));
   std::string sql = "(select " + joinList(cols) + " from " + statusView(r) + " where \"_st_\" = 0";
-  if (!r.by.empty()) sql += " group by " + joinList(byAliases(r));
+  if (!r.by.empty()) sql += " group by " + joinList(keyAliases(r));
   return sql + ") as \"_m_\"";
 }
 
@@ -96,7 +118,7 @@ std::string shiftOf(const CrossRequest& r, ShiftKind kind, const std::vector<dou
 // Each record's deviations from the shift, and its combined weight; 0 for
 // a record that is not used (a NaN times 0 is still a NaN).
 std::string deviationView(const CrossRequest& r, ShiftKind kind, const std::vector<double>& shift) {
-  std::vector<std::string> cols = byAliases(r, "\"_t_\".");
+  std::vector<std::string> cols = byCarried(r, "\"_t_\".");
   cols.push_back("\"_st_\"");
   cols.push_back("\"_fq_\"");
   cols.push_back("\"_wt_\"");
@@ -111,8 +133,11 @@ std::string deviationView(const CrossRequest& r, ShiftKind kind, const std::vect
   if (kind == ShiftKind::kMeans) {
     sql += " left join " + meansView(r) + " on ";
     if (r.by.empty()) sql += "1 = 1";
+    // Joined by what forms the group: a formatted BY variable's means
+    // belong to all the raw values of its formatted value.
     for (size_t k = 0; k < r.by.size(); ++k)
-      sql += (k ? " and " : "") + sameValue(r.dialect, "\"_t_\"." + alias("b", k), "\"_m_\"." + alias("b", k));
+      sql += (k ? " and " : "") +
+             sameValue(r.dialect, "\"_t_\"." + keyAlias(r, k), "\"_m_\"." + keyAlias(r, k));
   }
   return sql + fenceOf(r) + ") as \"_d_\"";
 }
@@ -157,14 +182,28 @@ std::vector<std::string> crossAggregates(const CrossRequest& r) {
   return e;
 }
 
+// The BY value of each group of an aggregate whose BY values are in
+// `value(k)`: the value itself, or for a formatted variable the smallest
+// of the group's raw values (its first row's, in BY order).
+template <class Value>
+std::vector<std::string> groupValues(const CrossRequest& r, Value value) {
+  std::vector<std::string> out;
+  for (size_t k = 0; k < r.by.size(); ++k) out.push_back(formatted(r, k) ? "min(" + value(k) + ")" : value(k));
+  return out;
+}
+
+std::vector<std::string> groupValues(const CrossRequest& r) {
+  return groupValues(r, [](size_t k) { return alias("b", k); });
+}
+
 std::vector<std::string> byColumns(const CrossRequest& r) {
-  std::vector<std::string> cols;
-  for (size_t k = 0; k < r.by.size(); ++k) cols.push_back(alias("b", k) + " as " + quoteIdentifier(r.by[k]));
+  std::vector<std::string> cols = groupValues(r);
+  for (size_t k = 0; k < r.by.size(); ++k) cols[k] += " as " + quoteIdentifier(r.by[k]);
   return cols;
 }
 
 std::string groupBy(const CrossRequest& r) {
-  return r.by.empty() ? std::string() : " group by " + joinList(byAliases(r));
+  return r.by.empty() ? std::string() : " group by " + joinList(keyAliases(r));
 }
 
 // " order by b0 nulls first, ...": the BY groups in the row path's order.
@@ -183,6 +222,15 @@ std::string aggregate(const CrossRequest& r, ShiftKind kind, const std::vector<d
   std::vector<std::string> cols = byColumns(r);
   for (size_t c = 0; c < names.size(); ++c) cols.push_back(aggregates[c] + " as " + quoteIdentifier(names[c]));
   return "select " + joinList(cols) + " from " + deviationView(r, kind, shift) + groupBy(r);
+}
+
+// The formatted values of a part's groups, after its other columns: the
+// parts' rows are added up by them.
+std::vector<std::string> formattedKeys(const CrossRequest& r) {
+  std::vector<std::string> out;
+  for (size_t k = 0; k < r.by.size(); ++k)
+    if (formatted(r, k)) out.push_back(alias("g", k));
+  return out;
 }
 
 // A part's sums over its usable records. The status is tested once, in the
@@ -208,6 +256,8 @@ std::string usableSums(const CrossRequest& r, ShiftKind kind, const std::vector<
   const std::vector<std::string> names = crossColumnNames(static_cast<int>(n));
   std::vector<std::string> cols = byColumns(r);
   for (size_t c = 0; c < names.size(); ++c) cols.push_back(e[c] + " as " + quoteIdentifier(names[c]));
+  const std::vector<std::string> keys = formattedKeys(r);
+  cols.insert(cols.end(), keys.begin(), keys.end());
   return "select " + joinList(cols) + " from " + statusView(r) + " where \"_st_\" = 0" + groupBy(r);
 }
 
@@ -224,6 +274,8 @@ std::string recordCounts(const CrossRequest& r, ShiftKind kind, const std::vecto
     else if (c >= 3 && c < 3 + n) e = shiftOf(r, kind, shift, c - 3);
     cols.push_back(e + " as " + quoteIdentifier(names[c]));
   }
+  const std::vector<std::string> keys = formattedKeys(r);
+  cols.insert(cols.end(), keys.begin(), keys.end());
   return "select " + joinList(cols) + " from " + statusView(r) + groupBy(r);
 }
 
@@ -237,7 +289,7 @@ std::vector<std::string> quotedBy(const CrossRequest& r) {
 }  // namespace
 
 std::string crossproductStatement(const CrossRequest& r, ShiftKind kind, const std::vector<double>& shift) {
-  return aggregate(r, kind, shift) + byOrder(byAliases(r));
+  return aggregate(r, kind, shift) + byOrder(groupValues(r));
 }
 
 std::string partsCrossproductStatement(const CrossRequest& r, const std::vector<std::string>& parts,
@@ -254,7 +306,12 @@ std::string partsCrossproductStatement(const CrossRequest& r, const std::vector<
            recordCounts(part, kind, shift);
   }
   const std::vector<std::string> by = quotedBy(r);
-  std::vector<std::string> cols = by;
+  const std::vector<std::string> values = groupValues(r, [&](size_t k) { return by[k]; });
+  std::vector<std::string> cols, keys;
+  for (size_t k = 0; k < by.size(); ++k) {
+    cols.push_back(values[k] + " as " + by[k]);
+    keys.push_back(formatted(r, k) ? alias("g", k) : by[k]);
+  }
   for (const std::string& name : crossColumnNames(static_cast<int>(r.variables.size()))) {
     const std::string q = quoteIdentifier(name);
     // Every part carries the same shift (null in a part without records).
@@ -262,8 +319,8 @@ std::string partsCrossproductStatement(const CrossRequest& r, const std::vector<
     cols.push_back((isShift ? "max(" : "sum(") + q + ") as " + q);
   }
   std::string sql = "select " + joinList(cols) + " from (" + all + ") as \"_p_\"";
-  if (!by.empty()) sql += " group by " + joinList(by);
-  return sql + byOrder(by);
+  if (!by.empty()) sql += " group by " + joinList(keys);
+  return sql + byOrder(values);
 }
 
 std::string leafPartitionsQuery(std::string_view table) {

@@ -55,6 +55,13 @@ struct CrossRequest {
   // the row path and to the scoring statement. Empty: all numeric.
   std::vector<int> types;
   std::vector<std::string> by;         // BY columns, unquoted names
+  // The display format of each BY column ("w.d" or "$w.", put_format.hpp),
+  // empty for none (missing entries too). A formatted BY variable forms its
+  // groups by the formatted value (zul_put): its result column holds the
+  // smallest raw value of the group, the value of the group's first row in
+  // ascending BY order. The format is monotone, so the groups come in the
+  // order of these values.
+  std::vector<std::string> byFormats;
   std::string freq;                    // FREQ column, or empty
   std::string weight;                  // WEIGHT column, or empty
   // The derived tables end with the dialect's fence (dialect.hpp), so

@@ -101,6 +101,15 @@ std::string shownNumber(double x, const PutFormat& f) {
   return t;
 }
 
+std::string putCall(Dialect d, std::string_view value, std::string_view format, std::string_view locale,
+                    std::string_view encoding) {
+  const std::string schema = d == Dialect::kPostgres ? "pg_temp." : "";
+  std::string call = schema + (locale.empty() ? "zul_put(" : "zul_puti(") + std::string(value) + ", " +
+                     quoteString(format);
+  if (!locale.empty()) call += ", " + quoteString(locale) + ", " + quoteString(encoding);
+  return call + ")";
+}
+
 std::vector<std::string> postgresPutFunctions() {
   // The shortest text of a double (extra_float_digits = 1) read as an exact
   // numeric, rounded half away from zero, as putNumber() does.

@@ -20,6 +20,8 @@
 #include <string_view>
 #include <vector>
 
+#include "sqlgen/dialect.hpp"
+
 namespace sqlgen {
 
 struct PutFormat {
@@ -51,11 +53,18 @@ std::string putText(std::string_view text, const PutFormat& f);
 // "." for a missing value.
 std::string shownNumber(double x, const PutFormat& f);
 
+// The SQL expression that writes the SQL expression `value` in `format`
+// ("w.d" or "$w."), the same text as putNumber() and putText(): zul_put,
+// or zul_puti when a locale is given. PostgreSQL finds functions of pg_temp
+// only when they are named with it. The BY groups of a formatted variable
+// are formed and selected by this expression, in the crossproducts and in
+// the scoring statement alike.
+std::string putCall(Dialect d, std::string_view value, std::string_view format,
+                    std::string_view locale = {}, std::string_view encoding = {});
+
 // The statements that create zul_put and zul_puti as temporary functions of
 // a PostgreSQL session (schema pg_temp: nothing is left in the database),
-// for numbers and for text. PostgreSQL looks up functions in pg_temp only
-// when they are named with it: the scoring statement writes
-// "pg_temp.zul_put" there (putFunctionName).
+// for numbers and for text; putCall() names them.
 std::vector<std::string> postgresPutFunctions();
 
 }  // namespace sqlgen

@@ -170,23 +170,31 @@ int typeOf(const ScoringSpec& s, size_t column) {
   return column < s.columnTypes.size() ? s.columnTypes[column] : kTypeNumeric;
 }
 
+// The format of a BY variable, when it has one that fits its type.
+std::optional<PutFormat> byFormat(const ByValue& b) {
+  if (b.formatWidth == 0) return std::nullopt;
+  const auto f = parsePutFormat(formatText(b));
+  return f && f->character != b.numeric ? f : std::nullopt;
+}
+
+// The rows of the current BY group. A formatted BY variable's group is
+// every row whose formatted value is the group's: the group's value (its
+// first row's) written by the same format, cut to the width for text.
 std::string byCondition(const ScoringSpec& s) {
   std::string cond;
   for (const auto& b : s.by) {
     std::string term = "(";
-    const std::string col = b.formatWidth == 0 ? quoteIdentifier(b.name) : formattedValue(s, b);
-    const auto format = parsePutFormat(formatText(b));
-    const auto shown = format && b.numeric ? putNumber(b.number, *format) : std::nullopt;
+    const auto format = byFormat(b);
+    const std::string col = format ? formattedValue(s, b) : quoteIdentifier(b.name);
     if (b.numeric && !finite(b.number)) {
       // "= null" is never true: a missing BY value selects the null rows.
       term += col + " is null";
-    } else if (b.numeric && b.formatWidth != 0 && shown) {
-      // A formatted value is text: the group's value as the same format writes it.
-      term += col + "=" + quoteString(*shown);
+    } else if (b.numeric && format) {
+      term += col + "=" + quoteString(putNumber(b.number, *format).value_or(""));
     } else if (b.numeric) {
       term += col + "=" + numberLiteral(b.number);
     } else {
-      const std::string t = trimmedText(b);
+      const std::string t = format ? putText(b.text, *format) : trimmedText(b);
       term += col + "=" + quoteString(t);
       if (t.empty()) term += " or " + quoteIdentifier(b.name) + " is null";
     }
@@ -238,15 +246,10 @@ std::string typeProbeStatement(const ScoringSpec& s) {
 }
 
 std::string formattedValue(const ScoringSpec& s, const ByValue& b) {
-  // PostgreSQL finds functions of pg_temp only when they are named with it.
-  const std::string schema = s.dialect == Dialect::kPostgres ? "pg_temp." : "";
-  std::string call = schema + "zul_put(" + quoteIdentifier(b.name) + ", " + quoteString(formatText(b));
+  // Not cast to char(w): PostgreSQL would cut a number wider than its
+  // format, whose text zul keeps whole, and no longer match its group.
   const bool plain = s.locale == "EN_US" && s.encoding == "wlatin1";
-  if (!plain) {
-    call = schema + "zul_puti(" + quoteIdentifier(b.name) + ", " + quoteString(formatText(b)) + ", " +
-           quoteString(s.locale) + ", " + quoteString(s.encoding);
-  }
-  return " cast( " + call + ")" + " as char(" + std::to_string(b.formatWidth) + ") )";
+  return putCall(s.dialect, quoteIdentifier(b.name), formatText(b), plain ? "" : s.locale, s.encoding);
 }
 
 std::string formatCheckStatement(const ScoringSpec& s, const ByValue& b) {

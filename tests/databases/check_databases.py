@@ -493,6 +493,120 @@ class InDatabaseChecks(Checks):
                     for i in want):
                 self.fail(f"in-database {lib}: the scores differ from the row path")
 
+    def load_formatted(self):
+        """fmt(id, g, c, x1-x4) in both databases, with g formatted 3. and c
+        $1. in the catalogue: raw values 1.2 1.4 | 2.1 2.3 | 999.6 1000.2
+        ("1000", wider than its format), names Anna Abe | Bea Bob | Cy Cyd.
+        fmtr holds the same rows with g and c as formatted, and no format."""
+        rnd = lcg(33)
+        raw = [(1.4, "Anna"), (1.2, "Abe"), (2.3, "Bob"), (2.1, "Bea"),
+               (1000.2, "Cyd"), (999.6, "Cy")]
+        rows = []
+        for i in range(120):
+            g, c = raw[i % 6]
+            f = [next(rnd) - 0.5, next(rnd) - 0.5]
+            x = [f[0] + 0.3 * next(rnd), f[0] + 0.4 * next(rnd), f[1] + 0.3 * next(rnd),
+                 f[0] + f[1] + 0.5 * next(rnd)]
+            rows.append([i + 1, g, c] + [round(10 * v, 4) for v in x])
+        shown = [[r[0], round(r[1]), r[2][0]] + r[3:] for r in rows]
+        catalogue = ("CREATE TABLE IF NOT EXISTS zul_tables (table_name varchar(200) NOT NULL, "
+                     "column_name varchar(200) NOT NULL, type varchar(8), label varchar(256))")
+        formats = "INSERT INTO zul_tables VALUES ('fmt', 'g', '3.', ''), ('fmt', 'c', '$1.', '')"
+        con = sqlite3.connect(self.lite)
+        for name, data in (("fmt", rows), ("fmtr", shown)):
+            con.execute(f"CREATE TABLE {name} (id INTEGER, g REAL, c TEXT, x1 REAL, x2 REAL, "
+                        "x3 REAL, x4 REAL)")
+            con.executemany(f"INSERT INTO {name} VALUES (?,?,?,?,?,?,?)", data)
+            self.pg.psql(f"CREATE TABLE {name} (id integer, g float8, c text, x1 float8, "
+                         "x2 float8, x3 float8, x4 float8)")
+            self.pg.psql(f"INSERT INTO {name} VALUES " + ",".join(
+                "({},{},'{}',{},{},{},{})".format(*r) for r in data))
+        for run in (con.execute, self.pg.psql):
+            run(catalogue)
+            run(formats)
+        con.commit()
+        con.close()
+        return len(rows)
+
+    def formatted_by_groups(self):
+        """A formatted BY variable, numeric and character, in both
+        databases: three BY groups formed inside the database; the tables
+        equal those of the same rows with the BY values as formatted, and
+        the scores written inside the database cover every row, equal to
+        theirs (each group selected by its formatted value)."""
+        n = self.load_formatted()
+        for lib in ("lite", "pg"):
+            for by in ("g", "c"):
+                step = (f"FACTOR DATA={lib}.{{}} NFACTORS=2 OUT={lib}.{{}}_{by};\n"
+                        f"  BY {by};\n  VAR x1-x4;\nRUN;\n")
+                what = f"formatted BY {by} in {lib}"
+                r_fmt, t_fmt = self.run(self.libnames() + step.format("fmt", "fo"),
+                                        f"fo_{lib}_{by}")
+                _, t_shown = self.run(self.libnames() + step.format("fmtr", "fr"),
+                                      f"fr_{lib}_{by}")
+                log = self.log(r_fmt)
+                if f"{n} rows were written to {lib.upper()}.FO_{by.upper()} inside" not in log:
+                    self.fail(f"{what}: not scored inside the database:\n{log[-1500:]}")
+                    continue
+                groups = {json.dumps(t["by"]) for t in t_fmt}
+                if len(groups) != 3:
+                    self.fail(f"{what}: BY groups {sorted(groups)}")
+                unby = [[{k: v for k, v in t.items() if k != "by"} for t in ts]
+                        for ts in (t_fmt, t_shown)]
+                if not t_shown or not close(unby[0], unby[1], 1e-8):
+                    self.fail(f"{what}: the tables differ from those of the formatted values")
+                want, got = (self.nullable_scores(lib, f"{t}_{by}") for t in ("fr", "fo"))
+                if len(got) != n or set(got) != set(want) or any(
+                        not close(want[i], got[i], 1e-8) for i in want):
+                    self.fail(f"{what}: {len(got)} of {n} rows scored, or scores differ")
+        self.formatted_by_crossproducts()
+        self.formatted_by_without_put()
+
+    def formatted_by_crossproducts(self):
+        """CROSSPRODUCTS of the formatted BY variable inside both databases:
+        the sums of the formatted values' groups, each group with its
+        smallest raw value."""
+        for lib in ("lite", "pg"):
+            got = {}
+            for t in ("fmt", "fmtr"):
+                r, _ = self.run(self.libnames() + f"CROSSPRODUCTS DATA={lib}.{t} OUT=x{t}_{lib};\n"
+                                "  BY g;\n  VAR x1-x4;\nRUN;\n", f"x{t}_{lib}")
+                if "computed inside the database" not in self.log(r):
+                    self.fail(f"formatted crossproducts {lib}: not inside the database")
+                with open(os.path.join(self.work, f"x{t}_{lib}.csv")) as f:
+                    got[t] = [{k: float(v) for k, v in row.items() if k != "_DNAME_"}
+                              for row in csv.DictReader(f)]
+            by = [row.pop("g") for row in got["fmt"]]
+            if by != [1.2, 2.1, 999.6]:
+                self.fail(f"formatted crossproducts {lib}: BY values {by}")
+            for row in got["fmtr"]:
+                del row["g"]
+            if not close(got["fmt"], got["fmtr"], 1e-8):
+                self.fail(f"formatted crossproducts {lib}: the sums differ from those of "
+                          "the formatted values")
+
+    def formatted_by_without_put(self):
+        """A PostgreSQL role that may not create temporary functions has no
+        zul_put: the crossproducts of a formatted BY variable are computed
+        from the rows, with a note, and the step succeeds."""
+        self.pg.psql("CREATE ROLE notemp LOGIN")
+        self.pg.psql("GRANT SELECT ON ALL TABLES IN SCHEMA public TO notemp")
+        self.pg.psql("REVOKE TEMPORARY ON DATABASE postgres FROM PUBLIC")
+        try:
+            conninfo = self.pg.conninfo().replace("user=zul", "user=notemp")
+            r, tables = self.run(f"LIBNAME pg POSTGRES '{conninfo}';\n"
+                                 "FACTOR DATA=pg.fmt NFACTORS=1;\n  BY g;\n  VAR x1-x4;\nRUN;\n"
+                                 "CROSSPRODUCTS DATA=pg.fmt OUT=xnotemp;\n  BY g;\n  VAR x1-x4;\n"
+                                 "RUN;\n", "fo_notemp")
+        finally:
+            self.pg.psql("GRANT TEMPORARY ON DATABASE postgres TO PUBLIC")
+        log = self.log(r)
+        if "could not compute the crossproducts" not in log or not tables:
+            self.fail("formatted BY without zul_put: FACTOR did not read the rows:\n" + log[-1500:])
+        if "The crossproducts of PG.FMT are computed from its rows" not in log:
+            self.fail("formatted BY without zul_put: CROSSPRODUCTS did not read the rows:\n"
+                      + log[-1500:])
+
     def sqlite_types_probed(self):
         """SQLite: analysis columns without a declared type and a DATE column
         kept as text are scored in the database (the type probe must not
@@ -773,7 +887,8 @@ def main():
                    c.no_output_over_input,
                    c.password_never_shown, c.labels_and_type_kept, c.formats_kept,
                    c.binary_numbers,
-                   c.same_as_row_path, c.wide_table, c.very_wide_table, c.many_variables,
+                   c.same_as_row_path, c.formatted_by_groups, c.wide_table, c.very_wide_table,
+                   c.many_variables,
                    c.sqlite_types_probed, c.dates_summed_in_database,
                    c.failed_aggregate_still_commits, c.put_functions,
                    c.large_means, c.partial_takes_row_path,

@@ -205,22 +205,5 @@ TEST(ScoringSql, DatesTimesAndTimestampsScoreAsDaysAndSecondsSince1960) {
   EXPECT_EQ(typeProbeStatement(s), " select \"d\", \"tm\", \"ts\" from \"t\"");
 }
 
-TEST(ScoringSql, FormattedByValuesCallTheRegisteredFunction) {
-  ScoringSpec s = baseSpec();
-  ByValue b;
-  b.name = "when";
-  b.number = 21000;
-  b.formatName = "DATE";
-  b.formatWidth = 9;
-  EXPECT_EQ(formattedValue(s, b), " cast( zul_put(\"when\", 'DATE9.') as char(9) )");
-  EXPECT_EQ(formatCheckStatement(s, b),
-            "select  cast( zul_put(\"when\", 'DATE9.') as char(9) ) from \"t\" limit 1");
-  s.locale = "DE_DE";
-  s.encoding = "utf-8";
-  b.formatDecimals = 2;
-  EXPECT_EQ(formattedValue(s, b),
-            " cast( zul_puti(\"when\", 'DATE9.2', 'DE_DE', 'utf-8') as char(9) )");
-}
-
 }  // namespace
 }  // namespace sqlgen

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "sqlgen/crossproduct_sql.hpp"
+#include "sqlgen/put_format.hpp"
 #include "sqlgen/xpx_table.hpp"
 #include "zul/messages/messages.hpp"
 #include "zul/program/xpx_tables.hpp"
@@ -199,13 +200,24 @@ std::string reasonAgainst(const InputTable& in, const Roles& r) {
   return {};
 }
 
+// A BY column's display format, which forms its groups; empty when it has
+// none or one that does not fit its type.
+std::string byFormat(const table::Column& c) {
+  const auto f = sqlgen::parsePutFormat(c.format);
+  return f && f->character == c.isCharacter() ? c.format : std::string();
+}
+
 sqlgen::CrossRequest crossRequest(const InputTable& in, const Roles& r) {
   sqlgen::CrossRequest q;
   const bool pg = in.ref().database->dialect() == table::db::Dialect::PostgreSQL;
   q.dialect = pg ? sqlgen::Dialect::kPostgres : sqlgen::Dialect::kSqlite;
   q.from = table::db::Connection::quoteName(in.ref().dbTable);
   q.variables = variableNames(in, r);
-  for (int c : in.byColumns()) q.by.push_back(in.columns()[static_cast<size_t>(c)].name);
+  for (int c : in.byColumns()) {
+    const table::Column& column = in.columns()[static_cast<size_t>(c)];
+    q.by.push_back(column.name);
+    q.byFormats.push_back(byFormat(column));
+  }
   q.freq = columnName(in, r.freq);
   q.weight = columnName(in, r.weight);
   return q;

@@ -50,6 +50,18 @@ std::string nameOf(zul_table* table, int number) {
   return d.name;
 }
 
+// The display format of a BY variable as text ("w.d" or "$w."), which
+// forms its groups; empty when it has none or one that does not fit it.
+std::string byFormat(zul_table* table, int number) {
+  zul_var_desc d{};
+  if (number <= 0 || host().varDesc(table, number, d) != 0 || d.formatWidth <= 0) return {};
+  const bool character = std::strcmp(d.formatName, "$") == 0;
+  if (character != (d.type == 2)) return {};
+  std::string f = d.formatName + std::to_string(d.formatWidth) + ".";
+  if (d.formatDecimals > 0) f += std::to_string(d.formatDecimals);
+  return f;
+}
+
 void notUsed(const std::string& reason) {
   (void)host().catalogNote(catalog::kIndbNotUsed, {std::string_view(reason)});
 }
@@ -90,7 +102,10 @@ sqlgen::CrossRequest crossRequest(ProcState& ps, const zul_db_table_info& in) {
   r.from = in.reference;
   for (int i = 0; i < ps.opt.nAll; ++i) r.variables.push_back(nameOf(ps.opt.mainInput, ps.opt.varNumbers[i]));
   const zul_varlist& by = ps.opt.parsed->lists[ZUL_LIST_BY];
-  for (int k = 0; k < by.count; ++k) r.by.push_back(nameOf(ps.opt.mainInput, by.numbers[k]));
+  for (int k = 0; k < by.count; ++k) {
+    r.by.push_back(nameOf(ps.opt.mainInput, by.numbers[k]));
+    r.byFormats.push_back(byFormat(ps.opt.mainInput, by.numbers[k]));
+  }
   r.freq = nameOf(ps.opt.mainInput, ps.opt.freqVarNumber);
   r.weight = nameOf(ps.opt.mainInput, ps.opt.weightVarNumber);
   r.types = variableTypes(ps.opt.mainInput, r);
