@@ -551,6 +551,11 @@ class InDatabaseChecks(Checks):
                 groups = {json.dumps(t["by"]) for t in t_fmt}
                 if len(groups) != 3:
                     self.fail(f"{what}: BY groups {sorted(groups)}")
+                # Each group shows its formatted value, as the rows with
+                # the values already formatted show theirs.
+                shown = [t["by"] for t in t_fmt], [t["by"] for t in t_shown]
+                if shown[0] != shown[1]:
+                    self.fail(f"{what}: BY values shown {shown[0]}, not {shown[1]}")
                 unby = [[{k: v for k, v in t.items() if k != "by"} for t in ts]
                         for ts in (t_fmt, t_shown)]
                 if not t_shown or not close(unby[0], unby[1], 1e-8):

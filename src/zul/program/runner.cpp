@@ -60,7 +60,11 @@ std::vector<output::ByValue> byValuesOf(const table::InputTable& input) {
       v.missing = table::isMissing(x);
       if (!v.missing) v.number = x;
       v.text = v.missing ? "" : table::formatNumber(x);
-      if (!v.missing && format) v.text = sqlgen::shownNumber(x, *format);
+      // The group is the formatted value, so that is its number too.
+      if (!v.missing && format) {
+        v.text = sqlgen::shownNumber(x, *format);
+        v.number = std::strtod(v.text.c_str(), nullptr);
+      }
     }
     if (v.missing) v.text = ".";
     out.push_back(std::move(v));

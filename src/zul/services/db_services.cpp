@@ -139,6 +139,12 @@ zul_table* svcDbQueryTable(zul_table* t, const char* sql, int32_t length, const 
       return q->input->varNumber(b.name) > 0;
     });
     if (grouped) {
+      // The groups keep the display formats of their BY variables, so that
+      // they are shown as the rows' groups would be.
+      for (const auto& b : by.variables) {
+        const int from = t->input->varNumber(b.name), to = q->input->varNumber(b.name);
+        q->input->setFormat(to - 1, t->input->columns()[static_cast<size_t>(from - 1)].format);
+      }
       if (!by.variables.empty()) q->input->setBy(by);
       q->groupsOf = t;
     }
