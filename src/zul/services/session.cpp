@@ -194,7 +194,8 @@ bool applyStepFormats(const parse::Step& step, table::InputTable& data) {
       return refuse(a, "FORMAT gives the " + std::string(character ? "character" : "numeric") +
                            " variable " + a.variable + " the format " + a.format +
                            ", which is for " +
-                           (character ? "numbers; use $w." : "character values; use w.d") + ".");
+                           (character ? "numbers; give it a $w. format."
+                                      : "character values; give it a w.d format."));
     data.setFormat(number - 1, a.format);
   }
   return true;
