@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <charconv>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -63,7 +64,9 @@ std::vector<output::ByValue> byValuesOf(const table::InputTable& input) {
       // The group is the formatted value, so that is its number too.
       if (!v.missing && format) {
         v.text = sqlgen::shownNumber(x, *format);
-        v.number = std::strtod(v.text.c_str(), nullptr);
+        double shown = 0;
+        std::from_chars(v.text.data(), v.text.data() + v.text.size(), shown);
+        v.number = shown;
       }
     }
     if (v.missing) v.text = ".";

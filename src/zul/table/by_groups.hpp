@@ -12,7 +12,7 @@
 #pragma once
 
 #include <algorithm>
-#include <cstdlib>
+#include <charconv>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -54,7 +54,11 @@ struct ByKeys {
     const sqlgen::PutFormat* f = formatOf(k);
     if (!f || isMissing(x)) return x;
     const auto shown = sqlgen::putNumber(x, *f);
-    return shown ? std::strtod(shown->c_str(), nullptr) : missingValue();
+    if (!shown) return missingValue();
+    const size_t start = std::min(shown->find_first_not_of(' '), shown->size());
+    double v = 0;
+    std::from_chars(shown->data() + start, shown->data() + shown->size(), v);
+    return v;
   }
   std::string_view textKey(size_t k, std::string_view t) const {
     const sqlgen::PutFormat* f = formatOf(k);
