@@ -224,15 +224,6 @@ std::string aggregate(const CrossRequest& r, ShiftKind kind, const std::vector<d
   return "select " + joinList(cols) + " from " + deviationView(r, kind, shift) + groupBy(r);
 }
 
-// The formatted values of a part's groups, after its other columns: the
-// parts' rows are added up by them.
-std::vector<std::string> formattedKeys(const CrossRequest& r) {
-  std::vector<std::string> out;
-  for (size_t k = 0; k < r.by.size(); ++k)
-    if (formatted(r, k)) out.push_back(alias("g", k));
-  return out;
-}
-
 // A part's sums over its usable records. The status is tested once, in the
 // where clause, so that the statement stays a plain aggregate of the part
 // (run whole by the server that keeps it) without each crossproduct
@@ -256,8 +247,6 @@ std::string usableSums(const CrossRequest& r, ShiftKind kind, const std::vector<
   const std::vector<std::string> names = crossColumnNames(static_cast<int>(n));
   std::vector<std::string> cols = byColumns(r);
   for (size_t c = 0; c < names.size(); ++c) cols.push_back(e[c] + " as " + quoteIdentifier(names[c]));
-  const std::vector<std::string> keys = formattedKeys(r);
-  cols.insert(cols.end(), keys.begin(), keys.end());
   return "select " + joinList(cols) + " from " + statusView(r) + " where \"_st_\" = 0" + groupBy(r);
 }
 
@@ -274,8 +263,6 @@ std::string recordCounts(const CrossRequest& r, ShiftKind kind, const std::vecto
     else if (c >= 3 && c < 3 + n) e = shiftOf(r, kind, shift, c - 3);
     cols.push_back(e + " as " + quoteIdentifier(names[c]));
   }
-  const std::vector<std::string> keys = formattedKeys(r);
-  cols.insert(cols.end(), keys.begin(), keys.end());
   return "select " + joinList(cols) + " from " + statusView(r) + groupBy(r);
 }
 
@@ -299,9 +286,14 @@ std::string partsCrossproductStatement(const CrossRequest& r, const std::vector<
   if (parts.empty()) return crossproductStatement(r, kind, shift);
   std::string all;
   for (size_t k = 0; k < parts.size(); ++k) {
+    // Each part groups by the BY values themselves: a formatted value needs
+    // zul_put, which a server keeping a foreign part does not have, and the
+    // aggregate would then run here over all of that part's rows. Sums
+    // about the common shift add up across the values of a formatted group.
     CrossRequest part = r;
     part.from = parts[k];
     part.fenced = false;
+    part.byFormats.clear();
     all += (k ? " union all " : "") + usableSums(part, kind, shift) + " union all " +
            recordCounts(part, kind, shift);
   }
@@ -310,7 +302,7 @@ std::string partsCrossproductStatement(const CrossRequest& r, const std::vector<
   std::vector<std::string> cols, keys;
   for (size_t k = 0; k < by.size(); ++k) {
     cols.push_back(values[k] + " as " + by[k]);
-    keys.push_back(formatted(r, k) ? alias("g", k) : by[k]);
+    keys.push_back(formatted(r, k) ? putCall(r.dialect, by[k], r.byFormats[k]) : by[k]);
   }
   for (const std::string& name : crossColumnNames(static_cast<int>(r.variables.size()))) {
     const std::string q = quoteIdentifier(name);

@@ -97,6 +97,18 @@ class ShardChecks:
         self.same_scores()
         self.aggregates_pushed(log, "partitioned")
 
+    def formatted_by_pushed(self):
+        """A formatted BY variable: each shard still sums its partition,
+        by the BY values themselves (zul_put lives only on the coordinator,
+        which groups the parts' sums by the formatted value)."""
+        step = STEP.replace("  BY grp;\n", "  BY grp;\n  FORMAT grp $1.;\n")
+        log, parts = self.run("OPTIONS SQLECHO=YES;\n" + step.format(data="survey", out="fp"),
+                              "formatted_parts")
+        _, whole = self.run(step.format(data="whole", out="fw"), "formatted_whole")
+        if not whole or not close(whole, parts, 1e-12):
+            self.fail("formatted BY: the tables differ from those of the plain table")
+        self.aggregates_pushed(log, "formatted BY")
+
     def same_scores(self):
         got = {}
         for table in ("sc_parts", "sc_whole"):
@@ -116,7 +128,12 @@ class ShardChecks:
             self.fail(f"{what}: {len(statements)} echoed statements with union all")
             return
         sql = statements[0][statements[0].index("select"):]
-        plan = self.coord.psql("EXPLAIN (VERBOSE) " + sql)
+        # zul makes zul_put in its own session; EXPLAIN needs one in psql's,
+        # in plpgsql as zul's is (a SQL function would be inlined, and its
+        # body sent to the shards).
+        put = ("CREATE FUNCTION pg_temp.zul_put(x text, f text) RETURNS text "
+               "LANGUAGE plpgsql IMMUTABLE AS 'BEGIN RETURN x; END'; " if "zul_put" in sql else "")
+        plan = self.coord.psql(put + "EXPLAIN (VERBOSE) " + sql)
         remote = [line for line in plan.splitlines() if "Remote SQL:" in line]
         pushed = [line for line in remote if re.search(r"\bsum\(", line) and "GROUP BY" in line]
         if len(remote) != 4 or len(pushed) != 4 or "Partial Aggregate" in plan:
@@ -166,8 +183,8 @@ def main():
     return pg_cluster.check_main(
         lambda: pg_cluster.Clusters(3),
         lambda zul, work, clusters: ShardChecks(zul, work, *clusters),
-        lambda c: (c.same_numbers_as_one_table, c.crossproducts_summed_by_shards,
-                   c.crossproduct_tables_add_up))
+        lambda c: (c.same_numbers_as_one_table, c.formatted_by_pushed,
+                   c.crossproducts_summed_by_shards, c.crossproduct_tables_add_up))
 
 if __name__ == "__main__":
     sys.exit(main())
