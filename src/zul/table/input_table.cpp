@@ -333,10 +333,10 @@ void InputTable::setBy(const BySpec& by) {
   detail::ByKeys keys;
   keys.cols = cols;
   for (size_t k = 0; k < cols.size(); ++k) {
-    keys.desc.push_back(by.variables[k].descending);
-    keys.isChar.push_back(columns_[static_cast<size_t>(cols[k])].isCharacter());
-    keys.names.push_back(columns_[static_cast<size_t>(cols[k])].name);
     const Column& c = columns_[static_cast<size_t>(cols[k])];
+    keys.desc.push_back(by.variables[k].descending);
+    keys.isChar.push_back(c.isCharacter());
+    keys.names.push_back(c.name);
     keys.formats.push_back(sqlgen::parsePutFormat(c.format));
     // A format kept with the table (a metadata file or a catalogue edited
     // by hand) may not fit the column; the FORMAT statement checks its own.
