@@ -232,6 +232,7 @@ TEST_F(SqliteTables, FormatsAndLabelsInTheCatalogue) {
   for (const Column& c : in.columns()) back.push_back(c.label + "|" + c.format);
   EXPECT_THAT(back, ElementsAre("|3.", "the x|8.2", "the y|", "|"));
 
+  // A text that is no format (the check is shared with the metadata file).
   sql("UPDATE zul_tables SET type = 'best12.' WHERE column_name = 'x'");
   try {
     InputTable broken(lite("f"));

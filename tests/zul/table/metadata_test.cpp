@@ -200,20 +200,6 @@ TEST_F(Metadata, TitlesListsLanguageMapsAndVirtualColumns) {
   EXPECT_EQ(t.columns()[1].width, 3);  // no maxLength: the longest value
 }
 
-// Formats written and read back: tests/zul/program/outputs_test.cpp.
-TEST_F(Metadata, AColumnFormatThatIsNoneIsAnError) {
-  write("h.csv-metadata.json", R"({"tableSchema": {"columns": [
-              {"name": "a"}, {"name": "b", "zul:format": "comma8.2"}]}})");
-  try {
-    InputTable t(table("h", "a,b\n1,2\n"));
-    FAIL();
-  } catch (const TableError& e) {
-    EXPECT_THAT(e.what(), HasSubstr("Table WORK.H: the column b has the display format "
-                                    "\"comma8.2\", which is no display format; the formats "
-                                    "are w.d for numbers"));
-  }
-}
-
 TEST_F(Metadata, BrokenJsonIsAnError) {
   write("j.csv-metadata.json", "{ not json");
   try {
