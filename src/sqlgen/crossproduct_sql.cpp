@@ -20,6 +20,14 @@ std::string joinList(const std::vector<std::string>& items) {
 }
 
 bool formatted(const CrossRequest& r, size_t k) { return k < r.byFormats.size() && !r.byFormats[k].empty(); }
+bool character(const CrossRequest& r, size_t k) { return k < r.byCharacter.size() && r.byCharacter[k]; }
+
+// BY column k's value as its groups compare it. A part on another server
+// (unfenced) leaves the collation out, which that server would refuse.
+std::string byValue(const CrossRequest& r, size_t k) {
+  const std::string c = quoteIdentifier(r.by[k]);
+  return character(r, k) ? comparedText(r.dialect, c, r.fenced) : c;
+}
 
 // What forms BY group k: "_g<k>_", the formatted value, for a variable with
 // a display format; else "_b<k>_", the value itself.
@@ -60,7 +68,7 @@ std::string variableValue(const CrossRequest& r, size_t i) {
 std::string observationView(const CrossRequest& r) {
   std::vector<std::string> cols;
   for (size_t k = 0; k < r.by.size(); ++k) {
-    cols.push_back(quoteIdentifier(r.by[k]) + " as " + alias("b", k));
+    cols.push_back(byValue(r, k) + " as " + alias("b", k));
     if (formatted(r, k))
       cols.push_back(putCall(r.dialect, quoteIdentifier(r.by[k]), r.byFormats[k]) + " as " + alias("g", k));
   }
@@ -298,7 +306,9 @@ std::string partsCrossproductStatement(const CrossRequest& r, const std::vector<
            recordCounts(part, kind, shift);
   }
   const std::vector<std::string> by = quotedBy(r);
-  const std::vector<std::string> values = groupValues(r, [&](size_t k) { return by[k]; });
+  // The parts' text values come without a collation: order them by bytes here.
+  const std::vector<std::string> values = groupValues(
+      r, [&](size_t k) { return character(r, k) ? inByteOrder(r.dialect, by[k]) : by[k]; });
   std::vector<std::string> cols, keys;
   for (size_t k = 0; k < by.size(); ++k) {
     cols.push_back(values[k] + " as " + by[k]);

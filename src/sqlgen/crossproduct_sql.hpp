@@ -62,6 +62,10 @@ struct CrossRequest {
   // ascending BY order. The format is monotone, so the groups come in the
   // order of these values.
   std::vector<std::string> byFormats;
+  // True for each character BY column (missing entries: numeric). Its
+  // values form groups as zul compares them: without trailing blanks, in
+  // the order of their bytes (comparedText()).
+  std::vector<bool> byCharacter;
   std::string freq;                    // FREQ column, or empty
   std::string weight;                  // WEIGHT column, or empty
   // The derived tables end with the dialect's fence (dialect.hpp), so

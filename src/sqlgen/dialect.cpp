@@ -75,6 +75,18 @@ std::string sameValue(Dialect d, std::string_view a, std::string_view b) {
   return std::string(a) + " is " + std::string(b);
 }
 
+std::string comparedText(Dialect d, std::string_view column, bool byteCollation) {
+  if (d == Dialect::kPostgres) {
+    const std::string trimmed = "rtrim(" + std::string(column) + "::text)";
+    return byteCollation ? inByteOrder(d, trimmed) : trimmed;
+  }
+  return "rtrim(" + std::string(column) + ")";
+}
+
+std::string inByteOrder(Dialect d, std::string_view text) {
+  return std::string(text) + (d == Dialect::kPostgres ? " collate \"C\"" : " collate binary");
+}
+
 std::string daysSince1960(Dialect d, std::string_view column) {
   const std::string c(column);
   if (d == Dialect::kPostgres) return " (cast( " + c + " as date) - date '1960-01-01') ";

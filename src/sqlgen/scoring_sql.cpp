@@ -185,7 +185,11 @@ std::string byCondition(const ScoringSpec& s) {
   for (const auto& b : s.by) {
     std::string term = "(";
     const auto format = byFormat(b);
-    const std::string col = format ? formattedValue(s, b) : quoteIdentifier(b.name);
+    // A character value is compared without its trailing blanks, as its
+    // group was formed.
+    const std::string col = format      ? formattedValue(s, b)
+                            : b.numeric ? quoteIdentifier(b.name)
+                                        : comparedText(s.dialect, quoteIdentifier(b.name), false);
     if (b.numeric && !finite(b.number)) {
       // "= null" is never true: a missing BY value selects the null rows.
       term += col + " is null";

@@ -567,6 +567,70 @@ class InDatabaseChecks(Checks):
         self.formatted_by_crossproducts()
         self.formatted_by_without_put()
 
+    def text_by_as_row_path(self):
+        """A character BY column whose collation is not byte order (ICU root
+        in PostgreSQL, NOCASE in SQLite) and whose values differ by a
+        trailing blank ('B', 'B '), without and with a format ($1.: AB and
+        Ab are group A, whose first value in byte order is AB): the groups
+        formed in the database are the row path's, in its order; every row
+        is scored once; the OUTSTAT= table carries each group's BY value;
+        CROSSPRODUCTS gives the same groups."""
+        rnd = lcg(51)
+        rows = []
+        for i, g in enumerate(["AB", "Ab", "B", "B ", "a", "b"] * 12):
+            x = [next(rnd) for _ in range(3)]
+            rows.append((i + 1, g, x[0], x[0] + 0.5 * x[1], x[1] + 0.5 * x[2]))
+        con = sqlite3.connect(self.lite)
+        con.execute("CREATE TABLE bytext (id INTEGER, grp TEXT COLLATE NOCASE, x1 REAL, x2 REAL, "
+                    "x3 REAL)")
+        con.executemany("INSERT INTO bytext VALUES (?,?,?,?,?)", rows)
+        con.commit()
+        con.close()
+        self.pg.psql('CREATE TABLE bytext (id integer, grp varchar(4) COLLATE "und-x-icu", '
+                     "x1 float8, x2 float8, x3 float8)")
+        self.pg.psql("INSERT INTO bytext VALUES " + ",".join(
+            "({},'{}',{},{},{})".format(*r) for r in rows))
+        for lib in ("lite", "pg"):
+            for fmt in ("", "  FORMAT grp $1.;\n"):
+                what = f"text BY in {lib}" + (" formatted" if fmt else "")
+                outstat = {}
+                for path in ("row", "in"):
+                    name = f"bt_{lib}_{path}{'_f' if fmt else ''}"
+                    r, _ = self.run(self.libnames() + ("OPTIONS INDB=NO;\n" if path == "row" else "")
+                                    + f"FACTOR DATA={lib}.bytext NFACTORS=1 OUTSTAT={name} "
+                                    f"OUT={lib}.{name} NOPRINT;\n  BY grp;\n{fmt}"
+                                    "  VAR x1-x3;\nRUN;\n", name)
+                    if path == "in" and "processed inside the database" not in self.log(r):
+                        self.fail(f"{what}: not processed in the database")
+                    with open(os.path.join(self.work, name + ".csv")) as f:
+                        outstat[path] = [row for row in csv.DictReader(f) if row["_TYPE_"] == "N"]
+                by = [[row["grp"] for row in outstat[p]] for p in ("row", "in")]
+                want = ["AB", "B", "a", "b"] if fmt else ["AB", "Ab", "B", "a", "b"]
+                if by[0] != want or by[1] != want:
+                    self.fail(f"{what}: OUTSTAT= BY values {by[1]}, row path {by[0]}")
+                if not close([float(row["x1"]) for row in outstat["in"]],
+                             [float(row["x1"]) for row in outstat["row"]], 1e-12):
+                    self.fail(f"{what}: group sizes {outstat['in']} against {outstat['row']}")
+                counts = self.score_counts(lib, f"bt_{lib}_in{'_f' if fmt else ''}")
+                if counts != (len(rows), len(rows)):
+                    self.fail(f"{what}: {counts} rows and scores written for {len(rows)} rows")
+            r, _ = self.run(self.libnames() + f"CROSSPRODUCTS DATA={lib}.bytext OUT=btx_{lib};\n"
+                            "  BY grp;\n  VAR x1-x3;\nRUN;\n", f"btx_{lib}")
+            with open(os.path.join(self.work, f"btx_{lib}.csv")) as f:
+                groups = [row["grp"] for row in csv.DictReader(f)]
+            if groups != ["AB", "Ab", "B", "a", "b"]:
+                self.fail(f"text BY crossproducts in {lib}: groups {groups}")
+
+    def score_counts(self, lib, table):
+        """Rows and distinct ids with a score in an OUT= table."""
+        sql = f"SELECT count(*), count(DISTINCT id) FROM {table} WHERE factor1 IS NOT NULL"
+        if lib == "lite":
+            con = sqlite3.connect(self.lite)
+            got = con.execute(sql).fetchone()
+            con.close()
+            return tuple(got)
+        return tuple(int(v) for v in self.pg.psql(sql).split("|"))
+
     def formatted_by_crossproducts(self):
         """CROSSPRODUCTS of the formatted BY variable inside both databases:
         the sums of the formatted values' groups, each group with its
@@ -892,7 +956,7 @@ def main():
                    c.no_output_over_input,
                    c.password_never_shown, c.labels_and_type_kept, c.formats_kept,
                    c.binary_numbers,
-                   c.same_as_row_path, c.formatted_by_groups, c.wide_table, c.very_wide_table,
+                   c.same_as_row_path, c.formatted_by_groups, c.text_by_as_row_path, c.wide_table, c.very_wide_table,
                    c.many_variables,
                    c.sqlite_types_probed, c.dates_summed_in_database,
                    c.failed_aggregate_still_commits, c.put_functions,

@@ -217,6 +217,7 @@ sqlgen::CrossRequest crossRequest(const InputTable& in, const Roles& r) {
     const table::Column& column = in.columns()[static_cast<size_t>(c)];
     q.by.push_back(column.name);
     q.byFormats.push_back(byFormat(column));
+    q.byCharacter.push_back(column.isCharacter());
   }
   q.freq = columnName(in, r.freq);
   q.weight = columnName(in, r.weight);

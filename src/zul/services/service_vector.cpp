@@ -243,6 +243,9 @@ int32_t svcNextByGroup(zul_table* input) {
     const zul_table* data = st && st->parsed ? st->parsed->record()->tables[ZUL_DS_DATA] : nullptr;
     const bool isData = data && (data == input || input->groupsOf == data);
     if (isData) msg::setByGroup(r >= 1 ? input->input->byDescription() : std::string());
+    // DATA= is in the group its crossproducts table has entered.
+    if (r >= 1 && input->groupsOf && input->groupsOf->input)
+      input->groupsOf->input->takeGroupOf(*input->input);
     if (r >= 1 && isData && session().onByGroup) session().onByGroup(input);
     return r;
   } catch (const std::exception& e) {

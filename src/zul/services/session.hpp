@@ -48,8 +48,9 @@ struct zul_table {
   int remarks = 0;  // read remarks logged so far
   bool byListed = false;  // 212/5 said how it is used (once per step)
   // A query's rows read in place of this table's (400/21): its groups are
-  // the groups of that table, for the BY lines of messages and reports.
-  const zul_table* groupsOf = nullptr;
+  // the groups of that table, for the BY lines of messages and reports and
+  // for the BY values that table's copies take.
+  zul_table* groupsOf = nullptr;
 };
 
 struct zul_readlist {

@@ -391,6 +391,17 @@ std::string_view InputTable::byText(int k) const {
   return keys[static_cast<size_t>(k)];
 }
 
+void InputTable::takeGroupOf(const InputTable& groups) {
+  detail::ByKeys& mine = db_ ? db_->by : impl_->by;
+  const detail::ByKeys& theirs = groups.db_ ? groups.db_->by : groups.impl_->by;
+  if (!std::equal(mine.names.begin(), mine.names.end(), theirs.names.begin(), theirs.names.end(),
+                  [](const std::string& a, const std::string& b) { return sameName(a, b); }))
+    return;
+  mine.num = theirs.num;
+  mine.text = theirs.text;
+  mine.numKey = theirs.numKey;
+}
+
 bool InputTable::hasRecord() const { return db_ ? db_->hasRecord : impl_->hasRecord; }
 
 int64_t InputTable::recordLine() const {

@@ -358,6 +358,12 @@ class InputTable {
   // through byText().
   double byNumber(int k) const;
   std::string_view byText(int k) const;
+  // Takes the current BY values of `groups`, a table with the same BY
+  // variables whose rows are this table's groups (the crossproducts a
+  // database computed for it), so that what copies this table's BY values
+  // (an OUTSTAT= table) copies the group being analysed. The rows of this
+  // table are not read.
+  void takeGroupOf(const InputTable& groups);
 
   // ---- the current record ----
   bool hasRecord() const;

@@ -105,6 +105,8 @@ sqlgen::CrossRequest crossRequest(ProcState& ps, const zul_db_table_info& in) {
   for (int k = 0; k < by.count; ++k) {
     r.by.push_back(nameOf(ps.opt.mainInput, by.numbers[k]));
     r.byFormats.push_back(byFormat(ps.opt.mainInput, by.numbers[k]));
+    zul_var_desc d{};
+    r.byCharacter.push_back(host().varDesc(ps.opt.mainInput, by.numbers[k], d) == 0 && d.type == 2);
   }
   r.freq = nameOf(ps.opt.mainInput, ps.opt.freqVarNumber);
   r.weight = nameOf(ps.opt.mainInput, ps.opt.weightVarNumber);
