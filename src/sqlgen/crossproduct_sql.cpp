@@ -22,11 +22,19 @@ std::string joinList(const std::vector<std::string>& items) {
 bool formatted(const CrossRequest& r, size_t k) { return k < r.byFormats.size() && !r.byFormats[k].empty(); }
 bool character(const CrossRequest& r, size_t k) { return k < r.byCharacter.size() && r.byCharacter[k]; }
 
-// BY column k's value as its groups compare it. A part on another server
-// (unfenced) leaves the collation out, which that server would refuse.
+// Text as zul compares BY values: a null is blank, the one missing value.
+std::string blankIfNull(const std::string& text) { return "coalesce(" + text + ", '')"; }
+
+// BY column k's value as its groups compare it: text without trailing
+// blanks, a null as blank, in byte order. A part on another server
+// (unfenced) groups by the trimmed text alone, which that server runs (it
+// refuses coalesce() and an explicit collation); the statement that adds
+// the parts up forms zul's groups from those.
 std::string byValue(const CrossRequest& r, size_t k) {
   const std::string c = quoteIdentifier(r.by[k]);
-  return character(r, k) ? comparedText(r.dialect, c, r.fenced) : c;
+  if (!character(r, k)) return c;
+  const std::string trimmed = comparedText(r.dialect, c, false);
+  return r.fenced ? inByteOrder(r.dialect, blankIfNull(trimmed)) : trimmed;
 }
 
 // What forms BY group k: "_g<k>_", the formatted value, for a variable with
@@ -70,7 +78,9 @@ std::string observationView(const CrossRequest& r) {
   for (size_t k = 0; k < r.by.size(); ++k) {
     cols.push_back(byValue(r, k) + " as " + alias("b", k));
     if (formatted(r, k))
-      cols.push_back(putCall(r.dialect, quoteIdentifier(r.by[k]), r.byFormats[k]) + " as " + alias("g", k));
+      cols.push_back(putCall(r.dialect, character(r, k) ? byValue(r, k) : quoteIdentifier(r.by[k]),
+                             r.byFormats[k]) +
+                     " as " + alias("g", k));
   }
   for (size_t i = 0; i < r.variables.size(); ++i)
     cols.push_back("cast(" + variableValue(r, i) + " as double precision) as " + alias("x", i));
@@ -306,13 +316,13 @@ std::string partsCrossproductStatement(const CrossRequest& r, const std::vector<
            recordCounts(part, kind, shift);
   }
   const std::vector<std::string> by = quotedBy(r);
-  // The parts' text values come without a collation: order them by bytes here.
-  const std::vector<std::string> values = groupValues(
-      r, [&](size_t k) { return character(r, k) ? inByteOrder(r.dialect, by[k]) : by[k]; });
+  // The parts' text values as zul compares them (see byValue()).
+  auto outer = [&](size_t k) { return character(r, k) ? inByteOrder(r.dialect, blankIfNull(by[k])) : by[k]; };
+  const std::vector<std::string> values = groupValues(r, outer);
   std::vector<std::string> cols, keys;
   for (size_t k = 0; k < by.size(); ++k) {
     cols.push_back(values[k] + " as " + by[k]);
-    keys.push_back(formatted(r, k) ? putCall(r.dialect, by[k], r.byFormats[k]) : by[k]);
+    keys.push_back(formatted(r, k) ? putCall(r.dialect, outer(k), r.byFormats[k]) : outer(k));
   }
   for (const std::string& name : crossColumnNames(static_cast<int>(r.variables.size()))) {
     const std::string q = quoteIdentifier(name);

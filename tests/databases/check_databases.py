@@ -570,14 +570,15 @@ class InDatabaseChecks(Checks):
     def text_by_as_row_path(self):
         """A character BY column whose collation is not byte order (ICU root
         in PostgreSQL, NOCASE in SQLite) and whose values differ by a
-        trailing blank ('B', 'B '), without and with a format ($1.: AB and
-        Ab are group A, whose first value in byte order is AB): the groups
+        trailing blank ('B', 'B '), with null, empty and blank values (the
+        one missing value), without and with a format ($1.: AB and Ab are
+        group A, whose first value in byte order is AB): the groups
         formed in the database are the row path's, in its order; every row
         is scored once; the OUTSTAT= table carries each group's BY value;
         CROSSPRODUCTS gives the same groups."""
         rnd = lcg(51)
         rows = []
-        for i, g in enumerate(["AB", "Ab", "B", "B ", "a", "b"] * 12):
+        for i, g in enumerate(["AB", "Ab", "B", "B ", None, "", "  ", "a", "b"] * 8):
             x = [next(rnd) for _ in range(3)]
             rows.append((i + 1, g, x[0], x[0] + 0.5 * x[1], x[1] + 0.5 * x[2]))
         con = sqlite3.connect(self.lite)
@@ -589,7 +590,8 @@ class InDatabaseChecks(Checks):
         self.pg.psql('CREATE TABLE bytext (id integer, grp varchar(4) COLLATE "und-x-icu", '
                      "x1 float8, x2 float8, x3 float8)")
         self.pg.psql("INSERT INTO bytext VALUES " + ",".join(
-            "({},'{}',{},{},{})".format(*r) for r in rows))
+            "({},{},{},{},{})".format(r[0], "null" if r[1] is None else f"'{r[1]}'", *r[2:])
+            for r in rows))
         for lib in ("lite", "pg"):
             for fmt in ("", "  FORMAT grp $1.;\n"):
                 what = f"text BY in {lib}" + (" formatted" if fmt else "")
@@ -605,7 +607,7 @@ class InDatabaseChecks(Checks):
                     with open(os.path.join(self.work, name + ".csv")) as f:
                         outstat[path] = [row for row in csv.DictReader(f) if row["_TYPE_"] == "N"]
                 by = [[row["grp"] for row in outstat[p]] for p in ("row", "in")]
-                want = ["AB", "B", "a", "b"] if fmt else ["AB", "Ab", "B", "a", "b"]
+                want = ["", "AB", "B", "a", "b"] if fmt else ["", "AB", "Ab", "B", "a", "b"]
                 if by[0] != want or by[1] != want:
                     self.fail(f"{what}: OUTSTAT= BY values {by[1]}, row path {by[0]}")
                 if not close([float(row["x1"]) for row in outstat["in"]],
@@ -618,7 +620,7 @@ class InDatabaseChecks(Checks):
                             "  BY grp;\n  VAR x1-x3;\nRUN;\n", f"btx_{lib}")
             with open(os.path.join(self.work, f"btx_{lib}.csv")) as f:
                 groups = [row["grp"] for row in csv.DictReader(f)]
-            if groups != ["AB", "Ab", "B", "a", "b"]:
+            if groups != ["", "AB", "Ab", "B", "a", "b"]:
                 self.fail(f"text BY crossproducts in {lib}: groups {groups}")
 
     def score_counts(self, lib, table):

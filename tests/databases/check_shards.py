@@ -32,6 +32,12 @@ class ShardChecks:
         self.zul, self.work = zul, work
         self.shards, self.coord = [shard1, shard2], coord
         self.rows = survey_rows()
+        # A missing BY value written three ways, one on each server: null,
+        # empty and blank are the one missing group, which only adding the
+        # parts up can form.
+        for first, missing in ((31, None), (61, ""), (111, "  ")):
+            for row in self.rows[first - 1:first + 9]:
+                row[1] = missing
         self.failures = []
 
     def fail(self, what):
@@ -52,8 +58,9 @@ class ShardChecks:
 
     @staticmethod
     def values(rows):
-        return ",".join("({},'{}',{})".format(r[0], r[1].replace("'", "''"),
-                                              ",".join(repr(v) for v in r[2:])) for r in rows)
+        return ",".join("({},{},{})".format(r[0], "null" if r[1] is None else
+                                            "'" + r[1].replace("'", "''") + "'",
+                                            ",".join(repr(v) for v in r[2:])) for r in rows)
 
     def load(self):
         """Ids 1-50 on shard 1, 51-90 on shard 2, the rest local; every BY

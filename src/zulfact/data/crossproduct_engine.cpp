@@ -180,7 +180,17 @@ bool readZsqlRow(zul_table* table, int n, std::vector<double>& row) {
   }
   row.assign(names.size(), 0.0);
   int status = 0;
-  return h.readNext(res.list, row.data(), nullptr, status) == 1;
+  if (h.readNext(res.list, row.data(), nullptr, status) != 1) return false;
+  // One row per group. A second would be a group the database formed
+  // apart from one zul compares as equal, and its sums would be lost.
+  std::vector<double> next(names.size());
+  if (h.readNext(res.list, next.data(), nullptr, status) == 1) {
+    h.logLine(ZUL_LOG_ERROR,
+              "The database returned the crossproducts of one BY group in more than one row; "
+              "run the step with OPTIONS INDB=NO.");
+    return false;
+  }
+  return true;
 }
 
 // The same row written in blocks, one record of the group each ("_BLOCK_"
