@@ -67,4 +67,11 @@ int sqlTypeOfSqliteDecl(std::string_view declared) {
   return 2;
 }
 
+std::string columnNumber(Dialect d, const std::string& column, int type) {
+  if (type == kTypeDate) return daysSince1960(d, column);
+  if (type == kTypeTime) return secondsOfDay(d, column);
+  if (type == kTypeTimestamp) return secondsSince1960(d, column);
+  return column;
+}
+
 }  // namespace sqlgen

@@ -4,7 +4,10 @@
 // classification into what a score can be computed from.
 #pragma once
 
+#include <string>
 #include <string_view>
+
+#include "sqlgen/dialect.hpp"
 
 namespace sqlgen {
 
@@ -33,5 +36,10 @@ int sqlTypeOfPostgresOid(unsigned oid);
 // affinity rules: INT, CHAR/CLOB/TEXT, BLOB, REAL/FLOA/DOUB; no declared
 // type, or any other, is numeric affinity.
 int sqlTypeOfSqliteDecl(std::string_view declared);
+
+// A column of class `type` as the number zul reads from it: a date counts
+// days, a time seconds of the day and a timestamp seconds, from 1 January
+// 1960; any other column is itself. `column` is quoted by the caller.
+std::string columnNumber(Dialect d, const std::string& column, int type);
 
 }  // namespace sqlgen

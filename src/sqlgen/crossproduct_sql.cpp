@@ -22,18 +22,24 @@ std::string joinList(const std::vector<std::string>& items) {
 bool formatted(const CrossRequest& r, size_t k) { return k < r.byFormats.size() && !r.byFormats[k].empty(); }
 bool character(const CrossRequest& r, size_t k) { return k < r.byCharacter.size() && r.byCharacter[k]; }
 
+int byType(const CrossRequest& r, size_t k) { return k < r.byTypes.size() ? r.byTypes[k] : kTypeNumeric; }
+
+// Numeric BY column k as the number zul reads from it.
+std::string byNumber(const CrossRequest& r, size_t k) {
+  return columnNumber(r.dialect, quoteIdentifier(r.by[k]), byType(r, k));
+}
+
 // Text as zul compares BY values: a null is blank, the one missing value.
 std::string blankIfNull(const std::string& text) { return "coalesce(" + text + ", '')"; }
 
-// BY column k's value as its groups compare it: text without trailing
-// blanks, a null as blank, in byte order. A part on another server
-// (unfenced) groups by the trimmed text alone, which that server runs (it
-// refuses coalesce() and an explicit collation); the statement that adds
-// the parts up forms zul's groups from those.
+// BY column k's value as its groups compare it: a date or time as its
+// number, text without trailing blanks, a null as blank, in byte order. A
+// part on another server (unfenced) groups by the trimmed text alone,
+// which that server runs (it refuses coalesce() and an explicit
+// collation); the statement that adds the parts up forms zul's groups.
 std::string byValue(const CrossRequest& r, size_t k) {
-  const std::string c = quoteIdentifier(r.by[k]);
-  if (!character(r, k)) return c;
-  const std::string trimmed = comparedText(r.dialect, c, false);
+  if (!character(r, k)) return byNumber(r, k);
+  const std::string trimmed = comparedText(r.dialect, quoteIdentifier(r.by[k]), false);
   return r.fenced ? inByteOrder(r.dialect, blankIfNull(trimmed)) : trimmed;
 }
 
@@ -64,12 +70,7 @@ std::string fenceOf(const CrossRequest& r) { return r.fenced ? fence(r.dialect) 
 
 // Variable i as a number: a date, time or timestamp counted from 1960.
 std::string variableValue(const CrossRequest& r, size_t i) {
-  const std::string c = quoteIdentifier(r.variables[i]);
-  const int type = i < r.types.size() ? r.types[i] : kTypeNumeric;
-  if (type == kTypeDate) return daysSince1960(r.dialect, c);
-  if (type == kTypeTime) return secondsOfDay(r.dialect, c);
-  if (type == kTypeTimestamp) return secondsSince1960(r.dialect, c);
-  return c;
+  return columnNumber(r.dialect, quoteIdentifier(r.variables[i]), i < r.types.size() ? r.types[i] : kTypeNumeric);
 }
 
 // The rows of the table with every value cast to double precision.
@@ -78,9 +79,7 @@ std::string observationView(const CrossRequest& r) {
   for (size_t k = 0; k < r.by.size(); ++k) {
     cols.push_back(byValue(r, k) + " as " + alias("b", k));
     if (formatted(r, k))
-      cols.push_back(putCall(r.dialect, character(r, k) ? byValue(r, k) : quoteIdentifier(r.by[k]),
-                             r.byFormats[k]) +
-                     " as " + alias("g", k));
+      cols.push_back(putCall(r.dialect, byValue(r, k), r.byFormats[k]) + " as " + alias("g", k));
   }
   for (size_t i = 0; i < r.variables.size(); ++i)
     cols.push_back("cast(" + variableValue(r, i) + " as double precision) as " + alias("x", i));

@@ -66,6 +66,9 @@ struct CrossRequest {
   // values form groups as zul compares them: without trailing blanks, in
   // the order of their bytes (comparedText()).
   std::vector<bool> byCharacter;
+  // The class of each numeric BY column, as `types` (empty: numeric): a
+  // date BY variable's format writes its day count.
+  std::vector<int> byTypes;
   std::string freq;                    // FREQ column, or empty
   std::string weight;                  // WEIGHT column, or empty
   // The derived tables end with the dialect's fence (dialect.hpp), so

@@ -145,11 +145,7 @@ std::string middleView(const ScoringSpec& s) {
 
 // Column `name` of class `type` as a number.
 std::string converted(Dialect d, const std::string& name, int type) {
-  const std::string c = quoteIdentifier(name);
-  if (type == kTypeDate) return daysSince1960(d, c);
-  if (type == kTypeTime) return secondsOfDay(d, c);
-  if (type == kTypeTimestamp) return secondsSince1960(d, c);
-  return c;
+  return columnNumber(d, quoteIdentifier(name), type);
 }
 
 std::string standardised(const ScoringSpec& s, const std::string& name, int type,
@@ -188,7 +184,7 @@ std::string byCondition(const ScoringSpec& s) {
     // A character value is compared without its trailing blanks, as its
     // group was formed.
     const std::string col = format      ? formattedValue(s, b)
-                            : b.numeric ? quoteIdentifier(b.name)
+                            : b.numeric ? converted(s.dialect, b.name, b.type)
                                         : comparedText(s.dialect, quoteIdentifier(b.name), false);
     if (b.numeric && !finite(b.number)) {
       // "= null" is never true: a missing BY value selects the null rows.
@@ -253,7 +249,8 @@ std::string formattedValue(const ScoringSpec& s, const ByValue& b) {
   // Not cast to char(w): PostgreSQL would cut a number wider than its
   // format, whose text zul keeps whole, and no longer match its group.
   const bool plain = s.locale == "EN_US" && s.encoding == "wlatin1";
-  return putCall(s.dialect, quoteIdentifier(b.name), formatText(b), plain ? "" : s.locale, s.encoding);
+  const std::string column = b.numeric ? converted(s.dialect, b.name, b.type) : quoteIdentifier(b.name);
+  return putCall(s.dialect, column, formatText(b), plain ? "" : s.locale, s.encoding);
 }
 
 std::string formatCheckStatement(const ScoringSpec& s, const ByValue& b) {

@@ -29,6 +29,7 @@ namespace sqlgen {
 struct ByValue {
   std::string name;        // column name (unquoted)
   bool numeric = true;
+  int type = 2;            // column class (column_types.hpp): a date BY value counts days
   double number = 0;       // a NaN when missing
   std::string text;        // character value (trailing blanks do not count)
   // The display format: name ("" for "w.d", "$" for character), width and

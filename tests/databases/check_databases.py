@@ -806,6 +806,71 @@ class InDatabaseChecks(Checks):
             if not t_row or not close(t_row, t_in, 1e-8):
                 self.fail(f"dates summed {lib}: the tables differ from the row path")
 
+    def dates_as_by_groups(self):
+        """A date and a timestamp (2030) as BY variables, with and without a
+        format, in both databases: the groups, the OUTSTAT= table and the
+        scores written inside the database are the row path's (each group's
+        rows selected by the day or second count zul reads). CROSSPRODUCTS
+        of a date variable sums its day counts, as the row path does."""
+        rnd = lcg(77)
+        rows = []
+        for i in range(60):
+            d, ts = ("2020-01-01", "2030-01-01 10:00:00") if i % 2 else ("2021-06-30", "2030-06-30 12:30:00")
+            rows.append((i + 1, d, ts, next(rnd), next(rnd), next(rnd)))
+        con = sqlite3.connect(self.lite)
+        con.execute("CREATE TABLE dated (id INTEGER, d DATE, ts TIMESTAMP, x1 REAL, x2 REAL, x3 REAL)")
+        con.executemany("INSERT INTO dated VALUES (?,?,?,?,?,?)", rows)
+        con.commit()
+        con.close()
+        self.pg.psql("CREATE TABLE dated (id integer, d date, ts timestamp, x1 float8, x2 float8, "
+                     "x3 float8)")
+        self.pg.psql("INSERT INTO dated VALUES " + ",".join(
+            "({},'{}','{}',{},{},{})".format(*r) for r in rows))
+        for lib in ("lite", "pg"):
+            for by, fmt in (("d", ""), ("ts", ""), ("d", "  FORMAT d 6.;\n")):
+                what = f"BY {by}{' formatted' if fmt else ''} in {lib}"
+                outstat, scores = {}, {}
+                for path in ("row", "in"):
+                    name = f"dby_{lib}_{by}_{path}{'_f' if fmt else ''}"
+                    r, _ = self.run(self.libnames() + ("OPTIONS INDB=NO;\n" if path == "row" else "")
+                                    + f"FACTOR DATA={lib}.dated NFACTORS=1 OUTSTAT={name} "
+                                    f"OUT={lib}.{name} NOPRINT;\n  BY {by};\n{fmt}"
+                                    "  VAR x1-x3;\nRUN;\n", name)
+                    if path == "in" and "rows were written" not in self.log(r):
+                        self.fail(f"{what}: not scored in the database:\n{self.log(r)[-1500:]}")
+                    with open(os.path.join(self.work, name + ".csv")) as f:
+                        outstat[path] = [row for row in csv.DictReader(f) if row["_TYPE_"] == "N"]
+                    scores[path] = self.nullable_scores1(lib, name)
+                if [(r[by], r["x1"]) for r in outstat["in"]] != [(r[by], r["x1"]) for r in outstat["row"]]:
+                    self.fail(f"{what}: groups {outstat['in']} against {outstat['row']}")
+                if len(scores["in"]) != len(rows) or set(scores["in"]) != set(scores["row"]) or any(
+                        not close(scores["row"][i], scores["in"][i], 1e-8) for i in scores["row"]):
+                    self.fail(f"{what}: the scores differ from the row path")
+            tables = {}
+            for path in ("row", "in"):
+                name = f"dxp_{lib}_{path}"
+                self.run(self.libnames() + ("OPTIONS INDB=NO;\n" if path == "row" else "")
+                         + f"CROSSPRODUCTS DATA={lib}.dated OUT=_MKXPX_;\n  VAR d x1 x2;\nRUN;\n"
+                         f"FACTOR DATA=_MKXPX_ NFACTORS=1 CORR NOPRINT OUTSTAT={name}_st;\n"
+                         "  VAR d x1 x2;\nRUN;\n", name)
+                with open(os.path.join(self.work, name + "_st.csv")) as f:
+                    tables[path] = [[float(v) for k, v in row.items() if k not in ("_TYPE_", "_NAME_")]
+                                    for row in csv.DictReader(f)]
+            if not tables["row"] or not close(tables["row"], tables["in"], 1e-8):
+                self.fail(f"date crossproducts in {lib}: {tables['in']} against {tables['row']}")
+
+    def nullable_scores1(self, lib, table):
+        """id: factor1 of each row of an OUT= table with one factor."""
+        sql = f"SELECT id, factor1 FROM {table}"
+        if lib == "lite":
+            con = sqlite3.connect(self.lite)
+            rows = con.execute(sql).fetchall()
+            con.close()
+        else:
+            rows = [tuple(float(v) if v else None for v in line.split("|"))
+                    for line in self.pg.psql(sql).splitlines()]
+        return {int(r[0]): r[1] for r in rows}
+
     def failed_aggregate_still_commits(self):
         """A boolean analysis variable, which the row path reads as 0 and 1,
         cannot be summed by PostgreSQL's aggregate: the step falls back to
@@ -960,7 +1025,7 @@ def main():
                    c.binary_numbers,
                    c.same_as_row_path, c.formatted_by_groups, c.text_by_as_row_path, c.wide_table, c.very_wide_table,
                    c.many_variables,
-                   c.sqlite_types_probed, c.dates_summed_in_database,
+                   c.sqlite_types_probed, c.dates_summed_in_database, c.dates_as_by_groups,
                    c.failed_aggregate_still_commits, c.put_functions,
                    c.large_means, c.partial_takes_row_path,
                    c.stopped_insert_leaves_nothing, c.groups_read_again_mid_stream,

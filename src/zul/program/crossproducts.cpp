@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "sqlgen/column_types.hpp"
 #include "sqlgen/crossproduct_sql.hpp"
 #include "sqlgen/put_format.hpp"
 #include "sqlgen/xpx_table.hpp"
@@ -207,14 +208,27 @@ std::string byFormat(const table::Column& c) {
   return f && f->character == c.isCharacter() ? c.format : std::string();
 }
 
+// A column's class for the generators: a date, time or timestamp is summed
+// as the days or seconds since 1960 that the row path reads from it.
+int columnClass(const table::Column& c) {
+  switch (c.temporal) {
+    case table::Temporal::Date: return sqlgen::kTypeDate;
+    case table::Temporal::Time: return sqlgen::kTypeTime;
+    case table::Temporal::Timestamp: return sqlgen::kTypeTimestamp;
+    default: return sqlgen::kTypeNumeric;
+  }
+}
+
 sqlgen::CrossRequest crossRequest(const InputTable& in, const Roles& r) {
   sqlgen::CrossRequest q;
   const bool pg = in.ref().database->dialect() == table::db::Dialect::PostgreSQL;
   q.dialect = pg ? sqlgen::Dialect::kPostgres : sqlgen::Dialect::kSqlite;
   q.from = table::db::Connection::quoteName(in.ref().dbTable);
   q.variables = variableNames(in, r);
+  for (int v : r.vars) q.types.push_back(columnClass(in.columns()[static_cast<size_t>(v - 1)]));
   for (int c : in.byColumns()) {
     const table::Column& column = in.columns()[static_cast<size_t>(c)];
+    q.byTypes.push_back(columnClass(column));
     q.by.push_back(column.name);
     q.byFormats.push_back(byFormat(column));
     q.byCharacter.push_back(column.isCharacter());

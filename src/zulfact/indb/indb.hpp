@@ -42,6 +42,12 @@ std::vector<std::string> scoringFaults(const sqlgen::ScoringSpec& s);
 // 2 and above, each input's moments and each score's coefficients.
 std::vector<std::string> scoringTrace(const sqlgen::ScoringSpec& s, int level);
 
+// The class (sqlgen/column_types.hpp) of each of the named columns of
+// `from`, a table reference as SQL writes it: a prepared, never executed,
+// select of them. All numeric when the database cannot say.
+std::vector<int> columnClasses(zul_table* input, const std::string& from,
+                               const std::vector<std::string>& names);
+
 // The class of an SQL type code for scoring, and the message of a column
 // that cannot be scored (empty when it can).
 std::string unscorableColumn(int code, const std::string& column);

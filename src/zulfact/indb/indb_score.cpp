@@ -52,6 +52,13 @@ std::vector<sqlgen::ByValue> byValues(ProcState& ps) {
     if (list) h.readListRelease(list);
     out.push_back(b);
   }
+  // A date, time or timestamp BY column selects its rows by the number zul
+  // reads from it.
+  std::vector<std::string> names;
+  for (const auto& b : out) names.push_back(b.name);
+  const std::vector<int> classes = columnClasses(ps.opt.mainInput, ps.indb.inputRef, names);
+  for (size_t k = 0; k < out.size() && k < classes.size(); ++k)
+    if (out[k].numeric) out[k].type = classes[k];
   return out;
 }
 

@@ -94,8 +94,6 @@ std::string reasonAgainst(ProcState& ps, const zul_db_table_info& in) {
   return {};
 }
 
-std::vector<int> variableTypes(zul_table* input, const sqlgen::CrossRequest& r);
-
 sqlgen::CrossRequest crossRequest(ProcState& ps, const zul_db_table_info& in) {
   sqlgen::CrossRequest r;
   r.dialect = in.dialect == ZUL_DB_POSTGRES ? sqlgen::Dialect::kPostgres : sqlgen::Dialect::kSqlite;
@@ -110,23 +108,28 @@ sqlgen::CrossRequest crossRequest(ProcState& ps, const zul_db_table_info& in) {
   }
   r.freq = nameOf(ps.opt.mainInput, ps.opt.freqVarNumber);
   r.weight = nameOf(ps.opt.mainInput, ps.opt.weightVarNumber);
-  r.types = variableTypes(ps.opt.mainInput, r);
+  r.types = columnClasses(ps.opt.mainInput, r.from, r.variables);
+  r.byTypes = columnClasses(ps.opt.mainInput, r.from, r.by);
   return r;
 }
 
-// The class of each variable's column, so that dates and times are counted
-// as the row path counts them; all numeric when the database cannot say.
-std::vector<int> variableTypes(zul_table* input, const sqlgen::CrossRequest& r) {
+}  // namespace
+
+// Dates and times are then counted as the row path counts them.
+std::vector<int> columnClasses(zul_table* input, const std::string& from,
+                               const std::vector<std::string>& names) {
+  if (names.empty()) return {};
   std::string probe = " select ";
-  for (size_t i = 0; i < r.variables.size(); ++i)
-    probe += (i ? ", " : "") + sqlgen::quoteIdentifier(r.variables[i]);
-  probe += " from " + r.from;
-  std::vector<int32_t> codes(r.variables.size(), 8);
-  std::vector<int> types;
-  if (host().dbDescribe(input, probe, codes.data(), static_cast<int>(codes.size())) != 0) return types;
-  for (int32_t c : codes) types.push_back(sqlgen::classifySqlType(c));
-  return types;
+  for (size_t i = 0; i < names.size(); ++i) probe += (i ? ", " : "") + sqlgen::quoteIdentifier(names[i]);
+  probe += " from " + from;
+  std::vector<int32_t> codes(names.size(), 8);
+  std::vector<int> classes;
+  if (host().dbDescribe(input, probe, codes.data(), static_cast<int>(codes.size())) != 0) return classes;
+  for (int32_t c : codes) classes.push_back(sqlgen::classifySqlType(c));
+  return classes;
 }
+
+namespace {
 
 void echo(ProcState& ps, const std::string& sql) {
   if (ps.indb.echo) host().logText(sql);
