@@ -595,17 +595,9 @@ class InDatabaseChecks(Checks):
         for lib in ("lite", "pg"):
             for fmt in ("", "  FORMAT grp $1.;\n"):
                 what = f"text BY in {lib}" + (" formatted" if fmt else "")
-                outstat = {}
-                for path in ("row", "in"):
-                    name = f"bt_{lib}_{path}{'_f' if fmt else ''}"
-                    r, _ = self.run(self.libnames() + ("OPTIONS INDB=NO;\n" if path == "row" else "")
-                                    + f"FACTOR DATA={lib}.bytext NFACTORS=1 OUTSTAT={name} "
-                                    f"OUT={lib}.{name} NOPRINT;\n  BY grp;\n{fmt}"
-                                    "  VAR x1-x3;\nRUN;\n", name)
-                    if path == "in" and "processed inside the database" not in self.log(r):
-                        self.fail(f"{what}: not processed in the database")
-                    with open(os.path.join(self.work, name + ".csv")) as f:
-                        outstat[path] = [row for row in csv.DictReader(f) if row["_TYPE_"] == "N"]
+                outstat, scores, written = self.both_paths(lib, "bytext", "grp", fmt, "bt")
+                if "in" not in outstat:
+                    continue
                 by = [[row["grp"] for row in outstat[p]] for p in ("row", "in")]
                 want = ["", "AB", "B", "a", "b"] if fmt else ["", "AB", "Ab", "B", "a", "b"]
                 if by[0] != want or by[1] != want:
@@ -613,25 +605,15 @@ class InDatabaseChecks(Checks):
                 if not close([float(row["x1"]) for row in outstat["in"]],
                              [float(row["x1"]) for row in outstat["row"]], 1e-12):
                     self.fail(f"{what}: group sizes {outstat['in']} against {outstat['row']}")
-                counts = self.score_counts(lib, f"bt_{lib}_in{'_f' if fmt else ''}")
-                if counts != (len(rows), len(rows)):
-                    self.fail(f"{what}: {counts} rows and scores written for {len(rows)} rows")
+                if written["in"] != len(rows) or len(scores["in"]) != len(rows) or any(
+                        v is None for v in scores["in"].values()):
+                    self.fail(f"{what}: {written['in']} rows written for {len(rows)} rows")
             r, _ = self.run(self.libnames() + f"CROSSPRODUCTS DATA={lib}.bytext OUT=btx_{lib};\n"
                             "  BY grp;\n  VAR x1-x3;\nRUN;\n", f"btx_{lib}")
             with open(os.path.join(self.work, f"btx_{lib}.csv")) as f:
                 groups = [row["grp"] for row in csv.DictReader(f)]
             if groups != ["", "AB", "Ab", "B", "a", "b"]:
                 self.fail(f"text BY crossproducts in {lib}: groups {groups}")
-
-    def score_counts(self, lib, table):
-        """Rows and distinct ids with a score in an OUT= table."""
-        sql = f"SELECT count(*), count(DISTINCT id) FROM {table} WHERE factor1 IS NOT NULL"
-        if lib == "lite":
-            con = sqlite3.connect(self.lite)
-            got = con.execute(sql).fetchone()
-            con.close()
-            return tuple(got)
-        return tuple(int(v) for v in self.pg.psql(sql).split("|"))
 
     def formatted_by_crossproducts(self):
         """CROSSPRODUCTS of the formatted BY variable inside both databases:
@@ -829,18 +811,9 @@ class InDatabaseChecks(Checks):
         for lib in ("lite", "pg"):
             for by, fmt in (("d", ""), ("ts", ""), ("d", "  FORMAT d 6.;\n")):
                 what = f"BY {by}{' formatted' if fmt else ''} in {lib}"
-                outstat, scores = {}, {}
-                for path in ("row", "in"):
-                    name = f"dby_{lib}_{by}_{path}{'_f' if fmt else ''}"
-                    r, _ = self.run(self.libnames() + ("OPTIONS INDB=NO;\n" if path == "row" else "")
-                                    + f"FACTOR DATA={lib}.dated NFACTORS=1 OUTSTAT={name} "
-                                    f"OUT={lib}.{name} NOPRINT;\n  BY {by};\n{fmt}"
-                                    "  VAR x1-x3;\nRUN;\n", name)
-                    if path == "in" and "rows were written" not in self.log(r):
-                        self.fail(f"{what}: not scored in the database:\n{self.log(r)[-1500:]}")
-                    with open(os.path.join(self.work, name + ".csv")) as f:
-                        outstat[path] = [row for row in csv.DictReader(f) if row["_TYPE_"] == "N"]
-                    scores[path] = self.nullable_scores1(lib, name)
+                outstat, scores, _ = self.both_paths(lib, "dated", by, fmt, "dby")
+                if "in" not in outstat:
+                    continue
                 if [(r[by], r["x1"]) for r in outstat["in"]] != [(r[by], r["x1"]) for r in outstat["row"]]:
                     self.fail(f"{what}: groups {outstat['in']} against {outstat['row']}")
                 if len(scores["in"]) != len(rows) or set(scores["in"]) != set(scores["row"]) or any(
@@ -859,17 +832,34 @@ class InDatabaseChecks(Checks):
             if not tables["row"] or not close(tables["row"], tables["in"], 1e-8):
                 self.fail(f"date crossproducts in {lib}: {tables['in']} against {tables['row']}")
 
-    def nullable_scores1(self, lib, table):
-        """id: factor1 of each row of an OUT= table with one factor."""
-        sql = f"SELECT id, factor1 FROM {table}"
-        if lib == "lite":
-            con = sqlite3.connect(self.lite)
-            rows = con.execute(sql).fetchall()
-            con.close()
-        else:
-            rows = [tuple(float(v) if v else None for v in line.split("|"))
-                    for line in self.pg.psql(sql).splitlines()]
-        return {int(r[0]): r[1] for r in rows}
+    def both_paths(self, lib, data, by, fmt, prefix):
+        """FACTOR BY `by` (with the FORMAT statement `fmt`) of lib.data with
+        OUT= in the database, by the row path ("row") and inside the
+        database ("in"): for each, the N rows of its OUTSTAT= table, id:
+        factor1 of its OUT= table and the number of rows written."""
+        outstat, scores, written = {}, {}, {}
+        for path in ("row", "in"):
+            name = f"{prefix}_{lib}_{by}_{path}{'_f' if fmt else ''}"
+            r, _ = self.run(self.libnames() + ("OPTIONS INDB=NO;\n" if path == "row" else "")
+                            + f"FACTOR DATA={lib}.{data} NFACTORS=1 OUTSTAT={name} "
+                            f"OUT={lib}.{name} NOPRINT;\n  BY {by};\n{fmt}"
+                            "  VAR x1-x3;\nRUN;\n", name)
+            if path == "in" and "rows were written" not in self.log(r):
+                self.fail(f"{name}: not scored in the database:\n{self.log(r)[-1500:]}")
+                break
+            with open(os.path.join(self.work, name + ".csv")) as f:
+                outstat[path] = [row for row in csv.DictReader(f) if row["_TYPE_"] == "N"]
+            sql = f"SELECT id, factor1 FROM {name}"
+            if lib == "lite":
+                con = sqlite3.connect(self.lite)
+                rows = con.execute(sql).fetchall()
+                con.close()
+            else:
+                rows = [tuple(float(v) if v else None for v in line.split("|"))
+                        for line in self.pg.psql(sql).splitlines()]
+            scores[path] = {int(r[0]): r[1] for r in rows}
+            written[path] = len(rows)
+        return outstat, scores, written
 
     def failed_aggregate_still_commits(self):
         """A boolean analysis variable, which the row path reads as 0 and 1,
