@@ -849,14 +849,7 @@ class InDatabaseChecks(Checks):
                 break
             with open(os.path.join(self.work, name + ".csv")) as f:
                 outstat[path] = [row for row in csv.DictReader(f) if row["_TYPE_"] == "N"]
-            sql = f"SELECT id, factor1 FROM {name}"
-            if lib == "lite":
-                con = sqlite3.connect(self.lite)
-                rows = con.execute(sql).fetchall()
-                con.close()
-            else:
-                rows = [tuple(float(v) if v else None for v in line.split("|"))
-                        for line in self.pg.psql(sql).splitlines()]
+            rows = self.numbers(lib, f"SELECT id, factor1 FROM {name}")
             scores[path] = {int(r[0]): r[1] for r in rows}
             written[path] = len(rows)
         return outstat, scores, written
@@ -919,15 +912,18 @@ class InDatabaseChecks(Checks):
 
     def nullable_scores(self, lib, table):
         """id: [factor1, factor2] of each row, None where a score is missing."""
-        sql = f"SELECT id, factor1, factor2 FROM {table}"
+        rows = self.numbers(lib, f"SELECT id, factor1, factor2 FROM {table}")
+        return {int(r[0]): list(r[1:]) for r in rows}
+
+    def numbers(self, lib, sql):
+        """The rows of a query of numbers, None for a null."""
         if lib == "lite":
             con = sqlite3.connect(self.lite)
             rows = con.execute(sql).fetchall()
             con.close()
-        else:
-            rows = [tuple(float(v) if v else None for v in line.split("|"))
-                    for line in self.pg.psql(sql).splitlines()]
-        return {int(r[0]): list(r[1:]) for r in rows}
+            return rows
+        return [tuple(float(v) if v else None for v in line.split("|"))
+                for line in self.pg.psql(sql).splitlines()]
 
     def scores_as_row_path(self, name, nv, nrows, scores_of):
         """FACTOR with OUT= on the table `name` (x1-x<nv>, nrows rows) of
