@@ -39,7 +39,7 @@ std::string blankIfNull(const std::string& text) { return "coalesce(" + text + "
 // collation); the statement that adds the parts up forms zul's groups.
 std::string byValue(const CrossRequest& r, size_t k) {
   if (!character(r, k)) return byNumber(r, k);
-  const std::string trimmed = comparedText(r.dialect, quoteIdentifier(r.by[k]), false);
+  const std::string trimmed = comparedText(r.dialect, quoteIdentifier(r.by[k]));
   return r.fenced ? inByteOrder(r.dialect, blankIfNull(trimmed)) : trimmed;
 }
 

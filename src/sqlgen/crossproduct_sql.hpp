@@ -64,7 +64,7 @@ struct CrossRequest {
   std::vector<std::string> byFormats;
   // True for each character BY column (missing entries: numeric). Its
   // values form groups as zul compares them: without trailing blanks, in
-  // the order of their bytes (comparedText()).
+  // the order of their bytes (comparedText(), inByteOrder()).
   std::vector<bool> byCharacter;
   // The class of each numeric BY column, as `types` (empty: numeric): a
   // date BY variable's format writes its day count.

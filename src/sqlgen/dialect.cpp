@@ -75,12 +75,9 @@ std::string sameValue(Dialect d, std::string_view a, std::string_view b) {
   return std::string(a) + " is " + std::string(b);
 }
 
-std::string comparedText(Dialect d, std::string_view column, bool byteCollation) {
-  if (d == Dialect::kPostgres) {
-    const std::string trimmed = "rtrim(" + std::string(column) + "::text)";
-    return byteCollation ? inByteOrder(d, trimmed) : trimmed;
-  }
-  return "rtrim(" + std::string(column) + ")";
+std::string comparedText(Dialect d, std::string_view column) {
+  // PostgreSQL's rtrim() takes text: a char(n) or varchar column is cast.
+  return "rtrim(" + std::string(column) + (d == Dialect::kPostgres ? "::text)" : ")");
 }
 
 std::string inByteOrder(Dialect d, std::string_view text) {

@@ -51,13 +51,10 @@ std::string sameValue(Dialect d, std::string_view a, std::string_view b);
 
 // A character column's value as zul compares BY values: without its
 // trailing blanks ('A ' and 'A' are one group, as in the rows read one by
-// one), in the order of its bytes whatever the column's collation. A
-// function's result has no collation in SQLite (it compares bytes);
-// PostgreSQL's keeps the column's, hence COLLATE "C".
-// `byteCollation` false leaves it out, where the expression must stay one
-// that a foreign server accepts (it refuses an explicit collation), and
-// equality alone matters: a deterministic collation compares bytes.
-std::string comparedText(Dialect d, std::string_view column, bool byteCollation = true);
+// one). Equality under a deterministic collation compares bytes; where
+// the order matters (ORDER BY, min()), inByteOrder() makes it the bytes'
+// whatever the column's collation.
+std::string comparedText(Dialect d, std::string_view column);
 
 // An expression of text ordered by its bytes (ORDER BY, min()).
 std::string inByteOrder(Dialect d, std::string_view text);

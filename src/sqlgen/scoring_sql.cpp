@@ -185,7 +185,7 @@ std::string byCondition(const ScoringSpec& s) {
     // group was formed.
     const std::string col = format      ? formattedValue(s, b)
                             : b.numeric ? converted(s.dialect, b.name, b.type)
-                                        : comparedText(s.dialect, quoteIdentifier(b.name), false);
+                                        : comparedText(s.dialect, quoteIdentifier(b.name));
     if (b.numeric && !finite(b.number)) {
       // "= null" is never true: a missing BY value selects the null rows.
       term += col + " is null";
