@@ -223,11 +223,24 @@ std::string groupBy(const CrossRequest& r) {
   return r.by.empty() ? std::string() : " group by " + joinList(keyAliases(r));
 }
 
-// " order by b0 nulls first, ...": the BY groups in the row path's order.
-std::string byOrder(const std::vector<std::string>& by) {
-  if (by.empty()) return {};
+// " order by b0 nulls first, ...": the BY groups in the row path's order,
+// `values` the groups' BY values. A formatted variable's groups are ordered
+// by the formatted value they are formed by (a number, or text by its
+// bytes), which its smallest raw value writes: by that raw value,
+// (2.4, "a") and (2, "b") of a "1." format, the groups (2, "a") and
+// (2, "b"), would come in the wrong order.
+std::string byOrder(const CrossRequest& r, const std::vector<std::string>& values) {
+  if (values.empty()) return {};
   std::string sql = " order by ";
-  for (size_t k = 0; k < by.size(); ++k) sql += (k ? ", " : "") + by[k] + " nulls first";
+  for (size_t k = 0; k < values.size(); ++k) {
+    std::string key = values[k];
+    if (formatted(r, k)) {
+      const std::string put = putCall(r.dialect, key, r.byFormats[k]);
+      const char* number = r.dialect == Dialect::kPostgres ? " as double precision)" : " as real)";
+      key = character(r, k) ? inByteOrder(r.dialect, put) : "cast(" + put + number;
+    }
+    sql += (k ? ", " : "") + key + " nulls first";
+  }
   return sql;
 }
 
@@ -293,7 +306,7 @@ std::vector<std::string> quotedBy(const CrossRequest& r) {
 }  // namespace
 
 std::string crossproductStatement(const CrossRequest& r, ShiftKind kind, const std::vector<double>& shift) {
-  return aggregate(r, kind, shift) + byOrder(groupValues(r));
+  return aggregate(r, kind, shift) + byOrder(r, groupValues(r));
 }
 
 std::string partsCrossproductStatement(const CrossRequest& r, const std::vector<std::string>& parts,
@@ -331,7 +344,7 @@ std::string partsCrossproductStatement(const CrossRequest& r, const std::vector<
   }
   std::string sql = "select " + joinList(cols) + " from (" + all + ") as \"_p_\"";
   if (!by.empty()) sql += " group by " + joinList(keys);
-  return sql + byOrder(values);
+  return sql + byOrder(r, values);
 }
 
 std::string leafPartitionsQuery(std::string_view table) {
@@ -355,7 +368,7 @@ std::string crossproductBlockStatement(const CrossRequest& r, ShiftKind kind, co
   const int blocks = crossBlockCount(static_cast<int>(n), blockColumns);
   // The deviations are taken once, so that every block sums about the
   // same shift.
-  std::string sql = "with \"_dv_\" as (select * from " + deviationView(r, kind, shift) + ") ";
+  std::string sql = "with \"_dv_\" as (select * from " + deviationView(r, kind, shift) + ") select * from (";
   for (int b = 0; b < blocks; ++b) {
     std::vector<std::string> cols = byColumns(r);
     cols.push_back(std::to_string(b) + " as " + quoteIdentifier(kCrossBlockColumn));
@@ -366,10 +379,9 @@ std::string crossproductBlockStatement(const CrossRequest& r, ShiftKind kind, co
     }
     sql += (b ? " union all " : "") + std::string("select ") + joinList(cols) + " from \"_dv_\"" + groupBy(r);
   }
-  if (!r.by.empty()) {
-    sql += " order by ";
-    for (size_t k = 0; k < r.by.size(); ++k) sql += (k ? ", " : "") + quoteIdentifier(r.by[k]) + " nulls first";
-  }
+  // Ordered outside the union, where the order may be an expression.
+  sql += ") as \"_u_\"";
+  if (!r.by.empty()) sql += byOrder(r, quotedBy(r)) + ", " + quoteIdentifier(kCrossBlockColumn);
   return sql;
 }
 

@@ -155,6 +155,40 @@ class XpxChecks(Checks):
         if keys != [("1", ""), ("2", "-2.5"), ("3", "7")]:
             self.fail(f"numeric BY groups: the combined groups are {keys}")
 
+    def formatted_groups_in_order(self):
+        """A BY variable formatted 1. (2 to 2.4 one group; the column f)
+        followed by grp, its raw values ordered against grp: (2.4, a) and (2, b), and in the other part
+        (2.3, a) and (2.4, b). Summed inside SQLite and PostgreSQL, and from two CSV
+        parts added with ADD=, the groups are (2, a) and (2, b), each one
+        whole, in that order: FACTOR on each table is FACTOR on the rows."""
+        rows = [r[:] for r in self.weighted_rows()[:80]]
+        for i, r in enumerate(rows):
+            r[1] = "ab"[i // 20 % 2]
+            r[-2] = [2.4, 2, 2.3, 2.4][i // 20]  # the frequency column holds g
+        os.makedirs(os.path.join(self.work, "xf"), exist_ok=True)
+        self.load_weighted("fsurvey", sorted(rows, key=lambda r: r[1]))  # CSV: in BY order
+        for name, part in (("fpart1", rows[:40]), ("fpart2", rows[40:])):
+            with open(os.path.join(self.work, name + ".csv"), "w", newline="") as f:
+                w = csv.writer(f)
+                w.writerow(HEADER)
+                w.writerows([["" if v is None else v for v in r] for r in part])
+        by = "  BY f grp;\n  FORMAT f 1.;\n  VAR x1-x5;\n"
+        factor = "FACTOR DATA={} NFACTORS=1;\n" + by + "RUN;\n"
+        _, want = self.run(factor.format("fsurvey"), "xpx_fmt_rows")
+        step = "CROSSPRODUCTS DATA={} OUT={};\n" + by + "RUN;\n"
+        libs = self.libnames() + "LIBNAME xf 'xf';\n"
+        made = {"lite": step.format("lite.fsurvey", "lite._MKXPX_"),
+                "pg": step.format("pg.fsurvey", "pg._MKXPX_"),
+                "xf": step.format("fpart1", "xf.p1") + step.format("fpart2", "xf.p2") +
+                "CROSSPRODUCTS DATA=xf.p1 ADD=xf.p2 OUT=xf._MKXPX_;\nRUN;\n"}
+        for lib, program in made.items():
+            _, got = self.run(libs + program + factor.format(lib + "._MKXPX_"), f"xpx_fmt_{lib}")
+            groups = [t["by"] for t in got if t["name"] == "Eigenvalues"]
+            if groups != [{"f": 2, "grp": "a"}, {"f": 2, "grp": "b"}]:
+                self.fail(f"formatted BY groups summed in {lib}: {groups}")
+            elif not close(analysis_tables(want), analysis_tables(got), TIGHT):
+                self.fail(f"formatted BY groups summed in {lib}: the analysis differs from the rows'")
+
     def refusals(self):
         """Tables that do not go together, and an output over an input,
         stop the step and write nothing."""
@@ -202,6 +236,7 @@ def main():
     return pg_cluster.check_main(
         pg_cluster.Cluster, XpxChecks,
         lambda c: (c.tables_equal_the_rows, c.parts_add_up, c.numeric_groups_in_order,
+                   c.formatted_groups_in_order,
                    c.refusals, c.large_means_passes))
 
 if __name__ == "__main__":

@@ -567,6 +567,47 @@ class InDatabaseChecks(Checks):
         self.formatted_by_crossproducts()
         self.formatted_by_without_put()
 
+    def formatted_by_then_more_row_path(self):
+        """Rows read from a database (INDB=NO) by a formatted BY variable
+        followed by another: g 1. with 2 and 2.4 one group, c $1. with Aa
+        and Ab one group, the later BY variable ordered against the raw
+        values (2.4 a after 2 b). The groups are those of the same rows with
+        the values as formatted, none split."""
+        rnd = lcg(61)
+        rows = []
+        for i in range(64):
+            g, h = [(2, "b"), (2.4, "a"), (2, "a"), (2.4, "b")][i % 4]
+            c, k = [("Ab", 1), ("Aa", 2), ("Ab", 2), ("Aa", 1)][(i // 4) % 4]
+            x = [next(rnd) for _ in range(3)]
+            rows.append((g, h, c, k, x[0], x[0] + 0.5 * x[1], x[1] + 0.5 * x[2]))
+        shown = [(round(r[0]), r[1], r[2][0]) + r[3:] for r in rows]
+        con = sqlite3.connect(self.lite)
+        for name, data in (("fmt2", rows), ("fmt2r", shown)):
+            con.execute(f"CREATE TABLE {name} (g REAL, h TEXT, c TEXT, k REAL, x1 REAL, x2 REAL, "
+                        "x3 REAL)")
+            con.executemany(f"INSERT INTO {name} VALUES (?,?,?,?,?,?,?)", data)
+            self.pg.psql(f"CREATE TABLE {name} (g float8, h text, c text, k float8, x1 float8, "
+                         "x2 float8, x3 float8)")
+            self.pg.psql(f"INSERT INTO {name} VALUES " + ",".join(
+                "({},'{}','{}',{},{},{},{})".format(*r) for r in data))
+        catalogue = ("CREATE TABLE IF NOT EXISTS zul_tables (table_name varchar(200) NOT NULL, "
+                     "column_name varchar(200) NOT NULL, type varchar(8), label varchar(256))")
+        formats = "INSERT INTO zul_tables VALUES ('fmt2', 'g', '1.', ''), ('fmt2', 'c', '$1.', '')"
+        for run in (con.execute, self.pg.psql):
+            run(catalogue)
+            run(formats)
+        con.commit()
+        con.close()
+        for lib in ("lite", "pg"):
+            for by in ("g h", "c k"):
+                got = [self.run(self.libnames() + f"OPTIONS INDB=NO;\nFACTOR DATA={lib}.{t} "
+                                "NFACTORS=1;\n  BY " + by + ";\n  VAR x1-x3;\nRUN;\n",
+                                f"f2_{lib}_{t}_{by[0]}")[1] for t in ("fmt2", "fmt2r")]
+                groups = {json.dumps(t["by"]) for t in got[0]}
+                if len(groups) != 2 or not close(got[0], got[1], 1e-12):
+                    self.fail(f"formatted BY {by} then more in {lib}: groups {sorted(groups)}, "
+                              "or tables not those of the formatted values")
+
     def text_by_as_row_path(self):
         """A character BY column whose collation is not byte order (ICU root
         in PostgreSQL, NOCASE in SQLite) and whose values differ by a
@@ -1009,7 +1050,8 @@ def main():
                    c.no_output_over_input,
                    c.password_never_shown, c.labels_and_type_kept, c.formats_kept,
                    c.binary_numbers,
-                   c.same_as_row_path, c.formatted_by_groups, c.text_by_as_row_path, c.wide_table, c.very_wide_table,
+                   c.same_as_row_path, c.formatted_by_groups, c.formatted_by_then_more_row_path,
+                   c.text_by_as_row_path, c.wide_table, c.very_wide_table,
                    c.many_variables,
                    c.sqlite_types_probed, c.dates_summed_in_database, c.dates_as_by_groups,
                    c.failed_aggregate_still_commits, c.put_functions,

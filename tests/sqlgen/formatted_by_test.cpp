@@ -108,6 +108,38 @@ TEST(FormattedBy, CrossproductsOfFormattedGroupsAreThoseOfTheFormattedValues) {
             "Abe");
 }
 
+// A formatted BY variable followed by another: the groups come in the
+// order of the formatted value, then the next variable, in every statement
+// shape, also when a group's smallest raw value says otherwise. Rows
+// (2.4, Ab, k=1) and (2, Aa, k=2): by g "1." or c "$1.", then k, the
+// groups are k=1 and k=2 in that order, though k=2 has the smaller g or c.
+TEST(FormattedBy, GroupsInTheOrderOfTheFormattedValueThenTheNextVariable) {
+  SqliteDb db;
+  for (const char* t : {"t", "t1", "t2"})
+    db.exec(std::string("create table ") + t + " (g double precision, c text, k double precision, "
+            "x double precision, y double precision, z double precision)");
+  for (int i = 0; i < 12; ++i) {
+    const std::string values = std::string(i % 2 ? "2.4, 'Ab', 1, " : "2, 'Aa', 2, ") + std::to_string(i % 5) +
+                               ", " + std::to_string(i * i % 7) + ", " + std::to_string(i * 3 % 4) + ")";
+    db.exec("insert into t values (" + values);
+    db.exec(std::string("insert into t") + (i % 4 < 2 ? "1" : "2") + " values (" + values);
+  }
+  for (const char* first : {"g", "c"}) {
+    CrossRequest r = request({first, "k"}, {first[0] == 'g' ? "1." : "$1.", ""});
+    r.from = "\"t\"";
+    const std::string statements[] = {
+        crossproductStatement(r, ShiftKind::kMeans), crossproductStatement(r, ShiftKind::kZero),
+        partsCrossproductStatement(r, {"\"t1\"", "\"t2\""}, ShiftKind::kConstant, {2, 3, 1}),
+        crossproductBlockStatement(r, ShiftKind::kMeans, {}, 7)};
+    for (const std::string& sql : statements) {
+      std::vector<double> k;
+      for (const auto& row : db.rows(sql))
+        if (k.empty() || k.back() != row[1]) k.push_back(row[1]);
+      EXPECT_EQ(k, (std::vector<double>{1, 2})) << first << ": " << sql;
+    }
+  }
+}
+
 // The scoring statement of a group whose value is its first row's selects
 // all of the group's rows, not only those equal to that value; a missing
 // value selects the null rows.

@@ -1,7 +1,10 @@
 #include "zul/program/xpx_tables.hpp"
 
 #include <algorithm>
+#include <cstdlib>
 #include <map>
+
+#include "sqlgen/put_format.hpp"
 
 namespace zul::program {
 
@@ -68,27 +71,56 @@ bool sameLayout(const XpxLayout& a, const XpxLayout& b) {
   return true;
 }
 
+// A BY value as groups compare it: a column with a display format by its
+// formatted value (a number rounded as the format writes it, a text cut to
+// its width), so that the parts' groups of one formatted value are one.
+XpxByValue comparedValue(const Column& c, const XpxByValue& v) {
+  const auto f = sqlgen::parsePutFormat(c.format);
+  if (!f || f->character != c.isCharacter()) return v;
+  XpxByValue out = v;
+  if (c.isCharacter()) {
+    out.text = sqlgen::putText(v.text, *f);
+  } else if (!table::isMissing(v.number)) {
+    const auto shown = sqlgen::putNumber(v.number, *f);
+    out.number = shown ? std::strtod(shown->c_str(), nullptr) : table::missingValue();
+  }
+  return out;
+}
+
 // BY values in zul's order: missing first, numbers ascending, texts by
-// their bytes without trailing blanks.
+// their bytes without trailing blanks; formatted values as formatted.
 struct ByLess {
   const std::vector<Column>* by;
-  bool operator()(const std::vector<XpxByValue>& a, const std::vector<XpxByValue>& b) const {
-    for (size_t k = 0; k < a.size(); ++k) {
-      if ((*by)[k].isCharacter()) {
-        if (a[k].text != b[k].text) return a[k].text < b[k].text;
+  bool operator()(const std::vector<XpxByValue>& x, const std::vector<XpxByValue>& y) const {
+    for (size_t k = 0; k < x.size(); ++k) {
+      const Column& c = (*by)[k];
+      const XpxByValue a = comparedValue(c, x[k]), b = comparedValue(c, y[k]);
+      if (c.isCharacter()) {
+        if (a.text != b.text) return a.text < b.text;
         continue;
       }
-      const bool ma = table::isMissing(a[k].number), mb = table::isMissing(b[k].number);
+      const bool ma = table::isMissing(a.number), mb = table::isMissing(b.number);
       if (ma != mb) return ma;
-      if (!ma && a[k].number != b[k].number) return a[k].number < b[k].number;
+      if (!ma && a.number != b.number) return a.number < b.number;
     }
     return false;
   }
 };
 
+// A group's BY values: of a formatted group present in both parts, the
+// smaller raw value, the value of its first row in BY order (as the
+// crossproducts computed inside a database give it).
+void keepSmaller(std::vector<XpxByValue>& kept, const std::vector<XpxByValue>& other) {
+  for (size_t k = 0; k < kept.size(); ++k) {
+    if (other[k].text < kept[k].text) kept[k].text = other[k].text;
+    if (other[k].number < kept[k].number) kept[k].number = other[k].number;
+  }
+}
+
 struct XpxRow {
   sqlgen::XpxGroup g;
   std::string dname;
+  std::vector<XpxByValue> by;  // as written
 };
 using Groups = std::map<std::vector<XpxByValue>, XpxRow, ByLess>;
 
@@ -132,8 +164,11 @@ void readGroups(InputTable& t, const XpxLayout& L, Groups& groups) {
     for (size_t i = 0; i < n; ++i) g.sums.push_back(num(first + i));
     for (size_t p = 0; p < n * (n + 1) / 2; ++p) g.packed.push_back(num(first + n + p));
     for (size_t i = 0; i < n; ++i) g.shift.push_back(num(first + n + n * (n + 1) / 2 + i));
+    row.by = by;
     auto [it, fresh] = groups.emplace(std::move(by), row);
-    if (!fresh) sqlgen::combineParts(it->second.g, std::move(row.g));
+    if (fresh) continue;
+    sqlgen::combineParts(it->second.g, std::move(row.g));
+    keepSmaller(it->second.by, row.by);
   }
 }
 
@@ -199,8 +234,10 @@ void combineXpxTables(InputTable& a, InputTable* b, table::OutputTable& out) {
     for (const Column& c : la.by) out.declareColumn(c);
   });
   int key = 0;
-  for (const auto& [by, row] : groups)
-    writeXpxGroup(out, row.g, la.nBy > 0 ? ++key : 0, row.dname, by);
+  for (const auto& entry : groups) {
+    const XpxRow& row = entry.second;
+    writeXpxGroup(out, row.g, la.nBy > 0 ? ++key : 0, row.dname, row.by);
+  }
 }
 
 }  // namespace zul::program

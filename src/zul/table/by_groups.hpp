@@ -28,10 +28,11 @@ namespace zul::table::detail {
 //
 // A BY variable with a display format forms its groups by the formatted
 // value: with "3." the values 1.9 and 2.2 are one group, with "$1." the
-// names Anna and Abe. The rows are still sorted by their own values; both
-// formats are monotone (rounding, a prefix), so sorted values give sorted
-// formatted values and the order check holds as it is. The group keeps the
-// value of its first row.
+// names Anna and Abe. Both formats are monotone (rounding, a prefix), so
+// values sorted by their own give sorted formatted values when the variable
+// is the last BY variable; one followed by others must be sorted by its
+// formatted value (a database orders it so). The group keeps the value of
+// its first row.
 struct ByKeys {
   std::vector<int> cols;  // of the table
   std::vector<bool> desc, isChar;

@@ -7,6 +7,8 @@
 #include "zul/table/column_format.hpp"
 #include "zul/table/db_cursor.hpp"
 #include "zul/table/db_dates.hpp"
+#include "sqlgen/dialect.hpp"
+#include "sqlgen/put_format.hpp"
 
 namespace zul::table::detail {
 
@@ -17,6 +19,12 @@ using db::Dialect;
 namespace {
 
 constexpr size_t kMaxNameLength = 32;  // bytes of a variable name
+
+// A format as zul_put takes it: "8.2", "8." or "$20.".
+std::string putFormatText(const sqlgen::PutFormat& f) {
+  if (f.character) return "$" + std::to_string(f.width) + ".";
+  return std::to_string(f.width) + "." + (f.decimals ? std::to_string(f.decimals) : "");
+}
 
 Temporal temporalOf(ColumnKind k) {
   switch (k) {
@@ -219,20 +227,38 @@ void DbCursor::setBy(const ByKeys& keys) {
 }
 
 // The order zul compares BY values in: missing first, text by its bytes
-// without trailing blanks.
+// without trailing blanks. A BY variable with a display format followed by
+// other BY variables is ordered by its formatted value, as its groups are
+// formed: by its own values, (2, "b") of the group "2" of a "1." format
+// would come before (2.4, "a") of that group and split it. Its own values
+// then order the rows of a group last, so that the group's first row has
+// its smallest value, the value the in-database path gives the group.
 std::string DbCursor::byOrderSql() const {
   const bool pg = conn_->dialect() == Dialect::PostgreSQL;
-  std::string sql;
+  const sqlgen::Dialect dialect = pg ? sqlgen::Dialect::kPostgres : sqlgen::Dialect::kSqlite;
+  std::string sql, rawAfter;
   for (size_t k = 0; k < by.cols.size(); ++k) {
     const db::DbColumn& d = dbColumns_[static_cast<size_t>(by.cols[k])];
     const std::string q = Connection::quoteName(d.name);
+    const std::string direction =
+        std::string(by.desc[k] ? " DESC" : "") + (pg ? (by.desc[k] ? " NULLS LAST" : " NULLS FIRST") : "");
+    std::string value;
+    if (by.isChar[k]) value = pg ? "rtrim(" + q + "::text) COLLATE \"C\"" : "rtrim(" + q + ")";
+    else value = pg && isBoolean(d) ? q + "::int" : q;
+    const sqlgen::PutFormat* f = by.formatOf(k);
+    const bool putTakes = by.isChar[k] ? d.kind == ColumnKind::Text
+                                       : d.kind == ColumnKind::Number && !isBoolean(d);
+    const bool keyed = f && k + 1 < by.cols.size() && putTakes;
+    if (keyed) {
+      const std::string put = sqlgen::putCall(dialect, q, putFormatText(*f));
+      rawAfter += ", " + value + direction;
+      value = by.isChar[k] ? sqlgen::inByteOrder(dialect, put)
+                           : "CAST(" + put + (pg ? " AS double precision)" : " AS REAL)");
+    }
     if (k) sql += ", ";
-    if (by.isChar[k]) sql += pg ? "rtrim(" + q + "::text) COLLATE \"C\"" : "rtrim(" + q + ")";
-    else sql += pg && isBoolean(d) ? q + "::int" : q;
-    if (by.desc[k]) sql += " DESC";
-    if (pg) sql += by.desc[k] ? " NULLS LAST" : " NULLS FIRST";
+    sql += value + direction;
   }
-  return sql;
+  return sql + rawAfter;
 }
 
 std::string DbCursor::selectSql(int64_t offset) const {

@@ -195,6 +195,7 @@ bool PgCopyReader::connect() {
     return false;
   }
   PQsetNoticeProcessor(pg_, [](void*, const char*) {}, nullptr);
+  if (!optional_.empty()) PQclear(PQexec(pg_, optional_.c_str()));
   return true;
 }
 

@@ -50,9 +50,12 @@ class PgCopyReader {
  public:
   // conninfo reaches the same database; settings are the session
   // settings of the owning connection (date style, time zone, encoding),
-  // which the text of a value depends on.
-  PgCopyReader(std::string conninfo, std::string settings)
-      : conninfo_(std::move(conninfo)), settings_(std::move(settings)) {}
+  // which the text of a value depends on; optional statements are run
+  // after them and may fail (the temporary functions zul_put and zul_puti,
+  // by which rows are ordered by a formatted BY value, which a standby
+  // refuses).
+  PgCopyReader(std::string conninfo, std::string settings, std::string optional = {})
+      : conninfo_(std::move(conninfo)), settings_(std::move(settings)), optional_(std::move(optional)) {}
   ~PgCopyReader();
   PgCopyReader(const PgCopyReader&) = delete;
   PgCopyReader& operator=(const PgCopyReader&) = delete;
@@ -96,7 +99,7 @@ class PgCopyReader {
   // thread, until the owner has joined it.
   void endCopy(bool ended);
 
-  std::string conninfo_, settings_;
+  std::string conninfo_, settings_, optional_;
   PGconn* pg_ = nullptr;
   bool failed_ = false;  // the connection could not be made
   bool busy_ = false;

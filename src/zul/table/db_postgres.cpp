@@ -92,14 +92,16 @@ class PgConnection : public Connection {
     }
     PQsetNoticeProcessor(pg_, [](void*, const char*) {}, nullptr);  // no chatter on stderr
     execute(kSessionSettings, {});
-    copyReader_ = std::make_unique<PgCopyReader>(conninfo, kSessionSettings);
     conninfo_ = conninfo;
     // zul_put and zul_puti (formatted BY values) live in pg_temp and go with
-    // the session. A server that refuses them (a standby, no TEMP right)
-    // leaves formatted BY values to the row path.
+    // the session, so the reading connection creates them too. A server that
+    // refuses them (a standby, no TEMP right) leaves formatted BY values to
+    // the row path.
     std::string put;
     for (const std::string& f : sqlgen::postgresPutFunctions()) put += f + ";";
     PQclear(PQexec(pg_, put.c_str()));
+    putFunctions_ = put;
+    copyReader_ = std::make_unique<PgCopyReader>(conninfo, kSessionSettings, put);
   }
   ~PgConnection() override { PQfinish(pg_); }
 
@@ -214,7 +216,8 @@ class PgConnection : public Connection {
     if (PQntuples(r.r) != 1) return nullptr;
     const int64_t blocks = std::stoll(PQgetvalue(r.r, 0, 0));
     if (blocks <= kMinRangeBlocks) return nullptr;  // one range: one stream
-    if (!rangeReader_) rangeReader_ = std::make_unique<PgCopyReader>(conninfo_, kSessionSettings);
+    if (!rangeReader_)
+      rangeReader_ = std::make_unique<PgCopyReader>(conninfo_, kSessionSettings, putFunctions_);
     return openRanges(copyReader_.get(), rangeReader_.get(), snapshot_, std::string(sql), blocks,
                       describe(), [this] { endQuietly(); });
   }
@@ -407,6 +410,7 @@ class PgConnection : public Connection {
   std::string snapshot_;  // exported by this transaction for the reader
   std::unique_ptr<PgCopyReader> copyReader_, rangeReader_;
   std::string conninfo_;  // for the second reader of ranges
+  std::string putFunctions_;  // the statements that create zul_put and zul_puti
 };
 
 PgRows::~PgRows() { conn_.closeCursor(cursor_); }
