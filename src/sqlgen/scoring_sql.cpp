@@ -62,6 +62,13 @@ std::string byConstant(const ByValue& b) {
   return quoteString(trimmedText(b)) + " as " + quoteIdentifier(b.name);
 }
 
+// A row with a missing input or partial value gets missing residuals and
+// scores, as in the row path: a null reaches a score only through a term
+// that is written, and a coefficient of 0 or a score set to 0 has none.
+std::string ifComplete(const std::string& expression) {
+  return "case when \"_ok_\" = 1 then " + expression + " end";
+}
+
 std::string residualColumn(const ScoringSpec& s, size_t i) {
   std::string c;
   if (!present(s.condStd, i) || s.condStd[i] != 0) {
@@ -73,7 +80,7 @@ std::string residualColumn(const ScoringSpec& s, size_t i) {
   } else {
     c = " cast(0 as double precision)";
   }
-  return c + " as " + quoteIdentifier(s.residualNames[i]);
+  return ifComplete(c) + " as " + quoteIdentifier(s.residualNames[i]);
 }
 
 // Score j: null or 0 by the eigenvalue and missing rules, else the linear
@@ -110,7 +117,7 @@ std::string outerSelect(const ScoringSpec& s) {
   if (!s.partialNames.empty())
     for (size_t i = 0; i < s.inputNames.size(); ++i) cols.push_back(residualColumn(s, i));
   for (size_t j = 0; j < s.outputNames.size(); ++j)
-    cols.push_back(scoreExpression(s, j) + " as " + quoteIdentifier(s.outputNames[j]));
+    cols.push_back(ifComplete(scoreExpression(s, j)) + " as " + quoteIdentifier(s.outputNames[j]));
   return " select " + joinList(cols);
 }
 
@@ -140,6 +147,7 @@ std::string middleView(const ScoringSpec& s) {
     }
     cols.push_back(c + " as " + alias('r', i));
   }
+  cols.push_back("\"_ok_\"");
   return " from " + std::string(" (") + " select " + joinList(cols);
 }
 
@@ -152,14 +160,19 @@ std::string converted(Dialect d, const std::string& name, int type) {
   return c;
 }
 
+// Column `name` of class `type` as a double, null when missing: a NaN or an
+// infinity is missing, as it is to the crossproducts.
+std::string numberOrNull(const ScoringSpec& s, const std::string& name, int type) {
+  const std::string value = "cast(" + converted(s.dialect, name, type) + " as double precision)";
+  return type == kTypeNumeric ? finiteOrNull(s.dialect, value) : value;
+}
+
 std::string standardised(const ScoringSpec& s, const std::string& name, int type,
                          const std::vector<double>& mean, const std::vector<double>& scale,
                          size_t i, const std::string& as) {
   const bool centred = !mean.empty();
   std::string c = centred ? "(" : "";
-  const std::string value = "cast(" + converted(s.dialect, name, type) + " as double precision)";
-  // A NaN or an infinity is missing, as it is to the crossproducts.
-  c += type == kTypeNumeric ? finiteOrNull(s.dialect, value) : value;
+  c += numberOrNull(s, name, type);
   if (present(mean, i) && mean[i] != 0) c += " - " + numberLiteral(mean[i]);
   if (centred) c += ")";
   if (present(scale, i) && scale[i] != 0 && scale[i] != 1) c += " / " + numberLiteral(scale[i]);
@@ -226,6 +239,13 @@ std::string innerView(const ScoringSpec& s) {
   for (size_t k = 0; k < s.partialNames.size(); ++k)
     cols.push_back(standardised(s, s.partialNames[k], typeOf(s, n + k), s.partialMean, s.partialStd, k,
                                 alias('p', k)));
+  // "_ok_": 1 when every input and partial value is present, else null.
+  std::string complete;
+  for (size_t i = 0; i < n + s.partialNames.size(); ++i) {
+    const std::string& name = i < n ? s.inputNames[i] : s.partialNames[i - n];
+    complete += (i ? " and " : "") + numberOrNull(s, name, typeOf(s, i)) + " is not null";
+  }
+  cols.push_back("case when " + (complete.empty() ? std::string("1 = 1") : complete) + " then 1 end as \"_ok_\"");
   return " from " + std::string(" (") + " select " + joinList(cols) + " from " + s.inputTable + whereClause(s);
 }
 

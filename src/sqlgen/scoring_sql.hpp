@@ -11,7 +11,8 @@
 // middle view (_view2_, only with partial variables) forms the residual of
 // each standardised input on the partials, divided by its conditional
 // standard deviation; the outer select writes the copied columns, the BY
-// values, the residuals in the variables' own units and the scores.
+// values, the residuals in the variables' own units and the scores, all
+// null in a row with a missing input or partial value ("_ok_" null).
 // Aliases "_v0_", "_p0_" and "_r0_" name the standardised inputs, partials
 // and residuals.
 //
