@@ -69,6 +69,7 @@ std::string variableValue(const CrossRequest& r, size_t i) {
   if (type == kTypeDate) return daysSince1960(r.dialect, c);
   if (type == kTypeTime) return secondsOfDay(r.dialect, c);
   if (type == kTypeTimestamp) return secondsSince1960(r.dialect, c);
+  if (type == kTypeBoolean) return "cast(" + c + " as integer)";
   return c;
 }
 

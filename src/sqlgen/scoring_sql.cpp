@@ -1,5 +1,6 @@
 #include "sqlgen/scoring_sql.hpp"
 
+#include <algorithm>
 #include <cctype>
 #include <cmath>
 
@@ -157,6 +158,7 @@ std::string converted(Dialect d, const std::string& name, int type) {
   if (type == kTypeDate) return daysSince1960(d, c);
   if (type == kTypeTime) return secondsOfDay(d, c);
   if (type == kTypeTimestamp) return secondsSince1960(d, c);
+  if (type == kTypeBoolean) return "cast(" + c + " as integer)";
   return c;
 }
 
@@ -183,6 +185,10 @@ int typeOf(const ScoringSpec& s, size_t column) {
   return column < s.columnTypes.size() ? s.columnTypes[column] : kTypeNumeric;
 }
 
+bool isBoolean(const ScoringSpec& s, const std::string& name) {
+  return std::find(s.booleanColumns.begin(), s.booleanColumns.end(), name) != s.booleanColumns.end();
+}
+
 // The format of a BY variable, when it has one that fits its type.
 std::optional<PutFormat> byFormat(const ByValue& b) {
   if (b.formatWidth == 0) return std::nullopt;
@@ -200,9 +206,10 @@ std::string byCondition(const ScoringSpec& s) {
     const auto format = byFormat(b);
     // A character value is compared without its trailing blanks, as its
     // group was formed.
-    const std::string col = format      ? formattedValue(s, b)
-                            : b.numeric ? quoteIdentifier(b.name)
-                                        : comparedText(s.dialect, quoteIdentifier(b.name), false);
+    const std::string col = format                 ? formattedValue(s, b)
+                            : isBoolean(s, b.name) ? converted(s.dialect, b.name, kTypeBoolean)
+                            : b.numeric            ? quoteIdentifier(b.name)
+                                                   : comparedText(s.dialect, quoteIdentifier(b.name), false);
     if (b.numeric && !finite(b.number)) {
       // "= null" is never true: a missing BY value selects the null rows.
       term += col + " is null";
@@ -234,6 +241,8 @@ std::string whereClause(const ScoringSpec& s) {
 std::string innerView(const ScoringSpec& s) {
   const size_t n = s.inputNames.size();
   std::vector<std::string> cols = quoted(s.copied);
+  for (size_t c = 0; c < s.copied.size(); ++c)
+    if (isBoolean(s, s.copied[c])) cols[c] = converted(s.dialect, s.copied[c], kTypeBoolean) + " as " + cols[c];
   for (size_t i = 0; i < n; ++i)
     cols.push_back(standardised(s, s.inputNames[i], typeOf(s, i), s.inputMean, s.inputStd, i, alias('v', i)));
   for (size_t k = 0; k < s.partialNames.size(); ++k)

@@ -120,6 +120,22 @@ int probeTypes(ProcState& ps, sqlgen::ScoringSpec& s) {
   return 0;
 }
 
+// The copied columns of a boolean type, which PostgreSQL neither writes
+// to a numeric column nor compares with a number; none when the database
+// cannot say (then no column is boolean).
+std::vector<std::string> booleanColumns(ProcState& ps, const sqlgen::ScoringSpec& s) {
+  std::vector<std::string> out;
+  if (s.copied.empty()) return out;
+  std::string probe = " select ";
+  for (size_t c = 0; c < s.copied.size(); ++c) probe += (c ? ", " : "") + sqlgen::quoteIdentifier(s.copied[c]);
+  probe += " from " + s.inputTable;
+  std::vector<int32_t> codes(s.copied.size(), 0);
+  if (host().dbDescribe(ps.opt.mainInput, probe, codes.data(), static_cast<int>(codes.size())) != 0) return out;
+  for (size_t c = 0; c < codes.size(); ++c)
+    if (sqlgen::classifySqlType(codes[c]) == sqlgen::kTypeBoolean) out.push_back(s.copied[c]);
+  return out;
+}
+
 }  // namespace
 
 int scoreInDatabase(ProcState& ps) {
@@ -132,6 +148,7 @@ int scoreInDatabase(ProcState& ps) {
   for (const std::string& f : faults) h.logText(f);
   if (!faults.empty()) return kCodeInternal;
   if (const int code = probeTypes(ps, s)) return code;
+  s.booleanColumns = booleanColumns(ps, s);
 
   s.lowerInsertNames = ps.indb.lowerNames;
   const std::string sql = sqlgen::scoringStatement(s);
