@@ -11,8 +11,9 @@ int classifySqlType(int code) {
     case 92:
     case 93:
     case -7:
+    case 7:
       return code;
-    case -6: case -5: case 2: case 3: case 4: case 5: case 6: case 7: case 8:
+    case -6: case -5: case 2: case 3: case 4: case 5: case 6: case 8:
       return kTypeNumeric;
     case -10: case -9: case -8: case -1: case 1: case 10: case 12:
       return kTypeCharacter;

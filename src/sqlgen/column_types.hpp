@@ -9,19 +9,22 @@
 namespace sqlgen {
 
 // Classes of a scoring input column: numeric 2, boolean -7 (a number 0 or
-// 1, which PostgreSQL casts to an integer but not to a double), date 91,
-// time 92, timestamp 93; 1 a character type, 0 a type that is not
-// supported.
+// 1, which PostgreSQL casts to an integer but not to a double), real 7 (a
+// single precision number, which zul reads by its decimal text: 0.1, not
+// 0.10000000149011612), date 91, time 92, timestamp 93; 1 a character
+// type, 0 a type that is not supported.
 inline constexpr int kTypeNumeric = 2;
 inline constexpr int kTypeBoolean = -7;
+inline constexpr int kTypeReal = 7;
 inline constexpr int kTypeDate = 91;
 inline constexpr int kTypeTime = 92;
 inline constexpr int kTypeTimestamp = 93;
 inline constexpr int kTypeCharacter = 1;
 inline constexpr int kTypeUnsupported = 0;
 
-// The class of an SQL type code: the dates, times and booleans (BIT, -7)
-// keep their code, the other numeric codes (-6, -5, 2 to 8) give 2, the character codes (-10, -9,
+// The class of an SQL type code: the dates, times, booleans (BIT, -7) and
+// reals (REAL, 7) keep their code, the other numeric codes (-6, -5, 2 to
+// 6, 8) give 2, the character codes (-10, -9,
 // -8, -1, 1, 10, 12) give kTypeCharacter, everything else
 // kTypeUnsupported.
 int classifySqlType(int code);

@@ -70,6 +70,7 @@ std::string variableValue(const CrossRequest& r, size_t i) {
   if (type == kTypeTime) return secondsOfDay(r.dialect, c);
   if (type == kTypeTimestamp) return secondsSince1960(r.dialect, c);
   if (type == kTypeBoolean) return "cast(" + c + " as integer)";
+  if (type == kTypeReal) return "cast(" + c + " as text)";
   return c;
 }
 

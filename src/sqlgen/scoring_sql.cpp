@@ -159,6 +159,7 @@ std::string converted(Dialect d, const std::string& name, int type) {
   if (type == kTypeTime) return secondsOfDay(d, c);
   if (type == kTypeTimestamp) return secondsSince1960(d, c);
   if (type == kTypeBoolean) return "cast(" + c + " as integer)";
+  if (type == kTypeReal) return "cast(" + c + " as text)";
   return c;
 }
 
@@ -166,7 +167,7 @@ std::string converted(Dialect d, const std::string& name, int type) {
 // infinity is missing, as it is to the crossproducts.
 std::string numberOrNull(const ScoringSpec& s, const std::string& name, int type) {
   const std::string value = "cast(" + converted(s.dialect, name, type) + " as double precision)";
-  return type == kTypeNumeric ? finiteOrNull(s.dialect, value) : value;
+  return type == kTypeNumeric || type == kTypeReal ? finiteOrNull(s.dialect, value) : value;
 }
 
 std::string standardised(const ScoringSpec& s, const std::string& name, int type,
@@ -185,8 +186,18 @@ int typeOf(const ScoringSpec& s, size_t column) {
   return column < s.columnTypes.size() ? s.columnTypes[column] : kTypeNumeric;
 }
 
-bool isBoolean(const ScoringSpec& s, const std::string& name) {
-  return std::find(s.booleanColumns.begin(), s.booleanColumns.end(), name) != s.booleanColumns.end();
+// The class of copied column `name`: a boolean and a real are written and
+// compared as the numbers zul reads from them.
+int copiedType(const ScoringSpec& s, const std::string& name) {
+  const auto at = std::find(s.copied.begin(), s.copied.end(), name);
+  const size_t c = static_cast<size_t>(at - s.copied.begin());
+  return c < s.copiedTypes.size() ? s.copiedTypes[c] : kTypeNumeric;
+}
+
+bool readAsNumber(int type) { return type == kTypeBoolean || type == kTypeReal; }
+
+std::string asNumber(const ScoringSpec& s, const std::string& name) {
+  return "cast(" + converted(s.dialect, name, copiedType(s, name)) + " as double precision)";
 }
 
 // The format of a BY variable, when it has one that fits its type.
@@ -206,10 +217,10 @@ std::string byCondition(const ScoringSpec& s) {
     const auto format = byFormat(b);
     // A character value is compared without its trailing blanks, as its
     // group was formed.
-    const std::string col = format                 ? formattedValue(s, b)
-                            : isBoolean(s, b.name) ? converted(s.dialect, b.name, kTypeBoolean)
-                            : b.numeric            ? quoteIdentifier(b.name)
-                                                   : comparedText(s.dialect, quoteIdentifier(b.name), false);
+    const std::string col = format                               ? formattedValue(s, b)
+                            : readAsNumber(copiedType(s, b.name)) ? asNumber(s, b.name)
+                            : b.numeric                          ? quoteIdentifier(b.name)
+                                                                 : comparedText(s.dialect, quoteIdentifier(b.name), false);
     if (b.numeric && !finite(b.number)) {
       // "= null" is never true: a missing BY value selects the null rows.
       term += col + " is null";
@@ -242,7 +253,7 @@ std::string innerView(const ScoringSpec& s) {
   const size_t n = s.inputNames.size();
   std::vector<std::string> cols = quoted(s.copied);
   for (size_t c = 0; c < s.copied.size(); ++c)
-    if (isBoolean(s, s.copied[c])) cols[c] = converted(s.dialect, s.copied[c], kTypeBoolean) + " as " + cols[c];
+    if (readAsNumber(copiedType(s, s.copied[c]))) cols[c] = asNumber(s, s.copied[c]) + " as " + cols[c];
   for (size_t i = 0; i < n; ++i)
     cols.push_back(standardised(s, s.inputNames[i], typeOf(s, i), s.inputMean, s.inputStd, i, alias('v', i)));
   for (size_t k = 0; k < s.partialNames.size(); ++k)

@@ -60,9 +60,10 @@ struct ScoringSpec {
   std::vector<double> partial;                  // q x n, (k, i) at k * n + i
   std::vector<double> condStd, prsq;            // n
   std::vector<int> columnTypes;  // n + q classes of column_types.hpp; empty: all numeric
-  // Copied and BY columns of a boolean type (unquoted names): written to
-  // the numeric output column, and compared, as 0 and 1.
-  std::vector<std::string> booleanColumns;
+  // The class of each copied column (column_types.hpp; empty or missing:
+  // numeric): booleans and reals, copied or BY columns, are written and
+  // compared as the numbers zul reads (0 and 1, the decimal text).
+  std::vector<int> copiedTypes;
   bool lowerInsertNames = false;  // the output table's columns are named in lower case
   std::string locale = "EN_US";  // the host's locale and encoding, for formatted BY values
   std::string encoding = "wlatin1";

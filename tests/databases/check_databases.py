@@ -848,6 +848,38 @@ class InDatabaseChecks(Checks):
             if len(scores["in"]) != 12 or scores["in"] != scores["row"]:
                 self.fail(f"booleans {name}: scores {scores['in']} against {scores['row']}")
 
+    def reals_in_database(self):
+        """Single precision columns, which zul reads by their decimal text
+        (0.1, not 0.10000000149011612), as an analysis variable near 10^6
+        (where the two readings differ in the spread), a BY variable and a
+        copied column: summed and scored inside PostgreSQL with the row
+        path's OUTSTAT= table, scores and copied values."""
+        rnd = lcg(77)
+        rows = []
+        for i in range(40):
+            f = next(rnd) - 0.5
+            rows.append(f"({i + 1}, {round(1e6 + f * 5, 2)}, {[0.1, 2.6][i % 2]}, "
+                        f"{round(f + 0.3 * next(rnd), 4)}, {round(f + 0.4 * next(rnd), 4)})")
+        self.pg.psql("CREATE TABLE reals (id integer, r real, g real, x1 float8, x2 float8); "
+                     "INSERT INTO reals VALUES " + ", ".join(rows))
+        outstat, scores = {}, {}
+        for path in ("row", "in"):
+            table = f"reals_{path}"
+            r, _ = self.run(self.libnames() + ("OPTIONS INDB=NO;\n" if path == "row" else "")
+                            + f"FACTOR DATA=pg.reals NFACTORS=1 OUTSTAT={table} OUT=pg.{table} NOPRINT;\n"
+                            "  BY g;\n  VAR r x1 x2;\nRUN;\n", table)
+            if path == "in" and "processed inside the database" not in self.log(r):
+                self.fail(f"reals: not processed in the database:\n{self.log(r)[-1500:]}")
+            with open(os.path.join(self.work, table + ".csv")) as f:
+                outstat[path] = [{k: v if k[0] == "_" or v in ("", ".") else float(v) for k, v in row.items()}
+                                 for row in csv.DictReader(f)]
+            scores[path] = self.pg.psql(f"SELECT id, g, r, round(factor1::numeric, 9) FROM {table} "
+                                        "ORDER BY id").splitlines()
+        if not outstat["row"] or not close(outstat["row"], outstat["in"], 1e-10):
+            self.fail(f"reals: OUTSTAT= {outstat['in']} against {outstat['row']}")
+        if len(scores["in"]) != 40 or scores["in"] != scores["row"]:
+            self.fail(f"reals: scores {scores['in'][:3]} against {scores['row'][:3]}")
+
     def put_functions(self):
         """zul_put and zul_puti as PostgreSQL functions write the texts zul's
         own formatter writes (the SQLite ones are that formatter)."""
@@ -988,7 +1020,8 @@ def main():
                    c.same_as_row_path, c.formatted_by_groups, c.text_by_as_row_path, c.wide_table, c.very_wide_table,
                    c.many_variables,
                    c.sqlite_types_probed, c.dates_summed_in_database,
-                   c.failed_aggregate_still_commits, c.booleans_in_database, c.put_functions,
+                   c.failed_aggregate_still_commits, c.booleans_in_database, c.reals_in_database,
+                   c.put_functions,
                    c.large_means, c.partial_takes_row_path,
                    c.stopped_insert_leaves_nothing, c.groups_read_again_mid_stream,
                    c.ranges_in_storage_order, c.range_fails_on_one_connection))

@@ -120,19 +120,19 @@ int probeTypes(ProcState& ps, sqlgen::ScoringSpec& s) {
   return 0;
 }
 
-// The copied columns of a boolean type, which PostgreSQL neither writes
-// to a numeric column nor compares with a number; none when the database
-// cannot say (then no column is boolean).
-std::vector<std::string> booleanColumns(ProcState& ps, const sqlgen::ScoringSpec& s) {
-  std::vector<std::string> out;
+// The class of each copied column, so that booleans and reals are written
+// and compared as zul reads them (PostgreSQL neither writes a boolean to
+// a numeric column nor compares it with a number); none when the database
+// cannot say.
+std::vector<int> copiedTypes(ProcState& ps, const sqlgen::ScoringSpec& s) {
+  std::vector<int> out;
   if (s.copied.empty()) return out;
   std::string probe = " select ";
   for (size_t c = 0; c < s.copied.size(); ++c) probe += (c ? ", " : "") + sqlgen::quoteIdentifier(s.copied[c]);
   probe += " from " + s.inputTable;
   std::vector<int32_t> codes(s.copied.size(), 0);
   if (host().dbDescribe(ps.opt.mainInput, probe, codes.data(), static_cast<int>(codes.size())) != 0) return out;
-  for (size_t c = 0; c < codes.size(); ++c)
-    if (sqlgen::classifySqlType(codes[c]) == sqlgen::kTypeBoolean) out.push_back(s.copied[c]);
+  for (int32_t code : codes) out.push_back(sqlgen::classifySqlType(code));
   return out;
 }
 
@@ -148,7 +148,7 @@ int scoreInDatabase(ProcState& ps) {
   for (const std::string& f : faults) h.logText(f);
   if (!faults.empty()) return kCodeInternal;
   if (const int code = probeTypes(ps, s)) return code;
-  s.booleanColumns = booleanColumns(ps, s);
+  s.copiedTypes = copiedTypes(ps, s);
 
   s.lowerInsertNames = ps.indb.lowerNames;
   const std::string sql = sqlgen::scoringStatement(s);
