@@ -196,6 +196,12 @@ int copiedType(const ScoringSpec& s, const std::string& name) {
 
 bool readAsNumber(int type) { return type == kTypeBoolean || type == kTypeReal; }
 
+// A BY value of these classes is compared as the number zul reads: dates,
+// times and timestamps as days and seconds since 1960.
+bool comparedAsNumber(int type) {
+  return readAsNumber(type) || type == kTypeDate || type == kTypeTime || type == kTypeTimestamp;
+}
+
 std::string asNumber(const ScoringSpec& s, const std::string& name) {
   return "cast(" + converted(s.dialect, name, copiedType(s, name)) + " as double precision)";
 }
@@ -218,7 +224,7 @@ std::string byCondition(const ScoringSpec& s) {
     // A character value is compared without its trailing blanks, as its
     // group was formed.
     const std::string col = format                               ? formattedValue(s, b)
-                            : readAsNumber(copiedType(s, b.name)) ? asNumber(s, b.name)
+                            : comparedAsNumber(copiedType(s, b.name)) ? asNumber(s, b.name)
                             : b.numeric                          ? quoteIdentifier(b.name)
                                                                  : comparedText(s.dialect, quoteIdentifier(b.name), false);
     if (b.numeric && !finite(b.number)) {

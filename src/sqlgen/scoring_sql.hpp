@@ -62,7 +62,8 @@ struct ScoringSpec {
   std::vector<int> columnTypes;  // n + q classes of column_types.hpp; empty: all numeric
   // The class of each copied column (column_types.hpp; empty or missing:
   // numeric): booleans and reals, copied or BY columns, are written and
-  // compared as the numbers zul reads (0 and 1, the decimal text).
+  // compared as the numbers zul reads (0 and 1, the decimal text); BY
+  // dates, times and timestamps are compared as days and seconds since 1960.
   std::vector<int> copiedTypes;
   bool lowerInsertNames = false;  // the output table's columns are named in lower case
   std::string locale = "EN_US";  // the host's locale and encoding, for formatted BY values

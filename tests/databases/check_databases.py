@@ -853,21 +853,23 @@ class InDatabaseChecks(Checks):
         (0.1, not 0.10000000149011612), as an analysis variable near 10^6
         (where the two readings differ in the spread), a BY variable and a
         copied column: summed and scored inside PostgreSQL with the row
-        path's OUTSTAT= table, scores and copied values."""
+        path's OUTSTAT= table, scores and copied values. A date BY variable
+        beside it selects its groups' rows by their days since 1960."""
         rnd = lcg(77)
         rows = []
         for i in range(40):
             f = next(rnd) - 0.5
-            rows.append(f"({i + 1}, {round(1e6 + f * 5, 2)}, {[0.1, 2.6][i % 2]}, "
+            day = "null" if i % 7 == 0 else f"date '2014-10-0{i % 3 + 1}'"
+            rows.append(f"({i + 1}, {day}, {round(1e6 + f * 5, 2)}, {[0.1, 2.6][i % 2]}, "
                         f"{round(f + 0.3 * next(rnd), 4)}, {round(f + 0.4 * next(rnd), 4)})")
-        self.pg.psql("CREATE TABLE reals (id integer, r real, g real, x1 float8, x2 float8); "
+        self.pg.psql("CREATE TABLE reals (id integer, d date, r real, g real, x1 float8, x2 float8); "
                      "INSERT INTO reals VALUES " + ", ".join(rows))
         outstat, scores = {}, {}
         for path in ("row", "in"):
             table = f"reals_{path}"
             r, _ = self.run(self.libnames() + ("OPTIONS INDB=NO;\n" if path == "row" else "")
                             + f"FACTOR DATA=pg.reals NFACTORS=1 OUTSTAT={table} OUT=pg.{table} NOPRINT;\n"
-                            "  BY g;\n  VAR r x1 x2;\nRUN;\n", table)
+                            "  BY g d;\n  VAR r x1 x2;\nRUN;\n", table)
             if path == "in" and "processed inside the database" not in self.log(r):
                 self.fail(f"reals: not processed in the database:\n{self.log(r)[-1500:]}")
             with open(os.path.join(self.work, table + ".csv")) as f:
@@ -877,7 +879,7 @@ class InDatabaseChecks(Checks):
                                         "ORDER BY id").splitlines()
         if not outstat["row"] or not close(outstat["row"], outstat["in"], 1e-10):
             self.fail(f"reals: OUTSTAT= {outstat['in']} against {outstat['row']}")
-        if len(scores["in"]) != 40 or scores["in"] != scores["row"]:
+        if len(scores["in"]) != 40 or scores["in"] != scores["row"] or any(s.endswith("|") for s in scores["in"]):
             self.fail(f"reals: scores {scores['in'][:3]} against {scores['row'][:3]}")
 
     def put_functions(self):
