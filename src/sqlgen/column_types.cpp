@@ -10,8 +10,10 @@ int classifySqlType(int code) {
     case 91:
     case 92:
     case 93:
+    case -7:
+    case 7:
       return code;
-    case -7: case -6: case -5: case 2: case 3: case 4: case 5: case 6: case 7: case 8:
+    case -6: case -5: case 2: case 3: case 4: case 5: case 6: case 8:
       return kTypeNumeric;
     case -10: case -9: case -8: case -1: case 1: case 10: case 12:
       return kTypeCharacter;
@@ -71,6 +73,8 @@ std::string columnNumber(Dialect d, const std::string& column, int type) {
   if (type == kTypeDate) return daysSince1960(d, column);
   if (type == kTypeTime) return secondsOfDay(d, column);
   if (type == kTypeTimestamp) return secondsSince1960(d, column);
+  if (type == kTypeBoolean) return "cast(" + column + " as integer)";
+  if (type == kTypeReal) return "cast(cast(" + column + " as text) as double precision)";
   return column;
 }
 

@@ -11,17 +11,23 @@
 
 namespace sqlgen {
 
-// Classes of a scoring input column: numeric 2, date 91, time 92,
-// timestamp 93; 1 a character type, 0 a type that is not supported.
+// Classes of a scoring input column: numeric 2, boolean -7 (a number 0 or
+// 1, which PostgreSQL casts to an integer but not to a double), real 7 (a
+// single precision number, which zul reads by its decimal text: 0.1, not
+// 0.10000000149011612), date 91, time 92, timestamp 93; 1 a character
+// type, 0 a type that is not supported.
 inline constexpr int kTypeNumeric = 2;
+inline constexpr int kTypeBoolean = -7;
+inline constexpr int kTypeReal = 7;
 inline constexpr int kTypeDate = 91;
 inline constexpr int kTypeTime = 92;
 inline constexpr int kTypeTimestamp = 93;
 inline constexpr int kTypeCharacter = 1;
 inline constexpr int kTypeUnsupported = 0;
 
-// The class of an SQL type code: the dates and times keep their code, the
-// numeric codes (-7, -6, -5, 2 to 8) give 2, the character codes (-10, -9,
+// The class of an SQL type code: the dates, times, booleans (BIT, -7) and
+// reals (REAL, 7) keep their code, the other numeric codes (-6, -5, 2 to
+// 6, 8) give 2, the character codes (-10, -9,
 // -8, -1, 1, 10, 12) give kTypeCharacter, everything else
 // kTypeUnsupported.
 int classifySqlType(int code);
@@ -39,7 +45,8 @@ int sqlTypeOfSqliteDecl(std::string_view declared);
 
 // A column of class `type` as the number zul reads from it: a date counts
 // days, a time seconds of the day and a timestamp seconds, from 1 January
-// 1960; any other column is itself. `column` is quoted by the caller.
+// 1960; a boolean is 0 or 1; a real is the number its decimal text
+// writes; any other column is itself. `column` is quoted by the caller.
 std::string columnNumber(Dialect d, const std::string& column, int type);
 
 }  // namespace sqlgen

@@ -1,5 +1,6 @@
 #include "sqlgen/scoring_sql.hpp"
 
+#include <algorithm>
 #include <cctype>
 #include <cmath>
 
@@ -62,6 +63,13 @@ std::string byConstant(const ByValue& b) {
   return quoteString(trimmedText(b)) + " as " + quoteIdentifier(b.name);
 }
 
+// A row with a missing input or partial value gets missing residuals and
+// scores, as in the row path: a null reaches a score only through a term
+// that is written, and a coefficient of 0 or a score set to 0 has none.
+std::string ifComplete(const std::string& expression) {
+  return "case when \"_ok_\" = 1 then " + expression + " end";
+}
+
 std::string residualColumn(const ScoringSpec& s, size_t i) {
   std::string c;
   if (!present(s.condStd, i) || s.condStd[i] != 0) {
@@ -73,7 +81,7 @@ std::string residualColumn(const ScoringSpec& s, size_t i) {
   } else {
     c = " cast(0 as double precision)";
   }
-  return c + " as " + quoteIdentifier(s.residualNames[i]);
+  return ifComplete(c) + " as " + quoteIdentifier(s.residualNames[i]);
 }
 
 // Score j: null or 0 by the eigenvalue and missing rules, else the linear
@@ -110,7 +118,7 @@ std::string outerSelect(const ScoringSpec& s) {
   if (!s.partialNames.empty())
     for (size_t i = 0; i < s.inputNames.size(); ++i) cols.push_back(residualColumn(s, i));
   for (size_t j = 0; j < s.outputNames.size(); ++j)
-    cols.push_back(scoreExpression(s, j) + " as " + quoteIdentifier(s.outputNames[j]));
+    cols.push_back(ifComplete(scoreExpression(s, j)) + " as " + quoteIdentifier(s.outputNames[j]));
   return " select " + joinList(cols);
 }
 
@@ -140,6 +148,7 @@ std::string middleView(const ScoringSpec& s) {
     }
     cols.push_back(c + " as " + alias('r', i));
   }
+  cols.push_back("\"_ok_\"");
   return " from " + std::string(" (") + " select " + joinList(cols);
 }
 
@@ -148,14 +157,19 @@ std::string converted(Dialect d, const std::string& name, int type) {
   return columnNumber(d, quoteIdentifier(name), type);
 }
 
+// Column `name` of class `type` as a double, null when missing: a NaN or an
+// infinity is missing, as it is to the crossproducts.
+std::string numberOrNull(const ScoringSpec& s, const std::string& name, int type) {
+  const std::string value = "cast(" + converted(s.dialect, name, type) + " as double precision)";
+  return type == kTypeNumeric || type == kTypeReal ? finiteOrNull(s.dialect, value) : value;
+}
+
 std::string standardised(const ScoringSpec& s, const std::string& name, int type,
                          const std::vector<double>& mean, const std::vector<double>& scale,
                          size_t i, const std::string& as) {
   const bool centred = !mean.empty();
   std::string c = centred ? "(" : "";
-  const std::string value = "cast(" + converted(s.dialect, name, type) + " as double precision)";
-  // A NaN or an infinity is missing, as it is to the crossproducts.
-  c += type == kTypeNumeric ? finiteOrNull(s.dialect, value) : value;
+  c += numberOrNull(s, name, type);
   if (present(mean, i) && mean[i] != 0) c += " - " + numberLiteral(mean[i]);
   if (centred) c += ")";
   if (present(scale, i) && scale[i] != 0 && scale[i] != 1) c += " / " + numberLiteral(scale[i]);
@@ -164,6 +178,26 @@ std::string standardised(const ScoringSpec& s, const std::string& name, int type
 
 int typeOf(const ScoringSpec& s, size_t column) {
   return column < s.columnTypes.size() ? s.columnTypes[column] : kTypeNumeric;
+}
+
+// The class of copied column `name`: a boolean and a real are written and
+// compared as the numbers zul reads from them.
+int copiedType(const ScoringSpec& s, const std::string& name) {
+  const auto at = std::find(s.copied.begin(), s.copied.end(), name);
+  const size_t c = static_cast<size_t>(at - s.copied.begin());
+  return c < s.copiedTypes.size() ? s.copiedTypes[c] : kTypeNumeric;
+}
+
+bool readAsNumber(int type) { return type == kTypeBoolean || type == kTypeReal; }
+
+// A BY value of these classes is compared as the number zul reads: dates,
+// times and timestamps as days and seconds since 1960.
+bool comparedAsNumber(int type) {
+  return readAsNumber(type) || type == kTypeDate || type == kTypeTime || type == kTypeTimestamp;
+}
+
+std::string asNumber(const ScoringSpec& s, const std::string& name) {
+  return "cast(" + converted(s.dialect, name, copiedType(s, name)) + " as double precision)";
 }
 
 // The format of a BY variable, when it has one that fits its type.
@@ -183,9 +217,10 @@ std::string byCondition(const ScoringSpec& s) {
     const auto format = byFormat(b);
     // A character value is compared without its trailing blanks, as its
     // group was formed.
-    const std::string col = format      ? formattedValue(s, b)
-                            : b.numeric ? converted(s.dialect, b.name, b.type)
-                                        : comparedText(s.dialect, quoteIdentifier(b.name));
+    const std::string col = format                                    ? formattedValue(s, b)
+                            : comparedAsNumber(copiedType(s, b.name)) ? asNumber(s, b.name)
+                            : b.numeric                               ? quoteIdentifier(b.name)
+                                                                      : comparedText(s.dialect, quoteIdentifier(b.name));
     if (b.numeric && !finite(b.number)) {
       // "= null" is never true: a missing BY value selects the null rows.
       term += col + " is null";
@@ -217,11 +252,20 @@ std::string whereClause(const ScoringSpec& s) {
 std::string innerView(const ScoringSpec& s) {
   const size_t n = s.inputNames.size();
   std::vector<std::string> cols = quoted(s.copied);
+  for (size_t c = 0; c < s.copied.size(); ++c)
+    if (readAsNumber(copiedType(s, s.copied[c]))) cols[c] = asNumber(s, s.copied[c]) + " as " + cols[c];
   for (size_t i = 0; i < n; ++i)
     cols.push_back(standardised(s, s.inputNames[i], typeOf(s, i), s.inputMean, s.inputStd, i, alias('v', i)));
   for (size_t k = 0; k < s.partialNames.size(); ++k)
     cols.push_back(standardised(s, s.partialNames[k], typeOf(s, n + k), s.partialMean, s.partialStd, k,
                                 alias('p', k)));
+  // "_ok_": 1 when every input and partial value is present, else null.
+  std::string complete;
+  for (size_t i = 0; i < n + s.partialNames.size(); ++i) {
+    const std::string& name = i < n ? s.inputNames[i] : s.partialNames[i - n];
+    complete += (i ? " and " : "") + numberOrNull(s, name, typeOf(s, i)) + " is not null";
+  }
+  cols.push_back("case when " + (complete.empty() ? std::string("1 = 1") : complete) + " then 1 end as \"_ok_\"");
   return " from " + std::string(" (") + " select " + joinList(cols) + " from " + s.inputTable + whereClause(s);
 }
 
@@ -249,7 +293,8 @@ std::string formattedValue(const ScoringSpec& s, const ByValue& b) {
   // Not cast to char(w): PostgreSQL would cut a number wider than its
   // format, whose text zul keeps whole, and no longer match its group.
   const bool plain = s.locale == "EN_US" && s.encoding == "wlatin1";
-  const std::string column = b.numeric ? converted(s.dialect, b.name, b.type) : quoteIdentifier(b.name);
+  const bool number = b.numeric && comparedAsNumber(copiedType(s, b.name));
+  const std::string column = number ? asNumber(s, b.name) : quoteIdentifier(b.name);
   return putCall(s.dialect, column, formatText(b), plain ? "" : s.locale, s.encoding);
 }
 

@@ -11,7 +11,8 @@
 // middle view (_view2_, only with partial variables) forms the residual of
 // each standardised input on the partials, divided by its conditional
 // standard deviation; the outer select writes the copied columns, the BY
-// values, the residuals in the variables' own units and the scores.
+// values, the residuals in the variables' own units and the scores, all
+// null in a row with a missing input or partial value ("_ok_" null).
 // Aliases "_v0_", "_p0_" and "_r0_" name the standardised inputs, partials
 // and residuals.
 //
@@ -29,7 +30,6 @@ namespace sqlgen {
 struct ByValue {
   std::string name;        // column name (unquoted)
   bool numeric = true;
-  int type = 2;            // column class (column_types.hpp): a date BY value counts days
   double number = 0;       // a NaN when missing
   std::string text;        // character value (trailing blanks do not count)
   // The display format: name ("" for "w.d", "$" for character), width and
@@ -60,6 +60,11 @@ struct ScoringSpec {
   std::vector<double> partial;                  // q x n, (k, i) at k * n + i
   std::vector<double> condStd, prsq;            // n
   std::vector<int> columnTypes;  // n + q classes of column_types.hpp; empty: all numeric
+  // The class of each copied column (column_types.hpp; empty or missing:
+  // numeric): booleans and reals, copied or BY columns, are written and
+  // compared as the numbers zul reads (0 and 1, the decimal text); BY
+  // dates, times and timestamps are compared as days and seconds since 1960.
+  std::vector<int> copiedTypes;
   bool lowerInsertNames = false;  // the output table's columns are named in lower case
   std::string locale = "EN_US";  // the host's locale and encoding, for formatted BY values
   std::string encoding = "wlatin1";

@@ -896,19 +896,80 @@ class InDatabaseChecks(Checks):
         return outstat, scores, written
 
     def failed_aggregate_still_commits(self):
-        """A boolean analysis variable, which the row path reads as 0 and 1,
-        cannot be summed by PostgreSQL's aggregate: the step falls back to
-        the rows, and the OUT= table of the same transaction is committed
+        """A numeric value beyond the range of a double, which the row path
+        reads as missing, stops PostgreSQL's aggregate: the step falls back
+        to the rows, and the OUT= table of the same transaction is committed
         with the row path's scores."""
-        step = "FACTOR DATA=pg.kinds NFACTORS=1 OUT=pg.kinds_{};\n  VAR b x1-x3;\nRUN;\n"
-        self.run(self.libnames() + "OPTIONS INDB=NO;\n" + step.format("row"), "bool_row")
-        r, _ = self.run(self.libnames() + step.format("in"), "bool_in")
+        self.pg.psql("CREATE TABLE huge AS SELECT id, CASE WHEN id % 5 = 0 THEN 1e309 ELSE n END "
+                     "AS big, x1, x2, x3 FROM kinds")
+        step = "FACTOR DATA=pg.huge NFACTORS=1 OUT=pg.huge_{};\n  VAR big x1-x3;\nRUN;\n"
+        self.run(self.libnames() + "OPTIONS INDB=NO;\n" + step.format("row"), "huge_row")
+        r, _ = self.run(self.libnames() + step.format("in"), "huge_in")
         if "could not compute the crossproducts" not in self.log(r):
             self.fail("failed aggregate: no fallback note:\n" + self.log(r)[-1500:])
-        same = self.pg.psql("SELECT count(*) FROM kinds_row a JOIN kinds_in b USING (id) WHERE "
+        same = self.pg.psql("SELECT count(*) FROM huge_row a JOIN huge_in b USING (id) WHERE "
                             "a.factor1 IS NOT DISTINCT FROM b.factor1").strip()
         if same != "12":
             self.fail(f"failed aggregate: {same} of 12 scores committed as the row path's")
+
+    def booleans_in_database(self):
+        """A boolean column, which the row path reads as 0 and 1, as an
+        analysis variable, as a BY variable and copied to OUT=: summed and
+        scored inside PostgreSQL, with the row path's OUTSTAT= table and
+        scores (the boolean written to OUT='s numeric column)."""
+        for name, stmts in (("bv", "  VAR b x1-x3;\n"), ("bb", "  BY b;\n  VAR n x1-x3;\n")):
+            outstat, scores = {}, {}
+            for path in ("row", "in"):
+                table = f"{name}_{path}"
+                r, _ = self.run(self.libnames() + ("OPTIONS INDB=NO;\n" if path == "row" else "")
+                                + f"FACTOR DATA=pg.kinds NFACTORS=1 OUTSTAT={table} OUT=pg.{table} "
+                                f"NOPRINT;\n{stmts}RUN;\n", table)
+                if path == "in" and "processed inside the database" not in self.log(r):
+                    self.fail(f"booleans {name}: not processed in the database:\n{self.log(r)[-1500:]}")
+                with open(os.path.join(self.work, table + ".csv")) as f:
+                    outstat[path] = list(csv.DictReader(f))
+                scores[path] = self.pg.psql(f"SELECT id, b, round(factor1::numeric, 9) FROM {table} "
+                                            "ORDER BY id").splitlines()
+            if not close(*([{k: float(v) if v not in ("", ".") and k[0] != "_" else v
+                             for k, v in row.items()} for row in outstat[p]] for p in ("row", "in")),
+                         1e-9):
+                self.fail(f"booleans {name}: OUTSTAT= {outstat['in']} against {outstat['row']}")
+            if len(scores["in"]) != 12 or scores["in"] != scores["row"]:
+                self.fail(f"booleans {name}: scores {scores['in']} against {scores['row']}")
+
+    def reals_in_database(self):
+        """Single precision columns, which zul reads by their decimal text
+        (0.1, not 0.10000000149011612), as an analysis variable near 10^6
+        (where the two readings differ in the spread), a BY variable and a
+        copied column: summed and scored inside PostgreSQL with the row
+        path's OUTSTAT= table, scores and copied values. A date BY variable
+        beside it selects its groups' rows by their days since 1960."""
+        rnd = lcg(77)
+        rows = []
+        for i in range(40):
+            f = next(rnd) - 0.5
+            day = "null" if i % 7 == 0 else f"date '2014-10-0{i % 3 + 1}'"
+            rows.append(f"({i + 1}, {day}, {round(1e6 + f * 5, 2)}, {[0.1, 2.6][i % 2]}, "
+                        f"{round(f + 0.3 * next(rnd), 4)}, {round(f + 0.4 * next(rnd), 4)})")
+        self.pg.psql("CREATE TABLE reals (id integer, d date, r real, g real, x1 float8, x2 float8); "
+                     "INSERT INTO reals VALUES " + ", ".join(rows))
+        outstat, scores = {}, {}
+        for path in ("row", "in"):
+            table = f"reals_{path}"
+            r, _ = self.run(self.libnames() + ("OPTIONS INDB=NO;\n" if path == "row" else "")
+                            + f"FACTOR DATA=pg.reals NFACTORS=1 OUTSTAT={table} OUT=pg.{table} NOPRINT;\n"
+                            "  BY g d;\n  VAR r x1 x2;\nRUN;\n", table)
+            if path == "in" and "processed inside the database" not in self.log(r):
+                self.fail(f"reals: not processed in the database:\n{self.log(r)[-1500:]}")
+            with open(os.path.join(self.work, table + ".csv")) as f:
+                outstat[path] = [{k: v if k[0] == "_" or v in ("", ".") else float(v) for k, v in row.items()}
+                                 for row in csv.DictReader(f)]
+            scores[path] = self.pg.psql(f"SELECT id, g, r, round(factor1::numeric, 9) FROM {table} "
+                                        "ORDER BY id").splitlines()
+        if not outstat["row"] or not close(outstat["row"], outstat["in"], 1e-10):
+            self.fail(f"reals: OUTSTAT= {outstat['in']} against {outstat['row']}")
+        if len(scores["in"]) != 40 or scores["in"] != scores["row"] or any(s.endswith("|") for s in scores["in"]):
+            self.fail(f"reals: scores {scores['in'][:3]} against {scores['row'][:3]}")
 
     def put_functions(self):
         """zul_put and zul_puti as PostgreSQL functions write the texts zul's
@@ -1054,7 +1115,8 @@ def main():
                    c.text_by_as_row_path, c.wide_table, c.very_wide_table,
                    c.many_variables,
                    c.sqlite_types_probed, c.dates_summed_in_database, c.dates_as_by_groups,
-                   c.failed_aggregate_still_commits, c.put_functions,
+                   c.failed_aggregate_still_commits, c.booleans_in_database, c.reals_in_database,
+                   c.put_functions,
                    c.large_means, c.partial_takes_row_path,
                    c.stopped_insert_leaves_nothing, c.groups_read_again_mid_stream,
                    c.ranges_in_storage_order, c.range_fails_on_one_connection))

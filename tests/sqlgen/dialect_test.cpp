@@ -82,7 +82,7 @@ TEST(ColumnTypes, CodesFromBothDatabasesClassify) {
   };
   const Case pg[] = {{sqlTypeOfPostgresOid(23), kTypeNumeric},   {sqlTypeOfPostgresOid(20), kTypeNumeric},
                      {sqlTypeOfPostgresOid(701), kTypeNumeric},  {sqlTypeOfPostgresOid(1700), kTypeNumeric},
-                     {sqlTypeOfPostgresOid(16), kTypeNumeric},   {sqlTypeOfPostgresOid(1082), kTypeDate},
+                     {sqlTypeOfPostgresOid(16), kTypeBoolean},   {sqlTypeOfPostgresOid(1082), kTypeDate},
                      {sqlTypeOfPostgresOid(1083), kTypeTime},    {sqlTypeOfPostgresOid(1184), kTypeTimestamp},
                      {sqlTypeOfPostgresOid(25), kTypeCharacter}, {sqlTypeOfPostgresOid(1043), kTypeCharacter},
                      {sqlTypeOfPostgresOid(17), kTypeUnsupported}, {sqlTypeOfPostgresOid(3802), kTypeUnsupported}};

@@ -62,16 +62,20 @@ TEST(ScoringSql, ScoresWrittenByTheStatementEqualTheLinearCombination) {
     EXPECT_EQ(rows[r][3], 0.0);  // tiny eigenvalue: an exact 0
   }
   // The pieces that carry the rules, as written.
-  EXPECT_TRUE(has(sql, " cast(0 as double precision) as \"f3\""));
-  EXPECT_TRUE(has(sql, "\"_v0_\" * 0.25 + \"_v1_\" as \"f1\""));  // coefficient 1: the bare alias
+  EXPECT_TRUE(has(sql, " cast(0 as double precision) end as \"f3\""));
+  EXPECT_TRUE(has(sql, "\"_v0_\" * 0.25 + \"_v1_\" end as \"f1\""));  // coefficient 1: the bare alias
   EXPECT_TRUE(has(sql, "(nullif(nullif(cast(\"x3\" as double precision), 9e999), -9e999)) as \"_v2_\""));  // mean 0, scale 1
   EXPECT_TRUE(has(sql, " where ((rtrim(\"g\")='O''Brien')) limit -1 offset 0) as _view1_;"));
   // An infinite value is missing: its row's scores are null, not infinite.
+  // A missing value makes every score of its row null, also one without a
+  // term of that variable (f1 has none of x3) and one set to 0 (f3).
   // Trailing blanks do not count: 'O''Brien  ' is in the group.
   db.exec("delete from o");
-  db.exec("insert into t values (9, 'O''Brien', 9e999, 1, 1, 0), (10, 'O''Brien  ', 2, 3, 0, 0)");
+  db.exec("insert into t values (9, 'O''Brien', 9e999, 1, 1, 0), (10, 'O''Brien  ', 2, 3, 0, 0),"
+          " (11, 'O''Brien', 2, 3, null, 0)");
   db.exec(sql);
-  EXPECT_TRUE(std::isnan(db.rows("select f1 from o where id = 9")[0][0]));
+  for (const auto& row : db.rows("select f1, f2, f3 from o where id in (9, 11)"))
+    for (double f : row) EXPECT_TRUE(std::isnan(f));
   EXPECT_EQ(db.rows("select f1 from o where id = 10")[0][0], 0.0);
 }
 
@@ -94,14 +98,14 @@ TEST(ScoringSql, TextRulesForAbsentMeansMissingValuesAndBlankGroups) {
   const std::string sql = scoringStatement(s);
   // No means and no scales: the bare cast, no parentheses, no arithmetic.
   EXPECT_TRUE(has(sql, " select \"id\", \"g\", nullif(nullif(cast(\"x1\" as double precision), 9e999), -9e999) as \"_v0_\", "));
-  EXPECT_TRUE(has(sql, "1.5 + \"_v0_\" * 0.25 + \"_v1_\" as \"f1\""));
-  EXPECT_TRUE(has(sql, " cast(null as double precision) as \"f2\""));
-  EXPECT_TRUE(has(sql, " cast(0 as double precision) as \"f3\""));
+  EXPECT_TRUE(has(sql, "1.5 + \"_v0_\" * 0.25 + \"_v1_\" end as \"f1\""));
+  EXPECT_TRUE(has(sql, " cast(null as double precision) end as \"f2\""));
+  EXPECT_TRUE(has(sql, " cast(0 as double precision) end as \"f3\""));
   EXPECT_TRUE(has(sql, " where (\"id\" > 0) and ((rtrim(\"h\")='' or \"h\" is null) and (\"k\" is null))"));
   // A missing coefficient makes the score null.
   s.eigval.clear();
   s.score[4] = std::nan("");
-  EXPECT_TRUE(has(scoringStatement(s), " cast(null as double precision) as \"f2\""));
+  EXPECT_TRUE(has(scoringStatement(s), " cast(null as double precision) end as \"f2\""));
   // BY values as constant columns instead of a condition.
   s.byConstants = true;
   const std::string c = scoringStatement(s);
@@ -184,6 +188,14 @@ TEST(ScoringSql, PartialVariablesGiveResidualsAndScoresOfResiduals) {
     EXPECT_NEAR(rows[r][3], 0.5 * r0, 1e-12);
     EXPECT_NEAR(rows[r][4], r0, 1e-12);
   }
+  // A missing partial value: every residual and score of the row is null,
+  // the one of a wholly explained input (written as 0) too.
+  db.exec("delete from o");
+  db.exec("insert into t values (12, 'a', 1, 2, 3, null)");
+  db.exec(sql);
+  const auto missing = db.rows("select r1, r2, f1, f2 from o where id = 12");
+  ASSERT_EQ(missing.size(), 1u);
+  for (double v : missing[0]) EXPECT_TRUE(std::isnan(v));
 }
 
 TEST(ScoringSql, DatesTimesAndTimestampsScoreAsDaysAndSecondsSince1960) {

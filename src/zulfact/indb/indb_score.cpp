@@ -52,13 +52,6 @@ std::vector<sqlgen::ByValue> byValues(ProcState& ps) {
     if (list) h.readListRelease(list);
     out.push_back(b);
   }
-  // A date, time or timestamp BY column selects its rows by the number zul
-  // reads from it.
-  std::vector<std::string> names;
-  for (const auto& b : out) names.push_back(b.name);
-  const std::vector<int> classes = columnClasses(ps.opt.mainInput, ps.indb.inputRef, names);
-  for (size_t k = 0; k < out.size() && k < classes.size(); ++k)
-    if (out[k].numeric) out[k].type = classes[k];
   return out;
 }
 
@@ -127,6 +120,22 @@ int probeTypes(ProcState& ps, sqlgen::ScoringSpec& s) {
   return 0;
 }
 
+// The class of each copied column, so that booleans and reals are written
+// and compared as zul reads them (PostgreSQL neither writes a boolean to
+// a numeric column nor compares it with a number); none when the database
+// cannot say.
+std::vector<int> copiedTypes(ProcState& ps, const sqlgen::ScoringSpec& s) {
+  std::vector<int> out;
+  if (s.copied.empty()) return out;
+  std::string probe = " select ";
+  for (size_t c = 0; c < s.copied.size(); ++c) probe += (c ? ", " : "") + sqlgen::quoteIdentifier(s.copied[c]);
+  probe += " from " + s.inputTable;
+  std::vector<int32_t> codes(s.copied.size(), 0);
+  if (host().dbDescribe(ps.opt.mainInput, probe, codes.data(), static_cast<int>(codes.size())) != 0) return out;
+  for (int32_t code : codes) out.push_back(sqlgen::classifySqlType(code));
+  return out;
+}
+
 }  // namespace
 
 int scoreInDatabase(ProcState& ps) {
@@ -139,6 +148,7 @@ int scoreInDatabase(ProcState& ps) {
   for (const std::string& f : faults) h.logText(f);
   if (!faults.empty()) return kCodeInternal;
   if (const int code = probeTypes(ps, s)) return code;
+  s.copiedTypes = copiedTypes(ps, s);
 
   s.lowerInsertNames = ps.indb.lowerNames;
   const std::string sql = sqlgen::scoringStatement(s);
