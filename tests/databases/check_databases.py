@@ -873,6 +873,19 @@ class InDatabaseChecks(Checks):
             if not tables["row"] or not close(tables["row"], tables["in"], 1e-8):
                 self.fail(f"date crossproducts in {lib}: {tables['in']} against {tables['row']}")
 
+    def messages_name_data(self):
+        """A group summarised inside the database is reported under the
+        user's table, not the crossproducts table zul reads it from."""
+        con = sqlite3.connect(self.lite)
+        con.execute("CREATE TABLE tiny (g INTEGER, x REAL, y REAL)")
+        con.executemany("INSERT INTO tiny VALUES (?,?,?)", [(1, 1, 2), (2, 1, 2), (2, 2, 3), (2, 3, 5)])
+        con.commit()
+        con.close()
+        r, _ = self.run(self.libnames() + "FACTOR DATA=lite.tiny NFACTORS=1;\n  BY g;\n  VAR x y;\nRUN;\n",
+                        "tiny", expect_ok=False)
+        if "Table LITE.TINY has too few usable observations" not in self.log(r) or "_ZSQL_" in self.log(r):
+            self.fail(f"messages of a group summarised in the database:\n{self.log(r)[-1000:]}")
+
     def both_paths(self, lib, data, by, fmt, prefix):
         """FACTOR BY `by` (with the FORMAT statement `fmt`) of lib.data with
         OUT= in the database, by the row path ("row") and inside the
@@ -1116,7 +1129,7 @@ def main():
                    c.many_variables,
                    c.sqlite_types_probed, c.dates_summed_in_database, c.dates_as_by_groups,
                    c.failed_aggregate_still_commits, c.booleans_in_database, c.reals_in_database,
-                   c.put_functions,
+                   c.put_functions, c.messages_name_data,
                    c.large_means, c.partial_takes_row_path,
                    c.stopped_insert_leaves_nothing, c.groups_read_again_mid_stream,
                    c.ranges_in_storage_order, c.range_fails_on_one_connection))

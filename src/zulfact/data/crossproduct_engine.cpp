@@ -309,7 +309,9 @@ int summaryEngine(ProcState& ps, zul_table* table) {
   shape.hasFreq = ps.opt.freqVarNumber > 0;
   shape.hasWeight = ps.opt.weightVarNumber > 0;
   shape.noint = ps.opt.flags.noIntercept;
-  return finishSummary(ps, table, shape, summaryFromZsql(row.data(), n, shape.noint), "");
+  // The messages name DATA=, whose rows the database summarised.
+  return finishSummary(ps, table, shape, summaryFromZsql(row.data(), n, shape.noint),
+                       h.tableName(ps.opt.mainInput));
 }
 
 // Finishes a group from summary sums; `name` (when not empty) names the
