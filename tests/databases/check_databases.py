@@ -493,6 +493,31 @@ class InDatabaseChecks(Checks):
                     for i in want):
                 self.fail(f"in-database {lib}: the scores differ from the row path")
 
+    def table_in_both(self, name, lite_columns, pg_columns, rows, formats=()):
+        """Table `name` with the same rows in SQLite and PostgreSQL (None is
+        null), and display formats (column, format) in both catalogues."""
+        con = sqlite3.connect(self.lite)
+        con.execute(f"CREATE TABLE {name} ({lite_columns})")
+        con.executemany(f"INSERT INTO {name} VALUES ({','.join('?' * len(rows[0]))})", rows)
+        self.pg.psql(f"CREATE TABLE {name} ({pg_columns})")
+        def literal(v):
+            if v is None:
+                return "null"
+            return "'" + v.replace("'", "''") + "'" if isinstance(v, str) else repr(v)
+
+        self.pg.psql(f"INSERT INTO {name} VALUES " +
+                     ",".join("(" + ",".join(map(literal, r)) + ")" for r in rows))
+        if formats:
+            catalogue = ("CREATE TABLE IF NOT EXISTS zul_tables (table_name varchar(200) NOT "
+                         "NULL, column_name varchar(200) NOT NULL, type varchar(8), "
+                         "label varchar(256))")
+            values = ",".join(f"('{name}', '{c}', '{f}', '')" for c, f in formats)
+            for run in (con.execute, self.pg.psql):
+                run(catalogue)
+                run("INSERT INTO zul_tables VALUES " + values)
+        con.commit()
+        con.close()
+
     def load_formatted(self):
         """fmt(id, g, c, x1-x4) in both databases, with g formatted 3. and c
         $1. in the catalogue: raw values 1.2 1.4 | 2.1 2.3 | 999.6 1000.2
@@ -509,23 +534,11 @@ class InDatabaseChecks(Checks):
                  f[0] + f[1] + 0.5 * next(rnd)]
             rows.append([i + 1, g, c] + [round(10 * v, 4) for v in x])
         shown = [[r[0], round(r[1]), r[2][0]] + r[3:] for r in rows]
-        catalogue = ("CREATE TABLE IF NOT EXISTS zul_tables (table_name varchar(200) NOT NULL, "
-                     "column_name varchar(200) NOT NULL, type varchar(8), label varchar(256))")
-        formats = "INSERT INTO zul_tables VALUES ('fmt', 'g', '3.', ''), ('fmt', 'c', '$1.', '')"
-        con = sqlite3.connect(self.lite)
         for name, data in (("fmt", rows), ("fmtr", shown)):
-            con.execute(f"CREATE TABLE {name} (id INTEGER, g REAL, c TEXT, x1 REAL, x2 REAL, "
-                        "x3 REAL, x4 REAL)")
-            con.executemany(f"INSERT INTO {name} VALUES (?,?,?,?,?,?,?)", data)
-            self.pg.psql(f"CREATE TABLE {name} (id integer, g float8, c text, x1 float8, "
-                         "x2 float8, x3 float8, x4 float8)")
-            self.pg.psql(f"INSERT INTO {name} VALUES " + ",".join(
-                "({},{},'{}',{},{},{},{})".format(*r) for r in data))
-        for run in (con.execute, self.pg.psql):
-            run(catalogue)
-            run(formats)
-        con.commit()
-        con.close()
+            self.table_in_both(name, "id INTEGER, g REAL, c TEXT, x1 REAL, x2 REAL, x3 REAL, x4 REAL",
+                               "id integer, g float8, c text, x1 float8, x2 float8, x3 float8, "
+                               "x4 float8", data,
+                               [("g", "3."), ("c", "$1.")] if name == "fmt" else ())
         return len(rows)
 
     def formatted_by_groups(self):
@@ -581,23 +594,11 @@ class InDatabaseChecks(Checks):
             x = [next(rnd) for _ in range(3)]
             rows.append((g, h, c, k, x[0], x[0] + 0.5 * x[1], x[1] + 0.5 * x[2]))
         shown = [(round(r[0]), r[1], r[2][0]) + r[3:] for r in rows]
-        con = sqlite3.connect(self.lite)
         for name, data in (("fmt2", rows), ("fmt2r", shown)):
-            con.execute(f"CREATE TABLE {name} (g REAL, h TEXT, c TEXT, k REAL, x1 REAL, x2 REAL, "
-                        "x3 REAL)")
-            con.executemany(f"INSERT INTO {name} VALUES (?,?,?,?,?,?,?)", data)
-            self.pg.psql(f"CREATE TABLE {name} (g float8, h text, c text, k float8, x1 float8, "
-                         "x2 float8, x3 float8)")
-            self.pg.psql(f"INSERT INTO {name} VALUES " + ",".join(
-                "({},'{}','{}',{},{},{},{})".format(*r) for r in data))
-        catalogue = ("CREATE TABLE IF NOT EXISTS zul_tables (table_name varchar(200) NOT NULL, "
-                     "column_name varchar(200) NOT NULL, type varchar(8), label varchar(256))")
-        formats = "INSERT INTO zul_tables VALUES ('fmt2', 'g', '1.', ''), ('fmt2', 'c', '$1.', '')"
-        for run in (con.execute, self.pg.psql):
-            run(catalogue)
-            run(formats)
-        con.commit()
-        con.close()
+            self.table_in_both(name, "g REAL, h TEXT, c TEXT, k REAL, x1 REAL, x2 REAL, x3 REAL",
+                               "g float8, h text, c text, k float8, x1 float8, x2 float8, "
+                               "x3 float8", data,
+                               [("g", "1."), ("c", "$1.")] if name == "fmt2" else ())
         for lib in ("lite", "pg"):
             for by in ("g h", "c k"):
                 got = [self.run(self.libnames() + f"OPTIONS INDB=NO;\nFACTOR DATA={lib}.{t} "
@@ -622,17 +623,9 @@ class InDatabaseChecks(Checks):
         for i, g in enumerate(["AB", "Ab", "B", "B ", None, "", "  ", "a", "b"] * 8):
             x = [next(rnd) for _ in range(3)]
             rows.append((i + 1, g, x[0], x[0] + 0.5 * x[1], x[1] + 0.5 * x[2]))
-        con = sqlite3.connect(self.lite)
-        con.execute("CREATE TABLE bytext (id INTEGER, grp TEXT COLLATE NOCASE, x1 REAL, x2 REAL, "
-                    "x3 REAL)")
-        con.executemany("INSERT INTO bytext VALUES (?,?,?,?,?)", rows)
-        con.commit()
-        con.close()
-        self.pg.psql('CREATE TABLE bytext (id integer, grp varchar(4) COLLATE "und-x-icu", '
-                     "x1 float8, x2 float8, x3 float8)")
-        self.pg.psql("INSERT INTO bytext VALUES " + ",".join(
-            "({},{},{},{},{})".format(r[0], "null" if r[1] is None else f"'{r[1]}'", *r[2:])
-            for r in rows))
+        self.table_in_both("bytext", "id INTEGER, grp TEXT COLLATE NOCASE, x1 REAL, x2 REAL, x3 REAL",
+                           'id integer, grp varchar(4) COLLATE "und-x-icu", x1 float8, x2 float8, '
+                           "x3 float8", rows)
         for lib in ("lite", "pg"):
             for fmt in ("", "  FORMAT grp $1.;\n"):
                 what = f"text BY in {lib}" + (" formatted" if fmt else "")
@@ -840,15 +833,8 @@ class InDatabaseChecks(Checks):
         for i in range(60):
             d, ts = ("2020-01-01", "2030-01-01 10:00:00") if i % 2 else ("2021-06-30", "2030-06-30 12:30:00")
             rows.append((i + 1, d, ts, next(rnd), next(rnd), next(rnd)))
-        con = sqlite3.connect(self.lite)
-        con.execute("CREATE TABLE dated (id INTEGER, d DATE, ts TIMESTAMP, x1 REAL, x2 REAL, x3 REAL)")
-        con.executemany("INSERT INTO dated VALUES (?,?,?,?,?,?)", rows)
-        con.commit()
-        con.close()
-        self.pg.psql("CREATE TABLE dated (id integer, d date, ts timestamp, x1 float8, x2 float8, "
-                     "x3 float8)")
-        self.pg.psql("INSERT INTO dated VALUES " + ",".join(
-            "({},'{}','{}',{},{},{})".format(*r) for r in rows))
+        self.table_in_both("dated", "id INTEGER, d DATE, ts TIMESTAMP, x1 REAL, x2 REAL, x3 REAL",
+                           "id integer, d date, ts timestamp, x1 float8, x2 float8, x3 float8", rows)
         for lib in ("lite", "pg"):
             for by, fmt in (("d", ""), ("ts", ""), ("d", "  FORMAT d 6.;\n")):
                 what = f"BY {by}{' formatted' if fmt else ''} in {lib}"
