@@ -78,4 +78,10 @@ std::string columnNumber(Dialect d, const std::string& column, int type) {
   return column;
 }
 
+std::string groupNumber(Dialect d, const std::string& column, int type) {
+  const std::string number = columnNumber(d, column, type);
+  if (type != kTypeNumeric && type != kTypeReal) return number;
+  return finiteOrNull(d, "cast(" + number + " as double precision)");
+}
+
 }  // namespace sqlgen

@@ -49,4 +49,9 @@ int sqlTypeOfSqliteDecl(std::string_view declared);
 // writes; any other column is itself. `column` is quoted by the caller.
 std::string columnNumber(Dialect d, const std::string& column, int type);
 
+// A BY column of class `type` as the value its groups are formed by: its
+// number, null for a NaN or an infinity (zul reads both as missing, as it
+// reads a null, so all three are the one missing group).
+std::string groupNumber(Dialect d, const std::string& column, int type);
+
 }  // namespace sqlgen

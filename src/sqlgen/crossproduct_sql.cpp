@@ -26,7 +26,7 @@ int byType(const CrossRequest& r, size_t k) { return k < r.byTypes.size() ? r.by
 
 // Numeric BY column k as the number zul reads from it.
 std::string byNumber(const CrossRequest& r, size_t k) {
-  return columnNumber(r.dialect, quoteIdentifier(r.by[k]), byType(r, k));
+  return groupNumber(r.dialect, quoteIdentifier(r.by[k]), byType(r, k));
 }
 
 // Text as zul compares BY values: a null is blank, the one missing value.

@@ -200,6 +200,20 @@ std::string asNumber(const ScoringSpec& s, const std::string& name) {
   return "cast(" + converted(s.dialect, name, copiedType(s, name)) + " as double precision)";
 }
 
+// Copied column `name` as the row path writes it, or empty for the column
+// itself: a boolean or a real as the number zul reads, a NaN or an
+// infinity as missing, text without its trailing blanks and a null text
+// as empty (zul's one missing text). Nothing is
+// changed when the database could not say the columns' classes.
+std::string copiedValue(const ScoringSpec& s, const std::string& name) {
+  if (s.copiedTypes.empty()) return {};
+  const int type = copiedType(s, name);
+  if (type == kTypeBoolean) return asNumber(s, name);
+  if (type == kTypeNumeric || type == kTypeReal) return finiteOrNull(s.dialect, asNumber(s, name));
+  if (type == kTypeCharacter) return "coalesce(" + comparedText(s.dialect, quoteIdentifier(name)) + ", '')";
+  return {};
+}
+
 // The format of a BY variable, when it has one that fits its type.
 std::optional<PutFormat> byFormat(const ByValue& b) {
   if (b.formatWidth == 0) return std::nullopt;
@@ -222,8 +236,10 @@ std::string byCondition(const ScoringSpec& s) {
                             : b.numeric                               ? quoteIdentifier(b.name)
                                                                       : comparedText(s.dialect, quoteIdentifier(b.name));
     if (b.numeric && !finite(b.number)) {
-      // "= null" is never true: a missing BY value selects the null rows.
-      term += col + " is null";
+      // "= null" is never true: a missing BY value selects the rows whose
+      // value is null, NaN or infinite, all of which zul reads as missing.
+      const int type = copiedType(s, b.name);
+      term += notFinite(s.dialect, comparedAsNumber(type) ? asNumber(s, b.name) : quoteIdentifier(b.name));
     } else if (b.numeric && format) {
       term += col + "=" + quoteString(putNumber(b.number, *format).value_or(""));
     } else if (b.numeric) {
@@ -253,7 +269,7 @@ std::string innerView(const ScoringSpec& s) {
   const size_t n = s.inputNames.size();
   std::vector<std::string> cols = quoted(s.copied);
   for (size_t c = 0; c < s.copied.size(); ++c)
-    if (readAsNumber(copiedType(s, s.copied[c]))) cols[c] = asNumber(s, s.copied[c]) + " as " + cols[c];
+    if (const std::string value = copiedValue(s, s.copied[c]); !value.empty()) cols[c] = value + " as " + cols[c];
   for (size_t i = 0; i < n; ++i)
     cols.push_back(standardised(s, s.inputNames[i], typeOf(s, i), s.inputMean, s.inputStd, i, alias('v', i)));
   for (size_t k = 0; k < s.partialNames.size(); ++k)

@@ -50,6 +50,18 @@ std::string pgReadCast(const db::DbColumn& c) {
   return "::text";
 }
 
+// Numeric column q as its BY value orders: NaN and the infinities, which
+// zul reads as missing, as null, first with the missing values (the
+// database orders them after every number). PostgreSQL keeps the column's
+// type: a numeric beyond the range of a double cannot be cast to one.
+std::string finiteOrNull(const db::DbColumn& c, const std::string& q, bool pg) {
+  if (!pg) return sqlgen::finiteOrNull(sqlgen::Dialect::kSqlite, q);
+  const bool floating = c.declared == "double precision" || c.declared == "real" ||
+                        c.declared.rfind("numeric", 0) == 0;  // "numeric(10,2)" too
+  if (!floating) return q;
+  return "CASE WHEN " + q + " IN ('NaN', 'Infinity', '-Infinity') THEN NULL ELSE " + q + " END";
+}
+
 std::string_view trimRight(std::string_view s) {
   while (!s.empty() && s.back() == ' ') s.remove_suffix(1);
   return s;
@@ -243,14 +255,15 @@ std::string DbCursor::byOrderSql() const {
     const std::string direction =
         std::string(by.desc[k] ? " DESC" : "") + (pg ? (by.desc[k] ? " NULLS LAST" : " NULLS FIRST") : "");
     std::string value;
-    if (by.isChar[k]) value = pg ? "rtrim(" + q + "::text) COLLATE \"C\"" : "rtrim(" + q + ")";
-    else value = pg && isBoolean(d) ? q + "::int" : q;
+    if (by.isChar[k]) value = sqlgen::inByteOrder(dialect, sqlgen::comparedText(dialect, q));
+    else if (pg && isBoolean(d)) value = q + "::int";
+    else value = finiteOrNull(d, q, pg);
     const sqlgen::PutFormat* f = by.formatOf(k);
     const bool putTakes = by.isChar[k] ? d.kind == ColumnKind::Text
                                        : d.kind == ColumnKind::Number && !isBoolean(d);
     const bool keyed = f && k + 1 < by.cols.size() && putTakes;
     if (keyed) {
-      const std::string put = sqlgen::putCall(dialect, q, putFormatText(*f));
+      const std::string put = sqlgen::putCall(dialect, by.isChar[k] ? q : value, putFormatText(*f));
       rawAfter += ", " + value + direction;
       value = by.isChar[k] ? sqlgen::inByteOrder(dialect, put)
                            : "CAST(" + put + (pg ? " AS double precision)" : " AS REAL)");
