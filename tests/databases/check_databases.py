@@ -977,6 +977,8 @@ class InDatabaseChecks(Checks):
                 self.fail(f"booleans {name}: OUTSTAT= {outstat['in']} against {outstat['row']}")
             if len(scores["in"]) != 12 or scores["in"] != scores["row"]:
                 self.fail(f"booleans {name}: scores {scores['in']} against {scores['row']}")
+        self.crossproducts_as_row_path("kinds", "  VAR b x1-x3;\n", ["b", "x1", "x2", "x3"], 1e-12)
+        self.crossproducts_as_row_path("kinds", "  BY b;\n  VAR n x1-x3;\n", ["n", "x1", "x2", "x3"], 1e-12)
 
     def reals_in_database(self):
         """Single precision columns, which zul reads by their decimal text
@@ -1011,6 +1013,34 @@ class InDatabaseChecks(Checks):
             self.fail(f"reals: OUTSTAT= {outstat['in']} against {outstat['row']}")
         if len(scores["in"]) != 40 or scores["in"] != scores["row"] or any(s.endswith("|") for s in scores["in"]):
             self.fail(f"reals: scores {scores['in'][:3]} against {scores['row'][:3]}")
+        self.crossproducts_as_row_path("reals", "  BY g;\n  VAR r x1 x2;\n", ["r", "x1", "x2"], 1e-10)
+
+    def crossproducts_as_row_path(self, data, stmts, variables, tol):
+        """CROSSPRODUCTS of pg.data computed inside PostgreSQL gives the
+        row path's counts, means and corrected crossproducts (the two take
+        them about different shifts)."""
+        def centred(row):
+            w = row["_WUSED_"] or 1  # a group without usable rows: sums 0
+            sums = [row[v] for v in variables]
+            out = {k: row[k] for k in row if not k.startswith(("_Q", "_SHIFT")) and k not in variables}
+            for i, v in enumerate(variables):
+                out[v] = row[f"_SHIFT{i + 1}_"] + sums[i] / w
+                for j in range(i + 1):
+                    out[f"_Q{i + 1}_{j + 1}_"] = row[f"_Q{i + 1}_{j + 1}_"] - sums[i] * sums[j] / w
+            return out
+
+        got = {}
+        for path in ("row", "in"):
+            table = f"xp_{data}_{len(stmts)}_{path}"
+            r, _ = self.run(self.libnames() + ("OPTIONS INDB=NO;\n" if path == "row" else "")
+                            + f"CROSSPRODUCTS DATA=pg.{data} OUT={table};\n{stmts}RUN;\n", table)
+            if path == "in" and "computed inside the database" not in self.log(r):
+                self.fail(f"crossproducts of {data}: not inside the database:\n{self.log(r)[-1500:]}")
+            with open(os.path.join(self.work, table + ".csv")) as f:
+                got[path] = [centred({k: float(v) if v else None for k, v in row.items() if k != "_DNAME_"})
+                             for row in csv.DictReader(f)]
+        if not got["row"] or not close(got["row"], got["in"], tol):
+            self.fail(f"crossproducts of {data}: {got['in'][:2]} against the row path's {got['row'][:2]}")
 
     def put_functions(self):
         """zul_put and zul_puti as PostgreSQL functions write the texts zul's

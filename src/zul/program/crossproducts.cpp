@@ -219,13 +219,35 @@ int columnClass(const table::Column& c) {
   }
 }
 
+// `classes` (zul's reading of the columns `names` of `from`) with the
+// booleans and single precision reals the database describes: PostgreSQL
+// refuses to cast a boolean to a double, and a real's binary value is not
+// the decimal the row path reads. Unchanged when the database cannot say.
+std::vector<int> withDescribedNumbers(table::db::Connection& db, const std::string& from,
+                                      const std::vector<std::string>& names, std::vector<int> classes) {
+  if (names.empty()) return classes;
+  std::string probe = "SELECT ";
+  for (size_t i = 0; i < names.size(); ++i) probe += (i ? ", " : "") + sqlgen::quoteIdentifier(names[i]);
+  try {
+    const std::vector<int> codes = db.describeQuery(probe + " FROM " + from);
+    for (size_t i = 0; i < codes.size() && i < classes.size(); ++i) {
+      const int described = sqlgen::classifySqlType(codes[i]);
+      if (classes[i] == sqlgen::kTypeNumeric && (described == sqlgen::kTypeBoolean || described == sqlgen::kTypeReal))
+        classes[i] = described;
+    }
+  } catch (const table::TableError&) {
+  }
+  return classes;
+}
+
 sqlgen::CrossRequest crossRequest(const InputTable& in, const Roles& r) {
   sqlgen::CrossRequest q;
-  const bool pg = in.ref().database->dialect() == table::db::Dialect::PostgreSQL;
-  q.dialect = pg ? sqlgen::Dialect::kPostgres : sqlgen::Dialect::kSqlite;
+  table::db::Connection& db = *in.ref().database;
+  q.dialect = db.dialect() == table::db::Dialect::PostgreSQL ? sqlgen::Dialect::kPostgres : sqlgen::Dialect::kSqlite;
   q.from = table::db::Connection::quoteName(in.ref().dbTable);
   q.variables = variableNames(in, r);
   for (int v : r.vars) q.types.push_back(columnClass(in.columns()[static_cast<size_t>(v - 1)]));
+  q.types = withDescribedNumbers(db, q.from, q.variables, q.types);
   for (int c : in.byColumns()) {
     const table::Column& column = in.columns()[static_cast<size_t>(c)];
     q.byTypes.push_back(columnClass(column));
@@ -233,6 +255,7 @@ sqlgen::CrossRequest crossRequest(const InputTable& in, const Roles& r) {
     q.byFormats.push_back(byFormat(column));
     q.byCharacter.push_back(column.isCharacter());
   }
+  q.byTypes = withDescribedNumbers(db, q.from, q.by, q.byTypes);
   q.freq = columnName(in, r.freq);
   q.weight = columnName(in, r.weight);
   return q;
