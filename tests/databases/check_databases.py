@@ -392,6 +392,18 @@ class Checks:
                             "OR relname LIKE 'zul_new%'").strip()
         if left != "0":
             self.fail("no rows: a table was written")
+        # An empty SQLite table: the crossproducts' untyped result columns
+        # must not make a formatted numeric BY variable a character one.
+        self.table_in_both("no_rows", "g REAL, x1 REAL, x2 REAL", "g float8, x1 float8, x2 float8",
+                           [(1.0, 2.0, 3.0)], formats=[("g", "3.")])
+        con = sqlite3.connect(self.lite)
+        con.execute("DELETE FROM no_rows")
+        con.commit()
+        con.close()
+        r, _ = self.run(self.libnames() + "FACTOR DATA=lite.no_rows NFACTORS=1 OUT=lite.none;\n"
+                        "  BY g;\n  VAR x1 x2;\nRUN;\n", "no_rows_lite")
+        if "processed inside the database" not in self.log(r) or "character BY" in self.log(r):
+            self.fail("no rows in SQLite: not processed inside the database:\n" + self.log(r)[-1000:])
 
     def no_output_over_input(self):
         """An output is refused when it is the input, however spelt."""

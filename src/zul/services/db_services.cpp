@@ -141,9 +141,13 @@ zul_table* svcDbQueryTable(zul_table* t, const char* sql, int32_t length, const 
     if (grouped) {
       // The groups keep the display formats of their BY variables, so that
       // they are shown as the rows' groups would be.
+      // SQLite gives an empty result untyped columns, read as text; with no
+      // group there is nothing to show, and a number's format would not fit.
       for (const auto& b : by.variables) {
         const int from = t->input->varNumber(b.name), to = q->input->varNumber(b.name);
-        q->input->setFormat(to - 1, t->input->columns()[static_cast<size_t>(from - 1)].format);
+        const table::Column& given = t->input->columns()[static_cast<size_t>(from - 1)];
+        if (given.isCharacter() == q->input->columns()[static_cast<size_t>(to - 1)].isCharacter())
+          q->input->setFormat(to - 1, given.format);
       }
       if (!by.variables.empty()) q->input->setBy(by);
       q->groupsOf = t;
