@@ -623,6 +623,22 @@ class InDatabaseChecks(Checks):
                     self.fail(f"formatted BY {by} then more in {lib}: groups {sorted(groups)}, "
                               "or tables not those of the formatted values")
 
+    def formatted_by_without_temp_right(self):
+        """A user who may not create temporary functions (no TEMP right):
+        rows that must be sorted by zul_put stop the step with an error that
+        says why and what to do, not the database's "schema pg_temp does not
+        exist"."""
+        self.pg.psql("CREATE ROLE no_temp LOGIN; GRANT SELECT ON fmt2, zul_tables TO no_temp; "
+                     "REVOKE TEMP ON DATABASE postgres FROM PUBLIC")
+        try:
+            program = (f"LIBNAME pg POSTGRES '{self.pg.conninfo('postgres', 'user=no_temp')}';\n"
+                       "FACTOR DATA=pg.fmt2 NFACTORS=1;\n  BY g h;\n  VAR x1-x3;\nRUN;\n")
+            r, _ = self.run(program, "no_temp", expect_ok=False)
+            if "the user needs the TEMP right" not in self.log(r):
+                self.fail("no TEMP right: unclear error:\n" + self.log(r)[-1500:])
+        finally:
+            self.pg.psql("GRANT TEMP ON DATABASE postgres TO PUBLIC")
+
     def text_by_as_row_path(self):
         """A character BY column whose collation is not byte order (ICU root
         in PostgreSQL, NOCASE in SQLite) and whose values differ by a
@@ -1195,6 +1211,7 @@ def main():
                    c.password_never_shown, c.labels_and_type_kept, c.formats_kept,
                    c.binary_numbers,
                    c.same_as_row_path, c.formatted_by_groups, c.formatted_by_then_more_row_path,
+                   c.formatted_by_without_temp_right,
                    c.text_by_as_row_path, c.not_finite_by_values, c.wide_table, c.very_wide_table,
                    c.many_variables,
                    c.sqlite_types_probed, c.dates_summed_in_database, c.dates_as_by_groups,

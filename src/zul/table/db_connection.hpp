@@ -108,6 +108,11 @@ class Connection {
   // columns of a query, which is prepared and not run. TableError when it
   // cannot be prepared; a transaction that is open stays usable.
   virtual std::vector<int> describeQuery(std::string_view sql) = 0;
+  // Whether statements can call zul_put and zul_puti (formatted BY
+  // values): SQLite has them as functions of the connection; PostgreSQL
+  // as temporary functions, which a user without the TEMP right cannot
+  // create.
+  virtual bool hasPutFunctions() const { return true; }
 
   // Transactions nest by count: the first begin() opens one, the last
   // end() closes it, committing when any holder asked for it with

@@ -262,6 +262,11 @@ std::string DbCursor::byOrderSql() const {
     const bool putTakes = by.isChar[k] ? d.kind == ColumnKind::Text
                                        : d.kind == ColumnKind::Number && !isBoolean(d);
     const bool keyed = f && k + 1 < by.cols.size() && putTakes;
+    if (keyed && !conn_->hasPutFunctions())
+      throw TableError("Table " + display_ + ": the rows cannot be sorted by the formatted values of the BY "
+                       "variable " + d.name + ", which another BY variable follows, because zul could not "
+                       "create its temporary function zul_put in the database (the user needs the TEMP "
+                       "right there). Grant it, or run the step without a display format for " + d.name + ".");
     if (keyed) {
       const std::string put = sqlgen::putCall(dialect, by.isChar[k] ? q : value, putFormatText(*f));
       rawAfter += ", " + value + direction;

@@ -96,16 +96,19 @@ class PgConnection : public Connection {
     // zul_put and zul_puti (formatted BY values) live in pg_temp and go with
     // the session, so the reading connection creates them too. A server that
     // refuses them (a standby, no TEMP right) leaves formatted BY values to
-    // the row path.
+    // the row path, which cannot sort rows by them either (hasPutFunctions).
     std::string put;
     for (const std::string& f : sqlgen::postgresPutFunctions()) put += f + ";";
-    PQclear(PQexec(pg_, put.c_str()));
+    PGresult* created = PQexec(pg_, put.c_str());
+    putReady_ = PQresultStatus(created) == PGRES_COMMAND_OK;
+    PQclear(created);
     putFunctions_ = put;
     copyReader_ = std::make_unique<PgCopyReader>(conninfo, kSessionSettings, put);
   }
   ~PgConnection() override { PQfinish(pg_); }
 
   Dialect dialect() const override { return Dialect::PostgreSQL; }
+  bool hasPutFunctions() const override { return putReady_; }
   std::string describe() const override {
     return std::string("PostgreSQL database ") + PQdb(pg_) + " (" + shown_ + ")";
   }
@@ -411,6 +414,7 @@ class PgConnection : public Connection {
   std::unique_ptr<PgCopyReader> copyReader_, rangeReader_;
   std::string conninfo_;  // for the second reader of ranges
   std::string putFunctions_;  // the statements that create zul_put and zul_puti
+  bool putReady_ = false;     // they were created
 };
 
 PgRows::~PgRows() { conn_.closeCursor(cursor_); }
