@@ -229,17 +229,19 @@ std::string byCondition(const ScoringSpec& s) {
   for (const auto& b : s.by) {
     std::string term = "(";
     const auto format = byFormat(b);
-    // A character value is compared without its trailing blanks, as its
-    // group was formed.
-    const std::string col = format                                    ? formattedValue(s, b)
-                            : comparedAsNumber(copiedType(s, b.name)) ? asNumber(s, b.name)
-                            : b.numeric                               ? quoteIdentifier(b.name)
-                                                                      : comparedText(s.dialect, quoteIdentifier(b.name));
+    const int type = copiedType(s, b.name);
+    // A number is compared as the double zul reads (a bigint beyond 2^53
+    // rounded, as its group was formed; a NaN or an infinity null), a
+    // character value without its trailing blanks.
+    const std::string number = groupNumber(s.dialect, quoteIdentifier(b.name), type);
+    const std::string col = format                 ? formattedValue(s, b)
+                            : b.numeric              ? number
+                            : comparedAsNumber(type) ? asNumber(s, b.name)
+                                                     : comparedText(s.dialect, quoteIdentifier(b.name));
     if (b.numeric && !finite(b.number)) {
       // "= null" is never true: a missing BY value selects the rows whose
       // value is null, NaN or infinite, all of which zul reads as missing.
-      const int type = copiedType(s, b.name);
-      term += notFinite(s.dialect, comparedAsNumber(type) ? asNumber(s, b.name) : quoteIdentifier(b.name));
+      term += number + " is null";
     } else if (b.numeric && format) {
       term += col + "=" + quoteString(putNumber(b.number, *format).value_or(""));
     } else if (b.numeric) {

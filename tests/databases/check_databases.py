@@ -683,25 +683,29 @@ class InDatabaseChecks(Checks):
         """NaN and the infinities in a numeric BY column (a double and a
         numeric in PostgreSQL; SQLite keeps a NaN as null) are missing to
         zul, as null is: one missing group on both paths, ordered first, its
-        rows scored with its coefficients. The OUT= table copies the rows
-        alike on both paths: a NaN as missing, text without trailing blanks."""
+        rows scored with its coefficients. Integers beyond 2^53 form the
+        groups of the doubles zul reads (2^53 + 1 is 2^53), and every row of
+        such a group is scored. The OUT= table copies the rows alike on both
+        paths: a NaN as missing, text without trailing blanks."""
         rnd = lcg(53)
         rows = []
         for i, g in enumerate([1.0, math.inf, 2.0, None, -math.inf, math.nan] * 10):
             x = [next(rnd) for _ in range(3)]
-            rows.append((i + 1, g, g, ["a ", "a", None, " b", "c  "][i % 5],
+            rows.append((i + 1, g, g, 2 ** 53 + 1 + i % 3, ["a ", "a", None, " b", "c  "][i % 5],
                          x[0], x[0] + 0.5 * x[1], x[1] + 0.5 * x[2]))
-        self.table_in_both("nonfinite", "id INTEGER, g REAL, gn NUMERIC, t TEXT, x1 REAL, x2 REAL, x3 REAL",
-                           "id integer, g float8, gn numeric, t varchar(5), x1 float8, x2 float8, x3 float8",
-                           rows)
+        self.table_in_both("nonfinite", "id INTEGER, g REAL, gn NUMERIC, big INTEGER, t TEXT, x1 REAL, "
+                           "x2 REAL, x3 REAL", "id integer, g float8, gn numeric, big bigint, t varchar(5), "
+                           "x1 float8, x2 float8, x3 float8", rows)
+        expected = {"g": ["", "1", "2"], "gn": ["", "1", "2"],
+                    "big": [str(2 ** 53), str(2 ** 53 + 2), str(2 ** 53 + 4)]}
         for lib in ("lite", "pg"):
-            for by in ("g", "gn"):
+            for by in ("g", "gn", "big"):
                 what = f"non-finite BY {by} in {lib}"
                 outstat, scores, written = self.both_paths(lib, "nonfinite", by, "", "nf")
                 if "in" not in outstat:
                     continue
                 groups = [[row[by] for row in outstat[p]] for p in ("row", "in")]
-                if groups[0] != ["", "1", "2"] or groups[1] != groups[0]:
+                if groups[0] != expected[by] or groups[1] != groups[0]:
                     self.fail(f"{what}: groups {groups[1]}, row path {groups[0]}")
                 if written["in"] != len(rows) or not close(
                         [scores["in"][i] for i in sorted(scores["in"])],

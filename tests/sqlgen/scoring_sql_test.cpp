@@ -103,7 +103,7 @@ TEST(ScoringSql, TextRulesForAbsentMeansMissingValuesAndBlankGroups) {
   EXPECT_TRUE(has(sql, " cast(0 as double precision) end as \"f3\""));
   // A missing number selects NaN and the infinities too, which zul reads as missing.
   EXPECT_TRUE(has(sql, " where (\"id\" > 0) and ((rtrim(\"h\")='' or \"h\" is null) and "
-                       "((\"k\" is null or abs(\"k\") > 1.7976931348623157e308)))"));
+                       "(nullif(nullif(cast(\"k\" as double precision), 9e999), -9e999) is null))"));
   // A missing coefficient makes the score null.
   s.eigval.clear();
   s.score[4] = std::nan("");
