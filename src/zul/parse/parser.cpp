@@ -1168,8 +1168,9 @@ void StepParser::warnAboutEmptyColumns(const ResolvedList* lists,
   bool allEmpty = true;
   for (const ColumnInfo& c : cols) allEmpty = allEmpty && c.noValues;
   if (allEmpty) {
-    diag_.warning("Table " + dataName + " holds no values: it has no data rows below its "
-                  "header, or every field is empty.");
+    // Said for a file and a database table alike.
+    diag_.warning("Table " + dataName + " holds no values: it has no data rows, or every value "
+                  "in it is missing.");
     return;
   }
   std::vector<bool> used(cols.size(), false);
