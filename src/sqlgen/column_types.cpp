@@ -75,6 +75,9 @@ std::string columnNumber(Dialect d, const std::string& column, int type) {
   if (type == kTypeTimestamp) return secondsSince1960(d, column);
   if (type == kTypeBoolean) return "cast(" + column + " as integer)";
   if (type == kTypeReal) return "cast(cast(" + column + " as text) as double precision)";
+  // SQLite keeps in a numeric column the text it could not read as a
+  // number ('abc', ''), which cast() would make 0; zul reads it as missing.
+  if (d == Dialect::kSqlite) return "(case when typeof(" + column + ") in ('integer', 'real') then " + column + " end)";
   return column;
 }
 

@@ -46,7 +46,8 @@ int sqlTypeOfSqliteDecl(std::string_view declared);
 // A column of class `type` as the number zul reads from it: a date counts
 // days, a time seconds of the day and a timestamp seconds, from 1 January
 // 1960; a boolean is 0 or 1; a real is the number its decimal text
-// writes; any other column is itself. `column` is quoted by the caller.
+// writes; any other column is itself, but for text kept in a numeric
+// SQLite column, which is null. `column` is quoted by the caller.
 std::string columnNumber(Dialect d, const std::string& column, int type);
 
 // A BY column of class `type` as the value its groups are formed by: its

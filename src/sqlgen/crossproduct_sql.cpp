@@ -83,8 +83,11 @@ std::string observationView(const CrossRequest& r) {
   }
   for (size_t i = 0; i < r.variables.size(); ++i)
     cols.push_back("cast(" + variableValue(r, i) + " as double precision) as " + alias("x", i));
-  if (!r.freq.empty()) cols.push_back("cast(" + quoteIdentifier(r.freq) + " as double precision) as \"_f_\"");
-  if (!r.weight.empty()) cols.push_back("cast(" + quoteIdentifier(r.weight) + " as double precision) as \"_w_\"");
+  // FREQ and WEIGHT as the numbers zul reads (columnNumber()).
+  for (const auto& [column, as] : {std::pair{r.freq, "_f_"}, std::pair{r.weight, "_w_"}})
+    if (!column.empty())
+      cols.push_back("cast(" + columnNumber(r.dialect, quoteIdentifier(column), kTypeNumeric) +
+                     " as double precision) as \"" + as + "\"");
   std::string sql = "(select " + joinList(cols) + " from " + r.from;
   if (!r.where.empty()) sql += " where (" + r.where + ")";
   return sql + fenceOf(r) + ") as \"_o_\"";

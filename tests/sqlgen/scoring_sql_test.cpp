@@ -64,7 +64,7 @@ TEST(ScoringSql, ScoresWrittenByTheStatementEqualTheLinearCombination) {
   // The pieces that carry the rules, as written.
   EXPECT_TRUE(has(sql, " cast(0 as double precision) end as \"f3\""));
   EXPECT_TRUE(has(sql, "\"_v0_\" * 0.25 + \"_v1_\" end as \"f1\""));  // coefficient 1: the bare alias
-  EXPECT_TRUE(has(sql, "(nullif(nullif(cast(\"x3\" as double precision), 9e999), -9e999)) as \"_v2_\""));  // mean 0, scale 1
+  EXPECT_TRUE(has(sql, "(nullif(nullif(cast((case when typeof(\"x3\") in ('integer', 'real') then \"x3\" end) as double precision), 9e999), -9e999)) as \"_v2_\""));  // mean 0, scale 1
   EXPECT_TRUE(has(sql, " where ((rtrim(\"g\")='O''Brien')) limit -1 offset 0) as _view1_;"));
   // An infinite value is missing: its row's scores are null, not infinite.
   // A missing value makes every score of its row null, also one without a
@@ -97,13 +97,13 @@ TEST(ScoringSql, TextRulesForAbsentMeansMissingValuesAndBlankGroups) {
   s.inputWhere = "\"id\" > 0";
   const std::string sql = scoringStatement(s);
   // No means and no scales: the bare cast, no parentheses, no arithmetic.
-  EXPECT_TRUE(has(sql, " select \"id\", \"g\", nullif(nullif(cast(\"x1\" as double precision), 9e999), -9e999) as \"_v0_\", "));
+  EXPECT_TRUE(has(sql, " select \"id\", \"g\", nullif(nullif(cast((case when typeof(\"x1\") in ('integer', 'real') then \"x1\" end) as double precision), 9e999), -9e999) as \"_v0_\", "));
   EXPECT_TRUE(has(sql, "1.5 + \"_v0_\" * 0.25 + \"_v1_\" end as \"f1\""));
   EXPECT_TRUE(has(sql, " cast(null as double precision) end as \"f2\""));
   EXPECT_TRUE(has(sql, " cast(0 as double precision) end as \"f3\""));
   // A missing number selects NaN and the infinities too, which zul reads as missing.
   EXPECT_TRUE(has(sql, " where (\"id\" > 0) and ((rtrim(\"h\")='' or \"h\" is null) and "
-                       "(nullif(nullif(cast(\"k\" as double precision), 9e999), -9e999) is null))"));
+                       "(nullif(nullif(cast((case when typeof(\"k\") in ('integer', 'real') then \"k\" end) as double precision), 9e999), -9e999) is null))"));
   // A missing coefficient makes the score null.
   s.eigval.clear();
   s.score[4] = std::nan("");

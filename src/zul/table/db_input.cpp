@@ -7,6 +7,7 @@
 #include "zul/table/column_format.hpp"
 #include "zul/table/db_cursor.hpp"
 #include "zul/table/db_dates.hpp"
+#include "sqlgen/column_types.hpp"
 #include "sqlgen/dialect.hpp"
 #include "sqlgen/put_format.hpp"
 
@@ -50,12 +51,13 @@ std::string pgReadCast(const db::DbColumn& c) {
   return "::text";
 }
 
-// Numeric column q as its BY value orders: NaN and the infinities, which
-// zul reads as missing, as null, first with the missing values (the
-// database orders them after every number). PostgreSQL keeps the column's
+// Numeric column q as its BY value orders: NaN and the infinities, and
+// text that SQLite keeps in a numeric column, which zul reads as missing,
+// as null, first with the missing values (the database orders them after
+// every number). PostgreSQL keeps the column's
 // type: a numeric beyond the range of a double cannot be cast to one.
 std::string finiteOrNull(const db::DbColumn& c, const std::string& q, bool pg) {
-  if (!pg) return sqlgen::finiteOrNull(sqlgen::Dialect::kSqlite, q);
+  if (!pg) return sqlgen::finiteOrNull(sqlgen::Dialect::kSqlite, sqlgen::columnNumber(sqlgen::Dialect::kSqlite, q, sqlgen::kTypeNumeric));
   const bool floating = c.declared == "double precision" || c.declared == "real" ||
                         c.declared.rfind("numeric", 0) == 0;  // "numeric(10,2)" too
   if (!floating) return q;
@@ -257,7 +259,8 @@ std::string DbCursor::byOrderSql() const {
     std::string value;
     if (by.isChar[k]) value = sqlgen::inByteOrder(dialect, sqlgen::comparedText(dialect, q));
     else if (pg && isBoolean(d)) value = q + "::int";
-    else value = finiteOrNull(d, q, pg);
+    else if (d.kind == ColumnKind::Number) value = finiteOrNull(d, q, pg);
+    else value = q;  // a date or a time, which SQLite keeps as text
     const sqlgen::PutFormat* f = by.formatOf(k);
     const bool putTakes = by.isChar[k] ? d.kind == ColumnKind::Text
                                        : d.kind == ColumnKind::Number && !isBoolean(d);
