@@ -146,6 +146,14 @@ void StatementParser::dataSets() {
   ps_.opt.flags.outRequested = ps_.opt.outTable != nullptr;
   ps_.opt.flags.outstatRequested = ps_.opt.outstatTable != nullptr;
   ps_.opt.flags.targetGiven = ps_.opt.targetTable != nullptr;
+  // Scores are computed row by row, and a crossproduct table holds only
+  // the sums of the rows: its own rows would be scored as observations.
+  const std::string data = h_.tableName(ps_.opt.mainInput);
+  if (ps_.opt.flags.outRequested && data.size() >= 8 && data.substr(data.size() - 8) == "._MKXPX_") {
+    h_.logLine(ZUL_LOG_ERROR, "OUT= scores need the observations, and " + data +
+                                  " is a crossproduct table, which holds only their sums.");
+    stop(ps_, kCodeNotAllowed);
+  }
 
   std::string type = h_.tableType(ps_.opt.mainInput);
   // A TYPE given on the table (option or metadata) that names no known
