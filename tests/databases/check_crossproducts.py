@@ -141,6 +141,14 @@ class XpxChecks(Checks):
         _, want = self.run(step.format("wsurvey", "  FREQ f;\n  WEIGHT w;\n"), "xpx_noby_rows")
         _, got = self.run("LIBNAME xc 'xc';\n" + step.format("xc._MKXPX_", ""), "xpx_noby")
         self.same_as("a table of BY groups read without BY", want, got)
+        r, _ = self.run("LIBNAME xc 'xc';\nFACTOR DATA=xc._MKXPX_ NFACTORS=1;\n  VAR x1-x3;\nRUN;\n"
+                        "FACTOR DATA=xc._MKXPX_ NFACTORS=1;\n  VAR x1-x3;\n  WEIGHT x4;\nRUN;\n",
+                        "xpx_fewer_vars", expect_ok=False)
+        log = r.stdout + r.stderr
+        if "records with a missing value in any of its 5 variables" not in log:
+            self.fail("fewer variables than the table: its dropped records are not mentioned")
+        if "WEIGHT do not apply to XC._MKXPX_" not in log:
+            self.fail("a WEIGHT column of a crossproduct table was passed over:\n" + log[-1500:])
 
     def numeric_groups_in_order(self):
         """Numeric BY values, a missing one among them, in parts that each

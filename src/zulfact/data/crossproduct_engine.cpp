@@ -321,6 +321,13 @@ int xpxEngine(ProcState& ps, zul_table* table) {
     return kCodeEngine;
   }
   if (ps.indb.notes) h.logLine(ZUL_LOG_NOTE, "Using _MKXPX_ table.");
+  // The table dropped a record for a missing value in any of its variables:
+  // an analysis of fewer of them cannot have the records back.
+  if (g.nMissing > 0 && index.size() < g.sums.size())
+    h.logLine(ZUL_LOG_WARNING,
+              h.tableName(table) + " left out " + std::to_string(static_cast<long long>(g.nMissing)) +
+                  " records with a missing value in any of its " + std::to_string(g.sums.size()) +
+                  " variables; analysed from the rows, fewer variables could use some of them.");
   BlockShape shape;
   shape.n = ps.opt.nAll;
   shape.hasFreq = shape.hasWeight = true;  // the table's own read counts
