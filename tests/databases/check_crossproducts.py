@@ -238,10 +238,11 @@ class XpxChecks(Checks):
             self.fail("refusals: scores of a crossproduct table's own rows were written")
         with open(os.path.join(self.work, "xn", "_MKXPX_.csv")) as f:
             table = list(csv.reader(f))
-        for bad in ("abc", ""):  # a text, a missing value among the crossproducts
+        # A text, a missing value among the crossproducts, a wrong count of variables.
+        for column, bad in (("_Q2_1_", "abc"), ("_Q2_1_", ""), ("_NVAR_", "4")):
             os.makedirs(os.path.join(self.work, "xm"), exist_ok=True)
             rows = [row[:] for row in table]
-            rows[1][rows[0].index("_Q2_1_")] = bad
+            rows[1][rows[0].index(column)] = bad
             with open(os.path.join(self.work, "xm", "_MKXPX_.csv"), "w", newline="") as f:
                 csv.writer(f).writerows(rows)
             r, _ = self.run("LIBNAME xm 'xm';\nLIBNAME xn 'xn';\n"

@@ -182,6 +182,9 @@ void readGroups(InputTable& t, const XpxLayout& L, Groups& groups,
                         &g.freqUsed, &g.weightsRead, &g.weightsUsed};
     for (size_t c = 0; c < std::size(counts); ++c)
       *counts[c] = table::isMissing(num(c)) ? 0.0 : num(c);
+    if (num(7) != L.n)
+      throw TableError(t.displayName() + ": its _NVAR_ does not count the " + std::to_string(L.n) +
+                       " variables of its crossproducts.");
     row.dname = str(kLeading - 1, kDnameWidth);
     std::vector<XpxByValue> by(static_cast<size_t>(L.nBy));
     for (size_t k = 0; k < by.size(); ++k) {

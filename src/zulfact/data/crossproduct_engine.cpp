@@ -289,6 +289,10 @@ bool readXpxRow(ProcState& ps, zul_table* table, sqlgen::XpxGroup& g, std::vecto
         reason = std::string("its column ") + d.name + " holds a missing or non-finite value";
         return false;
       }
+    if (v[7] != nt) {
+      reason = "its _NVAR_ does not count the " + std::to_string(nt) + " variables of its crossproducts";
+      return false;
+    }
     sqlgen::XpxGroup part;
     part.nRead = v[0], part.nUsed = v[1], part.nMissing = v[2], part.freqRead = v[3];
     part.freqUsed = v[4], part.weightsRead = v[5], part.weightsUsed = v[6];
