@@ -182,6 +182,12 @@ void readGroups(InputTable& t, const XpxLayout& L, Groups& groups,
                         &g.freqUsed, &g.weightsRead, &g.weightsUsed};
     for (size_t c = 0; c < std::size(counts); ++c)
       *counts[c] = table::isMissing(num(c)) ? 0.0 : num(c);
+    // Only a table of BY groups numbers them (_KEY_ from 1): a sum column
+    // missing from a table of one numeric BY variable would take the BY
+    // column for a sum.
+    if ((num(8) > 0) != (L.nBy > 0))
+      throw TableError(t.displayName() +
+                       ": its _KEY_ does not fit its columns: a column is missing or one too many.");
     if (num(7) != L.n)
       throw TableError(t.displayName() + ": its _NVAR_ does not count the " + std::to_string(L.n) +
                        " variables of its crossproducts.");

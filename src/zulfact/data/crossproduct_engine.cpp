@@ -256,13 +256,14 @@ bool readXpxRow(ProcState& ps, zul_table* table, sqlgen::XpxGroup& g, std::vecto
   const std::vector<std::string> names = sqlgen::xpxColumnNames({}, {});
   const int nNumbers = sqlgen::kXpxCountColumns + 2 * nt + qCols;
   CallResources res;
-  res.list = h.readListCreate(table, nNumbers + 1);
+  res.list = h.readListCreate(table, nNumbers + 2);  // with _KEY_ and _DNAME_
   if (!res.list) return false;
   std::vector<int> numbers;
   for (int c = 0; c < sqlgen::kXpxCountColumns; ++c)
     numbers.push_back(h.varNumber(table, names[static_cast<size_t>(c)]));
   // The sums, the crossproducts and the shift lie side by side.
   for (int k = 0; k < 2 * nt + qCols; ++k) numbers.push_back(k < nt ? firstSum + k : q11 + (k - nt));
+  numbers.push_back(h.varNumber(table, "_KEY_"));
   int slot = 0;
   for (const int number : numbers) {
     zul_var_desc d{};
@@ -278,6 +279,10 @@ bool readXpxRow(ProcState& ps, zul_table* table, sqlgen::XpxGroup& g, std::vecto
   }
   const int dnameNumber = h.varNumber(table, "_DNAME_");
   if (dnameNumber > 0 && h.readListBind(res.list, slot, dnameNumber, true, 42) != 0) return false;
+  // BY columns lie between _DNAME_ and the sums, and only a table of BY
+  // groups numbers them (_KEY_ from 1): a sum column missing from a table
+  // of one numeric BY variable would take the BY column for a sum.
+  const bool byColumns = dnameNumber > 0 && firstSum > dnameNumber + 1;
   std::vector<double> v(static_cast<size_t>(slot + 1), 0.0);
   char text[43] = {0};
   int status = 0;
@@ -289,6 +294,10 @@ bool readXpxRow(ProcState& ps, zul_table* table, sqlgen::XpxGroup& g, std::vecto
         reason = std::string("its column ") + d.name + " holds a missing or non-finite value";
         return false;
       }
+    if ((v[static_cast<size_t>(slot) - 1] > 0) != byColumns) {
+      reason = "its _KEY_ does not fit its columns: a column is missing or one too many";
+      return false;
+    }
     if (v[7] != nt) {
       reason = "its _NVAR_ does not count the " + std::to_string(nt) + " variables of its crossproducts";
       return false;
