@@ -124,8 +124,31 @@ class XpxChecks(Checks):
             self.fail(f"parts: the combined groups are {keys}")
         r, got = self.factor_on("xw._MKXPX_", "xpx_parts_read", "OPTIONS INDBNOTES=YES;\n")
         self.same_as("the sum of two parts", want, got)
+        # The same variables in another order in the second part.
+        os.makedirs(os.path.join(self.work, "xo"), exist_ok=True)
+        self.run(self.libnames() + "LIBNAME xa 'xa';\nLIBNAME xo 'xo';\n" +
+                 step.replace("x1-x5", "x3 x1 x5 x2 x4").format("part2", "xo.p2") +
+                 "CROSSPRODUCTS DATA=xa._MKXPX_ ADD=xo.p2 OUT=xo._MKXPX_;\nRUN;\n", "xpx_order")
+        self.same_as("parts in other variable orders", want,
+                     self.factor_on("xo._MKXPX_", "xpx_order_read", "LIBNAME xo 'xo';\n")[1])
         if "Using _MKXPX_ table." not in r.stdout + r.stderr:
             self.fail("parts: the notes of reading a crossproduct table are missing")
+
+    def fewer_by_groups(self):
+        """Without BY, a table of BY groups is analysed whole: its groups
+        add up, as the rows would."""
+        step = "FACTOR DATA={} NFACTORS=2 SIMPLE CORR;\n  VAR x1-x5;\n{}RUN;\n"
+        _, want = self.run(step.format("wsurvey", "  FREQ f;\n  WEIGHT w;\n"), "xpx_noby_rows")
+        _, got = self.run("LIBNAME xc 'xc';\n" + step.format("xc._MKXPX_", ""), "xpx_noby")
+        self.same_as("a table of BY groups read without BY", want, got)
+        r, _ = self.run("LIBNAME xc 'xc';\nFACTOR DATA=xc._MKXPX_ NFACTORS=1;\n  VAR x1-x3;\nRUN;\n"
+                        "FACTOR DATA=xc._MKXPX_ NFACTORS=1;\n  VAR x1-x3;\n  WEIGHT x4;\nRUN;\n",
+                        "xpx_fewer_vars", expect_ok=False)
+        log = r.stdout + r.stderr
+        if "records with a missing value in any of its 5 variables" not in log:
+            self.fail("fewer variables than the table: its dropped records are not mentioned")
+        if "WEIGHT do not apply to XC._MKXPX_" not in log:
+            self.fail("a WEIGHT column of a crossproduct table was passed over:\n" + log[-1500:])
 
     def numeric_groups_in_order(self):
         """Numeric BY values, a missing one among them, in parts that each
@@ -208,6 +231,29 @@ class XpxChecks(Checks):
             self.fail("refusals: a combined table was written")
         if "would be overwritten" not in log:
             self.fail("refusals: OUT= over DATA= was not refused")
+        r, _ = self.run("LIBNAME xn 'xn';\nFACTOR DATA=xn._MKXPX_ NFACTORS=1 OUT=xn.scores;\n"
+                        "  VAR x1-x3;\nRUN;\n", "xpx_scores", expect_ok=False)
+        if (r.returncode == 0 or "OUT= scores need the observations" not in r.stdout + r.stderr
+                or os.path.exists(os.path.join(self.work, "xn", "scores.csv"))):
+            self.fail("refusals: scores of a crossproduct table's own rows were written")
+        with open(os.path.join(self.work, "xn", "_MKXPX_.csv")) as f:
+            table = list(csv.reader(f))
+        # A text, a missing value among the crossproducts, a wrong count of
+        # variables, a BY group's number in a table without BY columns.
+        for column, bad in (("_Q2_1_", "abc"), ("_Q2_1_", ""), ("_NVAR_", "4"), ("_KEY_", "1")):
+            os.makedirs(os.path.join(self.work, "xm"), exist_ok=True)
+            rows = [row[:] for row in table]
+            rows[1][rows[0].index(column)] = bad
+            with open(os.path.join(self.work, "xm", "_MKXPX_.csv"), "w", newline="") as f:
+                csv.writer(f).writerows(rows)
+            r, _ = self.run("LIBNAME xm 'xm';\nLIBNAME xn 'xn';\n"
+                            "FACTOR DATA=xm._MKXPX_ NFACTORS=1;\n  VAR x1-x3;\nRUN;\n"
+                            "CROSSPRODUCTS DATA=xn._MKXPX_ ADD=xm._MKXPX_ OUT=xm.both;\nRUN;\n",
+                            "xpx_malformed", expect_ok=False)
+            log = r.stdout + r.stderr
+            if log.count("ERROR: XM._MKXPX_") != 2 or "ended normally" in log:
+                self.fail(f"refusals: a table with {bad!r} among its crossproducts was read:\n"
+                          + log[-1500:])
 
     def large_means_passes(self):
         """Values near 1e6 with unit spread: one pass and two give the
@@ -235,7 +281,8 @@ class XpxChecks(Checks):
 def main():
     return pg_cluster.check_main(
         pg_cluster.Cluster, XpxChecks,
-        lambda c: (c.tables_equal_the_rows, c.parts_add_up, c.numeric_groups_in_order,
+        lambda c: (c.tables_equal_the_rows, c.fewer_by_groups, c.parts_add_up,
+                   c.numeric_groups_in_order,
                    c.formatted_groups_in_order,
                    c.refusals, c.large_means_passes))
 

@@ -1,6 +1,7 @@
 #include "zul/program/xpx_tables.hpp"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <map>
 
@@ -53,22 +54,50 @@ XpxLayout layoutOf(const InputTable& t) {
         t.displayName() +
         " is no crossproduct table: its sums, crossproducts and shift do not fit together.");
   const auto& cols = t.columns();
+  // Read as text, a count, sum or crossproduct would be lost or misread.
+  for (size_t c = 0; c < cols.size(); ++c)
+    if (cols[c].isCharacter() && c != kLeading - 1 && (c < kLeading || c >= kLeading + static_cast<size_t>(L.nBy)))
+      throw TableError(t.displayName() + " is no crossproduct table: its column " + cols[c].name +
+                       " is not numeric.");
   for (int k = 0; k < L.nBy; ++k) L.by.push_back(cols[kLeading + static_cast<size_t>(k)]);
   for (int i = 0; i < n; ++i)
     L.variables.push_back(cols[kLeading + static_cast<size_t>(L.nBy + i)].name);
   return L;
 }
 
-bool sameLayout(const XpxLayout& a, const XpxLayout& b) {
-  if (a.n != b.n || a.nBy != b.nBy) return false;
-  for (int i = 0; i < a.n; ++i)
-    if (!table::sameName(a.variables[static_cast<size_t>(i)], b.variables[static_cast<size_t>(i)]))
-      return false;
+// Where each of a's variables stands among b's, when both tables summarise
+// the same variables (in any order) by the same BY variables; empty when
+// they do not.
+std::vector<size_t> variableOrder(const XpxLayout& a, const XpxLayout& b) {
+  if (a.n != b.n || a.nBy != b.nBy) return {};
   for (int k = 0; k < a.nBy; ++k) {
     const Column &x = a.by[static_cast<size_t>(k)], &y = b.by[static_cast<size_t>(k)];
-    if (!table::sameName(x.name, y.name) || x.isCharacter() != y.isCharacter()) return false;
+    if (!table::sameName(x.name, y.name) || x.isCharacter() != y.isCharacter()) return {};
   }
-  return true;
+  std::vector<size_t> at;
+  for (const std::string& v : a.variables) {
+    size_t j = 0;
+    while (j < b.variables.size() && !table::sameName(v, b.variables[j])) ++j;
+    if (j == b.variables.size()) return {};
+    at.push_back(j);
+  }
+  return at;
+}
+
+// A group's sums in another order of its variables: variable i of the
+// result is variable at[i] of g.
+void reorder(sqlgen::XpxGroup& g, const std::vector<size_t>& at) {
+  sqlgen::XpxGroup r = g;
+  r.sums.clear(), r.shift.clear(), r.packed.clear();
+  for (size_t i = 0; i < at.size(); ++i) {
+    r.sums.push_back(g.sums[at[i]]);
+    r.shift.push_back(g.shift[at[i]]);
+    for (size_t j = 0; j <= i; ++j) {
+      const size_t hi = std::max(at[i], at[j]), lo = std::min(at[i], at[j]);
+      r.packed.push_back(g.packed[hi * (hi + 1) / 2 + lo]);
+    }
+  }
+  g = std::move(r);
 }
 
 // A BY value as groups compare it: a column with a display format by its
@@ -124,8 +153,10 @@ struct XpxRow {
 };
 using Groups = std::map<std::vector<XpxByValue>, XpxRow, ByLess>;
 
-// Reads every row of t into groups, combining rows of equal BY values.
-void readGroups(InputTable& t, const XpxLayout& L, Groups& groups) {
+// Reads every row of t into groups, combining rows of equal BY values;
+// its variables taken in the order `at` (none: the table's).
+void readGroups(InputTable& t, const XpxLayout& L, Groups& groups,
+                const std::vector<size_t>& at = {}) {
   const auto& cols = t.columns();
   table::ReadList list(t, t.varCount());
   std::vector<int> target(cols.size());  // numeric index, or text offset
@@ -151,6 +182,15 @@ void readGroups(InputTable& t, const XpxLayout& L, Groups& groups) {
                         &g.freqUsed, &g.weightsRead, &g.weightsUsed};
     for (size_t c = 0; c < std::size(counts); ++c)
       *counts[c] = table::isMissing(num(c)) ? 0.0 : num(c);
+    // Only a table of BY groups numbers them (_KEY_ from 1): a sum column
+    // missing from a table of one numeric BY variable would take the BY
+    // column for a sum.
+    if ((num(8) > 0) != (L.nBy > 0))
+      throw TableError(t.displayName() +
+                       ": its _KEY_ does not fit its columns: a column is missing or one too many.");
+    if (num(7) != L.n)
+      throw TableError(t.displayName() + ": its _NVAR_ does not count the " + std::to_string(L.n) +
+                       " variables of its crossproducts.");
     row.dname = str(kLeading - 1, kDnameWidth);
     std::vector<XpxByValue> by(static_cast<size_t>(L.nBy));
     for (size_t k = 0; k < by.size(); ++k) {
@@ -164,6 +204,12 @@ void readGroups(InputTable& t, const XpxLayout& L, Groups& groups) {
     for (size_t i = 0; i < n; ++i) g.sums.push_back(num(first + i));
     for (size_t p = 0; p < n * (n + 1) / 2; ++p) g.packed.push_back(num(first + n + p));
     for (size_t i = 0; i < n; ++i) g.shift.push_back(num(first + n + n * (n + 1) / 2 + i));
+    for (const auto* part : {&g.sums, &g.packed, &g.shift})
+      for (double x : *part)
+        if (!std::isfinite(x))
+          throw TableError(t.displayName() +
+                           " holds a missing value among its sums, crossproducts or shifts.");
+    if (!at.empty()) reorder(g, at);
     row.by = by;
     auto [it, fresh] = groups.emplace(std::move(by), row);
     if (fresh) continue;
@@ -222,10 +268,11 @@ void combineXpxTables(InputTable& a, InputTable* b, table::OutputTable& out) {
   readGroups(a, la, groups);
   if (b) {
     const XpxLayout lb = layoutOf(*b);
-    if (!sameLayout(la, lb))
+    const std::vector<size_t> at = variableOrder(la, lb);
+    if (at.empty())
       throw TableError("The crossproduct tables " + a.displayName() + " and " + b->displayName() +
                        " do not summarise the same variables by the same BY variables.");
-    readGroups(*b, lb, groups);
+    readGroups(*b, lb, groups, at);
     // A text BY column is as wide as the longer of the two.
     for (size_t k = 0; k < la.by.size(); ++k)
       la.by[k].width = std::max(la.by[k].width, lb.by[k].width);

@@ -228,51 +228,97 @@ int finishSummary(ProcState& ps, zul_table* table, const BlockShape& shape, cons
                   const std::string& name);
 
 // The current group of a crossproduct table: every variable's sums, and the
-// positions of the analysis variables among them. False when the table is
-// not one, or an analysis variable is not among its summed variables.
+// positions of the analysis variables among them. The group's rows are
+// added (combineParts): a table summarised by finer BY groups than the
+// analysis has, or analysed without BY, gives the sums of all its rows.
+// False when the table is not one, an analysis variable is not among its
+// summed variables, or a value is not a number; `reason` then says why.
 bool readXpxRow(ProcState& ps, zul_table* table, sqlgen::XpxGroup& g, std::vector<int>& index,
-                std::string& dname) {
+                std::string& dname, std::string& reason) {
   Host& h = host();
   const int q11 = h.varNumber(table, "_Q1_1_"), shift1 = h.varNumber(table, "_SHIFT1_");
   const int qCols = shift1 - q11;
   int nt = 0;
   while (nt * (nt + 1) / 2 < qCols) ++nt;
-  if (q11 <= 0 || nt < 1 || nt * (nt + 1) / 2 != qCols) return false;
+  if (q11 <= 0 || nt < 1 || nt * (nt + 1) / 2 != qCols) {
+    reason = "its crossproduct columns _Q1_1_ ... do not fit its _SHIFT1_ ... columns";
+    return false;
+  }
   const int firstSum = q11 - nt;
   for (int i = 0; i < ps.opt.nAll; ++i) {
     const int k = ps.opt.varNumbers[i] - firstSum;
-    if (k < 0 || k >= nt) return false;
+    if (k < 0 || k >= nt) {
+      reason = "an analysis variable is not among its summed variables";
+      return false;
+    }
     index.push_back(k);
   }
   const std::vector<std::string> names = sqlgen::xpxColumnNames({}, {});
   const int nNumbers = sqlgen::kXpxCountColumns + 2 * nt + qCols;
   CallResources res;
-  res.list = h.readListCreate(table, nNumbers + 1);
+  res.list = h.readListCreate(table, nNumbers + 2);  // with _KEY_ and _DNAME_
   if (!res.list) return false;
-  int slot = 0;
-  auto bind = [&](int number) { return number > 0 && h.readListBind(res.list, slot++, number, false, 8) == 0; };
+  std::vector<int> numbers;
   for (int c = 0; c < sqlgen::kXpxCountColumns; ++c)
-    if (!bind(h.varNumber(table, names[static_cast<size_t>(c)]))) return false;
-  for (int k = 0; k < 2 * nt + qCols; ++k) {
-    // The sums, the crossproducts and the shift lie side by side.
-    const int number = k < nt ? firstSum + k : q11 + (k - nt);
-    if (!bind(number)) return false;
+    numbers.push_back(h.varNumber(table, names[static_cast<size_t>(c)]));
+  // The sums, the crossproducts and the shift lie side by side.
+  for (int k = 0; k < 2 * nt + qCols; ++k) numbers.push_back(k < nt ? firstSum + k : q11 + (k - nt));
+  numbers.push_back(h.varNumber(table, "_KEY_"));
+  int slot = 0;
+  for (const int number : numbers) {
+    zul_var_desc d{};
+    if (number <= 0 || h.varDesc(table, number, d) != 0) {
+      reason = "it lacks a column of a crossproduct table";
+      return false;
+    }
+    if (d.type != 1) {
+      reason = std::string("its column ") + d.name + " is not numeric";
+      return false;
+    }
+    if (h.readListBind(res.list, slot++, number, false, 8) != 0) return false;
   }
   const int dnameNumber = h.varNumber(table, "_DNAME_");
   if (dnameNumber > 0 && h.readListBind(res.list, slot, dnameNumber, true, 42) != 0) return false;
+  // BY columns lie between _DNAME_ and the sums, and only a table of BY
+  // groups numbers them (_KEY_ from 1): a sum column missing from a table
+  // of one numeric BY variable would take the BY column for a sum.
+  const bool byColumns = dnameNumber > 0 && firstSum > dnameNumber + 1;
   std::vector<double> v(static_cast<size_t>(slot + 1), 0.0);
   char text[43] = {0};
   int status = 0;
-  if (h.readNext(res.list, v.data(), text, status) != 1) return false;
-  g.nRead = v[0], g.nUsed = v[1], g.nMissing = v[2], g.freqRead = v[3], g.freqUsed = v[4];
-  g.weightsRead = v[5], g.weightsUsed = v[6];
-  const double* at = v.data() + sqlgen::kXpxCountColumns;
-  g.sums.assign(at, at + nt);
-  g.packed.assign(at + nt, at + nt + qCols);
-  g.shift.assign(at + nt + qCols, at + 2 * nt + qCols);
-  dname.assign(text, 42);
-  while (!dname.empty() && (dname.back() == ' ' || dname.back() == '\0')) dname.pop_back();
-  return true;
+  for (int row = 0; h.readNext(res.list, v.data(), text, status) == 1; ++row) {
+    for (int k = 0; k < slot; ++k)
+      if (!std::isfinite(v[static_cast<size_t>(k)])) {
+        zul_var_desc d{};
+        h.varDesc(table, numbers[static_cast<size_t>(k)], d);
+        reason = std::string("its column ") + d.name + " holds a missing or non-finite value";
+        return false;
+      }
+    if ((v[static_cast<size_t>(slot) - 1] > 0) != byColumns) {
+      reason = "its _KEY_ does not fit its columns: a column is missing or one too many";
+      return false;
+    }
+    if (v[7] != nt) {
+      reason = "its _NVAR_ does not count the " + std::to_string(nt) + " variables of its crossproducts";
+      return false;
+    }
+    sqlgen::XpxGroup part;
+    part.nRead = v[0], part.nUsed = v[1], part.nMissing = v[2], part.freqRead = v[3];
+    part.freqUsed = v[4], part.weightsRead = v[5], part.weightsUsed = v[6];
+    const double* at = v.data() + sqlgen::kXpxCountColumns;
+    part.sums.assign(at, at + nt);
+    part.packed.assign(at + nt, at + nt + qCols);
+    part.shift.assign(at + nt + qCols, at + 2 * nt + qCols);
+    if (row > 0) {
+      sqlgen::combineParts(g, std::move(part));
+      continue;
+    }
+    g = std::move(part);
+    dname.assign(text, 42);
+    while (!dname.empty() && (dname.back() == ' ' || dname.back() == '\0')) dname.pop_back();
+  }
+  if (g.sums.empty()) reason = "it has no row for the group";
+  return !g.sums.empty();
 }
 
 // A group read from a crossproduct table.
@@ -281,12 +327,20 @@ int xpxEngine(ProcState& ps, zul_table* table) {
   if (ps.indb.notes) h.logLine(ZUL_LOG_NOTE, "Reading _MKXPX_ table.");
   sqlgen::XpxGroup g;
   std::vector<int> index;
-  std::string dname;
-  if (!readXpxRow(ps, table, g, index, dname)) {
+  std::string dname, reason;
+  if (!readXpxRow(ps, table, g, index, dname, reason)) {
+    if (!reason.empty()) h.logLine(ZUL_LOG_ERROR, h.tableName(table) + ": " + reason + ".");
     h.logLine(ZUL_LOG_ERROR, "Reading _MKXPX_ table failed.");
     return kCodeEngine;
   }
   if (ps.indb.notes) h.logLine(ZUL_LOG_NOTE, "Using _MKXPX_ table.");
+  // The table dropped a record for a missing value in any of its variables:
+  // an analysis of fewer of them cannot have the records back.
+  if (g.nMissing > 0 && index.size() < g.sums.size())
+    h.logLine(ZUL_LOG_WARNING,
+              h.tableName(table) + " left out " + std::to_string(static_cast<long long>(g.nMissing)) +
+                  " records with a missing value in any of its " + std::to_string(g.sums.size()) +
+                  " variables; analysed from the rows, fewer variables could use some of them.");
   BlockShape shape;
   shape.n = ps.opt.nAll;
   shape.hasFreq = shape.hasWeight = true;  // the table's own read counts

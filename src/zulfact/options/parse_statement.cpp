@@ -30,6 +30,13 @@ int32_t toInt(double v) {
   return static_cast<int32_t>(v);
 }
 
+// A crossproduct table (member _MKXPX_) holds the sums of observations.
+static bool isCrossproductTable(zul_table* table) {
+  const std::string name = host().tableName(table);
+  const size_t dot = name.rfind('.');
+  return (dot == std::string::npos ? name : name.substr(dot + 1)) == "_MKXPX_";
+}
+
 void stop(ProcState& ps, int code) {
   raiseCode(ps, code);
   host().endStep(ps.completionCode, 0);
@@ -146,6 +153,14 @@ void StatementParser::dataSets() {
   ps_.opt.flags.outRequested = ps_.opt.outTable != nullptr;
   ps_.opt.flags.outstatRequested = ps_.opt.outstatTable != nullptr;
   ps_.opt.flags.targetGiven = ps_.opt.targetTable != nullptr;
+  // Scores are computed row by row, and a crossproduct table holds only
+  // the sums of the rows: its own rows would be scored as observations.
+  if (ps_.opt.flags.outRequested && isCrossproductTable(ps_.opt.mainInput)) {
+    h_.logLine(ZUL_LOG_ERROR, "OUT= scores need the observations, and " +
+                                  h_.tableName(ps_.opt.mainInput) +
+                                  " is a crossproduct table, which holds only their sums.");
+    stop(ps_, kCodeNotAllowed);
+  }
 
   std::string type = h_.tableType(ps_.opt.mainInput);
   // A TYPE given on the table (option or metadata) that names no known
@@ -201,6 +216,15 @@ void StatementParser::analysisVariables() {
   ps_.opt.weightVarNumber =
       rec_.list(ZUL_LIST_WEIGHT).count > 0 ? rec_.list(ZUL_LIST_WEIGHT).numbers[0] : 0;
   p_ = ps_.opt.nVars;
+  // The sums of a crossproduct table were weighted when it was written; a
+  // FREQ or WEIGHT column of it would be passed over without a word.
+  if ((ps_.opt.freqVarNumber > 0 || ps_.opt.weightVarNumber > 0) &&
+      isCrossproductTable(ps_.opt.mainInput)) {
+    h_.logLine(ZUL_LOG_ERROR, "FREQ and WEIGHT do not apply to " +
+                                  h_.tableName(ps_.opt.mainInput) +
+                                  ", a crossproduct table: give them to CROSSPRODUCTS.");
+    stop(ps_, kCodeNotAllowed);
+  }
 }
 
 // The TARGET= table holds every analysis variable, numeric, and the BY
