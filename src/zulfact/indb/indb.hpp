@@ -42,6 +42,10 @@ std::vector<std::string> scoringFaults(const sqlgen::ScoringSpec& s);
 // 2 and above, each input's moments and each score's coefficients.
 std::vector<std::string> scoringTrace(const sqlgen::ScoringSpec& s, int level);
 
+// A crossproduct table (member _MKXPX_) holds sums, not observations: the
+// engine reads it as it is, wherever it is stored.
+bool isCrossproductTable(zul_table* table);
+
 // The class (sqlgen/column_types.hpp) of each of the named columns of
 // `from`, a table reference as SQL writes it: a prepared, never executed,
 // select of them. All numeric when the database cannot say.

@@ -115,6 +115,12 @@ sqlgen::CrossRequest crossRequest(ProcState& ps, const zul_db_table_info& in) {
 
 }  // namespace
 
+bool isCrossproductTable(zul_table* table) {
+  const std::string name = host().tableName(table);
+  const size_t dot = name.rfind('.');
+  return (dot == std::string::npos ? name : name.substr(dot + 1)) == "_MKXPX_";
+}
+
 // Dates and times are then counted as the row path counts them.
 std::vector<int> columnClasses(zul_table* input, const std::string& from,
                                const std::vector<std::string>& names) {
@@ -154,14 +160,6 @@ std::vector<double> firstRowShift(ProcState& ps, const sqlgen::CrossRequest& r) 
   for (double& x : shift)
     if (zul_is_missing(x)) x = 0.0;
   return shift;
-}
-
-// A crossproduct table holds sums, not observations: the engine reads it
-// as it is, wherever it is stored.
-bool isCrossproductTable(zul_table* table) {
-  const std::string name = host().tableName(table);
-  const size_t dot = name.rfind('.');
-  return (dot == std::string::npos ? name : name.substr(dot + 1)) == "_MKXPX_";
 }
 
 // The passes of the crossproduct statement: the diagnostic switch

@@ -30,13 +30,6 @@ int32_t toInt(double v) {
   return static_cast<int32_t>(v);
 }
 
-// A crossproduct table (member _MKXPX_) holds the sums of observations.
-static bool isCrossproductTable(zul_table* table) {
-  const std::string name = host().tableName(table);
-  const size_t dot = name.rfind('.');
-  return (dot == std::string::npos ? name : name.substr(dot + 1)) == "_MKXPX_";
-}
-
 void stop(ProcState& ps, int code) {
   raiseCode(ps, code);
   host().endStep(ps.completionCode, 0);
