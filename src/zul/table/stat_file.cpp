@@ -53,8 +53,10 @@ DateRule spssRule(const char* format) {
 // Stata counts %td dates in days and %tc datetimes in milliseconds from 1
 // January 1960. %tC (with leap seconds) and the weekly, monthly, quarterly,
 // half-yearly and yearly counts are not dates of zul's and stay numbers.
+// A '-' after the '%' only aligns the value left (%-td, %-tcDD_Mon_CCYY).
 DateRule stataRule(const char* format) {
-  const std::string f(format);
+  std::string f(format);
+  if (f.rfind("%-", 0) == 0) f.erase(1, 1);
   if (f.rfind("%td", 0) == 0 || f.rfind("%d", 0) == 0) return {Temporal::Date, 0.0, 1.0};
   if (f.rfind("%tc", 0) == 0) return {Temporal::Timestamp, 0.0, 1000.0};
   return {};
