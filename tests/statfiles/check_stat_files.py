@@ -147,6 +147,7 @@ class Checks:
         with open(self.path("cut.sav"), "wb") as f:
             f.write(data[:len(data) * 2 // 3])
         shutil.copy(self.path("survey.csv"), self.path("text.sav"))
+        shutil.copy(self.path("survey.csv"), self.path("text.dta"))
         # Stata tells x1 from X1; zul would take one for the other.
         with open(self.path("dup.csv"), "w") as f:
             f.write("x1,X1,x2,x3,x4,x5\n" + "".join(f"{i},{i * i % 7},{i % 3},{i % 5},1,2\n"
@@ -156,6 +157,7 @@ class Checks:
             ("'dup.dta'", "dup.dta", "x1 and X1 have the same name"),
             ("'cut.sav'", "cut.sav", "truncated"),
             ("'text.sav'", "text.sav", "is not an SPSS data file"),
+            ("'text.dta'", "text.dta", "is not a Stata data file"),
             ("'nothere.dta'", "nothere.dta", "does not exist"),
         ]
         for src, file, words in cases:
