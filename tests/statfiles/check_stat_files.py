@@ -147,9 +147,17 @@ class Checks:
         with open(self.path("cut.sav"), "wb") as f:
             f.write(data[:len(data) * 2 // 3])
         shutil.copy(self.path("survey.csv"), self.path("text.sav"))
+        shutil.copy(self.path("survey.csv"), self.path("text.dta"))
+        # Stata tells x1 from X1; zul would take one for the other.
+        with open(self.path("dup.csv"), "w") as f:
+            f.write("x1,X1,x2,x3,x4,x5\n" + "".join(f"{i},{i * i % 7},{i % 3},{i % 5},1,2\n"
+                                                   for i in range(10)))
+        subprocess.run([self.make_dta, self.path("dup.csv"), self.path("dup.dta")], check=True)
         cases = [
+            ("'dup.dta'", "dup.dta", "x1 and X1 have the same name"),
             ("'cut.sav'", "cut.sav", "truncated"),
             ("'text.sav'", "text.sav", "is not an SPSS data file"),
+            ("'text.dta'", "text.dta", "is not a Stata data file"),
             ("'nothere.dta'", "nothere.dta", "does not exist"),
         ]
         for src, file, words in cases:
@@ -174,7 +182,8 @@ class Checks:
         """Dates, datetimes and times keep their files' origins (SPSS seconds
         from 14 October 1582, Stata days or milliseconds from 1960); read,
         they count days and seconds from 1 January 1960, as zul does: a date
-        before 1960, a datetime in 2030, a time of day."""
+        before 1960, a datetime in 2030, a time of day; Stata's left-aligned
+        formats (%-td) are dates as well."""
         day = (date(1955, 3, 1) - date(1960, 1, 1)).days
         stamp = (datetime(2030, 6, 15, 12, 34, 56) - datetime(1960, 1, 1)).total_seconds()
         tod = 13 * 3600 + 45 * 60 + 30
@@ -183,6 +192,8 @@ class Checks:
             "dates.sav": (["d:DATE11", "ts:DATETIME20", "tm:TIME8"],
                           lambda i: [(day + i) * 86400 + spss, stamp + i + spss, tod + i]),
             "dates.dta": (["d:%td", "ts:%tc"], lambda i: [day + i, (stamp + i) * 1000]),
+            "left.dta": (["d:%-td", "ts:%-tcDD_Mon_CCYY_HH:MM:SS"],
+                         lambda i: [day + i, (stamp + i) * 1000]),
         }
         for name, (header, stored) in cases.items():
             with open(self.path(name + ".csv"), "w", newline="") as f:

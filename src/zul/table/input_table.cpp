@@ -236,6 +236,13 @@ void InputTable::openStatFile(const char* kind) {
       throw TableError("Table " + im.name + ": the variable name " + col.name + " is " +
                        std::to_string(col.name.size()) + " characters long; a variable name " +
                        "has at most " + std::to_string(kMaxNameLength) + ". Rename it in the file.");
+  // Stata tells x1 from X1; zul does not, and would take either for the other.
+  for (size_t c = 0; c < stat.columns.size(); ++c)
+    for (size_t d = 0; d < c; ++d)
+      if (sameName(stat.columns[d].name, stat.columns[c].name))
+        throw TableError("Table " + im.name + ": the variables " + stat.columns[d].name + " and " +
+                         stat.columns[c].name + " have the same name to zul, which compares names "
+                         "without regard to case. Rename one of them in the file.");
   columns_ = std::move(stat.columns);
   label_ = stat.label;
   std::vector<bool> typeKnown(columns_.size(), true), widthKnown(columns_.size());

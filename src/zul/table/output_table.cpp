@@ -93,7 +93,7 @@ OutputTable::OutputTable(TableRef ref, const DataSetOptions& options)
     return;
   }
   if (const char* kind = detail::statFileKind(ref_.file))
-    throw TableError("Table " + displayName() + " is an " + kind +
+    throw TableError("Table " + displayName() + " is " + detail::withArticle(kind) +
                      " data file, which zul reads but does not write; write the output to a "
                      "CSV table.");
   fs::path dir = ref_.file.parent_path();

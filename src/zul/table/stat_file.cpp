@@ -5,11 +5,14 @@
 #include <readstat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <charconv>
 #include <cstring>
+#include <fstream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace zul::table::detail {
@@ -53,8 +56,10 @@ DateRule spssRule(const char* format) {
 // Stata counts %td dates in days and %tc datetimes in milliseconds from 1
 // January 1960. %tC (with leap seconds) and the weekly, monthly, quarterly,
 // half-yearly and yearly counts are not dates of zul's and stay numbers.
+// A '-' after the '%' only aligns the value left (%-td, %-tcDD_Mon_CCYY).
 DateRule stataRule(const char* format) {
-  const std::string f(format);
+  std::string f(format);
+  if (f.rfind("%-", 0) == 0) f.erase(1, 1);
   if (f.rfind("%td", 0) == 0 || f.rfind("%d", 0) == 0) return {Temporal::Date, 0.0, 1.0};
   if (f.rfind("%tc", 0) == 0) return {Temporal::Timestamp, 0.0, 1000.0};
   return {};
@@ -163,19 +168,39 @@ int onValue(int, readstat_variable_t* variable, readstat_value_t value, void* ct
   return cv.writeError.empty() ? READSTAT_HANDLER_OK : READSTAT_HANDLER_ABORT;
 }
 
+// Whether the first bytes of file are those of its kind, as far as the
+// file goes: SPSS "$FL2" ("$FL3" compressed), Stata "<stata_dta>" (117 on)
+// or a release byte from 102 to 116 and a byte order of 1 or 2. The
+// library reports another file as cut short when it reads past its end.
+bool startsLikeKind(const char* kind, const fs::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  char head[11] = {};
+  in.read(head, sizeof head);
+  const auto n = static_cast<size_t>(in.gcount());
+  auto starts = [&](std::string_view magic) {
+    return std::memcmp(head, magic.data(), std::min(n, magic.size())) == 0;
+  };
+  if (std::strcmp(kind, "SPSS") == 0) return starts("$FL2") || starts("$FL3");
+  const auto release = static_cast<unsigned char>(head[0]);
+  return starts("<stata_dta>") || n == 0 ||
+         (release >= 102 && release <= 116 && (n < 2 || head[1] == 1 || head[1] == 2));
+}
+
 // What went wrong, in words that point at the file rather than the library.
 std::string describeError(readstat_error_t err, const char* kind, const fs::path& file) {
   switch (err) {
     case READSTAT_ERROR_OPEN:
       return "cannot be opened: " + std::string(std::strerror(errno ? errno : ENOENT));
     case READSTAT_ERROR_READ:
+      if (!startsLikeKind(kind, file)) return "is not " + withArticle(kind) + " data file";
+      [[fallthrough]];
     case READSTAT_ERROR_SEEK:
     case READSTAT_ERROR_ROW_COUNT_MISMATCH:
       return "ends before its data do (the file " + file.string() + " is truncated or damaged)";
     case READSTAT_ERROR_PARSE:
-      return "is not an " + std::string(kind) + " data file, or is damaged";
+      return "is not " + withArticle(kind) + " data file, or is damaged";
     default:
-      return "cannot be read as an " + std::string(kind) + " data file (" +
+      return "cannot be read as " + withArticle(kind) + " data file (" +
              readstat_error_message(err) + ")";
   }
 }
@@ -189,6 +214,10 @@ const char* statFileKind(const fs::path& file) {
   if (ext == ".sav" || ext == ".zsav") return "SPSS";
   if (ext == ".dta") return "Stata";
   return nullptr;
+}
+
+std::string withArticle(const char* kind) {
+  return (std::strcmp(kind, "SPSS") == 0 ? "an " : "a ") + std::string(kind);
 }
 
 StatFile convertStatFile(const fs::path& file, const std::string& tableName, int fd) {

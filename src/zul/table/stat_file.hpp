@@ -24,6 +24,9 @@ namespace zul::table::detail {
 // regard to case), nullptr otherwise.
 const char* statFileKind(const std::filesystem::path& file);
 
+// "an SPSS" or "a Stata": the kind with its article, for messages.
+std::string withArticle(const char* kind);
+
 struct StatFile {
   std::vector<Column> columns;  // names, labels, types, widths
   std::string label;            // the file label
