@@ -216,6 +216,29 @@ class Checks:
                               f"{want[k]} and on")
 
 
+    def floats(self):
+        """A Stata float variable reads as the decimal Stata shows (-2.63,
+        not -2.630000114440918): the same analysis as the CSV of those
+        decimals."""
+        data = [[round(v, 2) for v in r[2:5]] for r in rows()[:40]]
+        for name, header in (("floats.dta", ["x1:float", "x2:float", "x3"]), ("floats.csv", ["x1", "x2", "x3"])):
+            with open(self.path(name if name.endswith(".csv") else name + ".csv"), "w", newline="") as f:
+                w = csv.writer(f)
+                w.writerow(header)
+                w.writerows(data)
+        subprocess.run([self.make_dta, self.path("floats.dta.csv"), self.path("floats.dta")], check=True)
+        got = {}
+        for src in ("floats.dta", "floats.csv"):
+            out = "o_" + src.replace(".", "_")
+            r, tables = self.run(f"FACTOR DATA='{src}' NFACTORS=1 OUT={out};\n  VAR x1-x3;\nRUN;\n", out)
+            if r.returncode != 0:
+                self.fail(f"{src}: zul ended with {r.returncode}:\n{r.stdout[-1500:]}{r.stderr}")
+                return
+            with open(self.path(out + ".csv")) as f:
+                got[src] = list(csv.DictReader(f))
+        if got["floats.dta"] != got["floats.csv"]:
+            self.fail(f"floats.dta: {got['floats.dta'][:2]} against the CSV's {got['floats.csv'][:2]}")
+
     def scratch_files(self):
         """The CSV a file is streamed into lives in a private directory and is
         gone after the run; one left there by a killed run (its owner's
@@ -279,6 +302,7 @@ def main():
     c.same_analysis()
     c.errors()
     c.dates()
+    c.floats()
     c.scratch_files()
     print("stat files: all checks passed" if not c.failures else
           f"stat files: {len(c.failures)} checks failed")

@@ -3,7 +3,8 @@
 // writes: a field ".a" to ".z" becomes that extended missing value, an
 // empty field the system-missing value. A header field "name:FORMAT" gives
 // the variable a display format (%td, %tc, DATE11, DATETIME20, TIME8),
-// whose values the CSV holds as the file stores them.
+// whose values the CSV holds as the file stores them; "name:float" makes a
+// single precision variable.
 //   make_dta IN.csv OUT.dta|OUT.sav
 #include <readstat.h>
 
@@ -49,9 +50,11 @@ int main(int argc, char** argv) {
   for (const auto& field : names) {
     const size_t colon = field.find(':');
     const std::string n = field.substr(0, colon);
-    vars.push_back(readstat_add_variable(w, n.c_str(), READSTAT_TYPE_DOUBLE, 0));
+    const std::string format = colon == std::string::npos ? "" : field.substr(colon + 1);
+    const bool single = format == "float";
+    vars.push_back(readstat_add_variable(w, n.c_str(), single ? READSTAT_TYPE_FLOAT : READSTAT_TYPE_DOUBLE, 0));
     readstat_variable_set_label(vars.back(), ("Item " + n).c_str());
-    if (colon != std::string::npos) readstat_variable_set_format(vars.back(), field.substr(colon + 1).c_str());
+    if (!format.empty() && !single) readstat_variable_set_format(vars.back(), format.c_str());
   }
   const std::string target = argv[2];
   const bool sav = target.size() > 4 && target.compare(target.size() - 4, 4, ".sav") == 0;
@@ -68,6 +71,8 @@ int main(int argc, char** argv) {
       const std::string f = c < r.size() ? r[c] : "";
       if (f.empty()) readstat_insert_missing_value(w, vars[c]);
       else if (f.size() == 2 && f[0] == '.') readstat_insert_tagged_missing_value(w, vars[c], f[1]);
+      else if (readstat_variable_get_type(vars[c]) == READSTAT_TYPE_FLOAT)
+        readstat_insert_float_value(w, vars[c], std::strtof(f.c_str(), nullptr));
       else readstat_insert_double_value(w, vars[c], std::strtod(f.c_str(), nullptr));
     }
     readstat_end_row(w);

@@ -101,7 +101,12 @@ struct Converter {
     buffer += '"';
   }
 
-  void putNumber(double v) {
+  // The shortest text that reads back as v: of a float, the decimal the
+  // file's own program shows (-2.63, not -2.630000114440918), as a CSV
+  // export of the file holds it, and as zul reads a single precision
+  // column of a database.
+  template <typename Number>
+  void putNumber(Number v) {
     char text[32];
     auto [end, ec] = std::to_chars(text, text + sizeof text, v);
     if (ec == std::errc()) buffer.append(text, end);
@@ -158,7 +163,10 @@ int onValue(int, readstat_variable_t* variable, readstat_value_t value, void* ct
       if (const char* s = readstat_string_value(value)) cv.putText(s);
     } else {
       const DateRule& rule = cv.rules[static_cast<size_t>(index)];
-      cv.putNumber((readstat_double_value(value) - rule.offset) / rule.divisor);
+      if (readstat_value_type(value) == READSTAT_TYPE_FLOAT && rule.temporal == Temporal::None)
+        cv.putNumber(readstat_float_value(value));
+      else
+        cv.putNumber((readstat_double_value(value) - rule.offset) / rule.divisor);
     }
   }
   if (index == static_cast<int>(cv.result.columns.size()) - 1) {
