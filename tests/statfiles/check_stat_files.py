@@ -238,6 +238,18 @@ class Checks:
                 got[src] = list(csv.DictReader(f))
         if got["floats.dta"] != got["floats.csv"]:
             self.fail(f"floats.dta: {got['floats.dta'][:2]} against the CSV's {got['floats.csv'][:2]}")
+        # NaN and the infinities (which SPSS does not write) are missing, as
+        # in a float column of a database, with no remark about a line of
+        # the temporary CSV.
+        with open(self.path("nonfinite.sav.csv"), "w", newline="") as f:
+            w = csv.writer(f)
+            w.writerow(["x1", "x2", "x3"])
+            w.writerows(data[:2] + [[data[2][0], "inf", "nan"]] + data[3:])
+        subprocess.run([self.make_dta, self.path("nonfinite.sav.csv"), self.path("nonfinite.sav")], check=True)
+        r, _ = self.run("FACTOR DATA='nonfinite.sav' NFACTORS=1;\n  VAR x1-x3;\nRUN;\n", "nonfinite")
+        log = r.stdout + r.stderr
+        if r.returncode != 0 or "not a number" in log or "omitted because of missing values: 1 of the 40" not in log:
+            self.fail("nonfinite.sav: NaN and infinity not read as missing:\n" + log[-1500:])
 
     def scratch_files(self):
         """The CSV a file is streamed into lives in a private directory and is

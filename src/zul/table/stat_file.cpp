@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cmath>
 #include <cerrno>
 #include <charconv>
 #include <cstring>
@@ -105,8 +106,11 @@ struct Converter {
   // file's own program shows (-2.63, not -2.630000114440918), as a CSV
   // export of the file holds it, and as zul reads a single precision
   // column of a database.
+  // A NaN or an infinity is missing, as in a float column of a database:
+  // the field stays empty.
   template <typename Number>
   void putNumber(Number v) {
+    if (!std::isfinite(v)) return;
     char text[32];
     auto [end, ec] = std::to_chars(text, text + sizeof text, v);
     if (ec == std::errc()) buffer.append(text, end);
