@@ -238,9 +238,11 @@ class XpxChecks(Checks):
             self.fail("refusals: scores of a crossproduct table's own rows were written")
         with open(os.path.join(self.work, "xn", "_MKXPX_.csv")) as f:
             table = list(csv.reader(f))
-        # A text, a missing value among the crossproducts, a wrong count of
-        # variables, a BY group's number in a table without BY columns.
-        for column, bad in (("_Q2_1_", "abc"), ("_Q2_1_", ""), ("_NVAR_", "4"), ("_KEY_", "1")):
+        # A text, a missing value among the crossproducts or the counts, a
+        # wrong count of variables, a BY group's number in a table without
+        # BY columns.
+        for column, bad in (("_Q2_1_", "abc"), ("_Q2_1_", ""), ("_NUSED_", ""), ("_NVAR_", "4"),
+                            ("_KEY_", "1")):
             os.makedirs(os.path.join(self.work, "xm"), exist_ok=True)
             rows = [row[:] for row in table]
             rows[1][rows[0].index(column)] = bad

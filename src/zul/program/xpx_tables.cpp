@@ -180,8 +180,12 @@ void readGroups(InputTable& t, const XpxLayout& L, Groups& groups,
     sqlgen::XpxGroup& g = row.g;
     double* counts[] = {&g.nRead,    &g.nUsed,       &g.nMissing,   &g.freqRead,
                         &g.freqUsed, &g.weightsRead, &g.weightsUsed};
-    for (size_t c = 0; c < std::size(counts); ++c)
-      *counts[c] = table::isMissing(num(c)) ? 0.0 : num(c);
+    for (size_t c = 0; c < std::size(counts); ++c) {
+      // FACTOR refuses such a table too: a count taken as 0 would not fit the sums.
+      if (!std::isfinite(num(c)))
+        throw TableError(t.displayName() + " holds a missing value in its column " + cols[c].name + ".");
+      *counts[c] = num(c);
+    }
     // Only a table of BY groups numbers them (_KEY_ from 1): a sum column
     // missing from a table of one numeric BY variable would take the BY
     // column for a sum.
