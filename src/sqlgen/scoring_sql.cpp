@@ -203,8 +203,8 @@ std::string asNumber(const ScoringSpec& s, const std::string& name) {
 // Copied column `name` as the row path writes it, or empty for the column
 // itself: a boolean or a real as the number zul reads, a NaN or an
 // infinity as missing, text without its trailing blanks and a null text
-// as empty (zul's one missing text). Nothing is
-// changed when the database could not say the columns' classes.
+// as empty (zul's one missing text). Nothing is changed when the database
+// could not say the columns' classes.
 std::string copiedValue(const ScoringSpec& s, const std::string& name) {
   if (s.copiedTypes.empty()) return {};
   const int type = copiedType(s, name);

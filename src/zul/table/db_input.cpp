@@ -54,8 +54,8 @@ std::string pgReadCast(const db::DbColumn& c) {
 // Numeric column q as its BY value orders: NaN and the infinities, and
 // text that SQLite keeps in a numeric column, which zul reads as missing,
 // as null, first with the missing values (the database orders them after
-// every number). PostgreSQL keeps the column's
-// type: a numeric beyond the range of a double cannot be cast to one.
+// every number). PostgreSQL keeps the column's type: a numeric beyond the
+// range of a double cannot be cast to one.
 std::string finiteOrNull(const db::DbColumn& c, const std::string& q, bool pg) {
   if (!pg) return sqlgen::finiteOrNull(sqlgen::Dialect::kSqlite, sqlgen::columnNumber(sqlgen::Dialect::kSqlite, q, sqlgen::kTypeNumeric));
   const bool floating = c.declared == "double precision" || c.declared == "real" ||
