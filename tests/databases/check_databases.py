@@ -454,6 +454,41 @@ class Checks:
                 self.fail(f"formats: read back from {lib}.fmt_scores as {got}")
 
 
+    def long_values_kept(self):
+        """A copied text longer than its column's width (a CSV width stops at
+        32767), a label over 256 characters and a TYPE over 8 exceed the
+        varchar columns first declared in PostgreSQL: all are kept whole."""
+        note = "é" + "ab'\"" * 10000
+        with open(os.path.join(self.work, "long_notes.csv"), "w", newline="") as f:
+            csv.writer(f).writerows([["id", "note", "x1", "x2", "x3"]] + [
+                [r[0], note if r[0] == 7 else "short", *r[2:5]] for r in self.rows])
+        label = "Long " + "ü" * 290
+        self.run(self.libnames() + f"FACTOR DATA=long_notes NFACTORS=1 OUT=pg.long_notes"
+                 f"(LABEL='{label}') OUTSTAT=pg.long_type(TYPE='NOTESLONG');\n  VAR x1-x3;\n"
+                 "RUN;\nFACTOR DATA=pg.long_notes NFACTORS=1 OUT=long_back;\n  VAR x1-x3;\nRUN;\n",
+                 "long_values")
+        stored = self.pg.psql("SELECT string_agg(CASE table_name WHEN 'long_notes' THEN label ELSE "
+                              "type END, '|' ORDER BY table_name) FROM zul_tables WHERE "
+                              "table_name IN ('long_notes', 'long_type') AND column_name = ''")
+        with open(os.path.join(self.work, "long_back.csv"), newline="") as f:
+            back = [row["note"] for row in csv.DictReader(f) if row["id"] == "7"]
+        if stored.strip() != label + "|NOTESLONG" or back != [note]:
+            self.fail(f"long values: {stored[:40]!r}..., note read back whole: {back == [note]}")
+
+    def table_under_a_view_replaced(self):
+        """An SQLite table that a view reads is replaced by OUT= under it."""
+        con = sqlite3.connect(self.lite)
+        con.executescript("CREATE TABLE viewed (old REAL); "
+                          "CREATE VIEW viewer AS SELECT * FROM viewed;")
+        con.close()
+        self.run(self.libnames() + "FACTOR DATA=lite.survey NFACTORS=1 OUT=lite.viewed;\n"
+                 "  VAR x1-x5;\nRUN;\n", "viewed")
+        con = sqlite3.connect(self.lite)
+        n = con.execute("SELECT count(Factor1) FROM viewer").fetchone()[0]
+        con.close()
+        if n != len(self.rows):
+            self.fail(f"view: {n} of {len(self.rows)} new rows are seen through the view")
+
 class InDatabaseChecks(Checks):
     """The crossproducts computed by one aggregate statement and the scores
     written by one insert ... select, against the row path."""
@@ -1235,7 +1270,8 @@ def main():
         lambda c: (c.same_analysis_everywhere, c.dates_times_timestamps, c.awkward_text_copied,
                    c.stopped_step_leaves_nothing, c.no_rows_no_table,
                    c.no_output_over_input,
-                   c.password_never_shown, c.labels_and_type_kept, c.formats_kept,
+                   c.password_never_shown, c.labels_and_type_kept, c.formats_kept, c.long_values_kept,
+                   c.table_under_a_view_replaced,
                    c.binary_numbers,
                    c.same_as_row_path, c.formatted_by_groups, c.formatted_by_then_more_row_path,
                    c.formatted_by_without_temp_right,

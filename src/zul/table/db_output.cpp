@@ -1,7 +1,9 @@
 // zul/table/db_output.cpp -- output tables in a database (db_writer.hpp).
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cstdint>
 
 #include "zul/table/db_writer.hpp"
 
@@ -27,6 +29,13 @@ ColumnKind kindOf(const Column& c) {
 std::string workName() {
   static std::atomic<int> serial{0};
   return "zul_new_" + std::to_string(::getpid()) + "_" + std::to_string(++serial);
+}
+
+// PostgreSQL's varchar(n) counts characters (UTF-8 here), not bytes.
+size_t characterCount(const std::string& s) {
+  size_t n = 0;
+  for (char c : s) n += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+  return n;
 }
 
 }  // namespace
@@ -58,8 +67,13 @@ void DbWriter::create(const std::vector<Column>& columns) {
   for (size_t i = 0; i < columns.size(); ++i) {
     if (i) sql += ", ";
     kinds.push_back(kindOf(columns[i]));
-    sql += Connection::quoteName(dbColumnName(*conn_, columns[i].name)) + " " +
+    columnNames_.push_back(dbColumnName(*conn_, columns[i].name));
+    sql += Connection::quoteName(columnNames_.back()) + " " +
            conn_->columnType(kinds.back(), columns[i].width);
+    if (conn_->dialect() == db::Dialect::PostgreSQL)
+      textLimits_.push_back(kinds.back() == ColumnKind::Text
+                                ? static_cast<size_t>(std::max(1, columns[i].width))
+                                : 0);
   }
   sql += ")";
   conn_->execute(sql);
@@ -67,7 +81,29 @@ void DbWriter::create(const std::vector<Column>& columns) {
   appender_ = conn_->appender(work_, kinds);
 }
 
-void DbWriter::row(const std::vector<Value>& values) { appender_->row(values); }
+// A value copied from an input may be longer than its column's width (the
+// width of a CSV column stops at 32767 bytes) and PostgreSQL refuses a text
+// longer than its varchar(n): the column of the new table is widened first,
+// so that the value is kept whole, as a CSV output keeps it.
+void DbWriter::row(const std::vector<Value>& values) {
+  for (size_t k = 0; k < textLimits_.size() && k < values.size(); ++k) {
+    if (!textLimits_[k] || values[k].kind != Value::Kind::Text ||
+        values[k].text.size() <= textLimits_[k])
+      continue;
+    const size_t n = characterCount(values[k].text);
+    if (n > textLimits_[k]) widenText(k, n);
+  }
+  appender_->row(values);
+}
+
+void DbWriter::widenText(size_t column, size_t characters) {
+  appender_->finish();  // the rows buffered so far go under the old type
+  const int width = static_cast<int>(std::min<size_t>(characters, INT32_MAX));
+  conn_->execute("ALTER TABLE " + Connection::quoteName(work_) + " ALTER COLUMN " +
+                 Connection::quoteName(columnNames_[column]) + " TYPE " +
+                 conn_->columnType(ColumnKind::Text, width));
+  textLimits_[column] = characters;
+}
 
 void DbWriter::commit(const std::string& type, const std::string& label,
                       const std::vector<Column>& columns) {
@@ -77,12 +113,32 @@ void DbWriter::commit(const std::string& type, const std::string& label,
     conn_->execute("DROP TABLE " + Connection::quoteName(*old));
     table_ = *old;
   }
-  conn_->execute("ALTER TABLE " + Connection::quoteName(work_) + " RENAME TO " +
-                 Connection::quoteName(table_));
+  renameWorkTable();
   writeCatalogue(type, label, columns);
   conn_->markCommit();
   held_ = false;
   conn_->end();
+}
+
+// SQLite checks every view of the schema when a table is renamed, so a
+// view of the table just dropped would refuse the rename, though it reads
+// the new table once it has the name. The work table has no view nor
+// trigger to rewrite: the legacy rename, which checks none, is the same.
+void DbWriter::renameWorkTable() {
+  const std::string sql = "ALTER TABLE " + Connection::quoteName(work_) + " RENAME TO " +
+                          Connection::quoteName(table_);
+  if (conn_->dialect() != db::Dialect::SQLite) {
+    conn_->execute(sql);
+    return;
+  }
+  conn_->execute("PRAGMA legacy_alter_table = ON");
+  try {
+    conn_->execute(sql);
+  } catch (...) {
+    conn_->execute("PRAGMA legacy_alter_table = OFF");
+    throw;
+  }
+  conn_->execute("PRAGMA legacy_alter_table = OFF");
 }
 
 // TYPE and label of the table (the row whose column_name is empty), and a
@@ -95,6 +151,7 @@ void DbWriter::writeCatalogue(const std::string& type, const std::string& label,
   conn_->execute(
       "CREATE TABLE IF NOT EXISTS \"zul_tables\" (table_name varchar(200) NOT NULL, "
       "column_name varchar(200) NOT NULL, type varchar(8), label varchar(256))");
+  if (conn_->dialect() == db::Dialect::PostgreSQL) widenCatalogue(type, label, columns);
   const std::string p1 = conn_->placeholder(1), p2 = conn_->placeholder(2),
                     p3 = conn_->placeholder(3), p4 = conn_->placeholder(4);
   conn_->execute("DELETE FROM \"zul_tables\" WHERE table_name = " + p1, {Value::of(table_)});
@@ -107,6 +164,32 @@ void DbWriter::writeCatalogue(const std::string& type, const std::string& label,
     if (!c.label.empty() || !c.format.empty())
       conn_->execute(insert, {Value::of(table_), Value::of(dbColumnName(*conn_, c.name)),
                               textOrNull(c.format), textOrNull(c.label)});
+}
+
+// The catalogue's type and label fields are varchar(8) and varchar(256),
+// but zul keeps a TYPE= or a label of any length (a CSV table's metadata
+// does): rather than fail the whole table in PostgreSQL, a field too short
+// for what goes in is widened to varchar without a limit, which the
+// readers of the catalogue read as before. Only then, as it takes the
+// catalogue's lock and needs its owner.
+void DbWriter::widenCatalogue(const std::string& type, const std::string& label,
+                              const std::vector<Column>& columns) {
+  size_t longestType = characterCount(type), longestLabel = characterCount(label);
+  for (const Column& c : columns) {
+    longestType = std::max(longestType, characterCount(c.format));
+    longestLabel = std::max(longestLabel, characterCount(c.label));
+  }
+  for (const db::DbColumn& field : conn_->tableColumns("zul_tables")) {
+    const size_t longest = field.name == "type"    ? longestType
+                           : field.name == "label" ? longestLabel
+                                                   : 0;
+    // "character varying(256)"; no length when it has none.
+    const size_t open = field.declared.find('(');
+    if (!longest || open == std::string::npos) continue;
+    if (longest <= std::stoul(field.declared.substr(open + 1))) continue;
+    conn_->execute("ALTER TABLE \"zul_tables\" ALTER COLUMN " + Connection::quoteName(field.name) +
+                   " TYPE varchar");
+  }
 }
 
 void DbWriter::abort() {

@@ -21,6 +21,7 @@ namespace {
 
 constexpr int kFetchRows = 2000;
 constexpr size_t kCopyBytes = 1 << 20;
+constexpr int kMaxVarchar = 10485760;
 // Dates in ISO form, floats in their shortest exact form, timestamps with
 // a time zone shown in UTC, text in UTF-8.
 constexpr const char* kSessionSettings =
@@ -382,7 +383,9 @@ class PgConnection : public Connection {
       case ColumnKind::Date: return "date";
       case ColumnKind::Time: return "time";
       case ColumnKind::Timestamp: return "timestamp";
-      default: return "varchar(" + std::to_string(std::max(1, width)) + ")";
+      default:
+        // varchar(n) takes n up to 10485760; text has no limit.
+        return width > kMaxVarchar ? "text" : "varchar(" + std::to_string(std::max(1, width)) + ")";
     }
   }
 

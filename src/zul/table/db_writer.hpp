@@ -38,9 +38,17 @@ class DbWriter {
  private:
   void writeCatalogue(const std::string& type, const std::string& label,
                       const std::vector<Column>& columns);
+  void widenCatalogue(const std::string& type, const std::string& label,
+                      const std::vector<Column>& columns);
+  void widenText(size_t column, size_t characters);
+  void renameWorkTable();
   std::shared_ptr<db::Connection> conn_;
   std::string table_, display_, work_;
   std::unique_ptr<db::Connection::Appender> appender_;
+  // PostgreSQL: the declared length of each varchar column of the new
+  // table (0 for the other columns); empty for SQLite, which has no limit.
+  std::vector<size_t> textLimits_;
+  std::vector<std::string> columnNames_;
   bool held_ = false;
   bool created_ = false;
 };
