@@ -758,6 +758,28 @@ class InDatabaseChecks(Checks):
                 if copies["in"] != copies["row"]:
                     self.fail(f"{what}: copied columns differ:\n{copies['in']}\nrow path:\n{copies['row']}")
 
+    def far_dates_and_numeric_by(self):
+        """PostgreSQL dates before the year 1 (0044-03-15 BC) and after
+        9999, and numeric BY values 9 and 10: the row path reads such dates
+        (it read them as missing) and orders such groups by their values,
+        not their text (10000-01-01 before 2020-02-02, 10 before 9, which
+        stopped the step); both paths give the same groups, scores and
+        copies."""
+        self.pg.psql("CREATE TABLE far AS SELECT i AS id, (ARRAY[date '0044-03-15 BC', date '10000-01-01', "
+                     "date '2020-02-02'])[i % 3 + 1] AS d, (ARRAY[9, 10, 100])[i % 3 + 1]::numeric AS n, "
+                     "sin(i) AS x1, cos(i * 1.3) + sin(i) AS x2, sin(i * 2.7) AS x3 FROM generate_series(1, 60) i")
+        for by in ("d", "n"):
+            outstat, scores, written = self.both_paths("pg", "far", by, "", "far")
+            if "in" not in outstat:
+                continue
+            groups = [[row[by] for row in outstat[p]] for p in ("row", "in")]
+            if len(groups[0]) != 3 or groups[0] != groups[1] or written["in"] != 60 or not close(
+                    scores["in"], scores["row"], 1e-10):
+                self.fail(f"far dates BY {by}: groups {groups[1]}, row path {groups[0]}, or scores differ")
+        copies = [self.pg.psql(f"SELECT id, d FROM far_pg_d_{p} ORDER BY id") for p in ("row", "in")]
+        if copies[0] != copies[1] or "BC" not in copies[0]:
+            self.fail(f"far dates: copies {copies[1][:80]} against the row path's {copies[0][:80]}")
+
     def text_in_numeric_sqlite_columns(self):
         """Text that SQLite keeps in a numeric column ('abc', '') is missing
         to zul; inside the database cast() made it 0 and the step ran on
@@ -1276,6 +1298,7 @@ def main():
                    c.same_as_row_path, c.formatted_by_groups, c.formatted_by_then_more_row_path,
                    c.formatted_by_without_temp_right,
                    c.text_by_as_row_path, c.not_finite_by_values, c.text_in_numeric_sqlite_columns,
+                   c.far_dates_and_numeric_by,
                    c.wide_table, c.very_wide_table,
                    c.many_variables,
                    c.sqlite_types_probed, c.dates_summed_in_database, c.dates_as_by_groups,

@@ -51,12 +51,18 @@ bool expect(std::string_view s, size_t& i, char c) {
   return true;
 }
 
-bool readDate(std::string_view s, size_t& i, double& days) {
+// A year of four digits or more (PostgreSQL writes 10000-01-01); `bc` (the
+// text ended in " BC") counts it back: 1 BC is the astronomical year 0.
+bool readDate(std::string_view s, size_t& i, bool bc, double& days) {
   long y, m, d;
-  if (!digits(s, i, 4, y) || !expect(s, i, '-') || !digits(s, i, 2, m) || !expect(s, i, '-') ||
-      !digits(s, i, 2, d))
-    return false;
-  if (m < 1 || m > 12 || d < 1 || d > 31) return false;
+  if (!digits(s, i, 4, y)) return false;
+  for (long more; i < s.size() && s[i] >= '0' && s[i] <= '9' && y < 100000000;) {
+    digits(s, i, 1, more);
+    y = y * 10 + more;
+  }
+  if (!expect(s, i, '-') || !digits(s, i, 2, m) || !expect(s, i, '-') || !digits(s, i, 2, d)) return false;
+  if (m < 1 || m > 12 || d < 1 || d > 31 || (bc && y == 0)) return false;
+  if (bc) y = 1 - y;
   days = static_cast<double>(daysSince1960(y, static_cast<unsigned>(m), static_cast<unsigned>(d)));
   return true;
 }
@@ -99,17 +105,19 @@ long daysSince1960(long y, unsigned m, unsigned d) { return daysFromCivil(y, m, 
 bool parseTemporal(ColumnKind kind, std::string_view s, double& out) {
   size_t i = 0;
   double day = 0, sec = 0, offset = 0;
+  const bool bc = s.size() > 3 && s.substr(s.size() - 3) == " BC";
+  if (bc) s.remove_suffix(3);
   switch (kind) {
     case ColumnKind::Date:
-      if (!readDate(s, i, day)) return false;
+      if (!readDate(s, i, bc, day)) return false;
       out = day;
       return i == s.size();
     case ColumnKind::Time:
-      if (!readTime(s, i, sec) || !readOffset(s, i, offset)) return false;
+      if (bc || !readTime(s, i, sec) || !readOffset(s, i, offset)) return false;
       out = sec;  // a time of day keeps its clock reading
       return true;
     case ColumnKind::Timestamp:
-      if (!readDate(s, i, day)) return false;
+      if (!readDate(s, i, bc, day)) return false;
       if (i < s.size() && (s[i] == ' ' || s[i] == 'T')) {
         ++i;
         if (!readTime(s, i, sec) || !readOffset(s, i, offset)) return false;
@@ -125,12 +133,15 @@ bool parseTemporal(ColumnKind kind, std::string_view s, double& out) {
 
 namespace {
 
-std::string dateText(long days) {
+// The date, and whether it is before the year 1, which is written with
+// its year counted back and " BC" at the end of the value.
+std::string dateText(long days, bool& bc) {
   long y;
   unsigned m, d;
   civilFromDays(days + kEpoch1960, y, m, d);
-  char buf[32];
-  std::snprintf(buf, sizeof buf, "%04ld-%02u-%02u", y, m, d);
+  bc = y <= 0;
+  char buf[48];
+  std::snprintf(buf, sizeof buf, "%04ld-%02u-%02u", bc ? 1 - y : y, m, d);
   return buf;
 }
 
@@ -151,8 +162,11 @@ std::string timeText(double s) {
 std::string formatTemporal(ColumnKind kind, double v) {
   if (!std::isfinite(v)) return {};
   switch (kind) {
-    case ColumnKind::Date:
-      return dateText(static_cast<long>(std::floor(v)));
+    case ColumnKind::Date: {
+      bool bc;
+      const std::string date = dateText(static_cast<long>(std::floor(v)), bc);
+      return bc ? date + " BC" : date;
+    }
     case ColumnKind::Time:
       return timeText(v - std::floor(v / kDay) * kDay);
     case ColumnKind::Timestamp: {
@@ -160,7 +174,9 @@ std::string formatTemporal(ColumnKind kind, double v) {
       // to the next day rather than printing 24:00:00.
       const double r = std::round(v * 1e6) / 1e6;
       const double day = std::floor(r / kDay);
-      return dateText(static_cast<long>(day)) + " " + timeText(r - day * kDay);
+      bool bc;
+      const std::string stamp = dateText(static_cast<long>(day), bc) + " " + timeText(r - day * kDay);
+      return bc ? stamp + " BC" : stamp;
     }
     default:
       return {};

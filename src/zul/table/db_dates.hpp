@@ -16,12 +16,14 @@ namespace zul::table::db {
 long daysSince1960(long y, unsigned m, unsigned d);
 
 // Parses "YYYY-MM-DD", "HH:MM:SS[.fff]" or "YYYY-MM-DD[ T]HH:MM:SS[.fff]
-// [+HH[:MM]]" (an offset is subtracted, giving UTC) into out; false for
-// text of another shape or out of range ("infinity", a BC date).
+// [+HH[:MM]]" (an offset is subtracted, giving UTC) into out, a date with
+// a year of more digits or " BC" at the end as PostgreSQL writes them;
+// false for text of another shape or out of range ("infinity").
 bool parseTemporal(ColumnKind kind, std::string_view text, double& out);
 
 // The ISO 8601 text of a value of kind; "" for a missing or non-finite
-// value. Fractions of seconds are written to the microsecond when present.
+// value. Fractions of seconds are written to the microsecond when present;
+// a date before the year 1 ends in " BC", as PostgreSQL reads it.
 std::string formatTemporal(ColumnKind kind, double value);
 
 }  // namespace zul::table::db

@@ -253,7 +253,10 @@ std::string DbCursor::byOrderSql() const {
   std::string sql, rawAfter;
   for (size_t k = 0; k < by.cols.size(); ++k) {
     const db::DbColumn& d = dbColumns_[static_cast<size_t>(by.cols[k])];
-    const std::string q = Connection::quoteName(d.name);
+    // Qualified: PostgreSQL takes a bare name in ORDER BY for the output
+    // column of that name, which is the value cast to text (dates, numeric),
+    // and would order 10000-01-01 before 2020-02-02.
+    const std::string q = Connection::quoteName(table_) + "." + Connection::quoteName(d.name);
     const std::string direction =
         std::string(by.desc[k] ? " DESC" : "") + (pg ? (by.desc[k] ? " NULLS LAST" : " NULLS FIRST") : "");
     std::string value;

@@ -34,6 +34,11 @@ TEST(DbDates, IsoTextAndNumbersSince1960) {
       // A timestamp in 2030 is past 2^31 seconds since 1960.
       {ColumnKind::Timestamp, "2030-06-15 08:00:01", 2223360001.0, "2030-06-15 08:00:01"},
       {ColumnKind::Timestamp, "1960-01-01T00:00:00.5", 0.5, "1960-01-01 00:00:00.500000"},
+      // Beyond the four-digit years, as PostgreSQL writes them: 1 BC is a
+      // leap year, 366 days before 1 January of the year 1.
+      {ColumnKind::Date, "10000-01-01", 2936550, "10000-01-01"},
+      {ColumnKind::Date, "0001-01-01 BC", -715875, "0001-01-01 BC"},
+      {ColumnKind::Timestamp, "0001-12-31 23:00:00 BC", -715510 * 86400.0 + 82800, "0001-12-31 23:00:00 BC"},
   };
   for (const Case& c : cases) {
     double x = 0;
@@ -45,7 +50,9 @@ TEST(DbDates, IsoTextAndNumbersSince1960) {
   // An offset gives UTC; text of other shapes is no date.
   ASSERT_TRUE(db::parseTemporal(ColumnKind::Timestamp, "1960-01-01 02:00:00+02", x));
   EXPECT_EQ(x, 0);
-  for (const char* bad : {"infinity", "2024-13-01", "2024-1-01", "12:3", "2024-01-01 x", ""})
+  ASSERT_TRUE(db::parseTemporal(ColumnKind::Timestamp, "0001-12-31 23:00:00+00 BC", x));
+  EXPECT_EQ(x, -715510 * 86400.0 + 82800);
+  for (const char* bad : {"infinity", "2024-13-01", "2024-1-01", "12:3", "2024-01-01 x", "", "0000-01-01 BC"})
     EXPECT_FALSE(db::parseTemporal(ColumnKind::Timestamp, bad, x) &&
                  db::parseTemporal(ColumnKind::Date, bad, x))
         << bad;
