@@ -20,7 +20,7 @@ import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import pg_cluster  # noqa: E402
-from check_databases import close, survey_rows  # noqa: E402
+from check_databases import GROUPS, close, survey_rows  # noqa: E402
 
 COLUMNS = "id integer, grp text, x1 float8, x2 float8, x3 float8, x4 float8, x5 float8"
 STEP = ("FACTOR DATA=coord.{data} NFACTORS=2 ROTATE=VARIMAX OUT=coord.{out};\n"
@@ -153,8 +153,9 @@ class ShardChecks:
     def distant_group_means(self):
         """BY groups near 0 and near 1e6 (spread about 30) share no shift
         that keeps their digits: FACTOR and CROSSPRODUCTS of the
-        partitioned table must still give the numbers of the plain one."""
-        rows = [r[:2] + [v + 1e6 if r[1] == self.rows[0][1] else v for v in r[2:]] for r in self.rows]
+        partitioned table must still give the numbers of the plain one.
+        The far group is the last, the first row (the shift) in another."""
+        rows = [r[:2] + [v + 1e6 if r[1] == GROUPS[-1] else v for v in r[2:]] for r in self.rows]
         c, shard = self.coord, self.shards[0]
         shard.psql(f"CREATE TABLE far_part ({COLUMNS}); INSERT INTO far_part VALUES " + self.values(rows[:60]))
         c.psql(f"CREATE TABLE far_whole ({COLUMNS}); INSERT INTO far_whole VALUES " + self.values(rows))

@@ -318,11 +318,14 @@ bool commonShiftFits(zul_table* data, const std::vector<std::string>& parts, con
   zul_table* t = queryTable(data, sqlgen::partsCrossproductStatement(q, parts, sqlgen::ShiftKind::kZero), "_ZMOM_");
   if (!t || t->input->nextByGroup() != 1) return false;
   try {
-    table::ReadList list(*t->input, width);
-    for (int c = 0; c < width; ++c) list.bind(c, nBy + c + 1, false, 8);
     std::vector<double> row(static_cast<size_t>(width));
-    while (list.read(row.data(), nullptr))
-      if (!sqlgen::commonShiftFits(row, n, shift)) return false;
+    // The table takes the step's BY groups: one row in each.
+    do {
+      table::ReadList list(*t->input, width);
+      for (int c = 0; c < width; ++c) list.bind(c, nBy + c + 1, false, 8);
+      while (list.read(row.data(), nullptr))
+        if (!sqlgen::commonShiftFits(row, n, shift)) return false;
+    } while (t->input->nextByGroup() == 1);
   } catch (const table::TableError&) {
     return false;
   }

@@ -214,16 +214,21 @@ bool commonShiftFits(ProcState& ps, const std::vector<std::string>& parts, const
   const std::string sql = sqlgen::partsCrossproductStatement(r, parts, sqlgen::ShiftKind::kZero);
   echo(ps, sql);
   zul_table* t = h.dbQueryTable(ps.opt.mainInput, sql, "_ZMOM_");
-  if (!t || h.nextByGroup(t) < 1) return false;
-  zul_readlist* list = h.readListCreate(t, width);
-  if (!list) return false;
-  bool ok = true;
-  for (int c = 0; c < width && ok; ++c) ok = h.readListBind(list, c, nBy + c + 1, false, 8) == 0;
+  if (!t) return false;
   std::vector<double> row(static_cast<size_t>(width));
-  int status = 0;
-  while (ok && h.readNext(list, row.data(), nullptr, status) == 1) ok = sqlgen::commonShiftFits(row, n, shift);
-  h.readListRelease(list);
-  return ok && (status == 0 || status == 2049);
+  bool ok = true, any = false;
+  // The table takes the step's BY groups: one row in each.
+  for (int g = h.nextByGroup(t); ok && g >= 1; g = h.nextByGroup(t)) {
+    zul_readlist* list = h.readListCreate(t, width);
+    if (!list) return false;
+    for (int c = 0; c < width && ok; ++c) ok = h.readListBind(list, c, nBy + c + 1, false, 8) == 0;
+    int status = 0;
+    while (ok && h.readNext(list, row.data(), nullptr, status) == 1) ok = sqlgen::commonShiftFits(row, n, shift);
+    h.readListRelease(list);
+    ok = ok && (status == 0 || status == 2049);
+    any = true;
+  }
+  return ok && any;
 }
 
 // The crossproduct statement of the step's input. A partitioned table
