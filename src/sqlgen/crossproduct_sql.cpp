@@ -350,13 +350,35 @@ std::string partsCrossproductStatement(const CrossRequest& r, const std::vector<
   return sql + byOrder(r, values);
 }
 
+bool commonShiftFits(const std::vector<double>& moments, int n, const std::vector<double>& shift) {
+  constexpr double kMaxSquaredDistance = 100.0;  // in variances: 10 standard deviations
+  const CrossLayout at{0, n};
+  const double w = moments[static_cast<size_t>(at.weightsUsed())];
+  if (!(w > 0)) return true;  // no usable record: nothing to lose
+  for (int i = 0; i < n; ++i) {
+    const double mean = moments[static_cast<size_t>(at.sum(i))] / w;
+    const double variance = moments[static_cast<size_t>(at.cross(i * (i + 1) / 2 + i))] / w - mean * mean;
+    const double s = static_cast<size_t>(i) < shift.size() && std::isfinite(shift[i]) ? shift[i] : 0.0;
+    // Also false for a NaN, and for a spread lost to cancellation already.
+    if (!((mean - s) * (mean - s) <= kMaxSquaredDistance * variance)) return false;
+  }
+  return true;
+}
+
 std::string leafPartitionsQuery(std::string_view table) {
+  // A leaf read by its own name is read under its own privileges and row
+  // security policies, not the parent's: a role that may read only the
+  // parent, or rows limited by a policy on the parent (or opened by one on
+  // a leaf), must have the table summed through the parent.
   return "select \"_PART_\" from (select format('%I.%I', n.nspname, c.relname) as \"_PART_\", "
-         "bool_or(c.relkind = 'f') over () as \"_REMOTE_\" from "
+         "t.isleaf and t.level > 0 as \"_LEAF_\", "
+         "bool_or(c.relkind = 'f') over () as \"_REMOTE_\", "
+         "bool_and(not c.relrowsecurity and (not t.isleaf or "
+         "pg_catalog.has_table_privilege(c.oid, 'SELECT'))) over () as \"_DIRECT_\" from "
          "pg_catalog.pg_partition_tree(pg_catalog.to_regclass(" + quoteString(table) + ")) as t "
          "join pg_catalog.pg_class as c on c.oid = t.relid "
-         "join pg_catalog.pg_namespace as n on n.oid = c.relnamespace "
-         "where t.isleaf and t.level > 0) as l where \"_REMOTE_\" order by 1";
+         "join pg_catalog.pg_namespace as n on n.oid = c.relnamespace) as l "
+         "where \"_LEAF_\" and \"_REMOTE_\" and \"_DIRECT_\" order by 1";
 }
 
 int crossBlockCount(int n, int blockColumns) {

@@ -96,12 +96,23 @@ std::string crossproductStatement(const CrossRequest& r, ShiftKind kind,
 std::string partsCrossproductStatement(const CrossRequest& r, const std::vector<std::string>& parts,
                                        ShiftKind kind, const std::vector<double>& shift = {});
 
+// Whether one BY group keeps its digits when summed about the common
+// `shift` of partsCrossproductStatement(): `moments` is the group's row of
+// that statement about zero (ShiftKind::kZero), the columns after the BY
+// columns. A group whose means lie more than 10 standard deviations from
+// the shift would lose their square's worth of digits to cancellation
+// (groups near 0 and near 1e6 cannot share a shift); such a table is summed
+// whole, about each group's own means.
+bool commonShiftFits(const std::vector<double>& moments, int n, const std::vector<double>& shift);
+
 // PostgreSQL: the leaf partitions of a partitioned table, one quoted
 // reference ("schema"."name") a row in column _PART_, nested partitions
 // followed down to their leaves; no row when `table` (a quoted reference)
 // is not partitioned, or when no leaf is a foreign table: the database
 // sums local partitions itself as well, and a plain table keeps the
-// two-pass shift of each group's means.
+// two-pass shift of each group's means. No row either when the role may
+// not read every leaf by its name, or when any table of the tree has row
+// security: the parent's rows are not those of its leaves read apart.
 std::string leafPartitionsQuery(std::string_view table);
 
 // Statements have only so many result columns (PostgreSQL 1664, SQLite

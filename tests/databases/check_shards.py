@@ -20,7 +20,7 @@ import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import pg_cluster  # noqa: E402
-from check_databases import close, survey_rows  # noqa: E402
+from check_databases import GROUPS, close, survey_rows  # noqa: E402
 
 COLUMNS = "id integer, grp text, x1 float8, x2 float8, x3 float8, x4 float8, x5 float8"
 STEP = ("FACTOR DATA=coord.{data} NFACTORS=2 ROTATE=VARIMAX OUT=coord.{out};\n"
@@ -44,10 +44,11 @@ class ShardChecks:
         self.failures.append(what)
         print("FAIL:", what)
 
-    def run(self, program, name):
+    def run(self, program, name, user=None):
         path = os.path.join(self.work, name + ".zul")
+        conninfo = self.coord.conninfo(extra=f"user={user}" if user else "")
         with open(path, "w") as f:
-            f.write(f"LIBNAME coord POSTGRES '{self.coord.conninfo()}';\n" + program)
+            f.write(f"LIBNAME coord POSTGRES '{conninfo}';\n" + program)
         out = os.path.join(self.work, name + ".json")
         r = subprocess.run([self.zul, "--work", self.work, "--json", out, path],
                            capture_output=True, text=True, cwd=self.work)
@@ -127,14 +128,17 @@ class ShardChecks:
             self.fail("partitioned: the scores differ from those of the plain table")
 
     def aggregates_pushed(self, log, what):
-        """EXPLAIN of the echoed statement: each foreign partition's sums
-        (over its usable rows, and its record counts) in its Remote SQL, no
-        row fetch aggregated on the coordinator."""
+        """EXPLAIN of the echoed statements (with BY groups, the moments
+        about zero, then the sums about the shift): each foreign partition's
+        sums (over its usable rows, and its record counts) in its Remote
+        SQL, no row fetch aggregated on the coordinator."""
         statements = [line.strip() for line in log.splitlines() if " union all " in line]
-        if len(statements) != 1:
+        if len(statements) != 2:
             self.fail(f"{what}: {len(statements)} echoed statements with union all")
-            return
-        sql = statements[0][statements[0].index("select"):]
+        for statement in statements:
+            self.statement_pushed(statement[statement.index("select"):], what)
+
+    def statement_pushed(self, sql, what):
         # zul makes zul_put in its own session; EXPLAIN needs one in psql's,
         # in plpgsql as zul's is (a SQL function would be inlined, and its
         # body sent to the shards).
@@ -145,6 +149,60 @@ class ShardChecks:
         pushed = [line for line in remote if re.search(r"\bsum\(", line) and "GROUP BY" in line]
         if len(remote) != 4 or len(pushed) != 4 or "Partial Aggregate" in plan:
             self.fail(f"{what}: the aggregates are not run by the shards:\n" + plan)
+
+    def distant_group_means(self):
+        """BY groups near 0 and near 1e6 (spread about 30) share no shift
+        that keeps their digits: FACTOR and CROSSPRODUCTS of the
+        partitioned table must still give the numbers of the plain one.
+        The far group is the last, the first row (the shift) in another."""
+        rows = [r[:2] + [v + 1e6 if r[1] == GROUPS[-1] else v for v in r[2:]] for r in self.rows]
+        c, shard = self.coord, self.shards[0]
+        shard.psql(f"CREATE TABLE far_part ({COLUMNS}); INSERT INTO far_part VALUES " + self.values(rows[:60]))
+        c.psql(f"CREATE TABLE far_whole ({COLUMNS}); INSERT INTO far_whole VALUES " + self.values(rows))
+        c.psql(f"CREATE TABLE far ({COLUMNS}) PARTITION BY RANGE (id)")
+        c.psql("CREATE FOREIGN TABLE far_low PARTITION OF far FOR VALUES FROM (1) TO (61) "
+               "SERVER shard1 OPTIONS (table_name 'far_part')")
+        c.psql("CREATE TABLE far_high PARTITION OF far FOR VALUES FROM (61) TO (MAXVALUE)")
+        c.psql("INSERT INTO far_high VALUES " + self.values(rows[60:]))
+        for d in ("fx", "fw"):
+            os.makedirs(os.path.join(self.work, d), exist_ok=True)
+        libs = "LIBNAME fx 'fx';\nLIBNAME fw 'fw';\n"
+        xpx = "CROSSPRODUCTS DATA=coord.{} OUT={}._MKXPX_;\n  BY grp;\n  VAR x1-x5;\nRUN;\n"
+        factor = "FACTOR DATA={} NFACTORS=2 ROTATE=VARIMAX;\n  BY grp;\n  VAR x1-x5;\nRUN;\n"
+        _, parts = self.run(libs + xpx.format("far", "fx") + factor.format("coord.far") +
+                            factor.format("fx._MKXPX_"), "far_parts")
+        _, whole = self.run(libs + xpx.format("far_whole", "fw") + factor.format("coord.far_whole") +
+                            factor.format("fw._MKXPX_"), "far_whole")
+        if not whole or not close(whole, parts, 1e-12):
+            self.fail("distant group means: the tables differ from those of the plain table")
+
+    def row_security_kept(self):
+        """A role that sees only some rows of the parent (a policy on it)
+        and may read its leaves by name: summing the leaves apart would
+        skip the policy. Also a role that may read the parent only."""
+        c = self.coord
+        c.psql("CREATE ROLE analyst LOGIN; CREATE ROLE reader LOGIN; "
+               "GRANT SELECT ON ALL TABLES IN SCHEMA public TO analyst, reader; "
+               "REVOKE SELECT ON low, mid, high FROM reader")
+        for k in (1, 2):
+            for role in ("analyst", "reader"):
+                c.psql(f"CREATE USER MAPPING FOR {role} SERVER shard{k} "
+                       f"OPTIONS (user '{self.shards[k - 1].user}', password_required 'false')")
+        step = STEP.replace(" OUT=coord.{out}", "")
+        try:
+            for table in ('"Survey"', "whole"):
+                c.psql(f"ALTER TABLE {table} ENABLE ROW LEVEL SECURITY; "
+                       f"CREATE POLICY even ON {table} FOR SELECT USING (id % 2 = 0)")
+            for role in ("analyst", "reader"):
+                log, parts = self.run(step.format(data="survey"), role + "_parts", role)
+                _, whole = self.run(step.format(data="whole"), role + "_whole", role)
+                if not whole or not close(whole, parts, 1e-12):
+                    self.fail(f"row security, role {role}: the tables differ from those of the plain table")
+                if "processed inside the database" not in log:
+                    self.fail(f"row security, role {role}: not processed inside the database:\n" + log[-2000:])
+        finally:
+            for table in ('"Survey"', "whole"):
+                c.psql(f"ALTER TABLE {table} DISABLE ROW LEVEL SECURITY")
 
     def crossproducts_summed_by_shards(self):
         """CROSSPRODUCTS of the partitioned table: each shard sums its
@@ -191,7 +249,8 @@ def main():
         lambda: pg_cluster.Clusters(3),
         lambda zul, work, clusters: ShardChecks(zul, work, *clusters),
         lambda c: (c.same_numbers_as_one_table, c.formatted_by_pushed,
-                   c.crossproducts_summed_by_shards, c.crossproduct_tables_add_up))
+                   c.crossproducts_summed_by_shards, c.crossproduct_tables_add_up,
+                   c.distant_group_means, c.row_security_kept))
 
 if __name__ == "__main__":
     sys.exit(main())

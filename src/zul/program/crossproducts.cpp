@@ -306,6 +306,32 @@ std::vector<std::string> leafPartitions(zul_table* data, const sqlgen::CrossRequ
   return parts;
 }
 
+// Whether every BY group of the parts may be summed about the common
+// `shift` (sqlgen::commonShiftFits()), told by a first pass of the parts'
+// moments about zero, which their servers run as well. False when that
+// pass cannot be read whole.
+bool commonShiftFits(zul_table* data, const std::vector<std::string>& parts, const sqlgen::CrossRequest& q,
+                     const std::vector<double>& shift) {
+  const int n = static_cast<int>(q.variables.size());
+  const int nBy = static_cast<int>(q.by.size());
+  const int width = sqlgen::CrossLayout{0, n}.columns();
+  zul_table* t = queryTable(data, sqlgen::partsCrossproductStatement(q, parts, sqlgen::ShiftKind::kZero), "_ZMOM_");
+  if (!t || t->input->nextByGroup() != 1) return false;
+  try {
+    std::vector<double> row(static_cast<size_t>(width));
+    // The table takes the step's BY groups: one row in each.
+    do {
+      table::ReadList list(*t->input, width);
+      for (int c = 0; c < width; ++c) list.bind(c, nBy + c + 1, false, 8);
+      while (list.read(row.data(), nullptr))
+        if (!sqlgen::commonShiftFits(row, n, shift)) return false;
+    } while (t->input->nextByGroup() == 1);
+  } catch (const table::TableError&) {
+    return false;
+  }
+  return true;
+}
+
 // The aggregate statement of DATA=. A partitioned table spread over other
 // servers is summed partition by partition about its first usable row, so
 // that each foreign partition's aggregate runs whole on its server
@@ -313,9 +339,14 @@ std::vector<std::string> leafPartitions(zul_table* data, const sqlgen::CrossRequ
 std::string crossproductSql(zul_table* data, const sqlgen::CrossRequest& q, bool& onePass) {
   using sqlgen::ShiftKind;
   const std::vector<std::string> parts = leafPartitions(data, q);
-  onePass = onePass || !parts.empty();
-  if (!parts.empty())
-    return sqlgen::partsCrossproductStatement(q, parts, ShiftKind::kConstant, firstRowShift(data, q));
+  if (!parts.empty()) {
+    // Without BY groups the first row is as good a shift as in one pass.
+    const std::vector<double> shift = firstRowShift(data, q);
+    if (q.by.empty() || commonShiftFits(data, parts, q, shift)) {
+      onePass = true;
+      return sqlgen::partsCrossproductStatement(q, parts, ShiftKind::kConstant, shift);
+    }
+  }
   if (onePass) return sqlgen::crossproductStatement(q, ShiftKind::kConstant, firstRowShift(data, q));
   return sqlgen::crossproductStatement(q, ShiftKind::kMeans);
 }

@@ -201,6 +201,36 @@ std::vector<std::string> leafPartitions(ProcState& ps, const zul_db_table_info& 
   return parts;
 }
 
+// Whether every BY group of the parts may be summed about the common
+// `shift` (sqlgen::commonShiftFits()), told by a first pass of the parts'
+// moments about zero, which their servers run as well. False when that
+// pass cannot be read whole.
+bool commonShiftFits(ProcState& ps, const std::vector<std::string>& parts, const sqlgen::CrossRequest& r,
+                     const std::vector<double>& shift) {
+  Host& h = host();
+  const int n = static_cast<int>(r.variables.size());
+  const int nBy = static_cast<int>(r.by.size());
+  const int width = sqlgen::CrossLayout{0, n}.columns();
+  const std::string sql = sqlgen::partsCrossproductStatement(r, parts, sqlgen::ShiftKind::kZero);
+  echo(ps, sql);
+  zul_table* t = h.dbQueryTable(ps.opt.mainInput, sql, "_ZMOM_");
+  if (!t) return false;
+  std::vector<double> row(static_cast<size_t>(width));
+  bool ok = true, any = false;
+  // The table takes the step's BY groups: one row in each.
+  for (int g = h.nextByGroup(t); ok && g >= 1; g = h.nextByGroup(t)) {
+    zul_readlist* list = h.readListCreate(t, width);
+    if (!list) return false;
+    for (int c = 0; c < width && ok; ++c) ok = h.readListBind(list, c, nBy + c + 1, false, 8) == 0;
+    int status = 0;
+    while (ok && h.readNext(list, row.data(), nullptr, status) == 1) ok = sqlgen::commonShiftFits(row, n, shift);
+    h.readListRelease(list);
+    ok = ok && (status == 0 || status == 2049);
+    any = true;
+  }
+  return ok && any;
+}
+
 // The crossproduct statement of the step's input. A partitioned table
 // spread over other servers is summed partition by partition about one
 // shift taken from its first usable row, so that each partition's
@@ -223,8 +253,12 @@ std::string crossproductSql(ProcState& ps, const zul_db_table_info& in,
   const std::vector<std::string> parts = leafPartitions(ps, in);
   if (!parts.empty() && ps.opt.flags.noIntercept)
     return sqlgen::partsCrossproductStatement(r, parts, ShiftKind::kZero);
-  if (!parts.empty())
-    return sqlgen::partsCrossproductStatement(r, parts, ShiftKind::kConstant, firstRowShift(ps, r));
+  if (!parts.empty()) {
+    // Without BY groups the first row is as good a shift as in one pass.
+    const std::vector<double> shift = firstRowShift(ps, r);
+    if (r.by.empty() || commonShiftFits(ps, parts, r, shift))
+      return sqlgen::partsCrossproductStatement(r, parts, ShiftKind::kConstant, shift);
+  }
   if (ps.opt.flags.noIntercept) return sqlgen::crossproductStatement(r, sqlgen::ShiftKind::kZero);
   if (passes == 1)
     return sqlgen::crossproductStatement(r, sqlgen::ShiftKind::kConstant, firstRowShift(ps, r));
