@@ -209,9 +209,10 @@ typedef int32_t (*zul_readlist_bind_fn)(zul_readlist *list, int32_t slot,
                                         int32_t width);
 typedef void (*zul_readlist_release_fn)(zul_readlist *list);
 /* 212/26 reads the next record of the current BY group into the bound
- * slots. Returns 1 with a record, 0 without; *status is 0 or 2049 (a
- * record with a remark) when all is well, any other value is a read error
+ * slots. Returns 1 with a record, 0 without; *status is 0 or ZUL_READ_REMARK
+ * (a record with a remark) when all is well, any other value is a read error
  * (the host has printed why). */
+#define ZUL_READ_REMARK 2049 /* a record read with a remark: not an error */
 typedef int32_t (*zul_read_next_fn)(zul_readlist *list, double *values,
                                     char *text, int32_t *status);
 
@@ -335,7 +336,7 @@ typedef void (*zul_threaded_read_fn)(zul_table *table, int32_t on);
  * would one by one, into values: record k at values + k * m, where m is
  * the number of numeric slots (the list must have no character slots).
  * Returns the number of records read, 0 at the end of the group. *status
- * is 0, or 2049 when a record read had a remark; any other value is a
+ * is 0, or ZUL_READ_REMARK when a record read had a remark; any other value is a
  * read error after the records returned (the host has printed why). */
 typedef int32_t (*zul_read_records_fn)(zul_readlist *list, double *values,
                                        int32_t maxRecords, int32_t *status);

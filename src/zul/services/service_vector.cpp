@@ -465,7 +465,7 @@ int32_t svcReadNext(zul_readlist* list, double* values, char* text, int32_t* sta
   }
   try {
     bool got = list->list->read(values, text);
-    *status = got && logRemark(list) ? 2049 : 0;
+    *status = got && logRemark(list) ? ZUL_READ_REMARK : 0;
     if (got && (++list->rowsRead & 255) == 0 && progress::enabled())
       progress::noteRead(list->rowsRead, list->table->input->bytePosition(),
                          list->table->input->byteSize());
@@ -492,7 +492,7 @@ int32_t svcReadRecords(zul_readlist* list, double* values, int32_t maxRecords, i
       const int n = list->list->readRun(values + width * static_cast<size_t>(got), maxRecords - got);
       if (n == 0) break;
       got += n;
-      if (logRemark(list)) *status = 2049;
+      if (logRemark(list)) *status = ZUL_READ_REMARK;
     }
   } catch (const std::exception& e) {
     logError(e.what());

@@ -30,7 +30,6 @@ constexpr int kMaxThreads = 100;
 // Fixed allowance for a thread context in the memory sizing.
 constexpr double kContextBytes = 184.0;
 // Host reader status of a record delivered with a remark: not an error.
-constexpr int32_t kReadRemark = 2049;
 // Fill results.
 constexpr int kFillFull = 0;
 constexpr int kFillEnd = -1;
@@ -386,7 +385,7 @@ class Reader {
       have_ = platform_.readRecords(run_.data(), ncols_, kRunRecords, status);
       next_ = 0;
       // Records read before a failing one are used; the error comes after them.
-      if (status != 0 && status != kReadRemark) error_ = true;
+      if (status != 0 && status != ZUL_READ_REMARK) error_ = true;
       if (have_ <= 0) {
         have_ = 0;
         ended_ = true;
@@ -591,11 +590,11 @@ int CrossPlatform::readRecords(double* values, int ncols, int max, int32_t& stat
   while (got < max) {
     int32_t st = 0;
     const int one = readRecord(values + width * static_cast<size_t>(got), st);
-    if (st != 0 && st != kReadRemark) {
+    if (st != 0 && st != ZUL_READ_REMARK) {
       status = st;
       break;
     }
-    if (st == kReadRemark) status = kReadRemark;
+    if (st == ZUL_READ_REMARK) status = ZUL_READ_REMARK;
     if (!one) break;
     ++got;
   }

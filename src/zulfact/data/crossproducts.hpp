@@ -113,7 +113,7 @@ class CrossPlatform {
  public:
   virtual ~CrossPlatform() = default;
   // 1 with a record in values (ncols slots), 0 at the end; status as the
-  // host's reader: 0 or 2049 are fine, anything else is a read error.
+  // host's reader: 0 or ZUL_READ_REMARK are fine, anything else is a read error.
   virtual int readRecord(double* values, int32_t& status) = 0;
   // Up to max records, record k at values + k * ncols: their count, 0 at
   // the end; status as readRecord's, an error coming after the records

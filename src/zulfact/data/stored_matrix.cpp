@@ -642,7 +642,7 @@ void forEachRow(ProcState& ps, bool withName, bool withIntercept, Take take) {
   char text[kTypeText + 32 + 1] = {};
   int status = 0;
   while (h.readNext(list, values.data(), text, status) == 1) {
-    if (status != 0 && status != 2049) stopWith(ps, kCodeEngine);
+    if (!readOk(status)) stopWith(ps, kCodeEngine);
     char type[9] = {};
     if (hasType)
       for (int k = 0; k < 8; ++k)
@@ -661,7 +661,7 @@ void forEachRow(ProcState& ps, bool withName, bool withIntercept, Take take) {
     row.intercept = withIntercept ? values[static_cast<size_t>(n)] : zul_missing();
     take(row);
   }
-  if (status != 0 && status != 2049) stopWith(ps, kCodeEngine);
+  if (!readOk(status)) stopWith(ps, kCodeEngine);
 }
 
 StoredLayout layoutOf(const ProcState& ps) {

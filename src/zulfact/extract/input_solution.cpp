@@ -55,7 +55,7 @@ SolutionRows readSolutionRows(ProcState& ps) {
   char text[kTypeWidth + kNameWidth + 1] = {};
   int status = 0;
   while (h.readNext(list, values.data(), text, status) == 1) {
-    if (status != 0 && status != 2049) break;
+    if (!readOk(status)) break;
     for (int i = 0; i < p; ++i)
       if (zul_is_missing(values[i])) values[i] = 0.0;
     char upper[kTypeWidth + 1];

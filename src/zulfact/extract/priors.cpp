@@ -42,7 +42,7 @@ bool readTypedRow(const StepOptions& ps, Match match, double* out) {
   bool found = false;
   int status = 0;
   while (h.readNext(list, values.data(), type, status) == 1) {
-    if (status != 0 && status != 2049) break;
+    if (!readOk(status)) break;
     char upper[9];
     for (int k = 0; k < 8; ++k)
       upper[k] = static_cast<char>(std::toupper(static_cast<unsigned char>(type[k])));

@@ -42,6 +42,9 @@ struct EndOfStep {
   int second;
 };
 
+// A read status that is no error: 0, or a record read with a remark.
+inline bool readOk(int status) { return status == 0 || status == ZUL_READ_REMARK; }
+
 class Host {
  public:
   // Set once by mcn_main.
@@ -118,7 +121,7 @@ class Host {
   zul_readlist* readListCreate(zul_table* table, int count);
   int readListBind(zul_readlist* list, int slot, int varNumber, bool isCharacter, int width);
   void readListRelease(zul_readlist* list);
-  // 1 with a record, 0 without; status as zul_read_next_fn.
+  // 1 with a record, 0 without; status as zul_read_next_fn (readOk()).
   int readNext(zul_readlist* list, double* values, char* text, int& status);
   // Up to max records of a list without character slots, one after the
   // other (400/19). Returns the count, or -1 when the host lacks the

@@ -197,7 +197,7 @@ std::vector<std::string> leafPartitions(ProcState& ps, const zul_db_table_info& 
   h.readListRelease(list);
   // A list cut short by a read error would leave partitions out of the sums:
   // the whole table is summed as one instead.
-  if (!ok || (status != 0 && status != 2049)) parts.clear();
+  if (!ok || !readOk(status)) parts.clear();
   return parts;
 }
 
@@ -225,7 +225,7 @@ bool commonShiftFits(ProcState& ps, const std::vector<std::string>& parts, const
     int status = 0;
     while (ok && h.readNext(list, row.data(), nullptr, status) == 1) ok = sqlgen::commonShiftFits(row, n, shift);
     h.readListRelease(list);
-    ok = ok && (status == 0 || status == 2049);
+    ok = ok && readOk(status);
     any = true;
   }
   return ok && any;

@@ -104,7 +104,7 @@ void writeFactorScores(ProcState& ps) {
   std::vector<double> out(static_cast<size_t>(std::max(nAdded, 1)), missing);
   int status = 0;
   while (h.readNext(list, x.data(), nullptr, status) == 1) {
-    if (status != 0 && status != 2049) break;
+    if (!readOk(status)) break;
     std::fill(out.begin(), out.end(), missing);
     const bool complete =
         std::none_of(x.begin(), x.end(), [](double v) { return zul_is_missing(v) != 0; });
@@ -116,7 +116,7 @@ void writeFactorScores(ProcState& ps) {
       h.endStep(kCodeEngine);
     }
   }
-  if (status != 0 && status != 2049) {
+  if (!readOk(status)) {
     raiseCode(ps, kCodeEngine);
     h.endStep(kCodeEngine);
   }

@@ -205,9 +205,9 @@ TEST_F(Tables, RecordsInRunsAreTheRecordsOneByOne) {
         got = svc<zul_read_records_fn>(ZUL_READ_RECORDS)(list, buf.data(), run, &st);
       }
       o.values.insert(o.values.end(), buf.begin(), buf.begin() + 2 * got);
-      o.remarks += st == 2049;
+      o.remarks += st == ZUL_READ_REMARK;
       o.lastStatus = st;
-      if (got == 0 || (st != 0 && st != 2049)) break;
+      if (got == 0 || (st != 0 && st != ZUL_READ_REMARK)) break;
     }
     svc<zul_threaded_read_fn>(ZUL_THREADED_READ)(in, 0);
     return o;

@@ -28,7 +28,7 @@ class MemoryPlatform : public CrossPlatform {
     if (next_ >= rows_.size()) return 0;
     const auto& r = rows_[next_++];
     std::copy(r.begin(), r.end(), values);
-    status = (next_ % 7 == 0) ? 2049 : 0;  // remarks are not errors
+    status = (next_ % 7 == 0) ? ZUL_READ_REMARK : 0;  // remarks are not errors
     return 1;
   }
   double availableMemory() override { return available_; }
