@@ -202,13 +202,9 @@ class Checks:
                 for i, r in enumerate(rows()[:40]):
                     w.writerow([repr(v) for v in stored(i)] + r[2:5])
             subprocess.run([self.make_dta, self.path(name + ".csv"), self.path(name)], check=True)
-            out = "o_" + name.replace(".", "_")
-            r, _ = self.run(f"FACTOR DATA='{name}' NFACTORS=1 OUT={out};\n  VAR x1-x3;\nRUN;\n", out)
-            if r.returncode != 0:
-                self.fail(f"{name}: zul ended with {r.returncode}:\n{r.stdout[-1500:]}{r.stderr}")
+            got = self.scored(name)
+            if got is None:
                 continue
-            with open(self.path(out + ".csv")) as f:
-                got = list(csv.DictReader(f))
             want = {"d": day, "ts": stamp, "tm": tod}
             for k in [h.split(":")[0] for h in header]:
                 if [float(g[k]) for g in got[:3]] != [want[k] + i for i in range(3)]:
@@ -216,26 +212,29 @@ class Checks:
                               f"{want[k]} and on")
 
 
+    def scored(self, src):
+        """The OUT= rows of a one-factor analysis of x1-x3 of src; None
+        (a failure noted) when zul stops."""
+        out = "o_" + src.replace(".", "_")
+        r, _ = self.run(f"FACTOR DATA='{src}' NFACTORS=1 OUT={out};\n  VAR x1-x3;\nRUN;\n", out)
+        if r.returncode != 0:
+            self.fail(f"{src}: zul ended with {r.returncode}:\n{r.stdout[-1500:]}{r.stderr}")
+            return None
+        with open(self.path(out + ".csv")) as f:
+            return list(csv.DictReader(f))
+
     def floats(self):
         """A Stata float variable reads as the decimal Stata shows (-2.63,
         not -2.630000114440918): the same analysis as the CSV of those
         decimals."""
         data = [[round(v, 2) for v in r[2:5]] for r in rows()[:40]]
-        for name, header in (("floats.dta", ["x1:float", "x2:float", "x3"]), ("floats.csv", ["x1", "x2", "x3"])):
-            with open(self.path(name if name.endswith(".csv") else name + ".csv"), "w", newline="") as f:
-                w = csv.writer(f)
-                w.writerow(header)
-                w.writerows(data)
+        for name, header in (("floats.dta.csv", ["x1:float", "x2:float", "x3"]), ("floats.csv", ["x1", "x2", "x3"])):
+            with open(self.path(name), "w", newline="") as f:
+                csv.writer(f).writerows([header] + data)
         subprocess.run([self.make_dta, self.path("floats.dta.csv"), self.path("floats.dta")], check=True)
-        got = {}
-        for src in ("floats.dta", "floats.csv"):
-            out = "o_" + src.replace(".", "_")
-            r, tables = self.run(f"FACTOR DATA='{src}' NFACTORS=1 OUT={out};\n  VAR x1-x3;\nRUN;\n", out)
-            if r.returncode != 0:
-                self.fail(f"{src}: zul ended with {r.returncode}:\n{r.stdout[-1500:]}{r.stderr}")
-                return
-            with open(self.path(out + ".csv")) as f:
-                got[src] = list(csv.DictReader(f))
+        got = {src: self.scored(src) for src in ("floats.dta", "floats.csv")}
+        if got["floats.dta"] is None or got["floats.csv"] is None:
+            return
         if got["floats.dta"] != got["floats.csv"]:
             self.fail(f"floats.dta: {got['floats.dta'][:2]} against the CSV's {got['floats.csv'][:2]}")
         # NaN and the infinities (which SPSS does not write) are missing, as
