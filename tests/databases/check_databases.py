@@ -58,14 +58,14 @@ class Checks:
         self.failures.append(what)
         print("FAIL:", what)
 
-    def run(self, program, name, expect_ok=True, env=None):
+    def run(self, program, name, expect_ok=True, env=None, timeout=None):
         path = os.path.join(self.work, name + ".zul")
         with open(path, "w") as f:
             f.write(program)
         out = os.path.join(self.work, name + ".json")
         r = subprocess.run([self.zul, "--work", self.work, "--json", out, path],
                            capture_output=True, text=True, cwd=self.work,
-                           env=dict(os.environ, **env) if env else None)
+                           env=dict(os.environ, **env) if env else None, timeout=timeout)
         if expect_ok and r.returncode != 0:
             self.fail(f"{name}: zul ended with {r.returncode}:\n{r.stdout[-2000:]}{r.stderr}")
         tables = json.load(open(out))["tables"] if os.path.exists(out) else []
@@ -381,6 +381,37 @@ class Checks:
         left = self.pg.psql("SELECT count(*) FROM pg_class WHERE relname LIKE 'zul_new%'").strip()
         if left != "0":
             self.fail(f"stopped step: {left} half-written tables are left")
+
+    def locked_table_times_out(self):
+        """A table another session holds locked stops the step after the
+        lock timeout (10 s, or the user's own) with an error that says so,
+        instead of waiting for ever; the table is left as it was."""
+        self.pg.psql("CREATE TABLE held AS SELECT 1 AS marker")
+        holder = subprocess.Popen([pg_cluster._tool("psql"), "-X", "-q", "-h", self.pg.socket,
+                                   "-U", self.pg.user, "-d", "postgres"],
+                                  stdin=subprocess.PIPE, stdout=subprocess.DEVNULL,
+                                  stderr=subprocess.DEVNULL, text=True)
+        try:
+            holder.stdin.write("BEGIN; LOCK TABLE held; SELECT pg_sleep(600);\n")
+            holder.stdin.flush()
+            while self.pg.psql("SELECT count(*) FROM pg_locks WHERE granted AND "
+                               "relation = 'held'::regclass").strip() == "0":
+                time.sleep(0.1)
+            for name, program, env in (
+                    ("locked_read", "FACTOR DATA=pg.held NFACTORS=1;\nRUN;\n", None),
+                    ("locked_write", "FACTOR DATA=pg.survey NFACTORS=1 OUT=pg.held;\n  VAR x1-x5;\nRUN;\n",
+                     {"PGOPTIONS": "-c lock_timeout=1s"})):
+                r, _ = self.run(self.libnames() + program, name, expect_ok=False, env=env, timeout=60)
+                if r.returncode == 0 or "locked by another session" not in r.stderr:
+                    self.fail(f"{name}: the lock is not reported:\n" + r.stderr[-1000:])
+        finally:
+            # The backend asleep would keep the lock after its client died.
+            self.pg.psql("SELECT pg_terminate_backend(pid) FROM pg_locks WHERE granted AND "
+                         "relation = 'held'::regclass")
+            holder.kill()
+            holder.wait()
+        if self.pg.psql("SELECT * FROM held").strip() != "1":
+            self.fail("locked table: the table was changed")
 
     def no_rows_no_table(self):
         """When no BY group gives a result, no table is created."""
@@ -1290,7 +1321,7 @@ def main():
     return pg_cluster.check_main(
         pg_cluster.Cluster, checker,
         lambda c: (c.same_analysis_everywhere, c.dates_times_timestamps, c.awkward_text_copied,
-                   c.stopped_step_leaves_nothing, c.no_rows_no_table,
+                   c.stopped_step_leaves_nothing, c.locked_table_times_out, c.no_rows_no_table,
                    c.no_output_over_input,
                    c.password_never_shown, c.labels_and_type_kept, c.formats_kept, c.long_values_kept,
                    c.table_under_a_view_replaced,

@@ -23,8 +23,12 @@ constexpr int kFetchRows = 2000;
 constexpr size_t kCopyBytes = 1 << 20;
 constexpr int kMaxVarchar = 10485760;
 // Dates in ISO form, floats in their shortest exact form, timestamps with
-// a time zone shown in UTC, text in UTF-8.
+// a time zone shown in UTC, text in UTF-8. A table another session holds
+// locked stops the step after 10 seconds, as a locked SQLite file does,
+// instead of waiting for ever; a lock_timeout the user set is kept.
 constexpr const char* kSessionSettings =
+    "SELECT pg_catalog.set_config('lock_timeout', '10s', false) "
+    "WHERE pg_catalog.current_setting('lock_timeout') = '0'; "
     "SET DateStyle = ISO; SET extra_float_digits = 1; SET TimeZone = 'UTC'; "
     "SET client_encoding = 'UTF8'; SET IntervalStyle = iso_8601";
 
@@ -120,6 +124,10 @@ class PgConnection : public Connection {
   [[noreturn]] void fail(const std::string& what, const PGresult* r) {
     std::string why = r ? PQresultErrorMessage(r) : PQerrorMessage(pg_);
     while (!why.empty() && (why.back() == '\n' || why.back() == ' ')) why.pop_back();
+    const char* state = r ? PQresultErrorField(r, PG_DIAG_SQLSTATE) : nullptr;
+    if (state && std::string_view(state) == "55P03")  // lock_not_available
+      why = "a table it needs is held locked by another session beyond the lock timeout; run "
+            "the step again when that session's transaction has ended";
     throw TableError(describe() + ": " + what + ": " + why);
   }
 
