@@ -350,8 +350,8 @@ std::string partsCrossproductStatement(const CrossRequest& r, const std::vector<
   return sql + byOrder(r, values);
 }
 
-bool commonShiftFits(const std::vector<double>& moments, int n, const std::vector<double>& shift) {
-  constexpr double kMaxSquaredDistance = 100.0;  // in variances: 10 standard deviations
+bool commonShiftFits(const std::vector<double>& moments, int n, const std::vector<double>& shift,
+                     double maxSquaredDistance) {
   const CrossLayout at{0, n};
   const double w = moments[static_cast<size_t>(at.weightsUsed())];
   if (!(w > 0)) return true;  // no usable record: nothing to lose
@@ -360,7 +360,7 @@ bool commonShiftFits(const std::vector<double>& moments, int n, const std::vecto
     const double variance = moments[static_cast<size_t>(at.cross(i * (i + 1) / 2 + i))] / w - mean * mean;
     const double s = static_cast<size_t>(i) < shift.size() && std::isfinite(shift[i]) ? shift[i] : 0.0;
     // Also false for a NaN, and for a spread lost to cancellation already.
-    if (!((mean - s) * (mean - s) <= kMaxSquaredDistance * variance)) return false;
+    if (!((mean - s) * (mean - s) <= maxSquaredDistance * variance)) return false;
   }
   return true;
 }

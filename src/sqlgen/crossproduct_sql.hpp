@@ -102,8 +102,10 @@ std::string partsCrossproductStatement(const CrossRequest& r, const std::vector<
 // columns. A group whose means lie more than 10 standard deviations from
 // the shift would lose their square's worth of digits to cancellation
 // (groups near 0 and near 1e6 cannot share a shift); such a table is summed
-// whole, about each group's own means.
-bool commonShiftFits(const std::vector<double>& moments, int n, const std::vector<double>& shift);
+// whole, about each group's own means. `maxSquaredDistance` is that limit
+// in variances (10 standard deviations: 100).
+bool commonShiftFits(const std::vector<double>& moments, int n, const std::vector<double>& shift,
+                     double maxSquaredDistance = 100.0);
 
 // PostgreSQL: the leaf partitions of a partitioned table, one quoted
 // reference ("schema"."name") a row in column _PART_, nested partitions

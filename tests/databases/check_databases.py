@@ -914,6 +914,26 @@ class InDatabaseChecks(Checks):
         if not t_csv or not close(t_csv, t_in, 1e-7):
             self.fail("large means: the in-database results differ from the CSV path")
 
+    def one_pass_far_groups(self):
+        """Under SQLPASSES=1 every group is summed about the table's first
+        row: a group near 1e8 would keep no digit of its variances, so
+        FACTOR and CROSSPRODUCTS refuse it (two passes analyse it)."""
+        rnd = lcg(7)
+        rows = [(g, base + next(rnd), base + next(rnd)) for g, base in ((1, 0.0), (2, 1e8))
+                for _ in range(20)]
+        self.table_in_both("far_groups", "g REAL, x1 REAL, x2 REAL", "g float8, x1 float8, x2 float8",
+                           rows)
+        os.makedirs(os.path.join(self.work, "far"), exist_ok=True)
+        for lib in ("lite", "pg"):
+            for passes, step in ((1, "FACTOR DATA={}.far_groups NFACTORS=1 OUTSTAT=far_stat;"),
+                                 (1, "CROSSPRODUCTS DATA={}.far_groups OUT=far._MKXPX_;"),
+                                 (2, "FACTOR DATA={}.far_groups NFACTORS=1 OUTSTAT=far_stat;")):
+                r, _ = self.run(f"OPTIONS SQLPASSES={passes};\n" + self.libnames() +
+                                f"LIBNAME far '{self.work}/far';\n" + step.format(lib) +
+                                "\n  BY g;\nRUN;\n", f"far_{lib}", expect_ok=passes == 2)
+                if passes == 1 and (r.returncode == 0 or "too far from the means" not in r.stderr):
+                    self.fail(f"one pass, {lib}: {step.split()[0]} not refused:\n" + r.stderr[-800:])
+
     def partial_takes_row_path(self):
         """PARTIAL needs the rows: the note says so and the scores are written."""
         r, _ = self.run(self.libnames() + "FACTOR DATA=pg.survey NFACTORS=1 OUT=pg.part;\n"
@@ -1335,7 +1355,7 @@ def main():
                    c.sqlite_types_probed, c.dates_summed_in_database, c.dates_as_by_groups,
                    c.failed_aggregate_still_commits, c.booleans_in_database, c.reals_in_database,
                    c.put_functions, c.messages_name_data,
-                   c.large_means, c.partial_takes_row_path,
+                   c.large_means, c.one_pass_far_groups, c.partial_takes_row_path,
                    c.stopped_insert_leaves_nothing, c.groups_read_again_mid_stream,
                    c.ranges_in_storage_order, c.range_fails_on_one_connection))
 

@@ -352,7 +352,10 @@ std::string crossproductSql(zul_table* data, const sqlgen::CrossRequest& q, bool
 }
 
 // The aggregate's row of the current group, in the order of CrossLayout.
-sqlgen::XpxGroup aggregateGroup(InputTable& t, int n) {
+// One pass sums about the table's first usable row: a group whose means
+// lie more than 1000 standard deviations from it has lost most digits of
+// its variances, and is refused rather than stored.
+sqlgen::XpxGroup aggregateGroup(InputTable& t, int n, bool onePass) {
   const std::vector<std::string> names = sqlgen::crossColumnNames(n);
   table::ReadList list(t, static_cast<int>(names.size()));
   for (size_t k = 0; k < names.size(); ++k) {
@@ -364,6 +367,12 @@ sqlgen::XpxGroup aggregateGroup(InputTable& t, int n) {
   std::vector<double> row(names.size(), table::missingValue());
   if (!list.read(row.data(), nullptr))
     throw table::TableError("The database returned no crossproducts.");
+  constexpr double kFarShift = 1e6;  // in variances
+  if (onePass && !sqlgen::commonShiftFits(row, n, {}, kFarShift))
+    throw table::TableError(
+        "The one-pass sums (SQLPASSES=1) were taken about a row too far from the means of the "
+        "data" + (t.by().variables.empty() ? std::string() : " in the BY group " + t.byDescription()) +
+        " to keep the digits of its variances. Run the step with OPTIONS SQLPASSES=2.");
   // A null (a group without a usable record) reads as missing, which
   // xpxFromAggregate takes as 0.
   return sqlgen::xpxFromAggregate(row.data(), n);
@@ -382,7 +391,8 @@ bool summariseInDatabase(zul_table* data, const Roles& r, OutputTable& out,
   declareXpxColumns(out, q.variables, [&] { out.copyByColumns(t); });
   const bool byGroups = !q.by.empty();
   for (int key = 1; t.nextByGroup() == 1; ++key)
-    writeXpxGroup(out, aggregateGroup(t, static_cast<int>(q.variables.size())), byGroups ? key : 0,
+    writeXpxGroup(out, aggregateGroup(t, static_cast<int>(q.variables.size()), onePass),
+                  byGroups ? key : 0,
                   dname);
   logLine(
       ZUL_LOG_NOTE,

@@ -363,6 +363,16 @@ int summaryEngine(ProcState& ps, zul_table* table) {
   shape.hasFreq = ps.opt.freqVarNumber > 0;
   shape.hasWeight = ps.opt.weightVarNumber > 0;
   shape.noint = ps.opt.flags.noIntercept;
+  // One pass (SQLPASSES=1) sums about the table's first usable row. A group
+  // whose means lie more than 1000 standard deviations from it (groups near
+  // 0 and near 1e8) keeps less than ten of the sixteen digits of its
+  // variances, or none: a wrong answer, not a result.
+  constexpr double kFarShift = 1e6;  // in variances
+  if (!shape.noint && !sqlgen::commonShiftFits(row, n, {}, kFarShift)) {
+    h.message(msg::kOnePassShiftTooFar);
+    raiseCode(ps, kCodeEngine);
+    h.endStep(kCodeEngine, 0);
+  }
   // The messages name DATA=, whose rows the database summarised.
   return finishSummary(ps, table, shape, summaryFromZsql(row.data(), n, shape.noint),
                        h.tableName(ps.opt.mainInput));
