@@ -745,6 +745,27 @@ class InDatabaseChecks(Checks):
             if groups != ["", "AB", "Ab", "B", "a", "b"]:
                 self.fail(f"text BY crossproducts in {lib}: groups {groups}")
 
+    def missing_text_then_more_by(self):
+        """Null, empty and blank values of a text BY variable are one missing
+        value on the row path too: the rows of a later BY variable, mixed
+        among them, are still in order (without and with a format)."""
+        rnd = lcg(53)
+        rows = [(i + 1, [None, "", "  "][i % 3], 1 + i // 12) + tuple(next(rnd) for _ in range(3))
+                for i in range(24)]
+        self.table_in_both("mixmiss", "id INTEGER, grp TEXT, k INTEGER, x1 REAL, x2 REAL, x3 REAL",
+                           "id integer, grp text, k integer, x1 float8, x2 float8, x3 float8", rows)
+        for lib in ("lite", "pg"):
+            for fmt in ("", "  FORMAT grp $1.;\n"):
+                name = f"mixmiss_{lib}{'_f' if fmt else ''}"
+                self.run(self.libnames() + f"OPTIONS INDB=NO;\nFACTOR DATA={lib}.mixmiss "
+                         f"NFACTORS=1 OUTSTAT={name} NOPRINT;\n  BY grp k;\n{fmt}"
+                         "  VAR x1-x3;\nRUN;\n", name)
+                with open(os.path.join(self.work, name + ".csv")) as f:
+                    got = [(row["grp"], row["k"], row["x1"]) for row in csv.DictReader(f)
+                           if row["_TYPE_"] == "N"]
+                if got != [("", "1", "12"), ("", "2", "12")]:
+                    self.fail(f"{name}: groups {got}")
+
     def not_finite_by_values(self):
         """NaN and the infinities in a numeric BY column (a double and a
         numeric in PostgreSQL; SQLite keeps a NaN as null) are missing to
@@ -1348,7 +1369,8 @@ def main():
                    c.binary_numbers,
                    c.same_as_row_path, c.formatted_by_groups, c.formatted_by_then_more_row_path,
                    c.formatted_by_without_temp_right,
-                   c.text_by_as_row_path, c.not_finite_by_values, c.text_in_numeric_sqlite_columns,
+                   c.text_by_as_row_path, c.missing_text_then_more_by, c.not_finite_by_values,
+                   c.text_in_numeric_sqlite_columns,
                    c.far_dates_and_numeric_by,
                    c.wide_table, c.very_wide_table,
                    c.many_variables,

@@ -260,7 +260,11 @@ std::string DbCursor::byOrderSql() const {
     const std::string direction =
         std::string(by.desc[k] ? " DESC" : "") + (pg ? (by.desc[k] ? " NULLS LAST" : " NULLS FIRST") : "");
     std::string value;
-    if (by.isChar[k]) value = sqlgen::inByteOrder(dialect, sqlgen::comparedText(dialect, q));
+    // A null, an empty and a blank text are one missing value, the smallest:
+    // as a null and '' they would be two runs of rows, and a later BY
+    // variable would seem unsorted across them.
+    if (by.isChar[k])
+      value = sqlgen::inByteOrder(dialect, "coalesce(" + sqlgen::comparedText(dialect, q) + ", '')");
     else if (pg && isBoolean(d)) value = q + "::int";
     else if (d.kind == ColumnKind::Number) value = finiteOrNull(d, q, pg);
     else value = q;  // a date or a time, which SQLite keeps as text
@@ -276,7 +280,7 @@ std::string DbCursor::byOrderSql() const {
     if (keyed) {
       const std::string put = sqlgen::putCall(dialect, by.isChar[k] ? q : value, putFormatText(*f));
       rawAfter += ", " + value + direction;
-      value = by.isChar[k] ? sqlgen::inByteOrder(dialect, put)
+      value = by.isChar[k] ? sqlgen::inByteOrder(dialect, "coalesce(" + put + ", '')")
                            : "CAST(" + put + (pg ? " AS double precision)" : " AS REAL)");
     }
     if (k) sql += ", ";
