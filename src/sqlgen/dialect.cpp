@@ -98,7 +98,9 @@ std::string storedOr(const std::string& c, const std::string& fromText) {
 
 std::string daysSince1960(Dialect d, std::string_view column) {
   const std::string c(column);
-  if (d == Dialect::kPostgres) return " (cast( " + c + " as date) - date '1960-01-01') ";
+  // An infinite date is missing to zul; PostgreSQL refuses to subtract it.
+  if (d == Dialect::kPostgres)
+    return " (case when isfinite(cast( " + c + " as date)) then cast( " + c + " as date) - date '1960-01-01' end) ";
   // SQLite keeps a date as ISO text; a number stored in the column is
   // zul's own count already, as the rows read one by one take it.
   return storedOr(c, "julianday(date( " + c + " )) - julianday('1960-01-01')");
@@ -122,8 +124,8 @@ std::string secondsOfDay(Dialect d, std::string_view column) {
 std::string secondsSince1960(Dialect d, std::string_view column) {
   const std::string c(column);
   if (d == Dialect::kPostgres)
-    return " cast((cast ( " + c + " as date) - date '1960-01-01') as double precision) * 86400 " +
-           std::string(" +") + secondsOfDay(d, column);
+    return " cast(" + daysSince1960(d, column) + " as double precision) * 86400 " + std::string(" +") +
+           secondsOfDay(d, column);
   return storedOr(c, "(julianday(date( " + c + " )) - julianday('1960-01-01')) * 86400 + cast(strftime('%H', " +
                          c + ") as integer) * 3600 + cast(strftime('%M', " + c +
                          ") as integer) * 60 + cast(strftime('%f', " + c + ") as double precision)");
