@@ -84,11 +84,26 @@ std::string inByteOrder(Dialect d, std::string_view text) {
   return std::string(text) + (d == Dialect::kPostgres ? " collate \"C\"" : " collate binary");
 }
 
+namespace {
+
+// SQLite column c as the number stored in it, when it holds one, else as
+// `fromText`: zul reads a stored number as its own day or second count
+// (an infinity as missing).
+std::string storedOr(const std::string& c, const std::string& fromText) {
+  return " (case when typeof(" + c + ") in ('integer', 'real') then " + finiteOrNull(Dialect::kSqlite, c) +
+         " else " + fromText + " end) ";
+}
+
+}  // namespace
+
 std::string daysSince1960(Dialect d, std::string_view column) {
   const std::string c(column);
-  if (d == Dialect::kPostgres) return " (cast( " + c + " as date) - date '1960-01-01') ";
-  // SQLite keeps a date as ISO text (or a Julian day number).
-  return " (julianday(date( " + c + " )) - julianday('1960-01-01')) ";
+  // An infinite date is missing to zul; PostgreSQL refuses to subtract it.
+  if (d == Dialect::kPostgres)
+    return " (case when isfinite(cast( " + c + " as date)) then cast( " + c + " as date) - date '1960-01-01' end) ";
+  // SQLite keeps a date as ISO text; a number stored in the column is
+  // zul's own count already, as the rows read one by one take it.
+  return storedOr(c, "julianday(date( " + c + " )) - julianday('1960-01-01')");
 }
 
 std::string secondsOfDay(Dialect d, std::string_view column) {
@@ -96,17 +111,24 @@ std::string secondsOfDay(Dialect d, std::string_view column) {
   if (d == Dialect::kPostgres)
     return " extract(hour from " + c + " ) * 3600 " + " + extract(minute from " + c + " ) * 60 " +
            " + extract(second from " + c + " ) ";
-  return " (cast(strftime('%H', " + c + " ) as integer) * 3600 + cast(strftime('%M', " + c +
-         " ) as integer) * 60 + cast(strftime('%f', " + c + " ) as double precision)) ";
+  // A time keeps its clock reading, whatever offset follows it (SQLite's
+  // own functions would move it to UTC), and every digit of its seconds
+  // (SQLite's stop at the millisecond): the text is read as zul reads it,
+  // once SQLite has found it a time ("HH:MM[:SS[.f]]").
+  return storedOr(c, "case when substr(" + c + ", 3, 1) = ':' and strftime('%H', " + c +
+                         ") is not null then cast(substr(" + c + ", 1, 2) as integer) * 3600 + cast(substr(" +
+                         c + ", 4, 2) as integer) * 60 + (case when substr(" + c +
+                         ", 6, 1) = ':' then cast(substr(" + c + ", 7) as real) else 0 end) end");
 }
 
 std::string secondsSince1960(Dialect d, std::string_view column) {
   const std::string c(column);
   if (d == Dialect::kPostgres)
-    return " cast((cast ( " + c + " as date) - date '1960-01-01') as double precision) * 86400 " +
-           std::string(" +") + secondsOfDay(d, column);
-  return " (julianday(date( " + c + " )) - julianday('1960-01-01')) * 86400 +" +
-         secondsOfDay(d, column);
+    return " cast(" + daysSince1960(d, column) + " as double precision) * 86400 " + std::string(" +") +
+           secondsOfDay(d, column);
+  return storedOr(c, "(julianday(date( " + c + " )) - julianday('1960-01-01')) * 86400 + cast(strftime('%H', " +
+                         c + ") as integer) * 3600 + cast(strftime('%M', " + c +
+                         ") as integer) * 60 + cast(strftime('%f', " + c + ") as double precision)");
 }
 
 std::string fence(Dialect d) { return d == Dialect::kPostgres ? " offset 0" : " limit -1 offset 0"; }

@@ -1038,7 +1038,8 @@ class InDatabaseChecks(Checks):
     def dates_summed_in_database(self):
         """Date and time analysis variables count days and seconds from 1960
         in the aggregate as in the row path (not the year SQLite would read
-        from a date's text)."""
+        from a date's text); an infinite date is a missing value there too."""
+        self.pg.psql("INSERT INTO visits VALUES ('infinity', '10:00', '-infinity', 1, 2, 3)")
         for lib, src, vars_ in (("pg", "visits", "d t x1-x3"), ("lite", "loose", "seen x1-x3")):
             step = f"FACTOR DATA={lib}.{src} NFACTORS=1 CORR;\n  VAR {vars_};\nRUN;\n"
             _, t_row = self.run(self.libnames() + "OPTIONS INDB=NO;\n" + step, "dsum_row_" + lib)
