@@ -424,6 +424,16 @@ class Checks:
                 self.fail(f"password: shown when connecting to {dbname}")
             if dbname == "no_such_db" and "password=***" not in r.stderr:
                 self.fail("password: the failed connection is not described:\n" + r.stderr)
+        # URIs as libpq reads them, and libpq's messages that quote a URI
+        # (or the part of it that it cannot decode).
+        host = self.pg.socket
+        for k, uri in enumerate((f"postgresql://zul:Se?kr3t@/no_such_db?host={host}",
+                                 f"postgresql:///no_such_db?host={host}&sslpassword=Sekr3t&password=Sekr3t",
+                                 f"postgresql://zul:Se%zzkr3t@/postgres?host={host}",
+                                 "postgresql://zul:Sekr3t@[::1/postgres")):
+            r, _ = self.run(f"LIBNAME pg POSTGRES '{uri}';\n", f"password_uri{k}", expect_ok=False)
+            if "kr3t" in r.stdout + r.stderr or "***" not in r.stderr:
+                self.fail(f"password: shown or not described for {uri}:\n{r.stderr}")
 
     def labels_and_type_kept(self):
         """TYPE and the table label go into the catalogue table and come back."""

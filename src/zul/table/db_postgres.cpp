@@ -85,7 +85,8 @@ class PgConnection : public Connection {
   explicit PgConnection(const std::string& conninfo) : shown_(hidePassword(conninfo)) {
     pg_ = PQconnectdb(conninfo.c_str());
     if (!pg_ || PQstatus(pg_) != CONNECTION_OK) {
-      std::string why = pg_ ? PQerrorMessage(pg_) : "out of memory";
+      // libpq quotes a URI it cannot read, or the part of it at fault.
+      std::string why = pg_ ? hidePasswordIn(PQerrorMessage(pg_), conninfo) : "out of memory";
       while (!why.empty() && (why.back() == '\n' || why.back() == ' ')) why.pop_back();
       PQfinish(pg_);
       pg_ = nullptr;
