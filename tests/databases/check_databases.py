@@ -435,6 +435,21 @@ class Checks:
             if "kr3t" in r.stdout + r.stderr or "***" not in r.stderr:
                 self.fail(f"password: shown or not described for {uri}:\n{r.stderr}")
 
+    def missing_sqlite_file_not_created(self):
+        """A misspelt SQLite path that is only read leaves no empty file;
+        one that is written to becomes a database."""
+        read, written = (os.path.join(self.work, n) for n in ("misspelt.db", "fresh.db"))
+        self.run(f"LIBNAME gone SQLITE '{read}';\nFACTOR DATA=gone.survey NFACTORS=1;\n"
+                 "  VAR x1-x5;\nRUN;\n", "missing_sqlite", expect_ok=False)
+        if os.path.exists(read):
+            self.fail("missing SQLite file: reading it created it")
+        self.run(f"LIBNAME fresh SQLITE '{written}';\nFACTOR DATA=survey NFACTORS=1 "
+                 "OUT=fresh.scores;\n  VAR x1-x5;\nRUN;\n", "fresh_sqlite")
+        con = sqlite3.connect(written)
+        if con.execute("SELECT count(*) FROM scores").fetchone()[0] != len(self.rows):
+            self.fail("new SQLite file: the scores are not in it")
+        con.close()
+
     def labels_and_type_kept(self):
         """TYPE and the table label go into the catalogue table and come back."""
         self.run(self.libnames() + "FACTOR DATA=lite.survey NFACTORS=2 "
@@ -1302,7 +1317,8 @@ def main():
         lambda c: (c.same_analysis_everywhere, c.dates_times_timestamps, c.awkward_text_copied,
                    c.stopped_step_leaves_nothing, c.no_rows_no_table,
                    c.no_output_over_input,
-                   c.password_never_shown, c.labels_and_type_kept, c.formats_kept, c.long_values_kept,
+                   c.password_never_shown, c.missing_sqlite_file_not_created,
+                   c.labels_and_type_kept, c.formats_kept, c.long_values_kept,
                    c.table_under_a_view_replaced,
                    c.binary_numbers,
                    c.same_as_row_path, c.formatted_by_groups, c.formatted_by_then_more_row_path,
