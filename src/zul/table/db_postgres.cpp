@@ -94,6 +94,13 @@ class PgConnection : public Connection {
     }
     PQsetNoticeProcessor(pg_, [](void*, const char*) {}, nullptr);  // no chatter on stderr
     execute(kSessionSettings, {});
+    // A zul that is interrupted closes its socket, but a backend in a long
+    // statement would not see it until the statement ends, and would keep
+    // its transaction, its locks and zul's temporary functions meanwhile:
+    // it checks the socket every second instead (PostgreSQL 14 and later,
+    // on systems that can tell; refused elsewhere, and then left at 0).
+    if (PQserverVersion(pg_) >= 140000)
+      PQclear(PQexec(pg_, "SET client_connection_check_interval = 1000"));
     conninfo_ = conninfo;
     // zul_put and zul_puti (formatted BY values) live in pg_temp and go with
     // the session, so the reading connection creates them too. A server that
