@@ -455,6 +455,64 @@ class Checks:
                 self.fail(f"password: shown when connecting to {dbname}")
             if dbname == "no_such_db" and "password=***" not in r.stderr:
                 self.fail("password: the failed connection is not described:\n" + r.stderr)
+        # URIs as libpq reads them, and libpq's messages that quote a URI
+        # (or the part of it that it cannot decode).
+        host = self.pg.socket
+        for k, uri in enumerate((f"postgresql://zul:Se?kr3t@/no_such_db?host={host}",
+                                 f"postgresql:///no_such_db?host={host}&sslpassword=Sekr3t&password=Sekr3t",
+                                 f"postgresql://zul:Se%zzkr3t@/postgres?host={host}",
+                                 "postgresql://zul:Sekr3t@[::1/postgres")):
+            r, _ = self.run(f"LIBNAME pg POSTGRES '{uri}';\n", f"password_uri{k}", expect_ok=False)
+            if "kr3t" in r.stdout + r.stderr or "***" not in r.stderr:
+                self.fail(f"password: shown or not described for {uri}:\n{r.stderr}")
+
+    def missing_sqlite_file_not_created(self):
+        """A misspelt SQLite path that is only read leaves no empty file;
+        one that is written to becomes a database."""
+        read, written = (os.path.join(self.work, n) for n in ("misspelt.db", "fresh.db"))
+        self.run(f"LIBNAME gone SQLITE '{read}';\nFACTOR DATA=gone.survey NFACTORS=1;\n"
+                 "  VAR x1-x5;\nRUN;\n", "missing_sqlite", expect_ok=False)
+        if os.path.exists(read):
+            self.fail("missing SQLite file: reading it created it")
+        self.run(f"LIBNAME fresh SQLITE '{written}';\nFACTOR DATA=survey NFACTORS=1 "
+                 "OUT=fresh.scores;\n  VAR x1-x5;\nRUN;\n", "fresh_sqlite")
+        con = sqlite3.connect(written)
+        if con.execute("SELECT count(*) FROM scores").fetchone()[0] != len(self.rows):
+            self.fail("new SQLite file: the scores are not in it")
+        con.close()
+
+    def interrupted_backend_ends(self):
+        """Ctrl-C in the middle of a long statement in the database: the
+        backend stops too, its transaction rolled back and zul's temporary
+        functions gone, without waiting for the statement to end."""
+        self.pg.psql("CREATE TABLE slow_rows AS SELECT i AS id, random() AS x1, random() AS x2, "
+                     "random() AS x3 FROM generate_series(1, 100000) i")
+        self.pg.psql("CREATE FUNCTION crawl(x float8) RETURNS float8 LANGUAGE plpgsql AS $$ "
+                     "BEGIN PERFORM pg_sleep(0.001); RETURN x; END $$")
+        self.pg.psql("CREATE VIEW crawling AS SELECT id, crawl(x1) AS x1, x2, x3 FROM slow_rows")
+        path = os.path.join(self.work, "interrupted.zul")
+        with open(path, "w") as f:
+            f.write(self.libnames() + "FACTOR DATA=pg.crawling NFACTORS=1 OUT=pg.crawled;\n"
+                    "  VAR x1-x3;\nRUN;\n")
+        others = ("SELECT count(*) FROM pg_stat_activity WHERE datname = 'postgres' AND "
+                  "pid <> pg_backend_pid() AND state <> 'idle'")
+        left = ("SELECT (SELECT count(*) FROM pg_stat_activity WHERE datname = 'postgres' AND "
+                "pid <> pg_backend_pid()) + (SELECT count(*) FROM pg_proc WHERE proname "
+                "LIKE 'zul_put%')")
+        zul = subprocess.Popen([self.zul, "--work", self.work, path], cwd=self.work,
+                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        started = time.time()
+        while self.pg.psql(others).strip() == "0" and time.time() - started < 30:
+            time.sleep(0.1)
+        time.sleep(0.5)
+        zul.send_signal(2)
+        zul.wait()
+        stopped = time.time()
+        while self.pg.psql(left).strip() != "0" and time.time() - stopped < 10:
+            time.sleep(0.2)
+        if self.pg.psql(left).strip() != "0":
+            self.fail("interrupted: a backend of zul, or its temporary functions, are still "
+                      "there 10 s after zul ended")
 
     def labels_and_type_kept(self):
         """TYPE and the table label go into the catalogue table and come back."""
@@ -1365,7 +1423,9 @@ def main():
         lambda c: (c.same_analysis_everywhere, c.dates_times_timestamps, c.awkward_text_copied,
                    c.stopped_step_leaves_nothing, c.locked_table_times_out, c.no_rows_no_table,
                    c.no_output_over_input,
-                   c.password_never_shown, c.labels_and_type_kept, c.formats_kept, c.long_values_kept,
+                   c.password_never_shown, c.missing_sqlite_file_not_created,
+                   c.interrupted_backend_ends,
+                   c.labels_and_type_kept, c.formats_kept, c.long_values_kept,
                    c.table_under_a_view_replaced,
                    c.binary_numbers,
                    c.same_as_row_path, c.formatted_by_groups, c.formatted_by_then_more_row_path,

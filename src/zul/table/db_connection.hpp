@@ -167,5 +167,8 @@ std::unique_ptr<Connection> openPostgres(const std::string& conninfo);
 // The connection string with any password replaced by "***", for
 // messages and the log.
 std::string hidePassword(std::string_view conninfo);
+// text (a message of libpq about conninfo, which may quote the string or a
+// part of it) with conninfo's passwords replaced by "***".
+std::string hidePasswordIn(std::string text, std::string_view conninfo);
 
 }  // namespace zul::table::db

@@ -89,7 +89,8 @@ class PgConnection : public Connection {
   explicit PgConnection(const std::string& conninfo) : shown_(hidePassword(conninfo)) {
     pg_ = PQconnectdb(conninfo.c_str());
     if (!pg_ || PQstatus(pg_) != CONNECTION_OK) {
-      std::string why = pg_ ? PQerrorMessage(pg_) : "out of memory";
+      // libpq quotes a URI it cannot read, or the part of it at fault.
+      std::string why = pg_ ? hidePasswordIn(PQerrorMessage(pg_), conninfo) : "out of memory";
       while (!why.empty() && (why.back() == '\n' || why.back() == ' ')) why.pop_back();
       PQfinish(pg_);
       pg_ = nullptr;
@@ -97,6 +98,13 @@ class PgConnection : public Connection {
     }
     PQsetNoticeProcessor(pg_, [](void*, const char*) {}, nullptr);  // no chatter on stderr
     execute(kSessionSettings, {});
+    // A zul that is interrupted closes its socket, but a backend in a long
+    // statement would not see it until the statement ends, and would keep
+    // its transaction, its locks and zul's temporary functions meanwhile:
+    // it checks the socket every second instead (PostgreSQL 14 and later,
+    // on systems that can tell; refused elsewhere, and then left at 0).
+    if (PQserverVersion(pg_) >= 140000)
+      PQclear(PQexec(pg_, "SET client_connection_check_interval = 1000"));
     conninfo_ = conninfo;
     // zul_put and zul_puti (formatted BY values) live in pg_temp and go with
     // the session, so the reading connection creates them too. A server that

@@ -84,6 +84,8 @@ class SqliteRows : public RowStream {
 class SqliteConnection : public Connection {
  public:
   SqliteConnection(const std::string& file, bool create) : file_(file) {
+    std::error_code ec;
+    createdEmpty_ = create && !std::filesystem::exists(file, ec) && !ec;
     const int flags = SQLITE_OPEN_READWRITE | (create ? SQLITE_OPEN_CREATE : 0);
     if (sqlite3_open_v2(file.c_str(), &db_, flags, nullptr) != SQLITE_OK) {
       std::string why = db_ ? sqlite3_errmsg(db_) : "out of memory";
@@ -98,6 +100,12 @@ class SqliteConnection : public Connection {
   ~SqliteConnection() override {
     if (depth_ > 0) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
     sqlite3_close_v2(db_);
+    // SQLite creates the file when it opens it, and writes its header with
+    // the first table: a library that was only read (a misspelt path) must
+    // not leave an empty file behind.
+    std::error_code ec;
+    if (createdEmpty_ && std::filesystem::file_size(file_, ec) == 0 && !ec)
+      std::filesystem::remove(file_, ec);
   }
 
   Dialect dialect() const override { return Dialect::SQLite; }
@@ -262,6 +270,7 @@ class SqliteConnection : public Connection {
 
  private:
   std::string file_;
+  bool createdEmpty_ = false;  // the file did not exist before the connection
   sqlite3* db_ = nullptr;
   int depth_ = 0;
   bool commitAsked_ = false;

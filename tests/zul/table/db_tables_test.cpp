@@ -71,6 +71,15 @@ TEST(DbPassword, HiddenInEveryForm) {
   // Nothing else changes; a word that only contains "password" is kept.
   EXPECT_EQ(db::hidePassword("dbname=passwords user=u"), "dbname=passwords user=u");
   EXPECT_EQ(db::hidePassword("passwordx=1"), "passwordx=1");
+  // Read as libpq reads them: a '?' inside the user part, the SSL key's
+  // passphrase, a percent-encoded keyword, a URI only at the start.
+  EXPECT_EQ(db::hidePassword("postgresql://u:a?b@h/db"), "postgresql://u:***@h/db");
+  EXPECT_EQ(db::hidePassword("postgresql:///db?sslpassword=a&passw%6Frd=b"),
+            "postgresql:///db?sslpassword=***&passw%6Frd=***");
+  EXPECT_EQ(db::hidePassword("password=s dbname=postgres://h/db"), "password=*** dbname=postgres://h/db");
+  // A message that quotes the string, or the password alone.
+  EXPECT_EQ(db::hidePasswordIn("bad token: \"s%zz\" in \"postgres://u:s%zz@h\"", "postgres://u:s%zz@h"),
+            "bad token: \"***\" in \"postgres://u:***@h\"");
 }
 
 class SqliteTables : public testing::ScratchDir {
