@@ -113,8 +113,20 @@ Spans keywordSecrets(std::string_view s) {
     if (k > i && eq < s.size() && s[eq] == '=') {
       size_t v = eq + 1;
       while (v < s.size() && std::isspace(static_cast<unsigned char>(s[v]))) ++v;
-      const size_t e = valueEnd(s, v);
-      if (secretKeyword(s, i, k)) spans.emplace_back(v, e);
+      size_t e = valueEnd(s, v);
+      if (secretKeyword(s, i, k)) {
+        // An unquoted password with blanks ("password=se cret") is cut by
+        // libpq at the blank, which then quotes the rest as a keyword that
+        // lacks its '=': the words up to the next keyword are hidden too.
+        for (size_t w = e; w < s.size();) {
+          size_t from = w;
+          while (from < s.size() && std::isspace(static_cast<unsigned char>(s[from]))) ++from;
+          const size_t to = valueEnd(s, from);
+          if (from == to || s.substr(from, to - from).find('=') != std::string_view::npos) break;
+          e = w = to;
+        }
+        spans.emplace_back(v, e);
+      }
       i = e;
       continue;
     }
@@ -147,7 +159,16 @@ std::string hidePassword(std::string_view s) {
 
 std::string hidePasswordIn(std::string text, std::string_view conninfo) {
   replaceAll(text, conninfo, hidePassword(conninfo));
-  for (const auto& [b, e] : secrets(conninfo)) replaceAll(text, conninfo.substr(b, e - b), "***");
+  for (const auto& [b, e] : secrets(conninfo)) {
+    const std::string_view secret = conninfo.substr(b, e - b);
+    replaceAll(text, secret, "***");
+    // Each word of a secret with blanks, where libpq quotes it as a token.
+    for (size_t w = 0; w < secret.size();) {
+      const size_t end = std::min(secret.find(' ', w), secret.size());
+      if (end > w) replaceAll(text, "\"" + std::string(secret.substr(w, end - w)) + "\"", "\"***\"");
+      w = end + 1;
+    }
+  }
   return text;
 }
 

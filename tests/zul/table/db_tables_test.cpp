@@ -77,6 +77,10 @@ TEST(DbPassword, HiddenInEveryForm) {
   EXPECT_EQ(db::hidePassword("postgresql:///db?sslpassword=a&passw%6Frd=b"),
             "postgresql:///db?sslpassword=***&passw%6Frd=***");
   EXPECT_EQ(db::hidePassword("password=s dbname=postgres://h/db"), "password=*** dbname=postgres://h/db");
+  // A password with a blank, not quoted: libpq quotes its second word.
+  EXPECT_EQ(db::hidePassword("password=se cret  x host=h"), "password=*** host=h");
+  EXPECT_EQ(db::hidePasswordIn("missing \"=\" after \"cret\"", "password=se cret"),
+            "missing \"=\" after \"***\"");
   // A message that quotes the string, or the password alone.
   EXPECT_EQ(db::hidePasswordIn("bad token: \"s%zz\" in \"postgres://u:s%zz@h\"", "postgres://u:s%zz@h"),
             "bad token: \"***\" in \"postgres://u:***@h\"");
