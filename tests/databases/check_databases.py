@@ -526,6 +526,23 @@ class Checks:
         if rows != [("FACTOR", "Two factors, O'Brien's")]:
             self.fail(f"labels: the catalogue holds {rows}")
 
+    def foreign_zul_tables(self):
+        """A user's own table named zul_tables (other columns) does not stop
+        reading the database; writing, whose TYPE would be lost, is refused
+        up front with a message naming it."""
+        path = os.path.join(self.work, "own.db")
+        con = sqlite3.connect(path)
+        con.execute("CREATE TABLE zul_tables (id INTEGER, note TEXT)")
+        con.execute("CREATE TABLE t (x1 REAL, x2 REAL, x3 REAL)")
+        con.executemany("INSERT INTO t VALUES (?, ?, ?)", [r[2:5] for r in self.rows])
+        con.commit()
+        con.close()
+        r, _ = self.run(f"LIBNAME own SQLITE '{path}';\nFACTOR DATA=own.t NFACTORS=1 OUTSTAT=own.st;\n"
+                        "RUN;\n", "foreign_catalogue", expect_ok=False)
+        log = r.stdout + r.stderr
+        if "has a table zul_tables of its own" not in log or "could not be prepared" in log:
+            self.fail("foreign zul_tables: not read, or the write not refused:\n" + log[-1500:])
+
     def formats_kept(self):
         """A FORMAT statement's formats go with OUT= into the catalogue and
         come back when that table is read."""
@@ -1425,7 +1442,7 @@ def main():
                    c.no_output_over_input,
                    c.password_never_shown, c.missing_sqlite_file_not_created,
                    c.interrupted_backend_ends,
-                   c.labels_and_type_kept, c.formats_kept, c.long_values_kept,
+                   c.labels_and_type_kept, c.foreign_zul_tables, c.formats_kept, c.long_values_kept,
                    c.table_under_a_view_replaced,
                    c.binary_numbers,
                    c.same_as_row_path, c.formatted_by_groups, c.formatted_by_then_more_row_path,

@@ -147,6 +147,20 @@ void replaceAll(std::string& text, std::string_view what, std::string_view by) {
 
 }  // namespace
 
+std::string foreignCatalogue(Connection& c) {
+  const auto table = c.findTable("zul_tables");
+  if (!table) return {};
+  std::string names;
+  int known = 0;
+  for (const DbColumn& column : c.tableColumns(*table)) {
+    std::string lower = column.name;
+    for (char& ch : lower) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+    known += lower == "table_name" || lower == "column_name" || lower == "type" || lower == "label";
+    names += (names.empty() ? "" : ", ") + column.name;
+  }
+  return known == 4 ? std::string() : names;
+}
+
 std::string hidePassword(std::string_view s) {
   std::string out;
   size_t i = 0;

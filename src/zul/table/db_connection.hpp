@@ -164,6 +164,12 @@ std::unique_ptr<Connection> openSqlite(const std::string& file, bool create);
 // Opens a PostgreSQL connection from a libpq connection string.
 std::unique_ptr<Connection> openPostgres(const std::string& conninfo);
 
+// zul keeps the TYPE, labels and formats of the tables it writes in a table
+// "zul_tables" of the database. A user's own table of that name, with
+// other columns, is not that catalogue: its columns ("id, note") then,
+// empty when there is no such table or it is zul's.
+std::string foreignCatalogue(Connection& c);
+
 // The connection string with any password replaced by "***", for
 // messages and the log.
 std::string hidePassword(std::string_view conninfo);

@@ -216,7 +216,8 @@ void DbCursor::scan() {
 }
 
 void DbCursor::readCatalogue(std::string& type, std::string& label) {
-  if (!conn_->findTable("zul_tables")) return;
+  // A user's own table of that name holds nothing of zul's.
+  if (!conn_->findTable("zul_tables") || !db::foreignCatalogue(*conn_).empty()) return;
   auto r = conn_->query("SELECT column_name, type, label FROM \"zul_tables\" WHERE table_name = " +
                             conn_->placeholder(1),
                         {db::Value::of(table_)});

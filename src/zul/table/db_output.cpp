@@ -50,6 +50,14 @@ std::string dbColumnName(const Connection& conn, const std::string& name) {
 
 DbWriter::DbWriter(const TableRef& ref)
     : conn_(ref.database), table_(ref.dbTable), display_(ref.displayName()), work_(workName()) {
+  // Without its catalogue a table would lose its TYPE (an OUTSTAT= table
+  // would then be read back as raw data): refused before any work.
+  const std::string clash = db::foreignCatalogue(*conn_);
+  if (!clash.empty())
+    throw TableError("Table " + display_ + " cannot be written: the " + conn_->describe() +
+                     " has a table zul_tables of its own (columns " + clash +
+                     "), where zul would keep the TYPE, labels and formats of the tables it "
+                     "writes. Rename that table, or write to another library.");
   conn_->begin();
   held_ = true;
 }
