@@ -542,6 +542,18 @@ class Checks:
         log = r.stdout + r.stderr
         if "has a table zul_tables of its own" not in log or "could not be prepared" in log:
             self.fail("foreign zul_tables: not read, or the write not refused:\n" + log[-1500:])
+        # A role that may read a table but not the catalogue.
+        self.pg.psql("CREATE TABLE IF NOT EXISTS zul_tables (table_name varchar(200) NOT NULL, "
+                     "column_name varchar(200) NOT NULL, type varchar(8), label varchar(256)); "
+                     "CREATE ROLE outsider LOGIN; GRANT SELECT ON \"Survey\" TO outsider; "
+                     "GRANT CREATE ON SCHEMA public TO outsider")
+        outsider = self.pg.conninfo().replace(f"user={self.pg.user}", "user=outsider")
+        r, _ = self.run(f"LIBNAME pg POSTGRES '{outsider}';\nFACTOR DATA=pg.survey NFACTORS=1;\n"
+                        "  VAR x1-x5;\nRUN;\nFACTOR DATA=pg.survey NFACTORS=1 OUTSTAT=pg.st;\n"
+                        "  VAR x1-x5;\nRUN;\n", "unreadable_catalogue", expect_ok=False)
+        log = r.stdout + r.stderr
+        if "permission denied" in log or "does not let this user write" not in log:
+            self.fail("unreadable zul_tables: not read, or the write not refused:\n" + log[-1500:])
 
     def formats_kept(self):
         """A FORMAT statement's formats go with OUT= into the catalogue and

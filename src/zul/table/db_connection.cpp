@@ -147,7 +147,7 @@ void replaceAll(std::string& text, std::string_view what, std::string_view by) {
 
 }  // namespace
 
-std::string foreignCatalogue(Connection& c) {
+std::string catalogueProblem(Connection& c, bool writing) {
   const auto table = c.findTable("zul_tables");
   if (!table) return {};
   std::string names;
@@ -158,7 +158,16 @@ std::string foreignCatalogue(Connection& c) {
     known += lower == "table_name" || lower == "column_name" || lower == "type" || lower == "label";
     names += (names.empty() ? "" : ", ") + column.name;
   }
-  return known == 4 ? std::string() : names;
+  if (known != 4) return "has a table zul_tables of its own (columns " + names + ")";
+  if (c.dialect() != Dialect::PostgreSQL) return {};
+  // Asked before, as a refused statement would end the transaction.
+  const std::string privileges = writing ? "SELECT, INSERT, DELETE" : "SELECT";
+  auto r = c.query("SELECT pg_catalog.has_table_privilege(" + c.placeholder(1) + ", " +
+                       c.placeholder(2) + ")::int",
+                   {Value::of(Connection::quoteName(*table)), Value::of(privileges)});
+  if (r->next() && r->text(0) == "1") return {};
+  return std::string("does not let this user ") + (writing ? "write" : "read") +
+         " its table zul_tables";
 }
 
 std::string hidePassword(std::string_view s) {

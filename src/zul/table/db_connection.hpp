@@ -165,10 +165,12 @@ std::unique_ptr<Connection> openSqlite(const std::string& file, bool create);
 std::unique_ptr<Connection> openPostgres(const std::string& conninfo);
 
 // zul keeps the TYPE, labels and formats of the tables it writes in a table
-// "zul_tables" of the database. A user's own table of that name, with
-// other columns, is not that catalogue: its columns ("id, note") then,
-// empty when there is no such table or it is zul's.
-std::string foreignCatalogue(Connection& c);
+// "zul_tables" of the database. Why this connection cannot use it, for
+// reading or also for writing, as the end of a sentence ("has a table
+// zul_tables of its own (columns id, note)": a user's table of that name
+// with other columns; or one PostgreSQL does not let the user read or
+// write); empty when it can, or there is no such table.
+std::string catalogueProblem(Connection& c, bool writing);
 
 // The connection string with any password replaced by "***", for
 // messages and the log.

@@ -216,8 +216,9 @@ void DbCursor::scan() {
 }
 
 void DbCursor::readCatalogue(std::string& type, std::string& label) {
-  // A user's own table of that name holds nothing of zul's.
-  if (!conn_->findTable("zul_tables") || !db::foreignCatalogue(*conn_).empty()) return;
+  // A user's own table of that name holds nothing of zul's; one the user
+  // may not read leaves the tables without their labels and formats.
+  if (!conn_->findTable("zul_tables") || !db::catalogueProblem(*conn_, false).empty()) return;
   auto r = conn_->query("SELECT column_name, type, label FROM \"zul_tables\" WHERE table_name = " +
                             conn_->placeholder(1),
                         {db::Value::of(table_)});

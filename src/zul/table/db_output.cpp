@@ -52,12 +52,12 @@ DbWriter::DbWriter(const TableRef& ref)
     : conn_(ref.database), table_(ref.dbTable), display_(ref.displayName()), work_(workName()) {
   // Without its catalogue a table would lose its TYPE (an OUTSTAT= table
   // would then be read back as raw data): refused before any work.
-  const std::string clash = db::foreignCatalogue(*conn_);
-  if (!clash.empty())
-    throw TableError("Table " + display_ + " cannot be written: the " + conn_->describe() +
-                     " has a table zul_tables of its own (columns " + clash +
-                     "), where zul would keep the TYPE, labels and formats of the tables it "
-                     "writes. Rename that table, or write to another library.");
+  const std::string problem = db::catalogueProblem(*conn_, true);
+  if (!problem.empty())
+    throw TableError("Table " + display_ + " cannot be written: the " + conn_->describe() + " " +
+                     problem + ", where zul keeps the TYPE, labels and formats of the tables it "
+                     "writes. Rename that table or have the right to write it granted, or write "
+                     "to another library.");
   conn_->begin();
   held_ = true;
 }
