@@ -79,4 +79,34 @@ std::string sqliteTextSeconds(const std::string& column) {
   return from("days * 86400 + " + afterDate(true), dateParts(column));
 }
 
+namespace {
+
+std::string whenNumber(const std::string& column, const std::string& text) {
+  // An infinity is missing, as the rows read it.
+  return "(case when typeof(" + column + ") in ('integer', 'real') then (case when abs(" + column +
+         ") > 1.7976931348623157e308 then null else " + text + " end) else " + column + " end)";
+}
+
+}  // namespace
+
+std::string sqliteNumberAsDateText(const std::string& column) {
+  // 1960-01-01 is the Julian day 2436934.5; 0001-01-01 and 10000-01-01
+  // are the days -715509 and 2936550 of zul's count.
+  return whenNumber(column, "(case when " + column + " >= -715509 and " + column + " < 2936550 then date(" +
+                                column + " + 2436934.5) else " + column + " end)");
+}
+
+std::string sqliteNumberAsTimeText(const std::string& column) {
+  // The microseconds of the day, rounded as the host rounds them.
+  const std::string micros = from(
+      "cast(round(s * 1e6) as integer) as u",
+      from(column + " - 86400 * (cast(" + column + " / 86400 as integer) - (" + column + " / 86400 < cast(" +
+               column + " / 86400 as integer))) as s",
+           "(select 1)"));
+  return whenNumber(column,
+                    from("printf('%02d:%02d:%02d', u / 1000000 / 3600, u / 1000000 / 60 % 60, u / 1000000 % 60) || "
+                         "(case when u % 1000000 = 0 then '' else printf('.%06d', u % 1000000) end)",
+                         micros));
+}
+
 }  // namespace sqlgen

@@ -22,4 +22,11 @@ std::string sqliteTextSecondsOfDay(const std::string& column);
 // after a blank or a 'T', less its offset; null for any other text.
 std::string sqliteTextSeconds(const std::string& column);
 
+// A date column (days) or a time (seconds of the day) holding a number
+// written as the text the host writes for it: "YYYY-MM-DD",
+// "HH:MM:SS[.ffffff]"; other values, and dates outside the years 1 to
+// 9999, as they are.
+std::string sqliteNumberAsDateText(const std::string& column);
+std::string sqliteNumberAsTimeText(const std::string& column);
+
 }  // namespace sqlgen

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "sqlgen/dialect.hpp"
+#include "sqlgen/sqlite_dates.hpp"
 #include "zul/table/db_dates.hpp"
 
 namespace zul::table {
@@ -83,6 +84,28 @@ TEST(DbDatesSqlite, EverySpellingReadsAlikeOnBothPaths) {
                   inDatabase(ColumnKind::Timestamp, "2030-06-15 13:45:30"),
               0.123456789, 1e-6);
   EXPECT_TRUE(std::isnan(byRows(ColumnKind::Timestamp, "2030-01-01 10:00:00+02:")));
+}
+
+TEST(DbDatesSqlite, StoredNumbersCopiedAsTheRowsWriteThem) {
+  sqlite3* db = nullptr;
+  sqlite3_open(":memory:", &db);
+  const struct {
+    ColumnKind kind;
+    double count;
+  } cases[] = {{ColumnKind::Date, 25733}, {ColumnKind::Date, -1.5}, {ColumnKind::Time, 49530.25},
+               {ColumnKind::Time, -0.5}, {ColumnKind::Time, 86399.9999999}, {ColumnKind::Time, 3600.000001}};
+  for (const auto& c : cases) {
+    const std::string sql =
+        "select " + (c.kind == ColumnKind::Date ? sqlgen::sqliteNumberAsDateText("x") : sqlgen::sqliteNumberAsTimeText("x")) +
+        " from (select " + sqlgen::numberLiteral(c.count) + " as x)";
+    sqlite3_stmt* st = nullptr;
+    ASSERT_EQ(sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
+    sqlite3_step(st);
+    const unsigned char* t = sqlite3_column_text(st, 0);
+    EXPECT_EQ(std::string(t ? reinterpret_cast<const char*>(t) : "?"), db::formatTemporal(c.kind, c.count)) << c.count;
+    sqlite3_finalize(st);
+  }
+  sqlite3_close(db);
 }
 
 }  // namespace
