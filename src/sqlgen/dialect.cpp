@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "sqlgen/sqlite_dates.hpp"
+
 namespace sqlgen {
 
 std::string quoteIdentifier(std::string_view name) {
@@ -103,7 +105,7 @@ std::string daysSince1960(Dialect d, std::string_view column) {
     return " (case when isfinite(cast( " + c + " as date)) then cast( " + c + " as date) - date '1960-01-01' end) ";
   // SQLite keeps a date as ISO text; a number stored in the column is
   // zul's own count already, as the rows read one by one take it.
-  return storedOr(c, "julianday(date( " + c + " )) - julianday('1960-01-01')");
+  return storedOr(c, sqliteTextDays(c));
 }
 
 std::string secondsOfDay(Dialect d, std::string_view column) {
@@ -111,14 +113,7 @@ std::string secondsOfDay(Dialect d, std::string_view column) {
   if (d == Dialect::kPostgres)
     return " extract(hour from " + c + " ) * 3600 " + " + extract(minute from " + c + " ) * 60 " +
            " + extract(second from " + c + " ) ";
-  // A time keeps its clock reading, whatever offset follows it (SQLite's
-  // own functions would move it to UTC), and every digit of its seconds
-  // (SQLite's stop at the millisecond): the text is read as zul reads it,
-  // once SQLite has found it a time ("HH:MM[:SS[.f]]").
-  return storedOr(c, "case when substr(" + c + ", 3, 1) = ':' and strftime('%H', " + c +
-                         ") is not null then cast(substr(" + c + ", 1, 2) as integer) * 3600 + cast(substr(" +
-                         c + ", 4, 2) as integer) * 60 + (case when substr(" + c +
-                         ", 6, 1) = ':' then cast(substr(" + c + ", 7) as real) else 0 end) end");
+  return storedOr(c, sqliteTextSecondsOfDay(c));
 }
 
 std::string secondsSince1960(Dialect d, std::string_view column) {
@@ -126,9 +121,7 @@ std::string secondsSince1960(Dialect d, std::string_view column) {
   if (d == Dialect::kPostgres)
     return " cast(" + daysSince1960(d, column) + " as double precision) * 86400 " + std::string(" +") +
            secondsOfDay(d, column);
-  return storedOr(c, "(julianday(date( " + c + " )) - julianday('1960-01-01')) * 86400 + cast(strftime('%H', " +
-                         c + ") as integer) * 3600 + cast(strftime('%M', " + c +
-                         ") as integer) * 60 + cast(strftime('%f', " + c + ") as double precision)");
+  return storedOr(c, sqliteTextSeconds(c));
 }
 
 std::string fence(Dialect d) { return d == Dialect::kPostgres ? " offset 0" : " limit -1 offset 0"; }

@@ -6,6 +6,7 @@
 
 #include "sqlgen/column_types.hpp"
 #include "sqlgen/put_format.hpp"
+#include "sqlgen/sqlite_dates.hpp"
 
 namespace sqlgen {
 
@@ -211,6 +212,10 @@ std::string copiedValue(const ScoringSpec& s, const std::string& name) {
   if (type == kTypeBoolean) return asNumber(s, name);
   if (type == kTypeNumeric || type == kTypeReal) return finiteOrNull(s.dialect, asNumber(s, name));
   if (type == kTypeCharacter) return "coalesce(" + comparedText(s.dialect, quoteIdentifier(name)) + ", '')";
+  // A number in a SQLite date or time column is zul's count: it is
+  // written as the text the rows read one by one are written as.
+  if (s.dialect == Dialect::kSqlite && type == kTypeDate) return sqliteNumberAsDateText(quoteIdentifier(name));
+  if (s.dialect == Dialect::kSqlite && type == kTypeTime) return sqliteNumberAsTimeText(quoteIdentifier(name));
   return {};
 }
 

@@ -56,7 +56,7 @@ bool expect(std::string_view s, size_t& i, char c) {
 bool readDate(std::string_view s, size_t& i, bool bc, double& days) {
   long y, m, d;
   if (!digits(s, i, 4, y)) return false;
-  for (long more; i < s.size() && s[i] >= '0' && s[i] <= '9' && y < 100000000;) {
+  for (long more, n = 4; i < s.size() && s[i] >= '0' && s[i] <= '9' && n < 9; ++n) {
     digits(s, i, 1, more);
     y = y * 10 + more;
   }
@@ -71,14 +71,20 @@ bool readTime(std::string_view s, size_t& i, double& seconds) {
   long h, mi, se;
   if (!digits(s, i, 2, h) || !expect(s, i, ':') || !digits(s, i, 2, mi)) return false;
   se = 0;
-  if (i < s.size() && s[i] == ':' && !(++i, digits(s, i, 2, se))) return false;
-  if (h > 24 || mi > 59 || se > 60) return false;
-  double frac = 0, scale = 0.1;
-  if (i < s.size() && s[i] == '.') {
-    for (++i; i < s.size() && s[i] >= '0' && s[i] <= '9'; ++i, scale /= 10)
-      frac += (s[i] - '0') * scale;
+  long nanos = 0;
+  if (i < s.size() && s[i] == ':') {
+    if (!(++i, digits(s, i, 2, se))) return false;
+    // A fraction follows the seconds only. Its first nine digits count (to
+    // the nanosecond, as one exact division), the others are dropped.
+    if (i < s.size() && s[i] == '.') {
+      int n = 0;
+      for (++i; i < s.size() && s[i] >= '0' && s[i] <= '9'; ++i, ++n)
+        if (n < 9) nanos = nanos * 10 + (s[i] - '0');
+      for (; n < 9; ++n) nanos *= 10;
+    }
   }
-  seconds = static_cast<double>(h * 3600 + mi * 60 + se) + frac;
+  if (h > 24 || mi > 59 || se > 60) return false;
+  seconds = static_cast<double>(h * 3600 + mi * 60 + se) + static_cast<double>(nanos) / 1e9;
   return true;
 }
 
@@ -92,8 +98,9 @@ bool readOffset(std::string_view s, size_t& i, double& offset) {
   ++i;
   long h, m = 0;
   if (!digits(s, i, 2, h)) return false;
-  if (i < s.size() && s[i] == ':') ++i;
-  if (i < s.size() && !digits(s, i, 2, m)) return false;
+  const bool colon = i < s.size() && s[i] == ':';
+  if (colon) ++i;
+  if ((colon || i < s.size()) && !digits(s, i, 2, m)) return false;
   offset = sign * static_cast<double>(h * 3600 + m * 60);
   return i == s.size();
 }
@@ -109,9 +116,17 @@ bool parseTemporal(ColumnKind kind, std::string_view s, double& out) {
   if (bc) s.remove_suffix(3);
   switch (kind) {
     case ColumnKind::Date:
+      // A time after the date (text SQLite keeps in any column) leaves the
+      // day as written, whatever its offset.
       if (!readDate(s, i, bc, day)) return false;
+      if (i < s.size() && (s[i] == ' ' || s[i] == 'T')) {
+        ++i;
+        if (!readTime(s, i, sec) || !readOffset(s, i, offset)) return false;
+      } else if (i != s.size()) {
+        return false;
+      }
       out = day;
-      return i == s.size();
+      return true;
     case ColumnKind::Time:
       if (bc || !readTime(s, i, sec) || !readOffset(s, i, offset)) return false;
       out = sec;  // a time of day keeps its clock reading
