@@ -86,26 +86,15 @@ std::string inByteOrder(Dialect d, std::string_view text) {
   return std::string(text) + (d == Dialect::kPostgres ? " collate \"C\"" : " collate binary");
 }
 
-namespace {
-
-// SQLite column c as the number stored in it, when it holds one, else as
-// `fromText`: zul reads a stored number as its own day or second count
-// (an infinity as missing).
-std::string storedOr(const std::string& c, const std::string& fromText) {
-  return " (case when typeof(" + c + ") in ('integer', 'real') then " + finiteOrNull(Dialect::kSqlite, c) +
-         " else " + fromText + " end) ";
-}
-
-}  // namespace
 
 std::string daysSince1960(Dialect d, std::string_view column) {
   const std::string c(column);
   // An infinite date is missing to zul; PostgreSQL refuses to subtract it.
   if (d == Dialect::kPostgres)
     return " (case when isfinite(cast( " + c + " as date)) then cast( " + c + " as date) - date '1960-01-01' end) ";
-  // SQLite keeps a date as ISO text; a number stored in the column is
-  // zul's own count already, as the rows read one by one take it.
-  return storedOr(c, sqliteTextDays(c));
+  // SQLite keeps a date as text (or as zul's own count), read as the rows
+  // read one by one read it.
+  return sqliteTextDays(c);
 }
 
 std::string secondsOfDay(Dialect d, std::string_view column) {
@@ -113,7 +102,7 @@ std::string secondsOfDay(Dialect d, std::string_view column) {
   if (d == Dialect::kPostgres)
     return " extract(hour from " + c + " ) * 3600 " + " + extract(minute from " + c + " ) * 60 " +
            " + extract(second from " + c + " ) ";
-  return storedOr(c, sqliteTextSecondsOfDay(c));
+  return sqliteTextSecondsOfDay(c);
 }
 
 std::string secondsSince1960(Dialect d, std::string_view column) {
@@ -121,7 +110,7 @@ std::string secondsSince1960(Dialect d, std::string_view column) {
   if (d == Dialect::kPostgres)
     return " cast(" + daysSince1960(d, column) + " as double precision) * 86400 " + std::string(" +") +
            secondsOfDay(d, column);
-  return storedOr(c, sqliteTextSeconds(c));
+  return sqliteTextSeconds(c);
 }
 
 std::string fence(Dialect d) { return d == Dialect::kPostgres ? " offset 0" : " limit -1 offset 0"; }

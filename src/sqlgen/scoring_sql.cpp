@@ -212,10 +212,12 @@ std::string copiedValue(const ScoringSpec& s, const std::string& name) {
   if (type == kTypeBoolean) return asNumber(s, name);
   if (type == kTypeNumeric || type == kTypeReal) return finiteOrNull(s.dialect, asNumber(s, name));
   if (type == kTypeCharacter) return "coalesce(" + comparedText(s.dialect, quoteIdentifier(name)) + ", '')";
-  // A number in a SQLite date or time column is zul's count: it is
-  // written as the text the rows read one by one are written as.
-  if (s.dialect == Dialect::kSqlite && type == kTypeDate) return sqliteNumberAsDateText(quoteIdentifier(name));
-  if (s.dialect == Dialect::kSqlite && type == kTypeTime) return sqliteNumberAsTimeText(quoteIdentifier(name));
+  // SQLite keeps a date as text of many spellings, or as zul's count: it
+  // is written as the rows read one by one are written.
+  if (s.dialect == Dialect::kSqlite && type == kTypeDate) return sqliteTemporalText(quoteIdentifier(name), "date");
+  if (s.dialect == Dialect::kSqlite && type == kTypeTime) return sqliteTemporalText(quoteIdentifier(name), "time");
+  if (s.dialect == Dialect::kSqlite && type == kTypeTimestamp)
+    return sqliteTemporalText(quoteIdentifier(name), "timestamp");
   return {};
 }
 

@@ -1,32 +1,25 @@
-// SQLite keeps dates and times as ISO 8601 text. These expressions read
-// that text field by field, as the host reads the rows one by one
-// (zul/table/db_dates.cpp), rather than through SQLite's date functions,
-// which move a date by its offset, keep only milliseconds, and accept
-// spellings the host does not ('now', Julian day numbers, '-0044-03-15').
+// SQLite keeps dates and times as ISO 8601 text (or numbers). These
+// expressions read them with the functions the host registers on its SQLite
+// connections (zul_temporal, zul_temporal_text), which call the host's own
+// reader of the rows (zul/table/db_dates.cpp): SQLite's date functions
+// move a date by its offset, keep only milliseconds, and accept spellings
+// the host does not ('now', Julian day numbers, '-0044-03-15').
 #pragma once
 
 #include <string>
 
 namespace sqlgen {
 
-// The days since 1960-01-01 of a date "Y-MM-DD" (a year of 4 to 9 digits,
-// " BC" after the value counting it back), optionally followed by a time
-// as below, which does not move the day; null for any other text.
+// The days since 1960-01-01 of a date column's value; null when zul reads
+// it as missing.
 std::string sqliteTextDays(const std::string& column);
-
-// The seconds of a time of day "HH:MM[:SS[.f]]" with an optional offset
-// ("Z", "+HH", "+HHMM", "+HH:MM"), which does not move it; null otherwise.
+// The seconds of the day of a time column's value.
 std::string sqliteTextSecondsOfDay(const std::string& column);
-
-// The seconds since 1960-01-01 00:00 UTC of a date with an optional time
-// after a blank or a 'T', less its offset; null for any other text.
+// The seconds since 1960-01-01 00:00 UTC of a timestamp column's value.
 std::string sqliteTextSeconds(const std::string& column);
 
-// A date column (days) or a time (seconds of the day) holding a number
-// written as the text the host writes for it: "YYYY-MM-DD",
-// "HH:MM:SS[.ffffff]"; other values, and dates outside the years 1 to
-// 9999, as they are.
-std::string sqliteNumberAsDateText(const std::string& column);
-std::string sqliteNumberAsTimeText(const std::string& column);
+// A date, time or timestamp column's value (kind "date", "time",
+// "timestamp") as the text the host writes for it; null when missing.
+std::string sqliteTemporalText(const std::string& column, const char* kind);
 
 }  // namespace sqlgen

@@ -50,37 +50,6 @@ TEST(Dialect, NotFiniteCatchesNullAndInfinityInSqlite) {
   EXPECT_EQ(r.size(), 3u);
 }
 
-TEST(Dialect, DatesAndTimesCountFrom1960InSqlite) {
-  sqlgen_test::SqliteDb db;
-  db.exec("create table t (d date, t time, ts timestamp)");
-  db.exec("insert into t values ('2030-06-15', '13:45:30.25', '2030-06-15 13:45:30.25')");
-  // 2030-06-15 is day 25733 after 1960-01-01 (70 years of 365 days, 18
-  // leap days through 2028, and 165 days into 2030).
-  const double days = 70 * 365 + 18 + 165;
-  const double secs = 13 * 3600 + 45 * 60 + 30.25;
-  const auto r = db.rows("select " + daysSince1960(Dialect::kSqlite, "d") + ", " +
-                         secondsOfDay(Dialect::kSqlite, "t") + ", " +
-                         secondsSince1960(Dialect::kSqlite, "ts") + " from t");
-  EXPECT_EQ(r[0][0], days);
-  EXPECT_EQ(r[0][1], secs);
-  EXPECT_EQ(r[0][2], days * 86400 + secs);
-}
-
-TEST(Dialect, SqliteStoredNumbersAndTimeOffsetsReadAsRowByRow) {
-  // A number stored in a date or time column is zul's count already (not a
-  // Julian day); a time keeps its clock reading and its microseconds.
-  sqlgen_test::SqliteDb db;
-  db.exec("create table t (d date, t time, ts timestamp)");
-  db.exec("insert into t values (25733, 49530.25, 2223352800.5), "
-          "(null, '13:45:30.123456-03:00', null), (9e999, '2030-06-15 13:45:30', null)");
-  const auto r = db.rows("select " + daysSince1960(Dialect::kSqlite, "d") + ", " +
-                         secondsOfDay(Dialect::kSqlite, "t") + ", " +
-                         secondsSince1960(Dialect::kSqlite, "ts") + " from t");
-  EXPECT_EQ(r[0], (std::vector<double>{25733, 49530.25, 2223352800.5}));
-  EXPECT_DOUBLE_EQ(r[1][1], 13 * 3600 + 45 * 60 + 30.123456);
-  EXPECT_TRUE(std::isnan(r[2][0]) && std::isnan(r[2][1]));  // an infinity, not a time: missing
-}
-
 TEST(Dialect, PostgresTimestampDaysAreWidenedBeforeTheyAreMultiplied) {
   // 25733 days * 86400 exceeds 2^31: the day count must be cast first.
   const std::string s = secondsSince1960(Dialect::kPostgres, "\"ts\"");

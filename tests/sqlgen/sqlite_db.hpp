@@ -8,31 +8,16 @@
 #include <string>
 #include <vector>
 
-#include "sqlgen/put_format.hpp"
+#include "zul/table/db_dates.hpp"
 
 namespace sqlgen_test {
-
-// zul_put(value, format) as zul's SQLite connections define it (numbers
-// and text through putNumber and putText), for statements of formatted BY
-// variables.
-inline void putFunction(sqlite3_context* ctx, int, sqlite3_value** argv) {
-  const unsigned char* f = sqlite3_value_text(argv[1]);
-  const auto format = sqlgen::parsePutFormat(f ? reinterpret_cast<const char*>(f) : "");
-  const unsigned char* t = sqlite3_value_text(argv[0]);
-  if (!format || !t) return sqlite3_result_null(ctx);
-  const auto out = format->character
-                       ? std::optional<std::string>(sqlgen::putText(reinterpret_cast<const char*>(t), *format))
-                       : sqlgen::putNumber(sqlite3_value_double(argv[0]), *format);
-  if (!out) return sqlite3_result_null(ctx);
-  sqlite3_result_text(ctx, out->c_str(), static_cast<int>(out->size()), SQLITE_TRANSIENT);
-}
 
 class SqliteDb {
  public:
   SqliteDb() {
     if (sqlite3_open(":memory:", &db_) != SQLITE_OK) throw std::runtime_error("sqlite3_open");
-    sqlite3_create_function_v2(db_, "zul_put", 2, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr, putFunction,
-                               nullptr, nullptr, nullptr);
+    // The functions zul's own SQLite connections define (zul_put, zul_temporal, ...).
+    zul::table::db::registerSqliteFunctions(db_);
   }
   ~SqliteDb() { sqlite3_close(db_); }
   SqliteDb(const SqliteDb&) = delete;

@@ -27,3 +27,15 @@ bool parseTemporal(ColumnKind kind, std::string_view text, double& out);
 std::string formatTemporal(ColumnKind kind, double value);
 
 }  // namespace zul::table::db
+
+struct sqlite3;
+
+namespace zul::table::db {
+
+// Registers on an SQLite connection the functions its generated statements
+// call: zul_put and zul_puti (formatted BY values), zul_temporal and
+// zul_temporal_text (a date, time or timestamp as the rows read one by one
+// take it, and write it back). In db_sqlite.cpp.
+void registerSqliteFunctions(sqlite3* db);
+
+}  // namespace zul::table::db

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cmath>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -12,6 +13,8 @@
 #include "sqlgen/column_types.hpp"
 #include "sqlgen/put_format.hpp"
 #include "zul/table/db_connection.hpp"
+#include "zul/table/db_dates.hpp"
+#include "zul/table/table.hpp"
 
 namespace zul::table::db {
 
@@ -45,11 +48,72 @@ void putFunction(sqlite3_context* ctx, int, sqlite3_value** argv) {
   sqlite3_result_text(ctx, out->c_str(), static_cast<int>(out->size()), SQLITE_TRANSIENT);
 }
 
-void registerPutFunctions(sqlite3* db) {
+// The kind named by a zul_temporal argument: 'date', 'time', 'timestamp'.
+std::optional<ColumnKind> temporalKind(sqlite3_value* v) {
+  const unsigned char* t = sqlite3_value_text(v);
+  const std::string_view k = t ? reinterpret_cast<const char*>(t) : "";
+  if (k == "date") return ColumnKind::Date;
+  if (k == "time") return ColumnKind::Time;
+  if (k == "timestamp") return ColumnKind::Timestamp;
+  return std::nullopt;
+}
+
+// A date or time column's value as the rows read one by one take it
+// (DbCursor::fetch): a stored number is zul's own count (NaN and the
+// infinities missing), text is read by parseTemporal.
+bool temporalValue(sqlite3_value* v, ColumnKind kind, double& out) {
+  switch (sqlite3_value_type(v)) {
+    case SQLITE_INTEGER:
+    case SQLITE_FLOAT:
+      out = sqlite3_value_double(v);
+      return std::isfinite(out);
+    case SQLITE_TEXT: {
+      const unsigned char* t = sqlite3_value_text(v);
+      const std::string_view text(reinterpret_cast<const char*>(t), static_cast<size_t>(sqlite3_value_bytes(v)));
+      return parseTemporal(kind, text, out) && !isMissing(out);
+    }
+    default:
+      return false;
+  }
+}
+
+// zul_temporal(value, kind): the days or seconds since 1960 zul reads in a
+// date, time or timestamp column, or null. SQLite's own date functions
+// read other spellings ('now', Julian days), move a date by its offset and
+// stop at the millisecond: the in-database path calls this instead, so
+// that both paths read every value alike.
+void temporalFunction(sqlite3_context* ctx, int, sqlite3_value** argv) {
+  const auto kind = temporalKind(argv[1]);
+  if (!kind) return sqlite3_result_error(ctx, "zul_temporal: the kind is not date, time or timestamp", -1);
+  double x;
+  if (!temporalValue(argv[0], *kind, x)) return sqlite3_result_null(ctx);
+  sqlite3_result_double(ctx, x);
+}
+
+// zul_temporal_text(value, kind): the value as the rows read one by one
+// are written back (formatTemporal), or null.
+void temporalTextFunction(sqlite3_context* ctx, int, sqlite3_value** argv) {
+  const auto kind = temporalKind(argv[1]);
+  if (!kind) return sqlite3_result_error(ctx, "zul_temporal_text: the kind is not date, time or timestamp", -1);
+  double x;
+  if (!temporalValue(argv[0], *kind, x)) return sqlite3_result_null(ctx);
+  const std::string out = formatTemporal(*kind, x);
+  if (out.empty()) return sqlite3_result_null(ctx);
+  sqlite3_result_text(ctx, out.c_str(), static_cast<int>(out.size()), SQLITE_TRANSIENT);
+}
+
+}  // namespace
+
+void registerSqliteFunctions(sqlite3* db) {
   const int flags = SQLITE_UTF8 | SQLITE_DETERMINISTIC;
   sqlite3_create_function_v2(db, "zul_put", 2, flags, nullptr, putFunction, nullptr, nullptr, nullptr);
   sqlite3_create_function_v2(db, "zul_puti", 4, flags, nullptr, putFunction, nullptr, nullptr, nullptr);
+  sqlite3_create_function_v2(db, "zul_temporal", 2, flags, nullptr, temporalFunction, nullptr, nullptr, nullptr);
+  sqlite3_create_function_v2(db, "zul_temporal_text", 2, flags, nullptr, temporalTextFunction, nullptr, nullptr,
+                             nullptr);
 }
+
+namespace {
 
 // A prepared statement, finalized when it goes.
 struct Statement {
@@ -95,7 +159,7 @@ class SqliteConnection : public Connection {
     }
     sqlite3_busy_timeout(db_, kBusyMilliseconds);
     sqlite3_extended_result_codes(db_, 1);
-    registerPutFunctions(db_);
+    registerSqliteFunctions(db_);
   }
   ~SqliteConnection() override {
     if (depth_ > 0) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
