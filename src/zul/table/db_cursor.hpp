@@ -21,6 +21,11 @@
 
 namespace zul::table::detail {
 
+// zul_tables exists but the role may not read it (readCatalogue).
+struct CatalogueUnreadable : TableError {
+  using TableError::TableError;
+};
+
 class DbCursor : public ByGroupWalk<DbCursor> {
  public:
   // Reads the columns of table (a spelling the catalogue gave) and how

@@ -215,22 +215,41 @@ void DbCursor::scan() {
   }
 }
 
+// A role may read a table but not zul_tables: the refused query runs under
+// a savepoint, since it would abort a PostgreSQL transaction, and the
+// caller reads the rows without the catalogue.
 void DbCursor::readCatalogue(std::string& type, std::string& label) {
   if (!conn_->findTable("zul_tables")) return;
-  auto r = conn_->query("SELECT column_name, type, label FROM \"zul_tables\" WHERE table_name = " +
-                            conn_->placeholder(1),
-                        {db::Value::of(table_)});
-  while (r->next()) {
-    const std::string column(r->text(0));
-    if (column.empty()) {
-      type = std::string(r->text(1));
-      label = std::string(r->text(2));
+  struct Entry {
+    std::string column, type, label;
+  };
+  std::vector<Entry> entries;
+  const bool guarded = conn_->inTransaction();
+  if (guarded) conn_->savepoint("zul_catalogue");
+  try {
+    auto r = conn_->query("SELECT column_name, type, label FROM \"zul_tables\" WHERE table_name = " +
+                              conn_->placeholder(1),
+                          {db::Value::of(table_)});
+    while (r->next())
+      entries.push_back({std::string(r->text(0)), std::string(r->text(1)), std::string(r->text(2))});
+  } catch (const std::exception& e) {
+    if (guarded) {
+      conn_->rollbackTo("zul_catalogue");
+      conn_->release("zul_catalogue");
+    }
+    throw CatalogueUnreadable(e.what());
+  }
+  if (guarded) conn_->release("zul_catalogue");
+  for (const Entry& e : entries) {
+    if (e.column.empty()) {
+      type = e.type;
+      label = e.label;
       continue;
     }
     for (Column& c : columns) {
-      if (c.name != column) continue;
-      c.label = std::string(r->text(2));
-      c.format = storedFormat(r->text(1), display_, c.name);
+      if (c.name != e.column) continue;
+      c.label = e.label;
+      c.format = storedFormat(e.type, display_, c.name);
     }
   }
 }

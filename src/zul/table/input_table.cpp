@@ -261,7 +261,12 @@ void InputTable::openDatabase(const DataSetOptions& options) {
                      ref_.database->describe() + ".");
   db_ = std::make_unique<detail::DbCursor>(ref_.database, ref_.dbTable, displayName());
   db_->scan();
-  db_->readCatalogue(type_, label_);
+  try {
+    db_->readCatalogue(type_, label_);
+  } catch (const detail::CatalogueUnreadable& e) {
+    notes_.push_back("The catalogue table zul_tables could not be read, so the TYPE, labels "
+                     "and formats of " + displayName() + " are not known: " + e.what());
+  }
   columns_ = db_->columns;
   if (db_->rows >= 0) rowCount_ = db_->rows;
   valued_.assign(db_->valued.begin(), db_->valued.end());
