@@ -178,6 +178,12 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
     else if (name == "-e" || name == "--execute") o.sources.push_back({true, value});
     else {
       std::string n, v;
+      // A diagnostic switch may be given without a level, as in OPTIONS.
+      if (name == "--option" && value.size() > 1 && value[0] == '-' &&
+          value.find('=') == std::string::npos) {
+        o.options.emplace_back(value, "");
+        continue;
+      }
       if (!splitPair(value, n, v))
         return fail("the option '" + name + "' takes NAME=VALUE, not '" + value + "'");
       if (name == "--lib") o.libraries.emplace_back(n, v);

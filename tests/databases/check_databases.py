@@ -436,6 +436,35 @@ class Checks:
         if "processed inside the database" not in self.log(r) or "character BY" in self.log(r):
             self.fail("no rows in SQLite: not processed inside the database:\n" + self.log(r)[-1000:])
 
+    def read_only_and_wrong_libraries(self):
+        """A role that may read a table but not zul_tables reads it without
+        the catalogue, with a note. An output a read-only database or role
+        refuses stops the step at once, naming the table and the database's
+        reason, with no cascade of failed statements. A file that is no
+        SQLite database is refused at its LIBNAME."""
+        self.run(self.libnames() + "FACTOR DATA=lite.survey NFACTORS=2 OUTSTAT=pg.rostat;\n"
+                 "  VAR x1-x5;\nRUN;\n", "catalogue_made")
+        self.pg.psql('CREATE ROLE zulreader LOGIN; GRANT SELECT ON "Survey" TO zulreader')
+        reader = self.pg.conninfo().replace(f"user={self.pg.user}", "user=zulreader")
+        r, _ = self.run(f"LIBNAME rdr POSTGRES '{reader}';\n"
+                        "FACTOR DATA=rdr.survey NFACTORS=2; VAR x1-x5; RUN;\n", "catalogue_refused")
+        if r.returncode != 0 or "are not known" not in r.stderr:
+            self.fail("a role that may not read zul_tables cannot read a table:\n" + r.stderr)
+        ro = self.pg.conninfo(extra="options='-c default_transaction_read_only=on'")
+        ro = ro.replace("'", "''")
+        for lib, target in [("rolite", "SQLITE 'file:lite.db?mode=ro'"),
+                            ("ropg", f"POSTGRES '{ro}'"), ("rdr", f"POSTGRES '{reader}'")]:
+            r, _ = self.run(self.libnames() + f"LIBNAME {lib} {target};\n"
+                            f"FACTOR DATA=lite.survey NFACTORS=2 OUT={lib}.scores; VAR x1-x5;\n"
+                            "RUN;\n", "readonly_" + lib, expect_ok=False)
+            errors = [l for l in r.stderr.splitlines() if l.startswith("ERROR")]
+            if (r.returncode == 0 or len(errors) != 2 or
+                    f"Table {lib.upper()}.SCORES cannot be created" not in errors[0]):
+                self.fail(f"read-only {lib}: not one clear error:\n{r.stderr}")
+        r, _ = self.run("LIBNAME notdb SQLITE 'survey.csv';\n", "not_a_database", expect_ok=False)
+        if "cannot be opened: file is not a database" not in r.stderr:
+            self.fail("a CSV file as SQLite library is not refused at LIBNAME:\n" + r.stderr)
+
     def no_output_over_input(self):
         """An output is refused when it is the input, however spelt."""
         r, _ = self.run(self.libnames() + "FACTOR DATA=pg.survey NFACTORS=1 OUT=pg.SURVEY;\n"
@@ -1451,7 +1480,7 @@ def main():
         pg_cluster.Cluster, checker,
         lambda c: (c.same_analysis_everywhere, c.dates_times_timestamps, c.awkward_text_copied,
                    c.stopped_step_leaves_nothing, c.locked_table_times_out, c.no_rows_no_table,
-                   c.no_output_over_input,
+                   c.no_output_over_input, c.read_only_and_wrong_libraries,
                    c.password_never_shown, c.missing_sqlite_file_not_created,
                    c.interrupted_backend_ends,
                    c.labels_and_type_kept, c.foreign_zul_tables, c.formats_kept, c.long_values_kept,

@@ -219,8 +219,10 @@ void readLibname(const Statement& st, const std::string& file, ProgramItem& item
     if (engine != "SQLITE" && engine != "POSTGRES") {
       item.errors.push_back(errorLine(
           file, tk[2].pos,
-          "Expected SQLITE or POSTGRES, or the library's directory as a quoted string, after "
-          "LIBNAME " + tk[1].text + "."));
+          tk[2].text + " is no library engine: write LIBNAME " + tk[1].text +
+              " SQLITE 'file.db', LIBNAME " + tk[1].text +
+              " POSTGRES 'connection string', or the library's directory as a quoted "
+              "string."));
       return;
     }
     item.engine = engine;

@@ -38,6 +38,17 @@ using services::session;
 using services::Session;
 using services::StepContext;
 
+// A relative directory or SQLite file is taken from the current directory,
+// not the program's: the LIBNAME note says where that is.
+std::string whereRelative(const parse::ProgramItem& item) {
+  if (item.engine == "POSTGRES" || item.path.rfind("file:", 0) == 0) return {};
+  const fs::path p(item.path);
+  if (p.is_absolute()) return {};
+  std::error_code ec;
+  const fs::path full = fs::absolute(p, ec).lexically_normal();
+  return ec ? std::string() : " (" + full.string() + ")";
+}
+
 void logLine(int level, const std::string& text) { msg::writeLog(level, text); }
 
 // The BY values of the group DATA= has just entered, for the listing's BY
@@ -385,7 +396,8 @@ void Runner::runProgram(const parse::Program& program) {
           else s.libraries->assignDatabase(item.libref, item.engine, item.path);
           // A connection string is not repeated: it may hold a password.
           logLine(ZUL_LOG_NOTE, "Library " + item.libref + " is " +
-                                    s.libraries->describe(item.libref) + ".");
+                                    s.libraries->describe(item.libref) +
+                                    whereRelative(item) + ".");
         } catch (const std::exception& e) {
           logLine(ZUL_LOG_PLAIN, parse::errorLine(program.file, item.pos, e.what()));
           worsen(kExitStopped);
@@ -523,12 +535,12 @@ int Runner::run() {
     o.name = name;
     for (char& c : o.name) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     o.value = value;
-    o.hasValue = true;
+    o.hasValue = !(!o.name.empty() && o.name[0] == '-' && value.empty());  // -SWITCH: level 1
     if (o.name.rfind("SET:", 0) == 0) {
       o.name = o.name.substr(4);
       o.namedSetting = true;
     }
-    applyOption(o, "--option " + name + "=" + value + ": ");
+    applyOption(o, "--option " + name + (o.hasValue ? "=" + value : "") + ": ");
     if (status_ == kExitStopped) return status_;
   }
   services::setWorkDirectory({});

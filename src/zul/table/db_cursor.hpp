@@ -40,7 +40,9 @@ class DbCursor : public ByGroupWalk<DbCursor> {
   void scan();
   // Table TYPE, label, and column labels and display formats from the
   // catalogue table, when the database has one.
-  void readCatalogue(std::string& type, std::string& label);
+  // Why zul_tables could not be used (catalogueProblem), empty when it was
+  // read or there is none.
+  std::string readCatalogue(std::string& type, std::string& label);
 
   void setBy(const ByKeys& keys);
   void rewindGroup();

@@ -215,10 +215,11 @@ void DbCursor::scan() {
   }
 }
 
-void DbCursor::readCatalogue(std::string& type, std::string& label) {
+std::string DbCursor::readCatalogue(std::string& type, std::string& label) {
   // A user's own table of that name holds nothing of zul's; one the user
   // may not read leaves the tables without their labels and formats.
-  if (!conn_->findTable("zul_tables") || !db::catalogueProblem(*conn_, false).empty()) return;
+  if (!conn_->findTable("zul_tables")) return {};
+  if (std::string problem = db::catalogueProblem(*conn_, false); !problem.empty()) return problem;
   auto r = conn_->query("SELECT column_name, type, label FROM \"zul_tables\" WHERE table_name = " +
                             conn_->placeholder(1),
                         {db::Value::of(table_)});
@@ -235,6 +236,7 @@ void DbCursor::readCatalogue(std::string& type, std::string& label) {
       c.format = storedFormat(r->text(1), display_, c.name);
     }
   }
+  return {};
 }
 
 void DbCursor::setBy(const ByKeys& keys) {

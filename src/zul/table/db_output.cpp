@@ -84,7 +84,12 @@ void DbWriter::create(const std::vector<Column>& columns) {
                                 : 0);
   }
   sql += ")";
-  conn_->execute(sql);
+  // The first write of the step: a read-only database or role refuses it.
+  try {
+    conn_->execute(sql);
+  } catch (const std::exception& e) {
+    throw TableError("Table " + display_ + " cannot be created: " + e.what());
+  }
   created_ = true;
   appender_ = conn_->appender(work_, kinds);
 }

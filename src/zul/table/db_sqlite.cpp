@@ -160,6 +160,16 @@ class SqliteConnection : public Connection {
     sqlite3_busy_timeout(db_, kBusyMilliseconds);
     sqlite3_extended_result_codes(db_, 1);
     registerSqliteFunctions(db_);
+    // SQLite reads a file's header only at its first statement: a file that
+    // is no database (a CSV file named by mistake) is refused here, at its
+    // LIBNAME, rather than by every step that uses the library.
+    if (sqlite3_exec(db_, "SELECT count(*) FROM sqlite_master", nullptr, nullptr, nullptr) !=
+        SQLITE_OK) {
+      std::string why = sqlite3_errmsg(db_);
+      sqlite3_close(db_);
+      db_ = nullptr;
+      throw TableError("The SQLite database " + file + " cannot be opened: " + why + ".");
+    }
   }
   ~SqliteConnection() override {
     if (depth_ > 0) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);

@@ -261,7 +261,9 @@ void InputTable::openDatabase(const DataSetOptions& options) {
                      ref_.database->describe() + ".");
   db_ = std::make_unique<detail::DbCursor>(ref_.database, ref_.dbTable, displayName());
   db_->scan();
-  db_->readCatalogue(type_, label_);
+  if (const std::string problem = db_->readCatalogue(type_, label_); !problem.empty())
+    notes_.push_back("The TYPE, labels and formats of " + displayName() + " are not known: the " +
+                     ref_.database->describe() + " " + problem + ".");
   columns_ = db_->columns;
   if (db_->rows >= 0) rowCount_ = db_->rows;
   valued_.assign(db_->valued.begin(), db_->valued.end());

@@ -100,9 +100,13 @@ void Libraries::assign(std::string_view libref, const fs::path& directory) {
                      "\" is not a valid library name (1 to 8 letters, digits or _, "
                      "not starting with a digit).");
   std::error_code ec;
+  if (fs::is_regular_file(directory, ec))
+    throw TableError("Library " + detail::upper(libref) + " cannot be assigned: " +
+                     directory.string() + " is a file, not a directory (a database file is " +
+                     "named as in LIBNAME " + std::string(libref) + " SQLITE 'file.db').");
   if (!fs::is_directory(directory, ec))
     throw TableError("Library " + detail::upper(libref) + " cannot be assigned: " +
-                     directory.string() + " is not an existing directory.");
+                     directory.string() + " is not an existing directory; create it first.");
   std::string key = detail::upper(libref);
   for (auto& e : entries_) {
     if (e.libref == key) {

@@ -224,7 +224,9 @@ void StatementParser::outTable() {
     h_.declareColumn(ps_.opt.outTable, c);
   }
   ps_.opt.nScoreColumns = static_cast<int32_t>(factorNames_.size());
-  h_.columnsDone(ps_.opt.outTable);
+  // A table the library cannot take (a read-only database) stops the step
+  // here, before its data is read; the host has said why.
+  if (h_.columnsDone(ps_.opt.outTable) != 0) stop(ps_, kCodeStopped);
 }
 
 // OUTSTAT=: a TYPE=FACTOR table that the procedure can read back.
@@ -247,7 +249,7 @@ void StatementParser::outstatTable() {
     zul_column_desc c{name.c_str(), varLabel.empty() ? nullptr : varLabel.c_str(), 0, 8};
     h_.declareColumn(ps_.opt.outstatTable, c);
   }
-  h_.columnsDone(ps_.opt.outstatTable);
+  if (h_.columnsDone(ps_.opt.outstatTable) != 0) stop(ps_, kCodeStopped);
 }
 
 }  // namespace zulfact::detail

@@ -19,7 +19,7 @@ TEST(CommandLine, OptionsInBothFormsAndSourcesInOrder) {
   CommandLine cl = parseCommandLine({"--listing", "a.lst", "--html=r.html", "--json", "o.json",
                                      "--log=x.log", "--lib", "study=data", "--work", "w",
                                      "--option=THREADS=NO", "--option", "SET:zacorr_threads=2",
-                                     "first.zul", "-e", "FACTOR; RUN;", "second.zul"});
+                                     "--option", "-zsqlsco1", "first.zul", "-e", "FACTOR; RUN;", "second.zul"});
   ASSERT_EQ(cl.action, CommandLine::Action::Run) << cl.error;
   const auto& o = cl.options;
   EXPECT_EQ(o.listing, "a.lst");
@@ -30,10 +30,12 @@ TEST(CommandLine, OptionsInBothFormsAndSourcesInOrder) {
   ASSERT_EQ(o.libraries.size(), 1u);
   EXPECT_EQ(o.libraries[0].first, "study");
   EXPECT_EQ(o.libraries[0].second, "data");
-  ASSERT_EQ(o.options.size(), 2u);
+  ASSERT_EQ(o.options.size(), 3u);
   EXPECT_EQ(o.options[0].first, "THREADS");
   EXPECT_EQ(o.options[0].second, "NO");
   EXPECT_EQ(o.options[1].first, "SET:zacorr_threads");
+  EXPECT_EQ(o.options[2].first, "-zsqlsco1");  // a switch without a level, as in OPTIONS
+  EXPECT_EQ(o.options[2].second, "");
   ASSERT_EQ(o.sources.size(), 3u);
   EXPECT_FALSE(o.sources[0].isInline);
   EXPECT_TRUE(o.sources[1].isInline);
