@@ -114,36 +114,23 @@ bool parseTemporal(ColumnKind kind, std::string_view s, double& out) {
   double day = 0, sec = 0, offset = 0;
   const bool bc = s.size() > 3 && s.substr(s.size() - 3) == " BC";
   if (bc) s.remove_suffix(3);
-  switch (kind) {
-    case ColumnKind::Date:
-      // A time after the date (text SQLite keeps in any column) leaves the
-      // day as written, whatever its offset.
-      if (!readDate(s, i, bc, day)) return false;
-      if (i < s.size() && (s[i] == ' ' || s[i] == 'T')) {
-        ++i;
-        if (!readTime(s, i, sec) || !readOffset(s, i, offset)) return false;
-      } else if (i != s.size()) {
-        return false;
-      }
-      out = day;
-      return true;
-    case ColumnKind::Time:
-      if (bc || !readTime(s, i, sec) || !readOffset(s, i, offset)) return false;
-      out = sec;  // a time of day keeps its clock reading
-      return true;
-    case ColumnKind::Timestamp:
-      if (!readDate(s, i, bc, day)) return false;
-      if (i < s.size() && (s[i] == ' ' || s[i] == 'T')) {
-        ++i;
-        if (!readTime(s, i, sec) || !readOffset(s, i, offset)) return false;
-      } else if (i != s.size()) {
-        return false;
-      }
-      out = day * kDay + sec - offset;
-      return true;
-    default:
-      return false;
+  if (kind == ColumnKind::Time) {
+    if (bc || !readTime(s, i, sec) || !readOffset(s, i, offset)) return false;
+    out = sec;  // a time of day keeps its clock reading
+    return true;
   }
+  if (kind != ColumnKind::Date && kind != ColumnKind::Timestamp) return false;
+  if (!readDate(s, i, bc, day)) return false;
+  if (i < s.size() && (s[i] == ' ' || s[i] == 'T')) {
+    ++i;
+    if (!readTime(s, i, sec) || !readOffset(s, i, offset)) return false;
+  } else if (i != s.size()) {
+    return false;
+  }
+  // A time after a date (text SQLite keeps in any column) leaves the day
+  // as written, whatever its offset; a timestamp is counted in UTC.
+  out = kind == ColumnKind::Date ? day : day * kDay + sec - offset;
+  return true;
 }
 
 namespace {
