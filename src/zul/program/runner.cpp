@@ -400,6 +400,9 @@ void Runner::runProgram(const parse::Program& program) {
                                     whereRelative(item) + ".");
         } catch (const std::exception& e) {
           logLine(ZUL_LOG_PLAIN, parse::errorLine(program.file, item.pos, e.what()));
+          s.libraries->forget(item.libref, "its LIBNAME statement at " + program.file + ":" +
+                                               std::to_string(item.pos.line) +
+                                               " failed; correct that statement");
           worsen(kExitStopped);
         }
         break;

@@ -107,14 +107,7 @@ void Libraries::assign(std::string_view libref, const fs::path& directory) {
   if (!fs::is_directory(directory, ec))
     throw TableError("Library " + detail::upper(libref) + " cannot be assigned: " +
                      directory.string() + " is not an existing directory; create it first.");
-  std::string key = detail::upper(libref);
-  for (auto& e : entries_) {
-    if (e.libref == key) {
-      e = Entry{key, directory, nullptr};
-      return;
-    }
-  }
-  entries_.push_back({key, directory, nullptr});
+  put(Entry{detail::upper(libref), directory, nullptr});
 }
 
 void Libraries::assignDatabase(std::string_view libref, std::string_view engine,
@@ -141,12 +134,24 @@ void Libraries::assignDatabase(std::string_view libref, std::string_view engine,
                      " is no database zul knows; write SQLITE 'file.db' or POSTGRES "
                      "'connection string'.");
   }
+  put(std::move(e));
+}
+
+void Libraries::put(Entry e) {
+  std::erase_if(failed_, [&](const auto& f) { return f.first == e.libref; });
   for (auto& old : entries_)
-    if (old.libref == key) {
+    if (old.libref == e.libref) {
       old = std::move(e);
       return;
     }
   entries_.push_back(std::move(e));
+}
+
+void Libraries::forget(std::string_view libref, std::string failure) {
+  std::string key = detail::upper(libref);
+  std::erase_if(entries_, [&](const Entry& e) { return e.libref == key; });
+  std::erase_if(failed_, [&](const auto& f) { return f.first == key; });
+  failed_.emplace_back(key, std::move(failure));
 }
 
 const Libraries::Entry* Libraries::find(std::string_view libref) const {
@@ -161,13 +166,11 @@ std::string Libraries::describe(std::string_view libref) const {
   return e->database ? e->database->describe() : e->directory.string();
 }
 
-bool Libraries::isAssigned(std::string_view libref) const {
-  return std::any_of(entries_.begin(), entries_.end(),
-                     [&](const Entry& e) { return sameName(e.libref, libref); });
-}
-
 fs::path Libraries::directory(std::string_view libref) const {
   if (const Entry* e = find(libref)) return e->directory;
+  for (const auto& [key, why] : failed_)
+    if (sameName(key, libref))
+      throw TableError("Library " + key + " is not assigned: " + why + ".");
   throw TableError("Library " + detail::upper(libref) +
                    " is not assigned; assign it with a LIBNAME statement or --lib.");
 }

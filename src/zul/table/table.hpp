@@ -163,7 +163,11 @@ class Libraries {
   void assignDatabase(std::string_view libref, std::string_view engine, const std::string& target);
   // What LIBNAME made of libref, for the log (never a password).
   std::string describe(std::string_view libref) const;
-  bool isAssigned(std::string_view libref) const;
+  // A LIBNAME that failed: libref is no longer assigned, so that no step
+  // reads or writes the library it named before, and a later use of it
+  // says why (failure names the statement, e.g. "its LIBNAME statement at
+  // p.zul:2 failed").
+  void forget(std::string_view libref, std::string failure);
   std::filesystem::path directory(std::string_view libref) const;  // TableError if unknown
 
   // Where a name points. A member is looked up case-blind in the library
@@ -184,7 +188,9 @@ class Libraries {
     std::shared_ptr<db::Connection> database;  // null for a directory
   };
   const Entry* find(std::string_view libref) const;
+  void put(Entry e);
   std::vector<Entry> entries_;
+  std::vector<std::pair<std::string, std::string>> failed_;  // libref, why
   std::optional<TableRef> lastCreated_;
 };
 
