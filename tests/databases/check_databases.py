@@ -500,10 +500,12 @@ class Checks:
         """A misspelt SQLite path that is only read leaves no empty file;
         one that is written to becomes a database."""
         read, written = (os.path.join(self.work, n) for n in ("misspelt.db", "fresh.db"))
-        self.run(f"LIBNAME gone SQLITE '{read}';\nFACTOR DATA=gone.survey NFACTORS=1;\n"
-                 "  VAR x1-x5;\nRUN;\n", "missing_sqlite", expect_ok=False)
+        r, _ = self.run(f"LIBNAME gone SQLITE '{read}';\nFACTOR DATA=gone.survey NFACTORS=1;\n"
+                        "  VAR x1-x5;\nRUN;\n", "missing_sqlite", expect_ok=False)
         if os.path.exists(read):
             self.fail("missing SQLite file: reading it created it")
+        if "a new file" not in r.stderr:
+            self.fail(f"missing SQLite file: the LIBNAME note does not say it is new:\n{r.stderr}")
         self.run(f"LIBNAME fresh SQLITE '{written}';\nFACTOR DATA=survey NFACTORS=1 "
                  "OUT=fresh.scores;\n  VAR x1-x5;\nRUN;\n", "fresh_sqlite")
         con = sqlite3.connect(written)

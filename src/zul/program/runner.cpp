@@ -392,12 +392,19 @@ void Runner::runProgram(const parse::Program& program) {
     switch (item.kind) {
       case parse::ProgramItem::Kind::Libname:
         try {
+          // A misspelt SQLite path opens a new, empty database: say so.
+          std::error_code ec;
+          const bool newFile = item.engine == "SQLITE" && item.path.rfind("file:", 0) != 0 &&
+                               !fs::exists(item.path, ec) && !ec;
           if (item.engine.empty()) s.libraries->assign(item.libref, item.path);
           else s.libraries->assignDatabase(item.libref, item.engine, item.path);
           // A connection string is not repeated: it may hold a password.
           logLine(ZUL_LOG_NOTE, "Library " + item.libref + " is " +
-                                    s.libraries->describe(item.libref) +
-                                    whereRelative(item) + ".");
+                                    s.libraries->describe(item.libref) + whereRelative(item) +
+                                    (newFile ? ", a new file, created when a table is written "
+                                               "to it"
+                                             : "") +
+                                    ".");
         } catch (const std::exception& e) {
           logLine(ZUL_LOG_PLAIN, parse::errorLine(program.file, item.pos, e.what()));
           s.libraries->forget(item.libref, "its LIBNAME statement at " + program.file + ":" +
