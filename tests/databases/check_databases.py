@@ -516,15 +516,18 @@ class Checks:
     def interrupted_backend_ends(self):
         """Ctrl-C in the middle of a long statement in the database: the
         backend stops too, its transaction rolled back and zul's temporary
-        functions gone, without waiting for the statement to end."""
+        functions gone, without waiting for the statement to end. An SQLite
+        file the run created for its output is removed with its journal."""
         self.pg.psql("CREATE TABLE slow_rows AS SELECT i AS id, random() AS x1, random() AS x2, "
                      "random() AS x3 FROM generate_series(1, 100000) i")
         self.pg.psql("CREATE FUNCTION crawl(x float8) RETURNS float8 LANGUAGE plpgsql AS $$ "
                      "BEGIN PERFORM pg_sleep(0.001); RETURN x; END $$")
         self.pg.psql("CREATE VIEW crawling AS SELECT id, crawl(x1) AS x1, x2, x3 FROM slow_rows")
         path = os.path.join(self.work, "interrupted.zul")
+        fresh = os.path.join(self.work, "interrupted.db")
         with open(path, "w") as f:
-            f.write(self.libnames() + "FACTOR DATA=pg.crawling NFACTORS=1 OUT=pg.crawled;\n"
+            f.write(self.libnames() + f"LIBNAME fresh SQLITE '{fresh}';\n"
+                    "FACTOR DATA=pg.crawling NFACTORS=1 OUT=pg.crawled OUTSTAT=fresh.st;\n"
                     "  VAR x1-x3;\nRUN;\n")
         others = ("SELECT count(*) FROM pg_stat_activity WHERE datname = 'postgres' AND "
                   "pid <> pg_backend_pid() AND state <> 'idle'")
@@ -545,6 +548,8 @@ class Checks:
         if self.pg.psql(left).strip() != "0":
             self.fail("interrupted: a backend of zul, or its temporary functions, are still "
                       "there 10 s after zul ended")
+        if os.path.exists(fresh):
+            self.fail("interrupted: the SQLite file made for the output is left behind")
 
     def labels_and_type_kept(self):
         """TYPE and the table label go into the catalogue table and come back."""

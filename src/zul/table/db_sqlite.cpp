@@ -15,6 +15,7 @@
 #include "zul/table/db_connection.hpp"
 #include "zul/table/db_dates.hpp"
 #include "zul/table/table.hpp"
+#include "zul/table/temporary_files.hpp"
 
 namespace zul::table::db {
 
@@ -149,12 +150,18 @@ class SqliteConnection : public Connection {
  public:
   SqliteConnection(const std::string& file, bool create) : file_(file) {
     std::error_code ec;
-    createdEmpty_ = create && !std::filesystem::exists(file, ec) && !ec;
+    createdEmpty_ = create && file.rfind("file:", 0) != 0 && !std::filesystem::exists(file, ec) &&
+                    !ec;
+    // A database this run creates holds nothing of the user's until its
+    // first commit: an interrupted run removes it, with its journal, as it
+    // removes the hidden file of an unfinished CSV table.
+    if (createdEmpty_) noteNewFile(true);
     const int flags = SQLITE_OPEN_READWRITE | (create ? SQLITE_OPEN_CREATE : 0);
     if (sqlite3_open_v2(file.c_str(), &db_, flags, nullptr) != SQLITE_OK) {
       std::string why = db_ ? sqlite3_errmsg(db_) : "out of memory";
       sqlite3_close(db_);
       db_ = nullptr;
+      if (createdEmpty_) noteNewFile(false);
       throw TableError("The SQLite database " + file + " cannot be opened: " + why + ".");
     }
     sqlite3_busy_timeout(db_, kBusyMilliseconds);
@@ -180,6 +187,7 @@ class SqliteConnection : public Connection {
     std::error_code ec;
     if (createdEmpty_ && std::filesystem::file_size(file_, ec) == 0 && !ec)
       std::filesystem::remove(file_, ec);
+    if (createdEmpty_) noteNewFile(false);
   }
 
   Dialect dialect() const override { return Dialect::SQLite; }
@@ -263,7 +271,14 @@ class SqliteConnection : public Connection {
   void end() override {
     if (depth_ == 0 || --depth_ > 0) return;
     if (commitAsked_ && !failed_) {
-      if (sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr) == SQLITE_OK) return;
+      // Forgotten before the commit: an interrupt in between leaves the
+      // file with its journal, never removes a committed table.
+      if (createdEmpty_) noteNewFile(false);
+      if (sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr) == SQLITE_OK) {
+        createdEmpty_ = false;
+        return;
+      }
+      if (createdEmpty_) noteNewFile(true);
       const std::string why = sqlite3_errmsg(db_);
       sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
       throw TableError(describe() + ": the tables written could not be committed: " + why + ".");
@@ -344,6 +359,14 @@ class SqliteConnection : public Connection {
 
  private:
   std::string file_;
+  // Records (or forgets) the new file and its journals for removal if the
+  // run is interrupted.
+  void noteNewFile(bool note) const {
+    for (const char* suffix : {"", "-journal", "-wal", "-shm"}) {
+      if (note) noteTemporaryFile(file_ + suffix);
+      else forgetTemporaryFile(file_ + suffix);
+    }
+  }
   bool createdEmpty_ = false;  // the file did not exist before the connection
   sqlite3* db_ = nullptr;
   int depth_ = 0;
