@@ -826,6 +826,11 @@ class InDatabaseChecks(Checks):
             r, _ = self.run(program, "no_temp", expect_ok=False)
             if "the user needs the TEMP right" not in self.log(r):
                 self.fail("no TEMP right: unclear error:\n" + self.log(r)[-1500:])
+            # Without a formatted BY the rows are read instead, after one
+            # warning for all the queries the database refused.
+            r, _ = self.run(program.replace("  BY g h;\n", ""), "no_temp_rows")
+            if self.log(r).count("permission denied to create temporary tables") != 1:
+                self.fail("no TEMP right: not one warning:\n" + self.log(r)[-1500:])
         finally:
             self.pg.psql("GRANT TEMP ON DATABASE postgres TO PUBLIC")
 

@@ -154,7 +154,8 @@ zul_table* svcDbQueryTable(zul_table* t, const char* sql, int32_t length, const 
     }
     return s.adopt(std::move(q));
   } catch (const std::exception& e) {
-    messages::writeLog(ZUL_LOG_WARNING, e.what());
+    if (t->queryFailure != e.what()) messages::writeLog(ZUL_LOG_WARNING, e.what());
+    t->queryFailure = e.what();
     return nullptr;
   }
 }

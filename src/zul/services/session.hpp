@@ -51,6 +51,10 @@ struct zul_table {
   // the groups of that table, for the BY lines of messages and reports and
   // for the BY values that table's copies take.
   zul_table* groupsOf = nullptr;
+  // The last failure of a query on this table's database, logged once: the
+  // same refusal (no right to create temporary tables) would otherwise be
+  // repeated for every query of the step.
+  std::string queryFailure;
 };
 
 struct zul_readlist {
