@@ -245,6 +245,18 @@ bool readXpxRow(ProcState& ps, zul_table* table, sqlgen::XpxGroup& g, std::vecto
     return false;
   }
   const int firstSum = q11 - nt;
+  // The BY columns come before the sums: an analysis BY variable where a
+  // sum belongs means a sum column is missing, and every sum would be read
+  // one column off.
+  const zul_varlist& by = ps.opt.parsed->lists[ZUL_LIST_BY];
+  for (int k = 0; k < by.count; ++k)
+    if (by.numbers[k] >= firstSum) {
+      zul_var_desc d{};
+      h.varDesc(table, by.numbers[k], d);
+      reason = std::string("its BY variable ") + d.name +
+               " stands among its summed variables: a sum column is missing or one too many";
+      return false;
+    }
   for (int i = 0; i < ps.opt.nAll; ++i) {
     const int k = ps.opt.varNumbers[i] - firstSum;
     if (k < 0 || k >= nt) {
@@ -331,7 +343,9 @@ int xpxEngine(ProcState& ps, zul_table* table) {
   if (!readXpxRow(ps, table, g, index, dname, reason)) {
     if (!reason.empty()) h.logLine(ZUL_LOG_ERROR, h.tableName(table) + ": " + reason + ".");
     h.logLine(ZUL_LOG_ERROR, "Reading _MKXPX_ table failed.");
-    return kCodeEngine;
+    // A table that is no crossproduct table fails alike in every group.
+    raiseCode(ps, kCodeEngine);
+    h.endStep(kCodeEngine, 0);
   }
   if (ps.indb.notes) h.logLine(ZUL_LOG_NOTE, "Using _MKXPX_ table.");
   // The table dropped a record for a missing value in any of its variables:
