@@ -518,11 +518,7 @@ class Checks:
         backend stops too, its transaction rolled back and zul's temporary
         functions gone, without waiting for the statement to end. An SQLite
         file the run created for its output is removed with its journal."""
-        self.pg.psql("CREATE TABLE slow_rows AS SELECT i AS id, random() AS x1, random() AS x2, "
-                     "random() AS x3 FROM generate_series(1, 100000) i")
-        self.pg.psql("CREATE FUNCTION crawl(x float8) RETURNS float8 LANGUAGE plpgsql AS $$ "
-                     "BEGIN PERFORM pg_sleep(0.001); RETURN x; END $$")
-        self.pg.psql("CREATE VIEW crawling AS SELECT id, crawl(x1) AS x1, x2, x3 FROM slow_rows")
+        self.make_crawling_view()
         path = os.path.join(self.work, "interrupted.zul")
         fresh = os.path.join(self.work, "interrupted.db")
         with open(path, "w") as f:
@@ -550,6 +546,35 @@ class Checks:
                       "there 10 s after zul ended")
         if os.path.exists(fresh):
             self.fail("interrupted: the SQLite file made for the output is left behind")
+
+    def make_crawling_view(self):
+        """pg.crawling: 100,000 rows read at a millisecond each."""
+        self.pg.psql("CREATE TABLE IF NOT EXISTS slow_rows AS SELECT i AS id, random() AS x1, "
+                     "random() AS x2, random() AS x3 FROM generate_series(1, 100000) i")
+        self.pg.psql("CREATE OR REPLACE FUNCTION crawl(x float8) RETURNS float8 LANGUAGE plpgsql "
+                     "AS $$ BEGIN PERFORM pg_sleep(0.001); RETURN x; END $$")
+        self.pg.psql("CREATE OR REPLACE VIEW crawling AS SELECT id, crawl(x1) AS x1, x2, x3 "
+                     "FROM slow_rows")
+
+    def server_lost_mid_step(self):
+        """The server stops while zul's aggregate runs: the step stops with
+        an error that says the connection was lost, and nothing is written."""
+        self.make_crawling_view()
+        path = os.path.join(self.work, "server_lost.zul")
+        with open(path, "w") as f:
+            f.write(self.libnames() + "FACTOR DATA=pg.crawling NFACTORS=1 OUT=pg.lost;\n"
+                    "  VAR x1-x3;\nRUN;\n")
+        zul = subprocess.Popen([self.zul, "--work", self.work, path], cwd=self.work,
+                               stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
+        time.sleep(1.5)
+        self.pg.crash()
+        log = zul.communicate(timeout=60)[1]
+        self.pg.start_again()
+        if (zul.returncode == 0 or "ended normally" in log
+                or "the connection to the server was lost" not in log):
+            self.fail(f"server lost: status {zul.returncode}, log:\n{log[-1500:]}")
+        if self.pg.psql("SELECT count(*) FROM pg_tables WHERE tablename = 'lost'").strip() != "0":
+            self.fail("server lost: a table was left")
 
     def labels_and_type_kept(self):
         """TYPE and the table label go into the catalogue table and come back."""
@@ -1495,7 +1520,7 @@ def main():
                    c.stopped_step_leaves_nothing, c.locked_table_times_out, c.no_rows_no_table,
                    c.no_output_over_input, c.read_only_and_wrong_libraries,
                    c.password_never_shown, c.missing_sqlite_file_not_created,
-                   c.interrupted_backend_ends,
+                   c.interrupted_backend_ends, c.server_lost_mid_step,
                    c.labels_and_type_kept, c.foreign_zul_tables, c.formats_kept, c.long_values_kept,
                    c.table_under_a_view_replaced,
                    c.binary_numbers,

@@ -59,6 +59,10 @@ class Cluster:
                        "-E", "UTF8", "--no-locale", "--no-sync"])
         if r.returncode != 0:
             raise ClusterError("initdb failed:\n" + r.stdout + r.stderr)
+        return self.start_again()
+
+    def start_again(self):
+        """Starts the server of the cluster made by start(), after crash()."""
         options = (f"-c listen_addresses='' -c unix_socket_directories='{self.socket}' -c fsync=off "
                    + self.settings)
         r = self._run([_tool("pg_ctl"), "-D", self.data, "-l", self.log, "-w", "-t", "60",
@@ -68,6 +72,10 @@ class Cluster:
                                "\nserver log:\n" + self._server_log())
         self._started = True
         return self
+
+    def crash(self):
+        """Stops the server at once, as a crash would: every session ends."""
+        self._run([_tool("pg_ctl"), "-D", self.data, "-m", "immediate", "-w", "stop"])
 
     def stop(self):
         try:

@@ -84,6 +84,18 @@ class PgRows : public RowStream {
   bool ended_ = false;
 };
 
+// libpq's messages run over lines indented by a tab.
+std::string oneLine(const std::string& text) {
+  std::string out;
+  for (char c : text) {
+    const bool blank = c == '\n' || c == '\t' || c == ' ';
+    if (!blank) out += c;
+    else if (!out.empty() && out.back() != ' ') out += ' ';
+  }
+  while (!out.empty() && out.back() == ' ') out.pop_back();
+  return out;
+}
+
 class PgConnection : public Connection {
  public:
   explicit PgConnection(const std::string& conninfo) : shown_(hidePassword(conninfo)) {
@@ -136,6 +148,9 @@ class PgConnection : public Connection {
     if (state && std::string_view(state) == "55P03")  // lock_not_available
       why = "a table it needs is held locked by another session beyond the lock timeout; run "
             "the step again when that session's transaction has ended";
+    else if (PQstatus(pg_) == CONNECTION_BAD)
+      why = "the connection to the server was lost (" + oneLine(why) +
+            "); run the program again when the server can be reached";
     throw TableError(describe() + ": " + what + ": " + why);
   }
 
