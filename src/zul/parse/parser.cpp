@@ -132,6 +132,7 @@ struct VarItem {
   std::string a, b;
   int rangeType = 0;  // OrderRange: 0 all, 1 numeric, 2 character
   bool descending = false;
+  bool statementWord = false;  // RUN, BY, ...: a ';' may be missing before it
   Position pos;
 };
 struct ListValue {
@@ -216,6 +217,7 @@ class StepParser {
                   bool integer);
   void tableSpec(int ds);
   void varList(const zul_statement& s, ListValue& lv);
+  bool startsStatement(const Token& t) const;
   void setFlag(int bit) {
     if (bit >= 0 && bit < ZUL_FLAG_BYTES * 8) zul_flag_set(flags_, bit);
   }
@@ -885,6 +887,16 @@ void StepParser::tableSpec(int ds) {
   tableGiven_[ds] = true;
 }
 
+// A word that ends the step (RUN, QUIT) or starts one of its statements:
+// in a variable list it is most likely there because a ';' is missing.
+bool StepParser::startsStatement(const Token& t) const {
+  if (t.kind != TokenKind::Name || t.nameLiteral) return false;
+  if (t.isWord("RUN") || t.isWord("QUIT")) return true;
+  for (int k = 1; k < g_.nStatements; ++k)
+    if (spelledAs(g_.statements[k].spellings, t)) return true;
+  return false;
+}
+
 void StepParser::varList(const zul_statement& s, ListValue& lv) {
   bool descendingNext = false;
   while (!atEnd()) {
@@ -910,6 +922,7 @@ void StepParser::varList(const zul_statement& s, ListValue& lv) {
     it.pos = t.pos;
     it.a = t.text;
     it.descending = descendingNext;
+    it.statementWord = startsStatement(t);
     descendingNext = false;
     std::string u = upper(t.text);
     ++i_;
@@ -994,8 +1007,10 @@ class ListResolver {
       if (sameName(cols_[c].name, name)) return static_cast<int>(c);
     return -1;
   }
-  void missing(const std::string& name, Position p) {
-    error(p, "Variable " + upper(name) + " not found in " + tableName_ + ".");
+  void missing(const std::string& name, Position p, bool statementWord = false) {
+    std::string text = "Variable " + upper(name) + " not found in " + tableName_ + ".";
+    if (statementWord) text += " Is a ';' missing before " + upper(name) + "?";
+    error(p, text);
   }
   void add(int c, bool d, Position p) {
     const ColumnInfo& col = cols_[static_cast<size_t>(c)];
@@ -1014,7 +1029,7 @@ class ListResolver {
 
   void single(const VarItem& it) {
     int c = find(it.a);
-    if (c < 0) return missing(it.a, it.pos);
+    if (c < 0) return missing(it.a, it.pos, it.statementWord);
     add(c, it.descending, it.pos);
   }
 

@@ -9,6 +9,7 @@
 #include <cctype>
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 
@@ -437,13 +438,17 @@ Program readProgramText(const std::string& text, const std::string& name,
 Program readProgram(const std::string& path) { return readProgram(path, stepNames()); }
 
 Program readProgram(const std::string& path, const std::vector<std::string>& steps) {
+  errno = 0;
   std::ifstream in(path, std::ios::binary);
   if (!in) {
+    // The system's reason (no such file, no permission) says what to do.
+    const int reason = errno;
     Program prog;
     prog.file = path;
     ProgramItem it;
     it.kind = ProgramItem::Kind::Invalid;
-    it.errors.push_back("ERROR: " + path + ": The program file cannot be read.");
+    it.errors.push_back("ERROR: " + path + ": The program file cannot be read" +
+                        (reason ? std::string(": ") + std::strerror(reason) : std::string()) + ".");
     prog.items.push_back(std::move(it));
     return prog;
   }

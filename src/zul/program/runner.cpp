@@ -17,6 +17,7 @@
 #include "zul/messages/messages.hpp"
 #include "zul/output/report.hpp"
 #include "zul/parse/program.hpp"
+#include "zul/parse/suggest.hpp"
 #include "zul/program/crossproducts.hpp"
 #include "zul/program/graph_files.hpp"
 #include "zul/program/output_files.hpp"
@@ -278,11 +279,17 @@ void Runner::applyOption(const parse::OptionSetting& o, const std::string& where
     worsen(kExitStopped);
     if (optionsFailed_.empty()) optionsFailed_ = where.substr(0, where.size() - 2);
   } else if (!known) {
+    // Unknown options are kept, since programs carry options meant for other
+    // systems; a near miss of a known one is most likely a typing error.
+    static const std::vector<std::string> knownOptions = {
+        "VALIDVARNAME", "DEBUG", "THREADS", "NOTHREADS", "CPUCOUNT", "LINESIZE",
+        "INDB", "SQLECHO", "INDBNOTES", "SQLPASSES"};
+    const std::string near = parse::nearestWord(o.name, knownOptions);
     logLine(ZUL_LOG_WARNING, where + "The option " + o.name +
                                  " is not one zul knows (VALIDVARNAME, DEBUG, THREADS, "
                                  "CPUCOUNT, LINESIZE, INDB, SQLECHO, INDBNOTES, SQLPASSES); "
-                                 "it is kept "
-                                 "but has no effect.");
+                                 "it is kept but has no effect." +
+                                 (near.empty() ? std::string() : " Did you mean " + near + "?"));
   }
 }
 

@@ -614,6 +614,21 @@ void noteUnknownType(ProcState& ps, const TableNames& t, const StoredRow& row) {
                  {t.library, t.member, host().recordLine(ps.opt.mainInput), row.typeText});
 }
 
+// A matrix row whose _NAME_ names no column of the table (a mistyped
+// name) leaves its variable's row empty; the group's first is quoted with its line
+// so that the missing elements reported later can be traced to it. A row
+// naming a column the step does not analyse is passed over without a word.
+void noteUnknownName(ProcState& ps, const TableNames& t, const StoredRow& row,
+                     const StoredMatrixAssembler& assembler, bool& noted) {
+  if (noted || row.name.empty() || row.nameClass != 0 ||
+      !assembler.isMatrixRow(row.type) || isInterceptName(row.name) ||
+      host().varNumber(ps.opt.mainInput, row.name) != 0)
+    return;
+  noted = true;
+  host().message(msg::kStoredUnknownRowName,
+                 {t.library, t.member, host().recordLine(ps.opt.mainInput), row.typeText, row.name});
+}
+
 // Reads the rows of the current group and hands each to `take`. Ends the
 // step when the read list cannot be made or a read fails.
 template <class Take>
@@ -696,12 +711,14 @@ int readStoredMatrix(ProcState& ps) {
   if (sscp && !layout.hasIntercept) issue(ps, names, {msg::kStoredNoIntercept.number, word});
 
   std::vector<std::string> tried;
+  bool unknownNameNoted = false;  // once per group, also when read again
   for (;;) {
     tried.push_back(word);
     StoredMatrixAssembler assembler(layout, word);
     forEachRow(ps, true, layout.hasIntercept,
                [&](const StoredRow& row) {
                  noteUnknownType(ps, names, row);
+                 noteUnknownName(ps, names, row, assembler, unknownNameNoted);
                  assembler.addRow(row);
                });
     StoredOutput out{ps.means, ps.stdDevs, ps.corrMatrix};

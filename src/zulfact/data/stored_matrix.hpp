@@ -73,6 +73,9 @@ class StoredMatrixAssembler {
  public:
   StoredMatrixAssembler(const StoredLayout& layout, std::string word);
 
+  // Whether a row of this _TYPE_ is a row of the matrix being read.
+  bool isMatrixRow(std::string_view type) const;
+
   // One row of the group, in table order.
   void addRow(const StoredRow& row);
   // Checks, defaults and conversion. Returns 0, 4 (warnings), 108 (the
@@ -87,7 +90,6 @@ class StoredMatrixAssembler {
   const std::vector<StoredNote>& notes() const { return notes_; }
 
  private:
-  bool isMatrixRow(std::string_view type) const;
   void matrixRow(int row, const StoredRow& r);
   void note(int number, int var = -1, int other = -1);
   int validate();

@@ -80,7 +80,7 @@ void StatementParser::priors() {
                              : kPriorsSmc;
   } else {
     if (priorsStatement.count != p_) {
-      h_.message(msg::kPriorValuesCount);
+      h_.message(msg::kPriorValuesCount, {static_cast<int>(priorsStatement.count), p_});
       raiseCode(ps_, kCodeConflict);
     } else if (ps_.priorCommunalities) {
       const auto* values = static_cast<const double*>(priorsStatement.data);

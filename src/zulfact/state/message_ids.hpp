@@ -135,6 +135,7 @@ inline constexpr Id kStoredImpossibleElement = input(60);
 inline constexpr Id kStoredNBelowOne = input(61);
 inline constexpr Id kStoredNotSemidefinite = input(62);
 inline constexpr Id kStoredUnknownRowType = input(63);
+inline constexpr Id kStoredUnknownRowName = input(64);
 
 // ---- scoring coefficients and residuals ----
 inline constexpr Id kScoringHeading = factor(109);

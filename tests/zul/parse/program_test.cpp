@@ -149,7 +149,10 @@ TEST(ProgramReader, MissingFileIsOneInvalidItem) {
   Program p = readProgram("/nonexistent/dir/p.zul");
   ASSERT_EQ(p.items.size(), 1u);
   EXPECT_EQ(p.items[0].kind, Kind::Invalid);
-  EXPECT_FALSE(p.items[0].errors.empty());
+  ASSERT_FALSE(p.items[0].errors.empty());
+  // The reason, so that a mistyped path is told from an unreadable file.
+  EXPECT_EQ(p.items[0].errors[0],
+            "ERROR: /nonexistent/dir/p.zul: The program file cannot be read: No such file or directory.");
 }
 
 TEST(ProgramReader, LibnameOfADatabase) {
