@@ -285,10 +285,10 @@ void Runner::applyOption(const parse::OptionSetting& o, const std::string& where
         "VALIDVARNAME", "DEBUG", "THREADS", "NOTHREADS", "CPUCOUNT", "LINESIZE",
         "INDB", "SQLECHO", "INDBNOTES", "SQLPASSES"};
     const std::string near = parse::nearestWord(o.name, knownOptions);
-    logLine(ZUL_LOG_WARNING, where + "The option " + o.name +
-                                 " is not one zul knows (VALIDVARNAME, DEBUG, THREADS, "
-                                 "CPUCOUNT, LINESIZE, INDB, SQLECHO, INDBNOTES, SQLPASSES); "
-                                 "it is kept but has no effect." +
+    std::string names;
+    for (const std::string& k : knownOptions) names += (names.empty() ? "" : ", ") + k;
+    logLine(ZUL_LOG_WARNING, where + "The option " + o.name + " is not one zul knows (" + names +
+                                 "); it is kept but has no effect." +
                                  (near.empty() ? std::string() : " Did you mean " + near + "?"));
   }
 }
