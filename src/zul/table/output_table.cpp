@@ -22,6 +22,7 @@
 #include "zul/table/db_writer.hpp"
 #include "zul/table/file_writer.hpp"
 #include "zul/table/metadata.hpp"
+#include "zul/table/replaced_file.hpp"
 #include "zul/table/stat_file.hpp"
 #include "zul/table/table.hpp"
 #include "zul/table/temporary_files.hpp"
@@ -317,6 +318,7 @@ void OutputTable::commit() {
   }
   fs::path metaTemp;
   int metaFd = -1;
+  detail::ReplacedFile replaced;  // the table this one replaces, when large
   try {
     if (!done_) columnsDone();
     writer_->finish(buffer_);
@@ -344,20 +346,26 @@ void OutputTable::commit() {
       throw TableError("The metadata of table " + displayName() + " cannot be written: " +
                        std::strerror(errno) + ".");
 
-    // Another run committing this table waits here, so the pair left in
-    // place is one run's; a reader waits too.
-    detail::PairLock lock(ref_.file, true);
-    if (::rename(tempFile_.c_str(), ref_.file.c_str()) != 0)
-      throw TableError("Table " + displayName() + " cannot be saved as " + ref_.file.string() +
-                       ": " + std::strerror(errno) + ".");
-    forgetTemporaryFile(tempFile_);
-    tempFile_.clear();
-    detail::faultBetweenRenames();
-    if (::rename(metaTemp.c_str(), ref_.metadataFile().c_str()) != 0)
-      throw TableError("The metadata of table " + displayName() + " cannot be saved as " +
-                       ref_.metadataFile().string() + ": " + std::strerror(errno) + ".");
-    forgetTemporaryFile(metaTemp);
-    committed_ = true;
+    {
+      // Another run committing this table waits here, so the pair left in
+      // place is one run's; a reader waits too.
+      detail::PairLock lock(ref_.file, true);
+      replaced.keep(ref_.file);
+      if (::rename(tempFile_.c_str(), ref_.file.c_str()) != 0)
+        throw TableError("Table " + displayName() + " cannot be saved as " + ref_.file.string() +
+                         ": " + std::strerror(errno) + ".");
+      forgetTemporaryFile(tempFile_);
+      tempFile_.clear();
+      detail::faultBetweenRenames();
+      if (::rename(metaTemp.c_str(), ref_.metadataFile().c_str()) != 0)
+        throw TableError("The metadata of table " + displayName() + " cannot be saved as " +
+                         ref_.metadataFile().string() + ": " + std::strerror(errno) + ".");
+      forgetTemporaryFile(metaTemp);
+      committed_ = true;
+    }
+    // After the lock: other commits and readers need not wait while the
+    // process that frees the old file starts.
+    replaced.freeAside();
   } catch (...) {
     if (metaFd >= 0) ::close(metaFd);
     if (!metaTemp.empty()) {

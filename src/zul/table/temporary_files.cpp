@@ -169,6 +169,41 @@ int makeTemporaryBeside(const fs::path& target, fs::path& made) {
   return fd;
 }
 
+bool linkTemporaryBeside(const fs::path& target, fs::path& made) {
+  fs::path dir = target.parent_path();
+  if (dir.empty()) dir = ".";
+  const std::string pattern =
+      (dir / ("." + target.filename().string() + "." + ownerTag() + "XXXXXX")).string();
+  for (int attempt = 0; attempt < 8; ++attempt) {
+    std::vector<char> buf(pattern.begin(), pattern.end());
+    buf.push_back('\0');
+    int error = 0;
+    const std::string linked = createTemporaryFile([&] {
+      // mkostemp picks a free name of our own pattern; link(2) cannot take
+      // a name that exists, so the placeholder goes first. Only this
+      // process makes names with its tag.
+      const int fd = ::mkostemp(buf.data(), O_CLOEXEC);
+      if (fd < 0) {
+        error = errno;
+        return std::string();
+      }
+      ::close(fd);
+      ::unlink(buf.data());
+      if (::link(target.c_str(), buf.data()) != 0) {
+        error = errno;
+        return std::string();
+      }
+      return std::string(buf.data());
+    });
+    if (!linked.empty()) {
+      made = linked;
+      return true;
+    }
+    if (error != EEXIST) return false;
+  }
+  return false;
+}
+
 fs::path privateScratchDirectory() {
   std::error_code ec;
   const fs::path tmp = fs::temp_directory_path(ec);

@@ -34,6 +34,10 @@ std::string createTemporaryFile(const std::function<std::string()>& create);
 // made receives the path.
 int makeTemporaryBeside(const std::filesystem::path& target, std::filesystem::path& made);
 
+// Gives the existing file target a second name, a temporary beside it
+// recorded like the others; false (nothing made) when it cannot.
+bool linkTemporaryBeside(const std::filesystem::path& target, std::filesystem::path& made);
+
 // Makes a scratch file named after stem like makeTemporaryBeside, in the
 // user's private directory under the system's temporary directory
 // (`zul-UID`, mode 0700, created when missing; the temporary directory
