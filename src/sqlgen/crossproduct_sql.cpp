@@ -386,14 +386,22 @@ int crossBlockCount(int n, int blockColumns) {
   return (total + blockColumns - 1) / blockColumns;
 }
 
+std::string deviationTableStatement(const CrossRequest& r, ShiftKind kind, const std::vector<double>& shift,
+                                    const std::string& table) {
+  return "create temp table " + quoteIdentifier(table) + " as select * from " + deviationView(r, kind, shift);
+}
+
 std::string crossproductBlockStatement(const CrossRequest& r, ShiftKind kind, const std::vector<double>& shift,
-                                       int blockColumns) {
+                                       int blockColumns, const std::string& deviationTable) {
   const size_t n = r.variables.size();
   const std::vector<std::string> aggregates = crossAggregates(r);
   const int blocks = crossBlockCount(static_cast<int>(n), blockColumns);
   // The deviations are taken once, so that every block sums about the
-  // same shift.
-  std::string sql = "with \"_dv_\" as (select * from " + deviationView(r, kind, shift) + ") select * from (";
+  // same shift: in a table made before, or in a common table expression.
+  const std::string from = deviationTable.empty() ? "\"_dv_\"" : quoteIdentifier(deviationTable);
+  std::string sql = deviationTable.empty()
+                        ? "with \"_dv_\" as (select * from " + deviationView(r, kind, shift) + ") select * from ("
+                        : std::string("select * from (");
   for (int b = 0; b < blocks; ++b) {
     std::vector<std::string> cols = byColumns(r);
     cols.push_back(std::to_string(b) + " as " + quoteIdentifier(kCrossBlockColumn));
@@ -402,7 +410,7 @@ std::string crossproductBlockStatement(const CrossRequest& r, ShiftKind kind, co
       const std::string e = c < aggregates.size() ? aggregates[c] : std::string("null");
       cols.push_back("cast(" + e + " as double precision) as " + quoteIdentifier(crossBlockValueName(k)));
     }
-    sql += (b ? " union all " : "") + std::string("select ") + joinList(cols) + " from \"_dv_\"" + groupBy(r);
+    sql += (b ? " union all " : "") + std::string("select ") + joinList(cols) + " from " + from + groupBy(r);
   }
   // Ordered outside the union, where the order may be an expression.
   sql += ") as \"_u_\"";

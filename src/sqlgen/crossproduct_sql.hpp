@@ -124,10 +124,16 @@ std::string leafPartitionsQuery(std::string_view table);
 // 1, ...) and "_C1_" .. "_Ck_", block b holding the columns b*k .. b*k+k-1
 // of the order above (null beyond the last). The blocks are a union of
 // aggregates over one common table expression of the deviations, so that
-// every block is summed about the same shift.
+// every block is summed about the same shift; or over the table
+// `deviationTable` that deviationTableStatement() made. SQLite copies a
+// common table expression into every select that names it, so that its
+// statement would grow like n^3; a temporary table keeps it like n^2.
 inline constexpr const char* kCrossBlockColumn = "_BLOCK_";
 std::string crossproductBlockStatement(const CrossRequest& r, ShiftKind kind, const std::vector<double>& shift,
-                                       int blockColumns);
+                                       int blockColumns, const std::string& deviationTable = {});
+// Creates the temporary table `table` of the deviations the blocks sum.
+std::string deviationTableStatement(const CrossRequest& r, ShiftKind kind, const std::vector<double>& shift,
+                                    const std::string& table);
 int crossBlockCount(int n, int blockColumns);
 std::string crossBlockValueName(int k);  // "_C1_" for k = 0
 

@@ -182,6 +182,21 @@ TEST(CrossproductSql, BlocksReassembleTheSingleRow) {
       else EXPECT_DOUBLE_EQ(row[c], want) << g << " " << c;
     }
   }
+  // The deviations in a temporary table (SQLite's form) give the same rows
+  // to the last bit, about either shift.
+  for (ShiftKind kind : {ShiftKind::kMeans, ShiftKind::kConstant}) {
+    const std::vector<double> shift{1, 2, 4};
+    db.exec(deviationTableStatement(r, kind, shift, "dev"));
+    const auto fromTable = db.rows(crossproductBlockStatement(r, kind, shift, k, "dev"));
+    const auto fromCte = db.rows(crossproductBlockStatement(r, kind, shift, k));
+    ASSERT_EQ(fromTable.size(), fromCte.size());
+    for (size_t i = 0; i < fromCte.size(); ++i)
+      for (size_t c = 0; c < fromCte[i].size(); ++c)
+        EXPECT_TRUE(fromTable[i][c] == fromCte[i][c] ||
+                    (std::isnan(fromTable[i][c]) && std::isnan(fromCte[i][c])))
+            << i << " " << c;
+    db.exec("drop table temp.\"dev\"");
+  }
 }
 
 TEST(CrossproductSql, AnEmptyTableGivesZeroCounts) {

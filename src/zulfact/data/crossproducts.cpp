@@ -508,8 +508,9 @@ void workerMain(void* arg) {
 // in turn, block b going to context b mod count: a fixed order makes each
 // thread's sums, and so the rounding of the merged result, the same from
 // run to run. The first block goes to the first context, and the shift is
-// taken while it is filled, before any worker runs.
-int runPool(Reader& rd, std::vector<Context>& ctx) {
+// taken while it is filled, before any worker runs; the caller has filled
+// it already (firstFilled records, a full block).
+int runPool(Reader& rd, std::vector<Context>& ctx, int firstFilled) {
   CrossPlatform& pf = *ctx[0].platform;
   const BlockShape& shape = *ctx[0].shape;
   const int count = static_cast<int>(ctx.size());
@@ -537,7 +538,10 @@ int runPool(Reader& rd, std::vector<Context>& ctx) {
     pf.eventSet(c.go);
   };
   if (status == 0) {
-    for (int64_t b = 0;; ++b) {
+    ctx[0].filled[0] = firstFilled;
+    nFilled[0] = 1;
+    if (1 >= std::max(1, ctx[0].ring / 2)) publish(ctx[0], 1);
+    for (int64_t b = 1;; ++b) {
       const int turn = static_cast<int>(b % count);
       Context& c = ctx[turn];
       const int64_t j = nFilled[turn];
@@ -715,7 +719,17 @@ CrossRun accumulateGroup(CrossPlatform& platform, const BlockShape& shape, int t
       }
     }
   } else {
-    run.poolStatus = runPool(rd, ctx);
+    // The first block is filled before the pool starts: a group that ends
+    // within it (BY groups of a few rows, often thousands of them) is summed
+    // here, as the first worker would sum it, since starting and joining the
+    // threads would cost far more than the block.
+    int got = 0;
+    const int r = fill(rd, shape, ctx[0].block(0), vecsize, ctx[0].readCounts, &got);
+    if (r == kFillFull) {
+      run.poolStatus = runPool(rd, ctx, got);
+    } else {
+      accumulateBlock(shape, ctx[0].block(0), vecsize, got, shift, ctx[0].sums);
+    }
     run.readError = rd.readError();
   }
 

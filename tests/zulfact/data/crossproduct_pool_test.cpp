@@ -136,5 +136,49 @@ TEST(CrossproductPool, BlocksGoToThreadsInTurnBitForBit) {
   }
 }
 
+// Counts the worker threads started.
+class CountingPlatform : public MemoryPlatform {
+ public:
+  using MemoryPlatform::MemoryPlatform;
+  void* threadCreate(void (*start)(void*), void* arg) override {
+    ++started;
+    return MemoryPlatform::threadCreate(start, arg);
+  }
+  int started = 0;
+};
+
+// A group that ends within the first block (BY groups of a few rows) is
+// summed on the reading thread: starting the pool for each of thousands of
+// such groups cost milliseconds apiece. The sums are those of one thread,
+// the counts those of every record; a group of one full block or more
+// still gets the pool.
+TEST(CrossproductPool, GroupWithinOneBlockStartsNoThread) {
+  BlockShape shape;
+  shape.n = 2;
+  shape.hasFreq = true;
+  for (int size : {1, 5, 63, 64, 65}) {
+    std::vector<std::vector<double>> rows;
+    for (int i = 0; i < size; ++i) rows.push_back({1e6 + i * 0.37, 2e6 - i * 1.3, 1.0 + i % 3});
+    rows.push_back({zul_missing(), 1, 1});  // read, then dropped
+    std::vector<double> want(5), sums(3), packed(3), shift(2);
+    ObsCounters oneCounts, counts;
+    MemoryPlatform one(rows);
+    accumulateGroup(one, shape, 1, want.data(), want.data() + 2, shift.data(), oneCounts);
+    CountingPlatform pf(rows);
+    const CrossRun run = accumulateGroup(pf, shape, 2, sums.data(), packed.data(), shift.data(),
+                                         counts);
+    EXPECT_EQ(run.poolStatus, 0);
+    EXPECT_EQ(pf.started, size < 64 ? 0 : 2) << size;
+    if (size < 64) {
+      EXPECT_EQ(std::memcmp(sums.data(), want.data(), sizeof(double) * 2), 0) << size;
+      EXPECT_EQ(std::memcmp(packed.data(), want.data() + 2, sizeof(double) * 3), 0) << size;
+    }
+    EXPECT_EQ(counts.recordsRead, size + 1.0) << size;
+    EXPECT_EQ(counts.recordsUsed, static_cast<double>(size)) << size;
+    EXPECT_EQ(counts.missingRecords, 1.0) << size;
+    EXPECT_EQ(counts.freqUsed, oneCounts.freqUsed) << size;
+  }
+}
+
 }  // namespace
 }  // namespace zulfact
