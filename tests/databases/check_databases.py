@@ -655,6 +655,26 @@ class Checks:
         if stored.strip() != label + "|NOTESLONG" or back != [note]:
             self.fail(f"long values: {stored[:40]!r}..., note read back whole: {back == [note]}")
 
+    def groups_read_again(self):
+        """OUT= reads each BY group twice: the row path replays a small group
+        from the rows it kept and reads a large one (10 MB of text) again
+        from the database; both give the scores of the in-database path."""
+        self.pg.psql("CREATE TABLE again AS SELECT i AS id, i / 10 AS g, CASE WHEN i / 10 = 2 "
+                     "THEN repeat('n', 1000000) ELSE 'short' END AS note, sin(i) AS x1, "
+                     "cos(1.3 * i) AS x2, sin(0.7 * i) + cos(i) AS x3 "
+                     "FROM generate_series(0, 59) i")
+        scores = {}
+        for indb in ("NO", "YES"):
+            self.run(f"OPTIONS INDB={indb};\n" + self.libnames() + "FACTOR DATA=pg.again "
+                     f"NFACTORS=1 OUT=pg.again_{indb};\n  VAR x1-x3;\n  BY g;\nRUN;\n",
+                     "again_" + indb)
+            rows = self.pg.psql(f"SELECT id, length(note), factor1 FROM again_{indb} ORDER BY id")
+            scores[indb] = [line.split("|") for line in rows.split()]
+        if len(scores["NO"]) != 60 or any(
+                a[:2] != b[:2] or abs(float(a[2]) - float(b[2])) > 1e-9
+                for a, b in zip(scores["NO"], scores["YES"])):
+            self.fail(f"groups read again: the row path's scores differ:\n{scores}"[:1500])
+
     def table_under_a_view_replaced(self):
         """An SQLite table that a view reads is replaced by OUT= under it."""
         con = sqlite3.connect(self.lite)
@@ -1522,7 +1542,7 @@ def main():
                    c.password_never_shown, c.missing_sqlite_file_not_created,
                    c.interrupted_backend_ends, c.server_lost_mid_step,
                    c.labels_and_type_kept, c.foreign_zul_tables, c.formats_kept, c.long_values_kept,
-                   c.table_under_a_view_replaced,
+                   c.table_under_a_view_replaced, c.groups_read_again,
                    c.binary_numbers,
                    c.same_as_row_path, c.formatted_by_groups, c.formatted_by_then_more_row_path,
                    c.formatted_by_without_temp_right,

@@ -6,8 +6,11 @@
 // (missing values first, text by bytes without trailing blanks), so a
 // database table needs no sorting. Like the CSV cursor it keeps two rows:
 // the current record, and the row read ahead, which starts the next group
-// when its BY values differ. Reading a group again runs the query again
-// from the group's first row (OFFSET): nothing is held but the two rows.
+// when its BY values differ. A group read again (OUT= scores its rows after
+// summing them) is replayed from the rows kept as it was read, when it is
+// small (kGroupCacheBytes); a larger one runs the query again from its
+// first row (OFFSET), which sorts the table again: thousands of small
+// groups would otherwise cost as many sorts of the whole table.
 #pragma once
 
 #include <cstdint>
@@ -74,7 +77,7 @@ class DbCursor : public ByGroupWalk<DbCursor> {
   bool readNext();
   int scratchOrder() const;
   void takeScratchKey();
-  void markGroupStart() { groupStart_ = fetched_ - (ahead_ ? 1 : 0); }
+  void markGroupStart();
   void acceptScratch();
   TableError orderError(const std::string& before) const;
   std::string selectSql(int64_t offset) const;
@@ -90,6 +93,13 @@ class DbCursor : public ByGroupWalk<DbCursor> {
   int cur_ = 0;
   bool ahead_ = false;      // rows_[1 - cur_] holds the row read ahead
   bool held_ = false;       // the connection's transaction is held
+  // The rows fetched since the group's first, while the group is small:
+  // cache_[0, cached_) (Rows reused, so that their vectors keep their
+  // room); the next fetch takes cache_[replay_] while replay_ < cached_.
+  std::vector<Row> cache_;
+  size_t cached_ = 0, replay_ = 0, cachedBytes_ = 0;
+  bool caching_ = false;
+  void keep(const Row& row);
 };
 
 }  // namespace zul::table::detail

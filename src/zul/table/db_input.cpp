@@ -323,7 +323,35 @@ void DbCursor::open(int64_t offset) {
   ahead_ = false;
 }
 
+// The most a group's kept rows may take, about, to be read again from them.
+constexpr size_t kGroupCacheBytes = size_t{8} << 20;
+
+void DbCursor::markGroupStart() {
+  groupStart_ = fetched_ - (ahead_ ? 1 : 0);
+  // Only BY groups are kept: a table read whole is one group, too large.
+  caching_ = !by.cols.empty();
+  cached_ = replay_ = cachedBytes_ = 0;
+  if (caching_ && ahead_) keep(rows_[1 - cur_]);
+}
+
+void DbCursor::keep(const Row& row) {
+  cachedBytes_ += columns.size() * (sizeof(double) + sizeof(std::string));
+  for (const std::string& t : row.text) cachedBytes_ += t.size();
+  if (cachedBytes_ > kGroupCacheBytes) {
+    caching_ = false;
+    return;
+  }
+  if (cached_ == cache_.size()) cache_.emplace_back();
+  cache_[cached_++] = row;
+  replay_ = cached_;
+}
+
 bool DbCursor::fetch(Row& row) {
+  if (caching_ && replay_ < cached_) {
+    row = cache_[replay_++];
+    ++fetched_;
+    return true;
+  }
   if (!stream_ || !stream_->next()) return false;
   ++fetched_;
   for (size_t c = 0; c < columns.size(); ++c) {
@@ -354,6 +382,7 @@ bool DbCursor::fetch(Row& row) {
     // that is no number.
     row.num[c] = ok && !isMissing(x) ? x : missingValue();
   }
+  if (caching_) keep(row);
   return true;
 }
 
@@ -407,12 +436,20 @@ void DbCursor::acceptScratch() {
 
 void DbCursor::rewindGroup() {
   if (state == State::NotStarted || state == State::Finished) return;
-  open(groupStart_);
+  if (caching_) {
+    // The stream stays where it is, after the rows kept.
+    replay_ = 0;
+    fetched_ = groupStart_;
+    ahead_ = false;
+  } else {
+    open(groupStart_);
+  }
   state = State::InGroup;
   hasRecord = false;
 }
 
 void DbCursor::rewindTable() {
+  caching_ = false;
   stream_.reset();
   state = State::NotStarted;
   hasRecord = false;
