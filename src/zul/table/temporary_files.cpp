@@ -146,6 +146,18 @@ int removeDeadTemporaries(const fs::path& dir) {
   return removed;
 }
 
+namespace {
+
+// ".<name>.<owner tag>XXXXXX" beside target: hidden, and recognisable by
+// removeDeadTemporaries once its owner has died.
+std::string temporaryPattern(const fs::path& target) {
+  fs::path dir = target.parent_path();
+  if (dir.empty()) dir = ".";
+  return (dir / ("." + target.filename().string() + "." + ownerTag() + "XXXXXX")).string();
+}
+
+}  // namespace
+
 int makeTemporaryBeside(const fs::path& target, fs::path& made) {
   fs::path dir = target.parent_path();
   if (dir.empty()) dir = ".";
@@ -157,8 +169,7 @@ int makeTemporaryBeside(const fs::path& target, fs::path& made) {
     std::lock_guard<std::mutex> lock(sweptMutex);
     if (swept.insert(key).second) removeDeadTemporaries(dir);
   }
-  const std::string tag = ownerTag().empty() ? std::string() : ownerTag();
-  std::string pattern = (dir / ("." + target.filename().string() + "." + tag + "XXXXXX")).string();
+  const std::string pattern = temporaryPattern(target);
   std::vector<char> buf(pattern.begin(), pattern.end());
   buf.push_back('\0');
   int fd = -1;
@@ -170,10 +181,7 @@ int makeTemporaryBeside(const fs::path& target, fs::path& made) {
 }
 
 bool linkTemporaryBeside(const fs::path& target, fs::path& made) {
-  fs::path dir = target.parent_path();
-  if (dir.empty()) dir = ".";
-  const std::string pattern =
-      (dir / ("." + target.filename().string() + "." + ownerTag() + "XXXXXX")).string();
+  const std::string pattern = temporaryPattern(target);
   for (int attempt = 0; attempt < 8; ++attempt) {
     std::vector<char> buf(pattern.begin(), pattern.end());
     buf.push_back('\0');
