@@ -154,7 +154,11 @@ zul_table* svcDbQueryTable(zul_table* t, const char* sql, int32_t length, const 
     }
     return s.adopt(std::move(q));
   } catch (const std::exception& e) {
-    if (t->queryFailure != e.what()) messages::writeLog(ZUL_LOG_WARNING, e.what());
+    // The step may go on by the rows, unless the server has gone: then
+    // this is the step's error, and the rows are not tried (READABLE).
+    const bool lost = connectionOf(t)->lost();
+    if (t->queryFailure != e.what()) messages::writeLog(lost ? ZUL_LOG_ERROR : ZUL_LOG_WARNING, e.what());
+    t->lossReported = t->lossReported || lost;
     t->queryFailure = e.what();
     return nullptr;
   }

@@ -24,6 +24,7 @@
 #include "zul/services/system.hpp"
 #include "zul/services/threads.hpp"
 #include "zul/services/workfile.hpp"
+#include "zul/table/db_connection.hpp"
 
 struct zul_extension {
   void* handle;
@@ -292,6 +293,18 @@ int32_t svcBySyncMode(zul_table* input, zul_table* target) {
   }
 }
 
+// An input whose database server has gone cannot be read; said once.
+bool serverLost(zul_table* t) {
+  const table::db::Connection* conn = t->input->ref().database.get();
+  if (!conn || !conn->lost()) return false;
+  if (!t->lossReported)
+    logError(conn->describe() +
+             ": the connection to the server was lost; run the program again when the server "
+             "can be reached");
+  t->lossReported = true;
+  return true;
+}
+
 void copyName(char* cell, size_t size, const std::string& text) {
   size_t n = std::min(text.size(), size - 1);
   std::memcpy(cell, text.data(), n);
@@ -347,7 +360,7 @@ int32_t svcAttribute(zul_table* t, int32_t attribute, void* cell) {
         t->output->setLabel(static_cast<const char*>(cell));
         return 0;
       case ZUL_ATTR_READABLE:
-        *static_cast<int32_t*>(cell) = t->input ? 1 : 0;
+        *static_cast<int32_t*>(cell) = t->input && !serverLost(t) ? 1 : 0;
         return 0;
       default:
         return 1;

@@ -55,6 +55,7 @@ struct zul_table {
   // same refusal (no right to create temporary tables) would otherwise be
   // repeated for every query of the step.
   std::string queryFailure;
+  bool lossReported = false;  // the server's going, logged as an error
 };
 
 struct zul_readlist {

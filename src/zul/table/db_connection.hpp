@@ -113,6 +113,9 @@ class Connection {
   // as temporary functions, which a user without the TEMP right cannot
   // create.
   virtual bool hasPutFunctions() const { return true; }
+  // Whether the server has gone (PostgreSQL: the connection was lost):
+  // no statement can run any more, so nothing is worth trying on it.
+  virtual bool lost() const { return false; }
 
   // Transactions nest by count: the first begin() opens one, the last
   // end() closes it, committing when any holder asked for it with

@@ -140,6 +140,7 @@ class PgConnection : public Connection {
 
   Dialect dialect() const override { return Dialect::PostgreSQL; }
   bool hasPutFunctions() const override { return putReady_; }
+  bool lost() const override { return PQstatus(pg_) == CONNECTION_BAD; }
   std::string describe() const override {
     return std::string("PostgreSQL database ") + PQdb(pg_) + " (" + shown_ + ")";
   }

@@ -314,7 +314,14 @@ void prepareIndb(StepRecord& ps) {
     double rows = 0;
     (void)h.dbExecute(ps.opt.mainInput, "drop table temp." + sqlgen::quoteIdentifier(scratch), rows);
   }
-  if (!ps.opt.indbInput) return notUsed("the database could not compute the crossproducts");
+  if (!ps.opt.indbInput) {
+    // A server that has gone cannot give the rows either: the step stops
+    // on the table not being readable, without a note that it reads them.
+    int32_t readable = 0;
+    if (h.getAttribute(ps.opt.mainInput, ZUL_ATTR_READABLE, &readable) == 0 && readable == 1)
+      notUsed("the database could not compute the crossproducts");
+    return;
+  }
   ps.indb.dialect = in.dialect;
   copyText(ps.indb.inputRef, in.reference);
   ps.indb.used = ps.opt.outTable != nullptr;
