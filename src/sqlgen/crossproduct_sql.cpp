@@ -157,7 +157,8 @@ std::string deviationView(const CrossRequest& r, ShiftKind kind, const std::vect
     // belong to all the raw values of its formatted value.
     for (size_t k = 0; k < r.by.size(); ++k)
       sql += (k ? " and " : "") +
-             sameValue(r.dialect, "\"_t_\"." + keyAlias(r, k), "\"_m_\"." + keyAlias(r, k));
+             sameValue(r.dialect, "\"_t_\"." + keyAlias(r, k), "\"_m_\"." + keyAlias(r, k),
+                       formatted(r, k) || character(r, k));
   }
   return sql + fenceOf(r) + ") as \"_d_\"";
 }

@@ -72,9 +72,12 @@ std::string truncated(Dialect d, std::string_view x) {
   return "cast(cast(" + std::string(x) + " as integer) as double precision)";
 }
 
-std::string sameValue(Dialect d, std::string_view a, std::string_view b) {
-  if (d == Dialect::kPostgres) return std::string(a) + " is not distinct from " + std::string(b);
-  return std::string(a) + " is " + std::string(b);
+std::string sameValue(Dialect d, std::string_view a, std::string_view b, bool text) {
+  const std::string x(a), y(b);
+  if (d != Dialect::kPostgres) return x + " is " + y;
+  const std::string none = text ? "''" : "0";
+  return "(" + x + " is null) = (" + y + " is null) and coalesce(" + x + ", " + none +
+         ") = coalesce(" + y + ", " + none + ")";
 }
 
 std::string comparedText(Dialect d, std::string_view column) {

@@ -46,8 +46,11 @@ std::string finiteOrNull(Dialect d, std::string_view x);
 std::string truncated(Dialect d, std::string_view x);
 
 // Null-safe equality of two expressions (two nulls are equal), for joining
-// a BY group with its own first-pass means.
-std::string sameValue(Dialect d, std::string_view a, std::string_view b);
+// a BY group with its own first-pass means; text says they are character.
+// PostgreSQL joins on "is not distinct from" only by a nested loop, rows
+// times groups; the form written there is two plain equalities, which it
+// can hash.
+std::string sameValue(Dialect d, std::string_view a, std::string_view b, bool text);
 
 // A character column's value as zul compares BY values: without its
 // trailing blanks ('A ' and 'A' are one group, as in the rows read one by
