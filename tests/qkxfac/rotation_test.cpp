@@ -30,6 +30,13 @@ bool invert(const Matrix& a, Matrix& inv, int m) {
   return kernels::invert(a.data(), inv.data(), m, lu.data(), pivots.data());
 }
 
+Matrix transposed(const Matrix& a, int m) {
+  Matrix t(a.size());
+  for (int i = 0; i < m; ++i)
+    for (int j = 0; j < m; ++j) t[j + i * m] = a[i + j * m];
+  return t;
+}
+
 // Eight variables in two clusters, as an unrotated principal-axis pattern
 // shows them: every variable loads on the first (general) factor.
 const int kP2 = 8;
@@ -250,37 +257,15 @@ TEST(Rotation, FourFactorSolutionsAreLocalOptima) {
     for (int trial = 0; trial < 50; ++trial) {
       Matrix move(static_cast<size_t>(m) * m), moved(rows.size());
       if (c.oblique) {
-        // The solution is L0 = A T0^-T for some T0 with T0^T T0 = Phi; any
-        // nearby T1 with unit columns gives L1 = A T1^-T = L0 T0^T T1^-T.
-        Matrix phi(static_cast<size_t>(m) * m);
-        for (int i = 0; i < m; ++i)
-          for (int j = 0; j <= i; ++j)
-            phi[i + j * m] = phi[j + i * m] = o.factorCorr[i * (i + 1) / 2 + j];
-        // T0 with T0^T T0 = Phi: columns from the Cholesky factor of Phi.
-        Matrix t0(phi.size(), 0.0);
-        for (int j = 0; j < m; ++j)
-          for (int i = j; i < m; ++i) {
-            double s = phi[i + j * m];
-            for (int k = 0; k < j; ++k) s -= t0[i + k * m] * t0[j + k * m];
-            t0[i + j * m] = i == j ? std::sqrt(s) : s / t0[j + j * m];
-          }
-        // Rows of the Cholesky factor are the columns of T0 (T0 = C^T).
-        Matrix tcol(phi.size());
-        for (int i = 0; i < m; ++i)
-          for (int j = 0; j < m; ++j) tcol[j + i * m] = t0[i + j * m];
-        Matrix t1(phi.size());
-        for (size_t i = 0; i < t1.size(); ++i) t1[i] = tcol[i] + step(gen);
+        // L0 = A X0 with X0 = T0^-T for some T0 of unit columns (T0^T T0 =
+        // Phi); a nearby T1 of unit columns gives L1 = A T1^-T.
+        Matrix t0(move.size()), t1(move.size()), x1(move.size()), l1(rows.size());
+        ASSERT_TRUE(invert(transposed(o.transform, m), t0, m));
+        for (size_t i = 0; i < t1.size(); ++i) t1[i] = t0[i] + step(gen);
         normalizeColumns(t1.data(), m, m);
-        // L1 = L0 T0^T T1^-T.
-        Matrix inv(phi.size()), x(phi.size());
-        ASSERT_TRUE(invert(t1, inv, m));
-        for (int j = 0; j < m; ++j)
-          for (int i = 0; i < m; ++i) {
-            double s = 0;
-            for (int k = 0; k < m; ++k) s += tcol[k + i * m] * inv[j + k * m];
-            x[i + j * m] = s;
-          }
-        multiply(rows.data(), x.data(), moved.data(), p, m, m);
+        ASSERT_TRUE(invert(transposed(t1, m), x1, m));
+        multiply(a.data(), x1.data(), l1.data(), p, m, m);
+        moved = kaiserRows(l1, a, p, m);
         EXPECT_GE(criterion(c.k, moved.data(), p, m), f0 - 1e-12 * std::fabs(f0)) << c.method;
       } else {
         for (double& x : move) x = step(gen);

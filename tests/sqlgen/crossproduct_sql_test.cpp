@@ -13,6 +13,13 @@ namespace {
 
 using sqlgen_test::SqliteDb;
 
+CrossRequest request(std::vector<std::string> variables, std::string from = "\"t\"") {
+  CrossRequest r;
+  r.from = std::move(from);
+  r.variables = std::move(variables);
+  return r;
+}
+
 // The correlation of variables a and b from one result row.
 double correlation(const std::vector<double>& row, const CrossLayout& L, int a, int b) {
   auto q = [&](int i, int j) {
@@ -31,29 +38,21 @@ TEST(CrossproductSql, ObservationRulesMatchTheRowPath) {
   // f=0.5, f=null, w=0, w=-1. Dropped as missing: y null, x infinite.
   db.exec("insert into t values (1, 2, 2.7, 1), (3, 5, 1, 0.5), (4, 4, 0.5, 1), (4, 4, null, 1),"
           " (4, 4, 1, 0), (4, 4, 1, -1), (4, null, 1, 1), (9e999, 1, 3, 1)");
-  CrossRequest r;
-  r.from = "\"t\"";
-  r.variables = {"x", "y"};
+  CrossRequest r = request({"x", "y"});
   r.freq = "f";
   r.weight = "w";
   const CrossLayout L{0, 2};
   const auto row = db.rows(crossproductStatement(r, ShiftKind::kZero))[0];
   ASSERT_EQ(row.size(), static_cast<size_t>(L.columns()));
-  EXPECT_EQ(row[L.used()], 2);
-  EXPECT_EQ(row[L.freqUsed()], 3);       // 2 + 1
-  EXPECT_EQ(row[L.weightsUsed()], 2.5);  // 2*1 + 1*0.5
-  EXPECT_EQ(row[L.sum(0)], 2 * 1 + 0.5 * 3);
-  EXPECT_EQ(row[L.sum(1)], 2 * 2 + 0.5 * 5);
-  EXPECT_EQ(row[L.cross(0)], 2 * 1 + 0.5 * 9);
-  EXPECT_EQ(row[L.cross(1)], 2 * 2 + 0.5 * 15);
-  EXPECT_EQ(row[L.cross(2)], 2 * 4 + 0.5 * 25);
-  EXPECT_EQ(row[L.recordsRead()], 8);
-  EXPECT_EQ(row[L.missing()], 2);
-  EXPECT_EQ(row[L.nonPositive()], 4);
-  // Frequencies of records past the FREQ test: 2, 1, 1, 1, 1, 3.
-  EXPECT_EQ(row[L.freqRead()], 9);
-  // Weights times frequencies of records past both tests: 2, 0.5, 1, 3.
-  EXPECT_EQ(row[L.weightsRead()], 6.5);
+  // Frequencies read are those of records past the FREQ test (2, 1, 1, 1,
+  // 1, 3); weights read, times their frequencies, of records past both
+  // tests (2, 0.5, 1, 3).
+  const std::pair<int, double> want[] = {
+      {L.used(), 2}, {L.freqUsed(), 3}, {L.weightsUsed(), 2 * 1 + 1 * 0.5},
+      {L.sum(0), 2 * 1 + 0.5 * 3}, {L.sum(1), 2 * 2 + 0.5 * 5}, {L.cross(0), 2 * 1 + 0.5 * 9},
+      {L.cross(1), 2 * 2 + 0.5 * 15}, {L.cross(2), 2 * 4 + 0.5 * 25}, {L.recordsRead(), 8},
+      {L.missing(), 2}, {L.nonPositive(), 4}, {L.freqRead(), 9}, {L.weightsRead(), 6.5}};
+  for (const auto& [column, value] : want) EXPECT_EQ(row[column], value) << "column " << column;
 }
 
 // Without FREQ and WEIGHT the sums leave out the combined weight; the
@@ -62,21 +61,15 @@ TEST(CrossproductSql, UnweightedSumsSkipTheWeightAndTheRecordsNotUsed) {
   SqliteDb db;
   db.exec("create table t (x double precision, y double precision)");
   db.exec("insert into t values (1, 2), (3, 5), (null, 4), (9e999, 1)");
-  CrossRequest r;
-  r.from = "\"t\"";
-  r.variables = {"x", "y"};
+  CrossRequest r = request({"x", "y"});
   const std::string sql = crossproductStatement(r, ShiftKind::kZero);
   EXPECT_EQ(sql.find("\"_cw_\" * \"_d"), std::string::npos);
   const CrossLayout L{0, 2};
   const auto row = db.rows(sql)[0];
-  EXPECT_EQ(row[L.used()], 2);
-  EXPECT_EQ(row[L.weightsUsed()], 2);
-  EXPECT_EQ(row[L.sum(0)], 4);
-  EXPECT_EQ(row[L.sum(1)], 7);
-  EXPECT_EQ(row[L.cross(0)], 10);
-  EXPECT_EQ(row[L.cross(1)], 17);
-  EXPECT_EQ(row[L.cross(2)], 29);
-  EXPECT_EQ(row[L.missing()], 2);
+  const std::pair<int, double> want[] = {{L.used(), 2},    {L.weightsUsed(), 2}, {L.sum(0), 4},
+                                         {L.sum(1), 7},    {L.cross(0), 10},     {L.cross(1), 17},
+                                         {L.cross(2), 29}, {L.missing(), 2}};
+  for (const auto& [column, value] : want) EXPECT_EQ(row[column], value) << "column " << column;
   r.weight = "y";  // weighted: the combined weight is back in every sum
   EXPECT_NE(crossproductStatement(r, ShiftKind::kZero).find("\"_cw_\" * \"_d"), std::string::npos);
 }
@@ -107,9 +100,7 @@ TEST(CrossproductSql, LargeMeansGiveTheRightCorrelation) {
   }
   const double exact = sab / std::sqrt(saa * sbb);
 
-  CrossRequest r;
-  r.from = "\"t\"";
-  r.variables = {"a", "b"};
+  CrossRequest r = request({"a", "b"});
   const CrossLayout L{0, 2};
   const auto means = db.rows(crossproductStatement(r, ShiftKind::kMeans))[0];
   EXPECT_NEAR(correlation(means, L, 1, 0), exact, 1e-12);
@@ -128,9 +119,7 @@ TEST(CrossproductSql, ByGroupsInOrderWithNullsFirstAndQuotedValues) {
   db.exec("create table t (\"grp name\" text, x double precision)");
   db.exec("insert into t values ('O''Brien', 1), ('O''Brien', 3), (null, 10), (null, 14),"
           " ('a b', 5), ('a b', null)");
-  CrossRequest r;
-  r.from = "\"t\"";
-  r.variables = {"x"};
+  CrossRequest r = request({"x"});
   r.by = {"grp name"};
   r.byCharacter = {true};
   const CrossLayout L{1, 1};
@@ -154,9 +143,7 @@ TEST(CrossproductSql, BlocksReassembleTheSingleRow) {
   db.exec("create table t (g double precision, a double precision, b double precision, c double precision)");
   db.exec("insert into t values (1, 1, 2, 4), (1, 3, 1, 0.5), (1, 2, 7, 1), (null, 5, 5, 2),"
           " (null, 1, 0, 9), (2, 4, null, 1)");
-  CrossRequest r;
-  r.from = "\"t\"";
-  r.variables = {"a", "b", "c"};
+  CrossRequest r = request({"a", "b", "c"});
   r.by = {"g"};
   const int k = 7;  // 20 columns after the BY column: blocks of 7, 7, 6 and a null
   const auto single = db.rows(crossproductStatement(r, ShiftKind::kMeans));
@@ -202,9 +189,7 @@ TEST(CrossproductSql, BlocksReassembleTheSingleRow) {
 TEST(CrossproductSql, AnEmptyTableGivesZeroCounts) {
   SqliteDb db;
   db.exec("create table t (x double precision)");
-  CrossRequest r;
-  r.from = "\"t\"";
-  r.variables = {"x"};
+  CrossRequest r = request({"x"});
   const CrossLayout L{0, 1};
   const auto rows = db.rows(crossproductStatement(r, ShiftKind::kMeans));
   ASSERT_EQ(rows.size(), 1u);
@@ -218,9 +203,7 @@ TEST(CrossproductSql, PartsAboutACommonShiftAddUp) {
   SqliteDb db;
   db.exec("create table t (part integer, x double precision, y double precision)");
   db.exec("insert into t values (1, 1, 2), (1, 2, 1), (2, 5, 7), (2, 4, 4), (2, 8, 1)");
-  CrossRequest whole;
-  whole.from = "\"t\"";
-  whole.variables = {"x", "y"};
+  CrossRequest whole = request({"x", "y"});
   CrossRequest p1 = whole, p2 = whole;
   p1.where = "\"part\" = 1";
   p2.where = "\"part\" = 2";
@@ -286,7 +269,7 @@ TEST(CrossproductSql, CompiledStatementGrowsAsTheCrossproducts) {
   // like n^3; computed once per row, the program grows like n^2 (ratio 4
   // from 20 to 40 variables). Each form: whole, blocked, about the means.
   SqliteDb db;
-  auto request = [&](size_t n) {
+  auto wide = [&](size_t n) {
     CrossRequest r;
     r.from = wideTable(db, n == 20 ? "t20" : "t40", n);
     for (size_t i = 0; i < n; ++i) r.variables.push_back("x" + std::to_string(i));
@@ -295,7 +278,7 @@ TEST(CrossproductSql, CompiledStatementGrowsAsTheCrossproducts) {
     r.weight = "w";
     return r;
   };
-  const CrossRequest r20 = request(20), r40 = request(40);
+  const CrossRequest r20 = wide(20), r40 = wide(40);
   const std::vector<std::function<std::string(const CrossRequest&)>> forms = {
       [](const CrossRequest& r) { return crossproductStatement(r, ShiftKind::kMeans); },
       [](const CrossRequest& r) { return crossproductStatement(r, ShiftKind::kZero); },

@@ -53,6 +53,14 @@ double corrAt(const std::vector<double>& packed, int i, int j) {
   return packed[static_cast<size_t>(i) * (i + 1) / 2 + j];
 }
 
+// The notes of a finish as (number, first argument).
+using Notes = std::vector<std::pair<int, double>>;
+Notes notesOf(const Result& r) {
+  Notes n;
+  for (int k = 0; k < r.fin.nNotes; ++k) n.emplace_back(r.fin.notes[k].number, r.fin.notes[k].a);
+  return n;
+}
+
 // Textbook two-pass weighted moments: mean, then sums of squared
 // deviations, divided by sum(f) - 1.
 struct TwoPass {
@@ -221,9 +229,7 @@ TEST(CrossproductRules, FrequencyIsTruncatedAndNonPositiveDropped) {
   EXPECT_EQ(r.out.nObs, 3);
   EXPECT_DOUBLE_EQ(r.means[0], 5.0 / 3.0);
   EXPECT_DOUBLE_EQ(r.sds[0], std::sqrt(4.0 / 3.0));
-  ASSERT_EQ(r.fin.nNotes, 1);
-  EXPECT_EQ(r.fin.notes[0].number, 4);
-  EXPECT_EQ(r.fin.notes[0].a, 1);
+  EXPECT_EQ(notesOf(r), (Notes{{4, 1}}));
   EXPECT_EQ(r.fin.notes[0].b, 3);
 }
 
@@ -242,11 +248,7 @@ TEST(CrossproductRules, CountsWithMissingValuesWeightsAndFrequencies) {
   EXPECT_EQ(r.out.counts.weightsUsed, 7);
   // Weighted mean (6*1 + 1*4) / 7.
   EXPECT_DOUBLE_EQ(r.means[0], 10.0 / 7.0);
-  ASSERT_EQ(r.fin.nNotes, 2);
-  EXPECT_EQ(r.fin.notes[0].number, 3);
-  EXPECT_EQ(r.fin.notes[0].a, 1);
-  EXPECT_EQ(r.fin.notes[1].number, 4);
-  EXPECT_EQ(r.fin.notes[1].a, 2);
+  EXPECT_EQ(notesOf(r), (Notes{{3, 1}, {4, 2}}));
 }
 
 TEST(CrossproductRules, ConstantVariableToWorkingPrecision) {
@@ -257,47 +259,32 @@ TEST(CrossproductRules, ConstantVariableToWorkingPrecision) {
   Result r = runEngine(pf, BlockShape{3, false, false, false}, 1);
   ASSERT_EQ(r.fin.status, 0);
   EXPECT_EQ(r.sds[0], 0.0);
-  EXPECT_EQ(corrAt(r.corr, 0, 0), 0.0);
-  EXPECT_EQ(corrAt(r.corr, 1, 0), 0.0);
-  EXPECT_EQ(corrAt(r.corr, 2, 0), 0.0);
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(corrAt(r.corr, i, 0), 0.0) << i;
   EXPECT_EQ(corrAt(r.corr, 1, 1), 1.0);
   EXPECT_GT(r.sds[1], 0.0);
 }
 
+// Each stops the group (status 108) with its notes: 5 no records, 4 the
+// records dropped for their weight then 6 no positive weight, 7 with the
+// N + 1 = 2 needed beside an intercept, 8 a divisor W - 1 = 0 (WDF).
 TEST(CrossproductFinish, GroupsWithoutUsableData) {
-  BlockShape one{1, false, false, false};
-  {  // no records: message 5
-    MemoryPlatform pf({});
-    Result r = runEngine(pf, one, 1);
-    EXPECT_EQ(r.fin.status, 108);
-    ASSERT_EQ(r.fin.nNotes, 1);
-    EXPECT_EQ(r.fin.notes[0].number, 5);
-    EXPECT_TRUE(r.fin.notes[0].tableName);
-  }
-  {  // every weight 0: message 4 with the count, then 6
-    MemoryPlatform pf({{1, 0}, {2, 0}});
-    Result r = runEngine(pf, BlockShape{1, false, true, false}, 1);
-    EXPECT_EQ(r.fin.status, 108);
-    ASSERT_EQ(r.fin.nNotes, 2);
-    EXPECT_EQ(r.fin.notes[0].number, 4);
-    EXPECT_EQ(r.fin.notes[0].a, 2);
-    EXPECT_EQ(r.fin.notes[1].number, 6);
-  }
-  {  // one usable record with intercept: message 7 with N + 1 = 2
-    MemoryPlatform pf({{1}, {kMiss}});
-    Result r = runEngine(pf, one, 1);
-    EXPECT_EQ(r.fin.status, 108);
-    ASSERT_EQ(r.fin.nNotes, 2);
-    EXPECT_EQ(r.fin.notes[1].number, 7);
-    EXPECT_EQ(r.fin.notes[1].a, 2);
-  }
-  {  // VARDEF=WDF, two weights of 0.5: W - 1 = 0, message 8
-    MemoryPlatform pf({{1, 0.5}, {2, 0.5}});
-    Result r = runEngine(pf, BlockShape{1, false, true, false}, 1, "WDF     ");
-    EXPECT_EQ(r.fin.status, 108);
-    EXPECT_EQ(r.out.divisor, 0.0);
-    ASSERT_EQ(r.fin.nNotes, 1);
-    EXPECT_EQ(r.fin.notes[0].number, 8);
+  const struct {
+    std::vector<std::vector<double>> rows;
+    bool weighted;
+    const char* vardef;
+    Notes notes;
+  } cases[] = {
+      {{}, false, "DF      ", {{5, 0}}},
+      {{{1, 0}, {2, 0}}, true, "DF      ", {{4, 2}, {6, 0}}},
+      {{{1}, {kMiss}}, false, "DF      ", {{3, 1}, {7, 2}}},
+      {{{1, 0.5}, {2, 0.5}}, true, "WDF     ", {{8, 0}}},
+  };
+  for (const auto& c : cases) {
+    MemoryPlatform pf(c.rows);
+    Result r = runEngine(pf, BlockShape{1, false, c.weighted, false}, 1, c.vardef);
+    EXPECT_EQ(r.fin.status, 108) << c.notes[0].first;
+    EXPECT_EQ(notesOf(r), c.notes);
+    EXPECT_EQ(r.fin.notes[0].tableName, c.notes[0].first == 5);
   }
 }
 
@@ -309,51 +296,44 @@ TEST(CrossproductThreads, SameMatrixForAnyThreadCountAndMemoryFallback) {
   Result ref = runEngine(base, shape, 1);
   ASSERT_EQ(ref.fin.status, 0);
   EXPECT_EQ(ref.run.vecsize, 64);
-  auto same = [&](const Result& r, const char* what) {
-    EXPECT_EQ(r.fin.status, 0) << what;
-    EXPECT_EQ(r.out.counts.recordsUsed, ref.out.counts.recordsUsed) << what;
-    EXPECT_EQ(r.out.nObs, ref.out.nObs) << what;
-    EXPECT_NEAR(r.out.sumWeights, ref.out.sumWeights, 1e-9) << what;
-    for (int i = 0; i < n; ++i) {
-      EXPECT_NEAR(r.means[i], ref.means[i], 1e-12 * std::fabs(ref.means[i])) << what;
-      EXPECT_NEAR(r.sds[i], ref.sds[i], 1e-12 * ref.sds[i]) << what;
-    }
-    for (size_t p = 0; p < ref.corr.size(); ++p) EXPECT_NEAR(r.corr[p], ref.corr[p], 1e-13) << what;
+  // Threads asked for, the memory the platform gives (bytes per request,
+  // and the units of 1000 bytes it says are available), and the run it
+  // must lead to (threads 0: single-observation mode).
+  const double any = 1e18;
+  const struct {
+    const char* what;
+    int threads;
+    double allocLimit, available;
+    int wantThreads, wantVecsize;
+  } cases[] = {
+      {"2 threads", 2, any, -1, 2, 64},
+      {"4 threads", 4, any, -1, 4, 64},
+      {"zacorr_threads=0", 0, any, -1, 0, 0},
+      {"memory for one thread with a 16-slot block only", 4, perThreadBytes(shape, 16), -1, 1, 16},
+      {"no memory at all", 2, 0, -1, 0, 0},
+      // The main block and room for two and a half contexts.
+      {"memory bound", 8, any, (64.0 * shape.ncols() * 8 + 2.5 * perThreadBytes(shape, 64)) / 1000.0, 2, 64},
   };
-  for (int threads : {2, 4}) {
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
     MemoryPlatform pf(rows);
-    Result r = runEngine(pf, shape, threads);
-    EXPECT_EQ(r.run.threads, threads);
-    same(r, threads == 2 ? "2 threads" : "4 threads");
-  }
-  {  // zacorr_threads=0: single-observation mode
-    MemoryPlatform pf(rows);
-    Result r = runEngine(pf, shape, 0);
-    EXPECT_TRUE(r.run.singleObservation);
-    same(r, "single observation");
-  }
-  {  // memory for one thread with a 16-slot block only: halving, 1 thread
-    MemoryPlatform pf(rows);
-    pf.allocLimit_ = perThreadBytes(shape, 16);
-    Result r = runEngine(pf, shape, 4);
-    EXPECT_EQ(r.run.threads, 1);
-    EXPECT_EQ(r.run.vecsize, 16);
-    same(r, "vecsize 16");
-  }
-  {  // no memory at all: single-observation mode
-    MemoryPlatform pf(rows);
-    pf.allocLimit_ = 0;
-    Result r = runEngine(pf, shape, 2);
-    EXPECT_TRUE(r.run.singleObservation);
-    same(r, "no memory");
-  }
-  {  // available memory bounds the count: the main block and room for
-     // two and a half contexts give two threads
-    MemoryPlatform pf(rows);
-    pf.available_ = (64.0 * shape.ncols() * 8 + 2.5 * perThreadBytes(shape, 64)) / 1000.0;
-    Result r = runEngine(pf, shape, 8);
-    EXPECT_EQ(r.run.threads, 2);
-    same(r, "memory bound");
+    pf.allocLimit_ = c.allocLimit;
+    pf.available_ = c.available;
+    const Result r = runEngine(pf, shape, c.threads);
+    EXPECT_EQ(r.run.singleObservation, c.wantThreads == 0);
+    if (c.wantThreads > 0) {
+      EXPECT_EQ(r.run.threads, c.wantThreads);
+      EXPECT_EQ(r.run.vecsize, c.wantVecsize);
+    }
+    EXPECT_EQ(r.fin.status, 0);
+    EXPECT_EQ(r.out.counts.recordsUsed, ref.out.counts.recordsUsed);
+    EXPECT_EQ(r.out.nObs, ref.out.nObs);
+    EXPECT_NEAR(r.out.sumWeights, ref.out.sumWeights, 1e-9);
+    for (int i = 0; i < n; ++i) {
+      EXPECT_NEAR(r.means[i], ref.means[i], 1e-12 * std::fabs(ref.means[i]));
+      EXPECT_NEAR(r.sds[i], ref.sds[i], 1e-12 * ref.sds[i]);
+    }
+    for (size_t p = 0; p < ref.corr.size(); ++p) EXPECT_NEAR(r.corr[p], ref.corr[p], 1e-13);
   }
 }
 
@@ -389,18 +369,21 @@ TEST(CrossproductThreads, ThreadCountFromSettings) {
 }
 
 TEST(Vardef, DivisorsBySecondCharacter) {
-  bool bad = true;
-  EXPECT_EQ(vardefDivisor("DF      ", 10, 1, 7.5, &bad), 9);
-  EXPECT_FALSE(bad);
-  EXPECT_EQ(vardefDivisor("N       ", 10, 1, 7.5), 10);
-  EXPECT_EQ(vardefDivisor("", 10, 1, 7.5), 10);
-  EXPECT_EQ(vardefDivisor("WEIGHT  ", 10, 1, 7.5), 7.5);
-  EXPECT_EQ(vardefDivisor("WGT     ", 10, 1, 7.5), 7.5);
-  EXPECT_EQ(vardefDivisor("WDF     ", 10, 1, 7.5), 6.5);
-  EXPECT_EQ(vardefDivisor("DF      ", 1, 2, 7.5), 0);  // never below 0
-  EXPECT_EQ(vardefDivisor("WDF     ", 10, 2, 1.5), 0);
-  // W - k = 1e-13 beside k = 1 vanishes in 0.0001 (W - k) + k.
-  EXPECT_EQ(vardefDivisor("WDF     ", 10, 1, 1 + 1e-13), 0);
+  // N = 10, k = 1, W = 7.5 unless given; never below 0; W - k = 1e-13
+  // beside k = 1 vanishes in 0.0001 (W - k) + k.
+  const struct {
+    const char* vardef;
+    double n, k, w, divisor;
+  } cases[] = {{"DF      ", 10, 1, 7.5, 9},  {"N       ", 10, 1, 7.5, 10}, {"", 10, 1, 7.5, 10},
+               {"WEIGHT  ", 10, 1, 7.5, 7.5}, {"WGT     ", 10, 1, 7.5, 7.5}, {"WDF     ", 10, 1, 7.5, 6.5},
+               {"DF      ", 1, 2, 7.5, 0},   {"WDF     ", 10, 2, 1.5, 0},
+               {"WDF     ", 10, 1, 1 + 1e-13, 0}};
+  for (const auto& c : cases) {
+    bool bad = true;
+    EXPECT_EQ(vardefDivisor(c.vardef, c.n, c.k, c.w, &bad), c.divisor) << c.vardef << " " << c.w;
+    EXPECT_FALSE(bad);
+  }
+  bool bad = false;
   EXPECT_EQ(vardefDivisor("XYZ     ", 10, 1, 7.5, &bad), 9);
   EXPECT_TRUE(bad);
   EXPECT_TRUE(vardefIs("WDF     ", "WDF"));

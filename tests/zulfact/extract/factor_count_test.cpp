@@ -50,37 +50,34 @@ struct Analysis {
 // socioeconomic variables, as published.
 const std::vector<double> kHarman = {2.87331, 1.79666, 0.21483, 0.09993, 0.01527};
 
-TEST(EigenvalueRule, AnEigenvalueEqualToMineigenIsNotRetained) {
-  const double l[4] = {2.5, 1.0, 0.5, 0.0};
-  const char* why = nullptr;
-  EXPECT_EQ(eigenvalueRule(l, 4, 0, 1.0, 0.0, 4, &why), 1);
-  EXPECT_STREQ(why, "MINEIGEN");
-}
-
-TEST(EigenvalueRule, TheFactorThatReachesTheProportionIsRetained) {
-  // Cumulative proportions 0.6, 0.8, 0.9, 1.0 (hand calculation).
-  const double l[4] = {6.0, 2.0, 1.0, 1.0};
-  const char* why = nullptr;
-  EXPECT_EQ(eigenvalueRule(l, 4, 0, 1e-13, 0.8, 4, &why), 2);
-  EXPECT_STREQ(why, "PROPORTION");
-}
-
-TEST(EigenvalueRule, NearlyZeroTotalDisarmsTheProportion) {
-  // T = 1 + 0.5 - 1.495 = 0.005 and M = 1.495, so 0.01 M >= T: proportions
-  // are taken against 1.495e6 and PROPORTION=0.5 never stops the count; the
-  // threshold stops it at the negative eigenvalue. Against the plain total
-  // the first factor alone (1/0.005 = 200) would reach 0.5.
-  const double l[3] = {1.0, 0.5, -1.495};
-  const char* why = nullptr;
-  EXPECT_EQ(eigenvalueRule(l, 3, 0, 1.110223024625157e-13, 0.5, 3, &why), 2);
-  EXPECT_STREQ(why, "MINEIGEN");
-}
-
-TEST(EigenvalueRule, NfactorsBoundsTheCount) {
-  const double l[4] = {4.0, 3.0, 2.0, 1.0};
-  const char* why = nullptr;
-  EXPECT_EQ(eigenvalueRule(l, 4, 0, 0.5, 0.0, 2, &why), 2);
-  EXPECT_STREQ(why, "NFACTOR");
+// Which rule stops the count, at its edge: an eigenvalue equal to
+// MINEIGEN is not retained; the factor that reaches PROPORTION is
+// (cumulative 0.6, 0.8, 0.9, 1.0 by hand); NFACTORS bounds the count.
+// With a nearly zero total, T = 1 + 0.5 - 1.495 = 0.005 and M = 1.495, so
+// 0.01 M >= T: proportions are taken against 1.495e6 and PROPORTION=0.5
+// never stops the count, the threshold stops it at the negative
+// eigenvalue (against the plain total the first factor, 1/0.005 = 200,
+// would reach 0.5).
+TEST(EigenvalueRule, EachRuleStopsAtItsEdge) {
+  const struct {
+    std::vector<double> l;
+    double minEigen, proportion;
+    int nFactors, count;
+    const char* why;
+  } cases[] = {
+      {{2.5, 1.0, 0.5, 0.0}, 1.0, 0.0, 4, 1, "MINEIGEN"},
+      {{6.0, 2.0, 1.0, 1.0}, 1e-13, 0.8, 4, 2, "PROPORTION"},
+      {{1.0, 0.5, -1.495}, 1.110223024625157e-13, 0.5, 3, 2, "MINEIGEN"},
+      {{4.0, 3.0, 2.0, 1.0}, 0.5, 0.0, 2, 2, "NFACTOR"},
+  };
+  for (const auto& c : cases) {
+    const char* why = nullptr;
+    EXPECT_EQ(eigenvalueRule(c.l.data(), static_cast<int>(c.l.size()), 0, c.minEigen, c.proportion,
+                             c.nFactors, &why),
+              c.count)
+        << c.why;
+    EXPECT_STREQ(why, c.why);
+  }
 }
 
 TEST(DecideFactorCount, PrincipalComponentsKeepEigenvaluesAboveOne) {
@@ -207,10 +204,8 @@ TEST(ZeroTinyEigenvalues, RelativeToTheFirstAvailable) {
   double eigen[5] = {m, 2.0, 2.2e-13, -2.2e-13, 2.3e-13};
   zeroTinyEigenvalues(5, eigen);
   EXPECT_TRUE(zul_is_missing(eigen[0]));
-  EXPECT_EQ(eigen[1], 2.0);
-  EXPECT_EQ(eigen[2], 0.0);  // 2.2e-13 <= 2 * 1.110223024625157e-13
-  EXPECT_EQ(eigen[3], 0.0);
-  EXPECT_EQ(eigen[4], 2.3e-13);
+  // 2.2e-13 <= 2 * 1.110223024625157e-13 < 2.3e-13.
+  EXPECT_EQ(std::vector<double>(eigen + 1, eigen + 5), (std::vector<double>{2.0, 0.0, 0.0, 2.3e-13}));
 }
 
 TEST(EigenNote, WarningCodesBecomeGroup271Messages) {
@@ -235,11 +230,8 @@ TEST(DropEmptyFactors, EmptyColumnsGoAndTheOthersShiftLeft) {
   double a[6] = {0.5, 0.4, 0.0, 0.0, 0.7, -0.2};
   int dropped[3];
   EXPECT_EQ(dropEmptyFactors(a, 2, 3, dropped), 2);
-  EXPECT_EQ(dropped[0], 0);
-  EXPECT_EQ(dropped[1], 1);
-  EXPECT_EQ(dropped[2], 0);
-  EXPECT_EQ(a[2], 0.7);
-  EXPECT_EQ(a[3], -0.2);
+  EXPECT_EQ(std::vector<int>(dropped, dropped + 3), (std::vector<int>{0, 1, 0}));
+  EXPECT_EQ(std::vector<double>(a, a + 4), (std::vector<double>{0.5, 0.4, 0.7, -0.2}));
   double none[2] = {0.0, 0.0};
   EXPECT_EQ(dropEmptyFactors(none, 2, 1, dropped), 0);
 }

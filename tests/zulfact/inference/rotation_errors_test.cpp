@@ -230,38 +230,6 @@ void expectClose(const std::vector<double>& got, const std::vector<double>& want
     EXPECT_NEAR(got[r], want[r], 0.01 * want[r] + 1e-6) << what << " element " << r;
 }
 
-TEST(RotationErrors, CriterionRotationsAgreeWithTheNumericalDeltaMethod) {
-  const Engine engine;
-  ASSERT_NE(engine.get(), nullptr) << "libqkxfac.so not found in the build";
-  const std::vector<double> v = covarianceOfA();
-  const Rotation rotations[] = {
-      {kRotVarimax, true}, {kRotQuartimax, false}, {kRotQuartimin, true}, {kRotQuartimin, false},
-  };
-  for (const Rotation& r : rotations) {
-    SCOPED_TRACE(testing::Message() << "code " << r.code << (r.kaiser ? " Kaiser" : " raw"));
-    const bool oblique = isEngineOblique(r.code);
-    const Rotated solution = criterionRotate(engine, r, kPattern);
-    std::vector<double> x;
-    ASSERT_TRUE(transformFrom(kPattern.data(), solution.pattern.data(), kP, kM, x));
-    RotationCriterion criterion;
-    const RotationParams k = coefficientsOf(r);
-    criterion.k = {k[0], k[1], k[2], k[3]};
-    criterion.kaiser = r.kaiser;
-    criterion.oblique = oblique;
-    SolutionJacobian jacobian;
-    ASSERT_EQ(criterionJacobian(kPattern.data(), x.data(), kP, kM, criterion, jacobian),
-              RotationErrorStatus::kOk);
-    const SolutionErrors got = solutionErrors(jacobian, v.data());
-    const SolutionErrors want = numericalErrors(kPattern, v, [&](const std::vector<double>& a) {
-      return criterionRotate(engine, r, a);
-    });
-    expectClose(got.pattern, want.pattern, "pattern");
-    if (!oblique) continue;
-    expectClose(got.factorCorr, want.factorCorr, "factor correlations");
-    expectClose(got.structure, want.structure, "structure");
-  }
-}
-
 // The Jacobian of a criterion rotation of kPattern by the engine.
 SolutionJacobian criterionJacobianOf(const Engine& engine, const Rotation& r, Rotated& solution) {
   solution = criterionRotate(engine, r, kPattern);
@@ -281,6 +249,25 @@ void expectAllClose(const SolutionErrors& got, const SolutionErrors& want) {
   expectClose(got.pattern, want.pattern, "pattern");
   expectClose(got.factorCorr, want.factorCorr, "factor correlations");
   expectClose(got.structure, want.structure, "structure");
+}
+
+TEST(RotationErrors, CriterionRotationsAgreeWithTheNumericalDeltaMethod) {
+  const Engine engine;
+  ASSERT_NE(engine.get(), nullptr) << "libqkxfac.so not found in the build";
+  const std::vector<double> v = covarianceOfA();
+  const Rotation rotations[] = {
+      {kRotVarimax, true}, {kRotQuartimax, false}, {kRotQuartimin, true}, {kRotQuartimin, false},
+  };
+  for (const Rotation& r : rotations) {
+    SCOPED_TRACE(testing::Message() << "code " << r.code << (r.kaiser ? " Kaiser" : " raw"));
+    Rotated solution;
+    const SolutionErrors got = solutionErrors(criterionJacobianOf(engine, r, solution), v.data());
+    const SolutionErrors want = numericalErrors(kPattern, v, [&](const std::vector<double>& a) {
+      return criterionRotate(engine, r, a);
+    });
+    if (isEngineOblique(r.code)) expectAllClose(got, want);
+    else expectClose(got.pattern, want.pattern, "pattern");
+  }
 }
 
 // PROCRUSTES towards a fixed target: the target does not move with A.

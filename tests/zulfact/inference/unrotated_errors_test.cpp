@@ -94,6 +94,18 @@ Vector numericalCovariance(const Vector& s, const Vector& theta, int p, int m, d
   return cov;
 }
 
+UnrotatedErrorsInput errorsInput(const Vector& corr, const Vector& loadings, int p, int m, double divisor,
+                                 bool correlationStructure = true) {
+  UnrotatedErrorsInput in;
+  in.corr = corr.data();
+  in.loadings = loadings.data();
+  in.p = p;
+  in.m = m;
+  in.divisor = divisor;
+  in.correlationStructure = correlationStructure;
+  return in;
+}
+
 struct Problem {
   CorrelationData data;
   FitResult fit;
@@ -137,13 +149,7 @@ TEST_P(CovarianceStructure, IsTheInverseBorderedHessian) {
   ASSERT_EQ(pr.fit.code, 0);
   const Vector scale = {1.0, 2.0, 0.5, 3.0, 1.5, 0.8, 1.2, 4.0, 0.7};
   const Scaled sc = scaledProblem(pr, scale);
-  UnrotatedErrorsInput in;
-  in.corr = sc.s.data();
-  in.loadings = sc.theta.data();
-  in.p = pr.p;
-  in.m = pr.m;
-  in.divisor = pr.divisor;
-  in.correlationStructure = false;
+  const UnrotatedErrorsInput in = errorsInput(sc.s, sc.theta, pr.p, pr.m, pr.divisor, false);
   UnrotatedErrorsStatus status;
   const Vector cov = covarianceStructureCov(in, sc.theta.data() + pr.p * pr.m, status);
   ASSERT_EQ(status, UnrotatedErrorsStatus::Ok);
@@ -165,12 +171,7 @@ TEST(UnrotatedErrors, CorrelationStructureIsTheDeltaMethodOfTheCovarianceModel) 
   const int p = pr.p, m = pr.m, pm = p * m, q = pm + p;
   const Vector scale = {1.0, 2.0, 0.5, 3.0, 1.5, 0.8, 1.2, 4.0, 0.7};
   const Scaled sc = scaledProblem(pr, scale);
-  UnrotatedErrorsInput cin;
-  cin.corr = sc.s.data();
-  cin.loadings = sc.theta.data();
-  cin.p = p;
-  cin.m = m;
-  cin.divisor = pr.divisor;
+  const UnrotatedErrorsInput cin = errorsInput(sc.s, sc.theta, p, m, pr.divisor);
   UnrotatedErrorsStatus status;
   const Vector covTheta = covarianceStructureCov(cin, sc.theta.data() + pm, status);
   ASSERT_EQ(status, UnrotatedErrorsStatus::Ok);
@@ -193,12 +194,7 @@ TEST(UnrotatedErrors, CorrelationStructureIsTheDeltaMethodOfTheCovarianceModel) 
     const Vector gp = standardised(plus), gm = standardised(minus);
     for (int a = 0; a < pm; ++a) jac[u * pm + a] = (gp[a] - gm[a]) / (2 * h);
   }
-  UnrotatedErrorsInput in;
-  in.corr = pr.data.packed.data();
-  in.loadings = pr.fit.loadings.data();
-  in.p = p;
-  in.m = m;
-  in.divisor = pr.divisor;
+  UnrotatedErrorsInput in = errorsInput(pr.data.packed, pr.fit.loadings, p, m, pr.divisor);
   in.fittedUniquenesses = pr.fit.psi.data();
   const UnrotatedErrors got = unrotatedStdErrors(in);
   ASSERT_EQ(got.status, UnrotatedErrorsStatus::Ok);
@@ -306,13 +302,7 @@ TEST(UnrotatedErrors, MonteCarloSpreadMatchesTheReportedErrors) {
       for (int k = 0; k < 2; ++k) v += pop.lambda[k * 6 + i] * pop.lambda[k * 6 + j];
       sigma.push_back(v);
     }
-  UnrotatedErrorsInput in;
-  in.corr = sigma.data();
-  in.loadings = pop.lambda.data();
-  in.p = 6;
-  in.m = 2;
-  in.divisor = n - 1;
-  const UnrotatedErrors se = unrotatedStdErrors(in);
+  const UnrotatedErrors se = unrotatedStdErrors(errorsInput(sigma, pop.lambda, 6, 2, n - 1));
   ASSERT_EQ(se.status, UnrotatedErrorsStatus::Ok);
   double meanRatio = 0;
   for (int a = 0; a < pm; ++a) {
@@ -353,12 +343,7 @@ TEST(UnrotatedErrors, HeywoodAndUnidentifiedSolutionsGiveNoErrors) {
         if (i == j) v = 1.0;
         sigma.push_back(v);
       }
-    UnrotatedErrorsInput in;
-    in.corr = sigma.data();
-    in.loadings = c.lambda.data();
-    in.p = 4;
-    in.m = 2;
-    in.divisor = 99;
+    UnrotatedErrorsInput in = errorsInput(sigma, c.lambda, 4, 2, 99);
     if (!c.fitted.empty()) in.fittedUniquenesses = c.fitted.data();
     const UnrotatedErrors got = unrotatedStdErrors(in);
     EXPECT_EQ(got.status, c.status) << c.what;

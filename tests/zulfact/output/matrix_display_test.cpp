@@ -73,36 +73,37 @@ TEST(MatrixDisplay, StorageKinds) {
   const double packed[6] = {1, 2, 3, 4, 5, 6};
   const double colMajor[9] = {1, 2, 4, 2, 3, 5, 4, 5, 6};
   const double rowMajor[6] = {1, 2, 3, 4, 5, 6};  // 2 x 3: [[1 2 3] [4 5 6]]
-  EXPECT_EQ(matrixElement('S', packed, 2, 1, 3, 3), 5);
-  EXPECT_EQ(matrixElement('S', packed, 1, 2, 3, 3), 5);
-  EXPECT_EQ(matrixElement('S', packed, 0, 2, 3, 3), 4);
-  EXPECT_EQ(matrixElement('C', colMajor, 0, 2, 3, 3), 4);
-  EXPECT_EQ(matrixElement('C', colMajor, 2, 1, 3, 3), 5);
-  EXPECT_EQ(matrixElement('R', rowMajor, 1, 0, 2, 3), 4);
-  EXPECT_EQ(matrixElement('R', rowMajor, 0, 2, 2, 3), 3);
+  for (int i = 0; i < 3; ++i)
+    for (int j = 0; j < 3; ++j) {
+      EXPECT_EQ(matrixElement('S', packed, i, j, 3, 3), colMajor[i + 3 * j]) << i << "," << j;
+      EXPECT_EQ(matrixElement('C', colMajor, i, j, 3, 3), colMajor[i + 3 * j]) << i << "," << j;
+      if (i < 2) {
+        EXPECT_EQ(matrixElement('R', rowMajor, i, j, 2, 3), rowMajor[3 * i + j]);
+      }
+    }
   EXPECT_EQ(matrixElement('X', rowMajor, 1, 2, 2, 3), 1);  // invalid kind: element 0
 }
 
+// By dominant factor, then decreasing signed loading; one factor sorts by
+// the signed value. Two factors, column by column:
+//   v0: ( 0.2,  0.9) -> factor 2, 0.9
+//   v1: ( 0.8,  0.1) -> factor 1, 0.8
+//   v2: (-0.5,  0.5) -> tie in magnitude: factor 1, -0.5
+//   v3: ( 0.3, -0.95)-> factor 2, -0.95
+//   v4: ( 0.8,  0.0) -> factor 1, 0.8 (tie with v1: v1 first)
 TEST(VariableOrder, ByDominantFactorThenDecreasingSignedLoading) {
-  // 5 variables x 2 factors, column by column.
-  //   v0: ( 0.2,  0.9) -> factor 2, 0.9
-  //   v1: ( 0.8,  0.1) -> factor 1, 0.8
-  //   v2: (-0.5,  0.5) -> tie in magnitude: factor 1, -0.5
-  //   v3: ( 0.3, -0.95)-> factor 2, -0.95
-  //   v4: ( 0.8,  0.0) -> factor 1, 0.8 (tie with v1: v1 first)
-  const double a[10] = {0.2, 0.8, -0.5, 0.3, 0.8, 0.9, 0.1, 0.5, -0.95, 0.0};
-  int32_t order[5];
-  computeVariableOrder(a, 5, 2, order);
-  const int32_t expected[5] = {1, 4, 2, 0, 3};
-  for (int i = 0; i < 5; ++i) EXPECT_EQ(order[i], expected[i]) << "position " << i;
-}
-
-TEST(VariableOrder, OneFactorSortsBySignedValue) {
-  const double a[4] = {-0.7, 0.2, 0.6, 0.6};
-  int32_t order[4];
-  computeVariableOrder(a, 4, 1, order);
-  const int32_t expected[4] = {2, 3, 1, 0};
-  for (int i = 0; i < 4; ++i) EXPECT_EQ(order[i], expected[i]);
+  const struct {
+    std::vector<double> a;
+    int m;
+    std::vector<int32_t> order;
+  } cases[] = {{{0.2, 0.8, -0.5, 0.3, 0.8, 0.9, 0.1, 0.5, -0.95, 0.0}, 2, {1, 4, 2, 0, 3}},
+               {{-0.7, 0.2, 0.6, 0.6}, 1, {2, 3, 1, 0}}};
+  for (const auto& c : cases) {
+    const int p = static_cast<int>(c.a.size()) / c.m;
+    std::vector<int32_t> order(static_cast<size_t>(p));
+    computeVariableOrder(c.a.data(), p, c.m, order.data());
+    EXPECT_EQ(order, c.order);
+  }
 }
 
 }  // namespace

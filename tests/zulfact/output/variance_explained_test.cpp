@@ -31,31 +31,25 @@ struct Solution {
   }
 };
 
-TEST(FinalCommunalities, OrthogonalRowSumsOfSquaresEqualTheExplainedVariance) {
-  Solution s;
-  varianceExplained(s.ps, 0);
-  // Hand calculation: 0.25 + 0.09 = 0.34 and 0.04 + 0.36 = 0.40; the
-  // column sums of squares (0.29 + 0.45) give the same total 0.74.
-  EXPECT_DOUBLE_EQ(s.communalities[0], 0.34);
-  EXPECT_DOUBLE_EQ(s.communalities[1], 0.40);
-  EXPECT_DOUBLE_EQ(s.ps.communalTotal, 0.74);
-}
-
-TEST(FinalCommunalities, ObliqueQuadraticFormWithTheFactorCorrelations) {
-  Solution s;
-  varianceExplained(s.ps, 1);
-  // a_i' Phi a_i: 0.25 + 0.09 + 2(0.5)(0.5)(0.3) = 0.49 and
-  // 0.04 + 0.36 + 2(0.5)(0.2)(0.6) = 0.52.
-  EXPECT_DOUBLE_EQ(s.communalities[0], 0.49);
-  EXPECT_DOUBLE_EQ(s.communalities[1], 0.52);
-  EXPECT_DOUBLE_EQ(s.ps.communalTotal, 1.01);
-}
-
-TEST(FinalCommunalities, EliminatingOtherFactorsLeavesThemUnchanged) {
-  Solution s;
-  varianceExplained(s.ps, 2);
-  EXPECT_EQ(s.communalities[0], -1.0);
-  EXPECT_EQ(s.communalities[1], -1.0);
+// By hand. Orthogonal (mode 0): row sums of squares 0.25 + 0.09 = 0.34 and
+// 0.04 + 0.36 = 0.40; the column sums of squares (0.29 + 0.45) give the
+// same total 0.74. Oblique (mode 1): a_i' Phi a_i, 0.25 + 0.09 +
+// 2(0.5)(0.5)(0.3) = 0.49 and 0.04 + 0.36 + 2(0.5)(0.2)(0.6) = 0.52.
+// Eliminating other factors (mode 2) leaves the communalities as they were.
+TEST(FinalCommunalities, ByKindOfSolution) {
+  const struct {
+    int mode;
+    double h0, h1, total;
+  } cases[] = {{0, 0.34, 0.40, 0.74}, {1, 0.49, 0.52, 1.01}, {2, -1.0, -1.0, -1.0}};
+  for (const auto& c : cases) {
+    Solution s;
+    varianceExplained(s.ps, c.mode);
+    EXPECT_DOUBLE_EQ(s.communalities[0], c.h0) << c.mode;
+    EXPECT_DOUBLE_EQ(s.communalities[1], c.h1) << c.mode;
+    if (c.mode < 2) {
+      EXPECT_DOUBLE_EQ(s.ps.communalTotal, c.total) << c.mode;
+    }
+  }
 }
 
 }  // namespace

@@ -86,11 +86,8 @@ TEST(PromaxTarget, PowerOfTheNormalisedRowsWithTheirSigns) {
   const double l[] = {0.6, 3.0, 0.0, -0.8, 4.0, 0.0};
   double t[6];
   promaxTarget(l, 3, 2, 3.0, false, t);
-  EXPECT_NEAR(t[0], 0.216, 1e-15);
-  EXPECT_NEAR(t[3], -0.512, 1e-15);
-  EXPECT_NEAR(t[1], 0.216, 1e-15);
-  EXPECT_NEAR(t[4], 0.512, 1e-15);
-  EXPECT_EQ(t[2], 0.0);
+  const double want[] = {0.216, 0.216, 0.0, -0.512, 0.512, 0.0};
+  for (int i = 0; i < 6; ++i) EXPECT_NEAR(t[i], want[i], 1e-15) << i;
   // k = 1 without normalisation: the pattern itself.
   promaxTarget(l, 3, 2, 1.0, true, t);
   for (int i = 0; i < 6; ++i) EXPECT_EQ(t[i], l[i]);
@@ -105,10 +102,7 @@ TEST(HarrisKaiserOrder, DecreasingSumsWithNearTiesKeptInOrder) {
   int order[4];
   double sums[4];
   harrisKaiserOrder(l, 2, 4, order, sums);
-  EXPECT_EQ(order[0], 2);
-  EXPECT_EQ(order[1], 0);  // near tie: rotated order kept
-  EXPECT_EQ(order[2], 1);
-  EXPECT_EQ(order[3], 3);
+  EXPECT_EQ(std::vector<int>(order, order + 4), (std::vector<int>{2, 0, 1, 3}));  // near tie: kept
   EXPECT_NEAR(sums[0], 0.64, 1e-15);
   EXPECT_EQ(sums[3], 0.0);
 }
@@ -230,10 +224,8 @@ TEST(OrthogonalBasis, CholeskyFactorOfPhi) {
   const double phi[] = {1.0, 0.5, 1.0};
   std::vector<double> c;
   ASSERT_TRUE(orthogonalBasis(phi, 2, c));
-  EXPECT_EQ(c[0], 1.0);
-  EXPECT_EQ(c[2], 0.0);
-  EXPECT_NEAR(c[1], 0.5, 1e-15);
-  EXPECT_NEAR(c[3], std::sqrt(0.75), 1e-15);
+  const double want[] = {1.0, 0.5, 0.0, std::sqrt(0.75)};
+  for (int i = 0; i < 4; ++i) EXPECT_NEAR(c[i], want[i], 1e-15) << i;
   const double singular[] = {1.0, 1.0, 1.0};
   EXPECT_FALSE(orthogonalBasis(singular, 2, c));
 }
