@@ -151,6 +151,34 @@ std::string& byGroupSlot() {
   return group;
 }
 
+std::function<std::string(const std::string&)>& locatorSlot() {
+  static std::function<std::string(const std::string&)> locate;
+  return locate;
+}
+
+// "%@{NAME}": where the running step wrote the option or statement NAME
+// (which may refer to an argument, "%@{%1=}"), as "file:line:column: ";
+// nothing outside a step.
+void formatLocation(std::string_view text, size_t& pos, const zul_arg* args, int nArgs,
+                    std::string& out) {
+  size_t close = text.find('}', pos);
+  if (close == std::string_view::npos) close = text.size();
+  std::string name;
+  for (size_t i = pos; i < close; ++i) {
+    const int k = text[i] == '%' && i + 1 < close ? text[i + 1] - '1' : -1;
+    if (k >= 0 && k < 9) {
+      if (k < nArgs && args) name += formatArgument(args[k]);
+      ++i;
+    } else {
+      name += text[i];
+    }
+  }
+  pos = std::min(close + 1, text.size());
+  if (!locatorSlot()) return;
+  std::string where = locatorSlot()(name);
+  if (!where.empty()) out += where + ": ";
+}
+
 void formatRun(std::string_view text, size_t& pos, const zul_arg* args, int nArgs,
                bool optional, std::string& out, bool& missing) {
   while (pos < text.size()) {
@@ -178,6 +206,9 @@ void formatRun(std::string_view text, size_t& pos, const zul_arg* args, int nArg
     } else if (d == 'G') {
       if (!byGroupSlot().empty()) out += " in the BY group " + byGroupSlot();
       pos += 2;
+    } else if (d == '@' && pos + 2 < text.size() && text[pos + 2] == '{') {
+      pos += 3;
+      formatLocation(text, pos, args, nArgs, out);
     } else if (d == '[') {
       pos += 2;
       std::string part;
@@ -376,6 +407,11 @@ int levelOf(Severity severity) {
 void setByGroup(std::string description) {
   std::lock_guard<std::recursive_mutex> lock(logMutex());
   byGroupSlot() = std::move(description);
+}
+
+void setLocator(std::function<std::string(const std::string&)> locate) {
+  std::lock_guard<std::recursive_mutex> lock(logMutex());
+  locatorSlot() = std::move(locate);
 }
 
 void setLogWriter(LogWriter writer) {

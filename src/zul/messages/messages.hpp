@@ -73,6 +73,13 @@ std::string_view severityWord(int level);
 // gives " in the BY group g=1 h=a", or nothing without one.
 void setByGroup(std::string description);
 
+// Where the running step wrote an option ("ROTATE=") or a statement
+// ("PRIORS"), as "file:line:column" (empty when unknown): a message text
+// that concerns one writes %@{ROTATE=} or %@{%1=} first, which gives
+// "file:line:column: " during a step and nothing otherwise. Empty between
+// steps.
+void setLocator(std::function<std::string(const std::string&)> locate);
+
 // Text as it may be written to the log, the listing and the reports (all
 // UTF-8): a byte that is not part of a valid UTF-8 sequence, and a control
 // character other than tab and line feed (NUL among them), is written as

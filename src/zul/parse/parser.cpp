@@ -37,6 +37,7 @@ struct ParsedStep::Storage {
   std::deque<std::vector<zul_pair>> pairs;
   std::deque<zul_code_list> codeLists;
   std::vector<zul_occurrence> occurrences;
+  std::map<std::string, Position> written;  // "NAME=" of options, "NAME" of statements
 
   const char* text(std::string s) { return texts.emplace_back(std::move(s)).c_str(); }
 };
@@ -257,6 +258,7 @@ class StepParser {
   bool byNotSorted_ = false;
   std::vector<bool> seen_;
   std::vector<Occurrence> occurrences_;
+  std::map<std::string, Position> written_;  // where each option and statement was written
   std::vector<std::string> semLog_;
 };
 
@@ -309,6 +311,7 @@ void StepParser::run() {
         fail(s.pos, "Only one " + mainSpelling(g_.statements[which].spellings) +
                         " statement is allowed in a step.");
       seen_[static_cast<size_t>(which)] = true;
+      written_[upper(mainSpelling(g_.statements[which].spellings))] = s.pos;
       statement(g_.statements[which]);
     } catch (const SyntaxError&) {
     }
@@ -507,6 +510,7 @@ void StepParser::options(const zul_keyword* kws, int n, bool inParens, const std
     Position p = t.pos;
     std::string written = upper(t.text);
     ++i_;
+    written_[upper(mainSpelling(kw->spellings)) + "="] = p;
     keyword(*kw, written, p);
   }
 }
@@ -591,6 +595,8 @@ void StepParser::keyword(const zul_keyword& kw, const std::string& written, Posi
     case ZUL_VALUE_TABLE:
       if (kw.slot >= ZUL_DS_COUNT) fail(kwPos, "Internal grammar fault: bad data set.");
       tableSpec(kw.slot);
+      // A table is placed by its name, as the errors of opening it are.
+      written_[upper(name) + "="] = tables_[kw.slot].pos;
       sem(name + "=" + tables_[kw.slot].text());
       break;
     case ZUL_VALUE_WORD: {
@@ -1241,6 +1247,7 @@ void StepParser::bind(TableOpener& tables, ParsedStep& out, int& status) {
     copySlot(S, rec.slots[index], v);
   }
   copyOccurrences(S, rec);
+  S.written = written_;
   if (debug_ & kDebugSemantics) logSemantics(rec, cols);
 }
 
@@ -1504,6 +1511,14 @@ std::vector<std::string> checkGrammar(const zul_grammar& g) {
     checkWords(s.words, s.nWords, name, problems, 0);
   }
   return problems;
+}
+
+std::string ParsedStep::locationOf(const std::string& name) const {
+  const Storage& S = *storage_;
+  if (S.file.empty()) return {};
+  auto it = S.written.find(upper(name));
+  Position p = it != S.written.end() ? it->second : Position{S.rec.line, S.rec.column};
+  return fmt::format("{}:{}:{}", S.file, p.line, p.column);
 }
 
 }  // namespace zul::parse

@@ -118,6 +118,10 @@ class ParsedStep {
   };
   std::vector<ByName> byNames;
   bool byNotSorted = false;
+  // "file:line:column" of the option ("ROTATE=") or statement ("PRIORS")
+  // as last written in the step, of the step itself when it was not
+  // written; empty before the step was bound to its file.
+  std::string locationOf(const std::string& name) const;
   // Storage behind the record's pointers.
   struct Storage;
   Storage& storage();

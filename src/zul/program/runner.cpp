@@ -318,6 +318,11 @@ void Runner::runStep(const parse::ProgramItem& item, const std::string& file) {
   ctx.step = &item.step;
   ctx.index = report_->beginStep(file, item.pos.line);
   s.step = &ctx;
+  msg::setLocator([&ctx, &item, &file](const std::string& name) {
+    std::string where = ctx.parsed ? ctx.parsed->locationOf(name) : std::string();
+    if (!where.empty()) return where;
+    return file + ":" + std::to_string(item.pos.line) + ":" + std::to_string(item.pos.column);
+  });
 
   int32_t code = 0, fault = 0;
   const int errorsBefore = errorLines_;
@@ -346,6 +351,7 @@ void Runner::runStep(const parse::ProgramItem& item, const std::string& file) {
   }
   progress::endStep();
   msg::setByGroup({});
+  msg::setLocator({});
   // An error reported during the step never leaves it looking successful:
   // a failed host service (a column declared twice, a row not written)
   // stops it, since its output tables may not match their values; an

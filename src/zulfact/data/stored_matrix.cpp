@@ -124,6 +124,7 @@ StoredMatrixAssembler::StoredMatrixAssembler(const StoredLayout& layout, std::st
   const size_t packed = static_cast<size_t>(n_) * (n_ + 1) / 2;
   a_.assign(packed, zul_missing());
   setBy_.assign(packed, -1);
+  rowGiven_.assign(static_cast<size_t>(n_), false);
   for (auto* v : {&mean_, &std_, &ustd_, &parm_, &sums_}) v->assign(static_cast<size_t>(n_), zul_missing());
   nRow_ = sumwgtRow_ = interceptW_ = nRowLeast_ = zul_missing();
 }
@@ -210,6 +211,7 @@ void StoredMatrixAssembler::addRow(const StoredRow& r) {
 }
 
 void StoredMatrixAssembler::matrixRow(int i, const StoredRow& r) {
+  rowGiven_[static_cast<size_t>(i)] = true;
   const double ownDiagonal = r.values[i];
   for (int j = 0; j < n_; ++j) {
     const double v = r.values[j];
@@ -246,29 +248,39 @@ int StoredMatrixAssembler::validate() {
   if (nameProblem_ || tooManyRows_ || conflict_) return kCodeNoData;
   if (notedSkip_) status = kCodeWarning;
 
-  int firstMissing = -1;
+  int firstMissing = -1, missingColumn = -1;
   for (int i = 0; i < n_ && firstMissing < 0; ++i)
     for (int j = 0; j <= i; ++j)
       if (missing(at(i, j))) {
         firstMissing = i;
+        missingColumn = j;
         break;
       }
   if (firstMissing >= 0) {
-    // Said before the alternative is named, also when no row of this
-    // matrix word was found at all.
-    if (matrixRows_ > 0 || !alternativesSeen_.empty())
+    // Tried in a fixed order, whichever came first in the table; a matrix
+    // read before is not read again.
+    for (const char* alt : kAlternatives)
+      if (std::find(alternativesSeen_.begin(), alternativesSeen_.end(), alt) !=
+              alternativesSeen_.end() &&
+          std::find(tried_.begin(), tried_.end(), alt) == tried_.end()) {
+        alternative_ = alt;
+        break;
+      }
+    if (!alternative_.empty()) {
+      // Said before the alternative is named, also when no row of this
+      // matrix word was found at all.
       note(msg::kStoredMissingElements.number, matrixRows_ > 0 ? firstMissing : -1);
-    if (!alternativesSeen_.empty()) {
-      // Tried in a fixed order, whichever came first in the table.
-      for (const char* alt : kAlternatives)
-        if (std::find(alternativesSeen_.begin(), alternativesSeen_.end(), alt) !=
-            alternativesSeen_.end()) {
-          alternative_ = alt;
-          break;
-        }
       notes_.push_back({msg::kStoredAlternativeUsed.number, alternative_, -1, -1});
     } else if (matrixRows_ == 0) {
       note(msg::kStoredNoMatrixRows.number);
+    } else {
+      // Nothing can stand in: a variable without a row is named, else
+      // the first empty cell (empty in both rows that could give it).
+      const auto absent = std::find(rowGiven_.begin(), rowGiven_.end(), false);
+      if (absent != rowGiven_.end())
+        note(msg::kStoredMissingRow.number, static_cast<int>(absent - rowGiven_.begin()));
+      else
+        note(msg::kStoredMissingCell.number, firstMissing, missingColumn);
     }
     return kCodeNoData;
   }
@@ -715,6 +727,7 @@ int readStoredMatrix(ProcState& ps) {
   for (;;) {
     tried.push_back(word);
     StoredMatrixAssembler assembler(layout, word);
+    assembler.setTried(tried);
     forEachRow(ps, true, layout.hasIntercept,
                [&](const StoredRow& row) {
                  noteUnknownType(ps, names, row);

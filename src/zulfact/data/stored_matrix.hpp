@@ -87,6 +87,8 @@ class StoredMatrixAssembler {
   // again with that matrix word (message 28 is noted).
   int finish(StoredOutput& out);
   const std::string& alternative() const { return alternative_; }
+  // Matrix words read before in this group: not offered as alternatives.
+  void setTried(std::vector<std::string> words) { tried_ = std::move(words); }
   const std::vector<StoredNote>& notes() const { return notes_; }
 
  private:
@@ -106,6 +108,7 @@ class StoredMatrixAssembler {
   int n_;
   std::vector<double> a_;         // packed, missing until a row sets it
   std::vector<int> setBy_;        // packed: the row index that stored the element
+  std::vector<bool> rowGiven_;    // a row of the variable was read
   std::vector<double> mean_, std_, ustd_, parm_, sums_;
   double nRow_, sumwgtRow_, interceptW_;
   double nRowLeast_;              // the N row's smallest value, below 0 too
@@ -113,7 +116,7 @@ class StoredMatrixAssembler {
   bool notedSkip_ = false, conflict_ = false;
   int matrixRows_ = 0;
   int lastMatched_ = -1;
-  std::vector<std::string> alternativesSeen_;
+  std::vector<std::string> alternativesSeen_, tried_;
   std::string alternative_;
   std::vector<StoredNote> notes_;
 };

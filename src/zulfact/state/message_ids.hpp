@@ -136,6 +136,8 @@ inline constexpr Id kStoredNBelowOne = input(61);
 inline constexpr Id kStoredNotSemidefinite = input(62);
 inline constexpr Id kStoredUnknownRowType = input(63);
 inline constexpr Id kStoredUnknownRowName = input(64);
+inline constexpr Id kStoredMissingCell = input(65);
+inline constexpr Id kStoredMissingRow = input(66);
 
 // ---- scoring coefficients and residuals ----
 inline constexpr Id kScoringHeading = factor(109);

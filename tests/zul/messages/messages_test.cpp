@@ -392,7 +392,7 @@ TEST(Printable, KeepsUtf8AndEscapesEveryOtherByte) {
   for (const auto& [in, out] : cases) EXPECT_EQ(zm::printable(in), out) << in;
 }
 
-TEST(Printable, TheLogWriterAndTheByGroupPlaceholder) {
+TEST(Printable, TheLogWriterAndTheByGroupAndLocationPlaceholders) {
   std::vector<std::string> lines;
   zm::setLogWriter([&](int, std::string_view line) {
     lines.emplace_back(line);
@@ -403,8 +403,15 @@ TEST(Printable, TheLogWriterAndTheByGroupPlaceholder) {
   zm::setByGroup("g=1");
   zm::message(230, 6, nullptr, 0);
   zm::setByGroup({});
+  // The option named through an argument (%@{%1=}) is looked up by name.
+  zm::setLocator([](const std::string& name) { return name == "PREROTATE=" ? "p.zul:3:8" : ""; });
+  const zul_arg args[2] = {txtArg("PREROTATE"), dblArg(0)};
+  zm::message(180, 945, args, 2);
+  zm::setLocator({});
   zm::setLogWriter(nullptr);
-  ASSERT_EQ(lines.size(), 3u);
+  ASSERT_EQ(lines.size(), 4u);
+  EXPECT_EQ(lines[3].rfind("ERROR: p.zul:3:8: PREROTATE=PROMAX(0) is out of range", 0), 0u)
+      << lines[3];
   EXPECT_EQ(lines[0], "NOTE: value caf\\xE9");
   EXPECT_EQ(lines[1].find("BY group"), std::string::npos) << lines[1];
   EXPECT_NE(lines[2].find("No usable observation is left in the BY group g=1 ("),

@@ -47,6 +47,7 @@ struct Rows {
 struct Result {
   int status;
   std::vector<int> notes;
+  std::vector<StoredNote> full;  // the notes with the variables they name
   std::string alternative;
   double means[3], sds[3], corr[6];  // up to three variables
   double nObs, sumWeights, divisor;
@@ -54,7 +55,8 @@ struct Result {
 
 Result assemble(const Rows& rows, std::string inputType, bool aboutZero = false,
                 bool hasName = true, bool hasIntercept = false,
-                std::vector<std::string> names = {"x", "y"}) {
+                std::vector<std::string> names = {"x", "y"},
+                std::vector<std::string> tried = {}) {
   StoredLayout layout;
   layout.names = names;
   layout.inputType = inputType;
@@ -62,6 +64,7 @@ Result assemble(const Rows& rows, std::string inputType, bool aboutZero = false,
   layout.hasIntercept = hasIntercept;
   layout.wantAboutZero = aboutZero;
   StoredMatrixAssembler a(layout, matrixWordFor(inputType));
+  a.setTried(tried);
   for (size_t k = 0; k < rows.types.size(); ++k) {
     StoredRow r;
     r.type = rows.types[k];
@@ -75,6 +78,7 @@ Result assemble(const Rows& rows, std::string inputType, bool aboutZero = false,
   StoredOutput out{res.means, res.sds, res.corr};
   res.status = a.finish(out);
   for (const StoredNote& n : a.notes()) res.notes.push_back(n.number);
+  res.full = a.notes();
   res.alternative = a.alternative();
   res.nObs = out.nObs;
   res.sumWeights = out.sumWeights;
@@ -226,6 +230,32 @@ TEST(StoredMatrix, AlternativeMatrixAfterAMissingElement) {
   EXPECT_TRUE(has(empty, 15));
   EXPECT_TRUE(empty.alternative.empty());
   EXPECT_TRUE(has(assemble(Rows{}, "CORR"), 5));
+}
+
+// With nothing to stand in, the group stops on an error that names the
+// empty cell by its row and column, or the variable that has no row; a
+// matrix read before is not offered again.
+TEST(StoredMatrix, MissingElementWithoutAlternativeNamesTheCell) {
+  auto only = [](const Result& r, int number, int var, int other) {
+    EXPECT_EQ(r.status, 108);
+    EXPECT_TRUE(r.alternative.empty());
+    ASSERT_EQ(r.full.size(), 1u);
+    EXPECT_EQ(r.full[0].number, number);
+    EXPECT_EQ(r.full[0].var, var);
+    EXPECT_EQ(r.full[0].other, other);
+  };
+  const std::vector<std::string> xyz = {"x", "y", "z"};
+  Rows cell;
+  cell.add("N", "", {3, 3, 3}).add("CORR", "x", {1, 0.5, 0.2});
+  cell.add("CORR", "y", {0.5, 1, M}).add("CORR", "z", {0.2, M, 1});
+  only(assemble(cell, "CORR", false, true, false, xyz), 65, 2, 1);
+  Rows noRow;
+  noRow.add("N", "", {3, 3, 3}).add("CORR", "x", {1, 0.5, 0.2}).add("CORR", "z", {0.2, 0.1, 1});
+  only(assemble(noRow, "CORR", false, true, false, xyz), 66, 1, -1);
+  Rows both;
+  both.add("N", "", {3, 3}).add("CORR", "x", {1, M}).add("CORR", "y", {M, 1});
+  both.add("COV", "x", {7, M}).add("COV", "y", {M, 1});
+  only(assemble(both, "COV", false, true, false, {"x", "y"}, {"CORR", "COV"}), 65, 1, 0);
 }
 
 // Matrices that no data can have stop the group; one that is only not
