@@ -215,12 +215,9 @@ class Checks:
             if set(got) != set(want):
                 self.fail(f"scores in {name}: ids {len(got)} rows, CSV {len(want)}")
                 continue
-            for i, r in want.items():
-                g = got[i]
-                if g[1] != r["grp"] or not close([float(r["Factor1"]), float(r["Factor2"])],
-                                                 [g[2], g[3]]):
-                    self.fail(f"scores in {name}: row {i} is {g}, CSV {dict(r)}")
-                    break
+            if not close({i: [i, r["grp"], float(r["Factor1"]), float(r["Factor2"])]
+                          for i, r in want.items()}, got):
+                self.fail(f"scores in {name} differ from those of the CSV file")
 
     def groups_read_again_mid_stream(self):
         """BY groups of a table large enough that reading a group again
@@ -707,12 +704,12 @@ class Checks:
     # ---- the crossproducts computed by one aggregate statement and the
     # scores written by one insert ... select, against the row path ----
     def scores_in(self, lib, table):
-        """id: (id, grp, factor1, factor2) of a scores table."""
+        """id: [id, grp, factor1, factor2] of a scores table."""
         if lib == "lite":
-            return {r[0]: r for r in self.sqlite(f"SELECT id, grp, Factor1, Factor2 FROM {table}")}
+            return {r[0]: list(r) for r in self.sqlite(f"SELECT id, grp, Factor1, Factor2 FROM {table}")}
         rows = (line.split("|") for line in self.pg.psql(
             f"SELECT id, grp, factor1, factor2 FROM {table}").splitlines())
-        return {int(i): (int(i), g, *(float(f) if f else None for f in fs)) for i, g, *fs in rows}
+        return {int(i): [int(i), g, *(float(f) if f else None for f in fs)] for i, g, *fs in rows}
 
     def same_as_row_path(self):
         """Both databases: the same tables, BY groups with a quote and
@@ -740,10 +737,7 @@ class Checks:
                 self.fail(f"in-database {lib}: no closing note with the row count")
             if not t_row or not close(t_row, t_in, 1e-8):
                 self.fail(f"in-database {lib}: the tables differ from the row path")
-            want, got = self.scores_in(lib, "sc_row"), self.scores_in(lib, "sc_in")
-            if set(want) != set(got) or any(
-                    want[i][1] != got[i][1] or not close(list(want[i][2:]), list(got[i][2:]), 1e-8)
-                    for i in want):
+            if not close(self.scores_in(lib, "sc_row"), self.scores_in(lib, "sc_in"), 1e-8):
                 self.fail(f"in-database {lib}: the scores differ from the row path")
 
     def table_in_both(self, name, lite_columns, rows, formats=(), pg_columns=None):
@@ -820,8 +814,7 @@ class Checks:
                 if not t_shown or not close(unby[0], unby[1], 1e-8):
                     self.fail(f"{what}: the tables differ from those of the formatted values")
                 want, got = (self.nullable_scores(lib, f"{t}_{by}") for t in ("fr", "fo"))
-                if len(got) != n or set(got) != set(want) or any(
-                        not close(want[i], got[i], 1e-8) for i in want):
+                if len(got) != n or not close(want, got, 1e-8):
                     self.fail(f"{what}: {len(got)} of {n} rows scored, or scores differ")
         self.formatted_by_crossproducts()
         self.formatted_by_without_put()
@@ -960,9 +953,7 @@ class Checks:
                 groups = [[row[by] for row in outstat[p]] for p in ("row", "in")]
                 if groups[0] != expected[by] or groups[1] != groups[0]:
                     self.fail(f"{what}: groups {groups[1]}, row path {groups[0]}")
-                if written["in"] != len(rows) or not close(
-                        [scores["in"][i] for i in sorted(scores["in"])],
-                        [scores["row"][i] for i in sorted(scores["row"])], 1e-10):
+                if written["in"] != len(rows) or not close(scores["in"], scores["row"], 1e-10):
                     self.fail(f"{what}: scores differ from the row path's")
                 copies = {}
                 for path in ("row", "in"):
@@ -1184,8 +1175,7 @@ class Checks:
                     continue
                 if [(r[by], r["x1"]) for r in outstat["in"]] != [(r[by], r["x1"]) for r in outstat["row"]]:
                     self.fail(f"{what}: groups {outstat['in']} against {outstat['row']}")
-                if len(scores["in"]) != len(rows) or set(scores["in"]) != set(scores["row"]) or any(
-                        not close(scores["row"][i], scores["in"][i], 1e-8) for i in scores["row"]):
+                if len(scores["in"]) != len(rows) or not close(scores["row"], scores["in"], 1e-8):
                     self.fail(f"{what}: the scores differ from the row path")
             self.row_and_in(f"CROSSPRODUCTS DATA={lib}.dated OUT=_MKXPX_;\n  VAR d x1 x2;\nRUN;\n"
                             f"FACTOR DATA=_MKXPX_ NFACTORS=1 CORR NOPRINT OUTSTAT=dxp_{lib}_{{0}};\n"
@@ -1357,8 +1347,7 @@ class Checks:
             if not t_row or not close(t_row, t_in, 1e-8):
                 self.fail(f"{name} {lib}: the tables differ from the row path")
             want, got = (self.nullable_scores(lib, f"{name}_{p}", 3) for p in ("row", "in"))
-            if len(want) != len(rows) or set(want) != set(got) or any(
-                    not close(want[i], got[i], 1e-8) for i in want):
+            if len(want) != len(rows) or not close(want, got, 1e-8):
                 self.fail(f"{name} {lib}: the scores differ from the row path")
 
     def stopped_insert_leaves_nothing(self):
