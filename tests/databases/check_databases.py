@@ -388,28 +388,10 @@ class Checks:
 
     def stopped_step_leaves_nothing(self):
         """A step whose reading fails half way writes no table; an earlier
-        table of that name stays, and no transaction stays open."""
-        self.pg.psql("CREATE TABLE kept AS SELECT 1 AS marker")
-        self.pg.psql("CREATE SEQUENCE calls")
+        table of that name stays, and no transaction stays open. Each pass
+        over the rows reads each once; the third (the scoring) fails."""
         n = len(self.rows)
-        # Each pass over the rows calls boom() once per row; the third (the
-        # scoring) fails half way.
-        self.pg.psql("CREATE FUNCTION boom(x float8) RETURNS float8 LANGUAGE plpgsql AS $$ "
-                     f"BEGIN IF nextval('calls') > {2 * n + n // 2} THEN "
-                     "RAISE EXCEPTION 'the disk caught fire'; END IF; RETURN x; END $$")
-        self.pg.psql('CREATE VIEW fragile AS SELECT id, boom(x1) AS x1, x2, x3, x4, x5 '
-                     'FROM "Survey"')
-        r, _ = self.run(self.libnames() + "FACTOR DATA=pg.fragile NFACTORS=2 OUT=pg.kept;\n"
-                        "  VAR x1-x5;\nRUN;\n", "stopped", expect_ok=False)
-        if r.returncode == 0:
-            self.fail("stopped step: zul reported success")
-        if "disk caught fire" not in r.stdout + r.stderr:
-            self.fail("stopped step: the database's message is not in the log:\n" + r.stderr)
-        if self.pg.psql("SELECT * FROM kept").strip() != "1":
-            self.fail("stopped step: the earlier table KEPT was changed")
-        left = self.pg.psql("SELECT count(*) FROM pg_class WHERE relname LIKE 'zul_new%'").strip()
-        if left != "0":
-            self.fail(f"stopped step: {left} half-written tables are left")
+        self.fails_half_way("kept", f"{{calls}} > {2 * n + n // 2}", "")
 
     def locked_table_times_out(self):
         """A table another session holds locked stops the step after the
@@ -1351,33 +1333,30 @@ class Checks:
                 self.fail(f"{name} {lib}: the scores differ from the row path")
 
     def stopped_insert_leaves_nothing(self):
-        """The insert ... select fails half way: no table, the earlier one
-        stays, no work table or temporary table is left behind."""
-        n = len(self.rows)
-        # The calls of boom2() by the insert's statement are counted; it
-        # fails half way through the rows.
-        self.pg.psql("CREATE TABLE kept2 AS SELECT 1 AS marker")
-        self.pg.psql("CREATE SEQUENCE calls2")
-        self.pg.psql("CREATE FUNCTION boom2(x float8) RETURNS float8 LANGUAGE plpgsql AS $$ "
-                     "BEGIN IF current_query() ILIKE '%insert into%' AND "
-                     f"nextval('calls2') > {n // 2} THEN "
-                     "RAISE EXCEPTION 'the insert caught fire'; END IF; RETURN x; END $$")
-        self.pg.psql('CREATE VIEW fragile2 AS SELECT id, boom2(x1) AS x1, x2, x3, x4, x5 '
-                     'FROM "Survey"')
-        r, _ = self.run(self.libnames() + "FACTOR DATA=pg.fragile2 NFACTORS=2 OUT=pg.kept2;\n"
-                        "  VAR x1-x5;\nRUN;\n", "stopped_insert", expect_ok=False)
-        log = self.log(r)
-        if r.returncode == 0 or "insert caught fire" not in log:
-            self.fail("stopped insert: not reported as a failure:\n" + log[-1500:])
-        if "processed inside the database" not in log:
-            self.fail("stopped insert: the in-database path was not taken")
-        if self.pg.psql("SELECT * FROM kept2").strip() != "1":
-            self.fail("stopped insert: the earlier table KEPT2 was changed")
-        left = self.pg.psql("SELECT count(*) FROM pg_class WHERE relname LIKE 'zul_new%' "
-                            "OR relname LIKE 'zul_q%'").strip()
-        if left != "0":
-            self.fail(f"stopped insert: {left} work tables are left")
+        """The insert ... select fails half way through the rows: no table,
+        the earlier one stays, no work table or temporary table is left."""
+        self.fails_half_way("kept2", "current_query() ILIKE '%insert into%' AND "
+                            f"{{calls}} > {len(self.rows) // 2}", "processed inside the database")
 
+    def fails_half_way(self, name, when, note):
+        """FACTOR with OUT= over the table `name` on a view of the survey
+        whose function raises once `when` holds ({calls} counts its calls):
+        the step fails with the database's message (and the log has note),
+        `name` is unchanged and no half-written or work table is left."""
+        calls = f"nextval('{name}_calls')"
+        self.pg.psql(f"CREATE TABLE {name} AS SELECT 1 AS marker; CREATE SEQUENCE {name}_calls; "
+                     f"CREATE FUNCTION {name}_boom(x float8) RETURNS float8 LANGUAGE plpgsql AS $$ "
+                     f"BEGIN IF {when.format(calls=calls)} THEN RAISE EXCEPTION '{name} caught fire'; "
+                     f"END IF; RETURN x; END $$; CREATE VIEW {name}_view AS SELECT id, "
+                     f'{name}_boom(x1) AS x1, x2, x3, x4, x5 FROM "Survey"')
+        r, _ = self.run(self.libnames() + f"FACTOR DATA=pg.{name}_view NFACTORS=2 OUT=pg.{name};\n"
+                        "  VAR x1-x5;\nRUN;\n", name, expect_ok=False)
+        if r.returncode == 0 or f"{name} caught fire" not in self.log(r) or note not in self.log(r):
+            self.fail(f"{name}: not reported as a failure, or not on its path:\n{self.log(r)[-1500:]}")
+        left = self.pg_value(f"SELECT (SELECT string_agg(marker::text, ',') FROM {name}), (SELECT "
+                             "count(*) FROM pg_class WHERE relname LIKE 'zul_new%' OR relname LIKE 'zul_q%')")
+        if left != "1|0":
+            self.fail(f"{name}: the earlier table, and the tables left: {left}")
 
 def numeric(row):
     """A CSV row with its values as numbers, but for _TYPE_-like columns and
