@@ -88,10 +88,20 @@ class Checks:
         self.failures.append(what)
         print("FAIL:", what)
 
-    def run(self, program, name, expect_ok=True, env=None, timeout=None):
+    def program_file(self, program, name):
         path = os.path.join(self.work, name + ".zul")
         with open(path, "w") as f:
             f.write(program)
+        return path
+
+    def start(self, program, name):
+        """zul started on program, its log going to NAME.log."""
+        with open(os.path.join(self.work, name + ".log"), "w") as log:
+            return subprocess.Popen([self.zul, "--work", self.work, self.program_file(program, name)],
+                                    cwd=self.work, stdout=subprocess.DEVNULL, stderr=log)
+
+    def run(self, program, name, expect_ok=True, env=None, timeout=None):
+        path = self.program_file(program, name)
         out = os.path.join(self.work, name + ".json")
         r = subprocess.run([self.zul, "--work", self.work, "--json", out, path],
                            capture_output=True, text=True, cwd=self.work,
@@ -524,29 +534,24 @@ class Checks:
         functions gone, without waiting for the statement to end. An SQLite
         file the run created for its output is removed with its journal."""
         self.make_crawling_view()
-        path = os.path.join(self.work, "interrupted.zul")
         fresh = os.path.join(self.work, "interrupted.db")
-        with open(path, "w") as f:
-            f.write(self.libnames() + f"LIBNAME fresh SQLITE '{fresh}';\n"
-                    "FACTOR DATA=pg.crawling NFACTORS=1 OUT=pg.crawled OUTSTAT=fresh.st;\n"
-                    "  VAR x1-x3;\nRUN;\n")
         others = ("SELECT count(*) FROM pg_stat_activity WHERE datname = 'postgres' AND "
                   "pid <> pg_backend_pid() AND state <> 'idle'")
         left = ("SELECT (SELECT count(*) FROM pg_stat_activity WHERE datname = 'postgres' AND "
                 "pid <> pg_backend_pid()) + (SELECT count(*) FROM pg_proc WHERE proname "
                 "LIKE 'zul_put%')")
-        zul = subprocess.Popen([self.zul, "--work", self.work, path], cwd=self.work,
-                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        zul = self.start(self.libnames() + f"LIBNAME fresh SQLITE '{fresh}';\nFACTOR DATA=pg.crawling "
+                         "NFACTORS=1 OUT=pg.crawled OUTSTAT=fresh.st;\n  VAR x1-x3;\nRUN;\n", "interrupted")
         started = time.time()
-        while self.pg.psql(others).strip() == "0" and time.time() - started < 30:
+        while self.pg_value(others) == "0" and time.time() - started < 30:
             time.sleep(0.1)
         time.sleep(0.5)
         zul.send_signal(2)
         zul.wait()
         stopped = time.time()
-        while self.pg.psql(left).strip() != "0" and time.time() - stopped < 10:
+        while self.pg_value(left) != "0" and time.time() - stopped < 10:
             time.sleep(0.2)
-        if self.pg.psql(left).strip() != "0":
+        if self.pg_value(left) != "0":
             self.fail("interrupted: a backend of zul, or its temporary functions, are still "
                       "there 10 s after zul ended")
         if os.path.exists(fresh):
@@ -565,20 +570,17 @@ class Checks:
         """The server stops while zul's aggregate runs: the step stops with
         an error that says the connection was lost, and nothing is written."""
         self.make_crawling_view()
-        path = os.path.join(self.work, "server_lost.zul")
-        with open(path, "w") as f:
-            f.write(self.libnames() + "FACTOR DATA=pg.crawling NFACTORS=1 OUT=pg.lost;\n"
-                    "  VAR x1-x3;\nRUN;\n")
-        zul = subprocess.Popen([self.zul, "--work", self.work, path], cwd=self.work,
-                               stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
+        zul = self.start(self.libnames() + "FACTOR DATA=pg.crawling NFACTORS=1 OUT=pg.lost;\n"
+                         "  VAR x1-x3;\nRUN;\n", "server_lost")
         time.sleep(1.5)
         self.pg.crash()
-        log = zul.communicate(timeout=60)[1]
+        zul.wait(timeout=60)
+        log = open(os.path.join(self.work, "server_lost.log")).read()
         self.pg.start_again()
         if (zul.returncode == 0 or "ended normally" in log
                 or "the connection to the server was lost" not in log):
             self.fail(f"server lost: status {zul.returncode}, log:\n{log[-1500:]}")
-        if self.pg.psql("SELECT count(*) FROM pg_tables WHERE tablename = 'lost'").strip() != "0":
+        if self.pg_value("SELECT count(*) FROM pg_tables WHERE tablename = 'lost'") != "0":
             self.fail("server lost: a table was left")
 
     def labels_and_type_kept(self):
