@@ -801,7 +801,6 @@ class Checks:
                 if len(got) != n or not close(want, got, 1e-8):
                     self.fail(f"{what}: {len(got)} of {n} rows scored, or scores differ")
         self.formatted_by_crossproducts()
-        self.formatted_by_without_put()
 
     def formatted_by_then_more_row_path(self):
         """Rows read from a database (INDB=NO) by a formatted BY variable
@@ -831,25 +830,33 @@ class Checks:
                               "or tables not those of the formatted values")
 
     def formatted_by_without_temp_right(self):
-        """A user who may not create temporary functions (no TEMP right):
-        rows that must be sorted by zul_put stop the step with an error that
-        says why and what to do, not the database's "schema pg_temp does not
-        exist"."""
-        self.pg.psql("CREATE ROLE no_temp LOGIN; GRANT SELECT ON fmt2, zul_tables TO no_temp; "
-                     "REVOKE TEMP ON DATABASE postgres FROM PUBLIC")
+        """A user who may not create temporary functions (no TEMP right)
+        has no zul_put. Rows that must be sorted by it stop the step with an
+        error that says why and what to do, not the database's "schema
+        pg_temp does not exist"; without a formatted BY the rows are read,
+        after one warning for all the queries the database refused; the
+        crossproducts of a formatted BY variable are computed from the
+        rows, with a note, and the step succeeds."""
+        self.pg.psql("CREATE ROLE no_temp LOGIN; GRANT SELECT ON ALL TABLES IN SCHEMA public TO "
+                     "no_temp; REVOKE TEMP ON DATABASE postgres FROM PUBLIC")
+        lib = f"LIBNAME pg POSTGRES '{self.pg.conninfo('postgres', 'user=no_temp')}';\n"
+        step = "FACTOR DATA=pg.fmt2 NFACTORS=1;\n  BY g h;\n  VAR x1-x3;\nRUN;\n"
         try:
-            program = (f"LIBNAME pg POSTGRES '{self.pg.conninfo('postgres', 'user=no_temp')}';\n"
-                       "FACTOR DATA=pg.fmt2 NFACTORS=1;\n  BY g h;\n  VAR x1-x3;\nRUN;\n")
-            r, _ = self.run(program, "no_temp", expect_ok=False)
-            if "the user needs the TEMP right" not in self.log(r):
-                self.fail("no TEMP right: unclear error:\n" + self.log(r)[-1500:])
-            # Without a formatted BY the rows are read instead, after one
-            # warning for all the queries the database refused.
-            r, _ = self.run(program.replace("  BY g h;\n", ""), "no_temp_rows")
-            if self.log(r).count("permission denied to create temporary tables") != 1:
-                self.fail("no TEMP right: not one warning:\n" + self.log(r)[-1500:])
+            by_put, _ = self.run(lib + step, "no_temp", expect_ok=False)
+            rows, _ = self.run(lib + step.replace("  BY g h;\n", ""), "no_temp_rows")
+            xpx, tables = self.run(lib + "FACTOR DATA=pg.fmt NFACTORS=1;\n  BY g;\n  VAR x1-x4;\nRUN;\n"
+                                   "CROSSPRODUCTS DATA=pg.fmt OUT=xnotemp;\n  BY g;\n  VAR x1-x4;\n"
+                                   "RUN;\n", "fo_notemp")
         finally:
             self.pg.psql("GRANT TEMP ON DATABASE postgres TO PUBLIC")
+        self.expect_log(by_put, "the user needs the TEMP right", "no TEMP right: unclear error")
+        if self.log(rows).count("permission denied to create temporary tables") != 1:
+            self.fail("no TEMP right: not one warning:\n" + self.log(rows)[-1500:])
+        for note in ("could not compute the crossproducts",
+                     "The crossproducts of PG.FMT are computed from its rows"):
+            self.expect_log(xpx, note, "formatted BY without zul_put: the rows were not read")
+        if not tables:
+            self.fail("formatted BY without zul_put: FACTOR gave no tables")
 
     def text_by_as_row_path(self):
         """A character BY column whose collation is not byte order (ICU root
@@ -1009,28 +1016,6 @@ class Checks:
             if not close(got["fmt"], got["fmtr"], 1e-8):
                 self.fail(f"formatted crossproducts {lib}: the sums differ from those of "
                           "the formatted values")
-
-    def formatted_by_without_put(self):
-        """A PostgreSQL role that may not create temporary functions has no
-        zul_put: the crossproducts of a formatted BY variable are computed
-        from the rows, with a note, and the step succeeds."""
-        self.pg.psql("CREATE ROLE notemp LOGIN")
-        self.pg.psql("GRANT SELECT ON ALL TABLES IN SCHEMA public TO notemp")
-        self.pg.psql("REVOKE TEMPORARY ON DATABASE postgres FROM PUBLIC")
-        try:
-            conninfo = self.pg.conninfo().replace("user=zul", "user=notemp")
-            r, tables = self.run(f"LIBNAME pg POSTGRES '{conninfo}';\n"
-                                 "FACTOR DATA=pg.fmt NFACTORS=1;\n  BY g;\n  VAR x1-x4;\nRUN;\n"
-                                 "CROSSPRODUCTS DATA=pg.fmt OUT=xnotemp;\n  BY g;\n  VAR x1-x4;\n"
-                                 "RUN;\n", "fo_notemp")
-        finally:
-            self.pg.psql("GRANT TEMPORARY ON DATABASE postgres TO PUBLIC")
-        log = self.log(r)
-        if "could not compute the crossproducts" not in log or not tables:
-            self.fail("formatted BY without zul_put: FACTOR did not read the rows:\n" + log[-1500:])
-        if "The crossproducts of PG.FMT are computed from its rows" not in log:
-            self.fail("formatted BY without zul_put: CROSSPRODUCTS did not read the rows:\n"
-                      + log[-1500:])
 
     def sqlite_types_probed(self):
         """SQLite: analysis columns without a declared type and a DATE column
