@@ -10,14 +10,13 @@ SQLite or PostgreSQL, and when it is the sum of the tables of two parts.
 """
 import csv
 import os
-import sqlite3
 import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import pg_cluster  # noqa: E402
-from check_databases import Checks, close  # noqa: E402
+from check_databases import HEADER, Checks, close  # noqa: E402
 
-HEADER = ["id", "grp", "x1", "x2", "x3", "x4", "x5", "f", "w"]
+WEIGHTED = HEADER + ["f", "w"]
 TIGHT = 1e-12
 
 
@@ -46,21 +45,10 @@ class XpxChecks(Checks):
         return rows
 
     def load_weighted(self, name, rows):
-        with open(os.path.join(self.work, name + ".csv"), "w", newline="") as f:
-            w = csv.writer(f)
-            w.writerow(HEADER)
-            w.writerows([["" if v is None else v for v in r] for r in rows])
-        con = sqlite3.connect(self.lite)
-        con.execute(f"CREATE TABLE {name} (id INTEGER, grp TEXT, x1 REAL, x2 REAL, x3 REAL, "
-                    "x4 REAL, x5 REAL, f REAL, w REAL)")
-        con.executemany(f"INSERT INTO {name} VALUES (?,?,?,?,?,?,?,?,?)", rows)
-        con.commit()
-        con.close()
-        self.pg.psql(f"CREATE TABLE {name} (id integer, grp text, x1 float8, x2 float8, "
-                     "x3 float8, x4 float8, x5 float8, f float8, w float8)")
-        self.pg.psql(f"INSERT INTO {name} VALUES " + ",".join(
-            "(" + ",".join("NULL" if v is None else "'" + v.replace("'", "''") + "'"
-                           if isinstance(v, str) else repr(v) for v in r) + ")" for r in rows))
+        """rows in name.csv, and as the table name in both databases."""
+        self.write_csv(name, [WEIGHTED] + rows)  # None is an empty field
+        self.table_in_both(name, "id INTEGER, grp TEXT, x1 REAL, x2 REAL, x3 REAL, x4 REAL, x5 REAL, "
+                           "f REAL, w REAL", rows)
 
     def factor_on(self, data, name, options=""):
         step = (f"{options}FACTOR DATA={data} NFACTORS=2 ROTATE=VARIMAX SIMPLE CORR;\n"
@@ -91,7 +79,7 @@ class XpxChecks(Checks):
             r, _ = self.run(self.libnames() + "LIBNAME xc 'xc';\nLIBNAME xw 'xw';\n" + opts +
                             f"CROSSPRODUCTS DATA={src} OUT={out};\n  BY grp;\n  VAR x1-x5;\n"
                             "  FREQ f;\n  WEIGHT w;\nRUN;\n", "xpx_make_" + out.split(".")[0])
-            log = r.stdout + r.stderr
+            log = self.log(r)
             if src.startswith(("pg", "lite")) and "computed inside the database" not in log:
                 self.fail(f"crossproducts of {src}: not computed in the database:\n{log[-1500:]}")
             if opts and "limit 1" not in log.lower():
@@ -118,8 +106,7 @@ class XpxChecks(Checks):
                         step.format("part2", "xb._MKXPX_") +
                         "CROSSPRODUCTS DATA=xa._MKXPX_ ADD=xb._MKXPX_ OUT=xw._MKXPX_;\nRUN;\n",
                         "xpx_parts")
-        with open(os.path.join(self.work, "xw", "_MKXPX_.csv")) as f:
-            keys = [(row["_KEY_"], row["grp"]) for row in csv.DictReader(f)]
+        keys = [(row["_KEY_"], row["grp"]) for row in self.csv_rows("xw/_MKXPX_")]
         if keys != [("1", "O'Brien"), ("2", "Zhang"), ("3", "van der Berg")]:
             self.fail(f"parts: the combined groups are {keys}")
         r, got = self.factor_on("xw._MKXPX_", "xpx_parts_read", "OPTIONS INDBNOTES=YES;\n")
@@ -131,7 +118,7 @@ class XpxChecks(Checks):
                  "CROSSPRODUCTS DATA=xa._MKXPX_ ADD=xo.p2 OUT=xo._MKXPX_;\nRUN;\n", "xpx_order")
         self.same_as("parts in other variable orders", want,
                      self.factor_on("xo._MKXPX_", "xpx_order_read", "LIBNAME xo 'xo';\n")[1])
-        if "Using _MKXPX_ table." not in r.stdout + r.stderr:
+        if "Using _MKXPX_ table." not in self.log(r):
             self.fail("parts: the notes of reading a crossproduct table are missing")
 
     def fewer_by_groups(self):
@@ -144,7 +131,7 @@ class XpxChecks(Checks):
         r, _ = self.run("LIBNAME xc 'xc';\nFACTOR DATA=xc._MKXPX_ NFACTORS=1;\n  VAR x1-x3;\nRUN;\n"
                         "FACTOR DATA=xc._MKXPX_ NFACTORS=1;\n  VAR x1-x3;\n  WEIGHT x4;\nRUN;\n",
                         "xpx_fewer_vars", expect_ok=False)
-        log = r.stdout + r.stderr
+        log = self.log(r)
         if "records with a missing value in any of its 5 variables" not in log:
             self.fail("fewer variables than the table: its dropped records are not mentioned")
         if "WEIGHT do not apply to XC._MKXPX_" not in log:
@@ -161,10 +148,7 @@ class XpxChecks(Checks):
         parts = {"na": rows[:half], "nb": rows[half:]}
         for name, part in list(parts.items()) + [("nall", rows)]:
             os.makedirs(os.path.join(self.work, "x" + name), exist_ok=True)
-            with open(os.path.join(self.work, name + ".csv"), "w", newline="") as f:
-                w = csv.writer(f)
-                w.writerow(HEADER)
-                w.writerows([["" if v is None else v for v in r] for r in part])
+            self.write_csv(name, [WEIGHTED] + part)
         libs = "".join(f"LIBNAME x{n} 'x{n}';\n" for n in ("na", "nb", "nall"))
         step = "CROSSPRODUCTS DATA={} OUT={};\n  BY grp;\n  VAR x1-x5;\n  WEIGHT w;\nRUN;\n"
         factor = "FACTOR DATA={} NFACTORS=2 SIMPLE CORR;\n  BY grp;\n  VAR x1-x5;\n{}RUN;\n"
@@ -173,8 +157,7 @@ class XpxChecks(Checks):
                           + factor.format("xnall._MKXPX_", ""), "xpx_numeric_by")
         _, want = self.run(factor.format("nall", "  WEIGHT w;\n"), "xpx_numeric_rows")
         self.same_as("numeric BY groups", want, got)
-        with open(os.path.join(self.work, "xnall", "_MKXPX_.csv")) as f:
-            keys = [(row["_KEY_"], row["grp"]) for row in csv.DictReader(f)]
+        keys = [(row["_KEY_"], row["grp"]) for row in self.csv_rows("xnall/_MKXPX_")]
         if keys != [("1", ""), ("2", "-2.5"), ("3", "7")]:
             self.fail(f"numeric BY groups: the combined groups are {keys}")
 
@@ -191,10 +174,7 @@ class XpxChecks(Checks):
         os.makedirs(os.path.join(self.work, "xf"), exist_ok=True)
         self.load_weighted("fsurvey", sorted(rows, key=lambda r: r[1]))  # CSV: in BY order
         for name, part in (("fpart1", rows[:40]), ("fpart2", rows[40:])):
-            with open(os.path.join(self.work, name + ".csv"), "w", newline="") as f:
-                w = csv.writer(f)
-                w.writerow(HEADER)
-                w.writerows([["" if v is None else v for v in r] for r in part])
+            self.write_csv(name, [WEIGHTED] + part)
         by = "  BY f grp;\n  FORMAT f 1.;\n  VAR x1-x5;\n"
         factor = "FACTOR DATA={} NFACTORS=1;\n" + by + "RUN;\n"
         _, want = self.run(factor.format("fsurvey"), "xpx_fmt_rows")
@@ -222,7 +202,7 @@ class XpxChecks(Checks):
                         "CROSSPRODUCTS DATA=xa._MKXPX_ ADD=survey OUT=xn.both;\nRUN;\n"
                         "CROSSPRODUCTS DATA=survey OUT=survey;\nRUN;\n",
                         "xpx_refused", expect_ok=False)
-        log = r.stdout + r.stderr
+        log = self.log(r)
         if r.returncode == 0 or "do not summarise the same variables" not in log:
             self.fail("refusals: tables of other variables were combined:\n" + log[-1500:])
         if "WORK.SURVEY is no crossproduct table" not in log:
@@ -233,7 +213,7 @@ class XpxChecks(Checks):
             self.fail("refusals: OUT= over DATA= was not refused")
         r, _ = self.run("LIBNAME xn 'xn';\nFACTOR DATA=xn._MKXPX_ NFACTORS=1 OUT=xn.scores;\n"
                         "  VAR x1-x3;\nRUN;\n", "xpx_scores", expect_ok=False)
-        if (r.returncode == 0 or "OUT= scores need the observations" not in r.stdout + r.stderr
+        if (r.returncode == 0 or "OUT= scores need the observations" not in self.log(r)
                 or os.path.exists(os.path.join(self.work, "xn", "scores.csv"))):
             self.fail("refusals: scores of a crossproduct table's own rows were written")
         with open(os.path.join(self.work, "xn", "_MKXPX_.csv")) as f:
@@ -252,7 +232,7 @@ class XpxChecks(Checks):
                             "FACTOR DATA=xm._MKXPX_ NFACTORS=1;\n  VAR x1-x3;\nRUN;\n"
                             "CROSSPRODUCTS DATA=xn._MKXPX_ ADD=xm._MKXPX_ OUT=xm.both;\nRUN;\n",
                             "xpx_malformed", expect_ok=False)
-            log = r.stdout + r.stderr
+            log = self.log(r)
             if log.count("ERROR: XM._MKXPX_") != 2 or "ended normally" in log:
                 self.fail(f"refusals: a table with {bad!r} among its crossproducts was read:\n"
                           + log[-1500:])
@@ -266,7 +246,7 @@ class XpxChecks(Checks):
         for passes in ("1", "2"):
             r, got = self.run(self.libnames() + f"OPTIONS SQLPASSES={passes} SQLECHO=YES;\n" +
                               step.format("pg.big"), "big_passes" + passes)
-            log = r.stdout + r.stderr
+            log = self.log(r)
             if "processed inside the database" not in log:
                 self.fail(f"large means, {passes} pass(es): not processed in the database")
             if ("limit 1" in log.lower()) != (passes == "1"):
@@ -276,7 +256,7 @@ class XpxChecks(Checks):
                 self.fail(f"large means, {passes} pass(es): the correlations differ")
         r, _ = self.run(self.libnames() + "OPTIONS SQLPASSES=3;\n" + step.format("pg.big"),
                         "big_passes3", expect_ok=False)
-        if "SQLPASSES= takes 1 or 2" not in r.stdout + r.stderr:
+        if "SQLPASSES= takes 1 or 2" not in self.log(r):
             self.fail("SQLPASSES=3 was not refused")
 
 

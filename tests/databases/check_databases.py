@@ -22,6 +22,8 @@ import pg_cluster  # noqa: E402
 
 GROUPS = ["O'Brien", "Zhang", "van der Berg"]  # a quote, blanks; in byte order
 ROWS_PER_GROUP = 40
+HEADER = ["id", "grp", "x1", "x2", "x3", "x4", "x5"]
+PG_COLUMNS = "id integer, grp text, x1 float8, x2 float8, x3 float8, x4 float8, x5 float8"
 
 
 def lcg(seed):
@@ -47,6 +49,34 @@ def survey_rows():
     return rows
 
 
+def sql_literal(v):
+    """v as a PostgreSQL literal: None is null, NaN and infinities quoted."""
+    if v is None:
+        return "null"
+    if isinstance(v, float) and not math.isfinite(v):
+        return "'NaN'" if v != v else ("'Infinity'" if v > 0 else "'-Infinity'")
+    return "'" + v.replace("'", "''") + "'" if isinstance(v, str) else repr(v)
+
+
+def sql_rows(rows):
+    """The rows of a VALUES list."""
+    return ",".join("(" + ",".join(map(sql_literal, r)) + ")" for r in rows)
+
+
+def three_factor_rows(seed, nv, nrows, missing=False):
+    """Rows of id and nv variables on three factors; with `missing`, one
+    value of every 97th row is None."""
+    rnd = lcg(seed)
+    rows = []
+    for i in range(nrows):
+        f = [next(rnd) - 0.5 for _ in range(3)]
+        x = [round(100 * (f[j % 3] + 0.6 * (next(rnd) - 0.5)), 4) for j in range(nv)]
+        if missing and i % 97 == 5:
+            x[i % nv] = None
+        rows.append([i + 1] + x)
+    return rows
+
+
 class Checks:
     def __init__(self, zul, work, cluster):
         self.zul, self.work, self.pg = zul, work, cluster
@@ -58,10 +88,20 @@ class Checks:
         self.failures.append(what)
         print("FAIL:", what)
 
-    def run(self, program, name, expect_ok=True, env=None, timeout=None):
+    def program_file(self, program, name):
         path = os.path.join(self.work, name + ".zul")
         with open(path, "w") as f:
             f.write(program)
+        return path
+
+    def start(self, program, name):
+        """zul started on program, its log going to NAME.log."""
+        with open(os.path.join(self.work, name + ".log"), "w") as log:
+            return subprocess.Popen([self.zul, "--work", self.work, self.program_file(program, name)],
+                                    cwd=self.work, stdout=subprocess.DEVNULL, stderr=log)
+
+    def run(self, program, name, expect_ok=True, env=None, timeout=None):
+        path = self.program_file(program, name)
         out = os.path.join(self.work, name + ".json")
         r = subprocess.run([self.zul, "--work", self.work, "--json", out, path],
                            capture_output=True, text=True, cwd=self.work,
@@ -75,58 +115,77 @@ class Checks:
         return (f"LIBNAME lite SQLITE '{self.lite}';\n"
                 f"LIBNAME pg POSTGRES '{self.pg.conninfo()}';\n")
 
+    def log(self, r):
+        return r.stdout + r.stderr
+
+    def expect_log(self, r, text, what):
+        """Whether the log of r has text; a failure named `what` when not."""
+        if text in self.log(r):
+            return True
+        self.fail(f"{what}:\n{self.log(r)[-1500:]}")
+        return False
+
+    def sqlite(self, sql, rows=None, path=None):
+        """One statement on an SQLite file (for each of rows when given),
+        committed: the rows it selected."""
+        con = sqlite3.connect(path or self.lite)
+        try:
+            got = (con.execute(sql) if rows is None else con.executemany(sql, rows)).fetchall()
+            con.commit()
+            return got
+        finally:
+            con.close()
+
+    def row_and_in(self, step, name, marker="processed inside the database"):
+        """step ({} for "row" or "in") run by the row path (INDB=NO) and
+        then inside the database: the tables of each, those of the latter
+        None (a failure) when its log lacks marker."""
+        _, t_row = self.run(self.libnames() + "OPTIONS INDB=NO;\n" + step.format("row"), name + "_row")
+        r, t_in = self.run(self.libnames() + step.format("in"), name + "_in")
+        return t_row, t_in if self.expect_log(r, marker, f"{name}: not inside the database") else None
+
+    def pg_value(self, sql):
+        return self.pg.psql(sql).strip()
+
+    def csv_rows(self, name):
+        """The rows of the CSV output NAME in the work folder."""
+        with open(os.path.join(self.work, name + ".csv"), newline="") as f:
+            return list(csv.DictReader(f))
+
+    def write_csv(self, name, rows):
+        with open(os.path.join(self.work, name + ".csv"), "w", newline="") as f:
+            csv.writer(f).writerows(rows)
+
     # ---- data ----
     def load_large_means(self):
         """The survey's numbers moved to about 10^6 with a spread near 1/30:
         big.csv in the work folder and the table big in PostgreSQL."""
         rows = [[r[0], r[1]] + [1e6 + v / 30 for v in r[2:]] for r in self.rows]
-        with open(os.path.join(self.work, "big.csv"), "w", newline="") as f:
-            w = csv.writer(f)
-            w.writerow(["id", "grp", "x1", "x2", "x3", "x4", "x5"])
-            w.writerows([[x if not isinstance(x, float) else repr(x) for x in r] for r in rows])
-        self.pg.psql("CREATE TABLE big (id integer, grp text, x1 float8, x2 float8, x3 float8, "
-                     "x4 float8, x5 float8)")
-        self.pg.psql("INSERT INTO big VALUES " + ",".join(
-            "({},'{}',{})".format(r[0], r[1].replace("'", "''"), ",".join(repr(v) for v in r[2:]))
-            for r in rows))
+        self.write_csv("big", [HEADER] + rows)
+        self.pg.psql(f"CREATE TABLE big ({PG_COLUMNS}); INSERT INTO big VALUES {sql_rows(rows)}")
 
     def load(self):
-        header = ["id", "grp", "x1", "x2", "x3", "x4", "x5"]
-        with open(os.path.join(self.work, "survey.csv"), "w", newline="") as f:
-            w = csv.writer(f)
-            w.writerow(header)
-            w.writerows(self.rows)
-        con = sqlite3.connect(self.lite)
-        con.execute("CREATE TABLE Survey (id INTEGER, grp TEXT, x1 REAL, x2 REAL, x3 REAL, "
+        self.write_csv("survey", [HEADER] + self.rows)
+        self.sqlite("CREATE TABLE Survey (id INTEGER, grp TEXT, x1 REAL, x2 REAL, x3 REAL, "
                     "x4 REAL, x5 REAL)")
-        con.executemany("INSERT INTO Survey VALUES (?,?,?,?,?,?,?)", self.rows)
-        con.commit()
-        con.close()
+        self.sqlite("INSERT INTO Survey VALUES (?,?,?,?,?,?,?)", self.rows)
         self.pg.psql('CREATE TABLE "Survey" (id integer, grp varchar(20), x1 float8, '
                      "x2 float8, x3 numeric, x4 real, x5 float8)")
         # x4 as real keeps fewer digits: it is stored back as float8 below.
         self.pg.psql('ALTER TABLE "Survey" ALTER COLUMN x4 TYPE float8')
-        values = ",".join("({},'{}',{},{},{},{},{})".format(
-            r[0], r[1].replace("'", "''"), *r[2:]) for r in self.rows)
-        self.pg.psql(f'INSERT INTO "Survey" VALUES {values}')
+        self.pg.psql(f'INSERT INTO "Survey" VALUES {sql_rows(self.rows)}')
 
     def binary_numbers(self):
         """Integers beyond 2**31, booleans, and float NaN and infinities read
         as doubles: the integers exact, booleans 0 and 1, the others missing."""
         self.pg.psql("CREATE TABLE kinds (id bigint, b boolean, n smallint, x1 float8, "
                      "x2 float8, x3 float8)")
-        rows = []
-        for i in range(12):
-            x = [i * 0.5, (i % 5) * 1.25 - 0.75, i * i / 7.0]
-            rows.append(f"({3000000000 + i}, {'true' if i % 2 else 'false'}, {i - 6}, "
-                        + ", ".join(repr(v) for v in x) + ")")
-        rows[3] = rows[3].rsplit(",", 1)[0] + ", 'NaN')"
-        rows[4] = rows[4].rsplit(",", 1)[0] + ", '-Infinity')"
-        self.pg.psql("INSERT INTO kinds VALUES " + ", ".join(rows))
+        rows = [(3000000000 + i, bool(i % 2), i - 6, i * 0.5, (i % 5) * 1.25 - 0.75,
+                 {3: math.nan, 4: -math.inf}.get(i, i * i / 7.0)) for i in range(12)]
+        self.pg.psql("INSERT INTO kinds VALUES " + sql_rows(rows))
         self.run(self.libnames() + "FACTOR DATA=pg.kinds NFACTORS=1 OUT=kinds_out;\n"
                  "  VAR x1-x3;\nRUN;\n", "binary_numbers")
-        with open(os.path.join(self.work, "kinds_out.csv")) as f:
-            got = list(csv.DictReader(f))
+        got = self.csv_rows("kinds_out")
         ids = [float(r["id"]) for r in got]
         if ids != [3000000000.0 + i for i in range(12)]:
             self.fail(f"binary numbers: ids {ids}")
@@ -160,25 +219,15 @@ class Checks:
         self.same_scores()
 
     def same_scores(self):
-        with open(os.path.join(self.work, "scores_csv.csv")) as f:
-            want = {int(r["id"]): r for r in csv.DictReader(f)}
-        con = sqlite3.connect(self.lite)
-        lite = {r[0]: r for r in con.execute("SELECT id, grp, Factor1, Factor2 FROM scores")}
-        con.close()
-        pg = {}
-        for line in self.pg.psql("SELECT id, grp, factor1, factor2 FROM scores").splitlines():
-            i, g, f1, f2 = line.split("|")
-            pg[int(i)] = (int(i), g, float(f1), float(f2))
-        for name, got in (("SQLite", lite), ("PostgreSQL", pg)):
+        want = {int(r["id"]): r for r in self.csv_rows("scores_csv")}
+        for name, got in (("SQLite", self.scores_in("lite", "scores")),
+                          ("PostgreSQL", self.scores_in("pg", "scores"))):
             if set(got) != set(want):
                 self.fail(f"scores in {name}: ids {len(got)} rows, CSV {len(want)}")
                 continue
-            for i, r in want.items():
-                g = got[i]
-                if g[1] != r["grp"] or not close([float(r["Factor1"]), float(r["Factor2"])],
-                                                 [g[2], g[3]]):
-                    self.fail(f"scores in {name}: row {i} is {g}, CSV {dict(r)}")
-                    break
+            if not close({i: [i, r["grp"], float(r["Factor1"]), float(r["Factor2"])]
+                          for i, r in want.items()}, got):
+                self.fail(f"scores in {name} differ from those of the CSV file")
 
     def groups_read_again_mid_stream(self):
         """BY groups of a table large enough that reading a group again
@@ -195,10 +244,8 @@ class Checks:
         self.run(self.libnames() + "OPTIONS INDB=NO;\n" + step.format("pg.many", "many_pg"),
                  "many_pg")
         self.run(step.format("'many.csv'", "many_csv"), "many_csv")
-        scores = []
-        for name in ("many_pg", "many_csv"):
-            with open(os.path.join(self.work, name + ".csv")) as f:
-                scores.append({int(r["id"]): float(r["Factor1"]) for r in csv.DictReader(f)})
+        scores = [{int(r["id"]): float(r["Factor1"]) for r in self.csv_rows(name)}
+                  for name in ("many_pg", "many_csv")]
         if len(scores[0]) != 60000 or scores[0].keys() != scores[1].keys():
             self.fail(f"groups read again: {len(scores[0])} rows from PostgreSQL, "
                       f"{len(scores[1])} from CSV")
@@ -243,8 +290,7 @@ class Checks:
                 _, log = self.logged_statements(
                     lambda: self.run(step, name, env={"ZUL_PG_STREAMS": streams}))
                 ranges = log.count("ctid >= ")
-                with open(os.path.join(self.work, name + ".csv")) as f:
-                    outputs[name] = f.read()
+                outputs[name] = open(os.path.join(self.work, name + ".csv")).read()
                 if (ranges > 0) != (table == "heap" and streams == "2"):
                     self.fail(f"ranges: {table} with ZUL_PG_STREAMS={streams} read {ranges} ranges")
             if outputs[f"{table}_1"] != outputs[f"{table}_2"]:
@@ -294,7 +340,7 @@ class Checks:
         if any(n.startswith("guarded_out") for n in os.listdir(self.work)):
             self.fail(f"range fails: output left: {sorted(os.listdir(self.work))}")
         for _ in range(20):  # the server ends a closed session's backend soon after
-            busy = self.pg.psql("SELECT count(*) FROM pg_stat_activity WHERE usename = 'reader'").strip()
+            busy = self.pg_value("SELECT count(*) FROM pg_stat_activity WHERE usename = 'reader'")
             if busy == "0":
                 break
             time.sleep(0.1)
@@ -306,11 +352,9 @@ class Checks:
         1960 and written back as the same types."""
         self.pg.psql("CREATE TABLE visits (d date, t time, ts timestamp, x1 float8, x2 float8, "
                      "x3 float8)")
-        rows = []
-        for i, r in enumerate(self.rows[:30]):
-            rows.append(f"('2030-06-{1 + i % 28:02d}', '{i % 24:02d}:30:15.5', "
-                        f"'2030-01-01 {i % 24:02d}:00:01', {r[2]}, {r[3]}, {r[5]})")
-        self.pg.psql("INSERT INTO visits VALUES " + ",".join(rows))
+        self.pg.psql("INSERT INTO visits VALUES " + sql_rows(
+            (f"2030-06-{1 + i % 28:02d}", f"{i % 24:02d}:30:15.5", f"2030-01-01 {i % 24:02d}:00:01",
+             r[2], r[3], r[5]) for i, r in enumerate(self.rows[:30])))
         self.run(self.libnames() + "FACTOR DATA=pg.visits NFACTORS=1 OUT=pg.visits_out;\n"
                  "  VAR x1-x3;\nRUN;\nFACTOR DATA=pg.visits NFACTORS=1 OUT=visits_csv;\n"
                  "  VAR x1-x3;\nRUN;\n", "dates")
@@ -319,12 +363,11 @@ class Checks:
                              "ORDER BY ordinal_position").splitlines()
         if types[:3] != ["d:date", "t:time without time zone", "ts:timestamp without time zone"]:
             self.fail(f"dates: the output columns are {types}")
-        back = self.pg.psql("SELECT count(*) FROM visits v JOIN visits_out o ON v.d = o.d AND "
-                            "v.t = o.t AND v.ts = o.ts AND v.x1 = o.x1").strip()
+        back = self.pg_value("SELECT count(*) FROM visits v JOIN visits_out o ON v.d = o.d AND "
+                             "v.t = o.t AND v.ts = o.ts AND v.x1 = o.x1")
         if back != "30":
             self.fail(f"dates: {back} of 30 rows came back with the same date, time and timestamp")
-        with open(os.path.join(self.work, "visits_csv.csv")) as f:
-            first = next(csv.DictReader(f))
+        first = self.csv_rows("visits_csv")[0]
         days = (date(2030, 6, 1) - date(1960, 1, 1)).days
         want = {"d": days, "t": 30 * 60 + 15.5,
                 "ts": (date(2030, 1, 1) - date(1960, 1, 1)).days * 86400 + 1}
@@ -344,43 +387,21 @@ class Checks:
                      'AS note FROM "Survey"')
         self.run(self.libnames() + "FACTOR DATA=pg.notes NFACTORS=1 OUT=pg.notes_out;\n"
                  "  VAR x1-x3;\nRUN;\n", "notes")
-        same = self.pg.psql("SELECT count(*) FROM notes n JOIN notes_out o USING (id) "
-                            "WHERE n.note = o.note").strip()
-        if same != str(len(self.rows)):
-            self.fail(f"awkward text: {same} of {len(self.rows)} notes came back unchanged")
-        exact = self.pg.psql("SELECT count(*) FROM notes n JOIN notes_out o USING (id) "
-                             "WHERE n.x1 = o.x1 AND n.x2 IS NOT DISTINCT FROM o.x2").strip()
-        if exact != str(len(self.rows)):
-            self.fail(f"awkward text: {exact} of {len(self.rows)} rows kept x1 and x2 exactly")
-        missing = self.pg.psql('SELECT x2 IS NULL, "factor1" IS NULL FROM notes_out '
-                               "WHERE id = 3").strip()
-        if missing != "t|t":
-            self.fail(f"awkward text: the row with a missing x2 came back as {missing!r}")
+        # Notes unchanged, x1 and x2 exact, and the row with a missing x2
+        # without x2 and score.
+        got = self.pg_value("SELECT count(*) FILTER (WHERE n.note = o.note), count(*) FILTER "
+                            "(WHERE n.x1 = o.x1 AND n.x2 IS NOT DISTINCT FROM o.x2), bool_and("
+                            "o.x2 IS NULL AND o.factor1 IS NULL) FILTER (WHERE id = 3) "
+                            "FROM notes n JOIN notes_out o USING (id)")
+        if got != f"{len(self.rows)}|{len(self.rows)}|t":
+            self.fail(f"awkward text: notes kept, x1 and x2 kept, row 3 missing: {got}")
 
     def stopped_step_leaves_nothing(self):
         """A step whose reading fails half way writes no table; an earlier
-        table of that name stays, and no transaction stays open."""
-        self.pg.psql("CREATE TABLE kept AS SELECT 1 AS marker")
-        self.pg.psql("CREATE SEQUENCE calls")
+        table of that name stays, and no transaction stays open. Each pass
+        over the rows reads each once; the third (the scoring) fails."""
         n = len(self.rows)
-        # Each pass over the rows calls boom() once per row; the third (the
-        # scoring) fails half way.
-        self.pg.psql("CREATE FUNCTION boom(x float8) RETURNS float8 LANGUAGE plpgsql AS $$ "
-                     f"BEGIN IF nextval('calls') > {2 * n + n // 2} THEN "
-                     "RAISE EXCEPTION 'the disk caught fire'; END IF; RETURN x; END $$")
-        self.pg.psql('CREATE VIEW fragile AS SELECT id, boom(x1) AS x1, x2, x3, x4, x5 '
-                     'FROM "Survey"')
-        r, _ = self.run(self.libnames() + "FACTOR DATA=pg.fragile NFACTORS=2 OUT=pg.kept;\n"
-                        "  VAR x1-x5;\nRUN;\n", "stopped", expect_ok=False)
-        if r.returncode == 0:
-            self.fail("stopped step: zul reported success")
-        if "disk caught fire" not in r.stdout + r.stderr:
-            self.fail("stopped step: the database's message is not in the log:\n" + r.stderr)
-        if self.pg.psql("SELECT * FROM kept").strip() != "1":
-            self.fail("stopped step: the earlier table KEPT was changed")
-        left = self.pg.psql("SELECT count(*) FROM pg_class WHERE relname LIKE 'zul_new%'").strip()
-        if left != "0":
-            self.fail(f"stopped step: {left} half-written tables are left")
+        self.fails_half_way("kept", f"{{calls}} > {2 * n + n // 2}", "")
 
     def locked_table_times_out(self):
         """A table another session holds locked stops the step after the
@@ -425,12 +446,8 @@ class Checks:
             self.fail("no rows: a table was written")
         # An empty SQLite table: the crossproducts' untyped result columns
         # must not make a formatted numeric BY variable a character one.
-        self.table_in_both("no_rows", "g REAL, x1 REAL, x2 REAL", "g float8, x1 float8, x2 float8",
-                           [(1.0, 2.0, 3.0)], formats=[("g", "3.")])
-        con = sqlite3.connect(self.lite)
-        con.execute("DELETE FROM no_rows")
-        con.commit()
-        con.close()
+        self.table_in_both("no_rows", "g REAL, x1 REAL, x2 REAL", [(1.0, 2.0, 3.0)], [("g", "3.")])
+        self.sqlite("DELETE FROM no_rows")
         r, _ = self.run(self.libnames() + "FACTOR DATA=lite.no_rows NFACTORS=1 OUT=lite.none;\n"
                         "  BY g;\n  VAR x1 x2;\nRUN;\n", "no_rows_lite")
         if "processed inside the database" not in self.log(r) or "character BY" in self.log(r):
@@ -508,10 +525,8 @@ class Checks:
             self.fail(f"missing SQLite file: the LIBNAME note does not say it is new:\n{r.stderr}")
         self.run(f"LIBNAME fresh SQLITE '{written}';\nFACTOR DATA=survey NFACTORS=1 "
                  "OUT=fresh.scores;\n  VAR x1-x5;\nRUN;\n", "fresh_sqlite")
-        con = sqlite3.connect(written)
-        if con.execute("SELECT count(*) FROM scores").fetchone()[0] != len(self.rows):
+        if self.sqlite("SELECT count(*) FROM scores", path=written)[0][0] != len(self.rows):
             self.fail("new SQLite file: the scores are not in it")
-        con.close()
 
     def interrupted_backend_ends(self):
         """Ctrl-C in the middle of a long statement in the database: the
@@ -519,29 +534,24 @@ class Checks:
         functions gone, without waiting for the statement to end. An SQLite
         file the run created for its output is removed with its journal."""
         self.make_crawling_view()
-        path = os.path.join(self.work, "interrupted.zul")
         fresh = os.path.join(self.work, "interrupted.db")
-        with open(path, "w") as f:
-            f.write(self.libnames() + f"LIBNAME fresh SQLITE '{fresh}';\n"
-                    "FACTOR DATA=pg.crawling NFACTORS=1 OUT=pg.crawled OUTSTAT=fresh.st;\n"
-                    "  VAR x1-x3;\nRUN;\n")
         others = ("SELECT count(*) FROM pg_stat_activity WHERE datname = 'postgres' AND "
                   "pid <> pg_backend_pid() AND state <> 'idle'")
         left = ("SELECT (SELECT count(*) FROM pg_stat_activity WHERE datname = 'postgres' AND "
                 "pid <> pg_backend_pid()) + (SELECT count(*) FROM pg_proc WHERE proname "
                 "LIKE 'zul_put%')")
-        zul = subprocess.Popen([self.zul, "--work", self.work, path], cwd=self.work,
-                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        zul = self.start(self.libnames() + f"LIBNAME fresh SQLITE '{fresh}';\nFACTOR DATA=pg.crawling "
+                         "NFACTORS=1 OUT=pg.crawled OUTSTAT=fresh.st;\n  VAR x1-x3;\nRUN;\n", "interrupted")
         started = time.time()
-        while self.pg.psql(others).strip() == "0" and time.time() - started < 30:
+        while self.pg_value(others) == "0" and time.time() - started < 30:
             time.sleep(0.1)
         time.sleep(0.5)
         zul.send_signal(2)
         zul.wait()
         stopped = time.time()
-        while self.pg.psql(left).strip() != "0" and time.time() - stopped < 10:
+        while self.pg_value(left) != "0" and time.time() - stopped < 10:
             time.sleep(0.2)
-        if self.pg.psql(left).strip() != "0":
+        if self.pg_value(left) != "0":
             self.fail("interrupted: a backend of zul, or its temporary functions, are still "
                       "there 10 s after zul ended")
         if os.path.exists(fresh):
@@ -560,21 +570,18 @@ class Checks:
         """The server stops while zul's aggregate runs: the step stops with
         an error that says the connection was lost, and nothing is written."""
         self.make_crawling_view()
-        path = os.path.join(self.work, "server_lost.zul")
-        with open(path, "w") as f:
-            f.write(self.libnames() + "FACTOR DATA=pg.crawling NFACTORS=1 OUT=pg.lost;\n"
-                    "  VAR x1-x3;\nRUN;\n")
-        zul = subprocess.Popen([self.zul, "--work", self.work, path], cwd=self.work,
-                               stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
+        zul = self.start(self.libnames() + "FACTOR DATA=pg.crawling NFACTORS=1 OUT=pg.lost;\n"
+                         "  VAR x1-x3;\nRUN;\n", "server_lost")
         time.sleep(1.5)
         self.pg.crash()
-        log = zul.communicate(timeout=60)[1]
+        zul.wait(timeout=60)
+        log = open(os.path.join(self.work, "server_lost.log")).read()
         self.pg.start_again()
         # One error for the loss: the rows are not tried on a server that has gone.
         if (zul.returncode == 0 or "ended normally" in log or "not used" in log
                 or log.count("the connection to the server was lost") != 1):
             self.fail(f"server lost: status {zul.returncode}, log:\n{log[-1500:]}")
-        if self.pg.psql("SELECT count(*) FROM pg_tables WHERE tablename = 'lost'").strip() != "0":
+        if self.pg_value("SELECT count(*) FROM pg_tables WHERE tablename = 'lost'") != "0":
             self.fail("server lost: a table was left")
 
     def labels_and_type_kept(self):
@@ -582,10 +589,8 @@ class Checks:
         self.run(self.libnames() + "FACTOR DATA=lite.survey NFACTORS=2 "
                  "OUTSTAT=lite.fstat(LABEL='Two factors, O''Brien''s');\n  VAR x1-x5;\nRUN;\n"
                  "FACTOR DATA=lite.fstat NFACTORS=2;\nRUN;\n", "labels")
-        con = sqlite3.connect(self.lite)
-        rows = con.execute("SELECT type, label FROM zul_tables WHERE table_name = 'fstat' "
-                           "AND column_name = ''").fetchall()
-        con.close()
+        rows = self.sqlite("SELECT type, label FROM zul_tables WHERE table_name = 'fstat' "
+                           "AND column_name = ''")
         if rows != [("FACTOR", "Two factors, O'Brien's")]:
             self.fail(f"labels: the catalogue holds {rows}")
 
@@ -594,12 +599,9 @@ class Checks:
         reading the database; writing, whose TYPE would be lost, is refused
         up front with a message naming it."""
         path = os.path.join(self.work, "own.db")
-        con = sqlite3.connect(path)
-        con.execute("CREATE TABLE zul_tables (id INTEGER, note TEXT)")
-        con.execute("CREATE TABLE t (x1 REAL, x2 REAL, x3 REAL)")
-        con.executemany("INSERT INTO t VALUES (?, ?, ?)", [r[2:5] for r in self.rows])
-        con.commit()
-        con.close()
+        self.sqlite("CREATE TABLE zul_tables (id INTEGER, note TEXT)", path=path)
+        self.sqlite("CREATE TABLE t (x1 REAL, x2 REAL, x3 REAL)", path=path)
+        self.sqlite("INSERT INTO t VALUES (?, ?, ?)", [r[2:5] for r in self.rows], path=path)
         r, _ = self.run(f"LIBNAME own SQLITE '{path}';\nFACTOR DATA=own.t NFACTORS=1 OUTSTAT=own.st;\n"
                         "RUN;\n", "foreign_catalogue", expect_ok=False)
         log = r.stdout + r.stderr
@@ -640,9 +642,8 @@ class Checks:
         32767), a label over 256 characters and a TYPE over 8 exceed the
         varchar columns first declared in PostgreSQL: all are kept whole."""
         note = "é" + "ab'\"" * 10000
-        with open(os.path.join(self.work, "long_notes.csv"), "w", newline="") as f:
-            csv.writer(f).writerows([["id", "note", "x1", "x2", "x3"]] + [
-                [r[0], note if r[0] == 7 else "short", *r[2:5]] for r in self.rows])
+        self.write_csv("long_notes", [["id", "note", "x1", "x2", "x3"]] + [
+            [r[0], note if r[0] == 7 else "short", *r[2:5]] for r in self.rows])
         label = "Long " + "ü" * 290
         self.run(self.libnames() + f"FACTOR DATA=long_notes NFACTORS=1 OUT=pg.long_notes"
                  f"(LABEL='{label}') OUTSTAT=pg.long_type(TYPE='NOTESLONG');\n  VAR x1-x3;\n"
@@ -651,8 +652,7 @@ class Checks:
         stored = self.pg.psql("SELECT string_agg(CASE table_name WHEN 'long_notes' THEN label ELSE "
                               "type END, '|' ORDER BY table_name) FROM zul_tables WHERE "
                               "table_name IN ('long_notes', 'long_type') AND column_name = ''")
-        with open(os.path.join(self.work, "long_back.csv"), newline="") as f:
-            back = [row["note"] for row in csv.DictReader(f) if row["id"] == "7"]
+        back = [row["note"] for row in self.csv_rows("long_back") if row["id"] == "7"]
         if stored.strip() != label + "|NOTESLONG" or back != [note]:
             self.fail(f"long values: {stored[:40]!r}..., note read back whole: {back == [note]}")
 
@@ -678,36 +678,23 @@ class Checks:
 
     def table_under_a_view_replaced(self):
         """An SQLite table that a view reads is replaced by OUT= under it."""
-        con = sqlite3.connect(self.lite)
-        con.executescript("CREATE TABLE viewed (old REAL); "
-                          "CREATE VIEW viewer AS SELECT * FROM viewed;")
-        con.close()
+        self.sqlite("CREATE TABLE viewed (old REAL)")
+        self.sqlite("CREATE VIEW viewer AS SELECT * FROM viewed")
         self.run(self.libnames() + "FACTOR DATA=lite.survey NFACTORS=1 OUT=lite.viewed;\n"
                  "  VAR x1-x5;\nRUN;\n", "viewed")
-        con = sqlite3.connect(self.lite)
-        n = con.execute("SELECT count(Factor1) FROM viewer").fetchone()[0]
-        con.close()
+        n = self.sqlite("SELECT count(Factor1) FROM viewer")[0][0]
         if n != len(self.rows):
             self.fail(f"view: {n} of {len(self.rows)} new rows are seen through the view")
 
-class InDatabaseChecks(Checks):
-    """The crossproducts computed by one aggregate statement and the scores
-    written by one insert ... select, against the row path."""
-
-    def log(self, r):
-        return r.stdout + r.stderr
-
+    # ---- the crossproducts computed by one aggregate statement and the
+    # scores written by one insert ... select, against the row path ----
     def scores_in(self, lib, table):
+        """id: [id, grp, factor1, factor2] of a scores table."""
         if lib == "lite":
-            con = sqlite3.connect(self.lite)
-            rows = con.execute(f"SELECT id, grp, Factor1, Factor2 FROM {table}").fetchall()
-            con.close()
-            return {r[0]: r for r in rows}
-        got = {}
-        for line in self.pg.psql(f"SELECT id, grp, factor1, factor2 FROM {table}").splitlines():
-            i, g, f1, f2 = line.split("|")
-            got[int(i)] = (int(i), g, float(f1) if f1 else None, float(f2) if f2 else None)
-        return got
+            return {r[0]: list(r) for r in self.sqlite(f"SELECT id, grp, Factor1, Factor2 FROM {table}")}
+        rows = (line.split("|") for line in self.pg.psql(
+            f"SELECT id, grp, factor1, factor2 FROM {table}").splitlines())
+        return {int(i): [int(i), g, *(float(f) if f else None for f in fs)] for i, g, *fs in rows}
 
     def same_as_row_path(self):
         """Both databases: the same tables, BY groups with a quote and
@@ -735,38 +722,28 @@ class InDatabaseChecks(Checks):
                 self.fail(f"in-database {lib}: no closing note with the row count")
             if not t_row or not close(t_row, t_in, 1e-8):
                 self.fail(f"in-database {lib}: the tables differ from the row path")
-            want, got = self.scores_in(lib, "sc_row"), self.scores_in(lib, "sc_in")
-            if set(want) != set(got) or any(
-                    want[i][1] != got[i][1] or not close(list(want[i][2:]), list(got[i][2:]), 1e-8)
-                    for i in want):
+            if not close(self.scores_in(lib, "sc_row"), self.scores_in(lib, "sc_in"), 1e-8):
                 self.fail(f"in-database {lib}: the scores differ from the row path")
 
-    def table_in_both(self, name, lite_columns, pg_columns, rows, formats=()):
+    def table_in_both(self, name, lite_columns, rows, formats=(), pg_columns=None):
         """Table `name` with the same rows in SQLite and PostgreSQL (None is
-        null), and display formats (column, format) in both catalogues."""
-        con = sqlite3.connect(self.lite)
-        con.execute(f"CREATE TABLE {name} ({lite_columns})")
-        con.executemany(f"INSERT INTO {name} VALUES ({','.join('?' * len(rows[0]))})", rows)
-        self.pg.psql(f"CREATE TABLE {name} ({pg_columns})")
-        def literal(v):
-            if v is None:
-                return "null"
-            if isinstance(v, float) and not math.isfinite(v):
-                return "'NaN'" if v != v else ("'Infinity'" if v > 0 else "'-Infinity'")
-            return "'" + v.replace("'", "''") + "'" if isinstance(v, str) else repr(v)
-
-        self.pg.psql(f"INSERT INTO {name} VALUES " +
-                     ",".join("(" + ",".join(map(literal, r)) + ")" for r in rows))
+        null), and display formats (column, format) in both catalogues. The
+        PostgreSQL columns are the SQLite ones, REAL as float8, unless given."""
+        self.sqlite(f"CREATE TABLE {name} ({lite_columns})")
+        self.sqlite(f"INSERT INTO {name} VALUES ({','.join('?' * len(rows[0]))})", rows)
+        self.pg.psql(f"CREATE TABLE {name} ({pg_columns or lite_columns.replace(' REAL', ' float8')})")
+        values = [sql_rows([r]) for r in rows]
+        step = max(1, 60000 // max(map(len, values)))  # a command line holds at most 128 kB
+        for at in range(0, len(values), step):
+            self.pg.psql(f"INSERT INTO {name} VALUES " + ",".join(values[at:at + step]))
         if formats:
             catalogue = ("CREATE TABLE IF NOT EXISTS zul_tables (table_name varchar(200) NOT "
                          "NULL, column_name varchar(200) NOT NULL, type varchar(8), "
                          "label varchar(256))")
             values = ",".join(f"('{name}', '{c}', '{f}', '')" for c, f in formats)
-            for run in (con.execute, self.pg.psql):
+            for run in (self.sqlite, self.pg.psql):
                 run(catalogue)
                 run("INSERT INTO zul_tables VALUES " + values)
-        con.commit()
-        con.close()
 
     def load_formatted(self):
         """fmt(id, g, c, x1-x4) in both databases, with g formatted 3. and c
@@ -786,9 +763,7 @@ class InDatabaseChecks(Checks):
         shown = [[r[0], round(r[1]), r[2][0]] + r[3:] for r in rows]
         for name, data in (("fmt", rows), ("fmtr", shown)):
             self.table_in_both(name, "id INTEGER, g REAL, c TEXT, x1 REAL, x2 REAL, x3 REAL, x4 REAL",
-                               "id integer, g float8, c text, x1 float8, x2 float8, x3 float8, "
-                               "x4 float8", data,
-                               [("g", "3."), ("c", "$1.")] if name == "fmt" else ())
+                               data, [("g", "3."), ("c", "$1.")] if name == "fmt" else ())
         return len(rows)
 
     def formatted_by_groups(self):
@@ -824,11 +799,9 @@ class InDatabaseChecks(Checks):
                 if not t_shown or not close(unby[0], unby[1], 1e-8):
                     self.fail(f"{what}: the tables differ from those of the formatted values")
                 want, got = (self.nullable_scores(lib, f"{t}_{by}") for t in ("fr", "fo"))
-                if len(got) != n or set(got) != set(want) or any(
-                        not close(want[i], got[i], 1e-8) for i in want):
+                if len(got) != n or not close(want, got, 1e-8):
                     self.fail(f"{what}: {len(got)} of {n} rows scored, or scores differ")
         self.formatted_by_crossproducts()
-        self.formatted_by_without_put()
 
     def formatted_by_then_more_row_path(self):
         """Rows read from a database (INDB=NO) by a formatted BY variable
@@ -846,9 +819,7 @@ class InDatabaseChecks(Checks):
         shown = [(round(r[0]), r[1], r[2][0]) + r[3:] for r in rows]
         for name, data in (("fmt2", rows), ("fmt2r", shown)):
             self.table_in_both(name, "g REAL, h TEXT, c TEXT, k REAL, x1 REAL, x2 REAL, x3 REAL",
-                               "g float8, h text, c text, k float8, x1 float8, x2 float8, "
-                               "x3 float8", data,
-                               [("g", "1."), ("c", "$1.")] if name == "fmt2" else ())
+                               data, [("g", "1."), ("c", "$1.")] if name == "fmt2" else ())
         for lib in ("lite", "pg"):
             for by in ("g h", "c k"):
                 got = [self.run(self.libnames() + f"OPTIONS INDB=NO;\nFACTOR DATA={lib}.{t} "
@@ -860,25 +831,33 @@ class InDatabaseChecks(Checks):
                               "or tables not those of the formatted values")
 
     def formatted_by_without_temp_right(self):
-        """A user who may not create temporary functions (no TEMP right):
-        rows that must be sorted by zul_put stop the step with an error that
-        says why and what to do, not the database's "schema pg_temp does not
-        exist"."""
-        self.pg.psql("CREATE ROLE no_temp LOGIN; GRANT SELECT ON fmt2, zul_tables TO no_temp; "
-                     "REVOKE TEMP ON DATABASE postgres FROM PUBLIC")
+        """A user who may not create temporary functions (no TEMP right)
+        has no zul_put. Rows that must be sorted by it stop the step with an
+        error that says why and what to do, not the database's "schema
+        pg_temp does not exist"; without a formatted BY the rows are read,
+        after one warning for all the queries the database refused; the
+        crossproducts of a formatted BY variable are computed from the
+        rows, with a note, and the step succeeds."""
+        self.pg.psql("CREATE ROLE no_temp LOGIN; GRANT SELECT ON ALL TABLES IN SCHEMA public TO "
+                     "no_temp; REVOKE TEMP ON DATABASE postgres FROM PUBLIC")
+        lib = f"LIBNAME pg POSTGRES '{self.pg.conninfo('postgres', 'user=no_temp')}';\n"
+        step = "FACTOR DATA=pg.fmt2 NFACTORS=1;\n  BY g h;\n  VAR x1-x3;\nRUN;\n"
         try:
-            program = (f"LIBNAME pg POSTGRES '{self.pg.conninfo('postgres', 'user=no_temp')}';\n"
-                       "FACTOR DATA=pg.fmt2 NFACTORS=1;\n  BY g h;\n  VAR x1-x3;\nRUN;\n")
-            r, _ = self.run(program, "no_temp", expect_ok=False)
-            if "the user needs the TEMP right" not in self.log(r):
-                self.fail("no TEMP right: unclear error:\n" + self.log(r)[-1500:])
-            # Without a formatted BY the rows are read instead, after one
-            # warning for all the queries the database refused.
-            r, _ = self.run(program.replace("  BY g h;\n", ""), "no_temp_rows")
-            if self.log(r).count("permission denied to create temporary tables") != 1:
-                self.fail("no TEMP right: not one warning:\n" + self.log(r)[-1500:])
+            by_put, _ = self.run(lib + step, "no_temp", expect_ok=False)
+            rows, _ = self.run(lib + step.replace("  BY g h;\n", ""), "no_temp_rows")
+            xpx, tables = self.run(lib + "FACTOR DATA=pg.fmt NFACTORS=1;\n  BY g;\n  VAR x1-x4;\nRUN;\n"
+                                   "CROSSPRODUCTS DATA=pg.fmt OUT=xnotemp;\n  BY g;\n  VAR x1-x4;\n"
+                                   "RUN;\n", "fo_notemp")
         finally:
             self.pg.psql("GRANT TEMP ON DATABASE postgres TO PUBLIC")
+        self.expect_log(by_put, "the user needs the TEMP right", "no TEMP right: unclear error")
+        if self.log(rows).count("permission denied to create temporary tables") != 1:
+            self.fail("no TEMP right: not one warning:\n" + self.log(rows)[-1500:])
+        for note in ("could not compute the crossproducts",
+                     "The crossproducts of PG.FMT are computed from its rows"):
+            self.expect_log(xpx, note, "formatted BY without zul_put: the rows were not read")
+        if not tables:
+            self.fail("formatted BY without zul_put: FACTOR gave no tables")
 
     def text_by_as_row_path(self):
         """A character BY column whose collation is not byte order (ICU root
@@ -895,8 +874,8 @@ class InDatabaseChecks(Checks):
             x = [next(rnd) for _ in range(3)]
             rows.append((i + 1, g, x[0], x[0] + 0.5 * x[1], x[1] + 0.5 * x[2]))
         self.table_in_both("bytext", "id INTEGER, grp TEXT COLLATE NOCASE, x1 REAL, x2 REAL, x3 REAL",
-                           'id integer, grp varchar(4) COLLATE "und-x-icu", x1 float8, x2 float8, '
-                           "x3 float8", rows)
+                           rows, pg_columns='id integer, grp varchar(4) COLLATE "und-x-icu", '
+                           "x1 float8, x2 float8, x3 float8")
         for lib in ("lite", "pg"):
             for fmt in ("", "  FORMAT grp $1.;\n"):
                 what = f"text BY in {lib}" + (" formatted" if fmt else "")
@@ -915,8 +894,7 @@ class InDatabaseChecks(Checks):
                     self.fail(f"{what}: {written['in']} rows written for {len(rows)} rows")
             r, _ = self.run(self.libnames() + f"CROSSPRODUCTS DATA={lib}.bytext OUT=btx_{lib};\n"
                             "  BY grp;\n  VAR x1-x3;\nRUN;\n", f"btx_{lib}")
-            with open(os.path.join(self.work, f"btx_{lib}.csv")) as f:
-                groups = [row["grp"] for row in csv.DictReader(f)]
+            groups = [row["grp"] for row in self.csv_rows(f"btx_{lib}")]
             if groups != ["", "AB", "Ab", "B", "a", "b"]:
                 self.fail(f"text BY crossproducts in {lib}: groups {groups}")
 
@@ -927,17 +905,15 @@ class InDatabaseChecks(Checks):
         rnd = lcg(53)
         rows = [(i + 1, [None, "", "  "][i % 3], 1 + i // 12) + tuple(next(rnd) for _ in range(3))
                 for i in range(24)]
-        self.table_in_both("mixmiss", "id INTEGER, grp TEXT, k INTEGER, x1 REAL, x2 REAL, x3 REAL",
-                           "id integer, grp text, k integer, x1 float8, x2 float8, x3 float8", rows)
+        self.table_in_both("mixmiss", "id INTEGER, grp TEXT, k INTEGER, x1 REAL, x2 REAL, x3 REAL", rows)
         for lib in ("lite", "pg"):
             for fmt in ("", "  FORMAT grp $1.;\n"):
                 name = f"mixmiss_{lib}{'_f' if fmt else ''}"
                 self.run(self.libnames() + f"OPTIONS INDB=NO;\nFACTOR DATA={lib}.mixmiss "
                          f"NFACTORS=1 OUTSTAT={name} NOPRINT;\n  BY grp k;\n{fmt}"
                          "  VAR x1-x3;\nRUN;\n", name)
-                with open(os.path.join(self.work, name + ".csv")) as f:
-                    got = [(row["grp"], row["k"], row["x1"]) for row in csv.DictReader(f)
-                           if row["_TYPE_"] == "N"]
+                got = [(row["grp"], row["k"], row["x1"]) for row in self.csv_rows(name)
+                       if row["_TYPE_"] == "N"]
                 if got != [("", "1", "12"), ("", "2", "12")]:
                     self.fail(f"{name}: groups {got}")
 
@@ -956,8 +932,8 @@ class InDatabaseChecks(Checks):
             rows.append((i + 1, g, g, 2 ** 53 + 1 + i % 3, ["a ", "a", None, " b", "c  "][i % 5],
                          x[0], x[0] + 0.5 * x[1], x[1] + 0.5 * x[2]))
         self.table_in_both("nonfinite", "id INTEGER, g REAL, gn NUMERIC, big INTEGER, t TEXT, x1 REAL, "
-                           "x2 REAL, x3 REAL", "id integer, g float8, gn numeric, big bigint, t varchar(5), "
-                           "x1 float8, x2 float8, x3 float8", rows)
+                           "x2 REAL, x3 REAL", rows, pg_columns="id integer, g float8, gn numeric, "
+                           "big bigint, t varchar(5), x1 float8, x2 float8, x3 float8")
         expected = {"g": ["", "1", "2"], "gn": ["", "1", "2"],
                     "big": [str(2 ** 53), str(2 ** 53 + 2), str(2 ** 53 + 4)]}
         for lib in ("lite", "pg"):
@@ -969,19 +945,12 @@ class InDatabaseChecks(Checks):
                 groups = [[row[by] for row in outstat[p]] for p in ("row", "in")]
                 if groups[0] != expected[by] or groups[1] != groups[0]:
                     self.fail(f"{what}: groups {groups[1]}, row path {groups[0]}")
-                if written["in"] != len(rows) or not close(
-                        [scores["in"][i] for i in sorted(scores["in"])],
-                        [scores["row"][i] for i in sorted(scores["row"])], 1e-10):
+                if written["in"] != len(rows) or not close(scores["in"], scores["row"], 1e-10):
                     self.fail(f"{what}: scores differ from the row path's")
                 copies = {}
                 for path in ("row", "in"):
                     query = f"SELECT id, {by}, coalesce(t, 'null') FROM nf_{lib}_{by}_{path} ORDER BY id"
-                    if lib == "pg":
-                        copies[path] = self.pg.psql(query)
-                    else:
-                        con = sqlite3.connect(self.lite)
-                        copies[path] = con.execute(query).fetchall()
-                        con.close()
+                    copies[path] = self.pg.psql(query) if lib == "pg" else self.sqlite(query)
                 if copies["in"] != copies["row"]:
                     self.fail(f"{what}: copied columns differ:\n{copies['in']}\nrow path:\n{copies['row']}")
 
@@ -1011,8 +980,7 @@ class InDatabaseChecks(Checks):
         """Text that SQLite keeps in a numeric column ('abc', '') is missing
         to zul; inside the database cast() made it 0 and the step ran on
         wrong sums. Analysis, BY and WEIGHT columns, on both paths."""
-        con = sqlite3.connect(self.lite)
-        con.execute("CREATE TABLE mixed (id INTEGER, g INTEGER, w REAL, x1 REAL, x2 REAL, x3 REAL)")
+        self.sqlite("CREATE TABLE mixed (id INTEGER, g INTEGER, w REAL, x1 REAL, x2 REAL, x3 REAL)")
         rnd = lcg(57)
         rows = []
         for i in range(1, 61):
@@ -1020,9 +988,7 @@ class InDatabaseChecks(Checks):
             rows.append((i, "x" if i % 11 == 0 else i % 2, "" if i % 9 == 0 else 1 + i % 3,
                          "abc" if i % 10 == 0 else x[0], "" if i % 13 == 0 else x[0] + 0.5 * x[1],
                          x[1] + 0.5 * x[2]))
-        con.executemany("INSERT INTO mixed VALUES (?,?,?,?,?,?)", rows)
-        con.commit()
-        con.close()
+        self.sqlite("INSERT INTO mixed VALUES (?,?,?,?,?,?)", rows)
         outstat, scores, written = self.both_paths("lite", "mixed", "g", "  WEIGHT w;\n", "mx")
         if "in" in outstat:
             if len(outstat["row"]) != 3 or not close(outstat["row"], outstat["in"], 1e-12):
@@ -1041,9 +1007,8 @@ class InDatabaseChecks(Checks):
                                 "  BY g;\n  VAR x1-x4;\nRUN;\n", f"x{t}_{lib}")
                 if "computed inside the database" not in self.log(r):
                     self.fail(f"formatted crossproducts {lib}: not inside the database")
-                with open(os.path.join(self.work, f"x{t}_{lib}.csv")) as f:
-                    got[t] = [{k: float(v) for k, v in row.items() if k != "_DNAME_"}
-                              for row in csv.DictReader(f)]
+                got[t] = [{k: float(v) for k, v in row.items() if k != "_DNAME_"}
+                          for row in self.csv_rows(f"x{t}_{lib}")]
             by = [row.pop("g") for row in got["fmt"]]
             if by != [1.2, 2.1, 999.6]:
                 self.fail(f"formatted crossproducts {lib}: BY values {by}")
@@ -1053,48 +1018,17 @@ class InDatabaseChecks(Checks):
                 self.fail(f"formatted crossproducts {lib}: the sums differ from those of "
                           "the formatted values")
 
-    def formatted_by_without_put(self):
-        """A PostgreSQL role that may not create temporary functions has no
-        zul_put: the crossproducts of a formatted BY variable are computed
-        from the rows, with a note, and the step succeeds."""
-        self.pg.psql("CREATE ROLE notemp LOGIN")
-        self.pg.psql("GRANT SELECT ON ALL TABLES IN SCHEMA public TO notemp")
-        self.pg.psql("REVOKE TEMPORARY ON DATABASE postgres FROM PUBLIC")
-        try:
-            conninfo = self.pg.conninfo().replace("user=zul", "user=notemp")
-            r, tables = self.run(f"LIBNAME pg POSTGRES '{conninfo}';\n"
-                                 "FACTOR DATA=pg.fmt NFACTORS=1;\n  BY g;\n  VAR x1-x4;\nRUN;\n"
-                                 "CROSSPRODUCTS DATA=pg.fmt OUT=xnotemp;\n  BY g;\n  VAR x1-x4;\n"
-                                 "RUN;\n", "fo_notemp")
-        finally:
-            self.pg.psql("GRANT TEMPORARY ON DATABASE postgres TO PUBLIC")
-        log = self.log(r)
-        if "could not compute the crossproducts" not in log or not tables:
-            self.fail("formatted BY without zul_put: FACTOR did not read the rows:\n" + log[-1500:])
-        if "The crossproducts of PG.FMT are computed from its rows" not in log:
-            self.fail("formatted BY without zul_put: CROSSPRODUCTS did not read the rows:\n"
-                      + log[-1500:])
-
     def sqlite_types_probed(self):
         """SQLite: analysis columns without a declared type and a DATE column
         kept as text are scored in the database (the type probe must not
         refuse them as characters), as the row path scores them."""
-        con = sqlite3.connect(self.lite)
-        con.execute("CREATE TABLE loose (id INTEGER, seen DATE, x1, x2, x3)")
-        con.executemany("INSERT INTO loose VALUES (?,?,?,?,?)",
-                        [(r[0], f"2030-01-{1 + r[0] % 28:02d}", r[2], r[3], r[4])
-                         for r in self.rows])
-        con.commit()
-        con.close()
-        step = "FACTOR DATA=lite.loose NFACTORS=1 OUT=lite.loose_{};\n  VAR x1-x3;\nRUN;\n"
-        self.run(self.libnames() + "OPTIONS INDB=NO;\n" + step.format("row"), "loose_row")
-        r, _ = self.run(self.libnames() + step.format("in"), "loose_in")
-        if "rows were written to LITE.LOOSE_IN inside the database" not in self.log(r):
-            self.fail("SQLite types: not scored in the database:\n" + self.log(r)[-1500:])
-        con = sqlite3.connect(self.lite)
-        diff = con.execute("SELECT count(*) FROM loose_row a JOIN loose_in b USING (id) WHERE "
-                           "a.seen = b.seen AND abs(a.Factor1 - b.Factor1) < 1e-9").fetchone()[0]
-        con.close()
+        self.sqlite("CREATE TABLE loose (id INTEGER, seen DATE, x1, x2, x3)")
+        self.sqlite("INSERT INTO loose VALUES (?,?,?,?,?)",
+                    [(r[0], f"2030-01-{1 + r[0] % 28:02d}", r[2], r[3], r[4]) for r in self.rows])
+        self.row_and_in("FACTOR DATA=lite.loose NFACTORS=1 OUT=lite.loose_{};\n  VAR x1-x3;\nRUN;\n",
+                        "loose", "rows were written to LITE.LOOSE_IN inside the database")
+        diff = self.sqlite("SELECT count(*) FROM loose_row a JOIN loose_in b USING (id) WHERE "
+                           "a.seen = b.seen AND abs(a.Factor1 - b.Factor1) < 1e-9")[0][0]
         if diff != len(self.rows):
             self.fail(f"SQLite types: {diff} of {len(self.rows)} rows agree with the row path")
 
@@ -1117,8 +1051,7 @@ class InDatabaseChecks(Checks):
         rnd = lcg(7)
         rows = [(g, base + next(rnd), base + next(rnd)) for g, base in ((1, 0.0), (2, 1e8))
                 for _ in range(20)]
-        self.table_in_both("far_groups", "g REAL, x1 REAL, x2 REAL", "g float8, x1 float8, x2 float8",
-                           rows)
+        self.table_in_both("far_groups", "g REAL, x1 REAL, x2 REAL", rows)
         os.makedirs(os.path.join(self.work, "far"), exist_ok=True)
         for lib in ("lite", "pg"):
             for passes, step in ((1, "FACTOR DATA={}.far_groups NFACTORS=1 OUTSTAT=far_stat;"),
@@ -1146,24 +1079,7 @@ class InDatabaseChecks(Checks):
         """120 variables: more crossproducts than a statement has columns, so
         the aggregate is written in blocks; still processed inside both
         databases, with the row path's tables and scores."""
-        nv, nrows = 120, 300
-        rnd = lcg(99)
-        rows = []
-        for i in range(nrows):
-            f = [next(rnd) - 0.5 for _ in range(3)]
-            rows.append([i + 1] + [round(100 * (f[j % 3] + 0.6 * (next(rnd) - 0.5)), 4)
-                                   for j in range(nv)])
-        cols = ", ".join(f"x{j + 1} float8" for j in range(nv))
-        con = sqlite3.connect(self.lite)
-        con.execute(f"CREATE TABLE wide (id INTEGER, {cols.replace('float8', 'REAL')})")
-        con.executemany(f"INSERT INTO wide VALUES ({','.join('?' * (nv + 1))})", rows)
-        con.commit()
-        con.close()
-        self.pg.psql(f"CREATE TABLE wide (id integer, {cols})")
-        for at in range(0, nrows, 50):  # a command line holds at most 128 kB
-            self.pg.psql("INSERT INTO wide VALUES " + ",".join(
-                "(" + ",".join(str(v) for v in r) + ")" for r in rows[at:at + 50]))
-        self.scores_as_row_path("wide", nv, nrows, self.wide_scores)
+        self.scores_as_row_path("wide", three_factor_rows(99, 120, 300))
 
     def very_wide_table(self):
         """700 columns: more than one statement may return when each column
@@ -1176,23 +1092,12 @@ class InDatabaseChecks(Checks):
         for i in range(nrows):
             f = next(rnd) - 0.5
             x = [round(10 * (f + 0.5 * (next(rnd) - 0.5)), 6) if j < 5 else i + j
-                 for j in range(nx)]
-            u = round(10 * (f + 0.5 * (next(rnd) - 0.5)), 6)
-            rows.append([i + 1] + x + [u, "name number " + "x" * (i % 17) + str(i)])
-        header = ["id"] + [f"x{j + 1}" for j in range(nx)] + ["u", "name"]
-        with open(os.path.join(self.work, "verywide.csv"), "w", newline="") as f:
-            csv.writer(f).writerows([header] + rows)
-        con = sqlite3.connect(self.lite)
+                 for j in range(nx + 1)]  # the last is u
+            rows.append([i + 1] + x + ["name number " + "x" * (i % 17) + str(i)])
+        self.write_csv("verywide", [["id"] + [f"x{j + 1}" for j in range(nx)] + ["u", "name"]] + rows)
         xs = ", ".join(f"x{j + 1} REAL" for j in range(nx))
-        con.execute(f"CREATE TABLE verywide (id INTEGER, {xs}, u, name TEXT)")
-        con.executemany(f"INSERT INTO verywide VALUES ({','.join('?' * len(header))})", rows)
-        con.commit()
-        con.close()
-        self.pg.psql(f"CREATE TABLE verywide (id integer, {xs.replace('REAL', 'float8')}, "
-                     "u float8, name text)")
-        for at in range(0, nrows, 10):  # a command line holds at most 128 kB
-            self.pg.psql("INSERT INTO verywide VALUES " + ",".join(
-                "(" + ",".join(map(str, r[:-1])) + f",'{r[-1]}')" for r in rows[at:at + 10]))
+        self.table_in_both("verywide", f"id INTEGER, {xs}, u, name TEXT", rows,
+                           pg_columns=f"id integer, {xs.replace('REAL', 'float8')}, u float8, name text")
         step = ("OPTIONS INDB=NO;\nFACTOR DATA={} NFACTORS=1 OUT=vw_{};\n"
                 "  VAR x1-x4 u;\nRUN;\n")
         _, want = self.run(self.libnames() + step.format("verywide", "csv"), "verywide_csv")
@@ -1204,8 +1109,7 @@ class InDatabaseChecks(Checks):
                 continue
             if not want or not close(want, got, 1e-10):
                 self.fail(f"very wide {lib}: the tables differ from those of the CSV file")
-            with open(os.path.join(self.work, f"vw_{lib}.csv")) as f:
-                out = list(csv.DictReader(f))
+            out = self.csv_rows(f"vw_{lib}")
             if [o["name"] for o in out] != names:
                 self.fail(f"very wide {lib}: the text column came back as "
                           f"{[o['name'] for o in out][:3]}")
@@ -1216,12 +1120,9 @@ class InDatabaseChecks(Checks):
         from a date's text); an infinite date is a missing value there too."""
         self.pg.psql("INSERT INTO visits VALUES ('infinity', '10:00', '-infinity', 1, 2, 3)")
         for lib, src, vars_ in (("pg", "visits", "d t x1-x3"), ("lite", "loose", "seen x1-x3")):
-            step = f"FACTOR DATA={lib}.{src} NFACTORS=1 CORR;\n  VAR {vars_};\nRUN;\n"
-            _, t_row = self.run(self.libnames() + "OPTIONS INDB=NO;\n" + step, "dsum_row_" + lib)
-            r_in, t_in = self.run(self.libnames() + step, "dsum_in_" + lib)
-            if "processed inside the database" not in self.log(r_in):
-                self.fail(f"dates summed {lib}: not processed in the database")
-            if not t_row or not close(t_row, t_in, 1e-8):
+            t_row, t_in = self.row_and_in(f"FACTOR DATA={lib}.{src} NFACTORS=1 CORR;\n  VAR {vars_};\n"
+                                          "RUN;\n", "dsum_" + lib)
+            if t_in is not None and (not t_row or not close(t_row, t_in, 1e-8)):
                 self.fail(f"dates summed {lib}: the tables differ from the row path")
 
     def dates_as_by_groups(self):
@@ -1235,8 +1136,7 @@ class InDatabaseChecks(Checks):
         for i in range(60):
             d, ts = ("2020-01-01", "2030-01-01 10:00:00") if i % 2 else ("2021-06-30", "2030-06-30 12:30:00")
             rows.append((i + 1, d, ts, next(rnd), next(rnd), next(rnd)))
-        self.table_in_both("dated", "id INTEGER, d DATE, ts TIMESTAMP, x1 REAL, x2 REAL, x3 REAL",
-                           "id integer, d date, ts timestamp, x1 float8, x2 float8, x3 float8", rows)
+        self.table_in_both("dated", "id INTEGER, d DATE, ts TIMESTAMP, x1 REAL, x2 REAL, x3 REAL", rows)
         for lib in ("lite", "pg"):
             for by, fmt in (("d", ""), ("ts", ""), ("d", "  FORMAT d 6.;\n")):
                 what = f"BY {by}{' formatted' if fmt else ''} in {lib}"
@@ -1245,30 +1145,20 @@ class InDatabaseChecks(Checks):
                     continue
                 if [(r[by], r["x1"]) for r in outstat["in"]] != [(r[by], r["x1"]) for r in outstat["row"]]:
                     self.fail(f"{what}: groups {outstat['in']} against {outstat['row']}")
-                if len(scores["in"]) != len(rows) or set(scores["in"]) != set(scores["row"]) or any(
-                        not close(scores["row"][i], scores["in"][i], 1e-8) for i in scores["row"]):
+                if len(scores["in"]) != len(rows) or not close(scores["row"], scores["in"], 1e-8):
                     self.fail(f"{what}: the scores differ from the row path")
-            tables = {}
-            for path in ("row", "in"):
-                name = f"dxp_{lib}_{path}"
-                self.run(self.libnames() + ("OPTIONS INDB=NO;\n" if path == "row" else "")
-                         + f"CROSSPRODUCTS DATA={lib}.dated OUT=_MKXPX_;\n  VAR d x1 x2;\nRUN;\n"
-                         f"FACTOR DATA=_MKXPX_ NFACTORS=1 CORR NOPRINT OUTSTAT={name}_st;\n"
-                         "  VAR d x1 x2;\nRUN;\n", name)
-                with open(os.path.join(self.work, name + "_st.csv")) as f:
-                    tables[path] = [[float(v) for k, v in row.items() if k not in ("_TYPE_", "_NAME_")]
-                                    for row in csv.DictReader(f)]
-            if not tables["row"] or not close(tables["row"], tables["in"], 1e-8):
-                self.fail(f"date crossproducts in {lib}: {tables['in']} against {tables['row']}")
+            self.row_and_in(f"CROSSPRODUCTS DATA={lib}.dated OUT=_MKXPX_;\n  VAR d x1 x2;\nRUN;\n"
+                            f"FACTOR DATA=_MKXPX_ NFACTORS=1 CORR NOPRINT OUTSTAT=dxp_{lib}_{{0}};\n"
+                            "  VAR d x1 x2;\nRUN;\n", f"dxp_{lib}", "computed inside the database")
+            tables = [[numeric(row) for row in self.csv_rows(f"dxp_{lib}_{p}")] for p in ("row", "in")]
+            if not tables[0] or not close(tables[0], tables[1], 1e-8):
+                self.fail(f"date crossproducts in {lib}: {tables[1]} against {tables[0]}")
 
     def messages_name_data(self):
         """A group summarised inside the database is reported under the
         user's table, not the crossproducts table zul reads it from."""
-        con = sqlite3.connect(self.lite)
-        con.execute("CREATE TABLE tiny (g INTEGER, x REAL, y REAL)")
-        con.executemany("INSERT INTO tiny VALUES (?,?,?)", [(1, 1, 2), (2, 1, 2), (2, 2, 3), (2, 3, 5)])
-        con.commit()
-        con.close()
+        self.sqlite("CREATE TABLE tiny (g INTEGER, x REAL, y REAL)")
+        self.sqlite("INSERT INTO tiny VALUES (?,?,?)", [(1, 1, 2), (2, 1, 2), (2, 2, 3), (2, 3, 5)])
         r, _ = self.run(self.libnames() + "FACTOR DATA=lite.tiny NFACTORS=1;\n  BY g;\n  VAR x y;\nRUN;\n",
                         "tiny", expect_ok=False)
         if "Table LITE.TINY has too few usable observations" not in self.log(r) or "_ZSQL_" in self.log(r):
@@ -1278,20 +1168,17 @@ class InDatabaseChecks(Checks):
         """FACTOR BY `by` (with the FORMAT statement `fmt`) of lib.data with
         OUT= in the database, by the row path ("row") and inside the
         database ("in"): for each, the N rows of its OUTSTAT= table, id:
-        factor1 of its OUT= table and the number of rows written."""
+        factor1 of its OUT= table and the number of rows written (empty
+        when not scored inside the database)."""
+        name = f"{prefix}_{lib}_{by}_{{0}}{'_f' if fmt else ''}"
+        if self.row_and_in(f"FACTOR DATA={lib}.{data} NFACTORS=1 OUTSTAT={name} OUT={lib}.{name} "
+                           f"NOPRINT;\n  BY {by};\n{fmt}  VAR x1-x3;\nRUN;\n", name.format("run"),
+                           "rows were written")[1] is None:
+            return {}, {}, {}
         outstat, scores, written = {}, {}, {}
         for path in ("row", "in"):
-            name = f"{prefix}_{lib}_{by}_{path}{'_f' if fmt else ''}"
-            r, _ = self.run(self.libnames() + ("OPTIONS INDB=NO;\n" if path == "row" else "")
-                            + f"FACTOR DATA={lib}.{data} NFACTORS=1 OUTSTAT={name} "
-                            f"OUT={lib}.{name} NOPRINT;\n  BY {by};\n{fmt}"
-                            "  VAR x1-x3;\nRUN;\n", name)
-            if path == "in" and "rows were written" not in self.log(r):
-                self.fail(f"{name}: not scored in the database:\n{self.log(r)[-1500:]}")
-                break
-            with open(os.path.join(self.work, name + ".csv")) as f:
-                outstat[path] = [row for row in csv.DictReader(f) if row["_TYPE_"] == "N"]
-            rows = self.numbers(lib, f"SELECT id, factor1 FROM {name}")
+            outstat[path] = [row for row in self.csv_rows(name.format(path)) if row["_TYPE_"] == "N"]
+            rows = self.numbers(lib, f"SELECT id, factor1 FROM {name.format(path)}")
             scores[path] = {int(r[0]): r[1] for r in rows}
             written[path] = len(rows)
         return outstat, scores, written
@@ -1303,13 +1190,10 @@ class InDatabaseChecks(Checks):
         with the row path's scores."""
         self.pg.psql("CREATE TABLE huge AS SELECT id, CASE WHEN id % 5 = 0 THEN 1e309 ELSE n END "
                      "AS big, x1, x2, x3 FROM kinds")
-        step = "FACTOR DATA=pg.huge NFACTORS=1 OUT=pg.huge_{};\n  VAR big x1-x3;\nRUN;\n"
-        self.run(self.libnames() + "OPTIONS INDB=NO;\n" + step.format("row"), "huge_row")
-        r, _ = self.run(self.libnames() + step.format("in"), "huge_in")
-        if "could not compute the crossproducts" not in self.log(r):
-            self.fail("failed aggregate: no fallback note:\n" + self.log(r)[-1500:])
-        same = self.pg.psql("SELECT count(*) FROM huge_row a JOIN huge_in b USING (id) WHERE "
-                            "a.factor1 IS NOT DISTINCT FROM b.factor1").strip()
+        self.row_and_in("FACTOR DATA=pg.huge NFACTORS=1 OUT=pg.huge_{};\n  VAR big x1-x3;\nRUN;\n",
+                        "huge", "could not compute the crossproducts")
+        same = self.pg_value("SELECT count(*) FROM huge_row a JOIN huge_in b USING (id) WHERE "
+                             "a.factor1 IS NOT DISTINCT FROM b.factor1")
         if same != "12":
             self.fail(f"failed aggregate: {same} of 12 scores committed as the row path's")
 
@@ -1319,24 +1203,9 @@ class InDatabaseChecks(Checks):
         scored inside PostgreSQL, with the row path's OUTSTAT= table and
         scores (the boolean written to OUT='s numeric column)."""
         for name, stmts in (("bv", "  VAR b x1-x3;\n"), ("bb", "  BY b;\n  VAR n x1-x3;\n")):
-            outstat, scores = {}, {}
-            for path in ("row", "in"):
-                table = f"{name}_{path}"
-                r, _ = self.run(self.libnames() + ("OPTIONS INDB=NO;\n" if path == "row" else "")
-                                + f"FACTOR DATA=pg.kinds NFACTORS=1 OUTSTAT={table} OUT=pg.{table} "
-                                f"NOPRINT;\n{stmts}RUN;\n", table)
-                if path == "in" and "processed inside the database" not in self.log(r):
-                    self.fail(f"booleans {name}: not processed in the database:\n{self.log(r)[-1500:]}")
-                with open(os.path.join(self.work, table + ".csv")) as f:
-                    outstat[path] = list(csv.DictReader(f))
-                scores[path] = self.pg.psql(f"SELECT id, b, round(factor1::numeric, 9) FROM {table} "
-                                            "ORDER BY id").splitlines()
-            if not close(*([{k: float(v) if v not in ("", ".") and k[0] != "_" else v
-                             for k, v in row.items()} for row in outstat[p]] for p in ("row", "in")),
-                         1e-9):
-                self.fail(f"booleans {name}: OUTSTAT= {outstat['in']} against {outstat['row']}")
-            if len(scores["in"]) != 12 or scores["in"] != scores["row"]:
-                self.fail(f"booleans {name}: scores {scores['in']} against {scores['row']}")
+            scores = self.outstat_and_scores("kinds", stmts, name, "b", 1e-9)
+            if scores is not None and len(scores) != 12:
+                self.fail(f"booleans {name}: {len(scores)} scores")
         self.crossproducts_as_row_path("kinds", "  VAR b x1-x3;\n", ["b", "x1", "x2", "x3"], 1e-12)
         self.crossproducts_as_row_path("kinds", "  BY b;\n  VAR n x1-x3;\n", ["n", "x1", "x2", "x3"], 1e-12)
 
@@ -1351,29 +1220,31 @@ class InDatabaseChecks(Checks):
         rows = []
         for i in range(40):
             f = next(rnd) - 0.5
-            day = "null" if i % 7 == 0 else f"date '2014-10-0{i % 3 + 1}'"
-            rows.append(f"({i + 1}, {day}, {round(1e6 + f * 5, 2)}, {[0.1, 2.6][i % 2]}, "
-                        f"{round(f + 0.3 * next(rnd), 4)}, {round(f + 0.4 * next(rnd), 4)})")
+            rows.append((i + 1, None if i % 7 == 0 else f"2014-10-0{i % 3 + 1}", round(1e6 + f * 5, 2),
+                         [0.1, 2.6][i % 2], round(f + 0.3 * next(rnd), 4), round(f + 0.4 * next(rnd), 4)))
         self.pg.psql("CREATE TABLE reals (id integer, d date, r real, g real, x1 float8, x2 float8); "
-                     "INSERT INTO reals VALUES " + ", ".join(rows))
-        outstat, scores = {}, {}
-        for path in ("row", "in"):
-            table = f"reals_{path}"
-            r, _ = self.run(self.libnames() + ("OPTIONS INDB=NO;\n" if path == "row" else "")
-                            + f"FACTOR DATA=pg.reals NFACTORS=1 OUTSTAT={table} OUT=pg.{table} NOPRINT;\n"
-                            "  BY g d;\n  VAR r x1 x2;\nRUN;\n", table)
-            if path == "in" and "processed inside the database" not in self.log(r):
-                self.fail(f"reals: not processed in the database:\n{self.log(r)[-1500:]}")
-            with open(os.path.join(self.work, table + ".csv")) as f:
-                outstat[path] = [{k: v if k[0] == "_" or v in ("", ".") else float(v) for k, v in row.items()}
-                                 for row in csv.DictReader(f)]
-            scores[path] = self.pg.psql(f"SELECT id, g, r, round(factor1::numeric, 9) FROM {table} "
-                                        "ORDER BY id").splitlines()
-        if not outstat["row"] or not close(outstat["row"], outstat["in"], 1e-10):
-            self.fail(f"reals: OUTSTAT= {outstat['in']} against {outstat['row']}")
-        if len(scores["in"]) != 40 or scores["in"] != scores["row"] or any(s.endswith("|") for s in scores["in"]):
-            self.fail(f"reals: scores {scores['in'][:3]} against {scores['row'][:3]}")
+                     "INSERT INTO reals VALUES " + sql_rows(rows))
+        scores = self.outstat_and_scores("reals", "  BY g d;\n  VAR r x1 x2;\n", "reals", "g, r", 1e-10)
+        if scores is not None and (len(scores) != 40 or any(s.endswith("|") for s in scores)):
+            self.fail(f"reals: scores {scores[:3]}")
         self.crossproducts_as_row_path("reals", "  BY g;\n  VAR r x1 x2;\n", ["r", "x1", "x2"], 1e-10)
+
+    def outstat_and_scores(self, data, stmts, name, copied, tol):
+        """FACTOR of pg.data with OUTSTAT= and OUT=, by the row path and
+        inside PostgreSQL: the same OUTSTAT= tables and the same copied
+        columns and scores; the latter rows as text (None when the step was
+        not processed inside the database)."""
+        if self.row_and_in(f"FACTOR DATA=pg.{data} NFACTORS=1 OUTSTAT={name}_{{0}} OUT=pg.{name}_{{0}} "
+                           f"NOPRINT;\n{stmts}RUN;\n", name)[1] is None:
+            return None
+        outstat = [[numeric(row) for row in self.csv_rows(f"{name}_{p}")] for p in ("row", "in")]
+        if not outstat[0] or not close(*outstat, tol):
+            self.fail(f"{name}: OUTSTAT= {outstat[1]} against {outstat[0]}")
+        scores = [self.pg.psql(f"SELECT id, {copied}, round(factor1::numeric, 9) FROM {name}_{p} "
+                               "ORDER BY id").splitlines() for p in ("row", "in")]
+        if scores[1] != scores[0]:
+            self.fail(f"{name}: scores {scores[1][:3]} against {scores[0][:3]}")
+        return scores[1]
 
     def crossproducts_as_row_path(self, data, stmts, variables, tol):
         """CROSSPRODUCTS of pg.data computed inside PostgreSQL gives the
@@ -1389,18 +1260,14 @@ class InDatabaseChecks(Checks):
                     out[f"_Q{i + 1}_{j + 1}_"] = row[f"_Q{i + 1}_{j + 1}_"] - sums[i] * sums[j] / w
             return out
 
-        got = {}
-        for path in ("row", "in"):
-            table = f"xp_{data}_{len(stmts)}_{path}"
-            r, _ = self.run(self.libnames() + ("OPTIONS INDB=NO;\n" if path == "row" else "")
-                            + f"CROSSPRODUCTS DATA=pg.{data} OUT={table};\n{stmts}RUN;\n", table)
-            if path == "in" and "computed inside the database" not in self.log(r):
-                self.fail(f"crossproducts of {data}: not inside the database:\n{self.log(r)[-1500:]}")
-            with open(os.path.join(self.work, table + ".csv")) as f:
-                got[path] = [centred({k: float(v) if v else None for k, v in row.items() if k != "_DNAME_"})
-                             for row in csv.DictReader(f)]
-        if not got["row"] or not close(got["row"], got["in"], tol):
-            self.fail(f"crossproducts of {data}: {got['in'][:2]} against the row path's {got['row'][:2]}")
+        table = f"xp_{data}_{len(stmts)}_{{0}}"
+        if self.row_and_in(f"CROSSPRODUCTS DATA=pg.{data} OUT={table};\n{stmts}RUN;\n",
+                           table.format("run"), "computed inside the database")[1] is None:
+            return
+        got = [[centred({k: float(v) if v else None for k, v in row.items() if k != "_DNAME_"})
+                for row in self.csv_rows(table.format(p))] for p in ("row", "in")]
+        if not got[0] or not close(got[0], got[1], tol):
+            self.fail(f"crossproducts of {data}: {got[1][:2]} against the row path's {got[0][:2]}")
 
     def put_functions(self):
         """zul_put and zul_puti as PostgreSQL functions write the texts zul's
@@ -1421,101 +1288,68 @@ class InDatabaseChecks(Checks):
         that copies the test into each of them makes a statement that takes
         minutes; processed inside both databases, the row path's tables and
         scores."""
-        nv, nrows = 30, 5000
-        rnd = lcg(30)
-        rows = []
-        for i in range(nrows):
-            f = [next(rnd) - 0.5 for _ in range(3)]
-            x = [round(100 * (f[j % 3] + 0.6 * (next(rnd) - 0.5)), 4) for j in range(nv)]
-            if i % 97 == 5:
-                x[i % nv] = None
-            rows.append([i + 1] + x)
-        cols = ", ".join(f"x{j + 1} float8" for j in range(nv))
-        con = sqlite3.connect(self.lite)
-        con.execute(f"CREATE TABLE thirty (id INTEGER, {cols.replace('float8', 'REAL')})")
-        con.executemany(f"INSERT INTO thirty VALUES ({','.join('?' * (nv + 1))})", rows)
-        con.commit()
-        con.close()
-        path = os.path.join(self.work, "thirty.csv")
-        with open(path, "w", newline="") as f:
-            csv.writer(f).writerows(rows)  # None is written as an empty field: null
-        self.pg.psql(f"CREATE TABLE thirty (id integer, {cols})")
-        self.pg.psql(f"\\copy thirty FROM '{path}' CSV")
-        self.scores_as_row_path("thirty", nv, nrows, self.nullable_scores)
+        self.scores_as_row_path("thirty", three_factor_rows(30, 30, 5000, missing=True))
 
-    def nullable_scores(self, lib, table):
-        """id: [factor1, factor2] of each row, None where a score is missing."""
-        rows = self.numbers(lib, f"SELECT id, factor1, factor2 FROM {table}")
+    def nullable_scores(self, lib, table, factors=2):
+        """id: [factor1, ...] of each row, None where a score is missing."""
+        columns = ", ".join(f"factor{k + 1}" for k in range(factors))
+        rows = self.numbers(lib, f"SELECT id, {columns} FROM {table}")
         return {int(r[0]): list(r[1:]) for r in rows}
 
     def numbers(self, lib, sql):
         """The rows of a query of numbers, None for a null."""
         if lib == "lite":
-            con = sqlite3.connect(self.lite)
-            rows = con.execute(sql).fetchall()
-            con.close()
-            return rows
+            return self.sqlite(sql)
         return [tuple(float(v) if v else None for v in line.split("|"))
                 for line in self.pg.psql(sql).splitlines()]
 
-    def scores_as_row_path(self, name, nv, nrows, scores_of):
-        """FACTOR with OUT= on the table `name` (x1-x<nv>, nrows rows) of
-        both databases, in the database and by the row path: the same tables
-        and, by scores_of(lib, table), the same scores."""
+    def scores_as_row_path(self, name, rows):
+        """FACTOR with OUT= on the table `name` (id, x1-x<nv>) of rows in
+        both databases, in the database and by the row path: the same
+        tables and scores."""
+        nv = len(rows[0]) - 1
+        self.table_in_both(name, "id INTEGER, " + ", ".join(f"x{j + 1} REAL" for j in range(nv)), rows)
         for lib in ("lite", "pg"):
-            step = (f"FACTOR DATA={lib}.{name} NFACTORS=3 OUT={lib}.{name}_{{}};\n"
-                    f"  VAR x1-x{nv};\nRUN;\n")
-            _, t_row = self.run(self.libnames() + "OPTIONS INDB=NO;\n" + step.format("row"),
-                                f"{name}_row_" + lib)
-            r_in, t_in = self.run(self.libnames() + step.format("in"), f"{name}_in_" + lib)
-            if "processed inside the database" not in self.log(r_in):
-                self.fail(f"{name} {lib}: not processed in the database:\n{self.log(r_in)[-1500:]}")
+            t_row, t_in = self.row_and_in(f"FACTOR DATA={lib}.{name} NFACTORS=3 OUT={lib}.{name}_{{}};\n"
+                                          f"  VAR x1-x{nv};\nRUN;\n", f"{name}_{lib}")
+            if t_in is None:
                 continue
             if not t_row or not close(t_row, t_in, 1e-8):
                 self.fail(f"{name} {lib}: the tables differ from the row path")
-            want, got = scores_of(lib, f"{name}_row"), scores_of(lib, f"{name}_in")
-            if len(want) != nrows or set(want) != set(got) or any(
-                    not close(want[i], got[i], 1e-8) for i in want):
+            want, got = (self.nullable_scores(lib, f"{name}_{p}", 3) for p in ("row", "in"))
+            if len(want) != len(rows) or not close(want, got, 1e-8):
                 self.fail(f"{name} {lib}: the scores differ from the row path")
 
-    def wide_scores(self, lib, table):
-        sql = f"SELECT id, factor1, factor2, factor3 FROM {table}"
-        if lib == "lite":
-            con = sqlite3.connect(self.lite)
-            rows = con.execute(sql).fetchall()
-            con.close()
-        else:
-            rows = [tuple(float(v) for v in line.split("|"))
-                    for line in self.pg.psql(sql).splitlines()]
-        return {int(r[0]): list(r[1:]) for r in rows}
-
     def stopped_insert_leaves_nothing(self):
-        """The insert ... select fails half way: no table, the earlier one
-        stays, no work table or temporary table is left behind."""
-        n = len(self.rows)
-        # The calls of boom2() by the insert's statement are counted; it
-        # fails half way through the rows.
-        self.pg.psql("CREATE TABLE kept2 AS SELECT 1 AS marker")
-        self.pg.psql("CREATE SEQUENCE calls2")
-        self.pg.psql("CREATE FUNCTION boom2(x float8) RETURNS float8 LANGUAGE plpgsql AS $$ "
-                     "BEGIN IF current_query() ILIKE '%insert into%' AND "
-                     f"nextval('calls2') > {n // 2} THEN "
-                     "RAISE EXCEPTION 'the insert caught fire'; END IF; RETURN x; END $$")
-        self.pg.psql('CREATE VIEW fragile2 AS SELECT id, boom2(x1) AS x1, x2, x3, x4, x5 '
-                     'FROM "Survey"')
-        r, _ = self.run(self.libnames() + "FACTOR DATA=pg.fragile2 NFACTORS=2 OUT=pg.kept2;\n"
-                        "  VAR x1-x5;\nRUN;\n", "stopped_insert", expect_ok=False)
-        log = self.log(r)
-        if r.returncode == 0 or "insert caught fire" not in log:
-            self.fail("stopped insert: not reported as a failure:\n" + log[-1500:])
-        if "processed inside the database" not in log:
-            self.fail("stopped insert: the in-database path was not taken")
-        if self.pg.psql("SELECT * FROM kept2").strip() != "1":
-            self.fail("stopped insert: the earlier table KEPT2 was changed")
-        left = self.pg.psql("SELECT count(*) FROM pg_class WHERE relname LIKE 'zul_new%' "
-                            "OR relname LIKE 'zul_q%'").strip()
-        if left != "0":
-            self.fail(f"stopped insert: {left} work tables are left")
+        """The insert ... select fails half way through the rows: no table,
+        the earlier one stays, no work table or temporary table is left."""
+        self.fails_half_way("kept2", "current_query() ILIKE '%insert into%' AND "
+                            f"{{calls}} > {len(self.rows) // 2}", "processed inside the database")
+
+    def fails_half_way(self, name, when, note):
+        """FACTOR with OUT= over the table `name` on a view of the survey
+        whose function raises once `when` holds ({calls} counts its calls):
+        the step fails with the database's message (and the log has note),
+        `name` is unchanged and no half-written or work table is left."""
+        calls = f"nextval('{name}_calls')"
+        self.pg.psql(f"CREATE TABLE {name} AS SELECT 1 AS marker; CREATE SEQUENCE {name}_calls; "
+                     f"CREATE FUNCTION {name}_boom(x float8) RETURNS float8 LANGUAGE plpgsql AS $$ "
+                     f"BEGIN IF {when.format(calls=calls)} THEN RAISE EXCEPTION '{name} caught fire'; "
+                     f"END IF; RETURN x; END $$; CREATE VIEW {name}_view AS SELECT id, "
+                     f'{name}_boom(x1) AS x1, x2, x3, x4, x5 FROM "Survey"')
+        r, _ = self.run(self.libnames() + f"FACTOR DATA=pg.{name}_view NFACTORS=2 OUT=pg.{name};\n"
+                        "  VAR x1-x5;\nRUN;\n", name, expect_ok=False)
+        if r.returncode == 0 or f"{name} caught fire" not in self.log(r) or note not in self.log(r):
+            self.fail(f"{name}: not reported as a failure, or not on its path:\n{self.log(r)[-1500:]}")
+        left = self.pg_value(f"SELECT (SELECT string_agg(marker::text, ',') FROM {name}), (SELECT "
+                             "count(*) FROM pg_class WHERE relname LIKE 'zul_new%' OR relname LIKE 'zul_q%')")
+        if left != "1|0":
+            self.fail(f"{name}: the earlier table, and the tables left: {left}")
+
+def numeric(row):
+    """A CSV row with its values as numbers, but for _TYPE_-like columns and
+    missing values."""
+    return {k: v if k[0] == "_" or v in ("", ".") else float(v) for k, v in row.items()}
 
 
 def close(a, b, tol=1e-9):
@@ -1531,7 +1365,7 @@ def close(a, b, tol=1e-9):
 
 def main():
     def checker(zul, work, cluster):
-        c = InDatabaseChecks(zul, work, cluster)
+        c = Checks(zul, work, cluster)
         c.put_cases = sys.argv[3] if len(sys.argv) > 3 else None
         return c
 

@@ -20,11 +20,13 @@ import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import pg_cluster  # noqa: E402
-from check_databases import GROUPS, close, survey_rows  # noqa: E402
+from check_databases import GROUPS, close, sql_rows, survey_rows  # noqa: E402
+from check_databases import PG_COLUMNS as COLUMNS  # noqa: E402
 
-COLUMNS = "id integer, grp text, x1 float8, x2 float8, x3 float8, x4 float8, x5 float8"
 STEP = ("FACTOR DATA=coord.{data} NFACTORS=2 ROTATE=VARIMAX OUT=coord.{out};\n"
         "  BY grp;\n  VAR x1-x5;\nRUN;\n")
+FACTOR = "FACTOR DATA={} NFACTORS=2 ROTATE=VARIMAX;\n  BY grp;\n  VAR x1-x5;\nRUN;\n"
+XPX = "CROSSPRODUCTS DATA={} OUT={}._MKXPX_;\n  BY grp;\n  VAR x1-x5;\nRUN;\n"
 
 
 class ShardChecks:
@@ -57,11 +59,20 @@ class ShardChecks:
         tables = json.load(open(out))["tables"] if os.path.exists(out) else []
         return r.stdout + r.stderr, tables
 
-    @staticmethod
-    def values(rows):
-        return ",".join("({},{},{})".format(r[0], "null" if r[1] is None else
-                                            "'" + r[1].replace("'", "''") + "'",
-                                            ",".join(repr(v) for v in r[2:])) for r in rows)
+    def same_as_whole(self, whole, parts, name, what, user=None):
+        """Runs the programs whole and parts: the tables of parts must be
+        those of whole. The log of parts."""
+        _, want = self.run(whole, name + "_whole", user)
+        log, got = self.run(parts, name + "_parts", user)
+        if not want or not close(want, got, 1e-12):
+            self.fail(f"{what}: the tables differ from those of the plain table")
+        return log
+
+    def libraries(self, *names):
+        """LIBNAME statements for folders of the work folder, made."""
+        for d in names:
+            os.makedirs(os.path.join(self.work, d), exist_ok=True)
+        return "".join(f"LIBNAME {d} '{d}';\n" for d in names)
 
     def load(self):
         """Ids 1-50 on shard 1, 51-90 on shard 2, the rest local; every BY
@@ -69,10 +80,10 @@ class ShardChecks:
         low, mid, high = self.rows[:50], self.rows[50:90], self.rows[90:]
         for shard, rows in zip(self.shards, (low, mid)):
             shard.psql(f"CREATE TABLE survey_part ({COLUMNS})")
-            shard.psql("INSERT INTO survey_part VALUES " + self.values(rows))
+            shard.psql("INSERT INTO survey_part VALUES " + sql_rows(rows))
         c = self.coord
         c.psql(f"CREATE TABLE whole ({COLUMNS})")
-        c.psql("INSERT INTO whole VALUES " + self.values(self.rows))
+        c.psql("INSERT INTO whole VALUES " + sql_rows(self.rows))
         c.psql("CREATE EXTENSION postgres_fdw")
         for k, shard in enumerate(self.shards, 1):
             c.psql(f"CREATE SERVER shard{k} FOREIGN DATA WRAPPER postgres_fdw "
@@ -87,7 +98,7 @@ class ShardChecks:
         c.psql("CREATE FOREIGN TABLE mid PARTITION OF upper_half FOR VALUES FROM (51) TO (91) "
                "SERVER shard2 OPTIONS (table_name 'survey_part')")
         c.psql("CREATE TABLE high PARTITION OF upper_half FOR VALUES FROM (91) TO (MAXVALUE)")
-        c.psql("INSERT INTO high VALUES " + self.values(high))
+        c.psql("INSERT INTO high VALUES " + sql_rows(high))
         count = c.psql('SELECT count(*) FROM "Survey"').strip()
         if count != str(len(self.rows)):
             raise RuntimeError(f"the partitioned table holds {count} rows")
@@ -95,13 +106,10 @@ class ShardChecks:
     def same_numbers_as_one_table(self):
         """The tables of the partitioned table are those of the plain one,
         the scores too; the aggregates are pushed to the shards."""
-        log, parts = self.run("OPTIONS SQLECHO=YES;\n" + STEP.format(data="survey", out="sc_parts"),
-                              "parts")
-        _, whole = self.run(STEP.format(data="whole", out="sc_whole"), "whole")
+        log = self.same_as_whole(STEP.format(data="whole", out="sc_whole"), "OPTIONS SQLECHO=YES;\n"
+                                 + STEP.format(data="survey", out="sc_parts"), "plain", "partitioned")
         if "processed inside the database" not in log:
             self.fail("partitioned: not processed inside the database:\n" + log[-2000:])
-        if not whole or not close(whole, parts, 1e-12):
-            self.fail("partitioned: the tables differ from those of the plain table")
         self.same_scores()
         self.aggregates_pushed(log, "partitioned")
 
@@ -110,20 +118,15 @@ class ShardChecks:
         by the BY values themselves (zul_put lives only on the coordinator,
         which groups the parts' sums by the formatted value)."""
         step = STEP.replace("  BY grp;\n", "  BY grp;\n  FORMAT grp $1.;\n")
-        log, parts = self.run("OPTIONS SQLECHO=YES;\n" + step.format(data="survey", out="fp"),
-                              "formatted_parts")
-        _, whole = self.run(step.format(data="whole", out="fw"), "formatted_whole")
-        if not whole or not close(whole, parts, 1e-12):
-            self.fail("formatted BY: the tables differ from those of the plain table")
+        log = self.same_as_whole(step.format(data="whole", out="fw"), "OPTIONS SQLECHO=YES;\n"
+                                 + step.format(data="survey", out="fp"), "formatted", "formatted BY")
         self.aggregates_pushed(log, "formatted BY")
 
     def same_scores(self):
-        got = {}
-        for table in ("sc_parts", "sc_whole"):
-            got[table] = {}
-            for line in self.coord.psql(f"SELECT id, grp, factor1, factor2 FROM {table}").splitlines():
-                i, g, f1, f2 = line.split("|")
-                got[table][int(i)] = [g, float(f1), float(f2)]
+        got = {table: {int(i): [g, float(f1), float(f2)] for i, g, f1, f2 in (
+            line.split("|") for line in self.coord.psql(
+                f"SELECT id, grp, factor1, factor2 FROM {table}").splitlines())}
+               for table in ("sc_parts", "sc_whole")}
         if len(got["sc_parts"]) != len(self.rows) or not close(got["sc_whole"], got["sc_parts"], 1e-10):
             self.fail("partitioned: the scores differ from those of the plain table")
 
@@ -157,24 +160,18 @@ class ShardChecks:
         The far group is the last, the first row (the shift) in another."""
         rows = [r[:2] + [v + 1e6 if r[1] == GROUPS[-1] else v for v in r[2:]] for r in self.rows]
         c, shard = self.coord, self.shards[0]
-        shard.psql(f"CREATE TABLE far_part ({COLUMNS}); INSERT INTO far_part VALUES " + self.values(rows[:60]))
-        c.psql(f"CREATE TABLE far_whole ({COLUMNS}); INSERT INTO far_whole VALUES " + self.values(rows))
+        shard.psql(f"CREATE TABLE far_part ({COLUMNS}); INSERT INTO far_part VALUES " + sql_rows(rows[:60]))
+        c.psql(f"CREATE TABLE far_whole ({COLUMNS}); INSERT INTO far_whole VALUES " + sql_rows(rows))
         c.psql(f"CREATE TABLE far ({COLUMNS}) PARTITION BY RANGE (id)")
         c.psql("CREATE FOREIGN TABLE far_low PARTITION OF far FOR VALUES FROM (1) TO (61) "
                "SERVER shard1 OPTIONS (table_name 'far_part')")
         c.psql("CREATE TABLE far_high PARTITION OF far FOR VALUES FROM (61) TO (MAXVALUE)")
-        c.psql("INSERT INTO far_high VALUES " + self.values(rows[60:]))
-        for d in ("fx", "fw"):
-            os.makedirs(os.path.join(self.work, d), exist_ok=True)
-        libs = "LIBNAME fx 'fx';\nLIBNAME fw 'fw';\n"
-        xpx = "CROSSPRODUCTS DATA=coord.{} OUT={}._MKXPX_;\n  BY grp;\n  VAR x1-x5;\nRUN;\n"
-        factor = "FACTOR DATA={} NFACTORS=2 ROTATE=VARIMAX;\n  BY grp;\n  VAR x1-x5;\nRUN;\n"
-        _, parts = self.run(libs + xpx.format("far", "fx") + factor.format("coord.far") +
-                            factor.format("fx._MKXPX_"), "far_parts")
-        _, whole = self.run(libs + xpx.format("far_whole", "fw") + factor.format("coord.far_whole") +
-                            factor.format("fw._MKXPX_"), "far_whole")
-        if not whole or not close(whole, parts, 1e-12):
-            self.fail("distant group means: the tables differ from those of the plain table")
+        c.psql("INSERT INTO far_high VALUES " + sql_rows(rows[60:]))
+        libs = self.libraries("fx", "fw")
+        self.same_as_whole(libs + XPX.format("coord.far_whole", "fw") + FACTOR.format("coord.far_whole")
+                           + FACTOR.format("fw._MKXPX_"), libs + XPX.format("coord.far", "fx")
+                           + FACTOR.format("coord.far") + FACTOR.format("fx._MKXPX_"), "far",
+                           "distant group means")
 
     def row_security_kept(self):
         """A role that sees only some rows of the parent (a policy on it)
@@ -194,10 +191,8 @@ class ShardChecks:
                 c.psql(f"ALTER TABLE {table} ENABLE ROW LEVEL SECURITY; "
                        f"CREATE POLICY even ON {table} FOR SELECT USING (id % 2 = 0)")
             for role in ("analyst", "reader"):
-                log, parts = self.run(step.format(data="survey"), role + "_parts", role)
-                _, whole = self.run(step.format(data="whole"), role + "_whole", role)
-                if not whole or not close(whole, parts, 1e-12):
-                    self.fail(f"row security, role {role}: the tables differ from those of the plain table")
+                log = self.same_as_whole(step.format(data="whole"), step.format(data="survey"), role,
+                                         f"row security, role {role}", role)
                 if "processed inside the database" not in log:
                     self.fail(f"row security, role {role}: not processed inside the database:\n" + log[-2000:])
         finally:
@@ -208,40 +203,28 @@ class ShardChecks:
         """CROSSPRODUCTS of the partitioned table: each shard sums its
         partition, and the table read by FACTOR gives what the table made
         from the rows on the coordinator gives."""
-        for d in ("xs", "xr"):
-            os.makedirs(os.path.join(self.work, d), exist_ok=True)
-        libs = "LIBNAME xs 'xs';\nLIBNAME xr 'xr';\n"
-        step = "CROSSPRODUCTS DATA=coord.survey OUT={}._MKXPX_;\n  BY grp;\n  VAR x1-x5;\nRUN;\n"
-        log, _ = self.run(libs + "OPTIONS SQLECHO=YES;\n" + step.format("xs"), "xpx_shards")
+        libs = self.libraries("xs", "xr")
+        log, _ = self.run(libs + "OPTIONS SQLECHO=YES;\n" + XPX.format("coord.survey", "xs"), "xpx_shards")
         if "computed inside the database" not in log:
             self.fail("crossproducts: not computed inside the database:\n" + log[-2000:])
         self.aggregates_pushed(log, "crossproducts")
-        self.run(libs + "OPTIONS INDB=NO;\n" + step.format("xr"), "xpx_rows")
-        factor = "FACTOR DATA={}._MKXPX_ NFACTORS=2 ROTATE=VARIMAX;\n  BY grp;\n  VAR x1-x5;\nRUN;\n"
-        _, rows = self.run(libs + factor.format("xr"), "xpx_rows_read")
-        _, shards = self.run(libs + factor.format("xs"), "xpx_shards_read")
-        if not rows or not close(rows, shards, 1e-12):
-            self.fail("crossproducts: the shards' table differs from the one made from the rows")
+        self.run(libs + "OPTIONS INDB=NO;\n" + XPX.format("coord.survey", "xr"), "xpx_rows")
+        self.same_as_whole(libs + FACTOR.format("xr._MKXPX_"), libs + FACTOR.format("xs._MKXPX_"),
+                           "xpx_read", "crossproducts of the shards")
 
     def crossproduct_tables_add_up(self):
         """Each server's part summarised where it lives (the shards through
         their own libraries) into a crossproduct table; the three tables
         added give the analysis of the table of the whole."""
-        for d in ("xa", "xb", "xc", "xab", "xall", "xw"):
-            os.makedirs(os.path.join(self.work, d), exist_ok=True)
-        libs = "".join(f"LIBNAME {d} '{d}';\n" for d in ("xa", "xb", "xc", "xab", "xall", "xw"))
+        libs = self.libraries("xa", "xb", "xc", "xab", "xall", "xw")
         libs += "".join(f"LIBNAME s{k} POSTGRES '{shard.conninfo()}';\n"
                         for k, shard in enumerate(self.shards, 1))
-        step = "CROSSPRODUCTS DATA={} OUT={}._MKXPX_;\n  BY grp;\n  VAR x1-x5;\nRUN;\n"
         add = "CROSSPRODUCTS DATA={}._MKXPX_ ADD={}._MKXPX_ OUT={}._MKXPX_;\nRUN;\n"
-        self.run(libs + step.format("s1.survey_part", "xa") + step.format("s2.survey_part", "xb") +
-                 step.format("coord.high", "xc") + step.format("coord.whole", "xw") +
+        self.run(libs + XPX.format("s1.survey_part", "xa") + XPX.format("s2.survey_part", "xb") +
+                 XPX.format("coord.high", "xc") + XPX.format("coord.whole", "xw") +
                  add.format("xa", "xb", "xab") + add.format("xab", "xc", "xall"), "xpx_parts")
-        factor = "FACTOR DATA={}._MKXPX_ NFACTORS=2 ROTATE=VARIMAX;\n  BY grp;\n  VAR x1-x5;\nRUN;\n"
-        _, whole = self.run(libs + factor.format("xw"), "xpx_whole_read")
-        _, parts = self.run(libs + factor.format("xall"), "xpx_parts_read")
-        if not whole or not close(whole, parts, 1e-12):
-            self.fail("crossproduct tables: the parts do not add up to the whole")
+        self.same_as_whole(libs + FACTOR.format("xw._MKXPX_"), libs + FACTOR.format("xall._MKXPX_"),
+                           "xpx_sum", "crossproduct tables added")
 
 
 def main():

@@ -62,11 +62,15 @@ class Checks:
     def path(self, name):
         return os.path.join(self.work, name)
 
-    def write_csv(self, name, data):
+    def write_csv(self, name, data, header=("id", "grp", "x1", "x2", "x3", "x4", "x5")):
         with open(self.path(name), "w", newline="") as f:
-            w = csv.writer(f)
-            w.writerow(["id", "grp", "x1", "x2", "x3", "x4", "x5"])
-            w.writerows(data)
+            csv.writer(f).writerows([header] + list(data))
+
+    def make_file(self, name, header, data):
+        """The file name (.dta, or .sav for a few columns) written by
+        make_dta from name.csv of header and data."""
+        self.write_csv(name + ".csv", data, header)
+        subprocess.run([self.make_dta, self.path(name + ".csv"), self.path(name)], check=True)
 
     def make(self):
         data = rows()
@@ -81,13 +85,9 @@ class Checks:
             subprocess.run(["readstat", self.path(src), meta, self.path(out)], check=True,
                            capture_output=True)
         # Numbers only, x2 missing as Stata's .a and .b (extended missing).
-        ext = [r[:1] + r[2:3] + [(".a" if r[0] % 14 == 0 else ".b") if r[0] % 7 == 0 else r[3]]
-               + r[4:] for r in data]
-        with open(self.path("ext.csv"), "w", newline="") as f:
-            w = csv.writer(f)
-            w.writerow(["id", "x1", "x2", "x3", "x4", "x5"])
-            w.writerows(ext)
-        subprocess.run([self.make_dta, self.path("ext.csv"), self.path("ext.dta")], check=True)
+        self.make_file("ext.dta", ["id", "x1", "x2", "x3", "x4", "x5"], (
+            r[:1] + r[2:3] + [(".a" if r[0] % 14 == 0 else ".b") if r[0] % 7 == 0 else r[3]] + r[4:]
+            for r in data))
 
     def run(self, program, name, env=None):
         path = self.path(name + ".zul")
@@ -129,8 +129,7 @@ class Checks:
                 self.fail(f"{src}: no table shows the variable labels")
 
     def check_scores(self, out, src):
-        with open(self.path(out + ".csv")) as f:
-            got = list(csv.DictReader(f))
+        got = read_rows(self.path(out + ".csv"))
         if src == "'ext.dta'":
             return
         if len(got) != 120 or got[1]["grp"] != "a, b" or got[0]["grp"] != 'say "hi"':
@@ -149,10 +148,8 @@ class Checks:
         shutil.copy(self.path("survey.csv"), self.path("text.sav"))
         shutil.copy(self.path("survey.csv"), self.path("text.dta"))
         # Stata tells x1 from X1; zul would take one for the other.
-        with open(self.path("dup.csv"), "w") as f:
-            f.write("x1,X1,x2,x3,x4,x5\n" + "".join(f"{i},{i * i % 7},{i % 3},{i % 5},1,2\n"
-                                                   for i in range(10)))
-        subprocess.run([self.make_dta, self.path("dup.csv"), self.path("dup.dta")], check=True)
+        self.make_file("dup.dta", ["x1", "X1", "x2", "x3", "x4", "x5"],
+                       ([i, i * i % 7, i % 3, i % 5, 1, 2] for i in range(10)))
         cases = [
             ("'dup.dta'", "dup.dta", "x1 and X1 have the same name"),
             ("'cut.sav'", "cut.sav", "truncated"),
@@ -196,12 +193,8 @@ class Checks:
                          lambda i: [day + i, (stamp + i) * 1000]),
         }
         for name, (header, stored) in cases.items():
-            with open(self.path(name + ".csv"), "w", newline="") as f:
-                w = csv.writer(f)
-                w.writerow(header + ["x1", "x2", "x3"])
-                for i, r in enumerate(rows()[:40]):
-                    w.writerow([repr(v) for v in stored(i)] + r[2:5])
-            subprocess.run([self.make_dta, self.path(name + ".csv"), self.path(name)], check=True)
+            self.make_file(name, header + ["x1", "x2", "x3"], (
+                [repr(v) for v in stored(i)] + r[2:5] for i, r in enumerate(rows()[:40])))
             got = self.scored(name)
             if got is None:
                 continue
@@ -211,7 +204,6 @@ class Checks:
                     self.fail(f"{name}: column {k} reads {[g[k] for g in got[:3]]}, not "
                               f"{want[k]} and on")
 
-
     def scored(self, src):
         """The OUT= rows of a one-factor analysis of x1-x3 of src; None
         (a failure noted) when zul stops."""
@@ -220,18 +212,15 @@ class Checks:
         if r.returncode != 0:
             self.fail(f"{src}: zul ended with {r.returncode}:\n{r.stdout[-1500:]}{r.stderr}")
             return None
-        with open(self.path(out + ".csv")) as f:
-            return list(csv.DictReader(f))
+        return read_rows(self.path(out + ".csv"))
 
     def floats(self):
         """A Stata float variable reads as the decimal Stata shows (-2.63,
         not -2.630000114440918): the same analysis as the CSV of those
         decimals."""
         data = [[round(v, 2) for v in r[2:5]] for r in rows()[:40]]
-        for name, header in (("floats.dta.csv", ["x1:float", "x2:float", "x3"]), ("floats.csv", ["x1", "x2", "x3"])):
-            with open(self.path(name), "w", newline="") as f:
-                csv.writer(f).writerows([header] + data)
-        subprocess.run([self.make_dta, self.path("floats.dta.csv"), self.path("floats.dta")], check=True)
+        self.write_csv("floats.csv", data, ["x1", "x2", "x3"])
+        self.make_file("floats.dta", ["x1:float", "x2:float", "x3"], data)
         got = {src: self.scored(src) for src in ("floats.dta", "floats.csv")}
         if got["floats.dta"] is None or got["floats.csv"] is None:
             return
@@ -240,11 +229,7 @@ class Checks:
         # NaN and the infinities (which SPSS does not write) are missing, as
         # in a float column of a database, with no remark about a line of
         # the temporary CSV.
-        with open(self.path("nonfinite.sav.csv"), "w", newline="") as f:
-            w = csv.writer(f)
-            w.writerow(["x1", "x2", "x3"])
-            w.writerows(data[:2] + [[data[2][0], "inf", "nan"]] + data[3:])
-        subprocess.run([self.make_dta, self.path("nonfinite.sav.csv"), self.path("nonfinite.sav")], check=True)
+        self.make_file("nonfinite.sav", ["x1", "x2", "x3"], data[:2] + [[data[2][0], "inf", "nan"]] + data[3:])
         r, _ = self.run("FACTOR DATA='nonfinite.sav' NFACTORS=1;\n  VAR x1-x3;\nRUN;\n", "nonfinite")
         log = r.stdout + r.stderr
         if r.returncode != 0 or "not a number" in log or "omitted because of missing values: 1 of the 40" not in log:
@@ -272,6 +257,11 @@ class Checks:
         left = sorted(os.listdir(private))
         if left != [other]:
             self.fail(f"scratch: the private directory holds {left}, not only {other}")
+
+
+def read_rows(path):
+    with open(path, newline="") as f:
+        return list(csv.DictReader(f))
 
 
 def host_tag():

@@ -13,7 +13,6 @@ computed in plain Python independently of zul:
     python3 extract_priors.py
 prints the PriorCommunalEst tables of the test as JSON."""
 import json
-import math
 import os
 import sys
 
@@ -25,20 +24,6 @@ from refmath import csv_correlations, inverse  # noqa: E402
 def row_maxima(R):
     p = len(R)
     return [max((abs(R[i][j]) for j in range(p) if j != i), default=0.0) for i in range(p)]
-
-
-def correlations(path):
-    """Names and correlations, 0 for a constant column."""
-    import csv
-    rows = list(csv.reader(open(path)))
-    names, data = rows[0], [[float(x) for x in r] for r in rows[1:]]
-    n, p = len(data), len(names)
-    mean = [sum(r[j] for r in data) / n for j in range(p)]
-    S = [[sum((r[i] - mean[i]) * (r[j] - mean[j]) for r in data) for j in range(p)]
-         for i in range(p)]
-    R = [[S[i][j] / math.sqrt(S[i][i] * S[j][j]) if S[i][i] > 0 and S[j][j] > 0 else 0.0
-          for j in range(p)] for i in range(p)]
-    return names, R
 
 
 def rows(names, values):
@@ -60,7 +45,7 @@ def main():
     maxima = row_maxima(R)
     asmc = [s * sum(maxima) / sum(smc) for s in smc]
 
-    copy_names, copy_R = correlations(os.path.join(HERE, "..", "extract_priors.csv"))
+    copy_names, copy_R = csv_correlations(os.path.join(HERE, "..", "extract_priors.csv"))
     copy_maxima = row_maxima(copy_R)
     tables = [
         {"name": "PriorCommunalEst", "step": 0, "rows": rows(names, randoms)},

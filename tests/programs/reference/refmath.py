@@ -63,20 +63,10 @@ def plain_rows(labels, matrix):
     return [[labels[i]] + [x for v in row for x in (v, v)] for i, row in enumerate(matrix)]
 
 
-def csv_correlations(path):
-    """Column names and Pearson correlation matrix of a numeric CSV file."""
-    import csv
-    rows = list(csv.reader(open(path)))
-    names, data = rows[0], [[float(x) for x in r] for r in rows[1:]]
-    n, p = len(data), len(names)
-    mean = [sum(r[j] for r in data) / n for j in range(p)]
-    cov = [[sum((r[i] - mean[i]) * (r[j] - mean[j]) for r in data) for j in range(p)] for i in range(p)]
-    return names, [[cov[i][j] / math.sqrt(cov[i][i] * cov[j][j]) for j in range(p)] for i in range(p)]
-
-
 def csv_moments(path):
     """Column names, rows, means, standard deviations, covariance matrix
-    (divisor n - 1) and Pearson correlation matrix of a numeric CSV file."""
+    (divisor n - 1) and Pearson correlation matrix (0 for a constant
+    column) of a numeric CSV file."""
     import csv
     rows = list(csv.reader(open(path)))
     names, data = rows[0], [[float(x) for x in r] for r in rows[1:]]
@@ -84,7 +74,14 @@ def csv_moments(path):
     mean = [sum(r[j] for r in data) / n for j in range(p)]
     cov = [[sum((r[i] - mean[i]) * (r[j] - mean[j]) for r in data) / (n - 1) for j in range(p)] for i in range(p)]
     sd = [math.sqrt(cov[i][i]) for i in range(p)]
-    return names, data, mean, sd, cov, [[cov[i][j] / (sd[i] * sd[j]) for j in range(p)] for i in range(p)]
+    return names, data, mean, sd, cov, [[cov[i][j] / (sd[i] * sd[j]) if sd[i] > 0 and sd[j] > 0 else 0.0
+                                         for j in range(p)] for i in range(p)]
+
+
+def csv_correlations(path):
+    """Column names and Pearson correlation matrix of a numeric CSV file."""
+    names, *_, r = csv_moments(path)
+    return names, r
 
 
 def write_expected(name, obj):
