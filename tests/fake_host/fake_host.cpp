@@ -32,8 +32,6 @@ void message(int32_t group, int32_t number, const zul_arg* args, int32_t nArgs) 
   FakeHost::current().messages.push_back(std::move(m));
 }
 
-void endStep(int32_t code, int32_t second) { throw StepEnded{code, second}; }
-
 void logLine(int32_t level, const char* text, int32_t length) {
   FakeHost::current().logLines.emplace_back(level, std::string(text, static_cast<size_t>(length)));
 }
@@ -71,7 +69,6 @@ void FakeHost::provide(int service, zul_fn fn) {
 }
 
 void FakeHost::recordMessages() { provide(ZUL_MESSAGE, &message); }
-void FakeHost::endStepThrows() { provide(ZUL_END_STEP, &endStep); }
 void FakeHost::recordLogLines() { provide(ZUL_LOG_LINE, &logLine); }
 
 bool FakeHost::issued(int group, int number) const {

@@ -4,7 +4,7 @@
 // provides the services it needs by their names in abi.h
 // (fake.provide(ZUL_MESSAGE, &message)); every other slot is empty, as a
 // host that lacks the service would leave it. Common services that record
-// what the module asked for are ready-made (recordMessages, endStepThrows,
+// what the module asked for are ready-made (recordMessages,
 // recordLogLines). Services are C function pointers without user data, so
 // one FakeHost exists at a time (FakeHost::current()).
 #pragma once
@@ -17,15 +17,6 @@
 #include "zul/abi.h"
 
 namespace zul_test {
-
-// What the fake's end-of-step service (39/4) throws: the host's end of
-// step does not return.
-struct StepEnded {
-  explicit StepEnded(int completionCode, int secondCode = 0)
-      : code(completionCode), second(secondCode) {}
-  int code;
-  int second;
-};
 
 // A numbered message (39/70) as the module issued it; arguments as text
 // (numbers written with %g or as integers).
@@ -66,7 +57,6 @@ class FakeHost {
 
   // Ready-made services.
   void recordMessages();   // 39/70 into messages
-  void endStepThrows();    // 39/4 throws StepEnded
   void recordLogLines();   // 39/89 into logLines
 
   std::vector<Message> messages;

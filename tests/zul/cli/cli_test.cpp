@@ -75,14 +75,9 @@ TEST(CommandLine, HelpDocumentsEveryOption) {
 }
 
 TEST(ExitStatus, CompletionCodesMapToThreeStatuses) {
-  using zul::program::exitStatusOf;
-  EXPECT_EQ(exitStatusOf(0), 0);
-  EXPECT_EQ(exitStatusOf(4), 0);
-  EXPECT_EQ(exitStatusOf(5), 1);
-  EXPECT_EQ(exitStatusOf(112), 1);
-  EXPECT_EQ(exitStatusOf(999), 1);
-  EXPECT_EQ(exitStatusOf(1000), 2);
-  EXPECT_EQ(exitStatusOf(9999), 2);
+  for (const auto& [code, status] : std::vector<std::pair<int, int>>{
+           {0, 0}, {4, 0}, {5, 1}, {112, 1}, {999, 1}, {1000, 2}, {9999, 2}})
+    EXPECT_EQ(zul::program::exitStatusOf(code), status) << code;
 }
 
 }  // namespace

@@ -183,18 +183,13 @@ TEST_F(Parser, EveryValueFormFillsItsSlot) {
   // R= given twice: entries appended, the boundary at 1, parameters with
   // the 1-based entry they follow.
   auto* codes = static_cast<const zul_code_list*>(rec.slots[kSlotCodes].data);
-  ASSERT_EQ(codes->count, 3);
-  EXPECT_EQ(codes->codes[0], 1);
-  EXPECT_EQ(codes->codes[1], 2);
-  EXPECT_EQ(codes->codes[2], 1);
-  ASSERT_EQ(codes->nParams, 3);
-  EXPECT_EQ(codes->params[1], -2);
-  EXPECT_EQ(codes->paramPositions[1], 1);
-  EXPECT_EQ(codes->params[2], 3);
-  EXPECT_EQ(codes->paramPositions[2], 3);
-  ASSERT_EQ(codes->nBoundaries, 2);
-  EXPECT_EQ(codes->boundaries[0], 0);
-  EXPECT_EQ(codes->boundaries[1], 1);
+  EXPECT_EQ(std::vector<int>(codes->codes, codes->codes + codes->count), (std::vector<int>{1, 2, 1}));
+  EXPECT_EQ(std::vector<double>(codes->params, codes->params + codes->nParams),
+            (std::vector<double>{1, -2, 3}));
+  EXPECT_EQ(std::vector<int>(codes->paramPositions, codes->paramPositions + codes->nParams),
+            (std::vector<int>{1, 1, 3}));
+  EXPECT_EQ(std::vector<int>(codes->boundaries, codes->boundaries + codes->nBoundaries),
+            (std::vector<int>{0, 1}));
   // PRE= (single) given twice: the last one stands.
   auto* pre = static_cast<const zul_code_list*>(rec.slots[kSlotPre].data);
   ASSERT_EQ(pre->count, 1);
@@ -208,9 +203,6 @@ TEST_F(Parser, EveryValueFormFillsItsSlot) {
   EXPECT_TRUE(zul_flag_test(rec.flags, kBitFlag1));
   EXPECT_TRUE(zul_flag_test(rec.flags, kBitPl));  // the bare PL at the end
   EXPECT_FALSE(zul_flag_test(rec.flags, kBitAuto));
-  // bit b is bit 7 - (b mod 8) of byte b / 8
-  EXPECT_EQ(rec.flags[0] & 0x80, 0x80);  // bit 0
-  EXPECT_EQ(rec.flags[0] & 0x40, 0x40);  // bit 1
 
   EXPECT_TRUE(zul_flag_test(rec.flags, kBitCirc));
   ASSERT_EQ(rec.slots[kSlotCirc].count, 3);
@@ -413,11 +405,10 @@ TEST_F(Parser, DebugSwitchesLogTokensAndTheRecord) {
   Result r = parse("proc data=t n=3; var a;", nullptr, kDebugSyntax | kDebugSemantics);
   ASSERT_EQ(r.status, 0);
   ASSERT_GE(r.lines.size(), 5u);
-  EXPECT_EQ(r.lines[0], "NOTE: SYN: p.zul:1:1: proc data = t n = 3");
-  EXPECT_EQ(r.lines[1], "NOTE: SYN: p.zul:1:18: var a");
-  EXPECT_EQ(r.lines[2], "NOTE: SEM: DATA=t");
-  EXPECT_EQ(r.lines[3], "NOTE: SEM: NUMBER=3");
-  EXPECT_EQ(r.lines[4], "NOTE: SEM: list VAR (1 variables): a");
+  EXPECT_EQ(std::vector<std::string>(r.lines.begin(), r.lines.begin() + 5),
+            (std::vector<std::string>{"NOTE: SYN: p.zul:1:1: proc data = t n = 3",
+                                      "NOTE: SYN: p.zul:1:18: var a", "NOTE: SEM: DATA=t",
+                                      "NOTE: SEM: NUMBER=3", "NOTE: SEM: list VAR (1 variables): a"}));
 }
 
 TEST_F(Parser, BrokenGrammarsAreFound) {

@@ -77,6 +77,29 @@ class Outputs : public ::testing::Test {
     return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
   }
 
+  // The hidden files in dir, sorted: temporaries left behind.
+  std::vector<std::string> hidden(const fs::path& dir) {
+    std::vector<std::string> out;
+    for (const auto& e : fs::directory_iterator(dir))
+      if (e.path().filename().string()[0] == '.') out.push_back(e.path().filename().string());
+    std::sort(out.begin(), out.end());
+    return out;
+  }
+  // Waits until the run pid has at least n hidden files whose names begin
+  // with prefix in the scratch directory (false when it ended first).
+  bool waitForHidden(pid_t pid, size_t n, const std::string& prefix = ".") {
+    int status = 0;
+    for (int i = 0; i < 20000; ++i) {
+      const std::vector<std::string> h = hidden(dir_);
+      if (std::count_if(h.begin(), h.end(), [&](const std::string& f) { return f.rfind(prefix, 0) == 0; }) >=
+          static_cast<long>(n))
+        return true;
+      if (::waitpid(pid, &status, WNOHANG) == pid) return false;
+      ::usleep(1000);
+    }
+    return false;
+  }
+
   static constexpr const char* kProgram = "FACTOR DATA=t; RUN;\n";
   std::string zul_;
   fs::path dir_;
@@ -150,8 +173,7 @@ TEST_F(Outputs, NoOutputIsWrittenOverAnInputOrAnotherOutput) {
     EXPECT_NE(log.find(c.first), std::string::npos) << c.args << "\n" << log;
     EXPECT_NE(log.find(c.second), std::string::npos) << c.args << "\n" << log;
   }
-  for (const auto& e : fs::directory_iterator(dir_ / "d"))
-    EXPECT_NE(e.path().filename().string()[0], '.') << e.path();
+  EXPECT_TRUE(hidden(dir_ / "d").empty());
 }
 
 // A directory given where a file belongs is an error, found before any
@@ -231,21 +253,11 @@ TEST_F(Outputs, AKilledRunsTemporariesAreRemovedByTheNextRun) {
   pid_t pid =
       startSlowStep(dir_, zul_, {"--listing", "/dev/null", "--log", "/dev/null", "--html", "r.html"});
   ASSERT_GE(pid, 0);
-  auto hidden = [&] {
-    std::vector<std::string> out;
-    for (const auto& e : fs::directory_iterator(dir_))
-      if (e.path().filename().string()[0] == '.') out.push_back(e.path().filename().string());
-    std::sort(out.begin(), out.end());
-    return out;
-  };
+  if (!waitForHidden(pid, 2)) GTEST_SKIP() << "the run ended too soon";
   int status = 0;
-  for (int i = 0; i < 20000 && hidden().size() < 2; ++i) {
-    if (::waitpid(pid, &status, WNOHANG) == pid) GTEST_SKIP() << "the run ended too soon";
-    ::usleep(1000);
-  }
   ::kill(pid, SIGKILL);
   ASSERT_EQ(::waitpid(pid, &status, 0), pid);
-  std::vector<std::string> left = hidden();
+  std::vector<std::string> left = hidden(dir_);
   ASSERT_EQ(left.size(), 2u);  // the report's and the table's
   EXPECT_EQ(read("r.html"), "<p>an earlier report</p>\n");
   // The same name with this test's own process as owner: alive.
@@ -260,15 +272,14 @@ TEST_F(Outputs, AKilledRunsTemporariesAreRemovedByTheNextRun) {
   alive = alive.substr(0, at) + std::to_string(::getpid()) + "-" + field + alive.substr(end);
   write(alive, "");
   ASSERT_EQ(run("-e 'FACTOR DATA=t NFACTORS=1 OUTSTAT=other;' >out.lst"), 0);
-  EXPECT_EQ(hidden(), std::vector<std::string>{alive});
+  EXPECT_EQ(hidden(dir_), std::vector<std::string>{alive});
 }
 
 TEST_F(Outputs, AFailedWriteEndsWithStatus2) {
-  EXPECT_EQ(run("--listing /dev/full p.zul"), 2);
-  EXPECT_EQ(run("--json /dev/full p.zul >/dev/null"), 2);
-  EXPECT_EQ(run("--html /dev/full p.zul >/dev/null"), 2);
-  EXPECT_EQ(run("p.zul >/dev/full"), 2);
-  EXPECT_EQ(run("--log /dev/full p.zul >/dev/null"), 2);
+  for (const char* args : {"--listing /dev/full p.zul", "--json /dev/full p.zul >/dev/null",
+                           "--html /dev/full p.zul >/dev/null", "p.zul >/dev/full",
+                           "--log /dev/full p.zul >/dev/null"})
+    EXPECT_EQ(run(args), 2) << args;
   EXPECT_NE(read("log.txt").find("ERROR: The listing file /dev/full could not be written"),
             std::string::npos);
 }
@@ -383,63 +394,41 @@ TEST_F(Outputs, AnInterruptedRunLeavesNoTemporaryFiles) {
     pid_t pid = startSlowStep(dir_, zul_, {"--log", log, "--listing", "/dev/null", "--json",
                                            "r.json", "--html", "r.html"});
     ASSERT_GE(pid, 0);
-    // The hidden file appears when the step opens OUTSTAT=, before the data
-    // are read; then the analysis runs for seconds.
-    auto temporary = [&] {
-      for (const auto& e : fs::directory_iterator(dir_))
-        if (e.path().filename().string().rfind(".st.csv.", 0) == 0) return true;
-      return false;
-    };
+    // The hidden file of OUTSTAT= appears when the step opens it, before
+    // the data are read; then the analysis runs for seconds.
+    if (!waitForHidden(pid, 1, ".st.csv.")) GTEST_SKIP() << "the run ended before it could be interrupted";
     int status = 0;
-    bool seen = false;
-    for (int i = 0; i < 20000 && !seen; ++i) {
-      seen = temporary();
-      if (!seen && ::waitpid(pid, &status, WNOHANG) == pid) break;
-      if (!seen) ::usleep(1000);
-    }
-    if (!seen) GTEST_SKIP() << "the run ended before it could be interrupted";
     ::kill(pid, sig);
     ASSERT_EQ(::waitpid(pid, &status, 0), pid);
     ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
     EXPECT_EQ(WEXITSTATUS(status), 128 + sig);
-    EXPECT_FALSE(temporary());
+    EXPECT_TRUE(hidden(dir_).empty());
     EXPECT_FALSE(fs::exists(dir_ / "st.csv"));
     EXPECT_EQ(read("r.json"), "{\"earlier\": true}\n");
     EXPECT_EQ(read("r.html"), "<p>an earlier report</p>\n");
-    for (const auto& e : fs::directory_iterator(dir_))
-      EXPECT_NE(e.path().filename().string()[0], '.') << e.path();
   }
 }
 
-// Why no pseudo-terminal can be opened here (a container without
-// /dev/pts), or an empty text when one can.
-std::string whyNoPseudoTerminal() {
-  int master = ::posix_openpt(O_RDWR | O_NOCTTY);
-  if (master < 0) return std::string("posix_openpt: ") + std::strerror(errno);
-  std::string why;
-  if (::grantpt(master) != 0 || ::unlockpt(master) != 0) {
-    why = std::string("grantpt/unlockpt: ") + std::strerror(errno);
-  } else {
-    const char* name = ::ptsname(master);
-    int slave = name ? ::open(name, O_RDWR | O_NOCTTY) : -1;
-    if (slave < 0) why = std::string("opening ") + (name ? name : "the slave") + ": " +
-                         std::strerror(errno);
-    else ::close(slave);
-  }
-  ::close(master);
-  return why;
-}
+const std::string kNoPty = "no pseudo-terminal: ";
 
 // The progress line on a terminal: zul runs a slow step with its standard
 // error on a pseudo-terminal (or on a file), is read for a while and then
-// stopped. Returns what it wrote to standard error in that time.
+// stopped. Returns what it wrote to standard error in that time, or kNoPty
+// and the reason when no pseudo-terminal can be opened here (a container
+// without /dev/pts).
 std::string stderrOfSlowStep(const fs::path& dir, const std::string& zul, bool terminal,
                              bool quiet, double seconds) {
   int master = -1, errFd = -1;
   if (terminal) {
     master = ::posix_openpt(O_RDWR | O_NOCTTY);
-    if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0) return "no pty";
-    errFd = ::open(::ptsname(master), O_RDWR | O_NOCTTY);
+    const char* name = master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0
+                           ? nullptr : ::ptsname(master);
+    errFd = name ? ::open(name, O_RDWR | O_NOCTTY) : -1;
+    if (errFd < 0) {
+      const std::string why = kNoPty + std::strerror(errno);
+      if (master >= 0) ::close(master);
+      return why;
+    }
   } else {
     errFd = ::open((dir / "err.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   }
@@ -477,14 +466,11 @@ std::string stderrOfSlowStep(const fs::path& dir, const std::string& zul, bool t
 }
 
 TEST_F(Outputs, ProgressIsShownOnATerminalOnly) {
-  const std::string why = whyNoPseudoTerminal();
-  if (!why.empty())
-    GTEST_SKIP() << "the progress line is drawn only on a terminal, and no pseudo-terminal "
-                    "can be opened here (" << why << ")";
   write("wide.csv", wideTable());
   // On a terminal: rows read, then what the step does, each line drawn over
   // the last ("\r" and erase to the end of the line).
   std::string tty = stderrOfSlowStep(dir_, zul_, true, false, 30);
+  if (tty.rfind(kNoPty, 0) == 0) GTEST_SKIP() << "the progress line is drawn only on a terminal: " << tty;
   EXPECT_NE(tty.find("The FACTOR step at -e:1: "), std::string::npos) << tty;
   EXPECT_NE(tty.find("computing (matrices of the 1500 rows read)"), std::string::npos) << tty;
   EXPECT_NE(tty.find("\r\033[K"), std::string::npos);

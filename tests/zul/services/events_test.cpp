@@ -71,30 +71,41 @@ TEST(Events, SettingOneEventWakesOnlyItsWaiters) {
   }
 }
 
-// Two threads hand a token back and forth many times, as the pool does
-// with its blocks: a lost wake-up would hang here.
-TEST(Events, ManyHandOffsLoseNoWakeUp) {
+// A worker started by the host's thread service and the caller hand a
+// token back and forth many times, as the pool does with its blocks: a
+// lost wake-up would hang here.
+struct HandOff {
+  static constexpr int kRounds = 20000;
   zul_event* go = zs::eventCreate();
   zul_event* done = zs::eventCreate();
-  constexpr int kRounds = 20000;
   long sum = 0;
-  std::thread worker([&] {
-    for (int i = 0; i < kRounds; ++i) {
-      zs::eventWaitAny(&go, 1);
-      zs::eventReset(go);
-      sum += i;
-      zs::eventSet(done);
-    }
-  });
-  for (int i = 0; i < kRounds; ++i) {
-    zs::eventSet(go);
-    zs::eventWaitAny(&done, 1);
-    zs::eventReset(done);
+};
+
+void handOffWorker(void* arg) {
+  auto* h = static_cast<HandOff*>(arg);
+  for (int i = 0; i < HandOff::kRounds; ++i) {
+    zs::eventWaitAny(&h->go, 1);
+    zs::eventReset(h->go);
+    h->sum += i;
+    zs::eventSet(h->done);
   }
-  worker.join();
-  EXPECT_EQ(sum, static_cast<long>(kRounds) * (kRounds - 1) / 2);  // Gauss
-  zs::eventDestroy(go);
-  zs::eventDestroy(done);
+}
+
+TEST(Events, ManyHandOffsLoseNoWakeUp) {
+  HandOff h;
+  zul_thread* worker = zs::threadCreate(&handOffWorker, &h);
+  ASSERT_NE(worker, nullptr);
+  for (int i = 0; i < HandOff::kRounds; ++i) {
+    zs::eventSet(h.go);
+    zs::eventWaitAny(&h.done, 1);
+    zs::eventReset(h.done);
+  }
+  zs::threadJoin(worker);
+  EXPECT_EQ(zs::liveThreads(), 0);
+  EXPECT_EQ(h.sum, static_cast<long>(HandOff::kRounds) * (HandOff::kRounds - 1) / 2);  // Gauss
+  zs::eventDestroy(h.go);
+  zs::eventDestroy(h.done);
+  EXPECT_EQ(zs::threadCreate(nullptr, nullptr), nullptr);
 }
 
 }  // namespace

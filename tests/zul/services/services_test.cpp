@@ -90,69 +90,6 @@ TEST(Pool, LimitAndRelease) {
   EXPECT_EQ(pool.bytesInUse(), 0u);
 }
 
-// Workers wait for their own event; the caller hands out work and waits
-// for whichever worker reports first, as the crossproduct pool does.
-struct Worker {
-  zul_event* go;
-  zul_event* done;
-  std::atomic<int>* total;
-  int blocks = 0;
-  bool stop = false;
-};
-
-void work(void* arg) {
-  auto* w = static_cast<Worker*>(arg);
-  for (;;) {
-    zul_event* e = w->go;
-    zs::eventWaitAny(&e, 1);
-    zs::eventReset(w->go);
-    if (w->stop) break;
-    ++w->blocks;
-    w->total->fetch_add(1);
-    zs::eventSet(w->done);
-  }
-}
-
-TEST(Threads, WaitAnyHandsWorkToIdleWorkers) {
-  std::atomic<int> total{0};
-  std::vector<Worker> workers(3);
-  std::vector<zul_event*> done;
-  std::vector<zul_thread*> threads;
-  for (auto& w : workers) {
-    w.go = zs::eventCreate();
-    w.done = zs::eventCreate();
-    w.total = &total;
-    zs::eventSet(w.done);  // idle at the start
-    done.push_back(w.done);
-    threads.push_back(zs::threadCreate(&work, &w));
-    ASSERT_NE(threads.back(), nullptr);
-  }
-  for (int block = 0; block < 40; ++block) {
-    int i = zs::eventWaitAny(done.data(), 3);
-    ASSERT_GE(i, 0);
-    ASSERT_LT(i, 3);
-    zs::eventReset(done[i]);
-    zs::eventSet(workers[i].go);
-  }
-  for (int i = 0; i < 3; ++i) {  // wait until all are idle again
-    zul_event* e = done[i];
-    zs::eventWaitAny(&e, 1);
-  }
-  EXPECT_EQ(total.load(), 40);
-  for (auto& w : workers) {
-    w.stop = true;
-    zs::eventSet(w.go);
-  }
-  for (zul_thread* t : threads) zs::threadJoin(t);
-  EXPECT_EQ(zs::liveThreads(), 0);
-  for (auto& w : workers) {
-    zs::eventDestroy(w.go);
-    zs::eventDestroy(w.done);
-  }
-  EXPECT_EQ(zs::eventWaitAny(nullptr, 1), -1);
-  EXPECT_EQ(zs::threadCreate(nullptr, nullptr), nullptr);
-}
-
 void waitForEvent(void* arg) {
   zul_event* e = static_cast<zul_event*>(arg);
   zs::eventWaitAny(&e, 1);
@@ -267,17 +204,18 @@ TEST(Options, RefusedSettingsSayWhatIsAllowed) {
 }
 
 TEST(NameCheck, ThreeClasses) {
-  EXPECT_EQ(zs::classifyName("Population", "V7"), zs::kNameOrdinary);
-  EXPECT_EQ(zs::classifyName("x1      ", "V7"), zs::kNameOrdinary);  // trailing blanks
-  EXPECT_EQ(zs::classifyName("_TYPE_", "V7"), zs::kNameOrdinary);
-  EXPECT_EQ(zs::classifyName("", "V7"), zs::kNameSkip);
-  EXPECT_EQ(zs::classifyName("        ", "V7"), zs::kNameSkip);
-  EXPECT_EQ(zs::classifyName("1st", "V7"), zs::kNameSkip);
-  EXPECT_EQ(zs::classifyName("a b", "V7"), zs::kNameSkip);
-  EXPECT_EQ(zs::classifyName("a b", "ANY"), zs::kNameOrdinary);
-  EXPECT_EQ(zs::classifyName(std::string(33, 'a'), "V7"), zs::kNameUnusable);
-  EXPECT_EQ(zs::classifyName(std::string(32, 'a'), "V7"), zs::kNameOrdinary);
-  EXPECT_EQ(zs::classifyName(std::string("a\tb"), "ANY"), zs::kNameUnusable);
+  const struct {
+    std::string name, rule;
+    int kind;
+  } cases[] = {
+      {"Population", "V7", zs::kNameOrdinary}, {"x1      ", "V7", zs::kNameOrdinary},  // trailing blanks
+      {"_TYPE_", "V7", zs::kNameOrdinary},     {"", "V7", zs::kNameSkip},
+      {"        ", "V7", zs::kNameSkip},       {"1st", "V7", zs::kNameSkip},
+      {"a b", "V7", zs::kNameSkip},            {"a b", "ANY", zs::kNameOrdinary},
+      {std::string(33, 'a'), "V7", zs::kNameUnusable}, {std::string(32, 'a'), "V7", zs::kNameOrdinary},
+      {"a\tb", "ANY", zs::kNameUnusable},
+  };
+  for (const auto& c : cases) EXPECT_EQ(zs::classifyName(c.name, c.rule), c.kind) << c.name << " " << c.rule;
 }
 
 TEST(AvailableMemory, ReadsMemAvailableInThousands) {

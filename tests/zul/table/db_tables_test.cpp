@@ -62,23 +62,24 @@ TEST(DbDates, IsoTextAndNumbersSince1960) {
 }
 
 TEST(DbPassword, HiddenInEveryForm) {
-  EXPECT_EQ(db::hidePassword("dbname=s password=abc host=/run"), "dbname=s password=*** host=/run");
-  EXPECT_EQ(db::hidePassword("password = 'a b\\' c' user=u"), "password = *** user=u");
-  EXPECT_EQ(db::hidePassword("PASSWORD=x"), "PASSWORD=***");
-  EXPECT_EQ(db::hidePassword("postgresql://u:secret@h:5/db"), "postgresql://u:***@h:5/db");
-  EXPECT_EQ(db::hidePassword("postgres://h/db?user=u&password=secret&sslmode=off"),
-            "postgres://h/db?user=u&password=***&sslmode=off");
-  // Nothing else changes; a word that only contains "password" is kept.
-  EXPECT_EQ(db::hidePassword("dbname=passwords user=u"), "dbname=passwords user=u");
-  EXPECT_EQ(db::hidePassword("passwordx=1"), "passwordx=1");
-  // Read as libpq reads them: a '?' inside the user part, the SSL key's
-  // passphrase, a percent-encoded keyword, a URI only at the start.
-  EXPECT_EQ(db::hidePassword("postgresql://u:a?b@h/db"), "postgresql://u:***@h/db");
-  EXPECT_EQ(db::hidePassword("postgresql:///db?sslpassword=a&passw%6Frd=b"),
-            "postgresql:///db?sslpassword=***&passw%6Frd=***");
-  EXPECT_EQ(db::hidePassword("password=s dbname=postgres://h/db"), "password=*** dbname=postgres://h/db");
-  // A password with a blank, not quoted: libpq quotes its second word.
-  EXPECT_EQ(db::hidePassword("password=se cret  x host=h"), "password=*** host=h");
+  const std::pair<const char*, const char*> cases[] = {
+      {"dbname=s password=abc host=/run", "dbname=s password=*** host=/run"},
+      {"password = 'a b\\' c' user=u", "password = *** user=u"},
+      {"PASSWORD=x", "PASSWORD=***"},
+      {"postgresql://u:secret@h:5/db", "postgresql://u:***@h:5/db"},
+      {"postgres://h/db?user=u&password=secret&sslmode=off", "postgres://h/db?user=u&password=***&sslmode=off"},
+      // Nothing else changes; a word that only contains "password" is kept.
+      {"dbname=passwords user=u", "dbname=passwords user=u"},
+      {"passwordx=1", "passwordx=1"},
+      // Read as libpq reads them: a '?' inside the user part, the SSL key's
+      // passphrase, a percent-encoded keyword, a URI only at the start.
+      {"postgresql://u:a?b@h/db", "postgresql://u:***@h/db"},
+      {"postgresql:///db?sslpassword=a&passw%6Frd=b", "postgresql:///db?sslpassword=***&passw%6Frd=***"},
+      {"password=s dbname=postgres://h/db", "password=*** dbname=postgres://h/db"},
+      // A password with a blank, not quoted: libpq quotes its second word.
+      {"password=se cret  x host=h", "password=*** host=h"},
+  };
+  for (const auto& [given, shown] : cases) EXPECT_EQ(db::hidePassword(given), shown) << given;
   EXPECT_EQ(db::hidePasswordIn("missing \"=\" after \"cret\"", "password=se cret"),
             "missing \"=\" after \"***\"");
   // A message that quotes the string, or the password alone.
@@ -254,13 +255,9 @@ TEST_F(SqliteTables, FormatsAndLabelsInTheCatalogue) {
 
   // A text that is no format (the check is shared with the metadata file).
   sql("UPDATE zul_tables SET type = 'best12.' WHERE column_name = 'x'");
-  try {
-    InputTable broken(lite("f"));
-    FAIL();
-  } catch (const TableError& e) {
-    EXPECT_THAT(e.what(), HasSubstr("Table LITE.F: the column x has the display format "
-                                    "\"best12.\", which is no display format"));
-  }
+  EXPECT_THAT(testing::errorOf([&] { InputTable(lite("f")); }),
+              HasSubstr("Table LITE.F: the column x has the display format \"best12.\", which is no "
+                        "display format"));
 }
 
 TEST_F(SqliteTables, DeclaredAndUntypedColumns) {
@@ -295,12 +292,7 @@ TEST_F(SqliteTables, NamesAreQuotedNotPasted) {
   in.nextByGroup();
   ASSERT_TRUE(in.nextRecord());
   EXPECT_EQ(in.number(0), 7);
-  try {
-    InputTable missing(lite("nothere"));
-    FAIL();
-  } catch (const TableError& e) {
-    EXPECT_THAT(e.what(), HasSubstr("LITE.NOTHERE does not exist"));
-  }
+  EXPECT_THAT(testing::errorOf([&] { InputTable(lite("nothere")); }), HasSubstr("LITE.NOTHERE does not exist"));
 }
 
 TEST_F(SqliteTables, PlacesCompareDatabaseAndNameCaseBlind) {

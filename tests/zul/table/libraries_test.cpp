@@ -48,12 +48,8 @@ TEST_F(LibrariesTest, ResolvesWorkLibrefsCaseBlindFilesAndPaths) {
   EXPECT_EQ(p.library, "");
   EXPECT_EQ(p.displayName(), (dir / "study" / "Survey.csv").string());
 
-  try {
-    libs.resolve(parseTableName("nolib.x"));
-    FAIL();
-  } catch (const TableError& e) {
-    EXPECT_THAT(e.what(), HasSubstr("Library NOLIB is not assigned"));
-  }
+  EXPECT_THAT(testing::errorOf([&] { libs.resolve(parseTableName("nolib.x")); }),
+              HasSubstr("Library NOLIB is not assigned"));
   EXPECT_THROW(libs.assign("gone", dir / "does-not-exist"), TableError);
   EXPECT_THROW(libs.assign("9bad", dir), TableError);
 }

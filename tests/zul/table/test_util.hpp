@@ -52,6 +52,17 @@ class ScratchDir : public ::testing::Test {
   std::filesystem::path dir;
 };
 
+// What f throws as a TableError; empty when it throws nothing.
+template <class F>
+std::string errorOf(F f) {
+  try {
+    f();
+  } catch (const TableError& e) {
+    return e.what();
+  }
+  return "";
+}
+
 // Reads every record of the current group through a read list of all
 // columns as text; one string per record, fields joined by "|".
 inline std::vector<std::string> readGroupAsText(InputTable& t) {

@@ -117,18 +117,12 @@ TEST(Values, ShortestTextIsLaidOutAsToCharsLaysItOut) {
 
 TEST(Values, NumberSyntax) {
   double d = 0;
-  EXPECT_TRUE(parseNumber(" 7 ", d));
-  EXPECT_EQ(d, 7.0);
-  EXPECT_TRUE(parseNumber("+3", d));
-  EXPECT_EQ(d, 3.0);
-  EXPECT_TRUE(parseNumber("1.", d));
-  EXPECT_EQ(d, 1.0);
-  EXPECT_TRUE(parseNumber(".5", d));
-  EXPECT_EQ(d, 0.5);
-  EXPECT_TRUE(parseNumber("1.e2", d));
-  EXPECT_EQ(d, 100.0);
-  EXPECT_TRUE(parseNumber("-2.5E-3", d));
-  EXPECT_EQ(d, -0.0025);
+  const std::pair<const char*, double> good[] = {{" 7 ", 7}, {"+3", 3},      {"1.", 1},
+                                                 {".5", 0.5}, {"1.e2", 100}, {"-2.5E-3", -0.0025}};
+  for (const auto& [text, value] : good) {
+    EXPECT_TRUE(parseNumber(text, d)) << text;
+    EXPECT_EQ(d, value) << text;
+  }
   for (const char* bad : {"", ".", "-", "+", "e5", "1e", "1e+", "inf", "-inf", "nan", "NaN",
                           "0x10", "1,5", "--1", "+-1", "1 2", "1.2.3", "١", "1e5x"})
     EXPECT_FALSE(parseNumber(bad, d)) << bad;
