@@ -189,6 +189,27 @@ TEST(MessageFile, EveryMessageUsedInTheSourcesHasAText) {
       R"(\b(message|formatMessage|messageText|hostString|messageArg)\s*\(\s*(\d+)\s*,\s*(\w+)\s*(,\s*\{)?)");
   const std::regex any(
       R"(\b\w+\s*\(\s*(129|153|174|180|210|230|271)\s*,\s*(\w+)\s*(,\s*\{)?)");
+  // The module's messages by name (msg::kX = factor(88)), and its calls
+  // that pass a named message with its arguments (h.message(msg::kX, {..})).
+  const std::map<std::string, int> groups = {{"general", 0}, {"byGroup", 153}, {"thread", 174},
+                                             {"factor", 180}, {"graph", 210},   {"input", 230},
+                                             {"eigen", 271}};
+  std::map<std::string, std::pair<int, int>> ids;
+  const std::regex idDefinition(R"(\binline\s+constexpr\s+Id\s+(\w+)\s*=\s*(\w+)\s*\(\s*(\d+)\s*\))");
+  for (const SourceFile& f : files)
+    for (std::sregex_iterator it(f.code.begin(), f.code.end(), idDefinition), end; it != end; ++it) {
+      const auto g = groups.find((*it)[2]);
+      if (g == groups.end()) {
+        ADD_FAILURE() << f.where << ": " << (*it)[1] << " is in an unknown group " << (*it)[2];
+        continue;
+      }
+      const int number = std::stoi((*it)[3]);
+      ids[(*it)[1]] = {g->second, number};
+      EXPECT_NE(zm::find(g->second, number), nullptr)
+          << f.where << ": " << (*it)[1] << " (" << g->second << "/" << number << ") has no text";
+    }
+  EXPECT_GT(ids.size(), 100u) << "the module's named messages were not found";
+  const std::regex namedCall(R"(\b(?:message|formatMessage)\s*\(\s*msg::(\w+)\s*(,\s*\{)?)");
   const std::regex title(R"(\bkTitle\w*\s*=\s*(\d+)\s*;)");
   const std::regex catalog(R"(\b0[xX]83[bB][fF]([0-9A-Fa-f]{4})[uU]?\b)");
   int found = 0;
@@ -226,6 +247,12 @@ TEST(MessageFile, EveryMessageUsedInTheSourcesHasAText) {
       const std::smatch& m = *it;
       if (seen.count(static_cast<size_t>(m.position(0)))) continue;
       check(f, std::stoi(m[1]), m[2], m, m[3].matched);
+    }
+    for (std::sregex_iterator it(f.code.begin(), f.code.end(), namedCall), end; it != end; ++it) {
+      const std::smatch& m = *it;
+      const auto id = ids.find(m[1]);
+      if (id == ids.end()) continue;  // not a message name (kX.number and the like)
+      check(f, id->second.first, std::to_string(id->second.second), m, m[2].matched);
     }
     for (std::sregex_iterator it(f.code.begin(), f.code.end(), title), end; it != end; ++it) {
       ++found;
