@@ -512,6 +512,12 @@ class Checks:
             r, _ = self.run(f"LIBNAME pg POSTGRES '{uri}';\n", f"password_uri{k}", expect_ok=False)
             if "kr3t" in r.stdout + r.stderr or "***" not in r.stderr:
                 self.fail(f"password: shown or not described for {uri}:\n{r.stderr}")
+        # No server on the socket: libpq's two lines of reason become one.
+        r, _ = self.run(f"LIBNAME pg POSTGRES 'host={self.work}/nowhere dbname=x';\n", "no_server",
+                        expect_ok=False)
+        if "cannot be reached" not in r.stderr or any(
+                not line.startswith(("ERROR:", "WARNING:", "NOTE:")) for line in r.stderr.splitlines()):
+            self.fail("no server: the reason is not one log line:\n" + r.stderr)
 
     def missing_sqlite_file_not_created(self):
         """A misspelt SQLite path that is only read leaves no empty file;

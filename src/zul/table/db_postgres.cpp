@@ -108,8 +108,9 @@ class PgConnection : public Connection {
     pg_ = PQconnectdb(conninfo.c_str());
     if (!pg_ || PQstatus(pg_) != CONNECTION_OK) {
       // libpq quotes a URI it cannot read, or the part of it at fault.
-      std::string why = pg_ ? hidePasswordIn(PQerrorMessage(pg_), conninfo) : "out of memory";
-      while (!why.empty() && (why.back() == '\n' || why.back() == ' ')) why.pop_back();
+      // On one line: libpq's text spans two, the second indented by a tab.
+      const std::string why =
+          pg_ ? oneLine(hidePasswordIn(PQerrorMessage(pg_), conninfo)) : "out of memory";
       PQfinish(pg_);
       pg_ = nullptr;
       throw TableError("The PostgreSQL database (" + shown_ + ") cannot be reached: " + why);
