@@ -19,10 +19,6 @@ uint32_t bigEndian32(const char* p) {
   return uint32_t{u[0]} << 24 | uint32_t{u[1]} << 16 | uint32_t{u[2]} << 8 | u[3];
 }
 
-std::string trimmed(std::string why) {
-  while (!why.empty() && (why.back() == '\n' || why.back() == ' ')) why.pop_back();
-  return why;
-}
 
 uint64_t fromBigEndian64(uint64_t v) {
   if constexpr (std::endian::native == std::endian::little) return __builtin_bswap64(v);
@@ -149,11 +145,11 @@ void PgCopyRows::endOfCopy() {
 std::string PgCopyReader::copyResult() {
   std::string why;
   while (PGresult* r = PQgetResult(pg_)) {
-    if (PQresultStatus(r) != PGRES_COMMAND_OK && why.empty()) why = PQresultErrorMessage(r);
+    if (PQresultStatus(r) != PGRES_COMMAND_OK && why.empty()) why = pgResultReason(r);
     PQclear(r);
   }
-  if (why.empty() && PQstatus(pg_) != CONNECTION_OK) why = PQerrorMessage(pg_);
-  return trimmed(why);
+  if (why.empty() && PQstatus(pg_) != CONNECTION_OK) why = pgConnectionReason(pg_);
+  return why;
 }
 
 bool PgCopyRows::next() {
@@ -233,10 +229,10 @@ std::vector<Oid> PgCopyReader::columnTypes(const std::string& sql) {
 std::string PgCopyReader::startCopy(const std::string& sql) {
   PGresult* started = PQexec(pg_, ("COPY (" + sql + ") TO STDOUT (FORMAT binary)").c_str());
   const bool copying = PQresultStatus(started) == PGRES_COPY_OUT;
-  std::string why = copying ? "" : started ? PQresultErrorMessage(started) : PQerrorMessage(pg_);
+  std::string why = copying ? "" : started ? pgResultReason(started) : pgConnectionReason(pg_);
   PQclear(started);
-  if (!copying && trimmed(why).empty()) why = "COPY did not start";
-  return trimmed(why);
+  if (!copying && why.empty()) why = "COPY did not start";
+  return why;
 }
 
 std::unique_ptr<RowStream> PgCopyReader::open(const std::string& snapshot, const std::string& sql,
@@ -401,7 +397,7 @@ RangeEnd PgRangeRows::copyRange(PgCopyReader& reader, ChunkQueue& queue) {
     chunk = Chunk();
     chunk.bytes.reserve(kChunkBytes + kRowSlack);
   }
-  const std::string why = n == -1 ? reader.copyResult() : trimmed(PQerrorMessage(reader.pg_));
+  const std::string why = n == -1 ? reader.copyResult() : pgConnectionReason(reader.pg_);
   if (!why.empty()) {
     queue.push({{}, false, why});
     return {true, false};
@@ -454,5 +450,27 @@ std::unique_ptr<RowStream> openRanges(PgCopyReader* first, PgCopyReader* second,
   rows->start(readers, std::move(done));
   return rows;
 }
+
+std::string oneLine(const std::string& text) {
+  std::string out;
+  for (char c : text) {
+    const bool blank = c == '\n' || c == '\t' || c == ' ';
+    if (!blank) out += c;
+    else if (!out.empty() && out.back() != ' ') out += ' ';
+  }
+  while (!out.empty() && out.back() == ' ') out.pop_back();
+  return out;
+}
+
+std::string pgResultReason(const PGresult* r) {
+  const char* primary = PQresultErrorField(r, PG_DIAG_MESSAGE_PRIMARY);
+  if (!primary) return oneLine(PQresultErrorMessage(r));
+  std::string why = primary;
+  for (int field : {PG_DIAG_MESSAGE_DETAIL, PG_DIAG_MESSAGE_HINT})
+    if (const char* more = PQresultErrorField(r, field)) why += std::string(". ") + more;
+  return oneLine(why);
+}
+
+std::string pgConnectionReason(const PGconn* pg) { return oneLine(PQerrorMessage(pg)); }
 
 }  // namespace zul::table::db

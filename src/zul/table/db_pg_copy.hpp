@@ -23,6 +23,13 @@
 
 namespace zul::table::db {
 
+// libpq's reasons on one log line. A result's: the server's message, detail
+// and hint, without the statement excerpt and caret libpq lays out below;
+// a connection's: its text with line breaks and tabs made single blanks.
+std::string pgResultReason(const PGresult* r);
+std::string pgConnectionReason(const PGconn* pg);
+std::string oneLine(const std::string& text);
+
 // One field of COPY's binary tuple: the bytes, or null.
 struct CopyField {
   const char* p = nullptr;

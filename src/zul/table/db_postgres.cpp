@@ -91,17 +91,6 @@ class PgRows : public RowStream {
 };
 
 // libpq's messages run over lines indented by a tab.
-std::string oneLine(const std::string& text) {
-  std::string out;
-  for (char c : text) {
-    const bool blank = c == '\n' || c == '\t' || c == ' ';
-    if (!blank) out += c;
-    else if (!out.empty() && out.back() != ' ') out += ' ';
-  }
-  while (!out.empty() && out.back() == ' ') out.pop_back();
-  return out;
-}
-
 class PgConnection : public Connection {
  public:
   explicit PgConnection(const std::string& conninfo) : shown_(hidePassword(conninfo)) {
@@ -150,14 +139,13 @@ class PgConnection : public Connection {
   }
 
   [[noreturn]] void fail(const std::string& what, const PGresult* r) {
-    std::string why = r ? PQresultErrorMessage(r) : PQerrorMessage(pg_);
-    while (!why.empty() && (why.back() == '\n' || why.back() == ' ')) why.pop_back();
+    std::string why = r ? pgResultReason(r) : pgConnectionReason(pg_);
     const char* state = r ? PQresultErrorField(r, PG_DIAG_SQLSTATE) : nullptr;
     if (state && std::string_view(state) == "55P03")  // lock_not_available
       why = "a table it needs is held locked by another session beyond the lock timeout; run "
             "the step again when that session's transaction has ended";
     else if (PQstatus(pg_) == CONNECTION_BAD)
-      why = "the connection to the server was lost (" + oneLine(why) +
+      why = "the connection to the server was lost (" + why +
             "); run the program again when the server can be reached";
     throw TableError(describe() + ": " + what + ": " + why);
   }
@@ -313,9 +301,9 @@ class PgConnection : public Connection {
     const std::string text(sql);
     Result prepared(PQprepare(pg_, "", text.c_str(), 0, nullptr));
     if (PQresultStatus(prepared.r) != PGRES_COMMAND_OK) {
-      const std::string why = PQresultErrorMessage(prepared.r);
+      const std::string why = pgResultReason(prepared.r);
       if (guarded) execute("ROLLBACK TO SAVEPOINT zul_describe", {});
-      throw TableError(describe() + ": a query could not be prepared: " + trimmedMessage(why));
+      throw TableError(describe() + ": a query could not be prepared: " + why);
     }
     Result shape(PQdescribePrepared(pg_, ""));
     std::vector<int> codes;
@@ -323,11 +311,6 @@ class PgConnection : public Connection {
       codes.push_back(sqlgen::sqlTypeOfPostgresOid(PQftype(shape.r, c)));
     if (guarded) execute("RELEASE SAVEPOINT zul_describe", {});
     return codes;
-  }
-
-  static std::string trimmedMessage(std::string why) {
-    while (!why.empty() && (why.back() == '\n' || why.back() == ' ')) why.pop_back();
-    return why;
   }
 
   PGresult* fetch(const std::string& cursor, bool binary) {
