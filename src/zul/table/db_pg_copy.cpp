@@ -19,7 +19,6 @@ uint32_t bigEndian32(const char* p) {
   return uint32_t{u[0]} << 24 | uint32_t{u[1]} << 16 | uint32_t{u[2]} << 8 | u[3];
 }
 
-
 uint64_t fromBigEndian64(uint64_t v) {
   if constexpr (std::endian::native == std::endian::little) return __builtin_bswap64(v);
   return v;
