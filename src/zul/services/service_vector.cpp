@@ -249,6 +249,9 @@ int32_t svcNextByGroup(zul_table* input) {
       input->groupsOf->input->takeGroupOf(*input->input);
     if (r >= 1 && isData && session().onByGroup) session().onByGroup(input);
     return r;
+  } catch (const table::ByOrderError& e) {
+    logError(msg::format("%@{BY}", nullptr, 0) + e.what());
+    return -1;
   } catch (const std::exception& e) {
     logError(e.what());
     return -1;
@@ -259,6 +262,9 @@ int32_t svcByCompare(zul_table* input, zul_table* target) {
   if (!isInput(input) || !isInput(target)) return 2;
   try {
     return table::syncByGroup(*input->input, *target->input);
+  } catch (const table::ByOrderError& e) {
+    logError(msg::format("%@{BY}", nullptr, 0) + e.what());
+    return 2;
   } catch (const std::exception& e) {
     logError(e.what());
     return 2;
