@@ -349,6 +349,10 @@ int32_t svcAttribute(zul_table* t, int32_t attribute, void* cell) {
         // The whole TYPE, so that a message can quote a mistyped one as given.
         copyName(static_cast<char*>(cell), 256, t->input ? t->input->type() : t->output->type());
         return 0;
+      case ZUL_ATTR_DISPLAY_NAME:
+        copyName(static_cast<char*>(cell), 256,
+                 t->input ? t->input->displayName() : t->output->displayName());
+        return 0;
       case ZUL_ATTR_RECORD_LINE:
         if (!t->input) return 1;
         *static_cast<int64_t*>(cell) = t->input->hasRecord() ? t->input->recordLine() : 0;
