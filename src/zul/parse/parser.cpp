@@ -494,6 +494,7 @@ const zul_word* StepParser::findWord(const zul_word* w, int n, const Token& t) c
 }
 
 void StepParser::options(const zul_keyword* kws, int n, bool inParens, const std::string& where) {
+  std::map<const zul_keyword*, Position> valued;  // options given a value, and where
   for (;;) {
     if (atEnd()) {
       if (inParens) failHere("Expected ')' to close the options of " + where + ".");
@@ -513,6 +514,15 @@ void StepParser::options(const zul_keyword* kws, int n, bool inParens, const std
     Position p = t.pos;
     std::string written = upper(t.text);
     ++i_;
+    // OUT=a ... OUT=b writes only b: say so, rather than end as if both were.
+    if (kw->kind != ZUL_VALUE_FLAG && peekIs('=')) {
+      auto [at, first] = valued.emplace(kw, p);
+      if (!first)
+        diag_.warning(fmt::format("{}:{}:{}: {}= is given more than once (first at line {}, "
+                                  "column {}); only the last value is used.",
+                                  step_.file, p.line, p.column, mainSpelling(kw->spellings),
+                                  at->second.line, at->second.column));
+    }
     written_[upper(mainSpelling(kw->spellings)) + "="] = p;
     keyword(*kw, written, p);
   }

@@ -261,9 +261,15 @@ TEST_F(Parser, RangeAndFormErrorsNameTheOptionAndWhere) {
     Result r = parse(c.text);
     EXPECT_EQ(r.status, kParseSyntaxError) << c.text;
     ASSERT_FALSE(r.lines.empty()) << c.text;
-    EXPECT_EQ(r.lines[0], c.line) << c.text;
+    EXPECT_EQ(r.lines.back(), c.line) << c.text;
     EXPECT_EQ(r.rec().tables[ZUL_DS_DATA], nullptr) << "nothing opened after a syntax error";
   }
+  // An option given twice is said, since only the last counts (OUT=a OUT=b writes only b).
+  Result twice = parse("proc data=t w=one w=two;");
+  ASSERT_EQ(twice.status, 0);
+  ASSERT_EQ(twice.lines.size(), 1u);
+  EXPECT_EQ(twice.lines[0], "WARNING: p.zul:1:19: W= is given more than once (first at line 1, "
+                            "column 13); only the last value is used.");
 }
 
 TEST_F(Parser, OneFaultPerStatementAndTheOthersStillChecked) {
