@@ -100,6 +100,7 @@ inline constexpr Id kVardefDivisorNotPositive = input(8);
 inline constexpr Id kValuesTooLarge = input(90);
 inline constexpr Id kVarianceTooLarge = input(91);
 inline constexpr Id kOnePassShiftTooFar = input(92);
+inline constexpr Id kVarianceTooSmall = input(93);
 
 // ---- stored matrices (arguments: matrix word, library, member, variable,
 //      other variable) ----
