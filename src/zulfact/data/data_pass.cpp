@@ -271,6 +271,14 @@ void engineHandOff(ProcState& ps, bool corrComputed) {
       h.message(msg::kParallelNeedsObservations);
       endWith(ps, kCodeEngine);
     }
+    // NFACTORS=MAP without its test: the group has no count of its own
+    // (the one held is an earlier group's), so it is not analysed.
+    if (ps.opt.mapVariant != 0) {
+      h.message(msg::kMapNeedsObservations);
+      raiseCode(ps, kCodeNoData);
+      ps.factorsRetained = -1;
+      return;
+    }
     if (ps.groupParallel) {
       h.message(msg::kParallelSkipped);
       ps.groupParallel = false;

@@ -87,6 +87,7 @@ inline constexpr Id kPartialsUseAllObservations = factor(184);
 inline constexpr Id kParallelNeedsObservations = factor(430);
 inline constexpr Id kParallelSkipped = factor(431);
 inline constexpr Id kMapSkipped = factor(432);
+inline constexpr Id kMapNeedsObservations = factor(433);
 inline constexpr Id kNoMapResults = factor(311);
 inline constexpr Id kNoParallelResults = factor(312);
 inline constexpr Id kCondStdDevTitle = factor(23);
