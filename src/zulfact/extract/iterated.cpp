@@ -47,12 +47,11 @@ void communalitiesFromVectors(int p, int k, const double* lambda, const double* 
       const double zij = z[static_cast<std::size_t>(j) * p + i];
       s += std::max(0.0, lambda[j]) * zij * zij;
     }
-    if (s <= floor) {
-      s = 0.0;
-    } else if (weights[i] > 0.0) {
-      s /= weights[i];  // ALPHA: times the previous estimate
-    }
-    h[i] = s;
+    // COV: per unit of the variable's variance; ALPHA: times the previous
+    // estimate. The floor is judged after, so that it does not depend on
+    // the units of the data.
+    if (weights[i] > 0.0) s /= weights[i];
+    h[i] = s <= floor ? 0.0 : s;
   }
 }
 

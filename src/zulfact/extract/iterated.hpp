@@ -21,8 +21,8 @@ void iteratedExtract(ProcState& ps);
 
 // New communality estimates from the k leading eigenvalues lambda and
 // vectors z (p x k) of the (weighted) reduced matrix: h_i = sum_j
-// max(0, lambda_j) z_ij^2, exactly 0 when not above k max(tiny, p eps),
-// otherwise divided by w_i when w_i > 0.
+// max(0, lambda_j) z_ij^2, divided by w_i when w_i > 0, then exactly 0
+// when not above k max(tiny, p eps).
 void communalitiesFromVectors(int p, int k, const double* lambda, const double* z,
                               const double* weights, double* h);
 

@@ -320,6 +320,7 @@ struct Solution {
   bool screeDone;
   bool plotNotesGiven;         // the pattern plots' notes of this group
   bool graphNotesGiven;        // the loadings graphs' NPLOT= note of this group
+  bool singularPriors;         // SMC fell back to 1.0: R is singular at SINGULAR=
   double communalTotal;
   int32_t obliqueCount;        // above 0 when the current solution is oblique
   // Iterative methods (PRINIT, ALPHA, ULS, ML, GLS):

@@ -61,12 +61,20 @@ TEST(CommunalitiesFromVectors, SumsOfSquaresTinyOnesAndWeights) {
   EXPECT_DOUBLE_EQ(h[1], 2.0 * 0.36 / 2.0);
 
   // An estimate not above k max(tiny, p eps) = 1 * 2 * 2^-53 becomes exactly
-  // 0 (and is not divided by its weight).
+  // 0.
   const double small[1] = {1e-16};
   const double unit[4] = {1.0, 1.0, 0.0, 0.0};
   communalitiesFromVectors(2, 1, small, unit, w, h);
   EXPECT_EQ(h[0], 0.0);
   EXPECT_EQ(h[1], 0.0);
+
+  // COV weights of data of 1e-100 (variances 1e-200): the floor is judged
+  // per unit of variance, so the same communalities come out.
+  const double tinyLambda[2] = {2e-200, -0.5e-200};
+  const double variances[2] = {1e-200, 2e-200};
+  communalitiesFromVectors(2, 2, tinyLambda, z, variances, h);
+  EXPECT_DOUBLE_EQ(h[0], 2.0 * 0.64);
+  EXPECT_DOUBLE_EQ(h[1], 2.0 * 0.36 / 2.0);
 }
 
 TEST(CoefficientAlpha, KaiserCaffreyFormula) {
