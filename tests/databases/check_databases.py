@@ -1330,6 +1330,20 @@ class Checks:
             if len(want) != len(rows) or not close(want, got, 1e-8):
                 self.fail(f"{name} {lib}: the scores differ from the row path")
 
+    def column_types_probed_once(self):
+        """In-database scores ask PostgreSQL for the input's column types
+        once per step, not once per BY group: each ask is four round trips."""
+        self.pg.psql("CREATE TABLE probed AS SELECT i AS id, i % 2 AS g2, i % 6 AS g6, sin(i) AS x1, "
+                     "sin(i) + cos(3 * i) AS x2, cos(i) + sin(7 * i) AS x3 FROM generate_series(1, 60) AS i")
+        asks = {}
+        for by in ("g2", "g6"):
+            step = self.libnames() + (f"FACTOR DATA=pg.probed NFACTORS=1 NOPRINT OUT=pg.probed_{by};\n"
+                                      f"  BY {by};\n  VAR x1-x3;\nRUN;\n")
+            _, log = self.logged_statements(lambda: self.run(step, "probed_" + by))
+            asks[by] = log.count("SAVEPOINT zul_describe")
+        if asks["g2"] != asks["g6"] or self.pg_value("SELECT count(*) FROM probed_g6") != "60":
+            self.fail(f"column types asked per BY group: {asks} savepoints for 2 and 6 groups")
+
     def stopped_insert_leaves_nothing(self):
         """The insert ... select fails half way through the rows: no table,
         the earlier one stays, no work table or temporary table is left."""
@@ -1400,7 +1414,8 @@ def main():
                    c.failed_aggregate_still_commits, c.booleans_in_database, c.reals_in_database,
                    c.put_functions, c.messages_name_data,
                    c.large_means, c.one_pass_far_groups, c.partial_takes_row_path,
-                   c.stopped_insert_leaves_nothing, c.groups_read_again_mid_stream,
+                   c.stopped_insert_leaves_nothing, c.column_types_probed_once,
+                   c.groups_read_again_mid_stream,
                    c.ranges_in_storage_order, c.range_fails_on_one_connection))
 
 
