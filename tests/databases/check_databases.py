@@ -1140,11 +1140,13 @@ class Checks:
         format, in both databases: the groups, the OUTSTAT= table and the
         scores written inside the database are the row path's (each group's
         rows selected by the day or second count zul reads). CROSSPRODUCTS
-        of a date variable sums its day counts, as the row path does."""
+        of a date variable sums its day counts, as the row path does. Some
+        timestamps are spelled with a 'T', after the other group's as text."""
         rnd = lcg(77)
         rows = []
         for i in range(60):
-            d, ts = ("2020-01-01", "2030-01-01 10:00:00") if i % 2 else ("2021-06-30", "2030-06-30 12:30:00")
+            ts = "2030-01-01T10:00:00" if i % 4 == 1 else "2030-01-01 10:00:00"
+            d, ts = ("2020-01-01", ts) if i % 2 else ("2021-06-30", "2030-01-01 10:00:30")
             rows.append((i + 1, d, ts, next(rnd), next(rnd), next(rnd)))
         self.table_in_both("dated", "id INTEGER, d DATE, ts TIMESTAMP, x1 REAL, x2 REAL, x3 REAL", rows)
         for lib in ("lite", "pg"):

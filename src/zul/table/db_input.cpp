@@ -10,6 +10,7 @@
 #include "sqlgen/column_types.hpp"
 #include "sqlgen/dialect.hpp"
 #include "sqlgen/put_format.hpp"
+#include "sqlgen/sqlite_dates.hpp"
 
 namespace zul::table::detail {
 
@@ -271,7 +272,13 @@ std::string DbCursor::byOrderSql() const {
       value = sqlgen::inByteOrder(dialect, "coalesce(" + sqlgen::comparedText(dialect, q) + ", '')");
     else if (pg && isBoolean(d)) value = q + "::int";
     else if (d.kind == ColumnKind::Number) value = finiteOrNull(d, q, pg);
-    else value = q;  // a date or a time, which SQLite keeps as text
+    else if (pg) value = q;
+    // SQLite keeps a date or time as text (or a number) in any spelling
+    // zul reads: '2020-01-01T10:00' sorts after '2020-01-01 10:00:30' as
+    // text. Ordered by the value zul reads, as the in-database path groups.
+    else value = d.kind == ColumnKind::Date   ? sqlgen::sqliteTextDays(q)
+                 : d.kind == ColumnKind::Time ? sqlgen::sqliteTextSecondsOfDay(q)
+                                              : sqlgen::sqliteTextSeconds(q);
     const sqlgen::PutFormat* f = by.formatOf(k);
     const bool putTakes = by.isChar[k] ? d.kind == ColumnKind::Text
                                        : d.kind == ColumnKind::Number && !isBoolean(d);
