@@ -495,6 +495,17 @@ class Checks:
                         "  VAR x1-x5;\nRUN;\n", "overwrite", expect_ok=False)
         if r.returncode == 0 or "would be overwritten" not in r.stdout + r.stderr:
             self.fail("output over input: not refused:\n" + r.stderr)
+        # A view of the output's name is refused before the step runs, not
+        # when its end drops it, after the step's other outputs were written.
+        self.pg.psql("CREATE VIEW shown AS SELECT 1 AS a")
+        self.sqlite("CREATE VIEW shown AS SELECT 1 AS a")
+        for lib, other in (("pg", "lite"), ("lite", "pg")):
+            r, _ = self.run(self.libnames() + f"FACTOR DATA=pg.survey NFACTORS=1 OUT={lib}.Shown "
+                            f"OUTSTAT={other}.beside;\n  VAR x1-x5;\nRUN;\n", "over_view", expect_ok=False)
+            beside = (self.pg_value("SELECT count(*) FROM pg_class WHERE relname = 'beside'") != "0" or
+                      self.sqlite("SELECT name FROM sqlite_master WHERE name = 'beside'"))
+            if r.returncode == 0 or "has a view shown" not in r.stderr or beside:
+                self.fail(f"output over a view in {lib}: not refused first:\n" + r.stderr)
 
     def password_never_shown(self):
         """The password of a connection string stays out of the log, also

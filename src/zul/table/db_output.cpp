@@ -58,6 +58,14 @@ DbWriter::DbWriter(const TableRef& ref)
                      problem + ", where zul keeps the TYPE, labels and formats of the tables it "
                      "writes. Rename that table or have the right to write it granted, or write "
                      "to another library.");
+  // The step's end drops the old table of the name: a view there would
+  // refuse it after every row was written, and the step's other outputs.
+  if (const auto old = conn_->findTable(table_)) {
+    const std::string kind = conn_->notATable(*old);
+    if (!kind.empty())
+      throw TableError("Table " + display_ + " cannot be written: the " + conn_->describe() + " has a " +
+                       kind + " " + *old + ", which zul does not replace. Drop it or name another table.");
+  }
   conn_->begin();
   held_ = true;
 }
