@@ -996,6 +996,14 @@ class Checks:
         copies = [self.pg.psql(f"SELECT id, d FROM far_pg_d_{p} ORDER BY id") for p in ("row", "in")]
         if copies[0] != copies[1] or "BC" not in copies[0]:
             self.fail(f"far dates: copies {copies[1][:80]} against the row path's {copies[0][:80]}")
+        # A numeric beyond a double stops the step, on both paths, rather
+        # than be read as missing (its row dropped, a null copied).
+        self.pg.psql("UPDATE far SET n = 1e400 WHERE id = 7")
+        for path in ("OPTIONS INDB=NO;\n", ""):
+            r, _ = self.run(self.libnames() + path + "FACTOR DATA=pg.far NFACTORS=1 NOPRINT OUT=pg.far_out;\n"
+                            "  VAR n x1-x3;\nRUN;\n", "far_numeric", expect_ok=False)
+            if r.returncode == 0 or "column n: the value 1000000" not in r.stderr:
+                self.fail(f"numeric 1e400 not refused ({path.strip() or 'in the database'}):\n{r.stderr[-800:]}")
 
     def text_in_numeric_sqlite_columns(self):
         """Text that SQLite keeps in a numeric column ('abc', '') is missing
@@ -1207,12 +1215,13 @@ class Checks:
         return outstat, scores, written
 
     def failed_aggregate_still_commits(self):
-        """A numeric value beyond the range of a double, which the row path
-        reads as missing, stops PostgreSQL's aggregate: the step falls back
-        to the rows, and the OUT= table of the same transaction is committed
-        with the row path's scores."""
-        self.pg.psql("CREATE TABLE huge AS SELECT id, CASE WHEN id % 5 = 0 THEN 1e309 ELSE n END "
-                     "AS big, x1, x2, x3 FROM kinds")
+        """A view that fails PostgreSQL's aggregate (and only it): the step
+        falls back to the rows, and the OUT= table of the same transaction
+        is committed with the row path's scores."""
+        self.pg.psql("CREATE FUNCTION no_sums() RETURNS boolean LANGUAGE plpgsql AS $$ BEGIN "
+                     "IF position('\"_Q1_1_\"' in current_query()) > 0 THEN "
+                     "RAISE EXCEPTION 'no sums here'; END IF; RETURN true; END $$")
+        self.pg.psql("CREATE VIEW huge AS SELECT id, n AS big, x1, x2, x3 FROM kinds WHERE no_sums()")
         self.row_and_in("FACTOR DATA=pg.huge NFACTORS=1 OUT=pg.huge_{};\n  VAR big x1-x3;\nRUN;\n",
                         "huge", "could not compute the crossproducts")
         same = self.pg_value("SELECT count(*) FROM huge_row a JOIN huge_in b USING (id) WHERE "

@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "zul/table/column_format.hpp"
+#include "zul/table/csv.hpp"
 #include "zul/table/db_cursor.hpp"
 #include "zul/table/db_dates.hpp"
 #include "sqlgen/column_types.hpp"
@@ -385,6 +386,15 @@ bool DbCursor::fetch(Row& row) {
     const bool ok = kind == ColumnKind::Number || kind == ColumnKind::Text
                         ? parseNumber(t, x)
                         : db::parseTemporal(kind, t, x);
+    // A numeric value beyond a double (PostgreSQL numeric 1e400) read as
+    // missing would silently drop its row and copy a null: reading stops,
+    // as for such a number in a CSV file.
+    if (!ok && kind == ColumnKind::Number &&
+        detail::classifyNumber(t.data(), t.size(), false) == detail::NumberClass::Number)
+      throw TableError("Table " + display_ + ", row " + std::to_string(fetched_) + ", column " +
+                       columns[c].name + ": the value " + std::string(t.substr(0, 40)) +
+                       (t.size() > 40 ? "..." : "") + " is beyond the range of numbers (magnitudes up to about 1.8e308). "
+                       "Correct it, or rescale the column.");
     // NaN and the infinities of a float column are missing, as is text
     // that is no number.
     row.num[c] = ok && !isMissing(x) ? x : missingValue();
