@@ -506,6 +506,11 @@ class Checks:
                       self.sqlite("SELECT name FROM sqlite_master WHERE name = 'beside'"))
             if r.returncode == 0 or "has a view shown" not in r.stderr or beside:
                 self.fail(f"output over a view in {lib}: not refused first:\n" + r.stderr)
+        # A name PostgreSQL would cut to 63 bytes, writing another table.
+        r, _ = self.run(self.libnames() + f"FACTOR DATA=pg.survey NFACTORS=1 OUT=pg.{'a' * 70};\n"
+                        "  VAR x1-x5;\nRUN;\n", "long_name", expect_ok=False)
+        if r.returncode == 0 or "longer than the 63 bytes" not in r.stderr:
+            self.fail("a 70-byte table name: not refused:\n" + r.stderr[-800:])
 
     def password_never_shown(self):
         """The password of a connection string stays out of the log, also

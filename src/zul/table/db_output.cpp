@@ -58,6 +58,14 @@ DbWriter::DbWriter(const TableRef& ref)
                      problem + ", where zul keeps the TYPE, labels and formats of the tables it "
                      "writes. Rename that table or have the right to write it granted, or write "
                      "to another library.");
+  // PostgreSQL cuts a longer name to its limit without a word: the table
+  // would be written under another name than the one read back.
+  if (conn_->dialect() == db::Dialect::PostgreSQL) {
+    auto limit = conn_->query("SELECT pg_catalog.current_setting('max_identifier_length')");
+    if (limit->next() && table_.size() > std::stoul(std::string(limit->text(0))))
+      throw TableError("Table " + display_ + " cannot be written: its name is longer than the " +
+                       std::string(limit->text(0)) + " bytes PostgreSQL keeps of a name. Give it a shorter one.");
+  }
   // The step's end drops the old table of the name: a view there would
   // refuse it after every row was written, and the step's other outputs.
   if (const auto old = conn_->findTable(table_)) {
