@@ -1029,6 +1029,14 @@ class Checks:
                 self.fail(f"text in numeric columns: N {outstat['in']} against {outstat['row']}")
             if written["in"] != 60 or not close(scores["in"], scores["row"], 1e-10):
                 self.fail("text in numeric columns: scores differ from the row path's")
+        # A column without a declared type that holds text is character to
+        # zul: inside the database its copies were written as nulls.
+        self.sqlite("CREATE VIEW noted AS SELECT *, CASE WHEN id % 2 THEN 'odd' END AS note FROM mixed")
+        self.row_and_in("FACTOR DATA=lite.noted NFACTORS=1 NOPRINT OUT=lite.noted_{};\n  BY g;\n"
+                        "  VAR x1-x3;\nRUN;\n", "noted")
+        notes = [self.sqlite(f"SELECT id, note FROM noted_{p} ORDER BY id") for p in ("row", "in")]
+        if notes[0] != notes[1] or (1, "odd") not in notes[0]:
+            self.fail(f"untyped text copied: {notes[1][:4]}, row path {notes[0][:4]}")
 
     def formatted_by_crossproducts(self):
         """CROSSPRODUCTS of the formatted BY variable inside both databases:

@@ -137,8 +137,11 @@ int probeTypes(ProcState& ps, sqlgen::ScoringSpec& s) {
 // The class of each copied column, so that booleans and reals are written
 // and compared as zul reads them (PostgreSQL neither writes a boolean to
 // a numeric column nor compares it with a number); none when the database
-// cannot say.
+// cannot say. An SQLite column without a declared type (a view's
+// expression too) is character when zul found text in it, whatever the
+// database calls it: copied as a number, its text would become null.
 std::vector<int> copiedTypes(ProcState& ps, const sqlgen::ScoringSpec& s) {
+  Host& h = host();
   std::vector<int> out;
   if (s.copied.empty()) return out;
   std::string probe = " select ";
@@ -146,7 +149,11 @@ std::vector<int> copiedTypes(ProcState& ps, const sqlgen::ScoringSpec& s) {
   probe += " from " + s.inputTable;
   std::vector<int32_t> codes(s.copied.size(), 0);
   if (describeOnce(ps, probe, codes) != 0) return out;
-  for (int32_t code : codes) out.push_back(sqlgen::classifySqlType(code));
+  for (size_t c = 0; c < codes.size(); ++c) {
+    zul_var_desc d{};
+    const bool text = h.varDesc(ps.opt.mainInput, h.varNumber(ps.opt.mainInput, s.copied[c]), d) == 0 && d.type == 2;
+    out.push_back(text ? sqlgen::kTypeCharacter : sqlgen::classifySqlType(codes[c]));
+  }
   return out;
 }
 
