@@ -412,7 +412,8 @@ class Checks:
     def locked_table_times_out(self):
         """A table another session holds locked stops the step after the
         lock timeout (10 s, or the user's own) with an error that says so,
-        instead of waiting for ever; the table is left as it was."""
+        instead of waiting for ever; the table is left as it was, and so is
+        the step's other output, in SQLite (it was committed before)."""
         self.pg.psql("CREATE TABLE held AS SELECT 1 AS marker")
         holder = subprocess.Popen([pg_cluster._tool("psql"), "-X", "-q", "-h", self.pg.socket,
                                    "-U", self.pg.user, "-d", "postgres"],
@@ -426,7 +427,8 @@ class Checks:
                 time.sleep(0.1)
             for name, program, env in (
                     ("locked_read", "FACTOR DATA=pg.held NFACTORS=1;\nRUN;\n", None),
-                    ("locked_write", "FACTOR DATA=pg.survey NFACTORS=1 OUT=pg.held;\n  VAR x1-x5;\nRUN;\n",
+                    ("locked_write", "FACTOR DATA=pg.survey NFACTORS=1 OUT=lite.held_copy OUTSTAT=pg.held;\n"
+                                     "  VAR x1-x5;\nRUN;\n",
                      {"PGOPTIONS": "-c lock_timeout=1s"})):
                 r, _ = self.run(self.libnames() + program, name, expect_ok=False, env=env, timeout=60)
                 if r.returncode == 0 or "locked by another session" not in r.stderr:
@@ -439,6 +441,8 @@ class Checks:
             holder.wait()
         if self.pg.psql("SELECT * FROM held").strip() != "1":
             self.fail("locked table: the table was changed")
+        if self.sqlite("SELECT name FROM sqlite_master WHERE name = 'held_copy'"):
+            self.fail("locked table: the step's other output was written")
 
     def no_rows_no_table(self):
         """When no BY group gives a result, no table is created."""

@@ -134,8 +134,9 @@ void DbWriter::widenText(size_t column, size_t characters) {
   textLimits_[column] = characters;
 }
 
-void DbWriter::commit(const std::string& type, const std::string& label,
-                      const std::vector<Column>& columns) {
+void DbWriter::prepare(const std::string& type, const std::string& label,
+                       const std::vector<Column>& columns) {
+  if (prepared_) return;
   if (appender_) appender_->finish();
   // The spelling may have changed since the name was resolved.
   if (auto old = conn_->findTable(table_)) {
@@ -144,6 +145,12 @@ void DbWriter::commit(const std::string& type, const std::string& label,
   }
   renameWorkTable();
   writeCatalogue(type, label, columns);
+  prepared_ = true;
+}
+
+void DbWriter::commit(const std::string& type, const std::string& label,
+                      const std::vector<Column>& columns) {
+  prepare(type, label, columns);
   conn_->markCommit();
   held_ = false;
   conn_->end();
