@@ -8,9 +8,11 @@
 
 #include <cblas.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <utility>
 
@@ -59,6 +61,29 @@ constexpr int kFailMissing = 98;
 constexpr int kFailArguments = 99;
 
 std::size_t at(int i, int n) { return static_cast<std::size_t>(i) * static_cast<std::size_t>(n); }
+
+// A matrix whose largest element lies outside [2^-480, 2^480] is scaled by
+// a power of two (exact) before the reduction, as LAPACK's dsyev scales
+// one outside [sqrt(tiny / eps), sqrt(huge)]: otherwise the squares e2
+// underflow into spurious splits and QL takes every subdiagonal element
+// under sqrt(tiny) for zero, so that a covariance matrix of data of 1e-100
+// falls apart into blocks with wrong eigenvalues. The exponent is kept
+// for zeigvec in work[4n - 1], past the tags (n >= 2; a matrix of order 1
+// needs no scaling).
+constexpr int kScaleExponent = 480;
+
+std::size_t scaleSlot(int n) { return at(4, n) - 1; }
+
+int scaleExponentOf(int n, const double* a) {
+  if (n < 2) return 0;
+  double biggest = 0.0;
+  for (std::size_t i = 0, size = packedRow(static_cast<std::size_t>(n)); i < size; ++i)
+    biggest = std::max(biggest, std::fabs(a[i]));
+  if (biggest == 0.0) return 0;
+  int exponent = 0;
+  std::frexp(biggest, &exponent);
+  return std::abs(exponent) > kScaleExponent ? exponent : 0;
+}
 
 // The 32-bit submatrix tags live in [3n, 3.5n) of the double work area;
 // memcpy keeps the type punning well defined.
@@ -653,7 +678,7 @@ void storeVector(const Submatrix& s, int n, const double* iterate, double* zr) {
 // The vectors of w[0 .. m-1] that belong to the submatrix s (tag). Returns
 // the worst code (0, -10, -20) or -30 at once.
 int submatrixVectors(const Submatrix& s, std::int32_t tag, int n, int m, const double* w,
-                     double* z, double* work) {
+                     int exponent, double* z, double* work) {
   const ShiftedFactor f{work + at(4, n), work + at(5, n), work + at(6, n), work + at(7, n)};
   double* iterate = work + at(8, n);
   const double order = 1.0 - work[at(2, n)];  // -1: eigenvalues descend
@@ -666,7 +691,7 @@ int submatrixVectors(const Submatrix& s, std::int32_t tag, int n, int m, const d
   for (int r = 0; r < m; ++r) {
     if (tagAt(work, n, r) != tag) continue;
     double* zr = z + at(r, n);
-    double x1 = w[r];
+    double x1 = std::ldexp(w[r], -exponent);
     if (s.p == s.q) {
       for (int i = 0; i < n; ++i) zr[i] = 0.0;
       zr[s.p] = 1.0;
@@ -699,7 +724,7 @@ int submatrixVectors(const Submatrix& s, std::int32_t tag, int n, int m, const d
 // Eigenvectors of the tridiagonal matrix for w[0 .. m-1], submatrix by
 // submatrix (the splits recorded in e2). Returns 0, -10, -20 or -30 (at
 // once).
-int inverseIteration(int n, int m, const double* w, double* z, double* work) {
+int inverseIteration(int n, int m, const double* w, int exponent, double* z, double* work) {
   const double* e2 = work + at(2, n);
   int worst = 0;
   std::int32_t tag = 0;
@@ -708,7 +733,7 @@ int inverseIteration(int n, int m, const double* w, double* z, double* work) {
     }
     ++tag;
     const Submatrix s{work, work + n, p, q};
-    const int code = submatrixVectors(s, tag, n, m, w, z, work);
+    const int code = submatrixVectors(s, tag, n, m, w, exponent, z, work);
     if (code == kFailVector) return kFailVector;
     if (code < worst) worst = code;
   }
@@ -735,7 +760,8 @@ void backTransform(int n, int m, const double* a, double* z) {
 // are re-orthonormalised together by modified Gram-Schmidt, run twice
 // ("twice is enough", Parlett 1980). Returns 97 when a vector of a cluster
 // is left with a length of at most sqrt(eps) after the projections.
-int orthonormaliseClusters(int n, int m, const double* w, double* z, const double* work) {
+int orthonormaliseClusters(int n, int m, const double* w, int exponent, double* z,
+                           const double* work) {
   const double* d = work;
   const double* e = work + n;
   double total = std::fabs(d[0]);
@@ -743,7 +769,7 @@ int orthonormaliseClusters(int n, int m, const double* w, double* z, const doubl
   const double tol = kEigenClusterTolerance * total;
   for (int first = 0; first < m;) {
     int last = first;
-    while (last + 1 < m && w[last] - w[last + 1] < tol) ++last;
+    while (last + 1 < m && std::ldexp(w[last] - w[last + 1], -exponent) < tol) ++last;
     for (int c = first + 1; c <= last; ++c) {
       double* zc = z + at(c, n);
       for (int pass = 0; pass < 2; ++pass) {
@@ -792,13 +818,16 @@ void fixSigns(int n, int m, double* z) {
 
 // Vector stage shared by zeigen and zeigvec. The inverse-iteration code
 // goes to *iterationCode; the result is -30, 97 or 0.
+// w in the units of the caller's matrix; the tridiagonal in work is
+// scaled down by the exponent zeigen kept.
 int computeVectors(int n, int m, const double* a, const double* w, double* z, double* work,
                    int* iterationCode) {
-  *iterationCode = inverseIteration(n, m, w, z, work);
+  const int exponent = n < 2 ? 0 : static_cast<int>(work[scaleSlot(n)]);
+  *iterationCode = inverseIteration(n, m, w, exponent, z, work);
   if (*iterationCode == kFailVector) return kFailVector;
   backTransform(n, m, a, z);
   int code = 0;
-  if (m > 1) code = orthonormaliseClusters(n, m, w, z, work);
+  if (m > 1) code = orthonormaliseClusters(n, m, w, exponent, z, work);
   fixSigns(n, m, z);
   return code;
 }
@@ -823,9 +852,15 @@ int zeigenWithSweepLimit(int n, double* a, double* w, int m, double* z, double* 
   for (std::size_t i = 0; i < size; ++i) {
     if (!std::isfinite(a[i])) return kFailArguments;
   }
+  const int exponent = scaleExponentOf(n, a);
+  if (exponent != 0)
+    for (std::size_t i = 0; i < size; ++i) a[i] = std::ldexp(a[i], -exponent);
   Reduction(n, a, work).run(work + at(4, n));
   const int valueCode = computeEigenvalues(n, work, w, sweepLimit);
   if (valueCode == kFailMissing) return kFailMissing;
+  if (n >= 2) work[scaleSlot(n)] = exponent;
+  if (exponent != 0)
+    for (int j = 0; j < n; ++j) w[j] = std::ldexp(w[j], exponent);
   if (m == 0) return valueCode;
   int iterationCode = 0;
   const int vectorCode = computeVectors(n, m, a, w, z, work, &iterationCode);

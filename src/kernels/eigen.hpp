@@ -25,6 +25,9 @@
 //                     i-1 and i; after the eigenvalues e2[0] = 2.0, the
 //                     marker of descending order
 //          [3n, 3.5n) n 32-bit tags: the submatrix (from 1) of each eigenvalue
+//          4n - 1     (n >= 2) the power of two the matrix was scaled down by
+//                     before the reduction (0 unless its largest element
+//                     lies outside [2^-480, 2^480]); d, e, e2 are scaled by it
 //          [4n, 5n)   QL scratch; [5n, 8n) saved d, e, e2 for bisection;
 //          [4n, 9n)   inverse-iteration scratch (the reduction also uses
 //                     [4n, 8n) as scratch before any of these).

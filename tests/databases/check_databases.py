@@ -412,7 +412,8 @@ class Checks:
     def locked_table_times_out(self):
         """A table another session holds locked stops the step after the
         lock timeout (10 s, or the user's own) with an error that says so,
-        instead of waiting for ever; the table is left as it was."""
+        instead of waiting for ever; the table is left as it was, and so is
+        the step's other output, in SQLite (it was committed before)."""
         self.pg.psql("CREATE TABLE held AS SELECT 1 AS marker")
         holder = subprocess.Popen([pg_cluster._tool("psql"), "-X", "-q", "-h", self.pg.socket,
                                    "-U", self.pg.user, "-d", "postgres"],
@@ -426,7 +427,8 @@ class Checks:
                 time.sleep(0.1)
             for name, program, env in (
                     ("locked_read", "FACTOR DATA=pg.held NFACTORS=1;\nRUN;\n", None),
-                    ("locked_write", "FACTOR DATA=pg.survey NFACTORS=1 OUT=pg.held;\n  VAR x1-x5;\nRUN;\n",
+                    ("locked_write", "FACTOR DATA=pg.survey NFACTORS=1 OUT=lite.held_copy OUTSTAT=pg.held;\n"
+                                     "  VAR x1-x5;\nRUN;\n",
                      {"PGOPTIONS": "-c lock_timeout=1s"})):
                 r, _ = self.run(self.libnames() + program, name, expect_ok=False, env=env, timeout=60)
                 if r.returncode == 0 or "locked by another session" not in r.stderr:
@@ -439,6 +441,8 @@ class Checks:
             holder.wait()
         if self.pg.psql("SELECT * FROM held").strip() != "1":
             self.fail("locked table: the table was changed")
+        if self.sqlite("SELECT name FROM sqlite_master WHERE name = 'held_copy'"):
+            self.fail("locked table: the step's other output was written")
 
     def no_rows_no_table(self):
         """When no BY group gives a result, no table is created."""
@@ -495,6 +499,22 @@ class Checks:
                         "  VAR x1-x5;\nRUN;\n", "overwrite", expect_ok=False)
         if r.returncode == 0 or "would be overwritten" not in r.stdout + r.stderr:
             self.fail("output over input: not refused:\n" + r.stderr)
+        # A view of the output's name is refused before the step runs, not
+        # when its end drops it, after the step's other outputs were written.
+        self.pg.psql("CREATE VIEW shown AS SELECT 1 AS a")
+        self.sqlite("CREATE VIEW shown AS SELECT 1 AS a")
+        for lib, other in (("pg", "lite"), ("lite", "pg")):
+            r, _ = self.run(self.libnames() + f"FACTOR DATA=pg.survey NFACTORS=1 OUT={lib}.Shown "
+                            f"OUTSTAT={other}.beside;\n  VAR x1-x5;\nRUN;\n", "over_view", expect_ok=False)
+            beside = (self.pg_value("SELECT count(*) FROM pg_class WHERE relname = 'beside'") != "0" or
+                      self.sqlite("SELECT name FROM sqlite_master WHERE name = 'beside'"))
+            if r.returncode == 0 or "has a view shown" not in r.stderr or beside:
+                self.fail(f"output over a view in {lib}: not refused first:\n" + r.stderr)
+        # A name PostgreSQL would cut to 63 bytes, writing another table.
+        r, _ = self.run(self.libnames() + f"FACTOR DATA=pg.survey NFACTORS=1 OUT=pg.{'a' * 70};\n"
+                        "  VAR x1-x5;\nRUN;\n", "long_name", expect_ok=False)
+        if r.returncode == 0 or "longer than the 63 bytes" not in r.stderr:
+            self.fail("a 70-byte table name: not refused:\n" + r.stderr[-800:])
 
     def password_never_shown(self):
         """The password of a connection string stays out of the log, also
@@ -985,6 +1005,14 @@ class Checks:
         copies = [self.pg.psql(f"SELECT id, d FROM far_pg_d_{p} ORDER BY id") for p in ("row", "in")]
         if copies[0] != copies[1] or "BC" not in copies[0]:
             self.fail(f"far dates: copies {copies[1][:80]} against the row path's {copies[0][:80]}")
+        # A numeric beyond a double stops the step, on both paths, rather
+        # than be read as missing (its row dropped, a null copied).
+        self.pg.psql("UPDATE far SET n = 1e400 WHERE id = 7")
+        for path in ("OPTIONS INDB=NO;\n", ""):
+            r, _ = self.run(self.libnames() + path + "FACTOR DATA=pg.far NFACTORS=1 NOPRINT OUT=pg.far_out;\n"
+                            "  VAR n x1-x3;\nRUN;\n", "far_numeric", expect_ok=False)
+            if r.returncode == 0 or "column n: the value 1000000" not in r.stderr:
+                self.fail(f"numeric 1e400 not refused ({path.strip() or 'in the database'}):\n{r.stderr[-800:]}")
 
     def text_in_numeric_sqlite_columns(self):
         """Text that SQLite keeps in a numeric column ('abc', '') is missing
@@ -1005,6 +1033,14 @@ class Checks:
                 self.fail(f"text in numeric columns: N {outstat['in']} against {outstat['row']}")
             if written["in"] != 60 or not close(scores["in"], scores["row"], 1e-10):
                 self.fail("text in numeric columns: scores differ from the row path's")
+        # A column without a declared type that holds text is character to
+        # zul: inside the database its copies were written as nulls.
+        self.sqlite("CREATE VIEW noted AS SELECT *, CASE WHEN id % 2 THEN 'odd' END AS note FROM mixed")
+        self.row_and_in("FACTOR DATA=lite.noted NFACTORS=1 NOPRINT OUT=lite.noted_{};\n  BY g;\n"
+                        "  VAR x1-x3;\nRUN;\n", "noted")
+        notes = [self.sqlite(f"SELECT id, note FROM noted_{p} ORDER BY id") for p in ("row", "in")]
+        if notes[0] != notes[1] or (1, "odd") not in notes[0]:
+            self.fail(f"untyped text copied: {notes[1][:4]}, row path {notes[0][:4]}")
 
     def formatted_by_crossproducts(self):
         """CROSSPRODUCTS of the formatted BY variable inside both databases:
@@ -1140,11 +1176,13 @@ class Checks:
         format, in both databases: the groups, the OUTSTAT= table and the
         scores written inside the database are the row path's (each group's
         rows selected by the day or second count zul reads). CROSSPRODUCTS
-        of a date variable sums its day counts, as the row path does."""
+        of a date variable sums its day counts, as the row path does. Some
+        timestamps are spelled with a 'T', after the other group's as text."""
         rnd = lcg(77)
         rows = []
         for i in range(60):
-            d, ts = ("2020-01-01", "2030-01-01 10:00:00") if i % 2 else ("2021-06-30", "2030-06-30 12:30:00")
+            ts = "2030-01-01T10:00:00" if i % 4 == 1 else "2030-01-01 10:00:00"
+            d, ts = ("2020-01-01", ts) if i % 2 else ("2021-06-30", "2030-01-01 10:00:30")
             rows.append((i + 1, d, ts, next(rnd), next(rnd), next(rnd)))
         self.table_in_both("dated", "id INTEGER, d DATE, ts TIMESTAMP, x1 REAL, x2 REAL, x3 REAL", rows)
         for lib in ("lite", "pg"):
@@ -1194,12 +1232,13 @@ class Checks:
         return outstat, scores, written
 
     def failed_aggregate_still_commits(self):
-        """A numeric value beyond the range of a double, which the row path
-        reads as missing, stops PostgreSQL's aggregate: the step falls back
-        to the rows, and the OUT= table of the same transaction is committed
-        with the row path's scores."""
-        self.pg.psql("CREATE TABLE huge AS SELECT id, CASE WHEN id % 5 = 0 THEN 1e309 ELSE n END "
-                     "AS big, x1, x2, x3 FROM kinds")
+        """A view that fails PostgreSQL's aggregate (and only it): the step
+        falls back to the rows, and the OUT= table of the same transaction
+        is committed with the row path's scores."""
+        self.pg.psql("CREATE FUNCTION no_sums() RETURNS boolean LANGUAGE plpgsql AS $$ BEGIN "
+                     "IF position('\"_Q1_1_\"' in current_query()) > 0 THEN "
+                     "RAISE EXCEPTION 'no sums here'; END IF; RETURN true; END $$")
+        self.pg.psql("CREATE VIEW huge AS SELECT id, n AS big, x1, x2, x3 FROM kinds WHERE no_sums()")
         self.row_and_in("FACTOR DATA=pg.huge NFACTORS=1 OUT=pg.huge_{};\n  VAR big x1-x3;\nRUN;\n",
                         "huge", "could not compute the crossproducts")
         same = self.pg_value("SELECT count(*) FROM huge_row a JOIN huge_in b USING (id) WHERE "
@@ -1330,6 +1369,20 @@ class Checks:
             if len(want) != len(rows) or not close(want, got, 1e-8):
                 self.fail(f"{name} {lib}: the scores differ from the row path")
 
+    def column_types_probed_once(self):
+        """In-database scores ask PostgreSQL for the input's column types
+        once per step, not once per BY group: each ask is four round trips."""
+        self.pg.psql("CREATE TABLE probed AS SELECT i AS id, i % 2 AS g2, i % 6 AS g6, sin(i) AS x1, "
+                     "sin(i) + cos(3 * i) AS x2, cos(i) + sin(7 * i) AS x3 FROM generate_series(1, 60) AS i")
+        asks = {}
+        for by in ("g2", "g6"):
+            step = self.libnames() + (f"FACTOR DATA=pg.probed NFACTORS=1 NOPRINT OUT=pg.probed_{by};\n"
+                                      f"  BY {by};\n  VAR x1-x3;\nRUN;\n")
+            _, log = self.logged_statements(lambda: self.run(step, "probed_" + by))
+            asks[by] = log.count("SAVEPOINT zul_describe")
+        if asks["g2"] != asks["g6"] or self.pg_value("SELECT count(*) FROM probed_g6") != "60":
+            self.fail(f"column types asked per BY group: {asks} savepoints for 2 and 6 groups")
+
     def stopped_insert_leaves_nothing(self):
         """The insert ... select fails half way through the rows: no table,
         the earlier one stays, no work table or temporary table is left."""
@@ -1400,7 +1453,8 @@ def main():
                    c.failed_aggregate_still_commits, c.booleans_in_database, c.reals_in_database,
                    c.put_functions, c.messages_name_data,
                    c.large_means, c.one_pass_far_groups, c.partial_takes_row_path,
-                   c.stopped_insert_leaves_nothing, c.groups_read_again_mid_stream,
+                   c.stopped_insert_leaves_nothing, c.column_types_probed_once,
+                   c.groups_read_again_mid_stream,
                    c.ranges_in_storage_order, c.range_fails_on_one_connection))
 
 

@@ -181,15 +181,39 @@ TEST(linalgZeigen, RandomSymmetricMatricesUpTo300) {
     ASSERT_EQ(s.code, 0) << n;
     expectDecomposition(a, n, m, s);
   }
-  // Far from 1 both ways: the row scaling keeps the relative accuracy (not
-  // below about 1e-140, where QL takes any subdiagonal element under
-  // sqrt(tiny) = 1.5e-154 for a split).
+  // Far from 1 both ways: the row scaling keeps the relative accuracy.
   for (double scale : {1e-100, 1e150}) {
     Dense a = testing::randomSymmetric(20, 77);
     for (double& x : a) x *= scale;
     const Solution s = solve(a, 20, 20);
     ASSERT_EQ(s.code, 0) << scale;
     expectDecomposition(a, 20, 20, s);
+  }
+}
+
+TEST(linalgZeigen, MatricesOfExtremeScaleKeepTheirSpectrum) {
+  // Covariances of data of 1e-100 are 1e-200: unscaled, QL took every
+  // subdiagonal element under sqrt(tiny) = 1.5e-154 for a split and e2
+  // underflowed (overflowed at 1e200), so the matrix fell apart into
+  // blocks with wrong eigenvalues. Scaled by a power of two, the values are
+  // those of the matrix at scale 1 times the scale, the vectors the same.
+  const int n = 20;
+  const Dense a = testing::randomSymmetric(n, 77);
+  const Solution reference = solve(a, n, n);
+  for (double scale : {1e-200, 1e-300, 1e200, 1e300}) {
+    Dense b = a;
+    for (double& x : b) x *= scale;
+    const Solution s = solve(b, n, n);
+    ASSERT_EQ(s.code, 0) << scale;
+    for (int j = 0; j < n; ++j)
+      EXPECT_NEAR(s.values[j] / scale, reference.values[j], 1e-12) << scale << " j=" << j;
+    for (std::size_t i = 0; i < s.vectors.size(); ++i)
+      EXPECT_NEAR(s.vectors[i], reference.vectors[i], 1e-9) << scale << " i=" << i;
+    // zeigvec takes the caller's values and finds the scale in work.
+    Solution two = solve(b, n, 0);
+    two.vectors.assign(s.vectors.size(), 0.0);
+    ASSERT_EQ(zeigvec(n, n, two.packed.data(), two.values.data(), two.vectors.data(), two.work.data()), 0);
+    EXPECT_EQ(two.vectors, s.vectors) << scale;
   }
 }
 

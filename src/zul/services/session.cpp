@@ -248,41 +248,52 @@ bool finishTables(StepContext& step, bool commit) {
   // are committed in a transaction that its query must not keep open.
   for (auto& t : step.tables)
     if (t->input) t->input->release();
+  // Every output is made ready (a database table renamed into place inside
+  // its transaction) before any is committed: one that fails then, say on
+  // a lock held by another session, leaves the step's others unwritten.
+  std::vector<zul_table*> ready;
   for (auto& t : step.tables) {
     if (!t->output) continue;
     try {
       // An output the module never declared a column for was dropped by
       // it (OUT= refused for the input): nothing is written.
-      if (commit && !t->columnsLaidOut && t->pending.empty()) {
+      if (!commit || (!t->columnsLaidOut && t->pending.empty())) {
         t->output->abort();
         continue;
       }
-      if (commit) {
-        if (!t->columnsLaidOut && layOutColumns(t.get()) != 0) {
-          t->output->abort();
-          ok = false;
-          continue;
-        }
-        // No row means that no BY group produced a result: an empty table
-        // would stand in for the earlier one and be read by the next step.
-        if (t->output->rowCount() == 0) {
-          t->output->abort();
-          messages::writeLog(ZUL_LOG_WARNING, "The table " + t->output->displayName() +
-                                                  " is not written: the step produced no rows "
-                                                  "for it. A table of that name from before is "
-                                                  "left as it was.");
-          continue;
-        }
-        t->output->commit();
-        s.libraries->noteCreated(t->output->ref());
-        messages::writeLog(ZUL_LOG_NOTE, "The table " + t->output->displayName() + " has " +
-                                             std::to_string(t->output->rowCount()) +
-                                             " rows and " +
-                                             std::to_string(t->output->columns().size()) +
-                                             " columns.");
-      } else {
+      if (!t->columnsLaidOut && layOutColumns(t.get()) != 0) {
         t->output->abort();
+        ok = false;
+        continue;
       }
+      // No row means that no BY group produced a result: an empty table
+      // would stand in for the earlier one and be read by the next step.
+      if (t->output->rowCount() == 0) {
+        t->output->abort();
+        messages::writeLog(ZUL_LOG_WARNING, "The table " + t->output->displayName() +
+                                                " is not written: the step produced no rows "
+                                                "for it. A table of that name from before is "
+                                                "left as it was.");
+        continue;
+      }
+      t->output->prepareCommit();
+      ready.push_back(t.get());
+    } catch (const std::exception& e) {
+      messages::writeLog(ZUL_LOG_ERROR, e.what());
+      ok = false;
+    }
+  }
+  for (zul_table* t : ready) {
+    try {
+      if (!ok) {
+        t->output->abort();
+        continue;
+      }
+      t->output->commit();
+      s.libraries->noteCreated(t->output->ref());
+      messages::writeLog(ZUL_LOG_NOTE, "The table " + t->output->displayName() + " has " +
+                                           std::to_string(t->output->rowCount()) + " rows and " +
+                                           std::to_string(t->output->columns().size()) + " columns.");
     } catch (const std::exception& e) {
       messages::writeLog(ZUL_LOG_ERROR, e.what());
       ok = false;

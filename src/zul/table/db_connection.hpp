@@ -145,6 +145,9 @@ class Connection {
   virtual std::optional<std::string> findTable(std::string_view name) = 0;
   // The columns of a table, in order; table is a spelling findTable gave.
   virtual std::vector<DbColumn> tableColumns(const std::string& table) = 0;
+  // What the relation findTable gave is when DROP TABLE cannot replace it
+  // ("view", "materialized view", "foreign table"); empty for a table.
+  virtual std::string notATable(const std::string& table) = 0;
 
   // The SQL type written for a new column of kind (width for text).
   virtual std::string columnType(ColumnKind kind, int width) const = 0;

@@ -5,11 +5,13 @@
 #include <cmath>
 
 #include "zul/table/column_format.hpp"
+#include "zul/table/csv.hpp"
 #include "zul/table/db_cursor.hpp"
 #include "zul/table/db_dates.hpp"
 #include "sqlgen/column_types.hpp"
 #include "sqlgen/dialect.hpp"
 #include "sqlgen/put_format.hpp"
+#include "sqlgen/sqlite_dates.hpp"
 
 namespace zul::table::detail {
 
@@ -271,7 +273,13 @@ std::string DbCursor::byOrderSql() const {
       value = sqlgen::inByteOrder(dialect, "coalesce(" + sqlgen::comparedText(dialect, q) + ", '')");
     else if (pg && isBoolean(d)) value = q + "::int";
     else if (d.kind == ColumnKind::Number) value = finiteOrNull(d, q, pg);
-    else value = q;  // a date or a time, which SQLite keeps as text
+    else if (pg) value = q;
+    // SQLite keeps a date or time as text (or a number) in any spelling
+    // zul reads: '2020-01-01T10:00' sorts after '2020-01-01 10:00:30' as
+    // text. Ordered by the value zul reads, as the in-database path groups.
+    else value = d.kind == ColumnKind::Date   ? sqlgen::sqliteTextDays(q)
+                 : d.kind == ColumnKind::Time ? sqlgen::sqliteTextSecondsOfDay(q)
+                                              : sqlgen::sqliteTextSeconds(q);
     const sqlgen::PutFormat* f = by.formatOf(k);
     const bool putTakes = by.isChar[k] ? d.kind == ColumnKind::Text
                                        : d.kind == ColumnKind::Number && !isBoolean(d);
@@ -378,6 +386,15 @@ bool DbCursor::fetch(Row& row) {
     const bool ok = kind == ColumnKind::Number || kind == ColumnKind::Text
                         ? parseNumber(t, x)
                         : db::parseTemporal(kind, t, x);
+    // A numeric value beyond a double (PostgreSQL numeric 1e400) read as
+    // missing would silently drop its row and copy a null: reading stops,
+    // as for such a number in a CSV file.
+    if (!ok && kind == ColumnKind::Number &&
+        detail::classifyNumber(t.data(), t.size(), false) == detail::NumberClass::Number)
+      throw TableError("Table " + display_ + ", row " + std::to_string(fetched_) + ", column " +
+                       columns[c].name + ": the value " + std::string(t.substr(0, 40)) +
+                       (t.size() > 40 ? "..." : "") + " is beyond the range of numbers (magnitudes up to about 1.8e308). "
+                       "Correct it, or rescale the column.");
     // NaN and the infinities of a float column are missing, as is text
     // that is no number.
     row.num[c] = ok && !isMissing(x) ? x : missingValue();

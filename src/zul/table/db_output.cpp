@@ -58,6 +58,22 @@ DbWriter::DbWriter(const TableRef& ref)
                      problem + ", where zul keeps the TYPE, labels and formats of the tables it "
                      "writes. Rename that table or have the right to write it granted, or write "
                      "to another library.");
+  // PostgreSQL cuts a longer name to its limit without a word: the table
+  // would be written under another name than the one read back.
+  if (conn_->dialect() == db::Dialect::PostgreSQL) {
+    auto limit = conn_->query("SELECT pg_catalog.current_setting('max_identifier_length')");
+    if (limit->next() && table_.size() > std::stoul(std::string(limit->text(0))))
+      throw TableError("Table " + display_ + " cannot be written: its name is longer than the " +
+                       std::string(limit->text(0)) + " bytes PostgreSQL keeps of a name. Give it a shorter one.");
+  }
+  // The step's end drops the old table of the name: a view there would
+  // refuse it after every row was written, and the step's other outputs.
+  if (const auto old = conn_->findTable(table_)) {
+    const std::string kind = conn_->notATable(*old);
+    if (!kind.empty())
+      throw TableError("Table " + display_ + " cannot be written: the " + conn_->describe() + " has a " +
+                       kind + " " + *old + ", which zul does not replace. Drop it or name another table.");
+  }
   conn_->begin();
   held_ = true;
 }
@@ -118,8 +134,9 @@ void DbWriter::widenText(size_t column, size_t characters) {
   textLimits_[column] = characters;
 }
 
-void DbWriter::commit(const std::string& type, const std::string& label,
-                      const std::vector<Column>& columns) {
+void DbWriter::prepare(const std::string& type, const std::string& label,
+                       const std::vector<Column>& columns) {
+  if (prepared_) return;
   if (appender_) appender_->finish();
   // The spelling may have changed since the name was resolved.
   if (auto old = conn_->findTable(table_)) {
@@ -128,6 +145,12 @@ void DbWriter::commit(const std::string& type, const std::string& label,
   }
   renameWorkTable();
   writeCatalogue(type, label, columns);
+  prepared_ = true;
+}
+
+void DbWriter::commit(const std::string& type, const std::string& label,
+                      const std::vector<Column>& columns) {
+  prepare(type, label, columns);
   conn_->markCommit();
   held_ = false;
   conn_->end();

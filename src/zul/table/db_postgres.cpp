@@ -387,6 +387,13 @@ class PgConnection : public Connection {
     return cols;
   }
 
+  std::string notATable(const std::string& table) override {
+    Result r(run("SELECT c.relkind FROM pg_catalog.pg_class c WHERE c.oid = $1::regclass",
+                 {Value::of(quoteName(table))}, PGRES_TUPLES_OK));
+    const std::string kind = PQntuples(r.r) ? PQgetvalue(r.r, 0, 0) : "";
+    return kind == "v" ? "view" : kind == "m" ? "materialized view" : kind == "f" ? "foreign table" : "";
+  }
+
   static ColumnKind kindOfType(Oid t) {
     switch (t) {
       case kBool: case kInt8: case kInt2: case kInt4: case kOid: case kFloat4: case kFloat8:

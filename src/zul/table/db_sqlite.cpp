@@ -315,6 +315,13 @@ class SqliteConnection : public Connection {
     return std::string(rows->text(0));
   }
 
+  std::string notATable(const std::string& table) override {
+    auto rows = query("SELECT type FROM (SELECT name, type FROM sqlite_master UNION ALL SELECT name, "
+                      "type FROM sqlite_temp_master) WHERE name = ?1 AND type = 'view'",
+                      {Value::of(table)});
+    return rows->next() ? "view" : "";
+  }
+
   std::vector<DbColumn> tableColumns(const std::string& table) override {
     std::vector<DbColumn> cols;
     auto rows = query("SELECT name, type FROM pragma_table_info(?1) ORDER BY cid",

@@ -26,6 +26,10 @@ class DbWriter {
   // Creates the new table with a column for each of columns.
   void create(const std::vector<Column>& columns);
   void row(const std::vector<db::Value>& values);
+  // prepare() does all but the database's commit: a lock, a refused
+  // DROP or rename fails there, before the step's other outputs are
+  // committed. commit() prepares first when that has not been done.
+  void prepare(const std::string& type, const std::string& label, const std::vector<Column>& columns);
   void commit(const std::string& type, const std::string& label, const std::vector<Column>& columns);
   void abort();
   db::Connection& connection() { return *conn_; }
@@ -50,6 +54,7 @@ class DbWriter {
   std::vector<size_t> textLimits_;
   std::vector<std::string> columnNames_;
   bool held_ = false;
+  bool prepared_ = false;
   bool created_ = false;
 };
 

@@ -302,6 +302,17 @@ int64_t OutputTable::executeInDatabase(std::string_view sql) {
   return added;
 }
 
+void OutputTable::prepareCommit() {
+  if (!db_ || committed_ || aborted_) return;
+  try {
+    if (!done_) columnsDone();
+    db_->prepare(type_, label_, columns_);
+  } catch (...) {
+    abort();
+    throw;
+  }
+}
+
 void OutputTable::commit() {
   if (committed_) return;
   if (aborted_) throw TableError("Table " + displayName() + " was abandoned and cannot be saved.");

@@ -543,6 +543,11 @@ class OutputTable {
   // so that a reader refuses a pair that does not belong together.
   // TableError when that fails (the temporary files are then removed).
   void commit();
+  // A database table: everything commit() does but the database's own
+  // commit (the old table dropped, the new one renamed, its catalogue
+  // rows), so that a step's outputs are all ready before any is put in
+  // place. Nothing for a file. TableError when that fails (then aborted).
+  void prepareCommit();
   // Removes the temporary file; the table of that name, if any, stays.
   void abort();
   bool committed() const { return committed_; }

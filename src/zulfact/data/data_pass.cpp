@@ -271,6 +271,14 @@ void engineHandOff(ProcState& ps, bool corrComputed) {
       h.message(msg::kParallelNeedsObservations);
       endWith(ps, kCodeEngine);
     }
+    // NFACTORS=MAP without its test: the group has no count of its own
+    // (the one held is an earlier group's), so it is not analysed.
+    if (ps.opt.mapVariant != 0) {
+      h.message(msg::kMapNeedsObservations);
+      raiseCode(ps, kCodeNoData);
+      ps.factorsRetained = -1;
+      return;
+    }
     if (ps.groupParallel) {
       h.message(msg::kParallelSkipped);
       ps.groupParallel = false;
@@ -316,8 +324,12 @@ void engineHandOff(ProcState& ps, bool corrComputed) {
 
 // Under COV the variances weight the analysis: a variance beyond the
 // largest double (a standard deviation above about 1.3e154), or variances
-// whose sum is, cannot be analysed, although the correlations can. The
-// variable with the largest variance is named. False when the group stops.
+// whose sum is, cannot be analysed, although the correlations can. Nor
+// can variances that are all below the smallest normal double (standard
+// deviations under about 1.5e-154): the covariances lose their digits or
+// vanish, and no eigenvector can be found from them. (Beside larger ones,
+// such a variance is only negligible.) The variable with the largest
+// variance is named. False when the group stops.
 bool variancesUsable(ProcState& ps) {
   if (!ps.opt.flags.covariance || ps.opt.nVars < 1) return true;
   double sum = 0.0;
@@ -327,9 +339,12 @@ bool variancesUsable(ProcState& ps) {
     sum += sd * sd;
     if (!(sd <= std::fabs(ps.stdDevs[largest]))) largest = i;
   }
-  if (std::isfinite(sum)) return true;
-  const char* name = ps.opt.varNames ? ps.opt.varNames + 33 * static_cast<size_t>(largest) : "";
-  host().message(msg::kVarianceTooLarge, {std::string_view(name)});
+  const double top = std::fabs(ps.stdDevs[largest]);
+  const bool large = !std::isfinite(sum);
+  const bool small = top > 0.0 && top * top < kSmallestNormal;
+  if (!large && !small) return true;
+  host().message(large ? msg::kVarianceTooLarge : msg::kVarianceTooSmall,
+                 {std::string_view(varName(ps, largest))});
   raiseCode(ps, kCodeNoData);
   ps.factorsRetained = -1;
   return false;

@@ -39,7 +39,7 @@ void printAlphaCoefficients(ProcState& ps) {
 }  // namespace
 
 void communalitiesFromVectors(int p, int k, const double* lambda, const double* z,
-                              const double* weights, double* h) {
+                              const double* weights, bool alpha, double* h) {
   const double floor = k * std::max(kSmallestNormal, p * kEigenEpsilon);
   for (int i = 0; i < p; ++i) {
     double s = 0.0;
@@ -47,12 +47,14 @@ void communalitiesFromVectors(int p, int k, const double* lambda, const double* 
       const double zij = z[static_cast<std::size_t>(j) * p + i];
       s += std::max(0.0, lambda[j]) * zij * zij;
     }
-    if (s <= floor) {
-      s = 0.0;
-    } else if (weights[i] > 0.0) {
-      s /= weights[i];  // ALPHA: times the previous estimate
-    }
-    h[i] = s;
+    // ALPHA's sums are of a matrix scaled to unit communalities, so the
+    // floor is judged before they are multiplied by the previous estimate
+    // (Kaiser and Caffrey 1965). PRINIT under COV divides by the variance
+    // first: judged in the data's units, the floor zeroed every estimate of
+    // data of 1e-100.
+    if (alpha && s <= floor) s = 0.0;
+    if (weights[i] > 0.0) s /= weights[i];
+    h[i] = !alpha && s <= floor ? 0.0 : s;
   }
 }
 
@@ -111,7 +113,7 @@ void solvePass(const IteratedInputs& in, const PrincipalEigen* first, int k,
 bool updateEstimates(const IteratedInputs& in, int k, IteratedResult& out, IteratedPass& row) {
   double* h = out.communalities.data();
   communalitiesFromVectors(in.p, k, out.eigenvalues.data(), out.vectors.data(),
-                           out.weights.data(), h);
+                           out.weights.data(), in.alpha, h);
   row.heywoodStatus = heywoodAdjust(in.p, in.heywood, in.ultraHeywood, h);
   double change = 0.0;
   for (int i = 0; i < in.p; ++i) change = std::max(change, std::fabs(h[i] - out.priors[i]));

@@ -21,10 +21,11 @@ void iteratedExtract(ProcState& ps);
 
 // New communality estimates from the k leading eigenvalues lambda and
 // vectors z (p x k) of the (weighted) reduced matrix: h_i = sum_j
-// max(0, lambda_j) z_ij^2, exactly 0 when not above k max(tiny, p eps),
-// otherwise divided by w_i when w_i > 0.
+// max(0, lambda_j) z_ij^2, divided by w_i when w_i > 0, and exactly 0 when
+// not above k max(tiny, p eps): for ALPHA that floor is applied before the
+// division, otherwise after it.
 void communalitiesFromVectors(int p, int k, const double* lambda, const double* z,
-                              const double* weights, double* h);
+                              const double* weights, bool alpha, double* h);
 
 // The matrix of one pass from plain matrices: the saved (for weighted
 // PRINIT already weighted) packed matrix of order p with the communalities

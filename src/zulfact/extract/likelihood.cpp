@@ -334,6 +334,32 @@ bool reportStart(ProcState& ps, const LikelihoodStart& start) {
   return true;
 }
 
+// Weighted ULS (COV, or a WEIGHT row) fits unique variances in the metric
+// of the weights, and its criterion grows with their square; the
+// optimiser's gradient test is made for criteria of the size of a
+// correlation fit (Newton steps on variances of 1e-6 stopped at once, so
+// the solution depended on the units of the data). The fit therefore runs
+// on the weights divided by a power of four near their largest, which
+// leaves the loadings and communalities as they are; the exponent returned
+// scales its eigenvalues (and, doubled, its criteria) back.
+int scaledUlsWeights(const ProcState& ps, std::vector<double>& weights) {
+  const int p = ps.opt.nVars;
+  weights.assign(ps.varWeights, ps.varWeights + p);
+  double largest = 0.0;
+  for (double w : weights) largest = std::max(largest, w);
+  if (!(largest > 0.0) || !std::isfinite(largest)) return 0;
+  int exponent = 0;
+  std::frexp(largest, &exponent);
+  exponent -= exponent % 2;
+  for (double& w : weights) w = std::ldexp(w, -exponent);
+  return exponent;
+}
+
+void scaleBack(std::vector<double>& eigenvalues, int exponent) {
+  for (double& x : eigenvalues)
+    if (!zul_is_missing(x)) x = std::ldexp(x, exponent);
+}
+
 }  // namespace
 
 void likelihoodExtract(ProcState& ps) {
@@ -342,15 +368,19 @@ void likelihoodExtract(ProcState& ps) {
   const bool mlType = ml || ps.opt.method == kMethodGls;
   WorkBlock block(static_cast<double>(likelihoodDoubles(p)));
   computePriors(ps);
+  std::vector<double> ulsWeights;
+  const int exponent = !mlType && ps.opt.flags.weighted ? scaledUlsWeights(ps, ulsWeights) : 0;
 
   const LikelihoodInputs in{.kind = ml ? FitKind::Ml : mlType ? FitKind::Gls : FitKind::Uls,
                             .p = p, .r = ps.groupCorr, .h2 = ps.communalities,
-                            .weights = ps.varWeights, .weighted = ps.opt.flags.weighted,
+                            .weights = exponent != 0 ? ulsWeights.data() : ps.varWeights,
+                            .weighted = ps.opt.flags.weighted,
                             .singularity = ps.opt.singularity,
                             .convergence = ps.opt.convergence, .maxIter = ps.opt.maxIter,
                             .heywood = ps.opt.flags.heywood,
                             .ultraHeywood = ps.opt.flags.ultraHeywood};
   LikelihoodStart start = likelihoodStart(in, block.data());
+  scaleBack(start.eigenvalues, exponent);
   if (!reportStart(ps, start)) return;
   const int k = ps.factorsRetained;
   if (k < 1) {
@@ -359,7 +389,9 @@ void likelihoodExtract(ProcState& ps) {
   }
 
   ps.heywoodStatus = 1;
-  const LikelihoodResult result = likelihoodFit(in, start, k, block.data());
+  LikelihoodResult result = likelihoodFit(in, start, k, block.data());
+  scaleBack(result.eigenvalues, exponent);
+  for (LikelihoodStep& step : result.steps) step.criterion = std::ldexp(step.criterion, 2 * exponent);
   reportSteps(ps, result.steps);
   if (result.heywoodCase) ps.heywoodStatus = -1;
   if (!reportFitOutcome(ps, result.code)) {

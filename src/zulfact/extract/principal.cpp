@@ -101,7 +101,11 @@ void decideFactorCount(ProcState& ps, const double* meanWeights) {
   const int f = firstAvailable(lambda, p);
   const bool minGiven = !zul_is_missing(ps.opt.minEigen);
   const double scale = f < p ? lambda[f] : 0.0;
-  double t = minGiven ? ps.opt.minEigen : kZeroTolerance * scale;
+  // SMC fell back to 1.0 because the sweep found R singular at SINGULAR=:
+  // eigenvalues of R below that tolerance are its null space, rounding
+  // noise rather than factors, as the sweep already judged.
+  const double zero = ps.singularPriors ? std::max(kZeroTolerance, ps.opt.singularity) : kZeroTolerance;
+  double t = minGiven ? ps.opt.minEigen : zero * scale;
   double P = zul_is_missing(ps.opt.proportion) ? 0.0 : ps.opt.proportion;
   if (!minGiven && ps.opt.nFactorsRequested < 1 && P == 0.0) {
     P = 1.0;

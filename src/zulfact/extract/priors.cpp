@@ -356,6 +356,7 @@ void computePriors(ProcState& ps) {
   const GroupPriors result =
       groupPriors(priorsInputsOf(ps, inverse ? invDiag.data() : nullptr, rows));
   ps.seed = result.seed;
+  ps.singularPriors = result.fellBack && priors == kPriorsSmc;
   reportEstimates(ps, result);
   std::copy(result.reduced.begin(), result.reduced.end(), ps.corrMatrix);
   if (priors == kPriorsNone) return;

@@ -101,12 +101,26 @@ int statementFailed(ProcState& ps, uint32_t id, const std::string& sql, int code
   return code == 2 ? kCodeMemory : kCodeEngine;
 }
 
+// The type codes of the columns of a probe, asked of the database for the
+// step's first BY group only: on PostgreSQL each probe is four round trips
+// (a savepoint, the prepare, its description, the release), several times
+// the cost of a small group's insert. A failure is not kept: it ends the step.
+int describeOnce(ProcState& ps, const std::string& probe, std::vector<int32_t>& codes) {
+  if (const auto known = ps.indbProbes.find(probe); known != ps.indbProbes.end()) {
+    codes = known->second;
+    return 0;
+  }
+  const int st = host().dbDescribe(ps.opt.mainInput, probe, codes.data(), static_cast<int>(codes.size()));
+  if (st == 0) ps.indbProbes.emplace(probe, codes);
+  return st;
+}
+
 // The probe: the class of each input column, or a failure code.
 int probeTypes(ProcState& ps, sqlgen::ScoringSpec& s) {
   Host& h = host();
   const std::string probe = sqlgen::typeProbeStatement(s);
   std::vector<int32_t> codes(s.inputNames.size(), 8);
-  const int st = h.dbDescribe(ps.opt.mainInput, probe, codes.data(), static_cast<int>(codes.size()));
+  const int st = describeOnce(ps, probe, codes);
   if (st == 1) return statementFailed(ps, catalog::kIndbNotPrepared, probe, st);
   if (st != 0) return statementFailed(ps, catalog::kIndbNoColumns, probe, st);
   for (size_t i = 0; i < codes.size(); ++i) {
@@ -123,16 +137,23 @@ int probeTypes(ProcState& ps, sqlgen::ScoringSpec& s) {
 // The class of each copied column, so that booleans and reals are written
 // and compared as zul reads them (PostgreSQL neither writes a boolean to
 // a numeric column nor compares it with a number); none when the database
-// cannot say.
+// cannot say. An SQLite column without a declared type (a view's
+// expression too) is character when zul found text in it, whatever the
+// database calls it: copied as a number, its text would become null.
 std::vector<int> copiedTypes(ProcState& ps, const sqlgen::ScoringSpec& s) {
+  Host& h = host();
   std::vector<int> out;
   if (s.copied.empty()) return out;
   std::string probe = " select ";
   for (size_t c = 0; c < s.copied.size(); ++c) probe += (c ? ", " : "") + sqlgen::quoteIdentifier(s.copied[c]);
   probe += " from " + s.inputTable;
   std::vector<int32_t> codes(s.copied.size(), 0);
-  if (host().dbDescribe(ps.opt.mainInput, probe, codes.data(), static_cast<int>(codes.size())) != 0) return out;
-  for (int32_t code : codes) out.push_back(sqlgen::classifySqlType(code));
+  if (describeOnce(ps, probe, codes) != 0) return out;
+  for (size_t c = 0; c < codes.size(); ++c) {
+    zul_var_desc d{};
+    const bool text = h.varDesc(ps.opt.mainInput, h.varNumber(ps.opt.mainInput, s.copied[c]), d) == 0 && d.type == 2;
+    out.push_back(text ? sqlgen::kTypeCharacter : sqlgen::classifySqlType(codes[c]));
+  }
   return out;
 }
 

@@ -87,6 +87,7 @@ inline constexpr Id kPartialsUseAllObservations = factor(184);
 inline constexpr Id kParallelNeedsObservations = factor(430);
 inline constexpr Id kParallelSkipped = factor(431);
 inline constexpr Id kMapSkipped = factor(432);
+inline constexpr Id kMapNeedsObservations = factor(433);
 inline constexpr Id kNoMapResults = factor(311);
 inline constexpr Id kNoParallelResults = factor(312);
 inline constexpr Id kCondStdDevTitle = factor(23);
@@ -100,7 +101,8 @@ inline constexpr Id kVardefDivisorNotPositive = input(8);
 inline constexpr Id kValuesTooLarge = input(90);
 inline constexpr Id kVarianceTooLarge = input(91);
 inline constexpr Id kOnePassShiftTooFar = input(92);
-inline constexpr Id kWeightSumTooLarge = input(93);
+inline constexpr Id kVarianceTooSmall = input(93);
+inline constexpr Id kWeightSumTooLarge = input(94);
 
 // ---- stored matrices (arguments: matrix word, library, member, variable,
 //      other variable) ----

@@ -10,6 +10,9 @@
 
 #include <cstdint>
 #include <cstring>
+#include <map>
+#include <string>
+#include <vector>
 
 #include "zul/abi.h"
 
@@ -320,6 +323,7 @@ struct Solution {
   bool screeDone;
   bool plotNotesGiven;         // the pattern plots' notes of this group
   bool graphNotesGiven;        // the loadings graphs' NPLOT= note of this group
+  bool singularPriors;         // SMC fell back to 1.0: R is singular at SINGULAR=
   double communalTotal;
   int32_t obliqueCount;        // above 0 when the current solution is oblique
   // Iterative methods (PRINIT, ALPHA, ULS, ML, GLS):
@@ -408,6 +412,11 @@ struct ProcState : GroupData, Solution, WorkArrays, OutputContext {
   // Every part back to zero, as at the start of a step.
   void clearRecord();
 
+  // The column types each in-database scoring probe found, by its
+  // statement: asked once per step, as the input table and its columns do
+  // not change within a step (zulfact/indb/indb_score.cpp).
+  std::map<std::string, std::vector<int32_t>> indbProbes;
+
  protected:
   StepOptions& storage() { return options_; }  // byvalue-options: held
 
@@ -430,6 +439,7 @@ inline void ProcState::clearRecord() {
   std::memset(static_cast<void*>(static_cast<Solution*>(this)), 0, sizeof(Solution));
   std::memset(static_cast<void*>(static_cast<WorkArrays*>(this)), 0, sizeof(WorkArrays));
   std::memset(static_cast<void*>(static_cast<OutputContext*>(this)), 0, sizeof(OutputContext));
+  indbProbes.clear();
 }
 
 // Whether the solution's variance is weighted: a solution read from the

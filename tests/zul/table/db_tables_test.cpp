@@ -78,6 +78,10 @@ TEST(DbPassword, HiddenInEveryForm) {
       {"password=s dbname=postgres://h/db", "password=*** dbname=postgres://h/db"},
       // A password with a blank, not quoted: libpq quotes its second word.
       {"password=se cret  x host=h", "password=*** host=h"},
+      // A '/' or '@' not percent-encoded in a URI's password: libpq reads a
+      // host or port out of it, but it is hidden whole.
+      {"postgresql://u:pa/ss@h/db", "postgresql://u:***@h/db"},
+      {"postgresql://u:pa@ss@h/db?options=a@b", "postgresql://u:***@h/db?options=a@b"},
   };
   for (const auto& [given, shown] : cases) EXPECT_EQ(db::hidePassword(given), shown) << given;
   EXPECT_EQ(db::hidePasswordIn("missing \"=\" after \"cret\"", "password=se cret"),
@@ -85,6 +89,12 @@ TEST(DbPassword, HiddenInEveryForm) {
   // A message that quotes the string, or the password alone.
   EXPECT_EQ(db::hidePasswordIn("bad token: \"s%zz\" in \"postgres://u:s%zz@h\"", "postgres://u:s%zz@h"),
             "bad token: \"***\" in \"postgres://u:***@h\"");
+  // libpq's messages about such URIs quote pieces of the password.
+  EXPECT_EQ(db::hidePasswordIn("invalid integer value \"1t@h\" for connection option \"port\"",
+                               "postgresql://u:S@k:1t@h/db"),
+            "invalid integer value \"***@h\" for connection option \"port\"");
+  EXPECT_EQ(db::hidePasswordIn("could not translate host name \"kr1t@\"", "postgresql://u:Se@kr1t@/db"),
+            "could not translate host name \"***@\"");
 }
 
 class SqliteTables : public testing::ScratchDir {

@@ -56,16 +56,34 @@ TEST(CommunalitiesFromVectors, SumsOfSquaresTinyOnesAndWeights) {
   const double z[4] = {0.8, 0.6, 0.6, -0.8};
   const double w[2] = {1.0, 2.0};
   double h[2];
-  communalitiesFromVectors(2, 2, lambda, z, w, h);
+  communalitiesFromVectors(2, 2, lambda, z, w, false, h);
   EXPECT_DOUBLE_EQ(h[0], 2.0 * 0.64);
   EXPECT_DOUBLE_EQ(h[1], 2.0 * 0.36 / 2.0);
 
   // An estimate not above k max(tiny, p eps) = 1 * 2 * 2^-53 becomes exactly
-  // 0 (and is not divided by its weight).
+  // 0.
   const double small[1] = {1e-16};
   const double unit[4] = {1.0, 1.0, 0.0, 0.0};
-  communalitiesFromVectors(2, 1, small, unit, w, h);
+  communalitiesFromVectors(2, 1, small, unit, w, false, h);
   EXPECT_EQ(h[0], 0.0);
+  EXPECT_EQ(h[1], 0.0);
+
+  // COV weights of data of 1e-100 (variances 1e-200): the floor is judged
+  // per unit of variance, so the same communalities come out.
+  const double tinyLambda[2] = {2e-200, -0.5e-200};
+  const double variances[2] = {1e-200, 2e-200};
+  communalitiesFromVectors(2, 2, tinyLambda, z, variances, false, h);
+  EXPECT_DOUBLE_EQ(h[0], 2.0 * 0.64);
+  EXPECT_DOUBLE_EQ(h[1], 2.0 * 0.36 / 2.0);
+
+  // ALPHA (weights 1/h of the previous estimates) judges the sum of the
+  // scaled matrix before multiplying it by the previous estimate: a sum
+  // of 1e-17 is 0, a sum of 1 times an estimate of 1e-20 stays.
+  const double alphaLambda[2] = {1.0, 1e-17};
+  const double axes[4] = {1.0, 0.0, 0.0, 1.0};
+  const double inverse[2] = {1e20, 1e-17};
+  communalitiesFromVectors(2, 2, alphaLambda, axes, inverse, true, h);
+  EXPECT_DOUBLE_EQ(h[0], 1e-20);
   EXPECT_EQ(h[1], 0.0);
 }
 
