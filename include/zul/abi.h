@@ -177,6 +177,8 @@ enum zul_table_attr {
   ZUL_ATTR_READABLE = 23,    /* int32_t: 1 when the table can be read */
   ZUL_ATTR_TYPE_TEXT = 24,   /* char[256]: TYPE whole, NUL terminated (cut to 255 bytes) */
   ZUL_ATTR_RECORD_LINE = 25, /* int64_t: line of the current record in its file, 0 without */
+  ZUL_ATTR_DISPLAY_NAME = 26, /* char[256]: the table as messages name it: LIB.MEMBER, or the
+                                 path of a quoted one (cut to 255 bytes) */
   ZUL_ATTR_BYDESC_TARGET = 166 /* char[256]: BY description, other wording */
 };
 /* 212/4 next BY group: 1 or more while a group is left, 0 at the end,

@@ -166,6 +166,15 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
     }
     if (!hasValue) {
       if (i + 1 >= args.size()) return fail("the option '" + name + "' needs a value");
+      // "--json -e 'RUN;'" lost its file name: taking -e as the file would
+      // then read the statements as a program file's name.
+      const std::string& next = args[i + 1];
+      bool nextIsOption = next == "-q" || next == "--quiet" || next == "-h" || next == "--help" ||
+                          next == "-V" || next == "--version";
+      for (const char* w : withValue) nextIsOption = nextIsOption || next == w;
+      if (nextIsOption && name != "-e" && name != "--execute")
+        return fail("the option '" + name + "' needs a value, but '" + next +
+                    "' follows it (write " + name + "=" + next + " for a name that starts with '-')");
       value = args[++i];
     }
     auto& o = cl.options;

@@ -187,6 +187,9 @@ class StepParser {
   [[noreturn]] void failHere(const std::string& text) { fail(here(), text); }
   std::string found() const {
     if (atEnd()) return "the end of the statement";
+    // A keyword in quotes would read as if the keyword itself were wrong.
+    if (tok().kind == TokenKind::String)
+      return "the quoted text '" + tok().text + "' (keywords and names are written without quotes)";
     return "'" + tok().text + "'";
   }
   void expect(char c, const std::string& after) {
@@ -491,6 +494,7 @@ const zul_word* StepParser::findWord(const zul_word* w, int n, const Token& t) c
 }
 
 void StepParser::options(const zul_keyword* kws, int n, bool inParens, const std::string& where) {
+  std::map<const zul_keyword*, Position> valued;  // options given a value, and where
   for (;;) {
     if (atEnd()) {
       if (inParens) failHere("Expected ')' to close the options of " + where + ".");
@@ -510,6 +514,15 @@ void StepParser::options(const zul_keyword* kws, int n, bool inParens, const std
     Position p = t.pos;
     std::string written = upper(t.text);
     ++i_;
+    // OUT=a ... OUT=b writes only b: say so, rather than end as if both were.
+    if (kw->kind != ZUL_VALUE_FLAG && peekIs('=')) {
+      auto [at, first] = valued.emplace(kw, p);
+      if (!first)
+        diag_.warning(fmt::format("{}:{}:{}: {}= is given more than once (first at line {}, "
+                                  "column {}); only the last value is used.",
+                                  step_.file, p.line, p.column, mainSpelling(kw->spellings),
+                                  at->second.line, at->second.column));
+    }
     written_[upper(mainSpelling(kw->spellings)) + "="] = p;
     keyword(*kw, written, p);
   }
@@ -1050,15 +1063,45 @@ class ListResolver {
                                " is not valid: both names need the same prefix and a numeric "
                                "suffix, the first not above the second (x1-x5); use two dashes "
                                "(a--d) for a range in table order.");
-    bool padded = d1 > 1 && it.a[it.a.size() - d1] == '0';
-    for (long long n = n1; n <= n2; ++n) {
+    // The range is walked through the columns that are in it, not number by
+    // number: q1-q99999999 written for q1-q99 is one message, not millions.
+    const bool padded = d1 > 1 && it.a[it.a.size() - d1] == '0';
+    auto nameOf = [&](long long n) {
       std::string digits = std::to_string(n);
       if (padded && digits.size() < d1) digits = std::string(d1 - digits.size(), '0') + digits;
-      std::string name = p1 + digits;
-      int c = find(name);
-      if (c < 0) missing(name, it.pos);
-      else add(c, it.descending && n == n1, it.pos);
+      return p1 + digits;
+    };
+    std::vector<std::pair<long long, int>> present;  // number, column
+    for (size_t c = 0; c < cols_.size(); ++c) {
+      std::string p;
+      long long n = 0;
+      size_t d = 0;
+      if (splitNumbered(cols_[c].name, p, n, d) && sameName(p, p1) && n >= n1 && n <= n2 &&
+          sameName(nameOf(n), cols_[c].name))
+        present.emplace_back(n, static_cast<int>(c));
     }
+    std::sort(present.begin(), present.end());
+    std::vector<std::string> gaps;  // "Q7" or "Q7 to Q20"
+    long long next = n1;
+    auto gapBefore = [&](long long n) {
+      if (n > next) gaps.push_back(n - 1 == next ? upper(nameOf(next))
+                                                 : upper(nameOf(next)) + " to " + upper(nameOf(n - 1)));
+    };
+    for (const auto& [n, c] : present) {
+      if (n < next) continue;  // a second column of one name: the first counts
+      gapBefore(n);
+      add(c, it.descending && n == n1, it.pos);
+      next = n + 1;
+    }
+    gapBefore(n2 + 1);
+    if (gaps.empty()) return;
+    if (gaps.size() == 1 && gaps[0].find(' ') == std::string::npos) return missing(gaps[0], it.pos);
+    std::string list;
+    for (size_t g = 0; g < gaps.size() && g < 5; ++g) list += (g ? ", " : "") + gaps[g];
+    if (gaps.size() > 5) list += ", ...";
+    error(it.pos, "Variables " + list + " of the range " + upper(it.a) + "-" + upper(it.b) +
+                      " not found in " + tableName_ + ". Correct the range to the variables the "
+                      "table has.");
   }
 
   // a--d (a-numeric-d, a-character-d): the columns from a to d in table order.

@@ -14,6 +14,7 @@
 #include <sstream>
 
 #include "zul/parse/format_statement.hpp"
+#include "zul/parse/suggest.hpp"
 
 namespace zul::parse {
 
@@ -130,9 +131,38 @@ class Lexer {
     t.nameLiteral = true;
   }
 
+  // True when the name starting here runs into a byte beyond ASCII (größe):
+  // read as a name and a stray byte, it would be reported as '\xC3'.
+  bool wideName() const {
+    size_t k = i_;
+    while (k < s_.size() && isNameChar(s_[k])) ++k;
+    return k < s_.size() && static_cast<unsigned char>(s_[k]) >= 0x80;
+  }
+
+  // What text pasted from elsewhere holds outside quotes: typographic quotes,
+  // a no-break space, or a name with letters beyond ASCII.
+  std::string foreignText() const {
+    size_t e = i_;
+    while (e < s_.size() && (isNameChar(s_[e]) || static_cast<unsigned char>(s_[e]) >= 0x80)) ++e;
+    const std::string run = s_.substr(i_, e - i_);
+    static const char* const kQuotes[] = {"\xE2\x80\x98", "\xE2\x80\x99", "\xE2\x80\x9C",
+                                          "\xE2\x80\x9D"};
+    for (const char* q : kQuotes)
+      if (run.find(q) != std::string::npos)
+        return "The text " + run + " is in typographic quotes; write quotes as ' or \".";
+    if (run.find("\xC2\xA0") != std::string::npos)
+      return "A no-break space (U+00A0) is here; write an ordinary space.";
+    return "The name " + run + " holds characters other than letters, digits and '_'; " +
+           "write it as a name literal: '" + run + "'n.";
+  }
+
   bool lexToken(Token& t, std::string& err) {
     t.pos = pos();
     char c = s_[i_];
+    if (static_cast<unsigned char>(c) >= 0x80 || (isNameStart(c) && wideName())) {
+      err = errorLine(file_, t.pos, foreignText());
+      return false;
+    }
     if (isNameStart(c)) {
       t.kind = TokenKind::Name;
       size_t b = i_;
@@ -330,6 +360,21 @@ std::string errorLine(const std::string& file, Position pos, const std::string& 
   return o.str();
 }
 
+namespace {
+
+// A statement that starts no step where one must start (a misspelt FACTR).
+std::string notAStep(const std::string& kw, const std::vector<std::string>& steps) {
+  const std::string near = nearestWord(kw, steps);
+  std::string list;
+  for (const auto& s : steps) list += s + ", ";
+  return "Statement " + kw + " is not valid here; expected a step (" + list +
+         "...) or LIBNAME, OPTIONS, RUN" + (near.empty() ? "." : "; did you mean " + near + "?") +
+         " The statements after it up to the next RUN, step, LIBNAME or OPTIONS are skipped "
+         "with it.";
+}
+
+}  // namespace
+
 Program readProgramText(const std::string& text, const std::string& name) {
   return readProgramText(text, name, stepNames());
 }
@@ -344,7 +389,8 @@ Program readProgramText(const std::string& text, const std::string& name,
   Lexer lex(body, name);
   constexpr size_t kNone = static_cast<size_t>(-1);
   size_t stepIndex = kNone;  // item of the open step
-  auto closeStep = [&]() { stepIndex = kNone; };
+  bool lostStep = false;  // after a misspelt step (FACTR): its VAR, BY ... go with it
+  auto closeStep = [&]() { stepIndex = kNone, lostStep = false; };
   auto invalid = [&](Position p, std::string line) {
     ProgramItem it;
     it.kind = ProgramItem::Kind::Invalid;
@@ -424,12 +470,9 @@ Program readProgramText(const std::string& text, const std::string& name,
       prog.items.push_back(std::move(it));
     } else if (stepIndex != kNone) {
       addStepStatement(std::move(st), name, prog.items[stepIndex]);
-    } else {
-      std::string list;
-      for (const auto& s : steps) list += s + ", ";
-      invalid(first.pos, errorLine(name, first.pos,
-                                   "Statement " + kw + " is not valid here; expected a step (" +
-                                       list + "...) or LIBNAME, OPTIONS, RUN."));
+    } else if (!lostStep) {
+      lostStep = true;
+      invalid(first.pos, errorLine(name, first.pos, notAStep(kw, steps)));
     }
   }
   return prog;

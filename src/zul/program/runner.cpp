@@ -537,8 +537,12 @@ int Runner::run() {
   fs::path work = options_.work.empty() ? fs::current_path() : fs::path(options_.work);
   std::error_code ec;
   if (!fs::is_directory(work, ec)) {
+    // A file of that name exists: "does not exist" would send the user looking
+    // for the wrong fault.
+    const bool other = fs::exists(work, ec);
     logLine(ZUL_LOG_ERROR, "The WORK directory " + work.string() +
-                               " does not exist; create it or give another with --work.");
+                               (other ? " is not a directory; give a directory with --work."
+                                      : " does not exist; create it or give another with --work."));
     return kExitStopped;
   }
   s.libraries = std::make_unique<table::Libraries>(work);

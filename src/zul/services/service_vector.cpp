@@ -249,6 +249,9 @@ int32_t svcNextByGroup(zul_table* input) {
       input->groupsOf->input->takeGroupOf(*input->input);
     if (r >= 1 && isData && session().onByGroup) session().onByGroup(input);
     return r;
+  } catch (const table::ByOrderError& e) {
+    logError(msg::format("%@{BY}", nullptr, 0) + e.what());
+    return -1;
   } catch (const std::exception& e) {
     logError(e.what());
     return -1;
@@ -259,6 +262,9 @@ int32_t svcByCompare(zul_table* input, zul_table* target) {
   if (!isInput(input) || !isInput(target)) return 2;
   try {
     return table::syncByGroup(*input->input, *target->input);
+  } catch (const table::ByOrderError& e) {
+    logError(msg::format("%@{BY}", nullptr, 0) + e.what());
+    return 2;
   } catch (const std::exception& e) {
     logError(e.what());
     return 2;
@@ -342,6 +348,10 @@ int32_t svcAttribute(zul_table* t, int32_t attribute, void* cell) {
       case ZUL_ATTR_TYPE_TEXT:
         // The whole TYPE, so that a message can quote a mistyped one as given.
         copyName(static_cast<char*>(cell), 256, t->input ? t->input->type() : t->output->type());
+        return 0;
+      case ZUL_ATTR_DISPLAY_NAME:
+        copyName(static_cast<char*>(cell), 256,
+                 t->input ? t->input->displayName() : t->output->displayName());
         return 0;
       case ZUL_ATTR_RECORD_LINE:
         if (!t->input) return 1;

@@ -145,7 +145,7 @@ struct ByKeys {
 //   void takeScratchKey();      by.take() of the scratch row
 //   void markGroupStart();      where reading the group again starts
 //   void acceptScratch();       the scratch row becomes the current record
-//   TableError orderError(const std::string& before) const;
+//   ByOrderError orderError(const std::string& before) const;
 //                            a group (now by.describe()) after one (before)
 //                            that sorts after it
 template <class Source>

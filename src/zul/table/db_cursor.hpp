@@ -79,7 +79,7 @@ class DbCursor : public ByGroupWalk<DbCursor> {
   void takeScratchKey();
   void markGroupStart();
   void acceptScratch();
-  TableError orderError(const std::string& before) const;
+  ByOrderError orderError(const std::string& before) const;
   std::string selectSql(int64_t offset) const;
   std::string byOrderSql() const;
 

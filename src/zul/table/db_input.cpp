@@ -430,8 +430,8 @@ void DbCursor::takeScratchKey() {
 
 // The database sorted the rows; a collation that orders them otherwise
 // than zul compares them would split a group, which must not pass.
-TableError DbCursor::orderError(const std::string& before) const {
-  return TableError("Table " + display_ + ": the database returned the row " +
+ByOrderError DbCursor::orderError(const std::string& before) const {
+  return ByOrderError("Table " + display_ + ": the database returned the row " +
                     std::to_string(fetched_) + " (" + by.describe() + ") after a row with " +
                     before + ", which zul orders after it.");
 }

@@ -256,8 +256,8 @@ struct InputTable::Impl : detail::ByGroupWalk<InputTable::Impl> {
     lazy = false;
     aheadTextFields = 0;
   }
-  TableError orderError(const std::string& before) const {
-    return TableError("Table " + name + " is not sorted by the BY variables (" + by.list() +
+  ByOrderError orderError(const std::string& before) const {
+    return ByOrderError("Table " + name + " is not sorted by the BY variables (" + by.list() +
                       "): the row on line " + std::to_string(rows[1 - cur].line) + " (" +
                       by.describe() + ") comes after a row with " + before +
                       ". Sort the table, or add NOTSORTED to the BY statement.");

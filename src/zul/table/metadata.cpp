@@ -61,18 +61,30 @@ bool isNumericBase(const std::string& base) {
 
 std::optional<Metadata> readMetadata(const std::filesystem::path& file,
                                      const std::string& tableName) {
+  std::error_code ec;
+  const auto status = std::filesystem::status(file, ec);
+  if (ec || !std::filesystem::exists(status)) return std::nullopt;
+  const std::string which = "The metadata file of table " + tableName + " (" + file.string() + ")";
+  const std::string remedy = "; correct it, or remove it to read the table without it.";
+  if (!std::filesystem::is_regular_file(status))
+    throw TableError(which + " is not a regular file" + remedy);
   std::ifstream in(file, std::ios::binary);
-  if (!in) return std::nullopt;
+  if (!in) throw TableError(which + " cannot be read: " + std::strerror(errno) + ".");
   json doc;
   try {
     doc = json::parse(in);
-  } catch (const json::exception& e) {
-    throw TableError("The metadata file of table " + tableName + " (" + file.string() +
-                     ") is not valid JSON: " + e.what());
+  } catch (const json::parse_error& e) {
+    // The parser's own words after its "[json.exception...] parse error" tag.
+    const std::string what = e.what();
+    const size_t at = what.find("at line");
+    throw TableError(which + " is not valid JSON " +
+                     (at == std::string::npos ? "at byte " + std::to_string(e.byte) : what.substr(at)) +
+                     remedy);
+  } catch (const std::exception& e) {
+    throw TableError(which + " cannot be read: " + e.what() + ".");
   }
   if (!doc.is_object())
-    throw TableError("The metadata file of table " + tableName + " (" + file.string() +
-                     ") does not describe a table.");
+    throw TableError(which + " does not describe a table (it is not a JSON object)" + remedy);
   Metadata m;
   if (doc.contains("zul:csvBytes") && doc["zul:csvBytes"].is_number_unsigned())
     m.csvBytes = doc["zul:csvBytes"].get<uint64_t>();

@@ -58,6 +58,13 @@ class TableError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// Rows out of BY order: a fault the BY statement can fix (NOTSORTED), so
+// the message names where it was written.
+class ByOrderError : public TableError {
+ public:
+  using TableError::TableError;
+};
+
 // ---------------------------------------------------------------------
 // Values
 // ---------------------------------------------------------------------

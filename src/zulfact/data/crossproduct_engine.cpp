@@ -140,7 +140,7 @@ void reportFinish(ProcState& ps, zul_table* table, const FinishOutcome& fin, con
   ps.nObs = out.nObs;
   ps.sumWeights = out.sumWeights;
   ps.varianceDivisor = out.divisor;
-  const std::string name = !dataName.empty() ? dataName : fin.nNotes > 0 ? h.tableName(table) : std::string();
+  const std::string name = !dataName.empty() ? dataName : fin.nNotes > 0 ? h.displayName(table) : std::string();
   for (int i = 0; i < fin.nNotes; ++i) {
     const FinishNote& nt = fin.notes[i];
     if (nt.number == msg::kVardefDivisorNotPositive.number && fin.vardefInvalid) vardefDivisorLogged(std::string_view(ps.opt.vardef, 8), 0, 0, 0);
@@ -341,7 +341,7 @@ int xpxEngine(ProcState& ps, zul_table* table) {
   std::vector<int> index;
   std::string dname, reason;
   if (!readXpxRow(ps, table, g, index, dname, reason)) {
-    if (!reason.empty()) h.logLine(ZUL_LOG_ERROR, h.tableName(table) + ": " + reason + ".");
+    if (!reason.empty()) h.logLine(ZUL_LOG_ERROR, h.displayName(table) + ": " + reason + ".");
     h.logLine(ZUL_LOG_ERROR, "Reading _MKXPX_ table failed.");
     // A table that is no crossproduct table fails alike in every group.
     raiseCode(ps, kCodeEngine);
@@ -352,7 +352,7 @@ int xpxEngine(ProcState& ps, zul_table* table) {
   // an analysis of fewer of them cannot have the records back.
   if (g.nMissing > 0 && index.size() < g.sums.size())
     h.logLine(ZUL_LOG_WARNING,
-              h.tableName(table) + " left out " + std::to_string(static_cast<long long>(g.nMissing)) +
+              h.displayName(table) + " left out " + std::to_string(static_cast<long long>(g.nMissing)) +
                   " records with a missing value in any of its " + std::to_string(g.sums.size()) +
                   " variables; analysed from the rows, fewer variables could use some of them.");
   BlockShape shape;
@@ -389,7 +389,7 @@ int summaryEngine(ProcState& ps, zul_table* table) {
   }
   // The messages name DATA=, whose rows the database summarised.
   return finishSummary(ps, table, shape, summaryFromZsql(row.data(), n, shape.noint),
-                       h.tableName(ps.opt.mainInput));
+                       h.displayName(ps.opt.mainInput));
 }
 
 // Finishes a group from summary sums; `name` (when not empty) names the

@@ -784,6 +784,14 @@ FinishOutcome finishMoments(const BlockShape& shape, std::string_view vardef, bo
     res.status = kCodeNoData;
     return res;
   }
+  // The sums themselves are scaled, but the count and the sum of weights
+  // are not: past the largest double they would make every mean 0 and
+  // every variance 0, a wrong answer given as a right one.
+  if (!std::isfinite(out.nObs) || !std::isfinite(out.sumWeights)) {
+    note(msg::kWeightSumTooLarge.number, 0, 0, 0, false);
+    res.status = kCodeNoData;
+    return res;
+  }
   const double k = shape.noint ? 0.0 : 1.0;
   const double d = vardefDivisor(vardef, out.nObs, k, out.sumWeights, &res.vardefInvalid);
   out.divisor = d;

@@ -115,6 +115,9 @@ class Host {
   std::string tableTypeText(zul_table* table);
   int64_t recordLine(zul_table* table);
   std::string tableName(zul_table* table);  // "LIB.MEMBER"
+  // As the host's own messages name it: "LIB.MEMBER", or the path of DATA='x.csv'
+  // (whose member alone, "X", would not say which file).
+  std::string displayName(zul_table* table);
   int varCount(zul_table* table);
   int varNumber(zul_table* table, std::string_view name);  // 0 when absent
   int varDesc(zul_table* table, int number, zul_var_desc& out);

@@ -150,7 +150,7 @@ void StatementParser::dataSets() {
   // the sums of the rows: its own rows would be scored as observations.
   if (ps_.opt.flags.outRequested && isCrossproductTable(ps_.opt.mainInput)) {
     h_.logLine(ZUL_LOG_ERROR, "OUT= scores need the observations, and " +
-                                  h_.tableName(ps_.opt.mainInput) +
+                                  h_.displayName(ps_.opt.mainInput) +
                                   " is a crossproduct table, which holds only their sums.");
     stop(ps_, kCodeNotAllowed);
   }
@@ -214,7 +214,7 @@ void StatementParser::analysisVariables() {
   if ((ps_.opt.freqVarNumber > 0 || ps_.opt.weightVarNumber > 0) &&
       isCrossproductTable(ps_.opt.mainInput)) {
     h_.logLine(ZUL_LOG_ERROR, "FREQ and WEIGHT do not apply to " +
-                                  h_.tableName(ps_.opt.mainInput) +
+                                  h_.displayName(ps_.opt.mainInput) +
                                   ", a crossproduct table: give them to CROSSPRODUCTS.");
     stop(ps_, kCodeNotAllowed);
   }

@@ -102,6 +102,7 @@ inline constexpr Id kValuesTooLarge = input(90);
 inline constexpr Id kVarianceTooLarge = input(91);
 inline constexpr Id kOnePassShiftTooFar = input(92);
 inline constexpr Id kVarianceTooSmall = input(93);
+inline constexpr Id kWeightSumTooLarge = input(94);
 
 // ---- stored matrices (arguments: matrix word, library, member, variable,
 //      other variable) ----

@@ -60,6 +60,11 @@ TEST(CommandLine, HelpVersionAndRefusals) {
   // A misspelt option names the nearest one.
   EXPECT_EQ(parseCommandLine({"--listng", "out.lst", "p.zul"}).error,
             "unknown option '--listng'; did you mean '--listing'?");
+  // A file option whose value was forgotten does not take the next option as its file.
+  EXPECT_EQ(parseCommandLine({"--json", "-e", "RUN;"}).error,
+            "the option '--json' needs a value, but '-e' follows it (write --json=-e for a name "
+            "that starts with '-')");
+  EXPECT_EQ(parseCommandLine({"--json=-e", "p.zul"}).options.json, "-e");
   // After "--" everything is a program, even "-e".
   CommandLine cl = parseCommandLine({"--", "-e"});
   ASSERT_EQ(cl.action, CommandLine::Action::Run);

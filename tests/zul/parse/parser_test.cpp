@@ -255,15 +255,21 @@ TEST_F(Parser, RangeAndFormErrorsNameTheOptionAndWhere) {
       {"proc data=t; model a;", "ERROR: p.zul:1:14: Statement MODEL is not valid in a PROC step; expected one of: VAR, BY, FREQ, PRIORS, DRAW, RUN."},
       {"proc data=t; freq a b;", "ERROR: p.zul:1:21: The FREQ statement takes one variable."},
       {"proc data=t; priors 0.5 x;", "ERROR: p.zul:1:25: Expected a prior communality, found 'x'."},
-      {"proc data=t name='quoted';", "ERROR: p.zul:1:18: Expected a name after NAME=, found 'quoted'."},
+      {"proc data=t name='quoted';", "ERROR: p.zul:1:18: Expected a name after NAME=, found the quoted text 'quoted' (keywords and names are written without quotes)."},
   };
   for (const Case& c : cases) {
     Result r = parse(c.text);
     EXPECT_EQ(r.status, kParseSyntaxError) << c.text;
     ASSERT_FALSE(r.lines.empty()) << c.text;
-    EXPECT_EQ(r.lines[0], c.line) << c.text;
+    EXPECT_EQ(r.lines.back(), c.line) << c.text;
     EXPECT_EQ(r.rec().tables[ZUL_DS_DATA], nullptr) << "nothing opened after a syntax error";
   }
+  // An option given twice is said, since only the last counts (OUT=a OUT=b writes only b).
+  Result twice = parse("proc data=t w=one w=two;");
+  ASSERT_EQ(twice.status, 0);
+  ASSERT_EQ(twice.lines.size(), 1u);
+  EXPECT_EQ(twice.lines[0], "WARNING: p.zul:1:19: W= is given more than once (first at line 1, "
+                            "column 13); only the last value is used.");
 }
 
 TEST_F(Parser, OneFaultPerStatementAndTheOthersStillChecked) {
@@ -327,6 +333,10 @@ TEST_F(Parser, VariableListFaultsNameTheVariableAndItsPlace) {
   } cases[] = {
       {"proc data=t;\nvar a zz b;", "ERROR: p.zul:2:7: Variable ZZ not found in t."},
       {"proc data=t; var x4-x6;", "ERROR: p.zul:1:18: Variable X6 not found in t."},
+      // A range past the columns is one message, however long (not one per name).
+      {"proc data=t; var x0-x99999999;",
+       "ERROR: p.zul:1:18: Variables X0, X6 to X99999999 of the range X0-X99999999 not found in t. "
+       "Correct the range to the variables the table has."},
       // A statement word among the variables: most likely a ';' left out,
       // unless it is a name literal, which is always a variable.
       {"proc data=t; var a run;", "ERROR: p.zul:1:20: Variable RUN not found in t. Is a ';' missing before RUN?"},
@@ -345,6 +355,9 @@ TEST_F(Parser, VariableListFaultsNameTheVariableAndItsPlace) {
     EXPECT_EQ(r.status, kParseVariableError) << c.text;
     ASSERT_FALSE(r.lines.empty()) << c.text;
     EXPECT_EQ(r.lines[0], c.line) << c.text;
+    if (std::string(c.text).find("x99999999") != std::string::npos) {
+      EXPECT_EQ(r.lines.size(), 1u) << r.lines.back();
+    }
   }
 }
 

@@ -130,6 +130,28 @@ TEST(ProgramReader, FaultsNameFileLineColumnAndSkipOnlyTheirItem) {
   p = readProgramText("factor nfactors=3x;", "h.zul");
   EXPECT_NE(p.items.at(0).errors.at(0).find("h.zul:1:17: A number runs into a name"),
             std::string::npos);
+
+  // A misspelt step is one error: its VAR and BY go with it, not one each.
+  p = readProgramText("factr data=x;\nvar a;\nby g;\nrun;\nvar b;", "i.zul");
+  ASSERT_EQ(p.items.size(), 2u);
+  EXPECT_NE(p.items[0].errors.at(0).find("i.zul:1:1: Statement FACTR is not valid here"),
+            std::string::npos);
+  EXPECT_NE(p.items[0].errors.at(0).find("; did you mean FACTOR?"), std::string::npos);
+  EXPECT_NE(p.items[1].errors.at(0).find("i.zul:5:1: Statement VAR"), std::string::npos);
+
+  // Text pasted from a word processor, and names beyond ASCII: said as
+  // written, with what to write instead, rather than as a stray byte.
+  const std::pair<const char*, const char*> pasted[] = {
+      {"factor rotate=\u2018varimax\u2019;", "1:15: The text \u2018varimax\u2019 is in typographic quotes"},
+      {"factor n=2\u00a0rotate=v;", "1:11: A no-break space (U+00A0) is here"},
+      {"factor;\nvar gr\u00f6\u00dfe x;", "2:5: The name gr\u00f6\u00dfe holds characters other than "
+                                     "letters, digits and '_'; write it as a name literal: "
+                                     "'gr\u00f6\u00dfe'n."}};
+  for (const auto& [text, error] : pasted) {
+    p = readProgramText(text, "j.zul");
+    ASSERT_EQ(p.items.size(), 1u) << text;
+    EXPECT_NE(p.items[0].errors.at(0).find(error), std::string::npos) << p.items[0].errors.at(0);
+  }
 }
 
 TEST(ProgramReader, ByteOrderMarkAndLineEndings) {

@@ -184,6 +184,12 @@ TEST_F(Metadata, ColumnsThatDoNotMatchTheHeaderAreIgnoredWithANote) {
   // Broken JSON is an error, not a table without metadata.
   write("j.csv-metadata.json", "{ not json");
   EXPECT_THAT(errorOf([&] { InputTable(table("j", "x\n1\n")); }), HasSubstr("metadata file of table WORK.J"));
+  EXPECT_THAT(errorOf([&] { InputTable(table("j", "x\n1\n")); }),
+              HasSubstr("is not valid JSON at line 1, column 4"));
+  // A directory of that name names the file and what to do, not a stream's fault.
+  std::filesystem::create_directory(dir / "d.csv-metadata.json");
+  EXPECT_THAT(errorOf([&] { InputTable(table("d", "x\n1\n")); }),
+              HasSubstr("d.csv-metadata.json) is not a regular file; correct it, or remove it"));
 }
 
 TEST_F(Metadata, TitlesListsLanguageMapsAndVirtualColumns) {
