@@ -482,6 +482,14 @@ std::string StepParser::unknownOption(const zul_keyword* kws, int n, bool inPare
              ": is a ';' missing before it?";
     }
   }
+  // DATA=lib.survey.csv: a file's name written without its quotes.
+  const auto at = [&](size_t back) -> const Token& { return (*tk_)[i_ - back]; };
+  if (t.text == "." && i_ >= 5 && at(1).kind == TokenKind::Name && at(2).text == "." &&
+      at(3).kind == TokenKind::Name && at(4).text == "=") {
+    const bool extension = i_ + 1 < tk_->size() && (*tk_)[i_ + 1].kind == TokenKind::Name;
+    return text + ". A file is named in quotes, as " + upper(at(5).text) + "='" + at(3).text +
+           "." + at(1).text + (extension ? "." + (*tk_)[i_ + 1].text : std::string()) + "'.";
+  }
   std::string list = keywordList(kws, n);
   if (std::count(list.begin(), list.end(), ',') < 10) return text + "; expected one of: " + list + ".";
   return text + ".";

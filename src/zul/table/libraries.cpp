@@ -200,6 +200,17 @@ TableRef Libraries::resolve(const TableName& name) const {
                               : name.member;
     return ref;
   }
+  if (!e && !name.library.empty()) {
+    // DATA=survey.csv reads as library SURVEY, member CSV: when that file
+    // is there, say how to name it rather than only that SURVEY is unknown.
+    const std::string asFile = name.library + "." + name.member;
+    std::error_code ec;
+    bool failed = false;
+    for (const auto& [key, why] : failed_) failed = failed || sameName(key, ref.library);
+    if (!failed && fs::is_regular_file(asFile, ec))
+      throw TableError("Library " + ref.library + " is not assigned. To read the file " + asFile +
+                       ", write its name in quotes: '" + asFile + "'.");
+  }
   fs::path dir = directory(ref.library);
   std::string wanted = name.member + ".csv";
   ref.file = dir / wanted;
