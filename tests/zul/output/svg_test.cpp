@@ -115,6 +115,13 @@ TEST(Svg, LabelsOfNearlyEqualLoadingsGoToDifferentCorners) {
   ASSERT_FALSE(std::isnan(b.first));
   // The second label moves to the left of its point, anchored at its end.
   EXPECT_NE(svg.find("text-anchor=\"end\">School</text>"), std::string::npos);
+
+  // A name of 32 characters beside a loading near 1 would run past the
+  // right edge: it goes to the left of its point, whole.
+  const std::string longName(32, 'W');
+  pattern.rows = {{Value::of(longName), Value::of(0.95), Value::of(0.2)}};
+  const std::string edge = graphSvg(g, false);
+  EXPECT_NE(edge.find("text-anchor=\"end\">" + longName + "</text>"), std::string::npos);
 }
 
 TEST(Shading, DivergingScaleWhiteAtZeroAndResidualsScaledOffTheDiagonal) {
