@@ -7,6 +7,7 @@
 #include "zul/output/html_writer.hpp"
 #include "zul/output/json_writer.hpp"
 #include "zul/output/listing.hpp"
+#include "zul/output/text_width.hpp"
 
 namespace zul::output {
 namespace {
@@ -49,6 +50,20 @@ TEST(Listing, NumbersAlignOnTheDecimalPoint) {
   EXPECT_EQ(l[4], "");
   // Width 8 is the least a BEST8. column takes.
   EXPECT_EQ(l[0], "       x");
+}
+
+TEST(Listing, NamesInAnyScriptKeepTheColumnsAligned) {
+  // Each name is 4 columns wide on a terminal: bytes (6, 5, 12) and code
+  // points (5 with the combining accent) would misalign the numbers.
+  Item t;
+  t.columns = {character("Variable", 16, Role::HeaderText), numeric("Mean", "8.2")};
+  for (const char* name : {"abcd", "caf\u00e9", "cafe\u0301", "\u4e2d\u6587"})
+    t.rows.push_back({Value::of(std::string(name)), Value::of(1.5)});
+  const auto l = lines(renderTable(t, 0));
+  ASSERT_EQ(l.size(), 5u);
+  EXPECT_EQ(l[1], "abcd      1.50");
+  for (size_t r = 2; r < l.size(); ++r)
+    EXPECT_EQ(displayWidth(l[r].substr(0, l[r].find("1.50"))), 10) << l[r];
 }
 
 TEST(Listing, LongHeadersWrapAndSitOnTheBottomLine) {
