@@ -222,6 +222,7 @@ void Report::endStep(int completionCode) {
     Step& step = model_.steps[static_cast<size_t>(currentStep_)];
     step.completionCode = completionCode;
     step.ended = true;
+    listing_.endStep(model_, currentStep_);
   }
   // Every handle of the step dies with it.
   objects_.clear();
