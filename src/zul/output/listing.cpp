@@ -152,11 +152,13 @@ std::string rtrim(std::string s) {
 
 namespace {
 
-// The leading text columns: the row labels repeated on every panel.
+// The row labels repeated on every panel: the leading text columns, or
+// in a table without one the first column, which numbers its rows (the
+// eigenvalues by Number, an iteration history by Iteration).
 size_t rowLabelCount(const std::vector<Laid>& laid) {
   size_t n = 0;
   while (n < laid.size() && !laid[n].column->numeric && !laid[n].column->attached) ++n;
-  return n;
+  return n == 0 && laid.size() > 1 ? 1 : n;
 }
 
 int panelWidth(const std::vector<Laid>& laid, const std::vector<size_t>& panel) {
