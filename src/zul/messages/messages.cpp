@@ -371,7 +371,9 @@ size_t utf8Length(const unsigned char* p, size_t n) {
 
 }  // namespace
 
-std::string printable(std::string_view text) {
+namespace {
+
+std::string escaped(std::string_view text, bool keepBreaks) {
   const auto* p = reinterpret_cast<const unsigned char*>(text.data());
   const size_t n = text.size();
   size_t i = 0;
@@ -382,7 +384,7 @@ std::string printable(std::string_view text) {
   while (i < n) {
     const unsigned char c = p[i];
     size_t len = c < 0x80 ? 1 : utf8Length(p + i, n - i);
-    if (len > 1 || (len == 1 && (c >= 0x20 || c == '\t' || c == '\n'))) {
+    if (len > 1 || (len == 1 && (c >= 0x20 || (keepBreaks && (c == '\t' || c == '\n'))))) {
       out.append(text.substr(i, len));
       i += len;
       continue;
@@ -394,6 +396,12 @@ std::string printable(std::string_view text) {
   }
   return out;
 }
+
+}  // namespace
+
+std::string printable(std::string_view text) { return escaped(text, true); }
+
+std::string printableLine(std::string_view text) { return escaped(text, false); }
 
 int levelOf(Severity severity) {
   switch (severity) {

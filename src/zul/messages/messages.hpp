@@ -86,6 +86,10 @@ void setLocator(std::function<std::string(const std::string&)> locate);
 // \xNN; everything else is kept. Text from data files reaches the outputs
 // only through this.
 std::string printable(std::string_view text);
+// The same for a text shown on one line of its own (a BY value, a name, a
+// table cell): tab and line feed are written as \x09 and \x0A too, so
+// that they cannot break the line or the columns of a listing.
+std::string printableLine(std::string_view text);
 int levelOf(Severity severity);
 
 // The log. The host installs its writer once; without one, lines go to

@@ -75,4 +75,15 @@ std::vector<std::string> newSectionHeadings(const Model& model, const Item& item
   return headings;
 }
 
+std::string stepEnding(const Step& step) {
+  if (step.completionCode <= 4) return {};
+  if (step.completionCode >= 1000)
+    return fmt::format("This step was stopped (completion code {}): its results are missing or "
+                       "incomplete. The log says why.",
+                       step.completionCode);
+  return fmt::format("This step ended with completion code {}: some of its results may be "
+                     "missing. The log says why.",
+                     step.completionCode);
+}
+
 }  // namespace zul::output

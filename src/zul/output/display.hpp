@@ -43,4 +43,8 @@ std::string resolvedFormatText(const Item& item, size_t column);
 std::vector<std::string> newSectionHeadings(const Model& model, const Item& item,
                                             std::set<int>& shown);
 
+// A sentence for a step that ended with a completion code above 4 (its
+// results are missing or cut short); "" for one that ended normally.
+std::string stepEnding(const Step& step);
+
 }  // namespace zul::output

@@ -33,6 +33,7 @@ td.num { text-align: right; font-family: ui-monospace, monospace; white-space: p
 td.text, th.text { text-align: left; }
 th.num { text-align: right; }
 p.footnote, p.note { margin: .2em 0; font-size: .9em; }
+p.ended { font-weight: bold; color: #a00; }
 figure.graph { margin: 1.5em 0; } figure.graph svg { max-width: 100%; height: auto; }
 figure.graph figcaption { font-size: .9em; color: #444; }
 )";
@@ -200,6 +201,18 @@ void writeContents(const Model& model, std::ostream& out) {
   out << "</ol></nav>\n";
 }
 
+// Every step has its heading, one that printed nothing too, and a step
+// that failed says so: a report read on its own must not pass for the
+// whole run when a step is missing or cut short.
+void writeStepHeading(std::ostream& out, const Model& model, int index) {
+  const Step& s = model.steps[static_cast<size_t>(index)];
+  out << "<h2>" << htmlEscape(s.program.empty() ? std::string("Step") : s.program);
+  if (s.line > 0) out << ", line " << s.line;
+  out << "</h2>\n";
+  const std::string ending = stepEnding(s);
+  if (!ending.empty()) out << "<p class=\"ended\">" << htmlEscape(ending) << "</p>\n";
+}
+
 }  // namespace
 
 std::string htmlEscape(std::string_view raw) {
@@ -233,13 +246,9 @@ void writeHtml(const Model& model, std::ostream& out, const std::string& title) 
   for (size_t i = 0; i < model.items.size(); ++i) {
     const Item& item = model.items[i];
     if (item.step != lastStep) {
-      lastStep = item.step;
+      while (lastStep < item.step) writeStepHeading(out, model, ++lastStep);
       lastGroup = -1;
       lastBy.clear();
-      const Step& s = model.steps[static_cast<size_t>(item.step)];
-      out << "<h2>" << htmlEscape(s.program.empty() ? std::string("Step") : s.program);
-      if (s.line > 0) out << ", line " << s.line;
-      out << "</h2>\n";
     }
     std::string by = byText(item);
     if (item.byGroup != lastGroup || by != lastBy) {
@@ -262,6 +271,7 @@ void writeHtml(const Model& model, std::ostream& out, const std::string& title) 
     }
     for (const Note& n : item.notes) out << "<p class=\"note\">" << htmlEscape(n.text) << "</p>\n";
   }
+  while (++lastStep < static_cast<int>(model.steps.size())) writeStepHeading(out, model, lastStep);
   out << "</body>\n</html>\n";
 }
 

@@ -8,6 +8,7 @@
 #include "zul/output/display.hpp"
 #include "zul/output/heading_items.hpp"
 #include "zul/output/listing_panels.hpp"
+#include "zul/output/text_width.hpp"
 
 namespace zul::output {
 
@@ -18,7 +19,7 @@ constexpr int kAttachedGap = 1;  // between a value and its flag
 constexpr size_t kMaxHeaderLines = 3;
 constexpr int kMinTextWidth = 40;
 
-int width(const std::string& s) { return static_cast<int>(s.size()); }
+int width(const std::string& s) { return displayWidth(s); }
 
 std::string spaces(int n) { return std::string(static_cast<size_t>(std::max(n, 0)), ' '); }
 
@@ -151,11 +152,13 @@ std::string rtrim(std::string s) {
 
 namespace {
 
-// The leading text columns: the row labels repeated on every panel.
+// The row labels repeated on every panel: the leading text columns, or
+// in a table without one the first column, which numbers its rows (the
+// eigenvalues by Number, an iteration history by Iteration).
 size_t rowLabelCount(const std::vector<Laid>& laid) {
   size_t n = 0;
   while (n < laid.size() && !laid[n].column->numeric && !laid[n].column->attached) ++n;
-  return n;
+  return n == 0 && laid.size() > 1 ? 1 : n;
 }
 
 int panelWidth(const std::vector<Laid>& laid, const std::vector<size_t>& panel) {
@@ -249,25 +252,46 @@ std::string renderLines(const Item& item, int lineSize) {
   return out.str();
 }
 
+// No line wider than LINESIZE=, the step and BY lines included.
+int Listing::pageWidth() const {
+  return maxLineSize_ ? std::min(lineSize_, std::max(maxLineSize_(), 1)) : lineSize_;
+}
+
+// A heading line at the start of each step, so that a long listing can be
+// read: which step of which program.
+void Listing::stepHeading(const Model& model, int step) {
+  if (step == lastStep_ || step < 0 || static_cast<size_t>(step) >= model.steps.size()) return;
+  const Step& s = model.steps[static_cast<size_t>(step)];
+  std::string text = " Step " + std::to_string(step + 1) + ": " + s.program +
+                     (s.line > 0 ? ", line " + std::to_string(s.line) : std::string()) + " ";
+  int fill = std::max(6, pageWidth() - width(text));
+  *out_ << (lastStep_ >= 0 ? "\n\n" : "") << std::string(static_cast<size_t>(fill / 2), '=')
+        << text << std::string(static_cast<size_t>(fill - fill / 2), '=') << '\n';
+}
+
+void Listing::endStep(const Model& model, int step) {
+  if (!out_ || step < 0 || static_cast<size_t>(step) >= model.steps.size()) return;
+  const std::string ending = stepEnding(model.steps[static_cast<size_t>(step)]);
+  if (ending.empty()) return;
+  stepHeading(model, step);
+  if (step != lastStep_) {
+    lastStep_ = step;
+    lastByGroup_ = -1;
+    lastBy_.clear();
+  }
+  *out_ << '\n';
+  for (const std::string& line : wrap(ending, pageWidth())) *out_ << line << '\n';
+  out_->flush();
+}
+
 void Listing::print(const Model& model, const Item& item) {
   if (!out_ || item.kind == Item::Kind::Graph) return;
   std::ostream& out = *out_;
-  // No line wider than LINESIZE=, the step and BY lines included.
-  const int lineSize = maxLineSize_ ? std::min(lineSize_, std::max(maxLineSize_(), 1)) : lineSize_;
+  const int lineSize = pageWidth();
 
   std::string byText;
   for (const ByValue& b : item.by) byText += (byText.empty() ? "" : " ") + b.name + "=" + b.text;
-  // A heading line at the start of each step, so that a long listing can
-  // be read: which step of which program.
-  if (item.step != lastStep_ && item.step >= 0 &&
-      static_cast<size_t>(item.step) < model.steps.size()) {
-    const Step& s = model.steps[static_cast<size_t>(item.step)];
-    std::string text = " Step " + std::to_string(item.step + 1) + ": " + s.program +
-                       (s.line > 0 ? ", line " + std::to_string(s.line) : std::string()) + " ";
-    int fill = std::max(6, lineSize - width(text));
-    out << (lastStep_ >= 0 ? "\n\n" : "") << std::string(static_cast<size_t>(fill / 2), '=')
-        << text << std::string(static_cast<size_t>(fill - fill / 2), '=') << '\n';
-  }
+  stepHeading(model, item.step);
   if (item.step != lastStep_ || item.byGroup != lastByGroup_ || byText != lastBy_) {
     lastStep_ = item.step;
     lastByGroup_ = item.byGroup;

@@ -44,8 +44,14 @@ class Listing {
   // with the BY line and section headings it needs first. Graph items
   // print nothing.
   void print(const Model& model, const Item& item);
+  // The step ended: one with a completion code above 4 says so, under its
+  // heading (printed now when the step printed nothing).
+  void endStep(const Model& model, int step);
 
  private:
+  int pageWidth() const;
+  void stepHeading(const Model& model, int step);
+
   std::ostream* out_;
   int lineSize_;
   std::function<int()> maxLineSize_;

@@ -175,11 +175,15 @@ namespace {
 // are control characters: every text of an item is made printable before
 // any renderer sees it.
 void makePrintable(std::string& s) { s = messages::printable(s); }
+// Names, BY values and cells stand on one line: a tab or line feed in
+// them (a quoted CSV field may hold one) would break the listing's lines
+// and columns.
+void makeOneLine(std::string& s) { s = messages::printableLine(s); }
 
 void makePrintable(std::vector<ByValue>& by) {
   for (ByValue& b : by) {
-    makePrintable(b.name);
-    makePrintable(b.text);
+    makeOneLine(b.name);
+    makeOneLine(b.text);
   }
 }
 
@@ -190,17 +194,17 @@ void makePrintable(Item& item) {
   for (std::string& f : item.footnotes) makePrintable(f);
   for (Note& n : item.notes) makePrintable(n.text);
   for (Column& c : item.columns) {
-    makePrintable(c.name);
-    makePrintable(c.label);
+    makeOneLine(c.name);
+    makeOneLine(c.label);
   }
   for (auto& row : item.rows)
     for (Value& v : row)
-      if (v.isText()) makePrintable(v.text);
+      if (v.isText()) makeOneLine(v.text);
   for (auto& [name, v] : item.values) {
-    makePrintable(name);
-    if (v.isText()) makePrintable(v.text);
+    makeOneLine(name);
+    if (v.isText()) makeOneLine(v.text);
   }
-  for (std::string& l : item.lines) makePrintable(l);
+  for (std::string& l : item.lines) makeOneLine(l);
 }
 
 }  // namespace
@@ -222,6 +226,7 @@ void Report::endStep(int completionCode) {
     Step& step = model_.steps[static_cast<size_t>(currentStep_)];
     step.completionCode = completionCode;
     step.ended = true;
+    listing_.endStep(model_, currentStep_);
   }
   // Every handle of the step dies with it.
   objects_.clear();

@@ -115,37 +115,45 @@ void drawCircles(SvgWriter& svg, const Plane& p, const Item& g) {
 }
 
 // A point's label goes above right of it, or when that would cover a
-// label already placed, to another corner: variables with nearly equal
-// loadings stay readable.
+// label already placed or run past the drawing's edge (a long name near a
+// loading of 1), to another corner: variables with nearly equal loadings
+// stay readable and no name is cut off.
 class PointLabels {
  public:
+  explicit PointLabels(double width) : width_(width) {}
+
   void place(SvgWriter& svg, Point q, const std::string& name) {
     const double w = textWidth(name, 10), h = 11;
     struct Spot { double dx, dy; Anchor a; double left; };
     const Spot spots[] = {{6, -6, Anchor::Start, 0}, {-6, -6, Anchor::End, w},
                           {6, 14, Anchor::Start, 0}, {-6, 14, Anchor::End, w}};
+    const Spot* inside = nullptr;
     for (const Spot& s : spots) {
       const Box b{q.x + s.dx - s.left, q.y + s.dy - h + 2, w, h};
+      if (b.x < 0 || b.x + b.w > width_) continue;
+      if (!inside) inside = &s;
       if (std::none_of(placed_.begin(), placed_.end(), [&](const Box& o) { return meet(b, o); })) {
         placed_.push_back(b);
         svg.text({q.x + s.dx, q.y + s.dy}, name, s.a, "small point");
         return;
       }
     }
-    svg.text({q.x + 6, q.y - 6}, name, Anchor::Start, "small point");
+    const Spot& s = inside ? *inside : spots[0];
+    svg.text({q.x + s.dx, q.y + s.dy}, name, s.a, "small point");
   }
 
  private:
   static bool meet(const Box& a, const Box& b) {
     return a.x < b.x + b.w && b.x < a.x + a.w && a.y < b.y + b.h && b.y < a.y + a.h;
   }
+  double width_;
   std::vector<Box> placed_;
 };
 
 void drawVariables(SvgWriter& svg, const Plane& p, const Item& pattern, int jx, int jy,
                    bool vectors) {
   const int jn = column(pattern, "Variable");
-  PointLabels labels;
+  PointLabels labels(kWidth);
   svg.beginGroup("points");
   for (const auto& row : pattern.rows) {
     const double a = cell(row, jx), b = cell(row, jy);

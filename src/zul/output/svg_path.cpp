@@ -19,6 +19,8 @@ namespace {
 
 using namespace pathdiagram;
 
+constexpr double kHeadingFontSize = 14;  // the size .title gives
+
 int column(const Item& t, std::string_view name) {
   for (size_t j = 0; j < t.columns.size(); ++j)
     if (t.columns[j].name == name) return static_cast<int>(j);
@@ -226,7 +228,12 @@ std::string pathDiagramSvg(const Item& g, bool standalone) {
                                            : (g.label.empty() ? g.name : g.label);
   SvgWriter svg(s.width, s.height, title, describe(d, s));
   svg.setZoom(zoomOf(numberValue(g, "_pdScale", 0)));
-  if (!s.title.empty()) svg.text({s.width / 2, 22}, s.title, Anchor::Middle, "title");
+  if (!s.title.empty()) {
+    // A TITLE= too long for the drawing shrinks, then is shortened: the
+    // whole of it stays the drawing's <title>.
+    const FittedLabel t = fitLabel(s.title, s.width - 20, kHeadingFontSize, s.minFont);
+    svg.sizedText({s.width / 2, 22}, t.text, Anchor::Middle, "title", t.font);
+  }
   drawLinks(svg, d, pl);
   drawNodes(svg, d);
   if (anyTested(d)) drawKey(svg, s.height - 10);

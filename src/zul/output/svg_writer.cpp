@@ -5,6 +5,7 @@
 #include <fmt/format.h>
 
 #include "zul/output/html_writer.hpp"
+#include "zul/output/text_width.hpp"
 
 namespace zul::output {
 
@@ -61,11 +62,9 @@ std::string svgNumber(double v) {
 }
 
 double textWidth(std::string_view s, double fontSize) {
-  // Counted in code points: a multi-byte character is one glyph.
-  size_t n = 0;
-  for (unsigned char c : s)
-    if ((c & 0xC0) != 0x80) ++n;
-  return 0.62 * fontSize * static_cast<double>(n);
+  // Counted in columns: a multi-byte character is one glyph, a combining
+  // mark none, a CJK character two.
+  return 0.62 * fontSize * static_cast<double>(displayWidth(s));
 }
 
 SvgWriter::SvgWriter(double width, double height, std::string_view title, std::string_view desc)

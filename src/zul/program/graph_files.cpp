@@ -1,6 +1,7 @@
 #include "zul/program/graph_files.hpp"
 
 #include <filesystem>
+#include <memory>
 
 #include <fmt/format.h>
 
@@ -32,7 +33,13 @@ std::string graphFileName(int n, const std::string& graphName) {
 std::vector<std::string> writeGraphFiles(const output::Model& model, const std::string& dir,
                                          const std::vector<table::Place>& inputs,
                                          std::vector<table::Place>& outputs) {
+  // The graphs are one set, numbered in the order drawn: each is written
+  // to its temporary first, and only when all are complete are they put
+  // in place, so that a full disk never leaves the graphs of two runs
+  // mixed under one numbering.
   std::vector<std::string> problems;
+  std::vector<std::unique_ptr<OutputFile>> files;
+  bool failed = false;
   int n = 0;
   for (const output::Item& item : model.items) {
     const std::string svg = output::graphSvg(item, true);
@@ -44,14 +51,27 @@ std::vector<std::string> writeGraphFiles(const output::Model& model, const std::
       continue;
     }
     outputs.push_back(std::move(place));
-    OutputFile file;
-    std::string error = file.open("graph", path);
+    auto file = std::make_unique<OutputFile>();
+    std::string error = file->open("graph", path);
     if (error.empty()) {
-      file.stream() << svg;
-      error = file.close();
+      file->stream() << svg;
+      error = file->finish();
     }
-    if (!error.empty()) problems.push_back(error);
+    if (!error.empty()) {
+      problems.push_back(error);
+      failed = true;
+      continue;
+    }
+    files.push_back(std::move(file));
   }
+  if (failed) {
+    if (!files.empty())
+      problems.push_back("No graph file of this run is put in place in " + dir +
+                         ", so that its graphs are not mixed with those from before.");
+    return problems;  // the temporaries go with their files
+  }
+  for (auto& file : files)
+    if (std::string error = file->close(); !error.empty()) problems.push_back(error);
   return problems;
 }
 

@@ -18,8 +18,9 @@ std::string prepareGraphDirectory(const std::string& dir);
 std::string graphFileName(int n, const std::string& graphName);
 
 // Writes every graph the host draws into dir. A file that would overwrite
-// an input or another output of the run is not written; each problem is
-// one sentence in the result.
+// an input or another output of the run is not written; when any other
+// cannot be written, none is put in place (those from before stay). Each
+// problem is one sentence in the result.
 std::vector<std::string> writeGraphFiles(const output::Model& model, const std::string& dir,
                                          const std::vector<table::Place>& inputs,
                                          std::vector<table::Place>& outputs);

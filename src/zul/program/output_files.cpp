@@ -71,16 +71,21 @@ std::string OutputFile::failure() const {
          " could not be written completely (is the disk full?); it is left as it was.";
 }
 
-std::string OutputFile::close() {
+std::string OutputFile::finish() {
   if (!stream_.is_open()) return {};
   stream_.flush();
   const bool ok = stream_.good();
   stream_.close();
-  if (temporary_.empty()) return ok && !stream_.fail() ? std::string() : failure();
-  if (!ok || stream_.fail()) {
-    discard();
-    return failure();
+  if (ok && !stream_.fail()) return {};
+  discard();
+  return failure();
+}
+
+std::string OutputFile::close() {
+  if (stream_.is_open()) {
+    if (std::string error = finish(); !error.empty()) return error;
   }
+  if (temporary_.empty()) return {};
   std::string error;
   if (::chmod(temporary_.c_str(), modeFor(target_)) != 0 ||
       ::rename(temporary_.c_str(), target_.c_str()) != 0)

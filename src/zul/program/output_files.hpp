@@ -25,6 +25,10 @@ class OutputFile {
   // True while every write so far succeeded.
   bool good() const { return !stream_.is_open() || stream_.good(); }
   std::string close();
+  // Writes out and closes the temporary without putting it in place yet
+  // ("" or the failure, the temporary then removed): files that stand
+  // together are all complete before any is renamed. close() then renames.
+  std::string finish();
   // Closes and removes the temporary: the target stays as it was.
   void discard();
   // What has been written to the temporary so far (for a log that is

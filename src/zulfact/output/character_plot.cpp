@@ -39,8 +39,30 @@ std::string rowLabel(int r) {
   return std::string{sign, '.', digit};
 }
 
+// The characters of a UTF-8 text, each with the combining marks after it
+// (U+0300 to U+036F): a name in any script is cut and placed by whole
+// characters, never inside one.
+std::vector<std::string> characters(std::string_view text) {
+  std::vector<std::string> out;
+  for (size_t i = 0; i < text.size();) {
+    size_t n = 1;
+    while (i + n < text.size() && (static_cast<unsigned char>(text[i + n]) & 0xC0) == 0x80) ++n;
+    const bool combining = n == 2 && (text[i] == '\xCC' || (text[i] == '\xCD' &&
+                                      static_cast<unsigned char>(text[i + 1]) <= 0xAF));
+    if (combining && !out.empty())
+      out.back().append(text.substr(i, n));
+    else
+      out.emplace_back(text.substr(i, n));
+    i += n;
+  }
+  return out;
+}
+
+size_t characterCount(std::string_view text) { return characters(text).size(); }
+
 std::string padRight(std::string s, size_t width) {
-  if (s.size() < width) s.append(width - s.size(), ' ');
+  const size_t n = characterCount(s);
+  if (n < width) s.append(width - n, ' ');
   return s;
 }
 
@@ -51,25 +73,31 @@ std::string rtrim(std::string s) {
 
 // A text placed so that its middle character stands at index centre.
 std::string centredAt(std::string_view text, int centre) {
-  const int start = std::max(0, centre - (static_cast<int>(text.size()) - 1) / 2);
+  const int start = std::max(0, centre - (static_cast<int>(characterCount(text)) - 1) / 2);
   return std::string(static_cast<size_t>(start), ' ') + std::string(text);
 }
 
-// The cells of a character plot, each remembering whether it holds a
-// symbol (axis characters give way to symbols, symbols to nothing).
+// The cells of a character plot, one character each, each remembering
+// whether it holds a symbol (axis characters give way to symbols, symbols
+// to nothing).
 class Cells {
  public:
   Cells(int rows, int columns)
       : columns_(columns),
-        text_(static_cast<size_t>(rows), std::string(static_cast<size_t>(columns), ' ')),
+        text_(static_cast<size_t>(rows * columns), " "),
         taken_(static_cast<size_t>(rows * columns), false) {}
-  void background(int r, int c, char ch) { text_[size_t(r)][size_t(c)] = ch; }
+  void background(int r, int c, char ch) { text_[size_t(r * columns_ + c)] = std::string(1, ch); }
   bool taken(int r, int c) const { return taken_[size_t(r * columns_ + c)]; }
-  void put(int r, int c, char ch) {
-    text_[size_t(r)][size_t(c)] = ch;
+  void put(int r, int c, std::string ch) {
+    text_[size_t(r * columns_ + c)] = std::move(ch);
     taken_[size_t(r * columns_ + c)] = true;
   }
-  const std::string& row(int r) const { return text_[size_t(r)]; }
+  void put(int r, int c, char ch) { put(r, c, std::string(1, ch)); }
+  std::string row(int r) const {
+    std::string line;
+    for (int c = 0; c < columns_; ++c) line += text_[size_t(r * columns_ + c)];
+    return line;
+  }
 
  private:
   int columns_;
@@ -81,14 +109,11 @@ class Cells {
 // characters of an earlier symbol are never overwritten.
 void drawSymbol(Cells& cells, int r, int c, const std::string& symbol) {
   if (symbol.empty() || cells.taken(r, c)) return;  // the symbol there stands for both
-  const int w = static_cast<int>(symbol.size());
-  if (w == 1) {
-    cells.put(r, c, symbol[0]);
-    return;
-  }
+  const std::vector<std::string> chars = characters(symbol);
+  const int w = static_cast<int>(chars.size());
   const int start = std::clamp(c - (w - 1) / 2, 0, kPatternColumns - std::min(w, kPatternColumns));
   for (int i = 0; i < w && start + i < kPatternColumns; ++i)
-    if (!cells.taken(r, start + i)) cells.put(r, start + i, symbol[size_t(i)]);
+    if (!cells.taken(r, start + i)) cells.put(r, start + i, chars[size_t(i)]);
 }
 
 }  // namespace
@@ -108,7 +133,10 @@ int patternColumn(double x) {
 
 std::string patternSymbol(int i, std::string_view name, int nameLength) {
   if (nameLength <= 0) return std::string(1, static_cast<char>('A' + i % 26));
-  return std::string(name.substr(0, static_cast<size_t>(nameLength)));
+  std::string symbol;
+  const std::vector<std::string> chars = characters(name);
+  for (size_t k = 0; k < chars.size() && k < static_cast<size_t>(nameLength); ++k) symbol += chars[k];
+  return symbol;
 }
 
 std::vector<std::string> patternPlotLines(const std::vector<PlotPoint>& points,
@@ -141,9 +169,9 @@ std::vector<std::string> legendLines(const std::vector<std::string>& symbols,
   std::string line;
   for (size_t i = 0; i < symbols.size() && i < names.size(); ++i) {
     std::string entry = symbols[i] + "=" + names[i];
-    const size_t slots = (entry.size() + 1 + kLegendEntryWidth - 1) / kLegendEntryWidth;
+    const size_t slots = (characterCount(entry) + 1 + kLegendEntryWidth - 1) / kLegendEntryWidth;
     entry = padRight(entry, slots * kLegendEntryWidth);
-    if (!line.empty() && line.size() + entry.size() > width) {
+    if (!line.empty() && characterCount(line) + characterCount(entry) > width) {
       lines.push_back(rtrim(line));
       line.clear();
     }

@@ -417,6 +417,7 @@ TEST(Printable, KeepsUtf8AndEscapesEveryOtherByte) {
       {"bell\x07", "bell\\x07"},
   };
   for (const auto& [in, out] : cases) EXPECT_EQ(zm::printable(in), out) << in;
+  EXPECT_EQ(zm::printableLine("tab\tand\nline caf\xE9"), "tab\\x09and\\x0Aline caf\\xE9");
 }
 
 TEST(Printable, TheLogWriterAndTheByGroupAndLocationPlaceholders) {

@@ -7,6 +7,7 @@
 #include "zul/output/html_writer.hpp"
 #include "zul/output/json_writer.hpp"
 #include "zul/output/listing.hpp"
+#include "zul/output/text_width.hpp"
 
 namespace zul::output {
 namespace {
@@ -49,6 +50,20 @@ TEST(Listing, NumbersAlignOnTheDecimalPoint) {
   EXPECT_EQ(l[4], "");
   // Width 8 is the least a BEST8. column takes.
   EXPECT_EQ(l[0], "       x");
+}
+
+TEST(Listing, NamesInAnyScriptKeepTheColumnsAligned) {
+  // Each name is 4 columns wide on a terminal: bytes (6, 5, 12) and code
+  // points (5 with the combining accent) would misalign the numbers.
+  Item t;
+  t.columns = {character("Variable", 16, Role::HeaderText), numeric("Mean", "8.2")};
+  for (const char* name : {"abcd", "caf\u00e9", "cafe\u0301", "\u4e2d\u6587"})
+    t.rows.push_back({Value::of(std::string(name)), Value::of(1.5)});
+  const auto l = lines(renderTable(t, 0));
+  ASSERT_EQ(l.size(), 5u);
+  EXPECT_EQ(l[1], "abcd      1.50");
+  for (size_t r = 2; r < l.size(); ++r)
+    EXPECT_EQ(displayWidth(l[r].substr(0, l[r].find("1.50"))), 10) << l[r];
 }
 
 TEST(Listing, LongHeadersWrapAndSitOnTheBottomLine) {
@@ -147,6 +162,45 @@ TEST(Listing, EachStepBeginsWithAHeadingLine) {
   // 40 columns: 23 characters of text between 8 and 9 "=" signs.
   EXPECT_EQ(headings[0], "======== Step 1: p.zul, line 3 =========");
   EXPECT_EQ(headings[1], "======== Step 2: q.zul, line 12 ========");
+}
+
+TEST(Listing, AStepThatFailedSaysSoInTheListingAndTheReport) {
+  // Step 2 prints a table then stops; step 3 stops before printing
+  // anything. Neither may look complete, nor vanish from either output.
+  Model m;
+  m.steps = {{"p.zul", 1, 0, true}, {"p.zul", 5, 108, true}, {"p.zul", 9, 1000, true},
+             {"p.zul", 12, 0, true}};
+  std::ostringstream out;
+  Listing listing(&out, 80);
+  for (int step = 0; step < 4; ++step) {
+    if (step != 2) {
+      Item t;
+      t.step = step;
+      t.columns = {numeric("x", "4.0")};
+      t.rows = {{Value::of(step)}};
+      m.items.push_back(t);
+      listing.print(m, m.items.back());
+    }
+    listing.endStep(m, step);
+  }
+  std::ostringstream html;
+  writeHtml(m, html, "Report");
+  struct Case {
+    std::string output, text;
+  } order[] = {
+      {out.str(), "Step 2: p.zul, line 5"}, {out.str(), "ended with completion code 108"},
+      {out.str(), "Step 3: p.zul, line 9"}, {out.str(), "stopped (completion code 1000)"},
+      {out.str(), "Step 4: p.zul, line 12"}, {html.str(), "<h2>p.zul, line 5</h2>"},
+      {html.str(), "ended with completion code 108"}, {html.str(), "<h2>p.zul, line 9</h2>"},
+      {html.str(), "stopped (completion code 1000)"}, {html.str(), "<h2>p.zul, line 12</h2>"}};
+  size_t at = 0;
+  for (size_t i = 0; i < std::size(order); ++i) {
+    if (i > 0 && order[i].output != order[i - 1].output) at = 0;
+    const size_t found = order[i].output.find(order[i].text, at);
+    ASSERT_NE(found, std::string::npos) << order[i].text << " in\n" << order[i].output;
+    at = found;
+  }
+  EXPECT_EQ(out.str().find("completion code 0"), std::string::npos);
 }
 
 TEST(Listing, ByLineAndSectionHeadingComeOncePerGroup) {

@@ -192,6 +192,22 @@ TEST(ListingPanels, AWideTableIsSplitWithItsRowLabelsOnEachPanel) {
   // Without a limit the table stays whole: one header line.
   const std::string whole = renderTable(t, 80);
   EXPECT_EQ(whole.find('\n', whole.find("Question1 ")), whole.find('\n', whole.find("Question10")));
+
+  // A table without a text column (the eigenvalues) repeats its first
+  // column, which numbers the rows, on each panel.
+  t.columns[0] = Column{};
+  t.columns[0].name = "Number";
+  t.columns[0].format = "6.0";
+  for (int r = 0; r < 3; ++r) t.rows[static_cast<size_t>(r)][0] = Value::of(r + 1);
+  std::istringstream numbered(renderTable(t, 80, 60));
+  int panels = 0, numberHeaders = 0;
+  for (std::string l; std::getline(numbered, l);) {
+    if (l.find("Question") == std::string::npos) continue;
+    ++panels;
+    if (l.find("Number") != std::string::npos) ++numberHeaders;
+  }
+  EXPECT_GT(panels, 1);
+  EXPECT_EQ(numberHeaders, panels);
 }
 
 }  // namespace

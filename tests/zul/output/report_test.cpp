@@ -99,6 +99,8 @@ TEST_F(SinkTest, RowsAreReadFromTheBoundCells) {
   std::memcpy(name, "age\0xxxx", 8);  // a NUL ends the text early
   msa = zul_missing();
   ASSERT_EQ(call(t, ZUL_OP_EMIT_ROW), 0);
+  std::memcpy(name, "a\tb\nc  ", 8);  // a name from a quoted CSV field
+  ASSERT_EQ(call(t, ZUL_OP_EMIT_ROW), 0);
   double overall = 0.8125;
   ASSERT_EQ(call(t, ZUL_OP_NAMED_NUMBER, {text(ZUL_SA_NAME, "_OverallMSA"), data(ZUL_SA_DATA, &overall, 8)}), 0);
   ASSERT_EQ(call(t, ZUL_OP_NAMED_TEXT, {text(ZUL_SA_NAME, "Alpha"), text(ZUL_SA_TEXT, "95")}), 0);
@@ -115,7 +117,9 @@ TEST_F(SinkTest, RowsAreReadFromTheBoundCells) {
   EXPECT_EQ(item.columns[0].role, Role::HeaderText);
   EXPECT_TRUE(item.columns[0].isCharacter);
   EXPECT_EQ(item.columns[1].label, "Measure");
-  ASSERT_EQ(item.rows.size(), 2u);
+  ASSERT_EQ(item.rows.size(), 3u);
+  // A cell stands on one line of the listing: no tab or line break in it.
+  EXPECT_EQ(item.rows[2][0].text, "a\\x09b\\x0Ac");
   EXPECT_EQ(item.rows[0][0].text, "income");
   EXPECT_DOUBLE_EQ(item.rows[0][1].number, 0.75);
   EXPECT_EQ(item.rows[1][0].text, "age");

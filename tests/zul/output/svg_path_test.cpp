@@ -197,6 +197,20 @@ TEST(PathDiagram, LongLabelsShrinkThenShortenWithTheWholeNameInATooltip) {
   f.longName = "Percentage of the population employed in professional services";
   const std::string svg = graphSvg(diagram(f), false);
   EXPECT_NE(svg.find("<title>" + f.longName + "</title>"), std::string::npos);
+  // A TITLE= wider than the drawing (640 wide) is fitted the same way; the
+  // whole stays the drawing's title.
+  Item g = diagram(Fixture{});
+  const std::string longTitle = "Factors of " + std::string(120, 'w');
+  for (auto& [name, v] : g.values)
+    if (name == "_TitleText") v = Value::of(longTitle);
+  const std::string titled = graphSvg(g, false);
+  EXPECT_NE(titled.find("<title>" + longTitle + "</title>"), std::string::npos);
+  const size_t at = titled.find("class=\"title\"");
+  ASSERT_NE(at, std::string::npos);
+  const size_t begin = titled.find('>', at) + 1;
+  const std::string shown = titled.substr(begin, titled.find("</text>", begin) - begin);
+  EXPECT_EQ(shown.rfind("Factors of w", 0), 0u);
+  EXPECT_LE(labelWidth(shown, 7), 620);
 }
 
 TEST(PathDiagram, SettingsReadAsDocumented) {

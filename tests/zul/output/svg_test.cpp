@@ -115,6 +115,13 @@ TEST(Svg, LabelsOfNearlyEqualLoadingsGoToDifferentCorners) {
   ASSERT_FALSE(std::isnan(b.first));
   // The second label moves to the left of its point, anchored at its end.
   EXPECT_NE(svg.find("text-anchor=\"end\">School</text>"), std::string::npos);
+
+  // A name of 32 characters beside a loading near 1 would run past the
+  // right edge: it goes to the left of its point, whole.
+  const std::string longName(32, 'W');
+  pattern.rows = {{Value::of(longName), Value::of(0.95), Value::of(0.2)}};
+  const std::string edge = graphSvg(g, false);
+  EXPECT_NE(edge.find("text-anchor=\"end\">" + longName + "</text>"), std::string::npos);
 }
 
 TEST(Shading, DivergingScaleWhiteAtZeroAndResidualsScaledOffTheDiagonal) {
@@ -169,6 +176,22 @@ TEST(GraphFiles, AGraphFileNeverOverwritesAnInputOfTheRun) {
   EXPECT_EQ(outputs.size(), 1u);
   // A file where the directory should be is refused before the run.
   EXPECT_NE(program::prepareGraphDirectory(program.string()), "");
+
+  // One graph that cannot be written (here a directory holds its name; a
+  // full disk alike): none of the run is put in place, so the graphs of
+  // two runs are never mixed.
+  fs::remove(program);
+  std::ofstream(dir / "01-RefStructurePlot.svg") << "earlier run\n";
+  fs::remove(dir / "02-RefStructurePlot.svg");
+  fs::create_directory(dir / "02-RefStructurePlot.svg");
+  outputs.clear();
+  EXPECT_EQ(program::writeGraphFiles(model, dir.string(), {}, outputs).size(), 2u);
+  std::ifstream earlier(dir / "01-RefStructurePlot.svg");
+  std::getline(earlier, first);
+  EXPECT_EQ(first, "earlier run");
+  size_t files = 0;
+  for ([[maybe_unused]] const auto& e : fs::directory_iterator(dir)) ++files;
+  EXPECT_EQ(files, 2u);  // no temporary left behind
   fs::remove_all(dir);
 }
 

@@ -84,6 +84,12 @@ TEST(PatternGrid, NamesAreCentredInsideTheGridAndNeverOverwritten) {
   // "abcd" holds 32..35, so "wxyz" (column 36) keeps its "xyz".
   lines = patternPlotLines({{0.0, 0.5, "abcd"}, {0.1, 0.5, "wxyz"}}, "", "");
   EXPECT_EQ(lines[1 + 10].substr(4 + 31), "abcdxyz");
+  // Names in any script are cut and placed by whole characters (an accent
+  // stays with its letter): no byte of a character is ever split off.
+  EXPECT_EQ(patternSymbol(0, "\u4e2d\u6587\u540d\u5b57", 3), "\u4e2d\u6587\u540d");
+  EXPECT_EQ(patternSymbol(0, "cafe\u0301s", 4), "cafe\u0301");
+  lines = patternPlotLines({{0.0, 0.5, "na\u00efve"}, {0.1, 0.5, "\u20ac\u20acxy"}}, "", "");
+  EXPECT_EQ(lines[1 + 10].substr(4 + 30), "na\u00efve\u20acxy");
 }
 
 TEST(PatternLegend, EntriesOfFourteenCharactersAsManyAsFit) {
@@ -95,6 +101,9 @@ TEST(PatternLegend, EntriesOfFourteenCharactersAsManyAsFit) {
   EXPECT_EQ(lines[0], "A=x1" + repeat(' ', 10) + "B=x2");
   EXPECT_EQ(lines[1], "C=AVeryLongName" + repeat(' ', 13) + "D=x4");
   EXPECT_EQ(legendLines(symbols, names, 1).size(), 4u);  // one entry a line at least
+  // Entries are measured in characters: "é=café" takes 6 of its 14.
+  EXPECT_EQ(legendLines({"\u00e9", "B"}, {"caf\u00e9", "x2"}, 42)[0],
+            "\u00e9=caf\u00e9" + repeat(' ', 8) + "B=x2");
 }
 
 TEST(ScreePlot, HandLaidOutEigenvalues) {
