@@ -390,10 +390,7 @@ Program readProgramText(const std::string& text, const std::string& name,
   constexpr size_t kNone = static_cast<size_t>(-1);
   size_t stepIndex = kNone;  // item of the open step
   bool lostStep = false;  // after a misspelt step (FACTR): its VAR, BY ... go with it
-  auto closeStep = [&]() {
-    stepIndex = kNone;
-    lostStep = false;
-  };
+  auto closeStep = [&]() { stepIndex = kNone; lostStep = false; };
   auto invalid = [&](Position p, std::string line) {
     ProgramItem it;
     it.kind = ProgramItem::Kind::Invalid;
