@@ -1,5 +1,6 @@
 #include "zulfact/rotate/criterion_rotate.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <string>
 #include <vector>
@@ -95,10 +96,23 @@ void printWeights(ProcState& ps, bool variables, const std::vector<double>& w) {
   printVectorTable(ps, t);
 }
 
+// True when the packed factor correlations where the engine stopped are
+// all but singular: some factor is nearly a linear combination of the
+// others. Oblimin with tau > 0 and other criteria with a positive column
+// term can decrease without bound along such a path (Jennrich 1979), so
+// the engine's lack of progress there means the criterion has no minimum.
+bool factorsCollinear(const std::vector<double>& packedPhi, int m) {
+  if (packedPhi.size() != static_cast<size_t>(m) * (m + 1) / 2) return false;
+  std::vector<double> packed(packedPhi);
+  double det = 1.0;  // product of the Cholesky pivots
+  for (int i = 0; i < m; ++i) det *= std::max(0.0, choleskyRow(i, packed.data(), 0.0));
+  return !(det > 1e-6);
+}
+
 // Acts on the engine's status: a note for a result that is used though it
 // did not reach RCONVERGE=; for no usable result a message, code 1012
 // raised and the completion code returned (0 otherwise).
-int checkStatus(ProcState& ps, const CriterionResult& r) {
+int checkStatus(ProcState& ps, const CriterionResult& r, const std::string& method, int index) {
   Host& h = host();
   switch (r.status) {
     case ZUL_ENGINE_STATUS_STALLED:
@@ -106,7 +120,12 @@ int checkStatus(ProcState& ps, const CriterionResult& r) {
       raiseCode(ps, kCodeWarning);
       return 0;
     case ZUL_ENGINE_STATUS_ITERATION_LIMIT: h.message(msg::kRotationNotConverged, {ps.opt.rotationMaxIter}); break;
-    case ZUL_ENGINE_STATUS_NO_PROGRESS: h.message(msg::kRotationNoOptimum); break;
+    case ZUL_ENGINE_STATUS_NO_PROGRESS:
+      if (factorsCollinear(r.factorCorr, ps.nFactors))
+        h.message(msg::kRotationFactorsCollapse, {index == -1 ? "PREROTATE=" : "ROTATE=", method});
+      else
+        h.message(msg::kRotationNoOptimum);
+      break;
     case ZUL_ENGINE_STATUS_FAILED: h.message(msg::kRotationEngineFailed); break;
     case ZUL_ENGINE_STATUS_UNSUPPORTED: h.message(msg::kRotationMethodUnknown); break;
     default: return 0;
@@ -288,8 +307,8 @@ int CriterionRotate(ProcState& ps, int code, int index) {
   }
   const CriterionSetup setup = criterionSetup(ps, code, index);
   if (setup.hkPowerIgnored) h.message(msg::kHkPowerNotOblique);
-  openSection(ps, index == -1 ? SectionKind::Prerotated : SectionKind::Rotated, 0,
-              methodName(setup.name, setup.shownParams, setup.shown));
+  const std::string method = methodName(setup.name, setup.shownParams, setup.shown);
+  openSection(ps, index == -1 ? SectionKind::Prerotated : SectionKind::Rotated, 0, method);
   const int p = ps.opt.nVars, m = ps.nFactors;
   if (m < 2) {
     tooFewFactors(ps, m);
@@ -320,7 +339,7 @@ int CriterionRotate(ProcState& ps, int code, int index) {
   if (setup.harrisKaiser) ps.obliqueCount = m;
   if (factorWeights && !r.factorWeights.empty()) printWeights(ps, false, r.factorWeights);
   if (r.status != 0)
-    if (const int failed = checkStatus(ps, r)) return failed;
+    if (const int failed = checkStatus(ps, r, method, index)) return failed;
   if (!r.ok) return engineFailure(ps);
   takeResult(ps, setup, r, basis);
   // A Harris-Kaiser solution is oblique whatever criterion found its axes:

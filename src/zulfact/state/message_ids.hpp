@@ -287,6 +287,7 @@ inline constexpr Id kRotationEngineFailed = factor(196);
 inline constexpr Id kRotationNoIterations = factor(197);
 inline constexpr Id kRotationStalled = factor(301);
 inline constexpr Id kRotationMethodUnknown = factor(500);
+inline constexpr Id kRotationFactorsCollapse = factor(501);
 inline constexpr Id kFactorCorrSingular = factor(53);
 inline constexpr Id kTargetTooFewRows = factor(81);
 inline constexpr Id kTargetExtraRows = factor(82);
