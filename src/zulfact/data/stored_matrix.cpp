@@ -189,20 +189,22 @@ void StoredMatrixAssembler::addRow(const StoredRow& r) {
   const std::string t = trimmed(type.substr(0, std::min<size_t>(8, type.size())));
   bool differ = false;
   if (t == "N") {
+    if (repeated(nValues_, nGiven_, r)) return;
     nRowLeast_ = leastOfRow(r.values, n_, differ);
     nRow_ = missing(nRowLeast_) ? nRowLeast_ : std::max(0.0, nRowLeast_);
     if (differ) note(msg::kStoredNRowDiffers.number);
   } else if (t == "SUMWGT") {
+    if (repeated(sumwgtValues_, sumwgtGiven_, r)) return;
     sumwgtRow_ = smallestOfRow(r.values, n_, differ);
     if (differ) note(msg::kStoredSumwgtRowDiffers.number);
   } else if (t == "MEAN") {
-    std::copy(r.values, r.values + n_, mean_.begin());
+    repeated(mean_, meanGiven_, r);
   } else if (t == "STD") {
-    std::copy(r.values, r.values + n_, std_.begin());
+    repeated(std_, stdGiven_, r);
   } else if (t == "USTD") {
-    std::copy(r.values, r.values + n_, ustd_.begin());
+    repeated(ustd_, ustdGiven_, r);
   } else if (t == "PARM") {
-    std::copy(r.values, r.values + n_, parm_.begin());
+    repeated(parm_, parmGiven_, r);
   }
   for (const char* alt : kAlternatives)
     if (t == alt && t != word_ &&
@@ -210,7 +212,62 @@ void StoredMatrixAssembler::addRow(const StoredRow& r) {
       alternativesSeen_.push_back(t);
 }
 
+// A row of one kind (the N row, the MEAN row, the matrix row of one
+// variable) read a second time in the group with other values: two tables
+// put one after the other without a BY variable, whose second would
+// silently replace the first. A copy with the same values does no harm.
+void StoredMatrixAssembler::noteRepeated(const StoredRow& r, int var) {
+  if (!conflict_) {
+    StoredNote x{msg::kStoredRowRepeated.number, word_, var, -1};
+    x.rowType = r.typeText.empty() ? word_ : std::string(r.typeText);
+    x.line = r.line;
+    notes_.push_back(x);
+  }
+  conflict_ = true;
+}
+
+// The first row of a moment kind goes to `kept`; a later one must hold the
+// same values. True when the group must stop.
+bool StoredMatrixAssembler::repeated(std::vector<double>& kept, bool& given, const StoredRow& r) {
+  if (!given) {
+    kept.assign(r.values, r.values + n_);
+    given = true;
+    return false;
+  }
+  for (int j = 0; j < n_; ++j) {
+    const double a = kept[static_cast<size_t>(j)], b = r.values[j];
+    if (missing(a) && missing(b)) continue;
+    if (missing(a) || missing(b) || a != b) {
+      noteRepeated(r, -1);
+      return true;
+    }
+  }
+  return false;
+}
+
+// A second matrix row of variable i must give the elements the first
+// gave, within the tolerance of two halves of a symmetric element (a row
+// of another variable read in between may have replaced one by its half).
+bool StoredMatrixAssembler::repeatedMatrixRow(int i, const StoredRow& r) {
+  for (int j = 0; j < n_; ++j) {
+    const double a = at(i, j), b = r.values[j];
+    if (missing(b)) continue;  // gives nothing that could disagree
+    bool differ = missing(a);
+    if (!differ) {
+      const double di = at(i, i), dj = at(j, j);
+      const bool scaled = !missing(di) && !missing(dj) && di > kZeroTolerance && dj > kZeroTolerance;
+      differ = scaled ? std::fabs(a - b) >= kSymmetryTolerance * std::sqrt(di) * std::sqrt(dj) : a != b;
+    }
+    if (differ) {
+      noteRepeated(r, i);
+      return true;
+    }
+  }
+  return false;
+}
+
 void StoredMatrixAssembler::matrixRow(int i, const StoredRow& r) {
+  if (rowGiven_[static_cast<size_t>(i)] && repeatedMatrixRow(i, r)) return;
   rowGiven_[static_cast<size_t>(i)] = true;
   const double ownDiagonal = r.values[i];
   for (int j = 0; j < n_; ++j) {
@@ -579,6 +636,11 @@ std::string varNameOf(const ProcState& ps, int i) {
 }
 
 void issue(const ProcState& ps, const TableNames& t, const StoredNote& n) {
+  if (!n.rowType.empty()) {
+    host().message(msg::input(n.number),
+                   {n.word, t.library, t.member, n.rowType, varNameOf(ps, n.var), n.line});
+    return;
+  }
   if (n.hasValue) {
     host().message(msg::input(n.number), {n.word, t.library, t.member, n.value});
     return;
@@ -685,6 +747,7 @@ void forEachRow(ProcState& ps, bool withName, bool withIntercept, Take take) {
       row.nameClass = name.empty() ? 0 : h.nameCheck(name);
     }
     row.values = values.data();
+    row.line = h.recordLine(ps.opt.mainInput);
     row.intercept = withIntercept ? values[static_cast<size_t>(n)] : zul_missing();
     take(row);
   }

@@ -141,6 +141,7 @@ inline constexpr Id kStoredUnknownRowType = input(63);
 inline constexpr Id kStoredUnknownRowName = input(64);
 inline constexpr Id kStoredMissingCell = input(65);
 inline constexpr Id kStoredMissingRow = input(66);
+inline constexpr Id kStoredRowRepeated = input(67);
 
 // ---- scoring coefficients and residuals ----
 inline constexpr Id kScoringHeading = factor(109);

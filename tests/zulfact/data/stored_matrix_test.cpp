@@ -213,6 +213,38 @@ TEST(StoredMatrix, BadMatricesStopTheGroup) {
   Result unusable = corr({1, 0.5}, {0.5, 1}, 2);
   EXPECT_EQ(unusable.status, 108);
   EXPECT_TRUE(has(unusable, 14));
+
+  // A second row of one kind with other values, as when two tables are put
+  // one after the other without a BY variable, stops the group (67) rather
+  // than replace the first; a copy, within the rounding allowed between
+  // the two halves of an element, is one row.
+  struct Twice {
+    const char* what;
+    std::vector<double> n2, x2;
+    int status;
+  };
+  const Twice twice[] = {
+      {"copies", {3, 3}, {1, 0.5}, 4},
+      {"x row within rounding of y's half", {3, 3}, {1, 0.50009}, 4},
+      {"x row with gap", {3, 3}, {1, M}, 4},
+      {"x row differs", {3, 3}, {1, 0.4}, 108},
+      {"N row differs", {3, 4}, {1, 0.5}, 108},
+  };
+  for (const Twice& c : twice) {
+    SCOPED_TRACE(c.what);
+    Rows r;
+    r.add("N", "", {3, 3}).add("MEAN", "", {1, 2}).add("CORR", "x", {1, 0.5});
+    r.add("CORR", "y", {0.5, 1}).add("N", "", c.n2).add("MEAN", "", {1, 2}).add("CORR", "x", c.x2);
+    const Result res = assemble(r, "CORR");
+    if (c.status == 108) {
+      EXPECT_EQ(res.status, 108);
+      EXPECT_TRUE(has(res, 67));
+    } else {
+      EXPECT_LE(res.status, 4);
+      EXPECT_FALSE(has(res, 67));
+      EXPECT_NEAR(res.corr[packedIndex(1, 0)], 0.5, 1e-4);
+    }
+  }
 }
 
 TEST(StoredMatrix, AlternativeMatrixAfterAMissingElement) {
