@@ -37,6 +37,11 @@ struct SolutionRows {
   int fcorrRows = 0;
   std::vector<std::string> names;
   RowGaps gaps;  // empty cells of the factor and FCORR rows taken
+  // The first factor row named like one read before, as when two tables
+  // are put one after the other without a BY variable: its line, _TYPE_
+  // and name (line 0 when none).
+  int64_t repeatLine = 0;
+  std::string repeatType, repeatName;
 };
 
 // Reads every row of the group and files it by its _TYPE_.
@@ -61,6 +66,15 @@ SolutionRows readSolutionRows(ProcState& ps) {
     char upper[kTypeWidth + 1];
     const std::string_view type = solutionRowType(text, upper);
     const std::string name = hasName ? trimmed(text + kTypeWidth, kNameWidth) : std::string();
+    if (type == factorRow && !name.empty() &&
+        std::find(got.names.begin(), got.names.end(), name) != got.names.end()) {
+      if (got.repeatLine == 0) {
+        got.repeatLine = h.recordLine(ps.opt.mainInput);
+        got.repeatType = trimmed(text, kTypeWidth);
+        got.repeatName = name;
+      }
+      continue;
+    }
     if (type == factorRow && got.factors < ps.nFactors)
       got.gaps.look(ps.opt, values.data(), p, type, name);
     else if (type == "FCORR   " && got.fcorrRows < ps.nFactors)
@@ -135,6 +149,17 @@ void inputSolution(ProcState& ps) {
 
   const SolutionRows got = readSolutionRows(ps);
   got.gaps.report(ps);
+  if (got.repeatLine > 0) {
+    raiseCode(ps, kCodeNoData);
+    failGroupRows();
+    char lib[33] = {0}, member[33] = {0};
+    h.getAttribute(ps.opt.mainInput, ZUL_ATTR_LIBRARY, lib);
+    h.getAttribute(ps.opt.mainInput, ZUL_ATTR_MEMBER, member);
+    lib[32] = member[32] = '\0';
+    h.message(msg::kStoredFactorRepeated, {std::string(lib), std::string(member), got.repeatLine,
+                                           got.repeatType, got.repeatName});
+    return;
+  }
   const int k = got.factors;
   if (k == 0) {
     raiseCode(ps, kCodeNoData);

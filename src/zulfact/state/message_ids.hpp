@@ -143,6 +143,7 @@ inline constexpr Id kStoredMissingCell = input(65);
 inline constexpr Id kStoredMissingRow = input(66);
 inline constexpr Id kStoredRowRepeated = input(67);
 inline constexpr Id kStoredRowGap = input(68);
+inline constexpr Id kStoredFactorRepeated = input(69);
 
 // ---- scoring coefficients and residuals ----
 inline constexpr Id kScoringHeading = factor(109);
