@@ -466,13 +466,26 @@ void StoredMatrixAssembler::defaults(int& status) {
 
   if (kind_ == StoredKind::Correlation) {
     std::vector<double>& s = storedZero_ ? ustd_ : std_;
+    const bool rowGiven = storedZero_ ? ustdGiven_ : stdGiven_;
     bool noted = false;
-    for (double& v : s)
+    for (int i = 0; i < n_; ++i) {
+      double& v = s[static_cast<size_t>(i)];
       if (missing(v)) {
         v = 1.0;
-        if (!noted) note(msg::kStoredStdOne.number);
+        // A gap in a row that was given is named; no row at all is not.
+        if (!noted) note(msg::kStoredStdOne.number, rowGiven ? i : -1);
         noted = true;
+      } else if (v < 0) {
+        // No data give one; taken as given it would turn the signs of the
+        // variable's covariances (COV) and of its scores.
+        StoredNote x{msg::kStoredNegativeStd.number, word_, i, -1};
+        x.value = v;
+        x.hasValue = true;
+        notes_.push_back(x);
+        status = kCodeNoData;
+        return;
       }
+    }
     std_ = s;
   }
 }
@@ -578,8 +591,17 @@ int storedMoments(const StoredLayout& layout, const std::vector<StoredRow>& rows
       const std::string t = trimmed(row.type);
       if (t == "MEAN" || t == "STD") {
         double* to = t == "MEAN" ? out.means : out.stdDevs;
-        for (int i = 0; i < n; ++i)
-          if (!missing(row.values[i])) to[i] = row.values[i];
+        for (int i = 0; i < n; ++i) {
+          if (missing(row.values[i])) continue;
+          if (t == "STD" && row.values[i] < 0) {
+            StoredNote x{msg::kStoredNegativeStd.number, {}, i, -1};
+            x.value = row.values[i];
+            x.hasValue = true;
+            notes.push_back(x);
+            return kCodeNoData;
+          }
+          to[i] = row.values[i];
+        }
       } else if (t == "N" || t == "SUMWGT") {
         bool differ = false;
         const double least = leastOfRow(row.values, n, differ);
@@ -642,7 +664,7 @@ void issue(const ProcState& ps, const TableNames& t, const StoredNote& n) {
     return;
   }
   if (n.hasValue) {
-    host().message(msg::input(n.number), {n.word, t.library, t.member, n.value});
+    host().message(msg::input(n.number), {n.word, t.library, t.member, n.value, varNameOf(ps, n.var)});
     return;
   }
   const std::string v = varNameOf(ps, n.var), o = varNameOf(ps, n.other);

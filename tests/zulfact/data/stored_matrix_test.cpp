@@ -323,6 +323,14 @@ TEST(StoredMatrix, ImpossibleMatricesAndCountsStopTheGroup) {
     else EXPECT_LE(c.r.status, c.status);
     EXPECT_TRUE(has(c.r, c.note));
   }
+  // A negative standard deviation (70) would turn the signs of the
+  // variable's covariances under COV.
+  Rows negativeStd;
+  negativeStd.add("N", "", {3, 3}).add("STD", "", {1, -2}).add("CORR", "x", {1, .5});
+  negativeStd.add("CORR", "y", {.5, 1});
+  const Result negative = assemble(negativeStd, "CORR");
+  EXPECT_EQ(negative.status, 108);
+  EXPECT_TRUE(has(negative, 70));
   // |c12| = sqrt(c11 c22) exactly is a perfect correlation, not an error.
   EXPECT_LE(two("COV", {4, 6}, {6, 9}).status, 4);
   EXPECT_FALSE(has(two("CORR", {1, .5}, {.5, 1}), 62));
@@ -388,6 +396,11 @@ TEST(StoredMoments, RowsAndDefaults) {
   auto [s3, o3] = run(Rows{}, notes);
   EXPECT_EQ(s3, 108);
   EXPECT_EQ(notes, std::vector<int>{5});
+
+  Rows negativeStd;
+  negativeStd.add("STD", "", {2, -4}).add("N", "", {12, 12});
+  EXPECT_EQ(run(negativeStd, notes).first, 108);
+  EXPECT_EQ(notes, std::vector<int>{70});
 }
 
 }  // namespace
