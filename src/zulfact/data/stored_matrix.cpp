@@ -79,12 +79,6 @@ double leastOfRow(const double* v, int n, bool& differ) {
   return least;
 }
 
-// The same, not below 0.
-double smallestOfRow(const double* v, int n, bool& differ) {
-  const double least = leastOfRow(v, n, differ);
-  return missing(least) ? least : std::max(0.0, least);
-}
-
 }  // namespace
 
 bool isKnownRowType(std::string_view inputType, std::string_view type) {
@@ -126,7 +120,7 @@ StoredMatrixAssembler::StoredMatrixAssembler(const StoredLayout& layout, std::st
   setBy_.assign(packed, -1);
   rowGiven_.assign(static_cast<size_t>(n_), false);
   for (auto* v : {&mean_, &std_, &ustd_, &parm_, &sums_}) v->assign(static_cast<size_t>(n_), zul_missing());
-  nRow_ = sumwgtRow_ = interceptW_ = nRowLeast_ = zul_missing();
+  nRow_ = sumwgtRow_ = interceptW_ = nRowLeast_ = sumwgtLeast_ = zul_missing();
 }
 
 double& StoredMatrixAssembler::at(int i, int j) { return a_[packedIndex(i, j)]; }
@@ -195,7 +189,8 @@ void StoredMatrixAssembler::addRow(const StoredRow& r) {
     if (differ) note(msg::kStoredNRowDiffers.number);
   } else if (t == "SUMWGT") {
     if (repeated(sumwgtValues_, sumwgtGiven_, r)) return;
-    sumwgtRow_ = smallestOfRow(r.values, n_, differ);
+    sumwgtLeast_ = leastOfRow(r.values, n_, differ);
+    sumwgtRow_ = missing(sumwgtLeast_) ? sumwgtLeast_ : std::max(0.0, sumwgtLeast_);
     if (differ) note(msg::kStoredSumwgtRowDiffers.number);
   } else if (t == "MEAN") {
     repeated(mean_, meanGiven_, r);
@@ -405,6 +400,15 @@ int StoredMatrixAssembler::checkBounds() {
     notes_.push_back(x);
     return kCodeNoData;
   }
+  // Weights that sum to 0 or less leave no observation, as in raw data;
+  // taken as 0, the sum would silently skip the recentring NOINT needs.
+  if (!missing(sumwgtLeast_) && !(sumwgtLeast_ > 0)) {
+    StoredNote x{msg::kStoredSumwgtNotPositive.number, word_, -1, -1};
+    x.value = sumwgtLeast_;
+    x.hasValue = true;
+    notes_.push_back(x);
+    return kCodeNoData;
+  }
   return 0;
 }
 
@@ -609,8 +613,9 @@ int storedMoments(const StoredLayout& layout, const std::vector<StoredRow>& rows
           notes.push_back({t == "N" ? msg::kStoredNRowDiffers.number
                                     : msg::kStoredSumwgtRowDiffers.number, {}, -1, -1});
         if (missing(least)) continue;
-        if (t == "N" && least < 1.0) {
-          StoredNote x{msg::kStoredNBelowOne.number, {}, -1, -1};
+        if ((t == "N" && least < 1.0) || (t == "SUMWGT" && !(least > 0))) {
+          StoredNote x{t == "N" ? msg::kStoredNBelowOne.number : msg::kStoredSumwgtNotPositive.number,
+                       {}, -1, -1};
           x.value = least;
           x.hasValue = true;
           notes.push_back(x);

@@ -124,6 +124,7 @@ class StoredMatrixAssembler {
        ustdGiven_ = false, parmGiven_ = false;
   double nRow_, sumwgtRow_, interceptW_;
   double nRowLeast_;              // the N row's smallest value, below 0 too
+  double sumwgtLeast_;            // the same of the SUMWGT row
   bool anyRow_ = false, nameProblem_ = false, tooManyRows_ = false, interceptRow_ = false;
   bool notedSkip_ = false, conflict_ = false;
   int matrixRows_ = 0;

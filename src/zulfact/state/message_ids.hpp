@@ -145,6 +145,7 @@ inline constexpr Id kStoredRowRepeated = input(67);
 inline constexpr Id kStoredRowGap = input(68);
 inline constexpr Id kStoredFactorRepeated = input(69);
 inline constexpr Id kStoredNegativeStd = input(70);
+inline constexpr Id kStoredSumwgtNotPositive = input(71);
 
 // ---- scoring coefficients and residuals ----
 inline constexpr Id kScoringHeading = factor(109);

@@ -300,6 +300,11 @@ TEST(StoredMatrix, ImpossibleMatricesAndCountsStopTheGroup) {
     r.add("N", "", n).add(word, "x", a).add(word, "y", b);
     return assemble(r, word);
   };
+  auto sumwgt = [](double w) {
+    Rows r;
+    r.add("N", "", {3, 3}).add("SUMWGT", "", {w, w}).add("CORR", "x", {1, .5}).add("CORR", "y", {.5, 1});
+    return assemble(r, "CORR");
+  };
   struct Case {
     const char* what;
     Result r;
@@ -316,6 +321,8 @@ TEST(StoredMatrix, ImpossibleMatricesAndCountsStopTheGroup) {
       {"N row of -5", two("CORR", {1, .5}, {.5, 1}, {-5, -5}), 108, 61},
       {"N row of 0", two("CORR", {1, .5}, {.5, 1}, {0, 0}), 108, 61},
       {"N row of 0.5", two("CORR", {1, .5}, {.5, 1}, {0.5, 0.5}), 108, 61},
+      {"SUMWGT row of -5", sumwgt(-5), 108, 71},
+      {"SUMWGT row of 0", sumwgt(0), 108, 71},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
