@@ -79,12 +79,6 @@ double leastOfRow(const double* v, int n, bool& differ) {
   return least;
 }
 
-// The same, not below 0.
-double smallestOfRow(const double* v, int n, bool& differ) {
-  const double least = leastOfRow(v, n, differ);
-  return missing(least) ? least : std::max(0.0, least);
-}
-
 }  // namespace
 
 bool isKnownRowType(std::string_view inputType, std::string_view type) {
@@ -126,7 +120,7 @@ StoredMatrixAssembler::StoredMatrixAssembler(const StoredLayout& layout, std::st
   setBy_.assign(packed, -1);
   rowGiven_.assign(static_cast<size_t>(n_), false);
   for (auto* v : {&mean_, &std_, &ustd_, &parm_, &sums_}) v->assign(static_cast<size_t>(n_), zul_missing());
-  nRow_ = sumwgtRow_ = interceptW_ = nRowLeast_ = zul_missing();
+  nRow_ = sumwgtRow_ = interceptW_ = nRowLeast_ = sumwgtLeast_ = zul_missing();
 }
 
 double& StoredMatrixAssembler::at(int i, int j) { return a_[packedIndex(i, j)]; }
@@ -189,20 +183,23 @@ void StoredMatrixAssembler::addRow(const StoredRow& r) {
   const std::string t = trimmed(type.substr(0, std::min<size_t>(8, type.size())));
   bool differ = false;
   if (t == "N") {
+    if (repeated(nValues_, nGiven_, r)) return;
     nRowLeast_ = leastOfRow(r.values, n_, differ);
     nRow_ = missing(nRowLeast_) ? nRowLeast_ : std::max(0.0, nRowLeast_);
     if (differ) note(msg::kStoredNRowDiffers.number);
   } else if (t == "SUMWGT") {
-    sumwgtRow_ = smallestOfRow(r.values, n_, differ);
+    if (repeated(sumwgtValues_, sumwgtGiven_, r)) return;
+    sumwgtLeast_ = leastOfRow(r.values, n_, differ);
+    sumwgtRow_ = missing(sumwgtLeast_) ? sumwgtLeast_ : std::max(0.0, sumwgtLeast_);
     if (differ) note(msg::kStoredSumwgtRowDiffers.number);
   } else if (t == "MEAN") {
-    std::copy(r.values, r.values + n_, mean_.begin());
+    repeated(mean_, meanGiven_, r);
   } else if (t == "STD") {
-    std::copy(r.values, r.values + n_, std_.begin());
+    repeated(std_, stdGiven_, r);
   } else if (t == "USTD") {
-    std::copy(r.values, r.values + n_, ustd_.begin());
+    repeated(ustd_, ustdGiven_, r);
   } else if (t == "PARM") {
-    std::copy(r.values, r.values + n_, parm_.begin());
+    repeated(parm_, parmGiven_, r);
   }
   for (const char* alt : kAlternatives)
     if (t == alt && t != word_ &&
@@ -210,7 +207,62 @@ void StoredMatrixAssembler::addRow(const StoredRow& r) {
       alternativesSeen_.push_back(t);
 }
 
+// A row of one kind (the N row, the MEAN row, the matrix row of one
+// variable) read a second time in the group with other values: two tables
+// put one after the other without a BY variable, whose second would
+// silently replace the first. A copy with the same values does no harm.
+void StoredMatrixAssembler::noteRepeated(const StoredRow& r, int var) {
+  if (!conflict_) {
+    StoredNote x{msg::kStoredRowRepeated.number, word_, var, -1};
+    x.rowType = r.typeText.empty() ? word_ : std::string(r.typeText);
+    x.line = r.line;
+    notes_.push_back(x);
+  }
+  conflict_ = true;
+}
+
+// The first row of a moment kind goes to `kept`; a later one must hold the
+// same values. True when the group must stop.
+bool StoredMatrixAssembler::repeated(std::vector<double>& kept, bool& given, const StoredRow& r) {
+  if (!given) {
+    kept.assign(r.values, r.values + n_);
+    given = true;
+    return false;
+  }
+  for (int j = 0; j < n_; ++j) {
+    const double a = kept[static_cast<size_t>(j)], b = r.values[j];
+    if (missing(a) && missing(b)) continue;
+    if (missing(a) || missing(b) || a != b) {
+      noteRepeated(r, -1);
+      return true;
+    }
+  }
+  return false;
+}
+
+// A second matrix row of variable i must give the elements the first
+// gave, within the tolerance of two halves of a symmetric element (a row
+// of another variable read in between may have replaced one by its half).
+bool StoredMatrixAssembler::repeatedMatrixRow(int i, const StoredRow& r) {
+  for (int j = 0; j < n_; ++j) {
+    const double a = at(i, j), b = r.values[j];
+    if (missing(b)) continue;  // gives nothing that could disagree
+    bool differ = missing(a);
+    if (!differ) {
+      const double di = at(i, i), dj = at(j, j);
+      const bool scaled = !missing(di) && !missing(dj) && di > kZeroTolerance && dj > kZeroTolerance;
+      differ = scaled ? std::fabs(a - b) >= kSymmetryTolerance * std::sqrt(di) * std::sqrt(dj) : a != b;
+    }
+    if (differ) {
+      noteRepeated(r, i);
+      return true;
+    }
+  }
+  return false;
+}
+
 void StoredMatrixAssembler::matrixRow(int i, const StoredRow& r) {
+  if (rowGiven_[static_cast<size_t>(i)] && repeatedMatrixRow(i, r)) return;
   rowGiven_[static_cast<size_t>(i)] = true;
   const double ownDiagonal = r.values[i];
   for (int j = 0; j < n_; ++j) {
@@ -348,6 +400,15 @@ int StoredMatrixAssembler::checkBounds() {
     notes_.push_back(x);
     return kCodeNoData;
   }
+  // Weights that sum to 0 or less leave no observation, as in raw data;
+  // taken as 0, the sum would silently skip the recentring NOINT needs.
+  if (!missing(sumwgtLeast_) && !(sumwgtLeast_ > 0)) {
+    StoredNote x{msg::kStoredSumwgtNotPositive.number, word_, -1, -1};
+    x.value = sumwgtLeast_;
+    x.hasValue = true;
+    notes_.push_back(x);
+    return kCodeNoData;
+  }
   return 0;
 }
 
@@ -409,13 +470,26 @@ void StoredMatrixAssembler::defaults(int& status) {
 
   if (kind_ == StoredKind::Correlation) {
     std::vector<double>& s = storedZero_ ? ustd_ : std_;
+    const bool rowGiven = storedZero_ ? ustdGiven_ : stdGiven_;
     bool noted = false;
-    for (double& v : s)
+    for (int i = 0; i < n_; ++i) {
+      double& v = s[static_cast<size_t>(i)];
       if (missing(v)) {
         v = 1.0;
-        if (!noted) note(msg::kStoredStdOne.number);
+        // A gap in a row that was given is named; no row at all is not.
+        if (!noted) note(msg::kStoredStdOne.number, rowGiven ? i : -1);
         noted = true;
+      } else if (v < 0) {
+        // No data give one; taken as given it would turn the signs of the
+        // variable's covariances (COV) and of its scores.
+        StoredNote x{msg::kStoredNegativeStd.number, word_, i, -1};
+        x.value = v;
+        x.hasValue = true;
+        notes_.push_back(x);
+        status = kCodeNoData;
+        return;
       }
+    }
     std_ = s;
   }
 }
@@ -521,8 +595,17 @@ int storedMoments(const StoredLayout& layout, const std::vector<StoredRow>& rows
       const std::string t = trimmed(row.type);
       if (t == "MEAN" || t == "STD") {
         double* to = t == "MEAN" ? out.means : out.stdDevs;
-        for (int i = 0; i < n; ++i)
-          if (!missing(row.values[i])) to[i] = row.values[i];
+        for (int i = 0; i < n; ++i) {
+          if (missing(row.values[i])) continue;
+          if (t == "STD" && row.values[i] < 0) {
+            StoredNote x{msg::kStoredNegativeStd.number, {}, i, -1};
+            x.value = row.values[i];
+            x.hasValue = true;
+            notes.push_back(x);
+            return kCodeNoData;
+          }
+          to[i] = row.values[i];
+        }
       } else if (t == "N" || t == "SUMWGT") {
         bool differ = false;
         const double least = leastOfRow(row.values, n, differ);
@@ -530,8 +613,9 @@ int storedMoments(const StoredLayout& layout, const std::vector<StoredRow>& rows
           notes.push_back({t == "N" ? msg::kStoredNRowDiffers.number
                                     : msg::kStoredSumwgtRowDiffers.number, {}, -1, -1});
         if (missing(least)) continue;
-        if (t == "N" && least < 1.0) {
-          StoredNote x{msg::kStoredNBelowOne.number, {}, -1, -1};
+        if ((t == "N" && least < 1.0) || (t == "SUMWGT" && !(least > 0))) {
+          StoredNote x{t == "N" ? msg::kStoredNBelowOne.number : msg::kStoredSumwgtNotPositive.number,
+                       {}, -1, -1};
           x.value = least;
           x.hasValue = true;
           notes.push_back(x);
@@ -579,8 +663,13 @@ std::string varNameOf(const ProcState& ps, int i) {
 }
 
 void issue(const ProcState& ps, const TableNames& t, const StoredNote& n) {
+  if (!n.rowType.empty()) {
+    host().message(msg::input(n.number),
+                   {n.word, t.library, t.member, n.rowType, varNameOf(ps, n.var), n.line});
+    return;
+  }
   if (n.hasValue) {
-    host().message(msg::input(n.number), {n.word, t.library, t.member, n.value});
+    host().message(msg::input(n.number), {n.word, t.library, t.member, n.value, varNameOf(ps, n.var)});
     return;
   }
   const std::string v = varNameOf(ps, n.var), o = varNameOf(ps, n.other);
@@ -685,6 +774,7 @@ void forEachRow(ProcState& ps, bool withName, bool withIntercept, Take take) {
       row.nameClass = name.empty() ? 0 : h.nameCheck(name);
     }
     row.values = values.data();
+    row.line = h.recordLine(ps.opt.mainInput);
     row.intercept = withIntercept ? values[static_cast<size_t>(n)] : zul_missing();
     take(row);
   }

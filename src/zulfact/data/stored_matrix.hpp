@@ -11,6 +11,7 @@
 // alternative matrix must be used.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -36,6 +37,7 @@ struct StoredRow {
   int nameClass = 0;      // the host's name check: 0 ordinary, 1 skip, 2 unusable
   const double* values = nullptr;  // one per variable
   double intercept = 0;   // the SSCP intercept column (missing when absent)
+  int64_t line = 0;       // the row's line in the table, for messages
 };
 
 // A message the reader must issue (group 230), with the variables it names
@@ -47,6 +49,8 @@ struct StoredNote {
   int other = -1;
   double value = 0;      // the number the message gives, when hasValue
   bool hasValue = false;
+  std::string rowType{};  // a repeated row: its _TYPE_ and line
+  int64_t line = 0;
 };
 
 struct StoredLayout {
@@ -94,6 +98,9 @@ class StoredMatrixAssembler {
  private:
   void matrixRow(int row, const StoredRow& r);
   void note(int number, int var = -1, int other = -1);
+  bool repeated(std::vector<double>& kept, bool& given, const StoredRow& r);
+  bool repeatedMatrixRow(int i, const StoredRow& r);
+  void noteRepeated(const StoredRow& r, int var);
   int validate();
   int checkBounds();
   void checkSemidefinite(const double* corr, int& status);
@@ -110,8 +117,14 @@ class StoredMatrixAssembler {
   std::vector<int> setBy_;        // packed: the row index that stored the element
   std::vector<bool> rowGiven_;    // a row of the variable was read
   std::vector<double> mean_, std_, ustd_, parm_, sums_;
+  // The N and SUMWGT rows as read, and which moment rows were read, so
+  // that a second row of a kind with other values is caught.
+  std::vector<double> nValues_, sumwgtValues_;
+  bool nGiven_ = false, sumwgtGiven_ = false, meanGiven_ = false, stdGiven_ = false,
+       ustdGiven_ = false, parmGiven_ = false;
   double nRow_, sumwgtRow_, interceptW_;
   double nRowLeast_;              // the N row's smallest value, below 0 too
+  double sumwgtLeast_;            // the same of the SUMWGT row
   bool anyRow_ = false, nameProblem_ = false, tooManyRows_ = false, interceptRow_ = false;
   bool notedSkip_ = false, conflict_ = false;
   int matrixRows_ = 0;

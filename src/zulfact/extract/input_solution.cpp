@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "zulfact/extract/input_scores.hpp"
+#include "zulfact/extract/row_gaps.hpp"
 #include "zulfact/host/host.hpp"
 #include "kernels/packed.hpp"
 #include "zulfact/output/matrix_printer.hpp"
@@ -35,6 +36,12 @@ struct SolutionRows {
   int factors = 0;
   int fcorrRows = 0;
   std::vector<std::string> names;
+  RowGaps gaps;  // empty cells of the factor and FCORR rows taken
+  // The first factor row named like one read before, as when two tables
+  // are put one after the other without a BY variable: its line, _TYPE_
+  // and name (line 0 when none).
+  int64_t repeatLine = 0;
+  std::string repeatType, repeatName;
 };
 
 // Reads every row of the group and files it by its _TYPE_.
@@ -56,13 +63,27 @@ SolutionRows readSolutionRows(ProcState& ps) {
   int status = 0;
   while (h.readNext(list, values.data(), text, status) == 1) {
     if (!readOk(status)) break;
-    for (int i = 0; i < p; ++i)
-      if (zul_is_missing(values[i])) values[i] = 0.0;
     char upper[kTypeWidth + 1];
     const std::string_view type = solutionRowType(text, upper);
+    const std::string name = hasName ? trimmed(text + kTypeWidth, kNameWidth) : std::string();
+    if (type == factorRow && !name.empty() &&
+        std::find(got.names.begin(), got.names.end(), name) != got.names.end()) {
+      if (got.repeatLine == 0) {
+        got.repeatLine = h.recordLine(ps.opt.mainInput);
+        got.repeatType = trimmed(text, kTypeWidth);
+        got.repeatName = name;
+      }
+      continue;
+    }
+    if (type == factorRow && got.factors < ps.nFactors)
+      got.gaps.look(ps.opt, values.data(), p, type, name);
+    else if (type == "FCORR   " && got.fcorrRows < ps.nFactors)
+      got.gaps.look(ps.opt, values.data(), std::min(got.fcorrRows + 1, p), type, name);
+    for (int i = 0; i < p; ++i)
+      if (zul_is_missing(values[i])) values[i] = 0.0;
     if (type == factorRow && got.factors < ps.nFactors) {
       std::copy_n(values.data(), p, ps.loadings + static_cast<size_t>(got.factors) * p);
-      got.names.push_back(hasName ? trimmed(text + kTypeWidth, kNameWidth) : std::string());
+      got.names.push_back(name);
       ++got.factors;
     } else if (type == "FCORR   " && got.fcorrRows < ps.nFactors) {
       // Row r of the factor correlations: its first r + 1 values.
@@ -127,6 +148,18 @@ void inputSolution(ProcState& ps) {
   ps.factorsRetained = 0;
 
   const SolutionRows got = readSolutionRows(ps);
+  got.gaps.report(ps);
+  if (got.repeatLine > 0) {
+    raiseCode(ps, kCodeNoData);
+    failGroupRows();
+    char lib[33] = {0}, member[33] = {0};
+    h.getAttribute(ps.opt.mainInput, ZUL_ATTR_LIBRARY, lib);
+    h.getAttribute(ps.opt.mainInput, ZUL_ATTR_MEMBER, member);
+    lib[32] = member[32] = '\0';
+    h.message(msg::kStoredFactorRepeated, {std::string(lib), std::string(member), got.repeatLine,
+                                           got.repeatType, got.repeatName});
+    return;
+  }
   const int k = got.factors;
   if (k == 0) {
     raiseCode(ps, kCodeNoData);

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "zulfact/extract/parallel_map_tables.hpp"
+#include "zulfact/extract/row_gaps.hpp"
 #include "zulfact/host/host.hpp"
 #include "zulfact/state/codes.hpp"
 #include "zulfact/state/constants.hpp"
@@ -25,10 +26,11 @@ using kernels::packedSize;
 namespace {
 
 // Reads the input table from the start of the group until a row whose
-// upper-cased _TYPE_ satisfies `match`; its p values (missing as 0) go to
-// out. False when the table ends first (or has no _TYPE_ variable).
+// upper-cased _TYPE_ satisfies `match`; its p values (missing as 0, counted
+// in `gaps`) go to out. False when the table ends first (or has no _TYPE_
+// variable).
 template <class Match>
-bool readTypedRow(const StepOptions& ps, Match match, double* out) {
+bool readTypedRow(const StepOptions& ps, Match match, double* out, RowGaps* gaps = nullptr) {
   const int p = ps.nVars;
   if (ps.mainInput == nullptr || ps.typeVarNumber <= 0 || ps.varNumbers == nullptr) return false;
   Host& h = host();
@@ -48,6 +50,7 @@ bool readTypedRow(const StepOptions& ps, Match match, double* out) {
       upper[k] = static_cast<char>(std::toupper(static_cast<unsigned char>(type[k])));
     upper[8] = '\0';
     if (match(upper)) {
+      if (gaps) gaps->look(ps, values.data(), p, upper, {});
       for (int i = 0; i < p; ++i) out[i] = zul_is_missing(values[i]) ? 0.0 : values[i];
       found = true;
       break;
@@ -87,9 +90,9 @@ void partialCorrelations(int p, double* inverse) {
   }
 }
 
-bool readWeightRow(const StepOptions& ps, double* out) {
+bool readWeightRow(const StepOptions& ps, double* out, RowGaps* gaps) {
   return readTypedRow(
-      ps, [](const char* t) { return std::memcmp(t, "WEIGHT  ", 8) == 0; }, out);
+      ps, [](const char* t) { return std::memcmp(t, "WEIGHT  ", 8) == 0; }, out, gaps);
 }
 
 bool isPriorsType(const char* type8) {
@@ -289,14 +292,16 @@ GroupPriorsInputs priorsInputsOf(ProcState& ps, const double* invDiag, std::vect
                        .method = ps.opt.method, .covariance = ps.opt.flags.covariance,
                        .invDiag = invDiag, .weightOption = ps.opt.flags.weightOption};
   if (priors == kPriorsNumeric) in.given = ps.opt.priorValues;
-  if (priors == kPriorsInput && readTypedRow(ps.opt, isPriorsType, priorsRow)) in.given = priorsRow;
+  RowGaps gaps;
+  if (priors == kPriorsInput && readTypedRow(ps.opt, isPriorsType, priorsRow, &gaps)) in.given = priorsRow;
   if (priors == kPriorsRandom) {
     seedRoutine(SeedMode::CheckAndPublish, ps.seed);  // a clock seed when none was given
     host().message(msg::kRandomPriorsSeed, {ps.seed});
   }
   in.seed = ps.seed;
-  if (priors != kPriorsNone && in.weightOption && readWeightRow(ps.opt, weightRow))
+  if (priors != kPriorsNone && in.weightOption && readWeightRow(ps.opt, weightRow, &gaps))
     in.weightRow = weightRow;
+  gaps.report(ps);
   return in;
 }
 

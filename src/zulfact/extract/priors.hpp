@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "zulfact/extract/row_gaps.hpp"
 #include "zulfact/state/proc_state.hpp"
 
 namespace zulfact {
@@ -115,9 +116,9 @@ void methodWeights(int p, int method, bool covariance, const double* stdDevs, co
                    double* weights);
 
 // The values of the input table's first row whose _TYPE_ is "WEIGHT"
-// (missing values as 0) into out (p doubles). False when the table has no
+// (missing values as 0, counted in gaps) into out (p doubles). False when the table has no
 // such row; out is then untouched.
-bool readWeightRow(const StepOptions& ps, double* out);
+bool readWeightRow(const StepOptions& ps, double* out, RowGaps* gaps = nullptr);
 
 // Prior communalities h2 (p of them) against [0, 1], the rule of the
 // Heywood options: with ultraHeywood every value stands (Within); with

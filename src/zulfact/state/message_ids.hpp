@@ -141,6 +141,11 @@ inline constexpr Id kStoredUnknownRowType = input(63);
 inline constexpr Id kStoredUnknownRowName = input(64);
 inline constexpr Id kStoredMissingCell = input(65);
 inline constexpr Id kStoredMissingRow = input(66);
+inline constexpr Id kStoredRowRepeated = input(67);
+inline constexpr Id kStoredRowGap = input(68);
+inline constexpr Id kStoredFactorRepeated = input(69);
+inline constexpr Id kStoredNegativeStd = input(70);
+inline constexpr Id kStoredSumwgtNotPositive = input(71);
 
 // ---- scoring coefficients and residuals ----
 inline constexpr Id kScoringHeading = factor(109);

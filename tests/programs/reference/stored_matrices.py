@@ -185,12 +185,15 @@ with open(os.path.join(here, "..", "stored_socio_weight.csv"), "w") as f:
 hcomm = [sum(x * x for x in hload[i]) for i in range(24)]
 ivals, iload = principal_factors(hR, hcomm, 4)
 write_expected("stored_input_rows", {
-    "_source": SOURCE + " PRIORS=INPUT: the final communalities of the first Harman step as priors.",
+    "_source": SOURCE + " PRIORS=INPUT: the final communalities of the first Harman step as priors."
+    " The PRIORS row with an empty cell: the priors as written, 0 for the gap.",
     "tolerance": {"absolute": 1e-9, "relative": 1e-9},
     "tables": [
         {"name": "FinalCommunWgt", "step": 0, "rows": [[sn[i], "*", i + 1] for i in range(p)]},
         {"name": "PriorCommunalEst", "step": 2, "rows": [[hn[i], hcomm[i]] for i in range(24)]},
         {"name": "Eigenvalues", "step": 2, "rows": eigen_rows(ivals)},
         {"name": "FactorPattern", "step": 2, "rows": plain_rows(hn, iload)},
+        {"name": "PriorCommunalEst", "step": 3, "rows": [["a", 0.5], ["b", 0], ["c", 0.4]]},
     ],
+    "log": ["Table T.STORED_PRIORS_GAP, line 6: the PRIORS row has no value for b; it is read as 0."],
 })

@@ -213,6 +213,38 @@ TEST(StoredMatrix, BadMatricesStopTheGroup) {
   Result unusable = corr({1, 0.5}, {0.5, 1}, 2);
   EXPECT_EQ(unusable.status, 108);
   EXPECT_TRUE(has(unusable, 14));
+
+  // A second row of one kind with other values, as when two tables are put
+  // one after the other without a BY variable, stops the group (67) rather
+  // than replace the first; a copy, within the rounding allowed between
+  // the two halves of an element, is one row.
+  struct Twice {
+    const char* what;
+    std::vector<double> n2, x2;
+    int status;
+  };
+  const Twice twice[] = {
+      {"copies", {3, 3}, {1, 0.5}, 4},
+      {"x row within rounding of y's half", {3, 3}, {1, 0.50009}, 4},
+      {"x row with gap", {3, 3}, {1, M}, 4},
+      {"x row differs", {3, 3}, {1, 0.4}, 108},
+      {"N row differs", {3, 4}, {1, 0.5}, 108},
+  };
+  for (const Twice& c : twice) {
+    SCOPED_TRACE(c.what);
+    Rows r;
+    r.add("N", "", {3, 3}).add("MEAN", "", {1, 2}).add("CORR", "x", {1, 0.5});
+    r.add("CORR", "y", {0.5, 1}).add("N", "", c.n2).add("MEAN", "", {1, 2}).add("CORR", "x", c.x2);
+    const Result res = assemble(r, "CORR");
+    if (c.status == 108) {
+      EXPECT_EQ(res.status, 108);
+      EXPECT_TRUE(has(res, 67));
+    } else {
+      EXPECT_LE(res.status, 4);
+      EXPECT_FALSE(has(res, 67));
+      EXPECT_NEAR(res.corr[packedIndex(1, 0)], 0.5, 1e-4);
+    }
+  }
 }
 
 TEST(StoredMatrix, AlternativeMatrixAfterAMissingElement) {
@@ -268,6 +300,11 @@ TEST(StoredMatrix, ImpossibleMatricesAndCountsStopTheGroup) {
     r.add("N", "", n).add(word, "x", a).add(word, "y", b);
     return assemble(r, word);
   };
+  auto sumwgt = [](double w) {
+    Rows r;
+    r.add("N", "", {3, 3}).add("SUMWGT", "", {w, w}).add("CORR", "x", {1, .5}).add("CORR", "y", {.5, 1});
+    return assemble(r, "CORR");
+  };
   struct Case {
     const char* what;
     Result r;
@@ -284,6 +321,8 @@ TEST(StoredMatrix, ImpossibleMatricesAndCountsStopTheGroup) {
       {"N row of -5", two("CORR", {1, .5}, {.5, 1}, {-5, -5}), 108, 61},
       {"N row of 0", two("CORR", {1, .5}, {.5, 1}, {0, 0}), 108, 61},
       {"N row of 0.5", two("CORR", {1, .5}, {.5, 1}, {0.5, 0.5}), 108, 61},
+      {"SUMWGT row of -5", sumwgt(-5), 108, 71},
+      {"SUMWGT row of 0", sumwgt(0), 108, 71},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -291,6 +330,14 @@ TEST(StoredMatrix, ImpossibleMatricesAndCountsStopTheGroup) {
     else EXPECT_LE(c.r.status, c.status);
     EXPECT_TRUE(has(c.r, c.note));
   }
+  // A negative standard deviation (70) would turn the signs of the
+  // variable's covariances under COV.
+  Rows negativeStd;
+  negativeStd.add("N", "", {3, 3}).add("STD", "", {1, -2}).add("CORR", "x", {1, .5});
+  negativeStd.add("CORR", "y", {.5, 1});
+  const Result negative = assemble(negativeStd, "CORR");
+  EXPECT_EQ(negative.status, 108);
+  EXPECT_TRUE(has(negative, 70));
   // |c12| = sqrt(c11 c22) exactly is a perfect correlation, not an error.
   EXPECT_LE(two("COV", {4, 6}, {6, 9}).status, 4);
   EXPECT_FALSE(has(two("CORR", {1, .5}, {.5, 1}), 62));
@@ -356,6 +403,11 @@ TEST(StoredMoments, RowsAndDefaults) {
   auto [s3, o3] = run(Rows{}, notes);
   EXPECT_EQ(s3, 108);
   EXPECT_EQ(notes, std::vector<int>{5});
+
+  Rows negativeStd;
+  negativeStd.add("STD", "", {2, -4}).add("N", "", {12, 12});
+  EXPECT_EQ(run(negativeStd, notes).first, 108);
+  EXPECT_EQ(notes, std::vector<int>{70});
 }
 
 }  // namespace

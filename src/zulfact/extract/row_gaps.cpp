@@ -1,0 +1,34 @@
+#include "zulfact/extract/row_gaps.hpp"
+
+#include "zulfact/host/host.hpp"
+#include "zulfact/state/codes.hpp"
+#include "zulfact/state/message_ids.hpp"
+
+namespace zulfact {
+
+void RowGaps::look(const StepOptions& opt, const double* values, int n, std::string_view type,
+                   std::string_view name) {
+  for (int i = 0; i < n; ++i) {
+    if (!zul_is_missing(values[i])) continue;
+    if (count_++ > 0) continue;
+    while (!type.empty() && (type.back() == ' ' || type.back() == '\0')) type.remove_suffix(1);
+    type_ = type;
+    name_ = name;
+    variable_ = opt.varNames ? std::string(opt.varNames + 33 * static_cast<size_t>(i)) : std::string();
+    line_ = host().recordLine(opt.mainInput);
+  }
+}
+
+void RowGaps::report(ProcState& ps) const {
+  if (count_ == 0) return;
+  Host& h = host();
+  char lib[33] = {0}, member[33] = {0};
+  h.getAttribute(ps.opt.mainInput, ZUL_ATTR_LIBRARY, lib);
+  h.getAttribute(ps.opt.mainInput, ZUL_ATTR_MEMBER, member);
+  lib[32] = member[32] = '\0';
+  const std::string others = count_ > 1 ? std::to_string(count_ - 1) : std::string();
+  h.message(msg::kStoredRowGap, {std::string(lib), std::string(member), line_, type_, name_, variable_, others});
+  raiseCode(ps, kCodeWarning);
+}
+
+}  // namespace zulfact
