@@ -164,7 +164,7 @@ void inputSolution(ProcState& ps) {
   if (k == 0) {
     raiseCode(ps, kCodeNoData);
     failGroupRows();
-    h.message(msg::kNoFactorRows);
+    h.message(msg::kNoFactorRows, {ps.opt.method == kMethodScore ? "SCORE" : "PATTERN"});
     return;
   }
   keepFactorNames(ps, got.names);

@@ -29,6 +29,16 @@ Column character(std::string name, int width, Role role = Role::None) {
   return c;
 }
 
+// One table of one number in step `step`, printed at once.
+void printNumberItem(Model& m, Listing& listing, int step, int value) {
+  Item t;
+  t.step = step;
+  t.columns = {numeric("x", "4.0")};
+  t.rows = {{Value::of(value)}};
+  m.items.push_back(t);
+  listing.print(m, m.items.back());
+}
+
 std::vector<std::string> lines(const std::string& text) {
   std::vector<std::string> out;
   std::istringstream in(text);
@@ -147,14 +157,7 @@ TEST(Listing, EachStepBeginsWithAHeadingLine) {
   std::ostringstream out;
   Listing listing(&out, 40);
   for (int step = 0; step < 2; ++step)
-    for (int k = 0; k < 2; ++k) {
-      Item t;
-      t.step = step;
-      t.columns = {numeric("x", "4.0")};
-      t.rows = {{Value::of(k)}};
-      m.items.push_back(t);
-      listing.print(m, m.items.back());
-    }
+    for (int k = 0; k < 2; ++k) printNumberItem(m, listing, step, k);
   std::vector<std::string> headings;
   for (const std::string& l : lines(out.str()))
     if (l.find("Step ") != std::string::npos) headings.push_back(l);
@@ -173,14 +176,7 @@ TEST(Listing, AStepThatFailedSaysSoInTheListingAndTheReport) {
   std::ostringstream out;
   Listing listing(&out, 80);
   for (int step = 0; step < 4; ++step) {
-    if (step != 2) {
-      Item t;
-      t.step = step;
-      t.columns = {numeric("x", "4.0")};
-      t.rows = {{Value::of(step)}};
-      m.items.push_back(t);
-      listing.print(m, m.items.back());
-    }
+    if (step != 2) printNumberItem(m, listing, step, step);
     listing.endStep(m, step);
   }
   std::ostringstream html;
