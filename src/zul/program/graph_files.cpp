@@ -1,6 +1,8 @@
 #include "zul/program/graph_files.hpp"
 
+#include <algorithm>
 #include <filesystem>
+#include <regex>
 #include <memory>
 
 #include <fmt/format.h>
@@ -30,21 +32,45 @@ std::string graphFileName(int n, const std::string& graphName) {
   return fmt::format("{:02d}-{}.svg", n, safe.empty() ? "graph" : safe);
 }
 
-std::vector<std::string> writeGraphFiles(const output::Model& model, const std::string& dir,
-                                         const std::vector<table::Place>& inputs,
-                                         std::vector<table::Place>& outputs) {
+namespace {
+
+// The files in dir named as graphFileName names them, other than those of
+// this run. Other files in the directory are the user's own business.
+std::vector<std::string> earlierGraphFiles(const std::string& dir,
+                                           const std::vector<std::string>& ofThisRun) {
+  const std::regex ours("[0-9]{2,}-[A-Za-z0-9]+\\.svg");
+  std::vector<std::string> earlier;
+  std::error_code ec;
+  for (const fs::directory_entry& entry : fs::directory_iterator(dir, ec)) {
+    const std::string name = entry.path().filename().string();
+    if (std::regex_match(name, ours) &&
+        std::find(ofThisRun.begin(), ofThisRun.end(), name) == ofThisRun.end())
+      earlier.push_back(name);
+  }
+  std::sort(earlier.begin(), earlier.end());
+  return earlier;
+}
+
+}  // namespace
+
+GraphFiles writeGraphFiles(const output::Model& model, const std::string& dir,
+                           const std::vector<table::Place>& inputs,
+                           std::vector<table::Place>& outputs) {
   // The graphs are one set, numbered in the order drawn: each is written
   // to its temporary first, and only when all are complete are they put
   // in place, so that a full disk never leaves the graphs of two runs
   // mixed under one numbering.
-  std::vector<std::string> problems;
+  GraphFiles result;
+  std::vector<std::string>& problems = result.problems;
+  std::vector<std::string> names;
   std::vector<std::unique_ptr<OutputFile>> files;
   bool failed = false;
   int n = 0;
   for (const output::Item& item : model.items) {
     const std::string svg = output::graphSvg(item, true);
     if (svg.empty()) continue;
-    const std::string path = (fs::path(dir) / graphFileName(++n, item.name)).string();
+    names.push_back(graphFileName(++n, item.name));
+    const std::string path = (fs::path(dir) / names.back()).string();
     table::Place place = table::filePlace("graph file " + path, path);
     if (std::string clash = table::outputClash(place, inputs, outputs); !clash.empty()) {
       problems.push_back(clash + " The graph is not written.");
@@ -68,11 +94,26 @@ std::vector<std::string> writeGraphFiles(const output::Model& model, const std::
     if (!files.empty())
       problems.push_back("No graph file of this run is put in place in " + dir +
                          ", so that its graphs are not mixed with those from before.");
-    return problems;  // the temporaries go with their files
+    return result;  // the temporaries go with their files
   }
   for (auto& file : files)
     if (std::string error = file->close(); !error.empty()) problems.push_back(error);
-  return problems;
+  result.earlier = earlierGraphFiles(dir, names);
+  return result;
+}
+
+
+std::string earlierGraphsWarning(const std::string& dir, const std::vector<std::string>& earlier) {
+  constexpr size_t kShown = 5;
+  std::string names;
+  for (size_t i = 0; i < earlier.size() && i < kShown; ++i)
+    names += (i == 0 ? "" : ", ") + earlier[i];
+  if (earlier.size() > kShown) names += fmt::format(" and {} more", earlier.size() - kShown);
+  const bool one = earlier.size() == 1;
+  return fmt::format(
+      "The --graphs directory {} also holds {} graph file{} that this run did not draw ({}), "
+      "left by an earlier run; remove {} if {} not wanted beside this run's graphs.",
+      dir, earlier.size(), one ? "" : "s", names, one ? "it" : "them", one ? "it is" : "they are");
 }
 
 }  // namespace zul::program

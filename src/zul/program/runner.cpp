@@ -483,12 +483,14 @@ void Runner::finishOutputs() {
     report_->writeHtml(htmlFile_.stream(), title);
   }
   if (!options_.graphs.empty()) {
-    for (const std::string& problem :
-         writeGraphFiles(report_->model(), options_.graphs, session().runInputs,
-                         session().runOutputs)) {
+    GraphFiles graphs = writeGraphFiles(report_->model(), options_.graphs, session().runInputs,
+                                        session().runOutputs);
+    for (const std::string& problem : graphs.problems) {
       logLine(ZUL_LOG_ERROR, problem);
       worsen(kExitStopped);
     }
+    if (!graphs.earlier.empty())
+      logLine(ZUL_LOG_WARNING, earlierGraphsWarning(options_.graphs, graphs.earlier));
   }
   listing_->flush();
   checkWrites();

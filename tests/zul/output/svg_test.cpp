@@ -166,7 +166,7 @@ TEST(GraphFiles, AGraphFileNeverOverwritesAnInputOfTheRun) {
   model.items = {loadingsGraph(90), loadingsGraph(60)};
   std::vector<table::Place> inputs = {table::filePlace("program", program)}, outputs;
   const std::vector<std::string> problems =
-      program::writeGraphFiles(model, dir.string(), inputs, outputs);
+      program::writeGraphFiles(model, dir.string(), inputs, outputs).problems;
   ASSERT_EQ(problems.size(), 1u);
   std::ifstream in(program);
   std::string first;
@@ -185,13 +185,34 @@ TEST(GraphFiles, AGraphFileNeverOverwritesAnInputOfTheRun) {
   fs::remove(dir / "02-RefStructurePlot.svg");
   fs::create_directory(dir / "02-RefStructurePlot.svg");
   outputs.clear();
-  EXPECT_EQ(program::writeGraphFiles(model, dir.string(), {}, outputs).size(), 2u);
+  EXPECT_EQ(program::writeGraphFiles(model, dir.string(), {}, outputs).problems.size(), 2u);
   std::ifstream earlier(dir / "01-RefStructurePlot.svg");
   std::getline(earlier, first);
   EXPECT_EQ(first, "earlier run");
   size_t files = 0;
   for ([[maybe_unused]] const auto& e : fs::directory_iterator(dir)) ++files;
   EXPECT_EQ(files, 2u);  // no temporary left behind
+  fs::remove_all(dir);
+}
+
+TEST(GraphFiles, GraphFilesOfAnEarlierRunAreNamedNotRemoved) {
+  namespace fs = std::filesystem;
+  const fs::path dir = fs::temp_directory_path() / ("zul_graph_earlier_" + std::to_string(::getpid()));
+  fs::remove_all(dir);
+  ASSERT_EQ(program::prepareGraphDirectory(dir.string()), "");
+  for (const char* name : {"02-RefStructurePlot.svg", "03-ScreePlot.svg", "mine.svg", "1-x.svg"})
+    std::ofstream(dir / name) << "earlier run\n";
+  Model model;
+  model.items = {loadingsGraph(90)};
+  std::vector<table::Place> outputs;
+  const program::GraphFiles written = program::writeGraphFiles(model, dir.string(), {}, outputs);
+  EXPECT_TRUE(written.problems.empty());
+  EXPECT_EQ(written.earlier, (std::vector<std::string>{"02-RefStructurePlot.svg", "03-ScreePlot.svg"}));
+  EXPECT_TRUE(fs::exists(dir / "03-ScreePlot.svg"));
+  EXPECT_EQ(program::earlierGraphsWarning("g", written.earlier),
+            "The --graphs directory g also holds 2 graph files that this run did not draw "
+            "(02-RefStructurePlot.svg, 03-ScreePlot.svg), left by an earlier run; remove them if "
+            "they are not wanted beside this run's graphs.");
   fs::remove_all(dir);
 }
 
