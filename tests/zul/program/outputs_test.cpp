@@ -322,6 +322,13 @@ TEST_F(Outputs, TheHtmlPageIsNamedAfterTheProgram) {
   EXPECT_NE(read("r.html").find("<title>p.zul (zul factor)</title>"), std::string::npos);
 }
 
+TEST_F(Outputs, AnEmptyProgramIsNamedInAWarning) {
+  write("empty.zul", "/* the statements went elsewhere */\n");
+  EXPECT_EQ(run("empty.zul"), 0);
+  EXPECT_NE(read("log.txt").find("WARNING: The program empty.zul holds no statements"), std::string::npos)
+      << read("log.txt");
+}
+
 TEST_F(Outputs, SeveralInlineTextsFormOneProgram) {
   // A step begun in one -e text goes on in the next, and a library assigned
   // in the first is known in the last.
