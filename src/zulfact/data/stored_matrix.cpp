@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <strings.h>
 
 #include "zulfact/state/codes.hpp"
@@ -494,6 +495,35 @@ void StoredMatrixAssembler::defaults(int& status) {
   }
 }
 
+// Crossproducts stored about zero lose digits when the means are taken
+// out: sum(x^2) - n*mean^2 keeps about 15.6 - log10(sum(x^2) / its
+// corrected part) significant digits (Chan, Golub and LeVeque 1983). The
+// variable that keeps fewest is named when it keeps fewer than 8, which the
+// printed results can show.
+void StoredMatrixAssembler::warnOfCancellation(const std::vector<double>& a, bool sscpSums,
+                                               double w, int& status) {
+  constexpr double kDigitsWarned = 8;
+  int worst = -1;
+  double fewest = kDigitsWarned;
+  for (int i = 0; i < n_; ++i) {
+    const double raw = a[packedIndex(i, i)];
+    const double term = sscpSums ? sums_[i] * sums_[i] / w : mean_[i] * mean_[i] * w;
+    const double corrected = raw - term;
+    if (!(corrected > 0) || !(raw > 0)) continue;  // constant or impossible: said elsewhere
+    const double digits = -std::log10(std::numeric_limits<double>::epsilon() * raw / corrected);
+    if (digits < fewest) {
+      fewest = digits;
+      worst = i;
+    }
+  }
+  if (worst < 0) return;
+  StoredNote x{msg::kStoredDigitsLost.number, word_, worst, -1};
+  x.value = std::max(0.0, std::floor(fewest));
+  x.hasValue = true;
+  notes_.push_back(x);
+  status = std::max(status, int(kCodeWarning));
+}
+
 // Back to crossproducts, recentred or uncentred as wanted, divided by the
 // variance divisor and made a correlation matrix again.
 void StoredMatrixAssembler::convert(StoredOutput& out, int& status) {
@@ -524,6 +554,7 @@ void StoredMatrixAssembler::convert(StoredOutput& out, int& status) {
   if (storedZero_ != wantZero && w > 0) {
     const bool subtract = !wantZero;
     const bool sscpSums = kind_ == StoredKind::Crossproducts && layout_.hasIntercept;
+    if (subtract) warnOfCancellation(a, sscpSums, w, status);
     for (int i = 0; i < n_; ++i)
       for (int j = 0; j <= i; ++j) {
         const double term = sscpSums ? sums_[i] * sums_[j] / w : mean_[i] * mean_[j] * w;

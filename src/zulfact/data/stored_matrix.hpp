@@ -106,6 +106,7 @@ class StoredMatrixAssembler {
   void checkSemidefinite(const double* corr, int& status);
   void defaults(int& status);
   void convert(StoredOutput& out, int& status);
+  void warnOfCancellation(const std::vector<double>& a, bool sscpSums, double w, int& status);
   double& at(int i, int j);
 
   const StoredLayout& layout_;

@@ -146,6 +146,7 @@ inline constexpr Id kStoredRowGap = input(68);
 inline constexpr Id kStoredFactorRepeated = input(69);
 inline constexpr Id kStoredNegativeStd = input(70);
 inline constexpr Id kStoredSumwgtNotPositive = input(71);
+inline constexpr Id kStoredDigitsLost = input(72);
 
 // ---- scoring coefficients and residuals ----
 inline constexpr Id kScoringHeading = factor(109);

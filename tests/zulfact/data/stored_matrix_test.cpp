@@ -130,6 +130,25 @@ TEST(StoredMatrix, EveryKindGivesTheMomentsOfItsData) {
   expectMoments(assemble(est, "EST"));
 }
 
+TEST(StoredMatrix, CrossproductsOfLargeMeansWarnOfLostDigits) {
+  // x + 1e6: the crossproducts are exact here, but with sums of squares
+  // near 3e12 about a corrected 14 only 4 digits of the variance are sure.
+  Rows sscp;
+  sscp.add("SSCP", "INTERCEPT", {3000009, 6}, 3)
+      .add("SSCP", "x", {3000018000041.0, 6000022}, 3000009)
+      .add("SSCP", "y", {6000022, 14}, 6);
+  Result s = assemble(sscp, "SSCP", false, true, true);
+  EXPECT_EQ(s.status, 4);
+  ASSERT_TRUE(has(s, 72));
+  EXPECT_EQ(s.full.back().var, 0);
+  EXPECT_EQ(s.full.back().value, 4);
+  EXPECT_NEAR(s.corr[packedIndex(1, 0)], kR, 1e-12);
+  // The same about the means, or with small means, keeps every digit.
+  Rows small;
+  small.add("SSCP", "INTERCEPT", {9, 6}, 3).add("SSCP", "x", {41, 22}, 9).add("SSCP", "y", {22, 14}, 6);
+  EXPECT_FALSE(has(assemble(small, "SSCP", false, true, true), 72));
+}
+
 TEST(StoredMatrix, CorrelationsConvertOnlyWhenTheFormDiffers) {
   Rows corr;
   corr.add("MEAN", "", {3, 2}).add("STD", "", {kSd[0], kSd[1]}).add("N", "", {3, 3});
