@@ -172,4 +172,10 @@ assert "SEFactor1" not in [c["name"] for c in by_tables["B"]["columns"]]
 with open(os.path.join(work, "sby.csv")) as f:
     groups = [r[0] for r in csv.reader(f) if r[1].strip() == "SE_PAT"]
 assert groups == ["A", "A"], groups
+# 8: NOBS=290 for the 145 of the table: the errors shrink by sqrt(144/289),
+# the ratio of the VARDEF=DF divisors.
+for c in range(1, 5):
+    for a, b in zip(column(table("FactorPattern", 8), f"SEFactor{c}"),
+                    column(table("FactorPattern", 0), f"SEFactor{c}")):
+        close(a, b * math.sqrt(144 / 289), 1e-9, "NOBS= errors")
 print("standard errors checked")

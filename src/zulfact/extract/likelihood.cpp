@@ -150,7 +150,7 @@ void ulsSolution(const LikelihoodInputs& in, const FitState& fs, int k, Likeliho
   }
 }
 
-// ML: sqrt of the squared canonical correlations (gamma - 1)/gamma = 1 - mu
+// ML: the squared canonical correlations (gamma - 1)/gamma = 1 - mu
 // of the k largest gamma, the smallest mu.
 std::vector<double> canonicalCorrelations(const FitState& fs, int k) {
   const int p = fs.nVars;

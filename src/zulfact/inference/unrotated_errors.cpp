@@ -292,6 +292,9 @@ std::vector<double> standardisedCov(const UnrotatedErrorsInput& in, const double
   return out;
 }
 
+// Relative to the largest variance, what rounding may leave below zero.
+constexpr double kNegativeVarianceTolerance = 1e-8;
+
 }  // namespace
 
 double unrotatedErrorsBytes(int p, int m) {
@@ -314,6 +317,13 @@ std::vector<double> covarianceStructureCov(const UnrotatedErrorsInput& in, const
       return {};
     }
   const int q = p * k + p;
+  // More free parameters than distinct moments (negative degrees of
+  // freedom): the information is singular however the inverse comes out,
+  // and its rounding noise printed standard errors of 0.
+  if (static_cast<double>(p) * (p + 1) / 2.0 < q - k * (k - 1) / 2.0) {
+    status = UnrotatedErrorsStatus::Singular;
+    return {};
+  }
   ModelTerms terms(p, k);
   std::vector<double> cov;
   Packed h(q);
@@ -345,6 +355,17 @@ UnrotatedErrors unrotatedStdErrors(const UnrotatedErrorsInput& in) {
     for (Index j = 0; j < pm; ++j)
       std::copy_n(covTheta.begin() + j * q, pm, out.covariance.begin() + j * pm);
   }
+  // A variance below zero beyond rounding means the inverse is not that of
+  // a positive definite information (a nearly unidentified solution): no
+  // errors, rather than an error of 0 that reads as a loading known exactly.
+  double largest = 0.0;
+  for (Index a = 0; a < pm; ++a) largest = std::max(largest, out.covariance[a * pm + a]);
+  for (Index a = 0; a < pm; ++a)
+    if (out.covariance[a * pm + a] < -kNegativeVarianceTolerance * largest) {
+      out.covariance.clear();
+      out.status = UnrotatedErrorsStatus::Singular;
+      return out;
+    }
   out.stdErrors.resize(static_cast<std::size_t>(pm));
   for (Index a = 0; a < pm; ++a) out.stdErrors[a] = std::sqrt(std::max(0.0, out.covariance[a * pm + a]));
   return out;

@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <string_view>
 
+#include "zulfact/data/vardef.hpp"
 #include "zulfact/host/host.hpp"
 #include "zulfact/inference/unrotated_errors.hpp"
 #include "zulfact/rotate/rotated_errors.hpp"
@@ -34,6 +36,20 @@ bool enoughMemory(double bytes) {
   return false;
 }
 
+// The divisor d of cov(theta) = 2 P / d: the data pass's variance divisor,
+// or, when NOBS= gives the number of observations, the count divisor of
+// that number (N - 1 under VARDEF=DF, N under VARDEF=N), so that the
+// standard errors rest on the N of the chi-square tests. The divisor of a
+// matrix stored without its N (10000 taken) made them far too small.
+// VARDEF=WEIGHT and WDF divide by the weights, which NOBS= does not give.
+double errorsDivisor(const ProcState& ps) {
+  const std::string_view vardef(ps.opt.vardef, 8);
+  if (zul_is_missing(ps.opt.nObsOption) || !(vardefIs(vardef, "DF") || vardefIs(vardef, "N")))
+    return ps.varianceDivisor;
+  return vardefDivisor(vardef, ps.opt.nObsOption, ps.opt.flags.noIntercept ? 0.0 : 1.0,
+                       ps.sumWeights);
+}
+
 void unrotatedCase(ProcState& ps) {
   Host& h = host();
   const int p = ps.opt.nVars, m = ps.nFactors;
@@ -43,7 +59,7 @@ void unrotatedCase(ProcState& ps) {
   in.loadings = ps.loadings;
   in.p = p;
   in.m = m;
-  in.divisor = ps.varianceDivisor;
+  in.divisor = errorsDivisor(ps);
   in.correlationStructure = !ps.opt.flags.covariance;
   // The ML fit leaves 1/psi_i as the variable weights, missing where the
   // fit drove psi_i to zero or below.

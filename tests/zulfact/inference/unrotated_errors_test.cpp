@@ -323,6 +323,7 @@ TEST(UnrotatedErrors, HeywoodAndUnidentifiedSolutionsGiveNoErrors) {
     Vector lambda;  // 4 x 2
     UnrotatedErrorsStatus status;
     Vector fitted = {};  // the fit's uniquenesses, when given
+    Vector sigma = {};   // the matrix fitted, when not Lambda Lambda' + Psi
   };
   // Equal columns of Lambda' Psi^-1 Lambda leave the rotation free: the
   // bordered information matrix is singular.
@@ -330,6 +331,14 @@ TEST(UnrotatedErrors, HeywoodAndUnidentifiedSolutionsGiveNoErrors) {
       {"communality 1", {1.0, 0.5, 0.4, 0.3, 0.0, 0.2, 0.3, 0.4}, UnrotatedErrorsStatus::NonPositiveUniqueness},
       {"communality above 1", {0.9, 0.5, 0.4, 0.3, 0.6, 0.2, 0.3, 0.4}, UnrotatedErrorsStatus::NonPositiveUniqueness},
       {"rotation not identified", {0.6, 0.0, 0.6, 0.0, 0.0, 0.6, 0.0, 0.6}, UnrotatedErrorsStatus::Singular},
+      // An ML fit of 2 factors to 4 variables: 11 free parameters, 10
+      // moments (the old inverse gave errors of exactly 0).
+      {"negative degrees of freedom",
+       {0.8815704740023691, 0.746988273448826, 0.5423855700086968, 0.3384856491080411,
+        -0.13826836035288223, 0.30656672768280996, 0.11000049072827289, -0.33323113182077213},
+       UnrotatedErrorsStatus::Singular, {},
+       {1.0, 0.6161343042418499, 1.0, 0.4629415908199097, 0.43887810051575676, 1.0,
+        0.34447425571586066, 0.1506873401339991, 0.14693387766071794, 1.0}},
       // The fit drove the first uniqueness to 0, its communality is 0.97.
       {"fitted uniqueness 0", {0.98, 0.5, 0.4, 0.3, 0.1, 0.2, 0.3, 0.4}, UnrotatedErrorsStatus::NonPositiveUniqueness,
        {0.0, 0.7, 0.75, 0.75}},
@@ -343,6 +352,7 @@ TEST(UnrotatedErrors, HeywoodAndUnidentifiedSolutionsGiveNoErrors) {
         if (i == j) v = 1.0;
         sigma.push_back(v);
       }
+    if (!c.sigma.empty()) sigma = c.sigma;
     UnrotatedErrorsInput in = errorsInput(sigma, c.lambda, 4, 2, 99);
     if (!c.fitted.empty()) in.fittedUniquenesses = c.fitted.data();
     const UnrotatedErrors got = unrotatedStdErrors(in);
