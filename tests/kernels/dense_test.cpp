@@ -1,7 +1,7 @@
 // Dense kernels: products against the plain loops the callers wrote
 // before (bit for bit: listings depend on the order of summation), the
-// product with a packed symmetric matrix, Kaiser's row scales, the
-// orthonormalisation, and the processor count.
+// product with a packed symmetric matrix, Kaiser's row scales and the
+// orthonormalisation.
 #include "kernels/dense.hpp"
 
 #include <gtest/gtest.h>
@@ -11,7 +11,6 @@
 #include <vector>
 
 #include "kernels/packed.hpp"
-#include "kernels/processors.hpp"
 
 namespace kernels {
 namespace {
@@ -96,8 +95,6 @@ TEST(DenseKernels, OrthonormalizeAndNormalizeColumns) {
   normalizeColumns(c.data(), 2, 2);
   EXPECT_EQ(c, (Matrix{0.6, 0.8, 0, 0}));
 }
-
-TEST(Processors, AtLeastOne) { EXPECT_GE(processorCount(), 1); }
 
 }  // namespace
 }  // namespace kernels

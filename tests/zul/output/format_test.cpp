@@ -58,25 +58,21 @@ TEST(Format, FixedNeverCutsATooLargeNumber) {
   EXPECT_DOUBLE_EQ(std::stod(s), 1e12);
 }
 
-TEST(Format, MissingAndNonFiniteAreEmpty) {
-  EXPECT_EQ(formatNumber(zul_missing(), parseFormat("12.5", 0)), "");
-  EXPECT_EQ(formatNumber(INFINITY, parseFormat("BEST12.", 0)), "");
-}
-
-TEST(Format, BestIsTheShortestThatFits) {
+// BEST is the shortest text that fits; PVALUE shows a lower bound; missing
+// and non-finite values are empty.
+TEST(Format, BestPValueAndMissing) {
   NumericFormat best = parseFormat("BEST12.", 0);
   EXPECT_EQ(formatNumber(3.0, best), "3");
   EXPECT_EQ(formatNumber(0.1, best), "0.1");
   // 1/3 in 12 characters: "0." and ten 3s.
   EXPECT_EQ(formatNumber(1.0 / 3.0, best), "0.3333333333");
   EXPECT_EQ(formatNumber(-2.5, best), "-2.5");
-}
-
-TEST(Format, PValueShowsALowerBound) {
   NumericFormat p = parseFormat("PVALUE6.4", 0);
   EXPECT_EQ(formatNumber(0.00002, p), "<.0001");
   EXPECT_EQ(formatNumber(0.0001, p), "0.0001");
   EXPECT_EQ(formatNumber(0.04567, p), "0.0457");
+  EXPECT_EQ(formatNumber(zul_missing(), parseFormat("12.5", 0)), "");
+  EXPECT_EQ(formatNumber(INFINITY, best), "");
 }
 
 TEST(Format, AutomaticDecimalsFollowTheLargestValue) {

@@ -91,23 +91,28 @@ TEST(DecideFactorCount, PrincipalComponentsKeepEigenvaluesAboveOne) {
   EXPECT_FALSE(host.issued(180, 37));
 }
 
-TEST(DecideFactorCount, MineigenOneWithAnEigenvalueOfExactlyOne) {
+// MINEIGEN=1 with an eigenvalue of exactly 1; PROPORTION=0.8; NFACTORS=
+// alone, which counts only the eigenvalues that are not negligible.
+TEST(DecideFactorCount, EachOptionGivenAlone) {
   CapturingHost host;
   Analysis a({2.0, 1.0, 0.6, 0.4});
   a.ps.opt.minEigen = 1.0;
   decideFactorCount(a.ps);
   EXPECT_EQ(a.ps.factorsRetained, 1);
   EXPECT_TRUE(host.issued(180, 194));  // one factor
-}
 
-TEST(DecideFactorCount, ProportionPointEightRetainsTwo) {
-  CapturingHost host;
-  Analysis a({6.0, 2.0, 1.0, 1.0});
-  a.ps.opt.proportion = 0.8;
-  decideFactorCount(a.ps);
-  EXPECT_EQ(a.ps.factorsRetained, 2);
+  Analysis b({6.0, 2.0, 1.0, 1.0});
+  b.ps.opt.proportion = 0.8;
+  decideFactorCount(b.ps);
+  EXPECT_EQ(b.ps.factorsRetained, 2);
   // Given PROPORTION= only: the threshold is the tolerance times lambda_1.
-  EXPECT_DOUBLE_EQ(a.ps.minEigenUsed, 1.110223024625157e-13 * 6.0);
+  EXPECT_DOUBLE_EQ(b.ps.minEigenUsed, 1.110223024625157e-13 * 6.0);
+
+  Analysis c({2.0, 1e-14, 0.0, 0.0});
+  c.ps.opt.nFactorsRequested = 3;
+  c.ps.nFactors = 3;
+  decideFactorCount(c.ps);
+  EXPECT_EQ(c.ps.factorsRetained, 1);
 }
 
 TEST(DecideFactorCount, DefaultsByMethodAndPriors) {
@@ -137,15 +142,6 @@ TEST(DecideFactorCount, DefaultsByMethodAndPriors) {
   decideFactorCount(cov.ps);
   EXPECT_DOUBLE_EQ(cov.ps.minEigenUsed, 2.0);
   EXPECT_EQ(cov.ps.factorsRetained, 2);
-}
-
-TEST(DecideFactorCount, NfactorsAloneCountsOnlyNonNegligibleEigenvalues) {
-  CapturingHost host;
-  Analysis a({2.0, 1e-14, 0.0, 0.0});
-  a.ps.opt.nFactorsRequested = 3;
-  a.ps.nFactors = 3;
-  decideFactorCount(a.ps);
-  EXPECT_EQ(a.ps.factorsRetained, 1);
 }
 
 TEST(DecideFactorCount, MapAndParallelCountsAndMessages) {

@@ -9,7 +9,7 @@
 namespace zulfact {
 namespace {
 
-TEST(PatternPlotRequest, SectionByTheSolutionAndItsAxes) {
+TEST(PatternPlotRequest, SectionByTheSolutionAndItsAxesFactorsByNplot) {
   StepRecord ps;
   ps.clearRecord();
   ps.factorsRetained = 3;
@@ -31,12 +31,7 @@ TEST(PatternPlotRequest, SectionByTheSolutionAndItsAxes) {
     EXPECT_EQ(r.solutionIndex, c.index);
     EXPECT_EQ(r.oblique, c.oblique);
   }
-}
-
-TEST(PatternPlotRequest, NplotBoundsTheFactorsPlotted) {
-  StepRecord ps;
-  ps.clearRecord();
-  ps.factorsRetained = 3;
+  // NPLOT= bounds the factors plotted.
   EXPECT_EQ(patternPlotRequest(ps, false, kInitialSolution).nFactorsPlotted, 3);  // no NPLOT=
   ps.opt.plotCount = 2;
   EXPECT_EQ(patternPlotRequest(ps, false, kInitialSolution).nFactorsPlotted, 2);

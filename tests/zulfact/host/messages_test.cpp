@@ -41,7 +41,6 @@ struct TestHost {
   std::vector<std::pair<int, int>> catalogErrors;
   bool failWrites = false;
   // log and status
-  std::vector<std::pair<int, std::string>> logLines;
   std::vector<std::string> logTexts;
   std::vector<int> statuses;
   // step slots, messages, options
@@ -101,9 +100,6 @@ int32_t systemOption(const char* name, int32_t length, char* buffer, int32_t siz
   if (std::string(name, static_cast<size_t>(length)) != "DEBUG" || !T->hasDebug) return -1;
   return copyOut(T->debug, buffer, size);
 }
-void logLine(int32_t level, const char* text, int32_t length) {
-  T->logLines.emplace_back(level, std::string(text, static_cast<size_t>(length)));
-}
 void logText(const char* text, int32_t length) {
   T->logTexts.emplace_back(text, static_cast<size_t>(length));
 }
@@ -117,7 +113,7 @@ class ModuleMessages : public ::testing::Test {
     fake.provide(ZUL_STEP_SLOT, &stepSlot);
     fake.provide(ZUL_MESSAGE_TEXT, &messageText);
     fake.provide(ZUL_SYSTEM_OPTION, &systemOption);
-    fake.provide(ZUL_LOG_LINE, &logLine);
+    fake.recordLogLines();
     fake.provide(ZUL_LOG_TEXT, &logText);
     fake.provide(ZUL_AVAILABLE_MEMORY, &availableMemory);
     fake.setPool(&pool);
@@ -275,34 +271,27 @@ TEST_F(ModuleMessages, TheStoreKeepsTextsUntilItIsClosed) {
   EXPECT_TRUE(state.blocks.empty()) << "the store left blocks behind";
 }
 
-TEST_F(ModuleMessages, AMissingTextIsFourQuestionMarks) {
-  int n = 0;
-  EXPECT_STREQ(zmsgsav(h, 180, 999, nullptr, 0, &n), "????");
-  EXPECT_EQ(n, 4);
-  char dest[16];
-  EXPECT_STREQ(zmsgsav(h, 180, 999, dest, 15, &n), "????");
-}
-
-TEST_F(ModuleMessages, ATooLongTextIsReportedAndCut) {
+// A missing text is four question marks; a text longer than the caller's
+// maximum is reported and cut; a destination without a maximum is refused.
+TEST_F(ModuleMessages, MissingTooLongAndUnboundedTexts) {
   state.messageTexts[{180, 27}] = "Squared Multiple Correlations";  // 29 characters
-  char dest[11];
+  char dest[16];
   int n = 0;
   const char* s = zmsgsav(h, 180, 27, dest, 10, &n);
   EXPECT_EQ(s, dest);
   EXPECT_STREQ(dest, "Squared Mu");
   EXPECT_EQ(n, 10);
-  ASSERT_EQ(state.logLines.size(), 2u);
-  EXPECT_EQ(state.logLines[0].second,
+  ASSERT_EQ(fake.logLines.size(), 2u);
+  EXPECT_EQ(fake.logLines[0].second,
             "error in message file: group=180 message=27 length=29; Squared Multiple "
             "Correlations");
-  EXPECT_EQ(state.logLines[1].second, "message length exceeds maximum allowed length of 10.");
-}
-
-TEST_F(ModuleMessages, ADestinationWithoutAMaximumIsRefused) {
-  state.messageTexts[{180, 27}] = "Squared Multiple Correlations";
-  char dest[5] = "abcd";
-  EXPECT_STREQ(zmsgsav(h, 180, 27, dest, 0), "????");
-  EXPECT_STREQ(dest, "abcd");  // untouched: its size is not known
+  EXPECT_EQ(fake.logLines[1].second, "message length exceeds maximum allowed length of 10.");
+  EXPECT_STREQ(zmsgsav(h, 180, 999, nullptr, 0, &n), "????");
+  EXPECT_EQ(n, 4);
+  EXPECT_STREQ(zmsgsav(h, 180, 999, dest, 15, &n), "????");
+  char unbounded[5] = "abcd";
+  EXPECT_STREQ(zmsgsav(h, 180, 27, unbounded, 0), "????");
+  EXPECT_STREQ(unbounded, "abcd");  // untouched: its size is not known
 }
 
 TEST_F(ModuleMessages, NoMemoryForTheStoreLogsAnErrorAndGivesFourQuestionMarks) {
@@ -318,8 +307,8 @@ TEST_F(ModuleMessages, NoMemoryForTheStoreLogsAnErrorAndGivesFourQuestionMarks) 
   zmsgsav(h, kStoreOpen, 64);
   state.failFrom = 64;  // the store's header fits, its blocks do not
   EXPECT_STREQ(zmsgsav(h, 180, 27, nullptr, 0, &n), "????");
-  ASSERT_FALSE(state.logLines.empty());
-  EXPECT_EQ(state.logLines.back(),
+  ASSERT_FALSE(fake.logLines.empty());
+  EXPECT_EQ(fake.logLines.back(),
             std::make_pair(4, std::string("Out of memory in zmsgsav for group=180 message=27 "
                                           "msglen=29 len=29.")));
   zmsgsav(h, kStoreClose);
@@ -327,31 +316,23 @@ TEST_F(ModuleMessages, NoMemoryForTheStoreLogsAnErrorAndGivesFourQuestionMarks) 
 
 // ---- text-list join ----
 
-TEST_F(ModuleMessages, JoiningAnEmptyListGivesLengthZero) {
-  TextList* list = textListCreate(h, "cols");
-  char* out = nullptr;
-  int64_t length = -1;
-  EXPECT_EQ(zcatp(h, list, nullptr, &out, &length, 0), 0);
-  ASSERT_NE(out, nullptr);
-  EXPECT_EQ(length, 0);
-  EXPECT_EQ(out[0], '\0');
-  h.release(out);
-  EXPECT_EQ(zcatp(h, nullptr, nullptr, &out, &length, 0), 0);
-  EXPECT_EQ(length, 0);
-  h.release(out);
-  textListRelease(h, list);
-  EXPECT_TRUE(state.blocks.empty());
-}
-
 TEST_F(ModuleMessages, PiecesAreJoinedInOrderAndFreedUnlessKept) {
   TextList* list = textListCreate(h, "select");
+  char* out = nullptr;
+  int64_t length = -1;
+  // An empty list, and no list at all, join to an empty text.
+  for (TextList* empty : {list, static_cast<TextList*>(nullptr)}) {
+    EXPECT_EQ(zcatp(h, empty, nullptr, &out, &length, 0), 0);
+    ASSERT_NE(out, nullptr);
+    EXPECT_EQ(length, 0);
+    EXPECT_EQ(out[0], '\0');
+    h.release(out);
+  }
   ASSERT_TRUE(textListAdd(h, list, " select "));
   ASSERT_TRUE(textListAdd(h, list, "\"_v0_\""));
   ASSERT_TRUE(textListAdd(h, list, ", "));
   ASSERT_TRUE(textListAdd(h, list, ""));
   ASSERT_TRUE(textListAdd(h, list, "\"_v1_\""));
-  char* out = nullptr;
-  int64_t length = 0;
   EXPECT_EQ(zcatp(h, list, nullptr, &out, &length, kJoinKeepPieces), 0);
   EXPECT_STREQ(out, " select \"_v0_\", \"_v1_\"");
   EXPECT_EQ(length, 22);
