@@ -241,10 +241,14 @@ std::string byCondition(const ScoringSpec& s) {
     // rounded, as its group was formed; a NaN or an infinity null), a
     // character value without its trailing blanks.
     const std::string number = groupNumber(s.dialect, quoteIdentifier(b.name), type);
+    // Text is compared byte for byte, as the groups were formed: under a
+    // nondeterministic collation (case-blind ICU) 'abc' = 'ABC', and one
+    // group's scores would be written for the rows of the other too.
+    const std::string text = inByteOrder(s.dialect, comparedText(s.dialect, quoteIdentifier(b.name)));
     const std::string col = format                 ? formattedValue(s, b)
                             : b.numeric              ? number
                             : comparedAsNumber(type) ? asNumber(s, b.name)
-                                                     : comparedText(s.dialect, quoteIdentifier(b.name));
+                                                     : text;
     if (b.numeric && !finite(b.number)) {
       // "= null" is never true: a missing BY value selects the rows whose
       // value is null, NaN or infinite, all of which zul reads as missing.
@@ -255,7 +259,7 @@ std::string byCondition(const ScoringSpec& s) {
       term += col + "=" + numberLiteral(b.number);
     } else {
       const std::string t = format ? putText(b.text, *format) : trimmedText(b);
-      term += col + "=" + quoteString(t);
+      term += (format ? inByteOrder(s.dialect, col) : col) + "=" + quoteString(t);
       if (t.empty()) term += " or " + quoteIdentifier(b.name) + " is null";
     }
     cond += (cond.empty() ? "" : " and ") + term + ")";
@@ -319,7 +323,12 @@ std::string formattedValue(const ScoringSpec& s, const ByValue& b) {
   // format, whose text zul keeps whole, and no longer match its group.
   const bool plain = s.locale == "EN_US" && s.encoding == "wlatin1";
   const bool number = b.numeric && comparedAsNumber(copiedType(s, b.name));
-  const std::string column = number ? asNumber(s, b.name) : quoteIdentifier(b.name);
+  // Text goes in byte order: the function takes the collation of its
+  // argument, and PostgreSQL refuses a nondeterministic one in its
+  // regular expressions.
+  const std::string column = number      ? asNumber(s, b.name)
+                             : b.numeric ? quoteIdentifier(b.name)
+                                         : inByteOrder(s.dialect, quoteIdentifier(b.name));
   return putCall(s.dialect, column, formatText(b), plain ? "" : s.locale, s.encoding);
 }
 

@@ -290,7 +290,11 @@ std::string DbCursor::byOrderSql() const {
                        "create its temporary function zul_put in the database (the user needs the TEMP "
                        "right there). Grant it, or run the step without a display format for " + d.name + ".");
     if (keyed) {
-      const std::string put = sqlgen::putCall(dialect, by.isChar[k] ? q : value, putFormatText(*f));
+      // Text in byte order: zul_put takes the collation of its argument,
+      // and PostgreSQL refuses a nondeterministic one in its regular
+      // expressions.
+      const std::string put =
+          sqlgen::putCall(dialect, by.isChar[k] ? sqlgen::inByteOrder(dialect, q) : value, putFormatText(*f));
       rawAfter += ", " + value + direction;
       value = by.isChar[k] ? sqlgen::inByteOrder(dialect, "coalesce(" + put + ", '')")
                            : "CAST(" + put + (pg ? " AS double precision)" : " AS REAL)");
