@@ -892,8 +892,9 @@ class Checks:
     def text_by_as_row_path(self):
         """A character BY column whose collation is not byte order (a
         case-blind ICU one in PostgreSQL, where 'AB' = 'Ab'; NOCASE in
-        SQLite) and whose values differ by a trailing blank ('B', 'B '), with null, empty and blank values (the
-        one missing value), without and with a format ($1.: AB and Ab are
+        SQLite) and whose values differ by a trailing blank ('B', 'B '),
+        with null, empty and blank values (the one missing value),
+        without and with a format ($1.: AB and Ab are
         group A, whose first value in byte order is AB): the groups
         formed in the database are the row path's, in its order; every row
         is scored once; the OUTSTAT= table carries each group's BY value;
@@ -1265,7 +1266,8 @@ class Checks:
         (0.1, not 0.10000000149011612), as an analysis variable near 10^6
         (where the two readings differ in the spread), a BY variable and a
         copied column: summed and scored inside PostgreSQL with the row
-        path's OUTSTAT= table, scores and copied values. A date BY variable
+        path's OUTSTAT= table, scores and copied values; r's type is a
+        domain of a domain of real, read as a real. A date BY variable
         beside it selects its groups' rows by their days since 1960."""
         rnd = lcg(77)
         rows = []
@@ -1273,7 +1275,8 @@ class Checks:
             f = next(rnd) - 0.5
             rows.append((i + 1, None if i % 7 == 0 else f"2014-10-0{i % 3 + 1}", round(1e6 + f * 5, 2),
                          [0.1, 2.6][i % 2], round(f + 0.3 * next(rnd), 4), round(f + 0.4 * next(rnd), 4)))
-        self.pg.psql("CREATE TABLE reals (id integer, d date, r real, g real, x1 float8, x2 float8); "
+        self.pg.psql("CREATE DOMAIN reading AS real; CREATE DOMAIN positive AS reading CHECK (VALUE > 0); "
+                     "CREATE TABLE reals (id integer, d date, r positive, g real, x1 float8, x2 float8); "
                      "INSERT INTO reals VALUES " + sql_rows(rows))
         scores = self.outstat_and_scores("reals", "  BY g d;\n  VAR r x1 x2;\n", "reals", "g, r", 1e-10)
         if scores is not None and (len(scores) != 40 or any(s.endswith("|") for s in scores)):

@@ -375,10 +375,18 @@ class PgConnection : public Connection {
     return std::string(PQgetvalue(r.r, 0, 0));
   }
 
+  // A column of a domain (CREATE DOMAIN score AS numeric(6,2)) has the
+  // type the domain is based on, through domains of domains, with the
+  // domain's modifier: its values are those of that type, as a query
+  // describes them.
   std::vector<DbColumn> tableColumns(const std::string& table) override {
-    Result r(run("SELECT a.attname, pg_catalog.format_type(a.atttypid, a.atttypmod), "
-                 "a.atttypid FROM pg_catalog.pg_attribute a WHERE a.attrelid = $1::regclass "
-                 "AND a.attnum > 0 AND NOT a.attisdropped ORDER BY a.attnum",
+    Result r(run("WITH RECURSIVE c(attnum, attname, typ, mod) AS (SELECT a.attnum, a.attname, "
+                 "a.atttypid, a.atttypmod FROM pg_catalog.pg_attribute a WHERE a.attrelid = "
+                 "$1::regclass AND a.attnum > 0 AND NOT a.attisdropped UNION ALL SELECT c.attnum, "
+                 "c.attname, t.typbasetype, t.typtypmod FROM c JOIN pg_catalog.pg_type t ON t.oid = "
+                 "c.typ WHERE t.typtype = 'd') SELECT c.attname, pg_catalog.format_type(c.typ, "
+                 "c.mod), c.typ FROM c JOIN pg_catalog.pg_type t ON t.oid = c.typ WHERE "
+                 "t.typtype <> 'd' ORDER BY c.attnum",
                  {Value::of(quoteName(table))}, PGRES_TUPLES_OK));
     std::vector<DbColumn> cols;
     for (int i = 0; i < PQntuples(r.r); ++i)
