@@ -401,6 +401,14 @@ class Checks:
                             "FROM notes n JOIN notes_out o USING (id)")
         if got != f"{len(self.rows)}|{len(self.rows)}|t":
             self.fail(f"awkward text: notes kept, x1 and x2 kept, row 3 missing: {got}")
+        # The notes as BY values in the scoring statement, on a connection
+        # whose server would read a backslash in a literal as an escape.
+        legacy = self.pg.conninfo(extra="options=''-c standard_conforming_strings=off''")
+        r, _ = self.run(f"LIBNAME pg POSTGRES '{legacy}';\nFACTOR DATA=pg.notes NFACTORS=1 "
+                        "OUT=pg.notes_by NOPRINT;\n  BY note;\n  VAR x1-x3;\nRUN;\n", "notes_by")
+        if "inside the database" not in r.stderr or self.pg_value(
+                "SELECT count(*) FROM notes_by") != str(len(self.rows)):
+            self.fail("awkward text as BY values: not scored inside the database:\n" + r.stderr[-1500:])
 
     def stopped_step_leaves_nothing(self):
         """A step whose reading fails half way writes no table; an earlier
