@@ -635,7 +635,8 @@ class Checks:
     def foreign_zul_tables(self):
         """A user's own table named zul_tables (other columns) does not stop
         reading the database; writing, whose TYPE would be lost, is refused
-        up front with a message naming it."""
+        up front with a message naming it, as is an output named like the
+        catalogue itself, which is left whole."""
         path = os.path.join(self.work, "own.db")
         self.sqlite("CREATE TABLE zul_tables (id INTEGER, note TEXT)", path=path)
         self.sqlite("CREATE TABLE t (x1 REAL, x2 REAL, x3 REAL)", path=path)
@@ -657,6 +658,12 @@ class Checks:
         log = r.stdout + r.stderr
         if "permission denied" in log or "does not let this user write" not in log:
             self.fail("unreadable zul_tables: not read, or the write not refused:\n" + log[-1500:])
+        kept = self.pg_value("SELECT count(*) FROM zul_tables")
+        r, _ = self.run(self.libnames() + "FACTOR DATA=pg.survey NFACTORS=1 OUTSTAT=pg.ZUL_Tables;\n"
+                        "  VAR x1-x5;\nRUN;\n", "catalogue_as_output", expect_ok=False)
+        if "zul_tables is where zul keeps" not in r.stderr or self.pg_value(
+                "SELECT count(*) FROM zul_tables") != kept:
+            self.fail("an output named zul_tables: not refused, or the catalogue changed:\n" + r.stderr[-1500:])
 
     def formats_kept(self):
         """A FORMAT statement's formats go with OUT= into the catalogue and
