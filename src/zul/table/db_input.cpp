@@ -273,6 +273,9 @@ std::string DbCursor::byOrderSql() const {
       value = sqlgen::inByteOrder(dialect, "coalesce(" + sqlgen::comparedText(dialect, q) + ", '')");
     else if (pg && isBoolean(d)) value = q + "::int";
     else if (d.kind == ColumnKind::Number) value = finiteOrNull(d, q, pg);
+    // An infinite date or timestamp is missing to zul: ordered with the
+    // nulls, not after (or before) every other value.
+    else if (pg && d.kind != ColumnKind::Time) value = "CASE WHEN isfinite(" + q + ") THEN " + q + " END";
     else if (pg) value = q;
     // SQLite keeps a date or time as text (or a number) in any spelling
     // zul reads: '2020-01-01T10:00' sorts after '2020-01-01 10:00:30' as
