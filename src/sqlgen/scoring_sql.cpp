@@ -204,14 +204,19 @@ std::string asNumber(const ScoringSpec& s, const std::string& name) {
 // Copied column `name` as the row path writes it, or empty for the column
 // itself: a boolean or a real as the number zul reads, a NaN or an
 // infinity as missing, text without its trailing blanks and a null text
-// as empty (zul's one missing text). Nothing is changed when the database
-// could not say the columns' classes.
+// as empty (zul's one missing text), an infinite date or timestamp as
+// missing. Nothing is changed when the database could not say the
+// columns' classes.
 std::string copiedValue(const ScoringSpec& s, const std::string& name) {
   if (s.copiedTypes.empty()) return {};
   const int type = copiedType(s, name);
   if (type == kTypeBoolean) return asNumber(s, name);
   if (type == kTypeNumeric || type == kTypeReal) return finiteOrNull(s.dialect, asNumber(s, name));
   if (type == kTypeCharacter) return "coalesce(" + comparedText(s.dialect, quoteIdentifier(name)) + ", '')";
+  // An infinite PostgreSQL date or timestamp is missing to zul.
+  const std::string q = quoteIdentifier(name);
+  if (s.dialect == Dialect::kPostgres && (type == kTypeDate || type == kTypeTimestamp))
+    return "case when isfinite(" + q + ") then " + q + " end";
   // SQLite keeps a date as text of many spellings, or as zul's count: it
   // is written as the rows read one by one are written.
   if (s.dialect == Dialect::kSqlite && type == kTypeDate) return sqliteTemporalText(quoteIdentifier(name), "date");

@@ -1002,7 +1002,8 @@ class Checks:
                 if copies["in"] != copies["row"]:
                     self.fail(f"{what}: copied columns differ:\n{copies['in']}\nrow path:\n{copies['row']}")
         # A PostgreSQL timestamp or date of +-infinity is missing too: the row
-        # path orders it with the nulls (it came last, and stopped the step).
+        # path orders it with the nulls (it came last, and stopped the step),
+        # and OUT= copies it as missing on both paths.
         self.pg.psql("CREATE TABLE infdates AS SELECT id, CASE WHEN g = 'Infinity' THEN 'infinity' "
                      "WHEN g = '-Infinity' THEN '-infinity' WHEN g = 1 THEN '2030-01-01 10:00+02' "
                      "WHEN g = 2 THEN '1950-06-30' END::timestamptz AS ts, x1, x2, x3 FROM nonfinite")
@@ -1012,6 +1013,10 @@ class Checks:
             groups = [[row["ts"] for row in outstat.get(p, [])] for p in ("row", "in")]
             if len(groups[0]) != 3 or groups[1] != groups[0] or written.get("in") != len(rows):
                 self.fail(f"infinite {kind} BY values: groups {groups[1]}, row path {groups[0]}")
+            same = self.pg_value(f"SELECT count(*) FROM nfd_{kind}_pg_ts_row r JOIN nfd_{kind}_pg_ts_in i "
+                                 "USING (id) WHERE r.ts IS NOT DISTINCT FROM i.ts")
+            if same != str(len(rows)):
+                self.fail(f"infinite {kind} copied: {same} of {len(rows)} as the row path's")
 
     def far_dates_and_numeric_by(self):
         """PostgreSQL dates before the year 1 (0044-03-15 BC) and after
