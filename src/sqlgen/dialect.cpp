@@ -68,8 +68,11 @@ std::string finiteOrNull(Dialect d, std::string_view x) {
 
 std::string truncated(Dialect d, std::string_view x) {
   if (d == Dialect::kPostgres) return "floor(" + std::string(x) + ")";
-  // SQLite's floor() exists only in builds with the math functions.
-  return "cast(cast(" + std::string(x) + " as integer) as double precision)";
+  // SQLite's floor() exists only in builds with the math functions; its
+  // integers stop at 2^63, where a double from 2^52 on is whole already.
+  const std::string e(x);
+  return "(case when abs(" + e + ") < 4503599627370496.0 then cast(cast(" + e +
+         " as integer) as double precision) else " + e + " end)";
 }
 
 std::string sameValue(Dialect d, std::string_view a, std::string_view b, bool text) {

@@ -92,7 +92,13 @@ std::optional<std::string> putNumber(double x, const PutFormat& f) {
 
 std::string putText(std::string_view text, const PutFormat& f) {
   while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
-  return std::string(text.substr(0, static_cast<size_t>(f.width)));
+  size_t cut = std::min(text.size(), static_cast<size_t>(f.width));
+  // w counts bytes; a UTF-8 character that does not fit whole is left out,
+  // not cut into bytes that are no text (PostgreSQL refuses them).
+  size_t lead = cut;
+  while (lead > 0 && lead < text.size() && (static_cast<unsigned char>(text[lead]) & 0xC0) == 0x80) --lead;
+  if (lead < cut && (static_cast<unsigned char>(text[lead]) & 0xC0) == 0xC0) cut = lead;
+  return std::string(text.substr(0, cut));
 }
 
 std::string shownNumber(double x, const PutFormat& f) {
@@ -130,12 +136,14 @@ std::vector<std::string> postgresPutFunctions() {
   const std::string text =
       "CREATE OR REPLACE FUNCTION pg_temp.zul_put(x text, f text) RETURNS text "
       "LANGUAGE plpgsql IMMUTABLE AS $zul$ "
-      "DECLARE m text[]; "
+      "DECLARE m text[]; t text; "
       "BEGIN "
       "m := regexp_match(f, '^\\$([0-9]{1,4})\\.$'); "
       "IF m IS NULL OR m[1]::int < 1 THEN "
       "RAISE EXCEPTION 'zul_put: the format % is not one zul_put writes here', f; END IF; "
-      "RETURN left(rtrim(x, ' '), m[1]::int); "
+      "t := left(rtrim(x, ' '), m[1]::int); "
+      "WHILE octet_length(t) > m[1]::int LOOP t := left(t, -1); END LOOP; "
+      "RETURN t; "
       "END $zul$";
   std::vector<std::string> out = {number, text};
   for (const char* type : {"double precision", "text"})

@@ -204,14 +204,19 @@ std::string asNumber(const ScoringSpec& s, const std::string& name) {
 // Copied column `name` as the row path writes it, or empty for the column
 // itself: a boolean or a real as the number zul reads, a NaN or an
 // infinity as missing, text without its trailing blanks and a null text
-// as empty (zul's one missing text). Nothing is changed when the database
-// could not say the columns' classes.
+// as empty (zul's one missing text), an infinite date or timestamp as
+// missing. Nothing is changed when the database could not say the
+// columns' classes.
 std::string copiedValue(const ScoringSpec& s, const std::string& name) {
   if (s.copiedTypes.empty()) return {};
   const int type = copiedType(s, name);
   if (type == kTypeBoolean) return asNumber(s, name);
   if (type == kTypeNumeric || type == kTypeReal) return finiteOrNull(s.dialect, asNumber(s, name));
   if (type == kTypeCharacter) return "coalesce(" + comparedText(s.dialect, quoteIdentifier(name)) + ", '')";
+  // An infinite PostgreSQL date or timestamp is missing to zul.
+  const std::string q = quoteIdentifier(name);
+  if (s.dialect == Dialect::kPostgres && (type == kTypeDate || type == kTypeTimestamp))
+    return "case when isfinite(" + q + ") then " + q + " end";
   // SQLite keeps a date as text of many spellings, or as zul's count: it
   // is written as the rows read one by one are written.
   if (s.dialect == Dialect::kSqlite && type == kTypeDate) return sqliteTemporalText(quoteIdentifier(name), "date");
@@ -241,10 +246,14 @@ std::string byCondition(const ScoringSpec& s) {
     // rounded, as its group was formed; a NaN or an infinity null), a
     // character value without its trailing blanks.
     const std::string number = groupNumber(s.dialect, quoteIdentifier(b.name), type);
+    // Text is compared byte for byte, as the groups were formed: under a
+    // nondeterministic collation (case-blind ICU) 'abc' = 'ABC', and one
+    // group's scores would be written for the rows of the other too.
+    const std::string text = inByteOrder(s.dialect, comparedText(s.dialect, quoteIdentifier(b.name)));
     const std::string col = format                 ? formattedValue(s, b)
                             : b.numeric              ? number
                             : comparedAsNumber(type) ? asNumber(s, b.name)
-                                                     : comparedText(s.dialect, quoteIdentifier(b.name));
+                                                     : text;
     if (b.numeric && !finite(b.number)) {
       // "= null" is never true: a missing BY value selects the rows whose
       // value is null, NaN or infinite, all of which zul reads as missing.
@@ -255,7 +264,7 @@ std::string byCondition(const ScoringSpec& s) {
       term += col + "=" + numberLiteral(b.number);
     } else {
       const std::string t = format ? putText(b.text, *format) : trimmedText(b);
-      term += col + "=" + quoteString(t);
+      term += (format ? inByteOrder(s.dialect, col) : col) + "=" + quoteString(t);
       if (t.empty()) term += " or " + quoteIdentifier(b.name) + " is null";
     }
     cond += (cond.empty() ? "" : " and ") + term + ")";
@@ -319,7 +328,12 @@ std::string formattedValue(const ScoringSpec& s, const ByValue& b) {
   // format, whose text zul keeps whole, and no longer match its group.
   const bool plain = s.locale == "EN_US" && s.encoding == "wlatin1";
   const bool number = b.numeric && comparedAsNumber(copiedType(s, b.name));
-  const std::string column = number ? asNumber(s, b.name) : quoteIdentifier(b.name);
+  // Text goes in byte order: the function takes the collation of its
+  // argument, and PostgreSQL refuses a nondeterministic one in its
+  // regular expressions.
+  const std::string column = number      ? asNumber(s, b.name)
+                             : b.numeric ? quoteIdentifier(b.name)
+                                         : inByteOrder(s.dialect, quoteIdentifier(b.name));
   return putCall(s.dialect, column, formatText(b), plain ? "" : s.locale, s.encoding);
 }
 

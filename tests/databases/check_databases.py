@@ -401,6 +401,14 @@ class Checks:
                             "FROM notes n JOIN notes_out o USING (id)")
         if got != f"{len(self.rows)}|{len(self.rows)}|t":
             self.fail(f"awkward text: notes kept, x1 and x2 kept, row 3 missing: {got}")
+        # The notes as BY values in the scoring statement, on a connection
+        # whose server would read a backslash in a literal as an escape.
+        legacy = self.pg.conninfo(extra="options=''-c standard_conforming_strings=off''")
+        r, _ = self.run(f"LIBNAME pg POSTGRES '{legacy}';\nFACTOR DATA=pg.notes NFACTORS=1 "
+                        "OUT=pg.notes_by NOPRINT;\n  BY note;\n  VAR x1-x3;\nRUN;\n", "notes_by")
+        if "inside the database" not in r.stderr or self.pg_value(
+                "SELECT count(*) FROM notes_by") != str(len(self.rows)):
+            self.fail("awkward text as BY values: not scored inside the database:\n" + r.stderr[-1500:])
 
     def stopped_step_leaves_nothing(self):
         """A step whose reading fails half way writes no table; an earlier
@@ -627,7 +635,8 @@ class Checks:
     def foreign_zul_tables(self):
         """A user's own table named zul_tables (other columns) does not stop
         reading the database; writing, whose TYPE would be lost, is refused
-        up front with a message naming it."""
+        up front with a message naming it, as is an output named like the
+        catalogue itself, which is left whole."""
         path = os.path.join(self.work, "own.db")
         self.sqlite("CREATE TABLE zul_tables (id INTEGER, note TEXT)", path=path)
         self.sqlite("CREATE TABLE t (x1 REAL, x2 REAL, x3 REAL)", path=path)
@@ -649,6 +658,12 @@ class Checks:
         log = r.stdout + r.stderr
         if "permission denied" in log or "does not let this user write" not in log:
             self.fail("unreadable zul_tables: not read, or the write not refused:\n" + log[-1500:])
+        kept = self.pg_value("SELECT count(*) FROM zul_tables")
+        r, _ = self.run(self.libnames() + "FACTOR DATA=pg.survey NFACTORS=1 OUTSTAT=pg.ZUL_Tables;\n"
+                        "  VAR x1-x5;\nRUN;\n", "catalogue_as_output", expect_ok=False)
+        if "zul_tables is where zul keeps" not in r.stderr or self.pg_value(
+                "SELECT count(*) FROM zul_tables") != kept:
+            self.fail("an output named zul_tables: not refused, or the catalogue changed:\n" + r.stderr[-1500:])
 
     def formats_kept(self):
         """A FORMAT statement's formats go with OUT= into the catalogue and
@@ -890,10 +905,11 @@ class Checks:
             self.fail("formatted BY without zul_put: FACTOR gave no tables")
 
     def text_by_as_row_path(self):
-        """A character BY column whose collation is not byte order (ICU root
-        in PostgreSQL, NOCASE in SQLite) and whose values differ by a
-        trailing blank ('B', 'B '), with null, empty and blank values (the
-        one missing value), without and with a format ($1.: AB and Ab are
+        """A character BY column whose collation is not byte order (a
+        case-blind ICU one in PostgreSQL, where 'AB' = 'Ab'; NOCASE in
+        SQLite) and whose values differ by a trailing blank ('B', 'B '),
+        with null, empty and blank values (the one missing value),
+        without and with a format ($1.: AB and Ab are
         group A, whose first value in byte order is AB): the groups
         formed in the database are the row path's, in its order; every row
         is scored once; the OUTSTAT= table carries each group's BY value;
@@ -903,8 +919,10 @@ class Checks:
         for i, g in enumerate(["AB", "Ab", "B", "B ", None, "", "  ", "a", "b"] * 8):
             x = [next(rnd) for _ in range(3)]
             rows.append((i + 1, g, x[0], x[0] + 0.5 * x[1], x[1] + 0.5 * x[2]))
+        self.pg.psql("CREATE COLLATION caseless (provider = icu, locale = 'und-u-ks-level2', "
+                     "deterministic = false)")
         self.table_in_both("bytext", "id INTEGER, grp TEXT COLLATE NOCASE, x1 REAL, x2 REAL, x3 REAL",
-                           rows, pg_columns='id integer, grp varchar(4) COLLATE "und-x-icu", '
+                           rows, pg_columns='id integer, grp varchar(4) COLLATE caseless, '
                            "x1 float8, x2 float8, x3 float8")
         for lib in ("lite", "pg"):
             for fmt in ("", "  FORMAT grp $1.;\n"):
@@ -983,6 +1001,22 @@ class Checks:
                     copies[path] = self.pg.psql(query) if lib == "pg" else self.sqlite(query)
                 if copies["in"] != copies["row"]:
                     self.fail(f"{what}: copied columns differ:\n{copies['in']}\nrow path:\n{copies['row']}")
+        # A PostgreSQL timestamp or date of +-infinity is missing too: the row
+        # path orders it with the nulls (it came last, and stopped the step),
+        # and OUT= copies it as missing on both paths.
+        self.pg.psql("CREATE TABLE infdates AS SELECT id, CASE WHEN g = 'Infinity' THEN 'infinity' "
+                     "WHEN g = '-Infinity' THEN '-infinity' WHEN g = 1 THEN '2030-01-01 10:00+02' "
+                     "WHEN g = 2 THEN '1950-06-30' END::timestamptz AS ts, x1, x2, x3 FROM nonfinite")
+        for kind in ("timestamptz", "date"):
+            self.pg.psql(f"ALTER TABLE infdates ALTER COLUMN ts TYPE {kind}")
+            outstat, _, written = self.both_paths("pg", "infdates", "ts", "", "nfd_" + kind)
+            groups = [[row["ts"] for row in outstat.get(p, [])] for p in ("row", "in")]
+            if len(groups[0]) != 3 or groups[1] != groups[0] or written.get("in") != len(rows):
+                self.fail(f"infinite {kind} BY values: groups {groups[1]}, row path {groups[0]}")
+            same = self.pg_value(f"SELECT count(*) FROM nfd_{kind}_pg_ts_row r JOIN nfd_{kind}_pg_ts_in i "
+                                 "USING (id) WHERE r.ts IS NOT DISTINCT FROM i.ts")
+            if same != str(len(rows)):
+                self.fail(f"infinite {kind} copied: {same} of {len(rows)} as the row path's")
 
     def far_dates_and_numeric_by(self):
         """PostgreSQL dates before the year 1 (0044-03-15 BC) and after
@@ -1263,7 +1297,8 @@ class Checks:
         (0.1, not 0.10000000149011612), as an analysis variable near 10^6
         (where the two readings differ in the spread), a BY variable and a
         copied column: summed and scored inside PostgreSQL with the row
-        path's OUTSTAT= table, scores and copied values. A date BY variable
+        path's OUTSTAT= table, scores and copied values; r's type is a
+        domain of a domain of real, read as a real. A date BY variable
         beside it selects its groups' rows by their days since 1960."""
         rnd = lcg(77)
         rows = []
@@ -1271,7 +1306,8 @@ class Checks:
             f = next(rnd) - 0.5
             rows.append((i + 1, None if i % 7 == 0 else f"2014-10-0{i % 3 + 1}", round(1e6 + f * 5, 2),
                          [0.1, 2.6][i % 2], round(f + 0.3 * next(rnd), 4), round(f + 0.4 * next(rnd), 4)))
-        self.pg.psql("CREATE TABLE reals (id integer, d date, r real, g real, x1 float8, x2 float8); "
+        self.pg.psql("CREATE DOMAIN reading AS real; CREATE DOMAIN positive AS reading CHECK (VALUE > 0); "
+                     "CREATE TABLE reals (id integer, d date, r positive, g real, x1 float8, x2 float8); "
                      "INSERT INTO reals VALUES " + sql_rows(rows))
         scores = self.outstat_and_scores("reals", "  BY g d;\n  VAR r x1 x2;\n", "reals", "g, r", 1e-10)
         if scores is not None and (len(scores) != 40 or any(s.endswith("|") for s in scores)):

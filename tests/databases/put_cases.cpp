@@ -29,5 +29,8 @@ int main() {
   const auto f = sqlgen::parsePutFormat("$4.");
   std::printf("select pg_temp.zul_puti(text 'O''Brien  ', '$4.', 'DE_DE', 'utf-8')|%s\n",
               sqlgen::putText("O'Brien  ", *f).c_str());
+  // A width that ends inside a UTF-8 character (w counts bytes).
+  for (const char* text : {"Zoo\u00eb", "\u6771\u4eac\u90fd"})
+    std::printf("select pg_temp.zul_put(text '%s', '$4.')|%s\n", text, sqlgen::putText(text, *f).c_str());
   return 0;
 }

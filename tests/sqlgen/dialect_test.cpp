@@ -50,6 +50,13 @@ TEST(Dialect, NotFiniteCatchesNullAndInfinityInSqlite) {
   EXPECT_EQ(r.size(), 3u);
 }
 
+TEST(Dialect, TruncatedKeepsTheIntegerPartOfEveryDoubleInSqlite) {
+  sqlgen_test::SqliteDb db;
+  const auto r = db.rows("select " + truncated(Dialect::kSqlite, "2.7") + ", " +
+                         truncated(Dialect::kSqlite, "-2.7") + ", " + truncated(Dialect::kSqlite, "1e19"));
+  EXPECT_EQ(r[0], (std::vector<double>{2, -2, 1e19}));
+}
+
 TEST(Dialect, PostgresTimestampDaysAreWidenedBeforeTheyAreMultiplied) {
   // 25733 days * 86400 exceeds 2^31: the day count must be cast first.
   const std::string s = secondsSince1960(Dialect::kPostgres, "\"ts\"");

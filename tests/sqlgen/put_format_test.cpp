@@ -40,6 +40,12 @@ TEST(PutFormat, CharacterValuesAndFormatsRefused) {
   ASSERT_TRUE(f && f->character);
   EXPECT_EQ(putText("O'Brien  ", *f), "O'Br");
   EXPECT_EQ(putText("ab  ", *f), "ab");
+  // w counts bytes: a UTF-8 character that does not fit whole is left out;
+  // Latin-1 bytes are cut where w ends.
+  EXPECT_EQ(putText("Zoo\u00eb", *f), "Zoo");
+  EXPECT_EQ(putText("Zo\u00eb!", *f), "Zo\u00eb");
+  EXPECT_EQ(putText("abcd\xb0", *f), "abcd");
+  EXPECT_EQ(putText("ab\xb0\xb0x", *f), "ab\xb0\xb0");
   for (const char* bad : {"BEST12.", "DATE9.", "8", ".2", "$4.1", "0.", "8.123", ""})
     EXPECT_FALSE(parsePutFormat(bad)) << bad;
 }

@@ -65,7 +65,7 @@ TEST(ScoringSql, ScoresWrittenByTheStatementEqualTheLinearCombination) {
   EXPECT_TRUE(has(sql, " cast(0 as double precision) end as \"f3\""));
   EXPECT_TRUE(has(sql, "\"_v0_\" * 0.25 + \"_v1_\" end as \"f1\""));  // coefficient 1: the bare alias
   EXPECT_TRUE(has(sql, "(nullif(nullif(cast((case when typeof(\"x3\") in ('integer', 'real') then \"x3\" end) as double precision), 9e999), -9e999)) as \"_v2_\""));  // mean 0, scale 1
-  EXPECT_TRUE(has(sql, " where ((rtrim(\"g\")='O''Brien')) limit -1 offset 0) as _view1_;"));
+  EXPECT_TRUE(has(sql, " where ((rtrim(\"g\") collate binary='O''Brien')) limit -1 offset 0) as _view1_;"));
   // An infinite value is missing: its row's scores are null, not infinite.
   // A missing value makes every score of its row null, also one without a
   // term of that variable (f1 has none of x3) and one set to 0 (f3).
@@ -102,7 +102,7 @@ TEST(ScoringSql, TextRulesForAbsentMeansMissingValuesAndBlankGroups) {
   EXPECT_TRUE(has(sql, " cast(null as double precision) end as \"f2\""));
   EXPECT_TRUE(has(sql, " cast(0 as double precision) end as \"f3\""));
   // A missing number selects NaN and the infinities too, which zul reads as missing.
-  EXPECT_TRUE(has(sql, " where (\"id\" > 0) and ((rtrim(\"h\")='' or \"h\" is null) and "
+  EXPECT_TRUE(has(sql, " where (\"id\" > 0) and ((rtrim(\"h\") collate binary='' or \"h\" is null) and "
                        "(nullif(nullif(cast((case when typeof(\"k\") in ('integer', 'real') then \"k\" end) as double precision), 9e999), -9e999) is null))"));
   // A missing coefficient makes the score null.
   s.eigval.clear();

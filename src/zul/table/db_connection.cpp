@@ -107,6 +107,8 @@ bool isUri(std::string_view s) {
   return s.substr(0, 13) == "postgresql://" || s.substr(0, 11) == "postgres://";
 }
 
+Spans secrets(std::string_view conninfo);
+
 // keyword [blanks] = [blanks] value, separated by blanks.
 Spans keywordSecrets(std::string_view s) {
   Spans spans;
@@ -132,6 +134,13 @@ Spans keywordSecrets(std::string_view s) {
           e = w = to;
         }
         spans.emplace_back(v, e);
+      } else if (e > v) {
+        // A connection string or URI written as another keyword's value
+        // (dbname='host=h password=x') holds its secrets too.
+        const bool quoted = s[v] == '\'' && e - v >= 2;
+        const size_t from = quoted ? v + 1 : v;
+        for (const auto& [b, end] : secrets(s.substr(from, e - from - (quoted ? 1 : 0))))
+          spans.emplace_back(from + b, from + end);
       }
       i = e;
       continue;

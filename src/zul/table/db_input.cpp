@@ -273,6 +273,9 @@ std::string DbCursor::byOrderSql() const {
       value = sqlgen::inByteOrder(dialect, "coalesce(" + sqlgen::comparedText(dialect, q) + ", '')");
     else if (pg && isBoolean(d)) value = q + "::int";
     else if (d.kind == ColumnKind::Number) value = finiteOrNull(d, q, pg);
+    // An infinite date or timestamp is missing to zul: ordered with the
+    // nulls, not after (or before) every other value.
+    else if (pg && d.kind != ColumnKind::Time) value = "CASE WHEN isfinite(" + q + ") THEN " + q + " END";
     else if (pg) value = q;
     // SQLite keeps a date or time as text (or a number) in any spelling
     // zul reads: '2020-01-01T10:00' sorts after '2020-01-01 10:00:30' as
@@ -290,7 +293,11 @@ std::string DbCursor::byOrderSql() const {
                        "create its temporary function zul_put in the database (the user needs the TEMP "
                        "right there). Grant it, or run the step without a display format for " + d.name + ".");
     if (keyed) {
-      const std::string put = sqlgen::putCall(dialect, by.isChar[k] ? q : value, putFormatText(*f));
+      // Text in byte order: zul_put takes the collation of its argument,
+      // and PostgreSQL refuses a nondeterministic one in its regular
+      // expressions.
+      const std::string put =
+          sqlgen::putCall(dialect, by.isChar[k] ? sqlgen::inByteOrder(dialect, q) : value, putFormatText(*f));
       rawAfter += ", " + value + direction;
       value = by.isChar[k] ? sqlgen::inByteOrder(dialect, "coalesce(" + put + ", '')")
                            : "CAST(" + put + (pg ? " AS double precision)" : " AS REAL)");

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <cstdint>
 
 #include "zul/table/db_writer.hpp"
@@ -38,6 +39,11 @@ size_t characterCount(const std::string& s) {
   return n;
 }
 
+bool isCatalogueName(std::string name) {
+  for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return name == "zul_tables";
+}
+
 }  // namespace
 
 std::string dbColumnName(const Connection& conn, const std::string& name) {
@@ -50,6 +56,11 @@ std::string dbColumnName(const Connection& conn, const std::string& name) {
 
 DbWriter::DbWriter(const TableRef& ref)
     : conn_(ref.database), table_(ref.dbTable), display_(ref.displayName()), work_(workName()) {
+  // The catalogue itself, replaced by the output, would lose every
+  // table's TYPE and labels, and the commit would fail on its columns.
+  if (isCatalogueName(table_))
+    throw TableError("Table " + display_ + " cannot be written: zul_tables is where zul keeps the TYPE, "
+                     "labels and formats of the tables of the " + conn_->describe() + ". Name another table.");
   // Without its catalogue a table would lose its TYPE (an OUTSTAT= table
   // would then be read back as raw data): refused before any work.
   const std::string problem = db::catalogueProblem(*conn_, true);

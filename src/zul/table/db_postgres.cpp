@@ -23,7 +23,10 @@ constexpr int kFetchRows = 2000;
 constexpr size_t kCopyBytes = 1 << 20;
 constexpr int kMaxVarchar = 10485760;
 // Dates in ISO form, floats in their shortest exact form, timestamps with
-// a time zone shown in UTC, text in UTF-8. A table another session holds
+// a time zone shown in UTC, text in UTF-8. A backslash in a string literal
+// is itself, as zul quotes strings: a server that still reads it as an
+// escape (standard_conforming_strings off) would let a BY value such as
+// 'a\' end the literal and change the statement. A table another session holds
 // locked stops the step after 10 seconds, as a locked SQLite file does,
 // instead of waiting for ever; a lock_timeout the user set is kept.
 // No JIT compilation (PostgreSQL 11 and later), unless the connection asks
@@ -36,7 +39,8 @@ constexpr const char* kSessionSettings =
     "SELECT pg_catalog.set_config('jit', 'off', false) FROM pg_catalog.pg_settings "
     "WHERE name = 'jit' AND source <> 'client'; "
     "SET DateStyle = ISO; SET extra_float_digits = 1; SET TimeZone = 'UTC'; "
-    "SET client_encoding = 'UTF8'; SET IntervalStyle = iso_8601";
+    "SET client_encoding = 'UTF8'; SET IntervalStyle = iso_8601; "
+    "SET standard_conforming_strings = on";
 
 // Type OIDs of the catalogue pg_type (stable across versions).
 enum : Oid {
@@ -375,10 +379,18 @@ class PgConnection : public Connection {
     return std::string(PQgetvalue(r.r, 0, 0));
   }
 
+  // A column of a domain (CREATE DOMAIN score AS numeric(6,2)) has the
+  // type the domain is based on, through domains of domains, with the
+  // domain's modifier: its values are those of that type, as a query
+  // describes them.
   std::vector<DbColumn> tableColumns(const std::string& table) override {
-    Result r(run("SELECT a.attname, pg_catalog.format_type(a.atttypid, a.atttypmod), "
-                 "a.atttypid FROM pg_catalog.pg_attribute a WHERE a.attrelid = $1::regclass "
-                 "AND a.attnum > 0 AND NOT a.attisdropped ORDER BY a.attnum",
+    Result r(run("WITH RECURSIVE c(attnum, attname, typ, mod) AS (SELECT a.attnum, a.attname, "
+                 "a.atttypid, a.atttypmod FROM pg_catalog.pg_attribute a WHERE a.attrelid = "
+                 "$1::regclass AND a.attnum > 0 AND NOT a.attisdropped UNION ALL SELECT c.attnum, "
+                 "c.attname, t.typbasetype, t.typtypmod FROM c JOIN pg_catalog.pg_type t ON t.oid = "
+                 "c.typ WHERE t.typtype = 'd') SELECT c.attname, pg_catalog.format_type(c.typ, "
+                 "c.mod), c.typ FROM c JOIN pg_catalog.pg_type t ON t.oid = c.typ WHERE "
+                 "t.typtype <> 'd' ORDER BY c.attnum",
                  {Value::of(quoteName(table))}, PGRES_TUPLES_OK));
     std::vector<DbColumn> cols;
     for (int i = 0; i < PQntuples(r.r); ++i)

@@ -76,6 +76,9 @@ TEST(DbPassword, HiddenInEveryForm) {
       {"postgresql://u:a?b@h/db", "postgresql://u:***@h/db"},
       {"postgresql:///db?sslpassword=a&passw%6Frd=b", "postgresql:///db?sslpassword=***&passw%6Frd=***"},
       {"password=s dbname=postgres://h/db", "password=*** dbname=postgres://h/db"},
+      // A connection string or URI given as a value.
+      {"dbname='host=h password=abc' user=u", "dbname='host=h password=***' user=u"},
+      {"dbname=postgres://u:abc@h/db", "dbname=postgres://u:***@h/db"},
       // A password with a blank, not quoted: libpq quotes its second word.
       {"password=se cret  x host=h", "password=*** host=h"},
       // A '/' or '@' not percent-encoded in a URI's password: libpq reads a
