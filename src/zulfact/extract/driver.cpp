@@ -167,9 +167,9 @@ void rotationsAndOutputs(ProcState& ps) {
   if (ps.sink != nullptr && ps.graphicsEnabled) pathDiagram(ps);
 }
 
-// The analysis proper; analysisDriver adds the OUT= rows of a group it
-// left without a solution.
-void analyseGroup(ProcState& ps) {
+}  // namespace
+
+void analysisDriver(ProcState& ps) {
   Host& h = host();
   FactorBound bound(ps);
   ps.priorsUsed = ps.opt.priorsMethod;
@@ -219,20 +219,6 @@ void analyseGroup(ProcState& ps) {
   FinishUnrotatedPattern(ps);
   if (ps.factorsRetained >= 1) rotationsAndOutputs(ps);
   endGroup(ps);
-}
-
-}  // namespace
-
-void analysisDriver(ProcState& ps) {
-  ps.groupRowsScored = false;
-  analyseGroup(ps);
-  // OUT= holds every row of the input: a group without a solution (too few
-  // observations, no factor retained, a failed fit or rotation) keeps its
-  // rows, with missing scores, rather than vanishing from the table.
-  if (ps.opt.flags.outRequested && !ps.groupRowsScored) {
-    ps.scoresReady = false;
-    writeFactorScores(ps);
-  }
 }
 
 }  // namespace zulfact

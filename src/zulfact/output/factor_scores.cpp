@@ -46,7 +46,6 @@ void scoreRow(const ScoreRowPlan& plan, double* x, double* z, double* out) {
 void writeFactorScores(ProcState& ps) {
   if (!ps.opt.outTable || !ps.opt.mainInput) return;
   Host& h = host();
-  ps.groupRowsScored = true;
   if (ps.indb.used) {
     // The rows never leave the database: one insert ... select per group.
     const int code = scoreInDatabase(ps);

@@ -350,7 +350,6 @@ struct Solution {
   bool unknownTypeNoted;       // a stored row with an unknown _TYPE_ was quoted
   double* scoreCoefficients;   // nVars * nFactors, when scores are kept
   bool scoresReady;            // scoreCoefficients hold the current solution's
-  bool groupRowsScored;        // the group's rows are in OUT= (scored or not)
   // The numbers of variables and factors, d vec(pattern) / d vec(unrotated
   // pattern) of a rotated solution ((nVars * nFactors)^2) and the pattern
   // it belongs to (nVars * nFactors): what a PROMAX after it needs for its
