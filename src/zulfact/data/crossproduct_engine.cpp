@@ -99,6 +99,14 @@ int firstOverflowedVariable(int n, const double* sums, const double* packed) {
   return -1;
 }
 
+// False when the frequencies or weights used add up past the largest double
+// (FREQ 1e300 times WEIGHT 1e300 is one such observation): the sums overflow
+// because of the weights, not the values, and the finishing step says so
+// instead of naming a variable whose values need no rescaling.
+bool weightSumsFinite(const ObsCounters& c) {
+  return std::isfinite(c.freqUsed) && std::isfinite(c.weightsUsed);
+}
+
 // The first variable whose mean or standard deviation is not finite, -1
 // when every one is.
 int firstNonFinite(int n, const double* means, const double* sds) {
@@ -404,7 +412,7 @@ int finishSummary(ProcState& ps, zul_table* table, const BlockShape& shape, cons
     h.endStep(kCodeMemory, 0);
   }
   std::copy(s.packed.begin(), s.packed.end(), ps.corrMatrix);
-  stopIfTooLarge(ps, firstOverflowedVariable(n, s.sums.data(), ps.corrMatrix));
+  if (weightSumsFinite(s.counts)) stopIfTooLarge(ps, firstOverflowedVariable(n, s.sums.data(), ps.corrMatrix));
   MomentsOut out;
   out.means = ps.means;
   out.stdDevs = ps.stdDevs;
@@ -493,7 +501,7 @@ int crossproductEngine(ProcState& ps) {
   // infinite sum or a mean or standard deviation beyond the largest double
   // (values spanning nearly the whole range) cannot be computed, and would
   // come out as a zero variance.
-  stopIfTooLarge(ps, firstOverflowedVariable(n, sums, ps.corrMatrix));
+  if (weightSumsFinite(counts)) stopIfTooLarge(ps, firstOverflowedVariable(n, sums, ps.corrMatrix));
   MomentsOut out;
   out.means = ps.means;
   out.stdDevs = ps.stdDevs;

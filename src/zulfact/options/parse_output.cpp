@@ -2,6 +2,8 @@
 // the output-table sink, graph requests, the factor names, and the columns
 // of the OUT= and OUTSTAT= tables.
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "zulfact/options/grammar.hpp"
 #include "zulfact/output/character_plot.hpp"
@@ -204,16 +206,23 @@ void StatementParser::outTable() {
   if (!ps_.opt.outTable) return;
   // Scores need the scoring coefficients of every solution, printed or not.
   f.score = true;
+  std::vector<std::string> residualNames;
+  for (int i = 0; ps_.opt.nPartial > 0 && i < p_; ++i)
+    residualNames.push_back((parPrefix_ + varName(i)).substr(0, 32));
+  // An input column named like an added one gives way to it (the host
+  // copies no column of a declared name): say so, or its values vanish.
   for (int v = 1; v <= ps_.opt.nInputVars; ++v) {
     zul_var_desc d{};
     if (h_.varDesc(ps_.opt.mainInput, v, d) != 0) continue;
     for (const std::string& fn : factorNames_)
       if (upper(fn) == upper(d.name)) h_.message(msg::kScoreNameClash, {std::string(d.name)});
+    for (const std::string& rn : residualNames)
+      if (upper(rn) == upper(d.name)) h_.message(msg::kResidualNameClash, {std::string(d.name)});
   }
   h_.copyAllColumns(ps_.opt.outTable, ps_.opt.mainInput);
   if (ps_.opt.nPartial > 0) {
     for (int i = 0; i < p_; ++i) {
-      std::string name = (parPrefix_ + varName(i)).substr(0, 32);
+      const std::string& name = residualNames[static_cast<size_t>(i)];
       std::string label(ps_.opt.varLabels + 257 * i);
       zul_column_desc c{name.c_str(), label.empty() ? nullptr : label.c_str(), 0, 8};
       h_.declareColumn(ps_.opt.outTable, c);
