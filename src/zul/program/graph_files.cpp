@@ -1,8 +1,8 @@
 #include "zul/program/graph_files.hpp"
 
 #include <algorithm>
+#include <cctype>
 #include <filesystem>
-#include <regex>
 #include <memory>
 
 #include <fmt/format.h>
@@ -34,17 +34,29 @@ std::string graphFileName(int n, const std::string& graphName) {
 
 namespace {
 
+// True for a name graphFileName could have made: two or more digits, "-",
+// letters and digits, ".svg".
+bool namedLikeAGraph(const std::string& name) {
+  const auto alnum = [](char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0; };
+  const size_t dash = name.find('-');
+  const std::string suffix = ".svg";
+  if (dash == std::string::npos || dash < 2 || name.size() <= dash + 1 + suffix.size() ||
+      name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0)
+    return false;
+  const auto digit = [](char c) { return c >= '0' && c <= '9'; };
+  return std::all_of(name.begin(), name.begin() + dash, digit) &&
+         std::all_of(name.begin() + dash + 1, name.end() - suffix.size(), alnum);
+}
+
 // The files in dir named as graphFileName names them, other than those of
 // this run. Other files in the directory are the user's own business.
 std::vector<std::string> earlierGraphFiles(const std::string& dir,
                                            const std::vector<std::string>& ofThisRun) {
-  const std::regex ours("[0-9]{2,}-[A-Za-z0-9]+\\.svg");
   std::vector<std::string> earlier;
   std::error_code ec;
   for (const fs::directory_entry& entry : fs::directory_iterator(dir, ec)) {
     const std::string name = entry.path().filename().string();
-    if (std::regex_match(name, ours) &&
-        std::find(ofThisRun.begin(), ofThisRun.end(), name) == ofThisRun.end())
+    if (namedLikeAGraph(name) && std::find(ofThisRun.begin(), ofThisRun.end(), name) == ofThisRun.end())
       earlier.push_back(name);
   }
   std::sort(earlier.begin(), earlier.end());

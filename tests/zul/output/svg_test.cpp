@@ -200,7 +200,7 @@ TEST(GraphFiles, GraphFilesOfAnEarlierRunAreNamedNotRemoved) {
   const fs::path dir = fs::temp_directory_path() / ("zul_graph_earlier_" + std::to_string(::getpid()));
   fs::remove_all(dir);
   ASSERT_EQ(program::prepareGraphDirectory(dir.string()), "");
-  for (const char* name : {"02-RefStructurePlot.svg", "03-ScreePlot.svg", "mine.svg", "1-x.svg"})
+  for (const char* name : {"02-RefStructurePlot.svg", "03-ScreePlot.svg", "mine.svg", "1-x.svg", "04-.svg", "05-a.b.svg"})
     std::ofstream(dir / name) << "earlier run\n";
   Model model;
   model.items = {loadingsGraph(90)};
