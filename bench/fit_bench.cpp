@@ -185,7 +185,7 @@ void BM_PrinitHarman74(benchmark::State& state) {
       for (int i = 0; i < p; ++i) r[packedIndex(i, i)] = previous[i] = h[i];
       zeigen(p, r.data(), lambda.data(), 0, nullptr, work.data());
       zeigvec(p, k, r.data(), lambda.data(), vectors.data(), work.data());
-      communalitiesFromVectors(p, k, lambda.data(), vectors.data(), weights.data(), h.data());
+      communalitiesFromVectors(p, k, lambda.data(), vectors.data(), weights.data(), false, h.data());
       double change = 0;
       for (int i = 0; i < p; ++i) change = std::max(change, std::fabs(h[i] - previous[i]));
       if (1e-6 > change) break;
