@@ -30,6 +30,11 @@ int idamax(int n, const double* x) noexcept {
   return static_cast<int>(cblas_idamax(n, x, 1));
 }
 
+void matrixProduct(int r, int k, int c, const double* a, const double* b, double* out) noexcept {
+  if (r < 1 || k < 1 || c < 1 || a == nullptr || b == nullptr || out == nullptr) return;
+  cblas_dgemm(CblasColMajor, CblasNoTrans, CblasNoTrans, r, c, k, 1.0, a, r, b, k, 0.0, out, r);
+}
+
 double vectorSum(const double* x, int n) noexcept {
   double sum = 0.0;
   if (x == nullptr) return sum;

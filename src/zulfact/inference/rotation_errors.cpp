@@ -4,6 +4,7 @@
 #include <cmath>
 #include <complex>
 
+#include "kernels/linalg.hpp"
 #include "zulfact/state/constants.hpp"
 #include "zulfact/state/proc_state.hpp"
 
@@ -291,9 +292,10 @@ namespace {
 std::vector<double> errorsOf(const std::vector<double>& jacobian, const double* v, int n) {
   if (jacobian.empty()) return {};
   const int rows = static_cast<int>(jacobian.size() / n);
-  // Column by column (axpy order, which vectorises): the same sums in
-  // the same order as dot products would give.
-  const std::vector<double> jv = product(jacobian.data(), v, rows, n, n);
+  // rows x n^2 products: thousands of parameters make this the step's
+  // whole cost, so it goes to BLAS.
+  std::vector<double> jv(size(rows, n));
+  kernels::matrixProduct(rows, n, n, jacobian.data(), v, jv.data());
   std::vector<double> se(rows);
   for (int r = 0; r < rows; ++r) {
     double s = 0.0;

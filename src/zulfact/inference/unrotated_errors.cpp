@@ -188,12 +188,13 @@ bool augmentedInverse(const Packed& h, const std::vector<double>& c, std::vector
   if (!(largest > 0.0) || kernels::sweepInvert(q, g.data(), work.data(), 0, nullptr, 1e-10 * largest) != 0)
     return false;
   std::vector<double> gc(static_cast<std::size_t>(q) * r, 0.0);  // G^-1 C', q x r
-  for (int row = 0; row < r; ++row)
-    for (int i = 0; i < q; ++i) {
-      double v = 0.0;
-      for (int j = 0; j < q; ++j) v += g[kernels::packedIndex(std::max(i, j), std::min(i, j))] * c[j * r + row];
-      gc[static_cast<std::size_t>(row) * q + i] = v;
-    }
+  std::vector<double> condition(static_cast<std::size_t>(q));
+  for (int row = 0; row < r; ++row) {
+    for (int j = 0; j < q; ++j) condition[j] = c[j * r + row];
+    // One pass over G's packed rows per condition: read by columns, its
+    // elements lie a packed row apart and each missed the cache.
+    kernels::packedSymv(q, g.data(), condition.data(), &gc[static_cast<std::size_t>(row) * q]);
+  }
   std::vector<double> cgc(static_cast<std::size_t>(r) * r), inv(cgc.size()), lu(cgc.size());
   for (int a = 0; a < r; ++a)
     for (int b = 0; b < r; ++b) {
