@@ -5,6 +5,14 @@
 #include <cblas.h>
 
 #include <cmath>
+#include <cstddef>
+
+// LAPACK through its Fortran interface (the hidden length of each
+// character argument last).
+extern "C" {
+void dpotrf_(const char* uplo, const int* n, double* a, const int* lda, int* info, std::size_t);
+void dpotri_(const char* uplo, const int* n, double* a, const int* lda, int* info, std::size_t);
+}
 
 namespace kernels {
 
@@ -33,6 +41,27 @@ int idamax(int n, const double* x) noexcept {
 void matrixProduct(int r, int k, int c, const double* a, const double* b, double* out) noexcept {
   if (r < 1 || k < 1 || c < 1 || a == nullptr || b == nullptr || out == nullptr) return;
   cblas_dgemm(CblasColMajor, CblasNoTrans, CblasNoTrans, r, c, k, 1.0, a, r, b, k, 0.0, out, r);
+}
+
+int positiveDefiniteInverse(int n, double* a, double tol) noexcept {
+  if (n < 1 || a == nullptr) return -1;
+  int info = 0;
+  dpotrf_("L", &n, a, &n, &info, 1);
+  if (info < 0) return -1;
+  // dpotrf stops at a pivot that is not positive; below it the pivots
+  // are l_kk^2.
+  const int factored = info > 0 ? info - 1 : n;
+  for (int k = 0; k < factored; ++k) {
+    const double l = a[k + static_cast<std::size_t>(k) * n];
+    if (!(l * l >= tol)) return k + 1;
+  }
+  if (info > 0) return info;
+  dpotri_("L", &n, a, &n, &info, 1);
+  if (info != 0) return info > 0 ? info : -1;
+  for (int j = 0; j < n; ++j)
+    for (int i = j + 1; i < n; ++i)
+      a[j + static_cast<std::size_t>(i) * n] = a[i + static_cast<std::size_t>(j) * n];
+  return 0;
 }
 
 double vectorSum(const double* x, int n) noexcept {

@@ -37,6 +37,16 @@ int idamax(int n, const double* x) noexcept;
 // the results agree with it to rounding, not bit for bit.
 void matrixProduct(int r, int k, int c, const double* a, const double* b, double* out) noexcept;
 
+// Inverse of the symmetric positive definite A (n x n, column-major, both
+// triangles) in place, by LAPACK's blocked Cholesky factorisation and
+// inversion (dpotrf, dpotri): for the information matrices of thousands of
+// parameters, where a sweep runs at the speed of memory. Pivot k of the
+// factorisation is the one a sweep in order 0 ... n-1 meets; one not above
+// tol (strictly, as sweepInvert; NaN is not above) refuses A. Returns 0 with
+// both triangles of the inverse in a, or k + 1 for the first refused pivot k
+// (a then undefined); -1 for invalid arguments.
+int positiveDefiniteInverse(int n, double* a, double tol) noexcept;
+
 // Sum of the n elements of x, left to right; 0 when n < 1.
 double vectorSum(const double* x, int n) noexcept;
 

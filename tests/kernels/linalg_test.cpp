@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <vector>
@@ -145,6 +146,34 @@ TEST(linalgSweepInvert, RandomSpdAgainstCholeskyInverseWithRightHandSides) {
         EXPECT_NEAR(b[c * n + i], x, tol) << n;
       }
   }
+}
+
+TEST(linalgPositiveDefiniteInverse, AgreesWithTheSweepAndRefusesItsPivots) {
+  // n = 200 passes LAPACK's block size, so the blocked paths run.
+  for (int n : {1, 3, 40, 200}) {
+    const Dense a = testing::randomSpd(n, 300 + n);
+    std::vector<double> full(a.begin(), a.end()), p = pack(a, n), work(n);
+    ASSERT_EQ(positiveDefiniteInverse(n, full.data(), 1e-10), 0);
+    ASSERT_EQ(sweepInvert(n, p.data(), work.data(), 0, nullptr, 1e-10), 0);
+    const double tol = 1e-12 * n * testing::normInf(full, n);
+    for (int i = 0; i < n; ++i)
+      for (int j = 0; j < n; ++j) {
+        EXPECT_NEAR(full[i * n + j], p[packedIndex(std::max(i, j), std::min(i, j))], tol) << n;
+        EXPECT_EQ(full[i * n + j], full[j * n + i]);
+      }
+  }
+  // [[1,1,0],[1,1,0],[0,0,2]]: the second pivot is 0, which the sweep
+  // refuses too; a pivot equal to the tolerance is used, as by the sweep.
+  double s[] = {1.0, 1.0, 0.0, 1.0, 1.0, 0.0, 0.0, 0.0, 2.0};
+  EXPECT_EQ(positiveDefiniteInverse(3, s, 1e-7), 2);
+  double e[] = {0.25};
+  EXPECT_EQ(positiveDefiniteInverse(1, e, 0.25), 0);
+  EXPECT_DOUBLE_EQ(e[0], 4.0);
+  double small[] = {4.0, 2.0, 2.0, 1.0 + 1e-9};  // second pivot 1e-9
+  EXPECT_EQ(positiveDefiniteInverse(2, small, 1e-7), 2);
+  double nan[] = {kNaN};
+  EXPECT_EQ(positiveDefiniteInverse(1, nan, 1e-7), 1);
+  EXPECT_EQ(positiveDefiniteInverse(0, e, 1e-7), -1);
 }
 
 TEST(linalgTriangular, CholeskyRowInvertLowerSolveLower) {

@@ -172,29 +172,28 @@ bool borderedInverse(const Packed& h, const std::vector<double>& c, std::vector<
 // The same block when G = H + C'C is positive definite, as at a proper
 // minimum where only the rotation leaves H singular: adding C'C changes
 // nothing on the directions the conditions allow, and the block is
-// G^-1 - G^-1 C' (C G^-1 C')^-1 C G^-1. A sweep of the packed G costs a
-// fraction of the bordered LU. False when a pivot is not positive.
+// G^-1 - G^-1 C' (C G^-1 C')^-1 C G^-1. A Cholesky inverse of G costs a
+// fraction of the bordered LU. False when a pivot is not above 1e-10 of
+// G's largest diagonal element.
 bool augmentedInverse(const Packed& h, const std::vector<double>& c, std::vector<double>& out) {
   const int q = h.n, r = static_cast<int>(c.size()) / std::max(q, 1);
-  std::vector<double> g(static_cast<std::size_t>(q) * (q + 1) / 2), work(static_cast<std::size_t>(q));
+  const std::size_t qq = static_cast<std::size_t>(q) * q;
+  std::vector<double> ct(static_cast<std::size_t>(q) * r);  // C', q x r
+  for (int row = 0; row < r; ++row)
+    for (int j = 0; j < q; ++j) ct[static_cast<std::size_t>(row) * q + j] = c[j * r + row];
+  out.resize(qq);  // G, then its inverse
   double largest = 0.0;
-  for (int i = 0; i < q; ++i)
-    for (int j = 0; j <= i; ++j) {
+  for (int j = 0; j < q; ++j)
+    for (int i = j; i < q; ++i) {
       double v = h(i, j);
       for (int row = 0; row < r; ++row) v += c[i * r + row] * c[j * r + row];
-      g[kernels::packedIndex(i, j)] = v;
+      out[static_cast<std::size_t>(j) * q + i] = out[static_cast<std::size_t>(i) * q + j] = v;
       if (i == j) largest = std::max(largest, v);
     }
-  if (!(largest > 0.0) || kernels::sweepInvert(q, g.data(), work.data(), 0, nullptr, 1e-10 * largest) != 0)
+  if (!(largest > 0.0) || kernels::positiveDefiniteInverse(q, out.data(), 1e-10 * largest) != 0)
     return false;
-  std::vector<double> gc(static_cast<std::size_t>(q) * r, 0.0);  // G^-1 C', q x r
-  std::vector<double> condition(static_cast<std::size_t>(q));
-  for (int row = 0; row < r; ++row) {
-    for (int j = 0; j < q; ++j) condition[j] = c[j * r + row];
-    // One pass over G's packed rows per condition: read by columns, its
-    // elements lie a packed row apart and each missed the cache.
-    kernels::packedSymv(q, g.data(), condition.data(), &gc[static_cast<std::size_t>(row) * q]);
-  }
+  std::vector<double> gc(ct.size());  // G^-1 C', q x r
+  kernels::matrixProduct(q, q, r, out.data(), ct.data(), gc.data());
   std::vector<double> cgc(static_cast<std::size_t>(r) * r), inv(cgc.size()), lu(cgc.size());
   for (int a = 0; a < r; ++a)
     for (int b = 0; b < r; ++b) {
@@ -204,19 +203,18 @@ bool augmentedInverse(const Packed& h, const std::vector<double>& c, std::vector
     }
   std::vector<int> pivots(static_cast<std::size_t>(r));
   if (r > 0 && !kernels::invert(cgc.data(), inv.data(), r, lu.data(), pivots.data())) return false;
-  std::vector<double> w(gc.size(), 0.0);  // (C G^-1 C')^-1 C G^-1, r x q by rows
-  for (int a = 0; a < r; ++a)
-    for (int b = 0; b < r; ++b)
-      for (int j = 0; j < q; ++j)
-        w[static_cast<std::size_t>(a) * q + j] += inv[b * r + a] * gc[static_cast<std::size_t>(b) * q + j];
-  out.assign(static_cast<std::size_t>(q) * q, 0.0);
+  // G^-1 - (G^-1 C') (C G^-1 C')^-1 (C G^-1), with (C G^-1)' = G^-1 C'.
+  std::vector<double> w(static_cast<std::size_t>(r) * q), correction(qq);  // w: r x q
   for (int j = 0; j < q; ++j)
-    for (int i = 0; i <= j; ++i) {
-      double v = g[kernels::packedIndex(j, i)];
-      for (int a = 0; a < r; ++a)
-        v -= gc[static_cast<std::size_t>(a) * q + i] * w[static_cast<std::size_t>(a) * q + j];
-      out[static_cast<std::size_t>(j) * q + i] = out[static_cast<std::size_t>(i) * q + j] = v;
+    for (int a = 0; a < r; ++a) {
+      double v = 0.0;
+      for (int b = 0; b < r; ++b) v += inv[b * r + a] * gc[static_cast<std::size_t>(b) * q + j];
+      w[static_cast<std::size_t>(j) * r + a] = v;
     }
+  kernels::matrixProduct(q, r, q, gc.data(), w.data(), correction.data());
+  for (std::size_t k = 0; k < qq; ++k) out[k] -= correction[k];
+  for (int j = 0; j < q; ++j)  // symmetric to the last bit
+    for (int i = j + 1; i < q; ++i) out[static_cast<std::size_t>(i) * q + j] = out[static_cast<std::size_t>(j) * q + i];
   return true;
 }
 
@@ -300,7 +298,7 @@ constexpr double kNegativeVarianceTolerance = 1e-8;
 
 double unrotatedErrorsBytes(int p, int m) {
   const double pm = double(p) * m, q = pm + p, n = q + m * (m - 1) / 2.0;
-  return 8.0 * (2.0 * n * n + 2.0 * q * q + 2.0 * pm * pm + pm * q + 8.0 * p * p) + 4.0 * n;
+  return 8.0 * (2.0 * n * n + 3.0 * q * q + 2.0 * pm * pm + pm * q + 8.0 * p * p) + 4.0 * n;
 }
 
 std::vector<double> covarianceStructureCov(const UnrotatedErrorsInput& in, const double* psi,
