@@ -135,6 +135,8 @@ std::string_view solutionRowType(const char* type8, char* upper9) {
   }
   upper9[kTypeWidth] = '\0';
   if (std::memcmp(upper9, "FACTOR  ", kTypeWidth) == 0) std::memcpy(upper9, "PATTERN ", kTypeWidth);
+  // OUTSTAT= under NOINT writes the scoring coefficients as USCORE rows.
+  if (std::memcmp(upper9, "USCORE  ", kTypeWidth) == 0) std::memcpy(upper9, "SCORE   ", kTypeWidth);
   return {upper9, kTypeWidth};
 }
 

@@ -23,7 +23,7 @@ namespace zulfact {
 void inputSolution(ProcState& ps);
 
 // The 8-character _TYPE_ of a row as the reader takes it: upper case, and
-// "FACTOR" read as "PATTERN".
+// "FACTOR" read as "PATTERN", "USCORE" (written under NOINT) as "SCORE".
 std::string_view solutionRowType(const char* type8, char* upper9);
 
 }  // namespace zulfact

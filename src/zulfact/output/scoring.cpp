@@ -28,6 +28,13 @@ ScoringCoefficients scoringOf(const ProcState& ps, const double* s) {
   return sc;
 }
 
+void printCoefficients(ProcState& ps) {
+  printMatrixTable(ps, {.storage = 'C', .values = ps.scoreCoefficients, .nRows = ps.opt.nVars,
+                        .nCols = ps.nFactors, .rowLabels = 'V', .colLabels = 'F',
+                        .title = msg::kStdScoreCoefTitle.number, .name = "StdScoreCoef",
+                        .role = MatrixRole::Scoring});
+}
+
 void printScoring(ProcState& ps, TableWriter& out, const ScoringCoefficients& sc) {
   VectorTable t;
   t.name = "VarFactorCorr";
@@ -36,10 +43,7 @@ void printScoring(ProcState& ps, TableWriter& out, const ScoringCoefficients& sc
   t.nRows = ps.nFactors;
   t.columns.push_back({"SquaredMultCorr", "Squared Multiple Correlation", sc.squaredMultCorr.data()});
   printVectorTable(ps, t);
-  printMatrixTable(ps, {.storage = 'C', .values = ps.scoreCoefficients, .nRows = ps.opt.nVars,
-                        .nCols = ps.nFactors, .rowLabels = 'V', .colLabels = 'F',
-                        .title = msg::kStdScoreCoefTitle.number, .name = "StdScoreCoef",
-                        .role = MatrixRole::Scoring});
+  printCoefficients(ps);
   out.closeSection();
 }
 
@@ -75,6 +79,18 @@ void computeScoringCoefficients(ProcState& ps) {
   TableWriter out(ps.sink);
   if (out.enabled()) out.openSection("ScoringCoefficients", {}, Text::message(msg::kScoringHeading));
 
+  if (ps.opt.method == kMethodScore) {
+    // Saved coefficients read back are those of their own scores (rescaled
+    // to unit variance): R^-1 applied to them would give other scores, and
+    // the SCORE rows of OUTSTAT= would no longer be what was read.
+    std::copy_n(ps.loadings, static_cast<size_t>(p) * m, ps.scoreCoefficients);
+    ps.scoresReady = true;
+    if (out.enabled()) {
+      printCoefficients(ps);
+      out.closeSection();
+    }
+    return;
+  }
   const double* s = ps.obliqueCount > 0 && ps.structure ? ps.structure : ps.loadings;
   const ScoringCoefficients sc = scoringOf(ps, s);
   std::copy(sc.coefficients.begin(), sc.coefficients.end(), ps.scoreCoefficients);

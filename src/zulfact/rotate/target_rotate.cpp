@@ -1,6 +1,7 @@
 #include "zulfact/rotate/target_rotate.hpp"
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <string>
 #include <vector>
@@ -41,9 +42,28 @@ bool followsAnother(const ProcState& ps, int index) {
   return true;
 }
 
-// Reads m TARGET= rows of the current group into the columns of target:
-// 0, kCodeNoData (message 180/81, code 108 raised) when there are fewer,
-// or the completion code to end the step with when the table cannot be read.
+// The number of a character _TYPE_ variable of the TARGET= table, 0 when
+// it has none.
+int targetTypeVariable(zul_table* table) {
+  Host& h = host();
+  const int v = h.varNumber(table, "_TYPE_");
+  zul_var_desc d{};
+  return v > 0 && h.varDesc(table, v, d) == 0 && d.type == 2 ? v : 0;
+}
+
+// Whether a row of a TARGET= table with a _TYPE_ variable is a pattern row:
+// an OUTSTAT= table given as the target holds its means, correlations and
+// other matrices before the PATTERN rows, and those are no target.
+bool isTargetPatternRow(const char* type8) {
+  std::string type(type8, 8);
+  for (char& c : type) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return type == "PATTERN " || type == "FACTOR  ";
+}
+
+// Reads m TARGET= rows of the current group into the columns of target (of
+// a table with a _TYPE_ variable, only its PATTERN rows): 0, kCodeNoData
+// (message 180/81, code 108 raised) when there are fewer, or the completion
+// code to end the step with when the table cannot be read.
 int readTarget(ProcState& ps, double* target) {
   Host& h = host();
   const int p = ps.opt.nVars, m = ps.nFactors;
@@ -55,7 +75,8 @@ int readTarget(ProcState& ps, double* target) {
   } else {
     h.rewind(ps.opt.targetTable);
   }
-  zul_readlist* list = h.readListCreate(ps.opt.targetTable, p);
+  const int typeVar = targetTypeVariable(ps.opt.targetTable);
+  zul_readlist* list = h.readListCreate(ps.opt.targetTable, p + (typeVar > 0 ? 1 : 0));
   if (list == nullptr) {
     raiseCode(ps, kCodeEngine);
     return ps.completionCode;
@@ -71,11 +92,20 @@ int readTarget(ProcState& ps, double* target) {
       return ps.completionCode;
     }
   }
+  if (typeVar > 0 && h.readListBind(list, p, typeVar, true, 8) != 0) {
+    raiseCode(ps, kCodeEngine);
+    return ps.completionCode;
+  }
   std::vector<double> row(static_cast<size_t>(p) + 1);
-  char text[8] = {};
+  char text[9] = {};
   int status = 0;
+  auto nextRow = [&] {
+    while (h.readNext(list, row.data(), text, status) == 1)
+      if (typeVar == 0 || isTargetPatternRow(text)) return true;
+    return false;
+  };
   for (int j = 0; j < m; ++j) {
-    if (h.readNext(list, row.data(), text, status) != 1) {
+    if (!nextRow()) {
       h.message(msg::kTargetTooFewRows);
       raiseCode(ps, kCodeNoData);
       failGroupRows();
@@ -87,7 +117,7 @@ int readTarget(ProcState& ps, double* target) {
       target[i + static_cast<size_t>(j) * p] = v;
     }
   }
-  if (h.readNext(list, row.data(), text, status) == 1) h.message(msg::kTargetExtraRows);
+  if (nextRow()) h.message(msg::kTargetExtraRows);
   return 0;
 }
 
