@@ -1,6 +1,9 @@
 #include "zulfact/extract/iteration_history.hpp"
 
+#include <algorithm>
+
 #include "zulfact/state/codes.hpp"
+#include "zulfact/state/constants.hpp"
 #include "zulfact/state/message_ids.hpp"
 #include "zulfact/host/host.hpp"
 #include "zulfact/output/vector_table.hpp"
@@ -10,8 +13,17 @@ namespace zulfact {
 int heywoodAdjust(int p, bool heywood, bool ultraHeywood, double* communalities) {
   int status = 1;
   if (ultraHeywood) return status;
+  // A communality of 1 recomputed from p eigenvectors (every factor of a
+  // unit diagonal, or a variable the factors explain fully) comes out a
+  // few units in the last place either side of 1: that is 1, not a
+  // Heywood case that ends the analysis.
+  const double rounding = 1.0 + std::max(p, 1) * kZeroTolerance;
   for (int i = 0; i < p; ++i) {
     if (!(communalities[i] > 1.0)) continue;
+    if (communalities[i] <= rounding) {
+      communalities[i] = 1.0;
+      continue;
+    }
     if (heywood) {
       communalities[i] = 1.0;
       if (status > 0) status = 0;

@@ -42,11 +42,15 @@ bool enoughMemory(double bytes) {
 // standard errors rest on the N of the chi-square tests. The divisor of a
 // matrix stored without its N (10000 taken) made them far too small.
 // VARDEF=WEIGHT and WDF divide by the weights, which NOBS= does not give.
+// The partial variables swept out take one degree of freedom each under
+// VARDEF=DF and WDF, as they do from the N of the tests.
 double errorsDivisor(const ProcState& ps) {
   const std::string_view vardef(ps.opt.vardef, 8);
+  const double partials = ps.nPartialUsed;
+  const bool perDegree = vardefIs(vardef, "DF") || vardefIs(vardef, "WDF");
   if (zul_is_missing(ps.opt.nObsOption) || !(vardefIs(vardef, "DF") || vardefIs(vardef, "N")))
-    return ps.varianceDivisor;
-  return vardefDivisor(vardef, ps.opt.nObsOption, ps.opt.flags.noIntercept ? 0.0 : 1.0,
+    return perDegree ? std::max(0.0, ps.varianceDivisor - partials) : ps.varianceDivisor;
+  return vardefDivisor(vardef, ps.opt.nObsOption, (ps.opt.flags.noIntercept ? 0.0 : 1.0) + partials,
                        ps.sumWeights);
 }
 

@@ -46,6 +46,13 @@ TEST(HeywoodCheck, AboveOneIsClampedKeptOrEndsTheGroup) {
   ps.opt.nVars = 3;
   heywoodCheck(ps, exactlyOne);
   EXPECT_EQ(ps.heywoodStatus, 1);
+
+  // 1 recomputed from eigenvectors, a few ulps above: rounded to 1, not a
+  // Heywood case (PRINIT with as many factors as variables).
+  double roundedOne[3] = {1.0000000000000004, 1.0000000000000013, 0.3};
+  heywoodCheck(ps, roundedOne);
+  EXPECT_EQ(ps.heywoodStatus, 1);
+  EXPECT_EQ(roundedOne[1], 1.0);
 }
 
 TEST(CommunalitiesFromVectors, SumsOfSquaresTinyOnesAndWeights) {
