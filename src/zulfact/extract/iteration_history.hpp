@@ -13,8 +13,9 @@
 namespace zulfact {
 
 // Communalities above 1 (a Heywood case); one within p * 1.1e-13 of 1 is
-// rounding, set to 1. Sets ps.heywoodStatus: 1 when none was met; with HEYWOOD they are set to 1 and the status is 0; with
-// ULTRAHEYWOOD they are left alone (status 1). Otherwise the status is -1:
+// rounding, set to 1. Sets ps.heywoodStatus: 1 when none was met; with
+// HEYWOOD they are set to 1 and the status is 0; with ULTRAHEYWOOD they
+// are left alone (status 1). Otherwise the status is -1:
 // completion code at least 112, ps.factorsRetained = -1, messages 180/42 and
 // 180/55, and 180/42 as a note in the listing.
 void heywoodCheck(ProcState& ps, double* communalities);
