@@ -184,7 +184,9 @@ namespace {
 // the order the passes met them.
 void reportPasses(ProcState& ps, const IteratedResult& result) {
   IterationHistory history(ps);
-  history.open(false);
+  // MAXITER=0 runs no pass that updates the estimates: no table.
+  if (std::any_of(result.passes.begin(), result.passes.end(), [](const IteratedPass& pass) { return pass.hasRow; }))
+    history.open(false);
   for (const IteratedPass& pass : result.passes) {
     eigenNote(pass.valuesCode, ps.sink);
     eigenNote(pass.vectorsCode, ps.sink);
