@@ -236,6 +236,30 @@ TEST(Listing, ByLineAndSectionHeadingComeOncePerGroup) {
   }
 }
 
+TEST(Listing, NotesAndSectionHeadingsWrapAtTheLineSize) {
+  Model m;
+  m.steps.push_back({"p.zul", 1, 0, false});
+  m.sections.push_back({"InitialSolution", "", "Initial Factor Method: Principal Components", -1});
+  Item note;
+  note.kind = Item::Kind::Note;
+  note.section = 0;
+  note.notes = {{"FactorsRetained", "2 factors will be retained by the NFACTOR criterion."}};
+  m.items.push_back(note);
+  std::ostringstream out;
+  Listing listing(&out, 40);
+  listing.print(m, m.items.back());
+  std::string words;
+  for (const std::string& l : lines(out.str())) {
+    EXPECT_LE(displayWidth(l), 40) << l;
+    const size_t text = l.find_first_not_of(' ');
+    if (text != std::string::npos && l.find("Step") == std::string::npos)
+      words += (words.empty() ? "" : " ") + l.substr(text);
+  }
+  // Nothing is lost: the heading, then the note, word for word.
+  EXPECT_NE(words.find("Principal Components 2 factors will be retained"), std::string::npos)
+      << words;
+}
+
 TEST(Json, ShapeTypesAndPrecision) {
   Model m;
   m.steps.push_back({"p.zul", 3, 4, true});
