@@ -8,7 +8,7 @@
 #include "zul/output/display.hpp"
 #include "zul/output/heading_items.hpp"
 #include "zul/output/listing_panels.hpp"
-#include "zul/output/text_width.hpp"
+#include "kernels/text_width.hpp"
 
 namespace zul::output {
 
@@ -19,7 +19,7 @@ constexpr int kAttachedGap = 1;  // between a value and its flag
 constexpr size_t kMaxHeaderLines = 3;
 constexpr int kMinTextWidth = 40;
 
-int width(const std::string& s) { return displayWidth(s); }
+int width(const std::string& s) { return kernels::displayWidth(s); }
 
 std::string spaces(int n) { return std::string(static_cast<size_t>(std::max(n, 0)), ' '); }
 

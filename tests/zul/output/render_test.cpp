@@ -7,7 +7,7 @@
 #include "zul/output/html_writer.hpp"
 #include "zul/output/json_writer.hpp"
 #include "zul/output/listing.hpp"
-#include "zul/output/text_width.hpp"
+#include "kernels/text_width.hpp"
 
 namespace zul::output {
 namespace {
@@ -73,7 +73,7 @@ TEST(Listing, NamesInAnyScriptKeepTheColumnsAligned) {
   ASSERT_EQ(l.size(), 5u);
   EXPECT_EQ(l[1], "abcd      1.50");
   for (size_t r = 2; r < l.size(); ++r)
-    EXPECT_EQ(displayWidth(l[r].substr(0, l[r].find("1.50"))), 10) << l[r];
+    EXPECT_EQ(kernels::displayWidth(l[r].substr(0, l[r].find("1.50"))), 10) << l[r];
 }
 
 TEST(Listing, LongHeadersWrapAndSitOnTheBottomLine) {
@@ -250,7 +250,7 @@ TEST(Listing, NotesAndSectionHeadingsWrapAtTheLineSize) {
   listing.print(m, m.items.back());
   std::string words;
   for (const std::string& l : lines(out.str())) {
-    EXPECT_LE(displayWidth(l), 40) << l;
+    EXPECT_LE(kernels::displayWidth(l), 40) << l;
     const size_t text = l.find_first_not_of(' ');
     if (text != std::string::npos && l.find("Step") == std::string::npos)
       words += (words.empty() ? "" : " ") + l.substr(text);

@@ -8,7 +8,7 @@
 #include "zul/output/html_writer.hpp"
 #include "zul/output/listing.hpp"
 #include "zul/output/listing_panels.hpp"
-#include "zul/output/text_width.hpp"
+#include "kernels/text_width.hpp"
 
 namespace zul::output {
 namespace {
@@ -204,7 +204,7 @@ TEST(ListingPanels, AWideTableIsSplitWithItsRowLabelsOnEachPanel) {
   std::istringstream cut(renderTable(labelled, 40, 40));
   bool shown = false;
   for (std::string l; std::getline(cut, l);) {
-    EXPECT_LE(displayWidth(l), 40) << l;
+    EXPECT_LE(kernels::displayWidth(l), 40) << l;
     shown = shown || l.find("q1  How often do you read\u2026  ") != std::string::npos;
   }
   EXPECT_TRUE(shown);
