@@ -8,7 +8,7 @@
 #include "zul/output/display.hpp"
 #include "zul/output/heading_items.hpp"
 #include "zul/output/listing_panels.hpp"
-#include "zul/output/text_width.hpp"
+#include "kernels/text_width.hpp"
 
 namespace zul::output {
 
@@ -19,7 +19,7 @@ constexpr int kAttachedGap = 1;  // between a value and its flag
 constexpr size_t kMaxHeaderLines = 3;
 constexpr int kMinTextWidth = 40;
 
-int width(const std::string& s) { return displayWidth(s); }
+int width(const std::string& s) { return kernels::displayWidth(s); }
 
 std::string spaces(int n) { return std::string(static_cast<size_t>(std::max(n, 0)), ' '); }
 
@@ -197,12 +197,57 @@ void printPanel(std::ostream& out, const Item& item, const std::vector<Laid>& la
 
 }  // namespace
 
+namespace {
+
+// The longest start of text at most `limit` columns wide, ending in an
+// ellipsis when something was cut.
+std::string cutToWidth(const std::string& text, int limit) {
+  if (width(text) <= limit) return text;
+  std::string kept;
+  for (size_t at = 0; at < text.size();) {
+    size_t end = at + 1;
+    while (end < text.size() && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) ++end;
+    if (width(kept) + width(text.substr(at, end - at)) > limit - 1) break;
+    kept += text.substr(at, end - at);
+    at = end;
+  }
+  return kept + "\u2026";
+}
+
+// Row labels so wide that not one column fits beside them on a LINESIZE=
+// line: the last of them (the variables' labels beside their names) is
+// cut to make room, down to kMinCutLabel columns. The names stay whole, and
+// the labels are whole in the HTML report and the JSON file.
+constexpr int kMinCutLabel = 8;
+
+void fitRowLabels(std::vector<DisplayColumn>& shown, std::vector<Laid>& laid, size_t labels,
+                  int limit) {
+  if (limit <= 0 || labels < 2 || labels >= laid.size()) return;
+  int labelWidth = -kGap, widestBlock = 0;
+  for (size_t j = 0; j < labels; ++j) labelWidth += kGap + laid[j].width;
+  for (size_t j = labels; j < laid.size(); ++j) {
+    int block = laid[j].width;
+    while (j + 1 < laid.size() && laid[j + 1].column->attached) block += kAttachedGap + laid[++j].width;
+    widestBlock = std::max(widestBlock, block);
+  }
+  const size_t cut = labels - 1;
+  const int room = laid[cut].width - (labelWidth + kGap + widestBlock - limit);
+  if (room >= laid[cut].width) return;
+  DisplayColumn& column = shown[cut];
+  for (std::string& cell : column.cells) cell = cutToWidth(cell, std::max(room, kMinCutLabel));
+  column.header = cutToWidth(column.header, std::max(room, kMinCutLabel));
+  laid[cut] = layOut(column);
+}
+
+}  // namespace
+
 std::string renderTable(const Item& item, int lineSize, int maxLineSize) {
   if (maxLineSize > 0) lineSize = std::min(lineSize, maxLineSize);
   std::vector<DisplayColumn> shown = displayColumns(item);
   std::vector<Laid> laid;
   laid.reserve(shown.size());
   for (const DisplayColumn& c : shown) laid.push_back(layOut(c));
+  fitRowLabels(shown, laid, rowLabelCount(laid), maxLineSize);
 
   // A table wider than maxLineSize is printed in panels that fit it.
   std::vector<PanelColumn> widths;
@@ -306,8 +351,10 @@ void Listing::print(const Model& model, const Item& item) {
 
   // Headings of the sections this item sits in that are not printed yet,
   // outermost first.
-  for (const std::string& text : newSectionHeadings(model, item, sectionsPrinted_))
-    out << '\n' << rtrim(centred(text, lineSize)) << '\n';
+  for (const std::string& text : newSectionHeadings(model, item, sectionsPrinted_)) {
+    out << '\n';
+    for (const std::string& l : wrapTitle(text, lineSize)) out << rtrim(centred(l, lineSize)) << '\n';
+  }
 
   switch (item.kind) {
     case Item::Kind::Space:
@@ -315,7 +362,8 @@ void Listing::print(const Model& model, const Item& item) {
       break;
     case Item::Kind::Note:
       out << '\n';
-      for (const Note& n : item.notes) out << n.text << '\n';
+      for (const Note& n : item.notes)
+        for (const std::string& l : wrap(n.text, lineSize)) out << l << '\n';
       break;
     case Item::Kind::Table:
       out << '\n'

@@ -5,7 +5,7 @@
 #include <fmt/format.h>
 
 #include "zul/output/html_writer.hpp"
-#include "zul/output/text_width.hpp"
+#include "kernels/text_width.hpp"
 
 namespace zul::output {
 
@@ -64,7 +64,7 @@ std::string svgNumber(double v) {
 double textWidth(std::string_view s, double fontSize) {
   // Counted in columns: a multi-byte character is one glyph, a combining
   // mark none, a CJK character two.
-  return 0.62 * fontSize * static_cast<double>(displayWidth(s));
+  return 0.62 * fontSize * static_cast<double>(kernels::displayWidth(s));
 }
 
 SvgWriter::SvgWriter(double width, double height, std::string_view title, std::string_view desc)

@@ -195,7 +195,10 @@ class Lexer {
       errno = 0;
       t.number = std::strtod(t.text.c_str(), nullptr);
       if (errno == ERANGE) {
-        err = errorLine(file_, t.pos, "The number " + t.text + " is out of range.");
+        err = errorLine(file_, t.pos,
+                        "The number " + t.text +
+                            " is beyond the range of numbers (about 1e-308 to 1.8e308 in "
+                            "size); write a number in that range, or 0.");
         return false;
       }
       return true;

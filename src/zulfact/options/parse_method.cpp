@@ -46,6 +46,10 @@ void StatementParser::testOptions() {
   ps_.opt.flags.stderrRequested = rec_.bit(kBitStderr);
   ps_.opt.flags.needStdErr = ps_.opt.flags.stderrRequested || hypGiven_ || ps_.opt.flags.confidenceDisplay;
   if (ps_.opt.flags.confidenceDisplay) {
+    // Limits at level 0 or 1 would be infinite or empty, and are not printed.
+    const double level = ps_.opt.stdErrLevel;
+    if (!zul_is_missing(level) && !(level > 0.0 && level < 1.0))
+      h_.message(msg::kAlphaGivesNoLimits, {rec_.number(kSlotAlpha, missing_)});
     if (zul_is_missing(ps_.opt.stdErrLevel)) ps_.opt.stdErrLevel = 0.05;
     if (zul_is_missing(ps_.opt.coverValue)) ps_.opt.coverValue = 0;
   }

@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "kernels/packed.hpp"
+#include "kernels/text_width.hpp"
 #include "zulfact/host/host.hpp"
 #include "zulfact/output/table_writer.hpp"
 #include "zulfact/output/vector_table.hpp"
@@ -58,10 +59,13 @@ std::vector<std::string> characters(std::string_view text) {
   return out;
 }
 
-size_t characterCount(std::string_view text) { return characters(text).size(); }
+// Widths in terminal columns: a CJK character or an emoji takes two.
+size_t columnsOf(std::string_view text) {
+  return static_cast<size_t>(kernels::displayWidth(text));
+}
 
 std::string padRight(std::string s, size_t width) {
-  const size_t n = characterCount(s);
+  const size_t n = columnsOf(s);
   if (n < width) s.append(width - n, ' ');
   return s;
 }
@@ -73,7 +77,7 @@ std::string rtrim(std::string s) {
 
 // A text placed so that its middle character stands at index centre.
 std::string centredAt(std::string_view text, int centre) {
-  const int start = std::max(0, centre - (static_cast<int>(characterCount(text)) - 1) / 2);
+  const int start = std::max(0, centre - (static_cast<int>(columnsOf(text)) - 1) / 2);
   return std::string(static_cast<size_t>(start), ' ') + std::string(text);
 }
 
@@ -106,14 +110,23 @@ class Cells {
 };
 
 // A name is written centred on its column, kept inside the grid; the
-// characters of an earlier symbol are never overwritten.
+// characters of an earlier symbol are never overwritten. A wide character
+// (CJK) takes two cells, the second left empty, so that the rest of the row
+// keeps its columns; it is left out where both are not free.
 void drawSymbol(Cells& cells, int r, int c, const std::string& symbol) {
   if (symbol.empty() || cells.taken(r, c)) return;  // the symbol there stands for both
   const std::vector<std::string> chars = characters(symbol);
-  const int w = static_cast<int>(chars.size());
-  const int start = std::clamp(c - (w - 1) / 2, 0, kPatternColumns - std::min(w, kPatternColumns));
-  for (int i = 0; i < w && start + i < kPatternColumns; ++i)
-    if (!cells.taken(r, start + i)) cells.put(r, start + i, chars[size_t(i)]);
+  const int w = static_cast<int>(columnsOf(symbol));
+  int at = std::clamp(c - (w - 1) / 2, 0, kPatternColumns - std::min(w, kPatternColumns));
+  for (const std::string& ch : chars) {
+    const int cw = std::max(kernels::displayWidth(ch), 1);
+    if (at + cw > kPatternColumns) break;
+    if (!cells.taken(r, at) && (cw == 1 || !cells.taken(r, at + 1))) {
+      cells.put(r, at, ch);
+      if (cw == 2) cells.put(r, at + 1, std::string());
+    }
+    at += cw;
+  }
 }
 
 }  // namespace
@@ -169,9 +182,9 @@ std::vector<std::string> legendLines(const std::vector<std::string>& symbols,
   std::string line;
   for (size_t i = 0; i < symbols.size() && i < names.size(); ++i) {
     std::string entry = symbols[i] + "=" + names[i];
-    const size_t slots = (characterCount(entry) + 1 + kLegendEntryWidth - 1) / kLegendEntryWidth;
+    const size_t slots = (columnsOf(entry) + 1 + kLegendEntryWidth - 1) / kLegendEntryWidth;
     entry = padRight(entry, slots * kLegendEntryWidth);
-    if (!line.empty() && characterCount(line) + characterCount(entry) > width) {
+    if (!line.empty() && columnsOf(line) + columnsOf(entry) > width) {
       lines.push_back(rtrim(line));
       line.clear();
     }

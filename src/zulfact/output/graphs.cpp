@@ -1,5 +1,6 @@
 #include "zulfact/output/graphs.hpp"
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -81,15 +82,21 @@ bool requested(const ProcState& ps, int index) {
   return ps.opt.plots.loadings;
 }
 
-void patternData(const ProcState& ps, void* graph, const LoadingsView& v, int nPlotted) {
+// The loadings of the pair's two factors only: every graph carries its own
+// table, so a table of all the factors plotted made the report and the JSON
+// file grow with the cube of the factors (25 factors, 300 variables: 50 MB
+// for one solution's graphs).
+void patternData(const ProcState& ps, void* graph, const LoadingsView& v, FactorPair pair) {
   TableWriter t(graph);
   t.beginTable("Pattern");
   t.column(Column::text("Variable", 32, Text::message(msg::kGraphVariable)));
-  for (int k = 0; k < nPlotted; ++k) t.column(Column::number(factorName(ps, k), "rf"));
+  const int factors[2] = {std::min(pair.x, pair.y), std::max(pair.x, pair.y)};
+  for (int k : factors) t.column(Column::number(factorName(ps, k), "rf"));
   const size_t p = static_cast<size_t>(ps.opt.nVars);
   for (int i = 0; i < ps.opt.nVars; ++i) {
     t.set(0, variableName(ps, i));
-    for (int k = 0; k < nPlotted; ++k) t.set(k + 1, v.matrix[static_cast<size_t>(i) + k * p]);
+    for (int c = 0; c < 2; ++c)
+      t.set(c + 1, v.matrix[static_cast<size_t>(i) + static_cast<size_t>(factors[c]) * p]);
     t.emitRow();
   }
   t.endTable();
@@ -123,7 +130,7 @@ void circleValues(GraphWriter& g, const LoadingsPlotOptions& o) {
     g.value("Radius" + std::to_string(c + 1), c < o.nCircles ? o.circles[c] : zul_missing());
 }
 
-void loadingsGraph(ProcState& ps, const LoadingsView& v, FactorPair pair, int nPlotted) {
+void loadingsGraph(ProcState& ps, const LoadingsView& v, FactorPair pair) {
   GraphWriter g(ps.sink);
   const msg::Id label = v.refStructure ? msg::kRefStructurePlotsLabel : msg::kPatternPlotsLabel;
   if (!g.begin(v.section, {}, Text::message(label))) return;
@@ -134,7 +141,7 @@ void loadingsGraph(ProcState& ps, const LoadingsView& v, FactorPair pair, int nP
   g.title(Text::message(v.title));
   g.title(titleLine(msg::kGraphFactorPair, {pair.y + 1, pair.x + 1}));
   if (v.axisCorr) g.title(titleLine(msg::kGraphRefAxisCorr, {fmt::format("{:.3f}", r)}));
-  patternData(ps, g.handle(), v, nPlotted);
+  patternData(ps, g.handle(), v, pair);
   circleData(g.handle(), *v.options);
   axisValues(g, ps, "XVAR", pair.x, v.refStructure);
   axisValues(g, ps, "YVAR", pair.y, v.refStructure);
@@ -180,7 +187,7 @@ void loadingsGraphs(ProcState& ps, bool oblique, int solutionIndex) {
   }
   openGraphSection(ps.sink, v.section,
                    v.refStructure ? msg::kRefStructurePlotsLabel : msg::kPatternPlotsLabel);
-  for (FactorPair pair : pairs) loadingsGraph(ps, v, pair, nPlotted);
+  for (FactorPair pair : pairs) loadingsGraph(ps, v, pair);
   TableWriter(ps.sink).closeSection();
 }
 

@@ -7,8 +7,8 @@
 //   panel with the variance; Eigenvalue, Proportion,
 //   ScreePlot1 with UNPACK)  Cumulative
 // VariancePlot (UNPACK)      ScreePlotData               NEigen, NFactors
-// InitPatternPlot, ...       Pattern: Variable, one      YVAR, XVAR and their _label,
-//   (one graph per pair of   column per factor plotted;  _label2, _slabel; Axis_Corr,
+// InitPatternPlot, ...       Pattern: Variable, the      YVAR, XVAR and their _label,
+//   (one graph per pair of   pair's two factors;         _label2, _slabel; Axis_Corr,
 //   factors, in a section    CirclePhantom: CircleLabel, Axis_Ang, Oblique, VPLOT,
 //   of the same name)        xCircleLabel, yCircleLabel  CircleLab, CircleOpt, Radius1-5
 // (extract/parallel_map_graphs.hpp:)

@@ -7,7 +7,7 @@
 #include "zul/output/html_writer.hpp"
 #include "zul/output/json_writer.hpp"
 #include "zul/output/listing.hpp"
-#include "zul/output/text_width.hpp"
+#include "kernels/text_width.hpp"
 
 namespace zul::output {
 namespace {
@@ -73,7 +73,7 @@ TEST(Listing, NamesInAnyScriptKeepTheColumnsAligned) {
   ASSERT_EQ(l.size(), 5u);
   EXPECT_EQ(l[1], "abcd      1.50");
   for (size_t r = 2; r < l.size(); ++r)
-    EXPECT_EQ(displayWidth(l[r].substr(0, l[r].find("1.50"))), 10) << l[r];
+    EXPECT_EQ(kernels::displayWidth(l[r].substr(0, l[r].find("1.50"))), 10) << l[r];
 }
 
 TEST(Listing, LongHeadersWrapAndSitOnTheBottomLine) {
@@ -234,6 +234,30 @@ TEST(Listing, ByLineAndSectionHeadingComeOncePerGroup) {
       EXPECT_EQ(l.front(), '-');
     }
   }
+}
+
+TEST(Listing, NotesAndSectionHeadingsWrapAtTheLineSize) {
+  Model m;
+  m.steps.push_back({"p.zul", 1, 0, false});
+  m.sections.push_back({"InitialSolution", "", "Initial Factor Method: Principal Components", -1});
+  Item note;
+  note.kind = Item::Kind::Note;
+  note.section = 0;
+  note.notes = {{"FactorsRetained", "2 factors will be retained by the NFACTOR criterion."}};
+  m.items.push_back(note);
+  std::ostringstream out;
+  Listing listing(&out, 40);
+  listing.print(m, m.items.back());
+  std::string words;
+  for (const std::string& l : lines(out.str())) {
+    EXPECT_LE(kernels::displayWidth(l), 40) << l;
+    const size_t text = l.find_first_not_of(' ');
+    if (text != std::string::npos && l.find("Step") == std::string::npos)
+      words += (words.empty() ? "" : " ") + l.substr(text);
+  }
+  // Nothing is lost: the heading, then the note, word for word.
+  EXPECT_NE(words.find("Principal Components 2 factors will be retained"), std::string::npos)
+      << words;
 }
 
 TEST(Json, ShapeTypesAndPrecision) {

@@ -8,6 +8,7 @@
 #include "zul/output/html_writer.hpp"
 #include "zul/output/listing.hpp"
 #include "zul/output/listing_panels.hpp"
+#include "kernels/text_width.hpp"
 
 namespace zul::output {
 namespace {
@@ -192,6 +193,21 @@ TEST(ListingPanels, AWideTableIsSplitWithItsRowLabelsOnEachPanel) {
   // Without a limit the table stays whole: one header line.
   const std::string whole = renderTable(t, 80);
   EXPECT_EQ(whole.find('\n', whole.find("Question1 ")), whole.find('\n', whole.find("Question10")));
+
+  // Names with labels too wide for one column beside them at LINESIZE=40:
+  // the label is cut (an ellipsis ends it), the name stays whole.
+  Item labelled;
+  labelled.columns = {t.columns[0], t.columns[0], t.columns[1]};
+  labelled.columns[1].name = "Label";
+  labelled.rows = {{Value::of("q1"), Value::of("How often do you read a daily newspaper?"),
+                    Value::of(0.5)}};
+  std::istringstream cut(renderTable(labelled, 40, 40));
+  bool shown = false;
+  for (std::string l; std::getline(cut, l);) {
+    EXPECT_LE(kernels::displayWidth(l), 40) << l;
+    shown = shown || l.find("q1  How often do you read\u2026  ") != std::string::npos;
+  }
+  EXPECT_TRUE(shown);
 
   // A table without a text column (the eigenvalues) repeats its first
   // column, which numbers the rows, on each panel.

@@ -131,6 +131,11 @@ TEST(ProgramReader, FaultsNameFileLineColumnAndSkipOnlyTheirItem) {
   EXPECT_NE(p.items.at(0).errors.at(0).find("h.zul:1:17: A number runs into a name"),
             std::string::npos);
 
+  p = readProgramText("factor mineigen=1e400;", "h.zul");
+  EXPECT_NE(p.items.at(0).errors.at(0).find("h.zul:1:17: The number 1e400 is beyond the range of "
+                                            "numbers (about 1e-308 to 1.8e308 in size); write"),
+            std::string::npos);
+
   // A misspelt step is one error: its VAR and BY go with it, not one each.
   p = readProgramText("factr data=x;\nvar a;\nby g;\nrun;\nvar b;", "i.zul");
   ASSERT_EQ(p.items.size(), 2u);

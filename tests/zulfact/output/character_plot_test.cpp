@@ -90,6 +90,10 @@ TEST(PatternGrid, NamesAreCentredInsideTheGridAndNeverOverwritten) {
   EXPECT_EQ(patternSymbol(0, "cafe\u0301s", 4), "cafe\u0301");
   lines = patternPlotLines({{0.0, 0.5, "na\u00efve"}, {0.1, 0.5, "\u20ac\u20acxy"}}, "", "");
   EXPECT_EQ(lines[1 + 10].substr(4 + 30), "na\u00efve\u20acxy");
+  // A CJK character takes two columns, so what follows on its row keeps its
+  // place: "\u4e2d\u6587" (4 columns) centred on column 33 holds 32..35.
+  lines = patternPlotLines({{0.0, 0.5, "\u4e2d\u6587"}, {0.5, 0.5, "Z"}}, "", "");
+  EXPECT_EQ(lines[1 + 10].substr(4 + 31), "\u4e2d\u6587" + repeat(' ', 12) + "Z");
 }
 
 TEST(PatternLegend, EntriesOfFourteenCharactersAsManyAsFit) {
@@ -101,9 +105,12 @@ TEST(PatternLegend, EntriesOfFourteenCharactersAsManyAsFit) {
   EXPECT_EQ(lines[0], "A=x1" + repeat(' ', 10) + "B=x2");
   EXPECT_EQ(lines[1], "C=AVeryLongName" + repeat(' ', 13) + "D=x4");
   EXPECT_EQ(legendLines(symbols, names, 1).size(), 4u);  // one entry a line at least
-  // Entries are measured in characters: "é=café" takes 6 of its 14.
+  // Entries are measured in terminal columns: "é=café" takes 6 of its 14,
   EXPECT_EQ(legendLines({"\u00e9", "B"}, {"caf\u00e9", "x2"}, 42)[0],
             "\u00e9=caf\u00e9" + repeat(' ', 8) + "B=x2");
+  // "\u65e5=\u65e5\u672c" takes 7 (a CJK character two).
+  EXPECT_EQ(legendLines({"\u65e5", "B"}, {"\u65e5\u672c", "x2"}, 42)[0],
+            "\u65e5=\u65e5\u672c" + repeat(' ', 7) + "B=x2");
 }
 
 TEST(ScreePlot, HandLaidOutEigenvalues) {

@@ -7,9 +7,9 @@
 
 #include <string_view>
 
-namespace zul::output {
+namespace kernels {
 
 // Text is UTF-8 (what is not has been made printable before it is shown).
 int displayWidth(std::string_view text);
 
-}  // namespace zul::output
+}  // namespace kernels

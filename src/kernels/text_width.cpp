@@ -1,8 +1,8 @@
-#include "zul/output/text_width.hpp"
+#include "kernels/text_width.hpp"
 
 #include <iterator>
 
-namespace zul::output {
+namespace kernels {
 
 namespace {
 
@@ -46,4 +46,4 @@ int displayWidth(std::string_view text) {
   return width;
 }
 
-}  // namespace zul::output
+}  // namespace kernels
