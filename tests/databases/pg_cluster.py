@@ -71,7 +71,36 @@ class Cluster:
             raise ClusterError("the PostgreSQL server did not start:\n" + r.stdout + r.stderr +
                                "\nserver log:\n" + self._server_log())
         self._started = True
+        self._reap_when_gone()
         return self
+
+    # Runs detached: waits while the test's process lives and the cluster
+    # is there, then stops the server and removes the directory.
+    _WATCHER = """
+import os, shutil, subprocess, sys, time
+pid, pg_ctl, data, base, as_root = int(sys.argv[1]), sys.argv[2], sys.argv[3], sys.argv[4], sys.argv[5] == "1"
+while os.path.isdir(data):
+    try:
+        os.kill(pid, 0)
+    except ProcessLookupError:
+        argv = [pg_ctl, "-D", data, "-m", "immediate", "-w", "stop"]
+        subprocess.run((["runuser", "-u", "postgres", "--"] if as_root else []) + argv, capture_output=True)
+        shutil.rmtree(base, ignore_errors=True)
+        break
+    time.sleep(1)
+"""
+
+    def _reap_when_gone(self):
+        """A test killed outright (ctest's timeout kills) runs no `finally`,
+        and its server would run on: a watcher in a session of its own stops
+        and removes the cluster once the test's process has gone."""
+        if getattr(self, "_watched", False):
+            return
+        self._watched = True
+        subprocess.Popen([sys.executable, "-c", self._WATCHER, str(os.getpid()), _tool("pg_ctl"),
+                          self.data, self.base, "1" if self._as_root else "0"],
+                         stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                         stderr=subprocess.DEVNULL, start_new_session=True)
 
     def crash(self):
         """Stops the server at once, as a crash would: every session ends."""
