@@ -146,6 +146,8 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
       else if (i + 1 < args.size() && isTopicWord(args[i + 1])) cl.helpTopic = args[i + 1];
       return cl;
     }
+    if ((name == "-V" || name == "--version" || name == "--quiet") && hasValue)
+      return fail("the option '" + name + "' takes no value, not '" + value + "'");
     if (name == "-V" || name == "--version") {
       cl.action = CommandLine::Action::Version;
       return cl;
@@ -177,6 +179,10 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
                     "' follows it (write " + name + "=" + next + " for a name that starts with '-')");
       value = args[++i];
     }
+    // "--json=$OUT" with OUT unset would otherwise fall back to no report
+    // (or the current directory, or standard output) and end with status 0.
+    if (value.empty() && name != "-e" && name != "--execute")
+      return fail("the option '" + name + "' needs a value, but it is empty");
     auto& o = cl.options;
     if (name == "--listing") o.listing = value;
     else if (name == "--html") o.html = value;
@@ -193,7 +199,7 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
         o.options.emplace_back(value, "");
         continue;
       }
-      if (!splitPair(value, n, v))
+      if (!splitPair(value, n, v) || (name == "--lib" && v.empty()))
         return fail("the option '" + name + "' takes NAME=VALUE, not '" + value + "'");
       if (name == "--lib") o.libraries.emplace_back(n, v);
       else o.options.emplace_back(n, v);

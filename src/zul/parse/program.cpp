@@ -376,6 +376,22 @@ std::string notAStep(const std::string& kw, const std::vector<std::string>& step
          "with it.";
 }
 
+// A UTF-16 program (what some editors save as "Unicode") would be read as
+// bytes and fail on its first name with a message naming \xFF\xFE.
+bool isUtf16(const std::string& text) {
+  return text.compare(0, 2, "\xFF\xFE") == 0 || text.compare(0, 2, "\xFE\xFF") == 0;
+}
+
+Program utf16Refusal(const std::string& name) {
+  Program prog;
+  prog.file = name;
+  ProgramItem it;
+  it.kind = ProgramItem::Kind::Invalid;
+  it.errors.push_back("ERROR: " + name + ": The program is UTF-16 text; save it as UTF-8, which zul reads.");
+  prog.items.push_back(std::move(it));
+  return prog;
+}
+
 }  // namespace
 
 Program readProgramText(const std::string& text, const std::string& name) {
@@ -386,6 +402,7 @@ Program readProgramText(const std::string& text, const std::string& name,
                         const std::vector<std::string>& steps) {
   Program prog;
   prog.file = name;
+  if (isUtf16(text)) return utf16Refusal(name);
   // Editors on some systems start a UTF-8 file with a byte-order mark.
   static const std::string kBom = "\xEF\xBB\xBF";
   const std::string& body = text.compare(0, 3, kBom) == 0 ? text.substr(3) : text;

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <iostream>
 #include <iterator>
 
 #include "zul/table/temporary_files.hpp"
@@ -36,6 +37,45 @@ std::string resolvedTarget(const std::string& path) {
   return ec ? path : target.string();
 }
 
+// The descriptor of this process that path reaches through /dev/stdout,
+// /dev/fd/N or /proc/self/fd/N (-1 when none). Such a path names the file
+// the shell opened for zul (`>>results.txt`): renaming onto it would replace
+// that file, earlier content and all, so it is written through the
+// descriptor instead, at its offset, as a redirection would be.
+int descriptorReached(const std::string& path) {
+  std::error_code ec;
+  const fs::path ownDescriptors = fs::path("/proc") / std::to_string(::getpid()) / "fd";
+  fs::path p = fs::absolute(path, ec);
+  for (int hop = 0; hop < 40 && !ec; ++hop) {
+    const fs::path dir = fs::canonical(p.parent_path(), ec);
+    if (!ec && dir == ownDescriptors) {
+      const std::string n = p.filename().string();
+      if (n.empty() || n.find_first_not_of("0123456789") != std::string::npos) return -1;
+      return std::stoi(n);
+    }
+    if (!fs::is_symlink(p, ec)) return -1;
+    const fs::path next = fs::read_symlink(p, ec);
+    p = next.is_absolute() ? next : p.parent_path() / next;
+  }
+  return -1;
+}
+
+// Appends the whole file from to the descriptor fd; false on a failed write.
+bool copyToDescriptor(const std::string& from, int fd) {
+  std::ifstream in(from, std::ios::binary);
+  char buffer[1 << 16];
+  while (in) {
+    in.read(buffer, sizeof buffer);
+    for (std::streamsize done = 0; done < in.gcount();) {
+      const ssize_t n = ::write(fd, buffer + done, static_cast<size_t>(in.gcount() - done));
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) return false;
+      done += n;
+    }
+  }
+  return in.eof();
+}
+
 }  // namespace
 
 OutputFile::~OutputFile() {
@@ -52,9 +92,11 @@ std::string OutputFile::open(const std::string& role, const std::string& path) {
   if (exists && !S_ISREG(st.st_mode)) {
     stream_.open(path, std::ios::out | std::ios::trunc | std::ios::binary);
   } else {
+    descriptor_ = exists ? descriptorReached(path) : -1;
     target_ = resolvedTarget(path);
     fs::path made;
-    int fd = table::makeTemporaryBeside(target_, made);
+    int fd = descriptor_ >= 0 ? table::makePrivateScratch("report", made)
+                              : table::makeTemporaryBeside(target_, made);
     if (fd >= 0) {
       ::close(fd);
       temporary_ = made.string();
@@ -87,7 +129,11 @@ std::string OutputFile::close() {
   }
   if (temporary_.empty()) return {};
   std::string error;
-  if (::chmod(temporary_.c_str(), modeFor(target_)) != 0 ||
+  if (descriptor_ >= 0) {
+    std::cout.flush();  // the listing written so far comes first, as in `2>&1`
+    if (!copyToDescriptor(temporary_, descriptor_)) error = failure();
+    ::unlink(temporary_.c_str());
+  } else if (::chmod(temporary_.c_str(), modeFor(target_)) != 0 ||
       ::rename(temporary_.c_str(), target_.c_str()) != 0)
     error = "The " + role_ + " file " + path_ + " cannot be put in place: " +
             std::strerror(errno) + "; it is left as it was.";

@@ -13,7 +13,9 @@ namespace zul::program {
 // path that cannot be written is known before the analysis; close() puts
 // it in place by renaming, so that an interrupted or failed run leaves the
 // file of an earlier run as it was. A path that exists and is no regular
-// file (a terminal, /dev/null, a pipe) is written directly. Both return ""
+// file (a terminal, /dev/null, a pipe) is written directly; one reached
+// through a descriptor of the run (/dev/stdout on `>>file`) is written
+// through that descriptor when the run ends. Both return ""
 // or a sentence that says what failed.
 class OutputFile {
  public:
@@ -40,6 +42,7 @@ class OutputFile {
   std::string role_, path_;
   std::string target_;     // the file renamed onto (symbolic links followed)
   std::string temporary_;  // empty when written directly
+  int descriptor_ = -1;    // the shell's descriptor the path reaches (/dev/stdout), copied to on close
   std::ofstream stream_;
 };
 

@@ -52,7 +52,11 @@ TEST(CommandLine, HelpVersionAndRefusals) {
            {"--frobnicate", "p.zul"},   // unknown option
            {"p.zul", "--json"},         // value missing
            {"--lib", "study", "p.zul"}, // not NAME=DIR
-           {"--option", "=1", "p.zul"}}) {
+           {"--option", "=1", "p.zul"},
+           {"--json=", "p.zul"},        // an empty value ("--json=$OUT", OUT unset)
+           {"--work", "", "p.zul"},
+           {"--lib", "study=", "p.zul"},
+           {"--version=2"}}) {          // a value where none is taken
     CommandLine cl = parseCommandLine(args);
     EXPECT_EQ(cl.action, CommandLine::Action::Error);
     EXPECT_FALSE(cl.error.empty());

@@ -165,6 +165,9 @@ TEST(ProgramReader, ByteOrderMarkAndLineEndings) {
   EXPECT_TRUE(p.items[0].errors.empty());
   EXPECT_EQ(p.items[0].step.statements.at(1).pos.line, 2);
   EXPECT_EQ(p.items[0].step.statements.at(1).pos.column, 3);
+  p = readProgramText(std::string("\xFF\xFE" "f\0a\0", 6), "u.zul");
+  ASSERT_EQ(p.items.size(), 1u);
+  EXPECT_EQ(p.items[0].errors.at(0), "ERROR: u.zul: The program is UTF-16 text; save it as UTF-8, which zul reads.");
 }
 
 TEST(ProgramReader, MissingFileIsOneInvalidItem) {

@@ -284,6 +284,21 @@ TEST_F(Outputs, AFailedWriteEndsWithStatus2) {
             std::string::npos);
 }
 
+// /dev/stdout on a file the shell opened (`>>results.txt`) is written
+// through that descriptor: renamed onto, it replaced the file, losing what
+// was there before and the listing written to it.
+TEST_F(Outputs, AReportOnRedirectedStandardOutputJoinsTheFile) {
+  write("results.txt", "earlier\n");
+  ASSERT_EQ(run("--listing /dev/null --json /dev/stdout p.zul >>results.txt"), 0);
+  const std::string appended = read("results.txt");
+  ASSERT_EQ(appended.rfind("earlier\n{", 0), 0u) << appended;
+  EXPECT_TRUE(nlohmann::json::accept(appended.substr(8)));
+  ASSERT_EQ(run("--json /dev/fd/1 p.zul >both.txt"), 0);
+  const std::string both = read("both.txt");
+  EXPECT_LT(both.find("Step 1"), both.find("\"tables\"")) << both;
+  EXPECT_TRUE(hidden(dir_).empty());
+}
+
 // A table that outgrows the file-size limit (ulimit -f) fails like one on
 // a full disk: the table's own error, nothing about the work file, and no
 // temporary file left (the signal the kernel sends at the limit would
