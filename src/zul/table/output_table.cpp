@@ -76,6 +76,33 @@ void refuseDirectory(const fs::path& file, const std::string& table) {
                      " is a directory.");
 }
 
+bool inSystemTree(const fs::path& dir) {
+  const std::string d = dir.string();
+  return d == "/dev" || d.rfind("/dev/", 0) == 0 || d == "/proc" || d.rfind("/proc/", 0) == 0;
+}
+
+// A path that is, or leads by links to, a device, a pipe or a descriptor
+// of this process (/dev/stdout, /dev/fd/1, /proc/self/fd/1) cannot take a
+// table: the commit renames a new file over the name, which replaced the
+// file the shell opened for zul, or, run as root, the system's /dev/stdout
+// itself. A new file in /dev or /proc is refused as well.
+void refuseSpecialFile(const fs::path& file, const std::string& table) {
+  std::error_code ec;
+  fs::path p = fs::absolute(file, ec);
+  for (int hop = 0; hop < 40 && !ec; ++hop) {
+    struct stat st {};
+    const bool exists = ::lstat(p.c_str(), &st) == 0;
+    if (inSystemTree(fs::weakly_canonical(p.parent_path(), ec)) ||
+        (exists && !S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode)))
+      throw TableError("Table " + table + " cannot be written to " + file.string() +
+                       ": it is no plain file but a device, a pipe or a link to one (such as "
+                       "/dev/stdout), which the table would replace. Name a file in a directory.");
+    if (!exists || !S_ISLNK(st.st_mode)) return;
+    const fs::path next = fs::read_symlink(p, ec);
+    p = next.is_absolute() ? next : p.parent_path() / next;
+  }
+}
+
 // The mode a plain creat() would have given: 0666 less the umask.
 mode_t fileMode() {
   mode_t mask = ::umask(0);
@@ -105,6 +132,8 @@ OutputTable::OutputTable(TableRef ref, const DataSetOptions& options)
                      dir.string() + " does not exist.");
   refuseDirectory(ref_.file, displayName());
   refuseDirectory(ref_.metadataFile(), displayName());
+  refuseSpecialFile(ref_.file, displayName());
+  refuseSpecialFile(ref_.metadataFile(), displayName());
   fd_ = makeTemporaryBeside(ref_.file, tempFile_);
   if (fd_ < 0)
     throw TableError("Table " + displayName() + " cannot be created in " + dir.string() + ": " +

@@ -2,7 +2,10 @@
 // from an input, and the round trip of values through a file.
 #include <gmock/gmock.h>
 
+#include <sys/stat.h>
+
 #include <cstring>
+#include <filesystem>
 #include <random>
 #include <sstream>
 
@@ -14,6 +17,7 @@ namespace {
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using testing::readGroupAsText;
+namespace fs = std::filesystem;
 
 class OutputTables : public testing::ScratchDir {};
 
@@ -227,6 +231,21 @@ TEST_F(OutputTables, DeclarationErrors) {
   TableRef r;
   r.file = dir / "no-such-dir" / "x.csv";
   EXPECT_THAT(testing::errorOf([&] { OutputTable out(r); }), HasSubstr("does not exist"));
+}
+
+TEST_F(OutputTables, APipeOrALinkToADeviceIsRefusedAndLeftAsItWas) {
+  // The commit's rename would have put a plain file in their place.
+  const fs::path fifo = dir / "pipe.csv", link = dir / "null.csv";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  fs::create_symlink("/dev/null", link);
+  for (const fs::path& file : {fifo, link}) {
+    TableRef r;
+    r.file = file;
+    EXPECT_THAT(testing::errorOf([&] { OutputTable out(r); }), HasSubstr("no plain file")) << file;
+  }
+  EXPECT_TRUE(fs::is_fifo(fifo));
+  EXPECT_TRUE(fs::is_symlink(link));
+  EXPECT_EQ(fs::read_symlink(link), "/dev/null");
 }
 
 TEST_F(OutputTables, ValuesSurviveTheRoundTripThroughAFile) {
