@@ -1,6 +1,7 @@
 #include "sqlgen/xpx_table.hpp"
 
 #include <cmath>
+#include <iterator>
 
 #include "sqlgen/crossproduct_sql.hpp"
 
@@ -17,6 +18,14 @@ std::vector<std::string> xpxColumnNames(const std::vector<std::string>& by,
     for (size_t j = 1; j <= i; ++j) out.push_back("_Q" + std::to_string(i) + "_" + std::to_string(j) + "_");
   for (size_t i = 1; i <= n; ++i) out.push_back("_SHIFT" + std::to_string(i) + "_");
   return out;
+}
+
+std::string negativeCountColumn(const XpxGroup& g) {
+  const double counts[] = {g.nRead, g.nUsed, g.nMissing, g.freqRead, g.freqUsed, g.weightsRead, g.weightsUsed};
+  const std::vector<std::string> names = xpxColumnNames({}, {});
+  for (size_t c = 0; c < std::size(counts); ++c)
+    if (counts[c] < 0) return names[c];
+  return {};
 }
 
 namespace {

@@ -39,6 +39,12 @@ struct XpxGroup {
   std::vector<double> shift;   // n
 };
 
+// The name of the first count column (_NREAD_ ... _WUSED_) of g that is
+// negative, empty when none is: counts and sums of frequencies or weights
+// are never below 0, so a negative one is a table edited by hand, whose
+// sums cannot be trusted either.
+std::string negativeCountColumn(const XpxGroup& g);
+
 // A group from the aggregate statement's row (crossproduct_sql.hpp), the
 // values after its BY columns. A null shift (no usable record) becomes 0.
 XpxGroup xpxFromAggregate(const double* row, int n);

@@ -53,6 +53,14 @@ XpxLayout layoutOf(const InputTable& t) {
     throw TableError(
         t.displayName() +
         " is no crossproduct table: its sums, crossproducts and shift do not fit together.");
+  // The crossproducts and the shift are read by position: a column moved
+  // or renamed by hand would be read as another's.
+  const std::vector<std::string> names = sqlgen::xpxColumnNames({}, std::vector<std::string>(static_cast<size_t>(n)));
+  for (size_t k = kLeading + static_cast<size_t>(n); k < names.size(); ++k)
+    if (t.varNumber(names[k]) - 1 != q11 + static_cast<int>(k - kLeading) - n)
+      throw TableError(t.displayName() + ": its column " + names[k] +
+                       " is not in its place: the columns _Q1_1_ ... _SHIFT" + std::to_string(n) +
+                       "_ must follow one another in the order CROSSPRODUCTS writes them.");
   const auto& cols = t.columns();
   // Read as text, a count, sum or crossproduct would be lost or misread.
   for (size_t c = 0; c < cols.size(); ++c)
@@ -186,6 +194,8 @@ void readGroups(InputTable& t, const XpxLayout& L, Groups& groups,
         throw TableError(t.displayName() + " holds a missing value in its column " + cols[c].name + ".");
       *counts[c] = num(c);
     }
+    if (const std::string c = sqlgen::negativeCountColumn(g); !c.empty())
+      throw TableError(t.displayName() + ": its column " + c + " holds a negative count.");
     // Only a table of BY groups numbers them (_KEY_ from 1): a sum column
     // missing from a table of one numeric BY variable would take the BY
     // column for a sum.

@@ -235,6 +235,50 @@ bool readZsqlBlocks(zul_table* table, int n, std::vector<double>& row) {
 int finishSummary(ProcState& ps, zul_table* table, const BlockShape& shape, const SummarySums& s,
                   const std::string& name);
 
+// The crossproducts and the shift of a table of nt variables are read by
+// position from _Q1_1_ (column q11) on: a column moved or renamed by hand
+// would be read as another's. False, with `reason`, when one is not in
+// its place.
+bool crossColumnsInPlace(zul_table* table, int q11, int nt, std::string& reason) {
+  const std::vector<std::string> names = sqlgen::xpxColumnNames({}, std::vector<std::string>(static_cast<size_t>(nt)));
+  const size_t first = static_cast<size_t>(sqlgen::kXpxCountColumns + 2 + nt);
+  for (size_t k = first; k < names.size(); ++k)
+    if (host().varNumber(table, names[k]) != q11 + static_cast<int>(k - first)) {
+      reason = "its column " + names[k] + " is not in its place: the columns _Q1_1_ ... _SHIFT" +
+               std::to_string(nt) + "_ must follow one another in the order CROSSPRODUCTS writes them";
+      return false;
+    }
+  return true;
+}
+
+// The positions of the analysis variables among a table's nt summed
+// variables (from column firstSum). False, with `reason`, when one is not
+// among them.
+bool analysisIndex(ProcState& ps, zul_table* table, int firstSum, int nt, std::vector<int>& index,
+                   std::string& reason) {
+  // The BY columns come before the sums: an analysis BY variable where a
+  // sum belongs means a sum column is missing, and every sum would be read
+  // one column off.
+  const zul_varlist& by = ps.opt.parsed->lists[ZUL_LIST_BY];
+  for (int k = 0; k < by.count; ++k)
+    if (by.numbers[k] >= firstSum) {
+      zul_var_desc d{};
+      host().varDesc(table, by.numbers[k], d);
+      reason = std::string("its BY variable ") + d.name +
+               " stands among its summed variables: a sum column is missing or one too many";
+      return false;
+    }
+  for (int i = 0; i < ps.opt.nAll; ++i) {
+    const int k = ps.opt.varNumbers[i] - firstSum;
+    if (k < 0 || k >= nt) {
+      reason = "an analysis variable is not among its summed variables";
+      return false;
+    }
+    index.push_back(k);
+  }
+  return true;
+}
+
 // The current group of a crossproduct table: every variable's sums, and the
 // positions of the analysis variables among them. The group's rows are
 // added (combineParts): a table summarised by finer BY groups than the
@@ -252,27 +296,9 @@ bool readXpxRow(ProcState& ps, zul_table* table, sqlgen::XpxGroup& g, std::vecto
     reason = "its crossproduct columns _Q1_1_ ... do not fit its _SHIFT1_ ... columns";
     return false;
   }
+  if (!crossColumnsInPlace(table, q11, nt, reason)) return false;
   const int firstSum = q11 - nt;
-  // The BY columns come before the sums: an analysis BY variable where a
-  // sum belongs means a sum column is missing, and every sum would be read
-  // one column off.
-  const zul_varlist& by = ps.opt.parsed->lists[ZUL_LIST_BY];
-  for (int k = 0; k < by.count; ++k)
-    if (by.numbers[k] >= firstSum) {
-      zul_var_desc d{};
-      h.varDesc(table, by.numbers[k], d);
-      reason = std::string("its BY variable ") + d.name +
-               " stands among its summed variables: a sum column is missing or one too many";
-      return false;
-    }
-  for (int i = 0; i < ps.opt.nAll; ++i) {
-    const int k = ps.opt.varNumbers[i] - firstSum;
-    if (k < 0 || k >= nt) {
-      reason = "an analysis variable is not among its summed variables";
-      return false;
-    }
-    index.push_back(k);
-  }
+  if (!analysisIndex(ps, table, firstSum, nt, index, reason)) return false;
   const std::vector<std::string> names = sqlgen::xpxColumnNames({}, {});
   const int nNumbers = sqlgen::kXpxCountColumns + 2 * nt + qCols;
   CallResources res;
@@ -325,6 +351,10 @@ bool readXpxRow(ProcState& ps, zul_table* table, sqlgen::XpxGroup& g, std::vecto
     sqlgen::XpxGroup part;
     part.nRead = v[0], part.nUsed = v[1], part.nMissing = v[2], part.freqRead = v[3];
     part.freqUsed = v[4], part.weightsRead = v[5], part.weightsUsed = v[6];
+    if (const std::string c = sqlgen::negativeCountColumn(part); !c.empty()) {
+      reason = "its column " + c + " holds a negative count";
+      return false;
+    }
     const double* at = v.data() + sqlgen::kXpxCountColumns;
     part.sums.assign(at, at + nt);
     part.packed.assign(at + nt, at + nt + qCols);
