@@ -21,7 +21,8 @@ std::vector<std::string> xpxColumnNames(const std::vector<std::string>& by,
 }
 
 std::string negativeCountColumn(const XpxGroup& g) {
-  const double counts[] = {g.nRead, g.nUsed, g.nMissing, g.freqRead, g.freqUsed, g.weightsRead, g.weightsUsed};
+  const double counts[] = {g.nRead,    g.nUsed,       g.nMissing,   g.freqRead,
+                           g.freqUsed, g.weightsRead, g.weightsUsed};
   const std::vector<std::string> names = xpxColumnNames({}, {});
   for (size_t c = 0; c < std::size(counts); ++c)
     if (counts[c] < 0) return names[c];

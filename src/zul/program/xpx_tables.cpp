@@ -55,7 +55,8 @@ XpxLayout layoutOf(const InputTable& t) {
         " is no crossproduct table: its sums, crossproducts and shift do not fit together.");
   // The crossproducts and the shift are read by position: a column moved
   // or renamed by hand would be read as another's.
-  const std::vector<std::string> names = sqlgen::xpxColumnNames({}, std::vector<std::string>(static_cast<size_t>(n)));
+  const std::vector<std::string> names =
+      sqlgen::xpxColumnNames({}, std::vector<std::string>(static_cast<size_t>(n)));
   for (size_t k = kLeading + static_cast<size_t>(n); k < names.size(); ++k)
     if (t.varNumber(names[k]) - 1 != q11 + static_cast<int>(k - kLeading) - n)
       throw TableError(t.displayName() + ": its column " + names[k] +

@@ -240,12 +240,14 @@ int finishSummary(ProcState& ps, zul_table* table, const BlockShape& shape, cons
 // would be read as another's. False, with `reason`, when one is not in
 // its place.
 bool crossColumnsInPlace(zul_table* table, int q11, int nt, std::string& reason) {
-  const std::vector<std::string> names = sqlgen::xpxColumnNames({}, std::vector<std::string>(static_cast<size_t>(nt)));
+  const std::vector<std::string> names =
+      sqlgen::xpxColumnNames({}, std::vector<std::string>(static_cast<size_t>(nt)));
   const size_t first = static_cast<size_t>(sqlgen::kXpxCountColumns + 2 + nt);
   for (size_t k = first; k < names.size(); ++k)
     if (host().varNumber(table, names[k]) != q11 + static_cast<int>(k - first)) {
       reason = "its column " + names[k] + " is not in its place: the columns _Q1_1_ ... _SHIFT" +
-               std::to_string(nt) + "_ must follow one another in the order CROSSPRODUCTS writes them";
+               std::to_string(nt) +
+               "_ must follow one another in the order CROSSPRODUCTS writes them";
       return false;
     }
   return true;
