@@ -22,8 +22,4 @@ namespace zulfact {
 // than factor rows: message 180/32, code 108, no solution.
 void inputSolution(ProcState& ps);
 
-// The 8-character _TYPE_ of a row as the reader takes it: upper case, and
-// "FACTOR" read as "PATTERN", "USCORE" (written under NOINT) as "SCORE".
-std::string_view solutionRowType(const char* type8, char* upper9);
-
 }  // namespace zulfact

@@ -1,6 +1,7 @@
 #include "zulfact/output/outstat_rows.hpp"
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 #include <iterator>
 #include <string>
@@ -67,6 +68,18 @@ void releaseGroupRows(ProcState& ps, bool keep) {
 
 int outstatNameWidth(const ProcState& ps) {
   return ps.opt.nameWidth > 0 ? ps.opt.nameWidth : nameColumnWidth(ps);  // as the parser declared it
+}
+
+std::string_view solutionRowType(const char* type8, char* upper9) {
+  for (int k = 0; k < kTypeWidth; ++k) {
+    const char c = type8[k] == '\0' ? ' ' : type8[k];
+    upper9[k] = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  }
+  upper9[kTypeWidth] = '\0';
+  if (std::memcmp(upper9, "FACTOR  ", kTypeWidth) == 0) std::memcpy(upper9, "PATTERN ", kTypeWidth);
+  // OUTSTAT= under NOINT writes the scoring coefficients as USCORE rows.
+  if (std::memcmp(upper9, "USCORE  ", kTypeWidth) == 0) std::memcpy(upper9, "SCORE   ", kTypeWidth);
+  return {upper9, kTypeWidth};
 }
 
 int nameColumnWidth(const ProcState& ps) {

@@ -19,6 +19,11 @@ namespace zulfact {
 // the column with it; outstatNameWidth gives the declared width (nameWidth)
 // once there is one.
 int nameColumnWidth(const ProcState& ps);
+
+// The 8-character _TYPE_ of a row as the readers of saved solutions take
+// it: upper case, and "FACTOR" read as "PATTERN", "USCORE" (written under
+// NOINT) as "SCORE". upper9 receives the 8 characters and a terminator.
+std::string_view solutionRowType(const char* type8, char* upper9);
 int outstatNameWidth(const ProcState& ps);
 
 // Appends one row: `type` (cut or blank padded to 8), `name` (cut or blank

@@ -1,7 +1,6 @@
 #include "zulfact/rotate/target_rotate.hpp"
 
 #include <algorithm>
-#include <cctype>
 #include <cmath>
 #include <string>
 #include <vector>
@@ -55,9 +54,8 @@ int targetTypeVariable(zul_table* table) {
 // an OUTSTAT= table given as the target holds its means, correlations and
 // other matrices before the PATTERN rows, and those are no target.
 bool isTargetPatternRow(const char* type8) {
-  std::string type(type8, 8);
-  for (char& c : type) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return type == "PATTERN " || type == "FACTOR  ";
+  char upper[9];
+  return solutionRowType(type8, upper) == "PATTERN ";
 }
 
 // Reads m TARGET= rows of the current group into the columns of target (of
