@@ -123,6 +123,10 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
     if (optionsEnded || a.empty() || a[0] != '-' || a == "-") {
+      // A second "-" would read an empty program: the first took all of it.
+      for (const auto& s : cl.options.sources)
+        if (a == "-" && !s.isInline && s.text == "-")
+          return fail("standard input ('-') can be read only once; give it one time");
       cl.options.sources.push_back({false, a});
       continue;
     }

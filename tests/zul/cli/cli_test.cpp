@@ -56,7 +56,8 @@ TEST(CommandLine, HelpVersionAndRefusals) {
            {"--json=", "p.zul"},        // an empty value ("--json=$OUT", OUT unset)
            {"--work", "", "p.zul"},
            {"--lib", "study=", "p.zul"},
-           {"--version=2"}}) {          // a value where none is taken
+           {"--version=2"},             // a value where none is taken
+           {"-", "p.zul", "-"}}) {      // standard input twice: the second is empty
     CommandLine cl = parseCommandLine(args);
     EXPECT_EQ(cl.action, CommandLine::Action::Error);
     EXPECT_FALSE(cl.error.empty());
