@@ -620,8 +620,25 @@ void StoredMatrixAssembler::convert(StoredOutput& out, int& status) {
     return;
   }
   for (double& x : a) x /= d;
+  if (overflowed(a)) {
+    status = kCodeNoData;
+    return;
+  }
   covToCorr(n_, a.data(), out.stdDevs);
   std::copy(a.begin(), a.end(), out.corr);
+}
+
+// Crossproducts past the largest double (a covariance of 1e308 times
+// N - 1, a mean of 1e200 squared): the correlations would be inf / inf.
+// The group stops, naming the first variable whose row overflowed.
+bool StoredMatrixAssembler::overflowed(const std::vector<double>& a) {
+  for (int i = 0; i < n_; ++i)
+    for (int j = 0; j <= i; ++j)
+      if (!std::isfinite(a[packedIndex(i, j)])) {
+        note(msg::kStoredOverflow.number, i);
+        return true;
+      }
+  return false;
 }
 
 int StoredMatrixAssembler::finish(StoredOutput& out) {

@@ -109,6 +109,7 @@ class StoredMatrixAssembler {
   void defaults(int& status);
   bool zeroStdCorrelated(const std::vector<double>& s);
   void convert(StoredOutput& out, int& status);
+  bool overflowed(const std::vector<double>& a);
   void warnOfCancellation(const std::vector<double>& a, bool sscpSums, double w, int& status);
   double& at(int i, int j);
 

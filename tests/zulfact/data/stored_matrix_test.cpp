@@ -359,6 +359,7 @@ TEST(StoredMatrix, ImpossibleMatricesAndCountsStopTheGroup) {
       {"N row of 0.5", two("CORR", {1, .5}, {.5, 1}, {0.5, 0.5}), 108, 61},
       {"SUMWGT row of -5", sumwgt(-5), 108, 71},
       {"SUMWGT row of 0", sumwgt(0), 108, 71},
+      {"covariance 1e308 times N - 1 overflows", two("COV", {1e308, 0}, {0, 1}), 108, 75},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
