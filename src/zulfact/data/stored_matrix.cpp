@@ -437,12 +437,21 @@ void StoredMatrixAssembler::defaults(int& status) {
   const bool sscpSums = kind_ == StoredKind::Crossproducts && layout_.hasIntercept;
   if (!missing(nRow_) || !missing(interceptW_)) {
     if (missing(nRow_)) nRow_ = interceptW_;
+  } else if (!missing(layout_.nobs)) {
+    // NOBS= stands for the N row the table lacks, also in the conversion
+    // (the standard deviations of crossproducts are sqrt(SSCP / N)).
+    nRow_ = layout_.nobs;
   } else if (!est) {
     nRow_ = kDefaultN;
     note(msg::kStoredNoN.number);
     status = std::max(status, int(kCodeWarning));
+  } else {
+    // Parameter estimates carry no N to assume: with N = 0 every divisor
+    // is 0, which would blame VARDEF=.
+    note(msg::kStoredEstNoN.number);
+    status = kCodeNoData;
+    return;
   }
-  if (missing(nRow_)) nRow_ = 0;
   if (sscpSums && !missing(interceptW_)) sumwgtRow_ = interceptW_;
   if (missing(sumwgtRow_)) sumwgtRow_ = nRow_;
 
@@ -491,8 +500,28 @@ void StoredMatrixAssembler::defaults(int& status) {
         return;
       }
     }
+    if (zeroStdCorrelated(s)) {
+      status = kCodeNoData;
+      return;
+    }
     std_ = s;
   }
+}
+
+// A variable without spread correlates with nothing. Taken as given, its
+// correlations would enter the analysis while its prior and its variance
+// under COV are 0, and only when the matrix is converted would they be
+// zeroed: the group stops instead, naming the variable.
+bool StoredMatrixAssembler::zeroStdCorrelated(const std::vector<double>& s) {
+  for (int i = 0; i < n_; ++i) {
+    if (s[static_cast<size_t>(i)] != 0) continue;
+    for (int j = 0; j < n_; ++j)
+      if (j != i && at(i, j) != 0) {
+        note(msg::kStoredZeroStdCorrelated.number, i);
+        return true;
+      }
+  }
+  return false;
 }
 
 // Crossproducts stored about zero lose digits when the means are taken
@@ -591,8 +620,25 @@ void StoredMatrixAssembler::convert(StoredOutput& out, int& status) {
     return;
   }
   for (double& x : a) x /= d;
+  if (overflowed(a)) {
+    status = kCodeNoData;
+    return;
+  }
   covToCorr(n_, a.data(), out.stdDevs);
   std::copy(a.begin(), a.end(), out.corr);
+}
+
+// Crossproducts past the largest double (a covariance of 1e308 times
+// N - 1, a mean of 1e200 squared): the correlations would be inf / inf.
+// The group stops, naming the first variable whose row overflowed.
+bool StoredMatrixAssembler::overflowed(const std::vector<double>& a) {
+  for (int i = 0; i < n_; ++i)
+    for (int j = 0; j <= i; ++j)
+      if (!std::isfinite(a[packedIndex(i, j)])) {
+        note(msg::kStoredOverflow.number, i);
+        return true;
+      }
+  return false;
 }
 
 int StoredMatrixAssembler::finish(StoredOutput& out) {
@@ -612,7 +658,8 @@ int storedMoments(const StoredLayout& layout, const std::vector<StoredRow>& rows
     out.means[i] = 0.0;
     out.stdDevs[i] = 1.0;
   }
-  out.nObs = kDefaultN;
+  const bool nobsGiven = !missing(layout.nobs);
+  out.nObs = nobsGiven ? layout.nobs : kDefaultN;
   out.sumWeights = zul_missing();
   int status = 0;
   if (!layout.hasType) {
@@ -661,7 +708,7 @@ int storedMoments(const StoredLayout& layout, const std::vector<StoredRow>& rows
         }
       }
     }
-    if (!nRow) {
+    if (!nRow && !nobsGiven) {
       notes.push_back({msg::kStoredNoN.number, {}, -1, -1});
       status = kCodeWarning;
     }
@@ -822,6 +869,7 @@ StoredLayout layoutOf(const ProcState& ps) {
   l.hasIntercept = l.inputType == "SSCP" && ps.opt.interceptVarNumber > 0;
   l.wantAboutZero = ps.opt.flags.noIntercept;
   l.vardef = std::string(ps.opt.vardef, strnlen(ps.opt.vardef, 8));
+  l.nobs = ps.opt.nObsOption;
   return l;
 }
 

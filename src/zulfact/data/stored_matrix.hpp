@@ -61,6 +61,7 @@ struct StoredLayout {
   bool hasIntercept = false;       // SSCP: an INTERCEP(T) column exists
   bool wantAboutZero = false;      // NOINT, or the SSCP intercept is a VAR variable
   std::string vardef = "DF";
+  double nobs = zul_missing();     // NOBS=: the N of a table without an N row
 };
 
 // The results, in the places the data pass keeps them.
@@ -85,10 +86,11 @@ class StoredMatrixAssembler {
   // Checks, defaults and conversion. Returns 0, 4 (warnings), 108 (the
   // group cannot be analysed) and fills `out` only below 108. A matrix no
   // data can give (an element beyond the root of its two diagonals by more
-  // than rounding) and an N row below 1 give 108; a matrix that is not
-  // positive semidefinite gives a warning naming its smallest eigenvalue. When it
-  // returns 108 with a non-empty alternative(), the group should be read
-  // again with that matrix word (message 28 is noted).
+  // than rounding), an N row below 1 and a standard deviation of 0 beside
+  // correlations give 108; a matrix that is not positive semidefinite gives
+  // a warning naming its smallest eigenvalue. When it returns 108 with a
+  // non-empty alternative(), the group should be read again with that
+  // matrix word (message 28 is noted).
   int finish(StoredOutput& out);
   const std::string& alternative() const { return alternative_; }
   // Matrix words read before in this group: not offered as alternatives.
@@ -105,7 +107,9 @@ class StoredMatrixAssembler {
   int checkBounds();
   void checkSemidefinite(const double* corr, int& status);
   void defaults(int& status);
+  bool zeroStdCorrelated(const std::vector<double>& s);
   void convert(StoredOutput& out, int& status);
+  bool overflowed(const std::vector<double>& a);
   void warnOfCancellation(const std::vector<double>& a, bool sscpSums, double w, int& status);
   double& at(int i, int j);
 
@@ -142,10 +146,10 @@ bool isKnownRowType(std::string_view inputType, std::string_view type);
 
 // The moments alone from the rows of one group (MEAN, STD, N and SUMWGT;
 // every other row is passed over): means 0, standard deviations 1 and
-// N = 10000 where the table gives none, the sum of weights N without a
-// SUMWGT row, and the VARDEF= divisor of the sum of weights. `out.corr` is
-// not used. Returns 0, 4 (no N row) or 108 (no row at all, or an N row
-// below 1); the messages to issue go to `notes`.
+// N = NOBS= (else 10000) where the table gives none, the sum of weights N
+// without a SUMWGT row, and the VARDEF= divisor of the sum of weights.
+// `out.corr` is not used. Returns 0, 4 (no N row nor NOBS=) or 108 (no row
+// at all, or an N row below 1); the messages to issue go to `notes`.
 int storedMoments(const StoredLayout& layout, const std::vector<StoredRow>& rows,
                   StoredOutput& out, std::vector<StoredNote>& notes);
 

@@ -147,6 +147,9 @@ inline constexpr Id kStoredFactorRepeated = input(69);
 inline constexpr Id kStoredNegativeStd = input(70);
 inline constexpr Id kStoredSumwgtNotPositive = input(71);
 inline constexpr Id kStoredDigitsLost = input(72);
+inline constexpr Id kStoredEstNoN = input(73);
+inline constexpr Id kStoredZeroStdCorrelated = input(74);
+inline constexpr Id kStoredOverflow = input(75);
 
 // ---- scoring coefficients and residuals ----
 inline constexpr Id kScoringHeading = factor(109);

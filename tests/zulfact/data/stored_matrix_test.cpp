@@ -56,8 +56,9 @@ struct Result {
 Result assemble(const Rows& rows, std::string inputType, bool aboutZero = false,
                 bool hasName = true, bool hasIntercept = false,
                 std::vector<std::string> names = {"x", "y"},
-                std::vector<std::string> tried = {}) {
+                std::vector<std::string> tried = {}, double nobs = M) {
   StoredLayout layout;
+  layout.nobs = nobs;
   layout.names = names;
   layout.inputType = inputType;
   layout.hasName = hasName;
@@ -190,6 +191,22 @@ TEST(StoredMatrix, DefaultsWhenRowsAreMissing) {
   Rows est;
   est.add("N", "", {3, 3}).add("COV", "x", {7, 2}).add("COV", "y", {2, 1});
   EXPECT_TRUE(has(assemble(est, "EST"), 35));
+
+  // NOBS= stands for a missing N row, in the conversion too: crossproducts
+  // about zero of the three observations give sqrt(41 / 3), not
+  // sqrt(41 / 10000); no warning then. An EST table has no N to assume.
+  Rows sscp;
+  sscp.add("SSCP", "x", {41, 22}).add("SSCP", "y", {22, 14});
+  const Result given = assemble(sscp, "SSCP", true, true, false, {"x", "y"}, {}, 3);
+  EXPECT_FALSE(has(given, 17));
+  EXPECT_EQ(given.nObs, 3);
+  EXPECT_NEAR(given.sds[0], std::sqrt(41.0 / 3), 1e-12);
+  Rows estNoN;
+  estNoN.add("PARM", "", {3, 2}).add("COV", "x", {7, 2}).add("COV", "y", {2, 1});
+  const Result noN = assemble(estNoN, "EST");
+  EXPECT_EQ(noN.status, 108);
+  EXPECT_TRUE(has(noN, 73));
+  expectMoments(assemble(estNoN, "EST", false, true, false, {"x", "y"}, {}, 3));
 
   // N rows that disagree: the smallest, with message 11.
   Rows n;
@@ -342,6 +359,7 @@ TEST(StoredMatrix, ImpossibleMatricesAndCountsStopTheGroup) {
       {"N row of 0.5", two("CORR", {1, .5}, {.5, 1}, {0.5, 0.5}), 108, 61},
       {"SUMWGT row of -5", sumwgt(-5), 108, 71},
       {"SUMWGT row of 0", sumwgt(0), 108, 71},
+      {"covariance 1e308 times N - 1 overflows", two("COV", {1e308, 0}, {0, 1}), 108, 75},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -357,6 +375,20 @@ TEST(StoredMatrix, ImpossibleMatricesAndCountsStopTheGroup) {
   const Result negative = assemble(negativeStd, "CORR");
   EXPECT_EQ(negative.status, 108);
   EXPECT_TRUE(has(negative, 70));
+  // A standard deviation of 0 (74) for a variable with correlations: its
+  // correlations would be analysed while its prior and variance are 0.
+  // With no correlations it is a constant, and is analysed as such.
+  Rows zeroStd;
+  zeroStd.add("N", "", {3, 3}).add("STD", "", {0, 2}).add("CORR", "x", {1, .5});
+  zeroStd.add("CORR", "y", {.5, 1});
+  const Result zero = assemble(zeroStd, "CORR");
+  EXPECT_EQ(zero.status, 108);
+  ASSERT_TRUE(has(zero, 74));
+  EXPECT_EQ(zero.full.back().var, 0);
+  Rows constant;
+  constant.add("N", "", {3, 3}).add("STD", "", {0, 2}).add("CORR", "x", {1, 0});
+  constant.add("CORR", "y", {0, 1});
+  EXPECT_LE(assemble(constant, "CORR").status, 4);
   // |c12| = sqrt(c11 c22) exactly is a perfect correlation, not an error.
   EXPECT_LE(two("COV", {4, 6}, {6, 9}).status, 4);
   EXPECT_FALSE(has(two("CORR", {1, .5}, {.5, 1}), 62));
@@ -418,6 +450,12 @@ TEST(StoredMoments, RowsAndDefaults) {
   EXPECT_EQ(o2.nObs, 10000);
   EXPECT_EQ(o2.sumWeights, 10000);
   EXPECT_EQ(sds[1], 4);
+  layout.nobs = 12;  // NOBS= in place of the missing N row
+  auto [s4, o4] = run(noN, notes);
+  EXPECT_EQ(s4, 0);
+  EXPECT_TRUE(notes.empty());
+  EXPECT_EQ(o4.varianceDivisor, 11);
+  layout.nobs = M;
 
   auto [s3, o3] = run(Rows{}, notes);
   EXPECT_EQ(s3, 108);
