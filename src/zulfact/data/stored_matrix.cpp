@@ -808,6 +808,20 @@ void noteUnknownName(ProcState& ps, const TableNames& t, const StoredRow& row,
                  {t.library, t.member, host().recordLine(ps.opt.mainInput), row.typeText, row.name});
 }
 
+// A partial analysis's OUTSTAT= names its correlation rows with the
+// PARPREFIX= text before the variable's name (R_a). Such a row is the
+// variable's own when the table has a column of the bare name and none of
+// the prefixed one, so that the table reads back like any other.
+std::string matrixRowName(const ProcState& ps, std::string name) {
+  const size_t k = static_cast<size_t>(std::max(0, ps.opt.parPrefixLength));
+  if (k == 0 || name.size() <= k ||
+      !sameNameNoCase(std::string_view(name).substr(0, k), std::string_view(ps.opt.parPrefix, k)) ||
+      host().varNumber(ps.opt.mainInput, name) != 0)
+    return name;
+  std::string bare = name.substr(k);
+  return host().varNumber(ps.opt.mainInput, bare) != 0 ? bare : name;
+}
+
 // Reads the rows of the current group and hands each to `take`. Ends the
 // step when the read list cannot be made or a read fails.
 template <class Take>
@@ -847,7 +861,7 @@ void forEachRow(ProcState& ps, bool withName, bool withIntercept, Take take) {
     row.typeText = typeText;
     std::string name;
     if (hasName) {
-      name = trimmed(std::string_view(text + (hasType ? kTypeText : 0), 32));
+      name = matrixRowName(ps, trimmed(std::string_view(text + (hasType ? kTypeText : 0), 32)));
       row.name = name;
       row.nameClass = name.empty() ? 0 : h.nameCheck(name);
     }

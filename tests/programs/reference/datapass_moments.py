@@ -165,6 +165,8 @@ def datapass_partial():
             out.append(table("CondStdDev", [[xs[i], sd[i]] for i in range(3)], step=step))
         if step != 3:
             out.append(table("PartialCorr", corr_rows(xs, R), step=step))
+        if step == 0:  # its OUTSTAT= read back by step 5
+            out.append(table("Corr", corr_rows(xs, R), step=5))
     return out
 
 
