@@ -161,6 +161,7 @@ inline constexpr Id kTwoMapCriteria = factor(77);
 inline constexpr Id kParallelOverridesRules = factor(78);
 inline constexpr Id kMapOverridesRules = factor(79);
 inline constexpr Id kMapAndParallelCriteria = factor(80);
+inline constexpr Id kNFactorsBelowMinusOne = factor(1240);
 inline constexpr Id kParallelLevelLeavesNone = factor(304);
 inline constexpr Id kParallelLevelRange = factor(305);
 inline constexpr Id kMapPlotNeedsTwoVariables = factor(308);
