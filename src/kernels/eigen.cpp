@@ -419,6 +419,26 @@ int sturmCount(const double* d, const double* e, const double* e2, int p, int q,
   return count;
 }
 
+// Zeroes e2[i] where the tridiagonal matrix splits between rows i-1 and
+// i: a coupling negligible beside its two diagonals, or below eps times
+// the norm of T. The latter moves no eigenvalue by more than the
+// bisection's own tolerance; kept, it joins blocks that are apart to
+// working precision into one submatrix, whose cluster of equal values
+// inverse iteration cannot then separate (the matrix of ones).
+void markSplits(int n, const double* d, const double* e, double* e2) {
+  double norm = 0.0;
+  for (int i = 0; i < n; ++i) {
+    const double below = i + 1 < n ? std::fabs(e[i + 1]) : 0.0;
+    norm = std::max(norm, std::fabs(d[i]) + std::fabs(e[i]) + below);
+  }
+  e2[0] = 0.0;
+  for (int i = 1; i < n; ++i) {
+    const double coupling = std::fabs(e[i]);
+    if (coupling <= kEps * (std::fabs(d[i]) + std::fabs(d[i - 1])) || coupling <= kEps * norm)
+      e2[i] = 0.0;
+  }
+}
+
 // Eigenvalues by bisection (TRIDIB, Barth, Martin & Wilkinson 1967) on the
 // restored d, e, e2, submatrix by submatrix, each bracket bisected until it
 // is no wider than 2 eps (|x0| + |x1|) + t. Scratch: lower and upper bounds
@@ -429,10 +449,7 @@ int bisectEigenvalues(int n, double* work, double* w) {
   double* e2 = work + at(2, n);
   double* lower = work + at(4, n);
   double* upper = work + at(5, n);
-  e2[0] = 0.0;
-  for (int i = 1; i < n; ++i) {
-    if (std::fabs(e[i]) <= kEps * (std::fabs(d[i]) + std::fabs(d[i - 1]))) e2[i] = 0.0;
-  }
+  markSplits(n, d, e, e2);
   int found = 0;
   std::int32_t tag = 0;
   for (int p = 0, q = -1; q < n - 1; p = q + 1) {

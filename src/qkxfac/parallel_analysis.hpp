@@ -50,9 +50,9 @@ struct ParallelAnalysisResult {
 };
 
 // Runs the simulations. Returns 0; 1 for unusable input (p < 1, nSims < 1,
-// N - 1 < p, a level outside (0, 1) or one that leaves no order statistic
-// below nSims); 2 when the eigen solver failed on the observed matrix
-// (non-finite elements). May throw std::bad_alloc.
+// N < p or N <= 1, a level outside (0, 1) or one that leaves no order
+// statistic below nSims); 2 when the eigen solver failed on the observed
+// matrix (non-finite elements). May throw std::bad_alloc.
 int parallelAnalysis(const ParallelAnalysisInput& in, ParallelAnalysisResult& out);
 
 // The eigenvalues of one simulated p x p correlation matrix of N - 1 = df

@@ -240,6 +240,18 @@ TEST(linalgZeigen, BisectionFallbackWhenQlFails) {
   for (int j = 0; j < 6; ++j) EXPECT_NEAR(s.values[j], expected[j], 64 * kEps);
   expectDecomposition(a, 6, 6, s);
   EXPECT_EQ(solve(Dense{1.0, 0.0, 0.0, 2.0}, 2, 2, 0).code, 0);  // no sweep needed
+  // The matrix of ones: n and n - 1 zeros, whose reduction leaves
+  // couplings of 1e-32 between diagonals of 1e-16. Unless they split the
+  // tridiagonal matrix, one submatrix held a cluster of some twenty equal
+  // bisection values whose vectors inverse iteration could not separate
+  // (-31).
+  for (int n : {16, 20, 40}) {
+    const Dense ones(static_cast<std::size_t>(n) * n, 1.0);
+    const Solution t = solve(ones, n, n, 0);
+    ASSERT_TRUE(eigenUsable(t.code)) << n << " code " << t.code;
+    EXPECT_NEAR(t.values[0], n, 64 * n * kEps) << n;
+    expectDecomposition(ones, n, n, t);
+  }
 }
 
 TEST(linalgZeigvec, SplitCallMatchesOneCallBitForBit) {

@@ -529,14 +529,14 @@ bool StoredMatrixAssembler::zeroStdCorrelated(const std::vector<double>& s) {
 // corrected part) significant digits (Chan, Golub and LeVeque 1983). The
 // variable that keeps fewest is named when it keeps fewer than 8, which the
 // printed results can show.
-void StoredMatrixAssembler::warnOfCancellation(const std::vector<double>& a, bool sscpSums,
+void StoredMatrixAssembler::warnOfCancellation(const ConversionMoments& m, bool sscpSums,
                                                double w, int& status) {
   constexpr double kDigitsWarned = 8;
   int worst = -1;
   double fewest = kDigitsWarned;
   for (int i = 0; i < n_; ++i) {
-    const double raw = a[packedIndex(i, i)];
-    const double term = sscpSums ? sums_[i] * sums_[i] / w : mean_[i] * mean_[i] * w;
+    const double raw = m.a[packedIndex(i, i)];
+    const double term = sscpSums ? m.sums[i] * m.sums[i] / w : m.mean[i] * m.mean[i] * w;
     const double corrected = raw - term;
     if (!(corrected > 0) || !(raw > 0)) continue;  // constant or impossible: said elsewhere
     const double digits = -std::log10(std::numeric_limits<double>::epsilon() * raw / corrected);
@@ -571,22 +571,25 @@ void StoredMatrixAssembler::convert(StoredOutput& out, int& status) {
     return;
   }
 
-  std::vector<double> a = a_;
   const double d1 = vardefDivisor(vardef, nObs, storedZero_ ? 0 : 1, w);
+  const bool recentre = storedZero_ != wantZero && w > 0;
+  const bool sscpSums = kind_ == StoredKind::Crossproducts && layout_.hasIntercept;
+  const int k = conversionExponent(d1, w, recentre, sscpSums);
+  ConversionMoments m = scaledMoments(k);
+  std::vector<double>& a = m.a;
   for (int i = 0; i < n_; ++i)
     for (int j = 0; j <= i; ++j) {
       double& x = a[packedIndex(i, j)];
-      if (kind_ == StoredKind::Correlation) x *= d1 * std_[i] * std_[j];
+      if (kind_ == StoredKind::Correlation) x *= d1 * m.sd[i] * m.sd[j];
       else if (kind_ == StoredKind::Covariance) x *= d1;
     }
 
-  if (storedZero_ != wantZero && w > 0) {
+  if (recentre) {
     const bool subtract = !wantZero;
-    const bool sscpSums = kind_ == StoredKind::Crossproducts && layout_.hasIntercept;
-    if (subtract) warnOfCancellation(a, sscpSums, w, status);
+    if (subtract) warnOfCancellation(m, sscpSums, w, status);
     for (int i = 0; i < n_; ++i)
       for (int j = 0; j <= i; ++j) {
-        const double term = sscpSums ? sums_[i] * sums_[j] / w : mean_[i] * mean_[j] * w;
+        const double term = sscpSums ? m.sums[i] * m.sums[j] / w : m.mean[i] * m.mean[j] * w;
         double& x = a[packedIndex(i, j)];
         if (subtract) {
           x -= term;
@@ -620,25 +623,48 @@ void StoredMatrixAssembler::convert(StoredOutput& out, int& status) {
     return;
   }
   for (double& x : a) x /= d;
-  if (overflowed(a)) {
-    status = kCodeNoData;
-    return;
-  }
   covToCorr(n_, a.data(), out.stdDevs);
+  for (int i = 0; i < n_; ++i) out.stdDevs[i] = std::ldexp(out.stdDevs[i], k);
   std::copy(a.begin(), a.end(), out.corr);
 }
 
-// Crossproducts past the largest double (a covariance of 1e308 times
-// N - 1, a mean of 1e200 squared): the correlations would be inf / inf.
-// The group stops, naming the first variable whose row overflowed.
-bool StoredMatrixAssembler::overflowed(const std::vector<double>& a) {
-  for (int i = 0; i < n_; ++i)
-    for (int j = 0; j <= i; ++j)
-      if (!std::isfinite(a[packedIndex(i, j)])) {
-        note(msg::kStoredOverflow.number, i);
-        return true;
-      }
-  return false;
+// Crossproducts of variables whose standard deviations or means reach
+// about 1e154 overflow (and those near 1e-154 underflow), although their
+// correlations exist. The conversion then runs on moments scaled by 2^-k,
+// exactly, with k the exponent of the largest root of a crossproduct
+// diagonal or mean term; 0 while that root lies within [2^-450, 2^450].
+int StoredMatrixAssembler::conversionExponent(double d1, double w, bool recentre,
+                                              bool sscpSums) const {
+  double largest = 0.0;
+  auto consider = [&largest](double root) {
+    if (std::isfinite(root)) largest = std::max(largest, std::fabs(root));
+  };
+  for (int i = 0; i < n_; ++i) {
+    if (kind_ == StoredKind::Correlation) {
+      consider(std_[i] * std::sqrt(std::fabs(d1)));
+    } else {
+      const double factor = kind_ == StoredKind::Covariance ? std::fabs(d1) : 1.0;
+      consider(std::sqrt(std::fabs(a_[packedIndex(i, i)])) * std::sqrt(factor));
+    }
+    if (recentre) consider(sscpSums ? sums_[i] / std::sqrt(w) : mean_[i] * std::sqrt(w));
+  }
+  constexpr double kHigh = 0x1p450, kLow = 0x1p-450;
+  if (largest <= kHigh && !(largest > 0.0 && largest < kLow)) return 0;
+  int k = 0;
+  std::frexp(largest, &k);
+  return k;
+}
+
+// The matrix as stored at the scale 2^-2k, the standard deviations, means
+// and sums at 2^-k (correlations keep theirs).
+StoredMatrixAssembler::ConversionMoments StoredMatrixAssembler::scaledMoments(int k) const {
+  ConversionMoments m{a_, std_, mean_, sums_};
+  if (k == 0) return m;
+  if (kind_ != StoredKind::Correlation)
+    for (double& x : m.a) x = std::ldexp(x, -2 * k);
+  for (auto* v : {&m.sd, &m.mean, &m.sums})
+    for (double& x : *v) x = std::ldexp(x, -k);
+  return m;
 }
 
 int StoredMatrixAssembler::finish(StoredOutput& out) {

@@ -109,8 +109,13 @@ class StoredMatrixAssembler {
   void defaults(int& status);
   bool zeroStdCorrelated(const std::vector<double>& s);
   void convert(StoredOutput& out, int& status);
-  bool overflowed(const std::vector<double>& a);
-  void warnOfCancellation(const std::vector<double>& a, bool sscpSums, double w, int& status);
+  // The stored matrix and the moments the conversion takes, possibly scaled.
+  struct ConversionMoments {
+    std::vector<double> a, sd, mean, sums;
+  };
+  int conversionExponent(double d1, double w, bool recentre, bool sscpSums) const;
+  ConversionMoments scaledMoments(int k) const;
+  void warnOfCancellation(const ConversionMoments& m, bool sscpSums, double w, int& status);
   double& at(int i, int j);
 
   const StoredLayout& layout_;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -72,6 +73,14 @@ int eigenvalueRule(const double* lambda, int p, int f, double t, double P, int n
   // Eigenvalues that sum to nearly nothing: proportions are taken against a
   // large total so that PROPORTION= cannot stop the count on noise.
   if (0.01 * m >= total) total = 1.0e6 * m;
+  // The running sum of rounded quotients can fall short of the exact
+  // proportion (0.6 + 0.3 is below 0.9 in binary), by at most about
+  // 2p eps sum |lambda| / T; within twice that it has reached PROPORTION=,
+  // so that rounding neither adds nor costs a factor.
+  double magnitude = 0.0;
+  for (int j = f; j < p; ++j) magnitude += std::fabs(lambda[j]);
+  const double margin =
+      4.0 * p * std::numeric_limits<double>::epsilon() * magnitude / std::fabs(total);
   double c = 0.0;
   for (int k = f + 1;; ++k) {
     if (k > nMax || k > p) {
@@ -84,7 +93,7 @@ int eigenvalueRule(const double* lambda, int p, int f, double t, double P, int n
       return k - 1;
     }
     c += l / total;
-    if (P != 0.0 && c >= P) {
+    if (P != 0.0 && c >= P - margin) {
       if (why) *why = "PROPORTION";
       return k;
     }
@@ -158,6 +167,9 @@ void decideFactorCount(ProcState& ps, const double* meanWeights) {
   } else {
     const char* why = "NFACTOR";
     k = eigenvalueRule(lambda, p, f, t, P, ps.nFactors, &why);
+    // Every eigenvalue passed: no NFACTORS= bound stopped the count, so no
+    // criterion is named.
+    if (k == p && ps.opt.nFactorsRequested < 1 && std::string_view(why) == "NFACTOR") why = "";
     tell(k == 1 ? msg::kOneFactorRetained : msg::kFactorsRetained,
          k == 1 ? msg::kOneFactorRetainedNote : msg::kFactorsRetainedNote, {k, why});
   }

@@ -12,6 +12,10 @@ namespace zulfact::detail {
 
 void StatementParser::factorCountOptions() {
   nFactorsGiven_ = rec_.given(kSlotNFactors);
+  // -1 asks for the correlations alone; anything lower has no meaning of
+  // its own and counts as 0, which the user should hear about.
+  if (nFactorsGiven_ && rec_.number(kSlotNFactors, 0) < -1)
+    h_.message(msg::kNFactorsBelowMinusOne, {toInt(rec_.number(kSlotNFactors, 0))});
   ps_.opt.nFactorsRequested =
       nFactorsGiven_ ? toInt(std::min<double>(rec_.number(kSlotNFactors, 0), p_)) : -99;
 

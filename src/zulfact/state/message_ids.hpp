@@ -149,7 +149,6 @@ inline constexpr Id kStoredSumwgtNotPositive = input(71);
 inline constexpr Id kStoredDigitsLost = input(72);
 inline constexpr Id kStoredEstNoN = input(73);
 inline constexpr Id kStoredZeroStdCorrelated = input(74);
-inline constexpr Id kStoredOverflow = input(75);
 
 // ---- scoring coefficients and residuals ----
 inline constexpr Id kScoringHeading = factor(109);
@@ -164,6 +163,7 @@ inline constexpr Id kTwoMapCriteria = factor(77);
 inline constexpr Id kParallelOverridesRules = factor(78);
 inline constexpr Id kMapOverridesRules = factor(79);
 inline constexpr Id kMapAndParallelCriteria = factor(80);
+inline constexpr Id kNFactorsBelowMinusOne = factor(1240);
 inline constexpr Id kParallelLevelLeavesNone = factor(304);
 inline constexpr Id kParallelLevelRange = factor(305);
 inline constexpr Id kMapPlotNeedsTwoVariables = factor(308);

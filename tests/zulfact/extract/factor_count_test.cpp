@@ -69,6 +69,14 @@ TEST(EigenvalueRule, EachRuleStopsAtItsEdge) {
       {{6.0, 2.0, 1.0, 1.0}, 1e-13, 0.8, 4, 2, "PROPORTION"},
       {{1.0, 0.5, -1.495}, 1.110223024625157e-13, 0.5, 3, 2, "MINEIGEN"},
       {{4.0, 3.0, 2.0, 1.0}, 0.5, 0.0, 2, 2, "NFACTOR"},
+      // Proportions 0.6 + 0.3 sum to 0.8999999999999999 in binary, and
+      // 0.55 + 0.25 + 0.15 + 0.05 to 0.9999999999999999: the proportion
+      // is reached all the same, no factor is added and PROPORTION=100
+      // (1.0) is what stops the count.
+      {{2.4, 1.2, 0.2, 0.2}, 1e-13, 0.9, 4, 2, "PROPORTION"},
+      {{2.2, 0.5, 0.2, 0.1}, 1e-13, 1.0, 4, 4, "PROPORTION"},
+      // A last proportion of 1e-12 is no rounding: its factor is needed.
+      {{2.0, 1.0, 1.0, 4e-12}, 1e-13, 1.0, 4, 4, "PROPORTION"},
   };
   for (const auto& c : cases) {
     const char* why = nullptr;
@@ -113,6 +121,19 @@ TEST(DecideFactorCount, EachOptionGivenAlone) {
   c.ps.nFactors = 3;
   decideFactorCount(c.ps);
   EXPECT_EQ(c.ps.factorsRetained, 1);
+
+  // Every eigenvalue above MINEIGEN=: all are kept, and as no NFACTORS=
+  // bounded the count, no criterion is named; NFACTORS=4 is named.
+  for (const int requested : {-99, 4}) {
+    Analysis d({2.0, 1.0, 0.6, 0.4});
+    d.ps.opt.minEigen = 0.1;
+    d.ps.opt.nFactorsRequested = requested;
+    host.fake.messages.clear();
+    decideFactorCount(d.ps);
+    EXPECT_EQ(d.ps.factorsRetained, 4);
+    ASSERT_EQ(host.fake.messages.size(), 1u);
+    EXPECT_EQ(host.fake.messages[0].text(), requested < 0 ? "180/191 4|" : "180/191 4|NFACTOR");
+  }
 }
 
 TEST(DecideFactorCount, DefaultsByMethodAndPriors) {
