@@ -28,6 +28,15 @@ std::vector<std::string> quoted(const std::vector<std::string>& names) {
   return out;
 }
 
+// The copied columns as the views name them: "_c0_", "_c1_", ... Only the
+// innermost select names a column of the input, so no input column (one
+// called "_v0_" or "_OK_") can stand for a generated one.
+std::vector<std::string> copiedAliases(const ScoringSpec& s) {
+  std::vector<std::string> out;
+  for (size_t c = 0; c < s.copied.size(); ++c) out.push_back(alias('c', c));
+  return out;
+}
+
 bool present(const std::vector<double>& v, size_t i) { return i < v.size(); }
 bool finite(double x) { return std::isfinite(x); }
 
@@ -113,7 +122,7 @@ std::string scoreExpression(const ScoringSpec& s, size_t j) {
 }
 
 std::string outerSelect(const ScoringSpec& s) {
-  std::vector<std::string> cols = quoted(s.copied);
+  std::vector<std::string> cols = copiedAliases(s);
   if (s.byConstants)
     for (const auto& b : s.by) cols.push_back(byConstant(b));
   if (!s.partialNames.empty())
@@ -137,7 +146,7 @@ std::string residualTerms(const ScoringSpec& s, size_t i) {
 }
 
 std::string middleView(const ScoringSpec& s) {
-  std::vector<std::string> cols = quoted(s.copied);
+  std::vector<std::string> cols = copiedAliases(s);
   for (size_t i = 0; i < s.inputNames.size(); ++i) {
     std::string c;
     if (!present(s.prsq, i) || s.prsq[i] < kResidualPrsqLimit) {
@@ -285,9 +294,11 @@ std::string whereClause(const ScoringSpec& s) {
 
 std::string innerView(const ScoringSpec& s) {
   const size_t n = s.inputNames.size();
-  std::vector<std::string> cols = quoted(s.copied);
-  for (size_t c = 0; c < s.copied.size(); ++c)
-    if (const std::string value = copiedValue(s, s.copied[c]); !value.empty()) cols[c] = value + " as " + cols[c];
+  std::vector<std::string> cols;
+  for (size_t c = 0; c < s.copied.size(); ++c) {
+    const std::string value = copiedValue(s, s.copied[c]);
+    cols.push_back((value.empty() ? quoteIdentifier(s.copied[c]) : value) + " as " + alias('c', c));
+  }
   for (size_t i = 0; i < n; ++i)
     cols.push_back(standardised(s, s.inputNames[i], typeOf(s, i), s.inputMean, s.inputStd, i, alias('v', i)));
   for (size_t k = 0; k < s.partialNames.size(); ++k)
