@@ -145,6 +145,10 @@ class Checks:
         data = open(self.path("survey.sav"), "rb").read()
         with open(self.path("cut.sav"), "wb") as f:
             f.write(data[:len(data) * 2 // 3])
+        # The first variable record follows the 176-byte header; its name
+        # starts 24 bytes in. Without it the library gave no name at all.
+        with open(self.path("noname.sav"), "wb") as f:
+            f.write(data[:200] + b"\0" + data[201:])
         shutil.copy(self.path("survey.csv"), self.path("text.sav"))
         shutil.copy(self.path("survey.csv"), self.path("text.dta"))
         # Stata tells x1 from X1; zul would take one for the other.
@@ -153,6 +157,7 @@ class Checks:
         cases = [
             ("'dup.dta'", "dup.dta", "x1 and X1 have the same name"),
             ("'cut.sav'", "cut.sav", "truncated"),
+            ("'noname.sav'", "noname.sav", "damaged: variable 1 has no name"),
             ("'text.sav'", "text.sav", "is not an SPSS data file"),
             ("'text.dta'", "text.dta", "is not a Stata data file"),
             ("'nothere.dta'", "nothere.dta", "does not exist"),
