@@ -149,6 +149,7 @@ class Checks:
         # starts 24 bytes in. Without it the library gave no name at all.
         with open(self.path("noname.sav"), "wb") as f:
             f.write(data[:200] + b"\0" + data[201:])
+        open(self.path("empty.dta"), "wb").close()
         shutil.copy(self.path("survey.csv"), self.path("text.sav"))
         shutil.copy(self.path("survey.csv"), self.path("text.dta"))
         # Stata tells x1 from X1; zul would take one for the other.
@@ -158,6 +159,7 @@ class Checks:
             ("'dup.dta'", "dup.dta", "x1 and X1 have the same name"),
             ("'cut.sav'", "cut.sav", "truncated"),
             ("'noname.sav'", "noname.sav", "damaged: variable 1 has no name"),
+            ("'empty.dta'", "empty.dta", "is empty: the file empty.dta has 0 bytes"),
             ("'text.sav'", "text.sav", "is not an SPSS data file"),
             ("'text.dta'", "text.dta", "is not a Stata data file"),
             ("'nothere.dta'", "nothere.dta", "does not exist"),

@@ -211,6 +211,10 @@ bool startsLikeKind(const char* kind, const fs::path& file) {
 
 // What went wrong, in words that point at the file rather than the library.
 std::string describeError(readstat_error_t err, const char* kind, const fs::path& file) {
+  std::error_code ec;
+  if (err != READSTAT_ERROR_OPEN && fs::file_size(file, ec) == 0 && !ec)
+    return "is empty: the file " + file.string() + " has 0 bytes, where " + withArticle(kind) +
+           " data file has its header";
   switch (err) {
     case READSTAT_ERROR_OPEN:
       return "cannot be opened: " + std::string(std::strerror(errno ? errno : ENOENT));
