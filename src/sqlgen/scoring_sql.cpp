@@ -65,12 +65,12 @@ std::string insertColumns(const ScoringSpec& s) {
   return " insert into " + s.outputTable + " ( " + joinList(quoted(names)) + " ) ";
 }
 
-std::string byConstant(const ByValue& b) {
+std::string byConstant(const ScoringSpec& s, const ByValue& b) {
   if (b.numeric) {
     const std::string v = finite(b.number) ? numberLiteral(b.number) : std::string(" null ");
     return "cast(" + v + " as double precision)" + " as " + quoteIdentifier(b.name);
   }
-  return quoteString(trimmedText(b)) + " as " + quoteIdentifier(b.name);
+  return textLiteral(s.dialect, trimmedText(b)) + " as " + quoteIdentifier(b.name);
 }
 
 // A row with a missing input or partial value gets missing residuals and
@@ -124,7 +124,7 @@ std::string scoreExpression(const ScoringSpec& s, size_t j) {
 std::string outerSelect(const ScoringSpec& s) {
   std::vector<std::string> cols = copiedAliases(s);
   if (s.byConstants)
-    for (const auto& b : s.by) cols.push_back(byConstant(b));
+    for (const auto& b : s.by) cols.push_back(byConstant(s, b));
   if (!s.partialNames.empty())
     for (size_t i = 0; i < s.inputNames.size(); ++i) cols.push_back(residualColumn(s, i));
   for (size_t j = 0; j < s.outputNames.size(); ++j)
@@ -273,7 +273,7 @@ std::string byCondition(const ScoringSpec& s) {
       term += col + "=" + numberLiteral(b.number);
     } else {
       const std::string t = format ? putText(b.text, *format) : trimmedText(b);
-      term += (format ? inByteOrder(s.dialect, col) : col) + "=" + quoteString(t);
+      term += (format ? inByteOrder(s.dialect, col) : col) + "=" + textLiteral(s.dialect, t);
       if (t.empty()) term += " or " + quoteIdentifier(b.name) + " is null";
     }
     cond += (cond.empty() ? "" : " and ") + term + ")";

@@ -32,7 +32,7 @@ struct ByValue {
   std::string name;        // column name (unquoted)
   bool numeric = true;
   double number = 0;       // a NaN when missing
-  std::string text;        // character value (trailing blanks do not count)
+  std::string text;        // character value (trailing blanks do not count; may hold NULs)
   // The display format: name ("" for "w.d", "$" for character), width and
   // decimals; formatWidth 0 when the variable has none.
   std::string formatName;
