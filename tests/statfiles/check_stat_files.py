@@ -34,7 +34,7 @@ def rows():
              f1 + f2 + 0.3 * (next(rnd) - 0.5), f2 + 0.3 * (next(rnd) - 0.5),
              f2 + 0.5 * (next(rnd) - 0.5)]
         x = [round(v * 10, 4) for v in x]
-        out.append([i + 1, "a, b" if i % 2 else 'say "hi"'] + x)
+        out.append([i + 1, "." if i == 4 else "a, b" if i % 2 else 'say "hi"'] + x)
     return out
 
 
@@ -135,6 +135,8 @@ class Checks:
         if len(got) != 120 or got[1]["grp"] != "a, b" or got[0]["grp"] != 'say "hi"':
             self.fail(f"{src}: OUT= rows or text values wrong: {got[:2]}")
         if src != "'survey.csv'":
+            if got[4]["grp"] != ".":  # a text ".", not a missing value
+                self.fail(f"{src}: the text '.' copied as {got[4]['grp']!r}")
             meta = json.load(open(self.path(out + ".csv-metadata.json")))
             labels = {c["name"]: c.get("dc:description") for c in meta["tableSchema"]["columns"]}
             if "Item GRP" not in json.dumps(labels.get("grp")):

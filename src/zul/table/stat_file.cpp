@@ -89,9 +89,10 @@ struct Converter {
     buffer.clear();
   }
 
-  // Quotes a field that holds a separator, a quote or a line break.
+  // Quotes a field that holds a separator, a quote or a line break, and
+  // the text "." (which a plain field would make a missing value).
   void putText(const char* s) {
-    if (std::strpbrk(s, ",\"\r\n") == nullptr) {
+    if (std::strpbrk(s, ",\"\r\n") == nullptr && std::strcmp(s, ".") != 0) {
       buffer += s;
       return;
     }
