@@ -532,14 +532,17 @@ class Checks:
             f"CREATE TABLE {s}.t AS SELECT i AS id, {f}(i) AS x1, {f}(i) + {g}(i * 1.3) AS x2, "
             f"{g}(i * 2.7) + {f}(i) AS x3 FROM generate_series(1, 60) i"
             for s, f, g in (("sp1", "sin", "cos"), ("sp2", "cos", "sin"))))
-        libs = "".join(f"LIBNAME {s} POSTGRES '{self.pg.conninfo('postgres', 'options=-csearch_path=' + s)}';\n"
-                       for s in ("sp1", "sp2"))
+        conninfo = {s: self.pg.conninfo("postgres", "options=-csearch_path=" + s)
+                    for s in ("sp1", "sp2")}
+        libs = "".join(f"LIBNAME {s} POSTGRES '{c}';\n" for s, c in conninfo.items())
         for path in ("row", "in"):
             self.run(libs + ("OPTIONS INDB=NO;\n" if path == "row" else "") +
-                     f"FACTOR DATA=sp1.t NFACTORS=1 OUT=sp2.o_{path} NOPRINT;\n  VAR x1-x3;\nRUN;\n",
+                     f"FACTOR DATA=sp1.t NFACTORS=1 OUT=sp2.o_{path} NOPRINT;\n"
+                     "  VAR x1-x3;\nRUN;\n",
                      f"search_path_{path}")
-        same = self.pg_value("SELECT count(*) FROM sp1.t JOIN sp2.o_row r USING (id) JOIN sp2.o_in i "
-                             "USING (id) WHERE i.x1 = t.x1 AND abs(i.factor1 - r.factor1) < 1e-12")
+        same = self.pg_value("SELECT count(*) FROM sp1.t JOIN sp2.o_row r USING (id) "
+                             "JOIN sp2.o_in i USING (id) WHERE i.x1 = t.x1 AND "
+                             "abs(i.factor1 - r.factor1) < 1e-12")
         if same != "60":
             self.fail(f"other search paths: {same} of 60 rows scored from DATA='s own table")
 

@@ -86,7 +86,8 @@ TEST(ScoringSql, CopiedColumnsNamedLikeTheGeneratedAliasesChangeNothing) {
   SqliteDb db;
   db.exec("create table t (\"_v0_\" double precision, \"_OK_\" double precision,"
           " \"_c1_\" text, x1 double precision, x2 double precision)");
-  db.exec("insert into t values (100, 7, 'a', 1, 2), (200, null, 'b', 3, 5), (300, 1, 'c', 4, null)");
+  db.exec("insert into t values (100, 7, 'a', 1, 2), (200, null, 'b', 3, 5),"
+          " (300, 1, 'c', 4, null)");
   db.exec("create table o (\"_v0_\" double precision, \"_OK_\" double precision,"
           " \"_c1_\" text, f1 double precision)");
   ScoringSpec s;

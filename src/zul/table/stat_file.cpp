@@ -268,8 +268,8 @@ StatFile convertStatFile(const fs::path& file, const std::string& tableName, int
     throw TableError("Table " + tableName + " cannot be read: writing its rows to a temporary "
                      "file failed: " + cv.writeError + ".");
   if (!cv.damage.empty())
-    throw TableError("Table " + tableName + " is not " + withArticle(kind) + " data file, or is damaged: " +
-                     cv.damage + ".");
+    throw TableError("Table " + tableName + " is not " + withArticle(kind) +
+                     " data file, or is damaged: " + cv.damage + ".");
   if (err != READSTAT_OK) throw TableError("Table " + tableName + " " + describeError(err, kind, file) + ".");
   if (!cv.headerWritten) cv.writeHeader();  // a file without rows
   cv.flush();
