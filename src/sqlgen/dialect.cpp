@@ -31,6 +31,17 @@ std::string quoteString(std::string_view text) {
   return out;
 }
 
+std::string textLiteral(Dialect d, std::string_view text) {
+  if (d != Dialect::kSqlite || text.find('\0') == std::string_view::npos) return quoteString(text);
+  static const char* const kHex = "0123456789abcdef";
+  std::string out = "cast(x'";
+  for (unsigned char c : text) {
+    out += kHex[c >> 4];
+    out += kHex[c & 15];
+  }
+  return out + "' as text)";
+}
+
 std::string numberLiteral(double x) {
   // The host's missing value is a NaN: "not finite" covers it.
   if (!std::isfinite(x)) return "null";

@@ -23,6 +23,12 @@ std::string quoteIdentifier(std::string_view name);
 // (neither database keeps one in a string).
 std::string quoteString(std::string_view text);
 
+// A text value as a literal of the dialect: quoteString(), but for an
+// SQLite text that holds a NUL byte (SQLite keeps one; PostgreSQL never
+// does), written whole as cast(x'6162006364' as text), so that it matches
+// that value and no other.
+std::string textLiteral(Dialect d, std::string_view text);
+
 // A numeric literal that reads back as the same double (shortest form
 // that round-trips), or "null" for a missing or non-finite value.
 std::string numberLiteral(double x);

@@ -28,6 +28,15 @@ std::vector<std::string> quoted(const std::vector<std::string>& names) {
   return out;
 }
 
+// The copied columns as the views name them: "_c0_", "_c1_", ... Only the
+// innermost select names a column of the input, so no input column (one
+// called "_v0_" or "_OK_") can stand for a generated one.
+std::vector<std::string> copiedAliases(const ScoringSpec& s) {
+  std::vector<std::string> out;
+  for (size_t c = 0; c < s.copied.size(); ++c) out.push_back(alias('c', c));
+  return out;
+}
+
 bool present(const std::vector<double>& v, size_t i) { return i < v.size(); }
 bool finite(double x) { return std::isfinite(x); }
 
@@ -56,12 +65,12 @@ std::string insertColumns(const ScoringSpec& s) {
   return " insert into " + s.outputTable + " ( " + joinList(quoted(names)) + " ) ";
 }
 
-std::string byConstant(const ByValue& b) {
+std::string byConstant(const ScoringSpec& s, const ByValue& b) {
   if (b.numeric) {
     const std::string v = finite(b.number) ? numberLiteral(b.number) : std::string(" null ");
     return "cast(" + v + " as double precision)" + " as " + quoteIdentifier(b.name);
   }
-  return quoteString(trimmedText(b)) + " as " + quoteIdentifier(b.name);
+  return textLiteral(s.dialect, trimmedText(b)) + " as " + quoteIdentifier(b.name);
 }
 
 // A row with a missing input or partial value gets missing residuals and
@@ -113,9 +122,9 @@ std::string scoreExpression(const ScoringSpec& s, size_t j) {
 }
 
 std::string outerSelect(const ScoringSpec& s) {
-  std::vector<std::string> cols = quoted(s.copied);
+  std::vector<std::string> cols = copiedAliases(s);
   if (s.byConstants)
-    for (const auto& b : s.by) cols.push_back(byConstant(b));
+    for (const auto& b : s.by) cols.push_back(byConstant(s, b));
   if (!s.partialNames.empty())
     for (size_t i = 0; i < s.inputNames.size(); ++i) cols.push_back(residualColumn(s, i));
   for (size_t j = 0; j < s.outputNames.size(); ++j)
@@ -137,7 +146,7 @@ std::string residualTerms(const ScoringSpec& s, size_t i) {
 }
 
 std::string middleView(const ScoringSpec& s) {
-  std::vector<std::string> cols = quoted(s.copied);
+  std::vector<std::string> cols = copiedAliases(s);
   for (size_t i = 0; i < s.inputNames.size(); ++i) {
     std::string c;
     if (!present(s.prsq, i) || s.prsq[i] < kResidualPrsqLimit) {
@@ -264,7 +273,7 @@ std::string byCondition(const ScoringSpec& s) {
       term += col + "=" + numberLiteral(b.number);
     } else {
       const std::string t = format ? putText(b.text, *format) : trimmedText(b);
-      term += (format ? inByteOrder(s.dialect, col) : col) + "=" + quoteString(t);
+      term += (format ? inByteOrder(s.dialect, col) : col) + "=" + textLiteral(s.dialect, t);
       if (t.empty()) term += " or " + quoteIdentifier(b.name) + " is null";
     }
     cond += (cond.empty() ? "" : " and ") + term + ")";
@@ -285,9 +294,11 @@ std::string whereClause(const ScoringSpec& s) {
 
 std::string innerView(const ScoringSpec& s) {
   const size_t n = s.inputNames.size();
-  std::vector<std::string> cols = quoted(s.copied);
-  for (size_t c = 0; c < s.copied.size(); ++c)
-    if (const std::string value = copiedValue(s, s.copied[c]); !value.empty()) cols[c] = value + " as " + cols[c];
+  std::vector<std::string> cols;
+  for (size_t c = 0; c < s.copied.size(); ++c) {
+    const std::string value = copiedValue(s, s.copied[c]);
+    cols.push_back((value.empty() ? quoteIdentifier(s.copied[c]) : value) + " as " + alias('c', c));
+  }
   for (size_t i = 0; i < n; ++i)
     cols.push_back(standardised(s, s.inputNames[i], typeOf(s, i), s.inputMean, s.inputStd, i, alias('v', i)));
   for (size_t k = 0; k < s.partialNames.size(); ++k)

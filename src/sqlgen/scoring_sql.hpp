@@ -14,7 +14,8 @@
 // values, the residuals in the variables' own units and the scores, all
 // null in a row with a missing input or partial value ("_ok_" null).
 // Aliases "_v0_", "_p0_" and "_r0_" name the standardised inputs, partials
-// and residuals.
+// and residuals, "_c0_" the copied columns: the views hold no name of the
+// input's, which could otherwise be taken for an alias.
 //
 // The generator knows nothing of factor analysis beyond the descriptor.
 #pragma once
@@ -31,7 +32,7 @@ struct ByValue {
   std::string name;        // column name (unquoted)
   bool numeric = true;
   double number = 0;       // a NaN when missing
-  std::string text;        // character value (trailing blanks do not count)
+  std::string text;        // character value (trailing blanks do not count; may hold NULs)
   // The display format: name ("" for "w.d", "$" for character), width and
   // decimals; formatWidth 0 when the variable has none.
   std::string formatName;

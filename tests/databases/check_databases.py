@@ -524,6 +524,45 @@ class Checks:
         if r.returncode == 0 or "longer than the 63 bytes" not in r.stderr:
             self.fail("a 70-byte table name: not refused:\n" + r.stderr[-800:])
 
+    def libraries_with_other_search_paths(self):
+        """Two libraries of one database whose search paths hold other
+        tables of one name: OUT= in the second is scored from the first's
+        table, as the row path scores it, not from the second's namesake."""
+        self.pg.psql("CREATE SCHEMA sp1; CREATE SCHEMA sp2; " + "; ".join(
+            f"CREATE TABLE {s}.t AS SELECT i AS id, {f}(i) AS x1, {f}(i) + {g}(i * 1.3) AS x2, "
+            f"{g}(i * 2.7) + {f}(i) AS x3 FROM generate_series(1, 60) i"
+            for s, f, g in (("sp1", "sin", "cos"), ("sp2", "cos", "sin"))))
+        conninfo = {s: self.pg.conninfo("postgres", "options=-csearch_path=" + s)
+                    for s in ("sp1", "sp2")}
+        libs = "".join(f"LIBNAME {s} POSTGRES '{c}';\n" for s, c in conninfo.items())
+        for path in ("row", "in"):
+            self.run(libs + ("OPTIONS INDB=NO;\n" if path == "row" else "") +
+                     f"FACTOR DATA=sp1.t NFACTORS=1 OUT=sp2.o_{path} NOPRINT;\n"
+                     "  VAR x1-x3;\nRUN;\n",
+                     f"search_path_{path}")
+        same = self.pg_value("SELECT count(*) FROM sp1.t JOIN sp2.o_row r USING (id) "
+                             "JOIN sp2.o_in i USING (id) WHERE i.x1 = t.x1 AND "
+                             "abs(i.factor1 - r.factor1) < 1e-12")
+        if same != "60":
+            self.fail(f"other search paths: {same} of 60 rows scored from DATA='s own table")
+
+    def nul_byte_in_text_by(self):
+        """SQLite keeps a NUL byte inside a text: BY groups 'ab' and
+        'ab<NUL>cd' are two, and each group's scores go to its own rows once
+        (cut at the NUL, the second group scored the first's rows again)."""
+        self.sqlite("CREATE TABLE nulby (id INTEGER, g TEXT, x1 REAL, x2 REAL, x3 REAL)")
+        rnd = lcg(91)
+        self.sqlite("INSERT INTO nulby VALUES (?, ?, ?, ?, ?)", [
+            (i, "ab\0cd" if i > 20 else "ab", *(next(rnd) + (i % 5) for _ in range(3)))
+            for i in range(1, 41)])
+        if self.row_and_in("FACTOR DATA=lite.nulby NFACTORS=1 OUT=lite.nulby_{} NOPRINT;\n"
+                           "  BY g;\n  VAR x1-x3;\nRUN;\n", "nulby")[1] is None:
+            return
+        same = self.sqlite("SELECT count(*), count(DISTINCT id) FROM nulby_in i JOIN nulby_row r "
+                           "USING (id) WHERE abs(i.factor1 - r.factor1) < 1e-12 AND i.g = r.g")
+        if same != [(40, 40)]:
+            self.fail(f"NUL in a text BY value: (rows, ids) as the row path's {same}, not 40")
+
     def password_never_shown(self):
         """The password of a connection string stays out of the log, also
         when the connection fails."""
@@ -1474,6 +1513,7 @@ def main():
                    c.stopped_step_leaves_nothing, c.locked_table_times_out, c.no_rows_no_table,
                    c.no_output_over_input, c.read_only_and_wrong_libraries,
                    c.password_never_shown, c.missing_sqlite_file_not_created,
+                   c.libraries_with_other_search_paths, c.nul_byte_in_text_by,
                    c.interrupted_backend_ends, c.server_lost_mid_step,
                    c.labels_and_type_kept, c.foreign_zul_tables, c.formats_kept, c.long_values_kept,
                    c.table_under_a_view_replaced, c.groups_read_again,

@@ -79,6 +79,64 @@ TEST(ScoringSql, ScoresWrittenByTheStatementEqualTheLinearCombination) {
   EXPECT_EQ(db.rows("select f1 from o where id = 10")[0][0], 0.0);
 }
 
+TEST(ScoringSql, CopiedColumnsNamedLikeTheGeneratedAliasesChangeNothing) {
+  // Input columns called "_v0_", "_OK_" (SQLite names are case-blind) and
+  // "_c1_" are copied: the views must not take them for the standardised
+  // input, the completeness flag or another copied column.
+  SqliteDb db;
+  db.exec("create table t (\"_v0_\" double precision, \"_OK_\" double precision,"
+          " \"_c1_\" text, x1 double precision, x2 double precision)");
+  db.exec("insert into t values (100, 7, 'a', 1, 2), (200, null, 'b', 3, 5),"
+          " (300, 1, 'c', 4, null)");
+  db.exec("create table o (\"_v0_\" double precision, \"_OK_\" double precision,"
+          " \"_c1_\" text, f1 double precision)");
+  ScoringSpec s;
+  s.inputTable = "\"t\"";
+  s.outputTable = "\"o\"";
+  s.copied = {"_v0_", "_OK_", "_c1_"};
+  s.inputNames = {"x1", "x2"};
+  s.outputNames = {"f1"};
+  s.inputMean = {2, 3};
+  s.inputStd = {0.5, 2};
+  s.score = {1, 0.25};
+  db.exec(scoringStatement(s));
+  const auto rows = db.rows("select \"_v0_\", \"_OK_\", f1 from o order by 1");
+  ASSERT_EQ(rows.size(), 3u);
+  EXPECT_EQ(rows[0][1], 7);
+  EXPECT_DOUBLE_EQ(rows[0][2], (1 - 2) / 0.5 + 0.25 * (2 - 3) / 2);
+  EXPECT_TRUE(std::isnan(rows[1][1]));
+  EXPECT_DOUBLE_EQ(rows[1][2], (3 - 2) / 0.5 + 0.25 * (5 - 3) / 2);
+  EXPECT_TRUE(std::isnan(rows[2][2]));  // x2 missing
+  EXPECT_EQ(db.text("select group_concat(\"_c1_\", '') from o"), "abc");
+}
+
+TEST(ScoringSql, TextByValueWithANulByteSelectsItsOwnRows) {
+  // SQLite keeps 'ab' || x'00' || 'cd' whole: cut at the NUL, the group's
+  // value would select the rows of group 'ab' instead of its own.
+  SqliteDb db;
+  db.exec("create table t (id integer, g text, x1 double precision)");
+  db.exec("insert into t values (1, 'ab', 1), (2, cast(x'6162006364' as text), 2),"
+          " (3, cast(x'616200636420' as text), 3)");
+  db.exec("create table o (id integer, f1 double precision)");
+  ScoringSpec s;
+  s.inputTable = "\"t\"";
+  s.outputTable = "\"o\"";
+  s.copied = {"id"};
+  s.inputNames = {"x1"};
+  s.outputNames = {"f1"};
+  s.score = {1};
+  ByValue g;
+  g.name = "g";
+  g.numeric = false;
+  g.text = std::string("ab\0cd ", 6);
+  s.by = {g};
+  db.exec(scoringStatement(s));
+  const auto ids = db.rows("select id from o order by id");
+  ASSERT_EQ(ids.size(), 2u);
+  EXPECT_EQ(ids[0][0], 2);
+  EXPECT_EQ(ids[1][0], 3);
+}
+
 TEST(ScoringSql, TextRulesForAbsentMeansMissingValuesAndBlankGroups) {
   ScoringSpec s = baseSpec();
   s.inputMean.clear();
@@ -97,7 +155,7 @@ TEST(ScoringSql, TextRulesForAbsentMeansMissingValuesAndBlankGroups) {
   s.inputWhere = "\"id\" > 0";
   const std::string sql = scoringStatement(s);
   // No means and no scales: the bare cast, no parentheses, no arithmetic.
-  EXPECT_TRUE(has(sql, " select \"id\", \"g\", nullif(nullif(cast((case when typeof(\"x1\") in ('integer', 'real') then \"x1\" end) as double precision), 9e999), -9e999) as \"_v0_\", "));
+  EXPECT_TRUE(has(sql, " select \"id\" as \"_c0_\", \"g\" as \"_c1_\", nullif(nullif(cast((case when typeof(\"x1\") in ('integer', 'real') then \"x1\" end) as double precision), 9e999), -9e999) as \"_v0_\", "));
   EXPECT_TRUE(has(sql, "1.5 + \"_v0_\" * 0.25 + \"_v1_\" end as \"f1\""));
   EXPECT_TRUE(has(sql, " cast(null as double precision) end as \"f2\""));
   EXPECT_TRUE(has(sql, " cast(0 as double precision) end as \"f3\""));

@@ -34,7 +34,7 @@ def rows():
              f1 + f2 + 0.3 * (next(rnd) - 0.5), f2 + 0.3 * (next(rnd) - 0.5),
              f2 + 0.5 * (next(rnd) - 0.5)]
         x = [round(v * 10, 4) for v in x]
-        out.append([i + 1, "a, b" if i % 2 else 'say "hi"'] + x)
+        out.append([i + 1, "." if i == 4 else "a, b" if i % 2 else 'say "hi"'] + x)
     return out
 
 
@@ -135,6 +135,8 @@ class Checks:
         if len(got) != 120 or got[1]["grp"] != "a, b" or got[0]["grp"] != 'say "hi"':
             self.fail(f"{src}: OUT= rows or text values wrong: {got[:2]}")
         if src != "'survey.csv'":
+            if got[4]["grp"] != ".":  # a text ".", not a missing value
+                self.fail(f"{src}: the text '.' copied as {got[4]['grp']!r}")
             meta = json.load(open(self.path(out + ".csv-metadata.json")))
             labels = {c["name"]: c.get("dc:description") for c in meta["tableSchema"]["columns"]}
             if "Item GRP" not in json.dumps(labels.get("grp")):
@@ -145,6 +147,11 @@ class Checks:
         data = open(self.path("survey.sav"), "rb").read()
         with open(self.path("cut.sav"), "wb") as f:
             f.write(data[:len(data) * 2 // 3])
+        # The first variable record follows the 176-byte header; its name
+        # starts 24 bytes in. Without it the library gave no name at all.
+        with open(self.path("noname.sav"), "wb") as f:
+            f.write(data[:200] + b"\0" + data[201:])
+        open(self.path("empty.dta"), "wb").close()
         shutil.copy(self.path("survey.csv"), self.path("text.sav"))
         shutil.copy(self.path("survey.csv"), self.path("text.dta"))
         # Stata tells x1 from X1; zul would take one for the other.
@@ -153,6 +160,8 @@ class Checks:
         cases = [
             ("'dup.dta'", "dup.dta", "x1 and X1 have the same name"),
             ("'cut.sav'", "cut.sav", "truncated"),
+            ("'noname.sav'", "noname.sav", "damaged: variable 1 has no name"),
+            ("'empty.dta'", "empty.dta", "is empty: the file empty.dta has 0 bytes"),
             ("'text.sav'", "text.sav", "is not an SPSS data file"),
             ("'text.dta'", "text.dta", "is not a Stata data file"),
             ("'nothere.dta'", "nothere.dta", "does not exist"),

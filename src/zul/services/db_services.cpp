@@ -99,7 +99,7 @@ int32_t svcDbTableInfo(zul_table* t, zul_db_table_info* info) {
     const std::string ref = t->output ? t->output->databaseWorkTable()
                                       : Connection::quoteName(t->input->ref().dbTable);
     copyText(info->reference, sizeof info->reference, ref);
-    copyText(info->database, sizeof info->database, conn->identity());
+    copyText(info->database, sizeof info->database, conn->nameScope());
     copyText(info->display, sizeof info->display,
              t->output ? t->output->displayName() : t->input->displayName());
     // New PostgreSQL columns are named in lower case (dbColumnName).

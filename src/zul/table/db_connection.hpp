@@ -81,6 +81,12 @@ class Connection {
   // What identifies the database for the check that no output is written
   // over an input ("sqlite:/abs/path", "pg:host:port:dbname").
   virtual std::string identity() const = 0;
+  // What a table name written without a schema reaches: equal for two
+  // connections on which a statement reads the same tables by the same
+  // names. PostgreSQL resolves a name by the session's search path, whose
+  // "$user" is the role: two libraries of one database with other roles or
+  // search paths name other tables "t".
+  virtual std::string nameScope() const { return identity(); }
 
   // Runs a statement that returns no rows; the number of rows changed.
   virtual int64_t execute(std::string_view sql, const std::vector<Value>& params = {}) = 0;

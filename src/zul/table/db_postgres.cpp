@@ -118,6 +118,11 @@ class PgConnection : public Connection {
     if (PQserverVersion(pg_) >= 140000)
       PQclear(PQexec(pg_, "SET client_connection_check_interval = 1000"));
     conninfo_ = conninfo;
+    // The role and the schemas of the search path as they stand now
+    // (pg_temp and pg_catalog left out: zul names no table of theirs).
+    Result scope(run("SELECT current_user || ':' || "
+                     "pg_catalog.current_schemas(false)::text", {}, PGRES_TUPLES_OK));
+    nameScope_ = PQgetvalue(scope.r, 0, 0);
     // zul_put and zul_puti (formatted BY values) live in pg_temp and go with
     // the session, so the reading connection creates them too. A server that
     // refuses them (a standby, no TEMP right) leaves formatted BY values to
@@ -141,6 +146,7 @@ class PgConnection : public Connection {
   std::string identity() const override {
     return std::string("pg:") + PQhost(pg_) + ":" + PQport(pg_) + ":" + PQdb(pg_);
   }
+  std::string nameScope() const override { return identity() + ":" + nameScope_; }
 
   [[noreturn]] void fail(const std::string& what, const PGresult* r) {
     std::string why = r ? pgResultReason(r) : pgConnectionReason(pg_);
@@ -457,6 +463,7 @@ class PgConnection : public Connection {
   std::string snapshot_;  // exported by this transaction for the reader
   std::unique_ptr<PgCopyReader> copyReader_, rangeReader_;
   std::string conninfo_;  // for the second reader of ranges
+  std::string nameScope_;  // role and search path (nameScope())
   std::string putFunctions_;  // the statements that create zul_put and zul_puti
   bool putReady_ = false;     // they were created
 };

@@ -76,6 +76,7 @@ struct Converter {
   int nVars = 0;
   bool headerWritten = false;
   std::string writeError;
+  std::string damage;  // what the file lacks that every such file has
 
   void flush() {
     size_t done = 0;
@@ -88,9 +89,10 @@ struct Converter {
     buffer.clear();
   }
 
-  // Quotes a field that holds a separator, a quote or a line break.
+  // Quotes a field that holds a separator, a quote or a line break, and
+  // the text "." (which a plain field would make a missing value).
   void putText(const char* s) {
-    if (std::strpbrk(s, ",\"\r\n") == nullptr) {
+    if (std::strpbrk(s, ",\"\r\n") == nullptr && std::strcmp(s, ".") != 0) {
       buffer += s;
       return;
     }
@@ -135,8 +137,14 @@ int onMetadata(readstat_metadata_t* metadata, void* ctx) {
 
 int onVariable(int, readstat_variable_t* variable, const char*, void* ctx) {
   auto& cv = *static_cast<Converter*>(ctx);
+  // A damaged header can leave a variable without a name (null).
+  const char* name = readstat_variable_get_name(variable);
+  if (!name || !*name) {
+    cv.damage = "variable " + std::to_string(cv.result.columns.size() + 1) + " has no name";
+    return READSTAT_HANDLER_ABORT;
+  }
   Column col;
-  col.name = readstat_variable_get_name(variable);
+  col.name = name;
   if (const char* label = readstat_variable_get_label(variable)) col.label = label;
   if (readstat_variable_get_type_class(variable) == READSTAT_TYPE_CLASS_STRING) {
     col.type = ColumnType::Character;
@@ -159,6 +167,10 @@ int onValue(int, readstat_variable_t* variable, readstat_value_t value, void* ct
   auto& cv = *static_cast<Converter*>(ctx);
   if (!cv.headerWritten) cv.writeHeader();
   const int index = readstat_variable_get_index(variable);
+  if (index < 0 || static_cast<size_t>(index) >= cv.rules.size()) {
+    cv.damage = "a value of variable " + std::to_string(index + 1) + ", which it does not declare";
+    return READSTAT_HANDLER_ABORT;
+  }
   if (index > 0) cv.buffer += ',';
   // System-missing, tagged (Stata .a to .z) and user-defined missing
   // values (SPSS) are all missing to the analysis.
@@ -200,6 +212,10 @@ bool startsLikeKind(const char* kind, const fs::path& file) {
 
 // What went wrong, in words that point at the file rather than the library.
 std::string describeError(readstat_error_t err, const char* kind, const fs::path& file) {
+  std::error_code ec;
+  if (err != READSTAT_ERROR_OPEN && fs::file_size(file, ec) == 0 && !ec)
+    return "is empty: the file " + file.string() + " has 0 bytes, where " + withArticle(kind) +
+           " data file has its header";
   switch (err) {
     case READSTAT_ERROR_OPEN:
       return "cannot be opened: " + std::string(std::strerror(errno ? errno : ENOENT));
@@ -251,6 +267,9 @@ StatFile convertStatFile(const fs::path& file, const std::string& tableName, int
   if (!cv.writeError.empty())
     throw TableError("Table " + tableName + " cannot be read: writing its rows to a temporary "
                      "file failed: " + cv.writeError + ".");
+  if (!cv.damage.empty())
+    throw TableError("Table " + tableName + " is not " + withArticle(kind) +
+                     " data file, or is damaged: " + cv.damage + ".");
   if (err != READSTAT_OK) throw TableError("Table " + tableName + " " + describeError(err, kind, file) + ".");
   if (!cv.headerWritten) cv.writeHeader();  // a file without rows
   cv.flush();

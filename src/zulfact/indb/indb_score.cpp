@@ -47,7 +47,10 @@ std::vector<sqlgen::ByValue> byValues(ProcState& ps) {
     if (list && h.readListBind(list, 0, number, !b.numeric, b.numeric ? 8 : d.width) == 0 &&
         h.rewind(ps.opt.indbInput) == 0 && h.readNext(list, &value, text.data(), status) == 1) {
       b.number = value;
-      b.text = trimmed(text.data(), static_cast<size_t>(d.width));
+      // The whole field: an SQLite text may hold a NUL byte, and cut there
+      // it would select another group's rows.
+      b.text.assign(text.data(), static_cast<size_t>(d.width));
+      while (!b.text.empty() && b.text.back() == ' ') b.text.pop_back();
     }
     if (list) h.readListRelease(list);
     out.push_back(b);

@@ -89,7 +89,8 @@ std::string reasonAgainst(ProcState& ps, const zul_db_table_info& in) {
   if (!ps.opt.outTable) return {};
   zul_db_table_info out{};
   if (!host().dbTableInfo(ps.opt.outTable, out) || std::strcmp(out.database, in.database) != 0)
-    return "OUT= is not in the database of DATA=";
+    return "OUT= is not in the database of DATA=, or its library reads it as another role or "
+           "search path";
   copyText(ps.indb.outputRef, out.reference);
   copyText(ps.indb.tableName, out.display);
   ps.indb.lowerNames = out.lowerCaseColumns != 0;
