@@ -7,7 +7,9 @@
 #include <algorithm>
 #include <atomic>
 #include <cctype>
+#include <cstdio>
 #include <cstring>
+#include <functional>
 
 #include "zul/messages/messages.hpp"
 #include "zul/services/session.hpp"
@@ -31,6 +33,16 @@ void copyText(char* to, size_t size, const std::string& from) {
   const size_t n = std::min(size - 1, from.size());
   std::memcpy(to, from.data(), n);
   to[n] = '\0';
+}
+
+// Two tables are of one database when these texts are equal: a text too
+// long for the field keeps its start and ends in a hash of the whole, so
+// that two which differ only past the field's end still differ.
+std::string fittedScope(const std::string& scope, size_t size) {
+  if (scope.size() < size) return scope;
+  char hash[24];
+  std::snprintf(hash, sizeof hash, ":%016zx", std::hash<std::string>{}(scope));
+  return scope.substr(0, size - 1 - std::strlen(hash)) + hash;
 }
 
 bool sqlArg(const char* sql, int32_t length, std::string& out) {
@@ -99,7 +111,8 @@ int32_t svcDbTableInfo(zul_table* t, zul_db_table_info* info) {
     const std::string ref = t->output ? t->output->databaseWorkTable()
                                       : Connection::quoteName(t->input->ref().dbTable);
     copyText(info->reference, sizeof info->reference, ref);
-    copyText(info->database, sizeof info->database, conn->nameScope());
+    const size_t size = sizeof info->database;
+    copyText(info->database, size, fittedScope(conn->nameScope(), size));
     copyText(info->display, sizeof info->display,
              t->output ? t->output->displayName() : t->input->displayName());
     // New PostgreSQL columns are named in lower case (dbColumnName).
