@@ -3,10 +3,9 @@
 # rows by 20 variables once for the correlations (FACTOR NFACTORS=0) and,
 # with NFACTORS=3 OUT=, a second time to write every row again with three
 # score columns, both replacing the table of the run before and as a new
-# table, and as a new table written through the page cache
-# (ZUL_DIRECT_WRITES=0) rather than past it. Prints the best wall time of
-# each, their ratios (target: at most 2.5) and the peak resident memory of
-# zul (flat: the scoring pass holds one row at a time).
+# table. Prints the best wall time of each, their ratios (target: at most
+# 2.5) and the peak resident memory of zul (flat: the scoring pass holds
+# one row at a time).
 #
 # usage: bench/out_scores.sh [BUILD_DIR] [ROWS] [VARS]
 #   BUILD_DIR  a build with bin/zul (default: build-bench, as made by
@@ -30,7 +29,7 @@ import os, subprocess, sys, time
 zul, data, repeats, nbytes = sys.argv[1], sys.argv[2], int(sys.argv[3]), int(sys.argv[4])
 out_csv = os.path.join(data, "scores.csv")
 
-def run(prog, fresh=False, env=None):
+def run(prog, fresh=False):
     """Best wall time, median CPU time (user + system, all threads) and the
     largest peak RSS (MB) of zul itself over the runs: each run is waited
     for with wait4, so neither the timing nor the peak includes another
@@ -45,8 +44,7 @@ def run(prog, fresh=False, env=None):
             os.sync()
         t0 = time.perf_counter()
         child = subprocess.Popen([zul, "--work", data, "--listing", "/dev/null",
-                                  "--log", prog + ".log", prog],
-                                 env=dict(os.environ, **(env or {})))
+                                  "--log", prog + ".log", prog])
         _, status, usage = os.wait4(child.pid, 0)
         walls.append(time.perf_counter() - t0)
         if os.waitstatus_to_exitcode(status) != 0:
@@ -59,16 +57,11 @@ base, base_cpu, base_rss = run(os.path.join(data, "out_base.zul"))
 run(os.path.join(data, "out_scores.zul"))  # so that the first timed run replaces a table
 scores, scores_cpu, scores_rss = run(os.path.join(data, "out_scores.zul"))
 fresh, fresh_cpu, _ = run(os.path.join(data, "out_scores.zul"), fresh=True)
-cached, cached_cpu, _ = run(os.path.join(data, "out_scores.zul"), fresh=True,
-                            env={"ZUL_DIRECT_WRITES": "0"})
 out_mb = os.path.getsize(out_csv) / 1e6
 print(f"NFACTORS=0                  wall {base:.3f} s   CPU {base_cpu:.2f} s   peak RSS {base_rss:.0f} MB")
 print(f"NFACTORS=3 OUT= (replacing) wall {scores:.3f} s   CPU {scores_cpu:.2f} s   "
       f"peak RSS {scores_rss:.0f} MB   (writes {out_mb:.0f} MB)")
 print(f"NFACTORS=3 OUT= (new table) wall {fresh:.3f} s   CPU {fresh_cpu:.2f} s")
-print(f"NFACTORS=3 OUT= (new table, through the page cache: ZUL_DIRECT_WRITES=0) "
-      f"wall {cached:.3f} s   CPU {cached_cpu:.2f} s")
-print(f"ratio {scores / base:.2f} replacing, {fresh / base:.2f} new, "
-      f"{cached / base:.2f} through the cache (target at most 2.5); "
+print(f"ratio {scores / base:.2f} replacing, {fresh / base:.2f} new (target at most 2.5); "
       f"input {nbytes / 1e6:.0f} MB")
 PY

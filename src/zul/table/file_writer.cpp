@@ -20,12 +20,7 @@ constexpr size_t kPage = 4096;
 }  // namespace
 
 FileWriterTuning& fileWriterTuning() {
-  static FileWriterTuning tuning = [] {
-    FileWriterTuning t;
-    const char* direct = std::getenv("ZUL_DIRECT_WRITES");
-    t.direct = !direct || std::strcmp(direct, "0") != 0;
-    return t;
-  }();
+  static FileWriterTuning tuning;
   return tuning;
 }
 
@@ -67,7 +62,7 @@ void FileWriter::FreeStage::operator()(char* p) const { std::free(p); }
 // From the first byte of the file only, so that every direct write starts
 // at a whole page. Where the file system refuses O_DIRECT nothing changes.
 void FileWriter::startDirect() {
-  if (bytes_ != 0 || direct_ || !fileWriterTuning().direct) return;
+  if (bytes_ != 0 || direct_) return;
   stageSize_ = (std::max(fileWriterTuning().bufferBytes, kPage) + kPage - 1) / kPage * kPage;
   stage_.reset(static_cast<char*>(std::aligned_alloc(kPage, stageSize_)));
   staged_ = 0;

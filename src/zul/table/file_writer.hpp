@@ -40,9 +40,6 @@ struct FileWriterTuning {
   size_t bufferBytes = 1u << 20;  // an output table hands its rows over in these
   // Bytes written after which the flushing thread makes them durable.
   size_t flushBytes = 16u << 20;
-  // Writes past the page cache where the file system takes them; the
-  // environment's ZUL_DIRECT_WRITES=0 turns them off (benchmarks compare).
-  bool direct = true;
 };
 FileWriterTuning& fileWriterTuning();
 
