@@ -5,9 +5,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 #include <system_error>
 
@@ -15,8 +13,6 @@ namespace zul::table::detail {
 
 namespace {
 constexpr size_t kPending = 2;  // buffers waiting at most
-// Direct writes are aligned to the largest logical block of common disks.
-constexpr size_t kPage = 4096;
 }  // namespace
 
 FileWriterTuning& fileWriterTuning() {
@@ -51,74 +47,9 @@ void writeAll(int fd, const char* p, size_t n, const std::string& table) {
 }
 
 void FileWriter::writeNow(const std::string& buf) {
-  if (direct_) stage(buf.data(), buf.size());
-  else writeAll(fd_, buf.data(), buf.size(), table_);
+  writeAll(fd_, buf.data(), buf.size(), table_);
   hash_.add(buf.data(), buf.size());
   bytes_ += buf.size();
-}
-
-void FileWriter::FreeStage::operator()(char* p) const { std::free(p); }
-
-// From the first byte of the file only, so that every direct write starts
-// at a whole page. Where the file system refuses O_DIRECT nothing changes.
-void FileWriter::startDirect() {
-  if (bytes_ != 0 || direct_) return;
-  stageSize_ = (std::max(fileWriterTuning().bufferBytes, kPage) + kPage - 1) / kPage * kPage;
-  stage_.reset(static_cast<char*>(std::aligned_alloc(kPage, stageSize_)));
-  staged_ = 0;
-  const int flags = ::fcntl(fd_, F_GETFL);
-  direct_ = stage_ && flags >= 0 && ::fcntl(fd_, F_SETFL, flags | O_DIRECT) == 0;
-  if (!direct_) stage_.reset();
-}
-
-void FileWriter::dropDirect() {
-  direct_ = false;
-  const int flags = ::fcntl(fd_, F_GETFL);
-  if (flags < 0 || ::fcntl(fd_, F_SETFL, flags & ~O_DIRECT) != 0)
-    throw TableError("Table " + table_ + " cannot be written: " + std::strerror(errno) + ".");
-}
-
-void FileWriter::stage(const char* p, size_t n) {
-  while (n > 0) {
-    const size_t take = std::min(n, stageSize_ - staged_);
-    std::memcpy(stage_.get() + staged_, p, take);
-    staged_ += take;
-    p += take;
-    n -= take;
-    if (staged_ < stageSize_) continue;
-    staged_ = 0;
-    writeDirect(stage_.get(), stageSize_);
-    if (!direct_) return writeAll(fd_, p, n, table_);  // fell back to the cache
-  }
-}
-
-// A refusal of the alignment (EINVAL: a file system whose blocks are larger
-// than a page, a short write that left the offset unaligned) drops O_DIRECT
-// and writes the rest through the cache; any other failure is the table's.
-void FileWriter::writeDirect(const char* p, size_t n) {
-  while (n > 0) {
-    const ssize_t w = ::write(fd_, p, n);
-    if (w < 0 && errno == EINTR) continue;
-    if (w < 0 && errno == EINVAL) {
-      dropDirect();
-      return writeAll(fd_, p, n, table_);
-    }
-    if (w < 0)
-      throw TableError("Table " + table_ + " cannot be written: " + std::strerror(errno) + ".");
-    p += w;
-    n -= static_cast<size_t>(w);
-  }
-}
-
-// The whole pages staged are written directly, the tail through the cache.
-void FileWriter::endDirect() {
-  if (!direct_) return;
-  const size_t whole = staged_ / kPage * kPage;
-  writeDirect(stage_.get(), whole);
-  if (direct_) dropDirect();
-  writeAll(fd_, stage_.get() + whole, staged_ - whole, table_);
-  staged_ = 0;
-  stage_.reset();
 }
 
 void FileWriter::write(std::string& buf) {
@@ -166,7 +97,6 @@ void FileWriter::run() {
     lock.unlock();
     std::string error;
     try {
-      startDirect();
       writeNow(buf);
     } catch (const TableError& e) {
       error = e.what();
@@ -236,7 +166,6 @@ void FileWriter::finish(std::string& buf) {
   }
   writeNow(buf);
   buf.clear();
-  endDirect();
 }
 
 }  // namespace zul::table::detail

@@ -11,19 +11,12 @@
 // next hand-over or by finish(); what follows it is dropped. No thread is
 // started for a table whose bytes fit one buffer: finish() writes them on
 // the calling thread.
-//
-// On its thread a table's bytes bypass the page cache (O_DIRECT) where the
-// file system takes it: copying the pages of a large table of scores into
-// the cache cost the kernel as much CPU as parsing the rows again (0.4 s
-// for 268 MB on a virtual machine), while a direct write hands the disk
-// whole pages from a buffer of ours. The bytes and the file are the same.
 #pragma once
 
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
-#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -69,13 +62,6 @@ class FileWriter {
 
  private:
   void writeNow(const std::string& buf);  // on one thread at a time
-  // Direct writes: whole pages staged in an aligned buffer; the tail of
-  // less than a page goes through the cache at the end.
-  void startDirect();
-  void dropDirect();
-  void stage(const char* p, size_t n);
-  void writeDirect(const char* p, size_t n);
-  void endDirect();
   void run();
   void flushWhenAsked();
   void requestFlush();
@@ -100,13 +86,6 @@ class FileWriter {
   bool flushWanted_ = false;
   bool flushing_ = false;
   std::thread flusher_;
-
-  struct FreeStage {
-    void operator()(char* p) const;
-  };
-  bool direct_ = false;  // O_DIRECT is set: writes go to stage_
-  std::unique_ptr<char[], FreeStage> stage_;
-  size_t stageSize_ = 0, staged_ = 0;
 };
 
 }  // namespace zul::table::detail
