@@ -98,6 +98,8 @@ class Checks:
             os.remove(out)
         r = subprocess.run([self.zul, "--work", self.work, "--json", out, path],
                            capture_output=True, text=True, cwd=self.work, env=env)
+        if r.returncode not in (0, 1, 2):  # a refusal must not be a crash
+            self.fail(f"{name}: zul ended with {r.returncode}:\n{r.stderr[-1500:]}")
         tables = json.load(open(out))["tables"] if os.path.exists(out) else []
         return r, tables
 

@@ -600,8 +600,15 @@ int exitStatusOf(int completionCode) {
 }
 
 int run(const RunOptions& options) {
-  Runner runner(options);
-  return runner.run();
+  int status = kExitOk;
+  {
+    Runner runner(options);
+    status = runner.run();
+  }
+  // The databases are closed here, while the services their connections
+  // use on closing still exist; at exit, the session outlives them.
+  session().libraries.reset();
+  return status;
 }
 
 }  // namespace zul::program

@@ -24,9 +24,11 @@ namespace {
 
 std::mutex g_mutex;
 bool g_removed = false;  // the run is ending: files made from now on go at once
+// Never destroyed: the libraries' connections forget their files when the
+// session ends, which is after the statics made later than it are gone.
 std::set<std::string>& files() {
-  static std::set<std::string> f;
-  return f;
+  static auto* f = new std::set<std::string>;
+  return *f;
 }
 
 // With g_mutex held.
