@@ -32,15 +32,6 @@ namespace {
 // TARGET= values at least this large are reported (they are still used).
 constexpr double kHugeTarget = 2.6196213420787266e+101;
 
-// Whether the rotation continues one made before it in the group, so that
-// its T must be composed with the earlier one.
-bool followsAnother(const ProcState& ps, int index) {
-  if (index == -1) return false;
-  if (ps.opt.prerotation == kRotNone && (index == 0 || (index == -2 && ps.opt.rotationCount == 0)))
-    return false;
-  return true;
-}
-
 // The number of a character _TYPE_ variable of the TARGET= table, 0 when
 // it has none.
 int targetTypeVariable(zul_table* table) {
@@ -191,7 +182,7 @@ int TargetRotate(ProcState& ps, int code, int index) {
   if (m < 2) return 0;
 
   const size_t mm = static_cast<size_t>(m) * m;
-  const bool follows = followsAnother(ps, index);
+  const bool follows = followsAnotherRotation(ps.opt, index);
   std::vector<double> previous;
   if (follows) previous.assign(ps.transform, ps.transform + mm);
 
