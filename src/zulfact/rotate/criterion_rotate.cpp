@@ -139,15 +139,6 @@ int checkStatus(ProcState& ps, const CriterionResult& r, const std::string& meth
 // identity the unrotated solution set, for the group's first rotation).
 void leaveUnrotated() { host().message(msg::kRotationNoIterations); }
 
-// Fewer than two factors: a message in the log and as a note.
-void tooFewFactors(ProcState& ps, int m) {
-  Host& h = host();
-  const msg::Id id = m == 1 ? msg::kRotationOneFactor : msg::kRotationNoFactor;
-  h.message(id, {m});
-  if (ps.sink != nullptr)
-    TableWriter(ps.sink).note("RotationNote", Text(h.formatMessage(id.group, id.number, {m})));
-}
-
 // The engine's results into the solution in hand. After an oblique
 // solution the transformation of the pattern in hand is C X, and an
 // orthogonal criterion leaves orthogonal factors.
@@ -206,6 +197,14 @@ void printObliqueSolution(ProcState& ps, bool harrisKaiser, const std::vector<do
 }
 
 }  // namespace
+
+void tooFewFactors(ProcState& ps, int m) {
+  Host& h = host();
+  const msg::Id id = m == 1 ? msg::kRotationOneFactor : msg::kRotationNoFactor;
+  h.message(id, {m});
+  if (ps.sink != nullptr)
+    TableWriter(ps.sink).note("RotationNote", Text(h.formatMessage(id.group, id.number, {m})));
+}
 
 CriterionSetup criterionSetup(const ProcState& ps, int code, int index) {
   CriterionSetup s;

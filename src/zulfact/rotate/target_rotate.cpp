@@ -11,6 +11,7 @@
 #include "kernels/dense.hpp"
 #include "kernels/linalg.hpp"
 #include "zulfact/output/matrix_printer.hpp"
+#include "zulfact/rotate/criterion_rotate.hpp"
 #include "zulfact/rotate/oblique_solution.hpp"
 #include "zulfact/rotate/rotated_errors.hpp"
 #include "zulfact/rotate/rotation_codes.hpp"
@@ -179,7 +180,11 @@ int TargetRotate(ProcState& ps, int code, int index) {
     openSection(ps, index == -1 ? SectionKind::Prerotated : SectionKind::Rotated, 0,
                 h.messageText(msg::kProcrustesName.group, msg::kProcrustesName.number));
   }
-  if (m < 2) return 0;
+  if (m < 2) {
+    // A PROMAX prerotation has said so already.
+    if (code == kRotProcrustes || ps.opt.prerotation == kRotNone) tooFewFactors(ps, m);
+    return 0;
+  }
 
   const size_t mm = static_cast<size_t>(m) * m;
   const bool follows = followsAnotherRotation(ps.opt, index);
