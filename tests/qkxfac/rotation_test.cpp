@@ -4,6 +4,7 @@
 // criterion at the returned solution.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <random>
 #include <vector>
