@@ -7,6 +7,7 @@
 
 #include "kernels/dense.hpp"
 #include "kernels/eigen.hpp"
+#include "qkxfac/column_alignment.hpp"
 #include "qkxfac/rotation_geometry.hpp"
 #include "qkxfac/rotation_optimizer.hpp"
 
@@ -192,6 +193,12 @@ RotationOutput rotateChecked(const zul_rotation_request& req, const RotationInpu
   for (int j = 0; j < m; ++j) start[j + j * m] = 1.0;
   Solution best = solveFrom(b.data(), p, m, k, out.oblique, start.data(), maxIter, tolerance);
   if (m > 1 && hasLocalOptima(out.oblique, k, p)) {
+    // The factors of a solution from a random start come in any order and
+    // of either sign: they are put where those of the solution from the
+    // unrotated start (or, when that one is not usable, of the pattern
+    // itself) lie.
+    const std::vector<double> reference = usable(best.result.status) ? best.pattern : b;
+    bool fromRandomStart = false;
     uint64_t state = kStartSeed;
     for (int s = 0; s < kExtraStarts; ++s) {
       randomRotation(state, start.data(), m);
@@ -202,8 +209,14 @@ RotationOutput rotateChecked(const zul_rotation_request& req, const RotationInpu
       // A clearly better optimum only: ties keep the solution from the
       // unrotated start.
       const double margin = 1e-10 * (1.0 + std::fabs(best.result.criterion));
-      if (!usable(best.result.status) || gain > margin) best = std::move(other);
+      if (!usable(best.result.status) || gain > margin) {
+        best = std::move(other);
+        fromRandomStart = true;
+      }
     }
+    if (fromRandomStart)
+      applyMatch(matchColumns(reference.data(), best.pattern.data(), p, m), p, m, best.pattern,
+                 best.transform, best.factorCorr);
   }
 
   out.status = best.result.status;

@@ -4,10 +4,12 @@
 // criterion at the returned solution.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <random>
 #include <vector>
 
+#include "qkxfac/column_alignment.hpp"
 #include "qkxfac/crawford_ferguson.hpp"
 #include "kernels/dense.hpp"
 #include "kernels/eigen.hpp"
@@ -397,6 +399,39 @@ TEST(Rotation, SolutionRotatedAgainStaysPut) {
   const RotationOutput once = run(request(ZUL_METHOD_QUARTIMIN, {0, 1, 0, -1}), a, p, m);
   EXPECT_EQ(repeat.pattern, once.pattern);
   EXPECT_EQ(repeat.iterations, once.iterations);
+}
+
+// A solution whose factors came permuted and reflected (as from a random
+// start) is put back in the reference's order and signs, with its T and
+// Phi moved along: L = A T and L Phi L^T still hold.
+TEST(ColumnAlignment, PermutedAndReflectedFactorsGoBack) {
+  const int p = 12, m = 4;
+  const Matrix a = pattern4(p, m);
+  const RotationOutput o =
+      run(request(ZUL_METHOD_QUARTIMIN, {0, 1, 0, -1}, ZUL_NORM_BY_FLAG), a, p, m);
+  ASSERT_EQ(o.status, ZUL_ENGINE_STATUS_CONVERGED);
+  const int order[m] = {2, 0, 3, 1};
+  const double sign[m] = {-1, 1, -1, 1};
+  Matrix l(o.pattern.size()), t(o.transform.size());
+  for (int j = 0; j < m; ++j) {
+    for (int i = 0; i < p; ++i) l[i + j * p] = sign[j] * o.pattern[i + order[j] * p];
+    for (int i = 0; i < m; ++i) t[i + j * m] = sign[j] * o.transform[i + order[j] * m];
+  }
+  Matrix phi(o.factorCorr.size());
+  for (int i = 0; i < m; ++i)
+    for (int j = 0; j <= i; ++j) {
+      const int r = std::max(order[i], order[j]), c = std::min(order[i], order[j]);
+      phi[i * (i + 1) / 2 + j] = sign[i] * sign[j] * o.factorCorr[r * (r + 1) / 2 + c];
+    }
+  const ColumnMatch match = matchColumns(o.pattern.data(), l.data(), p, m);
+  applyMatch(match, p, m, l, t, phi);
+  for (size_t i = 0; i < l.size(); ++i) EXPECT_EQ(l[i], o.pattern[i]);
+  for (size_t i = 0; i < t.size(); ++i) EXPECT_EQ(t[i], o.transform[i]);
+  for (size_t i = 0; i < phi.size(); ++i) EXPECT_EQ(phi[i], o.factorCorr[i]);
+  // Nearly equal columns still pair one to one: no column is taken twice.
+  Matrix twins = {1, 1, 0, 0.01, 1, 1, 0, 0};
+  const ColumnMatch pairs = matchColumns(twins.data(), twins.data(), 4, 2);
+  EXPECT_NE(pairs.source[0], pairs.source[1]);
 }
 
 }  // namespace

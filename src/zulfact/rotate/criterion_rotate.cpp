@@ -18,6 +18,7 @@
 #include "zulfact/rotate/oblique_solution.hpp"
 #include "zulfact/rotate/rotated_errors.hpp"
 #include "zulfact/rotate/standard_errors.hpp"
+#include "zulfact/rotate/target_rotate.hpp"
 #include "zulfact/state/codes.hpp"
 #include "zulfact/state/message_ids.hpp"
 #include "zulfact/output/outstat_rows.hpp"
@@ -134,22 +135,9 @@ int checkStatus(ProcState& ps, const CriterionResult& r, const std::string& meth
 }
 
 // Rotation with no iterations (RITER=0): the transformation applied is the
-// identity.
-void leaveUnrotated(ProcState& ps) {
-  host().message(msg::kRotationNoIterations);
-  const int m = ps.nFactors;
-  for (int j = 0; j < m; ++j)
-    for (int i = 0; i < m; ++i) ps.transform[i + static_cast<size_t>(j) * m] = i == j ? 1.0 : 0.0;
-}
-
-// Fewer than two factors: a message in the log and as a note.
-void tooFewFactors(ProcState& ps, int m) {
-  Host& h = host();
-  const msg::Id id = m == 1 ? msg::kRotationOneFactor : msg::kRotationNoFactor;
-  h.message(id, {m});
-  if (ps.sink != nullptr)
-    TableWriter(ps.sink).note("RotationNote", Text(h.formatMessage(id.group, id.number, {m})));
-}
+// identity, so the one from the unrotated pattern stays what it was (the
+// identity the unrotated solution set, for the group's first rotation).
+void leaveUnrotated() { host().message(msg::kRotationNoIterations); }
 
 // The engine's results into the solution in hand. After an oblique
 // solution the transformation of the pattern in hand is C X, and an
@@ -171,8 +159,16 @@ void takeResult(ProcState& ps, const CriterionSetup& setup, CriterionResult& r,
   }
 }
 
-void printOrthogonalSolution(ProcState& ps) {
+// ps.transform = previous ps.transform when the rotation follows another:
+// the stored and printed T takes the unrotated pattern to the pattern in
+// hand, however many rotations the group made before this one.
+void composeWithPrevious(ProcState& ps, const std::vector<double>& previous) {
+  if (!previous.empty()) composeTransform(ps.transform, previous.data(), ps.nFactors);
+}
+
+void printOrthogonalSolution(ProcState& ps, const std::vector<double>& previous) {
   const int p = ps.opt.nVars, m = ps.nFactors;
+  composeWithPrevious(ps, previous);
   if (ps.sink != nullptr)
     printMatrixTable(ps, {.storage = 'C', .values = ps.transform, .nRows = m, .nCols = m,
                           .rowLabels = 'N', .colLabels = 'N', .title = kTitleOrthTrans,
@@ -186,10 +182,13 @@ void printOrthogonalSolution(ProcState& ps) {
   varianceExplained(ps, 0);
 }
 
-void printObliqueSolution(ProcState& ps, bool harrisKaiser) {
+// FinishOblique derives the Harris-Kaiser Phi from this rotation's own T,
+// so the earlier rotations are composed in after it.
+void printObliqueSolution(ProcState& ps, bool harrisKaiser, const std::vector<double>& previous) {
   FinishOblique(ps, harrisKaiser ? kObliqueHarrisKaiser : kObliqueFromEngine);
   if (ps.nFactors == 0) return;
   const int m = ps.nFactors;
+  composeWithPrevious(ps, previous);
   if (ps.sink != nullptr)
     printMatrixTable(ps, {.storage = 'C', .values = ps.transform, .nRows = m, .nCols = m,
                           .rowLabels = 'N', .colLabels = 'N', .title = kTitleObliqueTrans,
@@ -198,6 +197,14 @@ void printObliqueSolution(ProcState& ps, bool harrisKaiser) {
 }
 
 }  // namespace
+
+void tooFewFactors(ProcState& ps, int m) {
+  Host& h = host();
+  const msg::Id id = m == 1 ? msg::kRotationOneFactor : msg::kRotationNoFactor;
+  h.message(id, {m});
+  if (ps.sink != nullptr)
+    TableWriter(ps.sink).note("RotationNote", Text(h.formatMessage(id.group, id.number, {m})));
+}
 
 CriterionSetup criterionSetup(const ProcState& ps, int code, int index) {
   CriterionSetup s;
@@ -302,7 +309,7 @@ int CriterionRotate(ProcState& ps, int code, int index) {
   Host& h = host();
   if (code == kRotNone || code == kRotPromax || code == kRotProcrustes) return 0;
   if (ps.opt.rotationMaxIter == 0) {
-    leaveUnrotated(ps);
+    leaveUnrotated();
     return 0;
   }
   const CriterionSetup setup = criterionSetup(ps, code, index);
@@ -341,14 +348,17 @@ int CriterionRotate(ProcState& ps, int code, int index) {
   if (r.status != 0)
     if (const int failed = checkStatus(ps, r, method, index)) return failed;
   if (!r.ok) return engineFailure(ps);
+  std::vector<double> previous;
+  if (followsAnotherRotation(ps.opt, index))
+    previous.assign(ps.transform, ps.transform + static_cast<size_t>(m) * m);
   takeResult(ps, setup, r, basis);
   // A Harris-Kaiser solution is oblique whatever criterion found its axes:
   // the step treats it as HK.
   if (rotatedErrorsWanted(ps))
     RotationStdErrors(ps, setup.harrisKaiser ? kRotHk : code, setup.coefficients.data());
 
-  if (!isObliqueSolution(code) && ps.obliqueCount < 1) printOrthogonalSolution(ps);
-  else printObliqueSolution(ps, setup.harrisKaiser);
+  if (!isObliqueSolution(code) && ps.obliqueCount < 1) printOrthogonalSolution(ps, previous);
+  else printObliqueSolution(ps, setup.harrisKaiser, previous);
   return 0;
 }
 

@@ -64,6 +64,9 @@ CriterionResult runCriterionEngine(zul_engine* engine, const zul_rotation_reques
 // oblique solution is the same common-factor space in an orthogonal basis.
 bool orthogonalBasis(const double* packedPhi, int m, std::vector<double>& c);
 
+// Fewer than two factors to rotate: a message in the log and as a note.
+void tooFewFactors(ProcState& ps, int m);
+
 // Rotates ps.loadings with `code` as solution `index`. PROMAX, PROCRUSTES
 // and NONE return at once. An engine failure or a status that means no
 // usable result: message, code 1012 raised and the completion code

@@ -77,6 +77,13 @@ double hkPowerFor(const StepOptions& ps, int index) {
   return power;
 }
 
+bool followsAnotherRotation(const StepOptions& ps, int index) {
+  if (index == -1) return false;
+  if (ps.prerotation == kRotNone && (index == 0 || (index == -2 && ps.rotationCount == 0)))
+    return false;
+  return true;
+}
+
 RotationParams criterionCoefficients(int code, int p, int m, const RotationParams& params) {
   const double dp = p, dm = m, a = params[0], b = params[1];
   switch (code) {

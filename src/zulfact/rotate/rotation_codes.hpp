@@ -46,6 +46,13 @@ RotationParams rotationParams(const StepOptions& ps, int index);
 // time, so the options stay as parsed for the next BY group.
 double hkPowerFor(const StepOptions& ps, int index);
 
+// Whether rotation `index` continues one made before it in the group, so
+// that its T is composed with the earlier one into the transformation from
+// the unrotated pattern. The first rotation of a group may be a ROTATE=
+// entry after NONE entries; it composes with the identity the unrotated
+// solution leaves in ps.transform.
+bool followsAnotherRotation(const StepOptions& ps, int index);
+
 // k1..k4 of the criterion of `code` for p variables and m factors, with a
 // and b the first two parameters (codes 12 and 30 to 35). Orthogonal rows
 // are maximised, oblique rows minimised; ORTHOMAX with a = 1 is VARIMAX,

@@ -11,6 +11,7 @@
 #include "kernels/dense.hpp"
 #include "kernels/linalg.hpp"
 #include "zulfact/output/matrix_printer.hpp"
+#include "zulfact/rotate/criterion_rotate.hpp"
 #include "zulfact/rotate/oblique_solution.hpp"
 #include "zulfact/rotate/rotated_errors.hpp"
 #include "zulfact/rotate/rotation_codes.hpp"
@@ -31,15 +32,6 @@ namespace {
 
 // TARGET= values at least this large are reported (they are still used).
 constexpr double kHugeTarget = 2.6196213420787266e+101;
-
-// Whether the rotation continues one made before it in the group, so that
-// its T must be composed with the earlier one.
-bool followsAnother(const ProcState& ps, int index) {
-  if (index == -1) return false;
-  if (ps.opt.prerotation == kRotNone && (index == 0 || (index == -2 && ps.opt.rotationCount == 0)))
-    return false;
-  return true;
-}
 
 // The number of a character _TYPE_ variable of the TARGET= table, 0 when
 // it has none.
@@ -188,10 +180,14 @@ int TargetRotate(ProcState& ps, int code, int index) {
     openSection(ps, index == -1 ? SectionKind::Prerotated : SectionKind::Rotated, 0,
                 h.messageText(msg::kProcrustesName.group, msg::kProcrustesName.number));
   }
-  if (m < 2) return 0;
+  if (m < 2) {
+    // A PROMAX prerotation has said so already.
+    if (code == kRotProcrustes || ps.opt.prerotation == kRotNone) tooFewFactors(ps, m);
+    return 0;
+  }
 
   const size_t mm = static_cast<size_t>(m) * m;
-  const bool follows = followsAnother(ps, index);
+  const bool follows = followsAnotherRotation(ps.opt, index);
   std::vector<double> previous;
   if (follows) previous.assign(ps.transform, ps.transform + mm);
 

@@ -76,9 +76,14 @@ void FinishUnrotatedPattern(ProcState& ps) {
       raiseCode(ps, kCodeSingular);
       failGroupRows();
     }
+    // The rotations compose their transformations from this identity, so
+    // nothing of an earlier BY group or of the input pattern's scaling
+    // reaches them.
+    if (ps.transform)
+      for (int j = 0; j < kept; ++j)
+        for (int i = 0; i < kept; ++i) ps.transform[i + static_cast<int64_t>(j) * kept] = i == j;
     if (kept == 1) {
       // One factor: nothing to rotate, every oblique matrix is 1.
-      if (ps.transform) ps.transform[0] = 1.0;
       if (ps.factorCorr) ps.factorCorr[0] = 1.0;
       if (ps.structure) std::copy_n(ps.loadings, p, ps.structure);
       if (ps.refStructure) std::copy_n(ps.loadings, p, ps.refStructure);
