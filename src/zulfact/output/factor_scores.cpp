@@ -134,23 +134,20 @@ void writeFactorScores(ProcState& ps) {
 }
 
 void copyUnscoredGroup(ProcState& ps) {
+  // Without BY groups the one group is the step: its rows hold no result,
+  // and the table is not written (markUnscoredOutput).
   if (!ps.opt.flags.outRequested || !ps.opt.outTable || !ps.opt.mainInput) return;
-  if (ps.groupRowsCopied) return;
+  if (ps.groupRowsCopied || ps.opt.nBy < 1) return;
   // Coefficients left by a rotation that failed later are not this
   // group's solution.
   ps.scoresReady = false;
-  std::string text = "The observations of ";
   char by[256] = {0};
   zul_table* input = ps.opt.indbInput ? ps.opt.indbInput : ps.opt.mainInput;
-  if (ps.opt.nBy > 0 && host().getAttribute(input, ZUL_ATTR_BYDESC, by) == 0 && by[0] != '\0') {
-    by[255] = '\0';
-    text += "the BY group " + std::string(by);
-  } else {
-    text += "the input table";
-  }
-  text += " are copied to the OUT= table with missing scores: no factor solution was found"
-          " for them.";
-  host().logLine(ZUL_LOG_NOTE, text);
+  if (host().getAttribute(input, ZUL_ATTR_BYDESC, by) != 0) by[0] = '\0';
+  by[255] = '\0';
+  host().logLine(ZUL_LOG_NOTE, "The observations of the BY group " + std::string(by) +
+                                   " are copied to the OUT= table with missing scores: the"
+                                   " group has no factor solution.");
   writeRows(ps);
 }
 

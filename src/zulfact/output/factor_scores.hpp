@@ -19,7 +19,7 @@ void writeFactorScores(ProcState& ps);
 // observations, a singular matrix, no factor retained, no TARGET= group):
 // OUT= still holds every input observation, in order, with the added
 // columns missing, and a note names the group. Nothing when OUT= is not
-// requested or the group's rows were already written.
+// requested, the step has no BY groups or the group's rows were written.
 void copyUnscoredGroup(ProcState& ps);
 
 // At the end of the step: OUT= rows of which none holds a score (every
