@@ -179,6 +179,9 @@ enum zul_table_attr {
   ZUL_ATTR_RECORD_LINE = 25, /* int64_t: line of the current record in its file, 0 without */
   ZUL_ATTR_DISPLAY_NAME = 26, /* char[256]: the table as messages name it: LIB.MEMBER, or the
                                  path of a quoted one (cut to 255 bytes) */
+  ZUL_ATTR_SET_NO_RESULT = 27, /* set: no row of this output holds a result of the step (every
+                                  BY group failed): it is not written, as a table without rows;
+                                  the value is ignored */
   ZUL_ATTR_BYDESC_TARGET = 166 /* char[256]: BY description, other wording */
 };
 /* 212/4 next BY group: 1 or more while a group is left, 0 at the end,

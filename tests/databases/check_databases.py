@@ -454,7 +454,25 @@ class Checks:
             self.fail("locked table: the step's other output was written")
 
     def no_rows_no_table(self):
-        """When no BY group gives a result, no table is created."""
+        """When no BY group gives a result, no table is created. A group
+        without a solution among others keeps its rows in OUT=, in their
+        place, with a null score, on the row path and inside the database."""
+        rows = [(i, (i > 3) + (i > 4), float(i % 5), float(i * i % 7), float(i % 3 + i % 4))
+                for i in range(9)]  # group g=1 is one row
+        self.table_in_both("one_short", "id INTEGER, g INTEGER, x1 REAL, x2 REAL, x3 REAL", rows)
+        for lib, query in (("lite", self.sqlite), ("pg", self.pg.psql)):
+            step = (f"FACTOR DATA={lib}.one_short NFACTORS=1 NOPRINT OUT={lib}.short_{lib}_{{}};\n"
+                    "  BY g;\n  VAR x1-x3;\nRUN;\n")
+            r, _ = self.run(self.libnames() + step.format("in"), f"short_{lib}", expect_ok=False)
+            self.run(self.libnames() + "OPTIONS INDB=NO;\n" + step.format("row"), f"short_{lib}_row",
+                     expect_ok=False)
+            # OUT= columns are doubles: compared as integers.
+            cast = "CAST({} AS INTEGER)" if lib == "lite" else "{}::int"
+            got = [str(query(f"SELECT {cast.format('id')}, {cast.format('g')}, factor1 IS NULL "
+                             f"FROM short_{lib}_{p} ORDER BY id")) for p in ("row", "in")]
+            want = str(query("SELECT id, g, g = 1 FROM one_short ORDER BY id"))
+            if got != [want, want] or "processed inside the database" not in self.log(r):
+                self.fail(f"a group without a solution in {lib}: {got}, expected {want}")
         self.pg.psql("CREATE TABLE empty_groups AS SELECT grp, NULL::float8 AS x1, "
                      'NULL::float8 AS x2, NULL::float8 AS x3 FROM "Survey"')
         self.run(self.libnames() + "FACTOR DATA=pg.empty_groups NFACTORS=1 OUT=pg.none;\n"

@@ -51,8 +51,26 @@ std::string pointList(const std::vector<Point>& points) {
 }  // namespace
 
 // The five characters that XML and HTML both reserve, escaped alike; an
-// SVG drawing is inlined in the HTML report as well.
-std::string xmlEscape(std::string_view raw) { return htmlEscape(raw); }
+// SVG drawing is inlined in the HTML report as well. U+FFFE and U+FFFF are
+// valid UTF-8 but no XML character: a label holding one would make the
+// standalone file unreadable, so they are written as text, like the bytes
+// of an invalid sequence.
+std::string xmlEscape(std::string_view raw) {
+  const std::string text = htmlEscape(raw);
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    const bool nonCharacter = text.compare(i, 2, "\xEF\xBF") == 0 && i + 2 < text.size() &&
+                              (text[i + 2] == '\xBE' || text[i + 2] == '\xBF');
+    if (!nonCharacter) {
+      out += text[i];
+      continue;
+    }
+    out += text[i + 2] == '\xBE' ? "\\uFFFE" : "\\uFFFF";
+    i += 2;
+  }
+  return out;
+}
 
 std::string svgNumber(double v) {
   if (!std::isfinite(v)) v = 0;

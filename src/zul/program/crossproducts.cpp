@@ -114,10 +114,11 @@ int recordStatus(const double* v, size_t n, bool hasFreq, bool hasWeight, double
 }
 
 // Adds a used record to the group's sums, about the group's first used
-// record (a value near the means, so that large means keep their digits).
-void addRecord(sqlgen::XpxGroup& g, const double* x, double cw) {
+// record (a value near the means, so that large means keep their digits)
+// unless a shift was given.
+void addRecord(sqlgen::XpxGroup& g, const double* x, double cw, bool shiftGiven) {
   const size_t n = g.sums.size();
-  if (g.nUsed == 1) g.shift.assign(x, x + n);
+  if (g.nUsed == 1 && !shiftGiven) g.shift.assign(x, x + n);
   std::vector<double> d(n);
   for (size_t i = 0; i < n; ++i) d[i] = x[i] - g.shift[i];
   size_t p = 0;
@@ -135,8 +136,28 @@ sqlgen::XpxGroup emptyGroup(size_t n) {
   return g;
 }
 
-// The current group of DATA= summarised from its records.
-sqlgen::XpxGroup summariseGroup(InputTable& in, const Roles& r) {
+// The means of g when its shift lies so far from them, against the
+// spread, that Q - S S'/W cancels more than 13 bits of a variance (an
+// observation of overwhelming weight away from the first one); else none.
+std::vector<double> farShiftMeans(const sqlgen::XpxGroup& g) {
+  const double w = g.weightsUsed;
+  if (!(w > 0) || !std::isfinite(w)) return {};
+  bool far = false;
+  std::vector<double> means(g.sums.size());
+  for (size_t i = 0; i < means.size(); ++i) {
+    const double raw = g.packed[i * (i + 1) / 2 + i];
+    if (raw > 0 && std::isfinite(raw) && raw - g.sums[i] * g.sums[i] / w < std::ldexp(raw, -13))
+      far = true;
+    means[i] = g.shift[i] + g.sums[i] / w;
+    if (!std::isfinite(means[i])) return {};
+  }
+  return far ? means : std::vector<double>{};
+}
+
+// The current group of DATA= summarised from its records, about `shift`
+// when given.
+sqlgen::XpxGroup summariseRecords(InputTable& in, const Roles& r,
+                                  const std::vector<double>& shift) {
   const size_t n = r.vars.size();
   table::ReadList list(in, static_cast<int>(n) + (r.freq > 0) + (r.weight > 0));
   int slot = 0;
@@ -144,6 +165,7 @@ sqlgen::XpxGroup summariseGroup(InputTable& in, const Roles& r) {
   if (r.freq > 0) list.bind(slot++, r.freq, false, 8);
   if (r.weight > 0) list.bind(slot++, r.weight, false, 8);
   sqlgen::XpxGroup g = emptyGroup(n);
+  if (!shift.empty()) g.shift = shift;
   std::vector<double> v(static_cast<size_t>(slot));
   while (list.read(v.data(), nullptr)) {
     double fq = 1, wt = 1;
@@ -156,8 +178,26 @@ sqlgen::XpxGroup summariseGroup(InputTable& in, const Roles& r) {
     g.nUsed += 1;
     g.freqUsed += fq;
     g.weightsUsed += fq * wt;
-    addRecord(g, v.data(), fq * wt);
+    addRecord(g, v.data(), fq * wt, !shift.empty());
   }
+  return g;
+}
+
+// The current group of DATA= summarised; a group summed about a row far
+// from its means is read again about them.
+sqlgen::XpxGroup summariseGroup(InputTable& in, const Roles& r) {
+  sqlgen::XpxGroup g = summariseRecords(in, r, {});
+  const std::vector<double> means = farShiftMeans(g);
+  if (means.empty()) return g;
+  in.rewindGroup();
+  g = summariseRecords(in, r, means);
+  if (!farShiftMeans(g).empty())
+    throw table::TableError(
+        "The WEIGHT and FREQ values" +
+        (in.by().variables.empty() ? std::string() : " of the BY group " + in.byDescription()) +
+        " are too unequal for the variances to be computed: a few observations outweigh the"
+        " others so far that the rounding of the means swamps the spread. Summarise the"
+        " observations of overwhelming weight apart, or give them less weight.");
   return g;
 }
 

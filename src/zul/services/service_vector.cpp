@@ -369,6 +369,10 @@ int32_t svcAttribute(zul_table* t, int32_t attribute, void* cell) {
         if (!t->output || !cell) return 1;
         t->output->setLabel(static_cast<const char*>(cell));
         return 0;
+      case ZUL_ATTR_SET_NO_RESULT:
+        if (!t->output) return 1;
+        t->noResult = true;
+        return 0;
       case ZUL_ATTR_READABLE:
         *static_cast<int32_t*>(cell) = t->input && !serverLost(t) ? 1 : 0;
         return 0;

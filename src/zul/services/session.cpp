@@ -268,11 +268,14 @@ bool finishTables(StepContext& step, bool commit) {
       }
       // No row means that no BY group produced a result: an empty table
       // would stand in for the earlier one and be read by the next step.
-      if (t->output->rowCount() == 0) {
+      // Rows that only copy the input, with every result missing, would
+      // stand in for it just the same.
+      if (t->output->rowCount() == 0 || t->noResult) {
         t->output->abort();
         messages::writeLog(ZUL_LOG_WARNING, "The table " + t->output->displayName() +
-                                                " is not written: the step produced no rows "
-                                                "for it. A table of that name from before is "
+                                                " is not written: the step produced no " +
+                                                (t->noResult ? "results" : "rows") +
+                                                " for it. A table of that name from before is "
                                                 "left as it was.");
         continue;
       }

@@ -45,6 +45,7 @@ struct zul_table {
   };
   std::vector<Pending> pending;
   bool columnsLaidOut = false;
+  bool noResult = false;  // its rows hold no result (212/50, ZUL_ATTR_SET_NO_RESULT)
   int remarks = 0;  // read remarks logged so far
   bool byListed = false;  // 212/5 said how it is used (once per step)
   // A query's rows read in place of this table's (400/21): its groups are

@@ -124,6 +124,20 @@ void stopIfTooLarge(ProcState& ps, int i) {
   host().endStep(kCodeBadVariables, 0);
 }
 
+// The group's weights (times its frequencies) are too unequal for its
+// variances to be computed: the group is skipped, and the log says why.
+void skipUnequalWeights(zul_table* table) {
+  char by[256] = {0};
+  if (host().getAttribute(table, ZUL_ATTR_BYDESC, by) != 0) by[0] = '\0';
+  by[255] = '\0';
+  const std::string group = by[0] != '\0' ? " of the BY group " + std::string(by) : "";
+  host().logLine(ZUL_LOG_ERROR,
+                 "The WEIGHT and FREQ values" + group + " are too unequal for the variances to"
+                 " be computed: a few observations outweigh the others so far that the rounding"
+                 " of the means swamps the spread. The group is skipped; analyse the"
+                 " observations of overwhelming weight apart, or give them less weight.");
+}
+
 }  // namespace
 
 double vardefDivisorLogged(std::string_view vardef, double n, double k, double w) {
@@ -234,6 +248,36 @@ bool readZsqlBlocks(zul_table* table, int n, std::vector<double>& row) {
 
 int finishSummary(ProcState& ps, zul_table* table, const BlockShape& shape, const SummarySums& s,
                   const std::string& name);
+
+// One pass over the group's records (about `givenShift` when given). A
+// read error or a failed pool ends the step.
+CrossRun readGroup(ProcState& ps, zul_table* table, HostPlatform& platform, const BlockShape& shape,
+                   double* sums, double* shift, ObsCounters& counts, const double* givenShift) {
+  Host& h = host();
+  const int threads = ps.readThreads;
+  if (threads > 1) h.threadedRead(table, true);
+  const CrossRun run = accumulateGroup(platform, shape, threads, sums, ps.corrMatrix, shift, counts,
+                                       givenShift);
+  if (threads > 1) h.threadedRead(table, false);
+  if (h.diagSwitch("-zacorr")) {
+    char line[96];
+    std::snprintf(line, sizeof line, "zacorr: %i thread(s), vecsize=%i", run.threads, run.vecsize);
+    h.logText(line);
+  }
+  // After a read error the host has said why. The observations read so far
+  // are not the table: moments of them would be a wrong answer given as a
+  // right one, so the step stops. Otherwise a failed pool stops it.
+  if (run.readError) {
+    raiseCode(ps, kCodeBadVariables);
+    h.endStep(kCodeBadVariables, 0);
+  }
+  if (run.poolStatus != 0) {
+    if (run.poolStatus > 42) h.message(msg::thread(run.poolStatus));
+    raiseCode(ps, kCodeEngine);
+    h.endStep(kCodeEngine, 0);
+  }
+  return run;
+}
 
 // The crossproducts and the shift of a table of nt variables are read by
 // position from _Q1_1_ (column q11) on: a column moved or renamed by hand
@@ -507,26 +551,25 @@ int crossproductEngine(ProcState& ps) {
   const int threads = threadCountFromHost();
   ps.readThreads = threads;
   HostPlatform platform(res.list);
-  if (threads > 1) h.threadedRead(table, true);
   ObsCounters counts;
-  const CrossRun run = accumulateGroup(platform, shape, threads, sums, ps.corrMatrix, shift, counts);
-  if (threads > 1) h.threadedRead(table, false);
-  if (h.diagSwitch("-zacorr")) {
-    char line[96];
-    std::snprintf(line, sizeof line, "zacorr: %i thread(s), vecsize=%i", run.threads, run.vecsize);
-    h.logText(line);
-  }
-  // After a read error the host has said why. The observations read so far
-  // are not the table: moments of them would be a wrong answer given as a
-  // right one, so the step stops. Otherwise a failed pool stops it.
-  if (run.readError) {
-    raiseCode(ps, kCodeBadVariables);
-    h.endStep(kCodeBadVariables, 0);
-  }
-  if (run.poolStatus != 0) {
-    if (run.poolStatus > 42) h.message(msg::thread(run.poolStatus));
-    raiseCode(ps, kCodeEngine);
-    h.endStep(kCodeEngine, 0);
+  CrossRun run = readGroup(ps, table, platform, shape, sums, shift, counts, nullptr);
+  // Sums about a shift far from the means cancel in Q - S S'/W: read the
+  // group again about its means (the second pass of the database's
+  // aggregate does the same).
+  std::vector<double> means(static_cast<size_t>(n));
+  auto far = [&] {
+    return weightSumsFinite(counts) &&
+           shiftTooFar(shape, counts.weightsUsed, sums, ps.corrMatrix, shift, run.scale,
+                       means.data());
+  };
+  if (far() && h.rewind(table) == 0) {
+    run = readGroup(ps, table, platform, shape, sums, shift, counts, means.data());
+    // Still cancelling about the means themselves: weights so unequal that
+    // the rounding of a mean, times the largest weight, swamps the spread.
+    if (far()) {
+      skipUnequalWeights(table);
+      return kCodeNoData;
+    }
   }
 
   // The sums are scaled so that finite values cannot overflow them; an

@@ -372,9 +372,16 @@ constexpr int kMaxRing = 16;
 // in runs and are screened one by one in file order.
 class Reader {
  public:
-  Reader(CrossPlatform& platform, const BlockShape& shape, double* shift)
+  // The shift is `given` when there is one (never under NOINT), else 0 until
+  // the first accepted record.
+  Reader(CrossPlatform& platform, const BlockShape& shape, double* shift, const double* given)
       : platform_(platform), shape_(shape), ncols_(shape.ncols()), shift_(shift),
-        run_(static_cast<size_t>(kRunRecords) * ncols_ + 1, 0.0) {}
+        shiftPending_(given == nullptr), run_(static_cast<size_t>(kRunRecords) * ncols_ + 1, 0.0) {
+    if (given && !shape.noint)
+      std::copy(given, given + shape.n, shift);
+    else
+      std::fill(shift, shift + shape.n, 0.0);
+  }
 
   // The next record (ncols values, which the caller may change), or
   // nullptr at the end of the group or after a read error (readError()).
@@ -413,7 +420,7 @@ class Reader {
   const BlockShape& shape_;
   const int ncols_;
   double* shift_;
-  bool shiftPending_ = true;
+  bool shiftPending_;
   std::vector<double> run_;
   int have_ = 0, next_ = 0;
   bool error_ = false, ended_ = false;
@@ -648,14 +655,14 @@ CrossScale lowerScale(int n, const CrossScale& a, const CrossScale& b) {
 }  // namespace
 
 CrossRun accumulateGroup(CrossPlatform& platform, const BlockShape& shape, int threads,
-                         double* sums, double* packed, double* shift, ObsCounters& counts) {
+                         double* sums, double* packed, double* shift, ObsCounters& counts,
+                         const double* givenShift) {
   const int n = shape.n;
   const size_t nPacked = static_cast<size_t>(n) * (n + 1) / 2;
   std::fill(sums, sums + n, 0.0);
   std::fill(packed, packed + nPacked, 0.0);
-  std::fill(shift, shift + n, 0.0);
   counts = ObsCounters{};
-  Reader rd(platform, shape, shift);
+  Reader rd(platform, shape, shift, givenShift);
 
   CrossRun run;
   int count = std::clamp(threads, 0, kMaxThreads);
@@ -746,6 +753,22 @@ CrossRun accumulateGroup(CrossPlatform& platform, const BlockShape& shape, int t
   if (ringMemory) platform.release(ringMemory);
   platform.release(memory);
   return run;
+}
+
+bool shiftTooFar(const BlockShape& shape, double sumWeights, const double* sums,
+                 const double* packed, const double* shift, const CrossScale& scale,
+                 double* means) {
+  if (shape.noint || !(sumWeights > 0) || !std::isfinite(sumWeights)) return false;
+  const double w = std::ldexp(sumWeights, 2 * scale.root);
+  bool far = false;
+  for (int i = 0; i < shape.n; ++i) {
+    const double raw = packed[packedIndex(static_cast<size_t>(i), static_cast<size_t>(i))];
+    const double centring = sums[i] * sums[i] / w;
+    // 2^-13: more than 13 of the 53 bits cancel.
+    if (raw > 0 && std::isfinite(raw) && raw - centring < std::ldexp(raw, -13)) far = true;
+    means[i] = shift[i] - std::ldexp(sums[i] / w, -scale.of(i));
+  }
+  return far && std::all_of(means, means + shape.n, [](double m) { return std::isfinite(m); });
 }
 
 FinishOutcome finishMoments(const BlockShape& shape, std::string_view vardef, bool quietMissing,

@@ -146,9 +146,20 @@ struct CrossRun {
 // what memory allows. On return sums (n), packed (n(n+1)/2) and shift (n)
 // hold the merged sums, the packed crossproducts (both at the binary scale
 // CrossRun::scale) and the shift, counts the summed counters. sums and
-// packed are zeroed first.
+// packed are zeroed first. With `givenShift` (n values) the sums are taken
+// about it instead of the first accepted observation.
 CrossRun accumulateGroup(CrossPlatform& platform, const BlockShape& shape, int threads,
-                         double* sums, double* packed, double* shift, ObsCounters& counts);
+                         double* sums, double* packed, double* shift, ObsCounters& counts,
+                         const double* givenShift = nullptr);
+
+// Whether the shift lies so far from the weighted means, against the
+// spread, that the corrected sums Q - S S'/W lose more than a quarter of
+// their digits (a few observations of overwhelming weight or frequency far
+// from the first one): the group is then summed again about its means,
+// which go to `means` (n). Never under NOINT.
+bool shiftTooFar(const BlockShape& shape, double sumWeights, const double* sums,
+                 const double* packed, const double* shift, const CrossScale& scale,
+                 double* means);
 
 // Bytes the engine asks for per extra thread and for the main block.
 double perThreadBytes(const BlockShape& shape, int vecsize);

@@ -18,6 +18,7 @@
 #include "zulfact/extract/driver.hpp"
 #include "zulfact/options/parse_statement.hpp"
 #include "zulfact/options/seed.hpp"
+#include "zulfact/output/factor_scores.hpp"
 #include "zulfact/output/outstat_rows.hpp"
 
 namespace zulfact {
@@ -171,6 +172,7 @@ void runProcedure(StepRecord& record) {
       raiseCode(ps, kCodeBadVariables);
     }
     if (next < 1) break;
+    ps.groupRowsCopied = false;
     if (zbysync(ps, input, ps.opt.targetTable, ps.opt.bySyncMode) == 0) {
       auto* engine = static_cast<zul_engine*>(ps.factorEngine);
       if (engine && engine->ops && engine->ops->reset) engine->ops->reset(engine);
@@ -182,8 +184,11 @@ void runProcedure(StepRecord& record) {
       analysisDriver(ps);
       releaseGroupRows(ps, ps.factorsRetained >= 0);
     }
+    copyUnscoredGroup(ps);
     ps.maxFactorsRetained = std::max(ps.maxFactorsRetained, ps.factorsRetained);
   }
+
+  markUnscoredOutput(ps);
 
   // Closing note of in-database processing.
   if (ps.indb.used) {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "zulfact/host/host.hpp"
@@ -43,9 +44,11 @@ void scoreRow(const ScoreRowPlan& plan, double* x, double* z, double* out) {
     scores[f] = ddot(p, z, plan.coefficients + static_cast<int64_t>(f) * p);
 }
 
-void writeFactorScores(ProcState& ps) {
-  if (!ps.opt.outTable || !ps.opt.mainInput) return;
+namespace {
+
+void writeRows(ProcState& ps) {
   Host& h = host();
+  ps.groupRowsCopied = true;
   if (ps.indb.used) {
     // The rows never leave the database: one insert ... select per group.
     const int code = scoreInDatabase(ps);
@@ -120,6 +123,39 @@ void writeFactorScores(ProcState& ps) {
     raiseCode(ps, kCodeEngine);
     h.endStep(kCodeEngine);
   }
+}
+
+}  // namespace
+
+void writeFactorScores(ProcState& ps) {
+  if (!ps.opt.outTable || !ps.opt.mainInput) return;
+  ps.outScored = true;
+  writeRows(ps);
+}
+
+void copyUnscoredGroup(ProcState& ps) {
+  // Without BY groups the one group is the step: its rows hold no result,
+  // and the table is not written (markUnscoredOutput).
+  if (!ps.opt.flags.outRequested || !ps.opt.outTable || !ps.opt.mainInput) return;
+  if (ps.groupRowsCopied || ps.opt.nBy < 1) return;
+  // Coefficients left by a rotation that failed later are not this
+  // group's solution.
+  ps.scoresReady = false;
+  char by[256] = {0};
+  zul_table* input = ps.opt.indbInput ? ps.opt.indbInput : ps.opt.mainInput;
+  if (host().getAttribute(input, ZUL_ATTR_BYDESC, by) != 0) by[0] = '\0';
+  by[255] = '\0';
+  host().logLine(ZUL_LOG_NOTE, "The observations of the BY group " + std::string(by) +
+                                   " are copied to the OUT= table with missing scores: the"
+                                   " group has no factor solution.");
+  writeRows(ps);
+}
+
+void markUnscoredOutput(ProcState& ps) {
+  // Rows without a single score would replace an earlier table of the name
+  // as surely as no rows at all: the host leaves both unwritten.
+  if (ps.opt.flags.outRequested && ps.opt.outTable && !ps.outScored)
+    (void)host().setAttribute(ps.opt.outTable, ZUL_ATTR_SET_NO_RESULT, "");
 }
 
 }  // namespace zulfact

@@ -15,6 +15,17 @@ namespace zulfact {
 // step with 1012.
 void writeFactorScores(ProcState& ps);
 
+// The rows of a BY group that ended without a solution (too few
+// observations, a singular matrix, no factor retained, no TARGET= group):
+// OUT= still holds every input observation, in order, with the added
+// columns missing, and a note names the group. Nothing when OUT= is not
+// requested, the step has no BY groups or the group's rows were written.
+void copyUnscoredGroup(ProcState& ps);
+
+// At the end of the step: OUT= rows of which none holds a score (every
+// group failed) are not written, so that an earlier table of the name stays.
+void markUnscoredOutput(ProcState& ps);
+
 // The added values of one row. `x` holds the nAll analysis and partial
 // values and is overwritten. `center`, `scale`: the moments used to
 // standardize (centring skipped under noint); `partialWeights`: q rows of

@@ -350,6 +350,7 @@ struct Solution {
   bool unknownTypeNoted;       // a stored row with an unknown _TYPE_ was quoted
   double* scoreCoefficients;   // nVars * nFactors, when scores are kept
   bool scoresReady;            // scoreCoefficients hold the current solution's
+  bool groupRowsCopied;        // the BY group's rows went to OUT= (scored or not)
   // The numbers of variables and factors, d vec(pattern) / d vec(unrotated
   // pattern) of a rotated solution ((nVars * nFactors)^2) and the pattern
   // it belongs to (nVars * nFactors): what a PROMAX after it needs for its
@@ -395,6 +396,7 @@ struct OutputContext {
   int32_t factorNameWidth;  // the factors' names in the tables: the parser's,
   char* factorNames;        // or an input solution's (factorNameWidth * nFactors)
   IndbOutput indb;          // in-database scoring
+  bool outScored;           // some BY group's OUT= rows hold scores
   zul_workfile workFile;    // host work file, 256-byte descriptor
 };
 

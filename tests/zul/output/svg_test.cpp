@@ -26,6 +26,9 @@ TEST(Svg, TextIsEscapedAndTheStandaloneFileNamesItsNamespace) {
   EXPECT_EQ(file.rfind("<?xml", 0), 0u);
   EXPECT_NE(file.find("xmlns=\"http://www.w3.org/2000/svg\""), std::string::npos);
   EXPECT_EQ(svgNumber(-0.001), "0.00");
+  // Noncharacters are no XML characters; U+FFFD and the other text stay.
+  EXPECT_EQ(xmlEscape("a\xEF\xBF\xBE\xEF\xBF\xBF\xEF\xBF\xBD&"),
+            "a\\uFFFE\\uFFFF\xEF\xBF\xBD&amp;");
 }
 
 TEST(Svg, TicksAreRoundAndCoverTheRange) {

@@ -126,6 +126,26 @@ TEST_F(Tables, StoppedStepsAndDroppedOutputsLeaveNoTable) {
         << e.path();  // no temporary file left behind
 }
 
+TEST_F(Tables, RowsMarkedWithoutResultLeaveTheOldTable) {
+  std::string error;
+  std::ofstream(dir / "old.csv") << "a\n1\n";
+  zul_table* in = opener.openInput(dataSet("in"), error);
+  zul_table* out = opener.openOutput(dataSet("old"), error);
+  ASSERT_TRUE(in && out) << error;
+  ASSERT_EQ(svc<zul_copy_all_columns_fn>(ZUL_COPY_ALL_COLUMNS)(out, in), 0);
+  zul_column_desc c{"score", nullptr, 0, 8};
+  ASSERT_EQ(svc<zul_declare_column_fn>(ZUL_DECLARE_COLUMN)(out, &c), 0);
+  double missing = zul_missing();
+  ASSERT_EQ(svc<zul_append_row_fn>(ZUL_APPEND_ROW)(out, &missing, nullptr), 0);
+  auto attr = svc<zul_attribute_fn>(ZUL_ATTRIBUTE);
+  EXPECT_NE(attr(in, ZUL_ATTR_SET_NO_RESULT, const_cast<char*>("")), 0);  // outputs only
+  ASSERT_EQ(attr(out, ZUL_ATTR_SET_NO_RESULT, const_cast<char*>("")), 0);
+  // A step that ends well, but whose rows hold no result: as with no rows,
+  // the table from before stays.
+  ASSERT_TRUE(zs::finishTables(step, true));
+  EXPECT_EQ(slurp(dir / "old.csv"), "a\n1\n");
+}
+
 TEST_F(Tables, AttributesAndRewind) {
   std::string error;
   zul::parse::TableSpec s = dataSet("in");

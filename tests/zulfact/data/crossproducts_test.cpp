@@ -165,6 +165,45 @@ TEST(CrossproductMoments, ShiftKeepsLargeMeansAccurate) {
   EXPECT_NEAR(corrAt(r.corr, 1, 0), 60.0 / std::sqrt(10.0 * 374.0), 1e-15);
 }
 
+// One observation of overwhelming weight, away from the first one: about
+// the first, Q - S S'/W cancelled (sd 0, or 1e141, for a weight of 1e300).
+// The group is summed again about its means. Exact values by rational
+// arithmetic: x1 = 1..5, x2 = (2, 1, 5, 3, 1), weights (1, W, 1, 1, 1),
+// divisor N - 1 = 4; for W from 1e15 up, sd = sqrt(15/4) and sqrt(21/4).
+TEST(CrossproductMoments, OverwhelmingWeightIsSummedAgainAboutTheMeans) {
+  const BlockShape shape{2, false, true, false};
+  for (double w : {1.0, 1e12, 1e20, 1e300, 1e50}) {
+    std::vector<std::vector<double>> rows = {{1, 2, 1}, {2, 1, w}, {3, 5, 1}, {4, 3, 1}, {5, 1, 1}};
+    std::vector<double> sums(2), shift(2), means(2), packed(3);
+    ObsCounters counts;
+    MemoryPlatform first(rows);
+    CrossRun run =
+        accumulateGroup(first, shape, 1, sums.data(), packed.data(), shift.data(), counts);
+    const bool far = shiftTooFar(shape, counts.weightsUsed, sums.data(), packed.data(),
+                                 shift.data(), run.scale, means.data());
+    EXPECT_EQ(far, w > 1) << w;
+    MemoryPlatform again(rows);
+    run = accumulateGroup(again, shape, 2, sums.data(), packed.data(), shift.data(), counts,
+                          means.data());
+    EXPECT_EQ(shift, means);
+    // 1e50: the rounding of the mean of x2 (1 + 2^-52), times the weight,
+    // still swamps the spread; the caller skips the group.
+    std::vector<double> unused(2);
+    EXPECT_EQ(shiftTooFar(shape, counts.weightsUsed, sums.data(), packed.data(), shift.data(),
+                          run.scale, unused.data()), w == 1e50) << w;
+    if (w == 1e50) continue;
+    std::vector<double> m(2), sd(2), scale(2);
+    MomentsOut out{m.data(), sd.data(), scale.data()};
+    ASSERT_EQ(finishMoments(shape, "DF      ", false, counts, sums.data(), packed.data(),
+                            shift.data(), out, run.scale).status, 0);
+    if (w == 1.0) continue;  // equal weights: checked against two passes above
+    const double want1 = w == 1e12 ? 1.9364916731020947 : std::sqrt(15.0 / 4);
+    const double want2 = w == 1e12 ? 2.291287847475247 : std::sqrt(21.0 / 4);
+    EXPECT_NEAR(sd[0], want1, 1e-13 * want1) << w;
+    EXPECT_NEAR(sd[1], want2, 1e-13 * want2) << w;
+  }
+}
+
 // Correlations do not depend on the units of a variable: a variable (or
 // the weights) multiplied by a power of ten from 1e-170 (squares below the
 // smallest double) to 1e307 gives the same correlations, its means and
