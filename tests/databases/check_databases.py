@@ -464,8 +464,8 @@ class Checks:
             step = (f"FACTOR DATA={lib}.one_short NFACTORS=1 NOPRINT OUT={lib}.short_{lib}_{{}};\n"
                     "  BY g;\n  VAR x1-x3;\nRUN;\n")
             r, _ = self.run(self.libnames() + step.format("in"), f"short_{lib}", expect_ok=False)
-            self.run(self.libnames() + "OPTIONS INDB=NO;\n" + step.format("row"), f"short_{lib}_row",
-                     expect_ok=False)
+            self.run(self.libnames() + "OPTIONS INDB=NO;\n" + step.format("row"),
+                     f"short_{lib}_row", expect_ok=False)
             # OUT= columns are doubles: compared as integers.
             cast = "CAST({} AS INTEGER)" if lib == "lite" else "{}::int"
             got = [str(query(f"SELECT {cast.format('id')}, {cast.format('g')}, factor1 IS NULL "
