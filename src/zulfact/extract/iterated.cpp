@@ -215,9 +215,9 @@ void storeSolution(ProcState& ps, const IteratedResult& result) {
 // Passes that did not converge may stop between two swinging states
 // (ALPHA rescales each pass by the previous estimates, Kaiser and Caffrey
 // 1965), and the loadings of the last one can explain more than a
-// variable's variance. Unless ULTRAHEYWOOD allows that, the step fails
-// with the variable named, so that the numbers are not taken for a
-// solution; the loadings are still shown.
+// variable's variance. Unless ULTRAHEYWOOD allows that, the group ends
+// as a Heywood case does, with the variable named: no pattern, rotation,
+// stored solution or scores are made from numbers that are no solution.
 void flagLoadingsAboveVariance(ProcState& ps) {
   if (ps.opt.flags.ultraHeywood || ps.groupCorr == nullptr) return;
   const int p = ps.opt.nVars, k = ps.factorsRetained;
@@ -235,6 +235,7 @@ void flagLoadingsAboveVariance(ProcState& ps) {
   }
   if (worst < 0) return;
   raiseCode(ps, kCodeSingular);
+  ps.factorsRetained = -1;
   host().message(msg::kUnconvergedAboveVariance, {variableName(ps, worst), worstRatio});
 }
 
