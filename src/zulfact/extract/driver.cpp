@@ -207,6 +207,7 @@ void analysisDriver(ProcState& ps) {
       break;
     case kMethodPattern:
     case kMethodScore:
+      samplingAdequacyOnly(ps);
       inputSolution(ps);
       break;
     default:

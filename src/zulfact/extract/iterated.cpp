@@ -28,6 +28,10 @@ using kernels::zeigvec;
 
 namespace {
 
+// Relative excess of a communality over the variance that rounding of
+// the eigen solution may leave.
+constexpr double kAboveVarianceSlack = 1e-8;
+
 // Coefficient alpha of each retained factor, as a table titled by 180/76.
 void printAlphaCoefficients(ProcState& ps) {
   const int k = ps.factorsRetained;
@@ -208,6 +212,33 @@ void storeSolution(ProcState& ps, const IteratedResult& result) {
   std::copy(result.lastMatrix.begin(), result.lastMatrix.end(), ps.corrMatrix);
 }
 
+// Passes that did not converge may stop between two swinging states
+// (ALPHA rescales each pass by the previous estimates, Kaiser and Caffrey
+// 1965), and the loadings of the last one can explain more than a
+// variable's variance. Unless ULTRAHEYWOOD allows that, the group ends
+// as a Heywood case does, with the variable named: no pattern, rotation,
+// stored solution or scores are made from numbers that are no solution.
+void flagLoadingsAboveVariance(ProcState& ps) {
+  if (ps.opt.flags.ultraHeywood || ps.groupCorr == nullptr) return;
+  const int p = ps.opt.nVars, k = ps.factorsRetained;
+  int worst = -1;
+  double worstRatio = 1.0 + kAboveVarianceSlack;
+  for (int i = 0; i < p; ++i) {
+    const double variance = ps.groupCorr[packedIndex(i, i)];
+    double h = 0.0;
+    for (int j = 0; j < k; ++j) h += ps.loadings[static_cast<std::size_t>(j) * p + i] *
+                                     ps.loadings[static_cast<std::size_t>(j) * p + i];
+    if (variance > 0.0 && h / variance > worstRatio) {
+      worst = i;
+      worstRatio = h / variance;
+    }
+  }
+  if (worst < 0) return;
+  raiseCode(ps, kCodeSingular);
+  ps.factorsRetained = -1;
+  host().message(msg::kUnconvergedAboveVariance, {variableName(ps, worst), worstRatio});
+}
+
 void reportSolution(ProcState& ps, const IteratedResult& result, bool alpha) {
   const int p = ps.opt.nVars, k = ps.factorsRetained;
   const bool converged = result.converged;
@@ -225,6 +256,7 @@ void reportSolution(ProcState& ps, const IteratedResult& result, bool alpha) {
                             .role = MatrixRole::Loadings});
   }
   if (alpha) printAlphaCoefficients(ps);
+  if (!converged) flagLoadingsAboveVariance(ps);
 }
 
 }  // namespace

@@ -377,4 +377,11 @@ void computePriors(ProcState& ps) {
     printPriorsTable(ps, inverse, result.fellBack, priors, result.priorsUsed);
 }
 
+void samplingAdequacyOnly(ProcState& ps) {
+  const int p = ps.opt.nVars;
+  if (p <= 0 || !ps.opt.flags.msa || ps.groupCorr == nullptr) return;
+  std::vector<double> invDiag(static_cast<size_t>(p));
+  (void)inverseAndAdequacy(ps, invDiag.data());
+}
+
 }  // namespace zulfact

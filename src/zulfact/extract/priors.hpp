@@ -29,6 +29,12 @@ namespace zulfact {
 // failure ends the run with 1020.
 void computePriors(ProcState& ps);
 
+// With MSA, the partial correlations controlling for all other variables
+// and Kaiser's measure of the group's R, without priors: for the methods
+// that read their solution (PATTERN, SCORE) and so never compute priors.
+// A singular R gives message 180/13 and code 112, as under computePriors.
+void samplingAdequacyOnly(ProcState& ps);
+
 // What a group's priors are computed from: plain values, no host.
 struct GroupPriorsInputs {
   int p = 0;

@@ -214,6 +214,7 @@ inline constexpr Id kNegativePrior = factor(972);
 inline constexpr Id kNegativePriorAdvice = factor(973);
 inline constexpr Id kPriorsSetToBounds = factor(974);
 inline constexpr Id kPassesNotConverged = factor(73);
+inline constexpr Id kUnconvergedAboveVariance = factor(1207);
 inline constexpr Id kConverged = factor(193);
 inline constexpr Id kOptimIterationLimit = factor(117);
 inline constexpr Id kOptimNoImprovement = factor(118);
