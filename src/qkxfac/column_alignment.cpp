@@ -2,7 +2,8 @@
 
 #include <cmath>
 #include <cstddef>
-#include <utility>
+
+#include "kernels/packed.hpp"
 
 namespace qkxfac {
 
@@ -10,11 +11,6 @@ namespace {
 
 // Element (i, j) of a matrix with `rows` rows, column by column.
 size_t at(int i, int j, int rows) { return static_cast<size_t>(i) + static_cast<size_t>(j) * rows; }
-
-size_t packed(int i, int j) {
-  if (i < j) std::swap(i, j);
-  return static_cast<size_t>(i) * (i + 1) / 2 + j;
-}
 
 double columnDot(const double* a, int ja, const double* b, int jb, int p) {
   double s = 0.0;
@@ -64,8 +60,9 @@ void applyMatch(const ColumnMatch& match, int p, int m, std::vector<double>& pat
   if (phi.empty()) return;
   for (int i = 0; i < m; ++i)
     for (int j = 0; j <= i; ++j)
-      packedPhi[packed(i, j)] =
-          match.sign[i] * match.sign[j] * phi[packed(match.source[i], match.source[j])];
+      packedPhi[kernels::packedIndex(i, j)] =
+          match.sign[i] * match.sign[j] *
+          phi[kernels::packedIndex(match.source[i], match.source[j])];
 }
 
 }  // namespace qkxfac

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "kernels/centring.hpp"
+#include "kernels/packed.hpp"
 #include "sqlgen/column_types.hpp"
 #include "sqlgen/crossproduct_sql.hpp"
 #include "sqlgen/put_format.hpp"
@@ -132,7 +134,7 @@ sqlgen::XpxGroup emptyGroup(size_t n) {
   sqlgen::XpxGroup g;
   g.sums.assign(n, 0.0);
   g.shift.assign(n, 0.0);
-  g.packed.assign(n * (n + 1) / 2, 0.0);
+  g.packed.assign(kernels::packedSize(n), 0.0);
   return g;
 }
 
@@ -145,9 +147,8 @@ std::vector<double> farShiftMeans(const sqlgen::XpxGroup& g) {
   bool far = false;
   std::vector<double> means(g.sums.size());
   for (size_t i = 0; i < means.size(); ++i) {
-    const double raw = g.packed[i * (i + 1) / 2 + i];
-    if (raw > 0 && std::isfinite(raw) && raw - g.sums[i] * g.sums[i] / w < std::ldexp(raw, -13))
-      far = true;
+    const double raw = g.packed[kernels::packedIndex(i, i)];
+    if (kernels::centringCancels(raw, g.sums[i] * g.sums[i] / w)) far = true;
     means[i] = g.shift[i] + g.sums[i] / w;
     if (!std::isfinite(means[i])) return {};
   }

@@ -127,10 +127,8 @@ void stopIfTooLarge(ProcState& ps, int i) {
 // The group's weights (times its frequencies) are too unequal for its
 // variances to be computed: the group is skipped, and the log says why.
 void skipUnequalWeights(zul_table* table) {
-  char by[256] = {0};
-  if (host().getAttribute(table, ZUL_ATTR_BYDESC, by) != 0) by[0] = '\0';
-  by[255] = '\0';
-  const std::string group = by[0] != '\0' ? " of the BY group " + std::string(by) : "";
+  const std::string by = host().byDescription(table);
+  const std::string group = by.empty() ? "" : " of the BY group " + by;
   host().logLine(ZUL_LOG_ERROR,
                  "The WEIGHT and FREQ values" + group + " are too unequal for the variances to"
                  " be computed: a few observations outweigh the others so far that the rounding"

@@ -10,6 +10,7 @@
 #include "zulfact/state/constants.hpp"
 #include "zulfact/state/message_ids.hpp"
 #include "zulfact/data/vardef.hpp"
+#include "kernels/centring.hpp"
 #include "kernels/linalg.hpp"
 #include "zul/abi.h"
 
@@ -763,9 +764,7 @@ bool shiftTooFar(const BlockShape& shape, double sumWeights, const double* sums,
   bool far = false;
   for (int i = 0; i < shape.n; ++i) {
     const double raw = packed[packedIndex(static_cast<size_t>(i), static_cast<size_t>(i))];
-    const double centring = sums[i] * sums[i] / w;
-    // 2^-13: more than 13 of the 53 bits cancel.
-    if (raw > 0 && std::isfinite(raw) && raw - centring < std::ldexp(raw, -13)) far = true;
+    if (kernels::centringCancels(raw, sums[i] * sums[i] / w)) far = true;
     means[i] = shift[i] - std::ldexp(sums[i] / w, -scale.of(i));
   }
   return far && std::all_of(means, means + shape.n, [](double m) { return std::isfinite(m); });

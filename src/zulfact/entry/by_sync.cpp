@@ -16,13 +16,6 @@ namespace {
   host().endStep(kCodeInternal, ps.maxFactorsRetained);
 }
 
-std::string byDescription(zul_table* table, int attribute) {
-  char cell[256] = {0};
-  if (host().getAttribute(table, attribute, cell) != 0) return {};
-  cell[255] = '\0';
-  return cell;
-}
-
 }  // namespace
 
 int zbysync(ProcState& ps, zul_table* input, zul_table* target, int mode) {
@@ -37,8 +30,8 @@ int zbysync(ProcState& ps, zul_table* input, zul_table* target, int mode) {
   int r = host().byCompare(input, target);
   if (r < 0 || r > 2) fault(ps, "zbysync: invalid return code from xbysync");
   if (r == 0) return 0;
-  std::string inDesc = byDescription(input, ZUL_ATTR_BYDESC);
-  std::string targetDesc = byDescription(target, ZUL_ATTR_BYDESC_TARGET);
+  std::string inDesc = host().byDescription(input);
+  std::string targetDesc = host().byDescription(target, ZUL_ATTR_BYDESC_TARGET);
   host().message(msg::kTargetGroupMissing, {inDesc, targetDesc});
   if (r == 2) {
     raiseCode(ps, kCodeBadVariables);

@@ -265,6 +265,13 @@ int64_t Host::recordLine(zul_table* table) {
   return getAttribute(table, ZUL_ATTR_RECORD_LINE, &line) == 0 ? line : 0;
 }
 
+std::string Host::byDescription(zul_table* table, int attribute) {
+  char cell[256] = {0};
+  if (getAttribute(table, attribute, cell) != 0) return {};
+  cell[255] = '\0';
+  return cell;
+}
+
 std::string Host::displayName(zul_table* table) {
   char cell[256] = {0};
   if (getAttribute(table, ZUL_ATTR_DISPLAY_NAME, cell) != 0 || cell[0] == '\0') return tableName(table);

@@ -114,6 +114,9 @@ class Host {
   // cannot tell more); the file line of the record just read, 0 unknown.
   std::string tableTypeText(zul_table* table);
   int64_t recordLine(zul_table* table);
+  // The BY group in hand as the host describes it ("g=1"), "" without one;
+  // `attribute` is ZUL_ATTR_BYDESC or ZUL_ATTR_BYDESC_TARGET.
+  std::string byDescription(zul_table* table, int attribute = ZUL_ATTR_BYDESC);
   std::string tableName(zul_table* table);  // "LIB.MEMBER"
   // As the host's own messages name it: "LIB.MEMBER", or the path of DATA='x.csv'
   // (whose member alone, "X", would not say which file).

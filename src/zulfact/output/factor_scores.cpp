@@ -141,11 +141,8 @@ void copyUnscoredGroup(ProcState& ps) {
   // Coefficients left by a rotation that failed later are not this
   // group's solution.
   ps.scoresReady = false;
-  char by[256] = {0};
   zul_table* input = ps.opt.indbInput ? ps.opt.indbInput : ps.opt.mainInput;
-  if (host().getAttribute(input, ZUL_ATTR_BYDESC, by) != 0) by[0] = '\0';
-  by[255] = '\0';
-  host().logLine(ZUL_LOG_NOTE, "The observations of the BY group " + std::string(by) +
+  host().logLine(ZUL_LOG_NOTE, "The observations of the BY group " + host().byDescription(input) +
                                    " are copied to the OUT= table with missing scores: the"
                                    " group has no factor solution.");
   writeRows(ps);
