@@ -28,7 +28,7 @@ void logOptions(const ProcState& ps) {
                    shown(ps.opt.parallelLevel), ps.opt.nSims, ps.opt.parallelSeed, ps.seed));
   std::string list;
   for (int i = 0; i < ps.opt.rotationListLength; ++i)
-    list += (i ? "," : "") + std::to_string(ps.opt.rotationList[i]);
+    list += fmt::format("{}{}", i ? "," : "", ps.opt.rotationList[i]);
   std::string params;
   for (int i = 0; i < ps.opt.rotationParamCount; ++i)
     params += fmt::format("{}{}@{}", i ? "," : "", ps.opt.rotationParams[i],
