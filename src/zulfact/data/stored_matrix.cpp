@@ -918,6 +918,20 @@ void storedCounts(ProcState& ps) {
   ps.obsCounts = {ps.nObs, ps.nObs, ps.nObs, ps.nObs, ps.sumWeights, ps.sumWeights};
 }
 
+// A stored pattern is used without the matrix unless a request needs it:
+// a table of a solution alone can still be printed and rotated.
+void notePatternWithoutMatrix(const ProcState& ps, const std::vector<StoredNote>& notes) {
+  if (ps.opt.method != kMethodPattern) return;
+  for (const StoredNote& n : notes)
+    if (n.number == msg::kStoredNoMatrixRows.number) {
+      host().logLine(ZUL_LOG_NOTE, "METHOD=PATTERN reads the " + n.word +
+                                       " rows only for OUTSTAT=, SCORE, RESIDUALS, CORR and MSA:"
+                                       " add the rows to the table, or leave those requests out"
+                                       " (with NOCORR, OUTSTAT= is written without them).");
+      return;
+    }
+}
+
 }  // namespace
 
 int readStoredMatrix(ProcState& ps) {
@@ -946,6 +960,7 @@ int readStoredMatrix(ProcState& ps) {
     StoredOutput out{ps.means, ps.stdDevs, ps.corrMatrix};
     const int status = assembler.finish(out);
     for (const StoredNote& n : assembler.notes()) issue(ps, names, n);
+    notePatternWithoutMatrix(ps, assembler.notes());
     const std::string& alt = assembler.alternative();
     if (status > kCodeWarning && !alt.empty() &&
         std::find(tried.begin(), tried.end(), alt) == tried.end()) {

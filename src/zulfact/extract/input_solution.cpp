@@ -44,6 +44,27 @@ struct SolutionRows {
   std::string repeatType, repeatName;
 };
 
+// The columns that hold the values of an FCORR row. OUTSTAT= writes the
+// m values of a factor-by-factor row into its first m variable columns, so
+// they are the table's first numeric columns other than the BY variables,
+// whatever the order or the subset that this step's VAR statement names.
+std::vector<int32_t> leadingValueColumns(const ProcState& ps, int count) {
+  Host& h = host();
+  const zul_varlist* by = ps.opt.parsed ? &ps.opt.parsed->lists[ZUL_LIST_BY] : nullptr;
+  auto isBy = [by](int v) {
+    if (!by || !by->numbers) return false;
+    return std::find(by->numbers, by->numbers + by->count, v) != by->numbers + by->count;
+  };
+  std::vector<int32_t> out;
+  const int n = h.varCount(ps.opt.mainInput);
+  for (int v = 1; v <= n && static_cast<int>(out.size()) < count; ++v) {
+    if (v == ps.opt.typeVarNumber || v == ps.opt.nameVarNumber || isBy(v)) continue;
+    zul_var_desc d{};
+    if (h.varDesc(ps.opt.mainInput, v, d) == 0 && d.type == 1) out.push_back(v);
+  }
+  return out;
+}
+
 // Reads every row of the group and files it by its _TYPE_.
 SolutionRows readSolutionRows(ProcState& ps) {
   Host& h = host();
@@ -53,12 +74,19 @@ SolutionRows readSolutionRows(ProcState& ps) {
   const bool hasName = ps.opt.nameVarNumber > 0;
   // One factor a row: the pattern, or the scoring coefficients.
   const std::string_view factorRow = ps.opt.method == kMethodScore ? "SCORE   " : "PATTERN ";
-  zul_readlist* list = h.readListCreate(ps.opt.mainInput, p + (hasName ? 2 : 1));
+  const std::vector<int32_t> fcorrColumns = leadingValueColumns(ps, std::min(ps.nFactors, p));
+  const int nf = static_cast<int>(fcorrColumns.size());
+  const int fcorrSlot = p + (hasName ? 2 : 1);
+  zul_readlist* list = h.readListCreate(ps.opt.mainInput, fcorrSlot + nf);
   if (list == nullptr) return got;
   for (int i = 0; i < p; ++i) h.readListBind(list, i, ps.opt.varNumbers[i], false, 8);
   h.readListBind(list, p, ps.opt.typeVarNumber, true, kTypeWidth);
   if (hasName) h.readListBind(list, p + 1, ps.opt.nameVarNumber, true, kNameWidth);
-  std::vector<double> values(static_cast<size_t>(p) + 2);
+  for (int j = 0; j < nf; ++j) h.readListBind(list, fcorrSlot + j, fcorrColumns[j], false, 8);
+  // The numeric slots fill values[] in their order: the VAR columns, then
+  // the FCORR columns.
+  std::vector<double> values(static_cast<size_t>(p + nf), zul_missing());
+  double* const fcorrValues = values.data() + p;
   char text[kTypeWidth + kNameWidth + 1] = {};
   int status = 0;
   while (h.readNext(list, values.data(), text, status) == 1) {
@@ -78,9 +106,10 @@ SolutionRows readSolutionRows(ProcState& ps) {
     if (type == factorRow && got.factors < ps.nFactors)
       got.gaps.look(ps.opt, values.data(), p, type, name);
     else if (type == "FCORR   " && got.fcorrRows < ps.nFactors)
-      got.gaps.look(ps.opt, values.data(), std::min(got.fcorrRows + 1, p), type, name);
-    for (int i = 0; i < p; ++i)
-      if (zul_is_missing(values[i])) values[i] = 0.0;
+      got.gaps.look(ps.opt, fcorrValues, std::min(got.fcorrRows + 1, nf), type, name,
+                    fcorrColumns.data());
+    for (double& v : values)
+      if (zul_is_missing(v)) v = 0.0;
     if (type == factorRow && got.factors < ps.nFactors) {
       std::copy_n(values.data(), p, ps.loadings + static_cast<size_t>(got.factors) * p);
       got.names.push_back(name);
@@ -88,7 +117,7 @@ SolutionRows readSolutionRows(ProcState& ps) {
     } else if (type == "FCORR   " && got.fcorrRows < ps.nFactors) {
       // Row r of the factor correlations: its first r + 1 values.
       const int r = got.fcorrRows++;
-      for (int j = 0; j <= r && j < p; ++j) ps.factorCorr[packedIndex(r, j)] = values[j];
+      for (int j = 0; j <= r && j < nf; ++j) ps.factorCorr[packedIndex(r, j)] = fcorrValues[j];
     } else if (type == "WEIGHT  ") {
       std::copy_n(values.data(), p, ps.varWeights);
     } else if (type == "PRIORS  ") {

@@ -7,14 +7,18 @@
 namespace zulfact {
 
 void RowGaps::look(const StepOptions& opt, const double* values, int n, std::string_view type,
-                   std::string_view name) {
+                   std::string_view name, const int32_t* columns) {
   for (int i = 0; i < n; ++i) {
     if (!zul_is_missing(values[i])) continue;
     if (count_++ > 0) continue;
     while (!type.empty() && (type.back() == ' ' || type.back() == '\0')) type.remove_suffix(1);
     type_ = type;
     name_ = name;
-    variable_ = opt.varNames ? std::string(opt.varNames + 33 * static_cast<size_t>(i)) : std::string();
+    zul_var_desc d{};
+    if (columns && host().varDesc(opt.mainInput, columns[i], d) == 0)
+      variable_ = d.name;
+    else
+      variable_ = opt.varNames ? std::string(opt.varNames + 33 * static_cast<size_t>(i)) : "";
     line_ = host().recordLine(opt.mainInput);
   }
 }

@@ -17,8 +17,9 @@ class RowGaps {
  public:
   // Counts the empty cells among the first n values of a row the reader
   // uses (n <= the number of analysis variables), keeping the first.
+  // Value i is of analysis variable i, or of table column columns[i].
   void look(const StepOptions& opt, const double* values, int n, std::string_view type,
-            std::string_view name);
+            std::string_view name, const int32_t* columns = nullptr);
   // The warning (message 230/68) and code 4 when a cell was empty.
   void report(ProcState& ps) const;
 

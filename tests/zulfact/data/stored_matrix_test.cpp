@@ -56,9 +56,10 @@ struct Result {
 Result assemble(const Rows& rows, std::string inputType, bool aboutZero = false,
                 bool hasName = true, bool hasIntercept = false,
                 std::vector<std::string> names = {"x", "y"},
-                std::vector<std::string> tried = {}, double nobs = M) {
+                std::vector<std::string> tried = {}, double nobs = M, std::string vardef = "DF") {
   StoredLayout layout;
   layout.nobs = nobs;
+  layout.vardef = vardef;
   layout.names = names;
   layout.inputType = inputType;
   layout.hasName = hasName;
@@ -160,6 +161,24 @@ TEST(StoredMatrix, CorrelationsConvertOnlyWhenTheFormDiffers) {
 
   // Read about zero (NOINT): crossproducts r s s (N - 1) + m m N, divisor N.
   Result z = assemble(corr, "CORR", true);
+  EXPECT_NEAR(z.sds[0], std::sqrt(41.0 / 3), 1e-12);
+  EXPECT_NEAR(z.sds[1], std::sqrt(14.0 / 3), 1e-12);
+  EXPECT_NEAR(z.corr[packedIndex(1, 0)], 22.0 / std::sqrt(41.0 * 14.0), 1e-12);
+  EXPECT_EQ(z.divisor, 3);
+}
+
+TEST(StoredMatrix, VardefNamesTheDivisorTheTableWasMadeWith) {
+  // The covariances of the data with divisor N. Read under VARDEF=N they
+  // stand as stored; about zero they become the uncorrected moments / N.
+  Rows cov;
+  cov.add("MEAN", "", {3, 2}).add("N", "", {3, 3});
+  cov.add("COV", "x", {14.0 / 3, 4.0 / 3}).add("COV", "y", {4.0 / 3, 2.0 / 3});
+  const std::vector<std::string> xy = {"x", "y"};
+  Result n = assemble(cov, "COV", false, true, false, xy, {}, M, "N");
+  EXPECT_NEAR(n.sds[0], std::sqrt(14.0 / 3), 1e-12);
+  EXPECT_NEAR(n.corr[packedIndex(1, 0)], kR, 1e-12);
+  EXPECT_EQ(n.divisor, 3);
+  Result z = assemble(cov, "COV", true, true, false, xy, {}, M, "N");
   EXPECT_NEAR(z.sds[0], std::sqrt(41.0 / 3), 1e-12);
   EXPECT_NEAR(z.sds[1], std::sqrt(14.0 / 3), 1e-12);
   EXPECT_NEAR(z.corr[packedIndex(1, 0)], 22.0 / std::sqrt(41.0 * 14.0), 1e-12);
