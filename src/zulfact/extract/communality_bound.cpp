@@ -15,6 +15,10 @@ using kernels::packedIndex;
 
 namespace {
 
+// The smallest excess the HEYWOOD note reports: the note prints the ratio
+// to 6 digits, and an excess it would show as 1 is rounding of the fit.
+constexpr double kNotedExcess = 1e-5;
+
 double rowSumOfSquares(int p, int k, const double* loadings, int i) {
   double h = 0.0;
   for (int j = 0; j < k; ++j) {
@@ -64,7 +68,7 @@ void boundCommunalities(ProcState& ps) {
   if (k < 1 || ps.groupCorr == nullptr || !estimatesCommunalities(ps.opt.method)) return;
   if (ps.opt.flags.heywood) {
     const AboveVariance worst = scaleRowsToVariance(p, k, ps.loadings, ps.groupCorr);
-    if (worst.row >= 0 && worst.ratio > 1.0 + kAboveVarianceSlack)
+    if (worst.row >= 0 && worst.ratio > 1.0 + kNotedExcess)
       host().message(msg::kLoadingsScaledToVariance, {variableName(ps, worst.row), worst.ratio});
   } else if (ps.opt.flags.ultraHeywood) {
     const AboveVariance worst =

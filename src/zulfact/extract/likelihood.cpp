@@ -115,7 +115,9 @@ void mlTypeSolution(const FitState& fs, const double* t, int k, LikelihoodResult
                      a + static_cast<std::size_t>(p - 1 - j) * p);
   out.weights.resize(static_cast<std::size_t>(p));
   for (int i = 0; i < p; ++i) {
-    const double psi = fs.psi[i];
+    // A uniqueness the objective took as 0 (a Heywood bound reached to
+    // within rounding) has no weight: 1/psi of 1e-18 is no number to report.
+    const double psi = std::fabs(fs.psi[i]) < kTinyUniqueness ? 0.0 : fs.psi[i];
     out.weights[i] = psi > 0.0 ? 1.0 / psi : zul_missing();
     if (!(psi > 0.0)) out.vectorsShown = false;
   }
