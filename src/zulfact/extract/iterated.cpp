@@ -171,6 +171,7 @@ IteratedResult iteratedPasses(const IteratedInputs& in, const PrincipalEigen& fi
     if (pass > in.maxIter) break;
     if (updateEstimates(in, k, out, row) || pass >= in.maxIter) break;
   }
+  out.lastDiagonal = out.priors;
   if (out.heywoodEnded) {
     out.loadings = out.vectors;
   } else {
@@ -215,10 +216,18 @@ void storeSolution(ProcState& ps, const IteratedResult& result) {
 // variable's variance. Unless ULTRAHEYWOOD allows that, the group ends
 // as a Heywood case does, with the variable named: no pattern, rotation,
 // stored solution or scores are made from numbers that are no solution.
-void flagLoadingsAboveVariance(ProcState& ps) {
+// Under HEYWOOD a variable whose estimate the last pass started from was
+// held at the bound is a Heywood case the option accepts: its loadings are
+// scaled back to the variance after the extraction, as when converged.
+void flagLoadingsAboveVariance(ProcState& ps, const std::vector<double>& lastDiagonal) {
   if (ps.opt.flags.ultraHeywood || ps.groupCorr == nullptr) return;
-  const AboveVariance worst = worstAboveVariance(ps.opt.nVars, ps.factorsRetained, ps.loadings,
-                                                 ps.groupCorr, 1.0 + kAboveVarianceSlack);
+  const int p = ps.opt.nVars, k = ps.factorsRetained;
+  std::vector<double> judged(ps.loadings, ps.loadings + static_cast<std::size_t>(p) * k);
+  for (int i = 0; i < p && ps.opt.flags.heywood; ++i)
+    if (lastDiagonal[i] >= 1.0)
+      for (int j = 0; j < k; ++j) judged[static_cast<std::size_t>(j) * p + i] = 0.0;
+  const AboveVariance worst =
+      worstAboveVariance(p, k, judged.data(), ps.groupCorr, 1.0 + kAboveVarianceSlack);
   if (worst.row < 0) return;
   raiseCode(ps, kCodeSingular);
   ps.factorsRetained = -1;
@@ -242,7 +251,7 @@ void reportSolution(ProcState& ps, const IteratedResult& result, bool alpha) {
                             .role = MatrixRole::Loadings});
   }
   if (alpha) printAlphaCoefficients(ps);
-  if (!converged) flagLoadingsAboveVariance(ps);
+  if (!converged) flagLoadingsAboveVariance(ps, result.lastDiagonal);
 }
 
 }  // namespace
