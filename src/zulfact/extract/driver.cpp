@@ -13,6 +13,7 @@
 #include "zulfact/data/data_pass.hpp"
 #include "zulfact/extract/priors.hpp"
 #include "zulfact/host/host.hpp"
+#include "zulfact/extract/communality_bound.hpp"
 #include "zulfact/extract/image.hpp"
 #include "zulfact/extract/input_solution.hpp"
 #include "zulfact/extract/iterated.hpp"
@@ -215,6 +216,7 @@ void analysisDriver(ProcState& ps) {
       h.endStep(kCodeInternal);
   }
 
+  boundCommunalities(ps);
   // The retained factors are the factors of this group from here on.
   ps.nFactors = std::max(0, ps.factorsRetained);
   FinishUnrotatedPattern(ps);

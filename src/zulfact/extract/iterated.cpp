@@ -8,6 +8,7 @@
 #include "zulfact/state/codes.hpp"
 #include "zulfact/state/constants.hpp"
 #include "zulfact/state/message_ids.hpp"
+#include "zulfact/extract/communality_bound.hpp"
 #include "zulfact/extract/priors.hpp"
 #include "zulfact/host/host.hpp"
 #include "zulfact/extract/iteration_history.hpp"
@@ -27,10 +28,6 @@ using kernels::zeigen;
 using kernels::zeigvec;
 
 namespace {
-
-// Relative excess of a communality over the variance that rounding of
-// the eigen solution may leave.
-constexpr double kAboveVarianceSlack = 1e-8;
 
 // Coefficient alpha of each retained factor, as a table titled by 180/76.
 void printAlphaCoefficients(ProcState& ps) {
@@ -174,6 +171,7 @@ IteratedResult iteratedPasses(const IteratedInputs& in, const PrincipalEigen& fi
     if (pass > in.maxIter) break;
     if (updateEstimates(in, k, out, row) || pass >= in.maxIter) break;
   }
+  out.lastDiagonal = out.priors;
   if (out.heywoodEnded) {
     out.loadings = out.vectors;
   } else {
@@ -218,25 +216,22 @@ void storeSolution(ProcState& ps, const IteratedResult& result) {
 // variable's variance. Unless ULTRAHEYWOOD allows that, the group ends
 // as a Heywood case does, with the variable named: no pattern, rotation,
 // stored solution or scores are made from numbers that are no solution.
-void flagLoadingsAboveVariance(ProcState& ps) {
+// Under HEYWOOD a variable whose estimate the last pass started from was
+// held at the bound is a Heywood case the option accepts: its loadings are
+// scaled back to the variance after the extraction, as when converged.
+void flagLoadingsAboveVariance(ProcState& ps, const std::vector<double>& lastDiagonal) {
   if (ps.opt.flags.ultraHeywood || ps.groupCorr == nullptr) return;
   const int p = ps.opt.nVars, k = ps.factorsRetained;
-  int worst = -1;
-  double worstRatio = 1.0 + kAboveVarianceSlack;
-  for (int i = 0; i < p; ++i) {
-    const double variance = ps.groupCorr[packedIndex(i, i)];
-    double h = 0.0;
-    for (int j = 0; j < k; ++j) h += ps.loadings[static_cast<std::size_t>(j) * p + i] *
-                                     ps.loadings[static_cast<std::size_t>(j) * p + i];
-    if (variance > 0.0 && h / variance > worstRatio) {
-      worst = i;
-      worstRatio = h / variance;
-    }
-  }
-  if (worst < 0) return;
+  std::vector<double> judged(ps.loadings, ps.loadings + static_cast<std::size_t>(p) * k);
+  for (int i = 0; i < p && ps.opt.flags.heywood; ++i)
+    if (lastDiagonal[i] >= 1.0)
+      for (int j = 0; j < k; ++j) judged[static_cast<std::size_t>(j) * p + i] = 0.0;
+  const AboveVariance worst =
+      worstAboveVariance(p, k, judged.data(), ps.groupCorr, 1.0 + kAboveVarianceSlack);
+  if (worst.row < 0) return;
   raiseCode(ps, kCodeSingular);
   ps.factorsRetained = -1;
-  host().message(msg::kUnconvergedAboveVariance, {variableName(ps, worst), worstRatio});
+  host().message(msg::kUnconvergedAboveVariance, {variableName(ps, worst.row), worst.ratio});
 }
 
 void reportSolution(ProcState& ps, const IteratedResult& result, bool alpha) {
@@ -256,7 +251,7 @@ void reportSolution(ProcState& ps, const IteratedResult& result, bool alpha) {
                             .role = MatrixRole::Loadings});
   }
   if (alpha) printAlphaCoefficients(ps);
-  if (!converged) flagLoadingsAboveVariance(ps);
+  if (!converged) flagLoadingsAboveVariance(ps, result.lastDiagonal);
 }
 
 }  // namespace

@@ -70,6 +70,7 @@ struct IteratedResult {
   std::vector<double> eigenvalues, vectors, loadings;
   std::vector<double> communalities, priors, weights;
   std::vector<double> lastMatrix;  // the last pass's matrix (packed)
+  std::vector<double> lastDiagonal;  // the estimates the last pass started from
   std::vector<IteratedPass> passes;
   bool converged = false;
   bool heywoodEnded = false;

@@ -115,7 +115,9 @@ void mlTypeSolution(const FitState& fs, const double* t, int k, LikelihoodResult
                      a + static_cast<std::size_t>(p - 1 - j) * p);
   out.weights.resize(static_cast<std::size_t>(p));
   for (int i = 0; i < p; ++i) {
-    const double psi = fs.psi[i];
+    // A uniqueness the objective took as 0 (a Heywood bound reached to
+    // within rounding) has no weight: 1/psi of 1e-18 is no number to report.
+    const double psi = std::fabs(fs.psi[i]) < kTinyUniqueness ? 0.0 : fs.psi[i];
     out.weights[i] = psi > 0.0 ? 1.0 / psi : zul_missing();
     if (!(psi > 0.0)) out.vectorsShown = false;
   }
@@ -125,7 +127,11 @@ void mlTypeSolution(const FitState& fs, const double* t, int k, LikelihoodResult
   for (int j = 0; j < p; ++j) {
     const double mu = fs.values[p - 1 - j] <= kSingularMu ? 0.0 : fs.values[p - 1 - j];
     if (j < k) {
-      const double scale = std::sqrt(std::max(0.0, 1.0 - mu));
+      // R - LL' - Psi = C Z_r (I - M_r) Z_r' C' holds for the mu as they
+      // are: a negative one (a negative unique variance, allowed by
+      // ULTRAHEYWOOD) scales by more than 1, and the pattern's
+      // communalities stay 1 - psi at the optimum.
+      const double scale = std::sqrt(std::max(0.0, 1.0 - fs.values[p - 1 - j]));
       double* column = a + static_cast<std::size_t>(j) * p;
       for (int i = 0; i < p; ++i) column[i] *= scale;
     }
@@ -151,13 +157,19 @@ void ulsSolution(const LikelihoodInputs& in, const FitState& fs, int k, Likeliho
 }
 
 // ML: the squared canonical correlations (gamma - 1)/gamma = 1 - mu
-// of the k largest gamma, the smallest mu.
+// of the k largest gamma, the smallest mu. A zero unique variance gives a
+// correlation of 1; a negative one gives no correlation (1 - mu > 1): it
+// is missing.
 std::vector<double> canonicalCorrelations(const FitState& fs, int k) {
   const int p = fs.nVars;
   std::vector<double> rho(static_cast<std::size_t>(k));
   for (int j = 0; j < k; ++j) {
     const double mu = fs.values[p - 1 - j];
-    rho[j] = mu <= kSingularMu ? 1.0 : 1.0 - mu;
+    if (mu < -kSingularMu) {
+      rho[j] = zul_missing();
+    } else {
+      rho[j] = mu <= kSingularMu ? 1.0 : 1.0 - mu;
+    }
   }
   return rho;
 }

@@ -34,6 +34,22 @@ int firstAvailable(const double* lambda, int p) {
   return f;
 }
 
+// Velicer's averages end where some variable has no residual variance
+// left: past the rank of a singular R (collinear variables), or at the
+// component of a variable uncorrelated with all others. The minimum is
+// then taken among the first counts alone. On a matrix of rank 2 that
+// leaves the raw correlations and a residual of rank 1, whose partial
+// correlations are all 1: the criterion always chooses 0 there.
+void warnMapOnSingular(ProcState& ps, const double* averages, int variant, int k) {
+  const int p = ps.opt.nVars;
+  if (averages == nullptr) return;
+  int defined = 0;
+  while (defined < p && !zul_is_missing(averages[defined])) ++defined;
+  if (defined == 0 || defined == p) return;
+  raiseCode(ps, kCodeWarning);
+  host().message(msg::kMapOnSingular, {variant == 4 ? "MAP4" : "MAP", defined - 1, defined, k});
+}
+
 }  // namespace
 
 std::string requiredText(msg::Id id) {
@@ -149,10 +165,12 @@ void decideFactorCount(ProcState& ps, const double* meanWeights) {
     k = ps.mapFactors2;
     tell(k == 1 ? msg::kMap2OneFactorRetained : msg::kMap2FactorsRetained,
          k == 1 ? msg::kMap2OneFactorRetainedNote : msg::kMap2FactorsRetainedNote, {k});
+    warnMapOnSingular(ps, ps.mapSquared, 2, k);
   } else if (ps.opt.mapVariant == 4) {
     k = ps.mapFactors4;
     tell(k == 1 ? msg::kMap4OneFactorRetained : msg::kMap4FactorsRetained,
          k == 1 ? msg::kMap4OneFactorRetainedNote : msg::kMap4FactorsRetainedNote, {k});
+    warnMapOnSingular(ps, ps.mapFourth, 4, k);
   } else if (ps.opt.parallelCriterion != 0) {
     k = ps.parallelFactors;
     tell(k == 1 ? msg::kParallelOneFactorRetained : msg::kParallelFactorsRetained,

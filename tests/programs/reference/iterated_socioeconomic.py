@@ -25,8 +25,8 @@ n, p = len(data), len(names)
 
 def prinit(h, k, criterion, alpha=False, maxiter=10000):
     """HEYWOOD: estimates above 1 are set to 1 after each pass. Returns the
-    (change, estimates) of every pass and the final communalities, those
-    the loadings of the last pass reproduce (before the clamp)."""
+    (change, estimates) of every pass, the last eigenvalues and the pattern
+    of the last pass, its rows above 1 scaled back to a communality of 1."""
     passes = []
     for it in range(maxiter):
         if alpha:
@@ -38,23 +38,34 @@ def prinit(h, k, criterion, alpha=False, maxiter=10000):
         new = [sum(max(0, vals[j]) * vecs[j][i] ** 2 for j in range(k)) for i in range(p)]
         if alpha:
             new = [new[i] * h[i] for i in range(p)]
-        final = new[:]
+        # ALPHA's vectors belong to the scaled matrix: its loadings are
+        # multiplied back by sqrt(h).
+        u = [math.sqrt(h[i]) if alpha else 1.0 for i in range(p)]
+        pattern = [[vecs[j][i] * math.sqrt(max(0, vals[j])) * u[i] for j in range(k)]
+                   for i in range(p)]
+        pattern = [[a / math.sqrt(max(1.0, sum(b * b for b in row))) for a in row]
+                   for row in pattern]
         new = [min(1.0, x) for x in new]
         change = max(abs(a - b) for a, b in zip(new, h))
         passes.append((change, new))
         h = new
         if criterion > change:
             break
-    return passes, vals, final
+    return passes, vals, pattern
+
+
+def communalities(pattern):
+    return [sum(a * a for a in row) for row in pattern]
 
 
 ones = [1.0] * p
-pr_passes, pr_vals, pr_final = prinit(ones, 2, 1e-10)
+pr_passes, pr_vals, pr_pattern = prinit(ones, 2, 1e-10)
+pr_final = communalities(pr_pattern)
 print("PRINIT k=2 HEYWOOD from ONE:", len(pr_passes), "passes, h =", ["%.12f" % x for x in pr_passes[-1][1]])
 print("  final communalities", ["%.12f" % x for x in pr_final])
-al_passes, al_vals, al_final = prinit(ones, 2, 1e-10, alpha=True)
+al_passes, al_vals, al_pattern = prinit(ones, 2, 1e-10, alpha=True)
 print("ALPHA k=2 HEYWOOD from ONE:", len(al_passes), "passes, h =", ["%.12f" % x for x in al_passes[-1][1]])
-print("  final communalities", ["%.12f" % x for x in al_final])
+print("  pattern", al_pattern)
 print("  eigenvalues", ["%.10f" % v for v in al_vals])
 
 if "--write" not in sys.argv:
@@ -87,7 +98,8 @@ write_expected("iterated_socioeconomic", {
         {"step": 1, "name": "ConvergenceStatus", "rows": [[3, "*"]]},
         {"step": 2, "name": "ConvergenceStatus", "rows": [[0, "Convergence criterion satisfied"]]},
         {"step": 2, "name": "AlphaCoef", "rows": [["Factor1", coef[0]], ["Factor2", coef[1]]]},
-        {"step": 2, "name": "FinalCommunWgt", "rows": [[names[i], al_final[i], "*"] for i in range(p)]},
+        {"step": 2, "name": "FinalCommunWgt",
+         "rows": [[names[i], h, "*"] for i, h in enumerate(communalities(al_pattern))]},
         {"step": 3, "name": "ConvergenceStatus", "rows": [[3, "*"]]},
         {"step": 3, "name": "FactorPattern", "rows": [
             [names[i]] + [x for j in range(2) for x in (pc_vecs[j][i] * math.sqrt(pc_vals[j]),) * 2]
@@ -98,12 +110,17 @@ write_expected("iterated_socioeconomic", {
     "noTables": [{"name": "IterHistory", "step": 3}],
 })
 # ULS with HEYWOOD: the bounded minimum is the fixed point above, reached
-# by Newton steps to about 1e-7.
+# by Newton steps to about 1e-7; Population's row is held to a communality
+# of 1.
 write_expected("uls_socioeconomic", {
     "_source": SOURCE,
     "tolerance": {"absolute": 1e-6, "relative": 1e-6},
     "tables": [
         {"name": "ConvergenceStatus", "rows": [[0, "Convergence criterion satisfied"]]},
+        {"name": "FactorPattern", "rows": [
+            [names[i]] + [x for a in pr_pattern[i] for x in (a, a)] for i in range(p)]},
         {"name": "FinalCommun", "rows": communal_rows(pr_final)},
     ],
+    "log": ["With HEYWOOD the loadings of the last eigen step gave Population a communality "
+            "of 1.00296 times its variance"],
 })

@@ -5,6 +5,7 @@
 
 #include <cstring>
 
+#include "zulfact/extract/communality_bound.hpp"
 #include "zulfact/extract/iterated.hpp"
 #include "zulfact/extract/iteration_history.hpp"
 #include "zulfact/state/codes.hpp"
@@ -101,6 +102,30 @@ TEST(CoefficientAlpha, KaiserCaffreyFormula) {
   // A non-positive eigenvalue is taken as 1.11e-13: a large negative alpha.
   EXPECT_LT(coefficientAlpha(5, 0.0), -1e12);
   EXPECT_TRUE(zul_is_missing(coefficientAlpha(1, 2.0)));
+}
+
+TEST(CommunalityBound, RowsAboveTheVarianceAreScaledToIt) {
+  // Packed R with variances 1, 4, 1; a 3 x 2 column-major pattern whose
+  // rows have communalities 1.25 (above 1), 5 (above 4) and 0.5.
+  const double r[6] = {1.0, 0.3, 4.0, 0.2, 0.1, 1.0};
+  double a[6] = {1.0, 2.0, 0.5, 0.5, 1.0, 0.5};  // rows (1, .5), (2, 1), (.5, .5)
+  const AboveVariance worst = worstAboveVariance(3, 2, a, r, 1.0);
+  EXPECT_EQ(worst.row, 0);  // 1.25 / 1 beats 5 / 4
+  EXPECT_DOUBLE_EQ(worst.ratio, 1.25);
+
+  const AboveVariance scaled = scaleRowsToVariance(3, 2, a, r);
+  EXPECT_EQ(scaled.row, 0);
+  EXPECT_NEAR(a[0] * a[0] + a[3] * a[3], 1.0, 1e-15);
+  EXPECT_NEAR(a[1] * a[1] + a[4] * a[4], 4.0, 1e-15);  // in the variable's units
+  EXPECT_DOUBLE_EQ(a[0] / a[3], 2.0);                     // the row keeps its direction
+  EXPECT_EQ(a[2], 0.5);                                   // a row within the bound is untouched
+  EXPECT_EQ(a[5], 0.5);
+
+  // Nothing above: no row, nothing changed; a slack hides rounding.
+  EXPECT_EQ(scaleRowsToVariance(3, 2, a, r).row, -1);
+  double rounded[2] = {1.0 + 1e-12, 0.0};
+  const double one[1] = {1.0};
+  EXPECT_EQ(worstAboveVariance(1, 2, rounded, one, 1.0 + kAboveVarianceSlack).row, -1);
 }
 
 }  // namespace
