@@ -66,6 +66,7 @@ inline constexpr Id kMethodNotAvailable = factor(900);
 inline constexpr Id kHeywoodOverridesUltra = factor(299);
 inline constexpr Id kStdErrNeedsMl = factor(353);
 inline constexpr Id kHypValueZeroTwoSided = factor(354);
+inline constexpr Id kHypValueReplacesLimits = factor(1231);
 inline constexpr Id kMsaNotWithImage = factor(420);
 inline constexpr Id kRandomPriorsSeed = factor(15);
 inline constexpr Id kSmcFallback = factor(16);
