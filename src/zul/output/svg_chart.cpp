@@ -35,6 +35,16 @@ std::vector<double> niceTicks(double& lo, double& hi, int maxTicks) {
 }
 
 std::string tickLabel(double v, double step) {
+  // Steps of a million and more, or below a millionth, would print dozens
+  // of digits (a covariance scree reaching 1e20) or ticks that all read
+  // 0.000000: such axes are labelled in powers of ten, with the digits the
+  // step needs (5.0e+299, 1.0e+300).
+  if (step > 0 && std::isfinite(step) && (step >= 1e6 || step < 1e-6)) {
+    if (std::fabs(v) < step * 1e-9) return "0";
+    const double power = std::floor(std::log10(step));
+    const int decimals = std::max(0, static_cast<int>(std::floor(std::log10(std::fabs(v))) - power));
+    return fmt::format("{:.{}e}", v, decimals);
+  }
   int decimals = 0;
   while (decimals < 6 && std::fabs(step * std::pow(10.0, decimals) -
                                    std::round(step * std::pow(10.0, decimals))) > 1e-6)
