@@ -336,6 +336,7 @@ inline constexpr Id kOutNeedsNFactors = factor(10);
 inline constexpr Id kScoreNameClash = factor(352);
 inline constexpr Id kResidualNameClash = factor(1205);
 inline constexpr Id kAlphaGivesNoLimits = factor(1206);
+inline constexpr Id kTooManyCircles = factor(1232);
 inline constexpr Id kOutstatLabel = factor(157);
 inline constexpr Id kTypeColumnLabel = factor(158);
 inline constexpr Id kNameColumnLabel = factor(159);
