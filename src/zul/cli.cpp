@@ -56,11 +56,20 @@ Options:
   --option NAME=VALUE  set a host option, as OPTIONS NAME=VALUE;
                          VALIDVARNAME=V7|V6|UPCASE|ANY   variable names
                          DEBUG=TEXT      module debug switches (SYN, SEM)
-                         THREADS=YES|NO  threaded computation (default YES)
+                         THREADS=YES|NO  threaded computation (default YES;
+                                         also OPTIONS THREADS or NOTHREADS;)
                          CPUCOUNT=N|ACTUAL  processors to use (default: all)
                          LINESIZE=N      widest listing line, 40 to 1000
                                          (default 120); wider tables are
                                          printed in panels
+                         INDB=YES|NO     summarise a database table in its
+                                         database (default YES)
+                         SQLECHO=YES|NO  log the SQL run there (default NO)
+                         INDBNOTES=YES|NO  note the rows of each BY group
+                                         written there (default NO)
+                         SQLPASSES=1|2   crossproducts about the group
+                                         means (2, default) or about the
+                                         first usable row (1)
                          -SWITCH=LEVEL   a diagnostic switch, e.g. -zacorr=1
                          SET:NAME=NUMBER a named setting, as OPTIONS SET
                                          NAME=NUMBER; (e.g. zacorr_threads)

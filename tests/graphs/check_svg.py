@@ -68,7 +68,10 @@ def main():
     nvars = 24
     scree = kinds["ScreePlot"][0]
     check(count(scree, "circle", "s1") == nvars, "scree: one marker per eigenvalue")
-    check(len(kinds["ScreePlot"]) == 2, "scree graphs of both steps")
+    check(len(kinds["ScreePlot"]) == 3, "scree graphs of the three steps")
+    # Eigenvalues near 1e8 are labelled in powers of ten, not in nine digits.
+    big = texts(kinds["ScreePlot"][2], "tick")
+    check(any("e+0" in t for t in big) and max(map(len, big)) <= 8, "covariance ticks: %s" % big)
     panel = kinds["ScreePlot"][1]
     check(count(panel, "rect", "s2") == nvars + 1, "panel: the cumulative share beside the scree")
     init = kinds["InitPatternPlot"]

@@ -269,11 +269,13 @@ std::string renderTable(const Item& item, int lineSize, int maxLineSize) {
   }
 
   // Footnotes and notes start at the table's left edge and wrap at the
-  // page's right edge (never narrower than kMinTextWidth).
+  // page's right edge (never narrower than kMinTextWidth); on a page too
+  // narrow for that beside the indent they start at the margin.
   const std::vector<std::string> footnotes = footnoteLines(item);
   if (!footnotes.empty() || !item.notes.empty()) out << '\n';
   std::string left = laid.empty() ? std::string() : indent;
-  int room = std::max(kMinTextWidth, page - width(left));
+  if (page - width(left) < kMinTextWidth) left.clear();
+  const int room = std::max(kMinTextWidth, page - width(left));
   auto paragraph = [&](const std::string& text) {
     for (const std::string& l : wrap(text, room)) out << rtrim(left + l) << '\n';
   };

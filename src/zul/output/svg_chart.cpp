@@ -11,6 +11,16 @@ namespace {
 
 constexpr double kFont = 12;
 constexpr double kTick = 5;
+constexpr double kLeftMargin = 64;    // from the outer edge to the y axis
+constexpr double kAxisTitleRoom = 22;  // the rotated y-axis title and a gap
+
+// The width of a tick label in the 12-pixel sans-serif font (advances of
+// the widest common faces, so that an estimate errs on the wide side).
+double labelWidth(const std::string& text) {
+  double w = 0;
+  for (char c : text) w += c == '.' ? 3.9 : c == '-' ? 4.4 : c == '+' ? 10.1 : 7.7;
+  return w;
+}
 
 double stepFor(double span, int maxTicks) {
   const double raw = span / std::max(1, maxTicks - 1);
@@ -35,6 +45,16 @@ std::vector<double> niceTicks(double& lo, double& hi, int maxTicks) {
 }
 
 std::string tickLabel(double v, double step) {
+  // Steps of a million and more, or below a millionth, would print dozens
+  // of digits (a covariance scree reaching 1e20) or ticks that all read
+  // 0.000000: such axes are labelled in powers of ten, with the digits the
+  // step needs (5.0e+299, 1.0e+300).
+  if (step > 0 && std::isfinite(step) && (step >= 1e6 || step < 1e-6)) {
+    if (std::fabs(v) < step * 1e-9) return "0";
+    const double power = std::floor(std::log10(step));
+    const int decimals = std::max(0, static_cast<int>(std::floor(std::log10(std::fabs(v))) - power));
+    return fmt::format("{:.{}e}", v, decimals);
+  }
   int decimals = 0;
   while (decimals < 6 && std::fabs(step * std::pow(10.0, decimals) -
                                    std::round(step * std::pow(10.0, decimals))) > 1e-6)
@@ -48,14 +68,23 @@ constexpr double kLegendLine = 18;
 
 Chart::Chart(SvgWriter& svg, Box outer, std::string title, int legendEntries)
     : svg_(svg), outer_(outer), title_(std::move(title)) {
-  area_ = {outer.x + 64, outer.y + 36, outer.w - 64 - 20,
+  area_ = {outer.x + kLeftMargin, outer.y + 36, outer.w - kLeftMargin - 20,
            outer.h - 36 - 52 - kLegendLine * legendEntries};
 }
 
 void Chart::setRanges(double xlo, double xhi, double ylo, double yhi, bool integerX) {
   // Fewer ticks on narrow axes: the labels must not touch.
-  const int xMax = std::clamp(static_cast<int>(area_.w / 48), 2, 11);
   const int yMax = std::clamp(static_cast<int>(area_.h / 32), 2, 11);
+  yt_ = niceTicks(ylo, yhi, yMax);
+  yStep_ = yt_.size() > 1 ? yt_[1] - yt_[0] : 1;
+  // Long tick labels (1.5e+10, 250000) take room from the plot area rather
+  // than run into the axis title on their left.
+  double widest = 0;
+  for (double v : yt_) widest = std::max(widest, labelWidth(tickLabel(v, yStep_)));
+  const double shift = std::max(0.0, kAxisTitleRoom + widest + kTick + 3 - kLeftMargin);
+  area_.x = outer_.x + kLeftMargin + shift;
+  area_.w = outer_.w - kLeftMargin - 20 - shift;
+  const int xMax = std::clamp(static_cast<int>(area_.w / 48), 2, 11);
   if (integerX) {
     xStep_ = std::max(1.0, std::ceil((xhi - xlo) / (xMax - 1)));
     xt_.clear();
@@ -65,8 +94,6 @@ void Chart::setRanges(double xlo, double xhi, double ylo, double yhi, bool integ
     xt_ = niceTicks(xlo, xhi, xMax);
     xStep_ = xt_.size() > 1 ? xt_[1] - xt_[0] : 1;
   }
-  yt_ = niceTicks(ylo, yhi, yMax);
-  yStep_ = yt_.size() > 1 ? yt_[1] - yt_[0] : 1;
   x_ = {xlo, xhi, area_.x, area_.x + area_.w};
   y_ = {ylo, yhi, area_.y + area_.h, area_.y};
 }

@@ -281,9 +281,7 @@ void Runner::applyOption(const parse::OptionSetting& o, const std::string& where
   } else if (!known) {
     // Unknown options are kept, since programs carry options meant for other
     // systems; a near miss of a known one is most likely a typing error.
-    static const std::vector<std::string> knownOptions = {
-        "VALIDVARNAME", "DEBUG", "THREADS", "NOTHREADS", "CPUCOUNT", "LINESIZE",
-        "INDB", "SQLECHO", "INDBNOTES", "SQLPASSES"};
+    const std::vector<std::string>& knownOptions = services::HostOptions::knownNames();
     const std::string near = parse::nearestWord(o.name, knownOptions);
     std::string names;
     for (const std::string& k : knownOptions) names += (names.empty() ? "" : ", ") + k;

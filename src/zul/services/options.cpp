@@ -80,6 +80,13 @@ HostOptions::HostOptions() {
 
 std::string HostOptions::key(std::string_view name) { return upper(name); }
 
+const std::vector<std::string>& HostOptions::knownNames() {
+  static const std::vector<std::string> names = {
+      "VALIDVARNAME", "DEBUG", "THREADS", "NOTHREADS", "CPUCOUNT", "LINESIZE",
+      "INDB", "SQLECHO", "INDBNOTES", "SQLPASSES"};
+  return names;
+}
+
 std::string HostOptions::set(std::string_view name, std::string_view value, bool& known) {
   std::string k = key(name);
   std::string v(value);

@@ -13,6 +13,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace zul::services {
 
@@ -29,6 +30,8 @@ class HostOptions {
   // kept anyway).
   std::string set(std::string_view name, std::string_view value, bool& known);
   std::string setBare(std::string_view name, bool& known);
+  // The names set() and setBare() know, as `zul --help` must list them.
+  static const std::vector<std::string>& knownNames();
   std::optional<std::string> get(std::string_view name) const;
 
   // Named numeric settings (OPTIONS SET name=value). A name zul does not

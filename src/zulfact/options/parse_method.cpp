@@ -29,6 +29,10 @@ void StatementParser::testOptions() {
   ps_.opt.flags.oneTail = rec_.bit(kBitOneTail);
   ps_.opt.flags.twoTail = rec_.bit(kBitTwoTail);
   if (hypGiven_) {
+    // The tests take the place of the limits: say so rather than drop
+    // ALPHA= and COVER without a word.
+    if (rec_.bit(kBitCover) || rec_.given(kSlotCover) || rec_.given(kSlotAlpha))
+      h_.message(msg::kHypValueReplacesLimits);
     ps_.opt.stdErrLevel = missing_;
     ps_.opt.coverValue = missing_;
     if (ps_.opt.hypValue == 0.0) {

@@ -44,6 +44,16 @@ void readCircles(const Parsed& rec, int slot, LoadingsPlotOptions& o) {
   }
 }
 
+// The positive radii CIRCLE= gives in `slot` (0 when it is not given).
+int circlesGiven(const Parsed& rec, int slot) {
+  const zul_slot& s = rec.slot(slot);
+  const auto* values = static_cast<const double*>(s.data);
+  if (!rec.given(slot) || !values) return 0;
+  int n = 0;
+  for (int i = 0; i < s.count; ++i) n += values[i] > 0;
+  return n;
+}
+
 // The options of one loadings request (FLIP, VECTOR, PLOTREF at base,
 // base + 1, base + 2; CIRCLE at base + 3), joined with the global ones.
 LoadingsPlotOptions loadingsOptions(const Parsed& rec, int base, int nPlotSlot, int circleSlot) {
@@ -149,6 +159,9 @@ void StatementParser::graphRequests() {
                                    kSlotPreLoadingsCircle);
     g.rotated =
         loadingsOptions(rec_, kBitLoadingsOptions, kSlotLoadingsNPlot, kSlotLoadingsCircle);
+    for (int slot : {kSlotPlotsCircle, kSlotInitLoadingsCircle, kSlotPreLoadingsCircle,
+                     kSlotLoadingsCircle})
+      if (const int n = circlesGiven(rec_, slot); n > 4) h_.message(msg::kTooManyCircles, {n});
     if (g.map2 || g.map4) ps_.opt.mapRun = 1;
     if (g.parallel) ps_.opt.parallelRun = 1;
   }

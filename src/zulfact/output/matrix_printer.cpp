@@ -57,11 +57,20 @@ double flagThresholdFor(double flagOption, const double* values, int nRows, int 
   if (flagOption != 0.0 && !std::isnan(flagOption)) return flagOption;
   const int64_t n = static_cast<int64_t>(nRows) * nCols;
   if (n <= 0) return 0.0;
+  // Squares of entries beyond about 1e154 overflow and those below 1e-154
+  // vanish: such a matrix is summed relative to its largest entry, so that
+  // the threshold stays finite and nonzero (an infinite one flags nothing).
+  double largest = 0.0;
+  for (int64_t k = 0; k < n; ++k)
+    if (std::isfinite(values[k])) largest = std::max(largest, std::fabs(values[k]));
+  const double scale = largest > 1e100 || (largest > 0.0 && largest < 1e-100) ? largest : 1.0;
   double ss = 0.0;
   for (int64_t k = 0; k < n; ++k) {
-    if (!std::isnan(values[k])) ss += values[k] * values[k];
+    if (!std::isfinite(values[k])) continue;
+    const double x = values[k] / scale;
+    ss += x * x;
   }
-  return std::sqrt(ss / static_cast<double>(n));
+  return scale * std::sqrt(ss / static_cast<double>(n));
 }
 
 void computeVariableOrder(const double* loadings, int p, int m, int32_t* order) {

@@ -207,7 +207,12 @@ PathDiagramData pathDiagramData(const PathSolution& s, const PathRequest& r,
 }
 
 std::string pathLabel(double value, int decimals, bool significant) {
-  std::string text = fmt::format("{:.{}f}", value, std::max(decimals, 0));
+  // A value that is not a number (a variance left by an improper input
+  // pattern) shows as missing; one of a million or more in powers of ten,
+  // not as a row of digits that covers the drawing.
+  if (!std::isfinite(value)) return ".";
+  std::string text = std::fabs(value) >= 1e6 ? fmt::format("{:.{}e}", value, std::max(decimals, 0))
+                                             : fmt::format("{:.{}f}", value, std::max(decimals, 0));
   if (text[0] == '-' && text.find_first_not_of("-0.") == std::string::npos) text.erase(0, 1);
   return significant ? text + "*" : text;
 }

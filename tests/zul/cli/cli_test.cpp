@@ -9,6 +9,7 @@
 #include "zul/cli.hpp"
 #include "zul/help_topics.hpp"
 #include "zul/program/runner.hpp"
+#include "zul/services/options.hpp"
 
 namespace {
 
@@ -82,6 +83,9 @@ TEST(CommandLine, HelpDocumentsEveryOption) {
                            "--option", "-e", "VALIDVARNAME", "DEBUG", "THREADS", "CPUCOUNT", "LINESIZE",
                            "LIBNAME", "OPTIONS", "FACTOR", "Exit status"})
     EXPECT_NE(help.find(word), std::string::npos) << word;
+  // Every host option the runner accepts without a warning is listed.
+  for (const std::string& name : zul::services::HostOptions::knownNames())
+    EXPECT_NE(help.find(name), std::string::npos) << name;
 }
 
 TEST(ExitStatus, CompletionCodesMapToThreeStatuses) {

@@ -208,6 +208,18 @@ TEST(ListingPanels, AWideTableIsSplitWithItsRowLabelsOnEachPanel) {
     shown = shown || l.find("q1  How often do you read\u2026  ") != std::string::npos;
   }
   EXPECT_TRUE(shown);
+  // A narrow table is centred, but its footnote keeps within LINESIZE=40.
+  Item narrow;
+  narrow.columns = {t.columns[0], t.columns[1]};
+  narrow.rows = {{Value::of("q1"), Value::of(0.5)}};
+  narrow.footnotes = {"Printed values are multiplied by 100 and rounded to the nearest integer."};
+  std::istringstream note(renderTable(narrow, 40, 40));
+  int noteLines = 0;
+  for (std::string l; std::getline(note, l);) {
+    EXPECT_LE(kernels::displayWidth(l), 40) << l;
+    noteLines += l.find("Printed") != std::string::npos || l.find("integer.") != std::string::npos;
+  }
+  EXPECT_EQ(noteLines, 2);
 
   // A table without a text column (the eigenvalues) repeats its first
   // column, which numbers the rows, on each panel.

@@ -49,6 +49,14 @@ TEST(Svg, TicksAreRoundAndCoverTheRange) {
   EXPECT_EQ(tickLabel(0.6000000001, 0.2), "0.6");
   EXPECT_EQ(tickLabel(-1e-17, 0.2), "0.0");
   EXPECT_EQ(tickLabel(3, 1), "3");
+  // Axes of very large or very small values: powers of ten, not 300 digits
+  // or ticks that all read 0.000000.
+  EXPECT_EQ(tickLabel(1e300, 5e299), "1.0e+300");
+  EXPECT_EQ(tickLabel(-5e299, 5e299), "-5e+299");
+  EXPECT_EQ(tickLabel(0.0, 5e299), "0");
+  EXPECT_EQ(tickLabel(2.5e-8, 5e-9), "2.5e-08");
+  EXPECT_EQ(tickLabel(1.5e7, 5e6), "1.5e+07");
+  EXPECT_EQ(tickLabel(500000, 100000), "500000");
 }
 
 Column named(std::string name, bool character = false) {

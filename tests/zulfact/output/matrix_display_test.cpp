@@ -66,6 +66,12 @@ TEST(MatrixDisplay, FlagThresholdIsTheRootMeanSquareWithoutFlag) {
   const double v[4] = {0.3, -0.4, 0.0, 1.2};
   EXPECT_NEAR(flagThresholdFor(0.0, v, 2, 2), 0.65, 1e-15);
   EXPECT_DOUBLE_EQ(flagThresholdFor(0.5, v, 2, 2), 0.5);
+  // Entries whose squares overflow or vanish: the same root mean square
+  // at their own scale (sqrt(1.69e600 / 4) = 6.5e299), not infinity or 0.
+  const double huge[4] = {3e299, -4e299, 0.0, 1.2e300};
+  EXPECT_NEAR(flagThresholdFor(0.0, huge, 2, 2) / 6.5e299, 1.0, 1e-15);
+  const double tiny[4] = {3e-201, -4e-201, 0.0, 1.2e-200};
+  EXPECT_NEAR(flagThresholdFor(0.0, tiny, 2, 2) / 6.5e-201, 1.0, 1e-15);
 }
 
 TEST(MatrixDisplay, StorageKinds) {

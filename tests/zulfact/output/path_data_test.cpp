@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <vector>
 
 #include "fake_host/fake_host.hpp"
@@ -105,6 +106,9 @@ TEST(PathSettings, LabelsRoundWithoutNegativeZero) {
   EXPECT_EQ(pathLabel(-0.7356, 3, true), "-0.736*");
   EXPECT_EQ(pathLabel(-0.004, 2, false), "0.00");
   EXPECT_EQ(pathLabel(0.6, 0, false), "1");
+  EXPECT_EQ(pathLabel(std::nan(""), 2, false), ".");
+  EXPECT_EQ(pathLabel(-HUGE_VAL, 2, false), ".");
+  EXPECT_EQ(pathLabel(1e300, 2, true), "1.00e+300*");
 }
 
 // Two factors, three variables: x loads on both, y on the first, z on the
