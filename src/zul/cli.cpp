@@ -57,7 +57,7 @@ Options:
                          VALIDVARNAME=V7|V6|UPCASE|ANY   variable names
                          DEBUG=TEXT      module debug switches (SYN, SEM)
                          THREADS=YES|NO  threaded computation (default YES;
-                                         also OPTIONS THREADS or NOTHREADS;)
+                                         also OPTIONS THREADS; or NOTHREADS;)
                          CPUCOUNT=N|ACTUAL  processors to use (default: all)
                          LINESIZE=N      widest listing line, 40 to 1000
                                          (default 120); wider tables are

@@ -52,7 +52,8 @@ std::string tickLabel(double v, double step) {
   if (step > 0 && std::isfinite(step) && (step >= 1e6 || step < 1e-6)) {
     if (std::fabs(v) < step * 1e-9) return "0";
     const double power = std::floor(std::log10(step));
-    const int decimals = std::max(0, static_cast<int>(std::floor(std::log10(std::fabs(v))) - power));
+    const double digits = std::floor(std::log10(std::fabs(v))) - power;
+    const int decimals = std::max(0, static_cast<int>(digits));
     return fmt::format("{:.{}e}", v, decimals);
   }
   int decimals = 0;

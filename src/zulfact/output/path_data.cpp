@@ -211,8 +211,9 @@ std::string pathLabel(double value, int decimals, bool significant) {
   // pattern) shows as missing; one of a million or more in powers of ten,
   // not as a row of digits that covers the drawing.
   if (!std::isfinite(value)) return ".";
-  std::string text = std::fabs(value) >= 1e6 ? fmt::format("{:.{}e}", value, std::max(decimals, 0))
-                                             : fmt::format("{:.{}f}", value, std::max(decimals, 0));
+  const int places = std::max(decimals, 0);
+  std::string text = std::fabs(value) >= 1e6 ? fmt::format("{:.{}e}", value, places)
+                                             : fmt::format("{:.{}f}", value, places);
   if (text[0] == '-' && text.find_first_not_of("-0.") == std::string::npos) text.erase(0, 1);
   return significant ? text + "*" : text;
 }
