@@ -10,6 +10,7 @@ import csv
 import json
 import os
 import shutil
+import struct
 import subprocess
 import sys
 from datetime import date, datetime
@@ -186,6 +187,39 @@ class Checks:
             self.fail(f"temporary files left: {leftovers}")
 
 
+    def row_counts(self):
+        """A .sav header may give no case count (-1: a writer that streamed
+        its cases): every case up to the end of the file is read, with a
+        note. Data cut short, or not as many cases as the header gives,
+        fail naming the file instead of reading part of it. Both storages:
+        compressed (survey.sav) and uncompressed (plain.sav)."""
+        self.make_file("plain.sav", ["id", "x1", "x2", "x3", "x4", "x5"],
+                       (r[:1] + r[2:] for r in rows()))
+        for base in ("survey.sav", "plain.sav"):
+            data = open(self.path(base), "rb").read()
+
+            def variant(name, count, cut=0):
+                body = data[:80] + struct.pack("<i", count) + data[84:]
+                with open(self.path(name), "wb") as f:
+                    f.write(body[:len(body) - cut])
+                return f"'{name}'"
+            src = variant("nocount_" + base, -1)
+            r, _ = self.run(f"FACTOR DATA={src} NFACTORS=1 OUT=nc;\n  VAR x1-x5;\nRUN;\n", "nc")
+            log = r.stdout + r.stderr
+            if r.returncode != 0 or "does not give its number of cases; the 120 cases" not in log \
+                    or len(read_rows(self.path("nc.csv"))) != 120:
+                self.fail(f"{src}: not read whole without a case count:\n{log[-1500:]}")
+            cases = [(variant("cut5_" + base, -1, 5), "truncated or damaged"),
+                     (variant("cut8_" + base, -1, 8), "truncated or damaged"),
+                     (variant("cut3rd_" + base, -1, len(data) // 3), "truncated or damaged"),
+                     (variant("more_" + base, 30), "header gives 30 cases, but its data hold 120"),
+                     (variant("huge_" + base, 2**31 - 1), "data hold 120")]
+            for src, words in cases:
+                r, _ = self.run(f"FACTOR DATA={src} NFACTORS=1;\n  VAR x1-x5;\nRUN;\n", "cut")
+                log = r.stdout + r.stderr
+                if r.returncode == 0 or words not in log or src.strip("'") not in log:
+                    self.fail(f"{src}: wanted a failure naming it with '{words}':\n{log[-1500:]}")
+
     def dates(self):
         """Dates, datetimes and times keep their files' origins (SPSS seconds
         from 14 October 1582, Stata days or milliseconds from 1960); read,
@@ -313,6 +347,7 @@ def main():
     c.make()
     c.same_analysis()
     c.errors()
+    c.row_counts()
     c.dates()
     c.floats()
     c.scratch_files()

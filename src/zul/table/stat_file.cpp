@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <climits>
 #include <cctype>
 #include <cmath>
 #include <cerrno>
@@ -15,6 +16,8 @@
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "zul/table/sav_rows.hpp"
 
 namespace zul::table::detail {
 
@@ -74,6 +77,7 @@ struct Converter {
   std::string buffer;
   StatFile result;
   int nVars = 0;
+  int64_t rows = 0;
   bool headerWritten = false;
   std::string writeError;
   std::string damage;  // what the file lacks that every such file has
@@ -187,6 +191,7 @@ int onValue(int, readstat_variable_t* variable, readstat_value_t value, void* ct
   }
   if (index == static_cast<int>(cv.result.columns.size()) - 1) {
     cv.buffer += '\n';
+    ++cv.rows;
     if (cv.buffer.size() >= kFlushBytes) cv.flush();
   }
   return cv.writeError.empty() ? READSTAT_HANDLER_OK : READSTAT_HANDLER_ABORT;
@@ -248,6 +253,26 @@ std::string withArticle(const char* kind) {
   return (std::strcmp(kind, "SPSS") == 0 ? "an " : "a ") + std::string(kind);
 }
 
+// The cases an SPSS file's data hold against its header's count: a file
+// cut short or damaged fails rather than read in part; a header without a
+// count (-1) lets the data tell, and the library a limit to read up to.
+SavRows checkSavRows(const fs::path& file, const std::string& tableName,
+                     readstat_parser_t* parser) {
+  SavRows n = countSavRows(file);
+  const std::string where = "Table " + tableName + ": the SPSS data file " + file.string();
+  if (!n.damage.empty())
+    throw TableError(where + " ends before its data do (" + n.damage + " after " +
+                     std::to_string(n.held) + " whole cases): the file is truncated or "
+                     "damaged. Copy or save it again.");
+  if (n.claimed >= 0 && n.held >= 0 && n.held != n.claimed)
+    throw TableError(where + " is " + (n.held < n.claimed ? "truncated or " : "") +
+                     "damaged: its header gives " + std::to_string(n.claimed) +
+                     " cases, but its data hold " + std::to_string(n.held) +
+                     ". Copy or save it again.");
+  if (n.claimed < 0) readstat_set_row_limit(parser, n.held > 0 ? n.held : INT_MAX);
+  return n;
+}
+
 StatFile convertStatFile(const fs::path& file, const std::string& tableName, int fd) {
   const char* kind = statFileKind(file);
   Converter cv;
@@ -258,6 +283,13 @@ StatFile convertStatFile(const fs::path& file, const std::string& tableName, int
   readstat_set_metadata_handler(parser, onMetadata);
   readstat_set_variable_handler(parser, onVariable);
   readstat_set_value_handler(parser, onValue);
+  SavRows counted;
+  try {
+    if (cv.spss) counted = checkSavRows(file, tableName, parser);
+  } catch (...) {
+    readstat_parser_free(parser);
+    throw;
+  }
   errno = 0;
   const std::string path = file.string();
   readstat_error_t err = std::strcmp(kind, "SPSS") == 0
@@ -271,6 +303,14 @@ StatFile convertStatFile(const fs::path& file, const std::string& tableName, int
     throw TableError("Table " + tableName + " is not " + withArticle(kind) +
                      " data file, or is damaged: " + cv.damage + ".");
   if (err != READSTAT_OK) throw TableError("Table " + tableName + " " + describeError(err, kind, file) + ".");
+  if (counted.claimed < 0 && counted.held >= 0 && cv.rows != counted.held)
+    throw TableError("Table " + tableName + ": " + std::to_string(cv.rows) + " of the " +
+                     std::to_string(counted.held) + " cases of the SPSS data file " +
+                     file.string() + " could be read: the file is damaged.");
+  if (counted.claimed < 0 && cv.spss)
+    cv.result.note = "The header of table " + tableName + " does not give its number of "
+                     "cases; the " + std::to_string(cv.rows) + " cases up to the end of the "
+                     "file " + file.string() + " were read.";
   if (!cv.headerWritten) cv.writeHeader();  // a file without rows
   cv.flush();
   if (!cv.writeError.empty())

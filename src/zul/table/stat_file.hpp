@@ -30,6 +30,7 @@ std::string withArticle(const char* kind);
 struct StatFile {
   std::vector<Column> columns;  // names, labels, types, widths
   std::string label;            // the file label
+  std::string note;             // a remark on how the rows were found, if any
 };
 
 // Writes the rows of file, header line first, as CSV to the descriptor fd:
