@@ -160,7 +160,9 @@ class Checks:
         # Stata tells x1 from X1; zul would take one for the other.
         self.make_file("dup.dta", ["x1", "X1", "x2", "x3", "x4", "x5"],
                        ([i, i * i % 7, i % 3, i % 5, 1, 2] for i in range(10)))
+        self.make_file("novars.sav", [], [])
         cases = [
+            ("'novars.sav'", "novars.sav", "has no variables"),
             ("'dup.dta'", "dup.dta", "x1 and X1 have the same name"),
             ("'cut.sav'", "cut.sav", "truncated"),
             ("'noname.sav'", "noname.sav", "damaged: variable 1 has no name"),

@@ -128,6 +128,7 @@ SavRows countSavRows(const std::filesystem::path& file) {
   out.claimed = r.int32();
   r.skip(kHeaderBytes - 84);
   const int64_t elements = walkDictionary(r);
+  out.elements = elements;
   if (elements <= 0 || compression == 2) return out;
   const int64_t start = r.position();
   int64_t values = 0;

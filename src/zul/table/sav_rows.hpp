@@ -18,6 +18,7 @@ namespace zul::table::detail {
 struct SavRows {
   int64_t claimed = -1;  // the header's case count; -1: not given
   int64_t held = -1;     // whole cases in the data; -1: not counted
+  int64_t elements = -1;  // 8-byte elements of a case (0: no variables); -1: not known
   std::string damage;    // why the data are not whole cases, if they are not
 };
 

@@ -260,6 +260,9 @@ SavRows checkSavRows(const fs::path& file, const std::string& tableName,
                      readstat_parser_t* parser) {
   SavRows n = countSavRows(file);
   const std::string where = "Table " + tableName + ": the SPSS data file " + file.string();
+  // The library refuses such a file as invalid, which would send the user
+  // looking for damage.
+  if (n.elements == 0) throw TableError("Table " + tableName + " has no variables.");
   if (!n.damage.empty())
     throw TableError(where + " ends before its data do (" + n.damage + " after " +
                      std::to_string(n.held) + " whole cases): the file is truncated or "
