@@ -222,6 +222,29 @@ class Checks:
                 if r.returncode == 0 or words not in log or src.strip("'") not in log:
                     self.fail(f"{src}: wanted a failure naming it with '{words}':\n{log[-1500:]}")
 
+    def old_stata(self):
+        """Stata 113 to 115 files mark nothing between the data and the value
+        labels after them: one whose header gives fewer observations than
+        its data hold fails rather than read some; value labels are no
+        such excess."""
+        for version in (113, 114, 115):
+            name = f"v{version}.dta"
+            self.write_csv(name + ".csv", ([1 + r[0] % 2] + r[2:5] for r in rows()),
+                           ["k:labelled", "x1", "x2", "x3"])
+            subprocess.run([self.make_dta, self.path(name + ".csv"), self.path(name),
+                            str(version)], check=True)
+            got = self.scored(name)
+            if got is not None and len(got) != 120:
+                self.fail(f"{name}: {len(got)} rows read, not 120")
+            data = open(self.path(name), "rb").read()
+            with open(self.path("fewer_" + name), "wb") as f:
+                f.write(data[:6] + struct.pack("<i", 30) + data[10:])
+            r, _ = self.run(f"FACTOR DATA='fewer_{name}' NFACTORS=1;\n  VAR x1-x3;\nRUN;\n",
+                            "fewer")
+            log = r.stdout + r.stderr
+            if r.returncode == 0 or f"fewer_{name} is damaged: after the 30 observations" not in log:
+                self.fail(f"fewer_{name}: not refused:\n{log[-1500:]}")
+
     def dates(self):
         """Dates, datetimes and times keep their files' origins (SPSS seconds
         from 14 October 1582, Stata days or milliseconds from 1960); read,
@@ -350,6 +373,7 @@ def main():
     c.same_analysis()
     c.errors()
     c.row_counts()
+    c.old_stata()
     c.dates()
     c.floats()
     c.scratch_files()

@@ -17,6 +17,7 @@
 #include <string_view>
 #include <vector>
 
+#include "zul/table/dta_rows.hpp"
 #include "zul/table/sav_rows.hpp"
 
 namespace zul::table::detail {
@@ -289,6 +290,9 @@ StatFile convertStatFile(const fs::path& file, const std::string& tableName, int
   SavRows counted;
   try {
     if (cv.spss) counted = checkSavRows(file, tableName, parser);
+    else if (const std::string excess = oldStataExcess(file); !excess.empty())
+      throw TableError("Table " + tableName + ": the Stata data file " + file.string() +
+                       " is damaged: " + excess + ". Copy or save it again.");
   } catch (...) {
     readstat_parser_free(parser);
     throw;
