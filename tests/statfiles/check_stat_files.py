@@ -193,11 +193,12 @@ class Checks:
         """A .sav header may give no case count (-1: a writer that streamed
         its cases): every case up to the end of the file is read, with a
         note. Data cut short, or not as many cases as the header gives,
-        fail naming the file instead of reading part of it. Both storages:
-        compressed (survey.sav) and uncompressed (plain.sav)."""
-        self.make_file("plain.sav", ["id", "x1", "x2", "x3", "x4", "x5"],
-                       (r[:1] + r[2:] for r in rows()))
-        for base in ("survey.sav", "plain.sav"):
+        fail naming the file instead of reading part of it. Every storage:
+        bytecode (survey.sav), none (plain.sav) and zlib (plain.zsav)."""
+        for name in ("plain.sav", "plain.zsav"):
+            self.make_file(name, ["id", "x1", "x2", "x3", "x4", "x5"],
+                           (r[:1] + r[2:] for r in rows()))
+        for base in ("survey.sav", "plain.sav", "plain.zsav"):
             data = open(self.path(base), "rb").read()
 
             def variant(name, count, cut=0):
@@ -216,6 +217,8 @@ class Checks:
                      (variant("cut3rd_" + base, -1, len(data) // 3), "truncated or damaged"),
                      (variant("more_" + base, 30), "header gives 30 cases, but its data hold 120"),
                      (variant("huge_" + base, 2**31 - 1), "data hold 120")]
+            if base.endswith(".zsav"):  # the zlib blocks are not counted
+                cases = cases[:3]
             for src, words in cases:
                 r, _ = self.run(f"FACTOR DATA={src} NFACTORS=1;\n  VAR x1-x5;\nRUN;\n", "cut")
                 log = r.stdout + r.stderr
@@ -242,7 +245,8 @@ class Checks:
             r, _ = self.run(f"FACTOR DATA='fewer_{name}' NFACTORS=1;\n  VAR x1-x3;\nRUN;\n",
                             "fewer")
             log = r.stdout + r.stderr
-            if r.returncode == 0 or f"fewer_{name} is damaged: after the 30 observations" not in log:
+            words = f"fewer_{name} is damaged: after the 30 observations"
+            if r.returncode == 0 or words not in log:
                 self.fail(f"fewer_{name}: not refused:\n{log[-1500:]}")
 
     def dates(self):

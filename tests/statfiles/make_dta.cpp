@@ -1,4 +1,5 @@
-// Writes a Stata file (or an SPSS file, when OUT ends in .sav) from a CSV
+// Writes a Stata file (or an SPSS file, when OUT ends in .sav, compressed
+// with zlib when it ends in .zsav) from a CSV
 // file of numbers, so that tests can make values no CSV-to-Stata converter
 // writes: a field ".a" to ".z" becomes that extended missing value, an
 // empty field the system-missing value. A header field "name:FORMAT" gives
@@ -6,7 +7,7 @@
 // whose values the CSV holds as the file stores them; "name:float" makes a
 // single precision variable; "name:labelled" a whole-number variable with
 // value labels. VERSION is the Stata release written (118 by default).
-//   make_dta IN.csv OUT.dta|OUT.sav [VERSION]
+//   make_dta IN.csv OUT.dta|OUT.sav|OUT.zsav [VERSION]
 #include <readstat.h>
 
 #include <cstdio>
@@ -69,9 +70,11 @@ int main(int argc, char** argv) {
   }
   const std::string target = argv[2];
   const bool sav = target.size() > 4 && target.compare(target.size() - 4, 4, ".sav") == 0;
-  if (!sav) readstat_writer_set_file_format_version(w, argc == 4 ? std::atoi(argv[3]) : 118);
+  const bool zsav = target.size() > 5 && target.compare(target.size() - 5, 5, ".zsav") == 0;
+  if (zsav) readstat_writer_set_compression(w, READSTAT_COMPRESS_BINARY);
+  else if (!sav) readstat_writer_set_file_format_version(w, argc == 4 ? std::atoi(argv[3]) : 118);
   const long count = static_cast<long>(rows.size());
-  if (readstat_error_t e = sav ? readstat_begin_writing_sav(w, out, count)
+  if (readstat_error_t e = sav || zsav ? readstat_begin_writing_sav(w, out, count)
                                : readstat_begin_writing_dta(w, out, count)) {
     std::fprintf(stderr, "make_dta: %s\n", readstat_error_message(e));
     return 1;
