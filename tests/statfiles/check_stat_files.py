@@ -99,7 +99,9 @@ class Checks:
             os.remove(out)
         r = subprocess.run([self.zul, "--work", self.work, "--json", out, path],
                            capture_output=True, text=True, cwd=self.work, env=env)
-        if r.returncode not in (0, 1, 2):  # a refusal must not be a crash
+        # A refusal must not be a crash, nor a sanitizer's report (whose exit
+        # status is a refusal's).
+        if r.returncode not in (0, 1, 2) or "Sanitizer" in r.stderr or "runtime error:" in r.stderr:
             self.fail(f"{name}: zul ended with {r.returncode}:\n{r.stderr[-1500:]}")
         tables = json.load(open(out))["tables"] if os.path.exists(out) else []
         return r, tables
@@ -249,6 +251,23 @@ class Checks:
             if r.returncode == 0 or words not in log:
                 self.fail(f"fewer_{name}: not refused:\n{log[-1500:]}")
 
+    def damaged(self):
+        """Files with bytes overwritten in their headers and dictionaries, some
+        also cut short, are read or refused, never a crash (run() tells)."""
+        rnd = lcg(11)
+        for base in ("survey.sav", "plain.sav", "panel.dta", "v114.dta"):
+            data = open(self.path(base), "rb").read()
+            for k in range(15):
+                bad = bytearray(data)
+                for _ in range(1 + int(next(rnd) * 4)):
+                    bad[int(next(rnd) * min(len(bad), 1200))] = int(next(rnd) * 256)
+                if next(rnd) < 0.3:
+                    bad = bad[:int(next(rnd) * len(bad))]
+                name = "bad." + base.split(".")[1]
+                with open(self.path(name), "wb") as f:
+                    f.write(bad)
+                self.run(f"FACTOR DATA='{name}' NFACTORS=1;\n  VAR x1-x3;\nRUN;\n", "bad")
+
     def dates(self):
         """Dates, datetimes and times keep their files' origins (SPSS seconds
         from 14 October 1582, Stata days or milliseconds from 1960); read,
@@ -378,6 +397,7 @@ def main():
     c.errors()
     c.row_counts()
     c.old_stata()
+    c.damaged()
     c.dates()
     c.floats()
     c.scratch_files()
