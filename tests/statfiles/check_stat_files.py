@@ -208,7 +208,7 @@ class Checks:
                 with open(self.path(name), "wb") as f:
                     f.write(body[:len(body) - cut])
                 return f"'{name}'"
-            src = variant("nocount_" + base, -1)
+            src = variant("nocount_" + base, -1)  # read whole, with a note
             r, _ = self.run(f"FACTOR DATA={src} NFACTORS=1 OUT=nc;\n  VAR x1-x5;\nRUN;\n", "nc")
             log = r.stdout + r.stderr
             if r.returncode != 0 or "does not give its number of cases; the 120 cases" not in log \
@@ -226,6 +226,17 @@ class Checks:
                 log = r.stdout + r.stderr
                 if r.returncode == 0 or words not in log or src.strip("'") not in log:
                     self.fail(f"{src}: wanted a failure naming it with '{words}':\n{log[-1500:]}")
+
+    def weighted(self):
+        """An SPSS file saved with a frequency weight: the analysis does not
+        use it unless told, and says so."""
+        self.make_file("weighted.sav", ["w:weight", "x1", "x2", "x3"],
+                       ([1 + r[0] % 3] + r[2:5] for r in rows()))
+        r, _ = self.run("FACTOR DATA='weighted.sav' NFACTORS=1;\n  VAR x1-x3;\nRUN;\n", "wtd")
+        log = r.stdout + r.stderr
+        if r.returncode != 0 or "weighted.sav is weighted by w; the analysis counts each case " \
+                "once unless a FREQ w; statement says otherwise" not in log:
+            self.fail(f"weighted.sav: no note of its weight:\n{log[-1500:]}")
 
     def old_stata(self):
         """Stata 113 to 115 files mark nothing between the data and the value
@@ -397,6 +408,7 @@ def main():
     c.errors()
     c.row_counts()
     c.old_stata()
+    c.weighted()
     c.damaged()
     c.dates()
     c.floats()

@@ -1,12 +1,13 @@
 // Writes a Stata file (or an SPSS file, when OUT ends in .sav, compressed
-// with zlib when it ends in .zsav) from a CSV
-// file of numbers, so that tests can make values no CSV-to-Stata converter
-// writes: a field ".a" to ".z" becomes that extended missing value, an
-// empty field the system-missing value. A header field "name:FORMAT" gives
-// the variable a display format (%td, %tc, DATE11, DATETIME20, TIME8),
-// whose values the CSV holds as the file stores them; "name:float" makes a
-// single precision variable; "name:labelled" a whole-number variable with
-// value labels. VERSION is the Stata release written (118 by default).
+// with zlib when it ends in .zsav) from a CSV file of numbers, so that
+// tests can make values no CSV-to-Stata converter writes: a field ".a" to
+// ".z" becomes that extended missing value, an empty field the
+// system-missing value. A header field "name:FORMAT" gives the variable a
+// display format (%td, %tc, DATE11, DATETIME20, TIME8), whose values the
+// CSV holds as the file stores them; "name:float" makes a single precision
+// variable; "name:labelled" a whole-number variable with value labels;
+// "name:weight" the SPSS file's frequency weight. VERSION is the Stata
+// release written (118 by default).
 //   make_dta IN.csv OUT.dta|OUT.sav|OUT.zsav [VERSION]
 #include <readstat.h>
 
@@ -64,6 +65,8 @@ int main(int argc, char** argv) {
       readstat_label_int32_value(set, 1, "one");
       readstat_label_int32_value(set, 2, "two, with a longer text");
       readstat_variable_set_label_set(vars.back(), set);
+    } else if (format == "weight") {
+      readstat_writer_set_fweight_variable(w, vars.back());
     } else if (!format.empty() && !single) {
       readstat_variable_set_format(vars.back(), format.c_str());
     }

@@ -261,7 +261,7 @@ void InputTable::openStatFile(const char* kind) {
                          "without regard to case. Rename one of them in the file.");
   columns_ = std::move(stat.columns);
   label_ = stat.label;
-  if (!stat.note.empty()) notes_.push_back(stat.note);
+  notes_.insert(notes_.end(), stat.notes.begin(), stat.notes.end());
   std::vector<bool> typeKnown(columns_.size(), true), widthKnown(columns_.size());
   for (size_t c = 0; c < columns_.size(); ++c)
     widthKnown[c] = !columns_[c].isCharacter() || columns_[c].width > 0;

@@ -79,6 +79,7 @@ struct Converter {
   StatFile result;
   int nVars = 0;
   int64_t rows = 0;
+  std::string frequencyWeight;
   bool headerWritten = false;
   std::string writeError;
   std::string damage;  // what the file lacks that every such file has
@@ -165,6 +166,14 @@ int onVariable(int, readstat_variable_t* variable, const char*, void* ctx) {
   col.temporal = rule.temporal;
   cv.rules.push_back(rule);
   cv.result.columns.push_back(std::move(col));
+  return READSTAT_HANDLER_OK;
+}
+
+// An SPSS file saved under WEIGHT BY names its frequency weight; the
+// analysis counts each case once unless the step says otherwise.
+int onFrequencyWeight(readstat_variable_t* variable, void* ctx) {
+  auto& cv = *static_cast<Converter*>(ctx);
+  if (const char* name = readstat_variable_get_name(variable)) cv.frequencyWeight = name;
   return READSTAT_HANDLER_OK;
 }
 
@@ -277,6 +286,21 @@ SavRows checkSavRows(const fs::path& file, const std::string& tableName,
   return n;
 }
 
+// What the user should know of how the file was read: a header without a
+// case count, a frequency weight the file carries.
+void addNotes(Converter& cv, const SavRows& counted, const fs::path& file,
+              const std::string& tableName) {
+  if (counted.claimed < 0 && cv.spss)
+    cv.result.notes.push_back("The header of table " + tableName + " does not give its number "
+                              "of cases; the " + std::to_string(cv.rows) + " cases up to the "
+                              "end of the file " + file.string() + " were read.");
+  if (!cv.frequencyWeight.empty())
+    cv.result.notes.push_back("Table " + tableName + ": the SPSS data file " + file.string() +
+                              " is weighted by " + cv.frequencyWeight + "; the analysis counts "
+                              "each case once unless a FREQ " + cv.frequencyWeight +
+                              "; statement says otherwise.");
+}
+
 StatFile convertStatFile(const fs::path& file, const std::string& tableName, int fd) {
   const char* kind = statFileKind(file);
   Converter cv;
@@ -287,6 +311,7 @@ StatFile convertStatFile(const fs::path& file, const std::string& tableName, int
   readstat_set_metadata_handler(parser, onMetadata);
   readstat_set_variable_handler(parser, onVariable);
   readstat_set_value_handler(parser, onValue);
+  readstat_set_fweight_handler(parser, onFrequencyWeight);
   SavRows counted;
   try {
     if (cv.spss) counted = checkSavRows(file, tableName, parser);
@@ -314,10 +339,7 @@ StatFile convertStatFile(const fs::path& file, const std::string& tableName, int
     throw TableError("Table " + tableName + ": " + std::to_string(cv.rows) + " of the " +
                      std::to_string(counted.held) + " cases of the SPSS data file " +
                      file.string() + " could be read: the file is damaged.");
-  if (counted.claimed < 0 && cv.spss)
-    cv.result.note = "The header of table " + tableName + " does not give its number of "
-                     "cases; the " + std::to_string(cv.rows) + " cases up to the end of the "
-                     "file " + file.string() + " were read.";
+  addNotes(cv, counted, file, tableName);
   if (!cv.headerWritten) cv.writeHeader();  // a file without rows
   cv.flush();
   if (!cv.writeError.empty())
