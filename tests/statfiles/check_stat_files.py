@@ -10,6 +10,7 @@ import csv
 import json
 import os
 import shutil
+import struct
 import subprocess
 import sys
 from datetime import date, datetime
@@ -98,7 +99,9 @@ class Checks:
             os.remove(out)
         r = subprocess.run([self.zul, "--work", self.work, "--json", out, path],
                            capture_output=True, text=True, cwd=self.work, env=env)
-        if r.returncode not in (0, 1, 2):  # a refusal must not be a crash
+        # A refusal must not be a crash, nor a sanitizer's report (whose exit
+        # status is a refusal's).
+        if r.returncode not in (0, 1, 2) or "Sanitizer" in r.stderr or "runtime error:" in r.stderr:
             self.fail(f"{name}: zul ended with {r.returncode}:\n{r.stderr[-1500:]}")
         tables = json.load(open(out))["tables"] if os.path.exists(out) else []
         return r, tables
@@ -159,7 +162,9 @@ class Checks:
         # Stata tells x1 from X1; zul would take one for the other.
         self.make_file("dup.dta", ["x1", "X1", "x2", "x3", "x4", "x5"],
                        ([i, i * i % 7, i % 3, i % 5, 1, 2] for i in range(10)))
+        self.make_file("novars.sav", [], [])
         cases = [
+            ("'novars.sav'", "novars.sav", "has no variables"),
             ("'dup.dta'", "dup.dta", "x1 and X1 have the same name"),
             ("'cut.sav'", "cut.sav", "truncated"),
             ("'noname.sav'", "noname.sav", "damaged: variable 1 has no name"),
@@ -185,6 +190,94 @@ class Checks:
         if leftovers:
             self.fail(f"temporary files left: {leftovers}")
 
+
+    def row_counts(self):
+        """A .sav header may give no case count (-1: a writer that streamed
+        its cases): every case up to the end of the file is read, with a
+        note. Data cut short, or not as many cases as the header gives,
+        fail naming the file instead of reading part of it. Every storage:
+        bytecode (survey.sav), none (plain.sav) and zlib (plain.zsav)."""
+        for name in ("plain.sav", "plain.zsav"):
+            self.make_file(name, ["id", "x1", "x2", "x3", "x4", "x5"],
+                           (r[:1] + r[2:] for r in rows()))
+        for base in ("survey.sav", "plain.sav", "plain.zsav"):
+            data = open(self.path(base), "rb").read()
+
+            def variant(name, count, cut=0):
+                body = data[:80] + struct.pack("<i", count) + data[84:]
+                with open(self.path(name), "wb") as f:
+                    f.write(body[:len(body) - cut])
+                return f"'{name}'"
+            src = variant("nocount_" + base, -1)  # read whole, with a note
+            r, _ = self.run(f"FACTOR DATA={src} NFACTORS=1 OUT=nc;\n  VAR x1-x5;\nRUN;\n", "nc")
+            log = r.stdout + r.stderr
+            if r.returncode != 0 or "does not give its number of cases; the 120 cases" not in log \
+                    or len(read_rows(self.path("nc.csv"))) != 120:
+                self.fail(f"{src}: not read whole without a case count:\n{log[-1500:]}")
+            cases = [(variant("cut5_" + base, -1, 5), "truncated or damaged"),
+                     (variant("cut8_" + base, -1, 8), "truncated or damaged"),
+                     (variant("cut3rd_" + base, -1, len(data) // 3), "truncated or damaged"),
+                     (variant("more_" + base, 30), "header gives 30 cases, but its data hold 120"),
+                     (variant("huge_" + base, 2**31 - 1), "data hold 120")]
+            if base.endswith(".zsav"):  # the zlib blocks are not counted
+                cases = cases[:3]
+            for src, words in cases:
+                r, _ = self.run(f"FACTOR DATA={src} NFACTORS=1;\n  VAR x1-x5;\nRUN;\n", "cut")
+                log = r.stdout + r.stderr
+                if r.returncode == 0 or words not in log or src.strip("'") not in log:
+                    self.fail(f"{src}: wanted a failure naming it with '{words}':\n{log[-1500:]}")
+
+    def weighted(self):
+        """An SPSS file saved with a frequency weight: the analysis does not
+        use it unless told, and says so."""
+        self.make_file("weighted.sav", ["w:weight", "x1", "x2", "x3"],
+                       ([1 + r[0] % 3] + r[2:5] for r in rows()))
+        r, _ = self.run("FACTOR DATA='weighted.sav' NFACTORS=1;\n  VAR x1-x3;\nRUN;\n", "wtd")
+        log = r.stdout + r.stderr
+        if r.returncode != 0 or "weighted.sav is weighted by w; the analysis counts each case " \
+                "once unless a FREQ w; statement says otherwise" not in log:
+            self.fail(f"weighted.sav: no note of its weight:\n{log[-1500:]}")
+
+    def old_stata(self):
+        """Stata 113 to 115 files mark nothing between the data and the value
+        labels after them: one whose header gives fewer observations than
+        its data hold fails rather than read some; value labels are no
+        such excess."""
+        for version in (113, 114, 115):
+            name = f"v{version}.dta"
+            self.write_csv(name + ".csv", ([1 + r[0] % 2] + r[2:5] for r in rows()),
+                           ["k:labelled", "x1", "x2", "x3"])
+            subprocess.run([self.make_dta, self.path(name + ".csv"), self.path(name),
+                            str(version)], check=True)
+            got = self.scored(name)
+            if got is not None and len(got) != 120:
+                self.fail(f"{name}: {len(got)} rows read, not 120")
+            data = open(self.path(name), "rb").read()
+            with open(self.path("fewer_" + name), "wb") as f:
+                f.write(data[:6] + struct.pack("<i", 30) + data[10:])
+            r, _ = self.run(f"FACTOR DATA='fewer_{name}' NFACTORS=1;\n  VAR x1-x3;\nRUN;\n",
+                            "fewer")
+            log = r.stdout + r.stderr
+            words = f"fewer_{name} is damaged: after the 30 observations"
+            if r.returncode == 0 or words not in log:
+                self.fail(f"fewer_{name}: not refused:\n{log[-1500:]}")
+
+    def damaged(self):
+        """Files with bytes overwritten in their headers and dictionaries, some
+        also cut short, are read or refused, never a crash (run() tells)."""
+        rnd = lcg(11)
+        for base in ("survey.sav", "plain.sav", "panel.dta", "v114.dta"):
+            data = open(self.path(base), "rb").read()
+            for k in range(15):
+                bad = bytearray(data)
+                for _ in range(1 + int(next(rnd) * 4)):
+                    bad[int(next(rnd) * min(len(bad), 1200))] = int(next(rnd) * 256)
+                if next(rnd) < 0.3:
+                    bad = bad[:int(next(rnd) * len(bad))]
+                name = "bad." + base.split(".")[1]
+                with open(self.path(name), "wb") as f:
+                    f.write(bad)
+                self.run(f"FACTOR DATA='{name}' NFACTORS=1;\n  VAR x1-x3;\nRUN;\n", "bad")
 
     def dates(self):
         """Dates, datetimes and times keep their files' origins (SPSS seconds
@@ -313,6 +406,10 @@ def main():
     c.make()
     c.same_analysis()
     c.errors()
+    c.row_counts()
+    c.old_stata()
+    c.weighted()
+    c.damaged()
     c.dates()
     c.floats()
     c.scratch_files()

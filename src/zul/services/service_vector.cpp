@@ -469,12 +469,16 @@ void svcReadListRelease(zul_readlist* list) {
 constexpr int kMaxRemarksPerTable = 10;
 
 // Logs the remark of the record just read, up to kMaxRemarksPerTable
-// per table; true when there was one.
+// per table and each once; true when there was one.
 bool logRemark(zul_readlist* list) {
-  if (list->list->remark().empty()) return false;
+  const std::string& remark = list->list->remark();
+  if (remark.empty()) return false;
   zul_table* t = list->table;
+  std::vector<std::string>& logged = t->remarksLogged;
+  if (std::find(logged.begin(), logged.end(), remark) != logged.end()) return true;
   if (t->remarks < kMaxRemarksPerTable) {
-    msg::writeLog(ZUL_LOG_WARNING, list->list->remark());
+    msg::writeLog(ZUL_LOG_WARNING, remark);
+    logged.push_back(remark);
   } else if (t->remarks == kMaxRemarksPerTable) {
     msg::writeLog(ZUL_LOG_WARNING,
                   "Further remarks about " + t->input->displayName() + " are not shown.");

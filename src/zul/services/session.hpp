@@ -47,6 +47,9 @@ struct zul_table {
   bool columnsLaidOut = false;
   bool noResult = false;  // its rows hold no result (212/50, ZUL_ATTR_SET_NO_RESULT)
   int remarks = 0;  // read remarks logged so far
+  // Those remarks: a group read again (the scoring pass of OUT=, a BY group
+  // rewound) meets the same records, whose remarks are not logged twice.
+  std::vector<std::string> remarksLogged;
   bool byListed = false;  // 212/5 said how it is used (once per step)
   // A query's rows read in place of this table's (400/21): its groups are
   // the groups of that table, for the BY lines of messages and reports and

@@ -29,6 +29,24 @@ namespace {
 
 constexpr size_t kMaxNameLength = 32;  // bytes of a variable name
 
+// How long a name is that exceeds kMaxNameLength bytes, in words that fit a
+// name of accented letters too ("40 bytes long (20 characters)").
+std::string tooLongName(const std::string& name) {
+  size_t chars = 0;
+  for (unsigned char c : name) chars += (c & 0xC0) != 0x80;
+  const std::string limit = "; a variable name has at most " + std::to_string(kMaxNameLength);
+  if (chars == name.size()) return std::to_string(chars) + " characters long" + limit;
+  return std::to_string(name.size()) + " bytes long (" + std::to_string(chars) +
+         " characters, some of several bytes)" + limit + " bytes";
+}
+
+// The first characters of a long name, not cut inside one of several bytes.
+std::string nameStart(const std::string& name) {
+  size_t n = std::min<size_t>(name.size(), 40);
+  while (n > 0 && n < name.size() && (static_cast<unsigned char>(name[n]) & 0xC0) == 0x80) --n;
+  return name.substr(0, n);
+}
+
 // Reads the header line of the table open in im (after a UTF-8 byte order
 // mark) and sets the column count and where the data start.
 Row readHeader(InputTable::Impl& im) {
@@ -86,9 +104,8 @@ std::vector<Column> namedColumns(const Row& header, const std::string& table,
     // procedure, and two cut names could then be taken for one another.
     if (nm.size() > kMaxNameLength)
       throw TableError("Table " + table + ": the name of column " + std::to_string(c + 1) +
-                       " (" + nm.substr(0, 40) + "...) is " + std::to_string(nm.size()) +
-                       " characters long; a variable name has at most " +
-                       std::to_string(kMaxNameLength) + ". Shorten it in the header (line 1).");
+                       " (" + nameStart(nm) + "...) is " + tooLongName(nm) +
+                       ". Shorten it in the header (line 1).");
     for (int d = 0; d < c; ++d)
       if (sameName(columns[static_cast<size_t>(d)].name, nm))
         throw TableError("Table " + table + ": the column name " + nm +
@@ -234,8 +251,7 @@ void InputTable::openStatFile(const char* kind) {
   for (const Column& col : stat.columns)
     if (col.name.size() > kMaxNameLength)
       throw TableError("Table " + im.name + ": the variable name " + col.name + " is " +
-                       std::to_string(col.name.size()) + " characters long; a variable name " +
-                       "has at most " + std::to_string(kMaxNameLength) + ". Rename it in the file.");
+                       tooLongName(col.name) + ". Rename it in the file.");
   // Stata tells x1 from X1; zul does not, and would take either for the other.
   for (size_t c = 0; c < stat.columns.size(); ++c)
     for (size_t d = 0; d < c; ++d)
@@ -245,6 +261,7 @@ void InputTable::openStatFile(const char* kind) {
                          "without regard to case. Rename one of them in the file.");
   columns_ = std::move(stat.columns);
   label_ = stat.label;
+  notes_.insert(notes_.end(), stat.notes.begin(), stat.notes.end());
   std::vector<bool> typeKnown(columns_.size(), true), widthKnown(columns_.size());
   for (size_t c = 0; c < columns_.size(); ++c)
     widthKnown[c] = !columns_[c].isCharacter() || columns_[c].width > 0;

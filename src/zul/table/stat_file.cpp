@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <climits>
 #include <cctype>
 #include <cmath>
 #include <cerrno>
@@ -15,6 +16,9 @@
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "zul/table/dta_rows.hpp"
+#include "zul/table/sav_rows.hpp"
 
 namespace zul::table::detail {
 
@@ -74,6 +78,8 @@ struct Converter {
   std::string buffer;
   StatFile result;
   int nVars = 0;
+  int64_t rows = 0;
+  std::string frequencyWeight;
   bool headerWritten = false;
   std::string writeError;
   std::string damage;  // what the file lacks that every such file has
@@ -163,6 +169,14 @@ int onVariable(int, readstat_variable_t* variable, const char*, void* ctx) {
   return READSTAT_HANDLER_OK;
 }
 
+// An SPSS file saved under WEIGHT BY names its frequency weight; the
+// analysis counts each case once unless the step says otherwise.
+int onFrequencyWeight(readstat_variable_t* variable, void* ctx) {
+  auto& cv = *static_cast<Converter*>(ctx);
+  if (const char* name = readstat_variable_get_name(variable)) cv.frequencyWeight = name;
+  return READSTAT_HANDLER_OK;
+}
+
 int onValue(int, readstat_variable_t* variable, readstat_value_t value, void* ctx) {
   auto& cv = *static_cast<Converter*>(ctx);
   if (!cv.headerWritten) cv.writeHeader();
@@ -187,6 +201,7 @@ int onValue(int, readstat_variable_t* variable, readstat_value_t value, void* ct
   }
   if (index == static_cast<int>(cv.result.columns.size()) - 1) {
     cv.buffer += '\n';
+    ++cv.rows;
     if (cv.buffer.size() >= kFlushBytes) cv.flush();
   }
   return cv.writeError.empty() ? READSTAT_HANDLER_OK : READSTAT_HANDLER_ABORT;
@@ -248,6 +263,44 @@ std::string withArticle(const char* kind) {
   return (std::strcmp(kind, "SPSS") == 0 ? "an " : "a ") + std::string(kind);
 }
 
+// The cases an SPSS file's data hold against its header's count: a file
+// cut short or damaged fails rather than read in part; a header without a
+// count (-1) lets the data tell, and the library a limit to read up to.
+SavRows checkSavRows(const fs::path& file, const std::string& tableName,
+                     readstat_parser_t* parser) {
+  SavRows n = countSavRows(file);
+  const std::string where = "Table " + tableName + ": the SPSS data file " + file.string();
+  // The library refuses such a file as invalid, which would send the user
+  // looking for damage.
+  if (n.elements == 0) throw TableError("Table " + tableName + " has no variables.");
+  if (!n.damage.empty())
+    throw TableError(where + " ends before its data do (" + n.damage + " after " +
+                     std::to_string(n.held) + " whole cases): the file is truncated or "
+                     "damaged. Copy or save it again.");
+  if (n.claimed >= 0 && n.held >= 0 && n.held != n.claimed)
+    throw TableError(where + " is " + (n.held < n.claimed ? "truncated or " : "") +
+                     "damaged: its header gives " + std::to_string(n.claimed) +
+                     " cases, but its data hold " + std::to_string(n.held) +
+                     ". Copy or save it again.");
+  if (n.claimed < 0) readstat_set_row_limit(parser, n.held > 0 ? n.held : INT_MAX);
+  return n;
+}
+
+// What the user should know of how the file was read: a header without a
+// case count, a frequency weight the file carries.
+void addNotes(Converter& cv, const SavRows& counted, const fs::path& file,
+              const std::string& tableName) {
+  if (counted.claimed < 0 && cv.spss)
+    cv.result.notes.push_back("The header of table " + tableName + " does not give its number "
+                              "of cases; the " + std::to_string(cv.rows) + " cases up to the "
+                              "end of the file " + file.string() + " were read.");
+  if (!cv.frequencyWeight.empty())
+    cv.result.notes.push_back("Table " + tableName + ": the SPSS data file " + file.string() +
+                              " is weighted by " + cv.frequencyWeight + "; the analysis counts "
+                              "each case once unless a FREQ " + cv.frequencyWeight +
+                              "; statement says otherwise.");
+}
+
 StatFile convertStatFile(const fs::path& file, const std::string& tableName, int fd) {
   const char* kind = statFileKind(file);
   Converter cv;
@@ -258,6 +311,17 @@ StatFile convertStatFile(const fs::path& file, const std::string& tableName, int
   readstat_set_metadata_handler(parser, onMetadata);
   readstat_set_variable_handler(parser, onVariable);
   readstat_set_value_handler(parser, onValue);
+  readstat_set_fweight_handler(parser, onFrequencyWeight);
+  SavRows counted;
+  try {
+    if (cv.spss) counted = checkSavRows(file, tableName, parser);
+    else if (const std::string excess = oldStataExcess(file); !excess.empty())
+      throw TableError("Table " + tableName + ": the Stata data file " + file.string() +
+                       " is damaged: " + excess + ". Copy or save it again.");
+  } catch (...) {
+    readstat_parser_free(parser);
+    throw;
+  }
   errno = 0;
   const std::string path = file.string();
   readstat_error_t err = std::strcmp(kind, "SPSS") == 0
@@ -271,6 +335,11 @@ StatFile convertStatFile(const fs::path& file, const std::string& tableName, int
     throw TableError("Table " + tableName + " is not " + withArticle(kind) +
                      " data file, or is damaged: " + cv.damage + ".");
   if (err != READSTAT_OK) throw TableError("Table " + tableName + " " + describeError(err, kind, file) + ".");
+  if (counted.claimed < 0 && counted.held >= 0 && cv.rows != counted.held)
+    throw TableError("Table " + tableName + ": " + std::to_string(cv.rows) + " of the " +
+                     std::to_string(counted.held) + " cases of the SPSS data file " +
+                     file.string() + " could be read: the file is damaged.");
+  addNotes(cv, counted, file, tableName);
   if (!cv.headerWritten) cv.writeHeader();  // a file without rows
   cv.flush();
   if (!cv.writeError.empty())

@@ -30,6 +30,7 @@ std::string withArticle(const char* kind);
 struct StatFile {
   std::vector<Column> columns;  // names, labels, types, widths
   std::string label;            // the file label
+  std::vector<std::string> notes;  // how the rows were found, the file's weight
 };
 
 // Writes the rows of file, header line first, as CSV to the descriptor fd:

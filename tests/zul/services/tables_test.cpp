@@ -8,7 +8,9 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
 
+#include "zul/messages/messages.hpp"
 #include "zul/services/service_vector.hpp"
 #include "zul/services/session.hpp"
 #include "zul/table/read_ahead.hpp"
@@ -252,3 +254,35 @@ TEST_F(Tables, RecordsInRunsAreTheRecordsOneByOne) {
 }
 
 }  // namespace
+
+// A group read again (the scoring pass of OUT=) meets the same records: their
+// remarks keep their status, but each is logged once.
+TEST_F(Tables, ARemarkIsLoggedOnceWhenTheGroupIsReadAgain) {
+  std::ofstream(dir / "bad.csv") << "a\n1\nx\n2\ny\n";
+  std::ofstream(dir / "bad.csv-metadata.json")
+      << R"({"tableSchema":{"columns":[{"name":"a","datatype":"double"}]}})";
+  std::vector<std::string> logged;
+  zul::messages::setLogWriter([&](int, std::string_view line) {
+    logged.emplace_back(line);
+    return true;
+  });
+  std::string error;
+  zul_table* in = opener.openInput(dataSet("bad"), error);
+  ASSERT_NE(in, nullptr) << error;
+  svc<zul_next_by_group_fn>(ZUL_NEXT_BY_GROUP)(in);
+  zul_readlist* list = svc<zul_readlist_create_fn>(ZUL_READLIST_CREATE)(in, 1);
+  svc<zul_readlist_bind_fn>(ZUL_READLIST_BIND)(list, 0, 1, 0, 8);
+  for (int pass = 0; pass < 2; ++pass) {
+    double x = 0;
+    int32_t st = 0;
+    int remarks = 0;
+    while (svc<zul_read_next_fn>(ZUL_READ_NEXT)(list, &x, nullptr, &st) == 1)
+      remarks += st == ZUL_READ_REMARK;
+    EXPECT_EQ(remarks, 2) << "pass " << pass;
+    ASSERT_EQ(svc<zul_rewind_fn>(ZUL_REWIND)(in, 0x42), 0);
+  }
+  zul::messages::setLogWriter(nullptr);
+  ASSERT_EQ(logged.size(), 2u);
+  EXPECT_NE(logged[0].find("line 3"), std::string::npos) << logged[0];
+  EXPECT_NE(logged[1].find("line 5"), std::string::npos) << logged[1];
+}

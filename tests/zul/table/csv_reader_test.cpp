@@ -153,6 +153,13 @@ TEST_F(CsvReader, HeaderNamesBomEmptyAndDuplicateNames) {
   const std::string tooLong = errorOf([&] { InputTable(table("long", "a," + std::string(200, 'v') + "\n1,2\n")); });
   EXPECT_THAT(tooLong, HasSubstr("the name of column 2 (vvvv"));
   EXPECT_THAT(tooLong, HasSubstr("is 200 characters long; a variable name has at most 32"));
+  // Counted in bytes, told in both; the start shown ends on a whole letter.
+  std::string umlauts;
+  for (int i = 0; i < 21; ++i) umlauts += "\xC3\xA4";
+  const std::string wide = errorOf([&] { InputTable(table("wide", "a" + umlauts + "\n1\n")); });
+  EXPECT_THAT(wide, HasSubstr("(a" + umlauts.substr(0, 38) + "...) is 43 bytes long (22 "
+                              "characters, some of several bytes); a variable name has at most "
+                              "32 bytes."));
 }
 
 // A broken file, a missing one, or one with another separator: refused,
