@@ -247,6 +247,9 @@ void readLibname(const Statement& st, const std::string& file, ProgramItem& item
     item.errors.push_back(errorLine(file, p, "Expected a library name after LIBNAME."));
     return;
   }
+  // Known even when the rest is wrong: a failed statement must not leave
+  // an earlier assignment of the same name in use.
+  item.libref = upper(tk[1].text);
   size_t at = 2;
   if (tk.size() > 2 && tk[2].kind == TokenKind::Name) {
     const std::string engine = upper(tk[2].text);
@@ -281,7 +284,6 @@ void readLibname(const Statement& st, const std::string& file, ProgramItem& item
                                                         : "Expected ';' after the database."));
     return;
   }
-  item.libref = upper(tk[1].text);
   item.path = tk[at].text;
 }
 
@@ -382,6 +384,10 @@ bool isUtf16(const std::string& text) {
   return text.compare(0, 2, "\xFF\xFE") == 0 || text.compare(0, 2, "\xFE\xFF") == 0;
 }
 
+bool isHostStatement(const std::string& kw) {
+  return kw == "LIBNAME" || kw == "OPTIONS" || kw == "OPTION";
+}
+
 Program utf16Refusal(const std::string& name) {
   Program prog;
   prog.file = name;
@@ -447,10 +453,23 @@ Program readProgramText(const std::string& text, const std::string& name,
   bool noSemicolon = false;
   while (lex.nextStatement(st, err, noSemicolon)) {
     if (!err.empty()) {  // a lexical fault: the statement is lost
-      if (stepIndex == kNone && !st.tokens.empty() && st.tokens.front().kind == TokenKind::Name &&
-          isStepName(st.keyword())) {
+      const bool named = !st.tokens.empty() && st.tokens.front().kind == TokenKind::Name;
+      const std::string kw = named ? st.keyword() : std::string();
+      if (stepIndex == kNone && named && isStepName(kw)) {
         // The statement started a step: skip that step.
-        openStep(st, st.keyword()).errors.push_back(err);
+        openStep(st, kw).errors.push_back(err);
+      } else if (isHostStatement(kw)) {
+        // Still a host statement: it ends the open step, which is not to
+        // blame, and the runner must know which settings were not made.
+        closeStep();
+        ProgramItem it;
+        it.kind = kw == "LIBNAME" ? ProgramItem::Kind::Libname : ProgramItem::Kind::Options;
+        it.pos = st.pos;
+        if (it.kind == ProgramItem::Kind::Libname && st.tokens.size() > 1 &&
+            st.tokens[1].kind == TokenKind::Name)
+          it.libref = upper(st.tokens[1].text);
+        it.errors.push_back(err);
+        prog.items.push_back(std::move(it));
       } else {
         error(st.pos, err);
       }
@@ -476,7 +495,7 @@ Program readProgramText(const std::string& text, const std::string& name,
               errorLine(name, st.tokens[1].pos, "Expected ';' after " + kw + "."));
       if (stepIndex != kNone) prog.items[stepIndex].step.endedByRun = true;
       closeStep();
-    } else if (kw == "LIBNAME" || kw == "OPTIONS" || kw == "OPTION") {
+    } else if (isHostStatement(kw)) {
       closeStep();
       ProgramItem it;
       it.pos = st.pos;

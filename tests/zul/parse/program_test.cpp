@@ -136,6 +136,19 @@ TEST(ProgramReader, FaultsNameFileLineColumnAndSkipOnlyTheirItem) {
                                             "numbers (about 1e-308 to 1.8e308 in size); write"),
             std::string::npos);
 
+  // A host statement that cannot be read stays that statement: it ends the
+  // step before it, which is not skipped for it, and keeps its library name.
+  p = readProgramText("factor data=x;\nvar a;\noptions linesize=1e400;\nlibname a 'd' 1e999;",
+                      "k.zul");
+  ASSERT_EQ(p.items.size(), 3u);
+  EXPECT_TRUE(p.items[0].errors.empty());
+  EXPECT_EQ(p.items[1].kind, Kind::Options);
+  EXPECT_NE(p.items[1].errors.at(0).find("k.zul:3:18: The number 1e400"), std::string::npos);
+  EXPECT_EQ(p.items[2].kind, Kind::Libname);
+  EXPECT_EQ(p.items[2].libref, "A");
+  p = readProgramText("libname b 'd' x;", "k.zul");
+  EXPECT_EQ(p.items.at(0).libref, "B");
+
   // A misspelt step is one error: its VAR and BY go with it, not one each.
   p = readProgramText("factr data=x;\nvar a;\nby g;\nrun;\nvar b;", "i.zul");
   ASSERT_EQ(p.items.size(), 2u);
