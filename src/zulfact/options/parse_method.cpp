@@ -78,6 +78,9 @@ void StatementParser::weighting() {
 void StatementParser::priors() {
   const zul_slot& priorsStatement = rec_.slot(kSlotPriorsStatement);
   const bool priorValues = priorsStatement.given && priorsStatement.kind == ZUL_VALUE_NUMBERS;
+  // Both written: the statement wins, and the user learns which.
+  if (priorsStatement.given && rec_.given(kSlotPriors))
+    h_.message(msg::kPriorsStatementReplacesOption, {priorsWord(ps_.opt.priorsMethod)});
   if (priorsStatement.given && !priorValues)
     ps_.opt.priorsMethod = static_cast<int32_t>(priorsStatement.v.number);
   ps_.priorCommunalities = arrays_.get<double>(p_);

@@ -108,6 +108,7 @@ class StatementParser {
   void methodChecks();
   // parse_rotation.cpp
   void rotationOptions();
+  void checkPowerUsed();
   void checkRotationParameters(const char* option, const int32_t* codes, const double* values,
                                const int32_t* positions, int count);
   // parse_factor_count.cpp
