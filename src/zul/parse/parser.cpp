@@ -868,6 +868,8 @@ void StepParser::tableSpec(int ds) {
   TableSpec dsName;
   dsName.pos = here();
   if (!atEnd() && tok().kind == TokenKind::String) {
+    // An empty name would be the file ".csv" of the library's directory.
+    if (tok().text.empty()) failHere("The table name '' is empty; give a table name or a path.");
     dsName.quoted = true;
     dsName.member = tok().text;
     ++i_;

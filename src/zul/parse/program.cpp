@@ -220,6 +220,12 @@ class Lexer {
           }
           advance();
           nameLiteral(t);
+          if (t.nameLiteral && t.text.empty()) {
+            err = errorLine(file_, t.pos,
+                            "The name literal ''n is empty; write the name between the "
+                            "quotes, as in 'my var'n.");
+            return false;
+          }
           return true;
         }
         t.text += s_[i_];

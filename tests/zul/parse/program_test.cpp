@@ -127,6 +127,11 @@ TEST(ProgramReader, FaultsNameFileLineColumnAndSkipOnlyTheirItem) {
   EXPECT_EQ(p.items[0].errors.at(0),
             "ERROR: g.zul:1:16: The comment starting here has no closing '*/'.");
 
+  // An empty name literal would name no variable, or the file ".csv".
+  p = readProgramText("factor data=w.''n;", "h.zul");
+  EXPECT_NE(p.items.at(0).errors.at(0).find("h.zul:1:15: The name literal ''n is empty"),
+            std::string::npos);
+
   p = readProgramText("factor nfactors=3x;", "h.zul");
   EXPECT_NE(p.items.at(0).errors.at(0).find("h.zul:1:17: A number runs into a name"),
             std::string::npos);
