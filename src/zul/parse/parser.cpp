@@ -864,6 +864,12 @@ void StepParser::pairsValue(const zul_keyword& kw, const std::string& name,
   sem(fmt::format("{}= with {} pairs", name, s.pairs.size()));
 }
 
+// The dashes of a range as they were written, for messages.
+std::string rangeDashes(const VarItem& it) {
+  if (it.kind == VarItem::NumberedRange) return "-";
+  return it.rangeType == 1 ? "-NUMERIC-" : it.rangeType == 2 ? "-CHARACTER-" : "--";
+}
+
 void StepParser::tableSpec(int ds) {
   TableSpec dsName;
   dsName.pos = here();
@@ -977,7 +983,8 @@ void StepParser::varList(const zul_statement& s, ListValue& lv) {
         it.kind = VarItem::NumberedRange;
       }
       if (atEnd() || tok().kind != TokenKind::Name)
-        failHere("Expected the variable that ends the range " + it.a + "-, found " + found() + ".");
+        failHere("Expected the variable that ends the range " + it.a + rangeDashes(it) +
+                 ", found " + found() + ".");
       it.b = tok().text;
       ++i_;
     }

@@ -253,6 +253,7 @@ TEST_F(Parser, RangeAndFormErrorsNameTheOptionAndWhere) {
       {"proc data=t; model a;", "ERROR: p.zul:1:14: Statement MODEL is not valid in a PROC step; expected one of: VAR, BY, FREQ, PRIORS, DRAW, RUN."},
       {"proc data=t; freq a b;", "ERROR: p.zul:1:21: The FREQ statement takes one variable."},
       {"proc data=t; priors 0.5 x;", "ERROR: p.zul:1:25: Expected a prior communality, found 'x'."},
+      {"proc data=t; var a--;", "ERROR: p.zul:1:21: Expected the variable that ends the range a--, found the end of the statement."},
       {"proc data='';", "ERROR: p.zul:1:11: The table name '' is empty; give a table name or a path."},
       {"proc data=t out='';", "ERROR: p.zul:1:17: The table name '' is empty; give a table name or a path."},
       {"proc data=t name='quoted';", "ERROR: p.zul:1:18: Expected a name after NAME=, found the quoted text 'quoted' (keywords and names are written without quotes)."},
