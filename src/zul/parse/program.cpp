@@ -290,6 +290,18 @@ void readLibname(const Statement& st, const std::string& file, ProgramItem& item
                                                         : "Expected ';' after the database."));
     return;
   }
+  // SQLite opens an empty file name as a private database that is gone at
+  // the end of the run, and no directory has an empty name. A PostgreSQL
+  // connection string may be empty: the connection then comes from PG*.
+  if (tk[at].text.empty() && item.engine != "POSTGRES") {
+    item.errors.push_back(errorLine(
+        file, tk[at].pos,
+        item.engine.empty() ? "The directory '' is empty; write the library's directory "
+                              "between the quotes, as in LIBNAME " + tk[1].text + " 'data';"
+                            : "The database file '' is empty; write the file between the "
+                              "quotes, as in LIBNAME " + tk[1].text + " SQLITE 'data.db';"));
+    return;
+  }
   item.path = tk[at].text;
 }
 

@@ -153,6 +153,15 @@ TEST(ProgramReader, FaultsNameFileLineColumnAndSkipOnlyTheirItem) {
   EXPECT_EQ(p.items[2].libref, "A");
   p = readProgramText("libname b 'd' x;", "k.zul");
   EXPECT_EQ(p.items.at(0).libref, "B");
+  // An empty directory or SQLite file: SQLite would open a database that
+  // vanishes with the run.
+  p = readProgramText("libname c '';\nlibname d sqlite '';\nlibname e postgres '';", "k.zul");
+  ASSERT_EQ(p.items.size(), 3u);
+  EXPECT_NE(p.items[0].errors.at(0).find("k.zul:1:11: The directory '' is empty"),
+            std::string::npos);
+  EXPECT_NE(p.items[1].errors.at(0).find("k.zul:2:18: The database file '' is empty"),
+            std::string::npos);
+  EXPECT_TRUE(p.items[2].errors.empty());
 
   // A misspelt step is one error: its VAR and BY go with it, not one each.
   p = readProgramText("factr data=x;\nvar a;\nby g;\nrun;\nvar b;", "i.zul");
