@@ -83,6 +83,7 @@ void StatementParser::priors() {
     h_.message(msg::kPriorsStatementReplacesOption, {priorsWord(ps_.opt.priorsMethod)});
   if (priorsStatement.given && !priorValues)
     ps_.opt.priorsMethod = static_cast<int32_t>(priorsStatement.v.number);
+  priorsStatementWord_ = priorsStatement.given;
   ps_.priorCommunalities = arrays_.get<double>(p_);
   if (!priorValues) {
     if (ps_.opt.priorsMethod == kPriorsNone && ps_.nFactors >= 0)
@@ -103,7 +104,9 @@ void StatementParser::priors() {
   }
   if ((ps_.opt.method == kMethodHarris || ps_.opt.method == kMethodImage) &&
       ps_.opt.priorsMethod != kPriorsSmc) {
-    h_.message(msg::kPriorsNotWithMethod, {priorsWord(ps_.opt.priorsMethod), methodWord(ps_.opt.method)});
+    h_.message(
+        priorsStatementWord_ ? msg::kPriorsStatementNotWithMethod : msg::kPriorsNotWithMethod,
+        {priorsWord(ps_.opt.priorsMethod), methodWord(ps_.opt.method)});
     raiseCode(ps_, kCodeNotAllowed);
   }
 }
@@ -144,7 +147,9 @@ void StatementParser::methodChecks() {
   }
   if (f.rawInput) {
     if (ps_.opt.priorsMethod == kPriorsInput) {
-      h_.message(msg::kPriorsInputNeedsMatrix, {inputType_});
+      h_.message(priorsStatementWord_ ? msg::kPriorsStatementInputNeedsMatrix
+                                      : msg::kPriorsInputNeedsMatrix,
+                 {inputType_});
       raiseCode(ps_, kCodeNotAllowed);
     }
     if (f.weightOption) {

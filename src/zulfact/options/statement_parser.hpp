@@ -146,6 +146,7 @@ class StatementParser {
   int m_ = 0;                    // factors to extract
   bool hypGiven_ = false;        // HYPVALUE= given
   bool prerotationGiven_ = false;
+  bool priorsStatementWord_ = false;  // the priors method came from a PRIORS statement
   bool nFactorsGiven_ = false;
   std::vector<int32_t> rotations_;  // the last ROTATE= list
   std::string prefix_;           // factor-name prefix
