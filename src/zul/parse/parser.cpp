@@ -1043,9 +1043,20 @@ class ListResolver {
       if (sameName(cols_[c].name, name)) return static_cast<int>(c);
     return -1;
   }
-  void missing(const std::string& name, Position p, bool statementWord = false) {
+  // suggest: name a close column (not for the gap of a numbered range,
+  // where the nearest name is most often the range's own first variable).
+  void missing(const std::string& name, Position p, bool statementWord = false,
+               bool suggest = true) {
     std::string text = "Variable " + upper(name) + " not found in " + tableName_ + ".";
-    if (statementWord) text += " Is a ';' missing before " + upper(name) + "?";
+    if (statementWord) {
+      text += " Is a ';' missing before " + upper(name) + "?";
+    } else if (suggest) {
+      std::vector<std::string> names;
+      names.reserve(cols_.size());
+      for (const ColumnInfo& col : cols_) names.push_back(col.name);
+      const std::string near = nearestWord(name, names);
+      if (!near.empty()) text += " Did you mean " + near + "?";
+    }
     error(p, text);
   }
   void add(int c, bool d, Position p) {
@@ -1112,7 +1123,8 @@ class ListResolver {
     }
     gapBefore(n2 + 1);
     if (gaps.empty()) return;
-    if (gaps.size() == 1 && gaps[0].find(' ') == std::string::npos) return missing(gaps[0], it.pos);
+    if (gaps.size() == 1 && gaps[0].find(' ') == std::string::npos)
+      return missing(gaps[0], it.pos, false, false);
     std::string list;
     for (size_t g = 0; g < gaps.size() && g < 5; ++g) list += (g ? ", " : "") + gaps[g];
     if (gaps.size() > 5) list += ", ...";

@@ -342,7 +342,8 @@ TEST_F(Parser, VariableListFaultsNameTheVariableAndItsPlace) {
       // unless it is a name literal, which is always a variable.
       {"proc data=t; var a run;", "ERROR: p.zul:1:20: Variable RUN not found in t. Is a ';' missing before RUN?"},
       {"proc data=t; var a by grp;", "ERROR: p.zul:1:20: Variable BY not found in t. Is a ';' missing before BY?"},
-      {"proc data=t; var a 'by'n;", "ERROR: p.zul:1:20: Variable BY not found in t."},
+      {"proc data=t; var a 'by'n;", "ERROR: p.zul:1:20: Variable BY not found in t. Did you mean b?"},
+      {"proc data=t; var a xx1;", "ERROR: p.zul:1:20: Variable XX1 not found in t. Did you mean x1?"},
       {"proc data=t; var x3-x1;", "ERROR: p.zul:1:18: The range X3-X1 is not valid: both names need the same prefix and a numeric suffix, the first not above the second (x1-x5); use two dashes (a--d) for a range in table order."},
       {"proc data=t; var a-b;", "ERROR: p.zul:1:18: The range A-B is not valid: both names need the same prefix and a numeric suffix, the first not above the second (x1-x5); use two dashes (a--d) for a range in table order."},
       {"proc data=t; var d--a;", "ERROR: p.zul:1:18: The range D--A is not valid: A comes before D in t."},
