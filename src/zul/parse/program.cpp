@@ -356,6 +356,27 @@ void readOptions(const Statement& st, const std::string& file, ProgramItem& item
   if (setNext) item.errors.push_back(errorLine(file, st.end, "Expected a setting name after SET."));
 }
 
+// A LIBNAME or OPTIONS statement as its item. err: the lexical fault that
+// lost the statement's text, if any; the item then carries only that and,
+// for LIBNAME, the library it names.
+ProgramItem hostItem(const Statement& st, const std::string& kw, const std::string& file,
+                     const std::string& err) {
+  ProgramItem it;
+  it.pos = st.pos;
+  it.kind = kw == "LIBNAME" ? ProgramItem::Kind::Libname : ProgramItem::Kind::Options;
+  if (!err.empty()) {
+    if (it.kind == ProgramItem::Kind::Libname && st.tokens.size() > 1 &&
+        st.tokens[1].kind == TokenKind::Name)
+      it.libref = upper(st.tokens[1].text);
+    it.errors.push_back(err);
+  } else if (it.kind == ProgramItem::Kind::Libname) {
+    readLibname(st, file, it);
+  } else {
+    readOptions(st, file, it);
+  }
+  return it;
+}
+
 // A statement inside a step: the host reads a FORMAT statement itself,
 // every other one is the procedure's.
 void addStepStatement(Statement st, const std::string& file, ProgramItem& item) {
@@ -480,14 +501,7 @@ Program readProgramText(const std::string& text, const std::string& name,
         // Still a host statement: it ends the open step, which is not to
         // blame, and the runner must know which settings were not made.
         closeStep();
-        ProgramItem it;
-        it.kind = kw == "LIBNAME" ? ProgramItem::Kind::Libname : ProgramItem::Kind::Options;
-        it.pos = st.pos;
-        if (it.kind == ProgramItem::Kind::Libname && st.tokens.size() > 1 &&
-            st.tokens[1].kind == TokenKind::Name)
-          it.libref = upper(st.tokens[1].text);
-        it.errors.push_back(err);
-        prog.items.push_back(std::move(it));
+        prog.items.push_back(hostItem(st, kw, name, err));
       } else {
         error(st.pos, err);
       }
@@ -515,16 +529,7 @@ Program readProgramText(const std::string& text, const std::string& name,
       closeStep();
     } else if (isHostStatement(kw)) {
       closeStep();
-      ProgramItem it;
-      it.pos = st.pos;
-      if (kw == "LIBNAME") {
-        it.kind = ProgramItem::Kind::Libname;
-        readLibname(st, name, it);
-      } else {
-        it.kind = ProgramItem::Kind::Options;
-        readOptions(st, name, it);
-      }
-      prog.items.push_back(std::move(it));
+      prog.items.push_back(hostItem(st, kw, name, err));
     } else if (stepIndex != kNone) {
       addStepStatement(std::move(st), name, prog.items[stepIndex]);
     } else if (!lostStep) {
