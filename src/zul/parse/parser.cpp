@@ -864,10 +864,18 @@ void StepParser::pairsValue(const zul_keyword& kw, const std::string& name,
   sem(fmt::format("{}= with {} pairs", name, s.pairs.size()));
 }
 
+// The dashes of a range as they were written, for messages.
+std::string rangeDashes(const VarItem& it) {
+  if (it.kind == VarItem::NumberedRange) return "-";
+  return it.rangeType == 1 ? "-NUMERIC-" : it.rangeType == 2 ? "-CHARACTER-" : "--";
+}
+
 void StepParser::tableSpec(int ds) {
   TableSpec dsName;
   dsName.pos = here();
   if (!atEnd() && tok().kind == TokenKind::String) {
+    // An empty name would be the file ".csv" of the library's directory.
+    if (tok().text.empty()) failHere("The table name '' is empty; give a table name or a path.");
     dsName.quoted = true;
     dsName.member = tok().text;
     ++i_;
@@ -975,7 +983,8 @@ void StepParser::varList(const zul_statement& s, ListValue& lv) {
         it.kind = VarItem::NumberedRange;
       }
       if (atEnd() || tok().kind != TokenKind::Name)
-        failHere("Expected the variable that ends the range " + it.a + "-, found " + found() + ".");
+        failHere("Expected the variable that ends the range " + it.a + rangeDashes(it) +
+                 ", found " + found() + ".");
       it.b = tok().text;
       ++i_;
     }
@@ -1034,9 +1043,20 @@ class ListResolver {
       if (sameName(cols_[c].name, name)) return static_cast<int>(c);
     return -1;
   }
-  void missing(const std::string& name, Position p, bool statementWord = false) {
+  // suggest: name a close column (not for the gap of a numbered range,
+  // where the nearest name is most often the range's own first variable).
+  void missing(const std::string& name, Position p, bool statementWord = false,
+               bool suggest = true) {
     std::string text = "Variable " + upper(name) + " not found in " + tableName_ + ".";
-    if (statementWord) text += " Is a ';' missing before " + upper(name) + "?";
+    if (statementWord) {
+      text += " Is a ';' missing before " + upper(name) + "?";
+    } else if (suggest) {
+      std::vector<std::string> names;
+      names.reserve(cols_.size());
+      for (const ColumnInfo& col : cols_) names.push_back(col.name);
+      const std::string near = nearestWord(name, names);
+      if (!near.empty()) text += " Did you mean " + near + "?";
+    }
     error(p, text);
   }
   void add(int c, bool d, Position p) {
@@ -1103,7 +1123,8 @@ class ListResolver {
     }
     gapBefore(n2 + 1);
     if (gaps.empty()) return;
-    if (gaps.size() == 1 && gaps[0].find(' ') == std::string::npos) return missing(gaps[0], it.pos);
+    if (gaps.size() == 1 && gaps[0].find(' ') == std::string::npos)
+      return missing(gaps[0], it.pos, false, false);
     std::string list;
     for (size_t g = 0; g < gaps.size() && g < 5; ++g) list += (g ? ", " : "") + gaps[g];
     if (gaps.size() > 5) list += ", ...";

@@ -220,6 +220,12 @@ class Lexer {
           }
           advance();
           nameLiteral(t);
+          if (t.nameLiteral && t.text.empty()) {
+            err = errorLine(file_, t.pos,
+                            "The name literal ''n is empty; write the name between the "
+                            "quotes, as in 'my var'n.");
+            return false;
+          }
           return true;
         }
         t.text += s_[i_];
@@ -247,6 +253,9 @@ void readLibname(const Statement& st, const std::string& file, ProgramItem& item
     item.errors.push_back(errorLine(file, p, "Expected a library name after LIBNAME."));
     return;
   }
+  // Known even when the rest is wrong: a failed statement must not leave
+  // an earlier assignment of the same name in use.
+  item.libref = upper(tk[1].text);
   size_t at = 2;
   if (tk.size() > 2 && tk[2].kind == TokenKind::Name) {
     const std::string engine = upper(tk[2].text);
@@ -281,7 +290,18 @@ void readLibname(const Statement& st, const std::string& file, ProgramItem& item
                                                         : "Expected ';' after the database."));
     return;
   }
-  item.libref = upper(tk[1].text);
+  // SQLite opens an empty file name as a private database that is gone at
+  // the end of the run, and no directory has an empty name. A PostgreSQL
+  // connection string may be empty: the connection then comes from PG*.
+  if (tk[at].text.empty() && item.engine != "POSTGRES") {
+    item.errors.push_back(errorLine(
+        file, tk[at].pos,
+        item.engine.empty() ? "The directory '' is empty; write the library's directory "
+                              "between the quotes, as in LIBNAME " + tk[1].text + " 'data';"
+                            : "The database file '' is empty; write the file between the "
+                              "quotes, as in LIBNAME " + tk[1].text + " SQLITE 'data.db';"));
+    return;
+  }
   item.path = tk[at].text;
 }
 
@@ -336,6 +356,27 @@ void readOptions(const Statement& st, const std::string& file, ProgramItem& item
   if (setNext) item.errors.push_back(errorLine(file, st.end, "Expected a setting name after SET."));
 }
 
+// A LIBNAME or OPTIONS statement as its item. err: the lexical fault that
+// lost the statement's text, if any; the item then carries only that and,
+// for LIBNAME, the library it names.
+ProgramItem hostItem(const Statement& st, const std::string& kw, const std::string& file,
+                     const std::string& err) {
+  ProgramItem it;
+  it.pos = st.pos;
+  it.kind = kw == "LIBNAME" ? ProgramItem::Kind::Libname : ProgramItem::Kind::Options;
+  if (!err.empty()) {
+    if (it.kind == ProgramItem::Kind::Libname && st.tokens.size() > 1 &&
+        st.tokens[1].kind == TokenKind::Name)
+      it.libref = upper(st.tokens[1].text);
+    it.errors.push_back(err);
+  } else if (it.kind == ProgramItem::Kind::Libname) {
+    readLibname(st, file, it);
+  } else {
+    readOptions(st, file, it);
+  }
+  return it;
+}
+
 // A statement inside a step: the host reads a FORMAT statement itself,
 // every other one is the procedure's.
 void addStepStatement(Statement st, const std::string& file, ProgramItem& item) {
@@ -380,6 +421,10 @@ std::string notAStep(const std::string& kw, const std::vector<std::string>& step
 // bytes and fail on its first name with a message naming \xFF\xFE.
 bool isUtf16(const std::string& text) {
   return text.compare(0, 2, "\xFF\xFE") == 0 || text.compare(0, 2, "\xFE\xFF") == 0;
+}
+
+bool isHostStatement(const std::string& kw) {
+  return kw == "LIBNAME" || kw == "OPTIONS" || kw == "OPTION";
 }
 
 Program utf16Refusal(const std::string& name) {
@@ -447,10 +492,16 @@ Program readProgramText(const std::string& text, const std::string& name,
   bool noSemicolon = false;
   while (lex.nextStatement(st, err, noSemicolon)) {
     if (!err.empty()) {  // a lexical fault: the statement is lost
-      if (stepIndex == kNone && !st.tokens.empty() && st.tokens.front().kind == TokenKind::Name &&
-          isStepName(st.keyword())) {
+      const bool named = !st.tokens.empty() && st.tokens.front().kind == TokenKind::Name;
+      const std::string kw = named ? st.keyword() : std::string();
+      if (stepIndex == kNone && named && isStepName(kw)) {
         // The statement started a step: skip that step.
-        openStep(st, st.keyword()).errors.push_back(err);
+        openStep(st, kw).errors.push_back(err);
+      } else if (isHostStatement(kw)) {
+        // Still a host statement: it ends the open step, which is not to
+        // blame, and the runner must know which settings were not made.
+        closeStep();
+        prog.items.push_back(hostItem(st, kw, name, err));
       } else {
         error(st.pos, err);
       }
@@ -476,18 +527,9 @@ Program readProgramText(const std::string& text, const std::string& name,
               errorLine(name, st.tokens[1].pos, "Expected ';' after " + kw + "."));
       if (stepIndex != kNone) prog.items[stepIndex].step.endedByRun = true;
       closeStep();
-    } else if (kw == "LIBNAME" || kw == "OPTIONS" || kw == "OPTION") {
+    } else if (isHostStatement(kw)) {
       closeStep();
-      ProgramItem it;
-      it.pos = st.pos;
-      if (kw == "LIBNAME") {
-        it.kind = ProgramItem::Kind::Libname;
-        readLibname(st, name, it);
-      } else {
-        it.kind = ProgramItem::Kind::Options;
-        readOptions(st, name, it);
-      }
-      prog.items.push_back(std::move(it));
+      prog.items.push_back(hostItem(st, kw, name, err));
     } else if (stepIndex != kNone) {
       addStepStatement(std::move(st), name, prog.items[stepIndex]);
     } else if (!lostStep) {

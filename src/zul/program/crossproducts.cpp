@@ -452,6 +452,13 @@ table::BySpec bySpecOf(const parse::ParsedStep& parsed) {
   return by;
 }
 
+// "file:line:column: " of the option or statement as written (of the step
+// when it was not), so that the step's own errors point where the parser's do.
+std::string placeOf(const services::StepContext& ctx, const std::string& name) {
+  const std::string where = ctx.parsed->locationOf(name);
+  return where.empty() ? where : where + ": ";
+}
+
 std::string dataName(const InputTable& in) {
   std::string name = in.displayName();
   return name.size() > 42 ? name.substr(0, 42) : name;
@@ -463,8 +470,9 @@ int summarise(services::StepContext& ctx, zul_table* data, OutputTable& out) {
   in.setBy(bySpecOf(*ctx.parsed));
   const Roles r = rolesOf(p, in);
   if (r.vars.empty()) {
-    logLine(ZUL_LOG_ERROR,
-            "CROSSPRODUCTS: " + in.displayName() + " has no numeric variable to summarise.");
+    logLine(ZUL_LOG_ERROR, placeOf(ctx, p.lists[ZUL_LIST_VAR].given ? "VAR" : "DATA=") +
+                               "CROSSPRODUCTS: " + in.displayName() +
+                               " has no numeric variable to summarise.");
     return kStopped;
   }
   const std::string reason = reasonAgainst(in, r);
@@ -489,17 +497,20 @@ int runParsed(services::StepContext& ctx) {
   zul_table* out = p.tables[ZUL_DS_OUT];
   zul_table* add = p.tables[ZUL_DS_TARGET];
   if (!data || !data->input) {
-    logLine(ZUL_LOG_ERROR, "CROSSPRODUCTS needs DATA=: no table has been written before it.");
+    logLine(ZUL_LOG_ERROR, placeOf(ctx, "DATA=") +
+                               "CROSSPRODUCTS needs DATA=: no table has been written before it.");
     return kStopped;
   }
   if (!out || !out->output) {
-    logLine(ZUL_LOG_ERROR, "CROSSPRODUCTS needs OUT=, the crossproduct table to write.");
+    logLine(ZUL_LOG_ERROR,
+            placeOf(ctx, "OUT=") + "CROSSPRODUCTS needs OUT=, the crossproduct table to write.");
     return kStopped;
   }
   out->columnsLaidOut = true;  // declared here, not through the module's services
   if (isXpxTable(*data->input)) {
     if (anyRoleGiven(p)) {
-      logLine(ZUL_LOG_ERROR, "CROSSPRODUCTS: " + data->input->displayName() +
+      logLine(ZUL_LOG_ERROR, placeOf(ctx, "DATA=") + "CROSSPRODUCTS: " +
+                                 data->input->displayName() +
                                  " is a crossproduct table, combined whole: VAR, BY, FREQ and "
                                  "WEIGHT do not apply to it.");
       return kStopped;
@@ -508,7 +519,8 @@ int runParsed(services::StepContext& ctx) {
     return 0;
   }
   if (add) {
-    logLine(ZUL_LOG_ERROR, "CROSSPRODUCTS: ADD= adds to a crossproduct table, and DATA=" +
+    logLine(ZUL_LOG_ERROR, placeOf(ctx, "ADD=") +
+                               "CROSSPRODUCTS: ADD= adds to a crossproduct table, and DATA=" +
                                data->input->displayName() + " is none.");
     return kStopped;
   }

@@ -102,6 +102,7 @@ class Runner {
   void finishOutputs();
   void applyOption(const parse::OptionSetting& o, const std::string& where);
   void runProgram(const parse::Program& program);
+  void unreadHostStatement(const parse::ProgramItem& item, const std::string& file);
   void runStep(const parse::ProgramItem& item, const std::string& file);
   void worsen(int status) { status_ = std::max(status_, status); }
 
@@ -130,7 +131,7 @@ class Runner {
   services::Module module_;
   bool moduleTried_ = false;
   std::string moduleError_;
-  std::string optionsFailed_;  // where the first refused option was given
+  std::string optionsFailed_;  // the first refused option or OPTIONS statement, and where
   std::atomic<int> errorLines_{0};  // ERROR lines written to the log so far
 };
 
@@ -277,7 +278,8 @@ void Runner::applyOption(const parse::OptionSetting& o, const std::string& where
   if (!problem.empty()) {
     logLine(ZUL_LOG_ERROR, where + problem);
     worsen(kExitStopped);
-    if (optionsFailed_.empty()) optionsFailed_ = where.substr(0, where.size() - 2);
+    if (optionsFailed_.empty())
+      optionsFailed_ = "the option at " + where.substr(0, where.size() - 2);
   } else if (!known) {
     // Unknown options are kept, since programs carry options meant for other
     // systems; a near miss of a known one is most likely a typing error.
@@ -389,6 +391,20 @@ void Runner::runStep(const parse::ProgramItem& item, const std::string& file) {
   checkWrites();
 }
 
+// A host statement that could not be read made none of its settings: the
+// steps after an OPTIONS statement would run with other settings than those
+// asked for, and a library named again would still be the old one.
+void Runner::unreadHostStatement(const parse::ProgramItem& item, const std::string& file) {
+  const std::string where = file + ":" + std::to_string(item.pos.line) + ":" +
+                            std::to_string(item.pos.column);
+  if (item.kind == parse::ProgramItem::Kind::Options && optionsFailed_.empty())
+    optionsFailed_ = "the OPTIONS statement at " + where;
+  if (item.kind == parse::ProgramItem::Kind::Libname && !item.libref.empty())
+    session().libraries->forget(item.libref, "its LIBNAME statement at " + file + ":" +
+                                                 std::to_string(item.pos.line) +
+                                                 " failed; correct that statement");
+}
+
 void Runner::runProgram(const parse::Program& program) {
   Session& s = session();
   // An empty file is most often the wrong one: a run that did nothing
@@ -403,6 +419,7 @@ void Runner::runProgram(const parse::Program& program) {
       if (item.kind == parse::ProgramItem::Kind::Step)
         logLine(ZUL_LOG_NOTE, "The " + item.step.procedure + " step at " + program.file + ":" +
                                   std::to_string(item.pos.line) + " was skipped.");
+      unreadHostStatement(item, program.file);
       worsen(kExitStopped);
       continue;
     }
@@ -443,8 +460,7 @@ void Runner::runProgram(const parse::Program& program) {
         if (!optionsFailed_.empty()) {
           logLine(ZUL_LOG_NOTE, "The " + item.step.procedure + " step at " + program.file + ":" +
                                     std::to_string(item.pos.line) +
-                                    " was skipped: the option at " + optionsFailed_ +
-                                    " was refused.");
+                                    " was skipped: " + optionsFailed_ + " was refused.");
           break;
         }
         runStep(item, program.file);

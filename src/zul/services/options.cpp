@@ -61,6 +61,19 @@ constexpr NamedSetting kNamedSettings[] = {
     {"ZACORR_THREADS", 0, 100, "the threads that compute the crossproducts"},
 };
 
+// How a known option that takes a value is written; empty for the others.
+const char* valueForm(const std::string& k) {
+  if (k == "VALIDVARNAME") return "VALIDVARNAME=V7, V6, UPCASE or ANY";
+  if (k == "DEBUG") return "DEBUG=SYN, DEBUG=SEM or DEBUG='SYN SEM'";
+  if (k == "CPUCOUNT") return "CPUCOUNT=n (1 to 1024) or CPUCOUNT=ACTUAL";
+  if (k == "LINESIZE") return "LINESIZE=n (40 to 1000)";
+  if (k == "INDB") return "INDB=YES or INDB=NO";
+  if (k == "SQLECHO") return "SQLECHO=YES or SQLECHO=NO";
+  if (k == "INDBNOTES") return "INDBNOTES=YES or INDBNOTES=NO";
+  if (k == "SQLPASSES") return "SQLPASSES=1 or SQLPASSES=2";
+  return "";
+}
+
 }  // namespace
 
 HostOptions::HostOptions() {
@@ -127,6 +140,8 @@ std::string HostOptions::set(std::string_view name, std::string_view value, bool
   } else if (k == "DEBUG") {
     std::string problem = checkDebug(value);
     if (!problem.empty()) return problem;
+  } else if (k == "NOTHREADS") {
+    return "NOTHREADS takes no value: write NOTHREADS, or THREADS=NO.";
   } else {
     known = false;
   }
@@ -139,6 +154,12 @@ std::string HostOptions::setBare(std::string_view name, bool& known) {
   std::string k = key(name);
   if (k == "THREADS") return set("THREADS", "1", known);
   if (k == "NOTHREADS") return set("THREADS", "0", known);
+  // A known option without its value is refused: kept as "1" it would
+  // be a line size of 1 or a single processor.
+  if (const std::string form = valueForm(k); !form.empty()) {
+    known = true;
+    return k + " needs a value: write " + form + ".";
+  }
   known = false;
   std::lock_guard<std::mutex> lock(mutex_);
   system_[k] = "1";

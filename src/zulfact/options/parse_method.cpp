@@ -78,8 +78,12 @@ void StatementParser::weighting() {
 void StatementParser::priors() {
   const zul_slot& priorsStatement = rec_.slot(kSlotPriorsStatement);
   const bool priorValues = priorsStatement.given && priorsStatement.kind == ZUL_VALUE_NUMBERS;
+  // Both written: the statement wins, and the user learns which.
+  if (priorsStatement.given && rec_.given(kSlotPriors))
+    h_.message(msg::kPriorsStatementReplacesOption, {priorsWord(ps_.opt.priorsMethod)});
   if (priorsStatement.given && !priorValues)
     ps_.opt.priorsMethod = static_cast<int32_t>(priorsStatement.v.number);
+  priorsStatementWord_ = priorsStatement.given;
   ps_.priorCommunalities = arrays_.get<double>(p_);
   if (!priorValues) {
     if (ps_.opt.priorsMethod == kPriorsNone && ps_.nFactors >= 0)
@@ -100,7 +104,9 @@ void StatementParser::priors() {
   }
   if ((ps_.opt.method == kMethodHarris || ps_.opt.method == kMethodImage) &&
       ps_.opt.priorsMethod != kPriorsSmc) {
-    h_.message(msg::kPriorsNotWithMethod, {priorsWord(ps_.opt.priorsMethod), methodWord(ps_.opt.method)});
+    h_.message(
+        priorsStatementWord_ ? msg::kPriorsStatementNotWithMethod : msg::kPriorsNotWithMethod,
+        {priorsWord(ps_.opt.priorsMethod), methodWord(ps_.opt.method)});
     raiseCode(ps_, kCodeNotAllowed);
   }
 }
@@ -141,7 +147,9 @@ void StatementParser::methodChecks() {
   }
   if (f.rawInput) {
     if (ps_.opt.priorsMethod == kPriorsInput) {
-      h_.message(msg::kPriorsInputNeedsMatrix, {inputType_});
+      h_.message(priorsStatementWord_ ? msg::kPriorsStatementInputNeedsMatrix
+                                      : msg::kPriorsInputNeedsMatrix,
+                 {inputType_});
       raiseCode(ps_, kCodeNotAllowed);
     }
     if (f.weightOption) {

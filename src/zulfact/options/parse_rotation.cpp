@@ -146,6 +146,21 @@ void StatementParser::rotationOptions() {
       std::count_if(rotations_.begin(), rotations_.end(), [](int c) { return c != kRotNone; }));
   ps_.opt.flags.rotationRequested =
       !(ps_.opt.prerotation == kRotNone && ps_.opt.finalRotation == kRotNone && ps_.opt.rotationCount == 0);
+  checkPowerUsed();
+}
+
+// POWER= is the power of a promax written without its own in parentheses;
+// with none such among the rotations it would be dropped without a word.
+void StatementParser::checkPowerUsed() {
+  if (zul_is_missing(ps_.opt.power) || rotations_.empty()) return;
+  if (ps_.opt.prerotation == kRotPromax && ps_.opt.prerotationParamCount == 0) return;
+  const int32_t* positions = ps_.opt.rotationParamPositions;
+  const int32_t* end = positions + ps_.opt.rotationParamCount;
+  for (size_t k = 0; k < rotations_.size(); ++k) {
+    const bool ownPower = std::find(positions, end, static_cast<int32_t>(k + 1)) != end;
+    if (rotations_[k] == kRotPromax && !ownPower) return;
+  }
+  h_.message(msg::kPowerNotUsed, {ps_.opt.power});
 }
 
 }  // namespace zulfact::detail

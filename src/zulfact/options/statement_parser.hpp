@@ -108,6 +108,7 @@ class StatementParser {
   void methodChecks();
   // parse_rotation.cpp
   void rotationOptions();
+  void checkPowerUsed();
   void checkRotationParameters(const char* option, const int32_t* codes, const double* values,
                                const int32_t* positions, int count);
   // parse_factor_count.cpp
@@ -145,6 +146,7 @@ class StatementParser {
   int m_ = 0;                    // factors to extract
   bool hypGiven_ = false;        // HYPVALUE= given
   bool prerotationGiven_ = false;
+  bool priorsStatementWord_ = false;  // the priors method came from a PRIORS statement
   bool nFactorsGiven_ = false;
   std::vector<int32_t> rotations_;  // the last ROTATE= list
   std::string prefix_;           // factor-name prefix

@@ -56,7 +56,10 @@ inline constexpr Id kFewerEngineThreads = factor(310);
 // ---- methods, priors and weights ----
 inline constexpr Id kPriorValuesCount = factor(2);
 inline constexpr Id kPriorsNotWithMethod = factor(3);
+inline constexpr Id kPriorsStatementReplacesOption = factor(1241);
 inline constexpr Id kPriorsInputNeedsMatrix = factor(4);
+inline constexpr Id kPriorsStatementNotWithMethod = factor(1243);
+inline constexpr Id kPriorsStatementInputNeedsMatrix = factor(1244);
 inline constexpr Id kWeightNeedsMatrix = factor(5);
 inline constexpr Id kStoredSolutionNeeded = factor(6);       // PATTERN, SCORE
 inline constexpr Id kUnknownTableType = factor(971);
@@ -271,6 +274,7 @@ inline constexpr Id kReasonHeywood = general(42);
 // ---- rotations and the solution ----
 inline constexpr Id kProcrustesNeedsTarget = factor(115);
 inline constexpr Id kPromaxPowerRange = factor(945);
+inline constexpr Id kPowerNotUsed = factor(1242);
 inline constexpr Id kEmptyFactorDropped = factor(58);
 inline constexpr Id kAllFactorsEmpty = factor(59);
 inline constexpr Id kHkPowerNotOblique = factor(100);

@@ -253,6 +253,9 @@ TEST_F(Parser, RangeAndFormErrorsNameTheOptionAndWhere) {
       {"proc data=t; model a;", "ERROR: p.zul:1:14: Statement MODEL is not valid in a PROC step; expected one of: VAR, BY, FREQ, PRIORS, DRAW, RUN."},
       {"proc data=t; freq a b;", "ERROR: p.zul:1:21: The FREQ statement takes one variable."},
       {"proc data=t; priors 0.5 x;", "ERROR: p.zul:1:25: Expected a prior communality, found 'x'."},
+      {"proc data=t; var a--;", "ERROR: p.zul:1:21: Expected the variable that ends the range a--, found the end of the statement."},
+      {"proc data='';", "ERROR: p.zul:1:11: The table name '' is empty; give a table name or a path."},
+      {"proc data=t out='';", "ERROR: p.zul:1:17: The table name '' is empty; give a table name or a path."},
       {"proc data=t name='quoted';", "ERROR: p.zul:1:18: Expected a name after NAME=, found the quoted text 'quoted' (keywords and names are written without quotes)."},
   };
   for (const Case& c : cases) {
@@ -339,7 +342,8 @@ TEST_F(Parser, VariableListFaultsNameTheVariableAndItsPlace) {
       // unless it is a name literal, which is always a variable.
       {"proc data=t; var a run;", "ERROR: p.zul:1:20: Variable RUN not found in t. Is a ';' missing before RUN?"},
       {"proc data=t; var a by grp;", "ERROR: p.zul:1:20: Variable BY not found in t. Is a ';' missing before BY?"},
-      {"proc data=t; var a 'by'n;", "ERROR: p.zul:1:20: Variable BY not found in t."},
+      {"proc data=t; var a 'by'n;", "ERROR: p.zul:1:20: Variable BY not found in t. Did you mean b?"},
+      {"proc data=t; var a xx1;", "ERROR: p.zul:1:20: Variable XX1 not found in t. Did you mean x1?"},
       {"proc data=t; var x3-x1;", "ERROR: p.zul:1:18: The range X3-X1 is not valid: both names need the same prefix and a numeric suffix, the first not above the second (x1-x5); use two dashes (a--d) for a range in table order."},
       {"proc data=t; var a-b;", "ERROR: p.zul:1:18: The range A-B is not valid: both names need the same prefix and a numeric suffix, the first not above the second (x1-x5); use two dashes (a--d) for a range in table order."},
       {"proc data=t; var d--a;", "ERROR: p.zul:1:18: The range D--A is not valid: A comes before D in t."},

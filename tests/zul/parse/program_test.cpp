@@ -127,6 +127,11 @@ TEST(ProgramReader, FaultsNameFileLineColumnAndSkipOnlyTheirItem) {
   EXPECT_EQ(p.items[0].errors.at(0),
             "ERROR: g.zul:1:16: The comment starting here has no closing '*/'.");
 
+  // An empty name literal would name no variable, or the file ".csv".
+  p = readProgramText("factor data=w.''n;", "h.zul");
+  EXPECT_NE(p.items.at(0).errors.at(0).find("h.zul:1:15: The name literal ''n is empty"),
+            std::string::npos);
+
   p = readProgramText("factor nfactors=3x;", "h.zul");
   EXPECT_NE(p.items.at(0).errors.at(0).find("h.zul:1:17: A number runs into a name"),
             std::string::npos);
@@ -135,6 +140,28 @@ TEST(ProgramReader, FaultsNameFileLineColumnAndSkipOnlyTheirItem) {
   EXPECT_NE(p.items.at(0).errors.at(0).find("h.zul:1:17: The number 1e400 is beyond the range of "
                                             "numbers (about 1e-308 to 1.8e308 in size); write"),
             std::string::npos);
+
+  // A host statement that cannot be read stays that statement: it ends the
+  // step before it, which is not skipped for it, and keeps its library name.
+  p = readProgramText("factor data=x;\nvar a;\noptions linesize=1e400;\nlibname a 'd' 1e999;",
+                      "k.zul");
+  ASSERT_EQ(p.items.size(), 3u);
+  EXPECT_TRUE(p.items[0].errors.empty());
+  EXPECT_EQ(p.items[1].kind, Kind::Options);
+  EXPECT_NE(p.items[1].errors.at(0).find("k.zul:3:18: The number 1e400"), std::string::npos);
+  EXPECT_EQ(p.items[2].kind, Kind::Libname);
+  EXPECT_EQ(p.items[2].libref, "A");
+  p = readProgramText("libname b 'd' x;", "k.zul");
+  EXPECT_EQ(p.items.at(0).libref, "B");
+  // An empty directory or SQLite file: SQLite would open a database that
+  // vanishes with the run.
+  p = readProgramText("libname c '';\nlibname d sqlite '';\nlibname e postgres '';", "k.zul");
+  ASSERT_EQ(p.items.size(), 3u);
+  EXPECT_NE(p.items[0].errors.at(0).find("k.zul:1:11: The directory '' is empty"),
+            std::string::npos);
+  EXPECT_NE(p.items[1].errors.at(0).find("k.zul:2:18: The database file '' is empty"),
+            std::string::npos);
+  EXPECT_TRUE(p.items[2].errors.empty());
 
   // A misspelt step is one error: its VAR and BY go with it, not one each.
   p = readProgramText("factr data=x;\nvar a;\nby g;\nrun;\nvar b;", "i.zul");

@@ -191,11 +191,20 @@ TEST(Options, RefusedSettingsSayWhatIsAllowed) {
       {"DEBUG", "XYZ", false, "XYZ is neither"},
       {"DEBUG", "SYN XYZ", false, "XYZ is neither"},
       {"CPUCOUNT", "0", false, "from 1 to 1024"},
+      {"NOTHREADS", "1", false, "NOTHREADS takes no value: write NOTHREADS, or THREADS=NO."},
   };
   for (const Case& c : cases) {
     std::string problem = c.named ? o.setNamed(c.name, c.value) : o.set(c.name, c.value, known);
     EXPECT_NE(problem.find(c.says), std::string::npos) << c.name << "=" << c.value << ": " << problem;
   }
+  // A known option written without its value is refused, not kept as "1".
+  for (const std::string name : {"LINESIZE", "CPUCOUNT", "SQLPASSES", "VALIDVARNAME", "DEBUG",
+                                 "INDB", "SQLECHO", "INDBNOTES"}) {
+    const std::string problem = o.setBare(name, known);
+    EXPECT_EQ(problem.rfind(name + " needs a value: write " + name + "=", 0), 0u) << problem;
+    EXPECT_TRUE(known) << name;
+  }
+  EXPECT_EQ(o.get("LINESIZE").value(), "120");
   EXPECT_FALSE(o.named("zacorr_threads").has_value());
   EXPECT_EQ(o.get("DEBUG").value(), "");
   for (const char* fine : {"SYN", "sem", "SYN SEM", "SYNSEM", ""})
