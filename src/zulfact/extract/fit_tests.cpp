@@ -14,11 +14,16 @@ namespace zulfact {
 
 namespace {
 
+// Near x = a both the series and the fraction need some sqrt(a) terms: the
+// limit grows with a, so that a large N's noncentral sums stay exact.
+double termLimit(double a) { return 100000.0 + 20.0 * std::sqrt(a); }
+
 // ln Q(a, x) pieces: P(a, x) by the series sum x^n / (a (a+1) ... (a+n)),
 // Q(a, x) by the continued fraction, both times exp(-x + a ln x - lnGamma(a)).
 double gammaSeriesP(double a, double x) {
   double term = 1.0 / a, sum = term;
-  for (int n = 1; n < 100000; ++n) {
+  const double limit = termLimit(a);
+  for (double n = 1; n < limit; ++n) {
     term *= x / (a + n);
     sum += term;
     if (std::fabs(term) < std::fabs(sum) * 1e-17) break;
@@ -29,7 +34,8 @@ double gammaSeriesP(double a, double x) {
 double gammaFractionQ(double a, double x) {
   const double tiny = 1e-300;
   double b = x + 1.0 - a, c = 1.0 / tiny, d = 1.0 / b, h = d;
-  for (int i = 1; i < 100000; ++i) {
+  const double limit = termLimit(a);
+  for (double i = 1; i < limit; ++i) {
     const double an = -i * (i - a);
     b += 2.0;
     d = an * d + b;

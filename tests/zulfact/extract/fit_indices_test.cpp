@@ -40,6 +40,28 @@ TEST(NoncentralChiSquare, AgainstTheIntegratedDensity) {
   EXPECT_TRUE(std::isnan(noncentralChiSquareCdf(1.0, 3.0, -1.0)));
 }
 
+// A large N gives a noncentrality of 1e9 and more: the sum has ~1e6 terms
+// and central functions of a ~ 1e9 (it took minutes, and stopped the series
+// short). df = 1 has the closed form Phi(sqrt x - sqrt lambda) -
+// Phi(-sqrt x - sqrt lambda). At 1e9 the logarithms of the Poisson weight
+// and of z^a e^-z / Gamma(a + 1) at the mode (terms of 1e10) keep some 1e-6.
+TEST(NoncentralChiSquare, LargeNoncentralityAgainstTheClosedForm) {
+  const auto phi = [](double z) { return 0.5 * std::erfc(-z / std::sqrt(2.0)); };
+  for (double lambda : {2e6, 2e9}) {
+    for (double shift : {-1.5, 0.0, 0.7}) {
+      const double x = std::pow(std::sqrt(lambda) + shift, 2.0);
+      const double want = phi(std::sqrt(x) - std::sqrt(lambda)) -
+                          phi(-std::sqrt(x) - std::sqrt(lambda));
+      EXPECT_NEAR(noncentralChiSquareCdf(x, 1.0, lambda), want, lambda < 1e7 ? 1e-9 : 2e-6)
+          << lambda << " " << shift;
+    }
+  }
+  // The root of the lower limit: 95% below x when sqrt(x) - sqrt(lambda)
+  // is the normal 95% point.
+  const double x = std::pow(std::sqrt(2e9) + 1.6448536269514722, 2.0);
+  EXPECT_NEAR(noncentralityFor(x, 1.0, 0.95), 2e9, 100.0);
+}
+
 TEST(NoncentralChiSquare, NoncentralityRootsAndTheirFloor) {
   const double lambda = noncentralityFor(226.68, 186, 0.05);
   EXPECT_NEAR(lambda, 82.8558297396639, 1e-7);
