@@ -102,8 +102,9 @@ std::string screeSvg(const Item& g, bool standalone) {
   const bool panel = g.templatePath.size() > 0 && g.templatePath.back() == '2';
   const bool variance = g.name == "VariancePlot";
   const std::string desc = fmt::format(
-      "{} eigenvalues by number; {} factors retained.", data->rows.size(),
-      static_cast<int>(number(g, "NFactors", 0)));
+      "{} by number; {} retained.",
+      counted(static_cast<long long>(data->rows.size()), "eigenvalue"),
+      counted(static_cast<long long>(number(g, "NFactors", 0)), "factor"));
   if (!panel) {
     SvgWriter svg(480, variance ? 396 : 360, titleOf(g), desc);
     if (variance) {
@@ -131,9 +132,9 @@ std::string parallelSvg(const Item& g, bool standalone) {
   double lo = 0, hi = 0;
   SvgWriter svg(520, 436, titleOf(g),
                 fmt::format("Observed, mean and critical simulated eigenvalues of {} "
-                            "simulations by number; {} factors retained.",
-                            static_cast<int>(number(g, "NSims", 0)),
-                            static_cast<int>(number(g, "NFactors", 0))));
+                            "by number; {} retained.",
+                            counted(static_cast<long long>(number(g, "NSims", 0)), "simulation"),
+                            counted(static_cast<long long>(number(g, "NFactors", 0)), "factor")));
   const char* names[3] = {"Eigenvalue", "AveEigPA", "CritEigPA"};
   const Series styles[3] = {kFirst, kSecond, kThird};
   for (const char* name : names) range(numbers(*data, name), lo, hi);

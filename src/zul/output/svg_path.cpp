@@ -205,10 +205,11 @@ std::string describe(const Diagram& d, const Settings& s) {
     (l.both ? corr : loadings) += 1;
   }
   std::string text = fmt::format(
-      "Path diagram ({} arrangement) of {} factors and {} variables: {} loadings drawn as "
-      "arrows from factor to variable, {} factor correlations as two-headed arcs",
-      arrangementName(s.arrangement), factors, static_cast<int>(d.nodes.size()) - factors,
-      loadings, corr);
+      "Path diagram ({} arrangement) of {} and {}: {} drawn as "
+      "arrows from factor to variable, {} as two-headed arcs",
+      arrangementName(s.arrangement), counted(factors, "factor"),
+      counted(static_cast<long long>(d.nodes.size()) - factors, "variable"),
+      counted(loadings, "loading"), counted(corr, "factor correlation"));
   if (anyTested(d)) text += "; significant paths are solid, bold and marked *, the others dashed";
   return text + ".";
 }

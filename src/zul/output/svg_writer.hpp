@@ -71,6 +71,9 @@ std::string xmlEscape(std::string_view raw);
 // A coordinate as written in the file: two decimals, no "-0.00".
 std::string svgNumber(double v);
 
+// "1 factor", "3 factors": a count and its noun for a graph's description.
+std::string counted(long long n, std::string_view noun);
+
 // The width in pixels that a text of n characters takes at the graphs'
 // font size (an upper bound for the sans-serif fonts browsers use).
 double textWidth(std::string_view s, double fontSize);
