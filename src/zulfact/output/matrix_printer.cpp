@@ -259,7 +259,7 @@ void displayFootnote(TableWriter& out, const MatrixDisplay& disp, double flag) {
   } else if (disp.fuzz > 0.0 && !disp.roundMode) {
     out.footnote(Text(h.formatMessage(msg::kFuzzFootnote, {disp.fuzz})));
   } else if (disp.roundMode && disp.fuzz > 0.0) {
-    out.footnote(Text(h.formatMessage(msg::kRoundFlagFuzzFootnote, {flag})));
+    out.footnote(Text(h.formatMessage(msg::kRoundFlagFuzzFootnote, {flag, disp.fuzz})));
   }
 }
 
