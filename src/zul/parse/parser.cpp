@@ -794,6 +794,8 @@ void StepParser::requestsValue(const zul_keyword& kw, const std::string& name,
       ++i_;
       continue;
     }
+    if (list && count > 0 && atEnd())
+      failHere(fmt::format("Expected ')' to close the list of {}=, found {}.", written, found()));
     const zul_word* w = atEnd() ? nullptr : findWord(kw.words, kw.nWords, tok());
     if (!w)
       failHere(fmt::format("Expected one of {} {}, found {}.", wordList(kw.words, kw.nWords),
@@ -900,18 +902,18 @@ void StepParser::tableSpec(int ds) {
       if (tok().kind != TokenKind::Name || !peekIs(1, '='))
         failHere("Expected a data-set option TYPE= or LABEL=, found " + found() + ".");
       std::string opt = upper(tok().text);
-      Position p = tok().pos;
+      // The name first: WHERE=(...) is an unknown option, not a bad value.
+      if (opt != "TYPE" && opt != "LABEL")
+        failHere("Unknown data-set option " + opt + "=; expected TYPE= or LABEL=.");
       i_ += 2;
       if (atEnd() || tok().kind == TokenKind::Punct)
         failHere("Expected a value after " + opt + "=, found " + found() + ".");
       if (opt == "TYPE") {
         dsName.hasType = true;
         dsName.type = upper(tok().text);
-      } else if (opt == "LABEL") {
+      } else {
         dsName.hasLabel = true;
         dsName.label = tok().text;
-      } else {
-        fail(p, "Unknown data-set option " + opt + "=; expected TYPE= or LABEL=.");
       }
       ++i_;
     }

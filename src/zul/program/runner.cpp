@@ -409,10 +409,12 @@ void Runner::runProgram(const parse::Program& program) {
   Session& s = session();
   // An empty file is most often the wrong one: a run that did nothing
   // should not look like one that succeeded at something.
-  if (program.items.empty())
-    logLine(ZUL_LOG_WARNING, "The program " +
-                                 (program.file == "-e" ? std::string("given with -e") : program.file) +
-                                 " holds no statements (only blanks or comments); nothing was run from it.");
+  if (program.items.empty()) {
+    const std::string name = program.file == "-e" ? std::string("given with -e") : program.file;
+    logLine(ZUL_LOG_WARNING, "The program " + name +
+                                 " holds no statements to run (only blanks, comments or RUN;);"
+                                 " nothing was run from it.");
+  }
   for (const parse::ProgramItem& item : program.items) {
     if (!item.errors.empty()) {
       for (const std::string& e : item.errors) logLine(ZUL_LOG_PLAIN, e);

@@ -249,6 +249,8 @@ TEST_F(Parser, RangeAndFormErrorsNameTheOptionAndWhere) {
       {"proc data=t r=a(1 2 3);", "ERROR: p.zul:1:15: ALPHA takes at most 2 parameters in parentheses."},
       {"proc data=t pre=a,beta;", "ERROR: p.zul:1:18: PRE= takes one value, found ','."},
       {"proc data=t(type=corr lbl='x');", "ERROR: p.zul:1:23: Unknown data-set option LBL=; expected TYPE= or LABEL=."},
+      {"proc data=t(where=(a>1));", "ERROR: p.zul:1:13: Unknown data-set option WHERE=; expected TYPE= or LABEL=."},
+      {"proc data=t pl=(p1 p2;", "ERROR: p.zul:1:22: Expected ')' to close the list of PL=, found the end of the statement."},
       {"proc data=t; var a; var b;", "ERROR: p.zul:1:21: Only one VAR statement is allowed in a step."},
       {"proc data=t; model a;", "ERROR: p.zul:1:14: Statement MODEL is not valid in a PROC step; expected one of: VAR, BY, FREQ, PRIORS, DRAW, RUN."},
       {"proc data=t; freq a b;", "ERROR: p.zul:1:21: The FREQ statement takes one variable."},
