@@ -3,8 +3,11 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <new>
 #include <system_error>
 #include <thread>
+
+#include <unistd.h>
 
 #include "kernels/eigen.hpp"
 #include "kernels/packed.hpp"
@@ -96,6 +99,17 @@ void simulateAll(int p, double df, uint32_t seed, int nSims, int threads, double
   for (std::thread& t : pool) t.join();
 }
 
+// Every simulation's eigenvalues are kept for the quantiles. More than the
+// machine's memory could only be had by swapping for hours, or not at all
+// (a request the system grants lazily, then ends the process for): it is
+// refused as memory running out, before anything is allocated.
+void requireRowsFit(int nSims, int p) {
+  const double bytes = static_cast<double>(nSims) * p * sizeof(double);
+  const long pages = sysconf(_SC_PHYS_PAGES), pageSize = sysconf(_SC_PAGE_SIZE);
+  if (pages > 0 && pageSize > 0 && bytes > static_cast<double>(pages) * pageSize)
+    throw std::bad_alloc();
+}
+
 }  // namespace
 
 void simulatedEigenvalues(int p, double df, uint32_t seed, uint64_t s, double* values) {
@@ -111,6 +125,7 @@ int parallelAnalysis(const ParallelAnalysisInput& in, ParallelAnalysisResult& ou
   const double rank = std::floor((1.0 - in.level) * (in.nSims + 1.0));
   if (!(rank > 0 && rank < in.nSims)) return 1;
   const int k = static_cast<int>(rank);
+  requireRowsFit(in.nSims, p);
 
   out.observed.assign(static_cast<size_t>(p), 0.0);
   {

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <new>
 #include <random>
 #include <vector>
 
@@ -166,6 +167,11 @@ TEST(ParallelAnalysis, UnusableInputIsRefused) {
   // freedom, the simulated matrices are singular but their eigenvalues exist.
   EXPECT_EQ(parallelAnalysis(input(corr, 3, 3, 200, 1, 1), out), 0);
   for (double v : out.mean) EXPECT_TRUE(std::isfinite(v));
+  // 2^31 - 1 simulations of 64 variables would keep 1.1 TB of eigenvalues:
+  // refused as memory running out before any is allocated, where a lazy
+  // allocation would have let the process be killed later.
+  std::vector<double> wide = identityPacked(64);
+  EXPECT_THROW(parallelAnalysis(input(wide, 64, 100, 2147483647, 1, 1), out), std::bad_alloc);
 }
 
 }  // namespace

@@ -240,13 +240,17 @@ void engineSet(ProcState& ps, int item, const void* buffer, int64_t bytes) {
 
 // A result the engine cannot give ends the run with 1012; `missing` (none
 // when its number is 0) says which analysis is without results, so that the
-// log explains the stop.
+// log explains the stop. The parallel analysis keeps every simulation's
+// eigenvalues: when memory runs out for them, the log says so, since a
+// smaller NSIMS= is the remedy.
 void engineGet(ProcState& ps, int item, void* buffer, int64_t bytes, msg::Id missing = {}) {
   zul_engine* engine = engineOf(ps);
   int64_t length = bytes;
   const int status = engine->ops->get ? engine->ops->get(engine, item, buffer, &length, 0, 0) : -1;
   if (status != ZUL_ENGINE_OK) {
-    if (missing.number != 0)
+    if (status == ZUL_ENGINE_NO_MEMORY && missing.number == msg::kNoParallelResults.number)
+      host().message(msg::kParallelNoMemory, {ps.opt.nSims, ps.opt.nVars});
+    else if (missing.number != 0)
       host().message(missing);
     else
       host().message(msg::kEngineItemFailed, {"get", item, status});
