@@ -271,14 +271,12 @@ void engineHandOff(ProcState& ps, bool corrComputed) {
   ps.groupParallel = ps.opt.parallelRun != 0;
   ps.groupMap = ps.opt.mapRun != 0;
   if (ps.nObs < p) {
-    if (ps.opt.parallelCriterion) {
-      h.message(msg::kParallelNeedsObservations);
-      endWith(ps, kCodeEngine);
-    }
-    // NFACTORS=MAP without its test: the group has no count of its own
-    // (the one held is an earlier group's), so it is not analysed.
-    if (ps.opt.mapVariant != 0) {
-      h.message(msg::kMapNeedsObservations);
+    // NFACTORS=PARALLEL or MAP without its test: the group has no count of
+    // its own (the one held is an earlier group's), so it is not analysed;
+    // the other groups are, each deciding for itself.
+    if (ps.opt.parallelCriterion || ps.opt.mapVariant != 0) {
+      h.message(ps.opt.parallelCriterion ? msg::kParallelNeedsObservations
+                                         : msg::kMapNeedsObservations);
       raiseCode(ps, kCodeNoData);
       ps.factorsRetained = -1;
       return;
