@@ -14,6 +14,10 @@
 // Random numbers: see random_stream.hpp; simulation s uses its own stream
 // drawn from (seed, s).
 //
+// Variables without variance (a zero diagonal in R) take no part: the
+// random data have the others only, and the simulated eigenvalues beyond
+// their number are 0, as the observed ones are.
+//
 // Results. For component j, the mean of the nSims simulated j-th largest
 // eigenvalues, summed in simulation order, and the critical value: the
 // k-th smallest of them with k = floor((1 - level)(nSims + 1)), the upper

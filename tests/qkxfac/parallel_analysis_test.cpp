@@ -156,6 +156,31 @@ TEST(ParallelAnalysis, RetainsTheComponentsOfThreeBlocks) {
   EXPECT_NEAR(out.observed[3], 0.4, 1e-12);
 }
 
+TEST(ParallelAnalysis, AVariableWithoutVarianceIsLeftOutOfTheRandomData) {
+  // R of a, b, c and a constant k (zero row and diagonal): the random data
+  // have three variables, so the results of the first three components are
+  // those of the 3 x 3 matrix bit for bit, and the fourth are 0. Simulating
+  // four variables would raise every critical value (for N = 50 the first
+  // from about 1.52 to 1.62).
+  const std::vector<double> withConstant = {1, 0.5, 1, 0.2, 0.1, 1, 0, 0, 0, 0};
+  const std::vector<double> without = {1, 0.5, 1, 0.2, 0.1, 1};
+  ParallelAnalysisResult four, three;
+  ASSERT_EQ(parallelAnalysis(input(withConstant, 4, 50, 300, 8, 2), four), 0);
+  ASSERT_EQ(parallelAnalysis(input(without, 3, 50, 300, 8, 2), three), 0);
+  for (int j = 0; j < 3; ++j) {
+    EXPECT_EQ(four.mean[j], three.mean[j]) << j;
+    EXPECT_EQ(four.critical[j], three.critical[j]) << j;
+  }
+  EXPECT_EQ(four.mean[3], 0.0);
+  EXPECT_EQ(four.critical[3], 0.0);
+  EXPECT_EQ(four.factors, three.factors);
+  // No variable with variance: nothing to simulate, nothing retained.
+  const std::vector<double> none(10, 0.0);
+  ASSERT_EQ(parallelAnalysis(input(none, 4, 50, 300, 8, 2), four), 0);
+  EXPECT_EQ(four.factors, 0);
+  EXPECT_EQ(four.critical[0], 0.0);
+}
+
 TEST(ParallelAnalysis, UnusableInputIsRefused) {
   std::vector<double> corr = identityPacked(3);
   ParallelAnalysisResult out;
