@@ -1,7 +1,6 @@
 #include "qkxfac/number_of_factors.hpp"
 
 #include <cstring>
-#include <new>
 
 #include "qkxfac/map.hpp"
 #include "qkxfac/parallel_analysis.hpp"
@@ -44,11 +43,9 @@ const std::vector<uint8_t>* NumberOfFactors::result(int32_t number,
                                                     int32_t threads, const ItemBytes& given) {
   if (results_.find(number) == results_.end()) {
     const bool isMap = number >= ZUL_ITEM_MAP_FACTORS2 && number <= ZUL_ITEM_MAP_AVERAGE4;
-    try {
-      if (!(isMap ? runMap(config, given) : runParallel(config, threads, given))) return nullptr;
-    } catch (const std::bad_alloc&) {
-      return nullptr;
-    }
+    // std::bad_alloc goes on to the caller, which reports it as memory
+    // running out rather than as a result that cannot be computed.
+    if (!(isMap ? runMap(config, given) : runParallel(config, threads, given))) return nullptr;
   }
   auto it = results_.find(number);
   return it != results_.end() ? &it->second : nullptr;

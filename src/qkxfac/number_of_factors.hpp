@@ -21,7 +21,8 @@ class NumberOfFactors {
 
   // The bytes of `item`, computed on first use from the items set so far;
   // null when they cannot be computed (no matrix or N, too few
-  // observations, non-finite elements, memory).
+  // observations, non-finite elements). Throws std::bad_alloc when memory
+  // runs out.
   const std::vector<uint8_t>* result(int32_t item, const zul_engine_config& config,
                                      int32_t threads, const ItemBytes& given);
 

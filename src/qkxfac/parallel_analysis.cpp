@@ -3,8 +3,11 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <new>
 #include <system_error>
 #include <thread>
+
+#include <unistd.h>
 
 #include "kernels/eigen.hpp"
 #include "kernels/packed.hpp"
@@ -96,6 +99,17 @@ void simulateAll(int p, double df, uint32_t seed, int nSims, int threads, double
   for (std::thread& t : pool) t.join();
 }
 
+// Every simulation's eigenvalues are kept for the quantiles. More than the
+// machine's memory could only be had by swapping for hours, or not at all
+// (a request the system grants lazily, then ends the process for): it is
+// refused as memory running out, before anything is allocated.
+void requireRowsFit(int nSims, int p) {
+  const double bytes = static_cast<double>(nSims) * p * sizeof(double);
+  const long pages = sysconf(_SC_PHYS_PAGES), pageSize = sysconf(_SC_PAGE_SIZE);
+  if (pages > 0 && pageSize > 0 && bytes > static_cast<double>(pages) * pageSize)
+    throw std::bad_alloc();
+}
+
 }  // namespace
 
 void simulatedEigenvalues(int p, double df, uint32_t seed, uint64_t s, double* values) {
@@ -111,6 +125,12 @@ int parallelAnalysis(const ParallelAnalysisInput& in, ParallelAnalysisResult& ou
   const double rank = std::floor((1.0 - in.level) * (in.nSims + 1.0));
   if (!(rank > 0 && rank < in.nSims)) return 1;
   const int k = static_cast<int>(rank);
+  // A variable without variance (a zero diagonal) has no correlations and
+  // adds an observed eigenvalue 0: the random data have only the q
+  // variables with variance, and their eigenvalues beyond q are 0 too.
+  int q = 0;
+  for (int i = 0; i < p; ++i) q += in.corr[packedIndex(i, i)] > 0.0;
+  requireRowsFit(in.nSims, q);
 
   out.observed.assign(static_cast<size_t>(p), 0.0);
   {
@@ -119,16 +139,16 @@ int parallelAnalysis(const ParallelAnalysisInput& in, ParallelAnalysisResult& ou
     if (!eigenvaluesOf(p, a.data(), out.observed.data(), work.data())) return 2;
   }
 
-  std::vector<double> rows(static_cast<size_t>(in.nSims) * p);
-  simulateAll(p, df, in.seed, in.nSims, in.threads, rows.data());
+  std::vector<double> rows(static_cast<size_t>(in.nSims) * q);
+  if (q > 0) simulateAll(q, df, in.seed, in.nSims, in.threads, rows.data());
 
   out.mean.assign(static_cast<size_t>(p), 0.0);
   out.critical.assign(static_cast<size_t>(p), 0.0);
   std::vector<double> column(static_cast<size_t>(in.nSims));
-  for (int j = 0; j < p; ++j) {
+  for (int j = 0; j < q; ++j) {
     double sum = 0.0;
     for (int s = 0; s < in.nSims; ++s) {
-      column[s] = rows[static_cast<size_t>(s) * p + j];
+      column[s] = rows[static_cast<size_t>(s) * q + j];
       sum += column[s];
     }
     out.mean[j] = sum / in.nSims;

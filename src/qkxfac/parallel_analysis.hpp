@@ -14,6 +14,10 @@
 // Random numbers: see random_stream.hpp; simulation s uses its own stream
 // drawn from (seed, s).
 //
+// Variables without variance (a zero diagonal in R) take no part: the
+// random data have the others only, and the simulated eigenvalues beyond
+// their number are 0, as the observed ones are.
+//
 // Results. For component j, the mean of the nSims simulated j-th largest
 // eigenvalues, summed in simulation order, and the critical value: the
 // k-th smallest of them with k = floor((1 - level)(nSims + 1)), the upper
@@ -52,7 +56,9 @@ struct ParallelAnalysisResult {
 // Runs the simulations. Returns 0; 1 for unusable input (p < 1, nSims < 1,
 // N < p or N <= 1, a level outside (0, 1) or one that leaves no order
 // statistic below nSims); 2 when the eigen solver failed on the observed
-// matrix (non-finite elements). May throw std::bad_alloc.
+// matrix (non-finite elements). Throws std::bad_alloc when memory runs
+// out, and before allocating when the nSims x p eigenvalues kept would
+// exceed the machine's physical memory.
 int parallelAnalysis(const ParallelAnalysisInput& in, ParallelAnalysisResult& out);
 
 // The eigenvalues of one simulated p x p correlation matrix of N - 1 = df

@@ -66,6 +66,17 @@ TEST(EngineItems, ResultsFollowTheGroupsMatrixAndResetDropsThem) {
 
   e.reset();
   EXPECT_EQ(get(e, ZUL_ITEM_MAP_AVERAGE2, ave2), ZUL_ENGINE_NOT_AVAILABLE);
+
+  // Simulations beyond the memory are told apart from results that cannot
+  // be computed, so that the module can ask for a smaller NSIMS=.
+  zul_engine_config huge = config(3);
+  huge.nSims = 2147483647;
+  Engine big(huge);
+  ASSERT_EQ(big.set(ZUL_ITEM_NOBS, &n, 8), ZUL_ENGINE_OK);
+  ASSERT_EQ(big.set(ZUL_ITEM_CORR, r, 48), ZUL_ENGINE_OK);
+  int64_t four = 4;
+  EXPECT_EQ(big.ops->get(&big, ZUL_ITEM_PARALLEL_FACTORS, count.data(), &four, 0, 0),
+            ZUL_ENGINE_NO_MEMORY);
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <new>
 #include <random>
 #include <vector>
 
@@ -120,17 +121,18 @@ TEST(ParallelAnalysis, MeanAndCriticalValueAreTheReductionsOfTheSimulations) {
   EXPECT_EQ(out.factors, 0);
 }
 
-TEST(ParallelAnalysis, SameSeedSameBitsForOneTwoAndFourThreads) {
+TEST(ParallelAnalysis, SameSeedSameBitsForAnyNumberOfThreads) {
   const int p = 12, sims = 301;  // not a multiple of the thread counts
   std::vector<double> corr = identityPacked(p);
-  ParallelAnalysisResult one, two, four, other;
+  ParallelAnalysisResult one, other;
   ASSERT_EQ(parallelAnalysis(input(corr, p, 150, sims, 4242, 1), one), 0);
-  ASSERT_EQ(parallelAnalysis(input(corr, p, 150, sims, 4242, 2), two), 0);
-  ASSERT_EQ(parallelAnalysis(input(corr, p, 150, sims, 4242, 4), four), 0);
-  for (const ParallelAnalysisResult* r : {&two, &four}) {
-    EXPECT_EQ(std::memcmp(r->mean.data(), one.mean.data(), p * sizeof(double)), 0);
-    EXPECT_EQ(std::memcmp(r->critical.data(), one.critical.data(), p * sizeof(double)), 0);
-    EXPECT_EQ(r->factors, one.factors);
+  for (int threads : {2, 3, 4, 7}) {
+    ParallelAnalysisResult r;
+    ASSERT_EQ(parallelAnalysis(input(corr, p, 150, sims, 4242, threads), r), 0);
+    EXPECT_EQ(std::memcmp(r.mean.data(), one.mean.data(), p * sizeof(double)), 0) << threads;
+    EXPECT_EQ(std::memcmp(r.critical.data(), one.critical.data(), p * sizeof(double)), 0)
+        << threads;
+    EXPECT_EQ(r.factors, one.factors);
   }
   ASSERT_EQ(parallelAnalysis(input(corr, p, 150, sims, 4243, 2), other), 0);
   int changed = 0;
@@ -154,6 +156,31 @@ TEST(ParallelAnalysis, RetainsTheComponentsOfThreeBlocks) {
   EXPECT_NEAR(out.observed[3], 0.4, 1e-12);
 }
 
+TEST(ParallelAnalysis, AVariableWithoutVarianceIsLeftOutOfTheRandomData) {
+  // R of a, b, c and a constant k (zero row and diagonal): the random data
+  // have three variables, so the results of the first three components are
+  // those of the 3 x 3 matrix bit for bit, and the fourth are 0. Simulating
+  // four variables would raise every critical value (for N = 50 the first
+  // from about 1.52 to 1.62).
+  const std::vector<double> withConstant = {1, 0.5, 1, 0.2, 0.1, 1, 0, 0, 0, 0};
+  const std::vector<double> without = {1, 0.5, 1, 0.2, 0.1, 1};
+  ParallelAnalysisResult four, three;
+  ASSERT_EQ(parallelAnalysis(input(withConstant, 4, 50, 300, 8, 2), four), 0);
+  ASSERT_EQ(parallelAnalysis(input(without, 3, 50, 300, 8, 2), three), 0);
+  for (int j = 0; j < 3; ++j) {
+    EXPECT_EQ(four.mean[j], three.mean[j]) << j;
+    EXPECT_EQ(four.critical[j], three.critical[j]) << j;
+  }
+  EXPECT_EQ(four.mean[3], 0.0);
+  EXPECT_EQ(four.critical[3], 0.0);
+  EXPECT_EQ(four.factors, three.factors);
+  // No variable with variance: nothing to simulate, nothing retained.
+  const std::vector<double> none(10, 0.0);
+  ASSERT_EQ(parallelAnalysis(input(none, 4, 50, 300, 8, 2), four), 0);
+  EXPECT_EQ(four.factors, 0);
+  EXPECT_EQ(four.critical[0], 0.0);
+}
+
 TEST(ParallelAnalysis, UnusableInputIsRefused) {
   std::vector<double> corr = identityPacked(3);
   ParallelAnalysisResult out;
@@ -166,6 +193,11 @@ TEST(ParallelAnalysis, UnusableInputIsRefused) {
   // freedom, the simulated matrices are singular but their eigenvalues exist.
   EXPECT_EQ(parallelAnalysis(input(corr, 3, 3, 200, 1, 1), out), 0);
   for (double v : out.mean) EXPECT_TRUE(std::isfinite(v));
+  // 2^31 - 1 simulations of 64 variables would keep 1.1 TB of eigenvalues:
+  // refused as memory running out before any is allocated, where a lazy
+  // allocation would have let the process be killed later.
+  std::vector<double> wide = identityPacked(64);
+  EXPECT_THROW(parallelAnalysis(input(wide, 64, 100, 2147483647, 1, 1), out), std::bad_alloc);
 }
 
 }  // namespace

@@ -240,13 +240,17 @@ void engineSet(ProcState& ps, int item, const void* buffer, int64_t bytes) {
 
 // A result the engine cannot give ends the run with 1012; `missing` (none
 // when its number is 0) says which analysis is without results, so that the
-// log explains the stop.
+// log explains the stop. The parallel analysis keeps every simulation's
+// eigenvalues: when memory runs out for them, the log says so, since a
+// smaller NSIMS= is the remedy.
 void engineGet(ProcState& ps, int item, void* buffer, int64_t bytes, msg::Id missing = {}) {
   zul_engine* engine = engineOf(ps);
   int64_t length = bytes;
   const int status = engine->ops->get ? engine->ops->get(engine, item, buffer, &length, 0, 0) : -1;
   if (status != ZUL_ENGINE_OK) {
-    if (missing.number != 0)
+    if (status == ZUL_ENGINE_NO_MEMORY && missing.number == msg::kNoParallelResults.number)
+      host().message(msg::kParallelNoMemory, {ps.opt.nSims, ps.opt.nVars});
+    else if (missing.number != 0)
       host().message(missing);
     else
       host().message(msg::kEngineItemFailed, {"get", item, status});
@@ -267,14 +271,12 @@ void engineHandOff(ProcState& ps, bool corrComputed) {
   ps.groupParallel = ps.opt.parallelRun != 0;
   ps.groupMap = ps.opt.mapRun != 0;
   if (ps.nObs < p) {
-    if (ps.opt.parallelCriterion) {
-      h.message(msg::kParallelNeedsObservations);
-      endWith(ps, kCodeEngine);
-    }
-    // NFACTORS=MAP without its test: the group has no count of its own
-    // (the one held is an earlier group's), so it is not analysed.
-    if (ps.opt.mapVariant != 0) {
-      h.message(msg::kMapNeedsObservations);
+    // NFACTORS=PARALLEL or MAP without its test: the group has no count of
+    // its own (the one held is an earlier group's), so it is not analysed;
+    // the other groups are, each deciding for itself.
+    if (ps.opt.parallelCriterion || ps.opt.mapVariant != 0) {
+      h.message(ps.opt.parallelCriterion ? msg::kParallelNeedsObservations
+                                         : msg::kMapNeedsObservations);
       raiseCode(ps, kCodeNoData);
       ps.factorsRetained = -1;
       return;

@@ -50,10 +50,18 @@ void StatementParser::factorCountOptions() {
   if (!zul_is_missing(ps_.opt.proportion) && ps_.opt.proportion > 1) ps_.opt.proportion /= 100;
 }
 
+// 2^31 - 1, the generator's modulus, is no state of it: given as a seed it
+// is replaced by a clock seed, which the user would not expect of a seed
+// written in the program, so the log says so.
+void StatementParser::warnSeedIsModulus(const char* option, double seed) {
+  if (seed == static_cast<double>(kSeedModulus)) h_.message(msg::kSeedIsModulus, {option});
+}
+
 void StatementParser::randomSeed() {
   double v = rec_.number(kSlotRandom, 0);
   if (v < 1) v = 0;
   v = foldSeed(v);
+  warnSeedIsModulus("RANDOM", v);
   ps_.seed = static_cast<int32_t>(v);
   seedRoutine(SeedMode::Check, ps_.seed);
 }
@@ -104,7 +112,12 @@ void StatementParser::parallelSettings() {
   double s = rec_.number(kSlotParallelSeed, 0);
   ps_.opt.parallelSeed = s >= 1 ? static_cast<int32_t>(foldSeed(s)) : 0;
   if (!ps_.opt.parallelRun) return;
+  const int32_t given = ps_.opt.parallelSeed;
+  if (s >= 1) warnSeedIsModulus("SEED", foldSeed(s));
   seedRoutine(SeedMode::CheckAndPublish, ps_.opt.parallelSeed);
+  // A clock seed is the only record of how the simulations ran: without
+  // it in the log, a run under NOPRINT could not be repeated.
+  if (ps_.opt.parallelSeed != given) h_.message(msg::kParallelClockSeed, {ps_.opt.parallelSeed});
   if (!(ps_.opt.parallelLevel > 0 && ps_.opt.parallelLevel < 1)) {
     h_.message(msg::kParallelLevelRange, {ps_.opt.parallelLevel});
     raiseCode(ps_, kCodeConflict);

@@ -114,6 +114,7 @@ class StatementParser {
   // parse_factor_count.cpp
   void factorCountOptions();
   void randomSeed();
+  void warnSeedIsModulus(const char* option, double seed);
   void criteriaAgainstMethod();
   void parallelSettings();
   // parse_output.cpp
