@@ -158,6 +158,21 @@ KnownColumns applySchema(const detail::Metadata& meta, std::vector<Column>& colu
   return known;
 }
 
+// zul takes only empty fields and "." as missing: other texts a metadata
+// file declares missing ("null": ["NA"]) would be read as values, a number
+// such as -99 even into the analysis, so the user is told.
+void warnOfOtherNulls(const detail::Metadata& meta, const std::filesystem::path& file,
+                      const std::string& table, std::vector<std::string>& warnings) {
+  for (const std::string& text : meta.nulls) {
+    if (text.empty() || text == ".") continue;
+    warnings.push_back("The metadata file of table " + table + " (" + file.string() +
+                       ") declares \"" + text.substr(0, 40) +
+                       "\" missing (\"null\"), but zul takes only empty fields and \".\" as "
+                       "missing, so fields holding it are read as they are. Replace them in " +
+                       "the table by empty fields.");
+  }
+}
+
 }  // namespace
 
 InputTable::InputTable(TableRef ref, const DataSetOptions& options)
@@ -189,9 +204,14 @@ InputTable::InputTable(TableRef ref, const DataSetOptions& options)
     type_ = meta->type;
     label_ = meta->label;
     known = applySchema(*meta, columns_, im.name, notes_);
+    warnOfOtherNulls(*meta, ref_.metadataFile(), im.name, warnings_);
   }
   applyOptions(options);
-  if (!known.all()) takeScannedTypes(known.type, known.width);
+  // Types declared by hand are checked against the data; those zul wrote
+  // with this very file (checkPairMatches) are right.
+  const bool byHand = meta && meta->writtenByHand();
+  if (!known.all() || byHand)
+    takeScannedTypes(known.type, known.width, byHand ? ref_.metadataFile().string() : "");
 }
 
 void InputTable::applyOptions(const DataSetOptions& options) {
@@ -301,15 +321,29 @@ void InputTable::release() {
   if (db_) db_->release();
 }
 
-// Types and widths the metadata did not give come from the type pass.
+// Types and widths the metadata did not give come from the type pass. A
+// column that declaredBy (a metadata file written by hand) says is numeric
+// but that holds text is read as declared, its text as missing, with a
+// warning: without one, an OUT= copy would lose that text unseen.
 void InputTable::takeScannedTypes(const std::vector<bool>& typeKnown,
-                                  const std::vector<bool>& widthKnown) {
+                                  const std::vector<bool>& widthKnown,
+                                  const std::string& declaredBy) {
   Impl& im = *impl_;
   const detail::ScanResult res = detail::columnTypes(im, ref_.file);
   rowCount_ = res.rows;
   valued_ = res.valued;
   for (int c = 0; c < im.nCols; ++c) {
     Column& col = columns_[static_cast<size_t>(c)];
+    const NonNumeric& text = res.text[static_cast<size_t>(c)];
+    if (!declaredBy.empty() && typeKnown[static_cast<size_t>(c)] && !col.isCharacter() &&
+        text.count > 0)
+      warnings_.push_back(
+          "Table " + im.name + ": its metadata file " + declaredBy + " declares column " +
+          col.name + " numeric, but " + std::to_string(text.count) +
+          (text.count == 1 ? " value is not a number" : " values are not numbers") +
+          " (the first, \"" + text.firstText + "\", on line " + std::to_string(text.firstLine) +
+          "); they are read as missing, and written so to OUT=. Correct the values, or give the "
+          "column the datatype \"string\" in the metadata file.");
     if (!typeKnown[static_cast<size_t>(c)]) {
       col.type = res.types[static_cast<size_t>(c)];
       if (col.isCharacter() && res.nonNumeric[static_cast<size_t>(c)].count > 0)

@@ -27,6 +27,10 @@ struct Metadata {
   // ("zul:csvBytes", "zul:csvHash"); absent in metadata written by hand.
   std::optional<uint64_t> csvBytes;
   std::string csvHash;
+  // The texts "null" declares missing (absent: none declared).
+  std::vector<std::string> nulls;
+
+  bool writtenByHand() const { return !csvBytes && csvHash.empty(); }
 };
 
 // The hash text of a whole CSV file, by the kind its metadata names

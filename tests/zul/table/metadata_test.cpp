@@ -192,6 +192,30 @@ TEST_F(Metadata, ColumnsThatDoNotMatchTheHeaderAreIgnoredWithANote) {
               HasSubstr("d.csv-metadata.json) is not a regular file; correct it, or remove it"));
 }
 
+// What a metadata file written by hand declares is checked against the
+// data: text in a column declared numeric, read as missing, and missing
+// spellings zul does not take are both told, never lost unseen.
+TEST_F(Metadata, DeclarationsByHandThatTheDataContradictAreWarnedOf) {
+  write("w.csv-metadata.json",
+        R"({"null": ["", "NA", "."], "tableSchema": {"columns": [
+              {"name": "a", "datatype": "double"}, {"name": "c", "datatype": "double"},
+              {"name": "n", "datatype": "integer"}]}})");
+  InputTable t(table("w", "a,c,n\n1,x,2\n2,\"y\",NA\n3,,4\n"));
+  EXPECT_EQ(t.columns()[1].type, ColumnType::Numeric);  // read as declared
+  EXPECT_EQ(t.rowCount(), 3);  // the data were read to check them
+  ASSERT_EQ(t.warnings().size(), 3u);
+  EXPECT_THAT(t.warnings()[0], HasSubstr("declares \"NA\" missing"));
+  EXPECT_THAT(t.warnings()[1], HasSubstr("declares column c numeric, but 2 values are not "
+                                         "numbers (the first, \"x\", on line 2)"));
+  EXPECT_THAT(t.warnings()[2], HasSubstr("column n numeric, but 1 value is not a number "
+                                         "(the first, \"NA\", on line 3)"));
+  // A pair zul wrote is right as it stands: no pass, nothing to tell.
+  writeTable(ref("z"), {1, 2});
+  InputTable z(ref("z"));
+  EXPECT_TRUE(z.warnings().empty());
+  EXPECT_FALSE(z.rowCount().has_value());
+}
+
 TEST_F(Metadata, TitlesListsLanguageMapsAndVirtualColumns) {
   write("v.csv-metadata.json",
         R"({"tableSchema": {"columns": [
