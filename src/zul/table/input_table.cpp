@@ -91,12 +91,14 @@ std::vector<Column> namedColumns(const Row& header, const std::string& table,
                                  std::vector<std::string>& notes) {
   refuseOtherSeparator(header, table);
   std::vector<Column> columns(static_cast<size_t>(header.nFields));
+  std::vector<bool> unnamed(columns.size());
   for (int c = 0; c < header.nFields; ++c) {
     std::string nm(header.text(c));
     while (!nm.empty() && (nm.back() == ' ' || nm.back() == '\t')) nm.pop_back();
     while (!nm.empty() && (nm.front() == ' ' || nm.front() == '\t')) nm.erase(0, 1);
     if (nm.empty()) {
       nm = "VAR" + std::to_string(c + 1);
+      unnamed[static_cast<size_t>(c)] = true;
       notes.push_back("Column " + std::to_string(c + 1) + " of table " + table +
                       " has no name; it is called " + nm + ".");
     }
@@ -106,11 +108,20 @@ std::vector<Column> namedColumns(const Row& header, const std::string& table,
       throw TableError("Table " + table + ": the name of column " + std::to_string(c + 1) +
                        " (" + nameStart(nm) + "...) is " + tooLongName(nm) +
                        ". Shorten it in the header (line 1).");
-    for (int d = 0; d < c; ++d)
-      if (sameName(columns[static_cast<size_t>(d)].name, nm))
-        throw TableError("Table " + table + ": the column name " + nm +
-                         " appears twice in the header (names are compared without regard "
-                         "to case).");
+    for (int d = 0; d < c; ++d) {
+      if (!sameName(columns[static_cast<size_t>(d)].name, nm)) continue;
+      // A name given to a column without one is not in the header.
+      const int named = unnamed[static_cast<size_t>(c)] ? d : c;
+      const int other = named == c ? d : c;
+      if (unnamed[static_cast<size_t>(c)] || unnamed[static_cast<size_t>(d)])
+        throw TableError("Table " + table + ": column " + std::to_string(other + 1) +
+                         " has no name, and VAR" + std::to_string(other + 1) +
+                         ", the name it would be given, is that of column " +
+                         std::to_string(named + 1) + ". Name the column in the header (line 1).");
+      throw TableError("Table " + table + ": the column name " + nm +
+                       " appears twice in the header (names are compared without regard "
+                       "to case).");
+    }
     columns[static_cast<size_t>(c)].name = std::move(nm);
   }
   return columns;

@@ -144,6 +144,14 @@ TEST_F(CsvReader, HeaderNamesBomEmptyAndDuplicateNames) {
   EXPECT_EQ(t.varNumber("nope"), 0);
 
   EXPECT_THAT(errorOf([&] { InputTable(table("dup", "a,b,A\n1,2,3\n")); }), HasSubstr("appears twice"));
+  // The name given to a column without one may be taken by the header:
+  // the message says which column to name, in either order.
+  EXPECT_THAT(errorOf([&] { InputTable(table("v2", "VAR2,,c\n1,2,3\n")); }),
+              HasSubstr("column 2 has no name, and VAR2, the name it would be given, is that "
+                        "of column 1. Name the column"));
+  EXPECT_THAT(errorOf([&] { InputTable(table("v1", ",var1\n1,2\n")); }),
+              HasSubstr("column 1 has no name, and VAR1, the name it would be given, is that "
+                        "of column 2."));
   EXPECT_THROW(InputTable(table("empty", "")), TableError);
 
   // A name longer than a variable name is refused, not cut to 32 bytes
