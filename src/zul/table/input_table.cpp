@@ -146,9 +146,12 @@ KnownColumns applySchema(const detail::Metadata& meta, std::vector<Column>& colu
                      std::vector<bool>(columns.size(), false)};
   if (!meta.hasSchema) return known;
   bool match = static_cast<int>(meta.columns.size()) == nCols;
-  for (int c = 0; match && c < nCols; ++c)
-    match = sameName(meta.columns[static_cast<size_t>(c)].column.name,
-                     columns[static_cast<size_t>(c)].name);
+  // A name that is not UTF-8 is in the metadata file as it was written.
+  for (int c = 0; match && c < nCols; ++c) {
+    const std::string& declared = meta.columns[static_cast<size_t>(c)].column.name;
+    const std::string& name = columns[static_cast<size_t>(c)].name;
+    match = sameName(declared, name) || sameName(declared, detail::asJsonText(name));
+  }
   if (!match) {
     notes.push_back("The columns in the metadata file of table " + table +
                     " do not match its header; column types were taken from the data.");

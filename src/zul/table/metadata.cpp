@@ -139,6 +139,11 @@ std::optional<Metadata> readMetadata(const std::filesystem::path& file,
   return m;
 }
 
+std::string asJsonText(const std::string& text) {
+  return json::parse(json(text).dump(-1, ' ', false, json::error_handler_t::replace))
+      .get<std::string>();
+}
+
 std::string metadataText(const std::string& csvName, const std::string& type,
                          const std::string& label, const std::vector<Column>& columns,
                          uint64_t csvBytes, const std::string& csvHash) {

@@ -68,6 +68,10 @@ void faultBetweenRenames();
 std::optional<Metadata> readMetadata(const std::filesystem::path& file,
                                      const std::string& tableName);
 
+// A name or label as a metadata file holds it: JSON text is UTF-8, so
+// bytes that are not are replaced (by U+FFFD), as metadataText() does.
+std::string asJsonText(const std::string& text);
+
 // The text of a metadata file for a table stored as csvName.
 // csvBytes and csvHash describe the CSV file written with it.
 std::string metadataText(const std::string& csvName, const std::string& type,

@@ -55,6 +55,20 @@ TEST_F(Metadata, WrittenForEveryOutputAndReadBack) {
   EXPECT_EQ(in.columns()[2].label, "Item one");
   // All types came from the metadata: no pass over the data was needed.
   EXPECT_FALSE(in.rowCount().has_value());
+
+  // A name that is not UTF-8 (Latin-1 "caf\xE9") is replaced in the JSON,
+  // yet the metadata still belongs to the header: the digits stay text.
+  {
+    OutputTable out(ref("latin"));
+    out.declareColumn({"caf\xE9", "Code", ColumnType::Character, 3});
+    const char* t[1] = {"001"};
+    out.appendRow(nullptr, t);
+    out.commit();
+  }
+  InputTable latin(ref("latin"));
+  EXPECT_TRUE(latin.notes().empty());
+  EXPECT_EQ(latin.columns()[0].type, ColumnType::Character);
+  EXPECT_EQ(latin.columns()[0].label, "Code");
 }
 
 // Writes the one-column table x with the given values.
