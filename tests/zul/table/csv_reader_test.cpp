@@ -54,6 +54,13 @@ TEST_F(CsvReader, LineEndsAndBlankLines) {
     ASSERT_EQ(t.nextByGroup(), 1);
     EXPECT_EQ(readGroupAsText(t), rows) << csv;
   }
+  // Line numbers count the line breaks inside quoted fields as the rows
+  // end, whichever the file uses (the broken row starts on line 5).
+  for (const std::string end : {"\n", "\r\n", "\r"}) {
+    const std::string csv = "a,b" + end + "1,\"x" + end + end + "y\"" + end + "2" + end;
+    EXPECT_THAT(errorOf([&] { InputTable(table("lines", csv)); }),
+                HasSubstr("line 5: 1 field where the header has 2")) << csv;
+  }
 }
 
 TEST_F(CsvReader, EmptyFieldAndLoneDotAreMissing) {
