@@ -134,6 +134,7 @@ zul_table* HostTableOpener::openInput(const parse::TableSpec& dsName, std::strin
     if (s.step) claimInput(s, ref);
     t.input = std::make_unique<table::InputTable>(std::move(ref), optionsOf(dsName));
     for (const std::string& note : t.input->notes()) messages::writeLog(ZUL_LOG_NOTE, note);
+    for (const std::string& w : t.input->warnings()) messages::writeLog(ZUL_LOG_WARNING, w);
   });
 }
 

@@ -27,6 +27,19 @@ namespace {
 
 std::string systemError(int err) { return std::strerror(err); }
 
+// The line ends in [p, end), counted as the tokenizer ends rows: LF, CRLF
+// and a lone CR (a file saved with CR line ends has them inside quoted
+// fields too).
+int64_t lineEnds(const char* p, const char* end) {
+  int64_t n = std::count(p, end, '\n');
+  const char* r = p;
+  while ((r = static_cast<const char*>(std::memchr(r, '\r', static_cast<size_t>(end - r))))) {
+    n += r + 1 == end || r[1] != '\n';
+    ++r;
+  }
+  return n;
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------
@@ -92,7 +105,7 @@ bool readQuoted(const char*& q, const char* end, Row& row, int64_t& line, Field&
   for (;;) {
     const char* qq = static_cast<const char*>(std::memchr(q, '"', static_cast<size_t>(end - q)));
     if (!qq) return false;
-    line += std::count(q, qq, '\n');
+    line += lineEnds(q, qq);
     if (qq + 1 < end && qq[1] == '"') {  // a doubled quote is one quote
       if (!inArena) {
         inArena = true;

@@ -91,12 +91,14 @@ std::vector<Column> namedColumns(const Row& header, const std::string& table,
                                  std::vector<std::string>& notes) {
   refuseOtherSeparator(header, table);
   std::vector<Column> columns(static_cast<size_t>(header.nFields));
+  std::vector<bool> unnamed(columns.size());
   for (int c = 0; c < header.nFields; ++c) {
     std::string nm(header.text(c));
     while (!nm.empty() && (nm.back() == ' ' || nm.back() == '\t')) nm.pop_back();
     while (!nm.empty() && (nm.front() == ' ' || nm.front() == '\t')) nm.erase(0, 1);
     if (nm.empty()) {
       nm = "VAR" + std::to_string(c + 1);
+      unnamed[static_cast<size_t>(c)] = true;
       notes.push_back("Column " + std::to_string(c + 1) + " of table " + table +
                       " has no name; it is called " + nm + ".");
     }
@@ -106,11 +108,20 @@ std::vector<Column> namedColumns(const Row& header, const std::string& table,
       throw TableError("Table " + table + ": the name of column " + std::to_string(c + 1) +
                        " (" + nameStart(nm) + "...) is " + tooLongName(nm) +
                        ". Shorten it in the header (line 1).");
-    for (int d = 0; d < c; ++d)
-      if (sameName(columns[static_cast<size_t>(d)].name, nm))
-        throw TableError("Table " + table + ": the column name " + nm +
-                         " appears twice in the header (names are compared without regard "
-                         "to case).");
+    for (int d = 0; d < c; ++d) {
+      if (!sameName(columns[static_cast<size_t>(d)].name, nm)) continue;
+      // A name given to a column without one is not in the header.
+      const int named = unnamed[static_cast<size_t>(c)] ? d : c;
+      const int other = named == c ? d : c;
+      if (unnamed[static_cast<size_t>(c)] || unnamed[static_cast<size_t>(d)])
+        throw TableError("Table " + table + ": column " + std::to_string(other + 1) +
+                         " has no name, and VAR" + std::to_string(other + 1) +
+                         ", the name it would be given, is that of column " +
+                         std::to_string(named + 1) + ". Name the column in the header (line 1).");
+      throw TableError("Table " + table + ": the column name " + nm +
+                       " appears twice in the header (names are compared without regard "
+                       "to case).");
+    }
     columns[static_cast<size_t>(c)].name = std::move(nm);
   }
   return columns;
@@ -135,9 +146,12 @@ KnownColumns applySchema(const detail::Metadata& meta, std::vector<Column>& colu
                      std::vector<bool>(columns.size(), false)};
   if (!meta.hasSchema) return known;
   bool match = static_cast<int>(meta.columns.size()) == nCols;
-  for (int c = 0; match && c < nCols; ++c)
-    match = sameName(meta.columns[static_cast<size_t>(c)].column.name,
-                     columns[static_cast<size_t>(c)].name);
+  // A name that is not UTF-8 is in the metadata file as it was written.
+  for (int c = 0; match && c < nCols; ++c) {
+    const std::string& declared = meta.columns[static_cast<size_t>(c)].column.name;
+    const std::string& name = columns[static_cast<size_t>(c)].name;
+    match = sameName(declared, name) || sameName(declared, detail::asJsonText(name));
+  }
   if (!match) {
     notes.push_back("The columns in the metadata file of table " + table +
                     " do not match its header; column types were taken from the data.");
@@ -156,6 +170,21 @@ KnownColumns applySchema(const detail::Metadata& meta, std::vector<Column>& colu
     }
   }
   return known;
+}
+
+// zul takes only empty fields and "." as missing: other texts a metadata
+// file declares missing ("null": ["NA"]) would be read as values, a number
+// such as -99 even into the analysis, so the user is told.
+void warnOfOtherNulls(const detail::Metadata& meta, const std::filesystem::path& file,
+                      const std::string& table, std::vector<std::string>& warnings) {
+  for (const std::string& text : meta.nulls) {
+    if (text.empty() || text == ".") continue;
+    warnings.push_back("The metadata file of table " + table + " (" + file.string() +
+                       ") declares \"" + text.substr(0, 40) +
+                       "\" missing (\"null\"), but zul takes only empty fields and \".\" as "
+                       "missing, so fields holding it are read as they are. Replace them in " +
+                       "the table by empty fields.");
+  }
 }
 
 }  // namespace
@@ -189,9 +218,14 @@ InputTable::InputTable(TableRef ref, const DataSetOptions& options)
     type_ = meta->type;
     label_ = meta->label;
     known = applySchema(*meta, columns_, im.name, notes_);
+    warnOfOtherNulls(*meta, ref_.metadataFile(), im.name, warnings_);
   }
   applyOptions(options);
-  if (!known.all()) takeScannedTypes(known.type, known.width);
+  // Types declared by hand are checked against the data; those zul wrote
+  // with this very file (checkPairMatches) are right.
+  const bool byHand = meta && meta->writtenByHand();
+  if (!known.all() || byHand)
+    takeScannedTypes(known.type, known.width, byHand ? ref_.metadataFile().string() : "");
 }
 
 void InputTable::applyOptions(const DataSetOptions& options) {
@@ -301,15 +335,29 @@ void InputTable::release() {
   if (db_) db_->release();
 }
 
-// Types and widths the metadata did not give come from the type pass.
+// Types and widths the metadata did not give come from the type pass. A
+// column that declaredBy (a metadata file written by hand) says is numeric
+// but that holds text is read as declared, its text as missing, with a
+// warning: without one, an OUT= copy would lose that text unseen.
 void InputTable::takeScannedTypes(const std::vector<bool>& typeKnown,
-                                  const std::vector<bool>& widthKnown) {
+                                  const std::vector<bool>& widthKnown,
+                                  const std::string& declaredBy) {
   Impl& im = *impl_;
   const detail::ScanResult res = detail::columnTypes(im, ref_.file);
   rowCount_ = res.rows;
   valued_ = res.valued;
   for (int c = 0; c < im.nCols; ++c) {
     Column& col = columns_[static_cast<size_t>(c)];
+    const NonNumeric& text = res.text[static_cast<size_t>(c)];
+    if (!declaredBy.empty() && typeKnown[static_cast<size_t>(c)] && !col.isCharacter() &&
+        text.count > 0)
+      warnings_.push_back(
+          "Table " + im.name + ": its metadata file " + declaredBy + " declares column " +
+          col.name + " numeric, but " + std::to_string(text.count) +
+          (text.count == 1 ? " value is not a number" : " values are not numbers") +
+          " (the first, \"" + text.firstText + "\", on line " + std::to_string(text.firstLine) +
+          "); they are read as missing, and written so to OUT=. Correct the values, or give the "
+          "column the datatype \"string\" in the metadata file.");
     if (!typeKnown[static_cast<size_t>(c)]) {
       col.type = res.types[static_cast<size_t>(c)];
       if (col.isCharacter() && res.nonNumeric[static_cast<size_t>(c)].count > 0)

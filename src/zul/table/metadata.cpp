@@ -91,6 +91,12 @@ std::optional<Metadata> readMetadata(const std::filesystem::path& file,
   if (doc.contains("zul:csvHash")) m.csvHash = textOf(doc["zul:csvHash"]);
   if (doc.contains("dc:type")) m.type = upper(textOf(doc["dc:type"]));
   if (doc.contains("dc:title")) m.label = textOf(doc["dc:title"]);
+  if (doc.contains("null")) {
+    const json& nulls = doc["null"];
+    if (nulls.is_string()) m.nulls.push_back(nulls.get<std::string>());
+    for (const json& v : nulls.is_array() ? nulls : json::array())
+      if (v.is_string()) m.nulls.push_back(v.get<std::string>());
+  }
   if (doc.contains("tableSchema") && doc["tableSchema"].is_object()) {
     const json& schema = doc["tableSchema"];
     if (schema.contains("columns") && schema["columns"].is_array()) {
@@ -131,6 +137,11 @@ std::optional<Metadata> readMetadata(const std::filesystem::path& file,
     }
   }
   return m;
+}
+
+std::string asJsonText(const std::string& text) {
+  return json::parse(json(text).dump(-1, ' ', false, json::error_handler_t::replace))
+      .get<std::string>();
 }
 
 std::string metadataText(const std::string& csvName, const std::string& type,
@@ -220,7 +231,7 @@ std::string hashTextOf(std::string_view kind, const char* data, size_t size) {
 }
 
 void checkPairMatches(const Metadata& meta, const char* data, size_t size, const TableRef& ref) {
-  if (!meta.csvBytes && meta.csvHash.empty()) return;  // written by hand
+  if (meta.writtenByHand()) return;
   bool same = !meta.csvBytes || *meta.csvBytes == size;
   if (same && !meta.csvHash.empty()) {
     const std::string kind = meta.csvHash.substr(0, meta.csvHash.find(':'));

@@ -27,6 +27,10 @@ struct Metadata {
   // ("zul:csvBytes", "zul:csvHash"); absent in metadata written by hand.
   std::optional<uint64_t> csvBytes;
   std::string csvHash;
+  // The texts "null" declares missing (absent: none declared).
+  std::vector<std::string> nulls;
+
+  bool writtenByHand() const { return !csvBytes && csvHash.empty(); }
 };
 
 // The hash text of a whole CSV file, by the kind its metadata names
@@ -63,6 +67,10 @@ void faultBetweenRenames();
 // TableError naming the table when it exists but is no usable JSON.
 std::optional<Metadata> readMetadata(const std::filesystem::path& file,
                                      const std::string& tableName);
+
+// A name or label as a metadata file holds it: JSON text is UTF-8, so
+// bytes that are not are replaced (by U+FFFD), as metadataText() does.
+std::string asJsonText(const std::string& text);
 
 // The text of a metadata file for a table stored as csvName.
 // csvBytes and csvHash describe the CSV file written with it.

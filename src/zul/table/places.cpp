@@ -35,6 +35,19 @@ Place filePlace(std::string description, const fs::path& path) {
   return Place{std::move(description), fileKeys(path)};
 }
 
+namespace {
+
+// The path key of a table file in a library with its file name in lower
+// case: two spellings of one member name meet there.
+std::string memberKey(const std::string& pathKey) {
+  std::string key = "member:" + pathKey.substr(pathKey.find(':') + 1);
+  for (size_t i = key.rfind('/') + 1; i < key.size(); ++i)
+    if (key[i] >= 'A' && key[i] <= 'Z') key[i] = static_cast<char>(key[i] - 'A' + 'a');
+  return key;
+}
+
+}  // namespace
+
 std::vector<Place> tablePlaces(const std::string& what, const TableRef& ref) {
   if (ref.database) {
     // A table is found case-blind, so two spellings are one place.
@@ -43,7 +56,14 @@ std::vector<Place> tablePlaces(const std::string& what, const TableRef& ref) {
       if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
     return {Place{what, {"db:" + ref.database->identity() + ":" + name}}};
   }
-  return {filePlace(what, ref.file), filePlace("metadata file of the " + what, ref.metadataFile())};
+  std::vector<Place> places{filePlace(what, ref.file),
+                            filePlace("metadata file of the " + what, ref.metadataFile())};
+  // Member names are case-blind, files are not: OUT=x and OUTSTAT=X of one
+  // step are one table, though neither file exists yet to tell them apart.
+  if (!ref.library.empty())
+    for (Place& place : places)
+      if (!place.keys.empty()) place.keys.push_back(memberKey(place.keys.back()));
+  return places;
 }
 
 namespace {

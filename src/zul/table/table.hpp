@@ -320,6 +320,10 @@ class InputTable {
   // Non-fatal observations made while opening (for example a metadata file
   // that did not match the header and was ignored), for the host to log.
   const std::vector<std::string>& notes() const { return notes_; }
+  // Observations about values that are read otherwise than their file or
+  // metadata says (a column declared numeric that holds text), to be
+  // logged as warnings.
+  const std::vector<std::string>& warnings() const { return warnings_; }
 
   // Columns, numbered from 1 in the services; here the vector is from 0.
   const std::vector<Column>& columns() const { return columns_; }
@@ -426,12 +430,14 @@ class InputTable {
   void openDatabase(const DataSetOptions& options);
   void openStatFile(const char* kind);
   void applyOptions(const DataSetOptions& options);
-  void takeScannedTypes(const std::vector<bool>& typeKnown, const std::vector<bool>& widthKnown);
+  void takeScannedTypes(const std::vector<bool>& typeKnown, const std::vector<bool>& widthKnown,
+                        const std::string& declaredBy = {});
   TableRef ref_;
   std::string type_;
   std::string label_;
   std::vector<Column> columns_;
   std::vector<std::string> notes_;
+  std::vector<std::string> warnings_;
   std::map<int, NonNumeric> nonNumeric_;
   std::optional<int64_t> rowCount_;
   std::vector<uint8_t> valued_;  // from the type pass; empty without one

@@ -325,6 +325,7 @@ ScanResult scanTypes(InputTable::Impl& im) {
   res.types.resize(static_cast<size_t>(n));
   res.maxLengths.resize(static_cast<size_t>(n));
   res.nonNumeric.resize(static_cast<size_t>(n));
+  res.text.assign(total.other.begin(), total.other.begin() + n);
   res.valued.assign(total.valued.begin(), total.valued.begin() + n);
   for (size_t c = 0; c < static_cast<size_t>(n); ++c) {
     if (total.hasNumber[c]) res.nonNumeric[c] = total.other[c];

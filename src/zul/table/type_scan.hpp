@@ -17,6 +17,7 @@ struct ScanResult {
   std::vector<ColumnType> types;
   std::vector<int> maxLengths;  // longest value of each column, in bytes
   std::vector<NonNumeric> nonNumeric;  // of columns holding numbers and other text
+  std::vector<NonNumeric> text;        // of every column: the fields that are no numbers
   std::vector<uint8_t> valued;  // per column: some field is not empty (nor ".")
   int64_t rows = 0;
 };

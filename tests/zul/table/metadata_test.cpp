@@ -55,6 +55,20 @@ TEST_F(Metadata, WrittenForEveryOutputAndReadBack) {
   EXPECT_EQ(in.columns()[2].label, "Item one");
   // All types came from the metadata: no pass over the data was needed.
   EXPECT_FALSE(in.rowCount().has_value());
+
+  // A name that is not UTF-8 (Latin-1 "caf\xE9") is replaced in the JSON,
+  // yet the metadata still belongs to the header: the digits stay text.
+  {
+    OutputTable out(ref("latin"));
+    out.declareColumn({"caf\xE9", "Code", ColumnType::Character, 3});
+    const char* t[1] = {"001"};
+    out.appendRow(nullptr, t);
+    out.commit();
+  }
+  InputTable latin(ref("latin"));
+  EXPECT_TRUE(latin.notes().empty());
+  EXPECT_EQ(latin.columns()[0].type, ColumnType::Character);
+  EXPECT_EQ(latin.columns()[0].label, "Code");
 }
 
 // Writes the one-column table x with the given values.
@@ -190,6 +204,30 @@ TEST_F(Metadata, ColumnsThatDoNotMatchTheHeaderAreIgnoredWithANote) {
   std::filesystem::create_directory(dir / "d.csv-metadata.json");
   EXPECT_THAT(errorOf([&] { InputTable(table("d", "x\n1\n")); }),
               HasSubstr("d.csv-metadata.json) is not a regular file; correct it, or remove it"));
+}
+
+// What a metadata file written by hand declares is checked against the
+// data: text in a column declared numeric, read as missing, and missing
+// spellings zul does not take are both told, never lost unseen.
+TEST_F(Metadata, DeclarationsByHandThatTheDataContradictAreWarnedOf) {
+  write("w.csv-metadata.json",
+        R"({"null": ["", "NA", "."], "tableSchema": {"columns": [
+              {"name": "a", "datatype": "double"}, {"name": "c", "datatype": "double"},
+              {"name": "n", "datatype": "integer"}]}})");
+  InputTable t(table("w", "a,c,n\n1,x,2\n2,\"y\",NA\n3,,4\n"));
+  EXPECT_EQ(t.columns()[1].type, ColumnType::Numeric);  // read as declared
+  EXPECT_EQ(t.rowCount(), 3);  // the data were read to check them
+  ASSERT_EQ(t.warnings().size(), 3u);
+  EXPECT_THAT(t.warnings()[0], HasSubstr("declares \"NA\" missing"));
+  EXPECT_THAT(t.warnings()[1], HasSubstr("declares column c numeric, but 2 values are not "
+                                         "numbers (the first, \"x\", on line 2)"));
+  EXPECT_THAT(t.warnings()[2], HasSubstr("column n numeric, but 1 value is not a number "
+                                         "(the first, \"NA\", on line 3)"));
+  // A pair zul wrote is right as it stands: no pass, nothing to tell.
+  writeTable(ref("z"), {1, 2});
+  InputTable z(ref("z"));
+  EXPECT_TRUE(z.warnings().empty());
+  EXPECT_FALSE(z.rowCount().has_value());
 }
 
 TEST_F(Metadata, TitlesListsLanguageMapsAndVirtualColumns) {

@@ -76,6 +76,18 @@ TEST_F(OutputTables, AbortAndDestructorLeaveTheEarlierTableIntact) {
   }
   EXPECT_THAT(files(), ElementsAre("keep.csv"));
   EXPECT_EQ(read("keep.csv"), "old\n1\n");
+  // A table made read-only is refused before anything is written (its
+  // metadata file alike), and stays as it was.
+  for (const std::string file : {"keep.csv", "keep.csv-metadata.json"}) {
+    write("keep.csv-metadata.json", "{}");
+    fs::permissions(dir / file, fs::perms::owner_write | fs::perms::group_write |
+                                    fs::perms::others_write, fs::perm_options::remove);
+    EXPECT_THAT(testing::errorOf([&] { OutputTable out(ref("keep")); }),
+                HasSubstr(file + " is read-only, and is left as it is")) << file;
+    fs::permissions(dir / file, fs::perms::owner_write, fs::perm_options::add);
+    EXPECT_THAT(files(), ElementsAre("keep.csv", "keep.csv-metadata.json"));
+  }
+  EXPECT_EQ(read("keep.csv"), "old\n1\n");
 }
 
 TEST_F(OutputTables, ReplacingTheTableBeingReadKeepsTheReaderOnTheOldRows) {

@@ -46,6 +46,22 @@ TEST_F(Places, OneFileUnderEverySpelling) {
               HasSubstr("The database table is also the OUT= table"));
 }
 
+// Member names are case-blind: two spellings in one library are one table
+// before either file exists; as paths, files differing in case stay apart.
+TEST_F(Places, OneTableUnderEverySpellingOfItsMemberName) {
+  auto member = [&](const std::string& name, const std::string& library) {
+    TableRef ref;
+    ref.library = library;
+    ref.member = name;
+    ref.file = dir / (name + ".csv");
+    return tablePlaces("table " + name, ref);
+  };
+  const std::vector<Place> lower = member("scores", "WORK"), upper = member("SCORES", "WORK");
+  EXPECT_TRUE(lower[0].sameAs(upper[0]) && lower[1].sameAs(upper[1]));
+  EXPECT_FALSE(lower[0].sameAs(upper[1]));
+  EXPECT_FALSE(member("scores", "").front().sameAs(member("SCORES", "").front()));
+}
+
 TEST_F(Places, OnlyTemporariesOfDeadOwnersAreRemoved) {
   // A temporary of this process shows the tag of this machine.
   fs::path mine;
