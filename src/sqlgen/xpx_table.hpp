@@ -39,11 +39,16 @@ struct XpxGroup {
   std::vector<double> shift;   // n
 };
 
-// The name of the first count column (_NREAD_ ... _WUSED_) of g that is
-// negative, empty when none is: counts and sums of frequencies or weights
-// are never below 0, so a negative one is a table edited by hand, whose
-// sums cannot be trusted either.
-std::string negativeCountColumn(const XpxGroup& g);
+// Why g cannot be the summary of any records, empty when it can be: a
+// negative count, a number of records or of frequencies (integer parts)
+// that is not whole, more records used and dropped than read, more
+// frequencies used than read or fewer than the records used, a group
+// without a used record that holds sums or weights, or a sum of squares
+// that leaves a variance below zero. Such a row is a table edited by hand,
+// whose sums cannot be trusted. The phrase names the column ("its column
+// _NUSED_ holds a negative count"), and the variable, of g's order, by its
+// name in `variables` when given.
+std::string xpxGroupFault(const XpxGroup& g, const std::vector<std::string>& variables = {});
 
 // A group from the aggregate statement's row (crossproduct_sql.hpp), the
 // values after its BY columns. A null shift (no usable record) becomes 0.

@@ -195,8 +195,6 @@ void readGroups(InputTable& t, const XpxLayout& L, Groups& groups,
         throw TableError(t.displayName() + " holds a missing value in its column " + cols[c].name + ".");
       *counts[c] = num(c);
     }
-    if (const std::string c = sqlgen::negativeCountColumn(g); !c.empty())
-      throw TableError(t.displayName() + ": its column " + c + " holds a negative count.");
     // Only a table of BY groups numbers them (_KEY_ from 1): a sum column
     // missing from a table of one numeric BY variable would take the BY
     // column for a sum.
@@ -224,6 +222,13 @@ void readGroups(InputTable& t, const XpxLayout& L, Groups& groups,
         if (!std::isfinite(x))
           throw TableError(t.displayName() +
                            " holds a missing value among its sums, crossproducts or shifts.");
+    std::vector<std::string> names;
+    for (size_t i = 0; i < n; ++i) names.push_back(cols[first + i].name);
+    if (const std::string fault = sqlgen::xpxGroupFault(g, names); !fault.empty()) {
+      const int64_t line = t.recordLine();
+      throw TableError(t.displayName() + (line > 0 ? ", line " + std::to_string(line) : "") + ": " +
+                       fault + ".");
+    }
     if (!at.empty()) reorder(g, at);
     row.by = by;
     auto [it, fresh] = groups.emplace(std::move(by), row);

@@ -323,6 +323,18 @@ bool analysisIndex(ProcState& ps, zul_table* table, int firstSum, int nt, std::v
   return true;
 }
 
+// The names of a crossproduct table's nt summed variables, from column
+// firstSum on.
+std::vector<std::string> summedNames(zul_table* table, int firstSum, int nt) {
+  std::vector<std::string> names;
+  for (int k = 0; k < nt; ++k) {
+    zul_var_desc d{};
+    host().varDesc(table, firstSum + k, d);
+    names.emplace_back(d.name);
+  }
+  return names;
+}
+
 // The current group of a crossproduct table: every variable's sums, and the
 // positions of the analysis variables among them. The group's rows are
 // added (combineParts): a table summarised by finer BY groups than the
@@ -395,14 +407,16 @@ bool readXpxRow(ProcState& ps, zul_table* table, sqlgen::XpxGroup& g, std::vecto
     sqlgen::XpxGroup part;
     part.nRead = v[0], part.nUsed = v[1], part.nMissing = v[2], part.freqRead = v[3];
     part.freqUsed = v[4], part.weightsRead = v[5], part.weightsUsed = v[6];
-    if (const std::string c = sqlgen::negativeCountColumn(part); !c.empty()) {
-      reason = "its column " + c + " holds a negative count";
-      return false;
-    }
     const double* at = v.data() + sqlgen::kXpxCountColumns;
     part.sums.assign(at, at + nt);
     part.packed.assign(at + nt, at + nt + qCols);
     part.shift.assign(at + nt + qCols, at + 2 * nt + qCols);
+    reason = sqlgen::xpxGroupFault(part, summedNames(table, firstSum, nt));
+    if (!reason.empty()) {
+      if (const std::string by = h.byDescription(table); !by.empty())
+        reason = "in the BY group " + by + ", " + reason;
+      return false;
+    }
     if (row > 0) {
       sqlgen::combineParts(g, std::move(part));
       continue;
