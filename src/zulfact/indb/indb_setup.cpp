@@ -8,6 +8,7 @@
 
 #include "sqlgen/column_types.hpp"
 #include "sqlgen/crossproduct_sql.hpp"
+#include "sqlgen/xpx_table.hpp"
 #include "zulfact/host/host.hpp"
 #include "zulfact/indb/indb.hpp"
 #include "zulfact/state/catalog_ids.hpp"
@@ -122,6 +123,13 @@ bool isCrossproductTable(zul_table* table) {
   const std::string name = host().tableName(table);
   const size_t dot = name.rfind('.');
   return (dot == std::string::npos ? name : name.substr(dot + 1)) == "_MKXPX_";
+}
+
+bool hasCrossproductColumns(zul_table* table) {
+  const std::vector<std::string> names = sqlgen::xpxColumnNames({}, {});
+  for (size_t c = 0; c < names.size(); ++c)
+    if (host().varNumber(table, names[c]) != static_cast<int>(c) + 1) return false;
+  return true;
 }
 
 // Dates and times are then counted as the row path counts them.
