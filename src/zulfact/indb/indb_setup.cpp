@@ -167,6 +167,12 @@ std::vector<double> firstRowShift(ProcState& ps, const sqlgen::CrossRequest& r) 
   std::vector<double> row(shift.size());
   int status = 0;
   if (h.readNext(list, row.data(), nullptr, status) == 1) shift = row;
+  // Read to the end, which finishes the query: SQLite refuses to drop a
+  // table (the blocks' temporary table of deviations) while a statement
+  // of the connection is still under way.
+  std::vector<double> rest(shift.size());
+  while (h.readNext(list, rest.data(), nullptr, status) == 1) {
+  }
   h.readListRelease(list);
   for (double& x : shift)
     if (zul_is_missing(x)) x = 0.0;
