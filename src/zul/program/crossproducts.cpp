@@ -464,6 +464,19 @@ std::string dataName(const InputTable& in) {
   return name.size() > 42 ? name.substr(0, 42) : name;
 }
 
+// A column name the crossproduct table would have twice: a variable named
+// as one of its own columns (_NREAD_, _Q1_1_, _SHIFT1_ ...), a BY variable
+// also summed, or a variable listed twice. Empty when there is none.
+std::string repeatedColumn(const services::StepContext& ctx, const InputTable& in, const Roles& r) {
+  std::vector<std::string> by;
+  for (const auto& b : ctx.parsed->byNames) by.push_back(b.name);
+  const std::vector<std::string> names = sqlgen::xpxColumnNames(by, variableNames(in, r));
+  for (size_t i = 0; i < names.size(); ++i)
+    for (size_t j = 0; j < i; ++j)
+      if (table::sameName(names[i], names[j])) return names[i];
+  return {};
+}
+
 int summarise(services::StepContext& ctx, zul_table* data, OutputTable& out) {
   const zul_parsed& p = *ctx.parsed->record();
   InputTable& in = *data->input;
@@ -473,6 +486,13 @@ int summarise(services::StepContext& ctx, zul_table* data, OutputTable& out) {
     logLine(ZUL_LOG_ERROR, placeOf(ctx, p.lists[ZUL_LIST_VAR].given ? "VAR" : "DATA=") +
                                "CROSSPRODUCTS: " + in.displayName() +
                                " has no numeric variable to summarise.");
+    return kStopped;
+  }
+  if (const std::string name = repeatedColumn(ctx, in, r); !name.empty()) {
+    logLine(ZUL_LOG_ERROR, placeOf(ctx, p.lists[ZUL_LIST_VAR].given ? "VAR" : "DATA=") +
+                               "CROSSPRODUCTS: the crossproduct table would have two columns "
+                               "named " + name + ": rename the variable, or list it once (the "
+                               "table's own columns are _NREAD_ ... _DNAME_, _Qi_j_ and _SHIFTi_).");
     return kStopped;
   }
   const std::string reason = reasonAgainst(in, r);
