@@ -77,23 +77,50 @@ namespace {
 
 double orZero(double x) { return std::isfinite(x) ? x : 0.0; }
 
-}  // namespace
-
-XpxGroup xpxFromAggregate(const double* row, int n) {
+// The aggregate's row as a group, its values as read (a null is NaN).
+XpxGroup aggregateAsRead(const double* row, int n) {
   const CrossLayout L{0, n};
   XpxGroup g;
-  g.nRead = orZero(row[L.recordsRead()]);
-  g.nUsed = orZero(row[L.used()]);
-  g.nMissing = orZero(row[L.missing()]);
-  g.freqRead = orZero(row[L.freqRead()]);
-  g.freqUsed = orZero(row[L.freqUsed()]);
-  g.weightsRead = orZero(row[L.weightsRead()]);
-  g.weightsUsed = orZero(row[L.weightsUsed()]);
+  g.nRead = row[L.recordsRead()];
+  g.nUsed = row[L.used()];
+  g.nMissing = row[L.missing()];
+  g.freqRead = row[L.freqRead()];
+  g.freqUsed = row[L.freqUsed()];
+  g.weightsRead = row[L.weightsRead()];
+  g.weightsUsed = row[L.weightsUsed()];
   for (int i = 0; i < n; ++i) {
-    g.sums.push_back(orZero(row[L.sum(i)]));
-    g.shift.push_back(orZero(row[L.shift(i)]));
+    g.sums.push_back(row[L.sum(i)]);
+    g.shift.push_back(row[L.shift(i)]);
   }
-  for (int p = 0; p < n * (n + 1) / 2; ++p) g.packed.push_back(orZero(row[L.cross(p)]));
+  for (int p = 0; p < n * (n + 1) / 2; ++p) g.packed.push_back(row[L.cross(p)]);
+  return g;
+}
+
+}  // namespace
+
+int xpxOverflow(const XpxGroup& g) {
+  if (!(g.nUsed > 0)) return kXpxNoOverflow;
+  for (const double w : {g.freqRead, g.freqUsed, g.weightsRead, g.weightsUsed})
+    if (!std::isfinite(w)) return kXpxWeightsOverflow;
+  // The variable whose own square overflowed, before one whose product with it did.
+  for (size_t i = 0; i < g.sums.size(); ++i)
+    if (!std::isfinite(g.sums[i]) || !std::isfinite(g.packed[i * (i + 3) / 2])) return static_cast<int>(i);
+  size_t p = 0;
+  for (size_t i = 0; i < g.sums.size(); ++i)
+    for (size_t j = 0; j <= i; ++j, ++p)
+      if (!std::isfinite(g.packed[p])) return static_cast<int>(i);
+  return kXpxNoOverflow;
+}
+
+int aggregateOverflow(const double* row, int n) { return xpxOverflow(aggregateAsRead(row, n)); }
+
+XpxGroup xpxFromAggregate(const double* row, int n) {
+  XpxGroup g = aggregateAsRead(row, n);
+  for (double* c : {&g.nRead, &g.nUsed, &g.nMissing, &g.freqRead, &g.freqUsed, &g.weightsRead,
+                    &g.weightsUsed})
+    *c = orZero(*c);
+  for (auto* part : {&g.sums, &g.shift, &g.packed})
+    for (double& x : *part) x = orZero(x);
   return g;
 }
 

@@ -54,6 +54,19 @@ std::string xpxGroupFault(const XpxGroup& g, const std::vector<std::string>& var
 // values after its BY columns. A null shift (no usable record) becomes 0.
 XpxGroup xpxFromAggregate(const double* row, int n);
 
+// Where the sums of a group overflowed: kXpxWeightsOverflow when its
+// frequencies or weights add up past the largest double, else the first
+// variable (by number, from 0) whose sum or crossproducts did, else
+// kXpxNoOverflow. A group without a used record has nothing to overflow.
+inline constexpr int kXpxNoOverflow = -1;
+inline constexpr int kXpxWeightsOverflow = -2;
+int xpxOverflow(const XpxGroup& g);
+
+// The same of an aggregate statement's row, read before xpxFromAggregate
+// takes its nulls for 0: the database's infinity (SQLite keeps one, and a
+// reader takes it for a missing value) marks a sum that overflowed.
+int aggregateOverflow(const double* row, int n);
+
 // The values of a table row from the _NREAD_ column to the last, with the
 // BY values and _DNAME_ left out: 8 counts, the key, then the sums, the
 // crossproducts and the shift.

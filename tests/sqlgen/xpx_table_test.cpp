@@ -99,5 +99,24 @@ TEST(XpxTable, RowsNoRecordsCanGiveAreFaults) {
   EXPECT_EQ(xpxGroupFault(bad), "");
 }
 
+TEST(XpxTable, OverflowedSumsOfTheDatabaseAreNotTakenForZero) {
+  SqliteDb db;
+  db.exec("create table t (x double precision, y double precision, w double precision)");
+  db.exec("insert into t values (1, 1e200, 1e308), (2, -3e200, 1e308), (4, 2e200, 1e308)");
+  CrossRequest r;
+  r.from = "\"t\"";
+  r.variables = {"x", "y"};
+  const auto row = db.rows(crossproductStatement(r, ShiftKind::kMeans))[0];
+  EXPECT_EQ(aggregateOverflow(row.data(), 2), 1);  // y's squares
+  EXPECT_EQ(xpxFromAggregate(row.data(), 2).packed[2], 0);  // what a table would have held
+  r.variables = {"x"};
+  r.weight = "w";
+  EXPECT_EQ(aggregateOverflow(db.rows(crossproductStatement(r, ShiftKind::kMeans))[0].data(), 1),
+            kXpxWeightsOverflow);
+  r.where = "\"x\" > 5";  // no used record: its nulls are no overflow
+  EXPECT_EQ(aggregateOverflow(db.rows(crossproductStatement(r, ShiftKind::kMeans))[0].data(), 1),
+            kXpxNoOverflow);
+}
+
 }  // namespace
 }  // namespace sqlgen

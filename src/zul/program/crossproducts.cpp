@@ -186,12 +186,33 @@ sqlgen::XpxGroup summariseRecords(InputTable& in, const Roles& r,
 
 // The current group of DATA= summarised; a group summed about a row far
 // from its means is read again about them.
+// Stops the step when a group's sums overflowed (`at` from
+// sqlgen::xpxOverflow): the table cannot hold an infinite sum, and a
+// missing one would be refused by every step that reads it.
+void stopOnOverflow(int at, const InputTable& in, const std::vector<std::string>& variables) {
+  if (at == sqlgen::kXpxNoOverflow) return;
+  const std::string group =
+      in.by().variables.empty() ? std::string() : " in the BY group " + in.byDescription();
+  if (at == sqlgen::kXpxWeightsOverflow)
+    throw table::TableError(
+        "The frequencies or weights of the observations" + group +
+        " add up to more than the largest number (about 1.8e308), so their sums cannot be "
+        "stored. Correct the values of the FREQ variable, or divide the WEIGHT variable by a "
+        "power of 10.");
+  throw table::TableError("The crossproducts of variable " + variables[static_cast<size_t>(at)] +
+                          group +
+                          " exceed the largest number (about 1.8e308), so they cannot be stored. "
+                          "Rescale the variable (divide it by a power of 10) and run again.");
+}
+
 sqlgen::XpxGroup summariseGroup(InputTable& in, const Roles& r) {
   sqlgen::XpxGroup g = summariseRecords(in, r, {});
+  stopOnOverflow(sqlgen::xpxOverflow(g), in, variableNames(in, r));
   const std::vector<double> means = farShiftMeans(g);
   if (means.empty()) return g;
   in.rewindGroup();
   g = summariseRecords(in, r, means);
+  stopOnOverflow(sqlgen::xpxOverflow(g), in, variableNames(in, r));
   if (!farShiftMeans(g).empty())
     throw table::TableError(
         "The WEIGHT and FREQ values" +
@@ -396,7 +417,9 @@ std::string crossproductSql(zul_table* data, const sqlgen::CrossRequest& q, bool
 // One pass sums about the table's first usable row: a group whose means
 // lie more than 1000 standard deviations from it has lost most digits of
 // its variances, and is refused rather than stored.
-sqlgen::XpxGroup aggregateGroup(InputTable& t, int n, bool onePass) {
+sqlgen::XpxGroup aggregateGroup(InputTable& t, const std::vector<std::string>& variables,
+                                bool onePass) {
+  const int n = static_cast<int>(variables.size());
   const std::vector<std::string> names = sqlgen::crossColumnNames(n);
   table::ReadList list(t, static_cast<int>(names.size()));
   for (size_t k = 0; k < names.size(); ++k) {
@@ -408,6 +431,7 @@ sqlgen::XpxGroup aggregateGroup(InputTable& t, int n, bool onePass) {
   std::vector<double> row(names.size(), table::missingValue());
   if (!list.read(row.data(), nullptr))
     throw table::TableError("The database returned no crossproducts.");
+  stopOnOverflow(sqlgen::aggregateOverflow(row.data(), n), t, variables);
   constexpr double kFarShift = 1e6;  // in variances
   if (onePass && !sqlgen::commonShiftFits(row, n, {}, kFarShift))
     throw table::TableError(
@@ -432,7 +456,7 @@ bool summariseInDatabase(zul_table* data, const Roles& r, OutputTable& out,
   declareXpxColumns(out, q.variables, [&] { out.copyByColumns(t); });
   const bool byGroups = !q.by.empty();
   for (int key = 1; t.nextByGroup() == 1; ++key)
-    writeXpxGroup(out, aggregateGroup(t, static_cast<int>(q.variables.size()), onePass),
+    writeXpxGroup(out, aggregateGroup(t, q.variables, onePass),
                   byGroups ? key : 0,
                   dname);
   logLine(

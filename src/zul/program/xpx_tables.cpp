@@ -303,6 +303,17 @@ void combineXpxTables(InputTable& a, InputTable* b, table::OutputTable& out) {
   int key = 0;
   for (const auto& entry : groups) {
     const XpxRow& row = entry.second;
+    // Parts added up may pass the largest double that neither reached.
+    const int at = sqlgen::xpxOverflow(row.g);
+    if (at == sqlgen::kXpxWeightsOverflow)
+      throw TableError("The weights of the parts of " + a.displayName() +
+                       " add up to more than the largest number (about 1.8e308), so their sum "
+                       "cannot be stored.");
+    if (at >= 0)
+      throw TableError("The crossproducts of variable " + la.variables[static_cast<size_t>(at)] +
+                       " in the parts of " + a.displayName() +
+                       " add up to more than the largest number (about 1.8e308), so they cannot "
+                       "be stored. Rescale the variable (divide it by a power of 10) in both.");
     writeXpxGroup(out, row.g, la.nBy > 0 ? ++key : 0, row.dname, row.by);
   }
 }

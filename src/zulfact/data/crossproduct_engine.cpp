@@ -468,6 +468,24 @@ int summaryEngine(ProcState& ps, zul_table* table) {
     raiseCode(ps, kCodeEngine);
     h.endStep(kCodeEngine, 0);
   }
+  // An infinite sum reads as a null, which would pass for 0. The rows are
+  // summed scaled, as the database's sums are not.
+  const int overflow = sqlgen::aggregateOverflow(row.data(), n);
+  if (overflow == sqlgen::kXpxWeightsOverflow) {
+    h.message(msg::kWeightSumTooLarge);
+    return kCodeNoData;
+  }
+  if (overflow >= 0) {
+    const std::string by = h.byDescription(table);
+    const char* name = ps.opt.varNames ? ps.opt.varNames + 33 * static_cast<size_t>(overflow) : "";
+    h.logLine(ZUL_LOG_ERROR, "The crossproducts of variable " + std::string(name) +
+                                 (by.empty() ? "" : " in the BY group " + by) +
+                                 " exceed the largest number (about 1.8e308) inside the database. "
+                                 "Run the step with OPTIONS INDB=NO, which reads the rows and "
+                                 "scales their sums, or rescale the variable.");
+    raiseCode(ps, kCodeBadVariables);
+    h.endStep(kCodeBadVariables, 0);
+  }
   BlockShape shape;
   shape.n = n;
   shape.hasFreq = ps.opt.freqVarNumber > 0;
