@@ -104,7 +104,8 @@ int xpxOverflow(const XpxGroup& g) {
     if (!std::isfinite(w)) return kXpxWeightsOverflow;
   // The variable whose own square overflowed, before one whose product with it did.
   for (size_t i = 0; i < g.sums.size(); ++i)
-    if (!std::isfinite(g.sums[i]) || !std::isfinite(g.packed[i * (i + 3) / 2])) return static_cast<int>(i);
+    if (!std::isfinite(g.sums[i]) || !std::isfinite(g.packed[i * (i + 3) / 2]))
+      return static_cast<int>(i);
   size_t p = 0;
   for (size_t i = 0; i < g.sums.size(); ++i)
     for (size_t j = 0; j <= i; ++j, ++p)

@@ -278,10 +278,12 @@ class XpxChecks(Checks):
                                 "xpx_overflow", expect_ok=False)
                 if (r.returncode == 0 or want not in self.log(r)
                         or os.path.exists(os.path.join(self.work, "xv", "_MKXPX_.csv"))):
-                    self.fail(f"overflow, {src} {roles}: a table was written:\n" + self.log(r)[-800:])
+                    self.fail(f"overflow, {src} {roles}: a table was written:\n"
+                              + self.log(r)[-800:])
         for roles, want in (("VAR x y;", "OPTIONS INDB=NO"),
                             ("VAR y;\n  FREQ f;\n  WEIGHT w;", "add up to more than the largest")):
-            r, _ = self.run(self.libnames() + f"FACTOR DATA=lite.huge NFACTORS=1;\n  {roles}\nRUN;\n",
+            r, _ = self.run(self.libnames() +
+                            f"FACTOR DATA=lite.huge NFACTORS=1;\n  {roles}\nRUN;\n",
                             "fac_overflow", expect_ok=False)
             if r.returncode == 0 or want not in self.log(r):
                 self.fail(f"overflow, FACTOR in SQLite, {roles}:\n" + self.log(r)[-800:])
