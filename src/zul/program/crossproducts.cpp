@@ -516,7 +516,8 @@ int summarise(services::StepContext& ctx, zul_table* data, OutputTable& out) {
     logLine(ZUL_LOG_ERROR, placeOf(ctx, p.lists[ZUL_LIST_VAR].given ? "VAR" : "DATA=") +
                                "CROSSPRODUCTS: the crossproduct table would have two columns "
                                "named " + name + ": rename the variable, or list it once (the "
-                               "table's own columns are _NREAD_ ... _DNAME_, _Qi_j_ and _SHIFTi_).");
+                               "table's own columns are _NREAD_ ... _DNAME_, _Qi_j_ and "
+                               "_SHIFTi_).");
     return kStopped;
   }
   const std::string reason = reasonAgainst(in, r);

@@ -157,9 +157,9 @@ void StatementParser::dataSets() {
   // Under another name the sums of such a table would pass for observations.
   if (!isCrossproductTable(ps_.opt.mainInput) && hasCrossproductColumns(ps_.opt.mainInput)) {
     h_.logLine(ZUL_LOG_ERROR, h_.displayName(ps_.opt.mainInput) +
-                                  " is a crossproduct table: its rows are sums, not observations, and"
-                                  " FACTOR reads it as one only under the member name _MKXPX_. Write"
-                                  " it to LIB._MKXPX_, in a library of its own.");
+                                  " is a crossproduct table: its rows are sums, not observations,"
+                                  " and FACTOR reads it as one only under the member name _MKXPX_."
+                                  " Write it to LIB._MKXPX_, in a library of its own.");
     stop(ps_, kCodeNotAllowed);
   }
 
