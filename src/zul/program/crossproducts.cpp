@@ -184,8 +184,6 @@ sqlgen::XpxGroup summariseRecords(InputTable& in, const Roles& r,
   return g;
 }
 
-// The current group of DATA= summarised; a group summed about a row far
-// from its means is read again about them.
 // Stops the step when a group's sums overflowed (`at` from
 // sqlgen::xpxOverflow): the table cannot hold an infinite sum, and a
 // missing one would be refused by every step that reads it.
@@ -205,6 +203,8 @@ void stopOnOverflow(int at, const InputTable& in, const std::vector<std::string>
                           "Rescale the variable (divide it by a power of 10) and run again.");
 }
 
+// The current group of DATA= summarised; a group summed about a row far
+// from its means is read again about them.
 sqlgen::XpxGroup summariseGroup(InputTable& in, const Roles& r) {
   sqlgen::XpxGroup g = summariseRecords(in, r, {});
   stopOnOverflow(sqlgen::xpxOverflow(g), in, variableNames(in, r));
