@@ -370,14 +370,18 @@ std::vector<std::string> leafPartitions(zul_table* data, const sqlgen::CrossRequ
 
 // Whether every BY group of the parts may be summed about the common
 // `shift` (sqlgen::commonShiftFits()), told by a first pass of the parts'
-// moments about zero, which their servers run as well. False when that
-// pass cannot be read whole.
+// moments about the shift itself, which their servers run as well (about
+// zero, the variances of values near 1e10 with a spread of 30 would cancel
+// away, and every such table would be summed whole, its rows fetched).
+// False when that pass cannot be read whole.
 bool commonShiftFits(zul_table* data, const std::vector<std::string>& parts, const sqlgen::CrossRequest& q,
                      const std::vector<double>& shift) {
   const int n = static_cast<int>(q.variables.size());
   const int nBy = static_cast<int>(q.by.size());
   const int width = sqlgen::CrossLayout{0, n}.columns();
-  zul_table* t = queryTable(data, sqlgen::partsCrossproductStatement(q, parts, sqlgen::ShiftKind::kZero), "_ZMOM_");
+  zul_table* t = queryTable(
+      data, sqlgen::partsCrossproductStatement(q, parts, sqlgen::ShiftKind::kConstant, shift),
+      "_ZMOM_");
   if (!t || t->input->nextByGroup() != 1) return false;
   try {
     std::vector<double> row(static_cast<size_t>(width));
@@ -386,7 +390,7 @@ bool commonShiftFits(zul_table* data, const std::vector<std::string>& parts, con
       table::ReadList list(*t->input, width);
       for (int c = 0; c < width; ++c) list.bind(c, nBy + c + 1, false, 8);
       while (list.read(row.data(), nullptr))
-        if (!sqlgen::commonShiftFits(row, n, shift)) return false;
+        if (!sqlgen::commonShiftFits(row, n, {})) return false;
     } while (t->input->nextByGroup() == 1);
   } catch (const table::TableError&) {
     return false;

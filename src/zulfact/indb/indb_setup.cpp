@@ -220,15 +220,18 @@ std::vector<std::string> leafPartitions(ProcState& ps, const zul_db_table_info& 
 
 // Whether every BY group of the parts may be summed about the common
 // `shift` (sqlgen::commonShiftFits()), told by a first pass of the parts'
-// moments about zero, which their servers run as well. False when that
-// pass cannot be read whole.
+// moments about the shift itself, which their servers run as well (about
+// zero, the variances of values near 1e10 with a spread of 30 would cancel
+// away, and every such table would be summed whole, its rows fetched).
+// False when that pass cannot be read whole.
 bool commonShiftFits(ProcState& ps, const std::vector<std::string>& parts, const sqlgen::CrossRequest& r,
                      const std::vector<double>& shift) {
   Host& h = host();
   const int n = static_cast<int>(r.variables.size());
   const int nBy = static_cast<int>(r.by.size());
   const int width = sqlgen::CrossLayout{0, n}.columns();
-  const std::string sql = sqlgen::partsCrossproductStatement(r, parts, sqlgen::ShiftKind::kZero);
+  const std::string sql =
+      sqlgen::partsCrossproductStatement(r, parts, sqlgen::ShiftKind::kConstant, shift);
   echo(ps, sql);
   zul_table* t = h.dbQueryTable(ps.opt.mainInput, sql, "_ZMOM_");
   if (!t) return false;
@@ -240,7 +243,8 @@ bool commonShiftFits(ProcState& ps, const std::vector<std::string>& parts, const
     if (!list) return false;
     for (int c = 0; c < width && ok; ++c) ok = h.readListBind(list, c, nBy + c + 1, false, 8) == 0;
     int status = 0;
-    while (ok && h.readNext(list, row.data(), nullptr, status) == 1) ok = sqlgen::commonShiftFits(row, n, shift);
+    while (ok && h.readNext(list, row.data(), nullptr, status) == 1)
+      ok = sqlgen::commonShiftFits(row, n, {});
     h.readListRelease(list);
     ok = ok && readOk(status);
     any = true;
