@@ -487,9 +487,10 @@ std::string placeOf(const services::StepContext& ctx, const std::string& name) {
   return where.empty() ? where : where + ": ";
 }
 
+// The name _DNAME_ holds: at most 42 bytes, a UTF-8 character that does
+// not fit left out whole (a database refuses the bytes of a cut one).
 std::string dataName(const InputTable& in) {
-  std::string name = in.displayName();
-  return name.size() > 42 ? name.substr(0, 42) : name;
+  return sqlgen::putText(in.displayName(), sqlgen::PutFormat{true, 42, 0});
 }
 
 // A column name the crossproduct table would have twice: a variable named

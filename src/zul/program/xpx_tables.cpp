@@ -20,8 +20,10 @@ constexpr size_t kLeading = sqlgen::kXpxCountColumns + 2;  // counts, _KEY_, _DN
 
 Column numeric(const std::string& name) { return Column{name, "", table::ColumnType::Numeric, 8}; }
 
+// text in width bytes, blank padded; cut, a UTF-8 character that does not
+// fit is left out whole (a _DNAME_ of a table edited by hand may be longer).
 std::string padded(const std::string& text, int width) {
-  std::string out = text.substr(0, static_cast<size_t>(width));
+  std::string out = sqlgen::putText(text, sqlgen::PutFormat{true, width, 0});
   out.resize(static_cast<size_t>(width), ' ');
   return out;
 }
@@ -172,7 +174,8 @@ void readGroups(InputTable& t, const XpxLayout& L, Groups& groups,
   int nNumeric = 0, textBytes = 0;
   for (size_t c = 0; c < cols.size(); ++c) {
     const bool text = c == kLeading - 1 || cols[c].isCharacter();
-    const int width = c == kLeading - 1 ? kDnameWidth : cols[c].width;
+    // _DNAME_ read whole, to be cut where a character ends when written.
+    const int width = c == kLeading - 1 ? std::max(kDnameWidth, cols[c].width) : cols[c].width;
     list.bind(static_cast<int>(c), static_cast<int>(c) + 1, text, width);
     target[c] = text ? textBytes : nNumeric;
     (text ? textBytes : nNumeric) += text ? width : 1;
@@ -204,7 +207,7 @@ void readGroups(InputTable& t, const XpxLayout& L, Groups& groups,
     if (num(7) != L.n)
       throw TableError(t.displayName() + ": its _NVAR_ does not count the " + std::to_string(L.n) +
                        " variables of its crossproducts.");
-    row.dname = str(kLeading - 1, kDnameWidth);
+    row.dname = str(kLeading - 1, std::max(kDnameWidth, cols[kLeading - 1].width));
     std::vector<XpxByValue> by(static_cast<size_t>(L.nBy));
     for (size_t k = 0; k < by.size(); ++k) {
       const size_t c = kLeading + k;

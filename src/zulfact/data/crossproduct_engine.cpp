@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -12,6 +13,7 @@
 #include "zulfact/data/crossproducts.hpp"
 #include "zulfact/data/summary_input.hpp"
 #include "sqlgen/crossproduct_sql.hpp"
+#include "sqlgen/put_format.hpp"
 #include "sqlgen/xpx_table.hpp"
 #include "zulfact/data/vardef.hpp"
 #include "zulfact/host/host.hpp"
@@ -380,13 +382,17 @@ bool readXpxRow(ProcState& ps, zul_table* table, sqlgen::XpxGroup& g, std::vecto
     if (h.readListBind(res.list, slot++, number, false, 8) != 0) return false;
   }
   const int dnameNumber = h.varNumber(table, "_DNAME_");
-  if (dnameNumber > 0 && h.readListBind(res.list, slot, dnameNumber, true, 42) != 0) return false;
+  // Read wider than the 42 bytes kept, so that a name written by hand is cut
+  // where a character ends, not inside one.
+  constexpr int kDnameRead = 256;
+  if (dnameNumber > 0 && h.readListBind(res.list, slot, dnameNumber, true, kDnameRead) != 0)
+    return false;
   // BY columns lie between _DNAME_ and the sums, and only a table of BY
   // groups numbers them (_KEY_ from 1): a sum column missing from a table
   // of one numeric BY variable would take the BY column for a sum.
   const bool byColumns = dnameNumber > 0 && firstSum > dnameNumber + 1;
   std::vector<double> v(static_cast<size_t>(slot + 1), 0.0);
-  char text[43] = {0};
+  char text[kDnameRead + 1] = {0};
   int status = 0;
   for (int row = 0; h.readNext(res.list, v.data(), text, status) == 1; ++row) {
     for (int k = 0; k < slot; ++k)
@@ -422,8 +428,8 @@ bool readXpxRow(ProcState& ps, zul_table* table, sqlgen::XpxGroup& g, std::vecto
       continue;
     }
     g = std::move(part);
-    dname.assign(text, 42);
-    while (!dname.empty() && (dname.back() == ' ' || dname.back() == '\0')) dname.pop_back();
+    dname = sqlgen::putText(std::string_view(text, strnlen(text, kDnameRead)),
+                            sqlgen::PutFormat{true, 42, 0});
   }
   if (g.sums.empty()) reason = "it has no row for the group";
   return !g.sums.empty();
