@@ -99,11 +99,13 @@ std::string partsCrossproductStatement(const CrossRequest& r, const std::vector<
 // Whether one BY group keeps its digits when summed about the common
 // `shift` of partsCrossproductStatement(): `moments` is the group's row of
 // that statement about zero (ShiftKind::kZero), the columns after the BY
-// columns. A group whose means lie more than 10 standard deviations from
-// the shift would lose their square's worth of digits to cancellation
-// (groups near 0 and near 1e6 cannot share a shift); such a table is summed
-// whole, about each group's own means. `maxSquaredDistance` is that limit
-// in variances (10 standard deviations: 100).
+// columns; or about the shift itself, `shift` then left empty, which keeps
+// the digits of the variances when the shift is near. A group whose means
+// lie more than 10 standard deviations from the shift would lose their
+// square's worth of digits to cancellation (groups near 0 and near 1e6
+// cannot share a shift); such a table is summed whole, about each group's
+// own means. `maxSquaredDistance` is that limit in variances (10 standard
+// deviations: 100).
 bool commonShiftFits(const std::vector<double>& moments, int n, const std::vector<double>& shift,
                      double maxSquaredDistance = 100.0);
 

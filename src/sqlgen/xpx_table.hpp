@@ -39,15 +39,33 @@ struct XpxGroup {
   std::vector<double> shift;   // n
 };
 
-// The name of the first count column (_NREAD_ ... _WUSED_) of g that is
-// negative, empty when none is: counts and sums of frequencies or weights
-// are never below 0, so a negative one is a table edited by hand, whose
-// sums cannot be trusted either.
-std::string negativeCountColumn(const XpxGroup& g);
+// Why g cannot be the summary of any records, empty when it can be: a
+// negative count, a number of records or of frequencies (integer parts)
+// that is not whole, more records used and dropped than read, more
+// frequencies used than read or fewer than the records used, a group
+// without a used record that holds sums or weights, or a sum of squares
+// that leaves a variance below zero. Such a row is a table edited by hand,
+// whose sums cannot be trusted. The phrase names the column ("its column
+// _NUSED_ holds a negative count"), and the variable, of g's order, by its
+// name in `variables` when given.
+std::string xpxGroupFault(const XpxGroup& g, const std::vector<std::string>& variables = {});
 
 // A group from the aggregate statement's row (crossproduct_sql.hpp), the
 // values after its BY columns. A null shift (no usable record) becomes 0.
 XpxGroup xpxFromAggregate(const double* row, int n);
+
+// Where the sums of a group overflowed: kXpxWeightsOverflow when its
+// frequencies or weights add up past the largest double, else the first
+// variable (by number, from 0) whose sum or crossproducts did, else
+// kXpxNoOverflow. A group without a used record has nothing to overflow.
+inline constexpr int kXpxNoOverflow = -1;
+inline constexpr int kXpxWeightsOverflow = -2;
+int xpxOverflow(const XpxGroup& g);
+
+// The same of an aggregate statement's row, read before xpxFromAggregate
+// takes its nulls for 0: the database's infinity (SQLite keeps one, and a
+// reader takes it for a missing value) marks a sum that overflowed.
+int aggregateOverflow(const double* row, int n);
 
 // The values of a table row from the _NREAD_ column to the last, with the
 // BY values and _DNAME_ left out: 8 counts, the key, then the sums, the

@@ -259,6 +259,35 @@ class XpxChecks(Checks):
         if "SQLPASSES= takes 1 or 2" not in self.log(r):
             self.fail("SQLPASSES=3 was not refused")
 
+    def overflow_refused(self):
+        """Values near 1e200, whose squares overflow, and a frequency times
+        a weight past the largest double: CROSSPRODUCTS stops and writes no
+        table (a missing or zero sum would be stored), wherever the rows
+        are; FACTOR in SQLite, whose sums come back null, stops naming the
+        variable or the weights (not a far one-pass shift, nor no data)."""
+        rows = [[1, 1e200, 1.0, 1, 1], [2, -3e200, 2.0, 1, 1], [3, 2e200, 4.0, 1, 1],
+                [4, 1.0, 3.0, 1e300, 1e300], [5, 2.0, 1.0, 1, 1]]
+        self.write_csv("huge", [["id", "x", "y", "f", "w"]] + rows)
+        self.table_in_both("huge", "id INTEGER, x REAL, y REAL, f REAL, w REAL", rows)
+        os.makedirs(os.path.join(self.work, "xv"), exist_ok=True)
+        for src in ("huge", "lite.huge", "pg.huge"):
+            for roles, want in (("VAR x y;", "crossproducts of variable x"),
+                                ("VAR y;\n  FREQ f;\n  WEIGHT w;", "weights of the observations")):
+                r, _ = self.run(self.libnames() + "LIBNAME xv 'xv';\n"
+                                f"CROSSPRODUCTS DATA={src} OUT=xv._MKXPX_;\n  {roles}\nRUN;\n",
+                                "xpx_overflow", expect_ok=False)
+                if (r.returncode == 0 or want not in self.log(r)
+                        or os.path.exists(os.path.join(self.work, "xv", "_MKXPX_.csv"))):
+                    self.fail(f"overflow, {src} {roles}: a table was written:\n"
+                              + self.log(r)[-800:])
+        for roles, want in (("VAR x y;", "OPTIONS INDB=NO"),
+                            ("VAR y;\n  FREQ f;\n  WEIGHT w;", "add up to more than the largest")):
+            r, _ = self.run(self.libnames() +
+                            f"FACTOR DATA=lite.huge NFACTORS=1;\n  {roles}\nRUN;\n",
+                            "fac_overflow", expect_ok=False)
+            if r.returncode == 0 or want not in self.log(r):
+                self.fail(f"overflow, FACTOR in SQLite, {roles}:\n" + self.log(r)[-800:])
+
 
 def main():
     return pg_cluster.check_main(
@@ -266,7 +295,7 @@ def main():
         lambda c: (c.tables_equal_the_rows, c.fewer_by_groups, c.parts_add_up,
                    c.numeric_groups_in_order,
                    c.formatted_groups_in_order,
-                   c.refusals, c.large_means_passes))
+                   c.refusals, c.large_means_passes, c.overflow_refused))
 
 if __name__ == "__main__":
     sys.exit(main())

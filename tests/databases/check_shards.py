@@ -132,7 +132,7 @@ class ShardChecks:
 
     def aggregates_pushed(self, log, what):
         """EXPLAIN of the echoed statements (with BY groups, the moments
-        about zero, then the sums about the shift): each foreign partition's
+        about the shift, then the sums about it): each foreign partition's
         sums (over its usable rows, and its record counts) in its Remote
         SQL, no row fetch aggregated on the coordinator."""
         statements = [line.strip() for line in log.splitlines() if " union all " in line]
@@ -172,6 +172,31 @@ class ShardChecks:
                            + FACTOR.format("fw._MKXPX_"), libs + XPX.format("coord.far", "fx")
                            + FACTOR.format("coord.far") + FACTOR.format("fx._MKXPX_"), "far",
                            "distant group means")
+
+    def large_common_means_pushed(self):
+        """Every group near 1e10 with the survey's spread (about 30), near
+        the shift: the shards still sum their partitions (a first pass
+        about zero would lose the variances to cancellation and have the
+        whole table fetched), with the numbers of the plain table."""
+        rows = [r[:2] + [v + 1e10 for v in r[2:]] for r in self.rows]
+        c = self.coord
+        c.psql(f"CREATE TABLE big_whole ({COLUMNS}); INSERT INTO big_whole VALUES "
+               + sql_rows(rows))
+        c.psql(f"CREATE TABLE big ({COLUMNS}) PARTITION BY RANGE (id)")
+        for k, (shard, low, high) in enumerate(zip(self.shards, (1, 51), (51, 91)), 1):
+            shard.psql(f"CREATE TABLE big_part ({COLUMNS}); INSERT INTO big_part VALUES "
+                       + sql_rows(rows[low - 1:high - 1]))
+            c.psql(f"CREATE FOREIGN TABLE big_{k} PARTITION OF big FOR VALUES FROM ({low}) "
+                   f"TO ({high}) SERVER shard{k} OPTIONS (table_name 'big_part')")
+        c.psql("CREATE TABLE big_rest PARTITION OF big FOR VALUES FROM (91) TO (MAXVALUE)")
+        c.psql("INSERT INTO big_rest VALUES " + sql_rows(rows[90:]))
+        log = self.same_as_whole(FACTOR.format("coord.big_whole"),
+                                 "OPTIONS SQLECHO=YES;\n" + FACTOR.format("coord.big"), "big",
+                                 "large common means")
+        self.aggregates_pushed(log, "large common means")
+        log, _ = self.run(self.libraries("xbig") + "OPTIONS SQLECHO=YES;\n"
+                          + XPX.format("coord.big", "xbig"), "big_xpx")
+        self.aggregates_pushed(log, "large common means, crossproducts")
 
     def row_security_kept(self):
         """A role that sees only some rows of the parent (a policy on it)
@@ -233,7 +258,7 @@ def main():
         lambda zul, work, clusters: ShardChecks(zul, work, *clusters),
         lambda c: (c.same_numbers_as_one_table, c.formatted_by_pushed,
                    c.crossproducts_summed_by_shards, c.crossproduct_tables_add_up,
-                   c.distant_group_means, c.row_security_kept))
+                   c.distant_group_means, c.large_common_means_pushed, c.row_security_kept))
 
 if __name__ == "__main__":
     sys.exit(main())

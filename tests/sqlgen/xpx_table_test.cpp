@@ -36,11 +36,14 @@ TEST(XpxTable, PartsAboutDifferentShiftsAddUpToTheWhole) {
     r.where = "\"part\" = " + std::to_string(part);
     // Each part about its own means: the shifts differ.
     const auto row = db.rows(crossproductStatement(r, ShiftKind::kMeans))[0];
+    // Every part is a summary of records, part 3 one without a used record.
+    EXPECT_EQ(xpxGroupFault(xpxFromAggregate(row.data(), 2)), "") << part;
     if (part == 1)
       sum = xpxFromAggregate(row.data(), 2);
     else
       combineParts(sum, xpxFromAggregate(row.data(), 2));
   }
+  EXPECT_EQ(xpxGroupFault(sum), "");
   const XpxGroup all = xpxFromAggregate(db.rows(crossproductStatement(whole, ShiftKind::kMeans))[0].data(), 2);
   EXPECT_EQ(sum.nRead, 7);
   EXPECT_EQ(sum.nUsed, all.nUsed);
@@ -69,6 +72,50 @@ TEST(XpxTable, ColumnsAndRowNumbersLineUp) {
   // Every column but the BY values and _DNAME_.
   EXPECT_EQ(xpxNumbers(g, 2).size(), names.size() - 2);
   EXPECT_EQ(xpxNumbers(g, 2)[kXpxCountColumns], 2);
+}
+
+TEST(XpxTable, RowsNoRecordsCanGiveAreFaults) {
+  XpxGroup g;
+  g.nRead = 4, g.nUsed = 3, g.nMissing = 1, g.freqRead = 5, g.freqUsed = 4;
+  g.weightsRead = g.weightsUsed = 6;
+  g.sums = {3, 0};
+  g.packed = {1.5 * (1 + 1e-9), 0, 2};  // 3^2 / 6 = 1.5: a variance rounded to 0
+  g.shift = {1e6, 2};
+  EXPECT_EQ(xpxGroupFault(g), "");
+  XpxGroup bad = g;
+  bad.packed[0] = 1.4;
+  EXPECT_EQ(xpxGroupFault(bad, {"x", "y"}),
+            "its _Q1_1_ is less than the square of the sum of x over _WUSED_, a negative variance");
+  bad = g;
+  bad.freqUsed = 2;  // below the 3 records used, each of frequency 1 or more
+  EXPECT_NE(xpxGroupFault(bad).find("_FUSED_ is less than its _NUSED_"), std::string::npos);
+  bad = g;
+  bad.freqRead = 3.5;
+  EXPECT_EQ(xpxGroupFault(bad), "its column _FREAD_ holds 3.5, not a whole number");
+  bad = g;
+  bad.nUsed = bad.freqUsed = 0;  // the sums of records it says it did not use
+  EXPECT_NE(xpxGroupFault(bad).find("_NUSED_ is 0"), std::string::npos);
+  bad.sums = {0, 0}, bad.packed = {0, 0, 0}, bad.weightsUsed = 0;
+  EXPECT_EQ(xpxGroupFault(bad), "");
+}
+
+TEST(XpxTable, OverflowedSumsOfTheDatabaseAreNotTakenForZero) {
+  SqliteDb db;
+  db.exec("create table t (x double precision, y double precision, w double precision)");
+  db.exec("insert into t values (1, 1e200, 1e308), (2, -3e200, 1e308), (4, 2e200, 1e308)");
+  CrossRequest r;
+  r.from = "\"t\"";
+  r.variables = {"x", "y"};
+  const auto row = db.rows(crossproductStatement(r, ShiftKind::kMeans))[0];
+  EXPECT_EQ(aggregateOverflow(row.data(), 2), 1);  // y's squares
+  EXPECT_EQ(xpxFromAggregate(row.data(), 2).packed[2], 0);  // what a table would have held
+  r.variables = {"x"};
+  r.weight = "w";
+  EXPECT_EQ(aggregateOverflow(db.rows(crossproductStatement(r, ShiftKind::kMeans))[0].data(), 1),
+            kXpxWeightsOverflow);
+  r.where = "\"x\" > 5";  // no used record: its nulls are no overflow
+  EXPECT_EQ(aggregateOverflow(db.rows(crossproductStatement(r, ShiftKind::kMeans))[0].data(), 1),
+            kXpxNoOverflow);
 }
 
 }  // namespace

@@ -184,14 +184,35 @@ sqlgen::XpxGroup summariseRecords(InputTable& in, const Roles& r,
   return g;
 }
 
+// Stops the step when a group's sums overflowed (`at` from
+// sqlgen::xpxOverflow): the table cannot hold an infinite sum, and a
+// missing one would be refused by every step that reads it.
+void stopOnOverflow(int at, const InputTable& in, const std::vector<std::string>& variables) {
+  if (at == sqlgen::kXpxNoOverflow) return;
+  const std::string group =
+      in.by().variables.empty() ? std::string() : " in the BY group " + in.byDescription();
+  if (at == sqlgen::kXpxWeightsOverflow)
+    throw table::TableError(
+        "The frequencies or weights of the observations" + group +
+        " add up to more than the largest number (about 1.8e308), so their sums cannot be "
+        "stored. Correct the values of the FREQ variable, or divide the WEIGHT variable by a "
+        "power of 10.");
+  throw table::TableError("The crossproducts of variable " + variables[static_cast<size_t>(at)] +
+                          group +
+                          " exceed the largest number (about 1.8e308), so they cannot be stored. "
+                          "Rescale the variable (divide it by a power of 10) and run again.");
+}
+
 // The current group of DATA= summarised; a group summed about a row far
 // from its means is read again about them.
 sqlgen::XpxGroup summariseGroup(InputTable& in, const Roles& r) {
   sqlgen::XpxGroup g = summariseRecords(in, r, {});
+  stopOnOverflow(sqlgen::xpxOverflow(g), in, variableNames(in, r));
   const std::vector<double> means = farShiftMeans(g);
   if (means.empty()) return g;
   in.rewindGroup();
   g = summariseRecords(in, r, means);
+  stopOnOverflow(sqlgen::xpxOverflow(g), in, variableNames(in, r));
   if (!farShiftMeans(g).empty())
     throw table::TableError(
         "The WEIGHT and FREQ values" +
@@ -349,14 +370,18 @@ std::vector<std::string> leafPartitions(zul_table* data, const sqlgen::CrossRequ
 
 // Whether every BY group of the parts may be summed about the common
 // `shift` (sqlgen::commonShiftFits()), told by a first pass of the parts'
-// moments about zero, which their servers run as well. False when that
-// pass cannot be read whole.
+// moments about the shift itself, which their servers run as well (about
+// zero, the variances of values near 1e10 with a spread of 30 would cancel
+// away, and every such table would be summed whole, its rows fetched).
+// False when that pass cannot be read whole.
 bool commonShiftFits(zul_table* data, const std::vector<std::string>& parts, const sqlgen::CrossRequest& q,
                      const std::vector<double>& shift) {
   const int n = static_cast<int>(q.variables.size());
   const int nBy = static_cast<int>(q.by.size());
   const int width = sqlgen::CrossLayout{0, n}.columns();
-  zul_table* t = queryTable(data, sqlgen::partsCrossproductStatement(q, parts, sqlgen::ShiftKind::kZero), "_ZMOM_");
+  zul_table* t = queryTable(
+      data, sqlgen::partsCrossproductStatement(q, parts, sqlgen::ShiftKind::kConstant, shift),
+      "_ZMOM_");
   if (!t || t->input->nextByGroup() != 1) return false;
   try {
     std::vector<double> row(static_cast<size_t>(width));
@@ -365,7 +390,7 @@ bool commonShiftFits(zul_table* data, const std::vector<std::string>& parts, con
       table::ReadList list(*t->input, width);
       for (int c = 0; c < width; ++c) list.bind(c, nBy + c + 1, false, 8);
       while (list.read(row.data(), nullptr))
-        if (!sqlgen::commonShiftFits(row, n, shift)) return false;
+        if (!sqlgen::commonShiftFits(row, n, {})) return false;
     } while (t->input->nextByGroup() == 1);
   } catch (const table::TableError&) {
     return false;
@@ -396,7 +421,9 @@ std::string crossproductSql(zul_table* data, const sqlgen::CrossRequest& q, bool
 // One pass sums about the table's first usable row: a group whose means
 // lie more than 1000 standard deviations from it has lost most digits of
 // its variances, and is refused rather than stored.
-sqlgen::XpxGroup aggregateGroup(InputTable& t, int n, bool onePass) {
+sqlgen::XpxGroup aggregateGroup(InputTable& t, const std::vector<std::string>& variables,
+                                bool onePass) {
+  const int n = static_cast<int>(variables.size());
   const std::vector<std::string> names = sqlgen::crossColumnNames(n);
   table::ReadList list(t, static_cast<int>(names.size()));
   for (size_t k = 0; k < names.size(); ++k) {
@@ -408,6 +435,7 @@ sqlgen::XpxGroup aggregateGroup(InputTable& t, int n, bool onePass) {
   std::vector<double> row(names.size(), table::missingValue());
   if (!list.read(row.data(), nullptr))
     throw table::TableError("The database returned no crossproducts.");
+  stopOnOverflow(sqlgen::aggregateOverflow(row.data(), n), t, variables);
   constexpr double kFarShift = 1e6;  // in variances
   if (onePass && !sqlgen::commonShiftFits(row, n, {}, kFarShift))
     throw table::TableError(
@@ -432,7 +460,7 @@ bool summariseInDatabase(zul_table* data, const Roles& r, OutputTable& out,
   declareXpxColumns(out, q.variables, [&] { out.copyByColumns(t); });
   const bool byGroups = !q.by.empty();
   for (int key = 1; t.nextByGroup() == 1; ++key)
-    writeXpxGroup(out, aggregateGroup(t, static_cast<int>(q.variables.size()), onePass),
+    writeXpxGroup(out, aggregateGroup(t, q.variables, onePass),
                   byGroups ? key : 0,
                   dname);
   logLine(
@@ -459,9 +487,23 @@ std::string placeOf(const services::StepContext& ctx, const std::string& name) {
   return where.empty() ? where : where + ": ";
 }
 
+// The name _DNAME_ holds: at most 42 bytes, a UTF-8 character that does
+// not fit left out whole (a database refuses the bytes of a cut one).
 std::string dataName(const InputTable& in) {
-  std::string name = in.displayName();
-  return name.size() > 42 ? name.substr(0, 42) : name;
+  return sqlgen::putText(in.displayName(), sqlgen::PutFormat{true, 42, 0});
+}
+
+// A column name the crossproduct table would have twice: a variable named
+// as one of its own columns (_NREAD_, _Q1_1_, _SHIFT1_ ...), a BY variable
+// also summed, or a variable listed twice. Empty when there is none.
+std::string repeatedColumn(const services::StepContext& ctx, const InputTable& in, const Roles& r) {
+  std::vector<std::string> by;
+  for (const auto& b : ctx.parsed->byNames) by.push_back(b.name);
+  const std::vector<std::string> names = sqlgen::xpxColumnNames(by, variableNames(in, r));
+  for (size_t i = 0; i < names.size(); ++i)
+    for (size_t j = 0; j < i; ++j)
+      if (table::sameName(names[i], names[j])) return names[i];
+  return {};
 }
 
 int summarise(services::StepContext& ctx, zul_table* data, OutputTable& out) {
@@ -473,6 +515,14 @@ int summarise(services::StepContext& ctx, zul_table* data, OutputTable& out) {
     logLine(ZUL_LOG_ERROR, placeOf(ctx, p.lists[ZUL_LIST_VAR].given ? "VAR" : "DATA=") +
                                "CROSSPRODUCTS: " + in.displayName() +
                                " has no numeric variable to summarise.");
+    return kStopped;
+  }
+  if (const std::string name = repeatedColumn(ctx, in, r); !name.empty()) {
+    logLine(ZUL_LOG_ERROR, placeOf(ctx, p.lists[ZUL_LIST_VAR].given ? "VAR" : "DATA=") +
+                               "CROSSPRODUCTS: the crossproduct table would have two columns "
+                               "named " + name + ": rename the variable, or list it once (the "
+                               "table's own columns are _NREAD_ ... _DNAME_, _Qi_j_ and "
+                               "_SHIFTi_).");
     return kStopped;
   }
   const std::string reason = reasonAgainst(in, r);

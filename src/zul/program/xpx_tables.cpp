@@ -20,8 +20,10 @@ constexpr size_t kLeading = sqlgen::kXpxCountColumns + 2;  // counts, _KEY_, _DN
 
 Column numeric(const std::string& name) { return Column{name, "", table::ColumnType::Numeric, 8}; }
 
+// text in width bytes, blank padded; cut, a UTF-8 character that does not
+// fit is left out whole (a _DNAME_ of a table edited by hand may be longer).
 std::string padded(const std::string& text, int width) {
-  std::string out = text.substr(0, static_cast<size_t>(width));
+  std::string out = sqlgen::putText(text, sqlgen::PutFormat{true, width, 0});
   out.resize(static_cast<size_t>(width), ' ');
   return out;
 }
@@ -172,7 +174,8 @@ void readGroups(InputTable& t, const XpxLayout& L, Groups& groups,
   int nNumeric = 0, textBytes = 0;
   for (size_t c = 0; c < cols.size(); ++c) {
     const bool text = c == kLeading - 1 || cols[c].isCharacter();
-    const int width = c == kLeading - 1 ? kDnameWidth : cols[c].width;
+    // _DNAME_ read whole, to be cut where a character ends when written.
+    const int width = c == kLeading - 1 ? std::max(kDnameWidth, cols[c].width) : cols[c].width;
     list.bind(static_cast<int>(c), static_cast<int>(c) + 1, text, width);
     target[c] = text ? textBytes : nNumeric;
     (text ? textBytes : nNumeric) += text ? width : 1;
@@ -195,8 +198,6 @@ void readGroups(InputTable& t, const XpxLayout& L, Groups& groups,
         throw TableError(t.displayName() + " holds a missing value in its column " + cols[c].name + ".");
       *counts[c] = num(c);
     }
-    if (const std::string c = sqlgen::negativeCountColumn(g); !c.empty())
-      throw TableError(t.displayName() + ": its column " + c + " holds a negative count.");
     // Only a table of BY groups numbers them (_KEY_ from 1): a sum column
     // missing from a table of one numeric BY variable would take the BY
     // column for a sum.
@@ -206,7 +207,7 @@ void readGroups(InputTable& t, const XpxLayout& L, Groups& groups,
     if (num(7) != L.n)
       throw TableError(t.displayName() + ": its _NVAR_ does not count the " + std::to_string(L.n) +
                        " variables of its crossproducts.");
-    row.dname = str(kLeading - 1, kDnameWidth);
+    row.dname = str(kLeading - 1, std::max(kDnameWidth, cols[kLeading - 1].width));
     std::vector<XpxByValue> by(static_cast<size_t>(L.nBy));
     for (size_t k = 0; k < by.size(); ++k) {
       const size_t c = kLeading + k;
@@ -224,6 +225,13 @@ void readGroups(InputTable& t, const XpxLayout& L, Groups& groups,
         if (!std::isfinite(x))
           throw TableError(t.displayName() +
                            " holds a missing value among its sums, crossproducts or shifts.");
+    std::vector<std::string> names;
+    for (size_t i = 0; i < n; ++i) names.push_back(cols[first + i].name);
+    if (const std::string fault = sqlgen::xpxGroupFault(g, names); !fault.empty()) {
+      const int64_t line = t.recordLine();
+      throw TableError(t.displayName() + (line > 0 ? ", line " + std::to_string(line) : "") + ": " +
+                       fault + ".");
+    }
     if (!at.empty()) reorder(g, at);
     row.by = by;
     auto [it, fresh] = groups.emplace(std::move(by), row);
@@ -298,6 +306,17 @@ void combineXpxTables(InputTable& a, InputTable* b, table::OutputTable& out) {
   int key = 0;
   for (const auto& entry : groups) {
     const XpxRow& row = entry.second;
+    // Parts added up may pass the largest double that neither reached.
+    const int at = sqlgen::xpxOverflow(row.g);
+    if (at == sqlgen::kXpxWeightsOverflow)
+      throw TableError("The weights of the parts of " + a.displayName() +
+                       " add up to more than the largest number (about 1.8e308), so their sum "
+                       "cannot be stored.");
+    if (at >= 0)
+      throw TableError("The crossproducts of variable " + la.variables[static_cast<size_t>(at)] +
+                       " in the parts of " + a.displayName() +
+                       " add up to more than the largest number (about 1.8e308), so they cannot "
+                       "be stored. Rescale the variable (divide it by a power of 10) in both.");
     writeXpxGroup(out, row.g, la.nBy > 0 ? ++key : 0, row.dname, row.by);
   }
 }

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -12,6 +13,7 @@
 #include "zulfact/data/crossproducts.hpp"
 #include "zulfact/data/summary_input.hpp"
 #include "sqlgen/crossproduct_sql.hpp"
+#include "sqlgen/put_format.hpp"
 #include "sqlgen/xpx_table.hpp"
 #include "zulfact/data/vardef.hpp"
 #include "zulfact/host/host.hpp"
@@ -323,6 +325,18 @@ bool analysisIndex(ProcState& ps, zul_table* table, int firstSum, int nt, std::v
   return true;
 }
 
+// The names of a crossproduct table's nt summed variables, from column
+// firstSum on.
+std::vector<std::string> summedNames(zul_table* table, int firstSum, int nt) {
+  std::vector<std::string> names;
+  for (int k = 0; k < nt; ++k) {
+    zul_var_desc d{};
+    host().varDesc(table, firstSum + k, d);
+    names.emplace_back(d.name);
+  }
+  return names;
+}
+
 // The current group of a crossproduct table: every variable's sums, and the
 // positions of the analysis variables among them. The group's rows are
 // added (combineParts): a table summarised by finer BY groups than the
@@ -368,13 +382,17 @@ bool readXpxRow(ProcState& ps, zul_table* table, sqlgen::XpxGroup& g, std::vecto
     if (h.readListBind(res.list, slot++, number, false, 8) != 0) return false;
   }
   const int dnameNumber = h.varNumber(table, "_DNAME_");
-  if (dnameNumber > 0 && h.readListBind(res.list, slot, dnameNumber, true, 42) != 0) return false;
+  // Read wider than the 42 bytes kept, so that a name written by hand is cut
+  // where a character ends, not inside one.
+  constexpr int kDnameRead = 256;
+  if (dnameNumber > 0 && h.readListBind(res.list, slot, dnameNumber, true, kDnameRead) != 0)
+    return false;
   // BY columns lie between _DNAME_ and the sums, and only a table of BY
   // groups numbers them (_KEY_ from 1): a sum column missing from a table
   // of one numeric BY variable would take the BY column for a sum.
   const bool byColumns = dnameNumber > 0 && firstSum > dnameNumber + 1;
   std::vector<double> v(static_cast<size_t>(slot + 1), 0.0);
-  char text[43] = {0};
+  char text[kDnameRead + 1] = {0};
   int status = 0;
   for (int row = 0; h.readNext(res.list, v.data(), text, status) == 1; ++row) {
     for (int k = 0; k < slot; ++k)
@@ -395,21 +413,23 @@ bool readXpxRow(ProcState& ps, zul_table* table, sqlgen::XpxGroup& g, std::vecto
     sqlgen::XpxGroup part;
     part.nRead = v[0], part.nUsed = v[1], part.nMissing = v[2], part.freqRead = v[3];
     part.freqUsed = v[4], part.weightsRead = v[5], part.weightsUsed = v[6];
-    if (const std::string c = sqlgen::negativeCountColumn(part); !c.empty()) {
-      reason = "its column " + c + " holds a negative count";
-      return false;
-    }
     const double* at = v.data() + sqlgen::kXpxCountColumns;
     part.sums.assign(at, at + nt);
     part.packed.assign(at + nt, at + nt + qCols);
     part.shift.assign(at + nt + qCols, at + 2 * nt + qCols);
+    reason = sqlgen::xpxGroupFault(part, summedNames(table, firstSum, nt));
+    if (!reason.empty()) {
+      if (const std::string by = h.byDescription(table); !by.empty())
+        reason = "in the BY group " + by + ", " + reason;
+      return false;
+    }
     if (row > 0) {
       sqlgen::combineParts(g, std::move(part));
       continue;
     }
     g = std::move(part);
-    dname.assign(text, 42);
-    while (!dname.empty() && (dname.back() == ' ' || dname.back() == '\0')) dname.pop_back();
+    dname = sqlgen::putText(std::string_view(text, strnlen(text, kDnameRead)),
+                            sqlgen::PutFormat{true, 42, 0});
   }
   if (g.sums.empty()) reason = "it has no row for the group";
   return !g.sums.empty();
@@ -453,6 +473,24 @@ int summaryEngine(ProcState& ps, zul_table* table) {
   if (!readZsqlRow(table, n, row)) {
     raiseCode(ps, kCodeEngine);
     h.endStep(kCodeEngine, 0);
+  }
+  // An infinite sum reads as a null, which would pass for 0. The rows are
+  // summed scaled, as the database's sums are not.
+  const int overflow = sqlgen::aggregateOverflow(row.data(), n);
+  if (overflow == sqlgen::kXpxWeightsOverflow) {
+    h.message(msg::kWeightSumTooLarge);
+    return kCodeNoData;
+  }
+  if (overflow >= 0) {
+    const std::string by = h.byDescription(table);
+    const char* name = ps.opt.varNames ? ps.opt.varNames + 33 * static_cast<size_t>(overflow) : "";
+    h.logLine(ZUL_LOG_ERROR, "The crossproducts of variable " + std::string(name) +
+                                 (by.empty() ? "" : " in the BY group " + by) +
+                                 " exceed the largest number (about 1.8e308) inside the database. "
+                                 "Run the step with OPTIONS INDB=NO, which reads the rows and "
+                                 "scales their sums, or rescale the variable.");
+    raiseCode(ps, kCodeBadVariables);
+    h.endStep(kCodeBadVariables, 0);
   }
   BlockShape shape;
   shape.n = n;

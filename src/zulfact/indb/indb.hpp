@@ -46,6 +46,11 @@ std::vector<std::string> scoringTrace(const sqlgen::ScoringSpec& s, int level);
 // engine reads it as it is, wherever it is stored.
 bool isCrossproductTable(zul_table* table);
 
+// Whether a table has the leading columns of a crossproduct table
+// (_NREAD_ ... _DNAME_), whatever its name: CROSSPRODUCTS writes one under
+// any name, and its rows read as observations would be sums taken for data.
+bool hasCrossproductColumns(zul_table* table);
+
 // The class (sqlgen/column_types.hpp) of each of the named columns of
 // `from`, a table reference as SQL writes it: a prepared, never executed,
 // select of them. All numeric when the database cannot say.

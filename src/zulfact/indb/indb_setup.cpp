@@ -8,6 +8,7 @@
 
 #include "sqlgen/column_types.hpp"
 #include "sqlgen/crossproduct_sql.hpp"
+#include "sqlgen/xpx_table.hpp"
 #include "zulfact/host/host.hpp"
 #include "zulfact/indb/indb.hpp"
 #include "zulfact/state/catalog_ids.hpp"
@@ -124,6 +125,13 @@ bool isCrossproductTable(zul_table* table) {
   return (dot == std::string::npos ? name : name.substr(dot + 1)) == "_MKXPX_";
 }
 
+bool hasCrossproductColumns(zul_table* table) {
+  const std::vector<std::string> names = sqlgen::xpxColumnNames({}, {});
+  for (size_t c = 0; c < names.size(); ++c)
+    if (host().varNumber(table, names[c]) != static_cast<int>(c) + 1) return false;
+  return true;
+}
+
 // Dates and times are then counted as the row path counts them.
 std::vector<int> columnClasses(zul_table* input, const std::string& from,
                                const std::vector<std::string>& names) {
@@ -159,6 +167,12 @@ std::vector<double> firstRowShift(ProcState& ps, const sqlgen::CrossRequest& r) 
   std::vector<double> row(shift.size());
   int status = 0;
   if (h.readNext(list, row.data(), nullptr, status) == 1) shift = row;
+  // Read to the end, which finishes the query: SQLite refuses to drop a
+  // table (the blocks' temporary table of deviations) while a statement
+  // of the connection is still under way.
+  std::vector<double> rest(shift.size());
+  while (h.readNext(list, rest.data(), nullptr, status) == 1) {
+  }
   h.readListRelease(list);
   for (double& x : shift)
     if (zul_is_missing(x)) x = 0.0;
@@ -206,15 +220,18 @@ std::vector<std::string> leafPartitions(ProcState& ps, const zul_db_table_info& 
 
 // Whether every BY group of the parts may be summed about the common
 // `shift` (sqlgen::commonShiftFits()), told by a first pass of the parts'
-// moments about zero, which their servers run as well. False when that
-// pass cannot be read whole.
+// moments about the shift itself, which their servers run as well (about
+// zero, the variances of values near 1e10 with a spread of 30 would cancel
+// away, and every such table would be summed whole, its rows fetched).
+// False when that pass cannot be read whole.
 bool commonShiftFits(ProcState& ps, const std::vector<std::string>& parts, const sqlgen::CrossRequest& r,
                      const std::vector<double>& shift) {
   Host& h = host();
   const int n = static_cast<int>(r.variables.size());
   const int nBy = static_cast<int>(r.by.size());
   const int width = sqlgen::CrossLayout{0, n}.columns();
-  const std::string sql = sqlgen::partsCrossproductStatement(r, parts, sqlgen::ShiftKind::kZero);
+  const std::string sql =
+      sqlgen::partsCrossproductStatement(r, parts, sqlgen::ShiftKind::kConstant, shift);
   echo(ps, sql);
   zul_table* t = h.dbQueryTable(ps.opt.mainInput, sql, "_ZMOM_");
   if (!t) return false;
@@ -226,7 +243,8 @@ bool commonShiftFits(ProcState& ps, const std::vector<std::string>& parts, const
     if (!list) return false;
     for (int c = 0; c < width && ok; ++c) ok = h.readListBind(list, c, nBy + c + 1, false, 8) == 0;
     int status = 0;
-    while (ok && h.readNext(list, row.data(), nullptr, status) == 1) ok = sqlgen::commonShiftFits(row, n, shift);
+    while (ok && h.readNext(list, row.data(), nullptr, status) == 1)
+      ok = sqlgen::commonShiftFits(row, n, {});
     h.readListRelease(list);
     ok = ok && readOk(status);
     any = true;

@@ -154,6 +154,14 @@ void StatementParser::dataSets() {
                                   " is a crossproduct table, which holds only their sums.");
     stop(ps_, kCodeNotAllowed);
   }
+  // Under another name the sums of such a table would pass for observations.
+  if (!isCrossproductTable(ps_.opt.mainInput) && hasCrossproductColumns(ps_.opt.mainInput)) {
+    h_.logLine(ZUL_LOG_ERROR, h_.displayName(ps_.opt.mainInput) +
+                                  " is a crossproduct table: its rows are sums, not observations,"
+                                  " and FACTOR reads it as one only under the member name _MKXPX_."
+                                  " Write it to LIB._MKXPX_, in a library of its own.");
+    stop(ps_, kCodeNotAllowed);
+  }
 
   std::string type = h_.tableType(ps_.opt.mainInput);
   // A TYPE given on the table (option or metadata) that names no known
