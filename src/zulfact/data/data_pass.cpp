@@ -121,8 +121,20 @@ void printSimpleStatistics(ProcState& ps) {
   printVectorTable(ps, t);
 }
 
-// Partial variables swept out of the correlation matrix.
-void partialOut(ProcState& ps) {
+// The VARDEF= value without its trailing blanks.
+std::string vardefText(const ProcState& ps) {
+  std::string v(ps.opt.vardef, 8);
+  while (!v.empty() && (v.back() == ' ' || v.back() == '\0')) v.pop_back();
+  return v;
+}
+
+// Partial variables swept out of the correlation matrix. `dataN` is the N
+// of the observations read: the conditional variances divide by it (less
+// the fitted partial variables), as the variances of the data pass do,
+// whatever NOBS= gives the significance tests. `explained` flags the
+// variables with a variance that the partial variables take away whole.
+// False when no degrees of freedom are left: the group is not analysed.
+bool partialOut(ProcState& ps, double dataN, std::vector<char>& explained) {
   Host& h = host();
   const int nAll = ps.opt.nAll;
   const int p = ps.opt.nVars;
@@ -156,9 +168,17 @@ void partialOut(ProcState& ps) {
   }
   ps.nPartialUsed = k;
 
-  const double d2 = vardefDivisorLogged(std::string_view(ps.opt.vardef, 8), ps.nObs,
+  const double d2 = vardefDivisorLogged(std::string_view(ps.opt.vardef, 8), dataN,
                                         ps.opt.flags.noIntercept ? k : k + 1, ps.sumWeights);
-  const double f = d2 > 0 ? std::sqrt(ps.varianceDivisor / d2) : 0.0;
+  if (!(d2 > 0)) {
+    // Standard deviations of 0 would pass for variables without variance,
+    // and the sum of weights less k for a negative one.
+    h.message(msg::kPartialDivisorNotPositive, {k, vardefText(ps)});
+    raiseCode(ps, kCodeNoData);
+    ps.factorsRetained = -1;
+    return false;
+  }
+  const double f = std::sqrt(ps.varianceDivisor / d2);
   if (vardefIs(std::string_view(ps.opt.vardef, 8), "DF")) ps.nObs -= k;
   if (vardefIs(std::string_view(ps.opt.vardef, 8), "WDF")) ps.sumWeights -= k;
 
@@ -169,8 +189,10 @@ void partialOut(ProcState& ps) {
   covToCorr(p, r, ps.scaleVector);
   // The scores of OUT= standardize each residual by its root.
   if (ps.residualScale && p > 0) std::memcpy(ps.residualScale, ps.scaleVector, sizeof(double) * p);
+  explained.assign(static_cast<size_t>(p), 0);
   for (int i = 0; i < p; ++i) {
     ps.means[i] = 0.0;
+    explained[i] = ps.stdDevs[i] > 0 && ps.scaleVector[i] <= 0;
     ps.stdDevs[i] = f * ps.scaleVector[i] * ps.stdDevs[i];
     double& d = r[packedIndex(i, i)];
     if (d <= kZeroTolerance) d = 0.0;
@@ -189,6 +211,7 @@ void partialOut(ProcState& ps) {
     printMatrixTable(ps, {.storage = 'S', .values = r, .nRows = p, .nCols = p, .rowLabels = 'V',
                           .colLabels = 'V', .title = kTitlePartialCorr, .name = "PartialCorr",
                           .role = MatrixRole::Correlation});
+  return true;
 }
 
 // The group's R, kept unchanged for the later steps of the group (the
@@ -374,6 +397,7 @@ void dataPass(ProcState& ps) {
   const bool corrComputed = ps.opt.flags.rawInput || ps.opt.flags.correlationNeeded;
 
   // Observation counts, then NOBS=.
+  const double dataN = ps.nObs;
   printObsCounts(ps);
   if (!isMissing(ps.opt.nObsOption)) ps.nObs = ps.opt.nObsOption;
   if (ps.nObs <= ps.opt.nAll) {
@@ -389,11 +413,16 @@ void dataPass(ProcState& ps) {
                           .name = "Corr", .role = MatrixRole::Correlation});
 
   // Partialling.
-  if (corrComputed && ps.opt.nPartial >= 1) partialOut(ps);
+  std::vector<char> explained;
+  if (corrComputed && ps.opt.nPartial >= 1 && !partialOut(ps, dataN, explained)) return;
 
   // Variables without variance stay, with zero correlations.
-  for (int i = 0; i < ps.opt.nVars; ++i)
-    if (ps.stdDevs[i] <= 0) h.message(msg::kZeroVariance, {std::string_view(varName(ps, i))});
+  for (int i = 0; i < ps.opt.nVars; ++i) {
+    if (ps.stdDevs[i] > 0) continue;
+    const bool byPartials = static_cast<size_t>(i) < explained.size() && explained[i];
+    h.message(byPartials ? msg::kExplainedByPartials : msg::kZeroVariance,
+              {std::string_view(varName(ps, i))});
+  }
 
   // 9 - 12.
   if (corrComputed) saveCorrelations(ps);
