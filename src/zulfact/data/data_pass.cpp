@@ -123,7 +123,8 @@ void keepMomentsAsRead(const ProcState& ps, MomentsAsRead& kept) {
     kept.means.assign(ps.means, ps.means + n);
     kept.stdDevs.assign(ps.stdDevs, ps.stdDevs + n);
   }
-  if (ps.sink && ps.opt.flags.corr) kept.corr.assign(ps.corrMatrix, ps.corrMatrix + n * (n + 1) / 2);
+  if (ps.sink && ps.opt.flags.corr)
+    kept.corr.assign(ps.corrMatrix, ps.corrMatrix + n * (n + 1) / 2);
 }
 
 // SIMPLE: means and standard deviations of all variables.
