@@ -181,6 +181,7 @@ bool partialOut(ProcState& ps, double dataN, std::vector<char>& explained) {
     h.sweep(r, pivot, nAll, ps.sweepFlags, ps.scaleVector, ps.opt.singularity);
     if (ps.sweepFlags[pivot] == '0') {
       // Linearly dependent on the partial variables before it: dropped.
+      h.message(msg::kPartialNotSwept, {std::string_view(varName(ps, pivot))});
       --k;
       for (int i = 0; i < nAll; ++i) r[packedIndex(pivot, i)] = 0.0;
     }

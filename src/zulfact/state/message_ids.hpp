@@ -90,6 +90,7 @@ inline constexpr Id kZeroVariance = factor(24);
 inline constexpr Id kPartialsUseAllObservations = factor(184);
 inline constexpr Id kPartialDivisorNotPositive = factor(1271);
 inline constexpr Id kExplainedByPartials = factor(1272);
+inline constexpr Id kPartialNotSwept = factor(1273);
 inline constexpr Id kParallelNeedsObservations = factor(430);
 inline constexpr Id kParallelSkipped = factor(431);
 inline constexpr Id kMapSkipped = factor(432);
