@@ -345,6 +345,7 @@ inline constexpr Id kOutNeedsRawData = factor(9);
 inline constexpr Id kOutNeedsNFactors = factor(10);
 inline constexpr Id kScoreNameClash = factor(352);
 inline constexpr Id kResidualNameClash = factor(1205);
+inline constexpr Id kOutColumnsClash = factor(1274);
 inline constexpr Id kAlphaGivesNoLimits = factor(1206);
 inline constexpr Id kTooManyCircles = factor(1232);
 inline constexpr Id kOutstatLabel = factor(157);
