@@ -75,8 +75,8 @@ void resetGroup(ProcState& ps) {
   ps.nPartialUsed = 0;
 }
 
-// The observation counts.
-void printObsCounts(ProcState& ps) {
+// The observation counts; dataN is the N of a stored matrix as read.
+void printObsCounts(ProcState& ps, double dataN) {
   TableWriter out(ps.sink);
   if (!out.enabled()) return;
   out.beginTable("NObs");
@@ -90,7 +90,7 @@ void printObsCounts(ProcState& ps) {
   const ObsCounts& c = ps.obsCounts;
   if (!ps.opt.flags.rawInput) {
     // A stored matrix has no records to count: its N row stands for them.
-    row("N of the Input Table", ps.nObs);
+    row("N of the Input Table", dataN);
   } else {
     row("Number of Observations Read", c.recordsRead);
     row("Number of Observations Used", c.recordsUsed);
@@ -103,26 +103,57 @@ void printObsCounts(ProcState& ps) {
     row("Sum of Weights Read", c.weightsRead);
     row("Sum of Weights Used", c.weightsUsed);
   }
-  const bool nobsGiven = !isMissing(ps.opt.nObsOption);
-  if (nobsGiven) row("Number of Observations Specified (NOBS=)", ps.opt.nObsOption);
-  row("N for Significance Tests", nobsGiven ? ps.opt.nObsOption : ps.nObs);
+  if (!isMissing(ps.opt.nObsOption))
+    row("Number of Observations Specified (NOBS=)", ps.opt.nObsOption);
+  // NOBS= and the partial variables are applied by now (VARDEF=DF takes
+  // the partial variables off N): the N the tests use.
+  row("N for Significance Tests", ps.nObs);
   out.endTable();
 }
 
+// The moments and the correlations of all variables as read, kept for the
+// tables when partialling has replaced them by then.
+struct MomentsAsRead {
+  std::vector<double> means, stdDevs, corr;
+};
+
+void keepMomentsAsRead(const ProcState& ps, MomentsAsRead& kept) {
+  const size_t n = static_cast<size_t>(ps.opt.nAll);
+  if (ps.sink && ps.opt.flags.simple) {
+    kept.means.assign(ps.means, ps.means + n);
+    kept.stdDevs.assign(ps.stdDevs, ps.stdDevs + n);
+  }
+  if (ps.sink && ps.opt.flags.corr)
+    kept.corr.assign(ps.corrMatrix, ps.corrMatrix + n * (n + 1) / 2);
+}
+
 // SIMPLE: means and standard deviations of all variables.
-void printSimpleStatistics(ProcState& ps) {
+void printSimpleStatistics(ProcState& ps, const MomentsAsRead& kept) {
   if (!ps.sink || !ps.opt.flags.simple) return;
   VectorTable t;
   t.name = "SimpleStatistics";
   t.labelKind = 'V';
   t.nRows = ps.opt.nAll;
-  t.columns.push_back({"Mean", "Mean", ps.means});
-  t.columns.push_back({"StdDev", "Std Dev", ps.stdDevs});
+  const bool asRead = !kept.means.empty();
+  t.columns.push_back({"Mean", "Mean", asRead ? kept.means.data() : ps.means});
+  t.columns.push_back({"StdDev", "Std Dev", asRead ? kept.stdDevs.data() : ps.stdDevs});
   printVectorTable(ps, t);
 }
 
-// Partial variables swept out of the correlation matrix.
-void partialOut(ProcState& ps) {
+// The VARDEF= value without its trailing blanks.
+std::string vardefText(const ProcState& ps) {
+  std::string v(ps.opt.vardef, 8);
+  while (!v.empty() && (v.back() == ' ' || v.back() == '\0')) v.pop_back();
+  return v;
+}
+
+// Partial variables swept out of the correlation matrix. `dataN` is the N
+// of the observations read: the conditional variances divide by it (less
+// the fitted partial variables), as the variances of the data pass do,
+// whatever NOBS= gives the significance tests. `explained` flags the
+// variables with a variance that the partial variables take away whole.
+// False when no degrees of freedom are left: the group is not analysed.
+bool partialOut(ProcState& ps, double dataN, std::vector<char>& explained) {
   Host& h = host();
   const int nAll = ps.opt.nAll;
   const int p = ps.opt.nVars;
@@ -150,15 +181,24 @@ void partialOut(ProcState& ps) {
     h.sweep(r, pivot, nAll, ps.sweepFlags, ps.scaleVector, ps.opt.singularity);
     if (ps.sweepFlags[pivot] == '0') {
       // Linearly dependent on the partial variables before it: dropped.
+      h.message(msg::kPartialNotSwept, {std::string_view(varName(ps, pivot))});
       --k;
       for (int i = 0; i < nAll; ++i) r[packedIndex(pivot, i)] = 0.0;
     }
   }
   ps.nPartialUsed = k;
 
-  const double d2 = vardefDivisorLogged(std::string_view(ps.opt.vardef, 8), ps.nObs,
+  const double d2 = vardefDivisorLogged(std::string_view(ps.opt.vardef, 8), dataN,
                                         ps.opt.flags.noIntercept ? k : k + 1, ps.sumWeights);
-  const double f = d2 > 0 ? std::sqrt(ps.varianceDivisor / d2) : 0.0;
+  if (!(d2 > 0)) {
+    // Standard deviations of 0 would pass for variables without variance,
+    // and the sum of weights less k for a negative one.
+    h.message(msg::kPartialDivisorNotPositive, {k, vardefText(ps)});
+    raiseCode(ps, kCodeNoData);
+    ps.factorsRetained = -1;
+    return false;
+  }
+  const double f = std::sqrt(ps.varianceDivisor / d2);
   if (vardefIs(std::string_view(ps.opt.vardef, 8), "DF")) ps.nObs -= k;
   if (vardefIs(std::string_view(ps.opt.vardef, 8), "WDF")) ps.sumWeights -= k;
 
@@ -169,13 +209,21 @@ void partialOut(ProcState& ps) {
   covToCorr(p, r, ps.scaleVector);
   // The scores of OUT= standardize each residual by its root.
   if (ps.residualScale && p > 0) std::memcpy(ps.residualScale, ps.scaleVector, sizeof(double) * p);
+  explained.assign(static_cast<size_t>(p), 0);
   for (int i = 0; i < p; ++i) {
     ps.means[i] = 0.0;
+    explained[i] = ps.stdDevs[i] > 0 && ps.scaleVector[i] <= 0;
     ps.stdDevs[i] = f * ps.scaleVector[i] * ps.stdDevs[i];
     double& d = r[packedIndex(i, i)];
     if (d <= kZeroTolerance) d = 0.0;
   }
 
+  return true;
+}
+
+// The conditional standard deviations and the partial correlations.
+void printPartialTables(ProcState& ps) {
+  const int p = ps.opt.nVars;
   if (ps.sink && ps.opt.flags.simple) {
     VectorTable t;
     t.name = "CondStdDev";
@@ -186,9 +234,9 @@ void partialOut(ProcState& ps) {
     printVectorTable(ps, t);
   }
   if (ps.sink && ps.opt.flags.corr)
-    printMatrixTable(ps, {.storage = 'S', .values = r, .nRows = p, .nCols = p, .rowLabels = 'V',
-                          .colLabels = 'V', .title = kTitlePartialCorr, .name = "PartialCorr",
-                          .role = MatrixRole::Correlation});
+    printMatrixTable(ps, {.storage = 'S', .values = ps.corrMatrix, .nRows = p, .nCols = p,
+                          .rowLabels = 'V', .colLabels = 'V', .title = kTitlePartialCorr,
+                          .name = "PartialCorr", .role = MatrixRole::Correlation});
 }
 
 // The group's R, kept unchanged for the later steps of the group (the
@@ -375,27 +423,39 @@ void dataPass(ProcState& ps) {
   if (ps.factorsRetained < 0 || !variancesUsable(ps)) return;
   const bool corrComputed = ps.opt.flags.rawInput || ps.opt.flags.correlationNeeded;
 
-  // Observation counts, then NOBS=.
-  printObsCounts(ps);
+  // NOBS=, then partialling, before the observation counts: they show the
+  // N that the tests use. The tables of the data as read print from copies.
+  const double dataN = ps.nObs;
   if (!isMissing(ps.opt.nObsOption)) ps.nObs = ps.opt.nObsOption;
-  if (ps.nObs <= ps.opt.nAll) {
+  const bool tooFew = ps.nObs <= ps.opt.nAll;
+  const bool partial = corrComputed && ps.opt.nPartial >= 1;
+  MomentsAsRead kept;
+  std::vector<char> explained;
+  if (partial) keepMomentsAsRead(ps, kept);
+  const bool analysable = !partial || partialOut(ps, dataN, explained);
+  printObsCounts(ps, dataN);
+  if (!analysable) return;
+  if (tooFew) {
     h.message(msg::kTooFewObservations);
     raiseCode(ps, kCodeWarning);
   }
 
-  // Simple statistics and correlations of all variables.
-  printSimpleStatistics(ps);
+  // Simple statistics and correlations of all variables, then the partial ones.
+  printSimpleStatistics(ps, kept);
+  const double* corrAsRead = kept.corr.empty() ? ps.corrMatrix : kept.corr.data();
   if (ps.sink && ps.opt.flags.corr && corrComputed)
-    printMatrixTable(ps, {.storage = 'S', .values = ps.corrMatrix, .nRows = ps.opt.nAll,
-                          .nCols = ps.opt.nAll, .rowLabels = 'V', .colLabels = 'V', .title = kTitleCorr,
-                          .name = "Corr", .role = MatrixRole::Correlation});
-
-  // Partialling.
-  if (corrComputed && ps.opt.nPartial >= 1) partialOut(ps);
+    printMatrixTable(ps, {.storage = 'S', .values = corrAsRead, .nRows = ps.opt.nAll,
+                          .nCols = ps.opt.nAll, .rowLabels = 'V', .colLabels = 'V',
+                          .title = kTitleCorr, .name = "Corr", .role = MatrixRole::Correlation});
+  if (partial) printPartialTables(ps);
 
   // Variables without variance stay, with zero correlations.
-  for (int i = 0; i < ps.opt.nVars; ++i)
-    if (ps.stdDevs[i] <= 0) h.message(msg::kZeroVariance, {std::string_view(varName(ps, i))});
+  for (int i = 0; i < ps.opt.nVars; ++i) {
+    if (ps.stdDevs[i] > 0) continue;
+    const bool byPartials = static_cast<size_t>(i) < explained.size() && explained[i];
+    h.message(byPartials ? msg::kExplainedByPartials : msg::kZeroVariance,
+              {std::string_view(varName(ps, i))});
+  }
 
   // 9 - 12.
   if (corrComputed) saveCorrelations(ps);

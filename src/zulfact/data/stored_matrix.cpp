@@ -130,6 +130,12 @@ void StoredMatrixAssembler::note(int number, int var, int other) {
   notes_.push_back({number, word_, var, other});
 }
 
+bool StoredMatrixAssembler::isCutName(std::string_view name) const {
+  for (const std::string& cut : layout_.cutNames)
+    if (!cut.empty() && sameNameNoCase(name, cut)) return true;
+  return false;
+}
+
 bool StoredMatrixAssembler::isMatrixRow(std::string_view type) const {
   if (!layout_.hasType) return true;
   // EST tables name their covariance rows on the first three characters.
@@ -169,14 +175,20 @@ void StoredMatrixAssembler::addRow(const StoredRow& r) {
       return;
     }
     // Search from the variable after the one matched last, so that a
-    // table in variable order matches each row at the first try.
-    for (int k = 1; k <= n_; ++k) {
-      const int i = (lastMatched_ + k) % n_;
-      if (sameNameNoCase(r.name, layout_.names[static_cast<size_t>(i)])) {
-        lastMatched_ = i;
-        ++matrixRows_;
-        matrixRow(i, r);
-        return;
+    // table in variable order matches each row at the first try. A name
+    // cut to 32 characters may stand for several variables: the next one
+    // in that order is the row's.
+    for (const std::vector<std::string>* names : {&layout_.names, &layout_.cutNames}) {
+      if (names->size() != static_cast<size_t>(n_)) continue;
+      for (int k = 1; k <= n_; ++k) {
+        const int i = (lastMatched_ + k) % n_;
+        const std::string& name = (*names)[static_cast<size_t>(i)];
+        if (!name.empty() && sameNameNoCase(r.name, name)) {
+          lastMatched_ = i;
+          ++matrixRows_;
+          matrixRow(i, r);
+          return;
+        }
       }
     }
     return;  // a row of a variable not analysed
@@ -748,6 +760,16 @@ int storedMoments(const StoredLayout& layout, const std::vector<StoredRow>& rows
 // The readers over the host's table services
 // ---------------------------------------------------------------------
 
+std::vector<std::string> cutPrefixedNames(const std::vector<std::string>& names,
+                                          std::string_view prefix) {
+  std::vector<std::string> cut;
+  for (const std::string& name : names) {
+    const std::string whole = std::string(prefix) + name;
+    cut.push_back(prefix.empty() || whole.size() <= 32 ? std::string() : whole.substr(0, 32));
+  }
+  return cut;
+}
+
 namespace {
 
 struct TableNames {
@@ -827,6 +849,7 @@ void noteUnknownName(ProcState& ps, const TableNames& t, const StoredRow& row,
                      const StoredMatrixAssembler& assembler, bool& noted) {
   if (noted || row.name.empty() || row.nameClass != 0 ||
       !assembler.isMatrixRow(row.type) || isInterceptName(row.name) ||
+      assembler.isCutName(row.name) ||
       host().varNumber(ps.opt.mainInput, row.name) != 0)
     return;
   noted = true;
@@ -902,6 +925,9 @@ void forEachRow(ProcState& ps, bool withName, bool withIntercept, Take take) {
 StoredLayout layoutOf(const ProcState& ps) {
   StoredLayout l;
   for (int i = 0; i < ps.opt.nAll; ++i) l.names.push_back(varNameOf(ps, i));
+  l.cutNames = cutPrefixedNames(
+      l.names, std::string_view(ps.opt.parPrefix,
+                                static_cast<size_t>(std::max(0, ps.opt.parPrefixLength))));
   l.inputType = trimmed(std::string_view(ps.opt.inputType, 8));
   for (char& c : l.inputType) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   l.hasType = ps.opt.typeVarNumber > 0;

@@ -62,7 +62,16 @@ struct StoredLayout {
   bool wantAboutZero = false;      // NOINT, or the SSCP intercept is a VAR variable
   std::string vardef = "DF";
   double nobs = zul_missing();     // NOBS=: the N of a table without an N row
+  // Per variable, the _NAME_ that a partial analysis's OUTSTAT= gives its
+  // matrix row when PARPREFIX= and the name pass 32 characters: the two cut
+  // to 32 (empty when they fit). Rows so named are matched in table order.
+  std::vector<std::string> cutNames;
 };
+
+// The cutNames of a layout: prefix + name cut to 32 characters where that
+// cuts it, else empty.
+std::vector<std::string> cutPrefixedNames(const std::vector<std::string>& names,
+                                          std::string_view prefix);
 
 // The results, in the places the data pass keeps them.
 struct StoredOutput {
@@ -80,6 +89,8 @@ class StoredMatrixAssembler {
 
   // Whether a row of this _TYPE_ is a row of the matrix being read.
   bool isMatrixRow(std::string_view type) const;
+  // The name is one of the layout's cutNames.
+  bool isCutName(std::string_view name) const;
 
   // One row of the group, in table order.
   void addRow(const StoredRow& row);

@@ -1,6 +1,7 @@
 // What the step prints and writes: display options, the keyword options,
 // the output-table sink, graph requests, the factor names, and the columns
 // of the OUT= and OUTSTAT= tables.
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -202,6 +203,23 @@ void StatementParser::factorNames() {
   }
 }
 
+namespace {
+
+// The first name that two of the lists' names share, without regard to
+// case; empty when they are all different.
+std::string firstRepeatedName(const std::vector<std::string>& a,
+                              const std::vector<std::string>& b) {
+  std::vector<std::string> seen;
+  for (const std::vector<std::string>* names : {&a, &b})
+    for (const std::string& name : *names) {
+      if (std::find(seen.begin(), seen.end(), upper(name)) != seen.end()) return name;
+      seen.push_back(upper(name));
+    }
+  return {};
+}
+
+}  // namespace
+
 // OUT=: factor scores need raw data and a stated number of factors. A
 // dropped OUT= is a warning: the analysis itself runs.
 void StatementParser::outTable() {
@@ -217,11 +235,20 @@ void StatementParser::outTable() {
     f.outRequested = ps_.opt.outTable != nullptr;
   }
   if (!ps_.opt.outTable) return;
-  // Scores need the scoring coefficients of every solution, printed or not.
-  f.score = true;
   std::vector<std::string> residualNames;
   for (int i = 0; ps_.opt.nPartial > 0 && i < p_; ++i)
     residualNames.push_back((parPrefix_ + varName(i)).substr(0, 32));
+  // Two added columns of one name (names cut to 32 characters, or a
+  // PREFIX= that makes a score name of a partialled one) would stop the
+  // step when the table is declared.
+  if (const std::string clash = firstRepeatedName(residualNames, factorNames_); !clash.empty()) {
+    h_.message(msg::kOutColumnsClash, {clash});
+    ps_.opt.outTable = nullptr;
+    f.outRequested = false;
+    return;
+  }
+  // Scores need the scoring coefficients of every solution, printed or not.
+  f.score = true;
   // An input column named like an added one gives way to it (the host
   // copies no column of a declared name): say so, or its values vanish.
   for (int v = 1; v <= ps_.opt.nInputVars; ++v) {

@@ -167,6 +167,11 @@ def datapass_partial():
             out.append(table("PartialCorr", corr_rows(xs, R), step=step))
         if step == 0:  # its OUTSTAT= read back by step 5
             out.append(table("Corr", corr_rows(xs, R), step=5))
+        if step == 0:  # NOBS=5 leaves the standard deviations as they are
+            out.append(table("CondStdDev", [[xs[i], sd[i]] for i in range(3)], step=6))
+    # p2 = 2 p1 + 1 on p1: no residual; x1 as in step 0.
+    sd, _ = partial_moments(used(rows, ["x1", "p1"]), 1)
+    out.append(table("CondStdDev", [["x1", sd[0]], ["p2", 0.0]], step=7))
     return out
 
 

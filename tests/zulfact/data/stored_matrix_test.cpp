@@ -274,6 +274,43 @@ TEST(StoredMatrix, RowsWithoutNamesGoInOrder) {
   EXPECT_TRUE(has(more, 21));
 }
 
+// A partial analysis names its rows R_ + the variable's name, cut to 32
+// characters: two 31-character names that differ in their last character
+// give the same _NAME_, and their rows are taken in table order.
+TEST(StoredMatrix, RowsNamedByACutPrefixedNameGoInOrder) {
+  const std::string a = "abcdefghijklmnopqrstuvwxyz12345", b = "abcdefghijklmnopqrstuvwxyz12346";
+  const std::vector<std::string> cut = cutPrefixedNames({a, b, "y"}, "R_");
+  EXPECT_EQ(cut[0], "R_abcdefghijklmnopqrstuvwxyz1234");
+  EXPECT_EQ(cut[1], cut[0]);
+  EXPECT_EQ(cut[2], "");  // R_y fits: named whole
+  EXPECT_TRUE(cutPrefixedNames({a}, "").front().empty());
+
+  StoredLayout layout;
+  layout.names = {a, b};
+  layout.inputType = "FACTOR";
+  layout.cutNames = cutPrefixedNames(layout.names, "R_");
+  StoredMatrixAssembler m(layout, matrixWordFor("FACTOR"));
+  EXPECT_TRUE(m.isCutName("r_ABCDEFGHIJKLMNOPQRSTUVWXYZ1234"));
+  EXPECT_FALSE(m.isCutName(a));
+  Rows rows;
+  rows.add("N", "", {3, 3}).add("MEAN", "", {3, 2}).add("STD", "", {kSd[0], kSd[1]});
+  rows.add("CORR", cut[0], {1, kR}).add("CORR", cut[1], {kR, 1});
+  for (size_t k = 0; k < rows.types.size(); ++k) {
+    StoredRow r;
+    r.type = rows.types[k];
+    r.name = rows.names[k];
+    r.values = rows.values[k].data();
+    m.addRow(r);
+  }
+  Result res{};
+  StoredOutput out{res.means, res.sds, res.corr};
+  EXPECT_LE(m.finish(out), 4);
+  EXPECT_TRUE(m.notes().empty());
+  EXPECT_EQ(res.corr[0], 1.0);
+  EXPECT_EQ(res.corr[2], 1.0);
+  EXPECT_NEAR(res.corr[packedIndex(1, 0)], kR, 1e-15);
+}
+
 TEST(StoredMatrix, BadMatricesStopTheGroup) {
   auto corr = [](std::vector<double> a, std::vector<double> b, int nameClass = 0) {
     Rows r;
