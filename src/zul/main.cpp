@@ -8,8 +8,10 @@
 #include "zul/help_topics.hpp"
 #include "zul/program/interrupts.hpp"
 #include "zul/program/runner.hpp"
+#include "zul/program/standard_descriptors.hpp"
 
 int main(int argc, char** argv) {
+  zul::program::holdClosedStandardDescriptors();
   zul::program::catchInterrupts();
   // OpenBLAS starts its thread pool when the module loads it. The module's
   // own threads do the parallel work; BLAS threads would only compete with
