@@ -134,6 +134,11 @@ OutputTable::OutputTable(TableRef ref, const DataSetOptions& options)
   refuseDirectory(ref_.metadataFile(), displayName());
   refuseSpecialFile(ref_.file, displayName());
   refuseSpecialFile(ref_.metadataFile(), displayName());
+  for (const fs::path& file : {ref_.file, ref_.metadataFile()})
+    if (isWriteProtected(file))
+      throw TableError("Table " + displayName() + " cannot replace " + file.string() +
+                       ": the file is write-protected. Make it writable (chmod u+w) or write "
+                       "the table under another name.");
   fd_ = makeTemporaryBeside(ref_.file, tempFile_);
   if (fd_ < 0)
     throw TableError("Table " + displayName() + " cannot be created in " + dir.string() + ": " +

@@ -342,6 +342,12 @@ TEST_F(Outputs, AnUnwritableReportIsRefusedBeforeTheAnalysis) {
     EXPECT_EQ(read("r.json"), "earlier\n");
   }
   EXPECT_TRUE(hidden(dir_).empty());
+  // A write-protected file (chmod a-w) is not replaced: `>` would not either.
+  write("r.html", "kept\n");
+  fs::permissions(dir_ / "r.html", fs::perms::owner_read);
+  EXPECT_EQ(run("--html r.html --log l.log p.zul"), 2);
+  EXPECT_NE(read("l.log").find("The HTML report file r.html is write-protected"), std::string::npos);
+  EXPECT_EQ(read("r.html"), "kept\n");
 }
 
 // Standard streams zul cannot use: the run fails and says which. Closed,

@@ -246,6 +246,17 @@ TEST_F(OutputTables, APipeOrALinkToADeviceIsRefusedAndLeftAsItWas) {
   EXPECT_TRUE(fs::is_fifo(fifo));
   EXPECT_TRUE(fs::is_symlink(link));
   EXPECT_EQ(fs::read_symlink(link), "/dev/null");
+  // A write-protected table, or metadata file, is not renamed over either.
+  for (const char* name : {"kept.csv", "kept2.csv-metadata.json"}) {
+    const fs::path file = dir / name;
+    { std::ofstream(file) << "earlier\n"; }
+    fs::permissions(file, fs::perms::owner_read | fs::perms::group_read);
+    TableRef r;
+    r.file = dir / (std::string(name).substr(0, std::string(name).find('.')) + ".csv");
+    EXPECT_THAT(testing::errorOf([&] { OutputTable out(r); }), HasSubstr("write-protected"))
+        << name;
+    EXPECT_EQ(fs::file_size(file), 8u);
+  }
 }
 
 TEST_F(OutputTables, ValuesSurviveTheRoundTripThroughAFile) {
