@@ -279,7 +279,8 @@ TEST_F(Outputs, AKilledRunsTemporariesAreRemovedByTheNextRun) {
 TEST_F(Outputs, AFailedWriteEndsWithStatus2) {
   for (const char* args : {"--listing /dev/full p.zul", "--json /dev/full p.zul >/dev/null",
                            "--html /dev/full p.zul >/dev/null", "p.zul >/dev/full",
-                           "--log /dev/full p.zul >/dev/null"})
+                           "--log /dev/full p.zul >/dev/null", "--help FACTOR >/dev/full",
+                           "--version >/dev/full"})
     EXPECT_EQ(run(args), 2) << args;
   EXPECT_NE(read("log.txt").find("ERROR: The listing file /dev/full could not be written"),
             std::string::npos);
@@ -346,7 +347,8 @@ TEST_F(Outputs, AnUnwritableReportIsRefusedBeforeTheAnalysis) {
   write("r.html", "kept\n");
   fs::permissions(dir_ / "r.html", fs::perms::owner_read);
   EXPECT_EQ(run("--html r.html --log l.log p.zul"), 2);
-  EXPECT_NE(read("l.log").find("The HTML report file r.html is write-protected"), std::string::npos);
+  EXPECT_NE(read("l.log").find("The HTML report file r.html is write-protected"),
+            std::string::npos);
   EXPECT_EQ(read("r.html"), "kept\n");
 }
 
