@@ -26,6 +26,8 @@ bool isTopicWord(const std::string& arg) {
 }
 
 // The option's one value in o, for the options that take a single path.
+// Given twice with two paths, the first would be neither written nor read,
+// yet the run would end as if it had been: that is refused.
 std::string* singleValued(program::RunOptions& o, const std::string& name) {
   if (name == "--listing") return &o.listing;
   if (name == "--html") return &o.html;
@@ -209,8 +211,6 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
       return fail("the option '" + name + "' needs a value, but it is empty");
     auto& o = cl.options;
     if (std::string* single = singleValued(o, name)) {
-      // The first of two would be neither written nor read, yet the run
-      // would end as if it had been.
       if (!single->empty() && *single != value)
         return fail("the option '" + name + "' is given twice ('" + *single + "' and '" + value +
                     "'); give it once");
