@@ -25,6 +25,19 @@ bool isTopicWord(const std::string& arg) {
   return true;
 }
 
+// The option's one value in o, for the options that take a single path.
+// Given twice with two paths, the first would be neither written nor read,
+// yet the run would end as if it had been: that is refused.
+std::string* singleValued(program::RunOptions& o, const std::string& name) {
+  if (name == "--listing") return &o.listing;
+  if (name == "--html") return &o.html;
+  if (name == "--graphs") return &o.graphs;
+  if (name == "--json") return &o.json;
+  if (name == "--log") return &o.log;
+  if (name == "--work") return &o.work;
+  return nullptr;
+}
+
 }  // namespace
 
 std::string versionText() { return "zul 0.1.0 (zul factor)\n"; }
@@ -197,13 +210,12 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
     if (value.empty() && name != "-e" && name != "--execute")
       return fail("the option '" + name + "' needs a value, but it is empty");
     auto& o = cl.options;
-    if (name == "--listing") o.listing = value;
-    else if (name == "--html") o.html = value;
-    else if (name == "--graphs") o.graphs = value;
-    else if (name == "--json") o.json = value;
-    else if (name == "--log") o.log = value;
-    else if (name == "--work") o.work = value;
-    else if (name == "-e" || name == "--execute") o.sources.push_back({true, value});
+    if (std::string* single = singleValued(o, name)) {
+      if (!single->empty() && *single != value)
+        return fail("the option '" + name + "' is given twice ('" + *single + "' and '" + value +
+                    "'); give it once");
+      *single = value;
+    } else if (name == "-e" || name == "--execute") o.sources.push_back({true, value});
     else {
       std::string n, v;
       // A diagnostic switch may be given without a level, as in OPTIONS.

@@ -1,5 +1,7 @@
 // zul: runs zul factor programs. See `zul --help`.
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -8,8 +10,24 @@
 #include "zul/help_topics.hpp"
 #include "zul/program/interrupts.hpp"
 #include "zul/program/runner.hpp"
+#include "zul/program/standard_descriptors.hpp"
+
+namespace {
+
+// Help or version text that could not be written (a full disk) is no
+// success; a reader that took what it wanted and left (`| head`) is.
+int written(int status) {
+  std::cout.flush();
+  if (std::cout || errno == EPIPE) return status;
+  std::cerr << "zul: the text could not be written to standard output: " << std::strerror(errno)
+            << "\n";
+  return zul::program::kExitStopped;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
+  zul::program::holdClosedStandardDescriptors();
   zul::program::catchInterrupts();
   // OpenBLAS starts its thread pool when the module loads it. The module's
   // own threads do the parallel work; BLAS threads would only compete with
@@ -19,10 +37,10 @@ int main(int argc, char** argv) {
   zul::CommandLine cl = zul::parseCommandLine(args);
   switch (cl.action) {
     case zul::CommandLine::Action::Help:
-      return zul::printHelp(cl.helpTopic);
+      return written(zul::printHelp(cl.helpTopic));
     case zul::CommandLine::Action::Version:
       std::cout << zul::versionText();
-      return 0;
+      return written(0);
     case zul::CommandLine::Action::Error:
       std::cerr << "zul: " << cl.error << "\nTry 'zul --help' for more information.\n";
       return zul::program::kExitStopped;

@@ -1210,22 +1210,32 @@ bool StepParser::checkOverlaps(const ResolvedList* lists, const std::vector<Colu
     diag_.error(step_.file, p, text);
     ok = false;
   };
+  // Marks of the columns a list names, so that a list of many thousand
+  // names is checked in one pass (pair by pair it took minutes).
+  auto marks = [&](const ResolvedList& list) {
+    std::vector<bool> in(cols.size() + 1, false);
+    for (int n : list.numbers) in[static_cast<size_t>(n)] = true;
+    return in;
+  };
   for (int l : {ZUL_LIST_VAR, ZUL_LIST_PARTIAL, ZUL_LIST_BY}) {
     const ResolvedList& a = lists[l];
-    for (size_t i = 0; i < a.numbers.size(); ++i)
-      for (size_t j = 0; j < i; ++j)
-        if (a.numbers[i] == a.numbers[j])
-          report(a.numbers[i], a.where[i],
-                 "Variable " + upper(cols[static_cast<size_t>(a.numbers[i] - 1)].name) +
-                     " is listed twice in the " + stmt(l) + " statement.");
+    std::vector<bool> seen(cols.size() + 1, false);
+    for (size_t i = 0; i < a.numbers.size(); ++i) {
+      const size_t n = static_cast<size_t>(a.numbers[i]);
+      if (seen[n] && !reported[n])
+        report(a.numbers[i], a.where[i],
+               "Variable " + upper(cols[n - 1].name) + " is listed twice in the " + stmt(l) +
+                   " statement.");
+      seen[n] = true;
+    }
   }
   for (int l : {ZUL_LIST_VAR, ZUL_LIST_PARTIAL}) {
     for (int m = 0; m < ZUL_LIST_COUNT; ++m) {
       if (m == l || (l == ZUL_LIST_PARTIAL && m == ZUL_LIST_VAR)) continue;
       const ResolvedList& a = lists[l];
-      const ResolvedList& b = lists[m];
+      const std::vector<bool> inB = marks(lists[m]);
       for (size_t i = 0; i < a.numbers.size(); ++i)
-        if (std::find(b.numbers.begin(), b.numbers.end(), a.numbers[i]) != b.numbers.end())
+        if (inB[static_cast<size_t>(a.numbers[i])] && !reported[static_cast<size_t>(a.numbers[i])])
           report(a.numbers[i], a.where[i],
                  "Variable " + upper(cols[static_cast<size_t>(a.numbers[i] - 1)].name) +
                      " is in both the " + stmt(l) + " and the " + stmt(m) +

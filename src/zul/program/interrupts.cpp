@@ -33,6 +33,11 @@ void catchInterrupts() {
   // temporary file of the table behind and saying nothing; ignored,
   // write() fails with EFBIG and the table's error is reported.
   ::signal(SIGXFSZ, SIG_IGN);
+  // Likewise a listing piped to a reader that has gone (`| head -1`):
+  // SIGPIPE would end zul at once with the temporaries of its tables and
+  // reports left behind; ignored, the write fails with EPIPE, the listing
+  // is reported incomplete and the other outputs are finished.
+  ::signal(SIGPIPE, SIG_IGN);
   static sigset_t set = interruptSignals();
   if (pthread_sigmask(SIG_BLOCK, &set, nullptr) != 0) return;
   std::thread([] {

@@ -3,7 +3,8 @@
 // not written yet, are removed, and zul ends with the conventional status
 // 128 + the signal number (130 for SIGINT, 143 for SIGTERM). A file
 // that outgrows the file-size limit (ulimit -f) is a failed write like a
-// full disk, not the end of the process: SIGXFSZ is ignored.
+// full disk, not the end of the process: SIGXFSZ is ignored, and so is
+// SIGPIPE (a listing piped to a reader that has gone).
 #pragma once
 
 namespace zul::program {

@@ -94,6 +94,9 @@ std::string OutputFile::open(const std::string& role, const std::string& path) {
   } else {
     descriptor_ = exists ? descriptorReached(path) : -1;
     target_ = resolvedTarget(path);
+    if (descriptor_ < 0 && table::isWriteProtected(target_))
+      return "The " + role + " file " + path + " is write-protected; make it writable (chmod u+w " +
+             path + ") or give another name.";
     fs::path made;
     int fd = descriptor_ >= 0 ? table::makePrivateScratch("report", made)
                               : table::makeTemporaryBeside(target_, made);

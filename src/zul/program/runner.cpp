@@ -3,12 +3,13 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <cerrno>
 #include <charconv>
+#include <cstring>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
-#include <iterator>
 #include <memory>
 #include <optional>
 #include <unistd.h>
@@ -48,6 +49,20 @@ std::string whereRelative(const parse::ProgramItem& item) {
   std::error_code ec;
   const fs::path full = fs::absolute(p, ec).lexically_normal();
   return ec ? std::string() : " (" + full.string() + ")";
+}
+
+// Reads all of standard input into text; false, with errno set, when it
+// cannot be read (a directory, or closed when zul started): that is no
+// empty program.
+bool readStandardInput(std::string& text) {
+  char buffer[1 << 16];
+  for (;;) {
+    const ssize_t n = ::read(STDIN_FILENO, buffer, sizeof buffer);
+    if (n == 0) return true;
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return false;
+    text.append(buffer, static_cast<size_t>(n));
+  }
 }
 
 void logLine(int level, const std::string& text) { msg::writeLog(level, text); }
@@ -90,6 +105,8 @@ std::vector<output::ByValue> byValuesOf(const table::InputTable& input) {
 class Runner {
  public:
   explicit Runner(const RunOptions& options) : options_(options) {}
+  // The log writer refers to this runner and its log file.
+  ~Runner() { msg::setLogWriter({}); }
   int run();
 
  private:
@@ -98,6 +115,7 @@ class Runner {
   std::vector<std::pair<std::string, std::string>> reportPaths() const;
   bool withheld(const std::string& role, const std::string& path) const;
   bool setUpOutputs();
+  int stopBeforeSteps();
   void checkWrites();
   void finishOutputs();
   void applyOption(const parse::OptionSetting& o, const std::string& where);
@@ -149,7 +167,16 @@ void Runner::readPrograms() {
       table::Place in{"program on standard input", table::fileKeys("/dev/stdin")};
       if (!in.keys.empty()) in.keys.resize(1);  // the file's identity, not /proc's path
       session().runInputs.push_back(std::move(in));
-      std::string text((std::istreambuf_iterator<char>(std::cin)), std::istreambuf_iterator<char>());
+      std::string text;
+      if (!readStandardInput(text)) {
+        parse::Program p;
+        p.file = "stdin";
+        p.items.emplace_back().errors.push_back(
+            std::string("ERROR: The program on standard input ('-') cannot be read: ") +
+            std::strerror(errno) + "; redirect a program file to zul, or name the file instead.");
+        programs_.push_back(std::move(p));
+        continue;
+      }
       programs_.push_back(parse::readProgramText(text, "stdin"));
     } else if (std::error_code ec; fs::is_directory(src.text, ec)) {
       parse::Program p;
@@ -260,6 +287,16 @@ bool Runner::setUpOutputs() {
     *listing_ << text << '\n';
   });
   return true;
+}
+
+// Ends a run that could not start its steps: the reports opened so far are
+// dropped, leaving the files of an earlier run as they were, and the log
+// that says why is put in place (removed with them, the reason was lost).
+int Runner::stopBeforeSteps() {
+  for (const ReportFile& r : reportFiles()) r.file->discard();
+  std::string error = logFile_.close();
+  if (!error.empty()) std::cerr << "ERROR: " << error << "\n";
+  return kExitStopped;
 }
 
 void Runner::applyOption(const parse::OptionSetting& o, const std::string& where) {
@@ -549,12 +586,7 @@ void Runner::finishOutputs() {
 int Runner::run() {
   readPrograms();
   if (!checkOutputs()) return kExitStopped;
-  if (!setUpOutputs()) {
-    // The log holds why; the reports opened so far are dropped.
-    std::string error = logFile_.close();
-    if (!error.empty()) std::cerr << "ERROR: " << error << "\n";
-    return kExitStopped;
-  }
+  if (!setUpOutputs()) return stopBeforeSteps();
   Session& s = session();
   s.moduleDirectory = options_.moduleDirectory.empty() ? services::executableDirectory()
                                                        : fs::path(options_.moduleDirectory);
@@ -567,7 +599,7 @@ int Runner::run() {
     logLine(ZUL_LOG_ERROR, "The WORK directory " + work.string() +
                                (other ? " is not a directory; give a directory with --work."
                                       : " does not exist; create it or give another with --work."));
-    return kExitStopped;
+    return stopBeforeSteps();
   }
   s.libraries = std::make_unique<table::Libraries>(work);
   s.onByGroup = [this](zul_table* data) {
@@ -578,7 +610,7 @@ int Runner::run() {
       s.libraries->assign(name, dir);
     } catch (const std::exception& e) {
       logLine(ZUL_LOG_ERROR, std::string("--lib ") + name + "=" + dir + ": " + e.what());
-      return kExitStopped;
+      return stopBeforeSteps();
     }
   }
   for (const auto& [name, value] : options_.options) {
@@ -592,7 +624,7 @@ int Runner::run() {
       o.namedSetting = true;
     }
     applyOption(o, "--option " + name + (o.hasValue ? "=" + value : "") + ": ");
-    if (status_ == kExitStopped) return status_;
+    if (status_ == kExitStopped) return stopBeforeSteps();
   }
   services::setWorkDirectory({});
 

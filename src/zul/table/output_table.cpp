@@ -103,17 +103,6 @@ void refuseSpecialFile(const fs::path& file, const std::string& table) {
   }
 }
 
-// A table whose file was made read-only (chmod a-w) is one its owner meant
-// to keep: the commit's rename would replace it whatever its mode.
-void refuseReadOnly(const fs::path& file, const std::string& table) {
-  struct stat st {};
-  if (::stat(file.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return;
-  if ((st.st_mode & 0222) != 0 && ::access(file.c_str(), W_OK) == 0) return;
-  throw TableError("Table " + table + " cannot be written: its file " + file.string() +
-                   " is read-only, and is left as it is. Make it writable (chmod u+w) to "
-                   "replace it, or write the output to another table.");
-}
-
 // The mode a plain creat() would have given: 0666 less the umask.
 mode_t fileMode() {
   mode_t mask = ::umask(0);
@@ -145,8 +134,11 @@ OutputTable::OutputTable(TableRef ref, const DataSetOptions& options)
   refuseDirectory(ref_.metadataFile(), displayName());
   refuseSpecialFile(ref_.file, displayName());
   refuseSpecialFile(ref_.metadataFile(), displayName());
-  refuseReadOnly(ref_.file, displayName());
-  refuseReadOnly(ref_.metadataFile(), displayName());
+  for (const fs::path& file : {ref_.file, ref_.metadataFile()})
+    if (isWriteProtected(file))
+      throw TableError("Table " + displayName() + " cannot replace " + file.string() +
+                       ": the file is write-protected. Make it writable (chmod u+w) or write "
+                       "the table under another name.");
   fd_ = makeTemporaryBeside(ref_.file, tempFile_);
   if (fd_ < 0)
     throw TableError("Table " + displayName() + " cannot be created in " + dir.string() + ": " +

@@ -160,6 +160,12 @@ std::string temporaryPattern(const fs::path& target) {
 
 }  // namespace
 
+bool isWriteProtected(const std::filesystem::path& target) {
+  struct stat st {};
+  if (::stat(target.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  return (st.st_mode & 0222) == 0 || (::access(target.c_str(), W_OK) != 0 && errno == EACCES);
+}
+
 int makeTemporaryBeside(const fs::path& target, fs::path& made) {
   fs::path dir = target.parent_path();
   if (dir.empty()) dir = ".";

@@ -46,6 +46,12 @@ bool linkTemporaryBeside(const std::filesystem::path& target, std::filesystem::p
 int makePrivateScratch(const std::string& stem, std::filesystem::path& made);
 std::filesystem::path privateScratchDirectory();
 
+// True when target is an existing file its owner protected from being
+// written: no write permission for anyone (chmod a-w) or none for this
+// user. Renaming a new file over it, as every output is put in place,
+// would get around that protection, which `>` in a shell respects.
+bool isWriteProtected(const std::filesystem::path& target);
+
 // Removes the temporaries in dir whose owner is provably dead; returns how
 // many. Called by makeTemporaryBeside; public for tests.
 int removeDeadTemporaries(const std::filesystem::path& dir);

@@ -71,6 +71,12 @@ TEST(CommandLine, HelpVersionAndRefusals) {
             "the option '--json' needs a value, but '-e' follows it (write --json=-e for a name "
             "that starts with '-')");
   EXPECT_EQ(parseCommandLine({"--json=-e", "p.zul"}).options.json, "-e");
+  // An output given twice: the first would silently not be written.
+  EXPECT_EQ(parseCommandLine({"--json", "a.json", "--json=b.json", "p.zul"}).error,
+            "the option '--json' is given twice ('a.json' and 'b.json'); give it once");
+  for (const char* o : {"--listing", "--html", "--graphs", "--log", "--work"})
+    EXPECT_EQ(parseCommandLine({o, "a", o, "b", "p.zul"}).action, CommandLine::Action::Error) << o;
+  EXPECT_EQ(parseCommandLine({"--log", "a", "--log=a", "p.zul"}).options.log, "a");
   // After "--" everything is a program, even "-e".
   CommandLine cl = parseCommandLine({"--", "-e"});
   ASSERT_EQ(cl.action, CommandLine::Action::Run);

@@ -279,7 +279,8 @@ TEST_F(Outputs, AKilledRunsTemporariesAreRemovedByTheNextRun) {
 TEST_F(Outputs, AFailedWriteEndsWithStatus2) {
   for (const char* args : {"--listing /dev/full p.zul", "--json /dev/full p.zul >/dev/null",
                            "--html /dev/full p.zul >/dev/null", "p.zul >/dev/full",
-                           "--log /dev/full p.zul >/dev/null"})
+                           "--log /dev/full p.zul >/dev/null", "--help FACTOR >/dev/full",
+                           "--version >/dev/full"})
     EXPECT_EQ(run(args), 2) << args;
   EXPECT_NE(read("log.txt").find("ERROR: The listing file /dev/full could not be written"),
             std::string::npos);
@@ -331,6 +332,61 @@ TEST_F(Outputs, AnUnwritableReportIsRefusedBeforeTheAnalysis) {
   EXPECT_EQ(run("--json no/such/dir/r.json --log l.log p.zul"), 2);
   EXPECT_NE(read("l.log").find("The JSON file no/such/dir/r.json cannot be written"),
             std::string::npos);
+  // So it is for every refusal before the first step; the reports opened
+  // are dropped, an earlier one kept as it was.
+  write("r.json", "earlier\n");
+  for (const char* args : {"--work no/such/dir", "--lib a=no/such/dir", "--option LINESIZE=5"}) {
+    EXPECT_EQ(run(std::string(args) + " --json r.json --log l.log p.zul"), 2) << args;
+    const std::string value = std::string(args).substr(std::string(args).find(' ') + 1);
+    EXPECT_NE(read("l.log").find("ERROR: "), std::string::npos) << args;
+    EXPECT_NE(read("l.log").find(value), std::string::npos) << read("l.log");
+    EXPECT_EQ(read("r.json"), "earlier\n");
+  }
+  EXPECT_TRUE(hidden(dir_).empty());
+  // A write-protected file (chmod a-w) is not replaced: `>` would not either.
+  write("r.html", "kept\n");
+  fs::permissions(dir_ / "r.html", fs::perms::owner_read);
+  EXPECT_EQ(run("--html r.html --log l.log p.zul"), 2);
+  EXPECT_NE(read("l.log").find("The HTML report file r.html is write-protected"),
+            std::string::npos);
+  EXPECT_EQ(read("r.html"), "kept\n");
+}
+
+// Standard streams zul cannot use: the run fails and says which. Closed,
+// the next file opened took the descriptor and the listing was written
+// into it; a directory on standard input was read as an empty program.
+TEST_F(Outputs, UnusableStandardStreamsAreFailures) {
+  EXPECT_EQ(run("p.zul >&-"), 2);
+  EXPECT_NE(read("log.txt").find("The listing could not be written to standard output"),
+            std::string::npos);
+  for (const char* in : {"<&-", "<."}) {
+    EXPECT_EQ(run(std::string("--listing l.txt - ") + in), 2) << in;
+    EXPECT_NE(read("log.txt").find("ERROR: The program on standard input ('-') cannot be read"),
+              std::string::npos);
+  }
+  // A reader gone from the listing's pipe (`| head -1`): the run goes on to
+  // its end, its tables and reports complete, and fails; SIGPIPE ended it
+  // with their temporaries left behind.
+  int fds[2];
+  ASSERT_EQ(::pipe(fds), 0);
+  ::close(fds[0]);
+  write("m.zul", "FACTOR DATA=t OUT=o1 NFACTORS=1; RUN;\nFACTOR DATA=t OUT=o2 NFACTORS=1; RUN;\n");
+  const int errFd = ::open((dir_ / "log.txt").c_str(), O_WRONLY | O_APPEND);
+  pid_t pid = ::fork();
+  if (pid == 0) {
+    if (::chdir(dir_.c_str()) != 0 || ::dup2(fds[1], 1) < 0 || ::dup2(errFd, 2) < 0) ::_exit(99);
+    ::execl(zul_.c_str(), "zul", "--json", "r.json", "m.zul", static_cast<char*>(nullptr));
+    ::_exit(98);
+  }
+  ::close(fds[1]);
+  ::close(errFd);
+  int status = 0;
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+  EXPECT_EQ(WEXITSTATUS(status), 2);
+  EXPECT_TRUE(nlohmann::json::accept(read("r.json")));
+  EXPECT_TRUE(fs::exists(dir_ / "o2.csv"));
+  EXPECT_TRUE(hidden(dir_).empty());
 }
 
 TEST_F(Outputs, TheHtmlPageIsNamedAfterTheProgram) {
