@@ -130,7 +130,8 @@ Exit status:
   2  a step was stopped (code 1000 or more), a program, host statement or
      command-line option could not be used, or an output could not be
      written
-  130, 143  interrupted by Ctrl-C or SIGTERM (unfinished tables removed)
+  130, 143  interrupted by Ctrl-C or SIGTERM (unfinished tables removed,
+            the log kept)
 )";
 }
 

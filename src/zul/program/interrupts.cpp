@@ -44,10 +44,11 @@ void catchInterrupts() {
     int sig = 0;
     while (sigwait(&set, &sig) != 0) {
     }
-    table::removeTemporaryFiles();
-    const std::string text =
-        std::string("\nzul: interrupted (") + strsignal(sig) +
-        "); unfinished tables and reports removed, earlier ones kept.\n";
+    const std::string why = std::string("interrupted (") + strsignal(sig) + ")";
+    const int logs = table::removeTemporaryFiles("ERROR: The run was " + why +
+                                                 ": unfinished tables and reports were removed.\n");
+    const std::string text = "\nzul: " + why + "; unfinished tables and reports removed, " +
+                             (logs > 0 ? "earlier ones and the log kept.\n" : "earlier ones kept.\n");
     ssize_t ignored = ::write(STDERR_FILENO, text.data(), text.size());
     (void)ignored;
     ::_exit(128 + sig);

@@ -153,6 +153,12 @@ std::string OutputFile::writtenText() {
   return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
+void OutputFile::keepOnInterrupt(bool keep) {
+  if (temporary_.empty() || descriptor_ >= 0) return;
+  if (keep) table::keepOnInterrupt(temporary_, target_, modeFor(target_));
+  else table::removeOnInterrupt(temporary_);
+}
+
 void OutputFile::discard() {
   if (stream_.is_open()) stream_.close();
   if (temporary_.empty()) return;

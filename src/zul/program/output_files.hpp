@@ -33,6 +33,10 @@ class OutputFile {
   std::string finish();
   // Closes and removes the temporary: the target stays as it was.
   void discard();
+  // Whether an interrupted run puts what was written so far in place
+  // rather than removing it (the log: the record of the steps already run;
+  // not once a step turns out to read the target).
+  void keepOnInterrupt(bool keep);
   // What has been written to the temporary so far (for a log that is
   // discarded but must still be seen).
   std::string writtenText();

@@ -106,7 +106,10 @@ class Runner {
  public:
   explicit Runner(const RunOptions& options) : options_(options) {}
   // The log writer refers to this runner and its log file.
-  ~Runner() { msg::setLogWriter({}); }
+  ~Runner() {
+    msg::setLogWriter({});
+    session().onWithheld = {};
+  }
   int run();
 
  private:
@@ -244,6 +247,11 @@ bool Runner::setUpOutputs() {
       return false;
     }
     log_ = &logFile_.stream();
+    // An interrupted run keeps its log, unless a step reads the log's file.
+    logFile_.keepOnInterrupt(true);
+    session().onWithheld = [this](const std::string& description) {
+      if (description == "--log file " + options_.log) logFile_.keepOnInterrupt(false);
+    };
   }
   progress::enable(!options_.quiet && ::isatty(STDERR_FILENO) == 1);
   msg::setLogWriter([this](int level, std::string_view line) {

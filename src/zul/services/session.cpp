@@ -87,7 +87,9 @@ void claimInput(Session& s, const table::TableRef& ref) {
     for (const table::Place& out : s.runOutputs) {
       if (!clash.empty()) break;
       clash = table::inputClash(place, {out});
-      if (!clash.empty()) s.withheld.push_back(out.description);
+      if (clash.empty()) continue;
+      if (s.onWithheld) s.onWithheld(out.description);
+      s.withheld.push_back(out.description);
     }
     if (!clash.empty()) throw table::TableError(clash);
     s.step->inputPlaces.push_back(std::move(place));

@@ -113,6 +113,8 @@ class Session {
   // listed in withheld (by description) and must not be put in place.
   std::vector<table::Place> runInputs, runOutputs;
   std::vector<std::string> withheld;
+  // Called with a report's description as it is withheld.
+  std::function<void(const std::string& description)> onWithheld;
 
   // Strings that live until the step ends (or the run, without a step).
   const char* keep(std::string text);

@@ -11,6 +11,7 @@
 #include <fstream>
 #include <iterator>
 #include <limits>
+#include <map>
 #include <mutex>
 #include <set>
 #include <string>
@@ -29,6 +30,30 @@ bool g_removed = false;  // the run is ending: files made from now on go at once
 std::set<std::string>& files() {
   static auto* f = new std::set<std::string>;
   return *f;
+}
+
+struct KeptFile {
+  std::string target;
+  unsigned mode;
+};
+std::map<std::string, KeptFile>& keptFiles() {
+  static auto* f = new std::map<std::string, KeptFile>;
+  return *f;
+}
+
+// With g_mutex held: lastLine appended, the file renamed onto its target
+// (false when it could not be, the file then removed).
+bool putInPlace(const std::string& file, const KeptFile& kept, const std::string& lastLine) {
+  const int fd = ::open(file.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+  if (fd >= 0) {
+    ssize_t ignored = ::write(fd, lastLine.data(), lastLine.size());
+    (void)ignored;
+    ::close(fd);
+  }
+  if (::chmod(file.c_str(), kept.mode) == 0 && ::rename(file.c_str(), kept.target.c_str()) == 0)
+    return true;
+  ::unlink(file.c_str());
+  return false;
 }
 
 // With g_mutex held.
@@ -131,6 +156,17 @@ std::string createTemporaryFile(const std::function<std::string()>& create) {
 void forgetTemporaryFile(const fs::path& file) {
   std::lock_guard<std::mutex> lock(g_mutex);
   files().erase(file.string());
+  keptFiles().erase(file.string());
+}
+
+void keepOnInterrupt(const fs::path& file, const fs::path& target, unsigned mode) {
+  std::lock_guard<std::mutex> lock(g_mutex);
+  keptFiles()[file.string()] = KeptFile{target.string(), mode};
+}
+
+void removeOnInterrupt(const fs::path& file) {
+  std::lock_guard<std::mutex> lock(g_mutex);
+  keptFiles().erase(file.string());
 }
 
 int removeDeadTemporaries(const fs::path& dir) {
@@ -238,11 +274,16 @@ int makePrivateScratch(const std::string& stem, fs::path& made) {
   return makeTemporaryBeside(privateScratchDirectory() / stem, made);
 }
 
-void removeTemporaryFiles() {
+int removeTemporaryFiles(const std::string& lastLine) {
   std::lock_guard<std::mutex> lock(g_mutex);
+  int put = 0;
+  for (const auto& [file, kept] : keptFiles())
+    if (files().erase(file) > 0) put += putInPlace(file, kept, lastLine);
+  keptFiles().clear();
   for (const std::string& f : files()) ::unlink(f.c_str());
   files().clear();
   g_removed = true;
+  return put;
 }
 
 }  // namespace zul::table

@@ -56,9 +56,19 @@ bool isWriteProtected(const std::filesystem::path& target);
 // many. Called by makeTemporaryBeside; public for tests.
 int removeDeadTemporaries(const std::filesystem::path& dir);
 
-// Removes every recorded file, and any noted from then on (for the
-// interrupt handler, while other threads may still run; not from a signal
-// handler proper: it takes a lock).
-void removeTemporaryFiles();
+// Records a temporary to put in place at target (with mode) rather than
+// remove if the run is interrupted: the log, whose notes of the steps
+// already run are the record of what the run did. removeOnInterrupt(), or
+// forgetTemporaryFile(), undoes it.
+void keepOnInterrupt(const std::filesystem::path& file, const std::filesystem::path& target,
+                     unsigned mode);
+void removeOnInterrupt(const std::filesystem::path& file);
+
+// Appends lastLine to each temporary recorded by keepOnInterrupt() and
+// renames it into place, then removes every other recorded file, and any
+// noted from then on (for the interrupt handler, while other threads may
+// still run; not from a signal handler proper: it takes a lock). Returns
+// how many were put in place.
+int removeTemporaryFiles(const std::string& lastLine = {});
 
 }  // namespace zul::table

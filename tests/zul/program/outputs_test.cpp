@@ -487,6 +487,11 @@ TEST_F(Outputs, AnInterruptedRunLeavesNoTemporaryFiles) {
     EXPECT_FALSE(fs::exists(dir_ / "st.csv"));
     EXPECT_EQ(read("r.json"), "{\"earlier\": true}\n");
     EXPECT_EQ(read("r.html"), "<p>an earlier report</p>\n");
+    // The log is the record of what ran: it is kept, and says why it ends.
+    const std::string last = "ERROR: The run was interrupted (" + std::string(strsignal(sig)) +
+                             "): unfinished tables and reports were removed.\n";
+    EXPECT_TRUE(read("log.txt").ends_with(last)) << read("log.txt");
+    fs::remove(dir_ / "log.txt");
   }
 }
 
