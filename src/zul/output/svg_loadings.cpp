@@ -184,7 +184,8 @@ std::string loadingsSvg(const Item& g, bool standalone) {
   p.range = rangeOf(*pattern, jx, jy, p);
   const std::string desc = fmt::format(
       "{} plotted by their loadings on {} (horizontal) and {} ({}){}.",
-      counted(static_cast<long long>(pattern->rows.size()), "variable"), text(g, "XVAR_label"), text(g, "YVAR_label"),
+      counted(static_cast<long long>(pattern->rows.size()), "variable"), text(g, "XVAR_label"),
+      text(g, "YVAR_label"),
       value(g, "Oblique", 0) != 0 ? fmt::format("at {:.1f} degrees", angle) : "vertical",
       value(g, "VPLOT", 0) != 0 ? ", each as a vector from the origin" : "");
   SvgWriter svg(kWidth, p.top + kSide + 56, g.titles.empty() ? g.name : g.titles.front().text,
