@@ -225,7 +225,9 @@ TEST(PathDiagram, SettingsReadAsDocumented) {
     Fixture one;
     one.factors = one.variables = 1;
     one.arrangement = alg;
-    EXPECT_EQ(count(graphSvg(diagram(one), false), "class=\"node\""), 2u) << alg;
+    const std::string svg = graphSvg(diagram(one), true);
+    EXPECT_EQ(count(svg, "class=\"node\""), 2u) << alg;
+    EXPECT_NE(svg.find("of 1 factor and 1 variable: 1 loading drawn"), std::string::npos) << alg;
   }
   Item empty = diagram(Fixture{});
   empty.data.front().rows.clear();
