@@ -3,6 +3,7 @@
 #include <cmath>
 #include <iterator>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "kernels/centring.hpp"
@@ -499,10 +500,15 @@ std::string dataName(const InputTable& in) {
 std::string repeatedColumn(const services::StepContext& ctx, const InputTable& in, const Roles& r) {
   std::vector<std::string> by;
   for (const auto& b : ctx.parsed->byNames) by.push_back(b.name);
-  const std::vector<std::string> names = sqlgen::xpxColumnNames(by, variableNames(in, r));
-  for (size_t i = 0; i < names.size(); ++i)
-    for (size_t j = 0; j < i; ++j)
-      if (table::sameName(names[i], names[j])) return names[i];
+  // One pass over the names in the case sameName() ignores: a table of many
+  // variables has hundreds of thousands of _Qi_j_ columns.
+  std::unordered_set<std::string> seen;
+  for (const std::string& name : sqlgen::xpxColumnNames(by, variableNames(in, r))) {
+    std::string key = name;
+    for (char& c : key)
+      if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    if (!seen.insert(std::move(key)).second) return name;
+  }
   return {};
 }
 
