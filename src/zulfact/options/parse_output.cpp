@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstring>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "zulfact/options/grammar.hpp"
@@ -209,12 +210,10 @@ namespace {
 // case; empty when they are all different.
 std::string firstRepeatedName(const std::vector<std::string>& a,
                               const std::vector<std::string>& b) {
-  std::vector<std::string> seen;
+  std::unordered_set<std::string> seen;
   for (const std::vector<std::string>* names : {&a, &b})
-    for (const std::string& name : *names) {
-      if (std::find(seen.begin(), seen.end(), upper(name)) != seen.end()) return name;
-      seen.push_back(upper(name));
-    }
+    for (const std::string& name : *names)
+      if (!seen.insert(upper(name)).second) return name;
   return {};
 }
 
