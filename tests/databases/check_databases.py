@@ -565,6 +565,29 @@ class Checks:
         if same != "60":
             self.fail(f"other search paths: {same} of 60 rows scored from DATA='s own table")
 
+    def one_name_in_two_schemas(self):
+        """A library whose search path puts schema sx before public: its
+        raw table sx.twin is not read with the TYPE of public.twin (each
+        schema keeps its own catalogue), and OUT= over a table it reaches
+        in public replaces that table in public, with its label there,
+        instead of dropping it and writing a new one into sx."""
+        self.run(self.libnames() + "FACTOR DATA=pg.survey NFACTORS=1 OUTSTAT=pg.twin;\n"
+                 "  VAR x1-x5;\nRUN;\n", "twin_outstat")
+        self.pg.psql("CREATE SCHEMA sx; CREATE TABLE sx.twin AS SELECT id, x1, x2, x3 FROM "
+                     '"Survey"; CREATE TABLE public.only_pub AS SELECT 1 AS marker')
+        sx = self.pg.conninfo("postgres", "options=-csearch_path=sx,public")
+        r, _ = self.run(f"LIBNAME sx POSTGRES '{sx}';\nFACTOR DATA=sx.twin NFACTORS=1 "
+                        "OUT=sx.only_pub(LABEL='kept in public');\n  VAR x1-x3;\nRUN;\n",
+                        "twin_raw")
+        if "ended normally" not in r.stderr:
+            self.fail("two schemas: sx.twin not read as raw data:\n" + r.stderr[-1500:])
+        where = self.pg_value("SELECT string_agg(table_schema || '.' || column_name, ',' ORDER BY "
+                              "table_schema) FROM information_schema.columns WHERE table_name = "
+                              "'only_pub' AND column_name IN ('marker', 'factor1')")
+        label = self.pg_value("SELECT label FROM public.zul_tables WHERE table_name = 'only_pub'")
+        if where != "public.factor1" or label != "kept in public":
+            self.fail(f"two schemas: OUT= went to {where!r}, label {label!r}")
+
     def nul_byte_in_text_by(self):
         """SQLite keeps a NUL byte inside a text: BY groups 'ab' and
         'ab<NUL>cd' are two, and each group's scores go to its own rows once
@@ -709,7 +732,7 @@ class Checks:
         r, _ = self.run(f"LIBNAME own SQLITE '{path}';\nFACTOR DATA=own.t NFACTORS=1 OUTSTAT=own.st;\n"
                         "RUN;\n", "foreign_catalogue", expect_ok=False)
         log = r.stdout + r.stderr
-        if "has a table zul_tables of its own" not in log or "could not be prepared" in log:
+        if "zul_tables of its own" not in log or "could not be prepared" in log:
             self.fail("foreign zul_tables: not read, or the write not refused:\n" + log[-1500:])
         # A role that may read a table but not the catalogue.
         self.pg.psql("CREATE TABLE IF NOT EXISTS zul_tables (table_name varchar(200) NOT NULL, "
@@ -1546,7 +1569,8 @@ def main():
                    c.stopped_step_leaves_nothing, c.locked_table_times_out, c.no_rows_no_table,
                    c.no_output_over_input, c.read_only_and_wrong_libraries,
                    c.password_never_shown, c.missing_sqlite_file_not_created,
-                   c.libraries_with_other_search_paths, c.nul_byte_in_text_by,
+                   c.libraries_with_other_search_paths, c.one_name_in_two_schemas,
+                   c.nul_byte_in_text_by,
                    c.interrupted_backend_ends, c.server_lost_mid_step,
                    c.labels_and_type_kept, c.foreign_zul_tables, c.formats_kept, c.long_values_kept,
                    c.table_under_a_view_replaced, c.groups_read_again,

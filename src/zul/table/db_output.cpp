@@ -61,9 +61,14 @@ DbWriter::DbWriter(const TableRef& ref)
   if (isCatalogueName(table_))
     throw TableError("Table " + display_ + " cannot be written: zul_tables is where zul keeps the TYPE, "
                      "labels and formats of the tables of the " + conn_->describe() + ". Name another table.");
+  // A table of the name that the search path reaches is replaced where it
+  // is, not by a new one in the first schema of the path (which would drop
+  // the table of another schema and leave the new one where the libraries
+  // of that schema cannot see it); a new name goes to the first schema.
+  schema_ = conn_->schemaOf(table_);
   // Without its catalogue a table would lose its TYPE (an OUTSTAT= table
   // would then be read back as raw data): refused before any work.
-  const std::string problem = db::catalogueProblem(*conn_, true);
+  const std::string problem = db::catalogueProblem(*conn_, true, schema_);
   if (!problem.empty())
     throw TableError("Table " + display_ + " cannot be written: the " + conn_->describe() + " " +
                      problem + ", where zul keeps the TYPE, labels and formats of the tables it "
@@ -97,7 +102,7 @@ DbWriter::~DbWriter() {
 }
 
 void DbWriter::create(const std::vector<Column>& columns) {
-  std::string sql = "CREATE TABLE " + Connection::quoteName(work_) + " (";
+  std::string sql = "CREATE TABLE " + workReference() + " (";
   std::vector<ColumnKind> kinds;
   for (size_t i = 0; i < columns.size(); ++i) {
     if (i) sql += ", ";
@@ -118,7 +123,7 @@ void DbWriter::create(const std::vector<Column>& columns) {
     throw TableError("Table " + display_ + " cannot be created: " + e.what());
   }
   created_ = true;
-  appender_ = conn_->appender(work_, kinds);
+  appender_ = conn_->appender(workReference(), kinds);
 }
 
 // A value copied from an input may be longer than its column's width (the
@@ -139,7 +144,7 @@ void DbWriter::row(const std::vector<Value>& values) {
 void DbWriter::widenText(size_t column, size_t characters) {
   appender_->finish();  // the rows buffered so far go under the old type
   const int width = static_cast<int>(std::min<size_t>(characters, INT32_MAX));
-  conn_->execute("ALTER TABLE " + Connection::quoteName(work_) + " ALTER COLUMN " +
+  conn_->execute("ALTER TABLE " + workReference() + " ALTER COLUMN " +
                  Connection::quoteName(columnNames_[column]) + " TYPE " +
                  conn_->columnType(ColumnKind::Text, width));
   textLimits_[column] = characters;
@@ -150,8 +155,8 @@ void DbWriter::prepare(const std::string& type, const std::string& label,
   if (prepared_) return;
   if (appender_) appender_->finish();
   // The spelling may have changed since the name was resolved.
-  if (auto old = conn_->findTable(table_)) {
-    conn_->execute("DROP TABLE " + Connection::quoteName(*old));
+  if (auto old = conn_->findTableIn(schema_, table_)) {
+    conn_->execute("DROP TABLE " + Connection::qualifiedName(schema_, *old));
     table_ = *old;
   }
   renameWorkTable();
@@ -172,7 +177,7 @@ void DbWriter::commit(const std::string& type, const std::string& label,
 // the new table once it has the name. The work table has no view nor
 // trigger to rewrite: the legacy rename, which checks none, is the same.
 void DbWriter::renameWorkTable() {
-  const std::string sql = "ALTER TABLE " + Connection::quoteName(work_) + " RENAME TO " +
+  const std::string sql = "ALTER TABLE " + workReference() + " RENAME TO " +
                           Connection::quoteName(table_);
   if (conn_->dialect() != db::Dialect::SQLite) {
     conn_->execute(sql);
@@ -195,15 +200,16 @@ void DbWriter::renameWorkTable() {
 // field of its row, which has no other use there (NULL when none).
 void DbWriter::writeCatalogue(const std::string& type, const std::string& label,
                               const std::vector<Column>& columns) {
-  conn_->execute(
-      "CREATE TABLE IF NOT EXISTS \"zul_tables\" (table_name varchar(200) NOT NULL, "
-      "column_name varchar(200) NOT NULL, type varchar(8), label varchar(256))");
+  const std::string catalogue = Connection::qualifiedName(schema_, "zul_tables");
+  conn_->execute("CREATE TABLE IF NOT EXISTS " + catalogue +
+                 " (table_name varchar(200) NOT NULL, column_name varchar(200) NOT NULL, "
+                 "type varchar(8), label varchar(256))");
   if (conn_->dialect() == db::Dialect::PostgreSQL) widenCatalogue(type, label, columns);
   const std::string p1 = conn_->placeholder(1), p2 = conn_->placeholder(2),
                     p3 = conn_->placeholder(3), p4 = conn_->placeholder(4);
-  conn_->execute("DELETE FROM \"zul_tables\" WHERE table_name = " + p1, {Value::of(table_)});
-  const std::string insert = "INSERT INTO \"zul_tables\" VALUES (" + p1 + ", " + p2 + ", " + p3 +
-                             ", " + p4 + ")";
+  conn_->execute("DELETE FROM " + catalogue + " WHERE table_name = " + p1, {Value::of(table_)});
+  const std::string insert =
+      "INSERT INTO " + catalogue + " VALUES (" + p1 + ", " + p2 + ", " + p3 + ", " + p4 + ")";
   if (!type.empty() || !label.empty())
     conn_->execute(insert, {Value::of(table_), Value::of(""), Value::of(type), Value::of(label)});
   auto textOrNull = [](const std::string& s) { return s.empty() ? Value::null() : Value::of(s); };
@@ -226,7 +232,7 @@ void DbWriter::widenCatalogue(const std::string& type, const std::string& label,
     longestType = std::max(longestType, characterCount(c.format));
     longestLabel = std::max(longestLabel, characterCount(c.label));
   }
-  for (const db::DbColumn& field : conn_->tableColumns("zul_tables")) {
+  for (const db::DbColumn& field : conn_->tableColumns("zul_tables", schema_)) {
     const size_t longest = field.name == "type"    ? longestType
                            : field.name == "label" ? longestLabel
                                                    : 0;
@@ -234,8 +240,8 @@ void DbWriter::widenCatalogue(const std::string& type, const std::string& label,
     const size_t open = field.declared.find('(');
     if (!longest || open == std::string::npos) continue;
     if (longest <= std::stoul(field.declared.substr(open + 1))) continue;
-    conn_->execute("ALTER TABLE \"zul_tables\" ALTER COLUMN " + Connection::quoteName(field.name) +
-                   " TYPE varchar");
+    conn_->execute("ALTER TABLE " + Connection::qualifiedName(schema_, "zul_tables") +
+                   " ALTER COLUMN " + Connection::quoteName(field.name) + " TYPE varchar");
   }
 }
 
@@ -247,7 +253,7 @@ void DbWriter::abort() {
   // must not go with it.
   if (created_) {
     try {
-      conn_->execute("DROP TABLE IF EXISTS " + Connection::quoteName(work_));
+      conn_->execute("DROP TABLE IF EXISTS " + workReference());
     } catch (const TableError&) {
       // A failed transaction is rolled back whole.
     }

@@ -385,11 +385,31 @@ class PgConnection : public Connection {
     return std::string(PQgetvalue(r.r, 0, 0));
   }
 
+  std::optional<std::string> findTableIn(const std::string& schema,
+                                         std::string_view name) override {
+    Result r(run("SELECT c.relname FROM pg_catalog.pg_class c JOIN pg_catalog.pg_namespace n ON "
+                 "n.oid = c.relnamespace WHERE c.relkind IN ('r','v','m','p','f') AND n.nspname = "
+                 "$2 AND lower(c.relname) = lower($1) ORDER BY c.relname = $1 DESC, "
+                 "c.relname COLLATE \"C\" LIMIT 1",
+                 {Value::of(name), Value::of(schema)}, PGRES_TUPLES_OK));
+    if (PQntuples(r.r) == 0) return std::nullopt;
+    return std::string(PQgetvalue(r.r, 0, 0));
+  }
+
+  std::string schemaOf(const std::string& table) override {
+    Result r(run("SELECT coalesce((SELECT n.nspname FROM pg_catalog.pg_class c JOIN "
+                 "pg_catalog.pg_namespace n ON n.oid = c.relnamespace WHERE c.oid = "
+                 "pg_catalog.to_regclass($1)), pg_catalog.current_schema())",
+                 {Value::of(quoteName(table))}, PGRES_TUPLES_OK));
+    return PQntuples(r.r) ? PQgetvalue(r.r, 0, 0) : "";
+  }
+
   // A column of a domain (CREATE DOMAIN score AS numeric(6,2)) has the
   // type the domain is based on, through domains of domains, with the
   // domain's modifier: its values are those of that type, as a query
   // describes them.
-  std::vector<DbColumn> tableColumns(const std::string& table) override {
+  std::vector<DbColumn> tableColumns(const std::string& table,
+                                     const std::string& schema = {}) override {
     Result r(run("WITH RECURSIVE c(attnum, attname, typ, mod) AS (SELECT a.attnum, a.attname, "
                  "a.atttypid, a.atttypmod FROM pg_catalog.pg_attribute a WHERE a.attrelid = "
                  "$1::regclass AND a.attnum > 0 AND NOT a.attisdropped UNION ALL SELECT c.attnum, "
@@ -397,7 +417,7 @@ class PgConnection : public Connection {
                  "c.typ WHERE t.typtype = 'd') SELECT c.attname, pg_catalog.format_type(c.typ, "
                  "c.mod), c.typ FROM c JOIN pg_catalog.pg_type t ON t.oid = c.typ WHERE "
                  "t.typtype <> 'd' ORDER BY c.attnum",
-                 {Value::of(quoteName(table))}, PGRES_TUPLES_OK));
+                 {Value::of(qualifiedName(schema, table))}, PGRES_TUPLES_OK));
     std::vector<DbColumn> cols;
     for (int i = 0; i < PQntuples(r.r); ++i)
       cols.push_back({PQgetvalue(r.r, i, 0), PQgetvalue(r.r, i, 1),
@@ -436,13 +456,14 @@ class PgConnection : public Connection {
     }
   }
 
-  std::unique_ptr<Appender> appender(const std::string& table,
+  std::unique_ptr<Appender> appender(const std::string& reference,
                                      const std::vector<ColumnKind>& kinds) override;
 
-  // Sends one batch of COPY data, in the text or the binary format.
-  void copy(const std::string& table, const std::string& data, bool binary) {
+  // Sends one batch of COPY data, in the text or the binary format, to
+  // the table of that quoted name.
+  void copy(const std::string& reference, const std::string& data, bool binary) {
     wrote_ = true;
-    Result start(run("COPY " + quoteName(table) + " FROM STDIN" + (binary ? " (FORMAT binary)" : ""),
+    Result start(run("COPY " + reference + " FROM STDIN" + (binary ? " (FORMAT binary)" : ""),
                      {}, PGRES_COPY_IN));
     if (PQputCopyData(pg_, data.data(), static_cast<int>(data.size())) != 1 ||
         PQputCopyEnd(pg_, nullptr) != 1)
@@ -493,8 +514,8 @@ bool PgRows::next() {
 // backslash, tab, line feed and carriage return in a value.
 class PgAppender : public Connection::Appender {
  public:
-  PgAppender(PgConnection& conn, std::string table, bool binary)
-      : conn_(conn), table_(std::move(table)), binary_(binary) {}
+  PgAppender(PgConnection& conn, std::string reference, bool binary)
+      : conn_(conn), reference_(std::move(reference)), binary_(binary) {}
   void row(const std::vector<Value>& values) override {
     if (binary_) {
       // A batch starts with the signature, the flags and the length of
@@ -515,7 +536,7 @@ class PgAppender : public Connection::Appender {
   void finish() override {
     if (buffer_.empty()) return;
     if (binary_) appendBigEndian(uint16_t{0xFFFF});  // the trailer: a field count of -1
-    conn_.copy(table_, buffer_, binary_);
+    conn_.copy(reference_, buffer_, binary_);
     buffer_.clear();
   }
 
@@ -561,17 +582,17 @@ class PgAppender : public Connection::Appender {
     }
   }
   PgConnection& conn_;
-  std::string table_;
+  std::string reference_;  // the quoted name of the table
   const bool binary_;
   std::string buffer_;
 };
 
-std::unique_ptr<Connection::Appender> PgConnection::appender(const std::string& table,
+std::unique_ptr<Connection::Appender> PgConnection::appender(const std::string& reference,
                                                              const std::vector<ColumnKind>& kinds) {
   const bool binary = std::all_of(kinds.begin(), kinds.end(), [](ColumnKind k) {
     return k == ColumnKind::Number || k == ColumnKind::Text;
   });
-  return std::make_unique<PgAppender>(*this, table, binary);
+  return std::make_unique<PgAppender>(*this, reference, binary);
 }
 
 }  // namespace

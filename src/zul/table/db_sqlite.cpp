@@ -322,7 +322,7 @@ class SqliteConnection : public Connection {
     return rows->next() ? "view" : "";
   }
 
-  std::vector<DbColumn> tableColumns(const std::string& table) override {
+  std::vector<DbColumn> tableColumns(const std::string& table, const std::string& = {}) override {
     std::vector<DbColumn> cols;
     auto rows = query("SELECT name, type FROM pragma_table_info(?1) ORDER BY cid",
                       {Value::of(table)});
@@ -359,7 +359,7 @@ class SqliteConnection : public Connection {
     }
   }
 
-  std::unique_ptr<Appender> appender(const std::string& table,
+  std::unique_ptr<Appender> appender(const std::string& reference,
                                      const std::vector<ColumnKind>& kinds) override;
 
   void stepFailed() { fail("reading failed"); }
@@ -395,8 +395,8 @@ bool SqliteRows::next() {
 // Rows go in through one prepared INSERT, stepped once per row.
 class SqliteAppender : public Connection::Appender {
  public:
-  SqliteAppender(SqliteConnection& conn, const std::string& table, int n) : conn_(conn) {
-    std::string sql = "INSERT INTO " + Connection::quoteName(table) + " VALUES (";
+  SqliteAppender(SqliteConnection& conn, const std::string& reference, int n) : conn_(conn) {
+    std::string sql = "INSERT INTO " + reference + " VALUES (";
     for (int k = 1; k <= n; ++k) sql += (k > 1 ? ",?" : "?") + std::to_string(k);
     sql += ")";
     st_.st = conn.prepare(sql, {});
@@ -416,8 +416,8 @@ class SqliteAppender : public Connection::Appender {
 };
 
 std::unique_ptr<Connection::Appender> SqliteConnection::appender(
-    const std::string& table, const std::vector<ColumnKind>& kinds) {
-  return std::make_unique<SqliteAppender>(*this, table, static_cast<int>(kinds.size()));
+    const std::string& reference, const std::vector<ColumnKind>& kinds) {
+  return std::make_unique<SqliteAppender>(*this, reference, static_cast<int>(kinds.size()));
 }
 
 }  // namespace
