@@ -746,6 +746,19 @@ class Checks:
         log = r.stdout + r.stderr
         if "permission denied" in log or "does not let this user write" not in log:
             self.fail("unreadable zul_tables: not read, or the write not refused:\n" + log[-1500:])
+        # A table the role may read but not drop is refused before the step
+        # runs, and one it may not read says which right it lacks.
+        self.pg.psql("GRANT SELECT, INSERT, DELETE ON zul_tables TO outsider; "
+                     "CREATE TABLE not_theirs AS SELECT 1 AS marker; "
+                     "GRANT SELECT ON not_theirs TO outsider; CREATE TABLE unseen (x1 float8)")
+        r, _ = self.run(f"LIBNAME pg POSTGRES '{outsider}';\nFACTOR DATA=pg.survey NFACTORS=1 "
+                        "OUT=pg.not_theirs;\n  VAR x1-x5;\nRUN;\nFACTOR DATA=pg.unseen;\nRUN;\n",
+                        "not_theirs", expect_ok=False)
+        log = r.stdout + r.stderr
+        if ("belongs to another user" not in log or "have the right granted" not in log
+                or "processed inside" in log
+                or self.pg_value("SELECT count(marker) FROM not_theirs") != "1"):
+            self.fail("a table of another owner: not refused up front, or changed:\n" + log[-1500:])
         kept = self.pg_value("SELECT count(*) FROM zul_tables")
         r, _ = self.run(self.libnames() + "FACTOR DATA=pg.survey NFACTORS=1 OUTSTAT=pg.ZUL_Tables;\n"
                         "  VAR x1-x5;\nRUN;\n", "catalogue_as_output", expect_ok=False)

@@ -172,6 +172,12 @@ class Connection {
   // What the relation findTable gave is when DROP TABLE cannot replace it
   // ("view", "materialized view", "foreign table"); empty for a table.
   virtual std::string notATable(const std::string& table) = 0;
+  // Whether this user may drop the table findTable gave (PostgreSQL: only
+  // its owner's roles may; SQLite: whoever may write the file).
+  virtual bool mayDrop(const std::string& table) {
+    (void)table;
+    return true;
+  }
 
   // The SQL type written for a new column of kind (width for text).
   virtual std::string columnType(ColumnKind kind, int width) const = 0;

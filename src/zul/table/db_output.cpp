@@ -89,6 +89,11 @@ DbWriter::DbWriter(const TableRef& ref)
     if (!kind.empty())
       throw TableError("Table " + display_ + " cannot be written: the " + conn_->describe() + " has a " +
                        kind + " " + *old + ", which zul does not replace. Drop it or name another table.");
+    // Only the owner may drop it: refused at the end, after every row.
+    if (!conn_->mayDrop(*old))
+      throw TableError("Table " + display_ + " cannot be written: its table " + *old + " in the " +
+                       conn_->describe() + " belongs to another user, and only its owner may "
+                       "replace it. Have the owner grant you its role, or name another table.");
   }
   conn_->begin();
   held_ = true;

@@ -154,6 +154,9 @@ class PgConnection : public Connection {
     if (state && std::string_view(state) == "55P03")  // lock_not_available
       why = "a table it needs is held locked by another session beyond the lock timeout; run "
             "the step again when that session's transaction has ended";
+    else if (state && std::string_view(state) == "42501")  // insufficient_privilege
+      why += "; have the right granted to this user, or use a library that connects as "
+             "another user";
     else if (PQstatus(pg_) == CONNECTION_BAD)
       why = "the connection to the server was lost (" + why +
             "); run the program again when the server can be reached";
@@ -430,6 +433,13 @@ class PgConnection : public Connection {
                  {Value::of(quoteName(table))}, PGRES_TUPLES_OK));
     const std::string kind = PQntuples(r.r) ? PQgetvalue(r.r, 0, 0) : "";
     return kind == "v" ? "view" : kind == "m" ? "materialized view" : kind == "f" ? "foreign table" : "";
+  }
+
+  bool mayDrop(const std::string& table) override {
+    Result r(run("SELECT pg_catalog.pg_has_role(c.relowner, 'USAGE')::int FROM pg_catalog.pg_class c "
+                 "WHERE c.oid = $1::regclass",
+                 {Value::of(quoteName(table))}, PGRES_TUPLES_OK));
+    return PQntuples(r.r) == 0 || std::string_view(PQgetvalue(r.r, 0, 0)) == "1";
   }
 
   static ColumnKind kindOfType(Oid t) {
