@@ -157,9 +157,8 @@ class PgConnection : public Connection {
     else if (state && std::string_view(state) == "42501")  // insufficient_privilege
       why += "; have the right granted to this user, or use a library that connects as "
              "another user";
-    else if (PQstatus(pg_) == CONNECTION_BAD)
-      why = "the connection to the server was lost (" + why +
-            "); run the program again when the server can be reached";
+    else
+      why = lossOr(pg_, why);
     throw TableError(describe() + ": " + what + ": " + why);
   }
 
