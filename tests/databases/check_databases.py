@@ -566,11 +566,12 @@ class Checks:
             self.fail(f"other search paths: {same} of 60 rows scored from DATA='s own table")
 
     def one_name_in_two_schemas(self):
-        """A library whose search path puts schema sx before public: its
-        raw table sx.twin is not read with the TYPE of public.twin (each
-        schema keeps its own catalogue), and OUT= over a table it reaches
-        in public replaces that table in public, with its label there,
-        instead of dropping it and writing a new one into sx."""
+        """Tables of one name. A library whose search path puts schema sx
+        before public: its raw table sx.twin is not read with the TYPE of
+        public.twin (each schema keeps its own catalogue), and OUT= over a
+        table it reaches in public replaces that table in public, with its
+        label there, instead of dropping it and writing a new one into sx.
+        Of two spellings the one SQL without quotes reaches is replaced."""
         self.run(self.libnames() + "FACTOR DATA=pg.survey NFACTORS=1 OUTSTAT=pg.twin;\n"
                  "  VAR x1-x5;\nRUN;\n", "twin_outstat")
         self.pg.psql("CREATE SCHEMA sx; CREATE TABLE sx.twin AS SELECT id, x1, x2, x3 FROM "
@@ -587,6 +588,16 @@ class Checks:
         label = self.pg_value("SELECT label FROM public.zul_tables WHERE table_name = 'only_pub'")
         if where != "public.factor1" or label != "kept in public":
             self.fail(f"two schemas: OUT= went to {where!r}, label {label!r}")
+        # "Twin2" and twin2: TWIN2 is twin2, as SQL without quotes has it.
+        self.pg.psql('CREATE TABLE "Twin2" AS SELECT 1 AS marker; '
+                     "CREATE TABLE twin2 AS SELECT 1 AS marker")
+        self.run(self.libnames() + "FACTOR DATA=pg.survey NFACTORS=1 OUT=pg.TWIN2;\n"
+                 "  VAR x1-x5;\nRUN;\n", "twin_case")
+        replaced = self.pg_value("SELECT string_agg(table_name, ',') FROM "
+                                 "information_schema.columns WHERE column_name = 'factor1' "
+                                 "AND lower(table_name) = 'twin2'")
+        if replaced != "twin2":
+            self.fail(f"two spellings: OUT=pg.TWIN2 replaced {replaced!r}, not twin2")
 
     def nul_byte_in_text_by(self):
         """SQLite keeps a NUL byte inside a text: BY groups 'ab' and

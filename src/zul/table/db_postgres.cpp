@@ -377,11 +377,13 @@ class PgConnection : public Connection {
   bool inTransaction() const override { return depth_ > 0; }
 
   std::optional<std::string> findTable(std::string_view name) override {
-    // Visible tables and views of the search path, case-blind.
+    // Visible tables and views of the search path, case-blind: the exact
+    // spelling first, then the lower-case one that SQL written without
+    // quotes reaches ("Scores" and scores: SCORES is scores, as in psql).
     Result r(run("SELECT c.relname FROM pg_catalog.pg_class c WHERE c.relkind IN "
                  "('r','v','m','p','f') AND pg_catalog.pg_table_is_visible(c.oid) AND "
                  "lower(c.relname) = lower($1) ORDER BY c.relname = $1 DESC, "
-                 "c.relname COLLATE \"C\" LIMIT 1",
+                 "c.relname = lower($1) DESC, c.relname COLLATE \"C\" LIMIT 1",
                  {Value::of(name)}, PGRES_TUPLES_OK));
     if (PQntuples(r.r) == 0) return std::nullopt;
     return std::string(PQgetvalue(r.r, 0, 0));
@@ -392,7 +394,7 @@ class PgConnection : public Connection {
     Result r(run("SELECT c.relname FROM pg_catalog.pg_class c JOIN pg_catalog.pg_namespace n ON "
                  "n.oid = c.relnamespace WHERE c.relkind IN ('r','v','m','p','f') AND n.nspname = "
                  "$2 AND lower(c.relname) = lower($1) ORDER BY c.relname = $1 DESC, "
-                 "c.relname COLLATE \"C\" LIMIT 1",
+                 "c.relname = lower($1) DESC, c.relname COLLATE \"C\" LIMIT 1",
                  {Value::of(name), Value::of(schema)}, PGRES_TUPLES_OK));
     if (PQntuples(r.r) == 0) return std::nullopt;
     return std::string(PQgetvalue(r.r, 0, 0));
