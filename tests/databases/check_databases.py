@@ -718,7 +718,8 @@ class Checks:
             log = open(os.path.join(self.work, name + ".log")).read()
             self.pg.start_again()
             # One error for the loss: the rows are not tried on a server that has gone.
-            if (zul.returncode == 0 or "ended normally" in log or (not options and "not used" in log)
+            if (zul.returncode == 0 or "ended normally" in log
+                    or (not options and "not used" in log)
                     or log.count("the connection to the server was lost") != 1
                     or "run the program again" not in log):
                 self.fail(f"{name}: status {zul.returncode}, log:\n{log[-1500:]}")

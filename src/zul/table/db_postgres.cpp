@@ -437,8 +437,8 @@ class PgConnection : public Connection {
   }
 
   bool mayDrop(const std::string& table) override {
-    Result r(run("SELECT pg_catalog.pg_has_role(c.relowner, 'USAGE')::int FROM pg_catalog.pg_class c "
-                 "WHERE c.oid = $1::regclass",
+    Result r(run("SELECT pg_catalog.pg_has_role(c.relowner, 'USAGE')::int FROM "
+                 "pg_catalog.pg_class c WHERE c.oid = $1::regclass",
                  {Value::of(quoteName(table))}, PGRES_TUPLES_OK));
     return PQntuples(r.r) == 0 || std::string_view(PQgetvalue(r.r, 0, 0)) == "1";
   }
