@@ -453,6 +453,30 @@ class Checks:
         if self.sqlite("SELECT name FROM sqlite_master WHERE name = 'held_copy'"):
             self.fail("locked table: the step's other output was written")
 
+    def two_runs_at_once(self):
+        """Two runs writing at once into a schema without a catalogue: other
+        tables are both written, with their labels; one table is written by
+        one of them, whole, and a run that lost says to run the step again."""
+        lib = self.pg.conninfo("postgres", "options=-csearch_path=race")
+        for attempt in range(3):
+            self.pg.psql("DROP SCHEMA IF EXISTS race CASCADE; CREATE SCHEMA race")
+            for names in (("one", "two"), ("same", "same")):
+                runs = [self.start(f"LIBNAME r POSTGRES '{lib}';\nFACTOR DATA='survey.csv' "
+                                   f"NFACTORS=1 OUT=r.{n}(LABEL='run {k}');\n  VAR x1-x5;\nRUN;\n",
+                                   f"race_{k}") for k, n in enumerate(names)]
+                codes = [zul.wait(timeout=120) for zul in runs]
+                logs = [open(os.path.join(self.work, f"race_{k}.log")).read() for k in (0, 1)]
+                labels = self.pg_value("SELECT string_agg(table_name || ':' || label, ',' ORDER "
+                                       f"BY label) FROM race.zul_tables WHERE column_name = '' "
+                                       f"AND table_name IN ('{names[0]}', '{names[1]}')")
+                lost = [log for code, log in zip(codes, logs)
+                        if code != 0 and "run the step again" not in log]
+                if names[0] != names[1] and (codes != [0, 0] or labels != "one:run 0,two:run 1"):
+                    self.fail(f"two runs, two tables: {codes}, labels {labels!r}:\n{logs}")
+                if names[0] == names[1] and (0 not in codes or lost or labels not in (
+                        "same:run 0", "same:run 1")):
+                    self.fail(f"two runs, one table: {codes}, labels {labels!r}:\n{logs}")
+
     def no_rows_no_table(self):
         """When no BY group gives a result, no table is created. A group
         without a solution among others keeps its rows in OUT=, in their
@@ -1595,7 +1619,8 @@ def main():
     return pg_cluster.check_main(
         pg_cluster.Cluster, checker,
         lambda c: (c.same_analysis_everywhere, c.dates_times_timestamps, c.awkward_text_copied,
-                   c.stopped_step_leaves_nothing, c.locked_table_times_out, c.no_rows_no_table,
+                   c.stopped_step_leaves_nothing, c.locked_table_times_out, c.two_runs_at_once,
+                   c.no_rows_no_table,
                    c.no_output_over_input, c.read_only_and_wrong_libraries,
                    c.password_never_shown, c.missing_sqlite_file_not_created,
                    c.libraries_with_other_search_paths, c.one_name_in_two_schemas,

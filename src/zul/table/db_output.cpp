@@ -158,14 +158,28 @@ void DbWriter::widenText(size_t column, size_t characters) {
 void DbWriter::prepare(const std::string& type, const std::string& label,
                        const std::vector<Column>& columns) {
   if (prepared_) return;
-  if (appender_) appender_->finish();
-  // The spelling may have changed since the name was resolved.
-  if (auto old = conn_->findTableIn(schema_, table_)) {
-    conn_->execute("DROP TABLE " + Connection::qualifiedName(schema_, *old));
-    table_ = *old;
+  try {
+    if (appender_) appender_->finish();
+    // Two runs writing tables into one schema at once would both create
+    // a missing catalogue, or both rename a new table to one name, and
+    // the second would fail on the first's: they take turns from here to
+    // their commits. A run that finds its table replaced since its
+    // snapshot still fails, saying so.
+    if (conn_->dialect() == db::Dialect::PostgreSQL)
+      conn_->query("SELECT pg_catalog.pg_advisory_xact_lock(pg_catalog.hashtext(" +
+                       conn_->placeholder(1) + "))",
+                   {Value::of("zul_tables " + schema_)})
+          ->next();
+    // The spelling may have changed since the name was resolved.
+    if (auto old = conn_->findTableIn(schema_, table_)) {
+      conn_->execute("DROP TABLE " + Connection::qualifiedName(schema_, *old));
+      table_ = *old;
+    }
+    renameWorkTable();
+    writeCatalogue(type, label, columns);
+  } catch (const TableError& e) {
+    throw TableError("Table " + display_ + " could not be put in place: " + e.what());
   }
-  renameWorkTable();
-  writeCatalogue(type, label, columns);
   prepared_ = true;
 }
 

@@ -154,6 +154,12 @@ class PgConnection : public Connection {
     if (state && std::string_view(state) == "55P03")  // lock_not_available
       why = "a table it needs is held locked by another session beyond the lock timeout; run "
             "the step again when that session's transaction has ended";
+    // Two runs writing one table: the second to put it in place finds the
+    // catalogue rows or the name taken since its snapshot.
+    else if (state && (std::string_view(state) == "40001" || std::string_view(state) == "40P01" ||
+                       std::string_view(state) == "42P07"))
+      why = "another session wrote the same table or catalogue while this step ran (" + why +
+            "); run the step again when it has ended";
     else if (state && std::string_view(state) == "42501")  // insufficient_privilege
       why += "; have the right granted to this user, or use a library that connects as "
              "another user";
