@@ -452,6 +452,16 @@ class Checks:
             self.fail("locked table: the table was changed")
         if self.sqlite("SELECT name FROM sqlite_master WHERE name = 'held_copy'"):
             self.fail("locked table: the step's other output was written")
+        # An SQLite file another process keeps a write transaction open on.
+        holder = sqlite3.connect(self.lite, isolation_level=None)
+        try:
+            holder.execute("BEGIN IMMEDIATE")
+            r, _ = self.run(self.libnames() + "FACTOR DATA=lite.survey NFACTORS=1 OUT=lite.held;\n"
+                            "  VAR x1-x5;\nRUN;\n", "locked_sqlite", expect_ok=False, timeout=60)
+            if r.returncode == 0 or "run the step again" not in r.stderr:
+                self.fail("locked SQLite file: the lock is not reported:\n" + r.stderr[-1000:])
+        finally:
+            holder.close()
 
     def two_runs_at_once(self):
         """Two runs writing at once into a schema without a catalogue: other
