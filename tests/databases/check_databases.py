@@ -486,6 +486,10 @@ class Checks:
                 if names[0] == names[1] and (0 not in codes or lost or labels not in (
                         "same:run 0", "same:run 1")):
                     self.fail(f"two runs, one table: {codes}, labels {labels!r}:\n{logs}")
+        # Two libraries of one run write two tables of one catalogue.
+        r, _ = self.run(f"LIBNAME a POSTGRES '{lib}';\nLIBNAME b POSTGRES '{lib}';\n"
+                        "FACTOR DATA='survey.csv' NFACTORS=1 OUT=a.three OUTSTAT=b.four;\n"
+                        "  VAR x1-x5;\nRUN;\n", "race_libraries", timeout=60)
 
     def no_rows_no_table(self):
         """When no BY group gives a result, no table is created. A group

@@ -160,16 +160,16 @@ void DbWriter::prepare(const std::string& type, const std::string& label,
   if (prepared_) return;
   try {
     if (appender_) appender_->finish();
-    // Two runs writing tables into one schema at once would both create
-    // a missing catalogue, or both rename a new table to one name, and
-    // the second would fail on the first's: they take turns from here to
-    // their commits. A run that finds its table replaced since its
-    // snapshot still fails, saying so.
-    if (conn_->dialect() == db::Dialect::PostgreSQL)
-      conn_->query("SELECT pg_catalog.pg_advisory_xact_lock(pg_catalog.hashtext(" +
-                       conn_->placeholder(1) + "))",
-                   {Value::of("zul_tables " + schema_)})
-          ->next();
+    // Two runs writing one table at once would both rename a new table
+    // to its name, or both create a missing catalogue, and the second
+    // would fail on the first's: they take turns from here to their
+    // commits. A run that finds its table replaced since its snapshot
+    // still fails, saying so. (Only then: two libraries of one run write
+    // other tables of one catalogue side by side.)
+    if (conn_->dialect() == db::Dialect::PostgreSQL) {
+      takeTurn(schema_ + "." + table_);
+      if (!conn_->findTableIn(schema_, "zul_tables")) takeTurn(schema_);
+    }
     // The spelling may have changed since the name was resolved.
     if (auto old = conn_->findTableIn(schema_, table_)) {
       conn_->execute("DROP TABLE " + Connection::qualifiedName(schema_, *old));
@@ -181,6 +181,15 @@ void DbWriter::prepare(const std::string& type, const std::string& label,
     throw TableError("Table " + display_ + " could not be put in place: " + e.what());
   }
   prepared_ = true;
+}
+
+// Waits for the other runs that put what is named in place (a
+// transaction advisory lock, held to the commit).
+void DbWriter::takeTurn(const std::string& what) {
+  conn_->query("SELECT pg_catalog.pg_advisory_xact_lock(pg_catalog.hashtext(" +
+                   conn_->placeholder(1) + "))",
+               {Value::of("zul_tables " + what)})
+      ->next();
 }
 
 void DbWriter::commit(const std::string& type, const std::string& label,

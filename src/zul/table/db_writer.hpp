@@ -46,6 +46,7 @@ class DbWriter {
                       const std::vector<Column>& columns);
   void widenText(size_t column, size_t characters);
   void renameWorkTable();
+  void takeTurn(const std::string& what);
   std::shared_ptr<db::Connection> conn_;
   std::string table_, display_, work_;
   std::string schema_;  // where the table goes (Connection::schemaOf)
