@@ -763,6 +763,28 @@ class Checks:
                 self.fail(f"{name}: status {zul.returncode}, log:\n{log[-1500:]}")
             if self.pg_value("SELECT count(marker) FROM lost") != "1":
                 self.fail(f"{name}: the old table was not kept")
+        # The server stops while zul waits for an SQLite file another process
+        # holds locked: its next statement finds the connection gone.
+        holder = sqlite3.connect(self.lite, isolation_level=None)
+        try:
+            holder.execute("BEGIN EXCLUSIVE")
+            zul = self.start(f"LIBNAME pg POSTGRES '{self.pg.conninfo()}';\nLIBNAME lite SQLITE "
+                             f"'{self.lite}';\nFACTOR DATA=lite.survey NFACTORS=1 OUT=pg.lost;\n"
+                             "  VAR x1-x5;\nRUN;\n", "server_lost_idle")
+            started = time.time()
+            while self.pg_value("SELECT count(*) FROM pg_stat_activity WHERE datname = "
+                                "'postgres' AND pid <> pg_backend_pid()") == "0":
+                if time.time() - started > 30:
+                    break
+                time.sleep(0.1)
+            self.pg.crash()
+        finally:
+            holder.close()
+        zul.wait(timeout=60)
+        log = open(os.path.join(self.work, "server_lost_idle.log")).read()
+        self.pg.start_again()
+        if zul.returncode == 0 or "the connection to the server was lost" not in log:
+            self.fail(f"server lost while idle: status {zul.returncode}, log:\n{log[-1500:]}")
 
     def labels_and_type_kept(self):
         """TYPE and the table label go into the catalogue table and come back."""

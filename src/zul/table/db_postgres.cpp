@@ -151,6 +151,10 @@ class PgConnection : public Connection {
   [[noreturn]] void fail(const std::string& what, const PGresult* r) {
     std::string why = r ? pgResultReason(r) : pgConnectionReason(pg_);
     const char* state = r ? PQresultErrorField(r, PG_DIAG_SQLSTATE) : nullptr;
+    // An error of libpq's own (no SQLSTATE: "server closed the connection
+    // unexpectedly") may come before libpq marks the connection bad; an
+    // empty statement tells whether the server is still there.
+    if (!state && PQstatus(pg_) == CONNECTION_OK) PQclear(PQexec(pg_, ""));
     if (state && std::string_view(state) == "55P03")  // lock_not_available
       why = "a table it needs is held locked by another session beyond the lock timeout; run "
             "the step again when that session's transaction has ended";
