@@ -841,6 +841,11 @@ class Checks:
         if "zul_tables is where zul keeps" not in r.stderr or self.pg_value(
                 "SELECT count(*) FROM zul_tables") != kept:
             self.fail("an output named zul_tables: not refused, or the catalogue changed:\n" + r.stderr[-1500:])
+        # A name SQLite keeps for itself, refused before the step runs.
+        r, _ = self.run(self.libnames() + "FACTOR DATA=lite.survey NFACTORS=1 OUTSTAT=lite.sqlite_st;\n"
+                        "  VAR x1-x5;\nRUN;\n", "sqlite_name_as_output", expect_ok=False)
+        if "start with sqlite_" not in r.stderr or "retained" in r.stderr:
+            self.fail("an output named sqlite_...: not refused up front:\n" + r.stderr[-1500:])
 
     def formats_kept(self):
         """A FORMAT statement's formats go with OUT= into the catalogue and

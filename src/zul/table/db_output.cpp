@@ -39,9 +39,9 @@ size_t characterCount(const std::string& s) {
   return n;
 }
 
-bool isCatalogueName(std::string name) {
+std::string lowerCase(std::string name) {
   for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return name == "zul_tables";
+  return name;
 }
 
 }  // namespace
@@ -58,9 +58,13 @@ DbWriter::DbWriter(const TableRef& ref)
     : conn_(ref.database), table_(ref.dbTable), display_(ref.displayName()), work_(workName()) {
   // The catalogue itself, replaced by the output, would lose every
   // table's TYPE and labels, and the commit would fail on its columns.
-  if (isCatalogueName(table_))
+  if (lowerCase(table_) == "zul_tables")
     throw TableError("Table " + display_ + " cannot be written: zul_tables is where zul keeps the TYPE, "
                      "labels and formats of the tables of the " + conn_->describe() + ". Name another table.");
+  // SQLite keeps these names for itself: the rename would fail at the end.
+  if (conn_->dialect() == db::Dialect::SQLite && lowerCase(table_).rfind("sqlite_", 0) == 0)
+    throw TableError("Table " + display_ + " cannot be written: SQLite keeps the names that start "
+                     "with sqlite_ for itself. Name another table.");
   // A table of the name that the search path reaches is replaced where it
   // is, not by a new one in the first schema of the path (which would drop
   // the table of another schema and leave the new one where the libraries
