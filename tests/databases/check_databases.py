@@ -904,7 +904,16 @@ class Checks:
             self.fail(f"groups read again: the row path's scores differ:\n{scores}"[:1500])
 
     def table_under_a_view_replaced(self):
-        """An SQLite table that a view reads is replaced by OUT= under it."""
+        """An SQLite table that a view reads is replaced by OUT= under it. A
+        PostgreSQL one, which cannot be dropped while a view reads it, is
+        refused before the step runs, and kept."""
+        self.pg.psql("CREATE TABLE pg_viewed AS SELECT 1 AS marker; "
+                     "CREATE VIEW pg_viewer AS SELECT * FROM pg_viewed")
+        r, _ = self.run(self.libnames() + "FACTOR DATA=pg.survey NFACTORS=1 OUT=pg.pg_viewed;\n"
+                        "  VAR x1-x5;\nRUN;\n", "pg_viewed", expect_ok=False)
+        if ("view pg_viewer" not in r.stderr or "retained" in r.stderr
+                or self.pg_value("SELECT count(marker) FROM pg_viewer") != "1"):
+            self.fail("a PostgreSQL table under a view: not refused up front:\n" + r.stderr[-1500:])
         self.sqlite("CREATE TABLE viewed (old REAL)")
         self.sqlite("CREATE VIEW viewer AS SELECT * FROM viewed")
         self.run(self.libnames() + "FACTOR DATA=lite.survey NFACTORS=1 OUT=lite.viewed;\n"

@@ -172,6 +172,13 @@ class Connection {
   // What the relation findTable gave is when DROP TABLE cannot replace it
   // ("view", "materialized view", "foreign table"); empty for a table.
   virtual std::string notATable(const std::string& table) = 0;
+  // What depends on the table findTable gave so that DROP TABLE refuses it
+  // (PostgreSQL: "rule _RETURN on view v", "table child"), a few of them
+  // joined by ", "; empty when nothing does.
+  virtual std::string dependents(const std::string& table) {
+    (void)table;
+    return {};
+  }
   // Whether this user may drop the table findTable gave (PostgreSQL: only
   // its owner's roles may; SQLite: whoever may write the file).
   virtual bool mayDrop(const std::string& table) {

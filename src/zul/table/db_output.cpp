@@ -93,6 +93,12 @@ DbWriter::DbWriter(const TableRef& ref)
     if (!kind.empty())
       throw TableError("Table " + display_ + " cannot be written: the " + conn_->describe() + " has a " +
                        kind + " " + *old + ", which zul does not replace. Drop it or name another table.");
+    // What depends on it would refuse the drop at the end, after every row.
+    if (const std::string others = conn_->dependents(*old); !others.empty())
+      throw TableError("Table " + display_ + " cannot be written: its table " + *old + " in the " +
+                       conn_->describe() + " has objects that depend on it (" + others +
+                       "), and zul replaces a table by dropping it. Drop those first, or name "
+                       "another table.");
     // Only the owner may drop it: refused at the end, after every row.
     if (!conn_->mayDrop(*old))
       throw TableError("Table " + display_ + " cannot be written: its table " + *old + " in the " +

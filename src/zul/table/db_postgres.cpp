@@ -446,6 +446,17 @@ class PgConnection : public Connection {
     return kind == "v" ? "view" : kind == "m" ? "materialized view" : kind == "f" ? "foreign table" : "";
   }
 
+  // Objects of their own that depend on the table in the normal way: a
+  // view, an inherited table, a foreign key of another table.
+  std::string dependents(const std::string& table) override {
+    Result r(run("SELECT pg_catalog.string_agg(d, ', ') FROM (SELECT DISTINCT "
+                 "pg_catalog.pg_describe_object(classid, objid, 0) AS d FROM pg_catalog.pg_depend "
+                 "WHERE refclassid = 'pg_catalog.pg_class'::regclass AND refobjid = $1::regclass "
+                 "AND deptype = 'n' ORDER BY 1 LIMIT 3) o",
+                 {Value::of(quoteName(table))}, PGRES_TUPLES_OK));
+    return PQntuples(r.r) ? PQgetvalue(r.r, 0, 0) : "";
+  }
+
   bool mayDrop(const std::string& table) override {
     Result r(run("SELECT pg_catalog.pg_has_role(c.relowner, 'USAGE')::int FROM "
                  "pg_catalog.pg_class c WHERE c.oid = $1::regclass",
