@@ -452,6 +452,44 @@ class Checks:
             self.fail("locked table: the table was changed")
         if self.sqlite("SELECT name FROM sqlite_master WHERE name = 'held_copy'"):
             self.fail("locked table: the step's other output was written")
+        # An SQLite file another process keeps a write transaction open on.
+        holder = sqlite3.connect(self.lite, isolation_level=None)
+        try:
+            holder.execute("BEGIN IMMEDIATE")
+            r, _ = self.run(self.libnames() + "FACTOR DATA=lite.survey NFACTORS=1 OUT=lite.held;\n"
+                            "  VAR x1-x5;\nRUN;\n", "locked_sqlite", expect_ok=False, timeout=60)
+            if r.returncode == 0 or "run the step again" not in r.stderr:
+                self.fail("locked SQLite file: the lock is not reported:\n" + r.stderr[-1000:])
+        finally:
+            holder.close()
+
+    def two_runs_at_once(self):
+        """Two runs writing at once into a schema without a catalogue: other
+        tables are both written, with their labels; one table is written by
+        one of them, whole, and a run that lost says to run the step again."""
+        lib = self.pg.conninfo("postgres", "options=-csearch_path=race")
+        for attempt in range(3):
+            self.pg.psql("DROP SCHEMA IF EXISTS race CASCADE; CREATE SCHEMA race")
+            for names in (("one", "two"), ("same", "same")):
+                runs = [self.start(f"LIBNAME r POSTGRES '{lib}';\nFACTOR DATA='survey.csv' "
+                                   f"NFACTORS=1 OUT=r.{n}(LABEL='run {k}');\n  VAR x1-x5;\nRUN;\n",
+                                   f"race_{k}") for k, n in enumerate(names)]
+                codes = [zul.wait(timeout=120) for zul in runs]
+                logs = [open(os.path.join(self.work, f"race_{k}.log")).read() for k in (0, 1)]
+                labels = self.pg_value("SELECT string_agg(table_name || ':' || label, ',' ORDER "
+                                       f"BY label) FROM race.zul_tables WHERE column_name = '' "
+                                       f"AND table_name IN ('{names[0]}', '{names[1]}')")
+                lost = [log for code, log in zip(codes, logs)
+                        if code != 0 and "run the step again" not in log]
+                if names[0] != names[1] and (codes != [0, 0] or labels != "one:run 0,two:run 1"):
+                    self.fail(f"two runs, two tables: {codes}, labels {labels!r}:\n{logs}")
+                if names[0] == names[1] and (0 not in codes or lost or labels not in (
+                        "same:run 0", "same:run 1")):
+                    self.fail(f"two runs, one table: {codes}, labels {labels!r}:\n{logs}")
+        # Two libraries of one run write two tables of one catalogue.
+        r, _ = self.run(f"LIBNAME a POSTGRES '{lib}';\nLIBNAME b POSTGRES '{lib}';\n"
+                        "FACTOR DATA='survey.csv' NFACTORS=1 OUT=a.three OUTSTAT=b.four;\n"
+                        "  VAR x1-x5;\nRUN;\n", "race_libraries", timeout=60)
 
     def no_rows_no_table(self):
         """When no BY group gives a result, no table is created. A group
@@ -565,6 +603,40 @@ class Checks:
         if same != "60":
             self.fail(f"other search paths: {same} of 60 rows scored from DATA='s own table")
 
+    def one_name_in_two_schemas(self):
+        """Tables of one name. A library whose search path puts schema sx
+        before public: its raw table sx.twin is not read with the TYPE of
+        public.twin (each schema keeps its own catalogue), and OUT= over a
+        table it reaches in public replaces that table in public, with its
+        label there, instead of dropping it and writing a new one into sx.
+        Of two spellings the one SQL without quotes reaches is replaced."""
+        self.run(self.libnames() + "FACTOR DATA=pg.survey NFACTORS=1 OUTSTAT=pg.twin;\n"
+                 "  VAR x1-x5;\nRUN;\n", "twin_outstat")
+        self.pg.psql("CREATE SCHEMA sx; CREATE TABLE sx.twin AS SELECT id, x1, x2, x3 FROM "
+                     '"Survey"; CREATE TABLE public.only_pub AS SELECT 1 AS marker')
+        sx = self.pg.conninfo("postgres", "options=-csearch_path=sx,public")
+        r, _ = self.run(f"LIBNAME sx POSTGRES '{sx}';\nFACTOR DATA=sx.twin NFACTORS=1 "
+                        "OUT=sx.only_pub(LABEL='kept in public');\n  VAR x1-x3;\nRUN;\n",
+                        "twin_raw")
+        if "ended normally" not in r.stderr:
+            self.fail("two schemas: sx.twin not read as raw data:\n" + r.stderr[-1500:])
+        where = self.pg_value("SELECT string_agg(table_schema || '.' || column_name, ',' ORDER BY "
+                              "table_schema) FROM information_schema.columns WHERE table_name = "
+                              "'only_pub' AND column_name IN ('marker', 'factor1')")
+        label = self.pg_value("SELECT label FROM public.zul_tables WHERE table_name = 'only_pub'")
+        if where != "public.factor1" or label != "kept in public":
+            self.fail(f"two schemas: OUT= went to {where!r}, label {label!r}")
+        # "Twin2" and twin2: TWIN2 is twin2, as SQL without quotes has it.
+        self.pg.psql('CREATE TABLE "Twin2" AS SELECT 1 AS marker; '
+                     "CREATE TABLE twin2 AS SELECT 1 AS marker")
+        self.run(self.libnames() + "FACTOR DATA=pg.survey NFACTORS=1 OUT=pg.TWIN2;\n"
+                 "  VAR x1-x5;\nRUN;\n", "twin_case")
+        replaced = self.pg_value("SELECT string_agg(table_name, ',') FROM "
+                                 "information_schema.columns WHERE column_name = 'factor1' "
+                                 "AND lower(table_name) = 'twin2'")
+        if replaced != "twin2":
+            self.fail(f"two spellings: OUT=pg.TWIN2 replaced {replaced!r}, not twin2")
+
     def nul_byte_in_text_by(self):
         """SQLite keeps a NUL byte inside a text: BY groups 'ab' and
         'ab<NUL>cd' are two, and each group's scores go to its own rows once
@@ -670,22 +742,49 @@ class Checks:
                      "FROM slow_rows")
 
     def server_lost_mid_step(self):
-        """The server stops while zul's aggregate runs: the step stops with
-        an error that says the connection was lost, and nothing is written."""
+        """The server stops while zul's aggregate runs, or while the row
+        path reads by COPY: the step stops with an error that says the
+        connection was lost, nothing is written and an old table is kept."""
         self.make_crawling_view()
-        zul = self.start(self.libnames() + "FACTOR DATA=pg.crawling NFACTORS=1 OUT=pg.lost;\n"
-                         "  VAR x1-x3;\nRUN;\n", "server_lost")
-        time.sleep(1.5)
-        self.pg.crash()
+        self.pg.psql("CREATE TABLE lost AS SELECT 1 AS marker")
+        for name, options in (("server_lost", ""), ("server_lost_rows", "OPTIONS INDB=NO;\n")):
+            zul = self.start(self.libnames() + options + "FACTOR DATA=pg.crawling NFACTORS=1 "
+                             "OUT=pg.lost;\n  VAR x1-x3;\nRUN;\n", name)
+            time.sleep(1.5)
+            self.pg.crash()
+            zul.wait(timeout=60)
+            log = open(os.path.join(self.work, name + ".log")).read()
+            self.pg.start_again()
+            # One error for the loss: the rows are not tried on a server that has gone.
+            if (zul.returncode == 0 or "ended normally" in log
+                    or (not options and "not used" in log)
+                    or log.count("the connection to the server was lost") != 1
+                    or "run the program again" not in log):
+                self.fail(f"{name}: status {zul.returncode}, log:\n{log[-1500:]}")
+            if self.pg_value("SELECT count(marker) FROM lost") != "1":
+                self.fail(f"{name}: the old table was not kept")
+        # The server stops while zul waits for an SQLite file another process
+        # holds locked: its next statement finds the connection gone.
+        holder = sqlite3.connect(self.lite, isolation_level=None)
+        try:
+            holder.execute("BEGIN EXCLUSIVE")
+            zul = self.start(f"LIBNAME pg POSTGRES '{self.pg.conninfo()}';\nLIBNAME lite SQLITE "
+                             f"'{self.lite}';\nFACTOR DATA=lite.survey NFACTORS=1 OUT=pg.lost;\n"
+                             "  VAR x1-x5;\nRUN;\n", "server_lost_idle")
+            started = time.time()
+            while self.pg_value("SELECT count(*) FROM pg_stat_activity WHERE datname = "
+                                "'postgres' AND pid <> pg_backend_pid()") == "0":
+                if time.time() - started > 30:
+                    break
+                time.sleep(0.1)
+            self.pg.crash()
+        finally:
+            holder.close()
         zul.wait(timeout=60)
-        log = open(os.path.join(self.work, "server_lost.log")).read()
+        log = open(os.path.join(self.work, "server_lost_idle.log")).read()
         self.pg.start_again()
-        # One error for the loss: the rows are not tried on a server that has gone.
-        if (zul.returncode == 0 or "ended normally" in log or "not used" in log
-                or log.count("the connection to the server was lost") != 1):
-            self.fail(f"server lost: status {zul.returncode}, log:\n{log[-1500:]}")
-        if self.pg_value("SELECT count(*) FROM pg_tables WHERE tablename = 'lost'") != "0":
-            self.fail("server lost: a table was left")
+        if zul.returncode == 0 or "the connection to the server was lost" not in log:
+            self.fail(f"server lost while idle: status {zul.returncode}, log:\n{log[-1500:]}")
 
     def labels_and_type_kept(self):
         """TYPE and the table label go into the catalogue table and come back."""
@@ -709,7 +808,7 @@ class Checks:
         r, _ = self.run(f"LIBNAME own SQLITE '{path}';\nFACTOR DATA=own.t NFACTORS=1 OUTSTAT=own.st;\n"
                         "RUN;\n", "foreign_catalogue", expect_ok=False)
         log = r.stdout + r.stderr
-        if "has a table zul_tables of its own" not in log or "could not be prepared" in log:
+        if "zul_tables of its own" not in log or "could not be prepared" in log:
             self.fail("foreign zul_tables: not read, or the write not refused:\n" + log[-1500:])
         # A role that may read a table but not the catalogue.
         self.pg.psql("CREATE TABLE IF NOT EXISTS zul_tables (table_name varchar(200) NOT NULL, "
@@ -723,12 +822,30 @@ class Checks:
         log = r.stdout + r.stderr
         if "permission denied" in log or "does not let this user write" not in log:
             self.fail("unreadable zul_tables: not read, or the write not refused:\n" + log[-1500:])
+        # A table the role may read but not drop is refused before the step
+        # runs, and one it may not read says which right it lacks.
+        self.pg.psql("GRANT SELECT, INSERT, DELETE ON zul_tables TO outsider; "
+                     "CREATE TABLE not_theirs AS SELECT 1 AS marker; "
+                     "GRANT SELECT ON not_theirs TO outsider; CREATE TABLE unseen (x1 float8)")
+        r, _ = self.run(f"LIBNAME pg POSTGRES '{outsider}';\nFACTOR DATA=pg.survey NFACTORS=1 "
+                        "OUT=pg.not_theirs;\n  VAR x1-x5;\nRUN;\nFACTOR DATA=pg.unseen;\nRUN;\n",
+                        "not_theirs", expect_ok=False)
+        log = r.stdout + r.stderr
+        if ("belongs to another user" not in log or "have the right granted" not in log
+                or "processed inside" in log
+                or self.pg_value("SELECT count(marker) FROM not_theirs") != "1"):
+            self.fail("a table of another owner: not refused up front, or changed:\n" + log[-1500:])
         kept = self.pg_value("SELECT count(*) FROM zul_tables")
         r, _ = self.run(self.libnames() + "FACTOR DATA=pg.survey NFACTORS=1 OUTSTAT=pg.ZUL_Tables;\n"
                         "  VAR x1-x5;\nRUN;\n", "catalogue_as_output", expect_ok=False)
         if "zul_tables is where zul keeps" not in r.stderr or self.pg_value(
                 "SELECT count(*) FROM zul_tables") != kept:
             self.fail("an output named zul_tables: not refused, or the catalogue changed:\n" + r.stderr[-1500:])
+        # A name SQLite keeps for itself, refused before the step runs.
+        r, _ = self.run(self.libnames() + "FACTOR DATA=lite.survey NFACTORS=1 OUTSTAT=lite.sqlite_st;\n"
+                        "  VAR x1-x5;\nRUN;\n", "sqlite_name_as_output", expect_ok=False)
+        if "start with sqlite_" not in r.stderr or "retained" in r.stderr:
+            self.fail("an output named sqlite_...: not refused up front:\n" + r.stderr[-1500:])
 
     def formats_kept(self):
         """A FORMAT statement's formats go with OUT= into the catalogue and
@@ -787,7 +904,16 @@ class Checks:
             self.fail(f"groups read again: the row path's scores differ:\n{scores}"[:1500])
 
     def table_under_a_view_replaced(self):
-        """An SQLite table that a view reads is replaced by OUT= under it."""
+        """An SQLite table that a view reads is replaced by OUT= under it. A
+        PostgreSQL one, which cannot be dropped while a view reads it, is
+        refused before the step runs, and kept."""
+        self.pg.psql("CREATE TABLE pg_viewed AS SELECT 1 AS marker; "
+                     "CREATE VIEW pg_viewer AS SELECT * FROM pg_viewed")
+        r, _ = self.run(self.libnames() + "FACTOR DATA=pg.survey NFACTORS=1 OUT=pg.pg_viewed;\n"
+                        "  VAR x1-x5;\nRUN;\n", "pg_viewed", expect_ok=False)
+        if ("view pg_viewer" not in r.stderr or "retained" in r.stderr
+                or self.pg_value("SELECT count(marker) FROM pg_viewer") != "1"):
+            self.fail("a PostgreSQL table under a view: not refused up front:\n" + r.stderr[-1500:])
         self.sqlite("CREATE TABLE viewed (old REAL)")
         self.sqlite("CREATE VIEW viewer AS SELECT * FROM viewed")
         self.run(self.libnames() + "FACTOR DATA=lite.survey NFACTORS=1 OUT=lite.viewed;\n"
@@ -1543,10 +1669,12 @@ def main():
     return pg_cluster.check_main(
         pg_cluster.Cluster, checker,
         lambda c: (c.same_analysis_everywhere, c.dates_times_timestamps, c.awkward_text_copied,
-                   c.stopped_step_leaves_nothing, c.locked_table_times_out, c.no_rows_no_table,
+                   c.stopped_step_leaves_nothing, c.locked_table_times_out, c.two_runs_at_once,
+                   c.no_rows_no_table,
                    c.no_output_over_input, c.read_only_and_wrong_libraries,
                    c.password_never_shown, c.missing_sqlite_file_not_created,
-                   c.libraries_with_other_search_paths, c.nul_byte_in_text_by,
+                   c.libraries_with_other_search_paths, c.one_name_in_two_schemas,
+                   c.nul_byte_in_text_by,
                    c.interrupted_backend_ends, c.server_lost_mid_step,
                    c.labels_and_type_kept, c.foreign_zul_tables, c.formats_kept, c.long_values_kept,
                    c.table_under_a_view_replaced, c.groups_read_again,

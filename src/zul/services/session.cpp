@@ -259,8 +259,9 @@ bool finishTables(StepContext& step, bool commit) {
     if (!t->output) continue;
     try {
       // An output the module never declared a column for was dropped by
-      // it (OUT= refused for the input): nothing is written.
-      if (!commit || (!t->columnsLaidOut && t->pending.empty())) {
+      // it (OUT= refused for the input): nothing is written. Nor is any
+      // after one that failed (its database's transaction is aborted).
+      if (!commit || !ok || (!t->columnsLaidOut && t->pending.empty())) {
         t->output->abort();
         continue;
       }

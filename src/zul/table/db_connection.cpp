@@ -22,6 +22,10 @@ std::string Connection::quoteName(std::string_view name) {
   return q;
 }
 
+std::string Connection::qualifiedName(std::string_view schema, std::string_view name) {
+  return schema.empty() ? quoteName(name) : quoteName(schema) + "." + quoteName(name);
+}
+
 namespace {
 
 bool startsWithWord(std::string_view s, size_t at, std::string_view word) {
@@ -162,27 +166,28 @@ void replaceAll(std::string& text, std::string_view what, std::string_view by) {
 
 }  // namespace
 
-std::string catalogueProblem(Connection& c, bool writing) {
-  const auto table = c.findTable("zul_tables");
+std::string catalogueProblem(Connection& c, bool writing, const std::string& schema) {
+  const auto table = c.findTableIn(schema, "zul_tables");
   if (!table) return {};
   std::string names;
   int known = 0;
-  for (const DbColumn& column : c.tableColumns(*table)) {
+  for (const DbColumn& column : c.tableColumns(*table, schema)) {
     std::string lower = column.name;
     for (char& ch : lower) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
     known += lower == "table_name" || lower == "column_name" || lower == "type" || lower == "label";
     names += (names.empty() ? "" : ", ") + column.name;
   }
-  if (known != 4) return "has a table zul_tables of its own (columns " + names + ")";
+  const std::string shown = schema.empty() ? *table : schema + "." + *table;
+  if (known != 4) return "has a table " + shown + " of its own (columns " + names + ")";
   if (c.dialect() != Dialect::PostgreSQL) return {};
   // Asked before, as a refused statement would end the transaction.
   const std::string privileges = writing ? "SELECT, INSERT, DELETE" : "SELECT";
   auto r = c.query("SELECT pg_catalog.has_table_privilege(" + c.placeholder(1) + ", " +
                        c.placeholder(2) + ")::int",
-                   {Value::of(Connection::quoteName(*table)), Value::of(privileges)});
+                   {Value::of(Connection::qualifiedName(schema, *table)), Value::of(privileges)});
   if (r->next() && r->text(0) == "1") return {};
-  return std::string("does not let this user ") + (writing ? "write" : "read") +
-         " its table zul_tables";
+  return std::string("does not let this user ") + (writing ? "write" : "read") + " its table " +
+         shown;
 }
 
 std::string hidePassword(std::string_view s) {

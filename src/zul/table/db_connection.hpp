@@ -144,16 +144,47 @@ class Connection {
   std::string placeholder(int k) const;
   // A quoted identifier: "na""me".
   static std::string quoteName(std::string_view name);
+  // A quoted name in schema, "s"."na""me"; only the name when schema is empty.
+  static std::string qualifiedName(std::string_view schema, std::string_view name);
 
   // The spelling of a table or view whose name equals name case-blind
   // (the exact spelling first, else the first in sort order); nothing
   // when there is none.
   virtual std::optional<std::string> findTable(std::string_view name) = 0;
-  // The columns of a table, in order; table is a spelling findTable gave.
-  virtual std::vector<DbColumn> tableColumns(const std::string& table) = 0;
+  // The columns of a table, in order; table is a spelling findTable gave
+  // (findTableIn, when schema is given).
+  virtual std::vector<DbColumn> tableColumns(const std::string& table,
+                                             const std::string& schema = {}) = 0;
+  // PostgreSQL keeps tables of one name in several schemas, and the
+  // search path picks the one a bare name reaches. schemaOf() is the
+  // schema of the table findTable gave or, when there is none, the schema
+  // a new table would go to; findTableIn() is findTable within one schema.
+  // A database without schemas (SQLite) has the empty schema, which
+  // qualifiedName() leaves out.
+  virtual std::string schemaOf(const std::string& table) {
+    (void)table;
+    return {};
+  }
+  virtual std::optional<std::string> findTableIn(const std::string& schema, std::string_view name) {
+    (void)schema;
+    return findTable(name);
+  }
   // What the relation findTable gave is when DROP TABLE cannot replace it
   // ("view", "materialized view", "foreign table"); empty for a table.
   virtual std::string notATable(const std::string& table) = 0;
+  // What depends on the table findTable gave so that DROP TABLE refuses it
+  // (PostgreSQL: "rule _RETURN on view v", "table child"), a few of them
+  // joined by ", "; empty when nothing does.
+  virtual std::string dependents(const std::string& table) {
+    (void)table;
+    return {};
+  }
+  // Whether this user may drop the table findTable gave (PostgreSQL: only
+  // its owner's roles may; SQLite: whoever may write the file).
+  virtual bool mayDrop(const std::string& table) {
+    (void)table;
+    return true;
+  }
 
   // The SQL type written for a new column of kind (width for text).
   virtual std::string columnType(ColumnKind kind, int width) const = 0;
@@ -166,8 +197,8 @@ class Connection {
     virtual void finish() = 0;  // sends what is buffered
   };
   // Rows of the table, whose columns have these kinds (as created with
-  // columnType).
-  virtual std::unique_ptr<Appender> appender(const std::string& table,
+  // columnType); reference is its quoted name (qualifiedName).
+  virtual std::unique_ptr<Appender> appender(const std::string& reference,
                                              const std::vector<ColumnKind>& kinds) = 0;
 };
 
@@ -181,8 +212,9 @@ std::unique_ptr<Connection> openPostgres(const std::string& conninfo);
 // reading or also for writing, as the end of a sentence ("has a table
 // zul_tables of its own (columns id, note)": a user's table of that name
 // with other columns; or one PostgreSQL does not let the user read or
-// write); empty when it can, or there is no such table.
-std::string catalogueProblem(Connection& c, bool writing);
+// write); empty when it can, or there is no such table. Each schema has a
+// catalogue of its own, for the tables of that schema.
+std::string catalogueProblem(Connection& c, bool writing, const std::string& schema);
 
 // The connection string with any password replaced by "***", for
 // messages and the log.

@@ -219,10 +219,16 @@ void DbCursor::scan() {
 
 std::string DbCursor::readCatalogue(std::string& type, std::string& label) {
   // A user's own table of that name holds nothing of zul's; one the user
-  // may not read leaves the tables without their labels and formats.
-  if (!conn_->findTable("zul_tables")) return {};
-  if (std::string problem = db::catalogueProblem(*conn_, false); !problem.empty()) return problem;
-  auto r = conn_->query("SELECT column_name, type, label FROM \"zul_tables\" WHERE table_name = " +
+  // may not read leaves the tables without their labels and formats. The
+  // catalogue is the one of the table's schema: a table of the same name
+  // in another schema of the search path has its own TYPE and labels.
+  const std::string schema = conn_->schemaOf(table_);
+  const auto catalogue = conn_->findTableIn(schema, "zul_tables");
+  if (!catalogue) return {};
+  if (std::string problem = db::catalogueProblem(*conn_, false, schema); !problem.empty())
+    return problem;
+  auto r = conn_->query("SELECT column_name, type, label FROM " +
+                            Connection::qualifiedName(schema, *catalogue) + " WHERE table_name = " +
                             conn_->placeholder(1),
                         {db::Value::of(table_)});
   while (r->next()) {

@@ -39,9 +39,9 @@ size_t characterCount(const std::string& s) {
   return n;
 }
 
-bool isCatalogueName(std::string name) {
+std::string lowerCase(std::string name) {
   for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return name == "zul_tables";
+  return name;
 }
 
 }  // namespace
@@ -58,12 +58,21 @@ DbWriter::DbWriter(const TableRef& ref)
     : conn_(ref.database), table_(ref.dbTable), display_(ref.displayName()), work_(workName()) {
   // The catalogue itself, replaced by the output, would lose every
   // table's TYPE and labels, and the commit would fail on its columns.
-  if (isCatalogueName(table_))
+  if (lowerCase(table_) == "zul_tables")
     throw TableError("Table " + display_ + " cannot be written: zul_tables is where zul keeps the TYPE, "
                      "labels and formats of the tables of the " + conn_->describe() + ". Name another table.");
+  // SQLite keeps these names for itself: the rename would fail at the end.
+  if (conn_->dialect() == db::Dialect::SQLite && lowerCase(table_).rfind("sqlite_", 0) == 0)
+    throw TableError("Table " + display_ + " cannot be written: SQLite keeps the names that start "
+                     "with sqlite_ for itself. Name another table.");
+  // A table of the name that the search path reaches is replaced where it
+  // is, not by a new one in the first schema of the path (which would drop
+  // the table of another schema and leave the new one where the libraries
+  // of that schema cannot see it); a new name goes to the first schema.
+  schema_ = conn_->schemaOf(table_);
   // Without its catalogue a table would lose its TYPE (an OUTSTAT= table
   // would then be read back as raw data): refused before any work.
-  const std::string problem = db::catalogueProblem(*conn_, true);
+  const std::string problem = db::catalogueProblem(*conn_, true, schema_);
   if (!problem.empty())
     throw TableError("Table " + display_ + " cannot be written: the " + conn_->describe() + " " +
                      problem + ", where zul keeps the TYPE, labels and formats of the tables it "
@@ -84,6 +93,17 @@ DbWriter::DbWriter(const TableRef& ref)
     if (!kind.empty())
       throw TableError("Table " + display_ + " cannot be written: the " + conn_->describe() + " has a " +
                        kind + " " + *old + ", which zul does not replace. Drop it or name another table.");
+    // What depends on it would refuse the drop at the end, after every row.
+    if (const std::string others = conn_->dependents(*old); !others.empty())
+      throw TableError("Table " + display_ + " cannot be written: its table " + *old + " in the " +
+                       conn_->describe() + " has objects that depend on it (" + others +
+                       "), and zul replaces a table by dropping it. Drop those first, or name "
+                       "another table.");
+    // Only the owner may drop it: refused at the end, after every row.
+    if (!conn_->mayDrop(*old))
+      throw TableError("Table " + display_ + " cannot be written: its table " + *old + " in the " +
+                       conn_->describe() + " belongs to another user, and only its owner may "
+                       "replace it. Have the owner grant you its role, or name another table.");
   }
   conn_->begin();
   held_ = true;
@@ -97,7 +117,7 @@ DbWriter::~DbWriter() {
 }
 
 void DbWriter::create(const std::vector<Column>& columns) {
-  std::string sql = "CREATE TABLE " + Connection::quoteName(work_) + " (";
+  std::string sql = "CREATE TABLE " + workReference() + " (";
   std::vector<ColumnKind> kinds;
   for (size_t i = 0; i < columns.size(); ++i) {
     if (i) sql += ", ";
@@ -118,7 +138,7 @@ void DbWriter::create(const std::vector<Column>& columns) {
     throw TableError("Table " + display_ + " cannot be created: " + e.what());
   }
   created_ = true;
-  appender_ = conn_->appender(work_, kinds);
+  appender_ = conn_->appender(workReference(), kinds);
 }
 
 // A value copied from an input may be longer than its column's width (the
@@ -139,7 +159,7 @@ void DbWriter::row(const std::vector<Value>& values) {
 void DbWriter::widenText(size_t column, size_t characters) {
   appender_->finish();  // the rows buffered so far go under the old type
   const int width = static_cast<int>(std::min<size_t>(characters, INT32_MAX));
-  conn_->execute("ALTER TABLE " + Connection::quoteName(work_) + " ALTER COLUMN " +
+  conn_->execute("ALTER TABLE " + workReference() + " ALTER COLUMN " +
                  Connection::quoteName(columnNames_[column]) + " TYPE " +
                  conn_->columnType(ColumnKind::Text, width));
   textLimits_[column] = characters;
@@ -148,15 +168,38 @@ void DbWriter::widenText(size_t column, size_t characters) {
 void DbWriter::prepare(const std::string& type, const std::string& label,
                        const std::vector<Column>& columns) {
   if (prepared_) return;
-  if (appender_) appender_->finish();
-  // The spelling may have changed since the name was resolved.
-  if (auto old = conn_->findTable(table_)) {
-    conn_->execute("DROP TABLE " + Connection::quoteName(*old));
-    table_ = *old;
+  try {
+    if (appender_) appender_->finish();
+    // Two runs writing one table at once would both rename a new table
+    // to its name, or both create a missing catalogue, and the second
+    // would fail on the first's: they take turns from here to their
+    // commits. A run that finds its table replaced since its snapshot
+    // still fails, saying so. (Only then: two libraries of one run write
+    // other tables of one catalogue side by side.)
+    if (conn_->dialect() == db::Dialect::PostgreSQL) {
+      takeTurn(schema_ + "." + table_);
+      if (!conn_->findTableIn(schema_, "zul_tables")) takeTurn(schema_);
+    }
+    // The spelling may have changed since the name was resolved.
+    if (auto old = conn_->findTableIn(schema_, table_)) {
+      conn_->execute("DROP TABLE " + Connection::qualifiedName(schema_, *old));
+      table_ = *old;
+    }
+    renameWorkTable();
+    writeCatalogue(type, label, columns);
+  } catch (const TableError& e) {
+    throw TableError("Table " + display_ + " could not be put in place: " + e.what());
   }
-  renameWorkTable();
-  writeCatalogue(type, label, columns);
   prepared_ = true;
+}
+
+// Waits for the other runs that put what is named in place (a
+// transaction advisory lock, held to the commit).
+void DbWriter::takeTurn(const std::string& what) {
+  conn_->query("SELECT pg_catalog.pg_advisory_xact_lock(pg_catalog.hashtext(" +
+                   conn_->placeholder(1) + "))",
+               {Value::of("zul_tables " + what)})
+      ->next();
 }
 
 void DbWriter::commit(const std::string& type, const std::string& label,
@@ -172,7 +215,7 @@ void DbWriter::commit(const std::string& type, const std::string& label,
 // the new table once it has the name. The work table has no view nor
 // trigger to rewrite: the legacy rename, which checks none, is the same.
 void DbWriter::renameWorkTable() {
-  const std::string sql = "ALTER TABLE " + Connection::quoteName(work_) + " RENAME TO " +
+  const std::string sql = "ALTER TABLE " + workReference() + " RENAME TO " +
                           Connection::quoteName(table_);
   if (conn_->dialect() != db::Dialect::SQLite) {
     conn_->execute(sql);
@@ -195,15 +238,16 @@ void DbWriter::renameWorkTable() {
 // field of its row, which has no other use there (NULL when none).
 void DbWriter::writeCatalogue(const std::string& type, const std::string& label,
                               const std::vector<Column>& columns) {
-  conn_->execute(
-      "CREATE TABLE IF NOT EXISTS \"zul_tables\" (table_name varchar(200) NOT NULL, "
-      "column_name varchar(200) NOT NULL, type varchar(8), label varchar(256))");
+  const std::string catalogue = Connection::qualifiedName(schema_, "zul_tables");
+  conn_->execute("CREATE TABLE IF NOT EXISTS " + catalogue +
+                 " (table_name varchar(200) NOT NULL, column_name varchar(200) NOT NULL, "
+                 "type varchar(8), label varchar(256))");
   if (conn_->dialect() == db::Dialect::PostgreSQL) widenCatalogue(type, label, columns);
   const std::string p1 = conn_->placeholder(1), p2 = conn_->placeholder(2),
                     p3 = conn_->placeholder(3), p4 = conn_->placeholder(4);
-  conn_->execute("DELETE FROM \"zul_tables\" WHERE table_name = " + p1, {Value::of(table_)});
-  const std::string insert = "INSERT INTO \"zul_tables\" VALUES (" + p1 + ", " + p2 + ", " + p3 +
-                             ", " + p4 + ")";
+  conn_->execute("DELETE FROM " + catalogue + " WHERE table_name = " + p1, {Value::of(table_)});
+  const std::string insert =
+      "INSERT INTO " + catalogue + " VALUES (" + p1 + ", " + p2 + ", " + p3 + ", " + p4 + ")";
   if (!type.empty() || !label.empty())
     conn_->execute(insert, {Value::of(table_), Value::of(""), Value::of(type), Value::of(label)});
   auto textOrNull = [](const std::string& s) { return s.empty() ? Value::null() : Value::of(s); };
@@ -226,7 +270,7 @@ void DbWriter::widenCatalogue(const std::string& type, const std::string& label,
     longestType = std::max(longestType, characterCount(c.format));
     longestLabel = std::max(longestLabel, characterCount(c.label));
   }
-  for (const db::DbColumn& field : conn_->tableColumns("zul_tables")) {
+  for (const db::DbColumn& field : conn_->tableColumns("zul_tables", schema_)) {
     const size_t longest = field.name == "type"    ? longestType
                            : field.name == "label" ? longestLabel
                                                    : 0;
@@ -234,8 +278,8 @@ void DbWriter::widenCatalogue(const std::string& type, const std::string& label,
     const size_t open = field.declared.find('(');
     if (!longest || open == std::string::npos) continue;
     if (longest <= std::stoul(field.declared.substr(open + 1))) continue;
-    conn_->execute("ALTER TABLE \"zul_tables\" ALTER COLUMN " + Connection::quoteName(field.name) +
-                   " TYPE varchar");
+    conn_->execute("ALTER TABLE " + Connection::qualifiedName(schema_, "zul_tables") +
+                   " ALTER COLUMN " + Connection::quoteName(field.name) + " TYPE varchar");
   }
 }
 
@@ -247,7 +291,7 @@ void DbWriter::abort() {
   // must not go with it.
   if (created_) {
     try {
-      conn_->execute("DROP TABLE IF EXISTS " + Connection::quoteName(work_));
+      conn_->execute("DROP TABLE IF EXISTS " + workReference());
     } catch (const TableError&) {
       // A failed transaction is rolled back whole.
     }

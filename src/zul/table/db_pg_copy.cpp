@@ -148,7 +148,7 @@ std::string PgCopyReader::copyResult() {
     PQclear(r);
   }
   if (why.empty() && PQstatus(pg_) != CONNECTION_OK) why = pgConnectionReason(pg_);
-  return why;
+  return lossOr(pg_, why);
 }
 
 bool PgCopyRows::next() {
@@ -396,7 +396,8 @@ RangeEnd PgRangeRows::copyRange(PgCopyReader& reader, ChunkQueue& queue) {
     chunk = Chunk();
     chunk.bytes.reserve(kChunkBytes + kRowSlack);
   }
-  const std::string why = n == -1 ? reader.copyResult() : pgConnectionReason(reader.pg_);
+  const std::string why =
+      n == -1 ? reader.copyResult() : lossOr(reader.pg_, pgConnectionReason(reader.pg_));
   if (!why.empty()) {
     queue.push({{}, false, why});
     return {true, false};
@@ -471,5 +472,11 @@ std::string pgResultReason(const PGresult* r) {
 }
 
 std::string pgConnectionReason(const PGconn* pg) { return oneLine(PQerrorMessage(pg)); }
+
+std::string lossOr(const PGconn* pg, const std::string& why) {
+  if (why.empty() || PQstatus(pg) != CONNECTION_BAD) return why;
+  return "the connection to the server was lost (" + why +
+         "); run the program again when the server can be reached";
+}
 
 }  // namespace zul::table::db

@@ -29,6 +29,9 @@ namespace zul::table::db {
 std::string pgResultReason(const PGresult* r);
 std::string pgConnectionReason(const PGconn* pg);
 std::string oneLine(const std::string& text);
+// why, said to be the loss of the server when pg's connection has gone
+// (one wording for every connection of a library, with what to do).
+std::string lossOr(const PGconn* pg, const std::string& why);
 
 // One field of COPY's binary tuple: the bytes, or null.
 struct CopyField {

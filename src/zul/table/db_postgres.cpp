@@ -151,12 +151,24 @@ class PgConnection : public Connection {
   [[noreturn]] void fail(const std::string& what, const PGresult* r) {
     std::string why = r ? pgResultReason(r) : pgConnectionReason(pg_);
     const char* state = r ? PQresultErrorField(r, PG_DIAG_SQLSTATE) : nullptr;
+    // An error of libpq's own (no SQLSTATE: "server closed the connection
+    // unexpectedly") may come before libpq marks the connection bad; an
+    // empty statement tells whether the server is still there.
+    if (!state && PQstatus(pg_) == CONNECTION_OK) PQclear(PQexec(pg_, ""));
     if (state && std::string_view(state) == "55P03")  // lock_not_available
       why = "a table it needs is held locked by another session beyond the lock timeout; run "
             "the step again when that session's transaction has ended";
-    else if (PQstatus(pg_) == CONNECTION_BAD)
-      why = "the connection to the server was lost (" + why +
-            "); run the program again when the server can be reached";
+    // Two runs writing one table: the second to put it in place finds the
+    // catalogue rows or the name taken since its snapshot.
+    else if (state && (std::string_view(state) == "40001" || std::string_view(state) == "40P01" ||
+                       std::string_view(state) == "42P07"))
+      why = "another session wrote the same table or catalogue while this step ran (" + why +
+            "); run the step again when it has ended";
+    else if (state && std::string_view(state) == "42501")  // insufficient_privilege
+      why += "; have the right granted to this user, or use a library that connects as "
+             "another user";
+    else
+      why = lossOr(pg_, why);
     throw TableError(describe() + ": " + what + ": " + why);
   }
 
@@ -375,21 +387,43 @@ class PgConnection : public Connection {
   bool inTransaction() const override { return depth_ > 0; }
 
   std::optional<std::string> findTable(std::string_view name) override {
-    // Visible tables and views of the search path, case-blind.
+    // Visible tables and views of the search path, case-blind: the exact
+    // spelling first, then the lower-case one that SQL written without
+    // quotes reaches ("Scores" and scores: SCORES is scores, as in psql).
     Result r(run("SELECT c.relname FROM pg_catalog.pg_class c WHERE c.relkind IN "
                  "('r','v','m','p','f') AND pg_catalog.pg_table_is_visible(c.oid) AND "
                  "lower(c.relname) = lower($1) ORDER BY c.relname = $1 DESC, "
-                 "c.relname COLLATE \"C\" LIMIT 1",
+                 "c.relname = lower($1) DESC, c.relname COLLATE \"C\" LIMIT 1",
                  {Value::of(name)}, PGRES_TUPLES_OK));
     if (PQntuples(r.r) == 0) return std::nullopt;
     return std::string(PQgetvalue(r.r, 0, 0));
+  }
+
+  std::optional<std::string> findTableIn(const std::string& schema,
+                                         std::string_view name) override {
+    Result r(run("SELECT c.relname FROM pg_catalog.pg_class c JOIN pg_catalog.pg_namespace n ON "
+                 "n.oid = c.relnamespace WHERE c.relkind IN ('r','v','m','p','f') AND n.nspname = "
+                 "$2 AND lower(c.relname) = lower($1) ORDER BY c.relname = $1 DESC, "
+                 "c.relname = lower($1) DESC, c.relname COLLATE \"C\" LIMIT 1",
+                 {Value::of(name), Value::of(schema)}, PGRES_TUPLES_OK));
+    if (PQntuples(r.r) == 0) return std::nullopt;
+    return std::string(PQgetvalue(r.r, 0, 0));
+  }
+
+  std::string schemaOf(const std::string& table) override {
+    Result r(run("SELECT coalesce((SELECT n.nspname FROM pg_catalog.pg_class c JOIN "
+                 "pg_catalog.pg_namespace n ON n.oid = c.relnamespace WHERE c.oid = "
+                 "pg_catalog.to_regclass($1)), pg_catalog.current_schema())",
+                 {Value::of(quoteName(table))}, PGRES_TUPLES_OK));
+    return PQntuples(r.r) ? PQgetvalue(r.r, 0, 0) : "";
   }
 
   // A column of a domain (CREATE DOMAIN score AS numeric(6,2)) has the
   // type the domain is based on, through domains of domains, with the
   // domain's modifier: its values are those of that type, as a query
   // describes them.
-  std::vector<DbColumn> tableColumns(const std::string& table) override {
+  std::vector<DbColumn> tableColumns(const std::string& table,
+                                     const std::string& schema = {}) override {
     Result r(run("WITH RECURSIVE c(attnum, attname, typ, mod) AS (SELECT a.attnum, a.attname, "
                  "a.atttypid, a.atttypmod FROM pg_catalog.pg_attribute a WHERE a.attrelid = "
                  "$1::regclass AND a.attnum > 0 AND NOT a.attisdropped UNION ALL SELECT c.attnum, "
@@ -397,7 +431,7 @@ class PgConnection : public Connection {
                  "c.typ WHERE t.typtype = 'd') SELECT c.attname, pg_catalog.format_type(c.typ, "
                  "c.mod), c.typ FROM c JOIN pg_catalog.pg_type t ON t.oid = c.typ WHERE "
                  "t.typtype <> 'd' ORDER BY c.attnum",
-                 {Value::of(quoteName(table))}, PGRES_TUPLES_OK));
+                 {Value::of(qualifiedName(schema, table))}, PGRES_TUPLES_OK));
     std::vector<DbColumn> cols;
     for (int i = 0; i < PQntuples(r.r); ++i)
       cols.push_back({PQgetvalue(r.r, i, 0), PQgetvalue(r.r, i, 1),
@@ -410,6 +444,24 @@ class PgConnection : public Connection {
                  {Value::of(quoteName(table))}, PGRES_TUPLES_OK));
     const std::string kind = PQntuples(r.r) ? PQgetvalue(r.r, 0, 0) : "";
     return kind == "v" ? "view" : kind == "m" ? "materialized view" : kind == "f" ? "foreign table" : "";
+  }
+
+  // Objects of their own that depend on the table in the normal way: a
+  // view, an inherited table, a foreign key of another table.
+  std::string dependents(const std::string& table) override {
+    Result r(run("SELECT pg_catalog.string_agg(d, ', ') FROM (SELECT DISTINCT "
+                 "pg_catalog.pg_describe_object(classid, objid, 0) AS d FROM pg_catalog.pg_depend "
+                 "WHERE refclassid = 'pg_catalog.pg_class'::regclass AND refobjid = $1::regclass "
+                 "AND deptype = 'n' ORDER BY 1 LIMIT 3) o",
+                 {Value::of(quoteName(table))}, PGRES_TUPLES_OK));
+    return PQntuples(r.r) ? PQgetvalue(r.r, 0, 0) : "";
+  }
+
+  bool mayDrop(const std::string& table) override {
+    Result r(run("SELECT pg_catalog.pg_has_role(c.relowner, 'USAGE')::int FROM "
+                 "pg_catalog.pg_class c WHERE c.oid = $1::regclass",
+                 {Value::of(quoteName(table))}, PGRES_TUPLES_OK));
+    return PQntuples(r.r) == 0 || std::string_view(PQgetvalue(r.r, 0, 0)) == "1";
   }
 
   static ColumnKind kindOfType(Oid t) {
@@ -436,13 +488,14 @@ class PgConnection : public Connection {
     }
   }
 
-  std::unique_ptr<Appender> appender(const std::string& table,
+  std::unique_ptr<Appender> appender(const std::string& reference,
                                      const std::vector<ColumnKind>& kinds) override;
 
-  // Sends one batch of COPY data, in the text or the binary format.
-  void copy(const std::string& table, const std::string& data, bool binary) {
+  // Sends one batch of COPY data, in the text or the binary format, to
+  // the table of that quoted name.
+  void copy(const std::string& reference, const std::string& data, bool binary) {
     wrote_ = true;
-    Result start(run("COPY " + quoteName(table) + " FROM STDIN" + (binary ? " (FORMAT binary)" : ""),
+    Result start(run("COPY " + reference + " FROM STDIN" + (binary ? " (FORMAT binary)" : ""),
                      {}, PGRES_COPY_IN));
     if (PQputCopyData(pg_, data.data(), static_cast<int>(data.size())) != 1 ||
         PQputCopyEnd(pg_, nullptr) != 1)
@@ -493,8 +546,8 @@ bool PgRows::next() {
 // backslash, tab, line feed and carriage return in a value.
 class PgAppender : public Connection::Appender {
  public:
-  PgAppender(PgConnection& conn, std::string table, bool binary)
-      : conn_(conn), table_(std::move(table)), binary_(binary) {}
+  PgAppender(PgConnection& conn, std::string reference, bool binary)
+      : conn_(conn), reference_(std::move(reference)), binary_(binary) {}
   void row(const std::vector<Value>& values) override {
     if (binary_) {
       // A batch starts with the signature, the flags and the length of
@@ -515,7 +568,7 @@ class PgAppender : public Connection::Appender {
   void finish() override {
     if (buffer_.empty()) return;
     if (binary_) appendBigEndian(uint16_t{0xFFFF});  // the trailer: a field count of -1
-    conn_.copy(table_, buffer_, binary_);
+    conn_.copy(reference_, buffer_, binary_);
     buffer_.clear();
   }
 
@@ -561,17 +614,17 @@ class PgAppender : public Connection::Appender {
     }
   }
   PgConnection& conn_;
-  std::string table_;
+  std::string reference_;  // the quoted name of the table
   const bool binary_;
   std::string buffer_;
 };
 
-std::unique_ptr<Connection::Appender> PgConnection::appender(const std::string& table,
+std::unique_ptr<Connection::Appender> PgConnection::appender(const std::string& reference,
                                                              const std::vector<ColumnKind>& kinds) {
   const bool binary = std::all_of(kinds.begin(), kinds.end(), [](ColumnKind k) {
     return k == ColumnKind::Number || k == ColumnKind::Text;
   });
-  return std::make_unique<PgAppender>(*this, table, binary);
+  return std::make_unique<PgAppender>(*this, reference, binary);
 }
 
 }  // namespace

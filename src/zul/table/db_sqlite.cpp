@@ -25,6 +25,16 @@ constexpr int kBusyMilliseconds = 10000;
 
 class SqliteConnection;
 
+// SQLite's reason for the last failure of db, and what to do when another
+// process held the file locked for the whole busy timeout.
+std::string sqliteReason(sqlite3* db) {
+  const std::string why = sqlite3_errmsg(db);
+  if ((sqlite3_errcode(db) & 0xFF) != SQLITE_BUSY) return why;
+  return "another process holds the database locked (" + why + ", still after " +
+         std::to_string(kBusyMilliseconds / 1000) +
+         " seconds); run the step again when that process has ended its transaction";
+}
+
 // zul_put(value, format) and zul_puti(value, format, locale, encoding): the
 // text of a formatted BY value, as zul writes it (sqlgen/put_format.hpp).
 void putFunction(sqlite3_context* ctx, int, sqlite3_value** argv) {
@@ -172,7 +182,7 @@ class SqliteConnection : public Connection {
     // LIBNAME, rather than by every step that uses the library.
     if (sqlite3_exec(db_, "SELECT count(*) FROM sqlite_master", nullptr, nullptr, nullptr) !=
         SQLITE_OK) {
-      std::string why = sqlite3_errmsg(db_);
+      std::string why = sqliteReason(db_);
       sqlite3_close(db_);
       db_ = nullptr;
       throw TableError("The SQLite database " + file + " cannot be opened: " + why + ".");
@@ -206,7 +216,7 @@ class SqliteConnection : public Connection {
       failed_ = true;
       if (sqlite3_get_autocommit(db_)) lost_ = true;
     }
-    throw TableError(describe() + ": " + what + ": " + sqlite3_errmsg(db_) + ".");
+    throw TableError(describe() + ": " + what + ": " + sqliteReason(db_) + ".");
   }
 
   sqlite3_stmt* prepare(std::string_view sql, const std::vector<Value>& params) {
@@ -247,7 +257,7 @@ class SqliteConnection : public Connection {
     Statement s;
     if (sqlite3_prepare_v2(db_, sql.data(), static_cast<int>(sql.size()), &s.st, nullptr) !=
         SQLITE_OK)
-      throw TableError(describe() + ": a query could not be prepared: " + sqlite3_errmsg(db_) +
+      throw TableError(describe() + ": a query could not be prepared: " + sqliteReason(db_) +
                        ".");
     std::vector<int> codes;
     for (int c = 0; c < sqlite3_column_count(s.st); ++c) {
@@ -279,7 +289,7 @@ class SqliteConnection : public Connection {
         return;
       }
       if (createdEmpty_) noteNewFile(true);
-      const std::string why = sqlite3_errmsg(db_);
+      const std::string why = sqliteReason(db_);
       sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
       throw TableError(describe() + ": the tables written could not be committed: " + why + ".");
     }
@@ -322,7 +332,7 @@ class SqliteConnection : public Connection {
     return rows->next() ? "view" : "";
   }
 
-  std::vector<DbColumn> tableColumns(const std::string& table) override {
+  std::vector<DbColumn> tableColumns(const std::string& table, const std::string& = {}) override {
     std::vector<DbColumn> cols;
     auto rows = query("SELECT name, type FROM pragma_table_info(?1) ORDER BY cid",
                       {Value::of(table)});
@@ -359,7 +369,7 @@ class SqliteConnection : public Connection {
     }
   }
 
-  std::unique_ptr<Appender> appender(const std::string& table,
+  std::unique_ptr<Appender> appender(const std::string& reference,
                                      const std::vector<ColumnKind>& kinds) override;
 
   void stepFailed() { fail("reading failed"); }
@@ -395,8 +405,8 @@ bool SqliteRows::next() {
 // Rows go in through one prepared INSERT, stepped once per row.
 class SqliteAppender : public Connection::Appender {
  public:
-  SqliteAppender(SqliteConnection& conn, const std::string& table, int n) : conn_(conn) {
-    std::string sql = "INSERT INTO " + Connection::quoteName(table) + " VALUES (";
+  SqliteAppender(SqliteConnection& conn, const std::string& reference, int n) : conn_(conn) {
+    std::string sql = "INSERT INTO " + reference + " VALUES (";
     for (int k = 1; k <= n; ++k) sql += (k > 1 ? ",?" : "?") + std::to_string(k);
     sql += ")";
     st_.st = conn.prepare(sql, {});
@@ -416,8 +426,8 @@ class SqliteAppender : public Connection::Appender {
 };
 
 std::unique_ptr<Connection::Appender> SqliteConnection::appender(
-    const std::string& table, const std::vector<ColumnKind>& kinds) {
-  return std::make_unique<SqliteAppender>(*this, table, static_cast<int>(kinds.size()));
+    const std::string& reference, const std::vector<ColumnKind>& kinds) {
+  return std::make_unique<SqliteAppender>(*this, reference, static_cast<int>(kinds.size()));
 }
 
 }  // namespace

@@ -33,10 +33,10 @@ class DbWriter {
   void commit(const std::string& type, const std::string& label, const std::vector<Column>& columns);
   void abort();
   db::Connection& connection() { return *conn_; }
-  // The table the rows go into until commit() renames it: a statement of
-  // our own (insert ... select) may fill it too, inside the same
-  // transaction. create() must have run.
-  const std::string& workTable() const { return work_; }
+  // The quoted name of the table the rows go into until commit() renames
+  // it: a statement of our own (insert ... select) may fill it too, inside
+  // the same transaction. create() must have run.
+  std::string workReference() const { return db::Connection::qualifiedName(schema_, work_); }
   bool created() const { return created_; }
 
  private:
@@ -46,8 +46,10 @@ class DbWriter {
                       const std::vector<Column>& columns);
   void widenText(size_t column, size_t characters);
   void renameWorkTable();
+  void takeTurn(const std::string& what);
   std::shared_ptr<db::Connection> conn_;
   std::string table_, display_, work_;
+  std::string schema_;  // where the table goes (Connection::schemaOf)
   std::unique_ptr<db::Connection::Appender> appender_;
   // PostgreSQL: the declared length of each varchar column of the new
   // table (0 for the other columns); empty for SQLite, which has no limit.

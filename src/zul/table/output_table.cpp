@@ -323,7 +323,7 @@ void OutputTable::appendDatabaseRow(const double* values, const char* const* tex
 }
 
 std::string OutputTable::databaseWorkTable() const {
-  return db_ ? db::Connection::quoteName(db_->workTable()) : std::string();
+  return db_ ? db_->workReference() : std::string();
 }
 
 int64_t OutputTable::executeInDatabase(std::string_view sql) {
