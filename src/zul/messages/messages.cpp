@@ -403,6 +403,10 @@ std::string printable(std::string_view text) { return escaped(text, true); }
 
 std::string printableLine(std::string_view text) { return escaped(text, false); }
 
+std::string counted(long long n, std::string_view noun) {
+  return std::to_string(n) + " " + std::string(noun) + (n == 1 ? "" : "s");
+}
+
 int levelOf(Severity severity) {
   switch (severity) {
     case Severity::Note: return ZUL_LOG_NOTE;

@@ -90,6 +90,8 @@ std::string printable(std::string_view text);
 // table cell): tab and line feed are written as \x09 and \x0A too, so
 // that they cannot break the line or the columns of a listing.
 std::string printableLine(std::string_view text);
+// "1 row", "3 rows": a count and its noun, for a message or a description.
+std::string counted(long long n, std::string_view noun);
 int levelOf(Severity severity);
 
 // The log. The host installs its writer once; without one, lines go to

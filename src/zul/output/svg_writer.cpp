@@ -72,10 +72,6 @@ std::string xmlEscape(std::string_view raw) {
   return out;
 }
 
-std::string counted(long long n, std::string_view noun) {
-  return fmt::format("{} {}{}", n, noun, n == 1 ? "" : "s");
-}
-
 std::string svgNumber(double v) {
   if (!std::isfinite(v)) v = 0;
   std::string s = fmt::format("{:.2f}", v);

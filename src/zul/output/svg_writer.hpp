@@ -11,7 +11,12 @@
 #include <string_view>
 #include <vector>
 
+#include "zul/messages/messages.hpp"
+
 namespace zul::output {
+
+// "3 factors" in a graph's description.
+using messages::counted;
 
 struct Point {
   double x = 0;
@@ -70,9 +75,6 @@ class SvgWriter {
 std::string xmlEscape(std::string_view raw);
 // A coordinate as written in the file: two decimals, no "-0.00".
 std::string svgNumber(double v);
-
-// "1 factor", "3 factors": a count and its noun for a graph's description.
-std::string counted(long long n, std::string_view noun);
 
 // The width in pixels that a text of n characters takes at the graphs'
 // font size (an upper bound for the sans-serif fonts browsers use).

@@ -298,9 +298,9 @@ bool finishTables(StepContext& step, bool commit) {
       }
       t->output->commit();
       s.libraries->noteCreated(t->output->ref());
-      messages::writeLog(ZUL_LOG_NOTE, "The table " + t->output->displayName() + " has " +
-                                           std::to_string(t->output->rowCount()) + " rows and " +
-                                           std::to_string(t->output->columns().size()) + " columns.");
+      const std::string size = messages::counted(t->output->rowCount(), "row") + " and " +
+                               messages::counted(t->output->columns().size(), "column");
+      messages::writeLog(ZUL_LOG_NOTE, "The table " + t->output->displayName() + " has " + size + ".");
     } catch (const std::exception& e) {
       messages::writeLog(ZUL_LOG_ERROR, e.what());
       ok = false;
