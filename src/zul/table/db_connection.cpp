@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cctype>
+#include <set>
+#include <string>
 #include <utility>
 
 namespace zul::table::db {
@@ -57,6 +59,28 @@ bool secretKeyword(std::string_view s, size_t at, size_t end) {
          (n == 11 && startsWithWord(s, at, "sslpassword"));
 }
 
+// The keywords libpq 15 to 17 know. libpq refuses a connection string with
+// any other, and a misspelt keyword ("passwd=", "pasword=") is most often
+// meant as the password: its value is hidden as a password's is.
+bool knownKeyword(std::string_view key) {
+  static const std::set<std::string, std::less<>> known = {
+      "application_name", "channel_binding", "client_encoding", "connect_timeout", "dbname",
+      "fallback_application_name", "gssdelegation", "gssencmode", "gsslib", "host", "hostaddr",
+      "keepalives", "keepalives_count", "keepalives_idle", "keepalives_interval", "krbsrvname",
+      "load_balance_hosts", "options", "passfile", "port", "replication", "require_auth",
+      "requirepeer", "requiressl", "service", "ssl_max_protocol_version",
+      "ssl_min_protocol_version", "sslcert", "sslcertmode", "sslcompression", "sslcrl",
+      "sslcrldir", "sslkey", "sslmode", "sslnegotiation", "sslrootcert", "sslsni",
+      "target_session_attrs", "tcp_user_timeout", "user"};
+  std::string lower(key);
+  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return known.count(lower) > 0;
+}
+
+bool hiddenKeyword(std::string_view key) {
+  return secretKeyword(key, 0, key.size()) || !knownKeyword(key);
+}
+
 // A keyword of a URI's query, percent-encoding undone ("passw%6Frd").
 std::string percentDecoded(std::string_view s) {
   std::string out;
@@ -100,7 +124,7 @@ Spans uriSecrets(std::string_view s) {
     const size_t eq = s.substr(0, amp).find('=', p + 1);
     if (eq != std::string_view::npos) {
       const std::string key = percentDecoded(s.substr(p + 1, eq - p - 1));
-      if (secretKeyword(key, 0, key.size())) spans.emplace_back(eq + 1, amp);
+      if (hiddenKeyword(key)) spans.emplace_back(eq + 1, amp);
     }
     p = amp;
   }
@@ -126,7 +150,7 @@ Spans keywordSecrets(std::string_view s) {
       size_t v = eq + 1;
       while (v < s.size() && std::isspace(static_cast<unsigned char>(s[v]))) ++v;
       size_t e = valueEnd(s, v);
-      if (secretKeyword(s, i, k)) {
+      if (hiddenKeyword(s.substr(i, k - i))) {
         // An unquoted password with blanks ("password=se cret") is cut by
         // libpq at the blank, which then quotes the rest as a keyword that
         // lacks its '=': the words up to the next keyword are hidden too.

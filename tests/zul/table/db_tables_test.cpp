@@ -70,7 +70,9 @@ TEST(DbPassword, HiddenInEveryForm) {
       {"postgres://h/db?user=u&password=secret&sslmode=off", "postgres://h/db?user=u&password=***&sslmode=off"},
       // Nothing else changes; a word that only contains "password" is kept.
       {"dbname=passwords user=u", "dbname=passwords user=u"},
-      {"passwordx=1", "passwordx=1"},
+      // A keyword libpq does not know, most often a misspelt password.
+      {"passwd=secret dbname=d", "passwd=*** dbname=d"},
+      {"postgresql://h/db?pasword=secret&user=u", "postgresql://h/db?pasword=***&user=u"},
       // Read as libpq reads them: a '?' inside the user part, the SSL key's
       // passphrase, a percent-encoded keyword, a URI only at the start.
       {"postgresql://u:a?b@h/db", "postgresql://u:***@h/db"},
