@@ -159,6 +159,7 @@ inline constexpr Id kStoredSumwgtNotPositive = input(71);
 inline constexpr Id kStoredDigitsLost = input(72);
 inline constexpr Id kStoredEstNoN = input(73);
 inline constexpr Id kStoredZeroStdCorrelated = input(74);
+inline constexpr Id kStoredOtherMatrixUsed = input(75);
 
 // ---- scoring coefficients and residuals ----
 inline constexpr Id kScoringHeading = factor(109);

@@ -65,7 +65,7 @@ Result assemble(const Rows& rows, std::string inputType, bool aboutZero = false,
   layout.hasName = hasName;
   layout.hasIntercept = hasIntercept;
   layout.wantAboutZero = aboutZero;
-  StoredMatrixAssembler a(layout, matrixWordFor(inputType));
+  StoredMatrixAssembler a(layout, matrixWordFor(inputType, aboutZero));
   a.setTried(tried);
   for (size_t k = 0; k < rows.types.size(); ++k) {
     StoredRow r;
@@ -375,6 +375,22 @@ TEST(StoredMatrix, AlternativeMatrixAfterAMissingElement) {
   EXPECT_EQ(first.alternative, "COV");  // CORR, COV, UCORR, UCOV in that order
   EXPECT_TRUE(has(first, 16));
   EXPECT_TRUE(has(first, 28));
+  // An OUTSTAT= table of the other form has no row of the first word at
+  // all: nothing is missing, a note says which rows are read. Under NOINT
+  // the UCORR rows of a TYPE=FACTOR table are read first, as stored.
+  Rows uncentred;
+  uncentred.add("N", "", {3, 3}).add("MEAN", "", {3, 2}).add("USTD", "", {1, 1});
+  uncentred.add("UCORR", "x", {1, 0.5}).add("UCORR", "y", {0.5, 1});
+  Result other = assemble(uncentred, "FACTOR");
+  EXPECT_EQ(other.alternative, "UCORR");
+  ASSERT_EQ(other.full.size(), 1u);
+  EXPECT_EQ(other.full[0].number, 75);
+  EXPECT_EQ(other.full[0].word, "UCORR");
+  EXPECT_EQ(other.full[0].absentWord, "CORR");
+  Result asStored = assemble(uncentred, "FACTOR", true);
+  EXPECT_EQ(asStored.status, 0);
+  EXPECT_TRUE(asStored.full.empty());
+  EXPECT_EQ(asStored.corr[1], 0.5);
   Rows none;
   none.add("N", "", {3, 3}).add("MEAN", "", {1, 1});
   Result empty = assemble(none, "CORR");
