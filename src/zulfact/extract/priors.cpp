@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "zulfact/extract/parallel_map_tables.hpp"
-#include "zulfact/extract/row_gaps.hpp"
+#include "zulfact/data/row_gaps.hpp"
 #include "zulfact/host/host.hpp"
 #include "zulfact/state/codes.hpp"
 #include "zulfact/state/constants.hpp"
