@@ -75,6 +75,7 @@ inline constexpr Id kRandomPriorsSeed = factor(15);
 inline constexpr Id kSmcFallback = factor(16);
 inline constexpr Id kNoPriorsRow = factor(17);
 inline constexpr Id kPriorsFromCommunal = factor(1287);
+inline constexpr Id kPriorsNotUsedByStoredSolution = factor(1288);
 inline constexpr Id kNoWeightRow = factor(18);
 inline constexpr Id kLargestCorrelationsText = factor(160);  // ASMC fallback wording
 inline constexpr Id kFeatureNotAvailable = factor(902);
