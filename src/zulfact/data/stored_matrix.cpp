@@ -459,7 +459,7 @@ void StoredMatrixAssembler::defaults(int& status) {
     nRow_ = layout_.nobs;
   } else if (!est) {
     nRow_ = kDefaultN;
-    note(msg::kStoredNoN.number);
+    note(nGiven_ ? msg::kStoredNRowEmpty.number : msg::kStoredNoN.number);
     status = std::max(status, int(kCodeWarning));
   } else {
     // Parameter estimates carry no N to assume: with N = 0 every divisor
@@ -710,7 +710,7 @@ int storedMoments(const StoredLayout& layout, const std::vector<StoredRow>& rows
     notes.push_back({msg::kNoObservations.number, {}, -1, -1});
     return kCodeNoData;
   } else {
-    bool nRow = false;
+    bool nRow = false, nRowEmpty = false;
     for (const StoredRow& row : rows) {
       const std::string t = trimmed(row.type);
       if (t == "MEAN" || t == "STD") {
@@ -732,7 +732,10 @@ int storedMoments(const StoredLayout& layout, const std::vector<StoredRow>& rows
         if (differ)
           notes.push_back({t == "N" ? msg::kStoredNRowDiffers.number
                                     : msg::kStoredSumwgtRowDiffers.number, {}, -1, -1});
-        if (missing(least)) continue;
+        if (missing(least)) {
+          nRowEmpty = nRowEmpty || t == "N";
+          continue;
+        }
         if ((t == "N" && least < 1.0) || (t == "SUMWGT" && !(least > 0))) {
           StoredNote x{t == "N" ? msg::kStoredNBelowOne.number : msg::kStoredSumwgtNotPositive.number,
                        {}, -1, -1};
@@ -751,7 +754,8 @@ int storedMoments(const StoredLayout& layout, const std::vector<StoredRow>& rows
       }
     }
     if (!nRow && !nobsGiven) {
-      notes.push_back({msg::kStoredNoN.number, {}, -1, -1});
+      const int number = nRowEmpty ? msg::kStoredNRowEmpty.number : msg::kStoredNoN.number;
+      notes.push_back({number, {}, -1, -1});
       status = kCodeWarning;
     }
   }

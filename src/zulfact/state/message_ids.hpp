@@ -162,6 +162,7 @@ inline constexpr Id kStoredDigitsLost = input(72);
 inline constexpr Id kStoredEstNoN = input(73);
 inline constexpr Id kStoredZeroStdCorrelated = input(74);
 inline constexpr Id kStoredOtherMatrixUsed = input(75);
+inline constexpr Id kStoredNRowEmpty = input(76);
 
 // ---- scoring coefficients and residuals ----
 inline constexpr Id kScoringHeading = factor(109);

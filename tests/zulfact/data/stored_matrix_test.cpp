@@ -221,6 +221,13 @@ TEST(StoredMatrix, DefaultsWhenRowsAreMissing) {
   EXPECT_TRUE(has(r, 17));
   EXPECT_EQ(r.nObs, 10000);
   EXPECT_NEAR(r.sds[0], std::sqrt((7 * 9999.0 + 9 * 10000.0) / 10000), 1e-12);
+  // An N row without a value is said to be empty, not absent.
+  Rows emptyN = cov;
+  emptyN.add("N", "", {M, M});
+  Result e = assemble(emptyN, "COV", true);
+  EXPECT_TRUE(has(e, 76));
+  EXPECT_FALSE(has(e, 17));
+  EXPECT_EQ(e.nObs, 10000);
 
   // Without MEAN rows: 0 when no conversion needs them, an error when it does.
   Rows corr;
@@ -545,6 +552,10 @@ TEST(StoredMoments, RowsAndDefaults) {
   auto [s2, o2] = run(noN, notes);
   EXPECT_EQ(s2, 4);
   EXPECT_EQ(notes, std::vector<int>{17});
+  Rows emptyN = noN;
+  emptyN.add("N", "", {M, M});
+  EXPECT_EQ(run(emptyN, notes).first, 4);
+  EXPECT_EQ(notes, std::vector<int>{76});
   EXPECT_EQ(o2.nObs, 10000);
   EXPECT_EQ(o2.sumWeights, 10000);
   EXPECT_EQ(sds[1], 4);
