@@ -199,7 +199,13 @@ bool partialOut(ProcState& ps, double dataN, std::vector<char>& explained) {
     return false;
   }
   const double f = std::sqrt(ps.varianceDivisor / d2);
-  if (vardefIs(std::string_view(ps.opt.vardef, 8), "DF")) ps.nObs -= k;
+  if (vardefIs(std::string_view(ps.opt.vardef, 8), "DF")) {
+    // Without weights the sum of weights is the count and loses the same
+    // degrees of freedom; kept apart, it would go to OUTSTAT= as a SUMWGT
+    // row that no weight made.
+    if (ps.sumWeights == ps.nObs) ps.sumWeights -= k;
+    ps.nObs -= k;
+  }
   if (vardefIs(std::string_view(ps.opt.vardef, 8), "WDF")) ps.sumWeights -= k;
 
   for (int i = 0; i < p; ++i) {

@@ -91,9 +91,9 @@ bool isKnownRowType(std::string_view inputType, std::string_view type) {
   return false;
 }
 
-std::string matrixWordFor(std::string_view inputType) {
+std::string matrixWordFor(std::string_view inputType, bool aboutZero) {
   const std::string t = trimmed(inputType);
-  if (t == "FACTOR") return "CORR";
+  if (t == "FACTOR") return aboutZero ? "UCORR" : "CORR";
   if (t == "EST") return "COV";
   if (t == "CORR" || t == "COV" || t == "UCORR" || t == "UCOV" || t == "SSCP" || t == "ACE")
     return t;
@@ -331,10 +331,14 @@ int StoredMatrixAssembler::validate() {
         alternative_ = alt;
         break;
       }
-    if (!alternative_.empty()) {
-      // Said before the alternative is named, also when no row of this
-      // matrix word was found at all.
-      note(msg::kStoredMissingElements.number, matrixRows_ > 0 ? firstMissing : -1);
+    if (!alternative_.empty() && matrixRows_ == 0) {
+      // A table of the other form (an OUTSTAT= table written with or
+      // without NOINT) lacks nothing: the note says which rows are read.
+      StoredNote x{msg::kStoredOtherMatrixUsed.number, alternative_, -1, -1};
+      x.absentWord = word_;
+      notes_.push_back(x);
+    } else if (!alternative_.empty()) {
+      note(msg::kStoredMissingElements.number, firstMissing);
       notes_.push_back({msg::kStoredAlternativeUsed.number, alternative_, -1, -1});
     } else if (matrixRows_ == 0) {
       note(msg::kStoredNoMatrixRows.number);
@@ -455,7 +459,7 @@ void StoredMatrixAssembler::defaults(int& status) {
     nRow_ = layout_.nobs;
   } else if (!est) {
     nRow_ = kDefaultN;
-    note(msg::kStoredNoN.number);
+    note(nGiven_ ? msg::kStoredNRowEmpty.number : msg::kStoredNoN.number);
     status = std::max(status, int(kCodeWarning));
   } else {
     // Parameter estimates carry no N to assume: with N = 0 every divisor
@@ -706,7 +710,7 @@ int storedMoments(const StoredLayout& layout, const std::vector<StoredRow>& rows
     notes.push_back({msg::kNoObservations.number, {}, -1, -1});
     return kCodeNoData;
   } else {
-    bool nRow = false;
+    bool nRow = false, nRowEmpty = false;
     for (const StoredRow& row : rows) {
       const std::string t = trimmed(row.type);
       if (t == "MEAN" || t == "STD") {
@@ -728,7 +732,10 @@ int storedMoments(const StoredLayout& layout, const std::vector<StoredRow>& rows
         if (differ)
           notes.push_back({t == "N" ? msg::kStoredNRowDiffers.number
                                     : msg::kStoredSumwgtRowDiffers.number, {}, -1, -1});
-        if (missing(least)) continue;
+        if (missing(least)) {
+          nRowEmpty = nRowEmpty || t == "N";
+          continue;
+        }
         if ((t == "N" && least < 1.0) || (t == "SUMWGT" && !(least > 0))) {
           StoredNote x{t == "N" ? msg::kStoredNBelowOne.number : msg::kStoredSumwgtNotPositive.number,
                        {}, -1, -1};
@@ -747,7 +754,8 @@ int storedMoments(const StoredLayout& layout, const std::vector<StoredRow>& rows
       }
     }
     if (!nRow && !nobsGiven) {
-      notes.push_back({msg::kStoredNoN.number, {}, -1, -1});
+      const int number = nRowEmpty ? msg::kStoredNRowEmpty.number : msg::kStoredNoN.number;
+      notes.push_back({number, {}, -1, -1});
       status = kCodeWarning;
     }
   }
@@ -789,6 +797,10 @@ std::string varNameOf(const ProcState& ps, int i) {
 }
 
 void issue(const ProcState& ps, const TableNames& t, const StoredNote& n) {
+  if (!n.absentWord.empty()) {
+    host().message(msg::input(n.number), {n.word, t.library, t.member, n.absentWord});
+    return;
+  }
   if (!n.rowType.empty()) {
     host().message(msg::input(n.number),
                    {n.word, t.library, t.member, n.rowType, varNameOf(ps, n.var), n.line});
@@ -963,7 +975,7 @@ void notePatternWithoutMatrix(const ProcState& ps, const std::vector<StoredNote>
 int readStoredMatrix(ProcState& ps) {
   Host& h = host();
   const StoredLayout layout = layoutOf(ps);
-  std::string word = matrixWordFor(layout.inputType);
+  std::string word = matrixWordFor(layout.inputType, layout.wantAboutZero);
   const TableNames names = namesOf(ps.opt.mainInput);
   const bool sscp = layout.inputType == "SSCP";
   checkSpecialVariables(ps, names, word, true, sscp);

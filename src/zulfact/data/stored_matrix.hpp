@@ -24,8 +24,9 @@ namespace zulfact {
 enum class StoredKind { Correlation, Covariance, Crossproducts };
 
 // The matrix word that the table's TYPE reads first ("CORR" for FACTOR,
-// "COV" for EST); empty when the TYPE is none of the stored kinds.
-std::string matrixWordFor(std::string_view inputType);
+// "UCORR" for FACTOR under NOINT, as OUTSTAT= writes them; "COV" for EST);
+// empty when the TYPE is none of the stored kinds.
+std::string matrixWordFor(std::string_view inputType, bool aboutZero = false);
 StoredKind kindOfWord(std::string_view word);
 bool storedAboutZero(std::string_view word);
 
@@ -51,6 +52,7 @@ struct StoredNote {
   bool hasValue = false;
   std::string rowType{};  // a repeated row: its _TYPE_ and line
   int64_t line = 0;
+  std::string absentWord{};  // the matrix word of which the table has no row
 };
 
 struct StoredLayout {

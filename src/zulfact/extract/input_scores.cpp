@@ -17,7 +17,6 @@
 
 namespace zulfact {
 
-using kernels::multiplyPacked;
 using kernels::sweepInvert;
 using kernels::quadForm;
 using kernels::covToCorr;
@@ -55,15 +54,28 @@ bool correlated(int k, const double* corr) {
 
 // The reference axes of correlated scores f = Z W: axis j is the part of
 // f_j uncorrelated with the other scores, (Phi^-1 f)_j, whose variance is
-// (Phi^-1)_jj. Sweeping Phi with the k x p matrix W' as right-hand side
-// gives Phi^-1 and Phi^-1 W' in one pass.
-void obliqueScores(int p, int k, double singularity, ScoreSolution& out) {
+// (Phi^-1)_jj. The variables correlate with the scores by S = R W (unit
+// score variances), and with the axes by R W Phi^-1 / s: the coefficients
+// themselves are no correlations (a variable left out of every score still
+// correlates with the scores through R). Sweeping Phi with the k x p
+// matrix S' as right-hand side gives Phi^-1 and P' = Phi^-1 S' in one
+// pass; P, the regression of the variables on the scores, gives the
+// communalities sum_j p_ij s_ij.
+void obliqueScores(int p, int k, const double* r, double singularity, ScoreSolution& out) {
   const double* w = out.coefficients.data();
+  out.structure.assign(static_cast<size_t>(p) * k, 0.0);
+  for (int j = 0; j < k; ++j)
+    for (int i = 0; i < p; ++i) {
+      double sum = 0.0;
+      for (int l = 0; l < p; ++l) sum += r[packedIndex(i, l)] * w[l + static_cast<size_t>(j) * p];
+      out.structure[i + static_cast<size_t>(j) * p] = sum;
+    }
   out.refAxisCorr = out.scoreCorr;
-  std::vector<double> wt(static_cast<size_t>(k) * p), pivot(static_cast<size_t>(k));
+  std::vector<double> pt(static_cast<size_t>(k) * p), pivot(static_cast<size_t>(k));
   for (int i = 0; i < p; ++i)
-    for (int j = 0; j < k; ++j) wt[j + static_cast<size_t>(i) * k] = w[i + static_cast<size_t>(j) * p];
-  sweepInvert(k, out.refAxisCorr.data(), pivot.data(), p, wt.data(), singularity);
+    for (int j = 0; j < k; ++j)
+      pt[j + static_cast<size_t>(i) * k] = out.structure[i + static_cast<size_t>(j) * p];
+  sweepInvert(k, out.refAxisCorr.data(), pivot.data(), p, pt.data(), singularity);
   out.factorScales.resize(static_cast<size_t>(k));
   for (int j = 0; j < k; ++j) {
     const double q = out.refAxisCorr[packedIndex(j, j)];
@@ -72,12 +84,13 @@ void obliqueScores(int p, int k, double singularity, ScoreSolution& out) {
   std::vector<double> roots(static_cast<size_t>(k));
   covToCorr(k, out.refAxisCorr.data(), roots.data());
   out.refStructure.resize(static_cast<size_t>(p) * k);
+  out.communalities.assign(static_cast<size_t>(p), 0.0);
   for (int j = 0; j < k; ++j)
-    for (int i = 0; i < p; ++i)
-      out.refStructure[i + static_cast<size_t>(j) * p] =
-          wt[j + static_cast<size_t>(i) * k] / out.factorScales[j];
-  out.structure.resize(static_cast<size_t>(p) * k);
-  multiplyPacked(w, out.scoreCorr.data(), out.structure.data(), p, k);
+    for (int i = 0; i < p; ++i) {
+      const double pij = pt[j + static_cast<size_t>(i) * k];
+      out.refStructure[i + static_cast<size_t>(j) * p] = pij / out.factorScales[j];
+      out.communalities[i] += pij * out.structure[i + static_cast<size_t>(j) * p];
+    }
 }
 
 // The oblique solution of the scores into the group's record.
@@ -86,6 +99,7 @@ void storeOblique(ProcState& ps, const ScoreSolution& s, int k) {
   std::copy(s.factorScales.begin(), s.factorScales.end(), ps.factorVector);
   std::copy(s.refStructure.begin(), s.refStructure.end(), ps.refStructure);
   std::copy(s.structure.begin(), s.structure.end(), ps.structure);
+  std::copy(s.communalities.begin(), s.communalities.end(), ps.communalities);
   ps.obliqueCount = k;
   ps.rotated = false;
 }
@@ -106,7 +120,7 @@ ScoreSolution scoreSolution(int p, int k, const double* r, const double* w, doub
     for (int i = 0; i < p; ++i) out.coefficients[i + static_cast<size_t>(j) * p] /= d[j];
   }
   out.oblique = correlated(k, out.scoreCorr.data());
-  if (out.oblique) obliqueScores(p, k, singularity, out);
+  if (out.oblique) obliqueScores(p, k, r, singularity, out);
   return out;
 }
 

@@ -30,9 +30,11 @@ struct ScoreSolution {
   int singular = 0;                  // eigenvalues of scoreCorr below SINGULAR=
   bool oblique = false;              // a score correlation above 1e-8
   // Oblique only: the reference-axis correlations (packed k), the factor
-  // scales sqrt((Phi^-1)_jj), the reference structure W Phi^-1 / s and
-  // the structure W Phi (p x k each).
-  std::vector<double> refAxisCorr, factorScales, refStructure, structure;
+  // scales sqrt((Phi^-1)_jj), the structure R W (the correlations of the
+  // variables with the scores), the reference structure R W Phi^-1 / s
+  // (p x k each) and the communalities (p): the squared multiple
+  // correlation of each variable with the scores.
+  std::vector<double> refAxisCorr, factorScales, refStructure, structure, communalities;
 };
 
 // The solution of the k coefficient columns w (p x k, column by column)

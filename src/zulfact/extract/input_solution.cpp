@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "zulfact/extract/input_scores.hpp"
-#include "zulfact/extract/row_gaps.hpp"
+#include "zulfact/data/row_gaps.hpp"
 #include "zulfact/host/host.hpp"
 #include "kernels/packed.hpp"
 #include "zulfact/output/matrix_printer.hpp"

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "zulfact/extract/parallel_map_tables.hpp"
-#include "zulfact/extract/row_gaps.hpp"
+#include "zulfact/data/row_gaps.hpp"
 #include "zulfact/host/host.hpp"
 #include "zulfact/state/codes.hpp"
 #include "zulfact/state/constants.hpp"
@@ -30,7 +30,8 @@ namespace {
 // in `gaps`) go to out. False when the table ends first (or has no _TYPE_
 // variable).
 template <class Match>
-bool readTypedRow(const StepOptions& ps, Match match, double* out, RowGaps* gaps = nullptr) {
+bool readTypedRow(const StepOptions& ps, Match match, double* out, RowGaps* gaps = nullptr,
+                  int64_t* line = nullptr) {
   const int p = ps.nVars;
   if (ps.mainInput == nullptr || ps.typeVarNumber <= 0 || ps.varNumbers == nullptr) return false;
   Host& h = host();
@@ -52,6 +53,7 @@ bool readTypedRow(const StepOptions& ps, Match match, double* out, RowGaps* gaps
     if (match(upper)) {
       if (gaps) gaps->look(ps, values.data(), p, upper, {});
       for (int i = 0; i < p; ++i) out[i] = zul_is_missing(values[i]) ? 0.0 : values[i];
+      if (line) *line = h.recordLine(ps.mainInput);
       found = true;
       break;
     }
@@ -293,7 +295,21 @@ GroupPriorsInputs priorsInputsOf(ProcState& ps, const double* invDiag, std::vect
                        .invDiag = invDiag, .weightOption = ps.opt.flags.weightOption};
   if (priors == kPriorsNumeric) in.given = ps.opt.priorValues;
   RowGaps gaps;
-  if (priors == kPriorsInput && readTypedRow(ps.opt, isPriorsType, priorsRow, &gaps)) in.given = priorsRow;
+  std::string matched;
+  int64_t line = 0;
+  auto priorsOrCommunal = [&matched](const char* t) {
+    if (isPriorsType(t)) matched.assign(t, 8);
+    return !matched.empty();
+  };
+  if (priors == kPriorsInput && readTypedRow(ps.opt, priorsOrCommunal, priorsRow, &gaps, &line)) {
+    in.given = priorsRow;
+    // An OUTSTAT= table holds its final communalities before its priors:
+    // said, since those are not the priors the table's own run used.
+    if (matched.compare(0, 8, "COMMUNAL") == 0 && !ps.communalPriorsNoted) {
+      ps.communalPriorsNoted = true;
+      host().message(msg::kPriorsFromCommunal, {line});
+    }
+  }
   if (priors == kPriorsRandom) {
     seedRoutine(SeedMode::CheckAndPublish, ps.seed);  // a clock seed when none was given
     host().message(msg::kRandomPriorsSeed, {ps.seed});

@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "zulfact/extract/row_gaps.hpp"
+#include "zulfact/data/row_gaps.hpp"
 #include "zulfact/state/proc_state.hpp"
 
 namespace zulfact {

@@ -109,6 +109,15 @@ void StatementParser::priors() {
         {priorsWord(ps_.opt.priorsMethod), methodWord(ps_.opt.method)});
     raiseCode(ps_, kCodeNotAllowed);
   }
+  // A stored solution has its own priors: a step run again from its
+  // OUTSTAT= table without METHOD= would otherwise show the old solution
+  // as if the new priors had made it.
+  const bool stored = ps_.opt.method == kMethodPattern || ps_.opt.method == kMethodScore;
+  if (stored && (priorsStatement.given || rec_.given(kSlotPriors)))
+    h_.message(msg::kPriorsNotUsedByStoredSolution,
+               {priorsStatement.given ? "The PRIORS statement" : "PRIORS=",
+                methodWord(ps_.opt.method),
+                rec_.given(kSlotMethod) ? "" : "the default for a TYPE=FACTOR table"});
 }
 
 // The method against the options and the input.

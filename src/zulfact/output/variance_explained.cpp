@@ -72,11 +72,13 @@ void varianceExplained(ProcState& ps, int mode) {
   if (mode == 2) return;
 
   // Final communalities: row sums of squares of an orthogonal pattern, the
-  // quadratic form a_i' Phi a_i of an oblique one.
+  // quadratic form a_i' Phi a_i of an oblique one. Scoring coefficients read
+  // back are no pattern: their communalities came with the solution.
+  const bool fromScores = ps.opt.method == kMethodScore && !ps.rotated && mode == 1;
   double total = 0.0, totalWeighted = 0.0;
   for (int i = 0; i < p; ++i) {
-    double h = 0.0;
-    for (int j = 0; j < k; ++j) {
+    double h = fromScores ? ps.communalities[i] : 0.0;
+    for (int j = 0; j < k && !fromScores; ++j) {
       const double aij = ps.loadings[static_cast<int64_t>(j) * p + i];
       if (mode == 0) {
         h += aij * aij;

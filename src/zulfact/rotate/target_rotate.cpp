@@ -18,7 +18,9 @@
 #include "zulfact/state/codes.hpp"
 #include "zulfact/state/constants.hpp"
 #include "zulfact/state/message_ids.hpp"
+#include "zulfact/data/row_gaps.hpp"
 #include "zulfact/output/outstat_rows.hpp"
+#include "zulfact/output/vector_table.hpp"
 
 namespace zulfact {
 
@@ -94,6 +96,9 @@ int readTarget(ProcState& ps, double* target) {
       if (typeVar == 0 || isTargetPatternRow(text)) return true;
     return false;
   };
+  // An empty cell counts as 0, said once per group: a target typed by
+  // hand may mean something else by it.
+  RowGaps gaps(ps.opt.targetTable);
   for (int j = 0; j < m; ++j) {
     if (!nextRow()) {
       h.message(msg::kTargetTooFewRows);
@@ -101,6 +106,7 @@ int readTarget(ProcState& ps, double* target) {
       failGroupRows();
       return kCodeNoData;
     }
+    gaps.look(ps.opt, row.data(), p, typeVar > 0 ? "PATTERN" : "TARGET=", factorName(ps, j));
     for (int i = 0; i < p; ++i) {
       const double v = zul_is_missing(row[i]) ? 0.0 : row[i];
       if (std::fabs(v) >= kHugeTarget) h.message(msg::kTargetValueHuge, {fmt::format("{:g}", v)});
@@ -108,6 +114,7 @@ int readTarget(ProcState& ps, double* target) {
     }
   }
   if (nextRow()) h.message(msg::kTargetExtraRows);
+  gaps.report(ps);
   return 0;
 }
 

@@ -74,6 +74,8 @@ inline constexpr Id kMsaNotWithImage = factor(420);
 inline constexpr Id kRandomPriorsSeed = factor(15);
 inline constexpr Id kSmcFallback = factor(16);
 inline constexpr Id kNoPriorsRow = factor(17);
+inline constexpr Id kPriorsFromCommunal = factor(1287);
+inline constexpr Id kPriorsNotUsedByStoredSolution = factor(1288);
 inline constexpr Id kNoWeightRow = factor(18);
 inline constexpr Id kLargestCorrelationsText = factor(160);  // ASMC fallback wording
 inline constexpr Id kFeatureNotAvailable = factor(902);
@@ -159,6 +161,8 @@ inline constexpr Id kStoredSumwgtNotPositive = input(71);
 inline constexpr Id kStoredDigitsLost = input(72);
 inline constexpr Id kStoredEstNoN = input(73);
 inline constexpr Id kStoredZeroStdCorrelated = input(74);
+inline constexpr Id kStoredOtherMatrixUsed = input(75);
+inline constexpr Id kStoredNRowEmpty = input(76);
 
 // ---- scoring coefficients and residuals ----
 inline constexpr Id kScoringHeading = factor(109);

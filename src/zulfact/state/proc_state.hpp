@@ -348,6 +348,7 @@ struct Solution {
   bool rotated;                // the solution in hand was rotated (oblique step)
   bool targetEntered;          // a TARGET= table without BY groups was entered
   bool unknownTypeNoted;       // a stored row with an unknown _TYPE_ was quoted
+  bool communalPriorsNoted;    // PRIORS=INPUT said it reads a COMMUNAL row
   double* scoreCoefficients;   // nVars * nFactors, when scores are kept
   bool scoresReady;            // scoreCoefficients hold the current solution's
   bool groupRowsCopied;        // the BY group's rows went to OUT= (scored or not)

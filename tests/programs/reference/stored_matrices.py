@@ -195,5 +195,7 @@ write_expected("stored_input_rows", {
         {"name": "FactorPattern", "step": 2, "rows": plain_rows(hn, iload)},
         {"name": "PriorCommunalEst", "step": 3, "rows": [["a", 0.5], ["b", 0], ["c", 0.4]]},
     ],
-    "log": ["Table T.STORED_PRIORS_GAP, line 6: the PRIORS row has no value for b; it is read as 0."],
+    "log": ["PRIORS=INPUT takes the prior communalities from the COMMUNAL row of the input table (line",
+            "Table T.STORED_PRIORS_GAP, line 6: the PRIORS row has no value for b; it is read as 0."],
+    "logCount": {"from the COMMUNAL row": 1},
 })

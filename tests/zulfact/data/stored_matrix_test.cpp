@@ -65,7 +65,7 @@ Result assemble(const Rows& rows, std::string inputType, bool aboutZero = false,
   layout.hasName = hasName;
   layout.hasIntercept = hasIntercept;
   layout.wantAboutZero = aboutZero;
-  StoredMatrixAssembler a(layout, matrixWordFor(inputType));
+  StoredMatrixAssembler a(layout, matrixWordFor(inputType, aboutZero));
   a.setTried(tried);
   for (size_t k = 0; k < rows.types.size(); ++k) {
     StoredRow r;
@@ -221,6 +221,13 @@ TEST(StoredMatrix, DefaultsWhenRowsAreMissing) {
   EXPECT_TRUE(has(r, 17));
   EXPECT_EQ(r.nObs, 10000);
   EXPECT_NEAR(r.sds[0], std::sqrt((7 * 9999.0 + 9 * 10000.0) / 10000), 1e-12);
+  // An N row without a value is said to be empty, not absent.
+  Rows emptyN = cov;
+  emptyN.add("N", "", {M, M});
+  Result e = assemble(emptyN, "COV", true);
+  EXPECT_TRUE(has(e, 76));
+  EXPECT_FALSE(has(e, 17));
+  EXPECT_EQ(e.nObs, 10000);
 
   // Without MEAN rows: 0 when no conversion needs them, an error when it does.
   Rows corr;
@@ -375,6 +382,22 @@ TEST(StoredMatrix, AlternativeMatrixAfterAMissingElement) {
   EXPECT_EQ(first.alternative, "COV");  // CORR, COV, UCORR, UCOV in that order
   EXPECT_TRUE(has(first, 16));
   EXPECT_TRUE(has(first, 28));
+  // An OUTSTAT= table of the other form has no row of the first word at
+  // all: nothing is missing, a note says which rows are read. Under NOINT
+  // the UCORR rows of a TYPE=FACTOR table are read first, as stored.
+  Rows uncentred;
+  uncentred.add("N", "", {3, 3}).add("MEAN", "", {3, 2}).add("USTD", "", {1, 1});
+  uncentred.add("UCORR", "x", {1, 0.5}).add("UCORR", "y", {0.5, 1});
+  Result other = assemble(uncentred, "FACTOR");
+  EXPECT_EQ(other.alternative, "UCORR");
+  ASSERT_EQ(other.full.size(), 1u);
+  EXPECT_EQ(other.full[0].number, 75);
+  EXPECT_EQ(other.full[0].word, "UCORR");
+  EXPECT_EQ(other.full[0].absentWord, "CORR");
+  Result asStored = assemble(uncentred, "FACTOR", true);
+  EXPECT_EQ(asStored.status, 0);
+  EXPECT_TRUE(asStored.full.empty());
+  EXPECT_EQ(asStored.corr[1], 0.5);
   Rows none;
   none.add("N", "", {3, 3}).add("MEAN", "", {1, 1});
   Result empty = assemble(none, "CORR");
@@ -529,6 +552,10 @@ TEST(StoredMoments, RowsAndDefaults) {
   auto [s2, o2] = run(noN, notes);
   EXPECT_EQ(s2, 4);
   EXPECT_EQ(notes, std::vector<int>{17});
+  Rows emptyN = noN;
+  emptyN.add("N", "", {M, M});
+  EXPECT_EQ(run(emptyN, notes).first, 4);
+  EXPECT_EQ(notes, std::vector<int>{76});
   EXPECT_EQ(o2.nObs, 10000);
   EXPECT_EQ(o2.sumWeights, 10000);
   EXPECT_EQ(sds[1], 4);
