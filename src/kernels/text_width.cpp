@@ -35,6 +35,11 @@ int displayWidth(std::string_view text) {
   int width = 0;
   for (size_t i = 0; i < text.size();) {
     const unsigned char b = static_cast<unsigned char>(text[i]);
+    if (b < 0x80) {  // ASCII, below every range: the listing's common case
+      ++width;
+      ++i;
+      continue;
+    }
     const size_t n = b < 0x80 ? 1 : b >= 0xF0 ? 4 : b >= 0xE0 ? 3 : b >= 0xC0 ? 2 : 1;
     char32_t c = n == 1 ? b : b & (0x3F >> (n - 1));
     for (size_t k = 1; k < n && i + k < text.size(); ++k)

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <ostream>
 #include <sstream>
+#include <utility>
 #include <vector>
 
 #include "zul/output/display.hpp"
@@ -180,7 +181,7 @@ void printPanel(std::ostream& out, const Item& item, const std::vector<Laid>& la
       if (k > 0) s += spaces(l.column->attached ? kAttachedGap : kGap);
       s += textOf(l);
     }
-    out << rtrim(s) << '\n';
+    out << rtrim(std::move(s)) << '\n';
   };
   size_t headerLines = 0;
   for (size_t j : panel) headerLines = std::max(headerLines, laid[j].header.size());
@@ -241,7 +242,7 @@ void fitRowLabels(std::vector<DisplayColumn>& shown, std::vector<Laid>& laid, si
 
 }  // namespace
 
-std::string renderTable(const Item& item, int lineSize, int maxLineSize) {
+void writeTable(std::ostream& out, const Item& item, int lineSize, int maxLineSize) {
   if (maxLineSize > 0) lineSize = std::min(lineSize, maxLineSize);
   std::vector<DisplayColumn> shown = displayColumns(item);
   std::vector<Laid> laid;
@@ -259,7 +260,6 @@ std::string renderTable(const Item& item, int lineSize, int maxLineSize) {
   int page = std::max(lineSize, tableWidth);
   std::string indent = spaces((page - tableWidth) / 2);
 
-  std::ostringstream out;
   for (const Title& t : item.titles)
     for (const std::string& l : wrapTitle(t.text, page)) out << rtrim(centred(l, page)) << '\n';
   if (!item.titles.empty() && !laid.empty()) out << '\n';
@@ -281,6 +281,11 @@ std::string renderTable(const Item& item, int lineSize, int maxLineSize) {
   };
   for (const std::string& f : footnotes) paragraph(f);
   for (const Note& n : item.notes) paragraph(n.text);
+}
+
+std::string renderTable(const Item& item, int lineSize, int maxLineSize) {
+  std::ostringstream out;
+  writeTable(out, item, lineSize, maxLineSize);
   return out.str();
 }
 
@@ -368,9 +373,13 @@ void Listing::print(const Model& model, const Item& item) {
         for (const std::string& l : wrap(n.text, lineSize)) out << l << '\n';
       break;
     case Item::Kind::Table:
-      out << '\n'
-          << (item.preformatted ? renderLines(item, lineSize)
-                                : renderTable(item, lineSize, maxLineSize_ ? maxLineSize_() : 0));
+      // Written straight to the listing: a matrix of 2,000 variables is
+      // half a gigabyte of text, which a string would hold twice over.
+      out << '\n';
+      if (item.preformatted)
+        out << renderLines(item, lineSize);
+      else
+        writeTable(out, item, lineSize, maxLineSize_ ? maxLineSize_() : 0);
       break;
     case Item::Kind::Graph:
       break;

@@ -29,6 +29,8 @@ constexpr int kDefaultMaxLineSize = 120;
 // each ending in '\n'. A table wider than maxLineSize (when above 0) is
 // printed in panels that fit it, the row labels repeated on each.
 std::string renderTable(const Item& item, int lineSize = kDefaultLineSize, int maxLineSize = 0);
+// The same lines written to out as they are made.
+void writeTable(std::ostream& out, const Item& item, int lineSize, int maxLineSize);
 
 // The lines of a preformatted item (a character plot): its titles centred,
 // then its lines as they stand, the block centred on the page as a whole.
@@ -40,9 +42,9 @@ class Listing {
   // host option may change between steps).
   Listing(std::ostream* out, int lineSize, std::function<int()> maxLineSize = {})
       : out_(out), lineSize_(lineSize), maxLineSize_(std::move(maxLineSize)) {}
-  // Prints item (which must belong to model, unless it is preformatted)
-  // with the BY line and section headings it needs first. Graph items
-  // print nothing.
+  // Prints item (its step and sections are those of model; the item need
+  // not be kept in it) with the BY line and section headings it needs
+  // first. Graph items print nothing.
   void print(const Model& model, const Item& item);
   // The step ended: one with a completion code above 4 says so, under its
   // heading (printed now when the step printed nothing).

@@ -248,7 +248,7 @@ Item Report::newItem(Item::Kind kind) const {
 
 void Report::publish(Item item) {
   makePrintable(item);
-  if (item.preformatted) {
+  if (item.preformatted || (!options_.keepTables && item.kind != Item::Kind::Graph)) {
     listing_.print(model_, item);
     return;
   }

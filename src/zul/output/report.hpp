@@ -35,6 +35,11 @@ struct ReportOptions {
   bool graphics = false;            // answer to the module: draw graphs
   int lineSize = kDefaultLineSize;  // listing page width
   std::function<int()> maxLineSize = {};  // widest table line; wider ones are split
+  // The JSON file or the HTML report will read the tables at the end of
+  // the run. When neither is written, a table is dropped once printed:
+  // steps with thousands of BY groups, or matrices of thousands of
+  // variables, would otherwise hold every table they printed.
+  bool keepTables = true;
 };
 
 class Report {

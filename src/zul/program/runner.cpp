@@ -278,6 +278,7 @@ bool Runner::setUpOutputs() {
   output::ReportOptions ro;
   ro.listing = listing_;
   ro.graphics = !options_.html.empty() || !options_.graphs.empty();
+  ro.keepTables = !options_.html.empty() || !options_.json.empty();
   ro.maxLineSize = [] {
     std::optional<std::string> v = session().options.get("LINESIZE");
     return v ? std::atoi(v->c_str()) : output::kDefaultMaxLineSize;

@@ -104,6 +104,43 @@ TEST_F(GraphSinkTest, AGraphLeftOpenIsPublishedWithItsTablesWhenTheSinkClosesAll
   EXPECT_EQ(report.model().items[0].data.at(0).rows.size(), 1u);
 }
 
+// Without a JSON file or HTML report nothing reads a table once it is
+// printed: the report drops it (a step of 20,000 BY groups kept 375 MB of
+// printed tables), and keeps the graphs that --graphs writes at the end.
+TEST(PrintOnlyReport, DropsPrintedTablesAndKeepsGraphs) {
+  std::ostringstream listing;
+  ReportOptions options{&listing, true};
+  options.keepTables = false;
+  Report report{options};
+  auto call = [&](void* object, int op, std::vector<zul_attr> a = {}) {
+    return report.dispatch(object, op, static_cast<int32_t>(a.size()),
+                           a.empty() ? nullptr : a.data());
+  };
+  report.beginStep("p.zul", 1);
+  void* sink = nullptr;
+  ASSERT_EQ(call(nullptr, ZUL_OP_CREATE,
+                 {text(ZUL_SA_KIND, "manager"), data(ZUL_SA_RESULT, &sink, 8)}),
+            0);
+  void* t = nullptr;
+  ASSERT_EQ(call(sink, ZUL_OP_CREATE, {text(ZUL_SA_KIND, "data"), text(ZUL_SA_NAME, "Eigenvalues"),
+                                       data(ZUL_SA_RESULT, &t, 8)}),
+            0);
+  double x = 2.75;
+  ASSERT_EQ(call(t, ZUL_OP_COLUMN, {text(ZUL_SA_NAME, "Eigenvalue"), data(ZUL_SA_DATA, &x, 8)}), 0);
+  ASSERT_EQ(call(t, ZUL_OP_EMIT_ROW), 0);
+  ASSERT_EQ(call(t, ZUL_OP_PUBLISH), 0);
+  EXPECT_NE(listing.str().find("2.75"), std::string::npos) << listing.str();
+  EXPECT_TRUE(report.model().items.empty());
+
+  void* g = nullptr;
+  ASSERT_EQ(call(sink, ZUL_OP_GRAPH_CREATE,
+                 {text(ZUL_SA_NAME, "ScreePlot"), data(ZUL_SA_RESULT, &g, 8)}),
+            0);
+  ASSERT_EQ(call(g, ZUL_OP_GRAPH_END), 0);
+  ASSERT_EQ(report.model().items.size(), 1u);
+  EXPECT_EQ(report.model().items[0].kind, Item::Kind::Graph);
+}
+
 TEST_F(GraphSinkTest, RefusesWhatAGraphCannotHold) {
   void* g = graph("ScreePlot");
   void* t = nullptr;
