@@ -293,6 +293,22 @@ TEST(linalgZeigvec, SlowInverseIterationWarningsAndFailure) {
   }
 }
 
+TEST(linalgZeigvec, SmallMatrixExactToRoundingDrawsNoWarning) {
+  // On this reduced correlation matrix of order 3 (a BY group of five
+  // records under METHOD=PRINIT) QL's eigenvalue takes the whole growth
+  // bound: the 1-norm of the iterate settles at 0.76, below 1, though the
+  // vector is exact to rounding. It was accepted at iteration 4 with -10.
+  const std::vector<double> a = {0.015439742466935589, -0.46373469566905384,
+                                 0.15942722760232284,  -0.78156363943561769,
+                                 0.053461212621354059, 0.34099856933157996};
+  Dense full(9);
+  for (int i = 0, k = 0; i < 3; ++i)
+    for (int j = 0; j <= i; ++j, ++k) full[i * 3 + j] = full[j * 3 + i] = a[k];
+  std::vector<double> packed = a, w(3), z(3), work(27);
+  EXPECT_EQ(zeigen(3, packed.data(), w.data(), 1, z.data(), work.data()), 0);
+  EXPECT_LE(testing::residual(full, 3, z.data(), w[0]), 1e-15);
+}
+
 TEST(linalgEigenCodes, InvalidArgumentsMissingValuesBrokenState) {
   std::vector<double> a = {1.0, 0.5, 2.0}, w(2), z(4), work(18);
   EXPECT_EQ(zeigen(0, a.data(), w.data(), 0, nullptr, work.data()), 99);
