@@ -12,6 +12,11 @@
 extern "C" {
 void dpotrf_(const char* uplo, const int* n, double* a, const int* lda, int* info, std::size_t);
 void dpotri_(const char* uplo, const int* n, double* a, const int* lda, int* info, std::size_t);
+void dgesv_(const int* n, const int* nrhs, double* a, const int* lda, int* ipiv, double* b,
+            const int* ldb, int* info);
+void dgetrf_(const int* m, const int* n, double* a, const int* lda, int* ipiv, int* info);
+void dgetri_(const int* n, double* a, const int* lda, const int* ipiv, double* work,
+             const int* lwork, int* info);
 }
 
 namespace kernels {
@@ -20,6 +25,9 @@ namespace {
 
 // A correlation within this of 0 (500 * 2^-52) is set to exactly 0.
 constexpr double kZeroCorrelation = 1.110223024625157E-13;
+// A pivot at or below this share of the largest element makes
+// generalInverse's matrix numerically singular (as invert in lu.cpp).
+constexpr double kSingularPivot = 1e-13;
 
 }  // namespace
 
@@ -41,6 +49,43 @@ int idamax(int n, const double* x) noexcept {
 void matrixProduct(int r, int k, int c, const double* a, const double* b, double* out) noexcept {
   if (r < 1 || k < 1 || c < 1 || a == nullptr || b == nullptr || out == nullptr) return;
   cblas_dgemm(CblasColMajor, CblasNoTrans, CblasNoTrans, r, c, k, 1.0, a, r, b, k, 0.0, out, r);
+}
+
+void matrixProductOp(bool transA, bool transB, int r, int k, int c, const double* a,
+                     const double* b, double* out) noexcept {
+  if (r < 1 || k < 1 || c < 1 || a == nullptr || b == nullptr || out == nullptr) return;
+  cblas_dgemm(CblasColMajor, transA ? CblasTrans : CblasNoTrans,
+              transB ? CblasTrans : CblasNoTrans, r, c, k, 1.0, a, transA ? k : r, b,
+              transB ? c : k, 0.0, out, r);
+}
+
+bool generalSolve(int n, int nrhs, double* a, int* pivots, double* b) noexcept {
+  if (n < 1 || nrhs < 1 || a == nullptr || pivots == nullptr || b == nullptr) return false;
+  int info = 0;
+  dgesv_(&n, &nrhs, a, &n, pivots, b, &n, &info);
+  return info == 0;
+}
+
+bool generalInverse(int n, const double* a, double* inv, int* pivots, double* work) noexcept {
+  if (n < 1 || a == nullptr || inv == nullptr || pivots == nullptr || work == nullptr)
+    return false;
+  const std::size_t size = static_cast<std::size_t>(n) * static_cast<std::size_t>(n);
+  double biggest = 0.0;
+  for (std::size_t i = 0; i < size; ++i) {
+    if (!std::isfinite(a[i])) return false;
+    biggest = std::fmax(biggest, std::fabs(a[i]));
+    inv[i] = a[i];
+  }
+  if (biggest == 0.0) return false;
+  int info = 0;
+  dgetrf_(&n, &n, inv, &n, pivots, &info);
+  if (info != 0) return false;
+  for (int k = 0; k < n; ++k)
+    if (!(std::fabs(inv[k + static_cast<std::size_t>(k) * n]) > kSingularPivot * biggest))
+      return false;
+  const int lwork = n * n;
+  dgetri_(&n, inv, &n, pivots, work, &lwork, &info);
+  return info == 0;
 }
 
 int positiveDefiniteInverse(int n, double* a, double tol) noexcept {

@@ -37,6 +37,24 @@ int idamax(int n, const double* x) noexcept;
 // the results agree with it to rounding, not bit for bit.
 void matrixProduct(int r, int k, int c, const double* a, const double* b, double* out) noexcept;
 
+// The same with either factor transposed: C (r x c) = op(A) op(B), op(A)
+// r x k, op(B) k x c; A is stored k x r when transA, B c x k when transB.
+// For the p x m by m x m products of the rotations, repeated at every
+// trial point.
+void matrixProductOp(bool transA, bool transB, int r, int k, int c, const double* a,
+                     const double* b, double* out) noexcept;
+
+// Solves A X = B for the general A (n x n, overwritten by its LU factors)
+// and B (n x nrhs, overwritten by X) by LAPACK's blocked dgesv. False when
+// A is exactly singular or a size is below 1.
+bool generalSolve(int n, int nrhs, double* a, int* pivots, double* b) noexcept;
+
+// Inverse of the general A (n x n) into inv by LAPACK's blocked LU
+// (dgetrf, dgetri); work holds n * n doubles. False for a non-finite or
+// zero A, or a pivot at or below 1e-13 of A's largest element (as
+// invert in lu.hpp, whose results agree with it to rounding).
+bool generalInverse(int n, const double* a, double* inv, int* pivots, double* work) noexcept;
+
 // Inverse of the symmetric positive definite A (n x n, column-major, both
 // triangles) in place, by LAPACK's blocked Cholesky factorisation and
 // inversion (dpotrf, dpotri): for the information matrices of thousands of

@@ -5,16 +5,16 @@
 #include <cstring>
 
 #include "kernels/dense.hpp"
-#include "kernels/lu.hpp"
+#include "kernels/linalg.hpp"
 #include "kernels/packed.hpp"
 
 namespace qkxfac {
 
-using kernels::crossProduct;
 using kernels::dot;
-using kernels::invert;
-using kernels::multiply;
-using kernels::multiplyTransposed;
+using kernels::generalInverse;
+using kernels::generalSolve;
+using kernels::matrixProduct;
+using kernels::matrixProductOp;
 using kernels::normalizeColumns;
 using kernels::orthonormalize;
 using kernels::packedIndex;
@@ -69,12 +69,8 @@ OrthogonalGeometry::OrthogonalGeometry(const double* a, int p, int m, const CfCo
     : RotationGeometry(a, p, m, k, start) {
   dimension_ = m * (m - 1) / 2;
   const size_t mm = static_cast<size_t>(m) * m;
-  skew_.resize(mm);
   left_.resize(mm);
-  right_.resize(mm);
-  inverse_.resize(mm);
   cayley_.resize(mm);
-  lu_.resize(mm);
   pivots_.resize(m);
   cross_.resize(mm);
 }
@@ -84,7 +80,8 @@ bool OrthogonalGeometry::evaluateTrial(const double* direction, double alpha, do
   if (direction == nullptr || alpha == 0.0) {
     trialT_ = t_;
   } else {
-    // C = (I - S/2)^-1 (I + S/2), an exact rotation for any skew S.
+    // C = (I - S/2)^-1 (I + S/2), an exact rotation for any skew S,
+    // solved for directly rather than through the inverse.
     for (int b = 0; b < m; ++b)
       for (int a = 0; a < m; ++a) {
         double s = 0.0;
@@ -92,15 +89,15 @@ bool OrthogonalGeometry::evaluateTrial(const double* direction, double alpha, do
         else if (a > b) s = -alpha * direction[pairIndex(b, a)];
         const double id = a == b ? 1.0 : 0.0;
         left_[a + b * m] = id - 0.5 * s;
-        right_[a + b * m] = id + 0.5 * s;
+        cayley_[a + b * m] = id + 0.5 * s;
       }
-    if (!invert(left_.data(), inverse_.data(), m, lu_.data(), pivots_.data())) return false;
-    multiply(inverse_.data(), right_.data(), cayley_.data(), m, m, m);
-    multiply(t_.data(), cayley_.data(), trialT_.data(), m, m, m);
+    if (!generalSolve(m, m, left_.data(), pivots_.data(), cayley_.data())) return false;
+    matrixProduct(m, m, m, t_.data(), cayley_.data(), trialT_.data());
   }
-  multiply(a_, trialT_.data(), trialPattern_.data(), p_, m, m);
+  matrixProduct(p_, m, m, a_, trialT_.data(), trialPattern_.data());
   if (!evaluateCriterion(true)) return false;
-  crossProduct(trialPattern_.data(), gradL_.data(), cross_.data(), p_, m, m);
+  // M = L^T G.
+  matrixProductOp(true, false, m, p_, m, trialPattern_.data(), gradL_.data(), cross_.data());
   for (int b = 1; b < m; ++b)
     for (int a = 0; a < b; ++a) grad[pairIndex(a, b)] = cross_[a + b * m] - cross_[b + a * m];
   return true;
@@ -112,7 +109,7 @@ void OrthogonalGeometry::acceptTrial() {
   criterion_ = trialCriterion_;
   if (++accepted_ % kOrthonormalizeEvery == 0) {
     orthonormalize(t_.data(), m_);
-    multiply(a_, t_.data(), pattern_.data(), p_, m_, m_);
+    matrixProduct(p_, m_, m_, a_, t_.data(), pattern_.data());
   }
 }
 
@@ -137,7 +134,7 @@ ObliqueGeometry::ObliqueGeometry(const double* a, int p, int m, const CfCoeffici
   normalizeColumns(t_.data(), m, m);
   inverse_.resize(mm);
   trialInverse_.resize(mm);
-  lu_.resize(mm);
+  work_.resize(mm);
   pivots_.resize(m);
   cross_.resize(mm);
   product_.resize(mm);
@@ -149,15 +146,16 @@ bool ObliqueGeometry::evaluateTrial(const double* direction, double alpha, doubl
   for (long i = 0; i < mm; ++i)
     trialT_[i] = t_[i] + ((direction != nullptr && alpha != 0.0) ? alpha * direction[i] : 0.0);
   normalizeColumns(trialT_.data(), m, m);
-  if (!invert(trialT_.data(), trialInverse_.data(), m, lu_.data(), pivots_.data())) return false;
+  if (!generalInverse(m, trialT_.data(), trialInverse_.data(), pivots_.data(), work_.data()))
+    return false;
   if (largestAbs(trialInverse_) > kRejectInverse) return false;
   // L = A (T^-1)^T.
-  multiplyTransposed(a_, trialInverse_.data(), trialPattern_.data(), p_, m, m);
+  matrixProductOp(false, true, p_, m, m, a_, trialInverse_.data(), trialPattern_.data());
   if (!evaluateCriterion(false)) return false;
   // dq/dT = -(L^T G T^-1)^T (Jennrich 2002), then projected column by
   // column on the tangent space of the unit sphere.
-  crossProduct(trialPattern_.data(), gradL_.data(), cross_.data(), p_, m, m);
-  multiply(cross_.data(), trialInverse_.data(), product_.data(), m, m, m);
+  matrixProductOp(true, false, m, p_, m, trialPattern_.data(), gradL_.data(), cross_.data());
+  matrixProduct(m, m, m, cross_.data(), trialInverse_.data(), product_.data());
   for (int j = 0; j < m; ++j)
     for (int i = 0; i < m; ++i) grad[i + j * m] = -product_[j + i * m];
   for (int j = 0; j < m; ++j) {

@@ -83,7 +83,7 @@ class OrthogonalGeometry : public RotationGeometry {
   void solution(double* pattern, double* transform) const override;
 
  private:
-  std::vector<double> skew_, left_, right_, inverse_, cayley_, lu_, cross_;
+  std::vector<double> left_, cayley_, cross_;
   std::vector<int> pivots_;
   int accepted_ = 0;
 };
@@ -100,7 +100,7 @@ class ObliqueGeometry : public RotationGeometry {
   bool degenerate() const override;
 
  private:
-  std::vector<double> inverse_, trialInverse_, lu_, cross_, product_;
+  std::vector<double> inverse_, trialInverse_, work_, cross_, product_;
   std::vector<int> pivots_;
 };
 

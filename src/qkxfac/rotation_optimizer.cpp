@@ -73,12 +73,13 @@ bool lineSearch(RotationGeometry& geo, const std::vector<double>& d, double q, d
 
 // After an accepted step: the stored pairs and the gradient g of the
 // previous point are carried to the new point, and the new pair (s, y)
-// is kept when its curvature is positive; gamma scales H0 by it.
+// is kept when its curvature is positive; gamma scales H0 by it. pr is
+// scratch whose storage is that of the pair last dropped: m*m doubles for
+// an oblique rotation, not worth allocating and clearing at every step.
 void updatePairs(RotationGeometry& geo, const std::vector<double>& d, double step,
                  std::vector<double>& g, const std::vector<double>& trialG,
-                 std::deque<Pair>& pairs, double& gamma) {
+                 std::deque<Pair>& pairs, Pair& pr, double& gamma) {
   const int n = static_cast<int>(d.size());
-  Pair pr;
   pr.s.resize(n);
   for (int j = 0; j < n; ++j) pr.s[j] = step * d[j];
   geo.transport(pr.s.data());
@@ -95,8 +96,13 @@ void updatePairs(RotationGeometry& geo, const std::vector<double>& d, double ste
   if (sy > 1e-12 * std::sqrt(ss * yy)) {
     pr.rho = 1.0 / sy;
     gamma = sy / yy;
-    if (static_cast<int>(pairs.size()) == kMemory) pairs.pop_front();
+    Pair dropped;
+    if (static_cast<int>(pairs.size()) == kMemory) {
+      dropped = std::move(pairs.front());
+      pairs.pop_front();
+    }
     pairs.push_back(std::move(pr));
+    pr = std::move(dropped);
   }
 }
 
@@ -114,6 +120,7 @@ OptimizerResult minimizeCriterion(RotationGeometry& geo, int maxIter, double tol
   double q = geo.trialValue();
   double magnitude = geo.trialMagnitude();
   std::deque<Pair> pairs;
+  Pair scratch;
   double gamma = 0.0;  // scale of H0 from the latest pair; 0: none yet
 
   for (int iter = 0;; ++iter) {
@@ -163,7 +170,7 @@ OptimizerResult minimizeCriterion(RotationGeometry& geo, int maxIter, double tol
     }
 
     geo.acceptTrial();
-    updatePairs(geo, d, step, g, trialG, pairs, gamma);
+    updatePairs(geo, d, step, g, trialG, pairs, scratch, gamma);
     g.swap(trialG);
     q = geo.trialValue();
     magnitude = geo.trialMagnitude();

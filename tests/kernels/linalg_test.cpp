@@ -1,6 +1,7 @@
 // Matrix utilities. Expected values are hand calculations (noted at each
 // case) or dense reference arithmetic written here independently.
 #include "kernels/linalg.hpp"
+#include "kernels/lu.hpp"
 #include "kernels/sweep.hpp"
 
 #include <gtest/gtest.h>
@@ -8,6 +9,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <random>
 #include <vector>
 
 #include "matrix_fixtures.hpp"
@@ -174,6 +176,65 @@ TEST(linalgPositiveDefiniteInverse, AgreesWithTheSweepAndRefusesItsPivots) {
   double nan[] = {kNaN};
   EXPECT_EQ(positiveDefiniteInverse(1, nan, 1e-7), 1);
   EXPECT_EQ(positiveDefiniteInverse(0, e, 1e-7), -1);
+}
+
+// A general (non-symmetric) n x n matrix, column-major, kept away from
+// singularity by its diagonal.
+std::vector<double> randomGeneral(int n, unsigned seed) {
+  std::mt19937 gen(seed);
+  std::uniform_real_distribution<double> u(-1.0, 1.0);
+  std::vector<double> a(static_cast<std::size_t>(n) * n);
+  for (double& x : a) x = u(gen);
+  for (int i = 0; i < n; ++i) a[i + static_cast<std::size_t>(i) * n] += 0.5 * n;
+  return a;
+}
+
+TEST(linalgGeneral, ProductsWithTransposesInverseAndSolveAgreeWithThePlainKernels) {
+  // Rectangular sizes catch a wrong leading dimension for each transpose.
+  const int r = 7, k = 5, c = 3;
+  const std::vector<double> a = randomGeneral(7, 1), b = randomGeneral(7, 2);
+  for (bool ta : {false, true})
+    for (bool tb : {false, true}) {
+      std::vector<double> got(r * c);
+      matrixProductOp(ta, tb, r, k, c, a.data(), b.data(), got.data());
+      for (int i = 0; i < r; ++i)
+        for (int j = 0; j < c; ++j) {
+          double want = 0.0;
+          for (int l = 0; l < k; ++l)
+            want += (ta ? a[l + i * k] : a[i + l * r]) * (tb ? b[j + l * c] : b[l + j * k]);
+          EXPECT_NEAR(got[i + j * r], want, 1e-14) << ta << tb << i << j;
+        }
+    }
+  // n = 200 passes LAPACK's block size, so the blocked paths run.
+  for (int n : {1, 3, 40, 200}) {
+    const std::vector<double> g = randomGeneral(n, 50 + n), rhs = randomGeneral(n, 90 + n);
+    const std::size_t nn = static_cast<std::size_t>(n) * n;
+    std::vector<double> inv(nn), plain(nn), work(nn), lu(nn), x(rhs);
+    std::vector<int> piv(n);
+    ASSERT_TRUE(generalInverse(n, g.data(), inv.data(), piv.data(), work.data())) << n;
+    ASSERT_TRUE(invert(g.data(), plain.data(), n, lu.data(), piv.data())) << n;
+    for (std::size_t i = 0; i < nn; ++i) EXPECT_NEAR(inv[i], plain[i], 1e-14) << n << " " << i;
+    std::vector<double> copy(g);
+    ASSERT_TRUE(generalSolve(n, n, copy.data(), piv.data(), x.data())) << n;
+    for (int j = 0; j < n; ++j)
+      for (int i = 0; i < n; ++i) {
+        double want = 0.0;
+        for (int l = 0; l < n; ++l) want += plain[i + l * n] * rhs[l + j * n];
+        EXPECT_NEAR(x[i + j * n], want, 1e-13) << n << " " << i << " " << j;
+      }
+  }
+  // Refused as by invert: singular relative to the largest element, all
+  // zero, not finite, no size; an exactly singular system.
+  std::vector<double> inv(4), work(4);
+  int piv[2];
+  const double nearlySingular[] = {1, 1, 1, 1 + 1e-14}, zero[] = {0, 0, 0, 0};
+  const double nan[] = {1, kNaN, 0, 1};
+  EXPECT_FALSE(generalInverse(2, nearlySingular, inv.data(), piv, work.data()));
+  EXPECT_FALSE(generalInverse(2, zero, inv.data(), piv, work.data()));
+  EXPECT_FALSE(generalInverse(2, nan, inv.data(), piv, work.data()));
+  EXPECT_FALSE(generalInverse(0, zero, inv.data(), piv, work.data()));
+  double singular[] = {1, 2, 2, 4}, rhs[] = {1, 1};
+  EXPECT_FALSE(generalSolve(2, 1, singular, piv, rhs));
 }
 
 TEST(linalgTriangular, CholeskyRowInvertLowerSolveLower) {
