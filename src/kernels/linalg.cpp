@@ -7,6 +7,8 @@
 #include <cmath>
 #include <cstddef>
 
+#include "kernels/lu.hpp"
+
 // LAPACK through its Fortran interface (the hidden length of each
 // character argument last).
 extern "C" {
@@ -69,14 +71,8 @@ bool generalSolve(int n, int nrhs, double* a, int* pivots, double* b) noexcept {
 bool generalInverse(int n, const double* a, double* inv, int* pivots, double* work) noexcept {
   if (n < 1 || a == nullptr || inv == nullptr || pivots == nullptr || work == nullptr)
     return false;
-  const std::size_t size = static_cast<std::size_t>(n) * static_cast<std::size_t>(n);
-  double biggest = 0.0;
-  for (std::size_t i = 0; i < size; ++i) {
-    if (!std::isfinite(a[i])) return false;
-    biggest = std::fmax(biggest, std::fabs(a[i]));
-    inv[i] = a[i];
-  }
-  if (biggest == 0.0) return false;
+  const double biggest = copyForInverse(n, a, inv);
+  if (!(biggest > 0.0)) return false;
   int info = 0;
   dgetrf_(&n, &n, inv, &n, pivots, &info);
   if (info != 0) return false;

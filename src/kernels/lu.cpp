@@ -68,16 +68,21 @@ void luSolve(int n, const double* lu, const int* pivots, double* b) noexcept {
   }
 }
 
-bool invert(const double* a, double* inv, int n, double* lu, int* pivots) noexcept {
-  if (n < 1 || !a || !inv || !lu || !pivots) return false;
+double copyForInverse(int n, const double* a, double* out) noexcept {
   const std::size_t size = static_cast<std::size_t>(n) * static_cast<std::size_t>(n);
   double biggest = 0.0;
   for (std::size_t i = 0; i < size; ++i) {
-    if (!std::isfinite(a[i])) return false;
+    if (!std::isfinite(a[i])) return -1.0;
     biggest = std::fmax(biggest, std::fabs(a[i]));
-    lu[i] = a[i];
+    out[i] = a[i];
   }
-  if (biggest == 0.0) return false;
+  return biggest;
+}
+
+bool invert(const double* a, double* inv, int n, double* lu, int* pivots) noexcept {
+  if (n < 1 || !a || !inv || !lu || !pivots) return false;
+  const double biggest = copyForInverse(n, a, lu);
+  if (!(biggest > 0.0)) return false;
   if (luFactor(n, lu, pivots, kSingularPivot * biggest) != 0) return false;
   for (int j = 0; j < n; ++j) {
     double* x = inv + at(0, j, n);

@@ -29,4 +29,9 @@ void luSolve(int n, const double* lu, const int* pivots, double* b) noexcept;
 // largest |a_ij| (numerically singular; a zero matrix is singular).
 bool invert(const double* a, double* inv, int n, double* lu, int* pivots) noexcept;
 
+// Copies the n x n matrix a into out and returns its largest |a_ij|, or -1
+// when a value is not finite: the start of both inverses (invert here, and
+// generalInverse by LAPACK), which refuse the same matrices.
+double copyForInverse(int n, const double* a, double* out) noexcept;
+
 }  // namespace kernels
