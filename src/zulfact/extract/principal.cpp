@@ -8,6 +8,7 @@
 
 #include "zulfact/state/codes.hpp"
 #include "zulfact/state/constants.hpp"
+#include "zulfact/extract/graded_order.hpp"
 #include "zulfact/extract/iteration_history.hpp"
 #include "zulfact/extract/priors.hpp"
 #include "zulfact/host/host.hpp"
@@ -314,6 +315,8 @@ PrincipalEigen principalEigenvalues(int p, const double* reduced, const double* 
   e.eigenvalues.resize(static_cast<size_t>(p));
   // Weighted analysis: the matrix W^1/2 R W^1/2.
   if (weights != nullptr) weightMatrix(p, e.reduced.data(), weights, e.work.data());
+  e.order = gradedOrder(p, e.reduced.data());
+  orderSymmetric(p, e.order, e.reduced.data());
   e.code = zeigen(p, e.reduced.data(), e.eigenvalues.data(), 0, nullptr, e.work.data());
   zeroTinyEigenvalues(p, e.eigenvalues.data());
   return e;
@@ -326,6 +329,7 @@ PrincipalLoadings principalLoadings(const PrincipalEigen& eigen, int k, const do
   out.vectors.resize(static_cast<size_t>(p) * k);
   out.code = zeigvec(p, k, kept.reduced.data(), kept.eigenvalues.data(), out.vectors.data(),
                      kept.work.data());
+  restoreRows(p, k, kept.order, out.vectors.data());
   out.loadings = out.vectors;
   vectorsToLoadings(p, k, kept.eigenvalues.data(), weights, out.loadings.data());
   return out;

@@ -28,6 +28,7 @@ struct PrincipalEigen {
   std::vector<double> eigenvalues;  // p, descending; tiny ones exactly 0
   std::vector<double> reduced;      // the reduction of the matrix (packed)
   std::vector<double> work;         // and the eigen solver's work area
+  std::vector<int> order;           // the rows as solved (graded_order.hpp)
   int code = 0;                     // the eigen solver's result code
 };
 
