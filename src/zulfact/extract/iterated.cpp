@@ -267,6 +267,7 @@ void iteratedExtract(ProcState& ps) {
   const bool alpha = ps.opt.method == kMethodAlpha;
   WorkBlock saved(static_cast<double>(packedSize(p)));
   computePriors(ps);
+  warnVariancesBeyondPrecision(ps);
 
   std::vector<double> work(static_cast<std::size_t>(p));
   if (!alpha && ps.opt.flags.weighted) weightMatrix(p, ps.corrMatrix, ps.varWeights, work.data());

@@ -82,6 +82,25 @@ void zeroTinyEigenvalues(int p, double* lambda) {
     if (std::fabs(lambda[j]) <= limit) lambda[j] = 0.0;
 }
 
+void warnVariancesBeyondPrecision(ProcState& ps) {
+  // HARRIS and ALPHA weigh the variables by their communalities instead.
+  const bool byVariances = ps.opt.method == kMethodPrincipal || ps.opt.method == kMethodPrinit;
+  if (!ps.opt.flags.covariance || !byVariances) return;
+  int large = -1, small = -1;
+  for (int i = 0; i < ps.opt.nVars; ++i) {
+    const double v = ps.stdDevs[i] * ps.stdDevs[i];
+    if (!(v > 0.0)) continue;
+    if (large < 0 || v > ps.stdDevs[large] * ps.stdDevs[large]) large = i;
+    if (small < 0 || v < ps.stdDevs[small] * ps.stdDevs[small]) small = i;
+  }
+  if (large < 0) return;
+  const double ratio = std::pow(ps.stdDevs[large] / ps.stdDevs[small], 2);
+  if (!(ratio * kZeroTolerance > 1.0)) return;
+  raiseCode(ps, kCodeWarning);
+  host().message(msg::kVariancesBeyondPrecision,
+                 {variableName(ps, large), variableName(ps, small), ratio});
+}
+
 int eigenvalueRule(const double* lambda, int p, int f, double t, double P, int nMax,
                    const char** why) {
   double total = 0.0;
@@ -338,6 +357,7 @@ PrincipalLoadings principalLoadings(const PrincipalEigen& eigen, int k, const do
 void principalExtract(ProcState& ps) {
   computePriors(ps);
   if (!priorsAdmissible(ps)) return;
+  warnVariancesBeyondPrecision(ps);
   const int p = ps.opt.nVars;
   const bool weighted = ps.opt.flags.weighted;
   const double* weights = weighted ? ps.varWeights : nullptr;

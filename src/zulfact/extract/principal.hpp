@@ -49,6 +49,11 @@ PrincipalLoadings principalLoadings(const PrincipalEigen& eigen, int k, const do
 // one (in magnitude) become exactly 0.
 void zeroTinyEigenvalues(int p, double* lambda);
 
+// A covariance analysis (PRINCIPAL, PRINIT) whose largest variance exceeds
+// the smallest positive one by more than that clean-up's ratio: the small
+// variable's factors fall below it, and a warning names the two variables.
+void warnVariancesBeyondPrecision(ProcState& ps);
+
 // Decides ps.factorsRetained from the MAP or parallel results, or from
 // the eigenvalues with MINEIGEN=, PROPORTION= and NFACTORS= (defaults by
 // method and priors), and issues the messages and notes that tell why.

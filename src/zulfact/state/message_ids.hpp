@@ -232,6 +232,7 @@ inline constexpr Id kPassesNotConverged = factor(73);
 inline constexpr Id kUnconvergedAboveVariance = factor(1207);
 inline constexpr Id kLoadingsScaledToVariance = factor(1221);
 inline constexpr Id kUltraHeywoodImproper = factor(1222);
+inline constexpr Id kVariancesBeyondPrecision = factor(1261);
 inline constexpr Id kConverged = factor(193);
 inline constexpr Id kOptimIterationLimit = factor(117);
 inline constexpr Id kOptimNoImprovement = factor(118);
