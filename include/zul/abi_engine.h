@@ -32,6 +32,7 @@ typedef struct zul_engine_config {
   int32_t mapVariant;        /* 0, 2 or 4 */
   int32_t parallelCriterion; /* 1 when the parallel criterion decides */
   int32_t seed;              /* seed of the simulations */
+  int32_t noIntercept;       /* 1 under NOINT: the correlations are about zero */
 } zul_engine_config;
 
 /* Rotation request handed to run (slot 3): 128 bytes, little-endian,

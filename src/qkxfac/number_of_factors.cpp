@@ -61,6 +61,7 @@ bool NumberOfFactors::runParallel(const zul_engine_config& config, int32_t threa
   in.p = config.nVars;
   in.corr = reinterpret_cast<const double*>(corr->data());
   std::memcpy(&in.nObs, nObs->data(), sizeof in.nObs);
+  in.aboutZero = config.noIntercept != 0;
   in.nSims = config.nSims;
   in.level = config.parallelLevel;
   in.seed = static_cast<uint32_t>(config.seed);

@@ -119,7 +119,7 @@ void simulatedEigenvalues(int p, double df, uint32_t seed, uint64_t s, double* v
 
 int parallelAnalysis(const ParallelAnalysisInput& in, ParallelAnalysisResult& out) {
   const int p = in.p;
-  const double df = in.nObs - 1.0;
+  const double df = in.aboutZero ? in.nObs : in.nObs - 1.0;
   if (p < 1 || !in.corr || in.nSims < 1 || !(in.nObs >= p) || !(df > 0.0)) return 1;
   if (!(in.level > 0.0 && in.level < 1.0)) return 1;
   const double rank = std::floor((1.0 - in.level) * (in.nSims + 1.0));

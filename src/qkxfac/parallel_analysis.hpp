@@ -3,11 +3,12 @@
 // order p and the same N drawn from uncorrelated normal variables.
 //
 // Simulation. The crossproducts about the mean of N independent standard
-// normal rows of p variables follow the Wishart distribution W_p(I, N - 1).
+// normal rows of p variables follow the Wishart distribution W_p(I, N - 1);
+// those about zero, of a matrix without intercept (NOINT), W_p(I, N).
 // Each simulation draws that matrix directly by the Bartlett decomposition
 // (Bartlett 1933): W = L L' with L lower triangular, l_ii^2 a chi-square
-// with N - 1 - i degrees of freedom (i = 0 .. p-1) and l_ij standard normal
-// below the diagonal, all independent. This has exactly the distribution
+// with N - 1 - i (N - i about zero) degrees of freedom (i = 0 .. p-1) and
+// l_ij standard normal below the diagonal, all independent. This has exactly the distribution
 // of the crossproducts of N simulated rows but costs O(p^3) instead of
 // O(N p^2). The simulated correlation matrix is W scaled to unit diagonal,
 // and its eigenvalues come from the engine's Householder/QL solver.
@@ -40,6 +41,7 @@ struct ParallelAnalysisInput {
   int p = 0;
   const double* corr = nullptr;  // packed lower triangle by rows, order p
   double nObs = 0;               // N; N - 1 degrees of freedom
+  bool aboutZero = false;        // corr is about zero (NOINT): N degrees of freedom
   int nSims = 0;
   double level = 0.05;
   uint32_t seed = 0;
@@ -54,14 +56,14 @@ struct ParallelAnalysisResult {
 };
 
 // Runs the simulations. Returns 0; 1 for unusable input (p < 1, nSims < 1,
-// N < p or N <= 1, a level outside (0, 1) or one that leaves no order
+// N < p or no degrees of freedom, a level outside (0, 1) or one that leaves no order
 // statistic below nSims); 2 when the eigen solver failed on the observed
 // matrix (non-finite elements). Throws std::bad_alloc when memory runs
 // out, and before allocating when the nSims x p eigenvalues kept would
 // exceed the machine's physical memory.
 int parallelAnalysis(const ParallelAnalysisInput& in, ParallelAnalysisResult& out);
 
-// The eigenvalues of one simulated p x p correlation matrix of N - 1 = df
+// The eigenvalues of one simulated p x p correlation matrix of df
 // degrees of freedom, from stream s of seed: exposed for tests.
 void simulatedEigenvalues(int p, double df, uint32_t seed, uint64_t s, double* values);
 

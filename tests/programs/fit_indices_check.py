@@ -49,4 +49,10 @@ close(got["RMSEA 90% Upper Limit"], 0.05798, 5e-5, "upper limit")
 for step in (2, 3):
     assert all(v is None for v in indices(step).values()), step
 assert table("FitIndices", 4) is None
+
+# NOINT: the test of 3 factors and the discrepancy N F share F, in the
+# ratio of their multipliers N - (2p + 5)/6 - 2k/3 and N.
+tests = table("SignifTests", 5)["rows"]
+discrepancy = table("FitMeasures", 5)["rows"][0][1]
+close(tests[2][2] / discrepancy, (300 - 23 / 6 - 2) / 300, 1e-12, "NOINT multiplier")
 print("fit indices checked")

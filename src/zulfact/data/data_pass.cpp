@@ -105,8 +105,8 @@ void printObsCounts(ProcState& ps, double dataN) {
   }
   if (!isMissing(ps.opt.nObsOption))
     row("Number of Observations Specified (NOBS=)", ps.opt.nObsOption);
-  // NOBS= and the partial variables are applied by now (VARDEF=DF takes
-  // the partial variables off N): the N the tests use.
+  // NOBS= and the partial variables are applied by now: the N the tests
+  // use.
   row("N for Significance Tests", ps.nObs);
   out.endTable();
 }
@@ -199,14 +199,15 @@ bool partialOut(ProcState& ps, double dataN, std::vector<char>& explained) {
     return false;
   }
   const double f = std::sqrt(ps.varianceDivisor / d2);
-  if (vardefIs(std::string_view(ps.opt.vardef, 8), "DF")) {
-    // Without weights the sum of weights is the count and loses the same
-    // degrees of freedom; kept apart, it would go to OUTSTAT= as a SUMWGT
-    // row that no weight made.
-    if (ps.sumWeights == ps.nObs) ps.sumWeights -= k;
-    ps.nObs -= k;
-  }
-  if (vardefIs(std::string_view(ps.opt.vardef, 8), "WDF")) ps.sumWeights -= k;
+  // The tests see the residuals of N observations on k regressors: N - k
+  // observations, whatever divisor VARDEF= gives the variances (their
+  // multiplier is N - 1 - ... under every VARDEF=, Bartlett 1950).
+  // Without weights the sum of weights is the count and loses the same
+  // degrees of freedom; kept apart, it would go to OUTSTAT= as a SUMWGT row
+  // that no weight made. VARDEF=WDF takes them off the weights as well.
+  if (ps.sumWeights == ps.nObs || vardefIs(std::string_view(ps.opt.vardef, 8), "WDF"))
+    ps.sumWeights -= k;
+  ps.nObs -= k;
 
   for (int i = 0; i < p; ++i) {
     if (r[packedIndex(i, i)] <= kZeroDiagonalAfterSweep)

@@ -28,11 +28,14 @@ double rowSumOfSquares(int p, int k, const double* loadings, int i) {
   return h;
 }
 
-// The methods whose iterations estimate the communalities under the
-// Heywood rules; the others take them as given (priors, an input pattern).
+// The methods whose communalities follow the Heywood rules: estimated by
+// iterations, or by the one eigen step of the principal factor method on
+// priors those rules bounded (dropping the negative eigenvalues of the
+// reduced matrix can raise a communality above its prior). The others take
+// them as given (an input pattern) or weight them otherwise (HARRIS, IMAGE).
 bool estimatesCommunalities(int method) {
-  return method == kMethodPrinit || method == kMethodAlpha || method == kMethodUls ||
-         method == kMethodMl || method == kMethodGls;
+  return method == kMethodPrincipal || method == kMethodPrinit || method == kMethodAlpha ||
+         method == kMethodUls || method == kMethodMl || method == kMethodGls;
 }
 
 }  // namespace

@@ -30,7 +30,7 @@ AboveVariance worstAboveVariance(int p, int k, const double* loadings, const dou
 AboveVariance scaleRowsToVariance(int p, int k, double* loadings, const double* r);
 
 // After the extraction of a group, for the methods that estimate the
-// communalities (PRINIT, ALPHA, ULS, ML, GLS): with HEYWOOD the rows above
+// communalities (PRINCIPAL, PRINIT, ALPHA, ULS, ML, GLS): with HEYWOOD the rows above
 // the variance are scaled back to it (a note names the variable when more
 // than rounding was removed); with ULTRAHEYWOOD a communality above the
 // variance is kept, and a warning names the variable, so that the step

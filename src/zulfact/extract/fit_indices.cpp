@@ -140,8 +140,9 @@ void printFitIndices(ProcState& ps, double lnDetR, double criterion, double srmr
   Host& h = host();
   const int k = std::max(0, ps.factorsRetained);
   const int p = ps.opt.nVars;
-  const FitStatistics s = fitStatistics(p, k, ps.nObs, lnDetR, criterion);
-  const double multiplier = ps.nObs - 1.0 - (2.0 * p + 5.0) / 6.0 - 2.0 * k / 3.0;
+  const bool aboutZero = ps.opt.flags.noIntercept;
+  const FitStatistics s = fitStatistics(p, k, ps.nObs, lnDetR, criterion, aboutZero);
+  const double multiplier = dataDegreesOfFreedom(ps) - (2.0 * p + 5.0) / 6.0 - 2.0 * k / 3.0;
   const FitIndices f = k > 0 ? fitIndices(s, multiplier, srmr)
                              : fitIndices(FitStatistics{}, 0.0, zul_missing());
   TableWriter out(ps.sink);
@@ -158,9 +159,11 @@ void printFitIndices(ProcState& ps, double lnDetR, double criterion, double srmr
   } else if (!(s.dfK > 0.0)) {
     out.footnote(Text(h.formatMessage(msg::kFitIndicesNoDf)));
   } else if (!(multiplier > 0.0)) {
-    out.footnote(Text(h.formatMessage(msg::kFitIndicesNoMultiplier)));
+    out.footnote(Text(h.formatMessage(aboutZero ? msg::kFitIndicesNoMultiplierAboutZero
+                                                : msg::kFitIndicesNoMultiplier)));
   } else {
-    out.footnote(Text(h.formatMessage(msg::kFitIndicesChiSquareNote)));
+    out.footnote(Text(h.formatMessage(aboutZero ? msg::kFitIndicesChiSquareNoteAboutZero
+                                                : msg::kFitIndicesChiSquareNote)));
   }
   out.endTable();
 }

@@ -59,10 +59,17 @@ double chiSquareUpperTail(double x, double df) {
   return z < a + 1.0 ? 1.0 - gammaSeriesP(a, z) : gammaFractionQ(a, z);
 }
 
-FitStatistics fitStatistics(int p, int k, double nObs, double lnDetR, double criterion) {
+double dataDegreesOfFreedom(const ProcState& ps) {
+  return ps.opt.flags.noIntercept ? ps.nObs : ps.nObs - 1.0;
+}
+
+FitStatistics fitStatistics(int p, int k, double nObs, double lnDetR, double criterion,
+                            bool aboutZero) {
   const int kk = std::max(0, k);
   const double f = kk == 0 ? -lnDetR : criterion;
-  const double b = nObs - 1.0 - (2.0 * p + 5.0) / 6.0;
+  // Crossproducts about zero lose no degree of freedom to the means.
+  const double n = aboutZero ? nObs : nObs - 1.0;
+  const double b = n - (2.0 * p + 5.0) / 6.0;
   FitStatistics s;
   s.df0 = p * (p - 1.0) / 2.0;
   s.chiSq0 = -b * lnDetR;
@@ -70,7 +77,7 @@ FitStatistics fitStatistics(int p, int k, double nObs, double lnDetR, double cri
   s.dfK = ((p - kk) * double(p - kk) - (p + kk)) / 2.0;
   s.chiSqK = (b - 2.0 * kk / 3.0) * f;
   s.probK = chiSquareUpperTail(s.chiSqK, s.dfK);
-  s.discrepancy = (nObs - 1.0) * f;
+  s.discrepancy = n * f;
   s.akaike = s.discrepancy - 2.0 * s.dfK;
   s.schwarz = s.discrepancy - std::log(nObs) * s.dfK;
   s.multiplier = b - 2.0 * kk / 3.0;
@@ -95,10 +102,13 @@ void significanceTests(ProcState& ps, double lnDetR, double criterion) {
   if (ps.sink == nullptr) return;
   Host& h = host();
   const int kk = std::max(0, ps.factorsRetained);
-  const FitStatistics s = fitStatistics(ps.opt.nVars, kk, ps.nObs, lnDetR, criterion);
+  const bool aboutZero = ps.opt.flags.noIntercept;
+  const FitStatistics s = fitStatistics(ps.opt.nVars, kk, ps.nObs, lnDetR, criterion, aboutZero);
   const double missing = zul_missing();
   if (!(s.multiplier > 0.0))
-    h.message(msg::kFitTestsTooFewObservations, {s.multiplier, ps.nObs, ps.opt.nVars, kk});
+    h.message(aboutZero ? msg::kFitTestsTooFewObservationsAboutZero
+                        : msg::kFitTestsTooFewObservations,
+              {s.multiplier, ps.nObs, ps.opt.nVars, kk});
   {
     TableWriter out(ps.sink);
     out.beginTable("SignifTests");
@@ -120,7 +130,8 @@ void significanceTests(ProcState& ps, double lnDetR, double criterion) {
   fit.title = h.formatMessage(msg::kFitMeasuresTitle);
   fit.labelKind = 'T';
   fit.labelColumn = "factoid";
-  for (msg::Id label : {msg::kDiscrepancyLabel, msg::kAkaikeLabel, msg::kSchwarzLabel, msg::kTuckerLewisLabel})
+  const msg::Id discrepancy = aboutZero ? msg::kDiscrepancyAboutZeroLabel : msg::kDiscrepancyLabel;
+  for (msg::Id label : {discrepancy, msg::kAkaikeLabel, msg::kSchwarzLabel, msg::kTuckerLewisLabel})
     fit.rowLabels.push_back(h.messageText(label));
   fit.nRows = 4;
   const double values[4] = {s.discrepancy, s.akaike, s.schwarz, s.tuckerLewis};

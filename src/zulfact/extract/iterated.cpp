@@ -9,6 +9,7 @@
 #include "zulfact/state/constants.hpp"
 #include "zulfact/state/message_ids.hpp"
 #include "zulfact/extract/communality_bound.hpp"
+#include "zulfact/extract/graded_order.hpp"
 #include "zulfact/extract/priors.hpp"
 #include "zulfact/host/host.hpp"
 #include "zulfact/extract/iteration_history.hpp"
@@ -97,16 +98,21 @@ void solvePass(const IteratedInputs& in, const PrincipalEigen* first, int k,
   passMatrix(p, in.alpha, in.saved, out.communalities.data(), out.weights.data(),
              out.lastMatrix.data(), work.data());
   std::vector<double> matrix;
+  std::vector<int> order;
   if (first != nullptr) {
     matrix = first->reduced;
     work = first->work;
+    order = first->order;
     out.eigenvalues = first->eigenvalues;
   } else {
     matrix = out.lastMatrix;
+    order = gradedOrder(p, matrix.data());
+    orderSymmetric(p, order, matrix.data());
     row.valuesCode = zeigen(p, matrix.data(), out.eigenvalues.data(), 0, nullptr, work.data());
   }
   row.vectorsCode =
       zeigvec(p, k, matrix.data(), out.eigenvalues.data(), out.vectors.data(), work.data());
+  restoreRows(p, k, order, out.vectors.data());
 }
 
 // New estimates from the pass's vectors, the Heywood rule and the change.
@@ -261,6 +267,7 @@ void iteratedExtract(ProcState& ps) {
   const bool alpha = ps.opt.method == kMethodAlpha;
   WorkBlock saved(static_cast<double>(packedSize(p)));
   computePriors(ps);
+  warnVariancesBeyondPrecision(ps);
 
   std::vector<double> work(static_cast<std::size_t>(p));
   if (!alpha && ps.opt.flags.weighted) weightMatrix(p, ps.corrMatrix, ps.varWeights, work.data());

@@ -8,6 +8,7 @@
 
 #include "zulfact/state/codes.hpp"
 #include "zulfact/state/constants.hpp"
+#include "zulfact/extract/graded_order.hpp"
 #include "zulfact/extract/iteration_history.hpp"
 #include "zulfact/extract/priors.hpp"
 #include "zulfact/host/host.hpp"
@@ -79,6 +80,25 @@ void zeroTinyEigenvalues(int p, double* lambda) {
   const double limit = kZeroTolerance * lambda[f];
   for (int j = f; j < p; ++j)
     if (std::fabs(lambda[j]) <= limit) lambda[j] = 0.0;
+}
+
+void warnVariancesBeyondPrecision(ProcState& ps) {
+  // HARRIS and ALPHA weigh the variables by their communalities instead.
+  const bool byVariances = ps.opt.method == kMethodPrincipal || ps.opt.method == kMethodPrinit;
+  if (!ps.opt.flags.covariance || !byVariances) return;
+  int large = -1, small = -1;
+  for (int i = 0; i < ps.opt.nVars; ++i) {
+    const double v = ps.stdDevs[i] * ps.stdDevs[i];
+    if (!(v > 0.0)) continue;
+    if (large < 0 || v > ps.stdDevs[large] * ps.stdDevs[large]) large = i;
+    if (small < 0 || v < ps.stdDevs[small] * ps.stdDevs[small]) small = i;
+  }
+  if (large < 0) return;
+  const double ratio = std::pow(ps.stdDevs[large] / ps.stdDevs[small], 2);
+  if (!(ratio * kZeroTolerance > 1.0)) return;
+  raiseCode(ps, kCodeWarning);
+  host().message(msg::kVariancesBeyondPrecision,
+                 {variableName(ps, large), variableName(ps, small), ratio});
 }
 
 int eigenvalueRule(const double* lambda, int p, int f, double t, double P, int nMax,
@@ -314,6 +334,8 @@ PrincipalEigen principalEigenvalues(int p, const double* reduced, const double* 
   e.eigenvalues.resize(static_cast<size_t>(p));
   // Weighted analysis: the matrix W^1/2 R W^1/2.
   if (weights != nullptr) weightMatrix(p, e.reduced.data(), weights, e.work.data());
+  e.order = gradedOrder(p, e.reduced.data());
+  orderSymmetric(p, e.order, e.reduced.data());
   e.code = zeigen(p, e.reduced.data(), e.eigenvalues.data(), 0, nullptr, e.work.data());
   zeroTinyEigenvalues(p, e.eigenvalues.data());
   return e;
@@ -326,6 +348,7 @@ PrincipalLoadings principalLoadings(const PrincipalEigen& eigen, int k, const do
   out.vectors.resize(static_cast<size_t>(p) * k);
   out.code = zeigvec(p, k, kept.reduced.data(), kept.eigenvalues.data(), out.vectors.data(),
                      kept.work.data());
+  restoreRows(p, k, kept.order, out.vectors.data());
   out.loadings = out.vectors;
   vectorsToLoadings(p, k, kept.eigenvalues.data(), weights, out.loadings.data());
   return out;
@@ -334,6 +357,7 @@ PrincipalLoadings principalLoadings(const PrincipalEigen& eigen, int k, const do
 void principalExtract(ProcState& ps) {
   computePriors(ps);
   if (!priorsAdmissible(ps)) return;
+  warnVariancesBeyondPrecision(ps);
   const int p = ps.opt.nVars;
   const bool weighted = ps.opt.flags.weighted;
   const double* weights = weighted ? ps.varWeights : nullptr;

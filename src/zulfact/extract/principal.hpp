@@ -28,6 +28,7 @@ struct PrincipalEigen {
   std::vector<double> eigenvalues;  // p, descending; tiny ones exactly 0
   std::vector<double> reduced;      // the reduction of the matrix (packed)
   std::vector<double> work;         // and the eigen solver's work area
+  std::vector<int> order;           // the rows as solved (graded_order.hpp)
   int code = 0;                     // the eigen solver's result code
 };
 
@@ -47,6 +48,11 @@ PrincipalLoadings principalLoadings(const PrincipalEigen& eigen, int k, const do
 // Eigenvalues within 1.110223024625157e-13 times the first non-missing
 // one (in magnitude) become exactly 0.
 void zeroTinyEigenvalues(int p, double* lambda);
+
+// A covariance analysis (PRINCIPAL, PRINIT) whose largest variance exceeds
+// the smallest positive one by more than that clean-up's ratio: the small
+// variable's factors fall below it, and a warning names the two variables.
+void warnVariancesBeyondPrecision(ProcState& ps);
 
 // Decides ps.factorsRetained from the MAP or parallel results, or from
 // the eigenvalues with MINEIGEN=, PROPORTION= and NFACTORS= (defaults by

@@ -52,6 +52,9 @@ void StatementParser::createEngine() {
   // The simulations of a parallel analysis follow PARALLEL(SEED=), so that
   // a given seed reproduces them; otherwise the step's RANDOM= seed.
   config.seed = ps_.opt.parallelRun ? ps_.opt.parallelSeed : ps_.seed;
+  // Correlations about zero keep all N degrees of freedom: the parallel
+  // analysis simulates crossproducts of as many rows.
+  config.noIntercept = ps_.opt.flags.noIntercept ? 1 : 0;
   zul_engine* engine = create ? create(&config) : nullptr;
   if (!engine) {
     h_.message(msg::kEngineNotLoaded);

@@ -43,7 +43,8 @@ bool enoughMemory(double bytes) {
 // matrix stored without its N (10000 taken) made them far too small.
 // VARDEF=WEIGHT and WDF divide by the weights, which NOBS= does not give.
 // The partial variables swept out take one degree of freedom each under
-// VARDEF=DF and WDF, as they do from the N of the tests.
+// VARDEF=DF and WDF, as they do from the divisor of the conditional
+// variances (VARDEF=N and WEIGHT divide those by N and W).
 double errorsDivisor(const ProcState& ps) {
   const std::string_view vardef(ps.opt.vardef, 8);
   const double partials = ps.nPartialUsed;

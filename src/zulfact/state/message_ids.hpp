@@ -232,6 +232,7 @@ inline constexpr Id kPassesNotConverged = factor(73);
 inline constexpr Id kUnconvergedAboveVariance = factor(1207);
 inline constexpr Id kLoadingsScaledToVariance = factor(1221);
 inline constexpr Id kUltraHeywoodImproper = factor(1222);
+inline constexpr Id kVariancesBeyondPrecision = factor(1261);
 inline constexpr Id kConverged = factor(193);
 inline constexpr Id kOptimIterationLimit = factor(117);
 inline constexpr Id kOptimNoImprovement = factor(118);
@@ -256,6 +257,7 @@ inline constexpr Id kIterHistoryTitle = general(203);
 inline constexpr Id kConvergenceStatusTitle = general(300);
 inline constexpr Id kFitMeasuresTitle = general(204);
 inline constexpr Id kDiscrepancyLabel = general(180);
+inline constexpr Id kDiscrepancyAboutZeroLabel = general(181);
 inline constexpr Id kAkaikeLabel = general(133);
 inline constexpr Id kSchwarzLabel = general(134);
 inline constexpr Id kTuckerLewisLabel = general(135);
@@ -270,6 +272,10 @@ inline constexpr Id kFitIndicesChiSquareNote = factor(988);
 inline constexpr Id kFitIndicesNoFactor = factor(989);
 inline constexpr Id kFitIndicesNoDf = factor(990);
 inline constexpr Id kFitIndicesNoMultiplier = factor(991);
+// The same three under NOINT, whose crossproducts keep N degrees of freedom.
+inline constexpr Id kFitTestsTooFewObservationsAboutZero = factor(1262);
+inline constexpr Id kFitIndicesChiSquareNoteAboutZero = factor(1263);
+inline constexpr Id kFitIndicesNoMultiplierAboutZero = factor(1264);
 // Reasons of the convergence status (group 0; their numbers are kept in
 // ProcState::convergenceReason).
 inline constexpr Id kReasonConverged = general(75);

@@ -90,6 +90,35 @@ TEST(PrincipalFactors, ExactCommunalitiesGiveTheModel) {
   expectColumn(kLoadings, s.loadings.data(), 1e-13);
 }
 
+// A covariance analysis of variables in very different units: variances
+// 1e12, 1, 4, 9 on R with r = .5 but r14 = .2, r23 = .7. Eigenvalues and
+// the second factor by numpy (LAPACK dsyevd). In the order the variables come in, the
+// reduction from the last row kept the small eigenvalues to 1e-4 only;
+// solved with the variances ascending they hold to 1e-12, and the
+// loadings come back in the variables' order. The first factor is the
+// first variable, and loads the others by their correlations with it.
+TEST(PrincipalComponents, VariancesOfVeryDifferentSizeKeepTheSmallEigenvalues) {
+  const int p = 4;
+  std::vector<double> r(packedSize(p), 0.5);
+  for (int i = 0; i < p; ++i) r[packedIndex(i, i)] = 1.0;
+  r[packedIndex(3, 0)] = 0.2;
+  r[packedIndex(2, 1)] = 0.7;
+  const double variances[p] = {1e12, 1.0, 4.0, 9.0};
+  const Solution s = principalPass(p, 2, r, variances);
+  const double lambda[p] = {1.0000000000016100e12, 9.7529968820203337, 2.2224537416310364,
+                            0.41454937633783046};
+  for (int j = 0; j < p; ++j) EXPECT_NEAR(s.eigenvalues[j], lambda[j], 1e-12 * lambda[j]) << j;
+  // Exact (power iteration in rational arithmetic): .500000000001995,
+  // .500000000002445, .200000000002728. The vector's small components
+  // carry an absolute error of rounding, 1e-16 of the first: 1e-10 here.
+  expectColumn({1.0, 0.500000000001995, 0.500000000002445, 0.200000000002728},
+               s.loadings.data(), 1e-10);
+  const double* second = s.loadings.data() + p;
+  const double sign = second[3] < 0 ? -1.0 : 1.0;  // second[0] is 0 within rounding
+  const double expected[p] = {0.0, 0.49350184411211806, 0.54543120475932927, 0.96144983201690437};
+  for (int i = 0; i < p; ++i) EXPECT_NEAR(sign * second[i], expected[i], 1e-11) << i;
+}
+
 // Harris (1962): weights 1/u_i^2 on the reduced matrix. For the one-factor
 // model U^-1 l l' U^-1 has the one eigenvalue sum l_i^2 / (1 - l_i^2), and
 // the unweighted loadings are l again. The weights come from the priors'
