@@ -50,4 +50,16 @@ class OutputFile {
   std::ofstream stream_;
 };
 
+// A scratch file for a part of a report built as the run goes: made in the
+// user's private scratch directory and unlinked at once, so that nothing is
+// left behind however the run ends. open() returns "" or what failed.
+class ScratchStream {
+ public:
+  std::string open(const std::string& role);
+  std::fstream& stream() { return stream_; }
+
+ private:
+  std::fstream stream_;
+};
+
 }  // namespace zul::program
