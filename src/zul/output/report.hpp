@@ -44,7 +44,8 @@ struct ReportOptions {
   // Temporary files the JSON file and the HTML report are written to as
   // the run goes (null: not written, or kept in the model until the end):
   // each table is rendered when published and then dropped, so that a
-  // step with thousands of BY groups does not hold them all.
+  // step with thousands of BY groups does not hold them all. Given for
+  // every report the run writes, or for none.
   std::iostream* jsonTables = nullptr;
   std::iostream* htmlContents = nullptr;  // both or neither
   std::iostream* htmlBody = nullptr;

@@ -167,20 +167,15 @@ void OutputFile::discard() {
   temporary_.clear();
 }
 
-std::string ScratchStream::open(const std::string& role) {
+bool ScratchStream::open() {
   fs::path made;
   const int fd = table::makePrivateScratch("report", made);
-  if (fd >= 0) {
-    ::close(fd);
-    stream_.open(made, std::ios::in | std::ios::out | std::ios::trunc | std::ios::binary);
-    ::unlink(made.c_str());
-    table::forgetTemporaryFile(made);
-  }
-  if (!stream_.is_open())
-    return "The " + role + " cannot be built: no scratch file in " +
-           table::privateScratchDirectory().string() + " (" + std::strerror(errno) +
-           "); set TMPDIR to a writable directory.";
-  return {};
+  if (fd < 0) return false;
+  ::close(fd);
+  stream_.open(made, std::ios::in | std::ios::out | std::ios::trunc | std::ios::binary);
+  ::unlink(made.c_str());
+  table::forgetTemporaryFile(made);
+  return stream_.is_open();
 }
 
 }  // namespace zul::program

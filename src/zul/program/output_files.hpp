@@ -52,10 +52,10 @@ class OutputFile {
 
 // A scratch file for a part of a report built as the run goes: made in the
 // user's private scratch directory and unlinked at once, so that nothing is
-// left behind however the run ends. open() returns "" or what failed.
+// left behind however the run ends. open() is false when none can be made.
 class ScratchStream {
  public:
-  std::string open(const std::string& role);
+  bool open();
   std::fstream& stream() { return stream_; }
 
  private:

@@ -118,7 +118,7 @@ class Runner {
   std::vector<std::pair<std::string, std::string>> reportPaths() const;
   bool withheld(const std::string& role, const std::string& path) const;
   bool setUpOutputs();
-  bool openReportParts(output::ReportOptions& ro);
+  void openReportParts(output::ReportOptions& ro);
   int stopBeforeSteps();
   void checkWrites();
   void finishOutputs();
@@ -284,7 +284,7 @@ bool Runner::setUpOutputs() {
   ro.graphics = !options_.html.empty() || !options_.graphs.empty();
   ro.keepTables = !options_.html.empty() || !options_.json.empty();
   ro.keepGraphs = !options_.graphs.empty();
-  if (!openReportParts(ro)) return false;
+  openReportParts(ro);
   ro.maxLineSize = [] {
     std::optional<std::string> v = session().options.get("LINESIZE");
     return v ? std::atoi(v->c_str()) : output::kDefaultMaxLineSize;
@@ -316,8 +316,8 @@ int Runner::stopBeforeSteps() {
 
 // The JSON file and the HTML report are written to scratch files as the
 // tables are published: held until the end, a run with thousands of BY
-// groups took gigabytes.
-bool Runner::openReportParts(output::ReportOptions& ro) {
+// groups took gigabytes. Without a scratch file they are held as before.
+void Runner::openReportParts(output::ReportOptions& ro) {
   std::vector<std::pair<ScratchStream*, std::iostream**>> parts;
   if (!options_.json.empty()) parts.push_back({&jsonTables_, &ro.jsonTables});
   if (!options_.html.empty()) {
@@ -325,14 +325,12 @@ bool Runner::openReportParts(output::ReportOptions& ro) {
     parts.push_back({&htmlBody_, &ro.htmlBody});
   }
   for (auto [scratch, stream] : parts) {
-    const std::string role = stream == &ro.jsonTables ? "JSON file" : "HTML report";
-    if (std::string error = scratch->open(role); !error.empty()) {
-      logLine(ZUL_LOG_ERROR, error);
-      return false;
+    if (!scratch->open()) {
+      ro.jsonTables = ro.htmlContents = ro.htmlBody = nullptr;
+      return;
     }
     *stream = &scratch->stream();
   }
-  return true;
 }
 
 void Runner::applyOption(const parse::OptionSetting& o, const std::string& where) {
