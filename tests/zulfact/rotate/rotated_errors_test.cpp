@@ -82,7 +82,8 @@ TEST(StdErrorsWanted, OnlyWhenPrintedOrStored) {
     step.ps.opt.method = r.method;
     step.ps.sink = r.sink;
     step.ps.opt.outstatTable = r.outstat;
-    EXPECT_EQ(rotatedErrorsWanted(step.ps), r.wanted) << r.method << " " << r.sink << " " << r.outstat;
+    EXPECT_EQ(rotatedErrorsWanted(step.ps), r.wanted)
+        << r.method << " " << r.sink << " " << r.outstat;
   }
 }
 
