@@ -55,10 +55,14 @@ void matrixProduct(int r, int k, int c, const double* a, const double* b, double
 
 void matrixProductOp(bool transA, bool transB, int r, int k, int c, const double* a,
                      const double* b, double* out) noexcept {
+  matrixProductBlock(transA, transB, r, k, c, a, transA ? k : r, b, transB ? c : k, out, r);
+}
+
+void matrixProductBlock(bool transA, bool transB, int r, int k, int c, const double* a, int lda,
+                        const double* b, int ldb, double* out, int ldc) noexcept {
   if (r < 1 || k < 1 || c < 1 || a == nullptr || b == nullptr || out == nullptr) return;
   cblas_dgemm(CblasColMajor, transA ? CblasTrans : CblasNoTrans,
-              transB ? CblasTrans : CblasNoTrans, r, c, k, 1.0, a, transA ? k : r, b,
-              transB ? c : k, 0.0, out, r);
+              transB ? CblasTrans : CblasNoTrans, r, c, k, 1.0, a, lda, b, ldb, 0.0, out, ldc);
 }
 
 bool generalSolve(int n, int nrhs, double* a, int* pivots, double* b) noexcept {

@@ -44,6 +44,12 @@ void matrixProduct(int r, int k, int c, const double* a, const double* b, double
 void matrixProductOp(bool transA, bool transB, int r, int k, int c, const double* a,
                      const double* b, double* out) noexcept;
 
+// The same on blocks of larger column-major arrays, each with its leading
+// dimension (lda, ldb, ldc: the rows of the array the block lies in), so
+// that a product by panels needs no copies of the panels.
+void matrixProductBlock(bool transA, bool transB, int r, int k, int c, const double* a, int lda,
+                        const double* b, int ldb, double* out, int ldc) noexcept;
+
 // Solves A X = B for the general A (n x n, overwritten by its LU factors)
 // and B (n x nrhs, overwritten by X) by LAPACK's blocked dgesv. False when
 // A is exactly singular or a size is below 1.

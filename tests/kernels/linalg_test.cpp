@@ -205,6 +205,27 @@ TEST(linalgGeneral, ProductsWithTransposesInverseAndSolveAgreeWithThePlainKernel
           EXPECT_NEAR(got[i + j * r], want, 1e-14) << ta << tb << i << j;
         }
     }
+  // Blocks inside larger arrays (9 rows each) give the same products, and
+  // nothing outside the output block is written.
+  for (bool ta : {false, true})
+    for (bool tb : {false, true}) {
+      const int ld = 9;
+      const std::vector<double> big = randomGeneral(ld, 3);
+      std::vector<double> a(ta ? k * r : r * k), b(tb ? c * k : k * c);
+      const int ar = ta ? k : r, br = tb ? c : k;
+      for (size_t e = 0; e < a.size(); ++e) a[e] = big[1 + e % ar + (e / ar) * ld];
+      for (size_t e = 0; e < b.size(); ++e) b[e] = big[2 + e % br + (e / br) * ld];
+      std::vector<double> want(r * c), got(static_cast<size_t>(ld) * c, -7.0);
+      matrixProductOp(ta, tb, r, k, c, a.data(), b.data(), want.data());
+      matrixProductBlock(ta, tb, r, k, c, big.data() + 1, ld, big.data() + 2, ld, got.data() + 1,
+                         ld);
+      for (int j = 0; j < c; ++j)
+        for (int i = 0; i < ld; ++i) {
+          const double g = got[i + static_cast<size_t>(j) * ld];
+          if (i < 1 || i > r) EXPECT_EQ(g, -7.0) << ta << tb << i << j;
+          else EXPECT_NEAR(g, want[i - 1 + j * r], 1e-14) << ta << tb << i << j;
+        }
+    }
   // n = 200 passes LAPACK's block size, so the blocked paths run.
   for (int n : {1, 3, 40, 200}) {
     const std::vector<double> g = randomGeneral(n, 50 + n), rhs = randomGeneral(n, 90 + n);

@@ -185,4 +185,11 @@ for c in range(1, 3):
     for a, b in zip(column(table("FactorPattern", 10), f"SEFactor{c}"),
                     column(table("FactorPattern", 9), f"SEFactor{c}")):
         close(a, b * math.sqrt(143 / 288), 1e-9, "PARTIAL errors")
+# 11: under NOPRINT the OUTSTAT= table holds every row of the printing
+# step 1: standard errors, residuals and scoring coefficients included.
+with open(os.path.join(work, "s1.csv")) as f1, open(os.path.join(work, "s11.csv")) as f11:
+    printed, quiet = f1.read(), f11.read()
+assert quiet == printed, "NOPRINT changed the OUTSTAT= table"
+for type_, count in (("SE_UNROT", 4), ("SE_PAT", 4), ("RESIDUAL", 24), ("SCORE", 4)):
+    assert len(outstat_rows("s11.csv", type_)) == count, type_
 print("standard errors checked")

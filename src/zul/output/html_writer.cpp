@@ -7,11 +7,13 @@
 #include <ostream>
 #include <map>
 #include <set>
+#include <sstream>
 
 #include "zul/messages/messages.hpp"
 #include "zul/output/display.hpp"
 #include "zul/output/heading_items.hpp"
 #include "zul/output/matrix_shading.hpp"
+#include "zul/output/stream_copy.hpp"
 #include "zul/output/svg_graphs.hpp"
 
 namespace zul::output {
@@ -176,29 +178,22 @@ std::string sectionTitle(const Model& model, int section) {
 
 // Contents: one entry per table and graph, those of a section listed
 // under its heading, so that the two "Variance Explained by Each Factor"
-// tables say which solution they belong to.
-void writeContents(const Model& model, std::ostream& out) {
-  out << "<nav><ol>\n";
-  std::string group;
-  bool inGroup = false;
-  for (size_t i = 0; i < model.items.size(); ++i) {
-    const Item& item = model.items[i];
-    if (item.kind != Item::Kind::Table && item.kind != Item::Kind::Graph) continue;
-    std::string by = byText(item);
-    std::string section = sectionTitle(model, item.section);
-    std::string key = section.empty() ? std::string() : (by.empty() ? "" : by + ": ") + section;
-    if (key != group) {
-      if (inGroup) out << "</ol></li>\n";
-      inGroup = !key.empty();
-      if (inGroup) out << "<li>" << htmlEscape(key) << "<ol>\n";
-      group = key;
-    }
-    std::string name = contentsName(item);
-    if (!by.empty() && !inGroup) name = by + ": " + name;
-    out << "<li><a href=\"#" << anchor(i) << "\">" << htmlEscape(name) << "</a></li>\n";
+// tables say which solution they belong to. `group` is the heading whose
+// list is open ("" none).
+void writeContentsEntry(const Model& model, const Item& item, size_t index, std::string& group,
+                        std::ostream& out) {
+  if (item.kind != Item::Kind::Table && item.kind != Item::Kind::Graph) return;
+  std::string by = byText(item);
+  std::string section = sectionTitle(model, item.section);
+  std::string key = section.empty() ? std::string() : (by.empty() ? "" : by + ": ") + section;
+  if (key != group) {
+    if (!group.empty()) out << "</ol></li>\n";
+    if (!key.empty()) out << "<li>" << htmlEscape(key) << "<ol>\n";
+    group = key;
   }
-  if (inGroup) out << "</ol></li>\n";
-  out << "</ol></nav>\n";
+  std::string name = contentsName(item);
+  if (!by.empty() && group.empty()) name = by + ": " + name;
+  out << "<li><a href=\"#" << anchor(index) << "\">" << htmlEscape(name) << "</a></li>\n";
 }
 
 // Every step has its heading, one that printed nothing too, and a step
@@ -233,46 +228,54 @@ std::string htmlEscape(std::string_view raw) {
   return out;
 }
 
-void writeHtml(const Model& model, std::ostream& out, const std::string& title) {
+HtmlReportParts::HtmlReportParts(std::iostream& contents, std::iostream& body)
+    : contents_(contents), body_(body) {}
+
+void HtmlReportParts::add(const Model& model, const Item& item) {
+  const size_t index = index_++;
+  writeContentsEntry(model, item, index, group_, contents_);
+  if (item.step != lastStep_) {
+    // A step's heading says how it ended: it is written in front of the
+    // step's part when the report is put together.
+    for (; lastStep_ < item.step; ++lastStep_) stepStarts_.push_back(body_.tellp());
+    lastGroup_ = -1;
+    lastBy_.clear();
+  }
+  std::string by = byText(item);
+  if (item.byGroup != lastGroup_ || by != lastBy_) {
+    lastGroup_ = item.byGroup;
+    lastBy_ = by;
+    if (!by.empty()) body_ << "<p class=\"by\">" << htmlEscape(by) << "</p>\n";
+  }
+  for (const std::string& text : newSectionHeadings(model, item, sectionsShown_))
+    body_ << "<h3>" << htmlEscape(text) << "</h3>\n";
+  if (item.kind == Item::Kind::Table) writeTable(body_, item, index);
+  if (item.kind == Item::Kind::Graph) writeGraph(body_, item, index);
+  for (const Note& n : item.notes) body_ << "<p class=\"note\">" << htmlEscape(n.text) << "</p>\n";
+}
+
+void HtmlReportParts::write(const Model& model, std::ostream& out, const std::string& title) {
   out << "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n<title>"
       << htmlEscape(title) << "</title>\n<style>" << kStyle << "</style>\n</head>\n<body>\n<h1>"
       << htmlEscape(title) << "</h1>\n";
-
-  writeContents(model, out);
-
-  int lastStep = -1, lastGroup = -1;
-  std::string lastBy;
-  std::set<int> sectionsShown;
-  for (size_t i = 0; i < model.items.size(); ++i) {
-    const Item& item = model.items[i];
-    if (item.step != lastStep) {
-      while (lastStep < item.step) writeStepHeading(out, model, ++lastStep);
-      lastGroup = -1;
-      lastBy.clear();
-    }
-    std::string by = byText(item);
-    if (item.byGroup != lastGroup || by != lastBy) {
-      lastGroup = item.byGroup;
-      lastBy = by;
-      if (!by.empty()) out << "<p class=\"by\">" << htmlEscape(by) << "</p>\n";
-    }
-    for (const std::string& text : newSectionHeadings(model, item, sectionsShown))
-      out << "<h3>" << htmlEscape(text) << "</h3>\n";
-    switch (item.kind) {
-      case Item::Kind::Table:
-        writeTable(out, item, i);
-        break;
-      case Item::Kind::Graph:
-        writeGraph(out, item, i);
-        break;
-      case Item::Kind::Space:
-      case Item::Kind::Note:
-        break;
-    }
-    for (const Note& n : item.notes) out << "<p class=\"note\">" << htmlEscape(n.text) << "</p>\n";
+  out << "<nav><ol>\n";
+  copyStream(contents_, out);
+  if (!group_.empty()) out << "</ol></li>\n";
+  out << "</ol></nav>\n";
+  const std::streamoff end = body_.tellp();
+  for (size_t s = 0; s < model.steps.size(); ++s) {
+    writeStepHeading(out, model, static_cast<int>(s));
+    const std::streamoff from = s < stepStarts_.size() ? stepStarts_[s] : end;
+    copyStream(body_, out, from, s + 1 < stepStarts_.size() ? stepStarts_[s + 1] : end);
   }
-  while (++lastStep < static_cast<int>(model.steps.size())) writeStepHeading(out, model, lastStep);
   out << "</body>\n</html>\n";
+}
+
+void writeHtml(const Model& model, std::ostream& out, const std::string& title) {
+  std::stringstream contents, body;
+  HtmlReportParts parts(contents, body);
+  for (const Item& item : model.items) parts.add(model, item);
+  parts.write(model, out, title);
 }
 
 }  // namespace zul::output

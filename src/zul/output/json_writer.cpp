@@ -2,8 +2,11 @@
 
 #include <cmath>
 #include <ostream>
+#include <sstream>
+#include <string>
 
 #include "zul/output/display.hpp"
+#include "zul/output/stream_copy.hpp"
 
 namespace zul::output {
 
@@ -113,37 +116,60 @@ nlohmann::ordered_json toJson(const Model& model) {
   return doc;
 }
 
-void writeJson(const Model& model, std::ostream& out) {
-  // One line per step, per table head and per row: easy to read and to
-  // compare, whatever the size of the tables. Invalid UTF-8 in a label
-  // must not lose the whole file: it is replaced.
-  auto dump = [](const Json& j) {
-    return j.dump(-1, ' ', false, Json::error_handler_t::replace);
-  };
-  Json doc = toJson(model);
-  out << "{\"steps\": [";
-  const Json& steps = doc["steps"];
-  for (size_t i = 0; i < steps.size(); ++i) out << (i ? ",\n  " : "\n  ") << dump(steps[i]);
-  out << "],\n \"tables\": [";
-  const Json& tables = doc["tables"];
-  for (size_t i = 0; i < tables.size(); ++i) {
-    Json head = tables[i];
-    Json rows = std::move(head["rows"]);
-    head.erase("rows");
-    Json values;
-    if (head.contains("values")) {
-      values = std::move(head["values"]);
-      head.erase("values");
-    }
-    std::string text = dump(head);
-    text.pop_back();  // the closing brace: rows and values follow
-    out << (i ? ",\n  " : "\n  ") << text << ", \"rows\": [";
-    for (size_t r = 0; r < rows.size(); ++r) out << (r ? ",\n    " : "\n    ") << dump(rows[r]);
-    out << "]";
-    if (!values.is_null()) out << ", \"values\": " << dump(values);
-    out << "}";
+namespace {
+
+// One line per step, per table head and per row: easy to read and to
+// compare, whatever the size of the tables. Invalid UTF-8 in a label must
+// not lose the whole file: it is replaced.
+std::string dump(const Json& j) { return j.dump(-1, ' ', false, Json::error_handler_t::replace); }
+
+void writeEntry(Json head, std::ostream& out, size_t& written) {
+  Json rows = std::move(head["rows"]);
+  head.erase("rows");
+  Json values;
+  if (head.contains("values")) {
+    values = std::move(head["values"]);
+    head.erase("values");
   }
+  std::string text = dump(head);
+  text.pop_back();  // the closing brace: rows and values follow
+  out << (written++ ? ",\n  " : "\n  ") << text << ", \"rows\": [";
+  for (size_t r = 0; r < rows.size(); ++r) out << (r ? ",\n    " : "\n    ") << dump(rows[r]);
+  out << "]";
+  if (!values.is_null()) out << ", \"values\": " << dump(values);
+  out << "}";
+}
+
+}  // namespace
+
+void writeJsonItem(const Model& model, const Item& item, std::ostream& out, size_t& written) {
+  Json entries = Json::array();
+  if (item.kind == Item::Kind::Table || item.kind == Item::Kind::Note) {
+    entries.push_back(table(model, item));
+  } else if (item.kind == Item::Kind::Graph && !item.data.empty()) {
+    appendGraph(model, item, entries);
+  }
+  for (Json& entry : entries) writeEntry(std::move(entry), out, written);
+}
+
+void writeJsonFile(const Model& model, std::iostream& tables, std::ostream& out) {
+  out << "{\"steps\": [";
+  for (size_t i = 0; i < model.steps.size(); ++i) {
+    const Step& s = model.steps[i];
+    const Json step = {{"program", s.program}, {"line", s.line},
+                       {"completionCode", s.completionCode}};
+    out << (i ? ",\n  " : "\n  ") << dump(step);
+  }
+  out << "],\n \"tables\": [";
+  copyStream(tables, out);
   out << "]}\n";
+}
+
+void writeJson(const Model& model, std::ostream& out) {
+  std::stringstream tables;
+  size_t written = 0;
+  for (const Item& item : model.items) writeJsonItem(model, item, tables, written);
+  writeJsonFile(model, tables, out);
 }
 
 }  // namespace zul::output

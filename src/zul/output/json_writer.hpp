@@ -26,4 +26,11 @@ namespace zul::output {
 nlohmann::ordered_json toJson(const Model& model);
 void writeJson(const Model& model, std::ostream& out);
 
+// The same file written as the run goes, so that the tables need not be
+// held until its end: writeJsonItem appends the entries of one published
+// item to `tables` (counting them in `written`), writeJsonFile writes the
+// steps and then those entries.
+void writeJsonItem(const Model& model, const Item& item, std::ostream& tables, size_t& written);
+void writeJsonFile(const Model& model, std::iostream& tables, std::ostream& out);
+
 }  // namespace zul::output

@@ -153,7 +153,10 @@ std::string Model::sectionPath(int section) const {
 // Report
 
 Report::Report(ReportOptions options)
-    : options_(options), listing_(options.listing, options.lineSize, options.maxLineSize) {}
+    : options_(options), listing_(options.listing, options.lineSize, options.maxLineSize) {
+  if (options_.htmlContents && options_.htmlBody)
+    html_ = std::make_unique<HtmlReportParts>(*options_.htmlContents, *options_.htmlBody);
+}
 
 Report::~Report() = default;
 
@@ -248,7 +251,14 @@ Item Report::newItem(Item::Kind kind) const {
 
 void Report::publish(Item item) {
   makePrintable(item);
-  if (item.preformatted || (!options_.keepTables && item.kind != Item::Kind::Graph)) {
+  if (!item.preformatted) {
+    if (options_.jsonTables) writeJsonItem(model_, item, *options_.jsonTables, jsonWritten_);
+    if (html_) html_->add(model_, item);
+  }
+  const bool written = options_.jsonTables || html_;
+  const bool keep = item.kind == Item::Kind::Graph ? options_.keepGraphs
+                                                   : options_.keepTables && !written;
+  if (item.preformatted || !keep) {
     listing_.print(model_, item);
     return;
   }
@@ -693,10 +703,18 @@ int32_t Report::onTable(Table& table, int32_t operation, const zul_attr* a, int3
   }
 }
 
-void Report::writeJson(std::ostream& out) const { output::writeJson(model_, out); }
+void Report::writeJson(std::ostream& out) const {
+  if (options_.jsonTables)
+    writeJsonFile(model_, *options_.jsonTables, out);
+  else
+    output::writeJson(model_, out);
+}
 
 void Report::writeHtml(std::ostream& out, const std::string& title) const {
-  output::writeHtml(model_, out, title);
+  if (html_)
+    html_->write(model_, out, title);
+  else
+    output::writeHtml(model_, out, title);
 }
 
 std::string sinkStatusText(int32_t status) {

@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "zul/abi.h"
+#include "zul/output/html_writer.hpp"
 #include "zul/output/listing.hpp"
 #include "zul/output/model.hpp"
 
@@ -40,6 +41,15 @@ struct ReportOptions {
   // steps with thousands of BY groups, or matrices of thousands of
   // variables, would otherwise hold every table they printed.
   bool keepTables = true;
+  // Temporary files the JSON file and the HTML report are written to as
+  // the run goes (null: not written, or kept in the model until the end):
+  // each table is rendered when published and then dropped, so that a
+  // step with thousands of BY groups does not hold them all. Given for
+  // every report the run writes, or for none.
+  std::iostream* jsonTables = nullptr;
+  std::iostream* htmlContents = nullptr;  // both or neither
+  std::iostream* htmlBody = nullptr;
+  bool keepGraphs = true;  // graphs stay in the model (graph files are drawn from it)
 };
 
 class Report {
@@ -103,6 +113,8 @@ class Report {
   std::vector<Table*> openTables_;  // in creation order
   std::vector<Graph*> openGraphs_;  // graphs not yet ended
   std::string lastProblem_;
+  size_t jsonWritten_ = 0;  // entries written to options_.jsonTables
+  std::unique_ptr<HtmlReportParts> html_;
 };
 
 // A sentence for the log about a sink status (ZUL_SINK_...); "" for the

@@ -167,4 +167,15 @@ void OutputFile::discard() {
   temporary_.clear();
 }
 
+bool ScratchStream::open() {
+  fs::path made;
+  const int fd = table::makePrivateScratch("report", made);
+  if (fd < 0) return false;
+  ::close(fd);
+  stream_.open(made, std::ios::in | std::ios::out | std::ios::trunc | std::ios::binary);
+  ::unlink(made.c_str());
+  table::forgetTemporaryFile(made);
+  return stream_.is_open();
+}
+
 }  // namespace zul::program

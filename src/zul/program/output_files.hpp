@@ -50,4 +50,16 @@ class OutputFile {
   std::ofstream stream_;
 };
 
+// A scratch file for a part of a report built as the run goes: made in the
+// user's private scratch directory and unlinked at once, so that nothing is
+// left behind however the run ends. open() is false when none can be made.
+class ScratchStream {
+ public:
+  bool open();
+  std::fstream& stream() { return stream_; }
+
+ private:
+  std::fstream stream_;
+};
+
 }  // namespace zul::program

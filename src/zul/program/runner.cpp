@@ -118,6 +118,7 @@ class Runner {
   std::vector<std::pair<std::string, std::string>> reportPaths() const;
   bool withheld(const std::string& role, const std::string& path) const;
   bool setUpOutputs();
+  void openReportParts(output::ReportOptions& ro);
   int stopBeforeSteps();
   void checkWrites();
   void finishOutputs();
@@ -145,6 +146,9 @@ class Runner {
   int status_ = kExitOk;
   std::vector<parse::Program> programs_;
   OutputFile logFile_, listingFile_, jsonFile_, htmlFile_;
+  // The JSON file's tables and the HTML report's contents and body, written
+  // as the tables are published and joined when the run ends.
+  ScratchStream jsonTables_, htmlContents_, htmlBody_;
   std::ostream* log_ = &std::cerr;
   std::ostream* listing_ = &std::cout;
   bool logFailed_ = false, listingFailed_ = false;
@@ -279,6 +283,8 @@ bool Runner::setUpOutputs() {
   ro.listing = listing_;
   ro.graphics = !options_.html.empty() || !options_.graphs.empty();
   ro.keepTables = !options_.html.empty() || !options_.json.empty();
+  ro.keepGraphs = !options_.graphs.empty();
+  openReportParts(ro);
   ro.maxLineSize = [] {
     std::optional<std::string> v = session().options.get("LINESIZE");
     return v ? std::atoi(v->c_str()) : output::kDefaultMaxLineSize;
@@ -306,6 +312,25 @@ int Runner::stopBeforeSteps() {
   std::string error = logFile_.close();
   if (!error.empty()) std::cerr << "ERROR: " << error << "\n";
   return kExitStopped;
+}
+
+// The JSON file and the HTML report are written to scratch files as the
+// tables are published: held until the end, a run with thousands of BY
+// groups took gigabytes. Without a scratch file they are held as before.
+void Runner::openReportParts(output::ReportOptions& ro) {
+  std::vector<std::pair<ScratchStream*, std::iostream**>> parts;
+  if (!options_.json.empty()) parts.push_back({&jsonTables_, &ro.jsonTables});
+  if (!options_.html.empty()) {
+    parts.push_back({&htmlContents_, &ro.htmlContents});
+    parts.push_back({&htmlBody_, &ro.htmlBody});
+  }
+  for (auto [scratch, stream] : parts) {
+    if (!scratch->open()) {
+      ro.jsonTables = ro.htmlContents = ro.htmlBody = nullptr;
+      return;
+    }
+    *stream = &scratch->stream();
+  }
 }
 
 void Runner::applyOption(const parse::OptionSetting& o, const std::string& where) {

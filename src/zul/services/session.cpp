@@ -45,9 +45,9 @@ Session& session() {
 }
 
 const char* Session::keep(std::string text) {
+  // A set's elements stay where they are when it grows.
   auto& store = step ? step->hostStrings : runStrings_;
-  store.push_back(std::move(text));
-  return store.back().c_str();
+  return store.insert(std::move(text)).first->c_str();
 }
 
 zul_table* Session::adopt(std::unique_ptr<zul_table> table) {

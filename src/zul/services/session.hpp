@@ -8,12 +8,12 @@
 #pragma once
 
 #include <array>
-#include <deque>
 #include <filesystem>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "zul/abi.h"
@@ -89,7 +89,9 @@ struct StepContext {
   std::unique_ptr<parse::ParsedStep> parsed;
   std::vector<std::unique_ptr<zul_table>> tables;  // in the order opened
   std::vector<std::unique_ptr<zul_readlist>> readLists;
-  std::deque<std::string> hostStrings;             // 329/16..18
+  // 329/16..18: each text once, at a fixed address until the step ends
+  // (the same titles come back for each of thousands of BY groups).
+  std::unordered_set<std::string> hostStrings;
   int nameCheckWarnings = 0;
   int hostErrors = 0;  // services that failed with an ERROR line
   // The tables this step reads and writes, checked against each other and
@@ -124,7 +126,7 @@ class Session {
   bool owns(const zul_table* table) const;
 
  private:
-  std::deque<std::string> runStrings_;
+  std::unordered_set<std::string> runStrings_;
 };
 
 Session& session();

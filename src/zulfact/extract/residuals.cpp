@@ -117,7 +117,8 @@ void residualCorrelations(ProcState& ps) {
   const int p = ps.opt.nVars;
   const int m = ps.nFactors;
   double* a = ps.corrMatrix;
-  if (a == nullptr || p < 1) return;
+  // Under NOPRINT only the OUTSTAT= rows take them.
+  if (a == nullptr || p < 1 || (ps.sink == nullptr && ps.opt.outstatTable == nullptr)) return;
   // The residuals are formed in the working matrix from the group's R.
   std::memcpy(a, ps.groupCorr, sizeof(double) * static_cast<size_t>(p) * (p + 1) / 2);
 

@@ -76,6 +76,9 @@ void computeScoringCoefficients(ProcState& ps) {
   const int m = ps.nFactors;
   const int p = ps.opt.nVars;
   if (m < 1 || p < 1 || ps.scoreCoefficients == nullptr) return;
+  // Under NOPRINT only the OUT= scores and the OUTSTAT= rows take them.
+  const bool used = ps.sink != nullptr || ps.opt.flags.outRequested || ps.opt.outstatTable;
+  if (!used) return;
   TableWriter out(ps.sink);
   if (out.enabled()) out.openSection("ScoringCoefficients", {}, Text::message(msg::kScoringHeading));
 

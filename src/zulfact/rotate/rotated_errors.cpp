@@ -108,7 +108,10 @@ void finish(ProcState& ps, const SolutionJacobian& j) {
 
 }  // namespace
 
-bool rotatedErrorsWanted(const ProcState& ps) { return ps.opt.method == kMethodMl && ps.opt.flags.needStdErr; }
+bool rotatedErrorsWanted(const ProcState& ps) {
+  const bool used = ps.sink != nullptr || ps.opt.outstatTable != nullptr;
+  return ps.opt.method == kMethodMl && ps.opt.flags.needStdErr && used;
+}
 
 void criterionStdErrors(ProcState& ps, int code, const double* coefficients) {
   Host& h = host();

@@ -13,6 +13,7 @@
 #include "zulfact/output/matrix_printer.hpp"
 #include "zulfact/output/outstat_rows.hpp"
 #include "zulfact/output/vector_table.hpp"
+#include "zulfact/rotate/rotated_errors.hpp"
 #include "zulfact/rotate/standard_errors.hpp"
 #include "zulfact/state/message_ids.hpp"
 
@@ -48,7 +49,7 @@ void FinishUnrotatedPattern(ProcState& ps) {
   releaseKeptCovariance(ps);
   if (m >= 1) {
     if (!inputPatternMethod(ps)) {
-      if (ps.opt.method == kMethodMl && ps.opt.flags.needStdErr) RotationStdErrors(ps, kUnrotatedErrors, nullptr);
+      if (rotatedErrorsWanted(ps)) RotationStdErrors(ps, kUnrotatedErrors, nullptr);
       if (ps.opt.flags.reorder && ps.varOrder != nullptr)
         computeVariableOrder(ps.loadings, p, m, ps.varOrder);
       if (ps.sink != nullptr)

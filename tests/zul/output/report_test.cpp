@@ -245,6 +245,97 @@ TEST_F(SinkTest, TextBlocksArePrintedAsTheyStandInTheListingOnly) {
   EXPECT_EQ(json.str().find("Plot"), std::string::npos);
 }
 
+// Three steps through one sink: two BY groups with a section, a table, a
+// note and a graph; a step that publishes nothing and fails; a last table.
+void publishRun(Report& report) {
+  auto call = [&](void* object, int op, std::vector<zul_attr> a = {}) {
+    return report.dispatch(object, op, static_cast<int32_t>(a.size()),
+                           a.empty() ? nullptr : a.data());
+  };
+  auto numberTable = [&](void* owner, const char* name, double x) {
+    void* t = nullptr;
+    call(owner, ZUL_OP_CREATE,
+         {text(ZUL_SA_KIND, "data"), text(ZUL_SA_NAME, name), data(ZUL_SA_RESULT, &t, 8)});
+    double one = 1;
+    call(t, ZUL_OP_COLUMN, {text(ZUL_SA_NAME, "Number"), data(ZUL_SA_DATA, &one, 8)});
+    call(t, ZUL_OP_COLUMN, {text(ZUL_SA_NAME, "Eigenvalue"), data(ZUL_SA_DATA, &x, 8)});
+    call(t, ZUL_OP_EMIT_ROW);
+    call(t, ZUL_OP_PUBLISH);
+  };
+  void* sink = nullptr;
+  auto openSink = [&] {
+    call(nullptr, ZUL_OP_CREATE, {text(ZUL_SA_KIND, "manager"), data(ZUL_SA_RESULT, &sink, 8)});
+  };
+  report.beginStep("p.zul", 3);
+  openSink();
+  for (const char* group : {"A", "B"}) {
+    report.setBy({{"g", group, std::nullopt}});
+    call(sink, ZUL_OP_SECTION, {text(ZUL_SA_NAME, "InitialSolution")});
+    call(sink, ZUL_OP_SECTION_SET, {text(ZUL_SA_HEADING_TEXT, "Initial Factor Method")});
+    call(sink, ZUL_OP_CLOSE);
+    numberTable(sink, "Eigenvalues", 2.5);
+    call(sink, ZUL_OP_NOTE, {text(ZUL_SA_NAME, "EigenNote"), text(ZUL_SA_TEXT, "A <note>.")});
+    void* g = nullptr;
+    call(sink, ZUL_OP_GRAPH_CREATE, {text(ZUL_SA_NAME, "ScreePlot"), data(ZUL_SA_RESULT, &g, 8)});
+    numberTable(g, "ScreePlotData", 1.5);
+    call(g, ZUL_OP_GRAPH_END);
+  }
+  report.endStep(0);
+  report.beginStep("q.zul", 7);
+  report.endStep(1012);
+  report.beginStep("q.zul", 9);
+  openSink();
+  numberTable(sink, "NObs", 40);
+  report.endStep(0);
+}
+
+TEST(ReportParts, WrittenAsTheRunGoesTheFilesAreThoseOfTheWholeModel) {
+  std::ostringstream listing;
+  Report whole({&listing, true});
+  publishRun(whole);
+  std::stringstream json, contents, body;
+  ReportOptions options{&listing, true};
+  options.jsonTables = &json;
+  options.htmlContents = &contents;
+  options.htmlBody = &body;
+  options.keepGraphs = false;
+  Report parts(options);
+  publishRun(parts);
+  // Nothing is held for the end.
+  EXPECT_TRUE(parts.model().items.empty());
+  ASSERT_EQ(whole.model().items.size(), 7u);
+
+  std::ostringstream wholeJson, partsJson, wholeHtml, partsHtml;
+  whole.writeJson(wholeJson);
+  parts.writeJson(partsJson);
+  EXPECT_EQ(partsJson.str(), wholeJson.str());
+  EXPECT_NE(wholeJson.str().find("\"ScreePlotData\""), std::string::npos);
+  whole.writeHtml(wholeHtml);
+  parts.writeHtml(partsHtml);
+  EXPECT_EQ(partsHtml.str(), wholeHtml.str());
+  // The failed step between the other two says so in its place.
+  const std::string page = partsHtml.str();
+  const size_t stopped = page.find("completion code 1012");
+  ASSERT_NE(stopped, std::string::npos);
+  EXPECT_LT(page.find("g=B"), stopped);
+  EXPECT_LT(stopped, page.find("Number of Observations</p>"));
+}
+
+// A part that could not be written (a full disk) fails the file it is
+// copied into: the run must not report a short file as written.
+TEST(ReportParts, AFailedPartFailsTheFile) {
+  std::stringstream json;
+  ReportOptions options;
+  options.jsonTables = &json;
+  Report report(options);
+  report.beginStep("p.zul", 1);
+  report.endStep(0);
+  json.setstate(std::ios::badbit);
+  std::ostringstream out;
+  report.writeJson(out);
+  EXPECT_FALSE(out.good());
+}
+
 TEST(ServiceDispatch, FailsCleanlyWithoutAReport) {
   setCurrentReport(nullptr);
   EXPECT_EQ(serviceDispatch(nullptr, ZUL_OP_CREATE, 0, nullptr), ZUL_SINK_BAD_OBJECT);

@@ -175,6 +175,15 @@ TEST(ServiceVector, TextLengthsAndPointersAreChecked) {
   EXPECT_NE(tk->catalogLog(ZUL_LOG_NOTE, "never", -3), 0);
   EXPECT_EQ(chars("abc", -5), nullptr);
   EXPECT_STREQ(chars("abcdef", 2), "ab");
+  // A text asked for again is the one kept, not one more copy; the others
+  // stay where they were.
+  const char* kept = chars("Factor Pattern", -1);
+  for (int i = 0; i < 1000; ++i) {
+    const std::string text = std::to_string(i);
+    EXPECT_STREQ(chars(text.c_str(), -1), text.c_str());
+  }
+  EXPECT_EQ(chars("Factor Pattern", -1), kept);
+  EXPECT_STREQ(kept, "Factor Pattern");
   EXPECT_EQ(nameCheck("x", -9), zs::kNameUnusable);
   char out[9];
   EXPECT_EQ(fit("abc", -4, 8, out), 1);  // no name given: "_"

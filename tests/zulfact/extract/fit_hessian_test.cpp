@@ -103,6 +103,43 @@ TEST(ExactHessian, IsTheDerivativeOfTheGradient) {
   expectHessianMatchesDifferences(FitKind::Gls);
 }
 
+// The sum over pairs of eigen directions itself, element by element, on
+// more variables than one block of the product holds (the blocks meet at
+// multiples of 128): every part of the packed Hessian, not only the first.
+TEST(ExactHessian, IsThePairSumAcrossBlocks) {
+  const int p = 300, k = 5, d = p - k;
+  std::mt19937_64 gen(7);
+  std::uniform_real_distribution<double> u(-1.0, 1.0);
+  std::vector<double> t(packedRow(p)), z(static_cast<std::size_t>(p) * p), mu(p);
+  for (double& x : t) x = 0.1 * u(gen);
+  for (double& x : z) x = u(gen) / std::sqrt(p);
+  for (int j = 0; j < p; ++j) mu[j] = 0.4 + 0.01 * j + (j >= d ? 2.0 : 0.0);
+  for (bool ml : {true, false}) {
+    std::vector<double> h(packedRow(p)), y(static_cast<std::size_t>(p) * p);
+    ASSERT_TRUE(exactFitHessian(ml, p, k, t.data(), mu.data(), z.data(), y.data(), h.data()));
+    auto yv = [&](int i, int j) { return y[i + static_cast<std::size_t>(j) * p]; };
+    auto f1 = [&](double m) { return ml ? 1 / m - 1 / (m * m) : m - 1; };
+    for (int i : {0, 127, 128, 129, 255, 256, 299})
+      for (int l : {0, 1, 127, 128, 200, 256, 299}) {
+        if (l > i) continue;
+        double want = 0.0;
+        for (int j = 0; j < d; ++j) {
+          const double pj = yv(i, j) * yv(l, j);
+          for (int m = 0; m < d; ++m) {
+            const double c = ml ? -1 / (mu[j] * mu[m]) + 1 / (mu[j] * mu[m] * mu[m]) +
+                                      1 / (mu[j] * mu[j] * mu[m])
+                                : 1.0;
+            want += c * pj * yv(i, m) * yv(l, m);
+          }
+          for (int m = d; m < p; ++m)
+            want += 2 * f1(mu[j]) / (mu[j] - mu[m]) * pj * yv(i, m) * yv(l, m);
+        }
+        EXPECT_NEAR(h[packedIndex(i, l)], want, 1e-10 * (1 + std::fabs(want)))
+            << (ml ? "ML " : "GLS ") << i << ", " << l;
+      }
+  }
+}
+
 // At the default CONVERGE=0.001 the uniquenesses agree with a fit run to
 // the optimiser's own gradient tolerance to 1e-5, and the exact second
 // derivatives reach that optimum in fewer iterations than the

@@ -65,6 +65,28 @@ struct Step {
 
 const double kVarimax[4] = {0.0, 0.0, -1.0, kP};
 
+// Standard errors are computed only when something takes them: a printed
+// table or the OUTSTAT= table; never for a NOPRINT step without OUTSTAT=.
+TEST(StdErrorsWanted, OnlyWhenPrintedOrStored) {
+  int object = 0;
+  void* sink = &object;
+  auto* table = reinterpret_cast<zul_table*>(&object);
+  const struct { int method; void* sink; zul_table* outstat; bool wanted; } rows[] = {
+      {kMethodMl, sink, nullptr, true},
+      {kMethodMl, nullptr, table, true},
+      {kMethodMl, nullptr, nullptr, false},
+      {kMethodPrincipal, sink, table, false},
+  };
+  for (const auto& r : rows) {
+    Step step(2);
+    step.ps.opt.method = r.method;
+    step.ps.sink = r.sink;
+    step.ps.opt.outstatTable = r.outstat;
+    EXPECT_EQ(rotatedErrorsWanted(step.ps), r.wanted)
+        << r.method << " " << r.sink << " " << r.outstat;
+  }
+}
+
 TEST(CriterionStdErrors, RotationsWithoutStandardErrorsSayWhy) {
   const struct { int code; int norm; int m; int message; } rows[] = {
       {kRotVarimax, kNormWeight, 2, 360},
