@@ -68,6 +68,13 @@ Series named(Series s, std::string label) {
   return s;
 }
 
+// The x axis from the first to the last number; a data table that came
+// without its number column draws an empty frame rather than reading
+// past an empty vector.
+void setRangesAlong(Chart& c, const std::vector<double>& x, double lo, double hi) {
+  c.setRanges(x.empty() ? 0.0 : x.front(), x.empty() ? 1.0 : x.back(), lo, hi, true);
+}
+
 // ---- scree and variance explained ----
 
 void screeChart(SvgWriter& svg, Box box, const Item& data, const std::string& title) {
@@ -75,7 +82,7 @@ void screeChart(SvgWriter& svg, Box box, const Item& data, const std::string& ti
   double lo = 0, hi = 0;
   range(e, lo, hi);
   Chart c(svg, box, title, 0);
-  c.setRanges(n.front(), n.back(), lo, hi, true);
+  setRangesAlong(c, n, lo, hi);
   c.drawFrame(columnLabel(data, "Number"), columnLabel(data, "Eigenvalue"));
   c.drawSeries(pointsOf(n, e), kFirst);
 }
@@ -87,7 +94,7 @@ void varianceChart(SvgWriter& svg, Box box, const Item& data, const std::string&
   range(p, lo, hi);
   range(q, lo, hi);
   Chart c(svg, box, title, 2);
-  c.setRanges(n.front(), n.back(), lo, hi, true);
+  setRangesAlong(c, n, lo, hi);
   c.drawFrame(columnLabel(data, "Number"), columnLabel(data, "Proportion"));
   const Series a = named(kFirst, columnLabel(data, "Proportion"));
   const Series b = named(kSecond, columnLabel(data, "Cumulative"));
@@ -139,7 +146,7 @@ std::string parallelSvg(const Item& g, bool standalone) {
   const Series styles[3] = {kFirst, kSecond, kThird};
   for (const char* name : names) range(numbers(*data, name), lo, hi);
   Chart c(svg, {0, 0, 520, 436}, titleOf(g), 3);
-  c.setRanges(n.front(), n.back(), lo, hi, true);
+  setRangesAlong(c, n, lo, hi);
   c.drawFrame(columnLabel(*data, "Number"), columnLabel(*data, "Eigenvalue"));
   for (int k = 0; k < 3; ++k) {
     series.push_back(named(styles[k], columnLabel(*data, names[k])));
@@ -161,7 +168,7 @@ std::string mapSvg(const Item& g, bool standalone) {
   const char* minima[2] = {"Minimum2", "Minimum4"};
   for (const char* name : names) range(numbers(*data, name), lo, hi);
   Chart c(svg, {0, 0, 520, 418}, titleOf(g), 2);
-  c.setRanges(n.front(), n.back(), lo, hi, true);
+  setRangesAlong(c, n, lo, hi);
   c.drawFrame(columnLabel(*data, "NComp"), "");
   std::vector<Series> series;
   for (int k = 0; k < 2; ++k) {

@@ -100,6 +100,25 @@ std::pair<double, double> labelAt(const std::string& svg, const std::string& nam
   return {std::nan(""), std::nan("")};
 }
 
+// A graph's data table without its number column (a module older or newer
+// than the host) draws an empty frame; the axis must not read past it.
+TEST(Svg, GraphDataWithoutTheirNumberColumnDrawAFrame) {
+  const std::pair<const char*, const char*> graphs[] = {
+      {"ScreePlot", "ScreePlotData"}, {"VariancePlot", "ScreePlotData"},
+      {"ParallelPlot", "ParallelPlotData"}, {"MAPPlot", "MAPPlotData"}};
+  for (const auto& [name, table] : graphs) {
+    Item data;
+    data.name = table;
+    data.columns = {Column{"Eigenvalue"}};
+    data.rows = {{Value::of(2.0)}, {Value::of(1.0)}};
+    Item graph;
+    graph.kind = Item::Kind::Graph;
+    graph.name = name;
+    graph.data = {data};
+    EXPECT_NE(graphSvg(graph, true).find("<svg"), std::string::npos) << name;
+  }
+}
+
 TEST(Svg, ObliqueAxesPlaceAPointOnTheVerticalAxisAtItsAngle) {
   // x2 loads only on the second axis: straight above the origin when the
   // axes are at right angles, leaning right at 60 degrees (cos 60 = 0.5 of
