@@ -176,7 +176,7 @@ void formatLocation(std::string_view text, size_t& pos, const zul_arg* args, int
   pos = std::min(close + 1, text.size());
   if (!locatorSlot()) return;
   std::string where = locatorSlot()(name);
-  if (!where.empty()) out += where + ": ";
+  if (!where.empty()) out += printableLine(where) + ": ";
 }
 
 void formatRun(std::string_view text, size_t& pos, const zul_arg* args, int nArgs,
@@ -193,7 +193,9 @@ void formatRun(std::string_view text, size_t& pos, const zul_arg* args, int nArg
       int k = d - '1';
       pos += 2;
       if (k < nArgs && args) {
-        std::string v = formatArgument(args[k]);
+        // A value may come from the data (a _TYPE_ cell, a name under
+        // VALIDVARNAME=ANY): a line feed in it must not start a new log line.
+        std::string v = printableLine(formatArgument(args[k]));
         if (v.empty()) missing = true;
         out += v;
       } else {
@@ -418,7 +420,7 @@ int levelOf(Severity severity) {
 
 void setByGroup(std::string description) {
   std::lock_guard<std::recursive_mutex> lock(logMutex());
-  byGroupSlot() = std::move(description);
+  byGroupSlot() = printableLine(description);
 }
 
 void setLocator(std::function<std::string(const std::string&)> locate) {

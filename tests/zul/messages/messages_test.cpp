@@ -409,8 +409,18 @@ TEST(Printable, TheLogWriterAndTheByGroupAndLocationPlaceholders) {
   const zul_arg args[2] = {txtArg("PREROTATE"), dblArg(0)};
   zm::message(180, 945, args, 2);
   zm::setLocator({});
+  // A line feed in a BY value or in a value read from a table stays on the
+  // message's line; a percent sign in it is text, not a placeholder.
+  zm::setByGroup("g=two\nlines");
+  zm::message(230, 6, nullptr, 0);
+  zm::setByGroup({});
+  const zul_arg row[4] = {txtArg(""), txtArg("CORR"), intArg(5), txtArg("BAD\nERROR: %1 %s")};
+  zm::message(230, 63, row, 4);
   zm::setLogWriter(nullptr);
-  ASSERT_EQ(lines.size(), 4u);
+  ASSERT_EQ(lines.size(), 6u);
+  EXPECT_NE(lines[4].find("in the BY group g=two\\x0Alines ("), std::string::npos) << lines[4];
+  EXPECT_NE(lines[5].find("line 5: the _TYPE_ value \"BAD\\x0AERROR: %1 %s\" names"),
+            std::string::npos) << lines[5];
   EXPECT_EQ(lines[3].rfind("ERROR: p.zul:3:8: PREROTATE=PROMAX(0) is out of range", 0), 0u)
       << lines[3];
   EXPECT_EQ(lines[0], "NOTE: value caf\\xE9");
