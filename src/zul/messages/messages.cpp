@@ -433,9 +433,26 @@ void setLogWriter(LogWriter writer) {
   writerSlot() = std::move(writer);
 }
 
+namespace {
+
+// Width of the severity word and blank that a plain line brings itself
+// ("ERROR: file:line:column: ..." of the parser), 0 without one.
+size_t ownSeverityWidth(std::string_view text) {
+  for (int level : {ZUL_LOG_NOTE, ZUL_LOG_WARNING, ZUL_LOG_ERROR}) {
+    const std::string_view sw = severityWord(level);
+    if (text.size() > sw.size() && text.substr(0, sw.size()) == sw && text[sw.size()] == ' ')
+      return sw.size() + 1;
+  }
+  return 0;
+}
+
+}  // namespace
+
 bool writeLog(int level, std::string_view text) {
   std::string_view sw = severityWord(level);
-  std::string indent(sw.empty() ? 0 : sw.size() + 1, ' ');
+  // Continuation lines are indented under the text, so that no line of a
+  // message, whatever its values hold, starts like a message of its own.
+  std::string indent(sw.empty() ? ownSeverityWidth(text) : sw.size() + 1, ' ');
   std::lock_guard<std::recursive_mutex> lock(logMutex());
   const LogWriter& w = writerSlot();
   bool ok = true;
@@ -472,7 +489,7 @@ void message(int32_t group, int32_t number, const zul_arg* args, int32_t nArgs) 
     std::string s = "Message " + std::to_string(group) + "/" + std::to_string(number) +
                     " has no text in the message file";
     for (int32_t i = 0; args && i < nArgs; ++i)
-      s += (i == 0 ? " (arguments: " : ", ") + formatArgument(args[i]);
+      s += (i == 0 ? " (arguments: " : ", ") + printableLine(formatArgument(args[i]));
     s += nArgs > 0 && args ? ")." : ".";
     writeLog(ZUL_LOG_WARNING, s);
     return;

@@ -372,6 +372,13 @@ TEST(LogWriter, ContinuationLinesAlignUnderTheText) {
   ASSERT_EQ(log.lines.size(), 2u);
   EXPECT_EQ(log.lines[0].second, "ERROR: first");
   EXPECT_EQ(log.lines[1].second, "       second");
+  // A plain line that brings its own severity word (the parser's errors)
+  // aligns alike: a quoted name holding "\nERROR: x" cannot forge a line.
+  EXPECT_TRUE(zm::writeLog(ZUL_LOG_PLAIN, "ERROR: p.zul:1:13: Table a\nERROR: b.csv"));
+  EXPECT_TRUE(zm::writeLog(ZUL_LOG_PLAIN, "plain\ntext"));
+  ASSERT_EQ(log.lines.size(), 6u);
+  EXPECT_EQ(log.lines[3].second, "       ERROR: b.csv");
+  EXPECT_EQ(log.lines[5].second, "text");
 }
 
 // Text from data files may hold any byte; what reaches an output is valid
