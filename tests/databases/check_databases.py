@@ -1020,8 +1020,8 @@ class Checks:
                 _, t_shown = self.run(self.libnames() + step.format("fmtr", "fr"),
                                       f"fr_{lib}_{by}")
                 log = self.log(r_fmt)
-                if (f"Rows written to {lib.upper()}.FO_{by.upper()} inside the database, over all BY "
-                        f"groups: {n}.") not in log:
+                if (f"Rows written to {lib.upper()}.FO_{by.upper()} inside the database, "
+                        f"over all BY groups: {n}.") not in log:
                     self.fail(f"{what}: not scored inside the database:\n{log[-1500:]}")
                     continue
                 groups = {json.dumps(t["by"]) for t in t_fmt}

@@ -168,7 +168,8 @@ std::vector<parse::ColumnInfo> HostTableOpener::columns(zul_table* table) {
     if (!o) continue;
     out[c].notNumbers = std::to_string(o->count) +
                         (o->count == 1 ? " value that is not a number" : " values that are not numbers") +
-                        " (the first, \"" + messages::printableLine(o->firstText) + "\", on line " + std::to_string(o->firstLine) +
+                        " (the first, \"" + messages::printableLine(o->firstText) +
+                        "\", on line " + std::to_string(o->firstLine) +
                         " of " + table->input->displayName() + fileNote(*table->input) + ")";
   }
   return out;
