@@ -953,7 +953,8 @@ class Checks:
             echo = self.log(r_in).lower()
             if "insert into" not in echo or "sum(" not in echo:
                 self.fail(f"in-database {lib}: the echo lacks the statements")
-            note = f"{len(self.rows)} rows were written to {lib.upper()}.SC_IN inside the database"
+            note = (f"Rows written to {lib.upper()}.SC_IN inside the database, over all BY groups: "
+                    f"{len(self.rows)}.")
             if note not in self.log(r_in):
                 self.fail(f"in-database {lib}: no closing note with the row count")
             if not t_row or not close(t_row, t_in, 1e-8):
@@ -1019,7 +1020,8 @@ class Checks:
                 _, t_shown = self.run(self.libnames() + step.format("fmtr", "fr"),
                                       f"fr_{lib}_{by}")
                 log = self.log(r_fmt)
-                if f"{n} rows were written to {lib.upper()}.FO_{by.upper()} inside" not in log:
+                if (f"Rows written to {lib.upper()}.FO_{by.upper()} inside the database, "
+                        f"over all BY groups: {n}.") not in log:
                     self.fail(f"{what}: not scored inside the database:\n{log[-1500:]}")
                     continue
                 groups = {json.dumps(t["by"]) for t in t_fmt}
@@ -1297,7 +1299,7 @@ class Checks:
         self.sqlite("INSERT INTO loose VALUES (?,?,?,?,?)",
                     [(r[0], f"2030-01-{1 + r[0] % 28:02d}", r[2], r[3], r[4]) for r in self.rows])
         self.row_and_in("FACTOR DATA=lite.loose NFACTORS=1 OUT=lite.loose_{};\n  VAR x1-x3;\nRUN;\n",
-                        "loose", "rows were written to LITE.LOOSE_IN inside the database")
+                        "loose", "Rows written to LITE.LOOSE_IN inside the database")
         diff = self.sqlite("SELECT count(*) FROM loose_row a JOIN loose_in b USING (id) WHERE "
                            "a.seen = b.seen AND abs(a.Factor1 - b.Factor1) < 1e-9")[0][0]
         if diff != len(self.rows):
@@ -1453,7 +1455,7 @@ class Checks:
         name = f"{prefix}_{lib}_{by}_{{0}}{'_f' if fmt else ''}"
         if self.row_and_in(f"FACTOR DATA={lib}.{data} NFACTORS=1 OUTSTAT={name} OUT={lib}.{name} "
                            f"NOPRINT;\n  BY {by};\n{fmt}  VAR x1-x3;\nRUN;\n", name.format("run"),
-                           "rows were written")[1] is None:
+                           "Rows written to")[1] is None:
             return {}, {}, {}
         outstat, scores, written = {}, {}, {}
         for path in ("row", "in"):

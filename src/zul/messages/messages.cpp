@@ -176,7 +176,7 @@ void formatLocation(std::string_view text, size_t& pos, const zul_arg* args, int
   pos = std::min(close + 1, text.size());
   if (!locatorSlot()) return;
   std::string where = locatorSlot()(name);
-  if (!where.empty()) out += where + ": ";
+  if (!where.empty()) out += printableLine(where) + ": ";
 }
 
 void formatRun(std::string_view text, size_t& pos, const zul_arg* args, int nArgs,
@@ -193,7 +193,9 @@ void formatRun(std::string_view text, size_t& pos, const zul_arg* args, int nArg
       int k = d - '1';
       pos += 2;
       if (k < nArgs && args) {
-        std::string v = formatArgument(args[k]);
+        // A value may come from the data (a _TYPE_ cell, a name under
+        // VALIDVARNAME=ANY): a line feed in it must not start a new log line.
+        std::string v = printableLine(formatArgument(args[k]));
         if (v.empty()) missing = true;
         out += v;
       } else {
@@ -418,7 +420,7 @@ int levelOf(Severity severity) {
 
 void setByGroup(std::string description) {
   std::lock_guard<std::recursive_mutex> lock(logMutex());
-  byGroupSlot() = std::move(description);
+  byGroupSlot() = printableLine(description);
 }
 
 void setLocator(std::function<std::string(const std::string&)> locate) {
@@ -431,9 +433,26 @@ void setLogWriter(LogWriter writer) {
   writerSlot() = std::move(writer);
 }
 
+namespace {
+
+// Width of the severity word and blank that a plain line brings itself
+// ("ERROR: file:line:column: ..." of the parser), 0 without one.
+size_t ownSeverityWidth(std::string_view text) {
+  for (int level : {ZUL_LOG_NOTE, ZUL_LOG_WARNING, ZUL_LOG_ERROR}) {
+    const std::string_view sw = severityWord(level);
+    if (text.size() > sw.size() && text.substr(0, sw.size()) == sw && text[sw.size()] == ' ')
+      return sw.size() + 1;
+  }
+  return 0;
+}
+
+}  // namespace
+
 bool writeLog(int level, std::string_view text) {
   std::string_view sw = severityWord(level);
-  std::string indent(sw.empty() ? 0 : sw.size() + 1, ' ');
+  // Continuation lines are indented under the text, so that no line of a
+  // message, whatever its values hold, starts like a message of its own.
+  std::string indent(sw.empty() ? ownSeverityWidth(text) : sw.size() + 1, ' ');
   std::lock_guard<std::recursive_mutex> lock(logMutex());
   const LogWriter& w = writerSlot();
   bool ok = true;
@@ -470,7 +489,7 @@ void message(int32_t group, int32_t number, const zul_arg* args, int32_t nArgs) 
     std::string s = "Message " + std::to_string(group) + "/" + std::to_string(number) +
                     " has no text in the message file";
     for (int32_t i = 0; args && i < nArgs; ++i)
-      s += (i == 0 ? " (arguments: " : ", ") + formatArgument(args[i]);
+      s += (i == 0 ? " (arguments: " : ", ") + printableLine(formatArgument(args[i]));
     s += nArgs > 0 && args ? ")." : ".";
     writeLog(ZUL_LOG_WARNING, s);
     return;

@@ -15,6 +15,8 @@
 //   %%          a percent sign
 //   %[ ... %]   an optional part: printed only when every argument named
 //               inside it was given and is not empty
+// An argument and the BY group are put in as printableLine() gives them,
+// so that a value from the data cannot break the message's line.
 // Integers print in decimal, doubles in the shortest form that keeps six
 // significant digits (1, 0.75, 1.23457E6), the host's missing value as ".",
 // texts without their trailing blanks.

@@ -185,20 +185,27 @@ sqlgen::XpxGroup summariseRecords(InputTable& in, const Roles& r,
   return g;
 }
 
+// " in the BY group g=1" for a message about the current group, on one
+// line whatever its values hold; empty without BY variables.
+std::string byGroupPhrase(const InputTable& in, const char* words) {
+  if (in.by().variables.empty()) return {};
+  return words + messages::printableLine(in.byDescription());
+}
+
 // Stops the step when a group's sums overflowed (`at` from
 // sqlgen::xpxOverflow): the table cannot hold an infinite sum, and a
 // missing one would be refused by every step that reads it.
 void stopOnOverflow(int at, const InputTable& in, const std::vector<std::string>& variables) {
   if (at == sqlgen::kXpxNoOverflow) return;
-  const std::string group =
-      in.by().variables.empty() ? std::string() : " in the BY group " + in.byDescription();
+  const std::string group = byGroupPhrase(in, " in the BY group ");
   if (at == sqlgen::kXpxWeightsOverflow)
     throw table::TableError(
         "The frequencies or weights of the observations" + group +
         " add up to more than the largest number (about 1.8e308), so their sums cannot be "
         "stored. Correct the values of the FREQ variable, or divide the WEIGHT variable by a "
         "power of 10.");
-  throw table::TableError("The crossproducts of variable " + variables[static_cast<size_t>(at)] +
+  throw table::TableError("The crossproducts of variable " +
+                          messages::printableLine(variables[static_cast<size_t>(at)]) +
                           group +
                           " exceed the largest number (about 1.8e308), so they cannot be stored. "
                           "Rescale the variable (divide it by a power of 10) and run again.");
@@ -217,7 +224,7 @@ sqlgen::XpxGroup summariseGroup(InputTable& in, const Roles& r) {
   if (!farShiftMeans(g).empty())
     throw table::TableError(
         "The WEIGHT and FREQ values" +
-        (in.by().variables.empty() ? std::string() : " of the BY group " + in.byDescription()) +
+        byGroupPhrase(in, " of the BY group ") +
         " are too unequal for the variances to be computed: a few observations outweigh the"
         " others so far that the rounding of the means swamps the spread. Summarise the"
         " observations of overwhelming weight apart, or give them less weight.");
@@ -441,7 +448,7 @@ sqlgen::XpxGroup aggregateGroup(InputTable& t, const std::vector<std::string>& v
   if (onePass && !sqlgen::commonShiftFits(row, n, {}, kFarShift))
     throw table::TableError(
         "The one-pass sums (SQLPASSES=1) were taken about a row too far from the means of the "
-        "data" + (t.by().variables.empty() ? std::string() : " in the BY group " + t.byDescription()) +
+        "data" + byGroupPhrase(t, " in the BY group ") +
         " to keep the digits of its variances. Run the step with OPTIONS SQLPASSES=2.");
   // A null (a group without a usable record) reads as missing, which
   // xpxFromAggregate takes as 0.

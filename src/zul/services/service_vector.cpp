@@ -250,7 +250,7 @@ int32_t svcNextByGroup(zul_table* input) {
     if (r >= 1 && isData && session().onByGroup) session().onByGroup(input);
     return r;
   } catch (const table::ByOrderError& e) {
-    logError(msg::format("%@{BY}", nullptr, 0) + e.what());
+    logError(msg::format("%@{BY}", nullptr, 0) + msg::printableLine(e.what()));
     return -1;
   } catch (const std::exception& e) {
     logError(e.what());
@@ -263,7 +263,7 @@ int32_t svcByCompare(zul_table* input, zul_table* target) {
   try {
     return table::syncByGroup(*input->input, *target->input);
   } catch (const table::ByOrderError& e) {
-    logError(msg::format("%@{BY}", nullptr, 0) + e.what());
+    logError(msg::format("%@{BY}", nullptr, 0) + msg::printableLine(e.what()));
     return 2;
   } catch (const std::exception& e) {
     logError(e.what());
@@ -279,7 +279,8 @@ void svcByList(zul_table* t, int32_t /*code*/) {
   if (by.empty()) {
     text += " has no BY groups of its own; it is used whole for every BY group.";
   } else {
-    text += " is used for every BY group by its group " + t->input->byDescription() + ".";
+    text += " is used for every BY group by its group " +
+            msg::printableLine(t->input->byDescription()) + ".";
   }
   msg::writeLog(ZUL_LOG_NOTE, text);
 }
@@ -336,7 +337,8 @@ int32_t svcAttribute(zul_table* t, int32_t attribute, void* cell) {
       case ZUL_ATTR_BYDESC:
       case ZUL_ATTR_BYDESC_TARGET:
         if (!t->input) return 1;
-        copyName(static_cast<char*>(cell), 256, t->input->byDescription());
+        // For the module's log lines: a BY value may hold a line feed.
+        copyName(static_cast<char*>(cell), 256, msg::printableLine(t->input->byDescription()));
         return 0;
       case ZUL_ATTR_TYPE: {
         std::string type = t->input ? t->input->type8() : t->output->type();
@@ -477,7 +479,7 @@ bool logRemark(zul_readlist* list) {
   std::vector<std::string>& logged = t->remarksLogged;
   if (std::find(logged.begin(), logged.end(), remark) != logged.end()) return true;
   if (t->remarks < kMaxRemarksPerTable) {
-    msg::writeLog(ZUL_LOG_WARNING, remark);
+    msg::writeLog(ZUL_LOG_WARNING, msg::printableLine(remark));  // it quotes a data value
     logged.push_back(remark);
   } else if (t->remarks == kMaxRemarksPerTable) {
     msg::writeLog(ZUL_LOG_WARNING,
@@ -695,7 +697,7 @@ void quoteRefusedName(const std::string& value, int32_t kind) {
   std::string shown = value.substr(0, value.find_last_not_of(' ') + 1);
   msg::writeLog(ZUL_LOG_NOTE, "Table " + data->input->displayName() + ", line " +
                                   std::to_string(data->input->recordLine()) +
-                                  ": the _NAME_ value \"" + shown +
+                                  ": the _NAME_ value \"" + msg::printableLine(shown) +
                                   "\" is not a usable variable name.");
 }
 

@@ -135,8 +135,11 @@ zul_table* HostTableOpener::openInput(const parse::TableSpec& dsName, std::strin
     table::TableRef ref = s.libraries->resolve(tableNameOf(dsName));
     if (s.step) claimInput(s, ref);
     t.input = std::make_unique<table::InputTable>(std::move(ref), optionsOf(dsName));
-    for (const std::string& note : t.input->notes()) messages::writeLog(ZUL_LOG_NOTE, note);
-    for (const std::string& w : t.input->warnings()) messages::writeLog(ZUL_LOG_WARNING, w);
+    // Each is one sentence that may quote a value of the data.
+    for (const std::string& note : t.input->notes())
+      messages::writeLog(ZUL_LOG_NOTE, messages::printableLine(note));
+    for (const std::string& w : t.input->warnings())
+      messages::writeLog(ZUL_LOG_WARNING, messages::printableLine(w));
   });
 }
 
@@ -165,7 +168,8 @@ std::vector<parse::ColumnInfo> HostTableOpener::columns(zul_table* table) {
     if (!o) continue;
     out[c].notNumbers = std::to_string(o->count) +
                         (o->count == 1 ? " value that is not a number" : " values that are not numbers") +
-                        " (the first, \"" + o->firstText + "\", on line " + std::to_string(o->firstLine) +
+                        " (the first, \"" + messages::printableLine(o->firstText) +
+                        "\", on line " + std::to_string(o->firstLine) +
                         " of " + table->input->displayName() + fileNote(*table->input) + ")";
   }
   return out;

@@ -196,7 +196,10 @@ struct InputTable::Impl : detail::ByGroupWalk<InputTable::Impl> {
   TableError fieldCountError(const detail::Row& row) const {
     return TableError("Table " + name + ", line " + std::to_string(row.line) + ": " +
                       std::to_string(row.nFields) + (row.nFields == 1 ? " field" : " fields") +
-                      " where the header has " + std::to_string(nCols) + " columns.");
+                      " where the header has " + std::to_string(nCols) +
+                      (nCols == 1 ? " column" : " columns") +
+                      ". Give every row one field for each column, and quote a field that "
+                      "holds a comma.");
   }
 
   double fieldNumber(const detail::Row& row, int col) const {

@@ -455,7 +455,8 @@ int xpxEngine(ProcState& ps, zul_table* table) {
   if (g.nMissing > 0 && index.size() < g.sums.size())
     h.logLine(ZUL_LOG_WARNING,
               h.displayName(table) + " left out " + std::to_string(static_cast<long long>(g.nMissing)) +
-                  " records with a missing value in any of its " + std::to_string(g.sums.size()) +
+                  (g.nMissing == 1 ? " record" : " records") +
+                  " with a missing value in any of its " + std::to_string(g.sums.size()) +
                   " variables; analysed from the rows, fewer variables could use some of them.");
   BlockShape shape;
   shape.n = ps.opt.nAll;

@@ -797,6 +797,11 @@ std::string varNameOf(const ProcState& ps, int i) {
 }
 
 void issue(const ProcState& ps, const TableNames& t, const StoredNote& n) {
+  // The one message of the raw-data reader: its argument is the table.
+  if (n.number == msg::kNoObservations.number) {
+    host().message(msg::kNoObservations, {host().displayName(ps.opt.mainInput)});
+    return;
+  }
   if (!n.absentWord.empty()) {
     host().message(msg::input(n.number), {n.word, t.library, t.member, n.absentWord});
     return;

@@ -234,8 +234,10 @@ void printEigenvalueTable(ProcState& ps, std::string_view heading) {
     m = std::max(m, std::fabs(lambda[i]));
   }
   if (s * 0.001 + m == m) s = 0.0;
-  const std::string title = n > 0 ? titleLine(msg::kEigenvalueTotalsTitle, {heading, n, s, s / n})
-                                   : titleLine(msg::kNoEigenvalueTitle, {heading});
+  std::string title;
+  if (n > 1) title = titleLine(msg::kEigenvalueTotalsTitle, {heading, n, s, s / n});
+  else if (n == 1) title = titleLine(msg::kOneEigenvalueTitle, {heading, s, s});
+  else title = titleLine(msg::kNoEigenvalueTitle, {heading});
   const bool proportions = s > 0.001 * m;
 
   TableWriter out(ps.sink);

@@ -24,13 +24,13 @@ using kernels::packedIndex;
 namespace {
 
 void printRms(ProcState& ps, const std::vector<double>& rms, double overall, msg::Id text,
-              const char* name) {
+              msg::Id textForTwo, const char* name) {
   const int p = ps.opt.nVars;
   if (ps.sink == nullptr) return;
   VectorTable t;
   t.name = name;
-  t.title = titleLine(text,
-                      {p - 1, overall, static_cast<int64_t>(p) * (p - 1)}, true);
+  t.title = p == 2 ? titleLine(textForTwo, {overall}, true)
+                   : titleLine(text, {p - 1, overall, static_cast<int64_t>(p) * (p - 1)}, true);
   t.labelKind = 'V';
   t.nRows = p;
   t.columns.push_back({"RMS", "Root Mean Square", rms.data()});
@@ -125,10 +125,12 @@ void residualCorrelations(ProcState& ps) {
   const ResidualCorrelations res =
       residualCorrelationsOf(p, m, a, ps.loadings, ps.obliqueCount > 0 ? ps.factorCorr : nullptr);
   printCorrelationType(ps, res.residual, kTitleResidualCorr, "ResCorrUniqueDiag");
-  printRms(ps, res.residualRms, res.residualOverall, msg::kRmsResidualsText, "RMSOffDiagResids");
+  printRms(ps, res.residualRms, res.residualOverall, msg::kRmsResidualsText,
+           msg::kRmsResidualsTwoText, "RMSOffDiagResids");
   writeResidualRows(ps, res.residual.data());
   printCorrelationType(ps, res.partial, kTitlePartialControlFactors, "ParCorrControlFactor");
-  printRms(ps, res.partialRms, res.partialOverall, msg::kRmsPartialsText, "RMSOffDiagPartials");
+  printRms(ps, res.partialRms, res.partialOverall, msg::kRmsPartialsText,
+           msg::kRmsPartialsTwoText, "RMSOffDiagPartials");
 }
 
 }  // namespace zulfact

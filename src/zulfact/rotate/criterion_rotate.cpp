@@ -128,7 +128,7 @@ int checkStatus(ProcState& ps, const CriterionResult& r, const std::string& meth
         h.message(msg::kRotationNoOptimum);
       break;
     case ZUL_ENGINE_STATUS_FAILED: h.message(msg::kRotationEngineFailed); break;
-    case ZUL_ENGINE_STATUS_UNSUPPORTED: h.message(msg::kRotationMethodUnknown); break;
+    case ZUL_ENGINE_STATUS_UNSUPPORTED: h.message(msg::kRotationMethodUnknown, {method}); break;
     default: return 0;
   }
   return engineFailure(ps);

@@ -171,6 +171,9 @@ inline constexpr Id kVarFactorCorrTitle = factor(111);
 inline constexpr Id kStdScoreCoefTitle = factor(112);
 inline constexpr Id kRmsResidualsText = factor(88);
 inline constexpr Id kRmsPartialsText = factor(90);
+// The same for two variables: one other each.
+inline constexpr Id kRmsResidualsTwoText = factor(1290);
+inline constexpr Id kRmsPartialsTwoText = factor(1291);
 
 // ---- the number of factors ----
 inline constexpr Id kTwoMapCriteria = factor(77);
@@ -433,6 +436,7 @@ inline constexpr Id kOverallMsaTitle = factor(14);
 inline constexpr Id kPriorsSmcTitle = factor(19);
 inline constexpr Id kPriorsTitle = factor(20);
 inline constexpr Id kEigenvalueTotalsTitle = factor(33);
+inline constexpr Id kOneEigenvalueTitle = factor(1289);
 inline constexpr Id kNoEigenvalueTitle = factor(34);
 inline constexpr Id kVarExplainedTitle = factor(44);
 inline constexpr Id kVarExplainedIgnoringTitle = factor(45);

@@ -121,6 +121,6 @@ write_expected("uls_socioeconomic", {
             [names[i]] + [x for a in pr_pattern[i] for x in (a, a)] for i in range(p)]},
         {"name": "FinalCommun", "rows": communal_rows(pr_final)},
     ],
-    "log": ["With HEYWOOD the loadings of the last eigen step gave Population a communality "
-            "of 1.00296 times its variance"],
+    "log": ["With HEYWOOD the loadings of the last eigen step gave variable Population a "
+            "communality of 1.00296 times its variance"],
 })

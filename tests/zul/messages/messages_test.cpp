@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
@@ -92,6 +93,47 @@ TEST(MessageFile, CatalogTextsCarryASeverityPrefixAndLogMessagesAreSentences) {
       // (180/16 ends with its argument, which brings its own full stop).
       bool endsWithArgument = e.text.size() >= 2 && e.text[e.text.size() - 2] == '%';
       EXPECT_TRUE(e.text.back() == '.' || endsWithArgument) << e.text;
+    }
+  }
+}
+
+// A count put straight before a plural noun ("%1 values") reads wrong when
+// it is 1 ("1 values"). Such a text needs a singular twin that the caller
+// picks for 1 (180/36 and 180/188), a count that cannot be 1, or a wording
+// that fits any count ("The PRIORS statement has values (%1)").
+TEST(MessageFile, ACountBeforeAPluralNounCannotBeOne) {
+  const std::set<std::string> counts = {"count",  "factors", "values",     "variables",
+                                        "others", "pairs",   "simulations", "threads requested",
+                                        "threads used", "rows", "pieces", "last", "bytes"};
+  // Key: group/number. Why each may write one.
+  const std::set<std::string> allowed = {
+      "180/36",  "180/191", "180/189", "180/198", "180/289", "180/291", "180/293", "180/295",
+      "180/131", "180/33",  // their singular twins are 188, 194, 190, 199, 290, 292, 294, 296,
+                            // 186 and 1289
+      "180/88", "180/90",   // two variables take 1290 and 1291; pairs are p(p - 1) >= 2
+      "180/310",            // fewer threads used than requested: at least 2 requested
+      "180/1200",           // NPLOT= above the factors, which are at least 2
+      "180/436",            // no memory for the simulations: never for one
+      "180/1223",           // at least one component was compared before
+      "0x83BFC037", "0x83BFC038",  // a text list of one piece or of 1 byte cannot fail
+  };
+  const std::regex countThenPlural(R"(%([1-9]) [a-z]+s\b)");
+  for (const zm::Entry& e : zm::entries()) {
+    std::vector<std::string> names;
+    std::stringstream list{std::string(e.args)};
+    for (std::string n; std::getline(list, n, ',');)
+      names.push_back(n.substr(n.find_first_not_of(' ')));
+    char hex[16];
+    std::snprintf(hex, sizeof hex, "0x%08X", e.number);
+    const std::string text(e.text);
+    const std::string key = e.group == zm::kCatalogGroup
+                                ? std::string(hex)
+                                : std::to_string(e.group) + "/" + std::to_string(e.number);
+    for (std::sregex_iterator it(text.begin(), text.end(), countThenPlural), end; it != end; ++it) {
+      const size_t k = static_cast<size_t>(std::stoi((*it)[1])) - 1;
+      if (k < names.size() && counts.count(names[k]) && !allowed.count(key))
+        ADD_FAILURE() << "messages.txt line " << e.line << ": \"" << (*it)[0]
+                      << "\" reads wrong for a count of 1";
     }
   }
 }
@@ -350,7 +392,7 @@ TEST(CatalogService, LongTextsAreFetchedAgainWhole) {
   int32_t m = zm::catalogFetch(0x83BFC16E, a, 2, second.data(), 2 * n);
   EXPECT_EQ(m, n);
   EXPECT_EQ(std::string(second.data()),
-            "%3z3 rows were written to " + name + " inside the database.");
+            "%3zRows written to " + name + " inside the database: 3.");
   EXPECT_EQ(zm::catalogFetch(0x83BF0001, a, 2, first, sizeof first), zm::kNoSuchMessage);
 }
 
@@ -372,6 +414,13 @@ TEST(LogWriter, ContinuationLinesAlignUnderTheText) {
   ASSERT_EQ(log.lines.size(), 2u);
   EXPECT_EQ(log.lines[0].second, "ERROR: first");
   EXPECT_EQ(log.lines[1].second, "       second");
+  // A plain line that brings its own severity word (the parser's errors)
+  // aligns alike: a quoted name holding "\nERROR: x" cannot forge a line.
+  EXPECT_TRUE(zm::writeLog(ZUL_LOG_PLAIN, "ERROR: p.zul:1:13: Table a\nERROR: b.csv"));
+  EXPECT_TRUE(zm::writeLog(ZUL_LOG_PLAIN, "plain\ntext"));
+  ASSERT_EQ(log.lines.size(), 6u);
+  EXPECT_EQ(log.lines[3].second, "       ERROR: b.csv");
+  EXPECT_EQ(log.lines[5].second, "text");
 }
 
 // Text from data files may hold any byte; what reaches an output is valid
@@ -409,8 +458,18 @@ TEST(Printable, TheLogWriterAndTheByGroupAndLocationPlaceholders) {
   const zul_arg args[2] = {txtArg("PREROTATE"), dblArg(0)};
   zm::message(180, 945, args, 2);
   zm::setLocator({});
+  // A line feed in a BY value or in a value read from a table stays on the
+  // message's line; a percent sign in it is text, not a placeholder.
+  zm::setByGroup("g=two\nlines");
+  zm::message(230, 6, nullptr, 0);
+  zm::setByGroup({});
+  const zul_arg row[4] = {txtArg(""), txtArg("CORR"), intArg(5), txtArg("BAD\nERROR: %1 %s")};
+  zm::message(230, 63, row, 4);
   zm::setLogWriter(nullptr);
-  ASSERT_EQ(lines.size(), 4u);
+  ASSERT_EQ(lines.size(), 6u);
+  EXPECT_NE(lines[4].find("in the BY group g=two\\x0Alines ("), std::string::npos) << lines[4];
+  EXPECT_NE(lines[5].find("line 5: the _TYPE_ value \"BAD\\x0AERROR: %1 %s\" names"),
+            std::string::npos) << lines[5];
   EXPECT_EQ(lines[3].rfind("ERROR: p.zul:3:8: PREROTATE=PROMAX(0) is out of range", 0), 0u)
       << lines[3];
   EXPECT_EQ(lines[0], "NOTE: value caf\\xE9");

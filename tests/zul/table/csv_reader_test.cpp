@@ -185,6 +185,7 @@ TEST_F(CsvReader, BrokenMissingAndForeignFilesAreNamed) {
       {"a,b\n1,2\n3,\"never\nclosed\n", "starts on line 3 is never closed"},
       {"a;b\n1;2\n", "the header has 1 column; zul reads comma-separated files"},
       {"a\tb\n1\t2\n", "the header has 1 column; zul reads comma-separated files"},
+      {"a\n1\n2,3\n", "line 3: 2 fields where the header has 1 column. Give every row one field"},
   };
   for (const auto& [csv, error] : cases)
     EXPECT_THAT(errorOf([&] { InputTable(table("t", csv)); }), HasSubstr(error)) << csv;
