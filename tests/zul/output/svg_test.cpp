@@ -109,7 +109,9 @@ TEST(Svg, GraphDataWithoutTheirNumberColumnDrawAFrame) {
   for (const auto& [name, table] : graphs) {
     Item data;
     data.name = table;
-    data.columns = {Column{"Eigenvalue"}};
+    Column eigenvalue;
+    eigenvalue.name = "Eigenvalue";
+    data.columns = {eigenvalue};
     data.rows = {{Value::of(2.0)}, {Value::of(1.0)}};
     Item graph;
     graph.kind = Item::Kind::Graph;
