@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cctype>
 #include <cstdint>
+#include <map>
 
 #include "zul/table/db_writer.hpp"
 
@@ -193,9 +194,25 @@ void DbWriter::prepare(const std::string& type, const std::string& label,
   prepared_ = true;
 }
 
+// The turns this run's connections hold, by database and name: a second
+// connection of the run (two libraries of one database with other
+// connection strings) that waited for one would wait for a commit that
+// comes only after it, until the lock timeout.
+static std::map<std::string, const Connection*>& turnsOfThisRun() {
+  static std::map<std::string, const Connection*> turns;
+  return turns;
+}
+
 // Waits for the other runs that put what is named in place (a
 // transaction advisory lock, held to the commit).
 void DbWriter::takeTurn(const std::string& what) {
+  const auto [held, first] = turnsOfThisRun().emplace(conn_->identity() + " " + what, conn_.get());
+  if (!first && held->second != conn_.get())
+    throw TableError("another library of this step, connected to the " + conn_->describe() +
+                     " by another connection string, writes " + (what == schema_ ? "the first "
+                     "tables of schema " + schema_ + ", whose catalogue zul_tables it creates,"
+                     : "the same table") + " in this step. Write the tables through one library, "
+                     "or run a step that writes to one of them first");
   conn_->query("SELECT pg_catalog.pg_advisory_xact_lock(pg_catalog.hashtext(" +
                    conn_->placeholder(1) + "))",
                {Value::of("zul_tables " + what)})
@@ -207,7 +224,19 @@ void DbWriter::commit(const std::string& type, const std::string& label,
   prepare(type, label, columns);
   conn_->markCommit();
   held_ = false;
-  conn_->end();
+  try {
+    conn_->end();
+  } catch (...) {
+    forgetTurns();
+    throw;
+  }
+  forgetTurns();
+}
+
+// The commit or rollback of the connection's transaction let go of its turns.
+void DbWriter::forgetTurns() {
+  if (conn_->inTransaction()) return;
+  std::erase_if(turnsOfThisRun(), [&](const auto& t) { return t.second == conn_.get(); });
 }
 
 // SQLite checks every view of the schema when a table is renamed, so a
@@ -296,7 +325,13 @@ void DbWriter::abort() {
       // A failed transaction is rolled back whole.
     }
   }
-  conn_->end();
+  try {
+    conn_->end();
+  } catch (...) {
+    forgetTurns();
+    throw;
+  }
+  forgetTurns();
 }
 
 }  // namespace zul::table::detail

@@ -47,6 +47,7 @@ class DbWriter {
   void widenText(size_t column, size_t characters);
   void renameWorkTable();
   void takeTurn(const std::string& what);
+  void forgetTurns();
   std::shared_ptr<db::Connection> conn_;
   std::string table_, display_, work_;
   std::string schema_;  // where the table goes (Connection::schemaOf)

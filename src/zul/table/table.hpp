@@ -193,6 +193,11 @@ class Libraries {
     std::string libref;
     std::filesystem::path directory;
     std::shared_ptr<db::Connection> database;  // null for a directory
+    // Libraries of one database file, or of one connection string, share
+    // one connection: two would lock each other out when a step writes to
+    // both (SQLite locks the file, PostgreSQL the new catalogue), and the
+    // step's tables there are committed together.
+    std::string connectionKey;
   };
   const Entry* find(std::string_view libref) const;
   void put(Entry e);
