@@ -585,6 +585,9 @@ class OutputTable {
   bool aborted_ = false;
   int fd_ = -1;
   std::filesystem::path tempFile_;
+  // Where the CSV file and its metadata file go: ref_'s, or the files
+  // their symbolic links name (detail::linkedFile).
+  std::filesystem::path file_, metadataFile_;
   std::string buffer_;
   int64_t nRows_ = 0;
   std::unique_ptr<detail::FileWriter> writer_;  // of the CSV file
