@@ -235,6 +235,25 @@ TEST(Listing, ByLineAndSectionHeadingComeOncePerGroup) {
       EXPECT_EQ(l.front(), '-');
     }
   }
+  // One too long for the page is broken between words, a word longer than
+  // a line cut; each piece between dashes, none past the 40 columns.
+  Item wide = m.items.back();
+  wide.byGroup = 2;
+  wide.by = {{"region", "North East and Yorkshire and the Humber", std::nullopt},
+             {"code", std::string(50, 'x'), std::nullopt}};
+  std::ostringstream byOut;
+  Listing narrow(&byOut, 40);
+  narrow.print(m, wide);
+  std::string pieces;
+  for (const std::string& l : lines(byOut.str())) {
+    if (l.empty() || l.front() != '-') continue;
+    EXPECT_LE(kernels::displayWidth(l), 40) << l;
+    EXPECT_EQ(l.back(), '-') << l;
+    pieces += l + "\n";
+  }
+  EXPECT_NE(pieces.find(" region=North East and "), std::string::npos) << pieces;
+  EXPECT_NE(pieces.find(" the Humber "), std::string::npos) << pieces;
+  EXPECT_NE(pieces.find(" code=xxxx"), std::string::npos) << pieces;
 }
 
 TEST(Listing, NotesAndSectionHeadingsWrapAtTheLineSize) {
