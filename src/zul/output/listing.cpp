@@ -378,8 +378,11 @@ int Listing::pageWidth() const {
 void Listing::stepHeading(const Model& model, int step) {
   if (step == lastStep_ || step < 0 || static_cast<size_t>(step) >= model.steps.size()) return;
   const Step& s = model.steps[static_cast<size_t>(step)];
-  std::string text = " Step " + std::to_string(step + 1) + ": " + s.program +
-                     (s.line > 0 ? ", line " + std::to_string(s.line) : std::string()) + " ";
+  const std::string head = " Step " + std::to_string(step + 1) + ": ",
+                    tail = (s.line > 0 ? ", line " + std::to_string(s.line) : std::string()) + " ";
+  // A long path loses its middle: the file's name stays.
+  const int room = std::max(8, pageWidth() - 6 - width(head) - width(tail));
+  std::string text = head + cutMiddle(s.program, room) + tail;
   int fill = std::max(6, pageWidth() - width(text));
   *out_ << (lastStep_ >= 0 ? "\n\n" : "") << std::string(static_cast<size_t>(fill / 2), '=')
         << text << std::string(static_cast<size_t>(fill - fill / 2), '=') << '\n';

@@ -166,6 +166,15 @@ TEST(Listing, EachStepBeginsWithAHeadingLine) {
   // 40 columns: 23 characters of text between 8 and 9 "=" signs.
   EXPECT_EQ(headings[0], "======== Step 1: p.zul, line 3 =========");
   EXPECT_EQ(headings[1], "======== Step 2: q.zul, line 12 ========");
+  // A path too long for the line loses its middle, not the file's name.
+  m.steps[0].program = "/home/someone/projects/a-long-directory-name/survey.zul";
+  std::ostringstream longOut;
+  Listing longListing(&longOut, 40);
+  printNumberItem(m, longListing, 0, 0);
+  const std::string heading = lines(longOut.str())[0];
+  EXPECT_EQ(kernels::displayWidth(heading), 40) << heading;
+  EXPECT_NE(heading.find("Step 1: /home/s"), std::string::npos) << heading;
+  EXPECT_NE(heading.find("ey.zul, line 3 ==="), std::string::npos) << heading;
 }
 
 TEST(Listing, AStepThatFailedSaysSoInTheListingAndTheReport) {
