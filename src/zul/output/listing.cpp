@@ -233,7 +233,8 @@ std::string cutMiddle(const std::string& text, int limit) {
     if (width(front + c) > head) break;
     front += c;
   }
-  for (auto c = chars.rbegin(); c != chars.rend() && width(*c + back) <= tail; ++c) back = *c + back;
+  for (auto c = chars.rbegin(); c != chars.rend() && width(*c + back) <= tail; ++c)
+    back = *c + back;
   return front + "\u2026" + back;
 }
 
