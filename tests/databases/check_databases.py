@@ -494,23 +494,26 @@ class Checks:
         race_db = os.path.join(self.work, "race.db")
         catalogue = ("CREATE TABLE race.zul_tables (table_name varchar(200) NOT NULL, column_name "
                      "varchar(200) NOT NULL, type varchar(8), label varchar(256))")
+        # So is one that widens the catalogue for a label too long for it.
         for fresh in (False, True):
             for k, (a, b) in enumerate(((f"POSTGRES '{lib}'", f"POSTGRES '{lib}'"),
                                         ("SQLITE 'race.db'", f"SQLITE '{race_db}'"),
+                                        (f"POSTGRES '{lib}'", f"POSTGRES '{other}'"),
                                         (f"POSTGRES '{lib}'", f"POSTGRES '{other}'"))):
                 self.pg.psql("DROP SCHEMA race CASCADE; CREATE SCHEMA race" +
                              ("" if fresh else "; " + catalogue))
-                refused = fresh and k == 2
+                refused = k == 3 or (fresh and k == 2)
+                label = "(LABEL='" + "long " * 60 + "')" if k == 3 else ""
                 started = time.monotonic()
                 r, _ = self.run(f"LIBNAME a {a};\nLIBNAME b {b};\nFACTOR DATA='survey.csv' "
-                                "NFACTORS=1 OUT=a.three OUTSTAT=b.four; VAR x1-x5; RUN;\n",
+                                f"NFACTORS=1 OUT=a.three{label} OUTSTAT=b.four; VAR x1-x5; RUN;\n",
                                 "race_libraries", expect_ok=not refused, timeout=60)
                 written = self.pg_value("SELECT count(*) FROM pg_class WHERE relname = 'four' "
                                         "AND relnamespace = 'race'::regnamespace")
                 fast = time.monotonic() - started < 8
                 if not fast or (r.returncode == 0) == refused or written != (
                         "1" if k != 1 and not refused else "0") or (
-                        refused and "another library of this step" not in r.stderr):
+                        refused and "each would wait for the other" not in r.stderr):
                     self.fail(f"two libraries {a} and {b} of one run, fresh schema {fresh}: "
                               f"{written} table four:\n" + r.stderr[-1500:])
 
