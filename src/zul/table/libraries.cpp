@@ -5,6 +5,7 @@
 #include "zul/table/csv.hpp"
 #include "zul/table/db_connection.hpp"
 #include "zul/table/table.hpp"
+#include "zul/table/temporary_files.hpp"
 
 namespace zul::table {
 
@@ -39,7 +40,8 @@ std::string lowerName(std::string s) {
 std::string connectionKey(const std::string& kind, const std::string& target) {
   if (kind != "SQLITE" || target.rfind("file:", 0) == 0) return kind + " " + target;
   std::error_code ec;
-  const fs::path p = fs::weakly_canonical(fs::absolute(target, ec), ec);
+  const fs::path linked = linkedFile(fs::absolute(target, ec));
+  const fs::path p = fs::weakly_canonical(linked.empty() ? fs::absolute(target, ec) : linked, ec);
   return kind + " " + (ec ? target : p.string());
 }
 
