@@ -160,6 +160,20 @@ class XpxChecks(Checks):
         keys = [(row["_KEY_"], row["grp"]) for row in self.csv_rows("xnall/_MKXPX_")]
         if keys != [("1", ""), ("2", "-2.5"), ("3", "7")]:
             self.fail(f"numeric BY groups: the combined groups are {keys}")
+        # Parts summarised BY DESCENDING grp add up to a table in that order.
+        os.makedirs(os.path.join(self.work, "xnd"), exist_ok=True)
+        for name, part in list(parts.items()) + [("nall", rows)]:
+            self.write_csv(name + "_desc", [WEIGHTED] + part[::-1])
+        desc, factor = (t.replace("BY grp", "BY DESCENDING grp") for t in (step, factor))
+        r, got = self.run("LIBNAME xnd 'xnd';\n" + desc.format("na_desc", "xnd.a") +
+                          desc.format("nb_desc", "xnd.b") +
+                          "CROSSPRODUCTS DATA=xnd.b ADD=xnd.a OUT=xnd._MKXPX_;\nRUN;\n" +
+                          factor.format("xnd._MKXPX_", ""), "xpx_descending_by")
+        _, want = self.run(factor.format("nall_desc", "  WEIGHT w;\n"), "xpx_descending_rows")
+        self.same_as("BY DESCENDING groups", want, got)
+        keys = [(row["_KEY_"], row["grp"]) for row in self.csv_rows("xnd/_MKXPX_")]
+        if keys != [("1", "7"), ("2", "-2.5"), ("3", "")]:
+            self.fail(f"BY DESCENDING groups: the combined groups are {keys}")
 
     def formatted_groups_in_order(self):
         """A BY variable formatted 1. (2 to 2.4 one group; the column f)

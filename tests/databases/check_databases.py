@@ -486,10 +486,36 @@ class Checks:
                 if names[0] == names[1] and (0 not in codes or lost or labels not in (
                         "same:run 0", "same:run 1")):
                     self.fail(f"two runs, one table: {codes}, labels {labels!r}:\n{logs}")
-        # Two libraries of one run write two tables of one catalogue.
-        r, _ = self.run(f"LIBNAME a POSTGRES '{lib}';\nLIBNAME b POSTGRES '{lib}';\n"
-                        "FACTOR DATA='survey.csv' NFACTORS=1 OUT=a.three OUTSTAT=b.four;\n"
-                        "  VAR x1-x5;\nRUN;\n", "race_libraries", timeout=60)
+        # Two libraries of one run write two tables of one catalogue, which
+        # exists (the runs above made it) or not: the run waits on no lock of
+        # its own. So do two libraries of one SQLite file, however spelt.
+        # Of other connection strings, one that would wait is refused at once.
+        other = lib + " application_name=zul_b"
+        race_db = os.path.join(self.work, "race.db")
+        catalogue = ("CREATE TABLE race.zul_tables (table_name varchar(200) NOT NULL, column_name "
+                     "varchar(200) NOT NULL, type varchar(8), label varchar(256))")
+        # So is one that widens the catalogue for a label too long for it.
+        for fresh in (False, True):
+            for k, (a, b) in enumerate(((f"POSTGRES '{lib}'", f"POSTGRES '{lib}'"),
+                                        ("SQLITE 'race.db'", f"SQLITE '{race_db}'"),
+                                        (f"POSTGRES '{lib}'", f"POSTGRES '{other}'"),
+                                        (f"POSTGRES '{lib}'", f"POSTGRES '{other}'"))):
+                self.pg.psql("DROP SCHEMA race CASCADE; CREATE SCHEMA race" +
+                             ("" if fresh else "; " + catalogue))
+                refused = k == 3 or (fresh and k == 2)
+                label = "(LABEL='" + "long " * 60 + "')" if k == 3 else ""
+                started = time.monotonic()
+                r, _ = self.run(f"LIBNAME a {a};\nLIBNAME b {b};\nFACTOR DATA='survey.csv' "
+                                f"NFACTORS=1 OUT=a.three{label} OUTSTAT=b.four; VAR x1-x5; RUN;\n",
+                                "race_libraries", expect_ok=not refused, timeout=60)
+                written = self.pg_value("SELECT count(*) FROM pg_class WHERE relname = 'four' "
+                                        "AND relnamespace = 'race'::regnamespace")
+                fast = time.monotonic() - started < 8
+                if not fast or (r.returncode == 0) == refused or written != (
+                        "1" if k != 1 and not refused else "0") or (
+                        refused and "each would wait for the other" not in r.stderr):
+                    self.fail(f"two libraries {a} and {b} of one run, fresh schema {fresh}: "
+                              f"{written} table four:\n" + r.stderr[-1500:])
 
     def no_rows_no_table(self):
         """When no BY group gives a result, no table is created. A group

@@ -215,29 +215,93 @@ std::string cutToWidth(const std::string& text, int limit) {
   return kept + "\u2026";
 }
 
+// text at most limit columns wide, its middle left out for an ellipsis: a
+// name keeps its start and its end, where the names of a list differ
+// (VeryLongName01 and VeryLongName02).
+std::string cutMiddle(const std::string& text, int limit) {
+  if (width(text) <= limit) return text;
+  std::vector<std::string> chars;
+  for (size_t at = 0; at < text.size();) {
+    size_t end = at + 1;
+    while (end < text.size() && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) ++end;
+    chars.push_back(text.substr(at, end - at));
+    at = end;
+  }
+  const int tail = (limit - 1) / 2, head = limit - 1 - tail;
+  std::string front, back;
+  for (const std::string& c : chars) {
+    if (width(front + c) > head) break;
+    front += c;
+  }
+  for (auto c = chars.rbegin(); c != chars.rend() && width(*c + back) <= tail; ++c)
+    back = *c + back;
+  return front + "\u2026" + back;
+}
+
 // Row labels so wide that not one column fits beside them on a LINESIZE=
-// line: the last of them (the variables' labels beside their names) is
-// cut to make room, down to kMinCutLabel columns. The names stay whole, and
-// the labels are whole in the HTML report and the JSON file.
+// line are cut to make room, down to kMinCutLabel columns each: the last of
+// several first, at its end (the variables' labels beside their names),
+// then the ones before it, or a single one, in the middle (names, and the
+// observation counts' texts, differ at their ends). Numbers are never cut.
+// The labels are whole in the HTML report and the JSON file.
 constexpr int kMinCutLabel = 8;
+
+void cutColumn(std::vector<DisplayColumn>& shown, std::vector<Laid>& laid, size_t j, int limit,
+               bool middle) {
+  DisplayColumn& column = shown[j];
+  for (std::string& cell : column.cells)
+    cell = middle ? cutMiddle(cell, limit) : cutToWidth(cell, limit);
+  column.header = middle ? cutMiddle(column.header, limit) : cutToWidth(column.header, limit);
+  laid[j] = layOut(column);
+}
+
+// The width of a column's values alone: a header can be cut instead.
+int dataWidth(const DisplayColumn& c) {
+  DisplayColumn bare = c;
+  bare.header.clear();
+  return layOut(bare).width;
+}
 
 void fitRowLabels(std::vector<DisplayColumn>& shown, std::vector<Laid>& laid, size_t labels,
                   int limit) {
-  if (limit <= 0 || labels < 2 || labels >= laid.size()) return;
+  if (limit <= 0 || labels == 0) return;
   int labelWidth = -kGap, widestBlock = 0;
   for (size_t j = 0; j < labels; ++j) labelWidth += kGap + laid[j].width;
   for (size_t j = labels; j < laid.size(); ++j) {
-    int block = laid[j].width;
+    int block = std::min(laid[j].width, std::max(kMinCutLabel, dataWidth(shown[j])));
     while (j + 1 < laid.size() && laid[j + 1].column->attached) block += kAttachedGap + laid[++j].width;
     widestBlock = std::max(widestBlock, block);
   }
-  const size_t cut = labels - 1;
-  const int room = laid[cut].width - (labelWidth + kGap + widestBlock - limit);
-  if (room >= laid[cut].width) return;
-  DisplayColumn& column = shown[cut];
-  for (std::string& cell : column.cells) cell = cutToWidth(cell, std::max(room, kMinCutLabel));
-  column.header = cutToWidth(column.header, std::max(room, kMinCutLabel));
-  laid[cut] = layOut(column);
+  int excess = labelWidth + (labels < laid.size() ? kGap + widestBlock : 0) - limit;
+  for (size_t j = labels; j-- > 0 && excess > 0;) {
+    const int was = laid[j].width;
+    if (laid[j].column->numeric || was <= kMinCutLabel) continue;
+    cutColumn(shown, laid, j, std::max(kMinCutLabel, was - excess), labels == 1 || j + 1 < labels);
+    excess -= was - laid[j].width;
+  }
+}
+
+// A column still too wide to stand beside the row labels is cut to the
+// room left: a text column whole, at its end; a column of numbers in its
+// header only (a variable's name over them), in the middle.
+void fitHeaders(std::vector<DisplayColumn>& shown, std::vector<Laid>& laid, size_t labels,
+                int limit) {
+  if (limit <= 0) return;
+  int labelWidth = labels ? -kGap : 0;
+  for (size_t j = 0; j < labels && j < laid.size(); ++j) labelWidth += kGap + laid[j].width;
+  for (size_t j = labels; j < laid.size(); ++j) {
+    int flags = 0;
+    for (size_t k = j + 1; k < laid.size() && laid[k].column->attached; ++k)
+      flags += kAttachedGap + laid[k].width;
+    const int room = limit - labelWidth - (labels ? kGap : 0) - flags;
+    if (laid[j].width <= room) continue;
+    if (!laid[j].column->numeric) {
+      cutColumn(shown, laid, j, std::max(room, 2), false);
+      continue;
+    }
+    shown[j].header = cutMiddle(shown[j].header, std::max(room, dataWidth(shown[j])));
+    laid[j] = layOut(shown[j]);
+  }
 }
 
 }  // namespace
@@ -249,6 +313,7 @@ void writeTable(std::ostream& out, const Item& item, int lineSize, int maxLineSi
   laid.reserve(shown.size());
   for (const DisplayColumn& c : shown) laid.push_back(layOut(c));
   fitRowLabels(shown, laid, rowLabelCount(laid), maxLineSize);
+  fitHeaders(shown, laid, rowLabelCount(laid), maxLineSize);
 
   // A table wider than maxLineSize is printed in panels that fit it.
   std::vector<PanelColumn> widths;
@@ -314,8 +379,11 @@ int Listing::pageWidth() const {
 void Listing::stepHeading(const Model& model, int step) {
   if (step == lastStep_ || step < 0 || static_cast<size_t>(step) >= model.steps.size()) return;
   const Step& s = model.steps[static_cast<size_t>(step)];
-  std::string text = " Step " + std::to_string(step + 1) + ": " + s.program +
-                     (s.line > 0 ? ", line " + std::to_string(s.line) : std::string()) + " ";
+  const std::string head = " Step " + std::to_string(step + 1) + ": ",
+                    tail = (s.line > 0 ? ", line " + std::to_string(s.line) : std::string()) + " ";
+  // A long path loses its middle: the file's name stays.
+  const int room = std::max(8, pageWidth() - 6 - width(head) - width(tail));
+  std::string text = head + cutMiddle(s.program, room) + tail;
   int fill = std::max(6, pageWidth() - width(text));
   *out_ << (lastStep_ >= 0 ? "\n\n" : "") << std::string(static_cast<size_t>(fill / 2), '=')
         << text << std::string(static_cast<size_t>(fill - fill / 2), '=') << '\n';
@@ -348,10 +416,14 @@ void Listing::print(const Model& model, const Item& item) {
     lastStep_ = item.step;
     lastByGroup_ = item.byGroup;
     lastBy_ = byText;
-    if (!byText.empty()) {
-      std::string text = " " + byText + " ";
-      int dashes = std::max(3, lineSize - width(text));
-      out << '\n' << std::string(static_cast<size_t>(dashes / 2), '-') << text
+    // A BY line too long for the page is broken between words (a word
+    // longer than a line is cut), each piece between dashes.
+    if (!byText.empty()) out << '\n';
+    for (const std::string& part : byText.empty() ? std::vector<std::string>{}
+                                                   : wrap(byText, lineSize - 5)) {
+      const std::string text = " " + cutToWidth(part, lineSize - 5) + " ";
+      const int dashes = std::max(3, lineSize - width(text));
+      out << std::string(static_cast<size_t>(dashes / 2), '-') << text
           << std::string(static_cast<size_t>(dashes - dashes / 2), '-') << '\n';
     }
   }

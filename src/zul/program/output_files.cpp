@@ -28,15 +28,6 @@ mode_t modeFor(const std::string& target) {
   return static_cast<mode_t>(0666 & ~mask);
 }
 
-// Where the renamed file belongs: a symbolic link is followed, so that the
-// file it points at is replaced rather than the link.
-std::string resolvedTarget(const std::string& path) {
-  std::error_code ec;
-  if (!fs::is_symlink(path, ec)) return path;
-  fs::path target = fs::weakly_canonical(fs::absolute(path, ec), ec);
-  return ec ? path : target.string();
-}
-
 // The descriptor of this process that path reaches through /dev/stdout,
 // /dev/fd/N or /proc/self/fd/N (-1 when none). Such a path names the file
 // the shell opened for zul (`>>results.txt`): renaming onto it would replace
@@ -93,7 +84,10 @@ std::string OutputFile::open(const std::string& role, const std::string& path) {
     stream_.open(path, std::ios::out | std::ios::trunc | std::ios::binary);
   } else {
     descriptor_ = exists ? descriptorReached(path) : -1;
-    target_ = resolvedTarget(path);
+    target_ = table::linkedFile(path).string();
+    if (target_.empty())
+      return "The " + role + " file " + path + " is a symbolic link that leads round in a loop; "
+             "give a file name, or point the link at a file.";
     if (descriptor_ < 0 && table::isWriteProtected(target_))
       return "The " + role + " file " + path + " is write-protected; make it writable (chmod u+w " +
              path + ") or give another name.";

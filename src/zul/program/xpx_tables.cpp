@@ -127,23 +127,46 @@ XpxByValue comparedValue(const Column& c, const XpxByValue& v) {
   return out;
 }
 
-// BY values in zul's order: missing first, numbers ascending, texts by
-// their bytes without trailing blanks; formatted values as formatted.
+// One BY value against another in zul's order: missing first, numbers
+// ascending, texts by their bytes without trailing blanks; formatted values
+// as formatted. -1, 0 or 1.
+int compareBy(const Column& c, const XpxByValue& x, const XpxByValue& y) {
+  const XpxByValue a = comparedValue(c, x), b = comparedValue(c, y);
+  if (c.isCharacter()) return a.text == b.text ? 0 : a.text < b.text ? -1 : 1;
+  const bool ma = table::isMissing(a.number), mb = table::isMissing(b.number);
+  if (ma != mb) return ma ? -1 : 1;
+  if (ma || a.number == b.number) return 0;
+  return a.number < b.number ? -1 : 1;
+}
+
+// BY values in zul's order, each variable ascending unless `descending`
+// says otherwise (a BY DESCENDING variable: the reverse order).
 struct ByLess {
   const std::vector<Column>* by;
+  std::vector<bool> descending = {};
   bool operator()(const std::vector<XpxByValue>& x, const std::vector<XpxByValue>& y) const {
     for (size_t k = 0; k < x.size(); ++k) {
-      const Column& c = (*by)[k];
-      const XpxByValue a = comparedValue(c, x[k]), b = comparedValue(c, y[k]);
-      if (c.isCharacter()) {
-        if (a.text != b.text) return a.text < b.text;
-        continue;
-      }
-      const bool ma = table::isMissing(a.number), mb = table::isMissing(b.number);
-      if (ma != mb) return ma;
-      if (!ma && a.number != b.number) return a.number < b.number;
+      const int c = compareBy((*by)[k], x[k], y[k]);
+      if (c != 0) return k < descending.size() && descending[k] ? c > 0 : c < 0;
     }
     return false;
+  }
+};
+
+// The order a table's rows show for each BY variable: +1 ascending, -1
+// descending (BY DESCENDING), 0 when no two neighbouring rows of equal
+// earlier BY values differ in it.
+struct ByOrder {
+  std::vector<int> direction;
+  std::vector<XpxByValue> previous;
+  void see(const std::vector<Column>& by, const std::vector<XpxByValue>& values) {
+    direction.resize(by.size());
+    for (size_t k = 0; k < by.size() && !previous.empty(); ++k)
+      if (const int c = compareBy(by[k], previous[k], values[k]); c != 0) {
+        if (!direction[k]) direction[k] = -c;
+        break;
+      }
+    previous = values;
   }
 };
 
@@ -166,7 +189,7 @@ using Groups = std::map<std::vector<XpxByValue>, XpxRow, ByLess>;
 
 // Reads every row of t into groups, combining rows of equal BY values;
 // its variables taken in the order `at` (none: the table's).
-void readGroups(InputTable& t, const XpxLayout& L, Groups& groups,
+void readGroups(InputTable& t, const XpxLayout& L, Groups& groups, ByOrder& order,
                 const std::vector<size_t>& at = {}) {
   const auto& cols = t.columns();
   table::ReadList list(t, t.varCount());
@@ -233,12 +256,33 @@ void readGroups(InputTable& t, const XpxLayout& L, Groups& groups,
                        fault + ".");
     }
     if (!at.empty()) reorder(g, at);
+    order.see(L.by, by);
     row.by = by;
     auto [it, fresh] = groups.emplace(std::move(by), row);
     if (fresh) continue;
     sqlgen::combineParts(it->second.g, std::move(row.g));
     keepSmaller(it->second.by, row.by);
   }
+}
+
+// The groups in the BY order of the parts: a variable descending where
+// DATA='s rows (or, when they do not show it, ADD='s) are, so that a table
+// of BY DESCENDING parts stays one that BY DESCENDING reads.
+std::vector<const XpxRow*> inPartsOrder(const Groups& groups, const std::vector<Column>& by,
+                                        const ByOrder& a, const ByOrder& b) {
+  ByLess less{&by, std::vector<bool>(by.size())};
+  for (size_t k = 0; k < by.size(); ++k) {
+    const int da = k < a.direction.size() ? a.direction[k] : 0;
+    const int db = k < b.direction.size() ? b.direction[k] : 0;
+    less.descending[k] = (da ? da : db) < 0;
+  }
+  std::vector<std::pair<const std::vector<XpxByValue>*, const XpxRow*>> rows;
+  for (const auto& [values, row] : groups) rows.emplace_back(&values, &row);
+  std::sort(rows.begin(), rows.end(),
+            [&](const auto& x, const auto& y) { return less(*x.first, *y.first); });
+  std::vector<const XpxRow*> out;
+  for (const auto& r : rows) out.push_back(r.second);
+  return out;
 }
 
 }  // namespace
@@ -288,14 +332,15 @@ void writeXpxGroup(table::OutputTable& out, const sqlgen::XpxGroup& g, int key,
 void combineXpxTables(InputTable& a, InputTable* b, table::OutputTable& out) {
   XpxLayout la = layoutOf(a);
   Groups groups(ByLess{&la.by});
-  readGroups(a, la, groups);
+  ByOrder orderA, orderB;
+  readGroups(a, la, groups, orderA);
   if (b) {
     const XpxLayout lb = layoutOf(*b);
     const std::vector<size_t> at = variableOrder(la, lb);
     if (at.empty())
       throw TableError("The crossproduct tables " + a.displayName() + " and " + b->displayName() +
                        " do not summarise the same variables by the same BY variables.");
-    readGroups(*b, lb, groups, at);
+    readGroups(*b, lb, groups, orderB, at);
     // A text BY column is as wide as the longer of the two.
     for (size_t k = 0; k < la.by.size(); ++k)
       la.by[k].width = std::max(la.by[k].width, lb.by[k].width);
@@ -304,8 +349,8 @@ void combineXpxTables(InputTable& a, InputTable* b, table::OutputTable& out) {
     for (const Column& c : la.by) out.declareColumn(c);
   });
   int key = 0;
-  for (const auto& entry : groups) {
-    const XpxRow& row = entry.second;
+  for (const XpxRow* each : inPartsOrder(groups, la.by, orderA, orderB)) {
+    const XpxRow& row = *each;
     // Parts added up may pass the largest double that neither reached.
     const int at = sqlgen::xpxOverflow(row.g);
     if (at == sqlgen::kXpxWeightsOverflow)

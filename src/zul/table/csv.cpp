@@ -101,7 +101,7 @@ bool readQuoted(const char*& q, const char* end, Row& row, int64_t& line, Field&
   const char* start = q;
   const char* segment = q;
   bool inArena = false;
-  uint32_t offset = 0;
+  size_t offset = 0;
   for (;;) {
     const char* qq = static_cast<const char*>(std::memchr(q, '"', static_cast<size_t>(end - q)));
     if (!qq) return false;
@@ -109,14 +109,14 @@ bool readQuoted(const char*& q, const char* end, Row& row, int64_t& line, Field&
     if (qq + 1 < end && qq[1] == '"') {  // a doubled quote is one quote
       if (!inArena) {
         inArena = true;
-        offset = static_cast<uint32_t>(row.arena.size());
+        offset = row.arena.size();
       }
       row.arena.append(segment, static_cast<size_t>(qq + 1 - segment));
       segment = q = qq + 2;
       continue;
     }
     if (inArena) row.arena.append(segment, static_cast<size_t>(qq - segment));
-    f.n = static_cast<uint32_t>(qq - start);
+    f.n = static_cast<size_t>(qq - start);
     q = qq + 1;
     break;
   }
@@ -124,7 +124,7 @@ bool readQuoted(const char*& q, const char* end, Row& row, int64_t& line, Field&
     // Text after the closing quote is kept as part of the field.
     if (!inArena) {
       inArena = true;
-      offset = static_cast<uint32_t>(row.arena.size());
+      offset = row.arena.size();
       row.arena.append(start, f.n);
     }
     while (q < end && (!isStop(*q) || *q == '\0')) row.arena.push_back(*q++);
@@ -132,7 +132,7 @@ bool readQuoted(const char*& q, const char* end, Row& row, int64_t& line, Field&
   if (inArena) {
     f.p = nullptr;
     f.arenaOffset = offset;
-    f.n = static_cast<uint32_t>(row.arena.size() - offset);
+    f.n = row.arena.size() - offset;
   } else {
     f.p = start;
   }

@@ -42,8 +42,8 @@ class MappedFile {
 // into the file; the others were unescaped into the row's arena.
 struct Field {
   const char* p = nullptr;  // text, or nullptr when in the arena
-  uint32_t n = 0;           // length in bytes
-  uint32_t arenaOffset = 0;
+  size_t n = 0;             // length in bytes (a field may pass 4 GiB)
+  size_t arenaOffset = 0;
   bool quoted = false;
 };
 
@@ -144,7 +144,7 @@ inline RowStatus readRowWith(const char* data, size_t size, size_t pos, int64_t 
       const char* s = q;
       q = scanPlain(q, end);
       f.p = s;
-      f.n = static_cast<uint32_t>(q - s);
+      f.n = static_cast<size_t>(q - s);
       f.quoted = false;
     }
     ++nf;

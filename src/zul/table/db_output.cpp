@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cctype>
 #include <cstdint>
+#include <vector>
 
 #include "zul/table/db_writer.hpp"
 
@@ -177,8 +178,10 @@ void DbWriter::prepare(const std::string& type, const std::string& label,
     // still fails, saying so. (Only then: two libraries of one run write
     // other tables of one catalogue side by side.)
     if (conn_->dialect() == db::Dialect::PostgreSQL) {
-      takeTurn(schema_ + "." + table_);
-      if (!conn_->findTableIn(schema_, "zul_tables")) takeTurn(schema_);
+      takeTurn(schema_ + "." + table_, true);
+      const bool missing = !conn_->findTableIn(schema_, "zul_tables");
+      claimCatalogue(missing || !narrowCatalogueFields(type, label, columns).empty());
+      if (missing) takeTurn(schema_, false);
     }
     // The spelling may have changed since the name was resolved.
     if (auto old = conn_->findTableIn(schema_, table_)) {
@@ -193,9 +196,44 @@ void DbWriter::prepare(const std::string& type, const std::string& label,
   prepared_ = true;
 }
 
+// What this run's connections hold until their commits, by database and
+// name: a table they put in place, a catalogue they write rows of, or one
+// they create or widen (exclusive: the ALTER locks it whole). A second
+// connection of the run (two libraries of one database with other
+// connection strings) that waited for one would wait for a commit that
+// comes only after it, until the lock timeout.
+struct RunTurn {
+  std::string key;
+  const Connection* conn;
+  bool exclusive;
+};
+static std::vector<RunTurn>& turnsOfThisRun() {
+  static std::vector<RunTurn> turns;
+  return turns;
+}
+
+// Refuses what another connection of this run holds against it, and notes it.
+void DbWriter::claim(const std::string& key, bool exclusive, const std::string& what) {
+  for (const RunTurn& t : turnsOfThisRun())
+    if (t.key == key && t.conn != conn_.get() && (exclusive || t.exclusive))
+      throw TableError("its library and another library of this step, connected to the " +
+                       conn_->describe() + " by another connection string, " + what +
+                       ", and each would wait for the other. Write these tables through one "
+                       "library, or in two steps");
+  turnsOfThisRun().push_back({key, conn_.get(), exclusive});
+}
+
+void DbWriter::claimCatalogue(bool changed) {
+  claim(conn_->identity() + " catalogue " + schema_, changed,
+        "write the catalogue zul_tables of schema " + schema_ + ", which one of them creates "
+        "or widens (for a label or format longer than it holds)");
+}
+
 // Waits for the other runs that put what is named in place (a
-// transaction advisory lock, held to the commit).
-void DbWriter::takeTurn(const std::string& what) {
+// transaction advisory lock, held to the commit); a table also refused
+// when another connection of this run writes it.
+void DbWriter::takeTurn(const std::string& what, bool table) {
+  if (table) claim(conn_->identity() + " table " + what, true, "write the same table");
   conn_->query("SELECT pg_catalog.pg_advisory_xact_lock(pg_catalog.hashtext(" +
                    conn_->placeholder(1) + "))",
                {Value::of("zul_tables " + what)})
@@ -207,7 +245,19 @@ void DbWriter::commit(const std::string& type, const std::string& label,
   prepare(type, label, columns);
   conn_->markCommit();
   held_ = false;
-  conn_->end();
+  try {
+    conn_->end();
+  } catch (...) {
+    forgetTurns();
+    throw;
+  }
+  forgetTurns();
+}
+
+// The commit or rollback of the connection's transaction let go of its turns.
+void DbWriter::forgetTurns() {
+  if (conn_->inTransaction()) return;
+  std::erase_if(turnsOfThisRun(), [&](const RunTurn& t) { return t.conn == conn_.get(); });
 }
 
 // SQLite checks every view of the schema when a table is renamed, so a
@@ -265,11 +315,21 @@ void DbWriter::writeCatalogue(const std::string& type, const std::string& label,
 // catalogue's lock and needs its owner.
 void DbWriter::widenCatalogue(const std::string& type, const std::string& label,
                               const std::vector<Column>& columns) {
+  for (const std::string& field : narrowCatalogueFields(type, label, columns))
+    conn_->execute("ALTER TABLE " + Connection::qualifiedName(schema_, "zul_tables") +
+                   " ALTER COLUMN " + Connection::quoteName(field) + " TYPE varchar");
+}
+
+// The catalogue's fields too short for what this table puts in them.
+std::vector<std::string> DbWriter::narrowCatalogueFields(const std::string& type,
+                                                         const std::string& label,
+                                                         const std::vector<Column>& columns) {
   size_t longestType = characterCount(type), longestLabel = characterCount(label);
   for (const Column& c : columns) {
     longestType = std::max(longestType, characterCount(c.format));
     longestLabel = std::max(longestLabel, characterCount(c.label));
   }
+  std::vector<std::string> narrow;
   for (const db::DbColumn& field : conn_->tableColumns("zul_tables", schema_)) {
     const size_t longest = field.name == "type"    ? longestType
                            : field.name == "label" ? longestLabel
@@ -277,10 +337,9 @@ void DbWriter::widenCatalogue(const std::string& type, const std::string& label,
     // "character varying(256)"; no length when it has none.
     const size_t open = field.declared.find('(');
     if (!longest || open == std::string::npos) continue;
-    if (longest <= std::stoul(field.declared.substr(open + 1))) continue;
-    conn_->execute("ALTER TABLE " + Connection::qualifiedName(schema_, "zul_tables") +
-                   " ALTER COLUMN " + Connection::quoteName(field.name) + " TYPE varchar");
+    if (longest > std::stoul(field.declared.substr(open + 1))) narrow.push_back(field.name);
   }
+  return narrow;
 }
 
 void DbWriter::abort() {
@@ -296,7 +355,13 @@ void DbWriter::abort() {
       // A failed transaction is rolled back whole.
     }
   }
-  conn_->end();
+  try {
+    conn_->end();
+  } catch (...) {
+    forgetTurns();
+    throw;
+  }
+  forgetTurns();
 }
 
 }  // namespace zul::table::detail

@@ -158,16 +158,16 @@ class SqliteRows : public RowStream {
 
 class SqliteConnection : public Connection {
  public:
-  SqliteConnection(const std::string& file, bool create) : file_(file) {
+  SqliteConnection(const std::string& file, bool create) : file_(file), path_(linked(file)) {
     std::error_code ec;
-    createdEmpty_ = create && file.rfind("file:", 0) != 0 && !std::filesystem::exists(file, ec) &&
+    createdEmpty_ = create && file.rfind("file:", 0) != 0 && !std::filesystem::exists(path_, ec) &&
                     !ec;
     // A database this run creates holds nothing of the user's until its
     // first commit: an interrupted run removes it, with its journal, as it
     // removes the hidden file of an unfinished CSV table.
     if (createdEmpty_) noteNewFile(true);
     const int flags = SQLITE_OPEN_READWRITE | (create ? SQLITE_OPEN_CREATE : 0);
-    if (sqlite3_open_v2(file.c_str(), &db_, flags, nullptr) != SQLITE_OK) {
+    if (sqlite3_open_v2(path_.c_str(), &db_, flags, nullptr) != SQLITE_OK) {
       std::string why = db_ ? sqlite3_errmsg(db_) : "out of memory";
       sqlite3_close(db_);
       db_ = nullptr;
@@ -195,8 +195,8 @@ class SqliteConnection : public Connection {
     // the first table: a library that was only read (a misspelt path) must
     // not leave an empty file behind.
     std::error_code ec;
-    if (createdEmpty_ && std::filesystem::file_size(file_, ec) == 0 && !ec)
-      std::filesystem::remove(file_, ec);
+    if (createdEmpty_ && std::filesystem::file_size(path_, ec) == 0 && !ec)
+      std::filesystem::remove(path_, ec);
     if (createdEmpty_) noteNewFile(false);
   }
 
@@ -204,8 +204,8 @@ class SqliteConnection : public Connection {
   std::string describe() const override { return "SQLite database " + file_; }
   std::string identity() const override {
     std::error_code ec;
-    auto p = std::filesystem::weakly_canonical(std::filesystem::absolute(file_, ec), ec);
-    return "sqlite:" + (ec ? file_ : p.string());
+    auto p = std::filesystem::weakly_canonical(std::filesystem::absolute(path_, ec), ec);
+    return "sqlite:" + (ec ? path_ : p.string());
   }
 
   // SQLite undoes a failed statement alone, but some errors (an interrupt,
@@ -375,13 +375,22 @@ class SqliteConnection : public Connection {
   void stepFailed() { fail("reading failed"); }
 
  private:
-  std::string file_;
+  // A library named by a link is the file the link names, which need not
+  // exist yet: the file is opened, created and removed there, never in the
+  // link's place (a link to no file yet is kept, as `>` keeps it).
+  static std::string linked(const std::string& file) {
+    if (file.rfind("file:", 0) == 0) return file;
+    const std::filesystem::path p = linkedFile(file);
+    return p.empty() ? file : p.string();
+  }
+  std::string file_;  // as the LIBNAME gives it, for messages
+  std::string path_;  // the file it names (linked)
   // Records (or forgets) the new file and its journals for removal if the
   // run is interrupted.
   void noteNewFile(bool note) const {
     for (const char* suffix : {"", "-journal", "-wal", "-shm"}) {
-      if (note) noteTemporaryFile(file_ + suffix);
-      else forgetTemporaryFile(file_ + suffix);
+      if (note) noteTemporaryFile(path_ + suffix);
+      else forgetTemporaryFile(path_ + suffix);
     }
   }
   bool createdEmpty_ = false;  // the file did not exist before the connection

@@ -46,7 +46,12 @@ class DbWriter {
                       const std::vector<Column>& columns);
   void widenText(size_t column, size_t characters);
   void renameWorkTable();
-  void takeTurn(const std::string& what);
+  std::vector<std::string> narrowCatalogueFields(const std::string& type, const std::string& label,
+                                                 const std::vector<Column>& columns);
+  void claim(const std::string& key, bool exclusive, const std::string& what);
+  void claimCatalogue(bool changed);
+  void takeTurn(const std::string& what, bool table);
+  void forgetTurns();
   std::shared_ptr<db::Connection> conn_;
   std::string table_, display_, work_;
   std::string schema_;  // where the table goes (Connection::schemaOf)

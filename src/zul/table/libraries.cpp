@@ -5,6 +5,7 @@
 #include "zul/table/csv.hpp"
 #include "zul/table/db_connection.hpp"
 #include "zul/table/table.hpp"
+#include "zul/table/temporary_files.hpp"
 
 namespace zul::table {
 
@@ -32,6 +33,16 @@ std::string lowerName(std::string s) {
   for (char& c : s)
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
   return s;
+}
+
+// A file URI ("file:a.db?mode=ro") is its own key: its options are part
+// of what the library is. A path is the file it names, however written.
+std::string connectionKey(const std::string& kind, const std::string& target) {
+  if (kind != "SQLITE" || target.rfind("file:", 0) == 0) return kind + " " + target;
+  std::error_code ec;
+  const fs::path linked = linkedFile(fs::absolute(target, ec));
+  const fs::path p = fs::weakly_canonical(linked.empty() ? fs::absolute(target, ec) : linked, ec);
+  return kind + " " + (ec ? target : p.string());
 }
 
 }  // namespace
@@ -91,7 +102,7 @@ std::string TableRef::displayName() const {
 }
 
 Libraries::Libraries(fs::path workDirectory) {
-  entries_.push_back({"WORK", std::move(workDirectory), nullptr});
+  entries_.push_back({"WORK", std::move(workDirectory), nullptr, {}});
 }
 
 void Libraries::assign(std::string_view libref, const fs::path& directory) {
@@ -107,7 +118,7 @@ void Libraries::assign(std::string_view libref, const fs::path& directory) {
   if (!fs::is_directory(directory, ec))
     throw TableError("Library " + detail::upper(libref) + " cannot be assigned: " +
                      directory.string() + " is not an existing directory; create it first.");
-  put(Entry{detail::upper(libref), directory, nullptr});
+  put(Entry{detail::upper(libref), directory, nullptr, {}});
 }
 
 void Libraries::assignDatabase(std::string_view libref, std::string_view engine,
@@ -119,7 +130,13 @@ void Libraries::assignDatabase(std::string_view libref, std::string_view engine,
   const std::string kind = detail::upper(std::string(engine));
   const std::string key = detail::upper(libref);
   if (key == "WORK") throw TableError("Library WORK is a directory; it cannot be a database.");
-  Entry e{key, {}, nullptr};
+  Entry e{key, {}, nullptr, connectionKey(kind, target)};
+  for (const auto& other : entries_)
+    if (other.database && other.connectionKey == e.connectionKey && !other.database->lost()) {
+      e.database = other.database;
+      put(std::move(e));
+      return;
+    }
   if (kind == "SQLITE") {
     std::error_code ec;
     fs::path dir = fs::path(target).parent_path();

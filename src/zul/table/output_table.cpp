@@ -134,14 +134,22 @@ OutputTable::OutputTable(TableRef ref, const DataSetOptions& options)
   refuseDirectory(ref_.metadataFile(), displayName());
   refuseSpecialFile(ref_.file, displayName());
   refuseSpecialFile(ref_.metadataFile(), displayName());
+  file_ = linkedFile(ref_.file);
+  metadataFile_ = linkedFile(ref_.metadataFile());
   for (const fs::path& file : {ref_.file, ref_.metadataFile()})
+    if (linkedFile(file).empty())
+      throw TableError("Table " + displayName() + " cannot be written to " + file.string() +
+                       ": it is a symbolic link that leads round in a loop. Point the link at "
+                       "a file, or write the table under another name.");
+  for (const fs::path& file : {file_, metadataFile_})
     if (isWriteProtected(file))
       throw TableError("Table " + displayName() + " cannot replace " + file.string() +
                        ": the file is write-protected. Make it writable (chmod u+w) or write "
                        "the table under another name.");
-  fd_ = makeTemporaryBeside(ref_.file, tempFile_);
+  fd_ = makeTemporaryBeside(file_, tempFile_);
   if (fd_ < 0)
-    throw TableError("Table " + displayName() + " cannot be created in " + dir.string() + ": " +
+    throw TableError("Table " + displayName() + " cannot be created in " +
+                     (file_ == ref_.file ? dir : file_.parent_path()).string() + ": " +
                      std::strerror(errno) + ".");
   writer_ = std::make_unique<detail::FileWriter>(fd_, displayName());
   buffer_.reserve(detail::fileWriterTuning().bufferBytes + 4096);
@@ -375,7 +383,7 @@ void OutputTable::commit() {
     if (::close(fd) != 0)
       throw TableError("Table " + displayName() + " cannot be saved: " + std::strerror(errno) + ".");
 
-    metaFd = makeTemporaryBeside(ref_.metadataFile(), metaTemp);
+    metaFd = makeTemporaryBeside(metadataFile_, metaTemp);
     if (metaFd < 0)
       throw TableError("The metadata of table " + displayName() + " cannot be written: " +
                        std::strerror(errno) + ".");
@@ -395,16 +403,16 @@ void OutputTable::commit() {
       // Another run committing this table waits here, so the pair left in
       // place is one run's; a reader waits too.
       detail::PairLock lock(ref_.file, true);
-      replaced.keep(ref_.file);
-      if (::rename(tempFile_.c_str(), ref_.file.c_str()) != 0)
-        throw TableError("Table " + displayName() + " cannot be saved as " + ref_.file.string() +
+      replaced.keep(file_);
+      if (::rename(tempFile_.c_str(), file_.c_str()) != 0)
+        throw TableError("Table " + displayName() + " cannot be saved as " + file_.string() +
                          ": " + std::strerror(errno) + ".");
       forgetTemporaryFile(tempFile_);
       tempFile_.clear();
       detail::faultBetweenRenames();
-      if (::rename(metaTemp.c_str(), ref_.metadataFile().c_str()) != 0)
+      if (::rename(metaTemp.c_str(), metadataFile_.c_str()) != 0)
         throw TableError("The metadata of table " + displayName() + " cannot be saved as " +
-                         ref_.metadataFile().string() + ": " + std::strerror(errno) + ".");
+                         metadataFile_.string() + ": " + std::strerror(errno) + ".");
       forgetTemporaryFile(metaTemp);
       committed_ = true;
     }

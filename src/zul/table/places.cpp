@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "zul/table/db_connection.hpp"
+#include "zul/table/temporary_files.hpp"
 
 namespace zul::table {
 
@@ -26,7 +27,9 @@ std::vector<std::string> fileKeys(const fs::path& path) {
   std::error_code ec;
   fs::path absolute = fs::absolute(path, ec);
   if (ec) absolute = path;
-  fs::path resolved = fs::weakly_canonical(absolute, ec);
+  // A dangling link leads to the file that writing through it creates.
+  const fs::path linked = linkedFile(absolute);
+  fs::path resolved = fs::weakly_canonical(linked.empty() ? absolute : linked, ec);
   keys.push_back("path:" + (ec ? absolute : resolved).lexically_normal().string());
   return keys;
 }

@@ -184,7 +184,7 @@ bool parsePlainRow(const char*& q, const char* fileEnd, int nCols, const int* ta
     }
     if (c < nSpans) {
       spans[c].p = s;
-      spans[c].n = static_cast<uint32_t>(q - s);
+      spans[c].n = static_cast<size_t>(q - s);
       spanDecimal[c] = decimal;
     }
     const char ch = *q;

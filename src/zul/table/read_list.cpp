@@ -163,7 +163,7 @@ bool ReadList::readCursor(double* values, char* text) {
       plainNumber(static_cast<int>(c), s, static_cast<size_t>(q - s), values[t]);
     }
     f.p = s;
-    f.n = static_cast<uint32_t>(q - s);
+    f.n = static_cast<size_t>(q - s);
     f.quoted = false;
     return true;
   });

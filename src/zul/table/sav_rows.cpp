@@ -2,9 +2,14 @@
 // walking its dictionary records to the data and its data to their end.
 #include "zul/table/sav_rows.hpp"
 
+#include <zlib.h>
+
+#include <algorithm>
 #include <cstring>
 #include <fstream>
+#include <optional>
 #include <string>
+#include <vector>
 
 namespace zul::table::detail {
 
@@ -12,6 +17,7 @@ namespace {
 
 constexpr int kHeaderBytes = 176;
 constexpr int kMaxRecords = 1 << 24;  // a dictionary that never ends is damaged
+constexpr int32_t kMaxBlockBytes = 1 << 30;  // a .zsav block unpacked (writers use 4 MB)
 
 // Reads the file's 32-bit integers in its byte order, which the layout
 // code (2 or 3) gives away.
@@ -20,6 +26,10 @@ class Reader {
   explicit Reader(const std::filesystem::path& file) : in_(file, std::ios::binary) {}
   bool ok() const { return static_cast<bool>(in_); }
   void setSwap(bool swap) { swap_ = swap; }
+  int64_t int64() {
+    const uint32_t a = static_cast<uint32_t>(int32()), b = static_cast<uint32_t>(int32());
+    return static_cast<int64_t>(swap_ ? uint64_t{a} << 32 | b : uint64_t{b} << 32 | a);
+  }
   int32_t int32() {
     unsigned char b[4] = {};
     in_.read(reinterpret_cast<char*>(b), 4);
@@ -84,33 +94,102 @@ int64_t walkDictionary(Reader& r) {
   return -1;
 }
 
-// Counts the values of bytecode-compressed data: blocks of eight codes,
-// each but 0 (padding) and 252 (the end, after which the block holds no
-// more) one value, code 253 one whose eight bytes follow the block.
-// False when the data stop inside a block or a value.
-bool countCompressedValues(std::ifstream& in, int64_t& values) {
-  unsigned char codes[8];
-  for (;;) {
-    in.read(reinterpret_cast<char*>(codes), 8);
-    if (in.gcount() == 0) return true;
-    if (in.gcount() < 8) return false;
-    int raw = 0;
+// Counts the values of bytecode-compressed data, fed in pieces: blocks of
+// eight codes, each but 0 (padding) and 252 (the end, after which the
+// block holds no more) one value, code 253 one whose eight bytes follow
+// the block. whole() is false when the data stop inside a block or a value.
+class BytecodeValues {
+ public:
+  void feed(const unsigned char* p, size_t n) {
+    while (n > 0 && !ended_) {
+      if (rawLeft_ > 0) {
+        const size_t take = std::min<size_t>(n, static_cast<size_t>(rawLeft_));
+        rawLeft_ -= static_cast<int64_t>(take), p += take, n -= take;
+        ended_ = rawLeft_ == 0 && endAfterRaw_;
+        continue;
+      }
+      codes_[filled_++] = *p++, --n;
+      if (filled_ == 8) block();
+    }
+  }
+  bool whole() const { return ended_ || (filled_ == 0 && rawLeft_ == 0); }
+  // The values the data hold bytes of: a block's raw values count only
+  // when all of them are there.
+  int64_t values() const { return rawLeft_ > 0 ? values_ - raw_ : values_; }
+
+ private:
+  void block() {
+    filled_ = 0;
+    raw_ = 0;
     bool end = false;
-    for (unsigned char c : codes) {
+    for (unsigned char c : codes_) {
       if (c == 252) end = true;
       if (end) continue;
-      if (c == 253) ++raw;
-      if (c != 0) ++values;
+      if (c == 253) ++raw_;
+      if (c != 0) ++values_;
     }
-    // The raw values of the block follow it, that of the end too.
-    char skip[8 * 8];
-    in.read(skip, raw * 8);
-    if (in.gcount() < raw * 8) {
-      values -= raw;  // those the file holds no bytes of
-      return false;
-    }
-    if (end) return true;
+    rawLeft_ = raw_ * 8;
+    endAfterRaw_ = end;
+    ended_ = end && raw_ == 0;
   }
+  unsigned char codes_[8] = {};
+  int filled_ = 0;
+  int64_t raw_ = 0, rawLeft_ = 0, values_ = 0;
+  bool ended_ = false, endAfterRaw_ = false;
+};
+
+bool countCompressedValues(std::ifstream& in, int64_t& values) {
+  BytecodeValues counted;
+  std::vector<char> buffer(1 << 16);
+  while (in) {
+    in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
+    counted.feed(reinterpret_cast<const unsigned char*>(buffer.data()),
+                 static_cast<size_t>(in.gcount()));
+  }
+  values = counted.values();
+  return counted.whole();
+}
+
+// The bytecode data of a .zsav file are zlib streams, blocks that the
+// trailer lists (where each lies, its sizes packed and unpacked) after a
+// header of three offsets. Nothing when the trailer cannot be read (a cut
+// file: libreadstat then says what is wrong), else whether every block
+// unpacks to its size and the data end whole, with values their count.
+std::optional<bool> countZlibValues(Reader& r, int64_t& values) {
+  r.int64();  // where this header is
+  const int64_t trailer = r.int64(), trailerBytes = r.int64();
+  r.stream().seekg(trailer);
+  r.int64(), r.int64();  // the bias and a zero
+  r.int32();             // the block size
+  const int64_t blocks = r.int32();
+  if (!r.ok() || blocks < 0 || trailerBytes != 24 + 24 * blocks) return std::nullopt;
+  struct Block {
+    int64_t at;
+    uint32_t size, packed;
+  };
+  std::vector<Block> index;
+  for (int64_t b = 0; b < blocks && r.ok(); ++b) {
+    r.int64();  // where it lies unpacked
+    const int64_t at = r.int64();
+    const int32_t size = r.int32(), packed = r.int32();
+    if (size < 0 || packed < 0 || size > kMaxBlockBytes) return false;
+    index.push_back({at, static_cast<uint32_t>(size), static_cast<uint32_t>(packed)});
+  }
+  if (!r.ok()) return std::nullopt;
+  BytecodeValues counted;
+  std::vector<unsigned char> in, out;
+  for (const Block& b : index) {
+    in.resize(b.packed);
+    out.resize(b.size);
+    r.stream().seekg(b.at);
+    r.stream().read(reinterpret_cast<char*>(in.data()), b.packed);
+    uLongf made = b.size;
+    if (!r.ok() || ::uncompress(out.data(), &made, in.data(), b.packed) != Z_OK || made != b.size)
+      return false;
+    counted.feed(out.data(), out.size());
+  }
+  values = counted.values();
+  return counted.whole();
 }
 
 }  // namespace
@@ -129,10 +208,14 @@ SavRows countSavRows(const std::filesystem::path& file) {
   r.skip(kHeaderBytes - 84);
   const int64_t elements = walkDictionary(r);
   out.elements = elements;
-  if (elements <= 0 || compression == 2) return out;
+  if (elements <= 0) return out;
   const int64_t start = r.position();
   int64_t values = 0;
-  if (compression == 0) {
+  if (compression == 2) {
+    const std::optional<bool> whole = countZlibValues(r, values);
+    if (!whole) return out;
+    if (!*whole) out.damage = "a compressed block does not unpack, or the data stop inside one";
+  } else if (compression == 0) {
     std::error_code ec;
     const auto size = std::filesystem::file_size(file, ec);
     if (ec || static_cast<int64_t>(size) < start) return out;

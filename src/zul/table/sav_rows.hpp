@@ -22,9 +22,10 @@ struct SavRows {
   std::string damage;    // why the data are not whole cases, if they are not
 };
 
-// The header's count and the cases the data hold. held stays -1 for a file
-// this does not count (zlib-compressed .zsav, or a dictionary it cannot
-// walk: libreadstat then tells what is wrong).
+// The header's count and the cases the data hold, in every storage (none,
+// bytecode, and bytecode in zlib blocks: .zsav). held stays -1 for a file
+// this does not count (a dictionary it cannot walk, a .zsav whose block
+// index cannot be read: libreadstat then tells what is wrong).
 SavRows countSavRows(const std::filesystem::path& file);
 
 }  // namespace zul::table::detail

@@ -193,6 +193,11 @@ class Libraries {
     std::string libref;
     std::filesystem::path directory;
     std::shared_ptr<db::Connection> database;  // null for a directory
+    // Libraries of one database file, or of one connection string, share
+    // one connection: two would lock each other out when a step writes to
+    // both (SQLite locks the file, PostgreSQL the new catalogue), and the
+    // step's tables there are committed together.
+    std::string connectionKey;
   };
   const Entry* find(std::string_view libref) const;
   void put(Entry e);
@@ -580,6 +585,9 @@ class OutputTable {
   bool aborted_ = false;
   int fd_ = -1;
   std::filesystem::path tempFile_;
+  // Where the CSV file and its metadata file go: ref_'s, or the files
+  // their symbolic links name (detail::linkedFile).
+  std::filesystem::path file_, metadataFile_;
   std::string buffer_;
   int64_t nRows_ = 0;
   std::unique_ptr<detail::FileWriter> writer_;  // of the CSV file

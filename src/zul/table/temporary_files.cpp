@@ -196,6 +196,18 @@ std::string temporaryPattern(const fs::path& target) {
 
 }  // namespace
 
+fs::path linkedFile(const fs::path& path) {
+  fs::path p = path;
+  for (int hop = 0; hop < 40; ++hop) {
+    std::error_code ec;
+    if (!fs::is_symlink(p, ec)) return p;
+    const fs::path next = fs::read_symlink(p, ec);
+    if (ec) return p;
+    p = next.is_absolute() ? next : p.parent_path() / next;
+  }
+  return {};
+}
+
 bool isWriteProtected(const std::filesystem::path& target) {
   struct stat st {};
   if (::stat(target.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;

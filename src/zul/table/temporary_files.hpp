@@ -46,6 +46,13 @@ bool linkTemporaryBeside(const std::filesystem::path& target, std::filesystem::p
 int makePrivateScratch(const std::string& stem, std::filesystem::path& made);
 std::filesystem::path privateScratchDirectory();
 
+// The file a new file written at path replaces: a symbolic link is
+// followed, link by link, to the name it holds, which need not exist yet (a
+// dangling link is written through, creating its target, as a shell's `>`
+// does), so that a rename puts the file there and never in the link's
+// place. path itself when it is no link; empty after 40 links (a loop).
+std::filesystem::path linkedFile(const std::filesystem::path& path);
+
 // True when target is an existing file its owner protected from being
 // written: no write permission for anyone (chmod a-w) or none for this
 // user. Renaming a new file over it, as every output is put in place,

@@ -48,7 +48,7 @@ std::optional<ScanKey> scanKeyOf(const std::filesystem::path& file) {
 // file line counted from startLine.
 struct PartScan {
   std::vector<uint8_t> isChar;
-  std::vector<uint32_t> width;
+  std::vector<size_t> width;
   // Per column: whether a number was seen, and the fields that are not
   // numbers (line numbers counted from the part's startLine).
   std::vector<uint8_t> hasNumber;
@@ -173,7 +173,7 @@ class PartScanner {
     for (;;) {
       const size_t k = static_cast<size_t>(c < n_ ? c : n_);
       const char* s = q;
-      uint32_t len;
+      size_t len;
       if (*q == '"') {
         detail::Field f;
         scratch_.arena.clear();
@@ -193,7 +193,7 @@ class PartScanner {
           if (classify(k, s, static_cast<size_t>(q - s), false, rowLine) && !isChar[k])
             isChar[k] = 1, flipped = true;
         }
-        len = static_cast<uint32_t>(q - s);
+        len = static_cast<size_t>(q - s);
       }
       if (len > part_.width[k]) part_.width[k] = len;
       ++c;
@@ -321,7 +321,7 @@ ScanResult scanTypes(InputTable::Impl& im) {
   ScanResult res;
   res.rows = total.rows;
   const std::vector<uint8_t>& isChar = total.isChar;
-  const std::vector<uint32_t>& width = total.width;
+  const std::vector<size_t>& width = total.width;
   res.types.resize(static_cast<size_t>(n));
   res.maxLengths.resize(static_cast<size_t>(n));
   res.nonNumeric.resize(static_cast<size_t>(n));
@@ -330,7 +330,7 @@ ScanResult scanTypes(InputTable::Impl& im) {
   for (size_t c = 0; c < static_cast<size_t>(n); ++c) {
     if (total.hasNumber[c]) res.nonNumeric[c] = total.other[c];
     res.types[c] = isChar[c] ? ColumnType::Character : ColumnType::Numeric;
-    res.maxLengths[c] = static_cast<int>(std::min<uint32_t>(width[c], kMaxWidth));
+    res.maxLengths[c] = static_cast<int>(std::min<size_t>(width[c], kMaxWidth));
   }
   return res;
 }

@@ -166,6 +166,15 @@ TEST(Listing, EachStepBeginsWithAHeadingLine) {
   // 40 columns: 23 characters of text between 8 and 9 "=" signs.
   EXPECT_EQ(headings[0], "======== Step 1: p.zul, line 3 =========");
   EXPECT_EQ(headings[1], "======== Step 2: q.zul, line 12 ========");
+  // A path too long for the line loses its middle, not the file's name.
+  m.steps[0].program = "/home/someone/projects/a-long-directory-name/survey.zul";
+  std::ostringstream longOut;
+  Listing longListing(&longOut, 40);
+  printNumberItem(m, longListing, 0, 0);
+  const std::string heading = lines(longOut.str())[0];
+  EXPECT_EQ(kernels::displayWidth(heading), 40) << heading;
+  EXPECT_NE(heading.find("Step 1: /home/s"), std::string::npos) << heading;
+  EXPECT_NE(heading.find("ey.zul, line 3 ==="), std::string::npos) << heading;
 }
 
 TEST(Listing, AStepThatFailedSaysSoInTheListingAndTheReport) {
@@ -235,6 +244,25 @@ TEST(Listing, ByLineAndSectionHeadingComeOncePerGroup) {
       EXPECT_EQ(l.front(), '-');
     }
   }
+  // One too long for the page is broken between words, a word longer than
+  // a line cut; each piece between dashes, none past the 40 columns.
+  Item wide = m.items.back();
+  wide.byGroup = 2;
+  wide.by = {{"region", "North East and Yorkshire and the Humber", std::nullopt},
+             {"code", std::string(50, 'x'), std::nullopt}};
+  std::ostringstream byOut;
+  Listing narrow(&byOut, 40);
+  narrow.print(m, wide);
+  std::string pieces;
+  for (const std::string& l : lines(byOut.str())) {
+    if (l.empty() || l.front() != '-') continue;
+    EXPECT_LE(kernels::displayWidth(l), 40) << l;
+    EXPECT_EQ(l.back(), '-') << l;
+    pieces += l + "\n";
+  }
+  EXPECT_NE(pieces.find(" region=North East and "), std::string::npos) << pieces;
+  EXPECT_NE(pieces.find(" the Humber "), std::string::npos) << pieces;
+  EXPECT_NE(pieces.find(" code=xxxx"), std::string::npos) << pieces;
 }
 
 TEST(Listing, NotesAndSectionHeadingsWrapAtTheLineSize) {

@@ -153,6 +153,53 @@ TEST(ListingPanels, ColumnsFillPanelsThatFitTheLine) {
   EXPECT_EQ(splitIntoPanels({{50, false}, {50, false}}, 2, 40, 2, 1), (Panels{{0, 1}}));
 }
 
+// At the narrowest LINESIZE= every table fits: a single label column (the
+// observation counts), a text column beside a numbered one, numbers under a
+// long variable name, and long names beside their labels. What is cut keeps
+// the rows apart: names and texts keep their ends.
+TEST(ListingPanels, EveryTableFitsTheNarrowestLine) {
+  auto text = [](const std::string& name, int width) {
+    Column c;
+    c.name = name;
+    c.isCharacter = true;
+    c.width = width;
+    c.role = Role::HeaderText;
+    return c;
+  };
+  auto number = [](const std::string& name, const std::string& format) {
+    Column c;
+    c.name = name;
+    c.format = format;
+    return c;
+  };
+  const std::string a = "VeryLongVariableNameNumber01xxxx", b = "VeryLongVariableNameNumber02xxxx";
+  Item counts, status, named, labelled;
+  counts.columns = {text("", 40), number("N", "12.0")};
+  counts.rows = {{Value::of("Number of Observations Read"), Value::of(60)},
+                 {Value::of("Number of Observations Used"), Value::of(58)}};
+  status.columns = {number("Status", "8.0"), text("Reason", 40)};
+  status.rows = {{Value::of(0), Value::of("Convergence criterion satisfied")}};
+  named.columns = {number("Iteration", "9.0"), number(a, "10.5")};
+  named.rows = {{Value::of(1), Value::of(0.5)}};
+  labelled.columns = {text("Variable", 32), text("Label", 80), number(a, "10.5"),
+                      number(b, "10.5")};
+  labelled.rows = {{Value::of(a), Value::of("How strongly the respondent agrees"), Value::of(1),
+                    Value::of(0.5)},
+                   {Value::of(b), Value::of("How strongly the respondent agrees"),
+                    Value::of(0.5), Value::of(1)}};
+  const std::pair<const Item*, std::vector<std::string>> cases[] = {
+      {&counts, {"ations Read", "ations Used"}},
+      {&status, {"0  Convergence criterion sa"}},
+      {&named, {"Iteration  ", "1xxxx"}},
+      {&labelled, {"r01xxxx  How str", "r02xxxx  How str", "2xxxx"}}};
+  for (const auto& [item, shown] : cases) {
+    const std::string listing = renderTable(*item, 40, 40);
+    std::istringstream in(listing);
+    for (std::string l; std::getline(in, l);) EXPECT_LE(kernels::displayWidth(l), 40) << l;
+    for (const std::string& s : shown) EXPECT_NE(listing.find(s), std::string::npos) << listing;
+  }
+}
+
 TEST(ListingPanels, AWideTableIsSplitWithItsRowLabelsOnEachPanel) {
   Item t;
   t.titles = {{"", "Correlations"}};

@@ -352,6 +352,42 @@ TEST_F(Outputs, AnUnwritableReportIsRefusedBeforeTheAnalysis) {
   EXPECT_EQ(read("r.html"), "kept\n");
 }
 
+// An output path that is a symbolic link is written through it, as `>`
+// writes: the file the link names is created or replaced, and the link is
+// kept, dangling or not, relative or absolute. A loop of links is refused.
+TEST_F(Outputs, LinksAreWrittenThroughAndKept) {
+  fs::create_directories(dir_ / "real");
+  fs::create_directories(dir_ / "lib");
+  const std::vector<std::pair<std::string, fs::path>> links = {
+      {"l.lst", "real/listing.txt"},    {"l.log", "real/log.txt"},
+      {"l.json", dir_ / "real/r.json"}, {"l.html", "real/r.html"},
+      {"lib/st.csv", "../real/st.csv"}, {"lib/st.csv-metadata.json", "../real/st.json"}};
+  for (const auto& [link, target] : links) fs::create_symlink(target, dir_ / link);
+  write("real/r.html", "earlier\n");  // one link leads to a file, the others dangle
+  for (int round = 0; round < 2; ++round) {
+    EXPECT_EQ(run("--listing l.lst --log l.log --json l.json --html l.html --lib o=lib "
+                  "-e 'FACTOR DATA=t OUTSTAT=o.st; RUN;'"), 0) << read("log.txt");
+    for (const auto& [link, target] : links) {
+      EXPECT_TRUE(fs::is_symlink(dir_ / link)) << link;
+      EXPECT_EQ(fs::read_symlink(dir_ / link), target) << link;
+      EXPECT_GT(fs::file_size(dir_ / link), 20u) << link;  // through the link
+    }
+  }
+  EXPECT_NE(read("real/st.json").find("\"st.csv\""), std::string::npos);
+  EXPECT_NE(read("l.log").find("ended normally"), std::string::npos);
+  fs::create_symlink("loop2", dir_ / "loop1");
+  fs::create_symlink("loop1", dir_ / "loop2");
+  fs::create_symlink("../loop1", dir_ / "lib/loop.csv");
+  EXPECT_EQ(run("--listing loop1 p.zul"), 2);
+  EXPECT_EQ(run("--lib o=lib -e 'FACTOR DATA=t OUTSTAT=o.loop; RUN;' >out.txt"), 2);
+  const std::string log = read("log.txt");
+  EXPECT_NE(log.find("listing file loop1 is a symbolic link that leads round in a loop"),
+            std::string::npos) << log;
+  EXPECT_NE(log.find("lib/loop.csv: it is a symbolic link that leads round in a loop"),
+            std::string::npos) << log;
+  EXPECT_TRUE(fs::is_symlink(dir_ / "loop1") && fs::is_symlink(dir_ / "lib/loop.csv"));
+}
+
 // Standard streams zul cannot use: the run fails and says which. Closed,
 // the next file opened took the descriptor and the listing was written
 // into it; a directory on standard input was read as an empty program.

@@ -54,5 +54,30 @@ TEST_F(LibrariesTest, ResolvesWorkLibrefsCaseBlindFilesAndPaths) {
   EXPECT_THROW(libs.assign("9bad", dir), TableError);
 }
 
+// Libraries of one SQLite file share one connection, however the path is
+// written, through a link too: two would lock each other out when a step
+// writes to both. A library at a link to no file yet that is only read
+// leaves the link as it was, and no empty file behind.
+TEST_F(LibrariesTest, LibrariesOfOneDatabaseFileShareAConnectionAndKeepItsLink) {
+  namespace fs = std::filesystem;
+  fs::create_directories(dir / "real");
+  fs::create_symlink("real/two.db", dir / "link.db");
+  {
+    Libraries libs(dir);
+    libs.assignDatabase("a", "SQLITE", (dir / "one.db").string());
+    libs.assignDatabase("b", "SQLITE", (dir / "real" / ".." / "one.db").string());
+    libs.assignDatabase("c", "SQLITE", (dir / "link.db").string());
+    libs.assignDatabase("d", "SQLITE", (dir / "real" / "two.db").string());
+    auto database = [&](const char* name) { return libs.resolve(parseTableName(name)).database; };
+    EXPECT_EQ(database("a.t"), database("b.t"));
+    EXPECT_EQ(database("c.t"), database("d.t"));
+    EXPECT_NE(database("a.t"), database("c.t"));
+  }
+  EXPECT_TRUE(fs::is_symlink(dir / "link.db"));
+  EXPECT_EQ(fs::read_symlink(dir / "link.db"), "real/two.db");
+  EXPECT_FALSE(fs::exists(dir / "real" / "two.db"));
+  EXPECT_FALSE(fs::exists(dir / "one.db"));
+}
+
 }  // namespace
 }  // namespace zul::table

@@ -34,6 +34,9 @@ TEST_F(Places, OneFileUnderEverySpelling) {
   for (const Case& c : cases) EXPECT_EQ(a.sameAs(filePlace("out", c.path)), c.same) << c.path;
   // A file not created yet is known by its path.
   EXPECT_TRUE(filePlace("x", dir / "new.csv").sameAs(filePlace("y", dir / "sub/../new.csv")));
+  // So is one that a dangling link leads to, which writing through it creates.
+  fs::create_symlink("../new.csv", dir / "sub" / "dangling.csv");
+  EXPECT_TRUE(filePlace("x", dir / "new.csv").sameAs(filePlace("y", dir / "sub/dangling.csv")));
   // Devices never clash: writing there destroys nothing.
   EXPECT_FALSE(filePlace("x", "/dev/null").sameAs(filePlace("y", "/dev/null")));
   // Another kind of output joins by keys of its own.
