@@ -111,7 +111,7 @@ static void test_engine(const char *dir) {
   zul_engine_create_fn create = (zul_engine_create_fn)dlsym(h, ZUL_ENGINE_FACTORY);
   CHECK(create != NULL);
   if (!create) return;
-  zul_engine_config cfg = {3, -99, 1e-7, 0.001, 1000000, 1, 0.05, 1000, 0, 0, 12345};
+  zul_engine_config cfg = {3, -99, 1e-7, 0.001, 1000000, 1, 0.05, 1000, 0, 0, 12345, 0};
   zul_engine *e = create(&cfg);
   CHECK(e != NULL && e->ops != NULL);
   if (!e) return;
