@@ -172,9 +172,12 @@ int32_t svcSystemOption(const char* name, int32_t length, char* buffer, int32_t 
   return copyOut(*v, buffer, size);
 }
 
+// A module's line of its own may hold a name or value from the data (a
+// variable name under VALIDVARNAME=ANY, a table name): a line feed in it
+// must not start a new log line, nor an ESC reach the terminal raw.
 void svcLogLine(int32_t level, const char* text, int32_t length) {
   std::string_view v;
-  if (textArg("39/89 (log line)", text, length, v)) msg::writeLog(level, v);
+  if (textArg("39/89 (log line)", text, length, v)) msg::writeLog(level, msg::printableLine(v));
 }
 
 bool validStart(char c) { return std::isalpha(static_cast<unsigned char>(c)) || c == '_'; }
@@ -213,9 +216,11 @@ int32_t svcNameFit(const char* name, int32_t length, int32_t width, char* out) {
 
 // ---- group 206 ----
 
+// One line too (the SQL echo, a trace line): a quoted column name holding a
+// line feed must not split the statement shown.
 void svcLogText(const char* text, int32_t length) {
   std::string_view v;
-  if (textArg("log text", text, length, v)) msg::writeLog(ZUL_LOG_PLAIN, v);
+  if (textArg("log text", text, length, v)) msg::writeLog(ZUL_LOG_PLAIN, msg::printableLine(v));
 }
 
 // ---- group 329 ----
