@@ -46,7 +46,7 @@ StepContext* currentStep() { return session().step; }
 // returns, and the runner through hostErrors (a step that goes on as if
 // nothing failed is stopped).
 void logError(const std::string& text) {
-  msg::writeLog(ZUL_LOG_ERROR, text);
+  msg::writeLogLine(ZUL_LOG_ERROR, text);
   if (StepContext* st = currentStep()) ++st->hostErrors;
 }
 
@@ -177,7 +177,7 @@ int32_t svcSystemOption(const char* name, int32_t length, char* buffer, int32_t 
 // must not start a new log line, nor an ESC reach the terminal raw.
 void svcLogLine(int32_t level, const char* text, int32_t length) {
   std::string_view v;
-  if (textArg("39/89 (log line)", text, length, v)) msg::writeLog(level, msg::printableLine(v));
+  if (textArg("39/89 (log line)", text, length, v)) msg::writeLogLine(level, v);
 }
 
 bool validStart(char c) { return std::isalpha(static_cast<unsigned char>(c)) || c == '_'; }
@@ -220,7 +220,7 @@ int32_t svcNameFit(const char* name, int32_t length, int32_t width, char* out) {
 // line feed must not split the statement shown.
 void svcLogText(const char* text, int32_t length) {
   std::string_view v;
-  if (textArg("log text", text, length, v)) msg::writeLog(ZUL_LOG_PLAIN, msg::printableLine(v));
+  if (textArg("log text", text, length, v)) msg::writeLogLine(ZUL_LOG_PLAIN, v);
 }
 
 // ---- group 329 ----
@@ -603,7 +603,7 @@ int32_t svcParse(const zul_grammar* grammar, uint32_t debugFlags, const zul_pars
     void write(Severity severity, const std::string& line) override {
       // The lines come complete with their severity word.
       (void)severity;
-      msg::writeLog(ZUL_LOG_PLAIN, line);
+      msg::writeLogLine(ZUL_LOG_PLAIN, line);
     }
   } diagnostics;
   HostTableOpener opener;
