@@ -570,7 +570,15 @@ class Checks:
             self.fail("a role that may not read zul_tables cannot read a table:\n" + r.stderr)
         ro = self.pg.conninfo(extra="options='-c default_transaction_read_only=on'")
         ro = ro.replace("'", "''")
-        for lib, target in [("rolite", "SQLITE 'file:lite.db?mode=ro'"),
+        # A read-only library of the writable library's file would need a
+        # connection of its own, which can lock the other out: it is refused.
+        r, _ = self.run(self.libnames() + "LIBNAME rolite SQLITE 'file:lite.db?mode=ro';\n",
+                        "readonly_beside", expect_ok=False)
+        if "Library ROLITE cannot be assigned" not in r.stderr or "mode=ro" not in r.stderr:
+            self.fail("a read-only library of a writable one's file is not refused:\n" + r.stderr)
+        self.sqlite("CREATE TABLE IF NOT EXISTS kept (a REAL)",
+                    path=os.path.join(self.work, "ro.db"))
+        for lib, target in [("rolite", "SQLITE 'file:ro.db?mode=ro'"),
                             ("ropg", f"POSTGRES '{ro}'"), ("rdr", f"POSTGRES '{reader}'")]:
             r, _ = self.run(self.libnames() + f"LIBNAME {lib} {target};\n"
                             f"FACTOR DATA=lite.survey NFACTORS=2 OUT={lib}.scores; VAR x1-x5;\n"

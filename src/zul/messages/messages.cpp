@@ -481,6 +481,8 @@ bool writeLog(int level, std::string_view text) {
   return ok;
 }
 
+bool writeLogLine(int level, std::string_view text) { return writeLog(level, printableLine(text)); }
+
 // ---- services ----
 
 void message(int32_t group, int32_t number, const zul_arg* args, int32_t nArgs) {

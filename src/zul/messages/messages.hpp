@@ -104,6 +104,10 @@ void setLogWriter(LogWriter writer);
 // Writes text at a level: the severity word of the level in front of the
 // first line, continuation lines indented to match. false on failure.
 bool writeLog(int level, std::string_view text);
+// The same for a text that is one line by nature (an error sentence, a
+// diagnostic, an echoed statement): it is written as printableLine() gives
+// it, so that a name or value in it cannot start a line of its own.
+bool writeLogLine(int level, std::string_view text);
 
 // ---- service functions (C types of zul/abi.h) ----
 

@@ -50,7 +50,8 @@ const zul_statement kStatements[] = {
 const zul_grammar kGrammar = {ZUL_GRAMMAR_FORMAT, 0, static_cast<int32_t>(std::size(kStatements)),
                               kStatements};
 
-void logLine(int level, const std::string& text) { messages::writeLog(level, text); }
+// One sentence or one echoed statement, whatever the names in it hold.
+void logLine(int level, const std::string& text) { messages::writeLogLine(level, text); }
 
 class LogDiagnostics : public parse::Diagnostics {
  public:

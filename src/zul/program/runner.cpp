@@ -65,7 +65,9 @@ bool readStandardInput(std::string& text) {
   }
 }
 
-void logLine(int level, const std::string& text) { msg::writeLog(level, text); }
+// Every line the runner writes is one sentence, which may name a file, a
+// table or a variable holding a line feed.
+void logLine(int level, const std::string& text) { msg::writeLogLine(level, text); }
 
 // The BY values of the group DATA= has just entered, for the listing's BY
 // line and the JSON "by" object.

@@ -170,7 +170,8 @@ zul_table* svcDbQueryTable(zul_table* t, const char* sql, int32_t length, const 
     // The step may go on by the rows, unless the server has gone: then
     // this is the step's error, and the rows are not tried (READABLE).
     const bool lost = connectionOf(t)->lost();
-    if (t->queryFailure != e.what()) messages::writeLog(lost ? ZUL_LOG_ERROR : ZUL_LOG_WARNING, e.what());
+    if (t->queryFailure != e.what())
+      messages::writeLogLine(lost ? ZUL_LOG_ERROR : ZUL_LOG_WARNING, e.what());
     t->lossReported = t->lossReported || lost;
     t->queryFailure = e.what();
     return nullptr;
@@ -191,7 +192,7 @@ int32_t svcDbExecute(zul_table* t, const char* sql, int32_t length, double* rows
     messages::writeLog(ZUL_LOG_ERROR, "Out of memory while the database ran a statement.");
     return 2;
   } catch (const std::exception& e) {
-    messages::writeLog(ZUL_LOG_ERROR, e.what());
+    messages::writeLogLine(ZUL_LOG_ERROR, e.what());
     return 1;
   }
 }
@@ -207,7 +208,7 @@ int32_t svcDbDescribe(zul_table* t, const char* sql, int32_t length, int32_t* co
     std::copy(found.begin(), found.begin() + count, codes);
     return 0;
   } catch (const std::exception& e) {
-    messages::writeLog(ZUL_LOG_ERROR, e.what());
+    messages::writeLogLine(ZUL_LOG_ERROR, e.what());
     return 1;
   }
 }

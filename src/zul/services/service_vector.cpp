@@ -46,7 +46,7 @@ StepContext* currentStep() { return session().step; }
 // returns, and the runner through hostErrors (a step that goes on as if
 // nothing failed is stopped).
 void logError(const std::string& text) {
-  msg::writeLog(ZUL_LOG_ERROR, text);
+  msg::writeLogLine(ZUL_LOG_ERROR, text);
   if (StepContext* st = currentStep()) ++st->hostErrors;
 }
 
@@ -172,9 +172,12 @@ int32_t svcSystemOption(const char* name, int32_t length, char* buffer, int32_t 
   return copyOut(*v, buffer, size);
 }
 
+// A module's line of its own may hold a name or value from the data (a
+// variable name under VALIDVARNAME=ANY, a table name): a line feed in it
+// must not start a new log line, nor an ESC reach the terminal raw.
 void svcLogLine(int32_t level, const char* text, int32_t length) {
   std::string_view v;
-  if (textArg("39/89 (log line)", text, length, v)) msg::writeLog(level, v);
+  if (textArg("39/89 (log line)", text, length, v)) msg::writeLogLine(level, v);
 }
 
 bool validStart(char c) { return std::isalpha(static_cast<unsigned char>(c)) || c == '_'; }
@@ -213,9 +216,11 @@ int32_t svcNameFit(const char* name, int32_t length, int32_t width, char* out) {
 
 // ---- group 206 ----
 
+// One line too (the SQL echo, a trace line): a quoted column name holding a
+// line feed must not split the statement shown.
 void svcLogText(const char* text, int32_t length) {
   std::string_view v;
-  if (textArg("log text", text, length, v)) msg::writeLog(ZUL_LOG_PLAIN, v);
+  if (textArg("log text", text, length, v)) msg::writeLogLine(ZUL_LOG_PLAIN, v);
 }
 
 // ---- group 329 ----
@@ -598,7 +603,7 @@ int32_t svcParse(const zul_grammar* grammar, uint32_t debugFlags, const zul_pars
     void write(Severity severity, const std::string& line) override {
       // The lines come complete with their severity word.
       (void)severity;
-      msg::writeLog(ZUL_LOG_PLAIN, line);
+      msg::writeLogLine(ZUL_LOG_PLAIN, line);
     }
   } diagnostics;
   HostTableOpener opener;

@@ -188,7 +188,7 @@ zul_table* HostTableOpener::openOutput(const parse::TableSpec& dsName, std::stri
 
 bool applyStepFormats(const parse::Step& step, table::InputTable& data) {
   auto refuse = [&](const parse::FormatAssignment& a, const std::string& why) {
-    messages::writeLog(ZUL_LOG_PLAIN, parse::errorLine(step.file, a.pos, why));
+    messages::writeLogLine(ZUL_LOG_PLAIN, parse::errorLine(step.file, a.pos, why));
     return false;
   };
   for (const parse::FormatAssignment& a : step.formats) {
@@ -241,7 +241,7 @@ int32_t layOutColumns(zul_table* out) {
     out->output->columnsDone();
     return 0;
   } catch (const std::exception& e) {
-    messages::writeLog(ZUL_LOG_ERROR, e.what());
+    messages::writeLogLine(ZUL_LOG_ERROR, e.what());
     if (session().step) ++session().step->hostErrors;
     return 2;
   }
@@ -290,7 +290,7 @@ bool finishTables(StepContext& step, bool commit) {
       t->output->prepareCommit();
       ready.push_back(t.get());
     } catch (const std::exception& e) {
-      messages::writeLog(ZUL_LOG_ERROR, e.what());
+      messages::writeLogLine(ZUL_LOG_ERROR, e.what());
       ok = false;
     }
   }
@@ -304,9 +304,10 @@ bool finishTables(StepContext& step, bool commit) {
       s.libraries->noteCreated(t->output->ref());
       const std::string size = messages::counted(t->output->rowCount(), "row") + " and " +
                                messages::counted(t->output->columns().size(), "column");
-      messages::writeLog(ZUL_LOG_NOTE, "The table " + t->output->displayName() + " has " + size + ".");
+      messages::writeLogLine(ZUL_LOG_NOTE,
+                             "The table " + t->output->displayName() + " has " + size + ".");
     } catch (const std::exception& e) {
-      messages::writeLog(ZUL_LOG_ERROR, e.what());
+      messages::writeLogLine(ZUL_LOG_ERROR, e.what());
       ok = false;
     }
   }

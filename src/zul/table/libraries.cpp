@@ -4,6 +4,7 @@
 
 #include "zul/table/csv.hpp"
 #include "zul/table/db_connection.hpp"
+#include "zul/table/sqlite_uri.hpp"
 #include "zul/table/table.hpp"
 #include "zul/table/temporary_files.hpp"
 
@@ -35,14 +36,33 @@ std::string lowerName(std::string s) {
   return s;
 }
 
-// A file URI ("file:a.db?mode=ro") is its own key: its options are part
-// of what the library is. A path is the file it names, however written.
-std::string connectionKey(const std::string& kind, const std::string& target) {
-  if (kind != "SQLITE" || target.rfind("file:", 0) == 0) return kind + " " + target;
+// The file a path names, however written (relative, through "..", through
+// a link); the path as given when it cannot be resolved.
+std::string fileKey(const std::string& path) {
   std::error_code ec;
-  const fs::path linked = linkedFile(fs::absolute(target, ec));
-  const fs::path p = fs::weakly_canonical(linked.empty() ? fs::absolute(target, ec) : linked, ec);
-  return kind + " " + (ec ? target : p.string());
+  const fs::path linked = linkedFile(fs::absolute(path, ec));
+  const fs::path p = fs::weakly_canonical(linked.empty() ? fs::absolute(path, ec) : linked, ec);
+  return ec ? path : p.string();
+}
+
+// What a library's connection is: the database file (a file URI names its
+// file too, so that "file:a.db?mode=rw" and "a.db" are one database), and
+// the URI options the connection was opened with. An in-memory URI is its
+// own text.
+struct ConnectionKey {
+  std::string key;
+  std::string options;
+};
+ConnectionKey connectionKey(const std::string& kind, const std::string& target) {
+  if (kind != "SQLITE") return {kind + " " + target, {}};
+  if (target.rfind("file:", 0) != 0) return {kind + " " + fileKey(target), {}};
+  const std::optional<SqliteUri> uri = parseSqliteUri(target);
+  if (!uri) return {kind + " " + target, {}};
+  return {kind + " " + fileKey(uri->file), uri->options};
+}
+
+std::string optionsPhrase(const std::string& options) {
+  return options.empty() ? std::string("to read and write") : "with " + options;
 }
 
 }  // namespace
@@ -102,7 +122,7 @@ std::string TableRef::displayName() const {
 }
 
 Libraries::Libraries(fs::path workDirectory) {
-  entries_.push_back({"WORK", std::move(workDirectory), nullptr, {}});
+  entries_.push_back({"WORK", std::move(workDirectory), nullptr, {}, {}});
 }
 
 void Libraries::assign(std::string_view libref, const fs::path& directory) {
@@ -118,7 +138,7 @@ void Libraries::assign(std::string_view libref, const fs::path& directory) {
   if (!fs::is_directory(directory, ec))
     throw TableError("Library " + detail::upper(libref) + " cannot be assigned: " +
                      directory.string() + " is not an existing directory; create it first.");
-  put(Entry{detail::upper(libref), directory, nullptr, {}});
+  put(Entry{detail::upper(libref), directory, nullptr, {}, {}});
 }
 
 void Libraries::assignDatabase(std::string_view libref, std::string_view engine,
@@ -130,16 +150,29 @@ void Libraries::assignDatabase(std::string_view libref, std::string_view engine,
   const std::string kind = detail::upper(std::string(engine));
   const std::string key = detail::upper(libref);
   if (key == "WORK") throw TableError("Library WORK is a directory; it cannot be a database.");
-  Entry e{key, {}, nullptr, connectionKey(kind, target)};
+  const ConnectionKey ck = connectionKey(kind, target);
+  Entry e{key, {}, nullptr, ck.key, ck.options};
   for (const auto& other : entries_)
     if (other.database && other.connectionKey == e.connectionKey && !other.database->lost()) {
+      // A library assigned anew with other options gets a connection of its own.
+      if (other.libref == key && other.connectionOptions != e.connectionOptions) continue;
+      // One connection has one set of options: sharing would make a
+      // read-only library writable, or a writable one read-only. Two
+      // connections would lock each other out when a step uses both.
+      if (other.connectionOptions != e.connectionOptions)
+        throw TableError("Library " + key + " cannot be assigned: its SQLite database " + target +
+                         " is the file of library " + other.libref + ", opened " +
+                         optionsPhrase(other.connectionOptions) + ", and one file has one " +
+                         "connection. Give both LIBNAME statements the same URI options " +
+                         "(this one is " + optionsPhrase(e.connectionOptions) + ").");
       e.database = other.database;
       put(std::move(e));
       return;
     }
   if (kind == "SQLITE") {
     std::error_code ec;
-    fs::path dir = fs::path(target).parent_path();
+    const std::optional<SqliteUri> uri = parseSqliteUri(target);
+    fs::path dir = fs::path(uri ? uri->file : target).parent_path();
     if (!dir.empty() && !fs::is_directory(dir, ec))
       throw TableError("Library " + key + " cannot be assigned: the directory " + dir.string() +
                        " of the SQLite database does not exist.");

@@ -198,6 +198,9 @@ class Libraries {
     // both (SQLite locks the file, PostgreSQL the new catalogue), and the
     // step's tables there are committed together.
     std::string connectionKey;
+    // A file URI's options ("mode=ro"), which libraries sharing the
+    // connection must all have.
+    std::string connectionOptions;
   };
   const Entry* find(std::string_view libref) const;
   void put(Entry e);

@@ -449,6 +449,9 @@ TEST(Printable, TheLogWriterAndTheByGroupAndLocationPlaceholders) {
     return true;
   });
   zm::writeLog(ZUL_LOG_NOTE, "value caf\xE9");
+  // A sentence that names a variable holding a line feed or an ESC stays on
+  // its line and cannot steer a terminal.
+  zm::writeLogLine(ZUL_LOG_ERROR, "Variable A\nB\x1B[2J is character.");
   zm::message(230, 6, nullptr, 0);
   zm::setByGroup("g=1");
   zm::message(230, 6, nullptr, 0);
@@ -466,7 +469,9 @@ TEST(Printable, TheLogWriterAndTheByGroupAndLocationPlaceholders) {
   const zul_arg row[4] = {txtArg(""), txtArg("CORR"), intArg(5), txtArg("BAD\nERROR: %1 %s")};
   zm::message(230, 63, row, 4);
   zm::setLogWriter(nullptr);
-  ASSERT_EQ(lines.size(), 6u);
+  ASSERT_EQ(lines.size(), 7u);
+  EXPECT_EQ(lines.at(1), "ERROR: Variable A\\x0AB\\x1B[2J is character.");
+  lines.erase(lines.begin() + 1);
   EXPECT_NE(lines[4].find("in the BY group g=two\\x0Alines ("), std::string::npos) << lines[4];
   EXPECT_NE(lines[5].find("line 5: the _TYPE_ value \"BAD\\x0AERROR: %1 %s\" names"),
             std::string::npos) << lines[5];

@@ -65,6 +65,25 @@ TEST(ServiceVector, NamesFromPrefixesAndNamesCut) {
   EXPECT_STREQ(out, "_2nd");
 }
 
+// A module's own line may hold a name from the data: it stays one log line,
+// and an ESC cannot reach a terminal raw.
+TEST(ServiceVector, LogLinesStayOneLineWhateverTheyHold) {
+  std::vector<std::string> lines;
+  zul::messages::setLogWriter([&](int, std::string_view l) {
+    lines.emplace_back(l);
+    return true;
+  });
+  const std::string name = "Variable a\nb\r\x1b[31m c\td";
+  svc<zul_log_line_fn>(ZUL_LOG_LINE)(ZUL_LOG_ERROR, name.data(),
+                                     static_cast<int32_t>(name.size()));
+  const std::string sql = "select \"a\nb\" from \"t\"";
+  svc<zul_log_text_fn>(ZUL_LOG_TEXT)(sql.data(), static_cast<int32_t>(sql.size()));
+  zul::messages::setLogWriter(nullptr);
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(lines[0], "ERROR: Variable a\\x0Ab\\x0D\\x1B[31m c\\x09d");
+  EXPECT_EQ(lines[1], "select \"a\\x0Ab\" from \"t\"");
+}
+
 TEST(ServiceVector, OptionsSettingsAndMacros) {
   auto option = svc<zul_system_option_fn>(ZUL_SYSTEM_OPTION);
   char buf[4];

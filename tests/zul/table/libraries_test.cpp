@@ -1,7 +1,9 @@
 // Table names, librefs and where their files are.
 #include <gmock/gmock.h>
+#include <sqlite3.h>
 
 #include "test_util.hpp"
+#include "zul/table/sqlite_uri.hpp"
 
 namespace zul::table {
 namespace {
@@ -77,6 +79,47 @@ TEST_F(LibrariesTest, LibrariesOfOneDatabaseFileShareAConnectionAndKeepItsLink) 
   EXPECT_EQ(fs::read_symlink(dir / "link.db"), "real/two.db");
   EXPECT_FALSE(fs::exists(dir / "real" / "two.db"));
   EXPECT_FALSE(fs::exists(dir / "one.db"));
+}
+
+// A file URI names its file too: it shares the connection of a plain path to
+// that file when its options ask nothing else of it, and is refused, saying
+// why, when sharing would drop an option (a read-only library made writable).
+TEST_F(LibrariesTest, FileUrisShareTheirFilesConnectionOnlyWithTheSameOptions) {
+  namespace fs = std::filesystem;
+  Libraries libs(dir);
+  const std::string one = (dir / "one.db").string();
+  libs.assignDatabase("a", "SQLITE", one);
+  libs.assignDatabase("b", "SQLITE", "file:" + one + "?mode=rw");
+  libs.assignDatabase("c", "SQLITE", "file://localhost" + (dir / "o%6Ee.db").string() + "#x");
+  const std::string two = (dir / "two.db").string();
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(two.c_str(), &db), SQLITE_OK);  // mode=ro opens no new file
+  sqlite3_exec(db, "create table t (x real)", nullptr, nullptr, nullptr);
+  sqlite3_close(db);
+  libs.assignDatabase("r", "SQLITE", "file:" + two + "?nolock=1&mode=ro");
+  libs.assignDatabase("s", "SQLITE", "file:" + two + "?mode=ro&nolock=1");  // the same options
+  auto database = [&](const char* name) { return libs.resolve(parseTableName(name)).database; };
+  EXPECT_EQ(database("a.t"), database("b.t"));
+  EXPECT_EQ(database("a.t"), database("c.t"));
+  EXPECT_EQ(database("r.t"), database("s.t"));
+  EXPECT_NE(database("a.t"), database("r.t"));
+  const std::string refused = testing::errorOf(
+      [&] { libs.assignDatabase("e", "SQLITE", "file:" + one + "?mode=ro"); });
+  EXPECT_THAT(refused, HasSubstr("Library E cannot be assigned"));
+  EXPECT_THAT(refused, HasSubstr("library A, opened to read and write"));
+  EXPECT_THAT(refused, HasSubstr("this one is with mode=ro"));
+  EXPECT_THROW(libs.assignDatabase("w", "SQLITE", two), TableError);  // r stays read-only
+  // A library given anew with other options leaves the old connection.
+  libs.assignDatabase("a", "SQLITE", "file:" + (dir / "three.db").string());
+  libs.assignDatabase("b", "SQLITE", "file:" + (dir / "three.db").string() + "?mode=rwc");
+  EXPECT_EQ(database("a.t"), database("b.t"));
+  const auto parsed = parseSqliteUri("file:a%20b.db?mode=rwc&cache=shared");
+  ASSERT_TRUE(parsed);
+  EXPECT_EQ(parsed->file, "a b.db");
+  EXPECT_EQ(parsed->options, "cache=shared");
+  EXPECT_FALSE(parseSqliteUri("file::memory:"));
+  EXPECT_FALSE(parseSqliteUri("file:x.db?mode=memory"));
+  EXPECT_FALSE(parseSqliteUri("file://elsewhere/x.db"));
 }
 
 }  // namespace
