@@ -55,6 +55,7 @@ Output:
   --html FILE          write an HTML report to FILE: every table, and the
                        graphs PLOTS= asks for drawn inline
   --graphs DIR         write each graph PLOTS= asks for as an SVG file in DIR
+                       (created when missing)
   --json FILE          write every output table to FILE as JSON
   --log FILE           write notes, warnings and errors to FILE
                        (default: standard error)
@@ -71,7 +72,8 @@ Options:
                          DEBUG=TEXT      module debug switches (SYN, SEM)
                          THREADS=YES|NO  threaded computation (default YES;
                                          also OPTIONS THREADS; or NOTHREADS;)
-                         CPUCOUNT=N|ACTUAL  processors to use (default: all)
+                         CPUCOUNT=N|ACTUAL  processors to use, 1 to 1024
+                                         (default ACTUAL: all)
                          LINESIZE=N      widest listing line, 40 to 1000
                                          (default 120); wider tables are
                                          printed in panels
@@ -103,9 +105,14 @@ Program syntax:
   OPTIONS name=value ...;            host options (as --option); also
                                      OPTIONS SET name=number; and -switch
   FACTOR DATA=lib.table ...;         a factor analysis step, with VAR,
-    VAR ...; BY ...; PARTIAL ...;    PARTIAL, PRIORS, FREQ, WEIGHT, BY and
-  RUN;                               PATHDIAGRAM statements, ended by RUN;,
-                                     the next step or the end of the program
+    VAR ...; BY ...; PARTIAL ...;    PARTIAL, PRIORS, FREQ, WEIGHT, BY,
+  RUN;                               FORMAT and PATHDIAGRAM statements, ended
+                                     by RUN;, the next step or the end of
+                                     the program
+  CROSSPRODUCTS DATA=t OUT=lib._MKXPX_;  the counts, sums and crossproducts
+                                     of t (VAR, BY, FREQ, WEIGHT; ADD= adds
+                                     another such table), which FACTOR
+                                     DATA=lib._MKXPX_ analyses
   Without METHOD= and PRIORS=, FACTOR computes principal components
   (PRIORS=ONE). For common factors add PRIORS=SMC (principal factors)
   or write METHOD=ML. Every option: zul --help FACTOR.
