@@ -245,6 +245,12 @@ void DbWriter::commit(const std::string& type, const std::string& label,
   prepare(type, label, columns);
   conn_->markCommit();
   held_ = false;
+  endTransaction();
+}
+
+// Ends this table's part of the connection's transaction; its turns are
+// let go when the transaction ends, whether or not the end succeeds.
+void DbWriter::endTransaction() {
   try {
     conn_->end();
   } catch (...) {
@@ -355,13 +361,7 @@ void DbWriter::abort() {
       // A failed transaction is rolled back whole.
     }
   }
-  try {
-    conn_->end();
-  } catch (...) {
-    forgetTurns();
-    throw;
-  }
-  forgetTurns();
+  endTransaction();
 }
 
 }  // namespace zul::table::detail

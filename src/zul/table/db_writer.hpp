@@ -51,6 +51,7 @@ class DbWriter {
   void claim(const std::string& key, bool exclusive, const std::string& what);
   void claimCatalogue(bool changed);
   void takeTurn(const std::string& what, bool table);
+  void endTransaction();
   void forgetTurns();
   std::shared_ptr<db::Connection> conn_;
   std::string table_, display_, work_;
