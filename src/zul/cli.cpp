@@ -3,6 +3,7 @@
 #include <cctype>
 #include <iterator>
 
+#include "zul/messages/messages.hpp"
 #include "zul/parse/suggest.hpp"
 
 namespace zul {
@@ -146,7 +147,9 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
   CommandLine cl;
   auto fail = [&](std::string why) {
     cl.action = CommandLine::Action::Error;
-    cl.error = std::move(why);
+    // An argument may hold a line feed: shown escaped, it cannot print a
+    // line of its own that passes for another message.
+    cl.error = messages::printableLine(why);
     return cl;
   };
   bool optionsEnded = false;

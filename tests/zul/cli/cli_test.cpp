@@ -66,6 +66,9 @@ TEST(CommandLine, HelpVersionAndRefusals) {
   // A misspelt option names the nearest one.
   EXPECT_EQ(parseCommandLine({"--listng", "out.lst", "p.zul"}).error,
             "unknown option '--listng'; did you mean '--listing'?");
+  // A line feed in an argument cannot start a line of its own.
+  EXPECT_EQ(parseCommandLine({"--x\nERROR: y", "p.zul"}).error,
+            "unknown option '--x\\x0AERROR: y'");
   // A file option whose value was forgotten does not take the next option as its file.
   EXPECT_EQ(parseCommandLine({"--json", "-e", "RUN;"}).error,
             "the option '--json' needs a value, but '-e' follows it (write --json=-e for a name "
