@@ -13,22 +13,16 @@ import csv, math, os, sys
 
 here = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, here)
-from refmath import eigen_rows, inverse, jacobi, plain_rows, write_expected
+from refmath import eigen_rows, inverse, jacobi, plain_rows, stored_rows, write_expected
 
 examples = os.path.join(here, "..", "..", "..", "examples")
 
 
 def read_matrix(name, word):
-    rows = list(csv.reader(open(os.path.join(examples, name))))
-    names = rows[0][2:]
-    n = None
-    m = {}
-    for r in rows[1:]:
-        if r[0] == "N":
-            n = float(r[2])
-        elif r[0] == word:
-            m[r[1]] = [float(x) for x in r[2:]]
-    return names, [m[v] for v in names], n
+    """Names, matrix (its rows in the names' order) and N of a stored table."""
+    path = os.path.join(examples, name)
+    names = open(path).readline().strip().split(",")[2:]
+    return names, stored_rows(path, word), stored_rows(path, "N")[0][0]
 
 
 def to_corr(c):
