@@ -140,40 +140,29 @@ class XpxChecks(Checks):
     def numeric_groups_in_order(self):
         """Numeric BY values, a missing one among them, in parts that each
         lack a group: the sum keeps zul's BY order (missing first), which
-        FACTOR's BY reading checks."""
+        FACTOR's BY reading checks; so do parts summarised BY DESCENDING."""
         rows = self.weighted_rows()
         for r in rows:
             r[1] = {"O'Brien": "", "Zhang": "-2.5", "van der Berg": "7"}[r[1]]
         half = len(rows) // 2 + 7  # the middle group is split; each part lacks a group
-        parts = {"na": rows[:half], "nb": rows[half:]}
-        for name, part in list(parts.items()) + [("nall", rows)]:
-            os.makedirs(os.path.join(self.work, "x" + name), exist_ok=True)
-            self.write_csv(name, [WEIGHTED] + part)
-        libs = "".join(f"LIBNAME x{n} 'x{n}';\n" for n in ("na", "nb", "nall"))
+        parts = {"na": rows[:half], "nb": rows[half:], "nall": rows}
+        os.makedirs(os.path.join(self.work, "xq"), exist_ok=True)
         step = "CROSSPRODUCTS DATA={} OUT={};\n  BY grp;\n  VAR x1-x5;\n  WEIGHT w;\nRUN;\n"
         factor = "FACTOR DATA={} NFACTORS=2 SIMPLE CORR;\n  BY grp;\n  VAR x1-x5;\n{}RUN;\n"
-        r, got = self.run(libs + step.format("na", "xna._MKXPX_") + step.format("nb", "xnb._MKXPX_")
-                          + "CROSSPRODUCTS DATA=xnb._MKXPX_ ADD=xna._MKXPX_ OUT=xnall._MKXPX_;\nRUN;\n"
-                          + factor.format("xnall._MKXPX_", ""), "xpx_numeric_by")
-        _, want = self.run(factor.format("nall", "  WEIGHT w;\n"), "xpx_numeric_rows")
-        self.same_as("numeric BY groups", want, got)
-        keys = [(row["_KEY_"], row["grp"]) for row in self.csv_rows("xnall/_MKXPX_")]
-        if keys != [("1", ""), ("2", "-2.5"), ("3", "7")]:
-            self.fail(f"numeric BY groups: the combined groups are {keys}")
-        # Parts summarised BY DESCENDING grp add up to a table in that order.
-        os.makedirs(os.path.join(self.work, "xnd"), exist_ok=True)
-        for name, part in list(parts.items()) + [("nall", rows)]:
-            self.write_csv(name + "_desc", [WEIGHTED] + part[::-1])
-        desc, factor = (t.replace("BY grp", "BY DESCENDING grp") for t in (step, factor))
-        r, got = self.run("LIBNAME xnd 'xnd';\n" + desc.format("na_desc", "xnd.a") +
-                          desc.format("nb_desc", "xnd.b") +
-                          "CROSSPRODUCTS DATA=xnd.b ADD=xnd.a OUT=xnd._MKXPX_;\nRUN;\n" +
-                          factor.format("xnd._MKXPX_", ""), "xpx_descending_by")
-        _, want = self.run(factor.format("nall_desc", "  WEIGHT w;\n"), "xpx_descending_rows")
-        self.same_as("BY DESCENDING groups", want, got)
-        keys = [(row["_KEY_"], row["grp"]) for row in self.csv_rows("xnd/_MKXPX_")]
-        if keys != [("1", "7"), ("2", "-2.5"), ("3", "")]:
-            self.fail(f"BY DESCENDING groups: the combined groups are {keys}")
+        for order, keys in (("", ["", "-2.5", "7"]), ("DESCENDING ", ["7", "-2.5", ""])):
+            what, sfx = f"BY {order}numeric groups", "_desc" if order else ""
+            for name, part in parts.items():
+                self.write_csv(name + sfx, [WEIGHTED] + (part[::-1] if order else part))
+            xpx, fac = (t.replace("BY grp", "BY " + order + "grp") for t in (step, factor))
+            _, got = self.run("LIBNAME xq 'xq';\n" + xpx.format("na" + sfx, "xq.a") +
+                              xpx.format("nb" + sfx, "xq.b") +
+                              "CROSSPRODUCTS DATA=xq.b ADD=xq.a OUT=xq._MKXPX_;\nRUN;\n" +
+                              fac.format("xq._MKXPX_", ""), "xpx_numeric_by" + sfx)
+            _, want = self.run(fac.format("nall" + sfx, "  WEIGHT w;\n"), "xpx_numeric_rows" + sfx)
+            self.same_as(what, want, got)
+            got_keys = [(row["_KEY_"], row["grp"]) for row in self.csv_rows("xq/_MKXPX_")]
+            if got_keys != [(str(k + 1), g) for k, g in enumerate(keys)]:
+                self.fail(f"{what}: the combined groups are {got_keys}")
 
     def formatted_groups_in_order(self):
         """A BY variable formatted 1. (2 to 2.4 one group; the column f)
