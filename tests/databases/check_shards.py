@@ -108,10 +108,7 @@ class ShardChecks(Checks):
         self.aggregates_pushed(log, "formatted BY")
 
     def same_scores(self):
-        got = {table: {int(i): [g, float(f1), float(f2)] for i, g, f1, f2 in (
-            line.split("|") for line in self.coord.psql(
-                f"SELECT id, grp, factor1, factor2 FROM {table}").splitlines())}
-               for table in ("sc_parts", "sc_whole")}
+        got = {table: self.scores_in("pg", table) for table in ("sc_parts", "sc_whole")}
         if len(got["sc_parts"]) != len(self.rows) or not close(got["sc_whole"], got["sc_parts"], 1e-10):
             self.fail("partitioned: the scores differ from those of the plain table")
 
