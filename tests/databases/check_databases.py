@@ -166,6 +166,14 @@ class Checks:
     def pg_value(self, sql):
         return self.pg.psql(sql).strip()
 
+    def wait_for(self, sql, done, seconds):
+        """sql's value once done(value) holds, or after seconds."""
+        end, value = time.time() + seconds, self.pg_value(sql)
+        while not done(value) and time.time() < end:
+            time.sleep(0.1)
+            value = self.pg_value(sql)
+        return value
+
     def csv_rows(self, name):
         """The rows of the CSV output NAME in the work folder."""
         with open(os.path.join(self.work, name + ".csv"), newline="") as f:
@@ -324,11 +332,9 @@ class Checks:
             self.fail("range fails: the next step did not read the rows of heap")
         if any(n.startswith("guarded_out") for n in os.listdir(self.work)):
             self.fail(f"range fails: output left: {sorted(os.listdir(self.work))}")
-        for _ in range(20):  # the server ends a closed session's backend soon after
-            busy = self.pg_value("SELECT count(*) FROM pg_stat_activity WHERE usename = 'reader'")
-            if busy == "0":
-                break
-            time.sleep(0.1)
+        # The server ends a closed session's backend soon after.
+        busy = self.wait_for("SELECT count(*) FROM pg_stat_activity WHERE usename = 'reader'",
+                             lambda v: v == "0", 2)
         if busy != "0":
             self.fail(f"range fails: {busy} sessions of zul are left")
 
@@ -409,9 +415,8 @@ class Checks:
         try:
             holder.stdin.write("BEGIN; LOCK TABLE held; SELECT pg_sleep(600);\n")
             holder.stdin.flush()
-            while self.pg.psql("SELECT count(*) FROM pg_locks WHERE granted AND "
-                               "relation = 'held'::regclass").strip() == "0":
-                time.sleep(0.1)
+            self.wait_for("SELECT count(*) FROM pg_locks WHERE granted AND "
+                          "relation = 'held'::regclass", lambda v: v != "0", 60)
             for name, program, env in (
                     ("locked_read", "FACTOR DATA=pg.held NFACTORS=1;\nRUN;\n", None),
                     ("locked_write", "FACTOR DATA=pg.survey NFACTORS=1 OUT=lite.held_copy OUTSTAT=pg.held;\n"
@@ -715,16 +720,11 @@ class Checks:
                 "LIKE 'zul_put%')")
         zul = self.start(self.libnames() + f"LIBNAME fresh SQLITE '{fresh}';\nFACTOR DATA=pg.crawling "
                          "NFACTORS=1 OUT=pg.crawled OUTSTAT=fresh.st;\n  VAR x1-x3;\nRUN;\n", "interrupted")
-        started = time.time()
-        while self.pg_value(others) == "0" and time.time() - started < 30:
-            time.sleep(0.1)
+        self.wait_for(others, lambda v: v != "0", 30)
         time.sleep(0.5)
         zul.send_signal(2)
         zul.wait()
-        stopped = time.time()
-        while self.pg_value(left) != "0" and time.time() - stopped < 10:
-            time.sleep(0.2)
-        if self.pg_value(left) != "0":
+        if self.wait_for(left, lambda v: v == "0", 10) != "0":
             self.fail("interrupted: a backend of zul, or its temporary functions, are still "
                       "there 10 s after zul ended")
         if os.path.exists(fresh):
@@ -769,12 +769,8 @@ class Checks:
             zul = self.start(f"LIBNAME pg POSTGRES '{self.pg.conninfo()}';\nLIBNAME lite SQLITE "
                              f"'{self.lite}';\nFACTOR DATA=lite.survey NFACTORS=1 OUT=pg.lost;\n"
                              "  VAR x1-x5;\nRUN;\n", "server_lost_idle")
-            started = time.time()
-            while self.pg_value("SELECT count(*) FROM pg_stat_activity WHERE datname = "
-                                "'postgres' AND pid <> pg_backend_pid()") == "0":
-                if time.time() - started > 30:
-                    break
-                time.sleep(0.1)
+            self.wait_for("SELECT count(*) FROM pg_stat_activity WHERE datname = 'postgres' "
+                          "AND pid <> pg_backend_pid()", lambda v: v != "0", 30)
             self.pg.crash()
         finally:
             holder.close()
