@@ -12,15 +12,13 @@ of WHOLE, each partition's aggregate must run on the server that holds it,
 and scores must still be written; the crossproduct tables of the parts,
 each summarised on its own server, add up to the table of WHOLE.
 """
-import json
 import os
 import re
-import subprocess
 import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import pg_cluster  # noqa: E402
-from check_databases import GROUPS, close, sql_rows, survey_rows  # noqa: E402
+from check_databases import GROUPS, Checks, close, sql_rows  # noqa: E402
 from check_databases import PG_COLUMNS as COLUMNS  # noqa: E402
 
 STEP = ("FACTOR DATA=coord.{data} NFACTORS=2 ROTATE=VARIMAX OUT=coord.{out};\n"
@@ -29,35 +27,22 @@ FACTOR = "FACTOR DATA={} NFACTORS=2 ROTATE=VARIMAX;\n  BY grp;\n  VAR x1-x5;\nRU
 XPX = "CROSSPRODUCTS DATA={} OUT={}._MKXPX_;\n  BY grp;\n  VAR x1-x5;\nRUN;\n"
 
 
-class ShardChecks:
+class ShardChecks(Checks):
     def __init__(self, zul, work, shard1, shard2, coord):
-        self.zul, self.work = zul, work
+        super().__init__(zul, work, coord)
         self.shards, self.coord = [shard1, shard2], coord
-        self.rows = survey_rows()
         # A missing BY value written three ways, one on each server: null,
         # empty and blank are the one missing group, which only adding the
         # parts up can form.
         for first, missing in ((31, None), (61, ""), (111, "  ")):
             for row in self.rows[first - 1:first + 9]:
                 row[1] = missing
-        self.failures = []
-
-    def fail(self, what):
-        self.failures.append(what)
-        print("FAIL:", what)
 
     def run(self, program, name, user=None):
-        path = os.path.join(self.work, name + ".zul")
+        """program run with the library coord, as user: its log and tables."""
         conninfo = self.coord.conninfo(extra=f"user={user}" if user else "")
-        with open(path, "w") as f:
-            f.write(f"LIBNAME coord POSTGRES '{conninfo}';\n" + program)
-        out = os.path.join(self.work, name + ".json")
-        r = subprocess.run([self.zul, "--work", self.work, "--json", out, path],
-                           capture_output=True, text=True, cwd=self.work)
-        if r.returncode != 0:
-            self.fail(f"{name}: zul ended with {r.returncode}:\n{r.stdout[-2000:]}{r.stderr}")
-        tables = json.load(open(out))["tables"] if os.path.exists(out) else []
-        return r.stdout + r.stderr, tables
+        r, tables = super().run(f"LIBNAME coord POSTGRES '{conninfo}';\n" + program, name)
+        return self.log(r), tables
 
     def same_as_whole(self, whole, parts, name, what, user=None):
         """Runs the programs whole and parts: the tables of parts must be
@@ -123,10 +108,7 @@ class ShardChecks:
         self.aggregates_pushed(log, "formatted BY")
 
     def same_scores(self):
-        got = {table: {int(i): [g, float(f1), float(f2)] for i, g, f1, f2 in (
-            line.split("|") for line in self.coord.psql(
-                f"SELECT id, grp, factor1, factor2 FROM {table}").splitlines())}
-               for table in ("sc_parts", "sc_whole")}
+        got = {table: self.scores_in("pg", table) for table in ("sc_parts", "sc_whole")}
         if len(got["sc_parts"]) != len(self.rows) or not close(got["sc_whole"], got["sc_parts"], 1e-10):
             self.fail("partitioned: the scores differ from those of the plain table")
 

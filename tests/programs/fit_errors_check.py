@@ -2,16 +2,16 @@
 the ML pattern at a negative uniqueness reproduces the iteration's
 estimates, communality = 1 - psi (the condition diag(R - LL' - Psi) = 0 of
 the ML optimum, Joreskog 1967, holds for any psi without a zero)."""
-import json
-import os
 import sys
 
-work = sys.argv[1]
-tables = json.load(open(os.path.join(work, "out.json")))["tables"]
+sys.path.insert(0, "reference")
+from rotations import find, load_tables  # noqa: E402
+
+tables = load_tables(sys.argv[1])
 
 
 def table(name, step):
-    return [t for t in tables if t["name"] == name and t["step"] == step][0]
+    return find(tables, name, step)[1]
 
 
 history = table("IterHistory", 5)

@@ -9,6 +9,9 @@ import math
 import os
 import sys
 
+sys.path.insert(0, "reference")
+from refmath import inverse, logdet, stored_rows  # noqa: E402
+
 work = sys.argv[1]
 tables = json.load(open(os.path.join(work, "out.json")))["tables"]
 Z95, Z90 = 1.959963984540054, 1.6448536269514722
@@ -72,34 +75,11 @@ assert all(p in (" []0", " [0]", " 0[]") for p in pics), pics
 
 
 # 2, 3: the nine tests, against a numerical bordered Hessian.
-def read_r(p):
-    with open("../../examples/harman74.csv") as f:
-        rows = [r for r in csv.reader(f) if r[0] == "CORR"]
-    return [[float(x) for x in rows[i][2:2 + p]] for i in range(p)]
-
-
-def inverse_logdet(a):
-    n = len(a)
-    m = [row[:] + [float(i == j) for j in range(n)] for i, row in enumerate(a)]
-    logdet = 0.0
-    for c in range(n):
-        piv = max(range(c, n), key=lambda r: abs(m[r][c]))
-        m[c], m[piv] = m[piv], m[c]
-        d = m[c][c]
-        logdet += math.log(abs(d))
-        m[c] = [x / d for x in m[c]]
-        for r in range(n):
-            if r != c and m[r][c] != 0.0:
-                f = m[r][c]
-                m[r] = [x - f * y for x, y in zip(m[r], m[c])]
-    return [row[n:] for row in m], logdet
-
-
 def discrepancy(s, theta, p, k):
     sigma = [[(theta[p * k + i] if i == j else 0.0) + sum(theta[c * p + i] * theta[c * p + j] for c in range(k))
               for j in range(p)] for i in range(p)]
-    inv, logdet = inverse_logdet(sigma)
-    return logdet + sum(s[i][j] * inv[j][i] for i in range(p) for j in range(p))
+    inv = inverse(sigma)
+    return logdet(sigma) + sum(s[i][j] * inv[j][i] for i in range(p) for j in range(p))
 
 
 def numerical_cov(s, theta, p, k, d):
@@ -121,12 +101,12 @@ def numerical_cov(s, theta, p, k, d):
         a[q][i] = a[i][q] = l2 / psi
         a[q][p + i] = a[p + i][q] = l1 / psi
         a[q][2 * p + i] = a[2 * p + i][q] = -l1 * l2 / psi ** 2
-    inv, _ = inverse_logdet(a)
+    inv = inverse(a)
     return [[2 * inv[u][v] / d for v in range(q)] for u in range(q)]
 
 
 p, k, d = 9, 2, 144.0
-r = read_r(p)
+r = [row[:p] for row in stored_rows("../../examples/harman74.csv", "CORR")[:p]]
 for step, standardised in ((2, True), (3, False)):
     t = table("FactorPattern", step)
     lam = [x for c in range(1, k + 1) for x in column(t, f"Factor{c}")]

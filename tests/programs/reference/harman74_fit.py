@@ -9,25 +9,16 @@ a method that shares nothing with zul's Newton-Raphson fit.
 
     python3 harman74_fit.py ../../../examples/harman74.csv
 prints the values; --write also writes fit_harman74.expected.json."""
-import csv, json, math, os, sys
+import json, math, os, sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from refmath import inverse
+from refmath import inverse, logdet, stored_rows
 from rotations import mat_mul as matmul, transpose
 
-rows = list(csv.reader(open(sys.argv[1])))
-corr = [[float(x) for x in r[2:]] for r in rows if r[0] == "CORR"]
-n = float([r for r in rows if r[0] == "N"][0][2])
+corr = stored_rows(sys.argv[1], "CORR")
+n = stored_rows(sys.argv[1], "N")[0][0]
 p = len(corr)
-A = [row[:] for row in corr]
-lndet = 0.0
-for c in range(p):
-    piv = max(range(c, p), key=lambda r: abs(A[r][c]))
-    A[c], A[piv] = A[piv], A[c]
-    lndet += math.log(abs(A[c][c]))
-    for r in range(c + 1, p):
-        f = A[r][c] / A[c][c]
-        A[r] = [a - f * b for a, b in zip(A[r], A[c])]
+lndet = logdet(corr)
 B = n - 1 - (2 * p + 5) / 6
 df0 = p * (p - 1) / 2
 chi0 = -B * lndet
@@ -78,8 +69,7 @@ def em_uniquenesses(S, k, tol=1e-14, maxit=100000):
 
 em4 = [1 - x for x in em_uniquenesses(corr, 4)]
 print("EM communalities, 4 factors", ["%.10f" % x for x in em4])
-names = [r for r in rows if r[0] == "CORR"]
-names = [r[1] for r in names]
+names = open(sys.argv[1]).readline().strip().split(",")[2:]
 
 if "--write" not in sys.argv:
     sys.exit(0)

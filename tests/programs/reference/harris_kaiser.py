@@ -17,13 +17,12 @@ squares of their pattern columns, and signed to a positive column sum.
     python3 harris_kaiser.py ../../../examples/harman74.csv
 prints case II of the first four principal components of Harman's 24 tests
 (PRIORS=ONE)."""
-import csv
 import math
 import os
 import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from refmath import jacobi  # noqa: E402
+from refmath import jacobi, stored_rows  # noqa: E402
 from rotations import mat_mul, transpose, varimax_kaiser  # noqa: E402
 
 
@@ -71,13 +70,8 @@ def principal_components(corr, m):
     return [[vecs[j][i] * math.sqrt(vals[j]) for j in range(m)] for i in range(len(corr))]
 
 
-def stored_correlations(path):
-    rows = list(csv.reader(open(path)))
-    return [[float(x) for x in r[2:]] for r in rows if r[0] == "CORR"]
-
-
 if __name__ == "__main__":
-    l = principal_components(stored_correlations(sys.argv[1]), 4)
+    l = principal_components(stored_rows(sys.argv[1], "CORR"), 4)
     pattern, phi = harris_kaiser(l, 0.0)
     print("pattern")
     for row in pattern:

@@ -48,6 +48,23 @@ def inverse(A):
     return [row[n:] for row in M]
 
 
+def logdet(A):
+    """ln|det A| by Gaussian elimination with partial pivoting."""
+    n = len(A); A = [row[:] for row in A]; out = 0.0
+    for c in range(n):
+        piv = max(range(c, n), key=lambda r: abs(A[r][c])); A[c], A[piv] = A[piv], A[c]
+        out += math.log(abs(A[c][c]))
+        for r in range(c + 1, n):
+            f = A[r][c] / A[c][c]; A[r] = [a - f * b for a, b in zip(A[r], A[c])]
+    return out
+
+
+def stored_rows(path, word):
+    """The rows of _TYPE_ word of a stored matrix table (_TYPE_, _NAME_, values)."""
+    import csv
+    return [[float(x) for x in r[2:]] for r in csv.reader(open(path)) if r[0] == word]
+
+
 def eigen_rows(vals):
     """Rows of the Eigenvalues table: number, eigenvalue, difference to the
     next, proportion and cumulative proportion of their sum."""

@@ -13,22 +13,17 @@ import csv, math, os, sys
 
 here = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, here)
-from refmath import eigen_rows, inverse, jacobi, plain_rows, write_expected
+from refmath import (csv_moments, eigen_rows, inverse, jacobi, plain_rows, stored_rows,
+                     write_expected)
 
 examples = os.path.join(here, "..", "..", "..", "examples")
 
 
 def read_matrix(name, word):
-    rows = list(csv.reader(open(os.path.join(examples, name))))
-    names = rows[0][2:]
-    n = None
-    m = {}
-    for r in rows[1:]:
-        if r[0] == "N":
-            n = float(r[2])
-        elif r[0] == word:
-            m[r[1]] = [float(x) for x in r[2:]]
-    return names, [m[v] for v in names], n
+    """Names, matrix (its rows in the names' order) and N of a stored table."""
+    path = os.path.join(examples, name)
+    names = open(path).readline().strip().split(",")[2:]
+    return names, stored_rows(path, word), stored_rows(path, "N")[0][0]
 
 
 def to_corr(c):
@@ -133,11 +128,8 @@ write_expected("stored_ability", {
 # stored by hand as TYPE=CORR (MEAN, STD, N, CORR rows) and TYPE=UCORR
 # (MEAN, USTD, N, UCORR rows; moments about zero, divisor N): read back
 # they must give what the raw data gives, with and without NOINT.
-rows = list(csv.reader(open(os.path.join(here, "..", "extract_socioeconomics.csv"))))
-sn, data = rows[0], [[float(x) for x in r] for r in rows[1:]]
+sn, data, mean, _, cov, _ = csv_moments(os.path.join(here, "..", "extract_socioeconomics.csv"))
 n, p = len(data), len(sn)
-mean = [sum(r[j] for r in data) / n for j in range(p)]
-cov = [[sum((r[i] - mean[i]) * (r[j] - mean[j]) for r in data) / (n - 1) for j in range(p)] for i in range(p)]
 ucp = [[sum(r[i] * r[j] for r in data) / n for j in range(p)] for i in range(p)]
 sR, ssd = to_corr(cov)
 uR, usd = to_corr(ucp)
