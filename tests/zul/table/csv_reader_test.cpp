@@ -268,14 +268,13 @@ TEST_F(CsvReader, ReadListSlotsPackNumbersAndTexts) {
 }
 
 TEST_F(CsvReader, NumbersThatDoNotParseInADeclaredNumericColumnAreRemarked) {
-  // The metadata, written by hand, declares x numeric: the type pass that
-  // checks it warns of the text, and the bad value is met while reading.
+  // The metadata, written by hand, declares x numeric: the bad value is met
+  // while reading (the warning of the type pass that checks such metadata
+  // is Metadata.DeclarationsByHandThatTheDataContradictAreWarnedOf's).
   write("bad.csv-metadata.json",
         R"({"@context": "http://www.w3.org/ns/csvw", "url": "bad.csv",
             "tableSchema": {"columns": [{"name": "x", "datatype": "double"}]}})");
   InputTable t(table("bad", "x\n1\noops\n1e999\n4\n"));
-  ASSERT_EQ(t.warnings().size(), 1u);
-  EXPECT_THAT(t.warnings()[0], HasSubstr("1 value is not a number (the first, \"oops\""));
   ASSERT_EQ(t.nextByGroup(), 1);
   ReadList list(t, 1);
   list.bind(0, 1, false, 8);
