@@ -117,7 +117,8 @@ TEST_F(CsvReader, ColumnTypesAndWidthsFromTheData) {
 
   ASSERT_EQ(t.nextByGroup(), 1);
   // Columns num, quoted and plus.
-  EXPECT_EQ(readNumbers(t, {1, 6, 7}), (Rows{{1, 2.5, 3}, {2500, -1, 0.5}, {-0.5, 4, -2}, {1, 5, 100}}));
+  EXPECT_EQ(readNumbers(t, {1, 6, 7}),
+            (Rows{{1, 2.5, 3}, {2500, -1, 0.5}, {-0.5, 4, -2}, {1, 5, 100}}));
 }
 
 TEST_F(CsvReader, WidthCountsNumbersSeenBeforeAColumnTurnsCharacter) {
