@@ -429,11 +429,7 @@ TEST(Printable, KeepsUtf8AndEscapesEveryOtherByte) {
 }
 
 TEST(Printable, TheLogWriterAndTheByGroupAndLocationPlaceholders) {
-  std::vector<std::string> lines;
-  zm::setLogWriter([&](int, std::string_view line) {
-    lines.emplace_back(line);
-    return true;
-  });
+  LogCapture log;
   zm::writeLog(ZUL_LOG_NOTE, "value caf\xE9");
   zm::message(230, 6, nullptr, 0);
   zm::setByGroup("g=1");
@@ -451,7 +447,8 @@ TEST(Printable, TheLogWriterAndTheByGroupAndLocationPlaceholders) {
   zm::setByGroup({});
   const zul_arg row[4] = {txtArg(""), txtArg("CORR"), intArg(5), txtArg("BAD\nERROR: %1 %s")};
   zm::message(230, 63, row, 4);
-  zm::setLogWriter(nullptr);
+  std::vector<std::string> lines;
+  for (const auto& entry : log.lines) lines.push_back(entry.second);
   ASSERT_EQ(lines.size(), 6u);
   EXPECT_NE(lines[4].find("in the BY group g=two\\x0Alines ("), std::string::npos) << lines[4];
   EXPECT_NE(lines[5].find("line 5: the _TYPE_ value \"BAD\\x0AERROR: %1 %s\" names"),
