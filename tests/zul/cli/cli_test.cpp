@@ -28,15 +28,10 @@ TEST(CommandLine, OptionsInBothFormsAndSourcesInOrder) {
   EXPECT_EQ(o.json, "o.json");
   EXPECT_EQ(o.log, "x.log");
   EXPECT_EQ(o.work, "w");
-  ASSERT_EQ(o.libraries.size(), 1u);
-  EXPECT_EQ(o.libraries[0].first, "study");
-  EXPECT_EQ(o.libraries[0].second, "data");
-  ASSERT_EQ(o.options.size(), 3u);
-  EXPECT_EQ(o.options[0].first, "THREADS");
-  EXPECT_EQ(o.options[0].second, "NO");
-  EXPECT_EQ(o.options[1].first, "SET:zacorr_threads");
-  EXPECT_EQ(o.options[2].first, "-zsqlsco1");  // a switch without a level, as in OPTIONS
-  EXPECT_EQ(o.options[2].second, "");
+  using Pairs = std::vector<std::pair<std::string, std::string>>;
+  EXPECT_EQ(o.libraries, (Pairs{{"study", "data"}}));
+  // A switch without a level, as in OPTIONS.
+  EXPECT_EQ(o.options, (Pairs{{"THREADS", "NO"}, {"SET:zacorr_threads", "2"}, {"-zsqlsco1", ""}}));
   ASSERT_EQ(o.sources.size(), 3u);
   EXPECT_FALSE(o.sources[0].isInline);
   EXPECT_TRUE(o.sources[1].isInline);

@@ -12,29 +12,17 @@ namespace zul::output {
 namespace {
 
 TEST(Format, ParsesTheFormatsTheModuleUses) {
-  NumericFormat f = parseFormat("12.5", 0);
-  EXPECT_EQ(f.kind, NumericFormat::Kind::Fixed);
-  EXPECT_EQ(f.width, 12);
-  EXPECT_EQ(f.decimals, 5);
-  f = parseFormat("8.0", 0);
-  EXPECT_EQ(f.width, 8);
-  EXPECT_EQ(f.decimals, 0);
-  f = parseFormat("6.", 0);
-  EXPECT_EQ(f.kind, NumericFormat::Kind::Fixed);
-  EXPECT_EQ(f.width, 6);
-  f = parseFormat("rf", 0);
-  EXPECT_TRUE(f.automatic);
-  EXPECT_EQ(f.width, 10);
+  // Written, then read back as text (kind, width and decimals). Nonsense
+  // falls back to BEST12. rather than failing the table.
+  const std::pair<const char*, const char*> cases[] = {
+      {"12.5", "12.5"},     {"8.0", "8.0"},     {"6.", "6.0"}, {"PVALUE6.4", "PVALUE6.4"},
+      {"best8.", "BEST8."}, {"12.x", "BEST12."}, {"", "BEST12."}};
+  for (const auto& [written, read] : cases)
+    EXPECT_EQ(parseFormat(written, 0).text(), read) << written;
+  const NumericFormat rf = parseFormat("rf", 0);
+  EXPECT_TRUE(rf.automatic);
+  EXPECT_EQ(rf.width, 10);
   EXPECT_EQ(parseFormat("RF", 7).width, 7);
-  f = parseFormat("PVALUE6.4", 0);
-  EXPECT_EQ(f.kind, NumericFormat::Kind::PValue);
-  EXPECT_EQ(f.decimals, 4);
-  EXPECT_EQ(parseFormat("best8.", 0).width, 8);
-  // Nonsense falls back to BEST12. rather than failing the table.
-  f = parseFormat("12.x", 0);
-  EXPECT_EQ(f.kind, NumericFormat::Kind::Best);
-  EXPECT_EQ(f.width, 12);
-  EXPECT_EQ(parseFormat("", 0).text(), "BEST12.");
 }
 
 TEST(Format, FixedRoundsAndDropsTheSignOfZero) {

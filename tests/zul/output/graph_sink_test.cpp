@@ -5,7 +5,7 @@
 
 #include <sstream>
 
-#include "sink_helpers.hpp"
+#include "helpers.hpp"
 #include "zul/output/json_writer.hpp"
 #include "zul/output/report.hpp"
 
@@ -18,16 +18,12 @@ class GraphSinkTest : public ::testing::Test {
  protected:
   void SetUp() override {
     report.beginStep("p.zul", 1);
-    ASSERT_EQ(call(nullptr, ZUL_OP_CREATE,
-                   {text(ZUL_SA_KIND, "manager"), data(ZUL_SA_RESULT, &sink, 8)}),
-              0);
+    sink = caller.create(nullptr, "manager");
+    ASSERT_NE(sink, nullptr);
   }
-
   int32_t call(void* object, int op, std::vector<zul_attr> a = {}) {
-    return report.dispatch(object, op, static_cast<int32_t>(a.size()),
-                           a.empty() ? nullptr : a.data());
+    return caller.call(object, op, std::move(a));
   }
-
   void* graph(std::string_view name) {
     void* g = nullptr;
     EXPECT_EQ(call(sink, ZUL_OP_GRAPH_CREATE, {text(ZUL_SA_NAME, name),
@@ -37,30 +33,19 @@ class GraphSinkTest : public ::testing::Test {
     return g;
   }
 
-  // A data table of one numeric column with the given values.
-  void* dataTable(void* owner, std::string_view name, std::vector<double>& cell) {
-    void* t = nullptr;
-    EXPECT_EQ(call(owner, ZUL_OP_CREATE,
-                   {text(ZUL_SA_KIND, "data"), text(ZUL_SA_NAME, name), data(ZUL_SA_RESULT, &t, 8)}),
-              0);
-    EXPECT_EQ(call(t, ZUL_OP_COLUMN, {text(ZUL_SA_NAME, "Eigenvalue"),
-                                      data(ZUL_SA_DATA, cell.data(), 8)}),
-              0);
-    return t;
-  }
-
   std::ostringstream listing;
   Report report{{&listing, true}};
+  SinkCaller caller{report};
   void* sink = nullptr;
 };
 
 TEST_F(GraphSinkTest, DataTablesJoinTheirGraphAndStayOutOfTheListing) {
   void* g = graph("ScreePlot");
   ASSERT_NE(g, nullptr);
-  std::vector<double> cell = {2.5};
-  void* t = dataTable(g, "ScreePlotData", cell);
+  double cell = 2.5;
+  void* t = caller.numberTable(g, "ScreePlotData", "Eigenvalue", &cell);
   EXPECT_EQ(call(t, ZUL_OP_EMIT_ROW), 0);
-  cell[0] = 0.5;
+  cell = 0.5;
   EXPECT_EQ(call(t, ZUL_OP_EMIT_ROW), 0);
   EXPECT_EQ(call(t, ZUL_OP_PUBLISH), 0);
   double n = 2;
@@ -96,8 +81,8 @@ TEST_F(GraphSinkTest, DataTablesJoinTheirGraphAndStayOutOfTheListing) {
 
 TEST_F(GraphSinkTest, AGraphLeftOpenIsPublishedWithItsTablesWhenTheSinkClosesAll) {
   void* g = graph("ParallelPlot");
-  std::vector<double> cell = {1.0};
-  void* t = dataTable(g, "ParallelPlotData", cell);
+  const double cell = 1.0;
+  void* t = caller.numberTable(g, "ParallelPlotData", "Eigenvalue", &cell);
   EXPECT_EQ(call(t, ZUL_OP_EMIT_ROW), 0);
   EXPECT_EQ(call(sink, ZUL_OP_CLOSE, {integer(ZUL_SA_CLOSE_HOW, 4)}), 0);
   ASSERT_EQ(report.model().items.size(), 1u);
@@ -112,31 +97,18 @@ TEST(PrintOnlyReport, DropsPrintedTablesAndKeepsGraphs) {
   ReportOptions options{&listing, true};
   options.keepTables = false;
   Report report{options};
-  auto call = [&](void* object, int op, std::vector<zul_attr> a = {}) {
-    return report.dispatch(object, op, static_cast<int32_t>(a.size()),
-                           a.empty() ? nullptr : a.data());
-  };
+  const SinkCaller caller{report};
   report.beginStep("p.zul", 1);
-  void* sink = nullptr;
-  ASSERT_EQ(call(nullptr, ZUL_OP_CREATE,
-                 {text(ZUL_SA_KIND, "manager"), data(ZUL_SA_RESULT, &sink, 8)}),
-            0);
-  void* t = nullptr;
-  ASSERT_EQ(call(sink, ZUL_OP_CREATE, {text(ZUL_SA_KIND, "data"), text(ZUL_SA_NAME, "Eigenvalues"),
-                                       data(ZUL_SA_RESULT, &t, 8)}),
-            0);
-  double x = 2.75;
-  ASSERT_EQ(call(t, ZUL_OP_COLUMN, {text(ZUL_SA_NAME, "Eigenvalue"), data(ZUL_SA_DATA, &x, 8)}), 0);
-  ASSERT_EQ(call(t, ZUL_OP_EMIT_ROW), 0);
-  ASSERT_EQ(call(t, ZUL_OP_PUBLISH), 0);
+  void* sink = caller.create(nullptr, "manager");
+  const double x = 2.75;
+  void* t = caller.numberTable(sink, "Eigenvalues", "Eigenvalue", &x);
+  ASSERT_EQ(caller.call(t, ZUL_OP_EMIT_ROW), 0);
+  ASSERT_EQ(caller.call(t, ZUL_OP_PUBLISH), 0);
   EXPECT_NE(listing.str().find("2.75"), std::string::npos) << listing.str();
   EXPECT_TRUE(report.model().items.empty());
 
-  void* g = nullptr;
-  ASSERT_EQ(call(sink, ZUL_OP_GRAPH_CREATE,
-                 {text(ZUL_SA_NAME, "ScreePlot"), data(ZUL_SA_RESULT, &g, 8)}),
-            0);
-  ASSERT_EQ(call(g, ZUL_OP_GRAPH_END), 0);
+  void* g = caller.create(sink, "", "ScreePlot", ZUL_OP_GRAPH_CREATE);
+  ASSERT_EQ(caller.call(g, ZUL_OP_GRAPH_END), 0);
   ASSERT_EQ(report.model().items.size(), 1u);
   EXPECT_EQ(report.model().items[0].kind, Item::Kind::Graph);
 }

@@ -4,7 +4,7 @@
 
 #include <sstream>
 
-#include "zul/output/html_writer.hpp"
+#include "helpers.hpp"
 #include "zul/output/json_writer.hpp"
 #include "zul/output/listing.hpp"
 #include "kernels/text_width.hpp"
@@ -29,13 +29,18 @@ Column character(std::string name, int width, Role role = Role::None) {
   return c;
 }
 
-// One table of one number in step `step`, printed at once.
-void printNumberItem(Model& m, Listing& listing, int step, int value) {
+// A table of one number.
+Item numberItem(int value) {
   Item t;
-  t.step = step;
   t.columns = {numeric("x", "4.0")};
   t.rows = {{Value::of(value)}};
-  m.items.push_back(t);
+  return t;
+}
+
+// One table of one number in step `step`, printed at once.
+void printNumberItem(Model& m, Listing& listing, int step, int value) {
+  m.items.push_back(numberItem(value));
+  m.items.back().step = step;
   listing.print(m, m.items.back());
 }
 
@@ -95,10 +100,8 @@ TEST(Listing, LongHeadersWrapAndSitOnTheBottomLine) {
 }
 
 TEST(Listing, TablesAndTitlesAreCentredOnThePage) {
-  Item t;
+  Item t = numberItem(7);
   t.titles = {{"", "Ab"}};
-  t.columns = {numeric("x", "4.0")};
-  t.rows = {{Value::of(7)}};
   auto l = lines(renderTable(t, 20));
   // Page 20, table 4 wide: 8 blanks before it; the title (2) 9 blanks.
   ASSERT_EQ(l.size(), 4u);
@@ -111,11 +114,9 @@ TEST(Listing, TablesAndTitlesAreCentredOnThePage) {
 }
 
 TEST(Listing, LongTitlesBreakBetweenTheirPhrases) {
-  Item t;
+  Item t = numberItem(7);
   t.titles = {{"", "Eigenvalues of the Reduced Correlation Matrix: Total = 4.3928  "
                    "Average = 0.87856  (5 eigenvalues)"}};
-  t.columns = {numeric("x", "4.0")};
-  t.rows = {{Value::of(7)}};
   auto l = lines(renderTable(t, 70));
   // 97 characters on a 70-wide page: the break falls at the double blank
   // before "Average", never between a label and its number; each line is
@@ -131,9 +132,7 @@ TEST(Listing, LongTitlesBreakBetweenTheirPhrases) {
 }
 
 TEST(Listing, LongFootnotesWrapAtThePageEdge) {
-  Item t;
-  t.columns = {numeric("x", "4.0")};
-  t.rows = {{Value::of(7)}};
+  Item t = numberItem(7);
   std::string words;
   for (int i = 0; i < 30; ++i) words += "word" + std::to_string(i) + " ";
   t.footnotes = {words};
@@ -217,12 +216,10 @@ TEST(Listing, ByLineAndSectionHeadingComeOncePerGroup) {
   Listing listing(&out, 40);
   for (int group = 0; group < 2; ++group) {
     for (int k = 0; k < 2; ++k) {
-      Item t;
+      Item t = numberItem(k);
       t.byGroup = group;
       t.by = {{"grp", group == 0 ? "A" : "B", std::nullopt}};
       t.section = 0;
-      t.columns = {numeric("x", "4.0")};
-      t.rows = {{Value::of(k)}};
       m.items.push_back(t);
       listing.print(m, m.items.back());
     }
@@ -403,8 +400,6 @@ TEST(Html, EscapesTextJoinsFlagsAndFetchesNothing) {
 }
 
 TEST(Html, ContentsNameEachTableByTitleLabelOrSpacedName) {
-  Model m;
-  m.steps.push_back({"p.zul", 1, 0, true});
   Item titled, labelled, bare, counts;
   titled.name = "Corr";
   titled.titles = {{"", "Correlations"}};
@@ -412,10 +407,7 @@ TEST(Html, ContentsNameEachTableByTitleLabelOrSpacedName) {
   labelled.label = "Eigenvalues of the Correlation Matrix";
   bare.name = "SimpleStatistics";
   counts.name = counts.label = "NObs";  // a label that is only the name
-  m.items = {titled, labelled, bare, counts};
-  std::ostringstream out;
-  writeHtml(m, out, "Report");
-  const std::string html = out.str();
+  const std::string html = testing::htmlOf({titled, labelled, bare, counts});
   EXPECT_NE(html.find("\">Correlations</a>"), std::string::npos);
   EXPECT_NE(html.find("\">Eigenvalues of the Correlation Matrix</a>"), std::string::npos);
   EXPECT_NE(html.find("\">Simple Statistics</a>"), std::string::npos) << html;

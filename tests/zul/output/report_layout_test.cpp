@@ -4,14 +4,16 @@
 
 #include <sstream>
 
+#include "helpers.hpp"
 #include "zul/output/heading_items.hpp"
-#include "zul/output/html_writer.hpp"
 #include "zul/output/listing.hpp"
 #include "zul/output/listing_panels.hpp"
 #include "kernels/text_width.hpp"
 
 namespace zul::output {
 namespace {
+
+using testing::htmlOf;
 
 Item parallelTable() {
   Item t;
@@ -53,27 +55,15 @@ TEST(HeadingItems, ListingAndReportShowThemUnderTheTable) {
   Item t = parallelTable();
   const std::string listing = renderTable(t, 80);
   EXPECT_LT(at(listing, "Retained = 1 marks"), at(listing, "Seed = 123456789"));
-
-  Model m;
-  m.steps.push_back({"p.zul", 1, 0, true});
-  m.items = {t};
-  std::ostringstream out;
-  writeHtml(m, out, "Report");
-  const std::string html = out.str();
+  const std::string html = htmlOf({t});
   EXPECT_LT(at(html, "</table>"),
             at(html, "<p class=\"footnote\">Simulations = 1000, Seed = 123456789, Alpha = 0.05</p>"));
 }
 
 TEST(Html, CaptionsStayOutsideTheScrollingBoxAndEveryTableHasOne) {
-  Model m;
-  m.steps.push_back({"p.zul", 1, 0, true});
-  Item titled = parallelTable();
   Item counts;
   counts.name = counts.label = "NObs";
-  m.items = {titled, counts};
-  std::ostringstream out;
-  writeHtml(m, out, "Report");
-  const std::string html = out.str();
+  const std::string html = htmlOf({parallelTable(), counts});
   const size_t caption = at(html, "<p class=\"caption\" id=\"t0c\">Parallel Analysis</p>");
   EXPECT_LT(caption, at(html, "<div class=\"scroll\"><table"));
   EXPECT_EQ(html.find("<caption>"), std::string::npos);
@@ -82,20 +72,16 @@ TEST(Html, CaptionsStayOutsideTheScrollingBoxAndEveryTableHasOne) {
 }
 
 TEST(Html, ContentsListTablesUnderTheirSectionHeadings) {
-  Model m;
-  m.steps.push_back({"p.zul", 1, 0, true});
-  m.sections = {{"InitialSolution", "", "Initial Factor Method: Principal Components", -1},
-                {"RotatedSolution", "", "Rotation Method: Varimax", -1}};
   Item first, initial, rotated;
   first.name = "NObs";
   initial.name = rotated.name = "VarExplain";
   initial.titles = rotated.titles = {{"", "Variance Explained by Each Factor"}};
   initial.section = 0;
   rotated.section = 1;
-  m.items = {first, initial, rotated};
-  std::ostringstream out;
-  writeHtml(m, out, "Report");
-  const std::string html = out.str();
+  const std::string html =
+      htmlOf({first, initial, rotated},
+             {{"InitialSolution", "", "Initial Factor Method: Principal Components", -1},
+              {"RotatedSolution", "", "Rotation Method: Varimax", -1}});
   const size_t nav = at(html, "<nav>");
   const size_t obs = at(html, ">Number of Observations</a>");
   const size_t init = at(html, "<li>Initial Factor Method: Principal Components<ol>");
@@ -109,9 +95,6 @@ TEST(Html, ContentsListTablesUnderTheirSectionHeadings) {
 }
 
 TEST(Html, ContentsListGraphsUnderTheirSectionsNamedByTheirPair) {
-  Model m;
-  m.steps.push_back({"p.zul", 1, 0, true});
-  m.sections = {{"RotatedSolution", "", "Rotation Method: Varimax", -1}};
   Item table, plot, path;
   table.name = "VarExplain";
   table.titles = {{"", "Variance Explained by Each Factor"}};
@@ -121,10 +104,8 @@ TEST(Html, ContentsListGraphsUnderTheirSectionsNamedByTheirPair) {
   path.name = "PathDiagram";
   path.label = "Path Diagram";
   table.section = plot.section = path.section = 0;
-  m.items = {table, plot, path};
-  std::ostringstream out;
-  writeHtml(m, out, "Report");
-  const std::string html = out.str();
+  const std::string html =
+      htmlOf({table, plot, path}, {{"RotatedSolution", "", "Rotation Method: Varimax", -1}});
   const size_t rot = at(html, "<li>Rotation Method: Varimax<ol>");
   const size_t entry =
       at(html, "<a href=\"#t1\">Rotated Factor Pattern: Factor 1 Against Factor 2</a>");

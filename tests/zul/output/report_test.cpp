@@ -4,7 +4,7 @@
 
 #include <sstream>
 
-#include "sink_helpers.hpp"
+#include "helpers.hpp"
 #include "zul/output/report.hpp"
 
 namespace zul::output {
@@ -17,26 +17,21 @@ class SinkTest : public ::testing::Test {
   void SetUp() override {
     report.beginStep("p.zul", 3);
     int32_t graphics = -1;
-    std::vector<zul_attr> a = {text(ZUL_SA_KIND, "manager"), data(ZUL_SA_RESULT, &sink, 8),
-                               data(ZUL_SA_GRAPHICS, &graphics, 4)};
-    ASSERT_EQ(call(nullptr, ZUL_OP_CREATE, a), 0);
+    ASSERT_EQ(call(nullptr, ZUL_OP_CREATE, {text(ZUL_SA_KIND, "manager"),
+                                            data(ZUL_SA_RESULT, &sink, 8),
+                                            data(ZUL_SA_GRAPHICS, &graphics, 4)}),
+              0);
     ASSERT_NE(sink, nullptr);
     EXPECT_EQ(graphics, 1);
   }
-
   int32_t call(void* object, int op, std::vector<zul_attr> a = {}) {
-    return report.dispatch(object, op, static_cast<int32_t>(a.size()), a.empty() ? nullptr : a.data());
+    return caller.call(object, op, std::move(a));
   }
-
   void* table(std::string_view name) {
-    void* t = nullptr;
-    EXPECT_EQ(call(sink, ZUL_OP_CREATE,
-                   {text(ZUL_SA_KIND, "data"), text(ZUL_SA_NAME, name), data(ZUL_SA_RESULT, &t, 8)}),
-              0);
+    void* t = caller.create(sink, "data", name);
     EXPECT_EQ(call(t, ZUL_OP_OPEN_BODY), 0);
     return t;
   }
-
   void publish(void* t) {
     EXPECT_EQ(call(t, ZUL_OP_CLOSE_BODY), 0);
     EXPECT_EQ(call(t, ZUL_OP_FINISH), 0);
@@ -45,6 +40,7 @@ class SinkTest : public ::testing::Test {
 
   std::ostringstream listing;
   Report report{{&listing, true}};
+  SinkCaller caller{report};
   void* sink = nullptr;
 };
 
@@ -215,10 +211,7 @@ TEST_F(SinkTest, NotesOutsideTablesAreItemsInPlace) {
 // A character plot: its lines reach the listing with their blanks, and
 // neither the model (JSON, HTML) nor a data table may take a "Line".
 TEST_F(SinkTest, TextBlocksArePrintedAsTheyStandInTheListingOnly) {
-  void* t = nullptr;
-  ASSERT_EQ(call(sink, ZUL_OP_CREATE,
-                 {text(ZUL_SA_KIND, "text"), text(ZUL_SA_NAME, "ScreePlot"), data(ZUL_SA_RESULT, &t, 8)}),
-            0);
+  void* t = caller.create(sink, "text", "ScreePlot");
   ASSERT_EQ(call(t, ZUL_OP_TEXT, {text(ZUL_SA_TEXT_ROLE, "Title"), text(ZUL_SA_TEXT, "Scree")}), 0);
   for (const char* line : {"  1 |  A", "    |", " .0 +--B--  F2"})
     ASSERT_EQ(call(t, ZUL_OP_TEXT, {text(ZUL_SA_TEXT_ROLE, "Line"), text(ZUL_SA_TEXT, line)}), 0);
@@ -234,9 +227,7 @@ TEST_F(SinkTest, TextBlocksArePrintedAsTheyStandInTheListingOnly) {
   EXPECT_EQ(call(d, ZUL_OP_TEXT, {text(ZUL_SA_TEXT_ROLE, "Line"), text(ZUL_SA_TEXT, "x")}),
             ZUL_SINK_BAD_REQUEST);
   // A block still open when the group ends is printed, not dropped.
-  ASSERT_EQ(call(sink, ZUL_OP_CREATE,
-                 {text(ZUL_SA_KIND, "text"), text(ZUL_SA_NAME, "PatternPlot"), data(ZUL_SA_RESULT, &t, 8)}),
-            0);
+  t = caller.create(sink, "text", "PatternPlot");
   ASSERT_EQ(call(t, ZUL_OP_TEXT, {text(ZUL_SA_TEXT_ROLE, "Line"), text(ZUL_SA_TEXT, "late line")}), 0);
   report.endStep(0);
   EXPECT_NE(listing.str().find("late line"), std::string::npos);
@@ -248,43 +239,32 @@ TEST_F(SinkTest, TextBlocksArePrintedAsTheyStandInTheListingOnly) {
 // Three steps through one sink: two BY groups with a section, a table, a
 // note and a graph; a step that publishes nothing and fails; a last table.
 void publishRun(Report& report) {
-  auto call = [&](void* object, int op, std::vector<zul_attr> a = {}) {
-    return report.dispatch(object, op, static_cast<int32_t>(a.size()),
-                           a.empty() ? nullptr : a.data());
-  };
+  const SinkCaller c{report};
   auto numberTable = [&](void* owner, const char* name, double x) {
-    void* t = nullptr;
-    call(owner, ZUL_OP_CREATE,
-         {text(ZUL_SA_KIND, "data"), text(ZUL_SA_NAME, name), data(ZUL_SA_RESULT, &t, 8)});
-    double one = 1;
-    call(t, ZUL_OP_COLUMN, {text(ZUL_SA_NAME, "Number"), data(ZUL_SA_DATA, &one, 8)});
-    call(t, ZUL_OP_COLUMN, {text(ZUL_SA_NAME, "Eigenvalue"), data(ZUL_SA_DATA, &x, 8)});
-    call(t, ZUL_OP_EMIT_ROW);
-    call(t, ZUL_OP_PUBLISH);
-  };
-  void* sink = nullptr;
-  auto openSink = [&] {
-    call(nullptr, ZUL_OP_CREATE, {text(ZUL_SA_KIND, "manager"), data(ZUL_SA_RESULT, &sink, 8)});
+    static const double one = 1;
+    void* t = c.numberTable(owner, name, "Number", &one);
+    c.call(t, ZUL_OP_COLUMN, {text(ZUL_SA_NAME, "Eigenvalue"), data(ZUL_SA_DATA, &x, 8)});
+    c.call(t, ZUL_OP_EMIT_ROW);
+    c.call(t, ZUL_OP_PUBLISH);
   };
   report.beginStep("p.zul", 3);
-  openSink();
+  void* sink = c.create(nullptr, "manager");
   for (const char* group : {"A", "B"}) {
     report.setBy({{"g", group, std::nullopt}});
-    call(sink, ZUL_OP_SECTION, {text(ZUL_SA_NAME, "InitialSolution")});
-    call(sink, ZUL_OP_SECTION_SET, {text(ZUL_SA_HEADING_TEXT, "Initial Factor Method")});
-    call(sink, ZUL_OP_CLOSE);
+    c.call(sink, ZUL_OP_SECTION, {text(ZUL_SA_NAME, "InitialSolution")});
+    c.call(sink, ZUL_OP_SECTION_SET, {text(ZUL_SA_HEADING_TEXT, "Initial Factor Method")});
+    c.call(sink, ZUL_OP_CLOSE);
     numberTable(sink, "Eigenvalues", 2.5);
-    call(sink, ZUL_OP_NOTE, {text(ZUL_SA_NAME, "EigenNote"), text(ZUL_SA_TEXT, "A <note>.")});
-    void* g = nullptr;
-    call(sink, ZUL_OP_GRAPH_CREATE, {text(ZUL_SA_NAME, "ScreePlot"), data(ZUL_SA_RESULT, &g, 8)});
+    c.call(sink, ZUL_OP_NOTE, {text(ZUL_SA_NAME, "EigenNote"), text(ZUL_SA_TEXT, "A <note>.")});
+    void* g = c.create(sink, "", "ScreePlot", ZUL_OP_GRAPH_CREATE);
     numberTable(g, "ScreePlotData", 1.5);
-    call(g, ZUL_OP_GRAPH_END);
+    c.call(g, ZUL_OP_GRAPH_END);
   }
   report.endStep(0);
   report.beginStep("q.zul", 7);
   report.endStep(1012);
   report.beginStep("q.zul", 9);
-  openSink();
+  sink = c.create(nullptr, "manager");
   numberTable(sink, "NObs", 40);
   report.endStep(0);
 }

@@ -196,15 +196,10 @@ TEST_F(Parser, EveryValueFormFillsItsSlot) {
   EXPECT_EQ(pre->codes[0], 1);
   EXPECT_EQ(pre->params[0], 0.5);
 
-  EXPECT_TRUE(zul_flag_test(rec.flags, kBitPlValue));
-  EXPECT_TRUE(zul_flag_test(rec.flags, kBitP1));
-  EXPECT_TRUE(zul_flag_test(rec.flags, kBitP2));
-  EXPECT_TRUE(zul_flag_test(rec.flags, kBitFlip));
-  EXPECT_TRUE(zul_flag_test(rec.flags, kBitFlag1));
-  EXPECT_TRUE(zul_flag_test(rec.flags, kBitPl));  // the bare PL at the end
+  // kBitPl: the bare PL at the end.
+  for (int bit : {kBitPlValue, kBitP1, kBitP2, kBitFlip, kBitFlag1, kBitPl, kBitCirc})
+    EXPECT_TRUE(zul_flag_test(rec.flags, bit)) << bit;
   EXPECT_FALSE(zul_flag_test(rec.flags, kBitAuto));
-
-  EXPECT_TRUE(zul_flag_test(rec.flags, kBitCirc));
   ASSERT_EQ(rec.slots[kSlotCirc].count, 3);
   EXPECT_EQ(static_cast<const double*>(rec.slots[kSlotCirc].data)[2], 30);
   ASSERT_EQ(rec.slots[kSlotLab].count, 2);

@@ -122,25 +122,6 @@ TEST(ProgramReader, FaultsNameFileLineColumnAndSkipOnlyTheirItem) {
   // the last statement lacks its ';'
   EXPECT_EQ(p.items[3].errors.at(0), "ERROR: f.zul:4:14: Expected ';' at the end of the program.");
 
-  p = readProgramText("factor data=x; /* never closed\nrun;", "g.zul");
-  ASSERT_EQ(p.items.size(), 1u);
-  EXPECT_EQ(p.items[0].errors.at(0),
-            "ERROR: g.zul:1:16: The comment starting here has no closing '*/'.");
-
-  // An empty name literal would name no variable, or the file ".csv".
-  p = readProgramText("factor data=w.''n;", "h.zul");
-  EXPECT_NE(p.items.at(0).errors.at(0).find("h.zul:1:15: The name literal ''n is empty"),
-            std::string::npos);
-
-  p = readProgramText("factor nfactors=3x;", "h.zul");
-  EXPECT_NE(p.items.at(0).errors.at(0).find("h.zul:1:17: A number runs into a name"),
-            std::string::npos);
-
-  p = readProgramText("factor mineigen=1e400;", "h.zul");
-  EXPECT_NE(p.items.at(0).errors.at(0).find("h.zul:1:17: The number 1e400 is beyond the range of "
-                                            "numbers (about 1e-308 to 1.8e308 in size); write"),
-            std::string::npos);
-
   // A host statement that cannot be read stays that statement: it ends the
   // step before it, which is not skipped for it, and keeps its library name.
   p = readProgramText("factor data=x;\nvar a;\noptions linesize=1e400;\nlibname a 'd' 1e999;",
@@ -171,15 +152,23 @@ TEST(ProgramReader, FaultsNameFileLineColumnAndSkipOnlyTheirItem) {
   EXPECT_NE(p.items[0].errors.at(0).find("; did you mean FACTOR?"), std::string::npos);
   EXPECT_NE(p.items[1].errors.at(0).find("i.zul:5:1: Statement VAR"), std::string::npos);
 
-  // Text pasted from a word processor, and names beyond ASCII: said as
-  // written, with what to write instead, rather than as a stray byte.
-  const std::pair<const char*, const char*> pasted[] = {
+  // One item each, whose first error says what is wrong where. An empty
+  // name literal would name no variable, or the file ".csv". Text pasted
+  // from a word processor, and names beyond ASCII: said as written, with
+  // what to write instead, rather than as a stray byte.
+  const std::pair<const char*, const char*> single[] = {
+      {"factor data=x; /* never closed\nrun;",
+       "ERROR: j.zul:1:16: The comment starting here has no closing '*/'."},
+      {"factor data=w.''n;", "j.zul:1:15: The name literal ''n is empty"},
+      {"factor nfactors=3x;", "j.zul:1:17: A number runs into a name"},
+      {"factor mineigen=1e400;", "j.zul:1:17: The number 1e400 is beyond the range of numbers "
+                                 "(about 1e-308 to 1.8e308 in size); write"},
       {"factor rotate=\u2018varimax\u2019;", "1:15: The text \u2018varimax\u2019 is in typographic quotes"},
       {"factor n=2\u00a0rotate=v;", "1:11: A no-break space (U+00A0) is here"},
       {"factor;\nvar gr\u00f6\u00dfe x;", "2:5: The name gr\u00f6\u00dfe holds characters other than "
                                      "letters, digits and '_'; write it as a name literal: "
                                      "'gr\u00f6\u00dfe'n."}};
-  for (const auto& [text, error] : pasted) {
+  for (const auto& [text, error] : single) {
     p = readProgramText(text, "j.zul");
     ASSERT_EQ(p.items.size(), 1u) << text;
     EXPECT_NE(p.items[0].errors.at(0).find(error), std::string::npos) << p.items[0].errors.at(0);

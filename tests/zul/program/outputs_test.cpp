@@ -26,6 +26,29 @@ namespace fs = std::filesystem;
 
 std::string wideTable();
 
+std::string slurp(const fs::path& file) {
+  std::ifstream in(file);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// Starts zul with args in dir, its standard output on outFd and standard
+// error on errFd (-1: those of this test).
+pid_t spawn(const fs::path& dir, const std::string& zul, std::vector<std::string> args,
+            int outFd, int errFd) {
+  std::vector<char*> argv{const_cast<char*>("zul")};
+  for (std::string& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  pid_t pid = ::fork();
+  if (pid == 0) {
+    if (::chdir(dir.c_str()) != 0 || (outFd >= 0 && ::dup2(outFd, STDOUT_FILENO) < 0) ||
+        (errFd >= 0 && ::dup2(errFd, STDERR_FILENO) < 0))
+      ::_exit(99);
+    ::execv(zul.c_str(), argv.data());
+    ::_exit(98);
+  }
+  return pid;
+}
+
 // Starts zul in dir on a step that runs for seconds on wideTable(), with
 // args before the program and standard error on errFd when given.
 pid_t startSlowStep(const fs::path& dir, const std::string& zul, std::vector<std::string> args,
@@ -34,16 +57,7 @@ pid_t startSlowStep(const fs::path& dir, const std::string& zul, std::vector<std
                         "FACTOR DATA=wide OUTSTAT=st NFACTORS=20 METHOD=PRINIT PRIORS=SMC "
                         "MAXITER=30000 CONVERGE=1e-15; RUN;"})
     args.push_back(a);
-  std::vector<char*> argv{const_cast<char*>("zul")};
-  for (std::string& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  pid_t pid = ::fork();
-  if (pid == 0) {
-    if (::chdir(dir.c_str()) != 0 || (errFd >= 0 && ::dup2(errFd, STDERR_FILENO) < 0)) ::_exit(99);
-    ::execv(zul.c_str(), argv.data());
-    ::_exit(98);
-  }
-  return pid;
+  return spawn(dir, zul, std::move(args), -1, errFd);
 }
 
 class Outputs : public ::testing::Test {
@@ -63,12 +77,7 @@ class Outputs : public ::testing::Test {
   void write(const std::string& name, const std::string& text) {
     std::ofstream(dir_ / name) << text;
   }
-  std::string read(const std::string& name) {
-    std::ifstream in(dir_ / name);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-  }
+  std::string read(const std::string& name) { return slurp(dir_ / name); }
   // Runs zul with args (shell words) in the scratch directory; the log
   // goes to log.txt unless args redirect it. Returns the exit status.
   int run(const std::string& args) {
@@ -265,8 +274,7 @@ TEST_F(Outputs, AKilledRunsTemporariesAreRemovedByTheNextRun) {
   std::string alive = left[0];
   const size_t at = alive.find(".zul-") + 5;
   const size_t end = alive.find('-', alive.find('-', at) + 1);
-  std::ifstream statFile("/proc/self/stat");
-  std::string stat((std::istreambuf_iterator<char>(statFile)), {});
+  const std::string stat = slurp("/proc/self/stat");
   std::istringstream fields(stat.substr(stat.rfind(')') + 2));
   std::string field;
   for (int k = 3; k <= 22; ++k) fields >> field;  // field 22: the start time
@@ -408,12 +416,7 @@ TEST_F(Outputs, UnusableStandardStreamsAreFailures) {
   ::close(fds[0]);
   write("m.zul", "FACTOR DATA=t OUT=o1 NFACTORS=1; RUN;\nFACTOR DATA=t OUT=o2 NFACTORS=1; RUN;\n");
   const int errFd = ::open((dir_ / "log.txt").c_str(), O_WRONLY | O_APPEND);
-  pid_t pid = ::fork();
-  if (pid == 0) {
-    if (::chdir(dir_.c_str()) != 0 || ::dup2(fds[1], 1) < 0 || ::dup2(errFd, 2) < 0) ::_exit(99);
-    ::execl(zul_.c_str(), "zul", "--json", "r.json", "m.zul", static_cast<char*>(nullptr));
-    ::_exit(98);
-  }
+  pid_t pid = spawn(dir_, zul_, {"--json", "r.json", "m.zul"}, fds[1], errFd);
   ::close(fds[1]);
   ::close(errFd);
   int status = 0;
@@ -578,13 +581,7 @@ std::string stderrOfSlowStep(const fs::path& dir, const std::string& zul, bool t
   int status = 0;
   ::waitpid(pid, &status, 0);
   if (master >= 0) ::close(master);
-  if (!terminal) {
-    std::ifstream in(dir / "err.txt");
-    std::stringstream ss;
-    ss << in.rdbuf();
-    text = ss.str();
-  }
-  return text;
+  return terminal ? text : slurp(dir / "err.txt");
 }
 
 TEST_F(Outputs, ProgressIsShownOnATerminalOnly) {

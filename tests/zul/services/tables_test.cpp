@@ -47,10 +47,17 @@ class Tables : public ::testing::Test {
     zs::session().step = nullptr;
     fs::remove_all(dir);
   }
-  zul::parse::TableSpec dataSet(const std::string& member) {
+  // member opened as the parser opens it (TYPE= given when type is not
+  // empty), as an input or as an output.
+  zul_table* open(const std::string& member, bool output = false, const std::string& type = "") {
     zul::parse::TableSpec s;
     s.member = member;
-    return s;
+    s.hasType = !type.empty();
+    s.type = type;
+    std::string error;
+    zul_table* t = output ? opener.openOutput(s, error) : opener.openInput(s, error);
+    EXPECT_NE(t, nullptr) << member << ": " << error;
+    return t;
   }
   fs::path dir;
   zs::StepContext step;
@@ -58,11 +65,9 @@ class Tables : public ::testing::Test {
 };
 
 TEST_F(Tables, OutputCopiesInputColumnsButADeclaredNameWins) {
-  std::string error;
-  zul_table* in = opener.openInput(dataSet("in"), error);
-  ASSERT_NE(in, nullptr) << error;
-  zul_table* out = opener.openOutput(dataSet("scores"), error);
-  ASSERT_NE(out, nullptr) << error;
+  zul_table* in = open("in");
+  zul_table* out = open("scores", true);
+  ASSERT_TRUE(in && out);
   EXPECT_EQ(svc<zul_var_count_fn>(ZUL_VAR_COUNT)(in), 3);
   EXPECT_EQ(svc<zul_var_number_fn>(ZUL_VAR_NUMBER)(in, "F1", 2), 3);
   EXPECT_EQ(svc<zul_var_number_fn>(ZUL_VAR_NUMBER)(in, "nope", 4), 0);
@@ -108,12 +113,10 @@ TEST_F(Tables, OutputCopiesInputColumnsButADeclaredNameWins) {
 }
 
 TEST_F(Tables, StoppedStepsAndDroppedOutputsLeaveNoTable) {
-  std::string error;
   std::ofstream(dir / "old.csv") << "a\n1\n";
-  zul_table* in = opener.openInput(dataSet("in"), error);
-  zul_table* out = opener.openOutput(dataSet("old"), error);
-  zul_table* dropped = opener.openOutput(dataSet("dropped"), error);
-  ASSERT_TRUE(in && out && dropped) << error;
+  zul_table* in = open("in");
+  zul_table* out = open("old", true);
+  ASSERT_TRUE(in && out && open("dropped", true));
   ASSERT_EQ(svc<zul_copy_by_columns_fn>(ZUL_COPY_BY_COLUMNS)(out, in), 0);
   zul_column_desc c{"v", nullptr, 0, 8};
   ASSERT_EQ(svc<zul_declare_column_fn>(ZUL_DECLARE_COLUMN)(out, &c), 0);
@@ -130,11 +133,10 @@ TEST_F(Tables, StoppedStepsAndDroppedOutputsLeaveNoTable) {
 }
 
 TEST_F(Tables, RowsMarkedWithoutResultLeaveTheOldTable) {
-  std::string error;
   std::ofstream(dir / "old.csv") << "a\n1\n";
-  zul_table* in = opener.openInput(dataSet("in"), error);
-  zul_table* out = opener.openOutput(dataSet("old"), error);
-  ASSERT_TRUE(in && out) << error;
+  zul_table* in = open("in");
+  zul_table* out = open("old", true);
+  ASSERT_TRUE(in && out);
   ASSERT_EQ(svc<zul_copy_all_columns_fn>(ZUL_COPY_ALL_COLUMNS)(out, in), 0);
   zul_column_desc c{"score", nullptr, 0, 8};
   ASSERT_EQ(svc<zul_declare_column_fn>(ZUL_DECLARE_COLUMN)(out, &c), 0);
@@ -150,12 +152,8 @@ TEST_F(Tables, RowsMarkedWithoutResultLeaveTheOldTable) {
 }
 
 TEST_F(Tables, AttributesAndRewind) {
-  std::string error;
-  zul::parse::TableSpec s = dataSet("in");
-  s.hasType = true;
-  s.type = "corr";
-  zul_table* in = opener.openInput(s, error);
-  ASSERT_NE(in, nullptr) << error;
+  zul_table* in = open("in", false, "corr");
+  ASSERT_NE(in, nullptr);
   auto attr = svc<zul_attribute_fn>(ZUL_ATTRIBUTE);
   char type[9];
   ASSERT_EQ(attr(in, ZUL_ATTR_TYPE, type), 0);
@@ -214,9 +212,7 @@ TEST_F(Tables, RecordsInRunsAreTheRecordsOneByOne) {
   };
   auto readAll = [&](bool threaded, int run) {
     Outcome o;
-    std::string error;
-    zul_table* in = opener.openInput(dataSet("runs"), error);
-    EXPECT_NE(in, nullptr) << error;
+    zul_table* in = open("runs");
     if (!in) return o;
     svc<zul_next_by_group_fn>(ZUL_NEXT_BY_GROUP)(in);
     svc<zul_threaded_read_fn>(ZUL_THREADED_READ)(in, threaded ? 1 : 0);
@@ -272,9 +268,8 @@ TEST_F(Tables, ARemarkIsLoggedOnceWhenTheGroupIsReadAgain) {
     logged.emplace_back(line);
     return true;
   });
-  std::string error;
-  zul_table* in = opener.openInput(dataSet("bad"), error);
-  ASSERT_NE(in, nullptr) << error;
+  zul_table* in = open("bad");
+  ASSERT_NE(in, nullptr);
   svc<zul_next_by_group_fn>(ZUL_NEXT_BY_GROUP)(in);
   zul_readlist* list = svc<zul_readlist_create_fn>(ZUL_READLIST_CREATE)(in, 1);
   svc<zul_readlist_bind_fn>(ZUL_READLIST_BIND)(list, 0, 1, 0, 8);

@@ -121,6 +121,7 @@ TEST(ServiceVector, StepSlotsPoolAndTheExitService) {
   EXPECT_EQ(slot(-1), nullptr);
   void* block = pool->alloc(64, 0x3006);
   EXPECT_NE(block, nullptr);
+  // The pool's limit (abi.h): 2,147,483,647 bytes or more is never given.
   EXPECT_EQ(pool->alloc(2147483647u, 0x3006), nullptr);
   EXPECT_EQ(step.pool.blocksInUse(), 1u);
   pool->release(block, 0, 4);

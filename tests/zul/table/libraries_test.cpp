@@ -13,18 +13,15 @@ using ::testing::HasSubstr;
 class LibrariesTest : public testing::ScratchDir {};
 
 TEST(TableNames, Forms) {
-  TableName a = parseTableName("study.Survey");
-  EXPECT_EQ(a.library, "study");
-  EXPECT_EQ(a.member, "Survey");
-  EXPECT_FALSE(a.quoted);
-  TableName b = parseTableName("  scores ");
-  EXPECT_EQ(b.library, "");
-  EXPECT_EQ(b.member, "scores");
-  TableName c = parseTableName("'data/it''s.csv'");
-  EXPECT_TRUE(c.quoted);
-  EXPECT_EQ(c.member, "data/it's.csv");
-  TableName d = parseTableName("\"x y.csv\"");
-  EXPECT_EQ(d.member, "x y.csv");
+  // Written, then library|member|quoted.
+  const std::pair<const char*, const char*> good[] = {{"study.Survey", "study|Survey|0"},
+                                                      {"  scores ", "|scores|0"},
+                                                      {"'data/it''s.csv'", "|data/it's.csv|1"},
+                                                      {"\"x y.csv\"", "|x y.csv|1"}};
+  for (const auto& [text, parts] : good) {
+    const TableName n = parseTableName(text);
+    EXPECT_EQ(n.library + "|" + n.member + "|" + std::to_string(n.quoted), parts) << text;
+  }
   for (const char* bad : {"1abc", "a.b.c", "toolongname.x", "lib.", ".x", "a b", "'open",
                           "'x' y", "../etc", ""})
     EXPECT_THROW(parseTableName(bad), TableError) << bad;

@@ -64,7 +64,7 @@ class OutputPipeline : public testing::ScratchDir {
     while (in.nextByGroup() > 0) {
       in.setThreadedRead(true);
       ReadList list(in, static_cast<int>(cols.size()));
-      for (size_t i = 0; i < cols.size(); ++i) list.bind(static_cast<int>(i), cols[i], false, 8);
+      testing::bindNumbers(list, cols);
       std::vector<double> v(cols.size());
       while (list.read(v.data(), nullptr)) {
         ++n;
@@ -165,8 +165,7 @@ TEST_F(OutputPipeline, AFailedWriteFailsTheTableAndLeavesNoFile) {
     in.nextByGroup();
     in.setThreadedRead(true);
     ReadList list(in, 2);
-    list.bind(0, 1, false, 8);
-    list.bind(1, 2, false, 8);
+    testing::bindNumbers(list, {1, 2});
     double v[2];
     while (list.read(v, nullptr)) {
       out.appendRow(nullptr, nullptr);

@@ -62,7 +62,7 @@ class ReadAheadTest : public testing::ScratchDir {
       t.nextByGroup();
       t.setThreadedRead(threaded);
       ReadList list(t, static_cast<int>(cols.size()));
-      for (size_t i = 0; i < cols.size(); ++i) list.bind(static_cast<int>(i), cols[i], false, 8);
+      testing::bindNumbers(list, cols);
       std::vector<double> v(cols.size());
       while (list.read(v.data(), nullptr)) {
         Seen s;

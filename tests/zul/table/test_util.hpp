@@ -78,4 +78,20 @@ inline std::vector<std::string> readGroupAsText(InputTable& t) {
   return out;
 }
 
+// Binds slot k of list to the numeric column cols[k] (from 1).
+inline void bindNumbers(ReadList& list, const std::vector<int>& cols) {
+  for (size_t k = 0; k < cols.size(); ++k) list.bind(static_cast<int>(k), cols[k], false, 8);
+}
+
+// Every record of the current group read through a read list of the
+// numeric columns cols (from 1): the values of each record.
+inline std::vector<std::vector<double>> readNumbers(InputTable& t, const std::vector<int>& cols) {
+  ReadList list(t, static_cast<int>(cols.size()));
+  bindNumbers(list, cols);
+  std::vector<std::vector<double>> out;
+  std::vector<double> v(cols.size());
+  while (list.read(v.data(), nullptr)) out.push_back(v);
+  return out;
+}
+
 }  // namespace zul::table::testing
