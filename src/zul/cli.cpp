@@ -147,9 +147,7 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
   CommandLine cl;
   auto fail = [&](std::string why) {
     cl.action = CommandLine::Action::Error;
-    // An argument may hold a line feed: shown escaped, it cannot print a
-    // line of its own that passes for another message.
-    cl.error = messages::printableLine(why);
+    cl.error = messages::printableLine(why);  // a line feed in an argument escaped
     return cl;
   };
   bool optionsEnded = false;
