@@ -72,7 +72,8 @@ TEST(MethodWeights, ByMethod) {
 // Priors outside [0, 1] under a one-pass method: a communality above 1
 // is a Heywood case, one below 0 no communality at all. HEYWOOD brings
 // them into [0, 1], ULTRAHEYWOOD keeps them, without either the group
-// has no solution.
+// has no solution (priors of 2 and -1 under each: the
+// extract_priors_heywood program).
 TEST(PriorBounds, HeywoodRuleOnPriors) {
   struct Case {
     std::vector<double> h2;
@@ -82,11 +83,8 @@ TEST(PriorBounds, HeywoodRuleOnPriors) {
   };
   const Case cases[] = {
       {{0, .5, 1}, false, false, PriorBound::Within, {0, .5, 1}},
-      {{2, .5, -1}, false, false, PriorBound::AboveOne, {2, .5, -1}},
       {{.5, -0.25}, false, false, PriorBound::Negative, {.5, -0.25}},
-      {{2, .5, -1}, true, false, PriorBound::Adjusted, {1, .5, 0}},
       {{1.0000001, .5}, true, false, PriorBound::Adjusted, {1, .5}},
-      {{2, .5, -1}, false, true, PriorBound::Within, {2, .5, -1}},
   };
   for (const Case& c : cases) {
     std::vector<double> h2 = c.h2;
