@@ -181,14 +181,6 @@ TEST(linalgZeigen, RandomSymmetricMatricesUpTo300) {
     ASSERT_EQ(s.code, 0) << n;
     expectDecomposition(a, n, m, s);
   }
-  // Far from 1 both ways: the row scaling keeps the relative accuracy.
-  for (double scale : {1e-100, 1e150}) {
-    Dense a = testing::randomSymmetric(20, 77);
-    for (double& x : a) x *= scale;
-    const Solution s = solve(a, 20, 20);
-    ASSERT_EQ(s.code, 0) << scale;
-    expectDecomposition(a, 20, 20, s);
-  }
 }
 
 TEST(linalgZeigen, MatricesOfExtremeScaleKeepTheirSpectrum) {

@@ -199,25 +199,6 @@ TEST(CrossproductSql, AnEmptyTableGivesZeroCounts) {
   EXPECT_TRUE(db.rows(firstUsableRowStatement(r)).empty());
 }
 
-TEST(CrossproductSql, PartsAboutACommonShiftAddUp) {
-  SqliteDb db;
-  db.exec("create table t (part integer, x double precision, y double precision)");
-  db.exec("insert into t values (1, 1, 2), (1, 2, 1), (2, 5, 7), (2, 4, 4), (2, 8, 1)");
-  CrossRequest whole = request({"x", "y"});
-  CrossRequest p1 = whole, p2 = whole;
-  p1.where = "\"part\" = 1";
-  p2.where = "\"part\" = 2";
-  const std::vector<double> shift = {4, 3};
-  const auto w = db.rows(crossproductStatement(whole, ShiftKind::kConstant, shift))[0];
-  const auto a = db.rows(crossproductStatement(p1, ShiftKind::kConstant, shift))[0];
-  const auto b = db.rows(crossproductStatement(p2, ShiftKind::kConstant, shift))[0];
-  const CrossLayout L{0, 2};
-  for (int c = 0; c < L.columns(); ++c) {
-    if (c >= L.shift(0) && c < L.sum(0)) continue;
-    EXPECT_EQ(a[static_cast<size_t>(c)] + b[static_cast<size_t>(c)], w[static_cast<size_t>(c)]) << c;
-  }
-}
-
 TEST(CrossproductSql, PartitionsSummedOneByOneGiveTheWholeTable) {
   // Group 2 lives in one part only, the null group in two, the third part
   // is empty; a missing value and a non-positive weight are dropped where

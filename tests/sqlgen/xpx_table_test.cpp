@@ -82,19 +82,16 @@ TEST(XpxTable, RowsNoRecordsCanGiveAreFaults) {
   g.packed = {1.5 * (1 + 1e-9), 0, 2};  // 3^2 / 6 = 1.5: a variance rounded to 0
   g.shift = {1e6, 2};
   EXPECT_EQ(xpxGroupFault(g), "");
+  // (A negative variance, a fraction of _NUSED_ and sums without a record
+  // used: the negvar, fraction and unused tables of the xpx_edited program.)
   XpxGroup bad = g;
-  bad.packed[0] = 1.4;
-  EXPECT_EQ(xpxGroupFault(bad, {"x", "y"}),
-            "its _Q1_1_ is less than the square of the sum of x over _WUSED_, a negative variance");
-  bad = g;
   bad.freqUsed = 2;  // below the 3 records used, each of frequency 1 or more
   EXPECT_NE(xpxGroupFault(bad).find("_FUSED_ is less than its _NUSED_"), std::string::npos);
   bad = g;
   bad.freqRead = 3.5;
   EXPECT_EQ(xpxGroupFault(bad), "its column _FREAD_ holds 3.5, not a whole number");
   bad = g;
-  bad.nUsed = bad.freqUsed = 0;  // the sums of records it says it did not use
-  EXPECT_NE(xpxGroupFault(bad).find("_NUSED_ is 0"), std::string::npos);
+  bad.nUsed = bad.freqUsed = 0;  // and no sums either: a group of no record
   bad.sums = {0, 0}, bad.packed = {0, 0, 0}, bad.weightsUsed = 0;
   EXPECT_EQ(xpxGroupFault(bad), "");
 }

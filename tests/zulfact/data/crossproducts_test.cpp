@@ -255,23 +255,9 @@ TEST(CrossproductScale, AnyFiniteScaleGivesTheSameCorrelations) {
   }
 }
 
-TEST(CrossproductRules, FrequencyIsTruncatedAndNonPositiveDropped) {
-  // x = 1 with FREQ 2.7 (counts 2), x = 3 with FREQ 1, x = 5 with FREQ 0.5
-  // (dropped). Values 1, 1, 3: mean 5/3, sum of squares 8/3, DF var 4/3.
-  MemoryPlatform pf({{1, 2.7}, {3, 1}, {5, 0.5}});
-  Result r = runEngine(pf, BlockShape{1, true, false, false}, 1);
-  ASSERT_EQ(r.fin.status, 0);
-  EXPECT_EQ(r.out.counts.recordsRead, 3);
-  EXPECT_EQ(r.out.counts.recordsUsed, 2);
-  EXPECT_EQ(r.out.counts.freqRead, 3);
-  EXPECT_EQ(r.out.counts.freqUsed, 3);
-  EXPECT_EQ(r.out.nObs, 3);
-  EXPECT_DOUBLE_EQ(r.means[0], 5.0 / 3.0);
-  EXPECT_DOUBLE_EQ(r.sds[0], std::sqrt(4.0 / 3.0));
-  EXPECT_EQ(notesOf(r), (Notes{{4, 1}}));
-  EXPECT_EQ(r.fin.notes[0].b, 3);
-}
-
+// (A FREQ of 2.7 counted as 2 and one of 0.5 dropping its record, with
+// their counts: the datapass_weights program, against Python's statistics
+// on the expanded rows.)
 TEST(CrossproductRules, CountsWithMissingValuesWeightsAndFrequencies) {
   // Records: ok (w 2, f 3); missing x (w 1, f 1); weight 0 (f 2); missing
   // weight (f 1); ok (w 0.5, f 2). Frequencies read: 3 + 1 + 2 + 1 + 2 = 9

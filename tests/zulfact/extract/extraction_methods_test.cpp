@@ -1,10 +1,11 @@
 // The numeric path of the eigen-based extractions from plain matrices, no
 // host: principal components and principal factors, Harris component
-// analysis, iterated principal factors and alpha factoring, and the image
-// coefficients. The checks
-// are closed forms. R of a one-factor model, r_ij = l_i l_j with unit
-// diagonal, has the reduced matrix l l' (rank one) when the communalities
-// are l_i^2: its only nonzero eigenvalue is sum l_i^2 with the loadings l.
+// analysis, iterated principal factors and alpha factoring (the image
+// analysis is checked against independent regressions by the
+// image_regressions program). The checks are closed forms. R of a
+// one-factor model, r_ij = l_i l_j with unit diagonal, has the reduced
+// matrix l l' (rank one) when the communalities are l_i^2: its only
+// nonzero eigenvalue is sum l_i^2 with the loadings l.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -15,7 +16,6 @@
 #include "kernels/linalg.hpp"
 #include "kernels/packed.hpp"
 #include "kernels/sweep.hpp"
-#include "zulfact/extract/image.hpp"
 #include "zulfact/extract/iterated.hpp"
 #include "zulfact/extract/principal.hpp"
 #include "zulfact/extract/priors.hpp"
@@ -209,59 +209,6 @@ TEST(PartialCorrelations, ThreeVariablesByTheClosedForm) {
   EXPECT_NEAR(a[packedIndex(2, 0)], partial(r13, r12, r23), 1e-14);
   EXPECT_NEAR(a[packedIndex(2, 1)], partial(r23, r12, r13), 1e-14);
   for (int i = 0; i < 3; ++i) EXPECT_EQ(a[packedIndex(i, i)], 1.0);
-}
-
-
-// A sweep of one pivot with the plainest rule: a pivot below the
-// tolerance is not swept.
-void plainSweep(double* a, int k, int n, char* flags, const double*, double singular) {
-  const bool reverse = flags[k] == '1';
-  if (!reverse && !(a[packedIndex(k, k)] >= singular)) return;
-  std::vector<double> work(static_cast<size_t>(n));
-  kernels::sweepPivot(n, a, k, reverse, work.data());
-  flags[k] = reverse ? '0' : '1';
-}
-
-// The image of variable i is its regression on all the others: the weight
-// of j is -r^ij / r^ii and the squared multiple correlation 1 - 1 / r^ii
-// (Guttman 1953), read here from R^-1 computed by inverting R at once. The
-// variance of an image is its squared multiple correlation, so G = W R W'
-// has the SMCs on its diagonal. The final loadings x solve W x = a for the
-// image factors a. A variable that is a copy of another cannot be swept:
-// its coefficients are 0 and it is counted.
-TEST(ImageCoefficients, RegressionWeightsFromTheInverse) {
-  const int p = 4;
-  std::vector<double> r = oneFactorR(kLoadings);
-  r[packedIndex(3, 1)] = 0.2;  // not a one-factor matrix any more
-  std::vector<double> inverse = r, work(p);
-  ASSERT_EQ(kernels::sweepInvert(p, inverse.data(), work.data(), 0, nullptr, 1e-8), 0);
-  const ImageCovariance image = imageCovariance(p, r.data(), 1e-8, plainSweep);
-  EXPECT_EQ(image.unsweepable, 0);
-  for (int i = 0; i < p; ++i) {
-    const double rii = inverse[packedIndex(i, i)];
-    EXPECT_NEAR(image.smc[i], 1.0 - 1.0 / rii, 1e-13) << i;
-    EXPECT_NEAR(image.imageCov[packedIndex(i, i)], image.smc[i], 1e-13) << i;
-    for (int j = 0; j < p; ++j) {
-      const double expected = i == j ? 0.0 : -inverse[packedIndex(i, j)] / rii;
-      EXPECT_NEAR(image.coefficients[i * p + j], expected, 1e-13) << i << "," << j;
-    }
-  }
-
-  const int k = 2;
-  const PrincipalEigen eigen = principalEigenvalues(p, image.imageCov.data(), nullptr);
-  const ImageLoadings solution = imageLoadings(eigen, k, nullptr, image.coefficients);
-  ASSERT_TRUE(solution.solved);
-  for (int f = 0; f < k; ++f)
-    for (int i = 0; i < p; ++i) {
-      double wx = 0.0;
-      for (int j = 0; j < p; ++j) wx += image.coefficients[i * p + j] * solution.loadings[f * p + j];
-      EXPECT_NEAR(wx, solution.factors.loadings[f * p + i], 1e-12) << i << "," << f;
-    }
-
-  // Variables 0 and 2 identical: whichever is swept first, the other's
-  // pivot is 0 afterwards.
-  const std::vector<double> twins = {1, .5, 1, 1, .5, 1};
-  EXPECT_GT(imageCovariance(3, twins.data(), 1e-8, plainSweep).unsweepable, 0);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // Saved scoring coefficients read back (METHOD=SCORE): the correlations
 // of the scores they imply and the oblique solution those describe, by
-// hand on two variables with R = I.
+// hand on two variables with R = I. (Three variables, a column rescaled to
+// unit variance and singular score correlations: the input_scores program.)
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -35,36 +36,6 @@ TEST(ScoreSolution, CorrelatedScoresGiveTheObliqueSolution) {
   }
   EXPECT_NEAR(s.communalities[0], 1.0, 1e-14);
   EXPECT_NEAR(s.communalities[1], 1.0, 1e-14);
-
-  // The scores are z1 and z2 of three variables with r12 = .5, r23 = .4:
-  // z3 correlates .4 with the second score though no coefficient of it is
-  // nonzero. Phi^-1 = [[1, -.5], [-.5, 1]] / .75, s = sqrt(4/3); z3's
-  // regression on the scores is (0, .4) Phi^-1 = (-.2, .4) / .75 and its
-  // communality .16 / .75.
-  const double r3[6] = {1, 0.5, 1, 0, 0.4, 1}, w3[6] = {1, 0, 0, 0, 1, 0};
-  const ScoreSolution t = scoreSolution(3, 2, r3, w3, 1e-8);
-  ASSERT_TRUE(t.oblique);
-  const double structure3[6] = {1, 0.5, 0, 0.5, 1, 0.4};
-  const double s3 = std::sqrt(1 / 0.75);
-  const double ref3[6] = {1 / s3, 0, -0.2 / 0.75 / s3, 0, 1 / s3, 0.4 / 0.75 / s3};
-  for (int e = 0; e < 6; ++e) {
-    EXPECT_NEAR(t.structure[e], structure3[e], 1e-14) << e;
-    EXPECT_NEAR(t.refStructure[e], ref3[e], 1e-14) << e;
-  }
-  EXPECT_NEAR(t.communalities[2], 0.16 / 0.75, 1e-14);
-}
-
-// Uncorrelated scores of variance 4 and 1: the first column is halved to
-// unit variance, the solution stays orthogonal. Two equal columns make
-// the score correlations singular.
-TEST(ScoreSolution, RescaledOrthogonalAndSingularScores) {
-  const double w[4] = {2, 0, 0, 1};
-  const ScoreSolution s = scoreSolution(2, 2, kIdentity, w, 1e-8);
-  EXPECT_FALSE(s.oblique);
-  EXPECT_EQ(s.coefficients, (std::vector<double>{1, 0, 0, 1}));
-  EXPECT_TRUE(s.structure.empty());
-  const double same[4] = {0.6, 0.8, 0.6, 0.8};
-  EXPECT_EQ(scoreSolution(2, 2, kIdentity, same, 1e-8).singular, 1);
 }
 
 }  // namespace

@@ -360,23 +360,5 @@ TEST(RotationErrors, AnalyticDerivativesAgreeWithComplexSteps) {
   }
 }
 
-TEST(RotationErrorRule, WhichRotationsGetStandardErrors) {
-  using R = RotationErrorRule;
-  const struct { int code; int norm; int m; bool kept; R rule; } rows[] = {
-      {kRotVarimax, 0, 3, true, R::kCompute},
-      {kRotQuartimin, kNormKaiser, 3, true, R::kCompute},
-      {kRotQuartimin, kNormRaw, 3, true, R::kCompute},
-      {kRotVarimax, kNormWeight, 3, true, R::kNotThisNormalization},
-      {kRotQuartimin, kNormCov, 3, true, R::kNotThisNormalization},
-      {kRotVarimax, 0, 1, true, R::kNone},  // one factor: nothing, no message
-      {kRotVarimax, 0, 3, false, R::kNone},
-      {kRotHk, 0, 3, true, R::kNotThisRotation},
-      {kRotPromax, 0, 3, true, R::kNotThisRotation},
-      {kRotProcrustes, kNormWeight, 3, true, R::kNotThisRotation},
-  };
-  for (const auto& r : rows)
-    EXPECT_EQ(rotationErrorRule(r.code, r.norm, r.m, r.kept), r.rule) << r.code << " norm " << r.norm;
-}
-
 }  // namespace
 }  // namespace zulfact
