@@ -42,7 +42,10 @@ NAME.expected.json   an object with any of
     "checkScript": "FILE.py"   a script run as python3 FILE.py WORKDIR in
                                TESTDIR after zul, for checks computed from
                                the outputs; a non-zero exit fails the test
-    keys starting with "_" are comments (say where expected numbers came from)
+    the keys "_", "_about", "_source", "_comment", "_rows" and "_log" are
+                               comments (say where expected numbers came
+                               from); other keys that start with "_" (graph
+                               values such as "_DesignHeight") are checked
 NAME.expected.log    lines that must appear in the log in order; lines
                      starting with "!" must not appear; "#" lines are
                      comments.
@@ -53,6 +56,9 @@ import os
 import shutil
 import subprocess
 import sys
+
+
+COMMENT_KEYS = {"_", "_about", "_source", "_comment", "_rows", "_log"}
 
 
 class Mismatch(Exception):
@@ -73,7 +79,7 @@ def match(actual, expected, tol, path):
         if not isinstance(actual, dict):
             raise Mismatch(f"{path}: expected an object, got {json.dumps(actual)[:200]}")
         for k, v in expected.items():
-            if k.startswith("_"):
+            if k in COMMENT_KEYS:
                 continue
             if k == "rowsPrefix":
                 rows = actual.get("rows")
