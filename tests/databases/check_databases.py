@@ -305,9 +305,12 @@ class Checks:
                      "FROM generate_series(1, 20000) AS i")
         # A row-level policy that raises on one row of an early range, only
         # while the rows are sent, not when the table is first looked at.
+        # The rows after it are sent slowly, so that the other connection is
+        # still in its COPY when the first fails, however busy the machine.
         self.pg.psql("CREATE FUNCTION fails_in_copy(i int) RETURNS boolean LANGUAGE plpgsql AS $$ "
-                     "BEGIN IF i = 3000 AND current_query() LIKE 'COPY%' THEN "
-                     "RAISE EXCEPTION 'the second disk caught fire'; END IF; RETURN true; END $$")
+                     "BEGIN IF current_query() NOT LIKE 'COPY%' THEN RETURN true; END IF; "
+                     "IF i = 3000 THEN RAISE EXCEPTION 'the second disk caught fire'; END IF; "
+                     "IF i > 3000 THEN PERFORM pg_sleep(0.0002); END IF; RETURN true; END $$")
         self.pg.psql("ALTER TABLE guarded ENABLE ROW LEVEL SECURITY")
         self.pg.psql("CREATE POLICY readable ON guarded FOR SELECT USING (fails_in_copy(id))")
         self.pg.psql("CREATE ROLE reader LOGIN")
