@@ -119,6 +119,11 @@ double OrthogonalGeometry::measure(const double* grad) const {
   return std::sqrt(0.5 * dot(grad, grad, dimension_)) / scale_;
 }
 
+// The Cayley transform of a skew S turns each of its planes by
+// 2 atan(sigma / 2), sigma an eigenvalue modulus of S, and no sigma exceeds
+// the norm of the coordinates.
+double OrthogonalGeometry::maxStepLength() const { return 2.0 * std::tan(0.5 * kMaxTurn); }
+
 void OrthogonalGeometry::solution(double* pattern, double* transform) const {
   std::memcpy(pattern, pattern_.data(), sizeof(double) * pattern_.size());
   std::memcpy(transform, t_.data(), sizeof(double) * t_.size());
@@ -186,6 +191,10 @@ void ObliqueGeometry::transport(double* v) const {
 double ObliqueGeometry::measure(const double* grad) const {
   return std::sqrt(dot(grad, grad, dimension_)) / scale_;
 }
+
+// Column j of T moves by a tangent vector D_j and is normalised again: it
+// turns by atan(|D_j|), and no |D_j| exceeds the norm of D.
+double ObliqueGeometry::maxStepLength() const { return std::tan(kMaxTurn); }
 
 void ObliqueGeometry::solution(double* pattern, double* transform) const {
   std::memcpy(pattern, pattern_.data(), sizeof(double) * pattern_.size());

@@ -156,6 +156,9 @@ OptimizerResult minimizeCriterion(RotationGeometry& geo, int maxIter, double tol
       step = gamma > 0.0 ? gamma : kFirstStep / gNorm;
     }
 
+    const double dNorm = std::sqrt(dot(d.data(), d.data(), n));
+    if (step * dNorm > geo.maxStepLength()) step = geo.maxStepLength() / dNorm;
+
     const bool accepted = lineSearch(geo, d, q, slope, kNoiseLevel * magnitude, step, trialG);
 
     if (!accepted) {

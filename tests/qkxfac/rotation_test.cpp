@@ -401,6 +401,29 @@ TEST(Rotation, SolutionRotatedAgainStaysPut) {
   EXPECT_EQ(repeat.iterations, once.iterations);
 }
 
+// The criteria repeat a quarter turn apart: a rotation must stop at the
+// optimum nearest the unrotated start, not at a copy with its factors
+// reflected or swapped. Both patterns once ended a quarter or half turn
+// away; the transformations are R 4.2 stats::varimax(A, eps = 1e-15)$rotmat.
+TEST(Rotation, VarimaxStopsAtTheOptimumNearestTheStart) {
+  const Matrix socioeconomic = {0.580957, 0.767037, 0.672431, 0.932393, 0.791161,
+                                0.806421, -0.544756, 0.726045, -0.104305, -0.558179};
+  const Matrix nineTests = {0.463668, 0.295829, 0.358061, 0.441264, 0.796418, 0.820048,
+                            0.829106, 0.70028,  0.837698, 0.522658, 0.325352, 0.490552,
+                            0.41327,  -0.105088, -0.083891, -0.128153, 0.108523, -0.162779};
+  const struct { const Matrix& a; int p, norm; double c, s; } cases[] = {
+      {socioeconomic, 5, ZUL_NORM_RAW, 0.8179958900, 0.5752240641},   // normalize = FALSE
+      {nineTests, 9, ZUL_NORM_KAISER, 0.9124742848, 0.4091340607},    // normalize = TRUE
+  };
+  for (const auto& c : cases) {
+    const CfCoefficients varimax{0, 0, -1, double(c.p)};
+    const RotationOutput o = run(request(ZUL_METHOD_VARIMAX, varimax, c.norm), c.a, c.p, 2);
+    ASSERT_EQ(o.status, ZUL_ENGINE_STATUS_CONVERGED) << c.p;
+    const double want[] = {c.c, -c.s, c.s, c.c};  // by columns
+    for (int i = 0; i < 4; ++i) EXPECT_NEAR(o.transform[i], want[i], 1e-7) << c.p << " " << i;
+  }
+}
+
 // A solution whose factors came permuted and reflected (as from a random
 // start) is put back in the reference's order and signs, with its T and
 // Phi moved along: L = A T and L Phi L^T still hold.

@@ -19,6 +19,7 @@
 #include "zulfact/extract/iterated.hpp"
 #include "zulfact/extract/principal.hpp"
 #include "zulfact/extract/priors.hpp"
+#include "fit_fixtures.hpp"
 
 namespace zulfact {
 namespace {
@@ -143,9 +144,7 @@ TEST(HarrisComponents, EigenvalueIsTheSumOfSignalToNoiseRatios) {
 // pass as the extraction runs them: both reach the model's communalities
 // l_i^2, where the fit is exact, and report convergence with one history
 // row per pass; the loadings are then l (up to sign).
-IteratedResult iterate(bool alpha) {
-  const int p = 4;
-  const std::vector<double> r = oneFactorR(kLoadings);
+IteratedResult iterate(bool alpha, const std::vector<double>& r, int p, int k) {
   std::vector<double> work(10 * p), h(p), w(p, 1.0), matrix(packedSize(p));
   std::vector<double> a = r;
   EXPECT_EQ(kernels::sweepInvert(p, a.data(), work.data(), 0, nullptr, 1e-8), 0);
@@ -153,7 +152,11 @@ IteratedResult iterate(bool alpha) {
   passMatrix(p, alpha, r.data(), h.data(), w.data(), matrix.data(), work.data());
   const IteratedInputs in{.p = p, .alpha = alpha, .saved = r.data(), .priors = h.data(),
                           .weights = w.data(), .maxIter = 5000, .convergence = 1e-12};
-  return iteratedPasses(in, principalEigenvalues(p, matrix.data(), nullptr), 1);
+  return iteratedPasses(in, principalEigenvalues(p, matrix.data(), nullptr), k);
+}
+
+IteratedResult iterate(bool alpha) {
+  return iterate(alpha, oneFactorR(kLoadings), static_cast<int>(kLoadings.size()), 1);
 }
 
 TEST(IteratedFactors, PrinitAndAlphaReachTheExactCommunalities) {
@@ -172,6 +175,32 @@ TEST(IteratedFactors, PrinitAndAlphaReachTheExactCommunalities) {
         EXPECT_NEAR(std::fabs(result.loadings[i]), kLoadings[i], 1e-8) << i;
       }
     }
+  }
+}
+
+// Four factors of Harman's 24 tests, where no model fits exactly: the
+// communalities at convergence are R 4.2 psych 2.2.9 fa(Harman74.cor$cov,
+// 4, fm = "pa" or "alpha", rotate = "none", min.err = 1e-14), the same
+// fixed points from the same squared multiple correlations.
+TEST(IteratedFactors, PrinitAndAlphaOfTheTwentyFourTests) {
+  const testing::CorrelationData d = testing::readHarman74();
+  ASSERT_EQ(d.p, 24);
+  const std::vector<double> prinit = {
+      0.5501780154, 0.2298443759, 0.3384703734, 0.3497957884, 0.6387769313, 0.6760873111,
+      0.7285028733, 0.5129679766, 0.7438938858, 0.7431733547, 0.4698609850, 0.5517161644,
+      0.5107176905, 0.3639992651, 0.3074661301, 0.4511945350, 0.4143756462, 0.4146664157,
+      0.2347191770, 0.4168702839, 0.4221551246, 0.3995042673, 0.5119445443, 0.4878143640};
+  const std::vector<double> alpha = {
+      0.5375203177, 0.2368345529, 0.3411081566, 0.3323775708, 0.6234374784, 0.6629754670,
+      0.7398777110, 0.5103466193, 0.7437682935, 0.7435807489, 0.4855264013, 0.5181031394,
+      0.5106048192, 0.3659757845, 0.3027528685, 0.4465873754, 0.4320736445, 0.4342967074,
+      0.2306759473, 0.4192301915, 0.4329084012, 0.4016498049, 0.5213824658, 0.4870239468};
+  for (const bool isAlpha : {false, true}) {
+    const IteratedResult result = iterate(isAlpha, d.packed, d.p, 4);
+    EXPECT_TRUE(result.converged);
+    const std::vector<double>& want = isAlpha ? alpha : prinit;
+    for (int i = 0; i < d.p; ++i)
+      EXPECT_NEAR(result.communalities[i], want[i], 1e-9) << (isAlpha ? "ALPHA " : "PRINIT ") << i;
   }
 }
 
