@@ -4,8 +4,8 @@ tests (N = 145), computed once, independently of zul: ln|R| by Gaussian
 elimination in plain Python, Bartlett's chi-square of "no common factors",
 and the fit measures of 4 factors derived from the published chi-square
 226.68 on 186 df (Harman 1976; to ten digits below) through
-F = chi2 / (B - 2k/3); and the ML communalities of 4 factors by the EM algorithm of Rubin and Thayer (1982),
-a method that shares nothing with zul's Newton-Raphson fit.
+F = chi2 / (B - 2k/3); and the ML communalities of 4 factors by the EM
+algorithm of Rubin and Thayer (1982), a method that shares nothing with zul's Newton-Raphson fit.
 
     python3 harman74_fit.py ../../../examples/harman74.csv
 prints the values; --write also writes fit_harman74.expected.json."""
