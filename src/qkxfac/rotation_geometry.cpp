@@ -122,7 +122,10 @@ double OrthogonalGeometry::measure(const double* grad) const {
 // The Cayley transform of a skew S turns each of its planes by
 // 2 atan(sigma / 2), sigma an eigenvalue modulus of S, and no sigma exceeds
 // the norm of the coordinates.
-double OrthogonalGeometry::maxStepLength() const { return 2.0 * std::tan(0.5 * kMaxTurn); }
+double OrthogonalGeometry::longestStep(const double* direction) const {
+  const double norm = std::sqrt(dot(direction, direction, dimension_));
+  return norm > 0.0 ? 2.0 * std::tan(0.5 * kMaxTurn) / norm : HUGE_VAL;
+}
 
 void OrthogonalGeometry::solution(double* pattern, double* transform) const {
   std::memcpy(pattern, pattern_.data(), sizeof(double) * pattern_.size());
@@ -192,9 +195,16 @@ double ObliqueGeometry::measure(const double* grad) const {
   return std::sqrt(dot(grad, grad, dimension_)) / scale_;
 }
 
-// Column j of T moves by a tangent vector D_j and is normalised again: it
-// turns by atan(|D_j|), and no |D_j| exceeds the norm of D.
-double ObliqueGeometry::maxStepLength() const { return std::tan(kMaxTurn); }
+// Column j of T moves by a tangent vector alpha D_j and is normalised
+// again: it turns by atan(alpha |D_j|), so the longest column sets the step.
+double ObliqueGeometry::longestStep(const double* direction) const {
+  double longest = 0.0;
+  for (int j = 0; j < m_; ++j) {
+    const double* dj = direction + static_cast<size_t>(j) * m_;
+    longest = std::max(longest, dot(dj, dj, m_));
+  }
+  return longest > 0.0 ? std::tan(kMaxTurn) / std::sqrt(longest) : HUGE_VAL;
+}
 
 void ObliqueGeometry::solution(double* pattern, double* transform) const {
   std::memcpy(pattern, pattern_.data(), sizeof(double) * pattern_.size());

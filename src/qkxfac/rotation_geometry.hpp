@@ -48,13 +48,13 @@ class RotationGeometry {
   virtual void transport(double* v) const = 0;
   // Jennrich's measure: norm of the projected gradient of f / cfStandardScale.
   virtual double measure(const double* grad) const = 0;
-  // The longest step (norm of alpha * direction) that turns no factor by
-  // more than kMaxTurn. The criteria do not change when factors are
-  // reflected or swapped, so their optima repeat a quarter turn apart in
-  // each plane; a longer step can leap past the nearest one to a copy with
-  // factors reflected or swapped, which is not where the rotation from the
-  // start would have left them.
-  virtual double maxStepLength() const = 0;
+  // The largest alpha for which alpha * direction turns no factor by more
+  // than kMaxTurn (infinity for a zero direction). The criteria do not
+  // change when factors are reflected or swapped, so their optima repeat a
+  // quarter turn apart in each plane; a longer step can leap past the
+  // nearest one to a copy with factors reflected or swapped, which is not
+  // where the rotation from the start would have left them.
+  virtual double longestStep(const double* direction) const = 0;
   // The pattern L and the transformation that maps A to it (L = A X), at
   // the current point.
   virtual void solution(double* pattern, double* transform) const = 0;
@@ -92,7 +92,7 @@ class OrthogonalGeometry : public RotationGeometry {
   void acceptTrial() override;
   void transport(double*) const override {}
   double measure(const double* grad) const override;
-  double maxStepLength() const override;
+  double longestStep(const double* direction) const override;
   void solution(double* pattern, double* transform) const override;
 
  private:
@@ -108,7 +108,7 @@ class ObliqueGeometry : public RotationGeometry {
   void acceptTrial() override;
   void transport(double* v) const override;
   double measure(const double* grad) const override;
-  double maxStepLength() const override;
+  double longestStep(const double* direction) const override;
   void solution(double* pattern, double* transform) const override;
   void factorCorrelations(double* packed) const override;
   bool degenerate() const override;

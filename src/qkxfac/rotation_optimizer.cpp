@@ -156,8 +156,7 @@ OptimizerResult minimizeCriterion(RotationGeometry& geo, int maxIter, double tol
       step = gamma > 0.0 ? gamma : kFirstStep / gNorm;
     }
 
-    const double dNorm = std::sqrt(dot(d.data(), d.data(), n));
-    if (step * dNorm > geo.maxStepLength()) step = geo.maxStepLength() / dNorm;
+    step = std::min(step, geo.longestStep(d.data()));
 
     const bool accepted = lineSearch(geo, d, q, slope, kNoiseLevel * magnitude, step, trialG);
 
